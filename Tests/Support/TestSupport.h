@@ -1,0 +1,25 @@
+// Helpers shared by every test executable: the isolated home folder made by the test main,
+// scratch folders, and waiting on asynchronous results by spinning the event loop.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+namespace testsupport {
+
+// The fresh temporary folder that HOME and the XDG folders point into for this process.
+QString homeDir();
+
+// A new empty folder below the temporary home, removed with it when the process ends.
+QString makeTempDir(const QString& prefix = QStringLiteral("t"));
+
+// Writes bytes to a file, creating parent folders; fails the current test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// Runs the Qt event loop until cond() holds or timeoutMs passes; answers whether it held.
+// The cap is generous on purpose: it guards against hangs, it is not a speed assertion.
+bool spinUntil(const std::function<bool()>& cond, int timeoutMs = 30000);
+
+} // namespace testsupport

@@ -1,0 +1,56 @@
+# Shared helpers for the module, test and benchmark folders.
+#
+#   folivo_library(NAME [SOURCES files…] [DEPS targets…] [EXCLUDE names…])
+#     A static library from the .cpp/.h files of the calling folder (not its sub-folders) plus
+#     SOURCES. Everything includes from Source/ ("Platform/Foundation/PropertyList.h").
+#   folivo_test(NAME [SOURCES files…] [DEPS targets…])
+#     One GoogleTest executable per area from the calling folder's .cpp files, linked to the
+#     shared test main, registered with CTest.
+#   folivo_bench(NAME SOURCES files… DEPS targets…)
+
+set(FOLIVO_PCH_CORE <QtCore/QString> <QtCore/QVariant> <QtCore/QByteArray> <QtCore/QList>
+    <QtCore/QHash> <QtCore/QMap> <QtCore/QDateTime> <QtCore/QFile> <QtCore/QDir>
+    <QtCore/QFileInfo> <QtCore/QObject> <functional> <memory> <mutex> <vector> <expected>)
+
+function(folivo_apply_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  target_compile_definitions(${target} PRIVATE QT_NO_KEYWORDS POINTERHOLDER_TRANSITION=4)
+endfunction()
+
+function(folivo_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;EXCLUDE" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${ex})
+  endforeach()
+  add_library(${name} STATIC ${files} ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/Source)
+  target_link_libraries(${name} PUBLIC Qt6::Core Threads::Threads ${ARG_DEPS})
+  target_precompile_headers(${name} PRIVATE ${FOLIVO_PCH_CORE})
+  folivo_apply_warnings(${name})
+endfunction()
+
+function(folivo_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_executable(${name} ${files} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE folivo_testsupport ${ARG_DEPS})
+  target_precompile_headers(${name} PRIVATE ${FOLIVO_PCH_CORE} <gtest/gtest.h>)
+  folivo_apply_warnings(${name})
+  add_dependencies(${name} folivo_resources)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+function(folivo_bench name)
+  if(NOT benchmark_FOUND)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE benchmark::benchmark ${ARG_DEPS})
+  folivo_apply_warnings(${name})
+  add_dependencies(${name} folivo_resources)
+endfunction()
+
+include(GoogleTest)

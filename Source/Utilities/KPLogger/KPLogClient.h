@@ -1,0 +1,95 @@
+// The logging client: every diagnostic line of the program goes through these free functions.
+//
+// A call turns its message into one binary log record on the caller's thread and appends it to
+// the logger's queue under a short lock; the logger's own worker thread writes queued records to
+// the buffer file (the program's log file) or prints them on the console. Nothing here waits for
+// the disk or reports a failure to the caller: a record that cannot be made is simply not logged.
+//
+// Messages arrive already formatted (callers use QString::arg). A null Logger* everywhere means
+// the shared logger, which is made on first use with the default options.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+struct Logger;
+
+// Option bits of a logger; a new logger has kKPLogDefaultOptions.
+enum KPLogOption : uint32_t {
+    kKPLogOptionLogToConsole = 0x01,      // print records on the console instead of keeping them
+    kKPLogOptionBufferLogsUntilConnection = 0x02, // keep records in memory while nothing takes them
+    kKPLogOptionBrowseBonjour = 0x04,
+    kKPLogOptionBrowseOnlyLocalDomain = 0x08,
+    kKPLogOptionUseSSL = 0x10,
+    kKPLogOptionCaptureSystemConsole = 0x20, // log what the process writes to stdout and stderr
+};
+inline constexpr uint32_t kKPLogDefaultOptions = 0x3E;
+
+// When this environment variable is set, new loggers start without console capture. Test
+// programs set it so their own output is not swallowed into a log.
+inline constexpr char kNoCaptureVariable[] = "FOLIVO_LOG_NO_CAPTURE";
+
+// The program's three log calls; they always log to the shared logger.
+void KPLogLogMessage(const QString& message);
+void KPLogLogDomainMessage(const QString& domain, int level, const QString& message);
+void KPLogLogSourceMessage(const char* file, int line, const char* function,
+                           const QString& domain, int level, const QString& message);
+
+// The same with an explicit logger.
+void KPLogLogDomainMessage(Logger* logger, const QString& domain, int level,
+                           const QString& message);
+
+// A log record whose message is a ready text (a null text logs ""). file and function are
+// zero-terminated byte strings taken as Latin-1; null or empty adds no part.
+void KPLogLogText(Logger* logger, const char* file, int line, const char* function,
+                  const QString& domain, int level, const QString& text);
+
+// A record whose body is raw bytes; a null QByteArray adds no body, an empty one a 0-byte body.
+void KPLogLogData(Logger* logger, const char* file, int line, const char* function,
+                  const QString& domain, int level, const QByteArray& data);
+
+// A record whose body is an image file's bytes (PNG, TIFF, …) with its pixel size.
+void KPLogLogImageData(Logger* logger, const char* file, int line, const char* function,
+                       const QString& domain, int level, int width, int height,
+                       const QByteArray& imageData);
+
+// Block start (with a title unless message is null) and block end records. A block end is not
+// made while the logger prints on the console.
+void KPLogLogBlockStart(Logger* logger, const QString& message = QString());
+void KPLogLogBlockEnd(Logger* logger);
+
+// A marker record: the given text, or the current date and time when text is null.
+void KPLogLogMarker(Logger* logger, const QString& text = QString());
+
+// The shared logger, made on first use. Setting it replaces the slot without stopping the old one.
+Logger* KPLogSharedLogger();
+void KPLogSetSharedLogger(Logger* logger);
+
+// A new logger with the default options; it becomes the shared logger when there is none yet.
+Logger* KPLogCreate();
+
+// The file that records are appended to while no viewer takes them; a null or empty path means
+// none. A changed path makes the worker close the old file and open the new one.
+void KPLogSetBufferFilePath(Logger* logger, const QString& path);
+
+// Stored for the log-viewer connection; they change nothing until a viewer can be reached.
+void KPLogSetRemoteHost(Logger* logger, const QString& host, uint32_t port);
+void KPLogSetBonjourService(Logger* logger, const QString& serviceType,
+                            const QString& serviceName);
+
+// Sets the option bits; setting kKPLogOptionLogToConsole clears kKPLogOptionCaptureSystemConsole.
+void KPLogSetOptionFlags(Logger* logger, uint32_t options);
+uint32_t KPLogOptionFlags(Logger* logger);
+
+// Starts the worker thread when none runs; answers the logger (the shared one for null).
+Logger* KPLogStartWorker(Logger* logger);
+
+// Stops the worker (which writes out what is still queued), stops console capture for this
+// logger and frees it. Null means the shared logger.
+void KPLogShutdown(Logger* logger);
+
+// From any thread but the worker: when the logger has somewhere to put records (a buffer file,
+// or waitForConnection), waits until the queue has been emptied once. The wait is capped, so a
+// logger that cannot deliver never hangs its caller.
+void KPLogWaitForQueue(Logger* logger, bool waitForConnection);

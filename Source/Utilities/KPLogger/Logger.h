@@ -1,0 +1,97 @@
+// One logger: its settings, its record queue and the worker thread that empties the queue.
+//
+// Callers only number, build and queue records and then signal the worker; everything that
+// touches a file or (later) the viewer connection happens on the worker. The worker sleeps on a
+// condition variable with three "signalled" flags (new records, buffer file changed, remote
+// settings changed) and wakes at least once a second. Records go to the buffer file while it is
+// open, are printed while console printing is on, and otherwise wait in a bounded queue.
+//
+// Threads: settings under m_settingsMutex; the queue under its own lock; the wake flags under
+// m_wakeMutex; the buffer file descriptor, send buffer and connection state on the worker only
+// (and in stop(), after the worker has been joined). Start and stop are serialised by
+// m_workerMutex.
+#pragma once
+
+#include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/KPLogger/KPLogQueue.h"
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+struct Logger {
+public:
+    Logger();
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    // The next sequence number; the first record of a logger carries 1.
+    int32_t nextSequence();
+
+    // Queues a record and wakes the worker; prints at once when no worker can take it.
+    void push(const QByteArray& record);
+
+    // Starts the worker when none runs (and console capture with it). False when it could not.
+    bool startWorker();
+    // Ends the worker for good; what is still queued is written out or printed first.
+    void stop();
+    bool workerRunning() const { return m_workerRunning.load(); }
+
+    void setBufferFilePath(const QString& path);
+    QString bufferFilePath() const;
+    void setRemoteHost(const QString& host, uint32_t port);
+    void setBonjourService(const QString& type, const QString& name);
+    void setOptions(uint32_t options);
+    uint32_t options() const { return m_options.load(); }
+    bool connected() const { return m_connected.load(); }
+
+    KPLogQueue& queue() { return m_queue; }
+
+private:
+    enum Signal : unsigned { SignalMessage = 1, SignalBufferFile = 2, SignalRemote = 4 };
+
+    void signal(unsigned which);
+    void run();
+    void sendQueued(bool pastGaps);
+    void openBufferFile();
+    void closeBufferFile();
+    void flushToBufferFile(bool pastGaps = false);
+    bool writeWhole(const QByteArray& bytes);
+    void printQueue();
+
+    // Settings.
+    mutable std::mutex m_settingsMutex;
+    QString m_bufferFile;
+    QString m_host;
+    uint32_t m_port = 0;
+    QString m_serviceType;
+    QString m_serviceName;
+    std::atomic<uint32_t> m_options{kKPLogDefaultOptions};
+    std::atomic<int32_t> m_sequence{0};
+
+    KPLogQueue m_queue;
+
+    // Worker life.
+    std::mutex m_workerMutex;
+    std::thread m_worker;
+    std::atomic<bool> m_workerRunning{false};
+    std::atomic<bool> m_quit{false};
+
+    // Wake-ups: which sources were signalled, and whether the worker listens for them.
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    unsigned m_signalled = 0;
+    bool m_sourcesExist = false;
+
+    // Worker-only state.
+    int m_bufferFd = -1;
+    QString m_openBufferPath;
+    QByteArray m_sendBuffer;
+    qsizetype m_sendOffset = 0;
+    bool m_firstRecordPartlySent = false;
+    std::atomic<bool> m_connected{false};
+};

@@ -1,0 +1,224 @@
+#include "LogTestHelpers.h"
+#include "Support/TestSupport.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/KPLogger/KPLogConsole.h"
+#include "Utilities/KPLogger/Logger.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The options of a logger in this test program: the defaults less console capture.
+constexpr uint32_t kQuietOptions = kKPLogDefaultOptions & ~uint32_t(kKPLogOptionCaptureSystemConsole);
+
+QList<QByteArray> recordsIn(const QString& path)
+{
+    const auto records = logtest::splitRecords(testsupport::readFile(path));
+    EXPECT_TRUE(records.has_value()) << "torn log file";
+    return records.value_or(QList<QByteArray>());
+}
+
+// Sends the client's console lines to a file for the life of the object.
+class ConsoleToFile {
+public:
+    ConsoleToFile()
+        : m_path(testsupport::makeTempDir() + QStringLiteral("/console.txt"))
+    {
+        m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        m_previous = KPLogConsole::outputDescriptor();
+        KPLogConsole::setOutputDescriptor(m_fd);
+    }
+    ~ConsoleToFile()
+    {
+        KPLogConsole::setOutputDescriptor(m_previous);
+        ::close(m_fd);
+    }
+    QString text() const { return QString::fromUtf8(testsupport::readFile(m_path)); }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    int m_previous = 2;
+};
+
+} // namespace
+
+TEST(KPLogClient, BufferFileStartsWithClientInformationEachTimeItOpens)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/Folivo 2.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    KPLogLogText(logger, __FILE__, __LINE__, __func__, QStringLiteral("main"), 1, QStringLiteral("one"));
+    KPLogLogText(logger, nullptr, 0, nullptr, QString(), 0, QStringLiteral("two"));
+    KPLogLogData(logger, nullptr, 0, nullptr, QString(), 0, QByteArray("\x01\x02", 2));
+    KPLogWaitForQueue(logger, false);
+    ASSERT_EQ(recordsIn(path).size(), 4);
+    KPLogLogMarker(logger, QStringLiteral("last"));
+    KPLogShutdown(logger); // writes what is still queued
+
+    Logger* again = KPLogCreate();
+    KPLogSetOptionFlags(again, kQuietOptions);
+    KPLogSetBufferFilePath(again, path);
+    KPLogLogText(again, nullptr, 0, nullptr, QString(), 0, QStringLiteral("after restart"));
+    KPLogShutdown(again);
+
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_EQ(records.size(), 7);
+    EXPECT_EQ(logtest::recordType(records[0]), KPLogRecord::TypeClientInfo);
+    EXPECT_EQ(logtest::text(records[1], KPLogRecord::KeyMessage), QStringLiteral("one"));
+    EXPECT_EQ(logtest::text(records[1], KPLogRecord::KeyTag), QStringLiteral("main"));
+    EXPECT_EQ(logtest::number(records[1], KPLogRecord::KeySequence), 1);
+    EXPECT_EQ(logtest::text(records[1], KPLogRecord::KeyThreadId), QStringLiteral("Main thread"));
+    EXPECT_EQ(logtest::number(records[2], KPLogRecord::KeySequence), 2);
+    EXPECT_EQ(logtest::number(records[3], KPLogRecord::KeySequence), 3);
+    EXPECT_EQ(logtest::recordType(records[4]), KPLogRecord::TypeMarker);
+    EXPECT_EQ(logtest::recordType(records[5]), KPLogRecord::TypeClientInfo);
+    EXPECT_EQ(logtest::number(records[6], KPLogRecord::KeySequence), 1);
+}
+
+TEST(KPLogClient, TwoThreadsLoggingReachTheFileInSequenceOrder)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/t.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    constexpr int kPerThread = 1500;
+    auto work = [logger](const QString& who) {
+        for (int i = 0; i < kPerThread; ++i)
+            KPLogLogText(logger, nullptr, 0, nullptr, who, 0, QString::number(i));
+    };
+    std::thread a(work, QStringLiteral("a"));
+    std::thread b(work, QStringLiteral("b"));
+    a.join();
+    b.join();
+    KPLogShutdown(logger);
+
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_EQ(records.size(), 2 * kPerThread + 1);
+    for (int i = 1; i < records.size(); ++i)
+        ASSERT_EQ(logtest::number(records[i], KPLogRecord::KeySequence), i);
+    // Unnamed worker threads are told apart by number.
+    EXPECT_TRUE(logtest::text(records[1], KPLogRecord::KeyThreadId)->startsWith(QStringLiteral("Thread ")));
+}
+
+TEST(KPLogClient, WithoutAFileRecordsWaitInMemoryAndAreNotLostAtShutdown)
+{
+    ConsoleToFile console;
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/missing/x.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    KPLogStartWorker(logger);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return console.text().contains(QStringLiteral("KPLogger Warning: failed opening buffer file for writing: ") + path);
+    }));
+    KPLogLogText(logger, nullptr, 0, nullptr, QString(), 0, QStringLiteral("kept in memory"));
+    ASSERT_EQ(logger->queue().snapshot().size(), 1);
+
+    KPLogShutdown(logger);
+    EXPECT_TRUE(console.text().contains(QStringLiteral("| kept in memory\n")));
+}
+
+TEST(KPLogClient, ConsoleOptionPrintsAndDropsCaptureAndBlockEnds)
+{
+    ConsoleToFile console;
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kKPLogDefaultOptions | kKPLogOptionLogToConsole);
+    EXPECT_EQ(KPLogOptionFlags(logger) & kKPLogOptionCaptureSystemConsole, 0u);
+    KPLogLogBlockStart(logger, QStringLiteral("block"));
+    KPLogLogBlockEnd(logger);
+    KPLogLogText(logger, nullptr, 0, nullptr, QString(), 0, QStringLiteral("printed"));
+    KPLogShutdown(logger);
+    const QString text = console.text();
+    EXPECT_TRUE(text.endsWith(QStringLiteral(" | printed\n"))) << qPrintable(text);
+    EXPECT_EQ(text.count(QLatin1Char('\n')), 1);
+}
+
+TEST(KPLogClient, SharedLoggerIsMadeOnceAndReplaceable)
+{
+    Logger* original = KPLogSharedLogger();
+    EXPECT_EQ(KPLogSharedLogger(), original);
+    Logger* mine = new Logger;
+    KPLogSetSharedLogger(mine);
+    EXPECT_EQ(KPLogStartWorker(nullptr), mine);
+    KPLogLogDomainMessage(QStringLiteral("main"), 1, QStringLiteral("to the shared one"));
+    EXPECT_EQ(logtest::text(mine->queue().snapshot().value(0), KPLogRecord::KeyMessage),
+              QStringLiteral("to the shared one"));
+    KPLogShutdown(nullptr); // takes it out of the shared slot
+
+    // The next shared logger is a new one: its numbering starts again.
+    Logger* next = KPLogSharedLogger();
+    KPLogSetOptionFlags(next, kQuietOptions);
+    KPLogLogMessage(QStringLiteral("fresh"));
+    EXPECT_EQ(logtest::number(next->queue().snapshot().value(0), KPLogRecord::KeySequence), 1);
+}
+
+// Console capture replaces descriptors 1 and 2 of the whole process, so it runs in a child
+// process: the parent starts this binary again with only the child part enabled.
+TEST(KPLogClient, DISABLED_CaptureChild)
+{
+    const QString path = qEnvironmentVariable("FOLIVO_CAPTURE_CHILD_LOG");
+    ASSERT_FALSE(path.isEmpty());
+    Logger* capturing = KPLogCreate();
+    KPLogSetOptionFlags(capturing, kKPLogOptionBufferLogsUntilConnection | kKPLogOptionCaptureSystemConsole);
+    KPLogSetBufferFilePath(capturing, path);
+    KPLogStartWorker(capturing);
+
+    // A line printed by the client itself must reach the original stderr, not the capture.
+    Logger* printing = KPLogCreate();
+    KPLogSetOptionFlags(printing, kKPLogOptionLogToConsole);
+    KPLogLogText(printing, nullptr, 0, nullptr, QString(), 0, QStringLiteral("printed once"));
+    KPLogShutdown(printing);
+
+    auto consoleTexts = [&] {
+        QStringList texts;
+        for (const QByteArray& r : logtest::splitRecords(testsupport::readFile(path)).value_or(QList<QByteArray>())) {
+            if (logtest::text(r, KPLogRecord::KeyTag) == QStringLiteral("console"))
+                texts.append(*logtest::text(r, KPLogRecord::KeyMessage));
+        }
+        return texts;
+    };
+    ASSERT_EQ(::write(STDERR_FILENO, "x\n", 2), 2);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return consoleTexts().contains(QStringLiteral("x")); }));
+    // Pipes keep order: once "y" arrived, a captured printed line would have come before it.
+    ASSERT_EQ(::write(STDERR_FILENO, "y\n", 2), 2);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return consoleTexts().contains(QStringLiteral("y")); }));
+    KPLogShutdown(capturing);
+    // Output after the last capturing logger left goes to the real streams again.
+    ::write(STDERR_FILENO, "after capture\n", 14);
+}
+
+TEST(KPLogClient, CapturedStderrBecomesConsoleRecords)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/capture.log");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("FOLIVO_CAPTURE_CHILD_LOG"), path);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=KPLogClient.DISABLED_CaptureChild"),
+                 QStringLiteral("--gtest_also_run_disabled_tests")});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString childErr = QString::fromUtf8(child.readAllStandardError());
+    ASSERT_EQ(child.exitCode(), 0) << qPrintable(QString::fromUtf8(child.readAllStandardOutput()) + childErr);
+
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_FALSE(records.isEmpty());
+    EXPECT_EQ(logtest::recordType(records.first()), KPLogRecord::TypeClientInfo);
+    QStringList console;
+    for (const QByteArray& r : records) {
+        if (logtest::text(r, KPLogRecord::KeyTag) != QStringLiteral("console"))
+            continue;
+        EXPECT_EQ(logtest::number(r, KPLogRecord::KeyLevel), 1);
+        console.append(*logtest::text(r, KPLogRecord::KeyMessage));
+    }
+    EXPECT_EQ(console, (QStringList{QStringLiteral("x"), QStringLiteral("y")}));
+    EXPECT_TRUE(childErr.contains(QStringLiteral(" | printed once\n"))) << qPrintable(childErr);
+    EXPECT_TRUE(childErr.contains(QStringLiteral("after capture\n")));
+}

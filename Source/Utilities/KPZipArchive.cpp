@@ -1,0 +1,107 @@
+#include "Utilities/KPZipArchive.h"
+
+#include "Platform/Foundation/Dispatch.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+
+#include <QDir>
+
+QString KPZipArchive::unzipFolderFor(const QString& archive)
+{
+    return QStringLiteral("%1_F").arg(archive);
+}
+
+bool KPZipArchive::zipWithFilePath(const QString& folder, const QString& savePath)
+{
+    KPZipFile zip;
+    if (!zip.CreateZipFile2(savePath))
+        return false;
+    const bool added = zip.addDirectoryToZip(folder);
+    const bool closed = zip.CloseZipFile2();
+    if (!added)
+        QFile::remove(savePath);
+    return added && closed;
+}
+
+QString KPZipArchive::unZipWithFilePath(const QString& archive, const QString& unZipName)
+{
+    KPZipFile zip;
+    if (!zip.UnzipOpenFile(archive))
+        return {};
+    const QString folder = unzipFolderFor(archive);
+    QDir().mkpath(folder);
+    const QString result = QStringLiteral("%1/%2").arg(folder, unZipName);
+    const bool ok = zip.UnzipFileTo(result, true);
+    zip.UnzipCloseFile();
+    return ok ? result : QString();
+}
+
+std::shared_ptr<KPZipArchive> KPZipArchive::initWithZipPath(const QString& folder, const QString& savePath,
+                                                            ZipCompletion completion)
+{
+    std::shared_ptr<KPZipArchive> run(new KPZipArchive);
+    run->m_source = folder;
+    run->m_savePath = savePath;
+    run->m_isZip = true;
+    run->m_zipCompltedBlock = std::move(completion);
+    return run;
+}
+
+std::shared_ptr<KPZipArchive> KPZipArchive::initWithUnZipPath(const QString& archive, const QString& fileName,
+                                                              UnzipCompletion completion)
+{
+    std::shared_ptr<KPZipArchive> run(new KPZipArchive);
+    run->m_source = archive;
+    run->m_unzipFileName = fileName;
+    run->m_unzipCompltedBlock = std::move(completion);
+    return run;
+}
+
+void KPZipArchive::start()
+{
+    auto self = shared_from_this();
+    platform::Dispatch::async(platform::DispatchQueue::global(), [self] {
+        if (self->m_isZip)
+            self->runZip();
+        else
+            self->runUnzip();
+    });
+}
+
+void KPZipArchive::stop()
+{
+    m_zipArchive.cancel();
+}
+
+void KPZipArchive::runZip()
+{
+    bool ok = false;
+    if (!m_zipArchive.CreateZipFile2(m_savePath)) {
+        KPLogLogMessage(QStringLiteral("Create zip file lost!"));
+    } else {
+        const bool added = m_zipArchive.addDirectoryToZip(m_source);
+        ok = m_zipArchive.CloseZipFile2() && added;
+        if (!ok)
+            KPLogLogMessage(QStringLiteral("KPZipFile add folder lost!"));
+    }
+    if (m_zipCompltedBlock)
+        m_zipCompltedBlock(ok);
+}
+
+void KPZipArchive::runUnzip()
+{
+    if (!m_zipArchive.UnzipOpenFile(m_source)) {
+        KPLogLogMessage(QStringLiteral("open unzip file lost!"));
+        if (m_unzipCompltedBlock)
+            m_unzipCompltedBlock(false, {});
+        return;
+    }
+    const QString folder = unzipFolderFor(m_source);
+    QDir().mkpath(folder);
+    const QString result = QStringLiteral("%1/%2").arg(folder, m_unzipFileName);
+    const bool ok = m_zipArchive.UnzipFileTo(result, true);
+    m_zipArchive.UnzipCloseFile();
+    if (!ok)
+        KPLogLogMessage(QStringLiteral("unzip file lost!"));
+    if (m_unzipCompltedBlock)
+        m_unzipCompltedBlock(ok, ok ? result : QString());
+}

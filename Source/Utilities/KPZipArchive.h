@@ -1,0 +1,48 @@
+// Zips a folder or unzips an archive in one call, synchronously or on a background queue.
+// Unzipped results go below "<archive>_F/<name>", beside the received archive.
+#pragma once
+
+#include "Utilities/KPZipFile.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class KPZipArchive : public std::enable_shared_from_this<KPZipArchive> {
+public:
+    using ZipCompletion = std::function<void(bool success)>;
+    using UnzipCompletion = std::function<void(bool success, const QString& resultPath)>;
+
+    // Synchronous: true only when the archive was created, every file was added and it was
+    // closed — a peer must never receive a folder with files silently missing.
+    static bool zipWithFilePath(const QString& folder, const QString& savePath);
+    // Synchronous: the result path "<archive>_F/<name>", or empty when the archive could not be
+    // opened or was not extracted completely.
+    static QString unZipWithFilePath(const QString& archive, const QString& unZipName);
+
+    // Prepared runs; start() runs them once on the default-priority global queue, and the
+    // completion runs there too, not on the main thread.
+    static std::shared_ptr<KPZipArchive> initWithZipPath(const QString& folder, const QString& savePath,
+                                                         ZipCompletion completion);
+    static std::shared_ptr<KPZipArchive> initWithUnZipPath(const QString& archive, const QString& fileName,
+                                                           UnzipCompletion completion);
+    void start();
+    // Stops a zip run between two files; an unzip run is not affected.
+    void stop();
+
+    // "<archive>_F"
+    static QString unzipFolderFor(const QString& archive);
+
+private:
+    KPZipArchive() = default;
+    void runZip();
+    void runUnzip();
+
+    QString m_source;
+    QString m_savePath;
+    QString m_unzipFileName;
+    bool m_isZip = false;
+    KPZipFile m_zipArchive;
+    ZipCompletion m_zipCompltedBlock;
+    UnzipCompletion m_unzipCompltedBlock;
+};

@@ -26,6 +26,7 @@ int main(int argc, char** argv)
     qputenv("XDG_CACHE_HOME", root + "/.cache");
     qputenv("XDG_RUNTIME_DIR", root + "/runtime");
     qputenv("XDG_DOCUMENTS_DIR", root + "/Documents");
+    qputenv("FOLIVO_BONJOUR_BACKEND", "directory");
     qunsetenv("LANGUAGE");
     qputenv("LANG", "en_US.UTF-8");
 

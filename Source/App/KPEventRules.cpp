@@ -1,0 +1,94 @@
+#include "App/KPEventRules.h"
+
+#include "Platform/Foundation/NotificationCenter.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+
+namespace {
+
+const char* const kPopoverMarker = "_NSPopoverWindow";
+
+bool isModifierKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QVariant windowObject(QWidget* window)
+{
+    return window ? QVariant::fromValue<QObject*>(window) : QVariant();
+}
+
+} // namespace
+
+void KPEventRules::markAsPopoverWindow(QWidget* window)
+{
+    if (window)
+        window->setProperty(kPopoverMarker, true);
+}
+
+bool KPEventRules::isPopoverWindow(const QWidget* window)
+{
+    return window && window->property(kPopoverMarker).toBool();
+}
+
+bool KPEventRules::isRuleEvent(const QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::NativeGesture:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void KPEventRules::apply(QEvent* event, QWidget* window) const
+{
+    auto& center = platform::NotificationCenter::defaultCenter();
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        const auto button = static_cast<QMouseEvent*>(event)->button();
+        if (button != Qt::LeftButton && button != Qt::RightButton)
+            return;
+        if (!isPopoverWindow(window))
+            center.post(QStringLiteral("MonitorResignWindowResign"), windowObject(window));
+        if (m_autoCompletedWindow && window != m_autoCompletedWindow.data())
+            center.post(QStringLiteral("AutoCompletedWindowResign"),
+                        windowObject(m_autoCompletedWindow.data()));
+        return;
+    }
+    case QEvent::NativeGesture: {
+        auto* gesture = static_cast<QNativeGestureEvent*>(event);
+        if (gesture->gestureType() != Qt::ZoomNativeGesture || !window || window != m_mainWindow)
+            return;
+        // The event does not outlive its delivery, so observers get its values instead.
+        center.post(QStringLiteral("MouseMagnify"), gesture->value(),
+                    {{QStringLiteral("Magnification"), gesture->value()},
+                     {QStringLiteral("Position"), gesture->position()}});
+        return;
+    }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        if (isModifierKey(static_cast<QKeyEvent*>(event)->key()))
+            center.post(QStringLiteral("NSFlagsChanged"));
+        return;
+    default:
+        return;
+    }
+}

@@ -7,7 +7,8 @@
 // unregisters. remove() from another thread waits until a callback of that observer that is
 // running right now has returned, so a destroyed object is never called; it does not wait for
 // a callback running on the calling thread itself (removing your own token inside the callback
-// is fine). Never remove an observer while its callback is waiting for the removing thread.
+// is fine). Never remove an observer while its callback waits for the removing thread (say, a
+// callback on a worker doing a main-queue sync while the main thread removes it): that hangs.
 //
 // Locking: one mutex guards the observer list; no lock is held while a callback runs.
 #pragma once

@@ -68,16 +68,3 @@ TEST(DispatchPool, ChainOfSerialQueuesWaitingOnEachOtherCompletes)
     ASSERT_TRUE(testsupport::spinUntil([&] { return group.waitFor(0ms); }, 60000));
     EXPECT_TRUE(done[0].waitFor(0ms));
 }
-
-TEST(DispatchPool, SyncChainsFromWorkersDoNotStarve)
-{
-    // Each task synchronously hands work to a serial queue, which needs another worker.
-    const int count = moreThanTheCores();
-    const auto inner = DispatchQueue::serial(QStringLiteral("inner"));
-    DispatchGroup group;
-    std::atomic<int> ran{0};
-    for (int i = 0; i < count; ++i)
-        group.async(DispatchQueue::global(), [&] { inner.sync([&] { ++ran; }); });
-    ASSERT_TRUE(testsupport::spinUntil([&] { return group.waitFor(0ms); }, 60000));
-    EXPECT_EQ(ran.load(), count);
-}

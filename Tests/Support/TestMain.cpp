@@ -27,6 +27,8 @@ int main(int argc, char** argv)
     qputenv("XDG_RUNTIME_DIR", root + "/runtime");
     qputenv("XDG_DOCUMENTS_DIR", root + "/Documents");
     qputenv("FOLIVO_BONJOUR_BACKEND", "directory");
+    // Loggers made in tests must not swallow gtest's own output by capturing stdout/stderr.
+    qputenv("FOLIVO_LOG_NO_CAPTURE", "1");
     qunsetenv("LANGUAGE");
     qputenv("LANG", "en_US.UTF-8");
 

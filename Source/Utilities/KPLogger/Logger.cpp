@@ -162,7 +162,7 @@ void Logger::run()
     // Records logged since the last pass must reach the file before it closes.
     if (!m_queue.isEmpty() && !bufferFilePath().isEmpty()) {
         if (m_bufferFd < 0)
-            openBufferFile();
+            openBufferFile(true);
         else
             flushToBufferFile(true);
     }
@@ -175,6 +175,7 @@ void Logger::run()
 
 void Logger::sendQueued(bool pastGaps)
 {
+    // A connected viewer will take the records here before any of the choices below.
     const uint32_t opts = m_options.load();
     if (opts & kKPLogOptionLogToConsole) {
         m_queue.setDelivering(true);
@@ -188,7 +189,7 @@ void Logger::sendQueued(bool pastGaps)
     }
 }
 
-void Logger::openBufferFile()
+void Logger::openBufferFile(bool pastGaps)
 {
     const QString path = bufferFilePath();
     const QByteArray native = QFile::encodeName(path);
@@ -202,7 +203,7 @@ void Logger::openBufferFile()
     m_openBufferPath = path;
     m_queue.setDelivering(true);
     m_queue.pushFront(KPLogClientInfo::record());
-    flushToBufferFile();
+    flushToBufferFile(pastGaps);
 }
 
 void Logger::closeBufferFile()

@@ -57,7 +57,7 @@ private:
     void signal(unsigned which);
     void run();
     void sendQueued(bool pastGaps);
-    void openBufferFile();
+    void openBufferFile(bool pastGaps = false);
     void closeBufferFile();
     void flushToBufferFile(bool pastGaps = false);
     bool writeWhole(const QByteArray& bytes);

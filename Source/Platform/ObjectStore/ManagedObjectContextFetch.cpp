@@ -1,0 +1,317 @@
+// Fetching: the scan over committed rows with the context chain's changes overlaid, the
+// inverse-set shortcut for "relationship == object" terms, sorting and materialising.
+#include "Platform/ObjectStore/ManagedObjectContext.h"
+
+#include "Platform/ObjectStore/RowView.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+const QString domain = QStringLiteral("ObjectStore");
+const QString countKey = QStringLiteral("@count");
+
+bool knownKey(const EntityDescription* entity, const QString& key)
+{
+    for (const EntityDescription* e : entity->hierarchy()) {
+        if (e->attribute(key) || e->relationship(key))
+            return true;
+    }
+    return false;
+}
+
+// Key paths must name properties of the entity (or of one of its sub-entities); anything
+// else is a typing error in a query and gets a clear error rather than an empty result.
+Result<void> checkKeyPath(const EntityDescription* entity, const QStringList& components, const QString& text)
+{
+    const EntityDescription* cur = entity;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        const QString& c = components[i];
+        if (c == countKey && i > 0 && i + 1 == components.size())
+            return {};
+        if (!cur)
+            return {}; // past an attribute: plain key-value coding on the value
+        if (!knownKey(cur, c))
+            return fail(domain, ManagedObjectContext::FetchError,
+                        QStringLiteral("keypath %1 not found in entity %2").arg(text, entity->name()));
+        const RelationshipDescription* rel = nullptr;
+        for (const EntityDescription* e : cur->hierarchy()) {
+            if ((rel = e->relationship(c)))
+                break;
+        }
+        cur = rel ? rel->destination : nullptr;
+    }
+    return {};
+}
+
+Result<void> checkNode(const EntityDescription* entity, const PredicateNode& node)
+{
+    if (node.kind == PredicateNode::Kind::Comparison) {
+        for (const PredicateExpression* e : {&node.left, &node.right}) {
+            if (e->isKeyPath()) {
+                if (auto ok = checkKeyPath(entity, e->components, e->keyPath); !ok)
+                    return ok;
+            }
+        }
+        return {};
+    }
+    for (const auto& child : node.children) {
+        if (auto ok = checkNode(entity, *child); !ok)
+            return ok;
+    }
+    return {};
+}
+
+// The object ID a constant stands for (an ObjectID or an object whose identity is one).
+ObjectID constantID(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<ObjectID>())
+        return value.value<ObjectID>();
+    if (const KeyValueCoding* object = kvc::object(value)) {
+        const QVariant id = object->identity();
+        if (id.metaType() == QMetaType::fromType<ObjectID>())
+            return id.value<ObjectID>();
+    }
+    return {};
+}
+
+} // namespace
+
+Result<std::vector<ManagedObjectContext::Match>>
+ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsizetype* count)
+{
+    const EntityDescription* entity = m_coordinator->model()->entity(request.entityName);
+    if (!entity)
+        return fail(domain, FetchError, QStringLiteral("no entity named \"%1\"").arg(request.entityName));
+    if (auto ok = checkNode(entity, request.predicate.root()); !ok)
+        return std::unexpected(ok.error());
+    for (const SortDescriptor& sd : request.sortDescriptors) {
+        if (auto ok = checkKeyPath(entity, sd.keyPath.split(QLatin1Char('.')), sd.keyPath); !ok)
+            return std::unexpected(ok.error());
+    }
+    auto scope = readScope();
+    if (!m_coordinator->hasStoreUnlocked())
+        return fail(domain, PersistentStoreCoordinator::NoStoreError,
+                    QStringLiteral("the context has no store to fetch from"));
+
+    const EntityDescription* root = entity->rootEntity();
+    auto wanted = [&](const Row& r) {
+        return r.entity == entity || (request.includesSubentities && r.entity->isKindOf(entity));
+    };
+    const PredicateNode& pred = request.predicate.root();
+    Predicate rest = request.predicate; // what candidates still have to pass
+    auto matches = [&](const Row& r) {
+        if (rest.root().kind == PredicateNode::Kind::True)
+            return true;
+        RowView view(this, &r);
+        return rest.evaluate(view);
+    };
+
+    // Pending inserts of the whole chain, lowest level first so the nearest state wins.
+    std::vector<Match> pending;
+    {
+        QHash<Key, bool> seen;
+        for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
+            for (auto it = c->m_changed.cbegin(); it != c->m_changed.cend(); ++it) {
+                const ManagedObject& o = *it.value();
+                if (it.key().root != root || seen.contains(it.key()))
+                    continue;
+                seen.insert(it.key(), true);
+                if (!o.m_inserted)
+                    continue;
+                RowPtr r = visibleRow(it.key());
+                if (r && wanted(*r))
+                    pending.push_back({o.m_id, r});
+            }
+        }
+        std::sort(pending.begin(), pending.end(),
+                  [](const Match& a, const Match& b) { return a.row->pk < b.row->pk; });
+    }
+
+    // Candidates: an inverse set when a top-level term ties the records to one object,
+    // otherwise the whole table.
+    const std::vector<qint64>* candidates = nullptr;
+    RowPtr anchor;
+    for (const PredicateNode* term : request.predicate.conjuncts()) {
+        if (term->kind != PredicateNode::Kind::Comparison || term->op != PredicateOperator::Equal
+            || !term->left.isKeyPath() || term->left.components.size() != 1 || !term->right.isConstant())
+            continue;
+        const RelationshipDescription* rel = entity->relationship(term->left.keyPath);
+        if (!rel || !rel->inverse || !rel->inverse->toMany)
+            continue;
+        const ObjectID target = constantID(term->right.constant);
+        if (target.isNull() || !target.entity()->isKindOf(rel->destination->rootEntity()))
+            continue;
+        anchor = visibleRow(keyOf(target));
+        static const std::vector<qint64> empty;
+        candidates = anchor && anchor->entity->isKindOf(rel->destination)
+            ? &anchor->toMany[size_t(rel->inverse->slot)]
+            : &empty;
+        // Inverses are kept in step at every level, so the candidates satisfy this term.
+        std::vector<PredicateNodePtr> others;
+        if (pred.kind == PredicateNode::Kind::And) {
+            for (const PredicateNodePtr& child : pred.children) {
+                if (child.get() != term)
+                    others.push_back(child);
+            }
+        }
+        rest = Predicate(PredicateNode::makeCompound(PredicateNode::Kind::And, std::move(others)));
+        break;
+    }
+
+    // Or an index, when a top-level term compares an indexed attribute with a constant. The
+    // index knows stored values only, so every record changed anywhere in the chain is a
+    // candidate too; pending inserts are checked separately below.
+    bool candidatesCoverPending = candidates != nullptr;
+    std::vector<qint64> indexed;
+    if (!candidates) {
+        for (const PredicateNode* term : request.predicate.conjuncts()) {
+            if (term->kind != PredicateNode::Kind::Comparison || term->op != PredicateOperator::Equal
+                || term->modifier != PredicateModifier::Direct || !term->left.isKeyPath()
+                || term->left.components.size() != 1 || !term->right.isConstant())
+                continue;
+            const std::vector<qint64>* keys = m_coordinator->indexedKeys(entity, term->left.keyPath, term->right.constant);
+            if (!keys)
+                continue;
+            indexed = *keys;
+            for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
+                for (auto it = c->m_changed.cbegin(); it != c->m_changed.cend(); ++it) {
+                    if (it.key().root == root && !it.value()->m_inserted)
+                        indexed.push_back(it.key().pk);
+                }
+            }
+            std::sort(indexed.begin(), indexed.end());
+            indexed.erase(std::unique(indexed.begin(), indexed.end()), indexed.end());
+            candidates = &indexed;
+            break;
+        }
+    }
+
+    std::vector<Match> out;
+    qsizetype counted = 0;
+    const int limit = request.sortDescriptors.isEmpty() ? request.fetchLimit : 0;
+    auto accept = [&](const ObjectID& id, RowPtr row) {
+        if (countOnly)
+            ++counted;
+        else
+            out.push_back({id, std::move(row)});
+    };
+    auto full = [&] { return limit > 0 && (countOnly ? counted : qsizetype(out.size())) >= limit; };
+    const bool overlay = [&] {
+        for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
+            if (!c->m_changed.isEmpty())
+                return true;
+        }
+        return false;
+    }();
+
+    auto consider = [&](const RowPtr& committed) {
+        RowPtr row = overlay ? visibleRow(keyOf(committed->entity, committed->pk)) : committed;
+        if (!row || !wanted(*row) || !matches(*row))
+            return;
+        accept(countOnly ? ObjectID() : idForKey(keyOf(row->entity, row->pk), row->entity), row);
+    };
+    const std::vector<RowPtr>& table = m_coordinator->tableRows(root);
+    if (candidates) {
+        for (qint64 pk : *candidates) {
+            if (full())
+                break;
+            if (pk > 0 && size_t(pk) < table.size() && table[size_t(pk)])
+                consider(table[size_t(pk)]);
+        }
+    } else {
+        for (const RowPtr& committed : table) {
+            if (full())
+                break;
+            if (committed)
+                consider(committed);
+        }
+    }
+    for (const Match& m : pending) {
+        if (full())
+            break;
+        if (candidatesCoverPending && !std::binary_search(candidates->begin(), candidates->end(), m.row->pk))
+            continue;
+        if (matches(*m.row))
+            accept(m.id, m.row);
+    }
+
+    if (!request.sortDescriptors.isEmpty() && !countOnly) {
+        const qsizetype width = request.sortDescriptors.size();
+        std::vector<QVariant> keys(out.size() * size_t(width));
+        std::vector<QStringList> paths;
+        for (const SortDescriptor& sd : request.sortDescriptors)
+            paths.push_back(sd.keyPath.split(QLatin1Char('.')));
+        for (size_t i = 0; i < out.size(); ++i) {
+            RowView view(this, out[i].row.get());
+            for (qsizetype d = 0; d < width; ++d)
+                keys[i * size_t(width) + size_t(d)] = view.valueForKeyPathComponents(paths[size_t(d)]);
+        }
+        std::vector<size_t> order(out.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            for (qsizetype d = 0; d < width; ++d) {
+                const int c = request.sortDescriptors[d].compareValues(keys[a * size_t(width) + size_t(d)],
+                                                                       keys[b * size_t(width) + size_t(d)]);
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
+        });
+        std::vector<Match> sorted;
+        sorted.reserve(out.size());
+        const size_t n = request.fetchLimit > 0 ? std::min(order.size(), size_t(request.fetchLimit)) : order.size();
+        for (size_t i = 0; i < n; ++i)
+            sorted.push_back(std::move(out[order[i]]));
+        out.swap(sorted);
+    }
+    if (count)
+        *count = countOnly ? counted : qsizetype(out.size());
+    return out;
+}
+
+Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const FetchRequest& request)
+{
+    if (request.resultType == FetchRequest::ResultType::Count)
+        return fail(domain, FetchError, QStringLiteral("a count request answers a number; use countForFetchRequest"));
+    auto matches = runFetch(request, false, nullptr);
+    if (!matches)
+        return std::unexpected(matches.error());
+    std::lock_guard lock(m_mutex);
+    QList<ManagedObjectPtr> out;
+    out.reserve(qsizetype(matches->size()));
+    for (const Match& m : *matches) {
+        const Key key = keyOf(m.id);
+        ManagedObjectPtr o = registered(key);
+        if (!o)
+            o = materialize(key, m.id, m.row);
+        out << o;
+    }
+    return out;
+}
+
+Result<QList<ObjectID>> ManagedObjectContext::fetchObjectIDs(const FetchRequest& request)
+{
+    auto matches = runFetch(request, false, nullptr);
+    if (!matches)
+        return std::unexpected(matches.error());
+    QList<ObjectID> out;
+    out.reserve(qsizetype(matches->size()));
+    for (const Match& m : *matches)
+        out << m.id;
+    return out;
+}
+
+Result<qsizetype> ManagedObjectContext::countForFetchRequest(const FetchRequest& request)
+{
+    qsizetype n = 0;
+    auto matches = runFetch(request, true, &n);
+    if (!matches)
+        return std::unexpected(matches.error());
+    return n;
+}
+
+} // namespace platform

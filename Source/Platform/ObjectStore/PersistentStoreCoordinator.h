@@ -1,0 +1,130 @@
+// One store and the committed-row cache every context of it reads.
+//
+// The whole store is read into immutable rows when it is added, so fetches, key-path walks and
+// pending-change overlays all run over memory with one evaluator; SQLite is written through,
+// one transaction per save. A save (commit) computes every new row first, writes them, and
+// only when the transaction has committed swaps them into the cache: a failed save changes
+// neither the file nor the cache. Conflicts with saves made since a context read its objects
+// are settled here, by the saving context's merge policy.
+//
+// Locking: the cache has one shared_mutex (readers: fetches and context reads; writer: a
+// commit). It is taken after any context lock (child → parent → cache → SQLite) and nothing is
+// called back while it is held. Key sequences have their own small mutex, taken alone.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/ChangeSet.h"
+#include "Platform/ObjectStore/ManagedObjectModel.h"
+#include "Platform/ObjectStore/MergePolicy.h"
+#include "Platform/ObjectStore/ObjectID.h"
+#include "Platform/ObjectStore/Row.h"
+#include "Platform/ObjectStore/SaveNotification.h"
+#include "Platform/ObjectStore/SqliteStore.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+struct StoreOptions {
+    // Migrate a store written by an older model version when it is opened.
+    bool migrateAutomatically = true;
+    // Infer the mapping when no mapping model file fits.
+    bool inferMappingModel = true;
+    // Where older model versions live: ".mom" files or ".momd" folders; the store's own
+    // version is looked up among them by hash. Empty: only the coordinator's model opens it.
+    QStringList modelSearchPaths;
+    // Mapping model files to consider before inferring one.
+    QStringList mappingModelPaths;
+};
+
+class PersistentStoreCoordinator : public std::enable_shared_from_this<PersistentStoreCoordinator> {
+public:
+    // Error codes in the "ObjectStore" domain beside SqliteStore's.
+    enum ErrorCode {
+        NoStoreError = 134060,     // no store has been added (or adding it failed)
+        ConflictError = 133020,    // a save met changes it may not overwrite
+        UnknownEntityError = 134070,
+        InvalidURIError = 134071,
+    };
+
+    static std::shared_ptr<PersistentStoreCoordinator> create(ModelPtr model);
+    ~PersistentStoreCoordinator();
+
+    const ModelPtr& model() const { return m_model; }
+
+    Result<void> addSQLiteStore(const QString& path, const StoreOptions& options = {});
+    // A store that lives in memory only (tests, scratch work).
+    Result<void> addInMemoryStore();
+    bool hasStore() const;
+    QString storePath() const;
+    QString storeUUID() const;
+    QString journalMode() const;
+    static Result<StoreMetadata> metadataForPersistentStore(const QString& path);
+
+    // Null for a malformed URI, one of another store, or an unknown entity. The record itself
+    // is not looked up (existingObjectWithID does).
+    ObjectID managedObjectIDForURIRepresentation(const QString& uri) const;
+
+    // ---- for contexts ----
+    ObjectID newTemporaryID(const EntityDescription* entity);
+    ObjectID permanentID(const EntityDescription* entity, qint64 pk) const;
+    // What the IDs of this coordinator's records point to (compare with ObjectID::store()).
+    const StoreIdentity* storeIdentity() const { return m_identity.get(); }
+    // Makes the IDs permanent; their keys are recorded so that they are never handed out again.
+    Result<void> obtainPermanentIDs(const QList<ObjectID>& ids);
+
+    // Reads need the read lock held for as long as the returned references are used.
+    std::shared_lock<std::shared_mutex> readLock() const { return std::shared_lock(m_cacheMutex); }
+    bool hasStoreUnlocked() const { return m_hasStore; }
+    RowPtr cachedRow(const EntityDescription* entity, qint64 pk) const;
+    const std::vector<RowPtr>& tableRows(const EntityDescription* root) const;
+    // Keys of the stored records whose indexed integer attribute equals value (sorted), or null
+    // when the attribute has no index or value does not fit its type. Read lock held.
+    const std::vector<qint64>* indexedKeys(const EntityDescription* entity, const QString& attribute,
+                                           const QVariant& value) const;
+
+    struct CommitResult {
+        SaveNotification notification;
+        QHash<ObjectID, RowPtr> rows; // the committed state of every inserted or updated object
+    };
+    Result<CommitResult> commit(const ChangeSet& changes, MergePolicy policy);
+
+private:
+    explicit PersistentStoreCoordinator(ModelPtr model);
+    Result<void> installTables(std::vector<TableRows> tables, const QString& uuid);
+    size_t tableIndex(const EntityDescription* entity) const;
+
+    ModelPtr m_model;
+    std::shared_ptr<StoreIdentity> m_identity;
+    std::shared_ptr<const detail::ObjectIDState> m_permanentState;
+    QHash<const EntityDescription*, size_t> m_tableIndex;
+
+    mutable std::shared_mutex m_cacheMutex;
+    std::unique_ptr<SqliteStore> m_sqlite;
+    bool m_hasStore = false;
+    bool m_inMemory = false;
+    std::vector<std::vector<RowPtr>> m_tables;
+    // Hash indexes of the attributes the model marks indexed (integers and booleans): the
+    // lookups by nodeID, uuid, folderID and skDocumentID that would otherwise scan a table.
+    struct AttributeIndex {
+        size_t table = 0;
+        QString attribute;
+        std::unordered_map<quint64, std::vector<qint64>> keys;
+    };
+    std::vector<AttributeIndex> m_indexes;
+    void indexRow(const RowPtr& row, bool add);
+
+    mutable std::mutex m_sequenceMutex;
+    std::vector<qint64> m_sequences; // highest key handed out per table
+};
+
+using CoordinatorPtr = std::shared_ptr<PersistentStoreCoordinator>;
+
+} // namespace platform

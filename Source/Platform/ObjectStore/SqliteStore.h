@@ -1,0 +1,111 @@
+// The SQLite file behind a coordinator: schema made from the model, the whole store read into
+// rows at open, and each save written in one transaction.
+//
+// Layout: one table per root entity ("t_<Entity>": pk INTEGER PRIMARY KEY, ent = index of the
+// row's entity in its root's hierarchy, one column per attribute "a_<name>" and per to-one
+// relationship "r_<name>"), one join table per many-to-many relationship ("j_<Entity>_<name>",
+// src/dst keys, primary key (src, dst) and an index on dst) and "meta" (key/value: storeUUID,
+// modelName, modelVersion, modelHash, "seq.<Entity>" = highest key ever handed out). To-many
+// sides of one-to-many relationships are not stored; they are rebuilt from the to-one column.
+// Unsigned 64-bit values keep their bit pattern in INTEGER columns, dates are INTEGER
+// milliseconds since the Unix epoch (UTC).
+//
+// journal_mode=WAL (DELETE where the file system refuses WAL), synchronous=FULL. A write that
+// fails is rolled back whole; the caller's rows stay untouched. The connection is used only
+// under the coordinator's write lock (at open and in commits), never concurrently.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/ManagedObjectModel.h"
+#include "Platform/ObjectStore/Row.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform {
+
+struct StoreMetadata {
+    QString storeUUID;
+    QString modelName;
+    QString modelVersion;
+    QString modelHash;
+};
+
+// Rows of one root entity's table, indexed by primary key (null where no row exists).
+struct TableRows {
+    const EntityDescription* root = nullptr;
+    std::vector<RowPtr> rows;
+    qint64 sequence = 0; // highest key handed out
+};
+
+struct StoreWrite {
+    std::vector<RowPtr> upserts;
+    std::vector<RowPtr> previous; // per upsert: the cached row it replaces, or null
+    std::vector<RowPtr> deletes;  // the cached rows removed
+    std::vector<std::pair<const EntityDescription*, qint64>> sequences;
+};
+
+class SqliteStore {
+public:
+    ~SqliteStore();
+
+    // Error codes in the "ObjectStore" domain.
+    enum ErrorCode {
+        OpenError = 134080,          // cannot open or create the file
+        NotAStoreError = 134081,     // corrupt, or an SQLite file of some other program
+        IncompatibleError = 134100,  // written by a model version other than the one given
+        WriteError = 134030,         // a save could not be written (disk full, read only, …)
+    };
+
+    // Opens (or creates) a store for model. A store of another model version fails with
+    // IncompatibleError before anything is written.
+    static Result<std::unique_ptr<SqliteStore>> open(const QString& path, ModelPtr model);
+    // Opens an existing store of model for reading only; the file is not touched.
+    static Result<std::unique_ptr<SqliteStore>> openReadOnly(const QString& path, ModelPtr model);
+    // The metadata of an existing store without opening it for writing.
+    static Result<StoreMetadata> readMetadata(const QString& path);
+
+    const StoreMetadata& metadata() const { return m_meta; }
+    const QString& path() const { return m_path; }
+    QString journalMode() const { return m_journalMode; }
+
+    // Every table, with to-many sides rebuilt. Index: the root entity's model index.
+    Result<std::vector<TableRows>> loadAll();
+    Result<void> write(const StoreWrite& batch);
+    // Gives a new store the identity of the one it replaces, so URIs stay valid (migration).
+    Result<void> setStoreUUID(const QString& uuid);
+    Result<void> writeSequences(const std::vector<std::pair<const EntityDescription*, qint64>>& seqs);
+
+private:
+    SqliteStore() = default;
+    struct Schema;
+    Result<void> createSchema();
+    static bool readTable(sqlite3* db, const Schema& schema, size_t table, std::vector<RowPtr>& rows,
+                          QString* error);
+    Result<void> exec(const char* sql);
+    Result<void> execText(const QString& sql);
+    Error sqlError(int code, const QString& what) const;
+    sqlite3_stmt* statement(const QString& sql);
+    Result<void> writeRow(const Row& row);
+    // inBatch: whether a row of the given root entity and key is written by the same batch.
+    Result<void> writeJoins(const Row& row, const Row* previous,
+                            const std::function<bool(const EntityDescription*, qint64)>& inBatch);
+    Result<void> deleteRow(const Row& row);
+    Result<void> writeSequence(const EntityDescription* root, qint64 seq);
+
+    sqlite3* m_db = nullptr;
+    QString m_path;
+    QString m_journalMode;
+    ModelPtr m_model;
+    StoreMetadata m_meta;
+    std::unique_ptr<Schema> m_schema;
+    QHash<QString, sqlite3_stmt*> m_statements;
+};
+
+} // namespace platform

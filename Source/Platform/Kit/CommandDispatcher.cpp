@@ -1,0 +1,48 @@
+#include "Platform/Kit/CommandDispatcher.h"
+
+namespace platform::kit {
+
+CommandDispatcher& CommandDispatcher::shared()
+{
+    static CommandDispatcher instance;
+    return instance;
+}
+
+CommandDispatcher::Token CommandDispatcher::add(const QString& name, Handler handler, Validator enabled)
+{
+    auto alive = std::make_shared<int>(0);
+    auto& list = m_entries[name];
+    std::erase_if(list, [](const Entry& e) { return e.alive.expired(); });
+    list.push_back({alive, std::move(handler), std::move(enabled)});
+    return Token(alive);
+}
+
+const CommandDispatcher::Entry* CommandDispatcher::answering(const QString& name) const
+{
+    const auto it = m_entries.find(name);
+    if (it == m_entries.end())
+        return nullptr;
+    for (auto e = it->second.rbegin(); e != it->second.rend(); ++e) {
+        if (!e->alive.expired())
+            return &*e;
+    }
+    return nullptr;
+}
+
+bool CommandDispatcher::canPerform(const QString& name) const
+{
+    const Entry* e = answering(name);
+    return e && e->handler && (!e->enabled || e->enabled());
+}
+
+bool CommandDispatcher::perform(const QString& name, const QVariant& sender)
+{
+    if (!canPerform(name))
+        return false;
+    // A copy: the handler may register or drop commands while it runs.
+    const Handler handler = answering(name)->handler;
+    handler(sender);
+    return true;
+}
+
+} // namespace platform::kit

@@ -1,0 +1,111 @@
+#include "Controls/KPSlider.h"
+#include "ControlsTestSupport.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The main window's zoom slider: 170 wide, range 25-100.
+struct SliderTest : ::testing::Test {
+    void SetUp() override
+    {
+        slider = std::make_unique<KPSlider>(QRect(0, 0, 170, 20), 1);
+        slider->setMinValue(25);
+        slider->setMaxValue(100);
+        slider->setDelegate({[this](double v) { told << v; }});
+    }
+    // y-up 10 is the slider's middle; Qt's y is the same here (height 20).
+    void click(double x) { QTest::mouseClick(slider.get(), Qt::LeftButton, {}, QPoint(int(x), 10)); }
+
+    std::unique_ptr<KPSlider> slider;
+    QList<double> told;
+};
+
+} // namespace
+
+TEST_F(SliderTest, TravelAndValuePerPoint)
+{
+    EXPECT_EQ(slider->countPixel(), 132);
+    EXPECT_DOUBLE_EQ(slider->pixelValue(), 75.0 / 132);
+    EXPECT_EQ(slider->currentValue(), 25);   // raised to the new minimum
+    EXPECT_DOUBLE_EQ(slider->sliderButtonX(), 19.0);
+}
+
+TEST_F(SliderTest, ClicksJumpTheKnobAndReportChangesOnce)
+{
+    click(69);
+    EXPECT_EQ(slider->currentValue(), 53);
+    click(69);
+    EXPECT_EQ(told, QList<double>({53}));
+    click(2);
+    EXPECT_EQ(slider->currentValue(), 25);
+    click(169);
+    EXPECT_EQ(slider->currentValue(), 100);
+    EXPECT_DOUBLE_EQ(slider->sliderButtonX(), 151.0);
+    EXPECT_EQ(told, QList<double>({53, 25, 100}));
+}
+
+TEST_F(SliderTest, SettingTheValueTellsNobody)
+{
+    slider->setCurrentValue(60);
+    EXPECT_DOUBLE_EQ(slider->sliderButtonX(), (60.0 - 25) / 75 * 132 + 19);
+    EXPECT_TRUE(told.isEmpty());
+    EXPECT_EQ(slider->lastValue(), 0);
+    slider->setCurrentValue(500);
+    EXPECT_EQ(slider->currentValue(), 100);
+}
+
+TEST_F(SliderTest, DragsFollowOnlyPressesOnTheKnob)
+{
+    slider->setCurrentValue(60);
+    const int knob = int(slider->sliderButtonX()) + 2;   // inside the hit rectangle
+    QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(knob, 10));
+    EXPECT_TRUE(slider->isMouseDown());
+    EXPECT_EQ(slider->knobSprite(), KPThemeObject::customThemeObjectWithName(QStringLiteral("ZoomSlider"))
+                                        ->themeObjectWithName<KPMultiSprite>(QStringLiteral("SlideButton"))
+                                        ->highlightSprite());
+    QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(knob, 10));
+    EXPECT_TRUE(told.isEmpty());   // a press on the knob alone sends nothing
+
+    QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(knob, 10));
+    controlstest::move(*slider, QPoint(19, 10), true);
+    EXPECT_EQ(told, QList<double>({25}));
+    QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(19, 10));
+
+    // A press off the knob jumps, but its drag moves nothing.
+    told.clear();
+    QTest::mousePress(slider.get(), Qt::LeftButton, {}, QPoint(100, 10));
+    controlstest::move(*slider, QPoint(140, 10), true);
+    QTest::mouseRelease(slider.get(), Qt::LeftButton, {}, QPoint(140, 10));
+    EXPECT_EQ(told.size(), 1);
+}
+
+TEST_F(SliderTest, RaisingTheMinimumMovesTheKnobToTheStart)
+{
+    slider->setCurrentValue(40);
+    slider->setMinValue(60);
+    EXPECT_EQ(slider->currentValue(), 60);
+    EXPECT_DOUBLE_EQ(slider->sliderButtonX(), 19.0);
+}
+
+TEST(KPSlider, EmptyRangeKeepsTheKnobAtTheStart)
+{
+    KPSlider slider(QRect(0, 0, 170, 20), 1);
+    slider.setMaxValue(0);
+    EXPECT_DOUBLE_EQ(slider.sliderButtonX(), 19.0);
+    QTest::mouseClick(&slider, Qt::LeftButton, {}, QPoint(100, 10));
+    EXPECT_EQ(slider.currentValue(), 0);
+    EXPECT_FALSE(std::isnan(slider.sliderButtonX()));
+    controlstest::render(slider);
+}
+
+TEST(KPSlider, ATinySliderHasNoTravel)
+{
+    KPSlider slider(QRect(0, 0, 20, 20), 1);
+    EXPECT_EQ(slider.countPixel(), -18);
+    slider.setCurrentValue(50);
+    EXPECT_FALSE(std::isnan(slider.sliderButtonX()));
+}

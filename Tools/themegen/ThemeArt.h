@@ -1,0 +1,38 @@
+// What each catalogue element looks like in a theme: a draw function for every bitmap piece
+// (drawn at its point size, y down, into a painter already scaled for 1x or 2x) and the
+// style-list description of every colour, text style and value.
+#pragma once
+
+#include "Palette.h"
+#include "Theme/ThemeCatalogue.h"
+
+#include <QPainter>
+#include <QSizeF>
+#include <QVariantMap>
+#include <functional>
+
+namespace themegen {
+
+using DrawFn = std::function<void(QPainter&, const QSizeF&)>;
+
+// state: one of the multi-sprite state letters, or 0 for plain sprites and three-slices (whose
+// one function draws left cap, middle and right cap side by side).
+DrawFn elementArt(const ThemeCatalogueEntry& entry, char state, const Palette& palette);
+
+// The description of a non-bitmap element ("Color", "TextStyle", "Number", "Point").
+QVariantMap valueDescription(const ThemeCatalogueEntry& entry, const Palette& palette);
+
+// The label colour of a file extension (lower case), grey for unknown ones.
+QColor fileTypeColor(const char* extension);
+
+// A kind icon of the grid's kind tiles: a page in the kind's colour with a glyph of its group.
+void drawFileIcon(QPainter& p, const QSizeF& size, const QColor& color, const QString& group);
+
+// The view-mode button picture sheet: four 56 x 23 pictures, 25 apart.
+void drawViewModeSheet(QPainter& p, const Palette& palette);
+
+// The import overlay's icons on a 168 x 168 point sheet: icon 0 (add tags) and icon 1 (new
+// folder) side by side, 84 points each, normal row above the highlighted row.
+void drawImportingIcons(QPainter& p);
+
+} // namespace themegen

@@ -1,0 +1,44 @@
+#include "Platform/Content/DesktopThumbnailCache.h"
+
+#include "Platform/Content/ImagePreview.h"
+#include "Platform/Foundation/Paths.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QUrl>
+
+namespace platform {
+
+QString DesktopThumbnailCache::cacheName(const QString& path)
+{
+    const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
+    return QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png");
+}
+
+Result<QImage> DesktopThumbnailCache::lookup(const QString& path, const QSize& box)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return contentError(ContentError::NotFound, QStringLiteral("no such file: %1").arg(path));
+    const QString mtime = QString::number(info.lastModified().toSecsSinceEpoch());
+    const QString name = cacheName(path);
+    for (const char* folder : {"x-large", "xx-large", "large", "normal"}) {
+        const QString file = QStringLiteral("%1/thumbnails/%2/%3").arg(Paths::cacheHome(), QLatin1String(folder), name);
+        if (!QFileInfo(file).isFile())
+            continue;
+        // Read whole (thumbnails are small): QImageReader::text() splits keys at the first
+        // colon, which garbles "Thumb::MTime"; the decoded image keeps the keys intact.
+        QImageReader reader(file, "png");
+        QImage image;
+        if (!reader.read(&image))
+            continue;
+        // A thumbnail of an older version of the file is worse than none.
+        if (image.text(QStringLiteral("Thumb::MTime")) != mtime)
+            continue;
+        return ImagePreview::normalised(ImagePreview::fitted(image, box));
+    }
+    return contentError(ContentError::NotFound, QStringLiteral("no cached thumbnail of %1").arg(path));
+}
+
+} // namespace platform

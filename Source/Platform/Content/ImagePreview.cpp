@@ -1,0 +1,62 @@
+#include "Platform/Content/ImagePreview.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+namespace platform {
+
+QImage ImagePreview::fitted(const QImage& image, const QSize& box)
+{
+    if (image.isNull() || (image.width() <= box.width() && image.height() <= box.height()))
+        return image;
+    return image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage ImagePreview::normalised(const QImage& image)
+{
+    if (image.isNull())
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+Result<QImage> ImagePreview::fromReader(QImageReader& reader, const QSize& box)
+{
+    reader.setAutoTransform(true);
+    const QSize raw = reader.size();
+    if (raw.isValid() && !raw.isEmpty()) {
+        // The EXIF turn is applied after decoding, so the target is computed upright and
+        // handed to the decoder in the stored orientation.
+        const bool turned = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+        const QSize upright = turned ? raw.transposed() : raw;
+        const QSize target = (upright.width() > box.width() || upright.height() > box.height())
+                                 ? upright.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
+                                 : upright;
+        const bool scalesWhileDecoding = reader.supportsOption(QImageIOHandler::ScaledSize);
+        if (!scalesWhileDecoding && qint64(raw.width()) * raw.height() > kMaxFullDecodePixels)
+            return contentError(ContentError::TooLarge,
+                                QStringLiteral("%1×%2 pixels are too many to decode for a preview").arg(raw.width()).arg(raw.height()));
+        if (target != upright)
+            reader.setScaledSize(turned ? target.transposed() : target);
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return contentError(ContentError::Unreadable, QStringLiteral("not a readable image: %1").arg(reader.errorString()));
+    return normalised(fitted(image, box));
+}
+
+Result<QImage> ImagePreview::fromFile(const QString& path, const QSize& box)
+{
+    QImageReader reader(path);
+    return fromReader(reader, box);
+}
+
+Result<QImage> ImagePreview::fromData(const QByteArray& data, const QSize& box)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return fromReader(reader, box);
+}
+
+} // namespace platform

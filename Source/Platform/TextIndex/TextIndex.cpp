@@ -1,0 +1,383 @@
+#include "Platform/TextIndex/TextIndex.h"
+
+#include <QFile>
+#include <QScopeGuard>
+#include <sqlite3.h>
+
+namespace platform {
+
+namespace {
+
+const char* const statementSql[] = {
+    "SELECT id FROM docs WHERE url = ?1",
+    "INSERT INTO docs (url, uri) VALUES (?1, ?2)",
+    "UPDATE docs SET uri = ?2 WHERE id = ?1",
+    "DELETE FROM fts WHERE rowid = ?1",
+    "INSERT INTO fts (rowid, body) VALUES (?1, ?2)",
+    "DELETE FROM docs WHERE id = ?1",
+};
+
+// The side files SQLite keeps next to a database.
+const char* const sideFileSuffixes[] = {"-wal", "-shm", "-journal"};
+
+// Reads the ID sequence of whatever is at path, when it still can be read.
+qint64 salvageSequence(const QString& path)
+{
+    if (!QFile::exists(path))
+        return 0;
+    sqlite3* db = nullptr;
+    qint64 seq = 0;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name = 'docs'", -1, &st, nullptr) == SQLITE_OK
+            && sqlite3_step(st) == SQLITE_ROW)
+            seq = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close_v2(db);
+    return seq;
+}
+
+Result<void> removeIndexFiles(const QString& path)
+{
+    QStringList paths{path};
+    for (const char* suffix : sideFileSuffixes)
+        paths << path + QLatin1String(suffix);
+    for (const QString& p : paths) {
+        QFile f(p);
+        if (f.exists() && !f.remove())
+            return fail(textIndexErrorDomain(), TextIndexWriteError,
+                        QStringLiteral("cannot remove %1: %2").arg(p, f.errorString()));
+    }
+    return {};
+}
+
+bool isCorrupt(const Result<void>& r)
+{
+    return !r && r.error().code == TextIndexCorruptError;
+}
+
+} // namespace
+
+TextIndex::TextIndex(std::unique_ptr<TextIndexDatabase> db) : m_path(db->path()), m_db(std::move(db)) {}
+
+TextIndex::~TextIndex()
+{
+    std::lock_guard lock(m_lock);
+    if (m_db)
+        (void)commit();
+    clearStatements();
+}
+
+Result<std::unique_ptr<TextIndex>> TextIndex::open(const QString& path)
+{
+    auto db = TextIndexDatabase::open(path, TextIndexDatabase::Access::Writer);
+    if (!db)
+        return std::unexpected(db.error());
+    return std::unique_ptr<TextIndex>(new TextIndex(std::move(*db)));
+}
+
+Result<std::unique_ptr<TextIndex>> TextIndex::recreate(const QString& path, qint64 minimumNextID)
+{
+    const qint64 floor = std::max(salvageSequence(path), minimumNextID - 1);
+    if (auto r = removeIndexFiles(path); !r)
+        return std::unexpected(r.error());
+    auto db = TextIndexDatabase::open(path, TextIndexDatabase::Access::Writer);
+    if (!db)
+        return std::unexpected(db.error());
+    if (auto r = (*db)->raiseSequence(floor); !r)
+        return std::unexpected(r.error());
+    std::unique_ptr<TextIndex> index(new TextIndex(std::move(*db)));
+    index->m_highestID = floor;
+    return index;
+}
+
+Result<void> TextIndex::beginIfNeeded()
+{
+    if (!m_db)
+        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
+    if (m_inTransaction)
+        return {};
+    if (auto r = m_db->exec("BEGIN IMMEDIATE", TextIndexWriteError); !r)
+        return r;
+    m_inTransaction = true;
+    // After a rollback the file's sequence may be behind IDs already handed out.
+    if (auto r = m_db->raiseSequence(m_highestID); !r) {
+        rollback();
+        return r;
+    }
+    return {};
+}
+
+Result<void> TextIndex::commit()
+{
+    if (!m_inTransaction)
+        return {};
+    if (auto r = m_db->exec("COMMIT", TextIndexWriteError); !r) {
+        rollback();
+        m_batchLost = false;
+        return r;
+    }
+    m_inTransaction = false;
+    return {};
+}
+
+void TextIndex::rollback()
+{
+    if (sqlite3_get_autocommit(m_db->handle()) == 0)
+        sqlite3_exec(m_db->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    m_inTransaction = false;
+}
+
+void TextIndex::noteFailure()
+{
+    // SQLite ends the whole transaction by itself after some failures (disk full, I/O errors);
+    // what this batch added before is then gone, although its IDs were handed out.
+    if (m_inTransaction && sqlite3_get_autocommit(m_db->handle()) != 0) {
+        m_inTransaction = false;
+        m_batchLost = true;
+    }
+}
+
+Result<sqlite3_stmt*> TextIndex::statement(Statement which)
+{
+    TextIndexStatement& slot = m_statements[which];
+    if (!slot) {
+        auto st = m_db->prepare(statementSql[which], TextIndexWriteError);
+        if (!st)
+            return std::unexpected(st.error());
+        slot = std::move(*st);
+    }
+    sqlite3_reset(slot.get());
+    sqlite3_clear_bindings(slot.get());
+    return slot.get();
+}
+
+Result<qint64> TextIndex::addDocument(const QString& url, const QString& text, const QString& uri)
+{
+    if (url.isEmpty())
+        return fail(textIndexErrorDomain(), TextIndexInvalidArgument, QStringLiteral("a document needs a URL"));
+    std::lock_guard lock(m_lock);
+    if (auto r = beginIfNeeded(); !r)
+        return std::unexpected(r.error());
+
+    // Plain statements only: a statement that may need rolling back on its own (an upsert, a
+    // savepoint) makes FTS5 write its pending terms out as a new segment first, which made
+    // indexing half again as slow. A failure part-way instead removes what the document had,
+    // so that no ID points at a half-written document.
+    const QByteArray urlBytes = url.toUtf8();
+    const QByteArray uriBytes = uri.toUtf8();
+    qint64 id = 0;
+    const auto failed = [&](const QString& what) -> Result<qint64> {
+        Error e = m_db->error(TextIndexWriteError, what.arg(url));
+        noteFailure();
+        if (id > 0 && m_inTransaction)
+            (void)discardDocument(id);
+        return std::unexpected(e);
+    };
+    // Steps a cached statement once; answers SQLite's result code.
+    const auto run = [&](Statement which, const auto& bind) -> int {
+        auto st = statement(which);
+        if (!st)
+            return SQLITE_ERROR;
+        bind(*st);
+        return sqlite3_step(*st);
+    };
+    const auto bindURL = [&](sqlite3_stmt* st) {
+        sqlite3_bind_text(st, 1, urlBytes.constData(), int(urlBytes.size()), SQLITE_STATIC);
+    };
+    const auto bindIDAndURI = [&](sqlite3_stmt* st) {
+        sqlite3_bind_int64(st, 1, id);
+        sqlite3_bind_text(st, 2, uriBytes.constData(), int(uriBytes.size()), SQLITE_STATIC);
+    };
+
+    const int lookup = run(FindURL, bindURL);
+    if (lookup == SQLITE_ROW) {
+        id = sqlite3_column_int64(m_statements[FindURL].get(), 0);
+        sqlite3_reset(m_statements[FindURL].get());
+        if (run(DeleteText, [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, id); }) != SQLITE_DONE)
+            return failed(QStringLiteral("replace the text of %1"));
+        if (run(UpdateURI, bindIDAndURI) != SQLITE_DONE)
+            return failed(QStringLiteral("replace the properties of %1"));
+    } else if (lookup == SQLITE_DONE) {
+        const auto bindURLAndURI = [&](sqlite3_stmt* st) {
+            bindURL(st);
+            sqlite3_bind_text(st, 2, uriBytes.constData(), int(uriBytes.size()), SQLITE_STATIC);
+        };
+        if (run(InsertDocument, bindURLAndURI) != SQLITE_DONE)
+            return failed(QStringLiteral("add %1"));
+        id = sqlite3_last_insert_rowid(m_db->handle());
+    } else {
+        return failed(QStringLiteral("look up %1"));
+    }
+
+    const QByteArray body = text.toUtf8();
+    const int inserted = run(InsertText, [&](sqlite3_stmt* st) {
+        sqlite3_bind_int64(st, 1, id);
+        sqlite3_bind_text(st, 2, body.constData(), int(body.size()), SQLITE_STATIC);
+    });
+    if (inserted != SQLITE_DONE)
+        return failed(QStringLiteral("index the text of %1"));
+    // Lets go of the bound text now rather than at the next add.
+    sqlite3_reset(m_statements[InsertText].get());
+    sqlite3_clear_bindings(m_statements[InsertText].get());
+
+    m_highestID = std::max(m_highestID, id);
+    return id;
+}
+
+Result<QVariantMap> TextIndex::documentProperties(qint64 documentID) const
+{
+    std::lock_guard lock(m_lock);
+    if (!m_db)
+        return fail(textIndexErrorDomain(), TextIndexReadError, QStringLiteral("%1 is closed").arg(m_path));
+    auto st = m_db->prepare("SELECT uri FROM docs WHERE id = ?1", TextIndexReadError);
+    if (!st)
+        return std::unexpected(st.error());
+    sqlite3_bind_int64(st->get(), 1, documentID);
+    const int rc = sqlite3_step(st->get());
+    if (rc == SQLITE_DONE)
+        return QVariantMap{};
+    if (rc != SQLITE_ROW)
+        return std::unexpected(m_db->error(TextIndexReadError, QStringLiteral("properties of %1").arg(documentID)));
+    const QString uri = QString::fromUtf8(static_cast<const char*>(sqlite3_column_blob(st->get(), 0)),
+                                          sqlite3_column_bytes(st->get(), 0));
+    return QVariantMap{{uriProperty(), uri}};
+}
+
+Result<void> TextIndex::removeDocument(qint64 documentID)
+{
+    if (documentID < 1)
+        return {};
+    std::lock_guard lock(m_lock);
+    if (auto r = beginIfNeeded(); !r)
+        return r;
+    if (auto r = discardDocument(documentID); !r) {
+        noteFailure();
+        return r;
+    }
+    return {};
+}
+
+Result<void> TextIndex::discardDocument(qint64 documentID)
+{
+    for (Statement which : {DeleteText, DeleteDocument}) {
+        auto st = statement(which);
+        if (!st)
+            return std::unexpected(st.error());
+        sqlite3_bind_int64(*st, 1, documentID);
+        const int rc = sqlite3_step(*st);
+        sqlite3_reset(*st);
+        if (rc != SQLITE_DONE)
+            return std::unexpected(m_db->error(TextIndexWriteError, QStringLiteral("remove document %1").arg(documentID)));
+    }
+    return {};
+}
+
+Result<void> TextIndex::flush()
+{
+    std::lock_guard lock(m_lock);
+    if (!m_db)
+        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
+    if (m_batchLost) {
+        m_batchLost = false;
+        rollback();
+        return fail(textIndexErrorDomain(), TextIndexWriteError,
+                    QStringLiteral("changes to %1 since the last flush were lost after a write failure").arg(m_path));
+    }
+    return commit();
+}
+
+Result<void> TextIndex::rebuild()
+{
+    std::lock_guard lock(m_lock);
+    // Pending changes would be emptied away anyway; their IDs stay used up through m_highestID.
+    if (m_db)
+        rollback();
+    m_batchLost = false;
+    Result<void> r = m_db ? emptyInPlace() : Result<void>(fail(textIndexErrorDomain(), TextIndexCorruptError, {}));
+    if (isCorrupt(r))
+        r = replaceFile();
+    return r;
+}
+
+Result<void> TextIndex::emptyInPlace()
+{
+    // Dropping the FTS5 table is much faster than deleting its rows one by one; "docs" is
+    // emptied, not dropped, so that its AUTOINCREMENT sequence stays.
+    clearStatements();
+    // Debian's SQLite zeroes every page it frees, which would write the whole index once more
+    // into the log. The freed pages leave the file through the vacuum below instead.
+    const qint64 secureDelete = m_db->queryInt("PRAGMA secure_delete", 1, TextIndexReadError).value_or(1);
+    (void)m_db->exec("PRAGMA secure_delete = OFF", TextIndexWriteError);
+    const auto restore = qScopeGuard([&] {
+        (void)m_db->exec(secureDelete ? "PRAGMA secure_delete = ON" : "PRAGMA secure_delete = OFF", TextIndexWriteError);
+    });
+    if (auto r = beginIfNeeded(); !r)
+        return r;
+    for (const char* sql : {"DELETE FROM docs", "DROP TABLE fts", TextIndexDatabase::createFtsSql()}) {
+        if (auto r = m_db->exec(sql, TextIndexWriteError); !r) {
+            rollback();
+            return r;
+        }
+    }
+    if (auto r = commit(); !r)
+        return r;
+    // Gives the freed pages back; a failure here leaves them for reuse, which is fine.
+    (void)m_db->exec("PRAGMA incremental_vacuum", TextIndexWriteError);
+    (void)m_db->exec("PRAGMA wal_checkpoint(TRUNCATE)", TextIndexWriteError);
+    // Damage in pages the emptying never read would surface later, in the middle of indexing.
+    // The emptied file is small, so checking it whole is cheap.
+    auto check = m_db->prepare("PRAGMA quick_check", TextIndexReadError);
+    if (!check)
+        return std::unexpected(check.error());
+    const int rc = sqlite3_step(check->get());
+    const bool sound = rc == SQLITE_ROW
+                       && QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(check->get(), 0))) == "ok";
+    if (!sound)
+        return fail(textIndexErrorDomain(), TextIndexCorruptError, QStringLiteral("%1 is damaged").arg(m_path));
+    return {};
+}
+
+Result<void> TextIndex::replaceFile()
+{
+    qint64 floor = m_highestID;
+    if (m_db) {
+        if (auto seq = m_db->sequence(); seq)
+            floor = std::max(floor, *seq);
+        clearStatements();
+        m_db.reset();
+    }
+    floor = std::max(floor, salvageSequence(m_path));
+    if (auto r = removeIndexFiles(m_path); !r)
+        return r;
+    auto db = TextIndexDatabase::open(m_path, TextIndexDatabase::Access::Writer);
+    if (!db)
+        return std::unexpected(db.error());
+    if (auto r = (*db)->raiseSequence(floor); !r)
+        return r;
+    m_db = std::move(*db);
+    m_highestID = floor;
+    return {};
+}
+
+void TextIndex::clearStatements()
+{
+    for (TextIndexStatement& st : m_statements)
+        st.reset();
+}
+
+Result<qint64> TextIndex::documentCount() const
+{
+    std::lock_guard lock(m_lock);
+    if (!m_db)
+        return fail(textIndexErrorDomain(), TextIndexReadError, QStringLiteral("%1 is closed").arg(m_path));
+    return m_db->queryInt("SELECT count(*) FROM docs", 0, TextIndexReadError);
+}
+
+Result<std::unique_ptr<TextIndexSearch>> TextIndex::search(const QString& userQuery) const
+{
+    return TextIndexSearch::start(m_path, userQuery);
+}
+
+} // namespace platform

@@ -1,0 +1,95 @@
+// The full-text index of a library: one SQLite file with an FTS5 table, written by one owner
+// (the indexing worker) and searched by any number of TextIndexSearch objects at the same time.
+//
+// Document IDs are positive, belong to a document URL for as long as it stays in the index, and
+// are never handed out twice: not after a removal, not after a rebuild (which empties the file
+// in place instead of deleting it), not after a write that was rolled back. Callers keep IDs in
+// their own store and later ask to remove them; a reused ID would remove a stranger's document.
+//
+// Changes collect in one open transaction that flush() commits, so a worker that flushes every
+// few hundred documents pays for one commit per batch. The file is in WAL mode: searches on
+// their own connections see the last flushed state and never wait for the writer.
+//
+// Thread safety: every method may be called from any thread; one mutex serialises the writer
+// connection and its transaction state.
+#pragma once
+
+#include "Platform/TextIndex/TextIndexDatabase.h"
+#include "Platform/TextIndex/TextIndexSearch.h"
+
+#include <QString>
+#include <QVariantMap>
+#include <array>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+
+class TextIndex {
+public:
+    // The one document property kept with each document.
+    static QString uriProperty() { return QStringLiteral("URI"); }
+
+    // Opens the index at path, creating it when the file does not exist (the folder must).
+    static Result<std::unique_ptr<TextIndex>> open(const QString& path);
+    // Throws away whatever is at path (a damaged index, a stranger's file) and creates an empty
+    // index there. IDs continue above what the old file had handed out when it can still be
+    // read, and in any case above minimumNextID - 1: a caller that keeps IDs elsewhere passes
+    // the highest one it knows plus one.
+    static Result<std::unique_ptr<TextIndex>> recreate(const QString& path, qint64 minimumNextID = 1);
+
+    // Commits what is pending.
+    ~TextIndex();
+    TextIndex(const TextIndex&) = delete;
+    TextIndex& operator=(const TextIndex&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // Adds the document at url, or replaces its text and URI when url is already indexed (it
+    // then keeps its ID). Answers the document's ID (1 or more).
+    Result<qint64> addDocument(const QString& url, const QString& text, const QString& uri);
+    // {"URI": …} of the document, or an empty map when there is no such document.
+    Result<QVariantMap> documentProperties(qint64 documentID) const;
+    // Removes the document; an unknown ID (or one below 1) is not an error.
+    Result<void> removeDocument(qint64 documentID);
+    // Commits the changes since the last flush, all or none: after an error none of them (IDs
+    // answered included) is in the index. This is also how a batch is reported whose earlier
+    // changes SQLite dropped by itself after a failure (disk full, I/O error).
+    Result<void> flush();
+    // Empties the index. IDs handed out before stay used up. An index too damaged to empty is
+    // replaced by a new file at the same path.
+    Result<void> rebuild();
+
+    // Number of documents, pending changes included.
+    Result<qint64> documentCount() const;
+
+    // A search over the last flushed state, on a connection of its own.
+    Result<std::unique_ptr<TextIndexSearch>> search(const QString& userQuery) const;
+
+private:
+    enum Statement { FindURL, InsertDocument, UpdateURI, DeleteText, InsertText, DeleteDocument, StatementCount };
+
+    explicit TextIndex(std::unique_ptr<TextIndexDatabase> db);
+    // The cached statement, reset and ready for binding.
+    Result<sqlite3_stmt*> statement(Statement which);
+
+    Result<void> beginIfNeeded();
+    Result<void> commit();
+    void rollback();
+    // Notes a failure: when SQLite dropped the open transaction with it, the batch is lost.
+    void noteFailure();
+    Result<void> discardDocument(qint64 documentID);
+    Result<void> emptyInPlace();
+    Result<void> replaceFile();
+    void clearStatements();
+
+    QString m_path;
+    mutable std::mutex m_lock; // guards everything below
+    std::unique_ptr<TextIndexDatabase> m_db;
+    std::array<TextIndexStatement, StatementCount> m_statements; // prepared on first use
+    bool m_inTransaction = false;
+    bool m_batchLost = false;
+    qint64 m_highestID = 0; // highest ID this object handed out, committed or not
+};
+
+} // namespace platform

@@ -1,0 +1,63 @@
+// One search over an index file, taken in batches so that the first hits reach the screen early
+// and a cancel takes effect between batches: each call of findMatches() gives at most maxCount
+// hits and returns by its deadline (a row that is being computed is finished first), telling
+// whether more may follow.
+//
+// A search reads on its own read-only connection. Its snapshot is taken at the first batch and
+// kept until the last one, so it sees what the writer had flushed by then and is never blocked
+// by the writer's open transaction. Hits come in document-ID order; relevance is not computed.
+//
+// Thread safety: findMatches() is called from one thread at a time; cancel() from any thread,
+// also while findMatches() runs (the running step is interrupted).
+#pragma once
+
+#include "Platform/TextIndex/TextIndexDatabase.h"
+
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+struct TextIndexHit {
+    qint64 documentID = 0;
+    QString uri;
+};
+
+struct TextIndexBatch {
+    std::vector<TextIndexHit> hits;
+    bool more = false; // false: the search has given everything (or was cancelled)
+};
+
+class TextIndexSearch {
+public:
+    // Fails when no index can be read at indexPath. A query that asks for nothing searchable
+    // (empty, only operators or punctuation) is no error: the search simply finds nothing.
+    static Result<std::unique_ptr<TextIndexSearch>> start(const QString& indexPath, const QString& userQuery);
+    ~TextIndexSearch();
+    TextIndexSearch(const TextIndexSearch&) = delete;
+    TextIndexSearch& operator=(const TextIndexSearch&) = delete;
+
+    Result<TextIndexBatch> findMatches(int maxCount, std::chrono::milliseconds maxTime);
+
+    // After a cancel, findMatches() answers an empty batch with more == false.
+    void cancel() { m_cancelled.store(true); }
+    bool isCancelled() const { return m_cancelled.load(); }
+
+    // The FTS5 expression the user's query became (empty: it matches nothing).
+    const QString& matchExpression() const { return m_expression; }
+
+private:
+    TextIndexSearch() = default;
+    static int progress(void* self);
+    void finish();
+
+    std::atomic<bool> m_cancelled{false};
+    QString m_expression;
+    std::unique_ptr<TextIndexDatabase> m_db;
+    TextIndexStatement m_statement;
+};
+
+} // namespace platform

@@ -1,0 +1,281 @@
+#include "TextIndexFixture.h"
+
+#include <QFile>
+#include <csignal>
+#include <sys/resource.h>
+#include <sqlite3.h>
+
+using platform::TextIndex;
+
+namespace {
+
+void runSql(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
+    EXPECT_EQ(rc, SQLITE_OK) << (err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+}
+
+// Overwrites everything after the first page, where the tables' contents live.
+void damagePages(const QString& path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const qint64 size = f.size();
+    ASSERT_GT(size, 4096 * 4);
+    f.seek(4096);
+    QByteArray junk(int(size - 4096), '\0');
+    for (int i = 0; i < junk.size(); ++i)
+        junk[i] = char((i * 131 + 7) & 0xff);
+    f.write(junk);
+}
+
+// Forty documents of some 16 KB: enough pages that damage hits table contents.
+qint64 addBulk(TextIndexFixture& f)
+{
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QStringLiteral("word%1 ").arg(i);
+    qint64 last = 0;
+    for (int i = 0; i < 40; ++i)
+        last = f.add(QStringLiteral("d%1").arg(i), text);
+    return last;
+}
+
+} // namespace
+
+TEST_F(TextIndexFixture, ReAddingAUrlReplacesTextAndUriButKeepsTheId)
+{
+    const qint64 a = add(QStringLiteral("a"), QStringLiteral("alpha first version"));
+    const qint64 b = add(QStringLiteral("b"), QStringLiteral("beta"));
+    EXPECT_GE(a, 1);
+    EXPECT_GT(b, a);
+    flush();
+
+    auto again = index->addDocument(QStringLiteral("file:///docs/a"), QStringLiteral("gamma second version"),
+                                    QStringLiteral("x-store://a2"));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, a);
+    flush();
+
+    EXPECT_EQ(find(QStringLiteral("alpha")), QStringList());
+    EXPECT_EQ(find(QStringLiteral("gamma")), QStringList{QStringLiteral("a2")});
+    EXPECT_EQ(find(QStringLiteral("version")), QStringList{QStringLiteral("a2")});
+    auto props = index->documentProperties(a);
+    ASSERT_TRUE(props);
+    EXPECT_EQ(*props, (QVariantMap{{QStringLiteral("URI"), QStringLiteral("x-store://a2")}}));
+    EXPECT_EQ(index->documentCount().value_or(-1), 2);
+}
+
+TEST_F(TextIndexFixture, RemoveDropsTextAndProperties)
+{
+    const qint64 a = add(QStringLiteral("a"), QStringLiteral("shared alpha"));
+    const qint64 b = add(QStringLiteral("b"), QStringLiteral("shared beta"));
+    const qint64 empty = add(QStringLiteral("empty"), QString());
+    EXPECT_GT(empty, b);
+    flush();
+
+    ASSERT_TRUE(index->removeDocument(b));
+    // Unknown and never-valid IDs are not errors: callers remove stale IDs found by searches.
+    EXPECT_TRUE(index->removeDocument(b));
+    EXPECT_TRUE(index->removeDocument(9999));
+    EXPECT_TRUE(index->removeDocument(-2));
+    flush();
+
+    EXPECT_EQ(find(QStringLiteral("shared")), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(index->documentProperties(b).value(), QVariantMap());
+    EXPECT_EQ(index->documentProperties(a).value().value(QStringLiteral("URI")), QStringLiteral("x-store://a"));
+    EXPECT_EQ(index->documentProperties(empty).value().value(QStringLiteral("URI")), QStringLiteral("x-store://empty"));
+
+    auto noUrl = index->addDocument(QString(), QStringLiteral("text"), QStringLiteral("x-store://n"));
+    ASSERT_FALSE(noUrl);
+    EXPECT_EQ(noUrl.error().code, platform::TextIndexInvalidArgument);
+}
+
+TEST_F(TextIndexFixture, IdsAreNeverHandedOutTwice)
+{
+    add(QStringLiteral("a"), QStringLiteral("one"));
+    add(QStringLiteral("b"), QStringLiteral("two"));
+    const qint64 c = add(QStringLiteral("c"), QStringLiteral("three"));
+    ASSERT_TRUE(index->removeDocument(c));
+    flush();
+    const qint64 d = add(QStringLiteral("d"), QStringLiteral("four"));
+    EXPECT_GT(d, c);
+    flush();
+
+    // Across closing and opening.
+    index.reset();
+    index = std::move(TextIndex::open(path).value());
+    const qint64 e = add(QStringLiteral("e"), QStringLiteral("five"));
+    EXPECT_GT(e, d);
+
+    // Across a rebuild (and the reopen after it), also for IDs of changes that were pending
+    // and thrown away with it.
+    const qint64 pending = add(QStringLiteral("pending"), QStringLiteral("six"));
+    ASSERT_TRUE(index->rebuild());
+    EXPECT_EQ(index->documentCount().value_or(-1), 0);
+    EXPECT_EQ(find(QStringLiteral("one OR five OR six")), QStringList());
+    index.reset();
+    index = std::move(TextIndex::open(path).value());
+    const qint64 aAgain = add(QStringLiteral("a"), QStringLiteral("one again"));
+    EXPECT_GT(aAgain, pending);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("one")), QStringList{QStringLiteral("a")});
+}
+
+TEST_F(TextIndexFixture, ChangesBecomeVisibleOnFlushOrClose)
+{
+    add(QStringLiteral("a"), QStringLiteral("visible"));
+    EXPECT_EQ(find(QStringLiteral("visible")), QStringList());
+    flush();
+    EXPECT_EQ(find(QStringLiteral("visible")), QStringList{QStringLiteral("a")});
+
+    add(QStringLiteral("b"), QStringLiteral("visible"));
+    index.reset(); // closing commits
+    EXPECT_EQ(find(QStringLiteral("visible")), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+}
+
+TEST(TextIndexOpen, FilesThatCannotBeUsedGiveErrors)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("open"));
+
+    auto missingFolder = TextIndex::open(dir + QStringLiteral("/Index/contentIndex.index"));
+    ASSERT_FALSE(missingFolder);
+    EXPECT_EQ(missingFolder.error().code, platform::TextIndexOpenError);
+
+    auto noIndex = platform::TextIndexSearch::start(dir + QStringLiteral("/none.index"), QStringLiteral("a"));
+    ASSERT_FALSE(noIndex);
+    EXPECT_EQ(noIndex.error().code, platform::TextIndexOpenError);
+
+    const QString garbage = dir + QStringLiteral("/garbage.index");
+    testsupport::writeFile(garbage, QByteArray(8192, 'G'));
+    auto g = TextIndex::open(garbage);
+    ASSERT_FALSE(g);
+    EXPECT_EQ(g.error().code, platform::TextIndexCorruptError);
+    auto gs = platform::TextIndexSearch::start(garbage, QStringLiteral("a"));
+    ASSERT_FALSE(gs);
+    EXPECT_EQ(gs.error().code, platform::TextIndexCorruptError);
+
+    const QString stranger = dir + QStringLiteral("/stranger.index");
+    runSql(stranger, "CREATE TABLE notes (body TEXT)");
+    auto s = TextIndex::open(stranger);
+    ASSERT_FALSE(s);
+    EXPECT_EQ(s.error().code, platform::TextIndexNotAnIndexError);
+
+    const QString newer = dir + QStringLiteral("/newer.index");
+    TextIndex::open(newer).value().reset();
+    runSql(newer, "UPDATE meta SET value = 99 WHERE key = 'schemaVersion'");
+    auto n = TextIndex::open(newer);
+    ASSERT_FALSE(n);
+    EXPECT_EQ(n.error().code, platform::TextIndexIncompatibleError);
+}
+
+TEST_F(TextIndexFixture, DamagedIndexReportsErrorsAndCanBeReplaced)
+{
+    const qint64 last = addBulk(*this);
+    flush();
+    index.reset();
+    damagePages(path);
+
+    // Wherever the damage is noticed first, it is a reported error, never a crash or a silent
+    // empty result.
+    auto reopened = TextIndex::open(path);
+    if (reopened) {
+        auto added = (*reopened)->addDocument(QStringLiteral("file:///x"), QStringLiteral("word7"), QStringLiteral("x-store://x"));
+        auto flushed = added ? (*reopened)->flush() : platform::Result<void>();
+        EXPECT_TRUE(!added || !flushed);
+        reopened->reset();
+    } else {
+        EXPECT_EQ(reopened.error().code, platform::TextIndexCorruptError);
+    }
+    auto search = platform::TextIndexSearch::start(path, QStringLiteral("word7"));
+    if (search) {
+        auto batch = (*search)->findMatches(100, std::chrono::milliseconds(300));
+        EXPECT_FALSE(batch);
+    }
+
+    auto fresh = TextIndex::recreate(path, last + 1);
+    ASSERT_TRUE(fresh) << fresh.error().toString().toStdString();
+    index = std::move(*fresh);
+    EXPECT_EQ(index->documentCount().value_or(-1), 0);
+    EXPECT_GT(add(QStringLiteral("new"), QStringLiteral("word7")), last);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("word7")), QStringList{QStringLiteral("new")});
+}
+
+TEST_F(TextIndexFixture, RecreateKeepsTheSequenceOfAReadableFile)
+{
+    add(QStringLiteral("a"), QStringLiteral("one"));
+    const qint64 b = add(QStringLiteral("b"), QStringLiteral("two"));
+    flush();
+    index.reset();
+    index = std::move(TextIndex::recreate(path).value());
+    EXPECT_EQ(find(QStringLiteral("one")), QStringList());
+    EXPECT_GT(add(QStringLiteral("c"), QStringLiteral("three")), b);
+}
+
+TEST_F(TextIndexFixture, RebuildReplacesAnIndexDamagedWhileOpen)
+{
+    const qint64 last = addBulk(*this);
+    flush();
+    // Committed pages sit in the write-ahead log until a checkpoint moves them into the file.
+    runSql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    damagePages(path);
+
+    ASSERT_TRUE(index->rebuild());
+    EXPECT_GT(add(QStringLiteral("after"), QStringLiteral("fresh text")), last);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("fresh")), QStringList{QStringLiteral("after")});
+    EXPECT_EQ(find(QStringLiteral("word7")), QStringList());
+}
+
+TEST_F(TextIndexFixture, AFailedFlushLosesTheWholeBatchButNotItsIds)
+{
+    add(QStringLiteral("kept"), QStringLiteral("baseline"));
+    flush();
+
+    // A file-size limit stands in for a full disk: the commit cannot write the log.
+    const QFileInfo wal(path + QStringLiteral("-wal"));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(std::max<qint64>(wal.size(), QFileInfo(path).size()) + 4096);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+
+    QString big;
+    for (int i = 0; i < 50000; ++i)
+        big += QStringLiteral("lost%1 ").arg(i);
+    const qint64 first = add(QStringLiteral("lost1"), big);
+    const qint64 second = add(QStringLiteral("lost2"), QStringLiteral("lost words"));
+    auto flushed = index->flush();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    ASSERT_FALSE(flushed);
+    EXPECT_EQ(flushed.error().code, platform::TextIndexWriteError);
+
+    EXPECT_EQ(index->documentProperties(first).value(), QVariantMap());
+    EXPECT_EQ(index->documentProperties(second).value(), QVariantMap());
+    const qint64 next = add(QStringLiteral("next"), QStringLiteral("baseline"));
+    EXPECT_GT(next, second);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("baseline")), (QStringList{QStringLiteral("kept"), QStringLiteral("next")}));
+    EXPECT_EQ(find(QStringLiteral("lost1 OR words")), QStringList());
+}
+
+TEST_F(TextIndexFixture, AnIndexThatCannotBeWrittenFailsToOpenButStaysSearchable)
+{
+    add(QStringLiteral("a"), QStringLiteral("readable"));
+    index.reset();
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
+    if (QFileInfo(path).isWritable())
+        GTEST_SKIP() << "the file system ignores permissions for this user";
+    auto opened = TextIndex::open(path);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, platform::TextIndexOpenError);
+    EXPECT_EQ(find(QStringLiteral("readable")), QStringList{QStringLiteral("a")});
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}

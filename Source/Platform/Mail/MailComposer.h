@@ -1,0 +1,59 @@
+// Hands a new message to the user's mail program, which shows it for the user to complete
+// and send; nothing here talks to a mail server.
+//
+// The mail programs are the desktop's handlers of "mailto" addresses. A message goes the first
+// way that works, in this order:
+//   1. the program's own command line, for programs known to take attachments that way
+//      (Thunderbird, Evolution, KMail);
+//   2. "xdg-email", which knows further programs;
+//   3. an ".eml" file in the private temporary folder, opened with the desktop's reader of
+//      mail messages (ahead of step 4 when there are attachments, which a plain mailto:
+//      address cannot carry);
+//   4. the program given a plain mailto: address.
+// With no mail program and no message reader the result is an error saying so. Every value
+// reaches the program as process arguments (see MailCommandLines), never through a shell.
+//
+// The bundle identifiers the program stores name programs of another platform: only
+// "com.apple.mail" (the user's default mail program) and "org.mozilla.thunderbird" mean
+// something here; Outlook, Sparrow, Postbox and the like are never found.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/Mail/MailMessage.h"
+#include "Platform/Mail/MailProgram.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace platform {
+
+class Workspace;
+
+class MailComposer {
+public:
+    static MailComposer& shared();
+    explicit MailComposer(Workspace& workspace);
+
+    // The installed mail programs, the default one first.
+    QList<MailProgram> installedMailPrograms() const;
+    std::optional<MailProgram> defaultMailProgram() const;
+    // The installed programs that stand for a bundle identifier (see above).
+    QList<MailProgram> programsForIdentifier(const QString& bundleIdentifier) const;
+
+    // Composes the message in the given program, or in the default one.
+    Result<void> compose(const MailMessage& message,
+                         const std::optional<MailProgram>& program = std::nullopt);
+
+    // Where ".eml" files are written; the private temporary folder unless set (tests).
+    void setMessageFolder(const QString& folder) { m_messageFolder = folder; }
+
+private:
+    Result<void> launch(const QStringList& argv);
+    Result<void> composeAsFile(const MailMessage& message);
+
+    Workspace& m_workspace;
+    QString m_messageFolder;
+};
+
+} // namespace platform

@@ -12,7 +12,7 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 
 // Only async-signal-safe work here: one byte into the pipe wakes the event loop.
-void onSignal(int)
+void wakeEventLoop(int)
 {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
@@ -20,7 +20,7 @@ void onSignal(int)
 
 } // namespace
 
-void install()
+void install(std::function<void()> onSignal)
 {
     if (g_signalPipe[0] >= 0)
         return;
@@ -28,13 +28,16 @@ void install()
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read,
                                          QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal = std::move(onSignal)] {
         char byte = 0;
         [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        if (onSignal)
+            onSignal();
+        else
+            QCoreApplication::quit();
     });
     struct sigaction action = {};
-    action.sa_handler = onSignal;
+    action.sa_handler = wakeEventLoop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);

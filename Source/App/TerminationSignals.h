@@ -2,9 +2,11 @@
 // is saved and the log flushed exactly as when the window is closed.
 #pragma once
 
+#include <functional>
+
 namespace TerminationSignals {
 
-// Installs the handlers; the running QCoreApplication quits when one of the signals arrives.
-void install();
+// Installs the handlers; onSignal runs on the main thread's event loop when one arrives.
+void install(std::function<void()> onSignal);
 
 } // namespace TerminationSignals

@@ -1,20 +1,25 @@
 // Program entry: the log file first, then the "Run Date" line and the default settings, then the
-// event loop. Until the application delegate exists the program shows one empty window.
+// application delegate's launch sequence and the event loop.
+#include "App/AppDelegate.h"
 #include "App/CrashController.h"
 #include "App/DefaultSettings.h"
 #include "App/KPApp.h"
 #include "App/LogFileSetup.h"
+#include "App/SingleInstance.h"
 #include "App/TerminationSignals.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
+#include "Platform/Frameworks/KPCrashReportManager.h"
+#include "Platform/Frameworks/KPUpdater.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QFile>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QWidget>
 #include <unistd.h>
 
@@ -47,6 +52,30 @@ int reportCrash(const QString& reportFile)
     return 0;
 }
 
+// Until the main window exists, an empty window stands in for it; closing it quits through the
+// delegate's quit check like the menu command would.
+class PlaceholderWindow : public QWidget {
+public:
+    std::function<void()> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        if (onClose)
+            onClose();
+    }
+};
+
+QStringList fileArguments(const QStringList& arguments)
+{
+    QStringList paths;
+    for (const QString& a : arguments.mid(1))
+        if (!a.startsWith(QLatin1Char('-')))
+            paths << a;
+    return paths;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -57,30 +86,78 @@ int main(int argc, char** argv)
     KPApp::setApplicationName(QStringLiteral("Folivo 2"));
     KPApp::setOrganizationDomain(QStringLiteral("norlith.com"));
 
-    LogFileSetup::setUpLogFile();
-    KPLogLogMessage(QStringLiteral("Run Date: %1, v: %2")
-                        .arg(QDateTime::currentDateTimeUtc().toString(
-                                 QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")),
-                             platform::Bundle::mainBundle()
-                                 .objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString"))
-                                 .toString()));
-    DefaultSettings::registerDefaultSettings();
-    TerminationSignals::install();
-
     if (const auto reportFile = CrashController::crashReportArgument(KPApp::arguments())) {
+        LogFileSetup::setUpLogFile();
+        DefaultSettings::registerDefaultSettings();
         const int status = reportCrash(*reportFile);
         KPLogShutdown(KPLogSharedLogger());
         return status;
     }
+
+    const QStringList paths = fileArguments(KPApp::arguments());
+    SingleInstance instance;
+    if (!instance.claim(paths))
+        return 0;
+
+    // Installed before anything else so that an early SIGTERM still ends the run cleanly; the
+    // delegate takes the signal over once it exists.
+    std::function<void()> onTerminationSignal = [] { QCoreApplication::exit(0); };
+    TerminationSignals::install([&onTerminationSignal] { onTerminationSignal(); });
+
+    LogFileSetup::setUpLogFile();
+    KPLogLogMessage(QStringLiteral("Run Date: %1, v: %2")
+                        .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")),
+                             platform::Bundle::mainBundle()
+                                 .objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString"))
+                                 .toString()));
+    DefaultSettings::registerDefaultSettings();
     CrashController::sharedInstance().arm(
         KPApp::applicationFilePath(), {},
         QStringLiteral("%1/crash-%2.txt").arg(platform::Paths::temporaryDirectoryPath()).arg(::getpid()));
 
-    QWidget window;
+    PlaceholderWindow window;
     window.setWindowTitle(QStringLiteral("Folivo 2"));
     window.resize(1024, 680);
     app.setMainWindow(&window);
+
+    AppDelegate::Services services;
+    services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
+    services.startCrashReporter = [](const QString& id, const QString& company) {
+        auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();
+        if (manager.configureWithIdentifier(id, company))
+            manager.startManager();
+    };
+    services.mainWindowFrame = [&window] { return window.geometry(); };
+    services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    // exit, not quit: Qt's quit first asks every window to close, and the main window answers a
+    // close with the quit check itself.
+    services.quitEventLoop = [] { QCoreApplication::exit(0); };
+    services.showMainWindow = [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    };
+    services.hasVisibleWindows = [&window] { return window.isVisible(); };
+    AppDelegate delegate(services);
+
+    window.onClose = [&delegate] { delegate.requestTermination(); };
+    instance.onOpenFiles = [&delegate](const QStringList& p) { delegate.openFiles(p); };
+    instance.onReopen = [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); };
+    int signals = 0;
+    onTerminationSignal = [&delegate, &signals] {
+        // A second signal does not wait for any question to be answered.
+        if (++signals > 1) {
+            delegate.applicationWillTerminate();
+            QCoreApplication::exit(0);
+            return;
+        }
+        delegate.requestTermination();
+    };
+
     window.show();
+    delegate.applicationDidFinishLaunching();
+    if (!paths.isEmpty())
+        delegate.openFiles(paths);
 
     const int status = app.exec();
     KPLogShutdown(KPLogSharedLogger());

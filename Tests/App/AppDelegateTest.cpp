@@ -1,0 +1,274 @@
+#include "App/AppDelegate.h"
+#include "App/DefaultSettings.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/StringHash.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Support/TestSupport.h"
+#include "Utilities/TWService/ServerInfo.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <gtest/gtest.h>
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standardUserDefaults();
+}
+
+// Records every outside call the launch and quit sequences make, in order.
+class AppDelegateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DefaultSettings::registerDefaultSettings();
+        library = testsupport::makeTempDir(QStringLiteral("lib")) + QStringLiteral("/Folivo 2 Library");
+        defaults().setString(library, QStringLiteral("String_Library_Path"));
+        defaults().setBool(false, QStringLiteral("Bool_IsShowWelcomWindow"));
+        defaults().setBool(true, QStringLiteral("Bool_ProgramIsFirstRun"));
+        defaults().setString(QStringLiteral("gray"), QStringLiteral("String_ThemeName"));
+
+        s.fireEvent = [this](const QString& e, double v) { calls << QStringLiteral("event:%1=%2").arg(e).arg(v); };
+        s.startMailClientQuery = [this](const QString& id) { calls << QStringLiteral("mail:") + id; };
+        s.checkForUpdatesInBackground = [this] { calls << QStringLiteral("update"); };
+        s.showWelcomeWindow = [this](std::function<void()> ok) {
+            calls << QStringLiteral("welcome");
+            welcomeOk = std::move(ok);
+        };
+        s.runLibraryChooser = [this] { calls << QStringLiteral("chooser"); };
+        s.isValidDatabaseVersion = [this](const QString&) { return version; };
+        s.showNeedUpgradProgramWindow = [this] { calls << QStringLiteral("needUpgrade"); };
+        s.updateThemeByName = [this](const QString& t) { calls << QStringLiteral("theme:") + t; };
+        s.initDataBase = [this] {
+            calls << QStringLiteral("store");
+            return storeError;
+        };
+        s.showStoreFailure = [this](const QString& m) { calls << QStringLiteral("storeFailure:") + m; };
+        s.startCrashReporter = [this](const QString& id, const QString& company) {
+            calls << QStringLiteral("crash:%1/%2").arg(id, company);
+        };
+        s.buildNeedIndexItem = [this] { calls << QStringLiteral("indexer"); };
+        s.startPeerExchange = [this] { calls << QStringLiteral("peers"); };
+        s.setLibraryIcon = [this](const QString&) { calls << QStringLiteral("icon"); };
+        s.addRecentLibraryPath = [this](const QString&) { calls << QStringLiteral("recent"); };
+        s.writeToDiskAndWait = [this] { calls << QStringLiteral("save"); };
+        s.mainWindowFrame = [] { return QRect(10, 20, 800, 600); };
+        s.relaunch = [this] { calls << QStringLiteral("relaunch"); };
+        s.quitEventLoop = [this] { calls << QStringLiteral("quit"); };
+        s.showMainWindow = [this] { calls << QStringLiteral("front"); };
+        s.setBShowWindowItem = [this](bool b) { calls << QStringLiteral("showWindowItem:%1").arg(b); };
+        s.requestPeerIcon = [this](std::shared_ptr<ServerInfo> p) { calls << QStringLiteral("icon?") + p->address(); };
+    }
+
+    bool called(const QString& c) const { return calls.contains(c); }
+
+    AppDelegate::Services s;
+    QStringList calls;
+    QString library;
+    int version = 1;
+    QString storeError;
+    std::function<void()> welcomeOk;
+};
+
+} // namespace
+
+TEST_F(AppDelegateTest, WelcomeWindowHoldsTheRestOfStartUpUntilOk)
+{
+    defaults().setBool(true, QStringLiteral("Bool_IsShowWelcomWindow"));
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    EXPECT_EQ(calls, (QStringList{QStringLiteral("event:applaunch=1"), QStringLiteral("mail:com.microsoft.Outlook"),
+                                  QStringLiteral("mail:com.postbox-inc.postbox"),
+                                  QStringLiteral("mail:com.sparrowmailapp.sparrow"), QStringLiteral("update"),
+                                  QStringLiteral("welcome")}));
+    EXPECT_EQ(app.launchState(), AppDelegate::LaunchState::WaitingForWelcome);
+    ASSERT_TRUE(welcomeOk);
+    welcomeOk();
+    EXPECT_TRUE(called(QStringLiteral("store")));
+    EXPECT_EQ(app.launchState(), AppDelegate::LaunchState::Running);
+}
+
+TEST_F(AppDelegateTest, FirstRunCreatesTheLibraryWithoutTheChooserThenStartsEverything)
+{
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    EXPECT_FALSE(called(QStringLiteral("chooser")));
+    EXPECT_TRUE(QFileInfo(library).isDir());
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/flagconfig.plist")));
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Bool_ProgramIsFirstRun")));
+    const qsizetype newUser = calls.indexOf(QStringLiteral("event:newuser=1"));
+    const qsizetype theme = calls.indexOf(QStringLiteral("theme:gray"));
+    const qsizetype store = calls.indexOf(QStringLiteral("store"));
+    const qsizetype icon = calls.indexOf(QStringLiteral("icon"));
+    EXPECT_TRUE(newUser >= 0 && newUser < theme && theme < icon && icon < store);
+    EXPECT_TRUE(called(QStringLiteral("recent")));
+    EXPECT_TRUE(called(QStringLiteral("crash:5e0b7c21a9d43f68e17c02b4d9a6f385/norlith")));
+    EXPECT_TRUE(called(QStringLiteral("indexer")));
+    EXPECT_FALSE(calls.filter(QStringLiteral("event:theme")).size()) << "gray sends no theme event";
+    EXPECT_FALSE(called(QStringLiteral("peers")));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return called(QStringLiteral("peers")); }));
+}
+
+TEST_F(AppDelegateTest, LaterRunWithMissingLibraryOffersTheChooser)
+{
+    defaults().setBool(false, QStringLiteral("Bool_ProgramIsFirstRun"));
+    defaults().setString(QStringLiteral("dark"), QStringLiteral("String_ThemeName"));
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    EXPECT_TRUE(called(QStringLiteral("chooser")));
+    EXPECT_TRUE(called(QStringLiteral("event:theme=1")));
+}
+
+TEST_F(AppDelegateTest, NewerLibraryShowsOnlyTheUpgradeWindowAndOpensNoStore)
+{
+    version = 2;
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    EXPECT_TRUE(called(QStringLiteral("needUpgrade")));
+    for (const char* never : {"theme:gray", "store", "indexer", "icon"})
+        EXPECT_FALSE(called(QLatin1String(never))) << never;
+    EXPECT_EQ(app.launchState(), AppDelegate::LaunchState::BlockedOnNewerLibrary);
+
+    app.requestTermination();
+    EXPECT_FALSE(called(QStringLiteral("save")));
+    EXPECT_TRUE(called(QStringLiteral("quit")));
+}
+
+TEST_F(AppDelegateTest, StoreThatCannotOpenStopsStartUpWithAMessage)
+{
+    storeError = QStringLiteral("disk full");
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    EXPECT_TRUE(called(QStringLiteral("storeFailure:disk full")));
+    EXPECT_FALSE(called(QStringLiteral("indexer")));
+    EXPECT_EQ(app.launchState(), AppDelegate::LaunchState::StoreFailed);
+}
+
+TEST_F(AppDelegateTest, QuitWithAMountedSafeBoxWaitsForTheDetachOrTwoSeconds)
+{
+    std::vector<std::function<void()>> detaches;
+    s.detachSafeBox = [&](const QString& mount, std::function<void()> done) {
+        calls << QStringLiteral("detach:") + mount;
+        detaches.push_back(std::move(done));
+    };
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.setSafeBoxDisk(QStringLiteral("/mnt/box"));
+
+    EXPECT_EQ(app.applicationShouldTerminate(), AppDelegate::TerminateReply::TerminateCancel);
+    ASSERT_EQ(detaches.size(), 1u);
+    // Nothing answered: 2 s later the check runs again and starts another detach.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return detaches.size() == 2; }));
+    EXPECT_FALSE(called(QStringLiteral("quit")));
+
+    detaches.back()(); // the volume is gone: quit now, once
+    EXPECT_TRUE(app.safeBoxDisk().isEmpty());
+    EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+    EXPECT_EQ(calls.count(QStringLiteral("save")), 1);
+    testsupport::spinUntil([] { return false; }, 2500); // the pending retries must not quit twice
+    EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+}
+
+TEST_F(AppDelegateTest, QuitDuringImportAsksAndQuitsOnlyOnQuit)
+{
+    std::function<void(bool)> answer;
+    s.isImporting = [] { return true; };
+    s.askQuitWhileImporting = [&](std::function<void(bool)> a) { answer = std::move(a); };
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.requestTermination();
+    ASSERT_TRUE(answer);
+    answer(false); // "Continue"
+    EXPECT_FALSE(called(QStringLiteral("quit")));
+    app.requestTermination();
+    answer(true); // "Quit"
+    EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+}
+
+TEST_F(AppDelegateTest, TerminationSavesRemembersTheFrameAndRelaunchesWhenAsked)
+{
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.setBNeedRelaunch(true);
+    app.requestTermination();
+    EXPECT_TRUE(called(QStringLiteral("save")));
+    EXPECT_TRUE(called(QStringLiteral("relaunch")));
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("MainWindowFrame")), QStringLiteral("{{10, 20}, {800, 600}}"));
+}
+
+TEST_F(AppDelegateTest, OpenFilesAndReopenBringTheWindowBack)
+{
+    AppDelegate app(s);
+    QVariant object;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("AddFilesToLibrary"), [&](const platform::Notification& n) { object = n.object; });
+    app.openFiles({QStringLiteral("/a.pdf"), QStringLiteral("/b.pdf")});
+    EXPECT_EQ(object.toMap().value(QStringLiteral("Paths")).toStringList(),
+              (QStringList{QStringLiteral("/a.pdf"), QStringLiteral("/b.pdf")}));
+    EXPECT_TRUE(called(QStringLiteral("front")));
+
+    calls.clear();
+    EXPECT_TRUE(app.applicationShouldHandleReopen(true));
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_TRUE(app.applicationShouldHandleReopen(false));
+    EXPECT_EQ(calls, (QStringList{QStringLiteral("front"), QStringLiteral("showWindowItem:0")}));
+}
+
+TEST_F(AppDelegateTest, PeerAnnouncedAgainOnlyMovesItsPort)
+{
+    AppDelegate app(s);
+    auto first = std::make_shared<ServerInfo>(QStringLiteral("192.168.1.7"), 5000);
+    app.onTWClientFindServer(first);
+    app.onTWClientFindServer(std::make_shared<ServerInfo>(QStringLiteral("192.168.1.7"), 5001));
+    app.onTWClientFindServer(std::make_shared<ServerInfo>(QStringLiteral("192.168.1.7"), 5001));
+    ASSERT_EQ(app.serverList().size(), 1u);
+    EXPECT_EQ(first->dataPort(), 5001);
+    EXPECT_EQ(calls.count(QStringLiteral("icon?192.168.1.7")), 1);
+
+    app.onTWClientFindServer(std::make_shared<ServerInfo>(QStringLiteral("192.168.1.8"), 5000));
+    EXPECT_EQ(app.serverList().size(), 2u);
+    app.onTWClientRemoveServer(first);
+    ASSERT_EQ(app.serverList().size(), 1u);
+    EXPECT_EQ(app.serverList()[0]->address(), QStringLiteral("192.168.1.8"));
+}
+
+TEST_F(AppDelegateTest, PictureRequestAnswersA32PointTiffOrNothing)
+{
+    AppDelegate app(s);
+    EXPECT_TRUE(app.onClientRequestByParameter({{QStringLiteral("Type"), QStringLiteral("Name")}}).isEmpty());
+    EXPECT_TRUE(AppDelegate::userPictureData({}).isEmpty());
+
+    const QString wide = testsupport::makeTempDir() + QStringLiteral("/face.png");
+    QImage picture(200, 100, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(wide));
+    QByteArray tiff = AppDelegate::userPictureData(wide);
+    ASSERT_FALSE(tiff.isEmpty());
+    QBuffer buffer(&tiff);
+    QImageReader reader(&buffer, "tiff");
+    const QImage decoded = reader.read();
+    ASSERT_EQ(decoded.size(), QSize(32, 32));
+    EXPECT_EQ(qAlpha(decoded.pixel(16, 2)), 0) << "a wide picture is letterboxed";
+    EXPECT_EQ(QColor(decoded.pixel(16, 16)), QColor(Qt::red));
+}
+
+TEST_F(AppDelegateTest, StaleSafeBoxMountIsCheckedOutAtStart)
+{
+    QDir().mkpath(library);
+    const QString storeFile = library + QStringLiteral("/safebox.db");
+    testsupport::writeFile(storeFile, "x");
+    const QString documents = library + QStringLiteral("/Documents");
+    const QString mount = QStringLiteral("%1/.%2").arg(documents).arg(platform::stringHash(library));
+    QDir().mkpath(mount);
+    QString checked;
+    s.safeBoxStoreFile = [&] { return storeFile; };
+    s.documentsFolder = [&] { return documents; };
+    s.safeBoxLogoutCheck = [&](const QString& f) { checked = f; };
+    AppDelegate app(s);
+    app.initApplicationFolder();
+    EXPECT_EQ(checked, storeFile);
+}

@@ -11,15 +11,6 @@ namespace themegen {
 
 namespace {
 
-bool is(const char* a, const char* b)
-{
-    return a && b && std::strcmp(a, b) == 0;
-}
-
-bool has(const char* text, const char* part)
-{
-    return text && std::strstr(text, part) != nullptr;
-}
 
 // The flag colours by flag number 1-7; 0 is "no flag".
 const QColor kFlagColors[8] = {QColor(0x9a, 0x9a, 0x9a), QColor(0xe8, 0x4c, 0x3d), QColor(0xf0, 0x93, 0x2b),

@@ -9,9 +9,21 @@
 #include <QPainter>
 #include <QSizeF>
 #include <QVariantMap>
+#include <cstring>
 #include <functional>
 
 namespace themegen {
+
+// Catalogue names are C strings; these keep the art tables readable.
+inline bool is(const char* a, const char* b)
+{
+    return a && b && std::strcmp(a, b) == 0;
+}
+
+inline bool has(const char* text, const char* part)
+{
+    return text && std::strstr(text, part) != nullptr;
+}
 
 using DrawFn = std::function<void(QPainter&, const QSizeF&)>;
 

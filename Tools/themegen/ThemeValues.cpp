@@ -7,15 +7,6 @@ namespace themegen {
 
 namespace {
 
-bool is(const char* a, const char* b)
-{
-    return a && b && std::strcmp(a, b) == 0;
-}
-
-bool has(const char* text, const char* part)
-{
-    return text && std::strstr(text, part) != nullptr;
-}
 
 QVariantMap color(const QColor& c)
 {

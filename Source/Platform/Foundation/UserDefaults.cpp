@@ -1,5 +1,7 @@
 #include "Platform/Foundation/UserDefaults.h"
 
+#include "Platform/Foundation/VariantNumbers.h"
+
 #include "Platform/Foundation/PropertyList.h"
 
 #include <QDir>
@@ -74,19 +76,6 @@ QByteArray numericPrefix(const QString& text, bool allowFraction)
         break;
     }
     return s.left(i);
-}
-
-bool isNumberType(int type)
-{
-    switch (type) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong:
-    case QMetaType::ULongLong: case QMetaType::Long: case QMetaType::ULong:
-    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
 }
 
 qint64 clampedInteger(const QVariant& v)

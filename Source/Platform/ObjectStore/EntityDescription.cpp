@@ -1,5 +1,7 @@
 #include "Platform/ObjectStore/EntityDescription.h"
 
+#include "Platform/Foundation/VariantNumbers.h"
+
 #include <QDateTime>
 #include <cmath>
 #include <limits>
@@ -50,25 +52,7 @@ constexpr TypeName typeNames[] = {
 
 bool isNumeric(const QVariant& v)
 {
-    switch (v.metaType().id()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
+    return v.metaType().id() == QMetaType::Bool || isNumberType(v.metaType().id());
 }
 
 bool isUnsigned(const QVariant& v)

@@ -169,8 +169,12 @@ void AppDelegate::initApplicationFolder()
     if (path.isEmpty())
         return;
     if (!QFileInfo::exists(path)) {
-        // Without intermediate folders: a library on a missing volume is not silently recreated.
-        if (QDir().mkdir(path)) {
+        // Intermediate folders only inside the home folder (a fresh account may have no
+        // Documents folder yet); a library on a missing volume is never silently recreated.
+        const bool created = platform::Paths::isPathInside(path, platform::Paths::homeDirectory())
+            ? QDir().mkpath(path)
+            : QDir().mkdir(path);
+        if (created) {
             if (m_services.setLibraryIcon)
                 m_services.setLibraryIcon(path);
             if (m_services.addRecentLibraryPath)

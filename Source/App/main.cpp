@@ -12,6 +12,9 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Frameworks/KPCrashReportManager.h"
 #include "Platform/Frameworks/KPUpdater.h"
+#include "Platform/Workspace/Workspace.h"
+#include "MainWindow/Mail/KPQueryMailClient.h"
+#include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QCloseEvent>
@@ -126,6 +129,13 @@ int main(int argc, char** argv)
         auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();
         if (manager.configureWithIdentifier(id, company))
             manager.startManager();
+    };
+    services.startMailClientQuery = [](const QString& id) { (new KPQueryMailClient)->startQuery(id); };
+    services.updateThemeByName = [](const QString& name) { KPThemeManager::themeManager()->updateThemeByName(name); };
+    services.setLibraryIcon = [](const QString& folder) {
+        const QString icon = platform::Bundle::mainBundle().pathForResource(QStringLiteral("library"), QStringLiteral("png"));
+        if (!icon.isEmpty())
+            platform::Workspace::setFolderIcon(folder, icon);
     };
     services.mainWindowFrame = [&window] { return window.geometry(); };
     services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };

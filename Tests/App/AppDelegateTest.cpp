@@ -7,6 +7,7 @@
 #include "Utilities/TWService/ServerInfo.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -62,6 +63,14 @@ protected:
         s.showMainWindow = [this] { calls << QStringLiteral("front"); };
         s.setBShowWindowItem = [this](bool b) { calls << QStringLiteral("showWindowItem:%1").arg(b); };
         s.requestPeerIcon = [this](std::shared_ptr<ServerInfo> p) { calls << QStringLiteral("icon?") + p->address(); };
+    }
+
+    // The standard defaults outlive a test; leave them as registered for the next one.
+    void TearDown() override
+    {
+        for (const char* key : {"String_Library_Path", "Bool_IsShowWelcomWindow", "Bool_ProgramIsFirstRun",
+                                "String_ThemeName", "MainWindowFrame"})
+            defaults().removeObjectForKey(QLatin1String(key));
     }
 
     bool called(const QString& c) const { return calls.contains(c); }
@@ -271,4 +280,18 @@ TEST_F(AppDelegateTest, StaleSafeBoxMountIsCheckedOutAtStart)
     AppDelegate app(s);
     app.initApplicationFolder();
     EXPECT_EQ(checked, storeFile);
+}
+
+TEST_F(AppDelegateTest, LibraryFolderIsCreatedInAFreshHomeButNeverOnAMissingVolume)
+{
+    const QString fresh = testsupport::homeDir() + QStringLiteral("/NoDocumentsYet/Sub/Folivo 2 Library");
+    defaults().setString(fresh, QStringLiteral("String_Library_Path"));
+    AppDelegate app(s);
+    app.initApplicationFolder();
+    EXPECT_TRUE(QFileInfo(fresh).isDir());
+
+    const QString offline = QStringLiteral("/nonexistent-volume-%1/Folivo 2 Library").arg(QCoreApplication::applicationPid());
+    defaults().setString(offline, QStringLiteral("String_Library_Path"));
+    app.initApplicationFolder();
+    EXPECT_FALSE(QFileInfo::exists(offline));
 }

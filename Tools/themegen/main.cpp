@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSaveFile>
 #include <cstdio>
 
@@ -143,6 +146,33 @@ bool generateImportingIcons(const QString& resources)
     return true;
 }
 
+// The library folder's own icon: a blue folder holding a white page, 256 x 256.
+bool generateLibraryIcon(const QString& resources)
+{
+    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath back;
+    back.addRoundedRect(QRectF(16, 48, 224, 176), 18, 18);
+    back.addRoundedRect(QRectF(16, 32, 96, 40), 12, 12);
+    p.fillPath(back.simplified(), QColor(0x3a, 0x7b, 0xd5));
+    p.setPen(QPen(QColor(0xb0, 0xb6, 0xbe), 3));
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(QRectF(72, 24, 112, 140), 8, 8);
+    p.setPen(QPen(QColor(0x9a, 0xa3, 0xad), 6, Qt::SolidLine, Qt::RoundCap));
+    for (int y = 56; y <= 128; y += 24)
+        p.drawLine(QPointF(92, y), QPointF(164, y));
+    QLinearGradient front(0, 96, 0, 224);
+    front.setColorAt(0, QColor(0x5d, 0x9c, 0xec));
+    front.setColorAt(1, QColor(0x3a, 0x7b, 0xd5));
+    p.setPen(Qt::NoPen);
+    p.setBrush(front);
+    p.drawRoundedRect(QRectF(16, 96, 224, 128), 18, 18);
+    p.end();
+    return writeImage(resources + QStringLiteral("/library.png"), image);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -163,7 +193,7 @@ int main(int argc, char** argv)
             return 1;
     }
     const QString supportList = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
-    return generateViewModeButton(resources) && generateImportingIcons(resources) &&
+    return generateViewModeButton(resources) && generateImportingIcons(resources) && generateLibraryIcon(resources) &&
                    generateFileIcons(resources, supportList)
                ? 0
                : 1;

@@ -1,8 +1,10 @@
 // The logging client: every diagnostic line of the program goes through these free functions.
 //
 // A call turns its message into one binary log record on the caller's thread and appends it to
-// the logger's queue under a short lock; the logger's own worker thread writes queued records to
-// the buffer file (the program's log file) or prints them on the console. Nothing here waits for
+// the logger's queue under a short lock; the logger's own worker thread sends queued records to
+// a log viewer on this machine when one is connected (after replaying the buffer file to it),
+// else writes them to the buffer file (the program's log file) or prints them on the console.
+// Nothing here waits for
 // the disk or reports a failure to the caller: a record that cannot be made is simply not logged.
 //
 // Messages arrive already formatted (callers use QString::arg). A null Logger* everywhere means
@@ -73,8 +75,13 @@ Logger* KPLogCreate();
 // none. A changed path makes the worker close the old file and open the new one.
 void KPLogSetBufferFilePath(Logger* logger, const QString& path);
 
-// Stored for the log-viewer connection; they change nothing until a viewer can be reached.
+// A log viewer to connect to directly, retried every few seconds while it cannot be reached.
+// Only a viewer on this machine is ever connected to: a loopback address, "localhost" or this
+// machine's own name; any other host is refused with a warning. A changed host or port drops
+// the current connection.
 void KPLogSetRemoteHost(Logger* logger, const QString& host, uint32_t port);
+// The service type browsed for (empty: the default for the TLS option) and the one service name
+// accepted, compared ignoring case and accents (empty: any).
 void KPLogSetBonjourService(Logger* logger, const QString& serviceType,
                             const QString& serviceName);
 

@@ -75,6 +75,23 @@ void KPLogQueue::giveBack(const QList<QByteArray>& unwritten)
     notifyIfEmptyLocked();
 }
 
+void KPLogQueue::returnUnsent(const QList<QByteArray>& records)
+{
+    std::lock_guard lock(m_mutex);
+    for (qsizetype i = records.size(); i-- > 0;) {
+        m_bytes += records[i].size();
+        m_entries.push_front(Entry{KPLogRecord::sequenceOf(records[i]), records[i]});
+    }
+    trimLocked();
+}
+
+void KPLogQueue::wakeWaiters()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_emptiedCount;
+    m_emptied.notify_all();
+}
+
 QList<QByteArray> KPLogQueue::drain()
 {
     std::lock_guard lock(m_mutex);

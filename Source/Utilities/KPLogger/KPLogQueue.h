@@ -40,6 +40,12 @@ public:
     // is left, wakes whoever waits for the queue to empty.
     void giveBack(const QList<QByteArray>& unwritten);
 
+    // Puts records that a viewer did not take whole back at the front, in their order.
+    void returnUnsent(const QList<QByteArray>& records);
+    // Wakes whoever waits for the queue to empty, whatever it holds: the place records were
+    // going to has gone away.
+    void wakeWaiters();
+
     // Drops everything and wakes waiters: used when records are printed or discarded.
     QList<QByteArray> drain();
 

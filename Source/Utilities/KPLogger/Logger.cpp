@@ -6,9 +6,12 @@
 #include "Utilities/KPLogger/KPLogRecord.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,15 +24,15 @@ using namespace std::chrono_literals;
 constexpr auto kFirstWait = 100ms;
 constexpr auto kWaitAfterWork = 0ms;
 constexpr auto kIdleWait = 1000ms;
-
-// Size of the buffer records are packed into for one write to a viewer.
-constexpr qsizetype kSendBufferSize = 4096;
+// Without an eventfd a wait on the viewer's socket cannot be interrupted, so it is kept short.
+constexpr auto kUninterruptiblePollCap = 50ms;
 
 } // namespace
 
 Logger::Logger()
+    : m_viewer(*this, [this] { signal(SignalNetwork); })
 {
-    m_sendBuffer.reserve(kSendBufferSize);
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Test programs must keep their own output: capture would swallow it into the log.
     if (qEnvironmentVariableIsSet(kNoCaptureVariable))
         m_options = kKPLogDefaultOptions & ~uint32_t(kKPLogOptionCaptureSystemConsole);
@@ -38,6 +41,8 @@ Logger::Logger()
 Logger::~Logger()
 {
     stop();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 int32_t Logger::nextSequence()
@@ -49,14 +54,19 @@ void Logger::push(const QByteArray& record)
 {
     m_queue.push(record);
     bool listening;
+    bool first = false;
     {
         std::lock_guard lock(m_wakeMutex);
         listening = m_sourcesExist;
-        if (listening)
+        if (listening) {
+            first = m_signalled == 0;
             m_signalled |= SignalMessage;
+        }
     }
     if (listening) {
         m_wake.notify_one();
+        if (first)
+            wakeDescriptor();
         return;
     }
     if (!m_workerRunning.load() && (m_options.load() & kKPLogOptionLogToConsole))
@@ -71,13 +81,37 @@ void Logger::printQueue()
 
 void Logger::signal(unsigned which)
 {
+    bool first;
     {
         std::lock_guard lock(m_wakeMutex);
         if (!m_sourcesExist)
             return;
+        first = m_signalled == 0;
         m_signalled |= which;
     }
     m_wake.notify_one();
+    // One write per batch of wake-ups is enough: the worker takes all flags at once.
+    if (first)
+        wakeDescriptor();
+}
+
+void Logger::wakeDescriptor()
+{
+    if (m_wakeFd < 0)
+        return;
+    const uint64_t one = 1;
+    (void)!::write(m_wakeFd, &one, sizeof one);
+}
+
+void Logger::setServiceBackend(platform::ServiceBackend* backend)
+{
+    m_viewer.setServiceBackend(backend);
+}
+
+Logger::RemoteSettings Logger::remoteSettings() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return RemoteSettings{m_host, m_port, m_serviceType, m_serviceName};
 }
 
 bool Logger::startWorker()
@@ -122,36 +156,68 @@ void Logger::stop()
         std::lock_guard wakeLock(m_wakeMutex);
     }
     m_wake.notify_all();
+    wakeDescriptor();
     if (m_worker.joinable())
         m_worker.join();
+}
+
+unsigned Logger::waitForWork(std::chrono::milliseconds wait, short* streamEvents)
+{
+    *streamEvents = 0;
+    if (const auto deadline = m_viewer.nextDeadline()) {
+        const auto untilDue = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *deadline - KPLogViewerConnection::Clock::now());
+        wait = std::clamp(untilDue + 1ms, 0ms, wait);
+    }
+    const int streamFd = m_viewer.descriptor();
+    std::unique_lock lock(m_wakeMutex);
+    if (streamFd < 0) {
+        m_wake.wait_for(lock, wait, [&] { return m_signalled != 0 || m_quit.load(); });
+    } else if (m_signalled == 0 && !m_quit.load()) {
+        lock.unlock();
+        pollfd fds[2] = {{streamFd, m_viewer.pollEvents(), 0}, {m_wakeFd, POLLIN, 0}};
+        const auto cap = m_wakeFd >= 0 ? wait : std::min<std::chrono::milliseconds>(wait, kUninterruptiblePollCap);
+        if (::poll(fds, m_wakeFd >= 0 ? 2 : 1, static_cast<int>(cap.count())) > 0)
+            *streamEvents = fds[0].revents;
+        // Wake-ups written while the worker slept on the condition variable are cleared here
+        // too; at worst they cut one poll short.
+        if (m_wakeFd >= 0) {
+            uint64_t count;
+            (void)!::read(m_wakeFd, &count, sizeof count);
+        }
+        lock.lock();
+    }
+    const unsigned fired = m_signalled;
+    m_signalled = 0;
+    return fired;
 }
 
 void Logger::run()
 {
     if (!bufferFilePath().isEmpty())
         openBufferFile();
-    // The reachability watch and viewer connection start here once they exist; until then a
-    // logger never connects and keeps to its buffer file.
+    m_viewer.start();
 
     std::chrono::milliseconds wait = kFirstWait;
     while (!m_quit.load()) {
-        unsigned fired;
-        {
-            std::unique_lock lock(m_wakeMutex);
-            m_wake.wait_for(lock, wait, [&] { return m_signalled != 0 || m_quit.load(); });
-            fired = m_signalled;
-            m_signalled = 0;
-        }
+        short streamEvents = 0;
+        const unsigned fired = waitForWork(wait, &streamEvents);
         if (fired & SignalBufferFile) {
             closeBufferFile();
-            if (!bufferFilePath().isEmpty())
+            // While a viewer takes the records the file stays closed; it reopens on disconnect.
+            if (!bufferFilePath().isEmpty() && !m_viewer.isConnected())
                 openBufferFile();
         }
+        if (fired & SignalRemote)
+            m_viewer.remoteSettingsChanged();
+        if (fired & SignalNetwork)
+            m_viewer.discoveryEvents();
+        m_viewer.advance(streamEvents);
         if (fired & SignalMessage)
             sendQueued(false);
-        else if (!fired && wait == kIdleWait && !m_queue.isEmpty())
+        else if (!fired && !streamEvents && wait == kIdleWait && !m_queue.isEmpty())
             sendQueued(true); // a gap that outlived an idle second is not going to fill
-        wait = fired ? kWaitAfterWork : kIdleWait;
+        wait = fired || streamEvents ? kWaitAfterWork : kIdleWait;
     }
 
     {
@@ -159,6 +225,8 @@ void Logger::run()
         m_sourcesExist = false;
         m_signalled = 0;
     }
+    // Records the viewer had not taken whole come back to the queue here.
+    m_viewer.stop();
     // Records logged since the last pass must reach the file before it closes.
     if (!m_queue.isEmpty() && !bufferFilePath().isEmpty()) {
         if (m_bufferFd < 0)
@@ -175,7 +243,10 @@ void Logger::run()
 
 void Logger::sendQueued(bool pastGaps)
 {
-    // A connected viewer will take the records here before any of the choices below.
+    if (m_viewer.isConnected()) {
+        m_viewer.sendQueued(pastGaps);
+        return;
+    }
     const uint32_t opts = m_options.load();
     if (opts & kKPLogOptionLogToConsole) {
         m_queue.setDelivering(true);
@@ -213,7 +284,7 @@ void Logger::closeBufferFile()
     ::close(m_bufferFd);
     m_bufferFd = -1;
     m_openBufferPath.clear();
-    m_queue.setDelivering(m_connected.load());
+    m_queue.setDelivering(m_viewer.isConnected());
 }
 
 bool Logger::writeWhole(const QByteArray& bytes)
@@ -239,42 +310,21 @@ bool Logger::writeWhole(const QByteArray& bytes)
 
 void Logger::flushToBufferFile(bool pastGaps)
 {
+    // Records a viewer did not take whole were given back to the queue when its link dropped,
+    // so only whole records are ever written here.
     QList<QByteArray> records = m_queue.take(pastGaps);
-    if (m_firstRecordPartlySent) {
-        m_sendBuffer.clear();
-        m_sendOffset = 0;
-    }
-    const QByteArray sendRest = m_sendBuffer.mid(m_sendOffset);
     qsizetype next = 0;
     bool ok = true;
-    // A client-information record opens the file, ahead of anything left in the send buffer.
-    if (!records.isEmpty() && !sendRest.isEmpty()) {
-        const auto parts = KPLogRecord::parse(records.first());
-        bool isClientInfo = false;
-        for (const auto& p : parts.value_or(QList<KPLogRecord::Part>()))
-            isClientInfo |= p.key == KPLogRecord::KeyType && p.number == KPLogRecord::TypeClientInfo;
-        if (isClientInfo) {
-            ok = writeWhole(records.first());
-            next = ok ? 1 : 0;
-        }
-    }
-    if (ok && !sendRest.isEmpty())
-        ok = writeWhole(sendRest);
     for (; ok && next < records.size(); ++next) {
         if (!writeWhole(records[next]))
             ok = false;
     }
     if (!ok) {
         KPLogConsole::write(QStringLiteral("KPLogger Error: failed flushing the whole queue to buffer file: %1\n").arg(m_openBufferPath));
-        if (next < records.size())
-            records = records.mid(next);
-        else
-            records.clear();
+        records = records.mid(next - 1);
     } else {
         records.clear();
     }
-    m_sendBuffer.clear();
-    m_sendOffset = 0;
     m_queue.setDelivering(ok);
     m_queue.giveBack(records);
 }

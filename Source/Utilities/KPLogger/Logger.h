@@ -1,23 +1,26 @@
 // One logger: its settings, its record queue and the worker thread that empties the queue.
 //
 // Callers only number, build and queue records and then signal the worker; everything that
-// touches a file or (later) the viewer connection happens on the worker. The worker sleeps on a
-// condition variable with three "signalled" flags (new records, buffer file changed, remote
-// settings changed) and wakes at least once a second. Records go to the buffer file while it is
+// touches a file or the viewer connection happens on the worker. The worker sleeps on a
+// condition variable with four "signalled" flags (new records, buffer file changed, remote
+// settings changed, viewer discovery events) and wakes at least once a second; while a viewer
+// stream exists it sleeps in poll() on the stream's socket and an eventfd instead, which every
+// wake-up also writes. Records go to a connected viewer, else to the buffer file while it is
 // open, are printed while console printing is on, and otherwise wait in a bounded queue.
 //
 // Threads: settings under m_settingsMutex; the queue under its own lock; the wake flags under
-// m_wakeMutex; the buffer file descriptor, send buffer and connection state on the worker only
-// (and in stop(), after the worker has been joined). Start and stop are serialised by
-// m_workerMutex.
+// m_wakeMutex; the buffer file descriptor and the viewer connection on the worker only (and in
+// stop(), after the worker has been joined). Start and stop are serialised by m_workerMutex.
 #pragma once
 
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/KPLogger/KPLogQueue.h"
+#include "Utilities/KPLogger/KPLogViewerConnection.h"
 
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -47,18 +50,36 @@ public:
     void setBonjourService(const QString& type, const QString& name);
     void setOptions(uint32_t options);
     uint32_t options() const { return m_options.load(); }
-    bool connected() const { return m_connected.load(); }
+    bool connected() const { return m_viewer.isConnected(); }
+
+    struct RemoteSettings {
+        QString host;
+        uint32_t port = 0;
+        QString serviceType;
+        QString serviceName;
+    };
+    RemoteSettings remoteSettings() const;
+
+    // Where viewers are looked for; the platform's shared discovery when never set. Only before
+    // the worker first starts.
+    void setServiceBackend(platform::ServiceBackend* backend);
 
     KPLogQueue& queue() { return m_queue; }
+    KPLogViewerConnection::Stats viewerStats() const { return m_viewer.stats(); }
 
 private:
-    enum Signal : unsigned { SignalMessage = 1, SignalBufferFile = 2, SignalRemote = 4 };
+    friend class KPLogViewerConnection;
+
+    enum Signal : unsigned { SignalMessage = 1, SignalBufferFile = 2, SignalRemote = 4, SignalNetwork = 8 };
 
     void signal(unsigned which);
+    void wakeDescriptor();
+    unsigned waitForWork(std::chrono::milliseconds wait, short* streamEvents);
     void run();
     void sendQueued(bool pastGaps);
     void openBufferFile(bool pastGaps = false);
     void closeBufferFile();
+    bool bufferFileOpen() const { return m_bufferFd >= 0; }
     void flushToBufferFile(bool pastGaps = false);
     bool writeWhole(const QByteArray& bytes);
     void printQueue();
@@ -86,12 +107,11 @@ private:
     std::condition_variable m_wake;
     unsigned m_signalled = 0;
     bool m_sourcesExist = false;
+    // Written whenever a wake-up arrives, for waits that poll the viewer's socket too.
+    int m_wakeFd = -1;
 
     // Worker-only state.
     int m_bufferFd = -1;
     QString m_openBufferPath;
-    QByteArray m_sendBuffer;
-    qsizetype m_sendOffset = 0;
-    bool m_firstRecordPartlySent = false;
-    std::atomic<bool> m_connected{false};
+    KPLogViewerConnection m_viewer;
 };

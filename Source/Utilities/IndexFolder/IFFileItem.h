@@ -1,0 +1,51 @@
+// Typed access to the rows of the index-folder store: the attribute names of the two entities
+// and a value copy of an IFFileItem row, read once so the diff does not go through key-value
+// coding for every comparison.
+//
+// `fileID` is an unsigned 32-bit number and `uuid`/`folderID` unsigned 64-bit ones; the store
+// keeps their bit patterns, and reading goes through these helpers so that 4000000000 and
+// values of 2^63 and above come back exactly as written.
+#pragma once
+
+#include "Platform/ObjectStore/ManagedObject.h"
+#include "Platform/ObjectStore/ObjectID.h"
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+
+struct IFFileItem {
+    static inline const QString kEntityName = QStringLiteral("IFFileItem");
+    static inline const QString kFolder = QStringLiteral("folder");
+    static inline const QString kFolderID = QStringLiteral("folderID");
+    static inline const QString kFileName = QStringLiteral("fileName");
+    static inline const QString kFileID = QStringLiteral("fileID");
+    static inline const QString kUUID = QStringLiteral("uuid");
+    static inline const QString kDate = QStringLiteral("date");
+    static inline const QString kIsRemove = QStringLiteral("isRemove");
+    static inline const QString kTags = QStringLiteral("tags");
+
+    platform::ObjectID objectID;
+    QString folder;
+    quint64 folderID = 0;
+    QString fileName;
+    std::optional<quint32> fileID;
+    quint64 uuid = 0;
+    QDateTime date;               // invalid when the row has none
+    bool isRemove = false;
+    std::optional<QString> tags;  // absent is not the same as ""
+
+    // folder + "/" + fileName.
+    QString fullPath() const;
+
+    static IFFileItem read(const platform::ManagedObject& row);
+    // Writes every value but objectID; false when the row refused one.
+    bool writeTo(platform::ManagedObject& row) const;
+};
+
+struct IFFolderItem {
+    static inline const QString kEntityName = QStringLiteral("IFFolderItem");
+    static inline const QString kPath = QStringLiteral("path");
+    static inline const QString kIsRemove = QStringLiteral("isRemove");
+    static inline const QString kFolderID = QStringLiteral("folderID");
+};

@@ -1,0 +1,246 @@
+#include "Utilities/IndexFolder/KPFolderSnapshot.h"
+
+#include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "TagMeta/TagMeta.h"
+#include "Utilities/FileHelpers.h"
+#include "Utilities/FinderInfo.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using namespace platform;
+
+namespace {
+
+// Finder flags above this carry the invisible (0x4000) or alias (0x8000) bit.
+constexpr quint16 kHighestVisibleFinderFlags = 0x3FFF;
+
+const QString kExtendedAttributesKey = QStringLiteral("NSFileExtendedAttributes");
+
+QString cleanFolder(const QString& path)
+{
+    return path.isEmpty() ? QString() : QDir::cleanPath(path);
+}
+
+QString childPath(const QString& folder, const QString& name)
+{
+    return folder == QLatin1String("/") ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// Names a folder's ".hidden" file hides from file managers, one per line.
+QSet<QString> hiddenNames(const QString& folder)
+{
+    QSet<QString> names;
+    QFile file(childPath(folder, QStringLiteral(".hidden")));
+    if (!file.open(QIODevice::ReadOnly))
+        return names;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QString name = QString::fromUtf8(line).trimmed();
+        if (!name.isEmpty())
+            names.insert(name);
+    }
+    return names;
+}
+
+QStringList finderTagsFromAttributes(const QVariantMap& attributes, bool* given)
+{
+    *given = false;
+    const QVariant extended = attributes.value(kExtendedAttributesKey);
+    if (!extended.isValid())
+        return {};
+    *given = true;
+    const QByteArray value = extended.toMap().value(kFinderTagsAttribute).toByteArray();
+    if (value.isEmpty())
+        return {};
+    const auto decoded = PropertyList::read(value);
+    if (!decoded || decoded->typeId() != QMetaType::QVariantList)
+        return {};
+    return finderTagNames(*decoded);
+}
+
+} // namespace
+
+KPFolderSnapshot::KPFolderSnapshot(const QString& path)
+    : KPFolderSnapshot(path, Paths::expandTilde(UserDefaults::standardUserDefaults().stringForKey(
+                                 QStringLiteral("String_Library_Path"))))
+{
+}
+
+KPFolderSnapshot::KPFolderSnapshot(const QString& path, const QString& libraryPath)
+    : m_path(cleanFolder(path))
+    , m_libraryPath(cleanFolder(libraryPath))
+    , m_formats(KPFileFormatManager::fileFormatManager())
+{
+}
+
+quint32 KPFolderSnapshot::fileNumber(quint64 inode, std::optional<qint64> birthNanoseconds)
+{
+    if (!birthNanoseconds)
+        return quint32(inode);
+    // splitmix64's finaliser over inode and birth time: stable across runs and machines, as
+    // the number is stored. Nanoseconds, because a freed inode is reused at once on ext4.
+    quint64 x = inode ^ (quint64(*birthNanoseconds) * 0x9E3779B97F4A7C15ULL);
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    return quint32(x ^ (x >> 32));
+}
+
+Result<KPFolderSnapshot::ItemFacts> KPFolderSnapshot::factsOfItem(const QString& path, bool followLinks)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    struct statx sx {};
+    const int flags = (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | AT_STATX_SYNC_AS_STAT;
+    if (::statx(AT_FDCWD, bytes.constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::unexpected(Error::posix(errno, QStringLiteral("read attributes of %1").arg(path)));
+    ItemFacts facts;
+    const mode_t mode = sx.stx_mode;
+    facts.type = S_ISREG(mode) ? FileType::Regular
+        : S_ISDIR(mode)        ? FileType::Directory
+        : S_ISLNK(mode)        ? FileType::SymbolicLink
+                               : FileType::Other;
+    facts.inode = sx.stx_ino;
+    facts.device = quint64(makedev(sx.stx_dev_major, sx.stx_dev_minor));
+    facts.modificationDate = QDateTime::fromMSecsSinceEpoch(
+        qint64(sx.stx_mtime.tv_sec) * 1000 + sx.stx_mtime.tv_nsec / 1000000, Qt::UTC);
+    if (sx.stx_mask & STATX_BTIME)
+        facts.birthNanoseconds = qint64(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+    return facts;
+}
+
+QString KPFolderSnapshot::tagWithFilePathAndAttributesInfo(const QString& path, const QVariantMap& attributes)
+{
+    QStringList candidates;
+    if (const auto tagMeta = TagMeta::getUserTags(path))
+        candidates += *tagMeta;
+    bool given = false;
+    const QStringList fromAttributes = finderTagsFromAttributes(attributes, &given);
+    if (given)
+        candidates += fromAttributes;
+    else if (const auto finder = finderTagsOfFile(path))
+        candidates += *finder;
+
+    QStringList names;
+    QSet<QString> seen;
+    for (const QString& candidate : candidates) {
+        const QString name = candidate.section(QLatin1Char('\n'), 0, 0);
+        // TagMeta keeps names decomposed and Finder composed: the same name either way.
+        const QString key = name.normalized(QString::NormalizationForm_C);
+        if (name.isEmpty() || seen.contains(key))
+            continue;
+        seen.insert(key);
+        names.append(name);
+    }
+    return names.join(QLatin1Char(','));
+}
+
+KPFileNode::Ptr KPFolderSnapshot::snapShotAndChildren()
+{
+    m_bSnapshotChildren = true;
+    return snapShotByPath(m_path, 0);
+}
+
+KPFileNode::Ptr KPFolderSnapshot::snapShotByPath(const QString& folder, quint32 nodeID)
+{
+    auto root = std::make_shared<KPFileNode>(cleanFolder(folder), nodeID);
+    m_visitedFolders.clear();
+    if (auto attributes = factsOfItem(root->path(), true))
+        m_visitedFolders.insert({attributes->device, attributes->inode});
+    // Depth first without recursion, so deep trees cannot exhaust a worker's stack; each
+    // folder node is added to its parent before it is filled, which keeps the listing order.
+    QList<KPFileNode::Ptr> pending{root};
+    while (!pending.isEmpty()) {
+        const KPFileNode::Ptr node = pending.takeLast();
+        fillFolder(node, pending);
+    }
+    return root;
+}
+
+void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode::Ptr>& pending)
+{
+    const QString& folder = node->path();
+    const auto names = FileManager::contentsOfDirectory(folder);
+    if (!names) {
+        KPLogLogMessage(QStringLiteral("SnapShotByPath(contentsOfDirectoryAtPath) error: %1")
+                            .arg(names.error().toString()));
+        const int err = names.error().code;
+        const bool gone = err == ENOENT || err == ENOTDIR;
+        node->setListing(gone ? KPFileNode::Listing::Missing : KPFileNode::Listing::Unreadable, err, 0);
+        return;
+    }
+    node->setListing(KPFileNode::Listing::Listed, 0, names->size());
+    const QSet<QString> hidden = names->contains(QStringLiteral(".hidden")) ? hiddenNames(folder) : QSet<QString>();
+
+    QList<KPFileNode::Ptr> descendInto;
+    for (const QString& name : *names) {
+        if (name.startsWith(QLatin1Char('.')) || hidden.contains(name))
+            continue;
+        const QString item = childPath(folder, name);
+        const auto attributes = factsOfItem(item);
+        if (!attributes) {
+            KPLogLogMessage(QStringLiteral("SnapShotByPath(attributesOfItemAtPath) error: %1")
+                                .arg(attributes.error().toString()));
+            if (attributes.error().code != ENOENT)
+                node->addUnreadableItem(item);
+            continue;
+        }
+        const bool isFolder = attributes->type == FileType::Directory;
+        const QString extension = KPFileFormatManager::lowerExtension(name);
+        bool descend = false;
+
+        if (m_bSnapshotFile) {
+            const auto finderInfo = FinderInfo::read(item);
+            if (!finderInfo) {
+                if (FileManager::itemExists(item))
+                    node->addUnreadableItem(item);
+                continue;
+            }
+            if (finderInfo->flags() > kHighestVisibleFinderFlags)
+                continue;
+            bool isDocument = false;
+            if (isFolder) {
+                if (extension.isEmpty())
+                    descend = true;
+                else if (!m_formats.checkFolderIsSupport(item))
+                    continue;
+                else if (m_formats.checkFileIsSupportImport(item))
+                    isDocument = true; // a document package is one file
+                else
+                    descend = true;
+            } else if (attributes->type == FileType::Regular) {
+                isDocument = m_formats.checkFileIsSupportImport(item);
+            }
+            if (isDocument) {
+                auto file = std::make_shared<KPFileNode>(item, fileNumber(attributes->inode, attributes->birthNanoseconds));
+                file->setDate(attributes->modificationDate);
+                file->setTags(tagWithFilePathAndAttributesInfo(item, {}));
+                node->addFile(std::move(file));
+                continue;
+            }
+        } else {
+            descend = isFolder && extension.isEmpty();
+        }
+
+        if (!descend || !m_bSnapshotChildren || item == m_libraryPath)
+            continue;
+        if (m_visitedFolders.contains({attributes->device, attributes->inode}))
+            continue;
+        m_visitedFolders.insert({attributes->device, attributes->inode});
+        auto child = std::make_shared<KPFileNode>(item, fileNumber(attributes->inode, attributes->birthNanoseconds));
+        node->addFolder(child);
+        descendInto.append(child);
+    }
+    // Reversed onto the stack so the first folder is walked first.
+    for (auto it = descendInto.rbegin(); it != descendInto.rend(); ++it)
+        pending.append(*it);
+}

@@ -1,0 +1,73 @@
+// One walk of a folder on disk into a tree of KPFileNode: the supported documents with their
+// file number, modification date and tags (files mode), or only the plain folders (folders
+// mode, for the side bar's tree).
+//
+// The walk leaves out what a user does not see as a document of the folder: dot-names, names
+// listed in the folder's ".hidden", items whose Finder flags say invisible or alias, links,
+// excluded packages (applications and the like), unsupported kinds, and the library folder
+// when it lies inside. It never fails as a whole: unreadable items and folders are logged,
+// and the folder nodes record what could not be read so the diff can keep it out of the
+// removals. A folder reached twice (a bind mount looping back) is walked once.
+//
+// The file number stored for a file mixes its inode with its birth time, so that a new file
+// that happens to get the inode of a deleted one is not taken for that file renamed.
+//
+// Threads: one walk per object, on the caller's thread; nothing shared is touched.
+#pragma once
+
+#include "Utilities/IndexFolder/KPFileNode.h"
+
+#include "Platform/Foundation/FileManager.h"
+
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+
+class KPFileFormatManager;
+
+class KPFolderSnapshot {
+public:
+    // The library folder comes from "String_Library_Path".
+    explicit KPFolderSnapshot(const QString& path);
+    KPFolderSnapshot(const QString& path, const QString& libraryPath);
+
+    const QString& path() const { return m_path; }
+    const QString& libraryPath() const { return m_libraryPath; }
+    bool bSnapshotFile() const { return m_bSnapshotFile; }
+    void setBSnapshotFile(bool files) { m_bSnapshotFile = files; }
+
+    // The root node of a walk of the whole tree.
+    KPFileNode::Ptr snapShotAndChildren();
+    // The node of folder with its entries, and everything below when descending is on.
+    KPFileNode::Ptr snapShotByPath(const QString& folder, quint32 nodeID);
+
+    // The tags string of a file: its TagMeta tags, then its Finder tags (from
+    // attributes["NSFileExtendedAttributes"] when given, else from the file), each cut at its
+    // first newline, each once, joined with ",". "" when there are none.
+    static QString tagWithFilePathAndAttributesInfo(const QString& path, const QVariantMap& attributes);
+
+    // The stored file number: the low 32 bits of the inode where the file system keeps no
+    // birth time, else a mix of inode and birth time (nanoseconds since 1970). The number is
+    // stored, so the formula never changes.
+    static quint32 fileNumber(quint64 inode, std::optional<qint64> birthNanoseconds);
+
+    // What the walk reads of an item, without following a link.
+    struct ItemFacts {
+        platform::FileType type = platform::FileType::Other;
+        quint64 inode = 0;
+        quint64 device = 0;
+        QDateTime modificationDate;
+        std::optional<qint64> birthNanoseconds;
+    };
+    static platform::Result<ItemFacts> factsOfItem(const QString& path, bool followLinks = false);
+
+private:
+    void fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode::Ptr>& pending);
+
+    QString m_path;
+    QString m_libraryPath;
+    bool m_bSnapshotChildren = false;
+    bool m_bSnapshotFile = true;
+    const KPFileFormatManager& m_formats;
+    QSet<QPair<quint64, quint64>> m_visitedFolders;
+};

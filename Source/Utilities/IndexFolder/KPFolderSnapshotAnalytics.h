@@ -1,0 +1,64 @@
+// The comparison of a folder snapshot with what the index-folder store remembers of that
+// folder: files that are new, gone, renamed (same file number, new path) or modified (same
+// path, new date or tags), handed over in chunks of at most 200 entries per list.
+//
+// Unchanged files are found with one hash-set look-up each; pairing the changed ones goes
+// through indexes by path and by file number, so even a folder whose every file moved costs
+// linear time. The comparison refuses to run rather than mislead the import:
+// - without a working store, or when the rows cannot be fetched: every file would look new
+//   and be imported again on every sync;
+// - when the walked folder is missing or unreadable, or empty while rows exist for it (an
+//   unmounted volume): every document would look removed and be trashed.
+// Below a reachable folder, rows of a sub-folder that could not be listed (or of an item that
+// could not be read) are never removed; rows of a sub-folder that no longer exists are.
+//
+// Threads: one comparison per object, on the caller's thread, in a private context of the
+// store; chunks are handed over on that thread, in order.
+#pragma once
+
+#include "Utilities/IndexFolder/IndexFolderDiffChunk.h"
+#include "Utilities/IndexFolder/KPFileNode.h"
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/ManagedObjectContext.h"
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+class KPIndexFolderDBEngine;
+
+class KPFolderSnapshotAnalytics {
+public:
+    // Entries per list and chunk: bounds the work and memory of each import step.
+    static constexpr qsizetype kChunkSize = 200;
+
+    using ChunkBlock = std::function<void(const IndexFolderDiffChunk& chunk)>;
+
+    // engine: null for the shared index-folder store.
+    explicit KPFolderSnapshotAnalytics(KPFileNode::Ptr fileNode, KPIndexFolderDBEngine* engine = nullptr);
+
+    // Compares and hands every chunk to block before it returns. Fails, handing over nothing,
+    // with KPIndexFolderDBEngine's StoreUnavailableError, FetchError or UnreachableError (the
+    // message says why; it is logged too).
+    platform::Result<void> analyticsWithChunkCompletedBlock(ChunkBlock block);
+    platform::Result<void> analyticsFileByFileNode(const KPFileNode::Ptr& node);
+
+    // The private context the chunks' rows live in; made on first use.
+    const platform::ContextPtr& queryContext();
+
+private:
+    void emitChunks();
+    void handOver(IndexFolderDiffChunk chunk);
+
+    KPFileNode::Ptr m_fileNode;
+    KPIndexFolderDBEngine* m_engine;
+    platform::ContextPtr m_queryContext;
+    ChunkBlock m_completedBlock;
+
+    QList<KPFileNode::Ptr> m_newRecords;
+    QList<platform::ManagedObjectPtr> m_removeRecords;
+    QList<IndexFolderModifiedEntry> m_modifileRecords;
+    QList<IndexFolderRenameEntry> m_renameRecords;
+    QStringList m_folderRecords;
+};

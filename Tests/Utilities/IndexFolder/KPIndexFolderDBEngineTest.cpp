@@ -1,0 +1,103 @@
+#include "IndexFolderTestSupport.h"
+
+#include "Platform/ObjectStore/Predicate/Predicate.h"
+
+#include <QFileInfo>
+#include <thread>
+
+using namespace indexfoldertest;
+using platform::ContextPtr;
+using platform::Predicate;
+
+using IndexFolderStore = LibraryFixture;
+
+TEST_F(IndexFolderStore, AFreshLibraryGetsTheIndexFolderAndAnEmptyStore)
+{
+    EXPECT_TRUE(QFileInfo(library + "/Index").isDir());
+    EXPECT_TRUE(QFileInfo::exists(library + "/Index/indexFolder.db"));
+    EXPECT_EQ(engine->storePath(), library + "/Index/indexFolder.db");
+    EXPECT_EQ(engine->countByObject(IFFileItem::kEntityName), 0);
+}
+
+TEST_F(IndexFolderStore, UnsignedNumbersReadBackExactlyAfterARestart)
+{
+    const quint64 bigUUID = (quint64(1) << 63) + 12345;
+    const quint64 maxFolderID = ~quint64(0);
+    auto saved = engine->saveDataWithBlock([&](const ContextPtr& context) {
+        auto row = engine->createNewRecordByName(IFFileItem::kEntityName, context);
+        IFFileItem item;
+        item.folder = "/r/Docs";
+        item.folderID = maxFolderID;
+        item.fileName = "a.pdf";
+        item.fileID = 4000000000u;
+        item.uuid = bigUUID;
+        item.date = at(5);
+        item.tags = "Work,Urgent";
+        ASSERT_TRUE(item.writeTo(*row));
+    });
+    ASSERT_TRUE(saved);
+    restart();
+
+    const auto rows = engine->queryRecordByName(IFFileItem::kEntityName);
+    ASSERT_EQ(rows.size(), 1);
+    const IFFileItem item = IFFileItem::read(*rows.front());
+    EXPECT_EQ(item.fileID, std::optional<quint32>(4000000000u));
+    EXPECT_EQ(item.uuid, bigUUID);
+    EXPECT_EQ(item.folderID, maxFolderID);
+    EXPECT_EQ(item.date, at(5));
+    EXPECT_EQ(item.tags, std::optional<QString>("Work,Urgent"));
+    EXPECT_EQ(item.fullPath(), "/r/Docs/a.pdf");
+
+    // Look-ups by those numbers find the row too.
+    auto byUUID = Predicate::format("uuid == %@", {QVariant::fromValue(bigUUID)});
+    ASSERT_TRUE(byUUID);
+    EXPECT_EQ(engine->countByObject(IFFileItem::kEntityName, *byUUID), 1);
+}
+
+TEST_F(IndexFolderStore, RemovedRowsStayForTheRunAndArePurgedAtTheNextStart)
+{
+    addRow(*engine, "/r/Docs/kept.pdf", 1, at(0));
+    addRow(*engine, "/r/Docs/gone.pdf", 2, at(0), "", true);
+    EXPECT_EQ(engine->countByObject(IFFileItem::kEntityName), 2);
+
+    restart();
+    const auto rows = engine->queryRecordByName(IFFileItem::kEntityName);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(IFFileItem::read(*rows.front()).fileName, "kept.pdf");
+}
+
+TEST_F(IndexFolderStore, SavesFromAnotherThreadReachTheStore)
+{
+    platform::Result<void> saved;
+    std::thread worker([&] {
+        saved = engine->saveDataWithBlock([&](const ContextPtr& context) {
+            auto row = engine->createNewRecordByName(IFFolderItem::kEntityName, context);
+            row->setValueForKey("/r/Docs", IFFolderItem::kPath);
+            row->setValueForKey(QVariant::fromValue(indexFolderIDForPath("/r/Docs")), IFFolderItem::kFolderID);
+        });
+    });
+    worker.join();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(engine->countByObject(IFFolderItem::kEntityName), 1);
+    bool sawMain = false;
+    engine->lookupWithBlock([&](const ContextPtr& context) { sawMain = context == engine->mainContext(); });
+    EXPECT_TRUE(sawMain);
+}
+
+TEST(IndexFolderStoreFailure, AStoreThatCannotBeOpenedRefusesReadsAndSaves)
+{
+    const QString library = testsupport::makeTempDir("broken");
+    testsupport::writeFile(library + "/Index", "a file where the folder should be");
+    KPIndexFolderDBEngine engine(library);
+    EXPECT_FALSE(engine.hasStore());
+
+    EXPECT_FALSE(engine.fetchRecordsByName(IFFileItem::kEntityName));
+    EXPECT_TRUE(engine.queryRecordByName(IFFileItem::kEntityName).isEmpty());
+
+    int handled = 0;
+    auto saved = engine.saveDataWithBlock(
+        [&](const ContextPtr& context) { engine.createNewRecordByName(IFFileItem::kEntityName, context); },
+        [&](const platform::Error&) { ++handled; });
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(handled, 1);
+}

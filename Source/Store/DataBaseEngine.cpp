@@ -1,0 +1,325 @@
+#include "Store/DataBaseEngine.h"
+
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/StringHash.h"
+#include "Store/DBFavorite.h"
+#include "Store/DBIndexFolder.h"
+#include "Store/KPContextHelper.h"
+#include "Store/KPLibraryFileManager.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+
+#include <QtDebug>
+#include <cmath>
+
+using platform::ContextPtr;
+using platform::FetchRequest;
+using platform::Predicate;
+
+namespace {
+
+const QString kLogDomain = QStringLiteral("DataBase");
+const QString kErrorDomain = QStringLiteral("DataBaseEngine");
+const QString kStoreFileName = QStringLiteral("library.db");
+const QString kVersionFileName = QStringLiteral("version.plist");
+const QString kVersionKey = QStringLiteral("version");
+const QString kNameKey = QStringLiteral("name");
+
+enum ErrorCode { NoLibraryFolder = 1, NoModel = 2, StoreNotAdded = 3, NotOpen = 4 };
+
+// The version the library's "version.plist" records; 0 when it is missing or unreadable.
+float recordedVersion(const QString& libraryPath, QVariantMap* plist = nullptr)
+{
+    const QString file = libraryPath + QLatin1Char('/') + kVersionFileName;
+    if (!platform::FileManager::fileExists(file))
+        return 0.0f;
+    auto read = platform::PropertyList::readFile(file);
+    if (!read || read->typeId() != QMetaType::QVariantMap) {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("%1 is not a readable property list: %2")
+                                                 .arg(file, read ? QStringLiteral("not a dictionary")
+                                                                 : read.error().toString()));
+        return 0.0f;
+    }
+    const QVariantMap map = read->toMap();
+    if (plist)
+        *plist = map;
+    bool ok = false;
+    const float version = map.value(kVersionKey).toFloat(&ok);
+    return ok ? version : 0.0f;
+}
+
+Predicate parsed(const QString& text)
+{
+    auto predicate = Predicate::parse(text);
+    Q_ASSERT(predicate.has_value());
+    return predicate ? *predicate : Predicate();
+}
+
+// Deletes every record of entity matching filter from context; how many went.
+int deleteMatching(const ContextPtr& context, const QString& entity, const QString& filter)
+{
+    auto found = context->executeFetchRequest(FetchRequest(entity, parsed(filter)));
+    if (!found) {
+        KPLogLogDomainMessage(kLogDomain, 0,
+                              QStringLiteral("purge of %1 failed: %2").arg(entity, found.error().toString()));
+        return 0;
+    }
+    for (const auto& object : *found)
+        context->deleteObject(object);
+    return int(found->size());
+}
+
+} // namespace
+
+DataBaseEngine* DataBaseEngine::dataBaseEngine()
+{
+    // Lives for the whole run; never destroyed, so its timer cannot fire into a dead engine.
+    static DataBaseEngine* const engine = new DataBaseEngine();
+    return engine;
+}
+
+DataBaseEngine::DataBaseEngine() : DataBaseEngine(Options())
+{
+}
+
+DataBaseEngine::DataBaseEngine(Options options) : m_options(std::move(options))
+{
+}
+
+DataBaseEngine::~DataBaseEngine()
+{
+    m_saveTimer.reset();
+    if (m_options.makeDefault && m_context && KPContextHelper::defaultContext() == m_context) {
+        KPContextHelper::setDefaultContext(nullptr);
+        KPContextHelper::setDefaultStoreCoordinator(nullptr);
+    }
+}
+
+QString DataBaseEngine::libraryPath() const
+{
+    if (!m_libraryPath.isEmpty())
+        return m_libraryPath;
+    if (!m_options.libraryPath.isEmpty())
+        return m_options.libraryPath;
+    return KPLibraryFileManager::defaultManager().workFolder();
+}
+
+platform::Result<void> DataBaseEngine::initDataBase()
+{
+    if (m_context)
+        return {};
+    m_libraryPath = libraryPath();
+    bool isFolder = false;
+    if (m_libraryPath.isEmpty())
+        return platform::fail(kErrorDomain, NoLibraryFolder, QStringLiteral("No library folder has been chosen."));
+    if (!platform::FileManager::fileExists(m_libraryPath, &isFolder) || !isFolder) {
+        return platform::fail(kErrorDomain, NoLibraryFolder,
+                              QStringLiteral("The library folder “%1” does not exist.").arg(m_libraryPath));
+    }
+
+    const QString modelPath = m_options.modelPath.isEmpty()
+        ? platform::Bundle::mainBundle().pathForResource(QStringLiteral("DBModel"), QStringLiteral("momd"))
+        : m_options.modelPath;
+    auto model = platform::ManagedObjectModel::loadBundle(modelPath);
+    if (!model) {
+        qWarning().noquote() << QStringLiteral("Error: %1").arg(model.error().toString());
+        return platform::fail(kErrorDomain, NoModel,
+                              QStringLiteral("The library's data model “%1” could not be loaded: %2")
+                                  .arg(modelPath, model.error().message));
+    }
+
+    const QString versionFile = m_libraryPath + QLatin1Char('/') + kVersionFileName;
+    if (!platform::FileManager::itemExists(versionFile)) {
+        const QVariantMap version{{kVersionKey, kNewLibraryVersion}, {kNameKey, kLibraryName}};
+        if (auto written = platform::PropertyList::writeFile(version, versionFile, platform::PlistFormat::Xml); !written)
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("writing %1 failed: %2")
+                                                     .arg(versionFile, written.error().toString()));
+    }
+
+    const QString storePath = m_libraryPath + QLatin1Char('/') + kStoreFileName;
+    const bool storeExisted = platform::FileManager::itemExists(storePath);
+    auto coordinator = platform::PersistentStoreCoordinator::create(*model);
+    platform::StoreOptions storeOptions;
+    storeOptions.migrateAutomatically = true;
+    storeOptions.inferMappingModel = true;
+    storeOptions.modelSearchPaths << modelPath;
+    if (auto added = coordinator->addSQLiteStore(storePath, storeOptions); !added) {
+        qWarning().noquote() << QStringLiteral("Error: %1").arg(added.error().toString());
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Error: %1").arg(added.error().toString()));
+        return platform::fail(kErrorDomain, StoreNotAdded,
+                              QStringLiteral("The library store “%1” could not be opened: %2")
+                                  .arg(storePath, added.error().message));
+    }
+
+    m_model = *model;
+    m_coordinator = coordinator;
+    m_context = platform::ManagedObjectContext::create(platform::ConcurrencyType::MainQueue, coordinator);
+    // A save of the main context keeps its own edits and takes the rest from the store, so it
+    // never fails over a conflict with a background save.
+    m_context->setMergePolicy(platform::MergePolicy::ObjectTrumpByProperty);
+    if (m_options.makeDefault) {
+        KPContextHelper::setDefaultStoreCoordinator(m_coordinator);
+        KPContextHelper::setDefaultContext(m_context);
+    }
+    if (!storeExisted)
+        save();
+
+    startSaveTimer();
+    std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;
+    m_context->perform([weakContext] {
+        if (auto context = weakContext.lock())
+            purgeContext(context);
+    });
+    return {};
+}
+
+void DataBaseEngine::startSaveTimer()
+{
+    m_saveTimer = m_options.saveTimerFactory ? m_options.saveTimerFactory() : DataBaseSaveTimer::makeDispatchTimer();
+    if (!m_saveTimer)
+        return;
+    // The tick may come on any thread after the engine is gone: it holds the context weakly.
+    std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;
+    m_saveTimer->start(m_options.saveInterval, [weakContext] {
+        if (auto context = weakContext.lock())
+            context->perform([context] { KPContextHelper::save(context); });
+    });
+}
+
+bool DataBaseEngine::purgeContext(const ContextPtr& context)
+{
+    int deleted = 0;
+    deleted += deleteMatching(context, DBFileInfo::entityName(), QStringLiteral("isTrash == YES && isNeedDelete == YES"));
+    deleted += deleteMatching(context, DBNode::entityName(), QStringLiteral("isTrash == YES"));
+    deleted += deleteMatching(context, DBIndexFolder::entityName(), QStringLiteral("isTrash == YES"));
+    deleted += deleteMatching(context, DBTag::entityName(), QStringLiteral("isTrash == YES"));
+    deleted += deleteMatching(context, DBTagGroup::entityName(), QStringLiteral("isTrash == YES"));
+    deleted += deleteMatching(context, DBFavorite::entityName(), QStringLiteral("isNeedDelete == YES"));
+    if (deleted == 0)
+        return false;
+    KPContextHelper::save(context);
+    return true;
+}
+
+void DataBaseEngine::save()
+{
+    if (m_context && m_context->hasChanges())
+        writeToDisk();
+}
+
+void DataBaseEngine::writeToDisk()
+{
+    if (ContextPtr context = m_context)
+        context->perform([context] { KPContextHelper::save(context); });
+}
+
+bool DataBaseEngine::writeToDiskAndWait()
+{
+    ContextPtr context = m_context;
+    if (!context)
+        return false;
+    bool saved = false;
+    context->performAndWait([&] { saved = KPContextHelper::save(context); });
+    return saved;
+}
+
+bool DataBaseEngine::isValidDatabase(const QString& libraryPath)
+{
+    if (!platform::FileManager::fileExists(libraryPath + QLatin1Char('/') + kStoreFileName))
+        return false;
+    QVariantMap plist;
+    recordedVersion(libraryPath, &plist);
+    return plist.value(kNameKey).toString() == kLibraryName;
+}
+
+int DataBaseEngine::isValidDatabaseVersion(const QString& libraryPath)
+{
+    return versionClassForVersion(recordedVersion(libraryPath));
+}
+
+int DataBaseEngine::versionClassForVersion(float version)
+{
+    // Single precision on purpose: 2.1 must read as 21 (newer), which double arithmetic makes 20.
+    const float scaled = version * 10.0f;
+    if (std::isnan(scaled) || scaled < 20.0f)
+        return OlderVersion;
+    if (scaled >= 21.0f)
+        return NewerVersion;
+    return CurrentVersion;
+}
+
+const ContextPtr& DataBaseEngine::contextOr(const ContextPtr& context) const
+{
+    return context ? context : m_context;
+}
+
+qsizetype DataBaseEngine::countByObject(const QString& entityName, const Predicate& predicate,
+                                        const ContextPtr& context)
+{
+    const ContextPtr& target = contextOr(context);
+    if (!target)
+        return kCountNotFound;
+    auto count = target->countForFetchRequest(FetchRequest(entityName, predicate));
+    return count ? *count : kCountNotFound;
+}
+
+platform::Result<QList<platform::ManagedObjectPtr>>
+DataBaseEngine::queryRecordByName(const QString& entityName, const Predicate& predicate,
+                                  const std::optional<platform::SortDescriptor>& sort, const ContextPtr& context)
+{
+    return queryRecordByName(entityName, predicate, sort, 0, context);
+}
+
+platform::Result<QList<platform::ManagedObjectPtr>>
+DataBaseEngine::queryRecordByName(const QString& entityName, const Predicate& predicate,
+                                  const std::optional<platform::SortDescriptor>& sort, int fetchLimit,
+                                  const ContextPtr& context)
+{
+    const ContextPtr& target = contextOr(context);
+    if (!target)
+        return platform::fail(kErrorDomain, NotOpen, QStringLiteral("The library store is not open."));
+    FetchRequest request(entityName, predicate);
+    if (sort)
+        request.sortDescriptors.append(*sort);
+    request.fetchLimit = std::max(fetchLimit, 0);
+    return target->executeFetchRequest(request);
+}
+
+platform::Result<QVariantList> DataBaseEngine::queryRecordByName(const QString& entityName, const Predicate& predicate,
+                                                                 FetchRequest::ResultType resultType,
+                                                                 const ContextPtr& context)
+{
+    const ContextPtr& target = contextOr(context);
+    if (!target)
+        return platform::fail(kErrorDomain, NotOpen, QStringLiteral("The library store is not open."));
+    FetchRequest request(entityName, predicate);
+    request.resultType = resultType;
+    QVariantList values;
+    switch (resultType) {
+    case FetchRequest::ResultType::ManagedObjectID: {
+        auto ids = target->fetchObjectIDs(request);
+        if (!ids)
+            return std::unexpected(ids.error());
+        for (const auto& id : *ids)
+            values.append(QVariant::fromValue(id));
+        break;
+    }
+    case FetchRequest::ResultType::Count: {
+        auto count = target->countForFetchRequest(request);
+        if (!count)
+            return std::unexpected(count.error());
+        values.append(QVariant::fromValue(*count));
+        break;
+    }
+    case FetchRequest::ResultType::ManagedObject: {
+        auto objects = target->executeFetchRequest(request);
+        if (!objects)
+            return std::unexpected(objects.error());
+        for (const auto& object : *objects)
+            values.append(QVariant::fromValue(object->ref()));
+        break;
+    }
+    }
+    return values;
+}

@@ -1,0 +1,164 @@
+// The one owner of the library's object store: the data model, the coordinator over
+// "library.db" and the main-queue context that is the program's default context. It writes
+// the library's "version.plist" when missing, classifies a library's version, purges records
+// marked for deletion when it opens, saves the main context every 180 s (and at quit), and
+// offers the fetch, count, create and insert operations the rest of the program uses.
+//
+// None of the create and insert operations saves; callers save through KPCoreDataAction or
+// save(). The fetch, count, create and insert operations run on the caller's thread with the
+// context given; a caller off the main thread passes its own context and never the main one
+// (a null context means the main context).
+//
+// A store that cannot be opened is reported by initDataBase with a readable message, and the
+// engine then stays unopened (null context, no timer): the start-up stops instead of running
+// on with every save failing.
+//
+// Threads: the shared engine is made and opened on the main thread during start-up and lives
+// for the run; its state does not change after initDataBase, so no lock guards it. Test
+// engines are made with explicit options and may be destroyed.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/FetchRequest.h"
+#include "Platform/ObjectStore/ManagedObjectContext.h"
+#include "Store/DBAuthor.h"
+#include "Store/DBFileInfo.h"
+#include "Store/DBNode.h"
+#include "Store/DBRecent.h"
+#include "Store/DBTag.h"
+#include "Store/DBTagGroup.h"
+#include "Store/DataBaseSaveTimer.h"
+#include "Store/ImportRecord.h"
+
+#include <QList>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class DataBaseEngine {
+public:
+    // How often the main context is written to disk.
+    static constexpr std::chrono::milliseconds kSaveInterval = std::chrono::seconds(180);
+    // The answer of countByObject when the count could not be made.
+    static constexpr qsizetype kCountNotFound = -1;
+    // The text of "name" in "version.plist", and the "version" this engine writes when missing.
+    static inline const QString kLibraryName = QStringLiteral("Folivo 2.0");
+    static constexpr double kNewLibraryVersion = 1.0;
+    // Classes of isValidDatabaseVersion.
+    enum VersionClass { CurrentVersion = 0, OlderVersion = 1, NewerVersion = 2 };
+
+    struct Options {
+        // The library folder; empty: the shared KPLibraryFileManager's (from "String_Library_Path").
+        QString libraryPath;
+        // The "DBModel.momd" folder; empty: the one among the bundle's resources.
+        QString modelPath;
+        std::chrono::milliseconds saveInterval = kSaveInterval;
+        // Makes the save timer; empty: the dispatch timer.
+        DataBaseSaveTimerFactory saveTimerFactory;
+        // Whether initDataBase installs the context and coordinator as the program-wide defaults.
+        bool makeDefault = true;
+    };
+
+    // The shared engine, made on first use (on the main thread).
+    static DataBaseEngine* dataBaseEngine();
+
+    DataBaseEngine();
+    explicit DataBaseEngine(Options options);
+    ~DataBaseEngine();
+    DataBaseEngine(const DataBaseEngine&) = delete;
+    DataBaseEngine& operator=(const DataBaseEngine&) = delete;
+
+    // Opens the store (writing "version.plist" when missing), starts the save timer, whose first
+    // tick comes at once, and queues the purge on the main context's queue. An error with a
+    // message fit for the user when the store cannot be opened. Call once, on the main thread.
+    platform::Result<void> initDataBase();
+    bool isOpen() const { return m_context != nullptr; }
+
+    // When the main context has changes, queues a guarded save of it on its queue.
+    void save();
+    // Queues a guarded save of the main context, changes or not.
+    void writeToDisk();
+    // Runs the guarded save on the main context's queue and waits; its outcome.
+    bool writeToDiskAndWait();
+
+    // Null until the store is open.
+    const platform::ContextPtr& context() const { return m_context; }
+    const platform::CoordinatorPtr& coordinator() const { return m_coordinator; }
+    const platform::ModelPtr& model() const { return m_model; }
+    // The library folder the engine opened (or will open).
+    QString libraryPath() const;
+
+    // Whether libraryPath holds "library.db" and a "version.plist" whose "name" is "Folivo 2.0".
+    static bool isValidDatabase(const QString& libraryPath);
+    // The version class of libraryPath's "version.plist" (VersionClass), read afresh each time.
+    static int isValidDatabaseVersion(const QString& libraryPath);
+    // The class of a "version" value: the integer part of (version as a 32-bit float × 10),
+    // below 20 older, 20 current, above newer.
+    static int versionClassForVersion(float version);
+
+    // ---- fetch and count (nothing is reported on failure) ----
+    qsizetype countByObject(const QString& entityName, const platform::Predicate& predicate = {},
+                            const platform::ContextPtr& context = {});
+    platform::Result<QList<platform::ManagedObjectPtr>>
+    queryRecordByName(const QString& entityName, const platform::Predicate& predicate = {},
+                      const std::optional<platform::SortDescriptor>& sort = std::nullopt,
+                      const platform::ContextPtr& context = {});
+    // At most fetchLimit records (0: no limit).
+    platform::Result<QList<platform::ManagedObjectPtr>>
+    queryRecordByName(const QString& entityName, const platform::Predicate& predicate,
+                      const std::optional<platform::SortDescriptor>& sort, int fetchLimit,
+                      const platform::ContextPtr& context);
+    // The result kind's values: ObjectRef values (ManagedObject), ObjectID values
+    // (ManagedObjectID) or one qsizetype (Count).
+    platform::Result<QVariantList> queryRecordByName(const QString& entityName,
+                                                     const platform::Predicate& predicate,
+                                                     platform::FetchRequest::ResultType resultType,
+                                                     const platform::ContextPtr& context = {});
+
+    // ---- create (unsaved; nil without a context) ----
+    // A new node whose nodeID is the string hash of its object URI at creation.
+    DBNode createDBNode(const platform::ContextPtr& context = {});
+    DBTag createTagByContext(const QString& name, const platform::ContextPtr& context = {});
+    DBTagGroup createTagGroup(const QString& name, const platform::ContextPtr& context = {});
+    DBAuthor createAuthorByContext(const QString& name, const platform::ContextPtr& context = {});
+
+    // ---- insert documents (unsaved) ----
+    // One DBFileInfo (with its metadata and an empty full-text index record) per record, in
+    // record order, put into node and recent when given, with its tags and authors linked by
+    // name or created. The tags created on the way are stored through newTags when given.
+    QList<DBFileInfo> insertRecords(const QList<ImportRecord>& records, const DBNode& node = {},
+                                    const DBRecent& recent = {}, QList<DBTag>* newTags = nullptr,
+                                    const platform::ContextPtr& context = {});
+    // The same for documents of index folders (no node; each also gets its
+    // DBIndexFolderMetadata); one dictionary per record under IndexFolderRecordKey.
+    QList<QVariantMap> insertIndexFolderRecords(const QList<ImportRecord>& records, const DBRecent& recent,
+                                                QList<DBTag>& newTags,
+                                                const platform::ContextPtr& context = {});
+
+    // The tag named name (ignoring case and diacritics) that is not in the trash, else nil;
+    // the last match when there are several. Sees context's unsaved changes.
+    DBTag tagNamed(const QString& name, const platform::ContextPtr& context = {});
+    // The same among all authors, trashed ones included.
+    DBAuthor authorNamed(const QString& name, const platform::ContextPtr& context = {});
+
+private:
+    const platform::ContextPtr& contextOr(const platform::ContextPtr& context) const;
+    void startSaveTimer();
+    // Deletes the records marked for deletion and saves when anything went; whether it did.
+    static bool purgeContext(const platform::ContextPtr& context);
+    DBFileInfo insertFileInfo(const ImportRecord& record, const DBRecent& recent, QList<DBTag>& newTags,
+                              const platform::ContextPtr& context, bool indexFolder);
+    void linkTags(DBFileInfo& file, const QVariant& names, QList<DBTag>& newTags,
+                  const platform::ContextPtr& context);
+    void linkAuthors(DBFileInfo& file, const QVariant& names, const platform::ContextPtr& context);
+
+    Options m_options;
+    QString m_libraryPath;
+    platform::ModelPtr m_model;
+    platform::CoordinatorPtr m_coordinator;
+    platform::ContextPtr m_context;
+    std::unique_ptr<DataBaseSaveTimer> m_saveTimer;
+};

@@ -1,0 +1,353 @@
+#include "Store/KPLibraryFileManager.h"
+
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Utilities/DateText.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/MD5Generator.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImageWriter>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using platform::FileManager;
+using platform::Paths;
+using platform::Result;
+
+namespace {
+
+const QString kLogDomain = QStringLiteral("DataBase");
+
+std::unexpected<platform::Error> posixFailure(int err, const QString& what)
+{
+    return std::unexpected(platform::Error::posix(err, what));
+}
+
+// The same error with a sentence in front that says what the user was doing.
+std::unexpected<platform::Error> explained(const platform::Error& error, const QString& what)
+{
+    return std::unexpected(platform::Error{error.domain, error.code, QStringLiteral("%1: %2").arg(what, error.message)});
+}
+
+bool isCollision(const platform::Error& error)
+{
+    return error.domain == QLatin1String("POSIX") && (error.code == EEXIST || error.code == ENOTEMPTY);
+}
+
+bool isPlainName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
+        && name != QLatin1String("..") && !name.contains(QChar(0));
+}
+
+// "a.pdf" → ("a", "pdf"); "report" → ("report", ""); ".profile" → (".profile", ""), as a
+// leading full stop marks a hidden name, not an extension.
+std::pair<QString, QString> splitExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == name.size() - 1)
+        return {name, QString()};
+    return {name.left(dot), name.mid(dot + 1)};
+}
+
+// Candidate n for name: n = 0 is the name itself, then "base_n.ext"; the full stop is always
+// written, so "report" continues as "report_1.".
+QString candidateName(const QString& name, int n)
+{
+    if (n == 0)
+        return name;
+    const auto [base, ext] = splitExtension(name);
+    return QStringLiteral("%1_%2.%3").arg(base).arg(n).arg(ext);
+}
+
+QString lastComponent(const QString& path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString withSlash(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// A hidden, short name in folder for an item that is not complete yet. Short, because the
+// document's own name may already be close to the file-name limit.
+QString stagingPath(const QString& folder)
+{
+    return QStringLiteral("%1.folivo-%2.part")
+        .arg(withSlash(folder))
+        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+}
+
+Result<void> createFolderIfMissing(const QString& path)
+{
+    bool isDirectory = false;
+    if (FileManager::fileExists(path, &isDirectory)) {
+        if (isDirectory)
+            return {};
+        return posixFailure(ENOTDIR, QStringLiteral("create the folder %1").arg(path));
+    }
+    return FileManager::createDirectory(path, false);
+}
+
+struct SharedManager {
+    std::mutex mutex;
+    std::unique_ptr<KPLibraryFileManager> current;
+    // Replaced instances are kept, so that a reference taken before a reset stays valid.
+    std::vector<std::unique_ptr<KPLibraryFileManager>> retired;
+};
+
+SharedManager& shared()
+{
+    static SharedManager* s = new SharedManager;
+    return *s;
+}
+
+} // namespace
+
+KPLibraryFileManager& KPLibraryFileManager::defaultManager()
+{
+    SharedManager& s = shared();
+    std::lock_guard lock(s.mutex);
+    if (!s.current) {
+        const QString folder =
+            platform::UserDefaults::standardUserDefaults().stringForKey(QStringLiteral("String_Library_Path"));
+        s.current = std::make_unique<KPLibraryFileManager>(Paths::expandTilde(folder));
+    }
+    return *s.current;
+}
+
+void KPLibraryFileManager::resetDefaultManager()
+{
+    SharedManager& s = shared();
+    std::lock_guard lock(s.mutex);
+    if (s.current)
+        s.retired.push_back(std::move(s.current));
+}
+
+KPLibraryFileManager::KPLibraryFileManager(const QString& libraryFolder, const QDateTime& creationDate)
+{
+    // A trailing "/" would make every relative path lose its leading one.
+    m_workFolder = libraryFolder.isEmpty() ? QString() : QDir::cleanPath(libraryFolder);
+    m_documentsFolder = m_workFolder + QStringLiteral("/Documents");
+    m_dayFolder = QStringLiteral("%1/%2/").arg(m_documentsFolder, dayFolderName(creationDate));
+    m_thumbFolder = m_workFolder + QStringLiteral("/Thumbnail");
+    m_safeBoxFile = m_workFolder + QStringLiteral("/safebox.db");
+    if (auto ok = prepareFolders(); !ok) {
+        m_folderError = ok.error().message;
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Library folder: %1").arg(m_folderError));
+    }
+}
+
+QString KPLibraryFileManager::libraryStoreFile() const { return m_workFolder + QStringLiteral("/library.db"); }
+QString KPLibraryFileManager::versionFile() const { return m_workFolder + QStringLiteral("/version.plist"); }
+QString KPLibraryFileManager::indexFolder() const { return m_workFolder + QStringLiteral("/Index"); }
+QString KPLibraryFileManager::indexFolderStoreFile() const { return indexFolder() + QStringLiteral("/indexFolder.db"); }
+QString KPLibraryFileManager::contentIndexFile() const { return indexFolder() + QStringLiteral("/contentIndex.index"); }
+
+QString KPLibraryFileManager::dayFolderName(const QDateTime& date)
+{
+    return calendarDayText(date);
+}
+
+Result<void> KPLibraryFileManager::prepareFolders() const
+{
+    if (m_workFolder.isEmpty())
+        return posixFailure(ENOENT, QStringLiteral("No library folder is set"));
+    bool isDirectory = false;
+    if (!FileManager::fileExists(m_workFolder, &isDirectory))
+        return posixFailure(ENOENT, QStringLiteral("The library folder %1 is missing").arg(m_workFolder));
+    if (!isDirectory)
+        return posixFailure(ENOTDIR, QStringLiteral("The library folder %1 is not a folder").arg(m_workFolder));
+    Result<void> first;
+    for (const QString& folder : {m_documentsFolder, m_dayFolder.chopped(1), m_thumbFolder, indexFolder()}) {
+        if (auto ok = createFolderIfMissing(folder); !ok && first)
+            first = ok;
+    }
+    return first;
+}
+
+Result<QString> KPLibraryFileManager::addFile(const QString& sourcePath, bool) const
+{
+    return placeIntoFolder(sourcePath, m_dayFolder, false, nullptr);
+}
+
+Result<QString> KPLibraryFileManager::addFile(const QString& sourcePath, const QString& relativeFolder, bool) const
+{
+    const QString folder = CombinFileAbsolutePath(relativeFolder);
+    if (folder.isEmpty())
+        return posixFailure(EINVAL, QStringLiteral("\"%1\" is not a folder of the library").arg(relativeFolder));
+    return placeIntoFolder(sourcePath, withSlash(folder), false, nullptr);
+}
+
+Result<QString> KPLibraryFileManager::moveFile(const QString& sourcePath, QString* absFilePath) const
+{
+    return placeIntoFolder(sourcePath, m_dayFolder, true, absFilePath);
+}
+
+Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,
+                                                      QString* absFilePath) const
+{
+    const QString verb = move ? QStringLiteral("move") : QStringLiteral("copy");
+    const QString what = QStringLiteral("Could not %1 \"%2\" into the library").arg(verb, sourcePath);
+    const QString name = lastComponent(sourcePath);
+    if (sourcePath.isEmpty() || !isPlainName(name))
+        return posixFailure(EINVAL, what);
+    if (!FileManager::itemExists(sourcePath))
+        return posixFailure(ENOENT, what);
+    if (folder == m_dayFolder) {
+        // The user may have removed today's folder (or the whole Documents folder) meanwhile.
+        if (auto ok = prepareFolders(); !ok && !FileManager::fileExists(folder))
+            return explained(ok.error(), what);
+    } else if (bool isDirectory = false; !FileManager::fileExists(folder, &isDirectory) || !isDirectory) {
+        return posixFailure(ENOENT, QStringLiteral("%1: the folder %2 is missing").arg(what, folder));
+    }
+
+    // Stage the complete item inside the target folder first, so that the name is claimed
+    // only by something whole, and the claim itself is one rename on one file system.
+    const QString staged = stagingPath(folder);
+    if (auto ok = move ? FileManager::moveItem(sourcePath, staged) : FileManager::copyItem(sourcePath, staged); !ok)
+        return explained(ok.error(), what);
+
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const QString candidate = folder + candidateName(name, n);
+        auto claimed = FileManager::moveItem(staged, candidate);
+        if (claimed) {
+            if (absFilePath)
+                *absFilePath = candidate;
+            return removeAbsolutePath(candidate);
+        }
+        if (isCollision(claimed.error()))
+            continue;
+        // Nothing may be lost: a copy is dropped, a moved item goes back where it came from.
+        const platform::Error error = claimed.error();
+        if (!move) {
+            (void)FileManager::removeItem(staged);
+        } else if (auto back = FileManager::moveItem(staged, sourcePath); !back) {
+            return std::unexpected(platform::Error{error.domain, error.code,
+                                                   QStringLiteral("%1: %2; the file was left at %3")
+                                                       .arg(what, error.message, staged)});
+        }
+        return explained(error, what);
+    }
+    if (!move)
+        (void)FileManager::removeItem(staged);
+    else if (auto back = FileManager::moveItem(staged, sourcePath); !back)
+        return posixFailure(EEXIST, QStringLiteral("%1: no free name; the file was left at %2").arg(what, staged));
+    return posixFailure(EEXIST, QStringLiteral("%1: no free name").arg(what));
+}
+
+Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image) const
+{
+    const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
+    if (filePath.isEmpty() || image.isNull())
+        return posixFailure(EINVAL, what);
+    const bool alpha = image.hasAlphaChannel();
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, alpha ? QByteArrayLiteral("png") : QByteArrayLiteral("jpg"));
+    if (!writer.write(image))
+        return platform::fail(QStringLiteral("KPLibraryFileManager"), 1,
+                              QStringLiteral("%1: %2").arg(what, writer.errorString()));
+    if (auto ok = createFolderIfMissing(m_thumbFolder); !ok)
+        return explained(ok.error(), what);
+    const QString path = QStringLiteral("%1/%2").arg(m_thumbFolder, MD5Generator::createMD5ByString(filePath));
+    if (auto ok = FileManager::writeAtomically(path, data); !ok)
+        return explained(ok.error(), what);
+    return removeAbsolutePath(path);
+}
+
+Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
+{
+    const QString what = QStringLiteral("Could not create the folder \"%1\" in the library").arg(name);
+    if (!isPlainName(name))
+        return posixFailure(EINVAL, what);
+    if (auto ok = prepareFolders(); !ok && !FileManager::fileExists(m_dayFolder))
+        return explained(ok.error(), what);
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const QString candidate = n == 0 ? m_dayFolder + name : QStringLiteral("%1%2_%3").arg(m_dayFolder, name).arg(n);
+        auto made = FileManager::createDirectory(candidate, false);
+        if (made)
+            return removeAbsolutePath(candidate) + QLatin1Char('/');
+        if (!isCollision(made.error()))
+            return explained(made.error(), what);
+    }
+    return posixFailure(EEXIST, what);
+}
+
+QString KPLibraryFileManager::newFilePathByName(const QString& fileName) const
+{
+    if (!isPlainName(fileName))
+        return {};
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const QString candidate = m_dayFolder + candidateName(fileName, n);
+        if (!FileManager::itemExists(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+bool KPLibraryFileManager::renameNameByFile(const QString& path, const QString& newName) const
+{
+    if (path.isEmpty() || !isPlainName(newName) || !FileManager::itemExists(path))
+        return false;
+    QString parent = path;
+    while (parent.size() > 1 && parent.endsWith(QLatin1Char('/')))
+        parent.chop(1);
+    parent = parent.left(parent.lastIndexOf(QLatin1Char('/')));
+    const QString target = QStringLiteral("%1/%2").arg(parent, newName);
+    if (FileManager::itemExists(target))
+        return false;
+    auto moved = FileManager::moveItem(path, target);
+    if (!moved)
+        KPLogLogDomainMessage(kLogDomain, 0, moved.error().toString());
+    return bool(moved);
+}
+
+bool KPLibraryFileManager::checkFileExistInFolder(const QString& path, const QString& folder) const
+{
+    const QString name = lastComponent(path);
+    if (folder.isEmpty() || !isPlainName(name))
+        return false;
+    return FileManager::itemExists(withSlash(folder) + name);
+}
+
+bool KPLibraryFileManager::checkIsInLibraryFile(const QString& path) const
+{
+    return !path.isEmpty() && !m_workFolder.isEmpty() && Paths::isPathInside(path, m_workFolder);
+}
+
+QString KPLibraryFileManager::removeAbsolutePath(const QString& absolutePath) const
+{
+    if (!checkIsInLibraryFile(absolutePath))
+        return {};
+    const QString clean = QDir::cleanPath(absolutePath);
+    if (clean == m_workFolder)
+        return {};
+    // Keep a trailing "/" a folder path was given with: the callers build on it.
+    QString relative = clean.mid(m_workFolder.size());
+    if (absolutePath.endsWith(QLatin1Char('/')) && !relative.endsWith(QLatin1Char('/')))
+        relative += QLatin1Char('/');
+    return relative;
+}
+
+QString KPLibraryFileManager::CombinFileAbsolutePath(const QString& relativePath) const
+{
+    if (relativePath.isEmpty() || m_workFolder.isEmpty() || !relativePath.startsWith(QLatin1Char('/')))
+        return {};
+    const QString absolute = m_workFolder + relativePath;
+    if (!Paths::isPathInside(absolute, m_workFolder) || QDir::cleanPath(absolute) == m_workFolder)
+        return {};
+    return absolute;
+}

@@ -1,0 +1,117 @@
+// The layout of the library folder on disk and the only way files get into it.
+//
+// The store keeps library-relative paths ("/Documents/Jan 01, 2014/a.pdf"), so the layout is a
+// contract with every stored record: the folders are fixed when the manager is made and never
+// change during the run (a run past midnight keeps storing into the day it started). A file
+// copied or moved in never replaces anything: it is first staged under a hidden name inside the
+// target folder, complete, and then takes the first free name with a rename that refuses to
+// replace, so concurrent writers (threads or processes) each get their own name. Every copy,
+// move and write answers an error when the file did not arrive, so an importer never records a
+// document that has no file.
+//
+// Threads: the paths are immutable after construction and the operations keep no state, so
+// every operation may run on any thread. The shared instance is made on first use, on the main
+// thread during start-up.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+class KPLibraryFileManager {
+public:
+    // The shared instance over the library folder named by "String_Library_Path" when it was
+    // first used.
+    static KPLibraryFileManager& defaultManager();
+    // Makes the next defaultManager() read "String_Library_Path" again (tests; a library
+    // switch otherwise relaunches). Earlier instances stay alive, so references stay valid.
+    static void resetDefaultManager();
+
+    // A manager over libraryFolder whose day folder is that of creationDate (local time).
+    // Creates the missing "Documents", day, "Thumbnail" and "Index" folders, never the library
+    // folder itself; a failure is logged and kept in folderError().
+    explicit KPLibraryFileManager(const QString& libraryFolder,
+                                  const QDateTime& creationDate = QDateTime::currentDateTime());
+
+    // Creates whatever of the fixed folders is missing; fails (with the reason) when the
+    // library folder is missing, is not a folder, or cannot be written.
+    platform::Result<void> prepareFolders() const;
+    // The outcome of the folder creation at construction; empty when it succeeded.
+    const QString& folderError() const { return m_folderError; }
+
+    // ---- the fixed layout (absolute paths, no trailing "/" unless said) ----
+    const QString& workFolder() const { return m_workFolder; }           // the library folder
+    const QString& documentsFolder() const { return m_documentsFolder; } // "<library>/Documents"
+    // "<library>/Documents/Jan 01, 2014/", ending with "/".
+    const QString& dayFolder() const { return m_dayFolder; }
+    const QString& thumbFolder() const { return m_thumbFolder; }         // "<library>/Thumbnail"
+    const QString& safeBoxFile() const { return m_safeBoxFile; }         // "<library>/safebox.db"
+    QString libraryStoreFile() const;      // "<library>/library.db"
+    QString versionFile() const;           // "<library>/version.plist"
+    QString indexFolder() const;           // "<library>/Index"
+    QString indexFolderStoreFile() const;  // "<library>/Index/indexFolder.db"
+    QString contentIndexFile() const;      // "<library>/Index/contentIndex.index"
+
+    // The day folder's name for a date: "%b %d, %Y" in local time with the English month
+    // abbreviations whatever the locale ("Jan 01, 2014").
+    static QString dayFolderName(const QDateTime& date);
+
+    // ---- getting files in ----
+    // Copies the file or package into the day folder under a free name ("a.pdf", "a_1.pdf",
+    // "a_2.pdf"; "report" → "report_1."); answers the copy's library-relative path. The flag
+    // has no effect: nothing is ever overwritten.
+    platform::Result<QString> addFile(const QString& sourcePath, bool needOverride = false) const;
+    // The same into relativeFolder ("/Documents/x/", beginning and ending with "/"), which
+    // must lie inside the library and exist.
+    platform::Result<QString> addFile(const QString& sourcePath, const QString& relativeFolder,
+                                      bool needOverride) const;
+    // Moves the file into the day folder under a free name (across file systems: a verified
+    // copy, then the source is removed); answers the relative path and, through absFilePath
+    // when given, the new absolute path. On failure the source stays where it was.
+    platform::Result<QString> moveFile(const QString& sourcePath, QString* absFilePath = nullptr) const;
+
+    // Writes the thumbnail of a stored document: named by the MD5 of filePath (pass the
+    // stored copy's relative path, which is unique in the library), no extension, PNG when
+    // the image has alpha, else JPEG; written atomically, replacing an earlier thumbnail of
+    // the same name. Answers "/Thumbnail/<32 hex digits>".
+    platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image) const;
+
+    // Creates "name/" (or "name_1/", "name_2/" …) in the day folder; answers its relative path
+    // ending with "/".
+    platform::Result<QString> addFolderByName(const QString& name) const;
+    // The first free absolute path for fileName in the day folder by the naming rule above.
+    // Nothing is created, so another writer may take it before the caller does.
+    QString newFilePathByName(const QString& fileName) const;
+    // Renames the item within its folder; false when it does not exist, newName is not a plain
+    // name, something is already called newName, or the rename fails.
+    bool renameNameByFile(const QString& path, const QString& newName) const;
+    // Whether folder (absolute, ending with "/") holds an item named like path's last component.
+    bool checkFileExistInFolder(const QString& path, const QString& folder) const;
+    // Whether path lies inside the library folder (by whole components, case-sensitive).
+    bool checkIsInLibraryFile(const QString& path) const;
+
+    // ---- relative ↔ absolute ----
+    // The library-relative form ("/Documents/…") of a path inside the library; a null string
+    // for a path outside it, for the library folder itself and for an empty path.
+    QString removeAbsolutePath(const QString& absolutePath) const;
+    // The library folder immediately followed by relativePath. Empty for an empty path, one
+    // that does not begin with "/", or one that would lead outside the library ("/../x"): a
+    // caller about to delete "the document's file" must never be handed the library itself.
+    QString CombinFileAbsolutePath(const QString& relativePath) const;
+
+    // Tuning: the highest "_n" suffix tried before a name counts as exhausted.
+    static constexpr int kMaxNameSuffix = 100000;
+
+private:
+    platform::Result<QString> placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,
+                                              QString* absFilePath) const;
+
+    QString m_workFolder;
+    QString m_documentsFolder;
+    QString m_dayFolder;
+    QString m_thumbFolder;
+    QString m_safeBoxFile;
+    QString m_folderError;
+};

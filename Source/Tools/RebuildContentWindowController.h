@@ -1,0 +1,72 @@
+// Rebuilds thumbnails and the full-text index, for the whole library (an application-modal
+// window with a check box for each) or for the documents selected in the grid (a window-modal
+// sheet that rebuilds their previews at once, without asking).
+//
+// The work runs off the main thread and may outlive the window: the user can close it, and a
+// sheet deletes its controller when it closes. What the work needs after that (the cancel flag,
+// the completion block, a guarded pointer to the window's hint) lives in a state object the work
+// shares, so a late step never touches a deleted controller and the completion block still runs
+// exactly once. Every change of the window happens on the main thread.
+#pragma once
+
+#include "Platform/ObjectStore/ObjectID.h"
+#include "Tools/KPThumbnailRebuilder.h"
+#include "Tools/RebuildContentWindow.h"
+
+#include <QList>
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class KPIndexManager;
+
+class RebuildContentWindowController : public QObject {
+public:
+    using CompletedBlock = std::function<void()>;
+
+    // The whole-library form; show it with runModal().
+    explicit RebuildContentWindowController(QWidget* parent = nullptr);
+    // The selection form over the DBFileInfo records of the grid's selected items (their data);
+    // completedBlock runs on the main thread when the rebuild ends, also after a cancel. Show it
+    // with beginSheet(); it deletes itself when its window closes.
+    RebuildContentWindowController(const QList<platform::ObjectID>& needRebuildItems, CompletedBlock completedBlock,
+                                   QWidget* parentWindow);
+    ~RebuildContentWindowController() override;
+
+    // Runs the window application-modal until it closes.
+    int runModal();
+    // Shows the window as a sheet of its parent window and starts the rebuild.
+    void beginSheet();
+
+    void btnRebuild();
+    // 2: stop the rebuild and close; 1: close; other tags do nothing.
+    void btnCancel(int tag);
+    void btnChangeClick();
+
+    bool isCancel() const;
+    const RebuildContentOutlets& outlets() const { return m_outlets; }
+    QDialog* window() const;
+
+    // A block for the whole-library form too, run on the main thread when its work has ended.
+    void setCompletedBlock(CompletedBlock block);
+    // Replaces how pictures are made (tests; another preview source).
+    void setPreviewProvider(KPThumbnailRebuilder::PreviewProvider provider);
+    // The indexer to rebuild; the shared one unless set.
+    void setIndexManager(KPIndexManager* manager) { m_indexManager = manager; }
+
+private:
+    struct State;
+
+    void setUp(QWidget* parent);
+    void showProgressLayout();
+    void rebuildSelection();
+    void rebuildLibrary(bool previews, bool index);
+
+    RebuildContentOutlets m_outlets;
+    QList<platform::ObjectID> m_needRebuildItems;
+    std::shared_ptr<State> m_state;
+    KPIndexManager* m_indexManager = nullptr;
+    bool m_started = false;
+    bool m_ownsWindow = true; // the sheet's window owns its controller instead
+};

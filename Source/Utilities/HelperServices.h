@@ -3,9 +3,8 @@
 // The helpers answer small questions (authors, display name, previews, applications, the folder
 // icon) through the Content, Metadata and Workspace stand-ins. Routing every such call through
 // this table keeps the helpers' own rules (fallbacks, neutral results) testable with fakes. The
-// defaults call the stand-ins; where a stand-in offers nothing yet they answer "nothing known"
-// (no authors, no last-used date, only the package kinds the helpers tell apart by type). An
-// unset entry is treated as "no answer".
+// defaults call the stand-ins (the Spotlight-like attributes come from FileMetadata). An unset
+// entry is treated as "no answer".
 //
 // Threads: the table is read from any thread; replace it only while no helper runs (start-up,
 // tests).
@@ -30,7 +29,8 @@ struct HelperServices {
     std::function<QStringList(const QString& path)> authors;
     std::function<QString(const QString& path)> displayName;
     std::function<std::optional<QDateTime>(const QString& path)> lastUsedDate;
-    // A uniform type identifier such as "com.apple.rtfd"; empty when unknown.
+    // The package kinds as uniform type identifiers ("com.apple.rtfd"), any other item as its
+    // MIME type name ("application/pdf"); empty when unknown.
     std::function<QString(const QString& path)> contentType;
     // The colour label 0-7.
     std::function<int(const QString& path)> finderLabel;

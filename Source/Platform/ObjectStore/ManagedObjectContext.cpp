@@ -109,9 +109,9 @@ RowPtr ManagedObjectContext::parentRow(const Key& key) const
 
 ObjectID ManagedObjectContext::idForKey(const Key& key, const EntityDescription* entity) const
 {
-    // A record in the store has a permanent ID, equal to any copy a context holds.
-    if (m_coordinator->cachedRow(key.root, key.pk))
-        return m_coordinator->permanentID(entity, key.pk);
+    // Copies of an ID share whether it is temporary, and a save makes it permanent for all of
+    // them, so an object registered anywhere in the chain answers exactly what the store would.
+    // Asking the store first would read the record's table for nothing.
     for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
         if (ManagedObjectPtr o = c->registered(key))
             return o->m_id;

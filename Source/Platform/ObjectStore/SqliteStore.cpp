@@ -1,5 +1,7 @@
 #include "Platform/ObjectStore/SqliteStore.h"
 
+#include "Platform/ObjectStore/SqliteTableReader.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -8,8 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
-#include <atomic>
-#include <thread>
 
 namespace platform {
 
@@ -21,44 +21,8 @@ const QString domain = QStringLiteral("ObjectStore");
 // before it fails as "database is locked".
 constexpr int busyTimeoutMs = 5000;
 
-// Threads that read a table; rows are read in key ranges of at least this many keys each.
-constexpr int loaderThreads = 4;
-constexpr qint64 rowsPerRange = 8192;
-// Rows are cached in vectors indexed by key: a key this large is damage, not a library.
-constexpr qint64 maxRecordKey = qint64(1) << 28;
-
-const EntityDescription* declaringEntity(const EntityDescription* e, const QString& relName)
-{
-    while (e->superentity() && e->superentity()->relationship(relName))
-        e = e->superentity();
-    return e;
-}
-
-bool isManyToMany(const RelationshipDescription& r)
-{
-    return r.toMany && (!r.inverse || r.inverse->toMany);
-}
-
-QString quoted(const QString& name)
-{
-    QString n = name;
-    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
-QString sqlType(AttributeType type)
-{
-    switch (type) {
-    case AttributeType::String:
-        return QStringLiteral("TEXT");
-    case AttributeType::Double:
-        return QStringLiteral("REAL");
-    case AttributeType::Binary:
-        return QStringLiteral("BLOB");
-    default:
-        return QStringLiteral("INTEGER");
-    }
-}
+// Page cache of the write connection (SQLite's default is 2 MiB); it fills only as saves touch pages.
+constexpr int writeCacheKiB = 16384;
 
 void bindValue(sqlite3_stmt* st, int index, AttributeType type, const QVariant& v)
 {
@@ -135,150 +99,12 @@ void bindCell(sqlite3_stmt* st, int index, const Row& row, const AttributeDescri
     }
 }
 
-QVariant columnValue(sqlite3_stmt* st, int index, AttributeType type)
-{
-    const int kind = sqlite3_column_type(st, index);
-    if (kind == SQLITE_NULL)
-        return {};
-    switch (type) {
-    case AttributeType::String: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, index));
-        return QString::fromUtf8(text, sqlite3_column_bytes(st, index));
-    }
-    case AttributeType::Binary: {
-        const void* blob = sqlite3_column_blob(st, index);
-        const int n = sqlite3_column_bytes(st, index);
-        return n > 0 ? QByteArray(static_cast<const char*>(blob), n) : QByteArray("");
-    }
-    case AttributeType::Double:
-        return sqlite3_column_double(st, index);
-    case AttributeType::Date:
-        return QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(st, index), Qt::UTC);
-    case AttributeType::Bool:
-        return sqlite3_column_int64(st, index) != 0;
-    case AttributeType::UInt64:
-        return QVariant::fromValue(quint64(sqlite3_column_int64(st, index)));
-    default:
-        return QVariant::fromValue(qint64(sqlite3_column_int64(st, index)));
-    }
-}
-
 struct Statement {
     sqlite3_stmt* st = nullptr;
     ~Statement() { sqlite3_finalize(st); }
 };
 
 } // namespace
-
-struct SqliteStore::Schema {
-    struct Table {
-        const EntityDescription* root = nullptr;
-        QString name;
-        QStringList columns;
-        QStringList columnTypes;
-        QHash<const EntityDescription*, std::vector<int>> attrColumn;
-        QHash<const EntityDescription*, std::vector<int>> toOneColumn;
-        QString upsertSql;
-        QString insertSql;
-        QString deleteSql;
-    };
-    struct Join {
-        QString name;
-        const EntityDescription* src = nullptr;
-        const RelationshipDescription* rel = nullptr;
-        const EntityDescription* dst = nullptr;
-        const RelationshipDescription* inverse = nullptr;
-        // By side (0: written from the src row, 1: from the dst row): (own key, other key).
-        QString insertSql[2];
-        QString deleteSql[2];
-        QString deleteAllSql[2]; // every link of one record
-    };
-    std::vector<Table> tables;
-    QHash<const EntityDescription*, size_t> tableOfRoot;
-    std::vector<size_t> tableOfEntity; // by the entity's index in the model
-    std::vector<Join> joins;
-
-    size_t tableOf(const EntityDescription* entity) const { return tableOfEntity[size_t(entity->index())]; }
-
-    explicit Schema(const ManagedObjectModel& model)
-    {
-        for (const EntityDescription* root : model.rootEntities()) {
-            Table t;
-            t.root = root;
-            t.name = QStringLiteral("t_") + root->name();
-            for (const EntityDescription* e : root->hierarchy()) {
-                std::vector<int> attrs, ones;
-                for (const AttributeDescription& a : e->attributes()) {
-                    const QString col = QStringLiteral("a_") + a.name;
-                    qsizetype i = t.columns.indexOf(col);
-                    if (i < 0) {
-                        i = t.columns.size();
-                        t.columns << col;
-                        t.columnTypes << sqlType(a.type);
-                    }
-                    attrs.push_back(int(i));
-                }
-                for (const RelationshipDescription& r : e->relationships()) {
-                    if (r.toMany)
-                        continue;
-                    const QString col = QStringLiteral("r_") + r.name;
-                    qsizetype i = t.columns.indexOf(col);
-                    if (i < 0) {
-                        i = t.columns.size();
-                        t.columns << col;
-                        t.columnTypes << QStringLiteral("INTEGER");
-                    }
-                    ones.push_back(int(i));
-                }
-                t.attrColumn.insert(e, attrs);
-                t.toOneColumn.insert(e, ones);
-            }
-            QStringList names{QStringLiteral("pk"), QStringLiteral("ent")};
-            QStringList marks{QStringLiteral("?"), QStringLiteral("?")};
-            for (const QString& c : t.columns) {
-                names << quoted(c);
-                marks << QStringLiteral("?");
-            }
-            t.upsertSql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                              .arg(quoted(t.name), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-            t.insertSql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                              .arg(quoted(t.name), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-            t.deleteSql = QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(t.name));
-            tableOfRoot.insert(root, tables.size());
-            tables.push_back(std::move(t));
-        }
-        tableOfEntity.resize(model.entities().size());
-        for (const auto& e : model.entities())
-            tableOfEntity[size_t(e->index())] = tableOfRoot.value(e->rootEntity());
-        for (const auto& ep : model.entities()) {
-            for (const RelationshipDescription& r : ep->relationships()) {
-                if (!isManyToMany(r) || declaringEntity(ep.get(), r.name) != ep.get())
-                    continue;
-                if (r.inverse) {
-                    const EntityDescription* other = declaringEntity(r.destination, r.inverse->name);
-                    const QString mine = ep->name() + QLatin1Char('.') + r.name;
-                    const QString theirs = other->name() + QLatin1Char('.') + r.inverse->name;
-                    if (theirs < mine)
-                        continue;
-                }
-                Join j;
-                j.name = QStringLiteral("j_%1_%2").arg(ep->name(), r.name);
-                j.src = ep.get();
-                j.rel = &r;
-                j.dst = r.destination;
-                j.inverse = r.inverse;
-                const QString table = quoted(j.name);
-                j.insertSql[0] = QStringLiteral("INSERT OR IGNORE INTO %1 (src, dst) VALUES (?, ?)").arg(table);
-                j.insertSql[1] = QStringLiteral("INSERT OR IGNORE INTO %1 (dst, src) VALUES (?, ?)").arg(table);
-                j.deleteSql[0] = QStringLiteral("DELETE FROM %1 WHERE src = ? AND dst = ?").arg(table);
-                j.deleteSql[1] = QStringLiteral("DELETE FROM %1 WHERE dst = ? AND src = ?").arg(table);
-                j.deleteAllSql[0] = QStringLiteral("DELETE FROM %1 WHERE src = ?").arg(table);
-                j.deleteAllSql[1] = QStringLiteral("DELETE FROM %1 WHERE dst = ?").arg(table);
-                joins.push_back(j);
-            }
-        }
-    }
-};
 
 SqliteStore::~SqliteStore()
 {
@@ -434,7 +260,9 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const QString& path, Mode
                 break;
         }
     }
-    store->exec("PRAGMA cache_size=-16384");
+    // A save of many documents touches pages all over the join tables' key indexes; a cache
+    // that holds them all keeps the transaction from spilling pages to the log before it ends.
+    store->execText(QStringLiteral("PRAGMA cache_size=-%1").arg(writeCacheKiB));
     if (auto ok = store->exec("PRAGMA synchronous=FULL"); !ok)
         return std::unexpected(ok.error());
     if (!exists) {
@@ -510,8 +338,8 @@ Result<void> SqliteStore::createSchema()
         for (const Schema::Table& t : m_schema->tables) {
             QStringList cols{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("ent INTEGER NOT NULL")};
             for (qsizetype i = 0; i < t.columns.size(); ++i)
-                cols << quoted(t.columns[i]) + QLatin1Char(' ') + t.columnTypes[i];
-            if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(t.name), cols.join(QLatin1Char(',')))); !ok)
+                cols << SqliteSchema::quoted(t.columns[i]) + QLatin1Char(' ') + t.columnTypes[i];
+            if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (%2)").arg(SqliteSchema::quoted(t.name), cols.join(QLatin1Char(',')))); !ok)
                 return ok;
             for (const EntityDescription* e : t.root->hierarchy()) {
                 const auto& attrCols = t.attrColumn.value(e);
@@ -520,7 +348,7 @@ Result<void> SqliteStore::createSchema()
                         continue;
                     const QString col = t.columns[attrCols[size_t(a.slot)]];
                     if (auto ok = execText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                                               .arg(quoted(t.name + QStringLiteral("_") + col), quoted(t.name), quoted(col)));
+                                               .arg(SqliteSchema::quoted(t.name + QStringLiteral("_") + col), SqliteSchema::quoted(t.name), SqliteSchema::quoted(col)));
                         !ok)
                         return ok;
                 }
@@ -528,10 +356,10 @@ Result<void> SqliteStore::createSchema()
         }
         for (const Schema::Join& j : m_schema->joins) {
             if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (src INTEGER NOT NULL, dst INTEGER NOT NULL, PRIMARY KEY (src, dst)) WITHOUT ROWID")
-                                       .arg(quoted(j.name)));
+                                       .arg(SqliteSchema::quoted(j.name)));
                 !ok)
                 return ok;
-            if (auto ok = execText(QStringLiteral("CREATE INDEX %1 ON %2 (dst)").arg(quoted(j.name + QStringLiteral("_dst")), quoted(j.name))); !ok)
+            if (auto ok = execText(QStringLiteral("CREATE INDEX %1 ON %2 (dst)").arg(SqliteSchema::quoted(j.name + QStringLiteral("_dst")), SqliteSchema::quoted(j.name))); !ok)
                 return ok;
         }
         m_meta.storeUUID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -560,337 +388,9 @@ Result<void> SqliteStore::createSchema()
     return ok;
 }
 
-bool SqliteStore::readTable(sqlite3* db, const Schema& schema, size_t table, KeyRange range,
-                            std::vector<RowPtr>& rows, QString* error)
-{
-    const Schema::Table& t = schema.tables[table];
-    QStringList cols{QStringLiteral("pk"), QStringLiteral("ent")};
-    for (const QString& c : t.columns)
-        cols << quoted(c);
-    Statement q;
-    const QByteArray sql = QStringLiteral("SELECT %1 FROM %2 WHERE pk BETWEEN ?1 AND ?2 ORDER BY pk")
-                               .arg(cols.join(QLatin1Char(',')), quoted(t.name))
-                               .toUtf8();
-    sqlite3_busy_timeout(db, busyTimeoutMs);
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    sqlite3_bind_int64(q.st, 1, range.first);
-    sqlite3_bind_int64(q.st, 2, range.last);
-    const auto& hierarchy = t.root->hierarchy();
-    std::vector<const std::vector<int>*> attrColumns, oneColumns;
-    for (const EntityDescription* e : hierarchy) {
-        attrColumns.push_back(&*t.attrColumn.constFind(e));
-        oneColumns.push_back(&*t.toOneColumn.constFind(e));
-    }
-    std::vector<sqlite3_value*> values(EntityDescription::maxAttributes);
-    int rc;
-    while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
-        const qint64 pk = sqlite3_column_int64(q.st, 0);
-        const int ent = sqlite3_column_int(q.st, 1);
-        if (pk <= 0 || size_t(pk) >= rows.size() || ent < 0 || size_t(ent) >= hierarchy.size())
-            continue; // not ours to interpret; leave it alone in the file
-        const EntityDescription* e = hierarchy[size_t(ent)];
-        auto row = Row::makeEmpty(e, pk);
-        const auto& attrCols = *attrColumns[size_t(ent)];
-        // Column values straight from the statement's row: cheaper than the column calls, and
-        // fine because this connection belongs to this thread alone.
-        qsizetype text = 0;
-        for (const AttributeDescription& a : e->attributes()) {
-            sqlite3_value* v = sqlite3_column_value(q.st, 2 + attrCols[size_t(a.slot)]);
-            values[size_t(a.slot)] = v;
-            if (a.type == AttributeType::String && sqlite3_value_type(v) != SQLITE_NULL) {
-                sqlite3_value_text(v); // turns other kinds into text before their size is taken
-                text += sqlite3_value_bytes(v);
-            }
-        }
-        row->reserveText(text);
-        for (const AttributeDescription& a : e->attributes()) {
-            sqlite3_value* v = values[size_t(a.slot)];
-            if (sqlite3_value_type(v) == SQLITE_NULL)
-                continue;
-            switch (a.type) {
-            case AttributeType::String:
-                row->setFirstStringUtf8(a.slot, reinterpret_cast<const char*>(sqlite3_value_text(v)),
-                                        sqlite3_value_bytes(v));
-                break;
-            case AttributeType::Binary:
-            case AttributeType::Double:
-                row->setValue(a.slot, columnValue(q.st, 2 + attrCols[size_t(a.slot)], a.type));
-                break;
-            case AttributeType::Bool:
-                row->setNumberBits(a.slot, sqlite3_value_int64(v) != 0);
-                break;
-            default: // integers keep their bit pattern, dates their milliseconds
-                row->setNumberBits(a.slot, quint64(sqlite3_value_int64(v)));
-                break;
-            }
-        }
-        const auto& oneCols = *oneColumns[size_t(ent)];
-        for (int s = 0; s < e->toOneCount(); ++s)
-            row->toOne[size_t(s)] = sqlite3_column_int64(q.st, 2 + oneCols[size_t(s)]);
-        rows[size_t(pk)] = std::move(row);
-    }
-    if (rc != SQLITE_DONE) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
-}
-
-// Where the keys of one to-many slot of a table's rows come from.
-struct SqliteStore::LinkSource {
-    enum class Kind {
-        JoinSource,      // a join table, read from its src side
-        JoinDestination, // a join table, read from its dst side
-        ToOneColumn,     // the to-one column of the inverse relationship, in another table or this one
-    };
-    Kind kind = Kind::JoinSource;
-    const Schema::Join* join = nullptr;
-    const EntityDescription* owner = nullptr;   // rows of this kind get the keys
-    const EntityDescription* keyKind = nullptr; // the keys name records of this kind
-    int slot = 0;                               // the owner's to-many slot
-    // ToOneColumn: the table holding the column, the kind of record that has it, its slot.
-    size_t columnTable = 0;
-    const EntityDescription* columnEntity = nullptr;
-    int toOneSlot = 0;
-};
-
-std::vector<SqliteStore::LinkSource> SqliteStore::linkSources(size_t table) const
-{
-    std::vector<LinkSource> out;
-    for (const Schema::Join& j : m_schema->joins) {
-        if (m_schema->tableOf(j.src) == table)
-            out.push_back({LinkSource::Kind::JoinSource, &j, j.src, j.dst, j.rel->slot});
-        if (j.inverse && m_schema->tableOf(j.dst) == table)
-            out.push_back({LinkSource::Kind::JoinDestination, &j, j.dst, j.src, j.inverse->slot});
-    }
-    for (size_t u = 0; u < m_schema->tables.size(); ++u) {
-        for (const EntityDescription* e : m_schema->tables[u].root->hierarchy()) {
-            for (const RelationshipDescription& r : e->relationships()) {
-                if (r.toMany || !r.inverse || !r.inverse->toMany || declaringEntity(e, r.name) != e
-                    || m_schema->tableOf(r.destination) != table)
-                    continue;
-                LinkSource s{LinkSource::Kind::ToOneColumn, nullptr, r.destination, e, r.inverse->slot};
-                s.columnTable = u;
-                s.columnEntity = e;
-                s.toOneSlot = r.slot;
-                out.push_back(s);
-            }
-        }
-    }
-    return out;
-}
-
-bool SqliteStore::readLinks(sqlite3* db, const LinkSource& source, KeyRange owners,
-                            std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const
-{
-    QString sql;
-    switch (source.kind) {
-    case LinkSource::Kind::JoinSource:
-        sql = QStringLiteral("SELECT src, dst FROM %1 WHERE src BETWEEN ?1 AND ?2 ORDER BY src, dst")
-                  .arg(quoted(source.join->name));
-        break;
-    case LinkSource::Kind::JoinDestination:
-        sql = QStringLiteral("SELECT dst, src FROM %1 WHERE dst BETWEEN ?1 AND ?2 ORDER BY dst, src")
-                  .arg(quoted(source.join->name));
-        break;
-    case LinkSource::Kind::ToOneColumn: {
-        // The column has no index: one scan for every owner, whatever the range.
-        const Schema::Table& t = m_schema->tables[source.columnTable];
-        const QString column = quoted(t.columns[t.toOneColumn.value(source.columnEntity)[size_t(source.toOneSlot)]]);
-        sql = QStringLiteral("SELECT %1, pk, ent FROM %2 WHERE %1 IS NOT NULL").arg(column, quoted(t.name));
-        break;
-    }
-    }
-    Statement q;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &q.st, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    if (source.kind != LinkSource::Kind::ToOneColumn) {
-        sqlite3_bind_int64(q.st, 1, owners.first);
-        sqlite3_bind_int64(q.st, 2, owners.last);
-    }
-    const auto& hierarchy = m_schema->tables[source.columnTable].root->hierarchy();
-    int rc;
-    while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
-        if (source.kind == LinkSource::Kind::ToOneColumn) {
-            const int ent = sqlite3_column_int(q.st, 2);
-            if (ent < 0 || size_t(ent) >= hierarchy.size() || !hierarchy[size_t(ent)]->isKindOf(source.columnEntity))
-                continue;
-        }
-        pairs.emplace_back(sqlite3_column_int64(q.st, 0), sqlite3_column_int64(q.st, 1));
-    }
-    if (rc != SQLITE_DONE) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    // Column pairs come in record order; keys of one owner must end up sorted.
-    if (!std::is_sorted(pairs.begin(), pairs.end()))
-        std::sort(pairs.begin(), pairs.end());
-    return true;
-}
-
 Result<std::vector<RowPtr>> SqliteStore::loadTable(size_t table, const LoadedRows& loaded) const
 {
-    const std::vector<LinkSource> sources = linkSources(table);
-    auto failure = [&](const QString& why) {
-        return fail(domain, NotAStoreError,
-                    QStringLiteral("cannot read table %1 of %2: %3").arg(m_schema->tables[table].name, m_path, why));
-    };
-    auto connect = [&](sqlite3** db) {
-        const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), db,
-                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc == SQLITE_OK)
-            sqlite3_busy_timeout(*db, busyTimeoutMs);
-        return rc;
-    };
-    sqlite3* own = nullptr;
-    const int ownRc = connect(&own);
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> ownGuard(own, sqlite3_close_v2);
-    if (ownRc != SQLITE_OK)
-        return failure(QString::fromUtf8(sqlite3_errstr(ownRc)));
-    KeyRange whole{1, 0};
-    {
-        Statement q;
-        const QByteArray sql = QStringLiteral("SELECT max(pk) FROM %1").arg(quoted(m_schema->tables[table].name)).toUtf8();
-        if (sqlite3_prepare_v2(own, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK || sqlite3_step(q.st) != SQLITE_ROW)
-            return failure(QString::fromUtf8(sqlite3_errmsg(own)));
-        whole.last = sqlite3_column_int64(q.st, 0);
-    }
-    // Rows are kept in a vector indexed by key; a key far beyond any real library is damage.
-    if (whole.last >= maxRecordKey)
-        return failure(QStringLiteral("a record has the key %1").arg(whole.last));
-    std::vector<RowPtr> rows(size_t(std::max<qint64>(whole.last, 0)) + 1);
-
-    // The work, in jobs of about equal size: the rows of each key range, then the links of the
-    // same ranges from every join table, then each to-one column that is not in memory
-    // already (one scan each). Twice as many ranges as threads, so that a thread the system
-    // keeps waiting holds up little.
-    std::vector<KeyRange> ranges;
-    const qint64 span = std::max<qint64>(rowsPerRange, whole.last / (2 * loaderThreads) + 1);
-    for (qint64 first = 1; first <= whole.last; first += span)
-        ranges.push_back({first, std::min(whole.last, first + span - 1)});
-    struct Job {
-        size_t source = SIZE_MAX; // SIZE_MAX: rows
-        KeyRange range;
-        std::vector<std::pair<qint64, qint64>> pairs; // (owner, key), sorted
-        QString error;
-    };
-    std::vector<Job> jobs;
-    for (const KeyRange& r : ranges)
-        jobs.push_back({SIZE_MAX, r, {}, {}});
-    for (size_t i = 0; i < sources.size(); ++i) {
-        if (sources[i].kind != LinkSource::Kind::ToOneColumn) {
-            for (const KeyRange& r : ranges)
-                jobs.push_back({i, r, {}, {}});
-        } else if (sources[i].columnTable != table && !loaded(sources[i].columnTable)) {
-            jobs.push_back({i, whole, {}, {}});
-        }
-    }
-    // Every thread reads over a read-only connection of its own; the calling thread takes the
-    // first job. Few threads, because each one's allocator arena keeps some memory of its own.
-    std::atomic<size_t> next{1};
-    auto work = [&](sqlite3* db, int rc, bool first) {
-        auto run = [&](Job& job) {
-            if (rc != SQLITE_OK)
-                job.error = QString::fromUtf8(sqlite3_errstr(rc));
-            else if (job.source == SIZE_MAX)
-                readTable(db, *m_schema, table, job.range, rows, &job.error);
-            else
-                readLinks(db, sources[job.source], job.range, job.pairs, &job.error);
-        };
-        if (first && !jobs.empty())
-            run(jobs[0]);
-        for (size_t j; (j = next++) < jobs.size();)
-            run(jobs[j]);
-    };
-    {
-        std::vector<std::thread> helpers;
-        for (size_t h = 1; h < std::min<size_t>(jobs.size(), loaderThreads); ++h) {
-            helpers.emplace_back([&] {
-                sqlite3* db = nullptr;
-                const int rc = connect(&db);
-                work(db, rc, false);
-                sqlite3_close_v2(db);
-            });
-        }
-        work(own, SQLITE_OK, true);
-        for (std::thread& t : helpers)
-            t.join();
-    }
-    for (const Job& job : jobs) {
-        if (!job.error.isEmpty())
-            return failure(job.error);
-    }
-
-    // Keys are checked against the records of every table at hand; the others are taken as they
-    // are and read as nil should their record be missing.
-    std::vector<const std::vector<RowPtr>*> known(m_schema->tables.size());
-    for (size_t t = 0; t < known.size(); ++t)
-        known[t] = t == table ? &rows : loaded(t);
-    auto exists = [&](const EntityDescription* kind, qint64 pk) {
-        const std::vector<RowPtr>* in = known[m_schema->tableOf(kind)];
-        if (!in)
-            return true;
-        return pk > 0 && size_t(pk) < in->size() && (*in)[size_t(pk)] && (*in)[size_t(pk)]->entity->isKindOf(kind);
-    };
-    for (const RowPtr& published : rows) {
-        if (!published)
-            continue;
-        Row& row = const_cast<Row&>(*published); // ours until returned
-        for (const RelationshipDescription& r : row.entity->relationships()) {
-            if (r.toMany)
-                continue;
-            qint64& fk = row.toOne[size_t(r.slot)];
-            if (fk && !exists(r.destination, fk))
-                fk = 0; // a dangling key reads as nil
-        }
-    }
-    // To-one columns of tables in memory (this one included) need no reading.
-    for (size_t i = 0; i < sources.size(); ++i) {
-        const LinkSource& s = sources[i];
-        if (s.kind != LinkSource::Kind::ToOneColumn || !known[s.columnTable])
-            continue;
-        Job job{i, whole, {}, {}};
-        for (const RowPtr& r : *known[s.columnTable]) {
-            if (r && r->entity->isKindOf(s.columnEntity) && r->toOne[size_t(s.toOneSlot)])
-                job.pairs.emplace_back(r->toOne[size_t(s.toOneSlot)], r->pk);
-        }
-        std::sort(job.pairs.begin(), job.pairs.end());
-        jobs.push_back(std::move(job));
-    }
-    std::vector<qint64> keys;
-    for (const Job& job : jobs) {
-        if (job.source == SIZE_MAX)
-            continue;
-        const LinkSource& s = sources[job.source];
-        const auto& p = job.pairs;
-        for (size_t a = 0, b = 0; a < p.size(); a = b) {
-            const qint64 owner = p[a].first;
-            for (b = a; b < p.size() && p[b].first == owner;)
-                ++b;
-            if (owner <= 0 || size_t(owner) >= rows.size() || !rows[size_t(owner)]
-                || !rows[size_t(owner)]->entity->isKindOf(s.owner))
-                continue;
-            keys.clear();
-            for (size_t k = a; k < b; ++k) {
-                if (exists(s.keyKind, p[k].second))
-                    keys.push_back(p[k].second);
-            }
-            auto& slot = const_cast<Row&>(*rows[size_t(owner)]).toMany[size_t(s.slot)];
-            if (slot.empty()) {
-                slot.assign(keys.begin(), keys.end()); // exactly as long as needed
-            } else {
-                keySetUnion(slot, keys);
-                slot.shrink_to_fit();
-            }
-        }
-    }
-    rows.shrink_to_fit();
-    return rows;
+    return SqliteTableReader(m_path, *m_schema).loadTable(table, loaded);
 }
 
 Result<std::vector<qint64>> SqliteStore::readSequences()
@@ -913,17 +413,17 @@ Result<std::vector<qint64>> SqliteStore::readSequences()
     for (const Schema::Table& t : m_schema->tables) {
         QStringList cols{QStringLiteral("max(pk)"), QStringLiteral("ent")};
         for (const QString& c : t.columns)
-            cols << quoted(c);
+            cols << SqliteSchema::quoted(c);
         // Naming every column makes a table that lacks one fail here, at open, not on first use.
         Statement q;
-        const QByteArray sql = QStringLiteral("SELECT %1 FROM %2").arg(cols.join(QLatin1Char(',')), quoted(t.name)).toUtf8();
+        const QByteArray sql = QStringLiteral("SELECT %1 FROM %2").arg(cols.join(QLatin1Char(',')), SqliteSchema::quoted(t.name)).toUtf8();
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK || sqlite3_step(q.st) != SQLITE_ROW)
             return failure(QStringLiteral("cannot read table %1").arg(t.name));
         out.push_back(std::max(stored.value(t.root->name()), sqlite3_column_int64(q.st, 0)));
     }
     for (const Schema::Join& j : m_schema->joins) {
         Statement q;
-        const QByteArray sql = QStringLiteral("SELECT src, dst FROM %1 LIMIT 1").arg(quoted(j.name)).toUtf8();
+        const QByteArray sql = QStringLiteral("SELECT src, dst FROM %1 LIMIT 1").arg(SqliteSchema::quoted(j.name)).toUtf8();
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK)
             return failure(QStringLiteral("cannot read table %1").arg(j.name));
     }

@@ -25,6 +25,7 @@
 #include "Platform/Foundation/Error.h"
 #include "Platform/ObjectStore/ManagedObjectModel.h"
 #include "Platform/ObjectStore/Row.h"
+#include "Platform/ObjectStore/SqliteSchema.h"
 
 #include <QHash>
 #include <QString>
@@ -101,20 +102,8 @@ public:
 
 private:
     SqliteStore() = default;
-    struct Schema;
+    using Schema = SqliteSchema;
     Result<void> createSchema();
-    struct LinkSource;
-    struct KeyRange {
-        qint64 first = 0;
-        qint64 last = 0;
-    };
-    // The records whose keys lie in range, into rows (long enough for all of them).
-    static bool readTable(sqlite3* db, const Schema& schema, size_t table, KeyRange range,
-                          std::vector<RowPtr>& rows, QString* error);
-    // (owner, key) pairs of the owners in range (a to-one column: of every owner), sorted.
-    bool readLinks(sqlite3* db, const LinkSource& source, KeyRange owners,
-                   std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const;
-    std::vector<LinkSource> linkSources(size_t table) const;
     Result<void> exec(const char* sql);
     Result<void> execText(const QString& sql);
     Error sqlError(int code, const QString& what) const;

@@ -4,6 +4,7 @@
 #include "StoreTestSupport.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
 #include <map>
 #include <sqlite3.h>
@@ -301,4 +302,21 @@ TEST(ObjectStoreLazyLoad, NewRecordsNeverOverwriteAndUnreadableTablesAreErrors)
     ASSERT_FALSE(authors) << "a table that cannot be read is an error, not an empty result";
     EXPECT_EQ(authors.error().code, SqliteStore::NotAStoreError);
     EXPECT_EQ(count(reader, tagEntity), 8);
+}
+
+TEST(ObjectStoreLazyLoad, TemporaryURIsAreMadeOnceAndSharedByEveryCopy)
+{
+    auto context = rootContext(memoryStore());
+    ManagedObjectPtr a = insert(context, nodeEntity);
+    ManagedObjectPtr b = insert(context, nodeEntity);
+    const ObjectID copy = a->objectID();
+    QString seen[2];
+    std::thread other([&] { seen[0] = copy.URIRepresentation(); });
+    seen[1] = a->objectID().URIRepresentation();
+    other.join();
+    EXPECT_EQ(seen[0], seen[1]);
+    static const QRegularExpression form(QStringLiteral("^x-folivo-store:///DBNode/t[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"));
+    EXPECT_TRUE(form.match(seen[0]).hasMatch()) << qPrintable(seen[0]);
+    EXPECT_NE(b->objectID().URIRepresentation(), seen[0]);
+    EXPECT_EQ(a->objectID().URIRepresentation(), seen[0]);
 }

@@ -365,10 +365,23 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
         std::sort(job.pairs.begin(), job.pairs.end());
         jobs.push_back(std::move(job));
     }
-    std::vector<qint64> keys;
+    // Links go into their owners' rows in parallel as well: a job's owners are its range's
+    // alone, and a source fills a slot of its own, except both ends of a relationship that is
+    // its own inverse; such a second source is added afterwards, on this thread.
+    std::vector<bool> sharesSlot(sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+        for (size_t k = 0; k < i; ++k) {
+            if (sources[k].slot == sources[i].slot
+                && (sources[k].owner->isKindOf(sources[i].owner) || sources[i].owner->isKindOf(sources[k].owner)))
+                sharesSlot[i] = true;
+        }
+    }
+    std::vector<const Job*> linkJobs, laterJobs;
     for (const Job& job : jobs) {
-        if (job.source == SIZE_MAX)
-            continue;
+        if (job.source != SIZE_MAX && !job.pairs.empty())
+            (sharesSlot[job.source] ? laterJobs : linkJobs).push_back(&job);
+    }
+    auto addLinks = [&](const Job& job, std::vector<qint64>& keys) {
         const LinkSource& s = sources[job.source];
         const auto& p = job.pairs;
         for (size_t a = 0, b = 0; a < p.size(); a = b) {
@@ -391,7 +404,24 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
                 slot.shrink_to_fit();
             }
         }
+    };
+    std::atomic<size_t> nextLink{0};
+    auto link = [&] {
+        std::vector<qint64> keys;
+        for (size_t j; (j = nextLink++) < linkJobs.size();)
+            addLinks(*linkJobs[j], keys);
+    };
+    {
+        std::vector<std::thread> helpers;
+        for (size_t h = 1; h < std::min<size_t>(linkJobs.size(), loaderThreads); ++h)
+            helpers.emplace_back(link);
+        link();
+        for (std::thread& t : helpers)
+            t.join();
     }
+    std::vector<qint64> keys;
+    for (const Job* job : laterJobs)
+        addLinks(*job, keys);
     rows.shrink_to_fit();
     return rows;
 }

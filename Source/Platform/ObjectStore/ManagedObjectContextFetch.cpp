@@ -1,5 +1,7 @@
 // Fetching: the scan over committed rows with the context chain's changes overlaid, the
-// inverse-set shortcut for "relationship == object" terms, sorting and materialising.
+// inverse-set shortcut for "relationship == object" terms, number and boolean tests answered
+// from the rows' cells, sorting and materialising. The tables a fetch reads are read from the
+// file first, so that one that cannot be read fails the fetch.
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
 #include "Platform/ObjectStore/RowView.h"

@@ -402,9 +402,9 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     }
 
     // Keep the graph whole: nothing may point at a row that does not exist after this save,
-    // whatever other saves linked to the deleted rows since this context last looked. Keys the
-    // stored row holds already name existing rows unless this save deletes them; only keys
-    // new to a row are looked up.
+    // whatever other saves linked to the deleted rows since this context last looked. A key the
+    // stored row holds already, of a relationship with an inverse, names an existing row unless
+    // this save deletes it (deletions clean the inverse side); only the others are looked up.
     auto exists = [&](const EntityDescription* entity, qint64 pk) {
         const RowKey k{tableIndex(entity), pk};
         return !deleted.contains(k) && (finals.contains(k) || stored(k));
@@ -419,8 +419,9 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     for (auto it = finals.begin(); it != finals.end(); ++it) {
         std::shared_ptr<Row> copy;
         const Row& row = *it.value();
-        const RowPtr before = current(it.key());
+        const RowPtr stillStored = current(it.key());
         for (const RelationshipDescription& r : row.entity->relationships()) {
+            const Row* before = r.inverse ? stillStored.get() : nullptr;
             if (r.toMany) {
                 const auto& keys = row.toMany[size_t(r.slot)];
                 static const std::vector<qint64> none;

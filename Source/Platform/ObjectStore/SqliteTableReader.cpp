@@ -2,6 +2,7 @@
 
 #include "Platform/ObjectStore/SqliteStore.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <algorithm>
 #include <atomic>
@@ -74,7 +75,6 @@ bool SqliteTableReader::readTable(sqlite3* db, size_t table, KeyRange range, std
     const QByteArray sql = QStringLiteral("SELECT %1 FROM %2 WHERE pk BETWEEN ?1 AND ?2 ORDER BY pk")
                                .arg(cols.join(QLatin1Char(',')), SqliteSchema::quoted(t.name))
                                .toUtf8();
-    sqlite3_busy_timeout(db, busyTimeoutMs);
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK) {
         *error = QString::fromUtf8(sqlite3_errmsg(db));
         return false;
@@ -187,7 +187,7 @@ std::vector<SqliteTableReader::LinkSource> SqliteTableReader::linkSources(size_t
 }
 
 bool SqliteTableReader::readLinks(sqlite3* db, const LinkSource& source, KeyRange owners,
-                            std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const
+                                  std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const
 {
     QString sql;
     switch (source.kind) {

@@ -82,8 +82,13 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& task)
 ManagedObjectContext::ReadScope ManagedObjectContext::readScope() const
 {
     ReadScope scope;
-    for (const ManagedObjectContext* c = this; c; c = c->m_parent.get())
-        scope.chain.emplace_back(c->m_mutex);
+    size_t level = 0;
+    for (const ManagedObjectContext* c = this; c; c = c->m_parent.get(), ++level) {
+        if (level < ReadScope::inlineLevels)
+            scope.chain[level] = std::unique_lock(c->m_mutex);
+        else
+            scope.deeper.emplace_back(c->m_mutex);
+    }
     scope.cache = m_coordinator->readLock();
     return scope;
 }
@@ -159,7 +164,9 @@ Row& ManagedObjectContext::mutableRow(ManagedObject& o)
     // Rows handed to children, fetches or the cache are shared and must never change.
     if (!o.m_current || o.m_current.use_count() > 1)
         o.m_current = std::make_shared<Row>(o.row());
-    m_changed.insert(keyOf(o.m_id), o.shared_from_this());
+    const Key key = keyOf(o.m_id);
+    if (auto it = m_changed.constFind(key); it == m_changed.cend() || it->get() != &o)
+        m_changed.insert(key, o.shared_from_this());
     return *o.m_current;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <sqlite3.h>
+#include <system_error>
 #include <thread>
 
 namespace platform {
@@ -56,6 +57,18 @@ struct Statement {
     sqlite3_stmt* st = nullptr;
     ~Statement() { sqlite3_finalize(st); }
 };
+
+// A helper thread, when the system grants one; without it the calling thread does its share.
+template <class F>
+bool startThread(std::vector<std::thread>& threads, F&& f)
+{
+    try {
+        threads.emplace_back(std::forward<F>(f));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
 
 } // namespace
 
@@ -313,12 +326,13 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
     {
         std::vector<std::thread> helpers;
         for (size_t h = 1; h < std::min<size_t>(jobs.size(), loaderThreads); ++h) {
-            helpers.emplace_back([&] {
-                sqlite3* db = nullptr;
-                const int rc = connect(&db);
-                work(db, rc, false);
-                sqlite3_close_v2(db);
-            });
+            if (!startThread(helpers, [&] {
+                    sqlite3* db = nullptr;
+                    const int rc = connect(&db);
+                    work(db, rc, false);
+                    sqlite3_close_v2(db);
+                }))
+                break;
         }
         work(own, SQLITE_OK, true);
         for (std::thread& t : helpers)
@@ -413,8 +427,10 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
     };
     {
         std::vector<std::thread> helpers;
-        for (size_t h = 1; h < std::min<size_t>(linkJobs.size(), loaderThreads); ++h)
-            helpers.emplace_back(link);
+        for (size_t h = 1; h < std::min<size_t>(linkJobs.size(), loaderThreads); ++h) {
+            if (!startThread(helpers, link))
+                break;
+        }
         link();
         for (std::thread& t : helpers)
             t.join();

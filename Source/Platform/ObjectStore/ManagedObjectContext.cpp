@@ -82,8 +82,13 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& task)
 ManagedObjectContext::ReadScope ManagedObjectContext::readScope() const
 {
     ReadScope scope;
-    for (const ManagedObjectContext* c = this; c; c = c->m_parent.get())
-        scope.chain.emplace_back(c->m_mutex);
+    size_t level = 0;
+    for (const ManagedObjectContext* c = this; c; c = c->m_parent.get(), ++level) {
+        if (level < ReadScope::inlineLevels)
+            scope.chain[level] = std::unique_lock(c->m_mutex);
+        else
+            scope.deeper.emplace_back(c->m_mutex);
+    }
     scope.cache = m_coordinator->readLock();
     return scope;
 }
@@ -109,9 +114,9 @@ RowPtr ManagedObjectContext::parentRow(const Key& key) const
 
 ObjectID ManagedObjectContext::idForKey(const Key& key, const EntityDescription* entity) const
 {
-    // A record in the store has a permanent ID, equal to any copy a context holds.
-    if (m_coordinator->cachedRow(key.root, key.pk))
-        return m_coordinator->permanentID(entity, key.pk);
+    // Copies of an ID share whether it is temporary, and a save makes it permanent for all of
+    // them, so an object registered anywhere in the chain answers exactly what the store would.
+    // Asking the store first would read the record's table for nothing.
     for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
         if (ManagedObjectPtr o = c->registered(key))
             return o->m_id;
@@ -159,7 +164,9 @@ Row& ManagedObjectContext::mutableRow(ManagedObject& o)
     // Rows handed to children, fetches or the cache are shared and must never change.
     if (!o.m_current || o.m_current.use_count() > 1)
         o.m_current = std::make_shared<Row>(o.row());
-    m_changed.insert(keyOf(o.m_id), o.shared_from_this());
+    const Key key = keyOf(o.m_id);
+    if (auto it = m_changed.constFind(key); it == m_changed.cend() || it->get() != &o)
+        m_changed.insert(key, o.shared_from_this());
     return *o.m_current;
 }
 

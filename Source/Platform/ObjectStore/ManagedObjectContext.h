@@ -27,6 +27,7 @@
 
 #include <QHash>
 #include <QList>
+#include <array>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -103,9 +104,12 @@ private:
     static Key keyOf(const ObjectID& id) { return {id.entity()->rootEntity(), id.primaryKey()}; }
     static Key keyOf(const EntityDescription* e, qint64 pk) { return {e->rootEntity(), pk}; }
 
-    // Locks of the whole chain plus the cache's read lock.
+    // Locks of the whole chain plus the cache's read lock. Every accessor takes one, and chains
+    // are short, so the first levels' locks live inline rather than in an allocation.
     struct ReadScope {
-        std::vector<std::unique_lock<std::recursive_mutex>> chain;
+        static constexpr size_t inlineLevels = 4;
+        std::array<std::unique_lock<std::recursive_mutex>, inlineLevels> chain;
+        std::vector<std::unique_lock<std::recursive_mutex>> deeper;
         std::shared_lock<std::shared_mutex> cache;
     };
     ReadScope readScope() const;

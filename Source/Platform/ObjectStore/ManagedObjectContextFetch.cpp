@@ -1,10 +1,14 @@
 // Fetching: the scan over committed rows with the context chain's changes overlaid, the
-// inverse-set shortcut for "relationship == object" terms, sorting and materialising.
+// inverse-set shortcut for "relationship == object" terms, number and boolean tests answered
+// from the rows' cells, sorting and materialising. The tables a fetch reads are read from the
+// file first, so that one that cannot be read fails the fetch.
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
 #include "Platform/ObjectStore/RowView.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 namespace platform {
 
@@ -64,6 +68,104 @@ Result<void> checkNode(const EntityDescription* entity, const PredicateNode& nod
     return {};
 }
 
+template <class F>
+void forEachKeyPath(const PredicateNode& node, const F& f)
+{
+    if (node.kind == PredicateNode::Kind::Comparison) {
+        for (const PredicateExpression* e : {&node.left, &node.right}) {
+            if (e->isKeyPath())
+                f(e->components);
+        }
+        return;
+    }
+    for (const auto& child : node.children)
+        forEachKeyPath(*child, f);
+}
+
+// A comparison of a whole-number or boolean attribute of the record itself with a whole-number
+// constant or nil, answered from the row's cell instead of through key-value coding: the bulk
+// of the program's filters ("isTrash == NO"). Same answers as the evaluator: nil equals only
+// nil and orders with nothing.
+struct CellTest {
+    int slot = 0;
+    PredicateOperator op = PredicateOperator::Equal;
+    bool nil = false;
+    qint64 value = 0;
+
+    bool matches(const Row& row) const
+    {
+        quint64 bits = 0;
+        const bool present = row.numberBits(slot, &bits);
+        if (!present || nil) {
+            const bool same = !present && nil;
+            return op == PredicateOperator::Equal ? same : op == PredicateOperator::NotEqual && !same;
+        }
+        const qint64 v = qint64(bits);
+        switch (op) {
+        case PredicateOperator::Equal: return v == value;
+        case PredicateOperator::NotEqual: return v != value;
+        case PredicateOperator::Less: return v < value;
+        case PredicateOperator::LessOrEqual: return v <= value;
+        case PredicateOperator::Greater: return v > value;
+        case PredicateOperator::GreaterOrEqual: return v >= value;
+        default: return false;
+        }
+    }
+};
+
+std::optional<CellTest> cellTest(const EntityDescription* entity, const PredicateNode& term)
+{
+    if (term.kind != PredicateNode::Kind::Comparison || term.modifier != PredicateModifier::Direct
+        || term.options != FoldOptions::None || term.isStringOperator() || !term.left.isKeyPath()
+        || term.left.components.size() != 1 || !term.right.isConstant())
+        return std::nullopt;
+    // Sub-entities keep their parent's attributes at the same slots.
+    const AttributeDescription* a = entity->attribute(term.left.keyPath);
+    if (!a)
+        return std::nullopt;
+    switch (a->type) {
+    case AttributeType::Bool:
+    case AttributeType::Int16:
+    case AttributeType::Int32:
+    case AttributeType::Int64:
+    case AttributeType::UInt32:
+        break; // cells hold the value as a signed 64-bit number (booleans as 0 and 1)
+    default:
+        return std::nullopt;
+    }
+    CellTest test;
+    test.slot = a->slot;
+    test.op = term.op;
+    const QVariant& c = term.right.constant;
+    switch (c.isValid() ? c.metaType().id() : QMetaType::Nullptr) {
+    case QMetaType::Nullptr:
+        test.nil = true;
+        break;
+    case QMetaType::Bool:
+        test.value = c.toBool() ? 1 : 0;
+        break;
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::SChar:
+        test.value = c.toLongLong();
+        break;
+    case QMetaType::UInt:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UChar:
+        if (c.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+            return std::nullopt;
+        test.value = qint64(c.toULongLong());
+        break;
+    default:
+        return std::nullopt;
+    }
+    return test;
+}
+
 // The object ID a constant stands for (an ObjectID or an object whose identity is one).
 ObjectID constantID(const QVariant& value)
 {
@@ -95,6 +197,30 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     if (!m_coordinator->hasStoreUnlocked())
         return fail(domain, PersistentStoreCoordinator::NoStoreError,
                     QStringLiteral("the context has no store to fetch from"));
+    // Every table the scan and its key paths read, up front: a table that cannot be read fails
+    // the fetch instead of reading as empty.
+    {
+        std::vector<const EntityDescription*> tables{entity};
+        auto follow = [&](const QStringList& components) {
+            const EntityDescription* cur = entity;
+            for (const QString& c : components) {
+                const RelationshipDescription* rel = nullptr;
+                for (const EntityDescription* e : cur->hierarchy()) {
+                    if ((rel = e->relationship(c)))
+                        break;
+                }
+                if (!rel)
+                    return;
+                tables.push_back(rel->destination);
+                cur = rel->destination;
+            }
+        };
+        forEachKeyPath(request.predicate.root(), follow);
+        for (const SortDescriptor& sd : request.sortDescriptors)
+            follow(sd.keyPath.split(QLatin1Char('.')));
+        if (auto ok = m_coordinator->loadTables(tables); !ok)
+            return std::unexpected(ok.error());
+    }
 
     const EntityDescription* root = entity->rootEntity();
     auto wanted = [&](const Row& r) {
@@ -102,7 +228,12 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     };
     const PredicateNode& pred = request.predicate.root();
     Predicate rest = request.predicate; // what candidates still have to pass
+    std::vector<CellTest> cellTests; // filled below, with the plan
     auto matches = [&](const Row& r) {
+        for (const CellTest& test : cellTests) {
+            if (!test.matches(r))
+                return false;
+        }
         if (rest.root().kind == PredicateNode::Kind::True)
             return true;
         RowView view(this, &r);
@@ -161,6 +292,25 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
         break;
     }
 
+    // Simple attribute tests run straight over the rows; the evaluator gets the rest.
+    {
+        std::vector<PredicateNodePtr> others;
+        const PredicateNode& top = rest.root();
+        if (top.kind == PredicateNode::Kind::And) {
+            for (const PredicateNodePtr& child : top.children) {
+                if (auto test = cellTest(entity, *child))
+                    cellTests.push_back(*test);
+                else
+                    others.push_back(child);
+            }
+            if (!cellTests.empty())
+                rest = Predicate(PredicateNode::makeCompound(PredicateNode::Kind::And, std::move(others)));
+        } else if (auto test = cellTest(entity, top)) {
+            cellTests.push_back(*test);
+            rest = Predicate();
+        }
+    }
+
     // Or an index, when a top-level term compares an indexed attribute with a constant. The
     // index knows stored values only, so every record changed anywhere in the chain is a
     // candidate too; pending inserts are checked separately below.
@@ -211,7 +361,8 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
         RowPtr row = overlay ? visibleRow(keyOf(committed->entity, committed->pk)) : committed;
         if (!row || !wanted(*row) || !matches(*row))
             return;
-        accept(countOnly ? ObjectID() : idForKey(keyOf(row->entity, row->pk), row->entity), row);
+        // A stored record: its ID is permanent, equal to any copy a context holds.
+        accept(countOnly ? ObjectID() : m_coordinator->permanentID(row->entity, row->pk), row);
     };
     const std::vector<RowPtr>& table = m_coordinator->tableRows(root);
     if (candidates) {
@@ -283,13 +434,11 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const 
     std::lock_guard lock(m_mutex);
     QList<ManagedObjectPtr> out;
     out.reserve(qsizetype(matches->size()));
-    for (const Match& m : *matches) {
-        const Key key = keyOf(m.id);
-        ManagedObjectPtr o = registered(key);
-        if (!o)
-            o = materialize(key, m.id, m.row);
-        out << o;
-    }
+    // One growth of the registry instead of many rehashes when a large result is new here.
+    if (matches->size() > size_t(m_registry.size()))
+        m_registry.reserve(qsizetype(matches->size()) + m_registry.size() / 2);
+    for (const Match& m : *matches)
+        out.append(materialize(keyOf(m.id), m.id, m.row));
     return out;
 }
 

@@ -16,12 +16,22 @@ void StoreIdentity::setUuid(const QString& uuid)
     m_uuid = uuid;
 }
 
+namespace detail {
+const QString& ObjectIDState::token() const
+{
+    std::call_once(m_tokenOnce, [this] {
+        m_token = QString::fromLatin1(QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper());
+    });
+    return m_token;
+}
+} // namespace detail
+
 QString ObjectID::URIRepresentation() const
 {
     if (!m_entity || !m_state)
         return {};
     if (isTemporaryID())
-        return QStringLiteral("x-folivo-store:///%1/t%2").arg(m_entity->name(), m_state->token);
+        return QStringLiteral("x-folivo-store:///%1/t%2").arg(m_entity->name(), m_state->token());
     return QStringLiteral("x-folivo-store://%1/%2/p%3")
         .arg(m_state->store->uuid(), m_entity->name())
         .arg(m_pk);
@@ -43,7 +53,6 @@ ObjectID ObjectID::makeTemporary(const EntityDescription* entity, qint64 pk,
     auto state = std::make_shared<detail::ObjectIDState>();
     state->store = store;
     state->temporary = true;
-    state->token = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     ObjectID id;
     id.m_entity = entity;
     id.m_pk = pk;

@@ -43,7 +43,13 @@ namespace detail {
 struct ObjectIDState {
     std::shared_ptr<StoreIdentity> store;
     std::atomic<bool> temporary{false};
-    QString token; // only for IDs born temporary
+    // Only for IDs born temporary: made when the temporary URI is first asked for, since most
+    // new records never show theirs.
+    const QString& token() const;
+
+private:
+    mutable std::once_flag m_tokenOnce;
+    mutable QString m_token;
 };
 } // namespace detail
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUuid>
+#include <optional>
 
 namespace platform {
 
@@ -57,19 +58,34 @@ PersistentStoreCoordinator::PersistentStoreCoordinator(ModelPtr model)
     state->store = m_identity;
     m_permanentState = state;
     const auto roots = m_model->rootEntities();
+    m_tableIndex.resize(m_model->entities().size());
     for (size_t i = 0; i < roots.size(); ++i) {
         for (const EntityDescription* e : roots[i]->hierarchy())
-            m_tableIndex.insert(e, i);
+            m_tableIndex[size_t(e->index())] = i;
     }
     m_tables.resize(roots.size());
+    m_tableState = std::make_unique<TableState[]>(roots.size());
     m_sequences.assign(roots.size(), 0);
+    for (size_t t = 0; t < roots.size(); ++t) {
+        QStringList names;
+        for (const EntityDescription* e : roots[t]->hierarchy()) {
+            for (const AttributeDescription& a : e->attributes()) {
+                const bool integral = a.type != AttributeType::String && a.type != AttributeType::Binary
+                    && a.type != AttributeType::Double && a.type != AttributeType::Date;
+                if (a.indexed && integral && !names.contains(a.name)) {
+                    names << a.name;
+                    m_indexes.push_back({t, a.name, {}});
+                }
+            }
+        }
+    }
 }
 
 PersistentStoreCoordinator::~PersistentStoreCoordinator() = default;
 
 size_t PersistentStoreCoordinator::tableIndex(const EntityDescription* entity) const
 {
-    return m_tableIndex.value(entity);
+    return m_tableIndex[size_t(entity->index())];
 }
 
 bool PersistentStoreCoordinator::hasStore() const
@@ -100,41 +116,51 @@ Result<StoreMetadata> PersistentStoreCoordinator::metadataForPersistentStore(con
     return SqliteStore::readMetadata(path);
 }
 
-Result<void> PersistentStoreCoordinator::installTables(std::vector<TableRows> tables, const QString& uuid)
+void PersistentStoreCoordinator::installStore(const std::vector<qint64>& sequences, const QString& uuid)
 {
     std::unique_lock lock(m_cacheMutex);
     std::lock_guard seqLock(m_sequenceMutex);
-    for (size_t i = 0; i < tables.size() && i < m_tables.size(); ++i) {
-        m_tables[i] = std::move(tables[i].rows);
-        m_sequences[i] = std::max(m_sequences[i], tables[i].sequence);
-    }
+    for (size_t i = 0; i < sequences.size() && i < m_sequences.size(); ++i)
+        m_sequences[i] = std::max(m_sequences[i], sequences[i]);
     m_identity->setUuid(uuid);
     m_hasStore = true;
-    m_indexes.clear();
-    const auto roots = m_model->rootEntities();
-    for (size_t t = 0; t < roots.size(); ++t) {
-        QStringList names;
-        for (const EntityDescription* e : roots[t]->hierarchy()) {
-            for (const AttributeDescription& a : e->attributes()) {
-                const bool integral = a.type != AttributeType::String && a.type != AttributeType::Binary
-                    && a.type != AttributeType::Double && a.type != AttributeType::Date;
-                if (a.indexed && integral && !names.contains(a.name)) {
-                    names << a.name;
-                    m_indexes.push_back({t, a.name, {}});
-                }
-            }
-        }
+    if (m_inMemory) {
+        for (size_t t = 0; t < m_tables.size(); ++t)
+            m_tableState[t].loaded.store(true, std::memory_order_release);
     }
-    for (const auto& rows : m_tables) {
-        for (const RowPtr& row : rows) {
-            if (row)
-                indexRow(row, true);
-        }
+}
+
+Result<void> PersistentStoreCoordinator::ensureLoaded(size_t table) const
+{
+    if (isLoaded(table))
+        return {};
+    std::lock_guard lock(m_tableState[table].loadMutex);
+    if (isLoaded(table) || !m_sqlite)
+        return {};
+    auto rows = m_sqlite->loadTable(table, [this](size_t other) -> const std::vector<RowPtr>* {
+        return isLoaded(other) ? &m_tables[other] : nullptr;
+    });
+    if (!rows)
+        return std::unexpected(rows.error()); // tried again on the next use
+    m_tables[table] = std::move(*rows);
+    for (const RowPtr& row : m_tables[table]) {
+        if (row)
+            indexRow(row, true);
+    }
+    m_tableState[table].loaded.store(true, std::memory_order_release);
+    return {};
+}
+
+Result<void> PersistentStoreCoordinator::loadTables(const std::vector<const EntityDescription*>& entities) const
+{
+    for (const EntityDescription* e : entities) {
+        if (auto ok = ensureLoaded(tableIndex(e)); !ok)
+            return ok;
     }
     return {};
 }
 
-void PersistentStoreCoordinator::indexRow(const RowPtr& row, bool add)
+void PersistentStoreCoordinator::indexRow(const RowPtr& row, bool add) const
 {
     const size_t table = tableIndex(row->entity);
     for (AttributeIndex& index : m_indexes) {
@@ -168,6 +194,8 @@ const std::vector<qint64>* PersistentStoreCoordinator::indexedKeys(const EntityD
         QVariant coerced;
         if (!a || !coerceAttributeValue(a->type, value, &coerced) || !coerced.isValid())
             return nullptr;
+        if (!ensureLoaded(table))
+            return &none;
         // The cell a row would hold for this value.
         auto probe = Row::makeEmpty(entity, 0);
         probe->setValue(a->slot, coerced);
@@ -192,15 +220,16 @@ Result<void> PersistentStoreCoordinator::addSQLiteStore(const QString& path, con
     }
     if (!store)
         return std::unexpected(store.error());
-    auto tables = (*store)->loadAll();
-    if (!tables)
-        return std::unexpected(tables.error());
+    auto sequences = (*store)->readSequences();
+    if (!sequences)
+        return std::unexpected(sequences.error());
     const QString uuid = (*store)->metadata().storeUUID;
     {
         std::unique_lock lock(m_cacheMutex);
         m_sqlite = std::move(*store);
     }
-    return installTables(std::move(*tables), uuid);
+    installStore(*sequences, uuid);
+    return {};
 }
 
 Result<void> PersistentStoreCoordinator::addInMemoryStore()
@@ -211,7 +240,8 @@ Result<void> PersistentStoreCoordinator::addInMemoryStore()
         std::unique_lock lock(m_cacheMutex);
         m_inMemory = true;
     }
-    return installTables({}, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    installStore({}, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    return {};
 }
 
 ObjectID PersistentStoreCoordinator::managedObjectIDForURIRepresentation(const QString& uri) const
@@ -264,7 +294,10 @@ Result<void> PersistentStoreCoordinator::obtainPermanentIDs(const QList<ObjectID
 
 RowPtr PersistentStoreCoordinator::cachedRow(const EntityDescription* entity, qint64 pk) const
 {
-    const auto& rows = m_tables[tableIndex(entity)];
+    const size_t table = tableIndex(entity);
+    if (!isLoaded(table) && !ensureLoaded(table))
+        return {};
+    const auto& rows = m_tables[table];
     if (pk <= 0 || size_t(pk) >= rows.size())
         return {};
     const RowPtr& row = rows[size_t(pk)];
@@ -273,7 +306,9 @@ RowPtr PersistentStoreCoordinator::cachedRow(const EntityDescription* entity, qi
 
 const std::vector<RowPtr>& PersistentStoreCoordinator::tableRows(const EntityDescription* root) const
 {
-    return m_tables[tableIndex(root)];
+    static const std::vector<RowPtr> none;
+    const size_t table = tableIndex(root);
+    return ensureLoaded(table) ? m_tables[table] : none;
 }
 
 Result<PersistentStoreCoordinator::CommitResult>
@@ -287,14 +322,27 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     QHash<RowKey, RowPtr> deleted;
     QList<RowKey> order; // rows in the order they are written
     CommitResult result;
+    // The stored row of a key, null for none or when its table is not in memory: only new
+    // records are written to such a table, which then reads them with the rest.
     auto current = [&](const RowKey& k) -> RowPtr {
+        if (!isLoaded(k.table))
+            return {};
         const auto& rows = m_tables[k.table];
         return k.pk > 0 && size_t(k.pk) < rows.size() ? rows[size_t(k.pk)] : RowPtr();
+    };
+    // The same for rows the save compares with or changes: their table is read first.
+    std::optional<Error> loadError;
+    auto stored = [&](const RowKey& k) -> RowPtr {
+        if (auto ok = ensureLoaded(k.table); !ok && !loadError)
+            loadError = ok.error();
+        return current(k);
     };
 
     for (const ObjectChange& c : changes.changes) {
         const RowKey key{tableIndex(c.id.entity()), c.id.primaryKey()};
-        const RowPtr cur = current(key);
+        const RowPtr cur = c.kind == ObjectChange::Kind::Insert ? current(key) : stored(key);
+        if (loadError)
+            return std::unexpected(*loadError);
         switch (c.kind) {
         case ObjectChange::Kind::Insert:
             if (cur)
@@ -354,24 +402,37 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     }
 
     // Keep the graph whole: nothing may point at a row that does not exist after this save,
-    // whatever other saves linked to the deleted rows since this context last looked.
+    // whatever other saves linked to the deleted rows since this context last looked. A key the
+    // stored row holds already, of a relationship with an inverse, names an existing row unless
+    // this save deletes it (deletions clean the inverse side); only the others are looked up.
     auto exists = [&](const EntityDescription* entity, qint64 pk) {
         const RowKey k{tableIndex(entity), pk};
-        return !deleted.contains(k) && (finals.contains(k) || current(k));
+        return !deleted.contains(k) && (finals.contains(k) || stored(k));
+    };
+    auto isDeleted = [&](const EntityDescription* entity, qint64 pk) {
+        return !deleted.isEmpty() && deleted.contains(RowKey{tableIndex(entity), pk});
     };
     auto latest = [&](const RowKey& k) {
         RowPtr r = finals.value(k);
-        return r ? r : current(k);
+        return r ? r : stored(k);
     };
     for (auto it = finals.begin(); it != finals.end(); ++it) {
         std::shared_ptr<Row> copy;
         const Row& row = *it.value();
+        const RowPtr stillStored = current(it.key());
         for (const RelationshipDescription& r : row.entity->relationships()) {
+            const Row* before = r.inverse ? stillStored.get() : nullptr;
             if (r.toMany) {
                 const auto& keys = row.toMany[size_t(r.slot)];
+                static const std::vector<qint64> none;
+                const std::vector<qint64>& had = before ? before->toMany[size_t(r.slot)] : none;
                 std::vector<qint64> gone;
+                auto h = had.begin(); // both sorted: one walk finds the keys the row had already
                 for (qint64 k : keys) {
-                    if (!exists(r.destination, k))
+                    while (h != had.end() && *h < k)
+                        ++h;
+                    const bool known = h != had.end() && *h == k;
+                    if (known ? isDeleted(r.destination, k) : !exists(r.destination, k))
                         gone.push_back(k);
                 }
                 if (!gone.empty()) {
@@ -379,15 +440,20 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
                         copy = std::make_shared<Row>(row);
                     keySetSubtract(copy->toMany[size_t(r.slot)], gone);
                 }
-            } else if (row.toOne[size_t(r.slot)] && !exists(r.destination, row.toOne[size_t(r.slot)])) {
-                if (!copy)
-                    copy = std::make_shared<Row>(row);
-                copy->toOne[size_t(r.slot)] = 0;
+            } else if (const qint64 k = row.toOne[size_t(r.slot)]) {
+                const bool known = before && before->toOne[size_t(r.slot)] == k;
+                if (known ? isDeleted(r.destination, k) : !exists(r.destination, k)) {
+                    if (!copy)
+                        copy = std::make_shared<Row>(row);
+                    copy->toOne[size_t(r.slot)] = 0;
+                }
             }
         }
         if (copy)
             it.value() = copy;
     }
+    if (loadError)
+        return std::unexpected(*loadError);
     for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
         const Row& gone = *it.value();
         for (const RelationshipDescription& r : gone.entity->relationships()) {
@@ -400,6 +466,8 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
                 if (t == 0 || deleted.contains(tk))
                     continue;
                 RowPtr target = latest(tk);
+                if (loadError)
+                    return std::unexpected(*loadError);
                 if (!target)
                     continue;
                 const bool refers = r.inverse->toMany ? target->containsKey(r.inverse->slot, gone.pk)
@@ -443,6 +511,8 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     }
 
     for (auto it = finals.cbegin(); it != finals.cend(); ++it) {
+        if (!isLoaded(it.key().table))
+            continue;
         if (RowPtr old = current(it.key()))
             indexRow(old, false);
         indexRow(it.value(), true);
@@ -450,6 +520,8 @@ PersistentStoreCoordinator::commit(const ChangeSet& changes, MergePolicy policy)
     for (auto it = deleted.cbegin(); it != deleted.cend(); ++it)
         indexRow(it.value(), false);
     for (auto it = finals.cbegin(); it != finals.cend(); ++it) {
+        if (!isLoaded(it.key().table))
+            continue;
         auto& rows = m_tables[it.key().table];
         if (rows.size() <= size_t(it.key().pk))
             rows.resize(size_t(it.key().pk) + 1);

@@ -1,15 +1,22 @@
 // One store and the committed-row cache every context of it reads.
 //
-// The whole store is read into immutable rows when it is added, so fetches, key-path walks and
-// pending-change overlays all run over memory with one evaluator; SQLite is written through,
-// one transaction per save. A save (commit) computes every new row first, writes them, and
+// The store is read into immutable rows one table (root entity) at a time, on first use, so
+// fetches, key-path walks and pending-change overlays all run over memory with one evaluator
+// while opening costs next to nothing and a table nobody asks for is never read; SQLite is
+// written through, one transaction per save. Every way to a row (cachedRow, tableRows,
+// indexedKeys, commit) reads its table first, so nothing can miss a table that is not in memory
+// yet; a save that only adds records to such a table just writes them, and the table reads
+// them with the rest when it is first used. A save (commit) computes every new row first, writes them, and
 // only when the transaction has committed swaps them into the cache: a failed save changes
 // neither the file nor the cache. Conflicts with saves made since a context read its objects
 // are settled here, by the saving context's merge policy.
 //
 // Locking: the cache has one shared_mutex (readers: fetches and context reads; writer: a
 // commit). It is taken after any context lock (child → parent → cache → SQLite) and nothing is
-// called back while it is held. Key sequences have their own small mutex, taken alone.
+// called back while it is held. A table is read under either side of it plus a mutex of its
+// own, so a commit never runs while a table is read, and two threads that want the same table
+// read it once; nothing else is locked while a table is read. Key sequences have their own
+// small mutex, taken alone.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -24,6 +31,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -80,9 +88,13 @@ public:
     // Makes the IDs permanent; their keys are recorded so that they are never handed out again.
     Result<void> obtainPermanentIDs(const QList<ObjectID>& ids);
 
-    // Reads need the read lock held for as long as the returned references are used.
+    // Reads need the read lock held for as long as the returned references are used. Each of
+    // them reads the table it needs from the file first; a table that cannot be read answers
+    // no rows (loadTables reports why).
     std::shared_lock<std::shared_mutex> readLock() const { return std::shared_lock(m_cacheMutex); }
     bool hasStoreUnlocked() const { return m_hasStore; }
+    // Reads the tables of these entities now, so that a failure is an error of the caller's.
+    Result<void> loadTables(const std::vector<const EntityDescription*>& entities) const;
     RowPtr cachedRow(const EntityDescription* entity, qint64 pk) const;
     const std::vector<RowPtr>& tableRows(const EntityDescription* root) const;
     // Keys of the stored records whose indexed integer attribute equals value (sorted), or null
@@ -98,28 +110,38 @@ public:
 
 private:
     explicit PersistentStoreCoordinator(ModelPtr model);
-    Result<void> installTables(std::vector<TableRows> tables, const QString& uuid);
+    void installStore(const std::vector<qint64>& sequences, const QString& uuid);
     size_t tableIndex(const EntityDescription* entity) const;
+    // Reads the table unless it is in memory already; needs either side of the cache lock.
+    Result<void> ensureLoaded(size_t table) const;
+    bool isLoaded(size_t table) const { return m_tableState[table].loaded.load(std::memory_order_acquire); }
 
     ModelPtr m_model;
     std::shared_ptr<StoreIdentity> m_identity;
     std::shared_ptr<const detail::ObjectIDState> m_permanentState;
-    QHash<const EntityDescription*, size_t> m_tableIndex;
+    std::vector<size_t> m_tableIndex; // by the entity's index in the model
 
     mutable std::shared_mutex m_cacheMutex;
     std::unique_ptr<SqliteStore> m_sqlite;
     bool m_hasStore = false;
     bool m_inMemory = false;
-    std::vector<std::vector<RowPtr>> m_tables;
+    // Per table: filled once by ensureLoaded (under its load mutex), then changed by commits only.
+    struct TableState {
+        std::mutex loadMutex;
+        std::atomic<bool> loaded{false};
+    };
+    std::unique_ptr<TableState[]> m_tableState;
+    mutable std::vector<std::vector<RowPtr>> m_tables;
     // Hash indexes of the attributes the model marks indexed (integers and booleans): the
     // lookups by nodeID, uuid, folderID and skDocumentID that would otherwise scan a table.
+    // Filled with their table.
     struct AttributeIndex {
         size_t table = 0;
         QString attribute;
         std::unordered_map<quint64, std::vector<qint64>> keys;
     };
-    std::vector<AttributeIndex> m_indexes;
-    void indexRow(const RowPtr& row, bool add);
+    mutable std::vector<AttributeIndex> m_indexes;
+    void indexRow(const RowPtr& row, bool add) const;
 
     mutable std::mutex m_sequenceMutex;
     std::vector<qint64> m_sequences; // highest key handed out per table

@@ -7,15 +7,33 @@
 
 namespace platform {
 
-void Row::allocate()
+void Row::setUpCells()
 {
-    const size_t cells = size_t(entity->numberCount() + entity->toOneCount());
-    if (cells)
-        m_numbers = std::make_unique<quint64[]>(cells);
-    toOne.m_data = reinterpret_cast<qint64*>(m_numbers.get() + entity->numberCount());
+    toOne.m_data = reinterpret_cast<qint64*>(m_numbers + entity->numberCount());
     toOne.m_size = size_t(entity->toOneCount());
     if (entity->blobCount())
         m_blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
+}
+
+void Row::allocate()
+{
+    const size_t cells = size_t(entity->numberCount() + entity->toOneCount());
+    if (cells) {
+        m_ownCells = std::make_unique<quint64[]>(cells);
+        m_numbers = m_ownCells.get();
+    }
+    setUpCells();
+}
+
+template <size_t N>
+std::shared_ptr<Row> Row::makeWithCells()
+{
+    struct WithCells : Row {
+        quint64 cells[N] = {};
+    };
+    auto row = std::make_shared<WithCells>();
+    row->m_numbers = row->cells;
+    return row;
 }
 
 Row::Row(const Row& other)
@@ -31,10 +49,26 @@ Row::Row(const Row& other)
 
 std::shared_ptr<Row> Row::makeEmpty(const EntityDescription* entity, qint64 pk)
 {
-    auto row = std::make_shared<Row>();
-    row->entity = entity;
+    // Rows read from the store are the most numerous objects of all: one allocation for the
+    // row and its cells, in a few size classes.
+    const size_t cells = size_t(entity->numberCount() + entity->toOneCount());
+    std::shared_ptr<Row> row = cells <= 4 ? makeWithCells<4>()
+        : cells <= 8                      ? makeWithCells<8>()
+        : cells <= 12                     ? makeWithCells<12>()
+        : cells <= 16                     ? makeWithCells<16>()
+        : cells <= 20                     ? makeWithCells<20>()
+        : cells <= 24                     ? makeWithCells<24>()
+        : cells <= 32                     ? makeWithCells<32>()
+                                          : nullptr;
+    if (!row) {
+        row = std::make_shared<Row>();
+        row->entity = entity;
+        row->allocate();
+    } else {
+        row->entity = entity;
+        row->setUpCells();
+    }
     row->pk = pk;
-    row->allocate();
     row->toMany.resize(size_t(entity->toManyCount()));
     return row;
 }
@@ -125,6 +159,15 @@ bool Row::numberBits(int slot, quint64* bits) const
     return true;
 }
 
+bool Row::stringUtf8(int slot, QByteArrayView* text) const
+{
+    if (!(m_present & (quint64(1) << slot)))
+        return false;
+    const quint64 c = m_numbers[size_t(entity->attributes()[size_t(slot)].cell)];
+    *text = QByteArrayView(m_text.constData() + (c >> 32), qsizetype(c & 0xffffffffu));
+    return true;
+}
+
 void Row::setNumberBits(int slot, quint64 bits)
 {
     m_present |= quint64(1) << slot;
@@ -156,6 +199,16 @@ void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
     }
     const quint64 offset = quint64(m_text.size());
     m_text.append(utf8, size);
+    m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
+}
+
+void Row::setFirstStringUtf8(int slot, const char* utf8, qsizetype size)
+{
+    m_present |= quint64(1) << slot;
+    const quint64 offset = quint64(m_text.size());
+    // Within the reserved arena: cheaper than append's general insertion.
+    m_text.resize(qsizetype(offset) + size);
+    std::memcpy(m_text.data() + offset, utf8, size_t(size));
     m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
 }
 

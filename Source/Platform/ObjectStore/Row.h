@@ -65,10 +65,14 @@ public:
     bool sameValue(int slot, const Row& other) const;
     // The raw 8-byte cell of a number, boolean or date attribute; false when nil.
     bool numberBits(int slot, quint64* bits) const;
+    // The UTF-8 bytes of a string attribute as the row keeps them; false when nil.
+    bool stringUtf8(int slot, QByteArrayView* text) const;
     // A number, boolean or date attribute straight from its cell (the store's loader).
     void setNumberBits(int slot, quint64 bits);
     // A string attribute straight from UTF-8 (the store's loader reserves the arena first).
     void setStringUtf8(int slot, const char* utf8, qsizetype size);
+    // The same for a string slot that has no value yet (a row being read): nothing to reclaim.
+    void setFirstStringUtf8(int slot, const char* utf8, qsizetype size);
     void reserveText(qsizetype bytes) { m_text.reserve(bytes); }
 
     bool containsKey(int toManySlot, qint64 key) const;
@@ -77,10 +81,15 @@ public:
     bool removeKey(int toManySlot, qint64 key);
 
 private:
+    // Cells on the heap (copies), or in the row's own allocation (makeEmpty).
     void allocate();
+    template <size_t N>
+    static std::shared_ptr<Row> makeWithCells();
+    void setUpCells();
 
     quint64 m_present = 0;
-    std::unique_ptr<quint64[]> m_numbers; // number cells, then the to-one keys
+    quint64* m_numbers = nullptr; // number cells, then the to-one keys
+    std::unique_ptr<quint64[]> m_ownCells;
     QByteArray m_text; // UTF-8 arena of the string attributes
     std::unique_ptr<QByteArray[]> m_blobs;
 };

@@ -26,6 +26,11 @@ QVariant RowView::identity() const
 QVariant RowView::walk(const ManagedObjectContext* context, const Row& start, const QStringList& components,
                        bool objectsAsRefs)
 {
+    // The common case, one attribute of the row itself, without collecting anything.
+    if (components.size() == 1) {
+        if (const AttributeDescription* attr = start.entity->attribute(components.front()))
+            return start.value(attr->slot);
+    }
     auto* ctx = const_cast<ManagedObjectContext*>(context);
     std::vector<RowPtr> rows;
     std::vector<const Row*> current{&start};

@@ -1,14 +1,15 @@
 #include "Platform/ObjectStore/SqliteStore.h"
 
+#include "Platform/ObjectStore/SqliteTableReader.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QUuid>
 #include <algorithm>
+#include <cstring>
 #include <sqlite3.h>
-#include <atomic>
-#include <thread>
 
 namespace platform {
 
@@ -20,41 +21,8 @@ const QString domain = QStringLiteral("ObjectStore");
 // before it fails as "database is locked".
 constexpr int busyTimeoutMs = 5000;
 
-// Threads that read a store's tables at open.
-constexpr int loaderThreads = 3;
-
-const EntityDescription* declaringEntity(const EntityDescription* e, const QString& relName)
-{
-    while (e->superentity() && e->superentity()->relationship(relName))
-        e = e->superentity();
-    return e;
-}
-
-bool isManyToMany(const RelationshipDescription& r)
-{
-    return r.toMany && (!r.inverse || r.inverse->toMany);
-}
-
-QString quoted(const QString& name)
-{
-    QString n = name;
-    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
-QString sqlType(AttributeType type)
-{
-    switch (type) {
-    case AttributeType::String:
-        return QStringLiteral("TEXT");
-    case AttributeType::Double:
-        return QStringLiteral("REAL");
-    case AttributeType::Binary:
-        return QStringLiteral("BLOB");
-    default:
-        return QStringLiteral("INTEGER");
-    }
-}
+// Page cache of the write connection (SQLite's default is 2 MiB); it fills only as saves touch pages.
+constexpr int writeCacheKiB = 16384;
 
 void bindValue(sqlite3_stmt* st, int index, AttributeType type, const QVariant& v)
 {
@@ -93,31 +61,41 @@ void bindValue(sqlite3_stmt* st, int index, AttributeType type, const QVariant& 
     }
 }
 
-QVariant columnValue(sqlite3_stmt* st, int index, AttributeType type)
+// The cell of a row as bindValue would bind its value, without making the value first.
+void bindCell(sqlite3_stmt* st, int index, const Row& row, const AttributeDescription& a)
 {
-    const int kind = sqlite3_column_type(st, index);
-    if (kind == SQLITE_NULL)
-        return {};
-    switch (type) {
-    case AttributeType::String: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, index));
-        return QString::fromUtf8(text, sqlite3_column_bytes(st, index));
-    }
-    case AttributeType::Binary: {
-        const void* blob = sqlite3_column_blob(st, index);
-        const int n = sqlite3_column_bytes(st, index);
-        return n > 0 ? QByteArray(static_cast<const char*>(blob), n) : QByteArray("");
-    }
-    case AttributeType::Double:
-        return sqlite3_column_double(st, index);
-    case AttributeType::Date:
-        return QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(st, index), Qt::UTC);
-    case AttributeType::Bool:
-        return sqlite3_column_int64(st, index) != 0;
-    case AttributeType::UInt64:
-        return QVariant::fromValue(quint64(sqlite3_column_int64(st, index)));
+    quint64 bits = 0;
+    QByteArrayView text;
+    switch (a.type) {
+    case AttributeType::String:
+        if (row.stringUtf8(a.slot, &text))
+            sqlite3_bind_text(st, index, text.data() ? text.data() : "", int(text.size()), SQLITE_TRANSIENT);
+        else
+            sqlite3_bind_null(st, index);
+        return;
+    case AttributeType::Binary:
+        bindValue(st, index, a.type, row.value(a.slot));
+        return;
     default:
-        return QVariant::fromValue(qint64(sqlite3_column_int64(st, index)));
+        break;
+    }
+    if (!row.numberBits(a.slot, &bits)) {
+        sqlite3_bind_null(st, index);
+        return;
+    }
+    switch (a.type) {
+    case AttributeType::Double: {
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        sqlite3_bind_double(st, index, d);
+        break;
+    }
+    case AttributeType::Bool:
+        sqlite3_bind_int64(st, index, bits != 0 ? 1 : 0);
+        break;
+    default: // integers keep their bit pattern, dates their milliseconds
+        sqlite3_bind_int64(st, index, qint64(bits));
+        break;
     }
 }
 
@@ -127,94 +105,6 @@ struct Statement {
 };
 
 } // namespace
-
-struct SqliteStore::Schema {
-    struct Table {
-        const EntityDescription* root = nullptr;
-        QString name;
-        QStringList columns;
-        QStringList columnTypes;
-        QHash<const EntityDescription*, std::vector<int>> attrColumn;
-        QHash<const EntityDescription*, std::vector<int>> toOneColumn;
-        QString upsertSql;
-    };
-    struct Join {
-        QString name;
-        const EntityDescription* src = nullptr;
-        const RelationshipDescription* rel = nullptr;
-        const EntityDescription* dst = nullptr;
-        const RelationshipDescription* inverse = nullptr;
-    };
-    std::vector<Table> tables;
-    QHash<const EntityDescription*, size_t> tableOfRoot;
-    std::vector<Join> joins;
-
-    explicit Schema(const ManagedObjectModel& model)
-    {
-        for (const EntityDescription* root : model.rootEntities()) {
-            Table t;
-            t.root = root;
-            t.name = QStringLiteral("t_") + root->name();
-            for (const EntityDescription* e : root->hierarchy()) {
-                std::vector<int> attrs, ones;
-                for (const AttributeDescription& a : e->attributes()) {
-                    const QString col = QStringLiteral("a_") + a.name;
-                    qsizetype i = t.columns.indexOf(col);
-                    if (i < 0) {
-                        i = t.columns.size();
-                        t.columns << col;
-                        t.columnTypes << sqlType(a.type);
-                    }
-                    attrs.push_back(int(i));
-                }
-                for (const RelationshipDescription& r : e->relationships()) {
-                    if (r.toMany)
-                        continue;
-                    const QString col = QStringLiteral("r_") + r.name;
-                    qsizetype i = t.columns.indexOf(col);
-                    if (i < 0) {
-                        i = t.columns.size();
-                        t.columns << col;
-                        t.columnTypes << QStringLiteral("INTEGER");
-                    }
-                    ones.push_back(int(i));
-                }
-                t.attrColumn.insert(e, attrs);
-                t.toOneColumn.insert(e, ones);
-            }
-            QStringList names{QStringLiteral("pk"), QStringLiteral("ent")};
-            QStringList marks{QStringLiteral("?"), QStringLiteral("?")};
-            for (const QString& c : t.columns) {
-                names << quoted(c);
-                marks << QStringLiteral("?");
-            }
-            t.upsertSql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                              .arg(quoted(t.name), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-            tableOfRoot.insert(root, tables.size());
-            tables.push_back(std::move(t));
-        }
-        for (const auto& ep : model.entities()) {
-            for (const RelationshipDescription& r : ep->relationships()) {
-                if (!isManyToMany(r) || declaringEntity(ep.get(), r.name) != ep.get())
-                    continue;
-                if (r.inverse) {
-                    const EntityDescription* other = declaringEntity(r.destination, r.inverse->name);
-                    const QString mine = ep->name() + QLatin1Char('.') + r.name;
-                    const QString theirs = other->name() + QLatin1Char('.') + r.inverse->name;
-                    if (theirs < mine)
-                        continue;
-                }
-                Join j;
-                j.name = QStringLiteral("j_%1_%2").arg(ep->name(), r.name);
-                j.src = ep.get();
-                j.rel = &r;
-                j.dst = r.destination;
-                j.inverse = r.inverse;
-                joins.push_back(j);
-            }
-        }
-    }
-};
 
 SqliteStore::~SqliteStore()
 {
@@ -265,6 +155,20 @@ sqlite3_stmt* SqliteStore::statement(const QString& sql)
         return nullptr;
     }
     m_statements.insert(sql, st);
+    return st;
+}
+
+sqlite3_stmt* SqliteStore::prepared(const QString& schemaSql)
+{
+    auto it = m_prepared.constFind(&schemaSql);
+    if (it != m_prepared.cend()) {
+        sqlite3_reset(*it);
+        sqlite3_clear_bindings(*it);
+        return *it;
+    }
+    sqlite3_stmt* st = statement(schemaSql);
+    if (st)
+        m_prepared.insert(&schemaSql, st);
     return st;
 }
 
@@ -356,6 +260,9 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const QString& path, Mode
                 break;
         }
     }
+    // A save of many documents touches pages all over the join tables' key indexes; a cache
+    // that holds them all keeps the transaction from spilling pages to the log before it ends.
+    store->execText(QStringLiteral("PRAGMA cache_size=-%1").arg(writeCacheKiB));
     if (auto ok = store->exec("PRAGMA synchronous=FULL"); !ok)
         return std::unexpected(ok.error());
     if (!exists) {
@@ -431,8 +338,8 @@ Result<void> SqliteStore::createSchema()
         for (const Schema::Table& t : m_schema->tables) {
             QStringList cols{QStringLiteral("pk INTEGER PRIMARY KEY"), QStringLiteral("ent INTEGER NOT NULL")};
             for (qsizetype i = 0; i < t.columns.size(); ++i)
-                cols << quoted(t.columns[i]) + QLatin1Char(' ') + t.columnTypes[i];
-            if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(t.name), cols.join(QLatin1Char(',')))); !ok)
+                cols << SqliteSchema::quoted(t.columns[i]) + QLatin1Char(' ') + t.columnTypes[i];
+            if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (%2)").arg(SqliteSchema::quoted(t.name), cols.join(QLatin1Char(',')))); !ok)
                 return ok;
             for (const EntityDescription* e : t.root->hierarchy()) {
                 const auto& attrCols = t.attrColumn.value(e);
@@ -441,7 +348,7 @@ Result<void> SqliteStore::createSchema()
                         continue;
                     const QString col = t.columns[attrCols[size_t(a.slot)]];
                     if (auto ok = execText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                                               .arg(quoted(t.name + QStringLiteral("_") + col), quoted(t.name), quoted(col)));
+                                               .arg(SqliteSchema::quoted(t.name + QStringLiteral("_") + col), SqliteSchema::quoted(t.name), SqliteSchema::quoted(col)));
                         !ok)
                         return ok;
                 }
@@ -449,10 +356,10 @@ Result<void> SqliteStore::createSchema()
         }
         for (const Schema::Join& j : m_schema->joins) {
             if (auto ok = execText(QStringLiteral("CREATE TABLE %1 (src INTEGER NOT NULL, dst INTEGER NOT NULL, PRIMARY KEY (src, dst)) WITHOUT ROWID")
-                                       .arg(quoted(j.name)));
+                                       .arg(SqliteSchema::quoted(j.name)));
                 !ok)
                 return ok;
-            if (auto ok = execText(QStringLiteral("CREATE INDEX %1 ON %2 (dst)").arg(quoted(j.name + QStringLiteral("_dst")), quoted(j.name))); !ok)
+            if (auto ok = execText(QStringLiteral("CREATE INDEX %1 ON %2 (dst)").arg(SqliteSchema::quoted(j.name + QStringLiteral("_dst")), SqliteSchema::quoted(j.name))); !ok)
                 return ok;
         }
         m_meta.storeUUID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -481,197 +388,112 @@ Result<void> SqliteStore::createSchema()
     return ok;
 }
 
-bool SqliteStore::readTable(sqlite3* db, const Schema& schema, size_t table, std::vector<RowPtr>& rows,
-                            QString* error)
+Result<std::vector<RowPtr>> SqliteStore::loadTable(size_t table, const LoadedRows& loaded) const
 {
-    const Schema::Table& t = schema.tables[table];
-    QStringList cols{QStringLiteral("pk"), QStringLiteral("ent")};
-    for (const QString& c : t.columns)
-        cols << quoted(c);
-    Statement q;
-    const QByteArray sql = QStringLiteral("SELECT %1 FROM %2 ORDER BY pk").arg(cols.join(QLatin1Char(',')), quoted(t.name)).toUtf8();
-    sqlite3_busy_timeout(db, busyTimeoutMs);
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    int rc;
-    while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
-        const qint64 pk = sqlite3_column_int64(q.st, 0);
-        const int ent = sqlite3_column_int(q.st, 1);
-        if (pk <= 0 || ent < 0 || size_t(ent) >= t.root->hierarchy().size())
-            continue; // not ours to interpret; leave it alone in the file
-        const EntityDescription* e = t.root->hierarchy()[size_t(ent)];
-        auto row = Row::makeEmpty(e, pk);
-        const auto& attrCols = *t.attrColumn.constFind(e);
-        qsizetype text = 0;
-        for (const AttributeDescription& a : e->attributes()) {
-            if (a.type == AttributeType::String)
-                text += sqlite3_column_bytes(q.st, 2 + attrCols[size_t(a.slot)]);
-        }
-        row->reserveText(text);
-        for (const AttributeDescription& a : e->attributes()) {
-            const int col = 2 + attrCols[size_t(a.slot)];
-            if (sqlite3_column_type(q.st, col) == SQLITE_NULL)
-                continue;
-            switch (a.type) {
-            case AttributeType::String:
-                row->setStringUtf8(a.slot, reinterpret_cast<const char*>(sqlite3_column_text(q.st, col)),
-                                   sqlite3_column_bytes(q.st, col));
-                break;
-            case AttributeType::Binary:
-            case AttributeType::Double:
-                row->setValue(a.slot, columnValue(q.st, col, a.type));
-                break;
-            case AttributeType::Bool:
-                row->setNumberBits(a.slot, sqlite3_column_int64(q.st, col) != 0);
-                break;
-            default: // integers keep their bit pattern, dates their milliseconds
-                row->setNumberBits(a.slot, quint64(sqlite3_column_int64(q.st, col)));
-                break;
-            }
-        }
-        const auto& oneCols = *t.toOneColumn.constFind(e);
-        for (int s = 0; s < e->toOneCount(); ++s)
-            row->toOne[size_t(s)] = sqlite3_column_int64(q.st, 2 + oneCols[size_t(s)]);
-        if (rows.size() <= size_t(pk))
-            rows.resize(size_t(pk) + 1);
-        rows[size_t(pk)] = std::move(row);
-    }
-    if (rc != SQLITE_DONE) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
+    return SqliteTableReader(m_path, *m_schema).loadTable(table, loaded);
 }
 
-Result<std::vector<TableRows>> SqliteStore::loadAll()
+Result<std::vector<qint64>> SqliteStore::readSequences()
 {
-    std::vector<TableRows> out(m_schema->tables.size());
-    // Rows are published const but still ours to finish (inverse sides) until this returns.
-    std::vector<std::vector<RowPtr>> mutableRows(m_schema->tables.size());
-    auto readFailure = [&](const QString& what) {
+    auto failure = [&](const QString& what) {
         Error e = sqlError(sqlite3_errcode(m_db), what);
         e.code = NotAStoreError;
         return std::unexpected(e);
     };
-    // Tables are read in parallel over read-only connections of their own: a library of
-    // 100,000 documents opens in about 60 % of the time. Few threads, because each one's
-    // allocator arena keeps some memory of its own.
-    std::vector<QString> errors(m_schema->tables.size());
-    for (size_t ti = 0; ti < m_schema->tables.size(); ++ti)
-        out[ti].root = m_schema->tables[ti].root;
+    QHash<QString, qint64> stored;
     {
-        std::atomic<size_t> next{0};
-        std::vector<std::thread> readers;
-        for (int r = 0; r < loaderThreads; ++r) {
-            readers.emplace_back([&] {
-                sqlite3* db = nullptr;
-                const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db,
-                                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-                for (size_t ti; (ti = next++) < m_schema->tables.size();) {
-                    if (rc != SQLITE_OK)
-                        errors[ti] = QString::fromUtf8(sqlite3_errstr(rc));
-                    else
-                        readTable(db, *m_schema, ti, mutableRows[ti], &errors[ti]);
-                }
-                sqlite3_close_v2(db);
-            });
-        }
-        for (std::thread& t : readers)
-            t.join();
+        Statement seq;
+        if (sqlite3_prepare_v2(m_db, "SELECT key, value FROM meta WHERE key LIKE 'seq.%'", -1, &seq.st, nullptr) != SQLITE_OK)
+            return failure(QStringLiteral("cannot read the key sequences"));
+        while (sqlite3_step(seq.st) == SQLITE_ROW)
+            stored.insert(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(seq.st, 0))).mid(4),
+                          sqlite3_column_int64(seq.st, 1));
     }
-    for (size_t ti = 0; ti < errors.size(); ++ti) {
-        if (!errors[ti].isEmpty())
-            return fail(domain, NotAStoreError, QStringLiteral("cannot read table %1 of %2: %3")
-                                                    .arg(m_schema->tables[ti].name, m_path, errors[ti]));
-    }
-    std::vector<size_t> tableOfEntity(m_model->entities().size());
-    for (const auto& e : m_model->entities())
-        tableOfEntity[size_t(e->index())] = m_schema->tableOfRoot.value(e->rootEntity());
-    auto lookup = [&](const EntityDescription* entity, qint64 pk) -> Row* {
-        const size_t ti = tableOfEntity[size_t(entity->index())];
-        auto& rows = mutableRows[ti];
-        if (pk <= 0 || size_t(pk) >= rows.size() || !rows[size_t(pk)])
-            return nullptr;
-        auto* r = const_cast<Row*>(rows[size_t(pk)].get());
-        return r->entity->isKindOf(entity) ? r : nullptr;
-    };
-    // To-many sides of one-to-many relationships come from the to-one column of the other side.
-    for (auto& rows : mutableRows) {
-        for (const RowPtr& published : rows) {
-            if (!published)
-                continue;
-            Row* row = const_cast<Row*>(published.get());
-            for (const RelationshipDescription& r : row->entity->relationships()) {
-                if (r.toMany)
-                    continue;
-                qint64& fk = row->toOne[size_t(r.slot)];
-                if (fk == 0)
-                    continue;
-                Row* target = lookup(r.destination, fk);
-                if (!target) {
-                    fk = 0; // a dangling key reads as nil
-                    continue;
-                }
-                if (r.inverse && r.inverse->toMany)
-                    target->toMany[size_t(r.inverse->slot)].push_back(row->pk);
-            }
-        }
+    std::vector<qint64> out;
+    for (const Schema::Table& t : m_schema->tables) {
+        QStringList cols{QStringLiteral("max(pk)"), QStringLiteral("ent")};
+        for (const QString& c : t.columns)
+            cols << SqliteSchema::quoted(c);
+        // Naming every column makes a table that lacks one fail here, at open, not on first use.
+        Statement q;
+        const QByteArray sql = QStringLiteral("SELECT %1 FROM %2").arg(cols.join(QLatin1Char(',')), SqliteSchema::quoted(t.name)).toUtf8();
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK || sqlite3_step(q.st) != SQLITE_ROW)
+            return failure(QStringLiteral("cannot read table %1").arg(t.name));
+        out.push_back(std::max(stored.value(t.root->name()), sqlite3_column_int64(q.st, 0)));
     }
     for (const Schema::Join& j : m_schema->joins) {
         Statement q;
-        const QByteArray sql = QStringLiteral("SELECT src, dst FROM %1 ORDER BY src, dst").arg(quoted(j.name)).toUtf8();
+        const QByteArray sql = QStringLiteral("SELECT src, dst FROM %1 LIMIT 1").arg(SqliteSchema::quoted(j.name)).toUtf8();
         if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK)
-            return readFailure(QStringLiteral("cannot read table %1").arg(j.name));
-        int rc;
-        while ((rc = sqlite3_step(q.st)) == SQLITE_ROW) {
-            Row* src = lookup(j.src, sqlite3_column_int64(q.st, 0));
-            Row* dst = lookup(j.dst, sqlite3_column_int64(q.st, 1));
-            if (!src || !dst)
-                continue;
-            src->toMany[size_t(j.rel->slot)].push_back(dst->pk);
-            if (j.inverse)
-                dst->toMany[size_t(j.inverse->slot)].push_back(src->pk);
-        }
-        if (rc != SQLITE_DONE)
-            return readFailure(QStringLiteral("cannot read table %1").arg(j.name));
-    }
-    Statement seq;
-    sqlite3_prepare_v2(m_db, "SELECT key, value FROM meta WHERE key LIKE 'seq.%'", -1, &seq.st, nullptr);
-    QHash<QString, qint64> sequences;
-    while (seq.st && sqlite3_step(seq.st) == SQLITE_ROW)
-        sequences.insert(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(seq.st, 0))).mid(4),
-                         sqlite3_column_int64(seq.st, 1));
-    for (size_t ti = 0; ti < mutableRows.size(); ++ti) {
-        auto& rows = mutableRows[ti];
-        for (const RowPtr& row : rows) {
-            if (!row)
-                continue;
-            for (auto& v : const_cast<Row&>(*row).toMany) {
-                std::sort(v.begin(), v.end());
-                v.erase(std::unique(v.begin(), v.end()), v.end());
-                v.shrink_to_fit();
-            }
-        }
-        out[ti].sequence = std::max<qint64>(sequences.value(out[ti].root->name()), qint64(rows.size()) - 1);
-        rows.shrink_to_fit();
-        out[ti].rows = std::move(rows);
+            return failure(QStringLiteral("cannot read table %1").arg(j.name));
     }
     return out;
 }
 
-Result<void> SqliteStore::writeRow(const Row& row)
+Result<std::vector<TableRows>> SqliteStore::loadAll()
 {
-    const Schema::Table& t = m_schema->tables[m_schema->tableOfRoot.value(row.entity->rootEntity())];
-    sqlite3_stmt* st = statement(t.upsertSql);
+    auto sequences = readSequences();
+    if (!sequences)
+        return std::unexpected(sequences.error());
+    const size_t n = m_schema->tables.size();
+    std::vector<TableRows> out(n);
+    for (size_t ti = 0; ti < n; ++ti) {
+        auto rows = loadTable(ti, [&](size_t t) { return t < ti ? &out[t].rows : nullptr; });
+        if (!rows)
+            return std::unexpected(rows.error());
+        out[ti].root = m_schema->tables[ti].root;
+        out[ti].rows = std::move(*rows);
+        out[ti].sequence = (*sequences)[ti];
+    }
+    // Tables read before the ones their keys name still hold keys of missing records.
+    auto exists = [&](const EntityDescription* kind, qint64 pk) {
+        const auto& rows = out[m_schema->tableOf(kind)].rows;
+        return pk > 0 && size_t(pk) < rows.size() && rows[size_t(pk)] && rows[size_t(pk)]->entity->isKindOf(kind);
+    };
+    for (TableRows& table : out) {
+        for (const RowPtr& published : table.rows) {
+            if (!published)
+                continue;
+            Row& row = const_cast<Row&>(*published); // ours until returned
+            for (const RelationshipDescription& r : row.entity->relationships()) {
+                if (!r.toMany) {
+                    qint64& fk = row.toOne[size_t(r.slot)];
+                    if (fk && !exists(r.destination, fk))
+                        fk = 0;
+                    continue;
+                }
+                auto& keys = row.toMany[size_t(r.slot)];
+                keys.erase(std::remove_if(keys.begin(), keys.end(), [&](qint64 k) { return !exists(r.destination, k); }),
+                           keys.end());
+            }
+        }
+    }
+    return out;
+}
+
+bool SqliteStore::sameColumns(const Row& a, const Row& b)
+{
+    if (a.entity != b.entity || !(a.toOne == b.toOne))
+        return false;
+    for (size_t s = 0; s < a.valueCount(); ++s) {
+        if (!a.sameValue(int(s), b))
+            return false;
+    }
+    return true;
+}
+
+Result<void> SqliteStore::writeRow(const Row& row, bool fresh)
+{
+    const Schema::Table& t = m_schema->tables[m_schema->tableOf(row.entity)];
+    // A new record never replaces one: should its key be in the file already, the save fails.
+    sqlite3_stmt* st = prepared(fresh ? t.insertSql : t.upsertSql);
     if (!st)
         return std::unexpected(sqlError(SQLITE_ERROR, QStringLiteral("cannot prepare a write")));
     sqlite3_bind_int64(st, 1, row.pk);
     sqlite3_bind_int(st, 2, row.entity->tableCode());
     const auto& attrCols = *t.attrColumn.constFind(row.entity);
     for (const AttributeDescription& a : row.entity->attributes())
-        bindValue(st, 3 + attrCols[size_t(a.slot)], a.type, row.value(a.slot));
+        bindCell(st, 3 + attrCols[size_t(a.slot)], row, a);
     const auto& oneCols = *t.toOneColumn.constFind(row.entity);
     for (size_t s = 0; s < row.toOne.size(); ++s) {
         if (row.toOne[s])
@@ -696,26 +518,34 @@ Result<void> SqliteStore::writeJoins(const Row& row, const Row* previous,
             const auto& before = previous ? previous->toMany[size_t(rel->slot)] : none;
             if (now == before)
                 continue;
-            const QString insertSql = side == 0
-                ? QStringLiteral("INSERT OR IGNORE INTO %1 (src, dst) VALUES (?, ?)").arg(quoted(j.name))
-                : QStringLiteral("INSERT OR IGNORE INTO %1 (dst, src) VALUES (?, ?)").arg(quoted(j.name));
-            const QString deleteSql = side == 0
-                ? QStringLiteral("DELETE FROM %1 WHERE src = ? AND dst = ?").arg(quoted(j.name))
-                : QStringLiteral("DELETE FROM %1 WHERE dst = ? AND src = ?").arg(quoted(j.name));
-            for (int pass = 0; pass < 2; ++pass) {
-                const auto keys = pass == 0 ? keySetDifference(now, before) : keySetDifference(before, now);
-                for (qint64 key : keys) {
-                    // A link seen from both ends is written once, from its source row.
-                    if (side == 1 && inBatch(j.src, key))
-                        continue;
-                    sqlite3_stmt* st = statement(pass == 0 ? insertSql : deleteSql);
-                    if (!st)
-                        return std::unexpected(sqlError(SQLITE_ERROR, QStringLiteral("cannot prepare a write")));
-                    sqlite3_bind_int64(st, 1, row.pk);
-                    sqlite3_bind_int64(st, 2, key);
-                    if (const int rc = sqlite3_step(st); rc != SQLITE_DONE)
-                        return std::unexpected(sqlError(rc, QStringLiteral("cannot write the %1 relationship").arg(rel->name)));
+            auto link = [&](qint64 key, bool add) -> Result<void> {
+                // A link seen from both ends is written once, from its source row.
+                if (side == 1 && inBatch(j.src, key))
+                    return {};
+                sqlite3_stmt* st = prepared(add ? j.insertSql[side] : j.deleteSql[side]);
+                if (!st)
+                    return std::unexpected(sqlError(SQLITE_ERROR, QStringLiteral("cannot prepare a write")));
+                sqlite3_bind_int64(st, 1, row.pk);
+                sqlite3_bind_int64(st, 2, key);
+                if (const int rc = sqlite3_step(st); rc != SQLITE_DONE)
+                    return std::unexpected(sqlError(rc, QStringLiteral("cannot write the %1 relationship").arg(rel->name)));
+                return {};
+            };
+            // One walk over both sorted sets: keys only in now are added, keys only before removed.
+            auto n = now.begin();
+            auto b = before.begin();
+            while (n != now.end() || b != before.end()) {
+                Result<void> ok;
+                if (b == before.end() || (n != now.end() && *n < *b)) {
+                    ok = link(*n++, true);
+                } else if (n == now.end() || *b < *n) {
+                    ok = link(*b++, false);
+                } else {
+                    ++n;
+                    ++b;
                 }
+                if (!ok)
+                    return ok;
             }
         }
     }
@@ -724,16 +554,16 @@ Result<void> SqliteStore::writeJoins(const Row& row, const Row* previous,
 
 Result<void> SqliteStore::deleteRow(const Row& row)
 {
-    const Schema::Table& t = m_schema->tables[m_schema->tableOfRoot.value(row.entity->rootEntity())];
-    QStringList sqls{QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(quoted(t.name))};
+    const Schema::Table& t = m_schema->tables[m_schema->tableOf(row.entity)];
+    std::vector<const QString*> sqls{&t.deleteSql};
     for (const Schema::Join& j : m_schema->joins) {
         if (row.entity->isKindOf(j.src))
-            sqls << QStringLiteral("DELETE FROM %1 WHERE src = ?").arg(quoted(j.name));
+            sqls.push_back(&j.deleteAllSql[0]);
         if (j.inverse && row.entity->isKindOf(j.dst))
-            sqls << QStringLiteral("DELETE FROM %1 WHERE dst = ?").arg(quoted(j.name));
+            sqls.push_back(&j.deleteAllSql[1]);
     }
-    for (const QString& sql : sqls) {
-        sqlite3_stmt* st = statement(sql);
+    for (const QString* sql : sqls) {
+        sqlite3_stmt* st = prepared(*sql);
         if (!st)
             return std::unexpected(sqlError(SQLITE_ERROR, QStringLiteral("cannot prepare a delete")));
         sqlite3_bind_int64(st, 1, row.pk);
@@ -772,18 +602,29 @@ Result<void> SqliteStore::write(const StoreWrite& batch)
             return written.contains({entity->rootEntity(), pk});
         };
         for (size_t i = 0; i < batch.upserts.size(); ++i) {
-            if (auto ok = writeRow(*batch.upserts[i]); !ok)
-                return ok;
+            // A row whose only change is a to-many set (a tag that gained a document) keeps
+            // its record; only the join table changes.
+            const Row* before = batch.previous[i].get();
+            if (!before || !sameColumns(*batch.upserts[i], *before)) {
+                if (auto ok = writeRow(*batch.upserts[i], !before); !ok)
+                    return ok;
+            }
             if (auto ok = writeJoins(*batch.upserts[i], batch.previous[i].get(), inBatch); !ok)
                 return ok;
         }
         for (const auto& [root, seq] : batch.sequences) {
+            if (m_writtenSequences.value(root, -1) == seq)
+                continue;
             if (auto ok = writeSequence(root, seq); !ok)
                 return ok;
         }
         return exec("COMMIT");
     };
     auto ok = body();
+    if (ok) {
+        for (const auto& [root, seq] : batch.sequences)
+            m_writtenSequences.insert(root, seq);
+    }
     if (!ok) {
         // A failed COMMIT may already have ended the transaction; ROLLBACK then just fails.
         exec("ROLLBACK");

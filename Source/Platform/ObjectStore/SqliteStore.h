@@ -1,5 +1,6 @@
-// The SQLite file behind a coordinator: schema made from the model, the whole store read into
-// rows at open, and each save written in one transaction.
+// The SQLite file behind a coordinator: schema made from the model, tables read into rows one
+// root entity at a time (on the coordinator's first use of each), and each save written in one
+// transaction.
 //
 // Layout: one table per root entity ("t_<Entity>": pk INTEGER PRIMARY KEY, ent = index of the
 // row's entity in its root's hierarchy, one column per attribute "a_<name>" and per to-one
@@ -10,14 +11,21 @@
 // Unsigned 64-bit values keep their bit pattern in INTEGER columns, dates are INTEGER
 // milliseconds since the Unix epoch (UTC).
 //
+// A table's rows come with every to-many side that ends in them: join-table pairs and the to-one
+// columns of other tables, which are read from those tables' rows when the caller has them in
+// memory and from SQLite otherwise. So a table can be read long after the others and still
+// match them: every save reaches the file before anything is read from it again.
+//
 // journal_mode=WAL (DELETE where the file system refuses WAL), synchronous=FULL. A write that
-// fails is rolled back whole; the caller's rows stay untouched. The connection is used only
-// under the coordinator's write lock (at open and in commits), never concurrently.
+// fails is rolled back whole; the caller's rows stay untouched. The write connection is used
+// only under the coordinator's write lock (at open and in commits), never concurrently; tables
+// are read over read-only connections of their own, so several may be read at once.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
 #include "Platform/ObjectStore/ManagedObjectModel.h"
 #include "Platform/ObjectStore/Row.h"
+#include "Platform/ObjectStore/SqliteSchema.h"
 
 #include <QHash>
 #include <QString>
@@ -46,7 +54,7 @@ struct TableRows {
 
 struct StoreWrite {
     std::vector<RowPtr> upserts;
-    std::vector<RowPtr> previous; // per upsert: the cached row it replaces, or null
+    std::vector<RowPtr> previous; // per upsert: the stored row it replaces, or null for a new one
     std::vector<RowPtr> deletes;  // the cached rows removed
     std::vector<std::pair<const EntityDescription*, qint64>> sequences;
 };
@@ -75,8 +83,18 @@ public:
     const QString& path() const { return m_path; }
     QString journalMode() const { return m_journalMode; }
 
-    // Every table, with to-many sides rebuilt. Index: the root entity's model index.
+    // Every table, with to-many sides rebuilt and keys of missing records dropped (migration).
+    // Index: the root entity's index among the model's root entities.
     Result<std::vector<TableRows>> loadAll();
+    // Per table (same index): the highest key ever handed out, from the file's records and its
+    // key sequences. Also proves that every table and column the model needs is there.
+    Result<std::vector<qint64>> readSequences();
+    // The rows of one table already in the caller's memory, or null: the loader takes to-one
+    // keys from them instead of reading them again.
+    using LoadedRows = std::function<const std::vector<RowPtr>*(size_t table)>;
+    // One table's rows with their to-many sides. Keys of records in tables that are neither
+    // this one nor loaded are taken as they are. Safe to call from several threads at once.
+    Result<std::vector<RowPtr>> loadTable(size_t table, const LoadedRows& loaded) const;
     Result<void> write(const StoreWrite& batch);
     // Gives a new store the identity of the one it replaces, so URIs stay valid (migration).
     Result<void> setStoreUUID(const QString& uuid);
@@ -84,15 +102,17 @@ public:
 
 private:
     SqliteStore() = default;
-    struct Schema;
+    using Schema = SqliteSchema;
     Result<void> createSchema();
-    static bool readTable(sqlite3* db, const Schema& schema, size_t table, std::vector<RowPtr>& rows,
-                          QString* error);
     Result<void> exec(const char* sql);
     Result<void> execText(const QString& sql);
     Error sqlError(int code, const QString& what) const;
     sqlite3_stmt* statement(const QString& sql);
-    Result<void> writeRow(const Row& row);
+    // The same for the schema's own statement texts, found by address rather than by text.
+    sqlite3_stmt* prepared(const QString& schemaSql);
+    // Whether two states of a record have the same attributes and to-one keys (its columns).
+    static bool sameColumns(const Row& a, const Row& b);
+    Result<void> writeRow(const Row& row, bool fresh);
     // inBatch: whether a row of the given root entity and key is written by the same batch.
     Result<void> writeJoins(const Row& row, const Row* previous,
                             const std::function<bool(const EntityDescription*, qint64)>& inBatch);
@@ -106,6 +126,9 @@ private:
     StoreMetadata m_meta;
     std::unique_ptr<Schema> m_schema;
     QHash<QString, sqlite3_stmt*> m_statements;
+    QHash<const QString*, sqlite3_stmt*> m_prepared; // the same statements, by schema text
+    // Key sequences as the file holds them, so a save writes only those that moved.
+    QHash<const EntityDescription*, qint64> m_writtenSequences;
 };
 
 } // namespace platform

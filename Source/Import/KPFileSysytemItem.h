@@ -47,3 +47,6 @@ private:
     QString m_thumbPath;
     QVariantMap m_dataInfo;
 };
+
+// The walked tree travels in the import's final status ("FileSystemItem").
+Q_DECLARE_METATYPE(std::shared_ptr<KPFileSysytemItem>)

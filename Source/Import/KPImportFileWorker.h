@@ -1,0 +1,79 @@
+// The work an import does for one file, shared by the flat and the hierarchical import: the
+// preview, the verified copy into the library, the thumbnail, the metadata and the import
+// record, and the two ways back out (throwing a copy away, removing a source after a move).
+//
+// A copy is trusted only after it has been compared with its source (tree shape and sizes);
+// until then no record names it. Before the records are stored, all copies of the import are
+// flushed to disk at once, and a flush that fails keeps the records out of the store. A copy that fails leaves nothing behind
+// and the source untouched. A thumbnail belongs to the copy it was made for (it is named after
+// the copy's unique path), so throwing a copy away takes exactly its own thumbnail with it.
+// Sources are removed only when the caller says the records were stored, never inside the
+// library folder, and never through a link.
+//
+// Threads: one worker belongs to one operation, on the import queue's thread. The copy seam
+// is process-wide and meant for tests.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+#include <functional>
+
+class KPLibraryFileManager;
+
+// One file that arrived in the library: its record and what this import created for it.
+struct KPImportedFile {
+    QString source;    // the original's full path
+    QString copyPath;  // absolute path of the copy in the library
+    QString thumbPath; // absolute path of the thumbnail this import wrote; empty when none
+    QVariantMap record;
+};
+
+class KPImportFileWorker {
+public:
+    struct Metadata {
+        QStringList tags;
+        int rate = 0;
+        QStringList authors;
+        QString comment;
+        int finderLabel = 0;
+    };
+
+    KPImportFileWorker(const KPLibraryFileManager& library, const QStringList& newTags);
+
+    const KPLibraryFileManager& library() const { return m_library; }
+
+    // The 512×512 preview of the source (never null: the kind's icon stands in).
+    QImage preview(const QString& source) const;
+    // Tags (the file's own, then the import's new tags), rating, authors, comment and label.
+    Metadata readMetadata(const QString& source) const;
+    // Copies the source into today's folder and checks the copy; the copy's absolute path.
+    platform::Result<QString> copyIn(const QString& source) const;
+    // Flushes the copies made so far to disk; an error when any of them could not be written.
+    platform::Result<void> flushCopies() const;
+    // Writes the thumbnail of a copy; its absolute path, empty when it could not be written.
+    QString writeThumb(const QString& copyPath, const QImage& image) const;
+    // The import record of a copied file.
+    KPImportedFile makeRecord(const QString& source, const QString& copyPath, const QString& thumbPath,
+                              const Metadata& metadata) const;
+
+    // Removes what this import made for the file: its copy and its thumbnail.
+    void discard(const KPImportedFile& file) const;
+    // Removes the source of a stored file when that is safe; false when it was kept.
+    bool removeSource(const KPImportedFile& file) const;
+
+    // Test seam: replaces the library's copy (answers the copy's library-relative path).
+    using CopyFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& source)>;
+    static void setCopyFunctionForTesting(CopyFunction copy);
+    // Test seam: replaces the library's thumbnail writer (answers the thumbnail's relative path).
+    using ThumbFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& copy,
+                                                                  const QImage& image)>;
+    static void setThumbFunctionForTesting(ThumbFunction thumb);
+
+private:
+    const KPLibraryFileManager& m_library;
+    QStringList m_newTags;
+};

@@ -1,0 +1,49 @@
+// The names an import shares with the rest of the program: the notification it posts, the
+// keys of the import options it is given, of the status it reports and of the import record it
+// hands to the library store. Written once here so a typo cannot split a key in two.
+#pragma once
+
+#include <QString>
+
+namespace KPImportKeys {
+
+inline const QString FileImportNotification = QStringLiteral("FileImportNotification");
+inline const QString NewTagNotification = QStringLiteral("NewTagNotification");
+
+// Import options.
+inline const QString Paths = QStringLiteral("Paths");
+inline const QString DBNode = QStringLiteral("DBNode");
+inline const QString NewFolderName = QStringLiteral("NewFolderName");
+inline const QString LastSelectNode = QStringLiteral("LastSelectNode");
+inline const QString CMD = QStringLiteral("CMD");
+inline const QString NewTags = QStringLiteral("NewTags");
+inline const QString DoNewFolderAction = QStringLiteral("DoNewFolderAction");
+
+// Status.
+inline const QString Status = QStringLiteral("Status");
+inline const QString ImportStart = QStringLiteral("ImportStart");
+inline const QString Progress = QStringLiteral("Progress");
+inline const QString SaveDataBaseStart = QStringLiteral("SaveDataBaseStart");
+inline const QString SaveDataBaseFinished = QStringLiteral("SaveDataBaseFinished");
+inline const QString DeleteImported = QStringLiteral("DeleteImported");
+inline const QString CurrIndex = QStringLiteral("CurrIndex");
+inline const QString Count = QStringLiteral("Count");
+inline const QString Name = QStringLiteral("Name");
+inline const QString Image = QStringLiteral("Image");
+inline const QString NewNode = QStringLiteral("NewNode");
+inline const QString SuccessCount = QStringLiteral("SuccessCount");
+inline const QString LostFiles = QStringLiteral("LostFiles");
+inline const QString FileSystemItem = QStringLiteral("FileSystemItem");
+
+// Import record.
+inline const QString Path = QStringLiteral("Path");
+inline const QString Thumb = QStringLiteral("Thumb");
+inline const QString Original = QStringLiteral("Original");
+inline const QString Tags = QStringLiteral("Tags");
+inline const QString Rate = QStringLiteral("Rate");
+inline const QString Authors = QStringLiteral("Authors");
+inline const QString Comment = QStringLiteral("comment");
+inline const QString IsIndex = QStringLiteral("IsIndex");
+inline const QString FinderLabel = QStringLiteral("FinderLabel");
+
+} // namespace KPImportKeys

@@ -1,0 +1,118 @@
+// What the flat and the hierarchical import have in common: the import options they are made
+// from, the walk filter, the per-file worker, the store, the state tests, the status posts and
+// the ways an import ends (stored, thrown away, store failed).
+//
+// Every file of an import ends either as a stored document or as a path in "LostFiles": the
+// walk reports what it refuses, a copy that fails is reported, and when the store refuses the
+// records the copies are taken back out of the library and every source is reported. Sources
+// of a move are removed only after the store wrote the records to disk.
+//
+// Threads: made on the main thread; main() and everything it calls run on the import queue's
+// thread. Statuses are posted to observers on the main thread, in order. cancel() may come from
+// any thread; it wakes the operation if it waits for the user's answer.
+#pragma once
+
+#include "Import/KPImportFileWorker.h"
+#include "Import/KPImportState.h"
+#include "Import/KPImportStore.h"
+#include "Platform/Foundation/Operation.h"
+
+#include <QImage>
+#include <QList>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantMap>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class KPFileFormatManager;
+class KPFileImportFilter;
+class KPLibraryFileManager;
+
+class KPImportOperation : public platform::Operation {
+public:
+    // Tuning: the short pause an import makes between announcing a phase and starting it, so
+    // that the import panel can show the announcement.
+    static constexpr std::chrono::milliseconds kPhasePause{1000};
+
+    // What the import works with; each null member means the program's shared one.
+    struct Environment {
+        const KPLibraryFileManager* library = nullptr;
+        std::shared_ptr<KPImportStore> store;
+        KPFileFormatManager* formats = nullptr;
+    };
+
+    KPImportOperation(const QVariantMap& options, std::function<void()> completionBlock);
+    ~KPImportOperation() override;
+
+    // Before the operation is queued.
+    void setEnvironment(Environment environment);
+
+    void cancel() override;
+
+    // Posts "FileImportNotification" with status as its object, on the main thread.
+    void postNotificationByOptions(const QVariantMap& status) const;
+
+    const QVariantMap& options() const { return m_options; }
+
+    // Test seam: the phase pause of every import (kPhasePause by default).
+    static void setPhasePauseForTesting(std::chrono::milliseconds pause);
+
+protected:
+    // Prepares the filter and the worker; the first thing main() does after opening the state.
+    void prepare();
+    KPImportState::State checkpoint(bool lastCheck = false);
+    void phasePause();
+    void postStatus(const QString& status) const;
+    void postProgress(int currIndex, int count, const QString& path, const QImage& image) const;
+    // The store's node and tag references become the main context's objects on the way.
+    void postNewTags(const QVariantList& tags) const;
+    void postFinished(const QVariantMap& status) const;
+
+    // Copies one file in and builds its record; nullopt (and the path reported) on failure.
+    // metadataFirst reads the source's metadata before copying, else after.
+    std::optional<KPImportedFile> importFile(const QString& path, const QImage& preview, bool metadataFirst);
+    QImage previewOf(const QString& path) const;
+
+    // Flushes the copies to disk before their records are stored; false (logged) on failure.
+    bool copiesAreDurable();
+    // Throws away every copy and thumbnail of files.
+    void discardFiles(const QList<KPImportedFile>& files) const;
+    // The store refused the records: take the copies back out and report every source lost.
+    void storeFailed(const QList<KPImportedFile>& files);
+    // After a durable store of a move: removes the sources that are safe to remove.
+    void removeSources(const QList<KPImportedFile>& files) const;
+
+    // The unsupported paths of the walk, then the files that could not be copied.
+    QStringList lostFiles() const;
+    bool isCancelledNow() const { return isCancelled(); }
+    std::function<bool()> cancelTest() const;
+
+    // "LastSelectNode" and "DBNode" of the options, where present.
+    QVariantMap finishedStatus() const;
+
+    const KPLibraryFileManager& library() const;
+    KPImportStore& store();
+    KPFileImportFilter& fileImportFilter() { return *m_fileImportFilter; }
+    KPImportFileWorker& worker() { return *m_worker; }
+
+    QVariantMap m_options;
+    QStringList m_filePaths;
+    QVariant m_node;
+    QString m_newFolderName; // null when the options have none
+    QVariant m_lastSelectNode;
+    bool m_isDeleteSourceFile = false;
+    bool m_hasDoNewFolderAction = false;
+    bool m_doNewFolderAction = false;
+    QStringList m_newTags;
+
+private:
+    Environment m_environment;
+    std::mutex m_filterMutex; // the filter is made on the queue's thread, cancelled from any
+    std::unique_ptr<KPFileImportFilter> m_fileImportFilter;
+    std::unique_ptr<KPImportFileWorker> m_worker;
+    QStringList m_failedFiles;
+};

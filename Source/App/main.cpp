@@ -13,6 +13,10 @@
 #include "Platform/Frameworks/KPCrashReportManager.h"
 #include "Platform/Frameworks/KPUpdater.h"
 #include "Platform/Workspace/Workspace.h"
+#include "Store/DataBaseEngine.h"
+#include "Store/KPLibraryFileManager.h"
+#include "Utilities/GlobalFun.h"
+#include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -137,6 +141,31 @@ int main(int argc, char** argv)
         if (!icon.isEmpty())
             platform::Workspace::setFolderIcon(folder, icon);
     };
+    services.addRecentLibraryPath = [](const QString& path) { addRecentLibraryPath(path); };
+    services.isValidDatabaseVersion = [](const QString& path) { return DataBaseEngine::isValidDatabaseVersion(path); };
+    services.showNeedUpgradProgramWindow = [&window] {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Folivo 2"),
+                                    QStringLiteral("This library was written by a newer version of Folivo 2."),
+                                    QMessageBox::Ok, &window);
+        box->setInformativeText(QStringLiteral("Install the newer version to open it. Nothing in the library was changed."));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
+    services.initDataBase = []() -> QString {
+        const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
+        return opened ? QString() : opened.error().message;
+    };
+    services.showStoreFailure = [&window](const QString& message) {
+        auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Folivo 2"),
+                                    QStringLiteral("The library could not be opened."), QMessageBox::Ok, &window);
+        box->setInformativeText(message);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
+    services.writeToDiskAndWait = [] { DataBaseEngine::dataBaseEngine()->writeToDiskAndWait(); };
+    services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
+    services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
+    services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };
     services.mainWindowFrame = [&window] { return window.geometry(); };
     services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     // exit, not quit: Qt's quit first asks every window to close, and the main window answers a

@@ -80,7 +80,7 @@ private:
 class FakeDiscovery : public platform::ServiceBackend {
 public:
     QList<platform::NetService> services;
-    QStringList removedAtOnce; // reported gone right after all were found
+    QStringList removedAtOnce; // found and reported gone before the others are found
     bool browseFails = false;
     std::atomic<int> resolves{0};
     platform::BrowseCallbacks lastCallbacks;
@@ -104,11 +104,17 @@ public:
         if (browseFails)
             return platform::fail(QStringLiteral("Bonjour"), 2, QStringLiteral("no daemon"));
         lastCallbacks = callbacks;
+        // A service gone at once is found and removed while browse() still runs on the worker,
+        // so the worker cannot try it in between, however the threads are scheduled.
+        for (const platform::NetService& s : services) {
+            if (removedAtOnce.contains(s.name)) {
+                callbacks.found(s);
+                callbacks.removed(s);
+            }
+        }
         for (const platform::NetService& s : services)
-            queue.async([callbacks, s] { callbacks.found(s); });
-        for (const platform::NetService& s : services)
-            if (removedAtOnce.contains(s.name))
-                queue.async([callbacks, s] { callbacks.removed(s); });
+            if (!removedAtOnce.contains(s.name))
+                queue.async([callbacks, s] { callbacks.found(s); });
         return std::make_unique<platform::ServiceHandle>();
     }
     std::unique_ptr<platform::ServiceHandle> resolve(const platform::NetService& service, platform::DispatchQueue queue,

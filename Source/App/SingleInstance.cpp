@@ -1,6 +1,7 @@
 #include "App/SingleInstance.h"
 
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Paths.h"
 
 #include <QDataStream>
 #include <QLocalServer>
@@ -27,7 +28,13 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultServerName()
 {
-    return QStringLiteral("folivo2-%1-%2").arg(platform::Bundle::mainBundle().bundleIdentifier()).arg(::getuid());
+    // In the per-user private folder: another user, or another session with its own runtime
+    // folder (tests), never reaches this copy.
+    const auto folder = platform::Paths::temporaryDirectory();
+    const QString name = platform::Bundle::mainBundle().bundleIdentifier() + QStringLiteral(".sock");
+    if (folder)
+        return *folder + QLatin1Char('/') + name;
+    return QStringLiteral("folivo2-%1-%2").arg(name).arg(::getuid());
 }
 
 bool SingleInstance::claim(const QStringList& paths)

@@ -15,7 +15,7 @@ public:
     explicit SingleInstance(QString serverName = defaultServerName(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // "folivo2-<bundle id>-<uid>"
+    // "<per-user temporary folder>/<bundle id>.sock"
     static QString defaultServerName();
 
     // true: this is the first copy and now listens. false: a running copy took the request

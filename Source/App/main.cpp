@@ -18,6 +18,7 @@
 #include "Utilities/GlobalFun.h"
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
+#include "MainWindow/Mail/SendMailClient.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -51,8 +52,9 @@ int reportCrash(const QString& reportFile)
         box.exec();
         return box.clickedButton() == static_cast<QAbstractButton*>(report);
     };
-    ui.sendMail = [](const QVariantMap&) {
-        KPLogLogMessage(QStringLiteral("Crash report: no mail program is connected yet"));
+    ui.sendMail = [](const QVariantMap& mailInfo) {
+        if (!SendMailClient::sendMail(MailInfo::fromDictionary(mailInfo)))
+            KPLogLogMessage(QStringLiteral("Crash report: no mail program could take the report"));
     };
     ui.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     CrashController::handleError(report, ui, LogFileSetup::prepareLogFile(LogFileSetup::logsFolder()));
@@ -101,15 +103,15 @@ int main(int argc, char** argv)
         return status;
     }
 
-    const QStringList paths = fileArguments(KPApp::arguments());
-    SingleInstance instance;
-    if (!instance.claim(paths))
-        return 0;
-
     // Installed before anything else so that an early SIGTERM still ends the run cleanly; the
     // delegate takes the signal over once it exists.
     std::function<void()> onTerminationSignal = [] { QCoreApplication::exit(0); };
     TerminationSignals::install([&onTerminationSignal] { onTerminationSignal(); });
+
+    const QStringList paths = fileArguments(KPApp::arguments());
+    SingleInstance instance;
+    if (!instance.claim(paths))
+        return 0;
 
     LogFileSetup::setUpLogFile();
     KPLogLogMessage(QStringLiteral("Run Date: %1, v: %2")

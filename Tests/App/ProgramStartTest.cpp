@@ -1,31 +1,59 @@
 #include "Support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
 
-// The real program, started as a child with its own home: it must write its log file with the
-// "Run Date" record and quit cleanly on SIGTERM.
-TEST(ProgramStart, LogsRunDateAndQuitsOnTerminate)
+namespace {
+
+// Starts the real program with its own home, waits until its log shows the run, then sends
+// SIGTERM and answers whether it ended cleanly.
+bool runOnceAndTerminate(const QString& home, int run)
 {
-    const QString home = testsupport::makeTempDir(QStringLiteral("home"));
     QProcess program;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
     program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo2"), {});
-    ASSERT_TRUE(program.waitForStarted(30000));
-
+    if (!program.waitForStarted(30000))
+        return false;
+    const QString library = home + QStringLiteral("/Documents/Folivo 2 Library");
     const QString log = home + QStringLiteral("/.local/share/com.norlith.folivo2/Logs/Folivo 2.log");
-    EXPECT_TRUE(testsupport::spinUntil(
-        [&] { return testsupport::readFile(log).contains("Run Date: "); }, 60000));
-
+    const bool opened = testsupport::spinUntil(
+        [&] {
+            return testsupport::readFile(log).count("Run Date: ") >= run
+                && QFileInfo::exists(library + QStringLiteral("/Index/contentIndex.index"));
+        },
+        60000);
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(60000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    const bool finished = program.waitForFinished(60000);
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    return finished && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+}
+
+} // namespace
+
+// A fresh home: the program writes its log, creates and opens the library, quits cleanly on
+// SIGTERM with the window frame remembered, and opens the same library again next time.
+TEST(ProgramStart, FreshHomeGetsALibraryAndQuitsCleanlyTwice)
+{
+    const QString home = testsupport::makeTempDir(QStringLiteral("home"));
+    ASSERT_TRUE(runOnceAndTerminate(home, 1));
+    const QString log = home + QStringLiteral("/.local/share/com.norlith.folivo2/Logs/Folivo 2.log");
+    EXPECT_TRUE(testsupport::readFile(log).contains("Run Date: "));
+    const QString library = home + QStringLiteral("/Documents/Folivo 2 Library");
+    for (const char* item : {"/library.db", "/version.plist", "/flagconfig.plist", "/Documents", "/Thumbnail"})
+        EXPECT_TRUE(QFileInfo::exists(library + QLatin1String(item))) << item;
+    const QByteArray settings = testsupport::readFile(home + QStringLiteral("/.config/Folivo 2/com.norlith.folivo2.plist"));
+    EXPECT_TRUE(settings.contains("MainWindowFrame"));
+
+    ASSERT_TRUE(runOnceAndTerminate(home, 2));
 }

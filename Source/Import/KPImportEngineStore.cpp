@@ -109,29 +109,48 @@ bool KPImportEngineStore::saveMainContext(const std::function<bool()>& isCancell
     return saved.get();
 }
 
+// A child of the main context for one import's records, or null (logged) without a store.
+namespace {
+
+ContextPtr importContext(DataBaseEngine* db)
+{
+    if (!db || !db->context()) {
+        logStore(QStringLiteral("The library store is not open; nothing was stored"));
+        return nullptr;
+    }
+    return platform::ManagedObjectContext::create(platform::ConcurrencyType::PrivateQueue, db->context());
+}
+
+// Where the import's documents go: the target node, or a new folder under it when a name was
+// given (reported back as the outcome's new node).
+DBNode importTarget(DataBaseEngine* db, const ContextPtr& child, const QVariant& targetNode,
+                    const QString& newFolderName, KPImportStore::Outcome& outcome)
+{
+    DBNode target = nodeInContext(targetNode, child);
+    if (newFolderName.isNull())
+        return target;
+    DBNode folder = db->createDBNode(child);
+    folder.setTitle(newFolderName);
+    folder.setType(DBNode::Folder);
+    if (target)
+        folder.setParent(target);
+    outcome.newNode = folder.ref();
+    return folder;
+}
+
+} // namespace
+
 KPImportStore::Outcome KPImportEngineStore::storeFlat(const QVariantList& records, const QVariant& targetNode,
                                                       const QString& newFolderName,
                                                       const std::function<bool()>& isCancelled)
 {
     Outcome outcome;
     DataBaseEngine* db = engine();
-    if (!db || !db->context()) {
-        logStore(QStringLiteral("The library store is not open; nothing was stored"));
+    const ContextPtr child = importContext(db);
+    if (!child)
         return outcome;
-    }
-    const ContextPtr child = platform::ManagedObjectContext::create(platform::ConcurrencyType::PrivateQueue,
-                                                                    db->context());
     child->performAndWait([&] {
-        DBNode target = nodeInContext(targetNode, child);
-        if (!newFolderName.isNull()) {
-            DBNode folder = db->createDBNode(child);
-            folder.setTitle(newFolderName);
-            folder.setType(DBNode::Folder);
-            if (target)
-                folder.setParent(target);
-            target = folder;
-            outcome.newNode = folder.ref();
-        }
+        const DBNode target = importTarget(db, child, targetNode, newFolderName, outcome);
         DBRecent recent = DBRecord::insertNewObject<DBRecent>(child);
         recent.setDate(QDateTime::currentDateTimeUtc());
         recent.setType(0);
@@ -158,23 +177,11 @@ KPImportStore::Outcome KPImportEngineStore::storeTree(KPFileSysytemItem& root, c
 {
     Outcome outcome;
     DataBaseEngine* db = engine();
-    if (!db || !db->context()) {
-        logStore(QStringLiteral("The library store is not open; nothing was stored"));
+    const ContextPtr child = importContext(db);
+    if (!child)
         return outcome;
-    }
-    const ContextPtr child = platform::ManagedObjectContext::create(platform::ConcurrencyType::PrivateQueue,
-                                                                    db->context());
     child->performAndWait([&] {
-        DBNode target = nodeInContext(targetNode, child);
-        if (!newFolderName.isNull()) {
-            DBNode folder = db->createDBNode(child);
-            folder.setTitle(newFolderName);
-            folder.setType(DBNode::Folder);
-            if (target)
-                folder.setParent(target);
-            target = folder;
-            outcome.newNode = folder.ref();
-        }
+        const DBNode target = importTarget(db, child, targetNode, newFolderName, outcome);
         QList<DBTag> newTags;
         int stored = 0;
         std::function<void(KPFileSysytemItem&, const DBNode&)> storeItem = [&](KPFileSysytemItem& item,

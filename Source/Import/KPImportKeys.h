@@ -3,6 +3,8 @@
 // hands to the library store. Written once here so a typo cannot split a key in two.
 #pragma once
 
+#include "Store/ImportRecord.h"
+
 #include <QString>
 
 namespace KPImportKeys {
@@ -35,15 +37,15 @@ inline const QString SuccessCount = QStringLiteral("SuccessCount");
 inline const QString LostFiles = QStringLiteral("LostFiles");
 inline const QString FileSystemItem = QStringLiteral("FileSystemItem");
 
-// Import record.
-inline const QString Path = QStringLiteral("Path");
-inline const QString Thumb = QStringLiteral("Thumb");
-inline const QString Original = QStringLiteral("Original");
-inline const QString Tags = QStringLiteral("Tags");
-inline const QString Rate = QStringLiteral("Rate");
-inline const QString Authors = QStringLiteral("Authors");
-inline const QString Comment = QStringLiteral("comment");
-inline const QString IsIndex = QStringLiteral("IsIndex");
-inline const QString FinderLabel = QStringLiteral("FinderLabel");
+// Import record: the store's own key names.
+using ImportRecordKey::Authors;
+using ImportRecordKey::Comment;
+using ImportRecordKey::FinderLabel;
+using ImportRecordKey::IsIndex;
+using ImportRecordKey::Original;
+using ImportRecordKey::Path;
+using ImportRecordKey::Rate;
+using ImportRecordKey::Tags;
+using ImportRecordKey::Thumb;
 
 } // namespace KPImportKeys

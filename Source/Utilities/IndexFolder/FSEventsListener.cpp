@@ -1,6 +1,7 @@
 #include "Utilities/IndexFolder/FSEventsListener.h"
 
 #include "Utilities/IndexFolder/IndexFolderID.h"
+#include "Utilities/IndexFolder/KPAttributeWriteLog.h"
 
 #include "Import/KPFileFormatManager.h"
 #include "Platform/Foundation/Paths.h"
@@ -46,6 +47,7 @@ FSEventsListener& FSEventsListener::instance()
         const QString library = Paths::expandTilde(
             UserDefaults::standardUserDefaults().stringForKey(QStringLiteral("String_Library_Path")));
         g_shared = std::make_unique<FSEventsListener>(library);
+        KPAttributeWriteLog::install();
     }
     return *g_shared;
 }
@@ -215,6 +217,12 @@ std::optional<QString> FSEventsListener::folderToReport(const FileEvent& event) 
             return folderOfPath(folder); // inside a document package: its folder changed
     }
     if (event.has(FileEventFlag::ItemIsFile) && !formats.checkFileIsSupportByFilePath(path))
+        return std::nullopt;
+    // Tags this program just wrote: a sync now could undo an edit the user is still making.
+    const FileEventFlags contentChange = FileEventFlag::ItemCreated | FileEventFlag::ItemRemoved
+        | FileEventFlag::ItemRenamed | FileEventFlag::ItemModified | FileEventFlag::MustScanSubDirs;
+    if (event.has(FileEventFlag::ItemInodeMetaMod) && !event.has(contentChange)
+        && KPAttributeWriteLog::shared().wasWrittenRecently(path))
         return std::nullopt;
     return folderOfPath(path);
 }

@@ -1,10 +1,11 @@
 #include "Utilities/IndexFolder/IndexFolderID.h"
 
-#include "Platform/Foundation/StringHash.h"
+#include "Store/DBHelper.h"
 
 quint64 indexFolderIDForPath(const QString& folderPath)
 {
-    return platform::stringHash(folderPath.toLower());
+    // One formula for both stores, or documents and rows would name different folders.
+    return DBHelper::folderIDForFolderPath(folderPath);
 }
 
 QString folderOfPath(const QString& path)

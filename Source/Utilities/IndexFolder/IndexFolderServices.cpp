@@ -1,0 +1,17 @@
+#include "Utilities/IndexFolder/IndexFolderServices.h"
+
+#include "Store/DataBaseEngine.h"
+#include "Store/KPLibraryFileManager.h"
+#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
+#include "Utilities/Search/KPIndexManager.h"
+
+IndexFolderServices IndexFolderServices::shared()
+{
+    IndexFolderServices services;
+    services.library = DataBaseEngine::dataBaseEngine();
+    services.indexStore = &KPIndexFolderDBEngine::IndexFolderDBEngine();
+    services.files = &KPLibraryFileManager::defaultManager();
+    services.libraryPath = services.files->workFolder();
+    services.startIndexer = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
+    return services;
+}

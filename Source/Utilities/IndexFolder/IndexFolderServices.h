@@ -1,0 +1,22 @@
+// What an index-folder sync works with: the two stores, the library folder for thumbnails, and
+// the full-text indexer to start afterwards. The program uses the shared objects; tests hand in
+// their own so that a library in a scratch folder can be synced and "restarted".
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class DataBaseEngine;
+class KPIndexFolderDBEngine;
+class KPLibraryFileManager;
+
+struct IndexFolderServices {
+    DataBaseEngine* library = nullptr;            // documents and tags (its own contexts)
+    KPIndexFolderDBEngine* indexStore = nullptr;  // what the last sync saw of each file
+    const KPLibraryFileManager* files = nullptr;  // where thumbnails go
+    QString libraryPath;                          // never walked into
+    std::function<void()> startIndexer;           // run on the main thread after each sync
+
+    // The shared engines, library folder and indexer of the running program.
+    static IndexFolderServices shared();
+};

@@ -1,0 +1,365 @@
+#include "Utilities/IndexFolder/KPIndexFolderSyncer.h"
+
+#include "Utilities/IndexFolder/IFFileItem.h"
+#include "Utilities/IndexFolder/IndexFolderID.h"
+#include "Utilities/IndexFolder/KPFolderSnapshot.h"
+#include "Utilities/IndexFolder/KPFolderSnapshotAnalytics.h"
+#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
+
+#include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/OperationQueue.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/ObjectStore/Predicate/Predicate.h"
+#include "Store/DBFileInfo.h"
+#include "Store/DataBaseEngine.h"
+#include "Store/KPContextHelper.h"
+#include "Store/KPCoreDataAction.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+
+#include <QDir>
+
+using namespace platform;
+
+namespace {
+
+const QString kLogDomain = QStringLiteral("IndexFolder");
+
+QString cleanFolder(const QString& path)
+{
+    return path.isEmpty() ? QString() : QDir::cleanPath(path);
+}
+
+QString withSlash(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The deepest folder that holds both (by whole components).
+QString commonFolder(const QString& a, const QString& b)
+{
+    const QStringList x = a.split(QLatin1Char('/'));
+    const QStringList y = b.split(QLatin1Char('/'));
+    QStringList common;
+    for (qsizetype i = 0; i < x.size() && i < y.size() && x[i] == y[i]; ++i)
+        common.append(x[i]);
+    const QString joined = common.join(QLatin1Char('/'));
+    return joined.isEmpty() ? QStringLiteral("/") : joined;
+}
+
+bool isFolder(const QString& path)
+{
+    bool directory = false;
+    return FileManager::fileExists(path, &directory) && directory;
+}
+
+} // namespace
+
+KPIndexFolderSyncer::KPIndexFolderSyncer(const DBIndexFolder& folder, IndexFolderServices services)
+    : m_path(cleanFolder(folder.path()))
+    , m_folderID(folder.objectID())
+    , m_folder(folder)
+    , m_services(std::move(services))
+    , m_importQueue(std::make_unique<OperationQueue>(QStringLiteral("IndexFolderImport")))
+{
+    m_importQueue->setMaxConcurrentOperationCount(1);
+    setName(QStringLiteral("IndexFolderSyncer"));
+}
+
+KPIndexFolderSyncer::~KPIndexFolderSyncer()
+{
+    // The folder view belongs to the main context: let it go there.
+    Dispatch::main([folder = std::move(m_folder)] {});
+}
+
+void KPIndexFolderSyncer::addAction(const QVariantMap& action)
+{
+    std::lock_guard lock(m_mutex);
+    m_syncActions.append(action);
+    ++m_arrivals;
+    m_wake.notify_all();
+}
+
+int KPIndexFolderSyncer::pendingActionCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_syncActions.size());
+}
+
+void KPIndexFolderSyncer::setRetireHandler(RetireHandler handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_retire = std::move(handler);
+}
+
+void KPIndexFolderSyncer::cancel()
+{
+    Operation::cancel();
+    m_importQueue->cancelAllOperations();
+    std::lock_guard lock(m_mutex);
+    m_wake.notify_all();
+}
+
+void KPIndexFolderSyncer::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+    }
+    cancel();
+}
+
+KPIndexFolderSyncer::PassOutcome KPIndexFolderSyncer::lastOutcome() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastOutcome;
+}
+
+std::optional<QVariantMap> KPIndexFolderSyncer::takeAction()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_syncActions.isEmpty())
+        return std::nullopt;
+    return m_syncActions.takeFirst();
+}
+
+bool KPIndexFolderSyncer::waitForQuiet()
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    while (!isCancelled()) {
+        const quint64 seen = m_arrivals;
+        const bool arrived = m_wake.wait_for(lock, kDebounce, [&] { return isCancelled() || m_arrivals != seen; });
+        if (isCancelled())
+            break;
+        if (!arrived || std::chrono::steady_clock::now() - start >= kMaxDebounce)
+            return true;
+    }
+    return false;
+}
+
+bool KPIndexFolderSyncer::idleEnds()
+{
+    for (int look = 0; look < kIdleLooks; ++look) {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, kIdleStep, [&] { return isCancelled() || !m_syncActions.isEmpty(); });
+        if (isCancelled())
+            return true;
+        if (!m_syncActions.isEmpty())
+            return false;
+    }
+    RetireHandler retire;
+    {
+        std::lock_guard lock(m_mutex);
+        retire = m_retire;
+    }
+    auto listIsEmpty = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_syncActions.isEmpty();
+    };
+    return retire ? retire(listIsEmpty) : listIsEmpty();
+}
+
+QString KPIndexFolderSyncer::mergePendingChanges(const QVariantMap& first, bool* fullSync)
+{
+    QStringList folders{first.value(IndexFolderAction::Folder).toString()};
+    {
+        std::lock_guard lock(m_mutex);
+        for (const QVariantMap& action : std::as_const(m_syncActions)) {
+            const QString type = action.value(IndexFolderAction::ActionType).toString();
+            if (type == IndexFolderAction::TopLevel)
+                *fullSync = true;
+            else if (type == IndexFolderAction::FolderWasChange)
+                folders.append(action.value(IndexFolderAction::Folder).toString());
+        }
+        m_syncActions.clear();
+    }
+    if (*fullSync)
+        return m_path;
+    QString merged;
+    for (const QString& changed : folders) {
+        QString folder = cleanFolder(changed);
+        if (folder.isEmpty() || !Paths::isPathInside(folder, m_path))
+            folder = m_path;
+        merged = merged.isEmpty() ? folder : commonFolder(merged, folder);
+    }
+    // A folder that is gone is seen from the nearest one that still exists.
+    while (merged != m_path && !isFolder(merged))
+        merged = folderOfPath(merged);
+    *fullSync = merged == m_path;
+    return merged;
+}
+
+void KPIndexFolderSyncer::main()
+{
+    while (true) {
+        std::optional<QVariantMap> action = takeAction();
+        if (isCancelled())
+            return;
+        if (!action) {
+            if (idleEnds())
+                return;
+            continue;
+        }
+        const QString type = action->value(IndexFolderAction::ActionType).toString();
+        if (type == IndexFolderAction::FolderWasChange && !waitForQuiet())
+            return;
+        post(IndexFolderSyncStartNotification);
+        bool finished = true;
+        if (type == IndexFolderAction::TopLevel) {
+            finished = runPass(m_path, true);
+        } else if (type == IndexFolderAction::FolderWasChange) {
+            bool fullSync = false;
+            const QString folder = mergePendingChanges(*action, &fullSync);
+            finished = runPass(folder, fullSync);
+        }
+        if (!finished)
+            return;
+        post(IndexFolderSyncFinishedNotification);
+        if (isCancelled()) {
+            bool stopped = false;
+            {
+                std::lock_guard lock(m_mutex);
+                stopped = m_stopped;
+            }
+            if (stopped)
+                trashDocuments();
+            return;
+        }
+    }
+}
+
+bool KPIndexFolderSyncer::runPass(const QString& folder, bool fullSync)
+{
+    KPFileNode::Ptr tree;
+    if (fullSync) {
+        KPFolderSnapshot snapshot(m_path, m_services.libraryPath);
+        tree = snapshot.snapShotAndChildren();
+        postTree(tree);
+        if (isCancelled()) {
+            setOutcome(PassOutcome::Cancelled);
+            return false;
+        }
+    } else {
+        KPFolderSnapshot folders(m_path, m_services.libraryPath);
+        folders.setBSnapshotFile(false);
+        postTree(folders.snapShotAndChildren());
+        KPFolderSnapshot snapshot(folder, m_services.libraryPath);
+        tree = snapshot.snapShotAndChildren();
+    }
+    compareAndImport(tree, fullSync);
+    return true;
+}
+
+void KPIndexFolderSyncer::compareAndImport(const KPFileNode::Ptr& tree, bool isRoot)
+{
+    auto batch = std::make_shared<IndexFolderImportBatch>();
+    batch->folder = tree->path();
+    KPFolderSnapshotAnalytics analytics(tree, m_services.indexStore);
+    const auto compared = analytics.analyticsWithChunkCompletedBlock([&](const IndexFolderDiffChunk& chunk) {
+        auto import = std::make_shared<IndexFolderImportDataPushObj>(chunk, batch, m_services);
+        if (isCancelled())
+            import->cancel();
+        m_importQueue->addOperation(import);
+    });
+    if (!compared) {
+        if (compared.error().code == KPIndexFolderDBEngine::UnreachableError && !isRoot) {
+            // Only the root can be out of reach; an emptied sub-folder is judged from the root.
+            KPFolderSnapshot snapshot(m_path, m_services.libraryPath);
+            compareAndImport(snapshot.snapShotAndChildren(), true);
+            return;
+        }
+        if (compared.error().code == KPIndexFolderDBEngine::UnreachableError) {
+            markLost(true);
+            setOutcome(PassOutcome::Unreachable);
+        } else {
+            setOutcome(PassOutcome::StoreFailed);
+        }
+        return;
+    }
+    m_importQueue->waitUntilAllOperationsAreFinished();
+    if (isCancelled()) {
+        setOutcome(PassOutcome::Cancelled);
+        return;
+    }
+    bool failed = false;
+    {
+        std::lock_guard lock(batch->mutex);
+        failed = batch->libraryFailed;
+    }
+    if (isRoot && !failed)
+        markLost(false);
+    setOutcome(failed ? PassOutcome::StoreFailed : PassOutcome::Synced);
+}
+
+void KPIndexFolderSyncer::setOutcome(PassOutcome outcome)
+{
+    std::lock_guard lock(m_mutex);
+    m_lastOutcome = outcome;
+}
+
+void KPIndexFolderSyncer::markLost(bool lost)
+{
+    if (m_folderID.isNull() || !KPContextHelper::defaultContext())
+        return;
+    if (lost)
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Index folder %1 is marked lost").arg(m_path));
+    KPCoreDataAction::saveDataWithBlock(
+        [&](const ContextPtr& context) {
+            DBIndexFolder folder(context->existingObjectWithID(m_folderID));
+            if (folder && folder.isLost() != lost)
+                folder.setIsLost(lost);
+        },
+        [](const Error&) {});
+}
+
+void KPIndexFolderSyncer::trashDocuments()
+{
+    // The folder left the library: its documents go with it, and the rows with them, so that
+    // an enclosing index folder would find its files again as new.
+    const QString prefix = withSlash(m_path);
+    if (KPContextHelper::defaultContext() && m_services.library) {
+        auto predicate = Predicate::format(QStringLiteral("isIndex == YES && path BEGINSWITH %@"), {prefix});
+        KPCoreDataAction::saveDataWithBlock(
+            [&](const ContextPtr& context) {
+                auto found = m_services.library->queryRecordByName(DBFileInfo::entityName(),
+                                                                   predicate ? *predicate : Predicate(), std::nullopt,
+                                                                   0, context);
+                if (!predicate || !found)
+                    return;
+                for (const auto& object : *found) {
+                    DBFileInfo file(object);
+                    file.setIsTrash(true);
+                    file.setIsNeedDelete(true);
+                }
+            },
+            [](const Error&) {});
+    }
+    if (!m_services.indexStore)
+        return;
+    auto rows = Predicate::format(QStringLiteral("isRemove == NO && (folder == %@ || folder BEGINSWITH %@)"),
+                                  {m_path, prefix});
+    if (!rows)
+        return;
+    [[maybe_unused]] auto saved = m_services.indexStore->saveDataWithBlock([&](const ContextPtr& context) {
+        for (const auto& row : m_services.indexStore->queryRecordByName(IFFileItem::kEntityName, *rows, {}, context))
+            row->setValueForKey(true, IFFileItem::kIsRemove);
+    });
+}
+
+void KPIndexFolderSyncer::post(const QString& name) const
+{
+    DBIndexFolder folder = m_folder;
+    Dispatch::main([name, folder] { NotificationCenter::defaultCenter().post(name, folder.ref()); });
+}
+
+void KPIndexFolderSyncer::postTree(const KPFileNode::Ptr& tree) const
+{
+    DBIndexFolder folder = m_folder;
+    Dispatch::main([folder, tree] {
+        const QVariantMap info{{IndexFolderTreeInfo::IndexFolder, folder.ref()},
+                               {IndexFolderTreeInfo::FileNode, QVariant::fromValue(tree)}};
+        NotificationCenter::defaultCenter().post(IndexFolderSyncNodeGeneratorFinishedNotification, info);
+    });
+}

@@ -1,0 +1,174 @@
+#include "IndexFolderSyncTestKit.h"
+
+#include "Platform/Foundation/OperationQueue.h"
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace indexfoldertest;
+
+namespace {
+
+class IndexFolderManager : public SyncFixture {};
+
+// Holds the import at its first rating read (only imports read ratings) until released.
+class ImportGate : public platform::FakeXAttrBackend {
+public:
+    int get(const QByteArray& path, const QByteArray& name, QByteArray* value) override
+    {
+        if (name.contains("kMDItemStarRating")) {
+            std::unique_lock lock(m_mutex);
+            m_arrived = true;
+            m_changed.wait(lock, [&] { return m_released; });
+        }
+        return FakeXAttrBackend::get(path, name, value);
+    }
+    bool arrived()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_arrived = false;
+    bool m_released = false;
+};
+
+QVariantMap topLevel()
+{
+    return {{IndexFolderAction::ActionType, IndexFolderAction::TopLevel}};
+}
+
+} // namespace
+
+TEST_F(IndexFolderManager, AFourthFolderWaitsForOneOfThreeSyncersToEnd)
+{
+    QList<DBIndexFolder> four;
+    for (int i = 0; i < 4; ++i) {
+        four.append(addFolder(QString("%1/F%2").arg(disk).arg(i)));
+        put(QString("F%1/a.pdf").arg(i));
+    }
+    for (const auto& folder : four)
+        manager->syncIndexFolder(folder, topLevel());
+    // A second request for the waiting folder joins its syncer instead of making another.
+    manager->syncIndexFolder(four[3], topLevel());
+    EXPECT_EQ(manager->syncerCount(), 4);
+    EXPECT_EQ(manager->syncerForPath(four[3].path())->pendingActionCount(), 2);
+
+    const QString fourth = four[3].path();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, fourth) == 2; }));
+    const qsizetype started = posted.indexOf(IndexFolderSyncStartNotification + ' ' + fourth);
+    qsizetype firstEnd = posted.size();
+    for (int i = 0; i < 3; ++i)
+        firstEnd = std::min(firstEnd, posted.indexOf(IndexFolderSyncFinishedNotification + ' ' + four[i].path()));
+    EXPECT_GT(started, firstEnd) << "the fourth folder started before any of the first three had finished";
+    EXPECT_EQ(liveDocuments().size(), 4);
+
+    // Idle syncers end and leave the map; the next request makes a new one.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return manager->syncerCount() == 0; }));
+    syncAll(four[0]);
+    EXPECT_EQ(liveDocuments().size(), 4);
+}
+
+TEST_F(IndexFolderManager, FoldersThatDifferOnlyInCaseHaveTheirOwnSyncers)
+{
+    auto lower = addFolder(disk + "/docs");
+    auto upper = addFolder(disk + "/Docs");
+    put("docs/a.pdf");
+    put("Docs/b.pdf");
+    manager->syncIndexFolder(lower, topLevel());
+    manager->syncIndexFolder(upper, topLevel());
+    EXPECT_EQ(manager->syncerCount(), 2);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return count(IndexFolderSyncFinishedNotification, lower.path()) == 1
+            && count(IndexFolderSyncFinishedNotification, upper.path()) == 1;
+    }));
+    EXPECT_EQ(liveDocuments().size(), 2);
+}
+
+TEST_F(IndexFolderManager, TheSidebarHearsStartTreeAndEndInOrder)
+{
+    auto folder = addFolder(disk + "/Docs");
+    put("Docs/Sub/a.pdf");
+    KPFileNode::Ptr tree;
+    auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        IndexFolderSyncNodeGeneratorFinishedNotification, [&](const platform::Notification& note) {
+            tree = note.object.toMap().value(IndexFolderTreeInfo::FileNode).value<KPFileNode::Ptr>();
+        });
+    syncAll(folder);
+    const QString path = folder.path();
+    EXPECT_EQ(posted, QStringList({IndexFolderSyncStartNotification + ' ' + path,
+                                   IndexFolderSyncNodeGeneratorFinishedNotification + ' ' + path,
+                                   IndexFolderSyncFinishedNotification + ' ' + path}));
+    ASSERT_TRUE(tree);
+    ASSERT_EQ(tree->folderNodes().size(), 1);
+    EXPECT_EQ(tree->folderNodes().first()->path(), path + "/Sub");
+    EXPECT_EQ(tree->folderNodes().first()->fileNodes().size(), 1);
+    EXPECT_GE(indexerStarts.load(), 1);
+}
+
+TEST_F(IndexFolderManager, QuittingOrStoppingMidSyncNeverLosesDocumentsOfOtherFolders)
+{
+    auto docs = addFolder(disk + "/Docs");
+    auto docs2 = addFolder(disk + "/Docs2");
+    for (int i = 0; i < 30; ++i) {
+        put(QString("Docs/a%1.pdf").arg(i));
+        put(QString("Docs2/b%1.pdf").arg(i));
+    }
+    syncAll(docs);
+    syncAll(docs2);
+    for (int i = 0; i < 30; ++i)
+        put(QString("Docs/c%1.pdf").arg(i));
+
+    // Quitting cancels whatever runs: nothing is trashed, whenever the cancel lands.
+    manager->syncIndexFolder(docs, topLevel());
+    manager.reset();
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
+
+    // Removing /Docs from the library never touches /Docs2, whose name only begins the same.
+    manager = std::make_unique<KPIndexFolderManager>(services());
+    manager->syncIndexFolder(docs, topLevel());
+    manager->stopIndexFolder(docs);
+    EXPECT_EQ(manager->syncerCount(), 0);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return manager->operationQueue().operationCount() == 0; }));
+    for (const auto& [path, file] : liveDocuments().asKeyValueRange())
+        EXPECT_FALSE(path.startsWith(disk + "/Docs2/") && file.isTrash());
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), QString("isTrash == NO && path BEGINSWITH '%1/Docs2/'").arg(disk)), 30);
+}
+
+TEST_F(IndexFolderManager, RemovingAFolderWhileItImportsTrashesItsDocumentsAndRowsOnly)
+{
+    auto docs = addFolder(disk + "/Docs");
+    auto docs2 = addFolder(disk + "/Docs2");
+    put("Docs/old.pdf");
+    put("Docs2/b.pdf");
+    syncAll(docs);
+    syncAll(docs2);
+    for (int i = 0; i < 3; ++i)
+        put(QString("Docs/new%1.pdf").arg(i));
+
+    auto gate = std::make_shared<ImportGate>();
+    platform::XAttr::setBackend(gate);
+    manager->syncIndexFolder(docs, topLevel());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate->arrived(); }));
+    manager->stopIndexFolder(docs);
+    gate->release();
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return count(IndexFolderSyncFinishedNotification, docs.path()) == 2
+            && manager->operationQueue().operationCount() == 0;
+    }));
+
+    EXPECT_EQ(liveDocuments().keys(), QStringList({disk + "/Docs2/b.pdf"}));
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES && isNeedDelete == YES"),
+              countOf(DBFileInfo::entityName()) - 1);
+    ASSERT_EQ(liveRows().size(), 1);
+    EXPECT_EQ(liveRows().first().fullPath(), disk + "/Docs2/b.pdf");
+}

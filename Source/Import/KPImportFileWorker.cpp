@@ -155,7 +155,10 @@ QString KPImportFileWorker::writeThumb(const QString& copyPath, const QImage& im
         std::lock_guard lock(copySeamMutex());
         seam = thumbSeam();
     }
-    Result<QString> thumb = seam ? seam(m_library, relative, image) : m_library.addThumbByFile(relative, image);
+    // Not flushed one by one: flushCopies() flushes the library's file system, thumbnails
+    // included, before any record names them.
+    Result<QString> thumb = seam ? seam(m_library, relative, image)
+                                 : m_library.addThumbByFile(relative, image, KPLibraryFileManager::ThumbFlush::ByCaller);
     if (!thumb) {
         // The document is still imported; its preview can be rebuilt later.
         logImport(thumb.error().toString());

@@ -3,12 +3,12 @@
 // record, and the two ways back out (throwing a copy away, removing a source after a move).
 //
 // A copy is trusted only after it has been compared with its source (tree shape and sizes);
-// until then no record names it. Before the records are stored, all copies of the import are
-// flushed to disk at once, and a flush that fails keeps the records out of the store. A copy that fails leaves nothing behind
-// and the source untouched. A thumbnail belongs to the copy it was made for (it is named after
-// the copy's unique path), so throwing a copy away takes exactly its own thumbnail with it.
-// Sources are removed only when the caller says the records were stored, never inside the
-// library folder, and never through a link.
+// until then no record names it. Before the records are stored, all copies and thumbnails of the
+// import are flushed to disk at once, and a flush that fails keeps the records out of the store.
+// A copy that fails leaves nothing behind and the source untouched. A thumbnail belongs to
+// the copy it was made for (it is named after the copy's unique path), so throwing a copy away
+// takes exactly its own thumbnail with it. Sources are removed only when the caller says the
+// records were stored, never inside the library folder, and never through a link.
 //
 // Threads: one worker belongs to one operation, on the import queue's thread. The copy seam
 // is process-wide and meant for tests.
@@ -52,9 +52,11 @@ public:
     Metadata readMetadata(const QString& source) const;
     // Copies the source into today's folder and checks the copy; the copy's absolute path.
     platform::Result<QString> copyIn(const QString& source) const;
-    // Flushes the copies made so far to disk; an error when any of them could not be written.
+    // Flushes the copies and thumbnails made so far to disk; an error when any of them could
+    // not be written.
     platform::Result<void> flushCopies() const;
-    // Writes the thumbnail of a copy; its absolute path, empty when it could not be written.
+    // Writes the thumbnail of a copy, unflushed until flushCopies(); its absolute path, empty
+    // when it could not be written.
     QString writeThumb(const QString& copyPath, const QImage& image) const;
     // The import record of a copied file.
     KPImportedFile makeRecord(const QString& source, const QString& copyPath, const QString& thumbPath,

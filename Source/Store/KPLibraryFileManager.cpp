@@ -9,12 +9,16 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 using platform::FileManager;
@@ -98,6 +102,66 @@ Result<void> createFolderIfMissing(const QString& path)
         return posixFailure(ENOTDIR, QStringLiteral("create the folder %1").arg(path));
     }
     return FileManager::createDirectory(path, false);
+}
+
+// Whether any pixel is even partly transparent; an alpha channel alone does not say so.
+bool hasTransparentPixels(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return false;
+    // Both 32-bit forms keep alpha in the top byte, premultiplied or not.
+    const bool argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied;
+    const QImage pixels = argb ? image : image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+        QRgb all = 0xffffffffu;
+        for (int x = 0; x < pixels.width(); ++x)
+            all &= line[x];
+        if (qAlpha(all) != 0xff)
+            return true;
+    }
+    return false;
+}
+
+// Replaces path with data through a temporary file beside it and a rename, like
+// FileManager::writeAtomically but without flushing: for callers that flush the whole file
+// system before anything refers to the file.
+Result<void> replaceUnflushed(const QString& path, const QByteArray& data)
+{
+    const QFileInfo info(path);
+    const QString temp = QStringLiteral("%1/.%2.%3.tmp")
+                             .arg(info.absolutePath(), info.fileName())
+                             .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    const QByteArray tempName = QFile::encodeName(temp);
+    // 0666 lets the umask decide, as for any new file.
+    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int err = errno;
+        return posixFailure(err, QStringLiteral("write %1").arg(path));
+    }
+    int err = 0;
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t w = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0) {
+            err = errno;
+            break;
+        }
+        done += w;
+    }
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(tempName.constData());
+        return posixFailure(err, QStringLiteral("write %1").arg(path));
+    }
+    if (::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+        err = errno;
+        ::unlink(tempName.constData());
+        return posixFailure(err, QStringLiteral("replace %1").arg(path));
+    }
+    return {};
 }
 
 struct SharedManager {
@@ -247,24 +311,30 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
     return posixFailure(EEXIST, QStringLiteral("%1: no free name").arg(what));
 }
 
-Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image) const
+Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image,
+                                                     ThumbFlush flush) const
 {
     const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
     if (filePath.isEmpty() || image.isNull())
         return posixFailure(EINVAL, what);
-    const bool alpha = image.hasAlphaChannel();
+    const bool transparent = hasTransparentPixels(image);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, alpha ? QByteArrayLiteral("png") : QByteArrayLiteral("jpg"));
-    if (!writer.write(image))
+    QImageWriter writer(&buffer, transparent ? QByteArrayLiteral("png") : QByteArrayLiteral("jpg"));
+    if (transparent)
+        writer.setCompression(kThumbPngCompression);
+    // An unused alpha channel is dropped, so that the JPEG encoder sees plain colour.
+    const QImage encoded = transparent || !image.hasAlphaChannel() ? image : image.convertToFormat(QImage::Format_RGB32);
+    if (!writer.write(encoded))
         return platform::fail(QStringLiteral("KPLibraryFileManager"), 1,
                               QStringLiteral("%1: %2").arg(what, writer.errorString()));
     if (auto ok = createFolderIfMissing(m_thumbFolder); !ok)
         return explained(ok.error(), what);
     const QString path = QStringLiteral("%1/%2").arg(m_thumbFolder, MD5Generator::createMD5ByString(filePath));
-    if (auto ok = FileManager::writeAtomically(path, data); !ok)
-        return explained(ok.error(), what);
+    auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, data) : replaceUnflushed(path, data);
+    if (!written)
+        return explained(written.error(), what);
     return removeAbsolutePath(path);
 }
 

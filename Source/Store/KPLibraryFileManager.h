@@ -72,11 +72,19 @@ public:
     // when given, the new absolute path. On failure the source stays where it was.
     platform::Result<QString> moveFile(const QString& sourcePath, QString* absFilePath = nullptr) const;
 
+    // When a written thumbnail reaches the disk: before addThumbByFile answers, or at the
+    // caller's own flush of the library's file system (an import flushes once before it
+    // stores its records, so a flush per thumbnail would only cost time).
+    enum class ThumbFlush { Now, ByCaller };
+
     // Writes the thumbnail of a stored document: named by the MD5 of filePath (pass the
     // stored copy's relative path, which is unique in the library), no extension, PNG when
-    // the image has alpha, else JPEG; written atomically, replacing an earlier thumbnail of
-    // the same name. Answers "/Thumbnail/<32 hex digits>".
-    platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image) const;
+    // the image has transparent pixels, else JPEG (an alpha channel every pixel leaves opaque
+    // does not count). Written under a temporary name and renamed over an earlier thumbnail
+    // of the same name, so a failed write leaves that one as it was. Answers
+    // "/Thumbnail/<32 hex digits>".
+    platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image,
+                                             ThumbFlush flush = ThumbFlush::Now) const;
 
     // Creates "name/" (or "name_1/", "name_2/" …) in the day folder; answers its relative path
     // ending with "/".
@@ -103,6 +111,9 @@ public:
 
     // Tuning: the highest "_n" suffix tried before a name counts as exhausted.
     static constexpr int kMaxNameSuffix = 100000;
+    // Tuning: QImageWriter's PNG compression (0-100, mapped onto zlib's levels 0-9); 20 is
+    // level 1, several times faster than the default on a 512×512 photo and hardly larger.
+    static constexpr int kThumbPngCompression = 20;
 
 private:
     platform::Result<QString> placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,

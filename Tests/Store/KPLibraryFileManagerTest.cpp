@@ -271,6 +271,79 @@ TEST(KPLibraryFileManager, ThumbnailsArePngWithAlphaJpegWithoutAndNamedByTheStor
     EXPECT_FALSE(lib.manager.addThumbByFile(QString(), opaque));
 }
 
+namespace {
+
+// A picture that compresses badly, so that its file is far larger than a flat one's.
+QImage noisy(int side, QImage::Format format)
+{
+    QImage image(side, side, format);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            image.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x ^ y) % 256));
+    return image;
+}
+
+} // namespace
+
+TEST(KPLibraryFileManager, OnlyTransparentPixelsMakeAPngThumbnailAndItKeepsThem)
+{
+    Library lib;
+    using Flush = KPLibraryFileManager::ThumbFlush;
+    for (const Flush flush : {Flush::Now, Flush::ByCaller}) {
+        const QString tag = flush == Flush::Now ? QStringLiteral("flushed") : QStringLiteral("unflushed");
+        // An alpha channel that every pixel leaves opaque is no reason for a PNG.
+        const QImage opaque = noisy(64, QImage::Format_ARGB32_Premultiplied);
+        auto jpeg = lib.manager.addThumbByFile(kDay + tag + QStringLiteral("-opaque.pdf"), opaque, flush);
+        ASSERT_TRUE(jpeg) << qPrintable(tag);
+        EXPECT_TRUE(testsupport::readFile(lib.folder + *jpeg).startsWith("\xFF\xD8")) << qPrintable(tag);
+
+        // A single clear pixel is: the PNG keeps it, and every other pixel as it was.
+        QImage cutOut = noisy(64, QImage::Format_ARGB32);
+        cutOut.setPixel(63, 63, qRgba(0, 0, 0, 0));
+        auto png = lib.manager.addThumbByFile(kDay + tag + QStringLiteral("-cut.pdf"), cutOut, flush);
+        ASSERT_TRUE(png) << qPrintable(tag);
+        const QByteArray bytes = testsupport::readFile(lib.folder + *png);
+        ASSERT_TRUE(bytes.startsWith("\x89PNG")) << qPrintable(tag);
+        const QImage back = QImage::fromData(bytes).convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(back, cutOut) << qPrintable(tag);
+    }
+    // Nothing but the four thumbnails: no temporary files are left beside them.
+    EXPECT_EQ(entries(lib.manager.thumbFolder()).size(), 4) << qPrintable(entries(lib.manager.thumbFolder()).join(','));
+}
+
+TEST(KPLibraryFileManager, AThumbnailThatCannotBeWrittenLeavesTheEarlierOne)
+{
+    Library lib;
+    using Flush = KPLibraryFileManager::ThumbFlush;
+    const QString document = kDay + QStringLiteral("a.pdf");
+    QImage small(8, 8, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    auto first = lib.manager.addThumbByFile(document, small);
+    ASSERT_TRUE(first);
+    const QByteArray before = testsupport::readFile(lib.folder + *first);
+    // A transparent noisy picture makes a PNG of hundreds of kilobytes, past the limit below.
+    QImage large = noisy(256, QImage::Format_ARGB32);
+    large.setPixel(0, 0, qRgba(0, 0, 0, 0));
+
+    for (const Flush flush : {Flush::Now, Flush::ByCaller}) {
+        // The file-size limit makes the write fail the way a full disk does.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = saved;
+        limited.rlim_cur = 16 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        auto replaced = lib.manager.addThumbByFile(document, large, flush);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+
+        ASSERT_FALSE(replaced);
+        EXPECT_TRUE(replaced.error().message.contains(document)) << qPrintable(replaced.error().message);
+        EXPECT_EQ(testsupport::readFile(lib.folder + *first), before);
+        EXPECT_EQ(entries(lib.manager.thumbFolder()).size(), 1) << qPrintable(entries(lib.manager.thumbFolder()).join(','));
+    }
+}
+
 TEST(KPLibraryFileManager, RelativeAndAbsolutePathsRoundTripAndNeverNameTheLibraryItself)
 {
     Library lib;

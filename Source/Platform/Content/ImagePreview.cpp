@@ -12,11 +12,30 @@ QImage ImagePreview::fitted(const QImage& image, const QSize& box)
     return image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
+bool ImagePreview::isOpaque(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return true;
+    // Both 32-bit forms keep alpha in the top byte, premultiplied or not.
+    const QImage argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied
+                            ? image
+                            : image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        QRgb all = 0xffffffffu;
+        for (int x = 0; x < argb.width(); ++x)
+            all &= line[x];
+        if (qAlpha(all) != 0xff)
+            return false;
+    }
+    return true;
+}
+
 QImage ImagePreview::normalised(const QImage& image)
 {
     if (image.isNull())
         return image;
-    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return image.convertToFormat(isOpaque(image) ? QImage::Format_RGB32 : QImage::Format_ARGB32);
 }
 
 Result<QImage> ImagePreview::fromReader(QImageReader& reader, const QSize& box)

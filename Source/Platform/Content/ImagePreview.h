@@ -30,7 +30,10 @@ public:
     // The image scaled down to fit within box, smoothly; as is when it already fits.
     static QImage fitted(const QImage& image, const QSize& box);
     // RGB32 when opaque, ARGB32 when it has transparency: the two forms previews come in.
+    // Opaque means every pixel, not the format: many PNGs carry an alpha channel they never use.
     static QImage normalised(const QImage& image);
+    // Whether no pixel is even partly transparent (always so without an alpha channel).
+    static bool isOpaque(const QImage& image);
 };
 
 } // namespace platform

@@ -105,6 +105,38 @@ TEST(ContentPreviewTest, DrawsPdfFirstPage)
     EXPECT_EQ(fromThread.size(), page.size());
 }
 
+TEST(ContentPreviewTest, ImagesKeepAnAlphaChannelOnlyWhenAPixelIsTransparent)
+{
+    const QString dir = makeTempDir();
+    // Screenshots and exports often carry an alpha channel that every pixel leaves opaque.
+    QImage opaque(40, 30, QImage::Format_ARGB32);
+    opaque.fill(qRgba(10, 200, 30, 255));
+    writeFile(dir + "/shot.png", pngBytes(opaque));
+    const QImage flat = previewOk(dir + "/shot.png");
+    EXPECT_EQ(flat.format(), QImage::Format_RGB32);
+    EXPECT_EQ(QColor(flat.pixel(20, 15)), QColor(10, 200, 30));
+
+    // One pixel, in the last row, is enough to keep the channel and its values.
+    QImage cutOut = opaque;
+    cutOut.setPixel(39, 29, qRgba(0, 0, 0, 0));
+    cutOut.setPixel(0, 29, qRgba(255, 0, 0, 128));
+    writeFile(dir + "/cut.png", pngBytes(cutOut));
+    const QImage kept = previewOk(dir + "/cut.png");
+    EXPECT_EQ(kept.format(), QImage::Format_ARGB32);
+    EXPECT_EQ(qAlpha(kept.pixel(39, 29)), 0);
+    EXPECT_EQ(qAlpha(kept.pixel(0, 29)), 128);
+    EXPECT_EQ(qAlpha(kept.pixel(20, 15)), 255);
+
+    // Formats other than 32-bit ARGB: an indexed picture whose table holds a clear colour.
+    QImage indexed(8, 8, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgba(255, 255, 255, 255), qRgba(0, 0, 0, 0)});
+    indexed.fill(0);
+    EXPECT_TRUE(ImagePreview::isOpaque(indexed)) << "a clear colour no pixel uses";
+    indexed.setPixel(3, 3, 1);
+    EXPECT_FALSE(ImagePreview::isOpaque(indexed));
+    EXPECT_TRUE(ImagePreview::normalised(indexed).hasAlphaChannel());
+}
+
 TEST(ContentPreviewTest, UsesThePicturesInsidePackages)
 {
     const QString dir = makeTempDir();

@@ -45,7 +45,12 @@ void armForChild()
 {
     const QString out = QString::fromLocal8Bit(qgetenv("FOLIVO_CRASH_CHILD_OUT"));
     CrashController::sharedInstance().arm(QStringLiteral("/bin/sh"),
-                                          {QStringLiteral("-c"), QStringLiteral("cp \"$2\" \"$0\""), out},
+                                          // The crashed child never returns to remove its own
+                                          // temporary home, so the next program does.
+                                          {QStringLiteral("-c"),
+                                           QStringLiteral("cp \"$2\" \"$0\"; case \"$HOME\" in */folivo-test-*) "
+                                                          "rm -rf \"$HOME\";; esac"),
+                                           out},
                                           out + QStringLiteral(".raw"));
 }
 

@@ -15,6 +15,15 @@ qint32 countFiles(const KPFileSysytemItem& item)
     return count;
 }
 
+// The files in the order the per-file pass meets them: a folder's own, then its sub-folders'.
+void collectFiles(const KPFileSysytemItem& item, QStringList& into)
+{
+    for (const QVariant& entry : item.items())
+        into.append(entry.toString());
+    for (const auto& child : item.children())
+        collectFiles(*child, into);
+}
+
 void collectPaths(const KPFileSysytemItem& item, QSet<QString>& into)
 {
     for (const QVariant& record : item.items())
@@ -41,7 +50,11 @@ void KPFileFolderImport::main()
     const std::shared_ptr<KPFileSysytemItem> walked = fileImportFilter().fileSystemItemByPaths(m_filePaths);
     m_fileCount = countFiles(*walked);
     m_currentIndex = 0;
+    QStringList files;
+    collectFiles(*walked, files);
+    startPreviews(files);
     m_rootFileSystemItem = createNewFolderContent(*walked);
+    stopPreviews();
     // Also answers a stop asked for during the walk of a tree without files, or during the
     // last copy, which no per-file test would see.
     if (!m_stopped) {
@@ -65,7 +78,7 @@ std::shared_ptr<KPFileSysytemItem> KPFileFolderImport::createNewFolderContent(co
             break;
         }
         const QString path = entry.toString();
-        const QImage image = previewOf(path);
+        const QImage image = previewOf(m_currentIndex, path);
         postProgress(m_currentIndex + 1, m_fileCount, path, image);
         if (auto file = importFile(path, image, false)) {
             made->addItemByObj(file->record);

@@ -21,6 +21,7 @@ void KPFileImport::main()
                                    : filter.deleteNoSupportFormatFiles(m_filePaths);
 
     const int count = int(m_importDataList.size());
+    startPreviews(m_importDataList);
     // One test before each file and one after the last, so that a stop asked for during the
     // walk or during the last copy is still answered.
     for (int i = 0; i <= count; ++i) {
@@ -36,12 +37,13 @@ void KPFileImport::main()
         if (i == count)
             break;
         const QString& path = m_importDataList.at(i);
-        const QImage image = previewOf(path);
+        const QImage image = previewOf(i, path);
         postProgress(i + 1, count, path, image);
         if (auto file = importFile(path, image, true))
             m_insertRecords.append(*file);
     }
 
+    stopPreviews();
     postStatus(KPImportKeys::SaveDataBaseStart);
     phasePause();
     startSave();

@@ -43,6 +43,12 @@ KPImportFileWorker::ThumbFunction& thumbSeam()
     return f;
 }
 
+KPImportFileWorker::PreviewFunction& previewSeam()
+{
+    static KPImportFileWorker::PreviewFunction f;
+    return f;
+}
+
 void logImport(const QString& message)
 {
     KPLogLogDomainMessage(QStringLiteral("Import"), 0, message);
@@ -80,8 +86,21 @@ void KPImportFileWorker::setThumbFunctionForTesting(ThumbFunction thumb)
     thumbSeam() = std::move(thumb);
 }
 
+void KPImportFileWorker::setPreviewFunctionForTesting(PreviewFunction preview)
+{
+    std::lock_guard lock(copySeamMutex());
+    previewSeam() = std::move(preview);
+}
+
 QImage KPImportFileWorker::preview(const QString& source) const
 {
+    PreviewFunction seam;
+    {
+        std::lock_guard lock(copySeamMutex());
+        seam = previewSeam();
+    }
+    if (seam)
+        return seam(source);
     return imageWithPreviewOfFileAtPath(source, kQuickLookPreviewSize, false);
 }
 

@@ -10,8 +10,9 @@
 // takes exactly its own thumbnail with it. Sources are removed only when the caller says the
 // records were stored, never inside the library folder, and never through a link.
 //
-// Threads: one worker belongs to one operation, on the import queue's thread. The copy seam
-// is process-wide and meant for tests.
+// Threads: one worker belongs to one operation, on the import queue's thread, except
+// preview(), which the operation's preview threads call as well (it reads only the source).
+// The seams are process-wide and meant for tests.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -74,6 +75,9 @@ public:
     using ThumbFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& copy,
                                                                   const QImage& image)>;
     static void setThumbFunctionForTesting(ThumbFunction thumb);
+    // Test seam: replaces the preview maker; called from several threads at once.
+    using PreviewFunction = std::function<QImage(const QString& source)>;
+    static void setPreviewFunctionForTesting(PreviewFunction preview);
 
 private:
     const KPLibraryFileManager& m_library;

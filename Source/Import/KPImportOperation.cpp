@@ -52,7 +52,10 @@ KPImportOperation::KPImportOperation(const QVariantMap& options, std::function<v
         setCompletionBlock(std::move(completionBlock));
 }
 
-KPImportOperation::~KPImportOperation() = default;
+KPImportOperation::~KPImportOperation()
+{
+    stopPreviews();
+}
 
 void KPImportOperation::setEnvironment(Environment environment)
 {
@@ -173,9 +176,20 @@ void KPImportOperation::postFinished(const QVariantMap& status) const
     });
 }
 
-QImage KPImportOperation::previewOf(const QString& path) const
+void KPImportOperation::startPreviews(const QStringList& paths)
 {
-    return m_worker->preview(path);
+    m_previews = std::make_unique<KPPreviewPrefetcher>(
+        paths, [worker = m_worker.get()](const QString& path) { return worker->preview(path); });
+}
+
+QImage KPImportOperation::previewOf(int index, const QString& path)
+{
+    return m_previews ? m_previews->take(index, path) : m_worker->preview(path);
+}
+
+void KPImportOperation::stopPreviews()
+{
+    m_previews.reset();
 }
 
 std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path, const QImage& preview,

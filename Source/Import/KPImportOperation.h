@@ -9,10 +9,15 @@
 //
 // Threads: made on the main thread; main() and everything it calls run on the import queue's
 // thread. Statuses are posted to observers on the main thread, in order. cancel() may come from
-// any thread; it wakes the operation if it waits for the user's answer.
+// any thread; it wakes the operation if it waits for the user's answer. The only work that
+// leaves the queue's thread is the making of previews: once the walk has listed the files, a
+// KPPreviewPrefetcher renders them a bounded window ahead on a few threads of its own, and the
+// per-file loop takes each one in its turn; stopPreviews() ends that before the store, so no
+// import work is left running when the operation ends (whichever way it ends).
 #pragma once
 
 #include "Import/KPImportFileWorker.h"
+#include "Import/KPPreviewPrefetcher.h"
 #include "Import/KPImportState.h"
 #include "Import/KPImportStore.h"
 #include "Platform/Foundation/Operation.h"
@@ -75,7 +80,13 @@ protected:
     // Copies one file in and builds its record; nullopt (and the path reported) on failure.
     // metadataFirst reads the source's metadata before copying, else after.
     std::optional<KPImportedFile> importFile(const QString& path, const QImage& preview, bool metadataFirst);
-    QImage previewOf(const QString& path) const;
+    // The files the per-file loop will preview, in its order; look-ahead starts with the first
+    // previewOf() call.
+    void startPreviews(const QStringList& paths);
+    // The preview of the index-th file of startPreviews() (made here if it was not planned).
+    QImage previewOf(int index, const QString& path);
+    // Drops previews not yet taken and waits for those being made.
+    void stopPreviews();
 
     // Flushes the copies to disk before their records are stored; false (logged) on failure.
     bool copiesAreDurable();
@@ -114,5 +125,6 @@ private:
     std::mutex m_filterMutex; // the filter is made on the queue's thread, cancelled from any
     std::unique_ptr<KPFileImportFilter> m_fileImportFilter;
     std::unique_ptr<KPImportFileWorker> m_worker;
+    std::unique_ptr<KPPreviewPrefetcher> m_previews; // uses m_worker: declared after it
     QStringList m_failedFiles;
 };

@@ -1,0 +1,161 @@
+// Imports whose previews are made ahead of the import thread: each preview still reaches the
+// status and the thumbnail of its own file, a paused import does not render far ahead, and an
+// import that ended leaves nothing running that could write into the library.
+#include "Import/KPFileFolderImport.h"
+#include "Import/KPFileImport.h"
+#include "Import/KPPreviewPrefetcher.h"
+#include "ImportTestKit.h"
+
+#include <QHash>
+
+using namespace importtest;
+using KPImportKeys::Paths;
+
+namespace {
+
+// A one-pixel picture whose colour names its file.
+QImage pictureOf(const QString& path)
+{
+    QImage image(1, 1, QImage::Format_RGB32);
+    image.setPixel(0, 0, 0xff000000u | (qHash(QFileInfo(path).fileName()) & 0xffffffu));
+    return image;
+}
+
+// Every preview of the import is pictureOf its file, after work that differs per file so
+// the workers finish out of order; every thumbnail written is remembered by copy name.
+class PictureSeams {
+public:
+    PictureSeams()
+    {
+        KPImportFileWorker::setPreviewFunctionForTesting([this](const QString& path) {
+            ++calls;
+            QImage scratch(64 + int(qHash(path) % 7) * 128, 64, QImage::Format_RGB32);
+            scratch.fill(Qt::white);
+            (void)scratch.scaled(13, 13, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            return pictureOf(path);
+        });
+        KPImportFileWorker::setThumbFunctionForTesting(
+            [this](const KPLibraryFileManager& lib, const QString& copy, const QImage& image) {
+                {
+                    std::lock_guard lock(mutex);
+                    thumbs.insert(QFileInfo(copy).fileName(), image);
+                }
+                return lib.addThumbByFile(copy, image, KPLibraryFileManager::ThumbFlush::ByCaller);
+            });
+    }
+    ~PictureSeams()
+    {
+        KPImportFileWorker::setPreviewFunctionForTesting(nullptr);
+        KPImportFileWorker::setThumbFunctionForTesting(nullptr);
+    }
+    std::atomic<int> calls{0};
+    std::mutex mutex;
+    QHash<QString, QImage> thumbs;
+};
+
+class ImportPreviewAheadTest : public ImportFixture {
+protected:
+    QStringList writeFiles(const QString& folder, int count)
+    {
+        // Names unique over the whole corpus, so a copy keeps its source's name.
+        const QString prefix = QString(folder).replace(QLatin1Char('/'), QLatin1Char('_'));
+        QStringList out;
+        for (int i = 0; i < count; ++i)
+            out << write(QStringLiteral("%1/%2-%3.txt").arg(folder, prefix).arg(i, 3, 10, QLatin1Char('0')),
+                         QByteArray::number(i));
+        return out;
+    }
+    // Each "Progress" shows its own file's picture, each thumbnail its copy's.
+    void expectPicturesOnTheirFiles(int files)
+    {
+        const QList<QVariantMap> progress = log.progress();
+        ASSERT_EQ(progress.size(), files);
+        for (const QVariantMap& p : progress) {
+            const QString name = p.value(KPImportKeys::Name).toString();
+            EXPECT_EQ(p.value(KPImportKeys::Image).value<QImage>(), pictureOf(name)) << name.toStdString();
+        }
+        std::lock_guard lock(seams.mutex);
+        ASSERT_EQ(seams.thumbs.size(), files);
+        for (auto it = seams.thumbs.cbegin(); it != seams.thumbs.cend(); ++it)
+            EXPECT_EQ(it.value(), pictureOf(it.key())) << it.key().toStdString();
+    }
+    int window() const { return KPPreviewPrefetcher::defaultWorkerCount() * KPPreviewPrefetcher::kWindowPerWorker; }
+
+    PictureSeams seams;
+};
+
+} // namespace
+
+TEST_F(ImportPreviewAheadTest, FlatAndHierarchicalImportsPutEveryPreviewOnItsOwnFile)
+{
+    writeFiles(QStringLiteral("flat"), 40);
+    {
+        KPFileImportQueue queue;
+        run(queue, make<KPFileImport>({{Paths, QStringList{src(QStringLiteral("flat"))}}}));
+    }
+    expectPicturesOnTheirFiles(40);
+    EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 40);
+
+    // A tree: files of the top folder, then of the folder below it, in the walk's order.
+    log.statuses.clear();
+    log.order.clear();
+    {
+        std::lock_guard lock(seams.mutex);
+        seams.thumbs.clear();
+    }
+    writeFiles(QStringLiteral("tree"), 15);
+    writeFiles(QStringLiteral("tree/sub"), 15);
+    KPFileImportQueue queue;
+    run(queue, make<KPFileFolderImport>({{Paths, QStringList{src(QStringLiteral("tree"))}}}));
+    expectPicturesOnTheirFiles(30);
+    EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 30);
+}
+
+TEST_F(ImportPreviewAheadTest, APausedImportRendersOneWindowAheadAndAThrownAwayOneLeavesNothingRunning)
+{
+    writeFiles(QStringLiteral("many"), 60);
+    KPFileImportQueue queue;
+    CopyGate gate(3);
+    queue.addOperation(make<KPFileImport>({{Paths, QStringList{src(QStringLiteral("many"))}}}));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.arrived(); }));
+    ASSERT_FALSE(queue.pauseImport());
+    gate.release();
+    // Paused before file 4: previews of files 1-3 and at most one window beyond file 3.
+    EXPECT_FALSE(testsupport::spinUntil([&] { return seams.calls > 3 + window(); }, 200));
+
+    queue.deleteImported();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return log.finished() && !queue.isImporing(); }));
+    EXPECT_EQ(log.count(KPImportKeys::DeleteImported), 1);
+    EXPECT_EQ(log.progress().size(), 3);
+    const int made = seams.calls.load();
+    EXPECT_LE(made, 3 + window());
+    EXPECT_TRUE(dayFolderNames().isEmpty());
+    EXPECT_EQ(thumbnailCount(), 0);
+    // Nothing of the import runs on: no preview, no file, no thumbnail appears later.
+    EXPECT_FALSE(testsupport::spinUntil([&] {
+        return seams.calls != made || !dayFolderNames().isEmpty() || thumbnailCount() != 0;
+    }, 200));
+}
+
+TEST_F(ImportPreviewAheadTest, ACancelledHierarchicalImportKeepsWhatItCopiedAndStopsLookingAhead)
+{
+    writeFiles(QStringLiteral("top"), 20);
+    writeFiles(QStringLiteral("top/below"), 20);
+    auto queue = std::make_unique<KPFileImportQueue>();
+    CopyGate gate(5);
+    queue->addOperation(make<KPFileFolderImport>({{Paths, QStringList{src(QStringLiteral("top"))}}}));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.arrived(); }));
+    ASSERT_FALSE(queue->pauseImport());
+    gate.release();
+    // Quit while paused: the import stores the five files it copied.
+    ASSERT_TRUE(queue->finishImportsForQuit());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return log.finished(); }));
+    queue.reset();
+    EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 5);
+    EXPECT_EQ(dayFolderNames().size(), 5);
+    const int made = seams.calls.load();
+    EXPECT_LE(made, 5 + window());
+    EXPECT_FALSE(testsupport::spinUntil([&] {
+        return seams.calls != made || dayFolderNames().size() != 5 || thumbnailCount() != 5;
+    }, 200));
+}

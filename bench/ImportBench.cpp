@@ -5,6 +5,7 @@
 //
 // The files are made once in $TMPDIR/folivo-import-bench/sources; HOME and the XDG folders
 // point into that folder, so nothing of the real home is touched. Run: build/bin/import_bench
+#include "BenchHome.h"
 #include "Import/KPFileImport.h"
 #include "Import/KPFileImportQueue.h"
 #include "Import/KPFileFormatManager.h"
@@ -172,16 +173,7 @@ BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iteration
 
 int main(int argc, char** argv)
 {
-    QDir().mkpath(benchDir() + QStringLiteral("/home/Documents"));
-    const QByteArray home = QFile::encodeName(benchDir() + QStringLiteral("/home"));
-    qputenv("HOME", home);
-    qputenv("XDG_DATA_HOME", home + "/.local/share");
-    qputenv("XDG_CONFIG_HOME", home + "/.config");
-    qputenv("XDG_CACHE_HOME", home + "/.cache");
-    qputenv("XDG_DOCUMENTS_DIR", home + "/Documents");
-    qputenv("FOLIVO_LOG_NO_CAPTURE", "1");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useBenchHome(benchDir() + QStringLiteral("/home"));
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -7,6 +7,7 @@
 //
 // The tree and the library live in $TMPDIR/folivo-indexfolder-bench; HOME and the XDG folders
 // point there. Run: build/bin/indexfolder_bench
+#include "BenchHome.h"
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Store/DBIndexFolder.h"
@@ -190,16 +191,7 @@ BENCHMARK(BM_3_HundredChanges)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 
 int main(int argc, char** argv)
 {
-    QDir().mkpath(benchDir() + QStringLiteral("/home/Documents"));
-    const QByteArray home = QFile::encodeName(benchDir() + QStringLiteral("/home"));
-    qputenv("HOME", home);
-    qputenv("XDG_DATA_HOME", home + "/.local/share");
-    qputenv("XDG_CONFIG_HOME", home + "/.config");
-    qputenv("XDG_CACHE_HOME", home + "/.cache");
-    qputenv("XDG_DOCUMENTS_DIR", home + "/Documents");
-    qputenv("FOLIVO_LOG_NO_CAPTURE", "1");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useBenchHome(benchDir() + QStringLiteral("/home"));
     QGuiApplication app(argc, argv);
     makeTree();
     benchmark::Initialize(&argc, argv);

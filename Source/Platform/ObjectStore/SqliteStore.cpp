@@ -104,6 +104,15 @@ struct Statement {
     ~Statement() { sqlite3_finalize(st); }
 };
 
+// A store opens only under the model it was written by.
+Result<void> checkModel(const StoreMetadata& meta, const ManagedObjectModel& model, const QString& path)
+{
+    if (meta.modelHash == model.versionHash())
+        return {};
+    return fail(domain, SqliteStore::IncompatibleError, QStringLiteral("%1 was written by model \"%2\", which is not \"%3\"")
+                                                .arg(path, meta.modelVersion, model.versionName()));
+}
+
 } // namespace
 
 SqliteStore::~SqliteStore()
@@ -229,10 +238,8 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const QString& path, Mode
         auto meta = readMetadata(path);
         if (!meta)
             return std::unexpected(meta.error());
-        if (meta->modelHash != model->versionHash())
-            return fail(domain, IncompatibleError,
-                        QStringLiteral("%1 was written by model \"%2\", which is not \"%3\"")
-                            .arg(path, meta->modelVersion, model->versionName()));
+        if (auto fits = checkModel(*meta, *model, path); !fits)
+            return std::unexpected(fits.error());
     }
     std::unique_ptr<SqliteStore> store(new SqliteStore);
     store->m_path = path;
@@ -287,10 +294,8 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::openReadOnly(const QString& pa
     auto meta = readMetadata(path);
     if (!meta)
         return std::unexpected(meta.error());
-    if (meta->modelHash != model->versionHash())
-        return fail(domain, IncompatibleError,
-                    QStringLiteral("%1 was written by model \"%2\", which is not \"%3\"")
-                        .arg(path, meta->modelVersion, model->versionName()));
+    if (auto fits = checkModel(*meta, *model, path); !fits)
+        return std::unexpected(fits.error());
     std::unique_ptr<SqliteStore> store(new SqliteStore);
     store->m_path = path;
     store->m_model = model;

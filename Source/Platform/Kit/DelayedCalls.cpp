@@ -6,30 +6,23 @@ namespace platform::kit {
 
 void DelayedCalls::perform(int ms, std::function<void()> fn)
 {
-    // Timers that already fired are dropped here rather than from their own slot, where
-    // destroying the emitting timer would be unsafe.
-    std::erase_if(m_timers, [](const std::unique_ptr<QTimer>& t) { return !t->isActive(); });
-    auto timer = std::make_unique<QTimer>();
-    timer->setSingleShot(true);
-    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), std::move(fn));
-    timer->start(std::max(0, ms));
-    m_timers.push_back(std::move(timer));
+    std::erase_if(m_tokens, [](const Token& t) { return !t.isActive(); });
+    m_tokens.push_back(Scheduler::current().after(ms, std::move(fn)));
 }
 
 void DelayedCalls::cancelAll()
 {
-    // deleteLater: cancelAll may be called from one of these timers' own calls.
-    for (auto& t : m_timers) {
-        t->stop();
-        t.release()->deleteLater();
-    }
-    m_timers.clear();
+    // Cancelling only marks the work, so this may run inside one of the calls; the vector is
+    // moved out first because a cancelled call's captures may reach back here.
+    auto tokens = std::move(m_tokens);
+    m_tokens.clear();
+    for (Token& t : tokens)
+        t.cancel();
 }
 
 int DelayedCalls::pendingCount() const
 {
-    return int(std::count_if(m_timers.begin(), m_timers.end(),
-                             [](const std::unique_ptr<QTimer>& t) { return t->isActive(); }));
+    return int(std::count_if(m_tokens.begin(), m_tokens.end(), [](const Token& t) { return t.isActive(); }));
 }
 
 } // namespace platform::kit

@@ -1,12 +1,12 @@
-// Calls scheduled on the main event loop after a delay, all of which one owner can cancel at
-// once: the stand-in for performing a selector after a delay and cancelling the previous
-// requests. Destroying the DelayedCalls cancels what is still pending, so a call never runs
-// after its owner has gone.
+// Calls made after a delay on the current Scheduler, all of which one owner can cancel at once:
+// the stand-in for performing a selector after a delay and cancelling the previous requests.
+// Destroying the DelayedCalls cancels what is still pending, so a call never runs after its
+// owner has gone. Each call stays on the scheduler that was current when it was made.
 #pragma once
 
-#include <QTimer>
+#include "Platform/Kit/Scheduler.h"
+
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace platform::kit {
@@ -18,11 +18,12 @@ public:
     DelayedCalls& operator=(const DelayedCalls&) = delete;
 
     void perform(int ms, std::function<void()> fn);
+    // Safe from inside one of the calls.
     void cancelAll();
     int pendingCount() const;
 
 private:
-    std::vector<std::unique_ptr<QTimer>> m_timers;
+    std::vector<Token> m_tokens;
 };
 
 } // namespace platform::kit

@@ -10,17 +10,11 @@ HeartBeat& HeartBeat::shared()
     return instance;
 }
 
-HeartBeat::HeartBeat()
-{
-    m_timer.setInterval(1000 / kBeatsPerSecond);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { beat(); });
-}
-
 void HeartBeat::prune()
 {
     std::erase_if(m_clients, [](const Client& c) { return c.owner.isNull(); });
     if (m_clients.empty())
-        m_timer.stop();
+        m_timer.cancel();
 }
 
 void HeartBeat::add(QObject* owner, std::function<void()> beatFn)
@@ -29,8 +23,11 @@ void HeartBeat::add(QObject* owner, std::function<void()> beatFn)
     if (!owner || contains(owner))
         return;
     m_clients.push_back({owner, std::move(beatFn)});
-    if (!m_timer.isActive())
-        m_timer.start();
+    Scheduler& scheduler = Scheduler::current();
+    if (!m_timer.isActive() || m_timerScheduler != &scheduler) {
+        m_timer = scheduler.every(1000 / kBeatsPerSecond, [this] { beat(); });
+        m_timerScheduler = &scheduler;
+    }
 }
 
 void HeartBeat::remove(QObject* owner)

@@ -1,11 +1,14 @@
 // One shared repeating timer that drives the small animations which redraw on a beat rather
 // than on demand (the busy spinner). Clients are held weakly through their owner object: a
-// destroyed owner is dropped and never called. The timer runs only while somebody listens.
+// destroyed owner is dropped and never called. The beat runs on the current Scheduler only
+// while somebody listens; a client added after another scheduler became current moves the
+// beat onto that one.
 #pragma once
+
+#include "Platform/Kit/Scheduler.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -29,7 +32,7 @@ public:
     void beat();
 
 private:
-    HeartBeat();
+    HeartBeat() = default;
     void prune();
 
     struct Client {
@@ -37,7 +40,8 @@ private:
         std::function<void()> beat;
     };
     std::vector<Client> m_clients;
-    QTimer m_timer;
+    Token m_timer;
+    const Scheduler* m_timerScheduler = nullptr;
 };
 
 } // namespace platform::kit

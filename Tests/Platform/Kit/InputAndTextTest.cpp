@@ -1,12 +1,9 @@
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/DelayedCalls.h"
 #include "Platform/Kit/FontResolver.h"
-#include "Platform/Kit/HeartBeat.h"
 #include "Platform/Kit/Input.h"
 #include "Platform/Kit/Pasteboard.h"
 #include "Platform/Kit/TextAttributes.h"
 #include "Platform/Kit/TrackingArea.h"
-#include "Support/TestSupport.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -41,47 +38,6 @@ TEST(Input, MacModifiersMapToLinuxKeys)
     EXPECT_TRUE(Input::isContextClick(&right));
     EXPECT_TRUE(Input::isContextClick(&ctrlClick));
     EXPECT_FALSE(Input::isContextClick(&cmdClick));
-}
-
-TEST(DelayedCalls, RunLaterAndCancelTogether)
-{
-    int ran = 0;
-    {
-        DelayedCalls calls;
-        calls.perform(0, [&] { ++ran; });
-        calls.perform(0, [&] { ran += 10; });
-        calls.cancelAll();
-        calls.perform(0, [&] { ran += 100; });
-        EXPECT_EQ(calls.pendingCount(), 1);
-        EXPECT_TRUE(testsupport::spinUntil([&] { return ran != 0; }));
-        EXPECT_EQ(ran, 100);
-        calls.perform(0, [&] { ran += 1000; });
-    }
-    // Destroyed with a call pending: it never runs.
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(ran, 100);
-}
-
-TEST(HeartBeat, TellsLiveClientsOnceAndDropsDeadOnes)
-{
-    HeartBeat& beat = HeartBeat::shared();
-    int a = 0, b = 0;
-    auto ownerA = std::make_unique<QObject>();
-    QObject ownerB;
-    beat.add(ownerA.get(), [&] { ++a; });
-    beat.add(ownerA.get(), [&] { a += 100; });   // already registered
-    beat.add(&ownerB, [&] { ++b; });
-    beat.beat();
-    EXPECT_EQ(a, 1);
-    EXPECT_EQ(b, 1);
-    ownerA.reset();
-    beat.beat();
-    EXPECT_EQ(b, 2);
-    beat.remove(&ownerB);
-    EXPECT_FALSE(beat.contains(&ownerB));
-    EXPECT_FALSE(beat.isRunning());
-    EXPECT_EQ(HeartBeat::kBeatsPerSecond, 12);
 }
 
 TEST(CommandDispatcher, LatestLiveHandlerAnswers)

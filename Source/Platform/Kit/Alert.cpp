@@ -71,6 +71,7 @@ public:
         for (const Alert::Button& b : alert.buttons()) {
             auto* button = new QPushButton(b.title, this);
             button->setAutoDefault(false);   // Return is ours, whichever button has focus
+            button->setDefault(b.returnCode == Alert::kDefaultReturn);   // for its look
             const int code = b.returnCode;
             QObject::connect(button, &QPushButton::clicked, this, [this, code] { answer(code); });
             byCode[code + 1] = button;

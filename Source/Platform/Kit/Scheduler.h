@@ -63,7 +63,7 @@ public:
 
     // fn once, ms milliseconds from now (negative counts as 0).
     Token after(int ms, std::function<void()> fn);
-    // fn once, unless owner is destroyed first.
+    // fn once, unless owner is destroyed first (a null owner schedules nothing).
     void after(QObject* owner, int ms, std::function<void()> fn);
     // fn every ms milliseconds (at least 1) until cancelled.
     Token every(int ms, std::function<void()> fn);

@@ -1,5 +1,6 @@
 #include "Platform/Kit/Sheet.h"
 
+#include "Platform/Kit/PopoverMarker.h"
 #include "Platform/Kit/WindowAttachments.h"
 
 #include <QApplication>
@@ -237,7 +238,9 @@ protected:
         if (m_shown && isKeyEvent(event->type()) && watched->isWidgetType()) {
             auto* target = static_cast<QWidget*>(watched);
             QWidget* panel = m_shown->m_panel;
-            if (target->window() == m_window && !(panel && (panel == target || panel->isAncestorOf(target))))
+            // A popover opened from the sheet's content is part of the sheet too.
+            const bool inSheet = (panel && (panel == target || panel->isAncestorOf(target))) || isInsidePopover(target);
+            if (target->window() == m_window && !inSheet)
                 return true;
         }
         return false;
@@ -246,7 +249,7 @@ protected:
 private:
     static bool isKeyEvent(QEvent::Type type)
     {
-        return type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride;
+        return type == QEvent::KeyPress || type == QEvent::KeyRelease;
     }
 
     void show(Sheet* sheet)

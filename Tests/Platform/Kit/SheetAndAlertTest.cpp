@@ -1,4 +1,5 @@
 #include "Platform/Kit/Alert.h"
+#include "Platform/Kit/Popover.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/WindowAttachments.h"
@@ -115,6 +116,15 @@ TEST(Sheet, HangsUnderTheBarBlocksTheContentAndRefusesToCloseTheWindow)
 
     EXPECT_FALSE(w.widget->close());
     EXPECT_TRUE(w.widget->isVisible());
+
+    // A popover opened from the sheet belongs to it: its field takes keys.
+    Popover tags(Popover::Form::Overlay);
+    auto* tagField = new QLineEdit;
+    tags.setContentWidget(tagField);
+    tags.show(first, QRect(), PopoverEdge::MinY);
+    QTest::keyClicks(tagField, QStringLiteral("tag"));
+    EXPECT_EQ(tagField->text(), QStringLiteral("tag"));
+    tags.close();
 
     QObject::connect(first, &QPushButton::clicked, [&] { sheet.end(7); });
     w.clickAt(first);

@@ -108,7 +108,11 @@ Popover::Popover(Form form, QObject* parent)
     , m_frame(new PopoverFrame(this))
 {
     // Until first shown it is a hidden top-level of its own; showing moves it into place.
-    QObject::connect(m_frame, &QObject::destroyed, this, [this] { finish(); });
+    // A widget reports its destruction before its weak pointers are cleared: forget it first.
+    QObject::connect(m_frame, &QObject::destroyed, this, [this] {
+        m_frame = nullptr;
+        finish();
+    });
 }
 
 Popover::~Popover()

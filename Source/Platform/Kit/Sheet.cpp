@@ -186,8 +186,9 @@ public:
         }
     }
 
-    // The scrim below the line the window chose, the panel centred on it.
-    void layout(bool animating = false)
+    // The scrim below the line the window chose, the panel centred on it (a sliding panel
+    // keeps sliding, towards the new place).
+    void layout()
     {
         if (!m_shown || !m_shown->m_scrim || !m_shown->m_panel)
             return;
@@ -200,12 +201,11 @@ public:
         const QSize size = panel->sizeHint().boundedTo(scrim->size());
         const int x = std::clamp(hang.x() + (hang.width() - size.width()) / 2, 0, std::max(0, scrim->width() - size.width()));
         m_panelRest = QRect(QPoint(x, 0), size);
-        if (!animating) {
-            if (m_slide)
-                m_slide->stop();
-            panel->setGeometry(m_panelRest);
-        } else {
+        if (m_slide && m_slide->state() == QAbstractAnimation::Running) {
             panel->resize(size);
+            m_slide->setEndValue(m_panelRest.topLeft());
+        } else {
+            panel->setGeometry(m_panelRest);
         }
     }
 
@@ -335,7 +335,7 @@ void Sheet::present(SheetHost* host)
     m_attachedWindow = window;
     WindowAttachments::shared().attach(window);
 
-    host->layout(m_animates);
+    host->layout();
     scrim->show();
     scrim->raise();
     if (m_animates) {

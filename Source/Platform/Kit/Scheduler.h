@@ -116,8 +116,8 @@ private:
 class VirtualAnimationDriver;
 
 // Installs itself as the current scheduler and as the driver of Qt's animations for as long as
-// it lives; its destructor puts back the scheduler it replaced. Virtual time starts at 0 ms and
-// at startDate for now().
+// it lives; its destructor puts back the scheduler it replaced. One at a time (Qt takes one
+// animation driver). Virtual time starts at 0 ms and at startDate for now().
 class VirtualScheduler final : public Scheduler {
 public:
     explicit VirtualScheduler(const QDateTime& startDate = QDateTime(QDate(2024, 1, 15), QTime(9, 0), Qt::UTC));

@@ -4,6 +4,7 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 QString KPZipArchive::unzipFolderFor(const QString& archive)
 {
@@ -22,17 +23,27 @@ bool KPZipArchive::zipWithFilePath(const QString& folder, const QString& savePat
     return added && closed;
 }
 
+// Extracts the archive open in zip below "<archive>_F/<name>". A failed run takes back the
+// result folder when it made it, so that nothing half-extracted is left for anyone to file.
+QString KPZipArchive::extractOpened(KPZipFile& zip, const QString& archive, const QString& name)
+{
+    const QString folder = unzipFolderFor(archive);
+    QDir().mkpath(folder);
+    const QString result = QStringLiteral("%1/%2").arg(folder, name);
+    const bool existed = QFileInfo::exists(result);
+    const bool ok = zip.UnzipFileTo(result, true);
+    zip.UnzipCloseFile();
+    if (!ok && !existed)
+        QDir(result).removeRecursively();
+    return ok ? result : QString();
+}
+
 QString KPZipArchive::unZipWithFilePath(const QString& archive, const QString& unZipName)
 {
     KPZipFile zip;
     if (!zip.UnzipOpenFile(archive))
         return {};
-    const QString folder = unzipFolderFor(archive);
-    QDir().mkpath(folder);
-    const QString result = QStringLiteral("%1/%2").arg(folder, unZipName);
-    const bool ok = zip.UnzipFileTo(result, true);
-    zip.UnzipCloseFile();
-    return ok ? result : QString();
+    return extractOpened(zip, archive, unZipName);
 }
 
 std::shared_ptr<KPZipArchive> KPZipArchive::initWithZipPath(const QString& folder, const QString& savePath,
@@ -95,13 +106,9 @@ void KPZipArchive::runUnzip()
             m_unzipCompltedBlock(false, {});
         return;
     }
-    const QString folder = unzipFolderFor(m_source);
-    QDir().mkpath(folder);
-    const QString result = QStringLiteral("%1/%2").arg(folder, m_unzipFileName);
-    const bool ok = m_zipArchive.UnzipFileTo(result, true);
-    m_zipArchive.UnzipCloseFile();
-    if (!ok)
+    const QString result = extractOpened(m_zipArchive, m_source, m_unzipFileName);
+    if (result.isEmpty())
         KPLogLogMessage(QStringLiteral("unzip file lost!"));
     if (m_unzipCompltedBlock)
-        m_unzipCompltedBlock(ok, ok ? result : QString());
+        m_unzipCompltedBlock(!result.isEmpty(), result);
 }

@@ -17,7 +17,7 @@ public:
     // closed — a peer must never receive a folder with files silently missing.
     static bool zipWithFilePath(const QString& folder, const QString& savePath);
     // Synchronous: the result path "<archive>_F/<name>", or empty when the archive could not be
-    // opened or was not extracted completely.
+    // opened or was not extracted completely (a result folder the run made is then removed).
     static QString unZipWithFilePath(const QString& archive, const QString& unZipName);
 
     // Prepared runs; start() runs them once on the default-priority global queue, and the
@@ -35,6 +35,7 @@ public:
 
 private:
     KPZipArchive() = default;
+    static QString extractOpened(KPZipFile& zip, const QString& archive, const QString& name);
     void runZip();
     void runUnzip();
 

@@ -1,11 +1,20 @@
-// One zip archive being written or read, over minizip.
+// One zip archive being written or read. Writing goes through minizip; reading is our own
+// (ZipCentralDirectory), see there why.
 //
 // Folders travel between running copies of the program as zip archives, so the entry layout is
 // part of the peer protocol and kept as peers expect it: deflated entries whose 32-bit date field
 // holds the whole seconds since 1 January 1980, 00:00 local time (not the packed DOS date), and
-// no entries for folders. Archives come from the network, so reading is defensive: an entry
-// that would land outside the destination, a link entry, a CRC mismatch or a file that cannot
-// be written fails the extraction instead of passing for success.
+// no entries for folders except empty ones (a stored, empty entry whose name ends in "/").
+// Names that are not plain ASCII carry the format's UTF-8 flag; members of 4 GiB and more get
+// the 64-bit fields.
+//
+// Archives come from the network, so extraction checks the whole archive before it writes
+// anything: an entry that would land outside the destination or pass through a link there, a
+// link entry, two entries for one target name, entries that share their bytes, or declared sizes
+// beyond the room on the destination's file system fail the extraction. While writing, an entry
+// that inflates past its declared size, a CRC mismatch or a file that cannot be written fails it
+// too. Each file is written under a temporary name and renamed when complete, so a failure never
+// leaves a half-written file under an entry's name.
 //
 // One object writes or reads one archive at a time, from one thread at a time; cancel() may be
 // called from any thread.
@@ -13,9 +22,13 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <set>
+#include <sys/types.h>
 
 struct KPZipFileDelegate {
     std::function<void(const QString& message)> ErrorMessage;
@@ -34,14 +47,15 @@ public:
     // every entry added afterwards with the zip format's traditional cipher.
     bool CreateZipFile2(const QString& path, const QString& password = {});
     bool addFileToZip(const QString& file, const QString& newname);
-    // Every file below folder, in sorted order, hidden ones included; links are never followed
-    // or stored. Stops at the first file that cannot be added (false); a cancel ends the walk
-    // with true.
+    // Every file below folder, in sorted order, hidden ones included, and an entry for each
+    // empty folder; links are never followed or stored. Stops at the first file that cannot be
+    // added (false); a cancel ends the walk with true.
     bool addDirectoryToZip(const QString& folder, const QString& pathInZip = {});
     bool CloseZipFile2();
 
     bool UnzipOpenFile(const QString& path, const QString& password = {});
-    // Extracts every entry below folder; true only when every entry was written whole.
+    // Extracts every entry below folder, creating it when missing (also for an archive without
+    // entries); true only when every entry was written whole.
     bool UnzipFileTo(const QString& folder, bool overWrite);
     bool UnzipCloseFile();
 
@@ -54,15 +68,25 @@ public:
     void setDelegate(KPZipFileDelegate delegate) { m_delegate = std::move(delegate); }
 
 private:
+    struct Reader;
+    struct PlannedEntry;
+    class Targets;
+
     void OutputErrorMessage(const QString& message) const;
     bool OverWrite(const QString& path) const;
-    bool addEncryptedFile(const QString& file, const QByteArray& name, void* info);
-    bool extractCurrentEntry(const QString& target, quint64 uncompressedSize);
-    bool extractEncryptedEntry(const QString& target, unsigned long crc, unsigned long flag,
-                               unsigned long dosDate, int method);
+    bool openEntry(const QByteArray& name, const void* info, int method, bool raw, bool zip64,
+                   unsigned long flags);
+    bool addEncryptedFile(QFile& in, const QByteArray& name, const void* info);
+    bool addFolderEntry(const QString& folder, const QString& newname);
+    bool planExtraction(const QString& root, std::vector<PlannedEntry>& plan, Targets& targets);
+    bool extractEntry(const PlannedEntry& item, const QString& target);
+    bool copyEntryData(const PlannedEntry& item, int fd, const QString& target);
 
     void* m_zipFile = nullptr;
-    void* m_unzFile = nullptr;
+    std::unique_ptr<Reader> m_reader;
+    // Files written by the extraction under way: a second entry that reaches one of them
+    // (through a file system that folds case, say) is a collision, not a replacement.
+    std::set<std::pair<dev_t, ino_t>> m_written;
     QByteArray m_password;
     KPZipFileDelegate m_delegate;
     std::atomic<bool> m_cancel{false};

@@ -29,7 +29,7 @@ namespace {
 
 QString fixture(const QString& name)
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
+    return QStringLiteral(STORE_FIXTURES "/") + name;
 }
 
 ModelPtr loadModel(const QString& path)

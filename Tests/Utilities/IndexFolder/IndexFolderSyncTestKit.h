@@ -19,7 +19,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <atomic>
+#include <mutex>
+#include <optional>
 
 namespace indexfoldertest {
 
@@ -82,7 +85,20 @@ protected:
         s.files = files.get();
         s.libraryPath = library;
         s.startIndexer = [this] { ++indexerStarts; };
+        s.deviceOfPath = [this](const QString& path) -> std::optional<quint64> {
+            std::lock_guard lock(deviceMutex);
+            return devices.value(path, 1);
+        };
         return s;
+    }
+    // Every path is on device 1 unless given another; read on the syncers' threads.
+    void setDevice(const QString& path, std::optional<quint64> device)
+    {
+        std::lock_guard lock(deviceMutex);
+        if (device)
+            devices.insert(path, *device);
+        else
+            devices.remove(path);
     }
 
     QString pathOf(const platform::Notification& note) const
@@ -175,6 +191,8 @@ protected:
     std::vector<platform::ObserverToken> tokens;
     QStringList posted;
     std::atomic<int> indexerStarts{0};
+    std::mutex deviceMutex;
+    QHash<QString, quint64> devices;
 };
 
 } // namespace indexfoldertest

@@ -128,14 +128,17 @@ protected:
 
     int count(const QString& name, const QString& path) const { return int(posted.count(name + ' ' + path)); }
 
-    // Queues the action and runs the event loop until the folder's pass has ended.
+    // Queues the action and runs the event loop until the folder's pass has ended. A pass that
+    // imports hundreds of files with their thumbnails takes tens of seconds on a busy machine.
     void sync(const DBIndexFolder& folder, const QVariantMap& action)
     {
         const QString path = folder.path();
         const int before = count(IndexFolderSyncFinishedNotification, path);
         manager->syncIndexFolder(folder, action);
-        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; }));
+        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; },
+                                           kPassCap));
     }
+    static constexpr int kPassCap = 180000;
     void syncAll(const DBIndexFolder& folder) { sync(folder, {{IndexFolderAction::ActionType, IndexFolderAction::TopLevel}}); }
     void changed(const DBIndexFolder& folder, const QString& changedFolder)
     {

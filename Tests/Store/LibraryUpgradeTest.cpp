@@ -29,6 +29,7 @@ namespace {
 
 QString fixture(const QString& name)
 {
+    // Not __FILE__: a compiler cache with a base folder makes it relative to the build folder.
     return QStringLiteral(STORE_FIXTURES "/") + name;
 }
 

@@ -322,11 +322,26 @@ private:
     size_t m_pos = 0;
 };
 
+// FTS5 reads its expression as a C string: a NUL ends it inside a quoted term, and the whole
+// query then fails as an unterminated string. Other control characters split a word in the
+// tokenizer ("in\x01voice" would look for "in" next to "voice"). Pasted text brings both, so
+// they are dropped; tabs and line breaks stay, as the spaces they stand for.
+QString withoutControlCharacters(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control || c.isSpace())
+            out.append(c);
+    }
+    return out;
+}
+
 } // namespace
 
 QString TextQueryTranslator::toMatchExpression(const QString& userQuery)
 {
-    const std::vector<Token> tokens = lex(userQuery);
+    const std::vector<Token> tokens = lex(withoutControlCharacters(userQuery));
     for (int depth = maximumDepth;; depth /= 2) {
         const QString expr = Parser(balance(tokens, depth)).run();
         if (depth == 0 || nestingDepth(expr) <= maximumExpressionDepth)

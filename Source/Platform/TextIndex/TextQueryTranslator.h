@@ -3,7 +3,8 @@
 //
 // Users type anything, so the translation never fails: every word and phrase is quoted for FTS5
 // (C++, foo:bar and a-b become harmless phrases), quotes and parentheses are balanced, an
-// operator without operands is dropped, and a term with no letters or digits is ignored. NOT
+// operator without operands is dropped, a term with no letters or digits is ignored, and
+// control characters (NUL included) are dropped, except those that are white space. NOT
 // excludes from what the rest of its group finds; a group with nothing positive left in it
 // finds nothing. The result is an empty string when nothing searchable remains.
 #pragma once

@@ -1,10 +1,29 @@
 #include "Utilities/IndexFolder/IFFileItem.h"
 
+#include "Utilities/IndexFolder/IndexFolderID.h"
+#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
+
+#include "Platform/ObjectStore/Predicate/Predicate.h"
+
 namespace {
 
 quint64 unsignedValue(const QVariant& value)
 {
     return value.toULongLong();
+}
+
+bool isPresent(const QVariant& value)
+{
+    return value.isValid() && !value.isNull();
+}
+
+platform::Result<QList<platform::ManagedObjectPtr>> folderRows(KPIndexFolderDBEngine& store, const QString& folder,
+                                                               const platform::ContextPtr& context)
+{
+    const auto predicate = platform::Predicate::format(QStringLiteral("path == %@"), {folder});
+    if (!predicate)
+        return std::unexpected(predicate.error());
+    return store.fetchRecordsByName(IFFolderItem::kEntityName, *predicate, {}, context);
 }
 
 } // namespace
@@ -44,4 +63,50 @@ bool IFFileItem::writeTo(platform::ManagedObject& row) const
     ok = row.setValueForKey(isRemove, kIsRemove) && ok;
     ok = row.setValueForKey(tags ? QVariant(*tags) : QVariant(), kTags) && ok;
     return ok;
+}
+
+platform::Result<std::optional<KPFileNode::Volume>> IFFolderItem::rememberedVolume(KPIndexFolderDBEngine& store,
+                                                                                  const QString& folder,
+                                                                                  const platform::ContextPtr& context)
+{
+    const auto rows = folderRows(store, folder, context);
+    if (!rows)
+        return std::unexpected(rows.error());
+    for (const auto& row : *rows) {
+        const QVariant device = row->valueForKey(kDevice);
+        if (isPresent(device))
+            return KPFileNode::Volume{unsignedValue(device), row->valueForKey(kIsMountPoint).toBool()};
+    }
+    return std::optional<KPFileNode::Volume>();
+}
+
+platform::Result<void> IFFolderItem::rememberVolume(KPIndexFolderDBEngine& store, const QString& folder,
+                                                    const KPFileNode::Volume& volume)
+{
+    std::optional<platform::Error> failed;
+    auto saved = store.saveDataWithBlock([&](const platform::ContextPtr& context) {
+        auto rows = folderRows(store, folder, context);
+        if (!rows) {
+            failed = rows.error();
+            return;
+        }
+        if (rows->isEmpty()) {
+            auto row = store.createNewRecordByName(kEntityName, context);
+            if (!row)
+                return;
+            row->setValueForKey(folder, kPath);
+            row->setValueForKey(QVariant::fromValue(indexFolderIDForPath(folder)), kFolderID);
+            rows->append(row);
+        }
+        for (const auto& row : *rows) {
+            const QVariant device = row->valueForKey(kDevice);
+            if (!isPresent(device) || unsignedValue(device) != volume.device)
+                row->setValueForKey(QVariant::fromValue(volume.device), kDevice);
+            if (row->valueForKey(kIsMountPoint).toBool() != volume.isMountPoint)
+                row->setValueForKey(volume.isMountPoint, kIsMountPoint);
+        }
+    });
+    if (failed)
+        return std::unexpected(*failed);
+    return saved;
 }

@@ -1,18 +1,25 @@
-// Typed access to the rows of the index-folder store: the attribute names of the two entities
-// and a value copy of an IFFileItem row, read once so the diff does not go through key-value
-// coding for every comparison.
+// Typed access to the rows of the index-folder store: the attribute names of the two entities,
+// a value copy of an IFFileItem row, read once so the diff does not go through key-value
+// coding for every comparison, and the volume an index folder's root was on at its last
+// successful pass, kept on the root's IFFolderItem row.
 //
 // `fileID` is an unsigned 32-bit number and `uuid`/`folderID` unsigned 64-bit ones; the store
 // keeps their bit patterns, and reading goes through these helpers so that 4000000000 and
 // values of 2^63 and above come back exactly as written.
 #pragma once
 
+#include "Utilities/IndexFolder/KPFileNode.h"
+
+#include "Platform/Foundation/Error.h"
 #include "Platform/ObjectStore/ManagedObject.h"
+#include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Platform/ObjectStore/ObjectID.h"
 
 #include <QDateTime>
 #include <QString>
 #include <optional>
+
+class KPIndexFolderDBEngine;
 
 struct IFFileItem {
     static inline const QString kEntityName = QStringLiteral("IFFileItem");
@@ -48,4 +55,15 @@ struct IFFolderItem {
     static inline const QString kPath = QStringLiteral("path");
     static inline const QString kIsRemove = QStringLiteral("isRemove");
     static inline const QString kFolderID = QStringLiteral("folderID");
+    static inline const QString kDevice = QStringLiteral("device");             // absent: never recorded
+    static inline const QString kIsMountPoint = QStringLiteral("isMountPoint");
+
+    // The volume recorded for folder; nullopt when none was (a store from before volumes were
+    // recorded, or no successful pass yet). A failed fetch is an error.
+    static platform::Result<std::optional<KPFileNode::Volume>> rememberedVolume(KPIndexFolderDBEngine& store,
+                                                                               const QString& folder,
+                                                                               const platform::ContextPtr& context);
+    // Records volume on folder's row, made when there is none; saves only what changed.
+    static platform::Result<void> rememberVolume(KPIndexFolderDBEngine& store, const QString& folder,
+                                                 const KPFileNode::Volume& volume);
 };

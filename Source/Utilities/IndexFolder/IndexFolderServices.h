@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class DataBaseEngine;
 class KPIndexFolderDBEngine;
@@ -16,6 +17,9 @@ struct IndexFolderServices {
     const KPLibraryFileManager* files = nullptr;  // where thumbnails go
     QString libraryPath;                          // never walked into
     std::function<void()> startIndexer;           // run on the main thread after each sync
+    // The device number (st_dev) of a path, links followed, or nullopt; empty for the real stat.
+    // Called on the syncers' threads.
+    std::function<std::optional<quint64>(const QString& path)> deviceOfPath;
 
     // The shared engines, library folder and indexer of the running program.
     static IndexFolderServices shared();

@@ -12,9 +12,8 @@ void KPFileNode::addFile(Ptr node)
         m_fileNodes.append(std::move(node));
 }
 
-void KPFileNode::setListing(Listing listing, int error, qsizetype entryCount)
+void KPFileNode::setListing(Listing listing, int error)
 {
     m_listing = listing;
     m_listingError = error;
-    m_entryCount = entryCount;
 }

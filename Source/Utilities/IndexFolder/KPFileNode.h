@@ -3,7 +3,9 @@
 //
 // Beside what the walk saw, a folder node records how its listing went, because the diff must
 // tell a folder that is gone (its files were removed) from one it could not read (nothing may
-// be concluded about its files).
+// be concluded about its files). The root of a walk also records the volume it was on, because
+// an empty folder is only a folder emptied when it is still the folder on the same volume, not
+// the mount point an unmounted volume leaves behind.
 #pragma once
 
 #include <QDateTime>
@@ -22,6 +24,14 @@ public:
         Listed,
         Missing,    // the folder no longer exists (or is no folder any more)
         Unreadable, // it exists but could not be listed (permissions, I/O error)
+    };
+
+    // Where a folder lives: its device number (st_dev) and whether it is a mount point (on
+    // another device than its parent folder, or "/" itself).
+    struct Volume {
+        quint64 device = 0;
+        bool isMountPoint = false;
+        friend bool operator==(const Volume&, const Volume&) = default;
     };
 
     KPFileNode(const QString& path, quint32 nodeID) : m_path(path), m_nodeID(nodeID) {}
@@ -44,12 +54,15 @@ public:
     Listing listing() const { return m_listing; }
     // The errno of a failed listing; 0 otherwise.
     int listingError() const { return m_listingError; }
-    // Every entry the listing gave, hidden and skipped ones included.
-    qsizetype entryCount() const { return m_entryCount; }
-    void setListing(Listing listing, int error, qsizetype entryCount);
+    void setListing(Listing listing, int error);
     // Entries of this folder whose attributes could not be read although they exist.
     const QStringList& unreadableItems() const { return m_unreadableItems; }
     void addUnreadableItem(const QString& path) { m_unreadableItems.append(path); }
+
+    // The root of a walk: the volume it was on, the same before and after the walk; absent when
+    // it could not be read or changed meanwhile.
+    const std::optional<Volume>& volume() const { return m_volume; }
+    void setVolume(std::optional<Volume> volume) { m_volume = volume; }
 
 private:
     QString m_path;
@@ -60,6 +73,6 @@ private:
     QList<Ptr> m_fileNodes;
     Listing m_listing = Listing::NotListed;
     int m_listingError = 0;
-    qsizetype m_entryCount = 0;
     QStringList m_unreadableItems;
+    std::optional<Volume> m_volume;
 };

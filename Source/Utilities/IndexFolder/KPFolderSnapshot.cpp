@@ -1,5 +1,7 @@
 #include "Utilities/IndexFolder/KPFolderSnapshot.h"
 
+#include "Utilities/IndexFolder/IndexFolderID.h"
+
 #include "Import/KPFileFormatManager.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/PropertyList.h"
@@ -80,7 +82,32 @@ KPFolderSnapshot::KPFolderSnapshot(const QString& path, const QString& libraryPa
     : m_path(cleanFolder(path))
     , m_libraryPath(cleanFolder(libraryPath))
     , m_formats(KPFileFormatManager::fileFormatManager())
+    , m_deviceOf(&KPFolderSnapshot::deviceOfPath)
 {
+}
+
+void KPFolderSnapshot::setDeviceReader(DeviceReader reader)
+{
+    m_deviceOf = reader ? std::move(reader) : DeviceReader(&KPFolderSnapshot::deviceOfPath);
+}
+
+std::optional<quint64> KPFolderSnapshot::deviceOfPath(const QString& path)
+{
+    const auto facts = factsOfItem(path, true);
+    return facts ? std::optional<quint64>(facts->device) : std::nullopt;
+}
+
+std::optional<KPFileNode::Volume> KPFolderSnapshot::volumeOfFolder(const QString& folder, const DeviceReader& deviceOf)
+{
+    const std::optional<quint64> device = deviceOf(folder);
+    if (!device)
+        return std::nullopt;
+    if (folder == QLatin1String("/"))
+        return KPFileNode::Volume{*device, true};
+    const std::optional<quint64> parent = deviceOf(folderOfPath(folder));
+    if (!parent)
+        return std::nullopt;
+    return KPFileNode::Volume{*device, *device != *parent};
 }
 
 quint32 KPFolderSnapshot::fileNumber(quint64 inode, std::optional<qint64> birthNanoseconds)
@@ -153,6 +180,7 @@ KPFileNode::Ptr KPFolderSnapshot::snapShotAndChildren()
 KPFileNode::Ptr KPFolderSnapshot::snapShotByPath(const QString& folder, quint32 nodeID)
 {
     auto root = std::make_shared<KPFileNode>(cleanFolder(folder), nodeID);
+    const auto volumeBefore = volumeOfFolder(root->path(), m_deviceOf);
     m_visitedFolders.clear();
     if (auto attributes = factsOfItem(root->path(), true))
         m_visitedFolders.insert({attributes->device, attributes->inode});
@@ -163,6 +191,8 @@ KPFileNode::Ptr KPFolderSnapshot::snapShotByPath(const QString& folder, quint32 
         const KPFileNode::Ptr node = pending.takeLast();
         fillFolder(node, pending);
     }
+    if (volumeBefore && volumeBefore == volumeOfFolder(root->path(), m_deviceOf))
+        root->setVolume(volumeBefore);
     return root;
 }
 
@@ -175,10 +205,10 @@ void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode:
                             .arg(names.error().toString()));
         const int err = names.error().code;
         const bool gone = err == ENOENT || err == ENOTDIR;
-        node->setListing(gone ? KPFileNode::Listing::Missing : KPFileNode::Listing::Unreadable, err, 0);
+        node->setListing(gone ? KPFileNode::Listing::Missing : KPFileNode::Listing::Unreadable, err);
         return;
     }
-    node->setListing(KPFileNode::Listing::Listed, 0, names->size());
+    node->setListing(KPFileNode::Listing::Listed, 0);
     const QSet<QString> hidden = names->contains(QStringLiteral(".hidden")) ? hiddenNames(folder) : QSet<QString>();
 
     QList<KPFileNode::Ptr> descendInto;

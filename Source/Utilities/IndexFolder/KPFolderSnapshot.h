@@ -12,6 +12,10 @@
 // The file number stored for a file mixes its inode with its birth time, so that a new file
 // that happens to get the inode of a deleted one is not taken for that file renamed.
 //
+// The root node records the volume of the walked folder, read before and after the walk through
+// a device reader (the real stat unless one is given): a volume mounted or unmounted during the
+// walk leaves it unknown rather than describing a listing it did not produce.
+//
 // Threads: one walk per object, on the caller's thread; nothing shared is touched.
 #pragma once
 
@@ -21,6 +25,7 @@
 
 #include <QString>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 class KPFileFormatManager;
@@ -31,10 +36,15 @@ public:
     explicit KPFolderSnapshot(const QString& path);
     KPFolderSnapshot(const QString& path, const QString& libraryPath);
 
+    // The device number (st_dev) of a path, links followed; nullopt when it cannot be read.
+    using DeviceReader = std::function<std::optional<quint64>(const QString& path)>;
+
     const QString& path() const { return m_path; }
     const QString& libraryPath() const { return m_libraryPath; }
     bool bSnapshotFile() const { return m_bSnapshotFile; }
     void setBSnapshotFile(bool files) { m_bSnapshotFile = files; }
+    // An empty reader restores the real stat.
+    void setDeviceReader(DeviceReader reader);
 
     // The root node of a walk of the whole tree.
     KPFileNode::Ptr snapShotAndChildren();
@@ -61,6 +71,12 @@ public:
     };
     static platform::Result<ItemFacts> factsOfItem(const QString& path, bool followLinks = false);
 
+    // The real stat of a path's device.
+    static std::optional<quint64> deviceOfPath(const QString& path);
+    // The volume of folder: its device, and whether that differs from its parent's ("/" is
+    // always a mount point). nullopt when either device cannot be read.
+    static std::optional<KPFileNode::Volume> volumeOfFolder(const QString& folder, const DeviceReader& deviceOf);
+
 private:
     void fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode::Ptr>& pending);
 
@@ -69,5 +85,6 @@ private:
     bool m_bSnapshotChildren = false;
     bool m_bSnapshotFile = true;
     const KPFileFormatManager& m_formats;
+    DeviceReader m_deviceOf;
     QSet<QPair<quint64, quint64>> m_visitedFolders;
 };

@@ -74,6 +74,31 @@ qsizetype firstAlive(const QList<qsizetype>& indexes, qsizetype* cursor, const s
 
 } // namespace
 
+Result<QString> KPFolderSnapshotAnalytics::volumeDoubt(const KPFileNode& root, bool holdsDocuments, qsizetype remembered)
+{
+    const auto recorded = IFFolderItem::rememberedVolume(*m_engine, root.path(), queryContext());
+    if (!recorded)
+        return std::unexpected(recorded.error());
+    const std::optional<KPFileNode::Volume>& was = *recorded;
+    const std::optional<KPFileNode::Volume>& now = root.volume();
+    // A mount point turned plain folder is what unmounting leaves, whatever lies in it.
+    if (was && was->isMountPoint && now && !now->isMountPoint)
+        return QStringLiteral("it was a mount point and is now a plain folder (an unmounted volume?)");
+    // Device numbers of removable and network volumes change from one mount to the next: with
+    // documents in it, the folder is there.
+    if (holdsDocuments)
+        return QString();
+    // Hidden files, empty folders and anything else that is no document prove nothing either.
+    const QString empty = QStringLiteral("it holds no document while %1 files are remembered for it").arg(remembered);
+    if (!was)
+        return empty + QStringLiteral(", and its volume was never recorded");
+    if (!now)
+        return empty + QStringLiteral(", and its volume cannot be read");
+    if (now->device != was->device)
+        return empty + QStringLiteral(", on another device than before (%1, was %2)").arg(now->device).arg(was->device);
+    return QString(); // emptied where it always was: its files are gone
+}
+
 KPFolderSnapshotAnalytics::KPFolderSnapshotAnalytics(KPFileNode::Ptr fileNode, KPIndexFolderDBEngine* engine)
     : m_fileNode(std::move(fileNode))
     , m_engine(engine ? engine : &KPIndexFolderDBEngine::IndexFolderDBEngine())
@@ -135,7 +160,8 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
                                       QStringLiteral("Index folder %1 not compared: reading its rows failed: %2")
                                           .arg(rootPath, fetched.error().toString())));
 
-    // An unmounted volume leaves a missing or empty mount point: nothing can be concluded.
+    // An unmounted volume leaves a missing folder, or a mount point with nothing of it in it:
+    // nothing can be concluded then.
     QString unreachable;
     switch (root->listing()) {
     case KPFileNode::Listing::Missing:
@@ -148,9 +174,14 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
         unreachable = QStringLiteral("it was not walked");
         break;
     case KPFileNode::Listing::Listed:
-        if (root->entryCount() == 0 && !fetched->isEmpty())
-            unreachable = QStringLiteral("it is empty while %1 files are remembered for it (an unmounted volume?)")
-                              .arg(fetched->size());
+        if (!fetched->isEmpty()) {
+            auto reason = volumeDoubt(*root, !files.isEmpty(), fetched->size());
+            if (!reason)
+                return std::unexpected(logged(KPIndexFolderDBEngine::FetchError,
+                                              QStringLiteral("Index folder %1 not compared: %2")
+                                                  .arg(rootPath, reason.error().toString())));
+            unreachable = *reason;
+        }
         break;
     }
     if (!unreachable.isEmpty())

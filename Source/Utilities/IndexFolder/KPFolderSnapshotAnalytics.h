@@ -7,8 +7,13 @@
 // linear time. The comparison refuses to run rather than mislead the import:
 // - without a working store, or when the rows cannot be fetched: every file would look new
 //   and be imported again on every sync;
-// - when the walked folder is missing or unreadable, or empty while rows exist for it (an
-//   unmounted volume): every document would look removed and be trashed.
+// - when the walked folder is out of reach while rows exist for it: every document would look
+//   removed and be trashed. Out of reach is a folder missing or unreadable, a mount point
+//   (as recorded at the last successful pass) that is now a plain folder, and a folder without
+//   a document (hidden files do not count) unless it is on the device recorded for it then: an
+//   unmounted volume leaves such a folder behind, while a folder emptied where it always was
+//   loses its documents like any other removal. Without a recorded volume (stores from before
+//   volumes were recorded, a sub-folder) a folder without a document removes nothing.
 // Below a reachable folder, rows of a sub-folder that could not be listed (or of an item that
 // could not be read) are never removed; rows of a sub-folder that no longer exists are.
 //
@@ -48,6 +53,8 @@ public:
     const platform::ContextPtr& queryContext();
 
 private:
+    // Why the listed root, with rows remembered for it, must not be compared ("" when it may).
+    platform::Result<QString> volumeDoubt(const KPFileNode& root, bool holdsDocuments, qsizetype remembered);
     void emitChunks();
     void handOver(IndexFolderDiffChunk chunk);
 

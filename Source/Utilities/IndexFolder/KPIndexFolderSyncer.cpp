@@ -230,23 +230,27 @@ void KPIndexFolderSyncer::main()
     }
 }
 
+KPFileNode::Ptr KPIndexFolderSyncer::walk(const QString& folder, bool files) const
+{
+    KPFolderSnapshot snapshot(folder, m_services.libraryPath);
+    snapshot.setBSnapshotFile(files);
+    snapshot.setDeviceReader(m_services.deviceOfPath);
+    return snapshot.snapShotAndChildren();
+}
+
 bool KPIndexFolderSyncer::runPass(const QString& folder, bool fullSync)
 {
     KPFileNode::Ptr tree;
     if (fullSync) {
-        KPFolderSnapshot snapshot(m_path, m_services.libraryPath);
-        tree = snapshot.snapShotAndChildren();
+        tree = walk(m_path, true);
         postTree(tree);
         if (isCancelled()) {
             setOutcome(PassOutcome::Cancelled);
             return false;
         }
     } else {
-        KPFolderSnapshot folders(m_path, m_services.libraryPath);
-        folders.setBSnapshotFile(false);
-        postTree(folders.snapShotAndChildren());
-        KPFolderSnapshot snapshot(folder, m_services.libraryPath);
-        tree = snapshot.snapShotAndChildren();
+        postTree(walk(m_path, false));
+        tree = walk(folder, true);
     }
     compareAndImport(tree, fullSync);
     return true;
@@ -266,8 +270,7 @@ void KPIndexFolderSyncer::compareAndImport(const KPFileNode::Ptr& tree, bool isR
     if (!compared) {
         if (compared.error().code == KPIndexFolderDBEngine::UnreachableError && !isRoot) {
             // Only the root can be out of reach; an emptied sub-folder is judged from the root.
-            KPFolderSnapshot snapshot(m_path, m_services.libraryPath);
-            compareAndImport(snapshot.snapShotAndChildren(), true);
+            compareAndImport(walk(m_path, true), true);
             return;
         }
         if (compared.error().code == KPIndexFolderDBEngine::UnreachableError) {
@@ -288,9 +291,22 @@ void KPIndexFolderSyncer::compareAndImport(const KPFileNode::Ptr& tree, bool isR
         std::lock_guard lock(batch->mutex);
         failed = batch->libraryFailed;
     }
-    if (isRoot && !failed)
+    if (isRoot && !failed) {
         markLost(false);
+        rememberVolume(*tree);
+    }
     setOutcome(failed ? PassOutcome::StoreFailed : PassOutcome::Synced);
+}
+
+void KPIndexFolderSyncer::rememberVolume(const KPFileNode& root)
+{
+    // What the next pass needs to tell an emptied folder from an unmounted volume.
+    if (!root.volume() || !m_services.indexStore)
+        return;
+    if (auto recorded = IFFolderItem::rememberVolume(*m_services.indexStore, root.path(), *root.volume()); !recorded)
+        KPLogLogDomainMessage(kLogDomain, 0,
+                              QStringLiteral("Index folder %1: its volume was not recorded: %2")
+                                  .arg(m_path, recorded.error().toString()));
 }
 
 void KPIndexFolderSyncer::setOutcome(PassOutcome outcome)

@@ -10,9 +10,10 @@
 //   full sync is pending too), so no change is dropped.
 // - A changed folder that no longer exists is walked through its nearest existing ancestor, so
 //   what was removed with it is found.
-// - A folder out of reach (missing, unreadable, or empty while files are remembered for it: an
-//   unmounted volume) removes nothing: it is marked lost and the log says why. It loses that
-//   mark at its next good pass. A store that cannot be read stops the pass too.
+// - A folder out of reach (missing, unreadable, or what an unmounted volume leaves behind; see
+//   KPFolderSnapshotAnalytics) removes nothing: it is marked lost and the log says why. It
+//   loses that mark at its next good pass, which also records the volume the folder is on for
+//   the passes after it. A store that cannot be read stops the pass too.
 // - Only stop() (the folder was removed from the library) trashes the folder's documents when
 //   the pass it interrupts ends; a plain cancel (the program quitting) never does.
 // - The syncer ends when its list stays empty kIdleLooks times kIdleStep; whether it ends is
@@ -110,7 +111,10 @@ private:
     QString mergePendingChanges(const QVariantMap& first, bool* fullSync);
     // False when cancelled right after the walk (no end is announced then).
     bool runPass(const QString& folder, bool fullSync);
+    // A walk of folder and everything below it: documents and folders, or folders only.
+    KPFileNode::Ptr walk(const QString& folder, bool files) const;
     void compareAndImport(const KPFileNode::Ptr& tree, bool isRoot);
+    void rememberVolume(const KPFileNode& root);
     void setOutcome(PassOutcome outcome);
     void markLost(bool lost);
     void trashDocuments();

@@ -2,6 +2,7 @@
 
 #include <QSet>
 #include <atomic>
+#include <string_view>
 #include <thread>
 
 using platform::TextIndexSearch;
@@ -82,6 +83,23 @@ TEST_F(TextIndexCorpus, HostileQueriesFindWhatTheyCan)
     EXPECT_EQ(find(QStringLiteral("NEAR(annual leave)")), QStringList());
     for (const char* q : {"", "NOT", "AND OR NOT", "()", "\"", "*", "&&||!!", "+++", "^", "{body}:x", "\\\\"})
         EXPECT_EQ(find(QString::fromUtf8(q)), QStringList()) << q;
+}
+
+TEST_F(TextIndexCorpus, ControlCharactersInAQueryAreIgnored)
+{
+    using namespace std::literals;
+    // Text pasted from elsewhere: a NUL would end the expression inside its quotes and fail the
+    // whole search; other controls would split the word.
+    const auto text = [](std::u16string_view units) {
+        return QString(reinterpret_cast<const QChar*>(units.data()), qsizetype(units.size()));
+    };
+    EXPECT_EQ(find(text(u"resu\0me"sv)), names({"fr"}));
+    EXPECT_EQ(find(text(u"resume\0"sv)), names({"fr"}));
+    EXPECT_EQ(find(text(u"\0\"annual\0 re\x7fport\""sv)), names({"en-report"}));
+    EXPECT_EQ(find(text(u"l\x01" u"e\x1b" u"a\x9cve"sv)), names({"en-leave"}));
+    // Line breaks and tabs still separate words.
+    EXPECT_EQ(find(QStringLiteral("annual\nleave\tholidays")), names({"en-leave"}));
+    EXPECT_EQ(find(text(u"\0\x02\x7f"sv)), QStringList());
 }
 
 TEST_F(TextIndexFixture, BatchesRespectTheMaximumAndTheDeadline)

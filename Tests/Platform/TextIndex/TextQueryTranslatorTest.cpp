@@ -125,8 +125,9 @@ TEST(TextQueryTranslator, Fts5AcceptsEveryTranslation)
         EXPECT_EQ(probe.errorFor(expr), QString()) << q << " -> " << expr.toStdString();
     }
 
-    // Random strings over the characters that mean something to either syntax.
-    const QString alphabet = QStringLiteral("ab \"()*&|!:^+-{},.NOTARD");
+    // Random strings over the characters that mean something to either syntax (a NUL ends
+    // FTS5's text).
+    const QString alphabet = QStringLiteral("ab \"()*&|!:^+-{},.NOTARD") + QChar(u'\0') + QChar(u'\x1f');
     QRandomGenerator rng(20261206);
     for (int i = 0; i < 3000; ++i) {
         QString q;

@@ -49,10 +49,6 @@ TEST(FSEventsListener, ToldAreTheObjectsOfEveryPathThatContainsTheFolder)
     EXPECT_TRUE(otherCase.changes.isEmpty());
     EXPECT_EQ(twice.changes.size(), 2); // once per matching path, not per add
 
-    EXPECT_EQ(FSEventsListener::formatPath("/r/Docs/"), "/r/Docs");
-    EXPECT_EQ(FSEventsListener::formatPath("/r/Docs"), "/r/Docs");
-    EXPECT_EQ(FSEventsListener::formatPath(""), "");
-
     listener.removeListener(&twice, "/r/Docs/Sub/");
     twice.changes.clear();
     listener.handleEvents({fileEvent("/r/Docs/Sub/a.pdf")});

@@ -19,7 +19,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <atomic>
+#include <mutex>
+#include <optional>
 
 namespace indexfoldertest {
 
@@ -82,7 +85,20 @@ protected:
         s.files = files.get();
         s.libraryPath = library;
         s.startIndexer = [this] { ++indexerStarts; };
+        s.deviceOfPath = [this](const QString& path) -> std::optional<quint64> {
+            std::lock_guard lock(deviceMutex);
+            return devices.value(path, 1);
+        };
         return s;
+    }
+    // Every path is on device 1 unless given another; read on the syncers' threads.
+    void setDevice(const QString& path, std::optional<quint64> device)
+    {
+        std::lock_guard lock(deviceMutex);
+        if (device)
+            devices.insert(path, *device);
+        else
+            devices.remove(path);
     }
 
     QString pathOf(const platform::Notification& note) const
@@ -112,14 +128,17 @@ protected:
 
     int count(const QString& name, const QString& path) const { return int(posted.count(name + ' ' + path)); }
 
-    // Queues the action and runs the event loop until the folder's pass has ended.
+    // Queues the action and runs the event loop until the folder's pass has ended. A pass that
+    // imports hundreds of files with their thumbnails takes tens of seconds on a busy machine.
     void sync(const DBIndexFolder& folder, const QVariantMap& action)
     {
         const QString path = folder.path();
         const int before = count(IndexFolderSyncFinishedNotification, path);
         manager->syncIndexFolder(folder, action);
-        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; }));
+        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; },
+                                           kPassCap));
     }
+    static constexpr int kPassCap = 180000;
     void syncAll(const DBIndexFolder& folder) { sync(folder, {{IndexFolderAction::ActionType, IndexFolderAction::TopLevel}}); }
     void changed(const DBIndexFolder& folder, const QString& changedFolder)
     {
@@ -175,6 +194,8 @@ protected:
     std::vector<platform::ObserverToken> tokens;
     QStringList posted;
     std::atomic<int> indexerStarts{0};
+    std::mutex deviceMutex;
+    QHash<QString, quint64> devices;
 };
 
 } // namespace indexfoldertest

@@ -42,10 +42,11 @@ inline void addRow(KPIndexFolderDBEngine& engine, const QString& path, quint32 f
 }
 
 inline KPFileNode::Ptr folderNode(const QString& path, KPFileNode::Listing listing = KPFileNode::Listing::Listed,
-                                  qsizetype entries = 1)
+                                  std::optional<KPFileNode::Volume> volume = std::nullopt)
 {
     auto node = std::make_shared<KPFileNode>(path, 0);
-    node->setListing(listing, listing == KPFileNode::Listing::Listed ? 0 : 13, entries);
+    node->setListing(listing, listing == KPFileNode::Listing::Listed ? 0 : 13);
+    node->setVolume(volume);
     return node;
 }
 

@@ -122,8 +122,8 @@ TEST_F(FolderDiff, AFolderThatCannotBeListedRemovesNothingButAVanishedOneDoes)
 {
     auto root = folderNode("/r/Docs");
     fileNode(root, "a.pdf", 1, at(1));
-    root->addFolder(folderNode("/r/Docs/Locked", KPFileNode::Listing::Unreadable, 0));
-    root->addFolder(folderNode("/r/Docs/Gone", KPFileNode::Listing::Missing, 0));
+    root->addFolder(folderNode("/r/Docs/Locked", KPFileNode::Listing::Unreadable));
+    root->addFolder(folderNode("/r/Docs/Gone", KPFileNode::Listing::Missing));
     root->addUnreadableItem("/r/Docs/unstattable.pdf");
     addRow(*engine, "/r/Docs/a.pdf", 1, at(1));
     addRow(*engine, "/r/Docs/Locked/l.pdf", 2, at(1));
@@ -137,25 +137,69 @@ TEST_F(FolderDiff, AFolderThatCannotBeListedRemovesNothingButAVanishedOneDoes)
     EXPECT_EQ(rowPath(chunks[0].removeRecords[0]), "/r/Docs/Gone/g.pdf");
 }
 
-TEST_F(FolderDiff, AnUnreachableRootIsNeverTakenForAnEmptyOne)
+TEST_F(FolderDiff, AMissingOrUnreadableRootRemovesNothing)
 {
     addRow(*engine, "/r/Docs/a.pdf", 1, at(1));
-
+    ASSERT_TRUE(IFFolderItem::rememberVolume(*engine, "/r/Docs", {5, false}));
     for (auto listing : {KPFileNode::Listing::Missing, KPFileNode::Listing::Unreadable}) {
-        auto result = diff(folderNode("/r/Docs", listing, 0));
+        auto result = diff(folderNode("/r/Docs", listing, KPFileNode::Volume{5, false}));
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().code, KPIndexFolderDBEngine::UnreachableError);
         EXPECT_TRUE(chunks.empty());
     }
-    // An empty mount point while rows exist: an unmounted volume, not a folder emptied.
-    auto emptied = diff(folderNode("/r/Docs", KPFileNode::Listing::Listed, 0));
-    ASSERT_FALSE(emptied);
-    EXPECT_EQ(emptied.error().code, KPIndexFolderDBEngine::UnreachableError);
+}
 
-    // A folder that still holds other entries does lose its removed documents.
-    ASSERT_TRUE(diff(folderNode("/r/Docs", KPFileNode::Listing::Listed, 1)));
+TEST_F(FolderDiff, ARootWithoutDocumentsIsEmptiedOnlyOnTheDeviceItWasOn)
+{
+    addRow(*engine, "/r/Docs/a.pdf", 1, at(1));
+    addRow(*engine, "/r/Docs/Sub/b.pdf", 2, at(1));
+    auto unreachable = [this](std::optional<KPFileNode::Volume> volume) {
+        auto root = folderNode("/r/Docs", KPFileNode::Listing::Listed, volume);
+        root->addFolder(folderNode("/r/Docs/Sub"));
+        auto result = diff(root);
+        if (result)
+            return false;
+        EXPECT_TRUE(chunks.empty());
+        return result.error().code == KPIndexFolderDBEngine::UnreachableError;
+    };
+    // A store that never recorded the volume (from an older version): nothing is concluded.
+    EXPECT_TRUE(unreachable(KPFileNode::Volume{5, false}));
+
+    ASSERT_TRUE(IFFolderItem::rememberVolume(*engine, "/r/Docs", {5, false}));
+    EXPECT_TRUE(unreachable(KPFileNode::Volume{6, false}));
+    EXPECT_TRUE(unreachable(std::nullopt)); // the volume could not be read, or changed during the walk
+
+    // Emptied where it always was: every document goes.
+    EXPECT_FALSE(unreachable(KPFileNode::Volume{5, false}));
     ASSERT_EQ(chunks.size(), 1u);
-    EXPECT_EQ(chunks[0].removeRecords.size(), 1);
+    EXPECT_EQ(chunks[0].removeRecords.size(), 2);
+}
+
+TEST_F(FolderDiff, AMountPointTurnedPlainFolderRemovesNothingWhateverItHolds)
+{
+    addRow(*engine, "/media/Disk/a.pdf", 1, at(1));
+    addRow(*engine, "/media/Disk/b.pdf", 2, at(1));
+    ASSERT_TRUE(IFFolderItem::rememberVolume(*engine, "/media/Disk", {7, true}));
+    auto withB = [](KPFileNode::Volume volume) {
+        auto root = folderNode("/media/Disk", KPFileNode::Listing::Listed, volume);
+        fileNode(root, "b.pdf", 2, at(1));
+        return root;
+    };
+
+    // Unmounted, with a stray copy in the bare folder beneath.
+    auto bare = diff(withB({3, false}));
+    ASSERT_FALSE(bare);
+    EXPECT_EQ(bare.error().code, KPIndexFolderDBEngine::UnreachableError);
+    auto empty = diff(folderNode("/media/Disk", KPFileNode::Listing::Listed, KPFileNode::Volume{3, false}));
+    ASSERT_FALSE(empty);
+    EXPECT_EQ(empty.error().code, KPIndexFolderDBEngine::UnreachableError);
+    // Mounted again under another device number: a volume with documents is there.
+    ASSERT_TRUE(diff(withB({9, true})));
+    ASSERT_EQ(chunks.size(), 1u);
+    ASSERT_EQ(chunks[0].removeRecords.size(), 1);
+    EXPECT_EQ(rowPath(chunks[0].removeRecords[0]), "/media/Disk/a.pdf");
+    // Without a document, another device number than the one recorded proves nothing.
+    EXPECT_FALSE(diff(folderNode("/media/Disk", KPFileNode::Listing::Listed, KPFileNode::Volume{9, true})));
 }
 
 TEST(FolderDiffWithoutStore, RefusesToCompareSoNothingIsImportedTwice)

@@ -159,6 +159,37 @@ TEST_F(SnapshotFixture, AMissingRootIsMarkedMissingNotEmpty)
     EXPECT_EQ(notFolder.snapShotAndChildren()->listing(), KPFileNode::Listing::Missing);
 }
 
+TEST_F(SnapshotFixture, TheRootRecordsItsVolumeUnlessItChangedDuringTheWalk)
+{
+    writeFile(root + "/a.pdf", "x");
+    const auto tree = KPFolderSnapshot(root, library).snapShotAndChildren();
+    const auto facts = KPFolderSnapshot::factsOfItem(root, true);
+    ASSERT_TRUE(facts && tree->volume());
+    EXPECT_EQ(tree->volume()->device, facts->device);
+    EXPECT_FALSE(tree->volume()->isMountPoint);
+    const auto top = KPFolderSnapshot::volumeOfFolder("/", &KPFolderSnapshot::deviceOfPath);
+    ASSERT_TRUE(top);
+    EXPECT_TRUE(top->isMountPoint);
+
+    // A volume mounted on the folder while it was walked: the listing may be of either.
+    int reads = 0;
+    KPFolderSnapshot mounting(root, library);
+    mounting.setDeviceReader([&](const QString& path) -> std::optional<quint64> {
+        return path == root && ++reads > 1 ? 9 : 1;
+    });
+    EXPECT_FALSE(mounting.snapShotAndChildren()->volume());
+
+    // A mount point, and a parent that cannot be read.
+    KPFolderSnapshot mounted(root, library);
+    mounted.setDeviceReader([&](const QString& path) -> std::optional<quint64> { return path == root ? 9 : 1; });
+    EXPECT_EQ(mounted.snapShotAndChildren()->volume(), std::optional<KPFileNode::Volume>({9, true}));
+    KPFolderSnapshot orphan(root, library);
+    orphan.setDeviceReader([&](const QString& path) -> std::optional<quint64> {
+        return path == root ? std::optional<quint64>(9) : std::nullopt;
+    });
+    EXPECT_FALSE(orphan.snapShotAndChildren()->volume());
+}
+
 TEST(FileNumber, MixesTheBirthTimeSoAReusedInodeGetsANewNumber)
 {
     EXPECT_EQ(KPFolderSnapshot::fileNumber(0x1234567890ULL, std::nullopt), 0x34567890u);

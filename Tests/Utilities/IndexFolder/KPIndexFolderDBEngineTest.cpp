@@ -1,7 +1,10 @@
 #include "IndexFolderTestSupport.h"
 
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <thread>
 
@@ -15,7 +18,6 @@ TEST_F(IndexFolderStore, AFreshLibraryGetsTheIndexFolderAndAnEmptyStore)
 {
     EXPECT_TRUE(QFileInfo(library + "/Index").isDir());
     EXPECT_TRUE(QFileInfo::exists(library + "/Index/indexFolder.db"));
-    EXPECT_EQ(engine->storePath(), library + "/Index/indexFolder.db");
     EXPECT_EQ(engine->countByObject(IFFileItem::kEntityName), 0);
 }
 
@@ -82,6 +84,51 @@ TEST_F(IndexFolderStore, SavesFromAnotherThreadReachTheStore)
     bool sawMain = false;
     engine->lookupWithBlock([&](const ContextPtr& context) { sawMain = context == engine->mainContext(); });
     EXPECT_TRUE(sawMain);
+}
+
+TEST(IndexFolderStoreUpgrade, AStoreOfTheFirstModelOpensWithItsRowsAndNoVolumeRecorded)
+{
+    // The first model, as the version before this one shipped it.
+    const QString shipped = platform::Bundle::mainBundle().pathForResource("IndexFolderModel", "momd");
+    ASSERT_FALSE(shipped.isEmpty());
+    const QString first = testsupport::makeTempDir("model") + "/IndexFolderModel.momd";
+    ASSERT_TRUE(QDir().mkpath(first));
+    ASSERT_TRUE(QFile::copy(shipped + "/IndexFolderModel 1.mom", first + "/IndexFolderModel 1.mom"));
+    testsupport::writeFile(first + "/VersionInfo.plist",
+                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                           "<key>CurrentVersion</key><string>IndexFolderModel 1</string></dict></plist>\n");
+
+    const QString library = testsupport::makeTempDir("old-library");
+    {
+        KPIndexFolderDBEngine old(library, first);
+        ASSERT_TRUE(old.hasStore());
+        addRow(old, "/r/Docs/a.pdf", 4000000000u, at(1), "Work");
+        ASSERT_TRUE(old.saveDataWithBlock([&](const ContextPtr& context) {
+            auto row = old.createNewRecordByName(IFFolderItem::kEntityName, context);
+            row->setValueForKey("/r/Docs", IFFolderItem::kPath);
+        }));
+    }
+
+    {
+        KPIndexFolderDBEngine engine(library);
+        ASSERT_TRUE(engine.hasStore());
+        const auto rows = engine.queryRecordByName(IFFileItem::kEntityName);
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(IFFileItem::read(*rows.front()).fileID, std::optional<quint32>(4000000000u));
+        EXPECT_EQ(IFFileItem::read(*rows.front()).tags, std::optional<QString>("Work"));
+        auto volume = IFFolderItem::rememberedVolume(engine, "/r/Docs", engine.mainContext());
+        ASSERT_TRUE(volume);
+        EXPECT_FALSE(*volume);
+
+        // Recorded once, it stays, on the folder's one row.
+        ASSERT_TRUE(IFFolderItem::rememberVolume(engine, "/r/Docs", {(quint64(1) << 63) + 3, true}));
+        ASSERT_TRUE(IFFolderItem::rememberVolume(engine, "/r/Other", {8, false}));
+    }
+    KPIndexFolderDBEngine again(library);
+    auto volume = IFFolderItem::rememberedVolume(again, "/r/Docs", again.mainContext());
+    ASSERT_TRUE(volume && *volume);
+    EXPECT_EQ(**volume, (KPFileNode::Volume{(quint64(1) << 63) + 3, true}));
+    EXPECT_EQ(again.countByObject(IFFolderItem::kEntityName), 2);
 }
 
 TEST(IndexFolderStoreFailure, AStoreThatCannotBeOpenedRefusesReadsAndSaves)

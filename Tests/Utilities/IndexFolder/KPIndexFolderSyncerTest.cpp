@@ -148,20 +148,24 @@ TEST_F(IndexFolderSync, SafeSaveChurnKeepsTheDocument)
     EXPECT_EQ(liveRows().size(), 1);
 }
 
-TEST_F(IndexFolderSync, AnEmptiedRootRemovesNothingAndIsMarkedLostUntilItIsBack)
+TEST_F(IndexFolderSync, AnUnmountedVolumeRemovesNothingAndIsMarkedLostUntilItIsBack)
 {
     const QString root = disk + "/Mount";
+    setDevice(root, 2); // a volume mounted on the folder
     auto folder = addFolder(root);
     put("Mount/a.pdf");
     put("Mount/Sub/b.pdf");
     syncAll(folder);
     ASSERT_EQ(liveDocuments().size(), 2);
+    ASSERT_FALSE(folder.isLost());
 
-    // The volume is unmounted: an empty mount point is left.
+    // Unmounted: the bare folder beneath is left, empty but for a stray file.
+    setDevice(root, std::nullopt);
     QDir(root + "/Sub").removeRecursively();
     QFile::remove(root + "/a.pdf");
+    put("Mount/stray.pdf");
     syncAll(folder);
-    EXPECT_EQ(liveDocuments().size(), 2);
+    EXPECT_EQ(paths(liveDocuments()), sorted({root + "/a.pdf", root + "/Sub/b.pdf"}));
     EXPECT_EQ(liveRows().size(), 2);
     EXPECT_TRUE(folder.isLost());
     EXPECT_EQ(manager->syncerForPath(root) ? 1 : 0, manager->syncerCount());
@@ -176,10 +180,61 @@ TEST_F(IndexFolderSync, AnEmptiedRootRemovesNothingAndIsMarkedLostUntilItIsBack)
     EXPECT_EQ(liveDocuments().size(), 2);
 
     // Mounted again with one file gone meanwhile: the folder is found, one document leaves.
+    setDevice(root, 2);
     put("Mount/a.pdf");
     syncAll(folder);
     EXPECT_FALSE(folder.isLost());
-    EXPECT_EQ(liveDocuments().size(), 1);
+    EXPECT_EQ(paths(liveDocuments()), sorted({root + "/a.pdf"}));
+}
+
+TEST_F(IndexFolderSync, AnEmptiedRootLosesItsDocumentsWhetherOrNotAHiddenFileStays)
+{
+    auto empty = addFolder(disk + "/Empty");
+    auto hidden = addFolder(disk + "/Hidden");
+    const QStringList files{put("Empty/a.pdf"), put("Empty/Sub/b.pdf"), put("Hidden/c.pdf")};
+    syncAll(empty);
+    syncAll(hidden);
+    ASSERT_EQ(liveDocuments().size(), 3);
+
+    for (const QString& file : files)
+        ASSERT_TRUE(QFile::remove(file));
+    put("Hidden/.DS_Store", "not a document");
+    put("Hidden/.hidden", "x.pdf\n");
+    put("Hidden/x.pdf");
+    syncAll(empty);
+    syncAll(hidden);
+    EXPECT_TRUE(liveDocuments().isEmpty());
+    EXPECT_TRUE(liveRows().isEmpty());
+    EXPECT_FALSE(empty.isLost());
+    EXPECT_FALSE(hidden.isLost());
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES && isNeedDelete == YES"), 3);
+}
+
+TEST_F(IndexFolderSync, AnEmptyRootOnAnotherDeviceRemovesNothing)
+{
+    const QString root = disk + "/Docs";
+    auto folder = addFolder(root);
+    const QString a = put("Docs/a.pdf");
+    syncAll(folder);
+
+    // The disk under the folder is another one now (its parent moved with it: no mount point).
+    ASSERT_TRUE(QFile::remove(a));
+    setDevice(root, 5);
+    setDevice(disk, 5);
+    syncAll(folder);
+    EXPECT_EQ(paths(liveDocuments()), sorted({a}));
+    EXPECT_TRUE(folder.isLost());
+
+    // With a document the folder is there, and the pass records the new device...
+    const QString b = put("Docs/b.pdf");
+    syncAll(folder);
+    EXPECT_EQ(paths(liveDocuments()), sorted({b}));
+    EXPECT_FALSE(folder.isLost());
+    // ...so that emptying it there is a real emptying.
+    ASSERT_TRUE(QFile::remove(b));
+    syncAll(folder);
+    EXPECT_TRUE(liveDocuments().isEmpty());
+    EXPECT_FALSE(folder.isLost());
 }
 
 TEST_F(IndexFolderSync, AnEmptiedSubFolderRemovesItsDocuments)
@@ -248,7 +303,7 @@ TEST_F(IndexFolderSync, SiblingAndNestedRootsKeepTheirOwnDocuments)
     syncAll(inner);
     EXPECT_EQ(paths(liveDocuments()), sorted({a, c, b}));
 
-    // Emptying /Docs removes its documents (the root is not empty: Inner is there), not /Docs2's.
+    // Emptying /Docs removes its documents, not /Docs2's, nor those of /Docs/Inner.
     ASSERT_TRUE(QFile::remove(a));
     syncAll(docs);
     EXPECT_EQ(paths(liveDocuments()), sorted({c, b}));

@@ -17,6 +17,10 @@
 // Strings: == compares exactly unless a [c]/[d] modifier is given; the text operators treat
 // canonically equivalent texts (composed or decomposed accents) as equal. Text operators on
 // anything but text, and ordering against nil, are false.
+//
+// Collections: "tags.name == 'Work'" is true when any element is 'Work' (implicit ANY), but
+// "tags.name CONTAINS 'Work'" asks whether 'Work' is an element (folding by [c]/[d] as == does);
+// "ANY tags.name CONTAINS 'ork'" looks for the text inside each element.
 #pragma once
 
 #include "Platform/Foundation/Error.h"

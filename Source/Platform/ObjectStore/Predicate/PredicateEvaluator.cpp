@@ -94,8 +94,31 @@ bool compareScalars(const PredicateNode& node, const QVariant& left, const QVari
     return false;
 }
 
+// "collection CONTAINS x" asks whether x is one of the elements (compared as == compares,
+// folding included); a substring of an element is not enough. Under ANY each element is
+// compared on its own, so "ANY tags.name CONTAINS 'ork'" keeps matching within names.
+bool collectionHolds(const PredicateNode& node, const QVariantList& elements, const QVariant& right)
+{
+    for (const QVariant& element : elements) {
+        if (isCollection(element)) {
+            if (collectionHolds(node, element.toList(), right))
+                return true;
+        } else if (isCollection(right)) {
+            for (const QVariant& candidate : right.toList()) {
+                if (equalValues(node, element, candidate))
+                    return true;
+            }
+        } else if (equalValues(node, element, right)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool compareElements(const PredicateNode& node, const QVariant& left, const QVariant& right)
 {
+    if (node.op == PredicateOperator::Contains && node.modifier == PredicateModifier::Direct && isCollection(left))
+        return collectionHolds(node, left.toList(), right);
     if (isCollection(left)) {
         const QVariantList elements = left.toList();
         for (const QVariant& element : elements) {

@@ -14,7 +14,8 @@ public:
     static bool evaluate(const PredicateNode& node, const QVariant& value);
 
     // The comparison node applied to its two sides already read: collections on either side
-    // compare element by element (ANY). For callers that read values their own way, such as a
+    // compare element by element (ANY), but a collection on the left of CONTAINS without ANY is
+    // asked whether it holds the right side. For callers that read values their own way, such as a
     // store evaluating rows without building objects.
     static bool compare(const PredicateNode& comparison, const QVariant& left, const QVariant& right);
 };

@@ -32,7 +32,7 @@ enum class PredicateOperator {
 };
 
 // A comparison's left side: as written, or ANY over a collection. A key path through a to-many
-// without ANY compares the same way (implicit ANY).
+// without ANY compares the same way (implicit ANY), except CONTAINS, which then tests membership.
 enum class PredicateModifier { Direct, Any };
 
 struct PredicateExpression {

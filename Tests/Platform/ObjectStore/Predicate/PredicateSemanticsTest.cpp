@@ -133,6 +133,44 @@ TEST(PredicateSemantics, AnyOverToManyAndCount)
     EXPECT_TRUE(eval("fileInfos.@count == 3", author));
 }
 
+TEST(PredicateSemantics, ContainsOnACollectionTestsMembership)
+{
+    const QVariant work = object({{"name", "Work"}}, fakeID(101));
+    const QVariant resume = object({{"name", "R\u00e9sum\u00e9"}}, fakeID(102));
+    const QVariantMap doc{{"title", "Work plan"}, {"tags", QVariantList{work, resume}}};
+
+    // An element must be the value; part of an element is not enough.
+    EXPECT_TRUE(eval("tags.name CONTAINS 'Work'", doc));
+    EXPECT_FALSE(eval("tags.name CONTAINS 'Wor'", doc));
+    EXPECT_FALSE(eval("tags.name CONTAINS 'ork'", doc));
+    EXPECT_TRUE(eval("NOT (tags.name CONTAINS 'Wor')", doc));
+    // The folding flags fold the elements as == folds them.
+    EXPECT_FALSE(eval("tags.name CONTAINS 'work'", doc));
+    EXPECT_TRUE(eval("tags.name CONTAINS[c] 'WORK'", doc));
+    EXPECT_FALSE(eval("tags.name CONTAINS[c] 'resume'", doc));
+    EXPECT_TRUE(eval("tags.name CONTAINS[cd] 'RESUME'", doc));
+    EXPECT_FALSE(eval("tags.name CONTAINS[cd] 'RESUM'", doc));
+    // Objects by identity.
+    EXPECT_TRUE(eval("tags CONTAINS %@", doc, {fakeID(102)}));
+    EXPECT_FALSE(eval("tags CONTAINS %@", doc, {fakeID(7)}));
+    // ANY still compares each element as text, and a plain string still looks inside itself.
+    EXPECT_TRUE(eval("ANY tags.name CONTAINS 'ork'", doc));
+    EXPECT_TRUE(eval("ANY tags.name CONTAINS[cd] 'SUM'", doc));
+    EXPECT_TRUE(eval("title CONTAINS 'k pl'", doc));
+    EXPECT_FALSE(eval("title CONTAINS 'Work plans'", doc));
+
+    // Lists as SELF, numbers, nothing, and a path through two to-manys.
+    EXPECT_TRUE(eval("SELF CONTAINS 'b'", QStringList{"abc", "b"}));
+    EXPECT_FALSE(eval("SELF CONTAINS 'b'", QStringList{"abc"}));
+    EXPECT_TRUE(eval("SELF CONTAINS 2", QVariantList{1, 2, 3}));
+    EXPECT_FALSE(eval("SELF CONTAINS '2'", QVariantList{1, 2, 3}));
+    EXPECT_FALSE(eval("tags.name CONTAINS 'Work'", QVariantMap{{"tags", QVariantList{}}}));
+    EXPECT_FALSE(eval("tags.name CONTAINS nil", QVariantMap{{"tags", QVariantList{}}}));
+    const QVariantMap author{{"fileInfos", QVariantList{object(doc), object({{"tags", QVariantList{}}})}}};
+    EXPECT_TRUE(eval("fileInfos.tags.name CONTAINS 'Work'", author));
+    EXPECT_FALSE(eval("fileInfos.tags.name CONTAINS 'Wo'", author));
+}
+
 TEST(PredicateSemantics, NilComparesOnlyWithNil)
 {
     const QVariantMap m{{"zero", 0}, {"empty", ""}, {"no", false}};

@@ -174,7 +174,6 @@ void KPThemeImageButton::mouseUp(const QPointF& qtPoint)
         update();
     }
     const bool inside = QRectF(rect()).contains(qtPoint);
-    // A disabled button still tracks and draws the press, but acts on nothing.
-    if (inside && !m_popupMenu && m_enabled && m_action)
+    if (inside && !m_popupMenu && m_action)
         m_action(this);
 }

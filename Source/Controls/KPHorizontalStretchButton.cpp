@@ -59,8 +59,8 @@ void KPHorizontalStretchButton::setCustomThemeObject(KPCustomThemeObject* group)
 {
     m_group = group;
     if (group && group->themeObjectWithName(QStringLiteral("Over"))) {
-        delete m_tracking;
-        m_tracking = new platform::kit::TrackingArea(this, {
+        m_tracking.reset();   // the old area hands the view's mouse tracking back first
+        m_tracking = std::make_unique<platform::kit::TrackingArea>(this, platform::kit::TrackingArea::Callbacks{
             [this] { m_bMouseIn = true; update(); },
             [this] { m_bMouseIn = false; update(); },
             {},

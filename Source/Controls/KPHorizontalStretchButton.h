@@ -15,6 +15,7 @@
 #include <QVariantMap>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class KPCustomThemeObject;
@@ -100,7 +101,8 @@ private:
     qreal m_popMenuFontSize = 12.0;
     QPointF m_popMenuPopupOffPoint;
     bool m_autoResizeByTitle = false;
-    platform::kit::TrackingArea* m_tracking = nullptr;
+    // A child of the button, but owned here so a new sprite or group can replace it.
+    std::unique_ptr<platform::kit::TrackingArea> m_tracking;
     // The lit background from a setting: the image and its three slices.
     QImage m_settingSlices[3];
 };

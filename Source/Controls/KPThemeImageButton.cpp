@@ -25,8 +25,8 @@ void KPThemeImageButton::setMultiSprite(KPMultiSprite* sprite)
 {
     m_multiSprite = sprite;
     if (sprite && sprite->overSprite()) {
-        delete m_tracking;
-        m_tracking = new platform::kit::TrackingArea(this, {
+        m_tracking.reset();   // the old area hands the view's mouse tracking back first
+        m_tracking = std::make_unique<platform::kit::TrackingArea>(this, platform::kit::TrackingArea::Callbacks{
             [this] { m_isMouseEnter = true; update(); },
             [this] { m_isMouseEnter = false; update(); },
             {},

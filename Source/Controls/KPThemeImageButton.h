@@ -94,6 +94,7 @@ private:
     PopupBlock m_popupBlock;
     QPointer<QMenu> m_popupMenu;
     int m_tag = 0;
-    platform::kit::TrackingArea* m_tracking = nullptr;
+    // A child of the button, but owned here so a new sprite or group can replace it.
+    std::unique_ptr<platform::kit::TrackingArea> m_tracking;
     platform::kit::DelayedCalls m_delayed;
 };

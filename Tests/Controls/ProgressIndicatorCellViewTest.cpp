@@ -1,4 +1,5 @@
 #include "Controls/ProgressIndicatorCellView.h"
+#include "ControlsTestSupport.h"
 #include "Platform/Kit/HeartBeat.h"
 
 #include <QtMath>
@@ -15,26 +16,46 @@ double degrees(const QLineF& line)
 
 } // namespace
 
-TEST(ProgressIndicatorCellView, SpokeGeometryBySize)
+TEST(ProgressIndicatorCellView, DrawsFadingSpokesOnlyWhileRunningInAnExpandedRow)
 {
-    ProgressIndicatorCellView small;
-    EXPECT_EQ(small.size(), QSize(16, 16));
-    small.setSpinning(true);
-    const auto s = small.spokes(QRectF(0, 0, 16, 16));
-    ASSERT_EQ(s.size(), 12u);
-    EXPECT_NEAR(QLineF(QPointF(8, 8), s[0].line.p1()).length(), 4.32, 1e-4);
-    EXPECT_NEAR(QLineF(QPointF(8, 8), s[0].line.p2()).length(), 7.68, 1e-4);
-    EXPECT_NEAR(small.lineWidth(QRectF(0, 0, 16, 16)), 1.28, 1e-5);
-    EXPECT_DOUBLE_EQ(s[0].alpha, 1.0);
-    EXPECT_NEAR(s[11].alpha, 1 - 0.25 * std::sqrt(11.0), 1e-9);
-
-    const auto large = small.spokes(QRectF(0, 0, 32, 32));
-    EXPECT_NEAR(QLineF(QPointF(16, 16), large[0].line.p1()).length(), 7.36, 1e-4);
-    EXPECT_NEAR(QLineF(QPointF(16, 16), large[0].line.p2()).length(), 12.16, 1e-4);
-
-    // In a wide rectangle the spinner sits at the left, centred vertically.
-    const auto wide = small.spokes(QRectF(0, 0, 100, 16));
-    EXPECT_NEAR(wide[0].line.p1().x(), 8, 1e-4);
+    ProgressIndicatorCellView spinner;
+    spinner.setSpinning(true);
+    // The ink of the spoke that points at the angle (degrees, clockwise from right): the alpha
+    // of every pixel whose centre lies in that spoke's twelfth of the ring.
+    const auto alphaAt = [&](const QImage& img, double angle) {
+        int sum = 0;
+        for (int y = 0; y < img.height(); ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                const QLineF ray(QPointF(8, 8), QPointF(x + 0.5, y + 0.5));
+                const double off = std::abs(std::remainder(degrees(ray) - angle, 360.0));
+                if (ray.length() > 3 && off < 15)
+                    sum += img.pixelColor(x, y).alpha();
+            }
+        }
+        return sum;
+    };
+    const auto blank = [](const QImage& img) {
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixelColor(x, y).alpha() != 0)
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(blank(controlstest::render(spinner)));   // not started
+    spinner.startAnimation();
+    EXPECT_TRUE(blank(controlstest::render(spinner)));   // started, but its row is collapsed
+    spinner.setExpand(true);
+    QImage img = controlstest::render(spinner);
+    // The leading spoke points up and is the darkest; the ones behind it, anticlockwise, fade.
+    EXPECT_GT(alphaAt(img, 270), alphaAt(img, 240));
+    EXPECT_GT(alphaAt(img, 240), alphaAt(img, 180));
+    EXPECT_GT(alphaAt(img, 180), alphaAt(img, 300));
+    // A beat moves the leading spoke one place clockwise.
+    spinner.heartBeat();
+    img = controlstest::render(spinner);
+    EXPECT_GT(alphaAt(img, 300), alphaAt(img, 270));
+    spinner.stopAnimation();
+    EXPECT_TRUE(blank(controlstest::render(spinner)));
 }
 
 TEST(ProgressIndicatorCellView, PhaseTurnsOneSpokePerBeat)

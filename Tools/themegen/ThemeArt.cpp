@@ -162,7 +162,13 @@ void stretchButton(QPainter& p, const QSizeF& s, const char* state, const Palett
         base = pal.dark ? QColor(0x2e, 0x2e, 0x2e) : pal.accent.darker(130);
     else if (is(state, "Disabled"))
         base = mix(base, QColor(0xb0, 0xb0, 0xb0), 0.6);
-    pill(p, s, base.lighter(108), base.darker(106), base.darker(140), 5);
+    // The navigation buttons are taller than the 22-point pill; the button draws its background
+    // over its whole height and centres the title in it, so the pill is centred in the picture.
+    const qreal h = std::min<qreal>(s.height(), 22);
+    p.save();
+    p.translate(0, std::floor((s.height() - h) / 2));
+    pill(p, QSizeF(s.width(), h), base.lighter(108), base.darker(106), base.darker(140), 5);
+    p.restore();
 }
 
 void tokenCell(QPainter& p, const QSizeF& s, const char* group, const char* state, int rightCap, const Palette& pal)

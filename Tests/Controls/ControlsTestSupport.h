@@ -20,8 +20,9 @@ inline const QColor kDisabled(200, 0, 200);
 // A multi-sprite of 10 x 10 solid states, one per letter of states (N, O, D, H, X).
 std::unique_ptr<KPMultiSprite> solidMultiSprite(const char* states, const QString& name = QStringLiteral("Solid"));
 
-// The widget rendered without background onto a transparent image.
-QImage render(QWidget& widget);
+// The widget rendered without background onto a transparent image of the given device pixel
+// ratio (pixel() reads points of a 1x render).
+QImage render(QWidget& widget, qreal scale = 1.0);
 QColor pixel(QWidget& widget, QPoint at);
 
 // Sends an enter event at a point, as the pointer arriving over the widget would.

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace controlstest;
 
@@ -28,6 +29,80 @@ QColor groupColor(const char* name)
 QVariantMap item(const QString& title, int tag)
 {
     return {{QStringLiteral("Title"), title}, {QStringLiteral("Tag"), tag}};
+}
+
+// Every title the program puts on themed stretch buttons: the group-by and recent-filter rows
+// with the sort and display titles, and the two navigation buttons with their own groups.
+const char* const kRowTitles[] = {"Title", "Updated", "Size", "Kind", "From", "Date", "Rating",
+                                  "Import", "Last Open", "Last Modified"};
+struct NavButton {
+    const char* group;
+    QRect frame;
+    const char* title;
+};
+const NavButton kNavButtons[] = {{"LibraryNavButton", QRect(41, 3, 200, 32), "Library"},
+                                 {"BackNavButton", QRect(48, 6, 200, 25), "Back"}};
+
+// How far apart two pixels are: the sum of their channel differences.
+int distance(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) +
+           std::abs(qAlpha(a) - qAlpha(b));
+}
+
+// The pixels a title adds to its button: the button drawn with its title less the same button
+// drawn without it, channel by channel.
+QImage titleLayer(KPHorizontalStretchButton& button, qreal scale)
+{
+    const bool autoResize = button.autoResizeByTitle();
+    button.setAutoResizeByTitle(false);
+    const QString title = button.title();
+    const QImage with = render(button, scale).convertToFormat(QImage::Format_ARGB32);
+    button.setTitle(QString());
+    const QImage without = render(button, scale).convertToFormat(QImage::Format_ARGB32);
+    button.setTitle(title);
+    button.setAutoResizeByTitle(autoResize);
+    QImage layer(with.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < with.height(); ++y) {
+        for (int x = 0; x < with.width(); ++x) {
+            const QRgb a = with.pixel(x, y), b = without.pixel(x, y);
+            layer.setPixel(x, y, qRgba(std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                       std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))));
+        }
+    }
+    return layer;
+}
+
+// Whether the button shows its whole title: the title's pixels must be those of the same title
+// in the same kind of button with room to spare, wherever that one centres it. An ellipsis, a
+// clipped last letter or a missing title all differ.
+::testing::AssertionResult drawsTitleWhole(KPHorizontalStretchButton& button, qreal scale)
+{
+    constexpr int kRoom = 40;
+    KPHorizontalStretchButton roomy(QRect(0, 0, button.width() + kRoom, button.height()));
+    roomy.setCustomThemeObject(button.customThemeObject());
+    roomy.setTitle(button.title());
+    const QImage shown = titleLayer(button, scale);
+    const QImage whole = titleLayer(roomy, scale);
+    long mass = 0;
+    for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x)
+            mass += distance(whole.pixel(x, y), 0);
+    long best = std::numeric_limits<long>::max();
+    for (int shift = 0; shift <= int(kRoom * scale); ++shift) {
+        long diff = 0;
+        for (int y = 0; y < whole.height(); ++y) {
+            for (int x = 0; x < whole.width(); ++x) {
+                const int sx = x - shift;
+                diff += distance(sx >= 0 && sx < shown.width() ? shown.pixel(sx, y) : 0, whole.pixel(x, y));
+            }
+        }
+        best = std::min(best, diff);
+    }
+    if (mass > 0 && best * 50 <= mass)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << '"' << qPrintable(button.title()) << "\" at " << scale << "x in "
+                                         << button.width() << " points: " << best << " of " << mass << " differ";
 }
 
 } // namespace
@@ -54,25 +129,94 @@ TEST(KPHorizontalStretchButton, AutoWidthIsClampedAndCountsTheIcon)
     EXPECT_EQ(button.height(), 22);
 }
 
-TEST(KPHorizontalStretchButton, StateBackgroundAndTitleColours)
+TEST(KPHorizontalStretchButton, EveryTitleIsDrawnWholeInEveryThemeAt1xAnd2x)
+{
+    KPThemeManager* manager = KPThemeManager::themeManager();
+    QVariantList items;
+    for (const char* title : kRowTitles)
+        items << item(QLatin1String(title), int(items.size()));
+    for (const QString& theme : KPThemeManager::themeNames()) {
+        ASSERT_TRUE(manager->updateThemeByName(theme)) << qPrintable(theme);
+        for (const qreal scale : {1.0, 2.0}) {
+            SCOPED_TRACE(qPrintable(QStringLiteral("%1 at %2x").arg(theme).arg(scale)));
+            KPButtonGroups row(QRect(0, 0, 900, 30));
+            row.setCustomThemeObject(navGroup());
+            row.setupDatas(items);
+            for (KPHorizontalStretchButton* button : row.buttons())
+                EXPECT_TRUE(drawsTitleWhole(*button, scale));
+            for (const NavButton& nav : kNavButtons) {
+                KPHorizontalStretchButton button(nav.frame);
+                button.setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QLatin1String(nav.group)));
+                button.setAutoResizeByTitle(true);
+                button.setTitle(QLatin1String(nav.title));
+                EXPECT_TRUE(drawsTitleWhole(button, scale));
+            }
+        }
+    }
+    ASSERT_TRUE(manager->updateThemeByName(KPThemeManager::kDefaultThemeName));
+}
+
+TEST(KPHorizontalStretchButton, EachStateDrawsItsSlicesAcrossTheWidth)
+{
+    KPCustomThemeObject* group = navGroup();
+    KPHorizontalStretchButton button(QRect(0, 0, 100, 22));
+    button.setCustomThemeObject(group);
+    const auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+               std::abs(a.blue() - b.blue()) <= 2 && std::abs(a.alpha() - b.alpha()) <= 2;
+    };
+    // Left cap at its own size from x 0, right cap at its own size against the right edge,
+    // the middle stretched between them.
+    QList<QColor> middles;
+    const auto expectState = [&](const char* state) {
+        SCOPED_TRACE(state);
+        auto* slices = group->themeObjectWithName<KPHorizontalSprite>(QLatin1String(state));
+        ASSERT_NE(slices, nullptr);
+        const QImage left = slices->leftSprite()->image();
+        const QImage mid = slices->centerSprite()->image();
+        const QImage right = slices->rightSprite()->image();
+        const QImage shown = render(button);
+        int wrong = 0;
+        for (int y = 0; y < 22; ++y) {
+            for (int x = 0; x < left.width(); ++x)
+                wrong += near(shown.pixelColor(x, y), left.pixelColor(x, y)) ? 0 : 1;
+            for (int x = 0; x < right.width(); ++x)
+                wrong += near(shown.pixelColor(100 - right.width() + x, y), right.pixelColor(x, y)) ? 0 : 1;
+            for (int x = left.width(); x < 100 - right.width(); ++x)
+                wrong += near(shown.pixelColor(x, y), mid.pixelColor(0, y)) ? 0 : 1;
+        }
+        EXPECT_EQ(wrong, 0);
+        middles << mid.pixelColor(0, 11);
+    };
+    expectState("Normal");
+    enter(button, QPoint(50, 11));
+    expectState("Over");
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(50, 11));
+    expectState("Down");
+    button.setIsHightlight(true);
+    expectState("Highlight");
+    button.setEnabled(false);
+    expectState("Disabled");
+    for (qsizetype i = 1; i < middles.size(); ++i)
+        EXPECT_FALSE(near(middles[i], middles[i - 1])) << "states " << i - 1 << " and " << i << " look alike";
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(50, 11));
+}
+
+TEST(KPHorizontalStretchButton, TitleColoursFollowTheState)
 {
     KPHorizontalStretchButton button(QRect(0, 0, 100, 22));
     EXPECT_FALSE(button.textAttributes().has_value());
     button.setCustomThemeObject(navGroup());
-    auto* group = navGroup();
-    EXPECT_EQ(button.currentBackground(), group->themeObjectWithName(QStringLiteral("Normal")));
     button.setIsHightlight(true);
-    EXPECT_EQ(button.currentBackground(), group->themeObjectWithName(QStringLiteral("Highlight")));
     EXPECT_EQ(button.textAttributes()->color, groupColor("TextSelectedColor"));
     button.setEnabled(false);
-    EXPECT_EQ(button.currentBackground(), group->themeObjectWithName(QStringLiteral("Disabled")));
     EXPECT_EQ(button.textAttributes()->color, groupColor("TextDisabledColor"));
     ASSERT_TRUE(button.textAttributes()->shadow.has_value());
     EXPECT_EQ(button.textAttributes()->shadow->offset, QSizeF(0, -1));
-    EXPECT_EQ(button.textAttributes()->elideMode(), Qt::ElideRight);
+    EXPECT_EQ(button.textAttributes()->elideMode(), Qt::ElideRight);   // a title with no room loses its tail
 }
 
-TEST(KPHorizontalStretchButton, DisabledSendsNothingAndReleaseOutsideSendsNothing)
+TEST(KPHorizontalStretchButton, ReleaseOutsideSendsNothingAndDisabledStillSends)
 {
     KPHorizontalStretchButton button(QRect(0, 0, 60, 22));
     int clicks = 0;
@@ -81,11 +225,12 @@ TEST(KPHorizontalStretchButton, DisabledSendsNothingAndReleaseOutsideSendsNothin
     EXPECT_TRUE(button.isMouseDown());
     QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(90, 10));
     EXPECT_EQ(clicks, 0);
+    // The enabled flag changes only the look; the owner decides what a click then means.
     button.setEnabled(false);
     QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(clicks, 0);
-    button.setEnabled(true);
-    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(clicks, 1);
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(90, 10));
     EXPECT_EQ(clicks, 1);
 }
 

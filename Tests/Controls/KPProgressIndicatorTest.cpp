@@ -1,6 +1,8 @@
 #include "Controls/KPProgressIndicator.h"
 #include "ControlsTestSupport.h"
 #include "Support/TestSupport.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPHorizontalSprite.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -8,13 +10,73 @@
 
 using namespace controlstest;
 
+namespace {
+
+// The middle row of the bar, where track, fill and stripes are all opaque.
+constexpr int kRow = 7;
+
+// The colour a three-slice of the bar's theme group shows in its stretched middle.
+QColor middleColor(const char* name)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("ImportingProgressBar"));
+    auto* slices = group ? group->themeObjectWithName<KPHorizontalSprite>(QLatin1String(name)) : nullptr;
+    return slices && slices->centerSprite() ? slices->centerSprite()->image().pixelColor(0, kRow) : QColor();
+}
+
+bool near(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 && std::abs(a.blue() - b.blue()) <= 2 &&
+           std::abs(a.alpha() - b.alpha()) <= 2;
+}
+
+// The first x in [from, to) whose pixel on the middle row is not near colour, or -1.
+int firstOther(const QImage& img, int from, int to, const QColor& colour)
+{
+    for (int x = from; x < to; ++x) {
+        if (!near(img.pixelColor(x, kRow), colour))
+            return x;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(KPProgressIndicator, StillFormFillsUpToTheValueAndShowsTheTrackBeyond)
+{
+    const QColor fill = middleColor("fillBG");
+    const QColor track = middleColor("barBG");
+    ASSERT_TRUE(fill.isValid() && track.isValid());
+    ASSERT_FALSE(near(fill, track));
+
+    // Width 214 leaves 200 points for the range behind a 7-point cap; each fill ends in a
+    // 7-point cap of its own.
+    KPProgressIndicator bar(QRect(0, 0, 214, 15));
+    bar.setDoAnimation(false);
+    bar.setCurrentValue(50);
+    QImage img = render(bar);
+    EXPECT_EQ(firstOther(img, 7, 107, fill), -1);
+    EXPECT_EQ(firstOther(img, 114, 207, track), -1);
+
+    bar.setCurrentValue(100);
+    img = render(bar);
+    EXPECT_EQ(firstOther(img, 7, 207, fill), -1);
+
+    bar.setCurrentValue(0);
+    img = render(bar);
+    EXPECT_EQ(firstOther(img, 14, 207, track), -1);
+    EXPECT_NE(firstOther(img, 0, 14, track), -1);   // the empty fill's two caps
+
+    // An empty range has no proportion to show: track only, and no division by zero.
+    bar.setMaxValue(0);
+    img = render(bar);
+    EXPECT_EQ(firstOther(img, 7, 207, track), -1);
+}
+
 TEST(KPProgressIndicator, ValuesStayInRangeAndUnchangedValuesDoNotRedraw)
 {
     KPProgressIndicator bar(QRect(0, 0, 214, 15));
     EXPECT_EQ(bar.currentValue(), 100);
     bar.setCurrentValue(50);
-    EXPECT_EQ(bar.fillWidth(214), 100);
-
     const int redraws = bar.redrawRequestCount();
     bar.setCurrentValue(50);
     bar.setMinValue(0);
@@ -31,34 +93,45 @@ TEST(KPProgressIndicator, ValuesStayInRangeAndUnchangedValuesDoNotRedraw)
     EXPECT_EQ(bar.currentValue(), 40);
 }
 
-TEST(KPProgressIndicator, EmptyRangeDrawsNoFill)
+TEST(KPProgressIndicator, StripesScrollOnePointPerStepInsideTheTrack)
 {
     KPProgressIndicator bar(QRect(0, 0, 214, 15));
-    bar.setDoAnimation(false);
-    bar.setMaxValue(0);
-    bar.setMinValue(0);
-    EXPECT_EQ(bar.fillWidth(214), 0);
-    render(bar);   // must not divide by zero
-}
-
-TEST(KPProgressIndicator, StripesCycleThroughThirteenShifts)
-{
-    KPProgressIndicator bar(QRect(0, 0, 214, 15));
-    EXPECT_FALSE(bar.fillAnimationRef().isNull());
-    EXPECT_EQ(bar.fillAnimationRef().size(), QSize(214 + 12, 15));
-    EXPECT_EQ(bar.translateX(), -13);
-    QList<int> shifts;
-    for (int i = 0; i < 13; ++i) {
-        bar.updateMainThrad();
-        shifts << bar.translateX();
+    const QImage start = render(bar);
+    // Visible stripes that repeat every tile (12 points) along the track.
+    bool light = false, dark = false;
+    const QColor first = start.pixelColor(10, kRow);
+    for (int x = 10; x < 200; ++x) {
+        const QColor c = start.pixelColor(x, kRow);
+        EXPECT_TRUE(near(c, start.pixelColor(x + 12, kRow))) << x;
+        light = light || c.lightness() > first.lightness() + 20;
+        dark = dark || c.lightness() < first.lightness() - 20;
     }
-    EXPECT_EQ(shifts.front(), -12);
-    EXPECT_EQ(shifts.back(), -13);
-    EXPECT_FALSE(shifts.contains(0));
+    EXPECT_TRUE(light || dark) << "one colour across the band";
+
+    // One step moves the band one point to the right.
+    bar.updateMainThrad();
+    const QImage stepped = render(bar);
+    for (int x = 10; x < 200; ++x)
+        EXPECT_TRUE(near(stepped.pixelColor(x + 1, kRow), start.pixelColor(x, kRow))) << x;
+
+    // Thirteen steps bring the stripes back where they started.
+    for (int i = 1; i < 13; ++i)
+        bar.updateMainThrad();
+    EXPECT_EQ(render(bar), start);
+
+    // The rounded clip keeps the stripes off the track's corners and its bottom row.
+    KPProgressIndicator trackOnly(QRect(0, 0, 214, 15));
+    trackOnly.setDoAnimation(false);
+    trackOnly.setMaxValue(0);
+    const QImage track = render(trackOnly);
+    EXPECT_EQ(start.pixelColor(0, 0), track.pixelColor(0, 0));
+    EXPECT_EQ(start.pixelColor(213, 0), track.pixelColor(213, 0));
+    for (int x = 0; x < 214; ++x)
+        EXPECT_EQ(start.pixelColor(x, 14), track.pixelColor(x, 14)) << x;
 
     // The timer drives the steps on its own while animating.
-    const int start = bar.translateX();
-    EXPECT_TRUE(testsupport::spinUntil([&] { return bar.translateX() != start; }));
+    const int shift = bar.translateX();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return bar.translateX() != shift; }));
 }
 
 TEST(KPProgressIndicator, AnimationStopsWhenSwitchedOffAndForGoodOnRemoval)

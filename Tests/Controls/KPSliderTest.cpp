@@ -24,6 +24,29 @@ struct SliderTest : ::testing::Test {
     QList<double> told;
 };
 
+// The first and last column within [from, to) where two renders differ; (-1, -1) for none.
+std::pair<int, int> differingColumns(const QImage& a, const QImage& b, int from, int to)
+{
+    std::pair<int, int> found{-1, -1};
+    for (int x = from; x < to; ++x) {
+        for (int y = 0; y < a.height(); ++y) {
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                found = {found.first < 0 ? x : found.first, x};
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// The first and last column of the knob picture that hold any ink.
+std::pair<int, int> inkColumns(const QImage& image)
+{
+    QImage clear(image.size(), image.format());
+    clear.fill(Qt::transparent);
+    return differingColumns(image, clear, 0, image.width());
+}
+
 } // namespace
 
 TEST_F(SliderTest, TravelAndValuePerPoint)
@@ -46,6 +69,35 @@ TEST_F(SliderTest, ClicksJumpTheKnobAndReportChangesOnce)
     EXPECT_EQ(slider->currentValue(), 100);
     EXPECT_DOUBLE_EQ(slider->sliderButtonX(), 151.0);
     EXPECT_EQ(told, QList<double>({53, 25, 100}));
+}
+
+TEST_F(SliderTest, TheKnobIsDrawnWhereTheValuePutsIt)
+{
+    ASSERT_NE(slider->knobSprite(), nullptr);
+    const auto ink = inkColumns(slider->knobSprite()->image().convertToFormat(QImage::Format_ARGB32));
+    ASSERT_GE(ink.first, 0);
+    // The knob's pixels: what changes against the same slider with its knob at the far end.
+    const auto knobPixels = [&] {
+        const QImage shown = controlstest::render(*slider);
+        const double value = slider->currentValue();
+        const bool leftHalf = slider->sliderButtonX() < 85;
+        slider->setCurrentValue(leftHalf ? 100 : 25);
+        const QImage away = controlstest::render(*slider);
+        slider->setCurrentValue(value);
+        return differingColumns(shown, away, leftHalf ? 0 : 85, leftHalf ? 85 : 170);
+    };
+    const auto expectKnobAt = [&](double centre) {
+        const auto [left, right] = knobPixels();
+        EXPECT_NEAR(left, centre - 8 + ink.first, 1) << centre;
+        EXPECT_NEAR(right, centre - 8 + ink.second, 1) << centre;
+    };
+    for (const double value : {25.0, 45.0, 80.0, 100.0}) {
+        slider->setCurrentValue(value);
+        expectKnobAt((value - 25) / 75 * 132 + 19);
+    }
+    // A click jumps the knob under the pointer (x 69 gives 53, whose place is x 68.3).
+    click(69);
+    expectKnobAt((53.0 - 25) / 75 * 132 + 19);
 }
 
 TEST_F(SliderTest, SettingTheValueTellsNobody)

@@ -1,4 +1,5 @@
 #include "Controls/ProgressIndicatorCellView.h"
+#include "ControlsTestSupport.h"
 #include "Platform/Kit/HeartBeat.h"
 
 #include <QtMath>
@@ -15,80 +16,70 @@ double degrees(const QLineF& line)
 
 } // namespace
 
-TEST(ProgressIndicatorCellView, SpokeGeometryBySize)
-{
-    ProgressIndicatorCellView small;
-    EXPECT_EQ(small.size(), QSize(16, 16));
-    small.setSpinning(true);
-    const auto s = small.spokes(QRectF(0, 0, 16, 16));
-    ASSERT_EQ(s.size(), 12u);
-    EXPECT_NEAR(QLineF(QPointF(8, 8), s[0].line.p1()).length(), 4.32, 1e-4);
-    EXPECT_NEAR(QLineF(QPointF(8, 8), s[0].line.p2()).length(), 7.68, 1e-4);
-    EXPECT_NEAR(small.lineWidth(QRectF(0, 0, 16, 16)), 1.28, 1e-5);
-    EXPECT_DOUBLE_EQ(s[0].alpha, 1.0);
-    EXPECT_NEAR(s[11].alpha, 1 - 0.25 * std::sqrt(11.0), 1e-9);
-
-    const auto large = small.spokes(QRectF(0, 0, 32, 32));
-    EXPECT_NEAR(QLineF(QPointF(16, 16), large[0].line.p1()).length(), 7.36, 1e-4);
-    EXPECT_NEAR(QLineF(QPointF(16, 16), large[0].line.p2()).length(), 12.16, 1e-4);
-
-    // In a wide rectangle the spinner sits at the left, centred vertically.
-    const auto wide = small.spokes(QRectF(0, 0, 100, 16));
-    EXPECT_NEAR(wide[0].line.p1().x(), 8, 1e-4);
-}
-
-TEST(ProgressIndicatorCellView, PhaseTurnsOneSpokePerBeat)
+TEST(ProgressIndicatorCellView, DrawsFadingSpokesOnlyWhileRunningInAnExpandedRow)
 {
     ProgressIndicatorCellView spinner;
     spinner.setSpinning(true);
-    EXPECT_NEAR(degrees(spinner.spokes(QRectF(0, 0, 16, 16))[0].line), 270, 1e-3);
-
-    spinner.setExpand(true);
+    // The ink of the spoke that points at the angle (degrees, clockwise from right): the alpha
+    // of every pixel whose centre lies in that spoke's twelfth of the ring.
+    const auto alphaAt = [&](const QImage& img, double angle) {
+        int sum = 0;
+        for (int y = 0; y < img.height(); ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                const QLineF ray(QPointF(8, 8), QPointF(x + 0.5, y + 0.5));
+                const double off = std::abs(std::remainder(degrees(ray) - angle, 360.0));
+                if (ray.length() > 3 && off < 15)
+                    sum += img.pixelColor(x, y).alpha();
+            }
+        }
+        return sum;
+    };
+    const auto blank = [](const QImage& img) {
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixelColor(x, y).alpha() != 0)
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(blank(controlstest::render(spinner)));   // not started
     spinner.startAnimation();
+    EXPECT_TRUE(blank(controlstest::render(spinner)));   // started, but its row is collapsed
+    spinner.setExpand(true);
+    QImage img = controlstest::render(spinner);
+    // The leading spoke points up and is the darkest; the ones behind it, anticlockwise, fade.
+    EXPECT_GT(alphaAt(img, 270), alphaAt(img, 240));
+    EXPECT_GT(alphaAt(img, 240), alphaAt(img, 180));
+    EXPECT_GT(alphaAt(img, 180), alphaAt(img, 300));
+    // A beat moves the leading spoke one place clockwise.
     spinner.heartBeat();
-    EXPECT_NEAR(spinner.doubleValue(), 1.0 / 12, 1e-12);
-    EXPECT_NEAR(degrees(spinner.spokes(QRectF(0, 0, 16, 16))[0].line), 300, 1e-3);
-    for (int i = 1; i < 12; ++i)
-        spinner.heartBeat();
-    EXPECT_NEAR(std::fmod(spinner.doubleValue(), 1.0), 0.0, 1e-9);
+    img = controlstest::render(spinner);
+    EXPECT_GT(alphaAt(img, 300), alphaAt(img, 270));
     spinner.stopAnimation();
+    EXPECT_TRUE(blank(controlstest::render(spinner)));
 }
 
-TEST(ProgressIndicatorCellView, NoBeatWorkWhenCollapsedOrNotStarted)
+TEST(ProgressIndicatorCellView, BeatsTurnOnlyARunningSpinnerInAnExpandedRow)
 {
     ProgressIndicatorCellView spinner;
     spinner.setSpinning(true);
     spinner.heartBeat();   // not started
-    EXPECT_EQ(spinner.doubleValue(), 0.0);
     spinner.startAnimation();
     spinner.heartBeat();   // started, but its row is collapsed
     EXPECT_EQ(spinner.doubleValue(), 0.0);
+    spinner.setExpand(true);
+    for (int i = 0; i < 12; ++i)
+        spinner.heartBeat();
+    EXPECT_NEAR(std::fmod(spinner.doubleValue(), 1.0), 0.0, 1e-9);   // a full turn
+    EXPECT_NEAR(degrees(spinner.spokes(QRectF(0, 0, 16, 16))[0].line), 270, 1e-3);
     spinner.stopAnimation();
     EXPECT_FALSE(platform::kit::HeartBeat::shared().contains(&spinner));
-}
 
-TEST(ProgressIndicatorCellView, ValuesClampAndStoppedSpokesStandStill)
-{
-    ProgressIndicatorCellView spinner;
-    spinner.setDoubleValue(1.5);
-    EXPECT_EQ(spinner.doubleValue(), 1.0);
-    spinner.setDoubleValue(-0.2);
-    EXPECT_EQ(spinner.doubleValue(), 0.0);
-
+    // Stopped, the spokes stand still pointing up, or vanish when not shown when stopped.
     spinner.setDoubleValue(0.5);
     spinner.setSpinning(false);
     EXPECT_NEAR(degrees(spinner.spokes(QRectF(0, 0, 16, 16))[0].line), 270, 1e-3);
     spinner.setDisplayedWhenStopped(false);
     EXPECT_TRUE(spinner.spokes(QRectF(0, 0, 16, 16)).empty());
-
-    spinner.setObjectValue(true);
-    EXPECT_TRUE(spinner.isSpinning());
-    spinner.setObjectValue(QVariant());
-    EXPECT_FALSE(spinner.isSpinning());
-
-    ProgressIndicatorCellView framed(QRect(0, 0, 16, 16));
-    EXPECT_FALSE(framed.isDisplayedWhenStopped());
-    EXPECT_TRUE(framed.spokes(QRectF(0, 0, 16, 16)).empty());
 }
 
 TEST(ProgressIndicatorCellView, HeartBeatDropsDestroyedSpinners)

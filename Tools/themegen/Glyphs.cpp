@@ -119,9 +119,9 @@ void drawGlyph(QPainter& p, Glyph glyph, const QRectF& box, const QColor& color)
         p.drawLine(QPointF(1.5, 8.5), QPointF(14.5, 8.5));
         break;
     case Glyph::Collection:
-        p.drawRoundedRect(QRectF(2, 6, 12, 8), 1, 1);
-        p.drawLine(QPointF(3.5, 4), QPointF(12.5, 4));
-        p.drawLine(QPointF(5, 2), QPointF(11, 2));
+        p.drawRoundedRect(QRectF(2.5, 6.5, 11, 7), 1, 1);
+        p.drawLine(QPointF(3.5, 4.5), QPointF(12.5, 4.5));
+        p.drawLine(QPointF(5, 2.5), QPointF(11, 2.5));
         break;
     case Glyph::TagGroup:
     case Glyph::Tag: {
@@ -258,17 +258,17 @@ void drawGlyph(QPainter& p, Glyph glyph, const QRectF& box, const QColor& color)
         break;
     case Glyph::List:
         for (int i = 0; i < 3; ++i) {
-            p.drawLine(QPointF(5.5, 4 + i * 4), QPointF(14, 4 + i * 4));
-            p.drawPoint(QPointF(2.5, 4 + i * 4));
+            p.drawLine(QPointF(5.5, 4.5 + i * 4), QPointF(14, 4.5 + i * 4));
+            p.drawPoint(QPointF(2.5, 4.5 + i * 4));
         }
         break;
     case Glyph::SidebarToggle:
         p.drawRoundedRect(QRectF(1.5, 2.5, 13, 11), 1.5, 1.5);
-        p.drawLine(QPointF(6, 2.5), QPointF(6, 13.5));
+        p.drawLine(QPointF(6.5, 2.5), QPointF(6.5, 13.5));
         break;
     case Glyph::InspectorToggle:
         p.drawRoundedRect(QRectF(1.5, 2.5, 13, 11), 1.5, 1.5);
-        p.drawLine(QPointF(10, 2.5), QPointF(10, 13.5));
+        p.drawLine(QPointF(10.5, 2.5), QPointF(10.5, 13.5));
         break;
     case Glyph::Gear:
         gear(p, QPointF(8, 8), 5);
@@ -279,12 +279,12 @@ void drawGlyph(QPainter& p, Glyph glyph, const QRectF& box, const QColor& color)
         p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
         break;
     case Glyph::ArrowUp:
-        p.drawLine(QPointF(8, 2.5), QPointF(8, 13.5));
-        p.drawPolyline(QPolygonF({QPointF(4, 6.5), QPointF(8, 2.5), QPointF(12, 6.5)}));
+        p.drawLine(QPointF(8.5, 2.5), QPointF(8.5, 13.5));
+        p.drawPolyline(QPolygonF({QPointF(4.5, 6.5), QPointF(8.5, 2.5), QPointF(12.5, 6.5)}));
         break;
     case Glyph::ArrowDown:
-        p.drawLine(QPointF(8, 2.5), QPointF(8, 13.5));
-        p.drawPolyline(QPolygonF({QPointF(4, 9.5), QPointF(8, 13.5), QPointF(12, 9.5)}));
+        p.drawLine(QPointF(8.5, 2.5), QPointF(8.5, 13.5));
+        p.drawPolyline(QPolygonF({QPointF(4.5, 9.5), QPointF(8.5, 13.5), QPointF(12.5, 9.5)}));
         break;
     case Glyph::Merge:
         p.drawRect(QRectF(1.5, 1.5, 7, 9));

@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainterPath>
 #include <QRandomGenerator>
+#include <cmath>
 #include <cstring>
 
 namespace themegen {
@@ -91,8 +92,10 @@ void plateButton(QPainter& p, const QSizeF& s, char state, const char* name, con
         p.drawRoundedRect(r, 4, 4);
         p.restore();
     }
-    const qreal g = std::min(s.width(), s.height()) * 0.7;
-    const QRectF box((s.width() - g) / 2, (s.height() - g) / 2, g, g);
+    // The glyph grid is 16 points; a box of whole multiples of 8 at a whole-point origin keeps
+    // its lines on the pixel grid, so the 1x pictures stay crisp instead of half-covered grey.
+    const qreal g = std::max(8.0, std::round(std::min(s.width(), s.height()) * 0.7 / 8) * 8);
+    const QRectF box(std::floor((s.width() - g) / 2), std::floor((s.height() - g) / 2), g, g);
     QColor c = onTitle ? pal.onTitle : iconColor(state, pal);
     if (onTitle && (state == 'X' || state == 'U'))
         c.setAlpha(110);
@@ -159,7 +162,13 @@ void stretchButton(QPainter& p, const QSizeF& s, const char* state, const Palett
         base = pal.dark ? QColor(0x2e, 0x2e, 0x2e) : pal.accent.darker(130);
     else if (is(state, "Disabled"))
         base = mix(base, QColor(0xb0, 0xb0, 0xb0), 0.6);
-    pill(p, s, base.lighter(108), base.darker(106), base.darker(140), 5);
+    // The navigation buttons are taller than the 22-point pill; the button draws its background
+    // over its whole height and centres the title in it, so the pill is centred in the picture.
+    const qreal h = std::min<qreal>(s.height(), 22);
+    p.save();
+    p.translate(0, std::floor((s.height() - h) / 2));
+    pill(p, QSizeF(s.width(), h), base.lighter(108), base.darker(106), base.darker(140), 5);
+    p.restore();
 }
 
 void tokenCell(QPainter& p, const QSizeF& s, const char* group, const char* state, int rightCap, const Palette& pal)
@@ -197,7 +206,8 @@ void flagIcon(QPainter& p, const QSizeF& s, int flag, bool wide)
 {
     // The visible tab is the right half of the picture.
     const qreal half = s.width() / 2;
-    const QRectF tab(half + 1, 1, half - 2, s.height() - 2);
+    // The empty flag is only an outline: half a point in, so its one-point line covers whole pixels.
+    const QRectF tab = flag == 0 ? QRectF(half + 1.5, 1.5, half - 3, s.height() - 3) : QRectF(half + 1, 1, half - 2, s.height() - 2);
     QPainterPath path;
     path.moveTo(tab.left(), tab.top());
     path.lineTo(tab.right(), tab.top());
@@ -313,8 +323,22 @@ DrawFn spriteArt(const ThemeCatalogueEntry& e, const Palette& pal)
         return [pal, glyph](QPainter& p, const QSizeF& s) { drawGlyph(p, glyph, QRectF(QPointF(0, 0), s), pal.mutedText); };
     }
     if (is(g, "ZoomSlider")) {
-        const Glyph glyph = is(n, "Left_icon") ? Glyph::ImageSmall : Glyph::ImageLarge;
-        return [pal, glyph](QPainter& p, const QSizeF& s) { drawGlyph(p, glyph, QRectF(QPointF(0, 0), s), pal.icon); };
+        // Drawn on the slider's own 11-point grid: the 16-point glyphs scaled this small would
+        // thin their lines below a pixel.
+        const bool large = is(n, "Right_icon");
+        return [pal, large](QPainter& p, const QSizeF& s) {
+            p.save();
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(pal.icon, 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+            p.setBrush(Qt::NoBrush);
+            if (large) {
+                p.drawRect(QRectF(0.5, 0.5, s.width() - 1, s.height() - 1));
+                p.drawPolyline(QPolygonF({QPointF(0.5, 8.5), QPointF(3.5, 5.5), QPointF(6.5, 8.5), QPointF(10.5, 4.5)}));
+            } else {
+                p.drawRect(QRectF(3.5, 3.5, 4, 4));
+            }
+            p.restore();
+        };
     }
     if (is(n, "TitleIcon"))
         return [pal](QPainter& p, const QSizeF& s) {

@@ -42,6 +42,9 @@ QColor colorFor(const char* g, const char* n, const Palette& pal)
         return pal.onTitle == QColor(Qt::white) ? QColor(Qt::white) : QColor(0x11, 0x11, 0x11);
     if (is(n, "TextDisabledColor"))
         return QColor(0x9a, 0x9a, 0x9a);
+    // Dark selected text gets a light shadow; a black one would smear it.
+    if (is(n, "TextSelectedShadowColor"))
+        return pal.onTitle == QColor(Qt::white) ? QColor(Qt::black) : QColor(Qt::white);
     if (has(n, "ShadowColor") || is(g, "TopLayer"))
         return Qt::black;
     if (is(n, "SelectFrameColor") || is(n, "ItemSelectedBackground") || (is(n, "FrameColor") && is(g, "ViewItem")) ||

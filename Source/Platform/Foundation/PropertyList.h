@@ -6,8 +6,8 @@
 // real ↔ double, bool ↔ bool, date ↔ QDateTime (UTC), data ↔ QByteArray and the keyed
 // archiver's UID ↔ PlistUID (below 2^32). A value either reads back exactly or is refused with
 // an Error, with two exceptions the formats force: dates keep milliseconds, the finest a
-// QDateTime holds (binary dates may carry finer fractions, which are rounded), and XML dates
-// hold whole seconds. Reading detects XML (UTF-8 or UTF-16) or binary from the bytes
+// QDateTime holds (finer fractions of binary dates are rounded to the nearest millisecond),
+// and XML dates hold whole seconds (milliseconds are cut when written). Reading detects XML (UTF-8 or UTF-16) or binary from the bytes
 // themselves. Files are replaced atomically, so a crash mid-write leaves the old file whole.
 // Any input, however damaged or hostile, yields a value or an Error in bounded time and
 // memory; nothing here aborts.

@@ -1,6 +1,7 @@
 #include "Platform/Foundation/KeyedArchiver.h"
 
 #include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/PropertyListValues.h"
 
 #include <QHash>
 #include <QStringList>
@@ -38,13 +39,14 @@ public:
         case QMetaType::QByteArray:
             return append(value);
         case QMetaType::QDateTime: {
-            const QDateTime date = value.toDateTime();
-            if (!date.isValid())
-                return fail(kDomain, 3, QStringLiteral("invalid date at %1").arg(path));
+            const auto seconds = plist::exactReferenceSeconds(value.toDateTime());
+            if (!seconds)
+                return fail(kDomain, 3, QStringLiteral("invalid date at %1, or one too far from "
+                                                       "2001 to keep its milliseconds").arg(path));
             const PlistUID self = append({});
             m_objects[self.value] = QVariantMap{
                 {QStringLiteral("$class"), QVariant::fromValue(classRef(QStringLiteral("NSDate")))},
-                {QStringLiteral("NS.time"), PropertyList::referenceSecondsFromDate(date)}};
+                {QStringLiteral("NS.time"), *seconds}};
             return self;
         }
         case QMetaType::QStringList:

@@ -1,6 +1,7 @@
 #include "Platform/Foundation/KeyedUnarchiver.h"
 
 #include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/PropertyListValues.h"
 
 #include <vector>
 
@@ -161,13 +162,17 @@ private:
         }
         if (name == QLatin1String("NSDate")) {
             const QVariant time = fields.value(QStringLiteral("NS.time"));
-            const QDateTime date = isNumber(time) && time.metaType().id() != QMetaType::Bool
-                ? PropertyList::dateFromReferenceSeconds(time.toDouble())
-                : QDateTime();
-            if (!date.isValid())
+            if (!isNumber(time) || time.metaType().id() == QMetaType::Bool)
                 return fail(kDomain, kWrongType, QStringLiteral("malformed NSDate"));
+            const QDateTime date = PropertyList::dateFromReferenceSeconds(time.toDouble());
+            if (!date.isValid())
+                return fail(kDomain, kWrongType,
+                            QStringLiteral("NSDate of %1 s from 2001 lies beyond the dates that can be held")
+                                .arg(time.toDouble()));
             return date;
         }
+        if (name == QLatin1String("NSNull"))
+            return QVariant();
         return fail(kDomain, kUnknownClass, QStringLiteral("cannot unarchive class %1").arg(name));
     }
 
@@ -202,7 +207,8 @@ Result<QVariant> KeyedUnarchiver::unarchiveObject(const QByteArray& data)
                     QStringLiteral("archive of %1 bytes is too large").arg(data.size()));
     auto plist = PropertyList::read(data);
     if (!plist)
-        return fail(kDomain, kNotAnArchive,
+        return fail(kDomain,
+                    plist.error().code == plist::kTooManyValues ? kTooManyValues : kNotAnArchive,
                     QStringLiteral("not a keyed archive: %1").arg(plist.error().message));
     const QVariantMap archive = plist->toMap();
     const QVariant archiver = archive.value(QStringLiteral("$archiver"));

@@ -430,8 +430,9 @@ void UserDefaults::setObject(const QVariant& value, const QString& key)
     if (value.isValid()) {
         // Refuse now what could never be written, rather than fail every later write; and
         // keep the value in the form it will have when read back (QStringList becomes a
-        // list, int a 64-bit integer), so that nothing looks changed after a re-read.
-        auto bytes = PropertyList::write(value, PlistFormat::Binary);
+        // list, int a 64-bit integer, a date whole seconds), so that nothing looks changed
+        // after a re-read. Hence the format the file is written in.
+        auto bytes = PropertyList::write(value, PlistFormat::Xml);
         auto back = bytes ? PropertyList::read(*bytes) : Result<QVariant>();
         if (!bytes || !back) {
             qWarning().noquote() << "UserDefaults: not storing" << key << "-"

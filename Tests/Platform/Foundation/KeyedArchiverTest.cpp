@@ -1,6 +1,8 @@
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/PropertyList.h"
 
+#include "PlistBytes.h"
+
 #include <QPoint>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -153,6 +155,42 @@ TEST(KeyedArchiver, ReadsMutableClassesAndXmlArchivesFromOtherWriters)
     }
 }
 
+TEST(KeyedArchiver, NullsAndDatesOfGenuineArchivesDecodeOrAreRefusedWhole)
+{
+    // NSNull stands as an object of its own class, as a real archiver writes it.
+    const QVariantList objects{
+        QStringLiteral("$null"),
+        QVariantMap{{QStringLiteral("$class"), uid(2)},
+                    {QStringLiteral("NS.objects"), QVariantList{uid(3), uid(5), uid(3)}}},
+        classEntry(QStringLiteral("NSArray")),
+        QVariantMap{{QStringLiteral("$class"), uid(4)}},
+        classEntry(QStringLiteral("NSNull")),
+        QVariantMap{{QStringLiteral("$class"), uid(6)}, {QStringLiteral("NS.time"), -1e11}},
+        classEntry(QStringLiteral("NSDate")),
+    };
+    auto value = KeyedUnarchiver::unarchiveObject(archiveOf(objects));
+    ASSERT_TRUE(value) << value.error().toString().toStdString();
+    const QVariantList list = value->toList();
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_FALSE(list[0].isValid());
+    EXPECT_FALSE(list[2].isValid());
+    EXPECT_EQ(list[1].toDateTime().toMSecsSinceEpoch(), 978307200000LL - 100000000000000LL);
+
+    // Times beyond what a QDateTime holds refuse the archive rather than make a broken date.
+    for (double time : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN()}) {
+        QVariantList broken = objects;
+        broken[5] = QVariantMap{{QStringLiteral("$class"), uid(6)}, {QStringLiteral("NS.time"), time}};
+        EXPECT_EQ(errorCode(archiveOf(broken)), 16) << time;
+    }
+
+    // Dates far from the old 1932–2069 window survive a round trip to the millisecond.
+    const QVariantList dates{QDateTime(QDate(1000, 2, 3), QTime(4, 5, 6, 7), Qt::UTC),
+                             QDateTime(QDate(3000, 2, 3), QTime(4, 5, 6, 789), Qt::UTC)};
+    auto back = KeyedUnarchiver::unarchiveObject(*KeyedArchiver::archivedData(dates));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, QVariant(dates));
+}
+
 TEST(KeyedArchiver, RefusesValuesItCannotArchive)
 {
     auto r = KeyedArchiver::archivedData(QVariantMap{{QStringLiteral("p"), QPoint(1, 1)}});
@@ -224,6 +262,25 @@ TEST(KeyedArchiver, NestingAndExpansionAreBounded)
                                   {QStringLiteral("NS.objects"),
                                    QVariantList{uid(quint64(i + 2)), uid(quint64(i + 2))}}});
     EXPECT_EQ(errorCode(archiveOf(laughs, quint64(laughs.size() - 1))), 17);
+
+    // Fan-out one level down, in the property list that carries "$objects": refused before
+    // anything is decoded, with the same reason.
+    using namespace plisttest;
+    QList<QByteArray> carrier{
+        container(0xD, {1, 2, 3, 4, 5, 6, 7, 8}),
+        ascii("$archiver"), ascii("$version"), ascii("$top"), ascii("$objects"),
+        QByteArray("\x5F\x10\x0F", 3) + "NSKeyedArchiver",
+        QByteArray(1, '\x12') + bigEndian(100000, 4),
+        container(0xD, {9, 10}),
+        container(0xA, {11, 12}),
+        ascii("root"), QByteArray("\x80\x01", 2), ascii("$null"),
+    };
+    for (int i = 13; i < 13 + 40; ++i)
+        carrier.append(container(0xA, {i, i}));
+    carrier.append(smallInt(1));
+    const QByteArray small = binaryPlist(carrier);
+    EXPECT_LT(small.size(), 400);
+    EXPECT_EQ(errorCode(small), 17);
 
     // The same sharing a few levels deep is fine: shared objects are legitimate.
     auto ok = KeyedUnarchiver::unarchiveObject(archiveOf(laughs, 5));

@@ -7,8 +7,14 @@ namespace platform::kit {
 void DelayedCalls::perform(int ms, std::function<void()> fn)
 {
     // Timers that already fired are dropped here rather than from their own slot, where
-    // destroying the emitting timer would be unsafe.
-    std::erase_if(m_timers, [](const std::unique_ptr<QTimer>& t) { return !t->isActive(); });
+    // destroying the emitting timer would be unsafe; deleteLater, because this may itself be
+    // called from the slot of one of them (a call that schedules the next).
+    std::erase_if(m_timers, [](std::unique_ptr<QTimer>& t) {
+        if (t->isActive())
+            return false;
+        t.release()->deleteLater();
+        return true;
+    });
     auto timer = std::make_unique<QTimer>();
     timer->setSingleShot(true);
     QObject::connect(timer.get(), &QTimer::timeout, timer.get(), std::move(fn));

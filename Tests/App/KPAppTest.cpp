@@ -129,9 +129,10 @@ TEST_F(KPAppTest, PinchZoomsOnlyInTheMainWindow)
     // A pinch as the window system reports it: begin, zoom, end.
     auto pinch = [](Window& w) {
         const QPointF at(10, 75);
-        for (const Qt::NativeGestureType type : {Qt::BeginNativeGesture, Qt::ZoomNativeGesture, Qt::EndNativeGesture}) {
+        for (const auto type : {Qt::BeginNativeGesture, Qt::ZoomNativeGesture, Qt::EndNativeGesture}) {
+            const double value = type == Qt::ZoomNativeGesture ? 0.25 : 0;
             QNativeGestureEvent gesture(type, QPointingDevice::primaryPointingDevice(), 2, at, at,
-                                        w.top.mapToGlobal(at), type == Qt::ZoomNativeGesture ? 0.25 : 0, QPointF(), 0);
+                                        w.top.mapToGlobal(at), value, QPointF(), 0);
             QSpontaneKeyEvent::setSpontaneous(&gesture);
             qApp->notify(w.handle(), &gesture);
         }

@@ -5,7 +5,9 @@
 #     SOURCES. Everything includes from Source/ ("Platform/Foundation/PropertyList.h").
 #   folivo_test(NAME [SOURCES files…] [DEPS targets…])
 #     One GoogleTest executable per area from the calling folder's .cpp files, linked to the
-#     shared test main, registered with CTest.
+#     shared test main, registered with CTest. A suite named "…Child" whose cases are DISABLED_
+#     holds the child processes of other tests (started with --gtest_filter and
+#     --gtest_also_run_disabled_tests): it is not registered, and a whole run skips it.
 #   folivo_bench(NAME SOURCES files… DEPS targets…)
 
 set(FOLIVO_PCH_CORE <QtCore/QString> <QtCore/QVariant> <QtCore/QByteArray> <QtCore/QList>
@@ -58,6 +60,7 @@ function(folivo_test name)
   folivo_apply_warnings(${name})
   add_dependencies(${name} folivo_resources)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    TEST_FILTER "-*Child.DISABLED_*"
     PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 

@@ -1,7 +1,6 @@
 #include "App/AppDelegate.h"
 
 #include "Platform/Foundation/Bundle.h"
-#include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/StringHash.h"
@@ -18,6 +17,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPointer>
 #include <algorithm>
 
 namespace {
@@ -74,7 +74,10 @@ void AppDelegate::applicationDidFinishLaunching()
 
     if (defaults().boolForKey(QStringLiteral("Bool_IsShowWelcomWindow")) && m_services.showWelcomeWindow) {
         m_state = LaunchState::WaitingForWelcome;
-        m_services.showWelcomeWindow([this] { initApp(); });
+        m_services.showWelcomeWindow([self = QPointer(this)] {
+            if (self)
+                self->initApp();
+        });
         return;
     }
     initApp();
@@ -97,7 +100,7 @@ void AppDelegate::initApp()
             notAvailable("the library chooser");
     }
 
-    const int version = m_services.isValidDatabaseVersion ? m_services.isValidDatabaseVersion(libraryPath()) : 1;
+    const int version = m_services.isValidDatabaseVersion ? m_services.isValidDatabaseVersion(libraryPath()) : 0;
     if (version == 2) {
         m_state = LaunchState::BlockedOnNewerLibrary;
         if (m_services.showNeedUpgradProgramWindow)
@@ -141,7 +144,7 @@ void AppDelegate::initApp()
 
 void AppDelegate::startPeerExchangeLater()
 {
-    platform::DispatchQueue::main().after(std::chrono::milliseconds(kPeerExchangeDelayMs), [this] {
+    m_delayed.perform(kPeerExchangeDelayMs, [this] {
         {
             std::lock_guard lock(m_serverListLock);
             m_serverList.clear();
@@ -203,20 +206,22 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 {
     if (!m_safeBoxDisk.isEmpty() && m_services.detachSafeBox) {
         const QString mount = m_safeBoxDisk;
-        m_services.detachSafeBox(mount, [this] {
-            m_safeBoxDisk.clear();
-            requestTermination();
+        m_services.detachSafeBox(mount, [self = QPointer(this)] {
+            if (!self)
+                return;
+            self->m_safeBoxDisk.clear();
+            self->requestTermination();
         });
-        platform::DispatchQueue::main().after(std::chrono::milliseconds(kQuitRetryMs), [this] { requestTermination(); });
+        m_delayed.perform(kQuitRetryMs, [this] { requestTermination(); });
         return TerminateReply::TerminateCancel;
     }
     if (m_services.isImporting && m_services.isImporting() && !m_bForceExit) {
         if (m_services.askQuitWhileImporting)
-            m_services.askQuitWhileImporting([this](bool quit) {
-                if (!quit)
+            m_services.askQuitWhileImporting([self = QPointer(this)](bool quit) {
+                if (!quit || !self)
                     return;
-                m_bForceExit = true;
-                requestTermination();
+                self->m_bForceExit = true;
+                self->requestTermination();
             });
         return TerminateReply::TerminateCancel;
     }
@@ -230,6 +235,8 @@ void AppDelegate::requestTermination()
     if (applicationShouldTerminate() != TerminateReply::TerminateNow)
         return;
     m_terminating = true;
+    // A retry or a peer-exchange start still pending has nothing left to do.
+    m_delayed.cancelAll();
     applicationWillTerminate();
     if (m_services.quitEventLoop)
         m_services.quitEventLoop();

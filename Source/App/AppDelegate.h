@@ -6,7 +6,13 @@
 // table of narrow calls. The program fills it with the real parts as they exist; a call that is
 // left empty logs that the step is not available and the sequence goes on. Tests fill it with
 // fakes and drive the sequence as a state machine. Everything here runs on the main thread.
+//
+// The delayed steps (the peer-exchange start, the quit retry) and the completions handed to
+// the services hold only a guard of the delegate: destroying it cancels what is pending, and a
+// completion that arrives afterwards does nothing.
 #pragma once
+
+#include "Platform/Kit/DelayedCalls.h"
 
 #include <QObject>
 #include <QRect>
@@ -30,7 +36,7 @@ public:
         std::function<void(std::function<void()> onOk)> showWelcomeWindow;
         // The modal library chooser of a later run whose library is missing.
         std::function<void()> runLibraryChooser;
-        // 0 older or missing version, 1 current, 2 written by a newer program.
+        // 0 current, 1 older or missing version, 2 written by a newer program.
         std::function<int(const QString& libraryPath)> isValidDatabaseVersion;
         std::function<void()> showNeedUpgradProgramWindow;
         std::function<void(const QString& themeName)> updateThemeByName;
@@ -115,6 +121,9 @@ public:
     // "{{x, y}, {w, h}}", the rectangle text stored under "MainWindowFrame".
     static QString rectText(const QRect& rect);
 
+    // Delayed steps that have not run yet; none once termination has begun.
+    int pendingDelayedSteps() const { return m_delayed.pendingCount(); }
+
 private:
     void notAvailable(const char* step) const;
     void startPeerExchangeLater();
@@ -129,4 +138,5 @@ private:
     QVariantMap m_tmpSBDicInfo;
     mutable std::recursive_mutex m_serverListLock; // guards m_serverList; the share menu reads it too
     std::vector<std::shared_ptr<ServerInfo>> m_serverList;
+    platform::kit::DelayedCalls m_delayed;
 };

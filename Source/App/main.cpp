@@ -7,6 +7,7 @@
 #include "App/LogFileSetup.h"
 #include "App/SingleInstance.h"
 #include "App/TerminationSignals.h"
+#include "Platform/Bonjour/ServiceBackend.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
@@ -28,6 +29,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QWidget>
 #include <unistd.h>
 
@@ -94,13 +96,18 @@ int main(int argc, char** argv)
     KPApp app(argc, argv);
     KPApp::setApplicationName(QStringLiteral("Folivo 2"));
     KPApp::setOrganizationDomain(QStringLiteral("norlith.com"));
+    // However main returns, the shared services' threads end here, in order and while the
+    // application still exists: the logger's worker first (it browses for log viewers), then
+    // the discovery it browsed through.
+    const auto shutDownSharedServices = qScopeGuard([] {
+        KPLogShutdown(nullptr);
+        platform::ServiceBackend::shutdownShared();
+    });
 
     if (const auto reportFile = CrashController::crashReportArgument(KPApp::arguments())) {
         LogFileSetup::setUpLogFile();
         DefaultSettings::registerDefaultSettings();
-        const int status = reportCrash(*reportFile);
-        KPLogShutdown(KPLogSharedLogger());
-        return status;
+        return reportCrash(*reportFile);
     }
 
     // Installed before anything else so that an early SIGTERM still ends the run cleanly; the
@@ -200,7 +207,5 @@ int main(int argc, char** argv)
     if (!paths.isEmpty())
         delegate.openFiles(paths);
 
-    const int status = app.exec();
-    KPLogShutdown(KPLogSharedLogger());
-    return status;
+    return app.exec();
 }

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,7 +79,7 @@ protected:
     AppDelegate::Services s;
     QStringList calls;
     QString library;
-    int version = 1;
+    int version = 0; // current
     QString storeError;
     std::function<void()> welcomeOk;
 };
@@ -126,10 +127,12 @@ TEST_F(AppDelegateTest, LaterRunWithMissingLibraryOffersTheChooser)
 {
     defaults().setBool(false, QStringLiteral("Bool_ProgramIsFirstRun"));
     defaults().setString(QStringLiteral("dark"), QStringLiteral("String_ThemeName"));
+    version = 1; // nothing there, so no version.plist either: an older library, which opens
     AppDelegate app(s);
     app.applicationDidFinishLaunching();
     EXPECT_TRUE(called(QStringLiteral("chooser")));
     EXPECT_TRUE(called(QStringLiteral("event:theme=1")));
+    EXPECT_TRUE(called(QStringLiteral("store")));
 }
 
 TEST_F(AppDelegateTest, NewerLibraryShowsOnlyTheUpgradeWindowAndOpensNoStore)
@@ -174,12 +177,49 @@ TEST_F(AppDelegateTest, QuitWithAMountedSafeBoxWaitsForTheDetachOrTwoSeconds)
     ASSERT_TRUE(testsupport::spinUntil([&] { return detaches.size() == 2; }));
     EXPECT_FALSE(called(QStringLiteral("quit")));
 
-    detaches.back()(); // the volume is gone: quit now, once
+    // The volume is gone: both detaches answer, and the program quits once.
+    const auto answers = detaches;
+    for (const auto& done : answers)
+        done();
     EXPECT_TRUE(app.safeBoxDisk().isEmpty());
     EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
     EXPECT_EQ(calls.count(QStringLiteral("save")), 1);
-    testsupport::spinUntil([] { return false; }, 2500); // the pending retries must not quit twice
+    // The retry the second check left behind must not quit a second time.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return app.pendingDelayedSteps() == 0; }));
     EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+}
+
+TEST_F(AppDelegateTest, ADelegateGoneBeforeItsDelayedStepsAndCompletionsLeavesThemNothingToDo)
+{
+    std::function<void()> detached;
+    std::function<void(bool)> answer;
+    s.isImporting = [] { return true; };
+    s.askQuitWhileImporting = [&](std::function<void(bool)> a) { answer = std::move(a); };
+    s.detachSafeBox = [&](const QString&, std::function<void()> done) { detached = std::move(done); };
+    defaults().setBool(true, QStringLiteral("Bool_IsShowWelcomWindow"));
+
+    auto app = std::make_unique<AppDelegate>(s);
+    app->applicationDidFinishLaunching();
+    ASSERT_TRUE(welcomeOk);
+    welcomeOk(); // the store opens; the peer exchange is due 1 s later
+    app->requestTermination(); // asks about the running import
+    app->setSafeBoxDisk(QStringLiteral("/mnt/box"));
+    app->requestTermination(); // starts a detach; the retry is due 2 s later
+    ASSERT_TRUE(answer && detached);
+    EXPECT_EQ(app->pendingDelayedSteps(), 2);
+
+    app.reset();
+    // Answers that arrive after the delegate went are dropped.
+    welcomeOk();
+    answer(true);
+    detached();
+    // Past the moment both delayed steps were due, neither has run.
+    bool past = false;
+    QTimer::singleShot(AppDelegate::kQuitRetryMs + 100, [&] { past = true; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return past; }));
+    EXPECT_FALSE(called(QStringLiteral("peers")));
+    EXPECT_FALSE(called(QStringLiteral("quit")));
+    EXPECT_EQ(calls.count(QStringLiteral("store")), 1);
 }
 
 TEST_F(AppDelegateTest, QuitDuringImportAsksAndQuitsOnlyOnQuit)

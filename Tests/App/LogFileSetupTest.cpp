@@ -42,9 +42,3 @@ TEST(LogFileSetup, RotatesFilesLargerThanFourGibibytes)
     LogFileSetup::prepareLogFile(folder);
     EXPECT_FALSE(QFileInfo::exists(path));
 }
-
-TEST(LogFileSetup, LogsFolderIsInTheDataHomeUnderTheBundleIdentifier)
-{
-    EXPECT_EQ(LogFileSetup::logsFolder(),
-              testsupport::homeDir() + QStringLiteral("/.local/share/com.norlith.folivo2/Logs"));
-}

@@ -1,5 +1,7 @@
 // The one test main: every test process gets an offscreen Qt application and a fresh temporary
 // home (HOME and the XDG folders), so no test touches the real home, display or network.
+#include "Support/TestSupport.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
@@ -33,7 +35,9 @@ int main(int argc, char** argv)
     qputenv("LANG", "en_US.UTF-8");
 
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = testsupport::makeApplication
+        ? testsupport::makeApplication(argc, argv)
+        : std::make_unique<QApplication>(argc, argv);
     QApplication::setOrganizationDomain(QStringLiteral("norlith.com"));
     QApplication::setApplicationName(QStringLiteral("Folivo 2"));
     return RUN_ALL_TESTS();

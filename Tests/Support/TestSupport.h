@@ -5,8 +5,15 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
+
+class QApplication;
 
 namespace testsupport {
+
+// A test program whose tests need the program's own application class defines this; the test
+// main then runs every test of that program under the object it makes, else a QApplication.
+std::unique_ptr<QApplication> makeApplication(int& argc, char** argv) __attribute__((weak));
 
 // The fresh temporary folder that HOME and the XDG folders point into for this process.
 QString homeDir();

@@ -58,6 +58,7 @@ struct PublishContext {
     NetService service;
     DispatchQueue queue;
     std::function<void(const NetService&)> published;
+    std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     AvahiEntryGroup* group = nullptr;
     int attempts = 0;
 };
@@ -70,7 +71,10 @@ void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* use
     ctx->group = group;
     if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
         if (ctx->published)
-            ctx->queue.async([cb = ctx->published, s = ctx->service] { cb(s); });
+            ctx->queue.async([alive = ctx->alive, cb = ctx->published, s = ctx->service] {
+                if (*alive)
+                    cb(s);
+            });
     } else if (state == AVAHI_ENTRY_GROUP_COLLISION && ctx->attempts < 20) {
         char* alternative = avahi_alternative_service_name(ctx->service.name.toUtf8().constData());
         ctx->service.name = QString::fromUtf8(alternative);
@@ -98,6 +102,7 @@ public:
     explicit AvahiPublication(std::unique_ptr<PublishContext> ctx) : m_ctx(std::move(ctx)) {}
     ~AvahiPublication() override
     {
+        *m_ctx->alive = false;
         Locker lock(m_ctx->backend->poll);
         if (m_ctx->group)
             avahi_entry_group_free(m_ctx->group);
@@ -291,8 +296,8 @@ std::unique_ptr<ServiceHandle> AvahiServiceBackend::resolve(const NetService& se
                                                resolveCallback, ctx.get());
     if (!ctx->resolver) {
         const Error error = avahiError(d, QStringLiteral("Cannot resolve %1").arg(service.name));
-        queue.async([done = ctx->done, error] {
-            if (done)
+        queue.async([alive = ctx->alive, done = ctx->done, error] {
+            if (*alive && done)
                 done(std::unexpected(error));
         });
     }

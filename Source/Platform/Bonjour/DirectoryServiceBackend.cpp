@@ -106,10 +106,14 @@ public:
     Publication(int fd, QString path) : m_fd(fd), m_path(std::move(path)) {}
     ~Publication() override
     {
+        *alive = false;
         // Unlink first, then drop the lock, so no browser sees an unlocked live record.
         ::unlink(QFile::encodeName(m_path).constData());
         ::close(m_fd);
     }
+
+    // Cleared when the publication goes: its queued "published" answer is dropped then.
+    const std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
 
 private:
     int m_fd;
@@ -185,7 +189,7 @@ private:
 
 class ResolveHandle : public ServiceHandle {
 public:
-    std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
+    const std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
     ~ResolveHandle() override { *alive = false; }
 };
 
@@ -248,9 +252,13 @@ Result<std::unique_ptr<ServiceHandle>> DirectoryServiceBackend::publish(
         }
         ::fsync(fd);
         final.isLocal = true;
+        auto publication = std::make_unique<Publication>(fd, path);
         if (published)
-            queue.async([published, final] { published(final); });
-        return std::make_unique<Publication>(fd, path);
+            queue.async([alive = publication->alive, published, final] {
+                if (*alive)
+                    published(final);
+            });
+        return publication;
     }
     return fail(QStringLiteral("Bonjour"), 4, QStringLiteral("No free name for %1").arg(service.name));
 }

@@ -5,21 +5,56 @@
 #include "Platform/Bonjour/AvahiServiceBackend.h"
 #endif
 
-namespace platform {
+#include <mutex>
 
-ServiceBackend& ServiceBackend::shared()
+namespace platform {
+namespace {
+
+std::shared_ptr<ServiceBackend> makeBackend()
 {
-    static std::unique_ptr<ServiceBackend> backend = []() -> std::unique_ptr<ServiceBackend> {
 #ifdef FOLIVO_HAVE_AVAHI
-        if (qgetenv("FOLIVO_BONJOUR_BACKEND") != "directory") {
-            if (auto avahi = AvahiServiceBackend::create())
-                return avahi;
-            qInfo("Bonjour: no avahi-daemon answers; services are found on this machine only");
-        }
+    if (qgetenv("FOLIVO_BONJOUR_BACKEND") != "directory") {
+        if (auto avahi = AvahiServiceBackend::create())
+            return avahi;
+        qInfo("Bonjour: no avahi-daemon answers; services are found on this machine only");
+    }
 #endif
-        return std::make_unique<DirectoryServiceBackend>();
-    }();
-    return *backend;
+    return std::make_shared<DirectoryServiceBackend>();
+}
+
+struct SharedSlot {
+    std::mutex mutex;
+    std::shared_ptr<ServiceBackend> backend;
+};
+
+SharedSlot& sharedSlot()
+{
+    // Never destroyed: a thread may still browse while the process exits, and the backend
+    // ends with shutdownShared() or its last user, never in static destruction.
+    static SharedSlot* slot = new SharedSlot;
+    return *slot;
+}
+
+} // namespace
+
+std::shared_ptr<ServiceBackend> ServiceBackend::shared()
+{
+    SharedSlot& slot = sharedSlot();
+    std::lock_guard lock(slot.mutex);
+    if (!slot.backend)
+        slot.backend = makeBackend();
+    return slot.backend;
+}
+
+void ServiceBackend::shutdownShared()
+{
+    std::shared_ptr<ServiceBackend> last;
+    {
+        SharedSlot& slot = sharedSlot();
+        std::lock_guard lock(slot.mutex);
+        last.swap(slot.backend);
+    }
+    // Ended here, outside the lock, when nobody else holds it.
 }
 
 } // namespace platform

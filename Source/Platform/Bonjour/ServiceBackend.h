@@ -5,8 +5,13 @@
 //   record left by a crashed owner is seen as gone.
 //
 // Callbacks arrive on the DispatchQueue the caller names. Handles are RAII: destroying a
-// publication withdraws it; destroying a browse or resolve stops its callbacks (destroy them on
-// the queue their callbacks run on, so no callback is running at that moment).
+// publication withdraws it; destroying any handle stops its callbacks, including those already
+// queued (destroy it on the queue its callbacks run on, so no callback is running at that moment).
+//
+// The shared backend is owned by its users: whoever uses it from a thread of its own keeps the
+// pointer that shared() answers for as long as it does, so the backend outlives every user
+// whatever order the program ends in. The program lets go of the shared slot at quit, after its
+// threads have stopped (shutdownShared); nothing is left to static destruction.
 #pragma once
 
 #include "Platform/Bonjour/NetService.h"
@@ -49,8 +54,11 @@ public:
         std::function<void(Result<NetService>)> done) = 0;
 
     // Avahi when its daemon answers, else the directory backend; FOLIVO_BONJOUR_BACKEND=directory
-    // forces the directory backend (tests).
-    static ServiceBackend& shared();
+    // forces the directory backend (tests). Made on first use.
+    static std::shared_ptr<ServiceBackend> shared();
+    // Empties the shared slot: the backend ends now unless a user still holds it, then with
+    // that user. A later shared() makes a new one.
+    static void shutdownShared();
 };
 
 } // namespace platform

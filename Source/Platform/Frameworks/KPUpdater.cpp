@@ -12,12 +12,10 @@ KPUpdater& KPUpdater::sharedUpdater()
 
 void KPUpdater::checkForUpdatesInBackground()
 {
-    ++m_checks;
 }
 
 QString KPUpdater::checkForUpdates()
 {
-    ++m_checks;
     const QString version =
         Bundle::mainBundle().objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString();
     return QStringLiteral("Folivo 2 %1 is the newest version available.").arg(version);

@@ -1,5 +1,5 @@
 // The update check. This build has no update feed to ask, so every check finds the running
-// version current; the menu command reports that, and the launch check only notes it.
+// version current; the menu command reports that, and the launch check has nothing to do.
 #pragma once
 
 #include <QString>
@@ -14,11 +14,6 @@ public:
     void checkForUpdatesInBackground();
     // The menu command; answers the text to show the user.
     QString checkForUpdates();
-
-    int checksMade() const { return m_checks; }
-
-private:
-    int m_checks = 0;
 };
 
 } // namespace platform

@@ -5,16 +5,32 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 // How long KPLogWaitForQueue waits at most for a queue that nothing may ever drain.
 constexpr std::chrono::milliseconds kWaitForQueueLimit{10000};
 
-std::mutex g_sharedMutex;
-Logger* g_shared = nullptr;
+// The loggers made here, owned until KPLogShutdown, and the shared slot, which points at one of
+// them or at a logger its caller owns.
+struct Loggers {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Logger>> owned;
+    Logger* shared = nullptr;
+};
+
+Loggers& loggers()
+{
+    // Never destroyed: a worker may still run while the process exits. Loggers end with
+    // KPLogShutdown, in the order the program chooses, not in static destruction.
+    static Loggers* all = new Loggers;
+    return *all;
+}
 
 Logger* resolve(Logger* logger)
 {
@@ -116,34 +132,38 @@ void KPLogLogMarker(Logger* logger, const QString& text)
 
 Logger* KPLogSharedLogger()
 {
+    Loggers& all = loggers();
     {
-        std::lock_guard lock(g_sharedMutex);
-        if (g_shared)
-            return g_shared;
+        std::lock_guard lock(all.mutex);
+        if (all.shared)
+            return all.shared;
     }
-    // Made outside the lock; a thread that loses the race frees its own.
-    auto* fresh = new Logger;
-    std::lock_guard lock(g_sharedMutex);
-    if (g_shared) {
-        delete fresh;
-        return g_shared;
-    }
-    g_shared = fresh;
-    return g_shared;
+    // Made outside the lock; a thread that loses the race lets its own go.
+    auto fresh = std::make_unique<Logger>();
+    std::lock_guard lock(all.mutex);
+    if (all.shared)
+        return all.shared;
+    all.shared = fresh.get();
+    all.owned.push_back(std::move(fresh));
+    return all.shared;
 }
 
 void KPLogSetSharedLogger(Logger* logger)
 {
-    std::lock_guard lock(g_sharedMutex);
-    g_shared = logger;
+    Loggers& all = loggers();
+    std::lock_guard lock(all.mutex);
+    all.shared = logger;
 }
 
 Logger* KPLogCreate()
 {
-    auto* logger = new Logger;
-    std::lock_guard lock(g_sharedMutex);
-    if (!g_shared)
-        g_shared = logger;
+    auto fresh = std::make_unique<Logger>();
+    Logger* logger = fresh.get();
+    Loggers& all = loggers();
+    std::lock_guard lock(all.mutex);
+    all.owned.push_back(std::move(fresh));
+    if (!all.shared)
+        all.shared = logger;
     return logger;
 }
 
@@ -183,17 +203,26 @@ Logger* KPLogStartWorker(Logger* logger)
 
 void KPLogShutdown(Logger* logger)
 {
+    std::unique_ptr<Logger> ours;
     {
-        std::lock_guard lock(g_sharedMutex);
+        Loggers& all = loggers();
+        std::lock_guard lock(all.mutex);
         if (!logger)
-            logger = g_shared;
+            logger = all.shared;
         if (!logger)
             return;
-        if (logger == g_shared)
-            g_shared = nullptr;
+        if (logger == all.shared)
+            all.shared = nullptr;
+        const auto it = std::find_if(all.owned.begin(), all.owned.end(),
+                                     [logger](const std::unique_ptr<Logger>& l) { return l.get() == logger; });
+        if (it != all.owned.end()) {
+            ours = std::move(*it);
+            all.owned.erase(it);
+        }
     }
+    // Outside the lock: stopping waits for the worker, and nobody who asks for the shared
+    // logger meanwhile should wait for that. A logger of ours goes with `ours`.
     logger->stop();
-    delete logger;
 }
 
 void KPLogWaitForQueue(Logger* logger, bool waitForConnection)

@@ -93,7 +93,8 @@ uint32_t KPLogOptionFlags(Logger* logger);
 Logger* KPLogStartWorker(Logger* logger);
 
 // Stops the worker (which writes out what is still queued), stops console capture for this
-// logger and frees it. Null means the shared logger.
+// logger and takes it out of the shared slot. A logger made here (KPLogCreate, the shared one)
+// is freed; one its caller made stays the caller's to free. Null means the shared logger.
 void KPLogShutdown(Logger* logger);
 
 // From any thread but the worker: when the logger has somewhere to put records (a buffer file,

@@ -40,14 +40,16 @@ KPLogViewerBrowser::~KPLogViewerBrowser()
     cancelResolve();
 }
 
-void KPLogViewerBrowser::setBackend(platform::ServiceBackend* backend)
+void KPLogViewerBrowser::setBackend(std::shared_ptr<platform::ServiceBackend> backend)
 {
-    m_backend = backend;
+    m_backend = std::move(backend);
 }
 
 platform::ServiceBackend& KPLogViewerBrowser::backend()
 {
-    return m_backend ? *m_backend : platform::ServiceBackend::shared();
+    if (!m_backend)
+        m_backend = platform::ServiceBackend::shared();
+    return *m_backend;
 }
 
 void KPLogViewerBrowser::release(std::unique_ptr<platform::ServiceHandle> handle)

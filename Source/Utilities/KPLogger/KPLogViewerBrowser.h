@@ -31,7 +31,8 @@ public:
     KPLogViewerBrowser& operator=(const KPLogViewerBrowser&) = delete;
 
     // The discovery in use; the platform's shared one when none is set (before the first use).
-    void setBackend(platform::ServiceBackend* backend);
+    // Held for the life of the browser, so it outlives the worker that browses through it.
+    void setBackend(std::shared_ptr<platform::ServiceBackend> backend);
 
     // Browses for the type in the domain ("" for the default ones); false when it cannot start.
     bool start(const QString& type, const QString& domain);
@@ -54,7 +55,7 @@ private:
 
     std::shared_ptr<Inbox> m_inbox;
     platform::DispatchQueue m_queue;
-    platform::ServiceBackend* m_backend = nullptr;
+    std::shared_ptr<platform::ServiceBackend> m_backend;
     std::unique_ptr<platform::ServiceHandle> m_browse;
     std::unique_ptr<platform::ServiceHandle> m_resolve;
 };

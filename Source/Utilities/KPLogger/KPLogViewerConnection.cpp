@@ -201,8 +201,9 @@ void KPLogViewerConnection::startReconnectTimer()
     if (m_reconnectAt)
         return;
     m_reconnectAt = Clock::now() + kReconnectInterval;
-    m_reconnectTimerRunning = true;
+    // Counted before it shows as running: whoever sees it running sees this start counted.
     ++m_reconnectTimerStarts;
+    m_reconnectTimerRunning = true;
 }
 
 void KPLogViewerConnection::stopReconnectTimer()

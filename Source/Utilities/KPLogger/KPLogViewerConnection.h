@@ -66,7 +66,10 @@ public:
     KPLogViewerConnection(const KPLogViewerConnection&) = delete;
     KPLogViewerConnection& operator=(const KPLogViewerConnection&) = delete;
 
-    void setServiceBackend(platform::ServiceBackend* backend) { m_browser.setBackend(backend); }
+    void setServiceBackend(std::shared_ptr<platform::ServiceBackend> backend)
+    {
+        m_browser.setBackend(std::move(backend));
+    }
 
     // The worker's start and end.
     void start();

@@ -103,9 +103,9 @@ void Logger::wakeDescriptor()
     (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
-void Logger::setServiceBackend(platform::ServiceBackend* backend)
+void Logger::setServiceBackend(std::shared_ptr<platform::ServiceBackend> backend)
 {
-    m_viewer.setServiceBackend(backend);
+    m_viewer.setServiceBackend(std::move(backend));
 }
 
 Logger::RemoteSettings Logger::remoteSettings() const

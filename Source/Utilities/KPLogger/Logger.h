@@ -62,7 +62,7 @@ public:
 
     // Where viewers are looked for; the platform's shared discovery when never set. Only before
     // the worker first starts.
-    void setServiceBackend(platform::ServiceBackend* backend);
+    void setServiceBackend(std::shared_ptr<platform::ServiceBackend> backend);
 
     KPLogQueue& queue() { return m_queue; }
     KPLogViewerConnection::Stats viewerStats() const { return m_viewer.stats(); }

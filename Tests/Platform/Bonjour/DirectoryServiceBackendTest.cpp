@@ -139,3 +139,18 @@ TEST(DirectoryServiceBackend, StoppedBrowsersReportNothingMore)
     ASSERT_TRUE(testsupport::spinUntil([&] { return control.found.size() == 1; }));
     EXPECT_TRUE(seen.found.isEmpty());
 }
+
+TEST(DirectoryServiceBackend, APublicationWithdrawnBeforeItsAnswerRanNeverAnswers)
+{
+    DirectoryServiceBackend backend(testsupport::makeTempDir(QStringLiteral("services")));
+    bool answered = false;
+    auto publication = backend.publish(peer(QStringLiteral("Brief"), 6), DispatchQueue::main(),
+                                       [&](const NetService&) { answered = true; });
+    ASSERT_TRUE(publication.has_value());
+    publication->reset();
+    // The main queue runs in order: once this has run, the answer queued by publish had its turn.
+    bool drained = false;
+    DispatchQueue::main().async([&] { drained = true; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return drained; }));
+    EXPECT_FALSE(answered);
+}

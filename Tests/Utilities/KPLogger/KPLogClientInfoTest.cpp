@@ -1,22 +1,6 @@
-#include "LogTestHelpers.h"
 #include "Utilities/KPLogger/KPLogClientInfo.h"
 
 #include <gtest/gtest.h>
-#include <sys/utsname.h>
-
-TEST(KPLogClientInfo, NamesTheRealSystem)
-{
-    const QByteArray r = KPLogClientInfo::record();
-    EXPECT_EQ(logtest::recordType(r), KPLogRecord::TypeClientInfo);
-    utsname un{};
-    ASSERT_EQ(::uname(&un), 0);
-    EXPECT_EQ(logtest::text(r, KPLogRecord::KeyOSName), QString::fromLocal8Bit(un.sysname));
-    EXPECT_EQ(logtest::text(r, KPLogRecord::KeyClientName), QStringLiteral("Folivo 2"));
-    EXPECT_EQ(logtest::text(r, KPLogRecord::KeyClientVersion), QStringLiteral("200"));
-    EXPECT_FALSE(logtest::number(r, KPLogRecord::KeySequence));
-    EXPECT_FALSE(logtest::text(r, KPLogRecord::KeyThreadId));
-    EXPECT_LE(logtest::text(r, KPLogRecord::KeyClientModel)->toUtf8().size(), 63);
-}
 
 TEST(KPLogClientInfo, VersionAndMachineTexts)
 {

@@ -144,24 +144,26 @@ TEST(KPLogClient, SharedLoggerIsMadeOnceAndReplaceable)
 {
     Logger* original = KPLogSharedLogger();
     EXPECT_EQ(KPLogSharedLogger(), original);
-    Logger* mine = new Logger;
-    KPLogSetSharedLogger(mine);
-    EXPECT_EQ(KPLogStartWorker(nullptr), mine);
+    auto mine = std::make_unique<Logger>();
+    KPLogSetSharedLogger(mine.get());
+    EXPECT_EQ(KPLogStartWorker(nullptr), mine.get());
     KPLogLogDomainMessage(QStringLiteral("main"), 1, QStringLiteral("to the shared one"));
     EXPECT_EQ(logtest::text(mine->queue().snapshot().value(0), KPLogRecord::KeyMessage),
               QStringLiteral("to the shared one"));
-    KPLogShutdown(nullptr); // takes it out of the shared slot
+    KPLogShutdown(nullptr); // takes it out of the shared slot and stops it; it stays ours
+    EXPECT_FALSE(mine->workerRunning());
 
     // The next shared logger is a new one: its numbering starts again.
     Logger* next = KPLogSharedLogger();
+    EXPECT_NE(next, mine.get());
     KPLogSetOptionFlags(next, kQuietOptions);
     KPLogLogMessage(QStringLiteral("fresh"));
     EXPECT_EQ(logtest::number(next->queue().snapshot().value(0), KPLogRecord::KeySequence), 1);
 }
 
 // Console capture replaces descriptors 1 and 2 of the whole process, so it runs in a child
-// process: the parent starts this binary again with only the child part enabled.
-TEST(KPLogClient, DISABLED_CaptureChild)
+// process: the test below starts this binary again with only this case enabled.
+TEST(CaptureChild, DISABLED_CapturesAndRestoresTheConsole)
 {
     const QString path = qEnvironmentVariable("FOLIVO_CAPTURE_CHILD_LOG");
     ASSERT_FALSE(path.isEmpty());
@@ -202,7 +204,7 @@ TEST(KPLogClient, CapturedStderrBecomesConsoleRecords)
     env.insert(QStringLiteral("FOLIVO_CAPTURE_CHILD_LOG"), path);
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=KPLogClient.DISABLED_CaptureChild"),
+                {QStringLiteral("--gtest_filter=CaptureChild.DISABLED_CapturesAndRestoresTheConsole"),
                  QStringLiteral("--gtest_also_run_disabled_tests")});
     ASSERT_TRUE(child.waitForFinished(120000));
     const QString childErr = QString::fromUtf8(child.readAllStandardError());

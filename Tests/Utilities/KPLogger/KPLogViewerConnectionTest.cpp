@@ -21,16 +21,13 @@ namespace {
 constexpr uint32_t kQuiet = kKPLogDefaultOptions & ~uint32_t(kKPLogOptionCaptureSystemConsole);
 constexpr uint32_t kDirectOnly = kQuiet & ~uint32_t(kKPLogOptionBrowseBonjour);
 
-// Shuts the logger down also when an assertion leaves the test early, before the discovery
-// and viewers it uses are destroyed.
-struct LoggerShutdown {
-    void operator()(Logger* logger) const { KPLogShutdown(logger); }
-};
-using LoggerPtr = std::unique_ptr<Logger, LoggerShutdown>;
+// Declared after the viewers it talks to, so its worker stops first also when an assertion
+// leaves the test early; the discovery it browses is shared with it.
+using LoggerPtr = std::unique_ptr<Logger>;
 
 LoggerPtr makeLogger(uint32_t options, const QString& bufferFile = QString())
 {
-    LoggerPtr logger(new Logger);
+    auto logger = std::make_unique<Logger>();
     logger->setOptions(options);
     if (!bufferFile.isEmpty())
         logger->setBufferFilePath(bufferFile);
@@ -277,17 +274,17 @@ TEST(KPLogViewerConnection, OnlyOneViewerIsConnectedToAndOneFoundLaterIsIgnored)
     TestViewer a;
     TestViewer b;
     TestViewer late;
-    FakeDiscovery discovery;
-    discovery.add(QStringLiteral("Viewer A"), a.port(), true);
-    discovery.add(QStringLiteral("Viewer B"), b.port(), true);
+    auto discovery = std::make_shared<FakeDiscovery>();
+    discovery->add(QStringLiteral("Viewer A"), a.port(), true);
+    discovery->add(QStringLiteral("Viewer B"), b.port(), true);
     LoggerPtr logger = makeLogger(kQuiet);
-    logger->setServiceBackend(&discovery);
+    logger->setServiceBackend(discovery);
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return a.isConnected() && logger->connected(); }));
     EXPECT_EQ(logger->viewerStats().servicesFound, 2);
 
     // Found while connected: the record logged after it shows that the logger has seen it.
-    discovery.announce(QStringLiteral("Late viewer"), late.port());
+    discovery->announce(QStringLiteral("Late viewer"), late.port());
     log(logger, QStringLiteral("hello"));
     ASSERT_TRUE(testsupport::spinUntil([&] { return a.messages(0).contains(QStringLiteral("hello")); }));
     EXPECT_EQ(a.connectionCount(), 1);
@@ -298,11 +295,11 @@ TEST(KPLogViewerConnection, OnlyOneViewerIsConnectedToAndOneFoundLaterIsIgnored)
 
 TEST(KPLogViewerConnection, ADirectoryPublishedViewerIsFoundAndTakesTheRecords)
 {
-    platform::DirectoryServiceBackend discovery(testsupport::makeTempDir());
+    auto discovery = std::make_shared<platform::DirectoryServiceBackend>(testsupport::makeTempDir());
     TestViewer viewer;
-    auto published = publishViewer(discovery, QStringLiteral("Log Viewer"), viewer.port());
+    auto published = publishViewer(*discovery, QStringLiteral("Log Viewer"), viewer.port());
     LoggerPtr logger = makeLogger(kQuiet);
-    logger->setServiceBackend(&discovery);
+    logger->setServiceBackend(discovery);
     log(logger, QStringLiteral("found you"));
     ASSERT_TRUE(testsupport::spinUntil([&] { return viewer.messages(0).contains(QStringLiteral("found you")); }));
     EXPECT_EQ(logtest::recordType(viewer.records(0).first()), KPLogRecord::TypeClientInfo);
@@ -312,14 +309,14 @@ TEST(KPLogViewerConnection, ServicesElsewhereOrWithAnotherNameAreNeverConnectedT
 {
     TestViewer remote;
     TestViewer local;
-    FakeDiscovery discovery;
-    FakeDiscovery named;
+    auto discovery = std::make_shared<FakeDiscovery>();
+    auto named = std::make_shared<FakeDiscovery>();
     // The remote one is reported first and reaches a listening viewer, so only the check on
     // where the service runs keeps the records from it.
-    discovery.add(QStringLiteral("Remote"), remote.port(), false);
-    discovery.add(QStringLiteral("Local"), local.port(), true);
+    discovery->add(QStringLiteral("Remote"), remote.port(), false);
+    discovery->add(QStringLiteral("Local"), local.port(), true);
     LoggerPtr logger = makeLogger(kQuiet);
-    logger->setServiceBackend(&discovery);
+    logger->setServiceBackend(discovery);
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return local.isConnected() && logger->connected(); }));
     EXPECT_EQ(remote.connectionCount(), 0);
@@ -327,27 +324,27 @@ TEST(KPLogViewerConnection, ServicesElsewhereOrWithAnotherNameAreNeverConnectedT
     logger.reset();
 
     // A name set on the logger picks the viewer, ignoring case and accents.
-    named.add(QStringLiteral("Other"), remote.port(), true);
-    named.add(QStringLiteral("Viewér"), local.port(), true);
+    named->add(QStringLiteral("Other"), remote.port(), true);
+    named->add(QStringLiteral("Viewér"), local.port(), true);
     logger = makeLogger(kQuiet);
-    logger->setServiceBackend(&named);
+    logger->setServiceBackend(named);
     KPLogSetBonjourService(logger.get(), QString(), QStringLiteral("VIEWER"));
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return local.connectionCount() == 2 && logger->connected(); }));
     EXPECT_EQ(remote.connectionCount(), 0);
-    EXPECT_EQ(named.resolves.load(), 1);
+    EXPECT_EQ(named->resolves.load(), 1);
 }
 
 TEST(KPLogViewerConnection, AViewerGoneBeforeItWasConnectedToIsSkipped)
 {
     TestViewer gone;
     TestViewer next;
-    FakeDiscovery discovery;
-    discovery.add(QStringLiteral("Gone"), gone.port(), true);
-    discovery.add(QStringLiteral("Next"), next.port(), true);
-    discovery.removedAtOnce = {QStringLiteral("Gone")};
+    auto discovery = std::make_shared<FakeDiscovery>();
+    discovery->add(QStringLiteral("Gone"), gone.port(), true);
+    discovery->add(QStringLiteral("Next"), next.port(), true);
+    discovery->removedAtOnce = {QStringLiteral("Gone")};
     LoggerPtr logger = makeLogger(kQuiet);
-    logger->setServiceBackend(&discovery);
+    logger->setServiceBackend(discovery);
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return next.isConnected() && logger->connected(); }));
     EXPECT_EQ(gone.connectionCount(), 0);
@@ -356,11 +353,11 @@ TEST(KPLogViewerConnection, AViewerGoneBeforeItWasConnectedToIsSkipped)
 TEST(KPLogViewerConnection, OnlyADirectHostIsRetriedOnATimer)
 {
     QuietConsole quiet;
-    platform::DirectoryServiceBackend discovery(testsupport::makeTempDir());
+    auto discovery = std::make_shared<platform::DirectoryServiceBackend>(testsupport::makeTempDir());
     const quint16 port = refusedPort();
-    auto published = publishViewer(discovery, QStringLiteral("Gone"), port);
+    auto published = publishViewer(*discovery, QStringLiteral("Gone"), port);
     LoggerPtr logger = makeLogger(kQuiet, testsupport::makeTempDir() + QStringLiteral("/Folivo 2.log"));
-    logger->setServiceBackend(&discovery);
+    logger->setServiceBackend(discovery);
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return logger->viewerStats().failedAttempts >= 1; }));
     EXPECT_EQ(logger->viewerStats().reconnectTimerStarts, 0);
@@ -382,11 +379,11 @@ TEST(KPLogViewerConnection, OnlyADirectHostIsRetriedOnATimer)
 TEST(KPLogViewerConnection, DiscoveryThatCannotStartKeepsTheLogFile)
 {
     QuietConsole quiet;
-    FakeDiscovery broken;
-    broken.browseFails = true;
+    auto broken = std::make_shared<FakeDiscovery>();
+    broken->browseFails = true;
     const QString path = testsupport::makeTempDir() + QStringLiteral("/Folivo 2.log");
     LoggerPtr logger = makeLogger(kQuiet, path);
-    logger->setServiceBackend(&broken);
+    logger->setServiceBackend(broken);
     logger->startWorker();
     ASSERT_TRUE(testsupport::spinUntil([&] { return logger->viewerStats().browseStarts >= 1; }));
     log(logger, QStringLiteral("still in the file"));
@@ -399,7 +396,21 @@ TEST(KPLogViewerConnection, DiscoveryThatCannotStartKeepsTheLogFile)
 
     // With nowhere else to put records, the logger prints them instead.
     LoggerPtr fileless = makeLogger(kQuiet);
-    fileless->setServiceBackend(&broken);
+    fileless->setServiceBackend(broken);
     fileless->startWorker();
     EXPECT_TRUE(testsupport::spinUntil([&] { return fileless->options() & kKPLogOptionLogToConsole; }));
+}
+
+TEST(KPLogViewerConnection, TheSharedDiscoveryLivesOnWhileALoggerStillBrowsesThroughIt)
+{
+    LoggerPtr logger = makeLogger(kQuiet); // no discovery of its own: the shared one
+    logger->startWorker();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return logger->viewerStats().browseStarts >= 1; }));
+    const std::weak_ptr<platform::ServiceBackend> browsed = platform::ServiceBackend::shared();
+
+    // What the program's quit does (and static destruction once did, at any moment): the
+    // shared slot lets go while the worker still runs.
+    platform::ServiceBackend::shutdownShared();
+    EXPECT_FALSE(browsed.expired());
+    EXPECT_NE(platform::ServiceBackend::shared(), browsed.lock()) << "a later user gets a new one";
 }

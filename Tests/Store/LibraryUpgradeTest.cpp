@@ -27,9 +27,10 @@ using namespace platform;
 
 namespace {
 
+// Not through __FILE__: a compiler cache may make that relative to the build folder.
 QString fixture(const QString& name)
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
+    return QStringLiteral(STORE_FIXTURES "/") + name;
 }
 
 ModelPtr loadModel(const QString& path)

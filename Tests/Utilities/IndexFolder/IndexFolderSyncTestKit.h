@@ -118,7 +118,9 @@ protected:
         const QString path = folder.path();
         const int before = count(IndexFolderSyncFinishedNotification, path);
         manager->syncIndexFolder(folder, action);
-        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; }));
+        // A pass over hundreds of files takes its time on a loaded machine.
+        ASSERT_TRUE(testsupport::spinUntil([&] { return count(IndexFolderSyncFinishedNotification, path) > before; },
+                                           120000));
     }
     void syncAll(const DBIndexFolder& folder) { sync(folder, {{IndexFolderAction::ActionType, IndexFolderAction::TopLevel}}); }
     void changed(const DBIndexFolder& folder, const QString& changedFolder)

@@ -246,6 +246,9 @@ void AppDelegate::applicationWillTerminate()
 {
     if (m_services.writeToDiskAndWait && m_state == LaunchState::Running)
         m_services.writeToDiskAndWait();
+    // Before a relaunch, which opens the same files again.
+    if (m_services.closeStores)
+        m_services.closeStores();
     const QRect frame = m_services.mainWindowFrame ? m_services.mainWindowFrame() : QRect();
     defaults().setString(rectText(frame), QStringLiteral("MainWindowFrame"));
     defaults().synchronize();

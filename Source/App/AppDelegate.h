@@ -59,6 +59,8 @@ public:
         // Asks whether to quit during an import; answer(true) means "Quit".
         std::function<void(std::function<void(bool quit)> answer)> askQuitWhileImporting;
         std::function<void()> writeToDiskAndWait;
+        // Closes the library's stores and indexes so that their files alone hold them.
+        std::function<void()> closeStores;
         std::function<QRect()> mainWindowFrame;
         std::function<void()> relaunch;
         std::function<void()> quitEventLoop;

@@ -17,6 +17,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/GlobalFun.h"
+#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
 #include "MainWindow/Mail/SendMailClient.h"
@@ -172,6 +173,12 @@ int main(int argc, char** argv)
         box->open();
     };
     services.writeToDiskAndWait = [] { DataBaseEngine::dataBaseEngine()->writeToDiskAndWait(); };
+    services.closeStores = [] {
+        // The library store first: an indexer still running then records nothing more there.
+        (void)DataBaseEngine::dataBaseEngine()->close();
+        (void)KPIndexFolderDBEngine::closeShared();
+        platform::TextIndex::closeAll();
+    };
     services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };

@@ -62,6 +62,7 @@ void KPFileFolderImport::main()
         m_isNeedDelete = state == KPImportState::DeleteImported;
     }
     startSave();
+    settleCopies();
 }
 
 std::shared_ptr<KPFileSysytemItem> KPFileFolderImport::createNewFolderContent(const KPFileSysytemItem& item)
@@ -123,9 +124,8 @@ void KPFileFolderImport::startSave()
     postStatus(SaveDataBaseStart);
     // A new folder only for a request that also asks to show it as one.
     const QString newFolder = m_doNewFolderAction ? m_newFolderName : QString();
-    const KPImportStore::Outcome outcome = copiesAreDurable()
-        ? store().storeTree(*m_rootFileSystemItem, m_node, newFolder, cancelTest())
-        : KPImportStore::Outcome{};
+    const KPImportStore::Outcome outcome =
+        storeCopies([&] { return store().storeTree(*m_rootFileSystemItem, m_node, newFolder, cancelTest()); });
     QVariantMap status = finishedStatus();
     if (m_hasDoNewFolderAction)
         status.insert(DoNewFolderAction, true);
@@ -134,6 +134,7 @@ void KPFileFolderImport::startSave()
         m_imported.clear();
         status.insert(SuccessCount, 0);
         status.insert(LostFiles, lostFiles());
+        status.insert(SaveError, outcome.error);
         postFinished(status);
         return;
     }
@@ -147,6 +148,6 @@ void KPFileFolderImport::startSave()
     postNewTags(outcome.newTags);
     postFinished(status);
 
-    if (m_isDeleteSourceFile && outcome.durable)
+    if (m_isDeleteSourceFile)
         removeSources(m_imported);
 }

@@ -47,6 +47,7 @@ void KPFileImport::main()
     postStatus(KPImportKeys::SaveDataBaseStart);
     phasePause();
     startSave();
+    settleCopies();
 }
 
 void KPFileImport::deleteImported()
@@ -76,7 +77,7 @@ void KPFileImport::startSave()
     for (const KPImportedFile& file : m_insertRecords)
         records.append(file.record);
     const KPImportStore::Outcome outcome =
-        copiesAreDurable() ? store().storeFlat(records, m_node, m_newFolderName, cancelTest()) : KPImportStore::Outcome{};
+        storeCopies([&] { return store().storeFlat(records, m_node, m_newFolderName, cancelTest()); });
     if (!outcome.saved) {
         storeFailed(m_insertRecords);
         m_insertRecords.clear();
@@ -84,6 +85,7 @@ void KPFileImport::startSave()
             status.insert(DoNewFolderAction, true);
         status.insert(SuccessCount, 0);
         status.insert(LostFiles, lostFiles());
+        status.insert(SaveError, outcome.error);
         postFinished(status);
         return;
     }
@@ -98,6 +100,6 @@ void KPFileImport::startSave()
     postNewTags(outcome.newTags);
     postFinished(status);
 
-    if (m_isDeleteSourceFile && outcome.durable)
+    if (m_isDeleteSourceFile)
         removeSources(m_insertRecords);
 }

@@ -58,6 +58,15 @@ void logStore(const QString& message)
     KPLogLogDomainMessage(QStringLiteral("Import"), 0, message);
 }
 
+// The tags an import created, with the IDs they keep once saved, for the outcome.
+void keepNewTags(const ContextPtr& context, const QList<DBTag>& newTags, KPImportStore::Outcome& outcome)
+{
+    if (newTags.isEmpty())
+        return;
+    (void)context->obtainPermanentIDsForObjects(DBRecord::objectsOf(newTags));
+    outcome.newTags = refsOf(newTags);
+}
+
 } // namespace
 
 KPImportEngineStore::KPImportEngineStore(DataBaseEngine* engine)
@@ -109,27 +118,17 @@ bool KPImportEngineStore::saveMainContext(const std::function<bool()>& isCancell
     return saved.get();
 }
 
-// A child of the main context for one import's records, or null (logged) without a store.
 namespace {
-
-ContextPtr importContext(DataBaseEngine* db)
-{
-    if (!db || !db->context()) {
-        logStore(QStringLiteral("The library store is not open; nothing was stored"));
-        return nullptr;
-    }
-    return platform::ManagedObjectContext::create(platform::ConcurrencyType::PrivateQueue, db->context());
-}
 
 // Where the import's documents go: the target node, or a new folder under it when a name was
 // given (reported back as the outcome's new node).
-DBNode importTarget(DataBaseEngine* db, const ContextPtr& child, const QVariant& targetNode,
+DBNode importTarget(DataBaseEngine* db, const ContextPtr& context, const QVariant& targetNode,
                     const QString& newFolderName, KPImportStore::Outcome& outcome)
 {
-    DBNode target = nodeInContext(targetNode, child);
+    DBNode target = nodeInContext(targetNode, context);
     if (newFolderName.isNull())
         return target;
-    DBNode folder = db->createDBNode(child);
+    DBNode folder = db->createDBNode(context);
     folder.setTitle(newFolderName);
     folder.setType(DBNode::Folder);
     if (target)
@@ -138,55 +137,87 @@ DBNode importTarget(DataBaseEngine* db, const ContextPtr& child, const QVariant&
     return folder;
 }
 
+KPImportStore::Outcome failed(const QString& reason)
+{
+    logStore(reason);
+    KPImportStore::Outcome outcome;
+    outcome.error = reason;
+    return outcome;
+}
+
 } // namespace
+
+KPImportStore::Outcome KPImportEngineStore::store(const QVariant& targetNode, const QString& newFolderName,
+                                                  const std::function<bool()>& isCancelled, const Fill& fill)
+{
+    DataBaseEngine* db = engine();
+    if (!db || !db->isOpen())
+        return failed(QStringLiteral("The library store is not open; nothing was stored"));
+    // A folder made a moment ago may exist in the main context only; the import's context
+    // would not find it and file the documents nowhere.
+    const ObjectID targetID = objectIDOf(targetNode);
+    if (targetID.isTemporaryID() && !saveMainContext(isCancelled))
+        return failed(QStringLiteral("The folder to import into could not be saved"));
+
+    const ContextPtr context = platform::ManagedObjectContext::create(platform::ConcurrencyType::PrivateQueue,
+                                                                      db->coordinator());
+    // Other saves may have changed the target folder or a tag since they were read here: this
+    // save adds its own links and changes nothing else.
+    context->setMergePolicy(platform::MergePolicy::ObjectTrumpByProperty);
+    std::weak_ptr<platform::ManagedObjectContext> main = db->context();
+    const platform::ObserverToken merge = context->addDidSaveObserver([main](const platform::SaveNotification& note) {
+        platform::Dispatch::main([main, note] {
+            if (auto context = main.lock())
+                context->mergeChangesFromContextDidSaveNotification(note);
+        });
+    });
+
+    Outcome outcome;
+    context->performAndWait([&] {
+        const DBNode target = importTarget(db, context, targetNode, newFolderName, outcome);
+        const int stored = fill(context, target, outcome);
+        outcome.saved = KPContextHelper::saveWithErrorHandler(context, [&](const platform::Error& error) {
+            outcome.error = QStringLiteral("The library could not store the documents: %1").arg(error.message);
+        });
+        if (outcome.saved) {
+            outcome.successCount = stored;
+        } else {
+            outcome.newNode = QVariant();
+            outcome.newTags.clear();
+        }
+    });
+    if (!outcome.saved)
+        logStore(outcome.error);
+    return outcome;
+}
 
 KPImportStore::Outcome KPImportEngineStore::storeFlat(const QVariantList& records, const QVariant& targetNode,
                                                       const QString& newFolderName,
                                                       const std::function<bool()>& isCancelled)
 {
-    Outcome outcome;
     DataBaseEngine* db = engine();
-    const ContextPtr child = importContext(db);
-    if (!child)
-        return outcome;
-    child->performAndWait([&] {
-        const DBNode target = importTarget(db, child, targetNode, newFolderName, outcome);
-        DBRecent recent = DBRecord::insertNewObject<DBRecent>(child);
+    return store(targetNode, newFolderName, isCancelled, [&](const ContextPtr& context, const DBNode& target, Outcome& outcome) {
+        DBRecent recent = DBRecord::insertNewObject<DBRecent>(context);
         recent.setDate(QDateTime::currentDateTimeUtc());
         recent.setType(0);
         QList<DBTag> newTags;
-        const QList<DBFileInfo> files = db->insertRecords(importRecords(records), target, recent, &newTags, child);
-        if (!newTags.isEmpty())
-            (void)child->obtainPermanentIDsForObjects(DBRecord::objectsOf(newTags));
-        outcome.saved = KPContextHelper::save(child);
-        if (outcome.saved) {
-            outcome.successCount = int(files.size());
-            outcome.newTags = refsOf(newTags);
-        } else {
-            outcome.newNode = QVariant();
-        }
+        const QList<DBFileInfo> files = db->insertRecords(importRecords(records), target, recent, &newTags, context);
+        keepNewTags(context, newTags, outcome);
+        return int(files.size());
     });
-    if (outcome.saved)
-        outcome.durable = saveMainContext(isCancelled);
-    return outcome;
 }
 
 KPImportStore::Outcome KPImportEngineStore::storeTree(KPFileSysytemItem& root, const QVariant& targetNode,
                                                       const QString& newFolderName,
                                                       const std::function<bool()>& isCancelled)
 {
-    Outcome outcome;
     DataBaseEngine* db = engine();
-    const ContextPtr child = importContext(db);
-    if (!child)
-        return outcome;
-    child->performAndWait([&] {
-        const DBNode target = importTarget(db, child, targetNode, newFolderName, outcome);
+    return store(targetNode, newFolderName, isCancelled, [&](const ContextPtr& context, const DBNode& target, Outcome& outcome) {
         QList<DBTag> newTags;
         int stored = 0;
         std::function<void(KPFileSysytemItem&, const DBNode&)> storeItem = [&](KPFileSysytemItem& item,
                                                                                const DBNode& parent) {
-            DBNode node = db->createDBNode(child);
+            DBNode node = db->createDBNode(context);
             node.setTitle(item.title());
             node.setType(DBNode::Folder);
             if (parent)
@@ -194,7 +225,7 @@ KPImportStore::Outcome KPImportEngineStore::storeTree(KPFileSysytemItem& root, c
             item.setDataObj(node.ref());
             if (!item.items().isEmpty()) {
                 QList<DBTag> created;
-                stored += int(db->insertRecords(importRecords(item.items()), node, {}, &created, child).size());
+                stored += int(db->insertRecords(importRecords(item.items()), node, {}, &created, context).size());
                 newTags += created;
             }
             for (const auto& sub : item.children())
@@ -206,17 +237,7 @@ KPImportStore::Outcome KPImportEngineStore::storeTree(KPFileSysytemItem& root, c
             for (const auto& sub : root.children())
                 storeItem(*sub, target);
         }
-        if (!newTags.isEmpty())
-            (void)child->obtainPermanentIDsForObjects(DBRecord::objectsOf(newTags));
-        outcome.saved = KPContextHelper::save(child);
-        if (outcome.saved) {
-            outcome.successCount = stored;
-            outcome.newTags = refsOf(newTags);
-        } else {
-            outcome.newNode = QVariant();
-        }
+        keepNewTags(context, newTags, outcome);
+        return stored;
     });
-    if (outcome.saved)
-        outcome.durable = saveMainContext(isCancelled);
-    return outcome;
 }

@@ -71,6 +71,7 @@ bool isInsideFolder(const QString& path, const QString& folder)
 KPImportFileWorker::KPImportFileWorker(const KPLibraryFileManager& library, const QStringList& newTags)
     : m_library(library)
     , m_newTags(newTags)
+    , m_journal(library.workFolder())
 {
 }
 
@@ -133,7 +134,10 @@ Result<QString> KPImportFileWorker::copyIn(const QString& source) const
         std::lock_guard lock(copySeamMutex());
         copy = copySeam();
     }
-    Result<QString> relative = copy ? copy(m_library, source) : m_library.addFile(source, false);
+    const KPLibraryFileManager::BeforeClaim beforeClaim = [this](const KPLibraryFileManager::StagedItem& item) {
+        return m_journal.note(item);
+    };
+    Result<QString> relative = copy ? copy(m_library, source, beforeClaim) : m_library.addFile(source, beforeClaim);
     if (!relative)
         return std::unexpected(relative.error());
     const QString copyPath = m_library.CombinFileAbsolutePath(*relative);
@@ -207,14 +211,23 @@ KPImportedFile KPImportFileWorker::makeRecord(const QString& source, const QStri
     return file;
 }
 
-void KPImportFileWorker::discard(const KPImportedFile& file) const
+bool KPImportFileWorker::discard(const KPImportedFile& file) const
 {
+    bool gone = true;
     for (const QString& path : {file.copyPath, file.thumbPath}) {
         if (path.isEmpty() || !platform::Paths::isPathInside(path, m_library.workFolder()))
             continue;
-        if (auto removed = FileManager::removeItem(path); !removed && FileManager::itemExists(path))
+        if (auto removed = FileManager::removeItem(path); !removed && FileManager::itemExists(path)) {
             logImport(removed.error().toString());
+            gone = false;
+        }
     }
+    return gone;
+}
+
+void KPImportFileWorker::forgetCopies() const
+{
+    m_journal.forget();
 }
 
 bool KPImportFileWorker::removeSource(const KPImportedFile& file) const

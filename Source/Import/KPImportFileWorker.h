@@ -10,20 +10,24 @@
 // takes exactly its own thumbnail with it. Sources are removed only when the caller says the
 // records were stored, never inside the library folder, and never through a link.
 //
+// Every name a copy takes is noted in the import's journal first (KPImportJournal), so that
+// copies of an import killed before its save are taken back out when the library is opened
+// again; the operation forgets the journal once its copies are stored or removed.
+//
 // Threads: one worker belongs to one operation, on the import queue's thread, except
 // preview(), which the operation's preview threads call as well (it reads only the source).
 // The seams are process-wide and meant for tests.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
+#include "Store/KPImportJournal.h"
+#include "Store/KPLibraryFileManager.h"
 
 #include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
-
-class KPLibraryFileManager;
 
 // One file that arrived in the library: its record and what this import created for it.
 struct KPImportedFile {
@@ -63,13 +67,18 @@ public:
     KPImportedFile makeRecord(const QString& source, const QString& copyPath, const QString& thumbPath,
                               const Metadata& metadata) const;
 
-    // Removes what this import made for the file: its copy and its thumbnail.
-    void discard(const KPImportedFile& file) const;
+    // Removes what this import made for the file: its copy and its thumbnail. False (logged)
+    // when something stayed.
+    bool discard(const KPImportedFile& file) const;
+    // Every copy made so far is stored or removed: the journal can go.
+    void forgetCopies() const;
     // Removes the source of a stored file when that is safe; false when it was kept.
     bool removeSource(const KPImportedFile& file) const;
 
-    // Test seam: replaces the library's copy (answers the copy's library-relative path).
-    using CopyFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& source)>;
+    // Test seam: replaces the library's copy (answers the copy's library-relative path); a copy
+    // made with the library passes beforeClaim on, so that the journal sees it.
+    using CopyFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& source,
+                                                                 const KPLibraryFileManager::BeforeClaim& beforeClaim)>;
     static void setCopyFunctionForTesting(CopyFunction copy);
     // Test seam: replaces the library's thumbnail writer (answers the thumbnail's relative path).
     using ThumbFunction = std::function<platform::Result<QString>(const KPLibraryFileManager&, const QString& copy,
@@ -82,4 +91,5 @@ public:
 private:
     const KPLibraryFileManager& m_library;
     QStringList m_newTags;
+    mutable KPImportJournal m_journal; // the import queue's thread only
 };

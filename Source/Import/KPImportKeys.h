@@ -36,6 +36,8 @@ inline const QString NewNode = QStringLiteral("NewNode");
 inline const QString SuccessCount = QStringLiteral("SuccessCount");
 inline const QString LostFiles = QStringLiteral("LostFiles");
 inline const QString FileSystemItem = QStringLiteral("FileSystemItem");
+// Why the library did not take the documents (a full disk, say), when it did not.
+inline const QString SaveError = QStringLiteral("SaveError");
 
 // Import record: the store's own key names.
 using ImportRecordKey::Authors;

@@ -211,19 +211,23 @@ std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path,
     return m_worker->makeRecord(path, *copy, thumb, *metadata);
 }
 
-bool KPImportOperation::copiesAreDurable()
+KPImportStore::Outcome KPImportOperation::storeCopies(const std::function<KPImportStore::Outcome()>& save)
 {
     if (auto flushed = m_worker->flushCopies(); !flushed) {
         logImport(flushed.error().toString());
-        return false;
+        KPImportStore::Outcome outcome;
+        outcome.error = QStringLiteral("The copies could not be written to disk: %1").arg(flushed.error().message);
+        return outcome;
     }
-    return true;
+    return save();
 }
 
-void KPImportOperation::discardFiles(const QList<KPImportedFile>& files) const
+void KPImportOperation::discardFiles(const QList<KPImportedFile>& files)
 {
-    for (const KPImportedFile& file : files)
-        m_worker->discard(file);
+    for (const KPImportedFile& file : files) {
+        if (!m_worker->discard(file))
+            m_copiesLeft = true;
+    }
 }
 
 void KPImportOperation::storeFailed(const QList<KPImportedFile>& files)
@@ -233,6 +237,12 @@ void KPImportOperation::storeFailed(const QList<KPImportedFile>& files)
     discardFiles(files);
     for (const KPImportedFile& file : files)
         m_failedFiles.append(file.source);
+}
+
+void KPImportOperation::settleCopies()
+{
+    if (m_worker && !m_copiesLeft)
+        m_worker->forgetCopies();
 }
 
 void KPImportOperation::removeSources(const QList<KPImportedFile>& files) const

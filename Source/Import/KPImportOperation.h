@@ -4,8 +4,10 @@
 //
 // Every file of an import ends either as a stored document or as a path in "LostFiles": the
 // walk reports what it refuses, a copy that fails is reported, and when the store refuses the
-// records the copies are taken back out of the library and every source is reported. Sources
-// of a move are removed only after the store wrote the records to disk.
+// records (or the copies cannot be flushed) the copies are taken back out of the library, every
+// source is reported and "SaveError" says why. Sources of a move are removed only after the
+// store wrote the records to disk. The import's journal of copies is forgotten once every copy
+// is stored or removed; one that could not be removed stays in it for the next opening.
 //
 // Threads: made on the main thread; main() and everything it calls run on the import queue's
 // thread. Statuses are posted to observers on the main thread, in order. cancel() may come from
@@ -88,12 +90,16 @@ protected:
     // Drops previews not yet taken and waits for those being made.
     void stopPreviews();
 
-    // Flushes the copies to disk before their records are stored; false (logged) on failure.
-    bool copiesAreDurable();
+    // Flushes the copies to disk, then runs save (the store's call); a failed flush is a
+    // failed store that never ran.
+    KPImportStore::Outcome storeCopies(const std::function<KPImportStore::Outcome()>& save);
     // Throws away every copy and thumbnail of files.
-    void discardFiles(const QList<KPImportedFile>& files) const;
+    void discardFiles(const QList<KPImportedFile>& files);
     // The store refused the records: take the copies back out and report every source lost.
     void storeFailed(const QList<KPImportedFile>& files);
+    // The end of the import: every copy is stored or removed, so its journal can go, unless a
+    // copy could not be removed.
+    void settleCopies();
     // After a durable store of a move: removes the sources that are safe to remove.
     void removeSources(const QList<KPImportedFile>& files) const;
 
@@ -127,4 +133,5 @@ private:
     std::unique_ptr<KPImportFileWorker> m_worker;
     std::unique_ptr<KPPreviewPrefetcher> m_previews; // uses m_worker: declared after it
     QStringList m_failedFiles;
+    bool m_copiesLeft = false; // a copy that should have gone could not be removed
 };

@@ -1,14 +1,16 @@
 // Where an import's records go: the library store, behind the two calls the imports make.
 //
 // The imports only need "store these records under this folder" and "store this tree of
-// folders", each answering whether the records really reached the store. That answer decides
+// folders", each answering whether the records really reached the disk. That answer decides
 // whether the sources of a move may be deleted and whether the copies must be taken back out
-// of the library, so a store that cannot say "saved" must answer false. Keeping the calls
-// behind this small interface also lets tests stand a failing store in for the real one.
+// of the library, so a store must answer "saved" only for records that are in the file, and
+// say why when they are not. Keeping the calls behind this small interface also lets tests
+// stand a failing store in for the real one.
 //
-// Threads: both calls run on the import queue's thread and block until the save is done; the
-// save to disk runs on the main thread, so a waiting caller gives up on it once cancelled (at
-// quit) and the main thread has not come round to it within the quit wait.
+// Threads: both calls run on the import queue's thread and block until the save is done. A
+// call that first needs the main thread (to save a folder the user has just made) gives up on
+// it once cancelled (at quit) and the main thread has not come round to it within the quit
+// wait.
 #pragma once
 
 #include "Import/KPFileSysytemItem.h"
@@ -22,9 +24,9 @@
 class KPImportStore {
 public:
     struct Outcome {
-        bool saved = false;     // the records are in the library (its main context)
-        bool durable = false;   // and were written to disk
-        int successCount = 0;   // documents stored
+        bool saved = false;     // the records were written to disk
+        int successCount = 0;   // documents stored, 0 unless saved
+        QString error;          // why nothing was stored, when not saved
         QVariant newNode;       // the folder made for "NewFolderName", when one was
         QVariantList newTags;   // tags created on the way
     };

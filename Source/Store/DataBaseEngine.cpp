@@ -7,11 +7,14 @@
 #include "Store/DBFavorite.h"
 #include "Store/DBIndexFolder.h"
 #include "Store/KPContextHelper.h"
+#include "Store/KPImportJournal.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include <QSet>
 #include <QtDebug>
 #include <cmath>
+#include <optional>
 
 using platform::ContextPtr;
 using platform::FetchRequest;
@@ -26,7 +29,7 @@ const QString kVersionFileName = QStringLiteral("version.plist");
 const QString kVersionKey = QStringLiteral("version");
 const QString kNameKey = QStringLiteral("name");
 
-enum ErrorCode { NoLibraryFolder = 1, NoModel = 2, StoreNotAdded = 3, NotOpen = 4 };
+enum ErrorCode { NoLibraryFolder = 1, NoModel = 2, StoreNotAdded = 3, NotOpen = 4, NotSaved = 5 };
 
 // The version the library's "version.plist" records; 0 when it is missing or unreadable.
 float recordedVersion(const QString& libraryPath, QVariantMap* plist = nullptr)
@@ -164,6 +167,7 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
+    removeLeftovers();
 
     startSaveTimer();
     std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;
@@ -172,6 +176,36 @@ platform::Result<void> DataBaseEngine::initDataBase()
             purgeContext(context);
     });
     return {};
+}
+
+void DataBaseEngine::removeLeftovers()
+{
+    const ContextPtr context = m_context;
+    // Read once, and only when a journal asks: a killed import may name thousands of copies.
+    std::optional<QSet<QString>> recorded;
+    bool unknown = false;
+    // A path counts as recorded when a document names it as its file or its thumbnail, and
+    // also when that cannot be told: nothing is removed on a doubt.
+    const auto isRecorded = [&](const QString& relativePath) {
+        if (!recorded && !unknown) {
+            auto files = context->executeFetchRequest(FetchRequest(DBFileInfo::entityName()));
+            unknown = !files;
+            if (files) {
+                recorded.emplace();
+                for (const auto& object : *files) {
+                    const DBFileInfo file(object);
+                    recorded->insert(file.path());
+                    recorded->insert(file.thumbPath());
+                }
+            }
+        }
+        return unknown || recorded->contains(relativePath);
+    };
+    const QStringList copies = KPImportJournal::removeLeftovers(m_libraryPath, isRecorded);
+    const QStringList staged = KPLibraryFileManager::removeStagedItems(m_libraryPath);
+    if (!copies.isEmpty() || !staged.isEmpty())
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Removed %1 copies of an interrupted import and %2 unfinished files")
+                                                 .arg(copies.size()).arg(staged.size()));
 }
 
 void DataBaseEngine::startSaveTimer()
@@ -202,22 +236,46 @@ bool DataBaseEngine::purgeContext(const ContextPtr& context)
     return true;
 }
 
+platform::Result<void> DataBaseEngine::close()
+{
+    if (!m_context || m_closed)
+        return {};
+    m_saveTimer.reset();
+    platform::Result<void> result;
+    if (m_context->hasChanges()) {
+        const ContextPtr context = m_context;
+        context->performAndWait([&] {
+            KPContextHelper::saveWithErrorHandler(context, [&](const platform::Error& error) {
+                result = platform::fail(kErrorDomain, NotSaved,
+                                        QStringLiteral("The library's last changes could not be saved: %1")
+                                            .arg(error.message));
+            });
+        });
+    }
+    m_closed = true;
+    if (auto closed = m_coordinator->closeStore(); !closed && result)
+        result = std::unexpected(closed.error());
+    if (!result)
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Closing the library: %1").arg(result.error().toString()));
+    return result;
+}
+
 void DataBaseEngine::save()
 {
-    if (m_context && m_context->hasChanges())
+    if (m_context && !m_closed && m_context->hasChanges())
         writeToDisk();
 }
 
 void DataBaseEngine::writeToDisk()
 {
-    if (ContextPtr context = m_context)
+    if (ContextPtr context = m_context; context && !m_closed)
         context->perform([context] { KPContextHelper::save(context); });
 }
 
 bool DataBaseEngine::writeToDiskAndWait()
 {
     ContextPtr context = m_context;
-    if (!context)
+    if (!context || m_closed)
         return false;
     bool saved = false;
     context->performAndWait([&] { saved = KPContextHelper::save(context); });

@@ -13,9 +13,16 @@
 // engine then stays unopened (null context, no timer): the start-up stops instead of running
 // on with every save failing.
 //
+// At a clean quit close() saves the main context, writes the store's log back into
+// "library.db" and closes it, so that this one file holds the whole library (users copy and
+// back up that file). Opening a library also takes back out what a killed import left behind
+// (KPImportJournal) and removes half-made copies.
+//
 // Threads: the shared engine is made and opened on the main thread during start-up and lives
-// for the run; its state does not change after initDataBase, so no lock guards it. Test
-// engines are made with explicit options and may be destroyed.
+// for the run (closed, not destroyed, at quit); its state changes only in initDataBase and
+// close, both on the main thread, so no lock guards it (the closed flag, which imports read on
+// their threads, is atomic). Test engines are made with explicit
+// options and may be destroyed.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -34,6 +41,7 @@
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -75,9 +83,15 @@ public:
     // tick comes at once, and queues the purge on the main context's queue. An error with a
     // message fit for the user when the store cannot be opened. Call once, on the main thread.
     platform::Result<void> initDataBase();
-    bool isOpen() const { return m_context != nullptr; }
+    bool isOpen() const { return m_context != nullptr && !m_closed; }
+    // At quit, on the main thread: stops the save timer, saves the main context and closes the
+    // store file with its log written back. Every later save fails (and is logged); fetches of
+    // what is not in memory fail. An error when the save or the write-back failed; the store
+    // is closed in any case. Nothing for an engine that was never opened.
+    platform::Result<void> close();
 
-    // When the main context has changes, queues a guarded save of it on its queue.
+    // When the main context has changes, queues a guarded save of it on its queue (nothing
+    // once closed).
     void save();
     // Queues a guarded save of the main context, changes or not.
     void writeToDisk();
@@ -154,6 +168,8 @@ private:
     void linkTags(DBFileInfo& file, const QVariant& names, QList<DBTag>& newTags,
                   const platform::ContextPtr& context);
     void linkAuthors(DBFileInfo& file, const QVariant& names, const platform::ContextPtr& context);
+    // Copies a killed import left without a record, and half-made copies.
+    void removeLeftovers();
 
     Options m_options;
     QString m_libraryPath;
@@ -161,4 +177,5 @@ private:
     platform::CoordinatorPtr m_coordinator;
     platform::ContextPtr m_context;
     std::unique_ptr<DataBaseSaveTimer> m_saveTimer;
+    std::atomic<bool> m_closed{false}; // read by imports on their own threads
 };

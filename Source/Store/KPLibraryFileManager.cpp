@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <mutex>
 #include <unistd.h>
@@ -84,13 +85,19 @@ QString withSlash(const QString& folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
+const QString kStagingPrefix = QStringLiteral(".folivo-");
+const QString kStagingSuffix = QStringLiteral(".part");
+const QString kDocumentsName = QStringLiteral("Documents");
+const QString kThumbnailName = QStringLiteral("Thumbnail");
+
 // A hidden, short name in folder for an item that is not complete yet. Short, because the
 // document's own name may already be close to the file-name limit.
 QString stagingPath(const QString& folder)
 {
-    return QStringLiteral("%1.folivo-%2.part")
-        .arg(withSlash(folder))
-        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    return QStringLiteral("%1%2%3%4")
+        .arg(withSlash(folder), kStagingPrefix)
+        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+        .arg(kStagingSuffix);
 }
 
 Result<void> createFolderIfMissing(const QString& path)
@@ -128,11 +135,8 @@ bool hasTransparentPixels(const QImage& image)
 // system before anything refers to the file.
 Result<void> replaceUnflushed(const QString& path, const QByteArray& data)
 {
-    const QFileInfo info(path);
-    const QString temp = QStringLiteral("%1/.%2.%3.tmp")
-                             .arg(info.absolutePath(), info.fileName())
-                             .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-    const QByteArray tempName = QFile::encodeName(temp);
+    // A staging name, so that what a killed process leaves is cleared like its staged copies.
+    const QByteArray tempName = QFile::encodeName(stagingPath(QFileInfo(path).absolutePath()));
     // 0666 lets the umask decide, as for any new file.
     const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -203,9 +207,9 @@ KPLibraryFileManager::KPLibraryFileManager(const QString& libraryFolder, const Q
 {
     // A trailing "/" would make every relative path lose its leading one.
     m_workFolder = libraryFolder.isEmpty() ? QString() : QDir::cleanPath(libraryFolder);
-    m_documentsFolder = m_workFolder + QStringLiteral("/Documents");
+    m_documentsFolder = m_workFolder + QLatin1Char('/') + kDocumentsName;
     m_dayFolder = QStringLiteral("%1/%2/").arg(m_documentsFolder, dayFolderName(creationDate));
-    m_thumbFolder = m_workFolder + QStringLiteral("/Thumbnail");
+    m_thumbFolder = m_workFolder + QLatin1Char('/') + kThumbnailName;
     m_safeBoxFile = m_workFolder + QStringLiteral("/safebox.db");
     if (auto ok = prepareFolders(); !ok) {
         m_folderError = ok.error().message;
@@ -254,13 +258,18 @@ Result<QString> KPLibraryFileManager::addFile(const QString& sourcePath, const Q
     return placeIntoFolder(sourcePath, withSlash(folder), false, nullptr);
 }
 
+Result<QString> KPLibraryFileManager::addFile(const QString& sourcePath, const BeforeClaim& beforeClaim) const
+{
+    return placeIntoFolder(sourcePath, m_dayFolder, false, nullptr, beforeClaim);
+}
+
 Result<QString> KPLibraryFileManager::moveFile(const QString& sourcePath, QString* absFilePath) const
 {
     return placeIntoFolder(sourcePath, m_dayFolder, true, absFilePath);
 }
 
 Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,
-                                                      QString* absFilePath) const
+                                                      QString* absFilePath, const BeforeClaim& beforeClaim) const
 {
     const QString verb = move ? QStringLiteral("move") : QStringLiteral("copy");
     const QString what = QStringLiteral("Could not %1 \"%2\" into the library").arg(verb, sourcePath);
@@ -282,19 +291,8 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
     const QString staged = stagingPath(folder);
     if (auto ok = move ? FileManager::moveItem(sourcePath, staged) : FileManager::copyItem(sourcePath, staged); !ok)
         return explained(ok.error(), what);
-
-    for (int n = 0; n <= kMaxNameSuffix; ++n) {
-        const QString candidate = folder + candidateName(name, n);
-        auto claimed = FileManager::moveItem(staged, candidate);
-        if (claimed) {
-            if (absFilePath)
-                *absFilePath = candidate;
-            return removeAbsolutePath(candidate);
-        }
-        if (isCollision(claimed.error()))
-            continue;
-        // Nothing may be lost: a copy is dropped, a moved item goes back where it came from.
-        const platform::Error error = claimed.error();
+    // Nothing may be lost: a copy is dropped, a moved item goes back where it came from.
+    const auto giveUp = [&](const platform::Error& error) -> Result<QString> {
         if (!move) {
             (void)FileManager::removeItem(staged);
         } else if (auto back = FileManager::moveItem(staged, sourcePath); !back) {
@@ -303,12 +301,33 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
                                                        .arg(what, error.message, staged)});
         }
         return explained(error, what);
+    };
+
+    StagedItem item;
+    if (beforeClaim) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(staged).constData(), &st) != 0)
+            return giveUp(platform::Error::posix(errno, QStringLiteral("look at %1").arg(staged)));
+        item.device = quint64(st.st_dev);
+        item.inode = quint64(st.st_ino);
     }
-    if (!move)
-        (void)FileManager::removeItem(staged);
-    else if (auto back = FileManager::moveItem(staged, sourcePath); !back)
-        return posixFailure(EEXIST, QStringLiteral("%1: no free name; the file was left at %2").arg(what, staged));
-    return posixFailure(EEXIST, QStringLiteral("%1: no free name").arg(what));
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const QString candidate = folder + candidateName(name, n);
+        if (beforeClaim) {
+            item.relativePath = removeAbsolutePath(candidate);
+            if (auto noted = beforeClaim(item); !noted)
+                return giveUp(noted.error());
+        }
+        auto claimed = FileManager::moveItem(staged, candidate);
+        if (claimed) {
+            if (absFilePath)
+                *absFilePath = candidate;
+            return removeAbsolutePath(candidate);
+        }
+        if (!isCollision(claimed.error()))
+            return giveUp(claimed.error());
+    }
+    return giveUp(platform::Error::posix(EEXIST, QStringLiteral("no free name")));
 }
 
 Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image,
@@ -331,11 +350,44 @@ Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, co
                               QStringLiteral("%1: %2").arg(what, writer.errorString()));
     if (auto ok = createFolderIfMissing(m_thumbFolder); !ok)
         return explained(ok.error(), what);
-    const QString path = QStringLiteral("%1/%2").arg(m_thumbFolder, MD5Generator::createMD5ByString(filePath));
+    const QString path = m_workFolder + thumbRelativePath(filePath);
     auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, data) : replaceUnflushed(path, data);
     if (!written)
         return explained(written.error(), what);
     return removeAbsolutePath(path);
+}
+
+QString KPLibraryFileManager::thumbRelativePath(const QString& filePath)
+{
+    return QStringLiteral("/%1/%2").arg(kThumbnailName, MD5Generator::createMD5ByString(filePath));
+}
+
+QStringList KPLibraryFileManager::removeStagedItems(const QString& libraryFolder)
+{
+    if (libraryFolder.isEmpty())
+        return {};
+    const QString library = QDir::cleanPath(libraryFolder);
+    const QString documents = library + QLatin1Char('/') + kDocumentsName;
+    // Items are staged in the folder they go to: the day folders, now and then another folder
+    // of Documents, and the thumbnail folder. Hidden folders (a SafeBox's mount point) are no
+    // day folders.
+    QStringList folders{documents, library + QLatin1Char('/') + kThumbnailName};
+    for (const QString& day : QDir(documents).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        folders << documents + QLatin1Char('/') + day;
+    const QStringList pattern{kStagingPrefix + QLatin1Char('*') + kStagingSuffix};
+    QStringList removed;
+    for (const QString& folder : std::as_const(folders)) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(pattern, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+            const QString path = dir.filePath(name);
+            if (auto gone = FileManager::removeItem(path); !gone) {
+                KPLogLogDomainMessage(kLogDomain, 0, gone.error().toString());
+                continue;
+            }
+            removed << path.mid(library.size());
+        }
+    }
+    return removed;
 }
 
 Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const

@@ -7,7 +7,9 @@
 // target folder, complete, and then takes the first free name with a rename that refuses to
 // replace, so concurrent writers (threads or processes) each get their own name. Every copy,
 // move and write answers an error when the file did not arrive, so an importer never records a
-// document that has no file.
+// document that has no file. Staged items and temporary thumbnails are named ".folivo-*.part";
+// a process killed half-way leaves them behind, and removeStagedItems() takes them away when
+// the library is opened again.
 //
 // Threads: the paths are immutable after construction and the operations keep no state, so
 // every operation may run on any thread. The shared instance is made on first use, on the main
@@ -19,6 +21,8 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 class KPLibraryFileManager {
 public:
@@ -59,10 +63,23 @@ public:
     static QString dayFolderName(const QDateTime& date);
 
     // ---- getting files in ----
+    // A complete copy staged in its target folder, about to take relativePath there, and the
+    // file it is (the name taken keeps it).
+    struct StagedItem {
+        QString relativePath;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    // Called before each attempt of a staged item to take a name; an error stops the copy
+    // (the staged item is removed, or a moved one put back).
+    using BeforeClaim = std::function<platform::Result<void>(const StagedItem& item)>;
+
     // Copies the file or package into the day folder under a free name ("a.pdf", "a_1.pdf",
     // "a_2.pdf"; "report" → "report_1."); answers the copy's library-relative path. The flag
     // has no effect: nothing is ever overwritten.
     platform::Result<QString> addFile(const QString& sourcePath, bool needOverride = false) const;
+    // The same, telling beforeClaim each name the copy is about to take (an import's journal).
+    platform::Result<QString> addFile(const QString& sourcePath, const BeforeClaim& beforeClaim) const;
     // The same into relativeFolder ("/Documents/x/", beginning and ending with "/"), which
     // must lie inside the library and exist.
     platform::Result<QString> addFile(const QString& sourcePath, const QString& relativeFolder,
@@ -85,6 +102,13 @@ public:
     // "/Thumbnail/<32 hex digits>".
     platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image,
                                              ThumbFlush flush = ThumbFlush::Now) const;
+
+    // The relative path of the thumbnail addThumbByFile writes for filePath.
+    static QString thumbRelativePath(const QString& filePath);
+    // Removes every staged item and temporary thumbnail (".folivo-*.part") that a process
+    // killed half-way left in libraryFolder's day folders and thumbnail folder; the library
+    // relative paths of those it removed. Nothing else is touched.
+    static QStringList removeStagedItems(const QString& libraryFolder);
 
     // Creates "name/" (or "name_1/", "name_2/" …) in the day folder; answers its relative path
     // ending with "/".
@@ -117,7 +141,7 @@ public:
 
 private:
     platform::Result<QString> placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,
-                                              QString* absFilePath) const;
+                                              QString* absFilePath, const BeforeClaim& beforeClaim = {}) const;
 
     QString m_workFolder;
     QString m_documentsFolder;

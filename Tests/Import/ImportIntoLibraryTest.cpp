@@ -8,6 +8,9 @@
 #include "Store/DBFileInfoMetadata.h"
 #include "Store/DBTag.h"
 
+#include <QScopeGuard>
+#include <sqlite3.h>
+
 using namespace importtest;
 namespace K = KPImportKeys;
 
@@ -72,8 +75,8 @@ TEST_F(ImportIntoLibraryTest, FlatImportStoresDocumentsInANewFolderWithTagsAndMo
     const QString a = write(QStringLiteral("a.pdf"), "aaaa");
     const QString b = write(QStringLiteral("b.txt"), "bb");
     const DBNode target = makeNode(QStringLiteral("T"));
-    run(queue, op<KPFileImport>({{K::Paths, QStringList{a, b}}, {K::DBNode, target.ref()}, {K::NewFolderName, QStringLiteral("Scans")},
-                                 {K::NewTags, QStringList{"Work"}}, {K::CMD, true}}));
+    ASSERT_TRUE(run(queue, op<KPFileImport>({{K::Paths, QStringList{a, b}}, {K::DBNode, target.ref()}, {K::NewFolderName, QStringLiteral("Scans")},
+                                 {K::NewTags, QStringList{"Work"}}, {K::CMD, true}})));
 
     EXPECT_EQ(log.last().value(K::SuccessCount).toInt(), 2);
     ASSERT_EQ(log.newTags.size(), 1);
@@ -106,7 +109,7 @@ TEST_F(ImportIntoLibraryTest, HierarchicalImportBuildsFolderNodesUnderTheTarget)
     write(QStringLiteral("A/a2.pdf"));
     write(QStringLiteral("A/B/b1.pdf"));
     const DBNode target = makeNode(QStringLiteral("T"));
-    run(queue, op<KPFileFolderImport>({{K::Paths, QStringList{src(QStringLiteral("A"))}}, {K::DBNode, target.ref()}}));
+    ASSERT_TRUE(run(queue, op<KPFileFolderImport>({{K::Paths, QStringList{src(QStringLiteral("A"))}}, {K::DBNode, target.ref()}})));
     EXPECT_EQ(log.last().value(K::SuccessCount).toInt(), 3);
     const auto item = log.last().value(K::FileSystemItem).value<std::shared_ptr<KPFileSysytemItem>>();
     ASSERT_TRUE(item && item->children().size() == 1);
@@ -124,4 +127,54 @@ TEST_F(ImportIntoLibraryTest, HierarchicalImportBuildsFolderNodesUnderTheTarget)
     EXPECT_EQ(A[0].children()[0].title(), QStringLiteral("B"));
     EXPECT_EQ(A[0].children()[0].files().size(), 1);
     EXPECT_TRUE(all<DBRecent>().isEmpty()) << "the folder-keeping import writes no recent entry";
+}
+
+TEST_F(ImportIntoLibraryTest, AStoreThatCannotGrowReportsTheFailureAndTakesTheCopiesBackOut)
+{
+    const QString a = write(QStringLiteral("a.pdf"), "aaaa");
+    const QString b = write(QStringLiteral("b.txt"), "bb");
+    const DBNode target = makeNode(QStringLiteral("T"));
+    // The copies fit, the store's file cannot take one more document, as on a full disk.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(libraryPath + QStringLiteral("/library.db")).constData(), &db), SQLITE_OK);
+    const auto closeDb = qScopeGuard([&] { sqlite3_close(db); });
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER full BEFORE INSERT ON t_DBFileInfo "
+                               "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_TRUE(run(queue, op<KPFileImport>({{K::Paths, QStringList{a, b}}, {K::DBNode, target.ref()}, {K::CMD, true}})));
+
+    const QVariantMap finished = log.last();
+    EXPECT_EQ(finished.value(K::SuccessCount).toInt(), 0);
+    EXPECT_EQ(setOf(finished.value(K::LostFiles).toStringList()), (QSet<QString>{a, b}));
+    EXPECT_TRUE(finished.value(K::SaveError).toString().contains(QStringLiteral("disk is full")))
+        << qPrintable(finished.value(K::SaveError).toString());
+    EXPECT_TRUE(QFileInfo::exists(a) && QFileInfo::exists(b)) << "no source of a failed move is deleted";
+    EXPECT_TRUE(dayFolderNames().isEmpty());
+    EXPECT_EQ(thumbnailCount(), 0);
+    EXPECT_TRUE(QDir(libraryPath).entryList({QStringLiteral(".folivo-import-*")}, QDir::Files | QDir::Hidden).isEmpty());
+
+    // Nothing of the failed import waits anywhere for a later save to write it.
+    EXPECT_EQ(engine->countByObject(DBFileInfo::entityName()), 0);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TRIGGER full;", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    open();
+    EXPECT_TRUE(all<DBFileInfo>().isEmpty());
+    EXPECT_EQ(all<DBNode>().size(), 1);
+}
+
+TEST_F(ImportIntoLibraryTest, DocumentsLandInAFolderTheMainContextHasNotSavedYet)
+{
+    const QString a = write(QStringLiteral("a.pdf"));
+    DBNode fresh = engine->createDBNode();
+    fresh.setTitle(QStringLiteral("Fresh"));
+    fresh.setType(DBNode::Folder);
+    ASSERT_TRUE(run(queue, op<KPFileImport>({{K::Paths, QStringList{a}}, {K::DBNode, fresh.ref()}})));
+    EXPECT_EQ(log.last().value(K::SuccessCount).toInt(), 1);
+    // The main context took the import's save in.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return fresh.files().size() == 1; }));
+
+    open();
+    const QList<DBFileInfo> files = all<DBFileInfo>();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files[0].node().title(), QStringLiteral("Fresh"));
 }

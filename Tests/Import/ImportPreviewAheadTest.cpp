@@ -91,7 +91,7 @@ TEST_F(ImportPreviewAheadTest, FlatAndHierarchicalImportsPutEveryPreviewOnItsOwn
     writeFiles(QStringLiteral("flat"), 40);
     {
         KPFileImportQueue queue;
-        run(queue, make<KPFileImport>({{Paths, QStringList{src(QStringLiteral("flat"))}}}));
+        ASSERT_TRUE(run(queue, make<KPFileImport>({{Paths, QStringList{src(QStringLiteral("flat"))}}})));
     }
     expectPicturesOnTheirFiles(40);
     EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 40);
@@ -106,7 +106,7 @@ TEST_F(ImportPreviewAheadTest, FlatAndHierarchicalImportsPutEveryPreviewOnItsOwn
     writeFiles(QStringLiteral("tree"), 15);
     writeFiles(QStringLiteral("tree/sub"), 15);
     KPFileImportQueue queue;
-    run(queue, make<KPFileFolderImport>({{Paths, QStringList{src(QStringLiteral("tree"))}}}));
+    ASSERT_TRUE(run(queue, make<KPFileFolderImport>({{Paths, QStringList{src(QStringLiteral("tree"))}}})));
     expectPicturesOnTheirFiles(30);
     EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 30);
 }

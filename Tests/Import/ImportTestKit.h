@@ -40,17 +40,17 @@ public:
     QString treeFolderName;
     int calls = 0;
     bool failSave = false;
-    bool notDurable = false;
     QVariantList tagsToReport;
 
     Outcome answer(int count)
     {
         Outcome outcome;
         outcome.saved = !failSave;
-        outcome.durable = !failSave && !notDurable;
         outcome.successCount = failSave ? 0 : count;
         if (outcome.saved)
             outcome.newTags = tagsToReport;
+        else
+            outcome.error = QStringLiteral("the disk is full");
         return outcome;
     }
     Outcome storeFlat(const QVariantList& records, const QVariant& target, const QString& folderName,
@@ -126,15 +126,20 @@ class CopyGate {
 public:
     explicit CopyGate(int holdAt = 0) : m_holdAt(holdAt)
     {
-        KPImportFileWorker::setCopyFunctionForTesting([this](const KPLibraryFileManager& lib, const QString& source) {
+        KPImportFileWorker::setCopyFunctionForTesting([this](const KPLibraryFileManager& lib, const QString& source,
+                                                             const KPLibraryFileManager::BeforeClaim& beforeClaim) {
             const int n = ++m_calls;
-            if (n == m_holdAt) {
-                std::unique_lock lock(m_mutex);
-                m_arrived = true;
-                m_changed.wait(lock, [&] { return m_released; });
-            }
-            return copy ? copy(lib, source) : lib.addFile(source, false);
+            if (n == m_holdAt)
+                hold();
+            return copy ? copy(lib, source, beforeClaim) : lib.addFile(source, beforeClaim);
         });
+    }
+    // Blocks the calling thread until release().
+    void hold()
+    {
+        std::unique_lock lock(m_mutex);
+        m_arrived = true;
+        m_changed.wait(lock, [&] { return m_released; });
     }
     ~CopyGate()
     {
@@ -191,11 +196,13 @@ protected:
         op->setEnvironment({library.get(), store, &formats});
         return op;
     }
-    // Runs the operation on a queue until its final status has been delivered.
-    void run(KPFileImportQueue& queue, const std::shared_ptr<platform::Operation>& op)
+    // Runs the operation on a queue until its final status has been delivered; false when it
+    // did not end within timeoutMs (callers assert on it, so the test stops there).
+    [[nodiscard]] bool run(KPFileImportQueue& queue, const std::shared_ptr<platform::Operation>& op,
+                           int timeoutMs = 30000)
     {
         queue.addOperation(op);
-        ASSERT_TRUE(testsupport::spinUntil([&] { return log.finished() && !queue.isImporing(); }));
+        return testsupport::spinUntil([&] { return log.finished() && !queue.isImporing(); }, timeoutMs);
     }
 
     // Names in the day folder (hidden ones included) and in the thumbnail folder.

@@ -23,7 +23,7 @@ TEST_F(KPFileFolderImportTest, FoldersKeepTheirStructureAndEveryFileIsCounted)
     const QString b1 = write(QStringLiteral("A/B/b1.pdf"));
     QDir().mkpath(src(QStringLiteral("A/Empty")));
     write(QStringLiteral("A/B/skip.xyz"));
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {DBNode, QStringLiteral("T")}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {DBNode, QStringLiteral("T")}})));
 
     EXPECT_EQ(log.order, QStringList({"ImportStart", "Progress", "Progress", "Progress", "SaveDataBaseStart",
                                       "SaveDataBaseFinished"}));
@@ -55,7 +55,7 @@ TEST_F(KPFileFolderImportTest, LooseFilesMakeAnUntitledFolderHoldingThemAndTheFo
 {
     const QString f = write(QStringLiteral("f.pdf"));
     write(QStringLiteral("A/a.pdf"));
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("A")), f}}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("A")), f}}})));
     ASSERT_TRUE(store->treeRoot);
     EXPECT_EQ(store->treeRoot->title(), KPImportText::untitledFolder());
     EXPECT_EQ(originals(*store->treeRoot), QStringList{f});
@@ -66,14 +66,14 @@ TEST_F(KPFileFolderImportTest, LooseFilesMakeAnUntitledFolderHoldingThemAndTheFo
 TEST_F(KPFileFolderImportTest, NewFolderNameNeedsDoNewFolderAction)
 {
     write(QStringLiteral("A/a.pdf"));
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {NewFolderName, QStringLiteral("N")}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {NewFolderName, QStringLiteral("N")}})));
     EXPECT_TRUE(store->treeFolderName.isNull());
     EXPECT_FALSE(log.last().contains(DoNewFolderAction));
 
     log.statuses.clear();
     log.order.clear();
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {NewFolderName, QStringLiteral("N")},
-                     {DoNewFolderAction, true}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {NewFolderName, QStringLiteral("N")},
+                     {DoNewFolderAction, true}})));
     EXPECT_EQ(store->treeFolderName, QStringLiteral("N"));
     EXPECT_TRUE(log.last().value(DoNewFolderAction).toBool());
 }
@@ -122,7 +122,7 @@ TEST_F(KPFileFolderImportTest, FailedStoreTakesTheCopiesBackAndReportsEverySourc
 {
     const QString a = write(QStringLiteral("A/a.pdf"));
     store->failSave = true;
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {CMD, true}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("A"))}}, {CMD, true}})));
     EXPECT_TRUE(QFileInfo::exists(a));
     EXPECT_TRUE(dayFolderNames().isEmpty());
     EXPECT_EQ(thumbnailCount(), 0);
@@ -138,7 +138,7 @@ TEST_F(KPFileFolderImportTest, DeepHierarchyArrivesWhole)
         write(relative + QStringLiteral("/f%1.pdf").arg(depth));
         relative += QStringLiteral("/d%1").arg(depth);
     }
-    run(queue, tree({{Paths, QStringList{src(QStringLiteral("deep"))}}}));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral("deep"))}}})));
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), 60);
     int levels = 0;
     for (const KPFileSysytemItem* item = store->treeRoot->children()[0].get(); item;

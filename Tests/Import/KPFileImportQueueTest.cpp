@@ -132,7 +132,7 @@ TEST_F(KPFileImportQueueTest, TheNextImportStartsAfreshWhateverTheLastAnswerWas)
 
     log.statuses.clear();
     log.order.clear();
-    run(queue, make<KPFileImport>({{Paths, QStringList{files[0], files[1]}}}));
+    ASSERT_TRUE(run(queue, make<KPFileImport>({{Paths, QStringList{files[0], files[1]}}})));
     EXPECT_EQ(log.last().value(KPImportKeys::SuccessCount).toInt(), 2);
 }
 

@@ -1,7 +1,9 @@
 #include "Import/KPFileImport.h"
 #include "ImportTestKit.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,10 @@ namespace {
 class KPFileImportTest : public ImportFixture {
 protected:
     std::shared_ptr<KPFileImport> flat(const QVariantMap& options) { return make<KPFileImport>(options); }
+    QStringList journals() const
+    {
+        return QDir(libraryPath).entryList({QStringLiteral(".folivo-import-*.journal")}, QDir::Files | QDir::Hidden);
+    }
     QVariantMap recordFor(const QString& source) const
     {
         for (const QVariant& r : store->flatRecords)
@@ -42,13 +48,14 @@ TEST_F(KPFileImportTest, MixedFolderWithCollisionUnsupportedFileAndFailedCopy)
     write(QStringLiteral("drop/.hidden.pdf"));
     testsupport::writeFile(library->dayFolder() + QStringLiteral("a.pdf"), "an earlier a");
     CopyGate gate;
-    gate.copy = [](const KPLibraryFileManager& lib, const QString& source) -> platform::Result<QString> {
+    gate.copy = [](const KPLibraryFileManager& lib, const QString& source,
+                   const KPLibraryFileManager::BeforeClaim& beforeClaim) -> platform::Result<QString> {
         if (source.endsWith(QStringLiteral("full.jpg")))
             return failWithFullDisk(lib, source);
-        return lib.addFile(source, false);
+        return lib.addFile(source, beforeClaim);
     };
 
-    run(queue, flat({{Paths, QStringList{src(QStringLiteral("drop"))}}, {NewTags, QStringList{"inbox"}}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{src(QStringLiteral("drop"))}}, {NewTags, QStringList{"inbox"}}})));
 
     EXPECT_EQ(log.order, QStringList({"ImportStart", "Progress", "Progress", "Progress", "SaveDataBaseStart",
                                       "SaveDataBaseFinished"}));
@@ -78,7 +85,7 @@ TEST_F(KPFileImportTest, MixedFolderWithCollisionUnsupportedFileAndFailedCopy)
 TEST_F(KPFileImportTest, OnlyUnsupportedFilesAreStillReported)
 {
     const QString odd = write(QStringLiteral("odd.xyz"));
-    run(queue, flat({{Paths, QStringList{odd}}, {LastSelectNode, QStringLiteral("node")}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{odd}}, {LastSelectNode, QStringLiteral("node")}})));
     EXPECT_EQ(log.count(Progress), 0);
     EXPECT_EQ(store->calls, 0);
     EXPECT_EQ(log.last().value(LostFiles).toStringList(), QStringList{odd});
@@ -93,7 +100,7 @@ TEST_F(KPFileImportTest, MoveRemovesSourcesOnlyAfterADurableStoreAndNeverThrough
     const QString outside = write(QStringLiteral("elsewhere/keep.pdf"), "not part of the package");
     ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
                         QFile::encodeName(src(QStringLiteral("doc.rtfd/link.pdf"))).constData()), 0);
-    run(queue, flat({{Paths, QStringList{a, src(QStringLiteral("doc.rtfd"))}}, {CMD, true}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{a, src(QStringLiteral("doc.rtfd"))}}, {CMD, true}})));
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), 2);
     EXPECT_FALSE(QFileInfo::exists(a));
     EXPECT_FALSE(QFileInfo::exists(src(QStringLiteral("doc.rtfd"))));
@@ -107,29 +114,39 @@ TEST_F(KPFileImportTest, MoveWithAFailingStoreKeepsSourcesAndLeavesNoCopies)
     const QString a = write(QStringLiteral("a.pdf"));
     const QString b = write(QStringLiteral("b.txt"));
     store->failSave = true;
-    run(queue, flat({{Paths, QStringList{a, b}}, {CMD, true}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{a, b}}, {CMD, true}})));
     EXPECT_TRUE(QFileInfo::exists(a));
     EXPECT_TRUE(QFileInfo::exists(b));
     EXPECT_TRUE(dayFolderNames().isEmpty());
     EXPECT_EQ(thumbnailCount(), 0);
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), 0) << "a failed store is not reported as success";
     EXPECT_EQ(log.last().value(LostFiles).toStringList(), QStringList({a, b}));
+    EXPECT_EQ(log.last().value(SaveError).toString(), QStringLiteral("the disk is full"));
+    EXPECT_TRUE(journals().isEmpty()) << "the copies are gone, so is their journal";
 }
 
-TEST_F(KPFileImportTest, MoveThatReachedOnlyTheMainContextKeepsSourcesAndCopies)
+TEST_F(KPFileImportTest, EveryCopyIsInTheJournalUntilItsRecordIsStored)
 {
     const QString a = write(QStringLiteral("a.pdf"));
-    store->notDurable = true;
-    run(queue, flat({{Paths, QStringList{a}}, {CMD, true}}));
-    EXPECT_TRUE(QFileInfo::exists(a));
-    EXPECT_EQ(dayFolderNames(), QStringList{"a.pdf"});
+    const QString b = write(QStringLiteral("b.pdf"));
+    CopyGate gate(2);
+    queue.addOperation(flat({{Paths, QStringList{a, b}}}));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.arrived(); }));
+    ASSERT_EQ(journals().size(), 1);
+    const QString copyOfA = library->removeAbsolutePath(library->dayFolder() + QStringLiteral("a.pdf"));
+    EXPECT_TRUE(testsupport::readFile(libraryPath + QLatin1Char('/') + journals().value(0))
+                    .contains(QFile::encodeName(copyOfA).toPercentEncoding()));
+    gate.release();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return log.finished() && !queue.isImporing(); }));
+    EXPECT_EQ(log.last().value(SuccessCount).toInt(), 2);
+    EXPECT_TRUE(journals().isEmpty());
 }
 
 TEST_F(KPFileImportTest, MoveNeverDeletesAFileOfTheLibraryItself)
 {
     const QString inside = library->documentsFolder() + QStringLiteral("/kept.pdf");
     testsupport::writeFile(inside, "library's own");
-    run(queue, flat({{Paths, QStringList{inside}}, {CMD, true}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{inside}}, {CMD, true}})));
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), 1);
     EXPECT_EQ(testsupport::readFile(inside), "library's own");
 }
@@ -143,15 +160,16 @@ TEST_F(KPFileImportTest, VanishingShortAndLinkedSourcesEndReportedWithNothingLef
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
     const QString ok = write(QStringLiteral("ok.pdf"));
     CopyGate gate;
-    gate.copy = [&](const KPLibraryFileManager& lib, const QString& source) -> platform::Result<QString> {
+    gate.copy = [&](const KPLibraryFileManager& lib, const QString& source,
+                    const KPLibraryFileManager::BeforeClaim& beforeClaim) -> platform::Result<QString> {
         if (source == gone)
             QFile::remove(gone); // removed by the user between walk and copy
-        auto copied = lib.addFile(source, false);
+        auto copied = lib.addFile(source, beforeClaim);
         if (copied && source == shortened) // a copy that claims success but came out short
             ::truncate(QFile::encodeName(lib.CombinFileAbsolutePath(*copied)).constData(), 4);
         return copied;
     };
-    run(queue, flat({{Paths, QStringList{sources}}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{sources}}})));
     const QStringList lost = log.last().value(LostFiles).toStringList();
     EXPECT_TRUE(lost.contains(gone));
     EXPECT_TRUE(lost.contains(shortened));
@@ -168,7 +186,7 @@ TEST_F(KPFileImportTest, GivenLinkIsReportedNotFollowed)
     const QString target = write(QStringLiteral("t/target.pdf"));
     const QString link = src(QStringLiteral("link.pdf"));
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
-    run(queue, flat({{Paths, QStringList{link}}, {CMD, true}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{link}}, {CMD, true}})));
     EXPECT_EQ(log.last().value(LostFiles).toStringList(), QStringList{link});
     EXPECT_TRUE(QFileInfo::exists(target));
     EXPECT_TRUE(dayFolderNames().isEmpty());
@@ -185,7 +203,7 @@ TEST_F(KPFileImportTest, OddNamesArriveUnchangedAndUndecodableNamesAreReported)
     const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    run(queue, flat({{Paths, QStringList{src(QStringLiteral("odd"))}}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{src(QStringLiteral("odd"))}}})));
     ::unlink(raw.constData());
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), 4);
     const QStringList arrived = dayFolderNames();
@@ -198,8 +216,8 @@ TEST_F(KPFileImportTest, NewFolderAndNewTagsAreReportedInOrder)
 {
     const QString a = write(QStringLiteral("a.pdf"));
     store->tagsToReport = {QStringLiteral("tag-ref")};
-    run(queue, flat({{Paths, QStringList{a}}, {NewFolderName, QStringLiteral("Scans")}, {DoNewFolderAction, false},
-                     {DBNode, QStringLiteral("target")}}));
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{a}}, {NewFolderName, QStringLiteral("Scans")}, {DoNewFolderAction, false},
+                     {DBNode, QStringLiteral("target")}})));
     EXPECT_EQ(store->flatFolderName, QStringLiteral("Scans"));
     EXPECT_EQ(store->flatTarget.toString(), QStringLiteral("target"));
     EXPECT_EQ(log.order.mid(log.order.size() - 2), QStringList({NewTagNotification, SaveDataBaseFinished}));
@@ -223,10 +241,12 @@ TEST_F(KPFileImportTest, TenThousandFilesAllArrive)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("x");
     }
-    run(queue, flat({{Paths, QStringList{src(QStringLiteral("many"))}}}));
+    const auto noThumbSeam = qScopeGuard([] { KPImportFileWorker::setThumbFunctionForTesting(nullptr); });
+    // Generous: ten thousand verified copies on a machine busy with other builds.
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{src(QStringLiteral("many"))}}}), 240000));
     EXPECT_EQ(log.last().value(SuccessCount).toInt(), kFiles);
     EXPECT_EQ(dayFolderNames().size(), kFiles);
     EXPECT_TRUE(log.last().value(LostFiles).toStringList().isEmpty()) << "no thumbnail is no reason to lose a file";
+    ASSERT_EQ(store->flatRecords.size(), kFiles);
     EXPECT_FALSE(store->flatRecords.first().toMap().contains(Thumb));
-    KPImportFileWorker::setThumbFunctionForTesting(nullptr);
 }

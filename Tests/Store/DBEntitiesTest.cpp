@@ -1,4 +1,4 @@
-// The record classes over the library model: defaults, inverses, sub-entities, nil records.
+// The record classes over the library model: defaults, inverses, sub-entities, nil values.
 #include "StoreEngineFixture.h"
 
 #include "Store/DBDocumentIndex.h"
@@ -116,23 +116,6 @@ TEST_F(StoreEngineTest, FavouritesAndIndexFoldersSurviveReopening)
     ASSERT_EQ(folders.size(), 1);
     EXPECT_EQ(folders[0].type(), QStringLiteral("Local"));
     EXPECT_EQ(folders[0].data(), QByteArray("\0\1", 2));
-}
-
-TEST(DBRecord, NilRecordsAnswerEmptyValuesAndRefuseWrites)
-{
-    DBFileInfo nil;
-    EXPECT_TRUE(nil.isNull());
-    EXPECT_FALSE(nil);
-    EXPECT_TRUE(nil.title().isNull());
-    EXPECT_FALSE(nil.isTrash());
-    EXPECT_TRUE(nil.metadata().isNull());
-    EXPECT_TRUE(nil.tags().isEmpty());
-    EXPECT_FALSE(nil.setTitle(QStringLiteral("x")));
-    EXPECT_FALSE(nil.addTagsObject(DBTag()));
-    EXPECT_TRUE(nil.URIString().isEmpty());
-    EXPECT_EQ(nil.managedObjectContext(), nullptr);
-    EXPECT_EQ(DBRecord::insertNewObject<DBTag>(nullptr), DBTag());
-    EXPECT_TRUE(DBRecord::recordsOf<DBTag>({nullptr}).isEmpty());
 }
 
 TEST_F(StoreEngineTest, NilAndEmptyValuesStoreNil)

@@ -9,6 +9,9 @@
 #include "Store/DBIndexFolder.h"
 #include "Store/DBSmartFolder.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 
 using namespace storeengine;
 using platform::FileManager;
@@ -227,6 +230,34 @@ TEST_F(StoreEngineTest, SaveTimerTicksAtOnceAndEveryIntervalWritingTheMainContex
     engine.reset();
     open();
     EXPECT_EQ(namesOf(all<DBTag>()), (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+}
+
+TEST_F(StoreEngineTest, CloseLeavesTheWholeLibraryInLibraryDbAlone)
+{
+    open();
+    const QString store = library + QStringLiteral("/library.db");
+    QList<ImportRecord> records;
+    for (int i = 0; i < 200; ++i)
+        records.append({{QStringLiteral("Path"), QStringLiteral("/Documents/d%1.pdf").arg(i)}});
+    engine->insertRecords(records);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    engine->createTagByContext(QStringLiteral("pending")); // close saves it on the way
+    ASSERT_GT(QFileInfo(store + QStringLiteral("-wal")).size(), 0) << "saves sit in the log until closed";
+
+    ASSERT_TRUE(engine->close().has_value());
+    EXPECT_EQ(QFileInfo(store + QStringLiteral("-wal")).size(), 0) << "no log, or an empty one";
+    EXPECT_FALSE(engine->isOpen());
+    engine->createTagByContext(QStringLiteral("late"));
+    EXPECT_FALSE(engine->writeToDiskAndWait()) << "nothing reaches a closed store";
+    EXPECT_FALSE(KPContextHelper::save(engine->context()));
+    EXPECT_TRUE(engine->close().has_value()) << "closing twice is harmless";
+
+    // The one file users copy and back up.
+    library = testsupport::makeTempDir(QStringLiteral("backup"));
+    ASSERT_TRUE(QFile::copy(store, library + QStringLiteral("/library.db")));
+    open();
+    EXPECT_EQ(all<DBFileInfo>().size(), 200);
+    EXPECT_EQ(namesOf(all<DBTag>()), QStringList{QStringLiteral("pending")});
 }
 
 TEST(DataBaseEngineTimer, DispatchTimerFiresFirstAtOnce)

@@ -94,6 +94,18 @@ bool PersistentStoreCoordinator::hasStore() const
     return m_hasStore;
 }
 
+Result<void> PersistentStoreCoordinator::closeStore()
+{
+    std::unique_lock lock(m_cacheMutex);
+    if (!m_sqlite)
+        return {};
+    // A table being read holds its load mutex under the shared side of the cache lock, which
+    // the lock above waited for; none can start now.
+    Result<void> closed = m_sqlite->close();
+    m_hasStore = false;
+    return closed;
+}
+
 QString PersistentStoreCoordinator::storePath() const
 {
     std::shared_lock lock(m_cacheMutex);
@@ -137,6 +149,8 @@ Result<void> PersistentStoreCoordinator::ensureLoaded(size_t table) const
     std::lock_guard lock(m_tableState[table].loadMutex);
     if (isLoaded(table) || !m_sqlite)
         return {};
+    if (m_sqlite->isClosed())
+        return fail(domain, NoStoreError, QStringLiteral("%1 is closed").arg(m_sqlite->path()));
     auto rows = m_sqlite->loadTable(table, [this](size_t other) -> const std::vector<RowPtr>* {
         return isLoaded(other) ? &m_tables[other] : nullptr;
     });

@@ -71,6 +71,10 @@ public:
     // A store that lives in memory only (tests, scratch work).
     Result<void> addInMemoryStore();
     bool hasStore() const;
+    // Closes the SQLite store for good (its file then holds every save, log written back):
+    // later saves fail with NoStoreError, fetches fail, and tables not read yet stay empty.
+    // Waits for a running save or table read. The error of writing the log back, if any.
+    Result<void> closeStore();
     QString storePath() const;
     QString storeUUID() const;
     QString journalMode() const;

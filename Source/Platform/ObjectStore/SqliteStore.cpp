@@ -117,10 +117,28 @@ Result<void> checkModel(const StoreMetadata& meta, const ManagedObjectModel& mod
 
 SqliteStore::~SqliteStore()
 {
+    (void)close();
+}
+
+Result<void> SqliteStore::close()
+{
+    if (!m_db)
+        return {};
     for (sqlite3_stmt* st : std::as_const(m_statements))
         sqlite3_finalize(st);
-    if (m_db)
-        sqlite3_close_v2(m_db);
+    m_statements.clear();
+    m_prepared.clear();
+    Result<void> result;
+    if (m_journalMode.compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0) {
+        // SQLite also checkpoints when its last connection closes, but says nothing when that
+        // fails; TRUNCATE leaves an empty log behind even where the file cannot be removed.
+        const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            result = std::unexpected(sqlError(rc, QStringLiteral("cannot write the log back into the store")));
+    }
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    return result;
 }
 
 Error SqliteStore::sqlError(int code, const QString& what) const
@@ -134,6 +152,8 @@ Error SqliteStore::sqlError(int code, const QString& what) const
 
 Result<void> SqliteStore::exec(const char* sql)
 {
+    if (!m_db)
+        return fail(domain, WriteError, QStringLiteral("%1 is closed").arg(m_path));
     char* message = nullptr;
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {

@@ -17,7 +17,9 @@
 // match them: every save reaches the file before anything is read from it again.
 //
 // journal_mode=WAL (DELETE where the file system refuses WAL), synchronous=FULL. A write that
-// fails is rolled back whole; the caller's rows stay untouched. The write connection is used
+// fails is rolled back whole; the caller's rows stay untouched. close() copies the log back
+// into the file and removes it, so that the store file alone holds every save (users copy and
+// back up that one file). The write connection is used
 // only under the coordinator's write lock (at open and in commits), never concurrently; tables
 // are read over read-only connections of their own, so several may be read at once.
 #pragma once
@@ -99,6 +101,11 @@ public:
     // Gives a new store the identity of the one it replaces, so URIs stay valid (migration).
     Result<void> setStoreUUID(const QString& uuid);
     Result<void> writeSequences(const std::vector<std::pair<const EntityDescription*, qint64>>& seqs);
+    // Writes the log back into the store file, empties it and closes the connection; the store
+    // can do nothing more afterwards. An error when the log could not be written back (another
+    // connection still reads it): the file then needs its log, which SQLite keeps.
+    Result<void> close();
+    bool isClosed() const { return m_db == nullptr; }
 
 private:
     SqliteStore() = default;

@@ -1,8 +1,11 @@
 #include "Platform/TextIndex/TextIndex.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QScopeGuard>
+#include <mutex>
 #include <sqlite3.h>
+#include <vector>
 
 namespace platform {
 
@@ -57,16 +60,81 @@ bool isCorrupt(const Result<void>& r)
     return !r && r.error().code == TextIndexCorruptError;
 }
 
+Error lostBatchError(const QString& path)
+{
+    return Error{textIndexErrorDomain(), TextIndexWriteError,
+                 QStringLiteral("changes to %1 since the last flush were lost after a write failure").arg(path)};
+}
+
+// Every index open in this process, for closeAll(). Never destroyed: an index may still close
+// while the program's statics go away.
+struct OpenIndexes {
+    std::mutex mutex;
+    std::vector<TextIndex*> indexes;
+};
+
+OpenIndexes& openIndexes()
+{
+    static OpenIndexes* open = new OpenIndexes;
+    return *open;
+}
+
 } // namespace
 
-TextIndex::TextIndex(std::unique_ptr<TextIndexDatabase> db) : m_path(db->path()), m_db(std::move(db)) {}
+TextIndex::TextIndex(std::unique_ptr<TextIndexDatabase> db) : m_path(db->path()), m_db(std::move(db))
+{
+    OpenIndexes& open = openIndexes();
+    std::lock_guard lock(open.mutex);
+    open.indexes.push_back(this);
+}
 
 TextIndex::~TextIndex()
 {
+    {
+        OpenIndexes& open = openIndexes();
+        std::lock_guard lock(open.mutex);
+        std::erase(open.indexes, this);
+    }
     std::lock_guard lock(m_lock);
-    if (m_db)
-        (void)commit();
+    (void)closeLocked();
+}
+
+void TextIndex::closeAll()
+{
+    // Held throughout, so that no index is destroyed while it is being closed.
+    OpenIndexes& open = openIndexes();
+    std::lock_guard lock(open.mutex);
+    for (TextIndex* index : open.indexes)
+        (void)index->close();
+}
+
+Result<void> TextIndex::close()
+{
+    std::lock_guard lock(m_lock);
+    Result<void> closed = closeLocked();
+    if (!closed)
+        qWarning().noquote() << QStringLiteral("Closing the text index: %1").arg(closed.error().toString());
+    return closed;
+}
+
+Result<void> TextIndex::closeLocked()
+{
+    m_closed = true;
+    if (!m_db)
+        return {};
+    Result<void> result;
+    if (m_batchLost) {
+        m_batchLost = false;
+        rollback();
+        result = std::unexpected(lostBatchError(m_path));
+    } else {
+        result = commit();
+    }
     clearStatements();
+    if (auto checkpointed = m_db->checkpoint(); !checkpointed && result)
+        result = checkpointed;
+    m_db.reset();
+    return result;
 }
 
 Result<std::unique_ptr<TextIndex>> TextIndex::open(const QString& path)
@@ -282,8 +350,7 @@ Result<void> TextIndex::flush()
     if (m_batchLost) {
         m_batchLost = false;
         rollback();
-        return fail(textIndexErrorDomain(), TextIndexWriteError,
-                    QStringLiteral("changes to %1 since the last flush were lost after a write failure").arg(m_path));
+        return std::unexpected(lostBatchError(m_path));
     }
     return commit();
 }
@@ -291,6 +358,8 @@ Result<void> TextIndex::flush()
 Result<void> TextIndex::rebuild()
 {
     std::lock_guard lock(m_lock);
+    if (m_closed)
+        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
     // Pending changes would be emptied away anyway; their IDs stay used up through m_highestID.
     if (m_db)
         rollback();

@@ -10,8 +10,13 @@
 // few hundred documents pays for one commit per batch. The file is in WAL mode: searches on
 // their own connections see the last flushed state and never wait for the writer.
 //
+// close() (and the destructor) commits what is pending, writes the log back into the file and
+// closes it, so the index file alone holds the index. closeAll() does that at quit for every
+// index still open, whoever owns it: owners that live for the run are never destroyed.
+//
 // Thread safety: every method may be called from any thread; one mutex serialises the writer
-// connection and its transaction state.
+// connection and its transaction state. The list of open indexes has a mutex of its own,
+// taken before an index's.
 #pragma once
 
 #include "Platform/TextIndex/TextIndexDatabase.h"
@@ -38,7 +43,7 @@ public:
     // the highest one it knows plus one.
     static Result<std::unique_ptr<TextIndex>> recreate(const QString& path, qint64 minimumNextID = 1);
 
-    // Commits what is pending.
+    // Commits what is pending and closes (see close()).
     ~TextIndex();
     TextIndex(const TextIndex&) = delete;
     TextIndex& operator=(const TextIndex&) = delete;
@@ -59,6 +64,13 @@ public:
     // Empties the index. IDs handed out before stay used up. An index too damaged to empty is
     // replaced by a new file at the same path.
     Result<void> rebuild();
+
+    // Commits what is pending, writes the log back into the file and closes the connection;
+    // every later change fails and rebuild() no longer replaces the file. The first error of
+    // the commit and the write-back; closed in any case.
+    Result<void> close();
+    // close() of every index that is open in this process (at quit).
+    static void closeAll();
 
     // Number of documents, pending changes included.
     Result<qint64> documentCount() const;
@@ -82,6 +94,7 @@ private:
     Result<void> emptyInPlace();
     Result<void> replaceFile();
     void clearStatements();
+    Result<void> closeLocked();
 
     QString m_path;
     mutable std::mutex m_lock; // guards everything below
@@ -89,6 +102,7 @@ private:
     std::array<TextIndexStatement, StatementCount> m_statements; // prepared on first use
     bool m_inTransaction = false;
     bool m_batchLost = false;
+    bool m_closed = false;
     qint64 m_highestID = 0; // highest ID this object handed out, committed or not
 };
 

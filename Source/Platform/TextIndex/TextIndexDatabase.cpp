@@ -184,6 +184,14 @@ Error TextIndexDatabase::errorFor(int rc, const char* message, int failCode, con
     return Error{textIndexErrorDomain(), code, QStringLiteral("%1: %2 (SQLite %3)").arg(what, text).arg(rc)};
 }
 
+Result<void> TextIndexDatabase::checkpoint()
+{
+    const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return std::unexpected(error(TextIndexWriteError, QStringLiteral("write the log of %1 back").arg(m_path)));
+    return {};
+}
+
 Result<qint64> TextIndexDatabase::sequence()
 {
     return queryInt("SELECT seq FROM sqlite_sequence WHERE name = 'docs'", 0, TextIndexReadError);

@@ -51,6 +51,9 @@ public:
     // The FTS5 table's definition, also used when a rebuild recreates it.
     static const char* createFtsSql();
 
+    // Writes the log back into the file and empties it (a no-op outside WAL mode).
+    Result<void> checkpoint();
+
     // The highest document ID ever handed out, as recorded in the file.
     Result<qint64> sequence();
     // Makes sure the next ID handed out is above floor.

@@ -20,7 +20,8 @@ using namespace platform;
 namespace {
 
 std::mutex g_sharedMutex;
-std::unique_ptr<KPIndexFolderDBEngine> g_shared;
+// Never destroyed: closed at quit instead (closeShared), while sync threads may still use it.
+KPIndexFolderDBEngine* g_shared = nullptr;
 
 Error noStoreError(const QString& path)
 {
@@ -36,9 +37,32 @@ KPIndexFolderDBEngine& KPIndexFolderDBEngine::IndexFolderDBEngine()
     if (!g_shared) {
         const QString library = Paths::expandTilde(
             UserDefaults::standardUserDefaults().stringForKey(QStringLiteral("String_Library_Path")));
-        g_shared = std::make_unique<KPIndexFolderDBEngine>(library);
+        g_shared = new KPIndexFolderDBEngine(library);
     }
     return *g_shared;
+}
+
+Result<void> KPIndexFolderDBEngine::closeShared()
+{
+    KPIndexFolderDBEngine* engine = nullptr;
+    {
+        std::lock_guard lock(g_sharedMutex);
+        engine = g_shared;
+    }
+    return engine ? engine->close() : Result<void>();
+}
+
+Result<void> KPIndexFolderDBEngine::close()
+{
+    Result<void> result;
+    if (hasStore() && m_mainContext->hasChanges())
+        result = m_mainContext->save();
+    if (auto closed = m_coordinator->closeStore(); !closed && result)
+        result = std::unexpected(closed.error());
+    if (!result)
+        KPLogLogDomainMessage(QStringLiteral("Index Folder DataBase"), 0,
+                              QStringLiteral("Closing %1: %2").arg(m_storePath, result.error().toString()));
+    return result;
 }
 
 KPIndexFolderDBEngine::KPIndexFolderDBEngine(const QString& libraryPath, const QString& modelPath)

@@ -13,8 +13,12 @@
 // says so, fetchRecordsByName fails and every save fails, so a sync can refuse to run instead
 // of taking every file for new.
 //
-// Threads: any. The shared engine is made once under a lock; the coordinator and contexts
-// lock themselves.
+// At a clean quit closeShared() saves the main context and closes the store with its log
+// written back, so "indexFolder.db" alone holds it; the shared engine itself is never
+// destroyed, since sync threads may still hold it while the program quits.
+//
+// Threads: any; close on the main thread. The shared engine is made once under a lock; the
+// coordinator and contexts lock themselves.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -46,6 +50,12 @@ public:
     ~KPIndexFolderDBEngine();
     KPIndexFolderDBEngine(const KPIndexFolderDBEngine&) = delete;
     KPIndexFolderDBEngine& operator=(const KPIndexFolderDBEngine&) = delete;
+
+    // Closes the shared engine's store when it was ever made (main thread, at quit).
+    static platform::Result<void> closeShared();
+    // Saves the main context and closes the store: later saves and fetches fail as for a store
+    // that could not be opened. The first error of the two steps; the store is closed anyway.
+    platform::Result<void> close();
 
     // "<library>/Index/indexFolder.db".
     static QString storePathForLibrary(const QString& libraryPath);

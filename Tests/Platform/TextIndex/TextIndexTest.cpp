@@ -1,6 +1,7 @@
 #include "TextIndexFixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <csignal>
 #include <sys/resource.h>
 #include <sqlite3.h>
@@ -127,7 +128,7 @@ TEST_F(TextIndexFixture, IdsAreNeverHandedOutTwice)
     EXPECT_EQ(find(QStringLiteral("one")), QStringList{QStringLiteral("a")});
 }
 
-TEST_F(TextIndexFixture, ChangesBecomeVisibleOnFlushOrClose)
+TEST_F(TextIndexFixture, ChangesShowOnFlushAndClosingLeavesTheIndexInItsFileAlone)
 {
     add(QStringLiteral("a"), QStringLiteral("visible"));
     EXPECT_EQ(find(QStringLiteral("visible")), QStringList());
@@ -135,8 +136,20 @@ TEST_F(TextIndexFixture, ChangesBecomeVisibleOnFlushOrClose)
     EXPECT_EQ(find(QStringLiteral("visible")), QStringList{QStringLiteral("a")});
 
     add(QStringLiteral("b"), QStringLiteral("visible"));
-    index.reset(); // closing commits
+    ASSERT_GT(QFileInfo(path + QStringLiteral("-wal")).size(), 0);
+    // At quit, while the owner still holds the index.
+    TextIndex::closeAll();
+    EXPECT_EQ(QFileInfo(path + QStringLiteral("-wal")).size(), 0) << "no log, or an empty one";
     EXPECT_EQ(find(QStringLiteral("visible")), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_FALSE(index->addDocument(QStringLiteral("file:///docs/c"), QStringLiteral("late"), QStringLiteral("x-store://c")));
+    EXPECT_FALSE(index->rebuild()) << "a closed index never replaces its file";
+    EXPECT_TRUE(index->close()) << "closing twice is harmless";
+
+    const QString copy = testsupport::makeTempDir(QStringLiteral("backup")) + QStringLiteral("/contentIndex.index");
+    ASSERT_TRUE(QFile::copy(path, copy));
+    auto reopened = TextIndex::open(copy);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ((*reopened)->documentCount().value_or(-1), 2);
 }
 
 TEST(TextIndexOpen, FilesThatCannotBeUsedGiveErrors)

@@ -131,6 +131,34 @@ TEST(IndexFolderStoreUpgrade, AStoreOfTheFirstModelOpensWithItsRowsAndNoVolumeRe
     EXPECT_EQ(again.countByObject(IFFolderItem::kEntityName), 2);
 }
 
+TEST_F(IndexFolderStore, ClosingLeavesEveryRowInTheStoreFileAlone)
+{
+    for (quint32 id = 1; id <= 50; ++id)
+        addRow(*engine, QStringLiteral("/r/Docs/f%1.pdf").arg(id), id, at(0));
+    // A change still pending in the main context is saved on the way.
+    auto folder = engine->createNewRecordByName(IFFolderItem::kEntityName);
+    folder->setValueForKey("/r/Docs", IFFolderItem::kPath);
+    folder->setValueForKey(QVariant::fromValue(indexFolderIDForPath("/r/Docs")), IFFolderItem::kFolderID);
+    const QString store = engine->storePath();
+    ASSERT_GT(QFileInfo(store + "-wal").size(), 0) << "the saves sit in the log until the store is closed";
+
+    ASSERT_TRUE(engine->close());
+    EXPECT_EQ(QFileInfo(store + "-wal").size(), 0) << "no log, or an empty one";
+    EXPECT_FALSE(engine->hasStore());
+    EXPECT_FALSE(engine->fetchRecordsByName(IFFileItem::kEntityName)) << "a closed store is not read as empty";
+    EXPECT_FALSE(engine->saveDataWithBlock([&](const ContextPtr& context) {
+        engine->createNewRecordByName(IFFileItem::kEntityName, context);
+    }, [](const platform::Error&) {}));
+
+    // The store file copied alone, as a backup would.
+    const QString copy = testsupport::makeTempDir("copy");
+    ASSERT_TRUE(QDir().mkpath(copy + "/Index"));
+    ASSERT_TRUE(QFile::copy(store, KPIndexFolderDBEngine::storePathForLibrary(copy)));
+    KPIndexFolderDBEngine copied(copy);
+    EXPECT_EQ(copied.countByObject(IFFileItem::kEntityName), 50);
+    EXPECT_EQ(copied.countByObject(IFFolderItem::kEntityName), 1);
+}
+
 TEST(IndexFolderStoreFailure, AStoreThatCannotBeOpenedRefusesReadsAndSaves)
 {
     const QString library = testsupport::makeTempDir("broken");

@@ -1,0 +1,103 @@
+// What a killed import leaves in the library, and what opening the library takes back out.
+#include "StoreEngineFixture.h"
+
+#include "Store/KPImportJournal.h"
+#include "Store/KPLibraryFileManager.h"
+
+#include <QDir>
+#include <QImage>
+#include <sys/stat.h>
+
+using namespace storeengine;
+
+namespace {
+
+QStringList namesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QImage picture()
+{
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return image;
+}
+
+} // namespace
+
+TEST_F(StoreEngineTest, OpeningRemovesTheUnrecordedCopiesAKilledImportNotedAndNothingElse)
+{
+    open();
+    const KPLibraryFileManager files(library);
+    const QString sources = testsupport::makeTempDir(QStringLiteral("sources"));
+    for (const char* name : {"orphan.pdf", "kept.pdf", "taken.pdf"})
+        testsupport::writeFile(sources + QLatin1Char('/') + QLatin1String(name), name);
+    KPImportJournal journal(library);
+    const KPLibraryFileManager::BeforeClaim note = [&](const KPLibraryFileManager::StagedItem& item) {
+        return journal.note(item);
+    };
+
+    // A copy whose import was killed before its save, with its thumbnail.
+    const auto orphan = files.addFile(sources + QStringLiteral("/orphan.pdf"), note);
+    ASSERT_TRUE(orphan);
+    ASSERT_TRUE(files.addThumbByFile(*orphan, picture()));
+    // A copy whose record was saved before the kill.
+    const auto kept = files.addFile(sources + QStringLiteral("/kept.pdf"), note);
+    ASSERT_TRUE(kept);
+    const auto keptThumb = files.addThumbByFile(*kept, picture());
+    ASSERT_TRUE(keptThumb);
+    engine->insertRecords({{{QStringLiteral("Path"), *kept}, {QStringLiteral("Thumb"), *keptThumb}}});
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    // The journal also noted "taken.pdf", which the user's own file kept: the copy became
+    // "taken_1.pdf".
+    testsupport::writeFile(files.dayFolder() + QStringLiteral("taken.pdf"), "the user's own");
+    ASSERT_EQ(files.addFile(sources + QStringLiteral("/taken.pdf"), note).value_or(QString()),
+              files.removeAbsolutePath(files.dayFolder() + QStringLiteral("taken_1.pdf")));
+    // Half-made copies and thumbnails, and files the program knows nothing about.
+    testsupport::writeFile(files.dayFolder() + QStringLiteral(".folivo-00000000deadbeef.part/inner.txt"), "half");
+    testsupport::writeFile(files.thumbFolder() + QStringLiteral("/.folivo-0123456789abcdef.part"), "half");
+    testsupport::writeFile(files.dayFolder() + QStringLiteral("notes.txt"), "mine");
+    testsupport::writeFile(files.dayFolder() + QStringLiteral(".folivo-notes"), "mine");
+    testsupport::writeFile(library + QStringLiteral("/.folivo-1234.part"), "not in a folder of copies");
+    ASSERT_FALSE(journal.path().isEmpty());
+    ASSERT_TRUE(QFileInfo::exists(journal.path()));
+
+    ASSERT_TRUE(engine->close());
+    open(); // the next run
+
+    EXPECT_EQ(namesIn(files.dayFolder()),
+              (QStringList{QStringLiteral(".folivo-notes"), QStringLiteral("kept.pdf"), QStringLiteral("notes.txt"),
+                           QStringLiteral("taken.pdf")}));
+    EXPECT_EQ(testsupport::readFile(files.dayFolder() + QStringLiteral("taken.pdf")), "the user's own");
+    EXPECT_EQ(namesIn(files.thumbFolder()), QStringList{QFileInfo(*keptThumb).fileName()});
+    EXPECT_FALSE(QFileInfo::exists(journal.path())) << "a journal is gone once settled";
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/.folivo-1234.part")));
+    EXPECT_EQ(all<DBFileInfo>().size(), 1);
+}
+
+TEST_F(StoreEngineTest, AForgottenJournalOrATornLastLineRemovesNothing)
+{
+    open();
+    const KPLibraryFileManager files(library);
+    const QString source = testsupport::makeTempDir(QStringLiteral("sources")) + QStringLiteral("/a.pdf");
+    testsupport::writeFile(source, "a");
+    KPImportJournal stored(library);
+    const auto a = files.addFile(source, KPLibraryFileManager::BeforeClaim(
+                                             [&](const KPLibraryFileManager::StagedItem& item) { return stored.note(item); }));
+    ASSERT_TRUE(a);
+    stored.forget(); // its records were saved (or the copies removed) before the journal went
+    EXPECT_TRUE(stored.path().isEmpty());
+
+    // A journal cut off at the end of its only line, which names the copy: the rename that
+    // line was written for had not happened.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(library + *a).constData(), &st), 0);
+    testsupport::writeFile(library + QStringLiteral("/.folivo-import-00000000000000ff.journal"),
+                           QByteArray::number(quint64(st.st_dev)) + ' ' + QByteArray::number(quint64(st.st_ino)) + ' '
+                               + QFile::encodeName(*a).toPercentEncoding());
+    ASSERT_TRUE(engine->close());
+    open();
+    EXPECT_TRUE(QFileInfo::exists(library + *a));
+    EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/.folivo-import-00000000000000ff.journal")));
+}

@@ -1,4 +1,1 @@
-// Carries the shared precompiled headers (see folivo_pch_holders in Folivo.cmake); no code.
-#ifdef FOLIVO_PCH_HOLDER_MAIN
-int main() { return 0; }
-#endif
+// Carries the shared precompiled header of the libraries (see folivo_pch_holders); no code.

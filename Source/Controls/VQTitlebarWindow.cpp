@@ -144,7 +144,11 @@ void VQTitlebarContainer::mouseReleaseEvent(QMouseEvent* event)
 VQTitlebarWindow::VQTitlebarWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
+    // The bar's rounded top corners show what is behind the window; the content paints its
+    // own background.
+    setAttribute(Qt::WA_TranslucentBackground);
     m_content = new QWidget(this);
+    m_content->setAutoFillBackground(true);
     m_container = new VQTitlebarContainer(this);
     for (int i = 0; i < 4; ++i) {
         auto* button = new VQWindowButton(VQWindowButton::Kind(i + 1), m_container);
@@ -159,7 +163,11 @@ VQTitlebarWindow::VQTitlebarWindow(QWidget* parent)
         m_grips[i] = new ResizeGrip(kGripEdges[i], this);
 
     auto* fullScreen = new QAction(this);
-    fullScreen->setShortcut(QKeySequence::FullScreen);
+    // The buttons hide in full screen; the key is the way back on every desktop.
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::FullScreen);
+    if (!keys.contains(QKeySequence(Qt::Key_F11)))
+        keys << QKeySequence(Qt::Key_F11);
+    fullScreen->setShortcuts(keys);
     connect(fullScreen, &QAction::triggered, this, &VQTitlebarWindow::toggleFullScreen);
     addAction(fullScreen);
 
@@ -303,6 +311,7 @@ void VQTitlebarWindow::setContentWidget(QWidget* content)
     }
     m_content = content;
     content->setParent(this);
+    content->setAutoFillBackground(true);
     content->lower();
     content->show();
     layoutTitlebar();

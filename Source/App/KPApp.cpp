@@ -21,6 +21,6 @@ bool KPApp::notify(QObject* receiver, QEvent* event)
     // QApplication::notify, so each event passes the rules once.
     if (KPEventRules::isRuleEvent(event) && receiver && receiver->isWidgetType()
         && event->spontaneous())
-        m_rules.apply(event, static_cast<QWidget*>(receiver)->window());
+        m_rules.apply(event, static_cast<QWidget*>(receiver));
     return QApplication::notify(receiver, event);
 }

@@ -1,14 +1,13 @@
 #include "App/KPEventRules.h"
 
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/PopoverMarker.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 
 namespace {
-
-const char* const kPopoverMarker = "_NSPopoverWindow";
 
 bool isModifierKey(int key)
 {
@@ -36,13 +35,12 @@ QVariant windowObject(QWidget* window)
 
 void KPEventRules::markAsPopoverWindow(QWidget* window)
 {
-    if (window)
-        window->setProperty(kPopoverMarker, true);
+    platform::kit::markAsPopoverWindow(window);
 }
 
 bool KPEventRules::isPopoverWindow(const QWidget* window)
 {
-    return window && window->property(kPopoverMarker).toBool();
+    return platform::kit::isPopoverWindow(window);
 }
 
 bool KPEventRules::isRuleEvent(const QEvent* event)
@@ -58,15 +56,16 @@ bool KPEventRules::isRuleEvent(const QEvent* event)
     }
 }
 
-void KPEventRules::apply(QEvent* event, QWidget* window) const
+void KPEventRules::apply(QEvent* event, QWidget* receiver) const
 {
+    QWidget* window = receiver ? receiver->window() : nullptr;
     auto& center = platform::NotificationCenter::defaultCenter();
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto button = static_cast<QMouseEvent*>(event)->button();
         if (button != Qt::LeftButton && button != Qt::RightButton)
             return;
-        if (!isPopoverWindow(window))
+        if (!platform::kit::isInsidePopover(receiver))
             center.post(QStringLiteral("MonitorResignWindowResign"), windowObject(window));
         if (m_autoCompletedWindow && window != m_autoCompletedWindow.data())
             center.post(QStringLiteral("AutoCompletedWindowResign"),

@@ -1,5 +1,6 @@
 // The four event rules of the application object, applied before an event is delivered:
-// a left or right mouse-down posts "MonitorResignWindowResign" (unless it is inside a popover)
+// a left or right mouse-down posts "MonitorResignWindowResign" (unless it lands inside a
+// popover: a popover window, an in-window popover or a list it opened, see PopoverMarker.h)
 // and, when another window is clicked while an auto-completion list is open,
 // "AutoCompletedWindowResign"; a zoom gesture in the main window posts "MouseMagnify"; a
 // modifier key going down or up posts "NSFlagsChanged". All go to the default center.
@@ -24,8 +25,9 @@ public:
     // Whether any rule looks at events of this type.
     static bool isRuleEvent(const QEvent* event);
 
-    // window: the top-level widget the event is for, or null.
-    void apply(QEvent* event, QWidget* window) const;
+    // receiver: the widget the event is for, or null. The popover test looks at it and its
+    // ancestors, the other rules at its window.
+    void apply(QEvent* event, QWidget* receiver) const;
 
 private:
     QPointer<QWidget> m_autoCompletedWindow;

@@ -9,6 +9,7 @@
 #include "App/TerminationSignals.h"
 #include "Platform/Bonjour/ServiceBackend.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Frameworks/KPCrashReportManager.h"
@@ -21,16 +22,20 @@
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
 #include "MainWindow/Mail/SendMailClient.h"
+#include "Controls/VQTitlebarWindow.h"
+#include "Controls/VQWindowButton.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
-#include <QCloseEvent>
 #include <QDateTime>
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QWidget>
 #include <unistd.h>
 
@@ -64,20 +69,53 @@ int reportCrash(const QString& reportFile)
     return 0;
 }
 
-// Until the main window exists, an empty window stands in for it; closing it quits through the
-// delegate's quit check like the menu command would.
-class PlaceholderWindow : public QWidget {
+// Until the main window controller exists, its window stands here empty; closing it quits
+// through the delegate's quit check like the menu command would.
+class MainWindowDelegate : public VQTitlebarWindowDelegate {
 public:
     std::function<void()> onClose;
 
-protected:
-    void closeEvent(QCloseEvent* event) override
+    std::optional<bool> windowShouldClose(VQTitlebarWindow*) override
     {
-        event->ignore();
         if (onClose)
             onClose();
+        return false;
     }
 };
+
+// The bar's close, minimise and zoom buttons from the theme; a state set the theme lacks
+// leaves the standard button.
+void installThemedWindowButtons(VQTitlebarWindow& window)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("MainWindow"));
+    auto button = [group](const char* sprite, const char* groupId) -> VQWindowButton* {
+        auto* states = group ? group->themeObjectWithName<KPMultiSprite>(QLatin1String(sprite)) : nullptr;
+        if (!states)
+            return nullptr;
+        auto* b = new VQWindowButton(QSize(14, 16), QLatin1String(groupId));
+        b->setImages(*states);
+        return b;
+    };
+    window.setCloseButton(button("MainWindowCloseButton", "CloseButton"));
+    window.setMinimizeButton(button("MainWindowMinButton", "MinButton"));
+    window.setZoomButton(button("MainWindowZoomButton", "ZoomButton"));
+}
+
+void setUpMainWindow(VQTitlebarWindow& window)
+{
+    window.setWindowTitle(QStringLiteral("Folivo 2"));
+    window.setTitleBarHeight(40);
+    window.setFullScreenButtonRightMargin(10);
+    window.setCenterFullScreenButton(true);
+    window.setVerticallyCenterTitle(true);
+    installThemedWindowButtons(window);
+    const QSize minimum(1000, 680);
+    window.setMinimumSize(minimum);
+    QRect frame(QPoint(), minimum);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        frame.moveCenter(screen->availableGeometry().center());
+    window.setGeometry(frame);
+}
 
 QStringList fileArguments(const QStringList& arguments)
 {
@@ -132,9 +170,12 @@ int main(int argc, char** argv)
         KPApp::applicationFilePath(), {},
         QStringLiteral("%1/crash-%2.txt").arg(platform::Paths::temporaryDirectoryPath()).arg(::getpid()));
 
-    PlaceholderWindow window;
-    window.setWindowTitle(QStringLiteral("Folivo 2"));
-    window.resize(1024, 680);
+    VQTitlebarWindow window;
+    MainWindowDelegate windowDelegate;
+    window.setDelegate(&windowDelegate);
+    setUpMainWindow(window);
+    const auto themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        KPThemeManager::kThemeChangeNotification, [&window](const platform::Notification&) { installThemedWindowButtons(window); });
     app.setMainWindow(&window);
 
     AppDelegate::Services services;
@@ -182,7 +223,7 @@ int main(int argc, char** argv)
     services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };
-    services.mainWindowFrame = [&window] { return window.geometry(); };
+    services.mainWindowFrame = [&window] { return window.normalGeometry(); };
     services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     // exit, not quit: Qt's quit first asks every window to close, and the main window answers a
     // close with the quit check itself.
@@ -195,7 +236,7 @@ int main(int argc, char** argv)
     services.hasVisibleWindows = [&window] { return window.isVisible(); };
     AppDelegate delegate(services);
 
-    window.onClose = [&delegate] { delegate.requestTermination(); };
+    windowDelegate.onClose = [&delegate] { delegate.requestTermination(); };
     instance.onOpenFiles = [&delegate](const QStringList& p) { delegate.openFiles(p); };
     instance.onReopen = [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); };
     int signals = 0;

@@ -45,9 +45,12 @@ KPProgressIndicator::KPProgressIndicator(const QRect& frame, QWidget* parent)
     if (frame.isValid())
         setGeometry(frame);
     buildStripeBand(frame.size());
-    m_timer.setInterval(kStepMs);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { updateMainThrad(); });
-    m_timer.start();
+    startSteps();
+}
+
+void KPProgressIndicator::startSteps()
+{
+    m_timer = platform::kit::Scheduler::current().every(kStepMs, [this] { updateMainThrad(); });
 }
 
 KPProgressIndicator::~KPProgressIndicator() = default;
@@ -114,9 +117,9 @@ void KPProgressIndicator::setDoAnimation(bool animate)
     if (m_isNeedBreakThread)
         return;
     if (animate) {
-        m_timer.start();
+        startSteps();
     } else {
-        m_timer.stop();
+        m_timer.cancel();
         requestRedraw();
     }
 }
@@ -124,7 +127,7 @@ void KPProgressIndicator::setDoAnimation(bool animate)
 void KPProgressIndicator::removeFromSuperview()
 {
     m_isNeedBreakThread = true;
-    m_timer.stop();
+    m_timer.cancel();
     View::removeFromSuperview();
 }
 

@@ -1,15 +1,16 @@
 // The import panel's progress bar: a themed track ("ImportingProgressBar") with either a fill
 // proportional to an integer value or, while animating, a striped band scrolling along it.
 //
-// The stripes advance on a main-thread timer, one step every 40 ms, through the shifts -12 … -1
-// and -13 (a 13-step cycle). A timer rather than a pacing thread: nothing can then block the
-// interface while the bar switches modes or goes away, and the steps are the same.
+// The stripes advance on a repeating timer of the current Scheduler, one step every 40 ms,
+// through the shifts -12 … -1 and -13 (a 13-step cycle). A timer rather than a pacing thread:
+// nothing can then block the interface while the bar switches modes or goes away, and the
+// steps are the same.
 #pragma once
 
+#include "Platform/Kit/Scheduler.h"
 #include "Platform/Kit/View.h"
 
 #include <QImage>
-#include <QTimer>
 
 class KPProgressIndicator : public platform::kit::View {
 public:
@@ -67,6 +68,8 @@ private:
     bool m_isNeedBreakThread = false;
     int m_translateX = kFirstShift;
     QImage m_fillAnimationRef;
-    QTimer m_timer;
+    void startSteps();
+
+    platform::kit::Token m_timer;
     int m_redrawRequests = 0;
 };

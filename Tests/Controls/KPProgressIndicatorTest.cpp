@@ -1,6 +1,6 @@
 #include "Controls/KPProgressIndicator.h"
 #include "ControlsTestSupport.h"
-#include "Support/TestSupport.h"
+#include "Platform/Kit/Scheduler.h"
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPHorizontalSprite.h"
 
@@ -129,9 +129,25 @@ TEST(KPProgressIndicator, StripesScrollOnePointPerStepInsideTheTrack)
     for (int x = 0; x < 214; ++x)
         EXPECT_EQ(start.pixelColor(x, 14), track.pixelColor(x, 14)) << x;
 
-    // The timer drives the steps on its own while animating.
+}
+
+TEST(KPProgressIndicator, StepsFollowTheSchedulersTimeOnly)
+{
+    platform::kit::VirtualScheduler clock;
+    KPProgressIndicator bar(QRect(0, 0, 214, 15));
     const int shift = bar.translateX();
-    EXPECT_TRUE(testsupport::spinUntil([&] { return bar.translateX() != shift; }));
+    // Wall time passing does nothing; virtual time steps once per 40 ms.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar.translateX(), shift);
+    clock.advance(KPProgressIndicator::kStepMs - 1);
+    EXPECT_EQ(bar.translateX(), shift);
+    clock.advance(1);
+    EXPECT_EQ(bar.translateX(), shift + 1);
+    clock.advance(3 * KPProgressIndicator::kStepMs);
+    EXPECT_EQ(bar.translateX(), shift + 4);
+    bar.setDoAnimation(false);
+    clock.advance(10 * KPProgressIndicator::kStepMs);
+    EXPECT_EQ(bar.translateX(), shift + 4);
 }
 
 TEST(KPProgressIndicator, AnimationStopsWhenSwitchedOffAndForGoodOnRemoval)

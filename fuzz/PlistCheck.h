@@ -12,7 +12,9 @@
 
 namespace fuzz {
 
-inline bool sameValue(const QVariant& a, const QVariant& b)
+// XML keeps dates to the second (ISO 8601 without a fraction, as every writer of the format
+// does), so that comparison may pass wholeSecondDates.
+inline bool sameValue(const QVariant& a, const QVariant& b, bool wholeSecondDates = false)
 {
     if (a.typeId() != b.typeId())
         return false;
@@ -22,7 +24,7 @@ inline bool sameValue(const QVariant& a, const QVariant& b)
         if (x.size() != y.size())
             return false;
         for (auto i = x.cbegin(), j = y.cbegin(); i != x.cend(); ++i, ++j)
-            if (i.key() != j.key() || !sameValue(i.value(), j.value()))
+            if (i.key() != j.key() || !sameValue(i.value(), j.value(), wholeSecondDates))
                 return false;
         return true;
     }
@@ -31,7 +33,7 @@ inline bool sameValue(const QVariant& a, const QVariant& b)
         if (x.size() != y.size())
             return false;
         for (qsizetype i = 0; i < x.size(); ++i)
-            if (!sameValue(x[i], y[i]))
+            if (!sameValue(x[i], y[i], wholeSecondDates))
                 return false;
         return true;
     }
@@ -40,6 +42,8 @@ inline bool sameValue(const QVariant& a, const QVariant& b)
         return (std::isnan(x) && std::isnan(y)) || std::memcmp(&x, &y, sizeof x) == 0;
     }
     case QMetaType::QDateTime:
+        if (wholeSecondDates)
+            return qAbs(a.toDateTime().msecsTo(b.toDateTime())) < 1000;
         return a.toDateTime() == b.toDateTime();
     default:
         return a == b;

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace fuzz {
 
@@ -31,12 +34,35 @@ QString utf8(const uint8_t* data, size_t size)
     return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
+QString printable(const QString& text)
+{
+    QString out;
+    for (const QChar c : text)
+        out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')) : QString(c);
+    return out;
+}
+
+void abortRun(const char* what, const QString& detail)
+{
+    std::fprintf(stderr, "fuzz: %s: %s\n", what, qUtf8Printable(detail));
+    std::abort();
+}
+
 void fail(const char* what, const QString& detail)
 {
+    static const bool crashesOnly = !qEnvironmentVariableIsEmpty("FOLIVO_FUZZ_CRASHES_ONLY");
+    if (crashesOnly) {
+        static std::mutex mutex;
+        static std::set<std::string> seen;
+        std::lock_guard lock(mutex);
+        if (!seen.insert(what).second)
+            return;
+    }
     std::fprintf(stderr, "fuzz: %s%s%s\n", what, detail.isEmpty() ? "" : ": ",
                  qUtf8Printable(detail.left(2000)));
     std::fflush(stderr);
-    std::abort();
+    if (!crashesOnly)
+        std::abort();
 }
 
 void setUp()
@@ -52,7 +78,7 @@ void setUp()
 ScratchFolder::ScratchFolder() : m_dir(QDir::tempPath() + QStringLiteral("/folivo-fuzz-XXXXXX"))
 {
     if (!m_dir.isValid())
-        fail("cannot make a scratch folder", m_dir.errorString());
+        abortRun("cannot make a scratch folder", m_dir.errorString());
 }
 
 QString ScratchFolder::write(const QString& name, const QByteArray& bytes) const
@@ -60,7 +86,7 @@ QString ScratchFolder::write(const QString& name, const QByteArray& bytes) const
     const QString path = m_dir.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        fail("cannot write the input to the scratch folder", path);
+        abortRun("cannot write the input to the scratch folder", path);
     return path;
 }
 

@@ -3,7 +3,9 @@
 //
 // A target ends the process through fail() when a decoder breaks a promise its header makes
 // (a value that does not survive a round trip, an archive that writes outside its folder):
-// libFuzzer then keeps the input as a crash, and the replay prints which input it was.
+// libFuzzer then keeps the input as a crash, and the replay prints which input it was. With
+// FOLIVO_FUZZ_CRASHES_ONLY set, fail() only reports (each kind once) and returns, so that a
+// known broken promise does not stop a search for memory errors; callers return after it.
 #pragma once
 
 #include <QByteArray>
@@ -19,8 +21,12 @@ namespace fuzz {
 // A deep copy: decoders may keep what they are given past the call.
 QByteArray bytes(const uint8_t* data, size_t size);
 QString utf8(const uint8_t* data, size_t size);
+// Text for a failure message: control characters shown as \uXXXX.
+QString printable(const QString& text);
 
-[[noreturn]] void fail(const char* what, const QString& detail = {});
+void fail(const char* what, const QString& detail = {});
+// For the target's own machinery breaking (no scratch folder, no database): always ends the run.
+[[noreturn]] void abortRun(const char* what, const QString& detail = {});
 
 // Once per process: Qt's warnings are muted (hostile input makes readers warn on every run,
 // which only slows fuzzing) unless FOLIVO_FUZZ_VERBOSE is set.

@@ -15,14 +15,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!value)
         return 0;
     const auto archived = KeyedArchiver::archivedData(*value);
-    if (!archived)
+    if (!archived) {
         fuzz::fail("a decoded value cannot be archived",
                    archived.error().toString() + QStringLiteral(" — ") + fuzz::describe(*value));
+        return 0;
+    }
     const auto again = KeyedUnarchiver::unarchiveObject(*archived);
-    if (!again)
+    if (!again) {
         fuzz::fail("an archived value cannot be decoded", again.error().toString());
-    if (!fuzz::sameValue(*value, *again))
-        fuzz::fail("a value changed through archiving",
-                   fuzz::describe(*value) + QStringLiteral(" became ") + fuzz::describe(*again));
+        return 0;
+    }
+    if (const QString d = fuzz::difference(*value, *again); !d.isEmpty())
+        fuzz::fail("a value changed through archiving", d);
     return 0;
 }

@@ -17,7 +17,7 @@ sqlite3* database()
                             "CREATE VIRTUAL TABLE t USING fts5(body);"
                             "INSERT INTO t(body) VALUES ('the quick brown fox, café and C++');",
                             nullptr, nullptr, nullptr) != SQLITE_OK)
-            fuzz::fail("cannot make the full-text table");
+            fuzz::abortRun("cannot make the full-text table");
         return handle;
     }();
     return db;
@@ -35,14 +35,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(database(), "SELECT count(*) FROM t WHERE t MATCH ?", -1, &statement,
                            nullptr) != SQLITE_OK)
-        fuzz::fail("cannot prepare the match query");
+        fuzz::abortRun("cannot prepare the match query");
     const QByteArray bytes = expression.toUtf8();
     sqlite3_bind_text(statement, 1, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(statement);
     const QString message = QString::fromUtf8(sqlite3_errmsg(database()));
     sqlite3_finalize(statement);
-    if (rc != SQLITE_ROW)
-        fuzz::fail("the full-text engine refuses a translated query",
-                   QStringLiteral("%1 → %2: %3").arg(query.left(300), expression.left(300), message));
+    if (rc != SQLITE_ROW) {
+        const bool nul = query.contains(QChar(0));
+        fuzz::fail(nul ? "the full-text engine refuses a translated query holding NUL"
+                       : "the full-text engine refuses a translated query",
+                   QStringLiteral("%1 → %2: %3").arg(fuzz::printable(query.left(300)),
+                                                     fuzz::printable(expression.left(300)), message));
+    }
     return 0;
 }

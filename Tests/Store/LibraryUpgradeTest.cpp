@@ -29,7 +29,8 @@ namespace {
 
 QString fixture(const QString& name)
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
+    // Not from __FILE__: a compiler cache with a base folder makes that path relative.
+    return QStringLiteral(STORE_FIXTURES "/") + name;
 }
 
 ModelPtr loadModel(const QString& path)

@@ -13,19 +13,13 @@
 #include <mutex>
 
 // Qt is not built for the thread sanitizer, so it cannot see that posting an event to the main
-// thread orders what the poster did before the post with what the main thread does in the
-// task. The main-queue hand-off says so itself: a release on a token of each post, an acquire
-// on the same token before the task runs.
+// thread orders what the poster did before the post with what the main thread does in the task.
 #if defined(__SANITIZE_THREAD__)
 #define FOLIVO_TSAN 1
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define FOLIVO_TSAN 1
 #endif
-#endif
-#ifdef FOLIVO_TSAN
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
 #endif
 
 namespace platform {
@@ -122,12 +116,11 @@ bool postToMain(std::function<void()> fn)
         qAddPostRoutine(&onApplicationGone);
     }
 #ifdef FOLIVO_TSAN
-    // The token is the posted closure's own heap block, which lives until the task has run.
-    auto handOff = std::make_shared<std::function<void()>>(std::move(fn));
-    __tsan_release(handOff.get());
-    QMetaObject::invokeMethod(liveApp, [handOff] {
-        __tsan_acquire(handOff.get());
-        (*handOff)();
+    // The poster holds mainMutex until the post, closure and all, is complete; taking it once
+    // before the task tells the thread sanitizer the order that Qt's event queue gives.
+    QMetaObject::invokeMethod(liveApp, [fn = std::move(fn)] {
+        { std::lock_guard handOff(mainMutex); }
+        fn();
     }, Qt::QueuedConnection);
 #else
     QMetaObject::invokeMethod(liveApp, std::move(fn), Qt::QueuedConnection);

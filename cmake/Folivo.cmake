@@ -75,3 +75,28 @@ function(folivo_bench name)
 endfunction()
 
 include(GoogleTest)
+
+# FOLIVO_SANITIZE ("address,undefined" or "thread") instruments every target; FOLIVO_FUZZ adds
+# libFuzzer's coverage to everything (address,undefined unless another set is named), and
+# fuzz/ then links its targets against libFuzzer instead of the replay main.
+macro(folivo_apply_sanitizers)
+  if(FOLIVO_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+      message(FATAL_ERROR "FOLIVO_FUZZ needs clang (CC=clang-16 CXX=clang++-16; scripts/setup --fuzz)")
+    endif()
+    if(NOT FOLIVO_SANITIZE)
+      set(FOLIVO_SANITIZE "address,undefined")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
+  # libstdc++ 12 offers std::expected only where __cpp_concepts says 202002; clang before 19
+  # implements what <expected> needs (clang 16: conditionally trivial members) but says 201907.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 19)
+    add_compile_options(-D__cpp_concepts=202002L -Wno-macro-redefined)
+  endif()
+  if(FOLIVO_SANITIZE)
+    add_compile_options(-fsanitize=${FOLIVO_SANITIZE} -fno-omit-frame-pointer -fno-optimize-sibling-calls)
+    add_link_options(-fsanitize=${FOLIVO_SANITIZE})
+    add_compile_definitions(FOLIVO_SANITIZED=1)
+  endif()
+endmacro()

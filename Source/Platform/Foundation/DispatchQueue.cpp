@@ -12,6 +12,16 @@
 #include <exception>
 #include <mutex>
 
+// Qt is not built for the thread sanitizer, so it cannot see that posting an event to the main
+// thread orders what the poster did before the post with what the main thread does in the task.
+#if defined(__SANITIZE_THREAD__)
+#define FOLIVO_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define FOLIVO_TSAN 1
+#endif
+#endif
+
 namespace platform {
 namespace detail {
 
@@ -105,7 +115,16 @@ bool postToMain(std::function<void()> fn)
             return false;
         qAddPostRoutine(&onApplicationGone);
     }
+#ifdef FOLIVO_TSAN
+    // The poster holds mainMutex until the post, closure and all, is complete; taking it once
+    // before the task tells the thread sanitizer the order that Qt's event queue gives.
+    QMetaObject::invokeMethod(liveApp, [fn = std::move(fn)] {
+        { std::lock_guard handOff(mainMutex); }
+        fn();
+    }, Qt::QueuedConnection);
+#else
     QMetaObject::invokeMethod(liveApp, std::move(fn), Qt::QueuedConnection);
+#endif
     return true;
 }
 

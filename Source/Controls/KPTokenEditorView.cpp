@@ -259,7 +259,7 @@ void KPTokenTextView::mouseMoveEvent(QMouseEvent* event)
     }
     if (!m_dragging && (at - m_pressPoint).manhattanLength() >= kDragThreshold) {
         m_dragging = true;
-        m_dragImage = new QLabel(viewport());
+        m_dragImage = std::make_unique<QLabel>(viewport());
         const QImage thumb = cell->thumbImage(devicePixelRatioF());
         m_dragImage->setPixmap(QPixmap::fromImage(thumb));
         m_dragImage->resize(cell->cellSize().toSize());
@@ -302,8 +302,7 @@ void KPTokenTextView::mouseReleaseEvent(QMouseEvent* event)
     }
     if (m_dragging) {
         m_dragging = false;
-        delete m_dragImage;
-        m_dragImage = nullptr;
+        m_dragImage.reset();
         m_editor->moveToken(pos, dropIndexAt(at));
         return;
     }
@@ -350,6 +349,15 @@ void KPTokenTextView::leaveEvent(QEvent* event)
         cell->setIsHighlight(false);
     viewport()->update();
     QTextEdit::leaveEvent(event);
+}
+
+// Cut, Delete and Paste of the standard menu are edits like their keys.
+void KPTokenTextView::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_editor->runEdit([&] {
+        QTextEdit::contextMenuEvent(event);
+        m_editor->flushChange();
+    });
 }
 
 QMimeData* KPTokenTextView::createMimeDataFromSelection() const

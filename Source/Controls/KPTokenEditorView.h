@@ -21,16 +21,18 @@
 
 #include <QColor>
 #include <QFont>
+#include <QLabel>
 #include <QPointer>
 #include <QTextCharFormat>
 #include <QTextEdit>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class KPTokenEditorView;
-class QLabel;
+
 
 // The owner's side. Every member is optional; an empty one is skipped.
 struct KPTokenEditorViewDelegate {
@@ -68,7 +70,7 @@ public:
     int dropIndexAt(const QPoint& viewportPoint) const;
     bool isComposing() const { return m_composing; }
     // The drag image while a token is dragged (null otherwise).
-    QLabel* dragImage() const { return m_dragImage; }
+    QLabel* dragImage() const { return m_dragImage.get(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -78,6 +80,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
@@ -94,7 +97,7 @@ private:
     QPoint m_pressPoint;
     bool m_pressOnButton = false;
     bool m_dragging = false;
-    QLabel* m_dragImage = nullptr;
+    std::unique_ptr<QLabel> m_dragImage;
 };
 
 class KPTokenEditorView : public QWidget {

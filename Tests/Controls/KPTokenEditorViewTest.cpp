@@ -227,6 +227,19 @@ TEST_F(TokenEditorTest, PartsAndArrowsReachTheOwner)
     EXPECT_EQ(tokens(*editor), QStringList{QStringLiteral("apricot")});
 }
 
+TEST_F(TokenEditorTest, AChosenCompletionReplacesThePartAndIsCommitted)
+{
+    editor->updateCurrentPartValue(QString());
+    EXPECT_TRUE(editor->isEmpty());
+    editor->setTokenString(QStringLiteral("a"));
+    caretAt(1);
+    type(QStringLiteral("ap"));
+    editor->updateCurrentPartValue(QStringLiteral("apple pie"));
+    EXPECT_EQ(content(*editor), QStringLiteral("[a][apple pie]"));
+    EXPECT_EQ(owner.autoDone, 1);
+    EXPECT_EQ(owner.changes, 1);
+}
+
 TEST_F(TokenEditorTest, InputMethodOwnsReturnCommaAndEscWhileComposing)
 {
     imePreedit(QStringLiteral("ta"));

@@ -610,6 +610,7 @@ void KPTokenEditorView::pasteboardChanged()
 
 void KPTokenEditorView::reportChange()
 {
+    m_tokenTurnedToText = false;
     if (m_editDepth > 0) {
         m_deferredReport = true;
         return;
@@ -743,6 +744,8 @@ void KPTokenEditorView::cancel()
         }
     }
     m_escDown = true;
+    if (typed && m_tokenTurnedToText)
+        reportChange();
     const auto* d = delegate();
     if (!typed && d && d->enterDone)
         d->enterDone();
@@ -883,6 +886,7 @@ void KPTokenEditorView::doubleClickedOnToken(int pos)
     if (!cell)
         return;
     replaceRun(Run{pos, 1, nullptr, {}}, cell->stringValue(), true, 0);
+    m_tokenTurnedToText = true;
 }
 
 void KPTokenEditorView::removeAttachmentCell(const KPTokenAttachmentCell* cell)

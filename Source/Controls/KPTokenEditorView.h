@@ -195,6 +195,9 @@ private:
     platform::kit::TextAttributes m_placeHolderAttrs;
     QPointF m_placeHolderOffset;
     bool m_escDown = false;
+    // A token turned back into text and not yet reported: dropping that text with Esc removes
+    // the token, which the owner must hear of or it never writes the removal back.
+    bool m_tokenTurnedToText = false;
     bool m_wraps = true;
     QString m_typingStr;
     std::optional<QString> m_beforeDeleteString;

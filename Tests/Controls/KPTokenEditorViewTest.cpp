@@ -268,6 +268,20 @@ TEST_F(TokenEditorTest, DoubleClickTurnsATokenBackIntoTextForReCommit)
     EXPECT_TRUE(dynamic_cast<KPTokenTagAttachmentCell*>(editor->cells().back().get()));
 }
 
+TEST_F(TokenEditorTest, EscAfterADoubleClickReportsTheTokenItDropped)
+{
+    editor->setTokenString(QStringLiteral("a,bee"));
+    QTest::mouseDClick(viewport(), Qt::LeftButton, {}, tokenCentre(*editor, 1));
+    const int before = owner.changes;
+    key(Qt::Key_Escape);
+    EXPECT_EQ(content(*editor), QStringLiteral("[a]"));
+    EXPECT_EQ(owner.changes, before + 1);
+    // Plain typed text dropped afterwards changes no token and reports nothing.
+    type(QStringLiteral("half"));
+    key(Qt::Key_Escape);
+    EXPECT_EQ(owner.changes, before + 1);
+}
+
 TEST_F(TokenEditorTest, DraggingReordersWithoutReporting)
 {
     editor->setTokenString(QStringLiteral("a,b,c"));

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -68,6 +69,9 @@ bool isRunnable(pid_t tid)
     const char* close = std::strrchr(buffer, ')');
     return close && close[1] == ' ' && close[2] == 'R';
 }
+
+// The shared pool, for the routine that runs when the application object goes.
+std::atomic<DispatchPool*> applicationPool{nullptr};
 
 } // namespace
 
@@ -238,11 +242,14 @@ DispatchPool::DispatchPool() : m_state(new State)
 DispatchPool& DispatchPool::shared()
 {
     static DispatchPool* pool = [] {
+        auto* made = new DispatchPool;
         // Workers end with the application object, as Qt's own thread pool does: a worker
         // that drew text holds font engines in thread-local caches, and tearing those down
-        // once Qt's statics are gone crashes the exit.
-        qAddPostRoutine([] { pool->m_state->shutdown(); });
-        return new DispatchPool;
+        // once Qt's statics are gone crashes the exit. The application may go while another
+        // thread is still in here, so the routine does not read `pool`.
+        applicationPool.store(made);
+        qAddPostRoutine([] { applicationPool.load()->m_state->shutdown(); });
+        return made;
     }();
     // Without an application: destroyed during static destruction, before anything initialised
     // earlier than the pool, so the workers stop while the rest of the process is still intact.

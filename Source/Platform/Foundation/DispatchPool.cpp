@@ -2,13 +2,16 @@
 
 #include "Platform/Foundation/Dispatch.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <list>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -67,6 +70,9 @@ bool isRunnable(pid_t tid)
     return close && close[1] == ' ' && close[2] == 'R';
 }
 
+// The shared pool, for the routine that runs when the application object goes.
+std::atomic<DispatchPool*> applicationPool{nullptr};
+
 } // namespace
 
 struct DispatchPool::State {
@@ -83,23 +89,50 @@ struct DispatchPool::State {
     bool stopping = false;
     const int coreWorkers = coreWorkerCount();
 
+    // Every worker's thread, kept joinable: a thread's locals (Qt's per-thread font caches
+    // among them) are torn down only after its loop returns, and that must be over before the
+    // process tears down what they point into. A worker whose loop has returned is `left`.
+    struct Worker {
+        std::thread thread;
+        bool left = false;
+    };
+    std::list<Worker> threads;
+
     void spawnWorkerLocked();
-    void workerLoop();
+    void workerLoop(std::list<Worker>::iterator self);
     void watcherLoop();
     void shutdown();
+    std::vector<std::thread> takeLeftLocked();
 };
 
 void DispatchPool::State::spawnWorkerLocked()
 {
+    const auto slot = threads.emplace(threads.end());
     try {
-        std::thread([this] { workerLoop(); }).detach();
+        // The worker first looks at its slot under the lock the caller holds.
+        slot->thread = std::thread([this, slot] { workerLoop(slot); });
         ++workers;
     } catch (const std::system_error& e) {
+        threads.erase(slot);
         qCritical("Dispatch: could not start a worker thread: %s", e.what());
     }
 }
 
-void DispatchPool::State::workerLoop()
+std::vector<std::thread> DispatchPool::State::takeLeftLocked()
+{
+    std::vector<std::thread> left;
+    for (auto it = threads.begin(); it != threads.end();) {
+        if (it->left) {
+            left.push_back(std::move(it->thread));
+            it = threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return left;
+}
+
+void DispatchPool::State::workerLoop(std::list<Worker>::iterator self)
 {
     Dispatch::setCurrentThreadName(QString::fromLatin1(PoolThreadName));
     const pid_t tid = currentTid();
@@ -136,6 +169,7 @@ void DispatchPool::State::workerLoop()
         busy.erase(std::find(busy.begin(), busy.end(), tid));
     }
     --workers;
+    self->left = true;
     allStopped.notify_all();
 }
 
@@ -146,6 +180,14 @@ void DispatchPool::State::watcherLoop()
     Dispatch::setCurrentThreadName(QStringLiteral("folivo.poolwatch"));
     std::unique_lock lock(mutex);
     while (!stopping) {
+        // Workers retired for idleness are joined here, where nothing waits on the lock.
+        if (std::vector<std::thread> retired = takeLeftLocked(); !retired.empty()) {
+            lock.unlock();
+            for (std::thread& t : retired)
+                t.join();
+            lock.lock();
+            continue;
+        }
         if (queuedCount == 0) {
             watcherWake.wait(lock, [&] { return stopping || queuedCount > 0; });
             continue;
@@ -168,6 +210,8 @@ void DispatchPool::State::shutdown()
     std::array<std::deque<Task>, 4> dropped;
     {
         std::unique_lock lock(mutex);
+        if (stopping)
+            return; // the application went first; static destruction finds nothing to do
         stopping = true;
         dropped.swap(queued);
         queuedCount = 0;
@@ -178,7 +222,16 @@ void DispatchPool::State::shutdown()
     for (auto& list : dropped)
         list.clear();
     std::unique_lock lock(mutex);
-    allStopped.wait_for(lock, ShutdownGrace, [&] { return running == 0; });
+    allStopped.wait_for(lock, ShutdownGrace, [&] { return workers == 0; });
+    // Workers that left are joined, so their thread-local cleanup is over; one still inside a
+    // task after the grace is left to the system.
+    std::vector<std::thread> left = takeLeftLocked();
+    // Their slots stay: the workers still write to them when their task returns.
+    for (Worker& still : threads)
+        still.thread.detach();
+    lock.unlock();
+    for (std::thread& t : left)
+        t.join();
 }
 
 DispatchPool::DispatchPool() : m_state(new State)
@@ -188,9 +241,18 @@ DispatchPool::DispatchPool() : m_state(new State)
 
 DispatchPool& DispatchPool::shared()
 {
-    static DispatchPool* pool = new DispatchPool;
-    // Destroyed during static destruction, before anything initialised earlier than the pool:
-    // stops the workers while the rest of the process is still intact.
+    static DispatchPool* pool = [] {
+        auto* made = new DispatchPool;
+        // Workers end with the application object, as Qt's own thread pool does: a worker
+        // that drew text holds font engines in thread-local caches, and tearing those down
+        // once Qt's statics are gone crashes the exit. The application may go while another
+        // thread is still in here, so the routine does not read `pool`.
+        applicationPool.store(made);
+        qAddPostRoutine([] { applicationPool.load()->m_state->shutdown(); });
+        return made;
+    }();
+    // Without an application: destroyed during static destruction, before anything initialised
+    // earlier than the pool, so the workers stop while the rest of the process is still intact.
     static struct ExitGuard {
         ~ExitGuard() { pool->m_state->shutdown(); }
     } exitGuard;

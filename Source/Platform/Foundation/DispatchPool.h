@@ -12,10 +12,13 @@
 // highest non-empty priority.
 //
 // The pool is created on first use and never destroyed, so a worker still running at process
-// exit never touches freed memory. When static destruction starts, queued tasks are dropped,
-// idle workers leave, and exit waits a bounded time for running tasks to return.
+// exit never touches freed memory. When the application object goes (or, without one, when
+// static destruction starts), queued tasks are dropped, idle workers leave, and exit waits a
+// bounded time for running tasks to return. Workers that left are joined, so what their threads
+// kept (Qt's per-thread font caches) is gone before Qt's own statics are.
 //
-// Locking: one mutex guards the lists, the counters and the list of busy threads.
+// Locking: one mutex guards the lists, the counters, the worker threads and the list of busy
+// threads.
 #pragma once
 
 #include "Platform/Foundation/DispatchQueue.h"

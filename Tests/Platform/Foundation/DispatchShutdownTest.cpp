@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -36,6 +37,32 @@ void leaveWorkBehind()
     });
 }
 
+// Stands for what Qt keeps per thread (font caches): torn down when the worker's thread ends.
+struct ThreadEndProbe {
+    ~ThreadEndProbe()
+    {
+        std::fputs(QCoreApplication::instance() ? "worker ended with the application\n"
+                                                : "worker outlived the application\n",
+                   stderr);
+    }
+};
+
+// Runs the named case again in a child process that ends normally; answers its stderr.
+QByteArray runChild(const char* testName)
+{
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=DispatchShutdown.") + QLatin1String(testName)});
+    EXPECT_TRUE(child.waitForFinished(60000)) << "the child hung at exit";
+    const QByteArray err = child.readAllStandardError();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << err.constData();
+    EXPECT_EQ(child.exitCode(), 0) << err.constData();
+    return err;
+}
+
 } // namespace
 
 TEST(DispatchShutdown, ExitWithWorkInFlightIsClean)
@@ -44,13 +71,25 @@ TEST(DispatchShutdown, ExitWithWorkInFlightIsClean)
         leaveWorkBehind();
         return;
     }
-    QProcess child;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=DispatchShutdown.ExitWithWorkInFlightIsClean")});
-    ASSERT_TRUE(child.waitForFinished(60000)) << "the child hung at exit";
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << child.readAllStandardError().constData();
-    EXPECT_EQ(child.exitCode(), 0);
+    runChild("ExitWithWorkInFlightIsClean");
+}
+
+// A worker that drew text holds Qt's font engines in thread-locals; freeing them once Qt's
+// statics are gone crashed the exit now and then. The workers' threads must have ended, their
+// thread-locals included, while the application object still exists.
+TEST(DispatchShutdown, WorkersEndWhileTheApplicationExists)
+{
+    if (qEnvironmentVariableIsSet(ChildVariable)) {
+        DispatchSemaphore ran(0);
+        DispatchQueue::global().async([&ran] {
+            static thread_local ThreadEndProbe probe;
+            (void)probe;
+            ran.signal();
+        });
+        ran.wait();
+        return;
+    }
+    const QByteArray err = runChild("WorkersEndWhileTheApplicationExists");
+    EXPECT_TRUE(err.contains("worker ended with the application")) << err.constData();
+    EXPECT_FALSE(err.contains("outlived")) << err.constData();
 }

@@ -293,8 +293,11 @@ void KPLogViewerConnection::startBrowsing()
         type = options & kKPLogOptionUseSSL ? kServiceTypeTLS : kServiceTypePlain;
     // Discovery offers no list of browsable domains here; the default ones stand for "all".
     const QString domain = options & kKPLogOptionBrowseOnlyLocalDomain ? QStringLiteral("local.") : QString();
+    // Counted once the browser holds its discovery service, so whoever waits on the count finds
+    // the service already in use.
+    const bool started = m_browser.start(type, domain);
     ++m_browseStarts;
-    if (m_browser.start(type, domain))
+    if (started)
         return;
     if (!m_browseFailureReported) {
         m_browseFailureReported = true;

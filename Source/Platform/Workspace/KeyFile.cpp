@@ -7,7 +7,14 @@ KeyFile KeyFile::parse(const QByteArray& data)
     KeyFile file;
     Group* current = nullptr;
     const QString text = QString::fromUtf8(data);
-    for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+    // The newline that ends the last line starts no line of its own; kept, it would come back as
+    // one more blank line each time the file is written.
+    QStringView all(text);
+    if (all.isEmpty())
+        return file;
+    if (all.endsWith(QLatin1Char('\n')))
+        all.chop(1);
+    for (QStringView line : all.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         const QStringView trimmed = line.trimmed();

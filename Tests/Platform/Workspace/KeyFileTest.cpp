@@ -29,6 +29,19 @@ TEST(KeyFile, UpdatingAKeyKeepsEverythingElse)
     EXPECT_TRUE(file.serialize().startsWith("# made by a file manager\n"));
 }
 
+TEST(KeyFile, WritingBackChangesNothingAndNeverGrows)
+{
+    for (const QByteArray text : {QByteArray("[Desktop Entry]\nIcon=a\n"), QByteArray("[G]\nK=v\n\n\n"),
+                                  QByteArray("# only a comment\n"), QByteArray("\n")}) {
+        EXPECT_EQ(KeyFile::parse(text).serialize(), text);
+    }
+    EXPECT_EQ(KeyFile::parse("").serialize(), QByteArray());
+    // A last line without its newline gets one, once.
+    const QByteArray once = KeyFile::parse("[G]\nK=v").serialize();
+    EXPECT_EQ(once, QByteArray("[G]\nK=v\n"));
+    EXPECT_EQ(KeyFile::parse(once).serialize(), once);
+}
+
 TEST(KeyFile, ToleratesBrokenLines)
 {
     const KeyFile file = KeyFile::parse("Orphan=1\r\n[G]\r\nno equals sign\r\n=novalue\r\nK = v \r\n");

@@ -3,6 +3,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Support/TestSupport.h"
 
+#include <QStringList>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>

@@ -3,6 +3,7 @@
 #include "PlistBytes.h"
 #include "Support/TestSupport.h"
 
+#include <QDir>
 #include <QPoint>
 #include <QRandomGenerator>
 #include <bit>

@@ -5,6 +5,7 @@
 #include "Utilities/KPLogger/Logger.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -5,6 +5,10 @@
 
 struct KPLogViewerBrowser::Inbox {
     std::mutex mutex;
+    // An answer can still be posting on the discovery queue while the browser goes; the wake
+    // reaches into the browser's owner, so it is called and dropped under a lock of its own, and
+    // once dropped no call is in flight.
+    std::mutex wakeMutex;
     std::function<void()> wake;
     struct Entry {
         Event event;
@@ -22,8 +26,15 @@ struct KPLogViewerBrowser::Inbox {
             std::lock_guard lock(mutex);
             entries.append(Entry{std::move(event), generation, fromResolve});
         }
+        std::lock_guard lock(wakeMutex);
         if (wake)
             wake();
+    }
+
+    void dropWake()
+    {
+        std::lock_guard lock(wakeMutex);
+        wake = nullptr;
     }
 };
 
@@ -36,6 +47,7 @@ KPLogViewerBrowser::KPLogViewerBrowser(std::function<void()> wake)
 
 KPLogViewerBrowser::~KPLogViewerBrowser()
 {
+    dropWake();
     stop();
     cancelResolve();
 }
@@ -83,6 +95,11 @@ bool KPLogViewerBrowser::start(const QString& type, const QString& domain)
         return false;
     m_browse = std::move(*browse);
     return true;
+}
+
+void KPLogViewerBrowser::dropWake()
+{
+    m_inbox->dropWake();
 }
 
 void KPLogViewerBrowser::stop()

@@ -37,6 +37,8 @@ public:
     // Browses for the type in the domain ("" for the default ones); false when it cannot start.
     bool start(const QString& type, const QString& domain);
     void stop();
+    // After this the wake given at construction is never called again, nor still running.
+    void dropWake();
     bool isBrowsing() const { return m_browse != nullptr; }
 
     // Resolves one found service; the answer comes back as a Resolved event. A new resolve or

@@ -74,6 +74,8 @@ public:
     // The worker's start and end.
     void start();
     void stop();
+    // Discovery answers still arriving no longer wake the owner (called before it goes).
+    void dropWake() { m_browser.dropWake(); }
 
     // The remote settings (host, port or options) changed.
     void remoteSettingsChanged();

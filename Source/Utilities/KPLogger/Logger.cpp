@@ -41,6 +41,9 @@ Logger::Logger()
 Logger::~Logger()
 {
     stop();
+    // A discovery answer can arrive on its queue at any moment; it must not write to the wake
+    // descriptor once that is closed (or reused for another file).
+    m_viewer.dropWake();
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
 }

@@ -237,7 +237,11 @@ TEST_F(MergePDFWindowControllerTest, TheMergedDocumentJoinsTheLibraryInItsFolder
                             inputs.pdf(QStringLiteral("Receipt.pdf"), 3)};
     QPointer<MergePDFWindowController> controller = start(paths, folder, {red, blue, red, DBTag()});
     EXPECT_TRUE(sheetShown());
-    finishMerge();
+    ASSERT_TRUE(waitForMerges());
+    clock.advance(PDFMerge::kCompletionPauseMs - 1);
+    EXPECT_TRUE(documents().isEmpty());
+    EXPECT_FALSE(controller->outlets().hintView->isVisible());
+    clock.advance(1);
 
     EXPECT_TRUE(controller->outlets().hintView->isVisible());
     EXPECT_FALSE(controller->outlets().workView->isVisible());

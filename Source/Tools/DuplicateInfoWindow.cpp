@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Localization.h"
 #include "Tools/DuplicationInfoViewController.h"
+#include "Tools/TaggedButton.h"
 
 #include <QDialog>
 #include <QGridLayout>
@@ -44,10 +45,8 @@ void buildDuplicationInfoWindow(DuplicateInfoOutlets& outlets, QWidget* parent)
     bottom->setFixedHeight(kDuplicateBottomBarHeight);
     auto* bar = new QHBoxLayout(bottom);
     outlets.txtLabelInfo = new QLabel(bottom);
-    outlets.btnCancel = new QPushButton(localizedString(QStringLiteral("Cancel")), bottom);
-    outlets.btnCancel->setAutoDefault(false);
-    outlets.btnRemoveSelected = new QPushButton(localizedString(QStringLiteral("Remove Selected")), bottom);
-    outlets.btnRemoveSelected->setAutoDefault(false);
+    outlets.btnCancel = taggedButton(QStringLiteral("Cancel"), 0, bottom);
+    outlets.btnRemoveSelected = taggedButton(QStringLiteral("Remove Selected"), 0, bottom);
     outlets.btnRemoveSelected->setEnabled(false);
     bar->addWidget(outlets.txtLabelInfo);
     bar->addStretch();

@@ -219,13 +219,19 @@ bool DuplicateInfoWindowController::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
+QList<ObjectID> DuplicateInfoWindowController::needRemoveObjIDs() const
+{
+    QList<ObjectID> chosen;
+    for (const DuplicationInfoViewController* group : m_dataSource)
+        chosen += group->needRemoveObjIDs();
+    return chosen;
+}
+
 void DuplicateInfoWindowController::btnRemoveSelectClick()
 {
     if (isStop() || m_removing)
         return;
-    QList<ObjectID> chosen;
-    for (const DuplicationInfoViewController* group : std::as_const(m_dataSource))
-        chosen += group->needRemoveObjIDs();
+    const QList<ObjectID> chosen = needRemoveObjIDs();
     if (chosen.isEmpty())
         return;
     const kit::Alert alert = kit::Alert::withMessage(
@@ -243,9 +249,7 @@ void DuplicateInfoWindowController::alertDidEnd(int returnCode)
 {
     if (returnCode != kit::Alert::kDefaultReturn || isStop() || m_removing)
         return;
-    QList<ObjectID> chosen;
-    for (const DuplicationInfoViewController* group : std::as_const(m_dataSource))
-        chosen += group->needRemoveObjIDs();
+    const QList<ObjectID> chosen = needRemoveObjIDs();
     if (chosen.isEmpty())
         return;
     m_removing = true;

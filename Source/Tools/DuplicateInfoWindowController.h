@@ -62,6 +62,8 @@ private:
     void layoutSubView();
     void showList();
     void alertDidEnd(int returnCode);
+    // The checked rows' records of every group, in order.
+    QList<platform::ObjectID> needRemoveObjIDs() const;
 
     DuplicateInfoOutlets m_outlets;
     std::shared_ptr<State> m_state;

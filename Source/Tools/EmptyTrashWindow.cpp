@@ -1,26 +1,12 @@
 #include "Tools/EmptyTrashWindow.h"
 
-#include "Platform/Foundation/Localization.h"
+#include "Tools/TaggedButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-using platform::localizedString;
-
-namespace {
-
-QPushButton* taggedButton(const QString& title, int tag, QWidget* parent)
-{
-    auto* button = new QPushButton(localizedString(title), parent);
-    button->setProperty(kEmptyTrashTagProperty, tag);
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
 
 void buildEmptyTrashWindow(EmptyTrashOutlets& outlets)
 {

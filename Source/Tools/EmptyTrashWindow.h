@@ -22,8 +22,5 @@ struct EmptyTrashOutlets {
     QPushButton* btnStop = nullptr;        // tag 1
 };
 
-// The name of the property that holds a button's tag.
-inline constexpr char kEmptyTrashTagProperty[] = "tag";
-
 // Builds the content (without a parent) and fills the outlets; the progress view starts hidden.
 void buildEmptyTrashWindow(EmptyTrashOutlets& outlets);

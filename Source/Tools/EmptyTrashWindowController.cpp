@@ -11,6 +11,7 @@
 #include "Store/KPContextHelper.h"
 #include "Store/KPCoreDataAction.h"
 #include "Tools/LocalizedCount.h"
+#include "Tools/TaggedButton.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QFile>
@@ -201,11 +202,15 @@ EmptyTrashWindowController::EmptyTrashWindowController() : m_state(std::make_sha
     QObject::connect(m_outlets.btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
     for (QPushButton* button : {m_outlets.btnCancel, m_outlets.btnStop}) {
         QObject::connect(button, &QPushButton::clicked, this,
-                         [this, button] { btnCancelClick(button->property(kEmptyTrashTagProperty).toInt()); });
+                         [this, button] { btnCancelClick(buttonTag(button)); });
     }
 }
 
-EmptyTrashWindowController::~EmptyTrashWindowController() = default;
+EmptyTrashWindowController::~EmptyTrashWindowController()
+{
+    // Whatever work is left has no window to report to any more.
+    m_state->isCancel.store(true);
+}
 
 void EmptyTrashWindowController::setupCloseBlock(CloseBlock block)
 {

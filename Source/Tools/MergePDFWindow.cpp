@@ -1,6 +1,7 @@
 #include "Tools/MergePDFWindow.h"
 
 #include "Platform/Foundation/Localization.h"
+#include "Tools/TaggedButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,8 +29,7 @@ void buildMergePDFWindow(MergePDFOutlets& outlets)
     work->addWidget(outlets.progress);
     auto* workButtons = new QHBoxLayout();
     workButtons->addStretch();
-    outlets.btnCancel = new QPushButton(localizedString(QStringLiteral("Cancel")), outlets.workView);
-    outlets.btnCancel->setAutoDefault(false);
+    outlets.btnCancel = taggedButton(QStringLiteral("Cancel"), 0, outlets.workView);
     workButtons->addWidget(outlets.btnCancel);
     work->addLayout(workButtons);
     outer->addWidget(outlets.workView);
@@ -44,7 +44,7 @@ void buildMergePDFWindow(MergePDFOutlets& outlets)
     hint->addWidget(outlets.txtHint);
     auto* hintButtons = new QHBoxLayout();
     hintButtons->addStretch();
-    outlets.btnFinished = new QPushButton(localizedString(QStringLiteral("Done")), outlets.hintView);
+    outlets.btnFinished = taggedButton(QStringLiteral("Done"), 0, outlets.hintView);
     outlets.btnFinished->setDefault(true);
     hintButtons->addWidget(outlets.btnFinished);
     hint->addLayout(hintButtons);

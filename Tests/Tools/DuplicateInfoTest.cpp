@@ -250,7 +250,10 @@ TEST_F(DuplicateInfoWindowControllerTest, HashesAreSavedInBatchesOfTenAndOnlyOnc
     // A second run hashes nothing that has a hash.
     testsupport::writeFile(DBHelper::CombinFileAbsolutePath(vanished), "back again");
     controller = open();
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(storedWhileHashing, QList<qsizetype>{25});
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(storedWhileHashing, QList<qsizetype>{25});
+    }
     EXPECT_EQ(hashedInStore(), 26);
+    controller->btnCancelClick();
 }

@@ -13,12 +13,14 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBFileInfo.h"
+#include "Store/DBIndexFolderMetadata.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPContextHelper.h"
 #include "Store/KPCoreDataAction.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
+#include <QSet>
 #include <algorithm>
 
 using namespace platform;
@@ -334,9 +336,11 @@ void KPIndexFolderSyncer::markLost(bool lost)
 void KPIndexFolderSyncer::trashDocuments()
 {
     // The removal of the folder already purge-marked its documents and flagged their rows; what
-    // is left to mark are documents the interrupted pass imported after it. A document under a
-    // folder that is still live stays: an index folder nested in this one, one that encloses
-    // it, or this folder itself when its removal was not saved.
+    // is left are documents the interrupted pass imported after it. A document under a folder
+    // that is still live stays: an index folder nested in this one, one that encloses it, or this
+    // folder itself when its removal was not saved. The rows of the documents marked here are
+    // flagged too (no other row is touched), or their files would look known to any folder that
+    // watches them later and never come back.
     if (!KPContextHelper::defaultContext() || !m_services.library)
         return;
     const auto liveFolders = Predicate::format(QStringLiteral("isTrash == NO"));
@@ -344,6 +348,8 @@ void KPIndexFolderSyncer::trashDocuments()
                                          {withSlash(m_path)});
     if (!liveFolders || !below)
         return;
+    QSet<quint64> marked;
+    bool saved = true;
     KPCoreDataAction::saveDataWithBlock(
         [&](const ContextPtr& context) {
             auto folders = m_services.library->queryRecordByName(DBIndexFolder::entityName(), *liveFolders,
@@ -366,9 +372,23 @@ void KPIndexFolderSyncer::trashDocuments()
                     continue;
                 file.setIsTrash(true);
                 file.setIsNeedDelete(true);
+                if (const DBIndexFolderMetadata metadata = file.indexFolderMetadata())
+                    marked.insert(metadata.uuid());
             }
         },
-        [](const Error&) {});
+        [&](const Error&) { saved = false; });
+    if (!saved || marked.isEmpty() || !m_services.indexStore)
+        return;
+    auto rows = Predicate::format(QStringLiteral("isRemove == NO && (folder == %@ || folder BEGINSWITH %@)"),
+                                  {m_path, withSlash(m_path)});
+    if (!rows)
+        return;
+    [[maybe_unused]] auto flagged = m_services.indexStore->saveDataWithBlock([&](const ContextPtr& context) {
+        for (const auto& row : m_services.indexStore->queryRecordByName(IFFileItem::kEntityName, *rows, {}, context)) {
+            if (marked.contains(IFFileItem::read(*row).uuid))
+                row->setValueForKey(true, IFFileItem::kIsRemove);
+        }
+    });
 }
 
 void KPIndexFolderSyncer::post(const QString& name) const

@@ -17,8 +17,8 @@
 // - The removal of a folder from the library purge-marks its documents and flags their rows
 //   before the folder is stopped. stop() then purge-marks, when the pass it interrupts ends,
 //   what that pass imported meanwhile: documents below the folder that lie under no live index
-//   folder (so none while the folder's own removal was not saved), and writes no rows. A plain
-//   cancel (the program quitting) never trashes anything.
+//   folder (so none while the folder's own removal was not saved), flagging the rows of those
+//   documents only. A plain cancel (the program quitting) never trashes anything.
 // - The syncer ends when its list stays empty kIdleLooks times kIdleStep; whether it ends is
 //   decided by the retire handler under the owner's lock, so an action handed over at that
 //   moment either reaches a live syncer or a new one.

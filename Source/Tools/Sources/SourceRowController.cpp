@@ -147,7 +147,7 @@ void SourceRowController::showState(State state)
 
 void SourceRowController::chooseFolder()
 {
-    if (m_chooser)
+    if (m_chooser || m_connecting)
         return;
     QWidget* window = m_outlets.view->window();
     auto* chooser = new QFileDialog(window, chooserMessage(), isFolder(m_defaultFolder) ? m_defaultFolder : m_services.realHome);
@@ -193,7 +193,9 @@ void SourceRowController::folderChosen(const QString& folder)
     }
     if (isConnectedElsewhere(folder))
         return;
+    m_connecting = true;
     kit::Scheduler::current().after(this, kConnectDelayMs, [this, folder] {
+        m_connecting = false;
         NotificationCenter::defaultCenter().post(AddIndexFolderNotification, indexFolderDicInfo(folder, m_title, m_type));
         m_indexFolderPath = folder;
         showState(State::Connected);

@@ -47,7 +47,7 @@ public:
     QColor bgColor() const { return m_bgColor; }
     void setBgColor(const QColor& color);
 
-    // Opens the folder chooser (Connect).
+    // Opens the folder chooser (Connect); not while a chosen folder waits to be announced.
     void chooseFolder();
     // The folder chooser while it is open.
     QFileDialog* folderChooser() const { return m_chooser; }
@@ -88,4 +88,5 @@ private:
     QColor m_bgColor = Qt::white;
     State m_state = State::NotFound;
     QPointer<QFileDialog> m_chooser;
+    bool m_connecting = false; // a chosen folder waits to be announced
 };

@@ -78,7 +78,9 @@ protected:
         EXPECT_EQ(platform::kit::Sheet::shownSheet(window.get()), controller->sheet());
         EXPECT_EQ(controller->outlets().txtHint->text(), QStringLiteral("Do you want to remove the Document Source \"My Source\"?"));
         answer(controller);
-        EXPECT_TRUE(testsupport::spinUntil([&] { return result.has_value() && alive.isNull(); }));
+        EXPECT_TRUE(testsupport::spinUntil([&] { return result.has_value(); }));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(alive.isNull()); // the controller goes with its sheet
         EXPECT_EQ(platform::kit::Sheet::shownSheet(window.get()), nullptr);
         return result;
     }
@@ -141,4 +143,125 @@ TEST_F(SourceRemoval, ASourceKeepsWhatBelongsToAnIndexFolderInsideIt)
         EXPECT_EQ(countOf(DBFileInfo::entityName(), QString("path == '%1'").arg(kept)), 1) << qPrintable(kept);
     EXPECT_EQ(indexStore->countByObject(IFFileItem::kEntityName, where("isRemove == YES")), 0);
     EXPECT_TRUE(liveRowPaths().contains(i));
+}
+
+TEST_F(SourceRemoval, AFolderInsideAnotherLiveFolderOnlyLosesItsRecord)
+{
+    auto outer = addFolder(disk + "/Outer");
+    addSource(disk + "/Outer/Box Documents", IndexFolderType::Box);
+    const QString a = put("Outer/a.pdf"), b = put("Outer/Box Documents/b.pdf");
+    syncAll(outer);
+    const QStringList rowsBefore = liveRowPaths();
+
+    EXPECT_EQ(remove(disk + "/Outer/Box Documents/"), Outcome::RecordOnly);
+    EXPECT_TRUE(findFolder(disk + "/Outer/Box Documents").isTrash());
+    EXPECT_FALSE(findFolder(disk + "/Outer").isTrash());
+    EXPECT_EQ(stateOf(a), "live");
+    EXPECT_EQ(stateOf(b), "live");
+    EXPECT_EQ(liveRowPaths(), rowsBefore);
+
+    // A path no live record has changes nothing and still counts as done.
+    EXPECT_EQ(remove(disk + "/Outer/Box Documents"), Outcome::NotFound);
+    EXPECT_EQ(remove(disk + "/Elsewhere"), Outcome::NotFound);
+    EXPECT_EQ(stateOf(b), "live");
+}
+
+TEST_F(SourceRemoval, ASiblingWhoseNameExtendsTheSourcesIsNeitherInsideItNorAroundIt)
+{
+    auto docs = addFolder(disk + "/Docs");
+    auto docs2 = addSource(disk + "/Docs2", IndexFolderType::GoogleDrive);
+    const QString a = put("Docs/a.pdf"), b = put("Docs2/b.pdf");
+    syncAll(docs);
+    syncAll(docs2);
+
+    // /Docs2 is not inside /Docs: its documents go, /Docs keeps its own.
+    EXPECT_EQ(remove(disk + "/Docs2"), Outcome::Removed);
+    EXPECT_EQ(stateOf(b), "purge");
+    EXPECT_EQ(stateOf(a), "live");
+    EXPECT_EQ(liveRowPaths(), QStringList{a});
+
+    // And /Docs does not hold /Docs2's documents either.
+    ASSERT_TRUE(QFile::remove(b));
+    auto again = addSource(disk + "/Docs2", IndexFolderType::GoogleDrive);
+    const QString c = put("Docs2/c.pdf");
+    syncAll(again);
+    EXPECT_EQ(remove(disk + "/Docs"), Outcome::Removed);
+    EXPECT_EQ(stateOf(a), "purge");
+    EXPECT_EQ(stateOf(c), "live");
+    EXPECT_EQ(liveRowPaths(), QStringList{c});
+}
+
+TEST_F(SourceRemoval, CancelAndAVanishedWindowAnswerNoAndChangeNothing)
+{
+    auto source = addSource(disk + "/Docs", IndexFolderType::DropBox);
+    const QString a = put("Docs/a.pdf");
+    syncAll(source);
+
+    EXPECT_EQ(runSheet(disk + "/Docs", [](auto* sheet) { sheet->outlets().btnCancel->click(); }), false);
+    EXPECT_EQ(runSheet(disk + "/Docs", [](auto* sheet) {
+        QTest::keyClick(sheet->outlets().btnRemove, Qt::Key_Escape);
+    }), false);
+
+    // The window goes while the sheet asks.
+    std::optional<bool> result;
+    {
+        auto window = makeWindow();
+        auto* controller = new RemoveDocumentSourceWindowContorllerWindowController(services());
+        controller->removeSourceWithPath(disk + "/Docs", "Dropbox", window.get(), [&](bool removed) { result = removed; });
+    }
+    EXPECT_EQ(result, false);
+    EXPECT_FALSE(findFolder(disk + "/Docs").isTrash());
+    EXPECT_EQ(stateOf(a), "live");
+    EXPECT_EQ(liveRowPaths(), QStringList{a});
+    EXPECT_TRUE(alerts.isEmpty());
+
+    // Remove answers YES once both stores have the change.
+    EXPECT_EQ(runSheet(disk + "/Docs", [](auto* sheet) { sheet->outlets().btnRemove->click(); }), true);
+    EXPECT_EQ(stateOf(a), "purge");
+    EXPECT_TRUE(liveRowPaths().isEmpty());
+}
+
+TEST_F(SourceRemoval, ALibrarySaveThatFailsAnswersNoAndLeavesDocumentsAndRowsAsTheyWere)
+{
+    auto source = addSource(disk + "/Docs", IndexFolderType::DropBox);
+    addFolder(disk + "/Docs/Inner");
+    const QString a = put("Docs/a.pdf"), i = put("Docs/Inner/i.pdf");
+    syncAll(source);
+    const QStringList rowsBefore = liveRowPaths();
+    put("Docs/late.pdf");
+
+    // The disk refuses to write the documents of the library change, as a full one would.
+    runSql(library + "/library.db",
+           "CREATE TRIGGER refuse BEFORE INSERT ON t_DBFileInfo BEGIN SELECT RAISE(ABORT, 'disk is full'); END;");
+    auto gate = holdSync(source);
+    bool answered = false;
+    EXPECT_EQ(runSheet(disk + "/Docs", [&](auto* sheet) {
+        sheet->outlets().btnRemove->click();
+        EXPECT_FALSE(sheet->outlets().btnRemove->isVisible());
+        EXPECT_TRUE(sheet->outlets().btnRemoving->isVisible());
+        answered = true;
+    }), false);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(alerts, QStringList{"The document source \"My Source\" could not be removed."});
+    // Nothing waits in the main context to be written by a later save.
+    EXPECT_FALSE(libraryEngine->context()->hasChanges());
+
+    // Even a stop of its syncer (the side bar does not stop it after NO) trashes nothing now.
+    manager->stopIndexFolder(source);
+    finishStopped(gate);
+    runSql(library + "/library.db", "DROP TRIGGER refuse;");
+    ASSERT_TRUE(libraryEngine->writeToDiskAndWait());
+    EXPECT_FALSE(findFolder(disk + "/Docs").isTrash());
+    EXPECT_EQ(stateOf(a), "live");
+    EXPECT_EQ(stateOf(i), "live");
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
+    for (const QString& row : rowsBefore)
+        EXPECT_TRUE(liveRowPaths().contains(row)) << qPrintable(row);
+
+    // The same from the disk's point of view, after a restart.
+    closeStores();
+    openStores();
+    EXPECT_FALSE(findFolder(disk + "/Docs").isTrash());
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
+    EXPECT_EQ(stateOf(a), "live");
 }

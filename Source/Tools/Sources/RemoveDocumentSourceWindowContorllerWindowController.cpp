@@ -88,8 +88,7 @@ void RemoveDocumentSourceWindowContorllerWindowController::performRemoval()
 
 void RemoveDocumentSourceWindowContorllerWindowController::alertDidEnd(int returnCode)
 {
-    if (m_outlets.progressIndicator)
-        m_outlets.progressIndicator->hide();
+    // The content may be going with a destroyed window: it is not touched here.
     if (m_saveFailed && m_window) {
         Alert alert = Alert::withMessage(localizedFormat(QStringLiteral("The document source \"%@\" could not be removed."),
                                                          m_folderTitle),

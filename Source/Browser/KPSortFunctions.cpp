@@ -1,6 +1,5 @@
 #include "Browser/KPSortFunctions.h"
 
-#include "Store/DBFileInfoMetadata.h"
 
 #include <algorithm>
 #include <array>
@@ -118,7 +117,14 @@ SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
     const DBFileInfo& record = item.data();
     if (!record)
         return key;
-    auto date = [](const QDateTime& value) { return value.isValid() ? std::optional<QDateTime>(value) : std::nullopt; };
+    // Read through key paths: no metadata object is made per document.
+    auto metadataValue = [&](const char* name) {
+        return record.valueForKeyPath(QStringLiteral("metadata.") + QLatin1String(name));
+    };
+    auto date = [&](const char* name) {
+        const QDateTime value = metadataValue(name).toDateTime();
+        return value.isValid() ? std::optional<QDateTime>(value) : std::nullopt;
+    };
     switch (fileSortType) {
     case KPFileSortTypeTitle:
         key.text = record.title().toCaseFolded();
@@ -127,22 +133,22 @@ SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
         key.text = record.pathExtension().toCaseFolded();
         break;
     case KPFileSortTypeSize: {
-        const QVariant size = record.metadata().valueForKey(QStringLiteral("fileSize"));
+        const QVariant size = metadataValue("fileSize");
         if (size.isValid())
             key.number = size.toLongLong();
         break;
     }
     case KPFileSortTypeDateCreated:
-        key.date = date(record.metadata().dateCreated());
+        key.date = date("dateCreated");
         break;
     case KPFileSortTypeDateImported:
-        key.date = date(record.metadata().dateImported());
+        key.date = date("dateImported");
         break;
     case KPFileSortTypeDateModified:
-        key.date = date(record.metadata().dateModified());
+        key.date = date("dateModified");
         break;
     case KPFileSortTypeDateLastOpened:
-        key.date = date(record.metadata().dateLastOpen());
+        key.date = date("dateLastOpen");
         break;
     default:
         break;
@@ -212,21 +218,33 @@ int compareItemDateLastOpened(const KPItemData& a, const KPItemData& b, bool asc
     return compareItems(a, b, KPFileSortTypeDateLastOpened, ascending);
 }
 
+bool isFileSortType(int fileSortType)
+{
+    return fileSortType >= KPFileSortTypeTitle && fileSortType <= KPFileSortTypeDateLastOpened;
+}
+
+void sortKeyedItems(std::vector<KeyedItem>& items, int fileSortType, bool ascending)
+{
+    if (!isFileSortType(fileSortType) || items.size() < 2)
+        return;
+    std::stable_sort(items.begin(), items.end(), [&](const KeyedItem& a, const KeyedItem& b) {
+        return compareSortKeys(a.key, b.key, fileSortType, ascending) < 0;
+    });
+}
+
 void sortItems(QList<KPItemDataPtr>& items, int fileSortType, bool ascending)
 {
-    if (fileSortType < KPFileSortTypeTitle || fileSortType > KPFileSortTypeDateLastOpened || items.size() < 2)
+    if (!isFileSortType(fileSortType) || items.size() < 2)
         return;
-    std::vector<std::pair<SortKey, KPItemDataPtr>> keyed;
+    std::vector<KeyedItem> keyed;
     keyed.reserve(size_t(items.size()));
     for (KPItemDataPtr& item : items) {
         SortKey key = item ? sortKeyForItem(*item, fileSortType) : SortKey();
-        keyed.emplace_back(std::move(key), std::move(item));
+        keyed.push_back({std::move(key), std::move(item)});
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-        return compareSortKeys(a.first, b.first, fileSortType, ascending) < 0;
-    });
+    sortKeyedItems(keyed, fileSortType, ascending);
     for (size_t i = 0; i < keyed.size(); ++i)
-        items[qsizetype(i)] = std::move(keyed[i].second);
+        items[qsizetype(i)] = std::move(keyed[i].item);
 }
 
 void sortNames(QStringList& names)

@@ -21,6 +21,7 @@
 #include <QString>
 #include <QStringView>
 #include <optional>
+#include <vector>
 
 // KPFileSortType: the key by which documents are sorted inside a section.
 enum KPFileSortType : int {
@@ -69,6 +70,16 @@ struct SortKey {
 SortKey sortKeyForItem(const KPItemData& item, int fileSortType);
 // Compares two keys of the same file sort type.
 int compareSortKeys(const SortKey& a, const SortKey& b, int fileSortType, bool ascending);
+
+// A document with its key, for sorts that compute the keys ahead.
+struct KeyedItem {
+    SortKey key;
+    KPItemDataPtr item;
+};
+// Sorts keyed documents by a file sort type 1-7 (stable); any other type leaves the order.
+void sortKeyedItems(std::vector<KeyedItem>& items, int fileSortType, bool ascending);
+// Whether fileSortType is one of the seven sort keys.
+bool isFileSortType(int fileSortType);
 
 // The item sort functions: two documents by one key of their records.
 int compareItemTitle(const KPItemData& a, const KPItemData& b, bool ascending);

@@ -9,7 +9,6 @@
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPFileFormatManager.h"
 #include "Platform/Kit/Scheduler.h"
-#include "Store/DBNode.h"
 #include "Store/DataBaseEngine.h"
 
 #include <QHash>
@@ -22,8 +21,7 @@ namespace {
 
 // One section in the making.
 struct Bucket {
-    QString title;
-    QString orderText; // what sections of text keys are ordered by
+    QString orderText; // its key: what sections of text keys are ordered by
     int rank = 0;      // what sections of ranged keys are ordered by
     std::vector<KeyedItem> entries;
 };
@@ -32,33 +30,32 @@ class SectionBuilder {
 public:
     SectionBuilder(int fileSortType, bool fileAscending) : m_fileSortType(fileSortType), m_fileAscending(fileAscending) {}
 
-    // The bucket of key (made with title and order values the first time).
-    Bucket& bucket(const QString& key, const QString& title, int rank = 0)
+    // The bucket of key (with its rank, the first time).
+    Bucket& bucket(const QString& key, int rank = 0)
     {
         auto it = m_index.constFind(key);
         if (it != m_index.cend())
             return m_buckets[size_t(*it)];
         m_index.insert(key, int(m_buckets.size()));
-        m_buckets.push_back(Bucket{title, key, rank, {}});
+        m_buckets.push_back(Bucket{key, rank, {}});
         return m_buckets.back();
     }
     void add(Bucket& bucket, const KPItemDataPtr& item) { bucket.entries.push_back(keyed(item)); }
-    void add(const QString& key, const QString& title, const KPItemDataPtr& item, int rank = 0)
-    {
-        add(bucket(key, title, rank), item);
-    }
+    void add(const QString& key, const KPItemDataPtr& item, int rank = 0) { add(bucket(key, rank), item); }
     void addOther(const KPItemDataPtr& item) { m_other.entries.push_back(keyed(item)); }
 
-    // The sections ordered by less, each file-sorted, with the documents of no section in a
-    // section of their own (localised otherTitle), last or first, when there are any.
-    template <class Less>
-    QList<KPSectionDataPtr> finish(Less less, const QString& otherTitle = QStringLiteral("Other"), bool otherFirst = false)
+    // The sections ordered by less and titled by titleOf(key), each file-sorted, with the
+    // documents of no section in a section of their own (localised otherTitle), last or first,
+    // when there are any.
+    template <class Less, class TitleOf>
+    QList<KPSectionDataPtr> finish(Less less, TitleOf titleOf, const QString& otherTitle = QStringLiteral("Other"),
+                                   bool otherFirst = false)
     {
         std::stable_sort(m_buckets.begin(), m_buckets.end(), less);
         QList<KPSectionDataPtr> sections;
         sections.reserve(qsizetype(m_buckets.size()) + 1);
         for (Bucket& bucket : m_buckets)
-            sections.append(section(bucket.title, bucket.entries));
+            sections.append(section(titleOf(bucket), bucket.entries));
         if (!m_other.entries.empty()) {
             KPSectionDataPtr other = section(browsertext::text(otherTitle), m_other.entries);
             if (otherFirst)
@@ -94,6 +91,12 @@ private:
     Bucket m_other;
 };
 
+// Titles sections by their key.
+QString keyTitle(const Bucket& bucket)
+{
+    return bucket.orderText;
+}
+
 // Orders sections by their text with the name order.
 auto byNames(bool ascending)
 {
@@ -116,6 +119,9 @@ auto byRank(bool ascending)
     return [ascending](const Bucket& a, const Bucket& b) { return ascending ? a.rank < b.rank : a.rank > b.rank; };
 }
 
+const QString kDateBucketKeys[] = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                   QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5")};
+
 QString parentFolder(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -124,23 +130,28 @@ QString parentFolder(const QString& path)
     return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-std::optional<QDateTime> metadataDate(const DBFileInfo& record, const QString& key)
+std::optional<QDateTime> metadataDate(const DBFileInfo& record, const QStringList& keyPath)
 {
-    const QDateTime date = record.valueForKeyPath(key).toDateTime();
+    const QDateTime date = sortfunctions::recordValue(record, keyPath).toDateTime();
     return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
 }
 
-QString dateKeyPath(int groupType)
+QStringList metadataKeyPath(const char* key)
+{
+    return {QStringLiteral("metadata"), QString::fromLatin1(key)};
+}
+
+QStringList dateKeyPath(int groupType)
 {
     switch (groupType) {
     case KPGroupSortTypeDateCreated:
-        return QStringLiteral("metadata.dateCreated");
+        return metadataKeyPath("dateCreated");
     case KPGroupSortTypeDateImported:
-        return QStringLiteral("metadata.dateImported");
+        return metadataKeyPath("dateImported");
     case KPGroupSortTypeDateModified:
-        return QStringLiteral("metadata.dateModified");
+        return metadataKeyPath("dateModified");
     default:
-        return QStringLiteral("metadata.dateLastOpen");
+        return metadataKeyPath("dateLastOpen");
     }
 }
 
@@ -212,58 +223,65 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     const bool plainList = KPViewSizeManager::instance().itemViewType() == KPItemViewTypeDocuments;
     const bool known = groupType >= KPGroupSortTypeTitle && groupType <= KPGroupSortTypeSource;
     if (plainList || !known) {
-        Bucket& only = builder.bucket(QString(), QString());
+        Bucket& only = builder.bucket(QString());
         for (const KPItemDataPtr& item : items)
             builder.add(only, item);
-        m_sections = builder.finish(byRank(true));
+        m_sections = builder.finish(byRank(true), keyTitle);
         return;
     }
 
     switch (groupType) {
     case KPGroupSortTypeTitle:
         for (const KPItemDataPtr& item : items) {
-            const QString letter = firstLetterKey(item->data().title());
+            const QString letter = firstLetterKey(item->title());
             if (letter.isEmpty())
                 builder.addOther(item);
             else
-                builder.add(letter, letter, item);
+                builder.add(letter, item);
         }
-        m_sections = builder.finish(byNames(groupAscending));
+        m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     case KPGroupSortTypeTag: {
         const QString untagged = QStringLiteral("untag");
         for (const KPItemDataPtr& item : items) {
             item->reloadTagFromDBFileInfo();
             const QString name = item->tagString().isEmpty() ? untagged : item->tagString();
-            builder.add(name, browsertext::format(QStringLiteral("Tag name is %@"), {name}), item);
+            builder.add(name, item);
         }
-        m_sections = builder.finish(byNames(groupAscending));
+        m_sections = builder.finish(byNames(groupAscending), [](const Bucket& bucket) {
+            return browsertext::format(QStringLiteral("Tag name is %@"), {bucket.orderText});
+        });
         break;
     }
-    case KPGroupSortTypeFolder:
-        // Documents in no folder are "Uncategorized", first in ascending order, else last.
+    case KPGroupSortTypeFolder: {
+        // Documents in no folder are "Uncategorized", first in ascending order, else last. The
+        // folder's title is read through the record's row (no folder object is made); only
+        // where that finds none is the folder itself asked for (it may be a folder without a
+        // title).
+        static const QStringList kFolderTitle{QStringLiteral("node"), QStringLiteral("title")};
         for (const KPItemDataPtr& item : items) {
-            const DBNode node = item->data().node();
-            if (node)
-                builder.add(node.title(), node.title(), item);
+            const QVariant title = sortfunctions::recordValue(item->data(), kFolderTitle);
+            if (title.isValid() || item->data().node())
+                builder.add(title.toString(), item);
             else
                 builder.addOther(item);
         }
-        m_sections = builder.finish(byNames(groupAscending), QStringLiteral("Uncategorized"), groupAscending);
+        m_sections = builder.finish(byNames(groupAscending), keyTitle, QStringLiteral("Uncategorized"), groupAscending);
         break;
+    }
     case KPGroupSortTypeSize: {
+        // An unknown size reads as 0, which no range holds either.
         const QList<SizeRange>& ranges = fileSizeGroups();
         for (const KPItemDataPtr& item : items) {
-            const QVariant size = item->data().valueForKeyPath(QStringLiteral("metadata.fileSize"));
-            const qint64 bytes = size.toLongLong();
+            const qint64 bytes = item->fileSize();
             auto range = std::find_if(ranges.begin(), ranges.end(),
                                       [&](const SizeRange& r) { return bytes >= r.from && bytes < r.below; });
-            if (!size.isValid() || range == ranges.end())
+            if (range == ranges.end())
                 builder.addOther(item);
             else
-                builder.add(range->label, range->label, item, int(range - ranges.begin()));
+                builder.add(range->label, item, int(range - ranges.begin()));
         }
-        m_sections = builder.finish(byRank(groupAscending));
+        m_sections = builder.finish(byRank(groupAscending), keyTitle);
         break;
     }
     case KPGroupSortTypeKind: {
@@ -277,38 +295,41 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
             auto kind = kindNames.constFind(extension);
             if (kind == kindNames.cend())
                 kind = kindNames.insert(extension, formats().kindNameByExtenstion(extension));
-            builder.add(*kind, *kind, item);
+            builder.add(*kind, item);
         }
-        m_sections = builder.finish(byText(groupAscending));
+        m_sections = builder.finish(byText(groupAscending), keyTitle);
         break;
     }
     case KPGroupSortTypeDateCreated:
     case KPGroupSortTypeDateImported:
     case KPGroupSortTypeDateModified:
     case KPGroupSortTypeDateLastOpened: {
-        const QDateTime now = platform::kit::Scheduler::current().now();
-        const QString keyPath = dateKeyPath(groupType);
+        const DateBucketLimits limits = dateBucketLimits(platform::kit::Scheduler::current().now());
+        const QStringList keyPath = dateKeyPath(groupType);
         for (const KPItemDataPtr& item : items) {
-            const int bucket = dateBucket(metadataDate(item->data(), keyPath), now);
-            const QString title = dateBucketTitle(bucket);
-            builder.add(title, title, item, bucket);
+            const std::optional<QDateTime> date = groupType == KPGroupSortTypeDateModified
+                ? (item->dateModified().isValid() ? std::optional<QDateTime>(item->dateModified()) : std::nullopt)
+                : metadataDate(item->data(), keyPath);
+            const int bucket = dateBucket(date, limits);
+            builder.add(kDateBucketKeys[bucket], item, bucket);
         }
-        m_sections = builder.finish(byRank(groupAscending));
+        m_sections = builder.finish(byRank(groupAscending), [](const Bucket& bucket) { return dateBucketTitle(bucket.rank); });
         break;
     }
-    case KPGroupSortTypeSource:
+    case KPGroupSortTypeSource: {
+        const QStringList keyPath = metadataKeyPath("from");
         for (const KPItemDataPtr& item : items) {
             const DBFileInfo& record = item->data();
-            const QString source = record.isIndex() ? record.path()
-                                                    : record.valueForKeyPath(QStringLiteral("metadata.from")).toString();
+            const QString source = record.isIndex() ? record.path() : sortfunctions::recordValue(record, keyPath).toString();
             const QString folder = parentFolder(source);
             if (folder.isEmpty())
                 builder.addOther(item);
             else
-                builder.add(folder, folder, item);
+                builder.add(folder, item);
         }
-        m_sections = builder.finish(byText(groupAscending));
+        m_sections = builder.finish(byText(groupAscending), keyTitle);
         break;
+    }
     default:
         break;
     }
@@ -328,18 +349,31 @@ const QList<KPGroupingEngine::SizeRange>& KPGroupingEngine::fileSizeGroups()
     return ranges;
 }
 
-int KPGroupingEngine::dateBucket(const std::optional<QDateTime>& date, const QDateTime& now)
+KPGroupingEngine::DateBucketLimits KPGroupingEngine::dateBucketLimits(const QDateTime& now)
 {
-    if (!date)
-        return 5;
     // Calendar days: a day around a summer-time change is 23 or 25 hours long.
     const QDate today = now.toLocalTime().date();
     static constexpr int kDaysBack[] = {0, 1, 7, 30, 365};
-    for (int bucket = 0; bucket < 5; ++bucket) {
-        if (*date > today.addDays(-kDaysBack[bucket]).startOfDay())
-            return bucket;
+    DateBucketLimits limits;
+    for (size_t i = 0; i < limits.size(); ++i)
+        limits[i] = today.addDays(-kDaysBack[i]).startOfDay().toUTC();
+    return limits;
+}
+
+int KPGroupingEngine::dateBucket(const std::optional<QDateTime>& date, const DateBucketLimits& limits)
+{
+    if (!date)
+        return 5;
+    for (size_t bucket = 0; bucket < limits.size(); ++bucket) {
+        if (*date > limits[bucket])
+            return int(bucket);
     }
     return 5;
+}
+
+int KPGroupingEngine::dateBucket(const std::optional<QDateTime>& date, const QDateTime& now)
+{
+    return dateBucket(date, dateBucketLimits(now));
 }
 
 QString KPGroupingEngine::dateBucketTitle(int bucket)

@@ -8,8 +8,9 @@
 // Every operation starts by emptying the section list the engine was given (the grid's data
 // source) and fills it from scratch; the special views then ask the grid to reload.
 //
-// Current values, always: the grouping reads each document's title, tags, folder, size,
-// extension, dates and source from its record at every grouping and keeps nothing between
+// Current values, always: the grouping first loads every document's display values and then
+// groups by what the item shows (its title, size and modification date) and by what its record
+// holds now (its tags, folder, extension, source and other dates). Nothing is kept between
 // groupings, so new display models, documents whose tags changed and folders renamed since the
 // last grouping land in the right section, and no empty section appears. Group and sort keys are
 // computed once per grouping, never inside a comparison. Days are calendar days in local time
@@ -29,6 +30,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantMap>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -87,6 +89,11 @@ public:
     static const QList<SizeRange>& fileSizeGroups();
     // The date bucket (0 Today … 5 Earlier) of a date against now; a missing date is Earlier.
     static int dateBucket(const std::optional<QDateTime>& date, const QDateTime& now);
+    // The starts of the days the buckets reach back to (today, yesterday, 7, 30 and 365 days
+    // ago), for many dates against one now.
+    using DateBucketLimits = std::array<QDateTime, 5>;
+    static DateBucketLimits dateBucketLimits(const QDateTime& now);
+    static int dateBucket(const std::optional<QDateTime>& date, const DateBucketLimits& limits);
     static QString dateBucketTitle(int bucket);
     // The first character of a title (a whole surrogate pair), upper-cased; null for none.
     static QString firstLetterKey(const QString& title);

@@ -5,7 +5,6 @@
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DBAuthor.h"
-#include "Store/DBFileInfoMetadata.h"
 #include "Store/DBHelper.h"
 #include "Store/DBTag.h"
 
@@ -74,12 +73,16 @@ void KPItemData::loadDataContent()
         m_title = m_record.title();
         m_filePath = DBHelper::CombinFileAbsolutePath(m_record);
         m_thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
-        const DBFileInfoMetadata metadata = m_record.metadata();
-        m_rateValue = metadata.rate();
-        m_finderIndex = metadata.label();
-        m_dateModified = metadata.dateModified();
+        // Read through the record's row: a list of many documents makes no metadata objects.
+        static const QStringList kRate{QStringLiteral("metadata"), QStringLiteral("rate")};
+        static const QStringList kLabel{QStringLiteral("metadata"), QStringLiteral("label")};
+        static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
+        static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+        m_rateValue = sortfunctions::recordValue(m_record, kRate).toLongLong();
+        m_finderIndex = sortfunctions::recordValue(m_record, kLabel).toLongLong();
+        m_dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
         m_dateModifiedString = dateTextForDate(m_dateModified, platform::kit::Scheduler::current().now());
-        m_fileSize = metadata.fileSize();
+        m_fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
         reloadTagFromDBFileInfo();
     }
     m_loadedDataContent = true;

@@ -25,8 +25,19 @@ char32_t codePointAt(QStringView text, qsizetype& i)
 
 int compareFolded(QStringView a, QStringView b, bool numeric)
 {
+    // Most compared texts share a prefix: skip it unit by unit, then step back to where the
+    // difference has to be judged from, the start of a digit run or of a surrogate pair.
+    const qsizetype common = std::min(a.size(), b.size());
     qsizetype i = 0;
-    qsizetype j = 0;
+    while (i < common && a[i] == b[i])
+        ++i;
+    if (numeric && i > 0 && ((i < a.size() && isDigit(a[i])) || (i < b.size() && isDigit(b[i])))) {
+        while (i > 0 && isDigit(a[i - 1]))
+            --i;
+    }
+    if (i > 0 && i < common && a[i - 1].isHighSurrogate())
+        --i;
+    qsizetype j = i;
     while (i < a.size() && j < b.size()) {
         if (numeric && isDigit(a[i]) && isDigit(b[j])) {
             // Digit runs by value: leading zeros dropped, then the longer run is the larger
@@ -60,6 +71,14 @@ int compareFolded(QStringView a, QStringView b, bool numeric)
 }
 
 constexpr std::array<int, 8> kFlagRanks{0, 7, 4, 6, 5, 3, 1, 2};
+
+// A copy of its own: keys made one after another lie together in memory, where the texts they
+// were made from (shared with the store's rows) are spread over the whole heap, and a sort
+// reads every key many times.
+QString freshCopy(const QString& text)
+{
+    return QString(text.constData(), text.size());
+}
 
 } // namespace
 
@@ -111,44 +130,54 @@ bool finderLabelGoesFirst(qint64 a, qint64 b, bool ascending)
     return ascending ? finderLabelRank(a) <= finderLabelRank(b) : finderLabelRank(a) >= finderLabelRank(b);
 }
 
+QVariant recordValue(const DBRecord& record, const QStringList& keyPath)
+{
+    return record ? record.object()->valueForKeyPathComponents(keyPath) : QVariant();
+}
+
 SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
 {
+    // Read through key paths: no metadata object is made per document.
+    static const QStringList kTitle{QStringLiteral("title")};
+    static const QStringList kExtension{QStringLiteral("pathExtension")};
+    static const QStringList kSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+    static const QStringList kDates[] = {
+        {QStringLiteral("metadata"), QStringLiteral("dateCreated")},
+        {QStringLiteral("metadata"), QStringLiteral("dateImported")},
+        {QStringLiteral("metadata"), QStringLiteral("dateModified")},
+        {QStringLiteral("metadata"), QStringLiteral("dateLastOpen")},
+    };
     SortKey key;
+    // What the item shows, once loaded, is what it sorts by.
+    if (item.bLoadedDataContent()) {
+        if (fileSortType == KPFileSortTypeTitle) {
+            key.text = freshCopy(item.title().toCaseFolded());
+            return key;
+        }
+        if (fileSortType == KPFileSortTypeDateModified) {
+            if (item.dateModified().isValid())
+                key.date = item.dateModified();
+            return key;
+        }
+    }
     const DBFileInfo& record = item.data();
     if (!record)
         return key;
-    // Read through key paths: no metadata object is made per document.
-    auto metadataValue = [&](const char* name) {
-        return record.valueForKeyPath(QStringLiteral("metadata.") + QLatin1String(name));
-    };
-    auto date = [&](const char* name) {
-        const QDateTime value = metadataValue(name).toDateTime();
-        return value.isValid() ? std::optional<QDateTime>(value) : std::nullopt;
-    };
     switch (fileSortType) {
     case KPFileSortTypeTitle:
-        key.text = record.title().toCaseFolded();
-        break;
     case KPFileSortTypeExtension:
-        key.text = record.pathExtension().toCaseFolded();
+        key.text = freshCopy(recordValue(record, fileSortType == KPFileSortTypeTitle ? kTitle : kExtension).toString().toCaseFolded());
         break;
-    case KPFileSortTypeSize: {
-        const QVariant size = metadataValue("fileSize");
-        if (size.isValid())
+    case KPFileSortTypeSize:
+        if (const QVariant size = recordValue(record, kSize); size.isValid())
             key.number = size.toLongLong();
         break;
-    }
     case KPFileSortTypeDateCreated:
-        key.date = date("dateCreated");
-        break;
     case KPFileSortTypeDateImported:
-        key.date = date("dateImported");
-        break;
     case KPFileSortTypeDateModified:
-        key.date = date("dateModified");
-        break;
     case KPFileSortTypeDateLastOpened:
-        key.date = date("dateLastOpen");
+        if (const QDateTime date = recordValue(record, kDates[fileSortType - KPFileSortTypeDateCreated]).toDateTime(); date.isValid())
+            key.date = date;
         break;
     default:
         break;
@@ -227,7 +256,7 @@ void sortKeyedItems(std::vector<KeyedItem>& items, int fileSortType, bool ascend
 {
     if (!isFileSortType(fileSortType) || items.size() < 2)
         return;
-    std::stable_sort(items.begin(), items.end(), [&](const KeyedItem& a, const KeyedItem& b) {
+    std::sort(items.begin(), items.end(), [&](const KeyedItem& a, const KeyedItem& b) {
         return compareSortKeys(a.key, b.key, fileSortType, ascending) < 0;
     });
 }

@@ -11,7 +11,8 @@
 // both directions, so the newest or largest documents always lead a descending list.
 //
 // Sorting computes each document's key once (reading the record is far dearer than comparing)
-// and sorts the keys; documents with equal keys keep no guaranteed order.
+// and sorts the keys; documents with equal keys keep no guaranteed order. The title and the
+// modification date of a loaded item are the ones it shows; the other keys come from its record.
 #pragma once
 
 #include "Browser/KPItemData.h"
@@ -35,6 +36,10 @@ enum KPFileSortType : int {
 };
 
 namespace sortfunctions {
+
+// A record's value at a key path already split at its dots (invalid for nil): sorts and
+// groupings read many records through the same few paths.
+QVariant recordValue(const DBRecord& record, const QStringList& keyPath);
 
 // ---- primitives (<0, 0, >0); descending compares the second value with the first ----
 // Natural, case-insensitive.

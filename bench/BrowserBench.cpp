@@ -10,6 +10,7 @@
 // first benchmark reports the memory of the 100,000 models ("models_rss_mb") and the process's
 // peak ("peak_rss_mb"). Run: build/bin/browser_bench
 #include "BenchHome.h"
+#include "BenchMemory.h"
 #include "Browser/KPGroupingEngine.h"
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
@@ -49,18 +50,6 @@ QString benchDir()
 QString libraryDir()
 {
     return benchDir() + QStringLiteral("/library");
-}
-
-double rssMb(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
 }
 
 const char* const kWords[] = {"report", "invoice", "letter", "draft", "minutes", "budget", "plan", "notes",

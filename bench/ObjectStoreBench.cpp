@@ -7,6 +7,7 @@
 // The library is built once into $TMPDIR/folivo-objectstore-bench/library.db by a child
 // process, so the peak memory reported after the full fetch ("peak_rss_mb") is that of opening
 // and fetching alone. Run: build/bin/objectstore_bench
+#include "BenchMemory.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
 #include <QDateTime>
@@ -43,19 +44,6 @@ ModelPtr model()
 {
     static ModelPtr m = *ManagedObjectModel::loadBundle(QStringLiteral(OBJECTSTORE_RESOURCES "/DBModel.momd"));
     return m;
-}
-
-// "VmHWM" (peak) or "VmRSS" (now) of this process, in MB.
-double rssMb(const char* field = "VmHWM:")
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
 }
 
 const char* words[] = {"report", "invoice", "letter", "draft", "minutes", "budget", "plan", "notes",

@@ -26,30 +26,27 @@ KPCollectionSectionView::KPCollectionSectionView(QWidget* parent)
 
 KPCollectionSectionView::~KPCollectionSectionView() = default;
 
+void KPCollectionSectionView::replaceOwnView(QPointer<QWidget>& slot, QWidget* view)
+{
+    if (slot == view)
+        return;
+    if (slot)
+        discard(slot);
+    slot = view;
+    if (view) {
+        view->setParent(this);
+        view->show();
+    }
+}
+
 void KPCollectionSectionView::setHeaderView(QWidget* header)
 {
-    if (m_headerView == header)
-        return;
-    if (m_headerView)
-        discard(m_headerView);
-    m_headerView = header;
-    if (header) {
-        header->setParent(this);
-        header->show();
-    }
+    replaceOwnView(m_headerView, header);
 }
 
 void KPCollectionSectionView::setBottomView(QWidget* bottom)
 {
-    if (m_bottomView == bottom)
-        return;
-    if (m_bottomView)
-        discard(m_bottomView);
-    m_bottomView = bottom;
-    if (bottom) {
-        bottom->setParent(this);
-        bottom->show();
-    }
+    replaceOwnView(m_bottomView, bottom);
 }
 
 QList<QWidget*> KPCollectionSectionView::itemViews() const

@@ -55,6 +55,9 @@ public:
     void trackHeaderViewWithVisibleRect(const QRectF& visibleRect);
 
 private:
+    // Makes view the section's own (a child), discarding the one slot held.
+    void replaceOwnView(QPointer<QWidget>& slot, QWidget* view);
+
     QPointer<QWidget> m_collectionView;
     KPSectionContentLayoutManager* m_layoutManager = nullptr;
     QPointer<QWidget> m_headerView;

@@ -43,6 +43,14 @@ public:
     void add(Bucket& bucket, const KPItemDataPtr& item) { bucket.entries.push_back(keyed(item)); }
     void add(const QString& key, const KPItemDataPtr& item, int rank = 0) { add(bucket(key, rank), item); }
     void addOther(const KPItemDataPtr& item) { m_other.entries.push_back(keyed(item)); }
+    // To key's section, or to Other for an empty key.
+    void addToKeyOrOther(const QString& key, const KPItemDataPtr& item)
+    {
+        if (key.isEmpty())
+            addOther(item);
+        else
+            add(key, item);
+    }
 
     // The sections ordered by less and titled by titleOf(key), each file-sorted, with the
     // documents of no section in a section of their own (localised otherTitle), last or first,
@@ -232,13 +240,8 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
 
     switch (groupType) {
     case KPGroupSortTypeTitle:
-        for (const KPItemDataPtr& item : items) {
-            const QString letter = firstLetterKey(item->title());
-            if (letter.isEmpty())
-                builder.addOther(item);
-            else
-                builder.add(letter, item);
-        }
+        for (const KPItemDataPtr& item : items)
+            builder.addToKeyOrOther(firstLetterKey(item->title()), item);
         m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     case KPGroupSortTypeTag: {
@@ -321,11 +324,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
         for (const KPItemDataPtr& item : items) {
             const DBFileInfo& record = item->data();
             const QString source = record.isIndex() ? record.path() : sortfunctions::recordValue(record, keyPath).toString();
-            const QString folder = parentFolder(source);
-            if (folder.isEmpty())
-                builder.addOther(item);
-            else
-                builder.add(folder, item);
+            builder.addToKeyOrOther(parentFolder(source), item);
         }
         m_sections = builder.finish(byText(groupAscending), keyTitle);
         break;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <atomic>
+#include <zlib.h>
 
 using namespace browsertest;
 
@@ -25,6 +26,24 @@ QByteArray pngBytes(const QSize& size, const QColor& color)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+// A PNG whose header says it is width × height pixels, followed by the start of its data only.
+QByteArray pngClaiming(quint32 width, quint32 height)
+{
+    auto bigEndian = [](quint32 value) {
+        QByteArray bytes(4, 0);
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char(value >> (24 - 8 * i));
+        return bytes;
+    };
+    auto chunk = [&](const QByteArray& type, const QByteArray& data) {
+        const QByteArray body = type + data;
+        return bigEndian(quint32(data.size())) + body
+            + bigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
+    };
+    const QByteArray header = bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\x00\x00\x00", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray(16, 'x')).left(20);
 }
 
 class ThumbnailLoaderTest : public BrowserLibraryTest {
@@ -190,11 +209,17 @@ TEST_F(ThumbnailLoaderTest, DamagedThumbnailsAreMadeAgainAndFailedWritesStillDel
     truncated->loadDataContent();
     testsupport::writeFile(garbage->thumbPath(), "this is no picture");
     testsupport::writeFile(truncated->thumbPath(), pngBytes({300, 300}, Qt::blue).left(120));
+    // A header claiming a picture of ten billion pixels is never decoded in full.
+    const KPItemDataPtr enormous = imageDocument(QStringLiteral("enormous"));
+    enormous->loadDataContent();
+    testsupport::writeFile(enormous->thumbPath(), pngClaiming(100000, 100000));
+    ASSERT_EQ(QImageReader(enormous->thumbPath()).size(), QSize(100000, 100000));
     request(garbage);
     request(truncated);
-    ASSERT_TRUE(waitForDeliveries(2));
-    EXPECT_EQ(*previews, 2);
-    for (const KPItemDataPtr& item : {garbage, truncated}) {
+    request(enormous);
+    ASSERT_TRUE(waitForDeliveries(3));
+    EXPECT_EQ(*previews, 3);
+    for (const KPItemDataPtr& item : {garbage, truncated, enormous}) {
         EXPECT_EQ(item->imageOriginalSize(), QSize(400, 200));
         EXPECT_FALSE(QImage(item->thumbPath()).isNull()) << qPrintable(item->thumbPath());
     }
@@ -206,7 +231,7 @@ TEST_F(ThumbnailLoaderTest, DamagedThumbnailsAreMadeAgainAndFailedWritesStillDel
     const KPItemDataPtr unwritable = imageDocument(QStringLiteral("unwritable"));
     const QString before = unwritable->data().thumbPath();
     request(unwritable);
-    ASSERT_TRUE(waitForDeliveries(3));
+    ASSERT_TRUE(waitForDeliveries(4));
     EXPECT_EQ(unwritable->sourceImage().size(), QSize(207, 104));
     EXPECT_EQ(unwritable->data().thumbPath(), before);
 }

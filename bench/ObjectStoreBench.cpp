@@ -1,11 +1,13 @@
 // The object store against raw SQLite on a library of 100,000 documents (each with metadata, a
 // document-index record and three of 1,000 tags): open + full fetch, a token search, the
-// per-tag badge recount and a 1,000-document save. Each "…/objectstore/100000" benchmark has a
+// per-tag badge recount (one count per tag, and one grouped count over all tags) and a
+// 1,000-document save. Each "…/objectstore/100000" benchmark has a
 // "…/raw_sqlite/100000" twin that reads or writes the same tables with plain SQL into structs.
 //
 // The library is built once into $TMPDIR/folivo-objectstore-bench/library.db by a child
 // process, so the peak memory reported after the full fetch ("peak_rss_mb") is that of opening
 // and fetching alone. Run: build/bin/objectstore_bench
+#include "BenchMemory.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
 #include <QDateTime>
@@ -42,19 +44,6 @@ ModelPtr model()
 {
     static ModelPtr m = *ManagedObjectModel::loadBundle(QStringLiteral(OBJECTSTORE_RESOURCES "/DBModel.momd"));
     return m;
-}
-
-// "VmHWM" (peak) or "VmRSS" (now) of this process, in MB.
-double rssMb(const char* field = "VmHWM:")
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
 }
 
 const char* words[] = {"report", "invoice", "letter", "draft", "minutes", "budget", "plan", "notes",
@@ -220,6 +209,25 @@ void TagRecount_objectstore(benchmark::State& state)
     state.counters["links"] = double(total);
 }
 
+// The same recount as one grouped count: documents not in the trash per related tag.
+void TagGroupedCount_objectstore(benchmark::State& state)
+{
+    OpenLibrary& lib = OpenLibrary::shared();
+    FetchRequest request(QStringLiteral("DBFileInfo"), *predicate("isTrash == NO"));
+    request.groupByKeyPath = QStringLiteral("tags");
+    qsizetype total = 0;
+    qsizetype groups = 0;
+    for (auto _ : state) {
+        auto counts = lib.context->groupedCountForFetchRequest(request);
+        total = 0;
+        groups = counts ? counts->size() : -1;
+        for (qsizetype i = 0; counts && i < counts->size(); ++i)
+            total += counts->at(i).value.isValid() ? counts->at(i).count : 0;
+    }
+    state.counters["links"] = double(total);
+    state.counters["groups"] = double(groups);
+}
+
 void Save1000_objectstore(benchmark::State& state)
 {
     OpenLibrary& lib = OpenLibrary::shared();
@@ -333,6 +341,31 @@ void TagRecount_raw(benchmark::State& state)
     state.counters["links"] = double(total);
 }
 
+void TagGroupedCount_raw(benchmark::State& state)
+{
+    ensureLibrary();
+    sqlite3* db = openRaw();
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT j.dst, count(*) FROM j_DBFileInfo_tags j JOIN t_DBFileInfo f ON f.pk = j.src "
+                           "WHERE f.a_isTrash = 0 GROUP BY j.dst", -1, &st, nullptr);
+    qint64 total = 0;
+    size_t groups = 0;
+    for (auto _ : state) {
+        sqlite3_reset(st);
+        std::vector<std::pair<qint64, qint64>> counts;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            counts.emplace_back(sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1));
+        total = 0;
+        for (const auto& c : counts)
+            total += c.second;
+        groups = counts.size();
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    state.counters["links"] = double(total);
+    state.counters["groups"] = double(groups);
+}
+
 void Save1000_raw(benchmark::State& state)
 {
     ensureLibrary();
@@ -401,6 +434,8 @@ BENCHMARK(TokenSearch_objectstore)->Name("TokenSearch/objectstore/100000")->Unit
 BENCHMARK(TokenSearch_raw)->Name("TokenSearch/raw_sqlite/100000")->Unit(benchmark::kMillisecond);
 BENCHMARK(TagRecount_objectstore)->Name("TagRecount/objectstore/100000")->Unit(benchmark::kMillisecond);
 BENCHMARK(TagRecount_raw)->Name("TagRecount/raw_sqlite/100000")->Unit(benchmark::kMillisecond);
+BENCHMARK(TagGroupedCount_objectstore)->Name("TagGroupedCount/objectstore/100000")->Unit(benchmark::kMillisecond);
+BENCHMARK(TagGroupedCount_raw)->Name("TagGroupedCount/raw_sqlite/100000")->Unit(benchmark::kMillisecond);
 BENCHMARK(Save1000_objectstore)->Name("Save1000/objectstore/100000")->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(Save1000_raw)->Name("Save1000/raw_sqlite/100000")->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -330,31 +330,57 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
     return giveUp(platform::Error::posix(EEXIST, QStringLiteral("no free name")));
 }
 
-Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image,
-                                                     ThumbFlush flush) const
+namespace {
+
+// The one encoding of thumbnails: PNG when a pixel is transparent, else JPEG.
+Result<QByteArray> encodeThumbnail(const QImage& image, const QString& what)
 {
-    const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
-    if (filePath.isEmpty() || image.isNull())
-        return posixFailure(EINVAL, what);
     const bool transparent = hasTransparentPixels(image);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, transparent ? QByteArrayLiteral("png") : QByteArrayLiteral("jpg"));
     if (transparent)
-        writer.setCompression(kThumbPngCompression);
+        writer.setCompression(KPLibraryFileManager::kThumbPngCompression);
     // An unused alpha channel is dropped, so that the JPEG encoder sees plain colour.
     const QImage encoded = transparent || !image.hasAlphaChannel() ? image : image.convertToFormat(QImage::Format_RGB32);
     if (!writer.write(encoded))
         return platform::fail(QStringLiteral("KPLibraryFileManager"), 1,
                               QStringLiteral("%1: %2").arg(what, writer.errorString()));
+    return data;
+}
+
+} // namespace
+
+Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, const QImage& image,
+                                                     ThumbFlush flush) const
+{
+    const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
+    if (filePath.isEmpty() || image.isNull())
+        return posixFailure(EINVAL, what);
+    auto data = encodeThumbnail(image, what);
+    if (!data)
+        return std::unexpected(data.error());
     if (auto ok = createFolderIfMissing(m_thumbFolder); !ok)
         return explained(ok.error(), what);
     const QString path = m_workFolder + thumbRelativePath(filePath);
-    auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, data) : replaceUnflushed(path, data);
+    auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, *data) : replaceUnflushed(path, *data);
     if (!written)
         return explained(written.error(), what);
     return removeAbsolutePath(path);
+}
+
+Result<void> KPLibraryFileManager::writeThumbnailFile(const QString& absolutePath, const QImage& image)
+{
+    const QString what = QStringLiteral("Could not write the thumbnail %1").arg(absolutePath);
+    if (absolutePath.isEmpty() || image.isNull())
+        return posixFailure(EINVAL, what);
+    auto data = encodeThumbnail(image, what);
+    if (!data)
+        return std::unexpected(data.error());
+    if (auto written = FileManager::writeAtomically(absolutePath, *data); !written)
+        return explained(written.error(), what);
+    return {};
 }
 
 QString KPLibraryFileManager::thumbRelativePath(const QString& filePath)

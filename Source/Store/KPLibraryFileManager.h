@@ -103,6 +103,9 @@ public:
     platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image,
                                              ThumbFlush flush = ThumbFlush::Now) const;
 
+    // The same encoding and atomic replacement at an absolute path outside the library (the
+    // SafeBox volume keeps its thumbnails itself); the folder must exist.
+    static platform::Result<void> writeThumbnailFile(const QString& absolutePath, const QImage& image);
     // The relative path of the thumbnail addThumbByFile writes for filePath.
     static QString thumbRelativePath(const QString& filePath);
     // Removes every staged item and temporary thumbnail (".folivo-*.part") that a process

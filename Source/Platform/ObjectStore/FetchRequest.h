@@ -1,5 +1,6 @@
 // What to fetch: an entity (with its sub-entities), a predicate, sort keys and a limit, and
-// whether the answer is objects, object IDs or a count.
+// whether the answer is objects, object IDs, a count or a count per value of a key path
+// (groupByKeyPath, answered by ManagedObjectContext::groupedCountForFetchRequest).
 //
 // Unsorted results come in a fixed order: records already in the store by primary key, then
 // records still pending in the context or its parents in insertion order. Callers rely on it
@@ -10,6 +11,7 @@
 #include "Platform/ObjectStore/Predicate/SortDescriptor.h"
 
 #include <QList>
+#include <QVariant>
 #include <QString>
 
 namespace platform {
@@ -23,6 +25,8 @@ struct FetchRequest {
     int fetchLimit = 0;  // 0: no limit
     bool includesSubentities = true;
     ResultType resultType = ResultType::ManagedObject;
+    // For grouped counts: the key path whose values the matching records are counted by.
+    QString groupByKeyPath;
 
     FetchRequest() = default;
     explicit FetchRequest(QString entity, Predicate filter = {}, QList<SortDescriptor> sort = {},
@@ -31,6 +35,13 @@ struct FetchRequest {
           sortDescriptors(std::move(sort)), fetchLimit(limit)
     {
     }
+};
+
+// One value of a grouped count and the number of matching records that have it. value is
+// invalid for the records whose value is nil (or whose to-many collection is empty).
+struct GroupCount {
+    QVariant value;
+    qsizetype count = 0;
 };
 
 } // namespace platform

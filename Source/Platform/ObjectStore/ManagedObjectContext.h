@@ -72,6 +72,14 @@ public:
     Result<QList<ManagedObjectPtr>> executeFetchRequest(const FetchRequest& request);
     Result<QList<ObjectID>> fetchObjectIDs(const FetchRequest& request);
     Result<qsizetype> countForFetchRequest(const FetchRequest& request);
+    // The number of matching records per value of request.groupByKeyPath, pending changes of
+    // this context and its parents counted as every fetch counts them; each count equals that
+    // of a fetch for "keyPath == value" (to-one and attribute paths) or "ANY keyPath == value"
+    // (paths through a to-many relationship, where a record counts once for each distinct
+    // value it has). Sort descriptors and the limit do not apply. Values come in a fixed order:
+    // nil, numbers, strings, dates (each ascending), then related objects by key, then the rest
+    // in the order met.
+    Result<QList<GroupCount>> groupedCountForFetchRequest(const FetchRequest& request);
 
     bool hasChanges() const;
     QList<ManagedObjectPtr> insertedObjects() const;
@@ -141,7 +149,10 @@ private:
         ObjectID id;
         RowPtr row;
     };
-    Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count);
+    // With visit, every matching row is handed to it (under the read scope) instead of being
+    // collected, and the limit does not apply.
+    Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
+                                        const std::function<void(const Row&)>& visit = {});
     Result<void> saveToParent(SaveNotification& note);
     Result<void> saveToStore(SaveNotification& note);
 

@@ -4,9 +4,11 @@
 // file first, so that one that cannot be read fails the fetch.
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
+#include "Platform/ObjectStore/Predicate/ValueComparison.h"
 #include "Platform/ObjectStore/RowView.h"
 
 #include <algorithm>
+#include <map>
 #include <limits>
 #include <optional>
 
@@ -182,8 +184,11 @@ ObjectID constantID(const QVariant& value)
 } // namespace
 
 Result<std::vector<ManagedObjectContext::Match>>
-ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsizetype* count)
+ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
+                               const std::function<void(const Row&)>& visit)
 {
+    if (visit)
+        countOnly = true;
     const EntityDescription* entity = m_coordinator->model()->entity(request.entityName);
     if (!entity)
         return fail(domain, FetchError, QStringLiteral("no entity named \"%1\"").arg(request.entityName));
@@ -341,8 +346,10 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
 
     std::vector<Match> out;
     qsizetype counted = 0;
-    const int limit = request.sortDescriptors.isEmpty() ? request.fetchLimit : 0;
+    const int limit = request.sortDescriptors.isEmpty() && !visit ? request.fetchLimit : 0;
     auto accept = [&](const ObjectID& id, RowPtr row) {
+        if (visit)
+            visit(*row);
         if (countOnly)
             ++counted;
         else
@@ -461,6 +468,165 @@ Result<qsizetype> ManagedObjectContext::countForFetchRequest(const FetchRequest&
     if (!matches)
         return std::unexpected(matches.error());
     return n;
+}
+
+namespace {
+
+// Values of a grouped count, each kept once: nil, numbers, strings and dates in the order sorts
+// use (where "equal in order" is "equal"), related objects by ID, anything else by equality.
+class GroupTally {
+public:
+    // Adds one record's value (a list: its distinct elements; an empty list: nil).
+    void addRecord(const QVariant& value)
+    {
+        if (value.metaType() != QMetaType::fromType<QVariantList>()) {
+            bump(value);
+            return;
+        }
+        const QVariantList values = value.toList();
+        if (values.isEmpty()) {
+            bump(QVariant());
+            return;
+        }
+        m_seen.clear();
+        for (const QVariant& v : values) {
+            if (std::none_of(m_seen.begin(), m_seen.end(), [&](const QVariant& s) { return same(s, v); })) {
+                m_seen.push_back(v);
+                bump(v);
+            }
+        }
+    }
+
+    // One related object of one record (keys of a record's relationship are distinct).
+    void addObject(qint64 pk, const std::function<ObjectID()>& makeID)
+    {
+        auto it = m_objectKeys.find(pk);
+        if (it == m_objectKeys.end())
+            it = m_objectKeys.insert(pk, {makeID(), 0});
+        ++it->second;
+    }
+    void addNil() { bump(QVariant()); }
+
+    QList<GroupCount> results() const
+    {
+        QList<GroupCount> out;
+        for (const auto& [value, count] : m_ordered)
+            out.append({value, count});
+        std::vector<std::pair<ObjectID, qsizetype>> objects;
+        objects.reserve(size_t(m_objects.size()));
+        for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it)
+            objects.emplace_back(it.key(), it.value());
+        for (const auto& [id, count] : m_objectKeys)
+            objects.emplace_back(id, count);
+        std::sort(objects.begin(), objects.end(), [](const auto& a, const auto& b) {
+            const QString ea = a.first.entity()->rootEntity()->name();
+            const QString eb = b.first.entity()->rootEntity()->name();
+            return ea != eb ? ea < eb : a.first.primaryKey() < b.first.primaryKey();
+        });
+        for (const auto& [id, count] : objects)
+            out.append({QVariant::fromValue(id), count});
+        for (const GroupCount& other : m_others)
+            out.append(other);
+        return out;
+    }
+
+private:
+    struct SortLess {
+        bool operator()(const QVariant& a, const QVariant& b) const { return ValueComparison::sortCompare(a, b) < 0; }
+    };
+
+    static bool sortable(const QVariant& v)
+    {
+        return ValueComparison::isNil(v) || ValueComparison::isNumber(v) || ValueComparison::isString(v)
+            || ValueComparison::isDate(v);
+    }
+
+    static bool same(const QVariant& a, const QVariant& b)
+    {
+        if (sortable(a) && sortable(b))
+            return ValueComparison::sortCompare(a, b) == 0;
+        return ValueComparison::equal(a, b);
+    }
+
+    void bump(const QVariant& value)
+    {
+        if (value.metaType() == QMetaType::fromType<ObjectID>()) {
+            ++m_objects[value.value<ObjectID>()];
+        } else if (sortable(value)) {
+            ++m_ordered[ValueComparison::isNil(value) ? QVariant() : value];
+        } else {
+            auto it = std::find_if(m_others.begin(), m_others.end(),
+                                   [&](const GroupCount& g) { return ValueComparison::equal(g.value, value); });
+            if (it == m_others.end())
+                m_others.append({value, 1});
+            else
+                ++it->count;
+        }
+    }
+
+    std::map<QVariant, qsizetype, SortLess> m_ordered;
+    QHash<ObjectID, qsizetype> m_objects;
+    QHash<qint64, std::pair<ObjectID, qsizetype>> m_objectKeys;
+    QList<GroupCount> m_others;
+    std::vector<QVariant> m_seen;
+};
+
+} // namespace
+
+Result<QList<GroupCount>> ManagedObjectContext::groupedCountForFetchRequest(const FetchRequest& request)
+{
+    const EntityDescription* entity = m_coordinator->model()->entity(request.entityName);
+    if (!entity)
+        return fail(domain, FetchError, QStringLiteral("no entity named \"%1\"").arg(request.entityName));
+    if (request.groupByKeyPath.isEmpty())
+        return fail(domain, FetchError, QStringLiteral("a grouped count needs a key path to group by"));
+    const QStringList components = request.groupByKeyPath.split(QLatin1Char('.'));
+    if (auto ok = checkKeyPath(entity, components, request.groupByKeyPath); !ok)
+        return std::unexpected(ok.error());
+    // Given as the only sort key, the key path has its tables read up front like the
+    // predicate's; a counting fetch never sorts.
+    FetchRequest counting = request;
+    counting.sortDescriptors = {SortDescriptor(request.groupByKeyPath, true)};
+    GroupTally tally;
+    // A path of one relationship, the common case (documents per tag, per folder), is counted
+    // straight from the rows' keys: no value lists, and an ID made once per related object.
+    auto relationshipOf = [&](const EntityDescription* e) {
+        return components.size() == 1 ? e->relationship(components.front()) : nullptr;
+    };
+    std::function<void(const Row&)> visit = [&](const Row& row) {
+        RowView view(this, &row);
+        tally.addRecord(view.valueForKeyPathComponents(components));
+    };
+    if (relationshipOf(entity)) {
+        visit = [&](const Row& row) {
+            const RelationshipDescription* rel = relationshipOf(row.entity);
+            if (!rel) {
+                tally.addNil();
+                return;
+            }
+            bool any = false;
+            auto add = [&](qint64 k) {
+                const Key key = keyOf(rel->destination, k);
+                RowPtr target = k ? visibleRow(key) : RowPtr();
+                if (!target)
+                    return;
+                any = true;
+                tally.addObject(k, [&] { return idForKey(key, target->entity); });
+            };
+            if (rel->toMany) {
+                for (qint64 k : row.toMany[size_t(rel->slot)])
+                    add(k);
+            } else {
+                add(row.toOne[size_t(rel->slot)]);
+            }
+            if (!any)
+                tally.addNil();
+        };
+    }
+    auto ran = runFetch(counting, true, nullptr, visit);
+    if (!ran)
+        return std::unexpected(ran.error());
+    return tally.results();
 }
 
 } // namespace platform

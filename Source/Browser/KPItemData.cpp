@@ -1,0 +1,131 @@
+#include "Browser/KPItemData.h"
+
+#include "Browser/BrowserText.h"
+#include "Browser/KPSortFunctions.h"
+#include "Platform/Foundation/StringHash.h"
+#include "Platform/Kit/Scheduler.h"
+#include "Store/DBAuthor.h"
+#include "Store/DBHelper.h"
+#include "Store/DBTag.h"
+
+#include <QLocale>
+
+namespace {
+
+// The URI the record has once it is saved. An ID keeps its entity and key from insertion on,
+// so this text never changes for a record, whereas the temporary URI of an unsaved record does.
+QString permanentURI(const platform::ObjectID& id)
+{
+    if (id.isNull())
+        return {};
+    if (!id.isTemporaryID() || !id.store())
+        return id.URIRepresentation();
+    return QStringLiteral("x-folivo-store://%1/%2/p%3").arg(id.store()->uuid(), id.entity()->name()).arg(id.primaryKey());
+}
+
+template <class Record>
+QStringList liveNames(const QList<Record>& records)
+{
+    QStringList names;
+    names.reserve(records.size());
+    for (const Record& record : records) {
+        if (!record.isTrash())
+            names.append(record.name());
+    }
+    sortfunctions::sortNames(names);
+    return names;
+}
+
+} // namespace
+
+KPItemData::KPItemData(const DBFileInfo& record)
+    : m_record(record)
+    , m_objectID(record.objectID())
+{
+    const QString uri = permanentURI(m_objectID);
+    // A model of no record equals only itself; its address is as good a hash as any.
+    m_dataHash = uri.isEmpty() ? quint64(reinterpret_cast<quintptr>(this)) : platform::stringHash(uri);
+}
+
+KPItemData::KPItemData(const QVariant& dataID, const QString& identityPath)
+    : m_identityPath(identityPath)
+    , m_dataID(dataID)
+{
+    m_dataHash = platform::stringHash(identityPath);
+}
+
+KPItemData::~KPItemData() = default;
+
+bool KPItemData::isEqual(const KPItemData& other) const
+{
+    if (this == &other)
+        return true;
+    if (isSafeBoxItem() || other.isSafeBoxItem())
+        return isSafeBoxItem() && other.isSafeBoxItem() && m_identityPath == other.m_identityPath;
+    return !m_objectID.isNull() && m_objectID == other.m_objectID;
+}
+
+void KPItemData::loadDataContent()
+{
+    if (m_loadedDataContent)
+        return;
+    if (m_record) {
+        m_title = m_record.title();
+        m_filePath = DBHelper::CombinFileAbsolutePath(m_record);
+        m_thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
+        // Read through the record's row: a list of many documents makes no metadata objects.
+        static const QStringList kRate{QStringLiteral("metadata"), QStringLiteral("rate")};
+        static const QStringList kLabel{QStringLiteral("metadata"), QStringLiteral("label")};
+        static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
+        static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+        m_rateValue = sortfunctions::recordValue(m_record, kRate).toLongLong();
+        m_finderIndex = sortfunctions::recordValue(m_record, kLabel).toLongLong();
+        m_dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
+        m_dateModifiedString = dateTextForDate(m_dateModified, platform::kit::Scheduler::current().now());
+        m_fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
+        reloadTagFromDBFileInfo();
+    }
+    m_loadedDataContent = true;
+}
+
+void KPItemData::reloadTagFromDBFileInfo()
+{
+    m_tagObjects = liveNames(m_record.tags());
+    m_tagString = m_tagObjects.isEmpty() ? QStringLiteral("") : m_tagObjects.join(QStringLiteral(", "));
+}
+
+QString KPItemData::authorString() const
+{
+    const std::optional<QStringList> names = authorObjects();
+    if (!names)
+        return {};
+    return names->isEmpty() ? QStringLiteral("") : names->join(QStringLiteral(", "));
+}
+
+std::optional<QStringList> KPItemData::authorObjects() const
+{
+    if (!m_record)
+        return std::nullopt;
+    return liveNames(m_record.authors());
+}
+
+QUrl KPItemData::previewItemURL()
+{
+    loadDataContent();
+    return QUrl::fromLocalFile(m_filePath);
+}
+
+QString KPItemData::dateTextForDate(const QDateTime& date, const QDateTime& now)
+{
+    if (!date.isValid())
+        return {};
+    // Calendar days in local time: a day around a summer-time change is 23 or 25 hours long.
+    const QDate today = now.toLocalTime().date();
+    const QDateTime local = date.toLocalTime();
+    const QString time = local.toString(QStringLiteral("HH:mm"));
+    if (date > today.startOfDay())
+        return browsertext::format(QStringLiteral("Today %@"), {time});
+    if (date > today.addDays(-1).startOfDay())
+        return browsertext::format(QStringLiteral("Yesterday %@"), {time});
+    return QLocale().toString(local, QStringLiteral("MMM d, yyyy HH:mm"));
+}

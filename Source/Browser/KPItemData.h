@@ -1,0 +1,179 @@
+// The display model of one document in the grid and in every list built from the library: it
+// wraps one library record (DBFileInfo), copies out of it the values the views draw, holds the
+// thumbnail once it is loaded and is the item Quick Look previews. KPSafeBoxItemData is its
+// variant for one file of the open SafeBox.
+//
+// Identity. Two display models are equal when they stand for the same record (its object ID);
+// two SafeBox items when their paths are equal. dataHash is the hash: the string hash of the
+// record's object URI in its permanent form (the one it has once saved, so a model made before
+// the record's first save hashes like one made after), or of the SafeBox path. Equal hashes of
+// different documents never make them equal. Sets of display models (KPItemDataSet) use exactly
+// this identity, so a set, a selection or the thumbnail queue never holds one document twice.
+//
+// The display values are filled once by loadDataContent(); until then the texts are null and the
+// numbers 0. The modification date text is made against the interface clock's "now"
+// (platform::kit::Scheduler), in local time, with calendar days: "Today 00:01" is a minute after
+// local midnight, "Yesterday 23:59" a minute before, also across a change to or from summer time.
+//
+// Threads: main thread only. The thumbnail loader snapshots what it needs here on the main
+// thread and hands the image back there (KPThumbnailLoader); it never reads a model elsewhere.
+#pragma once
+
+#include "Browser/KPSectionIndexSet.h"
+#include "Platform/ObjectStore/ObjectID.h"
+#include "Store/DBFileInfo.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QMetaType>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantMap>
+#include <memory>
+#include <optional>
+#include <unordered_set>
+
+class KPItemData;
+using KPItemDataPtr = std::shared_ptr<KPItemData>;
+
+class KPItemData {
+public:
+    // Keys of info that the item views leave for the thumbnail loader.
+    static inline const QString kFrameSizeKey = QStringLiteral("FrameSize");
+    static inline const QString kFrameImageSizeKey = QStringLiteral("FrameImageSize");
+    static inline const QString kIsListViewKey = QStringLiteral("IsListView");
+
+    // initWithData: a display model of record (nil gives a model that equals only itself).
+    explicit KPItemData(const DBFileInfo& record);
+    static KPItemDataPtr create(const DBFileInfo& record) { return std::make_shared<KPItemData>(record); }
+    virtual ~KPItemData();
+    KPItemData(const KPItemData&) = delete;
+    KPItemData& operator=(const KPItemData&) = delete;
+
+    // ---- identity ----
+    // The wrapped record; nil for a SafeBox item.
+    const DBFileInfo& data() const { return m_record; }
+    // The record's identity (for the rebuild window and anything that refetches the record);
+    // null for a SafeBox item.
+    platform::ObjectID objectID() const { return m_objectID; }
+    quint64 dataHash() const { return m_dataHash; }
+    // Given at creation by callers that number their items; nothing here reads it.
+    const QVariant& dataID() const { return m_dataID; }
+    void setDataID(const QVariant& id) { m_dataID = id; }
+    bool isEqual(const KPItemData& other) const;
+    virtual bool isSafeBoxItem() const { return false; }
+    // The title (the wrapped record's or the SafeBox file's).
+    QString description() const { return m_title; }
+
+    // ---- per-item values from the item view (FrameSize, FrameImageSize, IsListView) ----
+    const QVariantMap& info() const { return m_info; }
+    void setObject(const QVariant& value, const QString& key) { m_info.insert(key, value); }
+    QVariant objectForKey(const QString& key) const { return m_info.value(key); }
+    void removeObjectForKey(const QString& key) { m_info.remove(key); }
+
+    // ---- display values ----
+    virtual void loadDataContent();
+    bool bLoadedDataContent() const { return m_loadedDataContent; }
+    // Rebuilds the tag names from the record (after a tag edit).
+    void reloadTagFromDBFileInfo();
+    QString title() const { return m_title; }
+    void setTitle(const QString& title) { m_title = title; }
+    // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
+    // "" without tags.
+    QString tagString() const { return m_tagString; }
+    const QStringList& tagObjects() const { return m_tagObjects; }
+    // Computed on each call from the record's authors not in the trash, in the name order:
+    // null for a SafeBox item, "" (not null) for a record without authors.
+    QString authorString() const;
+    std::optional<QStringList> authorObjects() const;
+    QString filePath() const { return m_filePath; }
+    // After a rename on disk.
+    void setFilePath(const QString& path) { m_filePath = path; }
+    QString thumbPath() const { return m_thumbPath; }
+    void setThumbPath(const QString& path) { m_thumbPath = path; }
+    qint64 rate() const { return m_rateValue; }
+    void setRate(qint64 rate) { m_rateValue = rate; }
+    // The flag (colour label number).
+    qint64 label() const { return m_finderIndex; }
+    void setLabel(qint64 label) { m_finderIndex = label; }
+    qint64 fileSize() const { return m_fileSize; }
+    QDateTime dateModified() const { return m_dateModified; }
+    // SafeBox items only; invalid for records.
+    QDateTime dateCreated() const { return m_dateCreated; }
+    // "Today 09:30", "Yesterday 23:59" or "Mar 5, 2012 14:02"; null without a date.
+    QString dateModifiedString() const { return m_dateModifiedString; }
+
+    // ---- thumbnail (main thread; the loader delivers here) ----
+    bool bLoadingResource() const { return m_loadingResource; }
+    void setBLoadingResource(bool flag) { m_loadingResource = flag; }
+    bool bLoadedResource() const { return m_loadedResource; }
+    void setBLoadedResource(bool flag) { m_loadedResource = flag; }
+    bool bNeedReloadResource() const { return m_needReloadResource; }
+    void setBNeedReloadResource(bool flag) { m_needReloadResource = flag; }
+    // Pixel size of the source thumbnail before it was fitted.
+    QSize imageOriginalSize() const { return m_imageOriginalSize; }
+    void setImageOriginalSize(const QSize& size) { m_imageOriginalSize = size; }
+    // The fitted thumbnail; null until one is loaded.
+    const QImage& sourceImage() const { return m_sourceImage; }
+    void setSourceImage(const QImage& image) { m_sourceImage = image; }
+    // The thumbnail Quick Look shows while its panel opens; null while none is loaded.
+    QImage previewImage() const { return m_sourceImage; }
+
+    // ---- Quick Look ----
+    // Loads the display values first.
+    QUrl previewItemURL();
+    const KPSectionIndexSet& quickLookIndexSet() const { return m_quickLookIndexSet; }
+    void setQuickLookIndexSet(const KPSectionIndexSet& index) { m_quickLookIndexSet = index; }
+
+    // The date text for a modification date against now, in local time (the rule above).
+    static QString dateTextForDate(const QDateTime& date, const QDateTime& now);
+
+protected:
+    // initWithData:ID: for subclasses that are no record's model; identityPath is what makes
+    // two of them equal (and is hashed).
+    KPItemData(const QVariant& dataID, const QString& identityPath);
+
+    QString m_title;
+    QString m_filePath;
+    QString m_thumbPath;
+    qint64 m_fileSize = 0;
+    QDateTime m_dateModified;
+    QDateTime m_dateCreated;
+    QString m_dateModifiedString;
+    bool m_loadedDataContent = false;
+
+private:
+    QString m_identityPath;
+    DBFileInfo m_record;
+    platform::ObjectID m_objectID;
+    quint64 m_dataHash = 0;
+    QVariant m_dataID;
+    QVariantMap m_info;
+    QString m_tagString;
+    QStringList m_tagObjects;
+    qint64 m_finderIndex = 0;
+    qint64 m_rateValue = 0;
+    bool m_loadingResource = false;
+    bool m_loadedResource = false;
+    bool m_needReloadResource = true;
+    QSize m_imageOriginalSize;
+    QImage m_sourceImage;
+    KPSectionIndexSet m_quickLookIndexSet;
+};
+
+// Display-model identity for hashed containers of KPItemDataPtr.
+struct KPItemDataHash {
+    size_t operator()(const KPItemDataPtr& item) const noexcept { return item ? size_t(item->dataHash()) : 0; }
+};
+struct KPItemDataEqual {
+    bool operator()(const KPItemDataPtr& a, const KPItemDataPtr& b) const
+    {
+        return a == b || (a && b && a->isEqual(*b));
+    }
+};
+using KPItemDataSet = std::unordered_set<KPItemDataPtr, KPItemDataHash, KPItemDataEqual>;
+
+Q_DECLARE_METATYPE(KPItemDataPtr)

@@ -1,0 +1,164 @@
+// A real library for the browser tests: a library folder in a scratch directory named in
+// "String_Library_Path" (so display models resolve their paths inside it), a store engine opened
+// on it as the program-wide default, and short ways to make documents, tags, authors and
+// folders straight in the main context.
+#pragma once
+
+#include "BrowserTestSupport.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Store/DBFileInfoMetadata.h"
+#include "Store/DataBaseEngine.h"
+#include "Store/KPLibraryFileManager.h"
+#include "Support/TestSupport.h"
+
+#include <QDateTime>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+// Documents are described with designated initializers naming only what a test needs; g++ 12
+// warns about every member left to its default there.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace browsertest {
+
+class IdleSaveTimer : public DataBaseSaveTimer {
+public:
+    void start(std::chrono::milliseconds, Tick) override {}
+};
+
+// Sets TZ for the life of the object (and puts the old one back).
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        m_hadOld = std::getenv("TZ") != nullptr;
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (m_hadOld)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+    bool m_hadOld = false;
+};
+
+// A local date and time in the current TZ, as the store keeps it (UTC).
+inline QDateTime localDate(int y, int m, int d, int hh, int mm, int ss = 0)
+{
+    return QDateTime(QDate(y, m, d), QTime(hh, mm, ss), Qt::LocalTime).toUTC();
+}
+
+struct DocumentSpec {
+    QString title;
+    QString extension = QStringLiteral("pdf");
+    QStringList tags;
+    QStringList authors;
+    std::optional<qint64> size;
+    QDateTime created, modified, imported, lastOpened;
+    int label = 0;
+    int rate = 0;
+    QString from;
+    bool isIndex = false;
+    QString path; // default: "/Documents/Jan 01, 2014/<title>.<extension>"
+};
+
+class BrowserLibraryTest : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        SettingsTest::SetUp();
+        library = testsupport::makeTempDir(QStringLiteral("library"));
+        platform::UserDefaults::standardUserDefaults().setString(library, QStringLiteral("String_Library_Path"));
+        KPLibraryFileManager::resetDefaultManager();
+        files = &KPLibraryFileManager::defaultManager();
+        DataBaseEngine::Options options;
+        options.libraryPath = library;
+        options.saveTimerFactory = [] { return std::make_unique<IdleSaveTimer>(); };
+        engine = std::make_unique<DataBaseEngine>(options);
+        auto opened = engine->initDataBase();
+        ASSERT_TRUE(opened.has_value()) << qPrintable(opened.error().toString());
+    }
+
+    void TearDown() override
+    {
+        drainMainQueue();
+        engine.reset();
+        SettingsTest::TearDown();
+    }
+
+    static void drainMainQueue()
+    {
+        bool done = false;
+        platform::Dispatch::main([&done] { done = true; });
+        testsupport::spinUntil([&] { return done; });
+    }
+
+    const platform::ContextPtr& context() const { return engine->context(); }
+
+    DBTag tagNamed(const QString& name)
+    {
+        DBTag tag = engine->tagNamed(name);
+        return tag ? tag : engine->createTagByContext(name);
+    }
+
+    DBAuthor authorNamed(const QString& name)
+    {
+        DBAuthor author = engine->authorNamed(name);
+        return author ? author : engine->createAuthorByContext(name);
+    }
+
+    DBNode folderNamed(const QString& title)
+    {
+        DBNode node = engine->createDBNode();
+        node.setTitle(title);
+        node.setType(DBNode::Folder);
+        return node;
+    }
+
+    DBFileInfo addDocument(const DocumentSpec& spec)
+    {
+        DBFileInfo file = DBRecord::insertNewObject<DBFileInfo>(context());
+        file.setTitle(spec.title);
+        file.setPathExtension(spec.extension);
+        const QString name = spec.extension.isEmpty() ? spec.title : spec.title + QLatin1Char('.') + spec.extension;
+        file.setPath(spec.path.isEmpty() ? QStringLiteral("/Documents/Jan 01, 2014/") + name : spec.path);
+        file.setThumbPath(KPLibraryFileManager::thumbRelativePath(file.path()));
+        file.setIsIndex(spec.isIndex);
+        DBFileInfoMetadata meta = DBRecord::insertNewObject<DBFileInfoMetadata>(context());
+        if (spec.size)
+            meta.setFileSize(*spec.size);
+        meta.setDateCreated(spec.created);
+        meta.setDateModified(spec.modified);
+        meta.setDateImported(spec.imported);
+        meta.setDateLastOpen(spec.lastOpened);
+        meta.setLabel(spec.label);
+        meta.setRate(spec.rate);
+        meta.setFrom(spec.from);
+        file.setMetadata(meta);
+        for (const QString& tag : spec.tags)
+            file.addTagsObject(tagNamed(tag));
+        for (const QString& author : spec.authors)
+            file.addAuthorsObject(authorNamed(author));
+        return file;
+    }
+
+    DBFileInfo addDocument(const QString& title) { return addDocument(DocumentSpec{.title = title}); }
+
+    bool save() { return engine->writeToDiskAndWait(); }
+
+    QString library;
+    KPLibraryFileManager* files = nullptr;
+    std::unique_ptr<DataBaseEngine> engine;
+};
+
+} // namespace browsertest

@@ -254,7 +254,6 @@ private:
     std::unique_ptr<KPReusePool> m_pool;
     QList<QPointer<platform::kit::View>> m_dequeued;
     bool m_layingOut = false;
-    int m_displayDepth = 0;
 
     KPCollectionSelection m_selection;
     std::optional<KPSectionIndexSet> m_lastMoveIndexSet;

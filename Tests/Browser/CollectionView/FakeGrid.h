@@ -144,8 +144,11 @@ public:
     {
         if (!answersItemViews)
             return std::nullopt;
-        if (noViewForItems.contains(a))
+        if (noViewForItems.contains(a)) {
+            // Like a window that took a view before finding nothing to show there.
+            makeItem(grid);
             return nullptr;
+        }
         KPCollectionItemView* view = shown ? shown : makeItem(grid);
         if (configureItem)
             configureItem(view, a);

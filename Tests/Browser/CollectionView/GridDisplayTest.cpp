@@ -80,12 +80,15 @@ TEST_F(GridDisplay, MissingViewsAndVanishedSectionsLeaveOnlyTheirOwnPlaceEmpty)
     FakeGrid& f = make({3, 3, 3}, true);
     f.noViewForSections = {1};
     f.noViewForItems = {KPSectionIndexSet(0, 1)};
+    const int constructedBefore = CountingItemView::constructed;
     grid.reloadData();
     EXPECT_NE(grid.sectionViewWithIndex(0), nullptr);
     EXPECT_EQ(grid.sectionViewWithIndex(1), nullptr);
     EXPECT_NE(grid.sectionViewWithIndex(2), nullptr);
     EXPECT_EQ(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 1)), nullptr);
     EXPECT_NE(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 2)), nullptr);
+    // The view taken for the empty place went back to the pool and served the next item.
+    EXPECT_EQ(CountingItemView::constructed - constructedBefore, int(grid.visibleItemViews().size()));
 
     // A selection of addresses that no longer exist survives a relayout without views.
     grid.selectItemIndexWithSectionIndexSets({KPSectionIndexSet(2, 2), KPSectionIndexSet(0, 0)});

@@ -602,8 +602,11 @@ void KPCollectionView::recycleItem(KPCollectionItemView* item)
     if (item->m_gridAddress) {
         if (m_visibleItemViews.value(*item->m_gridAddress) == item)
             m_visibleItemViews.remove(*item->m_gridAddress);
-        if (m_lastMoveIndexSet == item->m_gridAddress)
+        // A hovered view must not come back from the pool still lit for its old item.
+        if (m_lastMoveIndexSet == item->m_gridAddress) {
             m_lastMoveIndexSet.reset();
+            item->mouseExited();
+        }
         item->m_gridAddress.reset();
     }
     // A view taken out in the middle of a fade must not come back half transparent.

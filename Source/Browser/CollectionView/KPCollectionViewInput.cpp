@@ -177,6 +177,8 @@ void KPCollectionView::dragRegion(const QPointF& viewportPoint)
         const QRectF visible = visibleRect();
         updateDisplayWithRect(visible);
         if (m_bandView) {
+            // Section views that arrived with the display stack above it otherwise.
+            m_bandView->raise();
             m_bandView->setGeometry(viewport()->rect());
             m_bandView->drawFrameWithRect(band.intersected(visible).translated(0, -visible.y()));
         }

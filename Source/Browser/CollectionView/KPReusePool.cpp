@@ -2,6 +2,15 @@
 
 #include <algorithm>
 
+namespace {
+
+int liveCount(const std::deque<QPointer<platform::kit::View>>& pool)
+{
+    return int(std::count_if(pool.begin(), pool.end(), [](const auto& view) { return !view.isNull(); }));
+}
+
+} // namespace
+
 KPReusePool::KPReusePool(QWidget* holder)
     : m_holder(holder)
 {
@@ -60,14 +69,13 @@ void KPReusePool::clear()
 int KPReusePool::count(const std::type_info& type) const
 {
     const auto it = m_pools.find(std::type_index(type));
-    return it == m_pools.end() ? 0 : int(std::count_if(it->second.begin(), it->second.end(),
-                                                       [](const auto& v) { return !v.isNull(); }));
+    return it == m_pools.end() ? 0 : liveCount(it->second);
 }
 
 int KPReusePool::total() const
 {
     int n = 0;
     for (const auto& [type, pool] : m_pools)
-        n += int(std::count_if(pool.begin(), pool.end(), [](const auto& v) { return !v.isNull(); }));
+        n += liveCount(pool);
     return n;
 }

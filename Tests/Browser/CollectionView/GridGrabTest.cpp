@@ -8,7 +8,8 @@ using namespace gridtest;
 class GridGrab : public GridTest {};
 
 // A window with a grid of titled sections and a selection, grabbed into the build folder
-// (collectionview-grab.png, or collectionview-grab-2x.png on a scaled screen) to be looked at.
+// (collectionview-grab.png, or collectionview-grab-2x.png on a scaled screen, and the same with a
+// rubber band as collectionview-band*.png) to be looked at.
 TEST_F(GridGrab, WritesTheWindowWithSectionsHeadersAndASelection)
 {
     QWidget window;
@@ -44,5 +45,17 @@ TEST_F(GridGrab, WritesTheWindowWithSectionsHeadersAndASelection)
     EXPECT_EQ(inViewport(grid.sectionViewWithIndex(0)->headerView()).top(), 0);
     const QPoint selected = inViewport(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 1))).bottomLeft() + QPoint(4, -4);
     EXPECT_EQ(image.pixelColor(grid.viewport()->mapTo(&window, selected) * ratio), QColor(40, 110, 220));
+
+    // A rubber band over the lower sections: drawn over them, taking what it covers.
+    sendMouse(grid.viewport(), QEvent::MouseButtonPress, QPoint(400, 200), Qt::LeftButton, Qt::LeftButton);
+    sendMouse(grid.viewport(), QEvent::MouseMove, QPoint(250, 330), Qt::NoButton, Qt::LeftButton);
+    const QImage band = window.grab().toImage();
+    ASSERT_TRUE(band.save(QString(path).replace(QStringLiteral("grab"), QStringLiteral("band"))));
+    EXPECT_EQ(grid.selectedIndexs().size(), 2);
+    const QPoint inside = grid.viewport()->mapTo(&window, QPoint(390, 320)) * ratio;
+    const QPoint outside = grid.viewport()->mapTo(&window, QPoint(240, 320)) * ratio;
+    EXPECT_NE(band.pixelColor(inside), image.pixelColor(inside));
+    EXPECT_EQ(band.pixelColor(outside), image.pixelColor(outside));
+    sendMouse(grid.viewport(), QEvent::MouseButtonRelease, QPoint(250, 330), Qt::LeftButton, Qt::NoButton);
     grid.setParent(nullptr);
 }

@@ -213,7 +213,7 @@ TEST_F(GridSelection, TheRubberBandReplacesTheSelectionAndScrollsPastTheEdge)
 
 TEST_F(GridSelection, HoverEntersAndLeavesOnlyItemsThatAskForIt)
 {
-    make({20});
+    make({200});
     auto* first = static_cast<CountingItemView*>(item(0, 0));
     auto* second = static_cast<CountingItemView*>(item(0, 1));
     const QPoint inFirst = inViewport(first).center();
@@ -224,4 +224,11 @@ TEST_F(GridSelection, HoverEntersAndLeavesOnlyItemsThatAskForIt)
     EXPECT_TRUE(second->hovered);
     sendMouse(grid.viewport(), QEvent::MouseMove, QPoint(3, 3), Qt::NoButton, Qt::NoButton);
     EXPECT_FALSE(second->hovered);
+
+    // A hovered view scrolled away goes to the pool unlit.
+    sendMouse(grid.viewport(), QEvent::MouseMove, inFirst, Qt::NoButton, Qt::NoButton);
+    ASSERT_TRUE(first->hovered);
+    grid.verticalScrollBar()->setValue(1500);
+    EXPECT_NE(first->gridAddress(), std::optional<KPSectionIndexSet>(at(0, 0)));   // reused elsewhere
+    EXPECT_FALSE(first->hovered);
 }

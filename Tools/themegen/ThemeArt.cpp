@@ -319,7 +319,7 @@ DrawFn spriteArt(const ThemeCatalogueEntry& e, const Palette& pal)
         };
     }
     if (has(n, "Triangle")) {
-        const Glyph glyph = has(n, "Expand") ? Glyph::TriangleDown : Glyph::TriangleRight;
+        const Glyph glyph = has(n, "Expand") ? Glyph::TriangleRight : Glyph::TriangleDown;
         return [pal, glyph](QPainter& p, const QSizeF& s) { drawGlyph(p, glyph, QRectF(QPointF(0, 0), s), pal.mutedText); };
     }
     if (is(g, "ZoomSlider")) {

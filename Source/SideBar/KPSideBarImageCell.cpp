@@ -127,12 +127,12 @@ QRectF KPSideBarCellGeometry::warningRect(const QRectF& frame, qreal right)
 
 QRectF KPSideBarCellGeometry::spinnerRect(const QRectF& frame, qreal right)
 {
-    return QRectF(right - kSpinnerSize, frame.y() + kSpinnerTop, kSpinnerSize, kSpinnerSize);
+    return QRectF(right - kRightInset - kSpinnerSize, frame.y() + kSpinnerTop, kSpinnerSize, kSpinnerSize);
 }
 
 QRectF KPSideBarCellGeometry::rightButtonRect(const QRectF& frame, qreal right)
 {
-    return QRectF(right - kButtonSize, frame.y() + kButtonTop, kButtonSize, kButtonSize);
+    return QRectF(right - kRightInset - kButtonSize, frame.y() + kButtonTop, kButtonSize, kButtonSize);
 }
 
 QRectF KPSideBarCellGeometry::triangleRect(const QRectF& frame)

@@ -52,7 +52,9 @@ struct KPSideBarCellGeometry {
     static qreal badgeX(qreal right, qreal textWidth);
     // The filled badge: rounded x, 8 above the middle, round(width + 8) wide, 16 high.
     static QRectF badgeRect(const QRectF& frame, qreal right, qreal textWidth);
-    // The warning ends where a badge would: the given position put 5 points of it past the row.
+    // The warning, the spinner and the button end where a badge does, 4 points before the
+    // row's edge, so the right ends of all rows line up (placed by their left edges as given,
+    // the warning would stick out past the row and the other two touch its edge).
     static QRectF warningRect(const QRectF& frame, qreal right);
     static QRectF spinnerRect(const QRectF& frame, qreal right);
     static QRectF rightButtonRect(const QRectF& frame, qreal right);

@@ -78,7 +78,13 @@ protected:
         return node;
     }
     QPoint centreOf(const KPNode::Ptr& node) const { return view->visualRect(model->indexForNode(node.get())).center(); }
-    QImage grab() { return view->viewport()->grab().toImage(); }
+    // The viewport's pixels inside a rectangle of its coordinates, at any screen scale.
+    QImage grab(const QRectF& rect)
+    {
+        const QImage image = view->viewport()->grab().toImage();
+        const qreal scale = image.devicePixelRatio();
+        return image.copy(QRectF(rect.topLeft() * scale, rect.size() * scale).toAlignedRect());
+    }
 
     KPNode::Ptr root, library, documents, trash, folders, indexFolder, sub, favorites, favorite;
     std::unique_ptr<KPNodeTreeModel> model;
@@ -211,18 +217,17 @@ TEST_F(OutlineViewTest, BadgeShowsOnlyForAPositiveCountAndNothingElse)
 
     // Drawn: the badge's place differs from an empty row's only while it shows.
     const QRectF frame = view->visualRect(model->indexForNode(documents.get()));
-    const QRect place = view->cell()->badgeRectForNumber(3, frame, false).toAlignedRect();
-    const QImage empty = grab().copy(place);
+    const QRectF place = view->cell()->badgeRectForNumber(3, frame, false);
+    // Left of the spinner, less the pixel its antialiased spokes may touch.
+    const QRectF beside(place.topLeft(), QPointF(G::spinnerRect(frame, frame.right()).left() - 1, place.bottom()));
+    const QImage empty = grab(place);
+    const QImage emptyBeside = grab(beside);
     documents->setRightNumber(3);
     view->reloadItem(documents.get());
-    EXPECT_NE(grab().copy(place), empty);
-    // Busy: the spinner takes the right end, and left of it the badge's place is empty.
+    EXPECT_NE(grab(place), empty);
     documents->setIsBusy(true);
     view->reloadItem(documents.get());
-    const int spinnerLeft = int(G::spinnerRect(frame, frame.right()).left());
-    // (less the pixel its antialiased spokes may touch)
-    const QRect beside(place.left(), place.top(), spinnerLeft - place.left() - 1, place.height());
-    EXPECT_EQ(grab().copy(beside), empty.copy(beside.translated(-place.topLeft())));
+    EXPECT_EQ(grab(beside), emptyBeside);
 }
 
 TEST_F(OutlineViewTest, TrianglesOnlyOnIndexFolderRowsWithChildren)
@@ -231,7 +236,7 @@ TEST_F(OutlineViewTest, TrianglesOnlyOnIndexFolderRowsWithChildren)
     const auto triangleOf = [&](const KPNode::Ptr& node) {
         const QRectF frame = view->visualRect(model->indexForNode(node.get()));
         const QRectF triangle = G::triangleRect(frame);
-        return grab().copy(QRectF(triangle.topLeft(), QPointF(frame.left(), triangle.bottom())).toAlignedRect());
+        return grab(QRectF(triangle.topLeft(), QPointF(frame.left(), triangle.bottom())));
     };
     const auto blank = [&](const KPNode::Ptr& node) {
         const QImage img = triangleOf(node);
@@ -273,16 +278,16 @@ TEST_F(OutlineViewTest, HoverDimsTheWarningOfTheRowUnderTheMouse)
 {
     trash->setBoolShowWarning(true);
     const QRectF frame = view->visualRect(model->indexForNode(trash.get()));
-    const QRect warning = G::warningRect(frame, frame.right()).toAlignedRect();
-    const QImage plain = grab().copy(warning);
+    const QRectF warning = G::warningRect(frame, frame.right());
+    const QImage plain = grab(warning);
     QTest::mouseMove(view->viewport(), centreOf(trash));
     EXPECT_TRUE(trash->boolShowWarningIn());
     EXPECT_EQ(view->lastMovedNode(), trash.get());
-    EXPECT_NE(grab().copy(warning), plain);
+    EXPECT_NE(grab(warning), plain);
     QTest::mouseMove(view->viewport(), centreOf(documents));
     EXPECT_FALSE(trash->boolShowWarningIn());
     EXPECT_TRUE(documents->boolShowWarningIn());
-    EXPECT_EQ(grab().copy(warning), plain);
+    EXPECT_EQ(grab(warning), plain);
 }
 
 TEST_F(OutlineViewTest, ContextMenusFollowTheSelectionRules)

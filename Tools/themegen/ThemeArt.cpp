@@ -428,8 +428,11 @@ DrawFn elementArt(const ThemeCatalogueEntry& e, char state, const Palette& pal)
         if (is(g, "Sidebar") || is(g, "SubSidebar") || is(g, "TopbarSidebarIcon")) {
             if (is(n, "CellAddButton"))
                 return [pal, state](QPainter& p, const QSizeF& s) { discButton(p, s, state, Glyph::Plus, pal); };
-            return [pal, n, state](QPainter& p, const QSizeF& s) {
-                drawGlyph(p, glyphFor(n), QRectF(QPointF(0, 0), s), state == 'H' ? pal.iconHighlight : pal.icon);
+            // A side-bar row's lit icon sits on the selection fill, beside the selected title
+            // (white): in the selection colour it would vanish.
+            const QColor lit = is(g, "TopbarSidebarIcon") ? pal.iconHighlight : QColor(Qt::white);
+            return [pal, n, state, lit](QPainter& p, const QSizeF& s) {
+                drawGlyph(p, glyphFor(n), QRectF(QPointF(0, 0), s), state == 'H' ? lit : pal.icon);
             };
         }
         if (is(n, "SlideButton"))

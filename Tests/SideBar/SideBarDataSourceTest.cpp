@@ -154,8 +154,8 @@ TEST_F(SideBarDataSourceTest, MenusAndWhatTheirItemsDo)
 
     EXPECT_EQ(menuOf(source->trashNode()), QStringList{"Empty Trash"});
     EXPECT_EQ(menuOf(source->favoritesNode()->children().first()), QStringList{"Unfavorite"});
-    EXPECT_EQ(menuOf(indexFolder), (QStringList{"Reveal in Finder", "-", "Remove..."}));
-    EXPECT_EQ(menuOf(sub), QStringList{"Reveal in Finder"});
+    EXPECT_EQ(menuOf(indexFolder), (QStringList{"Show in File Manager", "-", "Remove..."}));
+    EXPECT_EQ(menuOf(sub), QStringList{"Show in File Manager"});
     EXPECT_EQ(menuOf(source->documentsNode()), QStringList{"(none)"});
     EXPECT_EQ(menuOf(source->libraryNode()), QStringList{"(none)"});
 

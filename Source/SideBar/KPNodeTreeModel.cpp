@@ -2,21 +2,7 @@
 
 #include "SideBar/SideBarNodeType.h"
 
-namespace {
-
-// Counts a change from its announcement to its end.
-class ChangeScope {
-public:
-    explicit ChangeScope(int& counter) : m_counter(counter) { ++m_counter; }
-    ~ChangeScope() { --m_counter; }
-    ChangeScope(const ChangeScope&) = delete;
-    ChangeScope& operator=(const ChangeScope&) = delete;
-
-private:
-    int& m_counter;
-};
-
-} // namespace
+#include <QScopedValueRollback>
 
 KPNodeTreeModel::KPNodeTreeModel(KPNode::Ptr root, QObject* parent)
     : QAbstractItemModel(parent)
@@ -71,7 +57,7 @@ void KPNodeTreeModel::insertChild(KPNode& parent, const KPNode::Ptr& child, int 
         return;
     }
     {
-        ChangeScope scope(m_changing);
+        const QScopedValueRollback changing(m_changing, m_changing + 1);
         beginInsertRows(parentIndexOf(parent), row, row);
         parent.insertChild(child, row);
         endInsertRows();
@@ -90,7 +76,7 @@ void KPNodeTreeModel::removeChild(KPNode& parent, const KPNode* child)
         return;
     }
     {
-        ChangeScope scope(m_changing);
+        const QScopedValueRollback changing(m_changing, m_changing + 1);
         beginRemoveRows(parentIndexOf(parent), row, row);
         parent.removeChild(child);
         endRemoveRows();
@@ -108,7 +94,7 @@ void KPNodeTreeModel::removeAllChildren(KPNode& parent)
         return;
     }
     {
-        ChangeScope scope(m_changing);
+        const QScopedValueRollback changing(m_changing, m_changing + 1);
         beginRemoveRows(parentIndexOf(parent), 0, int(parent.children().size()) - 1);
         parent.removeAllChildren();
         endRemoveRows();
@@ -126,7 +112,7 @@ void KPNodeTreeModel::nodeChanged(const KPNode* node)
 void KPNodeTreeModel::reset(const std::function<void()>& change)
 {
     {
-        ChangeScope scope(m_changing);
+        const QScopedValueRollback changing(m_changing, m_changing + 1);
         beginResetModel();
         if (change)
             change();

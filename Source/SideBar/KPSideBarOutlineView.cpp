@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 
 using platform::kit::Input;
@@ -26,18 +27,6 @@ namespace {
 // selected row could not be told from the others.
 const QColor kBuiltInBackground(232, 236, 240);
 const QColor kBuiltInSelection(196, 208, 222);
-
-// Counts a stretch of selection changes that are not the user's.
-class SilentScope {
-public:
-    explicit SilentScope(int& counter) : m_counter(counter) { ++m_counter; }
-    ~SilentScope() { --m_counter; }
-    SilentScope(const SilentScope&) = delete;
-    SilentScope& operator=(const SilentScope&) = delete;
-
-private:
-    int& m_counter;
-};
 
 } // namespace
 
@@ -64,6 +53,8 @@ KPSideBarOutlineView::KPSideBarOutlineView(QWidget* parent)
     m_cell = new KPSideBarImageCell(this);
     setItemDelegate(m_cell);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { scrollStepped(); });
+    // A busy row inside a collapsed one starts spinning when it comes into view.
+    connect(this, &QTreeView::expanded, this, [this] { updateHeartBeat(); });
     KPThemeManager::themeManager()->addThemeObject(this);
 }
 
@@ -86,7 +77,12 @@ void KPSideBarOutlineView::setNodeModel(KPNodeTreeModel* model)
             reportSelectionIfChanged();
         updateHeartBeat();
     });
-    connect(model, &QAbstractItemModel::dataChanged, this, [this] { updateHeartBeat(); });
+    // A row that turns busy starts the beat; beat() stops it once no row is busy.
+    connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& topLeft) {
+        const KPNode* node = m_model ? m_model->nodeFromIndex(topLeft) : nullptr;
+        if (node && node->isBusy() && !m_beating)
+            updateHeartBeat();
+    });
 }
 
 void KPSideBarOutlineView::setCustomThemeObject(KPCustomThemeObject* group)
@@ -225,7 +221,7 @@ void KPSideBarOutlineView::reloadData(const std::function<void()>& change)
     KPNode* selected = selectedNode();
     const std::weak_ptr<KPNode> keepSelected = selected ? selected->weak_from_this() : std::weak_ptr<KPNode>();
     {
-        SilentScope silent(m_silentSelection);
+        const QScopedValueRollback silent(m_silentSelection, m_silentSelection + 1);
         m_model->reset(change);
         for (const auto& weak : expanded) {
             if (const KPNode::Ptr node = weak.lock())

@@ -230,6 +230,22 @@ TEST_F(OutlineViewTest, BadgeShowsOnlyForAPositiveCountAndNothingElse)
     EXPECT_EQ(grab(beside), emptyBeside);
 }
 
+TEST_F(OutlineViewTest, ATreeWithoutThemeGroupUsesTheBuiltInLook)
+{
+    view->setCustomThemeObject(nullptr);
+    view->reloadData();
+    view->expandAll();
+    documents->setRightNumber(4);
+    view->selectNode(documents.get());
+    EXPECT_EQ(view->visualRect(model->indexForNode(library.get())).height(), KPSideBarImageCell::kSectionRowHeight);
+    EXPECT_EQ(view->visualRect(model->indexForNode(documents.get())).height(), KPSideBarImageCell::kDefaultRowHeight);
+    EXPECT_EQ(view->cell()->numberFill(true), KPSideBarImageCell::kSelectedBadgeFill);
+    // The selected row is still told from the others.
+    const QRectF row = view->visualRect(model->indexForNode(documents.get()));
+    EXPECT_NE(grab(QRectF(row.right() - 40, row.y(), 1, 1)).pixelColor(0, 0),
+              grab(QRectF(row.right() - 40, row.y() + row.height(), 1, 1)).pixelColor(0, 0));
+}
+
 TEST_F(OutlineViewTest, TrianglesOnlyOnIndexFolderRowsWithChildren)
 {
     // The part of the triangle left of the row's frame, where nothing else is drawn.

@@ -174,8 +174,9 @@ TEST_F(SideBarDataSourceTest, MenusAndWhatTheirItemsDo)
     EXPECT_EQ(emptied, 1);
     commands.setUnansweredHook({});
 
-    // Reveal shows the folder in the file manager.
+    // Reveal shows the folder in the file manager. An index folder is no row to come back to.
     view->selectNode(indexFolder.get());
+    EXPECT_TRUE(source->lastSelectedInfo().isEmpty());
     source->favorites().outlineViewItemMenuClick(SideBarFavorites::kRevealTag);
     ASSERT_FALSE(launcher.launches.isEmpty());
     EXPECT_TRUE(launcher.launches.last().contains(papers));

@@ -3,6 +3,7 @@
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Platform/FileEvents/FileEventStream.h"
 #include "Store/DBFileInfo.h"
+#include "Utilities/IndexFolder/IFFileItem.h"
 #include "Utilities/IndexFolder/KPFileNode.h"
 
 #include <QUrl>
@@ -74,6 +75,13 @@ protected:
             paths.append(file.path());
         paths.sort();
         return paths;
+    }
+
+    // Files the index-folder store still counts as present.
+    qsizetype liveRows()
+    {
+        auto predicate = platform::Predicate::format(QStringLiteral("isRemove == NO"));
+        return indexStore->queryRecordByName(IFFileItem::kEntityName, *predicate).size();
     }
 
     QStringList syncReports;
@@ -171,10 +179,13 @@ TEST_F(SideBarIndexFoldersTest, RemovingAFolderInsideAnotherLeavesTheOuterDocume
     ASSERT_TRUE(add(outer));
     waitSynced(outer);
     ASSERT_TRUE(add(inner));
+    const qsizetype rows = liveRows();
+    EXPECT_EQ(rows, 1);
     platform::NotificationCenter::defaultCenter().post(RemoveIndexFolderNotification, inner);
     EXPECT_EQ(titles(source->indexFolderNode()), QStringList{"Outer"});
     EXPECT_EQ(watched(), QStringList{outer});
     EXPECT_EQ(liveDocuments(), QStringList{file});
+    EXPECT_EQ(liveRows(), rows);
     EXPECT_EQ(reports(IndexFolderSyncStartNotification, inner), 0);
 }
 

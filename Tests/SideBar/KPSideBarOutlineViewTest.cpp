@@ -1,6 +1,7 @@
 #include "SideBarTestSupport.h"
 
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/HeartBeat.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/KPSideBarImageCell.h"
 #include "Theme/KPCustomThemeObject.h"
@@ -337,6 +338,29 @@ TEST_F(OutlineViewTest, ContextMenusFollowTheSelectionRules)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, centreOf(documents));
     EXPECT_EQ(asked, (QStringList{QStringLiteral("Documents")}));
     EXPECT_EQ(view->selectedNode(), documents.get());
+}
+
+TEST_F(OutlineViewTest, BusyRowsSpinOnTheBeatUntilTheyStop)
+{
+    platform::kit::VirtualScheduler clock;
+    auto& beat = platform::kit::HeartBeat::shared();
+    EXPECT_FALSE(beat.contains(view));
+    trash->setIsBusy(true);
+    view->reloadItem(trash.get());
+    EXPECT_TRUE(beat.contains(view));
+    // Half a turn a half second.
+    clock.advance(500);
+    EXPECT_EQ(trash->spinnerPhase(), 6);
+    // A busy row hidden in a collapsed section needs no beat; it spins again when shown.
+    view->collapseNode(library.get());
+    clock.advance(200);
+    EXPECT_FALSE(beat.contains(view));
+    view->expandNode(library.get());
+    EXPECT_TRUE(beat.contains(view));
+    trash->setIsBusy(false);
+    clock.advance(200);
+    EXPECT_FALSE(beat.contains(view));
+    EXPECT_EQ(trash->spinnerPhase(), 0);
 }
 
 TEST_F(OutlineViewTest, ScrollingReportsOnceItHasRestedForAThirdOfASecond)

@@ -138,6 +138,23 @@ TEST_F(SideBarIndexFoldersTest, AnOuterFolderAddedLaterTakesOverWithoutImporting
     EXPECT_EQ(source->indexFolders().indexFolderByPath(inner).path(), outer);
 }
 
+TEST_F(SideBarIndexFoldersTest, ChangesOnDiskAreSyncedThroughTheOutermostFolder)
+{
+    open();
+    const QString outer = folder(QStringLiteral("Shelf"));
+    const QString inner = folder(QStringLiteral("Shelf/Box"));
+    ASSERT_TRUE(add(outer));
+    waitSynced(outer);
+    ASSERT_TRUE(add(inner));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return listener->eventStream() && listener->eventStream()->isWatching(); }));
+    // A new file inside the nested folder reaches the library once, through the outer sync.
+    const QString added = put(QStringLiteral("Shelf/Box/new.pdf"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return liveDocuments().contains(added); }, 120000));
+    waitSynced(outer, 2);
+    EXPECT_EQ(liveDocuments().count(added), 1);
+    EXPECT_EQ(reports(IndexFolderSyncStartNotification, inner), 0);
+}
+
 TEST_F(SideBarIndexFoldersTest, RemovalMatchesTheExactPathOnly)
 {
     open();

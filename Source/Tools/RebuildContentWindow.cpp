@@ -13,18 +13,6 @@
 
 using platform::localizedString;
 
-namespace {
-
-QPushButton* taggedButton(const QString& title, int tag, QWidget* parent)
-{
-    auto* button = new QPushButton(localizedString(title), parent);
-    button->setProperty(kButtonTagProperty, tag);
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
-
 void buildRebuildContent(RebuildContentOutlets& outlets, QWidget* parent)
 {
     auto* window = new QDialog(parent);

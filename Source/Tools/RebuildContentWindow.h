@@ -3,6 +3,8 @@
 // them while the rebuild runs.
 #pragma once
 
+#include "Tools/TaggedButton.h"
+
 #include <QPointer>
 
 class QCheckBox;
@@ -25,9 +27,6 @@ struct RebuildContentOutlets {
     QLabel* txtHint = nullptr;
     QPushButton* btnStop = nullptr;  // tag 2
 };
-
-// The name of the property that holds a button's tag.
-inline constexpr char kButtonTagProperty[] = "tag";
 
 // Builds the window (a dialog with the given parent) and fills the outlets.
 void buildRebuildContent(RebuildContentOutlets& outlets, QWidget* parent);

@@ -101,7 +101,7 @@ void RebuildContentWindowController::setUp(QWidget* parent)
     QObject::connect(m_outlets.btnRebuild, &QPushButton::clicked, this, [this] { btnRebuild(); });
     for (QPushButton* button : {m_outlets.btnClose, m_outlets.btnStop}) {
         QObject::connect(button, &QPushButton::clicked, this,
-                         [this, button] { btnCancel(button->property(kButtonTagProperty).toInt()); });
+                         [this, button] { btnCancel(buttonTag(button)); });
     }
     btnChangeClick();
 }

@@ -1,8 +1,6 @@
 #include "App/CrashController.h"
 #include "Support/TestSupport.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -31,13 +29,9 @@ struct FakeUi {
 QString crashInChild(const QString& test)
 {
     const QString out = testsupport::makeTempDir() + QStringLiteral("/report.txt");
-    QProcess child;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FOLIVO_CRASH_CHILD_OUT"), out);
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=CrashChild.DISABLED_") + test,
-                 QStringLiteral("--gtest_also_run_disabled_tests")});
+    testsupport::ChildProcess child({QStringLiteral("--gtest_filter=CrashChild.DISABLED_") + test,
+                                     QStringLiteral("--gtest_also_run_disabled_tests")},
+                                    {{QStringLiteral("FOLIVO_CRASH_CHILD_OUT"), out}});
     EXPECT_TRUE(child.waitForFinished(60000));
     EXPECT_TRUE(testsupport::spinUntil([&] { return !testsupport::readFile(out).isEmpty(); }));
     return QString::fromUtf8(testsupport::readFile(out));

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -12,16 +11,14 @@ namespace {
 // SIGTERM and answers whether it ended cleanly.
 bool runOnceAndTerminate(const QString& home, int run)
 {
-    QProcess program;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo2"), {});
-    if (!program.waitForStarted(30000))
+    testsupport::ChildProcess program({},
+                                      {{QStringLiteral("HOME"), home},
+                                       {QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share")},
+                                       {QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config")},
+                                       {QStringLiteral("XDG_RUNTIME_DIR"), home},
+                                       {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}},
+                                      QCoreApplication::applicationDirPath() + QStringLiteral("/folivo2"));
+    if (!program.started())
         return false;
     const QString library = home + QStringLiteral("/Documents/Folivo 2 Library");
     const QString log = home + QStringLiteral("/.local/share/com.norlith.folivo2/Logs/Folivo 2.log");
@@ -31,12 +28,12 @@ bool runOnceAndTerminate(const QString& home, int run)
                 && QFileInfo::exists(library + QStringLiteral("/Index/contentIndex.index"));
         },
         60000);
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ::kill(program.pid(), SIGTERM);
     const bool finished = program.waitForFinished(60000);
     EXPECT_TRUE(opened);
     EXPECT_TRUE(finished);
-    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    return finished && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+    EXPECT_EQ(program.exitCode(), 0) << program.standardError().toStdString();
+    return finished && program.exitCode() == 0;
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "Controls/KPCoustomDrawBGView.h"
-#include "Controls/KPViewModeButton.h"
 #include "ControlsTestSupport.h"
 
 #include <QPainter>
@@ -51,13 +50,4 @@ TEST(KPCoustomDrawBGView, MovesReachTheOwnerOnlyWhileTracking)
     view.setTrackMouseMoveEvent(false);
     move(view, QPoint(6, 6), false);
     EXPECT_TRUE(seen.isEmpty());
-}
-
-TEST(KPViewModeButton, FixedSizeAndTheTopPicture)
-{
-    KPViewModeButton button(QRect(7, 9, 200, 100));
-    EXPECT_EQ(button.geometry(), QRect(7, 9, 56, 23));
-    for (const QImage& picture : button.pictures())
-        EXPECT_EQ(picture.size(), QSize(56, 23));
-    EXPECT_EQ(render(button), button.pictures()[0].convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }

@@ -1,9 +1,7 @@
 #include "Controls/KPButtonGroups.h"
 #include "Controls/KPHorizontalStretchButton.h"
 #include "ControlsTestSupport.h"
-#include "Theme/KPColor.h"
 #include "Theme/KPCustomThemeObject.h"
-#include "Theme/KPHorizontalSprite.h"
 #include "Theme/KPThemeManager.h"
 
 #include <QMenu>
@@ -19,11 +17,6 @@ namespace {
 KPCustomThemeObject* navGroup()
 {
     return KPThemeObject::customThemeObjectWithName(QStringLiteral("ButtonGroupsItem"));
-}
-
-QColor groupColor(const char* name)
-{
-    return *navGroup()->themeObjectWithName<KPColor>(QLatin1String(name))->color();
 }
 
 QVariantMap item(const QString& title, int tag)
@@ -156,66 +149,6 @@ TEST(KPHorizontalStretchButton, EveryTitleIsDrawnWholeInEveryThemeAt1xAnd2x)
     ASSERT_TRUE(manager->updateThemeByName(KPThemeManager::kDefaultThemeName));
 }
 
-TEST(KPHorizontalStretchButton, EachStateDrawsItsSlicesAcrossTheWidth)
-{
-    KPCustomThemeObject* group = navGroup();
-    KPHorizontalStretchButton button(QRect(0, 0, 100, 22));
-    button.setCustomThemeObject(group);
-    const auto near = [](const QColor& a, const QColor& b) {
-        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
-               std::abs(a.blue() - b.blue()) <= 2 && std::abs(a.alpha() - b.alpha()) <= 2;
-    };
-    // Left cap at its own size from x 0, right cap at its own size against the right edge,
-    // the middle stretched between them.
-    QList<QColor> middles;
-    const auto expectState = [&](const char* state) {
-        SCOPED_TRACE(state);
-        auto* slices = group->themeObjectWithName<KPHorizontalSprite>(QLatin1String(state));
-        ASSERT_NE(slices, nullptr);
-        const QImage left = slices->leftSprite()->image();
-        const QImage mid = slices->centerSprite()->image();
-        const QImage right = slices->rightSprite()->image();
-        const QImage shown = render(button);
-        int wrong = 0;
-        for (int y = 0; y < 22; ++y) {
-            for (int x = 0; x < left.width(); ++x)
-                wrong += near(shown.pixelColor(x, y), left.pixelColor(x, y)) ? 0 : 1;
-            for (int x = 0; x < right.width(); ++x)
-                wrong += near(shown.pixelColor(100 - right.width() + x, y), right.pixelColor(x, y)) ? 0 : 1;
-            for (int x = left.width(); x < 100 - right.width(); ++x)
-                wrong += near(shown.pixelColor(x, y), mid.pixelColor(0, y)) ? 0 : 1;
-        }
-        EXPECT_EQ(wrong, 0);
-        middles << mid.pixelColor(0, 11);
-    };
-    expectState("Normal");
-    enter(button, QPoint(50, 11));
-    expectState("Over");
-    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(50, 11));
-    expectState("Down");
-    button.setIsHightlight(true);
-    expectState("Highlight");
-    button.setEnabled(false);
-    expectState("Disabled");
-    for (qsizetype i = 1; i < middles.size(); ++i)
-        EXPECT_FALSE(near(middles[i], middles[i - 1])) << "states " << i - 1 << " and " << i << " look alike";
-    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(50, 11));
-}
-
-TEST(KPHorizontalStretchButton, TitleColoursFollowTheState)
-{
-    KPHorizontalStretchButton button(QRect(0, 0, 100, 22));
-    EXPECT_FALSE(button.textAttributes().has_value());
-    button.setCustomThemeObject(navGroup());
-    button.setIsHightlight(true);
-    EXPECT_EQ(button.textAttributes()->color, groupColor("TextSelectedColor"));
-    button.setEnabled(false);
-    EXPECT_EQ(button.textAttributes()->color, groupColor("TextDisabledColor"));
-    ASSERT_TRUE(button.textAttributes()->shadow.has_value());
-    EXPECT_EQ(button.textAttributes()->shadow->offset, QSizeF(0, -1));
-    EXPECT_EQ(button.textAttributes()->elideMode(), Qt::ElideRight);   // a title with no room loses its tail
-}
-
 TEST(KPHorizontalStretchButton, ReleaseOutsideSendsNothingAndDisabledStillSends)
 {
     KPHorizontalStretchButton button(QRect(0, 0, 60, 22));
@@ -297,20 +230,6 @@ struct ButtonGroupsTest : ::testing::Test {
     std::unique_ptr<KPButtonGroups> row;
     QList<int> reported;
 };
-
-TEST_F(ButtonGroupsTest, RowIsMeasuredSpacedAndCentred)
-{
-    const auto& b = row->buttons();
-    ASSERT_EQ(b.size(), 3u);
-    const int total = b[2]->geometry().right() + 1 - b[0]->x();
-    EXPECT_EQ(b[1]->x(), b[0]->x() + b[0]->width() + 8);
-    EXPECT_EQ(b[2]->x(), b[1]->x() + b[1]->width() + 8);
-    EXPECT_LE(std::abs(b[0]->x() - (400 - total) / 2), 1);
-    EXPECT_EQ(b[0]->height(), 22);
-    EXPECT_EQ(b[0]->y(), 30 - 22);   // the row's bottom edge
-    for (auto* button : b)
-        EXPECT_GT(button->width(), 24);
-}
 
 TEST_F(ButtonGroupsTest, ClicksReportChangesOnlyAndSelectByTagIsSilent)
 {

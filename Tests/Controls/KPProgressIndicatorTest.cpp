@@ -93,44 +93,6 @@ TEST(KPProgressIndicator, ValuesStayInRangeAndUnchangedValuesDoNotRedraw)
     EXPECT_EQ(bar.currentValue(), 40);
 }
 
-TEST(KPProgressIndicator, StripesScrollOnePointPerStepInsideTheTrack)
-{
-    KPProgressIndicator bar(QRect(0, 0, 214, 15));
-    const QImage start = render(bar);
-    // Visible stripes that repeat every tile (12 points) along the track.
-    bool light = false, dark = false;
-    const QColor first = start.pixelColor(10, kRow);
-    for (int x = 10; x < 200; ++x) {
-        const QColor c = start.pixelColor(x, kRow);
-        EXPECT_TRUE(near(c, start.pixelColor(x + 12, kRow))) << x;
-        light = light || c.lightness() > first.lightness() + 20;
-        dark = dark || c.lightness() < first.lightness() - 20;
-    }
-    EXPECT_TRUE(light || dark) << "one colour across the band";
-
-    // One step moves the band one point to the right.
-    bar.updateMainThrad();
-    const QImage stepped = render(bar);
-    for (int x = 10; x < 200; ++x)
-        EXPECT_TRUE(near(stepped.pixelColor(x + 1, kRow), start.pixelColor(x, kRow))) << x;
-
-    // Thirteen steps bring the stripes back where they started.
-    for (int i = 1; i < 13; ++i)
-        bar.updateMainThrad();
-    EXPECT_EQ(render(bar), start);
-
-    // The rounded clip keeps the stripes off the track's corners and its bottom row.
-    KPProgressIndicator trackOnly(QRect(0, 0, 214, 15));
-    trackOnly.setDoAnimation(false);
-    trackOnly.setMaxValue(0);
-    const QImage track = render(trackOnly);
-    EXPECT_EQ(start.pixelColor(0, 0), track.pixelColor(0, 0));
-    EXPECT_EQ(start.pixelColor(213, 0), track.pixelColor(213, 0));
-    for (int x = 0; x < 214; ++x)
-        EXPECT_EQ(start.pixelColor(x, 14), track.pixelColor(x, 14)) << x;
-
-}
-
 TEST(KPProgressIndicator, StepsFollowTheSchedulersTimeOnly)
 {
     platform::kit::VirtualScheduler clock;

@@ -38,19 +38,6 @@ int inkPixels(const QImage& image, const QRect& area)
 
 } // namespace
 
-TEST(TokenCell, SizeIsTheTextUpTo160PointsPlus33)
-{
-    EXPECT_EQ(KPTokenTagAttachmentCell(QString()).cellSize(), QSizeF(33, 20));
-    EXPECT_EQ(KPTokenAttachmentCell(QString()).cellSize(), QSizeF(33, 20));
-
-    KPTokenTagAttachmentCell wide(QString(200, u'W'));
-    ASSERT_GT(QFontMetricsF(wide.textAttributes().font).horizontalAdvance(wide.stringValue()), 300);
-    EXPECT_EQ(wide.cellSize(), QSizeF(193, 20));
-    const QString shown = wide.fittedText(193 - 31);
-    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
-    EXPECT_LE(QFontMetricsF(wide.textAttributes().font).horizontalAdvance(shown), 162);
-}
-
 TEST(TokenCell, ElidingNeverSplitsACharacter)
 {
     const QString texts[] = {

@@ -320,18 +320,6 @@ TEST_F(TokenEditorTest, WrappingOffKeepsOneLine)
     EXPECT_GT(editor->textView()->document()->idealWidth(), editor->width());
 }
 
-TEST_F(TokenEditorTest, CaretPointIsTheBottomLeftOfTheTypedRunsLine)
-{
-    EXPECT_EQ(editor->selectRangeLocation(), QPointF());
-    editor->setTokenString(QStringLiteral("a"));
-    EXPECT_EQ(editor->selectRangeLocation(), QPointF());   // no typed run
-    caretAt(1);
-    type(QStringLiteral("xy"));
-    const QPointF at = editor->selectRangeLocation();
-    EXPECT_NEAR(at.x(), editor->textView()->tokenFrame(0).right(), 1.0);
-    EXPECT_NEAR(at.y(), editor->textView()->tokenFrame(0).bottom(), 1.0);
-}
-
 TEST_F(TokenEditorTest, AGoneOwnerIsNeverCalled)
 {
     auto lifetime = std::make_unique<QObject>();

@@ -16,48 +16,6 @@ double degrees(const QLineF& line)
 
 } // namespace
 
-TEST(ProgressIndicatorCellView, DrawsFadingSpokesOnlyWhileRunningInAnExpandedRow)
-{
-    ProgressIndicatorCellView spinner;
-    spinner.setSpinning(true);
-    // The ink of the spoke that points at the angle (degrees, clockwise from right): the alpha
-    // of every pixel whose centre lies in that spoke's twelfth of the ring.
-    const auto alphaAt = [&](const QImage& img, double angle) {
-        int sum = 0;
-        for (int y = 0; y < img.height(); ++y) {
-            for (int x = 0; x < img.width(); ++x) {
-                const QLineF ray(QPointF(8, 8), QPointF(x + 0.5, y + 0.5));
-                const double off = std::abs(std::remainder(degrees(ray) - angle, 360.0));
-                if (ray.length() > 3 && off < 15)
-                    sum += img.pixelColor(x, y).alpha();
-            }
-        }
-        return sum;
-    };
-    const auto blank = [](const QImage& img) {
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                if (img.pixelColor(x, y).alpha() != 0)
-                    return false;
-        return true;
-    };
-    EXPECT_TRUE(blank(controlstest::render(spinner)));   // not started
-    spinner.startAnimation();
-    EXPECT_TRUE(blank(controlstest::render(spinner)));   // started, but its row is collapsed
-    spinner.setExpand(true);
-    QImage img = controlstest::render(spinner);
-    // The leading spoke points up and is the darkest; the ones behind it, anticlockwise, fade.
-    EXPECT_GT(alphaAt(img, 270), alphaAt(img, 240));
-    EXPECT_GT(alphaAt(img, 240), alphaAt(img, 180));
-    EXPECT_GT(alphaAt(img, 180), alphaAt(img, 300));
-    // A beat moves the leading spoke one place clockwise.
-    spinner.heartBeat();
-    img = controlstest::render(spinner);
-    EXPECT_GT(alphaAt(img, 300), alphaAt(img, 270));
-    spinner.stopAnimation();
-    EXPECT_TRUE(blank(controlstest::render(spinner)));
-}
-
 TEST(ProgressIndicatorCellView, BeatsTurnOnlyARunningSpinnerInAnExpandedRow)
 {
     ProgressIndicatorCellView spinner;

@@ -1,5 +1,5 @@
-// The title-bar view drawn into images: the missing-theme look, the grain rules, the plain look
-// and where the title goes.
+// The title-bar view drawn into images: the missing-theme look, the grain rules and when the
+// title shows.
 #include "Controls/VQTitlebarView.h"
 #include "Controls/VQTitlebarWindow.h"
 #include "ControlsTestSupport.h"
@@ -93,51 +93,8 @@ TEST(VQTitlebarView, TheGrainIsOneTilePixelPerDevicePixelAndOnlyWhileActive)
     EXPECT_EQ(rowSpread(controlstest::render(inactive.view()), 20), 0);
 }
 
-TEST(VQTitlebarView, ThePlainLookTakesItsGreysByActiveState)
+TEST(VQTitlebarView, TheTitleIsShownOnlyWhereAsked)
 {
-    auto level = [](const QColor& c) { return c.red(); };
-    BarWindow inactive(false);
-    inactive.view().setGeneralStyle(true);
-    QImage img = controlstest::render(inactive.view());
-    EXPECT_EQ(level(img.pixelColor(100, 39)), qRound(0.655 * 255));
-    // The gradient runs from the start colour at the bottom to the end colour at the top.
-    EXPECT_NEAR(level(img.pixelColor(100, 37)), 0.878 * 255, 4);
-    EXPECT_NEAR(level(img.pixelColor(100, 1)), 0.976 * 255, 4);
-    EXPECT_EQ(img.pixelColor(100, 0).alpha(), 0);   // the top row is left to the frame
-    EXPECT_EQ(rowSpread(img, 20), 0);
-
-    BarWindow active(true);
-    active.view().setGeneralStyle(true);
-    img = controlstest::render(active.view());
-    EXPECT_EQ(level(img.pixelColor(100, 39)), qRound(0.408 * 255));
-    EXPECT_GT(rowSpread(img, 20), 0);
-
-    // The window's own colours win over the defaults.
-    active.window.titleBarStartColor = QColor(200, 0, 0);
-    active.window.titleBarEndColor = QColor(200, 0, 0);
-    active.window.setShowsBaselineSeparator(false);
-    img = controlstest::render(active.view());
-    EXPECT_NEAR(img.pixelColor(100, 39).red(), 200, 30);
-    EXPECT_LT(img.pixelColor(100, 39).green(), 40);
-}
-
-TEST(VQTitlebarView, TheTitleIsCentredAndShownOnlyWhereAsked)
-{
-    const QRectF bar(0, 0, 600, 40);
-    EXPECT_EQ(VQTitlebarView::centredTitleY(bar, 17), std::floor(20 - 8.5));
-
-    VQTitlebarWindow w;
-    w.setTitleBarHeight(40);
-    w.setWindowTitle(QStringLiteral("Folivo 2"));
-    auto t = VQTitlebarView::titleLayout(w.windowTitle(), bar, &w, true);
-    EXPECT_NEAR(t.frame.center().x(), 300, 0.01);
-    EXPECT_EQ(t.frame.y(), 40 - t.frame.height() - 2);   // under the top without centring
-    w.setVerticallyCenterTitle(true);
-    t = VQTitlebarView::titleLayout(w.windowTitle(), bar, &w, true);
-    EXPECT_EQ(t.frame.y(), VQTitlebarView::centredTitleY(bar, t.frame.height()));
-    EXPECT_EQ(t.attributes.color->alpha(), 255);
-    EXPECT_EQ(VQTitlebarView::titleLayout(w.windowTitle(), bar, &w, false).attributes.color->alpha(), 128);
-
     // Drawn when asked; in full screen only with the full-screen switch too.
     BarWindow shown(false);
     shown.window.setWindowTitle(QStringLiteral("Folivo 2"));

@@ -51,21 +51,14 @@ void setUpLikeTheMainWindow(VQTitlebarWindow& w)
 
 } // namespace
 
-TEST(VQTitlebarWindow, BarButtonsAndContentGeometry)
+TEST(VQTitlebarWindow, ResizesKeepTheBarMarginsAndAReplacedButtonGivesWayToTheStandardOne)
 {
     VQTitlebarWindow w;
     setUpLikeTheMainWindow(w);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
 
-    EXPECT_TRUE(w.windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_EQ(w.titleBarContainer()->geometry(), QRect(0, 0, 1000, 40));
-    EXPECT_EQ(w.titleBarView()->geometry(), QRect(0, 0, 1000, 40));
     EXPECT_EQ(w.contentWidget()->geometry(), QRect(0, 40, 1000, 640));
-    EXPECT_EQ(w.closeButton()->frame(), QRect(8, 12, 14, 16));
-    EXPECT_EQ(w.minimizeButton()->frame(), QRect(8 + 14 + 6, 12, 14, 16));
-    EXPECT_EQ(w.zoomButton()->frame(), QRect(8 + 28 + 12, 12, 14, 16));
-    EXPECT_EQ(w.buttonToLayout(VQTitlebarWindow::ButtonKind::FullScreen)->frame(), QRect(1000 - 14 - 10, 12, 14, 16));
     EXPECT_TRUE(w.standardButton(VQTitlebarWindow::ButtonKind::Close)->isHidden());
     EXPECT_FALSE(w.closeButton()->isHidden());
 

@@ -12,31 +12,6 @@ const QRectF kScreen(0, 0, 1920, 1080);
 
 } // namespace
 
-TEST(ZWBubbleGeometry, SizesOriginsAndTheViewInside)
-{
-    const Options o;
-    const QPointF p(500, 500);
-    const Geometry below = geometry(kView, p, 1, 7, o);
-    EXPECT_EQ(below.frame.size(), QSizeF(104, 60));
-    EXPECT_EQ(below.frame.bottom(), p.y() - 7);   // y-up: the top edge, 7 below the point
-    EXPECT_EQ(below.frame.center().x(), p.x());
-    EXPECT_EQ(below.viewFrame, QRectF(2, 2, 100, 40));
-
-    const Geometry right = geometry(kView, p, 2, 0, o);
-    EXPECT_EQ(right.frame, QRectF(500, 500 - 22, 120, 44));
-    EXPECT_EQ(right.viewFrame.topLeft(), QPointF(18, 2));   // moved right past the arrow
-    const Geometry above = geometry(kView, p, 3, 0, o);
-    EXPECT_EQ(above.viewFrame.topLeft(), QPointF(2, 18));   // moved up past the arrow
-
-    // Corner sides put the arrow's middle the inset (half the base and a radius) from the corner.
-    const double i = arrowInset(o);
-    EXPECT_EQ(i, 18);
-    EXPECT_EQ(geometry(kView, p, 11, 0, o).frame.topLeft(), QPointF(p.x() - i, p.y() - 60));
-    EXPECT_EQ(geometry(kView, p, 8, 0, o).frame.topLeft(), QPointF(p.x() - 104 + i, p.y()));
-    EXPECT_EQ(geometry(kView, p, 4, 0, o).frame.topLeft(), QPointF(p.x() - 120, p.y() - i));
-    EXPECT_EQ(geometry(kView, p, 7, 0, o).frame.topLeft(), QPointF(p.x(), p.y() - 44 + i));
-}
-
 TEST(ZWBubbleGeometry, TheAutomaticSideFitsTheScreenByEachEdge)
 {
     const Options o;

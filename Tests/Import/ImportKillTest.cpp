@@ -6,8 +6,6 @@
 #include "ImportTestKit.h"
 #include "Store/DataBaseEngine.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <csignal>
 #include <unistd.h>
 
@@ -62,24 +60,20 @@ TEST_F(ImportKillTest, CopiesOfAKilledImportAreTakenBackOutAtTheNextOpening)
         write(QStringLiteral("drop/") + QLatin1String(name), name);
 
     const QString ready = testsupport::makeTempDir(QStringLiteral("ready")) + QStringLiteral("/child");
-    QProcess child;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kLibraryVariable), libraryPath);
-    env.insert(QString::fromLatin1(kSourcesVariable), src(QStringLiteral("drop")));
-    env.insert(QString::fromLatin1(kReadyVariable), ready);
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_also_run_disabled_tests"),
-                 QStringLiteral("--gtest_filter=ImportKillChild.DISABLED_CopiesUntilKilled")});
-    ASSERT_TRUE(child.waitForStarted());
+    testsupport::ChildProcess child({QStringLiteral("--gtest_also_run_disabled_tests"),
+                                     QStringLiteral("--gtest_filter=ImportKillChild.DISABLED_CopiesUntilKilled")},
+                                    {{QString::fromLatin1(kLibraryVariable), libraryPath},
+                                     {QString::fromLatin1(kSourcesVariable), src(QStringLiteral("drop"))},
+                                     {QString::fromLatin1(kReadyVariable), ready}});
+    ASSERT_TRUE(child.started());
     const bool arrived = testsupport::spinUntil([&] { return !testsupport::readFile(ready).isEmpty(); }, 120000);
-    ::kill(pid_t(child.processId()), SIGKILL);
+    ::kill(child.pid(), SIGKILL);
     child.waitForFinished();
     // The child's home stays behind when it is killed; it named it in its signal.
     const QString childHome = QString::fromUtf8(testsupport::readFile(ready));
     if (childHome.contains(QStringLiteral("/folivo-test-")))
         QDir(childHome).removeRecursively();
-    ASSERT_TRUE(arrived) << qPrintable(QString::fromLocal8Bit(child.readAll()));
+    ASSERT_TRUE(arrived) << qPrintable(QString::fromLocal8Bit(child.standardOutput() + child.standardError()));
 
     // What the kill left: two copies without records, one staged copy, the journal.
     const QStringList left = namesIn(files.dayFolder());

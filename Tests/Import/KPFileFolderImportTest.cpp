@@ -44,8 +44,9 @@ TEST_F(KPFileFolderImportTest, FoldersKeepTheirStructureAndEveryFileIsCounted)
     QSet<QString> subTitles;
     for (const auto& sub : A.children()) {
         subTitles.insert(sub->title());
-        if (sub->title() == QStringLiteral("B"))
+        if (sub->title() == QStringLiteral("B")) {
             EXPECT_EQ(originals(*sub), QStringList{b1});
+        }
     }
     EXPECT_EQ(subTitles, (QSet<QString>{"B", "Empty"}));
     EXPECT_TRUE(store->treeFolderName.isNull());

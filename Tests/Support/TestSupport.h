@@ -1,11 +1,15 @@
 // Helpers shared by every test executable: the isolated home folder made by the test main,
-// scratch folders, and waiting on asynchronous results by spinning the event loop.
+// scratch folders, waiting on asynchronous results by spinning the event loop, and child
+// processes.
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 class QApplication;
 
@@ -28,5 +32,45 @@ QByteArray readFile(const QString& path);
 // Runs the Qt event loop until cond() holds or timeoutMs passes; answers whether it held.
 // The cap is generous on purpose: it guards against hangs, it is not a speed assertion.
 bool spinUntil(const std::function<bool()>& cond, int timeoutMs = 30000);
+
+// A program run in a child process (this test program when none is named), with variables
+// added to this process's environment; its output and error streams go to files of their own.
+//
+// Tests start their children with this and not with QProcess (only tools they merely run, in
+// programs the thread sanitizer does not check, may still use it). QProcess starts them with
+// clone(CLONE_VM | CLONE_VFORK): until it execs, the child runs on the parent's memory, and the
+// thread sanitizer's clone interceptor then does its after-fork bookkeeping for the child on the
+// calling thread's own state. That thread comes back with its ignore counts off balance and from
+// then on none of its memory accesses or synchronisation is recorded, so every later case of
+// the process reports races that are not there and misses those that are. posix_spawn's child
+// runs only the C library's own code before it execs.
+class ChildProcess {
+public:
+    explicit ChildProcess(const QStringList& arguments, const QHash<QString, QString>& environment = {},
+                          const QString& program = QString());
+    // A child still running is killed and reaped.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
+    // Spins the event loop until the child has ended, at most timeoutMs.
+    bool waitForFinished(int timeoutMs = 60000);
+    // Ended by exit() (not by a signal), and with which code.
+    bool exitedNormally() const;
+    int exitCode() const;
+    QByteArray standardOutput() const;
+    QByteArray standardError() const;
+
+private:
+    bool reap(bool block);
+
+    pid_t m_pid = -1;
+    bool m_finished = false;
+    int m_status = 0;
+    QString m_outputPath;
+    QString m_errorPath;
+};
 
 } // namespace testsupport

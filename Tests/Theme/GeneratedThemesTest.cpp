@@ -164,16 +164,12 @@ void checkTheme(const QString& theme, bool is2x)
 
 } // namespace
 
-TEST(GeneratedThemes, EveryCatalogueNameResolvesAt1x)
+TEST(GeneratedThemes, EveryCatalogueNameResolvesAt1xAnd2x)
 {
-    for (const QString& theme : KPThemeManager::themeNames())
+    for (const QString& theme : KPThemeManager::themeNames()) {
         checkTheme(theme, false);
-}
-
-TEST(GeneratedThemes, EveryCatalogueNameResolvesAt2x)
-{
-    for (const QString& theme : KPThemeManager::themeNames())
         checkTheme(theme, true);
+    }
 }
 
 TEST(GeneratedThemes, FixedGeometryTheDrawingCodeReliesOn)

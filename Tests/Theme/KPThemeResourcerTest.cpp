@@ -129,11 +129,3 @@ TEST(KPThemeResourcer, TypeDispatchIsExactAndEverythingElseIsACustomValue)
     EXPECT_NE(dynamic_cast<KPMultiSprite*>(multi->get()), nullptr);
     EXPECT_FALSE((*noType)->isLoaded());   // created unresolved
 }
-
-TEST(KPThemeResourcer, SheetIsFoundBesideTheStyleListByBaseName)
-{
-    KPThemeResourcer theme(QStringLiteral("/x/y/theme/dark.plist"), false);
-    EXPECT_EQ(theme.sheetPath(), QStringLiteral("/x/y/theme/dark.png"));
-    KPThemeResourcer retina(QStringLiteral("/x/y/theme/dark.plist"), true);
-    EXPECT_EQ(retina.sheetPath(), QStringLiteral("/x/y/theme/dark@2x.png"));
-}

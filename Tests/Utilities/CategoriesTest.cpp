@@ -22,19 +22,6 @@ struct ServicesGuard {
 
 } // namespace
 
-TEST(QueueAdditionsTest, FirstInFirstOut)
-{
-    QList<int> queue;
-    EXPECT_FALSE(dequeue(queue).has_value());
-    EXPECT_TRUE(queue.isEmpty());
-    enqueue(queue, 1);
-    enqueueObjs(queue, QList<int>{2, 3});
-    EXPECT_EQ(dequeue(queue), 1);
-    EXPECT_EQ(dequeue(queue), 2);
-    EXPECT_EQ(dequeue(queue), 3);
-    EXPECT_FALSE(dequeue(queue).has_value());
-}
-
 TEST(QueueAdditionsTest, ConcurrentUseLosesAndDuplicatesNothing)
 {
     QList<int> queue;

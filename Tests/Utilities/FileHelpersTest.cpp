@@ -11,7 +11,6 @@
 #include "Utilities/FinderInfo.h"
 #include "Utilities/FlagNames.h"
 #include "Utilities/HelperServices.h"
-#include "Utilities/ImageHelpers.h"
 #include "Utilities/SystemHelpers.h"
 
 #include <QDir>
@@ -121,15 +120,6 @@ TEST_F(FileHelpersTest, FinderFlagsGiveAliasBundleInvisibleAndLabel)
     EXPECT_FALSE(isAliasFile(dir + "/missing.pdf"));
     EXPECT_EQ(finderLabelOfFile(dir + "/missing.pdf"), 0);
     EXPECT_EQ(finderLabelOfFile(QString()), 0);
-}
-
-TEST_F(FileHelpersTest, LabelFallsBackToFinderTagColour)
-{
-    const QString path = file("tagged.pdf");
-    setFinderTags(path, {"Plain", "Urgent\n6", "Later\n2"});
-    EXPECT_EQ(finderLabelOfFile(path), 6);
-    setFinderFlags(path, 3 << 1);
-    EXPECT_EQ(finderLabelOfFile(path), 3);
 }
 
 TEST_F(FileHelpersTest, UnreadableAttributesAreNeutral)
@@ -263,58 +253,8 @@ TEST_F(FileHelpersTest, FlagNamesFollowTheLibraryTable)
     defaults.removeObjectForKey("String_Library_Path");
 }
 
-TEST(ImageHelpersTest, BitmapContextRowsAreMultiplesOf16)
+TEST(SystemHelpersTest, CrcMatchesTheStandardCheckValue)
 {
-    EXPECT_EQ(bitmapBytesPerRow(10), 48);
-    EXPECT_EQ(bitmapBytesPerRow(16), 64);
-    EXPECT_EQ(bitmapBytesPerRow(1), 16);
-    const QImage context = createBitmapContext(10.9, 3.2);
-    ASSERT_FALSE(context.isNull());
-    EXPECT_EQ(context.size(), QSize(10, 3));
-    EXPECT_EQ(context.bytesPerLine(), 48);
-    EXPECT_EQ(context.format(), QImage::Format_RGBA8888_Premultiplied);
-    EXPECT_EQ(context.devicePixelRatio(), 1.0);
-    for (int y = 0; y < context.height(); ++y)
-        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(context.constScanLine(y)), 48), QByteArray(48, '\0'));
-    EXPECT_TRUE(createBitmapContext(0.5, 10).isNull());
-}
-
-TEST(ImageHelpersTest, RoundedRectangleRadiusAndOutline)
-{
-    const QRectF rect(0, 0, 20, 10);
-    EXPECT_DOUBLE_EQ(clampedCornerRadius(rect, 8), 5.0);
-    EXPECT_DOUBLE_EQ(clampedCornerRadius(rect, 2), 2.0);
-    EXPECT_DOUBLE_EQ(clampedCornerRadius(rect, -1), 0.0);
-    for (const QPainterPath& path : {roundRectBezierPath(rect, 8), createRoundRectPath(rect, 8)}) {
-        EXPECT_EQ(path.boundingRect(), rect);
-        // Starts on the left edge one radius above the bottom (y up), at the first arc.
-        EXPECT_EQ(path.elementAt(0).x, 0.0);
-        EXPECT_EQ(path.elementAt(0).y, 5.0);
-        EXPECT_TRUE(path.contains(QPointF(10, 5)));
-        EXPECT_FALSE(path.contains(QPointF(0.5, 0.5)));
-    }
-    // The first arc runs from 180° to 270° in y-up terms: towards the bottom edge (smaller y).
-    const QPainterPath path = createRoundRectPath(QRectF(0, 0, 40, 40), 10);
-    EXPECT_LT(path.pointAtPercent(0.02).y(), 10.0);
-}
-
-TEST(SystemHelpersTest, TemporaryFolderIsPrivate)
-{
-    const QString folder = temporaryFolder();
-    ASSERT_FALSE(folder.isEmpty());
-    EXPECT_TRUE(platform::Paths::isPathInside(folder, qEnvironmentVariable("XDG_RUNTIME_DIR")));
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_EQ(temporaryFolder(), folder);
-}
-
-TEST(SystemHelpersTest, PathsIdentifiersAndCrc)
-{
-    EXPECT_TRUE(logFilePath().endsWith("/Logs/Folivo 2.log"));
-    EXPECT_TRUE(logFilePath().startsWith(platform::Paths::applicationSupportDirectory() + "/"));
-    EXPECT_EQ(generateUUIDString().size(), 36);
-    EXPECT_NE(generateUUIDString(), generateUUIDString());
     EXPECT_EQ(crc32OfBytes("123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32OfBytes("", 0), 0u);
 }

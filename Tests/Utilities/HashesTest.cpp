@@ -191,13 +191,6 @@ TEST(MD5GeneratorTest, TitleAndTimeVariant)
     EXPECT_TRUE(MD5Generator::createMD5ByFile(dir + "/gone.pdf", QStringLiteral("t"), 1).isNull());
 }
 
-TEST(MD5GeneratorTest, StringHashesAreUtf8Md5)
-{
-    EXPECT_EQ(MD5Generator::createMD5ByString(QString()), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(MD5Generator::createMD5ByString("abc"), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(MD5String(QStringLiteral("é")), md5Of(QStringLiteral("é").toUtf8()));
-}
-
 TEST(Base64Test, LinesOf64CharactersWithoutTrailingBreak)
 {
     const QByteArray bytes48 = randomBytes(48, 1);

@@ -47,22 +47,6 @@ protected:
 
 } // namespace
 
-TEST_F(SQLiteDataBaseTest, ConnectingTwiceOpensOnce)
-{
-    SQLiteDataBase db(m_path);
-    EXPECT_EQ(db.database(), nullptr);
-    ASSERT_TRUE(db.connect());
-    sqlite3* first = db.database();
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(db.connect());
-    EXPECT_EQ(db.database(), first);
-    EXPECT_TRUE(QFileInfo::exists(m_path));
-    db.disconnect();
-    EXPECT_FALSE(db.connected());
-    EXPECT_EQ(db.database(), nullptr);
-    EXPECT_TRUE(logged().isEmpty());
-}
-
 TEST_F(SQLiteDataBaseTest, ColumnsKeepTheirValuesAndBlobsOnlyLog)
 {
     SQLiteDataBase db(m_path);

@@ -487,6 +487,13 @@ Result<void> FileManager::moveItem(const QString& src, const QString& dst)
     return {};
 }
 
+Result<void> FileManager::renameItem(const QString& src, const QString& dst)
+{
+    if (renameNoReplace(enc(src).constData(), enc(dst).constData()) != 0)
+        return posixError(errno, QStringLiteral("rename %1 to %2").arg(src, dst));
+    return {};
+}
+
 Result<void> FileManager::removeItem(const QString& path)
 {
     if (path.isEmpty())

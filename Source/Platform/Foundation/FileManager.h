@@ -65,6 +65,9 @@ public:
     // compared with the source (tree shape, types, sizes, link targets), then the source is
     // removed. When the comparison fails the copy is removed and the source kept.
     static Result<void> moveItem(const QString& src, const QString& dst);
+    // Renames src to dst, failing when dst exists; never copies: across file systems (EXDEV)
+    // it fails and leaves src where it was.
+    static Result<void> renameItem(const QString& src, const QString& dst);
 
     // Checks that dst holds the same tree as src: the same names and types, regular files of
     // the same sizes, links with the same targets.
@@ -103,7 +106,7 @@ public:
                                          const QString& baseName, const QString& ext);
 
     // Test seam: replaces the no-replace rename (returns 0 or -1 with errno set) used by
-    // moveItem and claimFreeName; nullptr restores the real one.
+    // moveItem, renameItem and claimFreeName; nullptr restores the real one.
     using RenameFunction = int (*)(const char* from, const char* to);
     static void setRenameFunctionForTesting(RenameFunction rename);
 };

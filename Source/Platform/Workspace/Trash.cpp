@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,6 +86,103 @@ Result<bool> claimInfo(const QString& infoPath, const QByteArray& content)
     return true;
 }
 
+
+std::atomic<Trash::DeviceFunction> g_deviceFunction{nullptr};
+
+Result<quint64> deviceOf(const QString& path, bool followLinks)
+{
+    if (const auto function = g_deviceFunction.load())
+        return function(path, followLinks);
+    struct stat st {};
+    if ((followLinks ? ::stat(encoded(path).constData(), &st) : ::lstat(encoded(path).constData(), &st)) != 0)
+        return std::unexpected(Error::posix(errno, QStringLiteral("read %1").arg(path)));
+    return quint64(st.st_dev);
+}
+
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString childOf(const QString& folder, const QString& name)
+{
+    return folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
+}
+
+// Where an item goes: a trash folder and the form of the path its info file records.
+struct TrashLocation {
+    QString folder;
+    QString source;       // the item, as its info file's Path names it below
+    QString infoPath;     // absolute in the home trash, relative to the top directory elsewhere
+};
+
+// The top directory of the file system that holds the item: the highest of its real parent
+// folders on the item's device. A link on the way is resolved first, as it may lead anywhere.
+Result<TrashLocation> topDirectoryTrash(const QString& source, quint64 device)
+{
+    QString top = QFileInfo(parentOf(source)).canonicalFilePath();
+    if (top.isEmpty())
+        return std::unexpected(Error::posix(ENOENT, QStringLiteral("find the folder of %1").arg(source)));
+    auto topDevice = deviceOf(top, true);
+    if (!topDevice)
+        return std::unexpected(topDevice.error());
+    if (*topDevice != device)
+        return fail(kDomain, EXDEV, QStringLiteral("Cannot move %1 to the trash: it is a mount point").arg(source));
+    while (top != QLatin1String("/")) {
+        auto upDevice = deviceOf(parentOf(top), true);
+        if (!upDevice || *upDevice != device)
+            break;
+        top = parentOf(top);
+    }
+    const QString realSource = childOf(QFileInfo(parentOf(source)).canonicalFilePath(), QFileInfo(source).fileName());
+    const QString relative = top == QLatin1String("/") ? realSource.mid(1) : realSource.mid(top.size() + 1);
+    return TrashLocation{childOf(top, QStringLiteral(".Trash-%1").arg(::geteuid())), realSource, relative};
+}
+
+// A top-directory trash may be made by us, or by the file manager earlier; anything at its name
+// that is not a real folder of ours (a link, a file, another user's folder) is not used.
+Result<void> ensureTopDirectoryTrash(const QString& folder)
+{
+    if (::mkdir(encoded(folder).constData(), 0700) == 0)
+        return {};
+    if (errno != EEXIST)
+        return std::unexpected(Error::posix(errno, QStringLiteral("create the trash folder %1").arg(folder)));
+    struct stat st {};
+    if (::lstat(encoded(folder).constData(), &st) != 0)
+        return std::unexpected(Error::posix(errno, QStringLiteral("read the trash folder %1").arg(folder)));
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return fail(kDomain, 5, QStringLiteral("%1 is not a usable trash folder").arg(folder));
+    return {};
+}
+
+// The nearest folder at or above path that exists: the home trash is only made when used.
+QString nearestExisting(QString path)
+{
+    while (path != QLatin1String("/") && !itemExists(path))
+        path = parentOf(path);
+    return path;
+}
+
+Result<TrashLocation> trashFor(const QString& source)
+{
+    auto device = deviceOf(source, false);
+    if (!device)
+        return std::unexpected(device.error());
+    const QString home = Trash::homeTrashPath();
+    auto homeDevice = deviceOf(nearestExisting(home), true);
+    if (!homeDevice)
+        return std::unexpected(homeDevice.error());
+    if (*homeDevice != *device)
+        return topDirectoryTrash(source, *device);
+    // A fresh account may not have its data home yet.
+    if (auto made = FileManager::createDirectory(Paths::dataHome(), true); !made)
+        return std::unexpected(made.error());
+    if (auto made = ensurePrivateFolder(home); !made)
+        return std::unexpected(made.error());
+    return TrashLocation{home, source, source};
+}
+
 } // namespace
 
 QString Trash::homeTrashPath()
@@ -105,31 +203,31 @@ Result<QString> Trash::moveToTrash(const QString& path, const QDateTime& deletio
     if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
         return fail(kDomain, 2, QStringLiteral("Cannot move \"%1\" to the trash: not an absolute path").arg(path));
     const QString source = QDir::cleanPath(path);
-    const QString trash = homeTrashPath();
-    if (source == QLatin1String("/") || Paths::isPathInside(trash, source) || Paths::isPathInside(source, trash))
-        return fail(kDomain, 3, QStringLiteral("Cannot move %1 to the trash").arg(source));
+    const QString refused = QStringLiteral("Cannot move %1 to the trash").arg(source);
+    if (source == QLatin1String("/") || Paths::isPathInside(homeTrashPath(), source)
+        || Paths::isPathInside(source, homeTrashPath()))
+        return fail(kDomain, 3, refused);
     struct stat sourceStat {};
     if (::lstat(encoded(source).constData(), &sourceStat) != 0)
         return std::unexpected(Error::posix(errno, QStringLiteral("move %1 to the trash").arg(source)));
 
-    // A fresh account may not have its data home yet.
-    if (auto home = FileManager::createDirectory(Paths::dataHome(), true); !home)
-        return std::unexpected(home.error());
-    for (const QString& folder : {trash, trash + QStringLiteral("/files"), trash + QStringLiteral("/info")})
-        if (auto made = ensurePrivateFolder(folder); !made)
+    auto location = trashFor(source);
+    if (!location)
+        return std::unexpected(location.error());
+    const QString trash = location->folder;
+    if (Paths::isPathInside(location->source, trash) || Paths::isPathInside(trash, location->source))
+        return fail(kDomain, 3, refused);
+    if (trash != homeTrashPath())
+        if (auto made = ensureTopDirectoryTrash(trash); !made)
             return std::unexpected(made.error());
     const QString filesDir = trash + QStringLiteral("/files");
     const QString infoDir = trash + QStringLiteral("/info");
+    for (const QString& folder : {filesDir, infoDir})
+        if (auto made = ensurePrivateFolder(folder); !made)
+            return std::unexpected(made.error());
 
-    struct stat trashStat {};
-    if (::stat(encoded(filesDir).constData(), &trashStat) != 0)
-        return std::unexpected(Error::posix(errno, QStringLiteral("read %1").arg(filesDir)));
-    if (trashStat.st_dev != sourceStat.st_dev)
-        return fail(kDomain, EXDEV,
-                    QStringLiteral("Cannot move %1 to the trash: it is on another file system than %2")
-                        .arg(source, trash));
-
-    const QByteArray info = trashInfo(source, deletionDate.isValid() ? deletionDate : QDateTime::currentDateTime());
+    const QByteArray info =
+        trashInfo(location->infoPath, deletionDate.isValid() ? deletionDate : QDateTime::currentDateTime());
     const QString name = QFileInfo(source).fileName();
     for (int n = 1; n <= kMaxNameAttempts; ++n) {
         const QString candidate = numberedName(name, n);
@@ -142,7 +240,8 @@ Result<QString> Trash::moveToTrash(const QString& path, const QDateTime& deletio
             return std::unexpected(claimed.error());
         if (!*claimed)
             continue;
-        auto moved = FileManager::moveItem(source, target);
+        // A rename only: across devices (a bind mount, a look-up that was wrong) it fails.
+        auto moved = FileManager::renameItem(source, target);
         if (moved)
             return target;
         ::unlink(encoded(infoPath).constData());
@@ -151,6 +250,11 @@ Result<QString> Trash::moveToTrash(const QString& path, const QDateTime& deletio
         return std::unexpected(moved.error());
     }
     return fail(kDomain, 4, QStringLiteral("No free name in the trash for %1").arg(source));
+}
+
+void Trash::setDeviceFunctionForTesting(DeviceFunction function)
+{
+    g_deviceFunction.store(function);
 }
 
 } // namespace platform

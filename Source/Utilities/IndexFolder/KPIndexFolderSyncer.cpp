@@ -13,12 +13,15 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBFileInfo.h"
+#include "Store/DBIndexFolderMetadata.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPContextHelper.h"
 #include "Store/KPCoreDataAction.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
+#include <QSet>
+#include <algorithm>
 
 using namespace platform;
 
@@ -332,35 +335,59 @@ void KPIndexFolderSyncer::markLost(bool lost)
 
 void KPIndexFolderSyncer::trashDocuments()
 {
-    // The folder left the library: its documents go with it, and the rows with them, so that
-    // an enclosing index folder would find its files again as new.
-    const QString prefix = withSlash(m_path);
-    if (KPContextHelper::defaultContext() && m_services.library) {
-        auto predicate = Predicate::format(QStringLiteral("isIndex == YES && path BEGINSWITH %@"), {prefix});
-        KPCoreDataAction::saveDataWithBlock(
-            [&](const ContextPtr& context) {
-                auto found = m_services.library->queryRecordByName(DBFileInfo::entityName(),
-                                                                   predicate ? *predicate : Predicate(), std::nullopt,
-                                                                   0, context);
-                if (!predicate || !found)
-                    return;
-                for (const auto& object : *found) {
-                    DBFileInfo file(object);
-                    file.setIsTrash(true);
-                    file.setIsNeedDelete(true);
-                }
-            },
-            [](const Error&) {});
-    }
-    if (!m_services.indexStore)
+    // The removal of the folder already purge-marked its documents and flagged their rows; what
+    // is left are documents the interrupted pass imported after it. A document under a folder
+    // that is still live stays: an index folder nested in this one, one that encloses it, or this
+    // folder itself when its removal was not saved. The rows of the documents marked here are
+    // flagged too (no other row is touched), or their files would look known to any folder that
+    // watches them later and never come back.
+    if (!KPContextHelper::defaultContext() || !m_services.library)
+        return;
+    const auto liveFolders = Predicate::format(QStringLiteral("isTrash == NO"));
+    const auto below = Predicate::format(QStringLiteral("isIndex == YES && isNeedDelete == NO && path BEGINSWITH %@"),
+                                         {withSlash(m_path)});
+    if (!liveFolders || !below)
+        return;
+    QSet<quint64> marked;
+    bool saved = true;
+    KPCoreDataAction::saveDataWithBlock(
+        [&](const ContextPtr& context) {
+            auto folders = m_services.library->queryRecordByName(DBIndexFolder::entityName(), *liveFolders,
+                                                                 std::nullopt, 0, context);
+            auto found = m_services.library->queryRecordByName(DBFileInfo::entityName(), *below, std::nullopt, 0,
+                                                               context);
+            if (!folders || !found) {
+                KPLogLogDomainMessage(kLogDomain, 0,
+                                      QStringLiteral("Index folder %1: its documents were not looked up").arg(m_path));
+                return;
+            }
+            QStringList live;
+            for (const auto& object : std::as_const(*folders))
+                live.append(DBIndexFolder(object).path());
+            for (const auto& object : std::as_const(*found)) {
+                DBFileInfo file(object);
+                const QString path = file.path();
+                if (std::any_of(live.cbegin(), live.cend(),
+                                [&](const QString& folder) { return Paths::isPathInside(path, folder); }))
+                    continue;
+                file.setIsTrash(true);
+                file.setIsNeedDelete(true);
+                if (const DBIndexFolderMetadata metadata = file.indexFolderMetadata())
+                    marked.insert(metadata.uuid());
+            }
+        },
+        [&](const Error&) { saved = false; });
+    if (!saved || marked.isEmpty() || !m_services.indexStore)
         return;
     auto rows = Predicate::format(QStringLiteral("isRemove == NO && (folder == %@ || folder BEGINSWITH %@)"),
-                                  {m_path, prefix});
+                                  {m_path, withSlash(m_path)});
     if (!rows)
         return;
-    [[maybe_unused]] auto saved = m_services.indexStore->saveDataWithBlock([&](const ContextPtr& context) {
-        for (const auto& row : m_services.indexStore->queryRecordByName(IFFileItem::kEntityName, *rows, {}, context))
-            row->setValueForKey(true, IFFileItem::kIsRemove);
+    [[maybe_unused]] auto flagged = m_services.indexStore->saveDataWithBlock([&](const ContextPtr& context) {
+        for (const auto& row : m_services.indexStore->queryRecordByName(IFFileItem::kEntityName, *rows, {}, context)) {
+            if (marked.contains(IFFileItem::read(*row).uuid))
+                row->setValueForKey(true, IFFileItem::kIsRemove);
+        }
     });
 }
 

@@ -14,8 +14,11 @@
 //   KPFolderSnapshotAnalytics) removes nothing: it is marked lost and the log says why. It
 //   loses that mark at its next good pass, which also records the volume the folder is on for
 //   the passes after it. A store that cannot be read stops the pass too.
-// - Only stop() (the folder was removed from the library) trashes the folder's documents when
-//   the pass it interrupts ends; a plain cancel (the program quitting) never does.
+// - The removal of a folder from the library purge-marks its documents and flags their rows
+//   before the folder is stopped. stop() then purge-marks, when the pass it interrupts ends,
+//   what that pass imported meanwhile: documents below the folder that lie under no live index
+//   folder (so none while the folder's own removal was not saved), flagging the rows of those
+//   documents only. A plain cancel (the program quitting) never trashes anything.
 // - The syncer ends when its list stays empty kIdleLooks times kIdleStep; whether it ends is
 //   decided by the retire handler under the owner's lock, so an action handed over at that
 //   moment either reaches a live syncer or a new one.
@@ -91,7 +94,7 @@ public:
     void setRetireHandler(RetireHandler handler);
 
     void cancel() override;
-    // The folder left the library: cancel, and trash its documents when the pass ends.
+    // The folder left the library: cancel, and purge-mark what the interrupted pass left live.
     void stop();
 
     // How the last pass ended (tests and the log).

@@ -2,9 +2,12 @@
 
 #include "Utilities/KPLogger/KPLogRecord.h"
 
-void KPLogQueue::push(const QByteArray& record)
+#include <utility>
+
+void KPLogQueue::push(QByteArray record)
 {
-    Entry entry{KPLogRecord::sequenceOf(record), record};
+    const int32_t sequence = KPLogRecord::sequenceOf(record);
+    Entry entry{sequence, std::move(record)};
     std::lock_guard lock(m_mutex);
     insertLocked(std::move(entry));
     trimLocked();

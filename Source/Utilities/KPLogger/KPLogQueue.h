@@ -28,8 +28,8 @@ public:
     static constexpr qsizetype kUndeliveredLimitBytes = 4 * 1024 * 1024;
 
     // Inserts in sequence order (a record without a sequence counts as 0), never in front of a
-    // partly sent first record.
-    void push(const QByteArray& record);
+    // partly sent first record. The record is taken over, not shared with the caller.
+    void push(QByteArray record);
     // Puts a record at the front (behind a partly sent first record): the client information.
     void pushFront(const QByteArray& record);
 

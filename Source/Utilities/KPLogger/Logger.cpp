@@ -14,6 +14,7 @@
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -53,9 +54,9 @@ int32_t Logger::nextSequence()
     return m_sequence.fetch_add(1, std::memory_order_seq_cst) + 1;
 }
 
-void Logger::push(const QByteArray& record)
+void Logger::push(QByteArray record)
 {
-    m_queue.push(record);
+    m_queue.push(std::move(record));
     bool listening;
     bool first = false;
     {

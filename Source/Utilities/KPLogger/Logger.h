@@ -35,8 +35,11 @@ public:
     // The next sequence number; the first record of a logger carries 1.
     int32_t nextSequence();
 
-    // Queues a record and wakes the worker; prints at once when no worker can take it.
-    void push(const QByteArray& record);
+    // Queues a record and wakes the worker; prints at once when no worker can take it. The
+    // record is handed over: a caller that kept a share of its bytes would free them after the
+    // worker has written them, ordered only by Qt's reference count, which is counted inside the
+    // Qt library where the thread sanitizer cannot see it.
+    void push(QByteArray record);
 
     // Starts the worker when none runs (and console capture with it). False when it could not.
     bool startWorker();

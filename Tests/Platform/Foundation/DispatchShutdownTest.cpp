@@ -2,9 +2,9 @@
 // itself again as a child process that leaves work behind and then ends normally.
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -50,15 +50,11 @@ struct ThreadEndProbe {
 // Runs the named case again in a child process that ends normally; answers its stderr.
 QByteArray runChild(const char* testName)
 {
-    QProcess child;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=DispatchShutdown.") + QLatin1String(testName)});
+    testsupport::ChildProcess child({QStringLiteral("--gtest_filter=DispatchShutdown.") + QLatin1String(testName)},
+                                    {{QString::fromLatin1(ChildVariable), QStringLiteral("1")}});
     EXPECT_TRUE(child.waitForFinished(60000)) << "the child hung at exit";
-    const QByteArray err = child.readAllStandardError();
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << err.constData();
+    const QByteArray err = child.standardError();
+    EXPECT_TRUE(child.exitedNormally()) << err.constData();
     EXPECT_EQ(child.exitCode(), 0) << err.constData();
     return err;
 }

@@ -4,7 +4,6 @@
 #include "PlistBytes.h"
 
 #include <QPoint>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <limits>
@@ -288,17 +287,11 @@ TEST(KeyedArchiver, NestingAndExpansionAreBounded)
     EXPECT_EQ(ok->toList().size(), 2);
 }
 
-TEST(KeyedArchiver, TruncatedAndMutatedArchivesNeverCrash)
+// Random damage is the fuzz target's work (its corpus is replayed with the tests).
+TEST(KeyedArchiver, TruncatedAndOversizedArchivesAreRefused)
 {
     const QByteArray good = *KeyedArchiver::archivedData(smartFolderRules());
     for (int n = 0; n < good.size(); ++n)
         EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(good.left(n))) << "cut at " << n;
-    QRandomGenerator rng(7);
-    for (int round = 0; round < 5000; ++round) {
-        QByteArray m = good;
-        for (int k = 0; k < 1 + round % 3; ++k)
-            m[int(rng.bounded(m.size()))] = char(rng.bounded(256));
-        (void)KeyedUnarchiver::unarchiveObject(m);
-    }
     EXPECT_EQ(errorCode(QByteArray(KeyedUnarchiver::kMaxArchiveBytes + 1, 'x')), 11);
 }

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QPoint>
-#include <QRandomGenerator>
 #include <bit>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -547,19 +546,4 @@ TEST(PropertyList, FileWriteReplacesWholeAndFailureKeepsTheOldFile)
     EXPECT_TRUE(missing.error().message.contains(QStringLiteral("none.plist")));
     EXPECT_FALSE(PropertyList::writeFile(1, dir + QStringLiteral("/no/such/dir/x.plist"),
                                          PlistFormat::Xml));
-}
-
-TEST(PropertyList, DamagedInputGivesErrorsNotCrashes)
-{
-    const QByteArray binary = *PropertyList::write(sampleValue(), PlistFormat::Binary);
-    const QByteArray xml = *PropertyList::write(sampleValue(), PlistFormat::Xml);
-    for (int n = 0; n < xml.size(); n += 7)
-        (void)PropertyList::read(xml.left(n));
-    QRandomGenerator rng(20240229);
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray mutated = round % 2 ? binary : xml;
-        for (int k = 0; k < 1 + round % 4; ++k)
-            mutated[int(rng.bounded(mutated.size()))] = char(rng.bounded(256));
-        (void)PropertyList::read(mutated);
-    }
 }

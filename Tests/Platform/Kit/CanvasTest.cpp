@@ -26,13 +26,6 @@ QImage solid(int w, int h, const QColor& c, qreal dpr = 1.0)
 
 } // namespace
 
-TEST(Flip, ConvertsBothWaysAroundTheHeight)
-{
-    EXPECT_EQ(toQt(QRectF(10, 0, 20, 5), 100), QRectF(10, 95, 20, 5));
-    EXPECT_EQ(toUp(toQt(QRectF(3, 7, 11, 13), 50), 50), QRectF(3, 7, 11, 13));
-    EXPECT_EQ(toUp(QPointF(4, 0), 30), QPointF(4, 30));
-}
-
 TEST(Canvas, YUpRectanglesLandAtTheBottom)
 {
     QImage img = blank(100, 100);

@@ -57,33 +57,6 @@ struct Window {
 
 } // namespace
 
-TEST(PopoverPlacement, EachEdgeStandsBesideTheAnchorWithTheArrowOnIt)
-{
-    const QRect anchor(400, 300, 100, 20);
-    const PopoverPlacement below = placePopover(anchor, kBody, PopoverEdge::MinY, kScreen);
-    EXPECT_EQ(below.edge, PopoverEdge::MinY);
-    EXPECT_EQ(below.frame, QRect(350, 320, 200, 100 + kArrowLength));
-    EXPECT_EQ(below.body, QRect(0, kArrowLength, 200, 100));
-    EXPECT_EQ(below.arrowCenter, 100);
-
-    const PopoverPlacement above = placePopover(anchor, kBody, PopoverEdge::MaxY, kScreen);
-    EXPECT_EQ(above.frame, QRect(350, 300 - 100 - kArrowLength, 200, 100 + kArrowLength));
-    EXPECT_EQ(above.body, QRect(0, 0, 200, 100));
-
-    const PopoverPlacement left = placePopover(anchor, kBody, PopoverEdge::MinX, kScreen);
-    EXPECT_EQ(left.frame, QRect(400 - 200 - kArrowLength, 260, 200 + kArrowLength, 100));
-    EXPECT_EQ(left.body, QRect(0, 0, 200, 100));
-    EXPECT_EQ(left.arrowCenter, 50);
-
-    const PopoverPlacement right = placePopover(anchor, kBody, PopoverEdge::MaxX, kScreen);
-    EXPECT_EQ(right.frame, QRect(500, 260, 200 + kArrowLength, 100));
-    EXPECT_EQ(right.body, QRect(kArrowLength, 0, 200, 100));
-
-    // A flipped (y-down) view's "max Y" is the bottom edge on screen.
-    EXPECT_EQ(flippedEdge(PopoverEdge::MaxY), PopoverEdge::MinY);
-    EXPECT_EQ(flippedEdge(PopoverEdge::MinX), PopoverEdge::MinX);
-}
-
 TEST(PopoverPlacement, FlipsWhenThePreferredSideHasNoRoomAndStaysInsideTheBounds)
 {
     // Too near the bottom for "below", too near the top for "above", likewise sideways.

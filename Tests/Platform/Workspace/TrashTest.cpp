@@ -1,5 +1,8 @@
 #include "Platform/Workspace/Trash.h"
 
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Paths.h"
+
 #include "WorkspaceTestSupport.h"
 
 #include <QDir>
@@ -7,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using platform::Trash;
 
@@ -118,19 +123,111 @@ TEST_F(TrashTest, RefusesBadRequestsAndLeavesNoInfoBehind)
     EXPECT_EQ(QDir(trash + QStringLiteral("/info")).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(TrashTest, OtherFileSystemsAreRefusedUntouched)
+namespace {
+
+// The items of another volume, as a replaced device look-up sees them: everything below
+// gVolume is on device 2, the rest (the home trash too) on device 1.
+QString gVolume;
+
+platform::Result<quint64> volumeDevice(const QString& path, bool)
 {
-    struct stat home {}, shm {};
-    if (::stat(QFile::encodeName(folder).constData(), &home) != 0
-        || ::stat("/dev/shm", &shm) != 0 || home.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
-        GTEST_SKIP() << "no second writable file system";
-    QTemporaryDir other(QStringLiteral("/dev/shm/folivo-trash-XXXXXX"));
-    ASSERT_TRUE(other.isValid());
-    const QString doc = other.path() + QStringLiteral("/far.txt");
-    testsupport::writeFile(doc, "far");
-    auto trashed = Trash::moveToTrash(doc);
-    ASSERT_FALSE(trashed.has_value());
-    EXPECT_TRUE(trashed.error().message.contains(QStringLiteral("another file system")));
-    EXPECT_EQ(testsupport::readFile(doc), QByteArray("far"));
-    EXPECT_TRUE(QDir(trash + QStringLiteral("/info")).entryList(QDir::Files).isEmpty());
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return std::unexpected(platform::Error::posix(ENOENT, path));
+    return platform::Paths::isPathInside(path, gVolume) ? 2 : 1;
+}
+
+int gRenames = 0;
+
+int crossDeviceRename(const char*, const char*)
+{
+    ++gRenames;
+    errno = EXDEV;
+    return -1;
+}
+
+class TopDirectoryTrashTest : public TrashTest {
+protected:
+    void SetUp() override
+    {
+        gVolume = QFileInfo(testsupport::makeTempDir(QStringLiteral("volume"))).canonicalFilePath();
+        Trash::setDeviceFunctionForTesting(volumeDevice);
+    }
+    void TearDown() override
+    {
+        Trash::setDeviceFunctionForTesting(nullptr);
+        platform::FileManager::setRenameFunctionForTesting(nullptr);
+    }
+    QString volumeTrash() const { return gVolume + QStringLiteral("/.Trash-%1").arg(::geteuid()); }
+    QString onVolume(const QString& relative, const QByteArray& bytes) const
+    {
+        const QString path = gVolume + QLatin1Char('/') + relative;
+        testsupport::writeFile(path, bytes);
+        return path;
+    }
+};
+
+} // namespace
+
+TEST_F(TopDirectoryTrashTest, AnItemOnAnotherVolumeGoesToThatVolumesTrash)
+{
+    const QString doc = onVolume(QStringLiteral("Projects/2024/plan.txt"), "plan");
+    const QDateTime when(QDate(2024, 6, 1), QTime(12, 0, 0));
+    auto trashed = Trash::moveToTrash(doc, when);
+    ASSERT_TRUE(trashed.has_value()) << trashed.error().toString().toStdString();
+    EXPECT_EQ(*trashed, volumeTrash() + QStringLiteral("/files/plan.txt"));
+    EXPECT_EQ(testsupport::readFile(*trashed), QByteArray("plan"));
+    EXPECT_FALSE(QFileInfo::exists(doc));
+    EXPECT_FALSE(QFileInfo::exists(trash)); // the home trash was not even made
+
+    // Relative to the top directory, so the volume may be mounted elsewhere later.
+    const auto info = readInfo(volumeTrash() + QStringLiteral("/info/plan.txt.trashinfo"));
+    EXPECT_EQ(info.value(QStringLiteral("Path")), QStringLiteral("Projects/2024/plan.txt"));
+    EXPECT_EQ(info.value(QStringLiteral("DeletionDate")), QStringLiteral("2024-06-01T12:00:00"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(volumeTrash()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A second item of that name is numbered; the first stays as it was.
+    auto second = Trash::moveToTrash(onVolume(QStringLiteral("plan.txt"), "other plan"));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(QFileInfo(*second).fileName(), QStringLiteral("plan.2.txt"));
+    EXPECT_EQ(testsupport::readFile(*trashed), QByteArray("plan"));
+    EXPECT_EQ(readInfo(volumeTrash() + QStringLiteral("/info/plan.2.txt.trashinfo")).value(QStringLiteral("Path")),
+              QStringLiteral("plan.txt"));
+
+    // What is already in that trash is not trashed again.
+    EXPECT_FALSE(Trash::moveToTrash(*trashed).has_value());
+    EXPECT_FALSE(Trash::moveToTrash(gVolume).has_value()); // a mount point does not move
+}
+
+TEST_F(TopDirectoryTrashTest, AnUnusableTopDirectoryTrashIsAnErrorAndTheItemStays)
+{
+    const QString doc = onVolume(QStringLiteral("keep.txt"), "keep");
+    const QString elsewhere = testsupport::makeTempDir(QStringLiteral("elsewhere"));
+    // A link at the trash's name could lead anywhere; a file or another's folder is no trash.
+    ASSERT_TRUE(QFile::link(elsewhere, volumeTrash()));
+    EXPECT_FALSE(Trash::moveToTrash(doc).has_value());
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    ASSERT_TRUE(QFile::remove(volumeTrash()));
+    testsupport::writeFile(volumeTrash(), "not a folder");
+    EXPECT_FALSE(Trash::moveToTrash(doc).has_value());
+    EXPECT_EQ(testsupport::readFile(doc), QByteArray("keep"));
+    EXPECT_FALSE(QFileInfo::exists(trash));
+}
+
+TEST_F(TopDirectoryTrashTest, ARenameAcrossDevicesFailsInsteadOfCopying)
+{
+    platform::FileManager::setRenameFunctionForTesting(crossDeviceRename);
+    gRenames = 0;
+    for (const QString& doc : {file(QStringLiteral("home.txt"), "home"), onVolume(QStringLiteral("far.txt"), "far")}) {
+        auto trashed = Trash::moveToTrash(doc);
+        ASSERT_FALSE(trashed.has_value());
+        EXPECT_EQ(trashed.error().code, EXDEV);
+        EXPECT_TRUE(QFileInfo::exists(doc));
+    }
+    EXPECT_EQ(gRenames, 2);
+    EXPECT_TRUE(QDir(trash + QStringLiteral("/files")).isEmpty());
+    EXPECT_TRUE(QDir(trash + QStringLiteral("/info")).isEmpty());
+    EXPECT_TRUE(QDir(volumeTrash() + QStringLiteral("/files")).isEmpty());
+    EXPECT_TRUE(QDir(volumeTrash() + QStringLiteral("/info")).isEmpty());
 }

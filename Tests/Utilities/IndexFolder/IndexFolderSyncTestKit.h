@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QHash>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -32,6 +33,37 @@ inline platform::Predicate where(const QString& format, const QVariantList& argu
     EXPECT_TRUE(predicate) << qPrintable(format);
     return predicate ? *predicate : platform::Predicate();
 }
+
+// Holds the import at its first rating read (only imports read ratings) until released.
+class ImportGate : public platform::FakeXAttrBackend {
+public:
+    int get(const QByteArray& path, const QByteArray& name, QByteArray* value) override
+    {
+        if (name.contains("kMDItemStarRating")) {
+            std::unique_lock lock(m_mutex);
+            m_arrived = true;
+            m_changed.wait(lock, [&] { return m_released; });
+        }
+        return FakeXAttrBackend::get(path, name, value);
+    }
+    bool arrived()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_arrived = false;
+    bool m_released = false;
+};
 
 class SyncFixture : public ::testing::Test {
 protected:

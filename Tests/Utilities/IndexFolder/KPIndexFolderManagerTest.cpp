@@ -2,45 +2,11 @@
 
 #include "Platform/Foundation/OperationQueue.h"
 
-#include <condition_variable>
-#include <mutex>
-
 using namespace indexfoldertest;
 
 namespace {
 
 class IndexFolderManager : public SyncFixture {};
-
-// Holds the import at its first rating read (only imports read ratings) until released.
-class ImportGate : public platform::FakeXAttrBackend {
-public:
-    int get(const QByteArray& path, const QByteArray& name, QByteArray* value) override
-    {
-        if (name.contains("kMDItemStarRating")) {
-            std::unique_lock lock(m_mutex);
-            m_arrived = true;
-            m_changed.wait(lock, [&] { return m_released; });
-        }
-        return FakeXAttrBackend::get(path, name, value);
-    }
-    bool arrived()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_arrived;
-    }
-    void release()
-    {
-        std::lock_guard lock(m_mutex);
-        m_released = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_arrived = false;
-    bool m_released = false;
-};
 
 QVariantMap topLevel()
 {
@@ -133,28 +99,34 @@ TEST_F(IndexFolderManager, QuittingOrStoppingMidSyncNeverLosesDocumentsOfOtherFo
     manager.reset();
     EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
 
-    // Removing /Docs from the library never touches /Docs2, whose name only begins the same.
+    // Stopping /Docs while its record is still live (its removal was not saved) trashes nothing,
+    // and /Docs2, whose name only begins the same, is never touched.
     manager = std::make_unique<KPIndexFolderManager>(services());
     manager->syncIndexFolder(docs, topLevel());
     manager->stopIndexFolder(docs);
     EXPECT_EQ(manager->syncerCount(), 0);
     ASSERT_TRUE(testsupport::spinUntil([&] { return manager->operationQueue().operationCount() == 0; }));
-    for (const auto& [path, file] : liveDocuments().asKeyValueRange())
-        EXPECT_FALSE(path.startsWith(disk + "/Docs2/") && file.isTrash());
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
     EXPECT_EQ(countOf(DBFileInfo::entityName(), QString("isTrash == NO && path BEGINSWITH '%1/Docs2/'").arg(disk)), 30);
 }
 
-TEST_F(IndexFolderManager, RemovingAFolderWhileItImportsTrashesItsDocumentsAndRowsOnly)
+TEST_F(IndexFolderManager, ARemovedFolderStoppedMidImportMarksWhatItImportedOutsideLiveFoldersOnly)
 {
     auto docs = addFolder(disk + "/Docs");
+    addFolder(disk + "/Docs/Inner");
     auto docs2 = addFolder(disk + "/Docs2");
     put("Docs/old.pdf");
+    put("Docs/Inner/i.pdf");
     put("Docs2/b.pdf");
     syncAll(docs);
     syncAll(docs2);
     for (int i = 0; i < 3; ++i)
         put(QString("Docs/new%1.pdf").arg(i));
+    put("Docs/Inner/new.pdf");
 
+    // The removal comes first and takes the folder's record out of the library.
+    docs.setIsTrash(true);
+    ASSERT_TRUE(libraryEngine->writeToDiskAndWait());
     auto gate = std::make_shared<ImportGate>();
     platform::XAttr::setBackend(gate);
     manager->syncIndexFolder(docs, topLevel());
@@ -166,9 +138,19 @@ TEST_F(IndexFolderManager, RemovingAFolderWhileItImportsTrashesItsDocumentsAndRo
             && manager->operationQueue().operationCount() == 0;
     }));
 
-    EXPECT_EQ(liveDocuments().keys(), QStringList({disk + "/Docs2/b.pdf"}));
-    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES && isNeedDelete == YES"),
-              countOf(DBFileInfo::entityName()) - 1);
-    ASSERT_EQ(liveRows().size(), 1);
-    EXPECT_EQ(liveRows().first().fullPath(), disk + "/Docs2/b.pdf");
+    // Whatever is left below /Docs is purge-marked with its row, but not what lies in the live
+    // /Docs/Inner; /Docs2 is untouched.
+    const QStringList live = liveDocuments().keys();
+    EXPECT_TRUE(live.contains(disk + "/Docs/Inner/i.pdf"));
+    EXPECT_TRUE(live.contains(disk + "/Docs2/b.pdf"));
+    for (const QString& path : live)
+        EXPECT_TRUE(path.startsWith(disk + "/Docs/Inner/") || path.startsWith(disk + "/Docs2/")) << qPrintable(path);
+    EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES && isNeedDelete == NO"), 0);
+    QStringList rows;
+    for (const IFFileItem& row : liveRows()) {
+        rows.append(row.fullPath());
+        EXPECT_TRUE(row.folder.startsWith(disk + "/Docs/Inner") || row.folder == disk + "/Docs2") << qPrintable(row.fullPath());
+    }
+    EXPECT_TRUE(rows.contains(disk + "/Docs/Inner/i.pdf"));
+    EXPECT_TRUE(rows.contains(disk + "/Docs2/b.pdf"));
 }

@@ -4,9 +4,7 @@
 #include "Utilities/KPLogger/KPLogConsole.h"
 #include "Utilities/KPLogger/Logger.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
@@ -200,16 +198,12 @@ TEST(CaptureChild, DISABLED_CapturesAndRestoresTheConsole)
 TEST(KPLogClient, CapturedStderrBecomesConsoleRecords)
 {
     const QString path = testsupport::makeTempDir() + QStringLiteral("/capture.log");
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FOLIVO_CAPTURE_CHILD_LOG"), path);
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=CaptureChild.DISABLED_CapturesAndRestoresTheConsole"),
-                 QStringLiteral("--gtest_also_run_disabled_tests")});
+    testsupport::ChildProcess child({QStringLiteral("--gtest_filter=CaptureChild.DISABLED_CapturesAndRestoresTheConsole"),
+                                     QStringLiteral("--gtest_also_run_disabled_tests")},
+                                    {{QStringLiteral("FOLIVO_CAPTURE_CHILD_LOG"), path}});
     ASSERT_TRUE(child.waitForFinished(120000));
-    const QString childErr = QString::fromUtf8(child.readAllStandardError());
-    ASSERT_EQ(child.exitCode(), 0) << qPrintable(QString::fromUtf8(child.readAllStandardOutput()) + childErr);
+    const QString childErr = QString::fromUtf8(child.standardError());
+    ASSERT_EQ(child.exitCode(), 0) << qPrintable(QString::fromUtf8(child.standardOutput()) + childErr);
 
     const QList<QByteArray> records = recordsIn(path);
     ASSERT_FALSE(records.isEmpty());

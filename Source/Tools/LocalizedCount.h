@@ -1,0 +1,9 @@
+// Localised formats that take one number, written with the original program's placeholder
+// ("%ld", "%d" or "%@"): the number replaces the first one.
+#pragma once
+
+#include <QString>
+
+QString formatWithCount(const QString& format, qint64 count);
+// formatWithCount over the localised text of key.
+QString localizedCount(const QString& key, qint64 count);

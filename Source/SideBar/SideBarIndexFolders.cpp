@@ -134,7 +134,7 @@ void SideBarIndexFolders::loadFolders(const platform::ContextPtr& context)
         parent.addChild(node);
     };
     for (const DBIndexFolder& source : fetch(QStringLiteral("isTrash == NO && !(type like[cd] %@)")))
-        add(source, source.type() == IndexFolderType::ICloud ? *m_ctx.iCloudNode : *m_ctx.sourceFolderNode);
+        add(source, source.type() == IndexFolderType::iCloud ? *m_ctx.iCloudNode : *m_ctx.sourceFolderNode);
     for (const DBIndexFolder& folder : fetch(QStringLiteral("isTrash == NO && (type like[cd] %@)")))
         add(folder, *m_ctx.indexFolderNode);
     reloadWatchPaths();
@@ -163,7 +163,7 @@ KPNode::Ptr SideBarIndexFolders::newIndexFolderByDicInfo(const QVariantMap& info
     node->setBoolShowWarning(folderIsMissing(path));
     m_ctx.decorate(*node);
     KPNode& parent = type.compare(IndexFolderType::Folder, Qt::CaseInsensitive) == 0 ? *m_ctx.indexFolderNode
-                     : type == IndexFolderType::ICloud                                ? *m_ctx.iCloudNode
+                     : type == IndexFolderType::iCloud                                ? *m_ctx.iCloudNode
                                                                                        : *m_ctx.sourceFolderNode;
     m_ctx.updateRootNodeStatus([&] { parent.addChild(node); });
     reloadWatchPaths();

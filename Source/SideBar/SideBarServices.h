@@ -5,6 +5,8 @@
 // over a fake launcher).
 #pragma once
 
+#include "Utilities/IndexFolder/IndexFolderServices.h"
+
 #include <QString>
 #include <functional>
 
@@ -30,6 +32,10 @@ struct SideBarServices {
     // Whether a tag pop-over is open (a finished index folder is then not shown again).
     std::function<bool()> isTagPopoverOpen;
 
-    // The shared store, listener, manager and workspace of the running program.
+    // The shared store, listener, manager and workspace of the running program, and the
+    // removal sheet over the shared stores.
     static SideBarServices shared();
+    // The removal sheet over the given stores, for removeDocumentSource.
+    static std::function<void(const QString&, const QString&, QWidget*, std::function<void(int)>)>
+    removalSheet(const IndexFolderServices& stores);
 };

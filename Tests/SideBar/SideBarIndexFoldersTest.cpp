@@ -2,10 +2,12 @@
 
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Platform/FileEvents/FileEventStream.h"
+#include "Platform/Kit/Sheet.h"
 #include "Store/DBFileInfo.h"
 #include "Utilities/IndexFolder/IFFileItem.h"
 #include "Utilities/IndexFolder/KPFileNode.h"
 
+#include <QPushButton>
 #include <QUrl>
 #include <algorithm>
 
@@ -68,7 +70,7 @@ protected:
     }
     QStringList liveDocuments()
     {
-        auto predicate = platform::Predicate::format(QStringLiteral("isIndex == YES && isTrash == NO"));
+        auto predicate = platform::Predicate::format(QStringLiteral("isIndex == YES && isTrash == NO && isNeedDelete == NO"));
         auto found = engine->queryRecordByName(DBFileInfo::entityName(), *predicate);
         QStringList paths;
         for (const DBFileInfo& file : DBRecord::recordsOf<DBFileInfo>(found ? *found : QList<platform::ManagedObjectPtr>()))
@@ -206,6 +208,40 @@ TEST_F(SideBarIndexFoldersTest, RemovingAFolderInsideAnotherLeavesTheOuterDocume
     EXPECT_EQ(reports(IndexFolderSyncStartNotification, inner), 0);
 }
 
+TEST_F(SideBarIndexFoldersTest, RemovingAnOuterFolderThroughItsSheetKeepsTheNestedOne)
+{
+    remover = SideBarServices::removalSheet(stores());
+    window->show();
+    open();
+    const QString outer = folder(QStringLiteral("Desk"));
+    const QString inner = folder(QStringLiteral("Desk/Tray"));
+    put(QStringLiteral("Desk/a.pdf"));
+    const QString kept = put(QStringLiteral("Desk/Tray/t.pdf"));
+    const KPNode::Ptr outerNode = add(outer);
+    waitSynced(outer);
+    ASSERT_TRUE(add(inner));
+    ASSERT_EQ(liveRows(), 2);
+
+    view->selectNode(outerNode.get());
+    source->favorites().outlineViewItemMenuClick(SideBarFavorites::kRemoveTag);
+    platform::kit::Sheet* sheet = platform::kit::Sheet::shownSheet(window.get());
+    ASSERT_TRUE(sheet);
+    QPushButton* remove = nullptr;
+    for (QPushButton* button : sheet->content()->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Remove"))
+            remove = button;
+    }
+    ASSERT_TRUE(remove);
+    remove->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return count(RemoveIndexFolderNotification) == 1; }));
+    EXPECT_EQ(titles(source->indexFolderNode()), QStringList{"Tray"});
+    EXPECT_EQ(watched(), QStringList{inner});
+    // Nothing covers the nested folder any more: it syncs on its own, and keeps what it holds.
+    waitSynced(inner);
+    EXPECT_EQ(liveDocuments(), QStringList{kept});
+    EXPECT_EQ(liveRows(), 1);
+}
+
 TEST_F(SideBarIndexFoldersTest, SyncShowsTheSubFolderTreeWithItsCounts)
 {
     open();
@@ -269,8 +305,8 @@ TEST_F(SideBarIndexFoldersTest, StartSkipsMissingFoldersAndWhatTheyHold)
 TEST_F(SideBarIndexFoldersTest, SourcesAndTheirTrees)
 {
     // Only iCloud sources: SOURCE holds the iCloud node alone.
-    const DBIndexFolder stream = addIndexFolderRow(folder(QStringLiteral("Photo Stream")), IndexFolderType::ICloud);
-    const DBIndexFolder docs = addIndexFolderRow(folder(QStringLiteral("iDocs")), IndexFolderType::ICloud);
+    const DBIndexFolder stream = addIndexFolderRow(folder(QStringLiteral("Photo Stream")), IndexFolderType::iCloud);
+    const DBIndexFolder docs = addIndexFolderRow(folder(QStringLiteral("iDocs")), IndexFolderType::iCloud);
     save();
     open();
     EXPECT_EQ(sections().last(), QStringLiteral("SOURCE"));

@@ -42,13 +42,7 @@ void SideBarFixture::SetUp()
     ASSERT_TRUE(engine->initDataBase());
     indexStore = std::make_unique<KPIndexFolderDBEngine>(library);
     files = std::make_unique<KPLibraryFileManager>(library);
-    IndexFolderServices s;
-    s.library = engine.get();
-    s.indexStore = indexStore.get();
-    s.files = files.get();
-    s.libraryPath = library;
-    s.startIndexer = [this] { ++indexerStarts; };
-    manager = std::make_unique<KPIndexFolderManager>(s);
+    manager = std::make_unique<KPIndexFolderManager>(stores());
     listener = std::make_unique<FSEventsListener>(library);
     workspace = std::make_unique<platform::Workspace>(launcher);
     window = std::make_unique<QWidget>();
@@ -76,6 +70,17 @@ void SideBarFixture::TearDown()
     files.reset();
     tokens.clear();
     platform::XAttr::setBackend(previousXAttr);
+}
+
+IndexFolderServices SideBarFixture::stores()
+{
+    IndexFolderServices s;
+    s.library = engine.get();
+    s.indexStore = indexStore.get();
+    s.files = files.get();
+    s.libraryPath = library;
+    s.startIndexer = [this] { ++indexerStarts; };
+    return s;
 }
 
 SideBarServices SideBarFixture::services()

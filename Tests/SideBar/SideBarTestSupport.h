@@ -54,6 +54,8 @@ protected:
     void TearDown() override;
 
     SideBarServices services();
+    // The scratch library's stores, as the syncs and the removal sheet use them.
+    IndexFolderServices stores();
     // Makes the side bar and waits for its load.
     void open();
     // The side bar of the program's next run over the same library.

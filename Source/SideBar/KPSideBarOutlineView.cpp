@@ -199,7 +199,7 @@ KPNode* KPSideBarOutlineView::nodeAt(const QPoint& pos) const
     return index.isValid() && m_model ? m_model->nodeFromIndex(index) : nullptr;
 }
 
-void KPSideBarOutlineView::reloadData(const std::function<void()>& change)
+void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
 {
     abortEditing();
     if (!m_model)

@@ -94,7 +94,7 @@ public:
     // Rebuilds every row from the tree, keeping the expanded rows and the selection of the
     // nodes still in it; aborts a title edit first. change, when given, is a change of the tree
     // made while the rows are down (any change the model was not told of step by step).
-    void reloadData(const std::function<void()>& change = {});
+    void reloadAll(const std::function<void()>& change = {});
     // Redraws one node's row (and with children, its whole subtree's rows).
     void reloadItem(const KPNode* node, bool reloadChildren = false);
 

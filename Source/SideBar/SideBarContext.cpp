@@ -89,7 +89,7 @@ void SideBarContext::updateRootNodeStatus(const std::function<void()>& change)
             rootNode->addChild(sourceFolderNode);
     };
     if (view)
-        view->reloadData(rebuild);
+        view->reloadAll(rebuild);
     else
         model->reset(rebuild);
 }

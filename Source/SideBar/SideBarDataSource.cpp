@@ -54,7 +54,7 @@ SideBarDataSource::SideBarDataSource(KPSideBarOutlineView* view, SideBarServices
         // The main side bar draws nothing over a drag.
         d.onDrawDragging = [](KPSideBarOutlineView&, QPainter&) {};
         view->setOutlineDelegate(std::move(d));
-        view->reloadData();
+        view->reloadAll();
         view->expandNode(m_ctx.libraryNode.get());
         view->expandNode(m_ctx.focusNode.get());
     }

@@ -316,7 +316,7 @@ void SideBarIndexFolders::onIndexFolderSyncNodeGeneratorFinished(const QVariantM
         }
     };
     if (m_ctx.view)
-        m_ctx.view->reloadData(rebuild);
+        m_ctx.view->reloadAll(rebuild);
     else
         m_ctx.model->reset(rebuild);
 }

@@ -42,16 +42,4 @@ TEST(KPFlaggButtonGroups, ReportsAChosenButtonOnce)
     EXPECT_EQ(lit(group), QList<int>{0});
 }
 
-TEST(KPFlaggButtonGroups, RowIsCentred)
-{
-    EXPECT_EQ(KPFlaggButtonGroups::rowPositions({44, 36, 36}, 200), (QList<int>{34, 86, 130}));
-    // Wider than the view: it overhangs both sides evenly.
-    EXPECT_EQ(KPFlaggButtonGroups::rowPositions({100, 100}, 100), (QList<int>{-54, 54}));
-    KPFlaggButtonGroups group(QRect(0, 0, 500, 24));
-    const auto& b = group.buttons();
-    const int left = b.front()->x();
-    const int right = 500 - (b.back()->x() + b.back()->width());
-    EXPECT_LE(std::abs(left - right), 1);
-}
-
 } // namespace

@@ -130,7 +130,7 @@ TEST_F(OutlineViewTest, ReloadKeepsSelectionAndExpansionWithoutTellingTheDelegat
     view->selectNode(sub.get());
     EXPECT_EQ(reported, QStringList{QStringLiteral("2019")});
     view->collapseNode(favorites.get());
-    view->reloadData([&] {
+    view->reloadAll([&] {
         // Rows shift above the selected one: a row number would now name another node.
         library->insertChild(KPNode::initWithTitle(QStringLiteral("Importing"), T::ImportingNode), 0);
     });
@@ -142,7 +142,7 @@ TEST_F(OutlineViewTest, ReloadKeepsSelectionAndExpansionWithoutTellingTheDelegat
     EXPECT_TRUE(asked.isEmpty());
 
     // A reload that takes the selected node away does report, once.
-    view->reloadData([&] { indexFolder->removeAllChildren(); });
+    view->reloadAll([&] { indexFolder->removeAllChildren(); });
     EXPECT_EQ(view->selectedNode(), nullptr);
     EXPECT_EQ(reported, (QStringList{QStringLiteral("2019"), QStringLiteral("-")}));
     // So does a step-by-step removal.
@@ -234,7 +234,7 @@ TEST_F(OutlineViewTest, BadgeShowsOnlyForAPositiveCountAndNothingElse)
 TEST_F(OutlineViewTest, ATreeWithoutThemeGroupUsesTheBuiltInLook)
 {
     view->setCustomThemeObject(nullptr);
-    view->reloadData();
+    view->reloadAll();
     view->expandAll();
     documents->setRightNumber(4);
     view->selectNode(documents.get());

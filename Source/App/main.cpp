@@ -14,6 +14,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Frameworks/KPCrashReportManager.h"
 #include "Platform/Frameworks/KPUpdater.h"
+#include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Workspace/Workspace.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
@@ -166,6 +167,10 @@ int main(int argc, char** argv)
                                  .objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString"))
                                  .toString()));
     DefaultSettings::registerDefaultSettings();
+    // A menu item or button whose command nobody took would otherwise do nothing, unseen.
+    platform::kit::CommandDispatcher::shared().setUnansweredHook([](const QString& name) {
+        KPLogLogMessage(QStringLiteral("No handler answered the command \"%1\"").arg(name));
+    });
     CrashController::sharedInstance().arm(
         KPApp::applicationFilePath(), {},
         QStringLiteral("%1/crash-%2.txt").arg(platform::Paths::temporaryDirectoryPath()).arg(::getpid()));

@@ -233,6 +233,34 @@ void flagIcon(QPainter& p, const QSizeF& s, int flag, bool wide)
     p.restore();
 }
 
+} // namespace
+
+void drawFlagFilterSquares(QPainter& p)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int flag = 1; flag <= 7; ++flag) {
+        const QRectF square(18 * (flag - 1) + 4, 4, 10, 10);
+        p.setPen(QPen(kFlagColors[flag].darker(130), 1));
+        p.setBrush(kFlagColors[flag]);
+        p.drawRoundedRect(square.adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    }
+    p.restore();
+}
+
+void drawFilterButtonBackground(QPainter& p)
+{
+    // A pill whose round ends are the two 10-point caps; the 2-point middle stretches.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x8a, 0x94, 0xa0), 1));
+    p.setBrush(QColor(0xd4, 0xda, 0xe1));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 21, 17), 8.5, 8.5);
+    p.restore();
+}
+
+namespace {
+
 // The nine-part item frame as one picture; each piece draws its window of it.
 constexpr qreal kFrameCorner = 10;
 constexpr qreal kFrameEdge = 2;
@@ -319,7 +347,7 @@ DrawFn spriteArt(const ThemeCatalogueEntry& e, const Palette& pal)
         };
     }
     if (has(n, "Triangle")) {
-        const Glyph glyph = has(n, "Expand") ? Glyph::TriangleDown : Glyph::TriangleRight;
+        const Glyph glyph = has(n, "Expand") ? Glyph::TriangleRight : Glyph::TriangleDown;
         return [pal, glyph](QPainter& p, const QSizeF& s) { drawGlyph(p, glyph, QRectF(QPointF(0, 0), s), pal.mutedText); };
     }
     if (is(g, "ZoomSlider")) {
@@ -428,8 +456,11 @@ DrawFn elementArt(const ThemeCatalogueEntry& e, char state, const Palette& pal)
         if (is(g, "Sidebar") || is(g, "SubSidebar") || is(g, "TopbarSidebarIcon")) {
             if (is(n, "CellAddButton"))
                 return [pal, state](QPainter& p, const QSizeF& s) { discButton(p, s, state, Glyph::Plus, pal); };
-            return [pal, n, state](QPainter& p, const QSizeF& s) {
-                drawGlyph(p, glyphFor(n), QRectF(QPointF(0, 0), s), state == 'H' ? pal.iconHighlight : pal.icon);
+            // A side-bar row's lit icon sits on the selection fill, beside the selected title
+            // (white): in the selection colour it would vanish.
+            const QColor lit = is(g, "TopbarSidebarIcon") ? pal.iconHighlight : QColor(Qt::white);
+            return [pal, n, state, lit](QPainter& p, const QSizeF& s) {
+                drawGlyph(p, glyphFor(n), QRectF(QPointF(0, 0), s), state == 'H' ? lit : pal.icon);
             };
         }
         if (is(n, "SlideButton"))

@@ -43,6 +43,11 @@ void drawFileIcon(QPainter& p, const QSizeF& size, const QColor& color, const QS
 // The view-mode button picture sheet: four 56 x 23 pictures, 25 apart.
 void drawViewModeSheet(QPainter& p, const Palette& palette);
 
+// The flag filter strip's pictures: seven 18-point squares side by side, flags 1 to 7
+// (126 x 18), and the lit button background, caps of 10 around a 2-point middle (22 x 18).
+void drawFlagFilterSquares(QPainter& p);
+void drawFilterButtonBackground(QPainter& p);
+
 // The import overlay's icons on a 168 x 168 point sheet: icon 0 (add tags) and icon 1 (new
 // folder) side by side, 84 points each, normal row above the highlighted row.
 void drawImportingIcons(QPainter& p);

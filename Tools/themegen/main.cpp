@@ -146,6 +146,23 @@ bool generateImportingIcons(const QString& resources)
     return true;
 }
 
+// The flag filter strip of the collection tool bar: its flag squares and lit background.
+bool generateFlagFilterImages(const QString& resources)
+{
+    QImage squares(126, 18, QImage::Format_ARGB32_Premultiplied);
+    squares.fill(Qt::transparent);
+    QPainter sp(&squares);
+    drawFlagFilterSquares(sp);
+    sp.end();
+    QImage background(22, 18, QImage::Format_ARGB32_Premultiplied);
+    background.fill(Qt::transparent);
+    QPainter bp(&background);
+    drawFilterButtonBackground(bp);
+    bp.end();
+    return writeImage(resources + QStringLiteral("/flag_images.png"), squares) &&
+           writeImage(resources + QStringLiteral("/collection_toolbar_filterbutton_bg.png"), background);
+}
+
 // The library folder's own icon: a blue folder holding a white page, 256 x 256.
 bool generateLibraryIcon(const QString& resources)
 {
@@ -194,7 +211,7 @@ int main(int argc, char** argv)
     }
     const QString supportList = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     return generateViewModeButton(resources) && generateImportingIcons(resources) && generateLibraryIcon(resources) &&
-                   generateFileIcons(resources, supportList)
+                   generateFlagFilterImages(resources) && generateFileIcons(resources, supportList)
                ? 0
                : 1;
 }

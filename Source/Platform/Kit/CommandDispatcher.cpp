@@ -37,6 +37,12 @@ bool CommandDispatcher::canPerform(const QString& name) const
 
 bool CommandDispatcher::perform(const QString& name, const QVariant& sender)
 {
+    if (!answering(name)) {
+        // A copy: the hook may replace itself.
+        if (const UnansweredHook hook = m_unanswered)
+            hook(name);
+        return false;
+    }
     if (!canPerform(name))
         return false;
     // A copy: the handler may register or drop commands while it runs.

@@ -44,6 +44,8 @@ TEST(CommandDispatcher, LatestLiveHandlerAnswers)
 {
     CommandDispatcher& commands = CommandDispatcher::shared();
     QStringList calls;
+    QStringList unanswered;
+    commands.setUnansweredHook([&](const QString& name) { unanswered << name; });
     auto window = commands.add(QStringLiteral("test.copy"), [&](const QVariant&) { calls << QStringLiteral("window"); });
     bool enabled = true;
     {
@@ -59,6 +61,9 @@ TEST(CommandDispatcher, LatestLiveHandlerAnswers)
     EXPECT_FALSE(commands.perform(QStringLiteral("test.copy")));
     EXPECT_FALSE(commands.perform(QStringLiteral("test.unknown")));
     EXPECT_EQ(calls, QStringList({QStringLiteral("view"), QStringLiteral("window")}));
+    // Only commands nobody holds reach the hook; a disabled handler still answers.
+    EXPECT_EQ(unanswered, QStringList({QStringLiteral("test.copy"), QStringLiteral("test.unknown")}));
+    commands.setUnansweredHook({});
 }
 
 TEST(TextAndFonts, FittedTextAndFontResolution)

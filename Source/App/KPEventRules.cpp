@@ -1,6 +1,7 @@
 #include "App/KPEventRules.h"
 
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/Input.h"
 #include "Platform/Kit/PopoverMarker.h"
 
 #include <QKeyEvent>
@@ -8,23 +9,6 @@
 #include <QNativeGestureEvent>
 
 namespace {
-
-bool isModifierKey(int key)
-{
-    switch (key) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Meta:
-    case Qt::Key_Alt:
-    case Qt::Key_AltGr:
-    case Qt::Key_CapsLock:
-    case Qt::Key_Super_L:
-    case Qt::Key_Super_R:
-        return true;
-    default:
-        return false;
-    }
-}
 
 QVariant windowObject(QWidget* window)
 {
@@ -84,7 +68,7 @@ void KPEventRules::apply(QEvent* event, QWidget* receiver) const
     }
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
-        if (isModifierKey(static_cast<QKeyEvent*>(event)->key()))
+        if (platform::kit::Input::isModifierKey(static_cast<QKeyEvent*>(event)->key()))
             center.post(QStringLiteral("NSFlagsChanged"));
         return;
     default:

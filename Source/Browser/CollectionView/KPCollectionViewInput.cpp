@@ -292,17 +292,8 @@ void KPCollectionView::keyPressEvent(QKeyEvent* event)
     if (!m_enabled)
         return;
     // Modifier keys alone are no key presses of their own to the window.
-    switch (event->key()) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Meta:
-    case Qt::Key_Alt:
-    case Qt::Key_AltGr:
-    case Qt::Key_CapsLock:
+    if (platform::kit::Input::isModifierKey(event->key()))
         return;
-    default:
-        break;
-    }
     if (event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
         selectAll();
         doCollectionViewItemSelectedNotify();

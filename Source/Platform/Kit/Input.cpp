@@ -74,4 +74,21 @@ bool Input::isContextClick(const QMouseEvent* event)
     return event->button() == Qt::LeftButton && (event->modifiers() & Qt::MetaModifier);
 }
 
+bool Input::isModifierKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace platform::kit

@@ -49,6 +49,9 @@ public:
 
     // A right click, or a left click with Control (Meta) held.
     static bool isContextClick(const QMouseEvent* event);
+
+    // Whether the key is a modifier pressed on its own: no key press of its own to the program.
+    static bool isModifierKey(int key);
 };
 
 } // namespace platform::kit

@@ -11,7 +11,9 @@
 #include "Theme/KPThemeManager.h"
 
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QDragEnterEvent>
+#include <QMimeData>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -570,12 +572,22 @@ void KPSideBarOutlineView::dragEnterEvent(QDragEnterEvent* event)
 {
     m_isDragging = true;
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        // Entering is accepted so that the moves over the rows are asked about one by one.
+        event->accept();
+        return;
+    }
     QTreeView::dragEnterEvent(event);
 }
 
 void KPSideBarOutlineView::dragMoveEvent(QDragMoveEvent* event)
 {
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        return;
+    }
     QTreeView::dragMoveEvent(event);
 }
 
@@ -590,5 +602,26 @@ void KPSideBarOutlineView::dropEvent(QDropEvent* event)
 {
     m_isDragging = false;
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        return;
+    }
     QTreeView::dropEvent(event);
+}
+
+void KPSideBarOutlineView::startDrag(Qt::DropActions)
+{
+    if (!m_delegate.writeItems || !m_model)
+        return;
+    QList<KPNode::Ptr> nodes;
+    for (int row : selectedRows()) {
+        if (KPNode* node = nodeAtRow(row))
+            nodes.append(node->shared_from_this());
+    }
+    QMimeData* data = m_delegate.writeItems(*this, nodes);
+    if (!data)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
 }

@@ -184,8 +184,14 @@ int KPSideBarOutlineView::numberOfRows() const
 QList<int> KPSideBarOutlineView::selectedRows() const
 {
     QList<int> rows;
-    if (const KPNode* node = selectedNode())
-        rows.append(rowForNode(node));
+    if (!m_model || !selectionModel())
+        return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        const int row = rowForNode(m_model->nodeFromIndex(index));
+        if (row >= 0)
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
     return rows;
 }
 

@@ -95,7 +95,7 @@ void RefreshItemCountObject::start()
 bool RefreshItemCountObject::countInto(const QString& key, const QString& format, const ContextPtr& context)
 {
     m_resultData.insert(key, qint64(m_engine->countByObject(DBFileInfo::entityName(), predicateOf(format), context)));
-    return !isCancel();
+    return !checkCancel();
 }
 
 bool RefreshItemCountObject::countTags(const ContextPtr& context)
@@ -110,11 +110,11 @@ bool RefreshItemCountObject::countTags(const ContextPtr& context)
     for (const QVariant& tag : tags) {
         const auto id = tag.value<platform::ObjectID>();
         byTag.insert(id.URIRepresentation(), qint64(counts.value(id, 0)));
-        if (isCancel())
+        if (checkCancel())
             break;
     }
     m_resultData.insert(K::TagObj, byTag);
-    return !isCancel();
+    return !checkCancel();
 }
 
 void RefreshItemCountObject::count(const ContextPtr& context)
@@ -131,12 +131,12 @@ void RefreshItemCountObject::count(const ContextPtr& context)
         for (const QVariant& node : collections) {
             const auto id = node.value<platform::ObjectID>();
             byNode.insert(id.URIRepresentation(), qint64(counts.value(id, 0)));
-            if (isCancel())
+            if (checkCancel())
                 break;
         }
         m_resultData.insert(K::CollectionObj, byNode);
     }
-    if (isCancel() || !countTags(context))
+    if (checkCancel() || !countTags(context))
         return;
     const QStringList paths = m_setting.value(K::IndexObj).toStringList();
     if (paths.isEmpty())
@@ -146,10 +146,15 @@ void RefreshItemCountObject::count(const ContextPtr& context)
         const auto predicate = predicateOf(QStringLiteral("folderID == %@ && fileInfo.isTrash == NO"),
                                            {QVariant::fromValue(DBHelper::folderIDForFolderPath(path))});
         byPath.insert(path, qint64(m_engine->countByObject(DBIndexFolderMetadata::entityName(), predicate, context)));
-        if (isCancel())
+        if (checkCancel())
             break;
     }
     m_resultData.insert(K::IndexObj, byPath);
+}
+
+bool RefreshItemCountObject::checkCancel()
+{
+    return isCancel();
 }
 
 void RefreshTagItemCountObject::count(const ContextPtr& context)

@@ -64,12 +64,14 @@ public:
 
 protected:
     using ContextPtr = std::shared_ptr<platform::ManagedObjectContext>;
-    // The counting, on the background context; answers when it stopped early or ran through.
+    // The counting, on the background context.
     virtual void count(const ContextPtr& context);
     // Untagged documents and the requested tags; false when cancelled on the way.
     bool countTags(const ContextPtr& context);
     // The count of DBFileInfo records matching format under key; false when cancelled after it.
     bool countInto(const QString& key, const QString& format, const ContextPtr& context);
+    // The test between two counts; true stops the job there.
+    virtual bool checkCancel();
     // Ends the job: the completion gets the result on the main thread (once).
     void doCancel();
 

@@ -186,6 +186,10 @@ void KPSideBarImageCell::updateTheme()
 
 int KPSideBarImageCell::rowHeight(const KPNode& node) const
 {
+    if (m_rowHeightOverride) {
+        if (const int height = m_rowHeightOverride(node); height > 0)
+            return height;
+    }
     if (node.nodeType() == SideBarNodeType::SectionNode)
         return kSectionRowHeight;
     if (m_group) {

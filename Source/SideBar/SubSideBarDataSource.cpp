@@ -6,6 +6,7 @@
 #include "Platform/ObjectStore/ManagedObject.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "SideBar/KPNodeTreeModel.h"
+#include "SideBar/KPSideBarImageCell.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarNodeType.h"
 #include "SideBar/SideBarNotifications.h"
@@ -154,6 +155,10 @@ SubSideBarDataSource::SubSideBarDataSource(KPSideBarOutlineView* view, DataBaseE
         d.handleDrop = [this](KPSideBarOutlineView&, QDropEvent& event) { return handleDrop(event); };
         d.writeItems = [this](KPSideBarOutlineView&, const QList<KPNode::Ptr>& nodes) { return writeItems(nodes); };
         view->setOutlineDelegate(std::move(d));
+        // The fixed first row stands apart from the tree below it.
+        view->cell()->setRowHeightOverride([this](const KPNode& node) {
+            return &node == m_untagNode.get() || &node == m_uncollectionNode.get() ? kFixedRowHeight : 0;
+        });
         view->setDragEnabled(true);
         view->setAcceptDrops(true);
         view->viewport()->setAcceptDrops(true);
@@ -190,6 +195,7 @@ SubSideBarDataSource::~SubSideBarDataSource()
 {
     if (m_view) {
         m_view->setOutlineDelegate({});
+        m_view->cell()->setRowHeightOverride({});
         m_view->setNodeModel(nullptr);
     }
 }

@@ -76,6 +76,8 @@ public:
     static constexpr int kTagsMode = 10;
     // A numbered name is tried this many times before a short unique suffix is taken.
     static constexpr int kMaxNumberedNames = 10000;
+    // Height of row 0 ("Uncategorized" or "Untagged").
+    static constexpr int kFixedRowHeight = 36;
 
     // Menu tags.
     enum MenuTag {

@@ -102,19 +102,24 @@ bool RefreshItemCountObject::countTags(const ContextPtr& context)
 {
     if (!countInto(K::UnTagCount, QStringLiteral("isTrash == NO && tags.@count == 0"), context))
         return false;
-    const QVariantList tags = m_setting.value(K::TagObj).toList();
-    if (tags.isEmpty())
-        return true;
-    const auto counts = groupedCounts(context, QStringLiteral("tags"));
-    QVariantMap byTag;
-    for (const QVariant& tag : tags) {
-        const auto id = tag.value<platform::ObjectID>();
-        byTag.insert(id.URIRepresentation(), qint64(counts.value(id, 0)));
+    countEach(K::TagObj, QStringLiteral("tags"), context);
+    return !checkCancel();
+}
+
+void RefreshItemCountObject::countEach(const QString& key, const QString& keyPath, const ContextPtr& context)
+{
+    const QVariantList objects = m_setting.value(key).toList();
+    if (objects.isEmpty())
+        return;
+    const auto counts = groupedCounts(context, keyPath);
+    QVariantMap byObject;
+    for (const QVariant& object : objects) {
+        const auto id = object.value<platform::ObjectID>();
+        byObject.insert(id.URIRepresentation(), qint64(counts.value(id, 0)));
         if (checkCancel())
             break;
     }
-    m_resultData.insert(K::TagObj, byTag);
-    return !checkCancel();
+    m_resultData.insert(key, byObject);
 }
 
 void RefreshItemCountObject::count(const ContextPtr& context)
@@ -124,18 +129,7 @@ void RefreshItemCountObject::count(const ContextPtr& context)
         return;
     countInto(K::ReceiveCount, QStringLiteral("isTrash == NO && extendField == \"ReceiveFromDevice\""), context);
     countInto(K::UnCollectionCount, QStringLiteral("isTrash == NO && node == nil"), context);
-    const QVariantList collections = m_setting.value(K::CollectionObj).toList();
-    if (!collections.isEmpty()) {
-        const auto counts = groupedCounts(context, QStringLiteral("node"));
-        QVariantMap byNode;
-        for (const QVariant& node : collections) {
-            const auto id = node.value<platform::ObjectID>();
-            byNode.insert(id.URIRepresentation(), qint64(counts.value(id, 0)));
-            if (checkCancel())
-                break;
-        }
-        m_resultData.insert(K::CollectionObj, byNode);
-    }
+    countEach(K::CollectionObj, QStringLiteral("node"), context);
     if (checkCancel() || !countTags(context))
         return;
     const QStringList paths = m_setting.value(K::IndexObj).toStringList();

@@ -68,6 +68,9 @@ protected:
     virtual void count(const ContextPtr& context);
     // Untagged documents and the requested tags; false when cancelled on the way.
     bool countTags(const ContextPtr& context);
+    // Live documents per object listed under key (one grouped count by keyPath), stored under
+    // key as URI text -> count; a cancel stops the list where it is.
+    void countEach(const QString& key, const QString& keyPath, const ContextPtr& context);
     // The count of DBFileInfo records matching format under key; false when cancelled after it.
     bool countInto(const QString& key, const QString& format, const ContextPtr& context);
     // The test between two counts; true stops the job there.

@@ -1,6 +1,5 @@
 #include "SideBar/SideBarDrops.h"
 
-#include "Import/KPFileFormatManager.h"
 #include "Import/KPImportKeys.h"
 #include "SideBar/KPNodeTreeModel.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -33,9 +32,7 @@ bool SideBarDrops::validateDrop(const QMimeData& data, const KPNode* target) con
         return false;
     }
     if (data.hasUrls()) {
-        const QStringList paths = P::filePaths(data);
-        const KPFileFormatManager& formats = KPFileFormatManager::fileFormatManager();
-        if (paths.isEmpty() || !(formats.isExistFolder(paths) || formats.checkFileIsSupportByFiles(paths)))
+        if (!P::hasImportableFiles(data))
             return false;
         return !target || target->nodeType() == T::DocumentsNode;
     }

@@ -1,5 +1,6 @@
 #include "SideBar/SideBarPasteboard.h"
 
+#include "Import/KPFileFormatManager.h"
 #include "Platform/Kit/Pasteboard.h"
 #include "Platform/Kit/PasteboardCodec.h"
 #include "Store/DBTag.h"
@@ -76,6 +77,13 @@ QStringList filePaths(const QMimeData& data)
             paths.append(url.toLocalFile());
     }
     return paths;
+}
+
+bool hasImportableFiles(const QMimeData& data)
+{
+    const QStringList paths = filePaths(data);
+    const KPFileFormatManager& formats = KPFileFormatManager::fileFormatManager();
+    return !paths.isEmpty() && (formats.isExistFolder(paths) || formats.checkFileIsSupportByFiles(paths));
 }
 
 } // namespace sidebarpasteboard

@@ -29,5 +29,7 @@ bool hasGridDocuments(const QMimeData& data);
 QStringList fileInfoURIs(const QMimeData& data);
 // The local paths of the dragged files.
 QStringList filePaths(const QMimeData& data);
+// Whether dragged files may be imported: a plain folder or a supported file among them.
+bool hasImportableFiles(const QMimeData& data);
 
 } // namespace sidebarpasteboard

@@ -543,34 +543,32 @@ void SubSideBarDataSource::scrollRectChange(const QRect& visible)
     defaults().synchronize();
 }
 
-void SubSideBarDataSource::itemExpanded(KPNode& node)
+void SubSideBarDataSource::storeExpansion(KPNode& node, bool expanded)
 {
     if (m_restoring)
         return;
-    if (DBNode record = node.dbNode(); record && (node.nodeType() == T::FolderNode || node.nodeType() == T::CollectionNode)) {
-        if (!record.expand()) {
-            record.setExpand(true);
+    const int type = node.nodeType();
+    if (DBNode record = node.dbNode(); record && (type == T::FolderNode || type == T::CollectionNode)) {
+        if (record.expand() != expanded) {
+            record.setExpand(expanded);
             save();
         }
-    } else if (DBTagGroup group = node.tagGroup(); group && node.nodeType() == T::TagGroupNode && !group.expand()) {
-        group.setExpand(true);
+    } else if (DBTagGroup group = node.tagGroup(); group && type == T::TagGroupNode && group.expand() != expanded) {
+        group.setExpand(expanded);
         save();
     }
+}
+
+void SubSideBarDataSource::itemExpanded(KPNode& node)
+{
+    storeExpansion(node, true);
 }
 
 void SubSideBarDataSource::itemCollapsed(KPNode& node)
 {
     if (m_restoring)
         return;
-    if (DBNode record = node.dbNode(); record && (node.nodeType() == T::FolderNode || node.nodeType() == T::CollectionNode)) {
-        if (record.expand()) {
-            record.setExpand(false);
-            save();
-        }
-    } else if (DBTagGroup group = node.tagGroup(); group && node.nodeType() == T::TagGroupNode && group.expand()) {
-        group.setExpand(false);
-        save();
-    }
+    storeExpansion(node, false);
     const KPNode::Ptr selected = selectedNode();
     if (!selected || selected.get() == &node)
         return;

@@ -200,6 +200,8 @@ private:
     void decorate(KPNode& node) const;
     void decorateTree(KPNode& node) const;
     void onThemeChange();
+    // Writes a folder's, collection's or tag group's open state into its record.
+    void storeExpansion(KPNode& node, bool expanded);
     void load();
     void showHeader(const KPNode::Ptr& header, const KPNode::Ptr& fixedRow);
     void selectRow(int row);

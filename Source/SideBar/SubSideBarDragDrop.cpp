@@ -1,7 +1,6 @@
 // Node drags of the collections and tags side bar and every drop it takes.
 #include "SideBar/SubSideBarDataSource.h"
 
-#include "Import/KPFileFormatManager.h"
 #include "Import/KPImportKeys.h"
 #include "SideBar/KPNodeTreeModel.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -93,9 +92,7 @@ bool SubSideBarDataSource::validateDrop(const QMimeData& data, KPNode*& target, 
         return true;
     }
     if (data.hasUrls()) {
-        const QStringList paths = P::filePaths(data);
-        const KPFileFormatManager& formats = KPFileFormatManager::fileFormatManager();
-        if (paths.isEmpty() || !(formats.isExistFolder(paths) || formats.checkFileIsSupportByFiles(paths)))
+        if (!P::hasImportableFiles(data))
             return false;
         if (!target)
             return true;

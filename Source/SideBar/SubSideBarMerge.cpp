@@ -19,9 +19,12 @@ bool SubSideBarDataSource::isMergeNameFree(const QString& name) const
 
 void SubSideBarDataSource::mergeSelectedTags()
 {
+    // The sheet needs a window to hang from; without one it would never end.
+    if (!m_view || !m_view->window())
+        return;
     auto* controller = new MergeTagsWindowController([this](const QString& name) { return isMergeNameFree(name); });
     std::weak_ptr<int> alive = m_alive;
-    controller->beginSheedModelForWindow(m_view ? m_view->window() : nullptr, [this, alive](int code, const QString& name) {
+    controller->beginSheedModelForWindow(m_view->window(), [this, alive](int code, const QString& name) {
         if (!alive.expired() && code == 1)
             mergeTags(selectedNodes(), name);
     });

@@ -310,6 +310,9 @@ void KPSideBarOutlineView::paintEvent(QPaintEvent* event)
         QPainter painter(viewport());
         if (m_backgroundColor.isValid())
             painter.fillRect(event->rect(), m_backgroundColor);
+        // Part of the background, under the selection and the rows.
+        if (m_isDragging && m_delegate.onDrawDragging)
+            m_delegate.onDrawDragging(*this, painter);
         // The selected row is filled across the whole width; there is no other highlight.
         if (m_itemBackgroundColor.isValid() && m_model) {
             for (const QModelIndex& index : selectionModel()->selectedRows()) {
@@ -320,10 +323,6 @@ void KPSideBarOutlineView::paintEvent(QPaintEvent* event)
         }
     }
     QTreeView::paintEvent(event);
-    if (m_isDragging && m_delegate.onDrawDragging) {
-        QPainter painter(viewport());
-        m_delegate.onDrawDragging(*this, painter);
-    }
 }
 
 void KPSideBarOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const

@@ -47,7 +47,7 @@ struct KPSideBarOutlineViewDelegate {
     std::function<void(KPSideBarOutlineView&)> selectionDidChange;
     // Scrolling came to rest; the visible rectangle in content coordinates.
     std::function<void(KPSideBarOutlineView&, const QRect&)> scrollRectChange;
-    // Drawn over the rows while a drag is over the view.
+    // Drawn on the background, under the rows, while a drag is over the view.
     std::function<void(KPSideBarOutlineView&, QPainter&)> onDrawDragging;
     // A click released on a row's small button.
     std::function<void(KPSideBarOutlineView&, KPNode&)> rightButtonClick;

@@ -289,13 +289,21 @@ TEST_F(SubSideBarMenuDropTest, FilesAndDocumentsDroppedOnTheBar)
     EXPECT_EQ(imports[0].value(KPImportKeys::NewFolderName).toString(), sub->newSubFolderNameByNode(node("Work").get()));
     EXPECT_NE(imports[0].value(KPImportKeys::NewFolderName).toString(), localizedString("UntitledFolder"));
 
+    // A drag moving over the bar is asked the same rules, and imports nothing yet.
+    QDragMoveEvent over(row.center(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(sub->handleDrop(over));
+    auto unsupported = files({file("notes.unsupported-kind")});
+    QDragMoveEvent refused(row.center(), Qt::CopyAction, unsupported.get(), Qt::LeftButton, Qt::NoModifier);
+    EXPECT_FALSE(sub->handleDrop(refused));
+    EXPECT_EQ(imports.size(), 1);
+
     ASSERT_TRUE(drop(*data, nullptr));
     EXPECT_EQ(imports[1].value(KPImportKeys::CMD).toInt(), 0);
     EXPECT_TRUE(imports[1].value(SubSideBarKeys::BoolImportToDocument).toBool());
     EXPECT_EQ(imports[1].value(KPImportKeys::NewFolderName).toString(), localizedString("UntitledFolder"));
     ASSERT_TRUE(drop(*data, sub->uncollectionNode()));
     EXPECT_EQ(imports[2].keys(), (QStringList{KPImportKeys::CMD, KPImportKeys::Paths}));
-    EXPECT_FALSE(drop(*files({file("notes.unsupported-kind")}), nullptr));
+    EXPECT_FALSE(drop(*unsupported, nullptr));
 
     auto documents = gridDocuments({document});
     EXPECT_FALSE(drop(*documents, sub->uncollectionNode()));

@@ -214,6 +214,8 @@ private:
     void untagDocuments(const DBTag& tag);
     void trashTag(const DBTag& tag, bool notifyFavorites);
     KPNode::Ptr parentForNewFolder() const;
+    // Shows a new tag or tag group under parent (TAGS shown in tags mode) and edits its title.
+    KPNode::Ptr showNewTagNode(const QString& title, int type, const QVariant& record, const KPNode::Ptr& parent);
     KPNode::Ptr insertCollectionNode(const DBNode& record, const KPNode::Ptr& parent);
     KPNode::Ptr parentNodeOfRecord(const DBNode& parent) const;
     bool isTagNameTaken(const QString& name) const;

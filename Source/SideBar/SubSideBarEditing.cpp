@@ -262,8 +262,14 @@ KPNode::Ptr SubSideBarDataSource::addTag()
     if (parent != m_tagsRoot)
         tag.setGroup(parent->tagGroup());
     save();
-    KPNode::Ptr node = KPNode::initWithTitle(name, T::TagNode);
-    node->setData(tag.ref());
+    return showNewTagNode(name, T::TagNode, tag.ref(), parent);
+}
+
+KPNode::Ptr SubSideBarDataSource::showNewTagNode(const QString& title, int type, const QVariant& record,
+                                                 const KPNode::Ptr& parent)
+{
+    KPNode::Ptr node = KPNode::initWithTitle(title, type);
+    node->setData(record);
     decorate(*node);
     reload([&] {
         parent->addChild(node);
@@ -295,17 +301,7 @@ KPNode::Ptr SubSideBarDataSource::addTagGroup()
     const QString name = uniqueGroupName(*m_tagsRoot);
     const DBTagGroup group = m_library->createTagGroup(name, context);
     save();
-    KPNode::Ptr node = KPNode::initWithTitle(name, T::TagGroupNode);
-    node->setData(group.ref());
-    decorate(*node);
-    reload([&] {
-        m_tagsRoot->addChild(node);
-        if (m_currentNodeType == kTagsMode && !m_rootNode->children().contains(m_tagsRoot))
-            m_rootNode->addChild(m_tagsRoot);
-        updateNodeSort();
-    });
-    selectAndEdit(node, m_tagsRoot);
-    return node;
+    return showNewTagNode(name, T::TagGroupNode, group.ref(), m_tagsRoot);
 }
 
 KPNode::Ptr SubSideBarDataSource::addTagGroupFromSelection()

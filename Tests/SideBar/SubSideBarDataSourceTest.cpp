@@ -308,3 +308,37 @@ TEST_F(SubSideBarTest, SmartFoldersThroughTheEditor)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SubSideBarTest, NewTagsAndGroupsFromTheSelection)
+{
+    DBTag first = addTag(QStringLiteral("UNTITLED TAG"));
+    DBTag other = addTag(QStringLiteral("other"));
+    other.setSortID(1);
+    addGroup(QStringLiteral("G"), {addTag(QStringLiteral("untitled tag 2"))}).setSortID(2);
+    save();
+    openSub(SubSideBarDataSource::kTagsMode);
+    // Names inside groups count too.
+    const KPNode::Ptr tag = sub->addTag();
+    ASSERT_TRUE(tag);
+    EXPECT_EQ(tag->title(), QStringLiteral("untitled tag 3"));
+    EXPECT_EQ(sub->tagsRoot()->children().last(), tag);
+    EXPECT_TRUE(engine->tagNamed(QStringLiteral("untitled tag 3")));
+
+    QItemSelection selection;
+    for (const QString& title : {"UNTITLED TAG", "other"}) {
+        const QModelIndex index = sub->model()->indexForNode(node(title).get());
+        selection.select(index, index);
+    }
+    subView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const KPNode::Ptr group = sub->addTagGroupFromSelection();
+    ASSERT_TRUE(group);
+    EXPECT_EQ(group->title(), QStringLiteral("untitled group"));
+    EXPECT_EQ(titles(group), (QStringList{"UNTITLED TAG", "other"}));
+    EXPECT_EQ(first.group(), group->tagGroup());
+    EXPECT_EQ(other.group(), group->tagGroup());
+    EXPECT_EQ(titles(sub->tagsRoot()), (QStringList{"G", "untitled tag 3", "untitled group"}));
+}
+
+} // namespace

@@ -11,6 +11,7 @@
 #include "Store/DBSmartFolder.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
 #include <QMenu>
@@ -289,12 +290,19 @@ TEST_F(SubSideBarMenuDropTest, FilesAndDocumentsDroppedOnTheBar)
     EXPECT_EQ(imports[0].value(KPImportKeys::NewFolderName).toString(), sub->newSubFolderNameByNode(node("Work").get()));
     EXPECT_NE(imports[0].value(KPImportKeys::NewFolderName).toString(), localizedString("UntitledFolder"));
 
-    // A drag moving over the bar is asked the same rules, and imports nothing yet.
-    QDragMoveEvent over(row.center(), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
-    EXPECT_TRUE(sub->handleDrop(over));
+    // A drag moving over the view is asked the same rules, and imports nothing yet.
+    const auto moveOver = [&](QMimeData* moved) {
+        QDragEnterEvent enter(row.center(), Qt::CopyAction, moved, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(subView->viewport(), &enter);
+        QDragMoveEvent over(row.center(), Qt::CopyAction, moved, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(subView->viewport(), &over);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(subView->viewport(), &leave);
+        return over.isAccepted();
+    };
+    EXPECT_TRUE(moveOver(data.get()));
     auto unsupported = files({file("notes.unsupported-kind")});
-    QDragMoveEvent refused(row.center(), Qt::CopyAction, unsupported.get(), Qt::LeftButton, Qt::NoModifier);
-    EXPECT_FALSE(sub->handleDrop(refused));
+    EXPECT_FALSE(moveOver(unsupported.get()));
     EXPECT_EQ(imports.size(), 1);
 
     ASSERT_TRUE(drop(*data, nullptr));

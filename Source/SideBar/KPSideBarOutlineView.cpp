@@ -400,7 +400,7 @@ void KPSideBarOutlineView::mousePressEvent(QMouseEvent* event)
     // The press may have changed the tree (a new selection shows other content).
     const QModelIndex index = indexAt(pos);
     const KPNode* node = index.isValid() ? m_model->nodeFromIndex(index) : nullptr;
-    if (node && SideBarNodeType::hasOwnTriangle(node->nodeType()) && node->hasChildren() &&
+    if (node && m_cell->showsTriangle(*node) &&
         KPSideBarImageCell::triangleButtonRectWithCellFrame(visualRect(index)).contains(pos)) {
         setExpanded(index, !isExpanded(index));
         viewport()->update(visualRect(index));
@@ -436,7 +436,7 @@ void KPSideBarOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const KPNode* node = index.isValid() ? m_model->nodeFromIndex(index) : nullptr;
-    if (m_isCoustomDrawTriangle && node && SideBarNodeType::hasOwnTriangle(node->nodeType()) && node->hasChildren() &&
+    if (m_isCoustomDrawTriangle && node && m_cell->showsTriangle(*node) &&
         KPSideBarImageCell::triangleButtonRectWithCellFrame(visualRect(index)).contains(pos)) {
         setExpanded(index, !isExpanded(index));
         event->accept();

@@ -132,7 +132,13 @@ SubSideBarDataSource::SubSideBarDataSource(KPSideBarOutlineView* view, DataBaseE
     m_model->setTitleCommit([this](KPNode& node, const QString& text) { commitTitle(node, text); });
     if (view) {
         view->setCustomThemeObject(m_theme);
-        view->setIsCoustomDrawTriangle(false);
+        // Folders, collections and tag groups open and close by their triangles; the headers
+        // stay open.
+        view->setIsCoustomDrawTriangle(true);
+        view->cell()->setTriangleTest([](const KPNode& node) {
+            return node.nodeType() == T::FolderNode || node.nodeType() == T::CollectionNode ||
+                   node.nodeType() == T::TagGroupNode;
+        });
         view->setNodeModel(m_model.get());
         QItemSelectionModel* old = view->selectionModel();
         view->setSelectionModel(new ProposalSelectionModel(m_model.get(), view));
@@ -196,6 +202,7 @@ SubSideBarDataSource::~SubSideBarDataSource()
     if (m_view) {
         m_view->setOutlineDelegate({});
         m_view->cell()->setRowHeightOverride({});
+        m_view->cell()->setTriangleTest({});
         m_view->setNodeModel(nullptr);
     }
 }

@@ -1,12 +1,14 @@
 #include "SubSideBarTestSupport.h"
 
 #include "Platform/Foundation/Localization.h"
+#include "SideBar/KPSideBarImageCell.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Store/DBHelper.h"
 #include "Store/DBSmartFolder.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QTest>
 
 using namespace sidebartest;
 using platform::localizedString;
@@ -57,7 +59,11 @@ TEST_F(SubSideBarTest, LoadsBothTreesSwitchesAndKeepsExpansionInTheStore)
     sub->switchByNodeType(SubSideBarDataSource::kCollectionsMode);
     EXPECT_EQ(rows(), (QStringList{localizedString("Uncategorized"), localizedString("COLLECTIONS"), "Home", "Work"}));
     EXPECT_EQ(subView->selectionMode(), QAbstractItemView::SingleSelection);
-    subView->expandNode(node("Work").get());
+    // A click on the collection's triangle opens it, and its record keeps that.
+    const QRect row = subView->visualRect(sub->model()->indexForNode(node("Work").get()));
+    QTest::mouseClick(subView->viewport(), Qt::LeftButton, {},
+                      KPSideBarImageCell::triangleButtonRectWithCellFrame(row).center().toPoint());
+    EXPECT_TRUE(subView->isNodeExpanded(node("Work").get()));
     EXPECT_TRUE(work.expand());
     sub->switchByNodeType(SubSideBarDataSource::kTagsMode);
     EXPECT_EQ(rows().mid(0, 2), (QStringList{localizedString("Untagged"), localizedString("TAGS")}));

@@ -198,7 +198,7 @@ Qt::ItemFlags KPNodeTreeModel::flags(const QModelIndex& index) const
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled;
     if (node->nodeType() != SideBarNodeType::SectionNode)
-        f |= Qt::ItemIsSelectable;
+        f |= Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
     if (m_isEditable && m_isEditable(*node))
         f |= Qt::ItemIsEditable;
     return f;

@@ -184,8 +184,19 @@ void KPSideBarImageCell::updateTheme()
     p.loaded = true;
 }
 
+bool KPSideBarImageCell::showsTriangle(const KPNode& node) const
+{
+    if (!node.hasChildren())
+        return false;
+    return m_triangleTest ? m_triangleTest(node) : SideBarNodeType::hasOwnTriangle(node.nodeType());
+}
+
 int KPSideBarImageCell::rowHeight(const KPNode& node) const
 {
+    if (m_rowHeightOverride) {
+        if (const int height = m_rowHeightOverride(node); height > 0)
+            return height;
+    }
     if (node.nodeType() == SideBarNodeType::SectionNode)
         return kSectionRowHeight;
     if (m_group) {
@@ -316,7 +327,7 @@ void KPSideBarImageCell::paint(QPainter* painter, const QStyleOptionViewItem& op
         drawSpinner(*painter, *node, G::spinnerRect(frame, right));
 
     const SharedPictures& shared = pictures();
-    if (SideBarNodeType::hasOwnTriangle(node->nodeType()) && node->hasChildren()) {
+    if (showsTriangle(*node)) {
         KPSprite* sprite = (option.state & QStyle::State_Open) ? shared.triangleCollapse : shared.triangleExpand;
         if (sprite && !sprite->image().isNull())
             painter->drawImage(G::triangleRect(frame), sprite->image());

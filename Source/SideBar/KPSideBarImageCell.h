@@ -15,6 +15,8 @@
 // Threads: main thread only.
 #pragma once
 
+#include <functional>
+
 #include "Platform/Kit/TextAttributes.h"
 
 #include <QColor>
@@ -99,6 +101,12 @@ public:
     // Row height of a node: 30 for section headers, else the group's "ItemHeight" when above 0,
     // else 20.
     int rowHeight(const KPNode& node) const;
+    // Which rows with children draw a disclosure triangle; unset: index folders, their
+    // sub-folders and the iCloud node.
+    void setTriangleTest(std::function<bool(const KPNode&)> test) { m_triangleTest = std::move(test); }
+    bool showsTriangle(const KPNode& node) const;
+    // A side bar's own height for some of its rows (answering 0 leaves the row to the rule).
+    void setRowHeightOverride(std::function<int(const KPNode&)> override) { m_rowHeightOverride = std::move(override); }
 
     // What the row shows at its right end, decided from the node and the badge switch.
     enum class RightEnd { None, Badge, Warning, Spinner };
@@ -127,4 +135,6 @@ private:
     KPCustomThemeObject* m_group = nullptr;
     // Never shown: the spinner's spokes are computed by it and painted here.
     std::unique_ptr<ProgressIndicatorCellView> m_spokes;
+    std::function<int(const KPNode&)> m_rowHeightOverride;
+    std::function<bool(const KPNode&)> m_triangleTest;
 };

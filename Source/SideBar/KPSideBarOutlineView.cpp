@@ -11,7 +11,9 @@
 #include "Theme/KPThemeManager.h"
 
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QDragEnterEvent>
+#include <QMimeData>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -182,8 +184,14 @@ int KPSideBarOutlineView::numberOfRows() const
 QList<int> KPSideBarOutlineView::selectedRows() const
 {
     QList<int> rows;
-    if (const KPNode* node = selectedNode())
-        rows.append(rowForNode(node));
+    if (!m_model || !selectionModel())
+        return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        const int row = rowForNode(m_model->nodeFromIndex(index));
+        if (row >= 0)
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
     return rows;
 }
 
@@ -302,6 +310,9 @@ void KPSideBarOutlineView::paintEvent(QPaintEvent* event)
         QPainter painter(viewport());
         if (m_backgroundColor.isValid())
             painter.fillRect(event->rect(), m_backgroundColor);
+        // Part of the background, under the selection and the rows.
+        if (m_isDragging && m_delegate.onDrawDragging)
+            m_delegate.onDrawDragging(*this, painter);
         // The selected row is filled across the whole width; there is no other highlight.
         if (m_itemBackgroundColor.isValid() && m_model) {
             for (const QModelIndex& index : selectionModel()->selectedRows()) {
@@ -312,10 +323,6 @@ void KPSideBarOutlineView::paintEvent(QPaintEvent* event)
         }
     }
     QTreeView::paintEvent(event);
-    if (m_isDragging && m_delegate.onDrawDragging) {
-        QPainter painter(viewport());
-        m_delegate.onDrawDragging(*this, painter);
-    }
 }
 
 void KPSideBarOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -393,7 +400,7 @@ void KPSideBarOutlineView::mousePressEvent(QMouseEvent* event)
     // The press may have changed the tree (a new selection shows other content).
     const QModelIndex index = indexAt(pos);
     const KPNode* node = index.isValid() ? m_model->nodeFromIndex(index) : nullptr;
-    if (node && SideBarNodeType::hasOwnTriangle(node->nodeType()) && node->hasChildren() &&
+    if (node && m_cell->showsTriangle(*node) &&
         KPSideBarImageCell::triangleButtonRectWithCellFrame(visualRect(index)).contains(pos)) {
         setExpanded(index, !isExpanded(index));
         viewport()->update(visualRect(index));
@@ -429,7 +436,7 @@ void KPSideBarOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const KPNode* node = index.isValid() ? m_model->nodeFromIndex(index) : nullptr;
-    if (m_isCoustomDrawTriangle && node && SideBarNodeType::hasOwnTriangle(node->nodeType()) && node->hasChildren() &&
+    if (m_isCoustomDrawTriangle && node && m_cell->showsTriangle(*node) &&
         KPSideBarImageCell::triangleButtonRectWithCellFrame(visualRect(index)).contains(pos)) {
         setExpanded(index, !isExpanded(index));
         event->accept();
@@ -570,12 +577,22 @@ void KPSideBarOutlineView::dragEnterEvent(QDragEnterEvent* event)
 {
     m_isDragging = true;
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        // Entering is accepted so that the moves over the rows are asked about one by one.
+        event->accept();
+        return;
+    }
     QTreeView::dragEnterEvent(event);
 }
 
 void KPSideBarOutlineView::dragMoveEvent(QDragMoveEvent* event)
 {
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        return;
+    }
     QTreeView::dragMoveEvent(event);
 }
 
@@ -590,5 +607,26 @@ void KPSideBarOutlineView::dropEvent(QDropEvent* event)
 {
     m_isDragging = false;
     viewport()->update();
+    if (m_delegate.handleDrop) {
+        m_delegate.handleDrop(*this, *event) ? event->acceptProposedAction() : event->ignore();
+        return;
+    }
     QTreeView::dropEvent(event);
+}
+
+void KPSideBarOutlineView::startDrag(Qt::DropActions)
+{
+    if (!m_delegate.writeItems || !m_model)
+        return;
+    QList<KPNode::Ptr> nodes;
+    for (int row : selectedRows()) {
+        if (KPNode* node = nodeAtRow(row))
+            nodes.append(node->shared_from_this());
+    }
+    QMimeData* data = m_delegate.writeItems(*this, nodes);
+    if (!data)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
 }

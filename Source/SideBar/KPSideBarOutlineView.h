@@ -33,6 +33,8 @@ class KPNodeTreeModel;
 class KPSideBarImageCell;
 class KPSideBarOutlineView;
 class QMenu;
+class QMimeData;
+class QDropEvent;
 
 // What the view asks of and tells its owner; every member is optional.
 struct KPSideBarOutlineViewDelegate {
@@ -45,10 +47,15 @@ struct KPSideBarOutlineViewDelegate {
     std::function<void(KPSideBarOutlineView&)> selectionDidChange;
     // Scrolling came to rest; the visible rectangle in content coordinates.
     std::function<void(KPSideBarOutlineView&, const QRect&)> scrollRectChange;
-    // Drawn over the rows while a drag is over the view.
+    // Drawn on the background, under the rows, while a drag is over the view.
     std::function<void(KPSideBarOutlineView&, QPainter&)> onDrawDragging;
     // A click released on a row's small button.
     std::function<void(KPSideBarOutlineView&, KPNode&)> rightButtonClick;
+    // A drag over the view (a QDragMoveEvent) or its drop (a QDropEvent): whether it is taken.
+    // Unset: the view takes no drops.
+    std::function<bool(KPSideBarOutlineView&, QDropEvent&)> handleDrop;
+    // The data of a drag of the selected nodes, or nullptr for no drag. Unset: no drags.
+    std::function<QMimeData*(KPSideBarOutlineView&, const QList<KPNode::Ptr>&)> writeItems;
 };
 
 class KPSideBarOutlineView : public QTreeView, public KPThemeBaseObjectProtocol {
@@ -125,6 +132,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;

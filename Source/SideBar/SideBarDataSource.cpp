@@ -6,6 +6,7 @@
 #include "SideBar/KPNodeTreeModel.h"
 #include "SideBar/KPSideBarImageCell.h"
 #include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarDrops.h"
 #include "SideBar/SideBarFavorites.h"
 #include "SideBar/SideBarIndexFolders.h"
 #include "SideBar/SideBarNodeType.h"
@@ -36,6 +37,7 @@ SideBarDataSource::SideBarDataSource(KPSideBarOutlineView* view, SideBarServices
     m_ctx.model = std::make_unique<KPNodeTreeModel>(m_ctx.rootNode);
     m_favorites = std::make_unique<SideBarFavorites>(m_ctx);
     m_indexFolders = std::make_unique<SideBarIndexFolders>(m_ctx);
+    m_drops = std::make_unique<SideBarDrops>(m_ctx);
 
     KPNodeTreeModel& model = *m_ctx.model;
     model.setEditableTest([this](const KPNode& node) { return m_favorites->shouldEditNode(node); });
@@ -53,7 +55,10 @@ SideBarDataSource::SideBarDataSource(KPSideBarOutlineView* view, SideBarServices
         d.rightButtonClick = [this](KPSideBarOutlineView&, KPNode& node) { onRightButton(node); };
         // The main side bar draws nothing over a drag.
         d.onDrawDragging = [](KPSideBarOutlineView&, QPainter&) {};
+        d.handleDrop = [this](KPSideBarOutlineView&, QDropEvent& event) { return m_drops->handleDrop(event); };
         view->setOutlineDelegate(std::move(d));
+        view->setAcceptDrops(true);
+        view->viewport()->setAcceptDrops(true);
         view->reloadAll();
         view->expandNode(m_ctx.libraryNode.get());
         view->expandNode(m_ctx.focusNode.get());

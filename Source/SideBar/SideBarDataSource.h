@@ -25,6 +25,7 @@
 
 class QAction;
 class QMenu;
+class SideBarDrops;
 class SideBarFavorites;
 class SideBarIndexFolders;
 
@@ -46,6 +47,7 @@ public:
     KPNodeTreeModel* model() const { return m_ctx.model.get(); }
     SideBarFavorites& favorites() { return *m_favorites; }
     SideBarIndexFolders& indexFolders() { return *m_indexFolders; }
+    SideBarDrops& drops() { return *m_drops; }
 
     // ---- nodes ----
     const KPNode::Ptr& rootNode() const { return m_ctx.rootNode; }
@@ -104,6 +106,7 @@ private:
     SideBarContext m_ctx;
     std::unique_ptr<SideBarFavorites> m_favorites;
     std::unique_ptr<SideBarIndexFolders> m_indexFolders;
+    std::unique_ptr<SideBarDrops> m_drops;
     std::atomic<bool> m_bDataLoaded{false};
     platform::ObserverToken m_themeToken;
 };

@@ -31,6 +31,9 @@ struct SideBarServices {
         removeDocumentSource;
     // Whether a tag pop-over is open (a finished index folder is then not shown again).
     std::function<bool()> isTagPopoverOpen;
+    // Where the open SafeBox is mounted; empty (or unset) while it is closed, and then nothing
+    // is dropped on it.
+    std::function<QString()> safeBoxDisk;
 
     // The shared store, listener, manager and workspace of the running program, and the
     // removal sheet over the shared stores.

@@ -53,7 +53,9 @@ public:
         const QString path = folder + QLatin1Char('/') + name;
         QPDF source;
         source.processFile(QFile::encodeName(plain).constData());
-        QPDFWriter writer(source, QFile::encodeName(path).constData());
+        // The writer keeps the name's pointer until it writes: the bytes must outlive it.
+        const QByteArray target = QFile::encodeName(path);
+        QPDFWriter writer(source, target.constData());
         writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
         writer.write();
         return path;

@@ -166,6 +166,15 @@ TEST_F(ItemInteraction, TheFlagPickerAnswersTheItem)
     QApplication::processEvents();
     EXPECT_EQ(view->flagPopover(), nullptr);
 
+    // The popup closing by itself (a click elsewhere, the application going to the background)
+    // chooses nothing.
+    click(view, zone);
+    ASSERT_NE(view->flagPopover(), nullptr);
+    view->flagPopover()->close();
+    QApplication::processEvents();
+    EXPECT_EQ(view->flagPopover(), nullptr);
+    EXPECT_EQ(item->data().metadata().label(), 7);
+
     // SafeBox files have no flag.
     auto safe = KPSafeBoxItemData::create({{QStringLiteral("Path"), item->filePath()}}, library);
     view->setItemData(safe);

@@ -103,6 +103,14 @@ TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align 
     return a;
 }
 
+// One line of text hanging from the top of rect. The recorded rectangles keep their given
+// heights, but a style whose line is taller than the rectangle must not lose its descenders.
+void drawLine(Canvas& canvas, const QRectF& rect, const QString& text, const TextAttributes& attrs)
+{
+    const double h = std::max(rect.height(), std::ceil(platform::kit::textSize(text, attrs).height()));
+    canvas.drawText(QRectF(rect.x(), rect.y() + rect.height() - h, rect.width(), h), text, attrs);
+}
+
 QImage paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canvas&)>& draw)
 {
     QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
@@ -394,7 +402,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
         w = std::max(40.0, std::ceil(w));
         m_actualTextRect = QRectF(rnd((f.width() - w) / 2) + f.x(), y0 - 17, w, 17);
         if (!m_editor)
-            canvas.drawText(m_actualTextRect, title, titleAttrs);
+            drawLine(canvas, m_actualTextRect, title, titleAttrs);
     }
     if (safeBox) {
         // 10 below.
@@ -413,7 +421,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
                 const TextAttributes tagAttrs = oneLine(tagTextAttribute(), Qt::AlignHCenter);
                 const double w = std::min(f.width(), std::ceil(platform::kit::textSize(tags, tagAttrs).width()));
                 m_actualTagRect = QRectF(rnd((f.width() - w) / 2) + f.x(), bounds.y() + 2, w, 14);
-                canvas.drawText(m_actualTagRect, tags, tagAttrs);
+                drawLine(canvas, m_actualTagRect, tags, tagAttrs);
             } else {
                 m_actualTagRect = QRectF(rnd((f.width() - 50) * 0.5) + f.x(), bounds.y() + 2, 50, 14);
             }
@@ -484,7 +492,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
         w = cols.titleWidth - 16;
     m_actualTextRect = QRectF(100, 14, w, 17);
     if (!m_editor)
-        canvas.drawText(m_actualTextRect, title, titleAttrs);
+        drawLine(canvas, m_actualTextRect, title, titleAttrs);
 
     // 5. Tags.
     QString tags = m_itemData->tagString();
@@ -493,7 +501,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
     if (!tags.isEmpty()) {
         m_actualTagRect = QRectF(cols.titleWidth + 120, 14,
                                  std::min(cols.tagWidth, std::ceil(platform::kit::textSize(tags, otherAttrs).width())), 14);
-        canvas.drawText(m_actualTagRect, tags, otherAttrs);
+        drawLine(canvas, m_actualTagRect, tags, otherAttrs);
     }
 
     // 6. Stars.
@@ -501,14 +509,14 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
 
     // 7–9. Kind, date, size.
     const QString ext = QFileInfo(m_itemData->filePath()).suffix().toUpper();
-    canvas.drawText(QRectF(cols.x + 88, 14, 60, 14), ext.isEmpty() ? QStringLiteral("UNKNOWN") : ext, otherAttrs);
-    canvas.drawText(QRectF(cols.x + 158, 14, 110, 14), m_itemData->dateModifiedString(), otherAttrs);
+    drawLine(canvas, QRectF(cols.x + 88, 14, 60, 14), ext.isEmpty() ? QStringLiteral("UNKNOWN") : ext, otherAttrs);
+    drawLine(canvas, QRectF(cols.x + 158, 14, 110, 14), m_itemData->dateModifiedString(), otherAttrs);
     QString size = itemgeometry::fileSizeText(m_itemData->fileSize());
     if (size.isEmpty())
         size = browsertext::text(QStringLiteral("Unknown"));
     TextAttributes sizeAttrs = otherAttrs;
     sizeAttrs.alignment = 1;
-    canvas.drawText(QRectF(cols.x + 278, 14, 70, 14), size, sizeAttrs);
+    drawLine(canvas, QRectF(cols.x + 278, 14, 70, 14), size, sizeAttrs);
 
     // 10. The flag at the left edge.
     if (!m_isSafeBoxItem)

@@ -118,7 +118,10 @@ void KPSectionItemViewOverLayerToolBar::fadeTo(qreal target)
     fade->setEndValue(target);
     connect(fade, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) { m_effect->setOpacity(v.toReal()); });
     if (target <= 0)
-        connect(fade, &QVariantAnimation::finished, this, [this] { hide(); });
+        connect(fade, &QVariantAnimation::finished, this, [this] {
+            hide();
+            m_itemData.reset();
+        });
     m_fade = fade;
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
@@ -142,4 +145,5 @@ void KPSectionItemViewOverLayerToolBar::hideNow()
         m_fade->stop();
     m_effect->setOpacity(0);
     hide();
+    m_itemData.reset();
 }

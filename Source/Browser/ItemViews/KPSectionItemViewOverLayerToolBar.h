@@ -5,6 +5,7 @@
 //
 // One bar per item view, made on the first hover and then only shown and hidden: its buttons
 // register with the theme manager once. It fades in and out on the scheduler's animation clock.
+// A hidden bar holds no item, so a press that reaches it late posts nothing.
 #pragma once
 
 #include "Browser/KPItemData.h"

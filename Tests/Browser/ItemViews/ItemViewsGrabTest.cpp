@@ -1,6 +1,13 @@
 #include "ItemViewTestSupport.h"
 
+#include "Browser/ItemViews/KPFlagPickerView.h"
+#include "Browser/ItemViews/KPImportDraggingView.h"
+#include "Browser/ItemViews/KPSectionAuthorItemView.h"
+#include "Browser/ItemViews/KPSectionDateItemView.h"
+#include "Browser/ItemViews/KPSectionFileTypeItemView.h"
+#include "Browser/ItemViews/KPSectionFlagItemView.h"
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
+#include "Browser/ItemViews/SortViewSettingController.h"
 #include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Platform/Kit/Scheduler.h"
 
@@ -62,4 +69,57 @@ TEST_F(ItemViewsGrab, WritesTheGridInIconAndListMode)
         auto* row = static_cast<KPSectionItemView*>(view);
         EXPECT_LE(row->actualTextRect().right(), itemgeometry::listColumns(row->width()).titleWidth + 100);
     }
+}
+
+// The pieces around the items side by side (itemviews-parts.png): the view-options popover,
+// the flag picker with a hovered row, the import overlay and the four group tiles.
+TEST_F(ItemViewsGrab, WritesThePopoversOverlayAndTiles)
+{
+    platform::kit::VirtualScheduler clock;
+    QWidget board;
+    board.resize(1000, 560);
+    board.setAutoFillBackground(true);
+    board.setPalette(QPalette(QColor(236, 236, 238)));
+
+    SortViewSettingController sort;
+    QWidget* sortView = sort.takeView();
+    sortView->setParent(&board);
+    sortView->move(10, 10);
+    sortView->setAutoFillBackground(true);
+    sortView->setPalette(QPalette(Qt::white));
+
+    auto* picker = new KPFlagPickerView({}, &board);
+    picker->move(230, 10);
+    picker->setAutoFillBackground(true);
+    picker->setPalette(QPalette(Qt::white));
+    picker->showLayerByLabelIndex(3);
+    QMouseEvent move(QEvent::MouseMove, QPointF(40, 30), picker->mapToGlobal(QPointF(40, 30)), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(picker, &move);
+    clock.advance(KPFlagPickerView::kSlideMs);
+
+    auto* overlay = new KPImportDraggingView(&board);
+    overlay->setGeometry(390, 10, 600, 300);
+    overlay->trackMousePoint(overlay->dragIconByIndex(1).center());
+
+    auto* month = new KPSectionDateItemView(&board);
+    month->setGeometry(10, 400, 120, 140);
+    month->setItemData(MonthGroupRecord{QStringLiteral("2014"), QStringLiteral("3"), {document(QStringLiteral("March"), QSize())}});
+    auto* flag = new KPSectionFlagItemView(&board);
+    flag->setGeometry(150, 400, 120, 132);
+    flag->setItemData(FlagGroupRecord{2, {}});
+    auto* kind = new KPSectionFileTypeItemView(&board);
+    kind->setGeometry(290, 380, 140, 160);
+    kind->setItemData(FileTypeGroupRecord{1, 12});
+    auto* author = new KPSectionAuthorItemView(&board);
+    author->setGeometry(450, 330, 166, 210);
+    authorNamed(QStringLiteral("Ada Lovelace"));
+    author->setAuthor(authorNamed(QStringLiteral("Ada Lovelace")));
+
+    board.show();
+    QApplication::processEvents();
+    const QImage image = board.grab().toImage();
+    const QString path = QDir(QCoreApplication::applicationDirPath())
+                             .absoluteFilePath(QStringLiteral("../itemviews-parts%1.png").arg(image.devicePixelRatio() > 1 ? QStringLiteral("-2x") : QString()));
+    EXPECT_TRUE(image.save(path)) << qPrintable(path);
+    EXPECT_TRUE(overlay->geometry().contains(overlay->mapTo(&board, platform::kit::toQt(overlay->dragIconByIndex(1), overlay->height()).toRect().topLeft())));
 }

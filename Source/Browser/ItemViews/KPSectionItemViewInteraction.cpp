@@ -40,7 +40,7 @@ namespace {
 const QString kRefreshItemCount = QStringLiteral("RefreshItemCountNotification");
 const QString kMonitorResign = QStringLiteral("MonitorResignWindowResign");
 
-// The inline title editor: Return and Esc end it, and so does losing the focus.
+// The inline title editor: Return and Esc end it, and so does the focus moving away.
 class TitleEditor : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
@@ -58,9 +58,13 @@ protected:
         }
         QLineEdit::keyPressEvent(event);
     }
+    // Focus moving elsewhere in the window ends the edit; the window going to the background or
+    // a menu popping up does not.
     void focusOutEvent(QFocusEvent* event) override
     {
         QLineEdit::focusOutEvent(event);
+        if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+            return;
         if (onFocusOut)
             onFocusOut();
     }

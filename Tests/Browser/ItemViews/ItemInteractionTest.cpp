@@ -211,6 +211,19 @@ TEST_F(ItemInteraction, RenamesKeepFilesSafeAndSayWhyTheyFail)
     rename(QStringLiteral("   "));
     EXPECT_EQ(inLibrary->title(), QStringLiteral("Contract a/b"));
 
+    // The window going to the background keeps the editor; focus moving elsewhere commits.
+    view->rename();
+    view->editTextField()->setText(QStringLiteral("Contract v2"));
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(view->editTextField(), &away);
+    ASSERT_NE(view->editTextField(), nullptr);
+    QFocusEvent elsewhere(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(view->editTextField(), &elsewhere);
+    QApplication::processEvents();
+    EXPECT_EQ(view->editTextField(), nullptr);
+    EXPECT_EQ(inLibrary->title(), QStringLiteral("Contract v2"));
+    rename(QStringLiteral("Contract a/b"));
+
     // An index-folder document renames its file, with the record's extension.
     auto report = indexed(QStringLiteral("Report"), QStringLiteral("pdf"));
     view->setItemData(report);

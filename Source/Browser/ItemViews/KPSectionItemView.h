@@ -99,6 +99,9 @@ public:
     platform::kit::Popover* flagPopover() const { return m_flagPopover; }
     platform::kit::Popover* tagPopover() const { return m_tagPopover; }
     void removeTagEditorPopver();
+    // Whether any item view shows its tag popover now (the side bar holds back a finished
+    // index folder meanwhile).
+    static bool isTagPopoverOpen();
     KPSectionItemViewOverLayerToolBar* overLayerToolBar() const { return m_toolBar; }
 
     // The documents a drag from this view carries: the grid's selection when two or more are

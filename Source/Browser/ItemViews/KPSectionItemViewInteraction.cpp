@@ -467,6 +467,22 @@ void KPSectionItemView::renameFile(const QString& title, bool isSafeBox)
 // ---------------------------------------------------------------------------------------------
 // Tags
 
+namespace {
+// The tag popovers open now; main thread only.
+QList<QPointer<platform::kit::Popover>>& openTagPopovers()
+{
+    static QList<QPointer<platform::kit::Popover>> popovers;
+    popovers.removeAll(nullptr);
+    return popovers;
+}
+} // namespace
+
+bool KPSectionItemView::isTagPopoverOpen()
+{
+    const auto& popovers = openTagPopovers();
+    return std::any_of(popovers.begin(), popovers.end(), [](const auto& p) { return p && p->isShown(); });
+}
+
 void KPSectionItemView::openTagPopover()
 {
     if (!canEditMetadata() || m_tagPopover || !services().tagEditor)
@@ -489,6 +505,7 @@ void KPSectionItemView::openTagPopover()
             removeTagEditorPopver();
     });
     m_tagPopover = popover;
+    openTagPopovers().append(popover);
     m_resignObserver = platform::NotificationCenter::defaultCenter().addObserver(
         kMonitorResign, [self](const platform::Notification&) {
             if (self)
@@ -504,6 +521,7 @@ void KPSectionItemView::removeTagEditorPopver()
         return;
     QPointer<platform::kit::Popover> popover = m_tagPopover;
     m_tagPopover = nullptr;
+    openTagPopovers().removeAll(popover);
     popover->close();
     popover->deleteLater();
 }

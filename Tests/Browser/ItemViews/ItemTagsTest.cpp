@@ -100,6 +100,7 @@ TEST_F(ItemTags, ThePopoverAnnouncesOnlyNewTagsAndClosesWithItsDocument)
     view->onSingleClick(view->actualTagRect().center());
     ASSERT_NE(view->tagPopover(), nullptr);
     EXPECT_TRUE(view->tagPopover()->isShown());
+    EXPECT_TRUE(KPSectionItemView::isTagPopoverOpen());
 
     // A press inside the popover is no press outside it: the popover stays.
     QWidget* content = view->tagPopover()->contentWidget();
@@ -126,6 +127,7 @@ TEST_F(ItemTags, ThePopoverAnnouncesOnlyNewTagsAndClosesWithItsDocument)
     QApplication::processEvents();
     EXPECT_TRUE(announced.isEmpty());
     EXPECT_EQ(view->tagPopover(), nullptr);
+    EXPECT_FALSE(KPSectionItemView::isTagPopoverOpen());
     EXPECT_FALSE(engine->tagNamed(QStringLiteral("ghost")));
 }
 

@@ -341,6 +341,14 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
     const ThemeGroups& g = groups();
     const QRectF bounds = boundsUp();
     const QRectF f = frameRect();
+    // Parts not drawn this time leave no hit zone behind (a view reused for another item, or a
+    // caption switched off since the last draw).
+    if (!m_viewSizeManager.isShowTitle())
+        m_actualTextRect = QRectF();
+    if (safeBox || !m_viewSizeManager.isShowRating())
+        m_actualRateRect = QRectF();
+    if (safeBox || !m_viewSizeManager.isShowTags())
+        m_actualTagRect = QRectF();
 
     // 1. The frame, drawn once per size.
     const qreal dpr = devicePixelRatioF();

@@ -100,6 +100,12 @@ TEST_F(ItemDrawing, IconFormRecordsItsRectanglesAtScale40)
     view->mouseEntered(view->actualFrameRect().center());
     lastImage = paint(view.get());
     EXPECT_TRUE(drawnIn(stars.x() + 48));
+
+    // Stars switched off leave no invisible place to rate in.
+    settings().setIsShowRating(false);
+    view->resize(settings().itemSize().toSize());
+    paint(view.get());
+    EXPECT_TRUE(view->actualRateRect().isEmpty());
 }
 
 TEST_F(ItemDrawing, AMissingThumbnailStillDrawsFrameTitleAndStars)

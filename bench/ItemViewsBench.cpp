@@ -9,6 +9,7 @@
 #include "BenchHome.h"
 #include "GridBench.h"
 #include "Browser/CollectionView/FakeGrid.h"
+#include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Browser/ItemViews/KPSectionItemView.h"
 
 #include "Browser/KPNotTitleLayoutManager.h"
@@ -30,13 +31,18 @@ public:
     explicit CountingItemView(QWidget* parent = nullptr) : KPSectionItemView(parent) { ++constructed; }
 };
 
-QList<KPItemDataPtr> documents()
+// Documents whose thumbnails come as the loader hands them over: already fitted to the item.
+QList<KPItemDataPtr> documents(KPDisplayMode mode)
 {
-    std::vector<QImage> images;
+    const QRectF frame(QPointF(0, 0), KPViewSizeManager::instance().itemImageSize() - QSizeF(24, 16));
+    std::vector<std::pair<QImage, QSize>> images;
     for (int i = 0; i < 8; ++i) {
-        QImage image(256, 192 + 16 * i, QImage::Format_ARGB32_Premultiplied);
+        const QSize original(800, 600 + 100 * i);
+        const QSizeF fitted = mode == KPDisplayModeIcon ? itemgeometry::iconThumbnailRect(original, frame).size()
+                                                         : itemgeometry::listThumbnailRect(original).size();
+        QImage image(fitted.toSize(), QImage::Format_ARGB32_Premultiplied);
         image.fill(QColor::fromHsv(i * 45, 160, 200));
-        images.push_back(image);
+        images.emplace_back(image, original);
     }
     QList<KPItemDataPtr> items;
     items.reserve(kItems);
@@ -47,9 +53,9 @@ QList<KPItemDataPtr> documents()
         item->setFilePath(QStringLiteral("/library/Documents/Document %1.pdf").arg(i + 1));
         item->setRate(i % 6);
         item->setLabel(i % 8);
-        const QImage& image = images[size_t(i % 8)];
+        const auto& [image, original] = images[size_t(i % 8)];
         item->setSourceImage(image);
-        item->setImageOriginalSize(image.size());
+        item->setImageOriginalSize(original);
         item->setBLoadedResource(true);
         items.append(item);
     }
@@ -60,7 +66,7 @@ void BM_ScrollItemViews(benchmark::State& state, KPDisplayMode mode)
 {
     useGridBenchSettings(mode);
 
-    static const QList<KPItemDataPtr> items = documents();
+    const QList<KPItemDataPtr> items = documents(mode);
     KPNotTitleLayoutManager layout;
     KPCollectionView grid;
     showGridWithViewport(grid, QSize(kWidth, kHeight));

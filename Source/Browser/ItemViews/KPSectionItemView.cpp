@@ -103,12 +103,18 @@ TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align 
     return a;
 }
 
-// One line of text hanging from the top of rect. The recorded rectangles keep their given
-// heights, but a style whose line is taller than the rectangle must not lose its descenders.
-void drawLine(Canvas& canvas, const QRectF& rect, const QString& text, const TextAttributes& attrs)
+// What makes two styles draw alike.
+QString attributesKey(const TextAttributes& a)
 {
-    const double h = std::max(rect.height(), std::ceil(platform::kit::textSize(text, attrs).height()));
-    canvas.drawText(QRectF(rect.x(), rect.y() + rect.height() - h, rect.width(), h), text, attrs);
+    QString key = a.font.key() + QLatin1Char('|') + a.colorOrDefault().name(QColor::HexArgb) +
+                  QStringLiteral("|%1|%2|%3").arg(a.hasParagraphStyle).arg(a.alignment).arg(a.lineBreakMode);
+    if (a.shadow)
+        key += QStringLiteral("|%1|%2|%3|%4")
+                   .arg(a.shadow->color.name(QColor::HexArgb))
+                   .arg(a.shadow->offset.width())
+                   .arg(a.shadow->offset.height())
+                   .arg(a.shadow->blur.value_or(-1));
+    return key;
 }
 
 QImage paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canvas&)>& draw)
@@ -287,6 +293,29 @@ void KPSectionItemView::paintEvent(QPaintEvent*)
         drawListViewMode(canvas);
 }
 
+// One line of text hanging from the top of rect. The recorded rectangles keep their given
+// heights, but a style whose line is taller than the rectangle must not lose its descenders.
+void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& rect, const QString& text,
+                                 const TextAttributes& attrs)
+{
+    if (text.isEmpty() || rect.width() <= 0)
+        return;
+    const double h = std::max(rect.height(), std::ceil(platform::kit::textSize(text, attrs).height()));
+    const QRectF box(rect.x(), rect.y() + rect.height() - h, rect.width(), h);
+    // Room around the box for the shadow's offset and blur.
+    constexpr double m = 3;
+    const qreal dpr = devicePixelRatioF();
+    const QString key = QStringLiteral("%1|%2|%3|%4|").arg(box.width()).arg(h).arg(dpr).arg(text) + attributesKey(attrs);
+    LineImage& line = m_lines[slot];
+    if (line.key != key) {
+        line.image = paintedImage(box.size() + QSizeF(2 * m, 2 * m), dpr, [&](Canvas& c) {
+            c.drawText(QRectF(m, m, box.width(), h), text, attrs);
+        });
+        line.key = key;
+    }
+    canvas.drawImage(box.adjusted(-m, -m, m, m), line.image);
+}
+
 void KPSectionItemView::drawFlag(Canvas& canvas, const QRectF& clip)
 {
     const qint64 label = m_itemData->label();
@@ -411,7 +440,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
         w = std::max(40.0, std::ceil(w));
         m_actualTextRect = QRectF(rnd((f.width() - w) / 2) + f.x(), y0 - 17, w, 17);
         if (!m_editor)
-            drawLine(canvas, m_actualTextRect, title, titleAttrs);
+            drawLine(canvas, TitleLine, m_actualTextRect, title, titleAttrs);
     }
     if (safeBox) {
         // 10 below.
@@ -430,7 +459,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
                 const TextAttributes tagAttrs = oneLine(tagTextAttribute(), Qt::AlignHCenter);
                 const double w = std::min(f.width(), std::ceil(platform::kit::textSize(tags, tagAttrs).width()));
                 m_actualTagRect = QRectF(rnd((f.width() - w) / 2) + f.x(), bounds.y() + 2, w, 14);
-                drawLine(canvas, m_actualTagRect, tags, tagAttrs);
+                drawLine(canvas, TagLine, m_actualTagRect, tags, tagAttrs);
             } else {
                 m_actualTagRect = QRectF(rnd((f.width() - 50) * 0.5) + f.x(), bounds.y() + 2, 50, 14);
             }
@@ -501,7 +530,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
         w = cols.titleWidth - 16;
     m_actualTextRect = QRectF(100, 14, w, 17);
     if (!m_editor)
-        drawLine(canvas, m_actualTextRect, title, titleAttrs);
+        drawLine(canvas, TitleLine, m_actualTextRect, title, titleAttrs);
 
     // 5. Tags.
     QString tags = m_itemData->tagString();
@@ -510,7 +539,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
     if (!tags.isEmpty()) {
         m_actualTagRect = QRectF(cols.titleWidth + 120, 14,
                                  std::min(cols.tagWidth, std::ceil(platform::kit::textSize(tags, otherAttrs).width())), 14);
-        drawLine(canvas, m_actualTagRect, tags, otherAttrs);
+        drawLine(canvas, TagLine, m_actualTagRect, tags, otherAttrs);
     }
 
     // 6. Stars.
@@ -518,14 +547,14 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
 
     // 7–9. Kind, date, size.
     const QString ext = QFileInfo(m_itemData->filePath()).suffix().toUpper();
-    drawLine(canvas, QRectF(cols.x + 88, 14, 60, 14), ext.isEmpty() ? QStringLiteral("UNKNOWN") : ext, otherAttrs);
-    drawLine(canvas, QRectF(cols.x + 158, 14, 110, 14), m_itemData->dateModifiedString(), otherAttrs);
+    drawLine(canvas, KindLine, QRectF(cols.x + 88, 14, 60, 14), ext.isEmpty() ? QStringLiteral("UNKNOWN") : ext, otherAttrs);
+    drawLine(canvas, DateLine, QRectF(cols.x + 158, 14, 110, 14), m_itemData->dateModifiedString(), otherAttrs);
     QString size = itemgeometry::fileSizeText(m_itemData->fileSize());
     if (size.isEmpty())
         size = browsertext::text(QStringLiteral("Unknown"));
     TextAttributes sizeAttrs = otherAttrs;
     sizeAttrs.alignment = 1;
-    drawLine(canvas, QRectF(cols.x + 278, 14, 70, 14), size, sizeAttrs);
+    drawLine(canvas, SizeLine, QRectF(cols.x + 278, 14, 70, 14), size, sizeAttrs);
 
     // 10. The flag at the left edge.
     if (!m_isSafeBoxItem)

@@ -32,8 +32,10 @@
 #include "Platform/Kit/TextAttributes.h"
 
 #include <QColor>
+#include <QImage>
 #include <QLineEdit>
 #include <QPointer>
+#include <array>
 #include <optional>
 
 class KPViewSizeManager;
@@ -135,6 +137,15 @@ protected:
 
 private:
     enum class Tracking { None, Drag, Rate, FlagZone };
+    // One drawn line of text, kept while its text, box and style stay the same: styles with a
+    // blurred shadow are too dear to draw afresh for every item on every frame.
+    struct LineImage {
+        QString key;
+        QImage image;
+    };
+    enum LineSlot { TitleLine, TagLine, KindLine, DateLine, SizeLine, LineSlotCount };
+    void drawLine(platform::kit::Canvas& canvas, LineSlot slot, const QRectF& rect, const QString& text,
+                  const platform::kit::TextAttributes& attrs);
 
     bool isIconMode() const;
     bool canEditMetadata() const;
@@ -176,6 +187,7 @@ private:
     QString m_fileTypeStr;
     std::optional<QColor> m_fileTypeColor;
 
+    std::array<LineImage, LineSlotCount> m_lines;
     Tracking m_tracking = Tracking::None;
     platform::kit::DelayedCalls m_delayed;
     QPointer<QLineEdit> m_editor;

@@ -130,14 +130,22 @@ QImage paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canv
     return image;
 }
 
-// A soft shadow around a rectangle: a few widening, fading rectangles. Plain rectangles on whole
-// points, so every visible item costs only a few fills per frame.
+// A soft shadow around a rectangle: rings one point wide, fading outwards. Only the rings are
+// filled (the thumbnail covers the inside), so every visible item costs few pixels per frame.
 void drawSoftShadow(Canvas& canvas, const QRectF& rect, const QColor& color, double blur)
 {
-    for (int i = int(blur); i >= 1; --i) {
+    const int rings = int(blur);
+    for (int i = 1; i <= rings; ++i) {
+        double weight = 0;
+        for (int j = i; j <= rings; ++j)
+            weight += 0.35 / j;
         QColor c = color;
-        c.setAlphaF(color.alphaF() * 0.35 / i);
-        canvas.fillRect(rect.adjusted(-i, -i, i, i), c);
+        c.setAlphaF(std::min(1.0, color.alphaF() * weight));
+        const QRectF r = rect.adjusted(-i, -i, i, i);
+        canvas.fillRect(QRectF(r.x(), r.y(), r.width(), 1), c);
+        canvas.fillRect(QRectF(r.x(), r.bottom() - 1, r.width(), 1), c);
+        canvas.fillRect(QRectF(r.x(), r.y() + 1, 1, r.height() - 2), c);
+        canvas.fillRect(QRectF(r.right() - 1, r.y() + 1, 1, r.height() - 2), c);
     }
 }
 

@@ -8,6 +8,7 @@
 // per frame; the goal is 3 or less), views (item views ever constructed) and visible (the most
 // item views on screen at once; the goal is views below twice that).
 #include "BenchHome.h"
+#include "GridBench.h"
 #include "Browser/CollectionView/FakeGrid.h"
 
 #include "Browser/KPDefaultSectionLayoutManager.h"
@@ -87,21 +88,8 @@ struct Config {
 
 Result scrollGrid(KPCollectionView& grid)
 {
-    Result r;
-    QImage frame(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
-    QScrollBar* bar = grid.verticalScrollBar();
-    QElapsedTimer timer;
-    timer.start();
-    for (int top = 0;; top += kHeight / 4) {
-        bar->setValue(std::min(top, bar->maximum()));
-        grid.viewport()->render(&frame);
-        r.maxVisible = std::max(r.maxVisible, int(grid.visibleItemViews().size()));
-        ++r.frames;
-        if (top >= bar->maximum())
-            break;
-    }
-    r.seconds = timer.nsecsElapsed() / 1e9;
-    return r;
+    const GridScrollRun run = scrollGridToBottom(grid, QSize(kWidth, kHeight));
+    return {run.seconds, run.frames, run.maxVisible};
 }
 
 Result paintRaw(KPCollectionView& grid, gridtest::FakeGrid& fake)
@@ -145,19 +133,12 @@ Result paintRaw(KPCollectionView& grid, gridtest::FakeGrid& fake)
 
 void BM_ScrollGrid(benchmark::State& state, Config config)
 {
-    KPViewSizeManager& sizes = KPViewSizeManager::instance();
-    sizes.setItemScale(40);
-    sizes.setIsShowTitle(true);
-    sizes.setIsShowRating(true);
-    sizes.setIsShowTags(true);
-    sizes.setDisplayMode(config.mode);
+    useGridBenchSettings(config.mode);
 
     KPDefaultSectionLayoutManager titledLayout;
     KPNotTitleLayoutManager plainLayout;
     KPCollectionView grid;
-    grid.show();
-    grid.resize(grid.size() - grid.viewport()->size() + QSize(kWidth, kHeight));
-    QApplication::processEvents();
+    showGridWithViewport(grid, QSize(kWidth, kHeight));
     gridtest::FakeGrid fake(&grid, config.grouped ? static_cast<KPSectionContentLayoutManager*>(&titledLayout) : &plainLayout,
                             config.grouped);
     fake.setSections(config.grouped ? std::vector<qint64>(100, kItems / 100) : std::vector<qint64>{kItems});

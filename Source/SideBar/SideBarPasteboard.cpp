@@ -1,8 +1,8 @@
 #include "SideBar/SideBarPasteboard.h"
 
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Kit/GridDragFormats.h"
 #include "Platform/Kit/Pasteboard.h"
-#include "Platform/Kit/PasteboardCodec.h"
 #include "Store/DBTag.h"
 
 #include <QCoreApplication>
@@ -52,21 +52,13 @@ bool isNodeDragOf(const QMimeData& data, const void* owner)
 
 bool hasGridDocuments(const QMimeData& data)
 {
-    return data.hasFormat(pb::kDragResourceItemsToNode);
+    return pb::isGridDrag(data);
 }
 
 QStringList fileInfoURIs(const QMimeData& data)
 {
-    const auto value = pb::readValue(data, pb::kFileInfoURIs);
-    if (!value || value->typeId() != QMetaType::QVariantList)
-        return {};
-    QStringList uris;
-    for (const QVariant& uri : value->toList()) {
-        if (uri.typeId() != QMetaType::QString)
-            return {};
-        uris.append(uri.toString());
-    }
-    return uris;
+    auto payload = pb::readGridDrag(data);
+    return payload ? payload->fileInfoURIs : QStringList();
 }
 
 QStringList filePaths(const QMimeData& data)

@@ -2,6 +2,7 @@
 
 #include "Import/KPImportKeys.h"
 #include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/GridDragFormats.h"
 #include "Platform/Kit/Pasteboard.h"
 #include "Platform/Kit/PasteboardCodec.h"
 #include "SideBar/MergeTagsWindowController.h"
@@ -67,19 +68,15 @@ protected:
         data->setUrls(urls);
         return data;
     }
+    // Documents as the grid drags them out.
     static std::unique_ptr<QMimeData> gridDocuments(const QList<DBFileInfo>& documents)
     {
-        auto data = files({});
-        QList<QUrl> urls;
-        QVariantList uris;
+        pb::GridDragPayload payload;
         for (const DBFileInfo& document : documents) {
-            urls.append(QUrl::fromLocalFile(document.path()));
-            uris.append(document.URIString());
+            payload.filePaths.append(document.path());
+            payload.fileInfoURIs.append(document.URIString());
         }
-        data->setUrls(urls);
-        data->setData(pb::kDragResourceItemsToNode, {});
-        EXPECT_TRUE(pb::writeValue(*data, pb::kFileInfoURIs, uris));
-        return data;
+        return pb::gridDragMimeData(payload);
     }
     // Starts a node drag of the titled nodes; the drag data or nullptr.
     std::unique_ptr<QMimeData> drag(const QStringList& titles)
@@ -196,6 +193,8 @@ TEST_F(SubSideBarMenuDropTest, NodeDragsCarryTagsAndMoveTags)
     ASSERT_TRUE(data);
     EXPECT_EQ(sidebarpasteboard::tagNodeString({t1, top}), data->data(pb::kDragDropTagNode));
     EXPECT_EQ(QString::fromUtf8(data->data(pb::kDragDropTagNode)), t1.URIString() + "," + top.URIString());
+    // What the grid's items read back from it.
+    EXPECT_EQ(pb::readTagNodeURIs(*data), (QStringList{t1.URIString(), top.URIString()}));
 
     // Three tags out of a group onto the header: after the last top-level node, no group.
     data = drag({"t1", "t2", "t3"});

@@ -60,6 +60,11 @@ QColor colorFor(const char* g, const char* n, const Palette& pal)
         return pal.titleTopLine;
     if (is(n, "BottomLineColor"))
         return pal.titleBottomLine;
+    // The list rows' alternating fills end in "LineColor" too: they are fills, not lines.
+    if (is(n, "SingleLineColor") || is(n, "PropertyViewInfoContentBGColor"))
+        return pal.contentBg;
+    if (is(n, "DoubleLineColor"))
+        return pal.panelBg;
     if (has(n, "RightLineColor") || has(n, "LineColor") || is(n, "FrameColor"))
         return pal.line;
     if (is(n, "BackgroundColor"))
@@ -68,9 +73,7 @@ QColor colorFor(const char* g, const char* n, const Palette& pal)
         return pal.mutedText;
     if (is(n, "ItemNumberSelectedBGColor"))
         return Qt::white;
-    if (is(n, "SingleLineColor") || is(n, "PropertyViewInfoContentBGColor"))
-        return pal.contentBg;
-    if (is(n, "DoubleLineColor") || has(n, "BGColor"))
+    if (has(n, "BGColor"))
         return pal.panelBg;
     return pal.text;
 }

@@ -33,8 +33,10 @@ public:
     // Tuning: previews are CPU-bound, so leave one core to the import thread and the rest of
     // the program, and stay small on big machines (more threads mostly add memory).
     static constexpr int kMaxWorkers = 4;
-    // Tuning: how many previews may be made ahead of the import, per worker.
-    static constexpr int kWindowPerWorker = 2;
+    // Tuning: how many previews may be made ahead of the import, per worker. A PDF takes a
+    // hundred times as long as the pictures and notes it lies among; a window of a few files
+    // holds one or two PDFs and leaves the other workers idle. 32 previews of 512×512 are 32 MB.
+    static constexpr int kWindowPerWorker = 8;
 
     // min(kMaxWorkers, cores - 1), at least one.
     static int defaultWorkerCount();

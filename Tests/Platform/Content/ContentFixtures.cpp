@@ -10,11 +10,6 @@
 #include <minizip/zip.h>
 #include <zlib.h>
 
-#include <exception>
-#include <qpdf/Buffer.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFWriter.hh>
-
 namespace contentfixtures {
 
 namespace {
@@ -157,35 +152,6 @@ QByteArray textLines(const QStringList& lines, int size, int top)
         content += "(" + escaped + ") '\n";
     }
     return content + "ET\n";
-}
-
-QByteArray encryptedPdf(const QByteArray& pdf, const char* userPassword, int revision)
-{
-    try {
-        QPDF document;
-        document.processMemoryFile("fixture.pdf", pdf.constData(), size_t(pdf.size()));
-        QPDFWriter writer(document);
-        writer.setOutputMemory();
-        writer.setStaticID(true);
-        switch (revision) {
-        case 6:
-            writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
-            break;
-        case 4:
-            writer.setR4EncryptionParametersInsecure(userPassword, "owner", true, true, true, true, true, true,
-                                                     qpdf_r3p_full, true, true);
-            break;
-        default:
-            writer.setR3EncryptionParametersInsecure(userPassword, "owner", true, true, true, true, true, true,
-                                                     qpdf_r3p_full);
-        }
-        writer.write();
-        const auto buffer = writer.getBufferSharedPointer();
-        return QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "qpdf: " << e.what();
-        return {};
-    }
 }
 
 QByteArray jpegBytes(const QImage& image, int quality)

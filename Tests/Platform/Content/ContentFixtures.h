@@ -52,10 +52,6 @@ QByteArray handPdf(const QList<HandPage>& pages);
 // Content that writes each line below the last, Latin-1 text in Helvetica.
 QByteArray textLines(const QStringList& lines, int size = 14, int top = 720);
 
-// The PDF encrypted by qpdf: userPassword empty makes a file anyone may open (owner-only
-// protection). revision 6 is AES-256, 4 AES-128, 3 RC4.
-QByteArray encryptedPdf(const QByteArray& pdf, const char* userPassword, int revision);
-
 QByteArray jpegBytes(const QImage& image, int quality = 80);
 // A JPEG whose EXIF block asks viewers to turn it (6 = 90° clockwise).
 QByteArray jpegWithOrientation(const QImage& image, quint16 orientation);

@@ -15,8 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <exception>
 #include <thread>
 #include <vector>
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 
 using namespace platform;
 using namespace contentfixtures;
@@ -53,6 +58,37 @@ QByteArray ligaturePdf()
                              "2 beginbfchar <80> <FB01> <81> <FB02> endbfchar "
                              "endcmap CMapName currentdict /CMap defineresource pop end end"));
     return pdfFromObjects(objects);
+}
+
+// The PDF encrypted by qpdf: userPassword empty makes a file anyone may open (owner-only
+// protection). revision 6 is AES-256, 4 AES-128, 3 RC4.
+QByteArray encryptedPdf(const QByteArray& pdf, const char* userPassword, int revision)
+{
+    try {
+        QPDF document;
+        document.processMemoryFile("fixture.pdf", pdf.constData(), size_t(pdf.size()));
+        QPDFWriter writer(document);
+        writer.setOutputMemory();
+        writer.setStaticID(true);
+        switch (revision) {
+        case 6:
+            writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
+            break;
+        case 4:
+            writer.setR4EncryptionParametersInsecure(userPassword, "owner", true, true, true, true, true, true,
+                                                     qpdf_r3p_full, true, true);
+            break;
+        default:
+            writer.setR3EncryptionParametersInsecure(userPassword, "owner", true, true, true, true, true, true,
+                                                     qpdf_r3p_full);
+        }
+        writer.write();
+        const auto buffer = writer.getBufferSharedPointer();
+        return QByteArray(reinterpret_cast<const char*>(buffer->getBuffer()), qsizetype(buffer->getSize()));
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "qpdf: " << e.what();
+        return {};
+    }
 }
 
 struct Sample {

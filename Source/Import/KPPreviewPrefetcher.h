@@ -16,7 +16,7 @@
 // Threads: the workers are started by the first take() and joined by stop() (and the
 // destructor): a preview already being made is finished and dropped, none is started after
 // stop(), so nothing of an import runs once its operation has ended (but a PDF drawing that
-// PdfContent gave up on, which only reads its source). A preview takes at most its deadline
+// PdfContent gave up on, which only reads its source). A PDF preview takes at most its deadline
 // and a grace, so stop() waits no longer than that. One mutex guards the window, the results
 // and the stop flag; one condition variable wakes workers and the taker.
 #pragma once

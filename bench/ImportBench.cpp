@@ -1,20 +1,33 @@
-// Importing 2,000 small documents (1-200 KB, a mix of PDF, JPEG and text) into a fresh library,
-// against copying the same files with a plain file copy, the physical limit of the copy step.
-// Both report files per second ("items_per_second"). The import includes everything a user's
-// import does: walk, preview, metadata, verified copy, thumbnail, one flush and the store.
+// Import speed, each figure beside its floor measured in the same run:
+//
+//   BM_Import/workers:N   2,000 small documents (1-200 KB; a third each PDF, JPEG and text)
+//                         imported into a fresh library with N preview threads: walk, preview,
+//                         metadata, verified copy, thumbnail, one flush and the store. Timed from
+//                         queuing the import to its "SaveDataBaseFinished"; making the library,
+//                         opening its store and tearing them down are not. The flat import's
+//                         one-second pause before its save (the import panel shows the save
+//                         starting) is set to nothing: the figures are without it.
+//   BM_PlainCopy          floor: the same files copied one by one, then one flush.
+//   BM_PdfPreviews/threads:N       the import's preview of each of the 667 PDFs, on N threads.
+//   BM_PdfPreviewsInProcesses/processes:4   floor: the same previews in 4 processes of their
+//                         own (this program started again, timed once each is ready).
+//
+// Every figure is files per second ("items_per_second"). By default each benchmark runs
+// kRepetitions times, interleaved at random with the others so that a busy machine weighs on
+// all alike, and a summary of medians and ratios ends the run.
 //
 // The files are made once in $TMPDIR/folivo-import-bench/sources; HOME and the XDG folders
 // point into that folder, so nothing of the real home is touched. Run: build/bin/import_bench
 #include "BenchHome.h"
 #include "Import/KPFileImport.h"
 #include "Import/KPFileImportQueue.h"
-#include "Import/KPFileFormatManager.h"
 #include "Import/KPImportEngineStore.h"
 #include "Import/KPImportKeys.h"
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Utilities/ImageQuickLook.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,18 +35,33 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMap>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTextStream>
 #include <QTimer>
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr int kFiles = 2000;
 constexpr int kMinBytes = 1024;
 constexpr int kMaxBytes = 200 * 1024;
+constexpr int kRepetitions = 5;
+constexpr int kPreviewProcesses = 4;
+const char* const kChildArgument = "--preview-share";
 
 QString benchDir()
 {
@@ -96,6 +124,14 @@ void makeSources()
     }
 }
 
+QStringList pdfSources()
+{
+    QStringList paths;
+    for (const QString& name : QDir(sourcesDir()).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name))
+        paths.append(sourcesDir() + QLatin1Char('/') + name);
+    return paths;
+}
+
 QString freshFolder(const QString& name)
 {
     const QString path = benchDir() + QLatin1Char('/') + name;
@@ -104,11 +140,35 @@ QString freshFolder(const QString& name)
     return path;
 }
 
-void BM_ImportIntoLibrary(benchmark::State& state)
+QImage previewOf(const QString& path)
+{
+    return imageWithPreviewOfFileAtPath(path, kQuickLookPreviewSize, false);
+}
+
+// Files per second of every repetition, by benchmark name, for the closing summary.
+QMap<QString, std::vector<double>>& rates()
+{
+    static QMap<QString, std::vector<double>> all;
+    return all;
+}
+
+void report(benchmark::State& state, const QString& row, double seconds, int files)
+{
+    state.SetIterationTime(seconds);
+    state.SetItemsProcessed(files);
+    rates()[row].push_back(files / seconds);
+}
+
+QString rowName(const char* what, benchmark::State& state, const char* unit)
+{
+    return QStringLiteral("%1, %2 %3").arg(QLatin1String(what)).arg(state.range(0)).arg(QLatin1String(unit));
+}
+
+void BM_Import(benchmark::State& state)
 {
     makeSources();
+    KPImportOperation::setPhasePauseForTesting(std::chrono::milliseconds(0));
     for (auto _ : state) {
-        state.PauseTiming();
         const QString library = freshFolder(QStringLiteral("library"));
         KPLibraryFileManager files(library);
         DataBaseEngine::Options options;
@@ -120,36 +180,54 @@ void BM_ImportIntoLibrary(benchmark::State& state)
             return;
         }
         KPFileImportQueue queue;
-        bool finished = false;
-        int stored = 0;
+        QEventLoop loop;
+        int stored = -1;
+        QElapsedTimer timer;
+        double seconds = 0;
         auto token = platform::NotificationCenter::defaultCenter().addObserver(
             KPImportKeys::FileImportNotification, [&](const platform::Notification& n) {
                 const QVariantMap status = n.object.toMap();
-                if (status.value(KPImportKeys::Status) == KPImportKeys::SaveDataBaseFinished) {
-                    finished = true;
-                    stored = status.value(KPImportKeys::SuccessCount).toInt();
-                }
+                if (status.value(KPImportKeys::Status) != KPImportKeys::SaveDataBaseFinished)
+                    return;
+                seconds = timer.nsecsElapsed() / 1e9;
+                stored = status.value(KPImportKeys::SuccessCount).toInt();
+                loop.quit();
             });
         auto op = std::make_shared<KPFileImport>(QVariantMap{{KPImportKeys::Paths, QStringList{sourcesDir()}}});
-        op->setEnvironment({&files, std::make_shared<KPImportEngineStore>(&engine), nullptr});
-        state.ResumeTiming();
+        KPImportOperation::Environment environment{&files, std::make_shared<KPImportEngineStore>(&engine), nullptr};
+        environment.previewWorkers = int(state.range(0));
+        op->setEnvironment(environment);
 
+        timer.start();
         queue.addOperation(op);
-        QEventLoop loop;
+        loop.exec();
+        report(state, rowName("import", state, "workers"), seconds, kFiles);
+
+        // Whatever the operation still does after its last status is its own business.
+        QEventLoop idle;
         QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (finished && !queue.isImporing())
-                loop.quit();
+        QObject::connect(&poll, &QTimer::timeout, &idle, [&] {
+            if (!queue.isImporing())
+                idle.quit();
         });
         poll.start(5);
-        loop.exec();
-
-        state.PauseTiming();
-        if (stored != kFiles)
+        idle.exec();
+        token.remove();
+        if (stored != kFiles) {
             state.SkipWithError("not every file was stored");
-        state.ResumeTiming();
+            return;
+        }
     }
-    state.SetItemsProcessed(state.iterations() * kFiles);
+}
+
+// One flush of the file system, as the import makes before its store.
+void flushFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
 }
 
 void BM_PlainCopy(benchmark::State& state)
@@ -157,26 +235,167 @@ void BM_PlainCopy(benchmark::State& state)
     makeSources();
     const QStringList names = QDir(sourcesDir()).entryList(QDir::Files);
     for (auto _ : state) {
-        state.PauseTiming();
         const QString target = freshFolder(QStringLiteral("plain"));
-        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
         for (const QString& name : names)
             (void)platform::FileManager::copyItem(sourcesDir() + QLatin1Char('/') + name, target + QLatin1Char('/') + name);
+        flushFolder(target);
+        report(state, QStringLiteral("plain copy, one flush"), timer.nsecsElapsed() / 1e9, int(names.size()));
     }
-    state.SetItemsProcessed(state.iterations() * names.size());
+}
+
+void BM_PdfPreviews(benchmark::State& state)
+{
+    makeSources();
+    const QStringList paths = pdfSources();
+    for (auto _ : state) {
+        std::atomic<int> next{0};
+        std::atomic<int> drawn{0};
+        QElapsedTimer timer;
+        timer.start();
+        std::vector<std::thread> threads;
+        for (int t = 0; t < state.range(0); ++t) {
+            threads.emplace_back([&] {
+                for (int i = next++; i < paths.size(); i = next++)
+                    drawn += previewOf(paths[i]).isNull() ? 0 : 1;
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        report(state, rowName("PDF previews", state, "threads"), timer.nsecsElapsed() / 1e9, int(paths.size()));
+        if (drawn != paths.size())
+            state.SkipWithError("a preview was not drawn");
+    }
+}
+
+// The child's side: previews of the files listed in listFile, one after the other, once the
+// parent says "go" on standard input.
+int previewShare(const QString& listFile)
+{
+    QFile list(listFile);
+    if (!list.open(QIODevice::ReadOnly))
+        return 2;
+    const QStringList paths = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    char line[16];
+    if (!std::fgets(line, sizeof line, stdin))
+        return 3;
+    int drawn = 0;
+    for (const QString& path : paths)
+        drawn += previewOf(path).isNull() ? 0 : 1;
+    return drawn == paths.size() ? 0 : 4;
+}
+
+void BM_PdfPreviewsInProcesses(benchmark::State& state)
+{
+    makeSources();
+    const QStringList paths = pdfSources();
+    const int count = int(state.range(0));
+    QStringList lists;
+    for (int p = 0; p < count; ++p) {
+        QStringList share;
+        for (int i = p; i < paths.size(); i += count)
+            share.append(paths[i]);
+        const QString listFile = benchDir() + QStringLiteral("/share-%1.txt").arg(p);
+        QFile file(listFile);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(share.join(QLatin1Char('\n')).toUtf8());
+        lists.append(listFile);
+    }
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<QProcess>> children;
+        for (const QString& listFile : lists) {
+            auto child = std::make_unique<QProcess>();
+            child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child->start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kChildArgument), listFile});
+            children.push_back(std::move(child));
+        }
+        bool ready = true;
+        for (auto& child : children)
+            ready = ready && child->waitForStarted() && child->waitForReadyRead(60000);
+        if (!ready) {
+            state.SkipWithError("a preview process did not start");
+            return;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        // Written out at once: a QProcess only sends while it is waited on.
+        for (auto& child : children) {
+            child->write("go\n");
+            child->waitForBytesWritten(-1);
+        }
+        bool allDrawn = true;
+        for (auto& child : children)
+            allDrawn = child->waitForFinished(-1) && child->exitCode() == 0 && allDrawn;
+        report(state, rowName("PDF previews", state, "processes"), timer.nsecsElapsed() / 1e9, int(paths.size()));
+        if (!allDrawn)
+            state.SkipWithError("a preview process failed");
+    }
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double medianOf(const QString& row)
+{
+    return median(rates().value(row));
+}
+
+void printSummary()
+{
+    std::printf("\nMedians (files/s) and ratios, all from this run:\n");
+    for (auto it = rates().cbegin(); it != rates().cend(); ++it)
+        std::printf("  %-32s %9.1f  (%zu runs)\n", qPrintable(it.key()), median(it.value()), it.value().size());
+    const double copy = medianOf(QStringLiteral("plain copy, one flush"));
+    const double import1 = medianOf(QStringLiteral("import, 1 workers"));
+    const double import4 = medianOf(QStringLiteral("import, 4 workers"));
+    const double pdf1 = medianOf(QStringLiteral("PDF previews, 1 threads"));
+    const double pdf4 = medianOf(QStringLiteral("PDF previews, 4 threads"));
+    const double pdfProcesses = medianOf(QStringLiteral("PDF previews, %1 processes").arg(kPreviewProcesses));
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("  import, 4 workers / plain copy with one flush:   %.3f  (goal >= 0.25)\n", ratio(import4, copy));
+    std::printf("  import, 1 worker / plain copy with one flush:    %.3f\n", ratio(import1, copy));
+    std::printf("  PDF previews, 4 threads / 1 thread:              %.2f  (goal >= 3)\n", ratio(pdf4, pdf1));
+    std::printf("  PDF previews, 4 threads / 4 processes:           %.2f\n", ratio(pdf4, pdfProcesses));
 }
 
 } // namespace
 
-BENCHMARK(BM_ImportIntoLibrary)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Import)->ArgName("workers")->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PlainCopy)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PdfPreviews)->ArgName("threads")->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PdfPreviewsInProcesses)->ArgName("processes")->Arg(kPreviewProcesses)->UseManualTime()
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv)
 {
     useBenchHome(benchDir() + QStringLiteral("/home"));
     QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], kChildArgument) == 0)
+        return previewShare(QString::fromLocal8Bit(argv[2]));
+
+    // Interleaved repetitions unless the caller chose otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    QByteArray repetitions = "--benchmark_repetitions=" + QByteArray::number(kRepetitions);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    if (argc == 1) {
+        args.push_back(repetitions.data());
+        args.push_back(interleave);
+        args.push_back(aggregates);
+    }
+    int count = int(args.size());
+    benchmark::Initialize(&count, args.data());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    printSummary();
     return 0;
 }

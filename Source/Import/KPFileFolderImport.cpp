@@ -44,10 +44,12 @@ void KPFileFolderImport::main()
 {
     KPImportState::beginOperation();
     postStatus(KPImportKeys::ImportStart);
-    phasePause();
-    prepare();
-
-    const std::shared_ptr<KPFileSysytemItem> walked = fileImportFilter().fileSystemItemByPaths(m_filePaths);
+    // While the panel shows the import starting, the dropped folders are walked.
+    std::shared_ptr<KPFileSysytemItem> walked;
+    phasePause([&] {
+        prepare();
+        walked = fileImportFilter().fileSystemItemByPaths(m_filePaths);
+    });
     m_fileCount = countFiles(*walked);
     m_currentIndex = 0;
     QStringList files;

@@ -45,7 +45,11 @@ void KPFileImport::main()
 
     stopPreviews();
     postStatus(KPImportKeys::SaveDataBaseStart);
-    phasePause();
+    // While the panel shows the save starting, the copies go to disk.
+    phasePause([this] {
+        if (!m_insertRecords.isEmpty())
+            flushCopiesAhead();
+    });
     startSave();
     settleCopies();
 }

@@ -8,7 +8,9 @@
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include <QElapsedTimer>
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -112,9 +114,14 @@ KPImportState::State KPImportOperation::checkpoint(bool lastCheck)
     return KPImportState::checkpoint(cancelTest(), lastCheck);
 }
 
-void KPImportOperation::phasePause()
+void KPImportOperation::phasePause(const std::function<void()>& meanwhile)
 {
-    KPImportState::pace(std::chrono::milliseconds(phasePauseMs().load()), cancelTest());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    if (meanwhile)
+        meanwhile();
+    const std::chrono::milliseconds left(phasePauseMs().load() - elapsed.elapsed());
+    KPImportState::pace(left, cancelTest());
 }
 
 void KPImportOperation::postNotificationByOptions(const QVariantMap& status) const
@@ -178,8 +185,10 @@ void KPImportOperation::postFinished(const QVariantMap& status) const
 
 void KPImportOperation::startPreviews(const QStringList& paths)
 {
+    const int workers = m_environment.previewWorkers > 0 ? m_environment.previewWorkers
+                                                          : KPPreviewPrefetcher::defaultWorkerCount();
     m_previews = std::make_unique<KPPreviewPrefetcher>(
-        paths, [worker = m_worker.get()](const QString& path) { return worker->preview(path); });
+        paths, [worker = m_worker.get()](const QString& path) { return worker->preview(path); }, workers);
 }
 
 QImage KPImportOperation::previewOf(int index, const QString& path)
@@ -211,9 +220,16 @@ std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path,
     return m_worker->makeRecord(path, *copy, thumb, *metadata);
 }
 
+void KPImportOperation::flushCopiesAhead()
+{
+    m_flushedAhead = m_worker->flushCopies();
+}
+
 KPImportStore::Outcome KPImportOperation::storeCopies(const std::function<KPImportStore::Outcome()>& save)
 {
-    if (auto flushed = m_worker->flushCopies(); !flushed) {
+    const platform::Result<void> flushed = m_flushedAhead ? *std::exchange(m_flushedAhead, std::nullopt)
+                                                          : m_worker->flushCopies();
+    if (!flushed) {
         logImport(flushed.error().toString());
         KPImportStore::Outcome outcome;
         outcome.error = QStringLiteral("The copies could not be written to disk: %1").arg(flushed.error().message);

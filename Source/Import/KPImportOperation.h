@@ -50,6 +50,8 @@ public:
         const KPLibraryFileManager* library = nullptr;
         std::shared_ptr<KPImportStore> store;
         KPFileFormatManager* formats = nullptr;
+        // Threads making previews ahead of the import; 0 means KPPreviewPrefetcher's default.
+        int previewWorkers = 0;
     };
 
     KPImportOperation(const QVariantMap& options, std::function<void()> completionBlock);
@@ -72,7 +74,8 @@ protected:
     // Prepares the filter and the worker; the first thing main() does after opening the state.
     void prepare();
     KPImportState::State checkpoint(bool lastCheck = false);
-    void phasePause();
+    // The pause after announcing a phase; meanwhile runs first, within the pause's time.
+    void phasePause(const std::function<void()>& meanwhile = {});
     void postStatus(const QString& status) const;
     void postProgress(int currIndex, int count, const QString& path, const QImage& image) const;
     // The store's node and tag references become the main context's objects on the way.
@@ -91,7 +94,9 @@ protected:
     void stopPreviews();
 
     // Flushes the copies to disk, then runs save (the store's call); a failed flush is a
-    // failed store that never ran.
+    // failed store that never ran. flushCopiesAhead() flushes them earlier, once no copy is
+    // made any more, and storeCopies() then goes by that flush.
+    void flushCopiesAhead();
     KPImportStore::Outcome storeCopies(const std::function<KPImportStore::Outcome()>& save);
     // Throws away every copy and thumbnail of files.
     void discardFiles(const QList<KPImportedFile>& files);
@@ -133,5 +138,6 @@ private:
     std::unique_ptr<KPImportFileWorker> m_worker;
     std::unique_ptr<KPPreviewPrefetcher> m_previews; // uses m_worker: declared after it
     QStringList m_failedFiles;
+    std::optional<platform::Result<void>> m_flushedAhead;
     bool m_copiesLeft = false; // a copy that should have gone could not be removed
 };

@@ -15,8 +15,10 @@
 //
 // Threads: the workers are started by the first take() and joined by stop() (and the
 // destructor): a preview already being made is finished and dropped, none is started after
-// stop(), so nothing of an import runs once its operation has ended. One mutex guards the
-// window, the results and the stop flag; one condition variable wakes workers and the taker.
+// stop(), so nothing of an import runs once its operation has ended (but a PDF drawing that
+// PdfContent gave up on, which only reads its source). A PDF preview takes at most its deadline
+// and a grace, so stop() waits no longer than that. One mutex guards the window, the results
+// and the stop flag; one condition variable wakes workers and the taker.
 #pragma once
 
 #include <QImage>
@@ -33,8 +35,10 @@ public:
     // Tuning: previews are CPU-bound, so leave one core to the import thread and the rest of
     // the program, and stay small on big machines (more threads mostly add memory).
     static constexpr int kMaxWorkers = 4;
-    // Tuning: how many previews may be made ahead of the import, per worker.
-    static constexpr int kWindowPerWorker = 2;
+    // Tuning: how many previews may be made ahead of the import, per worker. A PDF takes a
+    // hundred times as long as the pictures and notes it lies among; a window of a few files
+    // holds one or two PDFs and leaves the other workers idle. 32 previews of 512×512 are 32 MB.
+    static constexpr int kWindowPerWorker = 8;
 
     // min(kMaxWorkers, cores - 1), at least one.
     static int defaultWorkerCount();

@@ -5,8 +5,11 @@
 #include "Import/KPFileImport.h"
 #include "Import/KPPreviewPrefetcher.h"
 #include "ImportTestKit.h"
+#include "Utilities/ImageQuickLook.h"
 
 #include <QHash>
+#include <QPainter>
+#include <QPdfWriter>
 
 using namespace importtest;
 using KPImportKeys::Paths;
@@ -158,4 +161,57 @@ TEST_F(ImportPreviewAheadTest, ACancelledHierarchicalImportKeepsWhatItCopiedAndS
     EXPECT_FALSE(testsupport::spinUntil([&] {
         return seams.calls != made || dayFolderNames().size() != 5 || thumbnailCount() != 5;
     }, 200));
+}
+
+// The program's own previews of PDFs, each page a colour and words of its own, between text
+// files that are quick to preview so that workers and the import thread overtake each other.
+class ImportRealPreviewTest : public ImportFixture {
+protected:
+    void writeDocuments(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const QString name = src(QStringLiteral("docs/doc%1").arg(i, 2, 10, QLatin1Char('0')));
+            QDir().mkpath(QFileInfo(name).path());
+            {
+                QPdfWriter writer(name + QStringLiteral(".pdf"));
+                QPainter painter(&writer);
+                painter.fillRect(QRect(0, 0, writer.width(), writer.height() / 3), QColor::fromHsv(i * 23 % 360, 200, 220));
+                painter.drawText(QRect(0, writer.height() / 2, writer.width(), writer.height() / 2), Qt::TextWordWrap,
+                                 QStringLiteral("Document %1 ").arg(i).repeated(40));
+            }
+            write(QStringLiteral("docs/doc%1.txt").arg(i, 2, 10, QLatin1Char('0')), "notes " + QByteArray::number(i));
+        }
+    }
+    // The preview shown for each file, by file name.
+    QHash<QString, QImage> importWith(int previewWorkers)
+    {
+        log.statuses.clear();
+        log.order.clear();
+        auto op = make<KPFileImport>({{Paths, QStringList{src(QStringLiteral("docs"))}}});
+        KPImportOperation::Environment environment{library.get(), store, &formats};
+        environment.previewWorkers = previewWorkers;
+        op->setEnvironment(environment);
+        KPFileImportQueue queue;
+        EXPECT_TRUE(run(queue, op));
+        QHash<QString, QImage> previews;
+        for (const QVariantMap& p : log.progress())
+            previews.insert(QFileInfo(p.value(KPImportKeys::Name).toString()).fileName(), p.value(KPImportKeys::Image).value<QImage>());
+        return previews;
+    }
+};
+
+TEST_F(ImportRealPreviewTest, FourPreviewThreadsShowWhatOneShows)
+{
+    writeDocuments(12);
+    const QHash<QString, QImage> one = importWith(1);
+    const QHash<QString, QImage> four = importWith(4);
+    ASSERT_EQ(one.size(), 24);
+    EXPECT_EQ(store->flatRecords.size(), 24);
+    for (auto it = one.cbegin(); it != one.cend(); ++it) {
+        SCOPED_TRACE(it.key().toStdString());
+        if (it.key().endsWith(QLatin1String(".pdf"))) {
+            EXPECT_FALSE(isTemplateImage(it.value())) << "a page, not the icon of the kind";
+        }
+        EXPECT_EQ(four.value(it.key()), it.value());
+    }
 }

@@ -91,7 +91,7 @@ TEST(KPPreviewPrefetcherTest, LooksAheadOneWindowBeyondTheLastFileAskedForAndNoF
     const QStringList paths = corpus(100);
     HeldPreviews previews;
     KPPreviewPrefetcher prefetcher(paths, previews.function(), 2);
-    ASSERT_EQ(prefetcher.window(), 4);
+    ASSERT_EQ(prefetcher.window(), 2 * KPPreviewPrefetcher::kWindowPerWorker);
     EXPECT_FALSE(testsupport::spinUntil([&] { return previews.started > 0; }, 50))
         << "nothing is made before the import asks for its first file";
 

@@ -37,7 +37,8 @@ ContentPreview::Provider packageProvider(PackagePicture picture)
 
 Result<QImage> pdfPage(const QString& path, const QSize& box)
 {
-    return PdfContent::renderFirstPage(path, box);
+    ExtractionContext ctx(ExtractionLimits::forPreview());
+    return PdfContent::renderFirstPage(path, box, ctx);
 }
 
 Result<QImage> imageFile(const QString& path, const QSize& box)

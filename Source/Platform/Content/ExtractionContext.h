@@ -63,6 +63,7 @@ public:
 
     const ExtractionLimits& limits() const { return m_limits; }
     bool expired() const { return m_deadline.hasExpired(); }
+    QDeadlineTimer deadline() const { return m_deadline; }
 
     // Inflated-byte budget shared by all package entries of this job.
     qint64 bytesLeft() const { return m_limits.maxTotalBytes - m_bytesRead; }

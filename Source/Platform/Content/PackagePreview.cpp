@@ -43,7 +43,7 @@ Result<QImage> PackagePreview::iWorkPreview(const PackageReader& package, const 
     auto pdf = package.read(IWorkPackage::previewPdfName(), ctx);
     if (!pdf)
         return std::unexpected(pdf.error());
-    return PdfContent::renderFirstPage(*pdf, box);
+    return PdfContent::renderFirstPage(*pdf, box, ctx);
 }
 
 Result<QImage> PackagePreview::epubCover(const PackageReader& package, const QSize& box, ExtractionContext& ctx)

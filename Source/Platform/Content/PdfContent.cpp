@@ -1,87 +1,182 @@
 #include "Platform/Content/PdfContent.h"
 
-#include "Platform/Foundation/Paths.h"
-
+#include <QFileInfo>
 #include <QPainter>
-#include <QPdfDocument>
-#include <QPdfSelection>
-#include <QTemporaryFile>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include <poppler-qt6.h>
 
 namespace platform {
 
 namespace {
 
-Result<void> load(QPdfDocument& doc, const QString& path)
+// Tuning: poppler jobs that may run at once, runaway ones included. When runaway files hold
+// them all, new jobs wait for one to come free until their own deadline, so a folder full of
+// them costs some cores for a while, never a thread per file.
+int jobSlots()
 {
-    const QPdfDocument::Error err = doc.load(path);
-    switch (err) {
-    case QPdfDocument::Error::None:
-        break;
-    case QPdfDocument::Error::FileNotFound:
+    return std::max(8, QThread::idealThreadCount());
+}
+
+// Tuning: how long past its deadline a job may take to notice it before it is left behind.
+constexpr qint64 kGraceMs = 1000;
+
+// A runaway job may still end after main() has returned, so the state it touches on its way
+// out is never destroyed.
+struct SharedState {
+    // Guards the creation and destruction of poppler documents, which set up and tear down
+    // the binding's process-wide state; nothing else of a document needs it.
+    std::mutex lifetime;
+    std::mutex slotsLock;
+    std::condition_variable slotFreed;
+    int running = 0; // jobs holding a slot
+};
+
+SharedState& shared()
+{
+    static SharedState* state = new SharedState;
+    return *state;
+}
+
+std::mutex& lifetimeLock()
+{
+    return shared().lifetime;
+}
+
+// Damaged files make poppler describe every repair it tries; the caller gets one error instead.
+void silencePoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant()); });
+}
+
+// One open document, used on one thread, closed under the lifetime lock.
+class OpenedPdf {
+public:
+    explicit OpenedPdf(std::unique_ptr<Poppler::Document> document) : m_document(std::move(document)) {}
+    OpenedPdf(OpenedPdf&&) = default;
+    OpenedPdf& operator=(OpenedPdf&&) = delete;
+    ~OpenedPdf()
+    {
+        if (!m_document)
+            return;
+        std::lock_guard lock(lifetimeLock());
+        m_document.reset();
+    }
+
+    Poppler::Document& operator*() const { return *m_document; }
+    Poppler::Document* operator->() const { return m_document.get(); }
+    explicit operator bool() const { return m_document != nullptr; }
+
+private:
+    std::unique_ptr<Poppler::Document> m_document;
+};
+
+template <typename Load>
+Result<OpenedPdf> openWith(const QString& label, Load load)
+{
+    silencePoppler();
+    std::unique_ptr<Poppler::Document> loaded;
+    {
+        std::lock_guard lock(lifetimeLock());
+        loaded = load();
+    }
+    OpenedPdf pdf(std::move(loaded));
+    if (!pdf)
+        return contentError(ContentError::Unreadable, QStringLiteral("not a readable PDF: %1").arg(label));
+    if (pdf->isLocked())
+        return contentError(ContentError::Encrypted, QStringLiteral("the PDF is protected: %1").arg(label));
+    if (pdf->numPages() <= 0)
+        return contentError(ContentError::Unreadable, QStringLiteral("a PDF without pages: %1").arg(label));
+    pdf->setRenderHint(Poppler::Document::Antialiasing);
+    pdf->setRenderHint(Poppler::Document::TextAntialiasing);
+    return pdf;
+}
+
+Result<OpenedPdf> open(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
         return contentError(ContentError::NotFound, QStringLiteral("no such PDF: %1").arg(path));
-    case QPdfDocument::Error::IncorrectPassword:
-    case QPdfDocument::Error::UnsupportedSecurityScheme:
-        return contentError(ContentError::Encrypted, QStringLiteral("the PDF is protected: %1").arg(path));
-    default:
-        return contentError(ContentError::Unreadable, QStringLiteral("not a readable PDF: %1").arg(path));
+    return openWith(path, [&] { return Poppler::Document::load(path); });
+}
+
+QString embeddedLabel()
+{
+    return QStringLiteral("the embedded PDF");
+}
+
+Result<OpenedPdf> open(const QByteArray& pdf)
+{
+    return openWith(embeddedLabel(), [&] { return Poppler::Document::loadFromData(pdf); });
+}
+
+// poppler asks this while it interprets a page; the closure carries the job's context.
+bool deadlinePassed(const QVariant& closure)
+{
+    const auto* ctx = static_cast<const ExtractionContext*>(closure.value<void*>());
+    return ctx && ctx->expired();
+}
+
+QVariant closureOf(const ExtractionContext& ctx)
+{
+    return QVariant::fromValue(static_cast<void*>(const_cast<ExtractionContext*>(&ctx)));
+}
+
+// Typeset text often stores "fi", "fl", "ffi"… as one ligature character, which a search for
+// the plain letters would never find.
+QString withoutLigatures(QString word)
+{
+    constexpr char16_t kFirst = 0xFB00, kLast = 0xFB06; // ﬀ ﬁ ﬂ ﬃ ﬄ ﬅ ﬆ
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const char16_t c = word.at(i).unicode();
+        if (c < kFirst || c > kLast)
+            continue;
+        const QString letters = QString(QChar(c)).normalized(QString::NormalizationForm_KC);
+        word.replace(i, 1, letters);
+        i += letters.size() - 1;
     }
-    if (doc.pageCount() <= 0)
-        return contentError(ContentError::Unreadable, QStringLiteral("a PDF without pages: %1").arg(path));
-    return {};
+    return word;
 }
 
-// Keeps in-memory PDF bytes in a file that lives as long as the job.
-Result<std::unique_ptr<QTemporaryFile>> spill(const QByteArray& pdf)
+Result<ExtractedText> readText(const OpenedPdf& pdf, ExtractionContext& ctx)
 {
-    // The private temporary folder: the bytes may come from a protected document.
-    auto folder = Paths::temporaryDirectory();
-    if (!folder)
-        return std::unexpected(folder.error());
-    auto file = std::make_unique<QTemporaryFile>(*folder + QStringLiteral("/pdf-XXXXXX.pdf"));
-    if (!file->open() || file->write(pdf) != pdf.size() || !file->flush())
-        return contentError(ContentError::Unreadable, QStringLiteral("cannot stage the embedded PDF: %1").arg(file->errorString()));
-    return file;
-}
-
-} // namespace
-
-Result<ExtractedText> PdfContent::extractText(const QString& path, ExtractionContext& ctx)
-{
-    QPdfDocument doc;
-    if (auto loaded = load(doc, path); !loaded)
-        return std::unexpected(loaded.error());
     TextBuffer out(ctx);
-    const int pages = qMin(doc.pageCount(), ctx.limits().maxPdfPages);
-    if (pages < doc.pageCount())
+    const int total = pdf->numPages();
+    const int pages = qMin(total, ctx.limits().maxPdfPages);
+    if (pages < total)
         ctx.markTruncated();
-    for (int page = 0; page < pages && !out.done(); ++page) {
+    for (int index = 0; index < pages && !out.done(); ++index) {
+        const std::unique_ptr<Poppler::Page> page = pdf->page(index);
+        if (!page)
+            continue;
         out.newline();
-        out.append(doc.getAllText(page).text());
+        // Words come in reading order; a word without a next one ends its line.
+        for (const auto& word : page->textList(Poppler::Page::Rotate0, deadlinePassed, closureOf(ctx))) {
+            if (!out.append(withoutLigatures(word->text())))
+                break;
+            const bool more = word->nextWord() ? (!word->hasSpaceAfter() || out.append(QLatin1Char(' '))) : out.newline();
+            if (!more)
+                break;
+        }
     }
-    return finishExtraction(out, doc.metaData(QPdfDocument::MetaDataField::Title).toString());
+    return finishExtraction(out, pdf->info(QStringLiteral("Title")));
 }
 
-Result<ExtractedText> PdfContent::extractText(const QByteArray& pdf, ExtractionContext& ctx)
+// Paper is opaque; a transparent page would otherwise be stored with an alpha channel.
+QImage onWhite(const QImage& page)
 {
-    auto file = spill(pdf);
-    if (!file)
-        return std::unexpected(file.error());
-    return extractText((*file)->fileName(), ctx);
-}
-
-Result<QImage> PdfContent::renderFirstPage(const QString& path, const QSize& box)
-{
-    QPdfDocument doc;
-    if (auto loaded = load(doc, path); !loaded)
-        return std::unexpected(loaded.error());
-    const QSizeF points = doc.pagePointSize(0);
-    if (points.isEmpty() || box.isEmpty())
-        return contentError(ContentError::Unreadable, QStringLiteral("the first page has no size: %1").arg(path));
-    const QSize size = points.scaled(QSizeF(box), Qt::KeepAspectRatio).toSize().expandedTo(QSize(1, 1));
-    const QImage page = doc.render(0, size);
-    if (page.isNull())
-        return contentError(ContentError::Unreadable, QStringLiteral("the first page cannot be drawn: %1").arg(path));
-    // Paper is opaque; a transparent page would otherwise be stored with an alpha channel.
+    if (!page.hasAlphaChannel())
+        return page.convertToFormat(QImage::Format_RGB32);
     QImage opaque(page.size(), QImage::Format_RGB32);
     opaque.fill(Qt::white);
     QPainter painter(&opaque);
@@ -90,12 +185,179 @@ Result<QImage> PdfContent::renderFirstPage(const QString& path, const QSize& box
     return opaque;
 }
 
-Result<QImage> PdfContent::renderFirstPage(const QByteArray& pdf, const QSize& box)
+Result<QImage> drawFirstPage(const OpenedPdf& pdf, const QSize& box, ExtractionContext& ctx, const QString& label)
 {
-    auto file = spill(pdf);
-    if (!file)
-        return std::unexpected(file.error());
-    return renderFirstPage((*file)->fileName(), box);
+    const std::unique_ptr<Poppler::Page> page = pdf->page(0);
+    // The size poppler reports is already turned the way the page asks to be shown.
+    const QSizeF points = page ? page->pageSizeF() : QSizeF();
+    if (!(points.width() > 0 && points.height() > 0) || box.isEmpty())
+        return contentError(ContentError::Unreadable, QStringLiteral("the first page has no size: %1").arg(label));
+    const QSize size = points.scaled(QSizeF(box), Qt::KeepAspectRatio).toSize().expandedTo(QSize(1, 1)).boundedTo(box);
+    const double xres = 72.0 * size.width() / points.width();
+    const double yres = 72.0 * size.height() / points.height();
+    if (ctx.expired())
+        return contentError(ContentError::TimedOut, QStringLiteral("ran out of time before drawing %1").arg(label));
+    const QImage image = page->renderToImage(xres, yres, 0, 0, size.width(), size.height(), Poppler::Page::Rotate0,
+                                             nullptr, nullptr, deadlinePassed, closureOf(ctx));
+    // An interrupted drawing is half a page; better the kind's icon than that.
+    if (ctx.expired())
+        return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));
+    if (image.isNull())
+        return contentError(ContentError::Unreadable, QStringLiteral("the first page cannot be drawn: %1").arg(label));
+    return onWhite(image);
+}
+
+// poppler reports trouble by its results; anything thrown (memory) must not leave the reader.
+template <typename T, typename Job>
+Result<T> guarded(const QString& label, Job&& job)
+{
+    try {
+        return job();
+    } catch (const std::exception& e) {
+        return contentError(ContentError::Unreadable,
+                            QStringLiteral("reading %1 failed: %2").arg(label, QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        return contentError(ContentError::Unreadable, QStringLiteral("reading %1 failed").arg(label));
+    }
+}
+
+template <typename Predicate>
+bool waitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, const QDeadlineTimer& deadline,
+               Predicate done)
+{
+    if (deadline.isForever()) {
+        condition.wait(lock, done);
+        return true;
+    }
+    return condition.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), done);
+}
+
+void releaseSlot()
+{
+    SharedState& state = shared();
+    std::lock_guard lock(state.slotsLock);
+    --state.running;
+    state.slotFreed.notify_all();
+}
+
+template <typename T>
+using Job = std::function<Result<T>(ExtractionContext&)>;
+
+// Runs the job on a thread of its own and waits for it until the context's deadline (and a
+// grace). Most work notices the deadline itself; what does not (one enormous image, a repair
+// of a huge damaged file) is left to finish alone, its result dropped, holding its slot.
+// The job works on a copy of the context, which comes back when it returns in time.
+template <typename T>
+Result<T> runBounded(ExtractionContext& ctx, const QString& label, const Job<T>& job)
+{
+    struct Run {
+        explicit Run(const ExtractionContext& context) : ctx(context) {}
+        ExtractionContext ctx;
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::optional<Result<T>> result;
+    };
+    QDeadlineTimer giveUp = ctx.deadline();
+    if (!giveUp.isForever())
+        giveUp += kGraceMs;
+    {
+        SharedState& state = shared();
+        std::unique_lock lock(state.slotsLock);
+        if (!waitUntil(state.slotFreed, lock, giveUp, [&] { return state.running < jobSlots(); }))
+            return contentError(ContentError::TimedOut, QStringLiteral("no PDF reader came free in time for %1").arg(label));
+        ++state.running;
+    }
+    const auto run = std::make_shared<Run>(ctx);
+    const auto body = [run, job, label] {
+        Result<T> result = guarded<T>(label, [&] { return job(run->ctx); });
+        {
+            std::lock_guard lock(run->mutex);
+            run->result = std::move(result);
+        }
+        run->finished.notify_all();
+        releaseSlot();
+    };
+    try {
+        std::thread(body).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the job runs here, bounded only by what it notices itself.
+        releaseSlot();
+        return guarded<T>(label, [&] { return job(ctx); });
+    }
+    std::unique_lock lock(run->mutex);
+    if (!waitUntil(run->finished, lock, giveUp, [&] { return run->result.has_value(); }))
+        return contentError(ContentError::TimedOut, QStringLiteral("gave up on %1: the reader did not return in time").arg(label));
+    ctx = run->ctx;
+    return std::move(*run->result);
+}
+
+// The source is copied into the job (cheaply: Qt shares the data), which may outlive the call.
+template <typename Source>
+Result<ExtractedText> textOf(const Source& source, const QString& label, ExtractionContext& ctx)
+{
+    return runBounded<ExtractedText>(ctx, label, [source](ExtractionContext& jobCtx) -> Result<ExtractedText> {
+        auto pdf = open(source);
+        if (!pdf)
+            return std::unexpected(pdf.error());
+        return readText(*pdf, jobCtx);
+    });
+}
+
+template <typename Source>
+Result<QImage> firstPageOf(const Source& source, const QString& label, const QSize& box, ExtractionContext& ctx)
+{
+    return runBounded<QImage>(ctx, label, [source, label, box](ExtractionContext& jobCtx) -> Result<QImage> {
+        auto pdf = open(source);
+        if (!pdf)
+            return std::unexpected(pdf.error());
+        return drawFirstPage(*pdf, box, jobCtx, label);
+    });
+}
+
+} // namespace
+
+Result<ExtractedText> PdfContent::extractText(const QString& path, ExtractionContext& ctx)
+{
+    return textOf(path, path, ctx);
+}
+
+Result<ExtractedText> PdfContent::extractText(const QByteArray& pdf, ExtractionContext& ctx)
+{
+    return textOf(pdf, embeddedLabel(), ctx);
+}
+
+Result<QImage> PdfContent::renderFirstPage(const QString& path, const QSize& box, ExtractionContext& ctx)
+{
+    return firstPageOf(path, path, box, ctx);
+}
+
+Result<QImage> PdfContent::renderFirstPage(const QByteArray& pdf, const QSize& box, ExtractionContext& ctx)
+{
+    return firstPageOf(pdf, embeddedLabel(), box, ctx);
+}
+
+Result<QString> PdfContent::infoField(const QString& path, const QString& key, ExtractionContext& ctx)
+{
+    return runBounded<QString>(ctx, path, [path, key](ExtractionContext&) -> Result<QString> {
+        auto pdf = open(path);
+        if (!pdf)
+            return std::unexpected(pdf.error());
+        return (*pdf)->info(key);
+    });
+}
+
+int PdfContent::runningJobs()
+{
+    SharedState& state = shared();
+    std::lock_guard lock(state.slotsLock);
+    return state.running;
+}
+
+bool PdfContent::waitForJobs(QDeadlineTimer deadline)
+{
+    SharedState& state = shared();
+    std::unique_lock lock(state.slotsLock);
+    return waitUntil(state.slotFreed, lock, deadline, [&] { return state.running == 0; });
 }
 
 } // namespace platform

@@ -2,13 +2,13 @@
 
 #include "Platform/Content/MailText.h"
 #include "Platform/Content/PackageReader.h"
+#include "Platform/Content/PdfContent.h"
 #include "Platform/Metadata/MailAddresses.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
-#include <QPdfDocument>
 #include <QXmlStreamReader>
 
 namespace platform {
@@ -45,22 +45,21 @@ QString elementText(QXmlStreamReader& reader)
     return reader.readElementText(QXmlStreamReader::IncludeChildElements);
 }
 
-ExtractionContext packageContext()
+ExtractionContext readingContext()
 {
     ExtractionLimits limits;
     limits.maxEntryBytes = DocumentAuthors::kMaxPartBytes;
     limits.maxTotalBytes = 4 * DocumentAuthors::kMaxPartBytes;
     limits.maxFileBytes = DocumentAuthors::kMaxPartBytes;
-    limits.timeoutMs = DocumentAuthors::kPackageTimeoutMs;
+    limits.timeoutMs = DocumentAuthors::kReadTimeoutMs;
     return ExtractionContext(limits);
 }
 
 QStringList pdfAuthors(const QString& path)
 {
-    QPdfDocument document;
-    if (document.load(path) != QPdfDocument::Error::None)
-        return {};
-    return {document.metaData(QPdfDocument::MetaDataField::Author).toString()};
+    ExtractionContext ctx = readingContext();
+    const auto author = PdfContent::infoField(path, QStringLiteral("Author"), ctx);
+    return author ? QStringList{*author} : QStringList();
 }
 
 // The core-properties part named by the package relationships, else where Office puts it.
@@ -102,7 +101,7 @@ QStringList packageAuthors(const QString& path, DocumentAuthors::Kind kind)
     const auto package = PackageReader::open(path);
     if (!package)
         return {};
-    ExtractionContext ctx = packageContext();
+    ExtractionContext ctx = readingContext();
     switch (kind) {
     case DocumentAuthors::Kind::OfficeOpenXml: {
         const auto xml = package->read(corePropertiesPart(*package, ctx), ctx);

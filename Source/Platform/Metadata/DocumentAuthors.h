@@ -26,8 +26,8 @@ public:
     static constexpr qint64 kMaxPartBytes = 1024 * 1024;
     // Tuning: bytes of a mail file searched for its header block.
     static constexpr qint64 kMaxMailHeaderBytes = 256 * 1024;
-    // Tuning: wall time for reading one package's metadata.
-    static constexpr qint64 kPackageTimeoutMs = 10000;
+    // Tuning: wall time for reading one document's metadata.
+    static constexpr qint64 kReadTimeoutMs = 10000;
     // Tuning: no document needs more names than this; the rest are dropped.
     static constexpr int kMaxAuthors = 64;
 

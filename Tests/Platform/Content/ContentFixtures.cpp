@@ -99,6 +99,61 @@ void writePdf(const QString& path, const QStringList& pages)
     file.write(pdfBytes(pages));
 }
 
+QByteArray pdfFromObjects(const QList<QByteArray>& objects, const QByteArray& trailerExtra)
+{
+    QByteArray out = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.append(out.size());
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype offset : offsets)
+        out += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailerExtra + ">>\n";
+    return out + "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+}
+
+QByteArray pdfStream(const QByteArray& content, const QByteArray& dictionaryExtra)
+{
+    return "<< /Length " + QByteArray::number(content.size()) + " " + dictionaryExtra + ">>\nstream\n" + content +
+           "\nendstream";
+}
+
+QList<QByteArray> handPdfObjects(const QList<HandPage>& pages)
+{
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>", {},
+                              "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"};
+    QByteArrayList kids;
+    for (const HandPage& page : pages) {
+        const int number = int(objects.size()) + 1;
+        kids.append(QByteArray::number(number) + " 0 R");
+        objects.append("<< /Type /Page /Parent 2 0 R /MediaBox [" + page.mediaBox + "] /Rotate " +
+                       QByteArray::number(page.rotate) + " /Contents " + QByteArray::number(number + 1) +
+                       " 0 R /Resources << /Font << /F1 3 0 R >> >> " + page.pageExtra + ">>");
+        objects.append(pdfStream(page.content));
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids.join(' ') + "] /Count " + QByteArray::number(pages.size()) + " >>";
+    return objects;
+}
+
+QByteArray handPdf(const QList<HandPage>& pages)
+{
+    return pdfFromObjects(handPdfObjects(pages));
+}
+
+QByteArray textLines(const QStringList& lines, int size, int top)
+{
+    QByteArray content = "BT /F1 " + QByteArray::number(size) + " Tf 60 " + QByteArray::number(top) + " Td " + QByteArray::number(size + 4) + " TL\n";
+    for (const QString& line : lines) {
+        QByteArray escaped = line.toLatin1();
+        escaped.replace('\\', "\\\\").replace('(', "\\(").replace(')', "\\)");
+        content += "(" + escaped + ") '\n";
+    }
+    return content + "ET\n";
+}
+
 QByteArray jpegBytes(const QImage& image, int quality)
 {
     QBuffer buffer;

@@ -98,11 +98,6 @@ TEST(ContentPreviewTest, DrawsPdfFirstPage)
     EXPECT_LT(page.width(), page.height());
     EXPECT_FALSE(page.hasAlphaChannel());
     EXPECT_EQ(QColor(page.pixel(page.width() - 2, page.height() - 2)), QColor(Qt::white));
-
-    // QtPdf renders on workers as well.
-    QImage fromThread;
-    std::thread([&] { fromThread = ContentPreview::shared().preview(dir + "/doc.pdf"); }).join();
-    EXPECT_EQ(fromThread.size(), page.size());
 }
 
 TEST(ContentPreviewTest, ImagesKeepAnAlphaChannelOnlyWhenAPixelIsTransparent)

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <thread>
 #include <zlib.h>
 
 using namespace platform;
@@ -262,27 +261,4 @@ TEST(TextExtractorTest, CapsTextAndTime)
     limits.timeoutMs = 0;
     writeFile(dir + "/a.rtf", "{\\rtf1 words}");
     EXPECT_EQ(errorCode(dir + "/a.rtf", limits), ContentError::TimedOut);
-}
-
-// QtPdf is used from worker threads at once during imports and indexing.
-TEST(TextExtractorTest, ReadsPdfsOnSeveralThreadsAtOnce)
-{
-    const QString dir = makeTempDir();
-    for (int i = 0; i < 4; ++i)
-        writePdf(dir + QStringLiteral("/t%1.pdf").arg(i), {QStringLiteral("Dokument %1 Übersicht").arg(i)});
-    std::vector<std::thread> threads;
-    std::vector<QString> texts(4);
-    for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([&, i] {
-            for (int round = 0; round < 3; ++round) {
-                auto r = TextExtractor::shared().extract(dir + QStringLiteral("/t%1.pdf").arg(i));
-                if (r)
-                    texts[size_t(i)] = r->text;
-            }
-        });
-    }
-    for (auto& t : threads)
-        t.join();
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(texts[size_t(i)].contains(QStringLiteral("Dokument %1 Übersicht").arg(i))) << texts[size_t(i)].toStdString();
 }

@@ -357,6 +357,20 @@ Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, co
     return removeAbsolutePath(path);
 }
 
+Result<void> KPLibraryFileManager::flushFileSystem() const
+{
+    const QString what = QStringLiteral("flush the library %1").arg(m_workFolder);
+    const int fd = ::open(QFile::encodeName(m_workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return posixFailure(errno, what);
+    const int rc = ::syncfs(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0)
+        return posixFailure(err, what);
+    return {};
+}
+
 QString KPLibraryFileManager::thumbRelativePath(const QString& filePath)
 {
     return QStringLiteral("/%1/%2").arg(kThumbnailName, MD5Generator::createMD5ByString(filePath));

@@ -103,6 +103,11 @@ public:
     platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image,
                                              ThumbFlush flush = ThumbFlush::Now) const;
 
+    // One flush of the library's file system: every thumbnail written with ThumbFlush::ByCaller
+    // (and anything else written there) reaches the disk, and a write-back that failed since
+    // is reported.
+    platform::Result<void> flushFileSystem() const;
+
     // The relative path of the thumbnail addThumbByFile writes for filePath.
     static QString thumbRelativePath(const QString& filePath);
     // Removes every staged item and temporary thumbnail (".folivo-*.part") that a process

@@ -116,6 +116,7 @@ TEST(IndexFolderStoreUpgrade, AStoreOfTheFirstModelOpensWithItsRowsAndNoVolumeRe
         ASSERT_EQ(rows.size(), 1);
         EXPECT_EQ(IFFileItem::read(*rows.front()).fileID, std::optional<quint32>(4000000000u));
         EXPECT_EQ(IFFileItem::read(*rows.front()).tags, std::optional<QString>("Work"));
+        EXPECT_FALSE(IFFileItem::read(*rows.front()).changeTime) << "its tags were read at no known time";
         auto volume = IFFolderItem::rememberedVolume(engine, "/r/Docs", engine.mainContext());
         ASSERT_TRUE(volume);
         EXPECT_FALSE(*volume);

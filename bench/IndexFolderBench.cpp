@@ -226,6 +226,7 @@ void BM_0_FirstImportWithoutFlushes(benchmark::State& state)
 
 void BM_1_FirstImport(benchmark::State& state)
 {
+    library(); // made outside the timing, as in the run without flushes
     QElapsedTimer clock;
     double ms = 0;
     for (auto _ : state) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -28,5 +29,18 @@ QByteArray readFile(const QString& path);
 // Runs the Qt event loop until cond() holds or timeoutMs passes; answers whether it held.
 // The cap is generous on purpose: it guards against hangs, it is not a speed assertion.
 bool spinUntil(const std::function<bool()>& cond, int timeoutMs = 30000);
+
+// Kill tests: this test program started again to run one disabled test (the child) with extra
+// environment variables, killed with SIGKILL once the child calls signalReady(), at most
+// timeoutMs later. The home the killed child leaves behind is removed. Answers whether the
+// child got there, and what it printed.
+struct KilledChild {
+    bool ready = false;
+    QString output;
+};
+KilledChild runChildUntilReadyAndKill(const QString& testName, const QMap<QString, QString>& environment,
+                                      int timeoutMs);
+// In the child: the point to be killed at is reached. Answers false outside a kill test.
+bool signalReady();
 
 } // namespace testsupport

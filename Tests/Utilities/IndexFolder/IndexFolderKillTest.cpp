@@ -5,10 +5,7 @@
 // always comes at the same moment.
 #include "IndexFolderSyncTestKit.h"
 
-#include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
-#include <csignal>
 #include <unistd.h>
 
 using namespace indexfoldertest;
@@ -17,7 +14,6 @@ namespace {
 
 const char* const kLibraryVariable = "FOLIVO_INDEXFOLDER_KILL_LIBRARY";
 const char* const kDiskVariable = "FOLIVO_INDEXFOLDER_KILL_DISK";
-const char* const kReadyVariable = "FOLIVO_INDEXFOLDER_KILL_READY";
 constexpr int kFiles = 201; // a full piece, and one more
 
 class IndexFolderKill : public SyncFixture {};
@@ -40,26 +36,10 @@ TEST_F(IndexFolderKill, AKilledSyncLeavesNoDocumentWithoutItsThumbnail)
     // library's store open while another process writes it.
     const QString killed = testsupport::makeTempDir(QStringLiteral("killed-library"));
     const QString watched = testsupport::makeTempDir(QStringLiteral("watched"));
-    const QString ready = testsupport::makeTempDir(QStringLiteral("ready")) + QStringLiteral("/child");
-    QProcess child;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kLibraryVariable), killed);
-    env.insert(QString::fromLatin1(kDiskVariable), watched);
-    env.insert(QString::fromLatin1(kReadyVariable), ready);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_also_run_disabled_tests"),
-                 QStringLiteral("--gtest_filter=IndexFolderKillChild.DISABLED_SyncsUntilKilled")});
-    ASSERT_TRUE(child.waitForStarted());
-    const bool arrived = testsupport::spinUntil([&] { return !testsupport::readFile(ready).isEmpty(); }, kPassCap);
-    ::kill(pid_t(child.processId()), SIGKILL);
-    child.waitForFinished();
-    // The child's home stays behind when it is killed; it named it in its signal.
-    const QString childHome = QString::fromUtf8(testsupport::readFile(ready));
-    if (childHome.contains(QStringLiteral("/folivo-test-")))
-        QDir(childHome).removeRecursively();
-    ASSERT_TRUE(arrived) << qPrintable(QString::fromLocal8Bit(child.readAll()));
+    const auto child = testsupport::runChildUntilReadyAndKill(
+        QStringLiteral("IndexFolderKillChild.DISABLED_SyncsUntilKilled"),
+        {{QString::fromLatin1(kLibraryVariable), killed}, {QString::fromLatin1(kDiskVariable), watched}}, kPassCap);
+    ASSERT_TRUE(child.ready) << qPrintable(child.output);
 
     closeStores();
     library = killed;
@@ -92,15 +72,13 @@ TEST_F(IndexFolderKill, AKilledSyncLeavesNoDocumentWithoutItsThumbnail)
 // The child of the test above; runs only when started by it.
 TEST_F(IndexFolderKillChild, DISABLED_SyncsUntilKilled)
 {
-    const QString ready = qEnvironmentVariable(kReadyVariable);
-    if (ready.isEmpty())
+    if (qEnvironmentVariableIsEmpty(kLibraryVariable))
         GTEST_SKIP();
     std::atomic<int> calls{0};
     flushThumbnails = [&]() -> platform::Result<void> {
         if (++calls < 2)
             return files->flushFileSystem();
-        testsupport::writeFile(ready + QStringLiteral(".tmp"), QFile::encodeName(testsupport::homeDir()));
-        QFile::rename(ready + QStringLiteral(".tmp"), ready);
+        testsupport::signalReady();
         for (;;)
             ::pause();
     };

@@ -207,14 +207,6 @@ TEST_F(SnapshotFixture, TheRootRecordsItsVolumeUnlessItChangedDuringTheWalk)
     EXPECT_FALSE(orphan.snapShotAndChildren()->volume());
 }
 
-TEST(FileNumber, MixesTheBirthTimeSoAReusedInodeGetsANewNumber)
-{
-    EXPECT_EQ(KPFolderSnapshot::fileNumber(0x1234567890ULL, std::nullopt), 0x34567890u);
-    const qint64 birth = 1700000000LL * 1000000000LL;
-    EXPECT_NE(KPFolderSnapshot::fileNumber(42, birth), KPFolderSnapshot::fileNumber(42, birth + 1));
-    EXPECT_EQ(KPFolderSnapshot::fileNumber(42, birth), KPFolderSnapshot::fileNumber(42, birth));
-}
-
 TEST_F(SnapshotFixture, ARealRenameIsFollowed)
 {
     writeFile(root + "/a.pdf", "first");

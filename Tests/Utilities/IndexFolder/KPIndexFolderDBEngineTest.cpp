@@ -14,13 +14,6 @@ using platform::Predicate;
 
 using IndexFolderStore = LibraryFixture;
 
-TEST_F(IndexFolderStore, AFreshLibraryGetsTheIndexFolderAndAnEmptyStore)
-{
-    EXPECT_TRUE(QFileInfo(library + "/Index").isDir());
-    EXPECT_TRUE(QFileInfo::exists(library + "/Index/indexFolder.db"));
-    EXPECT_EQ(engine->countByObject(IFFileItem::kEntityName), 0);
-}
-
 TEST_F(IndexFolderStore, UnsignedNumbersReadBackExactlyAfterARestart)
 {
     const quint64 bigUUID = (quint64(1) << 63) + 12345;

@@ -1,11 +1,20 @@
 // Syncing an index folder of 20,000 small documents (200 folders of 100 text files): the first
 // import, a re-sync with nothing changed, and a re-sync after 100 changes (40 renames, 30 edits,
-// 30 deletions), each beside a bare recursive listing of the same tree, the floor any sync
-// stands on. A walk of the tree as the sync does it (attributes and tags of every file) is
-// reported too. Every phase is one full ("TopLevel") pass, from the request to the end notice,
-// with both stores written; the change debounce of folder reports is not part of it.
+// 30 deletions), each beside its floor measured in the same run:
+// - the first import beside the same import into a second library with the thumbnail flushes
+//   turned off (the flushes it makes are counted: at most one per chunk of 200 files);
+// - the re-sync with nothing changed beside a bare recursive listing of the same tree, the
+//   floor any sync stands on, in alternating runs (medians and their ratio as counters).
+// A walk of the tree reading every file's attributes (what a first import does) is reported too.
+// Every phase is one full ("TopLevel") pass, from the request to the end notice, with both
+// stores written; the change debounce of folder reports is not part of it. The main thread
+// sleeps in its event loop while a pass runs.
 //
-// The tree and the library live in $TMPDIR/folivo-indexfolder-bench; HOME and the XDG folders
+// A walk trusts a file's change time only once it is KPFolderSnapshot::kChangeTimeSettle old,
+// as the files of a watched folder nearly always are; the run waits that long after making the
+// tree, so that the re-sync measures that case rather than files made a moment ago.
+//
+// The tree and the libraries live in $TMPDIR/folivo-indexfolder-bench; HOME and the XDG folders
 // point there. Run: build/bin/indexfolder_bench
 #include "BenchHome.h"
 #include "Platform/Foundation/FileManager.h"
@@ -14,6 +23,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/IndexFolder/KPFolderSnapshot.h"
+#include "Utilities/IndexFolder/KPFolderSnapshotAnalytics.h"
 #include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/IndexFolder/KPIndexFolderManager.h"
 
@@ -22,9 +32,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -33,6 +47,7 @@ constexpr int kFilesPerFolder = 100;
 constexpr int kRenames = 40;
 constexpr int kEdits = 30;
 constexpr int kDeletions = 30;
+constexpr int kResyncRuns = 7;
 
 QString benchDir()
 {
@@ -62,19 +77,28 @@ void makeTree()
     }
 }
 
-// The library, both stores and a manager, made once for all phases.
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// A library with both stores and a manager. Only one lives at a time: the import writes into
+// the program's default library store.
 struct Library {
     std::unique_ptr<DataBaseEngine> engine;
     std::unique_ptr<KPIndexFolderDBEngine> indexStore;
     std::unique_ptr<KPLibraryFileManager> files;
     std::unique_ptr<KPIndexFolderManager> manager;
     DBIndexFolder folder;
+    std::atomic<int> flushes{0};
     int finished = 0;
+    QEventLoop* waiting = nullptr;
     platform::ObserverToken token;
 
-    Library()
+    Library(const QString& name, bool flush)
     {
-        const QString path = benchDir() + QStringLiteral("/library");
+        const QString path = benchDir() + QLatin1Char('/') + name;
         QDir(path).removeRecursively();
         QDir().mkpath(path);
         DataBaseEngine::Options options;
@@ -89,21 +113,48 @@ struct Library {
         services.indexStore = indexStore.get();
         services.files = files.get();
         services.libraryPath = path;
+        services.flushThumbnails = [this, flush]() -> platform::Result<void> {
+            ++flushes;
+            return flush ? files->flushFileSystem() : platform::Result<void>();
+        };
         manager = std::make_unique<KPIndexFolderManager>(services);
         folder = DBRecord::insertNewObject<DBIndexFolder>(engine->context());
         folder.setPath(treeDir());
         folder.setType(QStringLiteral("Folder"));
         engine->writeToDiskAndWait();
         token = platform::NotificationCenter::defaultCenter().addObserver(
-            IndexFolderSyncFinishedNotification, [this](const platform::Notification&) { ++finished; });
+            IndexFolderSyncFinishedNotification, [this](const platform::Notification&) {
+                ++finished;
+                if (waiting)
+                    waiting->quit();
+            });
+    }
+
+    ~Library()
+    {
+        manager.reset();
+        engine->writeToDiskAndWait();
+        folder = {};
+        indexStore.reset();
+        engine.reset();
+    }
+
+    // The first import, unless it ran already.
+    void importOnce()
+    {
+        if (finished == 0)
+            syncWhole();
     }
 
     void syncWhole()
     {
         const int before = finished;
+        QEventLoop loop;
+        waiting = &loop;
         manager->syncIndexFolder(folder, {{IndexFolderAction::ActionType, IndexFolderAction::TopLevel}});
         while (finished == before)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            loop.exec();
+        waiting = nullptr;
     }
 
     qsizetype liveDocuments()
@@ -111,33 +162,48 @@ struct Library {
         auto predicate = platform::Predicate::format(QStringLiteral("isIndex == YES && isTrash == NO"));
         return engine->countByObject(DBFileInfo::entityName(), predicate ? *predicate : platform::Predicate());
     }
+
+    void report(benchmark::State& state)
+    {
+        state.counters["documents"] = double(liveDocuments());
+    }
 };
 
-Library& library()
+std::unique_ptr<Library>& current()
 {
-    static Library* shared = new Library;
+    static auto* shared = new std::unique_ptr<Library>;
     return *shared;
 }
 
-void report(benchmark::State& state)
+Library& library()
 {
-    state.counters["documents"] = double(library().liveDocuments());
+    if (!current())
+        current() = std::make_unique<Library>(QStringLiteral("library"), true);
+    return *current();
+}
+
+double g_importWithoutFlushesMs = 0;
+
+qsizetype bareListing()
+{
+    qsizetype entries = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(treeDir().toStdString())) {
+        (void)entry;
+        ++entries;
+    }
+    return entries;
 }
 
 void BM_BareListing(benchmark::State& state)
 {
     for (auto _ : state) {
-        qsizetype entries = 0;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(treeDir().toStdString())) {
-            (void)entry;
-            ++entries;
-        }
+        const qsizetype entries = bareListing();
         benchmark::DoNotOptimize(entries);
         state.counters["entries"] = double(entries);
     }
 }
 
-void BM_WalkAsTheSyncDoes(benchmark::State& state)
+void BM_WalkReadingEveryAttribute(benchmark::State& state)
 {
     for (auto _ : state) {
         KPFolderSnapshot snapshot(treeDir(), benchDir() + QStringLiteral("/library"));
@@ -145,22 +211,62 @@ void BM_WalkAsTheSyncDoes(benchmark::State& state)
     }
 }
 
+void BM_0_FirstImportWithoutFlushes(benchmark::State& state)
+{
+    current().reset();
+    Library unflushed(QStringLiteral("library-unflushed"), false);
+    QElapsedTimer clock;
+    for (auto _ : state) {
+        clock.start();
+        unflushed.syncWhole();
+        g_importWithoutFlushesMs = double(clock.nsecsElapsed()) / 1e6;
+    }
+    unflushed.report(state);
+}
+
 void BM_1_FirstImport(benchmark::State& state)
 {
-    for (auto _ : state)
+    library(); // made outside the timing, as in the run without flushes
+    QElapsedTimer clock;
+    double ms = 0;
+    for (auto _ : state) {
+        clock.start();
         library().syncWhole();
-    report(state);
+        ms = double(clock.nsecsElapsed()) / 1e6;
+    }
+    library().report(state);
+    state.counters["flushes"] = double(library().flushes.load());
+    state.counters["chunks"] = double((kFolders * kFilesPerFolder + KPFolderSnapshotAnalytics::kChunkSize - 1)
+                                      / KPFolderSnapshotAnalytics::kChunkSize);
+    if (g_importWithoutFlushesMs > 0)
+        state.counters["x_unflushed"] = ms / g_importWithoutFlushesMs;
 }
 
 void BM_2_NoChangeResync(benchmark::State& state)
 {
-    for (auto _ : state)
+    library().importOnce();
+    std::vector<double> resyncs, listings;
+    QElapsedTimer clock;
+    for (auto _ : state) {
+        // Alternating with the floor, so that both see the same load.
+        state.PauseTiming();
+        clock.start();
+        benchmark::DoNotOptimize(bareListing());
+        listings.push_back(double(clock.nsecsElapsed()) / 1e6);
+        state.ResumeTiming();
+        clock.start();
         library().syncWhole();
-    report(state);
+        resyncs.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    library().report(state);
+    state.counters["resync_median_ms"] = median(resyncs);
+    state.counters["listing_median_ms"] = median(listings);
+    state.counters["x_listing"] = median(resyncs) / median(listings);
 }
 
 void BM_3_HundredChanges(benchmark::State& state)
 {
+    library().importOnce();
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < kRenames; ++i)
@@ -178,15 +284,16 @@ void BM_3_HundredChanges(benchmark::State& state)
         state.ResumeTiming();
         library().syncWhole();
     }
-    report(state);
+    library().report(state);
 }
 
 } // namespace
 
 BENCHMARK(BM_BareListing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_WalkAsTheSyncDoes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_WalkReadingEveryAttribute)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_0_FirstImportWithoutFlushes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_1_FirstImport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_2_NoChangeResync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_2_NoChangeResync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(kResyncRuns);
 BENCHMARK(BM_3_HundredChanges)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 int main(int argc, char** argv)
@@ -194,8 +301,10 @@ int main(int argc, char** argv)
     useBenchHome(benchDir() + QStringLiteral("/home"));
     QGuiApplication app(argc, argv);
     makeTree();
+    QThread::sleep(ulong(KPFolderSnapshot::kChangeTimeSettle.count()));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    current().reset();
     return 0;
 }

@@ -383,6 +383,20 @@ Result<void> KPLibraryFileManager::writeThumbnailFile(const QString& absolutePat
     return {};
 }
 
+Result<void> KPLibraryFileManager::flushFileSystem() const
+{
+    const QString what = QStringLiteral("flush the library %1").arg(m_workFolder);
+    const int fd = ::open(QFile::encodeName(m_workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return posixFailure(errno, what);
+    const int rc = ::syncfs(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0)
+        return posixFailure(err, what);
+    return {};
+}
+
 QString KPLibraryFileManager::thumbRelativePath(const QString& filePath)
 {
     return QStringLiteral("/%1/%2").arg(kThumbnailName, MD5Generator::createMD5ByString(filePath));

@@ -106,6 +106,12 @@ public:
     // The same encoding and atomic replacement at an absolute path outside the library (the
     // SafeBox volume keeps its thumbnails itself); the folder must exist.
     static platform::Result<void> writeThumbnailFile(const QString& absolutePath, const QImage& image);
+
+    // One flush of the library's file system: every thumbnail written with ThumbFlush::ByCaller
+    // (and anything else written there) reaches the disk, and a write-back that failed since
+    // is reported.
+    platform::Result<void> flushFileSystem() const;
+
     // The relative path of the thumbnail addThumbByFile writes for filePath.
     static QString thumbRelativePath(const QString& filePath);
     // Removes every staged item and temporary thumbnail (".folivo-*.part") that a process

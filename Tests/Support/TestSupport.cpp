@@ -173,4 +173,43 @@ QByteArray ChildProcess::standardError() const
     return readFile(m_errorPath);
 }
 
+namespace {
+
+const char* const kReadyVariable = "FOLIVO_TEST_CHILD_READY";
+
+} // namespace
+
+KilledChild runChildUntilReadyAndKill(const QString& testName, const QMap<QString, QString>& environment,
+                                      int timeoutMs)
+{
+    const QString ready = makeTempDir(QStringLiteral("ready")) + QStringLiteral("/child");
+    QHash<QString, QString> env;
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    env.insert(QString::fromLatin1(kReadyVariable), ready);
+    ChildProcess child({QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + testName}, env);
+    KilledChild result;
+    if (!child.started())
+        return result;
+    result.ready = spinUntil([&] { return !readFile(ready).isEmpty(); }, timeoutMs);
+    ::kill(child.pid(), SIGKILL);
+    child.waitForFinished();
+    result.output = QString::fromLocal8Bit(child.standardOutput() + child.standardError());
+    // A killed child cannot remove its home; it named it in its signal.
+    const QString childHome = QString::fromUtf8(readFile(ready));
+    if (childHome.contains(QStringLiteral("/folivo-test-")))
+        QDir(childHome).removeRecursively();
+    return result;
+}
+
+bool signalReady()
+{
+    const QString ready = qEnvironmentVariable(kReadyVariable);
+    if (ready.isEmpty())
+        return false;
+    // Renamed into place, so the parent never reads half a name.
+    writeFile(ready + QStringLiteral(".tmp"), QFile::encodeName(homeDir()));
+    return QFile::rename(ready + QStringLiteral(".tmp"), ready);
+}
+
 } // namespace testsupport

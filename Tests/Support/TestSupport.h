@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -72,5 +73,18 @@ private:
     QString m_outputPath;
     QString m_errorPath;
 };
+
+// Kill tests: this test program started again to run one disabled test (the child) with extra
+// environment variables, killed with SIGKILL once the child calls signalReady(), at most
+// timeoutMs later. The home the killed child leaves behind is removed. Answers whether the
+// child got there, and what it printed.
+struct KilledChild {
+    bool ready = false;
+    QString output;
+};
+KilledChild runChildUntilReadyAndKill(const QString& testName, const QMap<QString, QString>& environment,
+                                      int timeoutMs);
+// In the child: the point to be killed at is reached. Answers false outside a kill test.
+bool signalReady();
 
 } // namespace testsupport

@@ -1,7 +1,8 @@
 // An in-memory stand-in for the file system's extended attributes, for tests: attributes live
 // in a table keyed by path (the file itself must exist, as on disk), and the limits that decide
 // the edge cases are set by the test: the largest value accepted, and the error a refusing file
-// system gives. Thread-safe (one mutex).
+// system gives. As on disk, a change moves the file's status-change time. Thread-safe (one
+// mutex).
 #pragma once
 
 #include "Platform/Foundation/XAttrBackend.h"
@@ -30,6 +31,7 @@ public:
 
 private:
     int check(const QByteArray& path) const;
+    static void touch(const QByteArray& path);
 
     mutable std::mutex m_mutex;
     QHash<QByteArray, QMap<QByteArray, QByteArray>> m_values;

@@ -81,7 +81,10 @@ OpenIndexes& openIndexes()
 
 } // namespace
 
-TextIndex::TextIndex(std::unique_ptr<TextIndexDatabase> db) : m_path(db->path()), m_db(std::move(db))
+TextIndex::TextIndex(std::unique_ptr<TextIndexDatabase> db)
+    : m_path(db->path())
+    , m_readers(std::make_shared<TextIndexReaderPool>(m_path))
+    , m_db(std::move(db))
 {
     OpenIndexes& open = openIndexes();
     std::lock_guard lock(open.mutex);
@@ -120,6 +123,8 @@ Result<void> TextIndex::close()
 Result<void> TextIndex::closeLocked()
 {
     m_closed = true;
+    // The writer then closes last, which leaves the index in its file alone.
+    m_readers->close();
     if (!m_db)
         return {};
     Result<void> result;
@@ -418,6 +423,8 @@ Result<void> TextIndex::replaceFile()
         m_db.reset();
     }
     floor = std::max(floor, salvageSequence(m_path));
+    // Kept readers would go on reading the file that is about to go.
+    m_readers->discardAll();
     if (auto r = removeIndexFiles(m_path); !r)
         return r;
     auto db = TextIndexDatabase::open(m_path, TextIndexDatabase::Access::Writer);
@@ -446,7 +453,7 @@ Result<qint64> TextIndex::documentCount() const
 
 Result<std::unique_ptr<TextIndexSearch>> TextIndex::search(const QString& userQuery) const
 {
-    return TextIndexSearch::start(m_path, userQuery);
+    return TextIndexSearch::start(m_readers, userQuery);
 }
 
 } // namespace platform

@@ -8,7 +8,9 @@
 //
 // Changes collect in one open transaction that flush() commits, so a worker that flushes every
 // few hundred documents pays for one commit per batch. The file is in WAL mode: searches on
-// their own connections see the last flushed state and never wait for the writer.
+// their own connections see the last flushed state and never wait for the writer. Those
+// connections are kept open between searches (TextIndexReaderPool); replacing the file or
+// closing the index lets them go.
 //
 // close() (and the destructor) commits what is pending, writes the log back into the file and
 // closes it, so the index file alone holds the index. closeAll() does that at quit for every
@@ -75,8 +77,10 @@ public:
     // Number of documents, pending changes included.
     Result<qint64> documentCount() const;
 
-    // A search over the last flushed state, on a connection of its own.
+    // A search over the last flushed state, on a connection of its own while it runs.
     Result<std::unique_ptr<TextIndexSearch>> search(const QString& userQuery) const;
+    // Readers kept open for the next searches (at most TextIndexReaderPool::kMaxIdle).
+    size_t keptReaderCount() const { return m_readers->idleCount(); }
 
 private:
     enum Statement { FindURL, InsertDocument, UpdateURI, DeleteText, InsertText, DeleteDocument, StatementCount };
@@ -97,6 +101,7 @@ private:
     Result<void> closeLocked();
 
     QString m_path;
+    const std::shared_ptr<TextIndexReaderPool> m_readers; // locks itself
     mutable std::mutex m_lock; // guards everything below
     std::unique_ptr<TextIndexDatabase> m_db;
     std::array<TextIndexStatement, StatementCount> m_statements; // prepared on first use

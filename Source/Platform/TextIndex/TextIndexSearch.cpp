@@ -21,21 +21,40 @@ constexpr int cancelCheckSteps = 1000;
 
 Result<std::unique_ptr<TextIndexSearch>> TextIndexSearch::start(const QString& indexPath, const QString& userQuery)
 {
-    auto db = TextIndexDatabase::open(indexPath, TextIndexDatabase::Access::Reader);
-    if (!db)
-        return std::unexpected(db.error());
+    return start(nullptr, TextIndexReaderPool::open(indexPath), userQuery);
+}
+
+Result<std::unique_ptr<TextIndexSearch>> TextIndexSearch::start(const std::shared_ptr<TextIndexReaderPool>& pool,
+                                                                const QString& userQuery)
+{
+    return start(pool, pool->take(), userQuery);
+}
+
+Result<std::unique_ptr<TextIndexSearch>> TextIndexSearch::start(std::shared_ptr<TextIndexReaderPool> pool,
+                                                                Result<std::unique_ptr<TextIndexReaderPool::Reader>> reader,
+                                                                const QString& userQuery)
+{
+    if (!reader)
+        return std::unexpected(reader.error());
     std::unique_ptr<TextIndexSearch> search(new TextIndexSearch);
+    search->m_pool = std::move(pool);
+    search->m_reader = std::move(*reader);
     search->m_expression = TextQueryTranslator::toMatchExpression(userQuery);
-    if (search->m_expression.isEmpty())
+    if (search->m_expression.isEmpty()) {
+        search->finish();
         return search; // nothing searchable: finds nothing
-    search->m_db = std::move(*db);
-    auto st = search->m_db->prepare(searchSql, TextIndexReadError);
-    if (!st)
-        return std::unexpected(st.error());
-    search->m_statement = std::move(*st);
+    }
+    TextIndexReaderPool::Reader& held = *search->m_reader;
+    if (!held.statement) {
+        auto st = held.db->prepare(searchSql, TextIndexReadError);
+        if (!st)
+            return std::unexpected(st.error());
+        held.statement = std::move(*st);
+    }
+    search->m_statement = held.statement.get();
     const QByteArray expr = search->m_expression.toUtf8();
-    sqlite3_bind_text(search->m_statement.get(), 1, expr.constData(), int(expr.size()), SQLITE_TRANSIENT);
-    sqlite3_progress_handler(search->m_db->handle(), cancelCheckSteps, &TextIndexSearch::progress, search.get());
+    sqlite3_bind_text(search->m_statement, 1, expr.constData(), int(expr.size()), SQLITE_TRANSIENT);
+    sqlite3_progress_handler(held.db->handle(), cancelCheckSteps, &TextIndexSearch::progress, search.get());
     return search;
 }
 
@@ -51,9 +70,19 @@ int TextIndexSearch::progress(void* self)
 
 void TextIndexSearch::finish()
 {
-    // Ends the read transaction at once, so the writer's checkpoints are not held back.
-    m_statement.reset();
-    m_db.reset();
+    if (!m_reader)
+        return;
+    // Ends the read transaction at once, so the writer's checkpoints are not held back, and
+    // leaves the connection as the next search expects it.
+    if (m_statement) {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_statement = nullptr;
+    }
+    sqlite3_progress_handler(m_reader->db->handle(), 0, nullptr, nullptr);
+    if (m_pool)
+        m_pool->giveBack(std::move(m_reader));
+    m_reader.reset();
 }
 
 Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::milliseconds maxTime)
@@ -64,8 +93,9 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
         return batch;
     }
     maxCount = std::max(maxCount, 1);
+    batch.hits.reserve(size_t(maxCount));
     const QDeadlineTimer deadline(maxTime);
-    sqlite3_stmt* st = m_statement.get();
+    sqlite3_stmt* st = m_statement;
     for (;;) {
         const int rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
@@ -87,12 +117,12 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
             return TextIndexBatch{};
         }
         // An expression FTS5 refuses finds nothing; the translator is meant to prevent this.
-        const QByteArray message = sqlite3_errmsg(m_db->handle());
+        const QByteArray message = sqlite3_errmsg(m_reader->db->handle());
         if (message.startsWith("fts5:")) {
             finish();
             return batch;
         }
-        Error e = m_db->error(TextIndexReadError, QStringLiteral("search for %1").arg(m_expression));
+        Error e = m_reader->db->error(TextIndexReadError, QStringLiteral("search for %1").arg(m_expression));
         finish();
         return std::unexpected(e);
     }

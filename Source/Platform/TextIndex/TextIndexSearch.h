@@ -3,15 +3,18 @@
 // hits and returns by its deadline (a row that is being computed is finished first), telling
 // whether more may follow.
 //
-// A search reads on its own read-only connection. Its snapshot is taken at the first batch and
-// kept until the last one, so it sees what the writer had flushed by then and is never blocked
-// by the writer's open transaction. Hits come in document-ID order; relevance is not computed.
+// A search reads on a read-only connection of its own for as long as it runs: borrowed from the
+// index's pool of readers (TextIndex::search) or opened for it alone. Its snapshot is taken at
+// the first batch and kept until the last one, so it sees what the writer had flushed by then
+// and is never blocked by the writer's open transaction. Hits come in document-ID order;
+// relevance is not computed. The connection goes back when the search ends (its last batch, a
+// cancel, or its destruction).
 //
 // Thread safety: findMatches() is called from one thread at a time; cancel() from any thread,
 // also while findMatches() runs (the running step is interrupted).
 #pragma once
 
-#include "Platform/TextIndex/TextIndexDatabase.h"
+#include "Platform/TextIndex/TextIndexReaderPool.h"
 
 #include <QString>
 #include <atomic>
@@ -36,6 +39,9 @@ public:
     // Fails when no index can be read at indexPath. A query that asks for nothing searchable
     // (empty, only operators or punctuation) is no error: the search simply finds nothing.
     static Result<std::unique_ptr<TextIndexSearch>> start(const QString& indexPath, const QString& userQuery);
+    // The same on a reader borrowed from pool.
+    static Result<std::unique_ptr<TextIndexSearch>> start(const std::shared_ptr<TextIndexReaderPool>& pool,
+                                                          const QString& userQuery);
     ~TextIndexSearch();
     TextIndexSearch(const TextIndexSearch&) = delete;
     TextIndexSearch& operator=(const TextIndexSearch&) = delete;
@@ -51,13 +57,17 @@ public:
 
 private:
     TextIndexSearch() = default;
+    static Result<std::unique_ptr<TextIndexSearch>> start(std::shared_ptr<TextIndexReaderPool> pool,
+                                                          Result<std::unique_ptr<TextIndexReaderPool::Reader>> reader,
+                                                          const QString& userQuery);
     static int progress(void* self);
     void finish();
 
     std::atomic<bool> m_cancelled{false};
     QString m_expression;
-    std::unique_ptr<TextIndexDatabase> m_db;
-    TextIndexStatement m_statement;
+    std::shared_ptr<TextIndexReaderPool> m_pool; // null: the reader is this search's alone
+    std::unique_ptr<TextIndexReaderPool::Reader> m_reader;
+    sqlite3_stmt* m_statement = nullptr;         // the reader's, while the search runs
 };
 
 } // namespace platform

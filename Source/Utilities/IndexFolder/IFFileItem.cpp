@@ -33,22 +33,31 @@ QString IFFileItem::fullPath() const
     return folder == QLatin1String("/") ? folder + fileName : folder + QLatin1Char('/') + fileName;
 }
 
-IFFileItem IFFileItem::read(const platform::ManagedObject& row)
+IFFileItem IFFileItem::readCompared(const platform::ManagedObject& row)
 {
     IFFileItem item;
     item.objectID = row.objectID();
     item.folder = row.valueForKey(kFolder).toString();
-    item.folderID = unsignedValue(row.valueForKey(kFolderID));
     item.fileName = row.valueForKey(kFileName).toString();
     const QVariant fileID = row.valueForKey(kFileID);
-    if (fileID.isValid() && !fileID.isNull())
+    if (isPresent(fileID))
         item.fileID = quint32(unsignedValue(fileID));
-    item.uuid = unsignedValue(row.valueForKey(kUUID));
     item.date = row.valueForKey(kDate).toDateTime();
-    item.isRemove = row.valueForKey(kIsRemove).toBool();
     const QVariant tags = row.valueForKey(kTags);
-    if (tags.isValid() && !tags.isNull())
+    if (isPresent(tags))
         item.tags = tags.toString();
+    const QVariant changeTime = row.valueForKey(kChangeTime);
+    if (isPresent(changeTime))
+        item.changeTime = changeTime.toLongLong();
+    return item;
+}
+
+IFFileItem IFFileItem::read(const platform::ManagedObject& row)
+{
+    IFFileItem item = readCompared(row);
+    item.folderID = unsignedValue(row.valueForKey(kFolderID));
+    item.uuid = unsignedValue(row.valueForKey(kUUID));
+    item.isRemove = row.valueForKey(kIsRemove).toBool();
     return item;
 }
 
@@ -62,6 +71,8 @@ bool IFFileItem::writeTo(platform::ManagedObject& row) const
     ok = row.setValueForKey(date.isValid() ? QVariant(date) : QVariant(), kDate) && ok;
     ok = row.setValueForKey(isRemove, kIsRemove) && ok;
     ok = row.setValueForKey(tags ? QVariant(*tags) : QVariant(), kTags) && ok;
+    if (changeTime)
+        ok = row.setValueForKey(*changeTime, kChangeTime) && ok;
     return ok;
 }
 

@@ -31,6 +31,7 @@ struct IFFileItem {
     static inline const QString kDate = QStringLiteral("date");
     static inline const QString kIsRemove = QStringLiteral("isRemove");
     static inline const QString kTags = QStringLiteral("tags");
+    static inline const QString kChangeTime = QStringLiteral("changeTime");
 
     platform::ObjectID objectID;
     QString folder;
@@ -41,12 +42,19 @@ struct IFFileItem {
     QDateTime date;               // invalid when the row has none
     bool isRemove = false;
     std::optional<QString> tags;  // absent is not the same as ""
+    // The file's status-change time (ns since 1970) when its tags were read; absent when none
+    // was trusted then (see KPFolderSnapshot) or the row is older than the attribute.
+    std::optional<qint64> changeTime;
 
     // folder + "/" + fileName.
     QString fullPath() const;
 
     static IFFileItem read(const platform::ManagedObject& row);
-    // Writes every value but objectID; false when the row refused one.
+    // Only what a comparison with the disk looks at: the path, file number, date, tags and
+    // change time (a folder's worth of rows is read on every pass).
+    static IFFileItem readCompared(const platform::ManagedObject& row);
+    // Writes every value but objectID (and an absent change time: rows are written whole only
+    // when new); false when the row refused one.
     bool writeTo(platform::ManagedObject& row) const;
 };
 

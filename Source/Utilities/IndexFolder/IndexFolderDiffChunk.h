@@ -22,12 +22,20 @@ struct IndexFolderRenameEntry {
 };
 
 // "Modified": the file at the row's path changed. newTags is set only when its tags changed
-// ("" when they were all removed).
+// ("" when they were all removed); changeTime is the walk's (KPFileNode::changeTime).
 struct IndexFolderModifiedEntry {
     platform::ManagedObjectPtr data;
     QDateTime date;
     quint32 fileID = 0;
     std::optional<QString> newTags;
+    std::optional<qint64> changeTime;
+};
+
+// An unchanged file whose tags the walk read again, at a change time the row does not hold
+// yet: the row takes it, so the next pass need not read them.
+struct IndexFolderSeenEntry {
+    platform::ManagedObjectPtr data;
+    qint64 changeTime = 0;
 };
 
 struct IndexFolderDiffChunk {
@@ -35,12 +43,13 @@ struct IndexFolderDiffChunk {
     QList<platform::ManagedObjectPtr> removeRecords; // "Remove"
     QList<IndexFolderRenameEntry> renameRecords;     // "Rename"
     QList<IndexFolderModifiedEntry> modifiedRecords; // "Modified"
+    QList<IndexFolderSeenEntry> seenRecords;         // rows that only take a change time
     std::optional<QStringList> folders;              // "Folders", last chunk only
     platform::ContextPtr context;                    // "Context"
 
     bool isEmpty() const
     {
         return newRecords.isEmpty() && removeRecords.isEmpty() && renameRecords.isEmpty()
-            && modifiedRecords.isEmpty();
+            && modifiedRecords.isEmpty() && seenRecords.isEmpty();
     }
 };

@@ -94,7 +94,9 @@ struct IndexFolderImportDataPushObj::Work {
     QList<Relink> relinks;
     QList<QVariantMap> infos; // IndexFolderItemInfo of inserted and re-linked documents
     QHash<QString, QString> tagsByPath;
+    QHash<QString, qint64> changeTimeByPath;
     QList<ObjectID> newTags;
+    int unflushedThumbnails = 0;
 };
 
 IndexFolderImportDataPushObj::IndexFolderImportDataPushObj(IndexFolderDiffChunk chunk,
@@ -132,11 +134,15 @@ void IndexFolderImportDataPushObj::main()
         if (auto item = readRow(entry.data))
             work.modified.append({*item, entry});
 
-    makeModifiedThumbnails(work);
+    // The library's first save names no thumbnail it has not named before; the second names
+    // those of the new documents, so every thumbnail of the piece is written and flushed (once)
+    // before it. The index-folder store records the piece as done only after both.
     const bool changed = applyLibraryChanges(work);
+    makeModifiedThumbnails(work);
     collectNewRecords(work);
-    const bool inserted = insertNewRecords(work);
-    if (!changed && !inserted)
+    const bool flushed = flushThumbnails(work);
+    const bool inserted = flushed && insertNewRecords(work);
+    if (!changed && !inserted && m_analyticsResult.seenRecords.isEmpty())
         return;
     if (!inserted) {
         work.infos.clear();
@@ -188,20 +194,48 @@ void IndexFolderImportDataPushObj::addFolders()
         [](const Error&) {});
 }
 
+Result<QString> IndexFolderImportDataPushObj::writeThumbnail(Work& work, const QString& path)
+{
+    const QImage image = imageWithPreviewOfFileAtPath(path, kQuickLookPreviewSize, false);
+    // Flushed with the rest of the piece (flushThumbnails), not one by one.
+    auto written = m_services.files->addThumbByFile(path, image, KPLibraryFileManager::ThumbFlush::ByCaller);
+    if (written)
+        ++work.unflushedThumbnails;
+    else
+        KPLogLogDomainMessage(kLogDomain, 1, QStringLiteral("thumbnail of %1: %2").arg(path, written.error().toString()));
+    return written;
+}
+
 void IndexFolderImportDataPushObj::makeModifiedThumbnails(Work& work)
 {
     if (!m_services.files)
         return;
-    for (const auto& [item, entry] : work.modified) {
+    for (qsizetype i = 0; i < work.modifiedDone; ++i) {
         if (isCancelled())
             return;
-        const QString path = item.fullPath();
-        if (!FileManager::itemExists(path))
-            continue;
-        const QImage image = imageWithPreviewOfFileAtPath(path, kQuickLookPreviewSize, false);
-        if (auto written = m_services.files->addThumbByFile(path, image); !written)
-            KPLogLogDomainMessage(kLogDomain, 1, QStringLiteral("thumbnail of %1: %2").arg(path, written.error().toString()));
+        const QString path = work.modified[i].first.fullPath();
+        if (FileManager::itemExists(path))
+            (void)writeThumbnail(work, path);
     }
+}
+
+bool IndexFolderImportDataPushObj::flushThumbnails(Work& work)
+{
+    if (work.unflushedThumbnails == 0)
+        return true;
+    const Result<void> flushed = m_services.flushThumbnails ? m_services.flushThumbnails()
+                                                            : m_services.files->flushFileSystem();
+    if (flushed)
+        return true;
+    // Nothing may name thumbnails that might not be on disk: the new documents wait, and the
+    // modified files stay unrecorded, so the next pass does both again.
+    KPLogLogDomainMessage(kLogDomain, 0,
+                          QStringLiteral("Index folder files not added: the thumbnails could not be written to disk: %1")
+                              .arg(flushed.error().toString()));
+    work.modifiedDone = 0;
+    std::lock_guard lock(m_batch->mutex);
+    m_batch->libraryFailed = true;
+    return false;
 }
 
 bool IndexFolderImportDataPushObj::applyLibraryChanges(Work& work)
@@ -254,6 +288,8 @@ bool IndexFolderImportDataPushObj::applyLibraryChanges(Work& work)
             KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Index folder changes not saved: %1").arg(error.toString()));
         });
     if (failed) {
+        // The library took none of it: nothing is recorded as done.
+        work.removedDone = work.renamedDone = work.modifiedDone = 0;
         std::lock_guard lock(m_batch->mutex);
         m_batch->libraryFailed = true;
         return false;
@@ -295,6 +331,8 @@ void IndexFolderImportDataPushObj::collectNewRecords(Work& work)
         if (!FileManager::itemExists(path))
             continue; // gone since the walk
         const QString tags = node->tags().value_or(QString());
+        if (node->changeTime())
+            work.changeTimeByPath.insert(path, *node->changeTime());
         {
             std::lock_guard lock(m_batch->mutex);
             readDocumentsBelowFolder();
@@ -305,15 +343,12 @@ void IndexFolderImportDataPushObj::collectNewRecords(Work& work)
                 continue;
             }
         }
-        const QImage image = imageWithPreviewOfFileAtPath(path, kQuickLookPreviewSize, false);
         ImportRecord record;
         record.insert(ImportRecordKey::Path, path);
         record.insert(ImportRecordKey::Original, path);
         if (m_services.files) {
-            if (auto thumb = m_services.files->addThumbByFile(path, image))
+            if (auto thumb = writeThumbnail(work, path))
                 record.insert(ImportRecordKey::Thumb, *thumb);
-            else
-                KPLogLogDomainMessage(kLogDomain, 1, QStringLiteral("thumbnail of %1: %2").arg(path, thumb.error().toString()));
         }
         record.insert(ImportRecordKey::Tags, tags.split(QLatin1Char(','), Qt::SkipEmptyParts));
         record.insert(ImportRecordKey::Rate, int(std::trunc(TagMeta::getRating(path))));
@@ -407,6 +442,8 @@ void IndexFolderImportDataPushObj::recordInIndexStore(const Work& work)
                 if (info.contains(IndexFolderRecordKey::ID))
                     item.fileID = quint32(info.value(IndexFolderRecordKey::ID).toULongLong());
                 item.tags = work.tagsByPath.value(path);
+                if (auto it = work.changeTimeByPath.constFind(path); it != work.changeTimeByPath.constEnd())
+                    item.changeTime = *it;
                 item.writeTo(*row);
             }
             auto rowOf = [&context](const IFFileItem& item) { return context->existingObjectWithID(item.objectID); };
@@ -422,6 +459,11 @@ void IndexFolderImportDataPushObj::recordInIndexStore(const Work& work)
                 row->setValueForKey(QVariant::fromValue(entry.fileID), IFFileItem::kFileID);
                 if (entry.newTags)
                     row->setValueForKey(*entry.newTags, IFFileItem::kTags);
+                row->setValueForKey(entry.changeTime ? QVariant(*entry.changeTime) : QVariant(), IFFileItem::kChangeTime);
+            }
+            for (const IndexFolderSeenEntry& seen : m_analyticsResult.seenRecords) {
+                if (auto row = seen.data ? context->existingObjectWithID(seen.data->objectID()) : nullptr)
+                    row->setValueForKey(seen.changeTime, IFFileItem::kChangeTime);
             }
             for (qsizetype i = 0; i < work.renamedDone; ++i) {
                 const auto& [item, entry] = work.renamed[i];

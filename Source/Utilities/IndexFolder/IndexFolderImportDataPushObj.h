@@ -5,7 +5,9 @@
 // The order of the writes is what keeps the stores from disagreeing after a crash or a failed
 // save. The library is written first, to disk (not only into the main context), and the
 // index-folder store only after that save succeeded, and only for the entries the library
-// took. A crash between the two leaves files the next comparison sees as new although their
+// took. The piece's thumbnails are flushed to disk together, once, before the library save
+// that names them; a flush that fails leaves the new files unadded and the modified ones
+// unrecorded, for the next pass. A crash between the two leaves files the next comparison sees as new although their
 // documents exist; those are re-linked by path instead of being inserted again. A library save
 // that fails leaves the index-folder store untouched, so the next sync tries again.
 //
@@ -55,7 +57,10 @@ protected:
 private:
     struct Work;
     void addFolders();
+    platform::Result<QString> writeThumbnail(Work& work, const QString& path);
     void makeModifiedThumbnails(Work& work);
+    // False when the flush failed (the batch is marked failed).
+    bool flushThumbnails(Work& work);
     bool applyLibraryChanges(Work& work);
     void collectNewRecords(Work& work);
     bool insertNewRecords(Work& work);

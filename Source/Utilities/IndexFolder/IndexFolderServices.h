@@ -3,6 +3,8 @@
 // their own so that a library in a scratch folder can be synced and "restarted".
 #pragma once
 
+#include "Platform/Foundation/Error.h"
+
 #include <QString>
 #include <functional>
 #include <optional>
@@ -20,6 +22,12 @@ struct IndexFolderServices {
     // The device number (st_dev) of a path, links followed, or nullopt; empty for the real stat.
     // Called on the syncers' threads.
     std::function<std::optional<quint64>(const QString& path)> deviceOfPath;
+    // Makes the thumbnails written so far durable; empty for one flush of the library's file
+    // system (KPLibraryFileManager::flushFileSystem). Called on the import threads.
+    std::function<platform::Result<void>()> flushThumbnails;
+    // The walks' clock, nanoseconds since 1970; empty for the real one. Called on the syncers'
+    // threads.
+    std::function<qint64()> clock;
 
     // The shared engines, library folder and indexer of the running program.
     static IndexFolderServices shared();

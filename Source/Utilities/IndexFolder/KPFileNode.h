@@ -45,6 +45,11 @@ public:
     // Set for file nodes ("" when the file has no tags); absent for folders.
     const std::optional<QString>& tags() const { return m_tags; }
     void setTags(const QString& tags) { m_tags = tags; }
+    // The file's status-change time (nanoseconds since 1970) when it lay far enough before the
+    // walk that any later change of the file, its tags included, must move it (see
+    // KPFolderSnapshot); absent otherwise.
+    const std::optional<qint64>& changeTime() const { return m_changeTime; }
+    void setChangeTime(std::optional<qint64> nanoseconds) { m_changeTime = nanoseconds; }
 
     void addFolder(Ptr node);
     void addFile(Ptr node);
@@ -69,6 +74,7 @@ private:
     quint32 m_nodeID = 0;
     QDateTime m_date;
     std::optional<QString> m_tags;
+    std::optional<qint64> m_changeTime;
     QList<Ptr> m_folderNodes;
     QList<Ptr> m_fileNodes;
     Listing m_listing = Listing::NotListed;

@@ -13,12 +13,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <expected>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 
 using namespace platform;
 
@@ -70,6 +76,58 @@ QStringList finderTagsFromAttributes(const QVariantMap& attributes, bool* given)
     return finderTagNames(*decoded);
 }
 
+qint64 nanoseconds(const struct statx_timestamp& t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// What the walk reads of name in the folder open as dirfd (or of a path from AT_FDCWD); the
+// errno of a failure.
+std::expected<KPFolderSnapshot::ItemFacts, int> factsAt(int dirfd, const char* name, bool followLinks)
+{
+    struct statx sx {};
+    const int flags = (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | AT_STATX_SYNC_AS_STAT;
+    if (::statx(dirfd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::unexpected(errno);
+    KPFolderSnapshot::ItemFacts facts;
+    const mode_t mode = sx.stx_mode;
+    facts.type = S_ISREG(mode) ? FileType::Regular
+        : S_ISDIR(mode)        ? FileType::Directory
+        : S_ISLNK(mode)        ? FileType::SymbolicLink
+                               : FileType::Other;
+    facts.inode = sx.stx_ino;
+    facts.device = quint64(makedev(sx.stx_dev_major, sx.stx_dev_minor));
+    facts.modificationDate = QDateTime::fromMSecsSinceEpoch(
+        qint64(sx.stx_mtime.tv_sec) * 1000 + sx.stx_mtime.tv_nsec / 1000000, Qt::UTC);
+    facts.changeNanoseconds = nanoseconds(sx.stx_ctime);
+    if (sx.stx_mask & STATX_BTIME)
+        facts.birthNanoseconds = nanoseconds(sx.stx_btime);
+    return facts;
+}
+
+qint64 realClock()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The names in an open folder, sorted; the errno of a failure.
+std::expected<QStringList, int> namesIn(DIR* dir)
+{
+    QStringList names;
+    errno = 0;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.append(QFile::decodeName(entry->d_name));
+        errno = 0;
+    }
+    if (errno)
+        return std::unexpected(errno);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 } // namespace
 
 KPFolderSnapshot::KPFolderSnapshot(const QString& path)
@@ -83,7 +141,13 @@ KPFolderSnapshot::KPFolderSnapshot(const QString& path, const QString& libraryPa
     , m_libraryPath(cleanFolder(libraryPath))
     , m_formats(KPFileFormatManager::fileFormatManager())
     , m_deviceOf(&KPFolderSnapshot::deviceOfPath)
+    , m_clock(&realClock)
 {
+}
+
+void KPFolderSnapshot::setClock(Clock clock)
+{
+    m_clock = clock ? std::move(clock) : Clock(&realClock);
 }
 
 void KPFolderSnapshot::setDeviceReader(DeviceReader reader)
@@ -125,24 +189,10 @@ quint32 KPFolderSnapshot::fileNumber(quint64 inode, std::optional<qint64> birthN
 
 Result<KPFolderSnapshot::ItemFacts> KPFolderSnapshot::factsOfItem(const QString& path, bool followLinks)
 {
-    const QByteArray bytes = QFile::encodeName(path);
-    struct statx sx {};
-    const int flags = (followLinks ? 0 : AT_SYMLINK_NOFOLLOW) | AT_STATX_SYNC_AS_STAT;
-    if (::statx(AT_FDCWD, bytes.constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-        return std::unexpected(Error::posix(errno, QStringLiteral("read attributes of %1").arg(path)));
-    ItemFacts facts;
-    const mode_t mode = sx.stx_mode;
-    facts.type = S_ISREG(mode) ? FileType::Regular
-        : S_ISDIR(mode)        ? FileType::Directory
-        : S_ISLNK(mode)        ? FileType::SymbolicLink
-                               : FileType::Other;
-    facts.inode = sx.stx_ino;
-    facts.device = quint64(makedev(sx.stx_dev_major, sx.stx_dev_minor));
-    facts.modificationDate = QDateTime::fromMSecsSinceEpoch(
-        qint64(sx.stx_mtime.tv_sec) * 1000 + sx.stx_mtime.tv_nsec / 1000000, Qt::UTC);
-    if (sx.stx_mask & STATX_BTIME)
-        facts.birthNanoseconds = qint64(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
-    return facts;
+    auto facts = factsAt(AT_FDCWD, QFile::encodeName(path).constData(), followLinks);
+    if (!facts)
+        return std::unexpected(Error::posix(facts.error(), QStringLiteral("read attributes of %1").arg(path)));
+    return *facts;
 }
 
 QString KPFolderSnapshot::tagWithFilePathAndAttributesInfo(const QString& path, const QVariantMap& attributes)
@@ -180,6 +230,7 @@ KPFileNode::Ptr KPFolderSnapshot::snapShotAndChildren()
 KPFileNode::Ptr KPFolderSnapshot::snapShotByPath(const QString& folder, quint32 nodeID)
 {
     auto root = std::make_shared<KPFileNode>(cleanFolder(folder), nodeID);
+    m_trustedBefore = m_clock() - std::chrono::nanoseconds(kChangeTimeSettle).count();
     const auto volumeBefore = volumeOfFolder(root->path(), m_deviceOf);
     m_visitedFolders.clear();
     if (auto attributes = factsOfItem(root->path(), true))
@@ -199,11 +250,17 @@ KPFileNode::Ptr KPFolderSnapshot::snapShotByPath(const QString& folder, quint32 
 void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode::Ptr>& pending)
 {
     const QString& folder = node->path();
-    const auto names = FileManager::contentsOfDirectory(folder);
+    // Kept open for the walk of its entries, which are looked at relative to it.
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    const auto names = dir ? namesIn(dir) : std::expected<QStringList, int>(std::unexpected(errno));
+    const auto closeFolder = qScopeGuard([dir] {
+        if (dir)
+            ::closedir(dir);
+    });
     if (!names) {
+        const int err = names.error();
         KPLogLogMessage(QStringLiteral("SnapShotByPath(contentsOfDirectoryAtPath) error: %1")
-                            .arg(names.error().toString()));
-        const int err = names.error().code;
+                            .arg(Error::posix(err, QStringLiteral("read folder %1").arg(folder)).toString()));
         const bool gone = err == ENOENT || err == ENOTDIR;
         node->setListing(gone ? KPFileNode::Listing::Missing : KPFileNode::Listing::Unreadable, err);
         return;
@@ -216,11 +273,12 @@ void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode:
         if (name.startsWith(QLatin1Char('.')) || hidden.contains(name))
             continue;
         const QString item = childPath(folder, name);
-        const auto attributes = factsOfItem(item);
+        const auto attributes = factsAt(::dirfd(dir), QFile::encodeName(name).constData(), false);
         if (!attributes) {
             KPLogLogMessage(QStringLiteral("SnapShotByPath(attributesOfItemAtPath) error: %1")
-                                .arg(attributes.error().toString()));
-            if (attributes.error().code != ENOENT)
+                                .arg(Error::posix(attributes.error(), QStringLiteral("read attributes of %1").arg(item))
+                                         .toString()));
+            if (attributes.error() != ENOENT)
                 node->addUnreadableItem(item);
             continue;
         }
@@ -229,14 +287,6 @@ void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode:
         bool descend = false;
 
         if (m_bSnapshotFile) {
-            const auto finderInfo = FinderInfo::read(item);
-            if (!finderInfo) {
-                if (FileManager::itemExists(item))
-                    node->addUnreadableItem(item);
-                continue;
-            }
-            if (finderInfo->flags() > kHighestVisibleFinderFlags)
-                continue;
             bool isDocument = false;
             if (isFolder) {
                 if (extension.isEmpty())
@@ -251,12 +301,21 @@ void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode:
                 isDocument = m_formats.checkFileIsSupportImport(item);
             }
             if (isDocument) {
-                auto file = std::make_shared<KPFileNode>(item, fileNumber(attributes->inode, attributes->birthNanoseconds));
-                file->setDate(attributes->modificationDate);
-                file->setTags(tagWithFilePathAndAttributesInfo(item, {}));
-                node->addFile(std::move(file));
+                if (auto file = documentNode(*node, item, *attributes))
+                    node->addFile(std::move(file));
                 continue;
             }
+            if (!descend)
+                continue;
+            // A folder the Finder hides is not walked.
+            const auto finderInfo = FinderInfo::read(item);
+            if (!finderInfo) {
+                if (FileManager::itemExists(item))
+                    node->addUnreadableItem(item);
+                continue;
+            }
+            if (finderInfo->flags() > kHighestVisibleFinderFlags)
+                continue;
         } else {
             descend = isFolder && extension.isEmpty();
         }
@@ -273,4 +332,32 @@ void KPFolderSnapshot::fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode:
     // Reversed onto the stack so the first folder is walked first.
     for (auto it = descendInto.rbegin(); it != descendInto.rend(); ++it)
         pending.append(*it);
+}
+
+KPFileNode::Ptr KPFolderSnapshot::documentNode(KPFileNode& folder, const QString& item, const ItemFacts& facts)
+{
+    const quint32 number = fileNumber(facts.inode, facts.birthNanoseconds);
+    auto file = std::make_shared<KPFileNode>(item, number);
+    file->setDate(facts.modificationDate);
+    if (facts.changeNanoseconds < m_trustedBefore)
+        file->setChangeTime(facts.changeNanoseconds);
+    // Unchanged since the last pass read them: the Finder flags still let it be seen (or it
+    // would not have been recorded), and the tags are those recorded.
+    if (m_remembered) {
+        if (const auto known = m_remembered(item);
+            known && known->number == number && known->changeTime == facts.changeNanoseconds) {
+            file->setTags(known->tags);
+            return file;
+        }
+    }
+    const auto finderInfo = FinderInfo::read(item);
+    if (!finderInfo) {
+        if (FileManager::itemExists(item))
+            folder.addUnreadableItem(item);
+        return nullptr;
+    }
+    if (finderInfo->flags() > kHighestVisibleFinderFlags)
+        return nullptr;
+    file->setTags(tagWithFilePathAndAttributesInfo(item, {}));
+    return file;
 }

@@ -16,6 +16,17 @@
 // a device reader (the real stat unless one is given): a volume mounted or unmounted during the
 // walk leaves it unknown rather than describing a listing it did not produce.
 //
+// A re-sync of a large folder where nothing changed must cost little more than listing it, so
+// an entry costs one statx (relative to its open folder) and a document's attributes (Finder
+// flags, tags) are read only when its status-change time moved since the last pass recorded
+// them: every write of a file, of its attributes included, moves that time, while a rename of
+// the folder above it does not. Given what the last pass recorded per path (its file number,
+// change time and tags), a document whose number and change time are the same keeps the
+// recorded tags. A change time is only handed on (and so only recorded) when it lies
+// kChangeTimeSettle before the walk began: file systems keep it in coarse ticks, so a write
+// in the same tick as the attribute read would leave it unmoved, and the next pass would keep
+// tags that were already stale.
+//
 // Threads: one walk per object, on the caller's thread; nothing shared is touched.
 #pragma once
 
@@ -25,6 +36,7 @@
 
 #include <QString>
 #include <QVariantMap>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -38,6 +50,21 @@ public:
 
     // The device number (st_dev) of a path, links followed; nullopt when it cannot be read.
     using DeviceReader = std::function<std::optional<quint64>(const QString& path)>;
+    // The current time in nanoseconds since 1970.
+    using Clock = std::function<qint64()>;
+
+    // What the last pass recorded of the document at a path.
+    struct RememberedFile {
+        quint32 number = 0;
+        qint64 changeTime = 0;
+        QString tags;
+    };
+    // Answers what was recorded for a path with a change time; nullopt for none.
+    using RememberedFiles = std::function<std::optional<RememberedFile>(const QString& path)>;
+
+    // Tuning: how far before the walk a change time must lie to be trusted (coarse time stamps
+    // tick in milliseconds; FAT's in two seconds).
+    static constexpr std::chrono::seconds kChangeTimeSettle{2};
 
     const QString& path() const { return m_path; }
     const QString& libraryPath() const { return m_libraryPath; }
@@ -45,6 +72,10 @@ public:
     void setBSnapshotFile(bool files) { m_bSnapshotFile = files; }
     // An empty reader restores the real stat.
     void setDeviceReader(DeviceReader reader);
+    // An empty clock restores the real one (tests move it on to trust fresh change times).
+    void setClock(Clock clock);
+    // Without it every document's attributes are read.
+    void setRememberedFiles(RememberedFiles remembered) { m_remembered = std::move(remembered); }
 
     // The root node of a walk of the whole tree.
     KPFileNode::Ptr snapShotAndChildren();
@@ -67,6 +98,7 @@ public:
         quint64 inode = 0;
         quint64 device = 0;
         QDateTime modificationDate;
+        qint64 changeNanoseconds = 0;
         std::optional<qint64> birthNanoseconds;
     };
     static platform::Result<ItemFacts> factsOfItem(const QString& path, bool followLinks = false);
@@ -79,6 +111,9 @@ public:
 
 private:
     void fillFolder(const KPFileNode::Ptr& node, QList<KPFileNode::Ptr>& pending);
+    // The document node of item, its attributes read or taken from the last pass; null when
+    // its Finder flags hide it, or (noted in folder) when they cannot be read.
+    KPFileNode::Ptr documentNode(KPFileNode& folder, const QString& item, const ItemFacts& facts);
 
     QString m_path;
     QString m_libraryPath;
@@ -86,5 +121,8 @@ private:
     bool m_bSnapshotFile = true;
     const KPFileFormatManager& m_formats;
     DeviceReader m_deviceOf;
+    Clock m_clock;
+    RememberedFiles m_remembered;
+    qint64 m_trustedBefore = 0; // change times before this are handed on
     QSet<QPair<quint64, quint64>> m_visitedFolders;
 };

@@ -18,22 +18,6 @@ namespace {
 
 const QString kLogDomain = QStringLiteral("IndexFolder");
 
-// What makes a file "unchanged": the same path, date to the second, file number and tags.
-// An absent value never equals a present one.
-struct Signature {
-    QString path;
-    std::optional<qint64> seconds;
-    std::optional<quint32> number;
-    std::optional<QString> tags;
-
-    friend bool operator==(const Signature&, const Signature&) = default;
-};
-
-size_t qHash(const Signature& s, size_t seed = 0)
-{
-    return qHashMulti(seed, s.path, s.seconds.value_or(-1), s.number.value_or(0), s.tags.value_or(QString()));
-}
-
 std::optional<qint64> wholeSeconds(const QDateTime& date)
 {
     if (!date.isValid())
@@ -42,21 +26,12 @@ std::optional<qint64> wholeSeconds(const QDateTime& date)
     return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
-Signature signatureOf(const KPFileNode& node)
+// What makes a file "unchanged" (the path aside, which the look-up matched): the same date to
+// the second, file number and tags. An absent value never equals a present one.
+bool isUnchanged(const IFFileItem& row, const KPFileNode& node)
 {
-    return {node.path(), wholeSeconds(node.date()), node.nodeID(), node.tags()};
+    return row.fileID == node.nodeID() && row.tags == node.tags() && wholeSeconds(row.date) == wholeSeconds(node.date());
 }
-
-Signature signatureOf(const IFFileItem& row)
-{
-    return {row.fullPath(), wholeSeconds(row.date), row.fileID, row.tags};
-}
-
-struct StoredRow {
-    IFFileItem item;
-    ManagedObjectPtr object;
-    QString fullPath;
-};
 
 Error logged(int code, const QString& message)
 {
@@ -112,6 +87,68 @@ const ContextPtr& KPFolderSnapshotAnalytics::queryContext()
     return m_queryContext;
 }
 
+void KPFolderSnapshotAnalytics::readRows(const QString& folder)
+{
+    (void)fetchRows(folder);
+}
+
+Result<void> KPFolderSnapshotAnalytics::fetchRows(const QString& folder)
+{
+    m_rowsFolder.reset();
+    m_rows.clear();
+    m_rowAtPath.clear();
+    m_nextAtPath.clear();
+    if (!m_engine->hasStore())
+        return std::unexpected(logged(KPIndexFolderDBEngine::StoreUnavailableError,
+                                      QStringLiteral("Index folder %1 not compared: the index-folder store is not open")
+                                          .arg(folder)));
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    const auto predicate = Predicate::format(QStringLiteral("isRemove == NO && (folder == %@ || folder BEGINSWITH %@)"),
+                                             {folder, prefix});
+    if (!predicate)
+        return std::unexpected(logged(KPIndexFolderDBEngine::FetchError, predicate.error().toString()));
+    const auto fetched = m_engine->fetchRecordsByName(IFFileItem::kEntityName, *predicate, {}, queryContext());
+    if (!fetched)
+        return std::unexpected(logged(KPIndexFolderDBEngine::FetchError,
+                                      QStringLiteral("Index folder %1 not compared: reading its rows failed: %2")
+                                          .arg(folder, fetched.error().toString())));
+    m_rows.reserve(size_t(fetched->size()));
+    m_nextAtPath.assign(size_t(fetched->size()), -1);
+    m_rowAtPath.reserve(fetched->size());
+    for (const ManagedObjectPtr& object : *fetched) {
+        StoredRow row{IFFileItem::readCompared(*object), object, {}};
+        row.fullPath = row.item.fullPath();
+        const qsizetype index = qsizetype(m_rows.size());
+        // Rows doubled at one path (none should be) chain in fetch order.
+        qsizetype& first = m_rowAtPath[row.fullPath];
+        if (first == 0) {
+            first = index + 1;
+        } else {
+            qsizetype last = first - 1;
+            while (m_nextAtPath[size_t(last)] >= 0)
+                last = m_nextAtPath[size_t(last)];
+            m_nextAtPath[size_t(last)] = index;
+        }
+        m_rows.push_back(std::move(row));
+    }
+    m_rowsFolder = folder;
+    return {};
+}
+
+KPFolderSnapshot::RememberedFiles KPFolderSnapshotAnalytics::rememberedFiles() const
+{
+    return [this](const QString& path) -> std::optional<KPFolderSnapshot::RememberedFile> {
+        const qsizetype i = firstRowAt(path);
+        // Rows doubled at one path say nothing reliable about the file there.
+        if (i < 0 || m_nextAtPath[size_t(i)] >= 0)
+            return std::nullopt;
+        const IFFileItem& item = m_rows[size_t(i)].item;
+        if (!item.fileID || !item.changeTime || !item.tags)
+            return std::nullopt;
+        return KPFolderSnapshot::RememberedFile{*item.fileID, *item.changeTime, *item.tags};
+    };
+}
+
 Result<void> KPFolderSnapshotAnalytics::analyticsWithChunkCompletedBlock(ChunkBlock block)
 {
     m_completedBlock = std::move(block);
@@ -145,20 +182,11 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
     }
 
     // 2.-3. The rows remembered for the folder and everything below it (by whole components).
-    if (!m_engine->hasStore())
-        return std::unexpected(logged(KPIndexFolderDBEngine::StoreUnavailableError,
-                                      QStringLiteral("Index folder %1 not compared: the index-folder store is not open")
-                                          .arg(rootPath)));
-    const QString prefix = rootPath.endsWith(QLatin1Char('/')) ? rootPath : rootPath + QLatin1Char('/');
-    const auto predicate = Predicate::format(QStringLiteral("isRemove == NO && (folder == %@ || folder BEGINSWITH %@)"),
-                                             {rootPath, prefix});
-    if (!predicate)
-        return std::unexpected(logged(KPIndexFolderDBEngine::FetchError, predicate.error().toString()));
-    const auto fetched = m_engine->fetchRecordsByName(IFFileItem::kEntityName, *predicate, {}, queryContext());
-    if (!fetched)
-        return std::unexpected(logged(KPIndexFolderDBEngine::FetchError,
-                                      QStringLiteral("Index folder %1 not compared: reading its rows failed: %2")
-                                          .arg(rootPath, fetched.error().toString())));
+    if (m_rowsFolder != rootPath) {
+        if (auto fetched = fetchRows(rootPath); !fetched)
+            return std::unexpected(fetched.error());
+    }
+    const qsizetype remembered = qsizetype(m_rows.size());
 
     // An unmounted volume leaves a missing folder, or a mount point with nothing of it in it:
     // nothing can be concluded then.
@@ -174,8 +202,8 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
         unreachable = QStringLiteral("it was not walked");
         break;
     case KPFileNode::Listing::Listed:
-        if (!fetched->isEmpty()) {
-            auto reason = volumeDoubt(*root, !files.isEmpty(), fetched->size());
+        if (remembered > 0) {
+            auto reason = volumeDoubt(*root, !files.isEmpty(), remembered);
             if (!reason)
                 return std::unexpected(logged(KPIndexFolderDBEngine::FetchError,
                                               QStringLiteral("Index folder %1 not compared: %2")
@@ -189,30 +217,29 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
                                       QStringLiteral("Index folder %1 is unreachable: %2; nothing is removed")
                                           .arg(rootPath, unreachable)));
 
-    // 4. Signatures.
-    std::vector<StoredRow> rows;
-    rows.reserve(size_t(fetched->size()));
-    QSet<Signature> rowSignatures;
-    for (const ManagedObjectPtr& object : *fetched) {
-        StoredRow row{IFFileItem::read(*object), object, {}};
-        row.fullPath = row.item.fullPath();
-        rowSignatures.insert(signatureOf(row.item));
-        rows.push_back(std::move(row));
-    }
-    QSet<Signature> nodeSignatures;
-    nodeSignatures.reserve(files.size());
-    for (const auto& file : files)
-        nodeSignatures.insert(signatureOf(*file));
-
-    std::vector<qsizetype> removal; // indexes into rows, in fetch order
-    for (qsizetype i = 0; i < qsizetype(rows.size()); ++i) {
-        if (!nodeSignatures.contains(signatureOf(rows[size_t(i)].item)))
-            removal.push_back(i);
-    }
+    // 4. Unchanged files, by path. A row and a file are unchanged when they agree; every
+    // other row is a removal candidate and every other file a fresh one.
+    std::vector<StoredRow>& rows = m_rows;
+    std::vector<bool> matched(rows.size(), false);
     QList<KPFileNode::Ptr> fresh;
     for (const auto& file : files) {
-        if (!rowSignatures.contains(signatureOf(*file)))
+        bool same = false;
+        for (qsizetype i = firstRowAt(file->path()); i >= 0; i = m_nextAtPath[size_t(i)]) {
+            StoredRow& row = rows[size_t(i)];
+            if (!isUnchanged(row.item, *file))
+                continue;
+            same = true;
+            matched[size_t(i)] = true;
+            if (file->changeTime() && row.item.changeTime != file->changeTime())
+                m_seenRecords.append(IndexFolderSeenEntry{row.object, *file->changeTime()});
+        }
+        if (!same)
             fresh.append(file);
+    }
+    std::vector<qsizetype> removal; // indexes into rows, in fetch order
+    for (qsizetype i = 0; i < qsizetype(rows.size()); ++i) {
+        if (!matched[size_t(i)])
+            removal.push_back(i);
     }
 
     // 5. Pair new files with removed rows: the first removed row (in order) with the same path
@@ -268,7 +295,8 @@ Result<void> KPFolderSnapshotAnalytics::analyticsFileByFileNode(const KPFileNode
                     unmatched.append(node);
                     continue;
                 }
-                IndexFolderModifiedEntry entry{row.object, node->date(), node->nodeID(), std::nullopt};
+                IndexFolderModifiedEntry entry{row.object, node->date(), node->nodeID(), std::nullopt,
+                                               node->changeTime()};
                 if (!sameTags)
                     entry.newTags = node->tags().value_or(QString());
                 m_modifileRecords.append(entry);
@@ -315,24 +343,26 @@ void KPFolderSnapshotAnalytics::handOver(IndexFolderDiffChunk chunk)
 void KPFolderSnapshotAnalytics::emitChunks()
 {
     // 7. Full chunks of each list on their own, then one last chunk with every remainder.
-    auto fullChunks = [this](auto& list, auto member) {
-        while (list.size() > kChunkSize) {
+    auto fullChunks = [this](auto& list, auto member, qsizetype size) {
+        while (list.size() > size) {
             IndexFolderDiffChunk chunk;
-            chunk.*member = list.mid(0, kChunkSize);
-            list.remove(0, kChunkSize);
+            chunk.*member = list.mid(0, size);
+            list.remove(0, size);
             handOver(std::move(chunk));
         }
     };
-    fullChunks(m_newRecords, &IndexFolderDiffChunk::newRecords);
-    fullChunks(m_removeRecords, &IndexFolderDiffChunk::removeRecords);
-    fullChunks(m_modifileRecords, &IndexFolderDiffChunk::modifiedRecords);
-    fullChunks(m_renameRecords, &IndexFolderDiffChunk::renameRecords);
+    fullChunks(m_newRecords, &IndexFolderDiffChunk::newRecords, kChunkSize);
+    fullChunks(m_removeRecords, &IndexFolderDiffChunk::removeRecords, kChunkSize);
+    fullChunks(m_modifileRecords, &IndexFolderDiffChunk::modifiedRecords, kChunkSize);
+    fullChunks(m_renameRecords, &IndexFolderDiffChunk::renameRecords, kChunkSize);
+    fullChunks(m_seenRecords, &IndexFolderDiffChunk::seenRecords, kSeenChunkSize);
 
     IndexFolderDiffChunk last;
     last.newRecords = m_newRecords;
     last.removeRecords = m_removeRecords;
     last.modifiedRecords = m_modifileRecords;
     last.renameRecords = m_renameRecords;
+    last.seenRecords = m_seenRecords;
     if (!last.isEmpty()) {
         last.folders = m_folderRecords;
         handOver(std::move(last));
@@ -341,4 +371,5 @@ void KPFolderSnapshotAnalytics::emitChunks()
     m_removeRecords.clear();
     m_modifileRecords.clear();
     m_renameRecords.clear();
+    m_seenRecords.clear();
 }

@@ -1,10 +1,14 @@
 // The comparison of a folder snapshot with what the index-folder store remembers of that
 // folder: files that are new, gone, renamed (same file number, new path) or modified (same
-// path, new date or tags), handed over in chunks of at most 200 entries per list.
+// path, new date or tags), handed over in chunks of at most 200 entries per list. Unchanged
+// files whose tags the walk had to read again give their rows the change time they were read
+// at (in chunks of kSeenChunkSize: they cost one value each), so the next walk can skip them.
 //
-// Unchanged files are found with one hash-set look-up each; pairing the changed ones goes
-// through indexes by path and by file number, so even a folder whose every file moved costs
-// linear time. The comparison refuses to run rather than mislead the import:
+// The rows can be read before the walk (readRows), which then takes what they recorded
+// (rememberedFiles) instead of reading every file's attributes; the comparison uses the same
+// rows. Unchanged files are found with one hash look-up by path each; pairing the changed ones
+// goes through indexes by path and by file number, so even a folder whose every file moved
+// costs linear time. The comparison refuses to run rather than mislead the import:
 // - without a working store, or when the rows cannot be fetched: every file would look new
 //   and be imported again on every sync;
 // - when the walked folder is out of reach while rows exist for it: every document would look
@@ -21,15 +25,20 @@
 // store; chunks are handed over on that thread, in order.
 #pragma once
 
+#include "Utilities/IndexFolder/IFFileItem.h"
 #include "Utilities/IndexFolder/IndexFolderDiffChunk.h"
 #include "Utilities/IndexFolder/KPFileNode.h"
+#include "Utilities/IndexFolder/KPFolderSnapshot.h"
 
 #include "Platform/Foundation/Error.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <vector>
 
 class KPIndexFolderDBEngine;
 
@@ -37,11 +46,20 @@ class KPFolderSnapshotAnalytics {
 public:
     // Entries per list and chunk: bounds the work and memory of each import step.
     static constexpr qsizetype kChunkSize = 200;
+    static constexpr qsizetype kSeenChunkSize = 5000;
 
     using ChunkBlock = std::function<void(const IndexFolderDiffChunk& chunk)>;
 
-    // engine: null for the shared index-folder store.
+    // engine: null for the shared index-folder store. fileNode may be given later (setFileNode).
     explicit KPFolderSnapshotAnalytics(KPFileNode::Ptr fileNode, KPIndexFolderDBEngine* engine = nullptr);
+
+    void setFileNode(KPFileNode::Ptr fileNode) { m_fileNode = std::move(fileNode); }
+
+    // Reads the live rows of folder and everything below it ahead of the walk of folder. A
+    // failure is not kept: the comparison reads again and reports it.
+    void readRows(const QString& folder);
+    // What the rows read say of each path, for the walk; valid while this object lives.
+    KPFolderSnapshot::RememberedFiles rememberedFiles() const;
 
     // Compares and hands every chunk to block before it returns. Fails, handing over nothing,
     // with KPIndexFolderDBEngine's StoreUnavailableError, FetchError or UnreachableError (the
@@ -53,6 +71,15 @@ public:
     const platform::ContextPtr& queryContext();
 
 private:
+    struct StoredRow {
+        IFFileItem item;
+        platform::ManagedObjectPtr object;
+        QString fullPath;
+    };
+    platform::Result<void> fetchRows(const QString& folder);
+    // The first row at path (in fetch order), or -1; m_nextAtPath chains the others.
+    qsizetype firstRowAt(const QString& path) const { return m_rowAtPath.value(path, 0) - 1; }
+
     // Why the listed root, with rows remembered for it, must not be compared ("" when it may).
     platform::Result<QString> volumeDoubt(const KPFileNode& root, bool holdsDocuments, qsizetype remembered);
     void emitChunks();
@@ -63,9 +90,15 @@ private:
     platform::ContextPtr m_queryContext;
     ChunkBlock m_completedBlock;
 
+    std::optional<QString> m_rowsFolder; // the folder whose rows m_rows holds
+    std::vector<StoredRow> m_rows;
+    QHash<QString, qsizetype> m_rowAtPath; // path → index of its first row + 1
+    std::vector<qsizetype> m_nextAtPath;   // row → the next row at its path, or -1
+
     QList<KPFileNode::Ptr> m_newRecords;
     QList<platform::ManagedObjectPtr> m_removeRecords;
     QList<IndexFolderModifiedEntry> m_modifileRecords;
     QList<IndexFolderRenameEntry> m_renameRecords;
+    QList<IndexFolderSeenEntry> m_seenRecords;
     QStringList m_folderRecords;
 };

@@ -233,37 +233,48 @@ void KPIndexFolderSyncer::main()
     }
 }
 
-KPFileNode::Ptr KPIndexFolderSyncer::walk(const QString& folder, bool files) const
+KPFileNode::Ptr KPIndexFolderSyncer::walk(const QString& folder, bool files,
+                                          const KPFolderSnapshot::RememberedFiles& remembered) const
 {
     KPFolderSnapshot snapshot(folder, m_services.libraryPath);
     snapshot.setBSnapshotFile(files);
     snapshot.setDeviceReader(m_services.deviceOfPath);
+    snapshot.setClock(m_services.clock);
+    snapshot.setRememberedFiles(remembered);
     return snapshot.snapShotAndChildren();
+}
+
+KPFileNode::Ptr KPIndexFolderSyncer::walkAgainstRows(KPFolderSnapshotAnalytics& analytics, const QString& folder) const
+{
+    // The rows are read first, so that the walk reads the attributes of changed files only.
+    analytics.readRows(folder);
+    KPFileNode::Ptr tree = walk(folder, true, analytics.rememberedFiles());
+    analytics.setFileNode(tree);
+    return tree;
 }
 
 bool KPIndexFolderSyncer::runPass(const QString& folder, bool fullSync)
 {
-    KPFileNode::Ptr tree;
+    if (!fullSync)
+        postTree(walk(m_path, false));
+    KPFolderSnapshotAnalytics analytics(nullptr, m_services.indexStore);
+    const KPFileNode::Ptr tree = walkAgainstRows(analytics, fullSync ? m_path : folder);
     if (fullSync) {
-        tree = walk(m_path, true);
         postTree(tree);
         if (isCancelled()) {
             setOutcome(PassOutcome::Cancelled);
             return false;
         }
-    } else {
-        postTree(walk(m_path, false));
-        tree = walk(folder, true);
     }
-    compareAndImport(tree, fullSync);
+    compareAndImport(analytics, tree, fullSync);
     return true;
 }
 
-void KPIndexFolderSyncer::compareAndImport(const KPFileNode::Ptr& tree, bool isRoot)
+void KPIndexFolderSyncer::compareAndImport(KPFolderSnapshotAnalytics& analytics, const KPFileNode::Ptr& tree,
+                                           bool isRoot)
 {
     auto batch = std::make_shared<IndexFolderImportBatch>();
     batch->folder = tree->path();
-    KPFolderSnapshotAnalytics analytics(tree, m_services.indexStore);
     const auto compared = analytics.analyticsWithChunkCompletedBlock([&](const IndexFolderDiffChunk& chunk) {
         auto import = std::make_shared<IndexFolderImportDataPushObj>(chunk, batch, m_services);
         if (isCancelled())
@@ -273,7 +284,9 @@ void KPIndexFolderSyncer::compareAndImport(const KPFileNode::Ptr& tree, bool isR
     if (!compared) {
         if (compared.error().code == KPIndexFolderDBEngine::UnreachableError && !isRoot) {
             // Only the root can be out of reach; an emptied sub-folder is judged from the root.
-            compareAndImport(walk(m_path, true), true);
+            KPFolderSnapshotAnalytics whole(nullptr, m_services.indexStore);
+            const KPFileNode::Ptr root = walkAgainstRows(whole, m_path);
+            compareAndImport(whole, root, true);
             return;
         }
         if (compared.error().code == KPIndexFolderDBEngine::UnreachableError) {

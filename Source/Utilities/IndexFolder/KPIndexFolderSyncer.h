@@ -30,6 +30,7 @@
 #include "Utilities/IndexFolder/IndexFolderImportDataPushObj.h"
 #include "Utilities/IndexFolder/IndexFolderServices.h"
 #include "Utilities/IndexFolder/KPFileNode.h"
+#include "Utilities/IndexFolder/KPFolderSnapshot.h"
 
 #include "Platform/Foundation/Operation.h"
 #include "Platform/ObjectStore/ObjectID.h"
@@ -45,6 +46,7 @@
 #include <mutex>
 #include <optional>
 
+class KPFolderSnapshotAnalytics;
 namespace platform {
 class OperationQueue;
 }
@@ -115,8 +117,10 @@ private:
     // False when cancelled right after the walk (no end is announced then).
     bool runPass(const QString& folder, bool fullSync);
     // A walk of folder and everything below it: documents and folders, or folders only.
-    KPFileNode::Ptr walk(const QString& folder, bool files) const;
-    void compareAndImport(const KPFileNode::Ptr& tree, bool isRoot);
+    KPFileNode::Ptr walk(const QString& folder, bool files, const KPFolderSnapshot::RememberedFiles& remembered = {}) const;
+    // A walk of folder's documents after the rows of folder, which analytics keeps to compare.
+    KPFileNode::Ptr walkAgainstRows(KPFolderSnapshotAnalytics& analytics, const QString& folder) const;
+    void compareAndImport(KPFolderSnapshotAnalytics& analytics, const KPFileNode::Ptr& tree, bool isRoot);
     void rememberVolume(const KPFileNode& root);
     void setOutcome(PassOutcome outcome);
     void markLost(bool lost);

@@ -35,11 +35,12 @@ public:
         ASSERT_TRUE(r) << r.error().toString().toStdString();
     }
 
-    // The URIs' names (without the scheme) of every hit, sorted.
+    // The URIs' names (without the scheme) of every hit, sorted: searched as the program does,
+    // on the open index's kept readers, or on a reader of its own when no index is open.
     QStringList find(const QString& query)
     {
         QStringList names;
-        auto search = platform::TextIndexSearch::start(path, query);
+        auto search = index ? index->search(query) : platform::TextIndexSearch::start(path, query);
         EXPECT_TRUE(search) << search.error().toString().toStdString();
         if (!search)
             return names;

@@ -202,3 +202,48 @@ TEST_F(TextIndexFixture, SearchesReadCommittedDataWhileTheWriterHoldsItsTransact
     EXPECT_FALSE(rest->more);
     EXPECT_EQ(find(QStringLiteral("shared")), names({"committed", "pending"}));
 }
+
+TEST_F(TextIndexFixture, SearchesFromManyThreadsShareTheKeptReadersWhileTheWriterWrites)
+{
+    QStringList common;
+    for (int i = 0; i < 120; ++i) {
+        const QString name = QStringLiteral("d%1").arg(i, 3, 10, QLatin1Char('0'));
+        add(name, i % 3 == 0 ? QStringLiteral("shared rare%1").arg(i) : QStringLiteral("shared"));
+        common << name;
+    }
+    flush();
+    common.sort();
+
+    // Eight searchers, each checking every answer, while the writer adds and flushes documents
+    // the searches must never see half of.
+    constexpr int threads = 8;
+    constexpr int searchesEach = 30;
+    std::atomic<int> wrong{0};
+    std::atomic<int> done{0};
+    std::vector<std::thread> searchers;
+    for (int t = 0; t < threads; ++t) {
+        searchers.emplace_back([&, t] {
+            for (int n = 0; n < searchesEach; ++n) {
+                const int i = (t * searchesEach + n) % 40 * 3;
+                const QString rare = QStringLiteral("d%1").arg(i, 3, 10, QLatin1Char('0'));
+                if (find(QStringLiteral("shared")) != common
+                    || find(QStringLiteral("rare%1").arg(i)) != QStringList{rare})
+                    ++wrong;
+            }
+            ++done;
+        });
+    }
+    for (int batch = 0; done.load() < threads; ++batch) {
+        for (int i = 0; i < 10; ++i)
+            add(QStringLiteral("late%1-%2").arg(batch).arg(i), QStringLiteral("later words"));
+        flush();
+        const QStringList later = find(QStringLiteral("later"));
+        if (later.size() != (batch + 1) * 10)
+            ++wrong;
+    }
+    for (std::thread& searcher : searchers)
+        searcher.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(index->keptReaderCount(), platform::TextIndexReaderPool::kMaxIdle);
+    EXPECT_GE(index->keptReaderCount(), 1u);
+}

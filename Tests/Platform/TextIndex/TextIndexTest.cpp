@@ -235,6 +235,9 @@ TEST_F(TextIndexFixture, RebuildReplacesAnIndexDamagedWhileOpen)
 {
     const qint64 last = addBulk(*this);
     flush();
+    // A reader kept from this search must not go on reading the file the rebuild replaces.
+    EXPECT_FALSE(find(QStringLiteral("word7")).isEmpty());
+    ASSERT_EQ(index->keptReaderCount(), 1u);
     // Committed pages sit in the write-ahead log until a checkpoint moves them into the file.
     runSql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
     damagePages(path);
@@ -244,6 +247,39 @@ TEST_F(TextIndexFixture, RebuildReplacesAnIndexDamagedWhileOpen)
     flush();
     EXPECT_EQ(find(QStringLiteral("fresh")), QStringList{QStringLiteral("after")});
     EXPECT_EQ(find(QStringLiteral("word7")), QStringList());
+}
+
+TEST_F(TextIndexFixture, AKeptReaderSeesEveryFlushedChange)
+{
+    add(QStringLiteral("a"), QStringLiteral("alpha"));
+    flush();
+    EXPECT_EQ(find(QStringLiteral("alpha")), QStringList{QStringLiteral("a")});
+    ASSERT_EQ(index->keptReaderCount(), 1u) << "the searches below all run on this one reader";
+
+    const qint64 b = add(QStringLiteral("b"), QStringLiteral("alpha beta"));
+    flush();
+    EXPECT_EQ(find(QStringLiteral("alpha")), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    // a's text and URI replaced, b removed.
+    const qint64 a = index->addDocument(QStringLiteral("file:///docs/a"), QStringLiteral("gamma"),
+                                        QStringLiteral("x-store://a-moved")).value_or(0);
+    ASSERT_TRUE(index->removeDocument(b));
+    flush();
+    EXPECT_EQ(find(QStringLiteral("alpha OR beta")), QStringList());
+    EXPECT_EQ(find(QStringLiteral("gamma")), QStringList{QStringLiteral("a-moved")});
+
+    // Emptied in place: the table the kept statement was compiled against is a new one.
+    ASSERT_TRUE(index->rebuild());
+    EXPECT_EQ(find(QStringLiteral("gamma")), QStringList());
+    EXPECT_GT(add(QStringLiteral("c"), QStringLiteral("gamma again")), a);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("gamma")), QStringList{QStringLiteral("c")});
+    EXPECT_EQ(index->keptReaderCount(), 1u);
+
+    // Closing lets the kept readers go, so the index is left in its file alone.
+    ASSERT_TRUE(index->close());
+    EXPECT_EQ(index->keptReaderCount(), 0u);
+    EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("-wal")));
+    EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("-shm")));
 }
 
 TEST_F(TextIndexFixture, AFailedFlushLosesTheWholeBatchButNotItsIds)

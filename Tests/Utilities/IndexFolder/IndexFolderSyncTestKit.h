@@ -69,9 +69,11 @@ class SyncFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        previousXAttr = platform::XAttr::setBackend(std::make_shared<platform::FakeXAttrBackend>());
-        library = testsupport::makeTempDir(QStringLiteral("library"));
-        disk = testsupport::makeTempDir(QStringLiteral("disk"));
+        previousXAttr = platform::XAttr::setBackend(xattr);
+        if (library.isEmpty())
+            library = testsupport::makeTempDir(QStringLiteral("library"));
+        if (disk.isEmpty())
+            disk = testsupport::makeTempDir(QStringLiteral("disk"));
         openStores();
         for (const QString& name : {IndexFolderSyncStartNotification, IndexFolderSyncFinishedNotification,
                                     IndexFolderSyncNodeGeneratorFinishedNotification}) {
@@ -121,7 +123,14 @@ protected:
             std::lock_guard lock(deviceMutex);
             return devices.value(path, 1);
         };
+        s.flushThumbnails = flushThumbnails;
+        s.clock = clock;
         return s;
+    }
+    // A manager over services() as they are now (after changing the seams below).
+    void restartManager()
+    {
+        manager = std::make_unique<KPIndexFolderManager>(services());
     }
     // Every path is on device 1 unless given another; read on the syncers' threads.
     void setDevice(const QString& path, std::optional<quint64> device)
@@ -215,9 +224,13 @@ protected:
         return path;
     }
 
+    std::shared_ptr<CountingXAttr> xattr = std::make_shared<CountingXAttr>();
     std::shared_ptr<platform::XAttrBackend> previousXAttr;
-    QString library;
+    QString library; // set before SetUp to work on an existing library
     QString disk;
+    // Seams handed to the manager (restartManager): empty for the real flush and clock.
+    std::function<platform::Result<void>()> flushThumbnails;
+    std::function<qint64()> clock;
     std::unique_ptr<DataBaseEngine> libraryEngine;
     std::unique_ptr<KPIndexFolderDBEngine> indexStore;
     std::unique_ptr<KPLibraryFileManager> files;

@@ -1,16 +1,22 @@
 // Shared ground of the index-folder tests: a scratch library with its own index-folder store,
-// rows written the way the import writes them, and file trees built without touching disk.
+// rows written the way the import writes them, file trees built without touching disk, and
+// attribute reads counted per file.
 #pragma once
 
+#include "Platform/Foundation/FakeXAttrBackend.h"
 #include "Support/TestSupport.h"
 #include "Utilities/IndexFolder/IFFileItem.h"
 #include "Utilities/IndexFolder/IndexFolderID.h"
 #include "Utilities/IndexFolder/KPFileNode.h"
+#include "Utilities/IndexFolder/KPFolderSnapshot.h"
 #include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QHash>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 
 namespace indexfoldertest {
 
@@ -19,10 +25,62 @@ inline QDateTime at(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(1700000000 + seconds, Qt::UTC);
 }
 
+// A walk's clock an hour ahead, so that every file's change time counts as settled.
+inline qint64 anHourAhead()
+{
+    return (QDateTime::currentMSecsSinceEpoch() + 3600 * 1000) * 1000000;
+}
+
+// Spins until the file system's clock is past the change times of paths, so that the next
+// change of any of them moves its change time (time stamps tick coarsely).
+inline void waitPastChangeTimes(const QStringList& paths)
+{
+    qint64 latest = 0;
+    for (const QString& path : paths) {
+        const auto facts = KPFolderSnapshot::factsOfItem(path);
+        ASSERT_TRUE(facts);
+        latest = std::max(latest, facts->changeNanoseconds);
+    }
+    const QString probe = folderOfPath(paths.first()) + QStringLiteral("/.clock-probe");
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        testsupport::writeFile(probe, "tick");
+        const auto facts = KPFolderSnapshot::factsOfItem(probe);
+        return facts && facts->changeNanoseconds > latest;
+    }));
+    QFile::remove(probe);
+}
+
+// The in-memory attributes, with the reads of each file counted.
+class CountingXAttr : public platform::FakeXAttrBackend {
+public:
+    int get(const QByteArray& path, const QByteArray& name, QByteArray* value) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_reads[path];
+        }
+        return FakeXAttrBackend::get(path, name, value);
+    }
+    int reads(const QString& path) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reads.value(QFile::encodeName(path));
+    }
+    void resetReads()
+    {
+        std::lock_guard lock(m_mutex);
+        m_reads.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<QByteArray, int> m_reads;
+};
+
 // Writes one IFFileItem row for the file at path, as the import records a synced file.
 inline void addRow(KPIndexFolderDBEngine& engine, const QString& path, quint32 fileID,
                    const QDateTime& date, const QString& tags = QString(), bool isRemove = false,
-                   quint64 uuid = 0)
+                   quint64 uuid = 0, std::optional<qint64> changeTime = std::nullopt)
 {
     auto saved = engine.saveDataWithBlock([&](const platform::ContextPtr& context) {
         auto row = engine.createNewRecordByName(IFFileItem::kEntityName, context);
@@ -36,6 +94,7 @@ inline void addRow(KPIndexFolderDBEngine& engine, const QString& path, quint32 f
         item.date = date;
         item.isRemove = isRemove;
         item.tags = tags;
+        item.changeTime = changeTime;
         ASSERT_TRUE(item.writeTo(*row));
     });
     ASSERT_TRUE(saved) << saved.error().toString().toStdString();

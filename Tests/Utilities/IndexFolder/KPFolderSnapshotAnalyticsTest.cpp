@@ -26,10 +26,33 @@ protected:
 TEST_F(FolderDiff, AnUnchangedFolderYieldsNoChunk)
 {
     auto root = folderNode("/r/Docs");
-    fileNode(root, "a.pdf", 11, at(1), "Work");
-    addRow(*engine, "/r/Docs/a.pdf", 11, at(1).addMSecs(400), "Work"); // same second
+    fileNode(root, "a.pdf", 11, at(1), "Work")->setChangeTime(500);
+    fileNode(root, "fresh.pdf", 12, at(1)); // changed a moment ago: no change time handed on
+    addRow(*engine, "/r/Docs/a.pdf", 11, at(1).addMSecs(400), "Work", false, 0, 500); // same second
+    addRow(*engine, "/r/Docs/fresh.pdf", 12, at(1), "", false, 0, 300);
     ASSERT_TRUE(diff(root));
     EXPECT_TRUE(chunks.empty());
+}
+
+TEST_F(FolderDiff, UnchangedFilesWhoseTagsWereReadAgainPassOnlyTheirChangeTime)
+{
+    auto root = folderNode("/r/Docs");
+    fileNode(root, "older-store.pdf", 11, at(1), "Work")->setChangeTime(600);
+    fileNode(root, "touched.pdf", 12, at(1))->setChangeTime(800);
+    fileNode(root, "edited.pdf", 13, at(9))->setChangeTime(900);
+    addRow(*engine, "/r/Docs/older-store.pdf", 11, at(1), "Work");        // no change time yet
+    addRow(*engine, "/r/Docs/touched.pdf", 12, at(1), "", false, 0, 700); // chmod, say
+    addRow(*engine, "/r/Docs/edited.pdf", 13, at(1), "", false, 0, 700);
+    ASSERT_TRUE(diff(root));
+    ASSERT_EQ(chunks.size(), 1u);
+    const IndexFolderDiffChunk& c = chunks.front();
+    EXPECT_TRUE(c.newRecords.isEmpty() && c.removeRecords.isEmpty() && c.renameRecords.isEmpty());
+    QMap<QString, qint64> seen;
+    for (const auto& entry : c.seenRecords)
+        seen.insert(rowPath(entry.data), entry.changeTime);
+    EXPECT_EQ(seen, (QMap<QString, qint64>{{"/r/Docs/older-store.pdf", 600}, {"/r/Docs/touched.pdf", 800}}));
+    ASSERT_EQ(c.modifiedRecords.size(), 1);
+    EXPECT_EQ(c.modifiedRecords[0].changeTime, std::optional<qint64>(900));
 }
 
 TEST_F(FolderDiff, RenamesModificationsAndReplacementsAreToldApart)

@@ -63,7 +63,7 @@ protected:
     void SetUp() override
     {
         LibraryFixture::SetUp();
-        previous = platform::XAttr::setBackend(std::make_shared<platform::FakeXAttrBackend>());
+        previous = platform::XAttr::setBackend(xattr);
         root = testsupport::makeTempDir("watched");
     }
     void TearDown() override { platform::XAttr::setBackend(previous); }
@@ -75,20 +75,37 @@ protected:
         while (!stack.isEmpty()) {
             auto node = stack.takeLast();
             for (const auto& file : node->fileNodes())
-                addRow(*engine, file->path(), file->nodeID(), file->date(), *file->tags());
+                addRow(*engine, file->path(), file->nodeID(), file->date(), *file->tags(), false, 0,
+                       file->changeTime());
             stack += node->folderNodes();
         }
     }
-    std::vector<IndexFolderDiffChunk> diffNow()
+    // A walk as a sync makes it: the rows read first, their records handed to the walk.
+    std::vector<IndexFolderDiffChunk> diffNow(const KPFolderSnapshot::Clock& clock = {},
+                                              KPFileNode::Ptr* walked = nullptr)
     {
         std::vector<IndexFolderDiffChunk> chunks;
+        KPFolderSnapshotAnalytics analytics(nullptr, engine.get());
+        analytics.readRows(root);
         KPFolderSnapshot snapshot(root, library);
-        KPFolderSnapshotAnalytics analytics(snapshot.snapShotAndChildren(), engine.get());
+        snapshot.setClock(clock);
+        snapshot.setRememberedFiles(analytics.rememberedFiles());
+        const KPFileNode::Ptr tree = snapshot.snapShotAndChildren();
+        if (walked)
+            *walked = tree;
+        analytics.setFileNode(tree);
         EXPECT_TRUE(analytics.analyticsWithChunkCompletedBlock(
             [&](const IndexFolderDiffChunk& chunk) { chunks.push_back(chunk); }));
         return chunks;
     }
+    KPFileNode::Ptr walkSettled()
+    {
+        KPFolderSnapshot snapshot(root, library);
+        snapshot.setClock(&anHourAhead);
+        return snapshot.snapShotAndChildren();
+    }
 
+    std::shared_ptr<CountingXAttr> xattr = std::make_shared<CountingXAttr>();
     std::shared_ptr<platform::XAttrBackend> previous;
     QString root;
 };
@@ -190,14 +207,6 @@ TEST_F(SnapshotFixture, TheRootRecordsItsVolumeUnlessItChangedDuringTheWalk)
     EXPECT_FALSE(orphan.snapShotAndChildren()->volume());
 }
 
-TEST(FileNumber, MixesTheBirthTimeSoAReusedInodeGetsANewNumber)
-{
-    EXPECT_EQ(KPFolderSnapshot::fileNumber(0x1234567890ULL, std::nullopt), 0x34567890u);
-    const qint64 birth = 1700000000LL * 1000000000LL;
-    EXPECT_NE(KPFolderSnapshot::fileNumber(42, birth), KPFolderSnapshot::fileNumber(42, birth + 1));
-    EXPECT_EQ(KPFolderSnapshot::fileNumber(42, birth), KPFolderSnapshot::fileNumber(42, birth));
-}
-
 TEST_F(SnapshotFixture, ARealRenameIsFollowed)
 {
     writeFile(root + "/a.pdf", "first");
@@ -269,4 +278,54 @@ TEST_F(SnapshotFixture, AnEditInPlaceIsAModification)
     ASSERT_EQ(chunks[0].modifiedRecords.size(), 1);
     EXPECT_EQ(chunks[0].modifiedRecords[0].date, at(60));
     EXPECT_FALSE(chunks[0].modifiedRecords[0].newTags);
+}
+
+TEST_F(SnapshotFixture, AttributesAreReadAgainOnlyWhereTheChangeTimeMoved)
+{
+    const QString a = root + "/a.pdf", b = root + "/b.pdf", c = root + "/Sub/c.pdf";
+    for (const QString& file : {a, b, c})
+        writeFile(file, "x");
+    ASSERT_TRUE(TagMeta::setUserTags(QStringList{"Work"}, a));
+
+    // Files changed a moment ago hand on no change time: a change in the same tick of the
+    // clock would leave it where it is.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    KPFileNode::Ptr fresh;
+    diffNow([now] { return now; }, &fresh);
+    const QStringList files = filePaths(fresh, root);
+    ASSERT_EQ(files, QStringList({"Sub/c.pdf", "a.pdf", "b.pdf"}));
+    for (const auto& node : {fresh->fileNodes()[0], fresh->folderNodes()[0]->fileNodes()[0]})
+        EXPECT_FALSE(node->changeTime()) << qPrintable(node->path());
+
+    const KPFileNode::Ptr settled = walkSettled();
+    ASSERT_TRUE(settled->fileNodes()[0]->changeTime());
+    EXPECT_EQ(*settled->fileNodes()[0]->changeTime(), KPFolderSnapshot::factsOfItem(a)->changeNanoseconds);
+    remember(settled);
+
+    // Nothing changed: no attribute is read and the recorded tags stand.
+    xattr->resetReads();
+    KPFileNode::Ptr again;
+    EXPECT_TRUE(diffNow(&anHourAhead, &again).empty());
+    for (const QString& file : {a, b, c})
+        EXPECT_EQ(xattr->reads(file), 0) << qPrintable(file);
+    EXPECT_EQ(again->fileNodes()[0]->tags(), std::optional<QString>("Work"));
+
+    // A tag added (which leaves the modification date alone) and b hidden by its Finder flags:
+    // both move the change time, so both are read; c is not.
+    waitPastChangeTimes({a, b, c});
+    const QDateTime modified = KPFolderSnapshot::factsOfItem(a)->modificationDate;
+    ASSERT_TRUE(TagMeta::setUserTags(QStringList{"Work", "Late"}, a));
+    setFinderFlags(b, FinderInfo::kIsInvisible);
+    ASSERT_EQ(KPFolderSnapshot::factsOfItem(a)->modificationDate, modified);
+    xattr->resetReads();
+    auto chunks = diffNow(&anHourAhead);
+    EXPECT_GT(xattr->reads(a), 0);
+    EXPECT_GT(xattr->reads(b), 0);
+    EXPECT_EQ(xattr->reads(c), 0);
+    ASSERT_EQ(chunks.size(), 1u);
+    ASSERT_EQ(chunks[0].modifiedRecords.size(), 1);
+    EXPECT_EQ(chunks[0].modifiedRecords[0].newTags, std::optional<QString>("Work,Late"));
+    EXPECT_EQ(chunks[0].modifiedRecords[0].changeTime, KPFolderSnapshot::factsOfItem(a)->changeNanoseconds);
+    ASSERT_EQ(chunks[0].removeRecords.size(), 1);
+    EXPECT_EQ(IFFileItem::read(*chunks[0].removeRecords[0]).fullPath(), b);
 }

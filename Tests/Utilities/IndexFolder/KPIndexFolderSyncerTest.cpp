@@ -1,5 +1,6 @@
 #include "IndexFolderSyncTestKit.h"
 
+#include "Store/KPCoreDataAction.h"
 #include "TagMeta/TagMeta.h"
 #include "Utilities/IndexFolder/IndexFolderID.h"
 #include "Store/DBHelper.h"
@@ -366,18 +367,126 @@ TEST_F(IndexFolderSync, DocumentsWhoseRowsWereLostAreLinkedAgainNotDuplicated)
     EXPECT_EQ(liveDocuments()[root + "/g0.pdf"].objectID(), before.value(root + "/f0.pdf"));
 }
 
-TEST_F(IndexFolderSync, ManyFilesAreImportedInPiecesOfOneBatch)
+TEST_F(IndexFolderSync, ManyFilesAreImportedInPiecesEachFlushedOnceBeforeTheLibraryNamesIt)
 {
-    auto folder = addFolder(disk + "/Docs");
+    const QString root = disk + "/Docs";
+    auto folder = addFolder(root);
     for (int i = 0; i < 450; ++i)
         put(QString("Docs/S%1/f%2.pdf").arg(i % 7).arg(i), "x");
+
+    // At each flush: the documents stored so far and the thumbnails on disk. The piece being
+    // flushed has all its thumbnails written and none of its documents stored yet.
+    struct Flush {
+        qsizetype documents = 0;
+        qsizetype thumbnails = 0;
+    };
+    std::mutex mutex;
+    std::vector<Flush> flushes;
+    int failAt = 2; // the second flush fails in the first pass
+    flushThumbnails = [&]() -> platform::Result<void> {
+        Flush flush;
+        KPCoreDataAction::lookupWithBlockWithBackgroundAndWait([&](const platform::ContextPtr& context) {
+            flush.documents = libraryEngine->countByObject(DBFileInfo::entityName(), where("isTrash == NO"), context);
+        });
+        flush.thumbnails = QDir(files->thumbFolder()).entryList(QDir::Files).size();
+        std::lock_guard lock(mutex);
+        flushes.push_back(flush);
+        if (int(flushes.size()) == failAt)
+            return std::unexpected(platform::Error::posix(EIO, "flush"));
+        return files->flushFileSystem();
+    };
+    restartManager();
+    const auto flushed = [&] {
+        std::lock_guard lock(mutex);
+        std::vector<std::pair<qsizetype, qsizetype>> seen;
+        for (const Flush& flush : flushes)
+            seen.emplace_back(flush.documents, flush.thumbnails);
+        flushes.clear();
+        return seen;
+    };
+
+    // A failed flush: the piece's documents are not stored nor its files recorded, and the
+    // pass says so; the other pieces go in.
     syncAll(folder);
-    EXPECT_EQ(liveDocuments().size(), 450);
-    EXPECT_EQ(countOf(DBRecent::entityName()), 1);
+    using Seen = std::vector<std::pair<qsizetype, qsizetype>>;
+    EXPECT_EQ(flushed(), (Seen{{0, 200}, {200, 400}, {200, 450}}));
+    EXPECT_EQ(liveDocuments().size(), 250);
+    EXPECT_EQ(liveRows().size(), 250);
+    ASSERT_TRUE(manager->syncerForPath(root));
+    EXPECT_EQ(manager->syncerForPath(root)->lastOutcome(), KPIndexFolderSyncer::PassOutcome::StoreFailed);
+
+    // The next pass takes the rest, in one piece and one flush.
+    failAt = 0;
+    syncAll(folder);
+    EXPECT_EQ(flushed(), (Seen{{250, 450}}));
+    const auto documents = liveDocuments();
+    EXPECT_EQ(documents.size(), 450);
+    for (const DBFileInfo& file : documents)
+        EXPECT_TRUE(QFile::exists(library + file.thumbPath())) << qPrintable(file.path());
     EXPECT_EQ(liveRows().size(), 450);
     EXPECT_EQ(indexStore->countByObject(IFFolderItem::kEntityName), 8);
     for (const IFFileItem& row : liveRows())
         EXPECT_EQ(row.folderID, DBHelper::folderIDForFolderPath(row.folder));
+
+    // Nothing left to do: nothing written, nothing flushed.
+    syncAll(folder);
+    EXPECT_TRUE(flushed().empty());
+}
+
+TEST_F(IndexFolderSync, AReSyncReadsTheAttributesOfChangedFilesOnly)
+{
+    clock = &anHourAhead;
+    restartManager();
+    const QString root = disk + "/Docs";
+    auto folder = addFolder(root);
+    const QString a = put("Docs/a.pdf"), b = put("Docs/b.pdf"), c = put("Docs/Sub/c.pdf");
+    ASSERT_TRUE(TagMeta::setUserTags(QStringList{"Work"}, a));
+    syncAll(folder);
+    ASSERT_EQ(liveRows().size(), 3);
+    for (const IFFileItem& row : liveRows())
+        EXPECT_TRUE(row.changeTime) << qPrintable(row.fullPath());
+    const auto tagsOf = [&](const QString& path) {
+        QStringList names;
+        for (const DBTag& tag : liveDocuments()[path].tags())
+            names.append(tag.name());
+        names.sort();
+        return names;
+    };
+    ASSERT_EQ(tagsOf(a), QStringList({"Work"}));
+
+    xattr->resetReads();
+    syncAll(folder);
+    for (const QString& file : {a, b, c})
+        EXPECT_EQ(xattr->reads(file), 0) << qPrintable(file);
+
+    // Tags set by another program: only the change time moves, and that is enough.
+    waitPastChangeTimes({a, b, c});
+    ASSERT_TRUE(TagMeta::setUserTags(QStringList{"Work", "Late"}, a));
+    xattr->resetReads();
+    syncAll(folder);
+    EXPECT_EQ(tagsOf(a), QStringList({"Late", "Work"}));
+    EXPECT_EQ(xattr->reads(b), 0);
+    xattr->resetReads();
+    syncAll(folder);
+    EXPECT_EQ(xattr->reads(a), 0) << "the row took the change time the tags were read at";
+
+    // Rows of a store from before change times were kept take them without any other change.
+    ASSERT_TRUE(indexStore->saveDataWithBlock([&](const platform::ContextPtr& context) {
+        for (const auto& row : indexStore->queryRecordByName(IFFileItem::kEntityName, {}, {}, context))
+            row->setValueForKey(QVariant(), IFFileItem::kChangeTime);
+    }));
+    const platform::ObjectID before = liveDocuments()[b].objectID();
+    xattr->resetReads();
+    syncAll(folder);
+    EXPECT_GT(xattr->reads(b), 0);
+    for (const IFFileItem& row : liveRows())
+        EXPECT_TRUE(row.changeTime) << qPrintable(row.fullPath());
+    EXPECT_EQ(liveDocuments().size(), 3);
+    EXPECT_EQ(liveDocuments()[b].objectID(), before);
+    EXPECT_EQ(countOf(DBRecent::entityName()), 1);
+    xattr->resetReads();
+    syncAll(folder);
+    EXPECT_EQ(xattr->reads(b), 0);
 }
 
 TEST(IndexFolderIDFormula, AgreesWithTheLibrarysFolderID)

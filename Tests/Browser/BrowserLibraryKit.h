@@ -4,6 +4,7 @@
 // folders straight in the main context.
 #pragma once
 
+#include "../Utilities/Search/LibraryFixture.h"
 #include "BrowserTestSupport.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Store/DBFileInfoMetadata.h"
@@ -21,11 +22,6 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace browsertest {
-
-class IdleSaveTimer : public DataBaseSaveTimer {
-public:
-    void start(std::chrono::milliseconds, Tick) override {}
-};
 
 // Sets TZ for the life of the object (and puts the old one back).
 class ScopedTimeZone {
@@ -78,15 +74,8 @@ protected:
     {
         SettingsTest::SetUp();
         library = testsupport::makeTempDir(QStringLiteral("library"));
-        platform::UserDefaults::standardUserDefaults().setString(library, QStringLiteral("String_Library_Path"));
-        KPLibraryFileManager::resetDefaultManager();
+        engine = libraryfixture::openLibrary(library);
         files = &KPLibraryFileManager::defaultManager();
-        DataBaseEngine::Options options;
-        options.libraryPath = library;
-        options.saveTimerFactory = [] { return std::make_unique<IdleSaveTimer>(); };
-        engine = std::make_unique<DataBaseEngine>(options);
-        auto opened = engine->initDataBase();
-        ASSERT_TRUE(opened.has_value()) << qPrintable(opened.error().toString());
     }
 
     void TearDown() override

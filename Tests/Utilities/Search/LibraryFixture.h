@@ -22,20 +22,28 @@ public:
     void start(std::chrono::milliseconds, Tick) override {}
 };
 
+// Makes library the program's library (settings and file manager) and opens its store, whose
+// saves run only when a test asks. Fails the current test when the store does not open.
+inline std::unique_ptr<DataBaseEngine> openLibrary(const QString& library)
+{
+    platform::UserDefaults::standardUserDefaults().setString(library, QStringLiteral("String_Library_Path"));
+    KPLibraryFileManager::resetDefaultManager();
+    DataBaseEngine::Options options;
+    options.libraryPath = library;
+    options.saveTimerFactory = [] { return std::make_unique<IdleSaveTimer>(); };
+    auto engine = std::make_unique<DataBaseEngine>(options);
+    auto opened = engine->initDataBase();
+    EXPECT_TRUE(opened.has_value()) << qPrintable(opened.error().toString());
+    return engine;
+}
+
 class LibraryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         library = testsupport::makeTempDir(QStringLiteral("library"));
-        platform::UserDefaults::standardUserDefaults().setString(library, QStringLiteral("String_Library_Path"));
-        KPLibraryFileManager::resetDefaultManager();
+        engine = openLibrary(library);
         files = &KPLibraryFileManager::defaultManager();
-        DataBaseEngine::Options options;
-        options.libraryPath = library;
-        options.saveTimerFactory = [] { return std::make_unique<IdleSaveTimer>(); };
-        engine = std::make_unique<DataBaseEngine>(options);
-        auto opened = engine->initDataBase();
-        ASSERT_TRUE(opened.has_value()) << qPrintable(opened.error().toString());
     }
 
     void TearDown() override

@@ -1,0 +1,76 @@
+// What the main window asks of the parts of the program that are built beside it: the
+// inspector, the smart-folder and search field, the SafeBox, the peers on the network and the
+// scanner. Each is an interface whose default answers mean "not there"; the window holds a
+// null object for each until the real one is handed in.
+//
+// Threads: main thread only.
+#pragma once
+
+#include "Browser/KPItemData.h"
+#include "SideBar/KPNode.h"
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+#include <memory>
+#include <vector>
+
+class QWidget;
+class ServerInfo;
+
+// The smart-folder search over the full-text index and the title bar's search field.
+class SearchHooks {
+public:
+    virtual ~SearchHooks() = default;
+    // Starts the full-text search of a smart folder's "content" rules (queryValues holds
+    // "Operation" and "Value") combined with the store predicate; the hits fill the grid when
+    // it finishes. The default finds nothing.
+    virtual void doSearchBySmartFolderNode(const KPNode::Ptr& node, const QVariantMap& queryValues,
+                                           const QString& predicate)
+    {
+    }
+    // Clears the search field and ends its editing mode.
+    virtual void resetSearchField() {}
+    virtual void destroySearchResultPopver() {}
+    // The store predicate text of a smart folder's rule dictionary, limited to documents not in
+    // the Trash; empty when the rules give none.
+    virtual QString smartStringFromData(const QVariantMap& rules) const { return {}; }
+};
+
+// The inspector pane at the right of the grid.
+class PropertyPane {
+public:
+    virtual ~PropertyPane() = default;
+    virtual QWidget* view() { return nullptr; }
+    virtual void showItemDatas(const QList<KPItemDataPtr>& items, int itemViewType) {}
+    virtual void refreshDatas() {}
+};
+
+// The SafeBox: the set-up and log-in views over the grid and the listing of the open box.
+class SafeBoxPane {
+public:
+    virtual ~SafeBoxPane() = default;
+    // Where the open SafeBox is mounted; empty while it is closed.
+    virtual QString safeBoxAttactPath() const { return {}; }
+    // Shows the set-up view (no SafeBox yet) or the log-in view over the document area.
+    virtual void showSetupView(bool setupMode) {}
+    virtual void removeSetupView() {}
+    // Lists the open SafeBox in the grid.
+    virtual void loadSafeBoxDataSource() {}
+    virtual void refreshSafeBoxDataSource() {}
+};
+
+// The other running copies of the program found on the network.
+class PeerDirectory {
+public:
+    virtual ~PeerDirectory() = default;
+    virtual std::vector<std::shared_ptr<ServerInfo>> serverList() const { return {}; }
+};
+
+// The scanner window.
+class ScannerLauncher {
+public:
+    virtual ~ScannerLauncher() = default;
+    virtual bool isAvailable() const { return false; }
+    virtual void showScanner(QWidget* window) {}
+};

@@ -1,0 +1,29 @@
+// The little state of the main window that more than one of its parts reads. Each field names
+// the one part that writes it; every other part only reads it.
+//
+// Threads: main thread only.
+#pragma once
+
+#include "SideBar/KPNode.h"
+
+#include <QString>
+
+struct MainWindowState {
+    // Written by ContentSwitch: the node whose content the grid shows (null before the restore).
+    KPNode::Ptr shownNode;
+    // Written by ContentSwitch: the node of the second side bar shown (null when none).
+    KPNode::Ptr shownSubNode;
+    // Written by GridInteraction: what was typed so far to find a title in the grid.
+    QString searchTitleKeyDownCharStr;
+    // Written by the search field: the last text searched for across the library.
+    QString globleSearchLastString;
+    // Written by SortDisplayThemeHandlers: the display mode of the listing views, kept while a
+    // tile view forces icons.
+    int lastInnerDisplayMode = 1;
+    // Written by WindowChrome: whether the main side bar and the inspector are shown.
+    bool sideBarExpanded = true;
+    bool inspectorExpanded = false;
+    // Written by MainWindowController once both side bars have loaded and the last selection
+    // was restored.
+    bool restored = false;
+};

@@ -14,6 +14,7 @@
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QMenu>
 #include <QPointer>
@@ -144,8 +145,12 @@ void SideBarDataSource::load()
                 m_ctx.view->expandNode(n.get());
         }
         m_indexFolders->refreashAllIndexFolder();
+    } else {
+        KPLogLogMessage(QStringLiteral("Main side bar: no library store is open; only the fixed sections are shown"));
     }
     m_bDataLoaded = true;
+    if (m_loaded)
+        m_loaded();
 }
 
 // ---- selection ----

@@ -42,6 +42,9 @@ public:
 
     // True once the load from the store has finished; never false again.
     bool bDataLoaded() const { return m_bDataLoaded.load(); }
+    // Called once on the main thread when the load has finished, also when it could not read
+    // the store (the failure is logged and the fixed sections stay).
+    void setLoadedCallback(std::function<void()> loaded) { m_loaded = std::move(loaded); }
 
     KPSideBarOutlineView* sideBarView() const { return m_ctx.view; }
     KPNodeTreeModel* model() const { return m_ctx.model.get(); }
@@ -108,5 +111,6 @@ private:
     std::unique_ptr<SideBarIndexFolders> m_indexFolders;
     std::unique_ptr<SideBarDrops> m_drops;
     std::atomic<bool> m_bDataLoaded{false};
+    std::function<void()> m_loaded;
     platform::ObserverToken m_themeToken;
 };

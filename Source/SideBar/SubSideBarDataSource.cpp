@@ -313,12 +313,17 @@ void SubSideBarDataSource::load()
 {
     const platform::ContextPtr context = m_library ? m_library->context() : nullptr;
     reload([&] {
-        if (!context)
+        if (!context) {
+            KPLogLogMessage(QStringLiteral("Collections side bar: no library store is open; the trees stay empty"));
             return;
+        }
         auto query = [&](const QString& entity, const QString& format, std::optional<platform::SortDescriptor> sort = {}) {
             auto predicate = platform::Predicate::format(format);
             auto records = predicate ? m_library->queryRecordByName(entity, *predicate, sort, context)
                                      : platform::Result<QList<platform::ManagedObjectPtr>>();
+            if (!records)
+                KPLogLogMessage(QStringLiteral("Collections side bar: reading %1 failed: %2")
+                                    .arg(entity, records.error().toString()));
             return records ? *records : QList<platform::ManagedObjectPtr>();
         };
         for (const DBTag& tag : DBRecord::recordsOf<DBTag>(query(DBTag::entityName(), QStringLiteral("group == nil && isTrash == NO"))))
@@ -356,6 +361,8 @@ void SubSideBarDataSource::load()
         m_view->expandNode(m_tagsRoot.get());
     m_loadingData = false;
     m_bDataLoaded = true;
+    if (m_loaded)
+        m_loaded();
 }
 
 void SubSideBarDataSource::recursiveCreateDataByNode(KPNode& node)

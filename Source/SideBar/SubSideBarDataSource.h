@@ -99,6 +99,9 @@ public:
     void setDelegate(SubSideBarDataSourceDelegate delegate) { m_delegate = std::move(delegate); }
     void setSmartFolderEditor(SmartFolderEditor editor) { m_smartFolderEditor = std::move(editor); }
     bool bDataLoaded() const { return m_bDataLoaded.load(); }
+    // Called once on the main thread when the load has finished, also when it could not read
+    // the store (the failure is logged and the trees stay empty).
+    void setLoadedCallback(std::function<void()> loaded) { m_loaded = std::move(loaded); }
     int currentNodeType() const { return m_currentNodeType; }
 
     KPSideBarOutlineView* sideBarView() const { return m_view; }
@@ -232,6 +235,7 @@ private:
     SubSideBarDataSourceDelegate m_delegate;
     SmartFolderEditor m_smartFolderEditor;
     std::atomic<bool> m_bDataLoaded{false};
+    std::function<void()> m_loaded;
     bool m_loadingData = false;
     int m_currentNodeType = 0;
     KPNode::Ptr m_rootNode, m_collectionsRoot, m_tagsRoot, m_untagNode, m_uncollectionNode;

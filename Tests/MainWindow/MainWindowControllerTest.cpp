@@ -1,0 +1,248 @@
+#include "MainWindowTestSupport.h"
+
+#include "MainWindow/KPSplitView.h"
+#include "MainWindow/MainWindowFrame.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "SideBar/SideBarNodeType.h"
+#include "SideBar/SideBarNotifications.h"
+
+#include <QTest>
+
+namespace {
+
+using namespace mainwindowtest;
+namespace F = mainwindowframe;
+namespace L = LastSelectedLibraryInfo;
+namespace T = SideBarNodeType;
+
+const QRect kPrimary(0, 0, 1920, 1050);
+const QRect kSecond(1920, 0, 1280, 1000);
+
+TEST(MainWindowFrame, StoredTextIsReadDefensively)
+{
+    EXPECT_EQ(F::parse(QStringLiteral("{{10, 20}, {1200, 800}}")), QRect(10, 20, 1200, 800));
+    EXPECT_EQ(F::parse(QStringLiteral(" {{-300,20.6},{1200.4, 800}} ")), QRect(-300, 21, 1200, 800));
+    // What the quit step writes when the window never existed, and sizes that are no size.
+    for (const char* text : {"{{0, 0}, {0, 0}}", "{{5, 5}, {0, 700}}", "{{5, 5}, {-1200, 700}}",
+                             // damage and hostile text
+                             "", "{{1, 2}, {3}}", "{{1, 2}, {3, 4}}}", "{{a, 2}, {1200, 800}}",
+                             "{{1e400, 2}, {1200, 800}}", "{{1, 2}, {99999999999, 800}}",
+                             "{{nan, 2}, {1200, 800}}", "{{1, 2}, {1200, 800}} trailing", "[10, 20, 1200, 800]"})
+        EXPECT_FALSE(F::parse(QString::fromLatin1(text))) << text;
+}
+
+TEST(MainWindowFrame, RulesOfTheOpeningFrame)
+{
+    const QList<QRect> screens{kPrimary, kSecond};
+    // Nothing stored: the minimum, centred on the primary screen.
+    F::Placement p = F::initialFrame(std::nullopt, screens, true);
+    EXPECT_EQ(p.frame.size(), F::kMinimumSize);
+    EXPECT_EQ(p.frame.center(), kPrimary.center());
+    // A small frame grows to the minimum at its own origin.
+    p = F::initialFrame(QRect(100, 120, 800, 500), screens, true);
+    EXPECT_EQ(p.frame, QRect(100, 120, 1000, 680));
+    // A frame on the second screen stays there.
+    p = F::initialFrame(QRect(2000, 50, 1100, 700), screens, true);
+    EXPECT_EQ(p.frame, QRect(2000, 50, 1100, 700));
+    // Off every screen (a screen that is gone), or with only a sliver of its bar showing: onto
+    // the primary screen, size kept.
+    for (const QRect& lost : {QRect(5000, 3000, 1100, 700), QRect(-1050, 100, 1100, 700), QRect(300, -30, 1100, 700)}) {
+        p = F::initialFrame(lost, screens, true);
+        EXPECT_TRUE(kPrimary.contains(p.frame)) << p.frame.x() << "," << p.frame.y();
+        EXPECT_EQ(p.frame.size(), QSize(1100, 700));
+    }
+    // Larger than its screen: the screen's size, never below the minimum.
+    p = F::initialFrame(QRect(0, 0, 50000, 40000), screens, true);
+    EXPECT_EQ(p.frame, kPrimary);
+    p = F::initialFrame(QRect(0, 0, 1200, 900), {QRect(0, 0, 800, 600)}, true);
+    EXPECT_EQ(p.frame.size(), F::kMinimumSize);
+    // Where the windowing system places windows only the size is taken.
+    p = F::initialFrame(QRect(5000, 3000, 1100, 700), screens, false);
+    EXPECT_FALSE(p.placeOrigin);
+    EXPECT_EQ(p.frame.size(), QSize(1100, 700));
+}
+
+class MainWindowControllerTest : public MainWindowFixture {};
+
+TEST_F(MainWindowControllerTest, PanesAndTheirLimits)
+{
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    VQTitlebarWindow& window = *c.window();
+    EXPECT_EQ(window.titleBarHeight(), 40);
+    EXPECT_EQ(window.minimumSize(), QSize(1000, 680));
+
+    KPSplitView& left = *ctx.splitView;
+    EXPECT_EQ(left.minValue(), 120);
+    EXPECT_EQ(left.maxValue(), 400);
+    EXPECT_EQ(left.canCollapseIndex(), 0);
+    EXPECT_TRUE(left.isExpand());
+    EXPECT_EQ(left.widget(0)->width(), 200);
+    KPSplitView& sub = *ctx.subSplitView;
+    EXPECT_EQ(sub.minValue(), 120);
+    EXPECT_EQ(sub.maxValue(), 400);
+    // The inspector is fixed at 280 and closed at start; the grid fills what is left.
+    KPSplitView& inspector = *ctx.inspectorSplitView;
+    EXPECT_EQ(inspector.minValue(), 280);
+    EXPECT_EQ(inspector.maxValue(), 280);
+    EXPECT_EQ(inspector.masterDividerIndex(), 1);
+    EXPECT_FALSE(inspector.isExpand());
+    EXPECT_EQ(ctx.inspectorView->width(), 0);
+    EXPECT_FALSE(ctx.state.inspectorExpanded);
+    inspector.expand();
+    EXPECT_EQ(ctx.inspectorView->width(), 280);
+
+    // The document area: tool bar, grid, a 23-point bottom bar; the grid takes the rest.
+    ASSERT_TRUE(ctx.centerView && ctx.collectionView);
+    const QRect grid = reinterpret_cast<QWidget*>(ctx.collectionView)->geometry();
+    EXPECT_EQ(grid.width(), ctx.centerView->width());
+    EXPECT_EQ(ctx.centerView->height() - grid.bottom() - 1, MainWindowController::kBottomBarHeight);
+    EXPECT_GT(grid.height(), 400);
+}
+
+TEST_F(MainWindowControllerTest, StoredSideBarWidths)
+{
+    // Collapsed at a width below the minimum: it expands to the minimum, and the minimum stays.
+    defaults().setString(QStringLiteral("90"), MainWindowController::kLeftSideBarWidthKey);
+    defaults().setBool(false, MainWindowController::kLeftSideBarExpandKey);
+    {
+        MainWindowController& c = open();
+        KPSplitView& left = *c.context().splitView;
+        EXPECT_FALSE(left.isExpand());
+        EXPECT_EQ(left.widget(0)->width(), 0);
+        EXPECT_FALSE(c.context().state.sideBarExpanded);
+        EXPECT_EQ(left.minValue(), 120);
+        left.expand();
+        EXPECT_EQ(left.widget(0)->width(), 120);
+    }
+    // Widths beyond the limits or not numbers at all open at the nearest allowed width.
+    for (const auto& [stored, expected] : {std::pair{"5000", 400}, std::pair{"abc", 200}, std::pair{"-7", 200},
+                                           std::pair{"310", 310}}) {
+        controller.reset();
+        defaults().setString(QString::fromLatin1(stored), MainWindowController::kLeftSideBarWidthKey);
+        defaults().setBool(true, MainWindowController::kLeftSideBarExpandKey);
+        MainWindowController& c = open();
+        EXPECT_EQ(c.context().splitView->widget(0)->width(), expected) << stored;
+    }
+}
+
+TEST_F(MainWindowControllerTest, OpensAtTheStoredFrame)
+{
+    defaults().setString(QStringLiteral("{{40, 30}, {800, 500}}"), QStringLiteral("MainWindowFrame"));
+    MainWindowController& c = open();
+    EXPECT_EQ(c.window()->geometry(), QRect(40, 30, 1000, 680));
+    controller.reset();
+    defaults().setString(QStringLiteral("{{40, 30}, {0, 0}}"), QStringLiteral("MainWindowFrame"));
+    open();
+    EXPECT_EQ(controller->window()->size(), QSize(1000, 680));
+}
+
+TEST_F(MainWindowControllerTest, RestoresTheLastSelection)
+{
+    int allPosts = 0;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        RefreshItemCountNotification, [&](const platform::Notification& note) {
+            if (note.object.toString() == QStringLiteral("All"))
+                ++allPosts;
+        });
+    auto restoreWith = [&](const QVariant& record) -> KPNode* {
+        controller.reset();
+        if (record.isValid())
+            defaults().setObject(record, MainWindowController::kLastSelectedInfoKey);
+        else
+            defaults().removeObjectForKey(MainWindowController::kLastSelectedInfoKey);
+        open();
+        return selected();
+    };
+    auto library = [](QVariant row) { return QVariantMap{{L::Name, L::Library}, {L::DataIndexValue, row}}; };
+
+    // Row 3 of a fresh library is a LIBRARY entry below Documents.
+    KPNode* third = restoreWith(library(3));
+    ASSERT_TRUE(third);
+    EXPECT_EQ(sideBarView().rowForNode(third), 3);
+    EXPECT_EQ(allPosts, 1);
+    // Past the last row: the last row.
+    KPNode* last = restoreWith(library(100000));
+    ASSERT_TRUE(last);
+    EXPECT_EQ(sideBarView().rowForNode(last), sideBarView().numberOfRows() - 1);
+    // Whatever cannot be restored shows Documents, never an empty window: row 0 is a section
+    // header (and -1 clamps to it), a smart folder is not in this side bar, and damage.
+    for (const QVariant& record :
+         {QVariant(library(-1)), QVariant(library(0)), QVariant(library(QStringLiteral("x"))),
+          QVariant(QVariantMap{{L::Name, L::SmartFolder}, {L::DataIndexValue, 4}}), QVariant(),
+          QVariant(QStringLiteral("not a record")), QVariant(QVariantMap{{L::Name, 7}})}) {
+        KPNode* node = restoreWith(record);
+        ASSERT_TRUE(node);
+        EXPECT_EQ(node->nodeType(), T::DocumentsNode);
+    }
+    EXPECT_EQ(allPosts, 9);
+}
+
+TEST_F(MainWindowControllerTest, RebuildWindowNeedsBothKeysAtLoad)
+{
+    using platform::kit::Modifier;
+    for (const auto& [mods, opens] : {std::pair{platform::kit::Modifiers(Modifier::Command), 0},
+                                      std::pair{platform::kit::Modifiers(Modifier::Option), 0},
+                                      std::pair{Modifier::Command | Modifier::Shift, 0},
+                                      std::pair{Modifier::Command | Modifier::Option, 1}}) {
+        controller.reset();
+        rebuildOpens = 0;
+        keys.set(mods);
+        open();
+        // Keys let go after the load change nothing.
+        keys.set({});
+        EXPECT_EQ(rebuildOpens, opens) << int(mods);
+    }
+}
+
+TEST_F(MainWindowControllerTest, SavesTheWindowStateAtQuit)
+{
+    defaults().setString(QStringLiteral("{{1, 2}, {1100, 700}}"), QStringLiteral("MainWindowFrame"));
+    MainWindowController& c = open();
+    SideBarDataSource& bar = *c.context().sideBarDataSource;
+    sideBarView().selectNode(bar.tagsNode().get());
+    c.context().splitView->dragDividerTo(260);
+    c.context().subSplitView->dragDividerTo(150);
+    c.onApplicationWillExit();
+
+    EXPECT_EQ(defaults().dictionaryForKey(MainWindowController::kLastSelectedInfoKey), bar.lastSelectedInfo());
+    EXPECT_EQ(defaults().dictionaryForKey(MainWindowController::kLastSelectedInfoKey).value(L::DataIndexValue).toInt(),
+              sideBarView().rowForNode(bar.tagsNode().get()));
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kLeftSideBarWidthKey), 260);
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kSubLeftSideBarWidthKey), 150);
+    EXPECT_TRUE(defaults().boolForKey(MainWindowController::kLeftSideBarExpandKey));
+    // The frame is the quit step's to write, once.
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("MainWindowFrame")), QStringLiteral("{{1, 2}, {1100, 700}}"));
+
+    // Documents shown: the second bar's width is not its own to keep; a collapsed side bar
+    // keeps the width it will open at, not nothing.
+    sideBarView().selectNode(bar.documentsNode().get());
+    c.context().subSplitView->dragDividerTo(330);
+    c.context().splitView->collapse();
+    c.onApplicationWillExit();
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kSubLeftSideBarWidthKey), 150);
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kLeftSideBarWidthKey), 260);
+    EXPECT_FALSE(defaults().boolForKey(MainWindowController::kLeftSideBarExpandKey));
+}
+
+TEST_F(MainWindowControllerTest, QuitBeforeTheSideBarsLoadedKeepsTheStoredSelection)
+{
+    const QVariantMap record{{L::Name, L::Library}, {L::DataIndexValue, 3}};
+    defaults().setObject(record, MainWindowController::kLastSelectedInfoKey);
+    controller = std::make_unique<MainWindowController>(options());
+    ASSERT_FALSE(controller->isRestored());
+    controller->onApplicationWillExit();
+    EXPECT_EQ(defaults().dictionaryForKey(MainWindowController::kLastSelectedInfoKey), record);
+}
+
+TEST_F(MainWindowControllerTest, CloseAsksToQuitAndSheetsHangBelowTheBar)
+{
+    MainWindowController& c = open();
+    c.window()->close();
+    EXPECT_EQ(closeRequests, 1);
+    // The quit check decides; until it does, the window stays.
+    EXPECT_TRUE(c.window()->isVisible());
+    EXPECT_EQ(c.windowWillPositionSheet(c.window(), QRectF(0, 640, 1000, 0)), QRectF(0, 622, 1000, 0));
+}
+
+} // namespace

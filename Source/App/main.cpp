@@ -23,10 +23,7 @@
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
 #include "MainWindow/Mail/SendMailClient.h"
-#include "Controls/VQTitlebarWindow.h"
-#include "Controls/VQWindowButton.h"
-#include "Theme/KPCustomThemeObject.h"
-#include "Theme/KPMultiSprite.h"
+#include "MainWindow/MainWindowController.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -36,7 +33,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QWidget>
 #include <unistd.h>
 
@@ -68,54 +64,6 @@ int reportCrash(const QString& reportFile)
     ui.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     CrashController::handleError(report, ui, LogFileSetup::prepareLogFile(LogFileSetup::logsFolder()));
     return 0;
-}
-
-// Until the main window controller exists, its window stands here empty; closing it quits
-// through the delegate's quit check like the menu command would.
-class MainWindowDelegate : public VQTitlebarWindowDelegate {
-public:
-    std::function<void()> onClose;
-
-    std::optional<bool> windowShouldClose(VQTitlebarWindow*) override
-    {
-        if (onClose)
-            onClose();
-        return false;
-    }
-};
-
-// The bar's close, minimise and zoom buttons from the theme; a state set the theme lacks
-// leaves the standard button.
-void installThemedWindowButtons(VQTitlebarWindow& window)
-{
-    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("MainWindow"));
-    auto button = [group](const char* sprite, const char* groupId) -> VQWindowButton* {
-        auto* states = group ? group->themeObjectWithName<KPMultiSprite>(QLatin1String(sprite)) : nullptr;
-        if (!states)
-            return nullptr;
-        auto* b = new VQWindowButton(QSize(14, 16), QLatin1String(groupId));
-        b->setImages(*states);
-        return b;
-    };
-    window.setCloseButton(button("MainWindowCloseButton", "CloseButton"));
-    window.setMinimizeButton(button("MainWindowMinButton", "MinButton"));
-    window.setZoomButton(button("MainWindowZoomButton", "ZoomButton"));
-}
-
-void setUpMainWindow(VQTitlebarWindow& window)
-{
-    window.setWindowTitle(QStringLiteral("Folivo 2"));
-    window.setTitleBarHeight(40);
-    window.setFullScreenButtonRightMargin(10);
-    window.setCenterFullScreenButton(true);
-    window.setVerticallyCenterTitle(true);
-    installThemedWindowButtons(window);
-    const QSize minimum(1000, 680);
-    window.setMinimumSize(minimum);
-    QRect frame(QPoint(), minimum);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        frame.moveCenter(screen->availableGeometry().center());
-    window.setGeometry(frame);
 }
 
 QStringList fileArguments(const QStringList& arguments)
@@ -175,13 +123,10 @@ int main(int argc, char** argv)
         KPApp::applicationFilePath(), {},
         QStringLiteral("%1/crash-%2.txt").arg(platform::Paths::temporaryDirectoryPath()).arg(::getpid()));
 
-    VQTitlebarWindow window;
-    MainWindowDelegate windowDelegate;
-    window.setDelegate(&windowDelegate);
-    setUpMainWindow(window);
-    const auto themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
-        KPThemeManager::kThemeChangeNotification, [&window](const platform::Notification&) { installThemedWindowButtons(window); });
-    app.setMainWindow(&window);
+    // The library window, made once the library's store is open (the first time it is asked
+    // for) and kept for the whole run; it goes before the delegate its close calls.
+    std::unique_ptr<MainWindowController> mainWindow;
+    std::function<void()> requestTermination;
 
     AppDelegate::Services services;
     services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
@@ -199,10 +144,10 @@ int main(int argc, char** argv)
     };
     services.addRecentLibraryPath = [](const QString& path) { addRecentLibraryPath(path); };
     services.isValidDatabaseVersion = [](const QString& path) { return DataBaseEngine::isValidDatabaseVersion(path); };
-    services.showNeedUpgradProgramWindow = [&window] {
+    services.showNeedUpgradProgramWindow = [] {
         auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Folivo 2"),
                                     QStringLiteral("This library was written by a newer version of Folivo 2."),
-                                    QMessageBox::Ok, &window);
+                                    QMessageBox::Ok);
         box->setInformativeText(QStringLiteral("Install the newer version to open it. Nothing in the library was changed."));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
@@ -211,14 +156,19 @@ int main(int argc, char** argv)
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
         return opened ? QString() : opened.error().message;
     };
-    services.showStoreFailure = [&window](const QString& message) {
+    services.showStoreFailure = [](const QString& message) {
         auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Folivo 2"),
-                                    QStringLiteral("The library could not be opened."), QMessageBox::Ok, &window);
+                                    QStringLiteral("The library could not be opened."), QMessageBox::Ok);
         box->setInformativeText(message);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     };
-    services.writeToDiskAndWait = [] { DataBaseEngine::dataBaseEngine()->writeToDiskAndWait(); };
+    services.writeToDiskAndWait = [&mainWindow] {
+        // The window's state goes into the defaults before the store's final save.
+        if (mainWindow)
+            mainWindow->onApplicationWillExit();
+        DataBaseEngine::dataBaseEngine()->writeToDiskAndWait();
+    };
     services.closeStores = [] {
         // The library store first: an indexer still running then records nothing more there.
         (void)DataBaseEngine::dataBaseEngine()->close();
@@ -228,22 +178,37 @@ int main(int argc, char** argv)
     services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };
-    services.mainWindowFrame = [&window] { return window.normalGeometry(); };
+    services.mainWindowFrame = [&mainWindow] { return mainWindow ? mainWindow->window()->normalGeometry() : QRect(); };
     services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
     // exit, not quit: Qt's quit first asks every window to close, and the main window answers a
     // close with the quit check itself.
     services.quitEventLoop = [] { QCoreApplication::exit(0); };
-    services.showMainWindow = [&window] {
-        window.show();
-        window.raise();
-        window.activateWindow();
+    std::function<AppDelegate*()> appDelegate;
+    services.showMainWindow = [&mainWindow, &app, &appDelegate, &requestTermination] {
+        if (!mainWindow) {
+            if (!DataBaseEngine::dataBaseEngine()->isOpen()) {
+                KPLogLogMessage(QStringLiteral("The main window waits for the library's store, which is not open"));
+                return;
+            }
+            MainWindowController::Options options;
+            options.appDelegate = appDelegate();
+            options.onCloseRequest = [&requestTermination] { requestTermination(); };
+            mainWindow = std::make_unique<MainWindowController>(std::move(options));
+            app.setMainWindow(mainWindow->window());
+        }
+        mainWindow->showWindow();
     };
-    services.hasVisibleWindows = [&window] { return window.isVisible(); };
+    services.hasVisibleWindows = [&mainWindow] { return mainWindow && mainWindow->window()->isVisible(); };
     AppDelegate delegate(services);
+    appDelegate = [&delegate] { return &delegate; };
+    requestTermination = [&delegate] { delegate.requestTermination(); };
+    const auto closeWindowFirst = qScopeGuard([&mainWindow, &app] {
+        app.setMainWindow(nullptr);
+        mainWindow.reset();
+    });
 
-    windowDelegate.onClose = [&delegate] { delegate.requestTermination(); };
     instance.onOpenFiles = [&delegate](const QStringList& p) { delegate.openFiles(p); };
-    instance.onReopen = [&delegate, &window] { delegate.applicationShouldHandleReopen(window.isVisible()); };
+    instance.onReopen = [&delegate, &services] { delegate.applicationShouldHandleReopen(services.hasVisibleWindows()); };
     int signals = 0;
     onTerminationSignal = [&delegate, &signals] {
         // A second signal does not wait for any question to be answered.
@@ -255,8 +220,9 @@ int main(int argc, char** argv)
         delegate.requestTermination();
     };
 
-    window.show();
     delegate.applicationDidFinishLaunching();
+    if (delegate.launchState() == AppDelegate::LaunchState::Running)
+        services.showMainWindow();
     if (!paths.isEmpty())
         delegate.openFiles(paths);
 

@@ -10,6 +10,7 @@
 // first benchmark reports the memory of the 100,000 models ("models_rss_mb") and the process's
 // peak ("peak_rss_mb"). Run: build/bin/browser_bench
 #include "BenchHome.h"
+#include "BenchLibrary.h"
 #include "BenchMemory.h"
 #include "Browser/KPGroupingEngine.h"
 #include "Browser/KPSortFunctions.h"
@@ -32,15 +33,7 @@
 
 namespace {
 
-constexpr int kDocuments = 100000;
-constexpr int kFolders = 200;
-constexpr int kTags = 1000;
-constexpr int kSources = 300;
-
-class IdleSaveTimer : public DataBaseSaveTimer {
-public:
-    void start(std::chrono::milliseconds, Tick) override {}
-};
+using benchlibrary::kDocuments;
 
 QString benchDir()
 {
@@ -52,80 +45,6 @@ QString libraryDir()
     return benchDir() + QStringLiteral("/library");
 }
 
-const char* const kWords[] = {"report", "invoice", "letter", "draft", "minutes", "budget", "plan", "notes",
-                              "résumé", "contract", "photo", "scan", "summary", "proposal", "review", "memo",
-                              "Zebra", "apple", "Ökonomie", "ticket", "receipt", "manual", "thesis", "agenda"};
-const char* const kExtensions[] = {"pdf", "pdf", "pdf", "docx", "txt", "jpg", "xlsx", "md", "png", "PDF", "pages", ""};
-
-std::unique_ptr<DataBaseEngine> openEngine()
-{
-    DataBaseEngine::Options options;
-    options.libraryPath = libraryDir();
-    options.saveTimerFactory = [] { return std::make_unique<IdleSaveTimer>(); };
-    auto engine = std::make_unique<DataBaseEngine>(options);
-    if (auto opened = engine->initDataBase(); !opened) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(libraryDir()), qPrintable(opened.error().toString()));
-        std::exit(1);
-    }
-    return engine;
-}
-
-void buildLibrary(DataBaseEngine& engine)
-{
-    std::fprintf(stderr, "building %s (once)...\n", qPrintable(libraryDir()));
-    const platform::ContextPtr& context = engine.context();
-    QRandomGenerator random(20240315);
-    QList<DBNode> folders;
-    for (int i = 0; i < kFolders; ++i) {
-        DBNode node = engine.createDBNode();
-        node.setTitle(QStringLiteral("%1 %2").arg(QString::fromUtf8(kWords[i % 24])).arg(i));
-        node.setType(DBNode::Folder);
-        folders.append(node);
-    }
-    QList<DBTag> tags;
-    for (int i = 0; i < kTags; ++i)
-        tags.append(engine.createTagByContext(QStringLiteral("tag%1").arg(i)));
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (int i = 0; i < kDocuments; ++i) {
-        DBFileInfo file = DBRecord::insertNewObject<DBFileInfo>(context);
-        const QString title = QStringLiteral("%1 %2 %3")
-                                  .arg(QString::fromUtf8(kWords[random.bounded(24)]), QString::fromUtf8(kWords[random.bounded(24)]))
-                                  .arg(random.bounded(5000));
-        const QString extension = QString::fromLatin1(kExtensions[random.bounded(12)]);
-        file.setTitle(title);
-        file.setPathExtension(extension);
-        const bool indexed = i % 10 == 0;
-        file.setIsIndex(indexed);
-        const QString name = extension.isEmpty() ? title : title + QLatin1Char('.') + extension;
-        file.setPath(indexed ? QStringLiteral("/srv/share/folder%1/%2").arg(i % kSources).arg(name)
-                             : QStringLiteral("/Documents/Jan 01, 2014/%1").arg(name));
-        file.setThumbPath(KPLibraryFileManager::thumbRelativePath(file.path()));
-        DBFileInfoMetadata meta = DBRecord::insertNewObject<DBFileInfoMetadata>(context);
-        // Sizes spread over every range, a few empty or unknown.
-        if (i % 97 != 0)
-            meta.setFileSize(qint64(std::pow(10.0, random.bounded(110) / 10.0)) - 1);
-        meta.setDateModified(now.addSecs(-qint64(random.bounded(3 * 365 * 24)) * 3600));
-        meta.setDateCreated(now.addSecs(-qint64(random.bounded(6 * 365 * 24)) * 3600));
-        meta.setDateImported(now.addSecs(-qint64(random.bounded(365 * 24)) * 3600));
-        if (!indexed && i % 5 != 0)
-            meta.setFrom(QStringLiteral("/home/user/source%1/%2").arg(random.bounded(kSources)).arg(name));
-        meta.setLabel(int(random.bounded(8)));
-        file.setMetadata(meta);
-        if (i % 10 < 7)
-            folders[int(random.bounded(kFolders))].addFilesObject(file);
-        for (int t = 0; t < 3; ++t)
-            file.addTagsObject(tags[int(random.bounded(kTags))]);
-        if ((i + 1) % 20000 == 0 && !engine.writeToDiskAndWait()) {
-            std::fprintf(stderr, "saving the library failed\n");
-            std::exit(1);
-        }
-    }
-    if (!engine.writeToDiskAndWait()) {
-        std::fprintf(stderr, "saving the library failed\n");
-        std::exit(1);
-    }
-}
-
 struct Library {
     std::unique_ptr<DataBaseEngine> engine;
     KPItemDataSet items;
@@ -135,20 +54,7 @@ struct Library {
     {
         static Library library = [] {
             Library l;
-            QDir().mkpath(libraryDir());
-            platform::UserDefaults::standardUserDefaults().setString(libraryDir(), QStringLiteral("String_Library_Path"));
-            KPLibraryFileManager::resetDefaultManager();
-            l.engine = openEngine();
-            if (l.engine->countByObject(DBFileInfo::entityName()) != kDocuments) {
-                l.engine.reset();
-                QDir(libraryDir()).removeRecursively();
-                QDir().mkpath(libraryDir());
-                auto building = openEngine();
-                buildLibrary(*building);
-                (void)building->close();
-                building.reset();
-                l.engine = openEngine();
-            }
+            l.engine = benchlibrary::openBenchLibrary(libraryDir());
             auto records = l.engine->queryRecordByName(DBFileInfo::entityName());
             const double before = rssMb("VmRSS:");
             l.items.reserve(size_t(kDocuments));

@@ -1,6 +1,45 @@
 #include "Platform/Kit/CommandDispatcher.h"
 
+#include "Platform/Kit/MenuSpec.h"
+
+#include <limits>
+
 namespace platform::kit {
+
+QVariant makeSender(int tag, const QVariant& data)
+{
+    return QVariant::fromValue(MenuSender{tag, data});
+}
+
+int senderTag(const QVariant& sender)
+{
+    if (sender.metaType() == QMetaType::fromType<MenuSender>())
+        return sender.value<MenuSender>().tag;
+    switch (sender.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort: {
+        // Texts are no tags, and a number out of range is not cut down to some other item's tag.
+        bool ok = false;
+        const qlonglong value = sender.toLongLong(&ok);
+        return ok && value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max() ? int(value) : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+QVariant senderData(const QVariant& sender)
+{
+    if (sender.metaType() == QMetaType::fromType<MenuSender>())
+        return sender.value<MenuSender>().data;
+    return {};
+}
 
 CommandDispatcher& CommandDispatcher::shared()
 {
@@ -33,6 +72,14 @@ bool CommandDispatcher::canPerform(const QString& name) const
 {
     const Entry* e = answering(name);
     return e && e->handler && (!e->enabled || e->enabled());
+}
+
+bool CommandDispatcher::performFromAction(const QAction* action)
+{
+    const QString name = menuItemCommand(action);
+    if (name.isEmpty())
+        return false;
+    return perform(name, makeSender(menuItemTag(action), menuItemData(action)));
 }
 
 bool CommandDispatcher::perform(const QString& name, const QVariant& sender)

@@ -14,6 +14,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
@@ -25,6 +26,7 @@
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
+#include "Tools/RebuildContentWindowController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QGuiApplication>
@@ -94,6 +96,8 @@ MainWindowController::MainWindowController(Options options)
     : m_options(std::move(options))
 {
     m_sideBarServices = m_options.sideBarServices ? *m_options.sideBarServices : SideBarServices::shared();
+    if (!m_options.openRebuildWindow)
+        m_options.openRebuildWindow = [](QWidget* window) { RebuildContentWindowController::openLibraryWindow(window); };
     buildWindow();
     buildContext();
     createParts();
@@ -303,7 +307,7 @@ void MainWindowController::buildContext()
     c.viewSizeManager = &KPViewSizeManager::instance();
     c.notifications = m_options.notifications ? m_options.notifications : &platform::NotificationCenter::defaultCenter();
     c.commands = m_options.commands ? m_options.commands : &platform::kit::CommandDispatcher::shared();
-    c.dialogs = m_options.dialogs;
+    c.dialogs = m_options.dialogs ? m_options.dialogs : &platform::kit::DialogService::shared();
     c.scheduler = m_options.scheduler ? m_options.scheduler : &platform::kit::Scheduler::current();
     if (!m_options.keys)
         m_ownKeys = std::make_unique<KeyState>();

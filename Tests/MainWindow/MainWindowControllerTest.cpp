@@ -3,8 +3,12 @@
 #include "MainWindow/KPSplitView.h"
 #include "MainWindow/MainWindowFrame.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/RecordingDialogService.h"
 #include "SideBar/SideBarNodeType.h"
 #include "SideBar/SideBarNotifications.h"
+#include "Tools/RebuildContentWindowController.h"
+
+#include <QDialog>
 
 #include <QTest>
 
@@ -193,6 +197,28 @@ TEST_F(MainWindowControllerTest, RebuildWindowNeedsBothKeysAtLoad)
         keys.set({});
         EXPECT_EQ(rebuildOpens, opens) << int(mods);
     }
+}
+
+TEST_F(MainWindowControllerTest, RebuildWindowOpensWithoutANestedLoopAndGoesWhenClosed)
+{
+    platform::kit::RecordingDialogService dialogs;
+    dialogs.scriptModalWindow(true);
+    keys.set(platform::kit::Modifier::Command | platform::kit::Modifier::Option);
+    QPointer<RebuildContentWindowController> rebuild;
+    MainWindowController::Options o = options();
+    o.openRebuildWindow = [&](QWidget* window) { rebuild = RebuildContentWindowController::openLibraryWindow(window); };
+    open(o);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.count(platform::kit::RecordingDialogService::Kind::ModalWindow) == 1; }));
+    const auto request = dialogs.last(platform::kit::RecordingDialogService::Kind::ModalWindow);
+    EXPECT_EQ(request.window, controller->window());
+    ASSERT_TRUE(request.shown);
+    ASSERT_TRUE(rebuild);
+    EXPECT_EQ(request.shown.data(), static_cast<QWidget*>(rebuild->window()));
+    // The window is the main window's child, centred over it, and it and its controller go
+    // when it closes.
+    const QPointer<QWidget> shown = request.shown;
+    shown->close();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return !shown && !rebuild; }));
 }
 
 TEST_F(MainWindowControllerTest, SavesTheWindowStateAtQuit)

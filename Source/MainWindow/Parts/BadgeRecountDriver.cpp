@@ -194,9 +194,9 @@ void BadgeRecountDriver::finished(Kind kind, const QVariantMap& result, const Re
         applyFull(result);
         break;
     case Kind::TagOnly:
+        // The favourites of tags in the main side bar show the numbers too.
         applyTags(result);
-        if (m_ctx.subSideBarDataSource && m_ctx.subSideBarDataSource->sideBarView())
-            m_ctx.subSideBarDataSource->sideBarView()->viewport()->update();
+        redrawSideBars();
         break;
     case Kind::TrashOnly:
         applyTrash(result.value(K::TrashCount).toLongLong());

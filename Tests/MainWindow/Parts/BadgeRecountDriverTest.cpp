@@ -4,6 +4,9 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/BadgeRecountDriver.h"
 #include "Platform/Kit/Scheduler.h"
+#include "SideBar/SideBarNodeType.h"
+#include "Store/DBHelper.h"
+#include "Store/DBIndexFolderMetadata.h"
 
 #include <QCoreApplication>
 
@@ -207,4 +210,33 @@ TEST_F(BadgeRecountDriverTest, WithBadgesOffOnlyTheTrashIsCountedAndTurningThemO
     EXPECT_EQ(source->documentsNode()->rightNumber(), 3);
     EXPECT_EQ(source->trashNode()->rightNumber(), 1);
     EXPECT_EQ(tagNode(QStringLiteral("red"))->rightNumber(), 2);
+}
+
+TEST_F(BadgeRecountDriverTest, FavouritesMirrorTheirTagsAndIndexFoldersCountByPath)
+{
+    addFavorite(red, DBFavorite::kDataTypeTag);
+    save();
+    reopen();
+    ctx.sideBarDataSource = source.get();
+    const KPNode::Ptr favourite = childTitled(source->favoritesNode(), QStringLiteral("red"));
+    ASSERT_TRUE(favourite);
+
+    // An index folder with one live document, and a sub-folder the count has no entry for.
+    const QString path = disk + QStringLiteral("/Index");
+    const KPNode::Ptr index = KPNode::initWithTitle(QStringLiteral("Index"), SideBarNodeType::IndexFolderNode);
+    index->setData(addIndexFolderRow(path, IndexFolderType::Folder, false).ref());
+    const KPNode::Ptr inner = KPNode::initWithSubIndexFolder(path + QStringLiteral("/inner"));
+    index->addChild(inner);
+    inner->setRightNumber(9);
+    source->indexFolderNode()->addChild(index);
+    auto link = DBRecord::insertNewObject<DBIndexFolderMetadata>(engine->context());
+    link.setFolderID(DBHelper::folderIDForFolderPath(path));
+    link.setFileInfo(addDocument(QStringLiteral("indexed")));
+    EXPECT_EQ(driver->indexPaths(), (QStringList{path, path + QStringLiteral("/inner")}));
+
+    post();
+    settle();
+    EXPECT_EQ(favourite->rightNumber(), 2);
+    EXPECT_EQ(index->rightNumber(), 1);
+    EXPECT_EQ(inner->rightNumber(), 0);
 }

@@ -56,7 +56,7 @@ protected:
     {
         if (watched == m_center && event->type() == QEvent::Resize) {
             for (QWidget* overlay : {importPanel.data(), noDocumentView.data()}) {
-                if (overlay && overlay->isVisible())
+                if (overlay && !overlay->isHidden())
                     overlay->setGeometry(m_center->rect());
             }
         }
@@ -77,7 +77,7 @@ ContentSwitch::~ContentSwitch() = default;
 
 QWidget* ContentSwitch::importPanel() const
 {
-    return m_overlays->importPanel && m_overlays->importPanel->isVisible() ? m_overlays->importPanel.data() : nullptr;
+    return m_overlays->importPanel && !m_overlays->importPanel->isHidden() ? m_overlays->importPanel.data() : nullptr;
 }
 
 ContentSwitch::FolderAccess ContentSwitch::fileSystemFolderAccess(const QString& path)
@@ -228,7 +228,7 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
 void ContentSwitch::showReceived(const KPNode::Ptr& node)
 {
     listed().addSource(queryFileInfos(QStringLiteral("isTrash == NO && extendField == %@"),
-                                      {QStringLiteral("ReceiveFromDevice")}));
+                                      {DBFileInfo::kExtendReceiveFromDevice}));
     GridDataSource* grid = m_ctx.gridDataSource;
     if (!grid)
         return;

@@ -54,14 +54,17 @@ void collectDepthFirst(const KPNode::Ptr& node, QSet<const KPNode*>& seen,
 
 } // namespace
 
-QList<KPItemDataPtr> ContentSwitch::queryFileInfos(const QString& format, const QVariantList& arguments) const
+QList<KPItemDataPtr> ContentSwitch::queryFileInfos(const QString& format, const QVariantList& arguments,
+                                                   bool* fetched) const
 {
-    return fetchFileInfos(platform::Predicate::format(format, arguments), format);
+    return fetchFileInfos(platform::Predicate::format(format, arguments), format, fetched);
 }
 
 QList<KPItemDataPtr> ContentSwitch::fetchFileInfos(const platform::Result<platform::Predicate>& predicate,
-                                                   const QString& what) const
+                                                   const QString& what, bool* fetched) const
 {
+    if (fetched)
+        *fetched = false;
     if (!predicate) {
         KPLogLogMessage(QStringLiteral("content query \"%1\": %2").arg(what, predicate.error().toString()));
         return {};
@@ -71,6 +74,8 @@ QList<KPItemDataPtr> ContentSwitch::fetchFileInfos(const platform::Result<platfo
         KPLogLogMessage(QStringLiteral("content query \"%1\" failed: %2").arg(what, rows.error().toString()));
         return {};
     }
+    if (fetched)
+        *fetched = true;
     QList<KPItemDataPtr> items;
     items.reserve(rows->size());
     for (const platform::ManagedObjectPtr& row : *rows) {

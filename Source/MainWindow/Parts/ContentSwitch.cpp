@@ -92,8 +92,14 @@ ContentSwitch::FolderAccess ContentSwitch::fileSystemFolderAccess(const QString&
 
 void ContentSwitch::onSideBarNodeChange(const KPNode::Ptr& node)
 {
-    if (!node)
+    if (!node) {
+        // No row is selected any more: nothing of the node left is shown.
+        m_ctx.state.shownNode = nullptr;
+        m_ctx.state.shownSubNode = nullptr;
+        m_shownSubNodes.clear();
+        showEmptyListing();
         return;
+    }
     m_ctx.state.shownNode = node;
     m_shownSubNodes.clear();
     prepare(node);
@@ -145,8 +151,10 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
     switch (node->nodeType()) {
     case T::DocumentsNode: {
         m_buttons.groupButtons = true;
-        const QList<KPItemDataPtr> items = queryFileInfos(QStringLiteral("isTrash == NO"));
-        if (items.isEmpty())
+        bool fetched = false;
+        const QList<KPItemDataPtr> items = queryFileInfos(QStringLiteral("isTrash == NO"), {}, &fetched);
+        // A failed fetch is no empty library.
+        if (fetched && items.isEmpty())
             showNoDocumentView();
         tail(node, items);
         return;
@@ -173,7 +181,10 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
         return;
     case T::TagsNode:
     case T::CollectionsNode:
-        // The second side bar selects its node and calls back with it.
+        // The second side bar selects its node and calls back with it; until then the grid
+        // shows nothing of the node left.
+        m_ctx.state.shownSubNode = nullptr;
+        showEmptyListing();
         if (m_ctx.subSideBarDataSource)
             m_ctx.subSideBarDataSource->switchByNodeType(node->nodeType());
         return;

@@ -130,11 +130,12 @@ private:
     bool isShown(const KPNode::Ptr& node) const;
 
     // ---- queries (ContentQueries.cpp) ----
-    QList<KPItemDataPtr> queryFileInfos(const QString& format, const QVariantList& arguments = {}) const;
     // The documents matching predicate; none (and a log line naming what) when it could not be
-    // parsed or the fetch failed.
+    // parsed or the fetch failed, which fetched tells apart from an empty answer.
+    QList<KPItemDataPtr> queryFileInfos(const QString& format, const QVariantList& arguments = {},
+                                        bool* fetched = nullptr) const;
     QList<KPItemDataPtr> fetchFileInfos(const platform::Result<platform::Predicate>& predicate,
-                                        const QString& what) const;
+                                        const QString& what, bool* fetched = nullptr) const;
     static QList<KPItemDataPtr> liveFileInfos(const QList<DBFileInfo>& files);
     QList<KPItemDataPtr> tagFileInfos(const KPNode& node) const;
     QList<KPItemDataPtr> tagGroupFileInfos(const KPNode& node) const;

@@ -232,12 +232,11 @@ TEST_F(ContentSwitchTest, MainEntriesListTheirDocuments)
     content->onSideBarNodeChange(mainNode(T::RecentNode));
     EXPECT_EQ(titles.last(), "<nil>");
     EXPECT_TRUE(shownButtons.recentButtons);
-    // A listing switched away from leaves nothing behind: the trash shown after a tag of the
-    // same documents lists only the trash.
-    content->onSideBarNodeChange(tagNode(QStringLiteral("A")));
-    EXPECT_EQ(listedTitles(), QStringList{"Alpha"});
-    content->onSideBarNodeChange(mainNode(T::TrashNode));
-    EXPECT_EQ(listedTitles(), QStringList{"Old"});
+    // No row selected any more: nothing is listed.
+    content->onSideBarNodeChange(mainNode(T::DocumentsNode));
+    content->onSideBarNodeChange(nullptr);
+    EXPECT_TRUE(listedTitles().isEmpty());
+    EXPECT_EQ(ctx.state.shownNode, nullptr);
 }
 
 // Flagged, File Type, Author and Document Date show tiles: icon mode, nothing selectable and
@@ -292,8 +291,6 @@ TEST_F(ContentSwitchTest, SecondSideBarAndImportPanel)
     ASSERT_NE(content->importPanel(), nullptr);
     EXPECT_EQ(content->importPanel()->parentWidget(), &center);
     EXPECT_EQ(content->importPanel()->geometry(), center.rect());
-    center.resize(900, 700);
-    EXPECT_EQ(content->importPanel()->geometry(), center.rect());
 
     content->onSideBarNodeChange(mainNode(T::ImportingNode));
     EXPECT_NE(content->importPanel(), nullptr);
@@ -301,11 +298,6 @@ TEST_F(ContentSwitchTest, SecondSideBarAndImportPanel)
     EXPECT_EQ(content->importPanel(), nullptr);
     content->onSideBarNodeChange(mainNode(T::ImportingNode));
     EXPECT_EQ(panels, 1);
-
-    // Without the panel's maker nothing is shown, and nothing breaks.
-    ContentSwitch bare(ctx);
-    bare.onSideBarNodeChange(mainNode(T::ImportingNode));
-    EXPECT_EQ(bare.importPanel(), nullptr);
 }
 
 // An empty library on Documents shows the empty-library view over the whole document area;
@@ -317,17 +309,11 @@ TEST_F(ContentSwitchTest, EmptyLibraryView)
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->parentWidget(), &center);
     EXPECT_EQ(empty->geometry(), center.rect());
-    EXPECT_TRUE(empty->isVisible() || !center.isVisible());
 
     content->onSideBarNodeChange(mainNode(T::TrashNode));
     EXPECT_EQ(content->noDocumentView(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(empty.isNull());
-
-    QWidget* made = nullptr;
-    content->makeNoDocumentView = [&](QWidget* parent) { return made = new QWidget(parent); };
-    content->onSideBarNodeChange(mainNode(T::DocumentsNode));
-    EXPECT_EQ(content->noDocumentView(), made);
 
     document(QStringLiteral("Alpha"));
     ASSERT_TRUE(save());
@@ -383,6 +369,10 @@ TEST_F(ContentSwitchTest, CollectionsAndTagsListings)
     content->onSubSideBarNodeChange(tagNode(QStringLiteral("A")));
     EXPECT_EQ(listedTitles(), (QStringList{"Alpha", "Beta"}));
 
+    // Switching trees shows nothing of the tag until the other tree answers.
+    content->onSideBarNodeChange(mainNode(T::CollectionsNode, QStringLiteral("Collections")));
+    EXPECT_TRUE(listedTitles().isEmpty());
+
     KPNode::Ptr untagged = KPNode::initWithTitle(QStringLiteral("Untagged"), T::TagNode);
     content->onSubSideBarNodeChange(untagged);
     EXPECT_EQ(listedTitles(), QStringList{"Gamma"});
@@ -392,8 +382,6 @@ TEST_F(ContentSwitchTest, CollectionsAndTagsListings)
     group->addChild(tagNode(QStringLiteral("B")));
     content->onSubSideBarNodeChange(group);
     EXPECT_EQ(listedTitles(), (QStringList{"Alpha", "Beta", "Delta"}));
-    content->onSubSideBarNodeChange(KPNode::initWithTitle(QStringLiteral("Empty"), T::TagGroupNode));
-    EXPECT_TRUE(listedTitles().isEmpty());
 
     // A folder lists what its sub-folders hold too.
     KPNode::Ptr folderNode = KPNode::initWithDBNode(folder);

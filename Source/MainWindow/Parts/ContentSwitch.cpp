@@ -228,41 +228,14 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
         return;
     case T::ReceivedNode:
         m_buttons.centerTitleShown = true;
-        showReceived(node);
+        tail(node,
+             queryFileInfos(QStringLiteral("isTrash == NO && extendField == %@"), {DBFileInfo::kExtendReceiveFromDevice}),
+             KPGroupSortTypeDateCreated);
         return;
     default:
         tail(node, {});
         return;
     }
-}
-
-void ContentSwitch::showReceived(const KPNode::Ptr& node)
-{
-    listed().addSource(queryFileInfos(QStringLiteral("isTrash == NO && extendField == %@"),
-                                      {DBFileInfo::kExtendReceiveFromDevice}));
-    GridDataSource* grid = m_ctx.gridDataSource;
-    if (!grid)
-        return;
-    const std::optional<QVariantMap> saved = grid->sortInfoWithNode(node.get());
-    if (saved && saved->contains(GridDataSource::kDisplayModeKey))
-        viewSize().setDisplayMode(saved->value(GridDataSource::kDisplayModeKey).toInt() == KPDisplayModeList
-                                      ? KPDisplayModeList
-                                      : KPDisplayModeIcon);
-    // Received is always grouped by creation date. A node never set up takes the other sort values
-    // from the current settings: the grouping stores what it is given, and zeros here would
-    // overwrite the user's own sort order.
-    const auto& sort = m_ctx.sortManager ? *m_ctx.sortManager : KPDataSourceSortManager::shareDataSourceSortManager();
-    QVariantMap setting{
-        {KPGroupingEngine::kGroupAscendingKey, sort.groupAscending()},
-        {KPGroupingEngine::kFileTypeKey, sort.fileSortType()},
-        {KPGroupingEngine::kFileAscendingKey, sort.fileAscending()},
-    };
-    if (saved)
-        setting.insert(*saved);
-    setting.insert(KPGroupingEngine::kGroupTypeKey, int(KPGroupSortTypeDateCreated));
-    grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource(), setting);
-    grid->reloadData();
-    grid->scrollFrameWithNode(node.get());
 }
 
 void ContentSwitch::showSafeBox(const KPNode::Ptr& node)
@@ -347,10 +320,7 @@ void ContentSwitch::onSubSideBarNodesChange(const QList<KPNode::Ptr>& nodes)
     const QString title = names.join(QStringLiteral(" & "));
     postTitle(title);
     listed().addSource(items);
-    if (GridDataSource* grid = m_ctx.gridDataSource) {
-        grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource());
-        grid->reloadData();
-    }
+    regroup(std::nullopt);
     publishButtons();
 }
 
@@ -393,11 +363,7 @@ void ContentSwitch::showSmartFolderHits(const KPNode::Ptr& node, const QList<KPI
     if (!node || !isShown(node))
         return;
     listed().addSource(hits);
-    if (GridDataSource* grid = m_ctx.gridDataSource) {
-        grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource(),
-                                                                 grid->sortInfoWithNode(node.get()));
-        grid->reloadData();
-    }
+    regroup(m_ctx.gridDataSource ? m_ctx.gridDataSource->sortInfoWithNode(node.get()) : std::nullopt);
 }
 
 bool ContentSwitch::isShown(const KPNode::Ptr& node) const
@@ -410,29 +376,48 @@ bool ContentSwitch::isShown(const KPNode::Ptr& node) const
 
 // ---- the common steps ----
 
-void ContentSwitch::tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items)
+void ContentSwitch::tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items, std::optional<int> groupType)
 {
     listed().addSource(items);
     GridDataSource* grid = m_ctx.gridDataSource;
     if (!grid)
         return;
-    const std::optional<QVariantMap> setting = grid->sortInfoWithNode(node.get());
+    std::optional<QVariantMap> setting = grid->sortInfoWithNode(node.get());
     if (setting && setting->contains(GridDataSource::kDisplayModeKey))
         viewSize().setDisplayMode(setting->value(GridDataSource::kDisplayModeKey).toInt() == KPDisplayModeList
                                       ? KPDisplayModeList
                                       : KPDisplayModeIcon);
-    grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource(), setting);
-    grid->reloadData();
+    if (groupType) {
+        // A node never set up takes the other sort values from the current settings: the
+        // grouping stores what it is given, and zeros would overwrite the user's sort order.
+        const auto& sort =
+            m_ctx.sortManager ? *m_ctx.sortManager : KPDataSourceSortManager::shareDataSourceSortManager();
+        QVariantMap forced{
+            {GridDataSource::kGroupAscendingKey, sort.groupAscending()},
+            {GridDataSource::kFileTypeKey, sort.fileSortType()},
+            {GridDataSource::kFileAscendingKey, sort.fileAscending()},
+        };
+        if (setting)
+            forced.insert(*setting);
+        forced.insert(GridDataSource::kGroupTypeKey, *groupType);
+        setting = forced;
+    }
+    regroup(setting);
     grid->scrollFrameWithNode(node.get());
+}
+
+void ContentSwitch::regroup(const std::optional<QVariantMap>& setting)
+{
+    if (GridDataSource* grid = m_ctx.gridDataSource) {
+        grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource(), setting);
+        grid->reloadData();
+    }
 }
 
 void ContentSwitch::showEmptyListing()
 {
     listed().removeAllObjects();
-    if (GridDataSource* grid = m_ctx.gridDataSource) {
-        grid->grouping().createDataAndFillData(listed().dataSource());
-        grid->reloadData();
-    }
+    regroup(std::nullopt);
 }
 
 void ContentSwitch::saveNode(const KPNode::Ptr& node)

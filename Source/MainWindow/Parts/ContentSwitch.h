@@ -115,8 +115,10 @@ private:
     void prepareSubSideBar();
     void showMainNode(const KPNode::Ptr& node);
     void showSubNode(const KPNode::Ptr& node);
-    void tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items);
-    void showReceived(const KPNode::Ptr& node);
+    // Lists items and groups them by the node's settings (with groupType forced when given),
+    // in the node's display mode, scrolled where the node was left.
+    void tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items, std::optional<int> groupType = {});
+    void regroup(const std::optional<QVariantMap>& setting);
     void showEmptyListing();
     void showSafeBox(const KPNode::Ptr& node);
     void showImportPanel(bool show);

@@ -25,10 +25,11 @@ namespace T = SideBarNodeType;
 
 namespace {
 
-// A record that is gone (deleted since the side bar was built) counts as none.
+// A record that is gone (deleted since the side bar was built, the deletion saved or not)
+// counts as none.
 bool isLive(const DBRecord& record)
 {
-    return record && !record.isDeleted();
+    return record && !record.isDeleted() && record.managedObjectContext();
 }
 
 // The folder path without trailing separators ("/" stays "/").

@@ -410,6 +410,14 @@ TEST_F(ContentSwitchTest, CollectionsAndTagsListings)
     context()->deleteObject(stale->tag().object());
     content->onSubSideBarNodeChange(stale);
     EXPECT_TRUE(listedTitles().isEmpty());
+    ASSERT_TRUE(save());
+    content->onSubSideBarNodeChange(stale);
+    EXPECT_TRUE(listedTitles().isEmpty());
+    KPNode::Ptr goneFolder = KPNode::initWithDBNode(sub);
+    context()->deleteObject(sub.object());
+    ASSERT_TRUE(save());
+    content->onSubSideBarNodeChange(goneFolder);
+    EXPECT_TRUE(listedTitles().isEmpty());
 }
 
 // Index folders list what lies below their path by whole components; a folder that is gone or

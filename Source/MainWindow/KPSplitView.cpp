@@ -21,8 +21,10 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        // A thin divider is given a wider grab area around it; only the line itself is drawn
+        // (the mask that hides the rest is not honoured by every renderer).
         QPainter painter(this);
-        painter.fillRect(rect(), orientation() == Qt::Horizontal ? m_view->lineColor() : QColor::fromRgbF(0.75, 0.75, 0.75));
+        painter.fillRect(contentsRect(), orientation() == Qt::Horizontal ? m_view->lineColor() : QColor::fromRgbF(0.75, 0.75, 0.75));
     }
     void mousePressEvent(QMouseEvent* event) override
     {

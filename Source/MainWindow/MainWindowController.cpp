@@ -11,6 +11,9 @@
 #include "MainWindow/KeyState.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowFrame.h"
+#include "MainWindow/Parts/BadgeRecountDriver.h"
+#include "MainWindow/Parts/ContentSwitch.h"
+#include "MainWindow/Parts/GridDataSource.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
@@ -89,7 +92,29 @@ std::optional<double> storedWidth(const QString& key)
 // work (the window's chrome, the import flow, the menu actions, …) are created here as well.
 class MainWindowParts {
 public:
-    explicit MainWindowParts(MainWindowContext& ctx) { (void)ctx; }
+    explicit MainWindowParts(MainWindowContext& ctx)
+        : m_ctx(ctx)
+        , grid(ctx)
+        , content(withGrid(ctx, grid))
+        , badges(ctx)
+    {
+    }
+    ~MainWindowParts() { m_ctx.gridDataSource = nullptr; }
+
+private:
+    // Every part after the grid's finds it in the context.
+    static MainWindowContext& withGrid(MainWindowContext& ctx, GridDataSource& grid)
+    {
+        ctx.gridDataSource = &grid;
+        return ctx;
+    }
+    MainWindowContext& m_ctx;
+
+public:
+
+    GridDataSource grid;
+    ContentSwitch content;
+    BadgeRecountDriver badges;
 };
 
 MainWindowController::MainWindowController(Options options)
@@ -117,12 +142,17 @@ MainWindowController::~MainWindowController()
 
 ContentSwitch* MainWindowController::contentSwitch() const
 {
-    return nullptr;
+    return &m_parts->content;
 }
 
 BadgeRecountDriver* MainWindowController::badgeRecountDriver() const
 {
-    return nullptr;
+    return &m_parts->badges;
+}
+
+GridDataSource* MainWindowController::gridDataSource() const
+{
+    return &m_parts->grid;
 }
 
 // ---- window and panes ----
@@ -335,6 +365,18 @@ void MainWindowController::buildContext()
 void MainWindowController::createParts()
 {
     m_parts = std::make_unique<MainWindowParts>(m_ctx);
+    ContentSwitch& content = m_parts->content;
+    SideBarDataSourceDelegate sideBar;
+    sideBar.onSideBarBeforeNodeWillChange = [&content](const KPNode::Ptr& n) { content.onSideBarBeforeNodeWillChange(n); };
+    sideBar.onSideBarNodeChange = [&content](const KPNode::Ptr& n) { content.onSideBarNodeChange(n); };
+    m_sideBarDataSource->setDelegate(std::move(sideBar));
+    SubSideBarDataSourceDelegate subSideBar;
+    subSideBar.onSubSideBarBeforeNodeWillChange = [&content](const KPNode::Ptr& n) {
+        content.onSubSideBarBeforeNodeWillChange(n);
+    };
+    subSideBar.onSubSideBarNodeChange = [&content](const KPNode::Ptr& n) { content.onSubSideBarNodeChange(n); };
+    subSideBar.onSubSideBarNodesChange = [&content](const QList<KPNode::Ptr>& n) { content.onSubSideBarNodesChange(n); };
+    m_subSideBarDataSource->setDelegate(std::move(subSideBar));
 }
 
 // ---- start-up ----

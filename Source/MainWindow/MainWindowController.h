@@ -23,6 +23,7 @@
 
 class BadgeRecountDriver;
 class ContentSwitch;
+class GridDataSource;
 class KPSideBarOutlineView;
 class MainWindowParts;
 
@@ -69,6 +70,7 @@ public:
     MainWindowContext& context() { return m_ctx; }
     ContentSwitch* contentSwitch() const;
     BadgeRecountDriver* badgeRecountDriver() const;
+    GridDataSource* gridDataSource() const;
 
     // Shows the window, raised and active.
     void showWindow();

@@ -83,3 +83,10 @@ protected:
 };
 
 } // namespace mainwindowtest
+
+// Readable QString values in test failure messages.
+#include <ostream>
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}

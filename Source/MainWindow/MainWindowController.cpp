@@ -121,6 +121,10 @@ MainWindowController::MainWindowController(Options options)
     : m_options(std::move(options))
 {
     m_sideBarServices = m_options.sideBarServices ? *m_options.sideBarServices : SideBarServices::shared();
+    if (!m_sideBarServices.safeBoxDisk && m_options.appDelegate) {
+        QPointer<AppDelegate> app(m_options.appDelegate);
+        m_sideBarServices.safeBoxDisk = [app] { return app ? app->safeBoxDisk() : QString(); };
+    }
     if (!m_options.openRebuildWindow)
         m_options.openRebuildWindow = [](QWidget* window) { RebuildContentWindowController::openLibraryWindow(window); };
     buildWindow();
@@ -423,6 +427,8 @@ void MainWindowController::restoreLastSelection()
     if (view)
         view->selectNode(target);
     m_ctx.state.restored = true;
+    // The menus and buttons that follow the stored display and sort settings are brought in
+    // line here once their handlers exist.
     m_ctx.notifications->post(RefreshItemCountNotification, QStringLiteral("All"));
 }
 

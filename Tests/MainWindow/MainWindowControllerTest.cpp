@@ -2,6 +2,7 @@
 
 #include "MainWindow/KPSplitView.h"
 #include "MainWindow/MainWindowFrame.h"
+#include "MainWindow/Parts/ContentSwitch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "SideBar/SideBarNodeType.h"
@@ -180,6 +181,19 @@ TEST_F(MainWindowControllerTest, RestoresTheLastSelection)
         EXPECT_EQ(node->nodeType(), T::DocumentsNode);
     }
     EXPECT_EQ(allPosts, 9);
+}
+
+TEST_F(MainWindowControllerTest, AnEmptyLibraryOpensOnDocumentsWithItsEmptyView)
+{
+    MainWindowController& c = open();
+    ASSERT_TRUE(selected());
+    EXPECT_EQ(selected()->nodeType(), T::DocumentsNode);
+    EXPECT_TRUE(KPDataSourceManager::shareDataSourceManager().dataSource().empty());
+    ASSERT_TRUE(c.contentSwitch()->noDocumentView());
+    EXPECT_EQ(c.contentSwitch()->noDocumentView()->parentWidget(), c.context().centerView.data());
+    // Another node takes it away.
+    sideBarView().selectNode(c.context().sideBarDataSource->trashNode().get());
+    EXPECT_FALSE(c.contentSwitch()->noDocumentView());
 }
 
 TEST_F(MainWindowControllerTest, RebuildWindowNeedsBothKeysAtLoad)

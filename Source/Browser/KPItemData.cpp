@@ -9,6 +9,7 @@
 #include "Store/DBTag.h"
 
 #include <QLocale>
+#include <algorithm>
 
 namespace {
 
@@ -34,6 +35,37 @@ QStringList liveNames(const QList<Record>& records)
     }
     sortfunctions::sortNames(names);
     return names;
+}
+
+// Where today and yesterday begin for now, in local time. Calendar days: a day around a
+// summer-time change is 23 or 25 hours long. Finding a local midnight asks the C library's
+// zone rules, which look at the zone file again on every call; over a listing of many
+// documents that was most of the work, so the answer is kept while now stays within the same
+// day and minute under the same zone setting.
+struct DayStarts {
+    qint64 today = 0;
+    qint64 yesterday = 0;
+};
+
+DayStarts dayStartsFor(const QDateTime& now)
+{
+    struct Cache {
+        QByteArray zone;
+        qint64 from = 0;
+        qint64 until = -1;
+        DayStarts starts;
+    };
+    thread_local Cache cache;
+    const qint64 ms = now.toMSecsSinceEpoch();
+    const QByteArray zone = qgetenv("TZ");
+    if (zone != cache.zone || ms < cache.from || ms >= cache.until) {
+        const QDate today = now.toLocalTime().date();
+        cache.zone = zone;
+        cache.starts = {today.startOfDay().toMSecsSinceEpoch(), today.addDays(-1).startOfDay().toMSecsSinceEpoch()};
+        cache.from = ms;
+        cache.until = std::min(ms + 60 * 1000, today.addDays(1).startOfDay().toMSecsSinceEpoch());
+    }
+    return cache.starts;
 }
 
 } // namespace
@@ -119,13 +151,13 @@ QString KPItemData::dateTextForDate(const QDateTime& date, const QDateTime& now)
 {
     if (!date.isValid())
         return {};
-    // Calendar days in local time: a day around a summer-time change is 23 or 25 hours long.
-    const QDate today = now.toLocalTime().date();
+    const DayStarts starts = dayStartsFor(now);
     const QDateTime local = date.toLocalTime();
     const QString time = local.toString(QStringLiteral("HH:mm"));
-    if (date > today.startOfDay())
+    const qint64 ms = date.toMSecsSinceEpoch();
+    if (ms > starts.today)
         return browsertext::format(QStringLiteral("Today %@"), {time});
-    if (date > today.addDays(-1).startOfDay())
+    if (ms > starts.yesterday)
         return browsertext::format(QStringLiteral("Yesterday %@"), {time});
     return QLocale().toString(local, QStringLiteral("MMM d, yyyy HH:mm"));
 }

@@ -109,6 +109,20 @@ TEST_F(ItemDataTest, DateTextsFollowCalendarDaysInLocalTime)
     const QDateTime afterAutumn = localDate(2024, 10, 28, 10, 0);
     EXPECT_EQ(KPItemData::dateTextForDate(localDate(2024, 10, 27, 0, 30), afterAutumn), QStringLiteral("Yesterday 00:30"));
 
+    // The day's bounds are reused between calls: a now past midnight moves them, and so does
+    // another zone.
+    const QDateTime lateEvening = localDate(2024, 5, 10, 23, 59, 50);
+    EXPECT_EQ(KPItemData::dateTextForDate(localDate(2024, 5, 10, 8, 0), lateEvening), QStringLiteral("Today 08:00"));
+    const QDateTime pastMidnight = lateEvening.addSecs(20);
+    EXPECT_EQ(KPItemData::dateTextForDate(localDate(2024, 5, 10, 8, 0), pastMidnight), QStringLiteral("Yesterday 08:00"));
+    const QDateTime utcNoon(QDate(2024, 5, 11), QTime(12, 0), Qt::UTC);
+    const QDateTime earlyUtc(QDate(2024, 5, 11), QTime(0, 30), Qt::UTC);
+    EXPECT_EQ(KPItemData::dateTextForDate(earlyUtc, utcNoon), QStringLiteral("Today 02:30"));
+    {
+        ScopedTimeZone newYork("America/New_York");
+        EXPECT_EQ(KPItemData::dateTextForDate(earlyUtc, utcNoon), QStringLiteral("Yesterday 20:30"));
+    }
+
     // Through a record, against the interface clock's now.
     platform::kit::VirtualScheduler clock(localDate(2024, 3, 15, 0, 5));
     const KPItemDataPtr item = KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("late"),

@@ -19,6 +19,16 @@ std::optional<T> takeFront(std::deque<T>& queue)
     return front;
 }
 
+// What delivers an answer: completion called with value, if there is a completion.
+template <typename Completion, typename Value>
+std::function<void()> calling(Completion completion, Value value)
+{
+    return [completion = std::move(completion), value = std::move(value)] {
+        if (completion)
+            completion(value);
+    };
+}
+
 } // namespace
 
 RecordingDialogService::RecordingDialogService()
@@ -100,10 +110,7 @@ void RecordingDialogService::alert(QWidget* window, const Alert& alert, Alert::C
         }
     }
     const int code = r.returnCode;
-    later(record(std::move(r)), [completion = std::move(completion), code] {
-        if (completion)
-            completion(code);
-    });
+    later(record(std::move(r)), calling(std::move(completion), code));
 }
 
 void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::function<void(int)> completion)
@@ -133,10 +140,7 @@ void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::func
         r.returnCode = std::get<int>(*script);
     }
     const int code = r.returnCode;
-    later(record(std::move(r)), [completion = std::move(completion), code] {
-        if (completion)
-            completion(code);
-    });
+    later(record(std::move(r)), calling(std::move(completion), code));
 }
 
 void RecordingDialogService::openPanel(QWidget* window, const OpenPanelOptions& options,
@@ -151,10 +155,7 @@ void RecordingDialogService::openPanel(QWidget* window, const OpenPanelOptions& 
         r.paths = std::move(*script);
     }
     const QStringList paths = r.paths;
-    later(record(std::move(r)), [completion = std::move(completion), paths] {
-        if (completion)
-            completion(paths);
-    });
+    later(record(std::move(r)), calling(std::move(completion), paths));
 }
 
 void RecordingDialogService::savePanel(QWidget* window, const SavePanelOptions& options,
@@ -170,10 +171,7 @@ void RecordingDialogService::savePanel(QWidget* window, const SavePanelOptions& 
             r.paths = QStringList{*script};
     }
     const QString path = r.paths.value(0);
-    later(record(std::move(r)), [completion = std::move(completion), path] {
-        if (completion)
-            completion(path);
-    });
+    later(record(std::move(r)), calling(std::move(completion), path));
 }
 
 void RecordingDialogService::runModalWindow(QWidget* window, QWidget* parent, std::function<void()> closed)

@@ -256,6 +256,22 @@ TEST(QtDialogService, AlertOnAWindowIsASheetAnsweredByItsButton)
     ASSERT_TRUE(testsupport::spinUntil([&] { return answer.has_value(); }));
     EXPECT_EQ(*answer, Alert::kOtherReturn);
     EXPECT_EQ(Sheet::shownSheet(window.get()), nullptr);
+
+    // Without a window it still blocks the window the user is in, not nothing.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    answer.reset();
+    DialogService::shared().alert(nullptr, saveQuestion(), [&](int code) { answer = code; });
+    auto* dialog = window->findChild<QDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_FALSE(answer.has_value());
+    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == QStringLiteral("Cancel"))
+            QTest::mouseClick(b, Qt::LeftButton);
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(*answer, Alert::kAlternateReturn);
 }
 
 TEST(QtDialogService, ModalWindowIsApplicationModalAndTellsItsCloseOnce)

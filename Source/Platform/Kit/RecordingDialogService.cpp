@@ -67,25 +67,30 @@ RecordingDialogService::Request RecordingDialogService::last(Kind kind) const
     return all.isEmpty() ? Request{} : all.last();
 }
 
-qsizetype RecordingDialogService::record(Request request)
+int RecordingDialogService::record(Request request)
 {
+    request.serial = ++m_nextSerial;
     m_requests.append(std::move(request));
-    return m_requests.size() - 1;
+    return m_nextSerial;
 }
 
-void RecordingDialogService::markAnswered(qsizetype index)
+RecordingDialogService::Request* RecordingDialogService::find(int serial)
 {
     // The record may have been cleared meanwhile.
-    if (index < m_requests.size())
-        m_requests[index].answered = true;
+    for (Request& r : m_requests) {
+        if (r.serial == serial)
+            return &r;
+    }
+    return nullptr;
 }
 
-void RecordingDialogService::later(qsizetype index, std::function<void()> deliver)
+void RecordingDialogService::later(int serial, std::function<void()> deliver)
 {
     QMetaObject::invokeMethod(
         &m_pending,
-        [this, index, deliver = std::move(deliver)] {
-            markAnswered(index);
+        [this, serial, deliver = std::move(deliver)] {
+            if (Request* r = find(serial))
+                r->answered = true;
             deliver();
         },
         Qt::QueuedConnection);
@@ -123,12 +128,12 @@ void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::func
     const auto script = takeFront(m_sheets);
     if (script && std::holds_alternative<SheetShown>(*script)) {
         r.scripted = true;
-        const qsizetype index = record(std::move(r));
+        const int serial = record(std::move(r));
         const QPointer<QObject> alive(&m_pending);
-        sheet.begin(window, [this, alive, index, completion = std::move(completion)](int code) {
-            if (alive && index < m_requests.size()) {
-                m_requests[index].answered = true;
-                m_requests[index].returnCode = code;
+        sheet.begin(window, [this, alive, serial, completion = std::move(completion)](int code) {
+            if (Request* r = alive ? find(serial) : nullptr) {
+                r->answered = true;
+                r->returnCode = code;
             }
             if (completion)
                 completion(code);
@@ -182,11 +187,11 @@ void RecordingDialogService::runModalWindow(QWidget* window, QWidget* parent, st
     r.shown = window;
     const auto keepOpen = takeFront(m_modalKeepOpen);
     r.scripted = keepOpen.has_value();
-    const qsizetype index = record(std::move(r));
+    const int serial = record(std::move(r));
     const QPointer<QObject> alive(&m_pending);
-    whenWindowCloses(window, [this, alive, index, closed = std::move(closed)] {
-        if (alive)
-            markAnswered(index);
+    whenWindowCloses(window, [this, alive, serial, closed = std::move(closed)] {
+        if (Request* r = alive ? find(serial) : nullptr)
+            r->answered = true;
         if (closed)
             closed();
     });

@@ -158,15 +158,26 @@ TEST(RecordingDialogService, SheetsAndModalWindowsCanBeLeftOpenForTheTestToDrive
     EXPECT_NE(dynamic_cast<QtDialogService*>(&DialogService::shared()), nullptr);
 }
 
-TEST(RecordingDialogService, AnswersStillPendingAreDroppedWithTheService)
+TEST(RecordingDialogService, PendingAnswersKeepToTheirOwnRequestsAndGoWithTheService)
 {
     int answers = 0;
     {
         RecordingDialogService dialogs;
+        QWidget preferences;
+        dialogs.openPanel(nullptr, {}, [&](const QStringList&) { ++answers; });
+        dialogs.clearRecord();
+        dialogs.scriptModalWindow(true);
+        dialogs.runModalWindow(&preferences, nullptr);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(answers, 1);
+        // The panel's answer must not mark the window that took its place in the record.
+        ASSERT_EQ(dialogs.requests().size(), 1);
+        EXPECT_FALSE(dialogs.requests().first().answered);
+
         dialogs.openPanel(nullptr, {}, [&](const QStringList&) { ++answers; });
     }
     QCoreApplication::processEvents();
-    EXPECT_EQ(answers, 0);
+    EXPECT_EQ(answers, 1);
 }
 
 // ---- the real service, offscreen ----

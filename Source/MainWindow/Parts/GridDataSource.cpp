@@ -30,6 +30,19 @@ T* reuseOrDequeue(KPCollectionView* view, Base* shown)
     return view ? view->template dequeueReusableWithClass<T>() : nullptr;
 }
 
+// A tile view showing record; none when the item holds no record of the tile's kind.
+template <class Tile, class Record>
+KPCollectionItemView* fillTile(KPCollectionView* view, KPCollectionItemView* shown, const Record* record,
+                               void (Tile::*set)(const Record&))
+{
+    if (!record)
+        return nullptr;
+    Tile* tile = reuseOrDequeue<Tile>(view, shown);
+    if (tile)
+        (tile->*set)(*record);
+    return tile;
+}
+
 } // namespace
 
 GridDataSource::GridDataSource(MainWindowContext& ctx)
@@ -326,35 +339,14 @@ std::optional<KPCollectionItemView*> GridDataSource::collectionViewWillDisplayIt
         itemView->loadContent();
         return itemView;
     }
-    case KPItemViewTypeMonth: {
-        const MonthGroupRecord* record = item->monthGroup();
-        KPSectionDateItemView* itemView = record ? reuseOrDequeue<KPSectionDateItemView>(view, shown) : nullptr;
-        if (itemView)
-            itemView->setItemData(*record);
-        return itemView;
-    }
-    case KPItemViewTypeFlag: {
-        const FlagGroupRecord* record = item->flagGroup();
-        KPSectionFlagItemView* itemView = record ? reuseOrDequeue<KPSectionFlagItemView>(view, shown) : nullptr;
-        if (itemView)
-            itemView->setItemData(*record);
-        return itemView;
-    }
-    case KPItemViewTypeFileType: {
-        const FileTypeGroupRecord* record = item->fileTypeGroup();
-        KPSectionFileTypeItemView* itemView =
-            record ? reuseOrDequeue<KPSectionFileTypeItemView>(view, shown) : nullptr;
-        if (itemView)
-            itemView->setItemData(*record);
-        return itemView;
-    }
-    case KPItemViewTypeAuthor: {
-        const DBAuthor* author = item->author();
-        KPSectionAuthorItemView* itemView = author ? reuseOrDequeue<KPSectionAuthorItemView>(view, shown) : nullptr;
-        if (itemView)
-            itemView->setAuthor(*author);
-        return itemView;
-    }
+    case KPItemViewTypeMonth:
+        return fillTile(view, shown, item->monthGroup(), &KPSectionDateItemView::setItemData);
+    case KPItemViewTypeFlag:
+        return fillTile(view, shown, item->flagGroup(), &KPSectionFlagItemView::setItemData);
+    case KPItemViewTypeFileType:
+        return fillTile(view, shown, item->fileTypeGroup(), &KPSectionFileTypeItemView::setItemData);
+    case KPItemViewTypeAuthor:
+        return fillTile(view, shown, item->author(), &KPSectionAuthorItemView::setAuthor);
     default:
         return shown;
     }

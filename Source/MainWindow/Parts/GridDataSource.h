@@ -15,13 +15,17 @@
 
 #include "Browser/CollectionView/KPCollectionViewDataSource.h"
 #include "Browser/CollectionView/KPCollectionViewDelegate.h"
+#include "Browser/KPDefaultSectionLayoutManager.h"
 #include "Browser/KPGroupingEngine.h"
+#include "Browser/KPItemViewType.h"
+#include "Browser/KPNotTitleLayoutManager.h"
 #include "Browser/KPSectionData.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "SideBar/KPNode.h"
 
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QRectF>
 #include <QSizeF>
 #include <QVariantMap>
@@ -45,10 +49,19 @@ struct GridActions {
     std::function<void(QDropEvent* info)> concludeDragOperation;
 };
 
+class DataBaseEngine;
+class KPDataSourceManager;
+class KPDataSourceSortManager;
+class KPViewSizeManager;
+
 class GridDataSource final : public KPCollectionViewDataSource, public KPCollectionViewDelegate {
 public:
-    // The keys of a node's saved view settings.
+    // The keys of a node's saved view settings (the grouping reads the other four).
     static inline const QString kDisplayModeKey = QStringLiteral("DisplayMode");
+    static inline const QString kGroupTypeKey = KPGroupingEngine::kGroupTypeKey;
+    static inline const QString kGroupAscendingKey = KPGroupingEngine::kGroupAscendingKey;
+    static inline const QString kFileTypeKey = KPGroupingEngine::kFileTypeKey;
+    static inline const QString kFileAscendingKey = KPGroupingEngine::kFileAscendingKey;
 
     // Takes the grid of ctx (when there is one) as its data source and delegate, and listens for
     // loaded thumbnails.
@@ -74,12 +87,19 @@ public:
     void removeItemDataWithIndexSets(const QList<KPSectionIndexSet>& indexSets);
 
     // ---- geometry ----
+    // (layout width, content height): never lower than the visible height.
     QSizeF contentSize();
+    // The manager of the current item view type with its layout width set; null for a type
+    // that has none.
     KPSectionContentLayoutManager* layoutManager();
+    // The manager an item view type lays its sections out with (its width not set).
+    KPSectionContentLayoutManager* layoutManagerForType(int itemViewType);
 
     // ---- per-node memory ----
     void saveSortInfoWithNode(const KPNode* node);
     std::optional<QVariantMap> sortInfoWithNode(const KPNode* node) const;
+    // The grid's visible rectangle, and back: the same distance from the top of the content
+    // (nothing when none was saved or it was empty).
     void saveScrollFrameWithNode(const KPNode* node);
     void scrollFrameWithNode(const KPNode* node);
 
@@ -115,12 +135,28 @@ public:
     void onCollectionViewConcludeDragOperation(KPCollectionView* view, QDropEvent* info) override;
 
 private:
+    KPViewSizeManager& viewSizes() const;
+    KPDataSourceSortManager& sortSettings() const;
+    KPDataSourceManager& listed() const;
+    int itemViewType() const;
+    QSizeF scrollViewSize() const;
+    // The height section index takes: its content when expanded, else its header.
+    double sectionHeight(const KPSectionContentLayoutManager& layout, qint64 index) const;
+
     MainWindowContext& m_ctx;
+    // The grid this object was installed into; released again when this object goes.
+    QPointer<KPCollectionView> m_grid;
     QList<KPSectionDataPtr> m_dataSource;
     std::unique_ptr<KPGroupingEngine> m_grouping;
-    std::unique_ptr<KPSectionContentLayoutManager> m_defaultSectionLayoutManager;
-    std::unique_ptr<KPSectionContentLayoutManager> m_notTitleLayoutManager;
+    KPDefaultSectionLayoutManager m_defaultSectionLayoutManager;
+    KPNotTitleLayoutManager m_notTitleLayoutManager;
     QHash<QString, QVariantMap> m_cacheNodeSortInfos;
-    QHash<QString, QRectF> m_cacheNodeFrames;
+    // The visible rectangle and the content height it was taken in: namesakes list different
+    // numbers of documents, and a position is restored as the same distance from the top.
+    struct SavedFrame {
+        QRectF visible;
+        double contentHeight = 0;
+    };
+    QHash<QString, SavedFrame> m_cacheNodeFrames;
     std::vector<platform::ObserverToken> m_observers;
 };

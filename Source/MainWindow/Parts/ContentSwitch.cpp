@@ -1,0 +1,532 @@
+#include "MainWindow/Parts/ContentSwitch.h"
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/KPDataSourceManager.h"
+#include "Browser/KPDataSourceSortManager.h"
+#include "Browser/KPGroupingEngine.h"
+#include "Browser/KPThumbnailLoader.h"
+#include "Browser/KPViewSizeManager.h"
+#include "MainWindow/AppMenuController.h"
+#include "MainWindow/KPSplitView.h"
+#include "MainWindow/MainWindowContext.h"
+#include "MainWindow/MainWindowExtensions.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarDataSource.h"
+#include "SideBar/SideBarNodeType.h"
+#include "SideBar/SubSideBarDataSource.h"
+#include "Store/DataBaseEngine.h"
+#include "Store/KPLibraryFileManager.h"
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QWidget>
+
+namespace T = SideBarNodeType;
+
+// Keeps the overlays of the document area (the import panel, the empty-library view) filling
+// it as it is resized.
+class ContentSwitch::CenterOverlays : public QObject {
+public:
+    explicit CenterOverlays(QWidget* center) : m_center(center)
+    {
+        if (center)
+            center->installEventFilter(this);
+    }
+
+    void fill(QWidget* overlay)
+    {
+        if (!overlay || !m_center)
+            return;
+        if (overlay->parentWidget() != m_center)
+            overlay->setParent(m_center);
+        overlay->setGeometry(m_center->rect());
+        overlay->raise();
+        overlay->show();
+    }
+
+    QWidget* center() const { return m_center; }
+    QPointer<QWidget> importPanel;
+    QPointer<QWidget> noDocumentView;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_center && event->type() == QEvent::Resize) {
+            for (QWidget* overlay : {importPanel.data(), noDocumentView.data()}) {
+                if (overlay && !overlay->isHidden())
+                    overlay->setGeometry(m_center->rect());
+            }
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_center;
+};
+
+ContentSwitch::ContentSwitch(MainWindowContext& ctx)
+    : folderAccess(&ContentSwitch::fileSystemFolderAccess), m_ctx(ctx),
+      m_overlays(std::make_unique<CenterOverlays>(ctx.centerView))
+{
+}
+
+ContentSwitch::~ContentSwitch() = default;
+
+QWidget* ContentSwitch::importPanel() const
+{
+    return m_overlays->importPanel && !m_overlays->importPanel->isHidden() ? m_overlays->importPanel.data() : nullptr;
+}
+
+ContentSwitch::FolderAccess ContentSwitch::fileSystemFolderAccess(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isDir())
+        return FolderAccess::Missing;
+    return info.isReadable() && info.isExecutable() ? FolderAccess::Readable : FolderAccess::Unreadable;
+}
+
+// ---- the main side bar ----
+
+void ContentSwitch::onSideBarNodeChange(const KPNode::Ptr& node)
+{
+    if (!node) {
+        // No row is selected any more: nothing of the node left is shown.
+        m_ctx.state.shownNode = nullptr;
+        m_ctx.state.shownSubNode = nullptr;
+        m_shownSubNodes.clear();
+        showEmptyListing();
+        return;
+    }
+    m_ctx.state.shownNode = node;
+    m_shownSubNodes.clear();
+    prepare(node);
+    showMainNode(node);
+    publishButtons();
+}
+
+void ContentSwitch::prepare(const KPNode::Ptr& node)
+{
+    const int type = node->nodeType();
+    KPThumbnailLoader::shared().clearImageQueue();
+
+    // Search: typed-ahead text, the search field and its suggestions.
+    m_ctx.state.searchTitleKeyDownCharStr.clear();
+    m_ctx.state.globleSearchLastString.clear();
+    if (m_ctx.search) {
+        m_ctx.search->resetSearchField();
+        m_ctx.search->destroySearchResultPopver();
+    }
+    if (m_ctx.safeBox)
+        m_ctx.safeBox->removeSetupView();
+
+    m_buttons = ContentButtons{};
+    m_buttons.navigationIcon = SideBarDataSource::imageWithNodeType(type);
+    m_buttons.navigationTitle = node->title();
+    m_buttons.centerTitle = node->title();
+
+    // Recent and Flagged keep the title already shown.
+    postTitle(type == T::RecentNode || type == T::FlaggedNode ? QVariant() : QVariant(node->title()));
+
+    if (type == T::ImportingNode) {
+        showSecondSideBar(false);
+    } else {
+        showImportPanel(false);
+        showSecondSideBar(type == T::TagsNode || type == T::CollectionsNode);
+    }
+    if (type == T::TagsNode || type == T::CollectionsNode || type == T::IndexFolderNode ||
+        type == T::SubIndexFolderNode)
+        m_buttons.groupButtons = true;
+
+    viewSize().setItemViewType(KPItemViewTypeGroupedDocuments);
+    setTileMode(T::isGroupedView(type));
+    removeNoDocumentView();
+}
+
+void ContentSwitch::showMainNode(const KPNode::Ptr& node)
+{
+    KPGroupingEngine* grouping = m_ctx.gridDataSource ? &m_ctx.gridDataSource->grouping() : nullptr;
+    switch (node->nodeType()) {
+    case T::DocumentsNode: {
+        m_buttons.groupButtons = true;
+        bool fetched = false;
+        const QList<KPItemDataPtr> items = queryFileInfos(QStringLiteral("isTrash == NO"), {}, &fetched);
+        // A failed fetch is no empty library.
+        if (fetched && items.isEmpty())
+            showNoDocumentView();
+        tail(node, items);
+        return;
+    }
+    case T::RecentNode:
+        m_buttons.recentButtons = true;
+        if (grouping)
+            grouping->createRecentDataAndFillData();
+        return;
+    case T::FlaggedNode:
+        m_buttons.centerTitleShown = true;
+        viewSize().setItemViewType(KPItemViewTypeFlag);
+        if (grouping)
+            grouping->createFlagDataAndFillData();
+        return;
+    case T::TrashNode:
+        m_buttons.centerTitleShown = true;
+        viewSize().setItemViewType(KPItemViewTypeDocuments);
+        tail(node, queryFileInfos(QStringLiteral("isTrash == YES && isNeedDelete == NO")));
+        return;
+    case T::ImportingNode:
+        showImportPanel(true);
+        tail(node, {});
+        return;
+    case T::TagsNode:
+    case T::CollectionsNode:
+        // The second side bar selects its node and calls back with it; until then the grid
+        // shows nothing of the node left.
+        m_ctx.state.shownSubNode = nullptr;
+        showEmptyListing();
+        if (m_ctx.subSideBarDataSource)
+            m_ctx.subSideBarDataSource->switchByNodeType(node->nodeType());
+        return;
+    case T::TagNode:
+        m_buttons.groupButtons = true;
+        tail(node, tagFileInfos(*node));
+        return;
+    case T::FileTypeNode:
+        m_buttons.centerTitleShown = true;
+        if (grouping)
+            grouping->createFileTypeAndFileData();
+        return;
+    case T::AuthorNode:
+        if (grouping)
+            grouping->createAuthorDataAndFillData();
+        return;
+    case T::FolderNode:
+        m_buttons.groupButtons = true;
+        tail(node, allFileInfosByNode(node));
+        return;
+    case T::SmartFolderNode:
+        m_buttons.groupButtons = true;
+        showSmartFolder(node);
+        return;
+    case T::SafeBoxNode:
+        showSafeBox(node);
+        return;
+    case T::DocumentDateNode:
+        m_buttons.centerTitleShown = true;
+        viewSize().setItemViewType(KPItemViewTypeMonth);
+        if (grouping)
+            grouping->createDateDataAndFileDate();
+        return;
+    case T::IndexFolderNode:
+    case T::SubIndexFolderNode:
+        showIndexFolder(node);
+        return;
+    case T::ICloudNode:
+        m_buttons.groupButtons = true;
+        tail(node, allFileInfosByIndexNode(node));
+        return;
+    case T::ReceivedNode:
+        m_buttons.centerTitleShown = true;
+        tail(node,
+             queryFileInfos(QStringLiteral("isTrash == NO && extendField == %@"), {DBFileInfo::kExtendReceiveFromDevice}),
+             KPGroupSortTypeDateCreated);
+        return;
+    default:
+        tail(node, {});
+        return;
+    }
+}
+
+void ContentSwitch::showSafeBox(const KPNode::Ptr& node)
+{
+    if (GridDataSource* grid = m_ctx.gridDataSource) {
+        grid->dataSource().clear();
+        grid->reloadData();
+    }
+    SafeBoxPane* box = m_ctx.safeBox;
+    if (!QFileInfo::exists(KPLibraryFileManager::defaultManager().safeBoxFile())) {
+        if (box)
+            box->showSetupView(true);
+        tail(node, {});
+    } else if (!box || box->safeBoxAttactPath().isEmpty()) {
+        if (box)
+            box->showSetupView(false);
+    } else {
+        box->loadSafeBoxDataSource();
+    }
+}
+
+// ---- the second side bar ----
+
+void ContentSwitch::prepareSubSideBar()
+{
+    KPThumbnailLoader::shared().clearImageQueue();
+    m_ctx.state.searchTitleKeyDownCharStr.clear();
+    if (m_ctx.search)
+        m_ctx.search->resetSearchField();
+}
+
+void ContentSwitch::onSubSideBarNodeChange(const KPNode::Ptr& node)
+{
+    m_ctx.state.shownSubNode = node;
+    m_shownSubNodes.clear();
+    prepareSubSideBar();
+    if (!node)
+        showEmptyListing();
+    else
+        showSubNode(node);
+    publishButtons();
+}
+
+void ContentSwitch::showSubNode(const KPNode::Ptr& node)
+{
+    switch (node->nodeType()) {
+    case T::TagGroupNode:
+        tail(node, tagGroupFileInfos(*node));
+        return;
+    case T::TagNode:
+        tail(node, node->tag() ? tagFileInfos(*node) : queryFileInfos(QStringLiteral("isTrash == NO && tags.@count == 0")));
+        return;
+    case T::FolderNode:
+    case T::CollectionNode:
+        tail(node, node->dbNode() ? allFileInfosByNode(node) : queryFileInfos(QStringLiteral("isTrash == NO && node == nil")));
+        return;
+    case T::SmartFolderNode:
+        showSmartFolder(node);
+        return;
+    case T::ListNode:
+        tail(node, listNodeFileInfos(*node));
+        return;
+    default:
+        tail(node, {});
+        return;
+    }
+}
+
+void ContentSwitch::onSubSideBarNodesChange(const QList<KPNode::Ptr>& nodes)
+{
+    prepareSubSideBar();
+    m_ctx.state.shownSubNode = nullptr;
+    m_shownSubNodes = nodes;
+    QStringList names;
+    QList<KPItemDataPtr> items;
+    for (const KPNode::Ptr& node : nodes) {
+        if (!node || node->nodeType() != T::TagNode || !node->tag())
+            continue;
+        names.append(node->tag().name());
+        items.append(tagFileInfos(*node));
+    }
+    const QString title = names.join(QStringLiteral(" & "));
+    postTitle(title);
+    listed().addSource(items);
+    regroup(std::nullopt);
+    publishButtons();
+}
+
+void ContentSwitch::onSideBarBeforeNodeWillChange(const KPNode::Ptr& node)
+{
+    saveNode(node);
+    if (node && (node->nodeType() == T::TagsNode || node->nodeType() == T::CollectionsNode)) {
+        KPNode::Ptr sub = m_ctx.state.shownSubNode;
+        if (!sub && m_ctx.subSideBarDataSource)
+            sub = m_ctx.subSideBarDataSource->selectedNode();
+        saveNode(sub);
+    }
+}
+
+void ContentSwitch::onSubSideBarBeforeNodeWillChange(const KPNode::Ptr& node)
+{
+    saveNode(node);
+}
+
+void ContentSwitch::reshowSelected()
+{
+    const KPNode::Ptr node = m_ctx.state.shownNode;
+    if (!node)
+        return;
+    const bool secondBar = node->nodeType() == T::TagsNode || node->nodeType() == T::CollectionsNode;
+    if (!secondBar) {
+        saveNode(node);
+        onSideBarNodeChange(node);
+    } else if (!m_shownSubNodes.isEmpty()) {
+        onSubSideBarNodesChange(QList<KPNode::Ptr>(m_shownSubNodes));
+    } else {
+        const KPNode::Ptr sub = m_ctx.state.shownSubNode;
+        saveNode(sub);
+        onSubSideBarNodeChange(sub);
+    }
+}
+
+void ContentSwitch::showSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits)
+{
+    if (!node || !isShown(node))
+        return;
+    listed().addSource(hits);
+    regroup(m_ctx.gridDataSource ? m_ctx.gridDataSource->sortInfoWithNode(node.get()) : std::nullopt);
+}
+
+bool ContentSwitch::isShown(const KPNode::Ptr& node) const
+{
+    if (m_ctx.state.shownSubNode == node)
+        return true;
+    const KPNode::Ptr& main = m_ctx.state.shownNode;
+    return main == node && main->nodeType() != T::TagsNode && main->nodeType() != T::CollectionsNode;
+}
+
+// ---- the common steps ----
+
+void ContentSwitch::tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items, std::optional<int> groupType)
+{
+    listed().addSource(items);
+    GridDataSource* grid = m_ctx.gridDataSource;
+    if (!grid)
+        return;
+    std::optional<QVariantMap> setting = grid->sortInfoWithNode(node.get());
+    if (setting && setting->contains(GridDataSource::kDisplayModeKey))
+        viewSize().setDisplayMode(setting->value(GridDataSource::kDisplayModeKey).toInt() == KPDisplayModeList
+                                      ? KPDisplayModeList
+                                      : KPDisplayModeIcon);
+    if (groupType) {
+        // A node never set up takes the other sort values from the current settings: the
+        // grouping stores what it is given, and zeros would overwrite the user's sort order.
+        const auto& sort =
+            m_ctx.sortManager ? *m_ctx.sortManager : KPDataSourceSortManager::shareDataSourceSortManager();
+        QVariantMap forced{
+            {GridDataSource::kGroupAscendingKey, sort.groupAscending()},
+            {GridDataSource::kFileTypeKey, sort.fileSortType()},
+            {GridDataSource::kFileAscendingKey, sort.fileAscending()},
+        };
+        if (setting)
+            forced.insert(*setting);
+        forced.insert(GridDataSource::kGroupTypeKey, *groupType);
+        setting = forced;
+    }
+    regroup(setting);
+    grid->scrollFrameWithNode(node.get());
+}
+
+void ContentSwitch::regroup(const std::optional<QVariantMap>& setting)
+{
+    if (GridDataSource* grid = m_ctx.gridDataSource) {
+        grid->grouping().createDataAndFileDataByGroupSortSetting(listed().dataSource(), setting);
+        grid->reloadData();
+    }
+}
+
+void ContentSwitch::showEmptyListing()
+{
+    listed().removeAllObjects();
+    regroup(std::nullopt);
+}
+
+void ContentSwitch::saveNode(const KPNode::Ptr& node)
+{
+    if (!node || !m_ctx.gridDataSource)
+        return;
+    m_ctx.gridDataSource->saveScrollFrameWithNode(node.get());
+    m_ctx.gridDataSource->saveSortInfoWithNode(node.get());
+}
+
+void ContentSwitch::setTileMode(bool tiles)
+{
+    if (m_ctx.appMenu)
+        m_ctx.appMenu->setBEnabledListView(!tiles);
+    if (KPCollectionView* grid = m_ctx.collectionView) {
+        grid->setAllowSelection(!tiles);
+        grid->setAllowRegionSelection(!tiles);
+        grid->setAllowShiftSelection(!tiles);
+    }
+    if (tiles) {
+        m_buttons.viewModeButton = false;
+        viewSize().setDisplayMode(KPDisplayModeIcon);
+        m_forcedIconMode = true;
+    } else if (m_forcedIconMode) {
+        // Leaving the tiles: the listings get back the mode the user chose for them.
+        m_forcedIconMode = false;
+        viewSize().setDisplayMode(m_ctx.state.lastInnerDisplayMode == KPDisplayModeList ? KPDisplayModeList
+                                                                                         : KPDisplayModeIcon);
+    }
+}
+
+void ContentSwitch::showSecondSideBar(bool show)
+{
+    KPSplitView* split = m_ctx.subSplitView;
+    if (!split)
+        return;
+    if (show) {
+        if (!split->isExpand())
+            split->expand();
+        return;
+    }
+    if (!split->isExpand())
+        return;
+    const double width = m_ctx.subSideBarView ? m_ctx.subSideBarView->width() : split->leftViewWidth();
+    // A bar never laid out has no width worth keeping.
+    if (width > 0)
+        platform::UserDefaults::standardUserDefaults().setDouble(width, kSubLeftSideBarWidthKey);
+    split->collapse();
+}
+
+void ContentSwitch::showImportPanel(bool show)
+{
+    QPointer<QWidget>& panel = m_overlays->importPanel;
+    if (!show) {
+        if (panel)
+            panel->hide();
+        return;
+    }
+    if (!panel && makeImportPanel && m_overlays->center())
+        panel = makeImportPanel();
+    m_overlays->fill(panel);
+}
+
+void ContentSwitch::showNoDocumentView()
+{
+    QWidget* center = m_overlays->center();
+    if (!center)
+        return;
+    QWidget* view = makeNoDocumentView ? makeNoDocumentView(center) : new QWidget(center);
+    if (!view)
+        return;
+    m_noDocumentView = view;
+    m_overlays->noDocumentView = view;
+    m_overlays->fill(view);
+}
+
+void ContentSwitch::removeNoDocumentView()
+{
+    if (!m_noDocumentView)
+        return;
+    m_noDocumentView->hide();
+    m_noDocumentView->deleteLater();
+    m_noDocumentView = nullptr;
+    m_overlays->noDocumentView = nullptr;
+}
+
+void ContentSwitch::postTitle(const QVariant& title)
+{
+    auto& center = m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
+    center.post(kUpdateLabCenterTitle, title);
+}
+
+void ContentSwitch::publishButtons()
+{
+    if (buttonsChanged)
+        buttonsChanged(m_buttons);
+}
+
+DataBaseEngine& ContentSwitch::store() const
+{
+    return m_ctx.store ? *m_ctx.store : *DataBaseEngine::dataBaseEngine();
+}
+
+KPDataSourceManager& ContentSwitch::listed() const
+{
+    return m_ctx.dataSourceManager ? *m_ctx.dataSourceManager : KPDataSourceManager::shareDataSourceManager();
+}
+
+KPViewSizeManager& ContentSwitch::viewSize() const
+{
+    return m_ctx.viewSizeManager ? *m_ctx.viewSizeManager : KPViewSizeManager::instance();
+}

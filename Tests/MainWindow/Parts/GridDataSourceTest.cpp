@@ -156,6 +156,13 @@ TEST_F(GridDataSourceTest, TitledSectionsStackDownFromTheTopAndCollapsedOnesKeep
             EXPECT_FALSE(source->collectionViewSectionIsExpand(&grid, 1));
         }
     }
+    // Items added to a section after the rectangles were asked for: asked again, they are new.
+    for (int i = 0; i < 30; ++i)
+        source->dataSource()[0]->datas().append(FlagGroupRecord{9000 + i, {}});
+    const double grown = source->layoutManager()->contentHeightWithItemCount(70);
+    EXPECT_EQ(rect(0).height(), grown);
+    EXPECT_EQ(rect(1).y(), source->contentSize().height() - grown - 26);
+
     // Collapsing everything leaves three headers at the top of a view-high content.
     settings().setItemViewType(KPItemViewTypeGroupedDocuments);
     for (const KPSectionDataPtr& section : source->dataSource())

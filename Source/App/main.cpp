@@ -25,6 +25,7 @@
 #include "MainWindow/Mail/SendMailClient.h"
 #include "Controls/VQTitlebarWindow.h"
 #include "Controls/VQWindowButton.h"
+#include "Dialogs/Welcome/WelcomeWindowController.h"
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
@@ -184,6 +185,7 @@ int main(int argc, char** argv)
     app.setMainWindow(&window);
 
     AppDelegate::Services services;
+    services.showWelcomeWindow = [](std::function<void()> onOk) { WelcomeWindowController::showWelcomeWindow(std::move(onOk)); };
     services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
     services.startCrashReporter = [](const QString& id, const QString& company) {
         auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();

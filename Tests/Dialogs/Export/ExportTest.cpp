@@ -1,6 +1,6 @@
 // The export over a real library into scratch folders: the folder tree and the copies, names
 // made from hostile titles, cancelling, failures reported before the folder is shown.
-#include "../../Platform/Workspace/WorkspaceTestSupport.h"
+#include "../RecordingWorkspace.h"
 #include "../../Utilities/Search/LibraryFixture.h"
 #include "Dialogs/Export/ExportNaming.h"
 #include "Dialogs/Export/ExportWindowController.h"
@@ -84,7 +84,6 @@ protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
-        launcher.findable = {QStringLiteral("xdg-open")};
         chosen = testsupport::makeTempDir(QStringLiteral("chosen"));
         window.resize(800, 600);
         window.show();
@@ -153,16 +152,11 @@ protected:
         return folder;
     }
 
-    bool revealed(const QString& folder) const
-    {
-        for (const QStringList& launch : launcher.launches)
-            if (launch.contains(folder))
-                return true;
-        return false;
-    }
+    bool revealed(const QString& folder) const { return recorder.opened(folder); }
 
-    testsupport::RecordingLauncher launcher;
-    platform::Workspace workspace{launcher};
+    dialogtest::RecordingWorkspace recorder;
+    testsupport::RecordingLauncher& launcher = recorder.launcher;
+    platform::Workspace& workspace = recorder.workspace;
     QWidget window;
     QString chosen;
 

@@ -3,9 +3,8 @@
 // are recorded.
 #pragma once
 
-#include "../../Platform/Workspace/WorkspaceTestSupport.h"
+#include "../RecordingWorkspace.h"
 #include "Dialogs/Welcome/Reachability.h"
-#include "Platform/Workspace/Workspace.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -13,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <functional>
+#include <memory>
 
 namespace welcometest {
 
@@ -44,9 +44,10 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    m_request += socket->readAll();
-                    if (!m_request.contains("\r\n\r\n"))
+                auto request = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+                    *request += socket->readAll();
+                    if (!request->contains("\r\n\r\n"))
                         return;
                     ++requests;
                     socket->write(m_response);
@@ -63,7 +64,6 @@ public:
 private:
     QTcpServer m_server;
     QByteArray m_response;
-    QByteArray m_request;
 };
 
 inline QByteArray httpResponse(const QByteArray& type, const QByteArray& body)
@@ -72,20 +72,6 @@ inline QByteArray httpResponse(const QByteArray& type, const QByteArray& body)
            + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-struct RecordingWorkspace {
-    RecordingWorkspace() { launcher.findable = {QStringLiteral("xdg-open")}; }
-
-    // Whether some launch was handed this address.
-    bool opened(const QString& address) const
-    {
-        for (const QStringList& launch : launcher.launches)
-            if (launch.contains(address))
-                return true;
-        return false;
-    }
-
-    testsupport::RecordingLauncher launcher;
-    platform::Workspace workspace{launcher};
-};
+using dialogtest::RecordingWorkspace;
 
 } // namespace welcometest

@@ -9,6 +9,7 @@
 #include "Theme/KPCustomThemeObjectValue.h"
 #include "Theme/KPSprite.h"
 #include "Theme/KPTextStyle.h"
+#include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QApplication>
@@ -88,6 +89,9 @@ NoDocumentView::NoDocumentView(Options options, QWidget* parent)
 {
     setObjectName(QStringLiteral("NoDocumentView"));
     setMouseTracking(true);
+    // Every piece is read from the theme when drawn; a switch only needs a new drawing.
+    m_themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        KPThemeManager::kThemeChangeNotification, [this](const platform::Notification&) { update(); });
 }
 
 QString NoDocumentView::preferredLanguage()

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "Dialogs/Welcome/MakerHosts.h"
+#include "Platform/Foundation/NotificationCenter.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -74,4 +75,5 @@ private:
     QString m_learnMoreStr;
     QString m_preferredLang;
     bool m_isMouseIn = false;
+    platform::ObserverToken m_themeObserver;
 };

@@ -35,8 +35,10 @@ public:
         // Shows the welcome window; onOk runs once when it goes, by its OK button or by the window
         // manager's close (start-up must not wait for a window that is no longer there).
         std::function<void(std::function<void()> onOk)> showWelcomeWindow;
-        // The modal library chooser of a later run whose library is missing.
-        std::function<void()> runLibraryChooser;
+        // The modal library chooser of a later run whose library is missing: true when the
+        // user chose or set up a library ("String_Library_Path" names it), false when the
+        // window closed without a choice.
+        std::function<bool()> runLibraryChooser;
         // 0 current, 1 older or missing version, 2 written by a newer program.
         std::function<int(const QString& libraryPath)> isValidDatabaseVersion;
         std::function<void()> showNeedUpgradProgramWindow;
@@ -74,7 +76,7 @@ public:
     };
 
     enum class TerminateReply { TerminateNow, TerminateCancel };
-    enum class LaunchState { NotStarted, WaitingForWelcome, BlockedOnNewerLibrary, StoreFailed, Running };
+    enum class LaunchState { NotStarted, WaitingForWelcome, NoLibrary, BlockedOnNewerLibrary, StoreFailed, Running };
 
     static constexpr const char* kCrashReporterIdentifier = "5e0b7c21a9d43f68e17c02b4d9a6f385";
     static constexpr const char* kCompanyName = "norlith";

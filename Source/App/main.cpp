@@ -25,6 +25,9 @@
 #include "MainWindow/Mail/SendMailClient.h"
 #include "Controls/VQTitlebarWindow.h"
 #include "Controls/VQWindowButton.h"
+#include "Dialogs/Preferences/LibraryLocation.h"
+#include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
+#include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
 #include "Dialogs/Welcome/WelcomeWindowController.h"
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
@@ -201,13 +204,16 @@ int main(int argc, char** argv)
     };
     services.addRecentLibraryPath = [](const QString& path) { addRecentLibraryPath(path); };
     services.isValidDatabaseVersion = [](const QString& path) { return DataBaseEngine::isValidDatabaseVersion(path); };
+    // The missing-library window runs before the library and the main window's content exist:
+    // create mode when no library was ever set, else the library is missing.
+    services.runLibraryChooser = [] {
+        NotFoundDataBaseWindowController chooser(LibraryLocation::currentLibraryPath().isEmpty()
+                                                     ? NotFoundDataBaseWindowController::Mode::CreateNew
+                                                     : NotFoundDataBaseWindowController::Mode::Plain);
+        return chooser.runModal();
+    };
     services.showNeedUpgradProgramWindow = [&window] {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Folivo 2"),
-                                    QStringLiteral("This library was written by a newer version of Folivo 2."),
-                                    QMessageBox::Ok, &window);
-        box->setInformativeText(QStringLiteral("Install the newer version to open it. Nothing in the library was changed."));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        showNeedUpgradProgramWindow(&window, [] { QCoreApplication::exit(0); });
     };
     services.initDataBase = []() -> QString {
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();

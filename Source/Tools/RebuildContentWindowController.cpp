@@ -1,6 +1,7 @@
 #include "Tools/RebuildContentWindowController.h"
 
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Kit/DialogService.h"
 #include "Store/DBFileInfo.h"
 #include "Store/KPCoreDataAction.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -130,6 +131,25 @@ int RebuildContentWindowController::runModal()
 {
     m_outlets.window->setWindowModality(Qt::ApplicationModal);
     return m_outlets.window->exec();
+}
+
+void RebuildContentWindowController::open()
+{
+    if (m_opened || !m_outlets.window)
+        return;
+    m_opened = true;
+    const QPointer<RebuildContentWindowController> self(this);
+    platform::kit::DialogService::shared().runModalWindow(m_outlets.window, m_outlets.window->parentWidget(), [self] {
+        if (self)
+            self->deleteLater();
+    });
+}
+
+QPointer<RebuildContentWindowController> RebuildContentWindowController::openLibraryWindow(QWidget* parent)
+{
+    QPointer<RebuildContentWindowController> controller = new RebuildContentWindowController(parent);
+    controller->open();
+    return controller;
 }
 
 void RebuildContentWindowController::beginSheet()

@@ -15,6 +15,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -25,7 +26,7 @@ class RebuildContentWindowController : public QObject {
 public:
     using CompletedBlock = std::function<void()>;
 
-    // The whole-library form; show it with runModal().
+    // The whole-library form; show it with open() (or runModal()).
     explicit RebuildContentWindowController(QWidget* parent = nullptr);
     // The selection form over the DBFileInfo records of the grid's selected items (their data);
     // completedBlock runs on the main thread when the rebuild ends, also after a cancel. Show it
@@ -36,6 +37,13 @@ public:
 
     // Runs the window application-modal until it closes.
     int runModal();
+    // Shows the whole-library window application-modal through the dialog service, without a
+    // nested event loop, and hands the controller to its window: made with new, it is deleted
+    // once the window has closed. A rebuild started in it goes on after that, and its completed
+    // block still runs. A second call does nothing.
+    void open();
+    // A whole-library controller made and opened at once; null once it has gone.
+    static QPointer<RebuildContentWindowController> openLibraryWindow(QWidget* parent);
     // Shows the window as a sheet of its parent window and starts the rebuild.
     void beginSheet();
 
@@ -69,4 +77,5 @@ private:
     KPIndexManager* m_indexManager = nullptr;
     bool m_started = false;
     bool m_ownsWindow = true; // the sheet's window owns its controller instead
+    bool m_opened = false;
 };

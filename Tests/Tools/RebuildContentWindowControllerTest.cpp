@@ -4,6 +4,7 @@
 #include "Utilities/Search/KPIndexLibraryStore.h"
 #include "Utilities/Search/KPIndexManager.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -163,6 +164,48 @@ TEST_F(RebuildContentWindowControllerTest, TheLibraryRebuildRenewsIndexAndPrevie
     EXPECT_FALSE(picture(doc).isNull());
     EXPECT_EQ(thumb(binned), kOldThumb);
     ASSERT_TRUE(testsupport::spinUntil([&] { return state(doc) > oldID; }));
+}
+
+TEST_F(RebuildContentWindowControllerTest, OpenedWindowIsApplicationModalAndTakesItsControllerWhenItCloses)
+{
+    QWidget mainWindow;
+    mainWindow.show();
+    QPointer<RebuildContentWindowController> controller = RebuildContentWindowController::openLibraryWindow(&mainWindow);
+    ASSERT_TRUE(controller);
+    QPointer<QDialog> window = controller->window();
+    // No nested loop: the call has come back with the window still up.
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), window.data());
+    controller->open();   // a second open changes nothing
+    controller->outlets().btnClose->click();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return controller.isNull() && window.isNull(); }));
+}
+
+TEST_F(RebuildContentWindowControllerTest, ClosingTheOpenedWindowMidRebuildStillCompletesOnce)
+{
+    for (int i = 0; i < 4; ++i)
+        addDocument(QStringLiteral("d%1.txt").arg(i), "text");
+    ASSERT_TRUE(KPContextHelper::save(engine->context()));
+
+    QPointer<RebuildContentWindowController> controller = RebuildContentWindowController::openLibraryWindow(nullptr);
+    int completions = 0;
+    controller->setCompletedBlock([&] { ++completions; });
+    std::atomic<int> made{0};
+    controller->setPreviewProvider([&](const QString&, const QSize& size) {
+        // The user stops it half-way: the window closes and takes the controller along.
+        if (++made == 2)
+            platform::DispatchQueue::main().sync([&] { controller->outlets().btnStop->click(); });
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        return picture;
+    });
+    controller->outlets().btnIndexChecker->setChecked(false);
+    controller->outlets().btnRebuild->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return completions == 1 && controller.isNull(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(made.load(), 2);
 }
 
 } // namespace

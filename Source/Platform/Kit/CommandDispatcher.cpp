@@ -1,6 +1,38 @@
 #include "Platform/Kit/CommandDispatcher.h"
 
+#include "Platform/Foundation/VariantNumbers.h"
+#include "Platform/Kit/MenuSpec.h"
+
+#include <cmath>
+#include <limits>
+
 namespace platform::kit {
+
+QVariant makeSender(int tag, const QVariant& data)
+{
+    return QVariant::fromValue(MenuSender{tag, data});
+}
+
+int senderTag(const QVariant& sender)
+{
+    if (sender.metaType() == QMetaType::fromType<MenuSender>())
+        return sender.value<MenuSender>().tag;
+    // Texts are no tags, nor is a number that would have to be cut down to some other
+    // item's tag.
+    if (!isNumberType(sender.typeId()))
+        return 0;
+    const double value = sender.toDouble();
+    if (value != std::trunc(value) || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return 0;
+    return int(value);
+}
+
+QVariant senderData(const QVariant& sender)
+{
+    if (sender.metaType() == QMetaType::fromType<MenuSender>())
+        return sender.value<MenuSender>().data;
+    return {};
+}
 
 CommandDispatcher& CommandDispatcher::shared()
 {
@@ -33,6 +65,14 @@ bool CommandDispatcher::canPerform(const QString& name) const
 {
     const Entry* e = answering(name);
     return e && e->handler && (!e->enabled || e->enabled());
+}
+
+bool CommandDispatcher::performFromAction(const QAction* action)
+{
+    const QString name = menuItemCommand(action);
+    if (name.isEmpty())
+        return false;
+    return perform(name, makeSender(menuItemTag(action), menuItemData(action)));
 }
 
 bool CommandDispatcher::perform(const QString& name, const QVariant& sender)

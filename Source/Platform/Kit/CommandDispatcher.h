@@ -6,6 +6,11 @@
 // The Kit links no program library and so cannot log; a command that nobody answers (a menu
 // item or button sending a name no live handler took) is reported through the unanswered hook,
 // which the program points at its logger.
+//
+// The sender of a command chosen from a menu item or a tagged button is a QVariant holding a
+// MenuSender: the item's tag and the data it carries (makeSender). Handlers read it with
+// senderTag/senderData, which also take a plain number as a tag, so a caller that only knows a
+// tag may send just that.
 #pragma once
 
 #include <QString>
@@ -15,7 +20,21 @@
 #include <memory>
 #include <vector>
 
+class QAction;
+
 namespace platform::kit {
+
+struct MenuSender {
+    int tag = 0;
+    QVariant data;
+    friend bool operator==(const MenuSender&, const MenuSender&) = default;
+};
+
+QVariant makeSender(int tag, const QVariant& data = {});
+// The tag of a MenuSender, or the number a plain numeric sender holds; 0 otherwise.
+int senderTag(const QVariant& sender);
+// The data of a MenuSender; invalid for any other sender.
+QVariant senderData(const QVariant& sender);
 
 class CommandDispatcher {
 public:
@@ -41,6 +60,9 @@ public:
     // Runs the answering handler; false when nobody answers or it is disabled.
     bool perform(const QString& name, const QVariant& sender = {});
     bool canPerform(const QString& name) const;
+    // Performs the command the action was built with (MenuSpec), with the action's tag and data
+    // as sender. An action without a command performs nothing and answers false.
+    bool performFromAction(const QAction* action);
 
     // Called by perform with the name when no live registration answers it (a disabled
     // handler still answers). Empty: such commands pass silently.
@@ -59,3 +81,5 @@ private:
 };
 
 } // namespace platform::kit
+
+Q_DECLARE_METATYPE(platform::kit::MenuSender)

@@ -63,4 +63,25 @@ public:
     virtual void runModalWindow(QWidget* window, QWidget* parent, std::function<void()> closed = {}) = 0;
 };
 
+// The real service: what it asks is shown on the screen.
+// - Alerts: a Sheet on the window, or a window-modal dialog opened with open() without one.
+// - Panels: a QFileDialog opened with open(), window-modal over the given window (application-
+//   modal without one), which deletes itself once answered. A panel that allows both files and
+//   folders accepts a selected folder instead of opening it; one for folders alone chooses one
+//   folder. A save panel asks before replacing an existing file. A panel whose window goes away
+//   first answers empty then, while the window is being destroyed: the completion must not use
+//   that window.
+// - Modal windows: made application-modal and shown, raised and focused; closed runs once, when
+//   the window is hidden, closed or destroyed (a refused close request keeps it open).
+class QtDialogService final : public DialogService {
+public:
+    void alert(QWidget* window, const Alert& alert, Alert::Completion completion) override;
+    void beginSheet(QWidget* window, Sheet& sheet, std::function<void(int)> completion) override;
+    void openPanel(QWidget* window, const OpenPanelOptions& options,
+                   std::function<void(const QStringList& paths)> completion) override;
+    void savePanel(QWidget* window, const SavePanelOptions& options,
+                   std::function<void(const QString& path)> completion) override;
+    void runModalWindow(QWidget* window, QWidget* parent, std::function<void()> closed = {}) override;
+};
+
 } // namespace platform::kit

@@ -1,5 +1,6 @@
 #include "Platform/Kit/Popover.h"
 
+#include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/PopoverMarker.h"
 #include "Platform/Kit/WindowAttachments.h"
 
@@ -219,7 +220,7 @@ void Popover::show(QWidget* anchor, const QRect& anchorRect, PopoverEdge preferr
     }
     m_previousFocus = QApplication::focusWidget();
 
-    if (m_animates)
+    if (m_animates && AnimationPolicy::current().animates())
         startFadeIn();
     m_frame->show();
     m_frame->raise();

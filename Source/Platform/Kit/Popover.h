@@ -12,10 +12,10 @@
 //   closes on an Esc that its content leaves unhandled (an editor that takes Esc keeps it
 //   open), on "MonitorResignWindowResign" (a press outside any popover, posted by the
 //   application's event rules) and when its window hides or goes away.
-// Both carry the popover marker (PopoverMarker.h), fade in on the Scheduler's animation clock,
-// and report closed() exactly once per showing, also when the anchor or the window is
-// destroyed while it is open. Destroying a shown Popover takes it away without closed(): its
-// owner is going.
+// Both carry the popover marker (PopoverMarker.h), fade in on the Scheduler's animation clock
+// (at once under an instant AnimationPolicy), and report closed() exactly once per showing,
+// also when the anchor or the window is destroyed while it is open. Destroying a shown
+// Popover takes it away without closed(): its owner is going.
 //
 // Ownership: the Popover owns its content widget; while the popover has been shown in a window
 // the frame holding the content is a child of that window, so a window that goes away takes

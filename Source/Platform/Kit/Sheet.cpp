@@ -1,5 +1,6 @@
 #include "Platform/Kit/Sheet.h"
 
+#include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/PopoverMarker.h"
 #include "Platform/Kit/WindowAttachments.h"
 
@@ -338,7 +339,7 @@ void Sheet::present(SheetHost* host)
     host->layout();
     scrim->show();
     scrim->raise();
-    if (m_animates) {
+    if (m_animates && AnimationPolicy::current().animates()) {
         const QRect rest = host->panelRest();
         auto* slide = new QPropertyAnimation(panel, "pos", panel);
         slide->setDuration(kSlideInMs);

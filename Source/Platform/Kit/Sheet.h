@@ -15,8 +15,9 @@
 //   is being destroyed: it must not use the window, and the window takes the shown sheet's
 //   content with it. Destroying the Sheet itself takes it away
 //   without a completion (its owner is going) and lets the next queued sheet in.
-// - The sheet slides in on the Scheduler's animation clock; keyboard focus moves into it and
-//   returns to where it was when it ends; Tab stays inside it.
+// - The sheet slides in on the Scheduler's animation clock (at once under an instant
+//   AnimationPolicy); keyboard focus moves into it and returns to where it was when it ends;
+//   Tab stays inside it.
 //
 // Ownership: the Sheet owns its content; while shown the content sits in the window. The Sheet
 // object belongs to its caller (a parent or a smart pointer). Threads: main thread only.

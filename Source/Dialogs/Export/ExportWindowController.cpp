@@ -3,6 +3,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Kit/Alert.h"
+#include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "Platform/Workspace/Workspace.h"
 #include "Store/KPContextHelper.h"
@@ -15,6 +16,7 @@
 
 using platform::localizedString;
 using platform::kit::Alert;
+using platform::kit::DialogService;
 
 namespace {
 
@@ -23,7 +25,7 @@ void showFailure(QWidget* window, const QString& reason)
     Alert alert = Alert::withMessage(localizedString(QStringLiteral("The documents could not be exported.")), {});
     alert.setInformativeText(reason);
     alert.setStyle(Alert::Style::Critical);
-    alert.beginSheet(window, {});
+    DialogService::shared().alert(window, alert, {});
 }
 
 } // namespace
@@ -69,7 +71,6 @@ ExportWindowController::ExportWindowController(QWidget* window, std::shared_ptr<
 {
     buildExportDocumentWindow(m_outlets);
     m_sheet = new platform::kit::Sheet(m_outlets.content, this);
-    m_sheet->setAnimates(m_options.animates);
     connect(m_outlets.btnCancel, &QPushButton::clicked, this, &ExportWindowController::btnCancel);
 }
 
@@ -82,7 +83,7 @@ ExportWindowController::~ExportWindowController()
 
 void ExportWindowController::start()
 {
-    m_sheet->begin(m_window, {});
+    DialogService::shared().beginSheet(m_window, *m_sheet, {});
     QPointer<ExportWindowController> guard(this);
     std::shared_ptr<ExportOperation> operation = m_operation;
     KPCoreDataAction::lookupWithBlockWithBackground([guard, operation](const platform::ContextPtr& context) {
@@ -127,7 +128,7 @@ void ExportWindowController::finish(const ExportOperation::Summary& summary)
         localizedString(key).replace(QLatin1String("%ld"), QString::number(summary.failed)), {});
     alert.setInformativeText(localizedString(QStringLiteral("The file may be missing, or the disk may be full or read-only.")));
     QPointer<ExportWindowController> guard(this);
-    alert.beginSheet(m_window, [guard, summary](int) {
+    DialogService::shared().alert(m_window, alert, [guard, summary](int) {
         if (guard)
             guard->reveal(summary);
     });

@@ -2,7 +2,8 @@
 // title of the document being copied and Cancel. The copying runs on a background child of the
 // default context (after the default context has been saved, so the worker sees the user's
 // last edits); at the end, cancelled or not, the sheet ends and the export folder is shown in
-// the file manager. When documents could not be exported, an alert says how many first.
+// the file manager. When documents could not be exported, an alert says how many first. The
+// sheet and the alerts go through the DialogService.
 //
 // The controller belongs to the window it runs on and deletes itself at the end; closing or
 // destroying the window cancels the worker at its next check.
@@ -35,7 +36,6 @@ public:
         platform::Workspace* workspace = nullptr;
         // Test seam for the document copies (ExportOperation::setCopyFunction).
         ExportOperation::CopyFunction copy;
-        bool animates = true;
     };
 
     // Starts exporting into chosenFolder as a sheet on window. Null when no export started (the

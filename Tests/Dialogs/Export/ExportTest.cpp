@@ -118,7 +118,6 @@ protected:
         ExportWindowController::Options options;
         options.workspace = &workspace;
         options.copy = std::move(copy);
-        options.animates = false;
         auto* controller = ExportWindowController::exportToFolder(&window, chosen, options);
         if (!controller)
             return nullptr;

@@ -32,7 +32,8 @@ public:
         std::function<void(const QString& event, double value)> fireEvent;
         std::function<void(const QString& bundleIdentifier)> startMailClientQuery;
         std::function<void()> checkForUpdatesInBackground;
-        // Shows the welcome window; onOk runs when it is dismissed with its OK button.
+        // Shows the welcome window; onOk runs once when it goes, by its OK button or by the window
+        // manager's close (start-up must not wait for a window that is no longer there).
         std::function<void(std::function<void()> onOk)> showWelcomeWindow;
         // The modal library chooser of a later run whose library is missing: true when the
         // user chose or set up a library ("String_Library_Path" names it), false when the

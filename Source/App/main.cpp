@@ -28,6 +28,7 @@
 #include "Dialogs/Preferences/LibraryLocation.h"
 #include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
 #include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
+#include "Dialogs/Welcome/WelcomeWindowController.h"
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
@@ -187,6 +188,7 @@ int main(int argc, char** argv)
     app.setMainWindow(&window);
 
     AppDelegate::Services services;
+    services.showWelcomeWindow = [](std::function<void()> onOk) { WelcomeWindowController::showWelcomeWindow(std::move(onOk)); };
     services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
     services.startCrashReporter = [](const QString& id, const QString& company) {
         auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();

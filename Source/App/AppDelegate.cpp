@@ -94,10 +94,21 @@ void AppDelegate::initApp()
             m_services.fireEvent(QStringLiteral("newuser"), 1);
         defaults().setBool(false, QStringLiteral("Bool_ProgramIsFirstRun"));
     } else if (!QFileInfo::exists(libraryPath())) {
-        if (m_services.runLibraryChooser)
-            m_services.runLibraryChooser();
-        else
+        if (!m_services.runLibraryChooser) {
             notAvailable("the library chooser");
+        } else if (!m_services.runLibraryChooser() || libraryPath().isEmpty()) {
+            // Going on would create a fresh library at the old path (perhaps on a volume that is
+            // only unplugged) or at an empty, relative one: nothing is made, nothing opened.
+            m_state = LaunchState::NoLibrary;
+            KPLogLogDomainMessage(QStringLiteral("main"), 0,
+                                  QStringLiteral("Start-up: no library was chosen; the program ends"));
+            // Start-up runs before the event loop does, so the end waits for it.
+            m_delayed.perform(0, [this] {
+                if (m_services.quitEventLoop)
+                    m_services.quitEventLoop();
+            });
+            return;
+        }
     }
 
     const int version = m_services.isValidDatabaseVersion ? m_services.isValidDatabaseVersion(libraryPath()) : 0;

@@ -32,10 +32,13 @@ public:
         std::function<void(const QString& event, double value)> fireEvent;
         std::function<void(const QString& bundleIdentifier)> startMailClientQuery;
         std::function<void()> checkForUpdatesInBackground;
-        // Shows the welcome window; onOk runs when it is dismissed with its OK button.
+        // Shows the welcome window; onOk runs once when it goes, by its OK button or by the window
+        // manager's close (start-up must not wait for a window that is no longer there).
         std::function<void(std::function<void()> onOk)> showWelcomeWindow;
-        // The modal library chooser of a later run whose library is missing.
-        std::function<void()> runLibraryChooser;
+        // The modal library chooser of a later run whose library is missing: true when the
+        // user chose or set up a library ("String_Library_Path" names it), false when the
+        // window closed without a choice.
+        std::function<bool()> runLibraryChooser;
         // 0 current, 1 older or missing version, 2 written by a newer program.
         std::function<int(const QString& libraryPath)> isValidDatabaseVersion;
         std::function<void()> showNeedUpgradProgramWindow;
@@ -73,7 +76,7 @@ public:
     };
 
     enum class TerminateReply { TerminateNow, TerminateCancel };
-    enum class LaunchState { NotStarted, WaitingForWelcome, BlockedOnNewerLibrary, StoreFailed, Running };
+    enum class LaunchState { NotStarted, WaitingForWelcome, NoLibrary, BlockedOnNewerLibrary, StoreFailed, Running };
 
     static constexpr const char* kCrashReporterIdentifier = "5e0b7c21a9d43f68e17c02b4d9a6f385";
     static constexpr const char* kCompanyName = "norlith";

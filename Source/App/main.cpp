@@ -23,6 +23,10 @@
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
 #include "MainWindow/Mail/SendMailClient.h"
+#include "Dialogs/Preferences/LibraryLocation.h"
+#include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
+#include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
+#include "Dialogs/Welcome/WelcomeWindowController.h"
 #include "MainWindow/MainWindowController.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -127,8 +131,17 @@ int main(int argc, char** argv)
     // for) and kept for the whole run; it goes before the delegate its close calls.
     std::unique_ptr<MainWindowController> mainWindow;
     std::function<void()> requestTermination;
+    // The window opens once the launch has got through to a running library: at once, or after
+    // the welcome window's OK.
+    std::function<void()> showMainWindowOnceRunning;
 
     AppDelegate::Services services;
+    services.showWelcomeWindow = [&showMainWindowOnceRunning](std::function<void()> onOk) {
+        WelcomeWindowController::showWelcomeWindow([onOk = std::move(onOk), &showMainWindowOnceRunning] {
+            onOk();
+            showMainWindowOnceRunning();
+        });
+    };
     services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
     services.startCrashReporter = [](const QString& id, const QString& company) {
         auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();
@@ -144,13 +157,16 @@ int main(int argc, char** argv)
     };
     services.addRecentLibraryPath = [](const QString& path) { addRecentLibraryPath(path); };
     services.isValidDatabaseVersion = [](const QString& path) { return DataBaseEngine::isValidDatabaseVersion(path); };
+    // The missing-library window runs before the library and the main window's content exist:
+    // create mode when no library was ever set, else the library is missing.
+    services.runLibraryChooser = [] {
+        NotFoundDataBaseWindowController chooser(LibraryLocation::currentLibraryPath().isEmpty()
+                                                     ? NotFoundDataBaseWindowController::Mode::CreateNew
+                                                     : NotFoundDataBaseWindowController::Mode::Plain);
+        return chooser.runModal();
+    };
     services.showNeedUpgradProgramWindow = [] {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Folivo 2"),
-                                    QStringLiteral("This library was written by a newer version of Folivo 2."),
-                                    QMessageBox::Ok);
-        box->setInformativeText(QStringLiteral("Install the newer version to open it. Nothing in the library was changed."));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        showNeedUpgradProgramWindow(nullptr, [] { QCoreApplication::exit(0); });
     };
     services.initDataBase = []() -> QString {
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
@@ -202,6 +218,10 @@ int main(int argc, char** argv)
     AppDelegate delegate(services);
     appDelegate = [&delegate] { return &delegate; };
     requestTermination = [&delegate] { delegate.requestTermination(); };
+    showMainWindowOnceRunning = [&delegate, &services] {
+        if (delegate.launchState() == AppDelegate::LaunchState::Running)
+            services.showMainWindow();
+    };
     const auto closeWindowFirst = qScopeGuard([&mainWindow, &app] {
         app.setMainWindow(nullptr);
         mainWindow.reset();
@@ -221,8 +241,7 @@ int main(int argc, char** argv)
     };
 
     delegate.applicationDidFinishLaunching();
-    if (delegate.launchState() == AppDelegate::LaunchState::Running)
-        services.showMainWindow();
+    showMainWindowOnceRunning();
     if (!paths.isEmpty())
         delegate.openFiles(paths);
 

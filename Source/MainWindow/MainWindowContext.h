@@ -32,6 +32,7 @@ class QWidget;
 namespace platform {
 class NotificationCenter;
 namespace kit {
+class AnimationPolicy;
 class CommandDispatcher;
 class DialogService;
 class Scheduler;
@@ -67,6 +68,7 @@ struct MainWindowContext {
     platform::kit::CommandDispatcher* commands = nullptr;
     platform::kit::DialogService* dialogs = nullptr;
     platform::kit::Scheduler* scheduler = nullptr;
+    platform::kit::AnimationPolicy* animation = nullptr;
     KeyState* keys = nullptr;
     AppMenuController* appMenu = nullptr;
     AppDelegate* appDelegate = nullptr; // null in tests

@@ -13,9 +13,11 @@ struct MainWindowState {
     KPNode::Ptr shownNode;
     // Written by ContentSwitch: the node of the second side bar shown (null when none).
     KPNode::Ptr shownSubNode;
-    // Written by GridInteraction: what was typed so far to find a title in the grid.
+    // Written by GridInteraction (ContentSwitch clears it on a switch): what was typed so far to
+    // find a title in the grid.
     QString searchTitleKeyDownCharStr;
-    // Written by the search field: the last text searched for across the library.
+    // Written by the search field (ContentSwitch clears it on a switch): the last text searched
+    // for across the library.
     QString globleSearchLastString;
     // Written by SortDisplayThemeHandlers: the display mode of the listing views, kept while a
     // tile view forces icons.

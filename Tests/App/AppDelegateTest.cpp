@@ -41,7 +41,12 @@ protected:
             calls << QStringLiteral("welcome");
             welcomeOk = std::move(ok);
         };
-        s.runLibraryChooser = [this] { calls << QStringLiteral("chooser"); };
+        s.runLibraryChooser = [this] {
+            calls << QStringLiteral("chooser");
+            if (!chosenLibrary.isNull())
+                defaults().setString(chosenLibrary, QStringLiteral("String_Library_Path"));
+            return chooserAnswer;
+        };
         s.isValidDatabaseVersion = [this](const QString&) { return version; };
         s.showNeedUpgradProgramWindow = [this] { calls << QStringLiteral("needUpgrade"); };
         s.updateThemeByName = [this](const QString& t) { calls << QStringLiteral("theme:") + t; };
@@ -81,6 +86,8 @@ protected:
     QStringList calls;
     QString library;
     int version = 0; // current
+    bool chooserAnswer = true;
+    QString chosenLibrary; // what the chooser stores, when not null
     QString storeError;
     std::function<void()> welcomeOk;
 };
@@ -127,11 +134,38 @@ TEST_F(AppDelegateTest, LaterRunWithMissingLibraryOffersTheChooser)
     defaults().setBool(false, QStringLiteral("Bool_ProgramIsFirstRun"));
     defaults().setString(QStringLiteral("dark"), QStringLiteral("String_ThemeName"));
     version = 1; // nothing there, so no version.plist either: an older library, which opens
+    // The user sets up a new library elsewhere: it is made there, and the old path stays empty.
+    chosenLibrary = testsupport::makeTempDir(QStringLiteral("elsewhere")) + QStringLiteral("/Folivo 2 Library");
     AppDelegate app(s);
     app.applicationDidFinishLaunching();
     EXPECT_TRUE(called(QStringLiteral("chooser")));
+    EXPECT_TRUE(QFileInfo(chosenLibrary).isDir());
+    EXPECT_FALSE(QFileInfo::exists(library));
     EXPECT_TRUE(called(QStringLiteral("event:theme=1")));
     EXPECT_TRUE(called(QStringLiteral("store")));
+}
+
+TEST_F(AppDelegateTest, ChooserClosedWithoutAUsableLibraryStopsStartUpAndCreatesNothing)
+{
+    defaults().setBool(false, QStringLiteral("Bool_ProgramIsFirstRun"));
+    // Closed without a choice, and "chosen" with an empty path: the same end.
+    for (const QString& chosen : {QString(), QStringLiteral("")}) {
+        calls.clear();
+        chooserAnswer = !chosen.isNull();
+        chosenLibrary = chosen;
+        defaults().setString(library, QStringLiteral("String_Library_Path"));
+        AppDelegate app(s);
+        app.applicationDidFinishLaunching();
+        EXPECT_TRUE(called(QStringLiteral("chooser")));
+        EXPECT_EQ(app.launchState(), AppDelegate::LaunchState::NoLibrary);
+        EXPECT_FALSE(QFileInfo::exists(library)) << "nothing is made at the old path";
+        for (const char* never : {"store", "icon", "recent", "theme:gray", "indexer", "needUpgrade"})
+            EXPECT_FALSE(called(QLatin1String(never))) << never;
+        // The program ends once its event loop runs, without a save of a store never opened.
+        EXPECT_TRUE(testsupport::spinUntil([&] { return called(QStringLiteral("quit")); }));
+        EXPECT_FALSE(called(QStringLiteral("save")));
+        EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+    }
 }
 
 TEST_F(AppDelegateTest, NewerLibraryShowsOnlyTheUpgradeWindowAndOpensNoStore)

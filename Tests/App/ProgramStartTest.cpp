@@ -39,10 +39,14 @@ bool runOnceAndTerminate(const QString& home, int run)
 } // namespace
 
 // A fresh home: the program writes its log, creates and opens the library, quits cleanly on
-// SIGTERM with the window frame remembered, and opens the same library again next time.
+// SIGTERM with the window's frame and state remembered, and opens the same library again next time. The
+// welcome window, which would hold the start back until someone clicks OK, is switched off.
 TEST(ProgramStart, FreshHomeGetsALibraryAndQuitsCleanlyTwice)
 {
     const QString home = testsupport::makeTempDir(QStringLiteral("home"));
+    testsupport::writeFile(home + QStringLiteral("/.config/Folivo 2/com.norlith.folivo2.plist"),
+                           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<plist version=\"1.0\"><dict><key>Bool_IsShowWelcomWindow</key><false/></dict></plist>\n");
     ASSERT_TRUE(runOnceAndTerminate(home, 1));
     const QString log = home + QStringLiteral("/.local/share/com.norlith.folivo2/Logs/Folivo 2.log");
     EXPECT_TRUE(testsupport::readFile(log).contains("Run Date: "));
@@ -51,6 +55,10 @@ TEST(ProgramStart, FreshHomeGetsALibraryAndQuitsCleanlyTwice)
         EXPECT_TRUE(QFileInfo::exists(library + QLatin1String(item))) << item;
     const QByteArray settings = testsupport::readFile(home + QStringLiteral("/.config/Folivo 2/com.norlith.folivo2.plist"));
     EXPECT_TRUE(settings.contains("MainWindowFrame"));
+    // The main window was open: its frame is a real one, and its own state was saved at quit.
+    EXPECT_FALSE(settings.contains("{{0, 0}, {0, 0}}"));
+    EXPECT_TRUE(settings.contains("Data_LastSelectedLibraryInfo"));
+    EXPECT_TRUE(settings.contains("Int_LeftSideBarWidth"));
 
     ASSERT_TRUE(runOnceAndTerminate(home, 2));
 }

@@ -160,7 +160,7 @@ QVariantMap valueDescription(const ThemeCatalogueEntry& e, const Palette& pal)
         return {{QStringLiteral("Type"), QStringLiteral("Number")}, {QStringLiteral("Value"), value}};
     }
     case ThemeKind::Point: {
-        const QString value = is(n, "AddButtonOffset") ? QStringLiteral("{0, -40}") : QStringLiteral("{10, 10}");
+        const QString value = is(n, "AddButtonOffset") ? QStringLiteral("{0, 0}") : QStringLiteral("{10, 10}");
         return {{QStringLiteral("Type"), QStringLiteral("Point")}, {QStringLiteral("Value"), value}};
     }
     default:

@@ -4,6 +4,7 @@
 //
 //   folivo_themegen <resource folder> [<supported-format list>]
 #include "FileIcons.h"
+#include "PaneIcons.h"
 #include "PlistXmlWriter.h"
 #include "SheetBuilder.h"
 
@@ -211,7 +212,8 @@ int main(int argc, char** argv)
     }
     const QString supportList = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     return generateViewModeButton(resources) && generateImportingIcons(resources) && generateLibraryIcon(resources) &&
-                   generateFlagFilterImages(resources) && generateFileIcons(resources, supportList)
+                   generateFlagFilterImages(resources) && generateFileIcons(resources, supportList) &&
+                   generatePaneIcons(resources)
                ? 0
                : 1;
 }

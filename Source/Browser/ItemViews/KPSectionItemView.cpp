@@ -117,19 +117,6 @@ QString attributesKey(const TextAttributes& a)
     return key;
 }
 
-QImage paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canvas&)>& draw)
-{
-    QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    Canvas canvas(painter, size.height());
-    draw(canvas);
-    return image;
-}
-
 // A soft shadow around a rectangle: rings one point wide, fading outwards. Only the rings are
 // filled (the thumbnail covers the inside), so every visible item costs few pixels per frame.
 void drawSoftShadow(Canvas& canvas, const QRectF& rect, const QColor& color, double blur)
@@ -316,7 +303,7 @@ void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& re
     const QString key = QStringLiteral("%1|%2|%3|%4|").arg(box.width()).arg(h).arg(dpr).arg(text) + attributesKey(attrs);
     LineImage& line = m_lines[slot];
     if (line.key != key) {
-        line.image = paintedImage(box.size() + QSizeF(2 * m, 2 * m), dpr, [&](Canvas& c) {
+        line.image = Canvas::paintedImage(box.size() + QSizeF(2 * m, 2 * m), dpr, [&](Canvas& c) {
             c.drawText(QRectF(m, m, box.width(), h), text, attrs);
         });
         line.key = key;
@@ -347,14 +334,14 @@ void KPSectionItemView::drawStars(Canvas& canvas, const QPointF& at)
     KPCustomThemeObject* rate = groups().rateIcon;
     if (s.strip.isNull()) {
         const QImage none = imageOf(rate, QStringLiteral("Rate_None"));
-        s.strip = paintedImage(QSizeF(78, 14), dpr, [&](Canvas& c) {
+        s.strip = Canvas::paintedImage(QSizeF(78, 14), dpr, [&](Canvas& c) {
             for (int i = 0; i < 5 && !none.isNull(); ++i)
                 c.drawImage(QRectF(16 * i, 0, 14, 14), none);
         });
     }
     if (s.star.isNull()) {
         const QImage full = imageOf(rate, QStringLiteral("Rate"));
-        s.star = paintedImage(QSizeF(14, 14), dpr, [&](Canvas& c) {
+        s.star = Canvas::paintedImage(QSizeF(14, 14), dpr, [&](Canvas& c) {
             if (!full.isNull())
                 c.drawImage(QRectF(0, 0, 14, 14), full);
         });
@@ -400,7 +387,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
         std::array<QImage, 9> parts;
         for (int i = 0; i < 9; ++i)
             parts[i] = imageOf(pieces, QString::number(i + 1));
-        cached = frames.emplace(key, paintedImage(f.size(), dpr, [&](Canvas& c) {
+        cached = frames.emplace(key, Canvas::paintedImage(f.size(), dpr, [&](Canvas& c) {
                            platform::kit::drawNinePart(c, QRectF(QPointF(0, 0), f.size()), parts);
                        })).first;
     }

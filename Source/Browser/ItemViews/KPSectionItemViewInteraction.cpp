@@ -706,31 +706,24 @@ platform::kit::pasteboard::GridDragPayload KPSectionItemView::dragPayload() cons
 QImage KPSectionItemView::dragImage(qsizetype count) const
 {
     const QSizeF size = m_actualImageRect.size().isEmpty() ? QSizeF(40, 40) : m_actualImageRect.size();
-    const qreal dpr = devicePixelRatioF();
-    QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    Canvas canvas(painter, size.height());
-    if (m_itemData && !m_itemData->sourceImage().isNull())
-        canvas.drawImage(QRectF(QPointF(0, 0), size), m_itemData->sourceImage());
-    if (count > 1) {
-        platform::kit::TextAttributes attrs = platform::kit::TextAttributes::plain(platform::kit::FontResolver::systemFont(11));
-        attrs.color = QColor(Qt::white);
-        attrs.hasParagraphStyle = true;
-        attrs.alignment = 2;
-        attrs.lineBreakMode = 4;
-        attrs.shadow = platform::kit::TextShadow{QColor(Qt::black), QSizeF(0, -1), 1.0};
-        const QString text = count > 999 ? QStringLiteral("999+") : QString::number(count);
-        const double w = std::max(16.0, std::ceil(platform::kit::textSize(text, attrs).width()) + 6);
-        const QRectF badge(size.width() - w - 4, size.height() - 20, w, 16);
-        canvas.fillPath(Canvas::roundRectPath(badge, 3), QColor(Qt::red));
-        const double textH = platform::kit::textSize(text, attrs).height();
-        canvas.drawText(QRectF(badge.x(), badge.y() + (16 - textH) / 2, badge.width(), textH), text, attrs);
-    }
-    return image;
+    return Canvas::paintedImage(size, devicePixelRatioF(), [&](Canvas& canvas) {
+        if (m_itemData && !m_itemData->sourceImage().isNull())
+            canvas.drawImage(QRectF(QPointF(0, 0), size), m_itemData->sourceImage());
+        if (count > 1) {
+            platform::kit::TextAttributes attrs = platform::kit::TextAttributes::plain(platform::kit::FontResolver::systemFont(11));
+            attrs.color = QColor(Qt::white);
+            attrs.hasParagraphStyle = true;
+            attrs.alignment = 2;
+            attrs.lineBreakMode = 4;
+            attrs.shadow = platform::kit::TextShadow{QColor(Qt::black), QSizeF(0, -1), 1.0};
+            const QString text = count > 999 ? QStringLiteral("999+") : QString::number(count);
+            const double w = std::max(16.0, std::ceil(platform::kit::textSize(text, attrs).width()) + 6);
+            const QRectF badge(size.width() - w - 4, size.height() - 20, w, 16);
+            canvas.fillPath(Canvas::roundRectPath(badge, 3), QColor(Qt::red));
+            const double textH = platform::kit::textSize(text, attrs).height();
+            canvas.drawText(QRectF(badge.x(), badge.y() + (16 - textH) / 2, badge.width(), textH), text, attrs);
+        }
+    });
 }
 
 bool KPSectionItemView::traceMouseDraggedEvent(const QPointF& p)

@@ -30,8 +30,31 @@ bool SendMailClient::sendMail(const MailInfo& mailInfo)
     return sendMail(mailInfo, identifier);
 }
 
+bool SendMailClient::isDesktopFileID(const QString& mailID)
+{
+    return mailID.endsWith(QStringLiteral(".desktop"));
+}
+
+bool SendMailClient::composed(const platform::Result<void>& result)
+{
+    if (!result) {
+        KPLogLogMessage(QStringLiteral("Send mail failed: %1").arg(result.error().message));
+        return false;
+    }
+    return true;
+}
+
 bool SendMailClient::sendMail(const MailInfo& mailInfo, const QString& mailID)
 {
+    if (mailID == kEmlIdentifier)
+        return composed(composer().composeAsFile(mailInfo.toMessage()));
+    if (isDesktopFileID(mailID)) {
+        // A program chosen in the preferences and since removed leaves the default one.
+        for (const platform::MailProgram& program : composer().installedMailPrograms())
+            if (program.application.id == mailID)
+                return composed(composer().compose(mailInfo.toMessage(), program));
+        return sendMailByAppleMail(mailInfo);
+    }
     // Only a program that the launch search really found is used; anything else, including an
     // identifier never searched for, falls back to the default mail program.
     const auto& table = KPQueryMailClient::installedMailClients();
@@ -50,12 +73,7 @@ bool SendMailClient::sendMail(const MailInfo& mailInfo, const QString& mailID)
 
 bool SendMailClient::sendMailByAppleMail(const MailInfo& mailInfo)
 {
-    auto composed = composer().compose(mailInfo.toMessage());
-    if (!composed) {
-        KPLogLogMessage(QStringLiteral("Send mail failed: %1").arg(composed.error().message));
-        return false;
-    }
-    return true;
+    return composed(composer().compose(mailInfo.toMessage()));
 }
 
 bool SendMailClient::sendMailByIdentifier(const MailInfo& mailInfo, const QString& identifier,
@@ -66,12 +84,7 @@ bool SendMailClient::sendMailByIdentifier(const MailInfo& mailInfo, const QStrin
         KPLogLogMessage(QStringLiteral("Send mail failed: %1 is not installed").arg(programName));
         return false;
     }
-    auto composed = composer().compose(mailInfo.toMessage(), programs.last());
-    if (!composed) {
-        KPLogLogMessage(QStringLiteral("Send mail failed: %1").arg(composed.error().message));
-        return false;
-    }
-    return true;
+    return composed(composer().compose(mailInfo.toMessage(), programs.last()));
 }
 
 bool SendMailClient::sendMailByOutlook(const MailInfo& mailInfo)

@@ -1,16 +1,23 @@
 // Hands a MailInfo to the user's mail program as a new, unsent message.
 //
-// The mail program is chosen by the bundle identifier the user picked in the preferences
-// ("String_DefaultMailClient"). The identifiers name programs of the platform the program was
-// first written for: "com.apple.mail" and every identifier without an installed program found
-// at launch mean the desktop's default mail program; Outlook, Sparrow and Postbox do not exist
-// here and are never found, so their senders answer false. Every send answers true only when
-// the message was really handed over; the reason of a failure goes to the log.
+// The mail program is chosen by what the user picked in the preferences
+// ("String_DefaultMailClient"):
+// - "com.apple.mail": the desktop's default mail program;
+// - a desktop-file ID ("thunderbird.desktop"): that program while it is installed, else the
+//   default one;
+// - "eml": the message written as an ".eml" file and opened with the desktop's mail reader.
+// Older values name programs of the platform the program was first written for: every
+// identifier without an installed program found at launch means the default mail program;
+// Outlook, Sparrow and Postbox do not exist here and are never found, so their senders answer
+// false. Every send answers true only when the message was really handed over; the reason of
+// a failure goes to the log.
 //
 // Main thread only, like the installed-client table it reads.
 #pragma once
 
 #include "MainWindow/Mail/MailInfo.h"
+
+#include "Platform/Foundation/Error.h"
 
 #include <QString>
 
@@ -24,7 +31,11 @@ public:
     static inline const QString kOutlookIdentifier = QStringLiteral("com.microsoft.Outlook");
     static inline const QString kSparrowIdentifier = QStringLiteral("com.sparrowmailapp.sparrow");
     static inline const QString kPostboxIdentifier = QStringLiteral("com.postbox-inc.postbox");
+    static inline const QString kEmlIdentifier = QStringLiteral("eml");
     static inline const QString kDefaultMailClientKey = QStringLiteral("String_DefaultMailClient");
+
+    // Whether the stored value names a desktop entry rather than a bundle identifier.
+    static bool isDesktopFileID(const QString& mailID);
 
     // With the mail program of "String_DefaultMailClient".
     static bool sendMail(const MailInfo& mailInfo);
@@ -41,6 +52,7 @@ public:
     static void setComposerForTesting(platform::MailComposer* composer);
 
 private:
+    static bool composed(const platform::Result<void>& result);
     static bool sendMailByIdentifier(const MailInfo& mailInfo, const QString& identifier,
                                      const QString& programName);
 };

@@ -221,48 +221,85 @@ KPSectionContentLayoutManager* GridDataSource::layoutManager()
     return layout;
 }
 
-double GridDataSource::sectionHeight(const KPSectionContentLayoutManager& layout, qint64 index) const
+namespace {
+
+// Everything a layout manager computes a section's height from.
+std::vector<double> layoutKeyOf(const KPSectionContentLayoutManager* layout, int type, int displayMode,
+                                const QSizeF& visible)
 {
-    const KPSectionData& section = *m_dataSource[index];
-    return section.isExpand() ? layout.contentHeightWithItemCount(section.itemCount())
-                              : layout.sectionHeaderViewHeight();
+    if (!layout)
+        return {double(type), visible.width(), visible.height()};
+    const QSizeF item = layout->itemViewSize();
+    return {double(type), visible.width(), visible.height(), double(displayMode),
+            item.width(), item.height(), layout->itemViewMarginMinX(), layout->itemViewMarginMaxX(),
+            layout->itemViewMarginMinY(), layout->itemViewMarginMaxY(), layout->itemViewWSpacing(),
+            layout->itemViewHSpacing(), layout->sectionHeaderViewHeight(), layout->sectionBottomViewHeight(),
+            double(layout->autoWSpacing())};
+}
+
+} // namespace
+
+const GridDataSource::Geometry& GridDataSource::geometry()
+{
+    const int type = itemViewType();
+    const QSizeF visible = scrollViewSize();
+    KPSectionContentLayoutManager* layout = layoutManager();
+    std::vector<double> key = layoutKeyOf(layout, type, int(viewSizes().displayMode()), visible);
+
+    bool same = key == m_geometry.layoutKey && qsizetype(m_geometry.shape.size()) == m_dataSource.size();
+    for (qsizetype s = 0; same && s < m_dataSource.size(); ++s) {
+        const KPSectionData& section = *m_dataSource[s];
+        same = m_geometry.shape[size_t(s)] == std::tuple(&section, section.itemCount(), section.isExpand());
+    }
+    if (same)
+        return m_geometry;
+
+    Geometry g;
+    g.layoutKey = std::move(key);
+    g.width = visible.width();
+    g.shape.reserve(size_t(m_dataSource.size()));
+    g.below.reserve(size_t(m_dataSource.size()));
+    double stacked = 0;
+    for (const KPSectionDataPtr& section : std::as_const(m_dataSource)) {
+        g.shape.emplace_back(section.get(), section->itemCount(), section->isExpand());
+        if (layout) {
+            stacked += section->isExpand() ? layout->contentHeightWithItemCount(section->itemCount())
+                                           : layout->sectionHeaderViewHeight();
+        }
+        g.below.push_back(stacked);
+    }
+    double height = 0;
+    if (layout) {
+        if (itemViewTypeHasSectionTitles(KPItemViewType(type))) {
+            height = stacked;
+        } else {
+            // One untitled section is all these types show; further sections take no room.
+            height = layout->contentHeightWithItemCount(m_dataSource.isEmpty() ? 0 : m_dataSource[0]->itemCount());
+        }
+    }
+    g.contentHeight = std::max(height, visible.height());
+    m_geometry = std::move(g);
+    return m_geometry;
 }
 
 QSizeF GridDataSource::contentSize()
 {
-    const QSizeF visible = scrollViewSize();
-    double height = 0;
-    const int type = itemViewType();
-    if (KPSectionContentLayoutManager* layout = layoutManager()) {
-        if (itemViewTypeHasSectionTitles(KPItemViewType(type))) {
-            for (qsizetype s = 0; s < m_dataSource.size(); ++s)
-                height += sectionHeight(*layout, s);
-        } else {
-            // One untitled section is all these types show; further sections take no room.
-            const KPSectionDataPtr first = sectionDataWithIndex(0);
-            height = layout->contentHeightWithItemCount(first ? first->itemCount() : 0);
-        }
-    }
-    return QSizeF(visible.width(), std::max(height, visible.height()));
+    const Geometry& g = geometry();
+    return QSizeF(g.width, g.contentHeight);
 }
 
 QRectF GridDataSource::collectionViewSectionRect(KPCollectionView*, qint64 sectionIndex)
 {
-    KPSectionContentLayoutManager* layout = layoutManager();
-    const QSizeF size = contentSize();
-    if (sectionIndex < 0)
-        return QRectF(0, size.height(), size.width(), 0);
-    // Sections stack downward from the top of the content.
-    double above = 0;
-    double own = 0;
-    const qint64 last = std::min<qint64>(sectionIndex, m_dataSource.size() - 1);
-    for (qint64 s = 0; s <= last && layout; ++s) {
-        above += own;
-        own = sectionHeight(*layout, s);
-    }
-    if (sectionIndex > last)
-        return QRectF(0, size.height() - above - own, size.width(), 0);
-    return QRectF(0, size.height() - (above + own), size.width(), own);
+    const Geometry& g = geometry();
+    const double top = g.contentHeight;
+    if (sectionIndex < 0 || g.below.empty())
+        return QRectF(0, top, g.width, 0);
+    // Sections stack downward from the top of the content; past the last one, a line under it.
+    if (sectionIndex >= qint64(g.below.size()))
+        return QRectF(0, top - g.below.back(), g.width, 0);
+    const double below = g.below[size_t(sectionIndex)];
+    const double own = below - (sectionIndex > 0 ? g.below[size_t(sectionIndex - 1)] : 0);
+    return QRectF(0, top - below, g.width, own);
 }
 
 double GridDataSource::collectionViewContentHeight(KPCollectionView*)

@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 struct MainWindowContext;
@@ -140,8 +141,19 @@ private:
     KPDataSourceManager& listed() const;
     int itemViewType() const;
     QSizeF scrollViewSize() const;
-    // The height section index takes: its content when expanded, else its header.
-    double sectionHeight(const KPSectionContentLayoutManager& layout, qint64 index) const;
+    // The stacked heights of the sections for the current layout, remade when a section, its
+    // expansion or anything the layout computes with changed since the last question. The grid
+    // asks for every section's rectangle in each layout pass, so each answer must not walk
+    // the sections again.
+    struct Geometry {
+        std::vector<double> layoutKey;
+        std::vector<std::tuple<const KPSectionData*, qsizetype, bool>> shape;
+        // below[i]: the heights of sections 0 to i together.
+        std::vector<double> below;
+        double contentHeight = 0; // never lower than the visible height
+        double width = 0;
+    };
+    const Geometry& geometry();
 
     MainWindowContext& m_ctx;
     // The grid this object was installed into; released again when this object goes.
@@ -150,6 +162,7 @@ private:
     std::unique_ptr<KPGroupingEngine> m_grouping;
     KPDefaultSectionLayoutManager m_defaultSectionLayoutManager;
     KPNotTitleLayoutManager m_notTitleLayoutManager;
+    Geometry m_geometry;
     QHash<QString, QVariantMap> m_cacheNodeSortInfos;
     // The visible rectangle and the content height it was taken in: namesakes list different
     // numbers of documents, and a position is restored as the same distance from the top.

@@ -188,6 +188,19 @@ void Canvas::drawText(const QRectF& up, const QString& text, const TextAttribute
     m_painter.restore();
 }
 
+QImage Canvas::paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canvas&)>& draw)
+{
+    QImage image((size * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    Canvas canvas(painter, size.height());
+    draw(canvas);
+    return image;
+}
+
 QPainterPath Canvas::roundRectPath(const QRectF& rect, qreal radius)
 {
     QPainterPath path;

@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QPen>
 #include <QRectF>
+#include <functional>
 
 namespace platform::kit {
 
@@ -52,6 +53,10 @@ public:
     // Rounded-rectangle paths in y-up space; roundedTopPath rounds only the two upper corners.
     static QPainterPath roundRectPath(const QRectF& rect, qreal radius);
     static QPainterPath roundedTopPath(const QRectF& rect, qreal radius);
+
+    // A transparent image of size points at dpr, drawn by draw on a y-up canvas over it
+    // (antialiased, smooth scaling).
+    static QImage paintedImage(const QSizeF& size, qreal dpr, const std::function<void(Canvas&)>& draw);
 
 private:
     QPainter& m_painter;

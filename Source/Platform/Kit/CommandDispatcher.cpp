@@ -1,7 +1,9 @@
 #include "Platform/Kit/CommandDispatcher.h"
 
+#include "Platform/Foundation/VariantNumbers.h"
 #include "Platform/Kit/MenuSpec.h"
 
+#include <cmath>
 #include <limits>
 
 namespace platform::kit {
@@ -15,23 +17,14 @@ int senderTag(const QVariant& sender)
 {
     if (sender.metaType() == QMetaType::fromType<MenuSender>())
         return sender.value<MenuSender>().tag;
-    switch (sender.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort: {
-        // Texts are no tags, and a number out of range is not cut down to some other item's tag.
-        bool ok = false;
-        const qlonglong value = sender.toLongLong(&ok);
-        return ok && value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max() ? int(value) : 0;
-    }
-    default:
+    // Texts are no tags, nor is a number that would have to be cut down to some other
+    // item's tag.
+    if (!isNumberType(sender.typeId()))
         return 0;
-    }
+    const double value = sender.toDouble();
+    if (value != std::trunc(value) || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return 0;
+    return int(value);
 }
 
 QVariant senderData(const QVariant& sender)

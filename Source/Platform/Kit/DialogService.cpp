@@ -3,6 +3,7 @@
 #include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/WindowCloseWatcher.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScreen>
@@ -134,7 +135,7 @@ void QtDialogService::alert(QWidget* window, const Alert& alert, Alert::Completi
     if (window)
         alert.beginSheet(window, std::move(completion));
     else
-        alert.open(nullptr, std::move(completion));
+        alert.open(QApplication::activeWindow(), std::move(completion));
 }
 
 void QtDialogService::beginSheet(QWidget* window, Sheet& sheet, std::function<void(int)> completion)

@@ -67,7 +67,8 @@ public:
 // - Alerts: a Sheet on the window, or a window-modal dialog opened with open() without one.
 // - Panels: a QFileDialog opened with open(), window-modal over the given window (application-
 //   modal without one), which deletes itself once answered. A panel that allows both files and
-//   folders accepts a selected folder instead of opening it. A panel whose window goes away
+//   folders accepts a selected folder instead of opening it; one for folders alone chooses one
+//   folder. A save panel asks before replacing an existing file. A panel whose window goes away
 //   first answers empty then, while the window is being destroyed: the completion must not use
 //   that window.
 // - Modal windows: made application-modal and shown, raised and focused; closed runs once, when

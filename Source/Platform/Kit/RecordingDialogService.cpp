@@ -19,6 +19,16 @@ std::optional<T> takeFront(std::deque<T>& queue)
     return front;
 }
 
+// What delivers an answer: completion called with value, if there is a completion.
+template <typename Completion, typename Value>
+std::function<void()> calling(Completion completion, Value value)
+{
+    return [completion = std::move(completion), value = std::move(value)] {
+        if (completion)
+            completion(value);
+    };
+}
+
 } // namespace
 
 RecordingDialogService::RecordingDialogService()
@@ -57,25 +67,30 @@ RecordingDialogService::Request RecordingDialogService::last(Kind kind) const
     return all.isEmpty() ? Request{} : all.last();
 }
 
-qsizetype RecordingDialogService::record(Request request)
+int RecordingDialogService::record(Request request)
 {
+    request.serial = ++m_nextSerial;
     m_requests.append(std::move(request));
-    return m_requests.size() - 1;
+    return m_nextSerial;
 }
 
-void RecordingDialogService::markAnswered(qsizetype index)
+RecordingDialogService::Request* RecordingDialogService::find(int serial)
 {
     // The record may have been cleared meanwhile.
-    if (index < m_requests.size())
-        m_requests[index].answered = true;
+    for (Request& r : m_requests) {
+        if (r.serial == serial)
+            return &r;
+    }
+    return nullptr;
 }
 
-void RecordingDialogService::later(qsizetype index, std::function<void()> deliver)
+void RecordingDialogService::later(int serial, std::function<void()> deliver)
 {
     QMetaObject::invokeMethod(
         &m_pending,
-        [this, index, deliver = std::move(deliver)] {
-            markAnswered(index);
+        [this, serial, deliver = std::move(deliver)] {
+            if (Request* r = find(serial))
+                r->answered = true;
             deliver();
         },
         Qt::QueuedConnection);
@@ -100,10 +115,7 @@ void RecordingDialogService::alert(QWidget* window, const Alert& alert, Alert::C
         }
     }
     const int code = r.returnCode;
-    later(record(std::move(r)), [completion = std::move(completion), code] {
-        if (completion)
-            completion(code);
-    });
+    later(record(std::move(r)), calling(std::move(completion), code));
 }
 
 void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::function<void(int)> completion)
@@ -116,12 +128,12 @@ void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::func
     const auto script = takeFront(m_sheets);
     if (script && std::holds_alternative<SheetShown>(*script)) {
         r.scripted = true;
-        const qsizetype index = record(std::move(r));
+        const int serial = record(std::move(r));
         const QPointer<QObject> alive(&m_pending);
-        sheet.begin(window, [this, alive, index, completion = std::move(completion)](int code) {
-            if (alive && index < m_requests.size()) {
-                m_requests[index].answered = true;
-                m_requests[index].returnCode = code;
+        sheet.begin(window, [this, alive, serial, completion = std::move(completion)](int code) {
+            if (Request* r = alive ? find(serial) : nullptr) {
+                r->answered = true;
+                r->returnCode = code;
             }
             if (completion)
                 completion(code);
@@ -133,10 +145,7 @@ void RecordingDialogService::beginSheet(QWidget* window, Sheet& sheet, std::func
         r.returnCode = std::get<int>(*script);
     }
     const int code = r.returnCode;
-    later(record(std::move(r)), [completion = std::move(completion), code] {
-        if (completion)
-            completion(code);
-    });
+    later(record(std::move(r)), calling(std::move(completion), code));
 }
 
 void RecordingDialogService::openPanel(QWidget* window, const OpenPanelOptions& options,
@@ -151,10 +160,7 @@ void RecordingDialogService::openPanel(QWidget* window, const OpenPanelOptions& 
         r.paths = std::move(*script);
     }
     const QStringList paths = r.paths;
-    later(record(std::move(r)), [completion = std::move(completion), paths] {
-        if (completion)
-            completion(paths);
-    });
+    later(record(std::move(r)), calling(std::move(completion), paths));
 }
 
 void RecordingDialogService::savePanel(QWidget* window, const SavePanelOptions& options,
@@ -170,10 +176,7 @@ void RecordingDialogService::savePanel(QWidget* window, const SavePanelOptions& 
             r.paths = QStringList{*script};
     }
     const QString path = r.paths.value(0);
-    later(record(std::move(r)), [completion = std::move(completion), path] {
-        if (completion)
-            completion(path);
-    });
+    later(record(std::move(r)), calling(std::move(completion), path));
 }
 
 void RecordingDialogService::runModalWindow(QWidget* window, QWidget* parent, std::function<void()> closed)
@@ -184,11 +187,11 @@ void RecordingDialogService::runModalWindow(QWidget* window, QWidget* parent, st
     r.shown = window;
     const auto keepOpen = takeFront(m_modalKeepOpen);
     r.scripted = keepOpen.has_value();
-    const qsizetype index = record(std::move(r));
+    const int serial = record(std::move(r));
     const QPointer<QObject> alive(&m_pending);
-    whenWindowCloses(window, [this, alive, index, closed = std::move(closed)] {
-        if (alive)
-            markAnswered(index);
+    whenWindowCloses(window, [this, alive, serial, closed = std::move(closed)] {
+        if (Request* r = alive ? find(serial) : nullptr)
+            r->answered = true;
         if (closed)
             closed();
     });

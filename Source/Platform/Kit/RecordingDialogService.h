@@ -31,6 +31,8 @@ public:
 
     struct Request {
         Kind kind = Kind::Alert;
+        // Counts every request since the service was made (clearRecord does not reset it).
+        int serial = 0;
         // The window asked for; for a modal window, its parent.
         QPointer<QWidget> window;
         // Alerts.
@@ -87,10 +89,12 @@ private:
     using AlertScript = std::variant<int, QString>;
     using SheetScript = std::variant<int, SheetShown>;
 
-    qsizetype record(Request request);
+    // Answers the serial of the recorded request.
+    int record(Request request);
     // Runs deliver on the next pass unless this service has gone, then marks the request answered.
-    void later(qsizetype index, std::function<void()> deliver);
-    void markAnswered(qsizetype index);
+    void later(int serial, std::function<void()> deliver);
+    // The request still in the record with serial, or null.
+    Request* find(int serial);
 
     QList<Request> m_requests;
     std::deque<AlertScript> m_alerts;
@@ -99,6 +103,7 @@ private:
     std::deque<QString> m_savePanels;
     std::deque<bool> m_modalKeepOpen;
     DialogService* m_previous = nullptr;
+    int m_nextSerial = 0;
     // The context of the deliveries still pending: they go with it.
     QObject m_pending;
 };

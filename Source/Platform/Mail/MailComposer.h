@@ -45,12 +45,15 @@ public:
     Result<void> compose(const MailMessage& message,
                          const std::optional<MailProgram>& program = std::nullopt);
 
+    // Writes the message as an ".eml" file and opens it with the desktop's reader of mail
+    // messages; fails before writing anything when no reader is installed.
+    Result<void> composeAsFile(const MailMessage& message);
+
     // Where ".eml" files are written; the private temporary folder unless set (tests).
     void setMessageFolder(const QString& folder) { m_messageFolder = folder; }
 
 private:
     Result<void> launch(const QStringList& argv);
-    Result<void> composeAsFile(const MailMessage& message);
 
     Workspace& m_workspace;
     QString m_messageFolder;

@@ -7,6 +7,7 @@
 #include "Platform/Workspace/Workspace.h"
 #include "Platform/Workspace/WorkspaceTestSupport.h"
 
+#include <QDir>
 #include <QPointer>
 #include <gtest/gtest.h>
 
@@ -138,4 +139,45 @@ TEST_F(SendMailClientTest, DefaultMailClientIsKeptOnceFound)
                  QStringLiteral("x-scheme-handler/mailto;"));
     xdg.writeUserMimeApps("[Default Applications]\nx-scheme-handler/mailto=evolution.desktop\n");
     EXPECT_EQ(KPQueryMailClient::defaultMailClient(), QStringLiteral("thunderbird.desktop"));
+}
+
+TEST_F(SendMailClientTest, AChosenDesktopProgramIsHonouredWhileItIsInstalled)
+{
+    installThunderbird();
+    xdg.writeApp(QStringLiteral("org.gnome.Evolution.desktop"), QStringLiteral("Evolution"),
+                 QStringLiteral("evolution %U"), QStringLiteral("x-scheme-handler/mailto;"));
+    xdg.writeUserMimeApps("[Default Applications]\nx-scheme-handler/mailto=org.gnome.Evolution.desktop\n");
+
+    // Not the desktop's default: the program the user chose.
+    setDefaultClient(QStringLiteral("thunderbird.desktop"));
+    EXPECT_TRUE(SendMailClient::sendMail(info));
+    ASSERT_EQ(launcher.launches.size(), 1);
+    EXPECT_EQ(launcher.launches.takeLast(), expectedThunderbirdLaunch());
+
+    // A choice whose program was removed since goes to the default program, not nowhere.
+    setDefaultClient(QStringLiteral("gone.desktop"));
+    EXPECT_TRUE(SendMailClient::sendMail(info));
+    ASSERT_EQ(launcher.launches.size(), 1);
+    EXPECT_EQ(launcher.launches.takeLast().value(0), QStringLiteral("evolution"));
+}
+
+TEST_F(SendMailClientTest, SaveAsMailFileWritesTheMessageAndOpensItInTheMailReader)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("eml"));
+    composer.setMessageFolder(folder);
+    setDefaultClient(SendMailClient::kEmlIdentifier);
+    // No reader of mail files: a failure, and nothing left behind.
+    EXPECT_FALSE(SendMailClient::sendMail(info));
+    EXPECT_TRUE(QDir(folder).isEmpty());
+
+    // Even with a mail program installed, the file is what the user chose.
+    installThunderbird();
+    xdg.writeApp(QStringLiteral("reader.desktop"), QStringLiteral("Reader"), QStringLiteral("reader %f"),
+                 QStringLiteral("message/rfc822;"));
+    EXPECT_TRUE(SendMailClient::sendMail(info));
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.eml")});
+    ASSERT_EQ(files.size(), 1);
+    ASSERT_EQ(launcher.launches.size(), 1);
+    EXPECT_EQ(launcher.launches.first(), (QStringList{QStringLiteral("reader"), folder + QLatin1Char('/') + files.first()}));
+    EXPECT_TRUE(testsupport::readFile(folder + QLatin1Char('/') + files.first()).contains("Subject: Feedback"));
 }

@@ -158,15 +158,26 @@ TEST(RecordingDialogService, SheetsAndModalWindowsCanBeLeftOpenForTheTestToDrive
     EXPECT_NE(dynamic_cast<QtDialogService*>(&DialogService::shared()), nullptr);
 }
 
-TEST(RecordingDialogService, AnswersStillPendingAreDroppedWithTheService)
+TEST(RecordingDialogService, PendingAnswersKeepToTheirOwnRequestsAndGoWithTheService)
 {
     int answers = 0;
     {
         RecordingDialogService dialogs;
+        QWidget preferences;
+        dialogs.openPanel(nullptr, {}, [&](const QStringList&) { ++answers; });
+        dialogs.clearRecord();
+        dialogs.scriptModalWindow(true);
+        dialogs.runModalWindow(&preferences, nullptr);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(answers, 1);
+        // The panel's answer must not mark the window that took its place in the record.
+        ASSERT_EQ(dialogs.requests().size(), 1);
+        EXPECT_FALSE(dialogs.requests().first().answered);
+
         dialogs.openPanel(nullptr, {}, [&](const QStringList&) { ++answers; });
     }
     QCoreApplication::processEvents();
-    EXPECT_EQ(answers, 0);
+    EXPECT_EQ(answers, 1);
 }
 
 // ---- the real service, offscreen ----
@@ -256,6 +267,22 @@ TEST(QtDialogService, AlertOnAWindowIsASheetAnsweredByItsButton)
     ASSERT_TRUE(testsupport::spinUntil([&] { return answer.has_value(); }));
     EXPECT_EQ(*answer, Alert::kOtherReturn);
     EXPECT_EQ(Sheet::shownSheet(window.get()), nullptr);
+
+    // Without a window it still blocks the window the user is in, not nothing.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    answer.reset();
+    DialogService::shared().alert(nullptr, saveQuestion(), [&](int code) { answer = code; });
+    auto* dialog = window->findChild<QDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_FALSE(answer.has_value());
+    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == QStringLiteral("Cancel"))
+            QTest::mouseClick(b, Qt::LeftButton);
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(*answer, Alert::kAlternateReturn);
 }
 
 TEST(QtDialogService, ModalWindowIsApplicationModalAndTellsItsCloseOnce)

@@ -114,6 +114,8 @@ TEST(MenuSender, TagsComeFromSendersOrPlainNumbersOnly)
     EXPECT_EQ(senderTag(QVariant(QStringLiteral("7"))), 0);
     EXPECT_EQ(senderTag(QVariant()), 0);
     EXPECT_EQ(senderTag(QVariant(qlonglong(1) << 32 | 7)), 0);
+    EXPECT_EQ(senderTag(QVariant(2.5)), 0);
+    EXPECT_EQ(senderTag(QVariant(3.0)), 3);   // a number read from a property list
     EXPECT_EQ(makeSender(1, 2), makeSender(1, 2));
     EXPECT_NE(makeSender(1, 2), makeSender(1, 3));
 }

@@ -201,8 +201,9 @@ TEST_F(MainWindowMilestoneTest, EveryNodeOfBothSideBarsShowsItsDocuments)
         default:
             break;
         }
-        if (node->nodeType() != T::TagsNode && node->nodeType() != T::CollectionsNode)
+        if (node->nodeType() != T::TagsNode && node->nodeType() != T::CollectionsNode) {
             EXPECT_FALSE(secondBarOpen);
+        }
     }
     for (int type : {T::DocumentsNode, T::TrashNode, T::TagsNode, T::CollectionsNode, T::IndexFolderNode,
                      T::FlaggedNode, T::AuthorNode})
@@ -263,16 +264,18 @@ TEST_F(MainWindowMilestoneTest, BadgesMatchTheStore)
         return bar.documentsNode()->rightNumber() == kLive.size() && bar.trashNode()->rightNumber() == 1;
     }));
     EXPECT_TRUE(ctx.appMenu->bEmptyTrash());
-    if (bar.receiveNode())
+    if (bar.receiveNode()) {
         EXPECT_EQ(bar.receiveNode()->rightNumber(), 1);
+    }
     for (const KPNode::Ptr& folder : bar.indexFolderNode()->children())
         EXPECT_EQ(folder->rightNumber(), 1) << qPrintable(folder->title());
 
     SubSideBarDataSource& sub = *ctx.subSideBarDataSource;
     const QHash<QString, qint64> tagCounts{{QStringLiteral("red"), 2}, {QStringLiteral("blue"), 1}};
     for (const KPNode::Ptr& tag : sub.tagsRoot()->children()) {
-        if (tagCounts.contains(tag->title()))
+        if (tagCounts.contains(tag->title())) {
             EXPECT_EQ(tag->rightNumber(), tagCounts.value(tag->title())) << qPrintable(tag->title());
+        }
     }
     // A document trashed after the first count: the next count follows the store.
     DBFileInfo gamma = DBRecord::recordsOf<DBFileInfo>(

@@ -141,7 +141,7 @@ TEST_F(SubSideBarTest, SeveralRowsReportTheirTagsOnceInRowOrder)
     openSub(SubSideBarDataSource::kTagsMode);
     ASSERT_EQ(rows().mid(2), (QStringList{"G", "t1", "t2", "t3"}));
     QItemSelection selection;
-    for (const QString& title : {"G", "t1", "t3"}) {
+    for (const char* title : {"G", "t1", "t3"}) {
         const QModelIndex index = sub->model()->indexForNode(node(title).get());
         selection.select(index, index);
     }
@@ -333,7 +333,7 @@ TEST_F(SubSideBarTest, NewTagsAndGroupsFromTheSelection)
     EXPECT_TRUE(engine->tagNamed(QStringLiteral("untitled tag 3")));
 
     QItemSelection selection;
-    for (const QString& title : {"UNTITLED TAG", "other"}) {
+    for (const char* title : {"UNTITLED TAG", "other"}) {
         const QModelIndex index = sub->model()->indexForNode(node(title).get());
         selection.select(index, index);
     }

@@ -274,12 +274,12 @@ void GridInteraction::showSearchTitleWindow()
     QWidget* center = m_ctx.centerView;
     if (!center)
         return;
-    if (!m_searchTitleView) {
+    if (!m_searchTitleView)
         m_searchTitleView = new SearchTitleView(center, m_ctx.state);
-        const int x = int(std::lround((center->width() - kSearchTitleWidth) / 2.0));
-        m_searchTitleView->setGeometry(x, center->height() - kSearchTitleBottom - kSearchTitleHeight,
-                                       kSearchTitleWidth, kSearchTitleHeight);
-    }
+    // Centred again each time: the window may have been resized since the last search.
+    const int x = int(std::lround((center->width() - kSearchTitleWidth) / 2.0));
+    m_searchTitleView->setGeometry(x, center->height() - kSearchTitleBottom - kSearchTitleHeight, kSearchTitleWidth,
+                                   kSearchTitleHeight);
     // A fade still running from the last pause must not finish after the overlay came back.
     for (auto* animation : m_searchTitleView->opacity()->findChildren<QPropertyAnimation*>())
         animation->stop();
@@ -322,11 +322,18 @@ std::optional<KPSectionIndexSet> GridInteraction::navigationTarget(QList<KPSecti
         return std::nullopt;
     if (key != keychar::UpArrow && key != keychar::DownArrow && key != keychar::LeftArrow && key != keychar::RightArrow)
         return std::nullopt;
+    auto count = [&](qint64 s) { return std::max<qint64>(0, shape.itemCount(s)); };
+    // Addresses whose documents went since they were selected are no place to start from.
+    selected.removeIf([&](const KPSectionIndexSet& a) {
+        return a.sectionIndex() < 0 || a.sectionIndex() >= shape.sectionCount || a.itemIndex() < 0
+            || a.itemIndex() >= count(a.sectionIndex());
+    });
+    if (selected.isEmpty())
+        return std::nullopt;
     std::sort(selected.begin(), selected.end());
     const KPSectionIndexSet first = selected.front();
     const KPSectionIndexSet last = selected.back();
     const qint64 sections = shape.sectionCount;
-    auto count = [&](qint64 s) { return std::max<qint64>(0, shape.itemCount(s)); };
 
     if (shape.oneItemPerRow)
         key = key == keychar::UpArrow ? keychar::LeftArrow : key == keychar::DownArrow ? keychar::RightArrow : key;
@@ -417,17 +424,20 @@ void GridInteraction::collectionViewItemDidSelected()
             menu->setBMoveToTrash(false);
     }
 
+    // Made once: thousands of selected documents each load their display values for it.
+    const QList<KPItemDataPtr> items =
+        k > 0 && m_ctx.gridDataSource ? m_ctx.gridDataSource->itemDatasWithSectionIndexSets(selected) : QList<KPItemDataPtr>{};
     if (PropertyPane* inspector = m_ctx.inspector) {
-        if (k == 0 || !m_ctx.gridDataSource)
+        if (k == 0)
             inspector->showItemDatas({}, 0);
         else
-            inspector->showItemDatas(m_ctx.gridDataSource->itemDatasWithSectionIndexSets(selected), type);
+            inspector->showItemDatas(items, type);
         if (m_ctx.state.inspectorExpanded)
             inspector->refreshDatas();
     }
 
     if (type != KPItemViewTypeSafeBox)
-        showActionWindow(node && !inTrash && k >= 2);
+        showActionWindow(node && !inTrash && k >= 2, items);
 
     updateCountText(k);
 
@@ -482,6 +492,14 @@ void GridInteraction::setCountText(const QString& text, bool shown)
 
 void GridInteraction::showActionWindow(bool show)
 {
+    const QList<KPItemDataPtr> items = show && m_ctx.collectionView && m_ctx.gridDataSource
+        ? m_ctx.gridDataSource->itemDatasWithSectionIndexSets(m_ctx.collectionView->selectedIndexs())
+        : QList<KPItemDataPtr>{};
+    showActionWindow(show, items);
+}
+
+void GridInteraction::showActionWindow(bool show, const QList<KPItemDataPtr>& items)
+{
     if (!show) {
         dropLater(m_actionContentView);
         return;
@@ -525,14 +543,9 @@ void GridInteraction::showActionWindow(bool show)
         }
         m_actionContentView = bar;
     }
-    bool allPdf = m_ctx.collectionView && m_ctx.gridDataSource;
-    if (allPdf) {
-        const QList<KPItemDataPtr> items =
-            m_ctx.gridDataSource->itemDatasWithSectionIndexSets(m_ctx.collectionView->selectedIndexs());
-        allPdf = !items.isEmpty() && std::all_of(items.begin(), items.end(), [](const KPItemDataPtr& item) {
-            return QFileInfo(item->filePath()).suffix().toLower() == QLatin1String("pdf");
-        });
-    }
+    const bool allPdf = !items.isEmpty() && std::all_of(items.begin(), items.end(), [](const KPItemDataPtr& item) {
+        return QFileInfo(item->filePath()).suffix().toLower() == QLatin1String("pdf");
+    });
     if (m_mergeButton)
         m_mergeButton->setEnabled(allPdf);
     if (m_ctx.appMenu)

@@ -10,6 +10,7 @@
 // Threads: main thread only.
 #pragma once
 
+#include "Browser/KPItemData.h"
 #include "Browser/KPSectionIndexSet.h"
 #include "Platform/Kit/Scheduler.h"
 
@@ -100,6 +101,7 @@ public:
 private:
     class SearchTitleView;
 
+    void showActionWindow(bool show, const QList<KPItemDataPtr>& items);
     bool typeToFind(char16_t character);
     void clearSearchTitle();
     void refilter(const QString& text);

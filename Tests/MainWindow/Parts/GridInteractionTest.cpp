@@ -89,6 +89,16 @@ TEST(GridNavigation, AMultipleSelectionStartsFromTheFirstOrLastInGridOrder)
     EXPECT_EQ(go(spread, keychar::RightArrow, s), Address(2, 2)); // from (2, 1)
 }
 
+TEST(GridNavigation, AddressesOfVanishedDocumentsAreNoStartingPoint)
+{
+    const auto s = shape({4, 2}, 3);
+    // Only addresses still in the listing count; the move never leaves the listing.
+    EXPECT_EQ(go({Address(0, 9), Address(0, 1)}, keychar::DownArrow, s), Address(1, 1));
+    EXPECT_EQ(go({Address(5, 0), Address(1, 1)}, keychar::RightArrow, s), Address(1, 1));
+    EXPECT_EQ(go({Address(0, 7)}, keychar::UpArrow, s), std::nullopt);
+    EXPECT_EQ(go({Address(-1, 0)}, keychar::LeftArrow, s), std::nullopt);
+}
+
 TEST(GridNavigation, OneItemPerRowMovesOneByOne)
 {
     const auto s = shape({3, 2}, 1, true);
@@ -143,13 +153,17 @@ protected:
     bool labelShown = false;
 };
 
-TEST_F(GridInteractionTest, ReturnRenamesOnlyASelectedDocument)
+TEST_F(GridInteractionTest, ReturnAndSpaceActOnlyOnASelection)
 {
     fill({{"Alpha", "Beta"}});
     QTest::keyClick(grid, Qt::Key_Return);
+    QTest::keyClick(grid, Qt::Key_Space);
     EXPECT_EQ(grid->findChild<QLineEdit*>(), nullptr);
+    EXPECT_EQ(previews, 0);
 
     select({Address(0, 1)});
+    QTest::keyClick(grid, Qt::Key_Space);
+    EXPECT_EQ(previews, 1);
     QTest::keyClick(grid, Qt::Key_Return);
     QLineEdit* editor = grid->findChild<QLineEdit*>();
     ASSERT_NE(editor, nullptr);
@@ -169,16 +183,6 @@ TEST_F(GridInteractionTest, ReturnAndLettersOnTilesDoNothing)
     // Arrows still move over the tiles.
     QTest::keyClick(grid, Qt::Key_Right);
     EXPECT_EQ(grid->selectedIndexs(), QList<Address>{Address(0, 1)});
-}
-
-TEST_F(GridInteractionTest, SpaceOpensThePreviewOnlyOverASelection)
-{
-    fill({{"Alpha"}});
-    QTest::keyClick(grid, Qt::Key_Space);
-    EXPECT_EQ(previews, 0);
-    select({Address(0, 0)});
-    QTest::keyClick(grid, Qt::Key_Space);
-    EXPECT_EQ(previews, 1);
 }
 
 TEST_F(GridInteractionTest, TypeToFindAcceptsLowerCaseDigitsAndBraceOnly)
@@ -349,24 +353,6 @@ TEST_F(GridInteractionTest, TheActionBarShowsOverTwoOrMoreAndMergesOnlyPdfs)
     EXPECT_EQ(part->actionContentView(), nullptr);
 }
 
-TEST_F(GridInteractionTest, TheActionBarsButtonsPerformTheirCommands)
-{
-    fill({{"A", "B"}});
-    QStringList performed;
-    std::vector<platform::kit::CommandDispatcher::Token> tokens;
-    for (const QString& name : {GridInteraction::kShowTagsCommand, GridInteraction::kMergePDFCommand,
-                                GridInteraction::kShareCommand, GridInteraction::kMoveToTrashCommand})
-        tokens.push_back(commands.add(name, [&performed, name](const QVariant&) { performed << name; }));
-    select({Address(0, 0), Address(0, 1)});
-    const auto buttons = part->actionContentView()->findChildren<KPThemeImageButton*>();
-    ASSERT_EQ(buttons.size(), 5);
-    for (KPThemeImageButton* button : buttons)
-        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(14, 14));
-    EXPECT_EQ(performed, (QStringList{GridInteraction::kShowTagsCommand, GridInteraction::kMergePDFCommand,
-                                      GridInteraction::kShareCommand, GridInteraction::kMoveToTrashCommand}));
-    EXPECT_EQ(previews, 1);
-}
-
 TEST_F(GridInteractionTest, CountTextGroupsThousandsAndCountsAuthors)
 {
     QList<KPItemDataPtr> many;
@@ -402,21 +388,4 @@ TEST_F(GridInteractionTest, CountTextGroupsThousandsAndCountsAuthors)
     source->dataSource() = {KPSectionData::create(QString(), QList<KPSectionItem>{authorNamed("Ann")})};
     part->collectionViewItemDidSelected();
     EXPECT_EQ(labelText, QStringLiteral("1 author"));
-}
-
-TEST_F(GridInteractionTest, SwipesGoBackOrMoveTheSideBar)
-{
-    bool back = false;
-    int backClicks = 0;
-    QList<bool> sideBar;
-    part->backButtonVisible = [&] { return back; };
-    part->backButtonClick = [&] { ++backClicks; };
-    part->setLeftSideBarExpand = [&](bool expand) { sideBar << expand; };
-    part->collectionViewSwipeChange(2);
-    part->collectionViewSwipeChange(1);
-    back = true;
-    part->collectionViewSwipeChange(2);
-    part->collectionViewSwipeChange(1);
-    EXPECT_EQ(sideBar, (QList<bool>{true, false}));
-    EXPECT_EQ(backClicks, 1);
 }

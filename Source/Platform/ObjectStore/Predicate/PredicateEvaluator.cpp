@@ -84,6 +84,8 @@ bool compareScalars(const PredicateNode& node, const QVariant& left, const QVari
         return ValueComparison::order(left, right, node.options) > 0;
     case PredicateOperator::GreaterOrEqual:
         return ValueComparison::order(left, right, node.options) >= 0;
+    case PredicateOperator::In:
+        return false; // answered whole by compareElements, never element by element
     case PredicateOperator::Like:
     case PredicateOperator::BeginsWith:
     case PredicateOperator::EndsWith:
@@ -115,8 +117,33 @@ bool collectionHolds(const PredicateNode& node, const QVariantList& elements, co
     return false;
 }
 
+// "x IN list": x equals one of the elements (folding included). A right side that is no list
+// (nil, a single value) holds nothing, so the test fails rather than degrading into ==. A
+// to-many on the left matches when any of its values is in the list.
+bool inCollection(const PredicateNode& node, const QVariant& left, const QVariant& right)
+{
+    if (!isCollection(right))
+        return false;
+    if (isCollection(left)) {
+        const QVariantList values = left.toList();
+        for (const QVariant& value : values) {
+            if (inCollection(node, value, right))
+                return true;
+        }
+        return false;
+    }
+    const QVariantList elements = right.toList();
+    for (const QVariant& element : elements) {
+        if (!isCollection(element) && equalValues(node, left, element))
+            return true;
+    }
+    return false;
+}
+
 bool compareElements(const PredicateNode& node, const QVariant& left, const QVariant& right)
 {
+    if (node.op == PredicateOperator::In)
+        return inCollection(node, left, right);
     if (node.op == PredicateOperator::Contains && node.modifier == PredicateModifier::Direct && isCollection(left))
         return collectionHolds(node, left.toList(), right);
     if (isCollection(left)) {

@@ -90,6 +90,8 @@ Result<PredicateToken> PredicateLexer::next()
     case u')': return one(Kind::RightParen);
     case u'[': return one(Kind::LeftBracket);
     case u']': return one(Kind::RightBracket);
+    case u'{': return one(Kind::LeftBrace);
+    case u'}': return one(Kind::RightBrace);
     case u',': return one(Kind::Comma);
     case u'=': return d == u'=' ? two(Kind::Equal) : one(Kind::Equal);
     case u'!': return d == u'=' ? two(Kind::NotEqual) : one(Kind::Bang);

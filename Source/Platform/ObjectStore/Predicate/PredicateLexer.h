@@ -18,6 +18,8 @@ struct PredicateToken {
         RightParen,
         LeftBracket,
         RightBracket,
+        LeftBrace,    // { of an aggregate literal
+        RightBrace,
         Comma,
         Equal,        // == =
         NotEqual,     // != <>

@@ -23,6 +23,7 @@ QString literalText(const QVariant& value)
     case QMetaType::QDateTime:
         return QStringLiteral("CAST(%1, \"NSDate\")")
             .arg(QString::number(ValueComparison::referenceSecondsFromDate(value.toDateTime()), 'f', 3));
+    case QMetaType::QStringList:
     case QMetaType::QVariantList: {
         QStringList parts;
         for (const QVariant& element : value.toList())
@@ -73,6 +74,7 @@ QString predicateOperatorText(PredicateOperator op)
     case PredicateOperator::BeginsWith: return QStringLiteral("BEGINSWITH");
     case PredicateOperator::EndsWith: return QStringLiteral("ENDSWITH");
     case PredicateOperator::Contains: return QStringLiteral("CONTAINS");
+    case PredicateOperator::In: return QStringLiteral("IN");
     }
     return {};
 }

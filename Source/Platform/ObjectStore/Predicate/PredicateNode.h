@@ -29,6 +29,7 @@ enum class PredicateOperator {
     BeginsWith,
     EndsWith,
     Contains,
+    In,             // the left value equals one element of the collection on the right
 };
 
 // A comparison's left side: as written, or ANY over a collection. A key path through a to-many

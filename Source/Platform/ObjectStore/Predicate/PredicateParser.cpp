@@ -21,7 +21,7 @@ constexpr const char* reservedWords[] = {
 };
 
 // Recognised but not offered; named in the error so the author knows it is not a typo.
-constexpr const char* unsupportedWords[] = {"ALL", "NONE", "IN", "BETWEEN", "MATCHES", "SUBQUERY"};
+constexpr const char* unsupportedWords[] = {"ALL", "NONE", "BETWEEN", "MATCHES", "SUBQUERY"};
 
 bool isReserved(const PredicateToken& token)
 {
@@ -194,6 +194,8 @@ Result<PredicateNodePtr> PredicateParser::parseComparison()
             op = PredicateOperator::EndsWith;
         else if (atWord("CONTAINS"))
             op = PredicateOperator::Contains;
+        else if (atWord("IN"))
+            op = PredicateOperator::In;
         else
             return unexpected(QStringLiteral("a comparison operator"));
         break;
@@ -239,6 +241,8 @@ Result<PredicateExpression> PredicateParser::parseExpression()
     case Kind::KeyPathArgument:
         take();
         return keyPathExpression(t);
+    case Kind::LeftBrace:
+        return parseAggregate();
     case Kind::Identifier:
         break;
     default:
@@ -280,6 +284,38 @@ Result<PredicateExpression> PredicateParser::keyPathExpression(const PredicateTo
                                   token.position);
     }
     return PredicateExpression::makeKeyPath(components.join(QLatin1Char('.')));
+}
+
+// "{1, 'a', nil}": constants only, so that a literal list is as inert as a list argument.
+Result<PredicateExpression> PredicateParser::parseAggregate()
+{
+    take();
+    QVariantList elements;
+    if (peek().kind == Kind::RightBrace) {
+        take();
+        return PredicateExpression::makeConstant(elements);
+    }
+    for (;;) {
+        const PredicateToken& start = peek();
+        if (start.kind == Kind::LeftBrace)
+            return predicateError(Predicate::UnsupportedError, QStringLiteral("Nested lists are not supported"),
+                                  start.position);
+        Result<PredicateExpression> element = parseExpression();
+        if (!element)
+            return element;
+        if (!element->isConstant())
+            return predicateError(Predicate::SyntaxError,
+                                  QStringLiteral("Expected a constant in the list, found %1").arg(describe(start)),
+                                  start.position);
+        elements.append(element->constant);
+        if (peek().kind == Kind::RightBrace) {
+            take();
+            return PredicateExpression::makeConstant(elements);
+        }
+        if (peek().kind != Kind::Comma)
+            return unexpected(QStringLiteral("\",\" or \"}\""));
+        take();
+    }
 }
 
 Result<PredicateExpression> PredicateParser::parseCast()

@@ -25,6 +25,7 @@ private:
     Result<PredicateNodePtr> parseComparison();
     Result<PredicateExpression> parseExpression();
     Result<PredicateExpression> parseCast();
+    Result<PredicateExpression> parseAggregate();
     Result<PredicateExpression> keyPathExpression(const PredicateToken& token);
 
     const PredicateToken& peek() const { return m_tokens[m_index]; }

@@ -171,6 +171,51 @@ TEST(PredicateSemantics, ContainsOnACollectionTestsMembership)
     EXPECT_FALSE(eval("fileInfos.tags.name CONTAINS 'Wo'", author));
 }
 
+TEST(PredicateSemantics, InTestsMembershipOfAList)
+{
+    const QVariantMap doc{{"ext", "PDF"}, {"rate", 3}, {"nothing", QVariant()},
+                          {"tags", QVariantList{object({{"name", "Work"}}), object({{"name", "Caf\u00e9"}})}}};
+    const QStringList kinds{"pdf", "txt"};
+
+    // Case and diacritics only fold with their modifiers, on the list's elements as on the key.
+    EXPECT_FALSE(eval("ext IN %@", doc, {kinds}));
+    EXPECT_TRUE(eval("ext IN[c] %@", doc, {kinds}));
+    EXPECT_TRUE(eval("ext IN[cd] {'p\u00e9f', 'pdf'}", doc));
+    EXPECT_FALSE(eval("ext IN[c] {'p\u00e9f'}", doc));
+    EXPECT_TRUE(eval("ANY tags.name IN[d] {'Cafe'}", doc));
+    EXPECT_FALSE(eval("ANY tags.name IN[d] {'cafe'}", doc));
+    EXPECT_TRUE(eval("tags.name IN {'Home', 'Work'}", doc)); // implicit ANY over a to-many
+
+    // Numbers compare by value across kinds; a number is never the same as its text.
+    EXPECT_TRUE(eval("rate IN {1, 3.0}", doc));
+    EXPECT_TRUE(eval("rate IN %@", doc, {QVariant(QVariantList{qint64(3)})}));
+    EXPECT_FALSE(eval("rate IN {'3'}", doc));
+
+    // Nothing is in an empty list, nil or a single value; only nil is in a list holding nil.
+    EXPECT_FALSE(eval("ext IN {}", doc));
+    EXPECT_TRUE(eval("NOT ext IN %@", doc, {QVariant(QVariantList{})}));
+    EXPECT_FALSE(eval("ext IN nil", doc));
+    EXPECT_FALSE(eval("ext IN[c] 'pdf'", doc));
+    EXPECT_FALSE(eval("ext IN %@", doc, {QVariant()}));
+    EXPECT_FALSE(eval("nothing IN {'pdf'}", doc));
+    EXPECT_FALSE(eval("missing IN {'pdf'}", doc));
+    EXPECT_TRUE(eval("nothing IN {nil, 'pdf'}", doc));
+
+    // An argument's text is data: quotes and wildcards in it match only themselves.
+    const QVariantMap odd{{"ext", "a\"b"}, {"other", "x*"}};
+    EXPECT_TRUE(eval("ext IN[c] %@", odd, {QStringList{"A\"B"}}));
+    EXPECT_FALSE(eval("other IN %@", odd, {QStringList{"*", "x?"}}));
+    EXPECT_TRUE(eval("other IN %@ AND ext IN %@", odd, {QStringList{"x*"}, QStringList{"a\"b"}}));
+
+    // Written back out, the predicate reads the same.
+    const Result<Predicate> p = Predicate::format("isTrash == NO && pathExtension IN[c] %@", {kinds});
+    ASSERT_TRUE(p.has_value());
+    const Result<Predicate> again = Predicate::parse(p->toString());
+    ASSERT_TRUE(again.has_value()) << qPrintable(p->toString());
+    EXPECT_TRUE(again->evaluate(QVariantMap{{"isTrash", false}, {"pathExtension", "Txt"}}));
+    EXPECT_FALSE(again->evaluate(QVariantMap{{"isTrash", true}, {"pathExtension", "Txt"}}));
+}
+
 TEST(PredicateSemantics, NilComparesOnlyWithNil)
 {
     const QVariantMap m{{"zero", 0}, {"empty", ""}, {"no", false}};
@@ -324,7 +369,12 @@ TEST(PredicateSemantics, BrokenTextsReportPositions)
         {"a == 1 & b == 2", 7, Predicate::SyntaxError},
         {"a == 1 AND", 10, Predicate::SyntaxError},
         {"a == 1 AND OR b == 2", 11, Predicate::SyntaxError},
-        {"a IN {1, 2}", 2, Predicate::UnsupportedError},
+        {"a IN {1, 2", 10, Predicate::SyntaxError},
+        {"a IN {1 2}", 8, Predicate::SyntaxError},
+        {"a IN {1, b}", 9, Predicate::SyntaxError},
+        {"a IN {{1}}", 6, Predicate::UnsupportedError},
+        {"a IN[x] {1}", 5, Predicate::SyntaxError},
+        {"a BETWEEN {1, 2}", 2, Predicate::UnsupportedError},
         {"tags.@sum > 1", 0, Predicate::UnsupportedError},
         {"tags.@count.name > 1", 0, Predicate::SyntaxError},
         {"a == 12abc", 5, Predicate::SyntaxError},

@@ -228,6 +228,44 @@ std::unique_ptr<QMenu> GridContextMenu::menu(QWidget* parent) const
     return shown;
 }
 
+void GridContextMenu::fillSubmenu(QMenu* menu, int tag) const
+{
+    if (!menu)
+        return;
+    const QList<KPItemDataPtr> items = selectedItems();
+    std::vector<MenuItemSpec> specs;
+    switch (tag) {
+    case OpenWithTag:
+        specs = openWithItems(items);
+        break;
+    case RatingTag:
+        specs = ratingItems(items);
+        break;
+    case FlagTag:
+        specs = flagItems(items);
+        break;
+    case MoveToCollectionTag:
+        specs = moveItems();
+        break;
+    case ShareTag:
+        specs = m_sharing.shareItems();
+        break;
+    default:
+        return;
+    }
+    menu->clear();
+    platform::kit::CommandDispatcher* commands = m_ctx.commands;
+    std::unique_ptr<QMenu> built(platform::kit::toQMenu(MenuSpec{{}, specs}, nullptr, [commands](QAction* action) {
+        (commands ? *commands : platform::kit::CommandDispatcher::shared()).performFromAction(action);
+    }));
+    decorate(built.get(), specs, tag);
+    // These lists hold no submenus, so their actions move over as they are.
+    for (QAction* action : built->actions()) {
+        action->setParent(menu);
+        menu->addAction(action);
+    }
+}
+
 void GridContextMenu::decorate(QMenu* menu, const std::vector<MenuItemSpec>& items, int parentTag) const
 {
     const QList<QAction*> actions = menu->actions();
@@ -451,7 +489,7 @@ void GridContextMenu::removeFromGrid(const QList<KPSectionIndexSet>& indexSets, 
 void GridContextMenu::onMoveToCollectionClick(const QVariant& sender)
 {
     const DBNode target(platform::ManagedObject::fromRef(platform::kit::senderData(sender)));
-    const QList<KPSectionIndexSet> indexSets = selectedIndexs();
+    const QList<KPSectionIndexSet> indexSets = m_ctx.gridDataSource ? selectedIndexs() : QList<KPSectionIndexSet>();
     QList<KPSectionIndexSet> moved;
     QList<DBFileInfo> records;
     for (const KPSectionIndexSet& indexSet : indexSets) {

@@ -99,6 +99,9 @@ public:
     std::unique_ptr<QMenu> menu(QWidget* parent = nullptr) const;
 
     // ---- submenus (also the Document menu's) ----
+    // Refills a submenu of the Document menu as it opens, for the current selection: tag is that
+    // of the context menu's item (Open With, Rating, Flag, Move to Collection, Share).
+    void fillSubmenu(QMenu* menu, int tag) const;
     std::vector<platform::kit::MenuItemSpec> openWithItems(const QList<KPItemDataPtr>& items) const;
     static std::vector<platform::kit::MenuItemSpec> ratingItems(const QList<KPItemDataPtr>& items);
     static std::vector<platform::kit::MenuItemSpec> flagItems(const QList<KPItemDataPtr>& items);

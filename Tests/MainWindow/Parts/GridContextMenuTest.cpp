@@ -1,7 +1,10 @@
 #include "GridContextMenuFixture.h"
 
 #include "Browser/KPViewSizeManager.h"
+#include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarNodeType.h"
+#include "SideBar/SubSideBarDataSource.h"
+#include "Store/DBNode.h"
 #include "SideBar/SideBarNotifications.h"
 #include "Store/DBFileInfoMetadata.h"
 
@@ -187,7 +190,15 @@ TEST_F(GridContextMenuTest, ActionsWriteTheSelectedDocuments)
     const DBFileInfo b = document(QStringLiteral("b"));
     QList<KPItemDataPtr> items = show({a, b});
 
-    commands.perform(GridContextMenu::kFlagCommand, platform::kit::makeSender(5));
+    // Through the Document menu's Flag submenu, refilled as it opens.
+    QMenu documentFlags;
+    menu->fillSubmenu(&documentFlags, GridContextMenu::FlagTag);
+    QAction* five = nullptr;
+    for (QAction* action : documentFlags.actions())
+        if (!action->isSeparator() && platform::kit::menuItemTag(action) == 5)
+            five = action;
+    ASSERT_TRUE(five);
+    five->trigger();
     EXPECT_EQ(a.metadata().label(), 5);
     EXPECT_EQ(items[1]->label(), 5);
 
@@ -244,4 +255,47 @@ TEST_F(GridContextMenuTest, RebuildHandsTheSelectedRecordsToTheSheet)
     ASSERT_TRUE(done);
     done();
     EXPECT_TRUE(items[1]->bNeedReloadResource());
+}
+
+// The Move submenu mirrors the collection tree; moving out of a listing by folder takes the
+// documents out of the grid.
+TEST_F(GridContextMenuTest, MoveSubmenuFollowsTheCollectionTree)
+{
+    DBNode collection = engine->createDBNode();
+    collection.setTitle(QStringLiteral("Work"));
+    collection.setType(DBNode::Collection);
+    DBNode folder = folderNamed(QStringLiteral("R&D"));
+    folder.setParent(collection);
+    DBNode smart = engine->createDBNode();
+    smart.setTitle(QStringLiteral("Smart"));
+    smart.setType(DBNode::SmartFolder);
+    const DBFileInfo a = document(QStringLiteral("a"));
+    const DBFileInfo b = document(QStringLiteral("b"));
+    ASSERT_TRUE(save());
+
+    KPSideBarOutlineView view;
+    SubSideBarDataSource sub(&view, engine.get());
+    sub.initData();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sub.bDataLoaded(); }));
+    ctx.subSideBarDataSource = &sub;
+
+    const std::vector<MenuItemSpec> move = menu->moveItems();
+    QStringList shown;
+    for (const MenuItemSpec& item : move)
+        shown.append(item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title.trimmed());
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Uncategorized"), QStringLiteral("-"), QStringLiteral("Work"),
+                                  QStringLiteral("R&D")}));
+    EXPECT_FALSE(move[2].enabled) << "a collection holds folders, not documents";
+    ASSERT_TRUE(move[3].enabled);
+
+    showNode(T::CollectionsNode);
+    show({a, b}, {0});
+    QList<QVariant> counts;
+    platform::ObserverToken token = platform::NotificationCenter::defaultCenter().addObserver(
+        RefreshItemCountNotification, [&](const platform::Notification& note) { counts.append(note.object); });
+    commands.perform(move[3].command, platform::kit::makeSender(move[3].tag, move[3].data));
+    EXPECT_EQ(a.node().title(), QStringLiteral("R&D"));
+    EXPECT_FALSE(b.node());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !counts.isEmpty(); }));
+    EXPECT_EQ(source->dataSource().value(0)->itemCount(), 1);
 }

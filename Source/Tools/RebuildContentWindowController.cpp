@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Kit/DialogService.h"
+#include "Platform/Kit/Sheet.h"
 #include "Store/DBFileInfo.h"
 #include "Store/KPCoreDataAction.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -72,14 +73,19 @@ RebuildContentWindowController::RebuildContentWindowController(QWidget* parent)
 
 RebuildContentWindowController::RebuildContentWindowController(const QList<ObjectID>& needRebuildItems,
                                                                CompletedBlock completedBlock, QWidget* parentWindow)
-    : m_needRebuildItems(needRebuildItems)
+    : m_needRebuildItems(needRebuildItems), m_sheetWindow(parentWindow)
 {
-    setUp(parentWindow);
+    setUp(nullptr);
     m_state->compltedBlock = std::move(completedBlock);
-    // The sheet owns its controller: both go when the window closes.
-    setParent(m_outlets.window);
+    // The sheet owns the form; the controller goes when the sheet ends, and takes both along.
+    m_sheet = std::make_unique<platform::kit::Sheet>(m_outlets.window);
     m_ownsWindow = false;
-    m_outlets.window->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(m_outlets.window, &QDialog::finished, this, [this](int result) {
+        if (m_sheet->isBegun())
+            m_sheet->end(result);
+        else if (!m_sheetWindow)
+            deleteLater();
+    });
 }
 
 RebuildContentWindowController::~RebuildContentWindowController()
@@ -154,8 +160,16 @@ QPointer<RebuildContentWindowController> RebuildContentWindowController::openLib
 
 void RebuildContentWindowController::beginSheet()
 {
-    m_outlets.window->setWindowModality(Qt::WindowModal);
-    m_outlets.window->show();
+    if (m_sheetWindow && m_sheet) {
+        const QPointer<RebuildContentWindowController> self(this);
+        platform::kit::DialogService::shared().beginSheet(m_sheetWindow, *m_sheet, [self](int) {
+            if (self)
+                self->deleteLater();
+        });
+    } else {
+        m_outlets.window->setWindowModality(Qt::WindowModal);
+        m_outlets.window->show();
+    }
     if (!m_needRebuildItems.isEmpty())
         btnRebuild();
 }

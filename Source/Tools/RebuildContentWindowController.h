@@ -21,6 +21,9 @@
 #include <memory>
 
 class KPIndexManager;
+namespace platform::kit {
+class Sheet;
+}
 
 class RebuildContentWindowController : public QObject {
 public:
@@ -30,7 +33,8 @@ public:
     explicit RebuildContentWindowController(QWidget* parent = nullptr);
     // The selection form over the DBFileInfo records of the grid's selected items (their data);
     // completedBlock runs on the main thread when the rebuild ends, also after a cancel. Show it
-    // with beginSheet(); it deletes itself when its window closes.
+    // with beginSheet(): a sheet hanging in parentWindow (a window-modal dialog without one).
+    // It deletes itself when the sheet ends.
     RebuildContentWindowController(const QList<platform::ObjectID>& needRebuildItems, CompletedBlock completedBlock,
                                    QWidget* parentWindow);
     ~RebuildContentWindowController() override;
@@ -44,7 +48,7 @@ public:
     void open();
     // A whole-library controller made and opened at once; null once it has gone.
     static QPointer<RebuildContentWindowController> openLibraryWindow(QWidget* parent);
-    // Shows the window as a sheet of its parent window and starts the rebuild.
+    // Shows the form as a sheet of its parent window and starts the rebuild.
     void beginSheet();
 
     void btnRebuild();
@@ -78,4 +82,7 @@ private:
     bool m_started = false;
     bool m_ownsWindow = true; // the sheet's window owns its controller instead
     bool m_opened = false;
+    // The selection form's sheet, which owns the form, and the window it hangs in.
+    std::unique_ptr<platform::kit::Sheet> m_sheet;
+    QPointer<QWidget> m_sheetWindow;
 };

@@ -4,6 +4,9 @@
 #include "Platform/Workspace/KeyFile.h"
 #include "Platform/Workspace/Trash.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -153,6 +156,40 @@ Result<void> Workspace::selectFile(const QString& path)
     if (m_launcher.canFind(kOpener))
         return run({kOpener, folder});
     return fail(kDomain, 7, QStringLiteral("Cannot show %1: no file manager is installed").arg(path));
+}
+
+bool Workspace::sessionBusShowItems(const QStringList& uris, const QString& startupId)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << startupId;
+    // A file manager started by bus activation may take a moment; a hung one must not hold the
+    // window for long.
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+Result<void> Workspace::selectFiles(const QStringList& paths)
+{
+    QStringList present;
+    QStringList uris;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (path.isEmpty() || !info.exists())
+            continue;
+        present.append(info.absoluteFilePath());
+        uris.append(QString::fromLatin1(QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded()));
+    }
+    if (present.isEmpty())
+        return fail(kDomain, 6, QStringLiteral("Cannot show the items: none of them exists"));
+    const ShowItemsCall& call = m_showItems ? m_showItems : ShowItemsCall(&Workspace::sessionBusShowItems);
+    if (call(uris, QString()))
+        return {};
+    return selectFile(present.first());
 }
 
 Result<QString> Workspace::recycle(const QString& path)

@@ -19,6 +19,7 @@
 #include <QList>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -59,6 +60,16 @@ public:
     // Shows the item in the file manager: selected where the file manager can be told to,
     // else its folder opened.
     Result<void> selectFile(const QString& path);
+    // Shows several items in the file manager with one org.freedesktop.FileManager1 ShowItems
+    // call on the session bus naming all of them (missing ones left out). Without a bus or a
+    // file manager answering there, the first item goes to selectFile.
+    Result<void> selectFiles(const QStringList& paths);
+
+    // How ShowItems reaches the file manager: the file URIs and a startup ID; false when there
+    // is no bus or nobody answered. The session bus unless set (tests record the calls).
+    using ShowItemsCall = std::function<bool(const QStringList& uris, const QString& startupId)>;
+    void setShowItemsCall(ShowItemsCall call) { m_showItems = std::move(call); }
+    static bool sessionBusShowItems(const QStringList& uris, const QString& startupId);
 
     // Moves an item to the user's trash (see Trash); answers its new path.
     Result<QString> recycle(const QString& path);
@@ -91,6 +102,7 @@ private:
 
     ProcessLauncher& m_launcher;
     ApplicationDatabase& m_applications;
+    ShowItemsCall m_showItems;
 };
 
 } // namespace platform

@@ -1,0 +1,400 @@
+#include "MainWindow/Parts/SelectionSharing.h"
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "MainWindow/Mail/MailInfo.h"
+#include "MainWindow/Mail/SendMailClient.h"
+#include "MainWindow/MainWindowContext.h"
+#include "MainWindow/MainWindowExtensions.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/Localization.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Kit/Popover.h"
+#include "Platform/Kit/PopoverGeometry.h"
+#include "Platform/Mail/MailComposer.h"
+#include "Platform/Workspace/Workspace.h"
+#include "SideBar/SideBarNotifications.h"
+#include "Store/DBHelper.h"
+#include "Store/DBTag.h"
+#include "Store/DataBaseEngine.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/KPZipArchive.h"
+#include "Utilities/TWService/ServerInfo.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <QUuid>
+
+using platform::kit::MenuItemSpec;
+using platform::localizedString;
+
+namespace {
+
+const QString kTagsCountObject = QStringLiteral("Tags");
+
+QString userAccountName()
+{
+    const QByteArray user = qgetenv("USER");
+    return user.isEmpty() ? QDir::home().dirName() : QString::fromLocal8Bit(user);
+}
+
+} // namespace
+
+SelectionSharing::SelectionSharing(MainWindowContext& ctx) : tagEditor(&ItemViewServices::tokenTagEditor), m_ctx(ctx) {}
+
+SelectionSharing::~SelectionSharing()
+{
+    *m_alive = false;
+    if (m_tagPopover)
+        delete m_tagPopover.data();
+}
+
+void SelectionSharing::install()
+{
+    if (!m_ctx.commands)
+        return;
+    auto& commands = *m_ctx.commands;
+    m_commands.push_back(commands.add(kShowTagsCommand, [this](const QVariant&) { onShowTagsAction(); }));
+    m_commands.push_back(commands.add(kShareItemCommand, [this](const QVariant& s) { onShareItemClick(s); }));
+    m_commands.push_back(commands.add(kMailClientCommand, [this](const QVariant& s) { onMailClientClick(s); }));
+    m_commands.push_back(commands.add(kSendFileToCommand, [this](const QVariant& s) { onSendFileTo(s); }));
+}
+
+DataBaseEngine& SelectionSharing::store() const
+{
+    return m_ctx.store ? *m_ctx.store : *DataBaseEngine::dataBaseEngine();
+}
+
+platform::Workspace& SelectionSharing::desktop() const
+{
+    return workspace ? *workspace : platform::Workspace::shared();
+}
+
+QList<KPItemDataPtr> SelectionSharing::selectedItems() const
+{
+    if (!m_ctx.collectionView || !m_ctx.gridDataSource)
+        return {};
+    return m_ctx.gridDataSource->itemDatasWithSectionIndexSets(m_ctx.collectionView->selectedIndexs());
+}
+
+QStringList SelectionSharing::selectedPaths() const
+{
+    QStringList paths;
+    for (const KPItemDataPtr& item : selectedItems())
+        if (!item->filePath().isEmpty())
+            paths.append(item->filePath());
+    return paths;
+}
+
+void SelectionSharing::redrawSelection() const
+{
+    if (!m_ctx.collectionView)
+        return;
+    for (const KPSectionIndexSet& indexSet : m_ctx.collectionView->selectedIndexs())
+        m_ctx.collectionView->updateDisplayWithIndexSet(indexSet);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tag popover
+
+platform::kit::Popover* SelectionSharing::tagPopover() const
+{
+    return m_tagPopover;
+}
+
+void SelectionSharing::onShowTagsAction()
+{
+    if (m_tagPopover)
+        return;
+    m_tagItems = selectedItems();
+    m_sourceMutileValues.clear();
+    for (qsizetype i = 0; i < m_tagItems.size(); ++i) {
+        const QStringList& names = m_tagItems[i]->tagObjects();
+        const QSet<QString> own(names.begin(), names.end());
+        m_sourceMutileValues = i == 0 ? own : m_sourceMutileValues.intersect(own);
+    }
+    if (!tagEditor)
+        return;
+    QStringList shown = m_sourceMutileValues.values();
+    shown.sort(Qt::CaseInsensitive);
+    TagEditorCallbacks callbacks;
+    callbacks.valueChange = [this](const QStringList& names) { onTagEditorVCValueChange(names); };
+    callbacks.done = [this] { onTagEditorVCDone(); };
+    // The token editor takes typing, so the popover lives inside the window (Overlay).
+    auto* popover = new platform::kit::Popover(platform::kit::Popover::Form::Overlay);
+    popover->setContentWidget(tagEditor(shown, std::move(callbacks)));
+    popover->setContentSize(QSize(220, 160));
+    m_tagPopover = popover;
+    QObject::connect(popover, &platform::kit::Popover::closed, popover, [this, popover] {
+        if (m_tagPopover == popover)
+            onTagEditorVCDone();
+    });
+    if (QWidget* anchor = m_ctx.collectionView ? static_cast<QWidget*>(m_ctx.collectionView) : m_ctx.window.data()) {
+        // Above the action bar, which stands at the bottom middle of the grid.
+        const QRect anchorRect(anchor->width() / 2 - 212, anchor->height() - 70, 220, 160);
+        popover->show(anchor, anchorRect, platform::kit::flippedEdge(platform::kit::PopoverEdge::MaxY));
+    }
+}
+
+void SelectionSharing::onTagEditorVCValueChange(const QStringList& names)
+{
+    if (!m_tagPopover)
+        return;
+    const QSet<QString> now(names.begin(), names.end());
+    const QSet<QString> removedNames = QSet<QString>(m_sourceMutileValues).subtract(now);
+    const QSet<QString> addedNames = QSet<QString>(now).subtract(m_sourceMutileValues);
+    m_sourceMutileValues = now;
+
+    DataBaseEngine& engine = store();
+    QList<DBTag> removed;
+    for (const QString& name : removedNames)
+        if (DBTag tag = engine.tagNamed(name))
+            removed.append(tag);
+    QList<DBTag> added;
+    QVariantList created;
+    for (const QString& name : addedNames) {
+        if (name.trimmed().isEmpty())
+            continue;
+        DBTag tag = engine.tagNamed(name);
+        if (!tag) {
+            tag = engine.createTagByContext(name);
+            if (!tag)
+                continue;
+            created.append(tag.ref());
+        }
+        if (!added.contains(tag))
+            added.append(tag);
+    }
+
+    for (const KPItemDataPtr& item : std::as_const(m_tagItems)) {
+        DBFileInfo record = item->data();
+        if (!record || record.isDeleted())
+            continue;
+        for (const DBTag& tag : std::as_const(removed))
+            record.removeTagsObject(tag);
+        for (const DBTag& tag : std::as_const(added))
+            record.addTagsObject(tag);
+        if (item->bLoadedDataContent())
+            item->reloadTagFromDBFileInfo();
+        else
+            item->loadDataContent();
+    }
+    engine.save();
+    platform::NotificationCenter& center =
+        m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
+    if (!created.isEmpty())
+        center.post(kNewTagNotification, created);
+    redrawSelection();
+    center.post(RefreshItemCountNotification, kTagsCountObject);
+}
+
+void SelectionSharing::onTagEditorVCDone()
+{
+    if (!m_tagPopover)
+        return;
+    platform::kit::Popover* popover = m_tagPopover;
+    m_tagPopover = nullptr;
+    popover->close();
+    popover->deleteLater();
+    const QList<KPItemDataPtr> items = std::exchange(m_tagItems, {});
+    // Written even when nothing changed: the attributes may have been lost or edited outside.
+    for (const KPItemDataPtr& item : items)
+        if (item->data() && !item->data().isDeleted())
+            DBHelper::writeMetaDataInfoByTags(item->data());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Share
+
+std::vector<MenuItemSpec> SelectionSharing::shareItems() const
+{
+    std::vector<MenuItemSpec> items{
+        MenuItemSpec::item(localizedString(QStringLiteral("Email…")), ShareEmail, kShareItemCommand),
+        MenuItemSpec::item(localizedString(QStringLiteral("Copy")), ShareCopy, kShareItemCommand),
+        MenuItemSpec::item(localizedString(QStringLiteral("Show in Folder")), ShareShowInFolder, kShareItemCommand),
+    };
+    const QList<platform::MailProgram> programs = SendMailClient::composer().installedMailPrograms();
+    if (!programs.isEmpty())
+        items.push_back(MenuItemSpec::separator());
+    for (const platform::MailProgram& program : programs) {
+        const QString name = program.application.name.isEmpty() ? program.application.id : program.application.name;
+        items.push_back(MenuItemSpec::item(name, 0, kMailClientCommand, program.application.id));
+    }
+    return items;
+}
+
+std::vector<MenuItemSpec> SelectionSharing::sendToItems() const
+{
+    std::vector<MenuItemSpec> items;
+    if (!m_ctx.peers)
+        return items;
+    for (const std::shared_ptr<ServerInfo>& peer : m_ctx.peers->serverList()) {
+        if (!peer)
+            continue;
+        const QVariantMap record{{kAddressKey, peer->address()}, {kPortKey, int(peer->dataPort())}};
+        const QString title = peer->serverName().isEmpty() ? peer->address() : peer->serverName();
+        items.push_back(MenuItemSpec::item(title, 0, kSendFileToCommand, record));
+    }
+    return items;
+}
+
+void SelectionSharing::onShareClick(QWidget* button)
+{
+    if (!button)
+        return;
+    QMenu* menu = platform::kit::toQMenu(platform::kit::MenuSpec{{}, shareItems()}, button, [this](QAction* action) {
+        if (m_ctx.commands)
+            m_ctx.commands->performFromAction(action);
+    });
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+}
+
+QMimeData* SelectionSharing::copiedFilesMimeData(const QStringList& paths)
+{
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    QByteArray gnome("copy");
+    for (const QString& path : paths) {
+        const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        urls.append(url);
+        gnome += '\n' + url.toEncoded();
+    }
+    // URIs are percent-encoded, so no file name can add a line of its own to either list.
+    data->setUrls(urls);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    return data;
+}
+
+void SelectionSharing::onShareItemClick(const QVariant& sender)
+{
+    const QStringList paths = selectedPaths();
+    if (paths.isEmpty())
+        return;
+    switch (platform::kit::senderTag(sender)) {
+    case ShareEmail: {
+        MailInfo info;
+        info.subject = localizedString(QStringLiteral("Documents shared from Folivo 2"));
+        info.content = localizedString(QStringLiteral("Sent from Folivo 2"));
+        info.files = paths;
+        SendMailClient::sendMail(info);
+        break;
+    }
+    case ShareCopy:
+        QApplication::clipboard()->setMimeData(copiedFilesMimeData(paths));
+        break;
+    case ShareShowInFolder:
+        if (auto shown = desktop().selectFiles(paths); !shown)
+            KPLogLogMessage(shown.error().message);
+        break;
+    default:
+        break;
+    }
+}
+
+void SelectionSharing::onMailClientClick(const QVariant& sender)
+{
+    MailInfo info;
+    info.subject = localizedString(QStringLiteral("Documents shared from Folivo 2"));
+    info.content = localizedString(QStringLiteral("Sent from Folivo 2"));
+    info.files = selectedPaths();
+    SendMailClient::sendMail(info, platform::kit::senderData(sender).toString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Send to a peer
+
+QVariantMap SelectionSharing::uploadFileInfo(const KPItemData& item, const QString& path)
+{
+    const QFileInfo file(path);
+    QVariantMap info{
+        {kNameKey, item.data() ? item.data().title() : item.title()},
+        {kExtentionKey, item.data() ? item.data().pathExtension() : file.suffix()},
+        {kFromKey, userAccountName()},
+    };
+    if (!file.isDir())
+        info.insert(kSizeKey, qint64(file.size()));
+    if (!item.tagString().isEmpty())
+        info.insert(kTagsKey, item.tagString());
+    if (file.exists())
+        info.insert(kIsFolderKey, file.isDir());
+    return info;
+}
+
+void SelectionSharing::onSendFileTo(const QVariant& sender)
+{
+    const QVariantMap peer = platform::kit::senderData(sender).toMap();
+    const QString address = peer.value(kAddressKey).toString();
+    const int port = peer.value(kPortKey).toInt();
+    if (address.isEmpty() || port <= 0 || port > 65535)
+        return;
+    const QList<KPItemDataPtr> items = selectedItems();
+    auto pending = std::make_shared<int>(int(items.size()));
+    for (const KPItemDataPtr& item : items)
+        sendOne(item, address, quint16(port), pending);
+}
+
+void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address, quint16 port,
+                               const std::shared_ptr<int>& pending)
+{
+    const QString path = item->filePath();
+    QVariantMap info = uploadFileInfo(*item, path);
+    const bool folder = info.value(kIsFolderKey).toBool();
+    QString archive;
+    if (folder) {
+        QString dir = temporaryFolder;
+        if (dir.isEmpty()) {
+            auto temporary = platform::Paths::temporaryDirectory();
+            dir = temporary ? *temporary : QString();
+        }
+        archive = dir.isEmpty() ? QString()
+                                : QStringLiteral("%1/%2.zip").arg(dir, QUuid::createUuid().toString(QUuid::WithoutBraces));
+    }
+    std::weak_ptr<bool> alive = m_alive;
+    PeerDirectory* peers = m_ctx.peers;
+    auto finished = [this, alive, pending] {
+        if (alive.expired())
+            return;
+        if (--*pending == 0 && sendFinished)
+            sendFinished();
+    };
+    auto upload = [alive, peers, address, port, finished](QVariantMap info, QString file, QString archive) {
+        platform::Dispatch::main([=] {
+            auto ended = [archive, finished](const QString& error) {
+                if (!archive.isEmpty())
+                    QFile::remove(archive);
+                if (!error.isEmpty())
+                    KPLogLogMessage(QStringLiteral("Send File Error: %1").arg(error));
+                finished();
+            };
+            if (alive.expired() || !peers) {
+                ended(QStringLiteral("the window has closed"));
+                return;
+            }
+            peers->uploadFile(address, port, info, file, ended);
+        });
+    };
+    platform::Dispatch::async(platform::DispatchQueue::global(platform::QueuePriority::Default),
+                              [path, info, folder, archive, upload, finished]() mutable {
+                                  if (!folder) {
+                                      upload(info, path, QString());
+                                      return;
+                                  }
+                                  if (archive.isEmpty() || !KPZipArchive::zipWithFilePath(path, archive)) {
+                                      if (!archive.isEmpty())
+                                          QFile::remove(archive);
+                                      KPLogLogMessage(QStringLiteral("Send File Error: could not zip %1").arg(path));
+                                      platform::Dispatch::main(finished);
+                                      return;
+                                  }
+                                  info.insert(kSizeKey, qint64(QFileInfo(archive).size()));
+                                  upload(info, archive, archive);
+                              });
+}

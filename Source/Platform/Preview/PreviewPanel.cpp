@@ -53,7 +53,7 @@ QString windowTitleFor(const PreviewItem& item)
 
 QString dateText(const QDateTime& date)
 {
-    return date.isValid() ? QLocale().toString(date.toLocalTime(), QLocale::LongFormat) : QString();
+    return date.isValid() ? QLocale().toString(date.toLocalTime(), QLocale::ShortFormat) : QString();
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/Input.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -35,15 +35,16 @@ struct PreviewPanel::Sink {
 namespace {
 
 // Two readers at most: holding an arrow key starts a read per item, and only the last matters.
+// The pool belongs to the application, so reads still running when it ends are waited for while
+// Qt is still whole (a pool in a function's static would wait only after Qt's own statics died).
 QThreadPool& readers()
 {
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(2);
-        return true;
-    }();
-    Q_UNUSED(configured);
-    return pool;
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(2);
+    }
+    return *pool;
 }
 
 QString windowTitleFor(const PreviewItem& item)

@@ -147,7 +147,7 @@ std::optional<platform::PreviewItem> QuickLookController::previewPanelPreviewIte
     if (!item)
         return std::nullopt;
     const QString path = item->previewItemURL().toLocalFile();
-    return platform::PreviewItem{path, item->title(), item->previewImage()};
+    return platform::PreviewItem{path, item->title(), item->previewImage(), item->thumbPath()};
 }
 
 QRect QuickLookController::previewPanelSourceFrameOnScreenForPreviewItem(PreviewPanel*, qint64 index)

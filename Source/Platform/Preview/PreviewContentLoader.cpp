@@ -240,7 +240,7 @@ Result<QString> PreviewContentLoader::mailPreview(QByteArrayView message)
     return headerLines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + body.join(QLatin1Char('\n'));
 }
 
-PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThread)
+PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThread, const QString& thumbnailPath)
 {
     PreviewContent content;
     content.facts = factsOf(path);
@@ -248,7 +248,11 @@ PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThrea
         content.kind = PreviewKind::Info;
         content.failure = why;
         content.text.clear();
-        content.image = FileIcon::iconFor(path, kIconBox);
+        QImage stored;
+        if (!thumbnailPath.isEmpty())
+            stored = ImagePreview::fromFile(thumbnailPath, ContentPreview::kPreviewSize).value_or(QImage());
+        content.imageIsFileIcon = stored.isNull();
+        content.image = stored.isNull() ? FileIcon::iconFor(path, kIconBox) : stored;
         return content;
     };
     if (!content.facts.exists)

@@ -46,7 +46,8 @@ struct PreviewContent {
     PreviewFileFacts facts;
     QString text;       // Text and Mail
     bool truncated = false;
-    QImage image;       // Image and Package; for Info the type's icon
+    QImage image;       // Image and Package; for Info the stored thumbnail or the type's icon
+    bool imageIsFileIcon = false;
     // Pdf: an opened document, living on the thread load() was given; deleted with deleteLater.
     std::shared_ptr<QPdfDocument> pdf;
     // Why a reader gave up and the info page is shown instead (empty when the type has none).
@@ -67,8 +68,9 @@ public:
     static PreviewKind kindForFile(const QString& path);
 
     // Reads the file's preview. pdfThread is the thread that will own an opened PDF (the
-    // interface's); never fails: a failed read becomes the Info kind with its reason.
-    static PreviewContent load(const QString& path, QThread* pdfThread);
+    // interface's); never fails: a failed read becomes the Info kind with its reason, pictured
+    // by the stored thumbnail at thumbnailPath when there is one.
+    static PreviewContent load(const QString& path, QThread* pdfThread, const QString& thumbnailPath = {});
 
     // The first kTextCapBytes of a file decoded; truncated tells whether more was left.
     static Result<QString> readText(const QString& path, bool* truncated);

@@ -275,10 +275,11 @@ void PreviewPanel::startLoad()
 {
     m_loading = true;
     const quint64 generation = m_generation;
-    readers().start([sink = m_sink, path = m_item.path, generation, owner = thread()] {
+    readers().start([sink = m_sink, path = m_item.path, thumbnailPath = m_item.thumbnailPath, generation,
+                     owner = thread()] {
         if (sink->wanted != generation)
             return; // moved on before this read began
-        PreviewContent content = PreviewContentLoader::load(path, owner);
+        PreviewContent content = PreviewContentLoader::load(path, owner, thumbnailPath);
         std::lock_guard lock(sink->mutex);
         if (!sink->panel || sink->wanted != generation)
             return;
@@ -345,8 +346,9 @@ void PreviewPanel::showInfo(const PreviewContent& content)
         lines << content.failure;
     m_infoLines = lines;
     m_infoText->setText(lines.join(QLatin1Char('\n')));
-    // The grid's thumbnail is this very file's picture; the type's icon only stands in for one.
-    const QImage picture = m_item.thumbnail.isNull() ? content.image : m_item.thumbnail;
+    // The stored thumbnail, else the grid's smaller one, is this very file's picture; the type's
+    // icon only stands in for one.
+    const QImage picture = content.imageIsFileIcon && !m_item.thumbnail.isNull() ? m_item.thumbnail : content.image;
     m_shownImage = picture;
     m_infoIcon->setPixmap(picture.isNull() ? QPixmap() : QPixmap::fromImage(picture.scaled(
                                                              picture.size().boundedTo(QSize(320, 320)),

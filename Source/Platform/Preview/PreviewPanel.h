@@ -40,7 +40,8 @@ class PreviewPanel;
 struct PreviewItem {
     QString path;
     QString title;
-    QImage thumbnail; // may be null
+    QImage thumbnail;      // the grid's, shown while the file loads; may be null
+    QString thumbnailPath; // the stored thumbnail for the info page; may be empty
 };
 
 class PreviewPanelDataSource {

@@ -159,6 +159,18 @@ TEST_F(PreviewContentLoaderTest, FilesTheirReadersRefuseShowTheInfoPageWithTheRe
     const PreviewContent missing = PreviewContentLoader::load(path("missing.pdf"), nullptr);
     EXPECT_FALSE(missing.facts.exists);
     EXPECT_EQ(missing.facts.size, -1);
+    EXPECT_TRUE(missing.imageIsFileIcon);
+
+    // The library's stored thumbnail pictures the file when there is one; a damaged one gives
+    // way to the icon.
+    QImage stored(300, 200, QImage::Format_RGB32);
+    stored.fill(Qt::green);
+    writeFile(path("thumb.png"), pngBytes(stored));
+    writeFile(path("bad-thumb.png"), "no png");
+    const PreviewContent pictured = PreviewContentLoader::load(path("broken.pdf"), nullptr, path("thumb.png"));
+    EXPECT_FALSE(pictured.imageIsFileIcon);
+    EXPECT_EQ(pictured.image.size(), stored.size());
+    EXPECT_TRUE(PreviewContentLoader::load(path("broken.pdf"), nullptr, path("bad-thumb.png")).imageIsFileIcon);
 }
 
 TEST_F(PreviewContentLoaderTest, MailHeadersSurviveHostileHeaderBlocks)

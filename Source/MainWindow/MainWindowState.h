@@ -28,4 +28,9 @@ struct MainWindowState {
     // Written by MainWindowController once both side bars have loaded and the last selection
     // was restored.
     bool restored = false;
+
+    // ---- QuickLookController ----
+    // Written by QuickLookController: whether the preview window is open and fed by the grid's
+    // selection.
+    bool isPreviewing = false;
 };

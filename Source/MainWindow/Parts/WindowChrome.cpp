@@ -6,6 +6,7 @@
 #include "Browser/KPDataSourceSortManager.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Controls/KPButtonGroups.h"
+#include "Controls/KPCoustomDrawBGView.h"
 #include "Controls/KPHorizontalStretchButton.h"
 #include "Controls/KPSlider.h"
 #include "Controls/KPThemeImageButton.h"
@@ -22,6 +23,7 @@
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNodeType.h"
+#include "Theme/KPColor.h"
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPSprite.h"
@@ -36,6 +38,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QToolButton>
 #include <QWindow>
 
@@ -69,11 +72,30 @@ QToolButton* borderless(QWidget* parent)
     return button;
 }
 
-QWidget* bar(int height)
+// The named image of the current theme stretched over rect; nothing when the theme lacks it.
+void drawThemeImage(QPainter& painter, const QRect& rect, const QString& name)
 {
-    auto* widget = new QWidget;
+    KPThemeObject* object = KPThemeObject::themeObjectWithName(name);
+    const KPSprite* sprite = dynamic_cast<KPSprite*>(object);
+    if (!sprite) {
+        if (auto* multi = dynamic_cast<KPMultiSprite*>(object))
+            sprite = multi->normalSprite();
+    }
+    if (sprite && !sprite->image().isNull())
+        painter.drawImage(rect, sprite->image());
+}
+
+// A bar drawn from the theme: an optional colour, then an optional image over its bounds.
+QWidget* bar(int height, const QString& imageName, const QString& colorName = {})
+{
+    auto* widget = new KPCoustomDrawBGView;
     widget->setFixedHeight(height);
-    widget->setAttribute(Qt::WA_StyledBackground, true);
+    widget->setDrawBackgroudWithSelector([imageName, colorName](KPCoustomDrawBGView* view, QPainter& painter, const QRectF&) {
+        if (!colorName.isEmpty())
+            if (auto* color = KPThemeObject::themeObjectWithName<KPColor>(colorName); color && color->color())
+                painter.fillRect(view->rect(), *color->color());
+        drawThemeImage(painter, view->rect(), imageName);
+    });
     return widget;
 }
 
@@ -149,7 +171,7 @@ void WindowChrome::install()
 
 void WindowChrome::buildToolBar()
 {
-    m_toolBar = bar(kToolBarHeight);
+    m_toolBar = bar(kToolBarHeight, QStringLiteral("CollectionViewTopToolBar"));
     m_toolBar->setObjectName(QStringLiteral("centerViewToolBar"));
     QWidget* tb = m_toolBar;
 
@@ -199,7 +221,7 @@ void WindowChrome::buildToolBar()
 
 void WindowChrome::buildBottomBars()
 {
-    m_bottomBar = bar(kBottomBarHeight);
+    m_bottomBar = bar(kBottomBarHeight, QStringLiteral("CenterViewBottomToolBarBG"));
     m_bottomBar->setObjectName(QStringLiteral("centerViewBottomToolBar"));
     m_labItemCount = new QLabel(m_bottomBar);
     m_labItemCount->resize(200, 18);
@@ -218,7 +240,7 @@ void WindowChrome::buildBottomBars()
             hooks.sliderChange(value);
     }});
 
-    m_leftBottomBar = bar(kBottomBarHeight);
+    m_leftBottomBar = bar(kBottomBarHeight, QStringLiteral("LeftBottomToolBarBG"), QStringLiteral("LeftBottomToolBarBGColor"));
     m_leftBottomBar->setObjectName(QStringLiteral("leftBottomToolBar"));
     m_addButton = new KPThemeImageButton(QRect(10, 1, 18, 18), m_leftBottomBar);
     m_addButton->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("BottomAddButton")));

@@ -34,7 +34,7 @@ QKeySequence keys(int combination)
 MenuSpec applicationMenu()
 {
     return {QStringLiteral("Folivo 2"),
-            {item(QStringLiteral("About Folivo 2"), QStringLiteral("menuWelcomeClick")),
+            {item(QStringLiteral("About Folivo 2"), QStringLiteral("orderFrontStandardAboutPanel")),
              sep(),
              item(QStringLiteral("Preferences…"), QStringLiteral("menuPreferencesClick"), 0, keys(Qt::CTRL | Qt::Key_Comma)),
              item(QStringLiteral("Check for Updates…"), kCheckForUpdatesCommand),

@@ -417,7 +417,6 @@ void WindowChrome::onBackButtonClick()
     if (SideBarNodeType::isGroupedView(type)) {
         m_ctx.viewSizeManager->setItemViewType(KPItemViewType(1));
         m_ctx.viewSizeManager->setDisplayMode(KPDisplayModeIcon);
-        m_labCenterTitle->setVisible(type != SideBarNodeType::AuthorNode);
         switch (type) {
         case SideBarNodeType::FlaggedNode:
             m_ctx.viewSizeManager->setItemViewType(KPItemViewType(3));

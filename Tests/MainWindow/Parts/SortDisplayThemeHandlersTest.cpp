@@ -1,4 +1,4 @@
-#include "../../Browser/BrowserLibraryKit.h"
+#include "WindowChromeTestSupport.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/ItemViews/SortViewSettingController.h"
@@ -18,24 +18,14 @@
 
 using namespace browsertest;
 
-class SortDisplayThemeHandlersTest : public BrowserLibraryTest {
+class SortDisplayThemeHandlersTest : public GridContextTest {
 protected:
     void SetUp() override
     {
-        BrowserLibraryTest::SetUp();
-        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")));
+        GridContextTest::SetUp();
         grid.show();
         grid.resize(600, 400);
-        QApplication::processEvents();
-        ctx.collectionView = &grid;
-        ctx.store = engine.get();
-        ctx.dataSourceManager = &listed;
-        ctx.sortManager = &sort;
-        ctx.viewSizeManager = &settings();
-        ctx.notifications = &center;
-        ctx.appMenu = &menu;
-        source = std::make_unique<GridDataSource>(ctx);
-        ctx.gridDataSource = source.get();
+        setUpContext(&grid);
         handlers = std::make_unique<SortDisplayThemeHandlers>(ctx);
         handlers->setControls({.setViewModeButtonImage = [this](const QString& name) { buttonImage = name; },
                                .reloadChromeTheme = [this] { ++chromeReloads; }});
@@ -44,8 +34,7 @@ protected:
     void TearDown() override
     {
         handlers.reset();
-        source.reset();
-        BrowserLibraryTest::TearDown();
+        GridContextTest::TearDown();
     }
 
     // Sections whose documents are titled in a shuffled order, so that any sort shows.
@@ -89,12 +78,6 @@ protected:
     }
 
     KPCollectionView grid;
-    KPDataSourceManager listed;
-    KPDataSourceSortManager sort;
-    platform::NotificationCenter center;
-    AppMenuController menu;
-    MainWindowContext ctx;
-    std::unique_ptr<GridDataSource> source;
     std::unique_ptr<SortDisplayThemeHandlers> handlers;
     QString buttonImage;
     int chromeReloads = 0;
@@ -163,7 +146,6 @@ TEST_F(SortDisplayThemeHandlersTest, ViewModeChangeKeepsTheSelectionAndRefetches
 
 TEST_F(SortDisplayThemeHandlersTest, DisplayModeSetsMenusButtonAndRubberBandAndThemeShowsTheIconImage)
 {
-    menu.buildMenuBar(nullptr);
     settings().setDisplayMode(KPDisplayModeList); // posts to the default center, not ours
     handlers->onDisplayModeChange();
     EXPECT_EQ(buttonImage, SortDisplayThemeHandlers::kListViewIcon);
@@ -181,12 +163,10 @@ TEST_F(SortDisplayThemeHandlersTest, DisplayModeSetsMenusButtonAndRubberBandAndT
     handlers->onDisplayModeChange();
     EXPECT_TRUE(menu.itemIconView()->isChecked());
     EXPECT_TRUE(grid.allowRegionSelection());
-    delete menu.menuBar();
 }
 
 TEST_F(SortDisplayThemeHandlersTest, SortingChangeChecksOneTypeAndOneDirectionInEachMenu)
 {
-    menu.buildMenuBar(nullptr);
     QMenu popup;
     QMenu* groupOrder = popup.addMenu(QStringLiteral("Order"));
     groupOrder->menuAction()->setData(3);
@@ -215,5 +195,4 @@ TEST_F(SortDisplayThemeHandlersTest, SortingChangeChecksOneTypeAndOneDirectionIn
     EXPECT_EQ(checkedTags(fileSort), (QList<int>{3, mainmenu::kDescendingTag}));
     EXPECT_EQ(checkedTags(menu.itemOrderBy()->menu()), (QList<int>{mainmenu::kDescendingTag}));
     EXPECT_EQ(checkedTags(groupOrder), (QList<int>{mainmenu::kDescendingTag}));
-    delete menu.menuBar();
 }

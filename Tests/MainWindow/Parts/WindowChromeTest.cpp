@@ -1,4 +1,4 @@
-#include "../../Browser/BrowserLibraryKit.h"
+#include "WindowChromeTestSupport.h"
 
 #include "App/AppDelegate.h"
 #include "Browser/CollectionView/KPCollectionView.h"
@@ -47,32 +47,21 @@ public:
 
 } // namespace
 
-class WindowChromeTest : public BrowserLibraryTest {
+class WindowChromeTest : public GridContextTest {
 protected:
     void SetUp() override
     {
-        BrowserLibraryTest::SetUp();
-        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")));
+        GridContextTest::SetUp();
         previous = platform::kit::Scheduler::install(&scheduler);
         window.resize(1000, 680);
         grid = new KPCollectionView(&window);
         grid->setGeometry(0, 40, 600, 400);
         window.show();
-        QApplication::processEvents();
+        setUpContext(grid);
         ctx.window = &window;
         ctx.centerView = &window;
-        ctx.collectionView = grid;
-        ctx.store = engine.get();
-        ctx.dataSourceManager = &listed;
-        ctx.sortManager = &sort;
-        ctx.viewSizeManager = &settings();
-        ctx.notifications = &center;
         ctx.scheduler = &scheduler;
-        ctx.appMenu = &menu;
         ctx.safeBox = &safeBox;
-        menu.buildMenuBar(nullptr);
-        source = std::make_unique<GridDataSource>(ctx);
-        ctx.gridDataSource = source.get();
         chrome = std::make_unique<WindowChrome>(ctx);
         chrome->install();
     }
@@ -80,23 +69,15 @@ protected:
     void TearDown() override
     {
         chrome.reset();
-        source.reset();
-        delete menu.menuBar();
+        GridContextTest::TearDown();
         platform::kit::Scheduler::install(previous);
-        BrowserLibraryTest::TearDown();
     }
 
     platform::kit::VirtualScheduler scheduler;
     platform::kit::Scheduler* previous = nullptr;
     QWidget window;
     KPCollectionView* grid = nullptr;
-    KPDataSourceManager listed;
-    KPDataSourceSortManager sort;
-    platform::NotificationCenter center;
-    AppMenuController menu;
     FakeSafeBox safeBox;
-    MainWindowContext ctx;
-    std::unique_ptr<GridDataSource> source;
     std::unique_ptr<WindowChrome> chrome;
 };
 

@@ -58,6 +58,24 @@ bool SingleInstance::claim(const QStringList& paths)
     return true;
 }
 
+void SingleInstance::release()
+{
+    if (!m_server)
+        return;
+    m_server->close();
+    // Open connections are children of the server's owner: close them so that a sender still
+    // waiting for our answer gives up and claims the name itself.
+    for (QLocalSocket* socket : findChildren<QLocalSocket*>())
+        socket->abort();
+    m_server->deleteLater();
+    m_server = nullptr;
+}
+
+bool SingleInstance::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
 bool SingleInstance::handOver(const QStringList& paths)
 {
     QLocalSocket socket;

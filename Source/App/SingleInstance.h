@@ -21,6 +21,11 @@ public:
     // true: this is the first copy and now listens. false: a running copy took the request
     // (paths to open, or a reopen when paths is empty) and this copy should exit.
     bool claim(const QStringList& paths);
+    // Stops listening so that a copy started now (a relaunch) becomes the running one instead of
+    // handing itself over to this copy, which is on its way out. Requests already read are kept;
+    // connections still open are dropped unanswered, so their senders start as first copies.
+    void release();
+    bool isListening() const;
 
     std::function<void(const QStringList& paths)> onOpenFiles;
     std::function<void()> onReopen;

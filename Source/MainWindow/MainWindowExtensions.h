@@ -59,6 +59,9 @@ public:
     // Lists the open SafeBox in the grid.
     virtual void loadSafeBoxDataSource() {}
     virtual void refreshSafeBoxDataSource() {}
+    // The open SafeBox's volume went away behind the program's back: forget its mount path
+    // and the SafeBox tool bar.
+    virtual void forgetAttachedVolume() {}
 };
 
 // The other running copies of the program found on the network.

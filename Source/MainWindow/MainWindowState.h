@@ -7,6 +7,8 @@
 #include "SideBar/KPNode.h"
 
 #include <QString>
+#include <functional>
+#include <map>
 
 struct MainWindowState {
     // Written by ContentSwitch: the node whose content the grid shows (null before the restore).
@@ -33,4 +35,11 @@ struct MainWindowState {
     // Written by QuickLookController: whether the preview window is open and fed by the grid's
     // selection.
     bool isPreviewing = false;
+
+    // ---- WindowChrome ----
+    // The popovers of the window that are open now, each with what closes it (and saves what
+    // it edits, as the tag editor writes the documents' tags). Each popover's owner adds its
+    // entry when it opens and removes it when it closes; WindowChrome runs and empties them
+    // all on a press anywhere outside them ("MonitorResignWindowResign").
+    std::map<QString, std::function<void()>> openPopovers;
 };

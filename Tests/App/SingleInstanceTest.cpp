@@ -60,3 +60,30 @@ TEST(SingleInstance, LeftoverSocketOfACrashedCopyIsTakenOver)
     SingleInstance copy(name);
     EXPECT_TRUE(copy.claim({}));
 }
+
+TEST(SingleInstance, AfterReleaseARelaunchedCopyBecomesTheRunningOne)
+{
+    const QString name = uniqueName();
+    SingleInstance dying(name);
+    int reopens = 0;
+    dying.onReopen = [&] { ++reopens; };
+    ASSERT_TRUE(dying.claim({}));
+    dying.release();
+    dying.release(); // a second call on the way out is harmless
+    EXPECT_FALSE(dying.isListening());
+
+    // Claimed from the main thread: nobody may be left to answer, or this would hand over.
+    SingleInstance relaunched(name);
+    EXPECT_TRUE(relaunched.claim({}));
+    EXPECT_TRUE(relaunched.isListening());
+    EXPECT_EQ(reopens, 0);
+
+    // And later launches reach the new copy, not the old one.
+    int newReopens = 0;
+    relaunched.onReopen = [&] { ++newReopens; };
+    std::future<bool> third;
+    ASSERT_TRUE(claimFromAnotherThread(name, {}, third));
+    EXPECT_FALSE(third.get());
+    EXPECT_TRUE(testsupport::spinUntil([&] { return newReopens == 1; }));
+    EXPECT_EQ(reopens, 0);
+}

@@ -165,6 +165,11 @@ QMenu* toQMenu(const MenuSpec& spec, QWidget* parent, std::function<void(QAction
     return menu;
 }
 
+void fillQMenu(QMenu* menu, const std::vector<MenuItemSpec>& items, std::function<void(QAction*)> onTriggered)
+{
+    fill(menu, items, onTriggered);
+}
+
 MenuSpec fromQMenu(const QMenu* menu)
 {
     if (!menu)

@@ -61,6 +61,8 @@ struct MenuSpec {
 // Builds the menu, owned by parent. Choosing an item calls onTriggered with its action; without
 // onTriggered an item with a command performs it on the shared dispatcher (performFromAction).
 QMenu* toQMenu(const MenuSpec& spec, QWidget* parent, std::function<void(QAction*)> onTriggered = {});
+// Appends items to an existing menu (one filled again each time it opens), as toQMenu would.
+void fillQMenu(QMenu* menu, const std::vector<MenuItemSpec>& items, std::function<void(QAction*)> onTriggered = {});
 // Reads a menu back, submenus included.
 MenuSpec fromQMenu(const QMenu* menu);
 

@@ -1,0 +1,666 @@
+#include "MainWindow/Parts/WindowChrome.h"
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/ItemViews/SortViewSettingController.h"
+#include "Browser/KPDataSourceManager.h"
+#include "Browser/KPDataSourceSortManager.h"
+#include "Browser/KPViewSizeManager.h"
+#include "Controls/KPButtonGroups.h"
+#include "Controls/KPCoustomDrawBGView.h"
+#include "Controls/KPHorizontalStretchButton.h"
+#include "Controls/KPSlider.h"
+#include "Controls/KPThemeImageButton.h"
+#include "MainWindow/AppMenuController.h"
+#include "MainWindow/KPSplitView.h"
+#include "MainWindow/MainMenu.h"
+#include "MainWindow/MainWindowContext.h"
+#include "MainWindow/MainWindowExtensions.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/Foundation/Localization.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/Popover.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarDataSource.h"
+#include "SideBar/SideBarNodeType.h"
+#include "Theme/KPColor.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPSprite.h"
+#include "Theme/KPThemeObject.h"
+
+#include "App/AppDelegate.h"
+
+#include <QEasingCurve>
+#include <QEvent>
+#include <QWindowStateChangeEvent>
+#include <QFileInfo>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+constexpr int kBackFrameMs = 16;
+constexpr int kGroupWidth = 400;
+constexpr int kGroupHeight = 22;
+constexpr int kCenterTitleWidth = 220;
+const QString kTopbar = QStringLiteral("Topbar");
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standardUserDefaults();
+}
+
+// Places control inside its parent bar at a y-up rectangle.
+void placeUp(QWidget* control, int x, int y, int w, int h)
+{
+    if (!control || !control->parentWidget())
+        return;
+    control->setGeometry(x, control->parentWidget()->height() - y - h, w, h);
+}
+
+QToolButton* borderless(QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    button->setIconSize(QSize(41, 32));
+    return button;
+}
+
+// The named image of the current theme stretched over rect; nothing when the theme lacks it.
+void drawThemeImage(QPainter& painter, const QRect& rect, const QString& name)
+{
+    KPThemeObject* object = KPThemeObject::themeObjectWithName(name);
+    const KPSprite* sprite = dynamic_cast<KPSprite*>(object);
+    if (!sprite) {
+        if (auto* multi = dynamic_cast<KPMultiSprite*>(object))
+            sprite = multi->normalSprite();
+    }
+    if (sprite && !sprite->image().isNull())
+        painter.drawImage(rect, sprite->image());
+}
+
+// A bar drawn from the theme: an optional colour, then an optional image over its bounds.
+QWidget* bar(int height, const QString& imageName, const QString& colorName = {})
+{
+    auto* widget = new KPCoustomDrawBGView;
+    widget->setFixedHeight(height);
+    widget->setDrawBackgroudWithSelector([imageName, colorName](KPCoustomDrawBGView* view, QPainter& painter, const QRectF&) {
+        if (!colorName.isEmpty())
+            if (auto* color = KPThemeObject::themeObjectWithName<KPColor>(colorName); color && color->color())
+                painter.fillRect(view->rect(), *color->color());
+        drawThemeImage(painter, view->rect(), imageName);
+    });
+    return widget;
+}
+
+void setOpacity(QWidget* widget, double opacity)
+{
+    if (!widget)
+        return;
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
+}
+
+void clearOpacity(QWidget* widget)
+{
+    if (widget)
+        widget->setGraphicsEffect(nullptr);
+}
+
+QVariantList items(std::initializer_list<std::pair<const char*, int>> list)
+{
+    QVariantList out;
+    for (const auto& [title, tag] : list)
+        out.append(QVariantMap{{QStringLiteral("Title"), platform::localizedString(QString::fromLatin1(title))},
+                               {QStringLiteral("Tag"), tag}});
+    return out;
+}
+
+} // namespace
+
+WindowChrome::WindowChrome(MainWindowContext& ctx) : m_ctx(ctx) {}
+
+WindowChrome::~WindowChrome()
+{
+    m_backFrames.cancel();
+    for (QWidget* widget : {m_toolBar.data(), m_bottomBar.data(), m_leftBottomBar.data()})
+        if (widget && !widget->parent())
+            delete widget;
+}
+
+platform::kit::Scheduler& WindowChrome::scheduler() const
+{
+    return m_ctx.scheduler ? *m_ctx.scheduler : platform::kit::Scheduler::current();
+}
+
+platform::NotificationCenter& WindowChrome::center() const
+{
+    return m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
+}
+
+void WindowChrome::install()
+{
+    buildToolBar();
+    buildBottomBars();
+    for (QWidget* widget : {m_toolBar.data(), m_bottomBar.data()})
+        widget->installEventFilter(this);
+    if (m_ctx.window)
+        m_ctx.window->installEventFilter(this);
+
+    auto& c = center();
+    m_observers.push_back(c.addObserver(ContentSwitch::kUpdateLabCenterTitle,
+                                        [this](const platform::Notification& n) { onUpdateLabCenterTitle(n.object); }));
+    // The split views post to the shared center.
+    m_observers.push_back(platform::NotificationCenter::defaultCenter().addObserver(KPSplitView::kToggledNotification,
+                                        [this](const platform::Notification& n) { onKPSplitViewToogledChange(n.object); }));
+    m_observers.push_back(c.addObserver(kMonitorResignWindowResign,
+                                        [this](const platform::Notification&) { onMonitorResignWindowResign(); }));
+    layoutToolBar();
+    adjustLabItemCountPosition();
+}
+
+void WindowChrome::buildToolBar()
+{
+    m_toolBar = bar(kToolBarHeight, QStringLiteral("CollectionViewTopToolBar"));
+    m_toolBar->setObjectName(QStringLiteral("centerViewToolBar"));
+    QWidget* tb = m_toolBar;
+
+    m_btnShowHideSideBar = borderless(tb);
+    connect(m_btnShowHideSideBar, &QToolButton::clicked, this, [this] {
+        if (m_ctx.commands)
+            m_ctx.commands->perform(QStringLiteral("menuShowHideSideBarClick"));
+        else
+            setBLeftSideBarExpand(!bLeftSideBarExpand());
+    });
+    m_btnShowHidePropertyView = borderless(tb);
+    connect(m_btnShowHidePropertyView, &QToolButton::clicked, this, &WindowChrome::onRightButtonAction);
+    m_btnViewMode = borderless(tb);
+    connect(m_btnViewMode, &QToolButton::clicked, this, &WindowChrome::onBtnViewModeClick);
+
+    auto* buttonTheme = KPThemeObject::customThemeObjectWithName(QStringLiteral("ButtonGroupsItem"));
+    m_btnGroupButtons = new KPButtonGroups(QRect(0, 0, kGroupWidth, kGroupHeight), tb);
+    m_btnGroupButtons->setCustomThemeObject(buttonTheme);
+    m_btnGroupButtons->setupDatas(items({{"Title", 1}, {"Updated", 8}, {"Size", 4}, {"Kind", 5}, {"From", 10}}));
+    m_btnGroupButtons->setupButtonGroupsClickAction([this](const QVariantMap& item) { onGroupButtonsClick(item); });
+    m_btnGroupButtons->hide();
+    m_btnRecentButtons = new KPButtonGroups(QRect(0, 0, kGroupWidth, kGroupHeight), tb);
+    m_btnRecentButtons->setCustomThemeObject(buttonTheme);
+    m_btnRecentButtons->setupDatas(items({{"Import", 0}, {"Last Open", 1}, {"Last Modified", 2}}));
+    m_btnRecentButtons->setupButtonGroupsClickAction([this](const QVariantMap& item) { onGroupRecentButtonsClick(item); });
+    m_btnRecentButtons->selectByTag(int(defaults().integerForKey(kRecentFilterKey)));
+    m_btnRecentButtons->hide();
+
+    m_btnLibraryNav = new KPHorizontalStretchButton(QRect(41, 3, 200, 32), tb);
+    m_btnLibraryNav->setDelegate({[this](KPHorizontalStretchButton*) -> QMenu* {
+        return m_ctx.sideBarDataSource ? m_ctx.sideBarDataSource->duplicateMenuWithDataSource() : nullptr;
+    }});
+    m_btnLibraryNav->setAutoResizeByTitle(true);
+    m_btnLibraryNav->setTitle(platform::localizedString(QStringLiteral("Library")));
+    m_btnLibraryNav->hide();
+    m_btnBack = new KPHorizontalStretchButton(QRect(48, 6, 200, 25), tb);
+    m_btnBack->setupTargetAndAction([this](KPHorizontalStretchButton*) { onBackButtonClick(); });
+    m_btnBack->setAutoResizeByTitle(true);
+    m_btnBack->setTitle(platform::localizedString(QStringLiteral("Back")));
+    m_btnBack->hide();
+
+    m_labCenterTitle = new QLabel(tb);
+    m_labCenterTitle->setAlignment(Qt::AlignCenter);
+    m_labCenterTitle->hide();
+    reloadTheme();
+}
+
+void WindowChrome::buildBottomBars()
+{
+    m_bottomBar = bar(kBottomBarHeight, QStringLiteral("CenterViewBottomToolBarBG"));
+    m_bottomBar->setObjectName(QStringLiteral("centerViewBottomToolBar"));
+    m_labItemCount = new QLabel(m_bottomBar);
+    m_labItemCount->resize(200, 18);
+    m_labItemCount->setAlignment(Qt::AlignCenter);
+    QFont font = m_labItemCount->font();
+    font.setPixelSize(11);
+    m_labItemCount->setFont(font);
+    m_labItemCount->setStyleSheet(QStringLiteral("color: rgb(96, 96, 96);"));
+
+    m_zoomSlider = new KPSlider(QRect(0, 0, 170, 20), 1, m_bottomBar);
+    m_zoomSlider->setMinValue(25);
+    m_zoomSlider->setMaxValue(100);
+    m_zoomSlider->setCurrentValue(double(defaults().integerForKey(kViewItemScaleKey)));
+    m_zoomSlider->setDelegate({[this](double value) {
+        if (hooks.sliderChange)
+            hooks.sliderChange(value);
+    }});
+
+    m_leftBottomBar = bar(kBottomBarHeight, QStringLiteral("LeftBottomToolBarBG"), QStringLiteral("LeftBottomToolBarBGColor"));
+    m_leftBottomBar->setObjectName(QStringLiteral("leftBottomToolBar"));
+    m_addButton = new KPThemeImageButton(QRect(10, 1, 18, 18), m_leftBottomBar);
+    m_addButton->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("BottomAddButton")));
+    m_addButton->setupCoustomPopupMenuBlock([this](KPThemeImageButton* button, QMouseEvent*) {
+        QMenu* menu = hooks.addButonMenu ? hooks.addButonMenu() : nullptr;
+        if (!menu)
+            return;
+        QFont small = menu->font();
+        small.setPointSize(11);
+        menu->setFont(small);
+        // Opens upwards from the button, as a context menu does at the window's bottom.
+        menu->popup(button->mapToGlobal(QPoint(0, 0) - QPoint(0, menu->sizeHint().height())));
+    });
+}
+
+QRect WindowChrome::upFrame(const QWidget* control)
+{
+    const QRect g = control->geometry();
+    return QRect(g.x(), control->parentWidget()->height() - g.y() - g.height(), g.width(), g.height());
+}
+
+void WindowChrome::layoutToolBar()
+{
+    if (!m_toolBar)
+        return;
+    const int width = m_toolBar->width();
+    const int groupX = qRound((width - kGroupWidth) / 2.0);
+    placeUp(m_btnGroupButtons, groupX, 6, kGroupWidth, kGroupHeight);
+    placeUp(m_btnRecentButtons, groupX, 6, kGroupWidth, kGroupHeight);
+    placeUp(m_btnShowHideSideBar, 0, 3, 41, 32);
+    placeUp(m_btnShowHidePropertyView, width - 41, 3, 41, 32);
+    placeUp(m_btnViewMode, qRound(width - 82.0), 3, 41, 32);
+    placeUp(m_btnLibraryNav, 41, 3, m_btnLibraryNav->width(), 32);
+    placeUp(m_btnBack, 48, 6, m_btnBack->width(), 25);
+    placeUp(m_labCenterTitle, qRound((width - kCenterTitleWidth) / 2.0), 2, kCenterTitleWidth, kToolBarHeight - 2);
+}
+
+void WindowChrome::adjustLabItemCountPosition()
+{
+    if (!m_bottomBar)
+        return;
+    const int width = m_bottomBar->width();
+    placeUp(m_labItemCount, (width - m_labItemCount->width()) / 2, 4, m_labItemCount->width(), m_labItemCount->height());
+    placeUp(m_zoomSlider, width - 186, 2, 170, 20);
+}
+
+void WindowChrome::adjustLeftViewPosition()
+{
+    if (!m_btnLibraryNav)
+        return;
+    if (bLeftSideBarExpand()) {
+        m_btnLibraryNav->hide();
+    } else if (m_btnBack && m_btnBack->isHidden()) {
+        clearOpacity(m_btnLibraryNav);
+        m_btnLibraryNav->show();
+    }
+}
+
+QRect WindowChrome::searchEditorRect() const
+{
+    // Right-aligned in the title bar, clear of the full-screen button.
+    constexpr int kWidth = 240, kHeight = 24, kRightMargin = 40;
+    const int width = m_titleBar ? m_titleBar->width() : 0;
+    return QRect(width - kRightMargin - kWidth, (kTitleBarHeight - kHeight) / 2, kWidth, kHeight);
+}
+
+void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
+{
+    m_titleBar = titleBar;
+    m_menuBar = menuBar;
+    if (!titleBar)
+        return;
+    titleBar->installEventFilter(this);
+    if (menuBar) {
+        menuBar->setParent(titleBar);
+        // A desktop with a global menu bar takes the menus; the bar here then stays hidden.
+        const bool global = menuBar->isNativeMenuBar() && menuBar->window() && !menuBar->isVisibleTo(titleBar)
+                            && menuBar->sizeHint().height() == 0;
+        menuBar->setVisible(!global);
+        const int height = std::min(menuBar->sizeHint().height(), kTitleBarHeight);
+        menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::max(0, searchEditorRect().x() - kMenuBarX - 8),
+                             height);
+    }
+}
+
+void WindowChrome::showButtons(const ContentButtons& buttons)
+{
+    if (!m_toolBar)
+        return;
+    m_btnBack->setVisible(buttons.backButton);
+    m_btnRecentButtons->setVisible(buttons.recentButtons);
+    m_btnGroupButtons->setVisible(buttons.groupButtons);
+    setOpacity(m_btnGroupButtons, buttons.groupButtonsAlpha);
+    m_btnViewMode->setVisible(buttons.viewModeButton);
+    m_labCenterTitle->setVisible(buttons.centerTitleShown);
+    if (!buttons.centerTitle.isEmpty())
+        m_labCenterTitle->setText(buttons.centerTitle);
+    m_btnLibraryNav->setTitle(buttons.navigationTitle.isEmpty() ? platform::localizedString(QStringLiteral("Library"))
+                                                                : buttons.navigationTitle);
+    if (!buttons.navigationIcon.isNull())
+        m_btnLibraryNav->setIcon(buttons.navigationIcon);
+    adjustLeftViewPosition();
+    layoutToolBar();
+}
+
+// ---- actions ----
+
+void WindowChrome::onBtnViewModeClick()
+{
+    if (!m_viewSettingPopver) {
+        m_viewSettingPopver = std::make_unique<platform::kit::Popover>(platform::kit::Popover::Form::Popup);
+        m_viewSettingPopver->setContentSize(QSize(SortViewSettingController::kWidth, SortViewSettingController::kHeight));
+        connect(m_viewSettingPopver.get(), &platform::kit::Popover::closed, this,
+                [this] { m_ctx.state.openPopovers.erase(kViewOptionsPopover); });
+    }
+    m_viewSettingController = std::make_unique<SortViewSettingController>();
+    m_viewSettingPopver->setContentWidget(m_viewSettingController->takeView());
+    m_ctx.state.openPopovers[kViewOptionsPopover] = [this] {
+        if (m_viewSettingPopver)
+            m_viewSettingPopver->close();
+    };
+    // Below the button: its bottom edge on screen.
+    m_viewSettingPopver->show(m_btnViewMode, m_btnViewMode->rect(), platform::kit::PopoverEdge::MaxY);
+}
+
+void WindowChrome::onGroupButtonsClick(const QVariantMap& item)
+{
+    if (!m_ctx.gridDataSource || !m_ctx.sortManager || !m_ctx.dataSourceManager)
+        return;
+    QVariantMap setting{{GridDataSource::kGroupTypeKey, item.value(QStringLiteral("Tag")).toInt()},
+                        {GridDataSource::kDisplayModeKey, m_ctx.viewSizeManager ? int(m_ctx.viewSizeManager->displayMode()) : 1},
+                        {GridDataSource::kGroupAscendingKey, m_ctx.sortManager->groupAscending()},
+                        {GridDataSource::kFileTypeKey, m_ctx.sortManager->fileSortType()},
+                        {GridDataSource::kFileAscendingKey, m_ctx.sortManager->fileAscending()}};
+    m_ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(m_ctx.dataSourceManager->dataSource(), setting);
+    m_ctx.gridDataSource->reloadData();
+}
+
+void WindowChrome::onGroupRecentButtonsClick(const QVariantMap& item)
+{
+    defaults().setInteger(item.value(QStringLiteral("Tag")).toInt(), kRecentFilterKey);
+    defaults().synchronize();
+    if (m_ctx.gridDataSource)
+        m_ctx.gridDataSource->grouping().createRecentDataAndFillData();
+}
+
+void WindowChrome::onRightButtonAction()
+{
+    setBRightPropertyViewExpand(!bRightPropertyViewExpand());
+    if (m_ctx.collectionView && !m_ctx.collectionView->selectedIndexs().isEmpty())
+        m_ctx.collectionView->scrollItemWithSectionIndexSet(m_ctx.collectionView->selectedIndexs().first());
+}
+
+void WindowChrome::onUpdateLabCenterTitle(const QVariant& title)
+{
+    if (m_labCenterTitle && title.typeId() == QMetaType::QString && !title.toString().isEmpty())
+        m_labCenterTitle->setText(title.toString());
+}
+
+void WindowChrome::onBackButtonClick()
+{
+    KPCollectionView* grid = m_ctx.collectionView;
+    if (!grid || !m_ctx.gridDataSource || !m_ctx.viewSizeManager || m_backFrames.isActive())
+        return;
+    QWidget* over = m_ctx.centerView ? m_ctx.centerView.data() : grid->parentWidget();
+    auto* snapshot = new QLabel(over);
+    snapshot->setPixmap(grid->grab());
+    snapshot->setGeometry(grid->geometry());
+    snapshot->show();
+    m_backSnapshot = snapshot;
+
+    const int type = m_ctx.state.shownNode ? m_ctx.state.shownNode->nodeType() : 0;
+    KPGroupingEngine& grouping = m_ctx.gridDataSource->grouping();
+    if (SideBarNodeType::isGroupedView(type)) {
+        m_ctx.viewSizeManager->setItemViewType(KPItemViewType(1));
+        m_ctx.viewSizeManager->setDisplayMode(KPDisplayModeIcon);
+        switch (type) {
+        case SideBarNodeType::FlaggedNode:
+            m_ctx.viewSizeManager->setItemViewType(KPItemViewType(3));
+            grouping.createFlagDataAndFillData();
+            break;
+        case SideBarNodeType::FileTypeNode:
+            grouping.createFileTypeAndFileData();
+            break;
+        case SideBarNodeType::AuthorNode:
+            grouping.createAuthorDataAndFillData();
+            break;
+        default:
+            m_ctx.viewSizeManager->setItemViewType(KPItemViewType(2));
+            grouping.createDateDataAndFileDate();
+            break;
+        }
+    }
+    m_labCenterTitle->show();
+    setOpacity(m_labCenterTitle, 0);
+    setOpacity(grid, 0.1);
+    // Tiles select nothing.
+    grid->setAllowSelection(false);
+    grid->setAllowRegionSelection(false);
+    grid->setAllowShiftSelection(false);
+
+    m_backStart = scheduler().clockMs();
+    const int slideWidth = grid->viewport() ? grid->viewport()->width() : grid->width();
+    const bool navShown = !bLeftSideBarExpand();
+    m_backFrames = scheduler().every(kBackFrameMs, [this, slideWidth, navShown] {
+        const double linear = std::min(1.0, double(scheduler().clockMs() - m_backStart) / kBackSlideMs);
+        const double p = QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(linear);
+        if (m_backSnapshot)
+            m_backSnapshot->move(qRound(p * slideWidth), m_backSnapshot->y());
+        setOpacity(m_ctx.collectionView, 0.1 + 0.9 * p);
+        setOpacity(m_labCenterTitle, p);
+        for (QWidget* fading : {static_cast<QWidget*>(m_btnBack.data()), static_cast<QWidget*>(m_btnGroupButtons.data()),
+                                static_cast<QWidget*>(m_btnViewMode.data())})
+            setOpacity(fading, 1 - p);
+        if (navShown && m_btnLibraryNav) {
+            m_btnLibraryNav->show();
+            setOpacity(m_btnLibraryNav, p);
+        }
+        if (linear >= 1)
+            finishBack();
+    });
+}
+
+void WindowChrome::finishBack()
+{
+    m_backFrames.cancel();
+    delete m_backSnapshot.data();
+    if (m_ctx.collectionView) {
+        clearOpacity(m_ctx.collectionView);
+        m_ctx.collectionView->viewport()->update();
+    }
+    clearOpacity(m_labCenterTitle);
+    for (QWidget* hidden : {static_cast<QWidget*>(m_btnBack.data()), static_cast<QWidget*>(m_btnGroupButtons.data()),
+                            static_cast<QWidget*>(m_btnViewMode.data())}) {
+        hidden->hide();
+        clearOpacity(hidden);
+    }
+    clearOpacity(m_btnLibraryNav);
+    m_btnLibraryNav->setVisible(!bLeftSideBarExpand());
+}
+
+// ---- panes ----
+
+bool WindowChrome::bLeftSideBarExpand() const
+{
+    return m_ctx.state.sideBarExpanded;
+}
+
+void WindowChrome::setBLeftSideBarExpand(bool expand)
+{
+    if (expand == m_ctx.state.sideBarExpanded)
+        return;
+    m_ctx.state.sideBarExpanded = expand;
+    if (m_ctx.splitView)
+        expand ? m_ctx.splitView->expand() : m_ctx.splitView->collapse();
+    if (m_ctx.appMenu && m_ctx.appMenu->itemShowHideSideBar())
+        m_ctx.appMenu->itemShowHideSideBar()->setText(expand ? mainmenu::kHideSideBar : mainmenu::kShowSideBar);
+    setButtonSprite(m_btnShowHideSideBar, expand ? QStringLiteral("HideSideBarButtonIcon") : QStringLiteral("ShowSideBarButtonIcon"));
+    adjustLeftViewPosition();
+}
+
+bool WindowChrome::bRightPropertyViewExpand() const
+{
+    return m_ctx.state.inspectorExpanded;
+}
+
+void WindowChrome::setBRightPropertyViewExpand(bool expand)
+{
+    if (expand == m_ctx.state.inspectorExpanded)
+        return;
+    m_ctx.state.inspectorExpanded = expand;
+    if (m_ctx.inspectorSplitView)
+        expand ? m_ctx.inspectorSplitView->expand() : m_ctx.inspectorSplitView->collapse();
+    if (!expand) {
+        if (hooks.refreshPropertyViewInfo)
+            hooks.refreshPropertyViewInfo();
+    } else if (m_ctx.inspector) {
+        m_ctx.inspector->refreshDatas();
+    }
+}
+
+void WindowChrome::onKPSplitViewToogledChange(const QVariant& splitView)
+{
+    auto* split = dynamic_cast<KPSplitView*>(splitView.value<QObject*>());
+    if (!split)
+        return;
+    if (split == m_ctx.splitView) {
+        // The divider was dragged: the state follows, the menu title and button do not.
+        m_ctx.state.sideBarExpanded = split->isExpand();
+        adjustLeftViewPosition();
+    } else if (split == m_ctx.inspectorSplitView) {
+        if (m_ctx.window)
+            m_ctx.window->update(0, m_ctx.window->height() - kBottomBarHeight, m_ctx.window->width(), kBottomBarHeight);
+        if (hooks.collectionViewItemDidSelected)
+            hooks.collectionViewItemDidSelected();
+    }
+}
+
+// ---- window state ----
+
+void WindowChrome::windowDidEnterFullScreen()
+{
+    if (m_ctx.appMenu && m_ctx.appMenu->itemFullScreen())
+        m_ctx.appMenu->itemFullScreen()->setText(platform::localizedString(mainmenu::kExitFullScreen));
+}
+
+void WindowChrome::windowDidExitFullScreen()
+{
+    if (m_ctx.appMenu && m_ctx.appMenu->itemFullScreen())
+        m_ctx.appMenu->itemFullScreen()->setText(platform::localizedString(mainmenu::kEnterFullScreen));
+}
+
+void WindowChrome::onNSWindowDidBecomeKeyNotification()
+{
+    if (!m_ctx.appDelegate || !m_ctx.safeBox || m_ctx.appDelegate->safeBoxDisk().isEmpty())
+        return;
+    const QString mounted = m_ctx.safeBox->safeBoxAttactPath();
+    if (mounted.isEmpty() || QFileInfo::exists(mounted))
+        return;
+    // The volume went away while the program was in the background.
+    if (m_ctx.gridDataSource)
+        m_ctx.gridDataSource->dataSource().clear();
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->reloadData();
+    if (m_ctx.sideBarDataSource && m_ctx.sideBarDataSource->safeBoxNode())
+        m_ctx.sideBarDataSource->safeBoxNode()->setRightNumber(0);
+    m_ctx.safeBox->forgetAttachedVolume();
+    m_ctx.appDelegate->setSafeBoxDisk({});
+    m_ctx.appDelegate->setTmpSBDicInfo({});
+    if (m_ctx.state.shownNode && m_ctx.state.shownNode->nodeType() == SideBarNodeType::SafeBoxNode)
+        m_ctx.safeBox->showSetupView(false);
+}
+
+void WindowChrome::onMonitorResignWindowResign()
+{
+    // Taken first: a closer may open or close popovers of its own.
+    auto open = std::move(m_ctx.state.openPopovers);
+    m_ctx.state.openPopovers.clear();
+    for (auto& [name, close] : open)
+        if (close)
+            close();
+    if (m_ctx.search)
+        m_ctx.search->destroySearchResultPopver();
+}
+
+// ---- theme ----
+
+void WindowChrome::setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate)
+{
+    if (!button)
+        return;
+    if (button == m_btnShowHideSideBar)
+        m_sideBarImage = spriteName;
+    KPCustomThemeObject* group = KPThemeObject::customThemeObjectWithName(kTopbar);
+    auto* sprite = group ? group->themeObjectWithName<KPMultiSprite>(spriteName) : nullptr;
+    QIcon icon;
+    if (sprite && sprite->normalSprite())
+        icon.addPixmap(QPixmap::fromImage(sprite->normalSprite()->image()), QIcon::Normal, QIcon::Off);
+    KPSprite* alternate = sprite ? (downAsAlternate ? sprite->downSprite() : sprite->highlightSprite()) : nullptr;
+    if (alternate)
+        icon.addPixmap(QPixmap::fromImage(alternate->image()), QIcon::Active, QIcon::Off);
+    // A theme without the sprite leaves a plain button that still works.
+    button->setIcon(icon);
+    if (icon.isNull())
+        button->setText(spriteName.startsWith(QStringLiteral("Hide")) ? QStringLiteral("‹") : QStringLiteral("›"));
+    else
+        button->setText({});
+}
+
+void WindowChrome::setViewModeButtonImage(const QString& spriteName)
+{
+    m_viewModeImage = spriteName;
+    setButtonSprite(m_btnViewMode, spriteName);
+}
+
+void WindowChrome::reloadTheme()
+{
+    if (m_addButton)
+        m_addButton->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("BottomAddButton")));
+    if (m_btnBack)
+        m_btnBack->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("BackNavButton")));
+    if (m_btnLibraryNav)
+        m_btnLibraryNav->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("LibraryNavButton")));
+    setButtonSprite(m_btnShowHideSideBar,
+                    bLeftSideBarExpand() ? QStringLiteral("HideSideBarButtonIcon") : QStringLiteral("ShowSideBarButtonIcon"));
+    setButtonSprite(m_btnShowHidePropertyView, QStringLiteral("ShowHidePropertyButtonIcon"), true);
+    setViewModeButtonImage(QStringLiteral("IconViewIcon"));
+    for (QWidget* widget : {m_toolBar.data(), m_bottomBar.data(), m_leftBottomBar.data()})
+        if (widget)
+            widget->update();
+}
+
+bool WindowChrome::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Resize:
+        if (watched == m_toolBar)
+            layoutToolBar();
+        else if (watched == m_bottomBar)
+            adjustLabItemCountPosition();
+        else if (watched == m_titleBar)
+            installTitleBar(m_titleBar, m_menuBar);
+        break;
+    case QEvent::WindowActivate:
+        if (watched == m_ctx.window)
+            onNSWindowDidBecomeKeyNotification();
+        break;
+    case QEvent::WindowStateChange:
+        if (watched == m_ctx.window) {
+            const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+            const bool was = change->oldState().testFlag(Qt::WindowFullScreen);
+            const bool now = m_ctx.window->windowState().testFlag(Qt::WindowFullScreen);
+            if (now && !was)
+                windowDidEnterFullScreen();
+            else if (was && !now)
+                windowDidExitFullScreen();
+        }
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

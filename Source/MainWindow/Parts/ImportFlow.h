@@ -15,6 +15,7 @@
 #pragma once
 
 #include "Import/KPFileImportQueue.h"
+#include "MainWindow/Parts/KPImportViewController.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/KPNode.h"
@@ -28,7 +29,6 @@
 
 class KPFileFormatManager;
 class KPImportOperation;
-class KPImportViewController;
 class QWidget;
 struct MainWindowContext;
 

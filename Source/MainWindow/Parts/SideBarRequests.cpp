@@ -57,11 +57,11 @@ void SideBarRequests::fillDelegates(SubSideBarDataSourceDelegate& sub, SideBarDa
     main.onSideBarPuckback = [this](const QStringList& uris) { onSideBarPuckback(uris); };
 }
 
-QList<KPItemDataPtr> SideBarRequests::selectedItems() const
+QList<KPItemDataPtr> SideBarRequests::selectedItems(const MainWindowContext& ctx)
 {
-    if (!m_ctx.collectionView || !m_ctx.gridDataSource)
+    if (!ctx.collectionView || !ctx.gridDataSource)
         return {};
-    return m_ctx.gridDataSource->itemDatasWithSectionIndexSets(m_ctx.collectionView->selectedIndexs());
+    return ctx.gridDataSource->itemDatasWithSectionIndexSets(ctx.collectionView->selectedIndexs());
 }
 
 void SideBarRequests::postRecount()
@@ -96,15 +96,18 @@ void SideBarRequests::onSubSideBarMoveRecordToNode(const KPNode::Ptr& target)
 
 void SideBarRequests::moveToFolder(const KPNode::Ptr& target)
 {
-    const QList<KPItemDataPtr> items = selectedItems();
-    if (items.isEmpty())
+    if (selectedItems().isEmpty())
         return;
     SideBarDataSource* sideBar = m_ctx.sideBarDataSource;
-    KPNode* mainSelected = sideBar && sideBar->sideBarView() ? sideBar->sideBarView()->selectedNode() : nullptr;
-    if (mainSelected)
-        m_content.onSideBarBeforeNodeWillChange(mainSelected->shared_from_this());
+    if (KPNode* selected = sideBar && sideBar->sideBarView() ? sideBar->sideBarView()->selectedNode() : nullptr)
+        m_content.onSideBarBeforeNodeWillChange(selected->shared_from_this());
+    moveSelectionToFolder(m_ctx, m_content, target->dbNode(), QVariant());
+}
 
-    const DBNode folder = target->dbNode(); // nil: Uncategorized
+void SideBarRequests::moveSelectionToFolder(MainWindowContext& ctx, ContentSwitch& content, const DBNode& folder,
+                                            const QVariant& recountObject)
+{
+    const QList<KPItemDataPtr> items = selectedItems(ctx);
     QList<KPItemDataPtr> leaving;
     for (const KPItemDataPtr& item : items) {
         DBFileInfo file = item->data();
@@ -112,38 +115,39 @@ void SideBarRequests::moveToFolder(const KPNode::Ptr& target)
             leaving.append(item);
         file.setNode(folder);
     }
-    if (m_ctx.store)
-        m_ctx.store->save();
+    if (ctx.store && !items.isEmpty())
+        ctx.store->save();
     if (leaving.isEmpty())
         return;
-    removeFromGrid(leaving, [this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
-            return;
-        SideBarDataSource* bar = m_ctx.sideBarDataSource;
+    // The context and the content switch outlive the grid's animations.
+    removeFromGrid(ctx, leaving, [&ctx, &content, recountObject] {
+        SideBarDataSource* bar = ctx.sideBarDataSource;
         KPNode* selected = bar && bar->sideBarView() ? bar->sideBarView()->selectedNode() : nullptr;
         if (selected && (selected->nodeType() == T::TagsNode || selected->nodeType() == T::CollectionsNode) &&
-            m_ctx.subSideBarDataSource) {
-            if (const KPNode::Ptr shown = m_ctx.subSideBarDataSource->selectedNode())
-                m_content.onSubSideBarNodeChange(shown);
+            ctx.subSideBarDataSource) {
+            if (const KPNode::Ptr shown = ctx.subSideBarDataSource->selectedNode())
+                content.onSubSideBarNodeChange(shown);
         }
-        postRecount();
+        (ctx.notifications ? *ctx.notifications : platform::NotificationCenter::defaultCenter())
+            .post(RefreshItemCountNotification, recountObject);
     });
 }
 
-void SideBarRequests::removeFromGrid(const QList<KPItemDataPtr>& items, std::function<void()> done)
+void SideBarRequests::removeFromGrid(MainWindowContext& ctx, const QList<KPItemDataPtr>& items,
+                                     std::function<void()> done)
 {
     QList<KPSectionIndexSet> indexSets;
-    if (m_ctx.gridDataSource) {
+    if (ctx.gridDataSource) {
         for (const KPItemDataPtr& item : items) {
-            if (const auto indexSet = m_ctx.gridDataSource->indexSetWithItemData(KPSectionItem(item)))
+            if (const auto indexSet = ctx.gridDataSource->indexSetWithItemData(KPSectionItem(item)))
                 indexSets.append(*indexSet);
         }
     }
-    if (!m_ctx.collectionView || indexSets.isEmpty()) {
+    if (!ctx.collectionView || indexSets.isEmpty()) {
         done();
         return;
     }
-    m_ctx.collectionView->removeItemWithIndexSets(indexSets, std::move(done));
+    ctx.collectionView->removeItemWithIndexSets(indexSets, std::move(done));
 }
 
 void SideBarRequests::tagSelection(const KPNode::Ptr& target)
@@ -328,12 +332,10 @@ void SideBarRequests::safeBoxCopyFinished(const QList<KPItemDataPtr>& copied, bo
                     indexSets.append(*indexSet);
             }
         }
-        if (m_ctx.collectionView && !indexSets.isEmpty()) {
-            m_ctx.collectionView->removeItemWithIndexSets(indexSets, [this, indexSets, alive = std::weak_ptr<bool>(m_alive)] {
-                if (!alive.expired() && m_ctx.gridDataSource)
-                    m_ctx.gridDataSource->removeItemDataWithIndexSets(indexSets);
-            });
-        }
+        removeFromGrid(m_ctx, copied, [this, indexSets, alive = std::weak_ptr<bool>(m_alive)] {
+            if (!alive.expired() && m_ctx.gridDataSource)
+                m_ctx.gridDataSource->removeItemDataWithIndexSets(indexSets);
+        });
     }
     if (m_ctx.safeBox)
         m_ctx.safeBox->refreshSafeBoxDataSource();

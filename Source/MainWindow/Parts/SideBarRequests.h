@@ -15,12 +15,14 @@
 #include "SideBar/KPNode.h"
 
 #include <QList>
+#include <QVariant>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
 
 class ContentSwitch;
+class DBNode;
 struct MainWindowContext;
 struct SideBarDataSourceDelegate;
 struct SubSideBarDataSourceDelegate;
@@ -56,14 +58,23 @@ public:
     // The SafeBox copy's end: a move takes the copied documents out of the library.
     void safeBoxCopyFinished(const QList<KPItemDataPtr>& copied, bool move);
 
+    // The grid's selected documents.
+    static QList<KPItemDataPtr> selectedItems(const MainWindowContext& ctx);
+    // Puts the selected documents in folder (nil: none) and saves; those that changed folder
+    // leave the grid with its animation, then the second side bar's node is shown again (while
+    // Tags or Collections is) and the recount is posted with recountObject. Nothing changed:
+    // nothing removed, no recount.
+    static void moveSelectionToFolder(MainWindowContext& ctx, ContentSwitch& content, const DBNode& folder,
+                                      const QVariant& recountObject);
+
     // Whether deleting node must ask: it, or something below it, holds live documents.
     bool holdsDocuments(const KPNode::Ptr& node) const;
 
 private:
-    QList<KPItemDataPtr> selectedItems() const;
+    QList<KPItemDataPtr> selectedItems() const { return selectedItems(m_ctx); }
     void moveToFolder(const KPNode::Ptr& target);
     void tagSelection(const KPNode::Ptr& target);
-    void removeFromGrid(const QList<KPItemDataPtr>& items, std::function<void()> done);
+    static void removeFromGrid(MainWindowContext& ctx, const QList<KPItemDataPtr>& items, std::function<void()> done);
     void postRecount();
     qint64 documentCount(const KPNode::Ptr& node) const;
 

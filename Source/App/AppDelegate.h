@@ -61,6 +61,8 @@ public:
         std::function<bool()> isImporting;
         // Asks whether to quit during an import; answer(true) means "Quit".
         std::function<void(std::function<void(bool quit)> answer)> askQuitWhileImporting;
+        // Lets a running import store what it copied; before writeToDiskAndWait.
+        std::function<void()> finishImports;
         std::function<void()> writeToDiskAndWait;
         // Closes the library's stores and indexes so that their files alone hold them.
         std::function<void()> closeStores;

@@ -271,6 +271,16 @@ TEST_F(AppDelegateTest, QuitDuringImportAsksAndQuitsOnlyOnQuit)
     EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
 }
 
+TEST_F(AppDelegateTest, QuitLetsTheImportStoreWhatItCopiedBeforeTheLibraryIsWritten)
+{
+    s.finishImports = [this] { calls << QStringLiteral("finishImports"); };
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.requestTermination();
+    ASSERT_TRUE(called(QStringLiteral("finishImports")));
+    EXPECT_LT(calls.indexOf(QStringLiteral("finishImports")), calls.indexOf(QStringLiteral("save")));
+}
+
 TEST_F(AppDelegateTest, TerminationSavesRemembersTheFrameAndRelaunchesWhenAsked)
 {
     AppDelegate app(s);

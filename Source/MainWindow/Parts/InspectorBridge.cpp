@@ -1,0 +1,152 @@
+#include "MainWindow/Parts/InspectorBridge.h"
+
+#include "Browser/CollectionView/KPCollectionItemView.h"
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/KPItemViewType.h"
+#include "Browser/KPViewSizeManager.h"
+#include "MainWindow/MainWindowContext.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/Parts/SideBarRequests.h"
+#include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/Alert.h"
+#include "Platform/Kit/DialogService.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SubSideBarDataSource.h"
+#include "Store/DBFileInfo.h"
+#include "Store/DBFileInfoMetadata.h"
+#include "Store/DataBaseEngine.h"
+#include "Store/KPLibraryFileManager.h"
+
+#include <QFileInfo>
+
+InspectorBridge::InspectorBridge(MainWindowContext& ctx, ContentSwitch& content)
+    : m_ctx(ctx), m_content(content)
+{
+}
+
+void InspectorBridge::onFolderChange(const DBNode& newFolder)
+{
+    SideBarRequests::moveSelectionToFolder(m_ctx, m_content, newFolder, QStringLiteral("Collection,IndexFolder"));
+}
+
+void InspectorBridge::onRateChange(int rate)
+{
+    editMetadata([rate](KPItemData& item, DBFileInfoMetadata& metadata) {
+        item.setRate(rate);
+        metadata.setRate(rate);
+    });
+}
+
+void InspectorBridge::onFlagChange(int flag)
+{
+    editMetadata([flag](KPItemData& item, DBFileInfoMetadata& metadata) {
+        item.setLabel(flag);
+        metadata.setLabel(flag);
+    });
+}
+
+void InspectorBridge::editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit)
+{
+    const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
+    for (const KPItemDataPtr& item : items) {
+        DBFileInfo record = item->data();
+        DBFileInfoMetadata metadata = record.metadata();
+        // A record without its metadata row would drop the edit silently: give it one.
+        if (!metadata && record.managedObjectContext()) {
+            metadata = DBRecord::insertNewObject<DBFileInfoMetadata>(record.managedObjectContext());
+            record.setMetadata(metadata);
+        }
+        edit(*item, metadata);
+    }
+    if (m_ctx.store && !items.isEmpty())
+        m_ctx.store->save();
+    redrawSelection();
+}
+
+bool InspectorBridge::isUsableFileName(const QString& name)
+{
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+           name != QLatin1String(".") && name != QLatin1String("..") && name.toUtf8().size() <= kMaxFileNameBytes;
+}
+
+void InspectorBridge::onTitleChange(const QString& text)
+{
+    const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
+    if (items.size() != 1)
+        return;
+    const KPItemDataPtr& item = items.first();
+    const QString title = text.trimmed();
+    if (title.isEmpty() || title == item->title())
+        return;
+    const bool safeBox = m_ctx.viewSizeManager && m_ctx.viewSizeManager->itemViewType() == KPItemViewTypeSafeBox;
+    DBFileInfo record = item->data();
+    if (safeBox) {
+        if (!renameFile(item, title, true))
+            return;
+    } else if (record.isIndex()) {
+        if (!renameFile(item, title, false))
+            return;
+        record.setTitle(title);
+        record.setPath(item->filePath());
+        if (m_ctx.store)
+            m_ctx.store->save();
+    } else {
+        // A library document keeps its file name; titles may repeat.
+        item->setTitle(title);
+        record.setTitle(title);
+        if (m_ctx.store)
+            m_ctx.store->save();
+    }
+    redrawSelection();
+}
+
+bool InspectorBridge::renameFile(const KPItemDataPtr& item, const QString& title, bool isSafeBox)
+{
+    const QString path = item->filePath();
+    const QString extension = isSafeBox ? QFileInfo(path).suffix() : item->data().pathExtension();
+    // A file without an extension gets no trailing dot.
+    const QString name = extension.isEmpty() ? title : title + QLatin1Char('.') + extension;
+    if (!isUsableFileName(name)) {
+        alert(kUnusableNameText, title);
+        return false;
+    }
+    const QString target = QFileInfo(path).path() + QLatin1Char('/') + name;
+    if (target != path) {
+        const QFileInfo existing(target);
+        if (existing.exists() || existing.isSymLink()) {
+            alert(kNameTakenText, title);
+            return false;
+        }
+        const KPLibraryFileManager& library = files ? *files : KPLibraryFileManager::defaultManager();
+        // A failed move (a read-only folder, a file gone) changes nothing and says nothing.
+        if (!library.renameNameByFile(path, name))
+            return false;
+    }
+    item->setTitle(title);
+    item->setFilePath(target);
+    return true;
+}
+
+void InspectorBridge::onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action)
+{
+    if (menu && m_ctx.subSideBarDataSource)
+        m_ctx.subSideBarDataSource->duplicateMenuWithDataSource(menu, action);
+}
+
+void InspectorBridge::alert(const QString& key, const QString& name)
+{
+    const platform::kit::Alert alert = platform::kit::Alert::withMessage(
+        platform::localizedString(key).replace(QStringLiteral("%@"), name), platform::localizedString(QStringLiteral("OK")));
+    auto& dialogs = m_ctx.dialogs ? *m_ctx.dialogs : platform::kit::DialogService::shared();
+    dialogs.alert(m_ctx.window, alert, {});
+}
+
+void InspectorBridge::redrawSelection()
+{
+    if (!m_ctx.collectionView)
+        return;
+    for (const KPSectionIndexSet& indexSet : m_ctx.collectionView->selectedIndexs()) {
+        if (KPCollectionItemView* view = m_ctx.collectionView->itemViewWithIndexSet(indexSet))
+            view->update();
+    }
+}

@@ -1,0 +1,58 @@
+// The inspector's edits of the grid's selection: another folder, a rating, a flag, a new title,
+// and the folder pop-up it offers.
+//
+// A title edit renames one document only. A document of an index folder or of the SafeBox is
+// a file the user sees, so its file is renamed too: the title must make a usable file name
+// (no "/", NUL, "." or "..", at most 255 bytes with its extension) and no file may already
+// carry it; nothing is replaced. A library document only changes its title, which others may
+// share.
+//
+// Threads: main thread only.
+#pragma once
+
+#include "Browser/KPItemData.h"
+
+#include <QString>
+#include <functional>
+
+class ContentSwitch;
+class DBFileInfoMetadata;
+class DBNode;
+class KPLibraryFileManager;
+class QMenu;
+struct MainWindowContext;
+
+class InspectorBridge {
+public:
+    static constexpr int kMaxFileNameBytes = 255;
+    static inline const QString kNameTakenText =
+        QStringLiteral("The name \"%@\" is already taken. Plase choose a different name.");
+    static inline const QString kUnusableNameText = QStringLiteral("The name \"%@\" cannot be used as a file name.");
+
+    InspectorBridge(MainWindowContext& ctx, ContentSwitch& content);
+
+    // The library's files (null: the program's).
+    const KPLibraryFileManager* files = nullptr;
+
+    // ---- the inspector's delegate callbacks ----
+    void onFolderChange(const DBNode& newFolder);
+    void onRateChange(int rate);
+    void onFlagChange(int flag);
+    void onTitleChange(const QString& title);
+    // Fills menu with the collection tree; picking a folder calls action with it.
+    void onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action);
+    void refreshPropertyViewInfo() {}
+
+    static bool isUsableFileName(const QString& name);
+
+private:
+    // Renames item's file to title; false (with the alert) when the name cannot be had.
+    bool renameFile(const KPItemDataPtr& item, const QString& title, bool isSafeBox);
+    // Applies edit to every selected document and its metadata row, then saves and redraws.
+    void editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit);
+    void alert(const QString& key, const QString& name);
+    void redrawSelection();
+
+    MainWindowContext& m_ctx;
+    ContentSwitch& m_content;
+};

@@ -27,7 +27,9 @@
 #include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
 #include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
 #include "Dialogs/Welcome/WelcomeWindowController.h"
+#include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainWindowController.h"
+#include "MainWindow/MainWindowParts.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -195,7 +197,28 @@ int main(int argc, char** argv)
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };
     services.mainWindowFrame = [&mainWindow] { return mainWindow ? mainWindow->window()->normalGeometry() : QRect(); };
-    services.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    // The new copy must find the name free, or it would hand itself to this one and end.
+    services.relaunch = [&instance] {
+        instance.release();
+        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {}))
+            KPLogLogMessage(QStringLiteral("Relaunch: the program could not be started again"));
+    };
+    services.isImporting = [&mainWindow] { return mainWindow && mainWindow->parts().importFlow.isImporting(); };
+    services.askQuitWhileImporting = [&mainWindow](std::function<void(bool)> answer) {
+        if (!mainWindow) {
+            answer(true);
+            return;
+        }
+        mainWindow->parts().importFlow.askQuitWhileImporting(std::move(answer));
+    };
+    services.finishImports = [&mainWindow] {
+        if (mainWindow)
+            (void)mainWindow->parts().importFlow.finishImportsForQuit();
+    };
+    services.setBShowWindowItem = [&mainWindow](bool on) {
+        if (mainWindow)
+            mainWindow->context().appMenu->setBShowWindowItem(on);
+    };
     // exit, not quit: Qt's quit first asks every window to close, and the main window answers a
     // close with the quit check itself.
     services.quitEventLoop = [] { QCoreApplication::exit(0); };
@@ -210,6 +233,7 @@ int main(int argc, char** argv)
             options.appDelegate = appDelegate();
             options.onCloseRequest = [&requestTermination] { requestTermination(); };
             mainWindow = std::make_unique<MainWindowController>(std::move(options));
+            mainWindow->parts().importFlow.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
             app.setMainWindow(mainWindow->window());
         }
         mainWindow->showWindow();

@@ -26,7 +26,7 @@ MenuItemSpec sep()
     return MenuItemSpec::separator();
 }
 
-QKeySequence keys(int combination)
+QKeySequence keys(QKeyCombination combination)
 {
     return QKeySequence(combination);
 }

@@ -11,9 +11,8 @@
 #include "MainWindow/KeyState.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowFrame.h"
-#include "MainWindow/Parts/BadgeRecountDriver.h"
-#include "MainWindow/Parts/ContentSwitch.h"
-#include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/MainWindowParts.h"
+#include "Dialogs/Preferences/PreferencesWindowController.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
@@ -86,36 +85,6 @@ std::optional<double> storedWidth(const QString& key)
 }
 
 } // namespace
-
-// The window's parts, one per concern. They are made after the context is complete, and go
-// before it (declared after the data sources, they are destroyed first). The parts of later
-// work (the window's chrome, the import flow, the menu actions, …) are created here as well.
-class MainWindowParts {
-public:
-    explicit MainWindowParts(MainWindowContext& ctx)
-        : m_ctx(ctx)
-        , grid(ctx)
-        , content(withGrid(ctx, grid))
-        , badges(ctx)
-    {
-    }
-    ~MainWindowParts() { m_ctx.gridDataSource = nullptr; }
-
-private:
-    // Every part after the grid's finds it in the context.
-    static MainWindowContext& withGrid(MainWindowContext& ctx, GridDataSource& grid)
-    {
-        ctx.gridDataSource = &grid;
-        return ctx;
-    }
-    MainWindowContext& m_ctx;
-
-public:
-
-    GridDataSource grid;
-    ContentSwitch content;
-    BadgeRecountDriver badges;
-};
 
 MainWindowController::MainWindowController(Options options)
     : m_options(std::move(options))
@@ -369,18 +338,49 @@ void MainWindowController::buildContext()
 void MainWindowController::createParts()
 {
     m_parts = std::make_unique<MainWindowParts>(m_ctx);
-    ContentSwitch& content = m_parts->content;
-    SideBarDataSourceDelegate sideBar;
-    sideBar.onSideBarBeforeNodeWillChange = [&content](const KPNode::Ptr& n) { content.onSideBarBeforeNodeWillChange(n); };
-    sideBar.onSideBarNodeChange = [&content](const KPNode::Ptr& n) { content.onSideBarNodeChange(n); };
-    m_sideBarDataSource->setDelegate(std::move(sideBar));
-    SubSideBarDataSourceDelegate subSideBar;
-    subSideBar.onSubSideBarBeforeNodeWillChange = [&content](const KPNode::Ptr& n) {
-        content.onSubSideBarBeforeNodeWillChange(n);
+    m_sideBarDataSource->setDelegate(m_parts->sideBarDelegate());
+    m_subSideBarDataSource->setDelegate(m_parts->subSideBarDelegate());
+
+    // The chrome's bars take the places kept for them around the grid and under the side bar.
+    WindowChrome& chrome = m_parts->chrome;
+    const auto replace = [](QPointer<QWidget>& place, QWidget* bar) {
+        if (!place || !bar || !place->parentWidget() || !place->parentWidget()->layout())
+            return;
+        delete place->parentWidget()->layout()->replaceWidget(place, bar);
+        delete place.data();
+        place = bar;
     };
-    subSideBar.onSubSideBarNodeChange = [&content](const KPNode::Ptr& n) { content.onSubSideBarNodeChange(n); };
-    subSideBar.onSubSideBarNodesChange = [&content](const QList<KPNode::Ptr>& n) { content.onSubSideBarNodesChange(n); };
-    m_subSideBarDataSource->setDelegate(std::move(subSideBar));
+    replace(m_centerToolBar, chrome.toolBar());
+    replace(m_centerBottomToolBar, chrome.bottomBar());
+    replace(m_leftBottomToolBar, chrome.leftBottomBar());
+
+    AppMenuController& menu = *m_appMenu;
+    AppMenuController::Services services;
+    QPointer<AppDelegate> app(m_options.appDelegate);
+    services.relaunch = [app] {
+        if (!app)
+            return;
+        app->setBNeedRelaunch(true);
+        app->requestTermination();
+    };
+    QPointer<QWidget> window(m_window.get());
+    services.window = [window] { return window.data(); };
+    platform::kit::DialogService* dialogs = m_ctx.dialogs;
+    services.createNewLibrary = [window, dialogs, relaunch = services.relaunch] {
+        PreferencesWindowController::Services prefs;
+        prefs.dialogs = dialogs;
+        prefs.relaunch = relaunch;
+        PreferencesWindowController::showPreferences(window, PreferencesPane::Advanced, std::move(prefs));
+    };
+    menu.setServices(std::move(services));
+    menu.setDispatcher(m_ctx.commands);
+    menu.setDialogService(m_ctx.dialogs);
+    QMenuBar* menuBar = menu.buildMenuBar(m_window.get());
+    menu.attachShortcuts(m_window.get());
+    chrome.installTitleBar(m_window->titleBarView(), menuBar);
+    // The menus and buttons follow the stored sort and display settings from the start.
+    m_parts->sortDisplay.onDataSourceSortingChange();
+    m_parts->sortDisplay.onDisplayModeChange();
 }
 
 // ---- start-up ----

@@ -69,6 +69,7 @@ public:
     VQTitlebarWindow* window() const { return m_window.get(); }
     MainWindowContext& context() { return m_ctx; }
     ContentSwitch* contentSwitch() const;
+    MainWindowParts& parts() const { return *m_parts; }
     BadgeRecountDriver* badgeRecountDriver() const;
     GridDataSource* gridDataSource() const;
 

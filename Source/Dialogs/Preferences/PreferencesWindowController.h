@@ -18,6 +18,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QDialog>
 #include <QPointer>
 #include <QStringList>
 #include <functional>

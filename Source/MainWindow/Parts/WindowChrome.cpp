@@ -320,8 +320,14 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
         const bool global = menuBar->isNativeMenuBar() && menuBar->window() && !menuBar->isVisibleTo(titleBar)
                             && menuBar->sizeHint().height() == 0;
         menuBar->setVisible(!global);
+        // The bar's own width only, over the title bar's background: the centred title-bar
+        // button and the search field stay visible beside it.
+        menuBar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; }"
+                                              "QMenuBar::item { background: transparent; padding: 3px 7px; }"
+                                              "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }"));
         const int height = std::min(menuBar->sizeHint().height(), kTitleBarHeight);
-        menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::max(0, searchEditorRect().x() - kMenuBarX - 8),
+        const int room = std::max(0, searchEditorRect().x() - kMenuBarX - 8);
+        menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::min(menuBar->sizeHint().width(), room),
                              height);
     }
 }

@@ -56,7 +56,7 @@ protected:
     }
 
     QString path(const QString& name) const { return dir + QLatin1Char('/') + name; }
-    PreviewItem item(const QString& name, const QString& title) { return PreviewItem{path(name), title, {}}; }
+    PreviewItem item(const QString& name, const QString& title) { return PreviewItem{path(name), title, {}, {}}; }
     bool settled() { return !panel.isLoading() && panel.shownKind().has_value(); }
 
     QString dir = testsupport::makeTempDir(QStringLiteral("panel"));

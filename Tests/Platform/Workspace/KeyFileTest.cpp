@@ -31,7 +31,7 @@ TEST(KeyFile, UpdatingAKeyKeepsEverythingElse)
 
 TEST(KeyFile, WritingBackChangesNothingAndNeverGrows)
 {
-    for (const QByteArray text : {QByteArray("[Desktop Entry]\nIcon=a\n"), QByteArray("[G]\nK=v\n\n\n"),
+    for (const QByteArray& text : {QByteArray("[Desktop Entry]\nIcon=a\n"), QByteArray("[G]\nK=v\n\n\n"),
                                   QByteArray("# only a comment\n"), QByteArray("\n")}) {
         EXPECT_EQ(KeyFile::parse(text).serialize(), text);
     }

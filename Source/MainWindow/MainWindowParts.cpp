@@ -1,0 +1,141 @@
+#include "MainWindow/MainWindowParts.h"
+
+#include "Controls/KPButtonGroups.h"
+#include "Controls/KPHorizontalStretchButton.h"
+#include "Controls/KPSlider.h"
+#include "Browser/ItemViews/KPImportDraggingView.h"
+#include "Browser/KPViewSizeManager.h"
+#include "MainWindow/MainWindowContext.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarContext.h"
+#include "SideBar/SubSideBarDataSource.h"
+
+#include <QDialog>
+#include <QLabel>
+
+MainWindowParts::MainWindowParts(MainWindowContext& ctx)
+    : m_ctx(ctx)
+    , grid(ctx)
+    , content(withGrid(ctx, grid))
+    , badges(ctx)
+    , chrome(ctx)
+    , sortDisplay(ctx)
+    , quickLook(ctx)
+    , interaction(ctx)
+    , zoom(ctx)
+    , sharing(ctx)
+    , contextMenu(ctx, sharing)
+    , importFlow(ctx)
+    , sideBarRequests(ctx, content)
+    , drops(ctx)
+    , inspectorBridge(ctx, content)
+{
+    wire();
+}
+
+MainWindowParts::~MainWindowParts()
+{
+    m_ctx.gridDataSource = nullptr;
+}
+
+MainWindowContext& MainWindowParts::withGrid(MainWindowContext& ctx, GridDataSource& grid)
+{
+    ctx.gridDataSource = &grid;
+    return ctx;
+}
+
+void MainWindowParts::wire()
+{
+    // ---- the chrome around the grid ----
+    chrome.hooks.collectionViewItemDidSelected = [this] {
+        if (grid.actions.itemDidSelected)
+            grid.actions.itemDidSelected();
+    };
+    chrome.hooks.sliderChange = [this](double value) {
+        m_ctx.viewSizeManager->setItemScale(value);
+        zoom.restartThumbTimer();
+    };
+    chrome.install();
+    content.buttonsChanged = [this](const ContentButtons& buttons) { chrome.showButtons(buttons); };
+    chrome.showButtons(content.buttons());
+    content.makeImportPanel = [this] { return importFlow.makeImportPanel(); };
+
+    SortDisplayThemeHandlers::Controls controls;
+    controls.groupButtons = chrome.btnGroupButtons();
+    controls.setViewModeButtonImage = [this](const QString& sprite) { chrome.setViewModeButtonImage(sprite); };
+    controls.reloadChromeTheme = [this] { chrome.reloadTheme(); };
+    sortDisplay.setControls(std::move(controls));
+
+    // ---- the grid: keys, selection, preview, zoom and tiles ----
+    interaction.togglePreview = [this] { quickLook.togglePreview(); };
+    interaction.isPreviewing = [this] { return m_ctx.state.isPreviewing; };
+    interaction.reloadPreviewItems = [this] { quickLook.selectionChanged(); };
+    interaction.backButtonVisible = [this] { return chrome.btnBack() && chrome.btnBack()->isVisible(); };
+    interaction.backButtonClick = [this] { chrome.onBackButtonClick(); };
+    interaction.setLeftSideBarExpand = [this](bool expand) { chrome.setBLeftSideBarExpand(expand); };
+    interaction.countTextChanged = [this](const QString& text, bool shown) {
+        if (QLabel* label = chrome.labItemCount()) {
+            label->setText(text);
+            label->setVisible(shown);
+            chrome.adjustLabItemCountPosition();
+        }
+    };
+    interaction.install();
+    quickLook.navigationByArrowKey = [this](char16_t arrow) { interaction.navigationByArrowKey(arrow); };
+    // The preview follows every change of the grid's selection.
+    if (auto selected = grid.actions.itemDidSelected) {
+        grid.actions.itemDidSelected = [this, selected] {
+            selected();
+            quickLook.selectionChanged();
+        };
+    }
+
+    zoom.setZoomSliderValue = [this](double scale) {
+        if (KPSlider* slider = chrome.zoomSlider())
+            slider->setCurrentValue(scale);
+    };
+    zoom.enterSubLayerChrome = [this] {
+        ContentButtons buttons = content.buttons();
+        buttons.backButton = true;
+        buttons.groupButtons = false;
+        buttons.documentsButtons = false;
+        buttons.recentButtons = false;
+        chrome.showButtons(buttons);
+    };
+    zoom.showPreview = [this] {
+        if (!m_ctx.state.isPreviewing)
+            quickLook.togglePreview();
+    };
+    zoom.setRightPropertyViewExpand = [this](bool expand) { chrome.setBRightPropertyViewExpand(expand); };
+    zoom.install();
+
+    // ---- the context menu and sharing ----
+    sharing.install();
+    contextMenu.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    contextMenu.onSubSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSubSideBarNodeChange(node); };
+    contextMenu.install();
+
+    // ---- drops on the grid ----
+    drops.install(grid.actions);
+}
+
+SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()
+{
+    SideBarDataSourceDelegate main;
+    main.onSideBarBeforeNodeWillChange = [this](const KPNode::Ptr& n) { content.onSideBarBeforeNodeWillChange(n); };
+    main.onSideBarNodeChange = [this](const KPNode::Ptr& n) { content.onSideBarNodeChange(n); };
+    SubSideBarDataSourceDelegate unused;
+    sideBarRequests.fillDelegates(unused, main);
+    return main;
+}
+
+SubSideBarDataSourceDelegate MainWindowParts::subSideBarDelegate()
+{
+    SubSideBarDataSourceDelegate sub;
+    sub.onSubSideBarBeforeNodeWillChange = [this](const KPNode::Ptr& n) { content.onSubSideBarBeforeNodeWillChange(n); };
+    sub.onSubSideBarNodeChange = [this](const KPNode::Ptr& n) { content.onSubSideBarNodeChange(n); };
+    sub.onSubSideBarNodesChange = [this](const QList<KPNode::Ptr>& n) { content.onSubSideBarNodesChange(n); };
+    SideBarDataSourceDelegate unused;
+    sideBarRequests.fillDelegates(sub, unused);
+    return sub;
+}

@@ -1,0 +1,59 @@
+// The main window's parts, one per concern, and how they are wired to each other. The window
+// makes them once its context is complete; each part holds its own observers, and the callbacks
+// between parts are set here and nowhere else.
+//
+// Threads: main thread only.
+#pragma once
+
+#include "Browser/ItemViews/KPImportDraggingView.h"
+#include "MainWindow/Parts/BadgeRecountDriver.h"
+#include "MainWindow/Parts/ContentSwitch.h"
+#include "MainWindow/Parts/GridContextMenu.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/Parts/GridDropHandler.h"
+#include "MainWindow/Parts/GridInteraction.h"
+#include "MainWindow/Parts/ImportFlow.h"
+#include "MainWindow/Parts/InspectorBridge.h"
+#include "MainWindow/Parts/QuickLookController.h"
+#include "MainWindow/Parts/SelectionSharing.h"
+#include "MainWindow/Parts/SideBarRequests.h"
+#include "MainWindow/Parts/SortDisplayThemeHandlers.h"
+#include "MainWindow/Parts/WindowChrome.h"
+#include "MainWindow/Parts/ZoomAndTiles.h"
+
+struct MainWindowContext;
+
+class MainWindowParts {
+public:
+    explicit MainWindowParts(MainWindowContext& ctx);
+    ~MainWindowParts();
+    MainWindowParts(const MainWindowParts&) = delete;
+    MainWindowParts& operator=(const MainWindowParts&) = delete;
+
+    // The side bars' callbacks, for their data sources.
+    SideBarDataSourceDelegate sideBarDelegate();
+    SubSideBarDataSourceDelegate subSideBarDelegate();
+
+private:
+    // Every part after the grid's finds it in the context.
+    static MainWindowContext& withGrid(MainWindowContext& ctx, GridDataSource& grid);
+    void wire();
+
+    MainWindowContext& m_ctx;
+
+public:
+    GridDataSource grid;
+    ContentSwitch content;
+    BadgeRecountDriver badges;
+    WindowChrome chrome;
+    SortDisplayThemeHandlers sortDisplay;
+    QuickLookController quickLook;
+    GridInteraction interaction;
+    ZoomAndTiles zoom;
+    SelectionSharing sharing;
+    GridContextMenu contextMenu;
+    ImportFlow importFlow;
+    SideBarRequests sideBarRequests;
+    GridDropHandler drops;
+    InspectorBridge inspectorBridge;
+};

@@ -5,6 +5,7 @@
 #include "Controls/KPSlider.h"
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "Browser/KPViewSizeManager.h"
+#include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarContext.h"
@@ -59,6 +60,10 @@ void MainWindowParts::wire()
     content.buttonsChanged = [this](const ContentButtons& buttons) { chrome.showButtons(buttons); };
     chrome.showButtons(content.buttons());
     content.makeImportPanel = [this] { return importFlow.makeImportPanel(); };
+    // Whether folders keep their hierarchy is asked in the window's own sheet (it deletes itself).
+    importFlow.askKeepHierarchy = [this](std::function<void(int)> done) {
+        (new KeepWindowAskController)->beginSheet(m_ctx.window, *m_ctx.dialogs, std::move(done));
+    };
 
     SortDisplayThemeHandlers::Controls controls;
     controls.groupButtons = chrome.btnGroupButtons();

@@ -6,6 +6,7 @@
 #include "Browser/KPItemViewType.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/KPSplitView.h"
+#include "MainWindow/MainWindowParts.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/SideBarNotifications.h"
 #include "SideBar/SideBarNodeType.h"
@@ -18,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMenuBar>
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QTest>
@@ -320,6 +322,43 @@ TEST_F(MainWindowMilestoneTest, WindowDrawsItsPanesWhole)
     EXPECT_NE(image.pixel(int((divider + 1) * dpr), y), image.pixel(int(divider * dpr), y));
     image.save(QCoreApplication::applicationDirPath() +
                (scaled ? QStringLiteral("/../mainwindow-grab@2x.png") : QStringLiteral("/../mainwindow-grab.png")));
+}
+
+// The parts are wired to the window and to each other: the menu bar sits in the title bar, a
+// selection reaches the menus, Space opens the preview of the selection and closes it again, and
+// the grid has a context menu and takes drops.
+TEST_F(MainWindowMilestoneTest, TheWindowAnswersThroughItsParts)
+{
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+
+    auto* menuBar = c.window()->titleBarView()->findChild<QMenuBar*>();
+    ASSERT_TRUE(menuBar);
+    QStringList menus;
+    for (QAction* a : menuBar->actions())
+        menus << a->text();
+    EXPECT_TRUE(menus.contains(QStringLiteral("File"))) << qPrintable(menus.join(u','));
+    EXPECT_LE(menuBar->geometry().right(), c.window()->width() / 2 + 100);
+
+    EXPECT_FALSE(ctx.appMenu->bHasFileSelected());
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    EXPECT_TRUE(ctx.appMenu->bHasFileSelected());
+    EXPECT_TRUE(ctx.appMenu->bMoveToTrash());
+
+    ctx.collectionView->setFocus();
+    QTest::keyClick(ctx.collectionView, Qt::Key_Space);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return ctx.state.isPreviewing; }));
+    c.parts().quickLook.togglePreview();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return !ctx.state.isPreviewing; }));
+
+    GridActions& actions = ctx.gridDataSource->actions;
+    ASSERT_TRUE(actions.menu);
+    const std::unique_ptr<QMenu> menu = actions.menu(KPSectionIndexSet(0, 0));
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions().isEmpty());
+    EXPECT_TRUE(actions.draggingEnter && actions.performDragOperation);
 }
 
 } // namespace

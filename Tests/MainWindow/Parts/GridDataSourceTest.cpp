@@ -1,4 +1,5 @@
 #include "../../Browser/BrowserLibraryKit.h"
+#include "GridTestSupport.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/CollectionView/KPSectionView.h"
@@ -44,17 +45,7 @@ protected:
         services.requestThumbnail = [this](const KPItemDataPtr& item) { thumbnailRequests.append(item); };
         KPSectionItemView::setServices(services);
 
-        grid.show();
-        const QSize chrome = grid.size() - grid.viewport()->size();
-        grid.resize(600 + chrome.width(), 400 + chrome.height());
-        QApplication::processEvents();
-
-        ctx.collectionView = &grid;
-        ctx.store = engine.get();
-        ctx.dataSourceManager = &listed;
-        ctx.sortManager = &sort;
-        ctx.viewSizeManager = &settings();
-        ctx.notifications = &center;
+        gridtest::showGridInContext(grid, ctx, engine.get(), listed, sort, center);
         source = std::make_unique<GridDataSource>(ctx);
     }
 

@@ -1,4 +1,5 @@
 #include "../../Browser/BrowserLibraryKit.h"
+#include "GridTestSupport.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/ItemViews/KPSectionItemView.h"
@@ -34,17 +35,7 @@ protected:
         settings().setDisplayMode(KPDisplayModeIcon);
         settings().setItemViewType(KPItemViewTypeDocuments);
 
-        grid.show();
-        const QSize chrome = grid.size() - grid.viewport()->size();
-        grid.resize(600 + chrome.width(), 400 + chrome.height());
-        QApplication::processEvents();
-
-        ctx.collectionView = &grid;
-        ctx.store = engine.get();
-        ctx.dataSourceManager = &listed;
-        ctx.sortManager = &sort;
-        ctx.viewSizeManager = &settings();
-        ctx.notifications = &center;
+        gridtest::showGridInContext(grid, ctx, engine.get(), listed, sort, center);
         source = std::make_unique<GridDataSource>(ctx);
         ctx.gridDataSource = source.get();
         quickLook = std::make_unique<QuickLookController>(ctx);

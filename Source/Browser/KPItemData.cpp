@@ -9,6 +9,7 @@
 #include "Store/DBTag.h"
 
 #include <QLocale>
+#include <QTimeZone>
 #include <algorithm>
 
 namespace {
@@ -41,10 +42,13 @@ QStringList liveNames(const QList<Record>& records)
 // summer-time change is 23 or 25 hours long. Finding a local midnight asks the C library's
 // zone rules, which look at the zone file again on every call; over a listing of many
 // documents that was most of the work, so the answer is kept while now stays within the same
-// day and minute under the same zone setting.
+// day and minute under the same zone setting. The zone itself is kept too: converting each
+// document's date through it reads the zone's rules once, where the local-time conversion
+// would go back to the C library for every document.
 struct DayStarts {
     qint64 today = 0;
     qint64 yesterday = 0;
+    QTimeZone zone;
 };
 
 DayStarts dayStartsFor(const QDateTime& now)
@@ -61,7 +65,8 @@ DayStarts dayStartsFor(const QDateTime& now)
     if (zone != cache.zone || ms < cache.from || ms >= cache.until) {
         const QDate today = now.toLocalTime().date();
         cache.zone = zone;
-        cache.starts = {today.startOfDay().toMSecsSinceEpoch(), today.addDays(-1).startOfDay().toMSecsSinceEpoch()};
+        cache.starts = {today.startOfDay().toMSecsSinceEpoch(), today.addDays(-1).startOfDay().toMSecsSinceEpoch(),
+                        QTimeZone::systemTimeZone()};
         cache.from = ms;
         cache.until = std::min(ms + 60 * 1000, today.addDays(1).startOfDay().toMSecsSinceEpoch());
     }
@@ -152,7 +157,7 @@ QString KPItemData::dateTextForDate(const QDateTime& date, const QDateTime& now)
     if (!date.isValid())
         return {};
     const DayStarts starts = dayStartsFor(now);
-    const QDateTime local = date.toLocalTime();
+    const QDateTime local = starts.zone.isValid() ? date.toTimeZone(starts.zone) : date.toLocalTime();
     const QString time = local.toString(QStringLiteral("HH:mm"));
     const qint64 ms = date.toMSecsSinceEpoch();
     if (ms > starts.today)

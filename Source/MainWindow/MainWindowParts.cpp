@@ -30,6 +30,7 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , sideBarRequests(ctx, content)
     , drops(ctx)
     , inspectorBridge(ctx, content)
+    , menuActions(ctx, chrome, sortDisplay, zoom)
 {
     wire();
 }
@@ -122,6 +123,10 @@ void MainWindowParts::wire()
 
     // ---- drops on the grid ----
     drops.install(grid.actions);
+
+    // ---- the menu bar's commands ----
+    menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
+    menuActions.install();
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

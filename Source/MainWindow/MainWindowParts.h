@@ -14,6 +14,7 @@
 #include "MainWindow/Parts/GridInteraction.h"
 #include "MainWindow/Parts/ImportFlow.h"
 #include "MainWindow/Parts/InspectorBridge.h"
+#include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "MainWindow/Parts/SideBarRequests.h"
@@ -56,4 +57,5 @@ public:
     SideBarRequests sideBarRequests;
     GridDropHandler drops;
     InspectorBridge inspectorBridge;
+    MenuActions menuActions;
 };

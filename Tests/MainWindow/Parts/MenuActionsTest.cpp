@@ -1,0 +1,223 @@
+// The menu bar's window, display, sort, zoom and add commands, performed by name through the
+// whole window over a scratch library, as the menu bar and the tool bars send them.
+#include "../MainWindowTestSupport.h"
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "MainWindow/AppMenuController.h"
+#include "MainWindow/MainMenu.h"
+#include "MainWindow/MainWindowParts.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/MenuSpec.h"
+#include "SideBar/SideBarNodeType.h"
+#include "SideBar/SubSideBarDataSource.h"
+
+#include <QAction>
+#include <QCoreApplication>
+
+namespace {
+
+using namespace mainwindowtest;
+using platform::kit::makeSender;
+namespace T = SideBarNodeType;
+
+class MenuActionsTest : public MainWindowFixture {
+protected:
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        // Grouped by the title's first letter, the three share one section.
+        const QDateTime day = browsertest::localDate(2024, 3, 15, 10, 0);
+        for (const char* title : {"Apricot", "Apple", "Avocado"})
+            addDocument({.title = QString::fromLatin1(title), .created = day, .modified = day, .imported = day});
+    }
+
+    MainWindowContext& start()
+    {
+        MainWindowController& c = open();
+        MainWindowContext& ctx = c.context();
+        sideBarView().selectNode(ctx.sideBarDataSource->documentsNode().get());
+        EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx).size() == 3; }));
+        return ctx;
+    }
+
+    static bool perform(MainWindowContext& ctx, const char* name, int tag = 0)
+    {
+        return ctx.commands->perform(QString::fromLatin1(name), makeSender(tag));
+    }
+
+    static QStringList titles(MainWindowContext& ctx)
+    {
+        QStringList names;
+        for (const KPSectionDataPtr& section : ctx.gridDataSource->dataSource())
+            for (const KPSectionItem& item : section->datas())
+                if (KPItemDataPtr document = item.itemData())
+                    names.append(document->data().title());
+        return names;
+    }
+
+    static int countOfType(const KPNode::Ptr& node, int type)
+    {
+        if (!node)
+            return 0;
+        int n = node->nodeType() == type ? 1 : 0;
+        for (const KPNode::Ptr& child : node->children())
+            n += countOfType(child, type);
+        return n;
+    }
+};
+
+TEST_F(MenuActionsTest, EveryWindowCommandOfTheMenuBarIsRegistered)
+{
+    MainWindowContext& ctx = start();
+    for (const char* name :
+         {"terminate", "performMiniaturize", "performZoom", "showMainWindow", "menuEnterFullScreenCliek",
+          "menuShowHideSideBarClick", "menuShowInfo", "menuSwitchViewModeClick", "menuViewSettingClick",
+          "menuSectionSortClick", "menuPopupMenuItemFileSortClick", "menuZoomInClick", "menuZoomOutClick",
+          "menuSwitchNodeClick", "menuAddFolder", "menuAddFolderToRoot", "menuAddFolderFromSelection",
+          "menuAddCollection", "menuAddTag", "menuAddTagGroup"})
+        EXPECT_TRUE(ctx.commands->canPerform(QString::fromLatin1(name))) << name;
+    // Without a program around the window, quitting is refused quietly rather than crashing.
+    EXPECT_TRUE(perform(ctx, "terminate"));
+}
+
+TEST_F(MenuActionsTest, WindowAndPaneToggles)
+{
+    MainWindowContext& ctx = start();
+    WindowChrome& chrome = controller->parts().chrome;
+    const bool expanded = chrome.bLeftSideBarExpand();
+    perform(ctx, "menuShowHideSideBarClick");
+    EXPECT_NE(chrome.bLeftSideBarExpand(), expanded);
+    perform(ctx, "menuShowHideSideBarClick");
+    EXPECT_EQ(chrome.bLeftSideBarExpand(), expanded);
+
+    const bool inspector = chrome.bRightPropertyViewExpand();
+    perform(ctx, "menuShowInfo");
+    EXPECT_NE(chrome.bRightPropertyViewExpand(), inspector);
+
+    perform(ctx, "menuEnterFullScreenCliek");
+    EXPECT_TRUE(ctx.window->windowState().testFlag(Qt::WindowFullScreen));
+    perform(ctx, "menuEnterFullScreenCliek");
+    EXPECT_FALSE(ctx.window->windowState().testFlag(Qt::WindowFullScreen));
+}
+
+// Zooming past either end keeps the scale in range yet still reloads and asks for thumbnails.
+TEST_F(MenuActionsTest, ZoomStepsClampAndRestartTheThumbnailTimer)
+{
+    MainWindowContext& ctx = start();
+    ZoomAndTiles& zoom = controller->parts().zoom;
+    ctx.viewSizeManager->setItemScale(50);
+    perform(ctx, "menuZoomOutClick");
+    EXPECT_EQ(ctx.viewSizeManager->itemScale(), 40);
+
+    ctx.viewSizeManager->setItemScale(KPViewSizeManager::kMaxItemScale);
+    const int refreshes = zoom.thumbRefreshCount();
+    perform(ctx, "menuZoomInClick");
+    EXPECT_EQ(ctx.viewSizeManager->itemScale(), KPViewSizeManager::kMaxItemScale);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return zoom.thumbRefreshCount() > refreshes; }));
+
+    ctx.viewSizeManager->setItemScale(KPViewSizeManager::kMinItemScale);
+    perform(ctx, "menuZoomOutClick");
+    EXPECT_EQ(ctx.viewSizeManager->itemScale(), KPViewSizeManager::kMinItemScale);
+}
+
+TEST_F(MenuActionsTest, FileSortDirectionKeepsTheTypeAndUnknownTypesKeepTheOrder)
+{
+    MainWindowContext& ctx = start();
+    perform(ctx, "menuPopupMenuItemFileSortClick", 1);
+    perform(ctx, "menuPopupMenuItemFileSortClick", mainmenu::kAscendingTag);
+    // The visible sections are sorted as the grid animates the items to their places.
+    EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx) == QStringList{"Apple", "Apricot", "Avocado"}; }));
+
+    perform(ctx, "menuPopupMenuItemFileSortClick", mainmenu::kDescendingTag);
+    EXPECT_EQ(ctx.sortManager->fileSortType(), 1);
+    EXPECT_FALSE(ctx.sortManager->fileAscending());
+    EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx) == QStringList{"Avocado", "Apricot", "Apple"}; }));
+
+    perform(ctx, "menuPopupMenuItemFileSortClick", 9);
+    EXPECT_EQ(ctx.sortManager->fileSortType(), 9);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(titles(ctx), (QStringList{"Avocado", "Apricot", "Apple"}));
+}
+
+// Asking for the order already in force must not reverse the sections again.
+TEST_F(MenuActionsTest, SectionSortInTheCurrentDirectionOnlyUpdatesTheMenu)
+{
+    MainWindowContext& ctx = start();
+    ctx.sortManager->setGroupAscending(true);
+    const QList<KPSectionDataPtr> before = ctx.gridDataSource->dataSource();
+    perform(ctx, "menuSectionSortClick", mainmenu::kAscendingTag);
+    EXPECT_TRUE(ctx.sortManager->groupAscending());
+    EXPECT_EQ(ctx.gridDataSource->dataSource(), before);
+    ASSERT_TRUE(ctx.appMenu->itemOrderBy());
+    for (QAction* item : ctx.appMenu->itemOrderBy()->menu()->actions())
+        EXPECT_EQ(item->isChecked(), platform::kit::menuItemTag(item) == mainmenu::kAscendingTag);
+
+    perform(ctx, "menuSectionSortClick", mainmenu::kDescendingTag);
+    EXPECT_FALSE(ctx.sortManager->groupAscending());
+}
+
+TEST_F(MenuActionsTest, ViewSettingTogglesTheDefaultAndTheMenuItem)
+{
+    MainWindowContext& ctx = start();
+    defaults().setBool(true, KPViewSizeManager::kShowRatingKey);
+    perform(ctx, "menuViewSettingClick", 2);
+    EXPECT_FALSE(defaults().boolForKey(KPViewSizeManager::kShowRatingKey));
+    EXPECT_FALSE(ctx.viewSizeManager->isShowRating());
+    EXPECT_FALSE(ctx.appMenu->actionForCommand(QStringLiteral("menuViewSettingClick"), 2)->isChecked());
+    // Unknown tags only re-read the settings.
+    perform(ctx, "menuViewSettingClick", 7);
+    EXPECT_FALSE(defaults().boolForKey(KPViewSizeManager::kShowRatingKey));
+}
+
+TEST_F(MenuActionsTest, ViewModeSwitchFollowsTheTag)
+{
+    MainWindowContext& ctx = start();
+    perform(ctx, "menuSwitchViewModeClick", mainmenu::kListViewTag);
+    EXPECT_EQ(ctx.viewSizeManager->displayMode(), KPDisplayModeList);
+    EXPECT_TRUE(ctx.appMenu->itemListView()->isChecked());
+    perform(ctx, "menuSwitchViewModeClick", 5);
+    EXPECT_EQ(ctx.viewSizeManager->displayMode(), KPDisplayModeList);
+    perform(ctx, "menuSwitchViewModeClick", mainmenu::kIconViewTag);
+    EXPECT_EQ(ctx.viewSizeManager->displayMode(), KPDisplayModeIcon);
+    EXPECT_TRUE(ctx.appMenu->itemIconView()->isChecked());
+}
+
+TEST_F(MenuActionsTest, SwitchNodeSelectsOnlyAnotherKnownNode)
+{
+    MainWindowContext& ctx = start();
+    perform(ctx, "menuSwitchNodeClick", MenuActions::kSwitchTagsTag);
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->tagsNode().get());
+    perform(ctx, "menuSwitchNodeClick", 99);
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->tagsNode().get());
+    perform(ctx, "menuSwitchNodeClick", MenuActions::kSwitchCollectionsTag);
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->collectionsNode().get());
+}
+
+// The add commands bring up the tree they add to, and leave it alone when it is already shown.
+TEST_F(MenuActionsTest, AddCommandsBringUpTheirTreeFirst)
+{
+    MainWindowContext& ctx = start();
+    perform(ctx, "menuAddTag");
+    EXPECT_EQ(selected()->nodeType(), T::TagsNode);
+    const int tags = countOfType(ctx.subSideBarDataSource->rootNode(), T::TagNode);
+    EXPECT_GE(tags, 1);
+
+    KPNode* tagsNode = selected();
+    perform(ctx, "menuAddTag");
+    EXPECT_EQ(selected(), tagsNode);
+    EXPECT_EQ(countOfType(ctx.subSideBarDataSource->rootNode(), T::TagNode), tags + 1);
+
+    perform(ctx, "menuAddCollection");
+    EXPECT_EQ(selected()->nodeType(), T::CollectionsNode);
+    EXPECT_GE(countOfType(ctx.subSideBarDataSource->rootNode(), T::CollectionNode), 1);
+}
+
+TEST_F(MenuActionsTest, FolderFromAnEmptySelectionMakesNothing)
+{
+    MainWindowContext& ctx = start();
+    KPNode* documents = selected();
+    perform(ctx, "menuAddFolderFromSelection");
+    EXPECT_EQ(selected(), documents);
+}
+
+} // namespace

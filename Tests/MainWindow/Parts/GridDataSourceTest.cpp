@@ -34,28 +34,8 @@ public:
 
 } // namespace
 
-class GridDataSourceTest : public BrowserLibraryTest {
+class GridDataSourceTest : public gridtest::GridPartTest {
 protected:
-    void SetUp() override
-    {
-        BrowserLibraryTest::SetUp();
-        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")));
-        ItemViewServices services = ItemViewServices::shared();
-        services.library = engine.get();
-        services.requestThumbnail = [this](const KPItemDataPtr& item) { thumbnailRequests.append(item); };
-        KPSectionItemView::setServices(services);
-
-        gridtest::showGridInContext(grid, ctx, engine.get(), listed, sort, center);
-        source = std::make_unique<GridDataSource>(ctx);
-    }
-
-    void TearDown() override
-    {
-        source.reset();
-        KPSectionItemView::setServices(ItemViewServices::shared());
-        BrowserLibraryTest::TearDown();
-    }
-
     // Sections of documents titled "<section>-<item>", listed in the listed set too.
     QList<QList<KPItemDataPtr>> fill(const std::vector<int>& counts)
     {
@@ -88,13 +68,6 @@ protected:
 
     QRectF rect(qint64 s) { return source->collectionViewSectionRect(&grid, s); }
 
-    KPCollectionView grid;
-    KPDataSourceManager listed;
-    KPDataSourceSortManager sort;
-    platform::NotificationCenter center;
-    MainWindowContext ctx;
-    std::unique_ptr<GridDataSource> source;
-    QList<KPItemDataPtr> thumbnailRequests;
 };
 
 // ---------------------------------------------------------------------------------------------

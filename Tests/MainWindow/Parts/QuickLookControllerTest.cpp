@@ -22,21 +22,13 @@ using platform::PreviewKind;
 using platform::PreviewPanel;
 namespace keychar = platform::kit::keychar;
 
-class QuickLookControllerTest : public BrowserLibraryTest {
+class QuickLookControllerTest : public gridtest::GridPartTest {
 protected:
     void SetUp() override
     {
-        BrowserLibraryTest::SetUp();
-        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")));
-        ItemViewServices services = ItemViewServices::shared();
-        services.library = engine.get();
-        services.requestThumbnail = [](const KPItemDataPtr&) {};
-        KPSectionItemView::setServices(services);
+        GridPartTest::SetUp();
         settings().setDisplayMode(KPDisplayModeIcon);
         settings().setItemViewType(KPItemViewTypeDocuments);
-
-        gridtest::showGridInContext(grid, ctx, engine.get(), listed, sort, center);
-        source = std::make_unique<GridDataSource>(ctx);
         ctx.gridDataSource = source.get();
         quickLook = std::make_unique<QuickLookController>(ctx);
     }
@@ -44,9 +36,7 @@ protected:
     void TearDown() override
     {
         quickLook.reset();
-        source.reset();
-        KPSectionItemView::setServices(ItemViewServices::shared());
-        BrowserLibraryTest::TearDown();
+        GridPartTest::TearDown();
     }
 
     // Sections of text documents titled "<section>-<item>", each with its file on disk.
@@ -81,12 +71,6 @@ protected:
 
     platform::kit::AnimationPolicy instant{platform::kit::AnimationPolicy::Mode::Instant};
     platform::kit::AnimationPolicy::Scope instantScope{instant};
-    KPCollectionView grid;
-    KPDataSourceManager listed;
-    KPDataSourceSortManager sort;
-    platform::NotificationCenter center;
-    MainWindowContext ctx;
-    std::unique_ptr<GridDataSource> source;
     std::unique_ptr<QuickLookController> quickLook;
 };
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-using platform::kit::MenuItemSpec;
+using platform::kit::MenuItemModel;
 
 platform::UserDefaults& defaults()
 {
@@ -74,12 +74,12 @@ QMenuBar* AppMenuController::buildMenuBar(QWidget* parent)
     // then left free.
     m_menuBar->setNativeMenuBar(true);
     const auto onTriggered = [this](QAction* action) { triggered(action); };
-    for (const platform::kit::MenuSpec& spec : mainmenu::mainMenuSpecs()) {
-        QMenu* menu = platform::kit::toQMenu(spec, m_menuBar, onTriggered);
+    for (const platform::kit::MenuModel& model : mainmenu::mainMenuModels()) {
+        QMenu* menu = platform::kit::toQMenu(model, m_menuBar, onTriggered);
         m_menuBar->addMenu(menu);
-        if (spec.title == mainmenu::kDocumentMenu)
+        if (model.title == mainmenu::kDocumentMenu)
             m_itemDocumentMenu = menu;
-        if (spec.title == mainmenu::kViewMenu)
+        if (model.title == mainmenu::kViewMenu)
             m_viewMenu = menu;
     }
 
@@ -211,7 +211,7 @@ void AppMenuController::triggered(QAction* action)
     (m_dispatcher ? *m_dispatcher : platform::kit::CommandDispatcher::shared()).performFromAction(action);
 }
 
-std::vector<MenuItemSpec> AppMenuController::recentLibraryItems()
+std::vector<MenuItemModel> AppMenuController::recentLibraryItems()
 {
     const QString current = defaults().stringForKey(kLibraryPathKey);
     std::vector<QString> paths;
@@ -226,14 +226,14 @@ std::vector<MenuItemSpec> AppMenuController::recentLibraryItems()
             continue;
         paths.push_back(path);
     }
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemModel> items;
     for (const QString& path : paths) {
-        MenuItemSpec item = MenuItemSpec::item(path, 0, {}, QVariantMap{{QStringLiteral("Path"), path}});
+        MenuItemModel item = MenuItemModel::item(path, 0, {}, QVariantMap{{QStringLiteral("Path"), path}});
         item.checked = path == current;
         items.push_back(std::move(item));
     }
-    items.push_back(MenuItemSpec::separator());
-    items.push_back(MenuItemSpec::item(kCreateNewLibraryTitle));
+    items.push_back(MenuItemModel::separator());
+    items.push_back(MenuItemModel::item(kCreateNewLibraryTitle));
     return items;
 }
 

@@ -1,5 +1,5 @@
 // The program's menu bar and the menu states the window's code decides. The menu bar is built
-// from MainMenu's specs, one QAction per item carrying its tag and command; choosing an item
+// from MainMenu's models, one QAction per item carrying its tag and command; choosing an item
 // performs its command by name. Each BOOL setter stores the value and enables that flag's
 // actions (the table is in AppMenuController.cpp). The recent-libraries submenu is rebuilt each
 // time it opens; choosing another valid library there stores it and relaunches the program.
@@ -23,8 +23,8 @@
 namespace platform::kit {
 class CommandDispatcher;
 class DialogService;
-struct MenuItemSpec;
-struct MenuSpec;
+struct MenuItemModel;
+struct MenuModel;
 } // namespace platform::kit
 
 class AppMenuController {
@@ -115,7 +115,7 @@ public:
     // ---- recent libraries ----
     // The submenu's items for the current defaults: the current library first and checked,
     // then the stored ones whose folder exists, a separator and "Create New Library".
-    static std::vector<platform::kit::MenuItemSpec> recentLibraryItems();
+    static std::vector<platform::kit::MenuItemModel> recentLibraryItems();
     // Rebuilds the recent-libraries submenu when menu is it; any other menu is left alone.
     void menuWillOpen(QMenu* menu);
     // Switches to the library of entry ({"Path": folder}).

@@ -4,26 +4,26 @@ namespace mainmenu {
 
 namespace {
 
-using platform::kit::MenuItemSpec;
-using platform::kit::MenuSpec;
+using platform::kit::MenuItemModel;
+using platform::kit::MenuModel;
 
-MenuItemSpec item(const QString& title, const QString& command, int tag = 0, const QKeySequence& key = {})
+MenuItemModel item(const QString& title, const QString& command, int tag = 0, const QKeySequence& key = {})
 {
-    MenuItemSpec spec = MenuItemSpec::item(title, tag, command);
-    spec.keyEquivalent = key;
-    return spec;
+    MenuItemModel model = MenuItemModel::item(title, tag, command);
+    model.keyEquivalent = key;
+    return model;
 }
 
-MenuItemSpec checkItem(const QString& title, const QString& command, int tag, const QKeySequence& key = {})
+MenuItemModel checkItem(const QString& title, const QString& command, int tag, const QKeySequence& key = {})
 {
-    MenuItemSpec spec = item(title, command, tag, key);
-    spec.checkable = true;
-    return spec;
+    MenuItemModel model = item(title, command, tag, key);
+    model.checkable = true;
+    return model;
 }
 
-MenuItemSpec sep()
+MenuItemModel sep()
 {
-    return MenuItemSpec::separator();
+    return MenuItemModel::separator();
 }
 
 QKeySequence keys(QKeyCombination combination)
@@ -31,7 +31,7 @@ QKeySequence keys(QKeyCombination combination)
     return QKeySequence(combination);
 }
 
-MenuSpec applicationMenu()
+MenuModel applicationMenu()
 {
     return {QStringLiteral("Folivo 2"),
             {item(QStringLiteral("About Folivo 2"), QStringLiteral("orderFrontStandardAboutPanel")),
@@ -42,7 +42,7 @@ MenuSpec applicationMenu()
              item(QStringLiteral("Quit Folivo 2"), QStringLiteral("terminate"), 0, keys(Qt::CTRL | Qt::Key_Q))}};
 }
 
-MenuSpec fileMenu()
+MenuModel fileMenu()
 {
     return {QStringLiteral("File"),
             {item(QStringLiteral("New Folder"), QStringLiteral("menuAddFolder"), 0, keys(Qt::CTRL | Qt::SHIFT | Qt::Key_N)),
@@ -61,10 +61,10 @@ MenuSpec fileMenu()
              item(QStringLiteral("Export…"), QStringLiteral("menuExportClick"), 0, keys(Qt::CTRL | Qt::SHIFT | Qt::Key_E)),
              item(QStringLiteral("Scan…"), QStringLiteral("menuScanClick")),
              sep(),
-             MenuItemSpec::submenu(kRecentLibrary, {})}};
+             MenuItemModel::submenu(kRecentLibrary, {})}};
 }
 
-MenuSpec editMenu()
+MenuModel editMenu()
 {
     return {QStringLiteral("Edit"),
             {item(QStringLiteral("Find"), QStringLiteral("menuSearchClick"), 0, keys(Qt::CTRL | Qt::Key_F)),
@@ -72,9 +72,9 @@ MenuSpec editMenu()
              item(QStringLiteral("Check Duplicates…"), QStringLiteral("menuCheckDuplicateClick"))}};
 }
 
-MenuSpec viewMenu()
+MenuModel viewMenu()
 {
-    std::vector<MenuItemSpec> sortBy;
+    std::vector<MenuItemModel> sortBy;
     const QStringList sortTitles{QStringLiteral("Title"),        QStringLiteral("Size"),
                                  QStringLiteral("Kind"),         QStringLiteral("Date Created"),
                                  QStringLiteral("Date Added"),   QStringLiteral("Date Modified"),
@@ -93,8 +93,8 @@ MenuSpec viewMenu()
             {checkItem(QStringLiteral("as Icons"), switchMode, kIconViewTag, keys(Qt::CTRL | Qt::Key_1)),
              checkItem(QStringLiteral("as List"), switchMode, kListViewTag, keys(Qt::CTRL | Qt::Key_2)),
              sep(),
-             MenuItemSpec::submenu(kSortBy, std::move(sortBy)),
-             MenuItemSpec::submenu(kOrderBy, {checkItem(QStringLiteral("Ascending"), sectionSort, kAscendingTag),
+             MenuItemModel::submenu(kSortBy, std::move(sortBy)),
+             MenuItemModel::submenu(kOrderBy, {checkItem(QStringLiteral("Ascending"), sectionSort, kAscendingTag),
                                               checkItem(QStringLiteral("Descending"), sectionSort, kDescendingTag)}),
              sep(),
              checkItem(QStringLiteral("Show Title"), viewSetting, 1),
@@ -112,25 +112,25 @@ MenuSpec viewMenu()
              item(kEnterFullScreen, QStringLiteral("menuEnterFullScreenCliek"), 0, keys(Qt::CTRL | Qt::META | Qt::Key_F))}};
 }
 
-MenuSpec documentMenu()
+MenuModel documentMenu()
 {
-    std::vector<MenuItemSpec> rating;
+    std::vector<MenuItemModel> rating;
     const QString rate = QStringLiteral("menuCollectionMenuRatingClick");
     rating.push_back(item(QStringLiteral("None"), rate, 0));
     for (int stars = 1; stars <= 5; ++stars)
         rating.push_back(item(QString(stars, QChar(0x2605)), rate, stars));
     return {kDocumentMenu,
             {item(QStringLiteral("Open"), QStringLiteral("menuOpen"), 0, keys(Qt::CTRL | Qt::Key_O)),
-             MenuItemSpec::submenu(kOpenWith, {}),
+             MenuItemModel::submenu(kOpenWith, {}),
              item(QStringLiteral("Quick Look"), QStringLiteral("menuQuickLook"), 0, keys(Qt::CTRL | Qt::Key_Y)),
              item(QStringLiteral("Show in Folder"), QStringLiteral("menuRevealInFinder"), 0, keys(Qt::CTRL | Qt::SHIFT | Qt::Key_R)),
              item(QStringLiteral("Show Original File"), QStringLiteral("menuShowOriginalFile")),
              item(QStringLiteral("Show Info"), QStringLiteral("menuShowInfo"), 0, keys(Qt::CTRL | Qt::Key_I)),
              sep(),
-             MenuItemSpec::submenu(kRating, std::move(rating)),
-             MenuItemSpec::submenu(kFlag, {}),
-             MenuItemSpec::submenu(kMoveTo, {}),
-             MenuItemSpec::submenu(kShare, {}),
+             MenuItemModel::submenu(kRating, std::move(rating)),
+             MenuItemModel::submenu(kFlag, {}),
+             MenuItemModel::submenu(kMoveTo, {}),
+             MenuItemModel::submenu(kShare, {}),
              sep(),
              item(QStringLiteral("Merge PDFs…"), QStringLiteral("menuMergePDF")),
              item(QStringLiteral("Copy to SafeBox…"), QStringLiteral("menuCopySafeBoxClick")),
@@ -141,7 +141,7 @@ MenuSpec documentMenu()
                   keys(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace))}};
 }
 
-MenuSpec windowMenu()
+MenuModel windowMenu()
 {
     return {QStringLiteral("Window"),
             {item(QStringLiteral("Minimize"), QStringLiteral("performMiniaturize"), 0, keys(Qt::CTRL | Qt::Key_M)),
@@ -151,7 +151,7 @@ MenuSpec windowMenu()
              item(QStringLiteral("Welcome"), QStringLiteral("menuWelcomeClick"))}};
 }
 
-MenuSpec helpMenu()
+MenuModel helpMenu()
 {
     return {QStringLiteral("Help"),
             {item(QStringLiteral("Folivo 2 Help"), QStringLiteral("menuShowHelpClick")),
@@ -164,7 +164,7 @@ MenuSpec helpMenu()
 
 } // namespace
 
-std::vector<platform::kit::MenuSpec> mainMenuSpecs()
+std::vector<platform::kit::MenuModel> mainMenuModels()
 {
     return {applicationMenu(), fileMenu(), editMenu(), viewMenu(), documentMenu(), windowMenu(), helpMenu()};
 }

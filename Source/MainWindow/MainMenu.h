@@ -1,4 +1,4 @@
-// The menu bar's layout: every menu as a MenuSpec, with the items' tags (the window's handlers
+// The menu bar's layout: every menu as a MenuModel, with the items' tags (the window's handlers
 // tell the items of one command apart by them) and the command each performs. Key equivalents
 // follow the program's mapping: Command is Ctrl, Option is Alt, Control is Meta.
 //
@@ -7,7 +7,7 @@
 // Flag, Move, Share) start empty.
 #pragma once
 
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 
 #include <vector>
 
@@ -39,6 +39,6 @@ constexpr int kDescendingTag = 1002;
 constexpr int kIconViewTag = 111;
 constexpr int kListViewTag = 222;
 
-std::vector<platform::kit::MenuSpec> mainMenuSpecs();
+std::vector<platform::kit::MenuModel> mainMenuModels();
 
 } // namespace mainmenu

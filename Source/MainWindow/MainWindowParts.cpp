@@ -29,7 +29,7 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , importFlow(ctx)
     , sideBarRequests(ctx, content)
     , drops(ctx)
-    , inspectorBridge(ctx, content)
+    , inspectorEdits(ctx, content)
     , menuActions(ctx, chrome, sortDisplay, zoom)
 {
     wire();

@@ -13,7 +13,7 @@
 #include "MainWindow/Parts/GridDropHandler.h"
 #include "MainWindow/Parts/GridInteraction.h"
 #include "MainWindow/Parts/ImportFlow.h"
-#include "MainWindow/Parts/InspectorBridge.h"
+#include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SelectionSharing.h"
@@ -56,6 +56,6 @@ public:
     ImportFlow importFlow;
     SideBarRequests sideBarRequests;
     GridDropHandler drops;
-    InspectorBridge inspectorBridge;
+    InspectorEdits inspectorEdits;
     MenuActions menuActions;
 };

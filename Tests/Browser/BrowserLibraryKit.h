@@ -114,29 +114,29 @@ protected:
         return node;
     }
 
-    DBFileInfo addDocument(const DocumentSpec& spec)
+    DBFileInfo addDocument(const DocumentSpec& model)
     {
         DBFileInfo file = DBRecord::insertNewObject<DBFileInfo>(context());
-        file.setTitle(spec.title);
-        file.setPathExtension(spec.extension);
-        const QString name = spec.extension.isEmpty() ? spec.title : spec.title + QLatin1Char('.') + spec.extension;
-        file.setPath(spec.path.isEmpty() ? QStringLiteral("/Documents/Jan 01, 2014/") + name : spec.path);
+        file.setTitle(model.title);
+        file.setPathExtension(model.extension);
+        const QString name = model.extension.isEmpty() ? model.title : model.title + QLatin1Char('.') + model.extension;
+        file.setPath(model.path.isEmpty() ? QStringLiteral("/Documents/Jan 01, 2014/") + name : model.path);
         file.setThumbPath(KPLibraryFileManager::thumbRelativePath(file.path()));
-        file.setIsIndex(spec.isIndex);
+        file.setIsIndex(model.isIndex);
         DBFileInfoMetadata meta = DBRecord::insertNewObject<DBFileInfoMetadata>(context());
-        if (spec.size)
-            meta.setFileSize(*spec.size);
-        meta.setDateCreated(spec.created);
-        meta.setDateModified(spec.modified);
-        meta.setDateImported(spec.imported);
-        meta.setDateLastOpen(spec.lastOpened);
-        meta.setLabel(spec.label);
-        meta.setRate(spec.rate);
-        meta.setFrom(spec.from);
+        if (model.size)
+            meta.setFileSize(*model.size);
+        meta.setDateCreated(model.created);
+        meta.setDateModified(model.modified);
+        meta.setDateImported(model.imported);
+        meta.setDateLastOpen(model.lastOpened);
+        meta.setLabel(model.label);
+        meta.setRate(model.rate);
+        meta.setFrom(model.from);
         file.setMetadata(meta);
-        for (const QString& tag : spec.tags)
+        for (const QString& tag : model.tags)
             file.addTagsObject(tagNamed(tag));
-        for (const QString& author : spec.authors)
+        for (const QString& author : model.authors)
             file.addAuthorsObject(authorNamed(author));
         return file;
     }

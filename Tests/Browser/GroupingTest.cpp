@@ -68,9 +68,9 @@ protected:
         return titles;
     }
 
-    KPItemDataPtr add(const DocumentSpec& spec)
+    KPItemDataPtr add(const DocumentSpec& model)
     {
-        KPItemDataPtr item = KPItemData::create(addDocument(spec));
+        KPItemDataPtr item = KPItemData::create(addDocument(model));
         items.insert(item);
         return item;
     }

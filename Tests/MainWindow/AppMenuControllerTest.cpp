@@ -6,7 +6,7 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "Support/TestSupport.h"
@@ -21,8 +21,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-using platform::kit::MenuItemSpec;
-using platform::kit::MenuSpec;
+using platform::kit::MenuItemModel;
+using platform::kit::MenuModel;
 using platform::kit::RecordingDialogService;
 
 namespace {
@@ -60,8 +60,8 @@ protected:
     QStringList recentTitles() const
     {
         QStringList titles;
-        for (const MenuItemSpec& item : AppMenuController::recentLibraryItems())
-            titles << (item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title);
+        for (const MenuItemModel& item : AppMenuController::recentLibraryItems())
+            titles << (item.kind == MenuItemModel::Kind::Separator ? QStringLiteral("-") : item.title);
         return titles;
     }
 
@@ -79,16 +79,16 @@ protected:
 TEST_F(AppMenuTest, MenuBarHoldsTheSpecsWithTagsCommandsAndKeysAndPerformsByName)
 {
     QMenuBar* bar = menu.buildMenuBar(&window);
-    const auto specs = mainmenu::mainMenuSpecs();
-    ASSERT_EQ(bar->actions().size(), qsizetype(specs.size()));
+    const auto models = mainmenu::mainMenuModels();
+    ASSERT_EQ(bar->actions().size(), qsizetype(models.size()));
     EXPECT_EQ(bar->actions().front()->text(), QStringLiteral("Folivo 2"));
 
-    // Read back, the menus are the specs apart from the enabled states the BOOLs set and the
+    // Read back, the menus are the models apart from the enabled states the BOOLs set and the
     // recent-libraries submenu, filled when built.
-    for (size_t i = 0; i < specs.size(); ++i) {
-        MenuSpec shown = platform::kit::fromQMenu(bar->actions()[qsizetype(i)]->menu());
-        const auto strip = [](auto& self, std::vector<MenuItemSpec>& items) -> void {
-            for (MenuItemSpec& item : items) {
+    for (size_t i = 0; i < models.size(); ++i) {
+        MenuModel shown = platform::kit::fromQMenu(bar->actions()[qsizetype(i)]->menu());
+        const auto strip = [](auto& self, std::vector<MenuItemModel>& items) -> void {
+            for (MenuItemModel& item : items) {
                 item.enabled = true;
                 if (item.title == mainmenu::kRecentLibrary)
                     item.items.clear();
@@ -96,7 +96,7 @@ TEST_F(AppMenuTest, MenuBarHoldsTheSpecsWithTagsCommandsAndKeysAndPerformsByName
             }
         };
         strip(strip, shown.items);
-        EXPECT_EQ(shown, specs[i]) << specs[i].title.toStdString();
+        EXPECT_EQ(shown, models[i]) << models[i].title.toStdString();
     }
 
     // The zoom keys are Ctrl with + and -; the update item is shown.
@@ -195,7 +195,7 @@ TEST_F(AppMenuTest, RecentLibrariesListTheCurrentOnceFirstAndOnlyUsableEntries)
     EXPECT_EQ(recentTitles(), (QStringList{current, other, current + QLatin1Char('/'), third, QStringLiteral("-"),
                                             AppMenuController::kCreateNewLibraryTitle}));
     const auto items = AppMenuController::recentLibraryItems();
-    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const MenuItemSpec& i) { return i.checked; }), 1);
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const MenuItemModel& i) { return i.checked; }), 1);
     // Entries not listed stay stored.
     EXPECT_EQ(defaults().arrayForKey(AppMenuController::kRecentLibraryPathsKey).size(), 10);
 

@@ -77,10 +77,10 @@ protected:
         return n;
     }
 
-    DBFileInfo doc(browsertest::DocumentSpec spec, const DBNode& folder = {})
+    DBFileInfo doc(browsertest::DocumentSpec model, const DBNode& folder = {})
     {
-        spec.created = spec.modified = spec.imported = browsertest::localDate(2024, 3, 15, 10, 0);
-        DBFileInfo file = addDocument(spec);
+        model.created = model.modified = model.imported = browsertest::localDate(2024, 3, 15, 10, 0);
+        DBFileInfo file = addDocument(model);
         if (folder)
             file.setNode(folder);
         return file;

@@ -32,25 +32,25 @@
 #include <algorithm>
 
 using platform::DesktopEntry;
-using platform::kit::MenuItemSpec;
+using platform::kit::MenuItemModel;
 using platform::localizedString;
-using platform::kit::MenuSpec;
+using platform::kit::MenuModel;
 namespace T = SideBarNodeType;
 
 namespace {
 
-MenuItemSpec taggedSeparator(int tag)
+MenuItemModel taggedSeparator(int tag)
 {
-    MenuItemSpec separator = MenuItemSpec::separator();
+    MenuItemModel separator = MenuItemModel::separator();
     separator.tag = tag;
     return separator;
 }
 
-MenuItemSpec submenu(const QString& title, int tag, std::vector<MenuItemSpec> items)
+MenuItemModel submenu(const QString& title, int tag, std::vector<MenuItemModel> items)
 {
-    MenuItemSpec spec = MenuItemSpec::submenu(title, std::move(items));
-    spec.tag = tag;
-    return spec;
+    MenuItemModel model = MenuItemModel::submenu(title, std::move(items));
+    model.tag = tag;
+    return model;
 }
 
 // The one value all items share, or none when they differ (or there are none).
@@ -67,9 +67,9 @@ std::optional<qint64> commonValue(const QList<KPItemDataPtr>& items, Value value
     return common;
 }
 
-void markChecked(std::vector<MenuItemSpec>& items, std::optional<qint64> tag)
+void markChecked(std::vector<MenuItemModel>& items, std::optional<qint64> tag)
 {
-    for (MenuItemSpec& item : items) {
+    for (MenuItemModel& item : items) {
         item.checkable = true;
         item.checked = tag && item.tag == *tag;
     }
@@ -154,7 +154,7 @@ void GridContextMenu::post(const QString& name, const QVariant& object) const
 // ---------------------------------------------------------------------------------------------
 // The menu
 
-std::optional<MenuSpec> GridContextMenu::collectionViewMenu() const
+std::optional<MenuModel> GridContextMenu::collectionViewMenu() const
 {
     const int type = itemViewType();
     if (type >= KPItemViewTypeMonth && type <= KPItemViewTypeAuthor)
@@ -162,69 +162,69 @@ std::optional<MenuSpec> GridContextMenu::collectionViewMenu() const
     if (type == KPItemViewTypeSafeBox)
         return safeBoxMenu ? safeBoxMenu() : std::nullopt;
     if (shownNodeType() == T::TrashNode)
-        return MenuSpec{{}, {MenuItemSpec::item(localizedString(QStringLiteral("Put Back")), 0, kPutBackCommand)}};
+        return MenuModel{{}, {MenuItemModel::item(localizedString(QStringLiteral("Put Back")), 0, kPutBackCommand)}};
 
     const QList<KPItemDataPtr> items = selectedItems();
     const qsizetype count = items.size();
-    std::vector<MenuItemSpec> menu;
+    std::vector<MenuItemModel> menu;
     if (count >= 2) {
-        menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("New Folder with Selection (%ld)"))
+        menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("New Folder with Selection (%ld)"))
                                               .replace(QStringLiteral("%ld"), QString::number(count)),
                                           NewFolderFromSelectionTag, kAddFolderFromSelectionCommand));
         menu.push_back(taggedSeparator(NewFolderSeparatorTag));
     }
-    menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Open")), OpenTag, kCollectionMenuCommand));
+    menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Open")), OpenTag, kCollectionMenuCommand));
     menu.push_back(submenu(localizedString(QStringLiteral("Open With")), OpenWithTag, openWithItems(items)));
-    menu.push_back(MenuItemSpec::separator());
-    menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Show Info")), ShowInfoTag, kCollectionMenuCommand));
-    menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Show in Folder")), RevealTag, kCollectionMenuCommand));
-    menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Show Original File")), ShowOriginalTag,
+    menu.push_back(MenuItemModel::separator());
+    menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Show Info")), ShowInfoTag, kCollectionMenuCommand));
+    menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Show in Folder")), RevealTag, kCollectionMenuCommand));
+    menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Show Original File")), ShowOriginalTag,
                                       kCollectionMenuCommand));
-    menu.push_back(MenuItemSpec::separator());
+    menu.push_back(MenuItemModel::separator());
     menu.push_back(submenu(localizedString(QStringLiteral("Rating")), RatingTag, ratingItems(items)));
     menu.push_back(submenu(localizedString(QStringLiteral("Flag")), FlagTag, flagItems(items)));
     menu.push_back(submenu(localizedString(QStringLiteral("Move to Collection")), MoveToCollectionTag, moveItems()));
-    menu.push_back(MenuItemSpec::separator());
+    menu.push_back(MenuItemModel::separator());
     menu.push_back(submenu(localizedString(QStringLiteral("Share")), ShareTag, m_sharing.shareItems()));
-    if (std::vector<MenuItemSpec> peers = m_sharing.sendToItems(); !peers.empty())
+    if (std::vector<MenuItemModel> peers = m_sharing.sendToItems(); !peers.empty())
         menu.push_back(submenu(localizedString(QStringLiteral("Send to")), SendToTag, std::move(peers)));
     if (m_ctx.safeBox && !m_ctx.safeBox->safeBoxAttactPath().isEmpty())
-        menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Copy to SafeBox")), CopyToSafeBoxTag,
+        menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Copy to SafeBox")), CopyToSafeBoxTag,
                                           kCopySafeBoxCommand));
     if (count >= 2) {
         const bool allPDF = std::all_of(items.begin(), items.end(), [](const KPItemDataPtr& item) {
             return item->data().pathExtension().toLower() == QLatin1String("pdf");
         });
         menu.push_back(taggedSeparator(MultipleSeparatorTag));
-        MenuItemSpec merge = MenuItemSpec::item(localizedString(QStringLiteral("Merge PDF Documents")), MergePDFTag,
+        MenuItemModel merge = MenuItemModel::item(localizedString(QStringLiteral("Merge PDF Documents")), MergePDFTag,
                                                 allPDF ? kMergePDFCommand : QString());
         merge.enabled = allPDF;
         menu.push_back(std::move(merge));
     }
     if (m_ctx.keys && m_ctx.keys->isCommandKeyDown()) {
         menu.push_back(taggedSeparator(RebuildSeparatorTag));
-        menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Rebuild Preview")), RebuildPreviewTag,
+        menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Rebuild Preview")), RebuildPreviewTag,
                                           kRebuildPreviewCommand));
     }
-    menu.push_back(MenuItemSpec::separator());
-    menu.push_back(MenuItemSpec::item(localizedString(QStringLiteral("Move to Trash")), MoveToTrashTag,
+    menu.push_back(MenuItemModel::separator());
+    menu.push_back(MenuItemModel::item(localizedString(QStringLiteral("Move to Trash")), MoveToTrashTag,
                                       kCollectionMenuCommand));
-    return MenuSpec{{}, std::move(menu)};
+    return MenuModel{{}, std::move(menu)};
 }
 
 std::unique_ptr<QMenu> GridContextMenu::menu(QWidget* parent) const
 {
-    const std::optional<MenuSpec> spec = collectionViewMenu();
-    if (!spec)
+    const std::optional<MenuModel> model = collectionViewMenu();
+    if (!model)
         return nullptr;
     platform::kit::CommandDispatcher* commands = m_ctx.commands;
-    std::unique_ptr<QMenu> shown(platform::kit::toQMenu(*spec, parent, [commands](QAction* action) {
+    std::unique_ptr<QMenu> shown(platform::kit::toQMenu(*model, parent, [commands](QAction* action) {
         (commands ? *commands : platform::kit::CommandDispatcher::shared()).performFromAction(action);
     }));
     QFont font = shown->font();
     font.setPointSize(11);
     shown->setFont(font);
-    decorate(shown.get(), spec->items, 0);
+    decorate(shown.get(), model->items, 0);
     return shown;
 }
 
@@ -233,32 +233,32 @@ void GridContextMenu::fillSubmenu(QMenu* menu, int tag) const
     if (!menu)
         return;
     const QList<KPItemDataPtr> items = selectedItems();
-    std::vector<MenuItemSpec> specs;
+    std::vector<MenuItemModel> models;
     switch (tag) {
     case OpenWithTag:
-        specs = openWithItems(items);
+        models = openWithItems(items);
         break;
     case RatingTag:
-        specs = ratingItems(items);
+        models = ratingItems(items);
         break;
     case FlagTag:
-        specs = flagItems(items);
+        models = flagItems(items);
         break;
     case MoveToCollectionTag:
-        specs = moveItems();
+        models = moveItems();
         break;
     case ShareTag:
-        specs = m_sharing.shareItems();
+        models = m_sharing.shareItems();
         break;
     default:
         return;
     }
     menu->clear();
     platform::kit::CommandDispatcher* commands = m_ctx.commands;
-    std::unique_ptr<QMenu> built(platform::kit::toQMenu(MenuSpec{{}, specs}, nullptr, [commands](QAction* action) {
+    std::unique_ptr<QMenu> built(platform::kit::toQMenu(MenuModel{{}, models}, nullptr, [commands](QAction* action) {
         (commands ? *commands : platform::kit::CommandDispatcher::shared()).performFromAction(action);
     }));
-    decorate(built.get(), specs, tag);
+    decorate(built.get(), models, tag);
     // These lists hold no submenus, so their actions move over as they are.
     for (QAction* action : built->actions()) {
         action->setParent(menu);
@@ -266,7 +266,7 @@ void GridContextMenu::fillSubmenu(QMenu* menu, int tag) const
     }
 }
 
-void GridContextMenu::decorate(QMenu* menu, const std::vector<MenuItemSpec>& items, int parentTag) const
+void GridContextMenu::decorate(QMenu* menu, const std::vector<MenuItemModel>& items, int parentTag) const
 {
     const QList<QAction*> actions = menu->actions();
     for (size_t i = 0; i < items.size() && qsizetype(i) < actions.size(); ++i) {
@@ -280,9 +280,9 @@ void GridContextMenu::decorate(QMenu* menu, const std::vector<MenuItemSpec>& ite
     }
 }
 
-QIcon GridContextMenu::iconFor(const MenuItemSpec& item, int parentTag) const
+QIcon GridContextMenu::iconFor(const MenuItemModel& item, int parentTag) const
 {
-    if (item.kind != MenuItemSpec::Kind::Item)
+    if (item.kind != MenuItemModel::Kind::Item)
         return {};
     switch (parentTag) {
     case OpenWithTag:
@@ -319,7 +319,7 @@ QString GridContextMenu::distinction(const DesktopEntry& entry)
     return entry.id;
 }
 
-std::vector<MenuItemSpec> GridContextMenu::openWithItems(const QList<KPItemDataPtr>& items) const
+std::vector<MenuItemModel> GridContextMenu::openWithItems(const QList<KPItemDataPtr>& items) const
 {
     std::optional<DesktopEntry> defaultApp;
     QList<DesktopEntry> others;
@@ -371,50 +371,50 @@ std::vector<MenuItemSpec> GridContextMenu::openWithItems(const QList<KPItemDataP
     for (const DesktopEntry& entry : std::as_const(others))
         names.append(entry.name);
 
-    std::vector<MenuItemSpec> menu;
+    std::vector<MenuItemModel> menu;
     if (defaultApp) {
         QString title = localizedString(QStringLiteral("%@ (default)")).replace(QStringLiteral("%@"), defaultApp->name);
         if (names.count(defaultApp->name) > 1)
             title += QStringLiteral(" (%1)").arg(distinction(*defaultApp));
-        menu.push_back(MenuItemSpec::item(title, 0, kOpenWithCommand, defaultApp->path));
+        menu.push_back(MenuItemModel::item(title, 0, kOpenWithCommand, defaultApp->path));
         if (!others.isEmpty())
-            menu.push_back(MenuItemSpec::separator());
+            menu.push_back(MenuItemModel::separator());
     }
     for (const DesktopEntry& entry : std::as_const(others)) {
         QString title = entry.name;
         if (names.count(entry.name) > 1)
             title += QStringLiteral(" (%1)").arg(distinction(entry));
-        menu.push_back(MenuItemSpec::item(title, 0, kOpenWithCommand, entry.path));
+        menu.push_back(MenuItemModel::item(title, 0, kOpenWithCommand, entry.path));
     }
     if (menu.empty()) {
-        MenuItemSpec none = MenuItemSpec::item(localizedString(QStringLiteral("None")));
+        MenuItemModel none = MenuItemModel::item(localizedString(QStringLiteral("None")));
         none.enabled = false;
         menu.push_back(std::move(none));
     }
     return menu;
 }
 
-std::vector<MenuItemSpec> GridContextMenu::ratingItems(const QList<KPItemDataPtr>& items)
+std::vector<MenuItemModel> GridContextMenu::ratingItems(const QList<KPItemDataPtr>& items)
 {
-    std::vector<MenuItemSpec> menu{MenuItemSpec::item(localizedString(QStringLiteral("None")), 0, kRatingCommand)};
+    std::vector<MenuItemModel> menu{MenuItemModel::item(localizedString(QStringLiteral("None")), 0, kRatingCommand)};
     for (int rate = 1; rate <= 5; ++rate)
-        menu.push_back(MenuItemSpec::item(QString(rate, QChar(0x2605)), rate, kRatingCommand));
+        menu.push_back(MenuItemModel::item(QString(rate, QChar(0x2605)), rate, kRatingCommand));
     markChecked(menu, commonValue(items, [](const KPItemData& item) { return item.rate(); }));
     return menu;
 }
 
-std::vector<MenuItemSpec> GridContextMenu::flagItems(const QList<KPItemDataPtr>& items)
+std::vector<MenuItemModel> GridContextMenu::flagItems(const QList<KPItemDataPtr>& items)
 {
-    std::vector<MenuItemSpec> menu{MenuItemSpec::item(localizedString(QStringLiteral("None")), 0, kFlagCommand)};
+    std::vector<MenuItemModel> menu{MenuItemModel::item(localizedString(QStringLiteral("None")), 0, kFlagCommand)};
     for (int flag : {6, 7, 5, 2, 4, 3, 1})
-        menu.push_back(MenuItemSpec::item(flagNameForIndex(flag), flag, kFlagCommand));
+        menu.push_back(MenuItemModel::item(flagNameForIndex(flag), flag, kFlagCommand));
     markChecked(menu, commonValue(items, [](const KPItemData& item) { return item.label(); }));
     return menu;
 }
 
-std::vector<MenuItemSpec> GridContextMenu::moveItems() const
+std::vector<MenuItemModel> GridContextMenu::moveItems() const
 {
-    std::vector<MenuItemSpec> menu;
+    std::vector<MenuItemModel> menu;
     if (!m_ctx.subSideBarDataSource)
         return menu;
     // The collection tree as the second side bar draws it, read back into items that carry
@@ -423,10 +423,10 @@ std::vector<MenuItemSpec> GridContextMenu::moveItems() const
     m_ctx.subSideBarDataSource->duplicateMenuWithDataSource(&tree, {});
     for (QAction* action : tree.actions()) {
         if (action->isSeparator()) {
-            menu.push_back(MenuItemSpec::separator());
+            menu.push_back(MenuItemModel::separator());
             continue;
         }
-        MenuItemSpec item = MenuItemSpec::item(action->text(), 0, action->isEnabled() ? kMoveToCollectionCommand : QString(),
+        MenuItemModel item = MenuItemModel::item(action->text(), 0, action->isEnabled() ? kMoveToCollectionCommand : QString(),
                                                action->data());
         item.enabled = action->isEnabled();
         menu.push_back(std::move(item));

@@ -1,6 +1,6 @@
 // The grid's right-click menu: which menu the current view gets, what it holds for the current
 // selection, and the actions of the items built here (open with, flag, move to a collection,
-// put back from the Trash, rebuild previews). The menu is made as a MenuSpec each time it
+// put back from the Trash, rebuild previews). The menu is made as a MenuModel each time it
 // opens, so what it shows always follows the selection and the held keys of that moment;
 // the submenus' item lists are public for the menu bar's Document menu, which shows the same.
 //
@@ -14,7 +14,7 @@
 
 #include "Browser/KPItemData.h"
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Platform/ObjectStore/ObjectID.h"
 #include "SideBar/KPNode.h"
 
@@ -86,7 +86,7 @@ public:
     // Shows a second side-bar node's content again.
     std::function<void(const KPNode::Ptr& node)> onSubSideBarNodeChange;
     // The SafeBox list's menu; none until the SafeBox gives one.
-    std::function<std::optional<platform::kit::MenuSpec>()> safeBoxMenu;
+    std::function<std::optional<platform::kit::MenuModel>()> safeBoxMenu;
     // Opens the rebuild sheet for these records; done runs when it has finished. The rebuild
     // window's selection form unless a test sets its own.
     std::function<void(const QList<platform::ObjectID>& records, std::function<void()> done)> openRebuildSheet;
@@ -95,17 +95,17 @@ public:
 
     // ---- the menu ----
     // The menu for the current view and selection; none for tile views.
-    std::optional<platform::kit::MenuSpec> collectionViewMenu() const;
+    std::optional<platform::kit::MenuModel> collectionViewMenu() const;
     std::unique_ptr<QMenu> menu(QWidget* parent = nullptr) const;
 
     // ---- submenus (also the Document menu's) ----
     // Refills a submenu of the Document menu as it opens, for the current selection: tag is that
     // of the context menu's item (Open With, Rating, Flag, Move to Collection, Share).
     void fillSubmenu(QMenu* menu, int tag) const;
-    std::vector<platform::kit::MenuItemSpec> openWithItems(const QList<KPItemDataPtr>& items) const;
-    static std::vector<platform::kit::MenuItemSpec> ratingItems(const QList<KPItemDataPtr>& items);
-    static std::vector<platform::kit::MenuItemSpec> flagItems(const QList<KPItemDataPtr>& items);
-    std::vector<platform::kit::MenuItemSpec> moveItems() const;
+    std::vector<platform::kit::MenuItemModel> openWithItems(const QList<KPItemDataPtr>& items) const;
+    static std::vector<platform::kit::MenuItemModel> ratingItems(const QList<KPItemDataPtr>& items);
+    static std::vector<platform::kit::MenuItemModel> flagItems(const QList<KPItemDataPtr>& items);
+    std::vector<platform::kit::MenuItemModel> moveItems() const;
 
     // What tells two programs of one name apart: "Flatpak", "Snap", else the desktop ID.
     static QString distinction(const platform::DesktopEntry& entry);
@@ -129,8 +129,8 @@ private:
     void post(const QString& name, const QVariant& object) const;
     // Takes the addresses out of the grid with animation, then runs after.
     void removeFromGrid(const QList<KPSectionIndexSet>& indexSets, std::function<void()> after);
-    void decorate(QMenu* menu, const std::vector<platform::kit::MenuItemSpec>& items, int parentTag) const;
-    QIcon iconFor(const platform::kit::MenuItemSpec& item, int parentTag) const;
+    void decorate(QMenu* menu, const std::vector<platform::kit::MenuItemModel>& items, int parentTag) const;
+    QIcon iconFor(const platform::kit::MenuItemModel& item, int parentTag) const;
 
     MainWindowContext& m_ctx;
     SelectionSharing& m_sharing;

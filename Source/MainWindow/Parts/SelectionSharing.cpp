@@ -32,7 +32,7 @@
 #include <QUrl>
 #include <QUuid>
 
-using platform::kit::MenuItemSpec;
+using platform::kit::MenuItemModel;
 using platform::localizedString;
 
 namespace {
@@ -213,26 +213,26 @@ void SelectionSharing::onTagEditorVCDone()
 // ---------------------------------------------------------------------------------------------
 // Share
 
-std::vector<MenuItemSpec> SelectionSharing::shareItems() const
+std::vector<MenuItemModel> SelectionSharing::shareItems() const
 {
-    std::vector<MenuItemSpec> items{
-        MenuItemSpec::item(localizedString(QStringLiteral("Email…")), ShareEmail, kShareItemCommand),
-        MenuItemSpec::item(localizedString(QStringLiteral("Copy")), ShareCopy, kShareItemCommand),
-        MenuItemSpec::item(localizedString(QStringLiteral("Show in Folder")), ShareShowInFolder, kShareItemCommand),
+    std::vector<MenuItemModel> items{
+        MenuItemModel::item(localizedString(QStringLiteral("Email…")), ShareEmail, kShareItemCommand),
+        MenuItemModel::item(localizedString(QStringLiteral("Copy")), ShareCopy, kShareItemCommand),
+        MenuItemModel::item(localizedString(QStringLiteral("Show in Folder")), ShareShowInFolder, kShareItemCommand),
     };
     const QList<platform::MailProgram> programs = SendMailClient::composer().installedMailPrograms();
     if (!programs.isEmpty())
-        items.push_back(MenuItemSpec::separator());
+        items.push_back(MenuItemModel::separator());
     for (const platform::MailProgram& program : programs) {
         const QString name = program.application.name.isEmpty() ? program.application.id : program.application.name;
-        items.push_back(MenuItemSpec::item(name, 0, kMailClientCommand, program.application.id));
+        items.push_back(MenuItemModel::item(name, 0, kMailClientCommand, program.application.id));
     }
     return items;
 }
 
-std::vector<MenuItemSpec> SelectionSharing::sendToItems() const
+std::vector<MenuItemModel> SelectionSharing::sendToItems() const
 {
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemModel> items;
     if (!m_ctx.peers)
         return items;
     for (const std::shared_ptr<ServerInfo>& peer : m_ctx.peers->serverList()) {
@@ -240,7 +240,7 @@ std::vector<MenuItemSpec> SelectionSharing::sendToItems() const
             continue;
         const QVariantMap record{{kAddressKey, peer->address()}, {kPortKey, int(peer->dataPort())}};
         const QString title = peer->serverName().isEmpty() ? peer->address() : peer->serverName();
-        items.push_back(MenuItemSpec::item(title, 0, kSendFileToCommand, record));
+        items.push_back(MenuItemModel::item(title, 0, kSendFileToCommand, record));
     }
     return items;
 }
@@ -249,7 +249,7 @@ void SelectionSharing::onShareClick(QWidget* button)
 {
     if (!button)
         return;
-    QMenu* menu = platform::kit::toQMenu(platform::kit::MenuSpec{{}, shareItems()}, button, [this](QAction* action) {
+    QMenu* menu = platform::kit::toQMenu(platform::kit::MenuModel{{}, shareItems()}, button, [this](QAction* action) {
         if (m_ctx.commands)
             m_ctx.commands->performFromAction(action);
     });

@@ -17,7 +17,7 @@
 #include "Browser/ItemViews/ItemViewServices.h"
 #include "Browser/KPItemData.h"
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 
 #include <QPointer>
 #include <QSet>
@@ -87,9 +87,9 @@ public:
 
     // ---- share ----
     // "Email…", "Copy", "Show in Folder", then one item per installed mail program.
-    std::vector<platform::kit::MenuItemSpec> shareItems() const;
+    std::vector<platform::kit::MenuItemModel> shareItems() const;
     // One item per peer on the network.
-    std::vector<platform::kit::MenuItemSpec> sendToItems() const;
+    std::vector<platform::kit::MenuItemModel> sendToItems() const;
     // The Share menu under the action bar's button.
     void onShareClick(QWidget* button);
     void onShareItemClick(const QVariant& sender);

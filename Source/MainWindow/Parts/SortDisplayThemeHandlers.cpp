@@ -10,7 +10,7 @@
 #include "MainWindow/MainMenu.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/GridDataSource.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Theme/KPThemeManager.h"
 
 #include <QAction>

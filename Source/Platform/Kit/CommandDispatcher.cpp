@@ -1,7 +1,7 @@
 #include "Platform/Kit/CommandDispatcher.h"
 
 #include "Platform/Foundation/VariantNumbers.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 
 #include <cmath>
 #include <limits>

@@ -60,7 +60,7 @@ public:
     // Runs the answering handler; false when nobody answers or it is disabled.
     bool perform(const QString& name, const QVariant& sender = {});
     bool canPerform(const QString& name) const;
-    // Performs the command the action was built with (MenuSpec), with the action's tag and data
+    // Performs the command the action was built with (MenuModel), with the action's tag and data
     // as sender. An action without a command performs nothing and answers false.
     bool performFromAction(const QAction* action);
 

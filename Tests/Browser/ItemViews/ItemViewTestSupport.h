@@ -78,9 +78,9 @@ protected:
 
     // A document record with its file on disk, saved, and its display model with a thumbnail
     // of the given size (none for an empty size).
-    KPItemDataPtr document(const browsertest::DocumentSpec& spec, QSize thumbnail = QSize(300, 400))
+    KPItemDataPtr document(const browsertest::DocumentSpec& model, QSize thumbnail = QSize(300, 400))
     {
-        DBFileInfo record = addDocument(spec);
+        DBFileInfo record = addDocument(model);
         EXPECT_TRUE(save());
         auto item = KPItemData::create(record);
         item->loadDataContent();

@@ -10,34 +10,34 @@
 
 #include <QMenu>
 
-using platform::kit::MenuItemSpec;
-using platform::kit::MenuSpec;
+using platform::kit::MenuItemModel;
+using platform::kit::MenuModel;
 namespace T = SideBarNodeType;
 
 namespace {
 
 // The tags of the menu's top level, separators included.
-QList<int> tags(const MenuSpec& spec)
+QList<int> tags(const MenuModel& model)
 {
     QList<int> result;
-    for (const MenuItemSpec& item : spec.items)
+    for (const MenuItemModel& item : model.items)
         result.append(item.tag);
     return result;
 }
 
-QStringList titles(const std::vector<MenuItemSpec>& items)
+QStringList titles(const std::vector<MenuItemModel>& items)
 {
     QStringList result;
-    for (const MenuItemSpec& item : items)
-        result.append(item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title);
+    for (const MenuItemModel& item : items)
+        result.append(item.kind == MenuItemModel::Kind::Separator ? QStringLiteral("-") : item.title);
     return result;
 }
 
 // The tag of the one checked item; -1 when none is.
-int checkedTag(const std::vector<MenuItemSpec>& items)
+int checkedTag(const std::vector<MenuItemModel>& items)
 {
     int found = -1;
-    for (const MenuItemSpec& item : items) {
+    for (const MenuItemModel& item : items) {
         if (item.checked) {
             EXPECT_EQ(found, -1) << "two items are checked";
             found = item.tag;
@@ -67,13 +67,13 @@ TEST_F(GridContextMenuTest, MenuFollowsTheViewAndTheSelection)
 
     settings().setItemViewType(KPItemViewTypeDocuments);
     showNode(T::TrashNode);
-    std::optional<MenuSpec> trash = menu->collectionViewMenu();
+    std::optional<MenuModel> trash = menu->collectionViewMenu();
     ASSERT_TRUE(trash);
     EXPECT_EQ(trash->titles(), QStringList{QStringLiteral("Put Back")});
     EXPECT_EQ(trash->items[0].command, GridContextMenu::kPutBackCommand);
 
     showNode(T::DocumentsNode);
-    std::optional<MenuSpec> several = menu->collectionViewMenu();
+    std::optional<MenuModel> several = menu->collectionViewMenu();
     ASSERT_TRUE(several);
     EXPECT_EQ(several->items[0].title, QStringLiteral("New Folder with Selection (2)"));
     EXPECT_EQ(several->items[0].command, GridContextMenu::kAddFolderFromSelectionCommand);
@@ -84,7 +84,7 @@ TEST_F(GridContextMenuTest, MenuFollowsTheViewAndTheSelection)
 
     // One document selected after several: the selection items are gone.
     grid.selectItemIndexWithSectionIndexSets({KPSectionIndexSet(0, 1)});
-    std::optional<MenuSpec> one = menu->collectionViewMenu();
+    std::optional<MenuModel> one = menu->collectionViewMenu();
     ASSERT_TRUE(one);
     for (int gone : {8888, 7777, 20, 21})
         EXPECT_FALSE(tags(*one).contains(gone)) << gone;
@@ -93,7 +93,7 @@ TEST_F(GridContextMenuTest, MenuFollowsTheViewAndTheSelection)
     keys.set(platform::kit::Modifier::Command);
     std::unique_ptr<QMenu> shown = menu->menu();
     ASSERT_TRUE(shown);
-    const MenuSpec read = platform::kit::fromQMenu(shown.get());
+    const MenuModel read = platform::kit::fromQMenu(shown.get());
     ASSERT_TRUE(read.findTag(GridContextMenu::RebuildPreviewTag));
     EXPECT_EQ(read.findTag(GridContextMenu::RebuildPreviewTag)->command, GridContextMenu::kRebuildPreviewCommand);
 }
@@ -110,7 +110,7 @@ TEST_F(GridContextMenuTest, MarksAndMergeFollowTheWholeSelection)
         item->loadDataContent();
     EXPECT_EQ(checkedTag(GridContextMenu::ratingItems(items)), 3);
     EXPECT_EQ(checkedTag(GridContextMenu::flagItems(items)), -1) << "flags 2 and 6 differ";
-    const MenuItemSpec* merge = menu->collectionViewMenu()->findTag(GridContextMenu::MergePDFTag);
+    const MenuItemModel* merge = menu->collectionViewMenu()->findTag(GridContextMenu::MergePDFTag);
     ASSERT_TRUE(merge);
     EXPECT_TRUE(merge->enabled) << "extensions compare in lower case";
     EXPECT_EQ(merge->command, GridContextMenu::kMergePDFCommand);
@@ -152,14 +152,14 @@ TEST_F(GridContextMenuTest, OpenWithListsTheDesktopsProgramsInOrder)
     const DBFileInfo pdf = document(QStringLiteral("it's \"odd\"\nname"));
     const QList<KPItemDataPtr> items = show({pdf});
     items[0]->loadDataContent();
-    const std::vector<MenuItemSpec> openWith = menu->openWithItems(items);
+    const std::vector<MenuItemModel> openWith = menu->openWithItems(items);
     EXPECT_EQ(titles(openWith), (QStringList{QStringLiteral("Viewer (default) (viewer.desktop)"), QStringLiteral("-"),
                                              QStringLiteral("Reader (evince.desktop)"),
                                              QStringLiteral("Reader (okular.desktop)"),
                                              QStringLiteral("Viewer (Flatpak)"), QStringLiteral("Zed")}));
 
     // Choosing a program starts it with the file as one argument, whatever the name holds.
-    const MenuItemSpec& zed = openWith.back();
+    const MenuItemModel& zed = openWith.back();
     ASSERT_TRUE(commands.perform(zed.command, platform::kit::makeSender(zed.tag, zed.data)));
     ASSERT_EQ(launcher.launches.size(), 1);
     EXPECT_EQ(launcher.launches[0], (QStringList{QStringLiteral("zed"), items[0]->filePath()}));
@@ -172,7 +172,7 @@ TEST_F(GridContextMenuTest, OpenWithListsTheDesktopsProgramsInOrder)
 
     // A type no program opens.
     const DBFileInfo odd = document(QStringLiteral("blob"), QStringLiteral("zzqq"));
-    const std::vector<MenuItemSpec> none = menu->openWithItems(show({odd}));
+    const std::vector<MenuItemModel> none = menu->openWithItems(show({odd}));
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].title, QStringLiteral("None"));
     EXPECT_FALSE(none[0].enabled);
@@ -275,10 +275,10 @@ TEST_F(GridContextMenuTest, MoveSubmenuFollowsTheCollectionTree)
     ASSERT_TRUE(testsupport::spinUntil([&] { return sub.bDataLoaded(); }));
     ctx.subSideBarDataSource = &sub;
 
-    const std::vector<MenuItemSpec> move = menu->moveItems();
+    const std::vector<MenuItemModel> move = menu->moveItems();
     QStringList shown;
-    for (const MenuItemSpec& item : move)
-        shown.append(item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title.trimmed());
+    for (const MenuItemModel& item : move)
+        shown.append(item.kind == MenuItemModel::Kind::Separator ? QStringLiteral("-") : item.title.trimmed());
     EXPECT_EQ(shown, (QStringList{QStringLiteral("Uncategorized"), QStringLiteral("-"), QStringLiteral("Work"),
                                   QStringLiteral("R&D")}));
     EXPECT_FALSE(move[2].enabled) << "a collection holds folders, not documents";

@@ -7,7 +7,7 @@
 #include "MainWindow/MainMenu.h"
 #include "MainWindow/MainWindowParts.h"
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 #include "SideBar/SideBarNodeType.h"
 #include "SideBar/SubSideBarDataSource.h"
 

@@ -15,7 +15,7 @@
 #include <QUrl>
 #include <QWidget>
 
-using platform::kit::MenuItemSpec;
+using platform::kit::MenuItemModel;
 
 namespace {
 
@@ -155,10 +155,10 @@ TEST_F(SelectionSharingTest, ShareHandsTheFilesOver)
                  QStringLiteral("x-scheme-handler/mailto;"), "TryExec=/nonexistent/outlook\n");
     xdg.writeUserMimeApps("[Default Applications]\nx-scheme-handler/mailto=thunderbird.desktop\n");
 
-    const std::vector<MenuItemSpec> items = sharing->shareItems();
+    const std::vector<MenuItemModel> items = sharing->shareItems();
     QStringList titles;
-    for (const MenuItemSpec& item : items)
-        titles.append(item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title);
+    for (const MenuItemModel& item : items)
+        titles.append(item.kind == MenuItemModel::Kind::Separator ? QStringLiteral("-") : item.title);
     EXPECT_EQ(titles, (QStringList{QStringLiteral("Email…"), QStringLiteral("Copy"), QStringLiteral("Show in Folder"),
                                    QStringLiteral("-"), QStringLiteral("Thunderbird")}));
     EXPECT_EQ(items.back().data, QStringLiteral("thunderbird.desktop"));
@@ -213,7 +213,7 @@ TEST_F(SelectionSharingTest, ShareHandsTheFilesOver)
 TEST_F(SelectionSharingTest, SendZipsFoldersAndRemovesTheArchive)
 {
     peers.peers.push_back(std::make_shared<ServerInfo>(QStringLiteral("127.0.0.1"), 4242, QStringLiteral("Desk")));
-    const std::vector<MenuItemSpec> sendTo = sharing->sendToItems();
+    const std::vector<MenuItemModel> sendTo = sharing->sendToItems();
     ASSERT_EQ(sendTo.size(), 1u);
     EXPECT_EQ(sendTo[0].title, QStringLiteral("Desk"));
 

@@ -10,7 +10,7 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/SortDisplayThemeHandlers.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Theme/KPThemeManager.h"
 
 #include <QApplication>

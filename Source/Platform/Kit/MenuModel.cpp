@@ -1,4 +1,4 @@
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 
 #include "Platform/Kit/CommandDispatcher.h"
 
@@ -26,34 +26,34 @@ QString titleOf(const QString& shown)
     return title.replace(QStringLiteral("&&"), QStringLiteral("&"));
 }
 
-void apply(QAction* action, const MenuItemSpec& spec)
+void apply(QAction* action, const MenuItemModel& model)
 {
-    action->setData(spec.tag);
-    if (spec.data.isValid())
-        action->setProperty(kDataKey, spec.data);
-    if (!spec.command.isEmpty())
-        action->setProperty(kCommandKey, spec.command);
-    action->setEnabled(spec.enabled);
+    action->setData(model.tag);
+    if (model.data.isValid())
+        action->setProperty(kDataKey, model.data);
+    if (!model.command.isEmpty())
+        action->setProperty(kCommandKey, model.command);
+    action->setEnabled(model.enabled);
     // A checked item shows its mark whether or not it was called checkable.
-    action->setCheckable(spec.checkable || spec.checked);
-    action->setChecked(spec.checked);
-    action->setShortcut(spec.keyEquivalent);
+    action->setCheckable(model.checkable || model.checked);
+    action->setChecked(model.checked);
+    action->setShortcut(model.keyEquivalent);
 }
 
-void fill(QMenu* menu, const std::vector<MenuItemSpec>& items, const std::function<void(QAction*)>& onTriggered)
+void fill(QMenu* menu, const std::vector<MenuItemModel>& items, const std::function<void(QAction*)>& onTriggered)
 {
-    for (const MenuItemSpec& item : items) {
+    for (const MenuItemModel& item : items) {
         switch (item.kind) {
-        case MenuItemSpec::Kind::Separator:
+        case MenuItemModel::Kind::Separator:
             menu->addSeparator();
             break;
-        case MenuItemSpec::Kind::Submenu: {
+        case MenuItemModel::Kind::Submenu: {
             QMenu* sub = menu->addMenu(shownText(item.title));
             apply(sub->menuAction(), item);
             fill(sub, item.items, onTriggered);
             break;
         }
-        case MenuItemSpec::Kind::Item: {
+        case MenuItemModel::Kind::Item: {
             QAction* action = menu->addAction(shownText(item.title));
             apply(action, item);
             QObject::connect(action, &QAction::triggered, action, [action, onTriggered] {
@@ -68,15 +68,15 @@ void fill(QMenu* menu, const std::vector<MenuItemSpec>& items, const std::functi
     }
 }
 
-std::vector<MenuItemSpec> read(const QMenu* menu)
+std::vector<MenuItemModel> read(const QMenu* menu)
 {
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemModel> items;
     for (QAction* action : menu->actions()) {
         if (action->isSeparator()) {
-            items.push_back(MenuItemSpec::separator());
+            items.push_back(MenuItemModel::separator());
             continue;
         }
-        MenuItemSpec item;
+        MenuItemModel item;
         item.title = titleOf(action->text());
         item.tag = menuItemTag(action);
         item.enabled = action->isEnabled();
@@ -86,7 +86,7 @@ std::vector<MenuItemSpec> read(const QMenu* menu)
         item.data = menuItemData(action);
         item.command = menuItemCommand(action);
         if (const QMenu* sub = QMenu::menuInAction(action)) {
-            item.kind = MenuItemSpec::Kind::Submenu;
+            item.kind = MenuItemModel::Kind::Submenu;
             item.items = read(sub);
         }
         items.push_back(std::move(item));
@@ -94,14 +94,14 @@ std::vector<MenuItemSpec> read(const QMenu* menu)
     return items;
 }
 
-const MenuItemSpec* findIn(const std::vector<MenuItemSpec>& items, int tag)
+const MenuItemModel* findIn(const std::vector<MenuItemModel>& items, int tag)
 {
-    for (const MenuItemSpec& item : items) {
-        if (item.kind == MenuItemSpec::Kind::Separator)
+    for (const MenuItemModel& item : items) {
+        if (item.kind == MenuItemModel::Kind::Separator)
             continue;
         if (item.tag == tag)
             return &item;
-        if (const MenuItemSpec* found = findIn(item.items, tag))
+        if (const MenuItemModel* found = findIn(item.items, tag))
             return found;
     }
     return nullptr;
@@ -109,72 +109,72 @@ const MenuItemSpec* findIn(const std::vector<MenuItemSpec>& items, int tag)
 
 } // namespace
 
-MenuItemSpec MenuItemSpec::item(const QString& title, int tag, const QString& command, const QVariant& data)
+MenuItemModel MenuItemModel::item(const QString& title, int tag, const QString& command, const QVariant& data)
 {
-    MenuItemSpec spec;
-    spec.title = title;
-    spec.tag = tag;
-    spec.command = command;
-    spec.data = data;
-    return spec;
+    MenuItemModel model;
+    model.title = title;
+    model.tag = tag;
+    model.command = command;
+    model.data = data;
+    return model;
 }
 
-MenuItemSpec MenuItemSpec::separator()
+MenuItemModel MenuItemModel::separator()
 {
-    MenuItemSpec spec;
-    spec.kind = Kind::Separator;
-    return spec;
+    MenuItemModel model;
+    model.kind = Kind::Separator;
+    return model;
 }
 
-MenuItemSpec MenuItemSpec::submenu(const QString& title, std::vector<MenuItemSpec> items)
+MenuItemModel MenuItemModel::submenu(const QString& title, std::vector<MenuItemModel> items)
 {
-    MenuItemSpec spec;
-    spec.kind = Kind::Submenu;
-    spec.title = title;
-    spec.items = std::move(items);
-    return spec;
+    MenuItemModel model;
+    model.kind = Kind::Submenu;
+    model.title = title;
+    model.items = std::move(items);
+    return model;
 }
 
-bool operator==(const MenuItemSpec& a, const MenuItemSpec& b)
+bool operator==(const MenuItemModel& a, const MenuItemModel& b)
 {
     // A separator is only a line: whatever else it was given does not show.
-    if (a.kind == MenuItemSpec::Kind::Separator || b.kind == MenuItemSpec::Kind::Separator)
+    if (a.kind == MenuItemModel::Kind::Separator || b.kind == MenuItemModel::Kind::Separator)
         return a.kind == b.kind;
     return a.kind == b.kind && a.title == b.title && a.tag == b.tag && a.enabled == b.enabled
         && a.checkable == b.checkable && a.checked == b.checked && a.keyEquivalent == b.keyEquivalent
         && a.data == b.data && a.command == b.command && a.items == b.items;
 }
 
-const MenuItemSpec* MenuSpec::findTag(int tag) const
+const MenuItemModel* MenuModel::findTag(int tag) const
 {
     return findIn(items, tag);
 }
 
-QStringList MenuSpec::titles() const
+QStringList MenuModel::titles() const
 {
     QStringList result;
-    for (const MenuItemSpec& item : items)
-        result.append(item.kind == MenuItemSpec::Kind::Separator ? QStringLiteral("-") : item.title);
+    for (const MenuItemModel& item : items)
+        result.append(item.kind == MenuItemModel::Kind::Separator ? QStringLiteral("-") : item.title);
     return result;
 }
 
-QMenu* toQMenu(const MenuSpec& spec, QWidget* parent, std::function<void(QAction*)> onTriggered)
+QMenu* toQMenu(const MenuModel& model, QWidget* parent, std::function<void(QAction*)> onTriggered)
 {
-    auto* menu = new QMenu(shownText(spec.title), parent);
-    fill(menu, spec.items, onTriggered);
+    auto* menu = new QMenu(shownText(model.title), parent);
+    fill(menu, model.items, onTriggered);
     return menu;
 }
 
-void fillQMenu(QMenu* menu, const std::vector<MenuItemSpec>& items, std::function<void(QAction*)> onTriggered)
+void fillQMenu(QMenu* menu, const std::vector<MenuItemModel>& items, std::function<void(QAction*)> onTriggered)
 {
     fill(menu, items, onTriggered);
 }
 
-MenuSpec fromQMenu(const QMenu* menu)
+MenuModel fromQMenu(const QMenu* menu)
 {
     if (!menu)
         return {};
-    return MenuSpec{titleOf(menu->title()), read(menu)};
+    return MenuModel{titleOf(menu->title()), read(menu)};
 }
 
 int menuItemTag(const QAction* action)

@@ -1,7 +1,7 @@
 // A menu as a value: its items with title, tag, enabled and checked state, key equivalent,
 // carried data, separators and submenus, and the command an item performs. Menus are built as
-// specs and turned into QMenus at the one place that shows them, so tests compare specs
-// instead of opening menus, and read a QMenu back into a spec where the menu was built by Qt.
+// models and turned into QMenus at the one place that shows them, so tests compare models
+// instead of opening menus, and read a QMenu back into a model where the menu was built by Qt.
 //
 // Where an action keeps what Qt has no field for: the tag in QAction::data() (an int, as the
 // hand-built menus of the side bars already do), the carried data in the dynamic property
@@ -24,7 +24,7 @@ class QWidget;
 
 namespace platform::kit {
 
-struct MenuItemSpec {
+struct MenuItemModel {
     enum class Kind { Item, Separator, Submenu };
 
     Kind kind = Kind::Item;
@@ -38,33 +38,33 @@ struct MenuItemSpec {
     // Performed through the command dispatcher when the item is chosen; empty: none.
     QString command;
     // The items of a submenu (Kind::Submenu).
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemModel> items;
 
-    static MenuItemSpec item(const QString& title, int tag = 0, const QString& command = {}, const QVariant& data = {});
-    static MenuItemSpec separator();
-    static MenuItemSpec submenu(const QString& title, std::vector<MenuItemSpec> items);
+    static MenuItemModel item(const QString& title, int tag = 0, const QString& command = {}, const QVariant& data = {});
+    static MenuItemModel separator();
+    static MenuItemModel submenu(const QString& title, std::vector<MenuItemModel> items);
 
-    friend bool operator==(const MenuItemSpec&, const MenuItemSpec&);
+    friend bool operator==(const MenuItemModel&, const MenuItemModel&);
 };
 
-struct MenuSpec {
+struct MenuModel {
     QString title;
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemModel> items;
 
     // The first item (depth first, submenus included) with tag, or null.
-    const MenuItemSpec* findTag(int tag) const;
+    const MenuItemModel* findTag(int tag) const;
     QStringList titles() const;
 
-    friend bool operator==(const MenuSpec&, const MenuSpec&) = default;
+    friend bool operator==(const MenuModel&, const MenuModel&) = default;
 };
 
 // Builds the menu, owned by parent. Choosing an item calls onTriggered with its action; without
 // onTriggered an item with a command performs it on the shared dispatcher (performFromAction).
-QMenu* toQMenu(const MenuSpec& spec, QWidget* parent, std::function<void(QAction*)> onTriggered = {});
+QMenu* toQMenu(const MenuModel& model, QWidget* parent, std::function<void(QAction*)> onTriggered = {});
 // Appends items to an existing menu (one filled again each time it opens), as toQMenu would.
-void fillQMenu(QMenu* menu, const std::vector<MenuItemSpec>& items, std::function<void(QAction*)> onTriggered = {});
+void fillQMenu(QMenu* menu, const std::vector<MenuItemModel>& items, std::function<void(QAction*)> onTriggered = {});
 // Reads a menu back, submenus included.
-MenuSpec fromQMenu(const QMenu* menu);
+MenuModel fromQMenu(const QMenu* menu);
 
 int menuItemTag(const QAction* action);
 QVariant menuItemData(const QAction* action);

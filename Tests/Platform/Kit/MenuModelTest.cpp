@@ -1,5 +1,5 @@
 #include "Platform/Kit/CommandDispatcher.h"
-#include "Platform/Kit/MenuSpec.h"
+#include "Platform/Kit/MenuModel.h"
 
 #include <QAction>
 #include <QMenu>
@@ -11,22 +11,22 @@ namespace {
 
 // A context menu the way the program builds them: tagged items, a checked one, a shortcut,
 // items carrying data, a separator, and a submenu whose items carry user-named objects.
-MenuSpec documentMenu()
+MenuModel documentMenu()
 {
-    MenuItemSpec open = MenuItemSpec::item(QStringLiteral("Open"), 8801, QStringLiteral("menuOpenFile"));
+    MenuItemModel open = MenuItemModel::item(QStringLiteral("Open"), 8801, QStringLiteral("menuOpenFile"));
     open.keyEquivalent = QKeySequence(Qt::CTRL | Qt::Key_O);
-    MenuItemSpec flag = MenuItemSpec::item(QStringLiteral("Flagged"), 8802);
+    MenuItemModel flag = MenuItemModel::item(QStringLiteral("Flagged"), 8802);
     flag.checkable = true;
     flag.checked = true;
-    MenuItemSpec trash = MenuItemSpec::item(QStringLiteral("Move to Trash"), 8803, QStringLiteral("menuMoveToTrash"));
+    MenuItemModel trash = MenuItemModel::item(QStringLiteral("Move to Trash"), 8803, QStringLiteral("menuMoveToTrash"));
     trash.enabled = false;
-    MenuItemSpec rd = MenuItemSpec::item(QStringLiteral("R&D"), 8888, QStringLiteral("menuAddToCollection"),
+    MenuItemModel rd = MenuItemModel::item(QStringLiteral("R&D"), 8888, QStringLiteral("menuAddToCollection"),
                                          QStringLiteral("/collections/R&D"));
-    MenuItemSpec unchecked = MenuItemSpec::item(QStringLiteral("Taxes"), 8888, QStringLiteral("menuAddToCollection"), 17);
+    MenuItemModel unchecked = MenuItemModel::item(QStringLiteral("Taxes"), 8888, QStringLiteral("menuAddToCollection"), 17);
     unchecked.checkable = true;
-    return MenuSpec{QStringLiteral("Document"),
-                    {open, flag, MenuItemSpec::separator(), trash,
-                     MenuItemSpec::submenu(QStringLiteral("Add to Collection"), {rd, unchecked})}};
+    return MenuModel{QStringLiteral("Document"),
+                    {open, flag, MenuItemModel::separator(), trash,
+                     MenuItemModel::submenu(QStringLiteral("Add to Collection"), {rd, unchecked})}};
 }
 
 QAction* actionTitled(const QMenu* menu, const QString& text)
@@ -40,12 +40,12 @@ QAction* actionTitled(const QMenu* menu, const QString& text)
 
 } // namespace
 
-TEST(MenuSpec, RoundTripsThroughQMenuAndShowsTitlesLiterally)
+TEST(MenuModel, RoundTripsThroughQMenuAndShowsTitlesLiterally)
 {
-    const MenuSpec spec = documentMenu();
+    const MenuModel model = documentMenu();
     QWidget parent;
-    QMenu* menu = toQMenu(spec, &parent);
-    EXPECT_EQ(fromQMenu(menu), spec);
+    QMenu* menu = toQMenu(model, &parent);
+    EXPECT_EQ(fromQMenu(menu), model);
 
     // "R&D" is drawn with its ampersand, not as "RD" with an underlined D.
     QAction* rd = actionTitled(menu, QStringLiteral("R&&D"));
@@ -54,24 +54,24 @@ TEST(MenuSpec, RoundTripsThroughQMenuAndShowsTitlesLiterally)
     EXPECT_EQ(menuItemData(rd), QVariant(QStringLiteral("/collections/R&D")));
 
     // Any difference shows in the comparison, down inside submenus.
-    MenuSpec other = spec;
+    MenuModel other = model;
     other.items[4].items[1].checked = true;
     EXPECT_NE(fromQMenu(menu), other);
-    other = spec;
+    other = model;
     other.items[4].items[0].data = QStringLiteral("/collections/Other");
     EXPECT_NE(fromQMenu(menu), other);
-    EXPECT_EQ(spec.findTag(8803)->title, QStringLiteral("Move to Trash"));
-    EXPECT_EQ(spec.findTag(8888)->data, QVariant(QStringLiteral("/collections/R&D")));
-    EXPECT_EQ(spec.findTag(1), nullptr);
+    EXPECT_EQ(model.findTag(8803)->title, QStringLiteral("Move to Trash"));
+    EXPECT_EQ(model.findTag(8888)->data, QVariant(QStringLiteral("/collections/R&D")));
+    EXPECT_EQ(model.findTag(1), nullptr);
 
-    // A checked item always shows its mark, even when its spec forgot to call it checkable.
-    MenuItemSpec checked = MenuItemSpec::item(QStringLiteral("Show Title"), 3);
+    // A checked item always shows its mark, even when its model forgot to call it checkable.
+    MenuItemModel checked = MenuItemModel::item(QStringLiteral("Show Title"), 3);
     checked.checked = true;
-    QMenu* second = toQMenu(MenuSpec{QString(), {checked}}, &parent);
+    QMenu* second = toQMenu(MenuModel{QString(), {checked}}, &parent);
     EXPECT_TRUE(second->actions().first()->isChecked());
 }
 
-TEST(MenuSpec, ChosenItemPerformsItsCommandWithItsTagAndData)
+TEST(MenuModel, ChosenItemPerformsItsCommandWithItsTagAndData)
 {
     CommandDispatcher& commands = CommandDispatcher::shared();
     QList<std::pair<int, QVariant>> received;

@@ -22,14 +22,14 @@ class KPLibraryFileManager;
 class QMenu;
 struct MainWindowContext;
 
-class InspectorBridge {
+class InspectorEdits {
 public:
     static constexpr int kMaxFileNameBytes = 255;
     static inline const QString kNameTakenText =
         QStringLiteral("The name \"%@\" is already taken. Plase choose a different name.");
     static inline const QString kUnusableNameText = QStringLiteral("The name \"%@\" cannot be used as a file name.");
 
-    InspectorBridge(MainWindowContext& ctx, ContentSwitch& content);
+    InspectorEdits(MainWindowContext& ctx, ContentSwitch& content);
 
     // The library's files (null: the program's).
     const KPLibraryFileManager* files = nullptr;

@@ -1,6 +1,6 @@
 #include "SideBarRequestsFixture.h"
 
-#include "MainWindow/Parts/InspectorBridge.h"
+#include "MainWindow/Parts/InspectorEdits.h"
 #include "Store/DBFileInfoMetadata.h"
 
 #include <QFile>
@@ -11,7 +11,7 @@ using platform::kit::RecordingDialogService;
 
 namespace {
 
-class InspectorBridgeTest : public SideBarRequestsFixture {
+class InspectorEditsTest : public SideBarRequestsFixture {
 protected:
     void SetUp() override
     {
@@ -19,7 +19,7 @@ protected:
         for (DBFileInfo* file : {&d1, &d2, &d3})
             file->setPathExtension(QStringLiteral("pdf"));
         save();
-        inspector = std::make_unique<InspectorBridge>(ctx, *content);
+        inspector = std::make_unique<InspectorEdits>(ctx, *content);
         inspector->files = files.get();
     }
     void TearDown() override
@@ -47,12 +47,12 @@ protected:
         return texts;
     }
 
-    std::unique_ptr<InspectorBridge> inspector;
+    std::unique_ptr<InspectorEdits> inspector;
 };
 
 } // namespace
 
-TEST_F(InspectorBridgeTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesAndReplacesNothing)
+TEST_F(InspectorEditsTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesAndReplacesNothing)
 {
     // Two selected: nothing is renamed.
     showAndSelectAll(QStringLiteral("A"));
@@ -91,7 +91,7 @@ TEST_F(InspectorBridgeTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNames
     EXPECT_EQ(alertTexts().size(), 4);
 }
 
-TEST_F(InspectorBridgeTest, ALibraryDocumentMayShareATitleAndKeepsItsFile)
+TEST_F(InspectorEditsTest, ALibraryDocumentMayShareATitleAndKeepsItsFile)
 {
     d2.setIsIndex(false);
     save();
@@ -103,7 +103,7 @@ TEST_F(InspectorBridgeTest, ALibraryDocumentMayShareATitleAndKeepsItsFile)
     EXPECT_TRUE(alertTexts().isEmpty());
 }
 
-TEST_F(InspectorBridgeTest, FolderRatingAndFlagEditsReachTheRecords)
+TEST_F(InspectorEditsTest, FolderRatingAndFlagEditsReachTheRecords)
 {
     showAndSelectAll(QStringLiteral("A"));
     inspector->onFolderChange(folderA);

@@ -1,4 +1,4 @@
-#include "MainWindow/Parts/InspectorBridge.h"
+#include "MainWindow/Parts/InspectorEdits.h"
 
 #include "Browser/CollectionView/KPCollectionItemView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
@@ -19,17 +19,17 @@
 
 #include <QFileInfo>
 
-InspectorBridge::InspectorBridge(MainWindowContext& ctx, ContentSwitch& content)
+InspectorEdits::InspectorEdits(MainWindowContext& ctx, ContentSwitch& content)
     : m_ctx(ctx), m_content(content)
 {
 }
 
-void InspectorBridge::onFolderChange(const DBNode& newFolder)
+void InspectorEdits::onFolderChange(const DBNode& newFolder)
 {
     SideBarRequests::moveSelectionToFolder(m_ctx, m_content, newFolder, QStringLiteral("Collection,IndexFolder"));
 }
 
-void InspectorBridge::onRateChange(int rate)
+void InspectorEdits::onRateChange(int rate)
 {
     editMetadata([rate](KPItemData& item, DBFileInfoMetadata& metadata) {
         item.setRate(rate);
@@ -37,7 +37,7 @@ void InspectorBridge::onRateChange(int rate)
     });
 }
 
-void InspectorBridge::onFlagChange(int flag)
+void InspectorEdits::onFlagChange(int flag)
 {
     editMetadata([flag](KPItemData& item, DBFileInfoMetadata& metadata) {
         item.setLabel(flag);
@@ -45,7 +45,7 @@ void InspectorBridge::onFlagChange(int flag)
     });
 }
 
-void InspectorBridge::editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit)
+void InspectorEdits::editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit)
 {
     const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
     for (const KPItemDataPtr& item : items) {
@@ -63,13 +63,13 @@ void InspectorBridge::editMetadata(const std::function<void(KPItemData&, DBFileI
     redrawSelection();
 }
 
-bool InspectorBridge::isUsableFileName(const QString& name)
+bool InspectorEdits::isUsableFileName(const QString& name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
            name != QLatin1String(".") && name != QLatin1String("..") && name.toUtf8().size() <= kMaxFileNameBytes;
 }
 
-void InspectorBridge::onTitleChange(const QString& text)
+void InspectorEdits::onTitleChange(const QString& text)
 {
     const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
     if (items.size() != 1)
@@ -100,7 +100,7 @@ void InspectorBridge::onTitleChange(const QString& text)
     redrawSelection();
 }
 
-bool InspectorBridge::renameFile(const KPItemDataPtr& item, const QString& title, bool isSafeBox)
+bool InspectorEdits::renameFile(const KPItemDataPtr& item, const QString& title, bool isSafeBox)
 {
     const QString path = item->filePath();
     const QString extension = isSafeBox ? QFileInfo(path).suffix() : item->data().pathExtension();
@@ -127,13 +127,13 @@ bool InspectorBridge::renameFile(const KPItemDataPtr& item, const QString& title
     return true;
 }
 
-void InspectorBridge::onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action)
+void InspectorEdits::onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action)
 {
     if (menu && m_ctx.subSideBarDataSource)
         m_ctx.subSideBarDataSource->duplicateMenuWithDataSource(menu, action);
 }
 
-void InspectorBridge::alert(const QString& key, const QString& name)
+void InspectorEdits::alert(const QString& key, const QString& name)
 {
     const platform::kit::Alert alert = platform::kit::Alert::withMessage(
         platform::localizedString(key).replace(QStringLiteral("%@"), name), platform::localizedString(QStringLiteral("OK")));
@@ -141,7 +141,7 @@ void InspectorBridge::alert(const QString& key, const QString& name)
     dialogs.alert(m_ctx.window, alert, {});
 }
 
-void InspectorBridge::redrawSelection()
+void InspectorEdits::redrawSelection()
 {
     if (!m_ctx.collectionView)
         return;

@@ -59,6 +59,16 @@ private:
     QPointer<AppDelegate> m_app;
 };
 
+// A pane whose children stand one above the other, edge to edge.
+QVBoxLayout* stackedPane(QWidget* pane, const char* name)
+{
+    pane->setObjectName(QLatin1String(name));
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
 QWidget* bar(int height, const char* name)
 {
     auto* w = new QWidget;
@@ -218,10 +228,7 @@ void MainWindowController::applyFrame()
 QWidget* MainWindowController::buildSideBarPane()
 {
     auto* pane = new QWidget;
-    pane->setObjectName(QStringLiteral("leftView"));
-    auto* layout = new QVBoxLayout(pane);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    QVBoxLayout* layout = stackedPane(pane, "leftView");
     m_sideBarView = new KPSideBarOutlineView;
     m_sideBarView->setObjectName(QStringLiteral("sideBarView"));
     layout->addWidget(m_sideBarView, 1);
@@ -240,10 +247,7 @@ QWidget* MainWindowController::buildSubSideBarPane()
 QWidget* MainWindowController::buildCenterView()
 {
     auto* center = new QWidget;
-    center->setObjectName(QStringLiteral("centerView"));
-    auto* layout = new QVBoxLayout(center);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    QVBoxLayout* layout = stackedPane(center, "centerView");
     m_centerToolBar = bar(kCenterToolBarHeight, "centerViewToolBar");
     layout->addWidget(m_centerToolBar);
     auto* grid = new KPCollectionView;

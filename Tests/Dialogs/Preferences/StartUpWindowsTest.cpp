@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -130,8 +131,16 @@ TEST_F(NotFoundDataBaseTest, NewLibraryFoldersThatCannotTakeOneAreRefused)
     const QString aFile = occupied + QStringLiteral("/file");
     testsupport::writeFile(aFile, "x");
     const QString insideALibrary = makeLibrary();
-    for (const QString& folder : {occupied, aFile, occupied + QStringLiteral("/missing"), insideALibrary, QString()})
+    // Every folder below a library belongs to it, however deep, and through a link too.
+    const QString deepInside = insideALibrary + QStringLiteral("/Documents/Jan 01, 2024");
+    ASSERT_TRUE(QDir().mkpath(deepInside));
+    const QString linkInside = occupied + QStringLiteral("/link");
+    ASSERT_TRUE(QFile::link(insideALibrary + QStringLiteral("/Documents"), linkInside));
+    for (const QString& folder : {occupied, aFile, occupied + QStringLiteral("/missing"), insideALibrary,
+                                  insideALibrary + QStringLiteral("/Documents"), deepInside, linkInside, QString()})
         EXPECT_TRUE(LibraryLocation::checkNewLibraryFolder(folder).has_value()) << folder.toStdString();
+    EXPECT_EQ(LibraryLocation::checkNewLibraryFolder(deepInside)->message,
+              platform::localizedString(QStringLiteral("LibraryInsideLibraryStr")));
     EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(testsupport::makeTempDir(QStringLiteral("free"))).has_value());
 
     auto controller = open(Mode::Plain);

@@ -90,6 +90,11 @@ DataBaseEngine::DataBaseEngine(Options options) : m_options(std::move(options))
 {
 }
 
+void DataBaseEngine::releaseLock()
+{
+    m_lock.reset();
+}
+
 DataBaseEngine::~DataBaseEngine()
 {
     m_saveTimer.reset();
@@ -119,6 +124,18 @@ platform::Result<void> DataBaseEngine::initDataBase()
     if (!platform::FileManager::fileExists(m_libraryPath, &isFolder) || !isFolder) {
         return platform::fail(kErrorDomain, NoLibraryFolder,
                               QStringLiteral("The library folder “%1” does not exist.").arg(m_libraryPath));
+    }
+
+    if (!m_lock) {
+        auto lock = platform::FileLock::tryLock(m_libraryPath + QLatin1Char('/') + kLockFileName);
+        if (!lock && lock.error().code == platform::FileLock::kHeldElsewhere && lock.error().domain == QLatin1String("FileLock"))
+            return platform::fail(kErrorDomain, kLibraryInUse,
+                                  QStringLiteral("The library “%1” is open in another copy of Folivo 2.").arg(m_libraryPath));
+        if (!lock)
+            return platform::fail(kErrorDomain, kLibraryInUse,
+                                  QStringLiteral("The library “%1” could not be locked for this copy of Folivo 2: %2")
+                                      .arg(m_libraryPath, lock.error().message));
+        m_lock.emplace(std::move(*lock));
     }
 
     const QString modelPath = m_options.modelPath.isEmpty()

@@ -77,9 +77,10 @@ bool isInsideLibrary(const QString& folder)
 
 // Whether path lies in a folder the open library watches: the sync would take the library's
 // own files in as documents.
-bool isInsideWatchedFolder(const QString& path)
+bool isInsideWatchedFolder(const QString& path, DataBaseEngine* library)
 {
-    DataBaseEngine* library = DataBaseEngine::dataBaseEngine();
+    if (!library)
+        library = DataBaseEngine::dataBaseEngine();
     if (!library || !library->isOpen())
         return false;
     const auto live = platform::Predicate::format(QStringLiteral("isTrash == NO"));
@@ -119,7 +120,7 @@ QString LibraryLocation::currentLibraryPath()
     return defaults().stringForKey(kLibraryPathKey);
 }
 
-std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(const QString& path)
+std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(const QString& path, DataBaseEngine* library)
 {
     if (path.isEmpty() || !DataBaseEngine::isValidDatabase(path))
         return refusal("InvalidLibraryStr", "InvalidLibraryTextStr");
@@ -127,12 +128,12 @@ std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(co
     const QString store = path + QStringLiteral("/library.db");
     if (!canReadAndWrite(store) || !canWriteIn(path))
         return refusal("LibraryNotAccessibleStr", "LibraryNotAccessibleTextStr");
-    if (isInsideWatchedFolder(path))
+    if (isInsideWatchedFolder(path, library))
         return refusal("LibraryInWatchedFolderStr", "LibraryInWatchedFolderTextStr");
     return std::nullopt;
 }
 
-std::optional<LibraryLocation::Refusal> LibraryLocation::checkNewLibraryFolder(const QString& folder)
+std::optional<LibraryLocation::Refusal> LibraryLocation::checkNewLibraryFolder(const QString& folder, DataBaseEngine* library)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir() || !canWriteIn(folder))
         return refusal("FolderNotWritableStr", "FolderNotWritableTextStr");
@@ -143,7 +144,7 @@ std::optional<LibraryLocation::Refusal> LibraryLocation::checkNewLibraryFolder(c
         return refusal("LibraryAlreadyThereStr", "LibraryAlreadyThereTextStr");
     if (isInsideLibrary(folder))
         return refusal("LibraryInsideLibraryStr", "LibraryInsideLibraryTextStr");
-    if (isInsideWatchedFolder(path))
+    if (isInsideWatchedFolder(path, library))
         return refusal("LibraryInWatchedFolderStr", "LibraryInWatchedFolderTextStr");
     return std::nullopt;
 }
@@ -171,7 +172,7 @@ void LibraryLocation::askForExistingLibrary(platform::kit::DialogService& dialog
     platform::kit::OpenPanelOptions options;
     options.canChooseFiles = false;
     options.canChooseDirectories = true;
-    askForFolder(dialogs, window, options, &LibraryLocation::checkExistingLibrary, std::move(accepted));
+    askForFolder(dialogs, window, options, [](const QString& path) { return checkExistingLibrary(path); }, std::move(accepted));
 }
 
 void LibraryLocation::askForNewLibraryFolder(platform::kit::DialogService& dialogs, QWidget* window,
@@ -182,5 +183,6 @@ void LibraryLocation::askForNewLibraryFolder(platform::kit::DialogService& dialo
     options.canChooseDirectories = true;
     options.directory = platform::Paths::homeDirectory();
     options.prompt = platform::localizedString(QStringLiteral("CreateLibraryHereStr"));
-    askForFolder(dialogs, window, options, &LibraryLocation::checkNewLibraryFolder, std::move(accepted));
+    askForFolder(dialogs, window, options, [](const QString& folder) { return checkNewLibraryFolder(folder); },
+                 std::move(accepted));
 }

@@ -3,6 +3,8 @@
 #include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
 #include "PrefsTestKit.h"
 #include "Platform/Foundation/Localization.h"
+#include "Store/DBIndexFolder.h"
+#include "Store/DataBaseEngine.h"
 
 #include <QDialog>
 #include <QDir>
@@ -168,4 +170,30 @@ TEST(NeedUpgradProgramWindow, QuittingByTheButtonOrTheWindowManagerEndsTheProgra
         EXPECT_EQ(quits, 1);
         EXPECT_TRUE(testsupport::spinUntil([&] { return window.isNull(); }));
     }
+}
+
+TEST(LibraryLocationTest, NoLibraryGoesIntoAFolderTheLibraryWatches)
+{
+    const QString open = testsupport::makeTempDir(QStringLiteral("open"));
+    DataBaseEngine::Options options;
+    options.libraryPath = open;
+    options.makeDefault = false;
+    DataBaseEngine library(options);
+    ASSERT_TRUE(library.initDataBase());
+    const QString watched = testsupport::makeTempDir(QStringLiteral("watched"));
+    ASSERT_TRUE(QDir().mkpath(watched + QStringLiteral("/Projects")));
+    auto folder = DBRecord::insertNewObject<DBIndexFolder>(library.context());
+    folder.setPath(watched);
+    ASSERT_TRUE(library.writeToDiskAndWait());
+
+    for (const QString& inside : {watched, watched + QStringLiteral("/Projects")}) {
+        const auto refused = LibraryLocation::checkNewLibraryFolder(inside, &library);
+        ASSERT_TRUE(refused.has_value()) << qPrintable(inside);
+        EXPECT_EQ(refused->message, platform::localizedString(QStringLiteral("LibraryInWatchedFolderStr")));
+    }
+    EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(testsupport::makeTempDir(QStringLiteral("elsewhere")), &library));
+    // A folder the library no longer watches takes a library again.
+    folder.setIsTrash(true);
+    ASSERT_TRUE(library.writeToDiskAndWait());
+    EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(watched, &library));
 }

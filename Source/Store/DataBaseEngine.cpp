@@ -13,6 +13,7 @@
 
 #include <QSet>
 #include <QtDebug>
+#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -131,11 +132,21 @@ platform::Result<void> DataBaseEngine::initDataBase()
         if (!lock && lock.error().code == platform::FileLock::kHeldElsewhere && lock.error().domain == QLatin1String("FileLock"))
             return platform::fail(kErrorDomain, kLibraryInUse,
                                   QStringLiteral("The library “%1” is open in another copy of Folivo 2.").arg(m_libraryPath));
-        if (!lock)
+        const bool noLocksHere = !lock && lock.error().domain == QLatin1String("POSIX")
+                                 && (lock.error().code == ENOLCK || lock.error().code == EOPNOTSUPP
+                                     || lock.error().code == ENOSYS);
+        if (!lock && !noLocksHere)
             return platform::fail(kErrorDomain, kLibraryInUse,
                                   QStringLiteral("The library “%1” could not be locked for this copy of Folivo 2: %2")
                                       .arg(m_libraryPath, lock.error().message));
-        m_lock.emplace(std::move(*lock));
+        if (lock) {
+            m_lock.emplace(std::move(*lock));
+        } else {
+            // A file system without locks (some network shares) still opens, but nothing is
+            // cleaned up there: a leftover cannot be told from another copy's running import.
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The library cannot be locked, leftovers stay: %1")
+                                                     .arg(lock.error().message));
+        }
     }
 
     const QString modelPath = m_options.modelPath.isEmpty()
@@ -184,7 +195,8 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
-    removeLeftovers();
+    if (m_lock)
+        removeLeftovers();
 
     startSaveTimer();
     std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;

@@ -21,7 +21,8 @@
 // One process holds a library at a time: initDataBase first takes an exclusive lock on
 // ".folivo-library.lock" in the library folder, before anything there is read or written,
 // and refuses, touching nothing, while another process holds it. The journal clean-up above
-// relies on it: only the holder can tell an interrupted import from a running one. close()
+// relies on it: only the holder can tell an interrupted import from a running one, so on a
+// file system that has no locks the library opens without the clean-up. close()
 // keeps the lock so the other stores of the library close under it; releaseLock() or the
 // destructor lets it go.
 //

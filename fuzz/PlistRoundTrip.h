@@ -3,6 +3,7 @@
 #include "PlistCheck.h"
 
 #include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/PropertyListValues.h"
 
 namespace fuzz {
 
@@ -13,9 +14,14 @@ inline void checkPropertyList(const QByteArray& input)
     const auto value = PropertyList::read(input);
     if (!value)
         return;
+    const bool fromXml = PropertyList::detectFormat(input) == PlistFormat::Xml;
     for (const PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
         const char* name = format == PlistFormat::Xml ? "XML" : "binary";
         const auto written = PropertyList::write(*value, format);
+        // Binary lists hold text XML cannot carry (control characters, lone surrogates): the
+        // XML writer refuses it with an error of its own, which is its promise.
+        if (!written && format == PlistFormat::Xml && !fromXml && written.error().code == platform::plist::kUnsupported)
+            continue;
         if (!written) {
             fail("a value that was read cannot be written", QStringLiteral("%1: %2 — %3")
                      .arg(QLatin1String(name), written.error().toString(), describe(*value)));

@@ -263,8 +263,10 @@ void AppDelegate::applicationWillTerminate()
     // Before a relaunch, which opens the same files again.
     if (m_services.closeStores)
         m_services.closeStores();
+    // A run that never made the window has no frame to keep; the user's saved one stays.
     const QRect frame = m_services.mainWindowFrame ? m_services.mainWindowFrame() : QRect();
-    defaults().setString(rectText(frame), QStringLiteral("MainWindowFrame"));
+    if (frame.isValid())
+        defaults().setString(rectText(frame), QStringLiteral("MainWindowFrame"));
     defaults().synchronize();
     if (m_bNeedRelaunch && m_services.relaunch)
         m_services.relaunch();

@@ -18,7 +18,9 @@
 #include "Platform/Workspace/Workspace.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Tools/Sources/DocumentSourceRemoval.h"
 #include "Utilities/GlobalFun.h"
+#include "Utilities/IndexFolder/IndexFolderServices.h"
 #include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
@@ -34,6 +36,7 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
@@ -72,15 +75,6 @@ int reportCrash(const QString& reportFile)
     return 0;
 }
 
-QStringList fileArguments(const QStringList& arguments)
-{
-    QStringList paths;
-    for (const QString& a : arguments.mid(1))
-        if (!a.startsWith(QLatin1Char('-')))
-            paths << a;
-    return paths;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -109,7 +103,7 @@ int main(int argc, char** argv)
     std::function<void()> onTerminationSignal = [] { QCoreApplication::exit(0); };
     TerminationSignals::install([&onTerminationSignal] { onTerminationSignal(); });
 
-    const QStringList paths = fileArguments(KPApp::arguments());
+    const QStringList paths = SingleInstance::fileArguments(KPApp::arguments(), QDir::currentPath());
     SingleInstance instance;
     if (!instance.claim(paths))
         return 0;
@@ -172,7 +166,11 @@ int main(int argc, char** argv)
     };
     services.initDataBase = []() -> QString {
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
-        return opened ? QString() : opened.error().message;
+        if (!opened)
+            return opened.error().message;
+        // Before the side bar starts the syncs, which would read rows meant to be gone.
+        DocumentSourceRemoval::completePendingRemovals(IndexFolderServices::shared());
+        return QString();
     };
     services.showStoreFailure = [](const QString& message) {
         auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Folivo 2"),
@@ -188,10 +186,13 @@ int main(int argc, char** argv)
         DataBaseEngine::dataBaseEngine()->writeToDiskAndWait();
     };
     services.closeStores = [] {
-        // The library store first: an indexer still running then records nothing more there.
+        // No worker outlives the stores it reads and writes: the indexer stops first.
+        KPIndexManager::shutdownShared();
         (void)DataBaseEngine::dataBaseEngine()->close();
         (void)KPIndexFolderDBEngine::closeShared();
         platform::TextIndex::closeAll();
+        // Last: another copy may open the library only once none of its files is in use here.
+        DataBaseEngine::dataBaseEngine()->releaseLock();
     };
     services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };

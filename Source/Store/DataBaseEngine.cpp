@@ -13,6 +13,7 @@
 
 #include <QSet>
 #include <QtDebug>
+#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -90,6 +91,11 @@ DataBaseEngine::DataBaseEngine(Options options) : m_options(std::move(options))
 {
 }
 
+void DataBaseEngine::releaseLock()
+{
+    m_lock.reset();
+}
+
 DataBaseEngine::~DataBaseEngine()
 {
     m_saveTimer.reset();
@@ -119,6 +125,28 @@ platform::Result<void> DataBaseEngine::initDataBase()
     if (!platform::FileManager::fileExists(m_libraryPath, &isFolder) || !isFolder) {
         return platform::fail(kErrorDomain, NoLibraryFolder,
                               QStringLiteral("The library folder “%1” does not exist.").arg(m_libraryPath));
+    }
+
+    if (!m_lock) {
+        auto lock = platform::FileLock::tryLock(m_libraryPath + QLatin1Char('/') + kLockFileName);
+        if (!lock && lock.error().code == platform::FileLock::kHeldElsewhere && lock.error().domain == QLatin1String("FileLock"))
+            return platform::fail(kErrorDomain, kLibraryInUse,
+                                  QStringLiteral("The library “%1” is open in another copy of Folivo 2.").arg(m_libraryPath));
+        const bool noLocksHere = !lock && lock.error().domain == QLatin1String("POSIX")
+                                 && (lock.error().code == ENOLCK || lock.error().code == EOPNOTSUPP
+                                     || lock.error().code == ENOSYS);
+        if (!lock && !noLocksHere)
+            return platform::fail(kErrorDomain, kLibraryInUse,
+                                  QStringLiteral("The library “%1” could not be locked for this copy of Folivo 2: %2")
+                                      .arg(m_libraryPath, lock.error().message));
+        if (lock) {
+            m_lock.emplace(std::move(*lock));
+        } else {
+            // A file system without locks (some network shares) still opens, but nothing is
+            // cleaned up there: a leftover cannot be told from another copy's running import.
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The library cannot be locked, leftovers stay: %1")
+                                                     .arg(lock.error().message));
+        }
     }
 
     const QString modelPath = m_options.modelPath.isEmpty()
@@ -167,7 +195,8 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
-    removeLeftovers();
+    if (m_lock)
+        removeLeftovers();
 
     startSaveTimer();
     std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;

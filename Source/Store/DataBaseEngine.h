@@ -18,6 +18,14 @@
 // back up that file). Opening a library also takes back out what a killed import left behind
 // (KPImportJournal) and removes half-made copies.
 //
+// One process holds a library at a time: initDataBase first takes an exclusive lock on
+// ".folivo-library.lock" in the library folder, before anything there is read or written,
+// and refuses, touching nothing, while another process holds it. The journal clean-up above
+// relies on it: only the holder can tell an interrupted import from a running one, so on a
+// file system that has no locks the library opens without the clean-up. close()
+// keeps the lock so the other stores of the library close under it; releaseLock() or the
+// destructor lets it go.
+//
 // Threads: the shared engine is made and opened on the main thread during start-up and lives
 // for the run (closed, not destroyed, at quit); its state changes only in initDataBase and
 // close, both on the main thread, so no lock guards it (the closed flag, which imports read on
@@ -26,6 +34,7 @@
 #pragma once
 
 #include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/ObjectStore/FetchRequest.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Store/DBAuthor.h"
@@ -55,6 +64,9 @@ public:
     // The text of "name" in "version.plist", and the "version" this engine writes when missing.
     static inline const QString kLibraryName = QStringLiteral("Folivo 2.0");
     static constexpr double kNewLibraryVersion = 1.0;
+    static inline const QString kLockFileName = QStringLiteral(".folivo-library.lock");
+    // The code of initDataBase's error when another process holds the library.
+    static constexpr int kLibraryInUse = 6;
     // Classes of isValidDatabaseVersion.
     enum VersionClass { CurrentVersion = 0, OlderVersion = 1, NewerVersion = 2 };
 
@@ -89,6 +101,8 @@ public:
     // what is not in memory fail. An error when the save or the write-back failed; the store
     // is closed in any case. Nothing for an engine that was never opened.
     platform::Result<void> close();
+    // After close() and the library's other stores: another process may open the library.
+    void releaseLock();
 
     // When the main context has changes, queues a guarded save of it on its queue (nothing
     // once closed).
@@ -173,6 +187,8 @@ private:
 
     Options m_options;
     QString m_libraryPath;
+    // Declared before the store so that it is let go after it.
+    std::optional<platform::FileLock> m_lock;
     platform::ModelPtr m_model;
     platform::CoordinatorPtr m_coordinator;
     platform::ContextPtr m_context;

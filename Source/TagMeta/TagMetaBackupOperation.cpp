@@ -4,10 +4,12 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/PropertyListValues.h"
 #include "Platform/Metadata/MetadataQuery.h"
 #include "TagMeta/TagMeta.h"
 #include "TagMeta/TagMetaBackup.h"
 #include "TagMeta/TagMetaBackupState.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 namespace {
 
@@ -63,7 +65,22 @@ void TagMetaBackupOperation::writeSingleFile()
         if (!record.isEmpty())
             records.insert(path, record);
     }
-    const bool worked = platform::PropertyList::writeFile(records, singleFile, platform::PlistFormat::Xml).has_value();
+    auto written = platform::PropertyList::writeFile(records, singleFile, platform::PlistFormat::Xml);
+    if (!written && written.error().code == platform::plist::kUnsupported) {
+        // A file name or value XML cannot carry (a control character is legal in a Linux file
+        // name) would cost the whole backup: only those records are left out.
+        for (auto it = records.begin(); it != records.end();) {
+            if (auto alone = platform::PropertyList::write(QVariantMap{{it.key(), it.value()}}, platform::PlistFormat::Xml);
+                !alone) {
+                KPLogLogMessage(QStringLiteral("TagMeta backup leaves out %1: %2").arg(it.key(), alone.error().message));
+                it = records.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        written = platform::PropertyList::writeFile(records, singleFile, platform::PlistFormat::Xml);
+    }
+    const bool worked = written.has_value();
     returnDict = {{QStringLiteral("status"), QStringLiteral("%1 backups done, file written to %2")
                                                  .arg(found->size())
                                                  .arg(abbreviatedPath(singleFile))},

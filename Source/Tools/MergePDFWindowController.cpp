@@ -113,10 +113,18 @@ bool MergePDFWindowController::storeMergedFile(const QString& mergedPath)
     auto recent = DBRecord::insertNewObject<DBRecent>(context);
     recent.setDate(QDateTime::currentDateTimeUtc());
     recent.setType(0);
+    // The copy and its thumbnail go again when no record keeps them.
+    const auto dropFiles = [&] {
+        QFile::remove(storedPath);
+        const QString thumb = record.value(ImportRecordKey::Thumb).toString();
+        if (!thumb.isEmpty())
+            QFile::remove(files.workFolder() + thumb);
+    };
     const QList<DBFileInfo> inserted = engine->insertRecords({record}, m_dbNode, recent, nullptr, context);
     if (inserted.isEmpty()) {
         KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("No record made for %1").arg(storedPath));
-        QFile::remove(storedPath);
+        context->deleteObject(recent.object());
+        dropFiles();
         return false;
     }
     DBFileInfo file = inserted.first();
@@ -130,8 +138,17 @@ bool MergePDFWindowController::storeMergedFile(const QString& mergedPath)
             file.addTagsObject(tag);
         }
     }
-    if (!KPContextHelper::save(context))
-        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The merged document %1 is not saved yet").arg(storedPath));
+    if (!KPContextHelper::save(context)) {
+        // Taken back out whole: a record saved later would otherwise stand for a merge the
+        // user was told had failed.
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The merged document %1 could not be saved").arg(storedPath));
+        // Its metadata and index record go with it (cascade).
+        for (const DBFileInfo& made : inserted)
+            context->deleteObject(made.object());
+        context->deleteObject(recent.object());
+        dropFiles();
+        return false;
+    }
     return true;
 }
 

@@ -7,9 +7,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 #include <vector>
@@ -82,6 +86,19 @@ size_t appendPages(QPDF& source, QPDFPageDocumentHelper& output, size_t pagesBef
     return 0;
 }
 
+// The pages of the PDF at path; -1 when it does not open.
+long long countPages(const QString& path)
+{
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processFile(QFile::encodeName(path).constData());
+        return static_cast<long long>(QPDFPageDocumentHelper(pdf).getAllPages().size());
+    } catch (...) {
+        return -1;
+    }
+}
+
 } // namespace
 
 struct PDFMerge::State {
@@ -95,7 +112,7 @@ struct PDFMerge::State {
     ~State() { removeFile(pendingPath); }
 
     QString merge();
-    QString write(QPDF& output, const QString& folder);
+    QString write(QPDF& output, const QString& folder, size_t pageCount);
     void deliver(QString path);
 };
 
@@ -126,7 +143,7 @@ QString PDFMerge::State::merge()
         }
         if (pageCount == 0 || isCancel.load())
             return {};
-        return write(output, folder);
+        return write(output, folder, pageCount);
     } catch (const std::exception& e) {
         KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Merge failed: %1").arg(whatOf(e)));
     } catch (...) {
@@ -135,22 +152,53 @@ QString PDFMerge::State::merge()
     return {};
 }
 
-QString PDFMerge::State::write(QPDF& output, const QString& folder)
+QString PDFMerge::State::write(QPDF& output, const QString& folder, size_t pageCount)
 {
     const QString target = QStringLiteral("%1/%2(merge).pdf").arg(folder, QFileInfo(inputs.first()).completeBaseName());
-    QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.merge-XXXXXX"));
-    const int fd = ::mkstemp(temporary.data());
+    // Created with the mode every file of the library gets (the umask applies), not mkstemp's
+    // owner-only one: the file is moved into the library as it is.
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
+        temporary = QFile::encodeName(QStringLiteral("%1/.merge-%2")
+                                          .arg(folder)
+                                          .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
     if (fd < 0) {
         KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Merge cannot write into %1").arg(folder));
         return {};
     }
-    ::close(fd);
     const QString temporaryPath = QFile::decodeName(temporary);
+    FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        removeFile(temporaryPath);
+        return {};
+    }
+    QString failure;
     try {
-        QPDFWriter writer(output, temporary.constData());
+        QPDFWriter writer(output, temporary.constData(), file, false);
         writer.write();
     } catch (const std::exception& e) {
-        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Merge cannot write %1: %2").arg(target, whatOf(e)));
+        failure = whatOf(e);
+    } catch (...) {
+        failure = QStringLiteral("the writer failed");
+    }
+    // The last buffered bytes reach the file only here, and a full disk shows only here. The
+    // writer flushes too and lets a failure pass, which leaves only the stream's error flag.
+    errno = 0;
+    if (failure.isEmpty() && (std::fflush(file) != 0 || std::ferror(file) || ::fsync(::fileno(file)) != 0))
+        failure = errno ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("a write failed");
+    if (std::fclose(file) != 0 && failure.isEmpty())
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+    // What was written must open again with every page, or it is no result.
+    if (failure.isEmpty() && countPages(temporaryPath) != static_cast<long long>(pageCount))
+        failure = QStringLiteral("the written file does not hold the %1 pages").arg(pageCount);
+    if (!failure.isEmpty()) {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Merge cannot write %1: %2").arg(target, failure));
         removeFile(temporaryPath);
         return {};
     }

@@ -5,8 +5,10 @@
 // An input that does not open, or is encrypted (also when only an owner password protects it),
 // adds no pages and the merge goes on; with no pages at all there is no result. The inputs are
 // outside bytes decoded by qpdf: every qpdf exception is caught here, and a merge that fails
-// half-way leaves no file behind. The output is written under a temporary name and renamed
-// when complete, so a full disk never leaves a half-written "(merge).pdf".
+// half-way leaves no file behind. The output is written under a temporary name, flushed to
+// the disk, opened again and renamed only when it holds every page merged, so a full disk never
+// leaves a half-written "(merge).pdf" nor is reported as a result. It gets the usual mode of
+// new files (0666 less the umask).
 //
 // Cancelling: the flag is read between inputs and before the write. A result that is ready when
 // the cancel comes, or while the merge is still waiting to be delivered, is deleted: a cancelled

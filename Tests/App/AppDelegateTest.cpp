@@ -292,6 +292,12 @@ TEST_F(AppDelegateTest, TerminationSavesRemembersTheFrameAndRelaunchesWhenAsked)
     EXPECT_LT(calls.indexOf(QStringLiteral("save")), calls.indexOf(QStringLiteral("close")));
     EXPECT_LT(calls.indexOf(QStringLiteral("close")), calls.indexOf(QStringLiteral("relaunch")));
     EXPECT_EQ(defaults().stringForKey(QStringLiteral("MainWindowFrame")), QStringLiteral("{{10, 20}, {800, 600}}"));
+
+    // A later run quits before it made a window: the frame saved above is kept.
+    s.mainWindowFrame = [] { return QRect(); };
+    AppDelegate windowless(s);
+    windowless.requestTermination();
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("MainWindowFrame")), QStringLiteral("{{10, 20}, {800, 600}}"));
 }
 
 TEST_F(AppDelegateTest, OpenFilesAndReopenBringTheWindowBack)

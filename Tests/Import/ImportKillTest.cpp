@@ -67,6 +67,19 @@ TEST_F(ImportKillTest, CopiesOfAKilledImportAreTakenBackOutAtTheNextOpening)
                                      {QString::fromLatin1(kReadyVariable), ready}});
     ASSERT_TRUE(child.started());
     const bool arrived = testsupport::spinUntil([&] { return !testsupport::readFile(ready).isEmpty(); }, 120000);
+    QStringList whileRunning;
+    if (arrived) {
+        // A second copy of the program opening the library meanwhile is refused and touches
+        // nothing: the running import's copies are not leftovers.
+        whileRunning = namesIn(files.dayFolder());
+        DataBaseEngine second(engineOptions());
+        const auto refused = second.initDataBase();
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().code, DataBaseEngine::kLibraryInUse);
+        EXPECT_TRUE(refused.error().message.contains(QStringLiteral("is open in another copy of Folivo 2")));
+        EXPECT_EQ(namesIn(files.dayFolder()), whileRunning);
+        EXPECT_EQ(namesIn(libraryPath).filter(QStringLiteral(".journal")).size(), 1);
+    }
     ::kill(child.pid(), SIGKILL);
     child.waitForFinished();
     // The child's home stays behind when it is killed; it named it in its signal.
@@ -78,9 +91,11 @@ TEST_F(ImportKillTest, CopiesOfAKilledImportAreTakenBackOutAtTheNextOpening)
     // What the kill left: two copies without records, one staged copy, the journal.
     const QStringList left = namesIn(files.dayFolder());
     ASSERT_EQ(left.size(), 5) << qPrintable(left.join(QLatin1Char(',')));
+    EXPECT_EQ(left, whileRunning);
     ASSERT_EQ(left.filter(QStringLiteral(".part")).size(), 1);
     ASSERT_EQ(namesIn(libraryPath).filter(QStringLiteral(".journal")).size(), 1);
 
+    // The killed holder's lock went with it: this opening takes the library over and clears up.
     DataBaseEngine engine(engineOptions());
     ASSERT_TRUE(engine.initDataBase());
     EXPECT_EQ(namesIn(files.dayFolder()), (QStringList{QStringLiteral("kept.pdf"), QStringLiteral("notes.txt")}));
@@ -97,6 +112,11 @@ TEST(ImportKillChild, DISABLED_CopiesUntilKilled)
     if (libraryPath.isEmpty() || ready.isEmpty())
         GTEST_SKIP();
     KPImportOperation::setPhasePauseForTesting(std::chrono::milliseconds(0));
+    DataBaseEngine::Options options;
+    options.libraryPath = libraryPath;
+    options.makeDefault = false;
+    DataBaseEngine engine(options);
+    ASSERT_TRUE(engine.initDataBase());
     const KPLibraryFileManager library(libraryPath, importDay());
     KPFileFormatManager formats{{kindRow(1, QStringLiteral("pdf"))}};
     std::atomic<int> copies{0};

@@ -1,6 +1,7 @@
 #include "TagMetaFixture.h"
 
 #include "Platform/Foundation/PropertyList.h"
+#include "TagMeta/TagMetaBackupOperation.h"
 
 #include <QDir>
 #include <QFile>
@@ -335,4 +336,23 @@ TEST_F(TagMetaBackupTest, RepairThreadEndsWhenItsQueryCannotRun)
     TagMetaBackup::startLiveRepairThread();
     ASSERT_TRUE(testsupport::spinUntil([] { return !TagMetaBackup::liveRepairThreadIsRunning(); }));
     TagMetaBackup::stopLiveRepairThread();
+}
+
+TEST_F(TagMetaBackupTest, ASingleFileBackupLeavesOutOnlyWhatXmlCannotCarry)
+{
+    // Linux file names may hold control characters, which an XML property list cannot.
+    const QString odd = makeFile(QStringLiteral("files/odd\x01name.pdf"));
+    const QString plain = makeFile(QStringLiteral("files/plain.pdf"));
+    for (const QString& file : {odd, plain})
+        ASSERT_TRUE(TagMeta::setUserTags(QStringList{QStringLiteral("Work")}, file));
+
+    TagMetaBackupOperation operation;
+    operation.writeFile = true;
+    operation.singleFile = dir + QStringLiteral("/all.plist");
+    operation.searchScopes = {dir + QStringLiteral("/files")};
+    operation.writeSingleFile();
+    EXPECT_TRUE(operation.returnDict.value(QStringLiteral("worked")).toBool());
+    const auto stored = platform::PropertyList::readFile(operation.singleFile);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->toMap().keys(), QStringList{plain});
 }

@@ -10,12 +10,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QWidget>
+
+#include <csignal>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -173,6 +179,54 @@ TEST_F(PDFMergeTest, PagesOfTheReadableUnencryptedInputsInOrderUnderTheFirstName
     EXPECT_EQ(widths, (QList<int>{595, 595, 612, 612, 612}));
 }
 
+TEST_F(PDFMergeTest, TheResultHasTheUsualModeOfNewFiles)
+{
+    const mode_t mask = ::umask(022);
+    const QString merged = PDFMerge({inputs.pdf(QStringLiteral("a.pdf"), 1)}).mergeDocuments();
+    ::umask(mask);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(merged).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+// A disk that fills up during the write (a file-size cap stands in for it, in a child process
+// so that the cap binds nothing else): the merge answers no result and leaves no file.
+TEST_F(PDFMergeTest, AWriteCutShortIsNoResult)
+{
+    testsupport::ChildProcess child({QStringLiteral("--gtest_also_run_disabled_tests"),
+                                     QStringLiteral("--gtest_filter=PDFMergeChild.DISABLED_MergesUnderAFileSizeCap")});
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.waitForFinished());
+    const QByteArray output = child.standardOutput() + child.standardError();
+    EXPECT_TRUE(child.exitedNormally() && child.exitCode() == 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+}
+
+TEST(PDFMergeChild, DISABLED_MergesUnderAFileSizeCap)
+{
+    // Past the cap the kernel would otherwise end the process instead of failing the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    MergeInputs inputs;
+    const QStringList paths{inputs.pdf(QStringLiteral("first.pdf"), 3), inputs.pdf(QStringLiteral("second.pdf"), 2)};
+    const QString whole = PDFMerge(paths).mergeDocuments();
+    ASSERT_EQ(pageCount(whole), 5);
+    const qint64 size = QFileInfo(whole).size();
+    QFile::remove(whole);
+    rlimit original {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+    for (const qint64 shortBy : {16, 500, 3000}) {
+        ASSERT_GT(size, shortBy);
+        rlimit capped = original;
+        capped.rlim_cur = rlim_t(size - shortBy);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &capped), 0);
+        const QString merged = PDFMerge(paths).mergeDocuments();
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &original), 0);
+        EXPECT_TRUE(merged.isNull()) << "short by " << shortBy << ": " << qPrintable(merged) << " " << size << " " << QFileInfo(merged).size();
+        EXPECT_TRUE(temporaryLeftovers().isEmpty()) << "short by " << shortBy;
+        clearTemporaryFolder();
+    }
+}
+
 TEST_F(PDFMergeTest, OnlyBadInputsGiveNoFileAtAll)
 {
     const QStringList bad{inputs.encrypted(QStringLiteral("locked.pdf"), 2, "secret"),
@@ -310,6 +364,37 @@ TEST_F(MergePDFWindowControllerTest, FailuresShowTheHintAndMakeNoRecord)
     EXPECT_TRUE(documents().isEmpty());
     EXPECT_TRUE(temporaryLeftovers().isEmpty());
     EXPECT_TRUE(QDir(broken + QStringLiteral("/Thumbnail")).isEmpty());
+}
+
+TEST_F(MergePDFWindowControllerTest, ASaveTheStoreRefusesTakesTheDocumentBackOut)
+{
+    // The next document record the store is asked to write fails, as on a full disk.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(library + QStringLiteral("/library.db")).constData(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON t_DBFileInfo BEGIN SELECT RAISE(ABORT, 'disk is full'); END;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    QPointer<MergePDFWindowController> controller = start({inputs.pdf(QStringLiteral("two.pdf"), 2)});
+    controller->setPreviewProvider([](const QString&, const QSize&) {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        return image;
+    });
+    finishMerge();
+    EXPECT_EQ(controller->outlets().txtHint->text(), kFailureText);
+    EXPECT_TRUE(documents().isEmpty());
+    // Nothing of it waits in the context for a later save either.
+    EXPECT_TRUE(engine->writeToDiskAndWait());
+    EXPECT_TRUE(QDir(library + QStringLiteral("/Thumbnail")).isEmpty());
+    QStringList stored;
+    QDirIterator it(library + QStringLiteral("/Documents"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        stored << it.next();
+    EXPECT_TRUE(stored.isEmpty()) << qPrintable(stored.join(QLatin1Char(',')));
+    EXPECT_TRUE(temporaryLeftovers().isEmpty());
 }
 
 TEST_F(MergePDFWindowControllerTest, ACancelDuringOrAfterTheWriteLeavesNothing)

@@ -83,7 +83,8 @@ struct Planned {
 };
 
 // Walks node's subtree (parents before children) and records a folder for each exported node.
-void planChildren(const Planned& parent, std::vector<Planned>& plan, ExportOperation::Summary& summary)
+// The parent comes by value: it usually lives in plan, whose growth below would free it.
+void planChildren(const Planned parent, std::vector<Planned>& plan, ExportOperation::Summary& summary)
 {
     for (const DBNode& child : parent.node.children()) {
         if (!isExported(child))

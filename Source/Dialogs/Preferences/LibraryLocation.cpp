@@ -3,7 +3,9 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Platform/Kit/DialogService.h"
+#include "Store/DBIndexFolder.h"
 #include "Store/DataBaseEngine.h"
 #include "Utilities/GlobalFun.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -56,6 +58,50 @@ void askForFolder(platform::kit::DialogService& dialogs, QWidget* window, const 
     });
 }
 
+// Whether folder or any folder above it holds a library: the folders of a library belong to
+// its store, and a library set up among them would be imported, renamed or removed with them.
+bool isInsideLibrary(const QString& folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    for (const QString& start : {QDir::cleanPath(folder), canonical}) {
+        if (start.isEmpty())
+            continue;
+        QDir dir(start);
+        do {
+            if (QFileInfo::exists(dir.filePath(QStringLiteral("library.db"))))
+                return true;
+        } while (dir.cdUp());
+    }
+    return false;
+}
+
+// Whether path lies in a folder the open library watches: the sync would take the library's
+// own files in as documents.
+bool isInsideWatchedFolder(const QString& path, DataBaseEngine* library)
+{
+    if (!library)
+        library = DataBaseEngine::dataBaseEngine();
+    if (!library || !library->isOpen())
+        return false;
+    const auto live = platform::Predicate::format(QStringLiteral("isTrash == NO"));
+    if (!live)
+        return false;
+    auto folders = library->queryRecordByName(DBIndexFolder::entityName(), *live);
+    if (!folders)
+        return false;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const platform::ManagedObjectPtr& object : std::as_const(*folders)) {
+        const DBIndexFolder watched(object);
+        const QString folder = QDir::cleanPath(watched.path());
+        const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+        if (platform::Paths::isPathInside(QDir::cleanPath(path), folder)
+            || (!canonical.isEmpty() && !canonicalFolder.isEmpty()
+                && platform::Paths::isPathInside(canonical, canonicalFolder)))
+            return true;
+    }
+    return false;
+}
+
 void saveDefaults(const QString& what)
 {
     if (!defaults().synchronize())
@@ -74,7 +120,7 @@ QString LibraryLocation::currentLibraryPath()
     return defaults().stringForKey(kLibraryPathKey);
 }
 
-std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(const QString& path)
+std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(const QString& path, DataBaseEngine* library)
 {
     if (path.isEmpty() || !DataBaseEngine::isValidDatabase(path))
         return refusal("InvalidLibraryStr", "InvalidLibraryTextStr");
@@ -82,18 +128,24 @@ std::optional<LibraryLocation::Refusal> LibraryLocation::checkExistingLibrary(co
     const QString store = path + QStringLiteral("/library.db");
     if (!canReadAndWrite(store) || !canWriteIn(path))
         return refusal("LibraryNotAccessibleStr", "LibraryNotAccessibleTextStr");
+    if (isInsideWatchedFolder(path, library))
+        return refusal("LibraryInWatchedFolderStr", "LibraryInWatchedFolderTextStr");
     return std::nullopt;
 }
 
-std::optional<LibraryLocation::Refusal> LibraryLocation::checkNewLibraryFolder(const QString& folder)
+std::optional<LibraryLocation::Refusal> LibraryLocation::checkNewLibraryFolder(const QString& folder, DataBaseEngine* library)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir() || !canWriteIn(folder))
         return refusal("FolderNotWritableStr", "FolderNotWritableTextStr");
     // Whatever stands there already (a library or the user's own files) is never taken over,
     // and a library is not set up inside another.
     const QString path = newLibraryPathIn(folder);
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || QFileInfo::exists(folder + QStringLiteral("/library.db")))
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
         return refusal("LibraryAlreadyThereStr", "LibraryAlreadyThereTextStr");
+    if (isInsideLibrary(folder))
+        return refusal("LibraryInsideLibraryStr", "LibraryInsideLibraryTextStr");
+    if (isInsideWatchedFolder(path, library))
+        return refusal("LibraryInWatchedFolderStr", "LibraryInWatchedFolderTextStr");
     return std::nullopt;
 }
 
@@ -120,7 +172,7 @@ void LibraryLocation::askForExistingLibrary(platform::kit::DialogService& dialog
     platform::kit::OpenPanelOptions options;
     options.canChooseFiles = false;
     options.canChooseDirectories = true;
-    askForFolder(dialogs, window, options, &LibraryLocation::checkExistingLibrary, std::move(accepted));
+    askForFolder(dialogs, window, options, [](const QString& path) { return checkExistingLibrary(path); }, std::move(accepted));
 }
 
 void LibraryLocation::askForNewLibraryFolder(platform::kit::DialogService& dialogs, QWidget* window,
@@ -131,5 +183,6 @@ void LibraryLocation::askForNewLibraryFolder(platform::kit::DialogService& dialo
     options.canChooseDirectories = true;
     options.directory = platform::Paths::homeDirectory();
     options.prompt = platform::localizedString(QStringLiteral("CreateLibraryHereStr"));
-    askForFolder(dialogs, window, options, &LibraryLocation::checkNewLibraryFolder, std::move(accepted));
+    askForFolder(dialogs, window, options, [](const QString& folder) { return checkNewLibraryFolder(folder); },
+                 std::move(accepted));
 }

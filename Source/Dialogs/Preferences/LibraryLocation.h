@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class DataBaseEngine;
 class QWidget;
 
 namespace platform::kit {
@@ -35,10 +36,12 @@ public:
     // The library now configured.
     static QString currentLibraryPath();
 
-    // Whether path is a library of this program that can be opened for writing.
-    static std::optional<Refusal> checkExistingLibrary(const QString& path);
-    // Whether a new library may be set up inside folder.
-    static std::optional<Refusal> checkNewLibraryFolder(const QString& folder);
+    // Whether path is a library of this program that can be opened for writing, and not inside
+    // a folder that library (the open one when null) watches.
+    static std::optional<Refusal> checkExistingLibrary(const QString& path, DataBaseEngine* library = nullptr);
+    // Whether a new library may be set up inside folder: not inside another library, nor in a
+    // folder that library (the open one when null) watches.
+    static std::optional<Refusal> checkNewLibraryFolder(const QString& folder, DataBaseEngine* library = nullptr);
 
     // Stores the chosen library and lists it among the recent ones.
     static void useExistingLibrary(const QString& path);

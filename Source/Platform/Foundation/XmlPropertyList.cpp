@@ -119,6 +119,33 @@ std::optional<QByteArray> parseBase64(QStringView text)
     return std::move(decoded.decoded);
 }
 
+// Encodings whose every byte sequence Qt turns into exactly the characters it stands for (or
+// an error). Others go through converters that may replace, drop or half-decode characters
+// (UTF-7 yields lone surrogates), so what was read would not be what the file holds.
+bool isExactEncoding(QStringView name)
+{
+    static const QStringList exact{QStringLiteral("utf-8"),    QStringLiteral("utf8"),     QStringLiteral("utf-16"),
+                                   QStringLiteral("utf-16le"), QStringLiteral("utf-16be"), QStringLiteral("iso-8859-1"),
+                                   QStringLiteral("latin1")};
+    return name.isEmpty() || exact.contains(name.toString().toLower());
+}
+
+// Where text holds a character the XML writer cannot carry, which the XML tokenizer lets
+// through in UTF-16 input; -1 when it holds none. Such text would be read but not written back.
+qsizetype unwritableAt(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF)
+            return i;
+    }
+    return -1;
+}
+
 class Reader {
 public:
     explicit Reader(const QByteArray& bytes) : m_xml(bytes) {}
@@ -127,6 +154,18 @@ public:
     {
         while (!m_xml.atEnd()) {
             switch (m_xml.readNext()) {
+            case QXmlStreamReader::StartDocument:
+                if (!isExactEncoding(m_xml.documentEncoding()))
+                    return bad(QStringLiteral("the encoding \"%1\" is not read (UTF-8 and UTF-16 are)")
+                                   .arg(m_xml.documentEncoding().left(64)));
+                break;
+            case QXmlStreamReader::DTD:
+                // Declared entities expand without a bound on the total (a few kilobytes of
+                // declarations unfold to gigabytes); property lists never declare any.
+                if (!m_xml.entityDeclarations().isEmpty() || !m_xml.notationDeclarations().isEmpty()
+                    || m_xml.text().contains(u'['))
+                    return bad(QStringLiteral("a DOCTYPE with declarations"));
+                break;
             case QXmlStreamReader::StartElement:
                 if (auto ok = start(); !ok)
                     return std::unexpected(ok.error());
@@ -198,6 +237,10 @@ private:
             case QXmlStreamReader::ProcessingInstruction:
                 break;
             case QXmlStreamReader::EndElement:
+                if (const qsizetype at = unwritableAt(out); at >= 0)
+                    return bad(QStringLiteral("<%1> holds U+%2, which XML cannot carry")
+                                   .arg(element)
+                                   .arg(int(out.at(at).unicode()), 4, 16, QLatin1Char('0')));
                 return out;
             case QXmlStreamReader::EntityReference:
                 return undefinedEntity();

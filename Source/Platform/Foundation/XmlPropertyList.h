@@ -1,10 +1,13 @@
 // The XML property-list format: <plist version="1.0"> around one value of <dict> (<key> then
 // value, repeated), <array>, <string>, <integer>, <real>, <true/>, <false/>, <date> and <data>.
 //
-// Reading goes through Qt's XML tokenizer, so entities, CDATA, comments, processing
-// instructions, a DOCTYPE, a UTF-8 byte-order mark and UTF-16 (with a byte-order mark or an
-// encoding declaration) are handled as XML defines them; entities a DTD would have to supply
-// are refused. The element structure is checked as it is read, nesting past plist::kMaxNesting
+// Reading goes through Qt's XML tokenizer, so the predefined entities, character references,
+// CDATA, comments, processing instructions, a DOCTYPE, a UTF-8 byte-order mark and UTF-16
+// (with a byte-order mark or an encoding declaration) are handled as XML defines them. A
+// DOCTYPE with declarations (entities, an internal subset) is refused, and so are entities a
+// DTD would have to supply: text is never longer than the document itself. Only encodings read
+// exactly are accepted (UTF-8, UTF-16, ISO-8859-1), and text holding what the
+// writer cannot carry (a lone surrogate, U+FFFE, U+FFFF) is refused. The element structure is checked as it is read, nesting past plist::kMaxNesting
 // is refused, and values are built with an explicit stack. Nothing is mended: an <integer> is
 // decimal or 0x-hex within the signed and unsigned 64-bit ranges ("0123" is 123); a <real> is
 // a number, "nan", "inf" or "-inf" ("infinity" and signs in any case too); a <date> is

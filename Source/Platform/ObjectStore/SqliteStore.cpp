@@ -203,15 +203,14 @@ sqlite3_stmt* SqliteStore::prepared(const QString& schemaSql)
 
 Result<StoreMetadata> SqliteStore::readMetadata(const QString& path)
 {
-    QFile file(path);
-    if (!file.exists())
+    // Only SQLite opens the file: our own connection may be open, and closing any other
+    // descriptor of the file would drop every lock this process holds on it. Another process
+    // would then take the log for unused, write it back and delete it under that connection.
+    const QFileInfo info(path);
+    if (!info.exists())
         return fail(domain, OpenError, QStringLiteral("no store at %1").arg(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(domain, OpenError, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    const QByteArray head = file.read(16);
-    file.close();
-    if (head != QByteArray("SQLite format 3\0", 16))
-        return fail(domain, NotAStoreError, QStringLiteral("%1 is not an SQLite store").arg(path));
+    if (!info.isFile())
+        return fail(domain, OpenError, QStringLiteral("%1 is not a file").arg(path));
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     if (rc != SQLITE_OK) {

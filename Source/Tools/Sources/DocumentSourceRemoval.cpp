@@ -10,7 +10,11 @@
 #include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include "Platform/Foundation/PropertyList.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 
 using namespace platform;
@@ -139,6 +143,36 @@ Result<void> removeRows(const QString& path, const QStringList& nested, KPIndexF
     return context->save();
 }
 
+const QString kPendingPath = QStringLiteral("Path");
+const QString kPendingNested = QStringLiteral("Nested");
+
+QString pendingFile(const KPIndexFolderDBEngine& store)
+{
+    return QFileInfo(store.storePath()).absolutePath() + QLatin1Char('/') + DocumentSourceRemoval::kPendingFileName;
+}
+
+QVariantList readPending(const QString& file)
+{
+    if (!QFileInfo::exists(file))
+        return {};
+    auto read = PropertyList::readFile(file);
+    if (!read) {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Pending source removals not read: %1").arg(read.error().toString()));
+        return {};
+    }
+    return read->toList();
+}
+
+Result<void> writePending(const QString& file, const QVariantList& entries)
+{
+    if (entries.isEmpty()) {
+        if (QFileInfo::exists(file) && !QFile::remove(file))
+            return std::unexpected(removalError(QStringLiteral("%1 cannot be removed").arg(file)));
+        return {};
+    }
+    return PropertyList::writeFile(entries, file, PlistFormat::Xml);
+}
+
 } // namespace
 
 Result<DocumentSourceRemoval::Outcome> DocumentSourceRemoval::removeSource(const QString& folderPath,
@@ -158,9 +192,50 @@ Result<DocumentSourceRemoval::Outcome> DocumentSourceRemoval::removeSource(const
     }
     if (*outcome != Outcome::Removed || !services.indexStore)
         return outcome;
-    if (Result<void> rows = removeRows(path, nested, *services.indexStore); !rows)
+    Result<void> rows = removeRows(path, nested, *services.indexStore);
+    if (!rows)
+        rows = removeRows(path, nested, *services.indexStore);
+    if (!rows) {
+        // Rows left unflagged would make the files of a source added again look known, and
+        // they would never come back: the next start finishes the job.
         KPLogLogDomainMessage(kLogDomain, 0,
-                              QStringLiteral("Removing the source %1: its rows were not flagged removed: %2")
+                              QStringLiteral("Removing the source %1: its rows were not flagged removed, "
+                                             "the next start does it: %2")
                                   .arg(path, rows.error().toString()));
+        const QString file = pendingFile(*services.indexStore);
+        QVariantList entries = readPending(file);
+        entries.append(QVariantMap{{kPendingPath, path}, {kPendingNested, nested}});
+        if (auto written = writePending(file, entries); !written)
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The pending removal of %1 was not recorded: %2")
+                                                     .arg(path, written.error().toString()));
+    }
     return outcome;
+}
+
+int DocumentSourceRemoval::completePendingRemovals(const IndexFolderServices& services)
+{
+    if (!services.indexStore)
+        return 0;
+    const QString file = pendingFile(*services.indexStore);
+    const QVariantList entries = readPending(file);
+    if (entries.isEmpty())
+        return 0;
+    QVariantList left;
+    int completed = 0;
+    for (const QVariant& entry : entries) {
+        const QVariantMap map = entry.toMap();
+        const QString path = cleanFolder(map.value(kPendingPath).toString());
+        if (path.isEmpty())
+            continue;
+        if (auto rows = removeRows(path, map.value(kPendingNested).toStringList(), *services.indexStore); !rows) {
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The pending removal of %1 failed again: %2")
+                                                     .arg(path, rows.error().toString()));
+            left.append(entry);
+            continue;
+        }
+        ++completed;
+    }
+    if (auto written = writePending(file, left); !written)
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Pending source removals: %1").arg(written.error().toString()));
+    return completed;
 }

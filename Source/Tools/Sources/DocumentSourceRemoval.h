@@ -10,8 +10,9 @@
 // "/A/Docs2". The library change is made and saved in a context of its own and reaches the
 // main context only when saved, so a failed save leaves the library as it was, in memory and
 // on disk, and the index-folder rows are then not touched either. The rows are changed only
-// after the library change was saved; a failure there is logged (the source is gone from the
-// library all the same).
+// after the library change was saved; a failure there is retried once, then recorded in
+// "pendingSourceRemovals.plist" beside the index-folder store, and the next start completes it
+// (completePendingRemovals) before any sync: the source is gone from the library all the same.
 //
 // Threads: main thread (the removal sheet waits for it).
 #pragma once
@@ -31,4 +32,9 @@ public:
 
     // An error when the library change could not be read or saved: nothing changed then.
     static platform::Result<Outcome> removeSource(const QString& folderPath, const IndexFolderServices& services);
+
+    static inline const QString kPendingFileName = QStringLiteral("pendingSourceRemovals.plist");
+    // At start, before the syncs: flags the rows of removals whose flagging failed; answers how
+    // many were completed. Those that fail again stay recorded.
+    static int completePendingRemovals(const IndexFolderServices& services);
 };

@@ -50,12 +50,24 @@ bool isCorruptIndex(const Error& error)
 
 } // namespace
 
+static std::atomic<KPIndexManager*> g_shared{nullptr};
+
 KPIndexManager& KPIndexManager::indexManager()
 {
-    // Never freed: searches and the worker may still hold it while the program quits.
-    static KPIndexManager* shared = new KPIndexManager(KPLibraryFileManager::defaultManager().contentIndexFile(),
-                                                       std::make_shared<KPIndexLibraryStore>());
+    // Never freed: searches may still hold it while the program quits.
+    static KPIndexManager* shared = [] {
+        auto* made = new KPIndexManager(KPLibraryFileManager::defaultManager().contentIndexFile(),
+                                        std::make_shared<KPIndexLibraryStore>());
+        g_shared.store(made);
+        return made;
+    }();
     return *shared;
+}
+
+void KPIndexManager::shutdownShared()
+{
+    if (KPIndexManager* shared = g_shared.load())
+        shared->shutdown();
 }
 
 KPIndexManager::KPIndexManager(const QString& indexPath, std::shared_ptr<KPIndexRecordStore> store)
@@ -67,7 +79,15 @@ KPIndexManager::KPIndexManager(const QString& indexPath, std::shared_ptr<KPIndex
 
 KPIndexManager::~KPIndexManager()
 {
+    shutdown();
+}
+
+void KPIndexManager::shutdown()
+{
+    // A rebuild under way finishes first: it writes the index too.
+    std::lock_guard rebuild(m_rebuildLock);
     std::unique_lock lock(m_lock);
+    m_isShutDown = true;
     m_isCancel.store(true);
     m_changed.notify_all();
     m_changed.wait(lock, [this] { return !m_isRunning; });
@@ -459,6 +479,8 @@ void KPIndexManager::rebuildAndWait()
     std::lock_guard rebuild(m_rebuildLock);
     {
         std::unique_lock lock(m_lock);
+        if (m_isShutDown)
+            return;
         m_isCancel.store(true);
         m_changed.notify_all();
         m_changed.wait(lock, [this] { return !m_isRunning; });

@@ -13,8 +13,9 @@
 // the need flag, and every caller that queues work sets that flag under the same lock, so work
 // handed over while the worker winds down is never stranded.
 //
-// Locking: m_lock guards the record queue, m_needIndex and m_isRunning; m_indexLock guards the
-// m_index pointer (the TextIndex serialises its own writes); m_rebuildLock serialises rebuilds.
+// Locking: m_lock guards the record queue, m_needIndex, m_isRunning and m_isShutDown;
+// m_indexLock guards the m_index pointer (the TextIndex serialises its own writes);
+// m_rebuildLock serialises rebuilds and the shutdown.
 // m_failedURIs belongs to the running worker alone.
 #pragma once
 
@@ -57,6 +58,11 @@ public:
     KPIndexManager(const QString& indexPath, std::shared_ptr<KPIndexRecordStore> store);
     // Stops the worker and waits for it.
     ~KPIndexManager();
+    // Stops the worker for good and waits for it: at quit, before the stores it reads and
+    // writes close. Later builds start no worker.
+    void shutdown();
+    // shutdown() of the shared indexer, when one was made.
+    static void shutdownShared();
     KPIndexManager(const KPIndexManager&) = delete;
     KPIndexManager& operator=(const KPIndexManager&) = delete;
 
@@ -126,6 +132,7 @@ private:
     QList<QVariantMap> m_progressRecord;
     bool m_needIndex = false;
     bool m_isRunning = false;
+    bool m_isShutDown = false;
     std::atomic<bool> m_isCancel{false};
 
     std::mutex m_rebuildLock;

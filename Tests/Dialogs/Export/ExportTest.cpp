@@ -195,6 +195,34 @@ TEST_F(ExportTest, CopiesTheLiveTreeNumberingClashesAndSkippingWhatIsGone)
               QStringList({QStringLiteral("Document Export/"), QStringLiteral("Document Export_2/")}));
 }
 
+TEST_F(ExportTest, DeepTreesWithSiblingsExportWhereTheyStand)
+{
+    // Enough folders that the plan grows several times while a parent's folder is still in use;
+    // a folder titled like a system folder must stay inside the export.
+    const DBNode top = node(QStringLiteral("Top"), DBNode::Collection, 1);
+    QStringList expected{QStringLiteral("Top/")};
+    for (int i = 1; i <= 4; ++i) {
+        const QString name = i == 1 ? QStringLiteral("tmp") : QStringLiteral("F%1").arg(i);
+        const DBNode mid = node(name, DBNode::Folder, i, top);
+        expected << QStringLiteral("Top/%1/").arg(name);
+        for (int j = 1; j <= 3; ++j) {
+            const QString leaf = QStringLiteral("L%1").arg(j);
+            const DBNode low = node(leaf, DBNode::Folder, j, mid);
+            document(QStringLiteral("d"), QStringLiteral("txt"), low, QByteArray::number(i * 10 + j));
+            expected << QStringLiteral("Top/%1/%2/").arg(name, leaf) << QStringLiteral("Top/%1/%2/d.txt").arg(name, leaf);
+        }
+    }
+    expected.sort();
+
+    Outcome outcome;
+    const QString folder = exportOnce(outcome);
+    EXPECT_EQ(outcome.copied, 12);
+    EXPECT_EQ(outcome.failed, 0);
+    EXPECT_EQ(treeOf(folder), expected);
+    EXPECT_EQ(readFile(folder + QStringLiteral("/Top/tmp/L2/d.txt")), QByteArray("12"));
+    EXPECT_EQ(readFile(folder + QStringLiteral("/Top/F4/L3/d.txt")), QByteArray("43"));
+}
+
 TEST_F(ExportTest, HostileTitlesNeverLeaveTheExportFolder)
 {
     const DBNode slash = node(QStringLiteral("a/b"), DBNode::Collection, 1);

@@ -3,9 +3,12 @@
 #include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
 #include "PrefsTestKit.h"
 #include "Platform/Foundation/Localization.h"
+#include "Store/DBIndexFolder.h"
+#include "Store/DataBaseEngine.h"
 
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -130,8 +133,16 @@ TEST_F(NotFoundDataBaseTest, NewLibraryFoldersThatCannotTakeOneAreRefused)
     const QString aFile = occupied + QStringLiteral("/file");
     testsupport::writeFile(aFile, "x");
     const QString insideALibrary = makeLibrary();
-    for (const QString& folder : {occupied, aFile, occupied + QStringLiteral("/missing"), insideALibrary, QString()})
+    // Every folder below a library belongs to it, however deep, and through a link too.
+    const QString deepInside = insideALibrary + QStringLiteral("/Documents/Jan 01, 2024");
+    ASSERT_TRUE(QDir().mkpath(deepInside));
+    const QString linkInside = occupied + QStringLiteral("/link");
+    ASSERT_TRUE(QFile::link(insideALibrary + QStringLiteral("/Documents"), linkInside));
+    for (const QString& folder : {occupied, aFile, occupied + QStringLiteral("/missing"), insideALibrary,
+                                  insideALibrary + QStringLiteral("/Documents"), deepInside, linkInside, QString()})
         EXPECT_TRUE(LibraryLocation::checkNewLibraryFolder(folder).has_value()) << folder.toStdString();
+    EXPECT_EQ(LibraryLocation::checkNewLibraryFolder(deepInside)->message,
+              platform::localizedString(QStringLiteral("LibraryInsideLibraryStr")));
     EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(testsupport::makeTempDir(QStringLiteral("free"))).has_value());
 
     auto controller = open(Mode::Plain);
@@ -159,4 +170,30 @@ TEST(NeedUpgradProgramWindow, QuittingByTheButtonOrTheWindowManagerEndsTheProgra
         EXPECT_EQ(quits, 1);
         EXPECT_TRUE(testsupport::spinUntil([&] { return window.isNull(); }));
     }
+}
+
+TEST(LibraryLocationTest, NoLibraryGoesIntoAFolderTheLibraryWatches)
+{
+    const QString open = testsupport::makeTempDir(QStringLiteral("open"));
+    DataBaseEngine::Options options;
+    options.libraryPath = open;
+    options.makeDefault = false;
+    DataBaseEngine library(options);
+    ASSERT_TRUE(library.initDataBase());
+    const QString watched = testsupport::makeTempDir(QStringLiteral("watched"));
+    ASSERT_TRUE(QDir().mkpath(watched + QStringLiteral("/Projects")));
+    auto folder = DBRecord::insertNewObject<DBIndexFolder>(library.context());
+    folder.setPath(watched);
+    ASSERT_TRUE(library.writeToDiskAndWait());
+
+    for (const QString& inside : {watched, watched + QStringLiteral("/Projects")}) {
+        const auto refused = LibraryLocation::checkNewLibraryFolder(inside, &library);
+        ASSERT_TRUE(refused.has_value()) << qPrintable(inside);
+        EXPECT_EQ(refused->message, platform::localizedString(QStringLiteral("LibraryInWatchedFolderStr")));
+    }
+    EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(testsupport::makeTempDir(QStringLiteral("elsewhere")), &library));
+    // A folder the library no longer watches takes a library again.
+    folder.setIsTrash(true);
+    ASSERT_TRUE(library.writeToDiskAndWait());
+    EXPECT_FALSE(LibraryLocation::checkNewLibraryFolder(watched, &library));
 }

@@ -298,6 +298,60 @@ TEST(PropertyList, XmlThatCannotBeReadExactlyIsRefused)
     }
 }
 
+TEST(PropertyList, DeclarationsAndInexactEncodingsAreRefusedBeforeAnythingUnfolds)
+{
+    // Expanded, each of these would hold far more text than the document: refused at the DOCTYPE.
+    const QByteArray big(4000, 'x');
+    QByteArray flood = "<?xml version=\"1.0\"?>\n<!DOCTYPE plist [<!ENTITY a \"" + big + "\">]>\n<plist><string>";
+    for (int i = 0; i < 20000; ++i)
+        flood += "&a;";
+    flood += "</string></plist>";
+    const QList<QByteArray> refused{
+        flood,
+        "<!DOCTYPE plist [<!ENTITY % p \"x\">]><plist><true/></plist>",
+        "<!DOCTYPE plist [<!ELEMENT plist ANY>]><plist><true/></plist>",
+        // Decoded by converters that do not read exactly: UTF-7 gives a lone surrogate here.
+        "<?xml version=\"1.0\" encoding=\"UTF-7\"?><plist><string>+2D0-</string></plist>",
+        "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><plist><string>a</string></plist>",
+    };
+    for (const QByteArray& document : refused) {
+        auto r = PropertyList::read(document);
+        EXPECT_FALSE(r) << document.left(80).toStdString() << " gave " << describe(r);
+        if (!r) {
+            EXPECT_EQ(r.error().code, kMalformed) << describe(r);
+        }
+    }
+    // UTF-16 carries what the writer cannot: a lone surrogate, U+FFFF.
+    for (char16_t bad : {char16_t(0xDC00), char16_t(0xFFFF)}) {
+        const QString text = QStringLiteral("<plist><string>a") + QChar(bad) + QStringLiteral("</string></plist>");
+        QByteArray utf16("\xFF\xFE");
+        for (QChar c : text)
+            utf16 += char(c.unicode() & 0xFF) + QByteArray(1, char(c.unicode() >> 8));
+        EXPECT_FALSE(PropertyList::read(utf16)) << int(bad);
+    }
+    // The usual DOCTYPE, Latin-1 and UTF-8 still read.
+    EXPECT_EQ(PropertyList::read("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>\xE9</string></plist>")
+                  .value_or(QVariant()),
+              QVariant(QStringLiteral("é")));
+    EXPECT_TRUE(PropertyList::read(
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"
+        "<plist><true/></plist>"));
+
+    // A binary list may hold text XML cannot: it reads, the XML write says why it cannot, and
+    // the binary write keeps it.
+    const QByteArray control = QByteArray("bplist00\x53\x61\x00\x62\x08", 13) + QByteArray(6, '\0')
+                               + QByteArray("\x01\x01", 2) + QByteArray(7, '\0') + '\x01' + QByteArray(8, '\0')
+                               + QByteArray(7, '\0') + '\x0C';
+    auto value = PropertyList::read(control);
+    ASSERT_TRUE(value) << describe(value);
+    EXPECT_EQ(*value, QVariant(QString::fromLatin1("a\0b", 3)));
+    auto xml = PropertyList::write(*value, PlistFormat::Xml);
+    ASSERT_FALSE(xml);
+    EXPECT_EQ(xml.error().code, kUnsupported);
+    EXPECT_TRUE(xml.error().message.contains(QStringLiteral("XML cannot carry"))) << xml.error().message.toStdString();
+    EXPECT_TRUE(PropertyList::write(*value, PlistFormat::Binary));
+}
+
 TEST(PropertyList, BinaryThatCannotBeReadExactlyIsRefused)
 {
     const QByteArray okString = ascii("ok");

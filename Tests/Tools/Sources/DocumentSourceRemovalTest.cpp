@@ -265,3 +265,26 @@ TEST_F(SourceRemoval, ALibrarySaveThatFailsAnswersNoAndLeavesDocumentsAndRowsAsT
     EXPECT_EQ(countOf(DBFileInfo::entityName(), "isTrash == YES"), 0);
     EXPECT_EQ(stateOf(a), "live");
 }
+
+TEST_F(SourceRemoval, RowsTheStoreWouldNotFlagAreFlaggedAtTheNextStart)
+{
+    auto source = addSource(disk + "/Docs", IndexFolderType::DropBox);
+    put("Docs/a.pdf");
+    put("Docs/b.pdf");
+    syncAll(source);
+    ASSERT_EQ(liveRowPaths().size(), 2);
+
+    // The index-folder store refuses every change of a row, retry included.
+    runSql(indexStore->storePath(),
+           "CREATE TRIGGER refuse BEFORE INSERT ON t_IFFileItem BEGIN SELECT RAISE(ABORT, 'disk is full'); END;");
+    EXPECT_EQ(remove(disk + "/Docs"), Outcome::Removed);
+    EXPECT_TRUE(findFolder(disk + "/Docs").isTrash());
+    EXPECT_EQ(liveRowPaths().size(), 2);
+
+    closeStores();
+    runSql(library + "/Index/indexFolder.db", "DROP TRIGGER refuse;");
+    openStores();
+    EXPECT_EQ(DocumentSourceRemoval::completePendingRemovals(services()), 1);
+    EXPECT_TRUE(liveRowPaths().isEmpty());
+    EXPECT_EQ(DocumentSourceRemoval::completePendingRemovals(services()), 0) << "completed once only";
+}

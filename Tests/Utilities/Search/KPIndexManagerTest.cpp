@@ -226,3 +226,22 @@ TEST_F(KPIndexManagerTest, ADamagedIndexIsReplacedAndEverythingIsIndexedAgain)
 }
 
 } // namespace
+
+TEST_F(KPIndexManagerTest, AfterShutdownNoWorkerTouchesTheIndexAgain)
+{
+    for (int i = 0; i < 400; ++i)
+        add(QStringLiteral("s%1.txt").arg(i), "word " + QByteArray::number(i));
+    auto manager = makeManager();
+    manager->buildNeedIndexItem();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_store->writeCalls.load() > 0 || count(*manager) > 0; }));
+    manager->shutdown();
+    // Returned only once the worker ended: the index can be closed now and stays as it is.
+    EXPECT_FALSE(manager->isRunning());
+    const qint64 indexed = count(*manager);
+    manager->buildNeedIndexItem();
+    manager->addRecord({{"Type", "Delete"}, {"DocumentID", 1}});
+    manager->rebuildAndWait(); // on the main thread a no-op anyway; from a worker it must be refused too
+    std::thread([&] { manager->rebuildAndWait(); }).join();
+    EXPECT_FALSE(manager->isRunning());
+    EXPECT_EQ(count(*manager), indexed);
+}

@@ -26,6 +26,11 @@ KPDBFolderEditor::KPDBFolderEditor(const QRect& frame, QWidget* parent)
 
 KPDBFolderEditor::~KPDBFolderEditor() = default;
 
+QMenu* KPDBFolderEditor::shownMenu() const
+{
+    return m_menu.data();
+}
+
 void KPDBFolderEditor::setTitle(const QString& title)
 {
     m_title = title;

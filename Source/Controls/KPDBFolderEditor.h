@@ -40,7 +40,7 @@ public:
 
     bool isMouseIn() const { return m_mouseIn; }
     // The menu of the last click, while it exists.
-    QMenu* shownMenu() const { return m_menu; }
+    QMenu* shownMenu() const;
     // Where the title is drawn, y-up (empty without a title).
     QRectF titleRect() const;
     // Where the menu's top-left goes, in global coordinates: 3 points under the bottom-left.

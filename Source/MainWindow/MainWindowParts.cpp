@@ -32,6 +32,7 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , sideBarRequests(ctx, content)
     , drops(ctx)
     , inspectorEdits(ctx, content)
+    , inspectorPane(ctx, inspectorEdits)
     , menuActions(ctx, chrome, sortDisplay, zoom)
 {
     wire();

@@ -46,3 +46,58 @@ TEST_F(TagEditorWiringTest, EveryTagPopoverOfTheWindowShowsTheTagEditor)
 }
 
 } // namespace
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Controls/KPCoustomStyleLabel.h"
+#include "Controls/KPRatingView.h"
+#include "Inspector/PropertyViewController.h"
+#include "MainWindow/Parts/InspectorPane.h"
+#include "Store/DBFileInfoMetadata.h"
+
+#include <QLineEdit>
+
+namespace {
+
+using namespace mainwindowtest;
+
+class InspectorPaneTest : public MainWindowFixture {};
+
+// The inspector in the wired window: the grid's selection fills it, and its edits reach the
+// window's InspectorEdits and the store.
+TEST_F(InspectorPaneTest, TheSelectionFillsThePaneAndItsEditsReachTheStore)
+{
+    DBFileInfo alpha = addDocument({.title = QStringLiteral("Alpha"), .tags = {QStringLiteral("x")}, .size = 1536});
+    addDocument({.title = QStringLiteral("Beta")});
+    ASSERT_TRUE(save());
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    InspectorPane& pane = c.parts().inspectorPane;
+    ASSERT_EQ(ctx.inspector, &pane);
+    ASSERT_TRUE(pane.view());
+    EXPECT_EQ(pane.view()->parentWidget(), ctx.inspectorView.data());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+
+    c.parts().chrome.setBRightPropertyViewExpand(true);
+    PropertyViewController& inspector = pane.controller();
+    // The grid lists by title: Alpha first.
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    ASSERT_EQ(inspector.cacheDatas().size(), 1);
+    ASSERT_EQ(inspector.labFileName()->title(), QStringLiteral("Alpha"));
+    EXPECT_EQ(inspector.labSizeValue()->title(), QStringLiteral("1.50 KB"));
+
+    QTest::mouseClick(inspector.ratingViewValue(), Qt::LeftButton, {}, QPoint(40, 10));
+    EXPECT_EQ(alpha.metadata().rate(), 3);
+    inspector.onFlagClick(5);
+    EXPECT_EQ(alpha.metadata().label(), 5);
+
+    KPCoustomStyleLabel* title = inspector.labFileName();
+    QTest::mouseClick(title, Qt::LeftButton, {}, QPoint(20, 10));
+    ASSERT_TRUE(title->isEditing());
+    title->editField()->setText(QStringLiteral("Alpha renamed"));
+    QTest::keyClick(title->editField(), Qt::Key_Return);
+    EXPECT_EQ(alpha.title(), QStringLiteral("Alpha renamed"));
+    EXPECT_EQ(title->title(), QStringLiteral("Alpha renamed"));
+}
+
+} // namespace

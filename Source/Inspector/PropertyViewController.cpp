@@ -343,6 +343,8 @@ void PropertyViewController::buildViews()
         field->setPlaceHolderString(platform::localizedString(placeholder));
         field->setPlaceHolderTextAttrible(placeholderStyle(), kPlaceholderOff);
         field->setPastesUnknownTokensAsText(false);
+        // The row grows with the tokens, so the field never scrolls.
+        field->textView()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         KPTokenEditorViewDelegate d;
         d.cellForString = [tags](KPTokenEditorView*, const QString& text) -> KPTokenCellPtr {
             if (tags)

@@ -18,6 +18,7 @@
 #include "Store/DBHelper.h"
 #include "Utilities/FileHelpers.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -361,6 +362,35 @@ TEST_F(PropertyViewTest, TheCompletionListIsTheApplicationsAndEndsOnAPressElsewh
     ASSERT_TRUE(testsupport::spinUntil([&] { return inspector->autoCompletedWindow() == nullptr; }));
     EXPECT_EQ(KPApp::sharedApplication()->autoCompletedWindow(), nullptr);
     inspector->view()->setParent(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The pane as the user sees it, one document shown, written next to the test program for a
+// person to look at; the rows must have drawn their texts.
+TEST_F(PropertyViewTest, ThePaneDrawsOneDocument)
+{
+    const QDateTime when = QDateTime(QDate(2013, 3, 7), QTime(21, 5), Qt::LocalTime).toUTC();
+    show({item({.title = QStringLiteral("Annual report 2013"), .tags = {QStringLiteral("work"), QStringLiteral("2013")},
+                .authors = {QStringLiteral("Ann Smith")}, .size = 1536, .created = when, .modified = when,
+                .lastOpened = when, .label = 2, .rate = 3,
+                .from = QStringLiteral("/home/user/Documents/Projects/Annual reports/2013/final.pdf")})});
+    QWidget* view = inspector->view();
+    view->resize(280, 620);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    const QImage image = view->grab().toImage();
+    EXPECT_TRUE(image.save(QDir(QStringLiteral(QT_TESTCASE_BUILDDIR)).filePath(QStringLiteral("inspector-pane.png"))));
+    const QColor background = image.pixelColor(image.width() - 2, image.height() - 2);
+    const QRect title = inspector->labFileName()->geometry().translated(inspector->row(Row::FileName)->pos());
+    bool inked = false;
+    const qreal dpr = image.devicePixelRatio();
+    for (int y = title.top(); y < title.bottom() && !inked; ++y)
+        for (int x = title.left(); x < title.left() + 60 && !inked; ++x)
+            inked = image.pixelColor(int(x * dpr), int(y * dpr)) != background;
+    EXPECT_TRUE(inked);
 }
 
 } // namespace

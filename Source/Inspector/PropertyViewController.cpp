@@ -272,6 +272,15 @@ void PropertyViewController::buildViews()
     // Details box: captions and values, the two dates and From.
     KPCoustomDrawBGView* content = makeRow(FileNameContent, kContentTopHeight + 30);
     m_fileNameContentTopView = new KPCoustomDrawBGView(QRect(0, 0, kWidth, kContentTopHeight), content);
+    // The separator lines between the caption rows, when the theme has one.
+    m_fileNameContentTopView->setDrawBackgroudWithSelector([](KPCoustomDrawBGView* v, QPainter& p, const QRectF&) {
+        auto* line = themed<KPSprite>(QStringLiteral("PropertyViewLine"));
+        if (!line || line->image().isNull())
+            return;
+        Canvas canvas(p, v->height());
+        for (int i = 1; i < 5; ++i)
+            canvas.drawImage(QRectF(10, kContentTopHeight - 12 - 24 * i - 1, kWidth - 20, 1), line->image());
+    });
     const QStringList captions{QStringLiteral("File Type"), QStringLiteral("Size"), QStringLiteral("Created"),
                                QStringLiteral("Modified"), QStringLiteral("Last Opened")};
     for (int i = 0; i < captions.size(); ++i) {

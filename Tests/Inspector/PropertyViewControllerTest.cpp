@@ -19,6 +19,7 @@
 #include "Utilities/FileHelpers.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -391,6 +392,45 @@ TEST_F(PropertyViewTest, ThePaneDrawsOneDocument)
         for (int x = title.left(); x < title.left() + 60 && !inked; ++x)
             inked = image.pixelColor(int(x * dpr), int(y * dpr)) != background;
     EXPECT_TRUE(inked);
+}
+
+} // namespace
+
+namespace {
+
+// The title label shows what the owner stored: a rename it refuses leaves the old title.
+TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
+{
+    const KPItemDataPtr a = item({.title = QStringLiteral("Alpha")});
+    QStringList asked;
+    bool accept = false;
+    PropertyViewControllerDelegate delegate;
+    delegate.onTitleChange = [&](PropertyViewController*, const QString& title) {
+        asked << title;
+        if (accept)
+            a->setTitle(title);
+    };
+    inspector->setDelegate(delegate);
+    show({a});
+    QWidget window;
+    inspector->view()->setParent(&window);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    KPCoustomStyleLabel* title = inspector->labFileName();
+    auto rename = [&](const QString& to) {
+        QTest::mouseClick(title, Qt::LeftButton, {}, QPoint(20, 10));
+        ASSERT_TRUE(title->isEditing());
+        title->editField()->setText(to);
+        QTest::keyClick(title->editField(), Qt::Key_Return);
+    };
+    rename(QStringLiteral("Taken"));
+    EXPECT_EQ(asked, QStringList{QStringLiteral("Taken")});
+    EXPECT_EQ(title->title(), QStringLiteral("Alpha"));
+    accept = true;
+    rename(QStringLiteral("Beta"));
+    EXPECT_EQ(title->title(), QStringLiteral("Beta"));
+    inspector->view()->setParent(nullptr);
 }
 
 } // namespace

@@ -79,7 +79,7 @@ TEST_F(ContactSheetTest, TheControlsDrawInTwoThemes)
     tag(QStringLiteral("Receipts"));
     tag(QStringLiteral("Reports"));
     const QString folder = QStringLiteral(QT_TESTCASE_BUILDDIR);
-    for (const QString theme : {QStringLiteral("gray"), QStringLiteral("dark")}) {
+    for (const QString& theme : {QStringLiteral("gray"), QStringLiteral("dark")}) {
         ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(theme));
         const QImage sheet = sheetFor(engine.get());
         ASSERT_FALSE(sheet.isNull());

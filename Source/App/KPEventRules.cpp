@@ -51,7 +51,10 @@ void KPEventRules::apply(QEvent* event, QWidget* receiver) const
             return;
         if (!platform::kit::isInsidePopover(receiver))
             center.post(QStringLiteral("MonitorResignWindowResign"), windowObject(window));
-        if (m_autoCompletedWindow && window != m_autoCompletedWindow.data())
+        // The list may be a window of its own or a widget inside the window it completes for:
+        // only a press outside it ends it.
+        if (m_autoCompletedWindow && receiver != m_autoCompletedWindow.data()
+            && !m_autoCompletedWindow->isAncestorOf(receiver))
             center.post(QStringLiteral("AutoCompletedWindowResign"),
                         windowObject(m_autoCompletedWindow.data()));
         return;

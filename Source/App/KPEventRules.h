@@ -1,8 +1,8 @@
 // The four event rules of the application object, applied before an event is delivered:
 // a left or right mouse-down posts "MonitorResignWindowResign" (unless it lands inside a
 // popover: a popover window, an in-window popover or a list it opened, see PopoverMarker.h)
-// and, when another window is clicked while an auto-completion list is open,
-// "AutoCompletedWindowResign"; a zoom gesture in the main window posts "MouseMagnify"; a
+// and, when anything but a registered auto-completion list (a window or an in-window widget)
+// is pressed, "AutoCompletedWindowResign" with the list as object; a zoom gesture in the main window posts "MouseMagnify"; a
 // modifier key going down or up posts "NSFlagsChanged". All go to the default center.
 #pragma once
 

@@ -421,6 +421,8 @@ void KPTokenTextView::insertFromMimeData(const QMimeData* source)
                         at.insertText(QString(kTokenChar), m_editor->tokenFormat(cell));
                         continue;
                     }
+                    if (!m_editor->pastesUnknownTokensAsText())
+                        continue;
                 }
                 // The cursor follows edits made by the change handling (a comma commit).
                 at.insertText(firstLineOf(data.toString()), m_editor->typingFormat());

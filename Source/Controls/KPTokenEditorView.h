@@ -137,6 +137,11 @@ public:
     // "TextOff" (a QPointF) shifts the placeholder; the rest are its text attributes.
     void setPlaceHolderTextAttrible(const platform::kit::TextAttributes& attrs, QPointF textOff = {});
 
+    // Whether a pasted token of a type the owner makes no cell for comes in as typed text
+    // (default) or is left out.
+    void setPastesUnknownTokensAsText(bool asText) { m_pastesUnknownAsText = asText; }
+    bool pastesUnknownTokensAsText() const { return m_pastesUnknownAsText; }
+
     bool bESCDown() const { return m_escDown; }
     void setBESCDown(bool down) { m_escDown = down; }
 
@@ -199,6 +204,7 @@ private:
     // the token, which the owner must hear of or it never writes the removal back.
     bool m_tokenTurnedToText = false;
     bool m_wraps = true;
+    bool m_pastesUnknownAsText = true;
     QString m_typingStr;
     std::optional<QString> m_beforeDeleteString;
     int m_silent = 0;         // programmatic edits in progress: no change handling

@@ -5,6 +5,8 @@
 #include "Controls/KPSlider.h"
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "Browser/KPViewSizeManager.h"
+#include "Browser/ItemViews/KPSectionItemView.h"
+#include "Inspector/TagEditorViewController.h"
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -30,6 +32,7 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , sideBarRequests(ctx, content)
     , drops(ctx)
     , inspectorEdits(ctx, content)
+    , inspectorPane(ctx, inspectorEdits)
     , menuActions(ctx, chrome, sortDisplay, zoom)
 {
     wire();
@@ -123,6 +126,17 @@ void MainWindowParts::wire()
 
     // ---- drops on the grid ----
     drops.install(grid.actions);
+
+    // ---- the tag popovers show the tag editor ----
+    auto tagEditor = [](const QStringList& tags, TagEditorCallbacks callbacks) -> QWidget* {
+        return TagEditorViewController::documentTagEditor(tags, std::move(callbacks.valueChange),
+                                                          std::move(callbacks.done));
+    };
+    KPSectionItemView::services().tagEditor = tagEditor;
+    sharing.tagEditor = tagEditor;
+    drops.askImportTags = [](QWidget* anchor, GridDropHandler::TagAnswer answer) {
+        TagEditorViewController::askImportTags(anchor, std::move(answer));
+    };
 
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };

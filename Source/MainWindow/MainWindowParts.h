@@ -14,6 +14,7 @@
 #include "MainWindow/Parts/GridInteraction.h"
 #include "MainWindow/Parts/ImportFlow.h"
 #include "MainWindow/Parts/InspectorEdits.h"
+#include "MainWindow/Parts/InspectorPane.h"
 #include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SelectionSharing.h"
@@ -57,5 +58,6 @@ public:
     SideBarRequests sideBarRequests;
     GridDropHandler drops;
     InspectorEdits inspectorEdits;
+    InspectorPane inspectorPane;
     MenuActions menuActions;
 };

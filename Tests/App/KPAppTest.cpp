@@ -153,3 +153,24 @@ TEST_F(KPAppTest, ModifierKeysGoingDownOrUpAnnounceTheChange)
     QTest::keyRelease(w.handle(), Qt::Key_Shift);
     EXPECT_EQ(names, (QStringList{QStringLiteral("NSFlagsChanged"), QStringLiteral("NSFlagsChanged")}));
 }
+
+TEST_F(KPAppTest, AnInWindowCompletionListEndsOnlyOnAPressOutsideIt)
+{
+    Window main;
+    ASSERT_TRUE(shown(main));
+    // The list is a widget in the window it completes for, as the inspector's is.
+    auto* list = new QWidget(&main.top);
+    list->setGeometry(100, 0, 100, 40);
+    auto* row = new QWidget(list);
+    row->setGeometry(0, 0, 100, 20);
+    list->show();
+    KPApp::sharedApplication()->setAutoCompletedWindow(list);
+
+    QTest::mouseClick(main.handle(), Qt::LeftButton, {}, QPoint(150, 10));
+    EXPECT_FALSE(names.contains(QStringLiteral("AutoCompletedWindowResign")));
+
+    clear();
+    QTest::mouseClick(main.handle(), Qt::LeftButton, {}, QPoint(10, 75));
+    ASSERT_EQ(names.count(QStringLiteral("AutoCompletedWindowResign")), 1);
+    EXPECT_EQ(objectAt(objects[names.indexOf(QStringLiteral("AutoCompletedWindowResign"))]), list);
+}

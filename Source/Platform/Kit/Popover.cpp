@@ -65,6 +65,8 @@ public:
         markAsPopoverWindow(this);
     }
 
+    Popover* owner() const { return m_owner; }
+
     void setPlacement(const PopoverPlacement& p)
     {
         m_placement = p;
@@ -173,6 +175,14 @@ void Popover::addCompletionPopup(QWidget* popup)
     markAsPopoverWindow(popup);
     if (!m_completionPopups.contains(popup))
         m_completionPopups.append(popup);
+}
+
+Popover* Popover::owning(const QWidget* widget)
+{
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (auto* frame = dynamic_cast<const PopoverFrame*>(w))
+            return frame->owner();
+    return nullptr;
 }
 
 void Popover::show(QWidget* anchor, const QRect& anchorRect, PopoverEdge preferredEdge)

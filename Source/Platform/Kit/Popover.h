@@ -83,6 +83,9 @@ public:
     // hidden when the popover closes.
     void addCompletionPopup(QWidget* popup);
 
+    // The popover whose content holds widget (the widget or one of its ancestors), or null.
+    static Popover* owning(const QWidget* widget);
+
 Q_SIGNALS:
     void closed();
 

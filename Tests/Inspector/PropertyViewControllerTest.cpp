@@ -1,0 +1,436 @@
+#include "../Browser/BrowserLibraryKit.h"
+#include "Browser/KPSafeBoxItemData.h"
+#include "Controls/KPCoustomDrawBGView.h"
+#include "Controls/KPCoustomStyleLabel.h"
+#include "Controls/KPDBFolderEditor.h"
+#include "Controls/KPDatePicker.h"
+#include "Controls/KPDateTextFiledExtend.h"
+#include "Controls/KPRatingView.h"
+#include "Controls/KPTextEditorView.h"
+#include "Controls/KPTokenEditorView.h"
+#include "Controls/KPWrapStyleLabel.h"
+#include "Inspector/AutoCompletedWindow.h"
+#include "Inspector/PropertyViewController.h"
+#include "App/KPApp.h"
+#include "Platform/Foundation/FakeXAttrBackend.h"
+#include "Platform/Foundation/PropertyList.h"
+#include "Platform/Foundation/XAttr.h"
+#include "Store/DBHelper.h"
+#include "Utilities/FileHelpers.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using browsertest::DocumentSpec;
+using Row = PropertyViewController::Row;
+
+class PropertyViewTest : public browsertest::BrowserLibraryTest {
+protected:
+    void SetUp() override
+    {
+        BrowserLibraryTest::SetUp();
+        fake = std::make_shared<platform::FakeXAttrBackend>();
+        previous = platform::XAttr::setBackend(fake);
+        token = center.addObserver({}, [this](const platform::Notification& n) { posted << n.name; });
+        PropertyViewServices services;
+        services.engine = engine.get();
+        services.notifications = &center;
+        services.setFileCreationDate = [this](const QDateTime& d, const QString& p) { return fileDate(d, p); };
+        services.setFileModificationDate = [this](const QDateTime& d, const QString& p) { return fileDate(d, p); };
+        services.selectInFileViewer = [this](const QString& path) { revealed << path; };
+        inspector = std::make_unique<PropertyViewController>(services);
+        inspector->view()->resize(280, 700);
+    }
+    void TearDown() override
+    {
+        inspector.reset();
+        platform::XAttr::setBackend(previous);
+        BrowserLibraryTest::TearDown();
+    }
+
+    bool fileDate(const QDateTime& date, const QString& path)
+    {
+        dated << path;
+        return writableDates && date.isValid();
+    }
+
+    KPItemDataPtr item(const DocumentSpec& spec)
+    {
+        KPItemDataPtr it = KPItemData::create(addDocument(spec));
+        it->loadDataContent();
+        return it;
+    }
+    void show(const QList<KPItemDataPtr>& items, int type = 0)
+    {
+        inspector->showItemDatas(items, type);
+        inspector->refreshDatas();
+    }
+    bool rowShown(Row row) const { return !inspector->row(row)->isHidden(); }
+    QStringList namesOf(const DBFileInfo& record) const
+    {
+        QStringList names;
+        for (const DBTag& t : record.tags())
+            names << t.name();
+        names.sort();
+        return names;
+    }
+    QStringList fileTags(const QString& path)
+    {
+        auto bytes = platform::XAttr::get(path, kFinderTagsAttribute);
+        if (!bytes)
+            return {QStringLiteral("<missing>")};
+        auto list = platform::PropertyList::read(*bytes);
+        return list ? list->toStringList() : QStringList();
+    }
+    // The tag field edited as the user would leave it: the tokens, then the change report.
+    void editTags(const QStringList& names)
+    {
+        inspector->tagViewValue()->setTokenValues(names);
+        inspector->onTokenEditorViewTextDidChange(inspector->tagViewValue());
+    }
+    void editAuthors(const QStringList& names)
+    {
+        inspector->authorViewValue()->setTokenValues(names);
+        inspector->onTokenEditorViewTextDidChange(inspector->authorViewValue());
+    }
+
+    platform::NotificationCenter center;
+    platform::ObserverToken token;
+    QStringList posted;
+    QStringList dated;
+    QStringList revealed;
+    bool writableDates = true;
+    std::shared_ptr<platform::FakeXAttrBackend> fake;
+    std::shared_ptr<platform::XAttrBackend> previous;
+    std::unique_ptr<PropertyViewController> inspector;
+};
+
+TEST_F(PropertyViewTest, RefreshShowsNoneOneSeveralAndSafeBoxSelections)
+{
+    EXPECT_EQ(PropertyViewController::sizeString(1536), QStringLiteral("1.50 KB"));
+    EXPECT_EQ(PropertyViewController::sizeString(1023), QStringLiteral("1023 bytes"));
+    EXPECT_EQ(PropertyViewController::sizeString(1048576), QStringLiteral("1.00 MB"));
+    EXPECT_EQ(PropertyViewController::sizeString(3LL << 30), QStringLiteral("3.00 GB"));
+
+    show({});
+    EXPECT_FALSE(rowShown(Row::FileName));
+    EXPECT_TRUE(inspector->labNoSelection()->isVisibleTo(inspector->view()));
+
+    const KPItemDataPtr a = item({.title = QStringLiteral("Alpha"), .tags = {QStringLiteral("a"), QStringLiteral("b")},
+                                  .authors = {QStringLiteral("Ann")}, .size = 1536, .label = 2, .rate = 4,
+                                  .from = QStringLiteral("/home/u/scans/alpha.pdf")});
+    const KPItemDataPtr b = item({.title = QStringLiteral("Beta"), .tags = {QStringLiteral("b"), QStringLiteral("c")},
+                                  .authors = {QStringLiteral("Ann")}, .size = 1023, .label = 2, .rate = 1});
+    const KPItemDataPtr c = item({.title = QStringLiteral("Gamma"), .authors = {QStringLiteral("Bo")}, .label = 0});
+
+    show({a});
+    EXPECT_FALSE(inspector->labNoSelection()->isVisibleTo(inspector->view()));
+    EXPECT_EQ(inspector->labFileName()->title(), QStringLiteral("Alpha"));
+    EXPECT_EQ(inspector->labSizeValue()->title(), QStringLiteral("1.50 KB"));
+    EXPECT_EQ(inspector->labFromValue()->title(), QStringLiteral("/home/u/scans"));
+    EXPECT_EQ(inspector->ratingViewValue()->rateValue(), 4);
+    EXPECT_EQ(inspector->tagViewValue()->tokenValues(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(inspector->authorViewValue()->tokenValues(), QStringList{QStringLiteral("Ann")});
+    inspector->labFromValue()->setIsLink(true);
+    QTest::mouseClick(inspector->labFromValue(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(revealed, QStringList{QStringLiteral("/home/u/scans")});
+
+    show({a, b});
+    EXPECT_EQ(inspector->labFileName()->title(), QStringLiteral("2 documents selected"));
+    EXPECT_EQ(inspector->labSizeValue()->title(), QStringLiteral("2.50 KB"));
+    EXPECT_EQ(inspector->tagViewValue()->tokenValues(), QStringList{QStringLiteral("b")});
+    EXPECT_EQ(inspector->sourceMutileValues(), QSet<QString>{QStringLiteral("b")});
+    EXPECT_EQ(inspector->authorViewValue()->tokenValues(), QStringList{QStringLiteral("Ann")});
+    EXPECT_EQ(inspector->flagViewValue()->property("flag").toInt(), 2);
+    EXPECT_EQ(inspector->ratingViewValue()->rateValue(), 0);
+    EXPECT_FALSE(inspector->labDateModifiedValue()->date().has_value());
+    // The title of several documents is not edited.
+    QTest::mouseClick(inspector->labFileName(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_FALSE(inspector->labFileName()->isEditing());
+
+    show({a, b, c});
+    EXPECT_TRUE(inspector->tagViewValue()->tokenValues().isEmpty());
+    EXPECT_TRUE(inspector->authorViewValue()->tokenValues().isEmpty());
+    EXPECT_EQ(inspector->flagViewValue()->property("flag").toInt(), 0);
+
+    const auto safe = KPSafeBoxItemData::create({{QStringLiteral("Path"), QStringLiteral("secret.pdf")},
+                                                 {QStringLiteral("Size"), 2048}},
+                                                testsupport::makeTempDir(QStringLiteral("box")));
+    show({safe}, PropertyViewController::kSafeBoxViewType);
+    for (Row hidden : {Row::Flag, Row::Rating, Row::Author, Row::Tag, Row::Description})
+        EXPECT_FALSE(rowShown(hidden)) << int(hidden);
+    EXPECT_TRUE(rowShown(Row::FolderName));
+    EXPECT_EQ(inspector->folderNameViewValue()->title(), QStringLiteral("SafeBox"));
+    EXPECT_EQ(inspector->labFromValue()->title(), QStringLiteral("SafeBox"));
+    EXPECT_EQ(inspector->folderEditorPopMenu(inspector->folderNameViewValue()), nullptr);
+    EXPECT_EQ(inspector->folderEditorPopMenu(inspector->flagViewValue()), nullptr);
+}
+
+TEST_F(PropertyViewTest, MoreTakesTheDetailsOutOfTheStackAndPutsThemBackSecond)
+{
+    show({item({.title = QStringLiteral("Alpha")})});
+    auto* details = inspector->row(Row::FileNameContent);
+    auto* folder = inspector->row(Row::FolderName);
+    auto* title = inspector->row(Row::FileName);
+    ASSERT_EQ(inspector->views().indexOf(details), 1);
+    EXPECT_EQ(folder->y(), details->y() + details->height());
+    inspector->onBtnMoreClick();
+    EXPECT_FALSE(inspector->views().contains(details));
+    EXPECT_TRUE(details->isHidden());
+    EXPECT_EQ(folder->y(), title->y() + title->height());
+    inspector->onBtnMoreClick();
+    EXPECT_EQ(inspector->views().indexOf(details), 1);
+    EXPECT_EQ(folder->y(), details->y() + details->height());
+
+    // A long From path grows the details box and the rows below move with it.
+    const int shortHeight = details->height();
+    show({item({.title = QStringLiteral("Deep"), .from = QString(4000, QLatin1Char('x')) + QStringLiteral("/f.pdf")})});
+    EXPECT_GT(details->height(), shortHeight);
+    EXPECT_EQ(folder->y(), details->y() + details->height());
+}
+
+TEST_F(PropertyViewTest, OneDocumentsTagsAreReusedByNameWrittenAndStoredInTheFile)
+{
+    tagNamed(QStringLiteral("Work"));
+    tagNamed(QStringLiteral("Resume"));
+    tagNamed(QStringLiteral("cat"));
+    const KPItemDataPtr a = item({.title = QStringLiteral("Alpha"), .tags = {QStringLiteral("Work")}});
+    const QString path = DBHelper::CombinFileAbsolutePath(a->data());
+    testsupport::writeFile(path, "pdf");
+    show({a});
+
+    editTags({QStringLiteral("résumé"), QStringLiteral("work")});
+    EXPECT_EQ(namesOf(a->data()), (QStringList{QStringLiteral("Resume"), QStringLiteral("Work")}));
+    EXPECT_FALSE(posted.contains(QStringLiteral("NewTagNotification")));
+    QStringList written = fileTags(path);
+    written.sort();
+    EXPECT_EQ(written, (QStringList{QStringLiteral("Resume"), QStringLiteral("Work")}));
+    EXPECT_EQ(a->tagObjects(), (QStringList{QStringLiteral("Resume"), QStringLiteral("Work")}));
+
+    // A typed "c*" is a name, not a pattern.
+    editTags({QStringLiteral("c*")});
+    EXPECT_EQ(namesOf(a->data()), QStringList{QStringLiteral("c*")});
+    EXPECT_EQ(posted.count(QStringLiteral("NewTagNotification")), 1);
+    EXPECT_FALSE(posted.contains(QStringLiteral("RefreshItemCountNotification")));
+
+    editTags({});
+    EXPECT_TRUE(namesOf(a->data()).isEmpty());
+    EXPECT_EQ(fileTags(path), QStringList());
+    // Blank names are not tags.
+    editTags({QStringLiteral("  ")});
+    EXPECT_TRUE(namesOf(a->data()).isEmpty());
+}
+
+TEST_F(PropertyViewTest, SeveralDocumentsKeepTheTagsAndAuthorsOnlySomeOfThemCarry)
+{
+    const KPItemDataPtr a = item({.title = QStringLiteral("A"), .tags = {QStringLiteral("a"), QStringLiteral("b")},
+                                  .authors = {QStringLiteral("Ann"), QStringLiteral("Cy")}});
+    const KPItemDataPtr b = item({.title = QStringLiteral("B"), .tags = {QStringLiteral("b"), QStringLiteral("c")},
+                                  .authors = {QStringLiteral("Bo")}});
+    show({a, b});
+    EXPECT_TRUE(inspector->authorViewValue()->tokenValues().isEmpty());
+
+    editTags({QStringLiteral("b"), QStringLiteral("d")});
+    EXPECT_EQ(namesOf(a->data()), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d")}));
+    EXPECT_EQ(namesOf(b->data()), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    EXPECT_EQ(posted.count(QStringLiteral("RefreshItemCountNotification")), 1);
+    editTags({QStringLiteral("d")});
+    EXPECT_EQ(namesOf(a->data()), (QStringList{QStringLiteral("a"), QStringLiteral("d")}));
+    EXPECT_EQ(namesOf(b->data()), (QStringList{QStringLiteral("c"), QStringLiteral("d")}));
+    EXPECT_EQ(posted.count(QStringLiteral("RefreshItemCountNotification")), 2);
+
+    // The author field over differing authors is empty: adding one takes nothing away.
+    authorNamed(QStringLiteral("Dee")).setIsTrash(true);
+    editAuthors({QStringLiteral("Dee")});
+    auto authorsOf = [](const DBFileInfo& r) {
+        QStringList names;
+        for (const DBAuthor& x : r.authors())
+            names << x.name() + (x.isTrash() ? QStringLiteral("(trash)") : QString());
+        names.sort();
+        return names;
+    };
+    EXPECT_EQ(authorsOf(a->data()), (QStringList{QStringLiteral("Ann"), QStringLiteral("Cy"), QStringLiteral("Dee")}));
+    EXPECT_EQ(authorsOf(b->data()), (QStringList{QStringLiteral("Bo"), QStringLiteral("Dee")}));
+    editAuthors({});
+    EXPECT_EQ(authorsOf(a->data()), (QStringList{QStringLiteral("Ann"), QStringLiteral("Cy")}));
+
+    // One document reuses the author in the trash.
+    authorNamed(QStringLiteral("Eve")).setIsTrash(true);
+    show({b});
+    editAuthors({QStringLiteral("Bo"), QStringLiteral("eve")});
+    EXPECT_EQ(authorsOf(b->data()), (QStringList{QStringLiteral("Bo"), QStringLiteral("Eve(trash)")}));
+}
+
+TEST_F(PropertyViewTest, TheDescriptionIsWrittenOnlyWhenTyped)
+{
+    const KPItemDataPtr a = item({.title = QStringLiteral("A")});
+    const KPItemDataPtr b = item({.title = QStringLiteral("B")});
+    a->data().metadata().setComment(QStringLiteral("first"));
+    b->data().metadata().setComment(QStringLiteral("second"));
+    show({a, b});
+    EXPECT_TRUE(inspector->descriptionViewValue()->stringValue().isEmpty());
+    inspector->onTextEditorViewTextDidDone();
+    EXPECT_EQ(a->data().metadata().comment(), QStringLiteral("first"));
+    EXPECT_EQ(b->data().metadata().comment(), QStringLiteral("second"));
+
+    QPlainTextEdit* text = inspector->descriptionViewValue()->textView();
+    QTest::keyClicks(text, QStringLiteral("  "));
+    QTest::keyClick(text, Qt::Key_Return);
+    QTest::keyClicks(text, QStringLiteral(" "));
+    inspector->onTextEditorViewTextDidDone();
+    EXPECT_EQ(a->data().metadata().comment(), QString());
+    EXPECT_EQ(b->data().metadata().comment(), QString());
+}
+
+TEST_F(PropertyViewTest, ADateIsWrittenToTheFileFirstAndTheFieldShowsWhatIsStored)
+{
+    const QDateTime stored = QDateTime(QDate(2013, 3, 7), QTime(21, 5), Qt::UTC);
+    const KPItemDataPtr a = item({.title = QStringLiteral("A"), .created = stored, .modified = stored});
+    show({a});
+    KPDateTextFiledExtend* modified = inspector->labDateModifiedValue();
+    const QDateTime picked = stored.addDays(3);
+    auto report = [&](KPDateTextFiledExtend* field, bool isChange, const QDateTime& date) {
+        inspector->onDateTextFiledExtendChange({{QStringLiteral("Self"), QVariant::fromValue<QObject*>(field)},
+                                                {QStringLiteral("IsChange"), isChange},
+                                                {QStringLiteral("DateValue"), date}});
+    };
+    report(modified, false, picked);   // Escape
+    EXPECT_EQ(a->data().metadata().dateModified(), stored);
+    EXPECT_TRUE(dated.isEmpty());
+    writableDates = false;             // the file refuses
+    report(modified, true, picked);
+    EXPECT_EQ(a->data().metadata().dateModified(), stored);
+    EXPECT_EQ(modified->date(), stored);
+    writableDates = true;
+    report(modified, true, picked);
+    EXPECT_EQ(a->data().metadata().dateModified(), picked);
+    EXPECT_EQ(modified->date(), picked);
+    EXPECT_EQ(dated.last(), DBHelper::CombinFileAbsolutePath(a->data()));
+    EXPECT_EQ(inspector->modifitedViewValue()->title(), QStringLiteral("3/10/2013"));
+
+    // The creation date cannot be changed here: its field never opens.
+    EXPECT_TRUE(inspector->labDateCreateValue()->isReadOnly());
+    const int before = dated.size();
+    report(inspector->labDateCreateValue(), true, picked);
+    EXPECT_EQ(a->data().metadata().dateCreated(), stored);
+    EXPECT_EQ(dated.size(), before);
+
+    // Several documents: no date is written.
+    show({a, item({.title = QStringLiteral("B")})});
+    report(modified, true, picked.addDays(1));
+    EXPECT_EQ(a->data().metadata().dateModified(), picked);
+}
+
+TEST_F(PropertyViewTest, TheRealFileGetsTheModificationDate)
+{
+    PropertyViewServices services;
+    services.engine = engine.get();
+    services.notifications = &center;
+    inspector = std::make_unique<PropertyViewController>(services);
+    const KPItemDataPtr a = item({.title = QStringLiteral("A"), .modified = QDateTime::currentDateTimeUtc()});
+    const QString path = DBHelper::CombinFileAbsolutePath(a->data());
+    testsupport::writeFile(path, "pdf");
+    show({a});
+    const QDateTime picked(QDate(2011, 1, 2), QTime(3, 4), Qt::UTC);
+    inspector->onDateTextFiledExtendChange({{QStringLiteral("Self"), QVariant::fromValue<QObject*>(inspector->labDateModifiedValue())},
+                                            {QStringLiteral("IsChange"), true},
+                                            {QStringLiteral("DateValue"), picked}});
+    EXPECT_EQ(QFileInfo(path).lastModified().toUTC(), picked);
+    EXPECT_EQ(a->data().metadata().dateModified(), picked);
+}
+
+TEST_F(PropertyViewTest, TheCompletionListIsTheApplicationsAndEndsOnAPressElsewhere)
+{
+    tagNamed(QStringLiteral("Resume"));
+    QWidget window;
+    window.resize(300, 700);
+    inspector->view()->setParent(&window);
+    show({item({.title = QStringLiteral("A")})});
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClicks(inspector->tagViewValue()->textView(), QStringLiteral("re"));
+    AutoCompletedWindow* list = inspector->autoCompletedWindow();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(KPApp::sharedApplication()->autoCompletedWindow(), list);
+    EXPECT_EQ(list->parentWidget(), &window);
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, QPoint(5, 690));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return inspector->autoCompletedWindow() == nullptr; }));
+    EXPECT_EQ(KPApp::sharedApplication()->autoCompletedWindow(), nullptr);
+    inspector->view()->setParent(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The pane as the user sees it, one document shown, written next to the test program for a
+// person to look at; the rows must have drawn their texts.
+TEST_F(PropertyViewTest, ThePaneDrawsOneDocument)
+{
+    const QDateTime when = QDateTime(QDate(2013, 3, 7), QTime(21, 5), Qt::LocalTime).toUTC();
+    show({item({.title = QStringLiteral("Annual report 2013"), .tags = {QStringLiteral("work"), QStringLiteral("2013")},
+                .authors = {QStringLiteral("Ann Smith")}, .size = 1536, .created = when, .modified = when,
+                .lastOpened = when, .label = 2, .rate = 3,
+                .from = QStringLiteral("/home/user/Documents/Projects/Annual reports/2013/final.pdf")})});
+    QWidget* view = inspector->view();
+    view->resize(280, 620);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    const QImage image = view->grab().toImage();
+    EXPECT_TRUE(image.save(QDir(QStringLiteral(QT_TESTCASE_BUILDDIR)).filePath(QStringLiteral("inspector-pane.png"))));
+    const QColor background = image.pixelColor(image.width() - 2, image.height() - 2);
+    const QRect title = inspector->labFileName()->geometry().translated(inspector->row(Row::FileName)->pos());
+    bool inked = false;
+    const qreal dpr = image.devicePixelRatio();
+    for (int y = title.top(); y < title.bottom() && !inked; ++y)
+        for (int x = title.left(); x < title.left() + 60 && !inked; ++x)
+            inked = image.pixelColor(int(x * dpr), int(y * dpr)) != background;
+    EXPECT_TRUE(inked);
+}
+
+} // namespace
+
+namespace {
+
+// The title label shows what the owner stored: a rename it refuses leaves the old title.
+TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
+{
+    const KPItemDataPtr a = item({.title = QStringLiteral("Alpha")});
+    QStringList asked;
+    bool accept = false;
+    PropertyViewControllerDelegate delegate;
+    delegate.onTitleChange = [&](PropertyViewController*, const QString& title) {
+        asked << title;
+        if (accept)
+            a->setTitle(title);
+    };
+    inspector->setDelegate(delegate);
+    show({a});
+    QWidget window;
+    inspector->view()->setParent(&window);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    KPCoustomStyleLabel* title = inspector->labFileName();
+    auto rename = [&](const QString& to) {
+        QTest::mouseClick(title, Qt::LeftButton, {}, QPoint(20, 10));
+        ASSERT_TRUE(title->isEditing());
+        title->editField()->setText(to);
+        QTest::keyClick(title->editField(), Qt::Key_Return);
+    };
+    rename(QStringLiteral("Taken"));
+    EXPECT_EQ(asked, QStringList{QStringLiteral("Taken")});
+    EXPECT_EQ(title->title(), QStringLiteral("Alpha"));
+    accept = true;
+    rename(QStringLiteral("Beta"));
+    EXPECT_EQ(title->title(), QStringLiteral("Beta"));
+    inspector->view()->setParent(nullptr);
+}
+
+} // namespace

@@ -164,7 +164,7 @@ SealStatus readSealStatus(const QString& device)
     status.lastSealBeganNs = qint64(json->value(QStringLiteral("lastSealBeganNs")).toString().toLongLong());
     status.lastFailure = json->value(QStringLiteral("lastFailure")).toString();
     status.sealerPid = qint64(json->value(QStringLiteral("sealerPid")).toDouble());
-    status.clean = json->value(QStringLiteral("clean")).toBool();
+    status.sealedAtRealNs = json->value(QStringLiteral("sealedAtRealNs")).toString().toLongLong();
     return status;
 }
 
@@ -173,9 +173,9 @@ Result<void> writeSealStatus(const QString& device, const SealStatus& status)
     const QJsonObject object{{QStringLiteral("generation"), double(status.generation)},
                              // as text: a double would round nanoseconds of a long uptime
                              {QStringLiteral("lastSealBeganNs"), QString::number(status.lastSealBeganNs)},
+                             {QStringLiteral("sealedAtRealNs"), QString::number(status.sealedAtRealNs)},
                              {QStringLiteral("lastFailure"), status.lastFailure},
-                             {QStringLiteral("sealerPid"), double(status.sealerPid)},
-                             {QStringLiteral("clean"), status.clean}};
+                             {QStringLiteral("sealerPid"), double(status.sealerPid)}};
     return writeFileDurably(entryPath(device, ".state"), QJsonDocument(object).toJson());
 }
 
@@ -183,6 +183,13 @@ qint64 monotonicNowNs()
 {
     struct timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qint64 realtimeNowNs()
+{
+    struct timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 

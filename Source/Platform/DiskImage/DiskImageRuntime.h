@@ -48,14 +48,20 @@ QStringList registeredDevices();
 struct SealStatus {
     quint64 generation = 0;
     qint64 lastSealBeganNs = 0;
+    // The same moment on the wall clock, which file status times use: anything in the folder
+    // whose status changed after it may be missing from the container. For a fresh attach, the
+    // moment the folder was complete.
+    qint64 sealedAtRealNs = 0;
     QString lastFailure;
     qint64 sealerPid = 0;
-    // Set by a sealer that stood down with nothing left unsealed.
-    bool clean = false;
 };
 SealStatus readSealStatus(const QString& device);
 Result<void> writeSealStatus(const QString& device, const SealStatus& status);
 qint64 monotonicNowNs();
+qint64 realtimeNowNs();
+// File status times come from a coarse clock that can lag the wall clock by a tick; a change is
+// counted when its time lies within this of the last seal.
+inline constexpr qint64 kStatusTimeSlackNs = 100ll * 1000 * 1000;
 
 // Whether pid is a live sealer of this device (not a zombie, not a recycled pid).
 bool isSealerAlive(qint64 pid, const QString& device);

@@ -10,8 +10,10 @@
 #include "Platform/DiskImage/DiskImageRuntime.h"
 #include "Platform/DiskImage/DiskImageSeal.h"
 #include "Platform/DiskImage/DiskImageTool.h"
+#include "Platform/DiskImage/SbxArchive.h"
 #include "Platform/FileEvents/InotifyWatcher.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
@@ -71,17 +73,23 @@ int runSealer(const QString& device, bool adopted)
     ::signal(SIGPIPE, SIG_IGN);
 
     const auto entry = readRegistryEntry(device);
-    if (!entry)
+    if (!entry) {
+        SealStatus status = readSealStatus(device);
+        status.lastFailure = QStringLiteral("the sealer found no registry entry: %1").arg(entry.error().message);
+        (void)writeSealStatus(device, status);
         return 1;
+    }
     const qint64 quietNs = envMs("FOLIVO_SBX_TEST_QUIET_MS", kDefaultQuietMs) * 1000000;
     const qint64 periodNs = envMs("FOLIVO_SBX_TEST_PERIOD_MS", kDefaultPeriodMs) * 1000000;
 
     SealStatus status = readSealStatus(device);
-    status.clean = false;
 
     ChangeState state;
-    if (adopted)
-        state.changed(monotonicNowNs()); // the process before may have died with changes unsealed
+    // An adopted folder may hold changes its dead sealer never wrote back.
+    if (adopted
+        && (status.sealedAtRealNs == 0
+            || treeChangedSince(QFile::encodeName(entry->mount), status.sealedAtRealNs - kStatusTimeSlackNs)))
+        state.changed(monotonicNowNs());
 
     FileEventStreamOptions options;
     options.latency = std::chrono::milliseconds(100);
@@ -139,6 +147,7 @@ int runSealer(const QString& device, bool adopted)
             state.dirty = false;
         }
         const qint64 began = monotonicNowNs();
+        const qint64 beganReal = realtimeNowNs();
         Result<void> sealed;
         {
             StoreLock storeLock(entry->image);
@@ -154,6 +163,7 @@ int runSealer(const QString& device, bool adopted)
         if (sealed) {
             ++status.generation;
             status.lastSealBeganNs = began;
+            status.sealedAtRealNs = beganReal;
             status.lastFailure.clear();
         } else {
             status.lastFailure = sealed.error().message;
@@ -163,10 +173,6 @@ int runSealer(const QString& device, bool adopted)
         (void)writeSealStatus(device, status);
     }
     watcher.stop();
-    {
-        std::lock_guard lock(state.mutex);
-        status.clean = !lost && !state.dirty && status.lastFailure.isEmpty();
-    }
     if (lost)
         status.lastFailure = QStringLiteral("the open folder was removed or moved; the container stays as last sealed");
     (void)writeSealStatus(device, status);

@@ -14,6 +14,7 @@
 #include <spawn.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -144,19 +145,23 @@ qint64 startSealer(const QString& device, bool adopted)
     return rc == 0 ? pid : 0;
 }
 
-// The sealer records its pid once it watches the folder.
-bool waitForSealer(const QString& device, qint64 pid)
+// The sealer, our child until this tool ends, records its pid once it watches the folder.
+// Answers why it did not, or nothing. Its exit is seen through waitpid: right after the spawn its
+// command line can still be empty, so the registry's liveness test would call it dead.
+QString waitForSealer(const QString& device, qint64 pid)
 {
     if (pid <= 0)
-        return false;
+        return QStringLiteral("it could not be run");
     for (int i = 0; i < 30 * 200; ++i) {
-        if (readSealStatus(device).sealerPid == pid)
-            return true;
-        if (!isSealerAlive(pid, device))
-            return false;
+        const SealStatus status = readSealStatus(device);
+        if (status.sealerPid == pid)
+            return {};
+        int wstatus = 0;
+        if (::waitpid(pid_t(pid), &wstatus, WNOHANG) == pid_t(pid))
+            return status.lastFailure.isEmpty() ? QStringLiteral("it ended at once") : status.lastFailure;
         ::usleep(5000);
     }
-    return false;
+    return QStringLiteral("it did not answer");
 }
 
 void standDownSealer(const QString& device, qint64 pid)
@@ -289,13 +294,16 @@ int attach(const QStringList& args, ToolStreams& io)
         if (existing)
             standDownSealer(device, existing->sealerPid);
         SealStatus status = adopted ? readSealStatus(device) : SealStatus{};
+        if (!adopted)
+            status.sealedAtRealNs = realtimeNowNs(); // the folder is exactly the container now
         status.sealerPid = 0;
         (void)writeSealStatus(device, status);
         if (auto r = writeRegistryEntry(entry); !r)
             return failure(io.err, op, r.error().message);
         entry.sealerPid = startSealer(device, adopted);
-        if (!waitForSealer(device, entry.sealerPid))
-            return failure(io.err, op, QStringLiteral("the sealer could not be started; the box stays open at %1").arg(mount));
+        // The mount point must not appear in a failure text: the driver would read it as success.
+        if (const QString why = waitForSealer(device, entry.sealerPid); !why.isEmpty())
+            return failure(io.err, op, QStringLiteral("the sealer could not be started (%1); the box stays open").arg(why));
     }
     if (auto r = writeRegistryEntry(entry); !r)
         return failure(io.err, op, r.error().message);
@@ -337,8 +345,11 @@ int detach(const QStringList& args, ToolStreams& io)
         (void)writeRegistryEntry(*entry);
         waitForSealer(device, entry->sealerPid);
     };
+    // The last seal serves only when nothing changed after it began; the file times decide, not
+    // the sealer's memory, which may have missed a change made just before it stood down.
     const SealStatus status = readSealStatus(device);
-    if (!status.clean || !status.lastFailure.isEmpty()) {
+    if (status.sealedAtRealNs == 0 || !status.lastFailure.isEmpty()
+        || treeChangedSince(QFile::encodeName(entry->mount), status.sealedAtRealNs - kStatusTimeSlackNs)) {
         if (auto room = checkSealRoom(entry->image, entry->mount); !room) {
             restartSealer();
             return failure(io.out, op, room.error().message);

@@ -358,6 +358,31 @@ TreeSize measureTree(const QByteArray& root)
     return size;
 }
 
+bool treeChangedSince(const QByteArray& root, qint64 sinceRealNs)
+{
+    std::vector<QByteArray> pending{QByteArray()};
+    while (!pending.empty()) {
+        const QByteArray relative = pending.back();
+        pending.pop_back();
+        struct stat folder{};
+        if (::lstat(absolute(root, relative).constData(), &folder) != 0 || ns(folder.st_ctim) >= sinceRealNs)
+            return true;
+        for (const QByteArray& name : sortedEntries(absolute(root, relative))) {
+            const QByteArray rel = childPath(relative, name);
+            if (relative.isEmpty() && rel == kAttachedRecordName)
+                continue;
+            struct stat st{};
+            if (::lstat(absolute(root, rel).constData(), &st) != 0)
+                return true;
+            if (S_ISDIR(st.st_mode))
+                pending.push_back(rel);
+            else if (ns(st.st_ctim) >= sinceRealNs)
+                return true;
+        }
+    }
+    return false;
+}
+
 Result<void> writeArchive(const QByteArray& root, const ArchiveWrite& write)
 {
     Encoder encoder(write);

@@ -52,6 +52,10 @@ struct TreeSize {
 };
 TreeSize measureTree(const QByteArray& root);
 
+// Whether anything below root (or root itself) changed status at or after sinceRealNs (wall
+// clock, as file times are): a write, a new, removed or renamed entry, a mode or attribute change.
+bool treeChangedSince(const QByteArray& root, qint64 sinceRealNs);
+
 // Streams the tree below root; links are stored as links and never followed.
 Result<void> writeArchive(const QByteArray& root, const ArchiveWrite& write);
 

@@ -53,7 +53,7 @@ SafeBoxSetupViewController::SafeBoxSetupViewController(bool setupMode, Services 
     vLogin = buildLogin();
     for (QWidget* step : {vSetup1, vSetup2, vSetupSetPassword, vSetupProgressing, vSetupFailed, vLogin})
         m_steps->addWidget(step);
-    show(m_bSetupMode ? vSetup1 : vLogin);
+    showStep(m_bSetupMode ? vSetup1 : vLogin);
     controlTextDidChange();
 }
 
@@ -62,7 +62,7 @@ QWidget* SafeBoxSetupViewController::currentStep() const
     return m_steps->currentWidget();
 }
 
-void SafeBoxSetupViewController::show(QWidget* step)
+void SafeBoxSetupViewController::showStep(QWidget* step)
 {
     m_steps->setCurrentWidget(step);
 }
@@ -203,17 +203,17 @@ void SafeBoxSetupViewController::btnCancel()
     txtPassword->clear();
     txtVerify->clear();
     txtHint->clear();
-    show(vSetup1);
+    showStep(vSetup1);
 }
 
 void SafeBoxSetupViewController::btnNextToSetup2()
 {
-    show(vSetup2);
+    showStep(vSetup2);
 }
 
 void SafeBoxSetupViewController::btnNextToSetupPassword()
 {
-    show(vSetupSetPassword);
+    showStep(vSetupSetPassword);
     txtPassword->setFocus();
 }
 
@@ -238,7 +238,7 @@ void SafeBoxSetupViewController::btnCreate()
     if (txtPassword->text().isEmpty() || txtPassword->text() != txtVerify->text() || txtHint->text().isEmpty())
         return;
     txtFinished->setText(QStringLiteral("SafeBox is Progressing"));
-    show(vSetupProgressing);
+    showStep(vSetupProgressing);
     const QString hint = txtHint->text();
     auto client = SafeBoxXPCClient::create(m_services.storeFile,
                                            QVariantMap{{QStringLiteral("Name"), QStringLiteral("SafeBox")},
@@ -253,7 +253,7 @@ void SafeBoxSetupViewController::btnCreate()
             // The tool's own text says why; without it the user could only guess.
             KPLogLogMessage(QStringLiteral("SafeBox create error: %1").arg(error));
             self->txtFailure->setText(error);
-            self->show(self->vSetupFailed);
+            self->showStep(self->vSetupFailed);
             return;
         }
         AnalyticsHelper::fireEvent(QStringLiteral("act-safebox"), 1);
@@ -264,7 +264,7 @@ void SafeBoxSetupViewController::btnCreate()
         scheduler.after(self, kFinishedDelayMs, [self] {
             if (!self)
                 return;
-            self->show(self->vLogin);
+            self->showStep(self->vLogin);
             self->txtLoginPassword->setFocus();
         });
     });

@@ -71,7 +71,7 @@ public:
     void controlTextDidChange();
 
 private:
-    void show(QWidget* step);
+    void showStep(QWidget* step);
     QWidget* buildSetup1();
     QWidget* buildSetup2();
     QWidget* buildSetPassword();

@@ -3,10 +3,15 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Scheduler.h"
+#include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/SafeBoxXPCClient.h"
 #include "SafeBox/Views/SafeBoxMainWindowPane.h"
 #include "Support/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
 
@@ -36,8 +41,8 @@ protected:
         hooks.window = [this] { return &m_center; };
         hooks.centerView = [this] { return &m_center; };
         hooks.toolBar = [this] { return &m_center; };
-        hooks.storeFile = [] { return QStringLiteral("/lib/safebox.db"); };
-        hooks.runtimeFolder = [] { return QStringLiteral("/run/box"); };
+        hooks.storeFile = [this] { return m_storeFile; };
+        hooks.runtimeFolder = [] { return SafeBoxPaths::runtimeFolder(); };
         hooks.safeBoxDisk = [this] { return m_disk; };
         hooks.rememberLogin = [this](const QString& disk, const QVariantMap& key) {
             m_disk = disk;
@@ -79,6 +84,7 @@ protected:
     }
 
     QWidget m_center;
+    QString m_storeFile = QStringLiteral("/lib/safebox.db");
     QString m_mount;
     QString m_disk;
     QVariantMap m_key;
@@ -154,4 +160,61 @@ TEST_F(SafeBoxMainWindowPaneTest, AFailedLockKeepsTheBoxOpenAndSaysWhy)
     EXPECT_TRUE(m_shown.isEmpty());
     ASSERT_NE(m_pane->setupView(), nullptr); // the login view, for the SafeBox node is shown
     EXPECT_EQ(m_pane->setupView()->currentStep(), m_pane->setupView()->vLogin);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogInAgain)
+{
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
+    const QString library = testsupport::makeTempDir(QStringLiteral("library"));
+    const QString store = library + QStringLiteral("/safebox.db");
+    m_storeFile = store;
+    SafeBoxSetupViewController::Services services;
+    services.storeFile = store;
+    services.runtimeFolder = SafeBoxPaths::runtimeFolder();
+    services.rememberLogin = [this](const QString& disk, const QVariantMap& key) {
+        m_disk = disk;
+        m_key = key;
+    };
+    services.notifications = &m_notifications;
+    services.scheduler = &m_scheduler;
+    m_nodeShown = true;
+
+    SafeBoxSetupViewController wizard(true, services);
+    wizard.btnNextToSetup2();
+    wizard.btnNextToSetupPassword();
+    wizard.txtPassword->setText(QStringLiteral("pässwörd 🔑"));
+    wizard.txtVerify->setText(QStringLiteral("pässwörd 🔑"));
+    wizard.txtHint->setText(QStringLiteral("the usual"));
+    wizard.btnCreate();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return wizard.txtFinished->text() == QStringLiteral("SafeBox is Finished!"); }));
+    ASSERT_TRUE(QFileInfo::exists(store));
+    m_scheduler.advance(1000);
+    ASSERT_EQ(wizard.currentStep(), wizard.vLogin);
+
+    const auto logIn = [&](SafeBoxSetupViewController& view) {
+        view.txtLoginPassword->setText(QStringLiteral("pässwörd 🔑"));
+        view.btnLogin_();
+        return testsupport::spinUntil([&] { return !m_pane->safeBoxAttactPath().isEmpty() && !m_busy && m_listings > 0; });
+    };
+    ASSERT_TRUE(logIn(wizard));
+    const QString mount = m_pane->safeBoxAttactPath();
+    EXPECT_TRUE(mount.startsWith(SafeBoxPaths::runtimeFolder()));
+    for (const QString& name : {QStringLiteral("one.pdf"), QStringLiteral("two.pdf"), QStringLiteral("three.pdf")})
+        testsupport::writeFile(mount + QLatin1Char('/') + name, name.toUtf8());
+    m_pane->refreshSafeBoxDataSource();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_count == 3 && !m_busy; }));
+
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    EXPECT_FALSE(QFileInfo::exists(mount));
+    ASSERT_NE(m_pane->setupView(), nullptr);
+    m_listings = 0;
+    ASSERT_TRUE(logIn(*m_pane->setupView()));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_count == 3 && !m_busy; }));
+    EXPECT_EQ(m_shown.size(), 3);
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    qunsetenv("FOLIVO_HDIUTIL");
+    qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
 }

@@ -161,6 +161,8 @@ QString waitForSealer(const QString& device, qint64 pid)
             return status.lastFailure.isEmpty() ? QStringLiteral("it ended at once") : status.lastFailure;
         ::usleep(5000);
     }
+    // Not left running beside the next attempt's sealer.
+    ::kill(pid_t(pid), SIGTERM);
     return QStringLiteral("it did not answer");
 }
 

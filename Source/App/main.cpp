@@ -32,6 +32,8 @@
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainWindowController.h"
 #include "MainWindow/MainWindowParts.h"
+#include "SafeBox/SafeBoxPaths.h"
+#include "SafeBox/SafeBoxXPCClient.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -196,7 +198,21 @@ int main(int argc, char** argv)
     };
     services.buildNeedIndexItem = [] { KPIndexManager::indexManager().buildNeedIndexItem(); };
     services.safeBoxStoreFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
-    services.documentsFolder = [] { return KPLibraryFileManager::defaultManager().documentsFolder(); };
+    // An open SafeBox lives in the private runtime folder, so that is where start-up looks for one
+    // left open by a program that died.
+    services.documentsFolder = [] { return SafeBoxPaths::runtimeFolder(); };
+    services.safeBoxLogoutCheck = [](const QString& storeFile) {
+        SafeBoxXPCClient::create(storeFile, std::nullopt)->logoutCheck();
+    };
+    // The tool runs in a session of its own, so a detach still running when the program ends
+    // completes without it.
+    services.detachSafeBox = [](const QString& device, std::function<void()> done) {
+        SafeBoxXPCClient::create()->detachWithCompletedBlock(device, [done = std::move(done)](bool success, const QString& error) {
+            if (!success)
+                KPLogLogMessage(QStringLiteral("SafeBox: the detach at quit failed: %1").arg(error));
+            done();
+        });
+    };
     services.mainWindowFrame = [&mainWindow] { return mainWindow ? mainWindow->window()->normalGeometry() : QRect(); };
     // The new copy must find the name free, or it would hand itself to this one and end.
     services.relaunch = [&instance] {

@@ -18,6 +18,7 @@
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Scheduler.h"
+#include "MainWindow/SafeBoxWiring.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNodeType.h"
@@ -324,7 +325,7 @@ void MainWindowController::buildContext()
     c.appDelegate = m_options.appDelegate;
     m_search = std::make_unique<SearchHooks>();
     m_inspector = std::make_unique<PropertyPane>();
-    m_safeBox = std::make_unique<SafeBoxPane>();
+    m_safeBox = makeSafeBoxPane(c);
     m_peers = std::make_unique<AppPeerDirectory>(m_options.appDelegate);
     m_scanner = std::make_unique<ScannerLauncher>();
     c.search = m_search.get();

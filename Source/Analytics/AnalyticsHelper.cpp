@@ -1,0 +1,5 @@
+#include "Analytics/AnalyticsHelper.h"
+
+void AnalyticsHelper::fireEvent(const QString&, const QVariant&)
+{
+}

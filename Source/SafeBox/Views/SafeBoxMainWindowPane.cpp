@@ -1,0 +1,201 @@
+#include "SafeBox/Views/SafeBoxMainWindowPane.h"
+
+#include "Platform/Kit/Alert.h"
+#include "Platform/Kit/DialogService.h"
+#include "SafeBox/SafeBoxFolderSyncer.h"
+#include "SafeBox/SafeBoxXPCClient.h"
+#include "SafeBox/Views/SafeBoxSetupViewController.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kToolBarWidth = 82;
+
+} // namespace
+
+SafeBoxMainWindowPane::SafeBoxMainWindowPane(Hooks hooks) : m_hooks(std::move(hooks))
+{
+    platform::NotificationCenter& center =
+        m_hooks.notifications ? *m_hooks.notifications : platform::NotificationCenter::defaultCenter();
+    m_loginObserver = center.addObserver(QStringLiteral("SafeBoxLoginSuccess"),
+                                         [this](const platform::Notification& n) { onSafeBoxLoginSuccess(n); });
+}
+
+SafeBoxMainWindowPane::~SafeBoxMainWindowPane()
+{
+    *m_alive = false;
+    if (m_syncer)
+        m_syncer->stopSync();
+    delete m_setupView.data();
+    delete m_safeboxToolBar.data();
+}
+
+void SafeBoxMainWindowPane::showSetupView(bool setupMode)
+{
+    removeSetupView();
+    QWidget* center = m_hooks.centerView ? m_hooks.centerView() : nullptr;
+    if (!center)
+        return;
+    SafeBoxSetupViewController::Services services;
+    services.storeFile = m_hooks.storeFile ? m_hooks.storeFile() : QString();
+    services.runtimeFolder = m_hooks.runtimeFolder ? m_hooks.runtimeFolder() : QString();
+    services.rememberLogin = m_hooks.rememberLogin;
+    services.notifications = m_hooks.notifications;
+    services.scheduler = m_hooks.scheduler;
+    m_setupView = new SafeBoxSetupViewController(setupMode, services, center);
+    layoutSafeBoxSetupView();
+    m_setupView->show();
+    m_setupView->raise();
+    if (setupMode)
+        m_setupView->setFocus();
+    else
+        m_setupView->makeFirstResponerToInput();
+}
+
+void SafeBoxMainWindowPane::removeSetupView()
+{
+    delete m_setupView.data();
+    if (m_safeboxToolBar)
+        m_safeboxToolBar->hide();
+}
+
+void SafeBoxMainWindowPane::layoutSafeBoxSetupView()
+{
+    QWidget* bar = m_hooks.toolBar ? m_hooks.toolBar() : nullptr;
+    QWidget* center = m_hooks.centerView ? m_hooks.centerView() : nullptr;
+    if (m_safeboxToolBar && bar)
+        m_safeboxToolBar->move(bar->width() - 2 * kToolBarWidth, 0);
+    if (m_setupView && center) {
+        const QSize outer = center->size();
+        const QSize inner = m_setupView->size();
+        m_setupView->move(int(std::lround((outer.width() - inner.width()) * 0.5)),
+                          int(std::lround((outer.height() - inner.height()) * 0.5)));
+    }
+}
+
+void SafeBoxMainWindowPane::onSafeBoxLoginSuccess(const platform::Notification& notification)
+{
+    const QString path = notification.object.toString();
+    if (path.isEmpty())
+        return;
+    m_safeBoxAttactPath = path;
+    delete m_setupView.data();
+    refreshSafeBoxDataSource();
+}
+
+void SafeBoxMainWindowPane::refreshSafeBoxDataSource()
+{
+    if (m_safeBoxAttactPath.isEmpty())
+        return;
+    if (m_bLoadingSafeBoxDataSource) {
+        m_listingAgain = true;
+        return;
+    }
+    m_bLoadingSafeBoxDataSource = true;
+    if (m_hooks.updateNode)
+        m_hooks.updateNode(m_safeBoxDataSource.size(), true);
+    m_syncer = SafeBoxFolderSyncer::create(m_safeBoxAttactPath);
+    const QString listed = m_safeBoxAttactPath;
+    m_syncer->startSyncWithCompleted([this, alive = m_alive, listed](const QList<QVariantMap>& items) {
+        if (!*alive)
+            return;
+        m_syncer.reset();
+        m_bLoadingSafeBoxDataSource = false;
+        // A box locked (or another one opened) while it was listed keeps what it shows now.
+        if (listed == m_safeBoxAttactPath) {
+            m_safeBoxDataSource = items;
+            if (m_hooks.updateNode)
+                m_hooks.updateNode(items.size(), false);
+            if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown())
+                loadSafeBoxDataSource();
+        }
+        if (m_listingAgain) {
+            m_listingAgain = false;
+            refreshSafeBoxDataSource();
+        }
+    });
+}
+
+void SafeBoxMainWindowPane::loadSafeBoxDataSource()
+{
+    if (m_safeBoxAttactPath.isEmpty())
+        return;
+    QWidget* bar = m_hooks.toolBar ? m_hooks.toolBar() : nullptr;
+    if (!m_safeboxToolBar && bar) {
+        m_safeboxToolBar = new QWidget(bar);
+        m_safeboxToolBar->setObjectName(QStringLiteral("safeboxToolBar"));
+        auto* layout = new QHBoxLayout(m_safeboxToolBar);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_btnSafeBoxLock = new QPushButton(QObject::tr("Lock"), m_safeboxToolBar);
+        m_btnSafeBoxLock->setToolTip(QObject::tr("Lock the SafeBox"));
+        QObject::connect(m_btnSafeBoxLock, &QPushButton::clicked, m_btnSafeBoxLock, [this] { onSafeboxLock(); });
+        layout->addWidget(m_btnSafeBoxLock);
+        m_safeboxToolBar->resize(2 * kToolBarWidth, 32);
+    }
+    if (m_safeboxToolBar) {
+        layoutSafeBoxSetupView();
+        m_safeboxToolBar->show();
+        m_safeboxToolBar->raise();
+    }
+    if (m_hooks.showItems)
+        m_hooks.showItems(m_safeBoxDataSource, m_safeBoxAttactPath);
+}
+
+void SafeBoxMainWindowPane::forgetAttachedVolume()
+{
+    m_safeBoxAttactPath.clear();
+    m_safeBoxDataSource.clear();
+    if (m_safeboxToolBar)
+        m_safeboxToolBar->hide();
+}
+
+void SafeBoxMainWindowPane::closeToLogin()
+{
+    if (m_hooks.showItems)
+        m_hooks.showItems({}, QString());
+    if (m_hooks.updateNode)
+        m_hooks.updateNode(0, false);
+    forgetAttachedVolume();
+    if (m_hooks.rememberLogin)
+        m_hooks.rememberLogin(QString(), QVariantMap());
+    if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown())
+        showSetupView(false);
+}
+
+void SafeBoxMainWindowPane::onSafeboxLock()
+{
+    const QString disk = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
+    if (disk.isEmpty() || m_locking)
+        return;
+    m_locking = true;
+    if (m_btnSafeBoxLock) {
+        m_btnSafeBoxLock->setEnabled(false);
+        m_btnSafeBoxLock->setText(QObject::tr("Locking…"));
+    }
+    SafeBoxXPCClient::create()->detachWithCompletedBlock(disk, [this, alive = m_alive](bool success, const QString& error) {
+        if (!*alive)
+            return;
+        m_locking = false;
+        if (m_btnSafeBoxLock) {
+            m_btnSafeBoxLock->setEnabled(true);
+            m_btnSafeBoxLock->setText(QObject::tr("Lock"));
+        }
+        if (success) {
+            closeToLogin();
+            return;
+        }
+        // The plaintext is still in the runtime folder: saying "locked" would be a lie.
+        KPLogLogMessage(QStringLiteral("SafeBox: the lock failed: %1").arg(error));
+        if (m_hooks.dialogs) {
+            auto alert = platform::kit::Alert::withMessage(QObject::tr("The SafeBox could not be locked."), QObject::tr("OK"),
+                                                           {}, {}, error.isEmpty() ? QObject::tr("The disk-image tool gave no reason.") : error);
+            m_hooks.dialogs->alert(m_hooks.window ? m_hooks.window() : nullptr, alert, [](int) {});
+        }
+    });
+}

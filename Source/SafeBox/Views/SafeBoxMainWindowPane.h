@@ -1,0 +1,89 @@
+// The SafeBox in the main window: the three states (no box, closed, open), the set-up or login
+// view over the document area, the listing of the open box, and locking it.
+//
+// The window's own objects (grid, side-bar node, application delegate) are reached through the
+// hooks the composition root fills, so the pane is tested without a window.
+//
+// Two departures from the program it replaces, both about not lying to the user: a lock whose
+// detach fails keeps the box open and says why (the plaintext is still on disk), and a listing
+// asked for while one runs is remembered and run once after it, so a copy that ends during a
+// listing still shows.
+//
+// Threads: main thread; the listing and the commands come back through the main queue.
+#pragma once
+
+#include "MainWindow/MainWindowExtensions.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "SafeBox/Views/SafeBoxSetupViewController.h"
+
+#include <QPushButton>
+
+#include <QPointer>
+#include <QVariantMap>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class SafeBoxFolderSyncer;
+
+namespace platform::kit {
+class DialogService;
+class Scheduler;
+} // namespace platform::kit
+
+class SafeBoxMainWindowPane final : public SafeBoxPane {
+public:
+    struct Hooks {
+        // Read when needed: the window's widgets may be made after the pane.
+        std::function<QWidget*()> window;
+        std::function<QWidget*()> centerView; // the set-up and login views are laid over it
+        std::function<QWidget*()> toolBar;    // the lock button sits at its right end
+        std::function<QString()> storeFile;  // "safebox.db" of the library
+        std::function<QString()> runtimeFolder;
+        std::function<QString()> safeBoxDisk;
+        // Remembers the login's device and key (the application delegate); empty values forget them.
+        std::function<void(const QString& disk, const QVariantMap& keyInfo)> rememberLogin;
+        std::function<void(qint64 count, bool busy)> updateNode;
+        std::function<bool()> isSafeBoxNodeShown;
+        // Shows the items (SafeBoxItemInfo) of the box at mount in the grid; an empty list empties it.
+        std::function<void(const QList<QVariantMap>& items, const QString& mount)> showItems;
+        platform::NotificationCenter* notifications = nullptr;
+        platform::kit::DialogService* dialogs = nullptr;
+        platform::kit::Scheduler* scheduler = nullptr;
+    };
+
+    explicit SafeBoxMainWindowPane(Hooks hooks);
+    ~SafeBoxMainWindowPane() override;
+
+    QString safeBoxAttactPath() const override { return m_safeBoxAttactPath; }
+    void showSetupView(bool setupMode) override;
+    void removeSetupView() override;
+    void loadSafeBoxDataSource() override;
+    void refreshSafeBoxDataSource() override;
+    void forgetAttachedVolume() override;
+
+    void onSafeBoxLoginSuccess(const platform::Notification& notification);
+    void onSafeboxLock();
+
+    SafeBoxSetupViewController* setupView() const { return m_setupView; }
+    QPushButton* lockButton() const { return m_btnSafeBoxLock; }
+    bool isLocking() const { return m_locking; }
+    const QList<QVariantMap>& safeBoxDataSource() const { return m_safeBoxDataSource; }
+
+private:
+    void layoutSafeBoxSetupView();
+    void closeToLogin();
+
+    Hooks m_hooks;
+    QString m_safeBoxAttactPath;
+    QList<QVariantMap> m_safeBoxDataSource;
+    std::shared_ptr<SafeBoxFolderSyncer> m_syncer;
+    bool m_bLoadingSafeBoxDataSource = false;
+    bool m_listingAgain = false;
+    bool m_locking = false;
+    QPointer<SafeBoxSetupViewController> m_setupView;
+    QPointer<QWidget> m_safeboxToolBar;
+    QPointer<QPushButton> m_btnSafeBoxLock;
+    platform::ObserverToken m_loginObserver;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

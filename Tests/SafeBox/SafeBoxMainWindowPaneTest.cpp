@@ -1,0 +1,220 @@
+// The SafeBox in the main window through its hooks: the open and closed states, the node's count,
+// the remembered second listing, and a lock that fails.
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Scheduler.h"
+#include "SafeBox/SafeBoxPaths.h"
+#include "SafeBox/SafeBoxXPCClient.h"
+#include "SafeBox/Views/SafeBoxMainWindowPane.h"
+#include "Support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class DetachDriver : public SafeBoxCreator {
+public:
+    DetachDriver(const QString& path, const QVariantMap& parameter, SafeBoxOutcome outcome)
+        : SafeBoxCreator(path, parameter), m_outcome(std::move(outcome))
+    {
+    }
+    SafeBoxOutcome detach(const QString&) override { return m_outcome; }
+
+private:
+    SafeBoxOutcome m_outcome;
+};
+
+class SafeBoxMainWindowPaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_center.resize(800, 600);
+        m_mount = testsupport::makeTempDir(QStringLiteral("mount"));
+        SafeBoxMainWindowPane::Hooks hooks;
+        hooks.window = [this] { return &m_center; };
+        hooks.centerView = [this] { return &m_center; };
+        hooks.toolBar = [this] { return &m_center; };
+        hooks.storeFile = [this] { return m_storeFile; };
+        hooks.runtimeFolder = [] { return SafeBoxPaths::runtimeFolder(); };
+        hooks.safeBoxDisk = [this] { return m_disk; };
+        hooks.rememberLogin = [this](const QString& disk, const QVariantMap& key) {
+            m_disk = disk;
+            m_key = key;
+        };
+        hooks.updateNode = [this](qint64 count, bool busy) {
+            m_count = count;
+            m_busy = busy;
+            if (busy)
+                ++m_listings;
+        };
+        hooks.isSafeBoxNodeShown = [this] { return m_nodeShown; };
+        hooks.showItems = [this](const QList<QVariantMap>& items, const QString&) {
+            m_shown = items;
+            ++m_showCalls;
+        };
+        hooks.notifications = &m_notifications;
+        hooks.dialogs = &m_dialogs;
+        hooks.scheduler = &m_scheduler;
+        m_pane = std::make_unique<SafeBoxMainWindowPane>(hooks);
+    }
+    void TearDown() override { SafeBoxXPCClient::setDriverFactoryForTesting(nullptr); }
+
+    void detachAnswers(bool success, const QString& error)
+    {
+        SafeBoxOutcome outcome;
+        outcome.success = success;
+        outcome.error = error;
+        SafeBoxXPCClient::setDriverFactoryForTesting([outcome](const QString& path, const QVariantMap& parameter) {
+            return std::make_unique<DetachDriver>(path, parameter, outcome);
+        });
+    }
+    void openBox()
+    {
+        m_disk = QStringLiteral("/dev/folivo-sbx-00000001");
+        m_key = {{QStringLiteral("Key"), QStringLiteral("k")}};
+        m_notifications.post(QStringLiteral("SafeBoxLoginSuccess"), m_mount);
+        ASSERT_TRUE(testsupport::spinUntil([&] { return m_listings >= 1 && !m_busy; }));
+    }
+
+    QWidget m_center;
+    QString m_storeFile = QStringLiteral("/lib/safebox.db");
+    QString m_mount;
+    QString m_disk;
+    QVariantMap m_key;
+    qint64 m_count = -1;
+    bool m_busy = false;
+    int m_listings = 0;
+    bool m_nodeShown = false;
+    QList<QVariantMap> m_shown;
+    int m_showCalls = 0;
+    platform::NotificationCenter m_notifications;
+    platform::kit::RecordingDialogService m_dialogs;
+    platform::kit::VirtualScheduler m_scheduler;
+    std::unique_ptr<SafeBoxMainWindowPane> m_pane;
+};
+
+} // namespace
+
+TEST_F(SafeBoxMainWindowPaneTest, LoginOpensTheBoxAndCountsItWhileAnotherNodeIsShown)
+{
+    m_notifications.post(QStringLiteral("SafeBoxLoginSuccess"), QString());
+    EXPECT_TRUE(m_pane->safeBoxAttactPath().isEmpty());
+
+    m_pane->showSetupView(false);
+    ASSERT_NE(m_pane->setupView(), nullptr);
+    EXPECT_EQ(m_pane->setupView()->parentWidget(), &m_center);
+    testsupport::writeFile(m_mount + QStringLiteral("/a.pdf"), "a");
+    testsupport::writeFile(m_mount + QStringLiteral("/b.pdf"), "b");
+    openBox();
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    EXPECT_EQ(m_pane->setupView(), nullptr);
+    EXPECT_EQ(m_count, 2);
+    EXPECT_EQ(m_showCalls, 0); // another node is shown: only the count changes
+
+    m_nodeShown = true;
+    m_pane->loadSafeBoxDataSource();
+    EXPECT_EQ(m_shown.size(), 2);
+    ASSERT_NE(m_pane->lockButton(), nullptr);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, AListingAskedForDuringOneRunsAgainAfterIt)
+{
+    openBox();
+    const int before = m_listings;
+    m_pane->refreshSafeBoxDataSource();
+    testsupport::writeFile(m_mount + QStringLiteral("/copied while listing.pdf"), "c");
+    m_pane->refreshSafeBoxDataSource(); // dropped by the program this replaces
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_listings == before + 2 && !m_busy; }));
+    EXPECT_EQ(m_count, 1);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, AFailedLockKeepsTheBoxOpenAndSaysWhy)
+{
+    m_nodeShown = true;
+    openBox();
+    detachAnswers(false, QStringLiteral("folivo-hdiutil: detach failed - No space left on device"));
+    m_pane->onSafeboxLock();
+    EXPECT_TRUE(m_pane->isLocking());
+    m_pane->onSafeboxLock(); // a second lock waits for the first
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !m_pane->isLocking(); }));
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    EXPECT_FALSE(m_disk.isEmpty());
+    EXPECT_FALSE(m_key.isEmpty());
+    ASSERT_EQ(m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+    EXPECT_TRUE(m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert)
+                    .informativeText.contains(QStringLiteral("No space left")));
+
+    detachAnswers(true, {});
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    EXPECT_TRUE(m_disk.isEmpty());
+    EXPECT_TRUE(m_key.isEmpty()); // a later resize needs a new login
+    EXPECT_EQ(m_count, 0);
+    EXPECT_TRUE(m_shown.isEmpty());
+    ASSERT_NE(m_pane->setupView(), nullptr); // the login view, for the SafeBox node is shown
+    EXPECT_EQ(m_pane->setupView()->currentStep(), m_pane->setupView()->vLogin);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogInAgain)
+{
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
+    const QString library = testsupport::makeTempDir(QStringLiteral("library"));
+    const QString store = library + QStringLiteral("/safebox.db");
+    m_storeFile = store;
+    SafeBoxSetupViewController::Services services;
+    services.storeFile = store;
+    services.runtimeFolder = SafeBoxPaths::runtimeFolder();
+    services.rememberLogin = [this](const QString& disk, const QVariantMap& key) {
+        m_disk = disk;
+        m_key = key;
+    };
+    services.notifications = &m_notifications;
+    services.scheduler = &m_scheduler;
+    m_nodeShown = true;
+
+    SafeBoxSetupViewController wizard(true, services);
+    wizard.btnNextToSetup2();
+    wizard.btnNextToSetupPassword();
+    wizard.txtPassword->setText(QStringLiteral("pässwörd 🔑"));
+    wizard.txtVerify->setText(QStringLiteral("pässwörd 🔑"));
+    wizard.txtHint->setText(QStringLiteral("the usual"));
+    wizard.btnCreate();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return wizard.txtFinished->text() == QStringLiteral("SafeBox is Finished!"); }));
+    ASSERT_TRUE(QFileInfo::exists(store));
+    m_scheduler.advance(1000);
+    ASSERT_EQ(wizard.currentStep(), wizard.vLogin);
+
+    const auto logIn = [&](SafeBoxSetupViewController& view) {
+        view.txtLoginPassword->setText(QStringLiteral("pässwörd 🔑"));
+        view.btnLogin_();
+        return testsupport::spinUntil([&] { return !m_pane->safeBoxAttactPath().isEmpty() && !m_busy && m_listings > 0; });
+    };
+    ASSERT_TRUE(logIn(wizard));
+    const QString mount = m_pane->safeBoxAttactPath();
+    EXPECT_TRUE(mount.startsWith(SafeBoxPaths::runtimeFolder()));
+    for (const QString& name : {QStringLiteral("one.pdf"), QStringLiteral("two.pdf"), QStringLiteral("three.pdf")})
+        testsupport::writeFile(mount + QLatin1Char('/') + name, name.toUtf8());
+    m_pane->refreshSafeBoxDataSource();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_count == 3 && !m_busy; }));
+
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    EXPECT_FALSE(QFileInfo::exists(mount));
+    ASSERT_NE(m_pane->setupView(), nullptr);
+    m_listings = 0;
+    ASSERT_TRUE(logIn(*m_pane->setupView()));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_count == 3 && !m_busy; }));
+    EXPECT_EQ(m_shown.size(), 3);
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    qunsetenv("FOLIVO_HDIUTIL");
+    qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
+}

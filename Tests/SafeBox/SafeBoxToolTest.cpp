@@ -1,0 +1,427 @@
+// The real disk-image tool and its sealer, driven through the program's driver in the test's
+// own runtime folder: round trips, refusals, crashes at each step, and the sealer's behaviour.
+#include "Platform/DiskImage/DiskImageRuntime.h"
+#include "Platform/DiskImage/SafeBoxVolumeInfo.h"
+#include "Platform/DiskImage/SbxArchive.h"
+#include "Platform/DiskImage/SbxContainer.h"
+#include "Platform/Foundation/XAttr.h"
+#include "SafeBox/SafeBoxContentGenerate.h"
+#include "SafeBox/SafeBoxCreator.h"
+#include "SafeBox/SafeBoxPaths.h"
+#include "Support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace platform::sbx;
+
+namespace {
+
+QString derived(const QString& password)
+{
+    return SafeBoxContentGenerate(password).generate();
+}
+
+QByteArray passPhrase(const QString& password)
+{
+    return SafeBoxCreator::pathWithString(derived(password)).toUtf8();
+}
+
+// Every item below root except the tool's own records: kind, mode, size, content hash, mtime and
+// user attributes (from the file system or the box's sidecar).
+QMap<QString, QString> describeTree(const QString& root)
+{
+    QMap<QString, QString> tree;
+    const Sidecar sidecar = readSidecar(QFile::encodeName(root));
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = path.mid(root.size() + 1);
+        if (relative == QLatin1String(".sbx-attached") || relative == QLatin1String(".sbx-sidecar"))
+            continue;
+        struct stat st{};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        QString text = QStringLiteral("%1 %2 %3").arg(st.st_mode, 0, 8).arg(st.st_size).arg(
+            S_ISDIR(st.st_mode) ? qint64(0) : qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+        if (S_ISLNK(st.st_mode)) {
+            text += QStringLiteral(" -> ") + QFile::symLinkTarget(path);
+        } else if (S_ISREG(st.st_mode)) {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            text += QStringLiteral(" ") + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            QMap<QString, QByteArray> attributes;
+            if (auto names = platform::XAttr::list(path))
+                for (const QString& name : *names)
+                    attributes.insert(name, platform::XAttr::get(path, name).value_or(QByteArray()));
+            const auto side = sidecar.constFind(QFile::encodeName(relative));
+            if (side != sidecar.constEnd())
+                for (auto a = side->attributes.cbegin(); a != side->attributes.cend(); ++a)
+                    attributes.insert(a.key(), a.value());
+            attributes.remove(kBirthTimeAttribute);
+            for (auto a = attributes.cbegin(); a != attributes.cend(); ++a)
+                text += QStringLiteral(" %1=%2").arg(a.key(), QString::fromLatin1(a.value().toHex()));
+        }
+        tree.insert(relative, text);
+    }
+    return tree;
+}
+
+class SafeBoxToolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+        qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
+        qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
+        qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
+        m_library = testsupport::makeTempDir(QStringLiteral("lib")) + QStringLiteral("/My \"Docs\" 'Library'");
+        QDir().mkpath(m_library);
+        m_store = m_library + QStringLiteral("/safebox.db");
+    }
+
+    void TearDown() override
+    {
+        qunsetenv("FOLIVO_SBX_CRASH_AT");
+        for (const QString& device : registeredDevices())
+            SafeBoxCreator(QString(), {}).detach(device);
+        for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS",
+                                 "FOLIVO_SBX_TEST_PERIOD_MS"})
+            qunsetenv(name);
+    }
+
+    bool create(const QString& password, qint64 size = 104857600)
+    {
+        return SafeBoxCreator(m_store, {{QStringLiteral("Name"), QStringLiteral("SafeBox")},
+                                        {QStringLiteral("Size"), size},
+                                        {QStringLiteral("Password"), derived(password)}})
+            .creator()
+            .success;
+    }
+    SafeBoxOutcome attach(const QString& password)
+    {
+        return SafeBoxCreator(m_store, {{QStringLiteral("Password"), derived(password)},
+                                        {QStringLiteral("ToPath"), SafeBoxPaths::runtimeFolder()}})
+            .attach();
+    }
+    SafeBoxOutcome detach(const QString& device) { return SafeBoxCreator(m_store, {}).detach(device); }
+    SafeBoxOutcome change(const QString& from, const QString& to)
+    {
+        return SafeBoxCreator(m_store, {{QStringLiteral("Password"), derived(from)},
+                                        {QStringLiteral("NewPassword"), derived(to)}})
+            .change();
+    }
+    SafeBoxOutcome resize(const QString& password, quint64 size)
+    {
+        return SafeBoxCreator(m_store, {{QStringLiteral("P"), SafeBoxContentGenerate(password).generateD().value(QStringLiteral("Key"))},
+                                        {QStringLiteral("Size"), size}})
+            .resize();
+    }
+
+    // The container's tree, read in this process with the pass phrase (not through an attach).
+    std::optional<QMap<QString, QString>> containerTree(const QString& password)
+    {
+        QFile file(m_store);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        auto header = parseHeader(file.read(kHeaderSize));
+        if (!header)
+            return std::nullopt;
+        auto key = unlock(header->current(), passPhrase(password));
+        if (!key)
+            return std::nullopt;
+        OpenReader reader(&file, header->current().uuid, key->bytes());
+        if (!reader.begin())
+            return std::nullopt;
+        const QString target = testsupport::makeTempDir(QStringLiteral("open"));
+        const ArchiveRead read = [&reader](char* data, qsizetype size) { return reader.read(data, size); };
+        if (!extractArchive(read, QFile::encodeName(target)))
+            return std::nullopt;
+        return describeTree(target);
+    }
+
+    static bool waitForSeal(const QString& device, quint64 generation)
+    {
+        return testsupport::spinUntil([&] { return readSealStatus(device).generation >= generation; });
+    }
+
+    QByteArray storeBytes() const { return testsupport::readFile(m_store); }
+    QString mountPoint() const { return SafeBoxPaths::mountPoint(m_store); }
+
+    QString m_library;
+    QString m_store;
+};
+
+} // namespace
+
+TEST_F(SafeBoxToolTest, DetachAndAttachAgainGiveBackTheSameTree)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    const QString mount = opened.path;
+    EXPECT_EQ(mount, mountPoint());
+    EXPECT_TRUE(mount.startsWith(SafeBoxPaths::runtimeFolder() + QLatin1Char('/')));
+    EXPECT_EQ(QFileInfo(SafeBoxPaths::runtimeFolder()).permissions() & 0x0077, 0);
+
+    testsupport::writeFile(mount + QStringLiteral("/Reports/2024/ünï cødé 🙂.pdf"), "odd name");
+    testsupport::writeFile(mount + QStringLiteral("/Reports/empty.pdf"), QByteArray());
+    testsupport::writeFile(mount + QStringLiteral("/.Thumbnail/abc"), "thumb");
+    QDir().mkpath(mount + QStringLiteral("/Empty folder"));
+    QFile::link(QStringLiteral("Reports/empty.pdf"), mount + QStringLiteral("/link.pdf"));
+    QByteArray big(20 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7919) >> 5);
+    testsupport::writeFile(mount + QStringLiteral("/big.bin"), big);
+    ASSERT_TRUE(platform::SafeBoxAttributes::setAttribute(mount, mount + QStringLiteral("/big.bin"),
+                                                          QStringLiteral("com.apple.metadata:_kMDItemUserTags"), "red\nblue"));
+    ::chmod(QFile::encodeName(mount + QStringLiteral("/Reports/empty.pdf")).constData(), 0640);
+    const auto before = describeTree(mount);
+
+    // Detached at once: whether the sealer is mid-seal or not, the last seal holds everything.
+    const SafeBoxOutcome closed = detach(opened.disk);
+    ASSERT_TRUE(closed.success) << closed.error.value_or(QString()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(mount));
+    EXPECT_FALSE(isSealerAlive(readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid, opened.disk));
+    EXPECT_TRUE(registeredDevices().isEmpty());
+    EXPECT_FALSE(storeBytes().contains("odd name"));
+
+    opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_EQ(describeTree(mount), before);
+    const auto info = platform::SafeBoxVolumeInfo::forMount(mount);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->capacity, 104857600u);
+    EXPECT_GE(info->used, quint64(big.size()));
+    EXPECT_LE(info->free, info->capacity - info->used);
+}
+
+TEST_F(SafeBoxToolTest, BadPasswordsAndDamagedContainersFailClearlyAndChangeNothing)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const QByteArray good = storeBytes();
+    SafeBoxOutcome outcome = attach(QStringLiteral("wrong"));
+    EXPECT_FALSE(outcome.success);
+    EXPECT_TRUE(outcome.error.value_or(QString()).contains(QStringLiteral("Authentication error")));
+    EXPECT_FALSE(QFileInfo::exists(mountPoint()));
+
+    const auto attachFails = [&](const QByteArray& bytes, const QString& why) {
+        testsupport::writeFile(m_store, bytes);
+        const SafeBoxOutcome result = attach(QStringLiteral("pw"));
+        EXPECT_FALSE(result.success) << why.toStdString();
+        EXPECT_TRUE(result.error.value_or(QString()).contains(QStringLiteral("attach failed"))) << why.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(mountPoint())) << why.toStdString();
+        EXPECT_EQ(QDir(SafeBoxPaths::runtimeFolder()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("attached")})
+            << why.toStdString();
+        EXPECT_EQ(storeBytes(), bytes) << why.toStdString();
+    };
+    attachFails(good.left(good.size() - 16), QStringLiteral("truncated"));
+    attachFails(good.left(kHeaderSize), QStringLiteral("payload missing"));
+    QByteArray tampered = good;
+    tampered[tampered.size() - 20] = char(tampered.at(tampered.size() - 20) ^ 1);
+    attachFails(tampered, QStringLiteral("payload tampered"));
+    tampered = good;
+    tampered[40] = char(tampered.at(40) ^ 1); // the capacity field of the only slot
+    attachFails(tampered, QStringLiteral("header tampered"));
+    QByteArray newer = good;
+    newer[11] = 2;
+    attachFails(newer, QStringLiteral("newer format"));
+    testsupport::writeFile(m_store, newer);
+    EXPECT_TRUE(attach(QStringLiteral("pw")).error.value_or(QString()).contains(QStringLiteral("newer format")));
+    attachFails(QByteArray(20000, 'x'), QStringLiteral("not a container"));
+
+    testsupport::writeFile(m_store, good);
+    QDir().mkpath(mountPoint());
+    testsupport::writeFile(mountPoint() + QStringLiteral("/someone else's file"), "x");
+    EXPECT_TRUE(attach(QStringLiteral("pw")).error.value_or(QString()).contains(QStringLiteral("mount point busy")));
+    EXPECT_EQ(testsupport::readFile(mountPoint() + QStringLiteral("/someone else's file")), QByteArray("x"));
+    QDir(mountPoint()).removeRecursively();
+
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    outcome = SafeBoxCreator(m_store, {{QStringLiteral("Password"), derived(QStringLiteral("pw"))},
+                                       {QStringLiteral("ToPath"), QString::fromUtf8(runtime) + QStringLiteral("/Folivo 2/SafeBox")}})
+                  .attach();
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    EXPECT_FALSE(outcome.success);
+    EXPECT_TRUE(outcome.error.value_or(QString()).contains(QStringLiteral("no private runtime folder")));
+}
+
+TEST_F(SafeBoxToolTest, HostileArchivesAreRefusedAndNothingLandsOutside)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    QFile file(m_store);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto header = parseHeader(file.read(kHeaderSize));
+    file.close();
+    ASSERT_TRUE(header.has_value());
+    const auto withPayload = [&](const QByteArray& payload) {
+        QFile out(m_store);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(header->raw);
+        SealWriter writer(&out, header->current().uuid, header->current().publicKey);
+        ASSERT_TRUE(writer.begin());
+        ASSERT_TRUE(writer.write(payload.constData(), payload.size()));
+        ASSERT_TRUE(writer.finish());
+    };
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    const QByteArray end = encodeEndRecordForTesting();
+    const QList<QByteArray> hostile{
+        encodeRecordForTesting(2, "../escape.pdf", 0644, "x") + end,
+        encodeRecordForTesting(2, QFile::encodeName(outside) + "/abs.pdf", 0644, "x") + end,
+        encodeRecordForTesting(3, "l", 0777, QFile::encodeName(outside)) + encodeRecordForTesting(2, "l/x.pdf", 0644, "x") + end,
+        encodeRecordForTesting(1, "d", 0755, {}) + encodeRecordForTesting(2, "d/./x", 0644, "x") + end,
+        encodeRecordForTesting(2, ".sbx-attached", 0644, "{}") + end,
+        encodeRecordForTesting(2, "cut.pdf", 0644, "x"), // no end record
+    };
+    for (const QByteArray& payload : hostile) {
+        withPayload(payload);
+        const SafeBoxOutcome outcome = attach(QStringLiteral("pw"));
+        EXPECT_FALSE(outcome.success);
+        EXPECT_TRUE(outcome.error.value_or(QString()).contains(QStringLiteral("attach failed")));
+        EXPECT_FALSE(QFileInfo::exists(mountPoint()));
+        EXPECT_TRUE(QDir(outside).isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(SafeBoxPaths::runtimeFolder() + QStringLiteral("/escape.pdf")));
+    }
+}
+
+TEST_F(SafeBoxToolTest, PassPhraseChangesHoldWhileOpenAndResizeGuardsTheContent)
+{
+    ASSERT_TRUE(create(QStringLiteral("one")));
+    SafeBoxOutcome opened = attach(QStringLiteral("one"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_TRUE(change(QStringLiteral("wrong"), QStringLiteral("two")).error.value_or(QString()).contains(QStringLiteral("Authentication error")));
+    ASSERT_TRUE(change(QStringLiteral("one"), QStringLiteral("two")).success);
+    // A seal made after the change keeps the new slot.
+    testsupport::writeFile(opened.path + QStringLiteral("/after.pdf"), QByteArray(5000, 'a'));
+    ASSERT_TRUE(waitForSeal(opened.disk, 1));
+    EXPECT_TRUE(resize(QStringLiteral("two"), 1 << 30).error.value_or(QString()).contains(QStringLiteral("open")));
+    ASSERT_TRUE(detach(opened.disk).success);
+
+    EXPECT_TRUE(attach(QStringLiteral("one")).error.value_or(QString()).contains(QStringLiteral("Authentication error")));
+    ASSERT_TRUE(change(QStringLiteral("two"), QStringLiteral("three")).success);
+    EXPECT_FALSE(resize(QStringLiteral("three"), 4999).success);
+    EXPECT_FALSE(resize(QStringLiteral("two"), 1 << 30).success);
+    ASSERT_TRUE(resize(QStringLiteral("three"), 5000).success);
+
+    opened = attach(QStringLiteral("three"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(opened.path + QStringLiteral("/after.pdf")));
+    EXPECT_EQ(platform::SafeBoxVolumeInfo::forMount(opened.path).value_or(platform::SafeBoxVolumeInfo{}).capacity, 5000u);
+}
+
+TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    testsupport::writeFile(opened.path + QStringLiteral("/quiet.pdf"), "after a pause");
+    ASSERT_TRUE(waitForSeal(opened.disk, 1));
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("quiet.pdf")));
+
+    // Writes without pause are sealed by the period, not the quiet time.
+    const quint64 generation = readSealStatus(opened.disk).generation;
+    int writes = 0;
+    EXPECT_TRUE(testsupport::spinUntil([&] {
+        testsupport::writeFile(opened.path + QStringLiteral("/busy.log"), QByteArray::number(++writes));
+        return readSealStatus(opened.disk).generation > generation;
+    }));
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("busy.log")));
+
+    // Someone removes the open folder: the sealer stops and the container stays as last sealed.
+    ASSERT_TRUE(waitForSeal(opened.disk, readSealStatus(opened.disk).generation + 1));
+    const QByteArray sealed = storeBytes();
+    const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    QDir(opened.path).removeRecursively();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return !isSealerAlive(sealer, opened.disk); }));
+    EXPECT_EQ(storeBytes(), sealed);
+    EXPECT_TRUE(detach(opened.disk).success);
+    EXPECT_EQ(storeBytes(), sealed);
+}
+
+TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome first = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(first.success) << first.error.value_or(QString()).toStdString();
+    testsupport::writeFile(first.path + QStringLiteral("/unsealed.pdf"), "newer than the container");
+    const qint64 sealer = readRegistryEntry(first.disk).value_or(RegistryEntry{}).sealerPid;
+    const SafeBoxOutcome second = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(second.success) << second.error.value_or(QString()).toStdString();
+    EXPECT_EQ(second.disk, first.disk);
+    EXPECT_EQ(readRegistryEntry(first.disk).value_or(RegistryEntry{}).sealerPid, sealer);
+    EXPECT_EQ(testsupport::readFile(first.path + QStringLiteral("/unsealed.pdf")), QByteArray("newer than the container"));
+
+    // A sealer that died is replaced, and the adopted changes are sealed.
+    ::kill(pid_t(sealer), SIGKILL);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !isSealerAlive(sealer, first.disk); }));
+    ASSERT_TRUE(attach(QStringLiteral("pw")).success);
+    const qint64 replacement = readRegistryEntry(first.disk).value_or(RegistryEntry{}).sealerPid;
+    EXPECT_NE(replacement, sealer);
+    EXPECT_TRUE(isSealerAlive(replacement, first.disk));
+    EXPECT_TRUE(testsupport::spinUntil([&] {
+        return containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("unsealed.pdf"));
+    }));
+}
+
+TEST_F(SafeBoxToolTest, CrashAtEveryStepOfADetachKeepsTheBox)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    int round = 0;
+    for (const char* step : {"seal-written", "seal-renamed", "detach-removing"}) {
+        SCOPED_TRACE(step);
+        const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+        ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+        const QString name = QStringLiteral("change-%1.pdf").arg(++round);
+        // The sealer is killed first, so the change is sealed by the detach that crashes.
+        const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+        ::kill(pid_t(sealer), SIGKILL);
+        ASSERT_TRUE(testsupport::spinUntil([&] { return !isSealerAlive(sealer, opened.disk); }));
+        testsupport::writeFile(opened.path + QLatin1Char('/') + name, "must survive");
+
+        qputenv("FOLIVO_SBX_CRASH_AT", step);
+        EXPECT_FALSE(detach(opened.disk).success);
+        qunsetenv("FOLIVO_SBX_CRASH_AT");
+        const auto sealed = containerTree(QStringLiteral("pw"));
+        ASSERT_TRUE(sealed.has_value()); // the old or the new container, whole
+        if (QString::fromLatin1(step) != QLatin1String("detach-removing")) {
+            EXPECT_TRUE(QFileInfo::exists(opened.path + QLatin1Char('/') + name)); // plaintext still there
+        } else {
+            EXPECT_TRUE(sealed->contains(name));
+        }
+
+        // The next start's logout check finishes the job; a detach that died removing the
+        // plaintext is finished by the next detach (or attach) of the box.
+        SafeBoxCreator(m_store, {}).logoutCheck();
+        if (registeredDevices().contains(opened.disk))
+            ASSERT_TRUE(detach(opened.disk).success);
+        EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(name));
+        EXPECT_EQ(QDir(SafeBoxPaths::runtimeFolder()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("attached")});
+    }
+}
+
+TEST_F(SafeBoxToolTest, LogoutCheckAfterAProgramDiedDetachesWithTheChangeKept)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    testsupport::writeFile(opened.path + QStringLiteral("/left open.pdf"), "kept");
+    // The start-up check looks for exactly this folder.
+    EXPECT_TRUE(QFileInfo::exists(SafeBoxCreator::mountPointFor(SafeBoxPaths::runtimeFolder(), m_store)));
+    SafeBoxCreator(m_store, {}).logoutCheck();
+    EXPECT_FALSE(QFileInfo::exists(opened.path));
+    EXPECT_TRUE(registeredDevices().isEmpty());
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("left open.pdf")));
+}

@@ -322,12 +322,10 @@ void MainWindowController::buildContext()
     m_appMenu = std::make_unique<AppMenuController>();
     c.appMenu = m_appMenu.get();
     c.appDelegate = m_options.appDelegate;
-    m_search = std::make_unique<SearchHooks>();
     m_inspector = std::make_unique<PropertyPane>();
     m_safeBox = std::make_unique<SafeBoxPane>();
     m_peers = std::make_unique<AppPeerDirectory>(m_options.appDelegate);
     m_scanner = std::make_unique<ScannerLauncher>();
-    c.search = m_search.get();
     c.inspector = m_inspector.get();
     c.safeBox = m_safeBox.get();
     c.peers = m_peers.get();

@@ -31,12 +31,15 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , drops(ctx)
     , inspectorEdits(ctx, content)
     , menuActions(ctx, chrome, sortDisplay, zoom)
+    , search(ctx)
 {
+    m_ctx.search = &search;
     wire();
 }
 
 MainWindowParts::~MainWindowParts()
 {
+    m_ctx.search = nullptr;
     m_ctx.gridDataSource = nullptr;
 }
 
@@ -127,6 +130,12 @@ void MainWindowParts::wire()
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
     menuActions.install();
+
+    // ---- the searches ----
+    search.showMainNode = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    search.appendSmartFolderItems = [this](const KPNode::Ptr& node, const QList<KPItemDataPtr>& items) {
+        content.appendSmartFolderHits(node, items);
+    };
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

@@ -16,6 +16,7 @@
 #include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
+#include "MainWindow/Parts/SearchCoordinator.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "MainWindow/Parts/SideBarRequests.h"
 #include "MainWindow/Parts/SortDisplayThemeHandlers.h"
@@ -58,4 +59,6 @@ public:
     GridDropHandler drops;
     InspectorEdits inspectorEdits;
     MenuActions menuActions;
+    // The window's SearchHooks (the context points at it while it lives).
+    SearchCoordinator search;
 };

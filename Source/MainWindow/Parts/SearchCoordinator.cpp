@@ -1,0 +1,282 @@
+#include "MainWindow/Parts/SearchCoordinator.h"
+
+#include "Browser/KPDataSourceManager.h"
+#include "MainWindow/MainWindowContext.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/ObjectStore/ManagedObjectContext.h"
+#include "Platform/ObjectStore/PersistentStoreCoordinator.h"
+#include "SearchField/SearchQuery.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarDataSource.h"
+#include "SideBar/SubSideBarDataSource.h"
+#include "SmartFolder/KPSmartDataExport.h"
+#include "Store/DBFileInfo.h"
+#include "Store/DataBaseEngine.h"
+#include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/Search/KPIndexManager.h"
+#include "Utilities/Search/KPIndexSearchObject.h"
+
+using platform::Predicate;
+
+namespace {
+
+// The shared index's search object behind the coordinator's interface.
+class IndexSearchObjectAdapter final : public SearchCoordinator::IndexSearch {
+public:
+    explicit IndexSearchObjectAdapter(std::shared_ptr<KPIndexSearchObject> object) : m_object(std::move(object)) {}
+    void start(Progress progress) override
+    {
+        m_object->searchByProgressBlock(
+            [progress = std::move(progress)](const std::shared_ptr<KPIndexSearchObject>&, const QVariantList& hits,
+                                             bool finished) { progress(hits, finished); });
+    }
+    void cancel() override { m_object->cancel(); }
+
+private:
+    std::shared_ptr<KPIndexSearchObject> m_object;
+};
+
+Predicate notInTrash()
+{
+    return *Predicate::parse(QStringLiteral("isTrash == NO"));
+}
+
+} // namespace
+
+SearchCoordinator::SearchCoordinator(MainWindowContext& ctx) : m_ctx(ctx)
+{
+    makeQuerySearch = [](const QString& query) -> IndexSearchPtr {
+        return std::make_shared<IndexSearchObjectAdapter>(KPIndexSearchObject::initWithQueryString(query));
+    };
+    makeValuesSearch = [](const QVariantMap& values) -> IndexSearchPtr {
+        return std::make_shared<IndexSearchObjectAdapter>(KPIndexSearchObject::initWithQueryValues(values));
+    };
+    addIndexRecord = [](const QVariantMap& record) { KPIndexManager::indexManager().addRecord(record); };
+}
+
+SearchCoordinator::~SearchCoordinator()
+{
+    // Their last calls find nothing held and change nothing.
+    if (m_globleContentSearchObject)
+        m_globleContentSearchObject->cancel();
+    if (m_smartFolderContentSearchObject)
+        m_smartFolderContentSearchObject->cancel();
+}
+
+QString SearchCoordinator::smartStringFromData(const QVariantMap& rules) const
+{
+    return KPSmartDataExport::smartStringFromData(rules, KPSmartDataExport::environment(m_ctx.store));
+}
+
+void SearchCoordinator::resetSearchField()
+{
+    m_ctx.state.searchTextEditoring = false;
+}
+
+void SearchCoordinator::cancelContentSearches()
+{
+    stopSmartFolderSearch();
+    stopGlobalSearch();
+}
+
+void SearchCoordinator::stopSmartFolderSearch()
+{
+    if (m_smartFolderContentSearchObject) {
+        m_smartFolderContentSearchObject->cancel();
+        m_smartFolderContentSearchObject.reset();
+    }
+    if (KPNode::Ptr node = std::exchange(m_smartFolderNode, nullptr))
+        setBusy(node, false);
+    m_smartFolderContentSearchPredicate.reset();
+}
+
+void SearchCoordinator::stopGlobalSearch()
+{
+    if (m_globleContentSearchObject) {
+        m_globleContentSearchObject->cancel();
+        m_globleContentSearchObject.reset();
+    }
+    m_globleContentSearchPredicate.reset();
+}
+
+void SearchCoordinator::setBusy(const KPNode::Ptr& node, bool busy)
+{
+    node->setIsBusy(busy);
+    // A smart folder's row may be a favourite in the main side bar or in the collections tree.
+    if (m_ctx.sideBarDataSource && m_ctx.sideBarDataSource->sideBarView())
+        m_ctx.sideBarDataSource->sideBarView()->reloadItem(node.get());
+    if (m_ctx.subSideBarDataSource && m_ctx.subSideBarDataSource->sideBarView())
+        m_ctx.subSideBarDataSource->sideBarView()->reloadItem(node.get());
+}
+
+void SearchCoordinator::selectDocumentsRow()
+{
+    SideBarDataSource* sideBar = m_ctx.sideBarDataSource;
+    if (!sideBar || !sideBar->sideBarView() || !sideBar->documentsNode())
+        return;
+    KPSideBarOutlineView* view = sideBar->sideBarView();
+    if (view->selectedNode() == sideBar->documentsNode().get())
+        return;
+    // The node change this selection runs must not take the field away from the user.
+    m_ctx.state.searchTextEditoring = false;
+    view->selectNode(sideBar->documentsNode().get());
+    m_ctx.state.searchTextEditoring = true;
+}
+
+void SearchCoordinator::onSearchTextEditorDidChange(const QVariantList& searchValues)
+{
+    const SearchQuery query = SearchQuery::fromTokens(searchValues);
+    const QString key = query.key();
+    QString& held = m_ctx.state.globleSearchLastString;
+    if (!held.isEmpty() && held == key)
+        return;
+
+    if (query.isEmpty()) {
+        if (held.isEmpty())
+            return;
+        m_ctx.state.searchTextEditoring = false;
+        if (showMainNode && m_ctx.sideBarDataSource)
+            showMainNode(m_ctx.sideBarDataSource->documentsNode());
+        held.clear();
+        stopGlobalSearch();
+        return;
+    }
+
+    // Searching is a mode of the Documents view.
+    m_ctx.state.searchTextEditoring = true;
+    selectDocumentsRow();
+    held = key;
+
+    stopSmartFolderSearch();
+    stopGlobalSearch();
+    m_globleContentSearchPredicate = query.contentPredicate();
+    listItems(fetch(query.storePredicate()), true);
+
+    if (query.fullTextQuery.isEmpty() || !makeQuerySearch)
+        return;
+    IndexSearchPtr search = makeQuerySearch(query.fullTextQuery);
+    if (!search)
+        return;
+    m_globleContentSearchObject = search;
+    std::weak_ptr<IndexSearch> weak = search;
+    search->start([this, weak](const QVariantList& hits, bool finished) {
+        const IndexSearchPtr self = weak.lock();
+        // Only the held search is heard: one stopped since has nothing more to say.
+        if (!self || self != m_globleContentSearchObject)
+            return;
+        if (finished) {
+            m_globleContentSearchObject.reset();
+            return;
+        }
+        const QList<KPItemDataPtr> items = resolveHits(hits, m_globleContentSearchPredicate);
+        if (!items.isEmpty())
+            listItems(items, false);
+    });
+}
+
+void SearchCoordinator::doSearchBySmartFolderNode(const KPNode::Ptr& node, const QVariantMap& queryValues,
+                                                  const QString& predicate)
+{
+    stopSmartFolderSearch();
+    if (!node)
+        return;
+    if (!predicate.isEmpty()) {
+        auto parsed = Predicate::parse(predicate);
+        if (parsed) {
+            m_smartFolderContentSearchPredicate = *parsed;
+        } else {
+            // Rules that say nothing readable find nothing, not the whole library.
+            KPLogLogMessage(QStringLiteral("smart folder \"%1\": %2").arg(node->title(), parsed.error().toString()));
+            m_smartFolderContentSearchPredicate = *Predicate::parse(QStringLiteral("FALSEPREDICATE"));
+        }
+    }
+    const bool all = queryValues.value(QStringLiteral("Operation")).toBool();
+    IndexSearchPtr search = makeValuesSearch ? makeValuesSearch(queryValues) : nullptr;
+    if (search) {
+        m_smartFolderContentSearchObject = search;
+        m_smartFolderNode = node;
+        setBusy(node, true);
+    }
+    if (!all && appendSmartFolderItems)
+        appendSmartFolderItems(node, fetch(m_smartFolderContentSearchPredicate.value_or(notInTrash())));
+    if (!search)
+        return;
+
+    std::weak_ptr<IndexSearch> weak = search;
+    search->start([this, weak, node, all](const QVariantList& hits, bool finished) {
+        const IndexSearchPtr self = weak.lock();
+        // A stopped search's row was freed when it stopped; its late calls leave the next alone.
+        if (!self || self != m_smartFolderContentSearchObject)
+            return;
+        if (finished) {
+            m_smartFolderContentSearchObject.reset();
+            m_smartFolderNode.reset();
+            m_smartFolderContentSearchPredicate.reset();
+            setBusy(node, false);
+            return;
+        }
+        const std::optional<Predicate> filter = all ? m_smartFolderContentSearchPredicate : std::nullopt;
+        const QList<KPItemDataPtr> items = resolveHits(hits, filter);
+        if (!items.isEmpty() && appendSmartFolderItems)
+            appendSmartFolderItems(node, items);
+    });
+}
+
+QList<KPItemDataPtr> SearchCoordinator::fetch(const Predicate& predicate) const
+{
+    QList<KPItemDataPtr> items;
+    if (!m_ctx.store || !m_ctx.store->isOpen())
+        return items;
+    auto rows = m_ctx.store->queryRecordByName(DBFileInfo::entityName(), predicate);
+    if (!rows) {
+        KPLogLogMessage(QStringLiteral("search \"%1\" failed: %2").arg(predicate.toString(), rows.error().toString()));
+        return items;
+    }
+    items.reserve(rows->size());
+    for (const platform::ManagedObjectPtr& row : *rows) {
+        const DBFileInfo file(row);
+        if (file)
+            items.append(KPItemData::create(file));
+    }
+    return items;
+}
+
+QList<KPItemDataPtr> SearchCoordinator::resolveHits(const QVariantList& hits,
+                                                    const std::optional<Predicate>& filter) const
+{
+    QList<KPItemDataPtr> items;
+    // Without the store nothing can be told stale: report nothing rather than lose the index.
+    if (!m_ctx.store || !m_ctx.store->isOpen() || !m_ctx.store->coordinator())
+        return items;
+    for (const QVariant& entry : hits) {
+        const QVariantMap hit = entry.toMap();
+        const platform::ObjectID id =
+            m_ctx.store->coordinator()->managedObjectIDForURIRepresentation(hit.value(QStringLiteral("URI")).toString());
+        const DBFileInfo file(id.isNull() ? nullptr : m_ctx.store->context()->existingObjectWithID(id));
+        if (!file || file.isDeleted()) {
+            if (addIndexRecord)
+                addIndexRecord({{QStringLiteral("Type"), QStringLiteral("Delete")},
+                                {QStringLiteral("DocumentID"), hit.value(QStringLiteral("SKID"))}});
+            continue;
+        }
+        const bool taken = filter ? filter->evaluate(*file.object()) : !file.isTrash();
+        if (taken)
+            items.append(KPItemData::create(file));
+    }
+    return items;
+}
+
+void SearchCoordinator::listItems(const QList<KPItemDataPtr>& items, bool replace)
+{
+    if (!m_ctx.dataSourceManager)
+        return;
+    if (replace)
+        m_ctx.dataSourceManager->addSource(items);
+    else
+        m_ctx.dataSourceManager->appendSource(items);
+    if (GridDataSource* grid = m_ctx.gridDataSource) {
+        grid->grouping().createDataAndFileDataByGroupSortSetting(m_ctx.dataSourceManager->dataSource(),
+                                                                 grid->sortInfoWithNode(m_ctx.state.shownNode.get()));
+        grid->reloadData();
+    }
+}

@@ -12,6 +12,7 @@
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowFrame.h"
 #include "MainWindow/MainWindowParts.h"
+#include "SearchField/KPSearchTextEditor.h"
 #include "Dialogs/Preferences/PreferencesWindowController.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -380,6 +381,9 @@ void MainWindowController::createParts()
     QMenuBar* menuBar = menu.buildMenuBar(m_window.get());
     menu.attachShortcuts(m_window.get());
     chrome.installTitleBar(m_window->titleBarView(), menuBar);
+    auto* searchField = new KPSearchTextEditor(chrome.searchEditorRect(), m_window->titleBarView());
+    m_parts->search.setSearchField(searchField);
+    chrome.setSearchField(searchField);
     // The menus and buttons follow the stored sort and display settings from the start.
     m_parts->sortDisplay.onDataSourceSortingChange();
     m_parts->sortDisplay.onDisplayModeChange();

@@ -136,6 +136,7 @@ void MainWindowParts::wire()
     search.appendSmartFolderItems = [this](const KPNode::Ptr& node, const QList<KPItemDataPtr>& items) {
         content.appendSmartFolderHits(node, items);
     };
+    search.layoutSearchField = [this] { chrome.layoutSearchField(); };
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

@@ -2,13 +2,17 @@
 // collections tree, its store matches listed at once and its full-text hits appended.
 #include "MainWindowTestSupport.h"
 
+#include "Controls/KPTokenEditorView.h"
 #include "MainWindow/Parts/SearchCoordinator.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "SearchField/KPSearchTextEditor.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "SideBar/SubSideBarDataSource.h"
 #include "Store/DBSmartFolder.h"
 #include "Store/KPContextHelper.h"
 
 #include <QCoreApplication>
+#include <QMenuBar>
 #include <QTest>
 
 namespace {
@@ -23,7 +27,93 @@ public:
     bool cancelled = false;
 };
 
-class MainWindowSearchTest : public MainWindowFixture {};
+class MainWindowSearchTest : public MainWindowFixture {
+protected:
+    // The window open, active and wide enough for the title bar's menus and field.
+    KPSearchTextEditor& openWithField(int width = 1200)
+    {
+        MainWindowController& c = open();
+        c.window()->resize(width, 800);
+        c.window()->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(c.window()));
+        QCoreApplication::processEvents();
+        auto* search = dynamic_cast<SearchCoordinator*>(c.context().search);
+        EXPECT_NE(search, nullptr);
+        return *search->searchField();
+    }
+    static QStringList titles()
+    {
+        QStringList names;
+        for (const KPItemDataPtr& item : KPDataSourceManager::shareDataSourceManager().dataSource())
+            names.append(item->data().title());
+        names.sort();
+        return names;
+    }
+    QMenuBar* menuBar() { return controller->window()->titleBarView()->findChild<QMenuBar*>(); }
+};
+
+TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
+{
+    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"work"}});
+    addDocument(browsertest::DocumentSpec{.title = "Holiday", .tags = {"home"}});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    MainWindowContext& ctx = controller->context();
+    const QRect idle = field.geometry();
+
+    ASSERT_TRUE(ctx.commands->perform("menuSearchClick"));
+    EXPECT_TRUE(field.textView()->hasFocus());
+    EXPECT_TRUE(ctx.state.searchTextEditoring);
+    EXPECT_GT(field.width(), idle.width());
+    EXPECT_EQ(field.geometry().right(), idle.right());
+    ASSERT_TRUE(menuBar() && menuBar()->isVisible());
+    EXPECT_GT(field.x(), menuBar()->geometry().right());
+
+    QTest::keyClicks(field.textView(), "#work");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(titles(), QStringList({"Work paper"}));
+
+    // Another node while searching gives the field back.
+    sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
+    EXPECT_TRUE(field.isEmpty());
+    EXPECT_FALSE(ctx.state.searchTextEditoring);
+    EXPECT_EQ(field.geometry(), idle);
+
+    // Search again, then Escape three times: typed text, tokens, the search itself.
+    field.textView()->setFocus();
+    QTest::keyClicks(field.textView(), "#home");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(titles(), QStringList({"Holiday"}));
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    QTest::keyClicks(field.textView(), "x");
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    EXPECT_TRUE(field.isEmpty());
+    EXPECT_EQ(titles(), QStringList({"Holiday", "Work paper"}));
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    EXPECT_FALSE(field.textView()->hasFocus());
+    EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    EXPECT_EQ(field.geometry(), idle);
+}
+
+TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
+{
+    for (int width : {700, 1600}) {
+        SCOPED_TRACE(width);
+        KPSearchTextEditor& field = openWithField(width);
+        const QRect idle = field.geometry();
+        EXPECT_EQ(idle.width(), 240);
+        field.textView()->setFocus();
+        QCoreApplication::processEvents();
+        const QRect inUse = field.geometry();
+        EXPECT_EQ(inUse.right(), idle.right());
+        EXPECT_GE(inUse.width(), idle.width());
+        ASSERT_TRUE(menuBar() && menuBar()->isVisible());
+        EXPECT_GT(inUse.x(), menuBar()->geometry().right());
+        controller.reset();
+    }
+}
 
 TEST_F(MainWindowSearchTest, ASmartFolderWithContentRulesListsMatchesThenHits)
 {

@@ -5,7 +5,9 @@
 #include "MainWindow/Parts/GridDataSource.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Platform/ObjectStore/PersistentStoreCoordinator.h"
+#include "SearchField/KPSearchTextEditor.h"
 #include "SearchField/SearchQuery.h"
+#include "Controls/KPTokenEditorView.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SubSideBarDataSource.h"
@@ -68,9 +70,75 @@ QString SearchCoordinator::smartStringFromData(const QVariantMap& rules) const
     return KPSmartDataExport::smartStringFromData(rules, KPSmartDataExport::environment(m_ctx.store));
 }
 
+KPSearchTextEditor* SearchCoordinator::searchField() const
+{
+    return m_field;
+}
+
+void SearchCoordinator::setSearchField(KPSearchTextEditor* field)
+{
+    m_field = field;
+    if (!field)
+        return;
+    KPSearchTextEditorDelegate d;
+    d.onSearchTextEditorDidChange = [this](KPSearchTextEditor* f) { onSearchTextEditorDidChange(f->searchValues()); };
+    d.onSearchTextEditorWillStart = [this] { onSearchTextEditorWillStart(); };
+    d.onSearchTextEditorWillEnd = [this] { onSearchTextEditorWillEnd(); };
+    d.onSearchTextEditorExit = [this] { onSearchTextEditorExit(); };
+    d.onSearchTextEditorDone = [this] { destroySearchResultPopver(); };
+    field->setDelegate(std::move(d));
+    if (m_ctx.commands) {
+        m_findCommand = m_ctx.commands->add(QStringLiteral("menuSearchClick"), [this](const QVariant&) {
+            if (m_field)
+                m_field->textView()->setFocus(Qt::ShortcutFocusReason);
+        });
+    }
+}
+
+void SearchCoordinator::setEditing(bool editing)
+{
+    if (m_ctx.state.searchTextEditoring == editing)
+        return;
+    m_ctx.state.searchTextEditoring = editing;
+    if (layoutSearchField)
+        layoutSearchField();
+}
+
+void SearchCoordinator::onSearchTextEditorWillStart()
+{
+    setEditing(true);
+}
+
+void SearchCoordinator::onSearchTextEditorWillEnd()
+{
+    if (!m_field || m_field->searchValues().isEmpty())
+        setEditing(false);
+}
+
+void SearchCoordinator::onSearchTextEditorExit()
+{
+    destroySearchResultPopver();
+    SideBarDataSource* sideBar = m_ctx.sideBarDataSource;
+    if (sideBar && sideBar->documentsNode()) {
+        KPSideBarOutlineView* view = sideBar->sideBarView();
+        if (view && view->selectedNode() != sideBar->documentsNode().get())
+            view->selectNode(sideBar->documentsNode().get());
+        else if (showMainNode)
+            showMainNode(sideBar->documentsNode());
+    }
+    m_ctx.state.globleSearchLastString.clear();
+    stopGlobalSearch();
+}
+
 void SearchCoordinator::resetSearchField()
 {
-    m_ctx.state.searchTextEditoring = false;
+    // Only a search in use gives the field back; the search's own move to the documents row
+    // clears the flag first, so its field stays.
+    if (!m_ctx.state.searchTextEditoring)
+        return;
+    if (m_field)
+        m_field->clear();
+    setEditing(false);
 }
 
 void SearchCoordinator::cancelContentSearches()
@@ -134,7 +202,7 @@ void SearchCoordinator::onSearchTextEditorDidChange(const QVariantList& searchVa
     if (query.isEmpty()) {
         if (held.isEmpty())
             return;
-        m_ctx.state.searchTextEditoring = false;
+        setEditing(false);
         if (showMainNode && m_ctx.sideBarDataSource)
             showMainNode(m_ctx.sideBarDataSource->documentsNode());
         held.clear();
@@ -143,7 +211,7 @@ void SearchCoordinator::onSearchTextEditorDidChange(const QVariantList& searchVa
     }
 
     // Searching is a mode of the Documents view.
-    m_ctx.state.searchTextEditoring = true;
+    setEditing(true);
     selectDocumentsRow();
     held = key;
 

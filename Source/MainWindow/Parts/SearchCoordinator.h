@@ -16,9 +16,11 @@
 
 #include "Browser/KPItemData.h"
 #include "MainWindow/MainWindowExtensions.h"
+#include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/KPNode.h"
 
+#include <QPointer>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -27,6 +29,7 @@
 #include <optional>
 
 struct MainWindowContext;
+class KPSearchTextEditor;
 
 class SearchCoordinator final : public SearchHooks {
 public:
@@ -59,9 +62,21 @@ public:
     std::function<void(const KPNode::Ptr& node)> showMainNode;
     // Adds a smart folder's documents to the listing while that folder is shown.
     std::function<void(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items)> appendSmartFolderItems;
+    // Places the search field at its frame for the current searchTextEditoring.
+    std::function<void()> layoutSearchField;
+
+    // The title bar's field: its changes run the search; "menuSearchClick" (Edit > Find) puts
+    // the keyboard in it.
+    void setSearchField(KPSearchTextEditor* field);
+    KPSearchTextEditor* searchField() const;
 
     // The search field's change: its committed tokens (SearchTokenValue records, in order).
     void onSearchTextEditorDidChange(const QVariantList& searchValues);
+    // The field gains or loses the keyboard; it stays wide while it holds tokens.
+    void onSearchTextEditorWillStart();
+    void onSearchTextEditorWillEnd();
+    // The third Escape: the documents are shown again and the search is forgotten.
+    void onSearchTextEditorExit();
 
     // ---- SearchHooks ----
     void doSearchBySmartFolderNode(const KPNode::Ptr& node, const QVariantMap& queryValues,
@@ -81,6 +96,7 @@ private:
     void stopGlobalSearch();
     void setBusy(const KPNode::Ptr& node, bool busy);
     void selectDocumentsRow();
+    void setEditing(bool editing);
     // Empties the listing, or adds items to it, and rebuilds the grid.
     void listItems(const QList<KPItemDataPtr>& items, bool replace);
     QList<KPItemDataPtr> fetch(const platform::Predicate& predicate) const;
@@ -94,4 +110,7 @@ private:
     IndexSearchPtr m_smartFolderContentSearchObject;
     KPNode::Ptr m_smartFolderNode; // the search's carried node
     std::optional<platform::Predicate> m_smartFolderContentSearchPredicate;
+
+    QPointer<KPSearchTextEditor> m_field;
+    platform::kit::CommandDispatcher::Token m_findCommand;
 };

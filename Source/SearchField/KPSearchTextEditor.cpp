@@ -62,6 +62,17 @@ KPSearchTextEditor::KPSearchTextEditor(const QRect& frame, QWidget* parent) : QW
         return nullptr;
     };
     d.textDidChange = [this](KPTokenEditorView*) { didChange(); };
+    d.partValueChange = [this](KPTokenEditorView*, const std::optional<QString>& run) -> std::optional<QString> {
+        updateClearButton();
+        if (!run) {
+            // No typed run (an empty field or tokens only): the suggestions go.
+            if (m_delegate.onSearchTextEditorDone)
+                m_delegate.onSearchTextEditorDone();
+            return std::nullopt;
+        }
+        return m_delegate.onSearchTextEditorPartValueChange ? m_delegate.onSearchTextEditorPartValueChange(*run)
+                                                            : std::nullopt;
+    };
     d.partKeyDown = [this](KPTokenEditorView*, int key) -> std::optional<QString> {
         return m_delegate.onSearchTextEditorKeyUpAndDown ? m_delegate.onSearchTextEditorKeyUpAndDown(key) : std::nullopt;
     };
@@ -160,6 +171,7 @@ void KPSearchTextEditor::commit()
             cursor.insertText(QString(kTokenChar), m_editor->tokenFormat(cell));
             textView()->setTextCursor(cursor);
             textView()->setCurrentCharFormat(m_editor->typingFormat());
+            m_editor->flushChange();
         });
         return;
     }

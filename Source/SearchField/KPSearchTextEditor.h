@@ -28,6 +28,8 @@ class KPSearchTextEditor;
 // The owner's side; every member is optional.
 struct KPSearchTextEditorDelegate {
     std::function<void(KPSearchTextEditor*)> onSearchTextEditorSearchClick;
+    // The typed run under the caret after a change; answers the completion to fill in.
+    std::function<std::optional<QString>(const QString& run)> onSearchTextEditorPartValueChange;
     // The up (0xF700) or down (0xF701) arrow; answers the text to put in place of the typed run.
     std::function<std::optional<QString>(int key)> onSearchTextEditorKeyUpAndDown;
     // The kind of a committed run without a prefix: "#", "@" or "."; anything else is free text.

@@ -10,6 +10,8 @@
 #include "SideBar/SubSideBarDataSource.h"
 #include "Store/DBSmartFolder.h"
 #include "Store/KPContextHelper.h"
+#include "SearchField/SearchResultViewController.h"
+#include "Store/DBTag.h"
 
 #include <QCoreApplication>
 #include <QMenuBar>
@@ -95,6 +97,44 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
     EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
     EXPECT_EQ(field.geometry(), idle);
+}
+
+TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheField)
+{
+    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"Work"}});
+    addDocument(browsertest::DocumentSpec{.title = "Other", .tags = {"wine"}});
+    DBTag gone = engine->createTagByContext("woods");
+    gone.setIsTrash(true);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    auto* search = dynamic_cast<SearchCoordinator*>(controller->context().search);
+    field.textView()->setFocus();
+
+    QTest::keyClicks(field.textView(), "#wo");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    EXPECT_TRUE(field.textView()->hasFocus());
+    EXPECT_EQ(field.textView()->toPlainText(), "#work");
+    EXPECT_EQ(field.textView()->textCursor().selectedText(), "rk");
+    // The trashed tag is not offered.
+    EXPECT_EQ(search->searchResultController()->rowCount(), 2);
+
+    // A deletion does not complete again.
+    QTest::keyClick(field.textView(), Qt::Key_Backspace);
+    EXPECT_EQ(field.textView()->toPlainText(), "#wo");
+
+    QTest::keyClicks(field.textView(), "r");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(field.searchValues(), QVariantList({SearchTokenValue::make(SearchTokenTag, "work")}));
+    EXPECT_EQ(titles(), QStringList({"Work paper"}));
+    EXPECT_EQ(search->searchResultController(), nullptr);
+
+    // A word without prefix takes the kind of the selected suggestion.
+    QTest::keyClicks(field.textView(), "wi");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    EXPECT_EQ(search->searchResultController()->selectedRowDataType(), "#");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(field.searchValues().last(), SearchTokenValue::make(SearchTokenTag, "wine"));
+    EXPECT_EQ(titles(), QStringList());
 }
 
 TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)

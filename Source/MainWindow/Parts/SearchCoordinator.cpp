@@ -6,6 +6,11 @@
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Platform/ObjectStore/PersistentStoreCoordinator.h"
 #include "SearchField/KPSearchTextEditor.h"
+#include "SearchField/SearchResultViewController.h"
+#include "Import/KPFileFormatManager.h"
+#include "Platform/Kit/Popover.h"
+#include "Store/DBAuthor.h"
+#include "Store/DBTag.h"
 #include "SearchField/SearchQuery.h"
 #include "Controls/KPTokenEditorView.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -58,6 +63,7 @@ SearchCoordinator::SearchCoordinator(MainWindowContext& ctx) : m_ctx(ctx)
 
 SearchCoordinator::~SearchCoordinator()
 {
+    destroySearchResultPopver();
     // Their last calls find nothing held and change nothing.
     if (m_globleContentSearchObject)
         m_globleContentSearchObject->cancel();
@@ -86,12 +92,96 @@ void SearchCoordinator::setSearchField(KPSearchTextEditor* field)
     d.onSearchTextEditorWillEnd = [this] { onSearchTextEditorWillEnd(); };
     d.onSearchTextEditorExit = [this] { onSearchTextEditorExit(); };
     d.onSearchTextEditorDone = [this] { destroySearchResultPopver(); };
+    d.onSearchTextEditorPartValueChange = [this](const QString& run) -> std::optional<QString> {
+        createSearchResultPopver();
+        return m_resultController ? m_resultController->doSearchValue(run) : std::nullopt;
+    };
+    d.onSearchTextEditorSearchClick = [this](KPSearchTextEditor* f) {
+        if (m_resultPopover)
+            return;
+        createSearchResultPopver();
+        f->textView()->setFocus();
+        if (m_resultController)
+            m_resultController->doSearchValue(QString());
+    };
+    d.onSearchTextEditorKeyUpAndDown = [this](int key) -> std::optional<QString> {
+        return m_resultController ? m_resultController->doMoveRecordByKeyCode(key) : std::nullopt;
+    };
+    d.onSearchTextEditorConfirmDataType = [this] {
+        return m_resultController ? m_resultController->selectedRowDataType() : QString();
+    };
     field->setDelegate(std::move(d));
     if (m_ctx.commands) {
         m_findCommand = m_ctx.commands->add(QStringLiteral("menuSearchClick"), [this](const QVariant&) {
             if (m_field)
                 m_field->textView()->setFocus(Qt::ShortcutFocusReason);
         });
+    }
+}
+
+namespace {
+
+// Names of a tag or author entity beginning with prefix, not in the Trash, sorted by the store
+// and no more than the list shows.
+QStringList namesOf(DataBaseEngine* store, const QString& entity, const QString& prefix, int limit)
+{
+    QStringList names;
+    if (!store || !store->isOpen())
+        return names;
+    auto predicate = prefix.isEmpty()
+                         ? Predicate::format(QStringLiteral("isTrash == NO"))
+                         : Predicate::format(QStringLiteral("isTrash == NO && name BEGINSWITH[cd] %@"), {prefix});
+    if (!predicate)
+        return names;
+    auto rows = store->queryRecordByName(entity, *predicate, platform::SortDescriptor(QStringLiteral("name")), limit, {});
+    if (!rows)
+        return names;
+    for (const platform::ManagedObjectPtr& row : *rows)
+        names.append(row->valueForKey(QStringLiteral("name")).toString());
+    return names;
+}
+
+} // namespace
+
+void SearchCoordinator::createSearchResultPopver()
+{
+    if (m_resultPopover || !m_field)
+        return;
+    SearchResultViewController::Services services;
+    DataBaseEngine* store = m_ctx.store;
+    services.tagNames = [store](const QString& prefix, int limit) {
+        return namesOf(store, DBTag::entityName(), prefix, limit);
+    };
+    services.authorNames = [store](const QString& prefix, int limit) {
+        return namesOf(store, DBAuthor::entityName(), prefix, limit);
+    };
+    services.extensions = [] { return KPFileFormatManager::fileFormatManager().extensionList(); };
+    services.kindName = [](const QString& ext) { return KPFileFormatManager::fileFormatManager().kindNameByExtenstion(ext); };
+
+    m_resultPopover = std::make_unique<platform::kit::Popover>(platform::kit::Popover::Form::Overlay);
+    m_resultPopover->setFocusesContent(false);
+    m_resultPopover->setAnimates(false);
+    auto* controller = new SearchResultViewController(std::move(services));
+    m_resultController = controller;
+    controller->onSearchResultValueChange = [this](const QString& value) {
+        if (m_field)
+            m_field->setCurrentPartValue(value);
+    };
+    platform::kit::Popover* popover = m_resultPopover.get();
+    controller->onSizeChange = [popover](const QSize& size) { popover->setContentSize(size); };
+    m_resultPopover->setContentWidget(controller);
+    m_resultPopover->setContentSize(QSize(SearchResultViewController::kWidth, 160));
+    m_resultPopover->show(m_field, QRect(0, 0, 36, m_field->height()), platform::kit::PopoverEdge::MinY);
+}
+
+void SearchCoordinator::destroySearchResultPopver()
+{
+    m_resultController = nullptr;
+    if (auto popover = std::move(m_resultPopover)) {
+        popover->close();
+        // A click on the list ends here through the field's commit: the list's own slot is
+        // still running.
+        popover.release()->deleteLater();
     }
 }
 

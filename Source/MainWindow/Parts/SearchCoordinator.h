@@ -30,6 +30,10 @@
 
 struct MainWindowContext;
 class KPSearchTextEditor;
+class SearchResultViewController;
+namespace platform::kit {
+class Popover;
+}
 
 class SearchCoordinator final : public SearchHooks {
 public:
@@ -82,6 +86,10 @@ public:
     void doSearchBySmartFolderNode(const KPNode::Ptr& node, const QVariantMap& queryValues,
                                    const QString& predicate) override;
     void resetSearchField() override;
+    // The suggestion list under the field's magnifier end; it never takes the keyboard.
+    void createSearchResultPopver();
+    void destroySearchResultPopver() override;
+    SearchResultViewController* searchResultController() const { return m_resultController; }
     void cancelContentSearches() override;
     QString smartStringFromData(const QVariantMap& rules) const override;
 
@@ -112,5 +120,7 @@ private:
     std::optional<platform::Predicate> m_smartFolderContentSearchPredicate;
 
     QPointer<KPSearchTextEditor> m_field;
+    std::unique_ptr<platform::kit::Popover> m_resultPopover;
+    SearchResultViewController* m_resultController = nullptr; // owned by m_resultPopover
     platform::kit::CommandDispatcher::Token m_findCommand;
 };

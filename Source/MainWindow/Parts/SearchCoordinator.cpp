@@ -63,6 +63,9 @@ SearchCoordinator::SearchCoordinator(MainWindowContext& ctx) : m_ctx(ctx)
 
 SearchCoordinator::~SearchCoordinator()
 {
+    // The field lives in the title bar, which outlives the parts: it must not call back here.
+    if (m_field)
+        m_field->setDelegate({});
     destroySearchResultPopver();
     // Their last calls find nothing held and change nothing.
     if (m_globleContentSearchObject)

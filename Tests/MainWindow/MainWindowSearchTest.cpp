@@ -14,6 +14,7 @@
 #include "Store/DBTag.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QTest>
 
@@ -74,6 +75,13 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     QTest::keyClicks(field.textView(), "#work");
     QTest::keyClick(field.textView(), Qt::Key_Return);
     EXPECT_EQ(titles(), QStringList({"Work paper"}));
+    // The bottom bar counts what the search found.
+    QStringList counts;
+    for (const QLabel* label : controller->window()->findChildren<QLabel*>()) {
+        if (label->isVisible() && label->text().contains("found"))
+            counts.append(label->text());
+    }
+    EXPECT_EQ(counts, QStringList({"1 document found"}));
 
     // Another node while searching gives the field back.
     sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());

@@ -47,7 +47,7 @@ public:
     virtual QRectF buttonRectByCellFrame(const QRectF& frame) const;
 
     // (round(min(160, text width) + 33), 20).
-    QSizeF cellSize() const;
+    virtual QSizeF cellSize() const;
     // The text as drawn in width: shortened at its tail by whole characters (never inside a
     // surrogate pair or before a combining mark) when it does not fit.
     QString fittedText(qreal width) const;

@@ -12,6 +12,7 @@
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowFrame.h"
 #include "MainWindow/MainWindowParts.h"
+#include "SearchField/KPSearchTextEditor.h"
 #include "Dialogs/Preferences/PreferencesWindowController.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -323,12 +324,10 @@ void MainWindowController::buildContext()
     m_appMenu = std::make_unique<AppMenuController>();
     c.appMenu = m_appMenu.get();
     c.appDelegate = m_options.appDelegate;
-    m_search = std::make_unique<SearchHooks>();
     m_inspector = std::make_unique<PropertyPane>();
     m_safeBox = makeSafeBoxPane(c);
     m_peers = std::make_unique<AppPeerDirectory>(m_options.appDelegate);
     m_scanner = std::make_unique<ScannerLauncher>();
-    c.search = m_search.get();
     c.inspector = m_inspector.get();
     c.safeBox = m_safeBox.get();
     c.peers = m_peers.get();
@@ -383,6 +382,9 @@ void MainWindowController::createParts()
     QMenuBar* menuBar = menu.buildMenuBar(m_window.get());
     menu.attachShortcuts(m_window.get());
     chrome.installTitleBar(m_window->titleBarView(), menuBar);
+    auto* searchField = new KPSearchTextEditor(chrome.searchEditorRect(), m_window->titleBarView());
+    m_parts->search.setSearchField(searchField);
+    chrome.setSearchField(searchField);
     // The menus and buttons follow the stored sort and display settings from the start.
     m_parts->sortDisplay.onDataSourceSortingChange();
     m_parts->sortDisplay.onDisplayModeChange();

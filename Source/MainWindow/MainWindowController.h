@@ -115,7 +115,6 @@ private:
     // Services the window owns where none was handed in.
     std::unique_ptr<KeyState> m_ownKeys;
     std::unique_ptr<AppMenuController> m_appMenu;
-    std::unique_ptr<SearchHooks> m_search;
     std::unique_ptr<PropertyPane> m_inspector;
     std::unique_ptr<SafeBoxPane> m_safeBox;
     std::unique_ptr<PeerDirectory> m_peers;

@@ -32,6 +32,9 @@ public:
     }
     // Clears the search field and ends its editing mode.
     virtual void resetSearchField() {}
+    // Stops the running full-text searches (the global one and a smart folder's) so that none
+    // of their later hits reaches the listing, and takes the busy mark off the folder's row.
+    virtual void cancelContentSearches() {}
     virtual void destroySearchResultPopver() {}
     // The store predicate text of a smart folder's rule dictionary, limited to documents not in
     // the Trash; empty when the rules give none.

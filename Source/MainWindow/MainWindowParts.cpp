@@ -34,12 +34,15 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , inspectorEdits(ctx, content)
     , inspectorPane(ctx, inspectorEdits)
     , menuActions(ctx, chrome, sortDisplay, zoom)
+    , search(ctx)
 {
+    m_ctx.search = &search;
     wire();
 }
 
 MainWindowParts::~MainWindowParts()
 {
+    m_ctx.search = nullptr;
     m_ctx.gridDataSource = nullptr;
 }
 
@@ -141,6 +144,13 @@ void MainWindowParts::wire()
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
     menuActions.install();
+
+    // ---- the searches ----
+    search.showMainNode = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    search.appendSmartFolderItems = [this](const KPNode::Ptr& node, const QList<KPItemDataPtr>& items) {
+        content.appendSmartFolderHits(node, items);
+    };
+    search.layoutSearchField = [this] { chrome.layoutSearchField(); };
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

@@ -17,6 +17,7 @@
 #include "MainWindow/Parts/InspectorPane.h"
 #include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
+#include "MainWindow/Parts/SearchCoordinator.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "MainWindow/Parts/SideBarRequests.h"
 #include "MainWindow/Parts/SortDisplayThemeHandlers.h"
@@ -60,4 +61,6 @@ public:
     InspectorEdits inspectorEdits;
     InspectorPane inspectorPane;
     MenuActions menuActions;
+    // The window's SearchHooks (the context points at it while it lives).
+    SearchCoordinator search;
 };

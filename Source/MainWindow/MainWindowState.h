@@ -18,9 +18,12 @@ struct MainWindowState {
     // Written by GridInteraction (ContentSwitch clears it on a switch): what was typed so far to
     // find a title in the grid.
     QString searchTitleKeyDownCharStr;
-    // Written by the search field (ContentSwitch clears it on a switch): the last text searched
-    // for across the library.
+    // Written by the search (ContentSwitch clears it on a switch): the key of the last search
+    // across the library.
     QString globleSearchLastString;
+    // Written by SearchCoordinator: the search field is in use, so a side-bar node change
+    // clears it.
+    bool searchTextEditoring = false;
     // Written by SortDisplayThemeHandlers: the display mode of the listing views, kept while a
     // tile view forces icons.
     int lastInnerDisplayMode = 1;

@@ -117,6 +117,7 @@ void ContentSwitch::prepare(const KPNode::Ptr& node)
     m_ctx.state.globleSearchLastString.clear();
     if (m_ctx.search) {
         m_ctx.search->resetSearchField();
+        m_ctx.search->cancelContentSearches();
         m_ctx.search->destroySearchResultPopver();
     }
     if (m_ctx.safeBox)
@@ -263,8 +264,10 @@ void ContentSwitch::prepareSubSideBar()
 {
     KPThumbnailLoader::shared().clearImageQueue();
     m_ctx.state.searchTitleKeyDownCharStr.clear();
-    if (m_ctx.search)
+    if (m_ctx.search) {
         m_ctx.search->resetSearchField();
+        m_ctx.search->cancelContentSearches();
+    }
 }
 
 void ContentSwitch::onSubSideBarNodeChange(const KPNode::Ptr& node)
@@ -363,6 +366,14 @@ void ContentSwitch::showSmartFolderHits(const KPNode::Ptr& node, const QList<KPI
     if (!node || !isShown(node))
         return;
     listed().addSource(hits);
+    regroup(m_ctx.gridDataSource ? m_ctx.gridDataSource->sortInfoWithNode(node.get()) : std::nullopt);
+}
+
+void ContentSwitch::appendSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits)
+{
+    if (!node || !isShown(node))
+        return;
+    listed().appendSource(hits);
     regroup(m_ctx.gridDataSource ? m_ctx.gridDataSource->sortInfoWithNode(node.get()) : std::nullopt);
 }
 

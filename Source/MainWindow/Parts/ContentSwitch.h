@@ -92,6 +92,8 @@ public:
 
     // The full-text hits of a smart folder's search; ignored unless node is still shown.
     void showSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits);
+    // The same, added to what is listed (a document already listed stays listed once).
+    void appendSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits);
 
     // ---- listings ----
     // The live documents of a folder or collection and of every node below it.

@@ -299,12 +299,41 @@ void WindowChrome::adjustLeftViewPosition()
     }
 }
 
+namespace {
+
+// Right-aligned in the title bar, clear of the full-screen button.
+QRect idleSearchEditorRect(const QWidget* titleBar)
+{
+    constexpr int kWidth = 240, kHeight = 24, kRightMargin = 40;
+    const int width = titleBar ? titleBar->width() : 0;
+    return QRect(width - kRightMargin - kWidth, (WindowChrome::kTitleBarHeight - kHeight) / 2, kWidth, kHeight);
+}
+
+} // namespace
+
 QRect WindowChrome::searchEditorRect() const
 {
-    // Right-aligned in the title bar, clear of the full-screen button.
-    constexpr int kWidth = 240, kHeight = 24, kRightMargin = 40;
-    const int width = m_titleBar ? m_titleBar->width() : 0;
-    return QRect(width - kRightMargin - kWidth, (kTitleBarHeight - kHeight) / 2, kWidth, kHeight);
+    const QRect idle = idleSearchEditorRect(m_titleBar);
+    if (!m_ctx.state.searchTextEditoring)
+        return idle;
+    constexpr int kClosedSideBarLeft = 120, kMenuBarGap = 8;
+    int left = m_ctx.state.sideBarExpanded && m_ctx.sideBarView ? m_ctx.sideBarView->width() : kClosedSideBarLeft;
+    if (m_menuBar && m_menuBar->isVisible())
+        left = std::max(left, m_menuBar->geometry().right() + 1 + kMenuBarGap);
+    left = std::min(left, idle.x());
+    return QRect(left, idle.y(), idle.right() + 1 - left, idle.height());
+}
+
+void WindowChrome::setSearchField(QWidget* field)
+{
+    m_searchField = field;
+    layoutSearchField();
+}
+
+void WindowChrome::layoutSearchField()
+{
+    if (m_searchField)
+        m_searchField->setGeometry(searchEditorRect());
 }
 
 void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
@@ -326,10 +355,11 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
                                               "QMenuBar::item { background: transparent; padding: 3px 7px; }"
                                               "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }"));
         const int height = std::min(menuBar->sizeHint().height(), kTitleBarHeight);
-        const int room = std::max(0, searchEditorRect().x() - kMenuBarX - 8);
+        const int room = std::max(0, idleSearchEditorRect(titleBar).x() - kMenuBarX - 8);
         menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::min(menuBar->sizeHint().width(), room),
                              height);
     }
+    layoutSearchField();
 }
 
 void WindowChrome::showButtons(const ContentButtons& buttons)

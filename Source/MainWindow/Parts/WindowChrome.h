@@ -102,8 +102,13 @@ public:
     void adjustLeftViewPosition();
     void adjustLabItemCountPosition();
     void layoutToolBar();
-    // Where the search field sits in the title bar.
+    // Where the search field sits in the title bar: the narrow idle frame, or while the search
+    // is in use (searchTextEditoring) from the side bar's width (120 with it closed) to the idle
+    // frame's right end, never over the title bar's menu bar.
     QRect searchEditorRect() const;
+    // The title bar's search field, placed at searchEditorRect on every layout.
+    void setSearchField(QWidget* field);
+    void layoutSearchField();
 
     // ---- actions ----
     void onBtnViewModeClick();
@@ -146,6 +151,7 @@ private:
 
     MainWindowContext& m_ctx;
     QPointer<QWidget> m_toolBar, m_bottomBar, m_leftBottomBar, m_titleBar;
+    QPointer<QWidget> m_searchField;
     QPointer<QMenuBar> m_menuBar;
     QPointer<QToolButton> m_btnShowHideSideBar, m_btnShowHidePropertyView, m_btnViewMode;
     QPointer<KPButtonGroups> m_btnGroupButtons, m_btnRecentButtons;

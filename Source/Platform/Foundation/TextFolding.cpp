@@ -106,19 +106,24 @@ int compareFolded(const QString& a, const QString& b, FoldOptions options)
     return QString::compare(fold(a, options), fold(b, options), Qt::CaseSensitive);
 }
 
+// An empty part (or one that folds to nothing) is found nowhere, as the platform's string
+// search finds no empty string.
 bool beginsWith(const QString& text, const QString& prefix, FoldOptions options)
 {
-    return fold(text, options).startsWith(fold(prefix, options));
+    const QString foldedPrefix = fold(prefix, options);
+    return !foldedPrefix.isEmpty() && fold(text, options).startsWith(foldedPrefix);
 }
 
 bool endsWith(const QString& text, const QString& suffix, FoldOptions options)
 {
-    return fold(text, options).endsWith(fold(suffix, options));
+    const QString foldedSuffix = fold(suffix, options);
+    return !foldedSuffix.isEmpty() && fold(text, options).endsWith(foldedSuffix);
 }
 
 bool contains(const QString& text, const QString& part, FoldOptions options)
 {
-    return fold(text, options).contains(fold(part, options));
+    const QString foldedPart = fold(part, options);
+    return !foldedPart.isEmpty() && fold(text, options).contains(foldedPart);
 }
 
 QString escapeLike(const QString& text)

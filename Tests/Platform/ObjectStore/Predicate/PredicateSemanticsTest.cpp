@@ -440,3 +440,19 @@ TEST(PredicateSemantics, SelfOverPlainValues)
 }
 
 } // namespace
+
+// An empty operand of the substring operators is found nowhere, literal or bound, with or
+// without folding, and also when folding leaves nothing of it (a lone combining mark).
+TEST(PredicateSemantics, EmptyOperandsOfSubstringOperatorsMatchNothing)
+{
+    const QVariantMap m{{"name", "Report"}};
+    for (const char* op : {"CONTAINS", "BEGINSWITH", "ENDSWITH", "CONTAINS[cd]", "BEGINSWITH[c]", "ENDSWITH[d]"}) {
+        const QString literal = QStringLiteral("name %1 \"\"").arg(QLatin1String(op));
+        EXPECT_FALSE(eval(literal, m)) << op;
+        EXPECT_TRUE(eval("NOT (" + literal + ")", m)) << op;
+        EXPECT_FALSE(eval(QStringLiteral("name %1 %@").arg(QLatin1String(op)), m, {QString()})) << op;
+        EXPECT_FALSE(eval(QStringLiteral("SELF %1 %@").arg(QLatin1String(op)), QStringLiteral("Report"), {QString()}));
+    }
+    EXPECT_FALSE(eval("name CONTAINS[d] %@", m, {QStringLiteral("\u0301")}));
+    EXPECT_TRUE(eval("name CONTAINS[cd] 'port'", m));
+}

@@ -1,0 +1,229 @@
+#include "SearchField/SearchResultViewController.h"
+
+#include "Controls/KPThemeImageButton.h"
+#include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/Input.h"
+#include "Platform/ObjectStore/Predicate/Predicate.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPThemeManager.h"
+
+#include <QListWidget>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+constexpr int kUpArrow = 63232;
+constexpr int kDownArrow = 63233;
+
+// The selected row in the list's own blue, its text white.
+class RowDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, QColor(52, 145, 250));
+        painter->save();
+        painter->setPen(selected ? QColor(Qt::white) : QColor(99, 99, 99));
+        const QRect text = option.rect.adjusted(10, 0, -6, 0);
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, text.width()));
+        painter->setPen(QColor(0, 0, 0, 40));
+        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        painter->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return {0, 30}; }
+};
+
+QStringList beginningWith(const QStringList& names, const QString& prefix)
+{
+    if (prefix.isEmpty())
+        return names;
+    QStringList out;
+    const auto predicate = platform::Predicate::format(QStringLiteral("SELF BEGINSWITH[cd] %@"), {prefix});
+    for (const QString& name : names) {
+        if (predicate && predicate->evaluate(QVariant(name)))
+            out.append(name);
+    }
+    return out;
+}
+
+} // namespace
+
+SearchResultViewController::SearchResultViewController(Services services, QWidget* parent)
+    : QWidget(parent), m_services(std::move(services))
+{
+    setFocusPolicy(Qt::NoFocus);
+    static const char* const kSprites[3] = {"SearchPanel_Tag_Button", "SearchPanel_FileType_Button",
+                                            "SearchPanel_Author_Button"};
+    const KPCustomThemeObject* theme =
+        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
+    for (int i = 0; i < 3; ++i) {
+        auto* button = new KPThemeImageButton(QRect(10 + i * 30, 6, 24, 24), this);
+        if (theme)
+            button->setMultiSprite(theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i])));
+        button->setFocusPolicy(Qt::NoFocus);
+        const int tag = i + 1;
+        button->setupAction([this, tag](KPThemeImageButton*) {
+            selectButtonByTag(tag);
+            doSearchByPredicateValue(m_query);
+        });
+        m_tabs[i] = button;
+    }
+    m_list = new QListWidget(this);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setItemDelegate(new RowDelegate(m_list));
+    m_list->setSpacing(1);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QObject::connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        const int row = m_list->row(item);
+        if (row >= 0 && onSearchResultValueChange)
+            onSearchResultValueChange(rowValue(row));
+    });
+    resize(kWidth, 160);
+}
+
+void SearchResultViewController::selectButtonByTag(int tag)
+{
+    m_dataType = tag;
+    for (int i = 0; i < 3; ++i)
+        m_tabs[i]->setIsHighlight(i + 1 == tag);
+}
+
+std::optional<QString> SearchResultViewController::doSearchValue(const QString& value)
+{
+    if (value.isEmpty()) {
+        selectButtonByTag(Tags);
+        m_query.reset();
+        doSearchByPredicateValue(std::nullopt);
+        return std::nullopt;
+    }
+    const QChar first = value.front();
+    const int mode = first == u'#' ? Tags : first == u'@' ? Authors : first == u'.' ? FileTypes : Mixed;
+    std::optional<QString> query;
+    if (mode == Mixed)
+        query = value;
+    else if (value.size() > 1)
+        query = value.mid(1);
+    selectButtonByTag(mode);
+    m_query = query;
+    return doSearchByPredicateValue(query);
+}
+
+std::optional<QString> SearchResultViewController::doSearchByPredicateValue(const std::optional<QString>& query)
+{
+    m_rows.clear();
+    const QString prefix = query.value_or(QString());
+    const auto tags = [&] { return m_services.tagNames ? m_services.tagNames(prefix, kFetchLimit) : QStringList(); };
+    const auto authors = [&] { return m_services.authorNames ? m_services.authorNames(prefix, kFetchLimit) : QStringList(); };
+    const auto extensions = [&] {
+        QStringList list = beginningWith(m_services.extensions ? m_services.extensions() : QStringList(), prefix);
+        list.sort(Qt::CaseInsensitive);
+        return list.mid(0, kFetchLimit);
+    };
+    const auto kind = [&](const QString& ext) { return m_services.kindName ? m_services.kindName(ext) : QString(); };
+    std::optional<QString> completion;
+    switch (m_dataType) {
+    case Tags:
+        for (const QString& name : tags())
+            m_rows.push_back({name, "#" + name, "#"});
+        break;
+    case Authors:
+        for (const QString& name : authors())
+            m_rows.push_back({name, "@" + name, "@"});
+        break;
+    case FileTypes:
+        for (const QString& ext : extensions())
+            m_rows.push_back({QStringLiteral("%1(.%2)").arg(kind(ext), ext), "." + ext, "."});
+        break;
+    default:
+        for (const QString& name : tags())
+            m_rows.push_back({name, name, "#"});
+        for (const QString& ext : extensions())
+            m_rows.push_back({kind(ext), ext, "."});
+        for (const QString& name : authors())
+            m_rows.push_back({name, name, "@"});
+        break;
+    }
+    if (!m_rows.empty())
+        completion = m_rows.front().value;
+    if (query) {
+        m_rows.insert(m_rows.begin(),
+                      Row{platform::localizedString(QStringLiteral("Search for '%@'")).replace(QStringLiteral("%@"), *query),
+                          *query, QString()});
+    }
+    reload();
+    if (query) {
+        if (m_rows.size() >= 2)
+            select(m_dataType == Mixed ? 1 : 0);
+        else if (m_rows.size() == 1 && m_dataType != Mixed)
+            select(0);
+    }
+    const QSize size = preferredSize();
+    resize(size);
+    if (onSizeChange)
+        onSizeChange(size);
+    return completion;
+}
+
+std::optional<QString> SearchResultViewController::doMoveRecordByKeyCode(int code)
+{
+    if (m_rows.empty())
+        return std::nullopt;
+    int row = selectedRow();
+    if (code == kDownArrow)
+        ++row;
+    else if (code == kUpArrow)
+        --row;
+    if (row < 0 || row >= rowCount())
+        return std::nullopt;
+    select(row);
+    m_list->scrollToItem(m_list->item(row));
+    return rowValue(row);
+}
+
+QString SearchResultViewController::selectedRowDataType() const
+{
+    const int row = selectedRow();
+    return row >= 0 ? m_rows[size_t(row)].prefix : QString();
+}
+
+int SearchResultViewController::selectedRow() const
+{
+    return m_list->currentRow() >= 0 && m_list->currentItem() && m_list->currentItem()->isSelected() ? m_list->currentRow()
+                                                                                                     : -1;
+}
+
+QString SearchResultViewController::rowTitle(int row) const
+{
+    return row >= 0 && row < rowCount() ? m_rows[size_t(row)].title : QString();
+}
+
+QString SearchResultViewController::rowValue(int row) const
+{
+    return row >= 0 && row < rowCount() ? m_rows[size_t(row)].value : QString();
+}
+
+QSize SearchResultViewController::preferredSize() const
+{
+    if (m_rows.empty())
+        return {kWidth, 69};
+    return {kWidth, kRowPitch * std::min(rowCount(), kMaxVisibleRows) + kChromeHeight};
+}
+
+void SearchResultViewController::reload()
+{
+    m_list->clear();
+    for (const Row& row : m_rows)
+        m_list->addItem(row.title);
+    m_list->setGeometry(0, kChromeHeight, kWidth, std::max(0, preferredSize().height() - kChromeHeight));
+}
+
+void SearchResultViewController::select(int row)
+{
+    m_list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+}

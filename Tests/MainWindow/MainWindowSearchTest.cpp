@@ -1,0 +1,214 @@
+// The searches through the wired window: a smart folder with content rules clicked in the
+// collections tree, its store matches listed at once and its full-text hits appended.
+#include "MainWindowTestSupport.h"
+
+#include "Controls/KPTokenEditorView.h"
+#include "MainWindow/Parts/SearchCoordinator.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "SearchField/KPSearchTextEditor.h"
+#include "Platform/Foundation/KeyedArchiver.h"
+#include "SideBar/SubSideBarDataSource.h"
+#include "Store/DBSmartFolder.h"
+#include "Store/KPContextHelper.h"
+#include "SearchField/SearchResultViewController.h"
+#include "Store/DBTag.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTest>
+
+namespace {
+
+using namespace mainwindowtest;
+
+class HeldIndexSearch final : public SearchCoordinator::IndexSearch {
+public:
+    void start(Progress p) override { progress = std::move(p); }
+    void cancel() override { cancelled = true; }
+    Progress progress;
+    bool cancelled = false;
+};
+
+class MainWindowSearchTest : public MainWindowFixture {
+protected:
+    // The window open, active and wide enough for the title bar's menus and field.
+    KPSearchTextEditor& openWithField(int width = 1200)
+    {
+        MainWindowController& c = open();
+        c.window()->resize(width, 800);
+        c.window()->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(c.window()));
+        QCoreApplication::processEvents();
+        auto* search = dynamic_cast<SearchCoordinator*>(c.context().search);
+        EXPECT_NE(search, nullptr);
+        return *search->searchField();
+    }
+    static QStringList titles()
+    {
+        QStringList names;
+        for (const KPItemDataPtr& item : KPDataSourceManager::shareDataSourceManager().dataSource())
+            names.append(item->data().title());
+        names.sort();
+        return names;
+    }
+    QMenuBar* menuBar() { return controller->window()->titleBarView()->findChild<QMenuBar*>(); }
+};
+
+TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
+{
+    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"work"}});
+    addDocument(browsertest::DocumentSpec{.title = "Holiday", .tags = {"home"}});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    MainWindowContext& ctx = controller->context();
+    const QRect idle = field.geometry();
+
+    ASSERT_TRUE(ctx.commands->perform("menuSearchClick"));
+    EXPECT_TRUE(field.textView()->hasFocus());
+    EXPECT_TRUE(ctx.state.searchTextEditoring);
+    EXPECT_GT(field.width(), idle.width());
+    EXPECT_EQ(field.geometry().right(), idle.right());
+    ASSERT_TRUE(menuBar() && menuBar()->isVisible());
+    EXPECT_GT(field.x(), menuBar()->geometry().right());
+
+    QTest::keyClicks(field.textView(), "#work");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(titles(), QStringList({"Work paper"}));
+    // The bottom bar counts what the search found.
+    QStringList counts;
+    for (const QLabel* label : controller->window()->findChildren<QLabel*>()) {
+        if (label->isVisible() && label->text().contains("found"))
+            counts.append(label->text());
+    }
+    EXPECT_EQ(counts, QStringList({"1 document found"}));
+
+    // Another node while searching gives the field back.
+    sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
+    EXPECT_TRUE(field.isEmpty());
+    EXPECT_FALSE(ctx.state.searchTextEditoring);
+    EXPECT_EQ(field.geometry(), idle);
+
+    // Search again, then Escape three times: typed text, tokens, the search itself.
+    field.textView()->setFocus();
+    QTest::keyClicks(field.textView(), "#home");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(titles(), QStringList({"Holiday"}));
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    QTest::keyClicks(field.textView(), "x");
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    EXPECT_TRUE(field.isEmpty());
+    EXPECT_EQ(titles(), QStringList({"Holiday", "Work paper"}));
+    QTest::keyClick(field.textView(), Qt::Key_Escape);
+    EXPECT_FALSE(field.textView()->hasFocus());
+    EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    EXPECT_EQ(field.geometry(), idle);
+}
+
+TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheField)
+{
+    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"Work"}});
+    addDocument(browsertest::DocumentSpec{.title = "Other", .tags = {"wine"}});
+    DBTag gone = engine->createTagByContext("woods");
+    gone.setIsTrash(true);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    auto* search = dynamic_cast<SearchCoordinator*>(controller->context().search);
+    field.textView()->setFocus();
+
+    QTest::keyClicks(field.textView(), "#wo");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    EXPECT_TRUE(field.textView()->hasFocus());
+    EXPECT_EQ(field.textView()->toPlainText(), "#work");
+    EXPECT_EQ(field.textView()->textCursor().selectedText(), "rk");
+    // The trashed tag is not offered.
+    EXPECT_EQ(search->searchResultController()->rowCount(), 2);
+
+    // A deletion does not complete again.
+    QTest::keyClick(field.textView(), Qt::Key_Backspace);
+    EXPECT_EQ(field.textView()->toPlainText(), "#wo");
+
+    QTest::keyClicks(field.textView(), "r");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(field.searchValues(), QVariantList({SearchTokenValue::make(SearchTokenTag, "work")}));
+    EXPECT_EQ(titles(), QStringList({"Work paper"}));
+    EXPECT_EQ(search->searchResultController(), nullptr);
+
+    // A word without prefix takes the kind of the selected suggestion.
+    QTest::keyClicks(field.textView(), "wi");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    EXPECT_EQ(search->searchResultController()->selectedRowDataType(), "#");
+    QTest::keyClick(field.textView(), Qt::Key_Return);
+    EXPECT_EQ(field.searchValues().last(), SearchTokenValue::make(SearchTokenTag, "wine"));
+    EXPECT_EQ(titles(), QStringList());
+}
+
+TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
+{
+    for (int width : {700, 1600}) {
+        SCOPED_TRACE(width);
+        KPSearchTextEditor& field = openWithField(width);
+        const QRect idle = field.geometry();
+        EXPECT_EQ(idle.width(), 240);
+        field.textView()->setFocus();
+        QCoreApplication::processEvents();
+        const QRect inUse = field.geometry();
+        EXPECT_EQ(inUse.right(), idle.right());
+        EXPECT_GE(inUse.width(), idle.width());
+        ASSERT_TRUE(menuBar() && menuBar()->isVisible());
+        EXPECT_GT(inUse.x(), menuBar()->geometry().right());
+        controller.reset();
+    }
+}
+
+TEST_F(MainWindowSearchTest, ASmartFolderWithContentRulesListsMatchesThenHits)
+{
+    addDocument(browsertest::DocumentSpec{.title = "Alpha report"});
+    addDocument(browsertest::DocumentSpec{.title = "Beta"});
+    const DBFileInfo gamma = addDocument(browsertest::DocumentSpec{.title = "Gamma"});
+    DBSmartFolder smart = DBRecord::insertNewObject<DBSmartFolder>(context());
+    smart.setTitle("Smart");
+    smart.setType(DBNode::SmartFolder);
+    smart.setData(*platform::KeyedArchiver::archivedData(QVariantMap{
+        {"Operation", false},
+        {"SmartData", QVariantList{QVariantMap{{"Title", "Title"}, {"Left", "title"}, {"Center", "CONTAINS[cd]"}, {"Right", "report"}},
+                                   QVariantMap{{"Title", "Content"}, {"Left", "content"}, {"Center", "CONTAINS[cd]"}, {"Right", "tax"}}}}}));
+    ASSERT_TRUE(KPContextHelper::save(context()));
+
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    auto* search = dynamic_cast<SearchCoordinator*>(ctx.search);
+    ASSERT_NE(search, nullptr);
+    std::shared_ptr<HeldIndexSearch> held;
+    search->makeValuesSearch = [&held](const QVariantMap&) { return held = std::make_shared<HeldIndexSearch>(); };
+
+    sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
+    KPSideBarOutlineView& subView = *ctx.subSideBarDataSource->sideBarView();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return subView.numberOfRows() > 0; }));
+    KPNode* row = nullptr;
+    for (int i = 0; i < subView.numberOfRows() && !row; ++i) {
+        if (subView.nodeAtRow(i) && subView.nodeAtRow(i)->title() == "Smart")
+            row = subView.nodeAtRow(i);
+    }
+    ASSERT_NE(row, nullptr);
+    QTest::mouseClick(subView.viewport(), Qt::LeftButton, {}, subView.frameOfRow(subView.rowForNode(row)).center());
+
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(row->isBusy());
+    auto titles = [] {
+        QStringList names;
+        for (const KPItemDataPtr& item : KPDataSourceManager::shareDataSourceManager().dataSource())
+            names.append(item->data().title());
+        names.sort();
+        return names;
+    };
+    EXPECT_EQ(titles(), QStringList({"Alpha report"}));
+    held->progress({QVariantMap{{"URI", gamma.URIString()}, {"SKID", 3}}}, false);
+    EXPECT_EQ(titles(), QStringList({"Alpha report", "Gamma"}));
+    held->progress({}, true);
+    EXPECT_FALSE(row->isBusy());
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#include "SearchField/KPSearchTextEditor.h"
+
+#include "../Controls/TokenTestSupport.h"
+#include "Controls/KPTokenEditorView.h"
+#include "Platform/Kit/Pasteboard.h"
+#include "Platform/Kit/PasteboardCodec.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTest>
+#include <QTextCursor>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace pb = platform::kit::pasteboard;
+
+class SearchFieldTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.resize(400, 60);
+        field = new KPSearchTextEditor(QRect(10, 10, 300, 24), &window);
+        KPSearchTextEditorDelegate d;
+        d.onSearchTextEditorDidChange = [this](KPSearchTextEditor* f) { changes.append(f->searchValues()); };
+        d.onSearchTextEditorExit = [this] { ++exits; };
+        d.onSearchTextEditorDone = [this] { ++dones; };
+        d.onSearchTextEditorWillStart = [this] { ++starts; };
+        d.onSearchTextEditorConfirmDataType = [this] { return confirm; };
+        field->setDelegate(std::move(d));
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        field->textView()->setFocus();
+        QApplication::processEvents();
+    }
+
+    void type(const QString& text) { QTest::keyClicks(field->textView(), text); }
+    void key(Qt::Key k) { QTest::keyClick(field->textView(), k); }
+    QString content() const { return tokentest::content(*field->tokenEditor()); }
+    static QVariantMap token(int type, const QString& v) { return SearchTokenValue::make(SearchTokenType(type), v); }
+
+    QWidget window;
+    KPSearchTextEditor* field = nullptr;
+    QList<QVariantList> changes;
+    int exits = 0, dones = 0, starts = 0;
+    QString confirm;
+};
+
+TEST_F(SearchFieldTest, ReturnCommitsOneRunByItsPrefix)
+{
+    EXPECT_EQ(starts, 1);
+    type("#");
+    key(Qt::Key_Return);
+    EXPECT_TRUE(field->isEmpty());
+    EXPECT_TRUE(changes.isEmpty());
+
+    type(" #work ");
+    key(Qt::Key_Return);
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes.last(), QVariantList({token(SearchTokenTag, "work")}));
+
+    type("@Ann");
+    key(Qt::Key_Enter);
+    type(".pdf");
+    key(Qt::Key_Return);
+    type("annual report");
+    key(Qt::Key_Return);
+    EXPECT_EQ(field->searchValues(), QVariantList({token(SearchTokenTag, "work"), token(SearchTokenAuthor, "Ann"),
+                                                   token(SearchTokenFileType, "pdf"),
+                                                   token(SearchTokenText, "annual report")}));
+    EXPECT_EQ(changes.size(), 4);
+
+    // Without a prefix the owner decides the kind.
+    confirm = "#";
+    type("home");
+    key(Qt::Key_Return);
+    EXPECT_EQ(field->searchValues().last(), token(SearchTokenTag, "home"));
+
+    // Return with only tokens: the owner hears it is done; Tab keeps the keyboard here.
+    dones = 0;
+    key(Qt::Key_Return);
+    EXPECT_EQ(dones, 1);
+    key(Qt::Key_Tab);
+    EXPECT_TRUE(field->textView()->hasFocus());
+}
+
+TEST_F(SearchFieldTest, EscapeDropsTypedTextThenTokensThenLeaves)
+{
+    type("a");
+    key(Qt::Key_Return);
+    type("b");
+    key(Qt::Key_Return);
+    type("xy");
+    changes.clear();
+
+    key(Qt::Key_Escape);
+    EXPECT_EQ(content(), "[a][b]");
+    EXPECT_TRUE(changes.isEmpty());
+
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(field->isEmpty());
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_TRUE(changes[0].isEmpty());
+    EXPECT_EQ(exits, 0);
+
+    key(Qt::Key_Escape);
+    EXPECT_EQ(exits, 1);
+    EXPECT_FALSE(field->textView()->hasFocus());
+}
+
+TEST_F(SearchFieldTest, TokensDeletedByTheirButtonOrPastedFromTheEditor)
+{
+    type("a");
+    key(Qt::Key_Return);
+    type("b");
+    key(Qt::Key_Return);
+    changes.clear();
+    QTest::mouseClick(field->textView()->viewport(), Qt::LeftButton, {},
+                      tokentest::deleteButtonCentre(*field->tokenEditor(), 0));
+    EXPECT_EQ(content(), "[b]");
+    ASSERT_EQ(changes.size(), 1);
+    EXPECT_EQ(changes[0], QVariantList({token(SearchTokenText, "b")}));
+
+    // Copied tag and author tokens arrive in order as tokens and run one search.
+    auto* mime = new QMimeData;
+    const QVariantList items{QVariantMap{{"Type", "KPTokenTagAttachmentCell"}, {"Data", "red"}},
+                             QVariantMap{{"Type", "KPTokenAuthorAttachmentCell"}, {"Data", "Ann"}}};
+    ASSERT_TRUE(pb::writeValue(*mime, pb::kTokenEditor, items).has_value());
+    QApplication::clipboard()->setMimeData(mime);
+    changes.clear();
+    field->textView()->moveCursor(QTextCursor::End);
+    field->textView()->paste();
+    EXPECT_EQ(content(), "[b][red][Ann]");
+    EXPECT_EQ(field->searchValues(), QVariantList({token(SearchTokenText, "b"), token(SearchTokenTag, "red"),
+                                                   token(SearchTokenAuthor, "Ann")}));
+    EXPECT_EQ(changes.size(), 1);
+}
+
+TEST(SearchTokenCell, WidthIsCappedAndWiderForKinds)
+{
+    const QString longText(400, QLatin1Char('w'));
+    EXPECT_EQ(KPSTAttachmentCell(longText, SearchTokenText).cellSize(), QSizeF(193, 20));
+    EXPECT_EQ(KPSTAttachmentCell(longText, SearchTokenTag).cellSize(), QSizeF(206, 20));
+    const KPSTAttachmentCell shortCell("a", SearchTokenAuthor);
+    EXPECT_LT(shortCell.cellSize().width(), 206);
+    EXPECT_EQ(shortCell.buttonRectByCellFrame(QRectF(10, 0, 60, 20)), QRectF(53, 3, 14, 14));
+}
+
+} // namespace

@@ -488,6 +488,10 @@ void KPAsyncSocket::doReadData()
         doReadEOF();
     else if (waiting)
         resumeReadSource();
+    else if (secure && !done && totalBytesReadForCurrentRead > 0)
+        // The estimate counts raw TLS bytes, not plain ones: what the TLS layer still holds
+        // raises no readiness event, so the read goes on from here.
+        m_socketQueue.async([self = shared_from_this()] { self->doReadData(); });
 }
 
 void KPAsyncSocket::doReadEOF()

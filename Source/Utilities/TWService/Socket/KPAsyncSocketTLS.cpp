@@ -136,8 +136,13 @@ bool applyCiphers(SSL* ssl, const QVariantList& numbers)
     }
     if (!tls12.isEmpty() && SSL_set_cipher_list(ssl, tls12.constData()) != 1)
         return false;
-    // The TLS 1.3 suites are a list of their own: naming none of them leaves only TLS 1.2.
-    return SSL_set_ciphersuites(ssl, tls13.constData()) == 1 || tls13.isEmpty();
+    // The TLS 1.3 suites are a list of their own. Naming none of them leaves only TLS 1.2:
+    // OpenSSL settles the version before the suite and would otherwise find no cipher.
+    if (tls13.isEmpty())
+        return SSL_set_max_proto_version(ssl, TLS1_2_VERSION) == 1;
+    if (SSL_set_ciphersuites(ssl, tls13.constData()) != 1)
+        return false;
+    return !tls12.isEmpty() || SSL_set_min_proto_version(ssl, TLS1_3_VERSION) == 1;
 }
 
 bool applyDHParameters(SSL_CTX* ctx, const QByteArray& bytes)
@@ -422,6 +427,11 @@ void KPAsyncSocket::sslContinueSSLHandshake()
         return;
     }
     const int status = m_ssl->statusFor(r);
+    if (status != errSSLWouldBlock) {
+        char reason[256] = {};
+        ERR_error_string_n(ERR_peek_error(), reason, sizeof reason);
+        qWarning("KPAsyncSocket: TLS handshake failed (%d): %s", status, reason);
+    }
     ERR_clear_error();
     if (status != errSSLWouldBlock)
         closeWithError(sslError(status));
@@ -511,3 +521,4 @@ void KPAsyncSocket::flushSSLBuffers()
             break;
     }
 }
+

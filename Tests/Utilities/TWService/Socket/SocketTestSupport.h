@@ -32,6 +32,7 @@ struct Recorder : KPAsyncSocketDelegate {
     std::vector<long> writes;
     std::vector<KPAsyncSocketPtr> accepted;
     std::vector<std::optional<platform::Error>> disconnects;
+    std::vector<const KPAsyncSocket*> disconnected;
     std::vector<double> timeoutElapsed;
     std::function<double(long, double, std::uint64_t)> onReadTimeout;
     std::function<void(const KPAsyncSocketPtr&, const QByteArray&, long)> onRead;
@@ -76,9 +77,10 @@ struct Recorder : KPAsyncSocketDelegate {
     {
         partialWrites.push_back(n);
     }
-    void socketDidDisconnect(const KPAsyncSocketPtr&, const std::optional<platform::Error>& error) override
+    void socketDidDisconnect(const KPAsyncSocketPtr& s, const std::optional<platform::Error>& error) override
     {
         disconnects.push_back(error);
+        disconnected.push_back(s.get());
         events << QStringLiteral("disconnect");
     }
     void socketDidSecure(const KPAsyncSocketPtr&) override { ++secured; }

@@ -269,6 +269,13 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         m_parameter = *info;
     }
     m_dataLength = info->size;
+    if (!lockedDelegate()) {
+        // Nobody would take the file: accepting it would report as delivered what is thrown away.
+        qInfo("TWSocketFileUpload: no receiver for uploads; refused");
+        m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
+        m_socket->disconnectAfterWriting();
+        return;
+    }
     if (m_dataLength < 1) {
         qInfo("TWSocketFileUpload: Read file size == 0");
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
@@ -360,11 +367,13 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
         fail(QStringLiteral("write of the received file failed: %1").arg(m_outputStream.errorString()));
         return;
     }
+    auto receiver = lockedDelegate();
+    if (!receiver) {
+        fail(QStringLiteral("the receiver went away"));
+        return;
+    }
     m_ended = true;
-    if (auto d = lockedDelegate())
-        d->onClientUploadedFile(self(), m_outputPath);
-    else
-        removeStaging(); // nobody takes it
+    receiver->onClientUploadedFile(self(), m_outputPath);
     m_socket->writeData(QByteArray(1, kAck), -1, TagUploadInfo);
     m_socket->disconnectAfterWriting();
 }

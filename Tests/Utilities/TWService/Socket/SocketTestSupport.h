@@ -162,7 +162,7 @@ inline void settle(int rounds = 20)
 {
     for (int i = 0; i < rounds; ++i) {
         bool ran = false;
-        platform::DispatchQueue::global().after(std::chrono::milliseconds(5), [&ran] { ran = true; });
+        platform::DispatchQueue::main().after(std::chrono::milliseconds(5), [&ran] { ran = true; });
         testsupport::spinUntil([&] { return ran; });
     }
 }

@@ -2,6 +2,7 @@
 // request completes exactly once, whichever way its connection ends.
 #include "Support/TestSupport.h"
 #include "Utilities/TWService/Client/TWBaseRequest.h"
+#include "Utilities/TWService/Server/TWDataReader.h"
 #include "Utilities/TWService/Server/TWServer.h"
 
 #include <QDir>
@@ -42,7 +43,12 @@ struct Receiver : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shar
     QMutex mutex;
     QList<QByteArray> files;
     QByteArray icon = "PICTURE";
+    QByteArray download;
     QByteArray onClientRequestByParameter(TWSocketReader*, const QVariantMap&) override { return icon; }
+    std::shared_ptr<TWDataReader> onClientRequestFileByParameter(TWSocketReader*, const QVariantMap&) override
+    {
+        return download.isEmpty() ? nullptr : std::make_shared<TWNSDataReader>(download);
+    }
     void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& r) override
     {
         r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
@@ -154,7 +160,27 @@ TEST(PeerClient, UploadsAndDataRequestsCompleteOnceAgainstTheRealServer)
     EXPECT_EQ(refused->error->domain, QStringLiteral("TWFileUploadRequest"));
     EXPECT_EQ(refused->error->message, QStringLiteral("upload refused by server (-3)"));
 
-    std::this_thread::yield();
+    // A download in chunks, and one the server has nothing for.
+    receiver->download = bytes;
+    QString downloaded;
+    auto fetched = std::make_shared<Outcome>();
+    TWFileRequest::create(peer, {{QStringLiteral("Path"), QStringLiteral("x")}})
+        ->requestWithCompltedBlock([&downloaded, fetched](TWFileRequest*, const QString& p, const std::optional<platform::Error>& e) {
+            downloaded = p; // read after the completion count is seen, under its lock
+            fetched->record(e);
+        });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return fetched->count() == 1; }));
+    EXPECT_FALSE(fetched->error.has_value());
+    EXPECT_TRUE(testsupport::readFile(downloaded) == bytes);
+    QFile::remove(downloaded);
+    receiver->download.clear();
+    auto nothing = std::make_shared<Outcome>();
+    TWFileRequest::create(peer, {{QStringLiteral("Path"), QStringLiteral("x")}})
+        ->requestWithCompltedBlock([nothing](TWFileRequest*, const QString&, const std::optional<platform::Error>& e) { nothing->record(e); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return nothing->count() == 1; }));
+    ASSERT_TRUE(nothing->error.has_value());
+    EXPECT_EQ(nothing->error->message, QStringLiteral("read file data size == 0, disconnect by client!"));
+
     EXPECT_EQ(icon->count() + upload->count() + refused->count(), 3);
     server->stopServer();
 }

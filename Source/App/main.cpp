@@ -36,6 +36,7 @@
 #include "SafeBox/SafeBoxXPCClient.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/TWService/Service/TWPeerExchange.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -240,6 +241,21 @@ int main(int argc, char** argv)
     // close with the quit check itself.
     services.quitEventLoop = [] { QCoreApplication::exit(0); };
     std::function<AppDelegate*()> appDelegate;
+    // The peer exchange, made once the library is open; it stops before the delegate it asks
+    // for answers goes, and before the discovery backend it publishes through.
+    std::unique_ptr<TWPeerExchange> peerExchange;
+    services.startPeerExchange = [&peerExchange, &appDelegate] {
+        AppDelegate* d = appDelegate();
+        TWPeerExchange::Hooks hooks;
+        hooks.dataAnswer = [d](const QVariantMap& p) { return d->onClientRequestByParameter(p); };
+        hooks.found = [d](std::shared_ptr<ServerInfo> s) { d->onTWClientFindServer(std::move(s)); };
+        hooks.removed = [d](const std::shared_ptr<ServerInfo>& s) { d->onTWClientRemoveServer(s); };
+        // No receive side yet: uploads from peers are refused rather than lost.
+        peerExchange = std::make_unique<TWPeerExchange>(std::move(hooks));
+        const QString user = qEnvironmentVariable("USER", QDir::home().dirName());
+        peerExchange->start(TWPeerExchange::copyIdentifier(), user);
+    };
+    services.requestPeerIcon = [](std::shared_ptr<ServerInfo> s) { TWPeerExchange::requestIcon(std::move(s)); };
     services.showMainWindow = [&mainWindow, &app, &appDelegate, &requestTermination] {
         if (!mainWindow) {
             if (!DataBaseEngine::dataBaseEngine()->isOpen()) {
@@ -258,6 +274,7 @@ int main(int argc, char** argv)
     services.hasVisibleWindows = [&mainWindow] { return mainWindow && mainWindow->window()->isVisible(); };
     AppDelegate delegate(services);
     appDelegate = [&delegate] { return &delegate; };
+    const auto stopPeerExchange = qScopeGuard([&peerExchange] { peerExchange.reset(); });
     requestTermination = [&delegate] { delegate.requestTermination(); };
     showMainWindowOnceRunning = [&delegate, &services] {
         if (delegate.launchState() == AppDelegate::LaunchState::Running)

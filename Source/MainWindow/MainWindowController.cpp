@@ -32,6 +32,7 @@
 #include "Theme/KPThemeManager.h"
 #include "Tools/RebuildContentWindowController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/TWService/Service/TWPeerExchange.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -55,6 +56,11 @@ public:
     std::vector<std::shared_ptr<ServerInfo>> serverList() const override
     {
         return m_app ? m_app->serverList() : std::vector<std::shared_ptr<ServerInfo>>{};
+    }
+    void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
+                    std::function<void(const QString& error)> completed) override
+    {
+        TWPeerExchange::uploadFile(address, port, info, filePath, std::move(completed));
     }
 
 private:

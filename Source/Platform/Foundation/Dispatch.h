@@ -7,6 +7,7 @@
 #include "Platform/Foundation/DispatchGroup.h"
 #include "Platform/Foundation/DispatchQueue.h"
 #include "Platform/Foundation/DispatchSemaphore.h"
+#include "Platform/Foundation/DispatchSource.h"
 #include "Platform/Foundation/DispatchTimer.h"
 
 #include <QString>

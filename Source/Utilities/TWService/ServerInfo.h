@@ -14,6 +14,16 @@ public:
     {
     }
 
+    // As found by browsing: the service's name and its resolved port (where dataPort starts).
+    ServerInfo(QString serviceName, QString address, quint16 port, QString serverName, QString guid)
+        : ServerInfo(std::move(address), port, std::move(serverName), std::move(guid))
+    {
+        m_serviceName = std::move(serviceName);
+        m_port = port;
+    }
+
+    QString serviceName() const { return m_serviceName; }
+    quint16 port() const { return m_port; }
     QString address() const { return m_address; } // dotted IPv4 text
     QString serverName() const { return m_serverName; }
     QString guid() const { return m_guid; }
@@ -46,5 +56,7 @@ private:
     quint16 m_dataPort;
     const QString m_serverName;
     const QString m_guid;
+    QString m_serviceName; // set only by the browsing constructor
+    quint16 m_port = 0;
     QImage m_icon;
 };

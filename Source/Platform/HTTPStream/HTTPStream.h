@@ -1,0 +1,139 @@
+// One HTTP/1.1 exchange over one connection, plain or TLS (OpenSSL), driven by an HTTPRunLoop:
+// it connects, sends the request line, the header fields and the body (pulled from a reader
+// only as fast as the socket takes it), and reads the response through HTTPResponseParser.
+// Events go to one client callback on the loop's thread, like a read stream's events.
+//
+// TLS checks the peer against the system's CA store and the host name unless the request says
+// not to; a client identity comes from a PEM file (certificate chain and key) or PKCS#12.
+//
+// Threads: a stream belongs to the thread of its loop; every call is made there. The client
+// callback may close or destroy the stream.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/HTTPStream/HTTPHeaders.h"
+#include "Platform/HTTPStream/HTTPResponseParser.h"
+
+#include <QByteArray>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
+namespace platform {
+
+class HTTPRunLoop;
+
+struct HTTPRequestMessage {
+    QByteArray method = "GET";
+    QUrl url;
+    bool httpVersionOne = false; // sends HTTP/1.0
+    HTTPHeaders headers;
+};
+
+struct HTTPStreamTLSSettings {
+    bool validatesCertificate = true;
+    // A PEM file with the certificate chain and the key, or a PKCS#12 file (.p12, .pfx).
+    QString clientIdentityPath;
+    QString clientIdentityPassword;
+};
+
+class HTTPStream {
+public:
+    enum class Event { HasBytesAvailable, EndEncountered, ErrorOccurred };
+    // Fills at most max bytes of the body; 0 at its end, -1 on failure.
+    using BodyReader = std::function<qint64(char* buffer, qint64 max)>;
+
+    static inline const QString ErrorDomain = QStringLiteral("HTTPStream");
+    // TLS failures; codes -9818 to -9800, as the request's "SSL problem" text expects.
+    static inline const QString TLSErrorDomain = QStringLiteral("TLS");
+    enum ErrorCode {
+        ConnectionLostBeforeResponse = 1,
+        MalformedResponse = 2,
+        HostNotFound = 3,
+        BodyReadFailed = 4,
+        UnsupportedScheme = 5,
+    };
+    enum TLSErrorCode {
+        TLSProtocolError = -9800,
+        TLSHandshakeFailed = -9806,
+        TLSCertificateRejected = -9807,
+        TLSClientIdentityFailed = -9808,
+    };
+
+    // Response bytes read from the socket wait in the parser up to this much before reading
+    // pauses: back-pressure for a reader that takes its time.
+    static constexpr qsizetype MaxBufferedBody = 512 * 1024;
+
+    HTTPStream(HTTPRunLoop& loop, HTTPRequestMessage message, BodyReader body = {}, HTTPStreamTLSSettings tls = {});
+    ~HTTPStream();
+    HTTPStream(const HTTPStream&) = delete;
+    HTTPStream& operator=(const HTTPStream&) = delete;
+
+    void setClient(std::function<void(Event)> client) { m_client = std::move(client); }
+
+    // Starts connecting. False (with error()) when no connection can be started at all.
+    bool open();
+    void close();
+
+    // An unscheduled stream neither reads nor reports; bytes wait in the socket.
+    void setScheduled(bool scheduled);
+    bool isScheduled() const { return m_scheduled; }
+
+    bool hasBytesAvailable() const { return m_parser.bufferedBodySize() > 0; }
+    QByteArray read(qint64 max);
+
+    const HTTPResponseParser& response() const { return m_parser; }
+    // Body bytes the socket has taken.
+    qint64 bytesWritten() const { return m_bodyWritten; }
+    std::optional<Error> error() const { return m_error; }
+
+private:
+    enum class State { Idle, Connecting, Handshake, Open, Closed };
+
+    void onEvents(short revents);
+    void onConnected();
+    void doHandshake();
+    void doWrite();
+    void doRead();
+    void updateEvents();
+    void failWith(const Error& error);
+    void notify();
+    bool setUpTLS();
+    Error tlsError(int code, const QString& what) const;
+    qint64 rawSend(const char* data, qint64 length, int* err);
+    qint64 rawRecv(char* data, qint64 length, int* err);
+
+    HTTPRunLoop& m_loop;
+    HTTPRequestMessage m_message;
+    BodyReader m_body;
+    HTTPStreamTLSSettings m_tls;
+    std::function<void(Event)> m_client;
+
+    State m_state = State::Idle;
+    int m_fd = -1;
+    bool m_https = false;
+    SSL_CTX* m_ctx = nullptr;
+    SSL* m_ssl = nullptr;
+    bool m_sslWantsWriteForRead = false;
+    bool m_sslWantsReadForWrite = false;
+    bool m_scheduled = true;
+
+    QByteArray m_out;
+    qsizetype m_headLeft = 0;
+    bool m_bodyDone = false;
+    qint64 m_bodyWritten = 0;
+
+    HTTPResponseParser m_parser;
+    std::optional<Error> m_error;
+    bool m_errorReported = false;
+    bool m_headersReported = false;
+    bool m_endReported = false;
+    bool m_notifyPosted = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+};
+
+} // namespace platform

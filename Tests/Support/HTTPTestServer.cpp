@@ -1,0 +1,254 @@
+#include "Support/HTTPTestServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace testsupport {
+
+QByteArray HTTPTestRequest::header(const QByteArray& name) const
+{
+    for (const auto& [n, v] : headers)
+        if (n.compare(name, Qt::CaseInsensitive) == 0)
+            return v;
+    return {};
+}
+
+bool HTTPTestRequest::hasHeader(const QByteArray& name) const
+{
+    for (const auto& h : headers)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+HTTPTestResponse HTTPTestResponse::make(int status, const QByteArray& body,
+                                        const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    HTTPTestResponse r;
+    r.raw = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n";
+    bool hasLength = false;
+    for (const auto& [n, v] : headers) {
+        r.raw += n + ": " + v + "\r\n";
+        hasLength = hasLength || n.compare("Content-Length", Qt::CaseInsensitive) == 0;
+    }
+    if (!hasLength)
+        r.raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    r.raw += "\r\n" + body;
+    return r;
+}
+
+HTTPTestResponse HTTPTestResponse::chunked(int status, const QByteArray& body, int chunkSize,
+                                           const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    HTTPTestResponse r;
+    r.raw = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nTransfer-Encoding: chunked\r\n";
+    for (const auto& [n, v] : headers)
+        r.raw += n + ": " + v + "\r\n";
+    r.raw += "\r\n";
+    for (qsizetype at = 0; at < body.size(); at += chunkSize) {
+        const QByteArray piece = body.mid(at, chunkSize);
+        r.raw += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+    }
+    r.raw += "0\r\n\r\n";
+    return r;
+}
+
+QByteArray HTTPTestResponse::gzip(const QByteArray& data)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+HTTPTestServer::HTTPTestServer(Handler handler) : m_handler(std::move(handler))
+{
+    if (::pipe2(m_stopPipe, O_CLOEXEC) != 0)
+        return;
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_listenFd, 128) != 0)
+        return;
+    socklen_t len = sizeof addr;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_acceptThread = std::thread([this] { acceptLoop(); });
+}
+
+HTTPTestServer::~HTTPTestServer()
+{
+    if (m_stopPipe[1] >= 0)
+        [[maybe_unused]] auto n = ::write(m_stopPipe[1], "x", 1);
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        for (int fd : m_fds)
+            ::shutdown(fd, SHUT_RDWR);
+        threads.swap(m_threads);
+    }
+    for (auto& t : threads)
+        t.join();
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+    for (int fd : m_stopPipe)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QUrl HTTPTestServer::url(const QString& path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+}
+
+std::vector<HTTPTestRequest> HTTPTestServer::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+int HTTPTestServer::requestCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_requests.size());
+}
+
+bool HTTPTestServer::waitStop(int ms)
+{
+    pollfd p{m_stopPipe[0], POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+void HTTPTestServer::acceptLoop()
+{
+    for (;;) {
+        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN))
+            continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const int number = ++m_connections;
+        std::lock_guard lock(m_mutex);
+        m_fds.push_back(fd);
+        m_threads.emplace_back([this, fd, number] { serve(fd, number); });
+    }
+}
+
+bool HTTPTestServer::sendAll(int fd, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+void HTTPTestServer::serve(int fd, int number)
+{
+    QByteArray in;
+    for (;;) {
+        // One request: the head, then a body of Content-Length bytes.
+        qsizetype headEnd = -1;
+        while ((headEnd = in.indexOf("\r\n\r\n")) < 0) {
+            pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) <= 0 || fds[1].revents)
+                return;
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return;
+            in.append(buf, n);
+        }
+        HTTPTestRequest request;
+        request.connection = number;
+        const QList<QByteArray> lines = in.left(headEnd).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.target = first.value(1);
+        request.version = first.value(2);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].trimmed();
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0)
+                request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        }
+        in.remove(0, headEnd + 4);
+        const qsizetype length = request.header("Content-Length").toLongLong();
+        while (in.size() < length) {
+            pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) <= 0 || fds[1].revents)
+                return;
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return;
+            in.append(buf, n);
+        }
+        request.body = in.left(length);
+        in.remove(0, length);
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+        }
+        const HTTPTestResponse response = m_handler(request);
+        if (!sendAll(fd, response.raw))
+            return;
+        for (const auto& [delay, piece] : response.pieces) {
+            if (delay > 0 && waitStop(delay))
+                return;
+            if (!sendAll(fd, piece))
+                return;
+        }
+        switch (response.ending) {
+        case HTTPTestResponse::Ending::KeepAlive:
+            continue;
+        case HTTPTestResponse::Ending::Close:
+            ::shutdown(fd, SHUT_WR);
+            // Drain until the client closes, so the close is never a reset.
+            for (;;) {
+                pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+                if (::poll(fds, 2, 5000) <= 0 || fds[1].revents)
+                    return;
+                char buf[4096];
+                if (::recv(fd, buf, sizeof buf, 0) <= 0)
+                    return;
+            }
+        case HTTPTestResponse::Ending::Reset: {
+            linger l{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            ::shutdown(fd, SHUT_RDWR);
+            return;
+        }
+        case HTTPTestResponse::Ending::Silent:
+            waitStop(-1);
+            return;
+        }
+    }
+}
+
+} // namespace testsupport

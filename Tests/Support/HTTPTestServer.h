@@ -1,0 +1,85 @@
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests of the HTTP client: each request is
+// answered by a handler with raw bytes, followed by pieces sent after delays (slow drip), and
+// then the connection is kept for the next request, closed, reset or left silent.
+//
+// Each connection runs on a thread of its own; the destructor closes everything and joins.
+// Threads: the handler runs on a connection's thread; the record of requests is under a lock.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct HTTPTestRequest {
+    QByteArray method;
+    QByteArray target;
+    QByteArray version;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    int connection = 0; // the number of the connection it came on, from 1
+
+    QByteArray header(const QByteArray& name) const;
+    bool hasHeader(const QByteArray& name) const;
+};
+
+struct HTTPTestResponse {
+    enum class Ending { Close, KeepAlive, Reset, Silent };
+
+    QByteArray raw;
+    // Sent after raw, each after its delay in milliseconds.
+    std::vector<std::pair<int, QByteArray>> pieces;
+    Ending ending = Ending::Close;
+
+    // "HTTP/1.1 <status> <reason>" with Content-Length, the extra fields and the body.
+    static HTTPTestResponse make(int status, const QByteArray& body = {},
+                                 const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    // The body in chunks of the given size, with Transfer-Encoding: chunked.
+    static HTTPTestResponse chunked(int status, const QByteArray& body, int chunkSize,
+                                    const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    static QByteArray gzip(const QByteArray& data);
+};
+
+class HTTPTestServer {
+public:
+    using Handler = std::function<HTTPTestResponse(const HTTPTestRequest&)>;
+
+    explicit HTTPTestServer(Handler handler);
+    ~HTTPTestServer();
+    HTTPTestServer(const HTTPTestServer&) = delete;
+    HTTPTestServer& operator=(const HTTPTestServer&) = delete;
+
+    quint16 port() const { return m_port; }
+    QUrl url(const QString& path = QStringLiteral("/")) const;
+    std::vector<HTTPTestRequest> requests() const;
+    int requestCount() const;
+    int connectionCount() const { return m_connections.load(); }
+
+private:
+    void acceptLoop();
+    void serve(int fd, int number);
+    bool sendAll(int fd, const QByteArray& bytes);
+    // Waits up to ms for the stop signal; true when the server is stopping.
+    bool waitStop(int ms);
+
+    Handler m_handler;
+    int m_listenFd = -1;
+    int m_stopPipe[2] = {-1, -1};
+    quint16 m_port = 0;
+    std::thread m_acceptThread;
+    std::atomic<int> m_connections{0};
+    mutable std::mutex m_mutex; // guards m_requests, m_threads, m_fds
+    std::vector<HTTPTestRequest> m_requests;
+    std::vector<std::thread> m_threads;
+    std::vector<int> m_fds;
+};
+
+} // namespace testsupport

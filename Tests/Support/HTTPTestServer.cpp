@@ -4,12 +4,60 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
 namespace testsupport {
+
+struct HTTPTestServer::Connection {
+    int fd = -1;
+    SSL* ssl = nullptr;
+};
+
+namespace {
+
+// A P-256 key and a certificate for 127.0.0.1 signed by itself, valid for a day.
+SSL_CTX* makeSelfSignedContext(QByteArray* pem)
+{
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -60);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX v3;
+    X509V3_set_ctx_nodb(&v3);
+    X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
+    if (X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1")) {
+        X509_add_ext(cert, san, -1);
+        X509_EXTENSION_free(san);
+    }
+    X509_sign(cert, key, EVP_sha256());
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate(ctx, cert);
+    SSL_CTX_use_PrivateKey(ctx, key);
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, cert);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(bio, &data);
+    *pem = QByteArray(data, int(len));
+    BIO_free(bio);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return ctx;
+}
+
+} // namespace
 
 QByteArray HTTPTestRequest::header(const QByteArray& name) const
 {
@@ -74,8 +122,10 @@ QByteArray HTTPTestResponse::gzip(const QByteArray& data)
     return out;
 }
 
-HTTPTestServer::HTTPTestServer(Handler handler) : m_handler(std::move(handler))
+HTTPTestServer::HTTPTestServer(Handler handler, Security security) : m_handler(std::move(handler))
 {
+    if (security == Security::SelfSignedTLS)
+        m_tlsContext = makeSelfSignedContext(&m_certificatePem);
     if (::pipe2(m_stopPipe, O_CLOEXEC) != 0)
         return;
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -111,11 +161,13 @@ HTTPTestServer::~HTTPTestServer()
     for (int fd : m_stopPipe)
         if (fd >= 0)
             ::close(fd);
+    if (m_tlsContext)
+        SSL_CTX_free(static_cast<SSL_CTX*>(m_tlsContext));
 }
 
 QUrl HTTPTestServer::url(const QString& path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tlsContext ? "https" : "http").arg(m_port).arg(path));
 }
 
 std::vector<HTTPTestRequest> HTTPTestServer::requests() const
@@ -156,11 +208,12 @@ void HTTPTestServer::acceptLoop()
     }
 }
 
-bool HTTPTestServer::sendAll(int fd, const QByteArray& bytes)
+bool HTTPTestServer::sendAll(Connection& c, const QByteArray& bytes)
 {
     qsizetype at = 0;
     while (at < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+        const qsizetype n = c.ssl ? SSL_write(c.ssl, bytes.constData() + at, int(bytes.size() - at))
+                                  : ::send(c.fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         at += n;
@@ -168,22 +221,43 @@ bool HTTPTestServer::sendAll(int fd, const QByteArray& bytes)
     return true;
 }
 
+bool HTTPTestServer::receive(Connection& c, QByteArray& in)
+{
+    if (!(c.ssl && SSL_pending(c.ssl) > 0)) {
+        pollfd fds[2] = {{c.fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) <= 0 || fds[1].revents)
+            return false;
+    }
+    char buf[65536];
+    const qsizetype n = c.ssl ? SSL_read(c.ssl, buf, sizeof buf) : ::recv(c.fd, buf, sizeof buf, 0);
+    if (n <= 0)
+        return false;
+    in.append(buf, n);
+    return true;
+}
+
 void HTTPTestServer::serve(int fd, int number)
 {
+    Connection c;
+    c.fd = fd;
+    struct SslFree {
+        Connection& c;
+        ~SslFree() { SSL_free(c.ssl); }
+    } sslFree{c};
+    if (m_tlsContext) {
+        c.ssl = SSL_new(static_cast<SSL_CTX*>(m_tlsContext));
+        SSL_set_fd(c.ssl, fd);
+        // The handshake fails for clients that refuse the certificate; that is their answer.
+        if (SSL_accept(c.ssl) != 1)
+            return;
+    }
     QByteArray in;
     for (;;) {
         // One request: the head, then a body of Content-Length bytes.
         qsizetype headEnd = -1;
-        while ((headEnd = in.indexOf("\r\n\r\n")) < 0) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-            if (::poll(fds, 2, -1) <= 0 || fds[1].revents)
+        while ((headEnd = in.indexOf("\r\n\r\n")) < 0)
+            if (!receive(c, in))
                 return;
-            char buf[65536];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return;
-            in.append(buf, n);
-        }
         HTTPTestRequest request;
         request.connection = number;
         const QList<QByteArray> lines = in.left(headEnd).split('\n');
@@ -199,16 +273,9 @@ void HTTPTestServer::serve(int fd, int number)
         }
         in.remove(0, headEnd + 4);
         const qsizetype length = request.header("Content-Length").toLongLong();
-        while (in.size() < length) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-            if (::poll(fds, 2, -1) <= 0 || fds[1].revents)
+        while (in.size() < length)
+            if (!receive(c, in))
                 return;
-            char buf[65536];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return;
-            in.append(buf, n);
-        }
         request.body = in.left(length);
         in.remove(0, length);
         {
@@ -216,18 +283,20 @@ void HTTPTestServer::serve(int fd, int number)
             m_requests.push_back(request);
         }
         const HTTPTestResponse response = m_handler(request);
-        if (!sendAll(fd, response.raw))
+        if (!sendAll(c, response.raw))
             return;
         for (const auto& [delay, piece] : response.pieces) {
             if (delay > 0 && waitStop(delay))
                 return;
-            if (!sendAll(fd, piece))
+            if (!sendAll(c, piece))
                 return;
         }
         switch (response.ending) {
         case HTTPTestResponse::Ending::KeepAlive:
             continue;
         case HTTPTestResponse::Ending::Close:
+            if (c.ssl)
+                SSL_shutdown(c.ssl);
             ::shutdown(fd, SHUT_WR);
             // Drain until the client closes, so the close is never a reset.
             for (;;) {

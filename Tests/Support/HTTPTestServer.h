@@ -51,26 +51,35 @@ struct HTTPTestResponse {
 class HTTPTestServer {
 public:
     using Handler = std::function<HTTPTestResponse(const HTTPTestRequest&)>;
+    enum class Security { Plain, SelfSignedTLS };
 
-    explicit HTTPTestServer(Handler handler);
+    // SelfSignedTLS: a key and a certificate for 127.0.0.1 made for this server alone.
+    explicit HTTPTestServer(Handler handler, Security security = Security::Plain);
     ~HTTPTestServer();
     HTTPTestServer(const HTTPTestServer&) = delete;
     HTTPTestServer& operator=(const HTTPTestServer&) = delete;
 
     quint16 port() const { return m_port; }
     QUrl url(const QString& path = QStringLiteral("/")) const;
+    // The server's certificate (PEM), for clients that should trust it.
+    QByteArray certificatePem() const { return m_certificatePem; }
     std::vector<HTTPTestRequest> requests() const;
     int requestCount() const;
     int connectionCount() const { return m_connections.load(); }
 
 private:
     void acceptLoop();
+    struct Connection;
     void serve(int fd, int number);
-    bool sendAll(int fd, const QByteArray& bytes);
+    bool sendAll(Connection& c, const QByteArray& bytes);
+    // Bytes read into in; false when the peer closed, failed or the server stops.
+    bool receive(Connection& c, QByteArray& in);
     // Waits up to ms for the stop signal; true when the server is stopping.
     bool waitStop(int ms);
 
     Handler m_handler;
+    void* m_tlsContext = nullptr; // SSL_CTX
+    QByteArray m_certificatePem;
     int m_listenFd = -1;
     int m_stopPipe[2] = {-1, -1};
     quint16 m_port = 0;

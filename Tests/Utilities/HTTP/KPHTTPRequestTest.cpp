@@ -470,3 +470,23 @@ TEST(KPHTTPRequestTest, UnreachableServerFailsWithConnectionFailure)
     ASSERT_TRUE(request->error());
     EXPECT_EQ(request->error()->code, 1);
 }
+
+TEST(KPHTTPRequestTest, SelfSignedCertificateFailsUnlessValidationIsOff)
+{
+    HTTPTestServer server([](const HTTPTestRequest& r) { return HTTPTestResponse::make(200, "secret " + r.target); },
+                          HTTPTestServer::Security::SelfSignedTLS);
+    auto checked = KPHTTPRequest::requestWithURL(server.url("/x"));
+    checked->startSynchronous();
+    ASSERT_TRUE(checked->error());
+    EXPECT_EQ(checked->error()->code, 1);
+    EXPECT_TRUE(checked->error()->message.endsWith(
+        QStringLiteral(": SSL problem (Possible causes may include a bad/expired/self-signed certificate, clock set to wrong date)")))
+        << checked->error()->message.toStdString();
+    EXPECT_EQ(server.requestCount(), 0);
+
+    auto trusting = KPHTTPRequest::requestWithURL(server.url("/y"));
+    trusting->setValidatesSecureCertificate(false);
+    trusting->startSynchronous();
+    ASSERT_FALSE(trusting->error()) << trusting->error()->message.toStdString();
+    EXPECT_EQ(trusting->responseString(), QStringLiteral("secret /y"));
+}

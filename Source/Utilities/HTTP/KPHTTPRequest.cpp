@@ -446,9 +446,29 @@ void KPHTTPRequest::startAsynchronous()
     sharedQueue().addOperation(self());
 }
 
+void KPHTTPRequest::addDependency(const std::shared_ptr<KPHTTPRequest>& request)
+{
+    std::lock_guard lock(m_lock);
+    m_dependencies.push_back(request);
+}
+
 void KPHTTPRequest::main()
 {
     auto me = self();
+    std::vector<std::weak_ptr<KPHTTPRequest>> dependencies;
+    {
+        std::lock_guard lock(m_lock);
+        dependencies = m_dependencies;
+    }
+    for (const auto& weak : dependencies) {
+        auto other = weak.lock();
+        if (!other)
+            continue;
+        std::unique_lock otherLock(other->m_lock);
+        // Looks at its own cancel now and then: a cancelled request stops waiting.
+        while (!other->m_finished && !other->m_cancelled && !isCancelled())
+            other->m_finishedChanged.wait_for(otherLock, std::chrono::milliseconds(50));
+    }
     platform::HTTPRunLoop& loop = requestThreadLoop();
     std::unique_lock lock(m_lock);
     if (m_cancelled || m_finished)
@@ -950,6 +970,10 @@ void KPHTTPRequest::readResponseHeaders()
     if (!willRedirect()) {
         auto main = m_mainRequest.lock();
         KPHTTPRequest* target = main ? main.get() : this;
+        // A HEAD sub-request writes its sizes into its main request, under that one's lock.
+        std::unique_lock<std::recursive_mutex> targetLock;
+        if (main)
+            targetLock = std::unique_lock(main->m_lock);
         const QString lengthText = m_responseHeaders.value(QStringLiteral("Content-Length"));
         if (!lengthText.isNull()) {
             const quint64 length = quint64(platform::HTTPResponseParser::parseContentLength(lengthText.toLatin1()).value_or(0));

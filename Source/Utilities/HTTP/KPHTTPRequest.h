@@ -86,6 +86,9 @@ public:
     // The delegate's answer to a redirect it was asked to confirm.
     void redirectToURL(const QUrl& url);
 
+    // This request starts only once that one has finished (the queue's HEAD requests).
+    void addDependency(const std::shared_ptr<KPHTTPRequest>& request);
+
     static platform::OperationQueue& sharedQueue();
     // Stops the request thread and the shared queue; requests still running are cancelled.
     static void shutDown();
@@ -231,6 +234,13 @@ protected:
     // waits there until the request is finished, so a queue's limit counts running requests.
     void main() override;
 
+    // Finishes the body before sending (once); subclasses assemble theirs first. Runs under the
+    // request's lock; false when the request failed.
+    virtual bool buildPostBody();
+    bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
+    void failWithError(const platform::Error& error, std::optional<platform::Error> underlying = std::nullopt);
+    std::recursive_mutex& cancelledLock() const { return m_lock; }
+
 private:
     std::shared_ptr<KPHTTPRequest> self();
     void copySettingsTo(KPHTTPRequest& other, bool forHEAD) const;
@@ -238,7 +248,6 @@ private:
     // The steps of the request, on the request thread (or the synchronous caller's) under m_lock.
     void runMain();
     void startRequest();
-    bool buildPostBody();
     void setupPostBody();
     void buildRequestHeaders();
     bool updatePartialDownloadSize();
@@ -258,7 +267,6 @@ private:
     void unscheduleReadStream();
     void checkRequestStatus();
     bool shouldTimeOut() const;
-    void failWithError(const platform::Error& error, std::optional<platform::Error> underlying = std::nullopt);
     void requestFinished();
     void markAsFinished();
     void startStatusTimer();
@@ -387,6 +395,7 @@ private:
     platform::HTTPRunLoop* m_loop = nullptr;
     int m_statusTimer = 0;
     std::function<void(const QString&)> m_stateObserver;
+    std::vector<std::weak_ptr<KPHTTPRequest>> m_dependencies;
 
     Block m_startedBlock;
     HeadersBlock m_headersReceivedBlock;

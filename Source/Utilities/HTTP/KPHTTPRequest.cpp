@@ -70,12 +70,27 @@ Error sharedError(int code)
     }
 }
 
+} // namespace
+
+Error KPHTTPRequest::sharedErrorFor(int code)
+{
+    return sharedError(code);
+}
+
+namespace {
+
 bool isDroppedConnection(const Error& e)
 {
     if (e.domain == QLatin1String("POSIX"))
         return e.code == ENOTCONN || e.code == EPIPE || e.code == ECONNRESET;
     return e.domain == HTTPStream::ErrorDomain && e.code == HTTPStream::ConnectionLostBeforeResponse;
 }
+
+} // namespace
+
+void storeBasicSessionCredentials(const QUrl& url, const KPCredentials& credentials);
+
+namespace {
 
 bool sameOrigin(const QUrl& a, const QUrl& b)
 {
@@ -281,6 +296,7 @@ void KPHTTPRequest::setURL(const QUrl& url)
         return;
     m_url = url;
     m_redirectURL.clear();
+    m_requestAuthentication.reset();
 }
 
 void KPHTTPRequest::setDelegate(const std::shared_ptr<KPHTTPRequestDelegate>& delegate)
@@ -613,6 +629,7 @@ void KPHTTPRequest::runMain()
         buildRequestHeaders();
         if (m_error)
             return;
+        applyAuthorizationHeader();
         startRequest();
     } catch (const std::exception& e) {
         failWithError(kphttp::error(kphttp::UnhandledExceptionError, QString::fromLocal8Bit(e.what())));
@@ -944,8 +961,7 @@ void KPHTTPRequest::handleNetworkEvent(int event)
         if (!willAskDelegateToConfirmRedirect())
             performRedirect();
     } else if (m_downloadComplete && m_authenticationNeeded && !m_error) {
-        // Credentials are not applied by this client: the server's refusal ends the request.
-        failWithError(sharedError(kphttp::AuthenticationErrorType));
+        attemptToApplyCredentialsAndResume();
     }
 }
 
@@ -963,6 +979,11 @@ void KPHTTPRequest::readResponseHeaders()
         m_authenticationNeeded = 1;
     else if (m_responseStatusCode == 407)
         m_authenticationNeeded = 2;
+
+    if (!m_authenticationNeeded && !m_requestAuthentication
+        && m_authenticationScheme.compare(QLatin1String("Basic"), Qt::CaseInsensitive) == 0 && !m_username.isEmpty()
+        && !m_password.isEmpty() && m_useSessionPersistence)
+        storeBasicSessionCredentials(m_url, KPCredentials{m_username, m_password, {}});
 
     m_responseEncoding = m_defaultResponseEncoding;
     parseMimeType(nullptr, &m_responseEncoding, m_responseHeaders.value(QStringLiteral("Content-Type")));

@@ -31,6 +31,7 @@
 #include <optional>
 
 namespace platform {
+class HTTPAuthentication;
 class HTTPRunLoop;
 class HTTPStream;
 }
@@ -39,6 +40,14 @@ class KPInputStream;
 class QFile;
 
 class KPHTTPRequest;
+
+// A user name and password (and account domain) as requests apply and remember them.
+struct KPCredentials {
+    QString username;
+    QString password;
+    QString domain;
+    bool operator==(const KPCredentials&) const = default;
+};
 
 // The selector callbacks of a request's delegate; an empty function is a message the delegate
 // does not answer.
@@ -85,6 +94,33 @@ public:
     void clearDelegatesAndCancel();
     // The delegate's answer to a redirect it was asked to confirm.
     void redirectToURL(const QUrl& url);
+
+    // --- authentication
+    // The delegate's answers to a credential request: retry with username() and password()
+    // as now set, or give up (code 3).
+    void retryUsingSuppliedCredentials();
+    void cancelAuthentication();
+    // Forgets the server credentials remembered for the session (proxy ones stay).
+    static void clearSession();
+    static int sessionCredentialsCount();
+    // Credentials kept "for good": in memory for the run (nothing is written to disk).
+    static void saveCredentials(const KPCredentials& credentials, const QString& host, int port,
+                                const QString& protocol, const QString& realm);
+    static std::optional<KPCredentials> savedCredentialsForHost(const QString& host, int port, const QString& protocol,
+                                                                const QString& realm);
+    static void removeCredentialsForHost(const QString& host, int port, const QString& protocol, const QString& realm);
+    bool useSessionPersistence() const { return m_useSessionPersistence; }
+    void setUseSessionPersistence(bool on) { m_useSessionPersistence = on; }
+    bool useKeychainPersistence() const { return m_useKeychainPersistence; }
+    void setUseKeychainPersistence(bool on) { m_useKeychainPersistence = on; }
+    bool shouldPresentCredentialsBeforeChallenge() const { return m_shouldPresentCredentialsBeforeChallenge; }
+    void setShouldPresentCredentialsBeforeChallenge(bool on) { m_shouldPresentCredentialsBeforeChallenge = on; }
+    QString authenticationScheme() const;
+    void setAuthenticationScheme(const QString& scheme);
+    QString authenticationRealm() const;
+    int authenticationRetryCount() const;
+    QString domain() const { return m_domain; }
+    void setDomain(const QString& domain) { m_domain = domain; }
 
     // This request starts only once that one has finished (the queue's HEAD requests).
     void addDependency(const std::shared_ptr<KPHTTPRequest>& request);
@@ -228,6 +264,8 @@ public:
     // The value a progress receiver is sent for progress of total: 0 for a total of 0, or 1.0
     // once the request is complete.
     static double progressFraction(double progress, double total, bool complete);
+    // The class's shared errors of codes 2, 3, 4, 5 and 9.
+    static platform::Error sharedErrorFor(int code);
 
 protected:
     // The operation's entry on a queue's thread: hands the work to the request thread and
@@ -278,6 +316,15 @@ private:
     static platform::Result<QString> makeTemporaryFile();
     static bool removeFileAtPath(const QString& path, platform::Error* error);
     bool openDownloadFiles();
+
+    // Credentials.
+    void applyAuthorizationHeader();
+    void attemptToApplyCredentialsAndResume();
+    std::optional<KPCredentials> findCredentials() const;
+    bool applyCredentials(const KPCredentials& credentials);
+    bool applySessionCredentials();
+    bool willAskDelegateForCredentials();
+    void failAuthentication();
 
     // Progress and throttling.
     void performThrottling();
@@ -391,6 +438,12 @@ private:
     std::unique_ptr<KPDataDecompressor> m_dataDecompressor;
     bool m_shouldWaitToInflateCompressedResponses = true;
     bool m_rangeSent = false;
+    std::shared_ptr<platform::HTTPAuthentication> m_requestAuthentication;
+    std::optional<KPCredentials> m_requestCredentials;
+    int m_authenticationRetryCount = 0;
+    QString m_authenticationScheme;
+    QString m_authenticationRealm;
+    bool m_shouldPresentCredentialsBeforeChallenge = true;
 
     platform::HTTPRunLoop* m_loop = nullptr;
     int m_statusTimer = 0;

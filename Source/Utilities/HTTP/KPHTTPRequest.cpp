@@ -7,6 +7,7 @@
 #include "Platform/HTTPStream/HTTPStream.h"
 #include "Utilities/HTTP/KPDataCompressor.h"
 #include "Utilities/HTTP/KPDataDecompressor.h"
+#include "Utilities/HTTP/KPDownloadCache.h"
 #include "Utilities/HTTP/KPHTTPBandwidth.h"
 #include "Utilities/HTTP/KPInputStream.h"
 
@@ -103,7 +104,7 @@ bool sameOrigin(const QUrl& a, const QUrl& b)
 
 // --- creation
 
-KPHTTPRequest::KPHTTPRequest(const QUrl& url) : m_url(url) {}
+KPHTTPRequest::KPHTTPRequest(const QUrl& url) : m_url(url), m_downloadCache(defaultCache()) {}
 
 KPHTTPRequest::~KPHTTPRequest()
 {
@@ -620,8 +621,11 @@ void KPHTTPRequest::runMain()
             failWithError(sharedError(kphttp::UnableToCreateRequestErrorType));
             return;
         }
+        m_didUseCachedResponse = false;
         if (!m_mainRequest.lock() && !buildPostBody())
             return;
+        if (m_requestMethod != "GET")
+            m_downloadCache.reset();
         if (auto main = m_mainRequest.lock()) {
             std::lock_guard mainLock(main->m_lock);
             main->buildRequestHeaders();
@@ -629,6 +633,22 @@ void KPHTTPRequest::runMain()
         buildRequestHeaders();
         if (m_error)
             return;
+        if (m_downloadCache) {
+            if (m_cachePolicy == 0)
+                m_cachePolicy = m_downloadCache->defaultCachePolicy();
+            if (m_downloadCache->canUseCachedDataForRequest(cacheInfo())) {
+                useDataFromCache();
+                return;
+            }
+            if (m_cachePolicy & (KPAskServerIfModifiedWhenStaleCachePolicy | KPAskServerIfModifiedCachePolicy)) {
+                if (const auto cached = m_downloadCache->cachedResponseHeadersForURL(m_url)) {
+                    if (const QString etag = cached->value(QStringLiteral("Etag")); !etag.isEmpty())
+                        m_requestHeaders.set(QStringLiteral("If-None-Match"), etag);
+                    if (const QString modified = cached->value(QStringLiteral("Last-Modified")); !modified.isEmpty())
+                        m_requestHeaders.set(QStringLiteral("If-Modified-Since"), modified);
+                }
+            }
+        }
         applyAuthorizationHeader();
         startRequest();
     } catch (const std::exception& e) {
@@ -975,6 +995,12 @@ void KPHTTPRequest::readResponseHeaders()
     m_responseHeaders = response.headers();
     m_responseStatusCode = response.statusCode();
     m_responseStatusMessage = response.statusLine();
+    if (m_downloadCache && m_downloadCache->canUseCachedDataForRequest(cacheInfo())) {
+        m_downloadCache->updateExpiryForRequest(cacheInfo(), m_secondsToCache);
+        destroyReadStream();
+        useDataFromCache();
+        return;
+    }
     if (m_responseStatusCode == 401)
         m_authenticationNeeded = 1;
     else if (m_responseStatusCode == 407)
@@ -1228,6 +1254,8 @@ void KPHTTPRequest::handleStreamComplete()
     m_downloadComplete = true;
     if (!m_haveResponseHeaders)
         readResponseHeaders();
+    if (m_didUseCachedResponse)
+        return; // answered from the cache while the headers were read
     // A body that stopped before the end of its gzip stream is not a whole response.
     const bool truncatedInflation = m_dataDecompressor && !m_dataDecompressor->streamEnded() && m_totalBytesRead > 0;
     m_lastBytesSent = m_totalBytesSent;
@@ -1304,6 +1332,11 @@ void KPHTTPRequest::handleStreamComplete()
         }
     }
 
+    if (m_downloadCache && !m_didUseCachedResponse && !fileError) {
+        KPCacheRequestInfo info = cacheInfo();
+        info.complete = true;
+        m_downloadCache->storeResponseForRequest(info, m_secondsToCache);
+    }
     if (!m_authenticationNeeded)
         destroyReadStream();
     if (!m_needsRedirect && !m_authenticationNeeded) {
@@ -1445,6 +1478,11 @@ void KPHTTPRequest::failWithError(const Error& error, std::optional<Error> under
     }
     if (m_cancelled || m_error)
         return;
+    if (m_downloadCache && (m_cachePolicy & KPFallbackToCacheIfLoadFailsCachePolicy)
+        && m_downloadCache->canUseCachedDataForRequest(cacheInfo())) {
+        useDataFromCache();
+        return;
+    }
     m_error = error;
     m_underlyingError = underlying;
     if (auto main = m_mainRequest.lock()) {

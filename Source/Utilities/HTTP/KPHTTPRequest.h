@@ -36,6 +36,8 @@ class HTTPRunLoop;
 class HTTPStream;
 }
 class KPDataDecompressor;
+class KPDownloadCache;
+struct KPCacheRequestInfo;
 class KPInputStream;
 class QFile;
 
@@ -121,6 +123,21 @@ public:
     int authenticationRetryCount() const;
     QString domain() const { return m_domain; }
     void setDomain(const QString& domain) { m_domain = domain; }
+
+    // --- the download cache
+    static std::shared_ptr<KPDownloadCache> defaultCache();
+    static void setDefaultCache(const std::shared_ptr<KPDownloadCache>& cache);
+    std::shared_ptr<KPDownloadCache> downloadCache() const;
+    void setDownloadCache(const std::shared_ptr<KPDownloadCache>& cache);
+    int cachePolicy() const;
+    void setCachePolicy(int policy);
+    int cacheStoragePolicy() const;
+    void setCacheStoragePolicy(int policy);
+    double secondsToCache() const;
+    void setSecondsToCache(double seconds);
+    bool didUseCachedResponse() const;
+    // What the cache reads of this request (under the request's lock).
+    KPCacheRequestInfo cacheInfo() const;
 
     // This request starts only once that one has finished (the queue's HEAD requests).
     void addDependency(const std::shared_ptr<KPHTTPRequest>& request);
@@ -317,6 +334,9 @@ private:
     static bool removeFileAtPath(const QString& path, platform::Error* error);
     bool openDownloadFiles();
 
+    // The cache.
+    void useDataFromCache();
+
     // Credentials.
     void applyAuthorizationHeader();
     void attemptToApplyCredentialsAndResume();
@@ -438,6 +458,11 @@ private:
     std::unique_ptr<KPDataDecompressor> m_dataDecompressor;
     bool m_shouldWaitToInflateCompressedResponses = true;
     bool m_rangeSent = false;
+    std::shared_ptr<KPDownloadCache> m_downloadCache;
+    int m_cachePolicy = 0;
+    int m_cacheStoragePolicy = 0;
+    bool m_didUseCachedResponse = false;
+    double m_secondsToCache = 0;
     std::shared_ptr<platform::HTTPAuthentication> m_requestAuthentication;
     std::optional<KPCredentials> m_requestCredentials;
     int m_authenticationRetryCount = 0;

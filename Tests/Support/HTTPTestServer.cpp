@@ -282,7 +282,14 @@ void HTTPTestServer::serve(int fd, int number)
             std::lock_guard lock(m_mutex);
             m_requests.push_back(request);
         }
-        const HTTPTestResponse response = m_handler(request);
+        HTTPTestResponse response = m_handler(request);
+        // A server that closes says so, as HTTP/1.1 servers do, unless the script lies.
+        if (response.ending == HTTPTestResponse::Ending::Close && response.raw.startsWith("HTTP/1.1")
+            && !response.raw.left(response.raw.indexOf("\r\n\r\n")).contains("\r\nConnection:")) {
+            const qsizetype lineEnd = response.raw.indexOf("\r\n");
+            if (lineEnd > 0)
+                response.raw.insert(lineEnd + 2, "Connection: close\r\n");
+        }
         if (!sendAll(c, response.raw))
             return;
         for (const auto& [delay, piece] : response.pieces) {

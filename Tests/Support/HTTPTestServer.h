@@ -37,6 +37,7 @@ struct HTTPTestResponse {
     QByteArray raw;
     // Sent after raw, each after its delay in milliseconds.
     std::vector<std::pair<int, QByteArray>> pieces;
+    // Close adds "Connection: close" to an HTTP/1.1 head that has no Connection field.
     Ending ending = Ending::Close;
 
     // "HTTP/1.1 <status> <reason>" with Content-Length, the extra fields and the body.

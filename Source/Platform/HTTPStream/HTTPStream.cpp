@@ -77,6 +77,24 @@ QString opensslErrors()
 
 } // namespace
 
+HTTPConnection::~HTTPConnection()
+{
+    if (ssl)
+        SSL_free(ssl);
+    if (ctx)
+        SSL_CTX_free(ctx);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool HTTPConnection::isUsable() const
+{
+    if (fd < 0 || (ssl && SSL_pending(ssl) > 0))
+        return false;
+    pollfd p{fd, short(POLLIN | POLLRDHUP), 0};
+    return ::poll(&p, 1, 0) == 0;
+}
+
 HTTPStream::HTTPStream(HTTPRunLoop& loop, HTTPRequestMessage message, BodyReader body, HTTPStreamTLSSettings tls)
     : m_loop(loop)
     , m_message(std::move(message))
@@ -107,6 +125,22 @@ bool HTTPStream::open()
         m_error = Error{ErrorDomain, HostNotFound, QStringLiteral("The URL names no host")};
         return false;
     }
+
+    if (m_reuse && m_reuse->isUsable()) {
+        m_fd = std::exchange(m_reuse->fd, -1);
+        m_ssl = std::exchange(m_reuse->ssl, nullptr);
+        m_ctx = std::exchange(m_reuse->ctx, nullptr);
+        m_reuse.reset();
+        m_reused = true;
+        const QByteArray head = buildHead();
+        m_out = head;
+        m_headLeft = head.size();
+        m_bodyDone = !m_body;
+        m_state = State::Open;
+        m_loop.watch(m_fd, POLLOUT | POLLIN, [this](short revents) { onEvents(revents); });
+        return true;
+    }
+    m_reuse.reset();
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -141,7 +175,18 @@ bool HTTPStream::open()
     const int one = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-    // The head of the request; the body follows from the reader.
+    const QByteArray head = buildHead();
+    m_out = head;
+    m_headLeft = head.size();
+    m_bodyDone = !m_body;
+
+    m_state = State::Connecting;
+    m_loop.watch(m_fd, POLLOUT, [this](short revents) { onEvents(revents); });
+    return true;
+}
+
+QByteArray HTTPStream::buildHead() const
+{
     QByteArray target = m_message.url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.isEmpty())
         target = "/";
@@ -164,13 +209,7 @@ bool HTTPStream::open()
         head += name.toLatin1() + ": " + v + "\r\n";
     }
     head += "\r\n";
-    m_out = head;
-    m_headLeft = head.size();
-    m_bodyDone = !m_body;
-
-    m_state = State::Connecting;
-    m_loop.watch(m_fd, POLLOUT, [this](short revents) { onEvents(revents); });
-    return true;
+    return head;
 }
 
 void HTTPStream::close()
@@ -209,10 +248,38 @@ QByteArray HTTPStream::read(qint64 max)
     return out;
 }
 
+void HTTPStream::finishCleanly()
+{
+    // The connection may serve the next request once the whole request went out.
+    if (m_out.isEmpty() && m_bodyDone && m_fd >= 0) {
+        m_loop.unwatch(m_fd);
+        m_state = State::Done;
+        return;
+    }
+    closeSocket();
+}
+
+std::shared_ptr<HTTPConnection> HTTPStream::detachConnection()
+{
+    if (m_state != State::Done || m_fd < 0)
+        return nullptr;
+    auto connection = std::make_shared<HTTPConnection>();
+    connection->fd = std::exchange(m_fd, -1);
+    connection->ssl = std::exchange(m_ssl, nullptr);
+    connection->ctx = std::exchange(m_ctx, nullptr);
+    m_state = State::Closed;
+    return connection;
+}
+
 void HTTPStream::failWith(const Error& error)
 {
     if (!m_error)
         m_error = error;
+    closeSocket();
+}
+
+void HTTPStream::closeSocket()
+{
     if (m_fd >= 0) {
         m_loop.unwatch(m_fd);
         if (m_ssl) {
@@ -503,8 +570,7 @@ void HTTPStream::doRead()
                                      QStringLiteral("The connection was lost before the response")}
                              : Error{ErrorDomain, MalformedResponse, m_parser.error()});
             } else {
-                failWith(Error{}); // closes the socket; no error is kept for a clean end
-                m_error.reset();
+                closeSocket(); // the body ran until the close
             }
             return;
         }
@@ -513,10 +579,8 @@ void HTTPStream::doRead()
             return;
         }
     }
-    if (m_parser.isComplete() && m_fd >= 0) {
-        failWith(Error{});
-        m_error.reset();
-    }
+    if (m_parser.isComplete() && m_fd >= 0)
+        finishCleanly();
 }
 
 void HTTPStream::updateEvents()

@@ -41,6 +41,20 @@ struct HTTPStreamTLSSettings {
     QString clientIdentityPassword;
 };
 
+// A live connection kept open between exchanges with one server.
+struct HTTPConnection {
+    int fd = -1;
+    SSL* ssl = nullptr;
+    SSL_CTX* ctx = nullptr;
+    HTTPConnection() = default;
+    HTTPConnection(const HTTPConnection&) = delete;
+    HTTPConnection& operator=(const HTTPConnection&) = delete;
+    ~HTTPConnection();
+    // Still open and quiet: a peer that closed it, or sent bytes nobody asked for, makes it
+    // unfit for another request.
+    bool isUsable() const;
+};
+
 class HTTPStream {
 public:
     enum class Event { HasBytesAvailable, EndEncountered, ErrorOccurred };
@@ -75,6 +89,14 @@ public:
 
     void setClient(std::function<void(Event)> client) { m_client = std::move(client); }
 
+    // A kept-open connection to send on instead of connecting; used when it is still usable.
+    void setReusableConnection(std::shared_ptr<HTTPConnection> connection) { m_reuse = std::move(connection); }
+    // After a complete response: the connection, for the next request to the same server.
+    // None when the exchange did not end cleanly or the body ran until the connection closed.
+    std::shared_ptr<HTTPConnection> detachConnection();
+    // Whether open() took a kept-open connection.
+    bool reusedConnection() const { return m_reused; }
+
     // Starts connecting. False (with error()) when no connection can be started at all.
     bool open();
     void close();
@@ -92,7 +114,7 @@ public:
     std::optional<Error> error() const { return m_error; }
 
 private:
-    enum class State { Idle, Connecting, Handshake, Open, Closed };
+    enum class State { Idle, Connecting, Handshake, Open, Done, Closed };
 
     void onEvents(short revents);
     void onConnected();
@@ -101,6 +123,9 @@ private:
     void doRead();
     void updateEvents();
     void failWith(const Error& error);
+    void closeSocket();
+    void finishCleanly();
+    QByteArray buildHead() const;
     void notify();
     bool setUpTLS();
     Error tlsError(int code, const QString& what) const;
@@ -134,6 +159,8 @@ private:
     bool m_endReported = false;
     bool m_notifyPosted = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    std::shared_ptr<HTTPConnection> m_reuse;
+    bool m_reused = false;
 };
 
 } // namespace platform

@@ -27,6 +27,46 @@ using platform::HTTPStream;
 
 namespace {
 
+} // namespace
+
+// One server connection that requests to the same scheme, host and port take turns on.
+struct KPConnectionRecord {
+    quint64 id = 0;
+    QString host;
+    int port = 0;
+    QString scheme;
+    quint32 request = 0; // the request using it now; 0 while idle
+    std::shared_ptr<platform::HTTPConnection> connection;
+    double expires = 0;
+};
+
+namespace {
+
+// The connections lock guards the pool and both serial counters.
+std::recursive_mutex g_connectionsLock;
+std::vector<std::shared_ptr<KPConnectionRecord>> g_connectionPool;
+quint64 g_nextConnectionID = 0;
+quint32 g_nextRequestID = 0;
+
+// Inside the connections lock.
+void expirePersistentConnections()
+{
+    const double now = KPHTTPBandwidth::now();
+    std::erase_if(g_connectionPool, [now](const std::shared_ptr<KPConnectionRecord>& r) {
+        return r->request == 0 && r->expires <= now;
+    });
+}
+
+void dropRecord(const std::shared_ptr<KPConnectionRecord>& record)
+{
+    std::lock_guard lock(g_connectionsLock);
+    if (!record)
+        return;
+    record->request = 0;
+    record->connection.reset();
+    std::erase(g_connectionPool, record);
+}
+
 // The class's shared state, made on first use and ended by shutDown().
 struct RequestThread {
     platform::HTTPRunLoop loop;
@@ -72,6 +112,18 @@ Error sharedError(int code)
 }
 
 } // namespace
+
+quint64 KPHTTPRequest::connectionID() const
+{
+    std::lock_guard lock(m_lock);
+    return m_connectionInfo ? m_connectionInfo->id : 0;
+}
+
+int KPHTTPRequest::connectionPoolSize()
+{
+    std::lock_guard lock(g_connectionsLock);
+    return int(g_connectionPool.size());
+}
 
 Error KPHTTPRequest::sharedErrorFor(int code)
 {
@@ -883,6 +935,46 @@ void KPHTTPRequest::startRequest()
     destroyReadStream();
     m_readStream = std::make_unique<HTTPStream>(*m_loop, message, reader, tls);
 
+    {
+        std::lock_guard lock(g_connectionsLock);
+        expirePersistentConnections();
+        const QString host = m_url.host();
+        const QString scheme = m_url.scheme().toLower();
+        const int port = m_url.port(0);
+        if (host.isEmpty() || scheme.isEmpty() || !m_shouldAttemptPersistentConnection) {
+            m_connectionInfo.reset();
+        } else {
+            const auto matches = [&](const KPConnectionRecord& r) { return r.host == host && r.scheme == scheme && r.port == port; };
+            if (m_connectionInfo && !matches(*m_connectionInfo))
+                m_connectionInfo.reset();
+            if (m_connectionInfo && m_connectionInfo->expires <= KPHTTPBandwidth::now() && m_connectionInfo->request == 0) {
+                std::erase(g_connectionPool, m_connectionInfo);
+                m_connectionInfo.reset();
+            } else if (m_connectionInfo && m_connectionInfo->request != 0) {
+                m_connectionInfo.reset();
+            }
+            if (!m_connectionInfo) {
+                for (auto it = g_connectionPool.rbegin(); it != g_connectionPool.rend(); ++it)
+                    if ((*it)->request == 0 && matches(**it)) {
+                        m_connectionInfo = *it;
+                        break;
+                    }
+            }
+            if (!m_connectionInfo) {
+                m_connectionInfo = std::make_shared<KPConnectionRecord>();
+                m_connectionInfo->id = ++g_nextConnectionID;
+                m_connectionInfo->host = host;
+                m_connectionInfo->port = port;
+                m_connectionInfo->scheme = scheme;
+                g_connectionPool.push_back(m_connectionInfo);
+            }
+            if (!m_requestID)
+                m_requestID = ++g_nextRequestID;
+            m_connectionInfo->request = m_requestID;
+            m_readStream->setReusableConnection(std::exchange(m_connectionInfo->connection, nullptr));
+        }
+    }
+
     const std::weak_ptr<KPHTTPRequest> weak = self();
     m_readStream->setClient([weak](HTTPStream::Event event) {
         if (auto me = weak.lock())
@@ -1332,6 +1424,14 @@ void KPHTTPRequest::handleStreamComplete()
         }
     }
 
+    {
+        std::lock_guard lock(g_connectionsLock);
+        if (m_connectionInfo) {
+            m_connectionInfo->connection = m_connectionCanBeReused && m_readStream ? m_readStream->detachConnection() : nullptr;
+            m_connectionInfo->request = 0;
+            m_connectionInfo->expires = KPHTTPBandwidth::now() + m_persistentConnectionTimeoutSeconds;
+        }
+    }
     if (m_downloadCache && !m_didUseCachedResponse && !fileError) {
         KPCacheRequestInfo info = cacheInfo();
         info.complete = true;
@@ -1373,6 +1473,7 @@ bool KPHTTPRequest::retryUsingNewConnection()
     m_willRetryRequest = true;
     cancelLoad();
     m_willRetryRequest = false;
+    dropRecord(std::exchange(m_connectionInfo, nullptr));
     ++m_retryCount;
     startRequest();
     return true;
@@ -1473,6 +1574,7 @@ void KPHTTPRequest::failWithError(const Error& error, std::optional<Error> under
 {
     m_complete = true;
     if (error.code != kphttp::AuthenticationErrorType && error.code != kphttp::TooMuchRedirectionErrorType) {
+        dropRecord(std::exchange(m_connectionInfo, nullptr));
         stopStatusTimer();
         destroyReadStream();
     }

@@ -38,6 +38,7 @@ class HTTPStream;
 class KPDataDecompressor;
 class KPDownloadCache;
 struct KPCacheRequestInfo;
+struct KPConnectionRecord;
 class KPInputStream;
 class QFile;
 
@@ -138,6 +139,11 @@ public:
     bool didUseCachedResponse() const;
     // What the cache reads of this request (under the request's lock).
     KPCacheRequestInfo cacheInfo() const;
+
+    // The "id" of the connection record this request used last (0 for none), and the number of
+    // records in the class's pool (for tests).
+    quint64 connectionID() const;
+    static int connectionPoolSize();
 
     // This request starts only once that one has finished (the queue's HEAD requests).
     void addDependency(const std::shared_ptr<KPHTTPRequest>& request);
@@ -463,6 +469,8 @@ private:
     int m_cacheStoragePolicy = 0;
     bool m_didUseCachedResponse = false;
     double m_secondsToCache = 0;
+    std::shared_ptr<KPConnectionRecord> m_connectionInfo;
+    quint32 m_requestID = 0;
     std::shared_ptr<platform::HTTPAuthentication> m_requestAuthentication;
     std::optional<KPCredentials> m_requestCredentials;
     int m_authenticationRetryCount = 0;

@@ -490,3 +490,84 @@ TEST(KPHTTPRequestTest, SelfSignedCertificateFailsUnlessValidationIsOff)
     ASSERT_FALSE(trusting->error()) << trusting->error()->message.toStdString();
     EXPECT_EQ(trusting->responseString(), QStringLiteral("secret /y"));
 }
+
+TEST(KPHTTPRequestTest, KeptConnectionsAreSharedOnlyWhenTheServerAllows)
+{
+    std::atomic<int> served{0};
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        ++served;
+        HTTPTestResponse response;
+        if (r.target == "/few")
+            response = HTTPTestResponse::make(200, "few", {{"Keep-Alive", "timeout=30, max=5"}});
+        else if (r.target == "/many")
+            response = HTTPTestResponse::make(200, "many", {{"Keep-Alive", "timeout=30, max=100"}});
+        else if (r.target == "/old") {
+            response.raw = "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nold";
+        } else if (r.target == "/drop" && r.connection == 1) {
+            response.ending = HTTPTestResponse::Ending::Reset; // the kept connection went away
+            return response;
+        } else if (r.target == "/slow") {
+            response = HTTPTestResponse::make(200);
+            response.raw = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+            response.pieces = {{300, "ok"}};
+        } else {
+            response = HTTPTestResponse::make(200, r.target);
+        }
+        if (response.ending == HTTPTestResponse::Ending::Close && !r.target.startsWith("/old"))
+            response.ending = HTTPTestResponse::Ending::KeepAlive;
+        return response;
+    });
+    const auto get = [&](const QString& path) {
+        auto r = KPHTTPRequest::requestWithURL(server.url(path));
+        r->startSynchronous();
+        EXPECT_FALSE(r->error()) << path.toStdString();
+        return r;
+    };
+    auto first = get("/many");
+    EXPECT_TRUE(first->connectionCanBeReused());
+    EXPECT_DOUBLE_EQ(first->persistentConnectionTimeoutSeconds(), 30.0);
+    auto second = get("/a");
+    EXPECT_EQ(second->connectionID(), first->connectionID());
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    // Started while another request holds the connection: a connection of its own.
+    auto slow = KPHTTPRequest::requestWithURL(server.url("/slow"));
+    slow->startAsynchronous();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return served.load() == 3; }));
+    auto concurrent = get("/b");
+    ASSERT_TRUE(testsupport::spinUntil([&] { return slow->isFinishedRequest(); }));
+    EXPECT_NE(concurrent->connectionID(), slow->connectionID());
+    EXPECT_EQ(server.connectionCount(), 2);
+
+    auto few = get("/few");
+    EXPECT_FALSE(few->connectionCanBeReused()) << "max=5 ends the reuse";
+    EXPECT_FALSE(get("/old")->connectionCanBeReused()) << "HTTP/1.0 without keep-alive";
+
+    // A POST never shares.
+    auto post = KPHTTPRequest::requestWithURL(server.url("/p"));
+    post->appendPostData("x");
+    post->startSynchronous();
+    EXPECT_EQ(post->connectionID(), 0u);
+}
+
+TEST(KPHTTPRequestTest, ADroppedKeptConnectionIsRetriedOnANewOne)
+{
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        if (r.target == "/second" && r.connection == 1) {
+            HTTPTestResponse reset;
+            reset.ending = HTTPTestResponse::Ending::Reset;
+            return reset;
+        }
+        HTTPTestResponse ok = HTTPTestResponse::make(200, r.target);
+        ok.ending = HTTPTestResponse::Ending::KeepAlive;
+        return ok;
+    });
+    auto first = KPHTTPRequest::requestWithURL(server.url("/first"));
+    first->startSynchronous();
+    auto second = KPHTTPRequest::requestWithURL(server.url("/second"));
+    second->startSynchronous();
+    EXPECT_FALSE(second->error());
+    EXPECT_EQ(second->responseString(), QStringLiteral("/second"));
+    EXPECT_EQ(second->retryCount(), 1);
+    EXPECT_EQ(server.connectionCount(), 2);
+}

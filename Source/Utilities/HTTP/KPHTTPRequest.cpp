@@ -685,6 +685,7 @@ void KPHTTPRequest::runMain()
         buildRequestHeaders();
         if (m_error)
             return;
+        applyCookieHeader();
         if (m_downloadCache) {
             if (m_cachePolicy == 0)
                 m_cachePolicy = m_downloadCache->defaultCachePolicy();
@@ -1106,6 +1107,15 @@ void KPHTTPRequest::readResponseHeaders()
     m_responseEncoding = m_defaultResponseEncoding;
     parseMimeType(nullptr, &m_responseEncoding, m_responseHeaders.value(QStringLiteral("Content-Type")));
 
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_responseCookies = platform::HTTPCookieStorage::cookiesForResponse(
+        m_responseHeaders.values(QStringLiteral("Set-Cookie")), m_url, now);
+    if (m_useCookiePersistence && !m_responseCookies.isEmpty()) {
+        platform::HTTPCookieStorage::shared().setCookies(m_responseCookies, now);
+        for (const auto& cookie : m_responseCookies)
+            addSessionCookie(cookie);
+    }
+
     if (!willRedirect()) {
         auto main = m_mainRequest.lock();
         KPHTTPRequest* target = main ? main.get() : this;
@@ -1191,9 +1201,12 @@ bool KPHTTPRequest::willRedirect()
             m_requestHeaders.set(QStringLiteral("Accept"), accept);
         m_haveBuiltRequestHeaders = false;
     }
-    // Credentials meant for one server are not handed to another.
+    // Credentials meant for one server are not handed to another, and cookies are chosen
+    // again for the new url when the next attempt starts.
     if (!sameOrigin(m_url, target))
         m_requestHeaders.remove(QStringLiteral("Authorization"));
+    m_requestHeaders.remove(QStringLiteral("Cookie"));
+    m_requestCookies.clear();
     m_redirectURL = target;
     m_needsRedirect = true;
     return true;

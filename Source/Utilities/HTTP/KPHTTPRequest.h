@@ -17,6 +17,7 @@
 #include "Platform/Foundation/Error.h"
 #include "Platform/Foundation/Operation.h"
 #include "Platform/Foundation/OperationQueue.h"
+#include "Platform/HTTPStream/HTTPCookieStorage.h"
 #include "Platform/HTTPStream/HTTPHeaders.h"
 #include "Utilities/HTTP/KPHTTPErrors.h"
 #include "Utilities/HTTP/KPHTTPRequestUtilities.h"
@@ -124,6 +125,17 @@ public:
     int authenticationRetryCount() const;
     QString domain() const { return m_domain; }
     void setDomain(const QString& domain) { m_domain = domain; }
+
+    // --- cookies
+    QList<platform::HTTPCookie> requestCookies() const;
+    void setRequestCookies(const QList<platform::HTTPCookie>& cookies);
+    QList<platform::HTTPCookie> responseCookies() const;
+    bool useCookiePersistence() const;
+    void setUseCookiePersistence(bool on);
+    // Cookies this run's responses set, kept until clearSession().
+    static QList<platform::HTTPCookie> sessionCookies();
+    static void setSessionCookies(const QList<platform::HTTPCookie>& cookies);
+    static void addSessionCookie(const platform::HTTPCookie& cookie);
 
     // --- the download cache
     static std::shared_ptr<KPDownloadCache> defaultCache();
@@ -342,6 +354,7 @@ private:
 
     // The cache.
     void useDataFromCache();
+    void applyCookieHeader();
 
     // Credentials.
     void applyAuthorizationHeader();
@@ -470,6 +483,8 @@ private:
     bool m_didUseCachedResponse = false;
     double m_secondsToCache = 0;
     std::shared_ptr<KPConnectionRecord> m_connectionInfo;
+    QList<platform::HTTPCookie> m_requestCookies;
+    QList<platform::HTTPCookie> m_responseCookies;
     quint32 m_requestID = 0;
     std::shared_ptr<platform::HTTPAuthentication> m_requestAuthentication;
     std::optional<KPCredentials> m_requestCredentials;

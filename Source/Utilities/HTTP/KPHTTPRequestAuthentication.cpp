@@ -6,6 +6,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/HTTPStream/HTTPAuthentication.h"
 #include "Platform/HTTPStream/HTTPRunLoop.h"
+#include "Utilities/HTTP/KPDownloadCache.h"
 
 using platform::HTTPAuthentication;
 
@@ -66,8 +67,13 @@ void storeBasicSessionCredentials(const QUrl& url, const KPCredentials& credenti
 
 void KPHTTPRequest::clearSession()
 {
-    std::lock_guard lock(g_sessionCredentialLock);
-    g_sessionCredentials.clear();
+    {
+        std::lock_guard lock(g_sessionCredentialLock);
+        g_sessionCredentials.clear();
+    }
+    setSessionCookies({});
+    if (const auto cache = defaultCache())
+        (void)cache->clearCachedResponsesForStoragePolicy(KPCacheForSessionDurationCacheStoragePolicy);
 }
 
 int KPHTTPRequest::sessionCredentialsCount()

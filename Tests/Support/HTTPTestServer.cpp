@@ -328,3 +328,196 @@ void HTTPTestServer::serve(int fd, int number)
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+namespace {
+int connectLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(quint16(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendBytes(int fd, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+} // namespace
+
+HTTPTestProxy::HTTPTestProxy(Kind kind, QByteArray requiredAuthorization)
+    : m_kind(kind), m_requiredAuthorization(std::move(requiredAuthorization))
+{
+    if (::pipe2(m_stopPipe, O_CLOEXEC) != 0)
+        return;
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_listenFd, 64) != 0)
+        return;
+    socklen_t len = sizeof addr;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_acceptThread = std::thread([this] {
+        for (;;) {
+            pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+            if ((::poll(fds, 2, -1) < 0 && errno != EINTR) || fds[1].revents)
+                return;
+            if (!(fds[0].revents & POLLIN))
+                continue;
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            std::lock_guard lock(m_mutex);
+            m_fds.push_back(fd);
+            m_threads.emplace_back([this, fd] {
+                serve(fd);
+                ::shutdown(fd, SHUT_RDWR);
+            });
+        }
+    });
+}
+
+HTTPTestProxy::~HTTPTestProxy()
+{
+    if (m_stopPipe[1] >= 0)
+        [[maybe_unused]] auto n = ::write(m_stopPipe[1], "x", 1);
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        for (int fd : m_fds)
+            ::shutdown(fd, SHUT_RDWR);
+        threads.swap(m_threads);
+    }
+    for (auto& t : threads)
+        t.join();
+    for (int fd : m_fds)
+        ::close(fd);
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+    for (int fd : m_stopPipe)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QList<QByteArray> HTTPTestProxy::seen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_seen;
+}
+
+void HTTPTestProxy::note(const QByteArray& what)
+{
+    std::lock_guard lock(m_mutex);
+    m_seen.append(what);
+}
+
+bool HTTPTestProxy::readUntil(int fd, QByteArray& in, const std::function<bool(const QByteArray&)>& done)
+{
+    while (!done(in)) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, 10000) <= 0 || fds[1].revents)
+            return false;
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return false;
+        in.append(buf, n);
+    }
+    return true;
+}
+
+void HTTPTestProxy::relay(int a, int b)
+{
+    for (;;) {
+        pollfd fds[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        if (::poll(fds, 3, 10000) <= 0 || fds[2].revents)
+            return;
+        for (int i = 0; i < 2; ++i) {
+            if (!fds[i].revents)
+                continue;
+            char buf[65536];
+            const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, 0);
+            if (n <= 0 || !sendBytes(i == 0 ? b : a, QByteArray(buf, int(n))))
+                return;
+        }
+    }
+}
+
+void HTTPTestProxy::serve(int fd)
+{
+    QByteArray in;
+    if (m_kind != Kind::HTTP) {
+        if (!readUntil(fd, in, [](const QByteArray& b) { return b.size() >= 3; }))
+            return;
+        sendBytes(fd, m_kind == Kind::SOCKS5WrongMethod ? QByteArray("\x05\x02", 2) : QByteArray("\x05\x00", 2));
+        in.clear();
+        if (!readUntil(fd, in, [](const QByteArray& b) { return b.size() >= 5 && b.size() >= 5 + quint8(b[4]) + 2; }))
+            return;
+        const QByteArray host = in.mid(5, quint8(in[4]));
+        const int port = (quint8(in[5 + host.size()]) << 8) | quint8(in[6 + host.size()]);
+        note(host + ':' + QByteArray::number(port));
+        const int target = host == "127.0.0.1" ? connectLoopback(port) : -1;
+        if (target < 0) {
+            sendBytes(fd, QByteArray("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10));
+            return;
+        }
+        sendBytes(fd, QByteArray("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00", 10));
+        relay(fd, target);
+        ::close(target);
+        return;
+    }
+    for (;;) {
+        if (!readUntil(fd, in, [](const QByteArray& b) { return b.contains("\r\n\r\n"); }))
+            return;
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        const QByteArray head = in.left(end);
+        in.remove(0, end + 4);
+        const QByteArray line = head.left(head.indexOf("\r\n"));
+        note(line);
+        QByteArray authorization;
+        for (const QByteArray& field : head.split('\n'))
+            if (field.toLower().startsWith("proxy-authorization:"))
+                authorization = field.mid(20).trimmed();
+        if (!m_requiredAuthorization.isEmpty() && authorization != m_requiredAuthorization) {
+            sendBytes(fd, "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"proxy\"\r\n"
+                          "Content-Length: 0\r\n\r\n");
+            continue;
+        }
+        if (line.startsWith("CONNECT ")) {
+            const QByteArray authority = line.split(' ').value(1);
+            const qsizetype colon = authority.lastIndexOf(':');
+            const int target = authority.left(colon) == "127.0.0.1" ? connectLoopback(authority.mid(colon + 1).toInt()) : -1;
+            if (target < 0) {
+                sendBytes(fd, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+                return;
+            }
+            sendBytes(fd, "HTTP/1.1 200 Connection established\r\n\r\n");
+            relay(fd, target);
+            ::close(target);
+            return;
+        }
+        const QByteArray body = "proxied " + line;
+        sendBytes(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        return;
+    }
+}
+
+} // namespace testsupport

@@ -93,3 +93,42 @@ private:
 };
 
 } // namespace testsupport
+
+namespace testsupport {
+
+// A proxy on 127.0.0.1 for the client's proxy paths: an HTTP proxy (answers absolute-form
+// requests itself with "proxied <request line>", tunnels CONNECT) or a SOCKS5 proxy. Tunnels
+// lead only to 127.0.0.1. With a required authorization, requests without that
+// Proxy-Authorization value get 407 and a Basic challenge.
+class HTTPTestProxy {
+public:
+    enum class Kind { HTTP, SOCKS5, SOCKS5WrongMethod };
+
+    explicit HTTPTestProxy(Kind kind, QByteArray requiredAuthorization = {});
+    ~HTTPTestProxy();
+    HTTPTestProxy(const HTTPTestProxy&) = delete;
+    HTTPTestProxy& operator=(const HTTPTestProxy&) = delete;
+
+    quint16 port() const { return m_port; }
+    // Request lines (HTTP) and "host:port" targets (CONNECT, SOCKS) seen, in order.
+    QList<QByteArray> seen() const;
+
+private:
+    void serve(int fd);
+    void relay(int a, int b);
+    bool readUntil(int fd, QByteArray& in, const std::function<bool(const QByteArray&)>& done);
+    void note(const QByteArray& what);
+
+    Kind m_kind;
+    QByteArray m_requiredAuthorization;
+    int m_listenFd = -1;
+    int m_stopPipe[2] = {-1, -1};
+    quint16 m_port = 0;
+    std::thread m_acceptThread;
+    mutable std::mutex m_mutex; // guards m_seen, m_threads, m_fds
+    QList<QByteArray> m_seen;
+    std::vector<std::thread> m_threads;
+    std::vector<int> m_fds;
+};
+
+} // namespace testsupport

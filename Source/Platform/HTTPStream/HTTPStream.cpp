@@ -119,9 +119,13 @@ bool HTTPStream::open()
         return false;
     }
     m_https = scheme == QLatin1String("https");
-    const QString host = m_message.url.host();
-    const int port = m_message.url.port(m_https ? 443 : 80);
-    if (host.isEmpty()) {
+    const bool viaProxy = m_message.proxy.type != HTTPProxySettings::Type::None && !m_message.proxy.host.isEmpty()
+                          && m_message.proxy.port > 0;
+    if (!viaProxy)
+        m_message.proxy = HTTPProxySettings{};
+    const QString host = viaProxy ? m_message.proxy.host : m_message.url.host();
+    const int port = viaProxy ? m_message.proxy.port : m_message.url.port(m_https ? 443 : 80);
+    if (m_message.url.host().isEmpty() || host.isEmpty()) {
         m_error = Error{ErrorDomain, HostNotFound, QStringLiteral("The URL names no host")};
         return false;
     }
@@ -190,6 +194,9 @@ QByteArray HTTPStream::buildHead() const
     QByteArray target = m_message.url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.isEmpty())
         target = "/";
+    const bool plainViaHTTPProxy = m_message.proxy.type == HTTPProxySettings::Type::HTTP && !m_https;
+    if (plainViaHTTPProxy)
+        target = m_message.url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
     QByteArray head = m_message.method + ' ' + target + (m_message.httpVersionOne ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
     if (!m_message.headers.contains(QStringLiteral("Host"))) {
         QByteArray hostField = m_message.url.host(QUrl::FullyEncoded).toUtf8();
@@ -208,6 +215,8 @@ QByteArray HTTPStream::buildHead() const
             v.truncate(cut);
         head += name.toLatin1() + ": " + v + "\r\n";
     }
+    if (plainViaHTTPProxy && !m_message.proxy.authorization.isEmpty())
+        head += "Proxy-Authorization: " + m_message.proxy.authorization.toUtf8() + "\r\n";
     head += "\r\n";
     return head;
 }
@@ -313,6 +322,9 @@ void HTTPStream::onEvents(short revents)
     case State::Handshake:
         doHandshake();
         break;
+    case State::Proxying:
+        doProxying();
+        break;
     case State::Open:
         if (revents & (POLLOUT | POLLERR | POLLHUP) || m_sslWantsReadForWrite)
             doWrite();
@@ -342,6 +354,31 @@ void HTTPStream::onConnected()
         failWith(Error::posix(soError, QStringLiteral("connect")));
         return;
     }
+    const QByteArray host = m_message.url.host(QUrl::FullyEncoded).toUtf8();
+    const int port = m_message.url.port(m_https ? 443 : 80);
+    if (m_message.proxy.type == HTTPProxySettings::Type::SOCKS) {
+        m_state = State::Proxying;
+        m_proxyStep = ProxyStep::SocksGreeting;
+        m_proxyOut = QByteArray("\x05\x01\x00", 3); // version 5, one method: no authentication
+        doProxying();
+        return;
+    }
+    if (m_message.proxy.type == HTTPProxySettings::Type::HTTP && m_https) {
+        const QByteArray authority = (host.contains(':') ? '[' + host + ']' : host) + ':' + QByteArray::number(port);
+        m_state = State::Proxying;
+        m_proxyStep = ProxyStep::Tunnel;
+        m_proxyOut = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+        if (!m_message.proxy.authorization.isEmpty())
+            m_proxyOut += "Proxy-Authorization: " + m_message.proxy.authorization.toUtf8() + "\r\n";
+        m_proxyOut += "\r\n";
+        doProxying();
+        return;
+    }
+    afterProxy();
+}
+
+void HTTPStream::afterProxy()
+{
     if (m_https) {
         if (!setUpTLS())
             return;
@@ -351,6 +388,120 @@ void HTTPStream::onConnected()
     }
     m_state = State::Open;
     doWrite();
+}
+
+qsizetype HTTPStream::socksReplyLength(const QByteArray& b)
+{
+    if (b.size() < 5)
+        return 0;
+    if (b[0] != 5)
+        return -1;
+    qsizetype address = 0;
+    switch (b[3]) {
+    case 1: address = 4; break;
+    case 4: address = 16; break;
+    case 3: address = 1 + qsizetype(quint8(b[4])); break;
+    default: return -1;
+    }
+    const qsizetype total = 4 + address + 2;
+    return b.size() >= total ? total : 0;
+}
+
+int HTTPStream::tunnelStatus(const QByteArray& bytes)
+{
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    if (end < 0)
+        return bytes.size() > MaxProxyAnswer ? -1 : 0;
+    HTTPResponseParser parser(true);
+    if (!parser.feed(bytes.left(end + 4)) || !parser.headersComplete())
+        return -1;
+    return parser.statusCode();
+}
+
+void HTTPStream::doProxying()
+{
+    const auto proxyError = [this](const QString& why) {
+        failWith(Error{ErrorDomain, ProxyFailed, why});
+    };
+    // Write what is pending, then read the answer; the socket is non-blocking throughout.
+    while (!m_proxyOut.isEmpty()) {
+        const ssize_t n = ::send(m_fd, m_proxyOut.constData(), size_t(m_proxyOut.size()), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                m_loop.setEvents(m_fd, POLLOUT);
+                return;
+            }
+            failWith(Error::posix(errno, QStringLiteral("send to proxy")));
+            return;
+        }
+        m_proxyOut.remove(0, n);
+    }
+    for (;;) {
+        char buffer[4096];
+        // Only what the answer can hold is read: bytes after it belong to the tunnel.
+        qsizetype want = 1;
+        if (m_proxyStep == ProxyStep::SocksGreeting)
+            want = 2 - m_proxyIn.size();
+        else if (m_proxyStep == ProxyStep::SocksConnect)
+            want = m_proxyIn.size() < 5 ? 5 - m_proxyIn.size() : std::max<qsizetype>(1, socksReplyLength(m_proxyIn) - m_proxyIn.size());
+        const ssize_t n = ::recv(m_fd, buffer, size_t(std::min<qsizetype>(want, sizeof buffer)), 0);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                m_loop.setEvents(m_fd, POLLIN);
+                return;
+            }
+            failWith(Error::posix(errno, QStringLiteral("recv from proxy")));
+            return;
+        }
+        if (n == 0) {
+            proxyError(QStringLiteral("The proxy closed the connection"));
+            return;
+        }
+        m_proxyIn.append(buffer, n);
+        if (m_proxyStep == ProxyStep::SocksGreeting) {
+            if (m_proxyIn.size() < 2)
+                continue;
+            if (m_proxyIn[0] != 5 || m_proxyIn[1] != 0) {
+                proxyError(QStringLiteral("The SOCKS proxy chose a method that was not offered"));
+                return;
+            }
+            const QByteArray host = m_message.url.host(QUrl::FullyEncoded).toUtf8().left(255);
+            const int port = m_message.url.port(m_https ? 443 : 80);
+            m_proxyStep = ProxyStep::SocksConnect;
+            m_proxyIn.clear();
+            m_proxyOut = QByteArray("\x05\x01\x00\x03", 4) + char(host.size()) + host + char((port >> 8) & 0xff) + char(port & 0xff);
+            doProxying();
+            return;
+        }
+        if (m_proxyStep == ProxyStep::SocksConnect) {
+            const qsizetype length = socksReplyLength(m_proxyIn);
+            if (length < 0) {
+                proxyError(QStringLiteral("The SOCKS proxy answered garbage"));
+                return;
+            }
+            if (length == 0 || m_proxyIn.size() < length)
+                continue;
+            if (m_proxyIn[1] != 0) {
+                proxyError(QStringLiteral("The SOCKS proxy refused the connection (reply %1)").arg(int(quint8(m_proxyIn[1]))));
+                return;
+            }
+            afterProxy();
+            return;
+        }
+        const int status = tunnelStatus(m_proxyIn);
+        if (status < 0) {
+            proxyError(QStringLiteral("The proxy answered garbage to CONNECT"));
+            return;
+        }
+        if (status == 0)
+            continue;
+        if (status < 200 || status > 299) {
+            proxyError(QStringLiteral("The proxy refused the tunnel with status %1").arg(status));
+            return;
+        }
+        afterProxy();
+        return;
+    }
 }
 
 bool HTTPStream::setUpTLS()

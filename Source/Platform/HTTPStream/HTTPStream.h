@@ -27,7 +27,18 @@ namespace platform {
 
 class HTTPRunLoop;
 
+// The proxy an exchange goes through: an HTTP proxy (requests in absolute form for http, a
+// CONNECT tunnel for https) or a SOCKS5 proxy (no authentication).
+struct HTTPProxySettings {
+    enum class Type { None, HTTP, SOCKS };
+    Type type = Type::None;
+    QString host;
+    int port = 0;
+    QString authorization; // a Proxy-Authorization value, sent to an HTTP proxy
+};
+
 struct HTTPRequestMessage {
+    HTTPProxySettings proxy;
     QByteArray method = "GET";
     QUrl url;
     bool httpVersionOne = false; // sends HTTP/1.0
@@ -70,6 +81,7 @@ public:
         HostNotFound = 3,
         BodyReadFailed = 4,
         UnsupportedScheme = 5,
+        ProxyFailed = 6,
     };
     enum TLSErrorCode {
         TLSProtocolError = -9800,
@@ -77,6 +89,14 @@ public:
         TLSCertificateRejected = -9807,
         TLSClientIdentityFailed = -9808,
     };
+
+    // A proxy's answer to CONNECT may be at most this long.
+    static constexpr qsizetype MaxProxyAnswer = 16 * 1024;
+    // The length of a complete SOCKS5 reply at the start of bytes: 0 while more are needed,
+    // -1 when the bytes are no reply.
+    static qsizetype socksReplyLength(const QByteArray& bytes);
+    // The status of a complete CONNECT answer: 0 while more is needed, -1 when malformed.
+    static int tunnelStatus(const QByteArray& bytes);
 
     // Response bytes read from the socket wait in the parser up to this much before reading
     // pauses: back-pressure for a reader that takes its time.
@@ -114,11 +134,14 @@ public:
     std::optional<Error> error() const { return m_error; }
 
 private:
-    enum class State { Idle, Connecting, Handshake, Open, Done, Closed };
+    enum class State { Idle, Connecting, Proxying, Handshake, Open, Done, Closed };
+    enum class ProxyStep { SocksGreeting, SocksConnect, Tunnel };
 
     void onEvents(short revents);
     void onConnected();
     void doHandshake();
+    void doProxying();
+    void afterProxy();
     void doWrite();
     void doRead();
     void updateEvents();
@@ -160,6 +183,9 @@ private:
     bool m_notifyPosted = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     std::shared_ptr<HTTPConnection> m_reuse;
+    ProxyStep m_proxyStep = ProxyStep::SocksGreeting;
+    QByteArray m_proxyOut;
+    QByteArray m_proxyIn;
     bool m_reused = false;
 };
 

@@ -703,6 +703,8 @@ void KPHTTPRequest::runMain()
             }
         }
         applyAuthorizationHeader();
+        if (!configureProxies())
+            return;
         startRequest();
     } catch (const std::exception& e) {
         failWithError(kphttp::error(kphttp::UnhandledExceptionError, QString::fromLocal8Bit(e.what())));
@@ -920,6 +922,16 @@ void KPHTTPRequest::startRequest()
     message.url = m_url;
     message.httpVersionOne = m_useHTTPVersionOne;
     message.headers = m_requestHeaders;
+    if (!m_proxyHost.isEmpty() && m_proxyPort != 0) {
+        if (m_proxyType.isEmpty())
+            m_proxyType = QStringLiteral("HTTP");
+        message.proxy.type = m_proxyType.compare(QLatin1String("SOCKS"), Qt::CaseInsensitive) == 0
+                                 ? platform::HTTPProxySettings::Type::SOCKS
+                                 : platform::HTTPProxySettings::Type::HTTP;
+        message.proxy.host = m_proxyHost;
+        message.proxy.port = m_proxyPort;
+        message.proxy.authorization = m_proxyAuthorization;
+    }
     m_rangeSent = m_requestHeaders.contains(QStringLiteral("Range"));
 
     platform::HTTPStream::BodyReader reader;

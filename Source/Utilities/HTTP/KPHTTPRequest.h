@@ -126,6 +126,22 @@ public:
     QString domain() const { return m_domain; }
     void setDomain(const QString& domain) { m_domain = domain; }
 
+    // --- proxies
+    QString proxyHost() const;
+    void setProxyHost(const QString& host);
+    int proxyPort() const;
+    void setProxyPort(int port);
+    // "HTTP", "HTTPS" or "SOCKS"; "HTTP" when a host is set without a type.
+    QString proxyType() const;
+    void setProxyType(const QString& type);
+    QString proxyUsername() const { return m_proxyUsername; }
+    void setProxyUsername(const QString& name) { m_proxyUsername = name; }
+    QString proxyPassword() const { return m_proxyPassword; }
+    void setProxyPassword(const QString& password) { m_proxyPassword = password; }
+    QUrl PACurl() const { return m_PACurl; }
+    void setPACurl(const QUrl& url) { m_PACurl = url; }
+    void retryUsingSuppliedProxyCredentials();
+
     // --- cookies
     QList<platform::HTTPCookie> requestCookies() const;
     void setRequestCookies(const QList<platform::HTTPCookie>& cookies);
@@ -355,6 +371,8 @@ private:
     // The cache.
     void useDataFromCache();
     void applyCookieHeader();
+    bool configureProxies();
+    void attemptToApplyProxyCredentialsAndResume();
 
     // Credentials.
     void applyAuthorizationHeader();
@@ -484,6 +502,13 @@ private:
     double m_secondsToCache = 0;
     std::shared_ptr<KPConnectionRecord> m_connectionInfo;
     QList<platform::HTTPCookie> m_requestCookies;
+    QString m_proxyHost;
+    int m_proxyPort = 0;
+    QString m_proxyType;
+    QUrl m_PACurl;
+    std::shared_ptr<platform::HTTPAuthentication> m_proxyAuthentication;
+    QString m_proxyAuthorization;
+    int m_proxyAuthenticationRetryCount = 0;
     QList<platform::HTTPCookie> m_responseCookies;
     quint32 m_requestID = 0;
     std::shared_ptr<platform::HTTPAuthentication> m_requestAuthentication;

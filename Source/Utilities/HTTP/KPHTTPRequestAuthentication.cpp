@@ -267,9 +267,7 @@ void KPHTTPRequest::attemptToApplyCredentialsAndResume()
     if (m_error || m_cancelled)
         return;
     if (m_authenticationNeeded == 2) {
-        // Proxies are not configured by this client, so no proxy credentials can answer.
-        cancelLoad();
-        failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
+        attemptToApplyProxyCredentialsAndResume();
         return;
     }
     const auto challenge = HTTPAuthentication::fromChallenges(m_responseHeaders.values(QStringLiteral("WWW-Authenticate")));
@@ -409,4 +407,97 @@ void KPHTTPRequest::cancelAuthentication()
 void KPHTTPRequest::failAuthentication()
 {
     failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
+}
+
+// The proxy's challenge, answered the way the server's is: the credentials set for the proxy
+// (or the main request's), else the delegate is asked and waited for.
+void KPHTTPRequest::attemptToApplyProxyCredentialsAndResume()
+{
+    const auto challenge = HTTPAuthentication::fromChallenges(m_responseHeaders.values(QStringLiteral("Proxy-Authenticate")));
+    if (!challenge) {
+        cancelLoad();
+        failWithError(kphttp::error(kphttp::InternalErrorWhileApplyingCredentialsType,
+                                    QStringLiteral("Failed to get authentication object from response headers")));
+        return;
+    }
+    const bool refused = m_proxyAuthentication && m_proxyAuthentication->hasBeenApplied() && !challenge->isStale();
+    m_proxyAuthentication = challenge;
+    cancelLoad();
+    if (!challenge->requiresUsernameAndPassword()) {
+        failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
+        return;
+    }
+    std::unique_lock lock(g_delegateAuthenticationLock);
+    if (m_error || m_cancelled)
+        return;
+    QString username = m_proxyUsername;
+    QString password = m_proxyPassword;
+    if (auto main = m_mainRequest.lock(); main && !main->m_proxyUsername.isEmpty() && !main->m_proxyPassword.isEmpty()) {
+        username = main->m_proxyUsername;
+        password = main->m_proxyPassword;
+    }
+    if (!refused && !username.isEmpty() && !password.isEmpty()) {
+        ++m_proxyAuthenticationRetryCount;
+        const QByteArray target = m_url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
+        if (const auto value = challenge->apply(username, password, m_requestMethod, target)) {
+            m_proxyAuthorization = *value;
+            lock.unlock();
+            startRequest();
+            return;
+        }
+        lock.unlock();
+        failWithError(kphttp::error(kphttp::InternalErrorWhileApplyingCredentialsType,
+                                    QStringLiteral("Failed to apply proxy credentials to request")));
+        return;
+    }
+    if (!m_isSynchronous) {
+        const auto d = m_delegate.lock();
+        const bool delegateAnswers = d && d->proxyAuthenticationNeededForRequest;
+        const bool queueAnswers = !d && m_queue && m_queue->delegate.proxyAuthenticationNeededForRequest;
+        if (delegateAnswers || queueAnswers || m_proxyAuthenticationNeededBlock) {
+            onMain([](KPHTTPRequest& r) {
+                std::shared_ptr<KPHTTPRequestDelegate> dd;
+                std::shared_ptr<KPHTTPRequestQueueReceiver> q;
+                Block block;
+                {
+                    std::lock_guard l(r.m_lock);
+                    dd = r.m_delegate.lock();
+                    q = r.m_queue;
+                    block = r.m_proxyAuthenticationNeededBlock;
+                }
+                if (dd && dd->proxyAuthenticationNeededForRequest)
+                    dd->proxyAuthenticationNeededForRequest(r);
+                else if (!dd && q && q->delegate.proxyAuthenticationNeededForRequest)
+                    q->delegate.proxyAuthenticationNeededForRequest(r);
+                else if (block)
+                    block();
+            });
+            return;
+        }
+    }
+    lock.unlock();
+    failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
+}
+
+void KPHTTPRequest::retryUsingSuppliedProxyCredentials()
+{
+    std::lock_guard lock(m_lock);
+    auto me = self();
+    if (!m_loop || !me)
+        return;
+    m_loop->post([me] {
+        std::lock_guard inner(me->m_lock);
+        if (me->m_error || me->m_cancelled)
+            return;
+        if (me->m_proxyAuthentication && !me->m_proxyUsername.isEmpty() && !me->m_proxyPassword.isEmpty()) {
+            const QByteArray target = me->m_url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
+            if (const auto value = me->m_proxyAuthentication->apply(me->m_proxyUsername, me->m_proxyPassword,
+                                                                    me->m_requestMethod, target)) {
+                me->m_proxyAuthorization = *value;
+                me->startRequest();
+                return;
+            }
+        }
+        me->failAuthentication();
+    });
 }

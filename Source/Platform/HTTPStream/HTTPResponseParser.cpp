@@ -210,8 +210,12 @@ bool HTTPResponseParser::feed(const char* data, qsizetype length)
                 return true;
             }
             const qsizetype take = qsizetype(std::min<qint64>(m_remaining, m_in.size()));
-            m_body.append(m_in.constData(), take);
-            m_in.remove(0, take);
+            if (m_body.isEmpty() && take == m_in.size())
+                m_body.swap(m_in); // the common case: no copy
+            else {
+                m_body.append(m_in.constData(), take);
+                m_in.remove(0, take);
+            }
             m_remaining -= take;
             if (m_remaining == 0) {
                 m_state = State::Done;

@@ -1144,6 +1144,9 @@ void KPHTTPRequest::readResponseHeaders()
                 target->incrementDownloadSizeBy(1);
             } else {
                 target->m_contentLength = length;
+                // One allocation for a body of known size (a lying server gets no more than 64 MiB).
+                if (!main && m_downloadDestinationPath.isEmpty())
+                    m_rawResponseData.reserve(qsizetype(std::min<quint64>(length, quint64(64) << 20)));
                 if (m_showAccurateProgress && m_shouldResetDownloadProgress)
                     target->incrementDownloadSizeBy(qint64(target->m_contentLength + m_partialDownloadSize));
             }

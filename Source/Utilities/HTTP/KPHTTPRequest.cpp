@@ -160,9 +160,22 @@ KPHTTPRequest::KPHTTPRequest(const QUrl& url) : m_url(url), m_downloadCache(defa
 
 KPHTTPRequest::~KPHTTPRequest()
 {
+    // The stream and the timer belong to the request thread's loop: the last owner may let go
+    // of the request on any thread, so they are ended there.
+    if (!m_isSynchronous && (m_readStream || m_statusTimer)) {
+        std::lock_guard lock(g_classLock);
+        if (g_requestThread && m_loop == &g_requestThread->loop) {
+            std::shared_ptr<platform::HTTPStream> stream(std::move(m_readStream));
+            const int timer = m_statusTimer;
+            platform::HTTPRunLoop* loop = m_loop;
+            loop->post([stream, timer, loop]() mutable {
+                if (timer)
+                    loop->removeTimer(timer);
+                stream.reset();
+            });
+        }
+    }
     m_readStream.reset();
-    if (m_loop && m_statusTimer && m_isSynchronous)
-        m_loop->removeTimer(m_statusTimer);
     // Blocks end with the request; a temporary body the request made goes too.
     if (m_didCreateTemporaryPostDataFile) {
         m_postBodyWriteStream.reset();

@@ -1,5 +1,6 @@
 // Program entry: the log file first, then the "Run Date" line and the default settings, then the
 // application delegate's launch sequence and the event loop.
+#include "Analytics/AnalyticsHelper.h"
 #include "App/AppDelegate.h"
 #include "App/CrashController.h"
 #include "App/DefaultSettings.h"
@@ -21,6 +22,7 @@
 #include "Tools/Sources/DocumentSourceRemoval.h"
 #include "Utilities/GlobalFun.h"
 #include "Utilities/IndexFolder/IndexFolderServices.h"
+#include "Utilities/HTTP/KPHTTPRequest.h"
 #include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/Search/KPIndexManager.h"
 #include "MainWindow/Mail/KPQueryMailClient.h"
@@ -74,6 +76,7 @@ int reportCrash(const QString& reportFile)
             KPLogLogMessage(QStringLiteral("Crash report: no mail program could take the report"));
     };
     ui.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    ui.trackEvent = [](const QString& event, double value) { AnalyticsHelper::fireEvent(event, qint64(value)); };
     CrashController::handleError(report, ui, LogFileSetup::prepareLogFile(LogFileSetup::logsFolder()));
     return 0;
 }
@@ -91,6 +94,8 @@ int main(int argc, char** argv)
     // application still exists: the logger's worker first (it browses for log viewers), then
     // the discovery it browsed through.
     const auto shutDownSharedServices = qScopeGuard([] {
+        AnalyticsHelper::shutDown();
+        KPHTTPRequest::shutDown();
         KPLogShutdown(nullptr);
         platform::ServiceBackend::shutdownShared();
     });
@@ -141,6 +146,7 @@ int main(int argc, char** argv)
             showMainWindowOnceRunning();
         });
     };
+    services.fireEvent = [](const QString& event, double value) { AnalyticsHelper::fireEvent(event, qint64(value)); };
     services.checkForUpdatesInBackground = [] { platform::KPUpdater::sharedUpdater().checkForUpdatesInBackground(); };
     services.startCrashReporter = [](const QString& id, const QString& company) {
         auto& manager = platform::KPCrashReportManager::sharedCrashReportManager();

@@ -1,0 +1,44 @@
+// Inflates gzip or zlib data (compressed responses, also while they arrive). One object owns one
+// zlib stream; it is not shared between threads.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <zlib.h>
+
+class KPDataDecompressor {
+public:
+    KPDataDecompressor() = default;
+    ~KPDataDecompressor();
+    KPDataDecompressor(const KPDataDecompressor&) = delete;
+    KPDataDecompressor& operator=(const KPDataDecompressor&) = delete;
+
+    static std::unique_ptr<KPDataDecompressor> decompressor();
+
+    platform::Result<void> setupStream();
+    platform::Result<void> closeStream();
+    bool streamReady() const { return m_streamReady; }
+    // The stream reached the end of its data (the gzip trailer was read).
+    bool streamEnded() const { return m_streamEnded; }
+
+    // The inflated bytes of this piece. Bytes after the end of the stream are ignored.
+    platform::Result<QByteArray> uncompressBytes(const char* bytes, qsizetype length);
+
+    // A whole buffer; data that stops before the end of its stream is an error, so a truncated
+    // body is never taken for a complete one.
+    static platform::Result<QByteArray> uncompressData(const QByteArray& data);
+    static platform::Result<void> uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath);
+    static platform::Error inflateErrorWithCode(int code);
+
+    // Inflated output is capped per call so that a small hostile body cannot claim unbounded
+    // memory in one piece; callers feed large bodies piece by piece.
+    static constexpr qsizetype MaxOutputPerCall = qsizetype(1) << 30;
+
+private:
+    z_stream m_zStream{};
+    bool m_streamReady = false;
+    bool m_streamEnded = false;
+};

@@ -376,6 +376,7 @@ void MainWindowController::createParts()
         prefs.relaunch = relaunch;
         PreferencesWindowController::showPreferences(window, PreferencesPane::Advanced, std::move(prefs));
     };
+    services.availability = [parts = m_parts.get()](const QString& command) { return parts->menuActions.availability(command); };
     menu.setServices(std::move(services));
     menu.setDispatcher(m_ctx.commands);
     menu.setDialogService(m_ctx.dialogs);

@@ -31,6 +31,8 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , drops(ctx)
     , inspectorEdits(ctx, content)
     , menuActions(ctx, chrome, sortDisplay, zoom)
+    , documentMenuActions(ctx)
+    , panelMenuActions(ctx)
 {
     wire();
 }
@@ -53,10 +55,7 @@ void MainWindowParts::wire()
         if (grid.actions.itemDidSelected)
             grid.actions.itemDidSelected();
     };
-    chrome.hooks.sliderChange = [this](double value) {
-        m_ctx.viewSizeManager->setItemScale(value);
-        zoom.restartThumbTimer();
-    };
+    chrome.hooks.sliderChange = [this](double value) { menuActions.sliderChange(value); };
     chrome.install();
     content.buttonsChanged = [this](const ContentButtons& buttons) { chrome.showButtons(buttons); };
     chrome.showButtons(content.buttons());
@@ -126,7 +125,24 @@ void MainWindowParts::wire()
 
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
+    menuActions.copyToSafeBoxAvailable = [this] { return bool(sideBarRequests.copyToSafeBox); };
     menuActions.install();
+    documentMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    documentMenuActions.showPreview = [this] {
+        if (!m_ctx.state.isPreviewing)
+            quickLook.togglePreview();
+    };
+    documentMenuActions.setInspectorExpanded = [this](bool expand) { chrome.setBRightPropertyViewExpand(expand); };
+    documentMenuActions.rateSelection = [this](int rate) { inspectorEdits.onRateChange(rate); };
+    documentMenuActions.copySelectionToSafeBox = [this] {
+        if (!sideBarRequests.copyToSafeBox)
+            return false;
+        sideBarRequests.onSideBarMoveDataToSafeBox();
+        return true;
+    };
+    documentMenuActions.install();
+    panelMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    panelMenuActions.install();
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

@@ -8,6 +8,7 @@
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "MainWindow/Parts/BadgeRecountDriver.h"
 #include "MainWindow/Parts/ContentSwitch.h"
+#include "MainWindow/Parts/DocumentMenuActions.h"
 #include "MainWindow/Parts/GridContextMenu.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/GridDropHandler.h"
@@ -15,6 +16,7 @@
 #include "MainWindow/Parts/ImportFlow.h"
 #include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/MenuActions.h"
+#include "MainWindow/Parts/PanelMenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "MainWindow/Parts/SideBarRequests.h"
@@ -58,4 +60,6 @@ public:
     GridDropHandler drops;
     InspectorEdits inspectorEdits;
     MenuActions menuActions;
+    DocumentMenuActions documentMenuActions;
+    PanelMenuActions panelMenuActions;
 };

@@ -68,6 +68,7 @@ QString infoString(const char* key)
 PanelMenuActions::PanelMenuActions(MainWindowContext& ctx) : m_ctx(ctx)
 {
     logFile = [] { return LogFileSetup::logsFolder() + QLatin1Char('/') + kLogFileName; };
+    sendMailInfo = [](const MailInfo& mail) { return SendMailClient::sendMail(mail); };
     openPreferences = [this](PreferencesPane pane) {
         PreferencesWindowController::Services services;
         services.dialogs = m_ctx.dialogs;
@@ -340,7 +341,7 @@ void PanelMenuActions::sendMail(const QString& subject, const QString& content)
     const QString log = logFile ? logFile() : QString();
     if (!log.isEmpty() && QFileInfo(log).isFile())
         info.files = QStringList{log};
-    if (!SendMailClient::sendMail(info))
+    if (!sendMailInfo || !sendMailInfo(info))
         KPLogLogMessage(QStringLiteral("The mail \"%1\" could not be handed to a mail program").arg(subject));
 }
 

@@ -18,6 +18,7 @@
 
 #include "Dialogs/Preferences/PreferencesWindow.h"
 #include "Dialogs/Welcome/MakerHosts.h"
+#include "MainWindow/Mail/MailInfo.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/Scheduler.h"
@@ -69,6 +70,8 @@ public:
     const KPLibraryFileManager* files = nullptr;
     // The log file attached to the mails when it exists.
     std::function<QString()> logFile;
+    // Hands a mail to the user's mail program; false when none took it.
+    std::function<bool(const MailInfo& mail)> sendMailInfo;
     // Opens the preferences window application-modal on a pane.
     std::function<void(PreferencesPane pane)> openPreferences;
     // Begins the export into folder as a sheet on the window.

@@ -382,6 +382,7 @@ void MainWindowController::createParts()
     menu.setDialogService(m_ctx.dialogs);
     QMenuBar* menuBar = menu.buildMenuBar(m_window.get());
     menu.attachShortcuts(m_window.get());
+    m_parts->fillDocumentSubmenus(menu);
     chrome.installTitleBar(m_window->titleBarView(), menuBar);
     // The menus and buttons follow the stored sort and display settings from the start.
     m_parts->sortDisplay.onDataSourceSortingChange();

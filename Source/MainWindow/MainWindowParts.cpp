@@ -5,6 +5,8 @@
 #include "Controls/KPSlider.h"
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "Browser/KPViewSizeManager.h"
+#include "Dialogs/Welcome/NoDocumentView.h"
+#include "MainWindow/AppMenuController.h"
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -13,6 +15,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
 
 MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     : m_ctx(ctx)
@@ -60,6 +63,19 @@ void MainWindowParts::wire()
     content.buttonsChanged = [this](const ContentButtons& buttons) { chrome.showButtons(buttons); };
     chrome.showButtons(content.buttons());
     content.makeImportPanel = [this] { return importFlow.makeImportPanel(); };
+    content.makeNoDocumentView = [](QWidget* parent) -> QWidget* { return new NoDocumentView(parent); };
+    chrome.hooks.addButonMenu = [this]() -> QMenu* {
+        QMenu* menu = platform::kit::toQMenu(addButtonMenuModel(), m_ctx.window, [this](QAction* action) {
+            if (m_ctx.commands)
+                m_ctx.commands->performFromAction(action);
+        });
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                action->setEnabled(menuActions.availability(platform::kit::menuItemCommand(action)) ==
+                                   AppMenuController::Availability::Available);
+        return menu;
+    };
     // Whether folders keep their hierarchy is asked in the window's own sheet (it deletes itself).
     importFlow.askKeepHierarchy = [this](std::function<void(int)> done) {
         (new KeepWindowAskController)->beginSheet(m_ctx.window, *m_ctx.dialogs, std::move(done));
@@ -143,6 +159,34 @@ void MainWindowParts::wire()
     documentMenuActions.install();
     panelMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
     panelMenuActions.install();
+}
+
+platform::kit::MenuModel MainWindowParts::addButtonMenuModel()
+{
+    using platform::kit::MenuItemModel;
+    const auto item = [](const char* title, const char* command) {
+        return MenuItemModel::item(QString::fromUtf8(title), 0, QString::fromLatin1(command));
+    };
+    return {{},
+            {item("New Folder", "menuAddFolder"), item("New Collection", "menuAddCollection"),
+             item("New Smart Folder", "menuAddSmartFolder"), MenuItemModel::separator(), item("New Tag", "menuAddTag"),
+             item("New Tag Group", "menuAddTagGroup"), MenuItemModel::separator(),
+             item("Add Index Folder…", "menuAddIndexFolder")}};
+}
+
+void MainWindowParts::fillDocumentSubmenus(AppMenuController& menu)
+{
+    const std::pair<QAction*, int> submenus[] = {{menu.itemOpenWith(), GridContextMenu::OpenWithTag},
+                                                 {menu.itemFlag(), GridContextMenu::FlagTag},
+                                                 {menu.itemMoveCollection(), GridContextMenu::MoveToCollectionTag},
+                                                 {menu.itemShare(), GridContextMenu::ShareTag}};
+    for (const auto& [item, tag] : submenus) {
+        QMenu* submenu = item ? item->menu() : nullptr;
+        if (!submenu)
+            continue;
+        QObject::connect(submenu, &QMenu::aboutToShow, submenu,
+                         [this, submenu, tag = tag] { contextMenu.fillSubmenu(submenu, tag); });
+    }
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

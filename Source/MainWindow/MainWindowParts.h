@@ -24,6 +24,7 @@
 #include "MainWindow/Parts/WindowChrome.h"
 #include "MainWindow/Parts/ZoomAndTiles.h"
 
+class AppMenuController;
 struct MainWindowContext;
 
 class MainWindowParts {
@@ -32,6 +33,12 @@ public:
     ~MainWindowParts();
     MainWindowParts(const MainWindowParts&) = delete;
     MainWindowParts& operator=(const MainWindowParts&) = delete;
+
+    // The menu bar's Document submenus (Open With, Flag, Move to, Share) are filled for the
+    // grid's selection each time they open, as the grid's context menu is.
+    void fillDocumentSubmenus(AppMenuController& menu);
+    // The menu of the "+" under the main side bar: what the File menu adds.
+    static platform::kit::MenuModel addButtonMenuModel();
 
     // The side bars' callbacks, for their data sources.
     SideBarDataSourceDelegate sideBarDelegate();

@@ -6,6 +6,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "App/AppDelegate.h"
+#include "Dialogs/Welcome/NoDocumentView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Import/KPImportEngineStore.h"
 #include "Import/KPImportFileWorker.h"
@@ -243,10 +244,16 @@ TEST_F(MainRoadTest, ImportEditTrashPutBackQuitAndStartAgain)
     EXPECT_TRUE(QFileInfo(library).isDir());
     openWindow();
     EXPECT_EQ(selected(), ctx().sideBarDataSource->documentsNode().get());
+    const auto welcomeShown = [&] {
+        const auto* empty = ctx().centerView->findChild<NoDocumentView*>();
+        return empty && empty->isVisible();
+    };
+    EXPECT_TRUE(testsupport::spinUntil(welcomeShown)) << "an empty library says how to add documents";
 
     // 2. Three files dropped into a folder.
     ASSERT_NO_FATAL_FAILURE(importThreeIntoInbox({}));
     KPImportOperation::setPhasePauseForTesting(std::chrono::milliseconds(0));
+    EXPECT_FALSE(welcomeShown());
 
     // 3. One moved to Archive by the second side bar's drop, two tagged, one flagged, one rated.
     selectShown({"doc000"});

@@ -13,6 +13,7 @@
 #include "SideBar/SubSideBarDataSource.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QCoreApplication>
 #include <map>
 
@@ -262,6 +263,7 @@ TEST_F(MenuActionsTest, EveryItemPerformsARegisteredCommandEnabledAsTheBindingsS
     const std::optional<platform::kit::MenuModel> context = controller->parts().contextMenu.collectionViewMenu();
     ASSERT_TRUE(context);
     commandsOf(context->items, names);
+    commandsOf(MainWindowParts::addButtonMenuModel().items, names);
     names << GridInteraction::kShowTagsCommand << GridInteraction::kMergePDFCommand << GridInteraction::kShareCommand
           << GridInteraction::kMoveToTrashCommand << QStringLiteral("menuAddIndexFolder") << QStringLiteral("menuEmptyTrash");
     names.removeDuplicates();
@@ -303,6 +305,14 @@ TEST_F(MenuActionsTest, EveryItemPerformsARegisteredCommandEnabledAsTheBindingsS
         ctx.commands->perform(name, makeSender(0));
     EXPECT_EQ(selected(), shown);
     EXPECT_EQ(titles(ctx).size(), 3);
+
+    // The "+" under the side bar offers the same, smart folders disabled alike.
+    const std::unique_ptr<QMenu> add(controller->parts().chrome.hooks.addButonMenu());
+    ASSERT_TRUE(add);
+    for (QAction* action : add->actions())
+        if (!action->isSeparator())
+            EXPECT_EQ(action->isEnabled(), platform::kit::menuItemCommand(action) != QLatin1String("menuAddSmartFolder"))
+                << qPrintable(action->text());
 
     QStringList unanswered;
     ctx.commands->setUnansweredHook([&](const QString& name) { unanswered.append(name); });
@@ -351,6 +361,31 @@ TEST_F(MenuActionsTest, EmptyTrashKeepsTheShownNodeAndRecountsTheTrash)
     EXPECT_FALSE(ctx.appMenu->bEmptyTrash());
     EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
     EXPECT_EQ(titles(ctx).size(), 3);
+}
+
+} // namespace
+
+namespace {
+
+// The Document menu's submenus list what the grid's context menu lists for the selection.
+TEST_F(MenuActionsTest, DocumentSubmenusFollowTheSelection)
+{
+    MainWindowContext& ctx = start();
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    AppMenuController& menu = *ctx.appMenu;
+    for (QAction* item : {menu.itemFlag(), menu.itemShare(), menu.itemMoveCollection()}) {
+        ASSERT_TRUE(item && item->menu());
+        Q_EMIT item->menu()->aboutToShow();
+        EXPECT_FALSE(item->menu()->actions().isEmpty()) << qPrintable(item->text());
+    }
+    QAction* red = nullptr;
+    for (QAction* action : menu.itemFlag()->menu()->actions())
+        if (platform::kit::menuItemTag(action) == 2)
+            red = action;
+    ASSERT_TRUE(red);
+    red->trigger();
+    EXPECT_EQ(ctx.gridDataSource->itemDatasWithSectionIndexSets(ctx.collectionView->selectedIndexs()).value(0)->label(), 2);
 }
 
 } // namespace

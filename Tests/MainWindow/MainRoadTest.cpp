@@ -124,6 +124,13 @@ protected:
         GridActions& actions = ctx().gridDataSource->actions;
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
         actions.draggingEnter(&enter);
+        // The window hands a drag to the widget under the pointer: the overlay that came up must
+        // leave it to the grid beneath, or a drag from a file manager ends refused.
+        QWidget* center = ctx().centerView;
+        KPCollectionView* grid = ctx().collectionView;
+        const QPoint middle = grid->mapTo(center, grid->rect().center());
+        QWidget* under = center->childAt(middle);
+        EXPECT_TRUE(under == grid || grid->isAncestorOf(under)) << (under ? qPrintable(under->metaObject()->className()) : "none");
         QDragMoveEvent move(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
         actions.draggingUpdated(&move);
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, modifiers);

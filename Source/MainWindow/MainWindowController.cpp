@@ -117,6 +117,9 @@ MainWindowController::MainWindowController(Options options)
 MainWindowController::~MainWindowController()
 {
     m_observers.clear();
+    // The menu bar outlives the parts it asks which items are offered.
+    if (m_appMenu)
+        m_appMenu->setServices({});
     // The parts hold on to the data sources and widgets through the context.
     m_parts.reset();
     m_subSideBarDataSource.reset();

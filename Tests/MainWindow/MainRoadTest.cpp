@@ -8,6 +8,7 @@
 #include "App/AppDelegate.h"
 #include "Dialogs/Welcome/NoDocumentView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/ItemViews/KPSectionItemView.h"
 #include "Import/KPImportEngineStore.h"
 #include "Import/KPImportFileWorker.h"
 #include "Import/KPImportKeys.h"
@@ -16,6 +17,7 @@
 #include "Platform/Foundation/FakeXAttrBackend.h"
 #include "Platform/Foundation/XAttr.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/Flip.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/SideBarNodeType.h"
@@ -25,7 +27,9 @@
 #include "Store/DBTag.h"
 #include "Store/KPContextHelper.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
@@ -58,6 +62,8 @@ protected:
     {
         MainWindowFixture::SetUp();
         defaults().setBool(false, QStringLiteral("Bool_IsShowWelcomWindow"));
+        defaults().setBool(true, KPViewSizeManager::kShowRatingKey);
+        KPViewSizeManager::instance().reloadViewSetting();
         disk = testsupport::makeTempDir(QStringLiteral("disk"));
         inbox = folderNamed(QStringLiteral("Inbox"));
         archive = folderNamed(QStringLiteral("Archive"));
@@ -286,14 +292,33 @@ TEST_F(MainRoadTest, ImportEditTrashPutBackQuitAndStartAgain)
 
     selectShown({"doc001"});
     ctx().commands->perform(GridContextMenu::kFlagCommand, makeSender(2));
-    ctx().commands->perform(QStringLiteral("menuCollectionMenuRatingClick"), makeSender(4));
     EXPECT_EQ(storedNamed(QStringLiteral("doc001")).metadata().label(), 2);
-    EXPECT_EQ(storedNamed(QStringLiteral("doc001")).metadata().rate(), 4);
-    const QList<KPItemDataPtr> shownItems =
-        ctx().gridDataSource->itemDatasWithSectionIndexSets(ctx().collectionView->selectedIndexs());
+    // Four stars by dragging over the item's stars.
+    const QList<KPSectionIndexSet> one = ctx().collectionView->selectedIndexs();
+    ASSERT_EQ(one.size(), 1);
+    auto* view = dynamic_cast<KPSectionItemView*>(ctx().collectionView->itemViewWithIndexSet(one[0]));
+    ASSERT_TRUE(view);
+    (void)view->grab();
+    const QRectF stars = view->actualRateRect();
+    ASSERT_FALSE(stars.isEmpty()) << "ratings are shown";
+    const auto mouse = [&](QEvent::Type type, double x) {
+        const QPointF at = platform::kit::toQt(QPointF(x, stars.center().y()), view->height());
+        QMouseEvent event(type, at, view->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::MouseButtons() : Qt::LeftButton, {});
+        QApplication::sendEvent(view, &event);
+    };
+    mouse(QEvent::MouseButtonPress, stars.x() + 5);
+    mouse(QEvent::MouseMove, stars.x() + stars.width() * 0.7);
+    mouse(QEvent::MouseButtonRelease, stars.x() + stars.width() * 0.7);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return storedNamed(QStringLiteral("doc001")).metadata().rate() == 4; }));
+    const QList<KPItemDataPtr> shownItems = ctx().gridDataSource->itemDatasWithSectionIndexSets(one);
     ASSERT_EQ(shownItems.size(), 1);
     EXPECT_EQ(shownItems[0]->rate(), 4);
     EXPECT_EQ(shownItems[0]->label(), 2);
+    // Three through the Document menu's Rating.
+    selectShown({"doc002"});
+    ctx().commands->perform(QStringLiteral("menuCollectionMenuRatingClick"), makeSender(3));
+    EXPECT_EQ(storedNamed(QStringLiteral("doc002")).metadata().rate(), 3);
 
     // 4. Both tagged documents to the Trash from the menu.
     selectShown({"doc001", "doc002"});
@@ -316,6 +341,7 @@ TEST_F(MainRoadTest, ImportEditTrashPutBackQuitAndStartAgain)
     EXPECT_EQ(tagNames(back), (QStringList{"Red", "Urgent"}));
     EXPECT_EQ(back.metadata().label(), 2);
     EXPECT_EQ(back.metadata().rate(), 4);
+    EXPECT_EQ(storedNamed(QStringLiteral("doc002")).metadata().rate(), 3);
 
     // 6. A long import into Documents, quit while it runs: "Quit" keeps what was copied.
     sideBarView().selectNode(ctx().sideBarDataSource->documentsNode().get());

@@ -168,13 +168,14 @@ PanelMenuActions::IndexFolderCheck PanelMenuActions::checkIndexFolder(const QStr
         return IndexFolderCheck::InsideLibrary;
     DataBaseEngine* store = m_ctx.store ? m_ctx.store : DataBaseEngine::dataBaseEngine();
     const auto predicate = platform::Predicate::format(QStringLiteral("isTrash == NO"));
-    const auto live = predicate ? store->queryRecordByName(DBIndexFolder::entityName(), *predicate)
-                                : decltype(store->queryRecordByName(DBIndexFolder::entityName())){};
-    if (live) {
-        for (const DBIndexFolder& watched : DBRecord::recordsOf<DBIndexFolder>(*live))
-            if (QDir::cleanPath(watched.path()) == folder)
-                return IndexFolderCheck::AlreadyWatched;
+    const auto live = store->queryRecordByName(DBIndexFolder::entityName(), predicate ? *predicate : platform::Predicate());
+    if (!live) {
+        KPLogLogMessage(QStringLiteral("Add Index Folder: the watched folders could not be read: %1").arg(live.error().message));
+        return IndexFolderCheck::Accepted;
     }
+    for (const DBIndexFolder& watched : DBRecord::recordsOf<DBIndexFolder>(*live))
+        if (!watched.isTrash() && QDir::cleanPath(watched.path()) == folder)
+            return IndexFolderCheck::AlreadyWatched;
     return IndexFolderCheck::Accepted;
 }
 

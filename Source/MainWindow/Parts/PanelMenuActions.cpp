@@ -342,8 +342,11 @@ void PanelMenuActions::sendMail(const QString& subject, const QString& content)
     const QString log = logFile ? logFile() : QString();
     if (!log.isEmpty() && QFileInfo(log).isFile())
         info.files = QStringList{log};
-    if (!sendMailInfo || !sendMailInfo(info))
-        KPLogLogMessage(QStringLiteral("The mail \"%1\" could not be handed to a mail program").arg(subject));
+    if (sendMailInfo && sendMailInfo(info))
+        return;
+    KPLogLogMessage(QStringLiteral("The mail \"%1\" could not be handed to a mail program").arg(subject));
+    // Without a word the command would seem to do nothing at all.
+    alert(localizedString(kNoMailProgramText));
 }
 
 void PanelMenuActions::menuFeedBackClick()

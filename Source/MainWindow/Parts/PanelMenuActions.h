@@ -49,6 +49,8 @@ public:
     static inline const QString kAlreadyExistText = QStringLiteral("The folder \"%@\" already exist.");
     static inline const QString kLibraryFolderText = QStringLiteral("The library folder cannot be a document source.");
     static inline const QString kLogFileName = QStringLiteral("Folivo 2.log");
+    static inline const QString kNoMailProgramText =
+        QStringLiteral("No mail program could be opened. Choose one in Preferences > General.");
 
     explicit PanelMenuActions(MainWindowContext& ctx);
     ~PanelMenuActions();

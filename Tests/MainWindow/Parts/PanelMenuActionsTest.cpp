@@ -180,6 +180,13 @@ TEST_F(PanelMenuActionsTest, FeedbackAndBugReportMails)
     EXPECT_FALSE(mails[1].subject.contains(QStringLiteral("%@")));
     EXPECT_EQ(mails[1].files, QStringList{log});
     EXPECT_EQ(mails[1].address, QStringLiteral("help@example.org"));
+    EXPECT_EQ(dialogs.count(Kind::Alert), 0);
+
+    // No mail program took it: the user is told.
+    actions->sendMailInfo = [](const MailInfo&) { return false; };
+    commands.perform(QStringLiteral("menuFeedBackClick"));
+    ASSERT_EQ(dialogs.count(Kind::Alert), 1);
+    EXPECT_EQ(dialogs.last(Kind::Alert).messageText, PanelMenuActions::kNoMailProgramText);
 }
 
 // One duplicates window and one rate prompt at a time; the prompt goes when it says so, and

@@ -96,8 +96,10 @@ AppMenuController::Availability MenuActions::availability(const QString& command
         return m_ctx.safeBox && m_ctx.safeBox->canRemoveFiles() ? A::Available : A::Unavailable;
     if (command == QLatin1String("menuCopySafeBoxClick"))
         return copyToSafeBoxAvailable && copyToSafeBoxAvailable() ? A::Available : A::Unavailable;
-    if (command == QLatin1String("menuFAQClick") || command == QLatin1String("menuShowHelpClick") ||
-        command == QLatin1String("menuRateThisApp"))
+    // The window hides the Rate item once it has opened; the prompt comes by itself.
+    if (command == QLatin1String("menuRateThisApp"))
+        return A::Hidden;
+    if (command == QLatin1String("menuFAQClick") || command == QLatin1String("menuShowHelpClick"))
         return hasLinkHost ? A::Available : A::Hidden;
     return A::Available;
 }

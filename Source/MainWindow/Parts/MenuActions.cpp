@@ -96,7 +96,7 @@ AppMenuController::Availability MenuActions::availability(const QString& command
         return m_ctx.safeBox && m_ctx.safeBox->canRemoveFiles() ? A::Available : A::Unavailable;
     if (command == QLatin1String("menuCopySafeBoxClick"))
         return copyToSafeBoxAvailable && copyToSafeBoxAvailable() ? A::Available : A::Unavailable;
-    // The window hides the Rate item once it has opened; the prompt comes by itself.
+    // The window hides the Rate item once it has opened; the command stays for the prompt.
     if (command == QLatin1String("menuRateThisApp"))
         return A::Hidden;
     if (command == QLatin1String("menuFAQClick") || command == QLatin1String("menuShowHelpClick"))

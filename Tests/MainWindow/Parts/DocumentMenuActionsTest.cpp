@@ -170,9 +170,9 @@ TEST_F(DocumentMenuActionsTest, ShowInfoAndMergeWorkOnTheSelection)
     mergeDone(); // after the window's parts have gone: nothing happens
 }
 
-// Emptying the Trash counts what is left in it for its badge and turns the menu item off,
-// without listing the Trash in a grid that shows something else.
-TEST_F(DocumentMenuActionsTest, EmptyTrashClosingRecountsTheTrash)
+// Emptying the Trash turns the menu item off, without listing the Trash in a grid that shows
+// something else (the badge is the window's test).
+TEST_F(DocumentMenuActionsTest, EmptyTrashClosingTurnsTheMenuItemOffWithoutListingTheTrash)
 {
     DBFileInfo a = document(QStringLiteral("a"));
     a.setIsTrash(true);

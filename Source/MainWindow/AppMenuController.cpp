@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 
 namespace {
 
@@ -77,6 +78,7 @@ QMenuBar* AppMenuController::buildMenuBar(QWidget* parent)
     for (const platform::kit::MenuModel& model : mainmenu::mainMenuModels()) {
         QMenu* menu = platform::kit::toQMenu(model, m_menuBar, onTriggered);
         m_menuBar->addMenu(menu);
+        QObject::connect(menu, &QMenu::aboutToShow, menu, [this] { applyAvailability(); });
         if (model.title == mainmenu::kDocumentMenu)
             m_itemDocumentMenu = menu;
         if (model.title == mainmenu::kViewMenu)
@@ -128,7 +130,32 @@ QMenuBar* AppMenuController::buildMenuBar(QWidget* parent)
     setBShowWindowItem(true);
     setBEnabledListView(m_enabledListView);
     setBEmptyTrash(m_emptyTrash);
+    applyAvailability();
     return m_menuBar;
+}
+
+void AppMenuController::applyAvailability()
+{
+    if (!m_menuBar || !m_services.availability)
+        return;
+    std::vector<QAction*> governed;
+    for (Flag flag : {Flag::NewFolderFromSelection, Flag::HasFileSelected, Flag::CanMerge, Flag::MoveToTrash,
+                      Flag::EnabledListView, Flag::ShowWindowItem, Flag::EmptyTrash}) {
+        const std::vector<QAction*> actions = actionsForFlag(flag);
+        governed.insert(governed.end(), actions.begin(), actions.end());
+    }
+    std::vector<QAction*> all;
+    for (QAction* top : m_menuBar->actions())
+        if (top->menu())
+            collect(top->menu(), all);
+    for (QAction* action : all) {
+        const QString command = platform::kit::menuItemCommand(action);
+        if (command.isEmpty() || std::find(governed.begin(), governed.end(), action) != governed.end())
+            continue;
+        const Availability availability = m_services.availability(command);
+        action->setVisible(availability != Availability::Hidden);
+        action->setEnabled(availability == Availability::Available);
+    }
 }
 
 void AppMenuController::attachShortcuts(QWidget* window) const

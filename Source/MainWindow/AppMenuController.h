@@ -30,6 +30,8 @@ struct MenuModel;
 class AppMenuController {
 public:
     enum class Flag { NewFolderFromSelection, HasFileSelected, CanMerge, MoveToTrash, EnabledListView, ShowWindowItem, EmptyTrash };
+    // How an item whose command no flag governs is offered.
+    enum class Availability { Available, Unavailable, Hidden };
 
     // What the controller asks of the rest of the program; the composition root fills it.
     struct Services {
@@ -42,6 +44,9 @@ public:
         std::function<void()> createNewLibrary;
         // The window the alerts hang from (null: over the active window).
         std::function<QWidget*()> window;
+        // How the items of a command are offered (unavailable ones are shown disabled), asked
+        // when the bar is built and whenever a menu opens. Empty: every command is available.
+        std::function<Availability(const QString& command)> availability;
     };
 
     static inline const QString kRecentLibraryPathsKey = QStringLiteral("Array_RecentLibrary_Paths");
@@ -89,6 +94,8 @@ public:
 
     // The actions a flag enables.
     std::vector<QAction*> actionsForFlag(Flag flag) const;
+    // Shows, hides, enables and disables the items no flag governs by the availability service.
+    void applyAvailability();
 
     // ---- outlets (null before buildMenuBar) ----
     QAction* itemOpenWith() const { return m_itemOpenWith; }

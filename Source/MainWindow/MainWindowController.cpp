@@ -125,6 +125,9 @@ MainWindowController::MainWindowController(Options options)
 MainWindowController::~MainWindowController()
 {
     m_observers.clear();
+    // The menu bar outlives the parts it asks which items are offered.
+    if (m_appMenu)
+        m_appMenu->setServices({});
     // The parts hold on to the data sources and widgets through the context.
     m_parts.reset();
     m_subSideBarDataSource.reset();
@@ -382,11 +385,13 @@ void MainWindowController::createParts()
         prefs.relaunch = relaunch;
         PreferencesWindowController::showPreferences(window, PreferencesPane::Advanced, std::move(prefs));
     };
+    services.availability = [parts = m_parts.get()](const QString& command) { return parts->menuActions.availability(command); };
     menu.setServices(std::move(services));
     menu.setDispatcher(m_ctx.commands);
     menu.setDialogService(m_ctx.dialogs);
     QMenuBar* menuBar = menu.buildMenuBar(m_window.get());
     menu.attachShortcuts(m_window.get());
+    m_parts->fillDocumentSubmenus(menu);
     chrome.installTitleBar(m_window->titleBarView(), menuBar);
     auto* searchField = new KPSearchTextEditor(chrome.searchEditorRect(), m_window->titleBarView());
     m_parts->search.setSearchField(searchField);

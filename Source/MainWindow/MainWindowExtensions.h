@@ -39,6 +39,17 @@ public:
     // The store predicate text of a smart folder's rule dictionary, limited to documents not in
     // the Trash; empty when the rules give none.
     virtual QString smartStringFromData(const QVariantMap& rules) const { return {}; }
+    // The rule sheet of a new smart folder (no rules yet), begun on window; done gets the
+    // sheet's result (1: OK), the archived rules and the title. Without it the menu command is
+    // not offered.
+    virtual bool hasSmartFolderSheet() const { return false; }
+    virtual void beginSmartFolderSheet(QWidget* window,
+                                       std::function<void(int result, const QByteArray& rules, const QString& title)> done)
+    {
+    }
+    // Puts the keyboard focus in the search field's text; without a field Find is not offered.
+    virtual bool hasSearchField() const { return false; }
+    virtual void focusSearchField() {}
 };
 
 // The inspector pane at the right of the grid.
@@ -65,6 +76,13 @@ public:
     // The open SafeBox's volume went away behind the program's back: forget its mount path
     // and the SafeBox tool bar.
     virtual void forgetAttachedVolume() {}
+    // The sheet that deletes files of the open SafeBox; done gets the files it removed.
+    // Without it the menu command is not offered.
+    virtual bool canRemoveFiles() const { return false; }
+    virtual void removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                             std::function<void(const QList<KPItemDataPtr>& removed)> done)
+    {
+    }
 };
 
 // The other running copies of the program found on the network.
@@ -89,4 +107,6 @@ public:
     virtual ~ScannerLauncher() = default;
     virtual bool isAvailable() const { return false; }
     virtual void showScanner(QWidget* window) {}
+    // Shows the scanner window (one at a time); scanned runs when it closes after a scan.
+    virtual void openScanner(QWidget* window, std::function<void()> scanned) { showScanner(window); }
 };

@@ -7,6 +7,8 @@
 #include "Browser/KPViewSizeManager.h"
 #include "Browser/ItemViews/KPSectionItemView.h"
 #include "Inspector/TagEditorViewController.h"
+#include "Dialogs/Welcome/NoDocumentView.h"
+#include "MainWindow/AppMenuController.h"
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -15,6 +17,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
 
 MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     : m_ctx(ctx)
@@ -35,6 +38,8 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , inspectorPane(ctx, inspectorEdits)
     , menuActions(ctx, chrome, sortDisplay, zoom)
     , search(ctx)
+    , documentMenuActions(ctx)
+    , panelMenuActions(ctx)
 {
     m_ctx.search = &search;
     wire();
@@ -59,14 +64,24 @@ void MainWindowParts::wire()
         if (grid.actions.itemDidSelected)
             grid.actions.itemDidSelected();
     };
-    chrome.hooks.sliderChange = [this](double value) {
-        m_ctx.viewSizeManager->setItemScale(value);
-        zoom.restartThumbTimer();
-    };
+    chrome.hooks.sliderChange = [this](double value) { menuActions.sliderChange(value); };
     chrome.install();
     content.buttonsChanged = [this](const ContentButtons& buttons) { chrome.showButtons(buttons); };
     chrome.showButtons(content.buttons());
     content.makeImportPanel = [this] { return importFlow.makeImportPanel(); };
+    content.makeNoDocumentView = [](QWidget* parent) -> QWidget* { return new NoDocumentView(parent); };
+    chrome.hooks.addButonMenu = [this]() -> QMenu* {
+        QMenu* menu = platform::kit::toQMenu(addButtonMenuModel(), m_ctx.window, [this](QAction* action) {
+            if (m_ctx.commands)
+                m_ctx.commands->performFromAction(action);
+        });
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                action->setEnabled(menuActions.availability(platform::kit::menuItemCommand(action)) ==
+                                   AppMenuController::Availability::Available);
+        return menu;
+    };
     // Whether folders keep their hierarchy is asked in the window's own sheet (it deletes itself).
     importFlow.askKeepHierarchy = [this](std::function<void(int)> done) {
         (new KeepWindowAskController)->beginSheet(m_ctx.window, *m_ctx.dialogs, std::move(done));
@@ -143,6 +158,7 @@ void MainWindowParts::wire()
 
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
+    menuActions.copyToSafeBoxAvailable = [this] { return bool(sideBarRequests.copyToSafeBox); };
     menuActions.install();
 
     // ---- the searches ----
@@ -151,6 +167,50 @@ void MainWindowParts::wire()
         content.appendSmartFolderHits(node, items);
     };
     search.layoutSearchField = [this] { chrome.layoutSearchField(); };
+    documentMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    documentMenuActions.showPreview = [this] {
+        if (!m_ctx.state.isPreviewing)
+            quickLook.togglePreview();
+    };
+    documentMenuActions.setInspectorExpanded = [this](bool expand) { chrome.setBRightPropertyViewExpand(expand); };
+    documentMenuActions.rateSelection = [this](int rate) { inspectorEdits.onRateChange(rate); };
+    documentMenuActions.copySelectionToSafeBox = [this] {
+        if (!sideBarRequests.copyToSafeBox)
+            return false;
+        sideBarRequests.onSideBarMoveDataToSafeBox();
+        return true;
+    };
+    documentMenuActions.install();
+    panelMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    panelMenuActions.install();
+}
+
+platform::kit::MenuModel MainWindowParts::addButtonMenuModel()
+{
+    using platform::kit::MenuItemModel;
+    const auto item = [](const char* title, const char* command) {
+        return MenuItemModel::item(QString::fromUtf8(title), 0, QString::fromLatin1(command));
+    };
+    return {{},
+            {item("New Folder", "menuAddFolder"), item("New Collection", "menuAddCollection"),
+             item("New Smart Folder", "menuAddSmartFolder"), MenuItemModel::separator(), item("New Tag", "menuAddTag"),
+             item("New Tag Group", "menuAddTagGroup"), MenuItemModel::separator(),
+             item("Add Index Folder…", "menuAddIndexFolder")}};
+}
+
+void MainWindowParts::fillDocumentSubmenus(AppMenuController& menu)
+{
+    const std::pair<QAction*, int> submenus[] = {{menu.itemOpenWith(), GridContextMenu::OpenWithTag},
+                                                 {menu.itemFlag(), GridContextMenu::FlagTag},
+                                                 {menu.itemMoveCollection(), GridContextMenu::MoveToCollectionTag},
+                                                 {menu.itemShare(), GridContextMenu::ShareTag}};
+    for (const auto& [item, tag] : submenus) {
+        QMenu* submenu = item ? item->menu() : nullptr;
+        if (!submenu)
+            continue;
+        QObject::connect(submenu, &QMenu::aboutToShow, submenu,
+                         [this, submenu, tag = tag] { contextMenu.fillSubmenu(submenu, tag); });
+    }
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

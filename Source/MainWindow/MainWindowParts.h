@@ -8,6 +8,7 @@
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "MainWindow/Parts/BadgeRecountDriver.h"
 #include "MainWindow/Parts/ContentSwitch.h"
+#include "MainWindow/Parts/DocumentMenuActions.h"
 #include "MainWindow/Parts/GridContextMenu.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/GridDropHandler.h"
@@ -16,6 +17,7 @@
 #include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/InspectorPane.h"
 #include "MainWindow/Parts/MenuActions.h"
+#include "MainWindow/Parts/PanelMenuActions.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SearchCoordinator.h"
 #include "MainWindow/Parts/SelectionSharing.h"
@@ -24,6 +26,7 @@
 #include "MainWindow/Parts/WindowChrome.h"
 #include "MainWindow/Parts/ZoomAndTiles.h"
 
+class AppMenuController;
 struct MainWindowContext;
 
 class MainWindowParts {
@@ -32,6 +35,12 @@ public:
     ~MainWindowParts();
     MainWindowParts(const MainWindowParts&) = delete;
     MainWindowParts& operator=(const MainWindowParts&) = delete;
+
+    // The menu bar's Document submenus (Open With, Flag, Move to, Share) are filled for the
+    // grid's selection each time they open, as the grid's context menu is.
+    void fillDocumentSubmenus(AppMenuController& menu);
+    // The menu of the "+" under the main side bar: what the File menu adds.
+    static platform::kit::MenuModel addButtonMenuModel();
 
     // The side bars' callbacks, for their data sources.
     SideBarDataSourceDelegate sideBarDelegate();
@@ -63,4 +72,6 @@ public:
     MenuActions menuActions;
     // The window's SearchHooks (the context points at it while it lives).
     SearchCoordinator search;
+    DocumentMenuActions documentMenuActions;
+    PanelMenuActions panelMenuActions;
 };

@@ -186,8 +186,18 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
         // shows nothing of the node left.
         m_ctx.state.shownSubNode = nullptr;
         showEmptyListing();
-        if (m_ctx.subSideBarDataSource)
-            m_ctx.subSideBarDataSource->switchByNodeType(node->nodeType());
+        if (SubSideBarDataSource* sub = m_ctx.subSideBarDataSource) {
+            sub->switchByNodeType(node->nodeType());
+            // The bar calls back only when its selection changes: back on a tree whose row is
+            // still selected (after an import, or from another node), the grid would stay empty.
+            if (!m_ctx.state.shownSubNode) {
+                const QList<KPNode::Ptr> still = sub->selectedNodes();
+                if (still.size() == 1)
+                    onSubSideBarNodeChange(still.front());
+                else if (still.size() > 1)
+                    onSubSideBarNodesChange(still);
+            }
+        }
         return;
     case T::TagNode:
         m_buttons.groupButtons = true;

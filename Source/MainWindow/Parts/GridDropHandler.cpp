@@ -81,8 +81,13 @@ std::optional<Qt::DropAction> GridDropHandler::draggingEnter(QDropEvent* info)
     QWidget* center = m_ctx.centerView;
     if (!m_draggingView && center) {
         m_draggingView = new KPImportDraggingView(center);
-        const QSize size = m_ctx.collectionView ? m_ctx.collectionView->size() : center->size();
-        m_draggingView->setGeometry(QRect(QPoint(0, 0), size));
+        // Over the grid, and see-through for the drag: the window hands drags to the widget
+        // under the pointer, and an overlay that took them would end every drag from outside.
+        KPCollectionView* grid = m_ctx.collectionView;
+        const bool gridInCenter = grid && center->isAncestorOf(grid);
+        m_draggingView->setGeometry(gridInCenter ? QRect(grid->mapTo(center, QPoint()), grid->size())
+                                                 : QRect(QPoint(0, 0), grid ? grid->size() : center->size()));
+        m_draggingView->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_draggingView->setIsInTagOrCollection(mainSelectionIs(T::TagsNode) || mainSelectionIs(T::CollectionsNode));
     }
     if (m_draggingView) {

@@ -524,7 +524,11 @@ void GridInteraction::showActionWindow(bool show, const QList<KPItemDataPtr>& it
             {"MSButton_Tag", 1, [perform] { perform(kShowTagsCommand, 1); }},
             {"MSButton_QuickLook", 1, [this, alive] { if (!alive.expired() && togglePreview) togglePreview(); }},
             {"MSButton_Merge", 2, [perform] { perform(kMergePDFCommand, 2); }},
-            {"MSButton_Share", 3, [perform] { perform(kShareCommand, 3); }},
+            // The share menu opens under the button that asked for it.
+            {"MSButton_Share", 3, [this, alive] {
+                 if (!alive.expired() && m_ctx.commands)
+                     m_ctx.commands->perform(kShareCommand, platform::kit::makeSender(3, QVariant::fromValue<QObject*>(m_shareButton.data())));
+             }},
             {"MSButton_Delete", 4, [perform] { perform(kMoveToTrashCommand, 4); }},
         };
         KPCustomThemeObject* theme = collectionViewTheme();
@@ -539,6 +543,8 @@ void GridInteraction::showActionWindow(bool show, const QList<KPItemDataPtr>& it
             button->setupAction([action = b.action](KPThemeImageButton*) { action(); });
             if (b.tag == 2)
                 m_mergeButton = button;
+            if (b.tag == 3)
+                m_shareButton = button;
             x += 49;
         }
         m_actionContentView = bar;

@@ -74,6 +74,7 @@ public:
     void updateActionWindowPosition();
     QWidget* actionContentView() const { return m_actionContentView; }
     KPThemeImageButton* actionWindowMergeButton() const { return m_mergeButton; }
+    KPThemeImageButton* actionWindowShareButton() const { return m_shareButton; }
 
     // ---- type-to-find ----
     void showSearchTitleWindow();
@@ -112,6 +113,7 @@ private:
     MainWindowContext& m_ctx;
     QPointer<QWidget> m_actionContentView;
     QPointer<KPThemeImageButton> m_mergeButton;
+    QPointer<KPThemeImageButton> m_shareButton;
     QPointer<SearchTitleView> m_searchTitleView;
     platform::kit::Token m_searchTitleHideTimer;
     QString m_countText;

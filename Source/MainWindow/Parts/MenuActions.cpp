@@ -6,7 +6,9 @@
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainMenu.h"
+#include "Dialogs/Welcome/MakerHosts.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/SortDisplayThemeHandlers.h"
 #include "MainWindow/Parts/WindowChrome.h"
@@ -16,6 +18,7 @@
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNodeType.h"
 #include "SideBar/SubSideBarDataSource.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QAction>
 #include <QWidget>
@@ -29,6 +32,7 @@ MenuActions::MenuActions(MainWindowContext& ctx, WindowChrome& chrome, SortDispl
     , m_sortDisplay(sortDisplay)
     , m_zoom(zoom)
 {
+    hasLinkHost = MakerHosts::configured().hasLinkHost();
 }
 
 MenuActions::~MenuActions() = default;
@@ -51,12 +55,23 @@ void MenuActions::install()
     plain("menuEnterFullScreenCliek", &MenuActions::menuEnterFullScreenCliek);
     plain("menuShowHideSideBarClick", &MenuActions::menuShowHideSideBarClick);
     plain("menuShowInfo", &MenuActions::menuShowInfo);
+    plain("menuSearchClick", &MenuActions::menuSearchClick);
+    tagged("memuViewModeClick", &MenuActions::memuViewModeClick);
     tagged("menuSwitchViewModeClick", &MenuActions::menuSwitchViewModeClick);
     tagged("menuViewSettingClick", &MenuActions::menuViewSettingClick);
     tagged("menuSectionSortClick", &MenuActions::menuSectionSortClick);
     tagged("menuPopupMenuItemFileSortClick", &MenuActions::menuPopupMenuItemFileSortClick);
     plain("menuZoomInClick", &MenuActions::menuZoomInClick);
     plain("menuZoomOutClick", &MenuActions::menuZoomOutClick);
+    m_commands.push_back(commands.add(QStringLiteral("sliderChange"), [this](const QVariant& s) {
+        bool ok = false;
+        const double value = platform::kit::senderData(s).toDouble(&ok);
+        if (ok)
+            sliderChange(value);
+    }));
+    // The grouping pop-ups' items choose nothing of their own.
+    for (const char* name : {"menuPopupMenuItemTagGroupClick", "menuPopupMenuItemFileTypeGroupClick"})
+        m_commands.push_back(commands.add(QString::fromLatin1(name), [](const QVariant&) {}));
     tagged("menuSwitchNodeClick", &MenuActions::menuSwitchNodeClick);
     plain("menuAddFolder", &MenuActions::menuAddFolder);
     plain("menuAddFolderToRoot", &MenuActions::menuAddFolderToRoot);
@@ -64,6 +79,29 @@ void MenuActions::install()
     plain("menuAddCollection", &MenuActions::menuAddCollection);
     plain("menuAddTag", &MenuActions::menuAddTag);
     plain("menuAddTagGroup", &MenuActions::menuAddTagGroup);
+    plain("menuAddSmartFolder", &MenuActions::menuAddSmartFolder);
+}
+
+
+AppMenuController::Availability MenuActions::availability(const QString& command) const
+{
+    using A = AppMenuController::Availability;
+    if (command == QLatin1String("menuAddSmartFolder"))
+        return m_ctx.search && m_ctx.search->hasSmartFolderSheet() ? A::Available : A::Unavailable;
+    if (command == QLatin1String("menuSearchClick"))
+        return m_ctx.search && m_ctx.search->hasSearchField() ? A::Available : A::Unavailable;
+    if (command == QLatin1String("menuScanClick"))
+        return m_ctx.scanner && m_ctx.scanner->isAvailable() ? A::Available : A::Unavailable;
+    if (command == QLatin1String("menuDeleteSafeBoxFile"))
+        return m_ctx.safeBox && m_ctx.safeBox->canRemoveFiles() ? A::Available : A::Unavailable;
+    if (command == QLatin1String("menuCopySafeBoxClick"))
+        return copyToSafeBoxAvailable && copyToSafeBoxAvailable() ? A::Available : A::Unavailable;
+    // The window hides the Rate item once it has opened; the command stays for the prompt.
+    if (command == QLatin1String("menuRateThisApp"))
+        return A::Hidden;
+    if (command == QLatin1String("menuFAQClick") || command == QLatin1String("menuShowHelpClick"))
+        return hasLinkHost ? A::Available : A::Hidden;
+    return A::Available;
 }
 
 // ---- application and window ----
@@ -117,9 +155,33 @@ void MenuActions::menuShowHideSideBarClick()
 void MenuActions::menuShowInfo()
 {
     m_chrome.setBRightPropertyViewExpand(!m_chrome.bRightPropertyViewExpand());
+    if (KPCollectionView* grid = m_ctx.collectionView) {
+        const QList<KPSectionIndexSet> selected = grid->selectedIndexs();
+        if (!selected.isEmpty())
+            grid->scrollItemWithSectionIndexSet(selected.first());
+    }
+}
+
+void MenuActions::menuSearchClick()
+{
+    if (!m_ctx.search || !m_ctx.search->hasSearchField()) {
+        KPLogLogMessage(QStringLiteral("Find: the search field is not available in this build"));
+        return;
+    }
+    m_ctx.search->focusSearchField();
 }
 
 // ---- display, sort and zoom ----
+
+void MenuActions::memuViewModeClick(const QVariant& sender)
+{
+    if (!m_ctx.viewSizeManager)
+        return;
+    const int tag = senderTag(sender);
+    if (tag == KPDisplayModeIcon || tag == KPDisplayModeList)
+        m_ctx.viewSizeManager->setDisplayMode(KPDisplayMode(tag));
+    m_sortDisplay.onSortSettingViewModeChange();
+}
 
 void MenuActions::menuSwitchViewModeClick(const QVariant& sender)
 {
@@ -194,16 +256,22 @@ void MenuActions::menuPopupMenuItemFileSortClick(const QVariant& sender)
 void MenuActions::menuZoomInClick()
 {
     if (m_ctx.viewSizeManager)
-        zoomTo(m_ctx.viewSizeManager->itemScale() + kZoomStep);
+        zoomTo(m_ctx.viewSizeManager->itemScale() + kZoomStep, true);
 }
 
 void MenuActions::menuZoomOutClick()
 {
     if (m_ctx.viewSizeManager)
-        zoomTo(m_ctx.viewSizeManager->itemScale() - kZoomStep);
+        zoomTo(m_ctx.viewSizeManager->itemScale() - kZoomStep, true);
 }
 
-void MenuActions::zoomTo(double scale)
+void MenuActions::sliderChange(double value)
+{
+    if (m_ctx.viewSizeManager)
+        zoomTo(value, false);
+}
+
+void MenuActions::zoomTo(double scale, bool moveSlider)
 {
     KPViewSizeManager* sizes = m_ctx.viewSizeManager;
     if (scale == sizes->itemScale())
@@ -211,7 +279,7 @@ void MenuActions::zoomTo(double scale)
     // Past either end the scale stays where it is, yet the grid reloads and the thumbnails are
     // asked for again as after any zoom.
     sizes->setItemScale(scale);
-    if (m_zoom.setZoomSliderValue)
+    if (moveSlider && m_zoom.setZoomSliderValue)
         m_zoom.setZoomSliderValue(sizes->itemScale());
     reloadGridKeepingSelection();
     m_zoom.restartThumbTimer();
@@ -318,4 +386,21 @@ void MenuActions::menuAddTagGroup()
     bringSecondSideBar(SideBarNodeType::TagsNode);
     if (m_ctx.subSideBarDataSource)
         m_ctx.subSideBarDataSource->addTagGroup();
+}
+
+void MenuActions::menuAddSmartFolder()
+{
+    SearchHooks* search = m_ctx.search;
+    if (!search || !search->hasSmartFolderSheet()) {
+        KPLogLogMessage(QStringLiteral("New Smart Folder: the smart-folder rules are not available in this build"));
+        return;
+    }
+    const std::weak_ptr<bool> alive = m_alive;
+    search->beginSmartFolderSheet(m_ctx.window, [this, alive](int result, const QByteArray& rules, const QString& title) {
+        if (alive.expired() || result != 1)
+            return;
+        bringSecondSideBar(SideBarNodeType::CollectionsNode);
+        if (m_ctx.subSideBarDataSource)
+            m_ctx.subSideBarDataSource->newSmartFolder(title, rules);
+    });
 }

@@ -114,12 +114,17 @@ void SearchCoordinator::setSearchField(KPSearchTextEditor* field)
         return m_resultController ? m_resultController->selectedRowDataType() : QString();
     };
     field->setDelegate(std::move(d));
-    if (m_ctx.commands) {
-        m_findCommand = m_ctx.commands->add(QStringLiteral("menuSearchClick"), [this](const QVariant&) {
-            if (m_field)
-                m_field->textView()->setFocus(Qt::ShortcutFocusReason);
-        });
-    }
+}
+
+bool SearchCoordinator::hasSearchField() const
+{
+    return !m_field.isNull();
+}
+
+void SearchCoordinator::focusSearchField()
+{
+    if (m_field)
+        m_field->textView()->setFocus(Qt::ShortcutFocusReason);
 }
 
 namespace {

@@ -92,6 +92,8 @@ public:
     SearchResultViewController* searchResultController() const { return m_resultController; }
     void cancelContentSearches() override;
     QString smartStringFromData(const QVariantMap& rules) const override;
+    bool hasSearchField() const override;
+    void focusSearchField() override;
 
     // For tests: whether a search of either kind is held.
     bool hasGlobalSearch() const { return m_globleContentSearchObject != nullptr; }
@@ -122,5 +124,4 @@ private:
     QPointer<KPSearchTextEditor> m_field;
     std::unique_ptr<platform::kit::Popover> m_resultPopover;
     SearchResultViewController* m_resultController = nullptr; // owned by m_resultPopover
-    platform::kit::CommandDispatcher::Token m_findCommand;
 };

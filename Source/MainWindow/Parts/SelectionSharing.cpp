@@ -63,6 +63,9 @@ void SelectionSharing::install()
     auto& commands = *m_ctx.commands;
     m_commands.push_back(commands.add(kShowTagsCommand, [this](const QVariant&) { onShowTagsAction(); }));
     m_commands.push_back(commands.add(kShareItemCommand, [this](const QVariant& s) { onShareItemClick(s); }));
+    m_commands.push_back(commands.add(kShareCommand, [this](const QVariant& s) {
+        onShareClick(qobject_cast<QWidget*>(platform::kit::senderData(s).value<QObject*>()));
+    }));
     m_commands.push_back(commands.add(kMailClientCommand, [this](const QVariant& s) { onMailClientClick(s); }));
     m_commands.push_back(commands.add(kSendFileToCommand, [this](const QVariant& s) { onSendFileTo(s); }));
 }

@@ -42,6 +42,8 @@ class Popover;
 class SelectionSharing {
 public:
     static inline const QString kShowTagsCommand = QStringLiteral("onShowTagsAction");
+    // The action bar's Share button; its sender's data is the button the menu opens under.
+    static inline const QString kShareCommand = QStringLiteral("onShareClick");
     static inline const QString kShareItemCommand = QStringLiteral("onShareItemClick");
     static inline const QString kMailClientCommand = QStringLiteral("onMailClientClick");
     static inline const QString kSendFileToCommand = QStringLiteral("onSendFileTo");

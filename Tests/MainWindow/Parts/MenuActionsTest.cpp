@@ -5,6 +5,7 @@
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainMenu.h"
+#include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowParts.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/MenuModel.h"
@@ -12,7 +13,9 @@
 #include "SideBar/SubSideBarDataSource.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QCoreApplication>
+#include <map>
 
 namespace {
 
@@ -218,6 +221,171 @@ TEST_F(MenuActionsTest, FolderFromAnEmptySelectionMakesNothing)
     KPNode* documents = selected();
     perform(ctx, "menuAddFolderFromSelection");
     EXPECT_EQ(selected(), documents);
+}
+
+} // namespace
+
+namespace {
+
+// Every command of a menu model and its submenus.
+void commandsOf(const std::vector<platform::kit::MenuItemModel>& items, QStringList& out)
+{
+    for (const platform::kit::MenuItemModel& item : items) {
+        if (!item.command.isEmpty())
+            out.append(item.command);
+        commandsOf(item.items, out);
+    }
+}
+
+class SmartFolderSheet final : public SearchHooks {
+public:
+    bool hasSmartFolderSheet() const override { return true; }
+    void beginSmartFolderSheet(QWidget*, std::function<void(int, const QByteArray&, const QString&)> done) override
+    {
+        ++begun;
+        done(result, QByteArray("rules"), QStringLiteral("Recent PDFs"));
+    }
+    int begun = 0;
+    int result = 1;
+};
+
+// Every item of the menu bar, the grid's context menu, the action bar and the side bar's buttons
+// performs a command somebody answers; the menu bar enables the items as its flags and the
+// subsystems of this build say; a name nobody answers reaches the hook.
+TEST_F(MenuActionsTest, EveryItemPerformsARegisteredCommandEnabledAsTheBindingsSay)
+{
+    MainWindowContext& ctx = start();
+    QStringList names;
+    for (const platform::kit::MenuModel& menu : mainmenu::mainMenuModels())
+        commandsOf(menu.items, names);
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    const std::optional<platform::kit::MenuModel> context = controller->parts().contextMenu.collectionViewMenu();
+    ASSERT_TRUE(context);
+    commandsOf(context->items, names);
+    commandsOf(MainWindowParts::addButtonMenuModel().items, names);
+    names << GridInteraction::kShowTagsCommand << GridInteraction::kMergePDFCommand << GridInteraction::kShareCommand
+          << GridInteraction::kMoveToTrashCommand << QStringLiteral("menuAddIndexFolder") << QStringLiteral("menuEmptyTrash");
+    names.removeDuplicates();
+    EXPECT_GT(names.size(), 45);
+    for (const QString& name : names) {
+        if (name == mainmenu::kCheckForUpdatesCommand)
+            continue;
+        EXPECT_TRUE(ctx.commands->canPerform(name)) << qPrintable(name);
+    }
+
+    // The menu bar as built: flags govern their items, the rest follow what this build has.
+    AppMenuController& menu = *ctx.appMenu;
+    using Flag = AppMenuController::Flag;
+    const std::map<Flag, bool> flags{{Flag::HasFileSelected, menu.bHasFileSelected()},
+                                     {Flag::MoveToTrash, menu.bMoveToTrash()},
+                                     {Flag::EmptyTrash, menu.bEmptyTrash()},
+                                     {Flag::CanMerge, menu.bCanMerge()},
+                                     {Flag::NewFolderFromSelection, menu.bNewFolderFromSelection()},
+                                     {Flag::EnabledListView, menu.bEnabledListView()},
+                                     {Flag::ShowWindowItem, menu.bShowWindowItem()}};
+    for (const auto& [flag, on] : flags)
+        for (QAction* action : menu.actionsForFlag(flag))
+            EXPECT_EQ(action->isEnabled(), on) << qPrintable(action->text());
+    const QStringList waiting{"menuAddSmartFolder", "menuSearchClick", "menuScanClick", "menuCopySafeBoxClick",
+                              "menuDeleteSafeBoxFile"};
+    const QStringList makersPages{"menuFAQClick", "menuShowHelpClick", "menuRateThisApp"};
+    for (const QString& name : waiting + makersPages) {
+        QAction* item = menu.actionForCommand(name);
+        ASSERT_TRUE(item) << qPrintable(name);
+        EXPECT_FALSE(item->isEnabled()) << qPrintable(name);
+        // Performed all the same (a key equivalent), they do nothing.
+        EXPECT_TRUE(ctx.commands->canPerform(name));
+    }
+    for (const QString& name : makersPages)
+        EXPECT_FALSE(menu.actionForCommand(name)->isVisible()) << "no link host in this build";
+    EXPECT_TRUE(menu.actionForCommand(QStringLiteral("menuImportFromLibrary"))->isEnabled());
+    KPNode* shown = selected();
+    for (const QString& name : waiting)
+        ctx.commands->perform(name, makeSender(0));
+    EXPECT_EQ(selected(), shown);
+    EXPECT_EQ(titles(ctx).size(), 3);
+
+    // The "+" under the side bar offers the same, smart folders disabled alike.
+    const std::unique_ptr<QMenu> add(controller->parts().chrome.hooks.addButonMenu());
+    ASSERT_TRUE(add);
+    for (QAction* action : add->actions())
+        if (!action->isSeparator())
+            EXPECT_EQ(action->isEnabled(), platform::kit::menuItemCommand(action) != QLatin1String("menuAddSmartFolder"))
+                << qPrintable(action->text());
+
+    QStringList unanswered;
+    ctx.commands->setUnansweredHook([&](const QString& name) { unanswered.append(name); });
+    EXPECT_FALSE(ctx.commands->perform(QStringLiteral("menuNoSuchThing")));
+    ctx.commands->setUnansweredHook({});
+    EXPECT_EQ(unanswered, QStringList{"menuNoSuchThing"});
+}
+
+// A smart-folder sheet plugged in later offers its item the next time a menu opens; its OK
+// brings up Collections and makes the folder there, any other answer nothing.
+TEST_F(MenuActionsTest, SmartFolderSheetOncePluggedIn)
+{
+    MainWindowContext& ctx = start();
+    SmartFolderSheet sheet;
+    SearchHooks* before = ctx.search;
+    ctx.search = &sheet;
+    ctx.appMenu->applyAvailability();
+    EXPECT_TRUE(ctx.appMenu->actionForCommand(QStringLiteral("menuAddSmartFolder"))->isEnabled());
+
+    sheet.result = 0;
+    perform(ctx, "menuAddSmartFolder");
+    EXPECT_EQ(sheet.begun, 1);
+    EXPECT_EQ(selected()->nodeType(), T::DocumentsNode);
+
+    sheet.result = 1;
+    perform(ctx, "menuAddSmartFolder");
+    EXPECT_EQ(selected()->nodeType(), T::CollectionsNode);
+    EXPECT_EQ(countOfType(ctx.subSideBarDataSource->rootNode(), T::SmartFolderNode), 1);
+    ctx.search = before;
+}
+
+// Emptying the Trash from the menu while Documents is shown: the Trash's badge counts what is
+// left in it, the menu item goes off, and the grid keeps showing Documents.
+TEST_F(MenuActionsTest, EmptyTrashKeepsTheShownNodeAndRecountsTheTrash)
+{
+    MainWindowContext& ctx = start();
+    DocumentMenuActions& documents = controller->parts().documentMenuActions;
+    std::function<void()> closed;
+    documents.openEmptyTrashSheet = [&](std::function<void()> done) { closed = std::move(done); };
+    ctx.appMenu->setBEmptyTrash(true);
+    perform(ctx, "menuEmptyTrash");
+    ASSERT_TRUE(closed);
+    ctx.sideBarDataSource->trashNode()->setRightNumber(7);
+    closed();
+    EXPECT_EQ(ctx.sideBarDataSource->trashNode()->rightNumber(), 0);
+    EXPECT_FALSE(ctx.appMenu->bEmptyTrash());
+    EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    EXPECT_EQ(titles(ctx).size(), 3);
+}
+
+} // namespace
+
+namespace {
+
+// The Document menu's submenus list what the grid's context menu lists for the selection.
+TEST_F(MenuActionsTest, DocumentSubmenusFollowTheSelection)
+{
+    MainWindowContext& ctx = start();
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    AppMenuController& menu = *ctx.appMenu;
+    for (QAction* item : {menu.itemFlag(), menu.itemShare(), menu.itemMoveCollection()}) {
+        ASSERT_TRUE(item && item->menu());
+        Q_EMIT item->menu()->aboutToShow();
+        EXPECT_FALSE(item->menu()->actions().isEmpty()) << qPrintable(item->text());
+    }
+    QAction* red = nullptr;
+    for (QAction* action : menu.itemFlag()->menu()->actions())
+        if (platform::kit::menuItemTag(action) == 2)
+            red = action;
+    ASSERT_TRUE(red);
+    red->trigger();
+    EXPECT_EQ(ctx.gridDataSource->itemDatasWithSectionIndexSets(ctx.collectionView->selectedIndexs()).value(0)->label(), 2);
 }
 
 } // namespace

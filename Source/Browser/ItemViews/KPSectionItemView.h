@@ -48,7 +48,6 @@ public:
     static constexpr int kSingleClickDelayMs = 200;
     static constexpr double kIconDragThreshold = 4;
     static constexpr double kListDragThreshold = 3;
-    static constexpr int kMaxFileNameBytes = 255;
 
     explicit KPSectionItemView(QWidget* parent = nullptr);
     ~KPSectionItemView() override;

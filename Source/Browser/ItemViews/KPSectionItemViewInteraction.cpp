@@ -8,6 +8,7 @@
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPImportKeys.h"
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/TextFolding.h"
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Canvas.h"
@@ -69,14 +70,6 @@ protected:
             onFocusOut();
     }
 };
-
-// A name a file can take in its folder: no separator or NUL, not "." or "..", and within the
-// file systems' 255-byte limit.
-bool isUsableFileName(const QString& name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && name != QLatin1String(".") &&
-           name != QLatin1String("..") && name.toUtf8().size() <= KPSectionItemView::kMaxFileNameBytes;
-}
 
 void showAlert(QWidget* view, const QString& key, const QString& name)
 {
@@ -439,7 +432,7 @@ void KPSectionItemView::renameFile(const QString& title, bool isSafeBox)
     DBFileInfo record = m_itemData->data();
     const QString ext = isSafeBox ? QFileInfo(path).suffix() : record.pathExtension();
     const QString name = ext.isEmpty() ? title : title + QLatin1Char('.') + ext;
-    if (!isUsableFileName(name)) {
+    if (!platform::FileManager::isUsableFileName(name)) {
         showAlert(this, QStringLiteral("The name \"%@\" cannot be used as a file name."), title);
         update();
         return;

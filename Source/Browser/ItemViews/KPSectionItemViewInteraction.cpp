@@ -200,6 +200,10 @@ void KPSectionItemView::pressed(QMouseEvent* event, int clickCount)
     }
     event->accept();
     const bool wasSelected = selected();
+    KPCollectionView* grid = collectionView();
+    // A click on the title of one of several selected items selects it; it does not rename.
+    const bool wasMultiple = grid && grid->selectedIndexs().size() > 1;
+    m_dragStarted = false;
     doSelectedWithEvent(event);
     if (m_actualRateRect.contains(p) && canEditMetadata()) {
         m_tracking = Tracking::Rate;
@@ -209,7 +213,7 @@ void KPSectionItemView::pressed(QMouseEvent* event, int clickCount)
     if (clickCount == 1) {
         if (m_actualTextRect.contains(p) && !wasSelected)
             return;
-        m_delayed.perform(kSingleClickDelayMs, [this, p] { onSingleClick(p); });
+        m_delayed.perform(kSingleClickDelayMs, [this, p, wasMultiple] { onSingleClick(p, wasMultiple); });
     } else {
         m_delayed.cancelAll();
         onDoubleClick();
@@ -240,6 +244,8 @@ void KPSectionItemView::mouseReleaseEvent(QMouseEvent* event)
     }
     const QPointF p = eventPointUp(event->position());
     const Tracking tracking = std::exchange(m_tracking, Tracking::None);
+    if (KPCollectionView* grid = collectionView())
+        grid->doFinishItemClick(m_dragStarted);
     if (tracking == Tracking::Rate) {
         finishRating(p);
         return;
@@ -254,10 +260,10 @@ void KPSectionItemView::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
-void KPSectionItemView::onSingleClick(const QPointF& p)
+void KPSectionItemView::onSingleClick(const QPointF& p, bool wasMultiple)
 {
     if (m_actualTextRect.contains(p)) {
-        if (KPCollectionView* grid = collectionView(); grid && grid->selectedIndexs().size() > 1)
+        if (KPCollectionView* grid = collectionView(); wasMultiple || (grid && grid->selectedIndexs().size() > 1))
             return;
         openEditor(true);
     } else if (m_actualTagRect.contains(p)) {
@@ -741,6 +747,7 @@ bool KPSectionItemView::traceMouseDraggedEvent(const QPointF& p)
 
 void KPSectionItemView::startDrag()
 {
+    m_dragStarted = true;
     hideToolBar(false);
     const auto payload = dragPayload();
     if (payload.filePaths.isEmpty())

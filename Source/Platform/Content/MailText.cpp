@@ -175,7 +175,8 @@ public:
             if (value.isEmpty())
                 continue;
             m_out.newline();
-            m_out.append(MailText::decodeHeader(value));
+            // A header of megabytes would take the whole text budget and leave the body out.
+            m_out.append(MailText::decodeHeader(QByteArrayView(value).first(qMin(value.size(), MailText::kHeaderCapBytes))));
         }
         m_out.newline();
     }

@@ -275,7 +275,8 @@ Result<ExtractedText> MailText::extract(QByteArrayView message, ExtractionContex
     Reader reader(out);
     reader.appendHeaders(*top);
     reader.read(*top, 0);
-    return finishExtraction(out, decodeHeader(top->headers.value("subject")));
+    const QByteArray subject = top->headers.value("subject");
+    return finishExtraction(out, decodeHeader(QByteArrayView(subject).first(qMin(subject.size(), kHeaderCapBytes))));
 }
 
 } // namespace platform

@@ -208,7 +208,7 @@ QList<std::pair<QByteArray, QString>> PreviewContentLoader::mailHeaders(QByteArr
         if (!name.isEmpty() && wanted.contains(name)) {
             const bool seen = std::any_of(headers.cbegin(), headers.cend(), [&](const auto& h) { return h.first == name; });
             if (!seen)
-                headers.append({name, cappedHeader(MailText::decodeHeader(value.trimmed().left(kHeaderCapChars * 4)).simplified())});
+                headers.append({name, cappedHeader(MailText::decodeHeader(value.left(kHeaderCapChars * 4).trimmed()).simplified())});
         }
         name.clear();
         value.clear();

@@ -49,18 +49,29 @@ Result<Opened> openChecked(const QString& path, qint64 maxBytes)
 
 } // namespace
 
-Result<std::unique_ptr<QFile>> RegularFile::open(const QString& path, qint64 maxBytes)
+void RegularFile::Closer::operator()(QFile* file) const
+{
+    const int fd = file->handle();
+    file->close();
+    delete file;
+    if (fd >= 0)
+        ::close(fd);
+}
+
+Result<RegularFile::File> RegularFile::open(const QString& path, qint64 maxBytes)
 {
     auto opened = openChecked(path, maxBytes);
     if (!opened)
         return std::unexpected(opened.error());
-    auto file = std::make_unique<QFile>();
+    auto* file = new QFile;
     file->setFileName(path);
-    if (!file->open(opened->fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(opened->fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        const QString why = file->errorString();
+        delete file;
         ::close(opened->fd);
-        return std::unexpected(Error::posix(EIO, QStringLiteral("read %1: %2").arg(path, file->errorString())));
+        return std::unexpected(Error::posix(EIO, QStringLiteral("read %1: %2").arg(path, why)));
     }
-    return file;
+    return File(file);
 }
 
 Result<QByteArray> RegularFile::readAll(const QString& path, qint64 maxBytes)

@@ -3,6 +3,7 @@
 #include "Browser/KPViewSizeManager.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/RegularFile.h"
 #include "Store/DBHelper.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/ImageQuickLook.h"
@@ -35,7 +36,12 @@ double effectiveScale(const ThumbnailRequest& request)
 // The stored thumbnail and its full pixel size; a null image when it cannot be decoded.
 QImage readStoredThumbnail(const ThumbnailRequest& request, QSize* originalSize)
 {
-    QImageReader reader(request.thumbPath);
+    // Anything but a regular file of a thumbnail's size (a FIFO planted at its path would block
+    // this reader and every request after it) is made again instead.
+    auto file = platform::RegularFile::open(request.thumbPath, KPThumbnailLoader::kStoredThumbnailMaxBytes);
+    if (!file)
+        return {};
+    QImageReader reader(file->get());
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     // A huge file is decoded at the size it will be shown at: a thumbnail never needs more,

@@ -70,6 +70,8 @@ public:
     static constexpr int kPreviewSide = 512;
     // Stored thumbnails larger than this many pixels are decoded straight at their fitted size.
     static constexpr qint64 kFullDecodeLimit = 4096 * 4096;
+    // Tuning: stored thumbnails are a few hundred kilobytes; a larger file there is no thumbnail.
+    static constexpr qint64 kStoredThumbnailMaxBytes = 64LL * 1024 * 1024;
 
     using PreviewProvider = std::function<QImage(const QString& filePath)>;
     struct Options {

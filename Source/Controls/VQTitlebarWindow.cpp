@@ -185,7 +185,14 @@ VQTitlebarWindow::VQTitlebarWindow(QWidget* parent)
     updateTitlebarView();
 }
 
-VQTitlebarWindow::~VQTitlebarWindow() = default;
+VQTitlebarWindow::~VQTitlebarWindow()
+{
+    // The sheets, alerts and popovers that QWidget's destructor takes away report their
+    // attachments gone after this part of the window no longer exists.
+    disconnect(&platform::kit::WindowAttachments::shared(), nullptr, this, nullptr);
+    disconnect(qApp, nullptr, this, nullptr);
+    platform::kit::Sheet::setPositionCallback(this, nullptr);
+}
 
 void VQTitlebarWindow::connectButton(VQWindowButton* button, ButtonKind kind)
 {

@@ -307,8 +307,9 @@ void AppMenuController::alert(const QString& message, const QString& informative
 {
     const auto shown = platform::kit::Alert::withMessage(message, QStringLiteral("OK"), {}, {}, informative);
     QWidget* window = m_services.window ? m_services.window() : nullptr;
-    dialogs().alert(window, shown, [then = std::move(then)](int) {
-        if (then)
+    // The window going away answers the cancel code, possibly after this controller is gone.
+    dialogs().alert(window, shown, [alive = std::weak_ptr<int>(m_alive), then = std::move(then)](int code) {
+        if (then && code == platform::kit::Alert::kDefaultReturn && !alive.expired())
             then();
     });
 }

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -154,4 +155,6 @@ private:
     QPointer<QAction> m_itemShowHideSideBar, m_itemIconView, m_itemListView, m_itemFullScreen;
     QPointer<QAction> m_itemOrderBy, m_itemSortBy, m_itemRateThisApp, m_itemZoomIn, m_itemZoomOut, m_itemUpdate;
     QPointer<QMenu> m_itemDocumentMenu, m_itemRecentLibraryMenu, m_viewMenu;
+    // Held weakly by the answers of the alerts it shows.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

@@ -132,6 +132,9 @@ MainWindowController::~MainWindowController()
     m_parts.reset();
     m_subSideBarDataSource.reset();
     m_sideBarDataSource.reset();
+    // Before the services it owns: the sheets and alerts still up answer their cancel codes
+    // while the menus, inspector and the rest they may call are whole.
+    m_window.reset();
 }
 
 ContentSwitch* MainWindowController::contentSwitch() const

@@ -47,14 +47,18 @@ void MergePDFWindowController::beginSheet(QWidget* window)
 
 void MergePDFWindowController::sheetEnded(int returnCode)
 {
+    // The sheet's widgets may be gone with its window: no result may reach them now. A merge
+    // still running is dropped with its file.
+    m_sheetEnded = true;
     if (returnCode != kFinishedCode && m_pdfMerge)
         m_pdfMerge->setIsCancel(true);
+    m_pdfMerge.reset();
     deleteLater();
 }
 
 void MergePDFWindowController::mergePDFWithCompletedBlock(CompletedBlock block)
 {
-    if (m_pdfMerge)
+    if (m_pdfMerge || m_sheetEnded)
         return;
     m_completedBlock = std::move(block);
     m_outlets.progress->setRange(0, 0);

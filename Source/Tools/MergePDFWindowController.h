@@ -83,4 +83,5 @@ private:
     DataBaseEngine* m_engine = nullptr;
     const KPLibraryFileManager* m_files = nullptr;
     PreviewProvider m_preview;
+    bool m_sheetEnded = false;
 };

@@ -1,6 +1,7 @@
 #include "Utilities/MD5Generator.h"
 
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/RegularFile.h"
 #include "Platform/Foundation/StringHash.h"
 #include "Utilities/FileHelpers.h"
 
@@ -62,9 +63,12 @@ QString firstExisting(const QString& package, const QStringList& names)
 // names that same file afterwards (nothing truncated, grew, vanished or was replaced).
 bool addFile(QCryptographicHash& hash, const QString& path, bool prefixSize)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // Opened non-blocking and checked before the first read: a FIFO would block the open itself.
+    // Read in pieces, so no size is too large.
+    auto regular = platform::RegularFile::open(path, -1);
+    if (!regular)
         return false;
+    QFile& file = **regular;
     struct stat opened {};
     if (::fstat(file.handle(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return false;

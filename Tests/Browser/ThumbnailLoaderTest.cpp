@@ -11,6 +11,10 @@
 #include <QFile>
 #include <QImageReader>
 #include <atomic>
+#include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace browsertest;
@@ -44,6 +48,15 @@ QByteArray pngClaiming(quint32 width, quint32 height)
     };
     const QByteArray header = bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\x00\x00\x00", 5);
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray(16, 'x')).left(20);
+}
+
+// Lets a reader blocked in opening the FIFO at path go (a writer opening it wakes the reader),
+// so that a failing test ends instead of hanging.
+void unblockFifo(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 class ThumbnailLoaderTest : public BrowserLibraryTest {
@@ -214,12 +227,22 @@ TEST_F(ThumbnailLoaderTest, DamagedThumbnailsAreMadeAgainAndFailedWritesStillDel
     enormous->loadDataContent();
     testsupport::writeFile(enormous->thumbPath(), pngClaiming(100000, 100000));
     ASSERT_EQ(QImageReader(enormous->thumbPath()).size(), QSize(100000, 100000));
+    // A FIFO at a thumbnail's path would block the loader, every request after it and the
+    // shutdown at quit; it is replaced like any other damaged thumbnail.
+    const KPItemDataPtr fifo = imageDocument(QStringLiteral("fifo"));
+    fifo->loadDataContent();
+    QDir().mkpath(QFileInfo(fifo->thumbPath()).path());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo->thumbPath()).constData(), 0600), 0);
     request(garbage);
     request(truncated);
     request(enormous);
-    ASSERT_TRUE(waitForDeliveries(3));
-    EXPECT_EQ(*previews, 3);
-    for (const KPItemDataPtr& item : {garbage, truncated, enormous}) {
+    request(fifo);
+    const bool all = waitForDeliveries(4);
+    if (!all)
+        unblockFifo(fifo->thumbPath());
+    ASSERT_TRUE(all);
+    EXPECT_EQ(*previews, 4);
+    for (const KPItemDataPtr& item : {garbage, truncated, enormous, fifo}) {
         EXPECT_EQ(item->imageOriginalSize(), QSize(400, 200));
         EXPECT_FALSE(QImage(item->thumbPath()).isNull()) << qPrintable(item->thumbPath());
     }
@@ -231,7 +254,7 @@ TEST_F(ThumbnailLoaderTest, DamagedThumbnailsAreMadeAgainAndFailedWritesStillDel
     const KPItemDataPtr unwritable = imageDocument(QStringLiteral("unwritable"));
     const QString before = unwritable->data().thumbPath();
     request(unwritable);
-    ASSERT_TRUE(waitForDeliveries(4));
+    ASSERT_TRUE(waitForDeliveries(5));
     EXPECT_EQ(unwritable->sourceImage().size(), QSize(207, 104));
     EXPECT_EQ(unwritable->data().thumbPath(), before);
 }
@@ -278,10 +301,32 @@ TEST_F(ThumbnailLoaderTest, ShutdownDropsWaitingRequestsAndRefusesNewOnes)
     drainMainQueue();
     EXPECT_TRUE(delivered.isEmpty());
 
-    // Shutting down while the worker is busy waits for it.
-    makeLoader();
-    for (int i = 0; i < 20; ++i)
-        request(KPItemData::create(items[i % 5]->data()));
+    // Shutting down while the worker is busy waits for it: the picture being made is finished
+    // by the time shutdown() returns (it is made only once shutdown has been called).
+    KPThumbnailLoader::Options options;
+    options.screenScale = [] { return 1.0; };
+    auto shutdownCalled = std::make_shared<std::atomic<bool>>(false);
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    options.preview = [=](const QString&) {
+        started->store(true);
+        while (!shutdownCalled->load())
+            std::this_thread::yield();
+        for (int i = 0; i < 10000; ++i)
+            std::this_thread::yield();
+        QImage image(400, 200, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        finished->store(true);
+        return image;
+    };
+    loader = std::make_unique<KPThumbnailLoader>(options);
+    const KPItemDataPtr busy = imageDocument(QStringLiteral("busy"));
+    request(busy);
+    for (int i = 0; i < 5; ++i)
+        request(KPItemData::create(items[i]->data()));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return started->load(); }));
+    shutdownCalled->store(true);
     loader->shutdown();
+    EXPECT_TRUE(finished->load());
     EXPECT_EQ(loader->pendingCount(), 0);
 }

@@ -4,8 +4,10 @@
 #include "Controls/VQTitlebarWindow.h"
 #include "Controls/VQWindowButton.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Popover.h"
 #include "Platform/Kit/Sheet.h"
+#include "Platform/Kit/WindowAttachments.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -241,4 +243,38 @@ TEST(VQTitlebarWindow, FullScreenHidesTheButtonsAndComesBack)
     EXPECT_TRUE(w.standardButton(VQTitlebarWindow::ButtonKind::Close)->isHidden());
     EXPECT_EQ(w.titleBarHeight(), 40);
     EXPECT_EQ(w.contentWidget()->geometry().top(), 40);
+}
+
+TEST(VQTitlebarWindow, DestroyedWithSheetsAnAlertAndAPopoverUpEndsThemAll)
+{
+    // Logout or a quit under a sheet destroys the window while these are up: the attachments
+    // they report away must not reach the half-destroyed window.
+    auto w = std::make_unique<VQTitlebarWindow>();
+    setUpLikeTheMainWindow(*w);
+    auto* anchor = new QPushButton(QStringLiteral("Anchor"), w->contentWidget());
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+
+    QStringList log;
+    Sheet shown(new QWidget);
+    shown.setAnimates(false);
+    Sheet queued(new QWidget);
+    queued.setCancelCode(-1);
+    shown.begin(w.get(), [&](int code) { log << QStringLiteral("shown%1").arg(code); });
+    queued.begin(w.get(), [&](int code) { log << QStringLiteral("queued%1").arg(code); });
+    platform::kit::Alert::withMessage(QStringLiteral("Switch?"), QStringLiteral("OK"), QStringLiteral("Cancel"), QString())
+        .beginSheet(w.get(), [&](int code) { log << QStringLiteral("alert%1").arg(code); });
+    Popover popover(Popover::Form::Popup);
+    popover.setAnimates(false);
+    popover.setContentWidget(new QPushButton(QStringLiteral("In the popover")));
+    int closed = 0;
+    QObject::connect(&popover, &Popover::closed, [&] { ++closed; });
+    popover.show(anchor, QRect(), PopoverEdge::MinY);
+    ASSERT_TRUE(popover.isShown());
+
+    QWidget* const gone = w.get();
+    w.reset();
+    EXPECT_EQ(log, QStringList({"shown0", "queued-1", "alert0"}));
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(platform::kit::WindowAttachments::shared().hasAttachment(gone));
 }

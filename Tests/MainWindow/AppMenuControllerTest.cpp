@@ -248,6 +248,35 @@ TEST_F(AppMenuTest, SwitchingLibrariesValidatesStoresAndRelaunchesOnlyForAnother
     EXPECT_EQ(newLibrary, 1);
 }
 
+TEST_F(AppMenuTest, OnlyTheDefaultButtonOfTheSwitchAlertRelaunchesAndNeverAfterTheMenusWent)
+{
+    const QString good = folder(QStringLiteral("Good"));
+    defaults().setString(folder(QStringLiteral("Current")), AppMenuController::kLibraryPathKey);
+    int relaunches = 0;
+    AppMenuController::Services services;
+    services.isValidDatabase = [](const QString&) { return true; };
+    services.relaunch = [&] { ++relaunches; };
+
+    // The alert taken away with its window answers its cancel code: the library is switched
+    // at the next start, not now.
+    dialogs.scriptAlert(0);
+    menu.setServices(services);
+    menu.onItemClick(entry(good));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.last(RecordingDialogService::Kind::Alert).answered; }));
+    EXPECT_EQ(relaunches, 0);
+
+    // The answer arriving after the menus' controller is gone (the window closing at quit).
+    defaults().setString(folder(QStringLiteral("Current")), AppMenuController::kLibraryPathKey);
+    dialogs.scriptAlert(1);
+    auto gone = std::make_unique<AppMenuController>(services);
+    gone->setDialogService(&dialogs);
+    gone->onItemClick(entry(good));
+    gone.reset();
+    const int asked = int(dialogs.count(RecordingDialogService::Kind::Alert));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.requests(RecordingDialogService::Kind::Alert).at(asked - 1).answered; }));
+    EXPECT_EQ(relaunches, 0);
+}
+
 TEST_F(AppMenuTest, RelaunchGoesThroughTerminationAndFreesTheInstanceNameFirst)
 {
     const QString good = folder(QStringLiteral("Good"));

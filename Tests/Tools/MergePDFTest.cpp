@@ -435,3 +435,21 @@ TEST_F(MergePDFWindowControllerTest, ACancelDuringOrAfterTheWriteLeavesNothing)
     EXPECT_TRUE(temporaryLeftovers().isEmpty());
     EXPECT_EQ(completions, 0);
 }
+
+TEST_F(MergePDFWindowControllerTest, AResultArrivingAfterTheWindowWentTouchesNothingOfIt)
+{
+    // The window takes the sheet's widgets with it; the controller lingers until its deferred
+    // deletion, and the merge's result may be posted before that.
+    auto* window = new QWidget;
+    window->show();
+    QPointer<MergePDFWindowController> controller = new MergePDFWindowController({inputs.pdf(QStringLiteral("c.pdf"), 2)}, {}, {});
+    controller->setDataBaseEngine(engine.get());
+    controller->beginSheet(window);
+    controller->mergePDFWithCompletedBlock([this] { ++completions; });
+    delete window;
+    finishMerge();
+    EXPECT_TRUE(deleted(controller));
+    EXPECT_TRUE(documents().isEmpty());
+    EXPECT_TRUE(temporaryLeftovers().isEmpty());
+    EXPECT_EQ(completions, 0);
+}

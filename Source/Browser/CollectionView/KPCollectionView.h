@@ -157,6 +157,9 @@ public:
     void deselect();
     // The click rules for a mouse press an item view received.
     void doSelectViewItemWithEvent(QMouseEvent* event);
+    // The button of that press went up: a plain press on an item of a multiple selection kept
+    // the selection for a drag; released without one, that item alone stays selected.
+    void doFinishItemClick(bool dragged);
     void doCollectionViewItemSelectedNotify();
 
     // ---- scroll state across relayouts ----
@@ -257,6 +260,7 @@ private:
 
     KPCollectionSelection m_selection;
     std::optional<KPSectionIndexSet> m_lastMoveIndexSet;
+    std::optional<KPSectionIndexSet> m_selectAloneAtRelease;
     QPointF m_mouseDownFirstPoint;
     bool m_trackingBackground = false;
     bool m_regionSelecting = false;

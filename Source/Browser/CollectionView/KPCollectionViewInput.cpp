@@ -79,9 +79,22 @@ void KPCollectionView::doSelectViewItemWithEvent(QMouseEvent* event)
     const auto click = (mods & Qt::ControlModifier) ? KPCollectionSelection::Click::Toggle
         : (mods & Qt::ShiftModifier)               ? KPCollectionSelection::Click::Range
                                                    : KPCollectionSelection::Click::Plain;
+    m_selectAloneAtRelease.reset();
+    if (click == KPCollectionSelection::Click::Plain && clicked && m_selection.contains(*clicked) && m_selection.size() > 1)
+        m_selectAloneAtRelease = clicked;
     const bool changed = m_selection.applyClick(clicked, click, [this](qint64 s) { return itemCountWithSectionIndex(s); });
     if (!changed)
         return;
+    doCollectionViewItemSelectedNotify();
+    redisplayVisible();
+}
+
+void KPCollectionView::doFinishItemClick(bool dragged)
+{
+    const std::optional<KPSectionIndexSet> alone = std::exchange(m_selectAloneAtRelease, std::nullopt);
+    if (dragged || !alone || !m_allowSelection || !m_selection.contains(*alone) || m_selection.size() < 2)
+        return;
+    m_selection.assign({*alone});
     doCollectionViewItemSelectedNotify();
     redisplayVisible();
 }

@@ -48,7 +48,6 @@ public:
     static constexpr int kSingleClickDelayMs = 200;
     static constexpr double kIconDragThreshold = 4;
     static constexpr double kListDragThreshold = 3;
-    static constexpr int kMaxFileNameBytes = 255;
 
     explicit KPSectionItemView(QWidget* parent = nullptr);
     ~KPSectionItemView() override;
@@ -91,7 +90,8 @@ public:
     void mouseExited() override;
 
     // ---- interaction entry points ----
-    void onSingleClick(const QPointF& point);
+    // wasMultiple: the press landed on one of several selected items.
+    void onSingleClick(const QPointF& point, bool wasMultiple = false);
     void onDoubleClick();
     void onFlagChange(qint64 label);
     // Opens the inline title editor over the title (the Return key of the grid).
@@ -177,6 +177,7 @@ private:
     bool m_isMouseIn = false;
     bool m_isUnvisible = false;
     bool m_isDragDroping = false;
+    bool m_dragStarted = false;
     bool m_isCancelTitleEditing = false;
     QPointF m_firstMouseDownPoint;
     QRectF m_actualFrameRect;

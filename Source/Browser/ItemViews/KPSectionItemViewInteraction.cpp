@@ -8,6 +8,7 @@
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPImportKeys.h"
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/TextFolding.h"
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Canvas.h"
@@ -69,14 +70,6 @@ protected:
             onFocusOut();
     }
 };
-
-// A name a file can take in its folder: no separator or NUL, not "." or "..", and within the
-// file systems' 255-byte limit.
-bool isUsableFileName(const QString& name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && name != QLatin1String(".") &&
-           name != QLatin1String("..") && name.toUtf8().size() <= KPSectionItemView::kMaxFileNameBytes;
-}
 
 void showAlert(QWidget* view, const QString& key, const QString& name)
 {
@@ -207,6 +200,10 @@ void KPSectionItemView::pressed(QMouseEvent* event, int clickCount)
     }
     event->accept();
     const bool wasSelected = selected();
+    KPCollectionView* grid = collectionView();
+    // A click on the title of one of several selected items selects it; it does not rename.
+    const bool wasMultiple = grid && grid->selectedIndexs().size() > 1;
+    m_dragStarted = false;
     doSelectedWithEvent(event);
     if (m_actualRateRect.contains(p) && canEditMetadata()) {
         m_tracking = Tracking::Rate;
@@ -216,7 +213,7 @@ void KPSectionItemView::pressed(QMouseEvent* event, int clickCount)
     if (clickCount == 1) {
         if (m_actualTextRect.contains(p) && !wasSelected)
             return;
-        m_delayed.perform(kSingleClickDelayMs, [this, p] { onSingleClick(p); });
+        m_delayed.perform(kSingleClickDelayMs, [this, p, wasMultiple] { onSingleClick(p, wasMultiple); });
     } else {
         m_delayed.cancelAll();
         onDoubleClick();
@@ -247,6 +244,8 @@ void KPSectionItemView::mouseReleaseEvent(QMouseEvent* event)
     }
     const QPointF p = eventPointUp(event->position());
     const Tracking tracking = std::exchange(m_tracking, Tracking::None);
+    if (KPCollectionView* grid = collectionView())
+        grid->doFinishItemClick(m_dragStarted);
     if (tracking == Tracking::Rate) {
         finishRating(p);
         return;
@@ -261,10 +260,10 @@ void KPSectionItemView::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
-void KPSectionItemView::onSingleClick(const QPointF& p)
+void KPSectionItemView::onSingleClick(const QPointF& p, bool wasMultiple)
 {
     if (m_actualTextRect.contains(p)) {
-        if (KPCollectionView* grid = collectionView(); grid && grid->selectedIndexs().size() > 1)
+        if (KPCollectionView* grid = collectionView(); wasMultiple || (grid && grid->selectedIndexs().size() > 1))
             return;
         openEditor(true);
     } else if (m_actualTagRect.contains(p)) {
@@ -439,7 +438,7 @@ void KPSectionItemView::renameFile(const QString& title, bool isSafeBox)
     DBFileInfo record = m_itemData->data();
     const QString ext = isSafeBox ? QFileInfo(path).suffix() : record.pathExtension();
     const QString name = ext.isEmpty() ? title : title + QLatin1Char('.') + ext;
-    if (!isUsableFileName(name)) {
+    if (!platform::FileManager::isUsableFileName(name)) {
         showAlert(this, QStringLiteral("The name \"%@\" cannot be used as a file name."), title);
         update();
         return;
@@ -748,6 +747,7 @@ bool KPSectionItemView::traceMouseDraggedEvent(const QPointF& p)
 
 void KPSectionItemView::startDrag()
 {
+    m_dragStarted = true;
     hideToolBar(false);
     const auto payload = dragPayload();
     if (payload.filePaths.isEmpty())

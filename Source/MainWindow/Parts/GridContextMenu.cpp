@@ -6,6 +6,7 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NotificationCenter.h"
@@ -462,13 +463,7 @@ void GridContextMenu::onOpenWithItemClick(const QVariant& sender)
 
 void GridContextMenu::onFlagItemClick(const QVariant& sender)
 {
-    const int flag = platform::kit::senderTag(sender);
-    for (const KPItemDataPtr& item : selectedItems()) {
-        item->setLabel(flag);
-        if (DBFileInfoMetadata meta = item->data().metadata())
-            meta.setLabel(flag);
-    }
-    store().save();
+    InspectorEdits::setFlag(m_ctx, selectedItems(), platform::kit::senderTag(sender));
     redrawSelection();
 }
 

@@ -174,8 +174,13 @@ void GridDropHandler::importWithTags(const QStringList& paths, bool move)
                 m_thumbStackView->deleteLater();
             m_thumbStackView = nullptr;
             removeDraggingView();
-            if (code == 1 && !tags.isEmpty())
-                post({{K::NewTags, tags}, {K::Paths, paths}, {K::CMD, move}});
+            if (code != 1)
+                return;
+            // Import with no tag typed still imports, untagged.
+            QVariantMap options{{K::Paths, paths}, {K::CMD, move}};
+            if (!tags.isEmpty())
+                options.insert(K::NewTags, tags);
+            post(options);
         };
         if (!askImportTags)
             return finish(0, {});

@@ -7,6 +7,7 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/SideBarRequests.h"
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/DialogService.h"
@@ -39,7 +40,13 @@ void InspectorEdits::onRateChange(int rate)
 
 void InspectorEdits::onFlagChange(int flag)
 {
-    editMetadata([flag](KPItemData& item, DBFileInfoMetadata& metadata) {
+    setFlag(m_ctx, SideBarRequests::selectedItems(m_ctx), flag);
+    redrawSelection();
+}
+
+void InspectorEdits::setFlag(MainWindowContext& ctx, const QList<KPItemDataPtr>& items, int flag)
+{
+    editMetadata(ctx, items, [flag](KPItemData& item, DBFileInfoMetadata& metadata) {
         item.setLabel(flag);
         metadata.setLabel(flag);
     });
@@ -47,7 +54,13 @@ void InspectorEdits::onFlagChange(int flag)
 
 void InspectorEdits::editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit)
 {
-    const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
+    editMetadata(m_ctx, SideBarRequests::selectedItems(m_ctx), edit);
+    redrawSelection();
+}
+
+void InspectorEdits::editMetadata(MainWindowContext& ctx, const QList<KPItemDataPtr>& items,
+                                  const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit)
+{
     for (const KPItemDataPtr& item : items) {
         DBFileInfo record = item->data();
         DBFileInfoMetadata metadata = record.metadata();
@@ -58,15 +71,8 @@ void InspectorEdits::editMetadata(const std::function<void(KPItemData&, DBFileIn
         }
         edit(*item, metadata);
     }
-    if (m_ctx.store && !items.isEmpty())
-        m_ctx.store->save();
-    redrawSelection();
-}
-
-bool InspectorEdits::isUsableFileName(const QString& name)
-{
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
-           name != QLatin1String(".") && name != QLatin1String("..") && name.toUtf8().size() <= kMaxFileNameBytes;
+    if (ctx.store && !items.isEmpty())
+        ctx.store->save();
 }
 
 void InspectorEdits::onTitleChange(const QString& text)
@@ -106,7 +112,7 @@ bool InspectorEdits::renameFile(const KPItemDataPtr& item, const QString& title,
     const QString extension = isSafeBox ? QFileInfo(path).suffix() : item->data().pathExtension();
     // A file without an extension gets no trailing dot.
     const QString name = extension.isEmpty() ? title : title + QLatin1Char('.') + extension;
-    if (!isUsableFileName(name)) {
+    if (!platform::FileManager::isUsableFileName(name)) {
         alert(kUnusableNameText, title);
         return false;
     }

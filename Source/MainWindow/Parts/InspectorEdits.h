@@ -24,7 +24,6 @@ struct MainWindowContext;
 
 class InspectorEdits {
 public:
-    static constexpr int kMaxFileNameBytes = 255;
     static inline const QString kNameTakenText =
         QStringLiteral("The name \"%@\" is already taken. Plase choose a different name.");
     static inline const QString kUnusableNameText = QStringLiteral("The name \"%@\" cannot be used as a file name.");
@@ -43,13 +42,17 @@ public:
     void onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action);
     void refreshPropertyViewInfo() {}
 
-    static bool isUsableFileName(const QString& name);
+    // Flags items and saves: the inspector and the grid's context menu both come here, so a
+    // document without its metadata row gets one either way.
+    static void setFlag(MainWindowContext& ctx, const QList<KPItemDataPtr>& items, int flag);
 
 private:
     // Renames item's file to title; false (with the alert) when the name cannot be had.
     bool renameFile(const KPItemDataPtr& item, const QString& title, bool isSafeBox);
     // Applies edit to every selected document and its metadata row, then saves and redraws.
     void editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit);
+    static void editMetadata(MainWindowContext& ctx, const QList<KPItemDataPtr>& items,
+                             const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit);
     void alert(const QString& key, const QString& name);
     void redrawSelection();
 

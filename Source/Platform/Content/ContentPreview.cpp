@@ -7,6 +7,7 @@
 #include "Platform/Content/PdfContent.h"
 #include "Platform/Content/TextExtractor.h"
 #include "Platform/Content/TextPagePreview.h"
+#include "Platform/Foundation/RegularFile.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -135,9 +136,11 @@ Result<QImage> ContentPreview::thumbnail(const QString& path, const QSize& box) 
     const QFileInfo info(path);
     if (!info.exists())
         return contentError(ContentError::NotFound, QStringLiteral("no such file: %1").arg(path));
-    // Opening a pipe or a device would block or never end.
-    if (!info.isFile() && !info.isDir())
-        return contentError(ContentError::Unsupported, QStringLiteral("not a regular file: %1").arg(path));
+    // Opening a pipe or a device would block or never end; providers open the path again.
+    if (!info.isDir()) {
+        if (auto regular = RegularFile::check(path, -1); !regular)
+            return contentErrorOfOpen(regular.error());
+    }
     const std::optional<Entry> entry = lookup(path);
     if (!entry) {
         if (auto cached = DesktopThumbnailCache::lookup(path, box))

@@ -1,6 +1,17 @@
 #include "Platform/Content/ExtractionContext.h"
 
+#include <cerrno>
+
 namespace platform {
+
+std::unexpected<Error> contentErrorOfOpen(const Error& opening)
+{
+    const int code = opening.code == ENOENT || opening.code == ENOTDIR ? ContentError::NotFound
+        : opening.code == ENODEV                                      ? ContentError::Unsupported
+        : opening.code == EFBIG                                       ? ContentError::TooLarge
+                                                                      : ContentError::Unreadable;
+    return contentError(code, opening.message);
+}
 
 ExtractionLimits ExtractionLimits::forPreview()
 {

@@ -34,6 +34,9 @@ inline std::unexpected<Error> contentError(int code, const QString& message)
     return fail(ContentError::kDomain, code, message);
 }
 
+// A refusal of RegularFile (missing, no regular file, over its cap) as a content error.
+std::unexpected<Error> contentErrorOfOpen(const Error& opening);
+
 struct ExtractionLimits {
     // Tuning: 5 Mi characters (10 MiB as UTF-16) is far more than a search needs of one document.
     qint64 maxTextChars = 5 * 1024 * 1024;

@@ -1,5 +1,7 @@
 #include "Platform/Content/ImagePreview.h"
 
+#include "Platform/Foundation/RegularFile.h"
+
 #include <QBuffer>
 #include <QImageReader>
 
@@ -65,7 +67,11 @@ Result<QImage> ImagePreview::fromReader(QImageReader& reader, const QSize& box)
 
 Result<QImage> ImagePreview::fromFile(const QString& path, const QSize& box)
 {
-    QImageReader reader(path);
+    // The pixel budget bounds the decode; the file itself may be any size.
+    auto file = RegularFile::open(path, -1);
+    if (!file)
+        return contentErrorOfOpen(file.error());
+    QImageReader reader(file->get());
     return fromReader(reader, box);
 }
 

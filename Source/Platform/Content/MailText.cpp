@@ -175,7 +175,8 @@ public:
             if (value.isEmpty())
                 continue;
             m_out.newline();
-            m_out.append(MailText::decodeHeader(value));
+            // A header of megabytes would take the whole text budget and leave the body out.
+            m_out.append(MailText::decodeHeader(QByteArrayView(value).first(qMin(value.size(), MailText::kHeaderCapBytes))));
         }
         m_out.newline();
     }
@@ -274,7 +275,8 @@ Result<ExtractedText> MailText::extract(QByteArrayView message, ExtractionContex
     Reader reader(out);
     reader.appendHeaders(*top);
     reader.read(*top, 0);
-    return finishExtraction(out, decodeHeader(top->headers.value("subject")));
+    const QByteArray subject = top->headers.value("subject");
+    return finishExtraction(out, decodeHeader(QByteArrayView(subject).first(qMin(subject.size(), kHeaderCapBytes))));
 }
 
 } // namespace platform

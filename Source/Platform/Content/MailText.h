@@ -17,6 +17,8 @@ class MailText {
 public:
     // Tuning: MIME parts nested deeper than this are not read.
     static constexpr int kMaxDepth = 16;
+    // Tuning: a header is read up to this many bytes (a subject line of megabytes is an attack).
+    static constexpr qsizetype kHeaderCapBytes = 16 * 1024;
 
     // The text of an RFC 822 message; the title is its subject. Fails (Unreadable) when the
     // bytes have no header block.

@@ -8,6 +8,7 @@
 #include "Platform/Content/PdfContent.h"
 #include "Platform/Content/RtfText.h"
 #include "Platform/Content/TextDecoding.h"
+#include "Platform/Foundation/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -175,9 +176,12 @@ Result<ExtractedText> TextExtractor::extract(const QString& path, ExtractionCont
     const QFileInfo info(path);
     if (!info.exists())
         return contentError(ContentError::NotFound, QStringLiteral("no such file: %1").arg(path));
-    // Opening a pipe or a device would block or never end.
-    if (!info.isFile() && !info.isDir())
-        return contentError(ContentError::Unsupported, QStringLiteral("not a regular file: %1").arg(path));
+    // Opening a pipe or a device would block or never end; readers that take a path open
+    // it again themselves.
+    if (!info.isDir()) {
+        if (auto regular = RegularFile::check(path, -1); !regular)
+            return contentErrorOfOpen(regular.error());
+    }
     Function fn;
     {
         std::shared_lock lock(m_lock);
@@ -194,11 +198,11 @@ Result<ExtractedText> TextExtractor::extract(const QString& path, ExtractionCont
 
 Result<QByteArray> TextExtractor::readFile(const QString& path, ExtractionContext& ctx, qint64 maxBytes)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile())
-        return contentError(ContentError::NotFound, QStringLiteral("not a file: %1").arg(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return contentError(ContentError::Unreadable, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    // Only the beginning of a longer file is read, so its size is no reason to refuse it.
+    auto opened = RegularFile::open(path, -1);
+    if (!opened)
+        return contentErrorOfOpen(opened.error());
+    QFile& file = **opened;
     const qint64 cap = maxBytes < 0 ? ctx.limits().maxFileBytes : qMin(maxBytes, ctx.limits().maxFileBytes);
     QByteArray data = file.read(cap);
     if (data.size() == cap && !file.atEnd())

@@ -23,6 +23,12 @@
 
 namespace platform {
 
+bool FileManager::isUsableFileName(const QString& name)
+{
+    return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) &&
+           !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxFileNameBytes;
+}
+
 namespace {
 
 // Bytes per copy_file_range or read/write round.

@@ -47,6 +47,12 @@ enum class EnumerationControl { Continue, SkipDescendants, Stop };
 
 class FileManager {
 public:
+    // Whether the program may give a file it keeps this name: not empty, no separator or NUL,
+    // within the file systems' 255 bytes, and no leading dot: folder walks skip hidden names,
+    // so a file renamed so would drop out of its library with its tags and rating.
+    static bool isUsableFileName(const QString& name);
+    static constexpr int kMaxFileNameBytes = 255;
+
     // Whether something is at path. A link counts by its target (a dangling link does not
     // exist), as isDirectory does; itemExists sees the link itself.
     static bool fileExists(const QString& path, bool* isDirectory = nullptr);

@@ -4,11 +4,13 @@
 #include "Platform/Kit/PopoverMarker.h"
 #include "Platform/Kit/WindowAttachments.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <deque>
 
 namespace platform::kit {
@@ -238,16 +240,49 @@ protected:
         }
         if (m_shown && isKeyEvent(event->type()) && watched->isWidgetType()) {
             auto* target = static_cast<QWidget*>(watched);
-            QWidget* panel = m_shown->m_panel;
-            // A popover opened from the sheet's content is part of the sheet too.
-            const bool inSheet = (panel && (panel == target || panel->isAncestorOf(target))) || isInsidePopover(target);
-            if (target->window() == m_window && !inSheet)
+            if (target->window() == m_window && !inSheet(target))
                 return true;
         }
+        // Shortcuts bypass key events: the window's actions (the menu commands) would act on
+        // what the sheet is asking about.
+        if (m_shown && event->type() == QEvent::Shortcut && shortcutsGoToWindow())
+            return !std::ranges::any_of(shortcutOwners(watched), [this](QWidget* w) { return inSheet(w); });
         return false;
     }
 
 private:
+    // A popover opened from the sheet's content is part of the sheet too.
+    bool inSheet(QWidget* target) const
+    {
+        QWidget* panel = m_shown ? m_shown->m_panel.data() : nullptr;
+        return (panel && (panel == target || panel->isAncestorOf(target))) || isInsidePopover(target);
+    }
+
+    bool shortcutsGoToWindow() const
+    {
+        QWidget* active = QApplication::activeWindow();
+        if (!active && QApplication::focusWidget())
+            active = QApplication::focusWidget()->window();
+        return active == m_window;
+    }
+
+    // The widgets a shortcut event acts for: the widget itself, an action's widgets, a
+    // shortcut object's widget.
+    static QList<QWidget*> shortcutOwners(QObject* receiver)
+    {
+        QList<QWidget*> owners;
+        if (receiver->isWidgetType()) {
+            owners.append(static_cast<QWidget*>(receiver));
+        } else if (auto* action = qobject_cast<QAction*>(receiver)) {
+            for (QObject* object : action->associatedObjects())
+                if (object->isWidgetType())
+                    owners.append(static_cast<QWidget*>(object));
+        } else if (receiver->parent() && receiver->parent()->isWidgetType()) {
+            owners.append(static_cast<QWidget*>(receiver->parent()));
+        }
+        return owners;
+    }
+
     static bool isKeyEvent(QEvent::Type type)
     {
         return type == QEvent::KeyPress || type == QEvent::KeyRelease;

@@ -9,7 +9,8 @@
 //   The scrim covers the window below that line, so a title bar above it stays usable.
 // - One sheet per window at a time: begin() on a window that shows a sheet queues the new one
 //   until the earlier ones have ended, in order.
-// - While a sheet is shown, the window refuses to close (its close request is ignored).
+// - While a sheet is shown, the window refuses to close (its close request is ignored), and
+//   only the sheet's own shortcuts act: the window's actions (menu commands) wait for it.
 // - Every begun sheet completes exactly once: through end(), or with its cancel code when its
 //   window is destroyed (while shown or still queued). That completion runs while the window
 //   is being destroyed: it must not use the window, and the window takes the shown sheet's

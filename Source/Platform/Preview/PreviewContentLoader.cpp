@@ -7,6 +7,8 @@
 #include "Platform/Content/MailText.h"
 #include "Platform/Content/TextDecoding.h"
 #include "Platform/Content/TextExtractor.h"
+#include "Platform/Foundation/RegularFile.h"
+#include "Platform/Preview/PdfProbe.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QPdfDocument>
 #include <QSet>
 #include <QThread>
+#include <cerrno>
 
 namespace platform {
 
@@ -88,9 +91,11 @@ ExtractionLimits previewTextLimits()
 
 Result<QByteArray> readCapped(const QString& path, qint64 cap, bool* truncated)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(ContentError::kDomain, ContentError::Unreadable, file.errorString());
+    // Only the first cap bytes are read, so a longer file is no reason to refuse.
+    auto opened = RegularFile::open(path, -1);
+    if (!opened)
+        return contentErrorOfOpen(opened.error());
+    QFile& file = **opened;
     QByteArray bytes = file.read(cap);
     if (bytes.isNull() && file.error() != QFileDevice::NoError)
         return fail(ContentError::kDomain, ContentError::Unreadable, file.errorString());
@@ -100,13 +105,46 @@ Result<QByteArray> readCapped(const QString& path, qint64 cap, bool* truncated)
     return bytes;
 }
 
+// A header value as shown: at most kHeaderCapChars characters, an ellipsis marking the cut.
+QString cappedHeader(const QString& value)
+{
+    constexpr qsizetype cap = PreviewContentLoader::kHeaderCapChars;
+    if (value.size() <= cap)
+        return value;
+    const qsizetype keep = value.at(cap - 1).isHighSurrogate() ? cap - 1 : cap;
+    return value.left(keep) + QChar(0x2026);
+}
+
 QString orUnreadable(const Error& error)
 {
     return error.message.isEmpty() ? QStringLiteral("The file cannot be read.") : error.message;
 }
 
-std::shared_ptr<QPdfDocument> openPdf(const QString& path, QThread* owner, QString* failure)
+std::shared_ptr<QPdfDocument> openPdf(const QString& path, QThread* owner, QString* failure,
+                                      const std::function<bool()>& cancelled)
 {
+    // The library below never returns on some hostile files and then blocks every other
+    // document: a helper that can be killed opens the file first.
+    switch (PdfProbe::check(path, QDeadlineTimer(PdfProbe::kTimeoutMs), cancelled)) {
+    case PdfProbe::Outcome::Readable:
+        break;
+    case PdfProbe::Outcome::Protected:
+        *failure = QStringLiteral("The document is protected by a password.");
+        return nullptr;
+    case PdfProbe::Outcome::Damaged:
+        *failure = QStringLiteral("The document is damaged or is no PDF.");
+        return nullptr;
+    case PdfProbe::Outcome::TimedOut:
+        *failure = QStringLiteral("The document takes too long to read.");
+        return nullptr;
+    case PdfProbe::Outcome::Cancelled:
+        *failure = QStringLiteral("The preview was cancelled.");
+        return nullptr;
+    case PdfProbe::Outcome::Unavailable:
+        qWarning("The PDF check %s cannot be run; %s is opened unchecked", qPrintable(PdfProbe::helperPath()),
+                 qPrintable(path));
+        break;
+    }
     // The document stays on this thread when it is given up here, and is deleted at once; one
     // handed over goes to the owner's event loop.
     std::shared_ptr<QPdfDocument> doc(new QPdfDocument(nullptr), [](QPdfDocument* d) {
@@ -170,7 +208,7 @@ QList<std::pair<QByteArray, QString>> PreviewContentLoader::mailHeaders(QByteArr
         if (!name.isEmpty() && wanted.contains(name)) {
             const bool seen = std::any_of(headers.cbegin(), headers.cend(), [&](const auto& h) { return h.first == name; });
             if (!seen)
-                headers.append({name, MailText::decodeHeader(value.trimmed()).simplified()});
+                headers.append({name, cappedHeader(MailText::decodeHeader(value.left(kHeaderCapChars * 4).trimmed()).simplified())});
         }
         name.clear();
         value.clear();
@@ -230,7 +268,7 @@ Result<QString> PreviewContentLoader::mailPreview(QByteArrayView message)
     QStringList body = extracted->text.split(QLatin1Char('\n'));
     for (int dropped = 0; dropped < 3 && !body.isEmpty(); ++dropped) {
         const QString first = body.front().simplified();
-        if (first.isEmpty() || values.contains(first))
+        if (first.isEmpty() || values.contains(cappedHeader(first)))
             body.removeFirst();
         else
             break;
@@ -240,7 +278,43 @@ Result<QString> PreviewContentLoader::mailPreview(QByteArrayView message)
     return headerLines.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + body.join(QLatin1Char('\n'));
 }
 
-PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThread, const QString& thumbnailPath)
+QString PreviewContentLoader::breakLongLines(const QString& text)
+{
+    QString out;
+    qsizetype run = 0;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\n')) {
+            run = 0;
+            continue;
+        }
+        if (++run <= kShownLineChars || c.isLowSurrogate())
+            continue;
+        if (out.isEmpty())
+            out.reserve(text.size() + text.size() / kShownLineChars + 1);
+        out.append(QStringView(text).sliced(from, i - from));
+        out.append(QLatin1Char('\n'));
+        from = i;
+        run = 1;
+    }
+    if (from == 0)
+        return text;
+    out.append(QStringView(text).sliced(from));
+    return out;
+}
+
+bool PreviewContentLoader::capText(QString& text)
+{
+    if (text.size() <= kTextCapBytes)
+        return false;
+    const qsizetype keep = text.at(kTextCapBytes - 1).isHighSurrogate() ? kTextCapBytes - 1 : kTextCapBytes;
+    text.truncate(keep);
+    return true;
+}
+
+PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThread, const QString& thumbnailPath,
+                                          const std::function<bool()>& cancelled)
 {
     PreviewContent content;
     content.facts = factsOf(path);
@@ -257,13 +331,19 @@ PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThrea
     };
     if (!content.facts.exists)
         return toInfo(QStringLiteral("The file cannot be found."));
+    // A FIFO or a device would block the reader; PDF and image libraries open the path again.
+    if (!QFileInfo(path).isDir()) {
+        if (auto regular = RegularFile::check(path, -1); !regular)
+            return toInfo(regular.error().code == ENODEV ? QStringLiteral("The item is no regular file.")
+                                                         : orUnreadable(contentErrorOfOpen(regular.error()).error()));
+    }
 
     const Reader reader = readerForFile(path);
     content.kind = kindOf(reader);
     switch (reader) {
     case Reader::Pdf: {
         QString failure;
-        content.pdf = openPdf(path, pdfThread, &failure);
+        content.pdf = openPdf(path, pdfThread, &failure, cancelled);
         if (!content.pdf)
             return toInfo(failure);
         return content;
@@ -291,6 +371,7 @@ PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThrea
         if (!text)
             return toInfo(orUnreadable(text.error()));
         content.text = tidyText(text->text);
+        content.truncated = capText(content.text) || content.truncated;
         return content;
     }
     case Reader::Rtf: {
@@ -299,7 +380,7 @@ PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThrea
         if (!text)
             return toInfo(orUnreadable(text.error()));
         content.text = tidyText(text->text);
-        content.truncated = text->truncated;
+        content.truncated = capText(content.text) || text->truncated;
         return content;
     }
     case Reader::Mail: {
@@ -314,7 +395,7 @@ PreviewContent PreviewContentLoader::load(const QString& path, QThread* pdfThrea
         if (!text)
             return toInfo(orUnreadable(text.error()));
         content.text = *text;
-        content.truncated = cut;
+        content.truncated = capText(content.text) || cut;
         return content;
     }
     case Reader::Package: {

@@ -7,8 +7,10 @@
 // carry. Anything else, and any file that its reader cannot open, gets the info page: the file's
 // name, kind, size and dates beside a picture of it.
 //
-// Every read is bounded, because the file may be huge, hostile or on a slow disk: text stops at
-// kTextCapBytes, images decode within a pixel budget, packages read under the preview limits.
+// Every read is bounded, because the file may be huge, hostile or on a slow disk: only regular
+// files are opened (a FIFO would block), text stops at kTextCapBytes (mail headers included),
+// images decode within a pixel budget, packages read under the preview limits, and a PDF is
+// opened only after a helper process that can be killed has opened it in time.
 // load() is meant for a worker thread; it touches no widget. A PDF is opened there too and handed
 // over to the thread that will show it.
 #pragma once
@@ -21,6 +23,7 @@
 #include <QList>
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -63,14 +66,22 @@ public:
     // Tuning: a mail message is read up to this size (attachments make them large).
     static constexpr qint64 kMailCapBytes = 16LL * 1024 * 1024;
     static constexpr QSize kIconBox{256, 256};
+    // Tuning: a mail header value is shown up to this many characters (a header of megabytes
+    // is an attack, not a subject line).
+    static constexpr qsizetype kHeaderCapChars = 4096;
+    // Tuning: shown lines are broken after this many characters: laying out a line without
+    // break points costs the text view time that grows with the square of its length.
+    static constexpr qsizetype kShownLineChars = 1000;
 
     // The preview kind for a file by its type (no reading beyond the type's sniffing).
     static PreviewKind kindForFile(const QString& path);
 
     // Reads the file's preview. pdfThread is the thread that will own an opened PDF (the
     // interface's); never fails: a failed read becomes the Info kind with its reason, pictured
-    // by the stored thumbnail at thumbnailPath when there is one.
-    static PreviewContent load(const QString& path, QThread* pdfThread, const QString& thumbnailPath = {});
+    // by the stored thumbnail at thumbnailPath when there is one. A PDF is checked first by a
+    // helper process (PdfProbe), given up when cancelled() says the read is no longer wanted.
+    static PreviewContent load(const QString& path, QThread* pdfThread, const QString& thumbnailPath = {},
+                               const std::function<bool()>& cancelled = {});
 
     // The first kTextCapBytes of a file decoded; truncated tells whether more was left.
     static Result<QString> readText(const QString& path, bool* truncated);
@@ -81,6 +92,12 @@ public:
     static QList<std::pair<QByteArray, QString>> mailHeaders(QByteArrayView message);
 
     static PreviewFileFacts factsOf(const QString& path);
+
+    // text as a text view can lay it out at once: lines longer than kShownLineChars broken at
+    // that length (a surrogate pair kept whole).
+    static QString breakLongLines(const QString& text);
+    // text cut to at most kTextCapBytes characters (a surrogate pair kept whole); true when cut.
+    static bool capText(QString& text);
 };
 
 } // namespace platform

@@ -1,7 +1,9 @@
 #include "Platform/Preview/PreviewPanel.h"
 
+#include "Platform/Foundation/Dispatch.h"
 #include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/Input.h"
+#include "Platform/Preview/PdfProbe.h"
 
 #include <QCoreApplication>
 #include <QCloseEvent>
@@ -18,8 +20,8 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QThread>
-#include <QThreadPool>
 #include <QVBoxLayout>
+#include <array>
 #include <atomic>
 #include <mutex>
 
@@ -34,17 +36,23 @@ struct PreviewPanel::Sink {
 
 namespace {
 
-// Two readers at most: holding an arrow key starts a read per item, and only the last matters.
-// The pool belongs to the application, so reads still running when it ends are waited for while
-// Qt is still whole (a pool in a function's static would wait only after Qt's own statics died).
-QThreadPool& readers()
+// Two readers at most: holding an arrow key starts a read per item, and only the last matters
+// (a PDF check no longer wanted is killed). Our own queues, whose hand-overs the thread
+// sanitizer sees; the handles are never destroyed, since the pool under them ends with the
+// application. At quit the PDF checks still running are killed, so the quit never waits for
+// a stuck read.
+const DispatchQueue& nextReader()
 {
-    static QPointer<QThreadPool> pool;
-    if (!pool) {
-        pool = new QThreadPool(QCoreApplication::instance());
-        pool->setMaxThreadCount(2);
-    }
-    return *pool;
+    static const auto* queues = new std::array<DispatchQueue, 2>{
+        DispatchQueue::serial(QStringLiteral("preview.reader.1"), QueuePriority::High),
+        DispatchQueue::serial(QStringLiteral("preview.reader.2"), QueuePriority::High)};
+    static std::atomic<unsigned> turn{0};
+    static std::once_flag quitHook;
+    std::call_once(quitHook, [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { PdfProbe::cancelAll(); });
+    });
+    return (*queues)[turn++ % 2];
 }
 
 QString windowTitleFor(const PreviewItem& item)
@@ -275,17 +283,23 @@ void PreviewPanel::startLoad()
 {
     m_loading = true;
     const quint64 generation = m_generation;
-    readers().start([sink = m_sink, path = m_item.path, thumbnailPath = m_item.thumbnailPath, generation,
-                     owner = thread()] {
+    nextReader().async([sink = m_sink, path = m_item.path, thumbnailPath = m_item.thumbnailPath, generation,
+                        owner = thread()] {
         if (sink->wanted != generation)
             return; // moved on before this read began
-        PreviewContent content = PreviewContentLoader::load(path, owner, thumbnailPath);
-        std::lock_guard lock(sink->mutex);
-        if (!sink->panel || sink->wanted != generation)
+        PreviewContent content = PreviewContentLoader::load(path, owner, thumbnailPath,
+                                                            [&sink, generation] { return sink->wanted != generation; });
+        if (sink->wanted != generation)
             return;
-        PreviewPanel* panel = sink->panel;
-        QMetaObject::invokeMethod(
-            panel, [panel, generation, content] { panel->loaded(generation, content); }, Qt::QueuedConnection);
+        Dispatch::main([sink, generation, content = std::move(content)] {
+            PreviewPanel* panel = nullptr;
+            {
+                std::lock_guard lock(sink->mutex);
+                panel = sink->panel;
+            }
+            if (panel && sink->wanted == generation)
+                panel->loaded(generation, content);
+        });
     });
 }
 
@@ -307,7 +321,7 @@ void PreviewPanel::loaded(quint64 generation, PreviewContent content)
         break;
     case PreviewKind::Text:
     case PreviewKind::Mail:
-        m_textView->setPlainText(content.text);
+        m_textView->setPlainText(PreviewContentLoader::breakLongLines(content.text));
         m_pages->setCurrentWidget(m_textView);
         if (content.truncated)
             m_note->setText(QStringLiteral("Only the beginning of this file is shown."));

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
@@ -158,19 +159,23 @@ Result<void> Workspace::selectFile(const QString& path)
     return fail(kDomain, 7, QStringLiteral("Cannot show %1: no file manager is installed").arg(path));
 }
 
-bool Workspace::sessionBusShowItems(const QStringList& uris, const QString& startupId)
+void Workspace::sessionBusShowItems(const QStringList& uris, const QString& startupId,
+                                    std::function<void(bool shown)> answered)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return false;
+        return answered(false);
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << uris << startupId;
-    // A file manager started by bus activation may take a moment; a hung one must not hold the
-    // window for long.
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    // A file manager started by bus activation may take a moment; one that hangs is given up.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, answered = std::move(answered)] {
+                         watcher->deleteLater();
+                         answered(!watcher->isError());
+                     });
 }
 
 Result<void> Workspace::selectFiles(const QStringList& paths)
@@ -186,10 +191,14 @@ Result<void> Workspace::selectFiles(const QStringList& paths)
     }
     if (present.isEmpty())
         return fail(kDomain, 6, QStringLiteral("Cannot show the items: none of them exists"));
-    const ShowItemsCall& call = m_showItems ? m_showItems : ShowItemsCall(&Workspace::sessionBusShowItems);
-    if (call(uris, QString()))
-        return {};
-    return selectFile(present.first());
+    const ShowItemsCall call = m_showItems ? m_showItems : ShowItemsCall(&Workspace::sessionBusShowItems);
+    call(uris, QString(), [this, first = present.first()](bool shown) {
+        if (shown)
+            return;
+        if (auto selected = selectFile(first); !selected)
+            qWarning("%s", qPrintable(selected.error().toString()));
+    });
+    return {};
 }
 
 Result<QString> Workspace::recycle(const QString& path)

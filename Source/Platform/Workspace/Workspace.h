@@ -61,15 +61,21 @@ public:
     // else its folder opened.
     Result<void> selectFile(const QString& path);
     // Shows several items in the file manager with one org.freedesktop.FileManager1 ShowItems
-    // call on the session bus naming all of them (missing ones left out). Without a bus or a
-    // file manager answering there, the first item goes to selectFile.
+    // call on the session bus naming all of them (missing ones left out). Answers at once
+    // (fails only when none of them exists): the file manager may take seconds to start or
+    // never answer, and the window must not wait for it. When the bus has no file manager to
+    // answer, the first item goes to selectFile then (a failure there is logged).
+    // Main thread: the answer comes through its event loop.
     Result<void> selectFiles(const QStringList& paths);
 
-    // How ShowItems reaches the file manager: the file URIs and a startup ID; false when there
-    // is no bus or nobody answered. The session bus unless set (tests record the calls).
-    using ShowItemsCall = std::function<bool(const QStringList& uris, const QString& startupId)>;
+    // How ShowItems reaches the file manager: the file URIs and a startup ID; answered(false)
+    // when there is no bus or nobody answered, called once, possibly later. The session bus
+    // unless set (tests record the calls).
+    using ShowItemsCall =
+        std::function<void(const QStringList& uris, const QString& startupId, std::function<void(bool shown)> answered)>;
     void setShowItemsCall(ShowItemsCall call) { m_showItems = std::move(call); }
-    static bool sessionBusShowItems(const QStringList& uris, const QString& startupId);
+    static void sessionBusShowItems(const QStringList& uris, const QString& startupId,
+                                    std::function<void(bool shown)> answered);
 
     // Moves an item to the user's trash (see Trash); answers its new path.
     Result<QString> recycle(const QString& path);

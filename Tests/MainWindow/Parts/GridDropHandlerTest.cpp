@@ -181,4 +181,16 @@ TEST_F(GridDropHandlerTest, TheTagIconStacksUpToThreePreviewsThenAsksForTagsAfte
     tagAnswer(0, {QStringLiteral("red")});
     EXPECT_EQ(imports.size(), 1);
     EXPECT_FALSE(handler->draggingView());
+
+    // Import pressed without typing a tag: the files come in, untagged.
+    tagAnswer = {};
+    auto untagged = files(2);
+    dropOn(0, *untagged);
+    scheduler.advance(GridDropHandler::kTagPopoverDelayMs);
+    ASSERT_TRUE(tagAnswer);
+    tagAnswer(1, {});
+    ASSERT_EQ(imports.size(), 2);
+    EXPECT_EQ(imports[1].value(K::Paths).toStringList().size(), 2);
+    EXPECT_TRUE(imports[1].value(K::NewTags).toStringList().isEmpty());
+    EXPECT_FALSE(imports[1].value(K::CMD).toBool());
 }

@@ -3,6 +3,7 @@
 #include "Browser/KPGroupRecords.h"
 #include "Controls/KPThemeImageButton.h"
 #include "MainWindow/Parts/GridInteraction.h"
+#include "Platform/Kit/Flip.h"
 #include "Platform/Kit/Input.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/SideBarNodeType.h"
@@ -388,4 +389,46 @@ TEST_F(GridInteractionTest, CountTextGroupsThousandsAndCountsAuthors)
     source->dataSource() = {KPSectionData::create(QString(), QList<KPSectionItem>{authorNamed("Ann")})};
     part->collectionViewItemDidSelected();
     EXPECT_EQ(labelText, QStringLiteral("1 author"));
+}
+
+TEST_F(GridInteractionTest, APlainClickOnOneOfSeveralSelectedSelectsItAloneAtTheRelease)
+{
+    // After Select All, a click and a Ctrl+click: the status, the drawn selection and what the
+    // commands act on must be the one item the user sees, not the whole library.
+    fill({{"A", "B", "C", "D"}});
+    const auto view = [&](qint64 i) { return dynamic_cast<KPSectionItemView*>(grid->itemViewWithIndexSet(Address(0, i))); };
+    const auto click = [&](qint64 i, Qt::KeyboardModifiers mods = {}) {
+        KPSectionItemView* v = view(i);
+        ASSERT_NE(v, nullptr);
+        const QPoint at = platform::kit::toQt(v->actualFrameRect(), v->height()).center().toPoint();
+        QTest::mouseClick(v, Qt::LeftButton, mods, at);
+    };
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(labelText, QStringLiteral("4 of 4 selected"));
+
+    // Pressed, the selection stays whole, so that a drag carries all of it.
+    KPSectionItemView* b = view(1);
+    const QPoint at = platform::kit::toQt(b->actualFrameRect(), b->height()).center().toPoint();
+    QTest::mousePress(b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(grid->selectedIndexs().size(), 4);
+    QTest::mouseRelease(b, Qt::LeftButton, {}, at);
+    EXPECT_EQ(grid->selectedIndexs(), QList<Address>{Address(0, 1)});
+    EXPECT_EQ(labelText, QStringLiteral("1 of 4 selected"));
+    EXPECT_TRUE(view(1)->selected());
+    EXPECT_FALSE(view(0)->selected());
+    EXPECT_FALSE(view(3)->selected());
+
+    click(3, Qt::ControlModifier);
+    EXPECT_EQ(grid->selectedIndexs(), (QList<Address>{Address(0, 1), Address(0, 3)}));
+    EXPECT_EQ(labelText, QStringLiteral("2 of 4 selected"));
+    ASSERT_EQ(pane.shown.size(), 2);
+    EXPECT_EQ(pane.shown.at(0)->title(), QStringLiteral("B"));
+    EXPECT_EQ(pane.shown.at(1)->title(), QStringLiteral("D"));
+    EXPECT_EQ(source->itemDatasWithSectionIndexSets(grid->selectedIndexs()).size(), 2);
+
+    // A Ctrl+click on a selected item only takes it out; nothing waits for its release.
+    click(3, Qt::ControlModifier);
+    EXPECT_EQ(grid->selectedIndexs(), QList<Address>{Address(0, 1)});
+    EXPECT_EQ(labelText, QStringLiteral("1 of 4 selected"));
 }

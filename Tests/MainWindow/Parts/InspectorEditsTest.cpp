@@ -3,6 +3,7 @@
 #include "MainWindow/Parts/InspectorEdits.h"
 #include "Store/DBFileInfoMetadata.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 
@@ -70,12 +71,14 @@ TEST_F(InspectorEditsTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesA
     EXPECT_TRUE(QFileInfo::exists(d1Path));
     EXPECT_TRUE(QFileInfo::exists(disk + QStringLiteral("/d2.pdf")));
 
-    // Names that would leave the folder, or that no file system takes.
-    for (const QString& bad : {QStringLiteral("../escape"), QStringLiteral("a/b"), QString(300, QLatin1Char('x'))}) {
+    // Names that would leave the folder, that no file system takes, or that the folder's next
+    // walk would skip as hidden (and so drop the record).
+    for (const QString& bad : {QStringLiteral("../escape"), QStringLiteral("a/b"), QString(300, QLatin1Char('x')), QStringLiteral(".Report")}) {
         inspector->onTitleChange(bad);
         EXPECT_EQ(d1.path(), d1Path) << bad.left(20).toStdString();
     }
-    EXPECT_EQ(alertTexts().size(), 4);
+    EXPECT_EQ(alertTexts().size(), 5);
+    EXPECT_EQ(QDir(disk).entryList(QDir::Files | QDir::Hidden).size(), QDir(disk).entryList(QDir::Files).size());
     EXPECT_FALSE(QFileInfo::exists(disk + QStringLiteral("/../escape.pdf")));
 
     // A usable new name moves the file and the record with it.
@@ -88,7 +91,7 @@ TEST_F(InspectorEditsTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesA
     // Blank titles are refused without a word.
     inspector->onTitleChange(QStringLiteral("   "));
     EXPECT_EQ(d1.title(), QStringLiteral("renamed"));
-    EXPECT_EQ(alertTexts().size(), 4);
+    EXPECT_EQ(alertTexts().size(), 5);
 }
 
 TEST_F(InspectorEditsTest, ALibraryDocumentMayShareATitleAndKeepsItsFile)

@@ -188,24 +188,31 @@ TEST_F(SelectionSharingTest, ShareHandsTheFilesOver)
     EXPECT_EQ(gnome[0], "copy");
     EXPECT_EQ(QUrl::fromEncoded(gnome[2]).toLocalFile(), paths[1]);
 
-    // Show in Folder: one call naming every file; without a bus, the first file alone.
+    // Show in Folder: one call naming every file, not waited for (a file manager starting or
+    // hung on the bus would hold the window); when nobody answers, the first file's folder.
     QList<QStringList> calls;
-    workspace.setShowItemsCall([&](const QStringList& uris, const QString&) {
+    std::function<void(bool)> answer;
+    workspace.setShowItemsCall([&](const QStringList& uris, const QString&, std::function<void(bool)> answered) {
         calls.append(uris);
-        return true;
+        answer = std::move(answered);
     });
+    launcher.launches.clear();
+    launcher.findable.insert(QStringLiteral("xdg-open"));
     commands.perform(SelectionSharing::kShareItemCommand, platform::kit::makeSender(SelectionSharing::ShareShowInFolder));
     ASSERT_EQ(calls.size(), 1);
     ASSERT_EQ(calls[0].size(), 2);
     EXPECT_EQ(QUrl(calls[0][1]).toLocalFile(), paths[1]);
+    ASSERT_TRUE(answer);
+    answer(true);
+    EXPECT_TRUE(launcher.launches.isEmpty());
 
-    workspace.setShowItemsCall([](const QStringList&, const QString&) { return false; });
-    launcher.launches.clear();
-    launcher.findable.insert(QStringLiteral("xdg-open"));
     EXPECT_TRUE(workspace.selectFiles(paths));
+    EXPECT_TRUE(launcher.launches.isEmpty()) << "the folder opens only once the bus said no";
+    answer(false);
     ASSERT_EQ(launcher.launches.size(), 1);
     EXPECT_EQ(launcher.launches[0], (QStringList{QStringLiteral("xdg-open"), QFileInfo(paths[0]).absolutePath()}));
     EXPECT_FALSE(workspace.selectFiles({QStringLiteral("/nonexistent/x")}));
+    EXPECT_EQ(calls.size(), 2);
 }
 
 // Sending: the info a peer gets, a folder as a UUID-named zip of the zip's size, and no archive

@@ -5,6 +5,7 @@
 #include "Platform/Kit/WindowAttachments.h"
 #include "Support/TestSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -202,6 +203,41 @@ TEST(Sheet, WindowDestroyedCompletesEveryBegunSheetOnceWithItsCancelCode)
     EXPECT_TRUE(next.isShown());
     next.end(1);
     EXPECT_EQ(calls, 1);
+}
+
+TEST(Sheet, WhileShownOnlyItsOwnShortcutsAct)
+{
+    // Menu commands are window actions: under a sheet, Ctrl+Q or any command would act on what
+    // the sheet is asking about.
+    Window w;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.widget.get()));
+    int quits = 0;
+    auto* quit = new QAction(w.widget.get());
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(quit, &QAction::triggered, [&] { ++quits; });
+    w.widget->addAction(quit);
+
+    QWidget* content = makeContent();
+    int saves = 0;
+    auto* save = new QAction(content);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    QObject::connect(save, &QAction::triggered, [&] { ++saves; });
+    content->addAction(save);
+
+    Sheet sheet(content);
+    sheet.setAnimates(false);
+    sheet.begin(w.widget.get(), [](int) {});
+    ASSERT_TRUE(sheet.isShown());
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, Qt::Key_Q, Qt::ControlModifier);
+    QTest::keyClick(focus, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(saves, 1);
+
+    sheet.end(1);
+    QTest::keyClick(w.widget.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
 }
 
 TEST(Alert, ButtonsAnswerTheirCodesReturnAndEscAsSheetAndDialog)

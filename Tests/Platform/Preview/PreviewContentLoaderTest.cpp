@@ -1,10 +1,15 @@
 #include "../Content/ContentFixtures.h"
 
+#include "Platform/Preview/PdfProbe.h"
 #include "Platform/Preview/PreviewContentLoader.h"
 #include "Support/TestSupport.h"
 
 #include <QPdfDocument>
 #include <QThread>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -191,4 +196,103 @@ TEST_F(PreviewContentLoaderTest, MailHeadersSurviveHostileHeaderBlocks)
     EXPECT_TRUE(PreviewContentLoader::mailHeaders({}).isEmpty());
     EXPECT_TRUE(PreviewContentLoader::mailHeaders("\r\n\r\nSubject: in the body\r\n").isEmpty());
     EXPECT_FALSE(PreviewContentLoader::mailPreview("just text").has_value());
+}
+
+TEST_F(PreviewContentLoaderTest, EveryShownTextIsCappedAndItsLongLinesBroken)
+{
+    // A Subject of megabytes passed the file cap and froze the window for minutes.
+    QByteArray mail = "From: a@b\r\nSubject: " + QByteArray(3 * 1024 * 1024, 'S') + "\r\n\r\nBody\r\n";
+    writeFile(path("huge-subject.eml"), mail);
+    const PreviewContent shown = PreviewContentLoader::load(path("huge-subject.eml"), nullptr);
+    ASSERT_EQ(shown.kind, PreviewKind::Mail);
+    EXPECT_LE(shown.text.size(), PreviewContentLoader::kTextCapBytes);
+    const QStringList lines = shown.text.split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("From: a@b")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Subject: SSS")));
+    EXPECT_LE(lines[1].size(), PreviewContentLoader::kHeaderCapChars + 16);
+    EXPECT_TRUE(shown.text.contains(QStringLiteral("Body")));
+
+    // Lines are broken for the text view; nothing is lost, and a character outside the BMP
+    // is never split.
+    const qsizetype n = PreviewContentLoader::kShownLineChars;
+    QString text = QString(n - 1, QLatin1Char('x')) + QString::fromUtf8("\xF0\x9F\x98\x80") + QString(2 * n, QLatin1Char('y'))
+        + QStringLiteral("\nshort\n") + QString(n, QLatin1Char('z'));
+    const QString broken = PreviewContentLoader::breakLongLines(text);
+    for (const QString& line : broken.split(QLatin1Char('\n'))) {
+        EXPECT_LE(line.size(), n + 1);
+        EXPECT_FALSE(!line.isEmpty() && line.front().isLowSurrogate());
+    }
+    EXPECT_EQ(QString(broken).remove(QLatin1Char('\n')), QString(text).remove(QLatin1Char('\n')));
+    EXPECT_EQ(broken.count(QLatin1Char('\n')), 2 + 2);
+    const QString plain = QStringLiteral("a\nb");
+    EXPECT_EQ(PreviewContentLoader::breakLongLines(plain), plain);
+}
+
+namespace {
+
+// A PDF of the given objects (numbered from 1, the first the catalog) with a correct xref.
+QByteArray pdfOfObjects(const QList<QByteArray>& objects)
+{
+    QByteArray out = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(out.size());
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        out += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + QByteArray::number(xref) + "\n%%EOF\n";
+    return out;
+}
+
+} // namespace
+
+TEST_F(PreviewContentLoaderTest, APdfThePdfLibraryNeverFinishesCostsAKillableHelperOnly)
+{
+    // The page tree lists itself: opened in this process, the library would spin for good and
+    // keep its lock, so no PDF would be shown again and the quit would wait for the reader.
+    writeFile(path("loop.pdf"), pdfOfObjects({"<< /Type /Catalog /Pages 2 0 R >>",
+                                              "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>",
+                                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"}));
+    writeFile(path("good.pdf"), pdfBytes({"one", "two", "three"}));
+    EXPECT_EQ(PdfProbe::check(path("loop.pdf"), QDeadlineTimer(300)), PdfProbe::Outcome::TimedOut);
+    EXPECT_EQ(PdfProbe::check(path("good.pdf"), QDeadlineTimer(PdfProbe::kTimeoutMs)), PdfProbe::Outcome::Readable);
+
+    // A read no longer wanted (or the quit) ends the check at once.
+    int asked = 0;
+    const PreviewContent dropped = PreviewContentLoader::load(path("loop.pdf"), nullptr, {}, [&] { return ++asked > 3; });
+    EXPECT_EQ(dropped.kind, PreviewKind::Info);
+    EXPECT_FALSE(dropped.pdf);
+    EXPECT_FALSE(dropped.failure.isEmpty());
+
+    const PreviewContent shown = PreviewContentLoader::load(path("good.pdf"), nullptr);
+    ASSERT_EQ(shown.kind, PreviewKind::Pdf);
+    ASSERT_TRUE(shown.pdf);
+    EXPECT_EQ(shown.pdf->pageCount(), 3);
+}
+
+TEST_F(PreviewContentLoaderTest, AFifoOrDeviceIsNoFileToRead)
+{
+    // Opening a FIFO waits for a writer that never comes: the reader, the next previews and
+    // the quit would wait with it.
+    for (const char* name : {"pipe.txt", "pipe.eml", "pipe.pdf", "pipe.png"}) {
+        SCOPED_TRACE(name);
+        const QByteArray fifo = QFile::encodeName(path(name));
+        ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+        auto read = std::async(std::launch::async, [&] { return PreviewContentLoader::load(path(name), nullptr); });
+        if (!testsupport::spinUntil([&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; })) {
+            const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);   // lets the reader go
+            ADD_FAILURE() << "the read blocked";
+            if (writer >= 0)
+                ::close(writer);
+        }
+        const PreviewContent content = read.get();
+        EXPECT_EQ(content.kind, PreviewKind::Info);
+        EXPECT_FALSE(content.failure.isEmpty());
+    }
+    EXPECT_EQ(PreviewContentLoader::load(QStringLiteral("/dev/zero"), nullptr).kind, PreviewKind::Info);
 }

@@ -40,9 +40,9 @@ protected:
         };
         actions->openEmptyTrashSheet = [this](std::function<void()> closed) { emptied = std::move(closed); };
         actions->install();
-        workspace.setShowItemsCall([this](const QStringList& uris, const QString&) {
+        workspace.setShowItemsCall([this](const QStringList& uris, const QString&, std::function<void(bool)> answered) {
             shownInFolder.append(uris);
-            return true;
+            answered(true);
         });
     }
     void TearDown() override

@@ -2,6 +2,7 @@
 
 #include "Import/KPFileFormatManager.h"
 #include "Platform/Foundation/KeyedUnarchiver.h"
+#include "Platform/Foundation/VariantNumbers.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SmartFolder/SmartFolderRules.h"
@@ -34,24 +35,10 @@ QString decimal(double value)
     return QString::number(value, 'f', 6);
 }
 
+// Archived rules may carry YES/NO where a count is meant, so booleans count as numbers here.
 bool isNumber(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
+    return value.typeId() == QMetaType::Bool || platform::isNumberType(value.typeId());
 }
 
 std::optional<qint64> integerValue(const QVariant& value)

@@ -404,6 +404,9 @@ private:
     void reportWillRedirect(const QUrl& url);
     void reportFinished();
     void reportFailure();
+    // Tells the delegate, the end block and the owning queue, in that order, on the main thread.
+    using Callback = std::function<void(KPHTTPRequest&)>;
+    void reportEnd(Callback KPHTTPRequestDelegate::*callback, Block KPHTTPRequest::*block);
     void releaseBlocksOnMainThread();
     void notifyState(const QString& key);
 

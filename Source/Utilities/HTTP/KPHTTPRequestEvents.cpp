@@ -101,44 +101,33 @@ void KPHTTPRequest::reportWillRedirect(const QUrl& url)
     });
 }
 
-void KPHTTPRequest::reportFinished()
+void KPHTTPRequest::reportEnd(Callback KPHTTPRequestDelegate::*callback, Block KPHTTPRequest::*block)
 {
-    onMain([](KPHTTPRequest& r) {
+    onMain([callback, block](KPHTTPRequest& r) {
         std::shared_ptr<KPHTTPRequestDelegate> d;
-        Block block;
+        Block endBlock;
         std::shared_ptr<KPHTTPRequestQueueReceiver> q;
         {
             std::lock_guard lock(r.m_lock);
             d = r.m_delegate.lock();
-            block = r.m_completionBlock;
+            endBlock = r.*block;
             q = r.m_queue;
         }
-        if (d && d->requestFinished)
-            d->requestFinished(r);
-        if (block)
-            block();
-        if (q && q->delegate.requestFinished)
-            q->delegate.requestFinished(r);
+        if (d && (*d).*callback)
+            ((*d).*callback)(r);
+        if (endBlock)
+            endBlock();
+        if (q && q->delegate.*callback)
+            (q->delegate.*callback)(r);
     });
+}
+
+void KPHTTPRequest::reportFinished()
+{
+    reportEnd(&KPHTTPRequestDelegate::requestFinished, &KPHTTPRequest::m_completionBlock);
 }
 
 void KPHTTPRequest::reportFailure()
 {
-    onMain([](KPHTTPRequest& r) {
-        std::shared_ptr<KPHTTPRequestDelegate> d;
-        Block block;
-        std::shared_ptr<KPHTTPRequestQueueReceiver> q;
-        {
-            std::lock_guard lock(r.m_lock);
-            d = r.m_delegate.lock();
-            block = r.m_failureBlock;
-            q = r.m_queue;
-        }
-        if (d && d->requestFailed)
-            d->requestFailed(r);
-        if (block)
-            block();
-        if (q && q->delegate.requestFailed)
-            q->delegate.requestFailed(r);
-    });
+    reportEnd(&KPHTTPRequestDelegate::requestFailed, &KPHTTPRequest::m_failureBlock);
 }

@@ -262,7 +262,10 @@ int main(int argc, char** argv)
         peerExchange->start(TWPeerExchange::copyIdentifier(), user);
     };
     services.requestPeerIcon = [](std::shared_ptr<ServerInfo> s) { TWPeerExchange::requestIcon(std::move(s)); };
-    services.showMainWindow = [&mainWindow, &app, &appDelegate, &requestTermination] {
+    // Files handed in before the library's window exists (the welcome page is still up, or the
+    // library is still being chosen) wait for it: posted earlier, nobody would import them.
+    QStringList filesWaitingForTheWindow;
+    services.showMainWindow = [&mainWindow, &app, &appDelegate, &requestTermination, &filesWaitingForTheWindow] {
         if (!mainWindow) {
             if (!DataBaseEngine::dataBaseEngine()->isOpen()) {
                 KPLogLogMessage(QStringLiteral("The main window waits for the library's store, which is not open"));
@@ -276,6 +279,8 @@ int main(int argc, char** argv)
             app.setMainWindow(mainWindow->window());
         }
         mainWindow->showWindow();
+        if (!filesWaitingForTheWindow.isEmpty())
+            appDelegate()->openFiles(std::exchange(filesWaitingForTheWindow, {}));
     };
     services.hasVisibleWindows = [&mainWindow] { return mainWindow && mainWindow->window()->isVisible(); };
     AppDelegate delegate(services);
@@ -291,7 +296,13 @@ int main(int argc, char** argv)
         mainWindow.reset();
     });
 
-    instance.onOpenFiles = [&delegate](const QStringList& p) { delegate.openFiles(p); };
+    const auto openFiles = [&delegate, &mainWindow, &filesWaitingForTheWindow](const QStringList& p) {
+        if (mainWindow)
+            delegate.openFiles(p);
+        else
+            filesWaitingForTheWindow += p;
+    };
+    instance.onOpenFiles = openFiles;
     instance.onReopen = [&delegate, &services] { delegate.applicationShouldHandleReopen(services.hasVisibleWindows()); };
     int signals = 0;
     onTerminationSignal = [&delegate, &signals] {
@@ -307,7 +318,7 @@ int main(int argc, char** argv)
     delegate.applicationDidFinishLaunching();
     showMainWindowOnceRunning();
     if (!paths.isEmpty())
-        delegate.openFiles(paths);
+        openFiles(paths);
 
     return app.exec();
 }

@@ -34,12 +34,15 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , inspectorEdits(ctx, content)
     , inspectorPane(ctx, inspectorEdits)
     , menuActions(ctx, chrome, sortDisplay, zoom)
+    , scan(ctx)
 {
     wire();
 }
 
 MainWindowParts::~MainWindowParts()
 {
+    if (m_ctx.scanner == &scan)
+        m_ctx.scanner = m_previousScanner;
     m_ctx.gridDataSource = nullptr;
 }
 
@@ -141,6 +144,12 @@ void MainWindowParts::wire()
     // ---- the menu bar's commands ----
     menuActions.showActionWindow = [this](bool show) { interaction.showActionWindow(show); };
     menuActions.install();
+
+    // ---- File > Scan… ----
+    scan.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    scan.install();
+    m_previousScanner = m_ctx.scanner;
+    m_ctx.scanner = &scan;
 }
 
 SideBarDataSourceDelegate MainWindowParts::sideBarDelegate()

@@ -16,6 +16,7 @@
 #include "MainWindow/Parts/InspectorEdits.h"
 #include "MainWindow/Parts/InspectorPane.h"
 #include "MainWindow/Parts/MenuActions.h"
+#include "MainWindow/Parts/ScanCommand.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SelectionSharing.h"
 #include "MainWindow/Parts/SideBarRequests.h"
@@ -42,6 +43,7 @@ private:
     void wire();
 
     MainWindowContext& m_ctx;
+    ScannerLauncher* m_previousScanner = nullptr;
 
 public:
     GridDataSource grid;
@@ -60,4 +62,5 @@ public:
     InspectorEdits inspectorEdits;
     InspectorPane inspectorPane;
     MenuActions menuActions;
+    ScanCommand scan;
 };

@@ -1,11 +1,11 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Scanner/SaneFrameAssembler.h"
 #include "Platform/Scanner/ScannerService.h"
+#include "SaneTestBackend.h"
 #include "Support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLibrary>
 #include <gtest/gtest.h>
 
 using platform::SaneFrameAssembler;
@@ -70,25 +70,11 @@ TEST(SaneFrameAssemblerTest, GrayColourThreePassAndUnknownLength)
 
 namespace {
 
-// The test backend with two devices; SANE reads the folder at sane_init, and a trailing colon
-// would add the system's folder, whose backends probe the network.
 class ScannerServiceTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static const QString folder = [] {
-            const QString dir = testsupport::makeTempDir(QStringLiteral("sane"));
-            testsupport::writeFile(dir + QStringLiteral("/dll.conf"), "test\n");
-            testsupport::writeFile(dir + QStringLiteral("/test.conf"), "number_of_devices 2\n");
-            qputenv("SANE_CONFIG_DIR", dir.toLocal8Bit());
-            return dir;
-        }();
-        (void)folder;
-    }
     void SetUp() override
     {
-        if (!QLibrary(QStringLiteral("sane/libsane-test"), 1).load()
-            && !QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/sane/libsane-test.so.1")))
+        if (!scannertest::useTestBackend())
             GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
         cache = testsupport::makeTempDir(QStringLiteral("scans"));
         progressToken = platform::NotificationCenter::defaultCenter().addObserver(

@@ -319,15 +319,23 @@ struct ScannerService::Worker {
     }
 };
 
+namespace {
+// Made on first use on the main thread and shut down at quit, never destroyed by static
+// destruction: its worker may still be in a backend then.
+std::atomic<ScannerService*> sharedService{nullptr};
+} // namespace
+
 ScannerService& ScannerService::shared()
 {
-    static ScannerService* service = new ScannerService();
-    return *service;
+    if (!sharedService.load())
+        sharedService = new ScannerService();
+    return *sharedService.load();
 }
 
 void ScannerService::shutdownShared()
 {
-    shared().shutdown();
+    if (ScannerService* service = sharedService.load())
+        service->shutdown();
 }
 
 ScannerService::ScannerService()

@@ -59,7 +59,7 @@ public:
     // The process's service, made on first use.
     static ScannerService& shared();
     // Cancels a running scan, closes the device, calls sane_exit and ends the worker (waited
-    // for). At quit, in the shut-down order; later requests fail.
+    // for). At quit, in the shut-down order; later requests fail. Nothing when it was never used.
     static void shutdownShared();
 
     ScannerService();

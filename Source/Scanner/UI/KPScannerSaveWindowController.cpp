@@ -35,10 +35,10 @@ void addTree(const DBNode& node, int depth, QList<KPScannerSaveWindowController:
 
 } // namespace
 
-QList<KPScannerSaveWindowController::Target> KPScannerSaveWindowController::targets()
+QList<KPScannerSaveWindowController::Target> KPScannerSaveWindowController::targets(DataBaseEngine* store)
 {
     QList<Target> out{{platform::localizedString(QStringLiteral("UnCollection")), 0, 0, 0}};
-    DataBaseEngine* db = DataBaseEngine::dataBaseEngine();
+    DataBaseEngine* db = store ? store : DataBaseEngine::dataBaseEngine();
     if (!db || !db->isOpen())
         return out;
     const auto predicate = platform::Predicate::format(
@@ -53,7 +53,7 @@ QList<KPScannerSaveWindowController::Target> KPScannerSaveWindowController::targ
     return out;
 }
 
-KPScannerSaveWindowController::KPScannerSaveWindowController(QList<KPCGImageStoreObj::Ptr> pages)
+KPScannerSaveWindowController::KPScannerSaveWindowController(QList<KPCGImageStoreObj::Ptr> pages, DataBaseEngine* store)
     : m_pdfPages(std::move(pages))
 {
     auto* content = new QWidget;
@@ -63,7 +63,7 @@ KPScannerSaveWindowController::KPScannerSaveWindowController(QList<KPCGImageStor
     auto* form = new QFormLayout;
     m_txtName = new QLineEdit(content);
     m_popBtn = new QComboBox(content);
-    for (const Target& target : targets())
+    for (const Target& target : targets(store))
         m_popBtn->addItem(QString(target.indentation * 4, QChar(u' ')) + target.title, QVariant::fromValue(target.nodeID));
     if (m_popBtn->count() > 1)
         m_popBtn->insertSeparator(1);
@@ -101,8 +101,8 @@ KPScannerSaveWindowController::KPScannerSaveWindowController(QList<KPCGImageStor
         return imageWithPreviewOfFileAtPath(path, QSize(KPScannerSaveWorker::kPreviewSide, KPScannerSaveWorker::kPreviewSide),
                                             false);
     };
-    m_env.insert = [](const ImportRecord& record, quint64 nodeID) {
-        return KPScannerSaveWorker::insertIntoLibrary(record, nodeID);
+    m_env.insert = [store](const ImportRecord& record, quint64 nodeID) {
+        return KPScannerSaveWorker::insertIntoLibrary(record, nodeID, store);
     };
 }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class DataBaseEngine;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -34,9 +35,10 @@ public:
         int indentation = 0;
     };
     // Top-level collections and folders and their descendants, depth first, nothing in the Trash.
-    static QList<Target> targets();
+    static QList<Target> targets(DataBaseEngine* store = nullptr);
 
-    explicit KPScannerSaveWindowController(QList<KPCGImageStoreObj::Ptr> pages);
+    // Into store, or the shared library store when null.
+    explicit KPScannerSaveWindowController(QList<KPCGImageStoreObj::Ptr> pages, DataBaseEngine* store = nullptr);
     ~KPScannerSaveWindowController();
 
     // Begins the sheet on window; done gets the end code.

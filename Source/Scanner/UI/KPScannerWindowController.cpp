@@ -147,6 +147,11 @@ KPScannerWindowController::~KPScannerWindowController()
     delete m_window.data();
 }
 
+VQTitlebarWindow* KPScannerWindowController::window() const
+{
+    return m_window.data();
+}
+
 void KPScannerWindowController::showWindow()
 {
     m_window->show();
@@ -291,7 +296,7 @@ void KPScannerWindowController::btnSaveClick()
 {
     if (!m_pages.hasImagePage() || m_saveSheet)
         return;
-    m_saveSheet = std::make_unique<KPScannerSaveWindowController>(m_pages.pages());
+    m_saveSheet = std::make_unique<KPScannerSaveWindowController>(m_pages.pages(), m_store);
     m_saveSheet->beginSheet(m_window, [this](int code) {
         platform::Dispatch::main([this, code, alive = std::weak_ptr<int>(m_alive)] {
             if (alive.expired())

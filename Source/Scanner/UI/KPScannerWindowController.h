@@ -19,6 +19,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QWidget;
+class DataBaseEngine;
 class KPEditorImageView;
 class KPScannerSaveWindowController;
 class ScanFromICWindowController;
@@ -37,9 +38,11 @@ public:
     KPScannerWindowController();
     ~KPScannerWindowController();
 
-    VQTitlebarWindow* window() const { return m_window; }
+    VQTitlebarWindow* window() const;
     // Runs once when the window has closed (saved, discarded or empty).
     std::function<void()> completion;
+    // The library store the saves go into (the shared one when null).
+    void setStore(DataBaseEngine* store) { m_store = store; }
     // True when the last save stored a document.
     bool didSave() const { return m_didSave; }
 
@@ -89,6 +92,7 @@ private:
     platform::ObserverToken m_thumbToken;
     platform::ObserverToken m_addToken;
     platform::kit::Token m_delayedSave;
+    DataBaseEngine* m_store = nullptr;
     bool m_didSave = false;
     bool m_closing = false;
 };

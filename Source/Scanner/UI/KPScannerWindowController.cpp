@@ -39,7 +39,11 @@ QIcon iconOf(const KPCGImageStoreObj& page)
         painter.fillRect(QRect(24, 0, 100, 148), QColor(200, 200, 200));
     } else {
         const QSize size = thumb.size();
-        painter.drawImage(QPoint((148 - size.width()) / 2, (148 - size.height()) / 2), thumb);
+        const QRect frame(QPoint((148 - size.width()) / 2, (148 - size.height()) / 2), size);
+        painter.drawImage(frame.topLeft(), thumb);
+        // White paper on a white list still shows where the page ends.
+        painter.setPen(QColor(160, 160, 160));
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
     }
     painter.end();
     return QIcon(QPixmap::fromImage(canvas));

@@ -63,7 +63,9 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
     auto* panel = new QWidget(m_stack);
     auto* panelLayout = new QHBoxLayout(panel);
     m_tiles = new QListWidget(panel);
-    m_tiles->setMaximumWidth(200);
+    m_tiles->setFixedWidth(220);
+    m_tiles->setWordWrap(true);
+    m_tiles->setTextElideMode(Qt::ElideNone);
     panelLayout->addWidget(m_tiles);
     auto* options = new QVBoxLayout;
     auto* form = new QFormLayout;

@@ -177,8 +177,17 @@ void KPScannerWindowController::btnScanClick()
         return;
     m_scanSheet = std::make_unique<ScanFromICWindowController>();
     m_scanSheet->didScanToURL = [this](int code, const QString& path) {
-        if (code == 1)
-            addFiles({path});
+        if (code != 1)
+            return;
+        // Read at once: the sheet's folder goes with the sheet, which may end right after.
+        QString error;
+        const QImage page = KPScannerDropReader::readImage(path, &error);
+        if (page.isNull()) {
+            m_message->setText(error);
+            m_message->show();
+            return;
+        }
+        addImages({page});
     };
     m_scanSheet->beginSheet(m_window, [this](int) {
         // The sheet's folder goes with it; its pages were read at once.

@@ -45,9 +45,12 @@ TEST(KPScannerDropReaderTest, PdfPagesInOrderImagesAsTheyAreAndBadFilesNamed)
 
     QString encrypted = folder + QStringLiteral("/locked.pdf");
     try {
+        // qpdf keeps the names it is given; they must outlive the writer.
+        const QByteArray source = pdf.toLocal8Bit();
+        const QByteArray target = encrypted.toLocal8Bit();
         QPDF document;
-        document.processFile(pdf.toLocal8Bit().constData());
-        QPDFWriter writer(document, encrypted.toLocal8Bit().constData());
+        document.processFile(source.constData());
+        QPDFWriter writer(document, target.constData());
         writer.setR6EncryptionParameters("secret", "owner", true, true, true, true, true, true, qpdf_r3p_full, true);
         writer.write();
     } catch (const std::exception& e) {

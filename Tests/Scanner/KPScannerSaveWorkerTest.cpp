@@ -31,8 +31,9 @@ QList<PdfPage> readPdf(const QString& path)
 {
     QList<PdfPage> out;
     try {
+        const QByteArray name = path.toLocal8Bit();
         QPDF pdf;
-        pdf.processFile(path.toLocal8Bit().constData());
+        pdf.processFile(name.constData());
         for (auto& p : QPDFPageDocumentHelper(pdf).getAllPages()) {
             const auto box = p.getMediaBox().getArrayAsRectangle();
             out.append({box.urx - box.llx, box.ury - box.lly});

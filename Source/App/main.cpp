@@ -16,6 +16,7 @@
 #include "Platform/Frameworks/KPCrashReportManager.h"
 #include "Platform/Frameworks/KPUpdater.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Scanner/ScannerService.h"
 #include "Platform/Workspace/Workspace.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
@@ -197,6 +198,7 @@ int main(int argc, char** argv)
     services.closeStores = [] {
         // No worker outlives the stores it reads and writes: the indexer stops first.
         KPIndexManager::shutdownShared();
+        platform::ScannerService::shutdownShared();
         (void)DataBaseEngine::dataBaseEngine()->close();
         (void)KPIndexFolderDBEngine::closeShared();
         platform::TextIndex::closeAll();

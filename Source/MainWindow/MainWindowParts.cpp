@@ -40,6 +40,7 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
     , search(ctx)
     , documentMenuActions(ctx)
     , panelMenuActions(ctx)
+    , scan(ctx)
 {
     m_ctx.search = &search;
     wire();
@@ -48,6 +49,8 @@ MainWindowParts::MainWindowParts(MainWindowContext& ctx)
 MainWindowParts::~MainWindowParts()
 {
     m_ctx.search = nullptr;
+    if (m_ctx.scanner == &scan)
+        m_ctx.scanner = m_previousScanner;
     m_ctx.gridDataSource = nullptr;
 }
 
@@ -183,6 +186,12 @@ void MainWindowParts::wire()
     documentMenuActions.install();
     panelMenuActions.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
     panelMenuActions.install();
+
+    // ---- File > Scan… ----
+    scan.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
+    scan.install();
+    m_previousScanner = m_ctx.scanner;
+    m_ctx.scanner = &scan;
 }
 
 platform::kit::MenuModel MainWindowParts::addButtonMenuModel()

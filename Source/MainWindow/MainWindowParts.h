@@ -18,6 +18,7 @@
 #include "MainWindow/Parts/InspectorPane.h"
 #include "MainWindow/Parts/MenuActions.h"
 #include "MainWindow/Parts/PanelMenuActions.h"
+#include "MainWindow/Parts/ScanCommand.h"
 #include "MainWindow/Parts/QuickLookController.h"
 #include "MainWindow/Parts/SearchCoordinator.h"
 #include "MainWindow/Parts/SelectionSharing.h"
@@ -52,6 +53,7 @@ private:
     void wire();
 
     MainWindowContext& m_ctx;
+    ScannerLauncher* m_previousScanner = nullptr;
 
 public:
     GridDataSource grid;
@@ -74,4 +76,5 @@ public:
     SearchCoordinator search;
     DocumentMenuActions documentMenuActions;
     PanelMenuActions panelMenuActions;
+    ScanCommand scan;
 };

@@ -4,7 +4,9 @@
 #include <QPainter>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -207,6 +209,33 @@ Result<QImage> drawFirstPage(const OpenedPdf& pdf, const QSize& box, ExtractionC
     return onWhite(image);
 }
 
+Result<PdfContent::PageImages> drawPages(const OpenedPdf& pdf, int maxPages, qint64 maxPixels, ExtractionContext& ctx,
+                                         const QString& label)
+{
+    PdfContent::PageImages out;
+    const int count = pdf->numPages();
+    out.truncated = count > maxPages;
+    for (int i = 0; i < std::min(count, maxPages); ++i) {
+        const std::unique_ptr<Poppler::Page> page = pdf->page(i);
+        const QSizeF points = page ? page->pageSizeF() : QSizeF();
+        if (!(points.width() > 0 && points.height() > 0))
+            return contentError(ContentError::Unreadable, QStringLiteral("page %1 has no size: %2").arg(i + 1).arg(label));
+        const double pixels = points.width() * points.height();
+        const double shrink = pixels > double(maxPixels) ? std::sqrt(double(maxPixels) / pixels) : 1.0;
+        const QSize size = (points * shrink).toSize().expandedTo(QSize(1, 1));
+        if (ctx.expired())
+            return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));
+        const QImage image = page->renderToImage(72.0 * shrink, 72.0 * shrink, 0, 0, size.width(), size.height(),
+                                                 Poppler::Page::Rotate0, nullptr, nullptr, deadlinePassed, closureOf(ctx));
+        if (ctx.expired())
+            return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));
+        if (image.isNull())
+            return contentError(ContentError::Unreadable, QStringLiteral("page %1 cannot be drawn: %2").arg(i + 1).arg(label));
+        out.pages.append(onWhite(image));
+    }
+    return out;
+}
+
 // poppler reports trouble by its results; anything thrown (memory) must not leave the reader.
 template <typename T, typename Job>
 Result<T> guarded(const QString& label, Job&& job)
@@ -334,6 +363,17 @@ Result<QImage> PdfContent::renderFirstPage(const QString& path, const QSize& box
 Result<QImage> PdfContent::renderFirstPage(const QByteArray& pdf, const QSize& box, ExtractionContext& ctx)
 {
     return firstPageOf(pdf, embeddedLabel(), box, ctx);
+}
+
+Result<PdfContent::PageImages> PdfContent::renderPages(const QString& path, int maxPages, qint64 maxPixels,
+                                                      ExtractionContext& ctx)
+{
+    return runBounded<PageImages>(ctx, path, [path, maxPages, maxPixels](ExtractionContext& jobCtx) -> Result<PageImages> {
+        auto pdf = open(path);
+        if (!pdf)
+            return std::unexpected(pdf.error());
+        return drawPages(*pdf, std::max(0, maxPages), std::max<qint64>(1, maxPixels), jobCtx, path);
+    });
 }
 
 Result<QString> PdfContent::infoField(const QString& path, const QString& key, ExtractionContext& ctx)

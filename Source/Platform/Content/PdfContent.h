@@ -18,6 +18,7 @@
 
 #include <QDeadlineTimer>
 #include <QImage>
+#include <QList>
 #include <QSize>
 
 namespace platform {
@@ -30,6 +31,15 @@ public:
     // The first page drawn to fit within box, aspect kept, turned as the page asks, on white.
     static Result<QImage> renderFirstPage(const QString& path, const QSize& box, ExtractionContext& ctx);
     static Result<QImage> renderFirstPage(const QByteArray& pdf, const QSize& box, ExtractionContext& ctx);
+
+    // Each page drawn at 72 dpi (one pixel per point), turned as it asks, on white, in order; at
+    // most maxPages of them (truncated tells when there were more), and a page over maxPixels is
+    // drawn smaller to fit that many pixels. The whole job shares the context's deadline.
+    struct PageImages {
+        QList<QImage> pages;
+        bool truncated = false;
+    };
+    static Result<PageImages> renderPages(const QString& path, int maxPages, qint64 maxPixels, ExtractionContext& ctx);
 
     // A text entry of the document information ("Author", "Title", …); empty when the
     // document has none.

@@ -1,0 +1,58 @@
+#include "MainWindow/Parts/ScanCommand.h"
+
+#include "Controls/VQTitlebarWindow.h"
+#include "MainWindow/MainWindowContext.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Scanner/UI/KPScannerWindowController.h"
+#include "SideBar/SideBarNodeType.h"
+
+ScanCommand::ScanCommand(MainWindowContext& ctx)
+    : m_ctx(ctx)
+{
+}
+
+ScanCommand::~ScanCommand()
+{
+    cancelWork();
+}
+
+void ScanCommand::install()
+{
+    if (m_ctx.commands)
+        m_command = m_ctx.commands->add(kCommand, [this](const QVariant&) { showScanner(m_ctx.window); });
+}
+
+void ScanCommand::cancelWork()
+{
+    if (m_scanner)
+        m_scanner->cancelWork();
+}
+
+void ScanCommand::showScanner(QWidget* window)
+{
+    if (!m_scanner) {
+        m_scanner = std::make_unique<KPScannerWindowController>();
+        m_scanner->completion = [this] { scannerClosed(); };
+        m_scanner->setStore(m_ctx.store);
+        if (window) {
+            QWidget* scan = m_scanner->window();
+            const QRect frame = window->frameGeometry();
+            scan->move(frame.center() - QPoint(scan->width() / 2, scan->height() / 2));
+        }
+    }
+    m_scanner->showWindow();
+}
+
+void ScanCommand::scannerClosed()
+{
+    // The controller is still on the stack of its own completion; let it go afterwards.
+    platform::Dispatch::main([this, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.expired())
+            return;
+        m_scanner.reset();
+        const KPNode::Ptr shown = m_ctx.state.shownNode;
+        if (shown && onSideBarNodeChange
+            && (shown->nodeType() == SideBarNodeType::DocumentsNode || shown->nodeType() == SideBarNodeType::CollectionsNode))
+            onSideBarNodeChange(shown);
+    });
+}

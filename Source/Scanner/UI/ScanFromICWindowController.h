@@ -1,0 +1,96 @@
+// The scanner sheet: the scanners SANE finds as tiles and in a pop-up, a panel of our own for
+// the chosen one (source, mode, resolution, an overview at 75 dpi whose area can be dragged,
+// Scan), and Done. Each scanned page is written as a PNG into the sheet's private cache folder
+// and handed to the window through didScanToURL (the platform's code 1 plus the path); the sheet
+// stays open for more. While a scan runs, Done and the pop-up are locked. When no scanner turns
+// up within kNoDeviceDelayMs, a panel says so; the list is asked again every kPollMs while no
+// scanner is open, so one plugged in later appears and one removed goes.
+//
+// Main thread only; the SANE work runs on the ScannerService's worker.
+#pragma once
+
+#include "Platform/Kit/Scheduler.h"
+#include "Platform/Scanner/ScannerService.h"
+
+#include <QList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QStackedWidget;
+
+namespace platform::kit {
+class Sheet;
+}
+
+// One tile of the device list.
+struct ScannerViewItem {
+    platform::ScannerDevice device;
+};
+
+class ScanFromICWindowController {
+public:
+    static constexpr int kNoDeviceDelayMs = 5000;
+    static constexpr int kPollMs = 5000;
+    static constexpr int kTileHeight = 60;
+
+    // Over the process's service unless one is given (tests).
+    explicit ScanFromICWindowController(platform::ScannerService* service = nullptr);
+    ~ScanFromICWindowController();
+
+    // Each scanned page's path, as it lands.
+    std::function<void(int code, const QString& path)> didScanToURL;
+
+    void beginSheet(QWidget* window, std::function<void(int)> done);
+    // Done: cancels nothing that runs (Done is locked then) and ends the sheet.
+    void btnDoneClick();
+    void btnScanClick();
+    void btnOverviewClick();
+
+    const QString& downloadFolder() const { return m_downloadFolder; }
+    const QList<ScannerViewItem>& devices() const { return m_devices; }
+    QComboBox* popupDeviceButton() const { return m_popupDeviceButton; }
+    QPushButton* doneButton() const { return m_btnDone; }
+    QPushButton* scanButton() const { return m_btnScan; }
+    bool isShowingNoDevice() const;
+    QLabel* statusLabel() const { return m_status; }
+    QWidget* content() const;
+
+    // A running scan is cancelled (the window closes or the program quits).
+    void cancelScan();
+
+private:
+    void refreshDevices();
+    void devicesChanged(const QList<platform::ScannerDevice>& list);
+    void openSelected();
+    void setScanning(bool scanning);
+    platform::ScanSettings settings() const;
+
+    platform::ScannerService* m_service;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    QString m_downloadFolder;
+    QString m_folderError;
+    QList<ScannerViewItem> m_devices;
+    QString m_openDevice;
+    bool m_scanning = false;
+    bool m_listing = false;
+    std::unique_ptr<platform::kit::Sheet> m_sheet;
+    platform::kit::Token m_noDeviceTimer;
+    platform::kit::Token m_pollTimer;
+    QStackedWidget* m_stack = nullptr;
+    QListWidget* m_tiles = nullptr;
+    QComboBox* m_popupDeviceButton = nullptr;
+    QComboBox* m_source = nullptr;
+    QComboBox* m_mode = nullptr;
+    QComboBox* m_resolution = nullptr;
+    QLabel* m_overview = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_btnOverview = nullptr;
+    QPushButton* m_btnScan = nullptr;
+    QPushButton* m_btnDone = nullptr;
+    std::function<void(int)> m_done;
+};

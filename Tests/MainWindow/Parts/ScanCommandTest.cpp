@@ -1,0 +1,71 @@
+// File > Scan… through the whole window over a scratch library: one scan window however often
+// the command comes, and a saved scan listed in Documents once the window has closed.
+#include "../MainWindowTestSupport.h"
+
+#include "MainWindow/MainWindowParts.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "Scanner/UI/KPScannerSaveWindowController.h"
+#include "Scanner/UI/KPScannerWindowController.h"
+#include "Controls/VQTitlebarWindow.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+using namespace mainwindowtest;
+
+class ScanCommandTest : public MainWindowFixture {
+protected:
+    static QStringList titles(MainWindowContext& ctx)
+    {
+        QStringList names;
+        for (const KPSectionDataPtr& section : ctx.gridDataSource->dataSource())
+            for (const KPSectionItem& item : section->datas())
+                if (KPItemDataPtr document = item.itemData())
+                    names.append(document->data().title());
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
+{
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    ScanCommand& scan = c.parts().scan;
+    ASSERT_EQ(ctx.scanner, &scan);
+    EXPECT_TRUE(ctx.scanner->isAvailable());
+    sideBarView().selectNode(ctx.sideBarDataSource->documentsNode().get());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return ctx.state.shownNode != nullptr; }));
+
+    ASSERT_TRUE(ctx.commands->perform(QStringLiteral("menuScanClick")));
+    KPScannerWindowController* window = scan.scannerWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->window()->isVisible());
+    ASSERT_TRUE(ctx.commands->perform(QStringLiteral("menuScanClick")));
+    EXPECT_EQ(scan.scannerWindow(), window);
+
+    // Save stays off with only an empty page; a scanned image turns it on.
+    EXPECT_FALSE(window->saveButton()->isEnabled());
+    QImage page(300, 400, QImage::Format_Grayscale8);
+    page.fill(200);
+    window->addImages({page});
+    EXPECT_TRUE(window->saveButton()->isEnabled());
+    EXPECT_TRUE(window->pageCountLabel()->text().startsWith(QStringLiteral("1")));
+
+    window->btnSaveClick();
+    KPScannerSaveWindowController* sheet = window->saveSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_FALSE(sheet->saveButton()->isEnabled());
+    sheet->nameField()->setText(QStringLiteral("   "));
+    EXPECT_FALSE(sheet->saveButton()->isEnabled());
+    sheet->nameField()->setText(QStringLiteral("Scanned letter"));
+    ASSERT_TRUE(sheet->saveButton()->isEnabled());
+    sheet->btnSaveClick();
+
+    ASSERT_TRUE(testsupport::spinUntil([&] { return scan.scannerWindow() == nullptr; }));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx).contains(QStringLiteral("Scanned letter")); }))
+        << titles(ctx).join(u',').toStdString();
+}

@@ -1,0 +1,123 @@
+#include "Platform/Scanner/ScannerService.h"
+#include "SaneTestBackend.h"
+#include "Scanner/UI/KPEditorImageView.h"
+#include "Scanner/UI/KPScannerWindowController.h"
+#include "Scanner/UI/ScanFromICWindowController.h"
+#include "Support/TestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+TEST(ScannerWindowTest, EditorRefusesCropWithoutAPageAndReportsEscapeAndTurns)
+{
+    KPEditorImageView view;
+    view.resize(515, 400);
+    int cancels = 0;
+    QList<float> angles;
+    KPEditorImageViewDelegate delegate;
+    delegate.editorImageViewCropCancel = [&] { ++cancels; };
+    delegate.editorImageAngleChange = [&](qint64, float angle) { angles.append(angle); };
+    view.setDelegate(delegate);
+    EXPECT_FALSE(view.beginCrop());
+    EXPECT_TRUE(view.crop().isNull());
+
+    QImage page(2000, 1000, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    view.setSourceImage(page);
+    EXPECT_FLOAT_EQ(view.scale(), 0.25f);
+    for (int i = 0; i < 5; ++i)
+        view.rotation();
+    EXPECT_EQ(angles, (QList<float>{90, 180, 270, 360, 90}));
+    ASSERT_TRUE(view.beginCrop());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &escape);
+    EXPECT_FALSE(view.isCropMode());
+    EXPECT_EQ(cancels, 1);
+    QCoreApplication::sendEvent(&view, &escape); // outside crop mode: ignored
+    EXPECT_EQ(cancels, 1);
+
+    // The crop taken from the turned page is the turned picture's size, at full resolution.
+    ASSERT_TRUE(view.beginCrop());
+    const QImage cut = view.crop();
+    // Shown at 0.1925, 15 points in from each side: (192.5 - 30) / 0.1925 by (385 - 30) / 0.1925.
+    EXPECT_EQ(cut.size(), QSize(844, 1844));
+}
+
+TEST(ScannerWindowTest, ScannerSheetListsBothDevicesScansAndLocksDoneMeanwhile)
+{
+    if (!scannertest::useTestBackend())
+        GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+    platform::ScannerService service;
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+    ASSERT_FALSE(sheet->downloadFolder().isEmpty());
+    const QString folder = sheet->downloadFolder();
+    EXPECT_TRUE(folder.contains(QStringLiteral("/com.norlith.folivo2/ScanCache]/")));
+    EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+    QStringList paths;
+    sheet->didScanToURL = [&](int code, const QString& path) {
+        EXPECT_EQ(code, 1);
+        paths.append(path);
+    };
+    std::optional<int> ended;
+    sheet->beginSheet(&window, [&](int code) { ended = code; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->devices().size() == 2 && sheet->scanButton()->isEnabled(); }));
+    EXPECT_EQ(sheet->popupDeviceButton()->count(), 2);
+    EXPECT_FALSE(sheet->isShowingNoDevice());
+
+    QList<bool> doneEnabledWhileScanning;
+    const auto token = platform::NotificationCenter::defaultCenter().addObserver(
+        platform::ScannerService::ScannerIsProgressNotification,
+        [&](const platform::Notification& n) {
+            if (n.object.toBool())
+                doneEnabledWhileScanning.append(sheet->doneButton()->isEnabled());
+        });
+    sheet->btnScanClick();
+    EXPECT_FALSE(sheet->doneButton()->isEnabled());
+    EXPECT_FALSE(sheet->popupDeviceButton()->isEnabled());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return paths.size() == 1 && sheet->doneButton()->isEnabled(); }));
+    EXPECT_EQ(doneEnabledWhileScanning, (QList<bool>{false}));
+    EXPECT_TRUE(paths.first().startsWith(folder));
+    EXPECT_TRUE(QFileInfo::exists(paths.first()));
+    EXPECT_FALSE(ended.has_value()); // the sheet stays for more
+
+    sheet->btnDoneClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return ended.has_value(); }));
+    sheet.reset();
+    EXPECT_FALSE(QFileInfo::exists(folder)); // the cache goes with the sheet
+    service.shutdown();
+}
+
+TEST(ScannerWindowTest, PageListLabelNewPageAndDroppedFiles)
+{
+    KPScannerWindowController window;
+    EXPECT_FALSE(window.saveButton()->isEnabled());
+    window.btnNewPageClick(); // no page yet: nothing
+    EXPECT_EQ(window.pageList().count(), 0);
+    EXPECT_TRUE(window.windowShouldClose()); // nothing to lose, no question
+
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drops"));
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    ASSERT_TRUE(image.save(folder + QStringLiteral("/a.png")));
+    ASSERT_TRUE(image.save(folder + QStringLiteral("/b.png")));
+    window.addFiles({folder + QStringLiteral("/a.png")});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return window.pageList().count() == 1; }));
+    window.btnNewPageClick();
+    EXPECT_EQ(window.pageList().count(), 2);
+    EXPECT_TRUE(window.pageCountLabel()->text().startsWith(QStringLiteral("2")));
+    // The next image fills the empty page instead of adding one.
+    window.addFiles({folder + QStringLiteral("/b.png")});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return window.pageList().pages().last()->hasImage(); }));
+    EXPECT_EQ(window.pageList().count(), 2);
+    EXPECT_TRUE(window.saveButton()->isEnabled());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !window.pageList().pages().last()->thumbImage().isNull(); }));
+}

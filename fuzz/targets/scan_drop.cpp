@@ -1,0 +1,22 @@
+// Files dropped on the scan window: an image file becomes one page, a PDF one page per PDF page
+// at 72 dpi. Whatever the bytes, no page may pass the pixel caps and no more PDF pages come back
+// than the page cap allows.
+#include "FuzzSupport.h"
+
+#include "Platform/Content/PdfContent.h"
+#include "Scanner/KPScannerDropReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::setUp();
+    const fuzz::ScratchFolder scratch;
+    const QString path = scratch.write(QStringLiteral("dropped"), fuzz::bytes(data, size));
+    const auto read = KPScannerDropReader::read({path});
+    if (read.images.size() > KPScannerDropReader::kMaxPdfPages)
+        fuzz::fail("more pages than the cap", QString::number(read.images.size()));
+    for (const QImage& image : read.images)
+        if (image.isNull() || qint64(image.width()) * image.height() > KPScannerDropReader::kMaxImagePixels)
+            fuzz::fail("a page past the pixel cap", QStringLiteral("%1×%2").arg(image.width()).arg(image.height()));
+    platform::PdfContent::waitForJobs(QDeadlineTimer::Forever);
+    return 0;
+}

@@ -62,6 +62,21 @@ public:
     // The open SafeBox's volume went away behind the program's back: forget its mount path
     // and the SafeBox tool bar.
     virtual void forgetAttachedVolume() {}
+    // The sheet that deletes files of the open SafeBox; done gets the files it removed.
+    // Without it the menu command is not offered.
+    virtual bool canRemoveFiles() const { return false; }
+    virtual void removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                             std::function<void(const QList<KPItemDataPtr>& removed)> done)
+    {
+    }
+    // The sheet that copies or moves documents into the SafeBox mounted at target; done gets
+    // the documents copied and whether their originals were deleted. Without it documents
+    // cannot be put in the SafeBox.
+    virtual bool canCopyFiles() const { return false; }
+    virtual void copyFiles(QWidget* window, const QString& target, const QList<KPItemDataPtr>& sources,
+                           std::function<void(const QList<KPItemDataPtr>& copied, bool move)> done)
+    {
+    }
 };
 
 // The other running copies of the program found on the network.

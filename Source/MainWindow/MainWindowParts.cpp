@@ -9,6 +9,7 @@
 #include "Inspector/TagEditorViewController.h"
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/SafeBoxWiring.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarContext.h"
 #include "SideBar/SubSideBarDataSource.h"
@@ -123,6 +124,9 @@ void MainWindowParts::wire()
     contextMenu.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
     contextMenu.onSubSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSubSideBarNodeChange(node); };
     contextMenu.install();
+
+    // ---- the SafeBox: its copy sheet, its list's menu, its commands ----
+    wireSafeBox(m_ctx, sideBarRequests, contextMenu);
 
     // ---- drops on the grid ----
     drops.install(grid.actions);

@@ -5,7 +5,10 @@
 #include "Browser/KPSectionData.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/Parts/GridContextMenu.h"
 #include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/Parts/SideBarRequests.h"
+#include "Platform/Foundation/Localization.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/Views/SafeBoxMainWindowPane.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -60,4 +63,50 @@ std::unique_ptr<SafeBoxPane> makeSafeBoxPane(MainWindowContext& ctx)
     hooks.dialogs = c->dialogs;
     hooks.scheduler = c->scheduler;
     return std::make_unique<SafeBoxMainWindowPane>(std::move(hooks));
+}
+
+void wireSafeBox(MainWindowContext& ctx, SideBarRequests& requests, GridContextMenu& contextMenu)
+{
+    MainWindowContext* c = &ctx;
+    SafeBoxPane* pane = ctx.safeBox;
+    if (!pane)
+        return;
+    if (pane->canCopyFiles()) {
+        requests.copyToSafeBox = [c](const QString& target, const QList<KPItemDataPtr>& sources,
+                                     std::function<void(const QList<KPItemDataPtr>&, bool)> done) {
+            if (c->safeBox)
+                c->safeBox->copyFiles(c->window, target, sources, std::move(done));
+        };
+    }
+    GridContextMenu* menu = &contextMenu;
+    contextMenu.safeBoxMenu = [menu]() -> std::optional<platform::kit::MenuModel> {
+        using platform::kit::MenuItemModel;
+        MenuItemModel openWith = MenuItemModel::submenu(platform::localizedString(QStringLiteral("Open With")),
+                                                        menu->openWithItems(menu->selectedItems()));
+        openWith.tag = GridContextMenu::OpenWithTag;
+        return platform::kit::MenuModel{
+            {},
+            {std::move(openWith), MenuItemModel::separator(),
+             MenuItemModel::item(platform::localizedString(QStringLiteral("Delete from SafeBox…")), 0,
+                                 QStringLiteral("menuDeleteSafeBoxFile"))}};
+    };
+
+    auto* owner = dynamic_cast<SafeBoxMainWindowPane*>(pane);
+    if (!owner || !ctx.commands)
+        return;
+    SideBarRequests* r = &requests;
+    owner->commandTokens.push_back(ctx.commands->add(QStringLiteral("menuCopySafeBoxClick"), [c, r](const QVariant&) {
+        if (c->safeBox && !c->safeBox->safeBoxAttactPath().isEmpty())
+            r->onSideBarMoveDataToSafeBox();
+    }));
+    owner->commandTokens.push_back(ctx.commands->add(QStringLiteral("menuDeleteSafeBoxFile"), [c](const QVariant&) {
+        if (!c->safeBox || !c->safeBox->canRemoveFiles() || !c->viewSizeManager ||
+            c->viewSizeManager->itemViewType() != KPItemViewTypeSafeBox)
+            return;
+        const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(*c);
+        c->safeBox->removeFiles(c->window, items, [c](const QList<KPItemDataPtr>& removed) {
+            if (!removed.isEmpty() && c->safeBox)
+                c->safeBox->refreshSafeBoxDataSource();
+        });
+    }));
 }

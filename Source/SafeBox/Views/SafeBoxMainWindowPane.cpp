@@ -4,6 +4,7 @@
 #include "Platform/Kit/DialogService.h"
 #include "SafeBox/SafeBoxFolderSyncer.h"
 #include "SafeBox/SafeBoxXPCClient.h"
+#include "SafeBox/Views/RemoveSafeBoxFilesWindowController.h"
 #include "SafeBox/Views/SafeBoxSetupViewController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -173,6 +174,15 @@ void SafeBoxMainWindowPane::onSafeboxLock()
     const QString disk = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
     if (disk.isEmpty() || m_locking)
         return;
+    if (isTransferring()) {
+        // Locking under a running copy would seal half of it and take the rest away.
+        if (m_hooks.dialogs)
+            m_hooks.dialogs->alert(m_hooks.window ? m_hooks.window() : nullptr,
+                                   platform::kit::Alert::withMessage(QObject::tr("The SafeBox is in use."), QObject::tr("OK"), {},
+                                                                     {}, QObject::tr("Lock it when the copy or deletion has ended.")),
+                                   [](int) {});
+        return;
+    }
     m_locking = true;
     if (m_btnSafeBoxLock) {
         m_btnSafeBoxLock->setEnabled(false);
@@ -198,4 +208,34 @@ void SafeBoxMainWindowPane::onSafeboxLock()
             m_hooks.dialogs->alert(m_hooks.window ? m_hooks.window() : nullptr, alert, [](int) {});
         }
     });
+}
+
+void SafeBoxMainWindowPane::copyFiles(QWidget* window, const QString& target, const QList<KPItemDataPtr>& sources,
+                                      std::function<void(const QList<KPItemDataPtr>& copied, bool move)> done)
+{
+    if (target.isEmpty() || target != m_safeBoxAttactPath || sources.isEmpty() || m_locking || isTransferring())
+        return;
+    CopyFileToSafeBoxWindowController::Services services = m_hooks.copyServices;
+    if (!services.dialogs)
+        services.dialogs = m_hooks.dialogs;
+    auto* controller = new CopyFileToSafeBoxWindowController(services);
+    m_copySheet = controller;
+    controller->setSafeBoxFolder(target);
+    controller->setSafeBoxDisk(m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString());
+    const QPointer<CopyFileToSafeBoxWindowController> sheet(controller);
+    controller->copyFilesWithSheedWindow(window, sources, [sheet, done = std::move(done)](const QList<KPItemDataPtr>& copied) {
+        if (done)
+            done(copied, sheet && sheet->isMoveMode());
+    });
+}
+
+void SafeBoxMainWindowPane::removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                                        std::function<void(const QList<KPItemDataPtr>& removed)> done)
+{
+    if (m_safeBoxAttactPath.isEmpty() || items.isEmpty() || m_locking || isTransferring())
+        return;
+    auto* controller = new RemoveSafeBoxFilesWindowController(m_hooks.dialogs);
+    m_removeSheet = controller;
+    controller->setSafeBoxFolder(m_safeBoxAttactPath);
+    controller->removeFilesWithSheedWindow(window, items, std::move(done));
 }

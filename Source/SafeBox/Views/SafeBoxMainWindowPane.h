@@ -7,13 +7,15 @@
 // Two departures from the program it replaces, both about not lying to the user: a lock whose
 // detach fails keeps the box open and says why (the plaintext is still on disk), and a listing
 // asked for while one runs is remembered and run once after it, so a copy that ends during a
-// listing still shows.
+// listing still shows. The box is not locked while a copy into it or a removal runs.
 //
 // Threads: main thread; the listing and the commands come back through the main queue.
 #pragma once
 
 #include "MainWindow/MainWindowExtensions.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "SafeBox/Views/CopyFileToSafeBoxWindowController.h"
 #include "SafeBox/Views/SafeBoxSetupViewController.h"
 
 #include <QPushButton>
@@ -50,6 +52,8 @@ public:
         platform::NotificationCenter* notifications = nullptr;
         platform::kit::DialogService* dialogs = nullptr;
         platform::kit::Scheduler* scheduler = nullptr;
+        // The copy sheet's volume figures and seal status (tests replace them).
+        CopyFileToSafeBoxWindowController::Services copyServices;
     };
 
     explicit SafeBoxMainWindowPane(Hooks hooks);
@@ -61,6 +65,12 @@ public:
     void loadSafeBoxDataSource() override;
     void refreshSafeBoxDataSource() override;
     void forgetAttachedVolume() override;
+    bool canRemoveFiles() const override { return true; }
+    void removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                     std::function<void(const QList<KPItemDataPtr>& removed)> done) override;
+    bool canCopyFiles() const override { return true; }
+    void copyFiles(QWidget* window, const QString& target, const QList<KPItemDataPtr>& sources,
+                   std::function<void(const QList<KPItemDataPtr>& copied, bool move)> done) override;
 
     void onSafeBoxLoginSuccess(const platform::Notification& notification);
     void onSafeboxLock();
@@ -68,6 +78,12 @@ public:
     SafeBoxSetupViewController* setupView() const { return m_setupView; }
     QPushButton* lockButton() const { return m_btnSafeBoxLock; }
     bool isLocking() const { return m_locking; }
+    // A copy or removal sheet is up.
+    bool isTransferring() const { return m_copySheet || m_removeSheet; }
+    QObject* transferSheet() const { return m_copySheet ? m_copySheet.data() : m_removeSheet.data(); }
+
+    // The window's commands this part answers, held for the pane's lifetime.
+    std::vector<platform::kit::CommandDispatcher::Token> commandTokens;
     const QList<QVariantMap>& safeBoxDataSource() const { return m_safeBoxDataSource; }
 
 private:
@@ -84,6 +100,8 @@ private:
     QPointer<SafeBoxSetupViewController> m_setupView;
     QPointer<QWidget> m_safeboxToolBar;
     QPointer<QPushButton> m_btnSafeBoxLock;
+    QPointer<QObject> m_copySheet;
+    QPointer<QObject> m_removeSheet;
     platform::ObserverToken m_loginObserver;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

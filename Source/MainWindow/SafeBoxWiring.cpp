@@ -26,6 +26,11 @@ std::unique_ptr<SafeBoxPane> makeSafeBoxPane(MainWindowContext& ctx)
     hooks.storeFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     hooks.runtimeFolder = [] { return SafeBoxPaths::runtimeFolder(); };
     hooks.safeBoxDisk = [c] { return c->appDelegate ? c->appDelegate->safeBoxDisk() : QString(); };
+    hooks.keyInfo = [c] { return c->appDelegate ? c->appDelegate->tmpSBDicInfo() : QVariantMap(); };
+    hooks.popoverOpened = [c](std::function<void()> close) {
+        c->state.openPopovers[QStringLiteral("SafeBoxSetting")] = std::move(close);
+    };
+    hooks.popoverClosed = [c] { c->state.openPopovers.erase(QStringLiteral("SafeBoxSetting")); };
     hooks.rememberLogin = [c](const QString& disk, const QVariantMap& keyInfo) {
         if (!c->appDelegate)
             return;

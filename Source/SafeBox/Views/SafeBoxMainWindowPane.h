@@ -30,6 +30,7 @@ class SafeBoxFolderSyncer;
 
 namespace platform::kit {
 class DialogService;
+class Popover;
 class Scheduler;
 } // namespace platform::kit
 
@@ -43,6 +44,7 @@ public:
         std::function<QString()> storeFile;  // "safebox.db" of the library
         std::function<QString()> runtimeFolder;
         std::function<QString()> safeBoxDisk;
+        std::function<QVariantMap()> keyInfo; // the login key of this session (tmpSBDicInfo)
         // Remembers the login's device and key (the application delegate); empty values forget them.
         std::function<void(const QString& disk, const QVariantMap& keyInfo)> rememberLogin;
         std::function<void(qint64 count, bool busy)> updateNode;
@@ -52,7 +54,12 @@ public:
         platform::NotificationCenter* notifications = nullptr;
         platform::kit::DialogService* dialogs = nullptr;
         platform::kit::Scheduler* scheduler = nullptr;
-        // The copy sheet's volume figures and seal status (tests replace them).
+        // The window closes its popovers on a click anywhere: the settings popover is entered
+        // there while it is open.
+        std::function<void(std::function<void()> close)> popoverOpened;
+        std::function<void()> popoverClosed;
+        // The copy sheet's volume figures and seal status, also read by the settings popover
+        // (tests replace them).
         CopyFileToSafeBoxWindowController::Services copyServices;
     };
 
@@ -74,9 +81,14 @@ public:
 
     void onSafeBoxLoginSuccess(const platform::Notification& notification);
     void onSafeboxLock();
+    void onSafeboxSetting();
+    // The settings popover's choices: the resize (1) and password (2) sheets.
+    void openSettingSheet(int code, quint64 usage, quint64 capacity);
 
     SafeBoxSetupViewController* setupView() const { return m_setupView; }
     QPushButton* lockButton() const { return m_btnSafeBoxLock; }
+    QPushButton* settingButton() const { return m_btnSafeBoxSetting; }
+    platform::kit::Popover* settingPopover() const { return m_safeBoxSettingPopver.get(); }
     bool isLocking() const { return m_locking; }
     // A copy or removal sheet is up.
     bool isTransferring() const { return m_copySheet || m_removeSheet; }
@@ -88,7 +100,9 @@ public:
 
 private:
     void layoutSafeBoxSetupView();
-    void closeToLogin();
+    void closeToLogin(bool focusPassword = false);
+    // Detaches the box and shows it closed; a failing detach keeps it open and says why.
+    void detachAndClose(bool focusPassword);
 
     Hooks m_hooks;
     QString m_safeBoxAttactPath;
@@ -100,6 +114,9 @@ private:
     QPointer<SafeBoxSetupViewController> m_setupView;
     QPointer<QWidget> m_safeboxToolBar;
     QPointer<QPushButton> m_btnSafeBoxLock;
+    QPointer<QPushButton> m_btnSafeBoxSetting;
+    std::unique_ptr<platform::kit::Popover> m_safeBoxSettingPopver;
+    QPointer<QObject> m_settingSheet;
     QPointer<QObject> m_copySheet;
     QPointer<QObject> m_removeSheet;
     platform::ObserverToken m_loginObserver;

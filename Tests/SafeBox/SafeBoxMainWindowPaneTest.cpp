@@ -1,6 +1,8 @@
 // The SafeBox in the main window through its hooks: the open and closed states, the node's count,
 // the remembered second listing, and a lock that fails.
+#include "Browser/KPSafeBoxItemData.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SafeBox/SafeBoxPaths.h"
@@ -217,4 +219,53 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogIn
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
     qunsetenv("FOLIVO_HDIUTIL");
     qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, ThePasswordAndResizeSheetsAndACopyCloseTheBoxOnlyTruthfully)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    m_nodeShown = true;
+    openBox();
+
+    // A copy is running: the box is not locked under it.
+    m_dialogs.scriptSheetShown();
+    const KPItemDataPtr doc = std::make_shared<KPSafeBoxItemData>(
+        QVariantMap{{QStringLiteral("Path"), QStringLiteral("/nowhere/a.pdf")}}, m_mount);
+    m_pane->copyFiles(&m_center, m_mount, {doc}, [](const QList<KPItemDataPtr>&, bool) {});
+    ASSERT_TRUE(m_pane->isTransferring());
+    m_pane->onSafeboxLock();
+    EXPECT_FALSE(m_pane->isLocking());
+    EXPECT_EQ(m_dialogs.last(Kind::Alert).messageText, QStringLiteral("The SafeBox is in use."));
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    m_dialogs.last(Kind::Sheet).sheet->end(0);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !m_pane->isTransferring(); }));
+
+    // The password was changed but the detach fails: the box stays open and the user is told.
+    detachAnswers(false, QStringLiteral("folivo-hdiutil: detach failed - Resource busy"));
+    m_dialogs.scriptSheet(1);
+    const qsizetype alerts = m_dialogs.count(Kind::Alert);
+    m_pane->openSettingSheet(2, 0, 0);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_dialogs.count(Kind::Alert) == alerts + 1 && !m_pane->isLocking(); }));
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    EXPECT_FALSE(m_disk.isEmpty());
+
+    detachAnswers(true, {});
+    m_dialogs.scriptSheet(1);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        m_pane->openSettingSheet(2, 0, 0); // refused while the last sheet's controller is still there
+        return m_pane->safeBoxAttactPath().isEmpty();
+    }));
+    EXPECT_TRUE(m_key.isEmpty());
+    ASSERT_NE(m_pane->setupView(), nullptr);
+    EXPECT_EQ(m_pane->setupView()->currentStep(), m_pane->setupView()->vLogin);
+
+    // A resize detached the box itself: it is shown closed without another detach.
+    openBox();
+    detachAnswers(false, QStringLiteral("must not be asked"));
+    m_dialogs.scriptSheet(1);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        m_pane->openSettingSheet(1, 0, 1073741824);
+        return m_pane->safeBoxAttactPath().isEmpty();
+    }));
+    EXPECT_TRUE(m_disk.isEmpty());
 }

@@ -20,6 +20,19 @@
 
 #include <sys/stat.h>
 #include <thread>
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+
+// Deleted on a later pass of the event loop, which any loop runs (a deferred delete waits for
+// the loop that posted it), so the owner sees the sheet gone as soon as it has ended.
+void deleteSoon(QObject* object)
+{
+    QTimer::singleShot(0, QCoreApplication::instance(), [object = QPointer<QObject>(object)] { delete object.data(); });
+}
+
+} // namespace
 
 using platform::FileManager;
 
@@ -229,7 +242,7 @@ void CopyFileToSafeBoxWindowController::copyFilesWithSheedWindow(QWidget* window
         m_services.dialogs ? *m_services.dialogs : platform::kit::DialogService::shared();
     dialogs.beginSheet(window, *m_sheet, [self = QPointer(this)](int) {
         if (self)
-            self->deleteLater();
+            deleteSoon(self);
     });
 }
 

@@ -270,7 +270,7 @@ void SafeBoxMainWindowPane::openSettingSheet(int code, quint64 usage, quint64 ca
 {
     if (code != 1 && code != 2)
         return;
-    if (m_safeBoxAttactPath.isEmpty() || m_settingSheet)
+    if (m_safeBoxAttactPath.isEmpty() || m_settingSheet || m_locking || isTransferring())
         return;
     SafeboxSetupWindowController::Services services;
     services.storeFile = m_hooks.storeFile ? m_hooks.storeFile() : QString();

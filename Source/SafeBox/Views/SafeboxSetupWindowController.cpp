@@ -192,7 +192,10 @@ void SafeboxSetupWindowController::setSafeBoxUsage(quint64 usage, quint64 capaci
     m_capacity = capacity;
     if (!resizeSlider)
         return;
-    resizeSlider->setValue(int(std::lround(double(capacity) / double(kGiB) * 100.0)));
+    // Up to four times the present size (at least 10 GiB), so one step of the slider stays small.
+    const int current = int(std::lround(double(capacity) / double(kGiB) * 100.0));
+    resizeSlider->setMaximum(std::clamp(current * 4, 1000, kSliderMax));
+    resizeSlider->setValue(current);
     sliderChange();
     currentSize->setText(megabytesText(capacity));
 }

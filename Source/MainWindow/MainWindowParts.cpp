@@ -11,6 +11,7 @@
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/SafeBoxWiring.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarContext.h"
 #include "SideBar/SubSideBarDataSource.h"
@@ -144,6 +145,9 @@ void MainWindowParts::wire()
     contextMenu.onSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSideBarNodeChange(node); };
     contextMenu.onSubSideBarNodeChange = [this](const KPNode::Ptr& node) { content.onSubSideBarNodeChange(node); };
     contextMenu.install();
+
+    // ---- the SafeBox: its copy sheet, its list's menu, its commands ----
+    wireSafeBox(m_ctx, sideBarRequests, contextMenu);
 
     // ---- drops on the grid ----
     drops.install(grid.actions);

@@ -5,7 +5,10 @@
 #include "Browser/KPSectionData.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/Parts/GridContextMenu.h"
 #include "MainWindow/Parts/GridDataSource.h"
+#include "MainWindow/Parts/SideBarRequests.h"
+#include "Platform/Foundation/Localization.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/Views/SafeBoxMainWindowPane.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -23,6 +26,11 @@ std::unique_ptr<SafeBoxPane> makeSafeBoxPane(MainWindowContext& ctx)
     hooks.storeFile = [] { return KPLibraryFileManager::defaultManager().safeBoxFile(); };
     hooks.runtimeFolder = [] { return SafeBoxPaths::runtimeFolder(); };
     hooks.safeBoxDisk = [c] { return c->appDelegate ? c->appDelegate->safeBoxDisk() : QString(); };
+    hooks.keyInfo = [c] { return c->appDelegate ? c->appDelegate->tmpSBDicInfo() : QVariantMap(); };
+    hooks.popoverOpened = [c](std::function<void()> close) {
+        c->state.openPopovers[QStringLiteral("SafeBoxSetting")] = std::move(close);
+    };
+    hooks.popoverClosed = [c] { c->state.openPopovers.erase(QStringLiteral("SafeBoxSetting")); };
     hooks.rememberLogin = [c](const QString& disk, const QVariantMap& keyInfo) {
         if (!c->appDelegate)
             return;
@@ -60,4 +68,33 @@ std::unique_ptr<SafeBoxPane> makeSafeBoxPane(MainWindowContext& ctx)
     hooks.dialogs = c->dialogs;
     hooks.scheduler = c->scheduler;
     return std::make_unique<SafeBoxMainWindowPane>(std::move(hooks));
+}
+
+void wireSafeBox(MainWindowContext& ctx, SideBarRequests& requests, GridContextMenu& contextMenu)
+{
+    MainWindowContext* c = &ctx;
+    SafeBoxPane* pane = ctx.safeBox;
+    if (!pane)
+        return;
+    if (pane->canCopyFiles()) {
+        requests.copyToSafeBox = [c](const QString& target, const QList<KPItemDataPtr>& sources,
+                                     std::function<void(const QList<KPItemDataPtr>&, bool)> done) {
+            if (c->safeBox)
+                c->safeBox->copyFiles(c->window, target, sources, std::move(done));
+        };
+    }
+    GridContextMenu* menu = &contextMenu;
+    contextMenu.safeBoxMenu = [menu]() -> std::optional<platform::kit::MenuModel> {
+        using platform::kit::MenuItemModel;
+        MenuItemModel openWith = MenuItemModel::submenu(platform::localizedString(QStringLiteral("Open With")),
+                                                        menu->openWithItems(menu->selectedItems()));
+        openWith.tag = GridContextMenu::OpenWithTag;
+        return platform::kit::MenuModel{
+            {},
+            {std::move(openWith), MenuItemModel::separator(),
+             MenuItemModel::item(platform::localizedString(QStringLiteral("Delete from SafeBox…")), 0,
+                                 QStringLiteral("menuDeleteSafeBoxFile"))}};
+    };
+    // "menuCopySafeBoxClick" and "menuDeleteSafeBoxFile" are the Document menu's commands: they
+    // reach the pane through copyToSafeBox above and SafeBoxPane::removeFiles.
 }

@@ -4,6 +4,12 @@
 #include <memory>
 
 struct MainWindowContext;
+class GridContextMenu;
 class SafeBoxPane;
+class SideBarRequests;
 
 std::unique_ptr<SafeBoxPane> makeSafeBoxPane(MainWindowContext& ctx);
+
+// Documents dropped on the SafeBox row go to the SafeBox's copy sheet; the SafeBox list gets its
+// menu; "menuCopySafeBoxClick" and "menuDeleteSafeBoxFile" are answered.
+void wireSafeBox(MainWindowContext& ctx, SideBarRequests& requests, GridContextMenu& contextMenu);

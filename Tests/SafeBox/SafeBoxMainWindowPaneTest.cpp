@@ -1,6 +1,10 @@
 // The SafeBox in the main window through its hooks: the open and closed states, the node's count,
 // the remembered second listing, and a lock that fails.
+#include "Browser/KPSafeBoxItemData.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/DiskImage/DiskImageRuntime.h"
+#include "Platform/Foundation/XAttr.h"
+#include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SafeBox/SafeBoxPaths.h"
@@ -217,4 +221,138 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogIn
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
     qunsetenv("FOLIVO_HDIUTIL");
     qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, ThePasswordAndResizeSheetsAndACopyCloseTheBoxOnlyTruthfully)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    m_nodeShown = true;
+    openBox();
+
+    // A copy is running: the box is not locked under it.
+    m_dialogs.scriptSheetShown();
+    const KPItemDataPtr doc = std::make_shared<KPSafeBoxItemData>(
+        QVariantMap{{QStringLiteral("Path"), QStringLiteral("/nowhere/a.pdf")}}, m_mount);
+    m_pane->copyFiles(&m_center, m_mount, {doc}, [](const QList<KPItemDataPtr>&, bool) {});
+    ASSERT_TRUE(m_pane->isTransferring());
+    m_pane->onSafeboxLock();
+    EXPECT_FALSE(m_pane->isLocking());
+    EXPECT_EQ(m_dialogs.last(Kind::Alert).messageText, QStringLiteral("The SafeBox is in use."));
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    m_dialogs.last(Kind::Sheet).sheet->end(0);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !m_pane->isTransferring(); }));
+
+    // The password was changed but the detach fails: the box stays open and the user is told.
+    detachAnswers(false, QStringLiteral("folivo-hdiutil: detach failed - Resource busy"));
+    m_dialogs.scriptSheet(1);
+    const qsizetype alerts = m_dialogs.count(Kind::Alert);
+    m_pane->openSettingSheet(2, 0, 0);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_dialogs.count(Kind::Alert) == alerts + 1 && !m_pane->isLocking(); }));
+    EXPECT_EQ(m_pane->safeBoxAttactPath(), m_mount);
+    EXPECT_FALSE(m_disk.isEmpty());
+
+    detachAnswers(true, {});
+    m_dialogs.scriptSheet(1);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        m_pane->openSettingSheet(2, 0, 0); // refused while the last sheet's controller is still there
+        return m_pane->safeBoxAttactPath().isEmpty();
+    }));
+    EXPECT_TRUE(m_key.isEmpty());
+    ASSERT_NE(m_pane->setupView(), nullptr);
+    EXPECT_EQ(m_pane->setupView()->currentStep(), m_pane->setupView()->vLogin);
+
+    // A resize detached the box itself: it is shown closed without another detach.
+    openBox();
+    detachAnswers(false, QStringLiteral("must not be asked"));
+    m_dialogs.scriptSheet(1);
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        m_pane->openSettingSheet(1, 0, 1073741824);
+        return m_pane->safeBoxAttactPath().isEmpty();
+    }));
+    EXPECT_TRUE(m_disk.isEmpty());
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepTheirTagsAndAMoveWaitsForTheSeal)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
+    qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
+    qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
+    const QString library = testsupport::makeTempDir(QStringLiteral("library"));
+    m_storeFile = library + QStringLiteral("/safebox.db");
+    const QString sources = testsupport::makeTempDir(QStringLiteral("documents"));
+    m_nodeShown = true;
+    const QString password = QStringLiteral("correct horse");
+    bool created = false;
+    SafeBoxXPCClient::create(m_storeFile, QVariantMap{{QStringLiteral("Name"), QStringLiteral("SafeBox")},
+                                                      {QStringLiteral("Size"), 104857600},
+                                                      {QStringLiteral("Password"), password}})
+        ->creatorWithCompletedBlock([&](bool success, const QString&) { created = success; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return created; }));
+    const auto logIn = [&] {
+        m_pane->showSetupView(false);
+        SafeBoxSetupViewController* view = m_pane->setupView();
+        view->txtLoginPassword->setText(password);
+        view->btnLogin_();
+        return testsupport::spinUntil([&] { return !m_pane->safeBoxAttactPath().isEmpty() && !m_busy && m_listings > 0; });
+    };
+    const auto item = [&](const QString& name, const QByteArray& tag) {
+        const QString path = sources + QLatin1Char('/') + name;
+        testsupport::writeFile(path, name.toUtf8());
+        if (!tag.isEmpty()) {
+            EXPECT_TRUE(platform::XAttr::set(path, QStringLiteral("com.apple.metadata:_kMDItemUserTags"), tag));
+        }
+        return KPItemDataPtr(std::make_shared<KPSafeBoxItemData>(QVariantMap{{QStringLiteral("Path"), path}}, sources));
+    };
+    const auto run = [&](const QList<KPItemDataPtr>& docs, bool move, bool* moved) {
+        m_dialogs.scriptSheetShown();
+        bool done = false;
+        m_pane->copyFiles(&m_center, m_pane->safeBoxAttactPath(), docs, [&](const QList<KPItemDataPtr>&, bool wasMove) {
+            *moved = wasMove;
+            done = true;
+        });
+        auto* sheet = qobject_cast<CopyFileToSafeBoxWindowController*>(m_pane->transferSheet());
+        EXPECT_NE(sheet, nullptr);
+        if (!sheet)
+            return false;
+        move ? sheet->btnMove() : sheet->btnCopy();
+        if (move) {
+            // Copied and waiting for the seal: the original is still there.
+            EXPECT_TRUE(testsupport::spinUntil([&] { return done || sheet->txtCopyingHint->text() == QStringLiteral("Sealing…"); }));
+            EXPECT_TRUE(done || QFileInfo::exists(docs.first()->filePath()));
+        }
+        return testsupport::spinUntil([&] { return done; });
+    };
+
+    ASSERT_TRUE(logIn());
+    bool moved = true;
+    ASSERT_TRUE(run({item(QStringLiteral("one.pdf"), "red"), item(QStringLiteral("two.pdf"), "blue"),
+                     item(QStringLiteral("three.pdf"), {})},
+                    false, &moved));
+    EXPECT_FALSE(moved);
+    EXPECT_TRUE(QFileInfo::exists(sources + QStringLiteral("/one.pdf")));
+
+    const KPItemDataPtr four = item(QStringLiteral("four.pdf"), {});
+    const quint64 generationBefore = platform::sbx::readSealStatus(m_disk).generation;
+    ASSERT_TRUE(run({four}, true, &moved));
+    EXPECT_TRUE(moved);
+    EXPECT_FALSE(QFileInfo::exists(four->filePath()));
+    EXPECT_GT(platform::sbx::readSealStatus(m_disk).generation, generationBefore);
+
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    m_listings = 0;
+    ASSERT_TRUE(logIn());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_count == 4 && !m_busy; }));
+    const QString mount = m_pane->safeBoxAttactPath();
+    EXPECT_EQ(testsupport::readFile(mount + QStringLiteral("/four.pdf")), "four.pdf");
+    const auto tag = platform::XAttr::get(mount + QStringLiteral("/one.pdf"), QStringLiteral("com.apple.metadata:_kMDItemUserTags"));
+    ASSERT_TRUE(tag) << tag.error().message.toStdString();
+    EXPECT_EQ(*tag, "red");
+    m_pane->onSafeboxLock();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
+    EXPECT_EQ(m_dialogs.count(Kind::Alert), 0);
+    for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
+        qunsetenv(name);
 }

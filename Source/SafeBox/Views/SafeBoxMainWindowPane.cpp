@@ -1,9 +1,15 @@
 #include "SafeBox/Views/SafeBoxMainWindowPane.h"
 
 #include "Platform/Kit/Alert.h"
+#include "Platform/DiskImage/DiskImageRuntime.h"
 #include "Platform/Kit/DialogService.h"
+#include "Platform/Kit/Popover.h"
+#include "SafeBox/SafeBoxPaths.h"
+#include "SafeBox/Views/SafeBoxSettingViewController.h"
+#include "SafeBox/Views/SafeboxSetupWindowController.h"
 #include "SafeBox/SafeBoxFolderSyncer.h"
 #include "SafeBox/SafeBoxXPCClient.h"
+#include "SafeBox/Views/RemoveSafeBoxFilesWindowController.h"
 #include "SafeBox/Views/SafeBoxSetupViewController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -33,6 +39,7 @@ SafeBoxMainWindowPane::~SafeBoxMainWindowPane()
     if (m_syncer)
         m_syncer->stopSync();
     delete m_setupView.data();
+    m_safeBoxSettingPopver.reset();
     delete m_safeboxToolBar.data();
 }
 
@@ -132,10 +139,14 @@ void SafeBoxMainWindowPane::loadSafeBoxDataSource()
         m_safeboxToolBar->setObjectName(QStringLiteral("safeboxToolBar"));
         auto* layout = new QHBoxLayout(m_safeboxToolBar);
         layout->setContentsMargins(0, 0, 0, 0);
+        m_btnSafeBoxSetting = new QPushButton(QObject::tr("Settings"), m_safeboxToolBar);
+        m_btnSafeBoxSetting->setToolTip(QObject::tr("SafeBox usage, size and password"));
+        QObject::connect(m_btnSafeBoxSetting, &QPushButton::clicked, m_btnSafeBoxSetting, [this] { onSafeboxSetting(); });
         m_btnSafeBoxLock = new QPushButton(QObject::tr("Lock"), m_safeboxToolBar);
         m_btnSafeBoxLock->setToolTip(QObject::tr("Lock the SafeBox"));
         QObject::connect(m_btnSafeBoxLock, &QPushButton::clicked, m_btnSafeBoxLock, [this] { onSafeboxLock(); });
         layout->addWidget(m_btnSafeBoxLock);
+        layout->addWidget(m_btnSafeBoxSetting);
         m_safeboxToolBar->resize(2 * kToolBarWidth, 32);
     }
     if (m_safeboxToolBar) {
@@ -155,8 +166,10 @@ void SafeBoxMainWindowPane::forgetAttachedVolume()
         m_safeboxToolBar->hide();
 }
 
-void SafeBoxMainWindowPane::closeToLogin()
+void SafeBoxMainWindowPane::closeToLogin(bool focusPassword)
 {
+    if (m_safeBoxSettingPopver)
+        m_safeBoxSettingPopver->close();
     if (m_hooks.showItems)
         m_hooks.showItems({}, QString());
     if (m_hooks.updateNode)
@@ -164,21 +177,39 @@ void SafeBoxMainWindowPane::closeToLogin()
     forgetAttachedVolume();
     if (m_hooks.rememberLogin)
         m_hooks.rememberLogin(QString(), QVariantMap());
-    if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown())
+    if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown()) {
         showSetupView(false);
+        if (focusPassword && m_setupView)
+            m_setupView->makeFirstResponerToInput();
+    }
 }
 
 void SafeBoxMainWindowPane::onSafeboxLock()
 {
+    detachAndClose(false);
+}
+
+void SafeBoxMainWindowPane::detachAndClose(bool focusPassword)
+{
     const QString disk = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
     if (disk.isEmpty() || m_locking)
         return;
+    if (isTransferring()) {
+        // Locking under a running copy would seal half of it and take the rest away.
+        if (m_hooks.dialogs)
+            m_hooks.dialogs->alert(m_hooks.window ? m_hooks.window() : nullptr,
+                                   platform::kit::Alert::withMessage(QObject::tr("The SafeBox is in use."), QObject::tr("OK"), {},
+                                                                     {}, QObject::tr("Lock it when the copy or deletion has ended.")),
+                                   [](int) {});
+        return;
+    }
     m_locking = true;
     if (m_btnSafeBoxLock) {
         m_btnSafeBoxLock->setEnabled(false);
         m_btnSafeBoxLock->setText(QObject::tr("Locking…"));
     }
-    SafeBoxXPCClient::create()->detachWithCompletedBlock(disk, [this, alive = m_alive](bool success, const QString& error) {
+    SafeBoxXPCClient::create()->detachWithCompletedBlock(disk, [this, alive = m_alive, focusPassword](bool success,
+                                                                                                      const QString& error) {
         if (!*alive)
             return;
         m_locking = false;
@@ -187,7 +218,7 @@ void SafeBoxMainWindowPane::onSafeboxLock()
             m_btnSafeBoxLock->setText(QObject::tr("Lock"));
         }
         if (success) {
-            closeToLogin();
+            closeToLogin(focusPassword);
             return;
         }
         // The plaintext is still in the runtime folder: saying "locked" would be a lie.
@@ -198,4 +229,100 @@ void SafeBoxMainWindowPane::onSafeboxLock()
             m_hooks.dialogs->alert(m_hooks.window ? m_hooks.window() : nullptr, alert, [](int) {});
         }
     });
+}
+
+void SafeBoxMainWindowPane::onSafeboxSetting()
+{
+    if (m_safeBoxAttactPath.isEmpty() || m_locking || isTransferring() || m_settingSheet)
+        return;
+    auto* content = new SafeBoxSettingViewController(m_safeBoxAttactPath, m_hooks.copyServices.volumeInfo);
+    const QPointer<SafeBoxSettingViewController> settings(content);
+    content->setupCallBack([this, alive = m_alive, settings](int code) {
+        if (!*alive || !settings)
+            return;
+        const quint64 usage = settings->usage();
+        const quint64 capacity = settings->capacity();
+        if (m_safeBoxSettingPopver)
+            m_safeBoxSettingPopver->close();
+        openSettingSheet(code, usage, capacity);
+    });
+    if (!m_safeBoxSettingPopver) {
+        m_safeBoxSettingPopver = std::make_unique<platform::kit::Popover>(platform::kit::Popover::Form::Popup);
+        m_safeBoxSettingPopver->setContentSize(QSize(SafeBoxSettingViewController::kWidth, SafeBoxSettingViewController::kHeight));
+        QObject::connect(m_safeBoxSettingPopver.get(), &platform::kit::Popover::closed, m_safeBoxSettingPopver.get(),
+                         [this] {
+                             if (m_hooks.popoverClosed)
+                                 m_hooks.popoverClosed();
+                         });
+    }
+    m_safeBoxSettingPopver->setContentWidget(content);
+    if (m_hooks.popoverOpened)
+        m_hooks.popoverOpened([this, alive = m_alive] {
+            if (*alive && m_safeBoxSettingPopver)
+                m_safeBoxSettingPopver->close();
+        });
+    QWidget* anchor = m_btnSafeBoxSetting ? static_cast<QWidget*>(m_btnSafeBoxSetting) : (m_hooks.window ? m_hooks.window() : nullptr);
+    if (anchor)
+        m_safeBoxSettingPopver->show(anchor, anchor->rect(), platform::kit::PopoverEdge::MaxY);
+}
+
+void SafeBoxMainWindowPane::openSettingSheet(int code, quint64 usage, quint64 capacity)
+{
+    if (code != 1 && code != 2)
+        return;
+    if (m_safeBoxAttactPath.isEmpty() || m_settingSheet || m_locking || isTransferring())
+        return;
+    SafeboxSetupWindowController::Services services;
+    services.storeFile = m_hooks.storeFile ? m_hooks.storeFile() : QString();
+    services.safeBoxDisk = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
+    services.keyInfo = m_hooks.keyInfo ? m_hooks.keyInfo() : QVariantMap();
+    const QString runtime = m_hooks.runtimeFolder ? m_hooks.runtimeFolder() : QString();
+    services.runtimeFree = runtime.isEmpty() ? -1 : platform::sbx::freeBytes(runtime);
+    services.dialogs = m_hooks.dialogs;
+    services.scheduler = m_hooks.scheduler;
+    const bool resize = code == 1;
+    auto* sheet = new SafeboxSetupWindowController(
+        resize ? SafeboxSetupWindowController::Mode::Resize : SafeboxSetupWindowController::Mode::ChangePassword, services);
+    m_settingSheet = sheet;
+    if (resize)
+        sheet->setSafeBoxUsage(usage, capacity);
+    sheet->beginSheedWithWindow(m_hooks.window ? m_hooks.window() : nullptr, [this, alive = m_alive, resize](int result) {
+        if (!*alive || result != 1)
+            return;
+        // The resize detached the box itself; a new password needs a new login.
+        if (resize)
+            closeToLogin(false);
+        else
+            detachAndClose(true);
+    });
+}
+
+void SafeBoxMainWindowPane::copyFiles(QWidget* window, const QString& target, const QList<KPItemDataPtr>& sources,
+                                      std::function<void(const QList<KPItemDataPtr>& copied, bool move)> done)
+{
+    if (target.isEmpty() || target != m_safeBoxAttactPath || sources.isEmpty() || m_locking || isTransferring())
+        return;
+    CopyFileToSafeBoxWindowController::Services services = m_hooks.copyServices;
+    if (!services.dialogs)
+        services.dialogs = m_hooks.dialogs;
+    auto* controller = new CopyFileToSafeBoxWindowController(services);
+    m_copySheet = controller;
+    controller->setSafeBoxFolder(target);
+    controller->setSafeBoxDisk(m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString());
+    const QPointer<CopyFileToSafeBoxWindowController> sheet(controller);
+    controller->copyFilesWithSheedWindow(window, sources, [sheet, done = std::move(done)](const QList<KPItemDataPtr>& copied) {
+        if (done)
+            done(copied, sheet && sheet->isMoveMode());
+    });
+}
+
+void SafeBoxMainWindowPane::removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                                        std::function<void(const QList<KPItemDataPtr>& removed)> done)
+{
+    if (m_safeBoxAttactPath.isEmpty() || items.isEmpty() || m_locking || isTransferring())
+        return;
+    auto* controller = new RemoveSafeBoxFilesWindowController(m_hooks.dialogs);
+    m_removeSheet = controller;
+    controller->setSafeBoxFolder(m_safeBoxAttactPath);
+    controller->removeFilesWithSheedWindow(window, items, std::move(done));
 }

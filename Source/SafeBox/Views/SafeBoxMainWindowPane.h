@@ -7,13 +7,15 @@
 // Two departures from the program it replaces, both about not lying to the user: a lock whose
 // detach fails keeps the box open and says why (the plaintext is still on disk), and a listing
 // asked for while one runs is remembered and run once after it, so a copy that ends during a
-// listing still shows.
+// listing still shows. The box is not locked while a copy into it or a removal runs.
 //
 // Threads: main thread; the listing and the commands come back through the main queue.
 #pragma once
 
 #include "MainWindow/MainWindowExtensions.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "SafeBox/Views/CopyFileToSafeBoxWindowController.h"
 #include "SafeBox/Views/SafeBoxSetupViewController.h"
 
 #include <QPushButton>
@@ -28,6 +30,7 @@ class SafeBoxFolderSyncer;
 
 namespace platform::kit {
 class DialogService;
+class Popover;
 class Scheduler;
 } // namespace platform::kit
 
@@ -41,6 +44,7 @@ public:
         std::function<QString()> storeFile;  // "safebox.db" of the library
         std::function<QString()> runtimeFolder;
         std::function<QString()> safeBoxDisk;
+        std::function<QVariantMap()> keyInfo; // the login key of this session (tmpSBDicInfo)
         // Remembers the login's device and key (the application delegate); empty values forget them.
         std::function<void(const QString& disk, const QVariantMap& keyInfo)> rememberLogin;
         std::function<void(qint64 count, bool busy)> updateNode;
@@ -50,6 +54,13 @@ public:
         platform::NotificationCenter* notifications = nullptr;
         platform::kit::DialogService* dialogs = nullptr;
         platform::kit::Scheduler* scheduler = nullptr;
+        // The window closes its popovers on a click anywhere: the settings popover is entered
+        // there while it is open.
+        std::function<void(std::function<void()> close)> popoverOpened;
+        std::function<void()> popoverClosed;
+        // The copy sheet's volume figures and seal status, also read by the settings popover
+        // (tests replace them).
+        CopyFileToSafeBoxWindowController::Services copyServices;
     };
 
     explicit SafeBoxMainWindowPane(Hooks hooks);
@@ -61,18 +72,35 @@ public:
     void loadSafeBoxDataSource() override;
     void refreshSafeBoxDataSource() override;
     void forgetAttachedVolume() override;
+    bool canRemoveFiles() const override { return true; }
+    void removeFiles(QWidget* window, const QList<KPItemDataPtr>& items,
+                     std::function<void(const QList<KPItemDataPtr>& removed)> done) override;
+    bool canCopyFiles() const override { return true; }
+    void copyFiles(QWidget* window, const QString& target, const QList<KPItemDataPtr>& sources,
+                   std::function<void(const QList<KPItemDataPtr>& copied, bool move)> done) override;
 
     void onSafeBoxLoginSuccess(const platform::Notification& notification);
     void onSafeboxLock();
+    void onSafeboxSetting();
+    // The settings popover's choices: the resize (1) and password (2) sheets.
+    void openSettingSheet(int code, quint64 usage, quint64 capacity);
 
     SafeBoxSetupViewController* setupView() const { return m_setupView; }
     QPushButton* lockButton() const { return m_btnSafeBoxLock; }
+    QPushButton* settingButton() const { return m_btnSafeBoxSetting; }
+    platform::kit::Popover* settingPopover() const { return m_safeBoxSettingPopver.get(); }
     bool isLocking() const { return m_locking; }
+    // A copy or removal sheet is up.
+    bool isTransferring() const { return m_copySheet || m_removeSheet; }
+    QObject* transferSheet() const { return m_copySheet ? m_copySheet.data() : m_removeSheet.data(); }
+
     const QList<QVariantMap>& safeBoxDataSource() const { return m_safeBoxDataSource; }
 
 private:
     void layoutSafeBoxSetupView();
-    void closeToLogin();
+    void closeToLogin(bool focusPassword = false);
+    // Detaches the box and shows it closed; a failing detach keeps it open and says why.
+    void detachAndClose(bool focusPassword);
 
     Hooks m_hooks;
     QString m_safeBoxAttactPath;
@@ -84,6 +112,11 @@ private:
     QPointer<SafeBoxSetupViewController> m_setupView;
     QPointer<QWidget> m_safeboxToolBar;
     QPointer<QPushButton> m_btnSafeBoxLock;
+    QPointer<QPushButton> m_btnSafeBoxSetting;
+    std::unique_ptr<platform::kit::Popover> m_safeBoxSettingPopver;
+    QPointer<QObject> m_settingSheet;
+    QPointer<QObject> m_copySheet;
+    QPointer<QObject> m_removeSheet;
     platform::ObserverToken m_loginObserver;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

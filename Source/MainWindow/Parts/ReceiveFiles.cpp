@@ -45,7 +45,7 @@ platform::Result<void> checkArchive(const QString& archivePath, qint64 margin)
     if (!directory)
         return std::unexpected(directory.error());
     const auto& entries = directory->entries();
-    if (entries.size() > std::size_t(ReceiveFiles::kMaxZipEntries))
+    if (entries.size() > std::size_t(ReceiveFiles::maxZipEntries.load()))
         return std::unexpected(platform::Error{QStringLiteral("Receive"), 2,
                                                QStringLiteral("the archive holds %1 entries").arg(entries.size())});
     quint64 total = 0;

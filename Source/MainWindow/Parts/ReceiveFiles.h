@@ -18,6 +18,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,7 +42,7 @@ public:
     };
 
     // A folder unpacked from a peer may hold at most this many entries.
-    static constexpr int kMaxZipEntries = 100000;
+    static inline std::atomic<int> maxZipEntries{100000};
     // Room an unpacked folder must leave free on the library's disk.
     static inline qint64 freeSpaceMargin = qint64(256) * 1024 * 1024;
 

@@ -191,6 +191,22 @@ TEST_F(ReceiveFilesTest, HostileArchivesAreRefusedAndLeaveNothing)
     folderInfo[QStringLiteral("Size")] = 100;
     EXPECT_NE(send(folderInfo, junk), QString());
 
+    // More entries than a received folder may hold (the limit lowered for the test).
+    const QString many = temp.filePath(QStringLiteral("many.zip"));
+    {
+        KPZipFile writer;
+        ASSERT_TRUE(writer.CreateZipFile2(many));
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(writer.addFileToZip(payload, QStringLiteral("f%1.txt").arg(i)));
+        ASSERT_TRUE(writer.CloseZipFile2());
+    }
+    const int limit = ReceiveFiles::maxZipEntries.load();
+    ReceiveFiles::maxZipEntries = 2;
+    folderInfo[QStringLiteral("Size")] = QFileInfo(many).size();
+    const QString tooMany = send(folderInfo, many);
+    ReceiveFiles::maxZipEntries = limit;
+    EXPECT_NE(tooMany, QString());
+
     EXPECT_TRUE(receivedDocuments().isEmpty());
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("escaped.txt"))));
     EXPECT_FALSE(QFile::exists(libraryPath + QStringLiteral("/escaped.txt")));

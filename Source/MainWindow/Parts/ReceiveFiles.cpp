@@ -148,6 +148,7 @@ void ReceiveFiles::addClientWithSocketReader(const std::shared_ptr<TWSocketFileU
 {
     {
         std::lock_guard lock(m_mutex);
+        m_dataReceiveClients.removeIf([](const std::weak_ptr<TWSocketFileUpload>& r) { return r.expired(); });
         m_dataReceiveClients.append(reader);
     }
     reader->setDelegate(weak_from_this());
@@ -156,11 +157,15 @@ void ReceiveFiles::addClientWithSocketReader(const std::shared_ptr<TWSocketFileU
 int ReceiveFiles::uploadsInProgress() const
 {
     std::lock_guard lock(m_mutex);
-    return int(m_dataReceiveClients.size());
+    return m_begun;
 }
 
 void ReceiveFiles::onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>&)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_begun;
+    }
     std::weak_ptr<ReceiveFiles> weak = weak_from_this();
     platform::Dispatch::main([weak] {
         if (auto self = weak.lock(); self && self->m_hooks.setBusy)
@@ -172,11 +177,18 @@ void ReceiveFiles::forget(const std::shared_ptr<TWSocketFileUpload>& reader)
 {
     std::lock_guard lock(m_mutex);
     reader->setDelegate({});
-    m_dataReceiveClients.removeAll(reader);
+    m_dataReceiveClients.removeIf([&reader](const std::weak_ptr<TWSocketFileUpload>& r) {
+        return r.expired() || r.lock() == reader;
+    });
 }
 
-void ReceiveFiles::updateBusyOnMain()
+void ReceiveFiles::uploadEnded()
 {
+    {
+        // Called once at the very end of each upload that began (stored, refused or failed).
+        std::lock_guard lock(m_mutex);
+        m_begun = std::max(m_begun - 1, 0);
+    }
     std::weak_ptr<ReceiveFiles> weak = weak_from_this();
     platform::Dispatch::main([weak] {
         auto self = weak.lock();
@@ -202,7 +214,7 @@ bool ReceiveFiles::onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload
                 self->m_hooks.received(newTags, info.from, info.name);
         });
     }
-    updateBusyOnMain();
+    uploadEnded();
     return kept;
 }
 
@@ -211,7 +223,7 @@ void ReceiveFiles::onClientUploadedFileError(const std::shared_ptr<TWSocketFileU
 {
     forget(reader);
     logReceive(QStringLiteral("An upload ended without a file: %1").arg(error.message));
-    updateBusyOnMain();
+    uploadEnded();
 }
 
 bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QString& path, QVariantList& newTags)

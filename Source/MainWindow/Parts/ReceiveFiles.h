@@ -62,6 +62,7 @@ public:
 
     // Takes a new upload before it starts: it is listed as in progress and reports here.
     void addClientWithSocketReader(const std::shared_ptr<TWSocketFileUpload>& reader);
+    // Uploads that began and have not ended yet.
     int uploadsInProgress() const;
 
     void onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>& reader) override;
@@ -74,11 +75,15 @@ private:
     // nothing was kept.
     bool importReceived(const TWWire::TWUploadFileInfo& info, const QString& path, QVariantList& newTags);
     void forget(const std::shared_ptr<TWSocketFileUpload>& reader);
-    void updateBusyOnMain();
+    void uploadEnded();
 
     const KPLibraryFileManager& m_library;
     Store m_store;
     Hooks m_hooks;
     mutable std::mutex m_mutex;
-    QList<std::shared_ptr<TWSocketFileUpload>> m_dataReceiveClients;
+    // Weak: an upload the server refuses before it begins never reports here, and must not be
+    // kept alive or counted as in progress for that.
+    QList<std::weak_ptr<TWSocketFileUpload>> m_dataReceiveClients;
+    // Uploads that began (onClientWillUploadFile) and have not ended; the busy mark follows it.
+    int m_begun = 0;
 };

@@ -220,8 +220,13 @@ TEST_F(ReceiveFilesTest, AFailedSaveTakesTheCopyBackOutAndTheSenderHearsIt)
     start([](const ImportRecord&) -> platform::Result<QVariantList> {
         return std::unexpected(platform::Error::posix(ENOSPC, QStringLiteral("save the library")));
     });
+    // An empty file is refused before it begins: it must not hold the Received node busy.
+    const QString empty = writeFile(QStringLiteral("empty.pdf"), QByteArray());
+    EXPECT_NE(send(info(QStringLiteral("Empty"), QStringLiteral("pdf"), 0), empty), QString());
+    EXPECT_EQ(receive->uploadsInProgress(), 0);
     const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
     EXPECT_NE(send(info(QStringLiteral("Report"), QStringLiteral("pdf"), 14), doc), QString());
+    EXPECT_EQ(receive->uploadsInProgress(), 0);
     EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Report.pdf")));
     EXPECT_EQ(leftovers(), QStringList());
     ASSERT_TRUE(testsupport::spinUntil([&] { return !busyChanges.isEmpty() && !busyChanges.last(); }));

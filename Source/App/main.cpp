@@ -35,6 +35,7 @@
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainWindowController.h"
 #include "MainWindow/MainWindowParts.h"
+#include "MainWindow/Parts/ReceiveFiles.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/SafeBoxXPCClient.h"
 #include "Theme/KPThemeManager.h"
@@ -252,13 +253,27 @@ int main(int argc, char** argv)
     // The peer exchange, made once the library is open; it stops before the delegate it asks
     // for answers goes, and before the discovery backend it publishes through.
     std::unique_ptr<TWPeerExchange> peerExchange;
-    services.startPeerExchange = [&peerExchange, &appDelegate] {
+    // Uploads from peers become documents under the Received node; it outlives the exchange.
+    std::shared_ptr<ReceiveFiles> receiveFiles;
+    services.startPeerExchange = [&peerExchange, &appDelegate, &receiveFiles, &mainWindow] {
         AppDelegate* d = appDelegate();
         TWPeerExchange::Hooks hooks;
         hooks.dataAnswer = [d](const QVariantMap& p) { return d->onClientRequestByParameter(p); };
         hooks.found = [d](std::shared_ptr<ServerInfo> s) { d->onTWClientFindServer(std::move(s)); };
         hooks.removed = [d](const std::shared_ptr<ServerInfo>& s) { d->onTWClientRemoveServer(s); };
-        // No receive side yet: uploads from peers are refused rather than lost.
+        const KPLibraryFileManager& library = KPLibraryFileManager::defaultManager();
+        receiveFiles = std::make_shared<ReceiveFiles>(
+            library, ReceiveFiles::engineStore(DataBaseEngine::dataBaseEngine()),
+            ReceiveFiles::windowHooks([&mainWindow]() -> ReceiveFiles::Window {
+                if (!mainWindow)
+                    return {};
+                return {&mainWindow->context(), &mainWindow->parts().content};
+            }));
+        hooks.newUpload = [receive = std::weak_ptr(receiveFiles)](const std::shared_ptr<TWSocketFileUpload>& reader) {
+            if (auto r = receive.lock())
+                r->addClientWithSocketReader(reader);
+        };
+        hooks.stagingRoot = library.workFolder();
         peerExchange = std::make_unique<TWPeerExchange>(std::move(hooks));
         const QString user = qEnvironmentVariable("USER", QDir::home().dirName());
         peerExchange->start(TWPeerExchange::copyIdentifier(), user);

@@ -268,6 +268,12 @@ Result<QString> KPLibraryFileManager::moveFile(const QString& sourcePath, QStrin
     return placeIntoFolder(sourcePath, m_dayFolder, true, absFilePath);
 }
 
+Result<QString> KPLibraryFileManager::moveFile(const QString& sourcePath, const BeforeClaim& beforeClaim,
+                                               QString* absFilePath) const
+{
+    return placeIntoFolder(sourcePath, m_dayFolder, true, absFilePath, beforeClaim);
+}
+
 Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath, const QString& folder, bool move,
                                                       QString* absFilePath, const BeforeClaim& beforeClaim) const
 {

@@ -88,6 +88,9 @@ public:
     // copy, then the source is removed); answers the relative path and, through absFilePath
     // when given, the new absolute path. On failure the source stays where it was.
     platform::Result<QString> moveFile(const QString& sourcePath, QString* absFilePath = nullptr) const;
+    // The same, telling beforeClaim each name the item is about to take (an import's journal).
+    platform::Result<QString> moveFile(const QString& sourcePath, const BeforeClaim& beforeClaim,
+                                       QString* absFilePath) const;
 
     // When a written thumbnail reaches the disk: before addThumbByFile answers, or at the
     // caller's own flush of the library's file system (an import flushes once before it

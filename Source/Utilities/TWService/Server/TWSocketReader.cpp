@@ -373,7 +373,13 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
         return;
     }
     m_ended = true;
-    receiver->onClientUploadedFile(self(), m_outputPath);
+    if (!receiver->onClientUploadedFile(self(), m_outputPath)) {
+        // Closing without the last acknowledgement tells the sender it did not arrive.
+        qInfo("TWSocketFileUpload: the receiver did not keep the file");
+        removeStaging();
+        m_socket->disconnect();
+        return;
+    }
     m_socket->writeData(QByteArray(1, kAck), -1, TagUploadInfo);
     m_socket->disconnectAfterWriting();
 }

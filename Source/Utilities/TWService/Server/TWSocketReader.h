@@ -94,7 +94,12 @@ public:
     virtual ~TWSocketFileUploadDelegate() = default;
     virtual void onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>& reader) {}
     // The complete file, in the upload's own staging folder; the receiver removes the folder.
-    virtual void onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path) {}
+    // Answers whether the file is kept: only then does the sender hear the upload is done, so a
+    // file the receiver could not store is never reported delivered.
+    virtual bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path)
+    {
+        return true;
+    }
     // The upload ended without a complete file; its partial file is already gone.
     virtual void onClientUploadedFileError(const std::shared_ptr<TWSocketFileUpload>& reader,
                                            const platform::Error& error) {}

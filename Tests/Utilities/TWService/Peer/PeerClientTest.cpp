@@ -53,13 +53,14 @@ struct Receiver : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shar
     {
         r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
     }
-    void onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString& path) override
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString& path) override
     {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         QMutexLocker lock(&mutex);
         files << f.readAll();
         QDir(r->stagingFolder()).removeRecursively();
+        return true;
     }
 };
 

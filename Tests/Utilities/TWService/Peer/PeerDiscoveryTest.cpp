@@ -71,11 +71,12 @@ TEST(PeerDiscovery, TwoCopiesFindEachOtherShowPicturesAndExchangeAFile)
     struct Receiver : TWSocketFileUploadDelegate {
         std::mutex mutex;
         QStringList names;
-        void onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
+        bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
         {
             std::lock_guard lock(mutex);
             names << r->fileInfo().fileName();
             QDir(r->stagingFolder()).removeRecursively();
+            return true;
         }
     };
     auto receiver = std::make_shared<Receiver>();

@@ -85,7 +85,7 @@ struct Owner : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_
         QMutexLocker lock(&mutex);
         ++began;
     }
-    void onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path) override
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path) override
     {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
@@ -93,6 +93,7 @@ struct Owner : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_
         uploaded << QString::fromLatin1(f.readAll().toHex());
         infos.push_back(reader->fileInfo());
         QDir(reader->stagingFolder()).removeRecursively();
+        return true;
     }
     void onClientUploadedFileError(const std::shared_ptr<TWSocketFileUpload>&, const platform::Error& e) override
     {

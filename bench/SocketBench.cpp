@@ -133,9 +133,10 @@ struct Keep : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_f
     {
         r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
     }
-    void onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
     {
         QDir(r->stagingFolder()).removeRecursively();
+        return true;
     }
 };
 

@@ -32,10 +32,24 @@ public:
     }
     // Clears the search field and ends its editing mode.
     virtual void resetSearchField() {}
+    // Stops the running full-text searches (the global one and a smart folder's) so that none
+    // of their later hits reaches the listing, and takes the busy mark off the folder's row.
+    virtual void cancelContentSearches() {}
     virtual void destroySearchResultPopver() {}
     // The store predicate text of a smart folder's rule dictionary, limited to documents not in
     // the Trash; empty when the rules give none.
     virtual QString smartStringFromData(const QVariantMap& rules) const { return {}; }
+    // The rule sheet of a new smart folder (no rules yet), begun on window; done gets the
+    // sheet's result (1: OK), the archived rules and the title. Without it the menu command is
+    // not offered.
+    virtual bool hasSmartFolderSheet() const { return false; }
+    virtual void beginSmartFolderSheet(QWidget* window,
+                                       std::function<void(int result, const QByteArray& rules, const QString& title)> done)
+    {
+    }
+    // Puts the keyboard focus in the search field's text; without a field Find is not offered.
+    virtual bool hasSearchField() const { return false; }
+    virtual void focusSearchField() {}
 };
 
 // The inspector pane at the right of the grid.
@@ -101,4 +115,6 @@ public:
     virtual ~ScannerLauncher() = default;
     virtual bool isAvailable() const { return false; }
     virtual void showScanner(QWidget* window) {}
+    // Shows the scanner window (one at a time); scanned runs when it closes after a scan.
+    virtual void openScanner(QWidget* window, std::function<void()> scanned) { showScanner(window); }
 };

@@ -485,9 +485,16 @@ void KPSideBarOutlineView::rightClickAt(const QPoint& pos, const QPoint& globalP
         }
         return;
     }
-    if (selectedRows().isEmpty() || !menuFor)
+    const QList<int> selection = selectedRows();
+    if (selection.isEmpty() || !menuFor)
         return;
     const KPNode::Ptr node = m_model->nodeFromIndex(index)->shared_from_this();
+    // A click inside a multiple selection acts on all of it: merging or grouping tags needs it kept.
+    if (selection.size() > 1 && selectionModel()->isRowSelected(index.row(), index.parent())) {
+        if (QMenu* menu = menuFor(*this, selection))
+            showMenu(menu, globalPos);
+        return;
+    }
     // The clicked row becomes the one selection, if the owner lets it.
     if (!m_delegate.shouldSelectItem || !m_delegate.shouldSelectItem(*this, *node))
         return;
@@ -517,7 +524,7 @@ void KPSideBarOutlineView::contextMenuEvent(QContextMenuEvent* event)
     if (!node || !m_delegate.outlineViewMenuByIndexSet)
         return;
     const QRect rect = visualRect(m_model->indexForNode(node));
-    if (QMenu* menu = m_delegate.outlineViewMenuByIndexSet(*this, QList<int>{rowForNode(node)}))
+    if (QMenu* menu = m_delegate.outlineViewMenuByIndexSet(*this, selectedRows()))
         showMenu(menu, viewport()->mapToGlobal(rect.center()));
 }
 

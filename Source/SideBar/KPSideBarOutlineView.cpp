@@ -226,8 +226,13 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
         }
     };
     collect(QModelIndex());
-    KPNode* selected = selectedNode();
-    const std::weak_ptr<KPNode> keepSelected = selected ? selected->weak_from_this() : std::weak_ptr<KPNode>();
+    // Every selected node is kept, not just the first: a merge or a grouping acts on all of them.
+    std::vector<std::weak_ptr<KPNode>> keepSelected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        keepSelected.push_back(m_model->nodeFromIndex(index)->weak_from_this());
+    KPNode* current = selectedNode();
+    const std::weak_ptr<KPNode> keepCurrent = current ? current->weak_from_this() : std::weak_ptr<KPNode>();
+    bool lostSome = false;
     {
         const QScopedValueRollback silent(m_silentSelection, m_silentSelection + 1);
         m_model->reset(change);
@@ -235,13 +240,34 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
             if (const KPNode::Ptr node = weak.lock())
                 expand(m_model->indexForNode(node.get()));
         }
-        if (const KPNode::Ptr node = keepSelected.lock()) {
-            const QModelIndex index = m_model->indexForNode(node.get());
+        QItemSelection restored;
+        for (const auto& weak : keepSelected) {
+            const KPNode::Ptr node = weak.lock();
+            const QModelIndex index = node ? m_model->indexForNode(node.get()) : QModelIndex();
             if (index.isValid())
-                selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                restored.select(index, index);
+            else
+                lostSome = true;
         }
+        if (!restored.isEmpty()) {
+            const KPNode::Ptr currentNode = keepCurrent.lock();
+            const QModelIndex currentIndex = currentNode ? m_model->indexForNode(currentNode.get()) : QModelIndex();
+            selectionModel()->select(restored, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            selectionModel()->setCurrentIndex(currentIndex.isValid() ? currentIndex : restored.indexes().first(),
+                                              QItemSelectionModel::NoUpdate);
+        }
+        lostSome = lostSome || selectionModel()->selectedRows().size() != int(keepSelected.size());
     }
-    reportSelectionIfChanged();
+    // A selection that shrank is a change even when its first node stayed.
+    if (lostSome && keepSelected.size() > 1) {
+        KPNode* now = selectedNode();
+        m_reported = now ? now->weak_from_this() : std::weak_ptr<KPNode>();
+        m_hasReported = now != nullptr;
+        if (m_delegate.selectionDidChange)
+            m_delegate.selectionDidChange(*this);
+    } else {
+        reportSelectionIfChanged();
+    }
     updateHeartBeat();
     viewport()->update();
 }

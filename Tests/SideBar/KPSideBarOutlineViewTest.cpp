@@ -156,6 +156,23 @@ TEST_F(OutlineViewTest, ReloadKeepsSelectionAndExpansionWithoutTellingTheDelegat
     EXPECT_EQ(reported.size(), 4);
 }
 
+TEST_F(OutlineViewTest, ReloadKeepsAWholeMultipleSelectionOrReportsWhatItLost)
+{
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->selectNode(trash.get());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, centreOf(favorite));
+    ASSERT_EQ(view->selectedRows().size(), 2);
+    reported.clear();
+    view->reloadAll([&] { library->insertChild(KPNode::initWithTitle(QStringLiteral("Importing"), T::ImportingNode), 0); });
+    EXPECT_EQ(view->selectedRows(), (QList<int>{view->rowForNode(trash.get()), view->rowForNode(favorite.get())}));
+    EXPECT_TRUE(reported.isEmpty());
+
+    // Losing the second node keeps the first one selected but is still a change to report.
+    view->reloadAll([&] { favorites->removeAllChildren(); });
+    EXPECT_EQ(view->selectedRows(), QList<int>{view->rowForNode(trash.get())});
+    EXPECT_EQ(reported, QStringList{QStringLiteral("Trash")});
+}
+
 TEST_F(OutlineViewTest, RowsCountOnlyWhatIsShown)
 {
     // LIBRARY, Documents, Trash, INDEX FOLDER, Papers, 2019, March, FAVORITES, Invoices.

@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSet>
 
 using platform::kit::Input;
 
@@ -181,17 +182,32 @@ int KPSideBarOutlineView::numberOfRows() const
     return rows;
 }
 
+std::vector<KPNode*> KPSideBarOutlineView::visibleNodes() const
+{
+    std::vector<KPNode*> nodes;
+    if (!m_model)
+        return nodes;
+    for (QModelIndex i = m_model->index(0, 0); i.isValid(); i = indexBelow(i))
+        nodes.push_back(m_model->nodeFromIndex(i));
+    return nodes;
+}
+
 QList<int> KPSideBarOutlineView::selectedRows() const
 {
     QList<int> rows;
     if (!m_model || !selectionModel())
         return rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) {
-        const int row = rowForNode(m_model->nodeFromIndex(index));
-        if (row >= 0)
+    // One walk over the rows: asking each selected node for its row would cost a walk per node.
+    QSet<const KPNode*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        selected.insert(m_model->nodeFromIndex(index));
+    if (selected.isEmpty())
+        return rows;
+    const std::vector<KPNode*> nodes = visibleNodes();
+    for (int row = 0; row < int(nodes.size()); ++row) {
+        if (selected.contains(nodes[row]))
             rows.append(row);
     }
-    std::sort(rows.begin(), rows.end());
     return rows;
 }
 
@@ -317,8 +333,17 @@ QItemSelectionModel::SelectionFlags KPSideBarOutlineView::selectionCommand(const
     if (!index.isValid() || !m_model)
         return QItemSelectionModel::NoUpdate;
     KPNode* node = m_model->nodeFromIndex(index);
-    if (!node || node->nodeType() == SideBarNodeType::SectionNode || selectionModel()->isSelected(index) ||
-        command == QItemSelectionModel::NoUpdate)
+    if (!node || node->nodeType() == SideBarNodeType::SectionNode || command == QItemSelectionModel::NoUpdate)
+        return QItemSelectionModel::NoUpdate;
+    // Taking a row out of a multiple selection (Ctrl-click) or a Shift-range back to a row
+    // already in it needs nobody's consent; a single selection is never emptied by a click.
+    if (selectionMode() == QAbstractItemView::ExtendedSelection) {
+        if (command & (QItemSelectionModel::Toggle | QItemSelectionModel::Deselect))
+            return command;
+        if ((command & QItemSelectionModel::Current) && selectionModel()->isSelected(index))
+            return command;
+    }
+    if (selectionModel()->isSelected(index))
         return QItemSelectionModel::NoUpdate;
     if (m_delegate.shouldSelectItem) {
         const KPNode::Ptr keep = node->shared_from_this();

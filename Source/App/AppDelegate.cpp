@@ -274,12 +274,12 @@ void AppDelegate::applicationWillTerminate()
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
-    if (!hasVisibleWindows) {
-        if (m_services.showMainWindow)
-            m_services.showMainWindow();
-        if (m_services.setBShowWindowItem)
-            m_services.setBShowWindowItem(false);
-    }
+    // A window that is minimised or covered still counts as visible here, yet the user who
+    // started the program again wants to see it: it always comes to the front.
+    if (m_services.showMainWindow)
+        m_services.showMainWindow();
+    if (!hasVisibleWindows && m_services.setBShowWindowItem)
+        m_services.setBShowWindowItem(false);
     return true;
 }
 

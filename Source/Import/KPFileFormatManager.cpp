@@ -194,10 +194,11 @@ const QVariantMap* KPFileFormatManager::rowForExtension(const QString& extension
 {
     if (extension.isEmpty())
         return nullptr;
-    const platform::LikePattern pattern(extension, platform::FoldOptions::CaseAndDiacriticInsensitive);
+    // An extension is a file's text, never a pattern: "*" or "?" in a name must not match
+    // another kind.
     for (const QVariantMap& row : m_rows) {
         for (const QString& ext : splitExtensions(row.value(QStringLiteral("Extension")))) {
-            if (pattern.matches(ext))
+            if (platform::equalsFolded(extension, ext, platform::FoldOptions::CaseAndDiacriticInsensitive))
                 return &row;
         }
     }

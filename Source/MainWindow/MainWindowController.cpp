@@ -468,6 +468,8 @@ void MainWindowController::checkRebuildKeys()
 
 void MainWindowController::showWindow()
 {
+    // Showing alone leaves a minimised window in the dock; the user asked to see it.
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

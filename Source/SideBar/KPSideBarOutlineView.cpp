@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSet>
 
 using platform::kit::Input;
 
@@ -181,17 +182,32 @@ int KPSideBarOutlineView::numberOfRows() const
     return rows;
 }
 
+std::vector<KPNode*> KPSideBarOutlineView::visibleNodes() const
+{
+    std::vector<KPNode*> nodes;
+    if (!m_model)
+        return nodes;
+    for (QModelIndex i = m_model->index(0, 0); i.isValid(); i = indexBelow(i))
+        nodes.push_back(m_model->nodeFromIndex(i));
+    return nodes;
+}
+
 QList<int> KPSideBarOutlineView::selectedRows() const
 {
     QList<int> rows;
     if (!m_model || !selectionModel())
         return rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) {
-        const int row = rowForNode(m_model->nodeFromIndex(index));
-        if (row >= 0)
+    // One walk over the rows: asking each selected node for its row would cost a walk per node.
+    QSet<const KPNode*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        selected.insert(m_model->nodeFromIndex(index));
+    if (selected.isEmpty())
+        return rows;
+    const std::vector<KPNode*> nodes = visibleNodes();
+    for (int row = 0; row < int(nodes.size()); ++row) {
+        if (selected.contains(nodes[row]))
             rows.append(row);
     }
-    std::sort(rows.begin(), rows.end());
     return rows;
 }
 
@@ -226,8 +242,13 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
         }
     };
     collect(QModelIndex());
-    KPNode* selected = selectedNode();
-    const std::weak_ptr<KPNode> keepSelected = selected ? selected->weak_from_this() : std::weak_ptr<KPNode>();
+    // Every selected node is kept, not just the first: a merge or a grouping acts on all of them.
+    std::vector<std::weak_ptr<KPNode>> keepSelected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        keepSelected.push_back(m_model->nodeFromIndex(index)->weak_from_this());
+    KPNode* current = selectedNode();
+    const std::weak_ptr<KPNode> keepCurrent = current ? current->weak_from_this() : std::weak_ptr<KPNode>();
+    bool lostSome = false;
     {
         const QScopedValueRollback silent(m_silentSelection, m_silentSelection + 1);
         m_model->reset(change);
@@ -235,13 +256,34 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
             if (const KPNode::Ptr node = weak.lock())
                 expand(m_model->indexForNode(node.get()));
         }
-        if (const KPNode::Ptr node = keepSelected.lock()) {
-            const QModelIndex index = m_model->indexForNode(node.get());
+        QItemSelection restored;
+        for (const auto& weak : keepSelected) {
+            const KPNode::Ptr node = weak.lock();
+            const QModelIndex index = node ? m_model->indexForNode(node.get()) : QModelIndex();
             if (index.isValid())
-                selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                restored.select(index, index);
+            else
+                lostSome = true;
         }
+        if (!restored.isEmpty()) {
+            const KPNode::Ptr currentNode = keepCurrent.lock();
+            const QModelIndex currentIndex = currentNode ? m_model->indexForNode(currentNode.get()) : QModelIndex();
+            selectionModel()->select(restored, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            selectionModel()->setCurrentIndex(currentIndex.isValid() ? currentIndex : restored.indexes().first(),
+                                              QItemSelectionModel::NoUpdate);
+        }
+        lostSome = lostSome || selectionModel()->selectedRows().size() != int(keepSelected.size());
     }
-    reportSelectionIfChanged();
+    // A selection that shrank is a change even when its first node stayed.
+    if (lostSome && keepSelected.size() > 1) {
+        KPNode* now = selectedNode();
+        m_reported = now ? now->weak_from_this() : std::weak_ptr<KPNode>();
+        m_hasReported = now != nullptr;
+        if (m_delegate.selectionDidChange)
+            m_delegate.selectionDidChange(*this);
+    } else {
+        reportSelectionIfChanged();
+    }
     updateHeartBeat();
     viewport()->update();
 }
@@ -291,8 +333,17 @@ QItemSelectionModel::SelectionFlags KPSideBarOutlineView::selectionCommand(const
     if (!index.isValid() || !m_model)
         return QItemSelectionModel::NoUpdate;
     KPNode* node = m_model->nodeFromIndex(index);
-    if (!node || node->nodeType() == SideBarNodeType::SectionNode || selectionModel()->isSelected(index) ||
-        command == QItemSelectionModel::NoUpdate)
+    if (!node || node->nodeType() == SideBarNodeType::SectionNode || command == QItemSelectionModel::NoUpdate)
+        return QItemSelectionModel::NoUpdate;
+    // Taking a row out of a multiple selection (Ctrl-click) or a Shift-range back to a row
+    // already in it needs nobody's consent; a single selection is never emptied by a click.
+    if (selectionMode() == QAbstractItemView::ExtendedSelection) {
+        if (command & (QItemSelectionModel::Toggle | QItemSelectionModel::Deselect))
+            return command;
+        if ((command & QItemSelectionModel::Current) && selectionModel()->isSelected(index))
+            return command;
+    }
+    if (selectionModel()->isSelected(index))
         return QItemSelectionModel::NoUpdate;
     if (m_delegate.shouldSelectItem) {
         const KPNode::Ptr keep = node->shared_from_this();
@@ -485,9 +536,16 @@ void KPSideBarOutlineView::rightClickAt(const QPoint& pos, const QPoint& globalP
         }
         return;
     }
-    if (selectedRows().isEmpty() || !menuFor)
+    const QList<int> selection = selectedRows();
+    if (selection.isEmpty() || !menuFor)
         return;
     const KPNode::Ptr node = m_model->nodeFromIndex(index)->shared_from_this();
+    // A click inside a multiple selection acts on all of it: merging or grouping tags needs it kept.
+    if (selection.size() > 1 && selectionModel()->isRowSelected(index.row(), index.parent())) {
+        if (QMenu* menu = menuFor(*this, selection))
+            showMenu(menu, globalPos);
+        return;
+    }
     // The clicked row becomes the one selection, if the owner lets it.
     if (!m_delegate.shouldSelectItem || !m_delegate.shouldSelectItem(*this, *node))
         return;
@@ -517,7 +575,7 @@ void KPSideBarOutlineView::contextMenuEvent(QContextMenuEvent* event)
     if (!node || !m_delegate.outlineViewMenuByIndexSet)
         return;
     const QRect rect = visualRect(m_model->indexForNode(node));
-    if (QMenu* menu = m_delegate.outlineViewMenuByIndexSet(*this, QList<int>{rowForNode(node)}))
+    if (QMenu* menu = m_delegate.outlineViewMenuByIndexSet(*this, selectedRows()))
         showMenu(menu, viewport()->mapToGlobal(rect.center()));
 }
 

@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QTreeView>
 #include <functional>
+#include <vector>
 #include <optional>
 
 class KPCustomThemeObject;
@@ -95,6 +96,8 @@ public:
     KPNode* nodeAtRow(int row) const;
     int numberOfRows() const;
     QList<int> selectedRows() const;
+    // The node of every shown row, in row order.
+    std::vector<KPNode*> visibleNodes() const;
     // The row's frame (the column after indentation), in viewport coordinates.
     QRect frameOfRow(int row) const;
 

@@ -18,6 +18,7 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QItemSelectionModel>
+#include <QHash>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QScrollBar>
@@ -79,31 +80,60 @@ public:
     void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override
     {
         if (!m_view || m_nodes->isChangingStructure() || m_view->selectionMode() != QAbstractItemView::ExtendedSelection) {
+            m_inRange = false;
             QItemSelectionModel::select(selection, command);
             return;
         }
+        // Rows and nodes are mapped once per change, so a large selection costs one walk.
+        const std::vector<KPNode*> nodes = m_view->visibleNodes();
+        QHash<const KPNode*, int> rowOf;
+        rowOf.reserve(int(nodes.size()));
+        for (int row = 0; row < int(nodes.size()); ++row)
+            rowOf.insert(nodes[row], row);
         const QList<int> current = m_view->selectedRows();
-        QList<int> proposed = command.testFlag(Clear) ? QList<int>() : current;
+        // A Shift-range replaces the range it extends, so it grows and shrinks against the
+        // selection made before the range began.
+        if (command.testFlag(Current)) {
+            if (!m_inRange) {
+                m_rangeBase.clear();
+                for (int row : current)
+                    m_rangeBase.append(nodes[row]->weak_from_this());
+                m_inRange = true;
+            }
+        } else {
+            m_inRange = false;
+        }
+        QList<int> proposed;
+        if (!command.testFlag(Clear)) {
+            if (m_inRange) {
+                for (const auto& weak : m_rangeBase) {
+                    const KPNode::Ptr node = weak.lock();
+                    if (const int row = node ? rowOf.value(node.get(), -1) : -1; row >= 0)
+                        proposed.append(row);
+                }
+            } else {
+                proposed = current;
+            }
+        }
+        QSet<int> has(proposed.begin(), proposed.end());
         for (const QModelIndex& index : selection.indexes()) {
-            const int row = m_view->rowForNode(m_nodes->nodeFromIndex(index));
+            const int row = rowOf.value(m_nodes->nodeFromIndex(index), -1);
             if (row < 0)
                 continue;
-            const bool has = proposed.contains(row);
-            if (command.testFlag(Toggle))
-                has ? void(proposed.removeAll(row)) : proposed.append(row);
-            else if (command.testFlag(Deselect))
-                proposed.removeAll(row);
-            else if (command.testFlag(Select) && !has)
-                proposed.append(row);
+            if (command.testFlag(Toggle) ? has.contains(row) : command.testFlag(Deselect))
+                has.remove(row);
+            else if (command.testFlag(Toggle) || command.testFlag(Select))
+                has.insert(row);
         }
+        proposed = QList<int>(has.begin(), has.end());
         std::sort(proposed.begin(), proposed.end());
-        const QList<int> rows = SubSideBarDataSource::proposeSelection(current, proposed, [this](int row) {
-            const KPNode* node = m_view->nodeAtRow(row);
+        const QList<int> rows = SubSideBarDataSource::proposeSelection(current, proposed, [&nodes](int row) {
+            const KPNode* node = row >= 0 && row < int(nodes.size()) ? nodes[row] : nullptr;
             return node && node->nodeType() != T::SectionNode;
         });
         QItemSelection result;
         for (int row : rows) {
-            const QModelIndex index = m_nodes->indexForNode(m_view->nodeAtRow(row));
+            const QModelIndex index = m_nodes->indexForNode(nodes[row]);
             result.select(index, index);
         }
         QItemSelectionModel::select(result, ClearAndSelect | Rows);
@@ -112,6 +142,8 @@ public:
 private:
     KPNodeTreeModel* m_nodes;
     QPointer<KPSideBarOutlineView> m_view;
+    QList<std::weak_ptr<KPNode>> m_rangeBase;
+    bool m_inRange = false;
 };
 
 } // namespace
@@ -313,6 +345,9 @@ void SubSideBarDataSource::load()
 {
     const platform::ContextPtr context = m_library ? m_library->context() : nullptr;
     reload([&] {
+        // A second load reads the store afresh; the trees of the first must not stay beside it.
+        m_tagsRoot->removeAllChildren();
+        m_collectionsRoot->removeAllChildren();
         if (!context) {
             KPLogLogMessage(QStringLiteral("Collections side bar: no library store is open; the trees stay empty"));
             return;

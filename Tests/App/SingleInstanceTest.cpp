@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QUuid>
+#include <unistd.h>
+#include <QScopeGuard>
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
@@ -110,6 +112,23 @@ TEST(SingleInstanceChild, DISABLED_RunsUntilKilled)
     note(QStringLiteral("listening"));
     testsupport::spinUntil([] { return false; }, 120000);
     ADD_FAILURE() << "not killed";
+}
+
+TEST(SingleInstance, TheHandOverNameBelongsToOneUser)
+{
+    // Two users of one machine must never reach each other's copy: the name lives in the
+    // user's runtime folder, or else in a private folder of the user's own.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", runtime); });
+    const QString name = SingleInstance::defaultServerName();
+    EXPECT_TRUE(name.startsWith(QString::fromLocal8Bit(runtime) + QLatin1Char('/'))) << name.toStdString();
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QFileInfo fallback(QFileInfo(SingleInstance::defaultServerName()).path());
+    EXPECT_TRUE(fallback.isDir());
+    EXPECT_EQ(fallback.ownerId(), ::getuid());
+    EXPECT_EQ(fallback.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+              QFile::Permissions());
 }
 
 TEST(SingleInstance, SecondLaunchHandsItsFilesOrAReopenToTheRunningCopy)

@@ -67,7 +67,11 @@ TEST_F(KPFileFormatManagerTest, LookUpsBetweenExtensionsKindsAndGroups)
                                  row(4, QStringLiteral("Rich Text"), QStringLiteral("rtf,rtfd"), QStringLiteral("Documents")),
                                  row(5, QStringLiteral("Résumé"), QStringLiteral("cv"), QStringLiteral("Documents"))});
     EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("PDF")), 1);
-    EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("rtf?")), 4) << "the given extension is a LIKE pattern";
+    // Extensions are names, not patterns: wildcard characters match only themselves.
+    EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("rtf?")), -1);
+    EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("*")), -1);
+    EXPECT_EQ(formats.kindNameByExtenstion(QStringLiteral("*")), QStringLiteral("Unknown"));
+    EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("CV")), 5);
     EXPECT_EQ(formats.kindIDByExtenstion(QStringLiteral("")), -1);
     EXPECT_EQ(formats.kindNameByExtenstion(QStringLiteral("RTFD")), QStringLiteral("Rich Text"));
     EXPECT_EQ(formats.kindNameByKindID(99), QStringLiteral("Unknown"));

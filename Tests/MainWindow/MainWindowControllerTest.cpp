@@ -142,6 +142,16 @@ TEST_F(MainWindowControllerTest, OpensAtTheStoredFrame)
     EXPECT_EQ(controller->window()->size(), QSize(1000, 680));
 }
 
+TEST_F(MainWindowControllerTest, ShowingAMinimisedWindowRestoresIt)
+{
+    MainWindowController& c = open();
+    c.window()->showMinimized();
+    ASSERT_TRUE(c.window()->isMinimized());
+    c.showWindow();
+    EXPECT_FALSE(c.window()->isMinimized());
+    EXPECT_TRUE(c.window()->isVisible());
+}
+
 TEST_F(MainWindowControllerTest, RestoresTheLastSelection)
 {
     int allPosts = 0;

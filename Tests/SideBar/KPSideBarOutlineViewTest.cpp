@@ -8,6 +8,8 @@
 #include "Theme/KPThemeObject.h"
 
 #include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTest>
@@ -52,6 +54,7 @@ protected:
         d.outlineViewMenuByIndexSet = [this](KPSideBarOutlineView& v, const std::optional<QList<int>>& rows) -> QMenu* {
             const QString name = rows ? v.nodeAtRow(rows->first())->title() : QStringLiteral("off rows");
             menusAsked.append(name);
+            rowsAsked.append(rows.value_or(QList<int>{}));
             auto* menu = new QMenu;
             menu->addAction(name);
             return menu;
@@ -93,6 +96,7 @@ protected:
     KPSideBarOutlineView* view = nullptr;
     QStringList asked, reported, menusAsked, shownMenus;
     QList<QRect> restReports;
+    QList<QList<int>> rowsAsked;
 };
 
 TEST_F(OutlineViewTest, ModelStaysConsistentThroughEveryKindOfChange)
@@ -150,6 +154,23 @@ TEST_F(OutlineViewTest, ReloadKeepsSelectionAndExpansionWithoutTellingTheDelegat
     model->removeChild(*favorites, favorite.get());
     EXPECT_EQ(reported.last(), QStringLiteral("-"));
     EXPECT_EQ(reported.size(), 4);
+}
+
+TEST_F(OutlineViewTest, ReloadKeepsAWholeMultipleSelectionOrReportsWhatItLost)
+{
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->selectNode(trash.get());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, centreOf(favorite));
+    ASSERT_EQ(view->selectedRows().size(), 2);
+    reported.clear();
+    view->reloadAll([&] { library->insertChild(KPNode::initWithTitle(QStringLiteral("Importing"), T::ImportingNode), 0); });
+    EXPECT_EQ(view->selectedRows(), (QList<int>{view->rowForNode(trash.get()), view->rowForNode(favorite.get())}));
+    EXPECT_TRUE(reported.isEmpty());
+
+    // Losing the second node keeps the first one selected but is still a change to report.
+    view->reloadAll([&] { favorites->removeAllChildren(); });
+    EXPECT_EQ(view->selectedRows(), QList<int>{view->rowForNode(trash.get())});
+    EXPECT_EQ(reported, QStringList{QStringLiteral("Trash")});
 }
 
 TEST_F(OutlineViewTest, RowsCountOnlyWhatIsShown)
@@ -338,6 +359,29 @@ TEST_F(OutlineViewTest, ContextMenusFollowTheSelectionRules)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, centreOf(documents));
     EXPECT_EQ(asked, (QStringList{QStringLiteral("Documents")}));
     EXPECT_EQ(view->selectedNode(), documents.get());
+}
+
+TEST_F(OutlineViewTest, ARightClickInsideAMultipleSelectionAsksForAllOfIt)
+{
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->selectNode(documents.get());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, centreOf(trash));
+    const QList<int> both{view->rowForNode(documents.get()), view->rowForNode(trash.get())};
+    ASSERT_EQ(view->selectedRows(), both);
+
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, centreOf(trash));
+    EXPECT_EQ(view->selectedRows(), both);
+    EXPECT_EQ(rowsAsked.last(), both);
+    // The menu key asks for the same whole selection.
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint());
+    QCoreApplication::sendEvent(view->viewport(), &key);
+    EXPECT_EQ(rowsAsked.last(), both);
+    EXPECT_EQ(shownMenus.size(), 2);
+
+    // Outside the selection the clicked row alone is selected and asked for.
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, centreOf(favorite));
+    EXPECT_EQ(view->selectedNode(), favorite.get());
+    EXPECT_EQ(rowsAsked.last(), QList<int>{view->rowForNode(favorite.get())});
 }
 
 TEST_F(OutlineViewTest, BusyRowsSpinOnTheBeatUntilTheyStop)

@@ -155,6 +155,41 @@ TEST_F(SubSideBarTest, SeveralRowsReportTheirTagsOnceInRowOrder)
     EXPECT_FALSE(group.expand());
 }
 
+TEST_F(SubSideBarTest, RangesShrinkCtrlClicksDeselectAndASecondLoadAddsNothing)
+{
+    for (int i = 1; i <= 4; ++i)
+        addTag(QStringLiteral("t%1").arg(i)).setSortID(i);
+    save();
+    openSub(SubSideBarDataSource::kTagsMode);
+    const QStringList shown = rows();
+    const auto click = [this](const char* title, Qt::KeyboardModifiers modifiers) {
+        QTest::mouseClick(subView->viewport(), Qt::LeftButton, modifiers,
+                          subView->visualRect(sub->model()->indexForNode(node(title).get())).center());
+    };
+    const auto selectedTitles = [this] {
+        QStringList titles;
+        for (const KPNode::Ptr& n : sub->selectedNodes())
+            titles.append(n->title());
+        return titles;
+    };
+    click("t1", {});
+    click("t4", Qt::ShiftModifier);
+    EXPECT_EQ(selectedTitles(), (QStringList{"t1", "t2", "t3", "t4"}));
+    click("t2", Qt::ShiftModifier);
+    EXPECT_EQ(selectedTitles(), (QStringList{"t1", "t2"}));
+    click("t4", Qt::ControlModifier);
+    EXPECT_EQ(selectedTitles(), (QStringList{"t1", "t2", "t4"}));
+    click("t1", Qt::ControlModifier);
+    EXPECT_EQ(selectedTitles(), (QStringList{"t2", "t4"}));
+    EXPECT_EQ(subTold.last(), QStringLiteral("nodes:t2,t4"));
+
+    bool loadedAgain = false;
+    sub->setLoadedCallback([&] { loadedAgain = true; });
+    sub->initData();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return loadedAgain; }));
+    EXPECT_EQ(rows(), shown);
+}
+
 TEST(SubSideBarProposal, UntaggedNeverJoinsASelection)
 {
     const auto selectable = [](int row) { return row != 1; }; // row 1: the header

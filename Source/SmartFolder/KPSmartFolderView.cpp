@@ -6,6 +6,12 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
+#include "Platform/ObjectStore/Predicate/Predicate.h"
+#include "Store/DBAuthor.h"
+#include "Store/DBIndexFolder.h"
+#include "Store/DBNode.h"
+#include "Store/DBTag.h"
+#include "Store/DataBaseEngine.h"
 #include "Utilities/FlagNames.h"
 
 #include <QComboBox>
@@ -55,17 +61,62 @@ QFont smallFont()
 
 // --- choices -------------------------------------------------------------------------------
 
+namespace {
+
+template <typename Record>
+QList<Record> fetch(DataBaseEngine* store, const QString& format, const QVariantList& arguments,
+                    const std::optional<platform::SortDescriptor>& sort = std::nullopt)
+{
+    if (!store)
+        return {};
+    // No format: every record.
+    const auto predicate = format.isEmpty() ? platform::Result<platform::Predicate>(platform::Predicate())
+                                            : platform::Predicate::format(format, arguments);
+    if (!predicate)
+        return {};
+    auto found = store->queryRecordByName(Record::entityName(), *predicate, sort);
+    return found ? DBRecord::recordsOf<Record>(*found) : QList<Record>();
+}
+
+void appendTree(const DBNode& node, int depth, QList<SmartFolderChoices::Collection>& out)
+{
+    if (node.type() == 1 || node.type() == 2)
+        out.append({node.title(), node.nodeID(), depth, node.type()});
+    for (const DBNode& child : node.children())
+        appendTree(child, depth + 1, out);
+}
+
+QStringList names(const auto& records)
+{
+    QStringList out;
+    for (const auto& record : records)
+        out.append(record.name());
+    return out;
+}
+
+} // namespace
+
 SmartFolderChoices SmartFolderChoices::fromStore(DataBaseEngine* store)
 {
     SmartFolderChoices choices;
-    choices.collections = [] { return QList<Collection>(); };
-    choices.sources = [] { return QList<Source>(); };
-    choices.tags = [] { return QStringList(); };
-    choices.authors = [] { return QStringList(); };
+    choices.collections = [store] {
+        QList<Collection> out;
+        const auto roots = fetch<DBNode>(store, "(type == %d || type == %d) && isTrash == NO && parent == nil", {1, 2});
+        for (const DBNode& root : roots)
+            appendTree(root, 0, out);
+        return out;
+    };
+    choices.sources = [store] {
+        QList<Source> out;
+        for (const DBIndexFolder& folder : fetch<DBIndexFolder>(store, "isTrash == NO", {}, platform::SortDescriptor("title")))
+            out.append({folder.title(), folder.path()});
+        return out;
+    };
+    choices.tags = [store] { return names(fetch<DBTag>(store, "isTrash == NO", {})); };
+    choices.authors = [store] { return names(fetch<DBAuthor>(store, QString(), {})); };
     choices.kinds = [] { return KPFileFormatManager::fileFormatManager().kindList(); };
     choices.kindName = [](qint64 id) { return KPFileFormatManager::fileFormatManager().kindNameByKindID(id); };
     choices.kindID = [](const QString& name) { return KPFileFormatManager::fileFormatManager().kindIDByKindName(name); };
-    Q_UNUSED(store);
     return choices;
 }
 

@@ -33,6 +33,7 @@ KPSmartFolderWindowController::KPSmartFolderWindowController(SmartFolderChoices 
     auto* nameLabel = new QLabel(platform::localizedString("Name:"), m_content);
     nameLabel->setGeometry(10, 10, 80, 22);
     m_txtSmartName = new QLineEdit(m_content);
+    m_txtSmartName->setObjectName("txtSmartName");
     m_txtSmartName->setGeometry(95, 10, kSheetWidth - 105, 22);
     connect(m_txtSmartName, &QLineEdit::textChanged, this, [this] { updateOKState(); });
 

@@ -19,7 +19,6 @@
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/KPNode.h"
-#include "SideBar/SubSideBarDataSource.h"
 
 #include <QPointer>
 #include <QString>
@@ -102,6 +101,10 @@ public:
             m_smartFolderEditor(window, QString(), QByteArray(), std::move(done));
     }
     // The sheet that names a smart folder and edits its rules (the same one the side bar uses).
+    // The same function type as the side bar's SmartFolderEditor, spelt out so that this header
+    // does not pull in the side bar's.
+    using SmartFolderEditor = std::function<void(QWidget* window, const QString& title, const QByteArray& rules,
+                                                 std::function<void(int, const QByteArray&, const QString&)>)>;
     void setSmartFolderEditor(SmartFolderEditor editor) { m_smartFolderEditor = std::move(editor); }
     void focusSearchField() override;
 

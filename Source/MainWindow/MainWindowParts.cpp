@@ -16,6 +16,7 @@
 #include "SideBar/SideBarContext.h"
 #include "SideBar/SubSideBarDataSource.h"
 
+#include "SmartFolder/KPSmartFolderWindowController.h"
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
@@ -63,6 +64,24 @@ MainWindowContext& MainWindowParts::withGrid(MainWindowContext& ctx, GridDataSou
 
 void MainWindowParts::wire()
 {
+    // ---- the smart-folder sheet: File > New Smart Folder and the side bar's Edit Smart Folder ----
+    const SmartFolderEditor smartFolderEditor = [this](QWidget* window, const QString& title, const QByteArray& rules,
+                                                       std::function<void(int, const QByteArray&, const QString&)> done) {
+        if (!m_ctx.dialogs) {
+            if (done)
+                done(0, {}, {});
+            return;
+        }
+        auto* sheet = new KPSmartFolderWindowController(SmartFolderChoices::fromStore(m_ctx.store));
+        sheet->beginSheetWithWindow(window, *m_ctx.dialogs, std::move(done));
+        sheet->setSmartData(rules);
+        // After the rules: a folder whose rules are empty keeps its own name.
+        sheet->setTitle(title);
+    };
+    search.setSmartFolderEditor(smartFolderEditor);
+    if (m_ctx.subSideBarDataSource)
+        m_ctx.subSideBarDataSource->setSmartFolderEditor(smartFolderEditor);
+
     // ---- the chrome around the grid ----
     chrome.hooks.collectionViewItemDidSelected = [this] {
         if (grid.actions.itemDidSelected)

@@ -93,6 +93,19 @@ public:
     void cancelContentSearches() override;
     QString smartStringFromData(const QVariantMap& rules) const override;
     bool hasSearchField() const override;
+    bool hasSmartFolderSheet() const override { return bool(m_smartFolderEditor); }
+    void beginSmartFolderSheet(QWidget* window,
+                               std::function<void(int result, const QByteArray& rules, const QString& title)> done) override
+    {
+        if (m_smartFolderEditor)
+            m_smartFolderEditor(window, QString(), QByteArray(), std::move(done));
+    }
+    // The sheet that names a smart folder and edits its rules (the same one the side bar uses).
+    // The same function type as the side bar's SmartFolderEditor, spelt out so that this header
+    // does not pull in the side bar's.
+    using SmartFolderEditor = std::function<void(QWidget* window, const QString& title, const QByteArray& rules,
+                                                 std::function<void(int, const QByteArray&, const QString&)>)>;
+    void setSmartFolderEditor(SmartFolderEditor editor) { m_smartFolderEditor = std::move(editor); }
     void focusSearchField() override;
 
     // For tests: whether a search of either kind is held.
@@ -124,4 +137,5 @@ private:
     QPointer<KPSearchTextEditor> m_field;
     std::unique_ptr<platform::kit::Popover> m_resultPopover;
     SearchResultViewController* m_resultController = nullptr; // owned by m_resultPopover
+    SmartFolderEditor m_smartFolderEditor;
 };

@@ -7,12 +7,15 @@
 #include "MainWindow/MainMenu.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/MainWindowParts.h"
+#include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/MenuModel.h"
 #include "SideBar/SideBarNodeType.h"
 #include "SideBar/SubSideBarDataSource.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QCoreApplication>
 #include <map>
@@ -287,13 +290,14 @@ TEST_F(MenuActionsTest, EveryItemPerformsARegisteredCommandEnabledAsTheBindingsS
     for (const auto& [flag, on] : flags)
         for (QAction* action : menu.actionsForFlag(flag))
             EXPECT_EQ(action->isEnabled(), on) << qPrintable(action->text());
-    // The scanner and the SafeBox's sheets are part of this build: their items are offered.
-    for (const char* name : {"menuScanClick", "menuCopySafeBoxClick", "menuDeleteSafeBoxFile"}) {
+    // The smart-folder sheet, the scanner and the SafeBox's sheets are part of this build: their
+    // items are offered.
+    for (const char* name : {"menuAddSmartFolder", "menuScanClick", "menuCopySafeBoxClick", "menuDeleteSafeBoxFile"}) {
         QAction* item = menu.actionForCommand(QString::fromLatin1(name));
         ASSERT_TRUE(item) << name;
         EXPECT_TRUE(item->isEnabled()) << name;
     }
-    const QStringList waiting{"menuAddSmartFolder", "menuSearchClick"};
+    const QStringList waiting{"menuSearchClick"};
     const QStringList makersPages{"menuFAQClick", "menuShowHelpClick", "menuRateThisApp"};
     for (const QString& name : waiting + makersPages) {
         QAction* item = menu.actionForCommand(name);
@@ -311,13 +315,12 @@ TEST_F(MenuActionsTest, EveryItemPerformsARegisteredCommandEnabledAsTheBindingsS
     EXPECT_EQ(selected(), shown);
     EXPECT_EQ(titles(ctx).size(), 3);
 
-    // The "+" under the side bar offers the same, smart folders disabled alike.
+    // The "+" under the side bar offers the same, smart folders included.
     const std::unique_ptr<QMenu> add(controller->parts().chrome.hooks.addButonMenu());
     ASSERT_TRUE(add);
     for (QAction* action : add->actions())
         if (!action->isSeparator())
-            EXPECT_EQ(action->isEnabled(), platform::kit::menuItemCommand(action) != QLatin1String("menuAddSmartFolder"))
-                << qPrintable(action->text());
+            EXPECT_TRUE(action->isEnabled()) << qPrintable(action->text());
 
     QStringList unanswered;
     ctx.commands->setUnansweredHook([&](const QString& name) { unanswered.append(name); });
@@ -347,6 +350,34 @@ TEST_F(MenuActionsTest, SmartFolderSheetOncePluggedIn)
     EXPECT_EQ(selected()->nodeType(), T::CollectionsNode);
     EXPECT_EQ(countOfType(ctx.subSideBarDataSource->rootNode(), T::SmartFolderNode), 1);
     ctx.search = before;
+}
+
+// The wired window's own sheet: Cancel adds nothing; OK brings Collections up with the folder
+// named as typed, and its rules give what they say.
+TEST_F(MenuActionsTest, NewSmartFolderThroughTheWiredSheet)
+{
+    platform::kit::RecordingDialogService dialogs;
+    MainWindowContext& ctx = start();
+    ASSERT_TRUE(ctx.appMenu->actionForCommand(QStringLiteral("menuAddSmartFolder"))->isEnabled());
+
+    dialogs.scriptSheet(0);
+    perform(ctx, "menuAddSmartFolder");
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.requests().size() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(selected()->nodeType(), T::DocumentsNode);
+    EXPECT_EQ(countOfType(ctx.subSideBarDataSource->rootNode(), T::SmartFolderNode), 0);
+
+    dialogs.scriptSheetShown();
+    perform(ctx, "menuAddSmartFolder");
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.requests().size() == 2; }));
+    auto* sheet = dialogs.requests().last().sheet.data();
+    ASSERT_TRUE(sheet);
+    auto* name = sheet->content()->findChild<QLineEdit*>(QStringLiteral("txtSmartName"));
+    ASSERT_TRUE(name);
+    name->setText(QStringLiteral("Apples"));
+    sheet->end(1);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return selected()->nodeType() == T::CollectionsNode; }));
+    ASSERT_EQ(countOfType(ctx.subSideBarDataSource->rootNode(), T::SmartFolderNode), 1);
 }
 
 // Emptying the Trash from the menu while Documents is shown: the Trash's badge counts what is

@@ -1,0 +1,311 @@
+#include "SmartFolder/KPSmartFolderView.h"
+#include "SmartFolder/KPSmartFolderWindowController.h"
+
+#include "Controls/KPRatingView.h"
+#include "Controls/KPTokenEditorView.h"
+#include "Platform/Foundation/KeyedArchiver.h"
+#include "Platform/Foundation/KeyedUnarchiver.h"
+#include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Sheet.h"
+#include "Support/TestSupport.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace SmartFolderRules;
+
+namespace {
+
+SmartFolderChoices testChoices()
+{
+    SmartFolderChoices c;
+    c.collections = [] {
+        return QList<SmartFolderChoices::Collection>{{"Work", 7, 0, 1}, {"Drafts", 9, 1, 2}};
+    };
+    c.sources = [] {
+        return QList<SmartFolderChoices::Source>{{"Papers", "/home/u/Papers"}, {"papers", "/home/u/papers"}};
+    };
+    c.tags = [] { return QStringList{"tag10", "Tag2", "alpha"}; };
+    c.authors = [] { return QStringList{"Ann", "Bob"}; };
+    c.kinds = [] { return QStringList{"PDF", "Image"}; };
+    c.kindName = [](qint64 id) { return id == 5 ? QString("Image") : id == 1 ? QString("PDF") : QString(); };
+    c.kindID = [](const QString& name) { return name == "Image" ? qint64(5) : name == "PDF" ? qint64(1) : qint64(0); };
+    return c;
+}
+
+QVariantMap rule(const QString& title, const QString& op, const QVariant& right)
+{
+    const SmartField* field = smartFieldForTitle(title);
+    return {{"Title", title}, {"Left", field ? field->left : QString("x")}, {"Center", op}, {"Right", right}};
+}
+
+struct SmartFolderRuleView : ::testing::Test {
+    KPSmartFolderView view{testChoices()};
+    SmartFolderRuleView() { view.resize(600, 2); }
+    QStringList titles() const
+    {
+        QStringList out;
+        for (auto* row : view.rowEditors())
+            out.append(row->leftStringValue());
+        return out;
+    }
+};
+
+// Every stored value keeps its exact value and type through the rows.
+void expectSameVariant(const QVariant& expected, const QVariant& actual, const QString& where)
+{
+    SCOPED_TRACE(where.toStdString());
+    if (expected.typeId() == QMetaType::QVariantMap) {
+        ASSERT_EQ(actual.typeId(), QMetaType::QVariantMap);
+        const QVariantMap e = expected.toMap(), a = actual.toMap();
+        ASSERT_EQ(e.keys(), a.keys());
+        for (const QString& key : e.keys())
+            expectSameVariant(e[key], a[key], where + "/" + key);
+        return;
+    }
+    if (expected.typeId() == QMetaType::QVariantList) {
+        const QVariantList e = expected.toList(), a = actual.toList();
+        ASSERT_EQ(e.size(), a.size());
+        for (int i = 0; i < e.size(); ++i)
+            expectSameVariant(e[i], a[i], where + QString("/%1").arg(i));
+        return;
+    }
+    EXPECT_EQ(expected.typeId(), actual.typeId());
+    EXPECT_EQ(expected, actual);
+}
+
+} // namespace
+
+TEST_F(SmartFolderRuleView, AddFollowsTheFieldTableAndRespectsTheLimits)
+{
+    view.addRowByType(SmartRowCollection, "Collection");
+    view.add(view.rowEditors().first());
+    view.add(view.rowEditors().first()); // the separator is skipped
+    EXPECT_EQ(titles(), (QStringList{"Collection", "DocumentSource", "Title"}));
+    EXPECT_EQ(view.rowEditors()[2]->editorType(), SmartRowText);
+
+    KPSmartFolderView wrap{testChoices()};
+    wrap.resize(600, 2);
+    wrap.addRowByType(SmartRowDate, "Date Imported");
+    wrap.add(nullptr);
+    EXPECT_EQ(wrap.rowEditors().last()->leftStringValue(), "Collection");
+
+    while (view.rowEditors().size() < 20)
+        view.add(view.rowEditors().first());
+    view.add(view.rowEditors().first());
+    EXPECT_EQ(view.rowEditors().size(), 20);
+
+    wrap.deleteRow(wrap.rowEditors().first());
+    wrap.deleteRow(wrap.rowEditors().first());
+    EXPECT_EQ(wrap.rowEditors().size(), 1);
+}
+
+TEST_F(SmartFolderRuleView, ThreeRowsAreNinetyTwoHighWithTheSecondLightBlue)
+{
+    QList<std::pair<int, int>> heights;
+    view.setDelegate([&](int h, int d) { heights.append({h, d}); });
+    view.addRowByType(SmartRowCollection, "Collection");
+    view.add(nullptr);
+    view.add(nullptr);
+    EXPECT_EQ(view.height(), 92);
+    EXPECT_EQ(heights.last(), std::make_pair(92, 30));
+    const QImage image = view.grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(590, 31 + 15)), QColor(237, 245, 254));
+    EXPECT_EQ(QColor(image.pixel(590, 1 + 15)), QColor(Qt::white));
+}
+
+TEST_F(SmartFolderRuleView, EveryFieldRoundTripsWithItsValueTypes)
+{
+    const QDateTime instant = QDateTime::fromMSecsSinceEpoch(1'780'000'123'456, Qt::UTC);
+    const QVariantList rows{
+        rule("Collection", "==", qint64(9)),
+        rule("DocumentSource", "!=", "/home/u/papers"),
+        rule("Title", "BEGINSWITH[cd]", "Report 2024"),
+        rule("Content", "CONTAINS[cd]", "alpha"),
+        rule("File Type", "!=", qint64(5)),
+        rule("Size", "<", QVariantMap{{"Size", 1.5}, {"Index", qint64(2)}}),
+        rule("Author", "!=", "Bob"),
+        rule("Author", "BEGINSWITH[cd]", "An"),
+        rule("Label", "==", qint64(4)),
+        rule("Rating", ">", qint64(3)),
+        rule("Tag", "==", "tag10"),
+        rule("Description", "DONTCONTAINS", "draft"),
+        rule("From", "CONTAINS[cd]", "example.org"),
+        rule("Date Created", "AFTER", QVariantMap{{"Date", instant}}),
+        rule("Date Last Modified", "ISLASTWEEK", QVariantMap{{"IsLastWeek", true}}),
+        rule("Date Last Opened", "ISINTHELAST", QVariantMap{{"IntValue", qint64(3)}, {"Index", qint64(1)}}),
+        rule("Date Imported", "ISTODAY", QVariantMap{{"IsToDay", true}}),
+    };
+    const QVariantMap stored{{"Operation", false}, {"SmartData", rows}};
+    view.setIsAnd(false);
+    view.setSmartData(stored);
+    ASSERT_EQ(view.rowEditors().size(), rows.size());
+    expectSameVariant(stored, view.smartData(), "rules");
+
+    // Through the keyed archive, as a reopened folder reads it.
+    const QVariant archived = *platform::KeyedUnarchiver::unarchiveObject(
+        *platform::KeyedArchiver::archivedData(view.smartData()));
+    KPSmartFolderView reopened{testChoices()};
+    reopened.resize(600, 2);
+    reopened.setIsAnd(false);
+    reopened.setSmartData(archived.toMap());
+    expectSameVariant(stored, reopened.smartData(), "reopened");
+    EXPECT_EQ(reopened.rowEditors()[15]->countField()->text(), "3");
+    EXPECT_TRUE(reopened.rowEditors()[15]->unitPopUp()->isVisibleTo(&reopened));
+    EXPECT_FALSE(reopened.rowEditors()[15]->datePicker()->isVisibleTo(&reopened));
+}
+
+TEST_F(SmartFolderRuleView, EditedControlsGiveTheirRules)
+{
+    auto* date = view.addRowByType(SmartRowDate, "Date Created");
+    date->centerButton()->setCurrentIndex(date->centerButton()->findData("ISINTHELAST"));
+    date->centerButton()->activated(date->centerButton()->currentIndex());
+    date->countField()->setText("3");
+    date->unitPopUp()->setCurrentIndex(1);
+    expectSameVariant(QVariantMap{{"IntValue", qint64(3)}, {"Index", qint64(1)}}, date->smartData()["Right"], "date");
+
+    auto* tag = view.addRowByType(SmartRowTag, "Tag");
+    EXPECT_EQ(tag->smartData()["Right"], QVariant(QString()));
+    EXPECT_EQ(tag->smartData()["Center"], "==");
+    // Natural, case-insensitive order after the first item and a separator.
+    EXPECT_EQ(tag->valuePopUp()->itemText(2), "alpha");
+    EXPECT_EQ(tag->valuePopUp()->itemText(3), "Tag2");
+    EXPECT_EQ(tag->valuePopUp()->itemText(4), "tag10");
+
+    // Two codes that share a display text stay apart: the code travels with the item.
+    auto* rating = view.addRowByType(SmartRowRating, "Rating");
+    rating->centerButton()->setItemText(0, "same");
+    rating->centerButton()->setItemText(1, "same");
+    rating->centerButton()->setCurrentIndex(1);
+    EXPECT_EQ(rating->smartData()["Center"], "<");
+
+    // Changing the field replaces the row in place.
+    auto* title = view.rowEditors()[1];
+    view.changeRowFromTitle("Size", title);
+    ASSERT_EQ(view.rowEditors().size(), 3);
+    EXPECT_EQ(view.rowEditors()[1]->editorType(), SmartRowSize);
+    EXPECT_EQ(view.rowEditors()[1]->tag(), 1);
+}
+
+TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)
+{
+    view.setSmartData({{"SmartData", QVariantList{rule("Tag", "==", "trashed"), rule("Collection", "==", qint64(404)),
+                                                  rule("Rating", "==", "not a number"), rule("Nonsense", "ZZZ", 1)}}});
+    const QVariantList rows = view.smartData()["SmartData"].toList();
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0].toMap()["Right"], "trashed");
+    EXPECT_EQ(rows[1].toMap()["Right"], qint64(0));
+    EXPECT_EQ(rows[2].toMap()["Right"], qint64(0));
+    EXPECT_EQ(rows[3].toMap()["Title"], "Nonsense");
+    EXPECT_EQ(view.rowEditors()[3]->editorType(), SmartRowText);
+
+    KPSmartFolderView many{testChoices()};
+    many.resize(600, 2);
+    QVariantList lots;
+    for (int i = 0; i < 25; ++i)
+        lots.append(rule("Title", "==", QString::number(i)));
+    many.setSmartData({{"SmartData", lots}});
+    EXPECT_EQ(many.rowEditors().size(), 20);
+}
+
+// --- the sheet ---
+
+namespace {
+
+struct SmartFolderSheet : ::testing::Test {
+    platform::kit::RecordingDialogService dialogs;
+    QWidget window;
+    SmartFolderSheet()
+    {
+        window.resize(900, 700);
+        window.show();
+    }
+    struct Outcome {
+        int code = -1;
+        QByteArray rules;
+        QString title;
+    };
+    KPSmartFolderWindowController* open(Outcome& outcome, const QByteArray& archive, const QString& title = {})
+    {
+        dialogs.scriptSheetShown();
+        auto* controller = new KPSmartFolderWindowController(testChoices());
+        controller->beginSheetWithWindow(&window, dialogs, [&outcome](int code, const QByteArray& r, const QString& t) {
+            outcome = {code, r, t};
+        });
+        controller->setTitle(title);
+        controller->setSmartData(archive);
+        return controller;
+    }
+};
+
+} // namespace
+
+TEST_F(SmartFolderSheet, NewFolderCancelGivesNothingAndRowsResizeTheSheet)
+{
+    Outcome outcome;
+    auto* controller = open(outcome, {});
+    EXPECT_EQ(controller->nameField()->text(), "untitled smart folder");
+    ASSERT_EQ(controller->smartFolderView()->rowEditors().size(), 1);
+    EXPECT_EQ(controller->smartFolderView()->rowEditors()[0]->leftStringValue(), "Collection");
+    const int height = controller->content()->height();
+    controller->smartFolderView()->add(nullptr);
+    EXPECT_EQ(controller->content()->height(), height + 30);
+    controller->smartFolderView()->deleteRow(controller->smartFolderView()->rowEditors()[1]);
+    EXPECT_EQ(controller->content()->height(), height);
+    controller->btnCancelClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_TRUE(outcome.rules.isEmpty());
+    EXPECT_TRUE(outcome.title.isNull());
+}
+
+TEST_F(SmartFolderSheet, AnyModeAndNameGateTheAnswer)
+{
+    Outcome outcome;
+    auto* controller = open(outcome, {});
+    controller->nameField()->setText("   ");
+    EXPECT_FALSE(controller->okButton()->isEnabled());
+    controller->nameField()->setText("Reading");
+    controller->modeButton()->setCurrentIndex(1);
+    controller->modeButton()->activated(1);
+    controller->okButton()->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_EQ(outcome.title, "Reading");
+    const QVariantMap rules = platform::KeyedUnarchiver::unarchiveObject(outcome.rules)->toMap();
+    EXPECT_EQ(rules["Operation"], false);
+    EXPECT_EQ(rules["SmartData"].toList().size(), 1);
+}
+
+TEST_F(SmartFolderSheet, EmptyNameDisablesOKAtOpeningAndUnchangedRulesComeBackExactly)
+{
+    const QVariantMap stored{{"Operation", false},
+                             {"SmartData", QVariantList{rule("Tag", "!=", "alpha"), rule("Rating", ">", qint64(2))}}};
+    const QByteArray archive = *platform::KeyedArchiver::archivedData(stored);
+    Outcome outcome;
+    auto* controller = open(outcome, archive, QString(""));
+    EXPECT_FALSE(controller->okButton()->isEnabled());
+    controller->nameField()->setText("Kept");
+    EXPECT_EQ(controller->modeButton()->currentIndex(), 1);
+    controller->btnOKClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    expectSameVariant(stored, *platform::KeyedUnarchiver::unarchiveObject(outcome.rules), "unchanged");
+}
+
+TEST_F(SmartFolderSheet, UnreadableRulesOpenWithOneRowAndSayWhy)
+{
+    Outcome outcome;
+    auto* controller = open(outcome, QByteArray("not an archive"), "Old folder");
+    EXPECT_EQ(controller->nameField()->text(), "Old folder");
+    EXPECT_EQ(controller->smartFolderView()->rowEditors().size(), 1);
+    EXPECT_TRUE(controller->unreadableLine()->isVisibleTo(controller->content()));
+    EXPECT_FALSE(controller->unreadableLine()->text().isEmpty());
+    controller->btnCancelClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    EXPECT_EQ(outcome.code, 0);
+}

@@ -114,7 +114,6 @@ class ScannerLauncher {
 public:
     virtual ~ScannerLauncher() = default;
     virtual bool isAvailable() const { return false; }
+    // Shows the scanner window, one at a time; "menuScanClick" is the launcher's own command.
     virtual void showScanner(QWidget* window) {}
-    // Shows the scanner window (one at a time); scanned runs when it closes after a scan.
-    virtual void openScanner(QWidget* window, std::function<void()> scanned) { showScanner(window); }
 };

@@ -113,7 +113,6 @@ void PanelMenuActions::install()
     plain("menuAddSource", &PanelMenuActions::menuAddSource);
     plain("menuPreferencesClick", &PanelMenuActions::menuPreferencesClick);
     plain("menuCheckDuplicateClick", &PanelMenuActions::menuCheckDuplicateClick);
-    plain("menuScanClick", &PanelMenuActions::menuScanClick);
     plain("orderFrontStandardAboutPanel", &PanelMenuActions::orderFrontStandardAboutPanel);
     plain("menuFeedBackClick", &PanelMenuActions::menuFeedBackClick);
     plain("menuReportBugClick", &PanelMenuActions::menuReportBugClick);
@@ -276,24 +275,6 @@ void PanelMenuActions::menuCheckDuplicateClick()
     openDuplicatesWindow([this, alive] {
         if (!alive.expired())
             m_duplicatesOpen = false;
-    });
-}
-
-void PanelMenuActions::menuScanClick()
-{
-    if (!m_ctx.scanner || !m_ctx.scanner->isAvailable()) {
-        KPLogLogMessage(QStringLiteral("Scanning is not available in this build"));
-        return;
-    }
-    const std::weak_ptr<bool> alive = m_alive;
-    m_ctx.scanner->openScanner(window(), [this, alive] {
-        if (alive.expired() || !m_ctx.sideBarDataSource || !m_ctx.sideBarDataSource->sideBarView())
-            return;
-        // The scanned document shows up where documents of the library are listed.
-        KPNode* selected = m_ctx.sideBarDataSource->sideBarView()->selectedNode();
-        if (selected && (selected->nodeType() == T::DocumentsNode || selected->nodeType() == T::CollectionsNode) &&
-            onSideBarNodeChange)
-            onSideBarNodeChange(selected->shared_from_this());
     });
 }
 

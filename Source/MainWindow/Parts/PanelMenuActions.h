@@ -95,7 +95,6 @@ public:
     void menuAddSource();
     void menuPreferencesClick();
     void menuCheckDuplicateClick();
-    void menuScanClick();
     void orderFrontStandardAboutPanel();
     void menuFeedBackClick();
     void menuReportBugClick();

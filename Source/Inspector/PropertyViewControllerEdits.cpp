@@ -21,6 +21,7 @@
 
 #include <QTextDocument>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -42,6 +43,17 @@ QStringList usableNames(const QStringList& names)
     return out;
 }
 
+// The names to store, or nothing when they would change nothing the record holds.
+std::optional<QStringList> changedNames(const QStringList& rawNames, const QStringList& current)
+{
+    const QStringList names = usableNames(rawNames);
+    if (names.isEmpty() && current.isEmpty())
+        return std::nullopt;
+    if (!names.isEmpty() && sortedNames(current) == names)
+        return std::nullopt;
+    return names;
+}
+
 } // namespace
 
 // ---- tags ----
@@ -50,14 +62,13 @@ bool PropertyViewController::updateTagObjectToFileInfo(const QStringList& rawNam
 {
     if (!record)
         return false;
-    const QStringList names = usableNames(rawNames);
     QStringList current;
     for (const DBTag& tag : record.tags())
         current.append(tag.name());
-    if (names.isEmpty() && current.isEmpty())
+    const std::optional<QStringList> changed = changedNames(rawNames, current);
+    if (!changed)
         return false;
-    if (!names.isEmpty() && sortedNames(current) == names)
-        return false;
+    const QStringList& names = *changed;
     DataBaseEngine& store = engine();
     QList<DBTag> tags;
     QVariantList created;
@@ -135,14 +146,13 @@ bool PropertyViewController::updateAuthorsObjectToFileInfo(const QStringList& ra
 {
     if (!record)
         return false;
-    const QStringList names = usableNames(rawNames);
     QStringList current;
     for (const DBAuthor& author : record.authors())
         current.append(author.name());
-    if (names.isEmpty() && current.isEmpty())
+    const std::optional<QStringList> changed = changedNames(rawNames, current);
+    if (!changed)
         return false;
-    if (!names.isEmpty() && sortedNames(current) == names)
-        return false;
+    const QStringList& names = *changed;
     DataBaseEngine& store = engine();
     QList<DBAuthor> authors;
     for (const QString& name : names) {

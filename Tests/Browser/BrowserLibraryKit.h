@@ -54,7 +54,7 @@ inline QDateTime localDate(int y, int m, int d, int hh, int mm, int ss = 0)
     return QDateTime(QDate(y, m, d), QTime(hh, mm, ss), Qt::LocalTime).toUTC();
 }
 
-struct DocumentSpec {
+struct DocumentFields {
     QString title;
     QString extension = QStringLiteral("pdf");
     QStringList tags;
@@ -114,7 +114,7 @@ protected:
         return node;
     }
 
-    DBFileInfo addDocument(const DocumentSpec& model)
+    DBFileInfo addDocument(const DocumentFields& model)
     {
         DBFileInfo file = DBRecord::insertNewObject<DBFileInfo>(context());
         file.setTitle(model.title);
@@ -141,7 +141,7 @@ protected:
         return file;
     }
 
-    DBFileInfo addDocument(const QString& title) { return addDocument(DocumentSpec{.title = title}); }
+    DBFileInfo addDocument(const QString& title) { return addDocument(DocumentFields{.title = title}); }
 
     bool save() { return engine->writeToDiskAndWait(); }
 

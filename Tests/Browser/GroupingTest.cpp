@@ -68,7 +68,7 @@ protected:
         return titles;
     }
 
-    KPItemDataPtr add(const DocumentSpec& model)
+    KPItemDataPtr add(const DocumentFields& model)
     {
         KPItemDataPtr item = KPItemData::create(addDocument(model));
         items.insert(item);
@@ -268,7 +268,7 @@ TEST_F(GroupingTest, RecentViews)
     DBRecent trashedOnly = DBRecord::insertNewObject<DBRecent>(context());
     trashedOnly.setDate(localDate(2024, 3, 14, 8, 0));
     auto inBatch = [&](const QString& title, DBRecent& batch, bool trashed = false) {
-        DBFileInfo file = addDocument(DocumentSpec{.title = title});
+        DBFileInfo file = addDocument(DocumentFields{.title = title});
         file.setRecent(batch);
         file.setIsTrash(trashed);
         return file;
@@ -289,9 +289,9 @@ TEST_F(GroupingTest, RecentViews)
     EXPECT_EQ(listed.dataSource().size(), 4u);
 
     // Last opened: the desktop's date wins where it knows one.
-    DBFileInfo seen = addDocument(DocumentSpec{.title = QStringLiteral("seen"), .lastOpened = localDate(2024, 1, 1, 8, 0)});
-    DBFileInfo stale = addDocument(DocumentSpec{.title = QStringLiteral("stale"), .lastOpened = localDate(2024, 2, 1, 8, 0)});
-    addDocument(DocumentSpec{.title = QStringLiteral("never")});
+    DBFileInfo seen = addDocument(DocumentFields{.title = QStringLiteral("seen"), .lastOpened = localDate(2024, 1, 1, 8, 0)});
+    DBFileInfo stale = addDocument(DocumentFields{.title = QStringLiteral("stale"), .lastOpened = localDate(2024, 2, 1, 8, 0)});
+    addDocument(DocumentFields{.title = QStringLiteral("never")});
     lastUsed.insert(DBHelper::CombinFileAbsolutePath(seen), localDate(2024, 3, 14, 18, 0));
     defaults.setInteger(KPGroupingEngine::RecentLastOpened, KPGroupingEngine::kRecentFilterTypeKey);
     grouping->createRecentDataAndFillData();
@@ -309,8 +309,8 @@ TEST_F(GroupingTest, RecentViews)
 TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
 {
     for (int label : {1, 6, 2, 6})
-        addDocument(DocumentSpec{.title = QStringLiteral("flag %1").arg(label), .label = label});
-    addDocument(DocumentSpec{.title = QStringLiteral("trashed flag"), .label = 3}).setIsTrash(true);
+        addDocument(DocumentFields{.title = QStringLiteral("flag %1").arg(label), .label = label});
+    addDocument(DocumentFields{.title = QStringLiteral("trashed flag"), .label = 3}).setIsTrash(true);
     grouping->createFlagDataAndFillData();
     ASSERT_EQ(sections.size(), 1);
     QList<qint64> order;
@@ -319,10 +319,10 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
     EXPECT_EQ(order, (QList<qint64>{6, 2, 1}));
     EXPECT_EQ(sections.front()->datas().front().flagGroup()->items.size(), 2);
 
-    addDocument(DocumentSpec{.title = QStringLiteral("march"), .created = localDate(2012, 3, 10, 9, 0),
+    addDocument(DocumentFields{.title = QStringLiteral("march"), .created = localDate(2012, 3, 10, 9, 0),
                              .modified = localDate(2013, 5, 1, 9, 0)});
-    addDocument(DocumentSpec{.title = QStringLiteral("january"), .created = localDate(2012, 1, 31, 23, 30)});
-    addDocument(DocumentSpec{.title = QStringLiteral("new year"), .created = QDateTime(QDate(2013, 12, 31), QTime(23, 30), Qt::UTC)});
+    addDocument(DocumentFields{.title = QStringLiteral("january"), .created = localDate(2012, 1, 31, 23, 30)});
+    addDocument(DocumentFields{.title = QStringLiteral("new year"), .created = QDateTime(QDate(2013, 12, 31), QTime(23, 30), Qt::UTC)});
     grouping->createDateDataAndFileDate();
     // Created 23:30 UTC on New Year's Eve is already 2014 in Berlin.
     ASSERT_EQ(sectionTitles(), (QStringList{QStringLiteral("2014"), QStringLiteral("2012")}));
@@ -333,8 +333,8 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
     ASSERT_EQ(march->items.size(), 1);
     EXPECT_EQ(march->items.front()->data().title(), QStringLiteral("march"));
 
-    addDocument(DocumentSpec{.title = QStringLiteral("by ann"), .authors = {QStringLiteral("Ann")}});
-    addDocument(DocumentSpec{.title = QStringLiteral("by bob"), .authors = {QStringLiteral("Bob")}}).setIsTrash(true);
+    addDocument(DocumentFields{.title = QStringLiteral("by ann"), .authors = {QStringLiteral("Ann")}});
+    addDocument(DocumentFields{.title = QStringLiteral("by bob"), .authors = {QStringLiteral("Bob")}}).setIsTrash(true);
     listed.addSource({KPItemData::create(addDocument(QStringLiteral("listed")))});
     grouping->createAuthorDataAndFillData();
     EXPECT_TRUE(listed.dataSource().empty());
@@ -344,10 +344,10 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
     EXPECT_EQ(sections.front()->datas().front().author()->name(), QStringLiteral("Ann"));
 
     // Kinds with counts: every document above is a pdf; add others in any case.
-    addDocument(DocumentSpec{.title = QStringLiteral("sheet"), .extension = QStringLiteral("XLSX")});
-    addDocument(DocumentSpec{.title = QStringLiteral("old sheet"), .extension = QStringLiteral("xls")});
-    addDocument(DocumentSpec{.title = QStringLiteral("letter"), .extension = QStringLiteral("Docx")});
-    addDocument(DocumentSpec{.title = QStringLiteral("odd"), .extension = QStringLiteral("qqq")});
+    addDocument(DocumentFields{.title = QStringLiteral("sheet"), .extension = QStringLiteral("XLSX")});
+    addDocument(DocumentFields{.title = QStringLiteral("old sheet"), .extension = QStringLiteral("xls")});
+    addDocument(DocumentFields{.title = QStringLiteral("letter"), .extension = QStringLiteral("Docx")});
+    addDocument(DocumentFields{.title = QStringLiteral("odd"), .extension = QStringLiteral("qqq")});
     grouping->createFileTypeAndFileData();
     EXPECT_EQ(settings().itemViewType(), KPItemViewTypeFileType);
     const KPFileFormatManager& table = KPFileFormatManager::fileFormatManager();

@@ -52,7 +52,7 @@ TEST_F(ItemDataTest, ModelsOfOneRecordAreOneDocumentAndCollidingHashesNeverMerge
 
 TEST_F(ItemDataTest, DisplayValuesTagsAndAuthors)
 {
-    DBFileInfo file = addDocument(DocumentSpec{.title = QStringLiteral("minutes"),
+    DBFileInfo file = addDocument(DocumentFields{.title = QStringLiteral("minutes"),
                                                .tags = {QStringLiteral("tag10"), QStringLiteral("Tag2"),
                                                         QStringLiteral("tag1"), QStringLiteral("old")},
                                                .authors = {QStringLiteral("Zoe"), QStringLiteral("ann"),
@@ -125,7 +125,7 @@ TEST_F(ItemDataTest, DateTextsFollowCalendarDaysInLocalTime)
 
     // Through a record, against the interface clock's now.
     platform::kit::VirtualScheduler clock(localDate(2024, 3, 15, 0, 5));
-    const KPItemDataPtr item = KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("late"),
+    const KPItemDataPtr item = KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("late"),
                                                                            .modified = localDate(2024, 3, 14, 23, 59)}));
     item->loadDataContent();
     EXPECT_EQ(item->dateModifiedString(), QStringLiteral("Yesterday 23:59"));

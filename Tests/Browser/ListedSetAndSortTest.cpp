@@ -124,13 +124,13 @@ TEST_F(ListedSetTest, DocumentsWithoutTheComparedValueGoLastInBothDirections)
 {
     const QDateTime base = QDateTime(QDate(2020, 1, 1), QTime(12, 0), Qt::UTC);
     QList<KPItemDataPtr> items{
-        KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("undated"), .extension = QStringLiteral("txt")})),
-        KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("old"), .extension = QStringLiteral("PDF"), .size = 0,
+        KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("undated"), .extension = QStringLiteral("txt")})),
+        KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("old"), .extension = QStringLiteral("PDF"), .size = 0,
                                                     .modified = base})),
-        KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("new"), .extension = QStringLiteral("doc"), .size = 900,
+        KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("new"), .extension = QStringLiteral("doc"), .size = 900,
                                                     .modified = base.addDays(3)})),
-        KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("mid 10"), .size = 50, .modified = base.addDays(1)})),
-        KPItemData::create(addDocument(DocumentSpec{.title = QStringLiteral("Mid 9"), .modified = base.addDays(2)})),
+        KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("mid 10"), .size = 50, .modified = base.addDays(1)})),
+        KPItemData::create(addDocument(DocumentFields{.title = QStringLiteral("Mid 9"), .modified = base.addDays(2)})),
     };
     sortItems(items, KPFileSortTypeDateModified, true);
     EXPECT_EQ(titlesOf(items), (QStringList{"old", "mid 10", "Mid 9", "new", "undated"}));

@@ -98,7 +98,7 @@ protected:
     // A stored document whose file is a PNG picture.
     KPItemDataPtr imageDocument(const QString& title, const QSize& size = {300, 200})
     {
-        DBFileInfo file = addDocument(DocumentSpec{.title = title, .extension = QStringLiteral("png")});
+        DBFileInfo file = addDocument(DocumentFields{.title = title, .extension = QStringLiteral("png")});
         testsupport::writeFile(library + file.path(), pngBytes(size, Qt::red));
         return KPItemData::create(file);
     }

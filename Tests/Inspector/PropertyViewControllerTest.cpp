@@ -26,7 +26,7 @@
 
 namespace {
 
-using browsertest::DocumentSpec;
+using browsertest::DocumentFields;
 using Row = PropertyViewController::Row;
 
 class PropertyViewTest : public browsertest::BrowserLibraryTest {
@@ -59,9 +59,9 @@ protected:
         return writableDates && date.isValid();
     }
 
-    KPItemDataPtr item(const DocumentSpec& spec)
+    KPItemDataPtr item(const DocumentFields& fields)
     {
-        KPItemDataPtr it = KPItemData::create(addDocument(spec));
+        KPItemDataPtr it = KPItemData::create(addDocument(fields));
         it->loadDataContent();
         return it;
     }

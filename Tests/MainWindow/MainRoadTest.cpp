@@ -435,7 +435,7 @@ namespace {
 // folder again rather than nothing.
 TEST_F(MainRoadTest, ComingBackToCollectionsShowsTheFolderStillSelected)
 {
-    DBFileInfo file = addDocument(browsertest::DocumentSpec{.title = QStringLiteral("Kept")});
+    DBFileInfo file = addDocument(browsertest::DocumentFields{.title = QStringLiteral("Kept")});
     file.setNode(inbox);
     ASSERT_TRUE(KPContextHelper::save(context()));
     openWindow();

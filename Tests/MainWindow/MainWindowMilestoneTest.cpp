@@ -77,7 +77,7 @@ protected:
         return n;
     }
 
-    DBFileInfo doc(browsertest::DocumentSpec model, const DBNode& folder = {})
+    DBFileInfo doc(browsertest::DocumentFields model, const DBNode& folder = {})
     {
         model.created = model.modified = model.imported = browsertest::localDate(2024, 3, 15, 10, 0);
         DBFileInfo file = addDocument(model);
@@ -88,7 +88,7 @@ protected:
 
     void indexDoc(const QString& path)
     {
-        DBFileInfo file = addDocument(browsertest::DocumentSpec{
+        DBFileInfo file = addDocument(browsertest::DocumentFields{
             .title = QFileInfo(path).completeBaseName(), .isIndex = true, .path = path});
         DBIndexFolderMetadata meta = DBRecord::insertNewObject<DBIndexFolderMetadata>(context());
         meta.setFolderID(DBHelper::folderIDForFilePath(path));

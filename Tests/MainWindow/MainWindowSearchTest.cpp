@@ -57,8 +57,8 @@ protected:
 
 TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
 {
-    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"work"}});
-    addDocument(browsertest::DocumentSpec{.title = "Holiday", .tags = {"home"}});
+    addDocument(browsertest::DocumentFields{.title = "Work paper", .tags = {"work"}});
+    addDocument(browsertest::DocumentFields{.title = "Holiday", .tags = {"home"}});
     ASSERT_TRUE(KPContextHelper::save(context()));
     KPSearchTextEditor& field = openWithField();
     MainWindowContext& ctx = controller->context();
@@ -109,8 +109,8 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
 
 TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheField)
 {
-    addDocument(browsertest::DocumentSpec{.title = "Work paper", .tags = {"Work"}});
-    addDocument(browsertest::DocumentSpec{.title = "Other", .tags = {"wine"}});
+    addDocument(browsertest::DocumentFields{.title = "Work paper", .tags = {"Work"}});
+    addDocument(browsertest::DocumentFields{.title = "Other", .tags = {"wine"}});
     DBTag gone = engine->createTagByContext("woods");
     gone.setIsTrash(true);
     ASSERT_TRUE(KPContextHelper::save(context()));
@@ -165,9 +165,9 @@ TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
 
 TEST_F(MainWindowSearchTest, ASmartFolderWithContentRulesListsMatchesThenHits)
 {
-    addDocument(browsertest::DocumentSpec{.title = "Alpha report"});
-    addDocument(browsertest::DocumentSpec{.title = "Beta"});
-    const DBFileInfo gamma = addDocument(browsertest::DocumentSpec{.title = "Gamma"});
+    addDocument(browsertest::DocumentFields{.title = "Alpha report"});
+    addDocument(browsertest::DocumentFields{.title = "Beta"});
+    const DBFileInfo gamma = addDocument(browsertest::DocumentFields{.title = "Gamma"});
     DBSmartFolder smart = DBRecord::insertNewObject<DBSmartFolder>(context());
     smart.setTitle("Smart");
     smart.setType(DBNode::SmartFolder);

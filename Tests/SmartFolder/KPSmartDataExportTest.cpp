@@ -12,7 +12,7 @@
 
 namespace {
 
-using browsertest::DocumentSpec;
+using browsertest::DocumentFields;
 using browsertest::localDate;
 using Env = KPSmartDataExport::Environment;
 
@@ -187,10 +187,10 @@ protected:
     }
     QStringList found(const QVariantMap& r) { return found(r, env); }
 
-    DBFileInfo doc(const QString& title, DocumentSpec spec = {})
+    DBFileInfo doc(const QString& title, DocumentFields fields = {})
     {
-        spec.title = title;
-        return addDocument(spec);
+        fields.title = title;
+        return addDocument(fields);
     }
 
     Env env = fixedEnv();

@@ -74,7 +74,7 @@ protected:
 
 TEST_F(ItemDrawing, IconFormRecordsItsRectanglesAtScale40)
 {
-    auto view = standalone(document(browsertest::DocumentSpec{.title = QStringLiteral("Quarterly report"), .rate = 3}, QSize(1000, 500)));
+    auto view = standalone(document(browsertest::DocumentFields{.title = QStringLiteral("Quarterly report"), .rate = 3}, QSize(1000, 500)));
     const double top = view->height();
     EXPECT_EQ(view->width(), 227);
     EXPECT_EQ(view->actualFrameRect(), QRectF(8, top - 197, 203, 189));
@@ -136,10 +136,10 @@ TEST_F(ItemDrawing, SelectionDrawsTheOutlineTheVeilAndTheBadgeInTheKindsColour)
     const QColor badge = at(*pdf, QPointF(18, pdf->height() - 26));
     EXPECT_EQ(badge.rgb(), themeColor("FileType", "pdf").rgb());
 
-    auto odd = standalone(document(browsertest::DocumentSpec{.title = QStringLiteral("Odd"), .extension = QStringLiteral("XyZ")}));
+    auto odd = standalone(document(browsertest::DocumentFields{.title = QStringLiteral("Odd"), .extension = QStringLiteral("XyZ")}));
     EXPECT_EQ(odd->fileTypeStr(), QStringLiteral("xyz"));
     EXPECT_EQ(odd->fileTypeColor(), themeColor("FileType", "Unknown"));
-    auto bare = standalone(document(browsertest::DocumentSpec{.title = QStringLiteral("Bare"), .extension = QString()}));
+    auto bare = standalone(document(browsertest::DocumentFields{.title = QStringLiteral("Bare"), .extension = QString()}));
     // No extension is the kind "unknown", which the theme's "Unknown" member names.
     EXPECT_EQ(bare->fileTypeStr(), QStringLiteral("UNKNOWN"));
 }
@@ -147,7 +147,7 @@ TEST_F(ItemDrawing, SelectionDrawsTheOutlineTheVeilAndTheBadgeInTheKindsColour)
 TEST_F(ItemDrawing, ListRowsAlternateByTheirIndexInTheSection)
 {
     settings().setDisplayMode(KPDisplayModeList);
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Row"), .size = 1536});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Row"), .size = 1536});
     auto even = standalone(item, 0);
     const QColor evenColor = at(*even, QPointF(2, 45));
     auto odd = standalone(item, 1);

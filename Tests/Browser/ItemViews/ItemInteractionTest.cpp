@@ -76,7 +76,7 @@ TEST_F(ItemInteraction, TitleClicksSelectThenEditAndADoubleClickOpensInstead)
 
 TEST_F(ItemInteraction, RatingByDragIsStoredOnceAtTheRelease)
 {
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Rated"), .rate = 1});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Rated"), .rate = 1});
     KPSectionItemView* view = shownView({item});
     const QRectF stars = view->actualRateRect();
     int saves = 0;
@@ -152,7 +152,7 @@ TEST_F(ItemInteraction, DragsStartPastTheirThresholdAndCarryTheSelection)
 
 TEST_F(ItemInteraction, TheFlagPickerAnswersTheItem)
 {
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Flagged"), .label = 2});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Flagged"), .label = 2});
     KPSectionItemView* view = shownView({item});
     const QPointF zone = view->iconFlagZone().center();
     click(view, zone);
@@ -192,7 +192,7 @@ TEST_F(ItemInteraction, RenamesKeepFilesSafeAndSayWhyTheyFail)
     const QString folder = testsupport::makeTempDir(QStringLiteral("indexed"));
     auto indexed = [&](const QString& title, const QString& ext) {
         const QString name = ext.isEmpty() ? title : title + QLatin1Char('.') + ext;
-        return document(browsertest::DocumentSpec{.title = title, .extension = ext, .isIndex = true, .path = folder + QLatin1Char('/') + name});
+        return document(browsertest::DocumentFields{.title = title, .extension = ext, .isIndex = true, .path = folder + QLatin1Char('/') + name});
     };
     auto inLibrary = document(QStringLiteral("Contract"));
     const QString libraryFile = inLibrary->filePath();

@@ -57,7 +57,7 @@ protected:
 
 TEST_F(ItemTags, TypedNamesReuseExactTagsAndCreateTheRest)
 {
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Letter"), .tags = {QStringLiteral("Cat"), QStringLiteral("drafts")}});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Letter"), .tags = {QStringLiteral("Cat"), QStringLiteral("drafts")}});
     DBFileInfo record = item->data();
     DBTag trashed = engine->createTagByContext(QStringLiteral("Old"));
     trashed.setIsTrash(true);
@@ -93,7 +93,7 @@ TEST_F(ItemTags, TypedNamesReuseExactTagsAndCreateTheRest)
 
 TEST_F(ItemTags, ThePopoverAnnouncesOnlyNewTagsAndClosesWithItsDocument)
 {
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Memo"), .tags = {QStringLiteral("work")}});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Memo"), .tags = {QStringLiteral("work")}});
     showGrid({item});
     KPSectionItemView* view = itemView(0);
     paint(view);

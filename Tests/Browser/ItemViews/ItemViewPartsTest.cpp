@@ -197,14 +197,14 @@ TEST_F(ItemParts, GroupTilesClampShowCountsAndPostTheirRecords)
     // A flag tile draws its card.
     KPSectionFlagItemView flag;
     flag.resize(120, 132);
-    auto item = document(browsertest::DocumentSpec{.title = QStringLiteral("Red"), .label = 3});
+    auto item = document(browsertest::DocumentFields{.title = QStringLiteral("Red"), .label = 3});
     flag.setItemData(FlagGroupRecord{3, {item}});
     const QImage drawn = flag.grab().toImage();
     EXPECT_EQ(drawn.pixelColor(QPoint(60, 66) * drawn.devicePixelRatio()).alpha(), 255);
 
     DBAuthor author = authorNamed(QStringLiteral("Ada Lovelace"));
-    DBFileInfo notes = addDocument(browsertest::DocumentSpec{.title = QStringLiteral("Notes"), .authors = {QStringLiteral("Ada Lovelace")}});
-    DBFileInfo binned = addDocument(browsertest::DocumentSpec{.title = QStringLiteral("Binned"), .authors = {QStringLiteral("Ada Lovelace")}});
+    DBFileInfo notes = addDocument(browsertest::DocumentFields{.title = QStringLiteral("Notes"), .authors = {QStringLiteral("Ada Lovelace")}});
+    DBFileInfo binned = addDocument(browsertest::DocumentFields{.title = QStringLiteral("Binned"), .authors = {QStringLiteral("Ada Lovelace")}});
     binned.setIsTrash(true);
     KPSectionAuthorItemView authorTile;
     authorTile.setAuthor(author);

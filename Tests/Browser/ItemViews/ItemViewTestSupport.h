@@ -78,7 +78,7 @@ protected:
 
     // A document record with its file on disk, saved, and its display model with a thumbnail
     // of the given size (none for an empty size).
-    KPItemDataPtr document(const browsertest::DocumentSpec& model, QSize thumbnail = QSize(300, 400))
+    KPItemDataPtr document(const browsertest::DocumentFields& model, QSize thumbnail = QSize(300, 400))
     {
         DBFileInfo record = addDocument(model);
         EXPECT_TRUE(save());
@@ -99,7 +99,7 @@ protected:
     }
     KPItemDataPtr document(const QString& title, QSize thumbnail = QSize(300, 400))
     {
-        return document(browsertest::DocumentSpec{.title = title}, thumbnail);
+        return document(browsertest::DocumentFields{.title = title}, thumbnail);
     }
 
     // A grid of real item views over the documents, in one untitled section, shown in a window

@@ -23,13 +23,13 @@ class ItemViewsGrab : public ItemViewTest {};
 TEST_F(ItemViewsGrab, WritesTheGridInIconAndListMode)
 {
     platform::kit::VirtualScheduler clock;
-    using browsertest::DocumentSpec;
+    using browsertest::DocumentFields;
     const QList<KPItemDataPtr> items{
-        document(DocumentSpec{.title = QStringLiteral("Quarterly report 2014 for the board of directors"), .tags = {QStringLiteral("work"), QStringLiteral("finance")}, .size = 3400000, .label = 2, .rate = 4}, QSize(600, 800)),
-        document(DocumentSpec{.title = QStringLiteral("Holiday photos"), .extension = QStringLiteral("jpg"), .tags = {QStringLiteral("family")}, .size = 1536, .label = 5, .rate = 2}, QSize(800, 500)),
-        document(DocumentSpec{.title = QStringLiteral("Résumé – 履歴書"), .extension = QStringLiteral("docx"), .size = 500, .rate = 5}, QSize(400, 560)),
-        document(DocumentSpec{.title = QStringLiteral("notes"), .extension = QStringLiteral("txt"), .tags = {QStringLiteral("ideas")}}, QSize()),
-        document(DocumentSpec{.title = QStringLiteral("Invoice 0042"), .tags = {QStringLiteral("tax")}, .size = 88000, .label = 7, .rate = 1}, QSize(500, 700)),
+        document(DocumentFields{.title = QStringLiteral("Quarterly report 2014 for the board of directors"), .tags = {QStringLiteral("work"), QStringLiteral("finance")}, .size = 3400000, .label = 2, .rate = 4}, QSize(600, 800)),
+        document(DocumentFields{.title = QStringLiteral("Holiday photos"), .extension = QStringLiteral("jpg"), .tags = {QStringLiteral("family")}, .size = 1536, .label = 5, .rate = 2}, QSize(800, 500)),
+        document(DocumentFields{.title = QStringLiteral("Résumé – 履歴書"), .extension = QStringLiteral("docx"), .size = 500, .rate = 5}, QSize(400, 560)),
+        document(DocumentFields{.title = QStringLiteral("notes"), .extension = QStringLiteral("txt"), .tags = {QStringLiteral("ideas")}}, QSize()),
+        document(DocumentFields{.title = QStringLiteral("Invoice 0042"), .tags = {QStringLiteral("tax")}, .size = 88000, .label = 7, .rate = 1}, QSize(500, 700)),
     };
     showGrid(items, 760, 560);
     grid->selectItemIndexWithSectionIndexSets({KPSectionIndexSet(0, 2)});

@@ -126,7 +126,7 @@ protected:
 
     DBFileInfo document(const QString& title, const QStringList& tags = {}, const DBNode& folder = {})
     {
-        DBFileInfo file = addDocument(browsertest::DocumentSpec{.title = title, .tags = tags});
+        DBFileInfo file = addDocument(browsertest::DocumentFields{.title = title, .tags = tags});
         if (folder)
             file.setNode(folder);
         return file;
@@ -134,7 +134,7 @@ protected:
 
     DBFileInfo indexDocument(const QString& path)
     {
-        DBFileInfo file = addDocument(browsertest::DocumentSpec{
+        DBFileInfo file = addDocument(browsertest::DocumentFields{
             .title = QFileInfo(path).completeBaseName(), .isIndex = true, .path = path});
         DBIndexFolderMetadata meta = DBRecord::insertNewObject<DBIndexFolderMetadata>(context());
         meta.setFolderID(DBHelper::folderIDForFilePath(path));

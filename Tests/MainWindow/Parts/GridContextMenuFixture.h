@@ -72,7 +72,7 @@ protected:
                         int label = 0, const QStringList& tags = {})
     {
         DBFileInfo file = addDocument(
-            browsertest::DocumentSpec{.title = title, .extension = extension, .tags = tags, .label = label, .rate = rate});
+            browsertest::DocumentFields{.title = title, .extension = extension, .tags = tags, .label = label, .rate = rate});
         // PDF bytes for PDFs, bytes no type claims for anything else.
         testsupport::writeFile(DBHelper::CombinFileAbsolutePath(file),
                                extension.toLower() == QLatin1String("pdf") ? QByteArray("%PDF-1.4\n") : QByteArray("\x01\x02\x03"));

@@ -48,7 +48,7 @@ protected:
             QList<KPItemDataPtr> items;
             for (int i = 0; i < counts[s]; ++i) {
                 const QString title = QStringLiteral("%1-%2").arg(s).arg(i);
-                KPItemDataPtr item = KPItemData::create(addDocument(DocumentSpec{.title = title, .extension = "txt"}));
+                KPItemDataPtr item = KPItemData::create(addDocument(DocumentFields{.title = title, .extension = "txt"}));
                 testsupport::writeFile(item->previewItemURL().toLocalFile(), "text of " + title.toUtf8());
                 items.append(item);
             }

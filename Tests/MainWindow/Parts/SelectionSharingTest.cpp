@@ -225,7 +225,7 @@ TEST_F(SelectionSharingTest, SendZipsFoldersAndRemovesTheArchive)
     EXPECT_EQ(sendTo[0].title, QStringLiteral("Desk"));
 
     const DBFileInfo file = document(QStringLiteral("note"), QStringLiteral("txt"), 0, 0, {QStringLiteral("t")});
-    DBFileInfo folder = addDocument(browsertest::DocumentSpec{.title = QStringLiteral("bundle"),
+    DBFileInfo folder = addDocument(browsertest::DocumentFields{.title = QStringLiteral("bundle"),
                                                               .extension = QStringLiteral("pages")});
     const QString folderPath = DBHelper::CombinFileAbsolutePath(folder);
     testsupport::writeFile(folderPath + QStringLiteral("/inner/a.txt"), "hello");

@@ -160,7 +160,7 @@ TEST_F(WindowChromeTest, SideBarAndInspectorTogglesAndTheDivider)
 
 TEST_F(WindowChromeTest, BackFromADrillDownSlidesForThreeTenthsAndLeavesTilesUnselectable)
 {
-    DocumentSpec flagged{.title = QStringLiteral("red one")};
+    DocumentFields flagged{.title = QStringLiteral("red one")};
     flagged.label = 2;
     listed.addSource({KPItemData::create(addDocument(flagged)), KPItemData::create(addDocument(QStringLiteral("plain")))});
     ctx.state.shownNode = KPNode::initWithTitle(QStringLiteral("Flagged"), SideBarNodeType::FlaggedNode);

@@ -149,6 +149,8 @@ TEST(KPHTTPRequestTest, CancelReportsOnceAndClearedDelegatesHearNothing)
     Recorder waiting;
     waiting.attach(*queued);
     queued->cancel();
+    // The report comes through the main queue after the cancel reaches the request's thread.
+    testsupport::spinUntil([&] { return waiting.count("delegate:failed:4") > 0; });
     drainMainThread();
     EXPECT_EQ(waiting.count("delegate:failed:4"), 1);
 }

@@ -4,8 +4,8 @@
 // same process, one after the other, so the ratio of their rates is the client's cost.
 //
 //   build/bin/http_bench [--benchmark_filter=…]
-#include "Utilities/HTTP/KPDataDecompressor.h"
-#include "Utilities/HTTP/KPHTTPRequest.h"
+#include "HTTP/KPDataDecompressor.h"
+#include "HTTP/KPHTTPRequest.h"
 
 #include <benchmark/benchmark.h>
 

@@ -22,10 +22,10 @@
 #include "Store/DBIndexFolder.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
-#include "Utilities/IndexFolder/KPFolderSnapshot.h"
-#include "Utilities/IndexFolder/KPFolderSnapshotAnalytics.h"
-#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
-#include "Utilities/IndexFolder/KPIndexFolderManager.h"
+#include "IndexFolder/KPFolderSnapshot.h"
+#include "IndexFolder/KPFolderSnapshotAnalytics.h"
+#include "IndexFolder/KPIndexFolderDBEngine.h"
+#include "IndexFolder/KPIndexFolderManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // sent from one peer exchange to another beside the same bytes over one TCP connection.
 //
 //   build/bin/socket_bench                      (a few hundred MiB per case; run by hand)
-#include "Utilities/TWService/Client/TWBaseRequest.h"
-#include "Utilities/TWService/Server/TWServer.h"
-#include "Utilities/TWService/Socket/KPAsyncSocket.h"
+#include "TWService/Client/TWBaseRequest.h"
+#include "TWService/Server/TWServer.h"
+#include "TWService/Socket/KPAsyncSocket.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "Analytics/PublicIP.h"
 
 #include "Analytics/AnalyticsConfiguration.h"
-#include "Utilities/HTTP/KPHTTPRequest.h"
+#include "HTTP/KPHTTPRequest.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QStringDecoder>

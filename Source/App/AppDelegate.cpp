@@ -6,7 +6,7 @@
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Utilities/KPLogger/KPLogClient.h"
-#include "Utilities/TWService/ServerInfo.h"
+#include "TWService/ServerInfo.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -22,12 +22,12 @@
 #include "Store/KPLibraryFileManager.h"
 #include "Tools/Sources/DocumentSourceRemoval.h"
 #include "Utilities/GlobalFun.h"
-#include "Utilities/IndexFolder/IndexFolderServices.h"
-#include "Utilities/HTTP/KPHTTPRequest.h"
-#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
-#include "Utilities/Search/KPIndexManager.h"
-#include "MainWindow/Mail/KPQueryMailClient.h"
-#include "MainWindow/Mail/SendMailClient.h"
+#include "IndexFolder/IndexFolderServices.h"
+#include "HTTP/KPHTTPRequest.h"
+#include "IndexFolder/KPIndexFolderDBEngine.h"
+#include "Search/KPIndexManager.h"
+#include "Mail/KPQueryMailClient.h"
+#include "Mail/SendMailClient.h"
 #include "Dialogs/Preferences/LibraryLocation.h"
 #include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
 #include "Dialogs/Preferences/NotFoundDataBaseWindowController.h"
@@ -40,7 +40,7 @@
 #include "SafeBox/SafeBoxXPCClient.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
-#include "Utilities/TWService/Service/TWPeerExchange.h"
+#include "TWService/Service/TWPeerExchange.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -32,7 +32,7 @@
 #include "Theme/KPThemeManager.h"
 #include "Tools/RebuildContentWindowController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
-#include "Utilities/TWService/Service/TWPeerExchange.h"
+#include "TWService/Service/TWPeerExchange.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -8,8 +8,8 @@
 #include "SideBar/SideBarNotifications.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPContextHelper.h"
-#include "Utilities/IndexFolder/FSEventsListener.h"
-#include "Utilities/IndexFolder/KPIndexFolderManager.h"
+#include "IndexFolder/FSEventsListener.h"
+#include "IndexFolder/KPIndexFolderManager.h"
 
 #include <QDir>
 #include <QFileInfo>

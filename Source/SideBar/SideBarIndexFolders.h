@@ -17,7 +17,7 @@
 
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Store/DBIndexFolder.h"
-#include "Utilities/IndexFolder/FSEventListenerDelegate.h"
+#include "IndexFolder/FSEventListenerDelegate.h"
 
 #include <QVariantMap>
 #include <vector>

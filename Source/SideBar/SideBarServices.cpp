@@ -3,8 +3,8 @@
 #include "Platform/Workspace/Workspace.h"
 #include "Store/DataBaseEngine.h"
 #include "Tools/Sources/RemoveDocumentSourceWindowContorllerWindowController.h"
-#include "Utilities/IndexFolder/FSEventsListener.h"
-#include "Utilities/IndexFolder/KPIndexFolderManager.h"
+#include "IndexFolder/FSEventsListener.h"
+#include "IndexFolder/KPIndexFolderManager.h"
 
 SideBarServices SideBarServices::shared()
 {

@@ -5,7 +5,7 @@
 // over a fake launcher).
 #pragma once
 
-#include "Utilities/IndexFolder/IndexFolderServices.h"
+#include "IndexFolder/IndexFolderServices.h"
 
 #include <QString>
 #include <functional>

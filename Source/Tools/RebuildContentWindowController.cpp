@@ -6,7 +6,7 @@
 #include "Store/DBFileInfo.h"
 #include "Store/KPCoreDataAction.h"
 #include "Utilities/KPLogger/KPLogClient.h"
-#include "Utilities/Search/KPIndexManager.h"
+#include "Search/KPIndexManager.h"
 
 #include <QCheckBox>
 #include <QDialog>

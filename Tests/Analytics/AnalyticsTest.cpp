@@ -5,7 +5,7 @@
 #include "Platform/Foundation/UserDefaults.h"
 #include "Support/HTTPTestServer.h"
 #include "Support/TestSupport.h"
-#include "Utilities/HTTP/KPHTTPRequest.h"
+#include "HTTP/KPHTTPRequest.h"
 
 #include <gtest/gtest.h>
 

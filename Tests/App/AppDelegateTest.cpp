@@ -4,7 +4,7 @@
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Support/TestSupport.h"
-#include "Utilities/TWService/ServerInfo.h"
+#include "TWService/ServerInfo.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

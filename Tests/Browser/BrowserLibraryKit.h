@@ -4,7 +4,7 @@
 // folders straight in the main context.
 #pragma once
 
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "BrowserTestSupport.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Store/DBFileInfoMetadata.h"

@@ -2,7 +2,7 @@
 // rules as in the program), on the generated "gray" theme, against a scratch library.
 #pragma once
 
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "Store/DBTag.h"
 #include "Store/DBAuthor.h"
 

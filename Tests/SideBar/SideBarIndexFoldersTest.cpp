@@ -4,8 +4,8 @@
 #include "Platform/FileEvents/FileEventStream.h"
 #include "Platform/Kit/Sheet.h"
 #include "Store/DBFileInfo.h"
-#include "Utilities/IndexFolder/IFFileItem.h"
-#include "Utilities/IndexFolder/KPFileNode.h"
+#include "IndexFolder/IFFileItem.h"
+#include "IndexFolder/KPFileNode.h"
 
 #include <QPushButton>
 #include <QUrl>

@@ -19,10 +19,10 @@
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Support/TestSupport.h"
-#include "Utilities/IndexFolder/FSEventsListener.h"
-#include "Utilities/IndexFolder/IndexFolderServices.h"
-#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
-#include "Utilities/IndexFolder/KPIndexFolderManager.h"
+#include "IndexFolder/FSEventsListener.h"
+#include "IndexFolder/IndexFolderServices.h"
+#include "IndexFolder/KPIndexFolderDBEngine.h"
+#include "IndexFolder/KPIndexFolderManager.h"
 
 #include <QDir>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "Controls/KPCoustomDrawBGView.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/Alert.h"

@@ -1,4 +1,4 @@
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Scheduler.h"

@@ -1,4 +1,4 @@
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Platform/Kit/Sheet.h"
 #include "Store/DBFileInfoMetadata.h"

@@ -1,8 +1,8 @@
-#include "../Utilities/Search/LibraryFixture.h"
+#include "../Search/LibraryFixture.h"
 #include "Store/DBHelper.h"
 #include "Tools/RebuildContentWindowController.h"
-#include "Utilities/Search/KPIndexLibraryStore.h"
-#include "Utilities/Search/KPIndexManager.h"
+#include "Search/KPIndexLibraryStore.h"
+#include "Search/KPIndexManager.h"
 
 #include <QApplication>
 #include <QCheckBox>

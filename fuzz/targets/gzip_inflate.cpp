@@ -2,7 +2,7 @@
 // output stays within what deflate can make of the input.
 #include "FuzzSupport.h"
 
-#include "Utilities/HTTP/KPDataDecompressor.h"
+#include "HTTP/KPDataDecompressor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

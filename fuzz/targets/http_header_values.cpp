@@ -2,7 +2,7 @@
 // Content-Type with its character set. Dates read must be real dates; nothing may throw or hang.
 #include "FuzzSupport.h"
 
-#include "Utilities/HTTP/KPHTTPRequestUtilities.h"
+#include "HTTP/KPHTTPRequestUtilities.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

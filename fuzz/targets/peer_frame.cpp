@@ -3,7 +3,7 @@
 // record that is accepted must be safe to use as a file name and as tags.
 #include "FuzzSupport.h"
 
-#include "Utilities/TWService/Server/TWWire.h"
+#include "TWService/Server/TWWire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -4,7 +4,7 @@
 #include "Dialogs/Preferences/FormatListViewCell.h"
 #include "Dialogs/Preferences/LibraryLocation.h"
 #include "Import/KPFileFormatManager.h"
-#include "MainWindow/Mail/SendMailClient.h"
+#include "Mail/SendMailClient.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/AnimationPolicy.h"

@@ -6,7 +6,7 @@
 #include "Dialogs/Preferences/PreferencesWindowController.h"
 #include "Dialogs/Welcome/RateAppViewController.h"
 #include "Dialogs/Welcome/WelcomeWindowController.h"
-#include "MainWindow/Mail/SendMailClient.h"
+#include "Mail/SendMailClient.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "Platform/Foundation/Bundle.h"

@@ -18,7 +18,7 @@
 
 #include "Dialogs/Preferences/PreferencesWindow.h"
 #include "Dialogs/Welcome/MakerHosts.h"
-#include "MainWindow/Mail/MailInfo.h"
+#include "Mail/MailInfo.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/Scheduler.h"

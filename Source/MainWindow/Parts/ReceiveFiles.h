@@ -13,7 +13,7 @@
 
 #include "Platform/Foundation/Error.h"
 #include "Store/ImportRecord.h"
-#include "Utilities/TWService/Server/TWSocketReader.h"
+#include "TWService/Server/TWSocketReader.h"
 
 #include <QList>
 #include <QString>

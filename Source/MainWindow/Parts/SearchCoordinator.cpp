@@ -20,8 +20,8 @@
 #include "Store/DBFileInfo.h"
 #include "Store/DataBaseEngine.h"
 #include "Utilities/KPLogger/KPLogClient.h"
-#include "Utilities/Search/KPIndexManager.h"
-#include "Utilities/Search/KPIndexSearchObject.h"
+#include "Search/KPIndexManager.h"
+#include "Search/KPIndexSearchObject.h"
 
 using platform::Predicate;
 

@@ -1,8 +1,8 @@
 #include "MainWindow/Parts/SelectionSharing.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
-#include "MainWindow/Mail/MailInfo.h"
-#include "MainWindow/Mail/SendMailClient.h"
+#include "Mail/MailInfo.h"
+#include "Mail/SendMailClient.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
@@ -20,7 +20,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/KPZipArchive.h"
-#include "Utilities/TWService/ServerInfo.h"
+#include "TWService/ServerInfo.h"
 
 #include <QApplication>
 #include <QClipboard>

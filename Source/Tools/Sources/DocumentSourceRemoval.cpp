@@ -6,8 +6,8 @@
 #include "Store/DBIndexFolder.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPContextHelper.h"
-#include "Utilities/IndexFolder/IFFileItem.h"
-#include "Utilities/IndexFolder/KPIndexFolderDBEngine.h"
+#include "IndexFolder/IFFileItem.h"
+#include "IndexFolder/KPIndexFolderDBEngine.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include "Platform/Foundation/PropertyList.h"

@@ -18,7 +18,7 @@
 #pragma once
 
 #include "Platform/Foundation/Error.h"
-#include "Utilities/IndexFolder/IndexFolderServices.h"
+#include "IndexFolder/IndexFolderServices.h"
 
 #include <QString>
 

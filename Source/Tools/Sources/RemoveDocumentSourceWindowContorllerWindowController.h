@@ -13,7 +13,7 @@
 #include "Tools/Sources/RemoveDocumentSourceWindow.h"
 
 #include "Platform/Kit/Sheet.h"
-#include "Utilities/IndexFolder/IndexFolderServices.h"
+#include "IndexFolder/IndexFolderServices.h"
 
 #include <QObject>
 #include <QPointer>

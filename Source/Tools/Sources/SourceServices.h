@@ -4,7 +4,7 @@
 // hand in a scratch library and a scratch home.
 #pragma once
 
-#include "Utilities/IndexFolder/IndexFolderServices.h"
+#include "IndexFolder/IndexFolderServices.h"
 
 #include <QString>
 

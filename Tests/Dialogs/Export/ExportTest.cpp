@@ -1,7 +1,7 @@
 // The export over a real library into scratch folders: the folder tree and the copies, names
 // made from hostile titles, cancelling, failures reported before the folder is shown.
 #include "../RecordingWorkspace.h"
-#include "../../Utilities/Search/LibraryFixture.h"
+#include "../../Search/LibraryFixture.h"
 #include "Dialogs/Export/ExportNaming.h"
 #include "Dialogs/Export/ExportWindowController.h"
 #include "Platform/Foundation/FileManager.h"

@@ -1,13 +1,13 @@
 #include "GridContextMenuFixture.h"
 
-#include "MainWindow/Mail/SendMailClient.h"
+#include "Mail/SendMailClient.h"
 #include "Platform/Foundation/FakeXAttrBackend.h"
 #include "Platform/Foundation/XAttr.h"
 #include "Platform/Kit/Popover.h"
 #include "Platform/Mail/MailComposer.h"
 #include "SideBar/SideBarNotifications.h"
 #include "Store/DBTag.h"
-#include "Utilities/TWService/ServerInfo.h"
+#include "TWService/ServerInfo.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -8,8 +8,8 @@
 #include "Support/TestSupport.h"
 #include "Utilities/KPZipArchive.h"
 #include "Utilities/KPZipFile.h"
-#include "Utilities/TWService/Server/TWServer.h"
-#include "Utilities/TWService/Service/TWPeerExchange.h"
+#include "TWService/Server/TWServer.h"
+#include "TWService/Service/TWPeerExchange.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -3,7 +3,7 @@
 // "AddIndexFolder" and stops its syncer on "RemoveIndexFolder", recording both.
 #pragma once
 
-#include "../../Utilities/IndexFolder/IndexFolderSyncTestKit.h"
+#include "../../IndexFolder/IndexFolderSyncTestKit.h"
 
 #include "Platform/Kit/Alert.h"
 #include "Tools/Sources/IndexFolderType.h"

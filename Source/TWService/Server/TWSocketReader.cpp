@@ -1,0 +1,423 @@
+#include "TWService/Server/TWSocketReader.h"
+
+#include "TWService/Server/TWDataReader.h"
+#include "TWService/Server/TWServer.h"
+
+#include <QDir>
+#include <QStorageInfo>
+#include <QUuid>
+#include <QtGlobal>
+
+#include <algorithm>
+
+using namespace TWWire;
+
+namespace {
+// Chunk bytes go to the file in pieces of at most this much, never as one allocation of the
+// announced length.
+constexpr std::uint64_t kPieceLength = 64 * 1024;
+
+QString newUUID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+} // namespace
+
+TWTimeouts& TWTimeouts::shared()
+{
+    static TWTimeouts timeouts;
+    return timeouts;
+}
+
+// ---- base
+
+TWSocketReader::TWSocketReader(KPAsyncSocketPtr socket, QString type, std::weak_ptr<TWServer> server)
+    : m_socket(std::move(socket)), m_type(std::move(type)), m_server(std::move(server))
+{
+}
+
+TWSocketReader::~TWSocketReader() = default;
+
+void TWSocketReader::startReader()
+{
+    m_bReadedCommandDataHeader = false;
+    m_socket->readDataToLength(4, TWTimeouts::shared().read, bodyTag());
+    m_socket->writeData(u32(TWConnectAccepted), -1, TagRequestType);
+}
+
+void TWSocketReader::didReadData(const KPAsyncSocketPtr&, const QByteArray& data, long tag)
+{
+    if (tag != bodyTag() || m_commandLength == 0xFFFFFFFFu) {
+        doReadData(data, tag);
+        return;
+    }
+    if (!m_bReadedCommandDataHeader) {
+        m_bReadedCommandDataHeader = true;
+        m_commandLength = readU32(data).value_or(0);
+        if (m_commandLength > kMaxBodyLength) {
+            qInfo("%s: a request body of %u bytes is refused", qPrintable(m_type), m_commandLength);
+            m_commandLength = 0xFFFFFFFFu;
+            onBodyTooLong();
+            return;
+        }
+        if (m_commandLength == 0) {
+            m_commandLength = 0xFFFFFFFFu;
+            onBodyUnreadable();
+            return;
+        }
+        m_socket->readDataToLength(m_commandLength, TWTimeouts::shared().read, bodyTag());
+        return;
+    }
+    const quint32 length = m_commandLength;
+    m_commandLength = 0xFFFFFFFFu; // the body is done: later reads of this tag are the reader's
+    Q_UNUSED(length);
+    auto body = decodeBody(data);
+    if (!body) {
+        qWarning("%s: Unarchiver object error: %s", qPrintable(m_type), qPrintable(body.error().toString()));
+        onBodyUnreadable();
+        return;
+    }
+    onBody(*body);
+}
+
+double TWSocketReader::shouldTimeoutReadWithTag(const KPAsyncSocketPtr&, long tag, double, std::uint64_t bytesDone)
+{
+    // An inactivity limit: a read that is still moving gets another period.
+    const bool moved = tag == m_lastTimeoutTag ? bytesDone > m_lastBytesDone : bytesDone > 0;
+    m_lastTimeoutTag = tag;
+    m_lastBytesDone = bytesDone;
+    if (moved)
+        return TWTimeouts::shared().read;
+    onReadTimeout(tag);
+    return 0;
+}
+
+void TWSocketReader::socketDidDisconnect(const KPAsyncSocketPtr&, const std::optional<platform::Error>& error)
+{
+    if (error)
+        qInfo("%s: Disconnect with error :%s", qPrintable(m_type), qPrintable(error->toString()));
+    auto keep = shared_from_this();
+    socketDidDisconnectWithError(error);
+    if (auto server = m_server.lock())
+        server->removeReader(this);
+}
+
+// ---- type 1
+
+TWSocketDataInfoReader::TWSocketDataInfoReader(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server)
+    : TWSocketReader(std::move(socket), QStringLiteral("DataInfoReader"), std::move(server))
+{
+}
+
+void TWSocketDataInfoReader::onBodyTooLong()
+{
+    m_socket->writeData(u32(kBodyTooLong), -1, TagDataReply);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketDataInfoReader::onBodyUnreadable()
+{
+    m_socket->writeData(u32(kBodyUnreadable), -1, TagDataReply);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketDataInfoReader::onBody(const QVariantMap& body)
+{
+    QByteArray answer;
+    if (auto server = m_server.lock())
+        answer = server->onSocketDataInfoReaderDataRquest(this, body);
+    if (answer.size() > qsizetype(kMaxDataAnswer))
+        answer.clear(); // no client would take it
+    m_socket->writeData(answer.isEmpty() ? u32(0) : u32(quint32(answer.size())) + answer, -1, TagDataReply);
+    // The client closes once it has the answer; one that does not is closed after a while.
+    m_socket->readDataWithTimeout(TWTimeouts::shared().closeWait, TagDataReply);
+}
+
+void TWSocketDataInfoReader::doReadData(const QByteArray&, long tag)
+{
+    if (tag == TagDataReply)
+        m_socket->disconnect(); // nothing may follow the answer
+}
+
+// ---- type 2
+
+TWSocketFileReader::TWSocketFileReader(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server)
+    : TWSocketReader(std::move(socket), QStringLiteral("FileReader"), std::move(server))
+{
+}
+
+void TWSocketFileReader::onBodyTooLong()
+{
+    m_socket->writeData(i64(kFileBodyTooLong), -1, TagFileHeader);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketFileReader::onBodyUnreadable()
+{
+    m_socket->writeData(i64(kFileBodyUnreadable), -1, TagFileHeader);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketFileReader::onBody(const QVariantMap& body)
+{
+    if (auto server = m_server.lock())
+        m_dataReader = server->onSocketRequestFileByParameter(this, body);
+    m_dataLength = m_dataReader ? m_dataReader->length() : 0;
+    if (m_dataLength <= 0) {
+        m_socket->writeData(i64(0), -1, TagFileHeader);
+        m_socket->disconnectAfterWriting();
+        return;
+    }
+    m_socket->readDataToLength(1, TWTimeouts::shared().read, TagFileHeader);
+    m_socket->writeData(i64(m_dataLength), -1, TagFileHeader);
+}
+
+void TWSocketFileReader::doReadData(const QByteArray& data, long tag)
+{
+    if (tag != TagFileHeader)
+        return;
+    if (data != QByteArray(1, kAck) || m_dataSendedLength >= m_dataLength) {
+        m_socket->disconnect();
+        return;
+    }
+    const qint64 length = std::min<qint64>(m_dataLength - m_dataSendedLength, kChunkSize);
+    const QByteArray chunk = m_dataReader->readDataOfRange(m_dataSendedLength, length);
+    if (chunk.size() != length) {
+        // A source that shrank cannot keep the total it announced.
+        qWarning("FileReader: Send File Error: the source gave %lld of %lld bytes", qint64(chunk.size()), length);
+        m_socket->disconnect();
+        return;
+    }
+    m_dataSendedLength += length;
+    m_socket->readDataToLength(1, m_dataSendedLength < m_dataLength ? TWTimeouts::shared().read
+                                                                     : TWTimeouts::shared().closeWait,
+                               TagFileHeader);
+    m_socket->writeData(u32(quint32(length)) + chunk, -1, TagFileChunk);
+}
+
+// ---- type 3
+
+TWSocketFileUpload::TWSocketFileUpload(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server, QString stagingRoot)
+    : TWSocketReader(std::move(socket), QStringLiteral("FileUpload"), std::move(server)),
+      m_stagingRoot(std::move(stagingRoot))
+{
+}
+
+TWSocketFileUpload::~TWSocketFileUpload()
+{
+    if (!m_ended)
+        removeStaging();
+}
+
+void TWSocketFileUpload::setDelegate(std::weak_ptr<TWSocketFileUploadDelegate> delegate)
+{
+    std::lock_guard lock(m_mutex);
+    m_delegate = std::move(delegate);
+}
+
+std::shared_ptr<TWSocketFileUploadDelegate> TWSocketFileUpload::lockedDelegate() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_delegate.lock();
+}
+
+TWWire::TWUploadFileInfo TWSocketFileUpload::fileInfo() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_parameter;
+}
+
+QString TWSocketFileUpload::stagingFolder() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stagingFolder;
+}
+
+std::shared_ptr<TWSocketFileUpload> TWSocketFileUpload::self()
+{
+    return std::static_pointer_cast<TWSocketFileUpload>(shared_from_this());
+}
+
+void TWSocketFileUpload::startReader()
+{
+    m_bReadedDataPackageHeader = false;
+    TWSocketReader::startReader();
+}
+
+void TWSocketFileUpload::onBodyTooLong()
+{
+    m_socket->writeData(i64(kFileBodyTooLong), -1, TagUploadInfo);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketFileUpload::onBodyUnreadable()
+{
+    m_socket->writeData(i64(kFileBodyUnreadable), -1, TagUploadInfo);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketFileUpload::onBody(const QVariantMap& body)
+{
+    const auto info = TWUploadFileInfo::fromDictionary(body);
+    if (!info) {
+        qInfo("TWSocketFileUpload: an upload without a Size is closed");
+        m_socket->disconnect();
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_parameter = *info;
+    }
+    m_dataLength = info->size;
+    if (!lockedDelegate()) {
+        // Nobody would take the file: accepting it would report as delivered what is thrown away.
+        qInfo("TWSocketFileUpload: no receiver for uploads; refused");
+        m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
+        m_socket->disconnectAfterWriting();
+        return;
+    }
+    if (m_dataLength < 1) {
+        qInfo("TWSocketFileUpload: Read file size == 0");
+        m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
+        m_socket->disconnectAfterWriting();
+        return;
+    }
+    // The file must fit with room to spare: a peer may not fill the library's disk.
+    const QStorageInfo storage(m_stagingRoot);
+    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+    if (available < 0 || m_dataLength > available - freeSpaceMargin) {
+        qInfo("TWSocketFileUpload: an upload of %lld bytes does not fit (%lld free)", m_dataLength, available);
+        m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
+        m_socket->disconnectAfterWriting();
+        return;
+    }
+    const QString folder = QDir(m_stagingRoot).filePath(QStringLiteral(".folivo-receive-") + newUUID());
+    if (!QDir().mkpath(folder)) {
+        qWarning("TWSocketFileUpload: cannot make the staging folder %s", qPrintable(folder));
+        m_socket->disconnect();
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_stagingFolder = folder;
+    }
+    m_outputPath = QDir(folder).filePath(newUUID());
+    m_outputStream.setFileName(m_outputPath);
+    if (!m_outputStream.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        qWarning("TWSocketFileUpload: cannot open %s", qPrintable(m_outputPath));
+        removeStaging();
+        m_socket->disconnect();
+        return;
+    }
+    m_started = true;
+    if (auto d = lockedDelegate())
+        d->onClientWillUploadFile(self());
+    m_socket->readDataToLength(4, TWTimeouts::shared().read, TagUploadChunkHeader);
+    m_socket->writeData(i64(kUploadAccepted), -1, TagUploadInfo);
+}
+
+void TWSocketFileUpload::readNextPiece()
+{
+    const std::uint64_t left = std::uint64_t(m_dataPackageLength - m_dataPackageReadedLength);
+    m_socket->readDataWithTimeout(TWTimeouts::shared().read, nullptr, 0, std::min(left, kPieceLength), TagUploadChunk);
+}
+
+void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
+{
+    if (m_ended)
+        return;
+    if (tag == TagUploadChunkHeader) {
+        m_bReadedDataPackageHeader = true;
+        m_dataPackageLength = readU32(data).value_or(0);
+        m_dataPackageReadedLength = 0;
+        if (m_dataReadedLength + m_dataPackageLength > m_dataLength) {
+            fail(QStringLiteral("read data overflow, %1/%2").arg(m_dataReadedLength + m_dataPackageLength).arg(m_dataLength));
+            return;
+        }
+        if (m_dataPackageLength == 0 || m_dataPackageLength > qint64(kChunkSize)) {
+            fail(QStringLiteral("read package data overflow, %1/%2").arg(m_dataPackageLength).arg(kChunkSize));
+            return;
+        }
+        readNextPiece();
+        m_socket->writeData(QByteArray(1, kAck), -1, TagUploadChunkHeader);
+        return;
+    }
+    if (tag != TagUploadChunk)
+        return;
+    if (m_outputStream.write(data) != data.size()) {
+        fail(QStringLiteral("write of the received file failed: %1").arg(m_outputStream.errorString()));
+        return;
+    }
+    m_dataPackageReadedLength += data.size();
+    m_dataReadedLength += data.size();
+    if (m_dataPackageReadedLength < m_dataPackageLength) {
+        readNextPiece();
+        return;
+    }
+    m_dataPackageLength = 0;
+    m_dataPackageReadedLength = 0;
+    m_bReadedDataPackageHeader = false;
+    if (m_dataReadedLength < m_dataLength) {
+        m_socket->readDataToLength(4, TWTimeouts::shared().read, TagUploadChunkHeader);
+        m_socket->writeData(QByteArray(1, kAck), -1, TagUploadInfo);
+        return;
+    }
+    // Complete: only a file that reached the disk whole is handed on.
+    if (!m_outputStream.flush() || (m_outputStream.close(), m_outputStream.error() != QFileDevice::NoError)) {
+        fail(QStringLiteral("write of the received file failed: %1").arg(m_outputStream.errorString()));
+        return;
+    }
+    auto receiver = lockedDelegate();
+    if (!receiver) {
+        fail(QStringLiteral("the receiver went away"));
+        return;
+    }
+    m_ended = true;
+    if (!receiver->onClientUploadedFile(self(), m_outputPath)) {
+        // Closing without the last acknowledgement tells the sender it did not arrive.
+        qInfo("TWSocketFileUpload: the receiver did not keep the file");
+        removeStaging();
+        m_socket->disconnect();
+        return;
+    }
+    m_socket->writeData(QByteArray(1, kAck), -1, TagUploadInfo);
+    m_socket->disconnectAfterWriting();
+}
+
+void TWSocketFileUpload::onReadTimeout(long tag)
+{
+    fail(QStringLiteral("time out read with tag: %1").arg(tag));
+}
+
+void TWSocketFileUpload::fail(const QString& text)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_outputStream.close();
+    removeStaging();
+    qInfo("TWSocketFileUpload: %s", qPrintable(text));
+    // Only an upload the receive side heard begin is reported as ending.
+    if (m_started) {
+        if (auto d = lockedDelegate())
+            d->onClientUploadedFileError(self(), platform::Error{ErrorDomain, 0, text});
+    }
+    m_socket->disconnect();
+}
+
+void TWSocketFileUpload::socketDidDisconnectWithError(const std::optional<platform::Error>&)
+{
+    if (!m_ended)
+        fail(QStringLiteral("connection closed before upload completed"));
+}
+
+void TWSocketFileUpload::removeStaging()
+{
+    QString folder;
+    {
+        std::lock_guard lock(m_mutex);
+        folder = m_stagingFolder;
+    }
+    if (!folder.isEmpty())
+        QDir(folder).removeRecursively();
+}

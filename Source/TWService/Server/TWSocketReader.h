@@ -1,0 +1,153 @@
+// The server's side of one accepted request: a reader per request type runs the rest of the
+// exchange on its connection, as that connection's socket delegate. Each connection calls back on
+// a serial queue of its own, so one reader never runs two callbacks at once; the reader's state
+// belongs to that queue.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "TWService/Server/TWWire.h"
+#include "TWService/Socket/KPAsyncSocket.h"
+
+#include <QFile>
+#include <QString>
+#include <QVariantMap>
+#include <memory>
+#include <mutex>
+
+class TWServer;
+class TWDataReader;
+class TWSocketFileUpload;
+
+// Time limits of the exchange, in seconds; tests shorten them.
+struct TWTimeouts {
+    double read = 15;      // inactivity of any read, chunks included
+    double closeWait = 15; // how long the server waits for the client's close after an answer
+    double connect = 15;   // a client's connect
+    static TWTimeouts& shared();
+};
+
+class TWSocketReader : public KPAsyncSocketDelegate, public std::enable_shared_from_this<TWSocketReader> {
+public:
+    TWSocketReader(KPAsyncSocketPtr socket, QString type, std::weak_ptr<TWServer> server);
+    ~TWSocketReader() override;
+    KPAsyncSocketPtr socket() const { return m_socket; }
+    QString socketReadType() const { return m_type; }
+
+    // Queues the body read and answers the request type as accepted.
+    virtual void startReader();
+
+protected:
+    virtual long bodyTag() const = 0;
+    virtual void onBodyTooLong() = 0;
+    virtual void onBodyUnreadable() = 0;
+    virtual void onBody(const QVariantMap& body) = 0;
+    virtual void doReadData(const QByteArray& data, long tag) {}
+    virtual void socketDidDisconnectWithError(const std::optional<platform::Error>& error) {}
+    virtual void onReadTimeout(long tag) {}
+
+    void didReadData(const KPAsyncSocketPtr& sock, const QByteArray& data, long tag) override;
+    double shouldTimeoutReadWithTag(const KPAsyncSocketPtr& sock, long tag, double elapsed,
+                                    std::uint64_t bytesDone) override;
+    void socketDidDisconnect(const KPAsyncSocketPtr& sock, const std::optional<platform::Error>& error) override;
+
+    KPAsyncSocketPtr m_socket;
+    const QString m_type;
+    std::weak_ptr<TWServer> m_server;
+    quint32 m_commandLength = 0;
+    bool m_bReadedCommandDataHeader = false;
+    std::uint64_t m_lastBytesDone = 0;
+    long m_lastTimeoutTag = -1;
+};
+
+class TWSocketDataInfoReader : public TWSocketReader {
+public:
+    TWSocketDataInfoReader(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server);
+
+protected:
+    long bodyTag() const override { return TWWire::TagDataBody; }
+    void onBodyTooLong() override;
+    void onBodyUnreadable() override;
+    void onBody(const QVariantMap& body) override;
+    void doReadData(const QByteArray& data, long tag) override;
+};
+
+class TWSocketFileReader : public TWSocketReader {
+public:
+    TWSocketFileReader(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server);
+
+protected:
+    long bodyTag() const override { return TWWire::TagFileBody; }
+    void onBodyTooLong() override;
+    void onBodyUnreadable() override;
+    void onBody(const QVariantMap& body) override;
+    void doReadData(const QByteArray& data, long tag) override;
+
+private:
+    std::shared_ptr<TWDataReader> m_dataReader;
+    qint64 m_dataLength = 0;
+    qint64 m_dataSendedLength = 0;
+};
+
+// What the receive side hears of an upload; the calls come on the upload's connection queue.
+class TWSocketFileUploadDelegate {
+public:
+    virtual ~TWSocketFileUploadDelegate() = default;
+    virtual void onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>& reader) {}
+    // The complete file, in the upload's own staging folder; the receiver removes the folder.
+    // Answers whether the file is kept: only then does the sender hear the upload is done, so a
+    // file the receiver could not store is never reported delivered.
+    virtual bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path)
+    {
+        return true;
+    }
+    // The upload ended without a complete file; its partial file is already gone.
+    virtual void onClientUploadedFileError(const std::shared_ptr<TWSocketFileUpload>& reader,
+                                           const platform::Error& error) {}
+};
+
+class TWSocketFileUpload : public TWSocketReader {
+public:
+    static inline const QString ErrorDomain = QStringLiteral("TWSocketRead");
+    // Room an upload must leave free on the staging file system besides its own bytes.
+    static inline qint64 freeSpaceMargin = qint64(256) * 1024 * 1024;
+
+    TWSocketFileUpload(KPAsyncSocketPtr socket, std::weak_ptr<TWServer> server, QString stagingRoot);
+    ~TWSocketFileUpload() override;
+
+    void setDelegate(std::weak_ptr<TWSocketFileUploadDelegate> delegate);
+    // The upload record; valid from onClientWillUploadFile on.
+    TWWire::TWUploadFileInfo fileInfo() const;
+    QString stagingFolder() const;
+    void startReader() override;
+
+protected:
+    long bodyTag() const override { return TWWire::TagUploadInfo; }
+    void onBodyTooLong() override;
+    void onBodyUnreadable() override;
+    void onBody(const QVariantMap& body) override;
+    void doReadData(const QByteArray& data, long tag) override;
+    void socketDidDisconnectWithError(const std::optional<platform::Error>& error) override;
+    void onReadTimeout(long tag) override;
+
+private:
+    void readNextPiece();
+    void fail(const QString& text);
+    void removeStaging();
+    std::shared_ptr<TWSocketFileUploadDelegate> lockedDelegate() const;
+    std::shared_ptr<TWSocketFileUpload> self();
+
+    mutable std::mutex m_mutex; // the delegate and the record, read from other threads
+    std::weak_ptr<TWSocketFileUploadDelegate> m_delegate;
+    TWWire::TWUploadFileInfo m_parameter;
+    const QString m_stagingRoot;
+    QString m_stagingFolder;
+    QString m_outputPath;
+    QFile m_outputStream;
+    qint64 m_dataLength = 0;
+    qint64 m_dataReadedLength = 0;
+    qint64 m_dataPackageLength = 0;
+    qint64 m_dataPackageReadedLength = 0;
+    bool m_bReadedDataPackageHeader = false;
+    bool m_started = false;  // onClientWillUploadFile was sent
+    bool m_ended = false;    // success or failure was reported
+};

@@ -1,0 +1,288 @@
+// The client requests against the real server and against raw servers that misbehave: each
+// request completes exactly once, whichever way its connection ends.
+#include "Support/TestSupport.h"
+#include "TWService/Client/TWBaseRequest.h"
+#include "TWService/Server/TWDataReader.h"
+#include "TWService/Server/TWServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace TWWire;
+
+namespace {
+
+struct Outcome {
+    QMutex mutex;
+    int calls = 0;
+    std::optional<platform::Error> error;
+    QByteArray data;
+    void record(const std::optional<platform::Error>& e, const QByteArray& d = {})
+    {
+        QMutexLocker lock(&mutex);
+        ++calls;
+        error = e;
+        data = d;
+    }
+    int count()
+    {
+        QMutexLocker lock(&mutex);
+        return calls;
+    }
+};
+
+struct Receiver : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_from_this<Receiver> {
+    QMutex mutex;
+    QList<QByteArray> files;
+    QByteArray icon = "PICTURE";
+    QByteArray download;
+    QByteArray onClientRequestByParameter(TWSocketReader*, const QVariantMap&) override { return icon; }
+    std::shared_ptr<TWDataReader> onClientRequestFileByParameter(TWSocketReader*, const QVariantMap&) override
+    {
+        return download.isEmpty() ? nullptr : std::make_shared<TWNSDataReader>(download);
+    }
+    void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& r) override
+    {
+        r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
+    }
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString& path) override
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        QMutexLocker lock(&mutex);
+        files << f.readAll();
+        QDir(r->stagingFolder()).removeRecursively();
+        return true;
+    }
+};
+
+// A listener run by hand on a thread: accepts one connection and plays a script on it.
+struct RawServer {
+    int fd = -1;
+    quint16 port = 0;
+    std::thread thread;
+    explicit RawServer(std::function<void(int)> script, int backlog = 8)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd, backlog);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        if (script) {
+            thread = std::thread([this, script] {
+                const int c = ::accept(fd, nullptr, nullptr);
+                if (c >= 0) {
+                    script(c);
+                    ::close(c);
+                }
+            });
+        }
+    }
+    ~RawServer()
+    {
+        ::shutdown(fd, SHUT_RDWR);
+        if (thread.joinable())
+            thread.join();
+        ::close(fd);
+    }
+};
+
+QByteArray recvSome(int fd, qsizetype n)
+{
+    QByteArray out(n, '\0');
+    qsizetype got = 0;
+    while (got < n) {
+        const ssize_t r = ::recv(fd, out.data() + got, std::size_t(n - got), 0);
+        if (r <= 0)
+            break;
+        got += r;
+    }
+    out.resize(got);
+    return out;
+}
+
+} // namespace
+
+TEST(PeerClient, UploadsAndDataRequestsCompleteOnceAgainstTheRealServer)
+{
+    auto receiver = std::make_shared<Receiver>();
+    auto server = TWServer::create();
+    server->setDelegate(receiver);
+    server->setUploadStagingRoot(testsupport::makeTempDir(QStringLiteral("staging")));
+    ASSERT_TRUE(server->startServer().has_value());
+    const TWServerInfo peer{QStringLiteral("127.0.0.1"), server->serverPort(), {}};
+
+    auto icon = std::make_shared<Outcome>();
+    TWDataRequest::create(peer, {{QStringLiteral("Type"), QStringLiteral("Icon")}})
+        ->requestWithCompltedBlock([icon](TWDataRequest*, const QByteArray& d, const std::optional<platform::Error>& e) {
+            icon->record(e, d);
+        });
+
+    // 2.5 MiB: chunks of 1 MiB, 1 MiB and 0.5 MiB.
+    QByteArray bytes(5 * 512 * 1024, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 31) >> 3);
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/doc.pdf");
+    testsupport::writeFile(path, bytes);
+    auto upload = std::make_shared<Outcome>();
+    TWFileUploadRequest::create(peer, {{QStringLiteral("Name"), QStringLiteral("doc")}, {QStringLiteral("Extention"), QStringLiteral("pdf")}},
+                                path)
+        ->requestWithCompltedBlock([upload](TWFileUploadRequest*, const std::optional<platform::Error>& e) { upload->record(e); });
+
+    // A 0-byte file is refused by the receiver and reported as such by the sender.
+    const QString empty = testsupport::makeTempDir() + QStringLiteral("/empty.txt");
+    testsupport::writeFile(empty, {});
+    auto refused = std::make_shared<Outcome>();
+    TWFileUploadRequest::create(peer, {{QStringLiteral("Name"), QStringLiteral("empty")}}, empty)
+        ->requestWithCompltedBlock([refused](TWFileUploadRequest*, const std::optional<platform::Error>& e) { refused->record(e); });
+
+    ASSERT_TRUE(testsupport::spinUntil([&] { return icon->count() && upload->count() && refused->count(); }));
+    EXPECT_FALSE(icon->error.has_value());
+    EXPECT_EQ(icon->data, QByteArray("PICTURE"));
+    EXPECT_FALSE(upload->error.has_value()) << qPrintable(upload->error ? upload->error->toString() : QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        QMutexLocker lock(&receiver->mutex);
+        return receiver->files.size() == 1;
+    }));
+    EXPECT_TRUE(receiver->files[0] == bytes);
+    ASSERT_TRUE(refused->error.has_value());
+    EXPECT_EQ(refused->error->domain, QStringLiteral("TWFileUploadRequest"));
+    EXPECT_EQ(refused->error->message, QStringLiteral("upload refused by server (-3)"));
+
+    // A download in chunks, and one the server has nothing for.
+    receiver->download = bytes;
+    QString downloaded;
+    auto fetched = std::make_shared<Outcome>();
+    TWFileRequest::create(peer, {{QStringLiteral("Path"), QStringLiteral("x")}})
+        ->requestWithCompltedBlock([&downloaded, fetched](TWFileRequest*, const QString& p, const std::optional<platform::Error>& e) {
+            downloaded = p; // read after the completion count is seen, under its lock
+            fetched->record(e);
+        });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return fetched->count() == 1; }));
+    EXPECT_FALSE(fetched->error.has_value());
+    EXPECT_TRUE(testsupport::readFile(downloaded) == bytes);
+    QFile::remove(downloaded);
+    receiver->download.clear();
+    auto nothing = std::make_shared<Outcome>();
+    TWFileRequest::create(peer, {{QStringLiteral("Path"), QStringLiteral("x")}})
+        ->requestWithCompltedBlock([nothing](TWFileRequest*, const QString&, const std::optional<platform::Error>& e) { nothing->record(e); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return nothing->count() == 1; }));
+    ASSERT_TRUE(nothing->error.has_value());
+    EXPECT_EQ(nothing->error->message, QStringLiteral("read file data size == 0, disconnect by client!"));
+
+    EXPECT_EQ(icon->count() + upload->count() + refused->count(), 3);
+    server->stopServer();
+}
+
+TEST(PeerClient, EveryWayAConnectionEndsCompletesExactlyOnce)
+{
+    TWTimeouts saved = TWTimeouts::shared();
+    TWTimeouts::shared().connect = 0.2;
+    TWTimeouts::shared().read = 0.3;
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    auto upload = [&](quint16 port, const QString& file) {
+        auto o = std::make_shared<Outcome>();
+        outcomes.push_back(o);
+        auto r = TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), port, {}}, {{QStringLiteral("Name"), QStringLiteral("x")}}, file);
+        r->requestWithCompltedBlock([o](TWFileUploadRequest*, const std::optional<platform::Error>& e) { o->record(e); });
+        return r;
+    };
+    const QString file = testsupport::makeTempDir() + QStringLiteral("/f.bin");
+    testsupport::writeFile(file, QByteArray(3000, 'f'));
+
+    const quint16 refusedPort = [] {
+        RawServer probe(nullptr);
+        return probe.port;
+    }();
+    upload(refusedPort, file); // 0: refused connection
+
+    RawServer closesMidUpload([](int c) { // 1: the server goes away after the first header
+        recvSome(c, 4);
+        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+        const quint32 n = *readU32(recvSome(c, 4));
+        recvSome(c, n);
+        ::send(c, i64(kUploadAccepted).constData(), 8, MSG_NOSIGNAL);
+        recvSome(c, 4);
+    });
+    upload(closesMidUpload.port, file);
+
+    RawServer wrongAck([](int c) { // 2: an acknowledgement that is not 0x0A
+        recvSome(c, 4);
+        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+        const quint32 n = *readU32(recvSome(c, 4));
+        recvSome(c, n);
+        ::send(c, i64(kUploadAccepted).constData(), 8, MSG_NOSIGNAL);
+        recvSome(c, 4);
+        ::send(c, "X", 1, MSG_NOSIGNAL);
+        recvSome(c, 1);
+    });
+    upload(wrongAck.port, file);
+
+    RawServer silent([](int c) { recvSome(c, 4); }); // 3: never answers the type
+    upload(silent.port, file);
+
+    RawServer full(nullptr, 0); // 4: a backlog that never drains: the connect time-out
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(full.port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(fd);
+    }
+    upload(full.port, file);
+
+    auto cancelled = upload(full.port, file); // 5: cancelled while its connect is pending
+    cancelled->cancel();
+
+    auto zeroAnswer = std::make_shared<Outcome>(); // a data answer of u32 0: no data, no error
+    RawServer zero([](int c) {
+        recvSome(c, 4);
+        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+        const quint32 n = *readU32(recvSome(c, 4));
+        recvSome(c, n);
+        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+        recvSome(c, 1);
+    });
+    TWDataRequest::create({QStringLiteral("127.0.0.1"), zero.port, {}}, {{QStringLiteral("Type"), QStringLiteral("Icon")}})
+        ->requestWithCompltedBlock([zeroAnswer](TWDataRequest*, const QByteArray& d, const std::optional<platform::Error>& e) {
+            zeroAnswer->record(e, d);
+        });
+
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        for (auto& o : outcomes)
+            if (o->count() == 0)
+                return false;
+        return zeroAnswer->count() == 1;
+    }));
+    bool looked = false;
+    platform::DispatchQueue::main().after(std::chrono::milliseconds(500), [&] { looked = true; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return looked; }));
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        EXPECT_EQ(outcomes[i]->count(), 1) << i;
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_TRUE(outcomes[i]->error.has_value()) << i;
+    EXPECT_EQ(outcomes[0]->error->code, ECONNREFUSED);
+    EXPECT_EQ(outcomes[4]->error->domain, KPAsyncSocket::ErrorDomain);
+    EXPECT_EQ(outcomes[4]->error->code, KPAsyncSocket::ConnectTimeoutError);
+    EXPECT_FALSE(outcomes[5]->error.has_value());
+    EXPECT_FALSE(zeroAnswer->error.has_value());
+    EXPECT_TRUE(zeroAnswer->data.isEmpty());
+    for (int fd : fillers)
+        ::close(fd);
+    TWTimeouts::shared() = saved;
+}

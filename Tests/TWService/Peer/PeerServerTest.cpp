@@ -1,0 +1,318 @@
+// The server end byte by byte, driven by a raw blocking client on 127.0.0.1.
+#include "PeerVectors.h"
+
+#include "Support/TestSupport.h"
+#include "TWService/Server/TWServer.h"
+#include "TWService/Server/TWWire.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace TWWire;
+
+namespace {
+
+struct Raw {
+    int fd = -1;
+    explicit Raw(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        timeval tv{20, 0}; // a hung server fails the test instead of hanging it
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~Raw() { close(); }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    void send(const QByteArray& bytes) const { ::send(fd, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL); }
+    QByteArray recv(qsizetype n) const
+    {
+        QByteArray out;
+        char buf[4096];
+        while (out.size() < n) {
+            const ssize_t r = ::recv(fd, buf, std::min<std::size_t>(sizeof buf, std::size_t(n - out.size())), 0);
+            if (r <= 0)
+                break;
+            out.append(buf, r);
+        }
+        return out;
+    }
+    // True when the server closed: the next read ends the stream.
+    bool closedByServer() const
+    {
+        char c;
+        return ::recv(fd, &c, 1, 0) == 0;
+    }
+};
+
+struct Owner : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_from_this<Owner> {
+    QMutex mutex;
+    QByteArray icon;
+    QVariantMap lastParameter;
+    QStringList uploaded; // file contents
+    QStringList errors;
+    int began = 0;
+    std::vector<TWWire::TWUploadFileInfo> infos;
+
+    QByteArray onClientRequestByParameter(TWSocketReader*, const QVariantMap& p) override
+    {
+        QMutexLocker lock(&mutex);
+        lastParameter = p;
+        return icon;
+    }
+    void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& reader) override
+    {
+        reader->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
+    }
+    void onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>&) override
+    {
+        QMutexLocker lock(&mutex);
+        ++began;
+    }
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& reader, const QString& path) override
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        QMutexLocker lock(&mutex);
+        uploaded << QString::fromLatin1(f.readAll().toHex());
+        infos.push_back(reader->fileInfo());
+        QDir(reader->stagingFolder()).removeRecursively();
+        return true;
+    }
+    void onClientUploadedFileError(const std::shared_ptr<TWSocketFileUpload>&, const platform::Error& e) override
+    {
+        QMutexLocker lock(&mutex);
+        errors << e.message;
+    }
+    int count(const QStringList& l)
+    {
+        QMutexLocker lock(&mutex);
+        return int(l.size());
+    }
+};
+
+struct ServerFixture : ::testing::Test {
+    std::shared_ptr<Owner> owner = std::make_shared<Owner>();
+    std::shared_ptr<TWServer> server = TWServer::create();
+    QString staging;
+    TWTimeouts saved = TWTimeouts::shared();
+    void SetUp() override
+    {
+        staging = testsupport::makeTempDir(QStringLiteral("staging"));
+        server->setDelegate(owner);
+        server->setUploadStagingRoot(staging);
+        ASSERT_TRUE(server->startServer().has_value());
+    }
+    void TearDown() override
+    {
+        server->stopServer();
+        TWTimeouts::shared() = saved;
+    }
+    // A raw client past the opening: type sent, accepted reply read.
+    std::unique_ptr<Raw> opened(quint32 type)
+    {
+        auto raw = std::make_unique<Raw>(server->serverPort());
+        raw->send(u32(type));
+        EXPECT_EQ(raw->recv(4), u32(TWConnectAccepted));
+        return raw;
+    }
+    QByteArray uploadBody(qint64 size, const QString& name = QStringLiteral("Report"))
+    {
+        return *frameBody({{QStringLiteral("Name"), name}, {QStringLiteral("Extention"), QStringLiteral("pdf")},
+                           {QStringLiteral("Size"), size}, {QStringLiteral("From"), QStringLiteral("alice")},
+                           {QStringLiteral("Tags"), QStringLiteral("a, b")}});
+    }
+    bool stagingEmpty() const { return QDir(staging).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty(); }
+};
+
+} // namespace
+
+TEST(PeerWire, ForeignArchivesDecodeAndPeerNamesAreMadeSafe)
+{
+    const auto a = decodeBody(peervectors::vectorA());
+    ASSERT_TRUE(a.has_value());
+    EXPECT_EQ(*a, (QVariantMap{{QStringLiteral("Type"), QStringLiteral("Icon")}}));
+    const auto b = decodeBody(peervectors::vectorB());
+    ASSERT_TRUE(b.has_value());
+    const auto info = TWUploadFileInfo::fromDictionary(*b);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->fileName(), QStringLiteral("Report.pdf"));
+    EXPECT_EQ(info->size, 5);
+    EXPECT_EQ(info->from, QStringLiteral("alice"));
+    EXPECT_EQ(info->tags, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(info->isFolder, std::optional<bool>(false));
+    EXPECT_EQ(u32(quint32(peervectors::vectorA().size())), QByteArray::fromHex("03010000"));
+
+    auto made = [](QVariantMap d) {
+        d.insert(QStringLiteral("Size"), 1);
+        return *TWUploadFileInfo::fromDictionary(d);
+    };
+    EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("../../x")}}).fileName(), QStringLiteral(".._.._x"));
+    EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("..")}}).fileName(), QStringLiteral("Untitled"));
+    EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("a/b\nc")}, {QStringLiteral("Extention"), QStringLiteral("../sh")}})
+                  .fileName(),
+              QStringLiteral("a_b_c.sh"));
+    const auto longName = made({{QStringLiteral("Name"), QString(400, QChar(0x00E9))}, {QStringLiteral("Extention"), QStringLiteral("pdf")}});
+    EXPECT_LE(longName.fileName().toUtf8().size(), 255);
+    EXPECT_TRUE(longName.fileName().endsWith(QStringLiteral(".pdf")));
+    QStringList many;
+    for (int i = 0; i < 100; ++i)
+        many << QStringLiteral("t%1").arg(i);
+    EXPECT_EQ(made({{QStringLiteral("Tags"), many.join(QStringLiteral(", ")) + QStringLiteral(", , \x01")}}).tags.size(), 64);
+    EXPECT_FALSE(TWUploadFileInfo::fromDictionary({{QStringLiteral("Name"), QStringLiteral("x")}}).has_value());
+}
+
+TEST_F(ServerFixture, DataRequestsAreAnsweredWithinTheirLimitsAndBadBodiesAreRefused)
+{
+    owner->icon = "ICON";
+    {
+        auto raw = opened(TWRequestTypeDataInfo);
+        raw->send(u32(quint32(peervectors::vectorA().size())) + peervectors::vectorA());
+        EXPECT_EQ(raw->recv(8), u32(4) + "ICON");
+    }
+    owner->icon.clear();
+    {
+        auto raw = opened(TWRequestTypeDataInfo);
+        raw->send(*frameBody({{QStringLiteral("Type"), QStringLiteral("Other")}}));
+        EXPECT_EQ(raw->recv(4), u32(0));
+    }
+    {
+        auto raw = opened(TWRequestTypeDataInfo);
+        raw->send(u32(kMaxBodyLength + 1));
+        EXPECT_EQ(raw->recv(4), u32(kBodyTooLong));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeDataInfo);
+        raw->send(u32(5) + "junk!");
+        EXPECT_EQ(raw->recv(4), u32(kBodyUnreadable));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    for (quint32 type : {0u, 4u}) {
+        Raw raw(server->serverPort());
+        raw.send(u32(type));
+        EXPECT_TRUE(raw.closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeFile); // a download nobody serves
+        raw->send(*frameBody({{QStringLiteral("Path"), QStringLiteral("x")}}));
+        EXPECT_EQ(raw->recv(8), i64(0));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+
+    std::vector<std::unique_ptr<Raw>> held;
+    for (int i = 0; i < TWServer::kMaxDataInfoReaders; ++i)
+        held.push_back(opened(TWRequestTypeDataInfo));
+    {
+        Raw eleventh(server->serverPort());
+        eleventh.send(u32(TWRequestTypeDataInfo));
+        EXPECT_EQ(eleventh.recv(4), u32(TWConnectTooManyConnections));
+        EXPECT_TRUE(eleventh.closedByServer());
+    }
+    held.front()->close();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) < 10; }));
+    opened(TWRequestTypeDataInfo);
+}
+
+TEST_F(ServerFixture, UploadsOfOneByteAndOverTheLimitsAndConnectionsThatNeverSpeak)
+{
+    {
+        auto raw = opened(TWRequestTypeFileUpload);
+        raw->send(uploadBody(1));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(1));
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        raw->send("Z");
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        EXPECT_TRUE(raw->closedByServer());
+        ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->uploaded) == 1; }));
+        EXPECT_EQ(owner->uploaded[0], QStringLiteral("5a"));
+        EXPECT_EQ(owner->infos[0].tags, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    }
+    for (qint64 size : {qint64(0), qint64(-5), std::numeric_limits<qint64>::max()}) {
+        auto raw = opened(TWRequestTypeFileUpload);
+        raw->send(uploadBody(size));
+        EXPECT_EQ(raw->recv(8), i64(kUploadRefused)) << size;
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // a record without Size: nothing to do
+        raw->send(*frameBody({{QStringLiteral("Name"), QStringLiteral("x")}}));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // a chunk beyond the announced size
+        raw->send(uploadBody(3));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(4));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    // Sixteen silent connections from one address are all it may hold open.
+    std::vector<std::unique_ptr<Raw>> silent;
+    for (int i = 0; i < TWServer::kMaxWaitingPerAddress; ++i)
+        silent.push_back(std::make_unique<Raw>(server->serverPort()));
+    Raw extra(server->serverPort());
+    EXPECT_TRUE(extra.closedByServer());
+    EXPECT_EQ(owner->count(owner->errors), 1); // only the upload that began and broke
+    ASSERT_TRUE(testsupport::spinUntil([&] { return stagingEmpty(); }));
+}
+
+TEST_F(ServerFixture, StallsAndEarlyEndsReportOnceAndLeaveNoPartialFile)
+{
+    TWTimeouts::shared().read = 0.2;
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // stalls at the chunk header
+        raw->send(uploadBody(10));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // stalls in the middle of a chunk
+        raw->send(uploadBody(10));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(10));
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        raw->send("12345");
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // goes away in the middle of a chunk
+        raw->send(uploadBody(10));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(10));
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        raw->send("123");
+    }
+    {
+        Raw silent(server->serverPort()); // never says which request
+        EXPECT_TRUE(silent.closedByServer());
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 3; }));
+    QStringList errors;
+    {
+        QMutexLocker lock(&owner->mutex);
+        errors = owner->errors;
+    }
+    errors.sort();
+    EXPECT_EQ(errors, (QStringList{QStringLiteral("connection closed before upload completed"),
+                                   QStringLiteral("time out read with tag: 5002"),
+                                   QStringLiteral("time out read with tag: 5003")}));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return stagingEmpty(); }));
+    EXPECT_EQ(owner->count(owner->uploaded), 0);
+}

@@ -44,6 +44,15 @@ QString run(const QString& body, const QString& url = QStringLiteral("http://www
     return answer ? *answer : QStringLiteral("error: ") + answer.error().message;
 }
 
+QString pacFor(quint16 proxyPort)
+{
+    return QStringLiteral("function FindProxyForURL(url, host) {\n"
+                          "  if (shExpMatch(host, '*.invalid')) return 'PROXY 127.0.0.1:%1; DIRECT';\n"
+                          "  return 'DIRECT';\n"
+                          "}\n")
+        .arg(proxyPort);
+}
+
 } // namespace
 
 TEST(ProxyAutoConfigTest, HelpersAnswerAsDocumented)
@@ -135,4 +144,95 @@ TEST(ProxyAutoConfigTest, AnswersBecomeSettingsAndUnusableEntriesAreSkipped)
     EXPECT_EQ(entries[2].host, QStringLiteral("::1"));
     EXPECT_EQ(entries[3].type, HTTPProxySettings::Type::None);
     EXPECT_TRUE(ProxyAutoConfig::parseAnswer(QStringLiteral("garbage")).isEmpty());
+}
+
+TEST(ProxyAutoConfigTest, ARequestGoesThroughTheProxyItsScriptPicks)
+{
+    HTTPTestProxy proxy(HTTPTestProxy::Kind::HTTP);
+    std::atomic<bool> release{false};
+    HTTPTestServer scripts([&](const HTTPTestRequest& r) {
+        if (r.target == "/slow.pac") {
+            // Held until the test has looked at the queue while the script is being fetched.
+            for (int i = 0; i < 1000 && !release; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (r.target == "/missing.pac")
+            return HTTPTestResponse::make(404, "no");
+        return HTTPTestResponse::make(200, pacFor(proxy.port()).toUtf8(),
+                                      {{"Content-Type", "application/x-ns-proxy-autoconfig"}});
+    });
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(scripts.port());
+
+    // Asynchronously, through the queue, with the script's own slot while it is fetched.
+    auto request = KPHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://server.invalid/by-script")));
+    request->setPACurl(QUrl(base + QStringLiteral("/slow.pac")));
+    std::atomic<bool> ended{false};
+    request->setCompletionBlock([&] { ended = true; });
+    request->setFailedBlock([&] { ended = true; });
+    const int limit = KPHTTPRequest::sharedQueue().maxConcurrentOperationCount();
+    request->startAsynchronous();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return KPHTTPRequest::sharedQueue().maxConcurrentOperationCount() == limit + 1; }));
+    release = true;
+    ASSERT_TRUE(testsupport::spinUntil([&] { return ended.load(); }));
+    ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+    EXPECT_EQ(request->responseString(), QStringLiteral("proxied GET http://server.invalid/by-script HTTP/1.1"));
+    EXPECT_EQ(request->proxyHost(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(KPHTTPRequest::sharedQueue().maxConcurrentOperationCount(), limit);
+
+    // Synchronously, from a file.
+    const QString file = testsupport::makeTempDir(QStringLiteral("pac")) + QStringLiteral("/proxy.pac");
+    testsupport::writeFile(file, pacFor(proxy.port()).toUtf8());
+    auto fromFile = KPHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://server.invalid/by-file")));
+    fromFile->setPACurl(QUrl::fromLocalFile(file));
+    fromFile->startSynchronous();
+    ASSERT_FALSE(fromFile->error()) << fromFile->error()->message.toStdString();
+    EXPECT_EQ(fromFile->responseString(), QStringLiteral("proxied GET http://server.invalid/by-file HTTP/1.1"));
+    EXPECT_EQ(proxy.seen().size(), 2);
+
+    // A script that cannot be fetched, read or run leaves the request without a proxy: it still
+    // reaches its (loopback) server directly.
+    const QString broken = testsupport::makeTempDir(QStringLiteral("pac")) + QStringLiteral("/broken.pac");
+    testsupport::writeFile(broken, "function FindProxyForURL(url, host) { return 'PROXY 127.0.0.1:1' ");
+    for (const QUrl& pac : {QUrl(base + QStringLiteral("/missing.pac")), QUrl::fromLocalFile(broken),
+                            QUrl::fromLocalFile(file + QStringLiteral(".absent")), QUrl(QStringLiteral("ftp://127.0.0.1/x.pac"))}) {
+        auto direct = KPHTTPRequest::requestWithURL(QUrl(base + QStringLiteral("/direct")));
+        direct->setPACurl(pac);
+        direct->startSynchronous();
+        ASSERT_FALSE(direct->error()) << pac.toString().toStdString() << ": " << direct->error()->message.toStdString();
+        EXPECT_EQ(direct->responseStatusCode(), 200) << pac.toString().toStdString();
+        EXPECT_TRUE(direct->proxyHost().isEmpty());
+    }
+    EXPECT_EQ(proxy.seen().size(), 2);
+}
+
+TEST(ProxyAutoConfigTest, TheScriptTheDesktopNamesIsRunWhenTheEnvironmentNamesNoProxy)
+{
+    HTTPTestProxy proxy(HTTPTestProxy::Kind::HTTP);
+    HTTPTestServer scripts([&](const HTTPTestRequest&) { return HTTPTestResponse::make(200, pacFor(proxy.port()).toUtf8()); });
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir().mkpath(config);
+    testsupport::writeFile(config + QStringLiteral("/kioslaverc"),
+                           QStringLiteral("[General]\nProxyType=1\n[Proxy Settings]\nProxy Config Script[$i]=http://127.0.0.1:%1/desk.pac\n"
+                                          "ProxyType=2\n")
+                               .arg(scripts.port())
+                               .toUtf8());
+    const QByteArray savedDesktop = qgetenv("XDG_CURRENT_DESKTOP"), savedProxy = qgetenv("http_proxy");
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    qunsetenv("http_proxy");
+    EXPECT_EQ(platform::SystemProxies::desktopScriptURL(), QUrl(QStringLiteral("http://127.0.0.1:%1/desk.pac").arg(scripts.port())));
+    auto request = KPHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://server.invalid/desktop")));
+    request->startSynchronous();
+
+    // The environment's own proxy wins over the desktop's script.
+    qputenv("http_proxy", "http://127.0.0.1:1");
+    EXPECT_TRUE(platform::SystemProxies::desktopScriptURL().isEmpty());
+    qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
+    if (savedProxy.isNull())
+        qunsetenv("http_proxy");
+    else
+        qputenv("http_proxy", savedProxy);
+    QFile::remove(config + QStringLiteral("/kioslaverc"));
+
+    ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+    EXPECT_EQ(request->responseString(), QStringLiteral("proxied GET http://server.invalid/desktop HTTP/1.1"));
 }

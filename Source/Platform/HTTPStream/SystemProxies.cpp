@@ -1,5 +1,8 @@
 #include "Platform/HTTPStream/SystemProxies.h"
 
+#include <QFile>
+#include <QStandardPaths>
+
 #include <future>
 #include <mutex>
 #include <proxy.h>
@@ -65,6 +68,44 @@ std::optional<HTTPProxySettings> SystemProxies::settingsFromAnswer(const QString
     if (settings.host.isEmpty())
         return std::nullopt;
     return settings;
+}
+
+QUrl SystemProxies::desktopScriptURL()
+{
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return {};
+    if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("KDE"), Qt::CaseInsensitive))
+        return {};
+    const QString path = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kioslaverc"));
+    QFile file(path);
+    if (path.isEmpty() || file.size() > 256 * 1024 || !file.open(QIODevice::ReadOnly))
+        return {};
+    bool inSection = false;
+    QString type, script;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(u'[')) {
+            inSection = line == QLatin1String("[Proxy Settings]");
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (!inSection || eq < 0)
+            continue;
+        // KDE marks a value locked with "[$i]" after the key.
+        QString key = line.left(eq).trimmed();
+        key = key.left(key.indexOf(u'[') < 0 ? key.size() : key.indexOf(u'[')).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        if (key == QLatin1String("ProxyType"))
+            type = value;
+        else if (key == QLatin1String("Proxy Config Script"))
+            script = value;
+    }
+    // 2: "use a proxy configuration script".
+    if (type != QLatin1String("2") || script.isEmpty())
+        return {};
+    const QUrl url = QUrl::fromUserInput(script);
+    return url.isValid() ? url : QUrl();
 }
 
 } // namespace platform

@@ -236,3 +236,34 @@ TEST(ProxyAutoConfigTest, TheScriptTheDesktopNamesIsRunWhenTheEnvironmentNamesNo
     ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
     EXPECT_EQ(request->responseString(), QStringLiteral("proxied GET http://server.invalid/desktop HTTP/1.1"));
 }
+
+TEST(ProxyAutoConfigTest, GnomesAutomaticModeNamesItsScriptThroughGsettings)
+{
+    // A stand-in for gsettings first on PATH: it prints what GNOME's would.
+    const QString bin = testsupport::makeTempDir(QStringLiteral("bin"));
+    const auto fake = [&](const QByteArray& listing) {
+        testsupport::writeFile(bin + QStringLiteral("/gsettings"), "#!/bin/sh\ncat <<'EOF'\n" + listing + "EOF\n");
+        QFile::setPermissions(bin + QStringLiteral("/gsettings"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QByteArray savedPath = qgetenv("PATH"), savedDesktop = qgetenv("XDG_CURRENT_DESKTOP"), savedProxy = qgetenv("http_proxy");
+    qputenv("PATH", QFile::encodeName(bin) + ':' + savedPath);
+    qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    qunsetenv("http_proxy");
+
+    fake("org.gnome.system.proxy use-same-proxy true\n"
+         "org.gnome.system.proxy autoconfig-url 'http://127.0.0.1:8/it\\'s.pac'\n"
+         "org.gnome.system.proxy mode 'auto'\n");
+    const QUrl automatic = platform::SystemProxies::desktopScriptURL();
+    fake("org.gnome.system.proxy autoconfig-url 'http://127.0.0.1:8/x.pac'\norg.gnome.system.proxy mode 'manual'\n");
+    const QUrl manual = platform::SystemProxies::desktopScriptURL();
+    fake("garbage\n'auto'\n");
+    const QUrl garbage = platform::SystemProxies::desktopScriptURL();
+
+    qputenv("PATH", savedPath);
+    qputenv("XDG_CURRENT_DESKTOP", savedDesktop);
+    if (!savedProxy.isNull())
+        qputenv("http_proxy", savedProxy);
+    EXPECT_EQ(automatic, QUrl(QStringLiteral("http://127.0.0.1:8/it's.pac")));
+    EXPECT_TRUE(manual.isEmpty());
+    EXPECT_TRUE(garbage.isEmpty());
+}

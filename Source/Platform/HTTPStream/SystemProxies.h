@@ -22,9 +22,9 @@ public:
     // answer that names no proxy this client can use.
     static std::optional<HTTPProxySettings> settingsFromAnswer(const QString& answer);
     // The proxy script the desktop names, when its proxy settings say "automatic from a script"
-    // (libproxy reads that setting but, without its script runner, answers "direct://"). Only
-    // KDE's setting is read (kioslaverc); empty when none is named or the environment names
-    // proxies itself, which then win.
+    // (libproxy reads that setting but, without its script runner, answers "direct://"): KDE's
+    // kioslaverc, or GNOME's settings through gsettings (given 2 s). Empty when none is named or
+    // the environment names proxies itself, which then win.
     static QUrl desktopScriptURL();
 };
 

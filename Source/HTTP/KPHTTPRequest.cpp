@@ -268,6 +268,13 @@ platform::OperationQueue& KPHTTPRequest::sharedQueue()
     return *g_sharedQueue;
 }
 
+void KPHTTPRequest::changeSharedQueueLimit(int delta)
+{
+    std::lock_guard lock(g_connectionsLock);
+    platform::OperationQueue& queue = sharedQueue();
+    queue.setMaxConcurrentOperationCount(std::max(1, queue.maxConcurrentOperationCount() + delta));
+}
+
 void KPHTTPRequest::shutDown()
 {
     platform::OperationQueue* queue = nullptr;

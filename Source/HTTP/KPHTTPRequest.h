@@ -372,6 +372,12 @@ private:
     void useDataFromCache();
     void applyCookieHeader();
     bool configureProxies();
+    // The proxy script: read or fetched, then run; answers whether the request may start now.
+    bool fetchPACFile();
+    void runPACScript(const QString& script);
+    void finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script);
+    // Under the connections lock.
+    static void changeSharedQueueLimit(int delta);
     void attemptToApplyProxyCredentialsAndResume();
 
     // Credentials.
@@ -509,6 +515,9 @@ private:
     int m_proxyPort = 0;
     QString m_proxyType;
     QUrl m_PACurl;
+    bool m_isPACFileRequest = false;
+    std::shared_ptr<KPHTTPRequest> m_PACFileRequest;
+    std::shared_ptr<KPHTTPRequestDelegate> m_PACFileDelegate; // the script request's delegate
     std::shared_ptr<platform::HTTPAuthentication> m_proxyAuthentication;
     QString m_proxyAuthorization;
     int m_proxyAuthenticationRetryCount = 0;

@@ -1,9 +1,15 @@
-// Choosing a request's proxy: its own settings, else the system's through libproxy.
+// Choosing a request's proxy: its own settings, its own proxy script, else the system's through
+// libproxy (which may name a script in turn).
 #include "HTTP/KPHTTPRequest.h"
 
+#include "Platform/Foundation/RegularFile.h"
+#include "Platform/HTTPStream/HTTPRunLoop.h"
+#include "Platform/HTTPStream/ProxyAutoConfig.h"
 #include "Platform/HTTPStream/SystemProxies.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QHostAddress>
+#include <QStringDecoder>
 
 namespace {
 
@@ -57,18 +63,27 @@ void KPHTTPRequest::setProxyType(const QString& type)
 
 bool KPHTTPRequest::configureProxies()
 {
-    if (!m_proxyHost.isEmpty() || m_proxyPort != 0)
+    if (m_isPACFileRequest || !m_proxyHost.isEmpty() || m_proxyPort != 0)
         return true;
-    // A request's own proxy script is not evaluated by this client (it would need libproxy's
-    // script runner): the request goes without a proxy, as when a script cannot be read.
-    if (!m_PACurl.isEmpty() || isLoopback(m_url))
+    if (!m_PACurl.isEmpty())
+        return fetchPACFile();
+    if (isLoopback(m_url))
         return true;
+    if (const QUrl script = platform::SystemProxies::desktopScriptURL(); !script.isEmpty()) {
+        m_PACurl = script;
+        return fetchPACFile();
+    }
     const auto answers = platform::SystemProxies::proxiesForURL(m_url);
     if (!answers) {
         cancelLoad();
         failWithError(kphttp::error(kphttp::InternalErrorWhileBuildingRequestType,
                                     QStringLiteral("Unable to obtain information on proxy servers needed for request")));
         return false;
+    }
+    // libproxy names the desktop's script as "pac+<url>" when it does not run it itself.
+    if (!answers->isEmpty() && answers->first().startsWith(QLatin1String("pac+"), Qt::CaseInsensitive)) {
+        m_PACurl = QUrl(answers->first().mid(4));
+        return fetchPACFile();
     }
     for (const QString& answer : *answers) {
         const auto settings = platform::SystemProxies::settingsFromAnswer(answer);
@@ -83,4 +98,127 @@ bool KPHTTPRequest::configureProxies()
         break;
     }
     return true;
+}
+
+namespace {
+
+constexpr qint64 kMaxPACFile = 1024 * 1024;
+
+void logPAC(const QString& text)
+{
+    KPLogLogDomainMessage(QStringLiteral("HTTP"), 0, text);
+}
+
+// UTF-8 when the bytes are UTF-8, else ISO Latin 1, which every byte string is.
+QString decodeScript(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+} // namespace
+
+bool KPHTTPRequest::fetchPACFile()
+{
+    const QString scheme = m_PACurl.scheme().toLower();
+    if (m_PACurl.isLocalFile()) {
+        // Read whole at once: a regular file of bounded size, so nothing waits on a pipe.
+        auto bytes = platform::RegularFile::readAll(m_PACurl.toLocalFile(), kMaxPACFile);
+        if (!bytes)
+            logPAC(QStringLiteral("The proxy script %1 cannot be read (%2); going without a proxy")
+                       .arg(m_PACurl.toString(), bytes.error().message));
+        else
+            runPACScript(decodeScript(*bytes));
+        return true;
+    }
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        logPAC(QStringLiteral("The proxy script %1 is neither a file nor on the web; going without a proxy")
+                   .arg(m_PACurl.toString()));
+        return true;
+    }
+    auto script = std::make_shared<KPHTTPRequest>(m_PACurl);
+    script->m_isPACFileRequest = true;
+    script->m_timeOutSeconds = m_timeOutSeconds;
+    script->m_validatesSecureCertificate = m_validatesSecureCertificate;
+    if (m_isSynchronous) {
+        script->startSynchronous();
+        finishedDownloadingPACFile(script);
+        return true;
+    }
+    auto me = self();
+    std::weak_ptr<KPHTTPRequest> weak = me;
+    auto delegate = std::make_shared<KPHTTPRequestDelegate>();
+    // Both ends come on the main thread; the script runs and the request starts on its own.
+    auto done = [weak](KPHTTPRequest& finished) {
+        auto request = weak.lock();
+        if (!request)
+            return;
+        auto fetched = finished.self();
+        std::lock_guard lock(request->m_lock);
+        if (!request->m_loop)
+            return;
+        request->m_loop->post([request, fetched] {
+            std::lock_guard inner(request->m_lock);
+            request->finishedDownloadingPACFile(fetched);
+        });
+    };
+    delegate->requestFinished = done;
+    delegate->requestFailed = done;
+    script->setDelegate(delegate);
+    m_PACFileRequest = script;
+    m_PACFileDelegate = delegate;
+    // The script's request gets a slot of its own, so a full queue cannot starve it.
+    changeSharedQueueLimit(+1);
+    script->setQueuePriority(platform::OperationPriority::High);
+    script->startAsynchronous();
+    return false;
+}
+
+void KPHTTPRequest::finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script)
+{
+    if (!m_isSynchronous && m_PACFileRequest)
+        changeSharedQueueLimit(-1);
+    m_PACFileRequest.reset();
+    m_PACFileDelegate.reset();
+    if (script->error())
+        logPAC(QStringLiteral("The proxy script %1 could not be fetched (%2); going without a proxy")
+                   .arg(m_PACurl.toString(), script->error()->message));
+    else if (script->responseStatusCode() / 100 != 2)
+        logPAC(QStringLiteral("The proxy script %1 could not be fetched (status %2); going without a proxy")
+                   .arg(m_PACurl.toString())
+                   .arg(script->responseStatusCode()));
+    else if (script->responseData().size() > kMaxPACFile)
+        logPAC(QStringLiteral("The proxy script %1 is larger than %2 bytes; going without a proxy")
+                   .arg(m_PACurl.toString())
+                   .arg(kMaxPACFile));
+    else
+        runPACScript(decodeScript(script->responseData()));
+    if (m_isSynchronous || m_cancelled || m_complete || m_error)
+        return;
+    startRequest();
+}
+
+void KPHTTPRequest::runPACScript(const QString& script)
+{
+    if (script.isEmpty())
+        return;
+    const auto answer = platform::ProxyAutoConfig::evaluate(script, m_url);
+    if (!answer) {
+        logPAC(QStringLiteral("The proxy script %1 gave no answer: %2; going without a proxy")
+                   .arg(m_PACurl.toString(), answer.error().message));
+        return;
+    }
+    const auto entries = platform::ProxyAutoConfig::parseAnswer(*answer);
+    if (entries.isEmpty()) {
+        logPAC(QStringLiteral("The proxy script %1 named no proxy this client can use; going without a proxy")
+                   .arg(m_PACurl.toString()));
+        return;
+    }
+    const platform::HTTPProxySettings& first = entries.first();
+    if (first.type == platform::HTTPProxySettings::Type::None)
+        return;
+    m_proxyHost = first.host;
+    m_proxyPort = first.port;
+    m_proxyType = first.type == platform::HTTPProxySettings::Type::SOCKS ? QStringLiteral("SOCKS") : QStringLiteral("HTTP");
 }

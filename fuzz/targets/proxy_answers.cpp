@@ -1,7 +1,9 @@
-// What proxies answer: a SOCKS5 reply, an HTTP proxy's answer to CONNECT, and libproxy's
-// answer lines. Lengths stay within the bytes given, statuses are real statuses.
+// What proxies answer: a SOCKS5 reply, an HTTP proxy's answer to CONNECT, libproxy's answer
+// lines and a proxy script's answer. Lengths stay within the bytes given, statuses are real
+// statuses, and every proxy named has a host and a port.
 #include "FuzzSupport.h"
 
+#include "Platform/HTTPStream/ProxyAutoConfig.h"
 #include "Platform/HTTPStream/SystemProxies.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -19,6 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             settings && settings->type != platform::HTTPProxySettings::Type::None
             && (settings->host.isEmpty() || settings->port <= 0 || settings->port > 65535))
             fuzz::fail("a proxy without a host or port", fuzz::printable(line));
+    }
+    for (const auto& settings : platform::ProxyAutoConfig::parseAnswer(fuzz::utf8(data, size))) {
+        if (settings.type != platform::HTTPProxySettings::Type::None
+            && (settings.host.isEmpty() || settings.port <= 0 || settings.port > 65535))
+            fuzz::fail("a script's proxy without a host or port", settings.host);
     }
     return 0;
 }

@@ -21,6 +21,11 @@ public:
     // The first usable answer as settings (Type::None for a direct connection); none for an
     // answer that names no proxy this client can use.
     static std::optional<HTTPProxySettings> settingsFromAnswer(const QString& answer);
+    // The proxy script the desktop names, when its proxy settings say "automatic from a script"
+    // (libproxy reads that setting but, without its script runner, answers "direct://"): KDE's
+    // kioslaverc, or GNOME's settings through gsettings (given 2 s). Empty when none is named or
+    // the environment names proxies itself, which then win.
+    static QUrl desktopScriptURL();
 };
 
 } // namespace platform

@@ -184,13 +184,21 @@ struct ScannerService::Worker {
                 out.resolutions = {numberValue(d, d->constraint.range->min), numberValue(d, d->constraint.range->max)};
             }
         }
-        const int x = findOption(SANE_NAME_SCAN_BR_X), y = findOption(SANE_NAME_SCAN_BR_Y);
-        const SANE_Option_Descriptor* dx = x > 0 ? sane_get_option_descriptor(handle, x) : nullptr;
-        const SANE_Option_Descriptor* dy = y > 0 ? sane_get_option_descriptor(handle, y) : nullptr;
-        if (dx && dy && dx->constraint_type == SANE_CONSTRAINT_RANGE && dy->constraint_type == SANE_CONSTRAINT_RANGE)
-            out.maximumArea = QRectF(0, 0, numberValue(dx, dx->constraint.range->max),
-                                     numberValue(dy, dy->constraint.range->max));
+        const auto left = range(SANE_NAME_SCAN_TL_X), top = range(SANE_NAME_SCAN_TL_Y);
+        const auto right = range(SANE_NAME_SCAN_BR_X), bottom = range(SANE_NAME_SCAN_BR_Y);
+        if (left && top && right && bottom)
+            out.maximumArea = QRectF(QPointF(left->first, top->first), QPointF(right->second, bottom->second));
         return out;
+    }
+
+    // The two ends of a numeric option's range, in the scanner's own units.
+    std::optional<std::pair<double, double>> range(const char* name) const
+    {
+        const int index = findOption(name);
+        const SANE_Option_Descriptor* d = index > 0 ? sane_get_option_descriptor(handle, index) : nullptr;
+        if (!d || d->constraint_type != SANE_CONSTRAINT_RANGE || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED))
+            return std::nullopt;
+        return std::pair{numberValue(d, d->constraint.range->min), numberValue(d, d->constraint.range->max)};
     }
 
     Result<void> setOption(const char* name, const QVariant& value)
@@ -248,6 +256,14 @@ struct ScannerService::Worker {
             if (auto ok = setOption(SANE_NAME_SCAN_RESOLUTION, s.resolution); !ok)
                 return ok;
         if (!s.area.isEmpty()) {
+            // Opened to the whole bed first: some backends refuse a top-left corner past the
+            // bottom-right one the last scan left, whichever order the four are set in.
+            for (const char* name : {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y})
+                if (const auto r = range(name))
+                    (void)setOption(name, r->first);
+            for (const char* name : {SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y})
+                if (const auto r = range(name))
+                    (void)setOption(name, r->second);
             for (auto [name, v] : {std::pair{SANE_NAME_SCAN_TL_X, s.area.left()}, std::pair{SANE_NAME_SCAN_TL_Y, s.area.top()},
                                    std::pair{SANE_NAME_SCAN_BR_X, s.area.right()}, std::pair{SANE_NAME_SCAN_BR_Y, s.area.bottom()}})
                 if (auto ok = setOption(name, v); !ok)

@@ -38,14 +38,14 @@ struct ScannerOptions {
     QStringList modes;
     QList<double> resolutions;      // the listed values, or the two ends of a range
     bool resolutionIsRange = false;
-    QRectF maximumArea;             // millimetres; empty when the device has no geometry
+    QRectF maximumArea;             // the bed in the scanner's units (its area options', mostly mm); empty without geometry
 };
 
 struct ScanSettings {
     QString source;                 // empty: the device's current one
     QString mode;
     double resolution = 0;          // dpi; 0: the device's current one
-    QRectF area;                    // millimetres; empty: the whole bed
+    QRectF area;                    // in the units of maximumArea; empty: the area the scanner has now
     QVariantMap extraOptions;       // further options by SANE name (bool, number or text)
     // Scans until the feeder is empty instead of one page.
     bool batch = false;

@@ -1,5 +1,8 @@
 #include "Scanner/UI/ScanFromICWindowController.h"
 
+#include "Scanner/KPScanArea.h"
+#include "Scanner/UI/KPScanAreaView.h"
+
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/StringHash.h"
@@ -76,10 +79,8 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
     form->addRow(tr("Mode:"), m_mode);
     form->addRow(tr("Resolution:"), m_resolution);
     options->addLayout(form);
-    m_overview = new QLabel(panel);
-    m_overview->setMinimumSize(200, 200);
-    m_overview->setAlignment(Qt::AlignCenter);
-    m_overview->setStyleSheet(QStringLiteral("background: #a5a9ae"));
+    m_overview = new KPScanAreaView(panel);
+    m_overview->setToolTip(tr("Drag over the overview to scan only that area."));
     options->addWidget(m_overview, 1);
     panelLayout->addLayout(options, 1);
     m_stack->addWidget(searching);
@@ -101,6 +102,7 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
     layout->addLayout(buttons);
     m_btnScan->setEnabled(false);
     m_btnOverview->setEnabled(false);
+    m_popupDeviceButton->setEnabled(false);
 
     QObject::connect(m_btnDone, &QPushButton::clicked, content, [this] { btnDoneClick(); });
     QObject::connect(m_btnScan, &QPushButton::clicked, content, [this] { btnScanClick(); });
@@ -205,6 +207,7 @@ void ScanFromICWindowController::devicesChanged(const QList<platform::ScannerDev
         m_service->closeDevice();
         m_openDevice.clear();
     }
+    m_popupDeviceButton->setEnabled(!m_devices.isEmpty());
     if (m_devices.isEmpty()) {
         if (!m_noDeviceTimer.isActive())
             m_stack->setCurrentIndex(1);
@@ -239,6 +242,8 @@ void ScanFromICWindowController::openSelected()
             m_openDevice.clear();
             return;
         }
+        m_bed = options->maximumArea;
+        m_overview->setOverview({});
         m_source->clear();
         m_source->addItems(options->sources);
         m_mode->clear();
@@ -272,6 +277,8 @@ platform::ScanSettings ScanFromICWindowController::settings() const
     s.source = m_source->currentText();
     s.mode = m_mode->currentText();
     s.resolution = m_resolution->currentData().toDouble();
+    // Always named, whole bed included: the scanner keeps the last area it was given.
+    s.area = KPScanArea::deviceArea(m_overview->selection(), m_bed);
     s.batch = s.source.contains(QStringLiteral("Feeder"), Qt::CaseInsensitive)
               || s.source.contains(QStringLiteral("ADF"), Qt::CaseInsensitive);
     return s;
@@ -281,7 +288,7 @@ void ScanFromICWindowController::setScanning(bool scanning)
 {
     m_scanning = scanning;
     m_btnDone->setEnabled(!scanning);
-    m_popupDeviceButton->setEnabled(!scanning);
+    m_popupDeviceButton->setEnabled(!scanning && !m_devices.isEmpty());
     m_tiles->setEnabled(!scanning);
     m_btnScan->setEnabled(!scanning && m_folderError.isEmpty() && !m_openDevice.isEmpty());
     m_btnOverview->setEnabled(!scanning && !m_openDevice.isEmpty());
@@ -320,12 +327,10 @@ void ScanFromICWindowController::btnOverviewClick()
     setScanning(true);
     platform::ScanSettings s = settings();
     s.resolution = platform::ScannerService::kOverviewResolution;
+    s.area = m_bed;
     s.batch = false;
     m_service->scan(s, QString(), m_alive,
-                    [this](const QImage& image, const QString&) {
-                        m_overview->setPixmap(QPixmap::fromImage(image.scaled(m_overview->size(), Qt::KeepAspectRatio,
-                                                                              Qt::SmoothTransformation)));
-                    },
+                    [this](const QImage& image, const QString&) { m_overview->setOverview(image); },
                     [this](platform::Result<int> pages) {
                         setScanning(false);
                         if (!pages)

@@ -13,10 +13,12 @@
 #include "Platform/Scanner/ScannerService.h"
 
 #include <QList>
+#include <QRectF>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
+class KPScanAreaView;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -56,6 +58,9 @@ public:
     QComboBox* popupDeviceButton() const { return m_popupDeviceButton; }
     QPushButton* doneButton() const { return m_btnDone; }
     QPushButton* scanButton() const { return m_btnScan; }
+    QPushButton* overviewButton() const { return m_btnOverview; }
+    QComboBox* resolutionButton() const { return m_resolution; }
+    KPScanAreaView* overview() const { return m_overview; }
     bool isShowingNoDevice() const;
     QLabel* statusLabel() const { return m_status; }
     QWidget* content() const;
@@ -87,7 +92,10 @@ private:
     QComboBox* m_source = nullptr;
     QComboBox* m_mode = nullptr;
     QComboBox* m_resolution = nullptr;
-    QLabel* m_overview = nullptr;
+    KPScanAreaView* m_overview = nullptr;
+    // The open scanner's bed in its own units (what an overview covers); empty when the
+    // scanner offers no scan area.
+    QRectF m_bed;
     QLabel* m_status = nullptr;
     QPushButton* m_btnOverview = nullptr;
     QPushButton* m_btnScan = nullptr;

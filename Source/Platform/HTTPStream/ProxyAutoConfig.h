@@ -1,0 +1,51 @@
+// Proxy auto-configuration scripts: a script's FindProxyForURL(url, host) run in Qt's JavaScript
+// engine with the helper functions such scripts are written against, and its answer
+// ("PROXY host:port; SOCKS host:port; DIRECT") read as proxy settings.
+//
+// A script is untrusted text from a file or a server. It runs in a fresh engine with nothing but
+// the helpers, is interrupted when it runs past its time, and an answer past its cap is refused;
+// in every such case the caller goes without a proxy. Name look-ups go through a resolver a test
+// may replace, so no test ever asks a real one.
+//
+// Threads: evaluate() runs on the caller's thread (the engine lives and dies there); the watchdog
+// that stops a long script is a thread of its own. The resolver is set before use.
+#pragma once
+
+#include "Platform/Foundation/Error.h"
+#include "Platform/HTTPStream/HTTPStream.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace platform {
+
+class ProxyAutoConfig {
+public:
+    static inline const QString ErrorDomain = QStringLiteral("ProxyAutoConfig");
+
+    struct Limits {
+        std::chrono::milliseconds time{3000}; // the script's whole run, its own set-up included
+        qsizetype maxScript = 1024 * 1024;     // characters
+        qsizetype maxAnswer = 16 * 1024;       // characters
+    };
+
+    // Host name to dotted IPv4 text; nullopt when it does not resolve.
+    using Resolver = std::function<std::optional<QString>(const QString& host)>;
+    // An empty one restores the system's (getaddrinfo, IPv4).
+    static void setResolver(Resolver resolver);
+
+    // The answer of FindProxyForURL for url, or why there is none (the script does not compile,
+    // defines no such function, throws, runs too long, or answers too much or not a string).
+    static Result<QString> evaluate(const QString& script, const QUrl& url, const Limits& limits);
+    static Result<QString> evaluate(const QString& script, const QUrl& url) { return evaluate(script, url, Limits{}); }
+
+    // The entries of an answer in order; an entry this client cannot use (HTTPS, a missing or bad
+    // host or port, an unknown word) is left out. DIRECT is an entry of type None.
+    static QList<HTTPProxySettings> parseAnswer(const QString& answer);
+};
+
+} // namespace platform

@@ -2,6 +2,10 @@
 
 #include <sys/ioctl.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 using namespace sockettest;
 
 TEST(KPAsyncSocketRead, TerminatorReadsKeepTheRestAndFindATerminatorSplitAcrossSegments)
@@ -134,4 +138,39 @@ TEST(KPAsyncSocketWrite, OneMebibyteToASlowPeerReportsPartsAndOneCompletion)
     EXPECT_LT(partial, std::uint64_t(data.size()));
     settle();
     EXPECT_EQ(c.recorder->writes.size(), 1u);
+}
+
+TEST(KPAsyncSocketWrite, AnAcceptedSocketsGreetingReachesAPeerThatSpokeFirst)
+{
+    auto recorder = std::make_shared<Recorder>();
+    // The accepted sockets run on a queue of their own, as the pairing listener's do.
+    auto server = KPAsyncSocket::create(recorder, platform::DispatchQueue::serial(QStringLiteral("greeting")));
+    std::mutex keptLock;
+    std::vector<KPAsyncSocketPtr> kept;
+    recorder->onAccept = [&](const KPAsyncSocketPtr& s) {
+        s->readDataToLength(4, 30, 1);
+        s->writeData(QByteArrayLiteral("HELO"), 30, 2);
+        std::lock_guard lock(keptLock);
+        kept.push_back(s);
+    };
+    ASSERT_TRUE(server->acceptOnPort(0).has_value());
+    const quint16 port = server->localPort();
+    std::atomic<int> answered = 0;
+    std::atomic<bool> done = false;
+    std::thread peers([&] {
+        for (int i = 0; i < 300; ++i) {
+            const int fd = rawConnect(port);
+            sendAll(fd, QByteArrayLiteral("ping"));
+            timeval tv{2, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            if (recvExactly(fd, 4) == QByteArrayLiteral("HELO"))
+                ++answered;
+            ::close(fd);
+        }
+        done = true;
+    });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return done.load(); }, 120000));
+    peers.join();
+    EXPECT_EQ(answered.load(), 300);
+    server->disconnect();
 }

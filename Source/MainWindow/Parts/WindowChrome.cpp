@@ -27,7 +27,9 @@
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPSprite.h"
+#include "Theme/KPTextStyle.h"
 #include "Theme/KPThemeObject.h"
+#include "Theme/ThemeContrast.h"
 
 #include "App/AppDelegate.h"
 
@@ -38,6 +40,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolButton>
 #include <QWindow>
@@ -156,6 +159,9 @@ void WindowChrome::install()
         widget->installEventFilter(this);
     if (m_ctx.window)
         m_ctx.window->installEventFilter(this);
+    // The grid draws no ground of its own: the theme's is tiled behind it.
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->viewport()->installEventFilter(this);
 
     auto& c = center();
     m_observers.push_back(c.addObserver(ContentSwitch::kUpdateLabCenterTitle,
@@ -351,9 +357,7 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
         menuBar->setVisible(!global);
         // The bar's own width only, over the title bar's background: the centred title-bar
         // button and the search field stay visible beside it.
-        menuBar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; }"
-                                              "QMenuBar::item { background: transparent; padding: 3px 7px; }"
-                                              "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }"));
+        styleMenuBar();
         const int height = std::min(menuBar->sizeHint().height(), kTitleBarHeight);
         const int room = std::max(0, idleSearchEditorRect(titleBar).x() - kMenuBarX - 8);
         menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::min(menuBar->sizeHint().width(), room),
@@ -624,6 +628,73 @@ void WindowChrome::onMonitorResignWindowResign()
 
 // ---- theme ----
 
+void WindowChrome::styleMenuBar()
+{
+    if (!m_menuBar)
+        return;
+    QString ink;
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("MainWindow"));
+    auto colour = [group](const char* name) -> std::optional<QColor> {
+        auto* c = group ? group->themeObjectWithName<KPColor>(QLatin1String(name)) : nullptr;
+        return c ? c->color() : std::nullopt;
+    };
+    if (const auto start = colour("StartColor"), end = colour("EndColor"); start && end) {
+        using namespace themecontrast;
+        // The titles sit on the bar's gradient; white or near-black, whichever reads on both ends.
+        const QColor dark(0x22, 0x22, 0x22);
+        const QColor wanted = worstContrast(Qt::white, {*start, *end}) >= worstContrast(dark, {*start, *end}) ? QColor(Qt::white)
+                                                                                                              : dark;
+        const QColor active = readableOn({*start, *end}, wanted);
+        // An inactive window's titles are disabled: softer, but still readable.
+        const QColor inactive = readableOn({*start, *end}, blend(active, *start, 0.35));
+        ink = QStringLiteral("QMenuBar::item { color: %1; } QMenuBar::item:disabled { color: %2; }")
+                  .arg(active.name(), inactive.name());
+    }
+    m_menuBar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; }"
+                                            "QMenuBar::item { background: transparent; padding: 3px 7px; }"
+                                            "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }")
+                             + ink);
+}
+
+// The count under the grid and the title over it read on whatever ground the theme gives their bars.
+void WindowChrome::styleLabels()
+{
+    auto groundOf = [](const QString& name, const QColor& fallback) {
+        KPThemeObject* object = KPThemeObject::themeObjectWithName(name);
+        const KPSprite* sprite = dynamic_cast<KPSprite*>(object);
+        return themecontrast::averageColor(sprite ? sprite->image() : QImage(), fallback);
+    };
+    if (m_labItemCount) {
+        const QColor ground = groundOf(QStringLiteral("CenterViewBottomToolBarBG"), Qt::white);
+        const QColor ink = themecontrast::readableOn(ground, QColor(96, 96, 96));
+        m_labItemCount->setStyleSheet(QStringLiteral("color: %1;").arg(ink.name()));
+    }
+    if (m_labCenterTitle) {
+        const QColor ground = groundOf(QStringLiteral("CollectionViewTopToolBar"), Qt::white);
+        auto* style = KPThemeObject::themeObjectWithName<KPTextStyle>(QStringLiteral("CenterTitleTextField"));
+        QColor ink = Qt::black;
+        if (style) {
+            m_labCenterTitle->setFont(style->textAttribute().font);
+            ink = style->textAttribute().colorOrDefault();
+        }
+        m_labCenterTitle->setStyleSheet(
+            QStringLiteral("color: %1;").arg(themecontrast::readableOn(ground, ink).name()));
+    }
+}
+
+void WindowChrome::onCenterViewDrawBG(QWidget* view, const QRect& dirty)
+{
+    if (m_centerViewThemeBG.isNull())
+        return;
+    constexpr int kTile = 100;
+    QPainter painter(view);
+    painter.setClipRect(dirty.intersected(view->rect()));
+    for (int y = 0; y < view->height(); y += kTile)
+        for (int x = 0; x < view->width(); x += kTile)
+            if (dirty.intersects(QRect(x, y, kTile, kTile)))
+                painter.drawImage(QRect(x, y, kTile, kTile), m_centerViewThemeBG);
+}
+
 void WindowChrome::setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate)
 {
     if (!button)
@@ -664,6 +735,12 @@ void WindowChrome::reloadTheme()
                     bLeftSideBarExpand() ? QStringLiteral("HideSideBarButtonIcon") : QStringLiteral("ShowSideBarButtonIcon"));
     setButtonSprite(m_btnShowHidePropertyView, QStringLiteral("ShowHidePropertyButtonIcon"), true);
     setViewModeButtonImage(QStringLiteral("IconViewIcon"));
+    auto* centerBG = KPThemeObject::themeObjectWithName<KPSprite>(QStringLiteral("CenterViewBG"));
+    m_centerViewThemeBG = centerBG ? centerBG->image() : QImage();
+    styleMenuBar();
+    styleLabels();
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->viewport()->update();
     for (QWidget* widget : {m_toolBar.data(), m_bottomBar.data(), m_leftBottomBar.data()})
         if (widget)
             widget->update();
@@ -672,6 +749,10 @@ void WindowChrome::reloadTheme()
 bool WindowChrome::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Paint:
+        if (m_ctx.collectionView && watched == m_ctx.collectionView->viewport())
+            onCenterViewDrawBG(m_ctx.collectionView->viewport(), static_cast<QPaintEvent*>(event)->rect());
+        break;
     case QEvent::Resize:
         if (watched == m_toolBar)
             layoutToolBar();

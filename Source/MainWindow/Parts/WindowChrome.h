@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QObject>
+#include <QImage>
 #include <QPointer>
 #include <QRect>
 #include <QToolButton>
@@ -146,6 +147,9 @@ private:
     void buildBottomBars();
     void setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate = false);
     void finishBack();
+    void styleMenuBar();
+    void styleLabels();
+    void onCenterViewDrawBG(QWidget* view, const QRect& dirty);
     platform::kit::Scheduler& scheduler() const;
     platform::NotificationCenter& center() const;
 
@@ -164,6 +168,7 @@ private:
     std::unique_ptr<SortViewSettingController> m_viewSettingController;
     QString m_viewModeImage;
     QString m_sideBarImage;
+    QImage m_centerViewThemeBG;
     platform::kit::Token m_backFrames;
     qint64 m_backStart = 0;
     std::vector<platform::ObserverToken> m_observers;

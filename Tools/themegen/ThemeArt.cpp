@@ -2,6 +2,7 @@
 
 #include "Glyphs.h"
 
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainterPath>
 #include <QRandomGenerator>
@@ -509,13 +510,31 @@ void drawViewModeSheet(QPainter& p, const Palette& pal)
     }
 }
 
-void drawFileIcon(QPainter& p, const QSizeF& s, const QColor& color, const QString& group)
+void drawFileIcon(QPainter& p, const QSizeF& s, const QColor& color, const QString& group, const QString& label)
 {
     const Palette neutral = Palette::forTheme(QStringLiteral("light"));
     pagePicture(p, s, false, neutral);
     // A coloured band across the lower page says the kind; a glyph says its group.
     const QRectF band(s.width() * 0.08, s.height() * 0.62, s.width() * 0.84, s.height() * 0.18);
     p.fillRect(band, color);
+    // Kinds of one group share the glyph and often the colour: the label on the band tells them apart.
+    if (!label.isEmpty()) {
+        const QString text = label.toUpper();
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(int(band.height() * 0.72));
+        const qreal room = band.width() - 8;
+        while (font.pixelSize() > 6 && QFontMetricsF(font).horizontalAdvance(text) > room)
+            font.setPixelSize(font.pixelSize() - 1);
+        p.save();
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(font);
+        // Whichever of white and near-black reads better on the band.
+        const QColor light(Qt::white), dark(0x22, 0x22, 0x22);
+        p.setPen(themecontrast::contrastRatio(color, light) >= themecontrast::contrastRatio(color, dark) ? light : dark);
+        p.drawText(band, Qt::AlignCenter, QFontMetricsF(font).elidedText(text, Qt::ElideRight, room));
+        p.restore();
+    }
     Glyph glyph = Glyph::Document;
     if (group.contains(QLatin1String("Image"), Qt::CaseInsensitive))
         glyph = Glyph::ImageLarge;

@@ -2,6 +2,7 @@
 // each glyph and text the chrome shows stands out from what is behind it (a contrast of 4.5:1
 // at least, measured in grabs of the window). Setting FOLIVO_GRAB_DIR keeps the grabs for a look.
 #include "MainWindowTestSupport.h"
+#include "Support/GrabContrast.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Controls/KPHorizontalStretchButton.h"
@@ -16,69 +17,12 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QToolButton>
-#include <cmath>
 
 namespace {
 
 using namespace mainwindowtest;
 
 const QStringList kThemes{"gray", "light", "dark", "blue", "red", "green", "yellow"};
-constexpr double kMinimumContrast = 4.5;
-
-double channel(double c)
-{
-    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-double relativeLuminance(QRgb c)
-{
-    return 0.2126 * channel(qRed(c) / 255.0) + 0.7152 * channel(qGreen(c) / 255.0) + 0.0722 * channel(qBlue(c) / 255.0);
-}
-
-double contrast(QRgb a, QRgb b)
-{
-    const double la = relativeLuminance(a), lb = relativeLuminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-struct Measure {
-    double ratio = 0;
-    QRgb background = 0, ink = 0;
-};
-
-// The ground is what lies along the rectangle's edge (its most frequent colour); the ink is the
-// pixel inside that differs most from it, so antialiased edges never lower the figure.
-Measure measure(const QImage& image, const QRect& rect)
-{
-    const QRect r = rect.intersected(image.rect());
-    Measure m;
-    if (r.width() < 3 || r.height() < 3)
-        return m;
-    QHash<QRgb, int> edge;
-    for (int x = r.left(); x <= r.right(); ++x) {
-        ++edge[image.pixel(x, r.top())];
-        ++edge[image.pixel(x, r.bottom())];
-    }
-    for (int y = r.top(); y <= r.bottom(); ++y) {
-        ++edge[image.pixel(r.left(), y)];
-        ++edge[image.pixel(r.right(), y)];
-    }
-    int most = -1;
-    for (auto it = edge.cbegin(); it != edge.cend(); ++it)
-        if (it.value() > most) {
-            most = it.value();
-            m.background = it.key();
-        }
-    for (int y = r.top() + 1; y < r.bottom(); ++y)
-        for (int x = r.left() + 1; x < r.right(); ++x) {
-            const double c = contrast(image.pixel(x, y), m.background);
-            if (c > m.ratio) {
-                m.ratio = c;
-                m.ink = image.pixel(x, y);
-            }
-        }
-    return m;
-}
 
 class MainWindowLookTest : public MainWindowFixture {
 protected:
@@ -100,9 +44,9 @@ protected:
 
     void expectReadable(const QImage& image, const QString& what, const QRect& rect)
     {
-        const Measure m = measure(image, rect);
-        EXPECT_GE(m.ratio, kMinimumContrast) << qPrintable(what) << ": ink " << qPrintable(QColor(m.ink).name())
-                                             << " on " << qPrintable(QColor(m.background).name());
+        const testsupport::InkContrast m = testsupport::inkContrast(image, rect);
+        EXPECT_GE(m.ratio, themecontrast::kMinimum) << qPrintable(what) << ": ink " << qPrintable(QColor(m.ink).name())
+                                                    << " on " << qPrintable(QColor(m.ground).name());
     }
 
     static void keep(const QImage& image, const QString& name)

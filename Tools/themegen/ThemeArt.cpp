@@ -393,7 +393,16 @@ DrawFn spriteArt(const ThemeCatalogueEntry& e, const Palette& pal)
             verticalGradient(p, QRectF(QPointF(4, 4), s - QSizeF(8, 8)), pal.sidebarItemBg, pal.panelBg, s.width() / 2 - 4);
             drawGlyph(p, Glyph::Person, QRectF(s.width() * 0.2, s.height() * 0.2, s.width() * 0.6, s.height() * 0.6), pal.mutedText);
         };
-    if (is(n, "AuthorBG") || (is(g, "SectionDateItemView") && is(n, "BGImage")))
+    // The tile draws this card 10 points up, so its top 10 points fall outside the tile, and
+    // writes the count across the card's lower edge: the card starts below the cut and ends above
+    // the count, which then stands on the grid's ground.
+    if (is(n, "AuthorBG"))
+        return [pal](QPainter& p, const QSizeF& s) {
+            const QRectF r(3, 13, s.width() - 6, s.height() - 13 - 14);
+            verticalGradient(p, r.translated(0, 1), QColor(0, 0, 0, 40), QColor(0, 0, 0, 40), 6);
+            verticalGradient(p, r, pal.dark ? QColor(0x48, 0x48, 0x48) : Qt::white, pal.panelBg, 6);
+        };
+    if (is(g, "SectionDateItemView") && is(n, "BGImage"))
         return [pal](QPainter& p, const QSizeF& s) {
             const QRectF r(QPointF(3, 3), s - QSizeF(6, 6));
             verticalGradient(p, r.translated(0, 1), QColor(0, 0, 0, 40), QColor(0, 0, 0, 40), 6);

@@ -89,8 +89,9 @@ QVariantMap textStyleFor(const char* g, const char* n, const Palette& pal)
     // The centre title sits on the tool bar above the grid, not on the title bar.
     if (is(n, "CenterTitleTextField"))
         return text("OpenSans-Bold", 13, pal.text, Center, Tail);
+    // Under the author card, on the grid's ground.
     if (is(g, "AuthorView"))
-        return text("OpenSans-Bold", 11, white, Center, Clip);
+        return text("OpenSans-Bold", 11, pal.mutedText, Center, Tail);
     if (is(g, "NoDocumentView")) {
         if (is(n, "NoDocumentText"))
             return text("OpenSans-Bold", 18, pal.mutedText, Center, Tail);

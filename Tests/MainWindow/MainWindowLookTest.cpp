@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenuBar>
+#include <QTest>
 #include <QToolButton>
 
 namespace {
@@ -96,6 +97,41 @@ TEST_F(MainWindowLookTest, EveryGlyphAndTextOfTheChromeStandsOutInEveryTheme)
             QLabel* status = chrome.labItemCount();
             expectReadable(image, QStringLiteral("status text"), inGrab(window, status));
         }
+    }
+}
+
+// A tile's documents slide in with a Back button; with the side bar hidden the library button
+// names the node. Both titles read on their plates.
+TEST_F(MainWindowLookTest, BackAndLibraryButtonsShowReadableTitles)
+{
+    addDocument({.title = QStringLiteral("Alpha")});
+    addDocument({.title = QStringLiteral("Beta"), .extension = QStringLiteral("txt")});
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    VQTitlebarWindow* window = c.window();
+    WindowChrome& chrome = c.parts().chrome;
+    KPNode* fileTypes = nullptr;
+    for (int row = 0; row < sideBarView().numberOfRows() && !fileTypes; ++row)
+        if (KPNode* node = sideBarView().nodeAtRow(row); node && node->nodeType() == SideBarNodeType::FileTypeNode)
+            fileTypes = node;
+    ASSERT_TRUE(fileTypes);
+    sideBarView().selectNode(fileTypes);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+    QWidget* tile = ctx.collectionView->visibleItemViews().first();
+    QTest::mouseClick(tile, Qt::LeftButton, {}, QPoint(tile->width() / 2, tile->height() / 2));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return chrome.btnBack()->isVisible(); }));
+    chrome.setBLeftSideBarExpand(false);
+
+    for (const QString& theme : kThemes) {
+        SCOPED_TRACE(theme.toStdString());
+        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(theme));
+        QCoreApplication::processEvents();
+        const QImage image = window->grab().toImage();
+        keep(image, QStringLiteral("%1-back").arg(theme));
+        KPHorizontalStretchButton* back = chrome.btnBack();
+        EXPECT_EQ(back->title(), QStringLiteral("Back"));
+        // Inside the plate, clear of its rounded ends.
+        expectReadable(image, QStringLiteral("Back"), inGrab(window, back, back->rect().adjusted(6, 4, -6, -4)));
     }
 }
 

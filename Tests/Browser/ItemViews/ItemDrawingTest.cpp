@@ -29,6 +29,7 @@ TEST(ItemGeometry, ThumbnailsFitTheFrameWithoutGrowingAndRowsSplitTheirWidth)
 TEST(ItemGeometry, SizeTextsAndRatingsAtTheEdges)
 {
     EXPECT_EQ(geo::fileSizeText(0), QString());
+    EXPECT_EQ(geo::fileSizeText(1), QStringLiteral("1 byte"));
     EXPECT_EQ(geo::fileSizeText(500), QStringLiteral("500 bytes"));
     EXPECT_EQ(geo::fileSizeText(1536), QStringLiteral("1.5 KB"));
     EXPECT_EQ(geo::fileSizeText(1048576), QStringLiteral("1.00 MB"));

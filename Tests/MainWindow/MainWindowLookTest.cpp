@@ -10,6 +10,10 @@
 #include "Controls/VQTitlebarView.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainWindowParts.h"
+#include "Controls/KPTokenEditorView.h"
+#include "Inspector/TagEditorViewController.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/Popover.h"
 #include "SideBar/SideBarNodeType.h"
 
 #include <QApplication>
@@ -133,6 +137,36 @@ TEST_F(MainWindowLookTest, BackAndLibraryButtonsShowReadableTitles)
         // Inside the plate, clear of its rounded ends.
         expectReadable(image, QStringLiteral("Back"), inGrab(window, back, back->rect().adjusted(6, 4, -6, -4)));
     }
+}
+
+// The action bar's tag popover: a bordered field that says what to type.
+TEST_F(MainWindowLookTest, TagPopoverShowsAFieldWithItsHint)
+{
+    addDocument({.title = QStringLiteral("Alpha")});
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+    ctx.collectionView->selectAll();
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    ctx.commands->perform(SelectionSharing::kShowTagsCommand);
+    platform::kit::Popover* popover = c.parts().sharing.tagPopover();
+    ASSERT_TRUE(popover);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return popover->isShown(); }));
+    auto* editor = dynamic_cast<TagEditorViewController*>(popover->contentWidget());
+    ASSERT_TRUE(editor);
+    KPTokenEditorView* field = editor->tagEditView();
+    QCoreApplication::processEvents();
+    const QImage image = editor->grab().toImage();
+    keep(image, QStringLiteral("tag-popover"));
+    EXPECT_FALSE(field->placeHolderString().isEmpty());
+    const double dpr = image.devicePixelRatio();
+    auto device = [dpr](const QRect& r) { return QRect((QRectF(r).topLeft() * dpr).toPoint(), (QSizeF(r.size()) * dpr).toSize()); };
+    // The field's outline stands out from the popover around it, and its hint from the field.
+    const QRect field1 = field->geometry();
+    EXPECT_GE(testsupport::inkContrast(image, device(field1.adjusted(-2, -2, 2, 2))).ratio, 1.5);
+    const testsupport::InkContrast hint = testsupport::inkContrast(image, device(field1.adjusted(3, 3, -3, -3)));
+    EXPECT_GE(hint.ratio, themecontrast::kMinimum) << qPrintable(QColor(hint.ink).name()) << " on "
+                                                   << qPrintable(QColor(hint.ground).name());
 }
 
 } // namespace

@@ -137,6 +137,22 @@ TEST_F(MainWindowLookTest, BackAndLibraryButtonsShowReadableTitles)
         // Inside the plate, clear of its rounded ends.
         expectReadable(image, QStringLiteral("Back"), inGrab(window, back, back->rect().adjusted(6, 4, -6, -4)));
     }
+
+    // Back at the tiles, the library button takes Back's place.
+    chrome.onBackButtonClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !chrome.btnBack()->isVisible() && chrome.btnLibraryNav()->isVisible(); }));
+    KPHorizontalStretchButton* library = chrome.btnLibraryNav();
+    for (const QString& theme : kThemes) {
+        SCOPED_TRACE(theme.toStdString());
+        ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(theme));
+        QCoreApplication::processEvents();
+        const QImage image = window->grab().toImage();
+        keep(image, QStringLiteral("%1-library").arg(theme));
+        EXPECT_FALSE(library->title().isEmpty());
+        expectReadable(image, QStringLiteral("Library"), inGrab(window, library, library->rect().adjusted(6, 8, -6, -8)));
+        // The node's icon, left of the title.
+        expectReadable(image, QStringLiteral("Library icon"), inGrab(window, library, QRect(8, 8, 24, library->height() - 16)));
+    }
 }
 
 // The action bar's tag popover: a bordered field that says what to type.

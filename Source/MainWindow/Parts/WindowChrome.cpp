@@ -380,8 +380,9 @@ void WindowChrome::showButtons(const ContentButtons& buttons)
         m_labCenterTitle->setText(buttons.centerTitle);
     m_btnLibraryNav->setTitle(buttons.navigationTitle.isEmpty() ? platform::localizedString(QStringLiteral("Library"))
                                                                 : buttons.navigationTitle);
-    if (!buttons.navigationIcon.isNull())
-        m_btnLibraryNav->setIcon(buttons.navigationIcon);
+    m_navigationIcon = buttons.navigationIcon;
+    if (!m_navigationIcon.isNull())
+        m_btnLibraryNav->setIcon(navigationIconInk(m_navigationIcon));
     adjustLeftViewPosition();
     layoutToolBar();
 }
@@ -656,6 +657,22 @@ void WindowChrome::styleMenuBar()
                              + ink);
 }
 
+// The node's icon is drawn for the light navigation menu; on the button it takes the colour of
+// the button's title, which the theme keeps readable on the button's plate.
+QImage WindowChrome::navigationIconInk(const QImage& icon) const
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("LibraryNavButton"));
+    auto* style = group ? group->themeObjectWithName<KPTextStyle>(QStringLiteral("Text")) : nullptr;
+    if (!style || icon.isNull())
+        return icon;
+    QImage tinted = icon.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&tinted);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(tinted.rect(), style->textAttribute().colorOrDefault());
+    painter.end();
+    return tinted;
+}
+
 // The count under the grid and the title over it read on whatever ground the theme gives their bars.
 void WindowChrome::styleLabels()
 {
@@ -729,8 +746,11 @@ void WindowChrome::reloadTheme()
         m_addButton->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("BottomAddButton")));
     if (m_btnBack)
         m_btnBack->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("BackNavButton")));
-    if (m_btnLibraryNav)
+    if (m_btnLibraryNav) {
         m_btnLibraryNav->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("LibraryNavButton")));
+        if (!m_navigationIcon.isNull())
+            m_btnLibraryNav->setIcon(navigationIconInk(m_navigationIcon));
+    }
     setButtonSprite(m_btnShowHideSideBar,
                     bLeftSideBarExpand() ? QStringLiteral("HideSideBarButtonIcon") : QStringLiteral("ShowSideBarButtonIcon"));
     setButtonSprite(m_btnShowHidePropertyView, QStringLiteral("ShowHidePropertyButtonIcon"), true);

@@ -149,6 +149,7 @@ private:
     void finishBack();
     void styleMenuBar();
     void styleLabels();
+    QImage navigationIconInk(const QImage& icon) const;
     void onCenterViewDrawBG(QWidget* view, const QRect& dirty);
     platform::kit::Scheduler& scheduler() const;
     platform::NotificationCenter& center() const;
@@ -169,6 +170,7 @@ private:
     QString m_viewModeImage;
     QString m_sideBarImage;
     QImage m_centerViewThemeBG;
+    QImage m_navigationIcon;
     platform::kit::Token m_backFrames;
     qint64 m_backStart = 0;
     std::vector<platform::ObserverToken> m_observers;

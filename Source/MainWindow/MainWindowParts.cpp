@@ -115,6 +115,7 @@ void MainWindowParts::wire()
 
     SortDisplayThemeHandlers::Controls controls;
     controls.groupButtons = chrome.btnGroupButtons();
+    controls.viewModeMenu = chrome.btnViewModeMenu();
     controls.setViewModeButtonImage = [this](const QString& sprite) { chrome.setViewModeButtonImage(sprite); };
     controls.reloadChromeTheme = [this] { chrome.reloadTheme(); };
     sortDisplay.setControls(std::move(controls));

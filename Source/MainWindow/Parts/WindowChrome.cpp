@@ -19,6 +19,7 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Platform/Kit/Popover.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
@@ -39,6 +40,7 @@
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
@@ -192,6 +194,7 @@ void WindowChrome::buildToolBar()
     connect(m_btnShowHidePropertyView, &QToolButton::clicked, this, &WindowChrome::onRightButtonAction);
     m_btnViewMode = borderless(tb);
     connect(m_btnViewMode, &QToolButton::clicked, this, &WindowChrome::onBtnViewModeClick);
+    buildViewModeMenu();
 
     auto* buttonTheme = KPThemeObject::customThemeObjectWithName(QStringLiteral("ButtonGroupsItem"));
     m_btnGroupButtons = new KPButtonGroups(QRect(0, 0, kGroupWidth, kGroupHeight), tb);
@@ -260,6 +263,53 @@ void WindowChrome::buildBottomBars()
         // Opens upwards from the button, as a context menu does at the window's bottom.
         menu->popup(button->mapToGlobal(QPoint(0, 0) - QPoint(0, menu->sizeHint().height())));
     });
+}
+
+// The view-mode button's own menu (a right click): the modes and both sort orders at hand, their
+// states kept by the sort and display handlers like the View menu's.
+void WindowChrome::buildViewModeMenu()
+{
+    using platform::kit::MenuItemModel;
+    const QString fileSort = QStringLiteral("menuPopupMenuItemFileSortClick");
+    const QString sectionSort = QStringLiteral("menuSectionSortClick");
+    auto check = [](const QString& title, int tag, const QString& command) {
+        MenuItemModel item = MenuItemModel::item(platform::localizedString(title), tag, command);
+        item.checkable = true;
+        return item;
+    };
+    std::vector<MenuItemModel> sortBy;
+    const QStringList sortTitles{QStringLiteral("Title"),      QStringLiteral("Size"),          QStringLiteral("Kind"),
+                                 QStringLiteral("Date Created"), QStringLiteral("Date Added"), QStringLiteral("Date Modified"),
+                                 QStringLiteral("Date Last Opened")};
+    for (int type = 1; type <= int(sortTitles.size()); ++type)
+        sortBy.push_back(check(sortTitles[type - 1], type, fileSort));
+    sortBy.push_back(MenuItemModel::separator());
+    sortBy.push_back(check(QStringLiteral("Ascending"), mainmenu::kAscendingTag, fileSort));
+    sortBy.push_back(check(QStringLiteral("Descending"), mainmenu::kDescendingTag, fileSort));
+    MenuItemModel orderMenu = MenuItemModel::submenu(platform::localizedString(mainmenu::kOrderBy),
+                                                     {check(QStringLiteral("Ascending"), mainmenu::kAscendingTag, sectionSort),
+                                                      check(QStringLiteral("Descending"), mainmenu::kDescendingTag, sectionSort)});
+    orderMenu.tag = kViewModeMenuOrderTag;
+    MenuItemModel sortMenu = MenuItemModel::submenu(platform::localizedString(mainmenu::kSortBy), std::move(sortBy));
+    sortMenu.tag = kViewModeMenuSortTag;
+    const QString switchMode = QStringLiteral("menuSwitchViewModeClick");
+    const platform::kit::MenuModel model{
+        {},
+        {check(QStringLiteral("as Icons"), kViewModeMenuIconTag, switchMode),
+         check(QStringLiteral("as List"), kViewModeMenuListTag, switchMode), MenuItemModel::separator(),
+         std::move(orderMenu), std::move(sortMenu)}};
+    m_btnViewModeMenu = platform::kit::toQMenu(model, m_btnViewMode, [this](QAction* action) {
+        int tag = platform::kit::menuItemTag(action);
+        const QString command = platform::kit::menuItemCommand(action);
+        // The mode items answer to the View menu's command, which knows them by that menu's tags.
+        if (command == QLatin1String("menuSwitchViewModeClick"))
+            tag = tag == kViewModeMenuIconTag ? mainmenu::kIconViewTag : mainmenu::kListViewTag;
+        platform::kit::CommandDispatcher& commands = m_ctx.commands ? *m_ctx.commands : platform::kit::CommandDispatcher::shared();
+        commands.perform(command, platform::kit::makeSender(tag));
+    });
+    m_btnViewMode->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_btnViewMode, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_btnViewModeMenu->popup(m_btnViewMode->mapToGlobal(at)); });
 }
 
 QRect WindowChrome::upFrame(const QWidget* control)

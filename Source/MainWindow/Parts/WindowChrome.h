@@ -83,6 +83,10 @@ public:
     QToolButton* btnShowHideSideBar() const { return m_btnShowHideSideBar; }
     QToolButton* btnShowHidePropertyView() const { return m_btnShowHidePropertyView; }
     QToolButton* btnViewMode() const { return m_btnViewMode; }
+    // The view-mode button's menu: tags 1 and 2 the modes, 3 the section order, 4 the file sort.
+    QMenu* btnViewModeMenu() const { return m_btnViewModeMenu; }
+    static constexpr int kViewModeMenuIconTag = 1, kViewModeMenuListTag = 2, kViewModeMenuOrderTag = 3,
+                         kViewModeMenuSortTag = 4;
     KPButtonGroups* btnGroupButtons() const { return m_btnGroupButtons; }
     KPButtonGroups* btnRecentButtons() const { return m_btnRecentButtons; }
     KPHorizontalStretchButton* btnLibraryNav() const { return m_btnLibraryNav; }
@@ -147,6 +151,7 @@ private:
     void buildBottomBars();
     void setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate = false);
     void finishBack();
+    void buildViewModeMenu();
     void styleMenuBar();
     void styleLabels();
     QImage navigationIconInk(const QImage& icon) const;
@@ -159,6 +164,7 @@ private:
     QPointer<QWidget> m_searchField;
     QPointer<QMenuBar> m_menuBar;
     QPointer<QToolButton> m_btnShowHideSideBar, m_btnShowHidePropertyView, m_btnViewMode;
+    QPointer<QMenu> m_btnViewModeMenu;
     QPointer<KPButtonGroups> m_btnGroupButtons, m_btnRecentButtons;
     QPointer<KPHorizontalStretchButton> m_btnLibraryNav, m_btnBack;
     QPointer<QLabel> m_labCenterTitle, m_labItemCount;

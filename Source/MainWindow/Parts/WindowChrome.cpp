@@ -211,7 +211,9 @@ void WindowChrome::buildToolBar()
 
     m_btnLibraryNav = new KPHorizontalStretchButton(QRect(41, 3, 200, 32), tb);
     m_btnLibraryNav->setDelegate({[this](KPHorizontalStretchButton*) -> QMenu* {
-        return m_ctx.sideBarDataSource ? m_ctx.sideBarDataSource->duplicateMenuWithDataSource() : nullptr;
+        // Each press gets a fresh copy of the tree; the previous copy's run has ended by then.
+        m_navMenu.reset(m_ctx.sideBarDataSource ? m_ctx.sideBarDataSource->duplicateMenuWithDataSource() : nullptr);
+        return m_navMenu.get();
     }});
     m_btnLibraryNav->setAutoResizeByTitle(true);
     m_btnLibraryNav->setTitle(platform::localizedString(QStringLiteral("Library")));

@@ -165,6 +165,7 @@ private:
     QPointer<QMenuBar> m_menuBar;
     QPointer<QToolButton> m_btnShowHideSideBar, m_btnShowHidePropertyView, m_btnViewMode;
     QPointer<QMenu> m_btnViewModeMenu;
+    std::unique_ptr<QMenu> m_navMenu;
     QPointer<KPButtonGroups> m_btnGroupButtons, m_btnRecentButtons;
     QPointer<KPHorizontalStretchButton> m_btnLibraryNav, m_btnBack;
     QPointer<QLabel> m_labCenterTitle, m_labItemCount;

@@ -336,9 +336,10 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
 
 const QList<KPGroupingEngine::SizeRange>& KPGroupingEngine::fileSizeGroups()
 {
+    // One byte is singular, and every unit stands apart from its number.
     static const QList<SizeRange> ranges{
-        {QStringLiteral("From 1 bytes to 10KB"), 1, 10240},
-        {QStringLiteral("From 10KB to 1 MB"), 10240, 1048576},
+        {QStringLiteral("From 1 byte to 10 KB"), 1, 10240},
+        {QStringLiteral("From 10 KB to 1 MB"), 10240, 1048576},
         {QStringLiteral("From 1 MB to 10 MB"), 1048576, 10485760},
         {QStringLiteral("From 10 MB to 50 MB"), 10485760, 52428800},
         {QStringLiteral("From 50 MB to 100 MB"), 52428800, 104857600},

@@ -66,6 +66,9 @@ void KPHorizontalStretchButton::setCustomThemeObject(KPCustomThemeObject* group)
             {},
         });
     }
+    // The group brings the title's insets and font: a width measured without them cuts the title.
+    if (m_autoResizeByTitle)
+        setTitle(m_title);
     update();
 }
 

@@ -964,22 +964,47 @@ void KPTokenEditorView::setPlaceHolderTextAttrible(const kit::TextAttributes& at
     update();
 }
 
+void KPTokenEditorView::setDrawsFieldFrame(bool draws)
+{
+    m_drawsFieldFrame = draws;
+    resizeEvent(nullptr);
+    update();
+}
+
 void KPTokenEditorView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (const auto* d = delegate(); d && d->drawBackground)
         d->drawBackground(this, painter);
+    if (m_drawsFieldFrame) {
+        // A grey that shows on white and on the popover's light ground alike.
+        const QColor outline(0x9a, 0x9a, 0x9a);
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(outline, 1));
+        painter.setBrush(Qt::white);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+        painter.restore();
+    }
     if (!isEmpty() || m_placeHolder.isEmpty())
         return;
     const qreal h = kit::textSize(m_placeHolder, m_placeHolderAttrs).height();
-    const qreal y = std::round((height() - h) / 2);
     kit::Canvas canvas(painter, height());
+    if (m_drawsFieldFrame) {
+        // Where the first typed line will be, under the caret.
+        const qreal top = height() - kFieldInset - h - 1;
+        canvas.drawText(QRectF(kFieldInset + 4 + m_placeHolderOffset.x(), top + m_placeHolderOffset.y(),
+                               width() - 2 * kFieldInset, h),
+                        m_placeHolder, m_placeHolderAttrs);
+        return;
+    }
+    const qreal y = std::round((height() - h) / 2);
     canvas.drawText(QRectF(m_placeHolderOffset.x(), y + m_placeHolderOffset.y(), width(), h), m_placeHolder, m_placeHolderAttrs);
 }
 
 void KPTokenEditorView::resizeEvent(QResizeEvent*)
 {
-    m_text->setGeometry(rect());
+    m_text->setGeometry(m_drawsFieldFrame ? rect().adjusted(kFieldInset, kFieldInset, -kFieldInset, -kFieldInset) : rect());
 }
 
 #include "KPTokenEditorView.moc"

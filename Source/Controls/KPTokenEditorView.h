@@ -137,6 +137,13 @@ public:
     // "TextOff" (a QPointF) shifts the placeholder; the rest are its text attributes.
     void setPlaceHolderTextAttrible(const platform::kit::TextAttributes& attrs, QPointF textOff = {});
 
+    // A field standing alone (a popover's only control) draws its own white, outlined box with
+    // the text inset in it, and its placeholder on the first line; an owner's background
+    // drawing, when given, comes first.
+    void setDrawsFieldFrame(bool draws);
+    bool drawsFieldFrame() const { return m_drawsFieldFrame; }
+    static constexpr int kFieldInset = 4;
+
     // Whether a pasted token of a type the owner makes no cell for comes in as typed text
     // (default) or is left out.
     void setPastesUnknownTokensAsText(bool asText) { m_pastesUnknownAsText = asText; }
@@ -199,6 +206,7 @@ private:
     QString m_placeHolder;
     platform::kit::TextAttributes m_placeHolderAttrs;
     QPointF m_placeHolderOffset;
+    bool m_drawsFieldFrame = false;
     bool m_escDown = false;
     // A token turned back into text and not yet reported: dropping that text with Esc removes
     // the token, which the owner must hear of or it never writes the removal back.

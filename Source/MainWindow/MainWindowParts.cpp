@@ -3,6 +3,7 @@
 #include "Controls/KPButtonGroups.h"
 #include "Controls/KPHorizontalStretchButton.h"
 #include "Controls/KPSlider.h"
+#include "Controls/KPTokenEditorView.h"
 #include "Browser/ItemViews/KPImportDraggingView.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Browser/ItemViews/KPSectionItemView.h"
@@ -12,6 +13,8 @@
 #include "MainWindow/KeepWindowAskController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/SafeBoxWiring.h"
+#include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/FontResolver.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarContext.h"
 #include "SideBar/SubSideBarDataSource.h"
@@ -112,6 +115,7 @@ void MainWindowParts::wire()
 
     SortDisplayThemeHandlers::Controls controls;
     controls.groupButtons = chrome.btnGroupButtons();
+    controls.viewModeMenu = chrome.btnViewModeMenu();
     controls.setViewModeButtonImage = [this](const QString& sprite) { chrome.setViewModeButtonImage(sprite); };
     controls.reloadChromeTheme = [this] { chrome.reloadTheme(); };
     sortDisplay.setControls(std::move(controls));
@@ -173,8 +177,16 @@ void MainWindowParts::wire()
 
     // ---- the tag popovers show the tag editor ----
     auto tagEditor = [](const QStringList& tags, TagEditorCallbacks callbacks) -> QWidget* {
-        return TagEditorViewController::documentTagEditor(tags, std::move(callbacks.valueChange),
-                                                          std::move(callbacks.done));
+        TagEditorViewController* editor = TagEditorViewController::documentTagEditor(
+            tags, std::move(callbacks.valueChange), std::move(callbacks.done));
+        // The field is the popover's only control: outlined, and saying what it takes.
+        KPTokenEditorView* field = editor->tagEditView();
+        field->setDrawsFieldFrame(true);
+        platform::kit::TextAttributes hint = platform::kit::TextAttributes::plain(platform::kit::FontResolver::systemFont(12));
+        hint.color = QColor(0x6e, 0x6e, 0x6e);
+        field->setPlaceHolderTextAttrible(hint);
+        field->setPlaceHolderString(platform::localizedString(QStringLiteral("Add tags")));
+        return editor;
     };
     KPSectionItemView::services().tagEditor = tagEditor;
     sharing.tagEditor = tagEditor;

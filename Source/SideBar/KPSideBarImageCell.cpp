@@ -226,6 +226,26 @@ QRectF KPSideBarImageCell::badgeRectForNumber(qint64 number, const QRectF& frame
     return G::badgeRect(frame, frame.right(), textWidth);
 }
 
+namespace {
+
+// A header row's "+" takes the right end; its count stands left of it, this far apart.
+constexpr qreal kBadgeButtonGap = 4;
+
+qreal badgeRight(const KPNode& node, const QRectF& frame)
+{
+    if (!node.boolShowRightButton())
+        return frame.right();
+    return G::rightButtonRect(frame, frame.right()).left() - kBadgeButtonGap + G::kRightInset;
+}
+
+} // namespace
+
+QRectF KPSideBarImageCell::badgeRectForNode(const KPNode& node, const QRectF& frame, bool selected) const
+{
+    const qreal textWidth = platform::kit::textSize(numberText(node.rightNumber()), numberAttributes(selected)).width();
+    return G::badgeRect(frame, badgeRight(node, frame), textWidth);
+}
+
 QRectF KPSideBarImageCell::titleRectForNode(const KPNode& node, const QRectF& frame) const
 {
     const qreal right = frame.right();
@@ -234,7 +254,7 @@ QRectF KPSideBarImageCell::titleRectForNode(const KPNode& node, const QRectF& fr
         // The room a count takes is measured in the small bold system font, whichever font the
         // badge is drawn in.
         const TextAttributes measure = TextAttributes::plain(FontResolver::boldSystemFont(kBadgeFontSize));
-        limit = G::badgeX(right, platform::kit::textSize(numberText(node.rightNumber()), measure).width());
+        limit = G::badgeX(badgeRight(node, frame), platform::kit::textSize(numberText(node.rightNumber()), measure).width());
     }
     // Whatever else the right end shows is kept clear of the title too.
     switch (rightEndOf(node)) {
@@ -245,7 +265,7 @@ QRectF KPSideBarImageCell::titleRectForNode(const KPNode& node, const QRectF& fr
         limit = std::min(limit, G::spinnerRect(frame, right).left());
         break;
     case RightEnd::Badge:
-        limit = std::min(limit, badgeRectForNumber(node.rightNumber(), frame, false).left());
+        limit = std::min(limit, badgeRectForNode(node, frame, false).left());
         break;
     case RightEnd::None:
         break;
@@ -342,7 +362,7 @@ void KPSideBarImageCell::paint(QPainter* painter, const QStyleOptionViewItem& op
         }
         break;
     case RightEnd::Badge:
-        drawBadge(*painter, node->rightNumber(), frame, selected);
+        drawBadge(*painter, node->rightNumber(), frame, badgeRight(*node, frame), selected);
         break;
     case RightEnd::Spinner:
     case RightEnd::None:
@@ -368,12 +388,12 @@ void KPSideBarImageCell::drawTitle(QPainter& painter, const KPNode& node, const 
     drawTextIn(painter, text, node.title(), attrs);
 }
 
-void KPSideBarImageCell::drawBadge(QPainter& painter, qint64 number, const QRectF& frame, bool selected) const
+void KPSideBarImageCell::drawBadge(QPainter& painter, qint64 number, const QRectF& frame, qreal right, bool selected) const
 {
     const TextAttributes attrs = numberAttributes(selected);
     const QString text = numberText(number);
     const QSizeF size = platform::kit::textSize(text, attrs);
-    const QRectF badge = G::badgeRect(frame, frame.right(), size.width());
+    const QRectF badge = G::badgeRect(frame, right, size.width());
     QPainterPath path;
     path.addRoundedRect(badge, G::kBadgeRadius, G::kBadgeRadius);
     painter.fillPath(path, numberFill(selected));

@@ -115,6 +115,8 @@ public:
     QRectF titleRectForNode(const KPNode& node, const QRectF& frame) const;
     // The badge rectangle a count would take in a frame.
     QRectF badgeRectForNumber(qint64 number, const QRectF& frame, bool selected) const;
+    // Where node's count badge goes: at the row's right end, or left of the row's button.
+    QRectF badgeRectForNode(const KPNode& node, const QRectF& frame, bool selected) const;
 
     // Text attributes of titles and badges, from the theme or the built-in values.
     platform::kit::TextAttributes titleAttributes(const KPNode& node, bool selected) const;
@@ -129,7 +131,7 @@ public:
 
 private:
     void drawTitle(QPainter& painter, const KPNode& node, const QRectF& rect, bool selected) const;
-    void drawBadge(QPainter& painter, qint64 number, const QRectF& frame, bool selected) const;
+    void drawBadge(QPainter& painter, qint64 number, const QRectF& frame, qreal right, bool selected) const;
     void drawSpinner(QPainter& painter, const KPNode& node, const QRectF& rect) const;
 
     KPCustomThemeObject* m_group = nullptr;

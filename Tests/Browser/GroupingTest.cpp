@@ -138,13 +138,13 @@ TEST_F(GroupingTest, SizeRangesWithTheSizesNoRangeHoldsInOther)
     add({.title = QStringLiteral("huge"), .size = 107374182400});
     add({.title = QStringLiteral("big"), .size = 107374182399});
     group(4);
-    EXPECT_EQ(layout(), (Layout{{QStringLiteral("From 1 bytes to 10KB"), QStringLiteral("tiny")},
-                                {QStringLiteral("From 10KB to 1 MB"), QStringLiteral("ten k")},
+    EXPECT_EQ(layout(), (Layout{{QStringLiteral("From 1 byte to 10 KB"), QStringLiteral("tiny")},
+                                {QStringLiteral("From 10 KB to 1 MB"), QStringLiteral("ten k")},
                                 {QStringLiteral("From 1 GB to 100 GB"), QStringLiteral("big")},
                                 {QStringLiteral("Other"), QStringLiteral("empty, huge, unknown")}}));
     group(4, false);
-    EXPECT_EQ(sectionTitles(), (QStringList{QStringLiteral("From 1 GB to 100 GB"), QStringLiteral("From 10KB to 1 MB"),
-                                            QStringLiteral("From 1 bytes to 10KB"), QStringLiteral("Other")}));
+    EXPECT_EQ(sectionTitles(), (QStringList{QStringLiteral("From 1 GB to 100 GB"), QStringLiteral("From 10 KB to 1 MB"),
+                                            QStringLiteral("From 1 byte to 10 KB"), QStringLiteral("Other")}));
 }
 
 TEST_F(GroupingTest, DateBucketsByCalendarDayInLocalTime)
@@ -250,7 +250,7 @@ TEST_F(GroupingTest, AGivenSettingIsStoredIntoTheSortSettings)
     EXPECT_FALSE(stored.groupAscending()); // a missing key counts as NO
     EXPECT_EQ(stored.fileSortType(), 0);
     EXPECT_EQ(posts, 4);
-    EXPECT_EQ(sectionTitles(), QStringList{QStringLiteral("From 1 bytes to 10KB")});
+    EXPECT_EQ(sectionTitles(), QStringList{QStringLiteral("From 1 byte to 10 KB")});
     grouping->createDataAndFillData(items); // now from the stored settings, posting nothing
     EXPECT_EQ(posts, 4);
     EXPECT_EQ(sections.size(), 1);

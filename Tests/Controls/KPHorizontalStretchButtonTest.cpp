@@ -143,6 +143,13 @@ TEST(KPHorizontalStretchButton, EveryTitleIsDrawnWholeInEveryThemeAt1xAnd2x)
                 button.setAutoResizeByTitle(true);
                 button.setTitle(QLatin1String(nav.title));
                 EXPECT_TRUE(drawsTitleWhole(button, scale));
+                // The window names its buttons before the theme dresses them, and a theme switch
+                // dresses them again: the width follows the new insets and font.
+                KPHorizontalStretchButton named(nav.frame);
+                named.setAutoResizeByTitle(true);
+                named.setTitle(QLatin1String(nav.title));
+                named.setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QLatin1String(nav.group)));
+                EXPECT_TRUE(drawsTitleWhole(named, scale)) << nav.title << " named first";
             }
         }
     }

@@ -7,6 +7,9 @@
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/KPSplitView.h"
 #include "MainWindow/MainWindowParts.h"
+#include "Platform/Kit/MenuModel.h"
+#include "MainWindow/Parts/WindowChrome.h"
+#include "MainWindow/MainMenu.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/SideBarNotifications.h"
 #include "SideBar/SideBarNodeType.h"
@@ -359,6 +362,48 @@ TEST_F(MainWindowMilestoneTest, TheWindowAnswersThroughItsParts)
     ASSERT_TRUE(menu);
     EXPECT_FALSE(menu->actions().isEmpty());
     EXPECT_TRUE(actions.draggingEnter && actions.performDragOperation);
+}
+
+// The view-mode button's menu shows the display mode and both sort orders as they are, and its
+// items change them like the View menu's.
+TEST_F(MainWindowMilestoneTest, ViewModeMenuFollowsAndChangesTheSettings)
+{
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    QMenu* menu = c.parts().chrome.btnViewModeMenu();
+    ASSERT_TRUE(menu);
+    auto item = [](const QMenu* in, int tag) -> QAction* {
+        for (QAction* a : in->actions())
+            if (!a->isSeparator() && platform::kit::menuItemTag(a) == tag)
+                return a;
+        return nullptr;
+    };
+    QAction* icons = item(menu, WindowChrome::kViewModeMenuIconTag);
+    QAction* list = item(menu, WindowChrome::kViewModeMenuListTag);
+    ASSERT_TRUE(icons && list);
+    EXPECT_TRUE(icons->isChecked());
+    EXPECT_FALSE(list->isChecked());
+
+    list->trigger();
+    EXPECT_EQ(ctx.viewSizeManager->displayMode(), KPDisplayModeList);
+    EXPECT_TRUE(list->isChecked());
+    EXPECT_FALSE(icons->isChecked());
+    // The View menu follows the same change.
+    EXPECT_TRUE(ctx.appMenu->itemListView()->isChecked());
+
+    QMenu* sortBy = item(menu, WindowChrome::kViewModeMenuSortTag)->menu();
+    QMenu* orderBy = item(menu, WindowChrome::kViewModeMenuOrderTag)->menu();
+    ASSERT_TRUE(sortBy && orderBy);
+    item(sortBy, 2)->trigger();
+    EXPECT_EQ(ctx.sortManager->fileSortType(), 2);
+    EXPECT_TRUE(item(sortBy, 2)->isChecked());
+    EXPECT_FALSE(item(sortBy, 1)->isChecked());
+    const bool ascending = ctx.sortManager->groupAscending();
+    item(orderBy, ascending ? mainmenu::kDescendingTag : mainmenu::kAscendingTag)->trigger();
+    EXPECT_EQ(ctx.sortManager->groupAscending(), !ascending);
+    EXPECT_EQ(item(orderBy, mainmenu::kAscendingTag)->isChecked(), !ascending);
+    item(menu, WindowChrome::kViewModeMenuIconTag)->trigger();
+    EXPECT_EQ(ctx.viewSizeManager->displayMode(), KPDisplayModeIcon);
 }
 
 } // namespace

@@ -212,6 +212,14 @@ TEST_F(OutlineViewTest, BadgeTitleAndTriangleGeometry)
     node->setBoolShowWarning(false);
     node->setIsBusy(true);
     EXPECT_LE(cell->titleRectForNode(*node, frame).right(), G::spinnerRect(frame, frame.right()).left());
+    node->setIsBusy(false);
+    // A header's count stands left of its "+", and the title left of both.
+    node->setBoolShowRightButton(true);
+    node->setRightNumber(42);
+    const QRectF button = G::rightButtonRect(frame, frame.right());
+    const QRectF badge = cell->badgeRectForNode(*node, frame, false);
+    EXPECT_LT(badge.right(), button.left());
+    EXPECT_LE(cell->titleRectForNode(*node, frame).right(), badge.left());
 }
 
 TEST_F(OutlineViewTest, BadgeShowsOnlyForAPositiveCountAndNothingElse)

@@ -13,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QPainter>
@@ -197,6 +199,30 @@ TEST(GeneratedThemes, FixedGeometryTheDrawingCodeReliesOn)
     EXPECT_EQ(QImage(bundle.pathForResource(QStringLiteral("importing_icons2x"), QStringLiteral("png"))).size(), QSize(336, 336));
     EXPECT_FALSE(QImage(bundle.pathForResource(QStringLiteral("-1"), QStringLiteral("png"), QStringLiteral("fileicon"))).isNull());
     EXPECT_EQ(QImage(bundle.pathForResource(QStringLiteral("-1@2x"), QStringLiteral("png"), QStringLiteral("fileicon"))).size(), QSize(200, 200));
+}
+
+// A kind tile shows nothing but its icon and a count: kinds of one group (the image formats, the
+// office documents) must not share a picture, at either scale.
+TEST(GeneratedThemes, KindIconsOfOneGroupDiffer)
+{
+    const platform::Bundle& bundle = platform::Bundle::mainBundle();
+    for (const QString& suffix : {QString(), QStringLiteral("@2x")}) {
+        QHash<QByteArray, QString> seen;
+        for (int kind = 1; kind <= 400; ++kind) {
+            const QString path = bundle.pathForResource(QString::number(kind) + suffix, QStringLiteral("png"), QStringLiteral("fileicon"));
+            if (path.isEmpty())
+                continue;
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(path);
+            const QImage image = QImage::fromData(file.readAll());
+            ASSERT_FALSE(image.isNull()) << qPrintable(path);
+            const QByteArray pixels(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
+            const QString twin = seen.value(pixels);
+            EXPECT_TRUE(twin.isEmpty()) << qPrintable(path) << " looks like " << qPrintable(twin);
+            seen.insert(pixels, path);
+        }
+        EXPECT_GT(seen.size(), 20) << "kind icons" << qPrintable(suffix);
+    }
 }
 
 // Also run by CTest with QT_SCALE_FACTOR=2, where the shared manager must pick the 2x sheets.

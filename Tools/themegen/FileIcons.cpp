@@ -55,13 +55,13 @@ QList<Kind> readKinds(const QString& path)
     return kinds;
 }
 
-bool writeIcon(const QString& path, const QColor& color, const QString& group, int scale)
+bool writeIcon(const QString& path, const QColor& color, const Kind& kind, int scale)
 {
     QImage image(QSize(kFileIconSize, kFileIconSize) * scale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.scale(scale, scale);
-    drawFileIcon(p, QSizeF(kFileIconSize, kFileIconSize), color, group);
+    drawFileIcon(p, QSizeF(kFileIconSize, kFileIconSize), color, kind.group, kind.extension);
     p.end();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
@@ -82,8 +82,8 @@ bool generateFileIcons(const QString& resources, const QString& supportListPath)
     kinds << Kind{QStringLiteral("-1"), QString(), QString()};
     for (const Kind& kind : kinds) {
         const QColor color = fileTypeColor(kind.extension.toLatin1().constData());
-        if (!writeIcon(QStringLiteral("%1/%2.png").arg(folder, kind.id), color, kind.group, 1) ||
-            !writeIcon(QStringLiteral("%1/%2@2x.png").arg(folder, kind.id), color, kind.group, 2))
+        if (!writeIcon(QStringLiteral("%1/%2.png").arg(folder, kind.id), color, kind, 1) ||
+            !writeIcon(QStringLiteral("%1/%2@2x.png").arg(folder, kind.id), color, kind, 2))
             return false;
     }
     return true;

@@ -17,6 +17,27 @@ constexpr Swatch kSwatches[] = {
 // Above this luminance text on the accent is dark rather than white.
 constexpr qreal kLightAccentLuminance = 0.6;
 
+using themecontrast::readableOn;
+
+// Text and glyphs keep a readable contrast on every ground they are drawn on; where an accent
+// leaves too little, the ground or the ink moves (grounds of the bars away from their ink, inks of
+// the panes away from their grounds) as little as that takes.
+void makeReadable(Palette& p)
+{
+    constexpr double kPlate = 5.0; // gradients drawn from a colour reach a little either side of it
+    p.titleStart = readableOn({p.onTitle}, p.titleStart, kPlate);
+    p.titleEnd = readableOn({p.onTitle}, p.titleEnd, kPlate);
+    p.selection = readableOn({p.selectedText}, p.selection, kPlate);
+    p.iconHighlight = p.selection;
+    const std::initializer_list<QColor> panes{p.sidebarBg, p.sidebarItemBg, p.contentBg, p.panelBg,
+                                              p.panelBg.lighter(103), p.panelBg.darker(106)};
+    p.text = readableOn(panes, p.text);
+    p.mutedText = readableOn(panes, p.mutedText);
+    p.icon = readableOn(panes, p.icon);
+    p.iconOver = readableOn(panes, p.iconOver);
+    p.iconDown = readableOn(panes, p.iconDown);
+}
+
 } // namespace
 
 QColor mix(const QColor& a, const QColor& b, qreal t)
@@ -84,6 +105,7 @@ Palette Palette::forTheme(const QString& name)
     p.iconDown = p.dark ? QColor(0x80, 0x80, 0x80) : p.icon.darker(140);
     p.iconHighlight = p.selection;
     p.iconDisabled = QColor(0x9e, 0x9e, 0x9e, 0xa0);
+    makeReadable(p);
     return p;
 }
 

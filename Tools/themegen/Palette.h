@@ -3,6 +3,8 @@
 // by luminance, and the state tints of controls.
 #pragma once
 
+#include "Theme/ThemeContrast.h"
+
 #include <QColor>
 #include <QString>
 

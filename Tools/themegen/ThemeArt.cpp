@@ -2,6 +2,7 @@
 
 #include "Glyphs.h"
 
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainterPath>
 #include <QRandomGenerator>
@@ -74,7 +75,7 @@ void verticalGradient(QPainter& p, const QRectF& r, const QColor& top, const QCo
 }
 
 // Buttons of tool bars: a rounded plate that shows for over, down and highlight.
-void plateButton(QPainter& p, const QSizeF& s, char state, const char* name, const Palette& pal, bool onTitle)
+void plateButton(QPainter& p, const QSizeF& s, char state, const char* name, const Palette& pal, bool onToolBar)
 {
     const QRectF r(0.5, 0.5, s.width() - 1, s.height() - 1);
     QColor plate;
@@ -96,9 +97,13 @@ void plateButton(QPainter& p, const QSizeF& s, char state, const char* name, con
     // its lines on the pixel grid, so the 1x pictures stay crisp instead of half-covered grey.
     const qreal g = std::max(8.0, std::round(std::min(s.width(), s.height()) * 0.7 / 8) * 8);
     const QRectF box(std::floor((s.width() - g) / 2), std::floor((s.height() - g) / 2), g, g);
-    QColor c = onTitle ? pal.onTitle : iconColor(state, pal);
-    if (onTitle && (state == 'X' || state == 'U'))
+    // The tool bar's buttons sit on its light plate, not on the title bar: the pane's icon colour
+    // reads there, and a lit button keeps its glyph on the darker plate.
+    QColor c = onToolBar && state == 'H' ? pal.icon : iconColor(state, pal);
+    if (onToolBar && (state == 'X' || state == 'U')) {
+        c = pal.icon;
         c.setAlpha(110);
+    }
     drawGlyph(p, glyphFor(name), box, c);
 }
 
@@ -117,8 +122,15 @@ void discButton(QPainter& p, const QSizeF& s, char state, Glyph glyph, const Pal
     else if (state == 'X' || state == 'U')
         disc = QColor(0xb0, 0xb0, 0xb0);
     verticalGradient(p, r, disc.lighter(110), disc.darker(108), d / 2);
+    // White reads on the darker discs; on the others the glyph darkens well past the bare
+    // minimum, since its thin strokes lose some ink to antialiasing at 1x. A disabled disc keeps
+    // its faint white glyph.
+    constexpr double kThinGlyph = 7.0;
+    const QColor ink = (state == 'X' || state == 'U')
+                           ? QColor(Qt::white)
+                           : themecontrast::readableOn({disc.lighter(110), disc.darker(108)}, Qt::white, kThinGlyph);
     if (glyph != Glyph::None)
-        drawGlyph(p, glyph, r.adjusted(d * 0.2, d * 0.2, -d * 0.2, -d * 0.2), Qt::white);
+        drawGlyph(p, glyph, r.adjusted(d * 0.2, d * 0.2, -d * 0.2, -d * 0.2), ink);
 }
 
 void windowButton(QPainter& p, const QSizeF& s, char state, const char* name, const Palette& pal)
@@ -154,12 +166,16 @@ void pill(QPainter& p, const QSizeF& s, const QColor& top, const QColor& bottom,
 void stretchButton(QPainter& p, const QSizeF& s, const char* state, const Palette& pal)
 {
     QColor base = pal.dark ? QColor(0x55, 0x55, 0x55) : mix(pal.accent, Qt::white, 0.25);
+    // One title colour (the title bar's ink) is drawn on every state but the disabled one: each
+    // plate keeps its distance from it, the lit one a little more so it still looks lit.
+    constexpr double kPlate = 5.2, kLitPlate = 7.0;
+    base = themecontrast::readableOn({pal.onTitle}, base, kPlate);
     if (is(state, "Over"))
-        base = base.lighter(112);
+        base = themecontrast::readableOn({pal.onTitle}, base.lighter(112), kPlate);
     else if (is(state, "Down"))
-        base = base.darker(125);
+        base = themecontrast::readableOn({pal.onTitle}, base.darker(125), kPlate);
     else if (is(state, "Highlight"))
-        base = pal.dark ? QColor(0x2e, 0x2e, 0x2e) : pal.accent.darker(130);
+        base = themecontrast::readableOn({pal.onTitle}, pal.dark ? QColor(0x2e, 0x2e, 0x2e) : pal.accent.darker(130), kLitPlate);
     else if (is(state, "Disabled"))
         base = mix(base, QColor(0xb0, 0xb0, 0xb0), 0.6);
     // The navigation buttons are taller than the 22-point pill; the button draws its background
@@ -377,7 +393,16 @@ DrawFn spriteArt(const ThemeCatalogueEntry& e, const Palette& pal)
             verticalGradient(p, QRectF(QPointF(4, 4), s - QSizeF(8, 8)), pal.sidebarItemBg, pal.panelBg, s.width() / 2 - 4);
             drawGlyph(p, Glyph::Person, QRectF(s.width() * 0.2, s.height() * 0.2, s.width() * 0.6, s.height() * 0.6), pal.mutedText);
         };
-    if (is(n, "AuthorBG") || (is(g, "SectionDateItemView") && is(n, "BGImage")))
+    // The tile draws this card 10 points up, so its top 10 points fall outside the tile, and
+    // writes the count across the card's lower edge: the card starts below the cut and ends above
+    // the count, which then stands on the grid's ground.
+    if (is(n, "AuthorBG"))
+        return [pal](QPainter& p, const QSizeF& s) {
+            const QRectF r(3, 13, s.width() - 6, s.height() - 13 - 14);
+            verticalGradient(p, r.translated(0, 1), QColor(0, 0, 0, 40), QColor(0, 0, 0, 40), 6);
+            verticalGradient(p, r, pal.dark ? QColor(0x48, 0x48, 0x48) : Qt::white, pal.panelBg, 6);
+        };
+    if (is(g, "SectionDateItemView") && is(n, "BGImage"))
         return [pal](QPainter& p, const QSizeF& s) {
             const QRectF r(QPointF(3, 3), s - QSizeF(6, 6));
             verticalGradient(p, r.translated(0, 1), QColor(0, 0, 0, 40), QColor(0, 0, 0, 40), 6);
@@ -467,8 +492,8 @@ DrawFn elementArt(const ThemeCatalogueEntry& e, char state, const Palette& pal)
             return [pal, state](QPainter& p, const QSizeF& s) { discButton(p, s, state == 'H' ? 'D' : 'N', Glyph::None, pal); };
         if (has(n, "SmartRowEditor") || has(n, "Stop") || has(n, "ClearButton") || has(n, "MoreButton"))
             return [pal, n, state](QPainter& p, const QSizeF& s) { discButton(p, s, state, glyphFor(n), pal); };
-        const bool onTitle = is(g, "Topbar");
-        return [pal, n, state, onTitle](QPainter& p, const QSizeF& s) { plateButton(p, s, state, n, pal, onTitle); };
+        const bool onToolBar = is(g, "Topbar");
+        return [pal, n, state, onToolBar](QPainter& p, const QSizeF& s) { plateButton(p, s, state, n, pal, onToolBar); };
     }
     default:
         return {};
@@ -487,19 +512,38 @@ void drawViewModeSheet(QPainter& p, const Palette& pal)
         const QRectF lit = (i % 2 == 0) ? QRectF(1, 1, 27, 21) : QRectF(28, 1, 27, 21);
         p.fillRect(lit, i >= 2 ? QColor(0, 0, 0, 70) : QColor(0, 0, 0, 40));
         p.fillRect(QRectF(28, 3, 1, 17), base.darker(140));
-        drawGlyph(p, Glyph::Grid, QRectF(7, 4, 15, 15), pal.onTitle);
-        drawGlyph(p, Glyph::List, QRectF(34, 4, 15, 15), pal.onTitle);
+        const QColor ink = themecontrast::readableOn({base.lighter(108), base.darker(140)}, pal.onTitle);
+        drawGlyph(p, Glyph::Grid, QRectF(7, 4, 15, 15), ink);
+        drawGlyph(p, Glyph::List, QRectF(34, 4, 15, 15), ink);
         p.restore();
     }
 }
 
-void drawFileIcon(QPainter& p, const QSizeF& s, const QColor& color, const QString& group)
+void drawFileIcon(QPainter& p, const QSizeF& s, const QColor& color, const QString& group, const QString& label)
 {
     const Palette neutral = Palette::forTheme(QStringLiteral("light"));
     pagePicture(p, s, false, neutral);
     // A coloured band across the lower page says the kind; a glyph says its group.
     const QRectF band(s.width() * 0.08, s.height() * 0.62, s.width() * 0.84, s.height() * 0.18);
     p.fillRect(band, color);
+    // Kinds of one group share the glyph and often the colour: the label on the band tells them apart.
+    if (!label.isEmpty()) {
+        const QString text = label.toUpper();
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setBold(true);
+        font.setPixelSize(int(band.height() * 0.72));
+        const qreal room = band.width() - 8;
+        while (font.pixelSize() > 6 && QFontMetricsF(font).horizontalAdvance(text) > room)
+            font.setPixelSize(font.pixelSize() - 1);
+        p.save();
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(font);
+        // Whichever of white and near-black reads better on the band.
+        const QColor light(Qt::white), dark(0x22, 0x22, 0x22);
+        p.setPen(themecontrast::contrastRatio(color, light) >= themecontrast::contrastRatio(color, dark) ? light : dark);
+        p.drawText(band, Qt::AlignCenter, QFontMetricsF(font).elidedText(text, Qt::ElideRight, room));
+        p.restore();
+    }
     Glyph glyph = Glyph::Document;
     if (group.contains(QLatin1String("Image"), Qt::CaseInsensitive))
         glyph = Glyph::ImageLarge;

@@ -37,8 +37,9 @@ QVariantMap valueDescription(const ThemeCatalogueEntry& entry, const Palette& pa
 // The label colour of a file extension (lower case), grey for unknown ones.
 QColor fileTypeColor(const char* extension);
 
-// A kind icon of the grid's kind tiles: a page in the kind's colour with a glyph of its group.
-void drawFileIcon(QPainter& p, const QSizeF& size, const QColor& color, const QString& group);
+// A kind icon of the grid's kind tiles: a page with a glyph of its group and a band in the
+// kind's colour that carries label (the kind's extension).
+void drawFileIcon(QPainter& p, const QSizeF& size, const QColor& color, const QString& group, const QString& label);
 
 // The view-mode button picture sheet: four 56 x 23 pictures, 25 apart.
 void drawViewModeSheet(QPainter& p, const Palette& palette);

@@ -69,7 +69,10 @@ QColor colorFor(const char* g, const char* n, const Palette& pal)
         return pal.line;
     if (is(n, "BackgroundColor"))
         return pal.sidebarBg;
-    if (is(n, "ItemNumberBGColor") || is(n, "TextNumberBGColor") || is(n, "PlaceholdFontColor"))
+    // Count badges carry white numbers.
+    if (is(n, "ItemNumberBGColor") || is(n, "TextNumberBGColor"))
+        return themecontrast::readableOn({Qt::white}, pal.mutedText, 5.0);
+    if (is(n, "PlaceholdFontColor"))
         return pal.mutedText;
     if (is(n, "ItemNumberSelectedBGColor"))
         return Qt::white;
@@ -83,10 +86,12 @@ QVariantMap textStyleFor(const char* g, const char* n, const Palette& pal)
     const QColor white(Qt::white);
     if (is(g, "ButtonGroupsItem") || is(g, "LibraryNavButton") || is(g, "BackNavButton"))
         return text("OpenSans", 12, pal.onTitle, Center, Tail, pal.onTitle == white ? QColor(0, 0, 0) : QColor(0xff, 0xff, 0xff));
+    // The centre title sits on the tool bar above the grid, not on the title bar.
     if (is(n, "CenterTitleTextField"))
-        return text("OpenSans-Bold", 13, pal.onTitle, Center, Tail);
+        return text("OpenSans-Bold", 13, pal.text, Center, Tail);
+    // Under the author card, on the grid's ground.
     if (is(g, "AuthorView"))
-        return text("OpenSans-Bold", 11, white, Center, Clip);
+        return text("OpenSans-Bold", 11, pal.mutedText, Center, Tail);
     if (is(g, "NoDocumentView")) {
         if (is(n, "NoDocumentText"))
             return text("OpenSans-Bold", 18, pal.mutedText, Center, Tail);

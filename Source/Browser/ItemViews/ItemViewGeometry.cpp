@@ -84,6 +84,8 @@ QString fileSizeText(qint64 n)
         return QString::asprintf("%.2f MB", v / 1048576.0);
     if (n >= 1024)
         return QString::asprintf("%.1f KB", v / 1024.0);
+    if (n == 1)
+        return QStringLiteral("1 byte");
     if (n > 0)
         return QString::asprintf("%.0f bytes", v);
     return QString();

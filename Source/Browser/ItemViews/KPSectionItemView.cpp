@@ -17,6 +17,7 @@
 #include "Theme/KPTextStyle.h"
 
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPainter>
 #include <array>
@@ -524,8 +525,12 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
     if (w + 16 >= cols.titleWidth)
         w = cols.titleWidth - 16;
     m_actualTextRect = QRectF(100, 14, w, 17);
+    // The other columns hang from y 28 in a smaller font; the title, drawn from the top of its
+    // taller rectangle, would sit higher than them. It is drawn on their baseline instead.
+    const double baseline = 28 - QFontMetricsF(otherAttrs.font).ascent();
+    const double titleTop = baseline + QFontMetricsF(titleAttrs.font).ascent();
     if (!m_editor)
-        drawLine(canvas, TitleLine, m_actualTextRect, title, titleAttrs);
+        drawLine(canvas, TitleLine, QRectF(100, titleTop - 17, w, 17), title, titleAttrs);
 
     // 5. Tags.
     QString tags = m_itemData->tagString();
@@ -551,7 +556,8 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
     sizeAttrs.alignment = 1;
     drawLine(canvas, SizeLine, QRectF(cols.x + 278, 14, 70, 14), size, sizeAttrs);
 
-    // 10. The flag at the left edge.
+    // 10. The flag near the left edge: clear of the divider the grid's edge meets.
+    constexpr double kFlagInset = 4;
     if (!m_isSafeBoxItem)
-        drawFlag(canvas, QRectF(0, 14, 16, 20));
+        drawFlag(canvas, QRectF(kFlagInset, 14, 16, 20));
 }

@@ -19,6 +19,7 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/MenuModel.h"
 #include "Platform/Kit/Popover.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
@@ -27,7 +28,9 @@
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPSprite.h"
+#include "Theme/KPTextStyle.h"
 #include "Theme/KPThemeObject.h"
+#include "Theme/ThemeContrast.h"
 
 #include "App/AppDelegate.h"
 
@@ -37,7 +40,9 @@
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolButton>
 #include <QWindow>
@@ -156,6 +161,9 @@ void WindowChrome::install()
         widget->installEventFilter(this);
     if (m_ctx.window)
         m_ctx.window->installEventFilter(this);
+    // The grid draws no ground of its own: the theme's is tiled behind it.
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->viewport()->installEventFilter(this);
 
     auto& c = center();
     m_observers.push_back(c.addObserver(ContentSwitch::kUpdateLabCenterTitle,
@@ -186,6 +194,7 @@ void WindowChrome::buildToolBar()
     connect(m_btnShowHidePropertyView, &QToolButton::clicked, this, &WindowChrome::onRightButtonAction);
     m_btnViewMode = borderless(tb);
     connect(m_btnViewMode, &QToolButton::clicked, this, &WindowChrome::onBtnViewModeClick);
+    buildViewModeMenu();
 
     auto* buttonTheme = KPThemeObject::customThemeObjectWithName(QStringLiteral("ButtonGroupsItem"));
     m_btnGroupButtons = new KPButtonGroups(QRect(0, 0, kGroupWidth, kGroupHeight), tb);
@@ -202,7 +211,9 @@ void WindowChrome::buildToolBar()
 
     m_btnLibraryNav = new KPHorizontalStretchButton(QRect(41, 3, 200, 32), tb);
     m_btnLibraryNav->setDelegate({[this](KPHorizontalStretchButton*) -> QMenu* {
-        return m_ctx.sideBarDataSource ? m_ctx.sideBarDataSource->duplicateMenuWithDataSource() : nullptr;
+        // Each press gets a fresh copy of the tree; the previous copy's run has ended by then.
+        m_navMenu.reset(m_ctx.sideBarDataSource ? m_ctx.sideBarDataSource->duplicateMenuWithDataSource() : nullptr);
+        return m_navMenu.get();
     }});
     m_btnLibraryNav->setAutoResizeByTitle(true);
     m_btnLibraryNav->setTitle(platform::localizedString(QStringLiteral("Library")));
@@ -254,6 +265,53 @@ void WindowChrome::buildBottomBars()
         // Opens upwards from the button, as a context menu does at the window's bottom.
         menu->popup(button->mapToGlobal(QPoint(0, 0) - QPoint(0, menu->sizeHint().height())));
     });
+}
+
+// The view-mode button's own menu (a right click): the modes and both sort orders at hand, their
+// states kept by the sort and display handlers like the View menu's.
+void WindowChrome::buildViewModeMenu()
+{
+    using platform::kit::MenuItemModel;
+    const QString fileSort = QStringLiteral("menuPopupMenuItemFileSortClick");
+    const QString sectionSort = QStringLiteral("menuSectionSortClick");
+    auto check = [](const QString& title, int tag, const QString& command) {
+        MenuItemModel item = MenuItemModel::item(platform::localizedString(title), tag, command);
+        item.checkable = true;
+        return item;
+    };
+    std::vector<MenuItemModel> sortBy;
+    const QStringList sortTitles{QStringLiteral("Title"),      QStringLiteral("Size"),          QStringLiteral("Kind"),
+                                 QStringLiteral("Date Created"), QStringLiteral("Date Added"), QStringLiteral("Date Modified"),
+                                 QStringLiteral("Date Last Opened")};
+    for (int type = 1; type <= int(sortTitles.size()); ++type)
+        sortBy.push_back(check(sortTitles[type - 1], type, fileSort));
+    sortBy.push_back(MenuItemModel::separator());
+    sortBy.push_back(check(QStringLiteral("Ascending"), mainmenu::kAscendingTag, fileSort));
+    sortBy.push_back(check(QStringLiteral("Descending"), mainmenu::kDescendingTag, fileSort));
+    MenuItemModel orderMenu = MenuItemModel::submenu(platform::localizedString(mainmenu::kOrderBy),
+                                                     {check(QStringLiteral("Ascending"), mainmenu::kAscendingTag, sectionSort),
+                                                      check(QStringLiteral("Descending"), mainmenu::kDescendingTag, sectionSort)});
+    orderMenu.tag = kViewModeMenuOrderTag;
+    MenuItemModel sortMenu = MenuItemModel::submenu(platform::localizedString(mainmenu::kSortBy), std::move(sortBy));
+    sortMenu.tag = kViewModeMenuSortTag;
+    const QString switchMode = QStringLiteral("menuSwitchViewModeClick");
+    const platform::kit::MenuModel model{
+        {},
+        {check(QStringLiteral("as Icons"), kViewModeMenuIconTag, switchMode),
+         check(QStringLiteral("as List"), kViewModeMenuListTag, switchMode), MenuItemModel::separator(),
+         std::move(orderMenu), std::move(sortMenu)}};
+    m_btnViewModeMenu = platform::kit::toQMenu(model, m_btnViewMode, [this](QAction* action) {
+        int tag = platform::kit::menuItemTag(action);
+        const QString command = platform::kit::menuItemCommand(action);
+        // The mode items answer to the View menu's command, which knows them by that menu's tags.
+        if (command == QLatin1String("menuSwitchViewModeClick"))
+            tag = tag == kViewModeMenuIconTag ? mainmenu::kIconViewTag : mainmenu::kListViewTag;
+        platform::kit::CommandDispatcher& commands = m_ctx.commands ? *m_ctx.commands : platform::kit::CommandDispatcher::shared();
+        commands.perform(command, platform::kit::makeSender(tag));
+    });
+    m_btnViewMode->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_btnViewMode, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { m_btnViewModeMenu->popup(m_btnViewMode->mapToGlobal(at)); });
 }
 
 QRect WindowChrome::upFrame(const QWidget* control)
@@ -351,9 +409,7 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
         menuBar->setVisible(!global);
         // The bar's own width only, over the title bar's background: the centred title-bar
         // button and the search field stay visible beside it.
-        menuBar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; }"
-                                              "QMenuBar::item { background: transparent; padding: 3px 7px; }"
-                                              "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }"));
+        styleMenuBar();
         const int height = std::min(menuBar->sizeHint().height(), kTitleBarHeight);
         const int room = std::max(0, idleSearchEditorRect(titleBar).x() - kMenuBarX - 8);
         menuBar->setGeometry(kMenuBarX, (kTitleBarHeight - height) / 2, std::min(menuBar->sizeHint().width(), room),
@@ -376,8 +432,9 @@ void WindowChrome::showButtons(const ContentButtons& buttons)
         m_labCenterTitle->setText(buttons.centerTitle);
     m_btnLibraryNav->setTitle(buttons.navigationTitle.isEmpty() ? platform::localizedString(QStringLiteral("Library"))
                                                                 : buttons.navigationTitle);
-    if (!buttons.navigationIcon.isNull())
-        m_btnLibraryNav->setIcon(buttons.navigationIcon);
+    m_navigationIcon = buttons.navigationIcon;
+    if (!m_navigationIcon.isNull())
+        m_btnLibraryNav->setIcon(navigationIconInk(m_navigationIcon));
     adjustLeftViewPosition();
     layoutToolBar();
 }
@@ -624,6 +681,89 @@ void WindowChrome::onMonitorResignWindowResign()
 
 // ---- theme ----
 
+void WindowChrome::styleMenuBar()
+{
+    if (!m_menuBar)
+        return;
+    QString ink;
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("MainWindow"));
+    auto colour = [group](const char* name) -> std::optional<QColor> {
+        auto* c = group ? group->themeObjectWithName<KPColor>(QLatin1String(name)) : nullptr;
+        return c ? c->color() : std::nullopt;
+    };
+    if (const auto start = colour("StartColor"), end = colour("EndColor"); start && end) {
+        using namespace themecontrast;
+        // The titles sit on the bar's gradient; white or near-black, whichever reads on both ends.
+        const QColor dark(0x22, 0x22, 0x22);
+        const QColor wanted = worstContrast(Qt::white, {*start, *end}) >= worstContrast(dark, {*start, *end}) ? QColor(Qt::white)
+                                                                                                              : dark;
+        const QColor active = readableOn({*start, *end}, wanted);
+        // An inactive window's titles are disabled: softer, but still readable.
+        const QColor inactive = readableOn({*start, *end}, blend(active, *start, 0.35));
+        ink = QStringLiteral("QMenuBar::item { color: %1; } QMenuBar::item:disabled { color: %2; }")
+                  .arg(active.name(), inactive.name());
+    }
+    m_menuBar->setStyleSheet(QStringLiteral("QMenuBar { background: transparent; }"
+                                            "QMenuBar::item { background: transparent; padding: 3px 7px; }"
+                                            "QMenuBar::item:selected { background: rgba(0, 0, 0, 40); border-radius: 3px; }")
+                             + ink);
+}
+
+// The node's icon is drawn for the light navigation menu; on the button it takes the colour of
+// the button's title, which the theme keeps readable on the button's plate.
+QImage WindowChrome::navigationIconInk(const QImage& icon) const
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("LibraryNavButton"));
+    auto* style = group ? group->themeObjectWithName<KPTextStyle>(QStringLiteral("Text")) : nullptr;
+    if (!style || icon.isNull())
+        return icon;
+    QImage tinted = icon.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&tinted);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(tinted.rect(), style->textAttribute().colorOrDefault());
+    painter.end();
+    return tinted;
+}
+
+// The count under the grid and the title over it read on whatever ground the theme gives their bars.
+void WindowChrome::styleLabels()
+{
+    auto groundOf = [](const QString& name, const QColor& fallback) {
+        KPThemeObject* object = KPThemeObject::themeObjectWithName(name);
+        const KPSprite* sprite = dynamic_cast<KPSprite*>(object);
+        return themecontrast::averageColor(sprite ? sprite->image() : QImage(), fallback);
+    };
+    if (m_labItemCount) {
+        const QColor ground = groundOf(QStringLiteral("CenterViewBottomToolBarBG"), Qt::white);
+        const QColor ink = themecontrast::readableOn(ground, QColor(96, 96, 96));
+        m_labItemCount->setStyleSheet(QStringLiteral("color: %1;").arg(ink.name()));
+    }
+    if (m_labCenterTitle) {
+        const QColor ground = groundOf(QStringLiteral("CollectionViewTopToolBar"), Qt::white);
+        auto* style = KPThemeObject::themeObjectWithName<KPTextStyle>(QStringLiteral("CenterTitleTextField"));
+        QColor ink = Qt::black;
+        if (style) {
+            m_labCenterTitle->setFont(style->textAttribute().font);
+            ink = style->textAttribute().colorOrDefault();
+        }
+        m_labCenterTitle->setStyleSheet(
+            QStringLiteral("color: %1;").arg(themecontrast::readableOn(ground, ink).name()));
+    }
+}
+
+void WindowChrome::onCenterViewDrawBG(QWidget* view, const QRect& dirty)
+{
+    if (m_centerViewThemeBG.isNull())
+        return;
+    constexpr int kTile = 100;
+    QPainter painter(view);
+    painter.setClipRect(dirty.intersected(view->rect()));
+    for (int y = 0; y < view->height(); y += kTile)
+        for (int x = 0; x < view->width(); x += kTile)
+            if (dirty.intersects(QRect(x, y, kTile, kTile)))
+                painter.drawImage(QRect(x, y, kTile, kTile), m_centerViewThemeBG);
+}
+
 void WindowChrome::setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate)
 {
     if (!button)
@@ -658,12 +798,21 @@ void WindowChrome::reloadTheme()
         m_addButton->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("BottomAddButton")));
     if (m_btnBack)
         m_btnBack->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("BackNavButton")));
-    if (m_btnLibraryNav)
+    if (m_btnLibraryNav) {
         m_btnLibraryNav->setCustomThemeObject(KPThemeObject::customThemeObjectWithName(QStringLiteral("LibraryNavButton")));
+        if (!m_navigationIcon.isNull())
+            m_btnLibraryNav->setIcon(navigationIconInk(m_navigationIcon));
+    }
     setButtonSprite(m_btnShowHideSideBar,
                     bLeftSideBarExpand() ? QStringLiteral("HideSideBarButtonIcon") : QStringLiteral("ShowSideBarButtonIcon"));
     setButtonSprite(m_btnShowHidePropertyView, QStringLiteral("ShowHidePropertyButtonIcon"), true);
     setViewModeButtonImage(QStringLiteral("IconViewIcon"));
+    auto* centerBG = KPThemeObject::themeObjectWithName<KPSprite>(QStringLiteral("CenterViewBG"));
+    m_centerViewThemeBG = centerBG ? centerBG->image() : QImage();
+    styleMenuBar();
+    styleLabels();
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->viewport()->update();
     for (QWidget* widget : {m_toolBar.data(), m_bottomBar.data(), m_leftBottomBar.data()})
         if (widget)
             widget->update();
@@ -672,6 +821,10 @@ void WindowChrome::reloadTheme()
 bool WindowChrome::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Paint:
+        if (m_ctx.collectionView && watched == m_ctx.collectionView->viewport())
+            onCenterViewDrawBG(m_ctx.collectionView->viewport(), static_cast<QPaintEvent*>(event)->rect());
+        break;
     case QEvent::Resize:
         if (watched == m_toolBar)
             layoutToolBar();

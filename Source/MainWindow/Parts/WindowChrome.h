@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QObject>
+#include <QImage>
 #include <QPointer>
 #include <QRect>
 #include <QToolButton>
@@ -82,6 +83,10 @@ public:
     QToolButton* btnShowHideSideBar() const { return m_btnShowHideSideBar; }
     QToolButton* btnShowHidePropertyView() const { return m_btnShowHidePropertyView; }
     QToolButton* btnViewMode() const { return m_btnViewMode; }
+    // The view-mode button's menu: tags 1 and 2 the modes, 3 the section order, 4 the file sort.
+    QMenu* btnViewModeMenu() const { return m_btnViewModeMenu; }
+    static constexpr int kViewModeMenuIconTag = 1, kViewModeMenuListTag = 2, kViewModeMenuOrderTag = 3,
+                         kViewModeMenuSortTag = 4;
     KPButtonGroups* btnGroupButtons() const { return m_btnGroupButtons; }
     KPButtonGroups* btnRecentButtons() const { return m_btnRecentButtons; }
     KPHorizontalStretchButton* btnLibraryNav() const { return m_btnLibraryNav; }
@@ -146,6 +151,11 @@ private:
     void buildBottomBars();
     void setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate = false);
     void finishBack();
+    void buildViewModeMenu();
+    void styleMenuBar();
+    void styleLabels();
+    QImage navigationIconInk(const QImage& icon) const;
+    void onCenterViewDrawBG(QWidget* view, const QRect& dirty);
     platform::kit::Scheduler& scheduler() const;
     platform::NotificationCenter& center() const;
 
@@ -154,6 +164,8 @@ private:
     QPointer<QWidget> m_searchField;
     QPointer<QMenuBar> m_menuBar;
     QPointer<QToolButton> m_btnShowHideSideBar, m_btnShowHidePropertyView, m_btnViewMode;
+    QPointer<QMenu> m_btnViewModeMenu;
+    std::unique_ptr<QMenu> m_navMenu;
     QPointer<KPButtonGroups> m_btnGroupButtons, m_btnRecentButtons;
     QPointer<KPHorizontalStretchButton> m_btnLibraryNav, m_btnBack;
     QPointer<QLabel> m_labCenterTitle, m_labItemCount;
@@ -164,6 +176,8 @@ private:
     std::unique_ptr<SortViewSettingController> m_viewSettingController;
     QString m_viewModeImage;
     QString m_sideBarImage;
+    QImage m_centerViewThemeBG;
+    QImage m_navigationIcon;
     platform::kit::Token m_backFrames;
     qint64 m_backStart = 0;
     std::vector<platform::ObserverToken> m_observers;

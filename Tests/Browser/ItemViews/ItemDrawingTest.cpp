@@ -2,6 +2,7 @@
 
 #include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Theme/KPColor.h"
+#include "Theme/ThemeContrast.h"
 #include "Theme/KPCustomThemeObject.h"
 
 using namespace itemtest;
@@ -28,6 +29,7 @@ TEST(ItemGeometry, ThumbnailsFitTheFrameWithoutGrowingAndRowsSplitTheirWidth)
 TEST(ItemGeometry, SizeTextsAndRatingsAtTheEdges)
 {
     EXPECT_EQ(geo::fileSizeText(0), QString());
+    EXPECT_EQ(geo::fileSizeText(1), QStringLiteral("1 byte"));
     EXPECT_EQ(geo::fileSizeText(500), QStringLiteral("500 bytes"));
     EXPECT_EQ(geo::fileSizeText(1536), QStringLiteral("1.5 KB"));
     EXPECT_EQ(geo::fileSizeText(1048576), QStringLiteral("1.00 MB"));
@@ -156,6 +158,37 @@ TEST_F(ItemDrawing, ListRowsAlternateByTheirIndexInTheSection)
     EXPECT_EQ(odd->actualTextRect().topLeft(), QPointF(100, 14));
     EXPECT_EQ(odd->actualRateRect(), QRectF(322 - 12, 14, 78, 14));
     EXPECT_EQ(odd->actualImageRect(), QRectF(35, 5, 30, 40));
+}
+
+// The title and the kind column stand on one baseline (neither has letters below it), and the
+// flag keeps off the row's left edge, where the grid meets the side bar's divider.
+TEST_F(ItemDrawing, ListTitleSharesTheColumnsBaselineAndTheFlagClearsTheEdge)
+{
+    settings().setDisplayMode(KPDisplayModeList);
+    auto view = standalone(document(browsertest::DocumentFields{.title = QStringLiteral("NOTE"), .label = 2}));
+    const QImage& image = lastImage;
+    const qreal r = image.devicePixelRatio();
+    const QColor ground = at(*view, QPointF(250, 45));
+    // The lowest row (top-down, device pixels) with ink between x0 and x1 (points).
+    auto lowestInk = [&](qreal x0, qreal x1) {
+        int lowest = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = int(x0 * r); x < int(x1 * r); ++x)
+                if (themecontrast::contrastRatio(image.pixelColor(x, y), ground) >= 2.5)
+                    lowest = y;
+        return lowest;
+    };
+    const qreal kindX = geo::listColumns(view->width()).x + 88;
+    const int title = lowestInk(100, 140);
+    const int kind = lowestInk(kindX, kindX + 30);
+    ASSERT_GE(title, 0);
+    ASSERT_GE(kind, 0);
+    EXPECT_LE(std::abs(title - kind), int(std::ceil(r))) << "title " << title << ", kind " << kind;
+
+    for (int x = 0; x < int(2 * r); ++x)
+        for (qreal y = 16; y < 32; y += 1)
+            EXPECT_EQ(at(*view, QPointF(x / r, y)).rgb(), ground.rgb()) << "x " << x << ", y " << y;
+    EXPECT_NE(at(*view, QPointF(10, 24)).rgb(), ground.rgb()) << "the flag is drawn";
 }
 
 TEST_F(ItemDrawing, AThemeChangeRebuildsTheCachedFrames)

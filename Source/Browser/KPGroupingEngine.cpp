@@ -8,6 +8,7 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DataBaseEngine.h"
 
@@ -300,7 +301,8 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
                 kind = kindNames.insert(extension, formats().kindNameByExtenstion(extension));
             builder.add(*kind, item);
         }
-        m_sections = builder.finish(byText(groupAscending), keyTitle);
+        // Kind names are words the user reads, ordered as every other list of names.
+        m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     }
     case KPGroupSortTypeDateCreated:
@@ -384,8 +386,5 @@ QString KPGroupingEngine::dateBucketTitle(int bucket)
 
 QString KPGroupingEngine::firstLetterKey(const QString& title)
 {
-    if (title.isEmpty())
-        return {};
-    const qsizetype length = title.size() > 1 && title[0].isHighSurrogate() && title[1].isLowSurrogate() ? 2 : 1;
-    return title.left(length).toUpper();
+    return platform::sectionLetter(title);
 }

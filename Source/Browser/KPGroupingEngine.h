@@ -95,7 +95,8 @@ public:
     static DateBucketLimits dateBucketLimits(const QDateTime& now);
     static int dateBucket(const std::optional<QDateTime>& date, const DateBucketLimits& limits);
     static QString dateBucketTitle(int bucket);
-    // The first character of a title (a whole surrogate pair), upper-cased; null for none.
+    // The letter a title is listed under (platform::sectionLetter): "Ångström" under "A",
+    // "ßeta" under "S"; null for none.
     static QString firstLetterKey(const QString& title);
     // The title of an import batch made at date, seen at now: "Today 09:30 AM",
     // "Yesterday 11:02 PM" or "2012-03-05 02:00 PM".

@@ -2,6 +2,7 @@
 
 #include "Browser/BrowserText.h"
 #include "Browser/KPSortFunctions.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DBAuthor.h"
@@ -123,6 +124,18 @@ void KPItemData::loadDataContent()
         reloadTagFromDBFileInfo();
     }
     m_loadedDataContent = true;
+}
+
+const QCollatorSortKey& KPItemData::titleSortKey() const
+{
+    const int generation = platform::naturalCollationGeneration();
+    const QString& title = m_title;
+    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || m_titleSortKeyOf != title) {
+        m_titleSortKey = platform::naturalSortKey(title);
+        m_titleSortKeyOf = title;
+        m_titleSortKeyGeneration = generation;
+    }
+    return *m_titleSortKey;
 }
 
 void KPItemData::reloadTagFromDBFileInfo()

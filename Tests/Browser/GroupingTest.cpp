@@ -118,15 +118,23 @@ TEST_F(GroupingTest, FirstLettersWithUntitledDocumentsInOther)
     add({.title = QString()});
     add({.title = QString::fromUtf8("\xF0\x9F\x98\x80 party")}); // an emoji: one character of two units
     add({.title = QString::fromUtf8("\xC3\xA9mile")});
+    add({.title = QStringLiteral("Ångström")});
+    add({.title = QStringLiteral("ßeta")});
+    add({.title = QStringLiteral("Sigma")});
+    add({.title = QStringLiteral("Zulu")});
     group(1);
-    EXPECT_EQ(layout(), (Layout{{QStringLiteral("A"), QStringLiteral("apple, avocado")},
+    // Letters sit under their base letter, and symbols come before letters as in every list.
+    EXPECT_EQ(layout(), (Layout{{QString::fromUtf8("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80 party")},
+                                {QStringLiteral("A"), QStringLiteral("Ångström, apple, avocado")},
                                 {QStringLiteral("B"), QStringLiteral("Banana")},
-                                {QString::fromUtf8("\xC3\x89"), QString::fromUtf8("\xC3\xA9mile")},
-                                {QString::fromUtf8("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80 party")},
+                                {QStringLiteral("E"), QString::fromUtf8("\xC3\xA9mile")},
+                                {QStringLiteral("S"), QStringLiteral("Sigma, ßeta")}, // ß reads as "ss"
+                                {QStringLiteral("Z"), QStringLiteral("Zulu")},
                                 {QStringLiteral("Other"), QString()}}));
     group(1, false, KPFileSortTypeTitle, false);
-    EXPECT_EQ(sectionTitles().mid(2), (QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("Other")}));
-    EXPECT_EQ(layout()[3].second, QStringLiteral("avocado, apple"));
+    EXPECT_EQ(sectionTitles().mid(2), (QStringList{QStringLiteral("E"), QStringLiteral("B"), QStringLiteral("A"),
+                                                   QString::fromUtf8("\xF0\x9F\x98\x80"), QStringLiteral("Other")}));
+    EXPECT_EQ(layout()[4].second, QStringLiteral("avocado, apple, Ångström"));
 }
 
 TEST_F(GroupingTest, SizeRangesWithTheSizesNoRangeHoldsInOther)
@@ -323,25 +331,30 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
                              .modified = localDate(2013, 5, 1, 9, 0)});
     addDocument(DocumentFields{.title = QStringLiteral("january"), .created = localDate(2012, 1, 31, 23, 30)});
     addDocument(DocumentFields{.title = QStringLiteral("new year"), .created = QDateTime(QDate(2013, 12, 31), QTime(23, 30), Qt::UTC)});
+    addDocument(DocumentFields{.title = QStringLiteral("far future"), .created = localDate(10000, 6, 1, 9, 0)});
     grouping->createDateDataAndFileDate();
-    // Created 23:30 UTC on New Year's Eve is already 2014 in Berlin.
-    ASSERT_EQ(sectionTitles(), (QStringList{QStringLiteral("2014"), QStringLiteral("2012")}));
-    ASSERT_EQ(sections[1]->itemCount(), 2);
-    EXPECT_EQ(sections[1]->datas()[0].monthGroup()->month, QStringLiteral("01"));
-    const MonthGroupRecord* march = sections[1]->datas()[1].monthGroup();
+    // Created 23:30 UTC on New Year's Eve is already 2014 in Berlin; years compare as numbers.
+    ASSERT_EQ(sectionTitles(), (QStringList{QStringLiteral("10000"), QStringLiteral("2014"), QStringLiteral("2012")}));
+    ASSERT_EQ(sections[2]->itemCount(), 2);
+    EXPECT_EQ(sections[2]->datas()[0].monthGroup()->month, QStringLiteral("01"));
+    const MonthGroupRecord* march = sections[2]->datas()[1].monthGroup();
     EXPECT_EQ(march->month, QStringLiteral("03"));
     ASSERT_EQ(march->items.size(), 1);
     EXPECT_EQ(march->items.front()->data().title(), QStringLiteral("march"));
 
     addDocument(DocumentFields{.title = QStringLiteral("by ann"), .authors = {QStringLiteral("Ann")}});
     addDocument(DocumentFields{.title = QStringLiteral("by bob"), .authors = {QStringLiteral("Bob")}}).setIsTrash(true);
+    addDocument(DocumentFields{.title = QStringLiteral("by others"),
+                               .authors = {QStringLiteral("zoë"), QStringLiteral("Émile"), QStringLiteral("bea")}});
     listed.addSource({KPItemData::create(addDocument(QStringLiteral("listed")))});
     grouping->createAuthorDataAndFillData();
     EXPECT_TRUE(listed.dataSource().empty());
     EXPECT_EQ(settings().itemViewType(), KPItemViewTypeAuthor);
     ASSERT_EQ(sections.size(), 1);
-    ASSERT_EQ(sections.front()->itemCount(), 1);
-    EXPECT_EQ(sections.front()->datas().front().author()->name(), QStringLiteral("Ann"));
+    QStringList authors;
+    for (const KPSectionItem& tile : sections.front()->datas())
+        authors.append(tile.author()->name());
+    EXPECT_EQ(authors, (QStringList{QStringLiteral("Ann"), QStringLiteral("bea"), QStringLiteral("Émile"), QStringLiteral("zoë")}));
 
     // Kinds with counts: every document above is a pdf; add others in any case.
     addDocument(DocumentFields{.title = QStringLiteral("sheet"), .extension = QStringLiteral("XLSX")});
@@ -359,7 +372,7 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
     const qint64 pdf = table.kindIDByExtenstion(QStringLiteral("pdf"));
     const qint64 excel = table.kindIDByExtenstion(QStringLiteral("xlsx"));
     const qint64 word = table.kindIDByExtenstion(QStringLiteral("docx"));
-    EXPECT_EQ(counts.value(QStringLiteral("PDF")).value(pdf), 9); // the two trashed ones not counted
+    EXPECT_EQ(counts.value(QStringLiteral("PDF")).value(pdf), 11); // the two trashed ones not counted
     EXPECT_EQ(counts.value(QStringLiteral("Spreadsheets")).value(excel), 2);
     EXPECT_EQ(counts.value(QStringLiteral("Documents")).value(word), 1);
     EXPECT_EQ(counts.size(), 3);
@@ -376,3 +389,4 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
         EXPECT_EQ(engine->countByObject(DBFileInfo::entityName(), *predicate), shown) << kind;
     }
 }
+

@@ -131,6 +131,26 @@ auto byRank(bool ascending)
 const QString kDateBucketKeys[] = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
                                    QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5")};
 
+// What a model shows once loaded, read from its record until then.
+QString shownTitle(const KPItemData& item)
+{
+    return item.bLoadedDataContent() ? item.title() : item.data().title();
+}
+
+qint64 shownFileSize(const KPItemData& item)
+{
+    static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+    return item.bLoadedDataContent() ? item.fileSize() : sortfunctions::recordValue(item.data(), kFileSize).toLongLong();
+}
+
+std::optional<QDateTime> shownDateModified(const KPItemData& item)
+{
+    static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
+    const QDateTime date = item.bLoadedDataContent() ? item.dateModified()
+                                                     : sortfunctions::recordValue(item.data(), kDateModified).toDateTime();
+    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
+}
+
 QString parentFolder(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -224,9 +244,9 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     m_sections.clear();
     if (items.empty())
         return;
-    // The views draw what the grouping read, so both start from the records as they are now.
-    for (const KPItemDataPtr& item : items)
-        item->loadDataContent();
+    // No display values are loaded here: a model loads its own when it is first drawn, from the
+    // record as it is then, which is what an unloaded model is grouped by (shownTitle and its
+    // kin); loading all of them first made a large listing wait for values no one looked at.
 
     SectionBuilder builder(fileType, fileAscending);
     const bool plainList = KPViewSizeManager::instance().itemViewType() == KPItemViewTypeDocuments;
@@ -242,7 +262,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     switch (groupType) {
     case KPGroupSortTypeTitle:
         for (const KPItemDataPtr& item : items)
-            builder.addToKeyOrOther(firstLetterKey(item->title()), item);
+            builder.addToKeyOrOther(firstLetterKey(shownTitle(*item)), item);
         m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     case KPGroupSortTypeTag: {
@@ -277,7 +297,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
         // An unknown size reads as 0, which no range holds either.
         const QList<SizeRange>& ranges = fileSizeGroups();
         for (const KPItemDataPtr& item : items) {
-            const qint64 bytes = item->fileSize();
+            const qint64 bytes = shownFileSize(*item);
             auto range = std::find_if(ranges.begin(), ranges.end(),
                                       [&](const SizeRange& r) { return bytes >= r.from && bytes < r.below; });
             if (range == ranges.end())
@@ -313,7 +333,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
         const QStringList keyPath = dateKeyPath(groupType);
         for (const KPItemDataPtr& item : items) {
             const std::optional<QDateTime> date = groupType == KPGroupSortTypeDateModified
-                ? (item->dateModified().isValid() ? std::optional<QDateTime>(item->dateModified()) : std::nullopt)
+                ? shownDateModified(*item)
                 : metadataDate(item->data(), keyPath);
             const int bucket = dateBucket(date, limits);
             builder.add(kDateBucketKeys[bucket], item, bucket);

@@ -129,7 +129,7 @@ void KPItemData::loadDataContent()
 const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
-    const QString& title = m_title;
+    const QString title = m_loadedDataContent || !m_record ? m_title : m_record.title();
     if (!m_titleSortKey || generation != m_titleSortKeyGeneration || m_titleSortKeyOf != title) {
         m_titleSortKey = platform::naturalSortKey(title);
         m_titleSortKeyOf = title;

@@ -82,9 +82,9 @@ public:
     void reloadTagFromDBFileInfo();
     QString title() const { return m_title; }
     void setTitle(const QString& title) { m_title = title; }
-    // The key in the name order (platform::naturalSortKey) of the title shown: made on first
-    // use and kept while the title and the locale stay, so regrouping a large listing compares
-    // keys only.
+    // The key in the name order (platform::naturalSortKey) of the title shown, or of the
+    // record's title until the values are loaded: made on first use and kept while that title
+    // and the locale stay, so regrouping a large listing compares keys only.
     const QCollatorSortKey& titleSortKey() const;
     // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
     // "" without tags.

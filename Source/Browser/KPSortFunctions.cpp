@@ -123,7 +123,7 @@ SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
         return key;
     switch (fileSortType) {
     case KPFileSortTypeTitle:
-        key.text = platform::naturalSortKey(record.title());
+        key.text = item.titleSortKey();
         break;
     case KPFileSortTypeExtension:
         key.text = platform::naturalSortKey(recordValue(record, kExtension).toString());

@@ -11,6 +11,8 @@
 #include "Store/DBFileInfoMetadata.h"
 #include "Store/DBHelper.h"
 
+#include <QRandomGenerator>
+
 using namespace browsertest;
 
 namespace {
@@ -390,3 +392,53 @@ TEST_F(GroupingTest, FlaggedDateAuthorAndFileTypeViews)
     }
 }
 
+// Models not drawn yet are grouped by their records, models drawn by what they show: over a
+// generated library both give the same sections in the same order for every group type, file
+// sort and direction, and grouping alone loads no model's display values.
+TEST_F(GroupingTest, UnloadedModelsGroupAsLoadedOnesWithoutBeingLoaded)
+{
+    QRandomGenerator random(49);
+    const QStringList words{QStringLiteral("report"), QStringLiteral("Invoice"), QStringLiteral("draft"),
+                            QStringLiteral("Ångström"), QStringLiteral("notes"), QStringLiteral("ßeta"), QStringLiteral("Zebra"),
+                            QStringLiteral("第２章"), QStringLiteral("scan"), QString()};
+    const QStringList extensions{QStringLiteral("pdf"), QStringLiteral("txt"), QStringLiteral("DOCX"), QString(), QStringLiteral("qqq")};
+    const QList<DBNode> folders{folderNamed(QStringLiteral("Inbox")), folderNamed(QStringLiteral("Work")), DBNode()};
+    const qint64 sizes[] = {0, 1, 10240, 5000000, 2000000000, 107374182400};
+    QList<DBFileInfo> records;
+    for (int i = 0; i < 120; ++i) {
+        DocumentFields fields{.title = words[random.bounded(words.size())] + (i % 3 ? QStringLiteral(" %1").arg(random.bounded(30)) : QString()),
+                              .extension = extensions[random.bounded(extensions.size())]};
+        if (i % 7)
+            fields.size = sizes[random.bounded(6)];
+        if (i % 5)
+            fields.modified = now.addSecs(-qint64(random.bounded(800)) * 3600 * 24 / 2);
+        if (i % 4)
+            fields.created = now.addDays(-random.bounded(2000));
+        if (i % 3 == 0)
+            fields.tags = {words[random.bounded(3)]};
+        if (i % 4 == 1)
+            fields.from = QStringLiteral("/home/u/%1/x.pdf").arg(words[random.bounded(3)]);
+        DBFileInfo record = addDocument(fields);
+        if (const DBNode& folder = folders[random.bounded(folders.size())])
+            DBNode(folder).addFilesObject(record);
+        records.append(record);
+    }
+    for (int groupType : {0, 1, 2, 3, 4, 5, 6, 8, 10}) {
+        for (int fileType = 1; fileType <= 7; ++fileType) {
+            for (bool ascending : {true, false}) {
+                SCOPED_TRACE(QStringLiteral("group %1 sort %2 %3").arg(groupType).arg(fileType).arg(ascending).toStdString());
+                settings().setItemViewType(groupType == 0 ? KPItemViewTypeDocuments : KPItemViewTypeGroupedDocuments);
+                items.clear();
+                for (const DBFileInfo& record : records)
+                    items.insert(KPItemData::create(record));
+                group(groupType, ascending, fileType, !ascending);
+                const Layout fresh = layout();
+                ASSERT_TRUE(std::none_of(items.begin(), items.end(), [](const KPItemDataPtr& item) { return item->bLoadedDataContent(); }));
+                for (const KPItemDataPtr& item : items)
+                    item->loadDataContent();
+                group(groupType, ascending, fileType, !ascending);
+                ASSERT_EQ(fresh, layout());
+            }
+        }
+    }
+}

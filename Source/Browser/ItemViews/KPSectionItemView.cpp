@@ -3,6 +3,7 @@
 #include "Browser/ItemViews/KPSectionItemView.h"
 
 #include "Browser/BrowserText.h"
+#include "Browser/ItemViews/BandedPainting.h"
 #include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
 #include "Browser/KPViewSizeManager.h"
@@ -129,10 +130,9 @@ void drawSoftShadow(Canvas& canvas, const QRectF& rect, const QColor& color, dou
         QColor c = color;
         c.setAlphaF(std::min(1.0, color.alphaF() * weight));
         const QRectF r = rect.adjusted(-i, -i, i, i);
-        canvas.fillRect(QRectF(r.x(), r.y(), r.width(), 1), c);
-        canvas.fillRect(QRectF(r.x(), r.bottom() - 1, r.width(), 1), c);
-        canvas.fillRect(QRectF(r.x(), r.y() + 1, 1, r.height() - 2), c);
-        canvas.fillRect(QRectF(r.right() - 1, r.y() + 1, 1, r.height() - 2), c);
+        for (const QRectF& side : {QRectF(r.x(), r.y(), r.width(), 1), QRectF(r.x(), r.bottom() - 1, r.width(), 1),
+                                   QRectF(r.x(), r.y() + 1, 1, r.height() - 2), QRectF(r.right() - 1, r.y() + 1, 1, r.height() - 2)})
+            bandedpainting::fillRect(canvas.painter(), canvas.toQtRect(side), c);
     }
 }
 
@@ -358,7 +358,7 @@ void KPSectionItemView::drawThumbnail(Canvas& canvas, const QRectF& rect, const 
     KPCustomThemeObject* group = qstrcmp(shadowGroup, "ListViewItem") == 0 ? groups().listViewItem : groups().viewItem;
     if (auto shadow = colorOf(group, "ImageShadowColor"))
         drawSoftShadow(canvas, rect, *shadow, 3);
-    canvas.drawImage(rect, m_itemData->sourceImage());
+    bandedpainting::drawImage(canvas.painter(), canvas.toQtRect(rect), m_itemData->sourceImage());
 }
 
 void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
@@ -398,7 +398,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
         drawFlag(canvas, QRectF(f.right() - 1, f.bottom() - 26, 16, 20));
     // 4.
     if (cached != frames.end())
-        canvas.drawImage(f, cached->second);
+        bandedpainting::drawImage(canvas.painter(), canvas.toQtRect(f), cached->second);
 
     // 5. Selection outline.
     if (selected() || (m_isDragDroping && !safeBox)) {

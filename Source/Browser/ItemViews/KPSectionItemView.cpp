@@ -295,7 +295,7 @@ void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& re
 {
     if (text.isEmpty() || rect.width() <= 0)
         return;
-    const double h = std::max(rect.height(), std::ceil(platform::kit::textSize(text, attrs).height()));
+    const double h = std::max(rect.height(), std::ceil(lineSize(slot, text, attrs).height()));
     const QRectF box(rect.x(), rect.y() + rect.height() - h, rect.width(), h);
     // Room around the box for the shadow's offset and blur.
     constexpr double m = 3;
@@ -309,6 +309,15 @@ void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& re
         line.key = key;
     }
     canvas.drawImage(box.adjusted(-m, -m, m, m), line.image);
+}
+
+QSizeF KPSectionItemView::lineSize(LineSlot slot, const QString& text, const TextAttributes& attrs)
+{
+    LineSize& line = m_lineSizes[slot];
+    if (line.text != text || line.font != attrs.font || line.size.isEmpty()) {
+        line = {text, attrs.font, platform::kit::textSize(text, attrs)};
+    }
+    return line.size;
 }
 
 void KPSectionItemView::drawFlag(Canvas& canvas, const QRectF& clip)
@@ -429,7 +438,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
     const double y0 = bounds.height() - imageSize.height() + bounds.y() + 2;
     const TextAttributes titleAttrs = oneLine(textAttribute(), Qt::AlignHCenter);
     if (m_viewSizeManager.isShowTitle()) {
-        double w = platform::kit::textSize(title, titleAttrs).width();
+        double w = lineSize(TitleLine, title, titleAttrs).width();
         if (w + 16 >= imageSize.width())
             w = imageSize.width() - 16;
         w = std::max(40.0, std::ceil(w));
@@ -452,7 +461,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
                 tags = browsertext::text(QStringLiteral("add tags"));
             if (!tags.isEmpty()) {
                 const TextAttributes tagAttrs = oneLine(tagTextAttribute(), Qt::AlignHCenter);
-                const double w = std::min(f.width(), std::ceil(platform::kit::textSize(tags, tagAttrs).width()));
+                const double w = std::min(f.width(), std::ceil(lineSize(TagLine, tags, tagAttrs).width()));
                 m_actualTagRect = QRectF(rnd((f.width() - w) / 2) + f.x(), bounds.y() + 2, w, 14);
                 drawLine(canvas, TagLine, m_actualTagRect, tags, tagAttrs);
             } else {
@@ -520,7 +529,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
 
     // 4. Title.
     const QString title = m_itemData->title();
-    double w = std::ceil(platform::kit::textSize(title, titleAttrs).width());
+    double w = std::ceil(lineSize(TitleLine, title, titleAttrs).width());
     if (w + 16 >= cols.titleWidth)
         w = cols.titleWidth - 16;
     m_actualTextRect = QRectF(100, 14, w, 17);
@@ -533,7 +542,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
         tags = browsertext::text(QStringLiteral("add tags"));
     if (!tags.isEmpty()) {
         m_actualTagRect = QRectF(cols.titleWidth + 120, 14,
-                                 std::min(cols.tagWidth, std::ceil(platform::kit::textSize(tags, otherAttrs).width())), 14);
+                                 std::min(cols.tagWidth, std::ceil(lineSize(TagLine, tags, otherAttrs).width())), 14);
         drawLine(canvas, TagLine, m_actualTagRect, tags, otherAttrs);
     }
 

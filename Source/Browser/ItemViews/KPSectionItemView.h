@@ -32,6 +32,7 @@
 #include "Platform/Kit/TextAttributes.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
@@ -146,6 +147,14 @@ private:
     enum LineSlot { TitleLine, TagLine, KindLine, DateLine, SizeLine, LineSlotCount };
     void drawLine(platform::kit::Canvas& canvas, LineSlot slot, const QRectF& rect, const QString& text,
                   const platform::kit::TextAttributes& attrs);
+    // platform::kit::textSize, kept per line while its text and font stay: shaping a title again
+    // on every frame cost more than drawing it.
+    struct LineSize {
+        QString text;
+        QFont font;
+        QSizeF size;
+    };
+    QSizeF lineSize(LineSlot slot, const QString& text, const platform::kit::TextAttributes& attrs);
 
     bool isIconMode() const;
     bool canEditMetadata() const;
@@ -189,6 +198,7 @@ private:
     std::optional<QColor> m_fileTypeColor;
 
     std::array<LineImage, LineSlotCount> m_lines;
+    std::array<LineSize, LineSlotCount> m_lineSizes;
     Tracking m_tracking = Tracking::None;
     platform::kit::DelayedCalls m_delayed;
     QPointer<QLineEdit> m_editor;

@@ -18,6 +18,7 @@
 #include "Theme/KPTextStyle.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QLineEdit>
 #include <QPainter>
 #include <array>
@@ -39,8 +40,16 @@ struct ThemeGroups {
     KPCustomThemeObject* rateIcon = nullptr;
 };
 
+// A kind's badge: its label and colour in the theme.
+struct FileTypeLook {
+    QString label;
+    std::optional<QColor> color;
+};
+
 struct ClassState {
     ThemeGroups groups;
+    // By lower-case extension: finding it walks the theme's kinds, for every item shown.
+    QHash<QString, FileTypeLook> fileTypes;
     std::map<QString, QImage> frames;
     QImage strip;
     QImage star;
@@ -95,7 +104,8 @@ std::optional<TextAttributes> styleOf(KPCustomThemeObject* group, const char* na
 // Titles and names may be of any length: always shortened at the tail, never wrapped.
 TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align = {})
 {
-    TextAttributes a = attrs.value_or(TextAttributes::plain(platform::kit::FontResolver::systemFont(12)));
+    // Not value_or: finding the system font asks the font database, on every frame.
+    TextAttributes a = attrs ? std::move(*attrs) : TextAttributes::plain(platform::kit::FontResolver::systemFont(12));
     if (!a.hasParagraphStyle) {
         a.hasParagraphStyle = true;
         a.alignment = align == Qt::AlignHCenter ? 2 : align == Qt::AlignRight ? 1 : 0;
@@ -104,18 +114,15 @@ TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align 
     return a;
 }
 
-// What makes two styles draw alike.
-QString attributesKey(const TextAttributes& a)
+// Whether two styles draw a text alike: compared field by field, where a key made of them cost
+// a few strings per line and frame.
+bool drawAlike(const TextAttributes& a, const TextAttributes& b)
 {
-    QString key = a.font.key() + QLatin1Char('|') + a.colorOrDefault().name(QColor::HexArgb) +
-                  QStringLiteral("|%1|%2|%3").arg(a.hasParagraphStyle).arg(a.alignment).arg(a.lineBreakMode);
-    if (a.shadow)
-        key += QStringLiteral("|%1|%2|%3|%4")
-                   .arg(a.shadow->color.name(QColor::HexArgb))
-                   .arg(a.shadow->offset.width())
-                   .arg(a.shadow->offset.height())
-                   .arg(a.shadow->blur.value_or(-1));
-    return key;
+    const bool sameShadow = a.shadow && b.shadow
+        ? a.shadow->color == b.shadow->color && a.shadow->offset == b.shadow->offset && a.shadow->blur == b.shadow->blur
+        : !a.shadow && !b.shadow;
+    return sameShadow && a.font == b.font && a.colorOrDefault() == b.colorOrDefault()
+        && a.hasParagraphStyle == b.hasParagraphStyle && a.alignment == b.alignment && a.lineBreakMode == b.lineBreakMode;
 }
 
 // A soft shadow around a rectangle: rings one point wide, fading outwards. Only the rings are
@@ -156,6 +163,7 @@ void KPSectionItemView::resetTheme()
     ClassState& s = state();
     s.frames.clear();
     s.groups = ThemeGroups();
+    s.fileTypes.clear();
     s.strip = QImage();
     s.star = QImage();
 }
@@ -199,25 +207,31 @@ void KPSectionItemView::loadContent()
     QString ext = QFileInfo(m_itemData->filePath()).suffix().toLower();
     if (ext.isEmpty())
         ext = QStringLiteral("unknown");
-    m_fileTypeStr.clear();
-    m_fileTypeColor.reset();
-    bool matched = false;
-    if (KPCustomThemeObject* fileType = groups().fileType) {
-        for (const auto& [name, object] : fileType->themeDescObject()) {
-            if (name.toLower() != ext)
-                continue;
-            object->load();
-            if (auto* color = dynamic_cast<KPColor*>(object))
-                m_fileTypeColor = color->color();
-            m_fileTypeStr = name.toUpper();
-            matched = true;
-            break;
+    auto& looks = state().fileTypes;
+    auto look = looks.constFind(ext);
+    if (look == looks.cend()) {
+        FileTypeLook found;
+        bool matched = false;
+        if (KPCustomThemeObject* fileType = groups().fileType) {
+            for (const auto& [name, object] : fileType->themeDescObject()) {
+                if (name.toLower() != ext)
+                    continue;
+                object->load();
+                if (auto* color = dynamic_cast<KPColor*>(object))
+                    found.color = color->color();
+                found.label = name.toUpper();
+                matched = true;
+                break;
+            }
+            if (!matched)
+                found.color = colorOf(fileType, "Unknown");
         }
         if (!matched)
-            m_fileTypeColor = colorOf(fileType, "Unknown");
+            found.label = ext;
+        look = looks.insert(ext, found);
     }
-    if (!matched)
-        m_fileTypeStr = ext;
+    m_fileTypeStr = look->label;
+    m_fileTypeColor = look->color;
     if (services().requestThumbnail)
         services().requestThumbnail(m_itemData);
     update();
@@ -300,13 +314,15 @@ void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& re
     // Room around the box for the shadow's offset and blur.
     constexpr double m = 3;
     const qreal dpr = devicePixelRatioF();
-    const QString key = QStringLiteral("%1|%2|%3|%4|").arg(box.width()).arg(h).arg(dpr).arg(text) + attributesKey(attrs);
     LineImage& line = m_lines[slot];
-    if (line.key != key) {
+    if (line.image.isNull() || line.text != text || line.size != box.size() || line.dpr != dpr || !drawAlike(line.attrs, attrs)) {
         line.image = Canvas::paintedImage(box.size() + QSizeF(2 * m, 2 * m), dpr, [&](Canvas& c) {
             c.drawText(QRectF(m, m, box.width(), h), text, attrs);
         });
-        line.key = key;
+        line.text = text;
+        line.size = box.size();
+        line.dpr = dpr;
+        line.attrs = attrs;
     }
     canvas.drawImage(box.adjusted(-m, -m, m, m), line.image);
 }

@@ -141,7 +141,10 @@ private:
     // One drawn line of text, kept while its text, box and style stay the same: styles with a
     // blurred shadow are too dear to draw afresh for every item on every frame.
     struct LineImage {
-        QString key;
+        QString text;
+        QSizeF size;
+        qreal dpr = 0;
+        platform::kit::TextAttributes attrs;
         QImage image;
     };
     enum LineSlot { TitleLine, TagLine, KindLine, DateLine, SizeLine, LineSlotCount };

@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <vector>
 
 using sortfunctions::KeyedItem;
@@ -43,6 +44,22 @@ public:
     }
     void add(Bucket& bucket, const KPItemDataPtr& item) { bucket.entries.push_back(keyed(item)); }
     void add(const QString& key, const KPItemDataPtr& item, int rank = 0) { add(bucket(key, rank), item); }
+    // The bucket of a ranked key (rank 0 to kRanks - 1), kept by rank: a grouping by size or date
+    // looks one up per document, and hashing the label each time cost more than the rest.
+    static constexpr int kRanks = 16;
+    void addRanked(const QString& key, int rank, const KPItemDataPtr& item)
+    {
+        if (rank < 0 || rank >= kRanks) {
+            add(key, item, rank);
+            return;
+        }
+        int& index = m_byRank[size_t(rank)];
+        if (index < 0) {
+            index = int(m_buckets.size());
+            m_buckets.push_back(Bucket{key, rank, {}});
+        }
+        add(m_buckets[size_t(index)], item);
+    }
     void addOther(const KPItemDataPtr& item) { m_other.entries.push_back(keyed(item)); }
     // To key's section, or to Other for an empty key.
     void addToKeyOrOther(const QString& key, const KPItemDataPtr& item)
@@ -97,6 +114,11 @@ private:
     bool m_fileAscending;
     std::vector<Bucket> m_buckets;
     QHash<QString, int> m_index;
+    std::array<int, kRanks> m_byRank = [] {
+        std::array<int, kRanks> none;
+        none.fill(-1);
+        return none;
+    }();
     Bucket m_other;
 };
 
@@ -303,7 +325,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
             if (range == ranges.end())
                 builder.addOther(item);
             else
-                builder.add(range->label, item, int(range - ranges.begin()));
+                builder.addRanked(range->label, int(range - ranges.begin()), item);
         }
         m_sections = builder.finish(byRank(groupAscending), keyTitle);
         break;
@@ -336,7 +358,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
                 ? shownDateModified(*item)
                 : metadataDate(item->data(), keyPath);
             const int bucket = dateBucket(date, limits);
-            builder.add(kDateBucketKeys[bucket], item, bucket);
+            builder.addRanked(kDateBucketKeys[bucket], bucket, item);
         }
         m_sections = builder.finish(byRank(groupAscending), [](const Bucket& bucket) { return dateBucketTitle(bucket.rank); });
         break;

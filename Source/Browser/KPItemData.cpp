@@ -130,7 +130,9 @@ const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
     const QString title = m_loadedDataContent || !m_record ? m_title : m_record.title();
-    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || m_titleSortKeyOf != title) {
+    // The title is mostly the very string the key was made from: no need to compare it.
+    const bool sameTitle = m_titleSortKeyOf.isSharedWith(title) || m_titleSortKeyOf == title;
+    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || !sameTitle) {
         m_titleSortKey = platform::naturalSortKey(title);
         m_titleSortKeyOf = title;
         m_titleSortKeyGeneration = generation;

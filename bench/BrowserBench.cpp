@@ -1,7 +1,7 @@
 // Grouping 100,000 documents into sections with file sorting (by title), for the group types the
 // grid's group buttons offer (1 letter, 4 size, 5 kind, 8 modified date, 10 source), folders (3)
 // and the plain list sorted by title (type 0), each beside its floor: a plain std::sort of the
-// same (group key, sort key) pairs held as plain values in a vector. Twins are named
+// same (group key, title collation key) pairs held as plain values in a vector. Twins are named
 // "Browser/grouping/typeN/100000" and "Browser/raw_std_sort/typeN/100000".
 //
 // The library (titles of words and numbers, sizes, dates, extensions, tags, folders and source
@@ -16,6 +16,7 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Store/DBFileInfoMetadata.h"
 #include "Store/DBNode.h"
@@ -99,18 +100,18 @@ template <class GroupKey>
 void rawSort(benchmark::State& state, const std::function<GroupKey(const DBFileInfo&)>& groupKey)
 {
     Library& library = Library::shared();
-    std::vector<std::pair<GroupKey, QString>> pairs;
+    std::vector<std::pair<GroupKey, QCollatorSortKey>> pairs;
     pairs.reserve(library.items.size());
     for (const KPItemDataPtr& item : library.items)
-        pairs.emplace_back(groupKey(item->data()), item->data().title().toCaseFolded());
-    auto less = [](const std::pair<GroupKey, QString>& a, const std::pair<GroupKey, QString>& b) {
+        pairs.emplace_back(groupKey(item->data()), platform::naturalSortKey(item->data().title()));
+    auto less = [](const std::pair<GroupKey, QCollatorSortKey>& a, const std::pair<GroupKey, QCollatorSortKey>& b) {
         if (a.first != b.first)
             return a.first < b.first;
-        return sortfunctions::compareNaturalFolded(a.second, b.second) < 0;
+        return a.second.compare(b.second) < 0;
     };
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<std::pair<GroupKey, QString>> work = pairs;
+        std::vector<std::pair<GroupKey, QCollatorSortKey>> work = pairs;
         state.ResumeTiming();
         std::sort(work.begin(), work.end(), less);
         benchmark::DoNotOptimize(work);

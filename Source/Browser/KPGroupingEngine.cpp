@@ -8,11 +8,13 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DataBaseEngine.h"
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <vector>
 
 using sortfunctions::KeyedItem;
@@ -42,6 +44,22 @@ public:
     }
     void add(Bucket& bucket, const KPItemDataPtr& item) { bucket.entries.push_back(keyed(item)); }
     void add(const QString& key, const KPItemDataPtr& item, int rank = 0) { add(bucket(key, rank), item); }
+    // The bucket of a ranked key (rank 0 to kRanks - 1), kept by rank: a grouping by size or date
+    // looks one up per document, and hashing the label each time cost more than the rest.
+    static constexpr int kRanks = 16;
+    void addRanked(const QString& key, int rank, const KPItemDataPtr& item)
+    {
+        if (rank < 0 || rank >= kRanks) {
+            add(key, item, rank);
+            return;
+        }
+        int& index = m_byRank[size_t(rank)];
+        if (index < 0) {
+            index = int(m_buckets.size());
+            m_buckets.push_back(Bucket{key, rank, {}});
+        }
+        add(m_buckets[size_t(index)], item);
+    }
     void addOther(const KPItemDataPtr& item) { m_other.entries.push_back(keyed(item)); }
     // To key's section, or to Other for an empty key.
     void addToKeyOrOther(const QString& key, const KPItemDataPtr& item)
@@ -96,6 +114,11 @@ private:
     bool m_fileAscending;
     std::vector<Bucket> m_buckets;
     QHash<QString, int> m_index;
+    std::array<int, kRanks> m_byRank = [] {
+        std::array<int, kRanks> none;
+        none.fill(-1);
+        return none;
+    }();
     Bucket m_other;
 };
 
@@ -129,6 +152,26 @@ auto byRank(bool ascending)
 
 const QString kDateBucketKeys[] = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
                                    QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5")};
+
+// What a model shows once loaded, read from its record until then.
+QString shownTitle(const KPItemData& item)
+{
+    return item.bLoadedDataContent() ? item.title() : item.data().title();
+}
+
+qint64 shownFileSize(const KPItemData& item)
+{
+    static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+    return item.bLoadedDataContent() ? item.fileSize() : sortfunctions::recordValue(item.data(), kFileSize).toLongLong();
+}
+
+std::optional<QDateTime> shownDateModified(const KPItemData& item)
+{
+    static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
+    const QDateTime date = item.bLoadedDataContent() ? item.dateModified()
+                                                     : sortfunctions::recordValue(item.data(), kDateModified).toDateTime();
+    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
+}
 
 QString parentFolder(const QString& path)
 {
@@ -223,9 +266,9 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     m_sections.clear();
     if (items.empty())
         return;
-    // The views draw what the grouping read, so both start from the records as they are now.
-    for (const KPItemDataPtr& item : items)
-        item->loadDataContent();
+    // No display values are loaded here: a model loads its own when it is first drawn, from the
+    // record as it is then, which is what an unloaded model is grouped by (shownTitle and its
+    // kin); loading all of them first made a large listing wait for values no one looked at.
 
     SectionBuilder builder(fileType, fileAscending);
     const bool plainList = KPViewSizeManager::instance().itemViewType() == KPItemViewTypeDocuments;
@@ -241,7 +284,7 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     switch (groupType) {
     case KPGroupSortTypeTitle:
         for (const KPItemDataPtr& item : items)
-            builder.addToKeyOrOther(firstLetterKey(item->title()), item);
+            builder.addToKeyOrOther(firstLetterKey(shownTitle(*item)), item);
         m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     case KPGroupSortTypeTag: {
@@ -276,13 +319,13 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
         // An unknown size reads as 0, which no range holds either.
         const QList<SizeRange>& ranges = fileSizeGroups();
         for (const KPItemDataPtr& item : items) {
-            const qint64 bytes = item->fileSize();
+            const qint64 bytes = shownFileSize(*item);
             auto range = std::find_if(ranges.begin(), ranges.end(),
                                       [&](const SizeRange& r) { return bytes >= r.from && bytes < r.below; });
             if (range == ranges.end())
                 builder.addOther(item);
             else
-                builder.add(range->label, item, int(range - ranges.begin()));
+                builder.addRanked(range->label, int(range - ranges.begin()), item);
         }
         m_sections = builder.finish(byRank(groupAscending), keyTitle);
         break;
@@ -300,7 +343,8 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
                 kind = kindNames.insert(extension, formats().kindNameByExtenstion(extension));
             builder.add(*kind, item);
         }
-        m_sections = builder.finish(byText(groupAscending), keyTitle);
+        // Kind names are words the user reads, ordered as every other list of names.
+        m_sections = builder.finish(byNames(groupAscending), keyTitle);
         break;
     }
     case KPGroupSortTypeDateCreated:
@@ -311,10 +355,10 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
         const QStringList keyPath = dateKeyPath(groupType);
         for (const KPItemDataPtr& item : items) {
             const std::optional<QDateTime> date = groupType == KPGroupSortTypeDateModified
-                ? (item->dateModified().isValid() ? std::optional<QDateTime>(item->dateModified()) : std::nullopt)
+                ? shownDateModified(*item)
                 : metadataDate(item->data(), keyPath);
             const int bucket = dateBucket(date, limits);
-            builder.add(kDateBucketKeys[bucket], item, bucket);
+            builder.addRanked(kDateBucketKeys[bucket], bucket, item);
         }
         m_sections = builder.finish(byRank(groupAscending), [](const Bucket& bucket) { return dateBucketTitle(bucket.rank); });
         break;
@@ -385,8 +429,5 @@ QString KPGroupingEngine::dateBucketTitle(int bucket)
 
 QString KPGroupingEngine::firstLetterKey(const QString& title)
 {
-    if (title.isEmpty())
-        return {};
-    const qsizetype length = title.size() > 1 && title[0].isHighSurrogate() && title[1].isLowSurrogate() ? 2 : 1;
-    return title.left(length).toUpper();
+    return platform::sectionLetter(title);
 }

@@ -8,9 +8,9 @@
 // Every operation starts by emptying the section list the engine was given (the grid's data
 // source) and fills it from scratch; the special views then ask the grid to reload.
 //
-// Current values, always: the grouping first loads every document's display values and then
-// groups by what the item shows (its title, size and modification date) and by what its record
-// holds now (its tags, folder, extension, source and other dates). Nothing is kept between
+// Current values, always: the grouping groups by what the item shows (its title, size and
+// modification date; read from the record for a model not drawn yet, which loads the same values
+// when it is) and by what its record holds now (its tags, folder, extension, source and other dates). Nothing is kept between
 // groupings, so new display models, documents whose tags changed and folders renamed since the
 // last grouping land in the right section, and no empty section appears. Group and sort keys are
 // computed once per grouping, never inside a comparison. Days are calendar days in local time
@@ -95,7 +95,8 @@ public:
     static DateBucketLimits dateBucketLimits(const QDateTime& now);
     static int dateBucket(const std::optional<QDateTime>& date, const DateBucketLimits& limits);
     static QString dateBucketTitle(int bucket);
-    // The first character of a title (a whole surrogate pair), upper-cased; null for none.
+    // The letter a title is listed under (platform::sectionLetter): "Ångström" under "A",
+    // "ßeta" under "S"; null for none.
     static QString firstLetterKey(const QString& title);
     // The title of an import batch made at date, seen at now: "Today 09:30 AM",
     // "Yesterday 11:02 PM" or "2012-03-05 02:00 PM".

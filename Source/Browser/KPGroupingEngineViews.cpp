@@ -6,6 +6,7 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Foundation/TextFolding.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/Scheduler.h"
@@ -160,7 +161,8 @@ void KPGroupingEngine::createDateDataAndFileDate()
     m_sections.clear();
     if (engine().context()) {
         // year → month → its record; items keep the modification-date order of the fetch.
-        QMap<QString, QMap<QString, MonthGroupRecord>> years;
+        // Keyed by number: as text, year 10000 would come before 2012.
+        QMap<int, QMap<int, MonthGroupRecord>> years;
         const QList<DBFileInfo> records = fetch<DBFileInfo>(engine(), QStringLiteral("isTrash == NO"),
                                                             platform::SortDescriptor(QStringLiteral("metadata.dateModified")));
         for (const DBFileInfo& record : records) {
@@ -170,7 +172,7 @@ void KPGroupingEngine::createDateDataAndFileDate()
             const QDate day = created.toLocalTime().date();
             const QString year = QStringLiteral("%1").arg(day.year(), 4, 10, QLatin1Char('0'));
             const QString month = QStringLiteral("%1").arg(day.month(), 2, 10, QLatin1Char('0'));
-            MonthGroupRecord& group = years[year][month];
+            MonthGroupRecord& group = years[day.year()][day.month()];
             group.year = year;
             group.month = month;
             group.items.append(KPItemData::create(record));
@@ -181,7 +183,7 @@ void KPGroupingEngine::createDateDataAndFileDate()
             QList<KPSectionItem> months;
             for (const MonthGroupRecord& month : year.value())
                 months.append(month);
-            m_sections.append(KPSectionData::create(year.key(), std::move(months)));
+            m_sections.append(KPSectionData::create(year.value().first().year, std::move(months)));
         }
     }
     reloadData();
@@ -264,7 +266,17 @@ void KPGroupingEngine::createAuthorDataAndFillData()
         const QList<DBAuthor> authors = fetch<DBAuthor>(engine(), QStringLiteral("fileInfos.@count > 0 && (ANY fileInfos.isTrash == NO)"),
                                                         platform::SortDescriptor(QStringLiteral("name")));
         if (!authors.isEmpty()) {
-            QList<KPSectionItem> datas(authors.begin(), authors.end());
+            // The store orders by code unit; the tiles follow the name order of every other list.
+            std::vector<std::pair<QCollatorSortKey, DBAuthor>> keyed;
+            keyed.reserve(size_t(authors.size()));
+            for (const DBAuthor& author : authors)
+                keyed.emplace_back(platform::naturalSortKey(author.name()), author);
+            std::stable_sort(keyed.begin(), keyed.end(),
+                             [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+            QList<KPSectionItem> datas;
+            datas.reserve(authors.size());
+            for (auto& entry : keyed)
+                datas.append(std::move(entry.second));
             m_sections.append(KPSectionData::create(QString(), std::move(datas)));
         }
     }

@@ -2,6 +2,7 @@
 
 #include "Browser/BrowserText.h"
 #include "Browser/KPSortFunctions.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DBAuthor.h"
@@ -123,6 +124,20 @@ void KPItemData::loadDataContent()
         reloadTagFromDBFileInfo();
     }
     m_loadedDataContent = true;
+}
+
+const QCollatorSortKey& KPItemData::titleSortKey() const
+{
+    const int generation = platform::naturalCollationGeneration();
+    const QString title = m_loadedDataContent || !m_record ? m_title : m_record.title();
+    // The title is mostly the very string the key was made from: no need to compare it.
+    const bool sameTitle = m_titleSortKeyOf.isSharedWith(title) || m_titleSortKeyOf == title;
+    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || !sameTitle) {
+        m_titleSortKey = platform::naturalSortKey(title);
+        m_titleSortKeyOf = title;
+        m_titleSortKeyGeneration = generation;
+    }
+    return *m_titleSortKey;
 }
 
 void KPItemData::reloadTagFromDBFileInfo()

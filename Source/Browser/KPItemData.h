@@ -23,6 +23,7 @@
 #include "Platform/ObjectStore/ObjectID.h"
 #include "Store/DBFileInfo.h"
 
+#include <QCollatorSortKey>
 #include <QDateTime>
 #include <QImage>
 #include <QMetaType>
@@ -81,6 +82,10 @@ public:
     void reloadTagFromDBFileInfo();
     QString title() const { return m_title; }
     void setTitle(const QString& title) { m_title = title; }
+    // The key in the name order (platform::naturalSortKey) of the title shown, or of the
+    // record's title until the values are loaded: made on first use and kept while that title
+    // and the locale stay, so regrouping a large listing compares keys only.
+    const QCollatorSortKey& titleSortKey() const;
     // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
     // "" without tags.
     QString tagString() const { return m_tagString; }
@@ -154,6 +159,10 @@ private:
     QVariantMap m_info;
     QString m_tagString;
     QStringList m_tagObjects;
+    // The title the key was made from (a shared copy, no memory of its own) and the collation.
+    mutable std::optional<QCollatorSortKey> m_titleSortKey;
+    mutable QString m_titleSortKeyOf;
+    mutable int m_titleSortKeyGeneration = 0;
     qint64 m_finderIndex = 0;
     qint64 m_rateValue = 0;
     bool m_loadingResource = false;

@@ -1,5 +1,6 @@
 #include "Browser/KPSortFunctions.h"
 
+#include "Platform/Foundation/NaturalCompare.h"
 
 #include <algorithm>
 #include <array>
@@ -10,11 +11,6 @@ namespace sortfunctions {
 
 namespace {
 
-bool isDigit(QChar c)
-{
-    return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
-
 char32_t codePointAt(QStringView text, qsizetype& i)
 {
     const QChar c = text[i++];
@@ -23,43 +19,12 @@ char32_t codePointAt(QStringView text, qsizetype& i)
     return c.unicode();
 }
 
-int compareFolded(QStringView a, QStringView b, bool numeric)
+// Code point by code point, digits as characters: no list is ordered this way.
+int compareFoldedPlain(QStringView a, QStringView b)
 {
-    // Most compared texts share a prefix: skip it unit by unit, then step back to where the
-    // difference has to be judged from, the start of a digit run or of a surrogate pair.
-    const qsizetype common = std::min(a.size(), b.size());
     qsizetype i = 0;
-    while (i < common && a[i] == b[i])
-        ++i;
-    if (numeric && i > 0 && ((i < a.size() && isDigit(a[i])) || (i < b.size() && isDigit(b[i])))) {
-        while (i > 0 && isDigit(a[i - 1]))
-            --i;
-    }
-    if (i > 0 && i < common && a[i - 1].isHighSurrogate())
-        --i;
-    qsizetype j = i;
+    qsizetype j = 0;
     while (i < a.size() && j < b.size()) {
-        if (numeric && isDigit(a[i]) && isDigit(b[j])) {
-            // Digit runs by value: leading zeros dropped, then the longer run is the larger
-            // number, then digit by digit. Never converted, so any length compares exactly.
-            while (i < a.size() && a[i] == u'0')
-                ++i;
-            while (j < b.size() && b[j] == u'0')
-                ++j;
-            qsizetype ei = i;
-            qsizetype ej = j;
-            while (ei < a.size() && isDigit(a[ei]))
-                ++ei;
-            while (ej < b.size() && isDigit(b[ej]))
-                ++ej;
-            if (ei - i != ej - j)
-                return ei - i < ej - j ? -1 : 1;
-            for (; i < ei; ++i, ++j) {
-                if (a[i] != b[j])
-                    return a[i] < b[j] ? -1 : 1;
-            }
-            continue;
-        }
         const char32_t ca = codePointAt(a, i);
         const char32_t cb = codePointAt(b, j);
         if (ca != cb)
@@ -72,24 +37,18 @@ int compareFolded(QStringView a, QStringView b, bool numeric)
 
 constexpr std::array<int, 8> kFlagRanks{0, 7, 4, 6, 5, 3, 1, 2};
 
-// A copy of its own: keys made one after another lie together in memory, where the texts they
-// were made from (shared with the store's rows) are spread over the whole heap, and a sort
-// reads every key many times.
-QString freshCopy(const QString& text)
+int compareTexts(const std::optional<QCollatorSortKey>& a, const std::optional<QCollatorSortKey>& b)
 {
-    return QString(text.constData(), text.size());
+    if (!a || !b)
+        return a ? 1 : b ? -1 : 0;
+    return a->compare(*b);
 }
 
 } // namespace
 
-int compareNaturalFolded(QStringView a, QStringView b)
-{
-    return compareFolded(a, b, true);
-}
-
 int compareNames(const QString& a, const QString& b, bool ascending)
 {
-    const int order = compareFolded(a.toCaseFolded(), b.toCaseFolded(), true);
+    const int order = platform::naturalCompare(a, b);
     return ascending ? order : -order;
 }
 
@@ -100,7 +59,7 @@ int compareStrings(const QString& a, const QString& b, bool ascending)
 
 int compareStringsCaseInsensitive(const QString& a, const QString& b, bool ascending)
 {
-    const int order = compareFolded(a.toCaseFolded(), b.toCaseFolded(), false);
+    const int order = compareFoldedPlain(a.toCaseFolded(), b.toCaseFolded());
     return ascending ? order : -order;
 }
 
@@ -138,7 +97,6 @@ QVariant recordValue(const DBRecord& record, const QStringList& keyPath)
 SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
 {
     // Read through key paths: no metadata object is made per document.
-    static const QStringList kTitle{QStringLiteral("title")};
     static const QStringList kExtension{QStringLiteral("pathExtension")};
     static const QStringList kSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
     static const QStringList kDates[] = {
@@ -151,7 +109,7 @@ SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
     // What the item shows, once loaded, is what it sorts by.
     if (item.bLoadedDataContent()) {
         if (fileSortType == KPFileSortTypeTitle) {
-            key.text = freshCopy(item.title().toCaseFolded());
+            key.text = item.titleSortKey();
             return key;
         }
         if (fileSortType == KPFileSortTypeDateModified) {
@@ -165,8 +123,10 @@ SortKey sortKeyForItem(const KPItemData& item, int fileSortType)
         return key;
     switch (fileSortType) {
     case KPFileSortTypeTitle:
+        key.text = item.titleSortKey();
+        break;
     case KPFileSortTypeExtension:
-        key.text = freshCopy(recordValue(record, fileSortType == KPFileSortTypeTitle ? kTitle : kExtension).toString().toCaseFolded());
+        key.text = platform::naturalSortKey(recordValue(record, kExtension).toString());
         break;
     case KPFileSortTypeSize:
         if (const QVariant size = recordValue(record, kSize); size.isValid())
@@ -190,7 +150,7 @@ int compareSortKeys(const SortKey& a, const SortKey& b, int fileSortType, bool a
     switch (fileSortType) {
     case KPFileSortTypeTitle:
     case KPFileSortTypeExtension: {
-        const int order = compareNaturalFolded(a.text, b.text);
+        const int order = compareTexts(a.text, b.text);
         return ascending ? order : -order;
     }
     case KPFileSortTypeSize:
@@ -280,12 +240,12 @@ void sortNames(QStringList& names)
 {
     if (names.size() < 2)
         return;
-    std::vector<std::pair<QString, QString>> keyed;
+    std::vector<std::pair<QCollatorSortKey, QString>> keyed;
     keyed.reserve(size_t(names.size()));
     for (QString& name : names)
-        keyed.emplace_back(name.toCaseFolded(), std::move(name));
+        keyed.emplace_back(platform::naturalSortKey(name), std::move(name));
     std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& a, const auto& b) { return compareNaturalFolded(a.first, b.first) < 0; });
+                     [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     for (size_t i = 0; i < keyed.size(); ++i)
         names[qsizetype(i)] = std::move(keyed[i].second);
 }

@@ -2,10 +2,9 @@
 // authors shares, the flag rank table, and the sort of one section's documents by a file sort
 // type.
 //
-// The name order is our own natural order: runs of ASCII digits compare by their numeric value
-// ("report 9" before "Report 10"), everything else compares case-insensitively by Unicode simple
-// case folding, code point by code point. Texts that differ only in case, or in leading zeros of
-// a number, are equal.
+// The name order is the program's one collation (platform::naturalCompare): the user's locale,
+// numbers by value in every script ("report 9" before "Report 10"), case ignored. Texts that
+// differ only in case, or in leading zeros of a number, are equal.
 //
 // A document that lacks the compared date or size goes after every document that has it, in
 // both directions, so the newest or largest documents always lead a descending list.
@@ -17,6 +16,7 @@
 
 #include "Browser/KPItemData.h"
 
+#include <QCollatorSortKey>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -53,10 +53,6 @@ int compareValues(const std::optional<QDateTime>& a, const std::optional<QDateTi
 // Numbers; a missing number after every present one in both directions.
 int compareNumbers(const std::optional<qint64>& a, const std::optional<qint64>& b, bool ascending = true);
 
-// The natural comparison of two texts already case-folded (QString::toCaseFolded): the form
-// sorts use on keys folded once.
-int compareNaturalFolded(QStringView a, QStringView b);
-
 // ---- flags ----
 // The rank of a flag number 0-7 (0: 0, 1: 7, 2: 4, 3: 6, 4: 5, 5: 3, 6: 1, 7: 2); numbers
 // outside the table rank after every flag.
@@ -68,7 +64,7 @@ bool finderLabelGoesFirst(qint64 a, qint64 b, bool ascending);
 // ---- documents ----
 // One document's key for a file sort type, read from its record.
 struct SortKey {
-    QString text;                 // title (case-folded) or extension (case-folded)
+    std::optional<QCollatorSortKey> text; // title or extension; none reads as ""
     std::optional<qint64> number; // size
     std::optional<QDateTime> date;
 };

@@ -3,6 +3,7 @@
 #include "Browser/KPDataSourceSortManager.h"
 #include "Browser/KPSortFunctions.h"
 #include "BrowserLibraryKit.h"
+#include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
 using namespace browsertest;
@@ -153,4 +154,34 @@ TEST_F(ListedSetTest, DocumentsWithoutTheComparedValueGoLastInBothDirections)
     sortItems(items, 0, true);
     sortItems(items, 8, true);
     EXPECT_EQ(titlesOf(items), before);
+}
+
+TEST_F(ListedSetTest, TheGridTheSideBarAndTheTagListsShareOneOrder)
+{
+    const QStringList titles{QStringLiteral("第１０章"), QStringLiteral("第２章"), QStringLiteral("Zulu"),
+                             QStringLiteral("Ångström"), QStringLiteral("report 10"), QStringLiteral("Report 9"),
+                             QStringLiteral("éclair"), QStringLiteral("Eagle"), QStringLiteral("p١٠"), QStringLiteral("p٢")};
+    QStringList bySideBar = titles;
+    std::stable_sort(bySideBar.begin(), bySideBar.end(), platform::naturalLess);
+    EXPECT_LT(bySideBar.indexOf(QStringLiteral("第２章")), bySideBar.indexOf(QStringLiteral("第１０章")));
+    EXPECT_LT(bySideBar.indexOf(QStringLiteral("Ångström")), bySideBar.indexOf(QStringLiteral("Eagle")));
+
+    // Loaded and not yet loaded models sort by the same keys.
+    QList<KPItemDataPtr> items;
+    for (const QString& title : titles) {
+        items.append(KPItemData::create(addDocument(title)));
+        if (items.size() % 2)
+            items.back()->loadDataContent();
+    }
+    sortItems(items, KPFileSortTypeTitle, true);
+    EXPECT_EQ(titlesOf(items), bySideBar);
+    QStringList names = titles;
+    sortNames(names);
+    EXPECT_EQ(names, bySideBar);
+
+    // A renamed model sorts by its new title, not by the key it kept from the old one.
+    items.back()->loadDataContent();
+    items.back()->setTitle(QStringLiteral("0 intro"));
+    sortItems(items, KPFileSortTypeTitle, true);
+    EXPECT_EQ(items.front()->title(), QStringLiteral("0 intro"));
 }

@@ -3,6 +3,7 @@
 #include "Browser/ItemViews/KPSectionItemView.h"
 
 #include "Browser/BrowserText.h"
+#include "Browser/ItemViews/BandedPainting.h"
 #include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
 #include "Browser/KPViewSizeManager.h"
@@ -18,6 +19,7 @@
 
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QLineEdit>
 #include <QPainter>
 #include <array>
@@ -39,8 +41,16 @@ struct ThemeGroups {
     KPCustomThemeObject* rateIcon = nullptr;
 };
 
+// A kind's badge: its label and colour in the theme.
+struct FileTypeLook {
+    QString label;
+    std::optional<QColor> color;
+};
+
 struct ClassState {
     ThemeGroups groups;
+    // By lower-case extension: finding it walks the theme's kinds, for every item shown.
+    QHash<QString, FileTypeLook> fileTypes;
     std::map<QString, QImage> frames;
     QImage strip;
     QImage star;
@@ -95,7 +105,8 @@ std::optional<TextAttributes> styleOf(KPCustomThemeObject* group, const char* na
 // Titles and names may be of any length: always shortened at the tail, never wrapped.
 TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align = {})
 {
-    TextAttributes a = attrs.value_or(TextAttributes::plain(platform::kit::FontResolver::systemFont(12)));
+    // Not value_or: finding the system font asks the font database, on every frame.
+    TextAttributes a = attrs ? std::move(*attrs) : TextAttributes::plain(platform::kit::FontResolver::systemFont(12));
     if (!a.hasParagraphStyle) {
         a.hasParagraphStyle = true;
         a.alignment = align == Qt::AlignHCenter ? 2 : align == Qt::AlignRight ? 1 : 0;
@@ -104,18 +115,15 @@ TextAttributes oneLine(std::optional<TextAttributes> attrs, Qt::Alignment align 
     return a;
 }
 
-// What makes two styles draw alike.
-QString attributesKey(const TextAttributes& a)
+// Whether two styles draw a text alike: compared field by field, where a key made of them cost
+// a few strings per line and frame.
+bool drawAlike(const TextAttributes& a, const TextAttributes& b)
 {
-    QString key = a.font.key() + QLatin1Char('|') + a.colorOrDefault().name(QColor::HexArgb) +
-                  QStringLiteral("|%1|%2|%3").arg(a.hasParagraphStyle).arg(a.alignment).arg(a.lineBreakMode);
-    if (a.shadow)
-        key += QStringLiteral("|%1|%2|%3|%4")
-                   .arg(a.shadow->color.name(QColor::HexArgb))
-                   .arg(a.shadow->offset.width())
-                   .arg(a.shadow->offset.height())
-                   .arg(a.shadow->blur.value_or(-1));
-    return key;
+    const bool sameShadow = a.shadow && b.shadow
+        ? a.shadow->color == b.shadow->color && a.shadow->offset == b.shadow->offset && a.shadow->blur == b.shadow->blur
+        : !a.shadow && !b.shadow;
+    return sameShadow && a.font == b.font && a.colorOrDefault() == b.colorOrDefault()
+        && a.hasParagraphStyle == b.hasParagraphStyle && a.alignment == b.alignment && a.lineBreakMode == b.lineBreakMode;
 }
 
 // A soft shadow around a rectangle: rings one point wide, fading outwards. Only the rings are
@@ -130,10 +138,9 @@ void drawSoftShadow(Canvas& canvas, const QRectF& rect, const QColor& color, dou
         QColor c = color;
         c.setAlphaF(std::min(1.0, color.alphaF() * weight));
         const QRectF r = rect.adjusted(-i, -i, i, i);
-        canvas.fillRect(QRectF(r.x(), r.y(), r.width(), 1), c);
-        canvas.fillRect(QRectF(r.x(), r.bottom() - 1, r.width(), 1), c);
-        canvas.fillRect(QRectF(r.x(), r.y() + 1, 1, r.height() - 2), c);
-        canvas.fillRect(QRectF(r.right() - 1, r.y() + 1, 1, r.height() - 2), c);
+        for (const QRectF& side : {QRectF(r.x(), r.y(), r.width(), 1), QRectF(r.x(), r.bottom() - 1, r.width(), 1),
+                                   QRectF(r.x(), r.y() + 1, 1, r.height() - 2), QRectF(r.right() - 1, r.y() + 1, 1, r.height() - 2)})
+            bandedpainting::fillRect(canvas.painter(), canvas.toQtRect(side), c);
     }
 }
 
@@ -157,6 +164,7 @@ void KPSectionItemView::resetTheme()
     ClassState& s = state();
     s.frames.clear();
     s.groups = ThemeGroups();
+    s.fileTypes.clear();
     s.strip = QImage();
     s.star = QImage();
 }
@@ -200,25 +208,31 @@ void KPSectionItemView::loadContent()
     QString ext = QFileInfo(m_itemData->filePath()).suffix().toLower();
     if (ext.isEmpty())
         ext = QStringLiteral("unknown");
-    m_fileTypeStr.clear();
-    m_fileTypeColor.reset();
-    bool matched = false;
-    if (KPCustomThemeObject* fileType = groups().fileType) {
-        for (const auto& [name, object] : fileType->themeDescObject()) {
-            if (name.toLower() != ext)
-                continue;
-            object->load();
-            if (auto* color = dynamic_cast<KPColor*>(object))
-                m_fileTypeColor = color->color();
-            m_fileTypeStr = name.toUpper();
-            matched = true;
-            break;
+    auto& looks = state().fileTypes;
+    auto look = looks.constFind(ext);
+    if (look == looks.cend()) {
+        FileTypeLook found;
+        bool matched = false;
+        if (KPCustomThemeObject* fileType = groups().fileType) {
+            for (const auto& [name, object] : fileType->themeDescObject()) {
+                if (name.toLower() != ext)
+                    continue;
+                object->load();
+                if (auto* color = dynamic_cast<KPColor*>(object))
+                    found.color = color->color();
+                found.label = name.toUpper();
+                matched = true;
+                break;
+            }
+            if (!matched)
+                found.color = colorOf(fileType, "Unknown");
         }
         if (!matched)
-            m_fileTypeColor = colorOf(fileType, "Unknown");
+            found.label = ext;
+        look = looks.insert(ext, found);
     }
-    if (!matched)
-        m_fileTypeStr = ext;
+    m_fileTypeStr = look->label;
+    m_fileTypeColor = look->color;
     if (services().requestThumbnail)
         services().requestThumbnail(m_itemData);
     update();
@@ -296,20 +310,31 @@ void KPSectionItemView::drawLine(Canvas& canvas, LineSlot slot, const QRectF& re
 {
     if (text.isEmpty() || rect.width() <= 0)
         return;
-    const double h = std::max(rect.height(), std::ceil(platform::kit::textSize(text, attrs).height()));
+    const double h = std::max(rect.height(), std::ceil(lineSize(slot, text, attrs).height()));
     const QRectF box(rect.x(), rect.y() + rect.height() - h, rect.width(), h);
     // Room around the box for the shadow's offset and blur.
     constexpr double m = 3;
     const qreal dpr = devicePixelRatioF();
-    const QString key = QStringLiteral("%1|%2|%3|%4|").arg(box.width()).arg(h).arg(dpr).arg(text) + attributesKey(attrs);
     LineImage& line = m_lines[slot];
-    if (line.key != key) {
+    if (line.image.isNull() || line.text != text || line.size != box.size() || line.dpr != dpr || !drawAlike(line.attrs, attrs)) {
         line.image = Canvas::paintedImage(box.size() + QSizeF(2 * m, 2 * m), dpr, [&](Canvas& c) {
             c.drawText(QRectF(m, m, box.width(), h), text, attrs);
         });
-        line.key = key;
+        line.text = text;
+        line.size = box.size();
+        line.dpr = dpr;
+        line.attrs = attrs;
     }
     canvas.drawImage(box.adjusted(-m, -m, m, m), line.image);
+}
+
+QSizeF KPSectionItemView::lineSize(LineSlot slot, const QString& text, const TextAttributes& attrs)
+{
+    LineSize& line = m_lineSizes[slot];
+    if (line.text != text || line.font != attrs.font || line.size.isEmpty()) {
+        line = {text, attrs.font, platform::kit::textSize(text, attrs)};
+    }
+    return line.size;
 }
 
 void KPSectionItemView::drawFlag(Canvas& canvas, const QRectF& clip)
@@ -359,7 +384,7 @@ void KPSectionItemView::drawThumbnail(Canvas& canvas, const QRectF& rect, const 
     KPCustomThemeObject* group = qstrcmp(shadowGroup, "ListViewItem") == 0 ? groups().listViewItem : groups().viewItem;
     if (auto shadow = colorOf(group, "ImageShadowColor"))
         drawSoftShadow(canvas, rect, *shadow, 3);
-    canvas.drawImage(rect, m_itemData->sourceImage());
+    bandedpainting::drawImage(canvas.painter(), canvas.toQtRect(rect), m_itemData->sourceImage());
 }
 
 void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
@@ -399,7 +424,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
         drawFlag(canvas, QRectF(f.right() - 1, f.bottom() - 26, 16, 20));
     // 4.
     if (cached != frames.end())
-        canvas.drawImage(f, cached->second);
+        bandedpainting::drawImage(canvas.painter(), canvas.toQtRect(f), cached->second);
 
     // 5. Selection outline.
     if (selected() || (m_isDragDroping && !safeBox)) {
@@ -430,7 +455,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
     const double y0 = bounds.height() - imageSize.height() + bounds.y() + 2;
     const TextAttributes titleAttrs = oneLine(textAttribute(), Qt::AlignHCenter);
     if (m_viewSizeManager.isShowTitle()) {
-        double w = platform::kit::textSize(title, titleAttrs).width();
+        double w = lineSize(TitleLine, title, titleAttrs).width();
         if (w + 16 >= imageSize.width())
             w = imageSize.width() - 16;
         w = std::max(40.0, std::ceil(w));
@@ -453,7 +478,7 @@ void KPSectionItemView::drawIconMode(Canvas& canvas, bool safeBox)
                 tags = browsertext::text(QStringLiteral("add tags"));
             if (!tags.isEmpty()) {
                 const TextAttributes tagAttrs = oneLine(tagTextAttribute(), Qt::AlignHCenter);
-                const double w = std::min(f.width(), std::ceil(platform::kit::textSize(tags, tagAttrs).width()));
+                const double w = std::min(f.width(), std::ceil(lineSize(TagLine, tags, tagAttrs).width()));
                 m_actualTagRect = QRectF(rnd((f.width() - w) / 2) + f.x(), bounds.y() + 2, w, 14);
                 drawLine(canvas, TagLine, m_actualTagRect, tags, tagAttrs);
             } else {
@@ -521,7 +546,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
 
     // 4. Title.
     const QString title = m_itemData->title();
-    double w = std::ceil(platform::kit::textSize(title, titleAttrs).width());
+    double w = std::ceil(lineSize(TitleLine, title, titleAttrs).width());
     if (w + 16 >= cols.titleWidth)
         w = cols.titleWidth - 16;
     m_actualTextRect = QRectF(100, 14, w, 17);
@@ -538,7 +563,7 @@ void KPSectionItemView::drawListViewMode(Canvas& canvas)
         tags = browsertext::text(QStringLiteral("add tags"));
     if (!tags.isEmpty()) {
         m_actualTagRect = QRectF(cols.titleWidth + 120, 14,
-                                 std::min(cols.tagWidth, std::ceil(platform::kit::textSize(tags, otherAttrs).width())), 14);
+                                 std::min(cols.tagWidth, std::ceil(lineSize(TagLine, tags, otherAttrs).width())), 14);
         drawLine(canvas, TagLine, m_actualTagRect, tags, otherAttrs);
     }
 

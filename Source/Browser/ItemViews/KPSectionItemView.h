@@ -32,6 +32,7 @@
 #include "Platform/Kit/TextAttributes.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
@@ -140,12 +141,23 @@ private:
     // One drawn line of text, kept while its text, box and style stay the same: styles with a
     // blurred shadow are too dear to draw afresh for every item on every frame.
     struct LineImage {
-        QString key;
+        QString text;
+        QSizeF size;
+        qreal dpr = 0;
+        platform::kit::TextAttributes attrs;
         QImage image;
     };
     enum LineSlot { TitleLine, TagLine, KindLine, DateLine, SizeLine, LineSlotCount };
     void drawLine(platform::kit::Canvas& canvas, LineSlot slot, const QRectF& rect, const QString& text,
                   const platform::kit::TextAttributes& attrs);
+    // platform::kit::textSize, kept per line while its text and font stay: shaping a title again
+    // on every frame cost more than drawing it.
+    struct LineSize {
+        QString text;
+        QFont font;
+        QSizeF size;
+    };
+    QSizeF lineSize(LineSlot slot, const QString& text, const platform::kit::TextAttributes& attrs);
 
     bool isIconMode() const;
     bool canEditMetadata() const;
@@ -189,6 +201,7 @@ private:
     std::optional<QColor> m_fileTypeColor;
 
     std::array<LineImage, LineSlotCount> m_lines;
+    std::array<LineSize, LineSlotCount> m_lineSizes;
     Tracking m_tracking = Tracking::None;
     platform::kit::DelayedCalls m_delayed;
     QPointer<QLineEdit> m_editor;

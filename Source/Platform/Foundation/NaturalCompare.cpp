@@ -1,85 +1,91 @@
 #include "NaturalCompare.h"
 
 #include <QChar>
+#include <QCollator>
+#include <QLocale>
+#include <atomic>
+#include <optional>
 
 namespace platform {
 
 namespace {
 
-struct Cursor {
-    QStringView text;
-    qsizetype at = 0;
-
-    bool atEnd() const { return at >= text.size(); }
-
-    char32_t peek() const
-    {
-        const QChar c = text[at];
-        if (c.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
-            return QChar::surrogateToUcs4(c, text[at + 1]);
-        return c.unicode();
-    }
-
-    void advance() { at += peek() > 0xFFFF ? 2 : 1; }
+struct Collation {
+    QLocale locale; // the default locale it was made for
+    QCollator collator;
+    int generation = 0;
 };
 
-int digitOf(char32_t c) { return QChar::digitValue(c); }
-
-// Compares the digit runs that start at both cursors by value, and moves both past them.
-int compareNumbers(Cursor& a, Cursor& b)
+// A QCollator readies itself lazily on first use, which is no place for two threads to meet,
+// so each thread has its own.
+Collation& collation()
 {
-    auto skipZeros = [](Cursor& c) {
-        while (!c.atEnd() && digitOf(c.peek()) == 0)
-            c.advance();
-    };
-    skipZeros(a);
-    skipZeros(b);
-    // After the leading zeros the longer run is the larger number; among runs of one length the
-    // first differing digit decides. Values never overflow: no number is ever formed.
-    int firstDifference = 0;
-    for (;;) {
-        const bool aDigit = !a.atEnd() && digitOf(a.peek()) >= 0;
-        const bool bDigit = !b.atEnd() && digitOf(b.peek()) >= 0;
-        if (!aDigit || !bDigit) {
-            if (aDigit != bDigit)
-                return aDigit ? 1 : -1;
-            return firstDifference;
-        }
-        if (firstDifference == 0) {
-            const int da = digitOf(a.peek());
-            const int db = digitOf(b.peek());
-            if (da != db)
-                firstDifference = da < db ? -1 : 1;
-        }
-        a.advance();
-        b.advance();
+    static std::atomic<int> generations{0};
+    thread_local std::optional<Collation> current;
+    const QLocale locale;
+    if (!current || current->locale != locale) {
+        QCollator collator(locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale);
+        collator.setNumericMode(true);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        current.emplace(Collation{locale, std::move(collator), ++generations});
     }
+    return *current;
+}
+
+char32_t firstCodePoint(QStringView text)
+{
+    if (text.size() > 1 && text[0].isHighSurrogate() && text[1].isLowSurrogate())
+        return QChar::surrogateToUcs4(text[0], text[1]);
+    return text[0].unicode();
+}
+
+qsizetype codeUnits(char32_t c)
+{
+    return QChar::requiresSurrogates(c) ? 2 : 1;
+}
+
+// Only what follows the base as marks is taken off: a Hangul syllable decomposes into letters and
+// stays whole, as does a ligature ("ﬁ"), which capitals split instead.
+char32_t baseOf(char32_t c)
+{
+    const QString decomposed = QString::fromUcs4(&c, 1).normalized(QString::NormalizationForm_KD);
+    if (decomposed.isEmpty())
+        return c;
+    const char32_t base = firstCodePoint(decomposed);
+    for (qsizetype i = codeUnits(base); i < decomposed.size();) {
+        const char32_t next = firstCodePoint(QStringView(decomposed).mid(i));
+        if (!QChar::isMark(next))
+            return c;
+        i += codeUnits(next);
+    }
+    return base;
 }
 
 } // namespace
 
-int naturalCompare(QStringView left, QStringView right)
+int naturalCompare(QStringView a, QStringView b)
 {
-    Cursor a{left};
-    Cursor b{right};
-    while (!a.atEnd() && !b.atEnd()) {
-        const char32_t ca = a.peek();
-        const char32_t cb = b.peek();
-        if (digitOf(ca) >= 0 && digitOf(cb) >= 0) {
-            if (const int order = compareNumbers(a, b); order != 0)
-                return order;
-            continue;
-        }
-        const char32_t fa = QChar::toCaseFolded(ca);
-        const char32_t fb = QChar::toCaseFolded(cb);
-        if (fa != fb)
-            return fa < fb ? -1 : 1;
-        a.advance();
-        b.advance();
-    }
-    if (a.atEnd() && b.atEnd())
-        return 0;
-    return a.atEnd() ? -1 : 1;
+    return collation().collator.compare(a, b);
+}
+
+QCollatorSortKey naturalSortKey(const QString& text)
+{
+    return collation().collator.sortKey(text);
+}
+
+int naturalCollationGeneration()
+{
+    return collation().generation;
+}
+
+QString sectionLetter(QStringView text)
+{
+    if (text.isEmpty())
+        return {};
+    const char32_t base = baseOf(firstCodePoint(text));
+    // Full capitals, then their first character: "ß" becomes "SS" and is listed under "S".
+    const QString upper = QString::fromUcs4(&base, 1).toUpper();
+    return upper.left(codeUnits(firstCodePoint(upper)));
 }
 
 } // namespace platform

@@ -218,3 +218,57 @@ TEST_F(ItemDrawing, TitlesOfAnyLengthAndScriptStayInsideTheFrame)
     EXPECT_LE(view->actualTextRect().width(), settings().itemImageSize().width() - 16);
     EXPECT_GE(view->actualTextRect().x(), 0);
 }
+
+// Views are reused for other documents while the grid scrolls, and models load their values only
+// when first shown: every view on screen must show its own document's values, and draw what a
+// fresh view of that document draws, in both forms.
+TEST_F(ItemDrawing, ReusedViewsShowTheirOwnDocumentAfterAFastScroll)
+{
+    constexpr int kDocuments = 1200;
+    QList<KPItemDataPtr> items;
+    for (int i = 0; i < kDocuments; ++i) {
+        browsertest::DocumentFields fields{.title = QStringLiteral("Document %1").arg(i), .label = i % 8, .rate = i % 6};
+        if (i % 3)
+            fields.tags = {QStringLiteral("tag %1").arg(i % 5)};
+        items.append(KPItemData::create(addDocument(fields)));
+        if (i % 2) {
+            QImage image(QSize(200 + i % 7, 300 - i % 11), QImage::Format_ARGB32);
+            image.fill(QColor::fromHsv(i % 360, 120, 200));
+            items.back()->setSourceImage(image);
+            items.back()->setImageOriginalSize(image.size());
+            items.back()->setBLoadedResource(true);
+        }
+    }
+    ASSERT_TRUE(save());
+    for (KPDisplayMode mode : {KPDisplayModeIcon, KPDisplayModeList}) {
+        SCOPED_TRACE(int(mode));
+        settings().setDisplayMode(mode);
+        showGrid(items);
+        QScrollBar* bar = grid->verticalScrollBar();
+        int compared = 0;
+        for (int step = 0, top = 0; top <= bar->maximum() + bar->pageStep(); ++step, top += bar->pageStep() * 3 + 17) {
+            bar->setValue(std::min(top, bar->maximum()));
+            QApplication::processEvents();
+            for (KPCollectionItemView* shown : grid->visibleItemViews()) {
+                auto* view = static_cast<KPSectionItemView*>(shown);
+                const qint64 index = view->itemIndex();
+                ASSERT_EQ(view->itemData(), items[index]);
+                const QImage drawn = paint(view);
+                const KPItemData& item = *view->itemData();
+                ASSERT_EQ(item.title(), QStringLiteral("Document %1").arg(index));
+                ASSERT_EQ(item.rate(), index % 6);
+                ASSERT_EQ(item.label(), index % 8);
+                ASSERT_EQ(item.tagString(), index % 3 ? QStringLiteral("tag %1").arg(index % 5) : QString());
+                if (step % 4 == 0) {
+                    auto fresh = standalone(view->itemData(), index);
+                    fresh->resize(view->size());
+                    // A view inside the grid grabs into another pixel format than one on its own.
+                    ASSERT_EQ(drawn.convertToFormat(QImage::Format_ARGB32),
+                              paint(fresh.get()).convertToFormat(QImage::Format_ARGB32)) << index;
+                    ++compared;
+                }
+            }
+        }
+        EXPECT_GT(compared, 20);
+    }
+}

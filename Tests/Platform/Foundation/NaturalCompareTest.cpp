@@ -60,3 +60,52 @@ TEST(NaturalCompare, CharactersBeyondTheBasicPlaneAndOtherDigits)
     // Arabic-Indic digits are digits too: ٢ (2) before ١٠ (10).
     EXPECT_LT(naturalCompare(u"p\u0662", u"p\u0661\u0660"), 0);
 }
+
+TEST(NaturalCompare, LettersWithAccentsSortBesideTheirBaseAndEveryScriptsDigitsByValue)
+{
+    QStringList names{QStringLiteral("Zulu"), QStringLiteral("Beta"), QStringLiteral("Ångström"), QStringLiteral("apple"),
+                      QStringLiteral("第１０章"), QStringLiteral("第２章"), QStringLiteral("éclair"), QStringLiteral("eagle"),
+                      QStringLiteral("fig")};
+    std::stable_sort(names.begin(), names.end(), platform::naturalLess);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Ångström"), QStringLiteral("apple"), QStringLiteral("Beta"),
+                                  QStringLiteral("eagle"), QStringLiteral("éclair"), QStringLiteral("fig"),
+                                  QStringLiteral("Zulu"), QStringLiteral("第２章"), QStringLiteral("第１０章")}));
+    // Accents count only where the letters are the same.
+    EXPECT_LT(naturalCompare(u"e", u"é"), 0);
+    EXPECT_LT(naturalCompare(u"é", u"f"), 0);
+}
+
+TEST(NaturalCompare, KeysOrderAsTheComparisonAndTheCLocaleStillKnowsNumbers)
+{
+    const QStringList texts{QStringLiteral("a10"), QStringLiteral("A9"), QStringLiteral("ä1"), QStringLiteral("b"),
+                            QStringLiteral(""), QStringLiteral("a٢"), QStringLiteral("a١٠")};
+    for (const QString& a : texts) {
+        for (const QString& b : texts) {
+            SCOPED_TRACE((a + QStringLiteral(" vs ") + b).toStdString());
+            EXPECT_EQ(sign(platform::naturalSortKey(a).compare(platform::naturalSortKey(b))), sign(naturalCompare(a, b)));
+        }
+    }
+    // The C collation would put "a10" before "a2" and "B" before "a"; a machine without a locale
+    // still lists names as people read them. Kept keys learn that the collation changed.
+    const QLocale before;
+    const int generation = platform::naturalCollationGeneration();
+    QLocale::setDefault(QLocale::c());
+    EXPECT_LT(naturalCompare(u"a2", u"a10"), 0);
+    EXPECT_LT(naturalCompare(u"a", u"B"), 0);
+    EXPECT_NE(platform::naturalCollationGeneration(), generation);
+    QLocale::setDefault(before);
+}
+
+TEST(NaturalCompare, SectionLettersAreBaseLettersInCapitals)
+{
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"Ångström", u"A"}, {u"apple", u"A"}, {u"émile", u"E"}, {u"ßeta", u"S"}, {u"ﬁle", u"F"},
+        {u"Über", u"U"}, {u"がっこう", u"か"}, {u"한국", u"한"}, {u"7 days", u"7"}, {u"\U0001F600 party", u"\U0001F600"},
+        {u"\u00C5", u"A"}, {u"A\u030A", u"A"}, {u"Ｗide", u"W"},
+    };
+    for (const auto& [text, letter] : cases) {
+        SCOPED_TRACE(QString::fromUtf16(text).toStdString());
+        EXPECT_EQ(platform::sectionLetter(QString::fromUtf16(text)), QString::fromUtf16(letter));
+    }
+    EXPECT_TRUE(platform::sectionLetter(u"").isNull());
+}

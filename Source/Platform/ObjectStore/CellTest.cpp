@@ -57,25 +57,28 @@ std::optional<CellTest> CellTest::of(const EntityDescription* entity, const Pred
     return test;
 }
 
-std::optional<std::vector<CellTest>> CellTest::allOf(const EntityDescription* entity, const PredicateNode& root)
+std::optional<CellTest::Terms> CellTest::within(const EntityDescription* entity, const PredicateNode& root)
 {
-    std::vector<CellTest> tests;
+    Terms terms;
+    terms.whole = true;
     if (root.kind == PredicateNode::Kind::True)
-        return tests;
+        return terms;
     if (root.kind != PredicateNode::Kind::And) {
         auto test = of(entity, root);
         if (!test)
             return std::nullopt;
-        tests.push_back(*test);
-        return tests;
+        terms.tests.push_back(*test);
+        return terms;
     }
     for (const auto& child : root.children) {
-        auto test = of(entity, *child);
-        if (!test)
-            return std::nullopt;
-        tests.push_back(*test);
+        if (auto test = of(entity, *child))
+            terms.tests.push_back(*test);
+        else
+            terms.whole = false;
     }
-    return tests;
+    if (terms.tests.empty())
+        return std::nullopt;
+    return terms;
 }
 
 } // namespace platform

@@ -40,9 +40,14 @@ struct CellTest {
 
     // The test for one comparison term, or none when the term is anything else.
     static std::optional<CellTest> of(const EntityDescription* entity, const PredicateNode& term);
-    // Tests for a whole predicate (none for "everything"), or none when some part of it is
-    // not such a comparison or it is not a plain conjunction of them.
-    static std::optional<std::vector<CellTest>> allOf(const EntityDescription* entity, const PredicateNode& root);
+    // The tests among a predicate's top-level terms, which every match passes; whole when they
+    // are the predicate ("everything" is no tests). None when there are no such tests and the
+    // predicate is something else.
+    struct Terms {
+        std::vector<CellTest> tests;
+        bool whole = false;
+    };
+    static std::optional<Terms> within(const EntityDescription* entity, const PredicateNode& root);
 };
 
 } // namespace platform

@@ -121,10 +121,11 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
                     QStringLiteral("the context has no store to fetch from"));
     const EntityDescription* root = entity->rootEntity();
     // Plain attribute tests on a table that is not in memory are counted by SQLite first: when
-    // nothing passes (the start-up purges, a look-up of waiting work) the table is never read,
-    // and a count needs no rows at all. Changes of the table pending anywhere in the chain
-    // would change the answer, so they take the long way.
-    if (auto tests = CellTest::allOf(entity, request.predicate.root()); tests && !visit) {
+    // nothing passes them (the start-up purges, a look-up of waiting work) nothing passes the
+    // whole filter either and the table is never read; a count of nothing but such tests
+    // needs no rows at all. Changes of the table pending anywhere in the chain would change
+    // the answer, so they take the long way.
+    if (auto tests = CellTest::within(entity, request.predicate.root()); tests && !visit) {
         const bool pendingHere = [&] {
             for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
                 for (auto it = c->m_changed.cbegin(); it != c->m_changed.cend(); ++it) {
@@ -135,14 +136,14 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
             return false;
         }();
         if (auto stored = pendingHere ? std::nullopt
-                                      : m_coordinator->countStored(entity, request.includesSubentities, *tests)) {
+                                      : m_coordinator->countStored(entity, request.includesSubentities, tests->tests)) {
             if (!*stored)
                 return std::unexpected(stored->error());
             qsizetype n = qsizetype(**stored);
             const int limit = request.sortDescriptors.isEmpty() ? request.fetchLimit : 0;
             if (limit > 0)
                 n = std::min<qsizetype>(n, limit);
-            if (n == 0 || countOnly) {
+            if (n == 0 || (countOnly && tests->whole)) {
                 if (count)
                     *count = n;
                 return std::vector<Match>{};

@@ -35,7 +35,17 @@ const QStringList kFilters = {
     QStringLiteral("sortID == 2147483647"),
     QStringLiteral("sortID == -2147483648"),
     QStringLiteral("sortID >= 0 AND sortID != 7 AND type > -1 AND isTrash != NO"),
+    // Tests beside terms only the evaluator answers: SQLite rules out, the evaluator decides.
+    QStringLiteral("type == 99 AND title BEGINSWITH 'n'"),
+    QStringLiteral("type == 1 AND title BEGINSWITH 'n1'"),
+    QStringLiteral("isTrash == YES AND (type == 1 OR type == nil)"),
 };
+
+// Whether SQLite answers the whole filter, not only rules records out.
+bool plainFilter(const QString& filter)
+{
+    return !filter.contains(QLatin1String("title")) && !filter.contains(QLatin1String(" OR "));
+}
 
 QVariant maybe(QRandomGenerator& random, const QVariant& value)
 {
@@ -114,13 +124,15 @@ protected:
                 const auto counted = rootContext(fresh)->countForFetchRequest(r);
                 ASSERT_TRUE(counted.has_value()) << qPrintable(counted.error().toString());
                 EXPECT_EQ(*counted, *expected);
-                EXPECT_FALSE(nodesLoaded(fresh)) << "a count needs no rows";
+                if (plainFilter(filter))
+                    EXPECT_FALSE(nodesLoaded(fresh)) << "a count needs no rows";
 
                 auto other = openStore(path);
                 const auto found = rootContext(other)->executeFetchRequest(r);
                 ASSERT_TRUE(found.has_value());
                 EXPECT_EQ(found->size(), *expected);
-                EXPECT_EQ(nodesLoaded(other), *expected > 0) << "a filter nothing passes reads no table";
+                if (plainFilter(filter) || filter.startsWith(QLatin1String("type == 99")))
+                    EXPECT_EQ(nodesLoaded(other), *expected > 0) << "a filter nothing passes reads no table";
             }
         }
     }

@@ -1,7 +1,8 @@
 // Fetching: the scan over committed rows with the context chain's changes overlaid, the
 // inverse-set shortcut for "relationship == object" terms, number and boolean tests answered
 // from the rows' cells, sorting and materialising. The tables a fetch reads are read from the
-// file first, so that one that cannot be read fails the fetch.
+// file first, so that one that cannot be read fails the fetch; unless SQLite, asked about the
+// filter's number and boolean tests, shows that the table holds nothing to read for it.
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
 #include "Platform/ObjectStore/CellTest.h"

@@ -2,7 +2,8 @@
 //
 // The store is read into immutable rows one table (root entity) at a time, on first use, so
 // fetches, key-path walks and pending-change overlays all run over memory with one evaluator
-// while opening costs next to nothing and a table nobody asks for is never read; SQLite is
+// while opening costs next to nothing and a table nobody asks for is never read (nor one whose
+// filter SQLite finds nothing for, countStored); SQLite is
 // written through, one transaction per save. Every way to a row (cachedRow, tableRows,
 // indexedKeys, commit) reads its table first, so nothing can miss a table that is not in memory
 // yet; a save that only adds records to such a table just writes them, and the table reads

@@ -84,4 +84,38 @@ TEST_F(KPIndexLibraryStoreTest, HighestIdComesFromTheStore)
     EXPECT_EQ(highest, 17);
 }
 
+// At start-up the indexer asks for waiting documents; with none waiting, that costs no table.
+TEST_F(KPIndexLibraryStoreTest, LookUpOfWaitingDocumentsReadsNoTableWhenNoneWait)
+{
+    const DBFileInfo a = addDocument(QStringLiteral("a.txt"), "a");
+    const DBFileInfo b = addDocument(QStringLiteral("b.txt"), "b");
+    DBDocumentIndex(a.documentIndex()).setSkDocumentID(17);
+    DBDocumentIndex(b.documentIndex()).setSkDocumentID(-3);
+    const auto reopen = [&] {
+        ASSERT_TRUE(KPContextHelper::save(engine->context()));
+        TearDown();
+        engine = libraryfixture::openLibrary(library);
+    };
+    const auto waiting = [] {
+        platform::Result<QVariantList> found;
+        std::thread worker([&] { found = KPIndexLibraryStore().fetchWaitingRecords(10); });
+        worker.join();
+        return found.value_or(QVariantList{QStringLiteral("failed")}).size();
+    };
+    const auto loaded = [&](const QString& entity) {
+        return engine->coordinator()->isTableLoaded(engine->coordinator()->model()->entity(entity));
+    };
+    reopen();
+    EXPECT_EQ(waiting(), 0);
+    EXPECT_FALSE(loaded(DBDocumentIndex::entityName()));
+    EXPECT_FALSE(loaded(DBFileInfo::entityName()));
+
+    const auto all = engine->context()->executeFetchRequest(platform::FetchRequest(DBDocumentIndex::entityName()));
+    ASSERT_TRUE(all && all->size() == 2);
+    for (const auto& record : *all)
+        DBDocumentIndex(record).setSkDocumentID(-1);
+    reopen();
+    EXPECT_EQ(waiting(), 2);
+}
+
 } // namespace

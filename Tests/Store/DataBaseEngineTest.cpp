@@ -197,15 +197,21 @@ TEST_F(StoreEngineTest, PurgeAtOpeningDeletesMarkedRecordsAndNothingElse)
     EXPECT_EQ(engine->countByObject(QStringLiteral("DBDocumentIndex")), 2);
 }
 
-TEST_F(StoreEngineTest, PurgeOfACleanLibraryDoesNotSave)
+TEST_F(StoreEngineTest, PurgeOfACleanLibraryDoesNotSaveNorReadItsTables)
 {
     open();
     engine->createTagByContext(QStringLiteral("t"));
+    engine->insertRecords({{{QStringLiteral("Path"), QStringLiteral("/Documents/a.pdf")}}});
+    engine->createDBNode();
     reopen();
     int saves = 0;
     auto token = engine->context()->addDidSaveObserver([&saves](const platform::SaveNotification&) { ++saves; });
     drainMainQueue();
     EXPECT_EQ(saves, 0);
+    const auto& coordinator = engine->coordinator();
+    for (const QString& entity : {DBFileInfo::entityName(), DBNode::entityName(), DBTag::entityName(),
+                                  DBTagGroup::entityName(), DBIndexFolder::entityName(), DBFavorite::entityName()})
+        EXPECT_FALSE(coordinator->isTableLoaded(coordinator->model()->entity(entity))) << qPrintable(entity);
     EXPECT_EQ(all<DBTag>().size(), 1);
 }
 

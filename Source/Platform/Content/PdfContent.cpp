@@ -55,11 +55,53 @@ std::mutex& lifetimeLock()
     return shared().lifetime;
 }
 
+// A one-page PDF of a coloured square, its cross-reference table worked out here.
+QByteArray warmUpPdf()
+{
+    const QByteArray content = "0.5 0.2 0.1 rg 0 0 8 8 re f";
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 8 8] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 // Damaged files make poppler describe every repair it tries; the caller gets one error instead.
-void silencePoppler()
+// And poppler makes its colour-management profiles, which every page drawn or read shares, the
+// first time it interprets a page, without a lock: two first pages interpreted at once make
+// them twice, and one thread frees the profile the other is using. So before any job opens
+// its document, one small page is drawn here, once, while every other job waits.
+void preparePoppler()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant()); });
+    std::call_once(once, [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+        std::unique_ptr<Poppler::Document> document;
+        {
+            std::lock_guard lock(lifetimeLock());
+            document = Poppler::Document::loadFromData(warmUpPdf());
+        }
+        if (document) {
+            if (const std::unique_ptr<Poppler::Page> page = document->page(0))
+                page->renderToImage(72.0, 72.0);
+        }
+        std::lock_guard lock(lifetimeLock());
+        document.reset();
+    });
 }
 
 // One open document, used on one thread, closed under the lifetime lock.
@@ -87,7 +129,7 @@ private:
 template <typename Load>
 Result<OpenedPdf> openWith(const QString& label, Load load)
 {
-    silencePoppler();
+    preparePoppler();
     std::unique_ptr<Poppler::Document> loaded;
     {
         std::lock_guard lock(lifetimeLock());

@@ -3,7 +3,8 @@
 // Every job opens a document of its own and uses it on the calling thread only, so jobs on
 // different threads run side by side (one document per worker thread). Only opening and closing
 // a document take a process-wide lock, because the binding sets up and tears down shared state
-// there; parsing pages, drawing and reading text run outside it.
+// there; parsing pages, drawing and reading text run outside it. What poppler shares between
+// all pages without a lock of its own (its colour profiles) is made once, before the first job.
 //
 // PDFs come from anywhere: drawing and text reading ask the context's deadline as they go, so a
 // page that would take forever is given up when the deadline passes (TimedOut, or the text read

@@ -1,9 +1,11 @@
 // Fetching: the scan over committed rows with the context chain's changes overlaid, the
 // inverse-set shortcut for "relationship == object" terms, number and boolean tests answered
 // from the rows' cells, sorting and materialising. The tables a fetch reads are read from the
-// file first, so that one that cannot be read fails the fetch.
+// file first, so that one that cannot be read fails the fetch; unless SQLite, asked about the
+// filter's number and boolean tests, shows that the table holds nothing to read for it.
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 
+#include "Platform/ObjectStore/CellTest.h"
 #include "Platform/ObjectStore/Predicate/ValueComparison.h"
 #include "Platform/ObjectStore/RowView.h"
 
@@ -84,90 +86,6 @@ void forEachKeyPath(const PredicateNode& node, const F& f)
         forEachKeyPath(*child, f);
 }
 
-// A comparison of a whole-number or boolean attribute of the record itself with a whole-number
-// constant or nil, answered from the row's cell instead of through key-value coding: the bulk
-// of the program's filters ("isTrash == NO"). Same answers as the evaluator: nil equals only
-// nil and orders with nothing.
-struct CellTest {
-    int slot = 0;
-    PredicateOperator op = PredicateOperator::Equal;
-    bool nil = false;
-    qint64 value = 0;
-
-    bool matches(const Row& row) const
-    {
-        quint64 bits = 0;
-        const bool present = row.numberBits(slot, &bits);
-        if (!present || nil) {
-            const bool same = !present && nil;
-            return op == PredicateOperator::Equal ? same : op == PredicateOperator::NotEqual && !same;
-        }
-        const qint64 v = qint64(bits);
-        switch (op) {
-        case PredicateOperator::Equal: return v == value;
-        case PredicateOperator::NotEqual: return v != value;
-        case PredicateOperator::Less: return v < value;
-        case PredicateOperator::LessOrEqual: return v <= value;
-        case PredicateOperator::Greater: return v > value;
-        case PredicateOperator::GreaterOrEqual: return v >= value;
-        default: return false;
-        }
-    }
-};
-
-std::optional<CellTest> cellTest(const EntityDescription* entity, const PredicateNode& term)
-{
-    if (term.kind != PredicateNode::Kind::Comparison || term.modifier != PredicateModifier::Direct
-        || term.options != FoldOptions::None || term.isStringOperator() || !term.left.isKeyPath()
-        || term.left.components.size() != 1 || !term.right.isConstant())
-        return std::nullopt;
-    // Sub-entities keep their parent's attributes at the same slots.
-    const AttributeDescription* a = entity->attribute(term.left.keyPath);
-    if (!a)
-        return std::nullopt;
-    switch (a->type) {
-    case AttributeType::Bool:
-    case AttributeType::Int16:
-    case AttributeType::Int32:
-    case AttributeType::Int64:
-    case AttributeType::UInt32:
-        break; // cells hold the value as a signed 64-bit number (booleans as 0 and 1)
-    default:
-        return std::nullopt;
-    }
-    CellTest test;
-    test.slot = a->slot;
-    test.op = term.op;
-    const QVariant& c = term.right.constant;
-    switch (c.isValid() ? c.metaType().id() : QMetaType::Nullptr) {
-    case QMetaType::Nullptr:
-        test.nil = true;
-        break;
-    case QMetaType::Bool:
-        test.value = c.toBool() ? 1 : 0;
-        break;
-    case QMetaType::Int:
-    case QMetaType::Short:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::SChar:
-        test.value = c.toLongLong();
-        break;
-    case QMetaType::UInt:
-    case QMetaType::UShort:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-    case QMetaType::UChar:
-        if (c.toULongLong() > quint64(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        test.value = qint64(c.toULongLong());
-        break;
-    default:
-        return std::nullopt;
-    }
-    return test;
-}
-
 // The object ID a constant stands for (an ObjectID or an object whose identity is one).
 ObjectID constantID(const QVariant& value)
 {
@@ -202,6 +120,37 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     if (!m_coordinator->hasStoreUnlocked())
         return fail(domain, PersistentStoreCoordinator::NoStoreError,
                     QStringLiteral("the context has no store to fetch from"));
+    const EntityDescription* root = entity->rootEntity();
+    // Plain attribute tests on a table that is not in memory are counted by SQLite first: when
+    // nothing passes them (the start-up purges, a look-up of waiting work) nothing passes the
+    // whole filter either and the table is never read; a count of nothing but such tests
+    // needs no rows at all. Changes of the table pending anywhere in the chain would change
+    // the answer, so they take the long way.
+    if (auto tests = CellTest::within(entity, request.predicate.root()); tests && !visit) {
+        const bool pendingHere = [&] {
+            for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
+                for (auto it = c->m_changed.cbegin(); it != c->m_changed.cend(); ++it) {
+                    if (it.key().root == root)
+                        return true;
+                }
+            }
+            return false;
+        }();
+        if (auto stored = pendingHere ? std::nullopt
+                                      : m_coordinator->countStored(entity, request.includesSubentities, tests->tests)) {
+            if (!*stored)
+                return std::unexpected(stored->error());
+            qsizetype n = qsizetype(**stored);
+            const int limit = request.sortDescriptors.isEmpty() ? request.fetchLimit : 0;
+            if (limit > 0)
+                n = std::min<qsizetype>(n, limit);
+            if (n == 0 || (countOnly && tests->whole)) {
+                if (count)
+                    *count = n;
+                return std::vector<Match>{};
+            }
+        }
+    }
     // Every table the scan and its key paths read, up front: a table that cannot be read fails
     // the fetch instead of reading as empty.
     {
@@ -227,7 +176,6 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
             return std::unexpected(ok.error());
     }
 
-    const EntityDescription* root = entity->rootEntity();
     auto wanted = [&](const Row& r) {
         return r.entity == entity || (request.includesSubentities && r.entity->isKindOf(entity));
     };
@@ -303,14 +251,14 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
         const PredicateNode& top = rest.root();
         if (top.kind == PredicateNode::Kind::And) {
             for (const PredicateNodePtr& child : top.children) {
-                if (auto test = cellTest(entity, *child))
+                if (auto test = CellTest::of(entity, *child))
                     cellTests.push_back(*test);
                 else
                     others.push_back(child);
             }
             if (!cellTests.empty())
                 rest = Predicate(PredicateNode::makeCompound(PredicateNode::Kind::And, std::move(others)));
-        } else if (auto test = cellTest(entity, top)) {
+        } else if (auto test = CellTest::of(entity, top)) {
             cellTests.push_back(*test);
             rest = Predicate();
         }

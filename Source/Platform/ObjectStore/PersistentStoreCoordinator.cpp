@@ -318,6 +318,21 @@ RowPtr PersistentStoreCoordinator::cachedRow(const EntityDescription* entity, qi
     return row && row->entity->isKindOf(entity->rootEntity()) ? row : RowPtr();
 }
 
+std::optional<Result<qint64>> PersistentStoreCoordinator::countStored(const EntityDescription* entity, bool subentities,
+                                                                     const std::vector<CellTest>& tests) const
+{
+    const size_t table = tableIndex(entity);
+    if (!m_sqlite || m_sqlite->isClosed() || isLoaded(table))
+        return std::nullopt;
+    std::vector<int> kinds;
+    const auto& hierarchy = entity->rootEntity()->hierarchy();
+    for (size_t i = 0; i < hierarchy.size(); ++i) {
+        if (hierarchy[i] == entity || (subentities && hierarchy[i]->isKindOf(entity)))
+            kinds.push_back(int(i));
+    }
+    return m_sqlite->countRows(table, kinds, tests, entity);
+}
+
 const std::vector<RowPtr>& PersistentStoreCoordinator::tableRows(const EntityDescription* root) const
 {
     static const std::vector<RowPtr> none;

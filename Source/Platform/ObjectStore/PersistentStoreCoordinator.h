@@ -2,7 +2,8 @@
 //
 // The store is read into immutable rows one table (root entity) at a time, on first use, so
 // fetches, key-path walks and pending-change overlays all run over memory with one evaluator
-// while opening costs next to nothing and a table nobody asks for is never read; SQLite is
+// while opening costs next to nothing and a table nobody asks for is never read (nor one whose
+// filter SQLite finds nothing for, countStored); SQLite is
 // written through, one transaction per save. Every way to a row (cachedRow, tableRows,
 // indexedKeys, commit) reads its table first, so nothing can miss a table that is not in memory
 // yet; a save that only adds records to such a table just writes them, and the table reads
@@ -34,6 +35,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <unordered_map>
 #include <vector>
@@ -100,6 +102,13 @@ public:
     // Reads the tables of these entities now, so that a failure is an error of the caller's.
     Result<void> loadTables(const std::vector<const EntityDescription*>& entities) const;
     RowPtr cachedRow(const EntityDescription* entity, qint64 pk) const;
+    // How many stored records of entity (and of its sub-entities when asked) pass every test,
+    // counted in the file while their table is not in memory, so that a filter nothing passes
+    // costs no table; none when the table is in memory or no open file stands behind the store.
+    // Read lock held.
+    std::optional<Result<qint64>> countStored(const EntityDescription* entity, bool subentities,
+                                              const std::vector<CellTest>& tests) const;
+    bool isTableLoaded(const EntityDescription* entity) const { return isLoaded(tableIndex(entity)); }
     const std::vector<RowPtr>& tableRows(const EntityDescription* root) const;
     // Keys of the stored records whose indexed integer attribute equals value (sorted), or null
     // when the attribute has no index or value does not fit its type. Read lock held.

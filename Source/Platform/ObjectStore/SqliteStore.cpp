@@ -417,6 +417,12 @@ Result<std::vector<RowPtr>> SqliteStore::loadTable(size_t table, const LoadedRow
     return SqliteTableReader(m_path, *m_schema).loadTable(table, loaded);
 }
 
+Result<qint64> SqliteStore::countRows(size_t table, const std::vector<int>& kinds, const std::vector<CellTest>& tests,
+                                      const EntityDescription* entity) const
+{
+    return SqliteTableReader(m_path, *m_schema).countRows(table, kinds, tests, entity);
+}
+
 Result<std::vector<qint64>> SqliteStore::readSequences()
 {
     auto failure = [&](const QString& what) {

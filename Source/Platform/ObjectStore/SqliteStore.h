@@ -25,6 +25,7 @@
 #pragma once
 
 #include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/CellTest.h"
 #include "Platform/ObjectStore/ManagedObjectModel.h"
 #include "Platform/ObjectStore/Row.h"
 #include "Platform/ObjectStore/SqliteSchema.h"
@@ -97,6 +98,9 @@ public:
     // One table's rows with their to-many sides. Keys of records in tables that are neither
     // this one nor loaded are taken as they are. Safe to call from several threads at once.
     Result<std::vector<RowPtr>> loadTable(size_t table, const LoadedRows& loaded) const;
+    // See SqliteTableReader::countRows. Safe to call from several threads at once.
+    Result<qint64> countRows(size_t table, const std::vector<int>& kinds, const std::vector<CellTest>& tests,
+                             const EntityDescription* entity) const;
     Result<void> write(const StoreWrite& batch);
     // Gives a new store the identity of the one it replaces, so URIs stay valid (migration).
     Result<void> setStoreUUID(const QString& uuid);

@@ -249,6 +249,85 @@ bool SqliteTableReader::readLinks(sqlite3* db, const LinkSource& source, KeyRang
     return true;
 }
 
+namespace {
+
+// The cell a row read from this column would hold, as SQL: the loader takes the column's
+// integer value (booleans as whether it is non-zero), whatever kind the file stored.
+QString cellSql(const QString& column, AttributeType type)
+{
+    const QString value = QStringLiteral("CAST(%1 AS INTEGER)").arg(SqliteSchema::quoted(column));
+    return type == AttributeType::Bool ? QStringLiteral("(%1 != 0)").arg(value) : value;
+}
+
+// One test as SQL over its column, with the evaluator's rule for nil; the constant is bound.
+QString testSql(const CellTest& test, const QString& column, AttributeType type)
+{
+    const QString quoted = SqliteSchema::quoted(column);
+    if (test.nil) {
+        switch (test.op) {
+        case PredicateOperator::Equal: return QStringLiteral("%1 IS NULL").arg(quoted);
+        case PredicateOperator::NotEqual: return QStringLiteral("%1 IS NOT NULL").arg(quoted);
+        default: return QStringLiteral("0");
+        }
+    }
+    const QString cell = cellSql(column, type);
+    switch (test.op) {
+    case PredicateOperator::Equal: return QStringLiteral("(%1 IS NOT NULL AND %2 = ?)").arg(quoted, cell);
+    case PredicateOperator::NotEqual: return QStringLiteral("(%1 IS NULL OR %2 != ?)").arg(quoted, cell);
+    case PredicateOperator::Less: return QStringLiteral("(%1 IS NOT NULL AND %2 < ?)").arg(quoted, cell);
+    case PredicateOperator::LessOrEqual: return QStringLiteral("(%1 IS NOT NULL AND %2 <= ?)").arg(quoted, cell);
+    case PredicateOperator::Greater: return QStringLiteral("(%1 IS NOT NULL AND %2 > ?)").arg(quoted, cell);
+    case PredicateOperator::GreaterOrEqual: return QStringLiteral("(%1 IS NOT NULL AND %2 >= ?)").arg(quoted, cell);
+    default: return QStringLiteral("0");
+    }
+}
+
+} // namespace
+
+Result<qint64> SqliteTableReader::countRows(size_t table, const std::vector<int>& kinds,
+                                            const std::vector<CellTest>& tests, const EntityDescription* entity) const
+{
+    const SqliteSchema::Table& t = m_schema.tables[table];
+    auto failure = [&](const QString& why) {
+        return fail(domain, SqliteStore::NotAStoreError,
+                    QStringLiteral("cannot read table %1 of %2: %3").arg(t.name, m_path, why));
+    };
+    QStringList kindList;
+    for (int k : kinds)
+        kindList << QString::number(k);
+    QStringList where{QStringLiteral("pk > 0"), QStringLiteral("ent IN (%1)").arg(kindList.join(QLatin1Char(',')))};
+    std::vector<qint64> bound;
+    const std::vector<int>& columns = *t.attrColumn.constFind(entity);
+    for (const CellTest& test : tests) {
+        const AttributeDescription& a = entity->attributes()[size_t(test.slot)];
+        where << testSql(test, t.columns[columns[size_t(test.slot)]], a.type);
+        if (!test.nil)
+            bound.push_back(test.value);
+    }
+    const QString name = SqliteSchema::quoted(t.name);
+    const QByteArray sql = QStringLiteral("SELECT (SELECT count(*) FROM %1 WHERE %2), (SELECT max(pk) FROM %1)")
+                               .arg(name, where.join(QStringLiteral(" AND ")))
+                               .toUtf8();
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close_v2);
+    if (rc != SQLITE_OK)
+        return failure(QString::fromUtf8(sqlite3_errstr(rc)));
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    Statement q;
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &q.st, nullptr) != SQLITE_OK)
+        return failure(QString::fromUtf8(sqlite3_errmsg(db)));
+    for (size_t i = 0; i < bound.size(); ++i)
+        sqlite3_bind_int64(q.st, int(i) + 1, bound[i]);
+    if (sqlite3_step(q.st) != SQLITE_ROW)
+        return failure(QString::fromUtf8(sqlite3_errmsg(db)));
+    const qint64 last = sqlite3_column_int64(q.st, 1);
+    if (last >= maxRecordKey)
+        return failure(QStringLiteral("a record has the key %1").arg(last));
+    return sqlite3_column_int64(q.st, 0);
+}
+
 Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const LoadedRows& loaded) const
 {
     const std::vector<LinkSource> sources = linkSources(table);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Platform/Foundation/Error.h"
+#include "Platform/ObjectStore/CellTest.h"
 #include "Platform/ObjectStore/Row.h"
 #include "Platform/ObjectStore/SqliteSchema.h"
 
@@ -27,6 +28,11 @@ public:
     // One table's rows (indexed by key) with their to-many sides. Keys of records in tables
     // that are neither this one nor loaded are taken as they are.
     Result<std::vector<RowPtr>> loadTable(size_t table, const LoadedRows& loaded) const;
+    // How many records of the table would be read as one of kinds (indexes in the root's
+    // hierarchy) and pass every test, counted by SQLite without reading a row. A table that
+    // loadTable would refuse is refused here too.
+    Result<qint64> countRows(size_t table, const std::vector<int>& kinds, const std::vector<CellTest>& tests,
+                             const EntityDescription* entity) const;
 
 private:
     struct LinkSource;

@@ -7,6 +7,7 @@
 #include "Platform/Content/TextExtractor.h"
 #include "Support/TestSupport.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPdfSelection>
@@ -343,4 +344,46 @@ TEST(PdfContentTest, FourWorkersDrawAndReadWhatOneDoes)
     for (std::thread& worker : workers)
         worker.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+// The first pages a process ever draws and reads, on four threads at once: what the import's
+// preview workers and the indexer do at their first PDFs. Only a process of its own starts
+// with nothing drawn yet; under the thread sanitizer a race there fails the child.
+TEST(PdfContentTest, FirstPagesOfAProcessDrawnOnFourThreadsAtOnce)
+{
+    const QString dir = makeTempDir();
+    writeCorpus(dir);
+    testsupport::ChildProcess child({QStringLiteral("--gtest_also_run_disabled_tests"),
+                                     QStringLiteral("--gtest_filter=PdfContentChild.DISABLED_FirstPagesOnFourThreads")},
+                                    {{QStringLiteral("FOLIVO_PDF_CORPUS"), dir}});
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.waitForFinished(300000));
+    EXPECT_TRUE(child.exitedNormally());
+    EXPECT_EQ(child.exitCode(), 0) << child.standardOutput().toStdString() << child.standardError().toStdString();
+}
+
+TEST(PdfContentChild, DISABLED_FirstPagesOnFourThreads)
+{
+    const QString dir = qEnvironmentVariable("FOLIVO_PDF_CORPUS");
+    if (dir.isEmpty())
+        GTEST_SKIP();
+    QStringList paths = QDir(dir).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
+    ASSERT_FALSE(paths.isEmpty());
+    constexpr int kWorkers = 4;
+    std::atomic<int> waiting{kWorkers};
+    std::atomic<int> drawn{0};
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < kWorkers; ++worker) {
+        workers.emplace_back([&, worker] {
+            --waiting;
+            while (waiting.load() > 0) {
+            }
+            const QString path = dir + QLatin1Char('/') + paths[worker % paths.size()];
+            if (worker % 2 == 0 ? firstPage(path).has_value() : textOf(path).has_value())
+                ++drawn;
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(drawn.load(), kWorkers);
 }

@@ -52,6 +52,20 @@ QString uriOf(const KPNode& node)
     }
 }
 
+// Any row standing for the store record: smart folders too, whose rows the selection restore
+// deliberately never finds through uriOf.
+KPNode::Ptr nodeOfRecord(const KPNode::Ptr& start, const QString& uri)
+{
+    if (!start || uri.isEmpty())
+        return nullptr;
+    if (start->dbNode() && start->dbNode().URIString() == uri)
+        return start;
+    for (const KPNode::Ptr& child : start->children())
+        if (KPNode::Ptr found = nodeOfRecord(child, uri))
+            return found;
+    return nullptr;
+}
+
 // The record a row selection is remembered by: a smart folder's too, although it is never
 // found again (the collection tree restores only folders and collections).
 QString selectionURIOf(const KPNode& node)
@@ -221,7 +235,7 @@ SubSideBarDataSource::SubSideBarDataSource(KPSideBarOutlineView* view, DataBaseE
         const QVariantMap info = n.object.toMap();
         if (info.value(FavoriteChangeInfo::Type).toString() != FavoriteChangeInfo::Rename)
             return;
-        const KPNode::Ptr node = foundNodeByURI(m_collectionsRoot, info.value(FavoriteChangeInfo::URI).toString());
+        const KPNode::Ptr node = nodeOfRecord(m_collectionsRoot, info.value(FavoriteChangeInfo::URI).toString());
         if (node && node->dbNode() && node->title() != node->dbNode().title()) {
             node->setTitle(node->dbNode().title());
             m_model->nodeChanged(node.get());

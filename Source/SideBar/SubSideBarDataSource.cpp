@@ -145,12 +145,14 @@ public:
             const KPNode* node = row >= 0 && row < int(nodes.size()) ? nodes[row] : nullptr;
             return node && node->nodeType() != T::SectionNode;
         });
-        QItemSelection result;
+        const QList<QModelIndex> shown = m_view->visibleIndexes();
+        QList<QModelIndex> chosen;
+        chosen.reserve(rows.size());
         for (int row : rows) {
-            const QModelIndex index = m_nodes->indexForNode(nodes[row]);
-            result.select(index, index);
+            if (row >= 0 && row < shown.size())
+                chosen.append(shown[row]);
         }
-        QItemSelectionModel::select(result, ClearAndSelect | Rows);
+        QItemSelectionModel::select(KPNodeTreeModel::rangesOf(chosen), ClearAndSelect | Rows);
     }
 
 private:
@@ -328,10 +330,8 @@ QList<KPNode::Ptr> SubSideBarDataSource::selectedNodes() const
     QList<KPNode::Ptr> nodes;
     if (!m_view)
         return nodes;
-    for (int row : m_view->selectedRows()) {
-        if (KPNode* node = m_view->nodeAtRow(row))
-            nodes.append(node->shared_from_this());
-    }
+    for (KPNode* node : m_view->selectedNodes())
+        nodes.append(node->shared_from_this());
     return nodes;
 }
 

@@ -146,6 +146,8 @@ private:
     void buildBottomBars();
     void setButtonSprite(QToolButton* button, const QString& spriteName, bool downAsAlternate = false);
     void finishBack();
+    // Ends the slide where it is, leaving every button as it is shown.
+    void stopBackSlide();
     platform::kit::Scheduler& scheduler() const;
     platform::NotificationCenter& center() const;
 

@@ -379,7 +379,7 @@ void ContentSwitch::reshowSelected()
         saveNode(node);
         onSideBarNodeChange(node);
     } else if (!m_shownSubNodes.isEmpty()) {
-        showTags(QList<KPNode::Ptr>(m_shownSubNodes));
+        onSubSideBarNodesChange(QList<KPNode::Ptr>(m_shownSubNodes));
     } else {
         const KPNode::Ptr sub = m_ctx.state.shownSubNode;
         saveNode(sub);
@@ -492,7 +492,7 @@ void ContentSwitch::refreshShown()
         removeNoDocumentView();
         showMainNode(node);
     } else if (!m_shownSubNodes.isEmpty()) {
-        onSubSideBarNodesChange(QList<KPNode::Ptr>(m_shownSubNodes));
+        showTags(QList<KPNode::Ptr>(m_shownSubNodes));
     } else {
         saveNode(sub);
         showSubNode(sub);

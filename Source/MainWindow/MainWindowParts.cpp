@@ -96,6 +96,7 @@ void MainWindowParts::wire()
     chrome.showButtons(content.buttons());
     content.makeImportPanel = [this] { return importFlow.makeImportPanel(); };
     content.makeNoDocumentView = [](QWidget* parent) -> QWidget* { return new NoDocumentView(parent); };
+    content.install();
     chrome.hooks.addButonMenu = [this]() -> QMenu* {
         QMenu* menu = platform::kit::toQMenu(addButtonMenuModel(), m_ctx.window, [this](QAction* action) {
             if (m_ctx.commands)

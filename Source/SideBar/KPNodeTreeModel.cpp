@@ -33,6 +33,26 @@ QModelIndex KPNodeTreeModel::indexForNode(const KPNode* node) const
     return row < 0 ? QModelIndex() : createIndex(row, 0, const_cast<KPNode*>(node));
 }
 
+QItemSelection KPNodeTreeModel::rangesOf(const QList<QModelIndex>& indexes)
+{
+    // The order is kept: the first range names the selected node.
+    QItemSelection ranges;
+    for (qsizetype i = 0; i < indexes.size();) {
+        if (!indexes[i].isValid()) {
+            ++i;
+            continue;
+        }
+        const QModelIndex parent = indexes[i].parent();
+        qsizetype j = i;
+        while (j + 1 < indexes.size() && indexes[j + 1].isValid() && indexes[j + 1].row() == indexes[j].row() + 1 &&
+               indexes[j + 1].parent() == parent)
+            ++j;
+        ranges.append(QItemSelectionRange(indexes[i], indexes[j]));
+        i = j + 1;
+    }
+    return ranges;
+}
+
 QModelIndex KPNodeTreeModel::parentIndexOf(const KPNode& parent) const
 {
     return &parent == m_root.get() ? QModelIndex() : indexForNode(&parent);

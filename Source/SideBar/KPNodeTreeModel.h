@@ -12,6 +12,7 @@
 #include "SideBar/KPNode.h"
 
 #include <QAbstractItemModel>
+#include <QItemSelection>
 #include <functional>
 
 class KPNodeTreeModel : public QAbstractItemModel {
@@ -26,6 +27,10 @@ public:
     const KPNode::Ptr& rootNode() const { return m_root; }
     // The node of an index; the root for an invalid index.
     KPNode* nodeFromIndex(const QModelIndex& index) const;
+    // The rows as a selection, each run of rows that follow one another in the list and in their
+    // parent joined into one range: a selection model compares selections range by range, so a
+    // range per row makes selecting thousands of rows quadratic.
+    static QItemSelection rangesOf(const QList<QModelIndex>& indexes);
     // The index of a node in this tree; invalid for the root, null or a node outside the tree.
     QModelIndex indexForNode(const KPNode* node) const;
 

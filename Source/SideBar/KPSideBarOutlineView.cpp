@@ -11,6 +11,7 @@
 #include "Theme/KPThemeManager.h"
 
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QMimeData>
@@ -211,6 +212,33 @@ QList<int> KPSideBarOutlineView::selectedRows() const
     return rows;
 }
 
+QList<QModelIndex> KPSideBarOutlineView::visibleIndexes() const
+{
+    QList<QModelIndex> indexes;
+    if (!m_model)
+        return indexes;
+    for (QModelIndex i = m_model->index(0, 0); i.isValid(); i = indexBelow(i))
+        indexes.append(i);
+    return indexes;
+}
+
+QList<KPNode*> KPSideBarOutlineView::selectedNodes() const
+{
+    QList<KPNode*> nodes;
+    if (!m_model || !selectionModel())
+        return nodes;
+    QSet<const KPNode*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        selected.insert(m_model->nodeFromIndex(index));
+    if (selected.isEmpty())
+        return nodes;
+    for (KPNode* node : visibleNodes()) {
+        if (selected.contains(node))
+            nodes.append(node);
+    }
+    return nodes;
+}
+
 QRect KPSideBarOutlineView::frameOfRow(int row) const
 {
     const KPNode* node = nodeAtRow(row);
@@ -230,15 +258,15 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
         return;
     // Expanded rows and the selection are kept by node: a row number may name another node
     // once the tree has changed.
+    // Rows opened inside a collapsed row count too: they show open again when it opens.
     std::vector<std::weak_ptr<KPNode>> expanded;
     const std::function<void(const QModelIndex&)> collect = [&](const QModelIndex& parent) {
         const int rows = m_model->rowCount(parent);
         for (int r = 0; r < rows; ++r) {
             const QModelIndex child = m_model->index(r, 0, parent);
-            if (isExpanded(child)) {
+            if (isExpanded(child))
                 expanded.push_back(m_model->nodeFromIndex(child)->weak_from_this());
-                collect(child);
-            }
+            collect(child);
         }
     };
     collect(QModelIndex());
@@ -252,24 +280,38 @@ void KPSideBarOutlineView::reloadAll(const std::function<void()>& change)
     {
         const QScopedValueRollback silent(m_silentSelection, m_silentSelection + 1);
         m_model->reset(change);
+        // Indexes are looked up in one walk of the new tree: asking the model node by node costs
+        // a scan of the siblings each, which thousands of tags make quadratic.
+        QHash<const KPNode*, QModelIndex> indexOf;
+        const std::function<void(const QModelIndex&)> map = [&](const QModelIndex& parent) {
+            const int rows = m_model->rowCount(parent);
+            for (int r = 0; r < rows; ++r) {
+                const QModelIndex child = m_model->index(r, 0, parent);
+                indexOf.insert(m_model->nodeFromIndex(child), child);
+                map(child);
+            }
+        };
+        if (!expanded.empty() || !keepSelected.empty())
+            map(QModelIndex());
         for (const auto& weak : expanded) {
             if (const KPNode::Ptr node = weak.lock())
-                expand(m_model->indexForNode(node.get()));
+                expand(indexOf.value(node.get()));
         }
-        QItemSelection restored;
+        QList<QModelIndex> kept;
         for (const auto& weak : keepSelected) {
             const KPNode::Ptr node = weak.lock();
-            const QModelIndex index = node ? m_model->indexForNode(node.get()) : QModelIndex();
+            const QModelIndex index = node ? indexOf.value(node.get()) : QModelIndex();
             if (index.isValid())
-                restored.select(index, index);
+                kept.append(index);
             else
                 lostSome = true;
         }
+        const QItemSelection restored = KPNodeTreeModel::rangesOf(kept);
         if (!restored.isEmpty()) {
             const KPNode::Ptr currentNode = keepCurrent.lock();
-            const QModelIndex currentIndex = currentNode ? m_model->indexForNode(currentNode.get()) : QModelIndex();
+            const QModelIndex currentIndex = currentNode ? indexOf.value(currentNode.get()) : QModelIndex();
             selectionModel()->select(restored, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            selectionModel()->setCurrentIndex(currentIndex.isValid() ? currentIndex : restored.indexes().first(),
+            selectionModel()->setCurrentIndex(currentIndex.isValid() ? currentIndex : kept.first(),
                                               QItemSelectionModel::NoUpdate);
         }
         lostSome = lostSome || selectionModel()->selectedRows().size() != int(keepSelected.size());
@@ -677,10 +719,8 @@ void KPSideBarOutlineView::startDrag(Qt::DropActions)
     if (!m_delegate.writeItems || !m_model)
         return;
     QList<KPNode::Ptr> nodes;
-    for (int row : selectedRows()) {
-        if (KPNode* node = nodeAtRow(row))
-            nodes.append(node->shared_from_this());
-    }
+    for (KPNode* node : selectedNodes())
+        nodes.append(node->shared_from_this());
     QMimeData* data = m_delegate.writeItems(*this, nodes);
     if (!data)
         return;

@@ -96,8 +96,12 @@ public:
     KPNode* nodeAtRow(int row) const;
     int numberOfRows() const;
     QList<int> selectedRows() const;
+    // The selected nodes in row order, found in one walk.
+    QList<KPNode*> selectedNodes() const;
     // The node of every shown row, in row order.
     std::vector<KPNode*> visibleNodes() const;
+    // The index of every shown row, in row order.
+    QList<QModelIndex> visibleIndexes() const;
     // The row's frame (the column after indentation), in viewport coordinates.
     QRect frameOfRow(int row) const;
 

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
@@ -291,7 +292,24 @@ void SideBarIndexFolders::onIndexFolderSyncNodeGeneratorFinished(const QVariantM
         return;
     const KPFileNode::Ptr root = treeInfo.value(IndexFolderTreeInfo::FileNode).value<KPFileNode::Ptr>();
     const bool photoStream = node->parent() == m_ctx.iCloudNode && node->title() == kPhotoStream;
+    // Sub-folders still there keep their nodes, so a pass (one runs on every change on disk)
+    // leaves the selected sub-folder selected and the opened ones open.
+    QHash<QString, KPNode::Ptr> previous;
+    {
+        std::vector<KPNode*> pending{node.get()};
+        while (!pending.empty()) {
+            KPNode* parent = pending.back();
+            pending.pop_back();
+            for (const KPNode::Ptr& child : parent->children()) {
+                if (child->nodeType() == T::SubIndexFolderNode)
+                    previous.insert(child->data().toString(), child);
+                pending.push_back(child.get());
+            }
+        }
+    }
     const auto rebuild = [&] {
+        for (const KPNode::Ptr& kept : std::as_const(previous))
+            kept->removeAllChildren();
         node->removeAllChildren();
         if (!root || photoStream)
             return;
@@ -307,9 +325,12 @@ void SideBarIndexFolders::onIndexFolderSyncNodeGeneratorFinished(const QVariantM
             const auto [parent, snapshot] = pending.back();
             pending.pop_back();
             for (const KPFileNode::Ptr& folder : snapshot->folderNodes()) {
-                KPNode::Ptr child = KPNode::initWithSubIndexFolder(folder->path());
+                KPNode::Ptr child = previous.take(folder->path());
+                if (!child) {
+                    child = KPNode::initWithSubIndexFolder(folder->path());
+                    m_ctx.decorate(*child);
+                }
                 child->setRightNumber(folder->fileNodes().size());
-                m_ctx.decorate(*child);
                 parent->addChild(child);
                 pending.emplace_back(child.get(), folder.get());
             }
@@ -329,8 +350,13 @@ void SideBarIndexFolders::onIndexFolderSyncFinished(const DBIndexFolder& folder)
     node->setIsBusy(false);
     m_ctx.reloadNode(node.get());
     const bool popoverOpen = m_ctx.services.isTagPopoverOpen && m_ctx.services.isTagPopoverOpen();
-    if (node == m_ctx.selectedNode() && !popoverOpen && m_ctx.delegate.onSideBarNodeChange)
-        m_ctx.delegate.onSideBarNodeChange(node);
+    // A selected sub-folder lists part of what the pass looked at, so it is shown again too.
+    KPNode::Ptr selected = m_ctx.selectedNode();
+    bool inside = false;
+    for (KPNode::Ptr n = selected; n && !inside; n = n->parent())
+        inside = n == node;
+    if (inside && !popoverOpen && m_ctx.delegate.onSideBarNodeChange)
+        m_ctx.delegate.onSideBarNodeChange(selected);
     platform::NotificationCenter::defaultCenter().post(RefreshItemCountNotification, RefreshItemCountIndexFolder);
 }
 

@@ -52,6 +52,20 @@ QString uriOf(const KPNode& node)
     }
 }
 
+// Any row standing for the store record: smart folders too, whose rows the selection restore
+// deliberately never finds through uriOf.
+KPNode::Ptr nodeOfRecord(const KPNode::Ptr& start, const QString& uri)
+{
+    if (!start || uri.isEmpty())
+        return nullptr;
+    if (start->dbNode() && start->dbNode().URIString() == uri)
+        return start;
+    for (const KPNode::Ptr& child : start->children())
+        if (KPNode::Ptr found = nodeOfRecord(child, uri))
+            return found;
+    return nullptr;
+}
+
 // The record a row selection is remembered by: a smart folder's too, although it is never
 // found again (the collection tree restores only folders and collections).
 QString selectionURIOf(const KPNode& node)
@@ -131,12 +145,14 @@ public:
             const KPNode* node = row >= 0 && row < int(nodes.size()) ? nodes[row] : nullptr;
             return node && node->nodeType() != T::SectionNode;
         });
-        QItemSelection result;
+        const QList<QModelIndex> shown = m_view->visibleIndexes();
+        QList<QModelIndex> chosen;
+        chosen.reserve(rows.size());
         for (int row : rows) {
-            const QModelIndex index = m_nodes->indexForNode(nodes[row]);
-            result.select(index, index);
+            if (row >= 0 && row < shown.size())
+                chosen.append(shown[row]);
         }
-        QItemSelectionModel::select(result, ClearAndSelect | Rows);
+        QItemSelectionModel::select(KPNodeTreeModel::rangesOf(chosen), ClearAndSelect | Rows);
     }
 
 private:
@@ -221,7 +237,7 @@ SubSideBarDataSource::SubSideBarDataSource(KPSideBarOutlineView* view, DataBaseE
         const QVariantMap info = n.object.toMap();
         if (info.value(FavoriteChangeInfo::Type).toString() != FavoriteChangeInfo::Rename)
             return;
-        const KPNode::Ptr node = foundNodeByURI(m_collectionsRoot, info.value(FavoriteChangeInfo::URI).toString());
+        const KPNode::Ptr node = nodeOfRecord(m_collectionsRoot, info.value(FavoriteChangeInfo::URI).toString());
         if (node && node->dbNode() && node->title() != node->dbNode().title()) {
             node->setTitle(node->dbNode().title());
             m_model->nodeChanged(node.get());
@@ -314,10 +330,8 @@ QList<KPNode::Ptr> SubSideBarDataSource::selectedNodes() const
     QList<KPNode::Ptr> nodes;
     if (!m_view)
         return nodes;
-    for (int row : m_view->selectedRows()) {
-        if (KPNode* node = m_view->nodeAtRow(row))
-            nodes.append(node->shared_from_this());
-    }
+    for (KPNode* node : m_view->selectedNodes())
+        nodes.append(node->shared_from_this());
     return nodes;
 }
 

@@ -106,8 +106,9 @@ QMenu* SubSideBarDataSource::outlineViewMenuByIndexSet(const std::optional<QList
     } else {
         qsizetype n = 0;
         bool group = false;
+        const std::vector<KPNode*> shown = m_view ? m_view->visibleNodes() : std::vector<KPNode*>();
         for (int row : *rows) {
-            const KPNode* node = m_view ? m_view->nodeAtRow(row) : nullptr;
+            const KPNode* node = row >= 0 && row < int(shown.size()) ? shown[size_t(row)] : nullptr;
             if (!node)
                 continue;
             if (node->nodeType() == T::TagGroupNode)
@@ -276,18 +277,16 @@ void SubSideBarDataSource::onDrawDragging(QPainter& painter) const
         return;
     painter.save();
     const QColor fill(198, 208, 222);
-    const std::function<void(const KPNode&)> walk = [&](const KPNode& level) {
-        for (const KPNode::Ptr& child : level.children()) {
-            const int row = m_view->rowForNode(child.get());
-            const int type = child->nodeType();
-            if (row >= 0 && (type == T::CollectionNode || type == T::FolderNode || type == T::TagNode ||
-                             type == T::TagGroupNode)) {
-                const QRect frame = m_view->frameOfRow(row);
-                painter.fillRect(QRect(0, frame.y(), m_view->viewport()->width(), frame.height()), fill);
-            }
-            walk(*child);
-        }
-    };
-    walk(*m_rootNode);
+    // Only the rows on screen are painted, each found from the one above it.
+    const int bottom = m_view->viewport()->height();
+    for (QModelIndex i = m_view->indexAt(QPoint(0, 0)); i.isValid(); i = m_view->indexBelow(i)) {
+        const QRect frame = m_view->visualRect(i);
+        if (frame.top() > bottom)
+            break;
+        const KPNode* node = m_model->nodeFromIndex(i);
+        const int type = node ? node->nodeType() : -1;
+        if (type == T::CollectionNode || type == T::FolderNode || type == T::TagNode || type == T::TagGroupNode)
+            painter.fillRect(QRect(0, frame.y(), m_view->viewport()->width(), frame.height()), fill);
+    }
     painter.restore();
 }

@@ -451,3 +451,86 @@ TEST_F(MainRoadTest, ComingBackToCollectionsShowsTheFolderStillSelected)
 }
 
 } // namespace
+
+// Every change of the documents reaches what shows them: the listing, its sections, the count
+// under the grid and the badges, without the user switching views to see it.
+TEST_F(MainRoadTest, ListingsSectionsCountsAndBadgesFollowEveryChange)
+{
+    openWindow();
+    ASSERT_NO_FATAL_FAILURE(importThreeIntoInbox({}));
+    KPImportOperation::setPhasePauseForTesting(std::chrono::milliseconds(0));
+    SideBarDataSource& bar = *ctx().sideBarDataSource;
+    SubSideBarDataSource& second = *ctx().subSideBarDataSource;
+    const auto countText = [&] { return parts().chrome.labItemCount()->text(); };
+
+    // Tagged from the Untagged view: the document leaves the view, its count and the badge.
+    sideBarView().selectNode(bar.tagsNode().get());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return ctx().state.shownSubNode == second.untagNode(); }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return shownTitles() == QStringList{"doc000", "doc001", "doc002"}; }));
+    TagEditorCallbacks editor;
+    parts().sharing.tagEditor = [&](const QStringList&, TagEditorCallbacks callbacks) {
+        editor = std::move(callbacks);
+        return new QWidget;
+    };
+    selectShown({"doc001"});
+    ctx().commands->perform(SelectionSharing::kShowTagsCommand, makeSender(1));
+    ASSERT_TRUE(editor.valueChange);
+    editor.valueChange({QStringLiteral("Red")});
+    editor.done();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return shownTitles() == QStringList{"doc000", "doc002"}; }));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return second.untagNode()->rightNumber() == 2; }));
+    EXPECT_EQ(countText(), QStringLiteral("2 documents"));
+
+    // Files handed over on the command line while the Tags view is shown: it still lists.
+    const QString fresh = disk + QStringLiteral("/cli/fresh.pdf");
+    testsupport::writeFile(fresh, "%PDF-1.4\n% fresh\n");
+    platform::NotificationCenter::defaultCenter().post(QStringLiteral("AddFilesToLibrary"),
+                                                       QVariantMap{{QStringLiteral("Paths"), QStringList{fresh}}});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return finishedImports == 2 && !parts().importFlow.isImporting(); }, 60000));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return shownTitles() == QStringList{"doc000", "doc002", "fresh"}; }))
+        << qPrintable(shownTitles().join(','));
+
+    // Renamed in Documents grouped by title: the document moves to its new letter's section.
+    sideBarView().selectNode(bar.documentsNode().get());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return shownTitles().size() == 4; }));
+    ctx().sortManager->setGroupSortType(KPGroupSortTypeTitle);
+    parts().content.reshowSelected();
+    DBFileInfo renamed = storedNamed(QStringLiteral("doc002"));
+    renamed.setTitle(QStringLiteral("Zulu"));
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    const auto sectionOf = [&](const QString& title) {
+        for (const KPSectionDataPtr& section : ctx().gridDataSource->dataSource())
+            for (const KPSectionItem& item : section->datas())
+                if (item.itemData() && item.itemData()->data().title() == title)
+                    return section->title();
+        return QString();
+    };
+    EXPECT_TRUE(testsupport::spinUntil([&] { return sectionOf(QStringLiteral("Zulu")) == QStringLiteral("Z"); }))
+        << qPrintable(sectionOf(QStringLiteral("Zulu")));
+
+    // A zoom step gives every section its new height at once, with no band between sections.
+    KPCollectionView& grid = *ctx().collectionView;
+    const double before = grid.sectionRect(0).value_or(QRectF()).height();
+    ctx().commands->perform(QStringLiteral("menuZoomInClick"));
+    QCoreApplication::processEvents();
+    EXPECT_GT(grid.sectionRect(0).value_or(QRectF()).height(), before);
+    for (qint64 s = 1; s < grid.sectionCount(); ++s) {
+        const QWidget* above = grid.sectionViewWithIndex(s - 1);
+        const QWidget* below = grid.sectionViewWithIndex(s);
+        if (above && below)
+            EXPECT_EQ(above->geometry().bottom() + 1, below->geometry().top()) << s;
+        EXPECT_EQ(grid.sectionRect(s)->top() + grid.sectionRect(s)->height(), grid.sectionRect(s - 1)->top()) << s;
+    }
+
+    // Flagged counts its own documents, not those of the view before it.
+    selectShown({"doc000"});
+    ctx().commands->perform(GridContextMenu::kFlagCommand, makeSender(2));
+    KPNode::Ptr flagged;
+    for (const KPNode::Ptr& node : bar.focusNode()->children())
+        if (node->nodeType() == T::FlaggedNode)
+            flagged = node;
+    ASSERT_TRUE(flagged);
+    sideBarView().selectNode(flagged.get());
+    EXPECT_TRUE(testsupport::spinUntil([&] { return countText() == QStringLiteral("1 document"); }))
+        << qPrintable(countText());
+}

@@ -145,6 +145,14 @@ TEST_F(OutlineViewTest, ReloadKeepsSelectionAndExpansionWithoutTellingTheDelegat
     EXPECT_EQ(reported.size(), 1);
     EXPECT_TRUE(asked.isEmpty());
 
+    // A row left open inside a closed one opens with it again after a reload.
+    view->collapseNode(indexFolder.get());
+    view->reloadAll();
+    EXPECT_FALSE(view->isNodeExpanded(indexFolder.get()));
+    view->expandNode(indexFolder.get());
+    EXPECT_TRUE(view->isNodeExpanded(sub.get()));
+    EXPECT_EQ(view->selectedNode(), sub.get());
+
     // A reload that takes the selected node away does report, once.
     view->reloadAll([&] { indexFolder->removeAllChildren(); });
     EXPECT_EQ(view->selectedNode(), nullptr);

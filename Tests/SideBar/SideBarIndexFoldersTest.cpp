@@ -272,6 +272,19 @@ TEST_F(SideBarIndexFoldersTest, SyncShowsTheSubFolderTreeWithItsCounts)
     // Sub-folders are rows of their own.
     view->expandNode(node.get());
     EXPECT_EQ(view->rowForNode(a.get()), view->rowForNode(node.get()) + 1);
+
+    // The next pass (any change on disk starts one) keeps an opened and selected sub-folder
+    // where the user left it, and shows its listing afresh rather than jumping to Documents.
+    view->expandNode(a.get());
+    view->selectNode(a.get());
+    told.clear();
+    put(QStringLiteral("Papers/a/a2.pdf"));
+    source->indexFolders().directoryWasChange(root + QStringLiteral("/a"));
+    waitSynced(root, 2);
+    EXPECT_EQ(view->selectedNode(), a.get());
+    EXPECT_TRUE(view->isNodeExpanded(a.get()));
+    ASSERT_FALSE(told.isEmpty());
+    EXPECT_EQ(told.count(QStringLiteral("change:a")), told.size()) << qPrintable(told.join(','));
 }
 
 TEST_F(SideBarIndexFoldersTest, StartSkipsMissingFoldersAndWhatTheyHold)

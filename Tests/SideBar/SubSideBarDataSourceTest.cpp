@@ -258,6 +258,13 @@ TEST_F(SubSideBarTest, RenamesCompareNamesNotPatterns)
     sub->commitTitle(*node("recent"), QStringLiteral("RECEIPTS "));
     ASSERT_TRUE(testsupport::spinUntil([this] { return alerts.size() == 2; }));
     EXPECT_EQ(folder.title(), QStringLiteral("recent"));
+
+    // A smart folder renamed through its favourite in the main side bar takes the title here too.
+    smart.setTitle(QStringLiteral("Latest"));
+    platform::NotificationCenter::defaultCenter().post(
+        FavoriteNodeChangeNotification,
+        QVariantMap{{FavoriteChangeInfo::Type, FavoriteChangeInfo::Rename}, {FavoriteChangeInfo::URI, smart.URIString()}});
+    EXPECT_TRUE(node(QStringLiteral("Latest")));
 }
 
 TEST_F(SubSideBarTest, DeletingTrashesTheSubtreeAndTellsTheFavourites)

@@ -218,6 +218,16 @@ void KPCollectionView::updateLayout()
     doCollectionViewItemSelectedNotify();
 }
 
+void KPCollectionView::sectionViewDidCollapse(const KPCollectionSectionView* view)
+{
+    for (const auto& [index, shown] : m_usedSectionViews) {
+        if (shown.view == view) {
+            m_selection.removeSection(index);
+            return;
+        }
+    }
+}
+
 void KPCollectionView::relayout()
 {
     const QRectF frame = refreshViewFrame();

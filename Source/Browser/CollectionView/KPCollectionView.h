@@ -89,6 +89,9 @@ public:
     void reloadData();
     // Lays out anew keeping the distance from the top, then reports the selection.
     void updateLayout();
+    // The section shown by view was closed: none of its items stays selected, on screen or not,
+    // or the next command would act on documents the user can no longer see.
+    void sectionViewDidCollapse(const KPCollectionSectionView* view);
     // Lays out anew for the current viewport size (runs on every resize).
     void relayout();
     // The content frame the delegate asks for (zero without content), caching the sections'

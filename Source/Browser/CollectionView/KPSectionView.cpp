@@ -189,8 +189,11 @@ void KPSectionView::onMouseEvent(QEvent* event)
     if (kTriangleRect.contains(up)) {
         m_sectionData->setIsExpand(!m_sectionData->isExpand());
         header->update();
-        if (auto* grid = qobject_cast<KPCollectionView*>(collectionView()))
+        if (auto* grid = qobject_cast<KPCollectionView*>(collectionView())) {
+            if (!m_sectionData->isExpand())
+                grid->sectionViewDidCollapse(this);
             grid->updateLayout();
+        }
         return;
     }
     platform::NotificationCenter::defaultCenter().post(kSectionHeaderViewDoubleClickNotification,

@@ -157,7 +157,8 @@ void KPSectionItemView::moveEvent(QMoveEvent* event)
 void KPSectionItemView::prepareForReuse()
 {
     hideToolBar(false);
-    removeEditTextField();
+    // An edit scrolled out of sight is kept, as when the focus leaves it.
+    endEditing();
     removeTagEditorPopver();
     if (m_flagPopover)
         m_flagPopover->close();

@@ -118,15 +118,13 @@ void PreferencesWindowController::awakeFromNib()
     const QRect pickerFrame = platform::kit::toQt(QRectF(kThemePickerX, kThemePickerY, kThemePickerWidth, kThemePickerHeight),
                                                   general->height()).toRect();
     m_themePicker = new KP28ColorsPicker(kThemeSwatches, pickerFrame, general);
-    m_themePicker->selectWithName(defaults().stringForKey(kThemeNameKey));
     m_pickerObserver = platform::NotificationCenter::defaultCenter().addObserver(
         KP28ColorsPicker::kChangeNotification,
         [this](const platform::Notification& note) { on28ColorsPickerChange(note.object.toString()); });
 
-    const QString theme = defaults().stringForKey(kThemeNameKey);
-    if (QAbstractButton* cell = m_outlets.themeMaxtrix->button(theme == QStringLiteral("light") ? 2 : 1);
-        cell && (theme == QStringLiteral("light") || theme == QStringLiteral("dark")))
-        cell->setChecked(true);
+    m_themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        KPThemeManager::kThemeChangeNotification, [this](const platform::Notification&) { showStoredTheme(); });
+    showStoredTheme();
     connect(m_outlets.themeMaxtrix, &QButtonGroup::idClicked, this, [this](int tag) { btnSwitchThemeClick(tag); });
 
     fillMailPopUp();
@@ -177,10 +175,25 @@ void PreferencesWindowController::applyTheme(const QString& name)
     // A theme that failed to load is not stored, or every start would try it again.
     if (!loaded) {
         KPLogLogMessage(QStringLiteral("Preferences: the theme \"%1\" could not be loaded").arg(name));
-        return;
+    } else {
+        defaults().setString(name, kThemeNameKey);
+        defaults().synchronize();
     }
-    defaults().setString(name, kThemeNameKey);
-    defaults().synchronize();
+    // Both choosers show the theme in force, whichever of them chose it and whether it loaded.
+    showStoredTheme();
+}
+
+void PreferencesWindowController::showStoredTheme()
+{
+    const QString theme = defaults().stringForKey(kThemeNameKey);
+    if (m_themePicker)
+        m_themePicker->selectWithName(theme);
+    const bool inMatrix = theme == QStringLiteral("light") || theme == QStringLiteral("dark");
+    // Neither cell stands for a colour theme; an exclusive group would keep one checked.
+    m_outlets.themeMaxtrix->setExclusive(false);
+    for (QAbstractButton* cell : m_outlets.themeMaxtrix->buttons())
+        cell->setChecked(inMatrix && m_outlets.themeMaxtrix->id(cell) == (theme == QStringLiteral("light") ? 2 : 1));
+    m_outlets.themeMaxtrix->setExclusive(true);
 }
 
 void PreferencesWindowController::on28ColorsPickerChange(const QString& name)

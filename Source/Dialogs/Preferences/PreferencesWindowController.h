@@ -93,6 +93,8 @@ private:
     void resizeWindowTo(const QSize& paneSize);
     void onFormatListViewCellCheckChange(FormatListViewCell* cell);
     void applyTheme(const QString& name);
+    // Selects the stored theme in the colour picker and the light/dark cells.
+    void showStoredTheme();
     void libraryChanged();
     void showRelaunchSheet();
     void windowWillClose();
@@ -111,4 +113,5 @@ private:
     bool m_closed = false;
     platform::kit::DelayedCalls m_delayed;
     platform::ObserverToken m_pickerObserver;
+    platform::ObserverToken m_themeObserver;
 };

@@ -1,9 +1,12 @@
 #include "MainWindow/Parts/ContentSwitch.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/ItemViews/KPSectionItemView.h"
 #include "Browser/KPDataSourceManager.h"
 #include "Browser/KPDataSourceSortManager.h"
+#include "Browser/KPGroupRecords.h"
 #include "Browser/KPGroupingEngine.h"
+#include "Browser/KPSectionData.h"
 #include "Browser/KPThumbnailLoader.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/AppMenuController.h"
@@ -11,17 +14,21 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNodeType.h"
+#include "SideBar/SideBarNotifications.h"
 #include "SideBar/SubSideBarDataSource.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
 
 #include <QEvent>
 #include <QFileInfo>
+#include <QScopedValueRollback>
+#include <QSet>
 #include <QWidget>
 
 namespace T = SideBarNodeType;
@@ -170,6 +177,7 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
         viewSize().setItemViewType(KPItemViewTypeFlag);
         if (grouping)
             grouping->createFlagDataAndFillData();
+        listTileDocuments();
         return;
     case T::TrashNode:
         m_buttons.centerTitleShown = true;
@@ -228,6 +236,7 @@ void ContentSwitch::showMainNode(const KPNode::Ptr& node)
         viewSize().setItemViewType(KPItemViewTypeMonth);
         if (grouping)
             grouping->createDateDataAndFileDate();
+        listTileDocuments();
         return;
     case T::IndexFolderNode:
     case T::SubIndexFolderNode:
@@ -322,6 +331,12 @@ void ContentSwitch::onSubSideBarNodesChange(const QList<KPNode::Ptr>& nodes)
     prepareSubSideBar();
     m_ctx.state.shownSubNode = nullptr;
     m_shownSubNodes = nodes;
+    showTags(nodes);
+    publishButtons();
+}
+
+void ContentSwitch::showTags(const QList<KPNode::Ptr>& nodes)
+{
     QStringList names;
     QList<KPItemDataPtr> items;
     for (const KPNode::Ptr& node : nodes) {
@@ -330,11 +345,12 @@ void ContentSwitch::onSubSideBarNodesChange(const QList<KPNode::Ptr>& nodes)
         names.append(node->tag().name());
         items.append(tagFileInfos(*node));
     }
+    if (m_onlyOtherDocuments && isListed(items))
+        return;
     const QString title = names.join(QStringLiteral(" & "));
     postTitle(title);
     listed().addSource(items);
     regroup(std::nullopt);
-    publishButtons();
 }
 
 void ContentSwitch::onSideBarBeforeNodeWillChange(const KPNode::Ptr& node)
@@ -371,6 +387,176 @@ void ContentSwitch::reshowSelected()
     }
 }
 
+// ---- following changes of the documents ----
+
+void ContentSwitch::install()
+{
+    platform::NotificationCenter& center =
+        m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
+    m_recountObserver = center.addObserver(RefreshItemCountNotification,
+                                           [this](const platform::Notification&) { listingMayHaveChanged(false); });
+    // Renames, flags and ratings post nothing; they all end in a save of the library.
+    if (m_ctx.store && m_ctx.store->context()) {
+        std::weak_ptr<bool> alive = m_alive;
+        m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification&) {
+            if (platform::Dispatch::isMainThread() && m_refreshing)
+                return;
+            platform::Dispatch::main([this, alive] {
+                if (alive.lock())
+                    listingMayHaveChanged(true);
+            });
+        });
+    }
+}
+
+void ContentSwitch::listingMayHaveChanged(bool documentsEdited)
+{
+    if (m_refreshing)
+        return;
+    m_documentsEdited = m_documentsEdited || documentsEdited;
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    // Once per burst: a move of a hundred documents saves and recounts many times over.
+    std::weak_ptr<bool> alive = m_alive;
+    platform::Dispatch::main([this, alive] {
+        if (!alive.lock())
+            return;
+        m_refreshQueued = false;
+        refreshShown();
+    });
+}
+
+bool ContentSwitch::isRefreshable(const KPNode& node) const
+{
+    switch (node.nodeType()) {
+    case T::DocumentsNode:
+    case T::RecentNode:
+    case T::TrashNode:
+    case T::TagNode:
+    case T::FolderNode:
+    case T::SmartFolderNode:
+    case T::ICloudNode:
+    case T::ReceivedNode:
+        return true;
+    case T::FlaggedNode:
+    case T::FileTypeNode:
+    case T::AuthorNode:
+    case T::DocumentDateNode: {
+        // Inside a tile the grid lists that tile's documents; the tiles come back with Back.
+        const KPItemViewType type = viewSize().itemViewType();
+        return type != KPItemViewTypeDocuments && type != KPItemViewTypeGroupedDocuments;
+    }
+    case T::IndexFolderNode:
+    case T::SubIndexFolderNode:
+        // A folder that cannot be reached says so in an alert at each listing.
+        return !node.boolShowWarning();
+    default:
+        return false;
+    }
+}
+
+void ContentSwitch::refreshShown()
+{
+    const KPNode::Ptr node = m_ctx.state.shownNode;
+    KPCollectionView* grid = m_ctx.collectionView;
+    if (!node || !grid || !m_ctx.gridDataSource || !m_ctx.state.globleSearchLastString.isEmpty())
+        return;
+    // Listing again recycles the item views, and with them an open tag editor.
+    if (KPSectionItemView::isTagPopoverOpen()) {
+        std::weak_ptr<bool> alive = m_alive;
+        platform::kit::Scheduler& scheduler = m_ctx.scheduler ? *m_ctx.scheduler : platform::kit::Scheduler::current();
+        m_refreshRetry = scheduler.after(kRefreshRetryMs, [this, alive] {
+            if (alive.lock())
+                refreshShown();
+        });
+        return;
+    }
+    const bool secondBar = node->nodeType() == T::TagsNode || node->nodeType() == T::CollectionsNode;
+    const KPNode::Ptr sub = m_ctx.state.shownSubNode;
+    if (secondBar ? (m_shownSubNodes.isEmpty() && !sub) : !isRefreshable(*node))
+        return;
+    // A recount request alone (the start's, an import's end) may change nothing that is shown:
+    // then only a listing of other documents is shown again, so the grid is not rebuilt for
+    // nothing. An edit of the library's documents shows everything again, as titles and other
+    // values decide the sections.
+    const bool edited = std::exchange(m_documentsEdited, false);
+    if (!edited && !listsThroughTail(secondBar ? sub.get() : node.get()))
+        return;
+    const QScopedValueRollback onlyOtherDocuments(m_onlyOtherDocuments, !edited);
+    // What listing again saves or recounts itself is no change of the documents.
+    const QScopedValueRollback refreshing(m_refreshing, true);
+    const QList<KPItemDataPtr> selected = m_ctx.gridDataSource->itemDatasWithSectionIndexSets(grid->selectedIndexs());
+    if (!secondBar) {
+        saveNode(node);
+        removeNoDocumentView();
+        showMainNode(node);
+    } else if (!m_shownSubNodes.isEmpty()) {
+        showTags(QList<KPNode::Ptr>(m_shownSubNodes));
+    } else {
+        saveNode(sub);
+        showSubNode(sub);
+    }
+    selectDocuments(selected);
+}
+
+bool ContentSwitch::listsThroughTail(const KPNode* node) const
+{
+    if (!node)
+        return !m_shownSubNodes.isEmpty();
+    switch (node->nodeType()) {
+    case T::DocumentsNode:
+    case T::TrashNode:
+    case T::TagNode:
+    case T::TagGroupNode:
+    case T::FolderNode:
+    case T::CollectionNode:
+    case T::ListNode:
+    case T::IndexFolderNode:
+    case T::SubIndexFolderNode:
+    case T::ICloudNode:
+    case T::ReceivedNode:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ContentSwitch::isListed(const QList<KPItemDataPtr>& items) const
+{
+    // As sets: the listed set keeps a document of two shown tags once.
+    QSet<QString> shown, wanted;
+    for (const KPItemDataPtr& item : listed().dataSource())
+        shown.insert(item->data().URIString());
+    for (const KPItemDataPtr& item : items)
+        wanted.insert(item->data().URIString());
+    return shown == wanted;
+}
+
+void ContentSwitch::selectDocuments(const QList<KPItemDataPtr>& items)
+{
+    KPCollectionView* grid = m_ctx.collectionView;
+    if (items.isEmpty() || !grid || !m_ctx.gridDataSource)
+        return;
+    // One walk over the new sections: selections of thousands are common after Select All.
+    QSet<QString> wanted;
+    for (const KPItemDataPtr& item : items)
+        wanted.insert(item->data().URIString());
+    QList<KPSectionIndexSet> found;
+    const QList<KPSectionDataPtr>& sections = m_ctx.gridDataSource->dataSource();
+    for (qsizetype s = 0; s < sections.size(); ++s) {
+        const QList<KPSectionItem>& datas = sections[s]->datas();
+        for (qsizetype i = 0; i < datas.size(); ++i) {
+            if (const KPItemDataPtr item = datas[i].itemData(); item && wanted.contains(item->data().URIString()))
+                found.append(KPSectionIndexSet(s, i));
+        }
+    }
+    if (found.isEmpty())
+        return;
+    grid->selectItemIndexWithSectionIndexSets(found);
+    grid->doCollectionViewItemSelectedNotify();
+}
+
 void ContentSwitch::showSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits)
 {
     if (!node || !isShown(node))
@@ -397,8 +583,30 @@ bool ContentSwitch::isShown(const KPNode::Ptr& node) const
 
 // ---- the common steps ----
 
+void ContentSwitch::listTileDocuments()
+{
+    // The flag and month tiles group documents without listing them, and the count under the
+    // grid reads the listed set: without this it kept the previous view's number.
+    QList<KPItemDataPtr> items;
+    if (m_ctx.gridDataSource) {
+        for (const KPSectionDataPtr& section : m_ctx.gridDataSource->dataSource()) {
+            for (const KPSectionItem& item : section->datas()) {
+                if (const FlagGroupRecord* flag = item.flagGroup())
+                    items += flag->items;
+                else if (const MonthGroupRecord* month = item.monthGroup())
+                    items += month->items;
+            }
+        }
+    }
+    listed().addSource(items);
+    if (m_ctx.collectionView)
+        m_ctx.collectionView->doCollectionViewItemSelectedNotify();
+}
+
 void ContentSwitch::tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items, std::optional<int> groupType)
 {
+    if (m_onlyOtherDocuments && isListed(items))
+        return;
     listed().addSource(items);
     GridDataSource* grid = m_ctx.gridDataSource;
     if (!grid)

@@ -16,6 +16,8 @@
 #pragma once
 
 #include "Browser/KPItemData.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/Scheduler.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "SideBar/KPNode.h"
 
@@ -65,6 +67,9 @@ public:
     static inline const QString kFolderNotAccessibleText =
         QStringLiteral("The path for this index folder can not be accessed，please reconnect it again.");
 
+    // How often a refresh held back by an open tag editor looks again.
+    static constexpr int kRefreshRetryMs = 300;
+
     explicit ContentSwitch(MainWindowContext& ctx);
     ~ContentSwitch();
     ContentSwitch(const ContentSwitch&) = delete;
@@ -89,6 +94,15 @@ public:
 
     // Shows the shown selection again: the same listing, the grid kept where it was.
     void reshowSelected();
+
+    // Follows changes of the documents (each save of the library, each recount request: tags,
+    // titles, flags, moves, imports) by listing the shown selection again, once per burst.
+    void install();
+    // Lists the shown selection again without switching: the grid keeps its selected documents
+    // and its scroll position. Search results, a tile's documents, the SafeBox and the import
+    // panel are left alone, and so is everything while a document's tag editor is open (the
+    // listing follows once it closes).
+    void refreshShown();
 
     // The full-text hits of a smart folder's search; ignored unless node is still shown.
     void showSmartFolderHits(const KPNode::Ptr& node, const QList<KPItemDataPtr>& hits);
@@ -117,11 +131,23 @@ private:
     void prepareSubSideBar();
     void showMainNode(const KPNode::Ptr& node);
     void showSubNode(const KPNode::Ptr& node);
+    // Lists the documents of several tags under their joined names.
+    void showTags(const QList<KPNode::Ptr>& nodes);
     // Lists items and groups them by the node's settings (with groupType forced when given),
     // in the node's display mode, scrolled where the node was left.
     void tail(const KPNode::Ptr& node, const QList<KPItemDataPtr>& items, std::optional<int> groupType = {});
     void regroup(const std::optional<QVariantMap>& setting);
     void showEmptyListing();
+    void listingMayHaveChanged(bool documentsEdited);
+    // Whether a refresh of node (null: several tags) goes through tail, which can tell an
+    // unchanged listing.
+    bool listsThroughTail(const KPNode* node) const;
+    // Whether the listed set holds exactly these documents.
+    bool isListed(const QList<KPItemDataPtr>& items) const;
+    bool isRefreshable(const KPNode& node) const;
+    void selectDocuments(const QList<KPItemDataPtr>& items);
+    // Lists the documents the flag or month tiles just built hold.
+    void listTileDocuments();
     void showSafeBox(const KPNode::Ptr& node);
     void showImportPanel(bool show);
     void showSecondSideBar(bool show);
@@ -160,4 +186,14 @@ private:
     QList<KPNode::Ptr> m_shownSubNodes;
     // A tile view forced icon mode; the listing views get their own mode back.
     bool m_forcedIconMode = false;
+
+    platform::ObserverToken m_recountObserver;
+    platform::ObserverToken m_saveObserver;
+    bool m_refreshQueued = false;
+    bool m_refreshing = false;
+    bool m_documentsEdited = false;
+    // While set, tail leaves an unchanged listing alone.
+    bool m_onlyOtherDocuments = false;
+    platform::kit::Token m_refreshRetry;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

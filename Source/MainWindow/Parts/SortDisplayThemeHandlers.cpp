@@ -213,6 +213,9 @@ void SortDisplayThemeHandlers::onKPThemeChangeNotification()
 {
     if (m_controls.reloadChromeTheme)
         m_controls.reloadChromeTheme();
+    // The selector rebuilt its buttons for the new theme and lost which one stands for the grid.
+    if (m_controls.groupButtons && m_ctx.sortManager)
+        m_controls.groupButtons->selectByTag(m_ctx.sortManager->groupSortType());
     // Whatever the display mode: the list image comes back only with the next mode change.
     setViewModeImage(kIconViewIcon);
     if (m_ctx.gridDataSource)

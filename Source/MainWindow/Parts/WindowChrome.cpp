@@ -422,6 +422,9 @@ void WindowChrome::showButtons(const ContentButtons& buttons)
 {
     if (!m_toolBar)
         return;
+    // Another node picked during the Back slide: its end would hide the new node's buttons.
+    if (m_backFrames.isActive())
+        stopBackSlide();
     m_btnBack->setVisible(buttons.backButton);
     m_btnRecentButtons->setVisible(buttons.recentButtons);
     m_btnGroupButtons->setVisible(buttons.groupButtons);
@@ -559,6 +562,15 @@ void WindowChrome::onBackButtonClick()
 
 void WindowChrome::finishBack()
 {
+    stopBackSlide();
+    for (QWidget* hidden : {static_cast<QWidget*>(m_btnBack.data()), static_cast<QWidget*>(m_btnGroupButtons.data()),
+                            static_cast<QWidget*>(m_btnViewMode.data())})
+        hidden->hide();
+    m_btnLibraryNav->setVisible(!bLeftSideBarExpand());
+}
+
+void WindowChrome::stopBackSlide()
+{
     m_backFrames.cancel();
     delete m_backSnapshot.data();
     if (m_ctx.collectionView) {
@@ -566,13 +578,9 @@ void WindowChrome::finishBack()
         m_ctx.collectionView->viewport()->update();
     }
     clearOpacity(m_labCenterTitle);
-    for (QWidget* hidden : {static_cast<QWidget*>(m_btnBack.data()), static_cast<QWidget*>(m_btnGroupButtons.data()),
-                            static_cast<QWidget*>(m_btnViewMode.data())}) {
-        hidden->hide();
-        clearOpacity(hidden);
-    }
-    clearOpacity(m_btnLibraryNav);
-    m_btnLibraryNav->setVisible(!bLeftSideBarExpand());
+    for (QWidget* faded : {static_cast<QWidget*>(m_btnBack.data()), static_cast<QWidget*>(m_btnGroupButtons.data()),
+                           static_cast<QWidget*>(m_btnViewMode.data()), static_cast<QWidget*>(m_btnLibraryNav.data())})
+        clearOpacity(faded);
 }
 
 // ---- panes ----

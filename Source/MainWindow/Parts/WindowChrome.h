@@ -156,6 +156,8 @@ private:
     void styleLabels();
     QImage navigationIconInk(const QImage& icon) const;
     void onCenterViewDrawBG(QWidget* view, const QRect& dirty);
+    // Ends the slide where it is, leaving every button as it is shown.
+    void stopBackSlide();
     platform::kit::Scheduler& scheduler() const;
     platform::NotificationCenter& center() const;
 

@@ -59,6 +59,15 @@ TEST_F(SectionHeader, TheTriangleTogglesTheSectionAndElsewhereTheHeaderAnnounces
     EXPECT_EQ(posted, f.sections[1]);
     EXPECT_TRUE(f.sections[1]->isExpand());
 
+    // Closing a section deselects all of its items, also those scrolled out of sight; a later
+    // trash or tag must not act on them.
+    FakeGrid& tall = make({400, 3}, true);
+    grid.selectItemIndexWithSectionIndexSets({KPSectionIndexSet(0, 0), KPSectionIndexSet(0, 399), KPSectionIndexSet(1, 1)});
+    ASSERT_EQ(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 399)), nullptr) << "off screen";
+    clickHeader(0, QPointF(10, 10));
+    EXPECT_FALSE(tall.sections[0]->isExpand());
+    EXPECT_EQ(grid.selectedIndexs(), QList<KPSectionIndexSet>{KPSectionIndexSet(1, 1)});
+
     // A right click on a header is the grid's: it clears the selection.
     grid.selectItemIndexWithSectionIndexSet(KPSectionIndexSet(1, 1));
     QTest::mouseClick(header(1), Qt::RightButton, {}, QPoint(100, 10));

@@ -7,6 +7,7 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 
 using namespace itemtest;
 
@@ -72,6 +73,26 @@ TEST_F(ItemInteraction, TitleClicksSelectThenEditAndADoubleClickOpensInstead)
     EXPECT_EQ(view->editTextField(), nullptr);
     ASSERT_EQ(launcher.launches.size(), 1);
     EXPECT_EQ(launcher.launches[0], (QStringList{QStringLiteral("xdg-open"), view->itemData()->filePath()}));
+
+    // An editor whose item scrolls out of sight keeps what was typed, as losing focus does.
+    QList<KPItemDataPtr> many;
+    for (int i = 0; i < 40; ++i)
+        many.append(document(QStringLiteral("Page %1").arg(i), QSize(30, 40)));
+    showGrid(many, 720, 200);
+    KPSectionItemView* first = itemView(0);
+    paint(first);
+    const QPointF firstTitle = first->actualTextRect().center();
+    click(first, firstTitle);
+    clock->advance(500);
+    click(first, firstTitle);
+    clock->advance(200);
+    ASSERT_NE(first->editTextField(), nullptr);
+    first->editTextField()->setText(QStringLiteral("Scrolled away"));
+    grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum());
+    QApplication::processEvents();
+    ASSERT_EQ(itemView(0), nullptr) << "the first row left the screen";
+    EXPECT_EQ(many[0]->title(), QStringLiteral("Scrolled away"));
+    EXPECT_EQ(many[0]->data().title(), QStringLiteral("Scrolled away"));
 }
 
 TEST_F(ItemInteraction, RatingByDragIsStoredOnceAtTheRelease)

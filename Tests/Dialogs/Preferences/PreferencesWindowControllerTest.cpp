@@ -1,3 +1,4 @@
+#include "Controls/KP28ColorsPicker.h"
 #include "Dialogs/Preferences/FormatListViewCell.h"
 #include "Dialogs/Preferences/LibraryLocation.h"
 #include "Dialogs/Preferences/PreferencesWindowController.h"
@@ -221,16 +222,26 @@ TEST_F(PreferencesTest, ThemeIsStoredOnlyWhenItLoaded)
     failingThemes = {QStringLiteral("red"), QStringLiteral("light")};
     open();
     auto& center = platform::NotificationCenter::defaultCenter();
+    // The swatch and the light/dark cells show the theme in force, not the last one asked for.
+    const auto picked = [&] { return controller->themePicker()->selectedIndex(); };
+    const int gray = picked();
     center.post(QStringLiteral("28ColorsPickerChange"), QStringLiteral("red"));
     EXPECT_EQ(defaults().stringForKey(PreferencesWindowController::kThemeNameKey), QStringLiteral("gray"));
+    EXPECT_EQ(picked(), gray);
     center.post(QStringLiteral("28ColorsPickerChange"), QStringLiteral("blue"));
     EXPECT_EQ(defaults().stringForKey(PreferencesWindowController::kThemeNameKey), QStringLiteral("blue"));
+    const int blue = picked();
+    EXPECT_NE(blue, gray);
 
     // The matrix's light cell fails like the picker's: nothing stored; dark loads.
     click(controller->outlets().themeMaxtrix->button(2));
     EXPECT_EQ(defaults().stringForKey(PreferencesWindowController::kThemeNameKey), QStringLiteral("blue"));
+    EXPECT_FALSE(controller->outlets().themeMaxtrix->button(2)->isChecked());
+    EXPECT_EQ(picked(), blue);
     click(controller->outlets().themeMaxtrix->button(1));
     EXPECT_EQ(defaults().stringForKey(PreferencesWindowController::kThemeNameKey), QStringLiteral("dark"));
+    EXPECT_NE(picked(), blue) << "the swatch follows the theme the cell chose";
+    EXPECT_TRUE(controller->outlets().themeMaxtrix->button(1)->isChecked());
     EXPECT_EQ(themesTried, (QStringList{QStringLiteral("red"), QStringLiteral("blue"), QStringLiteral("light"),
                                         QStringLiteral("dark")}));
 }

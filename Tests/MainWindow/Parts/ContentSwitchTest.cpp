@@ -18,6 +18,7 @@
 #include "Store/DBIndexFolderMetadata.h"
 #include "Store/DBHelper.h"
 #include "Store/DBSmartFolder.h"
+#include "Store/KPContextHelper.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -586,3 +587,39 @@ TEST_F(ContentSwitchTest, ReshowAndSafeBox)
 }
 
 } // namespace
+
+// The shown listing follows edits of the documents without a switch: once per burst, the grid
+// keeping the documents that were selected, and a recount that changes nothing rebuilds nothing.
+TEST_F(ContentSwitchTest, SeveralShownTagsFollowEditsAndKeepTheSelectedDocuments)
+{
+    document(QStringLiteral("a"), {QStringLiteral("A")});
+    DBFileInfo b = document(QStringLiteral("b"), {QStringLiteral("B")});
+    document(QStringLiteral("c"), {QStringLiteral("A"), QStringLiteral("B")});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    content->install();
+    ctx.state.shownNode = mainNode(T::TagsNode);
+    content->onSubSideBarNodesChange({tagNode(QStringLiteral("A")), tagNode(QStringLiteral("B"))});
+    ASSERT_EQ(listedTitles(), (QStringList{"a", "b", "c"}));
+    const auto selectedTitles = [&] {
+        QStringList names;
+        for (const KPItemDataPtr& item : gridSource->itemDatasWithSectionIndexSets(grid->selectedIndexs()))
+            names.append(item->data().title());
+        return names;
+    };
+    for (qsizetype i = 0; i < gridSource->dataSource()[0]->datas().size(); ++i)
+        if (gridSource->dataSource()[0]->datas()[i].itemData()->data().title() == QStringLiteral("c"))
+            grid->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, i));
+    ASSERT_EQ(selectedTitles(), QStringList{"c"});
+
+    const KPSectionDataPtr shownSection = gridSource->dataSource()[0];
+    for (int i = 0; i < 3; ++i)
+        platform::NotificationCenter::defaultCenter().post(QStringLiteral("RefreshItemCountNotification"), QStringLiteral("Tags"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(gridSource->dataSource()[0], shownSection) << "nothing changed, nothing rebuilt";
+
+    b.setTags({});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"a", "c"}; }));
+    EXPECT_EQ(selectedTitles(), QStringList{"c"});
+    EXPECT_EQ(titles.last(), "A & B");
+}

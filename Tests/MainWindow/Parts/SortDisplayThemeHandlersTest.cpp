@@ -5,6 +5,8 @@
 #include "Browser/KPDataSourceManager.h"
 #include "Browser/KPDataSourceSortManager.h"
 #include "Browser/KPSortFunctions.h"
+#include "Controls/KPButtonGroups.h"
+#include "Controls/KPHorizontalStretchButton.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainMenu.h"
 #include "MainWindow/MainWindowContext.h"
@@ -163,6 +165,18 @@ TEST_F(SortDisplayThemeHandlersTest, DisplayModeSetsMenusButtonAndRubberBandAndT
     handlers->onDisplayModeChange();
     EXPECT_TRUE(menu.itemIconView()->isChecked());
     EXPECT_TRUE(grid.allowRegionSelection());
+
+    // The group selector, rebuilt by the theme, still names the grouping the grid shows.
+    KPButtonGroups groups(QRect(0, 0, 400, 30));
+    groups.setupDatas({QVariantMap{{"Title", "Title"}, {"Tag", 1}}, QVariantMap{{"Title", "Kind"}, {"Tag", 5}}});
+    handlers->setControls({.groupButtons = &groups, .reloadChromeTheme = [this] { ++chromeReloads; }});
+    sort.setGroupSortType(5);
+    handlers->onDataSourceSortingChange();
+    groups.themeUpdateWithName(QStringLiteral("gray"));
+    center.post(KPThemeManager::kThemeChangeNotification);
+    ASSERT_EQ(groups.buttons().size(), 2u);
+    EXPECT_FALSE(groups.buttons()[0]->isHightlight());
+    EXPECT_TRUE(groups.buttons()[1]->isHightlight());
 }
 
 TEST_F(SortDisplayThemeHandlersTest, SortingChangeChecksOneTypeAndOneDirectionInEachMenu)

@@ -185,6 +185,19 @@ TEST_F(WindowChromeTest, BackFromADrillDownSlidesForThreeTenthsAndLeavesTilesUns
     EXPECT_FALSE(chrome->btnViewMode()->isVisibleTo(chrome->toolBar()));
     EXPECT_FALSE(source->dataSource().isEmpty()) << "the flag tiles are back";
     EXPECT_FALSE(grid->allowSelection());
+
+    // Another node picked while sliding keeps the buttons it asks for once the slide is over.
+    chrome->showButtons({.backButton = true, .groupButtons = true, .viewModeButton = true});
+    chrome->onBackButtonClick();
+    scheduler.advance(WindowChrome::kBackSlideMs / 2);
+    chrome->showButtons({.groupButtons = true, .viewModeButton = true});
+    scheduler.advance(WindowChrome::kBackSlideMs);
+    QApplication::processEvents();
+    EXPECT_EQ(snapshots(), 0);
+    EXPECT_FALSE(chrome->btnBack()->isVisibleTo(chrome->toolBar()));
+    EXPECT_TRUE(chrome->btnGroupButtons()->isVisibleTo(chrome->toolBar()));
+    EXPECT_TRUE(chrome->btnViewMode()->isVisibleTo(chrome->toolBar()));
+    EXPECT_FALSE(chrome->btnViewMode()->graphicsEffect()) << "drawn whole, not left half faded";
 }
 
 TEST_F(WindowChromeTest, ActivationAfterTheSafeBoxVolumeVanishedClearsItsView)

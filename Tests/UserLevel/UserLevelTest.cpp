@@ -1,0 +1,228 @@
+// The real program as a user meets it: started on an X display, driven by the pointer and the
+// keys, files dragged in from another program, quit, started again, killed. What each step did
+// is read back from the library on disk.
+#include "UserLevel/UserSession.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using userlevel::UserSession;
+using userlevel::inkIn;
+
+namespace {
+
+// Where things sit in the main window at scale 1, from its top-left corner.
+const QPoint kGridPoint(700, 180); // clear of the import overlay's two drop icons
+const QPoint kDocumentsRow(75, 80);
+const QRect kGridArea(220, 100, 750, 520);
+// The grid's first two cells in icon view at the first start's zoom.
+const QPoint kFirstCell(341, 211);
+const QPoint kSecondCell(341, 505); // grouped by title: under the next letter
+// The menus in the title bar, counted from the application's menu.
+constexpr int kFileMenu = 1;
+constexpr int kDocumentMenu = 4;
+
+std::string describe(const QMap<QString, qint64>& flags)
+{
+    QStringList parts;
+    for (auto it = flags.begin(); it != flags.end(); ++it)
+        parts << QStringLiteral("%1=%2").arg(it.key()).arg(it.value());
+    return parts.join(QStringLiteral(", ")).toStdString();
+}
+
+QString currentCase()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
+}
+
+// Text files with distinct contents, in a folder of their own outside the library.
+QStringList makeFiles(const QString& folder, const QStringList& names, int size = 64)
+{
+    QDir().mkpath(folder);
+    QStringList paths;
+    for (const QString& name : names) {
+        const QString path = folder + QLatin1Char('/') + name;
+        QByteArray bytes = name.toUtf8() + '\n';
+        while (bytes.size() < size)
+            bytes += "Folivo user-level test line for " + name.toUtf8() + '\n';
+        testsupport::writeFile(path, bytes);
+        paths << path;
+    }
+    return paths;
+}
+
+// Every file below the library's document folder, relative to the library.
+QStringList libraryDocumentFiles(const QString& library)
+{
+    QStringList files;
+    QDirIterator it(library + QStringLiteral("/Documents"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(library.size());
+    files.sort();
+    return files;
+}
+
+class UserLevel : public ::testing::Test {
+protected:
+    UserSession session{currentCase()};
+
+    // The main window once it is up and has settled its frame.
+    quint64 mainWindow()
+    {
+        const auto window = session.mainWindow();
+        EXPECT_TRUE(window) << "the main window never appeared";
+        return window.value_or(0);
+    }
+    QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
+    bool waitForTitles(const QStringList& titles)
+    {
+        QStringList sorted = titles;
+        sorted.sort();
+        const bool held = UserSession::waitUntil([&] { return session.documentTitles() == sorted; });
+        EXPECT_TRUE(held) << "the library holds " << session.documentTitles().join(", ").toStdString() << ", not "
+                          << sorted.join(", ").toStdString();
+        return held;
+    }
+    // Document › Flag › the colour at index (0 is None), for what is selected.
+    void flagFromMenu(quint64 window, int colour)
+    {
+        ASSERT_TRUE(session.openMenu(window, kDocumentMenu));
+        // From Open: Open With, Quick Look, Show in Folder, Show Original File, Show Info, Rating, Flag.
+        session.key(QStringLiteral("Down Down Down Down Down Down Down"));
+        ASSERT_TRUE(session.openSubmenu());
+        for (int i = 0; i < colour; ++i)
+            session.key(QStringLiteral("Down"));
+        session.choose();
+    }
+    QMap<QString, qint64> flags()
+    {
+        QMap<QString, qint64> byTitle;
+        for (const QVariantList& row : session.query(QStringLiteral(
+                 "SELECT f.a_title, coalesce(m.a_label, 0) FROM t_DBFileInfo f "
+                 "LEFT JOIN t_DBFileInfoMetadata m ON m.pk = f.r_metadata")))
+            byTitle.insert(row.value(0).toString(), row.value(1).toLongLong());
+        return byTitle;
+    }
+};
+
+} // namespace
+
+// A fresh home: the welcome window, then OK, makes the library and shows the empty library's view
+// (a blank grid would tell a new user nothing).
+TEST_F(UserLevel, FirstStartWelcomesCreatesTheLibraryAndShowsTheEmptyView)
+{
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const auto welcome = session.waitForWindow(QStringLiteral("Welcome to Folivo 2"));
+    ASSERT_TRUE(welcome) << "no welcome window on a first start";
+    session.screenshot(QStringLiteral("welcome"));
+    EXPECT_TRUE(session.windows(QStringLiteral("Folivo 2")).size() <= 1 || !session.mainWindow(0))
+        << "the main window opened before the welcome window's OK";
+
+    // OK is the default button.
+    session.key(QStringLiteral("Return"));
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    EXPECT_TRUE(UserSession::waitUntil([&] { return session.windows(QStringLiteral("Welcome to Folivo 2")).isEmpty(); }))
+        << "the welcome window stayed open";
+    for (const char* item : {"/library.db", "/Documents", "/Thumbnail"})
+        EXPECT_TRUE(QFileInfo::exists(session.libraryFolder() + QLatin1String(item))) << "the library lacks " << item;
+    EXPECT_TRUE(session.documentTitles().isEmpty());
+
+    const QRect grid = kGridArea.translated(session.geometry(window).topLeft());
+    QImage shot;
+    EXPECT_TRUE(UserSession::waitUntil([&] {
+        shot = session.screenshot(QStringLiteral("empty-library"));
+        return inkIn(shot, grid) > 500;
+    })) << "the grid of an empty library is blank (ink " << inkIn(shot, grid) << ")";
+}
+
+// Files dragged from another program, as a file manager drags them, onto the grid and onto the
+// side bar's Documents row: both are copied into the library, the originals stay.
+TEST_F(UserLevel, FilesDraggedOntoTheGridAndTheSideBarAreImported)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    const QString outside = session.home() + QStringLiteral("/Downloads");
+
+    const QStringList gridFiles = makeFiles(outside, {QStringLiteral("grid one.txt"), QStringLiteral("grid two.txt")});
+    const QString onGrid = session.dragFiles(gridFiles, at(window, kGridPoint));
+    EXPECT_TRUE(onGrid.isEmpty()) << "dropped on the grid: " << onGrid.toStdString();
+    waitForTitles({QStringLiteral("grid one"), QStringLiteral("grid two")});
+    session.screenshot(QStringLiteral("dropped-on-grid"));
+
+    const QStringList barFiles = makeFiles(outside, {QStringLiteral("side bar.txt")});
+    const QString onBar = session.dragFiles(barFiles, at(window, kDocumentsRow));
+    EXPECT_TRUE(onBar.isEmpty()) << "dropped on the side bar: " << onBar.toStdString();
+    waitForTitles({QStringLiteral("grid one"), QStringLiteral("grid two"), QStringLiteral("side bar")});
+    session.screenshot(QStringLiteral("dropped-on-side-bar"));
+
+    // Copies with the same bytes; the originals are where they were.
+    const QStringList stored = libraryDocumentFiles(session.libraryFolder());
+    EXPECT_EQ(stored.size(), 3) << stored.join(", ").toStdString();
+    for (const QString& original : gridFiles + barFiles) {
+        EXPECT_TRUE(QFileInfo::exists(original)) << "the original went: " << original.toStdString();
+        const QString name = QFileInfo(original).fileName();
+        const auto copy = std::find_if(stored.begin(), stored.end(), [&](const QString& s) { return s.endsWith(name); });
+        ASSERT_NE(copy, stored.end()) << "no copy of " << name.toStdString();
+        EXPECT_EQ(testsupport::readFile(session.libraryFolder() + *copy), testsupport::readFile(original)) << name.toStdString();
+    }
+}
+
+// Ctrl+A, a click, a Ctrl+click: a command from the menus acts on exactly what is selected. A new
+// tag from the File menu lands in the store.
+TEST_F(UserLevel, MenuCommandsActOnWhatIsSelected)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"),
+                                        {QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")});
+    ASSERT_TRUE(session.startProgram(files));
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(waitForTitles({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+
+    session.click(at(window, kFirstCell));
+    session.key(QStringLiteral("ctrl+a"));
+    flagFromMenu(window, 1);
+    EXPECT_TRUE(UserSession::waitUntil([&] {
+        const auto f = flags();
+        return f.size() == 3 && std::all_of(f.begin(), f.end(), [&](qint64 v) { return v != 0 && v == f.first(); });
+    })) << "after Ctrl+A and a flag: " << describe(flags());
+    session.screenshot(QStringLiteral("all-flagged"));
+
+    // A click selects one: None takes its flag only.
+    session.click(at(window, kFirstCell));
+    flagFromMenu(window, 0);
+    EXPECT_TRUE(UserSession::waitUntil([&] { return flags().values().count(0) == 1; }))
+        << "after a click and Flag › None: " << describe(flags());
+    // A Ctrl+click adds one: both lose their flags, the third keeps its own.
+    session.click(at(window, kSecondCell), true);
+    flagFromMenu(window, 0);
+    EXPECT_TRUE(UserSession::waitUntil([&] { return flags().values().count(0) == 2; }))
+        << "after a Ctrl+click and Flag › None: " << describe(flags());
+    session.screenshot(QStringLiteral("two-unflagged"));
+
+    // File › New Tag (from New Folder; with a selection, New Folder with Selection is there to pass
+    // over too): the
+    // tag is stored at once, and its name is typed into the row it gets.
+    ASSERT_TRUE(session.openMenu(window, kFileMenu));
+    session.key(QStringLiteral("Down Down Down Down Down"));
+    session.choose();
+    ASSERT_TRUE(UserSession::waitUntil([&] { return !session.query(QStringLiteral("SELECT 1 FROM t_DBTag")).isEmpty(); }))
+        << "File › New Tag made no tag";
+    session.type(QStringLiteral("Invoices"));
+    session.key(QStringLiteral("Return"));
+    EXPECT_TRUE(UserSession::waitUntil([&] {
+        return !session.query(QStringLiteral("SELECT 1 FROM t_DBTag WHERE a_name = 'Invoices'")).isEmpty();
+    })) << "the new tag did not take its name";
+    session.screenshot(QStringLiteral("new-tag"));
+    EXPECT_FALSE(session.log().contains("No handler answered")) << "a menu item went unanswered";
+}

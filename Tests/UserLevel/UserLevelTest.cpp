@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <utility>
 
 using userlevel::UserSession;
 using userlevel::inkIn;
@@ -225,4 +226,146 @@ TEST_F(UserLevel, MenuCommandsActOnWhatIsSelected)
     })) << "the new tag did not take its name";
     session.screenshot(QStringLiteral("new-tag"));
     EXPECT_FALSE(session.log().contains("No handler answered")) << "a menu item went unanswered";
+}
+
+// Quit from the keyboard and start again: the same node, the same frame, the same documents.
+TEST_F(UserLevel, QuitAndStartAgainKeepsTheNodeTheFrameAndTheDocuments)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("kept.txt"), QStringLiteral("also kept.txt")});
+    ASSERT_TRUE(session.startProgram(files));
+    quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(waitForTitles({QStringLiteral("kept"), QStringLiteral("also kept")}));
+
+    const QRect frame(150, 70, 1100, 720);
+    session.xdotool({QStringLiteral("windowsize"), QString::number(window), QString::number(frame.width()),
+                     QString::number(frame.height())});
+    session.xdotool({QStringLiteral("windowmove"), QString::number(window), QString::number(frame.x()),
+                     QString::number(frame.y())});
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.geometry(window) == frame; }));
+    // View › Tags.
+    session.key(QStringLiteral("ctrl+alt+2"));
+    const QRect sideBars = QRect(0, 40, 400, 600).translated(frame.topLeft());
+    QImage before;
+    ASSERT_TRUE(UserSession::waitUntil([&] {
+        // Settled once two looks agree.
+        const QImage shot = session.screenshot(QStringLiteral("before-quit")).copy(sideBars);
+        const bool same = shot == before;
+        before = shot;
+        return same;
+    }));
+
+    session.key(QStringLiteral("ctrl+q"));
+    EXPECT_EQ(session.waitForProgramExit(), 0) << "Ctrl+Q did not end the program cleanly";
+    EXPECT_TRUE(session.documentTitles().size() == 2) << "after the quit: " << session.documentTitles().join(", ").toStdString();
+
+    ASSERT_TRUE(session.startProgram());
+    window = mainWindow();
+    ASSERT_NE(window, 0u);
+    EXPECT_TRUE(UserSession::waitUntil([&] { return session.geometry(window) == frame; }))
+        << "the window came back at " << session.geometry(window).x() << "," << session.geometry(window).y() << " "
+        << session.geometry(window).width() << "x" << session.geometry(window).height();
+    QImage after;
+    EXPECT_TRUE(UserSession::waitUntil([&] {
+        after = session.screenshot(QStringLiteral("after-start")).copy(sideBars);
+        return after == before;
+    })) << "the side bars differ from before the quit (see the screenshots)";
+    waitForTitles({QStringLiteral("kept"), QStringLiteral("also kept")});
+}
+
+// A second start with a file, while the first copy's window is minimised: the file is imported by
+// the first copy, whose window comes back to the front; the second copy ends.
+TEST_F(UserLevel, ASecondStartHandsItsFileToTheFirstAndBringsItForward)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay(true));
+    ASSERT_TRUE(session.startProgram());
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    session.xdotool({QStringLiteral("windowminimize"), QString::number(window)});
+    ASSERT_TRUE(UserSession::waitUntil([&] { return !session.isViewable(window); })) << "the window did not minimise";
+    session.screenshot(QStringLiteral("minimised"));
+
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("handed over.txt")});
+    EXPECT_EQ(session.runSecondCopy(files), 0) << "the second copy did not hand over and end";
+    EXPECT_TRUE(UserSession::waitUntil([&] { return session.isViewable(window) && session.activeWindow() == window; }))
+        << "the first copy's window stayed " << (session.isViewable(window) ? "behind" : "minimised");
+    waitForTitles({QStringLiteral("handed over")});
+    session.screenshot(QStringLiteral("brought-forward"));
+    EXPECT_TRUE(session.programRunning());
+}
+
+// Killed while an import copies files in, then started again: every document the store names has
+// its file, every file in the library is named by a document, and the originals are untouched.
+TEST_F(UserLevel, KilledDuringAnImportLosesNothingAndLeavesNoOrphans)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    QStringList names;
+    for (int i = 0; i < 400; ++i)
+        names << QStringLiteral("bulk %1.txt").arg(i, 3, 10, QLatin1Char('0'));
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"), names, 128 * 1024);
+    const qint64 size = QFileInfo(files.first()).size();
+    ASSERT_TRUE(session.startProgram(files));
+    // An import under way keeps a journal of the copies it is making beside the store.
+    const QDir library(session.libraryFolder());
+    qsizetype storedAtKill = 0;
+    ASSERT_TRUE(UserSession::waitUntil([&] {
+        if (library.entryList({QStringLiteral(".folivo-import-*.journal")}, QDir::Files | QDir::Hidden).isEmpty())
+            return false;
+        if (libraryDocumentFiles(session.libraryFolder()).size() < 2)
+            return false;
+        storedAtKill = session.documentTitles().size();
+        return true;
+    }, userlevel::kStepMs)) << "no import was seen under way";
+    session.killProgram();
+
+    ASSERT_TRUE(session.startProgram());
+    ASSERT_NE(mainWindow(), 0u);
+    session.screenshot(QStringLiteral("after-kill"));
+    // The program is running again: what was in flight has been cleared at the library's opening.
+    QStringList named;
+    for (const QVariantList& row : session.query(QStringLiteral("SELECT a_path FROM t_DBFileInfo")))
+        named << row.value(0).toString();
+    named.sort();
+    EXPECT_GE(named.size(), storedAtKill) << "documents stored before the kill are gone";
+    for (const QString& path : named)
+        EXPECT_TRUE(QFileInfo::exists(session.libraryFolder() + path)) << "the store names a missing file: " << path.toStdString();
+    const QStringList present = libraryDocumentFiles(session.libraryFolder());
+    for (const QString& path : present)
+        EXPECT_TRUE(named.contains(path)) << "an orphan in the library: " << path.toStdString();
+    for (const QString& original : files)
+        ASSERT_EQ(QFileInfo(original).size(), size) << "an original changed: " << original.toStdString();
+}
+
+// The preview opened with Space closes by its own button (there is no window manager to give it a
+// frame), and the keyboard is back in the main window: Space opens it again.
+TEST_F(UserLevel, ThePreviewClosesByItsOwnButtonAndGivesTheKeyboardBack)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram(makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("shown.txt")})));
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(waitForTitles({QStringLiteral("shown")}));
+    session.click(at(window, kFirstCell));
+    session.key(QStringLiteral("space"));
+    const auto preview = session.waitForWindow(QStringLiteral("shown"));
+    ASSERT_TRUE(preview) << "Space opened no preview";
+    // It zooms out of the thumbnail; it is looked at once it rests.
+    QRect resting;
+    EXPECT_TRUE(UserSession::waitUntil([&] { return std::exchange(resting, session.geometry(*preview)) == resting; }));
+    session.screenshot(QStringLiteral("preview"));
+
+    // The close button is the first thing in the window's bar.
+    session.click(session.geometry(*preview).topLeft() + QPoint(22, 16));
+    EXPECT_TRUE(UserSession::waitUntil([&] { return session.windows(QStringLiteral("shown")).isEmpty(); }))
+        << "the preview's own button did not close it";
+    EXPECT_TRUE(UserSession::waitUntil([&] { return session.focusedWindow() == window; }))
+        << "the keyboard did not go back to the main window";
+    session.key(QStringLiteral("space"));
+    EXPECT_TRUE(session.waitForWindow(QStringLiteral("shown"))) << "Space in the main window no longer previews";
+    session.screenshot(QStringLiteral("preview-again"));
 }

@@ -71,6 +71,14 @@ class UserLevel : public ::testing::Test {
 protected:
     UserSession session{currentCase()};
 
+    // Whatever a case did, each command it reached had a handler.
+    void TearDown() override
+    {
+        const QByteArray log = session.log();
+        const qsizetype unanswered = log.indexOf("No handler answered");
+        EXPECT_LT(unanswered, 0) << "the log: " << log.mid(unanswered, 120).constData();
+    }
+
     // The main window once it is up and has settled its frame.
     quint64 mainWindow()
     {
@@ -98,6 +106,16 @@ protected:
         for (int i = 0; i < colour; ++i)
             session.key(QStringLiteral("Down"));
         session.choose();
+    }
+    // The screen once two looks in a row agree.
+    QImage settle(const QString& name)
+    {
+        QImage last;
+        UserSession::waitUntil([&] {
+            const QImage now = session.screenshot(name);
+            return std::exchange(last, now) == now;
+        }, 10000);
+        return last;
     }
     QMap<QString, qint64> flags()
     {
@@ -225,7 +243,6 @@ TEST_F(UserLevel, MenuCommandsActOnWhatIsSelected)
         return !session.query(QStringLiteral("SELECT 1 FROM t_DBTag WHERE a_name = 'Invoices'")).isEmpty();
     })) << "the new tag did not take its name";
     session.screenshot(QStringLiteral("new-tag"));
-    EXPECT_FALSE(session.log().contains("No handler answered")) << "a menu item went unanswered";
 }
 
 // Quit from the keyboard and start again: the same node, the same frame, the same documents.
@@ -368,4 +385,72 @@ TEST_F(UserLevel, ThePreviewClosesByItsOwnButtonAndGivesTheKeyboardBack)
     session.key(QStringLiteral("space"));
     EXPECT_TRUE(session.waitForWindow(QStringLiteral("shown"))) << "Space in the main window no longer previews";
     session.screenshot(QStringLiteral("preview-again"));
+}
+
+// Every menu item that can be chosen is chosen once, with a document selected, and whatever it
+// opens is closed with Esc (or its default button): nobody is left without an answer, and the
+// program is still there. Quit and full screen are left to their own cases (the last items of
+// the application and View menus).
+// Disabled: the sheets in the window answer neither Esc nor Return (File › New Smart Folder leaves
+// its rule sheet up), so a keyboard cannot leave them and the sweep stops there.
+TEST_F(UserLevel, DISABLED_EveryMenuItemThatCanBeChosenIsAnswered)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram(makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("one.txt"), QStringLiteral("two.txt")})));
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(waitForTitles({QStringLiteral("one"), QStringLiteral("two")}));
+    const int baseline = session.visibleWindowCount();
+    constexpr int kMenus = 7;
+    int chosen = 0;
+    QString last = QStringLiteral("the start");
+    // With a document selected, the menu open.
+    const auto reach = [&](int menu) {
+        session.click(at(window, kFirstCell));
+        if (session.tryOpenMenu(window, menu))
+            return true;
+        // A question in the window that Esc does not answer: its default button.
+        session.key(QStringLiteral("Return"));
+        settle(QStringLiteral("answered"));
+        session.click(at(window, kFirstCell));
+        return session.tryOpenMenu(window, menu);
+    };
+    for (int menu = 0; menu < kMenus; ++menu) {
+        // The lit item comes round to the first again after as many steps as there are items
+        // that can be chosen.
+        ASSERT_TRUE(reach(menu)) << "the menus are out of reach after " << last.toStdString();
+        const QImage first = session.screenshot(QStringLiteral("menu-%1").arg(menu));
+        int items = 1;
+        for (; items < 40; ++items) {
+            session.key(QStringLiteral("Down"));
+            if (session.screenshot(QStringLiteral("menu-%1-%2").arg(menu).arg(items)) == first)
+                break;
+        }
+        session.key(QStringLiteral("Escape Escape"));
+        ASSERT_TRUE(UserSession::waitUntil([&] { return session.visibleWindowCount() == baseline; }));
+        const bool lastIsOwnCase = menu == 0 || menu == 3;
+        for (int item = 0; item < items - (lastIsOwnCase ? 1 : 0); ++item) {
+            ASSERT_TRUE(reach(menu)) << "the menus are out of reach after " << last.toStdString();
+            last = QStringLiteral("menu %1, item %2").arg(menu).arg(item);
+            for (int i = 0; i < item; ++i)
+                session.key(QStringLiteral("Down"));
+            session.key(QStringLiteral("Return"));
+            ++chosen;
+            // Whatever it opened (a window, a sheet in the window, an inline editor) goes with
+            // Esc, once it is up: the screen is left to come to rest first.
+            const QString name = QStringLiteral("item-%1-%2").arg(menu).arg(item);
+            for (int round = 0; round < 2; ++round) {
+                settle(name);
+                session.key(QStringLiteral("Escape"));
+            }
+            settle(name);
+            if (session.visibleWindowCount() != baseline) {
+                ADD_FAILURE() << "menu " << menu << ", item " << item << " left a window that Esc does not close";
+                return;
+            }
+            ASSERT_TRUE(session.programRunning()) << "menu " << menu << ", item " << item << " ended the program";
+        }
+    }
+    EXPECT_GT(chosen, 30);
 }

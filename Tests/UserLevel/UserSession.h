@@ -80,6 +80,8 @@ public:
     // first item lit. The arrow keys then move in it (disabled items are passed over), openSubmenu() opens the
     // highlighted item's submenu and choose() performs the highlighted item.
     bool openMenu(quint64 window, int index);
+    // The same, answering false without failing when the menus cannot be reached.
+    bool tryOpenMenu(quint64 window, int index);
     bool openSubmenu();
     bool choose();
     // Menus and submenus open now.

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 #include <utility>
 
 using userlevel::UserSession;
@@ -19,6 +20,9 @@ namespace {
 const QPoint kGridPoint(700, 180); // clear of the import overlay's two drop icons
 const QPoint kDocumentsRow(75, 80);
 const QRect kGridArea(220, 100, 750, 520);
+// The import overlay's tag icon, and the Import button of the tag popover over it.
+const QPoint kTagIcon(543, 367);
+const QPoint kTagPopoverImport(663, 331);
 // The grid's first two cells in icon view at the first start's zoom.
 const QPoint kFirstCell(341, 211);
 const QPoint kSecondCell(341, 505); // grouped by title: under the next letter
@@ -107,6 +111,29 @@ protected:
             session.key(QStringLiteral("Down"));
         session.choose();
     }
+    // Files dropped on the import overlay's tag icon, with tag typed into the popover that then
+    // opens, and Import pressed: the copy's path in the library, once it is stored.
+    QString dropWithTag(quint64 window, const QString& file, const QString& tag)
+    {
+        const QString dropped = session.dragFiles({file}, at(window, kTagIcon));
+        EXPECT_TRUE(dropped.isEmpty()) << "dropped on the tag icon: " << dropped.toStdString();
+        const QString title = QFileInfo(file).completeBaseName();
+        // The popover comes once the little stack of previews has fallen; its field has the keys.
+        settle(QStringLiteral("tag-popover"));
+        session.type(tag);
+        session.key(QStringLiteral("Return"));
+        session.click(at(window, kTagPopoverImport));
+        QString path;
+        EXPECT_TRUE(UserSession::waitUntil([&] {
+            const auto rows = session.query(QStringLiteral(
+                "SELECT f.a_path FROM t_DBFileInfo f JOIN j_DBFileInfo_tags j ON j.src = f.pk "
+                "JOIN t_DBTag t ON t.pk = j.dst WHERE f.a_title = '%1' AND t.a_name = '%2'").arg(title, tag));
+            path = rows.isEmpty() ? QString() : rows.first().value(0).toString();
+            return !path.isEmpty();
+        })) << title.toStdString() << " was not stored with the tag " << tag.toStdString();
+        session.screenshot(QStringLiteral("imported-with-tag"));
+        return path;
+    }
     // The screen once two looks in a row agree.
     QImage settle(const QString& name)
     {
@@ -139,8 +166,7 @@ TEST_F(UserLevel, FirstStartWelcomesCreatesTheLibraryAndShowsTheEmptyView)
     const auto welcome = session.waitForWindow(QStringLiteral("Welcome to Folivo 2"));
     ASSERT_TRUE(welcome) << "no welcome window on a first start";
     session.screenshot(QStringLiteral("welcome"));
-    EXPECT_TRUE(session.windows(QStringLiteral("Folivo 2")).size() <= 1 || !session.mainWindow(0))
-        << "the main window opened before the welcome window's OK";
+    EXPECT_FALSE(session.mainWindow(0)) << "the main window opened before the welcome window's OK";
 
     // OK is the default button.
     session.key(QStringLiteral("Return"));
@@ -193,6 +219,39 @@ TEST_F(UserLevel, FilesDraggedOntoTheGridAndTheSideBarAreImported)
         ASSERT_NE(copy, stored.end()) << "no copy of " << name.toStdString();
         EXPECT_EQ(testsupport::readFile(session.libraryFolder() + *copy), testsupport::readFile(original)) << name.toStdString();
     }
+}
+
+// A file dropped on the overlay's tag icon is imported with the tag typed into the popover.
+TEST_F(UserLevel, AFileDroppedOnTheTagIconIsImportedWithItsTag)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("receipt.txt")});
+    EXPECT_FALSE(dropWithTag(window, files.first(), QStringLiteral("Invoices")).isEmpty());
+}
+
+// The tags a document is given are kept in its file's extended attributes too, where other
+// programs and a rebuilt library find them.
+// Disabled: the import stores the tags given at the drop in the library only; the copy's
+// attribute is never written.
+TEST_F(UserLevel, DISABLED_TagsGivenAtTheDropReachTheFilesAttributes)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const quint64 window = mainWindow();
+    ASSERT_NE(window, 0u);
+    const QStringList files = makeFiles(session.home() + QStringLiteral("/in"), {QStringLiteral("receipt.txt")});
+    const QString stored = dropWithTag(window, files.first(), QStringLiteral("Invoices"));
+    ASSERT_FALSE(stored.isEmpty());
+    const QByteArray file = QFile::encodeName(session.libraryFolder() + stored);
+    QByteArray value(4096, '\0');
+    const ssize_t length = ::getxattr(file.constData(), "user.com.apple.metadata:_kMDItemUserTags", value.data(), value.size());
+    ASSERT_GT(length, 0) << "the copy has no tags attribute";
+    EXPECT_TRUE(value.left(length).contains("Invoices"));
 }
 
 // Ctrl+A, a click, a Ctrl+click: a command from the menus acts on exactly what is selected. A new

@@ -313,11 +313,19 @@ void UserSession::type(const QString& text)
     EXPECT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text}));
 }
 
-int UserSession::visibleWindowCount() const
+QList<quint64> UserSession::visibleWindows() const
 {
     QString output;
     xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), QString()}, &output);
-    return int(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size());
+    QList<quint64> ids;
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ids << line.trimmed().toULongLong();
+    return ids;
+}
+
+int UserSession::visibleWindowCount() const
+{
+    return int(visibleWindows().size());
 }
 
 int UserSession::openMenus() const

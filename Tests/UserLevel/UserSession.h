@@ -87,6 +87,8 @@ public:
     // Menus and submenus open now.
     int openMenus() const;
     int visibleWindowCount() const;
+    // Every visible window of the display, the program's and others.
+    QList<quint64> visibleWindows() const;
 
     // Files dragged from our drag source, as a file manager drags them, and let go at target
     // (screen coordinates) once the target has accepted them. Empty when the drop went through,

@@ -182,6 +182,10 @@ public:
     bool isRegionSelecting() const { return m_regionSelecting; }
     KPCollectionDrawRectView* rubberBandView() const { return m_bandView; }
 
+    // A drag event (enter, move, leave, drop; positions in the viewport) that reached a view laid
+    // over the grid, taken as if it had reached the grid.
+    void takeDragEvent(QEvent* event);
+
 protected:
     bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;

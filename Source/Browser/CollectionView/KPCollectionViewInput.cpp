@@ -443,6 +443,22 @@ void KPCollectionView::dragLeaveEvent(QDragLeaveEvent* event)
     event->accept();
 }
 
+void KPCollectionView::takeDragEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        return dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+    case QEvent::DragMove:
+        return dragMoveEvent(static_cast<QDragMoveEvent*>(event));
+    case QEvent::DragLeave:
+        return dragLeaveEvent(static_cast<QDragLeaveEvent*>(event));
+    case QEvent::Drop:
+        return dropEvent(static_cast<QDropEvent*>(event));
+    default:
+        return;
+    }
+}
+
 void KPCollectionView::dropEvent(QDropEvent* event)
 {
     m_enteredDropAction.reset();

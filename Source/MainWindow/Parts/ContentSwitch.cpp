@@ -25,6 +25,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
 
+#include <QDragEnterEvent>
 #include <QEvent>
 #include <QFileInfo>
 #include <QScopedValueRollback>
@@ -32,6 +33,76 @@
 #include <QWidget>
 
 namespace T = SideBarNodeType;
+
+namespace {
+
+// The empty library's view lies over the grid, and Qt offers a drag only to the widget under the
+// pointer and to its parents, never to a sibling below: files dropped on an empty library would
+// go nowhere. The view hands each drag event to the grid, as if the grid were under the pointer.
+class DropPassThrough : public QObject {
+public:
+    DropPassThrough(QWidget* view, KPCollectionView* grid) : QObject(view), m_view(view), m_grid(grid)
+    {
+        view->setAcceptDrops(true);
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_view || !m_grid)
+            return false;
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            const QPoint at = toGrid(drag->position()).toPoint();
+            if (event->type() == QEvent::DragEnter) {
+                QDragEnterEvent copy(at, drag->possibleActions(), drag->mimeData(), drag->buttons(), drag->modifiers());
+                answer(drag, copy);
+            } else {
+                QDragMoveEvent copy(at, drag->possibleActions(), drag->mimeData(), drag->buttons(), drag->modifiers());
+                answer(drag, copy);
+            }
+            return true;
+        }
+        case QEvent::DragLeave: {
+            QDragLeaveEvent copy;
+            m_grid->takeDragEvent(&copy);
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            QDropEvent copy(toGrid(drop->position()), drop->possibleActions(), drop->mimeData(), drop->buttons(),
+                            drop->modifiers());
+            answer(drop, copy);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    // Siblings: mapped through the screen, since neither is the other's parent.
+    QPointF toGrid(QPointF point) const
+    {
+        QWidget* viewport = m_grid->viewport();
+        return viewport->mapFromGlobal(m_view->mapToGlobal(point));
+    }
+
+    void answer(QDropEvent* original, QDropEvent& copy)
+    {
+        m_grid->takeDragEvent(&copy);
+        original->setDropAction(copy.dropAction());
+        original->setAccepted(copy.isAccepted());
+    }
+
+    QWidget* m_view;
+    QPointer<KPCollectionView> m_grid;
+};
+
+} // namespace
 
 // Keeps the overlays of the document area (the import panel, the empty-library view) filling
 // it as it is resized.
@@ -718,6 +789,8 @@ void ContentSwitch::showNoDocumentView()
     QWidget* view = makeNoDocumentView ? makeNoDocumentView(center) : new QWidget(center);
     if (!view)
         return;
+    if (m_ctx.collectionView)
+        new DropPassThrough(view, m_ctx.collectionView);
     m_noDocumentView = view;
     m_overlays->noDocumentView = view;
     m_overlays->fill(view);

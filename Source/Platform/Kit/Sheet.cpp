@@ -1,5 +1,6 @@
 #include "Platform/Kit/Sheet.h"
 
+#include "Platform/Foundation/Localization.h"
 #include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/PopoverMarker.h"
 #include "Platform/Kit/WindowAttachments.h"
@@ -7,7 +8,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QPropertyAnimation>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -44,6 +48,25 @@ public:
     }
 
 protected:
+    // The keys every sheet answers, as a dialog does: Return presses the default button and Esc
+    // the Cancel button, whatever the field with the focus leaves alone. Without them a keyboard
+    // cannot leave a sheet.
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool plain = !(event->modifiers() & ~Qt::KeypadModifier);
+        QPushButton* button = nullptr;
+        if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
+            button = firstButton([](const QPushButton* b) { return b->isDefault(); });
+        else if (plain && event->key() == Qt::Key_Escape)
+            button = firstButton(isCancelButton);
+        if (!button) {
+            QWidget::keyPressEvent(event);
+            return;
+        }
+        event->accept();
+        button->click();
+    }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
@@ -67,6 +90,24 @@ protected:
     }
 
 private:
+    static bool isCancelButton(const QPushButton* button)
+    {
+        if (const auto* box = qobject_cast<const QDialogButtonBox*>(button->parentWidget()))
+            return box->buttonRole(const_cast<QPushButton*>(button)) == QDialogButtonBox::RejectRole;
+        const QString title = button->text().remove(QLatin1Char('&'));
+        return title == QStringLiteral("Cancel") || title == localizedString(QStringLiteral("Cancel"));
+    }
+
+    template <typename Test>
+    QPushButton* firstButton(Test test) const
+    {
+        for (QPushButton* b : findChildren<QPushButton*>()) {
+            if (b->isVisibleTo(this) && b->isEnabled() && test(b))
+                return b;
+        }
+        return nullptr;
+    }
+
     QList<QWidget*> focusables() const
     {
         QList<QWidget*> result;

@@ -18,7 +18,8 @@
 //   without a completion (its owner is going) and lets the next queued sheet in.
 // - The sheet slides in on the Scheduler's animation clock (at once under an instant
 //   AnimationPolicy); keyboard focus moves into it and returns to where it was when it ends;
-//   Tab stays inside it.
+//   Tab stays inside it. Return presses its default button and Esc its Cancel button (a
+//   button box's reject button, else one titled Cancel), unless the focused field takes them.
 //
 // Ownership: the Sheet owns its content; while shown the content sits in the window. The Sheet
 // object belongs to its caller (a parent or a smart pointer). Threads: main thread only.

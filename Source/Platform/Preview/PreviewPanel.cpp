@@ -5,6 +5,7 @@
 #include "Platform/Kit/Input.h"
 #include "Platform/Preview/PdfProbe.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -97,13 +98,19 @@ void PreviewPanel::buildPages()
     m_previous = new QPushButton(QStringLiteral("‹"), this);
     m_next = new QPushButton(QStringLiteral("›"), this);
     m_position = new QLabel(this);
-    for (QPushButton* button : {m_previous, m_next}) {
+    // The window's own way out: without a window manager it has no frame to close it by.
+    m_close = new QPushButton(QStringLiteral("\u00D7"), this);
+    m_close->setAccessibleName(QStringLiteral("Close"));
+    m_close->setToolTip(QStringLiteral("Close"));
+    connect(m_close, &QPushButton::clicked, this, [this] { closePanel(); });
+    for (QPushButton* button : {m_close, m_previous, m_next}) {
         // Focus on a button would make Space press it instead of closing the window.
         button->setFocusPolicy(Qt::NoFocus);
         button->setFlat(true);
     }
     connect(m_previous, &QPushButton::clicked, this, [this] { setCurrentPreviewItemIndex(m_index - 1); });
     connect(m_next, &QPushButton::clicked, this, [this] { setCurrentPreviewItemIndex(m_index + 1); });
+    bar->addWidget(m_close);
     bar->addWidget(m_previous);
     bar->addStretch();
     bar->addWidget(m_position);
@@ -208,6 +215,14 @@ void PreviewPanel::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     if (event->spontaneous())
         return; // minimised with its owner: still open
+    // Without a window manager nobody else hands the keyboard back, and the grid's Space and
+    // arrows would go nowhere. A window the user went to meanwhile keeps it.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QWidget* active = QApplication::activeWindow();
+    if (owner && owner->isVisible() && (!active || active == this)) {
+        owner->raise();
+        owner->activateWindow();
+    }
     // A zoom still running is cut short, and the window reopens where it was headed.
     if (m_zoom)
         m_zoom->stop();

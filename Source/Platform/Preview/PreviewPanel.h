@@ -9,8 +9,9 @@
 //
 // Files are read on a worker (PreviewContent); until a read is back the window shows the item's
 // thumbnail, and a read that is no longer wanted (the window moved on, or is gone) is dropped.
-// Space and Esc close the window; other keys go to the delegate first, so the arrows can move
-// the selection that feeds the window.
+// Space, Esc and the window's own close button close it, and the keyboard goes back to the
+// owner; other keys go to the delegate first, so the arrows can move the selection that feeds
+// the window.
 //
 // Threads: main thread only.
 #pragma once
@@ -98,6 +99,7 @@ public:
     QPdfView* pdfView() const { return m_pdfView; }
     QPlainTextEdit* textView() const { return m_textView; }
     QImage shownImage() const { return m_shownImage; }
+    QPushButton* closeButton() const { return m_close; }
     // The info page's lines: name, kind, size, dates, and the reason a reader failed.
     QStringList infoLines() const;
 
@@ -140,6 +142,7 @@ private:
     QRect m_lastGeometry;
     QPointer<QPropertyAnimation> m_zoom;
 
+    QPushButton* m_close = nullptr;
     QPushButton* m_previous = nullptr;
     QPushButton* m_next = nullptr;
     QLabel* m_position = nullptr;

@@ -205,6 +205,47 @@ TEST(Sheet, WindowDestroyedCompletesEveryBegunSheetOnceWithItsCancelCode)
     EXPECT_EQ(calls, 1);
 }
 
+// A keyboard leaves a sheet as it leaves a dialog; keys its field takes stay the field's.
+TEST(Sheet, ReturnPressesTheDefaultButtonAndEscTheCancelButton)
+{
+    Window w;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.widget.get()));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        auto* content = new QWidget;
+        auto* layout = new QVBoxLayout(content);
+        auto* field = new QLineEdit;
+        auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+        auto* ok = new QPushButton(QStringLiteral("OK"));
+        ok->setDefault(true);
+        layout->addWidget(field);
+        layout->addWidget(cancel);
+        layout->addWidget(ok);
+        Sheet sheet(content);
+        sheet.setAnimates(false);
+        QObject::connect(cancel, &QPushButton::clicked, &sheet, [&sheet] { sheet.end(0); });
+        QObject::connect(ok, &QPushButton::clicked, &sheet, [&sheet] { sheet.end(1); });
+        int answer = -1;
+        sheet.begin(w.widget.get(), [&](int code) { answer = code; });
+        ASSERT_TRUE(sheet.isShown());
+        field->setFocus();
+        QTest::keyClicks(field, QStringLiteral("name"));
+        EXPECT_EQ(field->text(), QStringLiteral("name"));
+        QTest::keyClick(field, Qt::Key_Escape, Qt::ShiftModifier);
+        EXPECT_TRUE(sheet.isShown()) << "only the plain key answers";
+        QTest::keyClick(field, key);
+        EXPECT_EQ(answer, key == Qt::Key_Return ? 1 : 0);
+        EXPECT_FALSE(sheet.isShown());
+    }
+
+    // Without a default or a Cancel button the keys do nothing to the sheet.
+    Sheet plain(makeContent());
+    plain.setAnimates(false);
+    plain.begin(w.widget.get(), [](int) {});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(plain.isShown());
+    plain.end(1);
+}
+
 TEST(Sheet, WhileShownOnlyItsOwnShortcutsAct)
 {
     // Menu commands are window actions: under a sheet, Ctrl+Q or any command would act on what

@@ -7,6 +7,8 @@
 
 #include <QPdfDocument>
 #include <QPdfView>
+#include <QApplication>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -161,6 +163,40 @@ TEST_F(PreviewPanelTest, SpaceAndEscCloseAndOtherKeysGoToTheDelegateFirst)
     QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(panel.isOpen());
     EXPECT_EQ(closed.count(), 2);
+}
+
+// Without a window manager the window's own button is the only way out by pointer, and nobody
+// else gives the keyboard back to the main window.
+TEST_F(PreviewPanelTest, ItsOwnButtonClosesItAndTheKeyboardGoesBackToTheOwner)
+{
+    source.items = {item("notes.txt", "Notes")};
+    QWidget owner;
+    owner.resize(400, 300);
+    owner.show();
+    owner.activateWindow();
+    ASSERT_TRUE(spinUntil([&] { return QApplication::activeWindow() == &owner; }));
+    auto* owned = new PreviewPanel(&owner);
+    owned->setDataSource(&source);
+    owned->open();
+    ASSERT_TRUE(spinUntil([&] { return QApplication::activeWindow() == owned; }));
+
+    ASSERT_TRUE(owned->closeButton()->isVisible());
+    EXPECT_EQ(owned->closeButton()->focusPolicy(), Qt::NoFocus) << "Space would press it instead of closing";
+    QTest::mouseClick(owned->closeButton(), Qt::LeftButton);
+    EXPECT_FALSE(owned->isOpen());
+    EXPECT_TRUE(spinUntil([&] { return QApplication::activeWindow() == &owner; }))
+        << "active: " << (QApplication::activeWindow() ? qPrintable(QApplication::activeWindow()->objectName()) : "none");
+
+    // Closed while the user works in another window, it leaves that window the keyboard.
+    owned->open();
+    ASSERT_TRUE(spinUntil([&] { return QApplication::activeWindow() == owned; }));
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(spinUntil([&] { return QApplication::activeWindow() == &elsewhere; }));
+    owned->closePanel();
+    spinUntil([] { return false; }, 100);
+    EXPECT_EQ(QApplication::activeWindow(), &elsewhere);
 }
 
 TEST_F(PreviewPanelTest, ZoomsOutOfTheThumbnailOnlyWhenGivenARectangle)

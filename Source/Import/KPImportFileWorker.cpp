@@ -4,6 +4,7 @@
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/Paths.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Store/DBHelper.h"
 #include "TagMeta/TagMeta.h"
 #include "Utilities/FileHelpers.h"
 #include "Utilities/ImageQuickLook.h"
@@ -117,6 +118,17 @@ KPImportFileWorker::Metadata KPImportFileWorker::readMetadata(const QString& sou
         meta.comment = QStringLiteral("");
     meta.finderLabel = finderLabelOfFile(source);
     return meta;
+}
+
+void KPImportFileWorker::writeGivenTags(const QString& copyPath, const Metadata& metadata) const
+{
+    // The copy carries the source's own tags already; tags given at the import exist only in
+    // the record unless they are written too, and the file must say what the library says.
+    if (m_newTags.isEmpty())
+        return;
+    QStringList names = metadata.tags;
+    names.removeDuplicates();
+    DBHelper::writeTagNamesToFile(names, copyPath);
 }
 
 Result<QString> KPImportFileWorker::copyIn(const QString& source) const

@@ -55,6 +55,8 @@ public:
     QImage preview(const QString& source) const;
     // Tags (the file's own, then the import's new tags), rating, authors, comment and label.
     Metadata readMetadata(const QString& source) const;
+    // Writes the tags the import gives (with the file's own) into the copy's attributes.
+    void writeGivenTags(const QString& copyPath, const Metadata& metadata) const;
     // Copies the source into today's folder and checks the copy; the copy's absolute path.
     platform::Result<QString> copyIn(const QString& source) const;
     // Flushes the copies and thumbnails made so far to disk; an error when any of them could

@@ -217,6 +217,7 @@ std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path,
     const QString thumb = m_worker->writeThumb(*copy, preview);
     if (!metadata)
         metadata = m_worker->readMetadata(path);
+    m_worker->writeGivenTags(*copy, *metadata);
     return m_worker->makeRecord(path, *copy, thumb, *metadata);
 }
 

@@ -64,7 +64,11 @@ void DBHelper::writeMetaDataInfoByTags(const DBFileInfo& fileInfo)
         if (!tag.isTrash())
             names.append(tag.name());
     }
+    writeTagNamesToFile(names, path);
+}
 
+void DBHelper::writeTagNamesToFile(const QStringList& names, const QString& path)
+{
     if (auto written = TagMeta::setUserTags(QVariant(names), path); !written)
         KPLogLogDomainMessage(kLogDomain, 0,
                               QStringLiteral("writing the tags of %1 failed: %2").arg(path, written.error().toString()));

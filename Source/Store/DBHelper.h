@@ -24,6 +24,8 @@ public:
     // there are none) into its file, as TagMeta user tags and as the Finder-tags attribute.
     // Failures are logged under "DataBase"; nothing for nil or a file that is gone.
     static void writeMetaDataInfoByTags(const DBFileInfo& fileInfo);
+    // The same two attributes from a list of names, for a file that has no record yet.
+    static void writeTagNamesToFile(const QStringList& names, const QString& path);
 
     // The one formula of folderID: the 64-bit string hash of the lower-cased folder path
     // (trailing "/" dropped, except for "/").

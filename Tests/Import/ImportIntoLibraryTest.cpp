@@ -7,6 +7,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Store/DBFileInfoMetadata.h"
 #include "Store/DBTag.h"
+#include "TagMeta/TagMeta.h"
 
 #include <QScopeGuard>
 #include <sqlite3.h>
@@ -99,6 +100,8 @@ TEST_F(ImportIntoLibraryTest, FlatImportStoresDocumentsInANewFolderWithTagsAndMo
         EXPECT_TRUE(QFileInfo::exists(libraryPath + file.path())) << qPrintable(file.path());
         EXPECT_EQ(file.tags().size(), 1);
         EXPECT_EQ(file.recent().type(), 0);
+        // The file says what the library says: the tag given at the import is on the copy too.
+        EXPECT_EQ(TagMeta::getUserTags(libraryPath + file.path()).value_or(QStringList()), QStringList{"Work"});
     }
     EXPECT_EQ(QSet<QString>({files[0].metadata().from(), files[1].metadata().from()}), (QSet<QString>{a, b}));
 }

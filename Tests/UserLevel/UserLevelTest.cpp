@@ -237,9 +237,7 @@ TEST_F(UserLevel, AFileDroppedOnTheTagIconIsImportedWithItsTag)
 
 // The tags a document is given are kept in its file's extended attributes too, where other
 // programs and a rebuilt library find them.
-// Disabled: the import stores the tags given at the drop in the library only; the copy's
-// attribute is never written.
-TEST_F(UserLevel, DISABLED_TagsGivenAtTheDropReachTheFilesAttributes)
+TEST_F(UserLevel, TagsGivenAtTheDropReachTheFilesAttributes)
 {
     session.skipWelcome();
     ASSERT_TRUE(session.startDisplay());

@@ -1,5 +1,6 @@
 // Pairing over 127.0.0.1: the listener against the real client, and against a raw blocking
 // client that says what a hostile or confused device would.
+#include "RawPeer.h"
 #include "Support/TestSupport.h"
 #include "TWService/Mobile/TWMatchClientSocket.h"
 #include "TWService/Mobile/TWMobileClient.h"
@@ -20,41 +21,7 @@ using namespace TWMatchWire;
 
 namespace {
 
-struct RawDevice {
-    int fd = -1;
-    explicit RawDevice(quint16 port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        timeval tv{20, 0}; // a hung listener fails the test instead of hanging it
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~RawDevice() { ::close(fd); }
-    void send(const QByteArray& b) const { ::send(fd, b.constData(), std::size_t(b.size()), MSG_NOSIGNAL); }
-    std::optional<quint32> word() const
-    {
-        QByteArray out;
-        char buf[4];
-        while (out.size() < 4) {
-            const ssize_t r = ::recv(fd, buf, std::size_t(4 - out.size()), 0);
-            if (r <= 0)
-                return std::nullopt;
-            out.append(buf, r);
-        }
-        return TWWire::readU32(out);
-    }
-    // Closed or reset (bytes sent after the close), but not merely quiet.
-    bool closedByListener() const
-    {
-        char c;
-        const ssize_t r = ::recv(fd, &c, 1, 0);
-        return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    }
-};
+using RawDevice = RawPeer;
 
 struct Owner : TWMatchServiceDelegate {
     std::atomic<quint32> code{123456};
@@ -166,7 +133,7 @@ TEST_F(PairingFixture, EqualCodesMatchOnBothSidesAndWrongCodesNeverSeeTheListene
     liar.send(request(QStringLiteral("1")));
     EXPECT_EQ(liar.word(), kMatchCancelled);
     liar.send(TWWire::u32(1));
-    EXPECT_TRUE(liar.closedByListener());
+    EXPECT_TRUE(liar.closedOrReset());
     ASSERT_TRUE(testsupport::spinUntil([&] { return owner->done.size() == 3; }));
     EXPECT_FALSE(owner->done[2]);
     EXPECT_EQ(owner->cancels, 0);
@@ -189,7 +156,7 @@ TEST_F(PairingFixture, ASecondDeviceIsTurnedAwayWhileAMatchRuns)
     first.send(whole.mid(7));
     EXPECT_EQ(first.word(), 123456u);
     first.send(TWWire::u32(1));
-    EXPECT_TRUE(first.closedByListener());
+    EXPECT_TRUE(first.closedOrReset());
     ASSERT_TRUE(testsupport::spinUntil([&] { return owner->done.size() == 1; }));
     EXPECT_TRUE(owner->done[0]);
 }
@@ -225,7 +192,7 @@ TEST_F(PairingFixture, HostileRequestsAndStallsEndTheMatchAndFreeTheListener)
         EXPECT_EQ(huge.word(), quint32(TWMatchStateWaiting));
         huge.send(TWWire::u32(0xFFFFFFFF));
         EXPECT_EQ(huge.word(), kMatchCancelled);
-        EXPECT_TRUE(huge.closedByListener());
+        EXPECT_TRUE(huge.closedOrReset());
     }
     ASSERT_TRUE(testsupport::spinUntil([&] { return !service.isMatching(); }));
     {
@@ -240,7 +207,7 @@ TEST_F(PairingFixture, HostileRequestsAndStallsEndTheMatchAndFreeTheListener)
         TWMatchLimits::shared().read = 0.3;
         RawDevice silent(service.port());
         EXPECT_EQ(silent.word(), quint32(TWMatchStateWaiting));
-        EXPECT_TRUE(silent.closedByListener());
+        EXPECT_TRUE(silent.closedOrReset());
     }
     ASSERT_TRUE(testsupport::spinUntil([&] { return owner->cancels == 1 && !service.isMatching(); }));
     EXPECT_EQ(owner->done, (std::vector<bool>{false, false}));

@@ -1,5 +1,6 @@
 // The server end byte by byte, driven by a raw blocking client on 127.0.0.1.
 #include "PeerVectors.h"
+#include "RawPeer.h"
 
 #include "Support/TestSupport.h"
 #include "TWService/Server/TWServer.h"
@@ -20,46 +21,7 @@ using namespace TWWire;
 
 namespace {
 
-struct Raw {
-    int fd = -1;
-    explicit Raw(quint16 port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        timeval tv{20, 0}; // a hung server fails the test instead of hanging it
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Raw() { close(); }
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-    void send(const QByteArray& bytes) const { ::send(fd, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL); }
-    QByteArray recv(qsizetype n) const
-    {
-        QByteArray out;
-        char buf[4096];
-        while (out.size() < n) {
-            const ssize_t r = ::recv(fd, buf, std::min<std::size_t>(sizeof buf, std::size_t(n - out.size())), 0);
-            if (r <= 0)
-                break;
-            out.append(buf, r);
-        }
-        return out;
-    }
-    // True when the server closed: the next read ends the stream.
-    bool closedByServer() const
-    {
-        char c;
-        return ::recv(fd, &c, 1, 0) == 0;
-    }
-};
+using Raw = RawPeer;
 
 struct Owner : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_from_this<Owner> {
     QMutex mutex;

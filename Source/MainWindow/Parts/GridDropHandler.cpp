@@ -157,11 +157,16 @@ void GridDropHandler::concludeDragOperation(QDropEvent* info)
 void GridDropHandler::importWithTags(const QStringList& paths, bool move)
 {
     KPCollectionView* grid = m_ctx.collectionView;
-    QWidget* host = grid ? static_cast<QWidget*>(grid) : m_ctx.centerView.data();
+    QWidget* center = m_ctx.centerView;
+    // The stack and the tag popover anchored to it lie in the document area over whatever covers
+    // the grid there (the empty library's view): inside the grid they would be hidden under it.
+    QWidget* host = center ? center : static_cast<QWidget*>(grid);
     if (m_thumbStackView)
         delete m_thumbStackView.data();
     if (host) {
-        const QRect frame(0, host->height() - kStackFromBottom, host->width(), kStackHeight);
+        const QRect area = grid && center && center->isAncestorOf(grid) ? QRect(grid->mapTo(center, QPoint()), grid->size())
+                                                                        : host->rect();
+        const QRect frame(area.left(), area.bottom() + 1 - kStackFromBottom, area.width(), kStackHeight);
         m_thumbStackView = new KPThumbStackView(paths, frame, host, previews);
         m_thumbStackView->raise();
     }

@@ -146,9 +146,18 @@ TEST_F(GridDropHandlerTest, APlainDropImportsIntoTheLibraryOrTheChosenCollection
 
 TEST_F(GridDropHandlerTest, TheTagIconStacksUpToThreePreviewsThenAsksForTagsAfterASecond)
 {
+    // An empty library's view covers the grid: the stack and its popover must lie above it.
+    QWidget cover(&center);
+    cover.setGeometry(grid->geometry());
+    cover.show();
     auto five = files(5);
     dropOn(0, *five, Qt::ShiftModifier);
     ASSERT_TRUE(handler->thumbStackView());
+    const QRect stackArea = handler->thumbStackView()->geometry();
+    EXPECT_TRUE(grid->geometry().contains(stackArea.center())) << "the stack lies over the grid";
+    // Siblings stack in the order of their parent's children, the last on top.
+    const QObjectList order = center.children();
+    EXPECT_GT(order.indexOf(handler->thumbStackView()), order.indexOf(&cover)) << "the stack is hidden under the cover";
     ASSERT_TRUE(testsupport::spinUntil([&] { return handler->thumbStackView()->cardCount() == 3; }));
     KPThumbStackView* stack = handler->thumbStackView();
     EXPECT_EQ(stack->rotationOf(0), 0);

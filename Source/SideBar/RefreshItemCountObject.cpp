@@ -70,16 +70,14 @@ RefreshItemCountObject::~RefreshItemCountObject() = default;
 void RefreshItemCountObject::refreshWithBlock(Completion completion)
 {
     m_completion = std::move(completion);
-    m_self = shared_from_this();
-    std::weak_ptr<RefreshItemCountObject> weak = m_self;
-    m_settle = platform::kit::Scheduler::current().after(kSettleMs, [weak] {
-        if (const Ptr self = weak.lock())
-            self->start();
-    });
+    // While it settles, the job lives in the scheduler's work, not in itself: work that never
+    // runs (the program quits first) then frees it instead of leaving it holding itself.
+    m_settle = platform::kit::Scheduler::current().after(kSettleMs, [self = shared_from_this()] { self->start(); });
 }
 
 void RefreshItemCountObject::start()
 {
+    m_self = shared_from_this();
     if (isCancel()) {
         doCancel();
         return;

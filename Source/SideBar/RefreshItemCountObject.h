@@ -89,7 +89,7 @@ private:
     std::atomic<bool> m_isCancel{false};
     std::once_flag m_delivered;
     platform::kit::Token m_settle;
-    Ptr m_self; // held from start to delivery
+    Ptr m_self; // held from the end of the settle to delivery
 };
 
 // Only the tag badges: untagged documents and each requested tag.

@@ -50,10 +50,15 @@ TEST_F(SafeBoxWiringTest, CopyAndDeleteReachTheSheetsOnlyWhileTheBoxIsOpenAndSho
     commands.perform(QStringLiteral("menuCopySafeBoxClick"));
     ASSERT_EQ(dialogs.count(Kind::Sheet), 1);
     EXPECT_TRUE(sheetNamed(QStringLiteral("CopyFileToSafeBox")));
-    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.last(Kind::Sheet).answered; }));
+    // The box takes one transfer at a time: the next asks only once this copy has ended and
+    // its sheet has gone, which on a loaded machine is well after the answer.
+    const auto transferEnded = [&] {
+        return dialogs.last(Kind::Sheet).answered && !dialogs.last(Kind::Sheet).sheet;
+    };
+    ASSERT_TRUE(testsupport::spinUntil(transferEnded));
     sideBar.onSideBarMoveDataToSafeBox({});
     ASSERT_EQ(dialogs.count(Kind::Sheet), 2);
-    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.last(Kind::Sheet).answered; }));
+    ASSERT_TRUE(testsupport::spinUntil(transferEnded));
 
     // Delete from SafeBox acts in the SafeBox's view only.
     commands.perform(QStringLiteral("menuDeleteSafeBoxFile"));

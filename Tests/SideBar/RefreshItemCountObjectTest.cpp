@@ -132,4 +132,21 @@ TEST_F(RefreshItemCountTest, StopsWhereItIsCancelled)
     EXPECT_FALSE(partial.contains(K::IndexObj));
 }
 
+// Quitting while a job settles: the scheduler's work goes without running, and the job with it.
+TEST_F(RefreshItemCountTest, AJobStillSettlingGoesWithItsScheduler)
+{
+    std::weak_ptr<RefreshItemCountObject> weak;
+    int deliveries = 0;
+    {
+        platform::kit::VirtualScheduler quitting;
+        auto job = RefreshItemCountObject::initWithSetting({}, engine.get());
+        weak = job;
+        job->refreshWithBlock([&](const QVariantMap&, const RefreshItemCountObject::Ptr&) { ++deliveries; });
+        job->setIsCancel(true);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(deliveries, 0);
+}
+
 } // namespace

@@ -186,7 +186,8 @@ void TagEditorViewController::paintEvent(QPaintEvent*)
     platform::kit::TextAttributes title;
     title.font = platform::kit::FontResolver::fontNamed(QStringLiteral("LucidaGrande"), 14)
                      .value_or(platform::kit::FontResolver::systemFont(14));
-    title.color = QColor(132, 132, 132);
+    // Dark enough to read on the light title band (4.5:1 at the least).
+    title.color = QColor(88, 88, 88);
     title.hasParagraphStyle = true;
     title.alignment = 2;
     title.lineBreakMode = 4;

@@ -6,6 +6,7 @@
 #include "Platform/Kit/Pasteboard.h"
 #include "Platform/Kit/PasteboardCodec.h"
 #include "Platform/Kit/Popover.h"
+#include "Support/GrabContrast.h"
 
 #include <QClipboard>
 #include <QMimeData>
@@ -76,6 +77,11 @@ TEST_F(TagEditorTest, ImportTagModeAnswersOnceWithTheCodeOfHowItEnded)
 {
     askImportTags();
     EXPECT_TRUE(editor->btnImport()->isVisible());
+    // The "Tags" title over the field reads well on its band.
+    const QImage grab = editor->grab().toImage();
+    const qreal scale = grab.devicePixelRatio();
+    const auto title = testsupport::inkContrast(grab, QRect(QPointF(60, 6).toPoint() * scale, QSize(100, 22) * scale));
+    EXPECT_GE(title.ratio, themecontrast::kMinimum) << "the title's ink " << QColor(title.ink).name().toStdString();
     QTest::keyClicks(text(), QStringLiteral("alpha"));
     QTest::keyClick(text(), Qt::Key_Return);   // makes the token
     EXPECT_TRUE(answers.isEmpty());

@@ -50,8 +50,14 @@ function(folivo_library name)
   folivo_apply_warnings(${name})
 endfunction()
 
+# SERIAL: the cases run alone, one at a time (they drive a real program on an X server and
+# wait on it, so a machine loaded by the rest of the suite would only make them slower).
 function(folivo_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
+  set(serial)
+  if(ARG_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_executable(${name} ${files} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE folivo_testsupport ${ARG_DEPS})
@@ -60,7 +66,7 @@ function(folivo_test name)
   add_dependencies(${name} folivo_resources)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     TEST_FILTER "-*Child.DISABLED_*"
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${serial})
 endfunction()
 
 function(folivo_bench name)

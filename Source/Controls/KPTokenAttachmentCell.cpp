@@ -5,6 +5,7 @@
 #include "Theme/KPHorizontalSprite.h"
 #include "Theme/KPSprite.h"
 #include "Theme/KPThemeManager.h"
+#include "Theme/ThemeContrast.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -74,7 +75,7 @@ QString KPTokenAttachmentCell::fittedText(qreal width) const
     return QFontMetricsF(m_attrs.font).elidedText(m_text, Qt::ElideRight, std::max<qreal>(0, width));
 }
 
-void KPTokenAttachmentCell::drawText(QPainter& painter, const QRectF& rect) const
+void KPTokenAttachmentCell::drawText(QPainter& painter, const QRectF& rect, const QColor& ground) const
 {
     if (rect.width() <= 0)
         return;
@@ -82,6 +83,18 @@ void KPTokenAttachmentCell::drawText(QPainter& painter, const QRectF& rect) cons
     painter.save();
     painter.setFont(m_attrs.font);
     const Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
+    const QColor wanted = m_attrs.colorOrDefault();
+    if (ground.isValid()) {
+        // A theme's pale token would leave white text unreadable: the text darkens until it reads,
+        // and a shadow meant for white text would then only smear it.
+        const QColor readable = themecontrast::readableOn(ground, wanted);
+        if (readable != wanted) {
+            painter.setPen(readable);
+            painter.drawText(rect, align, text);
+            painter.restore();
+            return;
+        }
+    }
     if (m_attrs.shadow) {
         painter.setPen(m_attrs.shadow->color);
         // The shadow's offset is y-up.
@@ -133,7 +146,8 @@ void KPTokenThemedCell::draw(QPainter& painter, const QRectF& frame) const
     // Looked up on every draw, so a theme switch shows at the next repaint. A missing group,
     // member or slice draws nothing of its own; the text is drawn all the same.
     const KPCustomThemeObject* group = KPThemeManager::themeManager()->customThemeObjectWithName(m_look.group);
-    const auto* slices = group ? group->themeObjectWithName<KPHorizontalSprite>(stateName()) : nullptr;
+    const auto* slices = group ? group->themeObjectWithName<KPHorizontalSprite>(m_look.prefix + stateName()) : nullptr;
+    QColor ground;
     if (slices) {
         const KPSprite* left = slices->leftSprite();
         const KPSprite* centre = slices->centerSprite();
@@ -144,22 +158,25 @@ void KPTokenThemedCell::draw(QPainter& painter, const QRectF& frame) const
         drawSprite(painter, left, inner.x(), frame.y(), lw);
         drawSprite(painter, right, rightX, frame.y(), rw);
         drawSprite(painter, centre, inner.x() + lw, frame.y(), inner.width() - (lw + rw));
+        if (centre)
+            ground = themecontrast::averageColor(centre->image(), QColor());
     }
     const qreal th = QFontMetricsF(textAttributes().font).height();
-    drawText(painter, QRectF(inner.x() + 6, frame.y() + std::round((frame.height() - th) / 2), inner.width() - 25, th));
+    // Clear of the left cap and of the delete button in the right one.
+    drawText(painter, QRectF(inner.x() + 6, frame.y() + std::round((frame.height() - th) / 2), inner.width() - 25, th), ground);
 }
 
 KPTokenTagAttachmentCell::KPTokenTagAttachmentCell(const QString& text)
-    : KPTokenThemedCell({QStringLiteral("TokenCell_Tag"), 3, false}, QColor(44, 121, 187), 1.0, text)
+    : KPTokenThemedCell({QStringLiteral("TokenCell_Tag"), 3, false, {}}, QColor(44, 121, 187), 1.0, text)
 {
 }
 
 KPTokenAuthorAttachmentCell::KPTokenAuthorAttachmentCell(const QString& text)
-    : KPTokenThemedCell({QStringLiteral("TokenCell_Author"), 3, true}, QColor(96, 96, 96), -1.0, text)
+    : KPTokenThemedCell({QStringLiteral("TokenCell_Author"), 3, true, {}}, QColor(96, 96, 96), -1.0, text)
 {
 }
 
 KPTokenContentAttachmentCell::KPTokenContentAttachmentCell(const QString& text)
-    : KPTokenThemedCell({QStringLiteral("TokenCell_TextContent"), 1, false}, QColor(44, 121, 187), 1.0, text)
+    : KPTokenThemedCell({QStringLiteral("TokenCell_TextContent"), 1, false, {}}, QColor(44, 121, 187), 1.0, text)
 {
 }

@@ -2,7 +2,8 @@
 // The plain cell (used when an editor's owner names none) is a red box; the tag, author and
 // text-content cells draw the theme's three-slice of their group ("TokenCell_Tag",
 // "TokenCell_Author", "TokenCell_TextContent") in the Normal, Over or Down look, with the text
-// in white, shortened at its tail, and a delete button in the right slice.
+// in white (darker where a theme's token is too pale for white to read), shortened at its tail,
+// and a delete button in the right slice.
 //
 // Cells are plain objects shared by the token's character format; the editor does all mouse
 // handling and only sets the two look flags. Geometry is in Qt coordinates of the frame the
@@ -11,6 +12,7 @@
 
 #include "Platform/Kit/TextAttributes.h"
 
+#include <QColor>
 #include <QImage>
 #include <QMetaType>
 #include <QRectF>
@@ -59,7 +61,9 @@ public:
 
 protected:
     explicit KPTokenAttachmentCell(platform::kit::TextAttributes attrs, const QString& text);
-    void drawText(QPainter& painter, const QRectF& rect) const;
+    // With a valid ground (the colour the token is drawn on), text that would not read on it is
+    // drawn darker or lighter until it does.
+    void drawText(QPainter& painter, const QRectF& rect, const QColor& ground = QColor()) const;
 
 private:
     platform::kit::TextAttributes m_attrs;
@@ -71,17 +75,19 @@ private:
 // The themed cells: three slices of a theme group and a delete button.
 class KPTokenThemedCell : public KPTokenAttachmentCell {
 public:
+    struct Look {
+        QString group;
+        qreal buttonTop;        // the delete button's offset from the frame's top
+        bool rightCapFixed21;   // the right slice placed 21 points before the inner end
+        QString prefix;         // before the state in the slices' member name ("TagCell_Normal")
+    };
+
     QRectF buttonRectByCellFrame(const QRectF& frame) const override;
     void draw(QPainter& painter, const QRectF& frame) const override;
     // "Normal", "Over" or "Down" (Down wins over Over).
     QString stateName() const;
 
 protected:
-    struct Look {
-        QString group;
-        qreal buttonTop;        // the delete button's offset from the frame's top
-        bool rightCapFixed21;   // the right slice placed 21 points before the inner end
-    };
     KPTokenThemedCell(Look look, const QColor& shadow, qreal shadowDy, const QString& text);
 
 private:

@@ -6,7 +6,7 @@
 #include "Controls/KPTokenAttachmentCell.h"
 #include "SearchField/SearchQuery.h"
 
-class KPSTAttachmentCell final : public KPTokenAttachmentCell {
+class KPSTAttachmentCell final : public KPTokenThemedCell {
 public:
     explicit KPSTAttachmentCell(const QString& text, int type = SearchTokenText);
 
@@ -14,7 +14,6 @@ public:
     QString className() const override { return QStringLiteral("KPSTAttachmentCell"); }
     // (round(min(160, text width) + 33 for text or + 46 for the other kinds), 20).
     QSizeF cellSize() const override;
-    QRectF buttonRectByCellFrame(const QRectF& frame) const override;
     void draw(QPainter& painter, const QRectF& frame) const override;
 
 private:

@@ -211,6 +211,14 @@ void drawGlyph(QPainter& p, Glyph glyph, const QRectF& box, const QColor& color)
         p.setBrush(fill);
         p.drawRect(QRectF(5.5, 5.5, 5, 5));
         break;
+    case Glyph::Magnifier:
+        pen.setWidthF(1.6);
+        p.setPen(pen);
+        p.drawEllipse(QPointF(6.8, 6.8), 4.3, 4.3);
+        pen.setWidthF(2.2);
+        p.setPen(pen);
+        p.drawLine(QPointF(10, 10), QPointF(13.8, 13.8));
+        break;
     case Glyph::Info:
         p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
         p.setBrush(fill);

@@ -14,7 +14,7 @@ enum class Glyph {
     Cloud, Inbox, Lock, Trash, Plus, Minus, Cross, Info, Eye, Reveal, Star, StarOutline,
     TriangleRight, TriangleDown, Grid, List, SidebarToggle, InspectorToggle, Gear, Check,
     ArrowUp, ArrowDown, Briefcase, IndexFolder, Merge, Share, ImageSmall, ImageLarge, Import,
-    Question, Stop, TagGroup, More,
+    Question, Stop, TagGroup, More, Magnifier,
 };
 
 void drawGlyph(QPainter& p, Glyph glyph, const QRectF& box, const QColor& color);

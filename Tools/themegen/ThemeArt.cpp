@@ -1,6 +1,7 @@
 #include "ThemeArt.h"
 
 #include "Glyphs.h"
+#include "Theme/ThemeContrast.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -470,9 +471,15 @@ DrawFn elementArt(const ThemeCatalogueEntry& e, char state, const Palette& pal)
             };
         // Search field, inspector combo and name field backgrounds.
         const bool highlight = has(n, "Highlight");
-        return [pal, highlight](QPainter& p, const QSizeF& s) {
+        const bool magnifier = is(g, "Search");
+        return [pal, highlight, magnifier](QPainter& p, const QSizeF& s) {
             const QColor fill = pal.dark ? QColor(0x3a, 0x3a, 0x3a) : Qt::white;
             pill(p, s, fill, fill, highlight ? pal.selection : pal.line.lighter(150), std::min<qreal>(s.height() / 2 - 1, 6));
+            // The search field's magnifier lives in its left cap, the area a press on it answers.
+            if (magnifier) {
+                const QColor ink = themecontrast::readableOn(fill, highlight ? pal.selection : pal.icon);
+                drawGlyph(p, Glyph::Magnifier, QRectF(9, (s.height() - 16) / 2, 16, 16), ink);
+            }
         };
     }
     case ThemeKind::MultiSprite: {

@@ -168,12 +168,25 @@ void VQTitlebarView::drawThemed(QPainter& painter)
         drawNoise(painter, noiseRect(b, baseline), kThemedNoiseOpacity);
     canvas.restore();
     drawTitle(painter, active);
-    if (m_titleIcon && !m_titleIcon->image().isNull()) {
-        const QSizeF s = m_titleIcon->size();
-        const QRectF at(std::round((b.width() - s.width()) * 0.5), std::round((b.height() - s.height()) * 0.5),
-                        s.width(), s.height());
-        canvas.drawImage(at, m_titleIcon->image());
-    }
+    if (const QRect at = titleIconRect(); !at.isEmpty() && !m_titleIconHidden)
+        canvas.drawImage(QRectF(at), m_titleIcon->image());
+}
+
+QRect VQTitlebarView::titleIconRect() const
+{
+    if (m_generalStyle || !m_titleIcon || m_titleIcon->image().isNull())
+        return {};
+    const QSizeF s = m_titleIcon->size();
+    return QRectF(std::round((width() - s.width()) * 0.5), std::round((height() - s.height()) * 0.5), s.width(), s.height())
+        .toRect();
+}
+
+void VQTitlebarView::setTitleIconHidden(bool hidden)
+{
+    if (hidden == m_titleIconHidden)
+        return;
+    m_titleIconHidden = hidden;
+    update(titleIconRect());
 }
 
 void VQTitlebarView::drawPlain(QPainter& painter)

@@ -45,6 +45,13 @@ public:
     // The grey noise tile: 124 x 124 one-byte pixels from srand(120) and rand(), made once.
     static const QImage& noiseTile();
 
+    // Where the themed look draws its centred icon (empty without one). A control laid over it
+    // (the search field grown for typing) hides it whole with setTitleIconHidden: the icon's
+    // edges peeking out around the control would look like a fault.
+    QRect titleIconRect() const;
+    void setTitleIconHidden(bool hidden);
+    bool isTitleIconHidden() const { return m_titleIconHidden; }
+
     // Whether the bar draws as the main window's (see VQTitlebarWindow::isMainWindow).
     bool isActiveLook() const;
 
@@ -73,4 +80,5 @@ private:
     KPCustomThemeObject* m_group = nullptr;
     KPSprite* m_titleIcon = nullptr;
     bool m_generalStyle = false;
+    bool m_titleIconHidden = false;
 };

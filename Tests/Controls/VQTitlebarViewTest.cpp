@@ -107,3 +107,26 @@ TEST(VQTitlebarView, TheTitleIsShownOnlyWhereAsked)
     shown.window.setShowsTitle(false);
     EXPECT_EQ(controlstest::render(shown.view()), fullWithTitle);
 }
+
+TEST(VQTitlebarView, TheCentredIconHidesWholeWhenAsked)
+{
+    BarWindow bar(false);
+    auto drawnIconPixels = [&] {
+        QImage img(bar.view().size(), QImage::Format_ARGB32);
+        img.fill(Qt::transparent);
+        bar.view().render(&img, QPoint(), QRegion(), QWidget::RenderFlags());
+        int n = 0;
+        for (int y = 2; y < 38; ++y)
+            for (int x = img.width() / 2 - 20; x < img.width() / 2 + 20; ++x)
+                n += img.pixelColor(x, y) != img.pixelColor(20, y); // the bar's shade changes by row
+        return n;
+    };
+    const QRect icon = bar.view().titleIconRect();
+    ASSERT_FALSE(icon.isEmpty());
+    EXPECT_EQ(icon.x() + icon.width() / 2, bar.view().width() / 2);
+    ASSERT_GT(drawnIconPixels(), 20);
+    bar.view().setTitleIconHidden(true);
+    EXPECT_EQ(drawnIconPixels(), 0);
+    bar.view().setTitleIconHidden(false);
+    EXPECT_GT(drawnIconPixels(), 20);
+}

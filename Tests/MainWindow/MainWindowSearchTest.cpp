@@ -3,6 +3,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "Controls/KPTokenEditorView.h"
+#include "Controls/VQTitlebarView.h"
 #include "MainWindow/Parts/SearchCoordinator.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "SearchField/KPSearchTextEditor.h"
@@ -71,6 +72,10 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     EXPECT_EQ(field.geometry().right(), idle.right());
     ASSERT_TRUE(menuBar() && menuBar()->isVisible());
     EXPECT_GT(field.x(), menuBar()->geometry().right());
+    // Grown over the title bar's centred icon, the field hides it rather than leave its rim showing.
+    auto* bar = static_cast<VQTitlebarView*>(controller->window()->titleBarView());
+    ASSERT_TRUE(field.geometry().intersects(bar->titleIconRect()));
+    EXPECT_TRUE(bar->isTitleIconHidden());
 
     QTest::keyClicks(field.textView(), "#work");
     QTest::keyClick(field.textView(), Qt::Key_Return);
@@ -88,6 +93,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     EXPECT_TRUE(field.isEmpty());
     EXPECT_FALSE(ctx.state.searchTextEditoring);
     EXPECT_EQ(field.geometry(), idle);
+    EXPECT_FALSE(bar->isTitleIconHidden());
 
     // Search again, then Escape three times: typed text, tokens, the search itself.
     field.textView()->setFocus();

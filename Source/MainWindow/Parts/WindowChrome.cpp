@@ -5,6 +5,7 @@
 #include "Browser/KPDataSourceManager.h"
 #include "Browser/KPDataSourceSortManager.h"
 #include "Browser/KPViewSizeManager.h"
+#include "Controls/VQTitlebarView.h"
 #include "Controls/KPButtonGroups.h"
 #include "Controls/KPCoustomDrawBGView.h"
 #include "Controls/KPHorizontalStretchButton.h"
@@ -390,8 +391,11 @@ void WindowChrome::setSearchField(QWidget* field)
 
 void WindowChrome::layoutSearchField()
 {
-    if (m_searchField)
-        m_searchField->setGeometry(searchEditorRect());
+    if (!m_searchField)
+        return;
+    m_searchField->setGeometry(searchEditorRect());
+    if (auto* bar = dynamic_cast<VQTitlebarView*>(m_titleBar.data()))
+        bar->setTitleIconHidden(m_searchField->isVisible() && m_searchField->geometry().intersects(bar->titleIconRect()));
 }
 
 void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)

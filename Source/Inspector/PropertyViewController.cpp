@@ -34,6 +34,7 @@
 #include "Utilities/FlagNames.h"
 #include "Utilities/GlobalFun.h"
 
+#include <QFontMetricsF>
 #include <QAbstractTextDocumentLayout>
 #include <QFileInfo>
 #include <QLabel>
@@ -489,7 +490,10 @@ void PropertyViewController::applyFromText(const QString& text)
     const int H = content->height();
     place(m_fileNameContentTopView, QRectF(0, f, kWidth, kContentTopHeight), H);
     place(m_labFromValue, QRectF(101, -1, 164, f), H);
-    place(m_labFrom, QRectF(4, f - 12 - 22 + 8, 92, 22), H);
+    // The caption shares the first line of the value (which starts at its top), so that the two
+    // read on one baseline however many lines the path wraps to.
+    const qreal line = QFontMetricsF(valueStyle().font).height();
+    place(m_labFrom, QRectF(4, f - 1 - line, 92, line), H);
     // A long path is the link itself, not a label of it.
     m_labFromValue->setToolTip(text);
 }

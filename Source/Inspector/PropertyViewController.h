@@ -108,6 +108,7 @@ public:
     KPDateTextFiledExtend* labDateCreateValue() const { return m_labDateCreateValue; }
     KPDateTextFiledExtend* labDateModifiedValue() const { return m_labDateModifiedValue; }
     KPCoustomStyleLabel* labLastOpenValue() const { return m_labLastOpenValue; }
+    KPCoustomStyleLabel* labFrom() const { return m_labFrom; }
     KPWrapStyleLabel* labFromValue() const { return m_labFromValue; }
     KPDBFolderEditor* folderNameViewValue() const { return m_folderNameViewValue; }
     KPCoustomStyleLabel* modifitedViewValue() const { return m_modifitedViewValue; }

@@ -18,7 +18,10 @@
 #include "Store/DBHelper.h"
 #include "Utilities/FileHelpers.h"
 
+#include "Theme/ThemeContrast.h"
+
 #include <QDir>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -392,6 +395,24 @@ TEST_F(PropertyViewTest, ThePaneDrawsOneDocument)
         for (int x = title.left(); x < title.left() + 60 && !inked; ++x)
             inked = image.pixelColor(int(x * dpr), int(y * dpr)) != background;
     EXPECT_TRUE(inked);
+
+    // The From caption stands on the line of the first line of its wrapped path: their ink starts
+    // on the same row (the caption is a point smaller, so within two pixels).
+    auto firstInkRow = [&](QWidget* label, qreal height) {
+        const QRect r(label->mapTo(view, QPoint(0, 0)) * dpr, QSize(int(label->width() * dpr), int(height * dpr)));
+        const QColor ground = image.pixelColor(r.left() + 1, r.top() + 1);
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (themecontrast::contrastRatio(image.pixelColor(x, y), ground) > 2)
+                    return y;
+        return -1;
+    };
+    const qreal line = QFontMetricsF(inspector->labFromValue()->textStyle().font).height();
+    const int caption = firstInkRow(inspector->labFrom(), inspector->labFrom()->height());
+    const int path = firstInkRow(inspector->labFromValue(), line);
+    ASSERT_GE(caption, 0);
+    ASSERT_GE(path, 0);
+    EXPECT_LE(std::abs(caption - path), 2 * dpr) << "caption ink from row " << caption << ", path from " << path;
 }
 
 } // namespace

@@ -1,12 +1,11 @@
 #include "Dialogs/Preferences/NeedUpgradProgramWindow.h"
 
 #include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/WindowPlacement.h"
 
 #include <QDialog>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 
 void buildNeedUpgradProgramWindow(NeedUpgradProgramOutlets& o, QWidget* parent)
@@ -45,12 +44,7 @@ QDialog* showNeedUpgradProgramWindow(QWidget* parent, std::function<void()> onQu
         if (onQuit)
             onQuit();
     });
-    QRect frame = window->geometry();
-    if (parent)
-        frame.moveCenter(parent->window()->geometry().center());
-    else if (QScreen* screen = QGuiApplication::primaryScreen())
-        frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    platform::kit::placeCentred(window, parent ? parent->window() : nullptr);
     window->setWindowModality(Qt::ApplicationModal);
     window->show();
     return window;

@@ -3,17 +3,16 @@
 #include "Dialogs/Welcome/Reachability.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Localization.h"
+#include "Platform/Kit/WindowPlacement.h"
 #include "Platform/Workspace/Workspace.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -75,11 +74,7 @@ WelcomeWindowController* WelcomeWindowController::showWelcomeWindow(std::functio
     auto* controller = new WelcomeWindowController(std::move(options));
     controller->m_deleteWhenDone = true;
     controller->setupCompletedBlock(std::move(onOk));
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = controller->geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        controller->move(frame.topLeft());
-    }
+    platform::kit::placeCentred(controller);
     controller->show();
     controller->raise();
     controller->activateWindow();

@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,7 +12,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStackedLayout>
 #include <QTableWidget>
 
@@ -122,8 +122,7 @@ void ImportHintWindowController::showWindow()
 {
     QDialog* window = m_outlets.window;
     window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if (QScreen* screen = window->screen())
-        window->move(screen->availableGeometry().center() - QPoint(window->width() / 2, window->height() / 2));
+    platform::kit::placeCentred(window);
     window->show();
     window->raise();
     window->activateWindow();

@@ -165,7 +165,8 @@ void MainWindowController::buildWindow()
     w.setVerticallyCenterTitle(true);
     w.setDelegate(this);
     installThemedWindowButtons();
-    w.setMinimumSize(mainwindowframe::kMinimumSize);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    w.setMinimumSize(mainwindowframe::minimumSizeOn(screen ? screen->availableGeometry() : QRect()));
 
     // Main side bar | (second side bar | document area) | inspector.
     auto* splitView = new KPSplitView(true);

@@ -1,6 +1,7 @@
 #include "MainWindow/MainWindowFrame.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace mainwindowframe {
@@ -55,16 +56,21 @@ std::optional<QRect> parse(const QString& text)
     return rect;
 }
 
+QSize minimumSizeOn(const QRect& screen)
+{
+    return screen.isValid() ? kMinimumSize.boundedTo(screen.size()) : kMinimumSize;
+}
+
 Placement initialFrame(const std::optional<QRect>& stored, const QList<QRect>& screens, bool canPlaceWindows)
 {
     Placement placement;
     placement.placeOrigin = canPlaceWindows;
     const QRect primary = screens.isEmpty() ? QRect() : screens.first();
     if (!stored) {
-        placement.frame = primary.isValid() ? centredOn(kMinimumSize, primary) : QRect(QPoint(), kMinimumSize);
+        placement.frame = primary.isValid() ? centredOn(minimumSizeOn(primary), primary) : QRect(QPoint(), kMinimumSize);
         return placement;
     }
-    QRect frame(stored->topLeft(), stored->size().expandedTo(kMinimumSize));
+    QRect frame(stored->topLeft(), stored->size().expandedTo(minimumSizeOn(primary)));
     if (screens.isEmpty()) {
         placement.frame = frame;
         return placement;
@@ -80,9 +86,16 @@ Placement initialFrame(const std::optional<QRect>& stored, const QList<QRect>& s
             }
         }
     }
-    frame.setSize(frame.size().boundedTo(home.size()).expandedTo(kMinimumSize));
+    frame.setSize(frame.size().boundedTo(home.size()).expandedTo(minimumSizeOn(home)));
     if (canPlaceWindows && !barShowsOn(frame, home))
         frame = centredOn(frame.size(), primary);
+    else if (canPlaceWindows) {
+        // Grown to the minimum at its own origin, it may hang off the screen's edge: moved back.
+        frame.moveRight(std::min(frame.right(), home.right()));
+        frame.moveBottom(std::min(frame.bottom(), home.bottom()));
+        frame.moveLeft(std::max(frame.left(), home.left()));
+        frame.moveTop(std::max(frame.top(), home.top()));
+    }
     placement.frame = frame;
     return placement;
 }

@@ -26,10 +26,15 @@ struct Placement {
     bool placeOrigin = true;
 };
 
+// The window's minimum size on a screen of that available geometry: kMinimumSize, or the whole
+// screen where it is smaller (a small laptop screen at a large scale), so that the window's
+// edges and controls stay on the screen.
+QSize minimumSizeOn(const QRect& screen);
+
 // The frame to open with. screens are the available geometries of the screens, the primary one
 // first (none: the frame as it is, raised to the minimum). No stored frame: the minimum size
 // centred on the primary screen. A smaller one is raised to the minimum at its own origin; a
-// larger one than the screen it is on shrinks to that screen (never below the minimum); one
+// larger one than the screen it is on shrinks to that screen (never below its minimum); one
 // whose title bar shows on no screen is centred on the primary screen.
 Placement initialFrame(const std::optional<QRect>& stored, const QList<QRect>& screens, bool canPlaceWindows);
 

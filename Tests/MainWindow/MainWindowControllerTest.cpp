@@ -59,7 +59,17 @@ TEST(MainWindowFrame, RulesOfTheOpeningFrame)
     // Larger than its screen: the screen's size, never below the minimum.
     p = F::initialFrame(QRect(0, 0, 50000, 40000), screens, true);
     EXPECT_EQ(p.frame, kPrimary);
-    p = F::initialFrame(QRect(0, 0, 1200, 900), {QRect(0, 0, 800, 600)}, true);
+    // A screen smaller than the minimum (a small laptop at a large scale) bounds it: the window
+    // opens on the whole screen instead of hanging off it, stored frame or none.
+    p = F::initialFrame(QRect(0, 0, 1200, 900), {QRect(0, 0, 800, 500)}, true);
+    EXPECT_EQ(p.frame, QRect(0, 0, 800, 500));
+    p = F::initialFrame(std::nullopt, {QRect(0, 20, 960, 520)}, true);
+    EXPECT_EQ(p.frame, QRect(0, 20, 960, 520));
+    p = F::initialFrame(QRect(10, 30, 500, 300), {QRect(0, 20, 960, 520)}, true);
+    EXPECT_EQ(p.frame, QRect(0, 20, 960, 520));
+    // Grown at its own origin near the edge, moved back onto the screen.
+    p = F::initialFrame(QRect(kPrimary.right() - 900, kPrimary.bottom() - 600, 800, 500), screens, true);
+    EXPECT_TRUE(kPrimary.contains(p.frame)) << p.frame.x() << "," << p.frame.y();
     EXPECT_EQ(p.frame.size(), F::kMinimumSize);
     // Where the windowing system places windows only the size is taken.
     p = F::initialFrame(QRect(5000, 3000, 1100, 700), screens, false);
@@ -75,7 +85,8 @@ TEST_F(MainWindowControllerTest, PanesAndTheirLimits)
     MainWindowContext& ctx = c.context();
     VQTitlebarWindow& window = *c.window();
     EXPECT_EQ(window.titleBarHeight(), 40);
-    EXPECT_EQ(window.minimumSize(), QSize(1000, 680));
+    // 1000 x 680, or the whole screen where that is smaller (the test screen is 800 wide).
+    EXPECT_EQ(window.minimumSize(), QSize(1000, 680).boundedTo(window.screen()->availableGeometry().size()));
 
     KPSplitView& left = *ctx.splitView;
     EXPECT_EQ(left.minValue(), 120);
@@ -133,13 +144,20 @@ TEST_F(MainWindowControllerTest, StoredSideBarWidths)
 
 TEST_F(MainWindowControllerTest, OpensAtTheStoredFrame)
 {
-    defaults().setString(QStringLiteral("{{40, 30}, {800, 500}}"), QStringLiteral("MainWindowFrame"));
+    defaults().setString(QStringLiteral("{{40, 30}, {700, 500}}"), QStringLiteral("MainWindowFrame"));
     MainWindowController& c = open();
-    EXPECT_EQ(c.window()->geometry(), QRect(40, 30, 1000, 680));
+    const QRect screen = c.window()->screen()->availableGeometry();
+    const QSize minimum = QSize(1000, 680).boundedTo(screen.size());
+    // Raised to the minimum, and on a screen too narrow for it at its own origin, moved onto it.
+    EXPECT_EQ(c.window()->size(), minimum);
+    EXPECT_TRUE(screen.contains(c.window()->geometry()));
+    EXPECT_EQ(c.window()->y(), 30);
+    if (screen.width() >= 40 + minimum.width())
+        EXPECT_EQ(c.window()->x(), 40);
     controller.reset();
     defaults().setString(QStringLiteral("{{40, 30}, {0, 0}}"), QStringLiteral("MainWindowFrame"));
     open();
-    EXPECT_EQ(controller->window()->size(), QSize(1000, 680));
+    EXPECT_EQ(controller->window()->size(), minimum);
 }
 
 TEST_F(MainWindowControllerTest, ShowingAMinimisedWindowRestoresIt)

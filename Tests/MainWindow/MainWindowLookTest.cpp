@@ -155,6 +155,35 @@ TEST_F(MainWindowLookTest, BackAndLibraryButtonsShowReadableTitles)
     }
 }
 
+// A narrow window (a small screen at a large scale) brings the menu titles to the middle of the
+// bar: its centred icon gives way rather than showing through a title.
+TEST_F(MainWindowLookTest, TheTitleBarIconGivesWayToMenuTitlesInTheMiddle)
+{
+    MainWindowController& c = open();
+    VQTitlebarWindow* window = c.window();
+    auto* bar = static_cast<VQTitlebarView*>(window->titleBarView());
+    auto* menuBar = bar->findChild<QMenuBar*>();
+    ASSERT_TRUE(menuBar && menuBar->isVisible());
+    auto titlesEnd = [&] {
+        int end = 0;
+        for (QAction* title : menuBar->actions())
+            if (!menuBar->actionGeometry(title).isEmpty())
+                end = std::max(end, menuBar->x() + menuBar->actionGeometry(title).right());
+        return end;
+    };
+    window->setMinimumSize(200, 200);
+    window->resize(2 * titlesEnd() + 400, 700);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(bar->titleIconRect().isEmpty());
+    EXPECT_FALSE(bar->isTitleIconHidden());
+    for (int width = 2 * titlesEnd(); width > 300; width -= 40) {
+        window->resize(width, 700);
+        QCoreApplication::processEvents();
+        const bool reached = titlesEnd() >= bar->titleIconRect().left();
+        EXPECT_EQ(bar->isTitleIconHidden(), reached) << "at a width of " << width;
+    }
+}
+
 // The action bar's tag popover: a bordered field that says what to type.
 TEST_F(MainWindowLookTest, TagPopoverShowsAFieldWithItsHint)
 {

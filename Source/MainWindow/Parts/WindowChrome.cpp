@@ -394,8 +394,23 @@ void WindowChrome::layoutSearchField()
     if (!m_searchField)
         return;
     m_searchField->setGeometry(searchEditorRect());
-    if (auto* bar = dynamic_cast<VQTitlebarView*>(m_titleBar.data()))
-        bar->setTitleIconHidden(m_searchField->isVisible() && m_searchField->geometry().intersects(bar->titleIconRect()));
+    updateTitleIconCover();
+}
+
+void WindowChrome::updateTitleIconCover()
+{
+    auto* bar = dynamic_cast<VQTitlebarView*>(m_titleBar.data());
+    if (!bar)
+        return;
+    // The bar's centred icon gives way to the search field grown for typing and to menu titles
+    // reaching the middle of a narrow window, rather than showing through or around them.
+    const QRect icon = bar->titleIconRect();
+    bool covered = m_searchField && m_searchField->isVisible() && m_searchField->geometry().intersects(icon);
+    if (m_menuBar && m_menuBar->isVisible()) {
+        for (QAction* title : m_menuBar->actions())
+            covered = covered || m_menuBar->actionGeometry(title).translated(m_menuBar->pos()).intersects(icon);
+    }
+    bar->setTitleIconHidden(covered);
 }
 
 void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
@@ -420,6 +435,7 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
                              height);
     }
     layoutSearchField();
+    updateTitleIconCover();
 }
 
 void WindowChrome::showButtons(const ContentButtons& buttons)

@@ -114,6 +114,7 @@ public:
     // The title bar's search field, placed at searchEditorRect on every layout.
     void setSearchField(QWidget* field);
     void layoutSearchField();
+    void updateTitleIconCover();
 
     // ---- actions ----
     void onBtnViewModeClick();

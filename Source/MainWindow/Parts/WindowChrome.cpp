@@ -53,12 +53,33 @@ namespace {
 constexpr int kBackFrameMs = 16;
 constexpr int kGroupWidth = 400;
 constexpr int kGroupHeight = 22;
+// The square buttons at the tool bar's ends, and the bottom bar's end that the zoom slider takes.
+constexpr int kToolBarSideButtonWidth = 41;
+constexpr int kZoomSliderRoom = 194;
 constexpr int kCenterTitleWidth = 220;
 const QString kTopbar = QStringLiteral("Topbar");
 
 platform::UserDefaults& defaults()
 {
     return platform::UserDefaults::standardUserDefaults();
+}
+
+// The x of a frame frameWidth wide whose drawn part (content wide, centred in the frame) is
+// centred in a bar width wide: in the middle of the bar where that keeps it clear of left and
+// right points at the ends, else in the middle of the room between them.
+double centredClearOf(int width, int frameWidth, int content, int left, int right)
+{
+    const double middle = width / 2.0;
+    const bool clear = middle - content / 2.0 >= left && middle + content / 2.0 <= width - right;
+    const double centre = clear ? middle : (left + width - right) / 2.0;
+    return centre - frameWidth / 2.0;
+}
+
+// The width the buttons of a group take, from the first one's left to the last one's right.
+int buttonsSpan(const KPButtonGroups* group)
+{
+    const auto& buttons = group->buttons();
+    return buttons.empty() ? 0 : buttons.back()->geometry().right() + 1 - buttons.front()->x();
 }
 
 // Places control inside its parent bar at a y-up rectangle.
@@ -326,15 +347,26 @@ void WindowChrome::layoutToolBar()
     if (!m_toolBar)
         return;
     const int width = m_toolBar->width();
-    const int groupX = qRound((width - kGroupWidth) / 2.0);
-    placeUp(m_btnGroupButtons, groupX, 6, kGroupWidth, kGroupHeight);
-    placeUp(m_btnRecentButtons, groupX, 6, kGroupWidth, kGroupHeight);
+    // Centred in the bar; in a narrow document area (a small screen with the inspector open)
+    // centred between the side bar button and the view buttons instead, so that no title lies
+    // over them.
+    auto groupX = [width](const KPButtonGroups* group) {
+        return qRound(centredClearOf(width, kGroupWidth, group ? buttonsSpan(group) : 0, kToolBarSideButtonWidth,
+                                     2 * kToolBarSideButtonWidth));
+    };
+    placeUp(m_btnGroupButtons, groupX(m_btnGroupButtons), 6, kGroupWidth, kGroupHeight);
+    placeUp(m_btnRecentButtons, groupX(m_btnRecentButtons), 6, kGroupWidth, kGroupHeight);
     placeUp(m_btnShowHideSideBar, 0, 3, 41, 32);
     placeUp(m_btnShowHidePropertyView, width - 41, 3, 41, 32);
     placeUp(m_btnViewMode, qRound(width - 82.0), 3, 41, 32);
     placeUp(m_btnLibraryNav, 41, 3, m_btnLibraryNav->width(), 32);
     placeUp(m_btnBack, 48, 6, m_btnBack->width(), 25);
     placeUp(m_labCenterTitle, qRound((width - kCenterTitleWidth) / 2.0), 2, kCenterTitleWidth, kToolBarHeight - 2);
+    // Where even the room between them is too narrow for the titles, the end buttons stay on top.
+    for (QWidget* end : {static_cast<QWidget*>(m_btnShowHideSideBar.data()), static_cast<QWidget*>(m_btnViewMode.data()),
+                         static_cast<QWidget*>(m_btnShowHidePropertyView.data())})
+        if (end)
+            end->raise();
 }
 
 void WindowChrome::adjustLabItemCountPosition()
@@ -342,7 +374,8 @@ void WindowChrome::adjustLabItemCountPosition()
     if (!m_bottomBar)
         return;
     const int width = m_bottomBar->width();
-    placeUp(m_labItemCount, (width - m_labItemCount->width()) / 2, 4, m_labItemCount->width(), m_labItemCount->height());
+    const int count = m_labItemCount->width();
+    placeUp(m_labItemCount, int(centredClearOf(width, count, count, 0, kZoomSliderRoom)), 4, count, m_labItemCount->height());
     placeUp(m_zoomSlider, width - 186, 2, 170, 20);
 }
 
@@ -860,6 +893,11 @@ bool WindowChrome::eventFilter(QObject* watched, QEvent* event)
             adjustLabItemCountPosition();
         else if (watched == m_titleBar)
             installTitleBar(m_titleBar, m_menuBar);
+        break;
+    case QEvent::Show:
+        // Sizes set before the window showed were laid out while the menu bar was still hidden.
+        if (watched == m_titleBar)
+            updateTitleIconCover();
         break;
     case QEvent::WindowActivate:
         if (watched == m_ctx.window)

@@ -103,6 +103,23 @@ TEST_F(WindowChromeTest, ControlsKeepTheirPlacesAcrossResizes)
         EXPECT_EQ(WindowChrome::upFrame(reinterpret_cast<QWidget*>(chrome->zoomSlider())).x(), width - 186);
     }
 
+    // A narrow document area (a small screen with the inspector open): the titles and the count
+    // move into the room between the end controls rather than lie over them.
+    QVariantList titles;
+    for (const char* title : {"Title", "Updated", "Size", "Kind", "From"})
+        titles << QVariantMap{{QStringLiteral("Title"), QString::fromLatin1(title)}};
+    chrome->btnGroupButtons()->setupDatas(titles);
+    const auto& buttons = chrome->btnGroupButtons()->buttons();
+    const int span = buttons.back()->geometry().right() + 1 - buttons.front()->x();
+    const int narrow = span + 41 + 82 + 10;
+    chrome->toolBar()->resize(narrow, WindowChrome::kToolBarHeight);
+    chrome->bottomBar()->resize(narrow, WindowChrome::kBottomBarHeight);
+    const QRect first = buttons.front()->geometry().translated(chrome->btnGroupButtons()->pos());
+    const QRect last = buttons.back()->geometry().translated(chrome->btnGroupButtons()->pos());
+    EXPECT_GE(first.left(), chrome->btnShowHideSideBar()->geometry().right());
+    EXPECT_LE(last.right(), chrome->btnViewMode()->geometry().left());
+    EXPECT_LE(chrome->labItemCount()->geometry().right(), reinterpret_cast<QWidget*>(chrome->zoomSlider())->geometry().left());
+
     // The title bar: the menu bar after the window buttons, clear of the search field.
     QWidget titleBar;
     titleBar.resize(1000, WindowChrome::kTitleBarHeight);

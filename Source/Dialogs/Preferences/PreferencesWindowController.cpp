@@ -8,6 +8,7 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/AnimationPolicy.h"
+#include "Platform/Kit/WindowPlacement.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Flip.h"
 #include "Platform/Mail/MailComposer.h"
@@ -77,11 +78,7 @@ PreferencesWindowController* PreferencesWindowController::showPreferences(QWidge
     QDialog* window = controller->window();
     // Application-modal without a nested event loop (open() would make it window-modal).
     window->setWindowModality(Qt::ApplicationModal);
-    if (QWidget* over = parent ? parent->window() : nullptr) {
-        QRect frame = window->geometry();
-        frame.moveCenter(over->geometry().center());
-        window->move(frame.topLeft());
-    }
+    platform::kit::placeCentred(window, parent ? parent->window() : nullptr);
     window->show();
     return controller;
 }
@@ -305,9 +302,15 @@ void PreferencesWindowController::resizeWindowTo(const QSize& paneSize)
         window->setFixedSize(size);
         return;
     }
-    // The top edge and the horizontal centre stay where they are.
+    // The top edge and the horizontal centre stay where they are, unless the taller pane would
+    // then reach below the screen: it moves up as far as it needs.
     const QRect old = window->geometry();
-    const QRect target(old.x() + (old.width() - size.width()) / 2, old.y(), size.width(), size.height());
+    QRect target(old.x() + (old.width() - size.width()) / 2, old.y(), size.width(), size.height());
+    if (const QScreen* screen = window->screen()) {
+        const QRect free = screen->availableGeometry();
+        target.moveTop(std::max(free.top() + platform::kit::kWindowFrameAllowance / 2,
+                                std::min(target.top(), free.bottom() + 1 - target.height())));
+    }
     window->setMinimumSize(QSize(0, 0));
     window->setMaximumSize(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     auto fix = [window, size] { window->setFixedSize(size); };

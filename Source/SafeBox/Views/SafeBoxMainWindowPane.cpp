@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -81,8 +82,10 @@ void SafeBoxMainWindowPane::layoutSafeBoxSetupView()
     if (m_setupView && center) {
         const QSize outer = center->size();
         const QSize inner = m_setupView->size();
-        m_setupView->move(int(std::lround((outer.width() - inner.width()) * 0.5)),
-                          int(std::lround((outer.height() - inner.height()) * 0.5)));
+        // Centred; in an area narrower or lower than the panel, from its top-left corner, where
+        // the text begins.
+        m_setupView->move(std::max(0, int(std::lround((outer.width() - inner.width()) * 0.5))),
+                          std::max(0, int(std::lround((outer.height() - inner.height()) * 0.5))));
     }
 }
 

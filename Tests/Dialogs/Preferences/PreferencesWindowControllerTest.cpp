@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -156,6 +157,18 @@ TEST_F(PreferencesTest, StartPaneToolBarAndPaneSwitchKeepingTheTopEdge)
                               + controller->outlets().toolBar->sizeHint().height();
     ASSERT_TRUE(testsupport::spinUntil([&] { return controller->window()->height() == formatsHeight; }));
     EXPECT_EQ(controller->window()->geometry().top(), top);
+
+    // Low on the screen, a taller pane moves the window up rather than below the screen's edge.
+    controller->switchViews(Pane::General);
+    const int generalHeight = controller->outlets().views[int(Pane::General)]->height()
+                              + controller->outlets().toolBar->sizeHint().height();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return controller->window()->height() == generalHeight; }));
+    const QRect free = controller->window()->screen()->availableGeometry();
+    ASSERT_LT(formatsHeight, free.height() - 40);
+    controller->window()->move(controller->window()->x(), free.bottom() - generalHeight - 5);
+    controller->outlets().items.value(Pane::Formats)->trigger();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return controller->window()->height() == formatsHeight; }));
+    EXPECT_LE(controller->window()->geometry().bottom(), free.bottom());
 
     // The Add Source command's way in waits half a second.
     platform::kit::VirtualScheduler clock;

@@ -173,7 +173,8 @@ VQTitlebarWindow::VQTitlebarWindow(QWidget* parent)
 
     platform::kit::Sheet::setPositionCallback(this, [this](const QRect& proposed) {
         const double h = height();
-        return toQt(m_proxy.windowWillPositionSheet(this, platform::kit::toUp(QRectF(proposed), h)), h);
+        const QRectF underStandardBar = QRectF(proposed).translated(0, kStandardTitleBarHeight);
+        return toQt(m_proxy.windowWillPositionSheet(this, platform::kit::toUp(underStandardBar, h)), h);
     });
     connect(&platform::kit::WindowAttachments::shared(), &platform::kit::WindowAttachments::changed, this,
             [this](QWidget* window) {

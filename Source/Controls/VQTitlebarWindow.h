@@ -93,6 +93,10 @@ public:
     using DrawingBlock = std::function<void(QPainter&, bool active, const QRectF& rect, const QPainterPath& clip)>;
     enum class ButtonKind { Close = 0, Minimize, Zoom, FullScreen };
 
+    // The standard title bar that the tall bar takes the place of: sheets are proposed to the
+    // delegate hanging from its lower edge, as a window with that bar would propose them.
+    static constexpr double kStandardTitleBarHeight = 22.0;
+
     explicit VQTitlebarWindow(QWidget* parent = nullptr);
     ~VQTitlebarWindow() override;
 

@@ -2,6 +2,7 @@
 
 #include "MainWindow/KPSplitView.h"
 #include "MainWindow/MainWindowFrame.h"
+#include "Platform/Kit/Sheet.h"
 #include "MainWindow/Parts/ContentSwitch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/RecordingDialogService.h"
@@ -311,6 +312,15 @@ TEST_F(MainWindowControllerTest, CloseAsksToQuitAndSheetsHangBelowTheBar)
     // The quit check decides; until it does, the window stays.
     EXPECT_TRUE(c.window()->isVisible());
     EXPECT_EQ(c.windowWillPositionSheet(c.window(), QRectF(0, 640, 1000, 0)), QRectF(0, 622, 1000, 0));
+
+    // A real sheet comes out under the tall bar, over none of its menus.
+    platform::kit::Sheet sheet(new QWidget);
+    sheet.content()->resize(300, 120);
+    sheet.setAnimates(false);
+    sheet.begin(c.window(), [](int) {});
+    ASSERT_TRUE(sheet.isShown());
+    EXPECT_EQ(sheet.panel()->mapTo(c.window(), QPoint()).y(), int(c.window()->titleBarHeight()));
+    sheet.end(0);
 }
 
 } // namespace

@@ -108,7 +108,6 @@ bool SqliteTableReader::readTable(sqlite3* db, size_t table, KeyRange range, std
         if (pk <= 0 || size_t(pk) >= rows.size() || ent < 0 || size_t(ent) >= hierarchy.size())
             continue; // not ours to interpret; leave it alone in the file
         const EntityDescription* e = hierarchy[size_t(ent)];
-        auto row = Row::makeEmpty(e, pk);
         const auto& attrCols = *attrColumns[size_t(ent)];
         // Column values straight from the statement's row: cheaper than the column calls, and
         // fine because this connection belongs to this thread alone.
@@ -121,7 +120,7 @@ bool SqliteTableReader::readTable(sqlite3* db, size_t table, KeyRange range, std
                 text += sqlite3_value_bytes(v);
             }
         }
-        row->reserveText(text);
+        auto row = Row::makeSized(e, pk, text);
         for (const AttributeDescription& a : e->attributes()) {
             sqlite3_value* v = values[size_t(a.slot)];
             if (sqlite3_value_type(v) == SQLITE_NULL)

@@ -150,9 +150,12 @@ private:
         RowPtr row;
     };
     // With visit, every matching row is handed to it (under the read scope) instead of being
-    // collected, and the limit does not apply.
+    // collected, and the limit does not apply. With collect, a fetch that does not sort hands
+    // its matches to it as it finds them (under the read scope) instead of returning them.
+    using Collect = std::function<void(const ObjectID& id, const RowPtr& row)>;
     Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
-                                        const std::function<void(const Row&)>& visit = {});
+                                        const std::function<void(const Row&)>& visit = {},
+                                        const Collect& collect = {});
     Result<void> saveToParent(SaveNotification& note);
     Result<void> saveToStore(SaveNotification& note);
 

@@ -103,7 +103,7 @@ ObjectID constantID(const QVariant& value)
 
 Result<std::vector<ManagedObjectContext::Match>>
 ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
-                               const std::function<void(const Row&)>& visit)
+                               const std::function<void(const Row&)>& visit, const Collect& collect)
 {
     if (visit)
         countOnly = true;
@@ -295,15 +295,17 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     std::vector<Match> out;
     qsizetype counted = 0;
     const int limit = request.sortDescriptors.isEmpty() && !visit ? request.fetchLimit : 0;
+    const bool collecting = collect && request.sortDescriptors.isEmpty() && !countOnly;
     auto accept = [&](const ObjectID& id, RowPtr row) {
         if (visit)
             visit(*row);
-        if (countOnly)
-            ++counted;
-        else
+        ++counted;
+        if (collecting)
+            collect(id, row);
+        else if (!countOnly)
             out.push_back({id, std::move(row)});
     };
-    auto full = [&] { return limit > 0 && (countOnly ? counted : qsizetype(out.size())) >= limit; };
+    auto full = [&] { return limit > 0 && counted >= limit; };
     const bool overlay = [&] {
         for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
             if (!c->m_changed.isEmpty())
@@ -383,15 +385,21 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const 
 {
     if (request.resultType == FetchRequest::ResultType::Count)
         return fail(domain, FetchError, QStringLiteral("a count request answers a number; use countForFetchRequest"));
-    auto matches = runFetch(request, false, nullptr);
+    QList<ManagedObjectPtr> out;
+    // Objects are made as the scan finds their rows, so that a large result never exists twice
+    // (as matches and as objects); a sorted one has to be complete first.
+    auto matches = runFetch(request, false, nullptr, {}, [&](const ObjectID& id, const RowPtr& row) {
+        out.append(materialize(keyOf(id), id, row));
+    });
     if (!matches)
         return std::unexpected(matches.error());
     std::lock_guard lock(m_mutex);
-    QList<ManagedObjectPtr> out;
-    out.reserve(qsizetype(matches->size()));
-    // One growth of the registry instead of many rehashes when a large result is new here.
-    if (matches->size() > size_t(m_registry.size()))
-        m_registry.reserve(qsizetype(matches->size()) + m_registry.size() / 2);
+    if (!matches->empty()) {
+        out.reserve(qsizetype(matches->size()));
+        // One growth of the registry instead of many rehashes when a large result is new here.
+        if (matches->size() > size_t(m_registry.size()))
+            m_registry.reserve(qsizetype(matches->size()) + m_registry.size() / 2);
+    }
     for (const Match& m : *matches)
         out.append(materialize(keyOf(m.id), m.id, m.row));
     return out;

@@ -47,7 +47,7 @@ void Row::placeStorage(quint64* storage, size_t words)
         m_inlineRoom = quint32((words - layout.fixedWords) * sizeof(quint64));
     }
     if (entity->blobCount())
-        m_blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
+        extra().blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
 }
 
 Row::~Row()
@@ -71,14 +71,18 @@ Row::Row(const Row& other)
     : entity(other.entity), pk(other.pk), m_present(other.m_present), m_flags(other.m_flags)
 {
     const Layout layout(entity);
-    m_ownStorage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
-    placeStorage(m_ownStorage.get(), layout.fixedWords);
+    Extra& own = extra();
+    own.storage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
+    placeStorage(own.storage.get(), layout.fixedWords);
     std::copy(other.m_numbers, other.m_numbers + layout.cells, m_numbers);
     toMany = other.toMany;
     // Shares the arena of a copy until a string of either changes.
-    m_text = other.m_inlineText ? QByteArray(other.m_inlineText, qsizetype(other.m_inlineUsed)) : other.m_text;
+    if (other.m_inlineText)
+        own.text = QByteArray(other.m_inlineText, qsizetype(other.m_inlineUsed));
+    else if (other.m_extra)
+        own.text = other.m_extra->text;
     for (int i = 0; i < entity->blobCount(); ++i)
-        m_blobs[size_t(i)] = other.m_blobs[size_t(i)];
+        own.blobs[size_t(i)] = other.m_extra->blobs[size_t(i)];
 }
 
 std::shared_ptr<Row> Row::makeEmpty(const EntityDescription* entity, qint64 pk)
@@ -103,9 +107,10 @@ std::shared_ptr<Row> Row::makeSized(const EntityDescription* entity, qint64 pk, 
     } else {
         row = std::make_shared<Row>();
         row->entity = entity;
-        row->m_ownStorage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
-        row->placeStorage(row->m_ownStorage.get(), layout.fixedWords);
-        row->m_text.reserve(textBytes);
+        Row::Extra& own = row->extra();
+        own.storage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
+        row->placeStorage(own.storage.get(), layout.fixedWords);
+        own.text.reserve(textBytes);
     }
     row->pk = pk;
     return row;
@@ -123,7 +128,7 @@ void Row::detachText()
 {
     if (!m_inlineText)
         return;
-    m_text = QByteArray(m_inlineText, qsizetype(m_inlineUsed));
+    extra().text = QByteArray(m_inlineText, qsizetype(m_inlineUsed));
     m_inlineText = nullptr;
     m_inlineRoom = m_inlineUsed = 0;
 }
@@ -147,7 +152,7 @@ QVariant Row::value(int slot) const
     case AttributeType::String:
         return QString::fromUtf8(textData() + (m_numbers[cell] >> 32), qsizetype(m_numbers[cell] & 0xffffffffu));
     case AttributeType::Binary:
-        return m_blobs[cell];
+        return m_extra->blobs[cell];
     case AttributeType::Bool:
         return (m_flags >> slot & 1) != 0;
     case AttributeType::Double: {
@@ -172,7 +177,7 @@ void Row::setValue(int slot, const QVariant& v)
     if (!v.isValid() || v.isNull()) {
         m_present &= ~bit;
         if (a.type == AttributeType::Binary)
-            m_blobs[cell] = QByteArray();
+            m_extra->blobs[cell] = QByteArray();
         else if (a.type == AttributeType::Bool)
             m_flags &= ~bit;
         else
@@ -187,7 +192,7 @@ void Row::setValue(int slot, const QVariant& v)
     }
     case AttributeType::Binary:
         m_present |= bit;
-        m_blobs[cell] = v.toByteArray();
+        m_extra->blobs[cell] = v.toByteArray();
         break;
     case AttributeType::Bool:
         setCell(a, v.toBool() ? 1 : 0);
@@ -237,6 +242,7 @@ void Row::setNumberBits(int slot, quint64 bits)
 void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
 {
     detachText();
+    QByteArray& text = extra().text;
     m_present |= quint64(1) << slot;
     // Replaced text stays in the arena as garbage until it outweighs the live text.
     qsizetype live = size;
@@ -244,7 +250,7 @@ void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
         if (a.type == AttributeType::String && a.slot != slot && (m_present & (quint64(1) << a.slot)))
             live += qsizetype(m_numbers[size_t(a.cell)] & 0xffffffffu);
     }
-    if (m_text.size() + size > 2 * live + 64) {
+    if (text.size() + size > 2 * live + 64) {
         QByteArray packed;
         packed.reserve(live);
         for (const AttributeDescription& a : entity->attributes()) {
@@ -253,13 +259,13 @@ void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
             quint64& c = m_numbers[size_t(a.cell)];
             const qsizetype length = qsizetype(c & 0xffffffffu);
             const quint64 offset = quint64(packed.size());
-            packed.append(m_text.constData() + (c >> 32), length);
+            packed.append(text.constData() + (c >> 32), length);
             c = offset << 32 | quint64(length);
         }
-        m_text = packed;
+        text = packed;
     }
-    const quint64 offset = quint64(m_text.size());
-    m_text.append(utf8, size);
+    const quint64 offset = quint64(text.size());
+    text.append(utf8, size);
     m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
 }
 
@@ -274,8 +280,9 @@ void Row::setFirstStringUtf8(int slot, const char* utf8, qsizetype size)
         std::memcpy(m_inlineText + offset, utf8, size_t(size));
         m_inlineUsed += quint32(size);
     } else {
-        offset = quint64(m_text.size());
-        m_text.append(utf8, size);
+        QByteArray& text = extra().text;
+        offset = quint64(text.size());
+        text.append(utf8, size);
     }
     m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
 }
@@ -296,7 +303,7 @@ bool Row::sameValue(int slot, const Row& other) const
             == QByteArrayView(other.textData() + (y >> 32), qsizetype(y & 0xffffffffu));
     }
     case AttributeType::Binary:
-        return m_blobs[cell] == other.m_blobs[cell];
+        return m_extra->blobs[cell] == other.m_extra->blobs[cell];
     case AttributeType::Bool:
         return (m_flags & bit) == (other.m_flags & bit);
     default:

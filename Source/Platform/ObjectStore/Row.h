@@ -117,21 +117,34 @@ private:
     static std::shared_ptr<Row> makeWithStorage();
     // Cells and key vectors at storage (words long enough for Layout), then text room if any.
     void placeStorage(quint64* storage, size_t words);
-    const char* textData() const { return m_inlineText ? m_inlineText : m_text.constData(); }
-    qsizetype textSize() const { return m_inlineText ? qsizetype(m_inlineUsed) : m_text.size(); }
-    // Moves text kept in the row's own allocation into m_text, which can grow.
+    const char* textData() const
+    {
+        return m_inlineText ? m_inlineText : m_extra ? m_extra->text.constData() : "";
+    }
+    // Moves text kept in the row's own allocation into the extra part's arena, which can grow.
     void detachText();
     void setCell(const AttributeDescription& a, quint64 bits);
+
+    // What rows read from the file seldom need, apart so that they do not pay for it.
+    struct Extra {
+        std::unique_ptr<quint64[]> storage; // cells and key vectors of copies and oversized rows
+        QByteArray text;                     // UTF-8 arena of the strings when not inline
+        std::unique_ptr<QByteArray[]> blobs;
+    };
+    Extra& extra()
+    {
+        if (!m_extra)
+            m_extra = std::make_unique<Extra>();
+        return *m_extra;
+    }
 
     quint64 m_present = 0;
     quint64 m_flags = 0; // boolean attributes, one bit per slot
     quint64* m_numbers = nullptr; // number cells, then the to-one keys
-    std::unique_ptr<quint64[]> m_ownStorage; // copies and oversized rows
     char* m_inlineText = nullptr; // text room of a makeSized row, else null
     quint32 m_inlineRoom = 0;
     quint32 m_inlineUsed = 0;
-    QByteArray m_text; // UTF-8 arena of the string attributes when not inline
-    std::unique_ptr<QByteArray[]> m_blobs;
+    std::unique_ptr<Extra> m_extra;
 };
 
 using RowPtr = std::shared_ptr<const Row>;

@@ -144,6 +144,8 @@ private:
     bool hasChangesLocked() const;                   // own mutex
     void invalidate(ManagedObject& object);          // own mutex
     ManagedObjectPtr materialize(const Key& key, const ObjectID& id, const RowPtr& row); // own mutex
+    // Room for count more objects in a result and the registry (own mutex).
+    void expectObjects(qsizetype count, QList<ManagedObjectPtr>& out);
 
     struct Match {
         ObjectID id;
@@ -151,8 +153,12 @@ private:
     };
     // With visit, every matching row is handed to it (under the read scope) instead of being
     // collected, and the limit does not apply. With collect, a fetch that does not sort hands
-    // its matches to it as it finds them (under the read scope) instead of returning them.
-    using Collect = std::function<void(const ObjectID& id, const RowPtr& row)>;
+    // its matches to it as it finds them (under the read scope) instead of returning them,
+    // after telling it how many stored records will come when SQLite has counted them.
+    struct Collect {
+        std::function<void(qsizetype storedMatches)> expect;
+        std::function<void(const ObjectID& id, const RowPtr& row)> add;
+    };
     Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
                                         const std::function<void(const Row&)>& visit = {},
                                         const Collect& collect = {});

@@ -149,6 +149,8 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
                     *count = n;
                 return std::vector<Match>{};
             }
+            if (tests->whole && collect.expect && request.sortDescriptors.isEmpty() && !countOnly)
+                collect.expect(n);
         }
     }
     // Every table the scan and its key paths read, up front: a table that cannot be read fails
@@ -295,13 +297,13 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     std::vector<Match> out;
     qsizetype counted = 0;
     const int limit = request.sortDescriptors.isEmpty() && !visit ? request.fetchLimit : 0;
-    const bool collecting = collect && request.sortDescriptors.isEmpty() && !countOnly;
+    const bool collecting = collect.add && request.sortDescriptors.isEmpty() && !countOnly;
     auto accept = [&](const ObjectID& id, RowPtr row) {
         if (visit)
             visit(*row);
         ++counted;
         if (collecting)
-            collect(id, row);
+            collect.add(id, row);
         else if (!countOnly)
             out.push_back({id, std::move(row)});
     };
@@ -381,6 +383,15 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     return out;
 }
 
+void ManagedObjectContext::expectObjects(qsizetype count, QList<ManagedObjectPtr>& out)
+{
+    out.reserve(count);
+    // One growth of the registry instead of many rehashes (each holding the old table and the
+    // new one at once) when a large result is new here.
+    if (count > m_registry.size())
+        m_registry.reserve(count + m_registry.size() / 2);
+}
+
 Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const FetchRequest& request)
 {
     if (request.resultType == FetchRequest::ResultType::Count)
@@ -388,18 +399,15 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const 
     QList<ManagedObjectPtr> out;
     // Objects are made as the scan finds their rows, so that a large result never exists twice
     // (as matches and as objects); a sorted one has to be complete first.
-    auto matches = runFetch(request, false, nullptr, {}, [&](const ObjectID& id, const RowPtr& row) {
-        out.append(materialize(keyOf(id), id, row));
-    });
+    Collect collect;
+    collect.expect = [&](qsizetype stored) { expectObjects(stored, out); };
+    collect.add = [&](const ObjectID& id, const RowPtr& row) { out.append(materialize(keyOf(id), id, row)); };
+    auto matches = runFetch(request, false, nullptr, {}, collect);
     if (!matches)
         return std::unexpected(matches.error());
     std::lock_guard lock(m_mutex);
-    if (!matches->empty()) {
-        out.reserve(qsizetype(matches->size()));
-        // One growth of the registry instead of many rehashes when a large result is new here.
-        if (matches->size() > size_t(m_registry.size()))
-            m_registry.reserve(qsizetype(matches->size()) + m_registry.size() / 2);
-    }
+    if (!matches->empty())
+        expectObjects(qsizetype(matches->size()), out);
     for (const Match& m : *matches)
         out.append(materialize(keyOf(m.id), m.id, m.row));
     return out;

@@ -130,11 +130,13 @@ ManagedObjectPtr ManagedObjectContext::registered(const Key& key) const
     return it == m_registry.cend() ? ManagedObjectPtr() : it.value().lock();
 }
 
-ManagedObjectPtr ManagedObjectContext::materialize(const Key& key, const ObjectID& id, const RowPtr& row)
+ManagedObjectPtr ManagedObjectContext::materialize(const Key& key, ObjectID id, RowPtr row, bool known)
 {
-    if (ManagedObjectPtr o = registered(key))
-        return o;
-    ManagedObjectPtr o = ManagedObject::make(weak_from_this(), id, row);
+    if (known) {
+        if (ManagedObjectPtr o = registered(key))
+            return o;
+    }
+    ManagedObjectPtr o = ManagedObject::make(weak_from_this(), std::move(id), std::move(row));
     if (m_registry.size() >= m_registryCleanAt) {
         // Objects nobody holds any more leave the registry in batches.
         m_registry.removeIf([](const auto& entry) { return entry.value().expired(); });

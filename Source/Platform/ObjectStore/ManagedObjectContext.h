@@ -143,7 +143,9 @@ private:
     void deleteLocked(ManagedObject& object);
     bool hasChangesLocked() const;                   // own mutex
     void invalidate(ManagedObject& object);          // own mutex
-    ManagedObjectPtr materialize(const Key& key, const ObjectID& id, const RowPtr& row); // own mutex
+    // The registered object for key, or a new one; known false promises that none is
+    // registered yet, which spares the look-up (own mutex).
+    ManagedObjectPtr materialize(const Key& key, ObjectID id, RowPtr row, bool known = true);
     // Room for count more objects in a result and the registry (own mutex).
     void expectObjects(qsizetype count, QList<ManagedObjectPtr>& out);
 
@@ -157,7 +159,7 @@ private:
     // after telling it how many stored records will come when SQLite has counted them.
     struct Collect {
         std::function<void(qsizetype storedMatches)> expect;
-        std::function<void(const ObjectID& id, const RowPtr& row)> add;
+        std::function<void(ObjectID&& id, RowPtr&& row)> add;
     };
     Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
                                         const std::function<void(const Row&)>& visit = {},

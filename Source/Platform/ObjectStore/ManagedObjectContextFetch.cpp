@@ -298,14 +298,14 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     qsizetype counted = 0;
     const int limit = request.sortDescriptors.isEmpty() && !visit ? request.fetchLimit : 0;
     const bool collecting = collect.add && request.sortDescriptors.isEmpty() && !countOnly;
-    auto accept = [&](const ObjectID& id, RowPtr row) {
+    auto accept = [&](ObjectID id, RowPtr row) {
         if (visit)
             visit(*row);
         ++counted;
         if (collecting)
-            collect.add(id, row);
+            collect.add(std::move(id), std::move(row));
         else if (!countOnly)
-            out.push_back({id, std::move(row)});
+            out.push_back({std::move(id), std::move(row)});
     };
     auto full = [&] { return limit > 0 && counted >= limit; };
     const bool overlay = [&] {
@@ -401,11 +401,18 @@ Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const 
     // (as matches and as objects); a sorted one has to be complete first.
     Collect collect;
     collect.expect = [&](qsizetype stored) { expectObjects(stored, out); };
-    collect.add = [&](const ObjectID& id, const RowPtr& row) { out.append(materialize(keyOf(id), id, row)); };
+    // Held across the fetch, so that what the registry held at its start still holds: a
+    // context that had no object yet cannot have one for a record the scan meets, as the scan
+    // meets each record once.
+    std::unique_lock lock(m_mutex);
+    const bool anyRegistered = !m_registry.isEmpty();
+    collect.add = [&](ObjectID&& id, RowPtr&& row) {
+        const Key key = keyOf(id);
+        out.append(materialize(key, std::move(id), std::move(row), anyRegistered));
+    };
     auto matches = runFetch(request, false, nullptr, {}, collect);
     if (!matches)
         return std::unexpected(matches.error());
-    std::lock_guard lock(m_mutex);
     if (!matches->empty())
         expectObjects(qsizetype(matches->size()), out);
     for (const Match& m : *matches)

@@ -157,3 +157,54 @@ TEST(ObjectStoreRowStorage, TextBeyondTheRowsRoomAndCopiesStayIndependent)
     EXPECT_FALSE(copy->value(trash).isValid());
     EXPECT_FALSE(copy->sameValue(title, *fitting));
 }
+
+// Objects are made as the scan meets their rows, with or without objects of the table already
+// in the context: a record is one object per context whichever fetch made it first, pending
+// inserts of a parent come once, and an object's first change leaves the cached row as it was.
+TEST(ObjectStoreRowStorage, FetchedObjectsAreOnePerRecordWhicheverFetchMadeThem)
+{
+    const QString path = testsupport::makeTempDir(QStringLiteral("identity")) + QStringLiteral("/library.db");
+    {
+        auto context = rootContext(openStore(path));
+        for (int i = 0; i < 40; ++i)
+            insert(context, fileEntity, {{QStringLiteral("title"), QStringLiteral("f%1").arg(i)},
+                                         {QStringLiteral("isTrash"), i % 4 == 0}});
+        ASSERT_TRUE(context->save());
+    }
+    auto coordinator = openStore(path);
+    // First a few by a filter the evaluator answers, then all: the few are the same objects.
+    auto some = rootContext(coordinator);
+    const QList<ManagedObjectPtr> few = fetch(some, fileEntity, QStringLiteral("title BEGINSWITH 'f1'"));
+    ASSERT_EQ(few.size(), 11);
+    const QList<ManagedObjectPtr> all = fetch(some, fileEntity);
+    ASSERT_EQ(all.size(), 40);
+    for (const ManagedObjectPtr& o : few)
+        EXPECT_EQ(std::count(all.begin(), all.end(), o), 1);
+    // First all by a filter SQLite counts (in a context with no objects yet), then all again.
+    auto freshStore = openStore(path);
+    auto fresh = rootContext(freshStore);
+    const QList<ManagedObjectPtr> kept = fetch(fresh, fileEntity, QStringLiteral("isTrash == NO"));
+    ASSERT_EQ(kept.size(), 30);
+    const QList<ManagedObjectPtr> again = fetch(fresh, fileEntity);
+    ASSERT_EQ(again.size(), 40);
+    for (const ManagedObjectPtr& o : kept)
+        EXPECT_EQ(std::count(again.begin(), again.end(), o), 1);
+
+    // A child with no objects of its own sees its parent's pending insert once.
+    ManagedObjectPtr pending = insert(some, fileEntity, {{QStringLiteral("title"), QStringLiteral("new")}});
+    auto child = ManagedObjectContext::create(ConcurrencyType::Confinement, some);
+    const QList<ManagedObjectPtr> seen = fetch(child, fileEntity);
+    ASSERT_EQ(seen.size(), 41);
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [&](const ManagedObjectPtr& o) { return o->objectID() == pending->objectID(); }),
+              1);
+    // Changing a fetched object copies its row; the other context still reads the stored one.
+    ManagedObjectPtr first = again.front();
+    ASSERT_TRUE(first->setValueForKey(QStringLiteral("renamed"), QStringLiteral("title")));
+    ASSERT_TRUE(first->hasChanges());
+    const QList<ManagedObjectPtr> elsewhere = fetch(rootContext(freshStore), fileEntity, QStringLiteral("title == 'renamed'"));
+    EXPECT_TRUE(elsewhere.isEmpty());
+    ASSERT_TRUE(fresh->save());
+    EXPECT_FALSE(first->hasChanges());
+    EXPECT_EQ(fetch(rootContext(openStore(path)), fileEntity, QStringLiteral("title == 'renamed'")).size(), 1);
+}

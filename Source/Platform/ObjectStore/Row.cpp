@@ -50,16 +50,24 @@ void Row::placeStorage(quint64* storage, size_t words)
         extra().blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
 }
 
-Row::~Row()
+void Row::releaseKeyLists()
 {
     for (size_t i = 0; i < toMany.m_size; ++i)
         toMany.m_data[i].~vector();
+    toMany.m_size = 0;
+}
+
+Row::~Row()
+{
+    releaseKeyLists();
 }
 
 template <size_t Words>
 std::shared_ptr<Row> Row::makeWithStorage()
 {
     struct WithStorage : Row {
+        // The key vectors live in storage, so they go before it does.
+        ~WithStorage() { releaseKeyLists(); }
         quint64 storage[Words] = {};
     };
     auto row = std::make_shared<WithStorage>();

@@ -117,6 +117,7 @@ private:
     static std::shared_ptr<Row> makeWithStorage();
     // Cells and key vectors at storage (words long enough for Layout), then text room if any.
     void placeStorage(quint64* storage, size_t words);
+    void releaseKeyLists();
     const char* textData() const
     {
         return m_inlineText ? m_inlineText : m_extra ? m_extra->text.constData() : "";

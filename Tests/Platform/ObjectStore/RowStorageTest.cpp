@@ -7,6 +7,8 @@
 #include "Platform/ObjectStore/Row.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <sqlite3.h>
 
 using namespace platform;
 using namespace storetest;
@@ -207,4 +209,45 @@ TEST(ObjectStoreRowStorage, FetchedObjectsAreOnePerRecordWhicheverFetchMadeThem)
     ASSERT_TRUE(fresh->save());
     EXPECT_FALSE(first->hasChanges());
     EXPECT_EQ(fetch(rootContext(openStore(path)), fileEntity, QStringLiteral("title == 'renamed'")).size(), 1);
+}
+
+// Links another writer left that can name no record (keys of zero, below zero or beyond any
+// table's range) are left out as the table is read, from both ends, and saving the document
+// afterwards keeps its real links.
+TEST(ObjectStoreRowStorage, LinksToKeysNoRecordCanHaveAreLeftOut)
+{
+    const QString path = testsupport::makeTempDir(QStringLiteral("links")) + QStringLiteral("/library.db");
+    qint64 filePk = 0;
+    {
+        auto context = rootContext(openStore(path));
+        ManagedObjectPtr file = insert(context, fileEntity, {{QStringLiteral("title"), QStringLiteral("f")}});
+        for (const char* name : {"a", "b"})
+            file->addObject(QStringLiteral("tags"), insert(context, QStringLiteral("DBTag"), {{QStringLiteral("name"), QString::fromLatin1(name)}}));
+        ASSERT_TRUE(context->save());
+        filePk = file->objectID().primaryKey();
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    const QByteArray sql = QStringLiteral("INSERT INTO j_DBFileInfo_tags (src, dst) VALUES (%1, -5), (%1, 0), (%1, 1099511627776),"
+                                          " (1099511627776, 1), (-3, 1)").arg(filePk).toUtf8();
+    ASSERT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    auto tagNames = [](const ManagedObjectPtr& file) {
+        QStringList names = titles(file->objects(QStringLiteral("tags")), QStringLiteral("name"));
+        names.sort();
+        return names;
+    };
+    auto context = rootContext(openStore(path));
+    const QList<ManagedObjectPtr> files = fetch(context, fileEntity);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(tagNames(files.front()), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    for (const ManagedObjectPtr& tag : fetch(context, QStringLiteral("DBTag")))
+        EXPECT_EQ(tag->objects(QStringLiteral("fileInfos")).size(), 1);
+    ASSERT_TRUE(files.front()->setValueForKey(QStringLiteral("renamed"), QStringLiteral("title")));
+    ASSERT_TRUE(context->save());
+    auto reopened = rootContext(openStore(path));
+    const QList<ManagedObjectPtr> reread = fetch(reopened, fileEntity);
+    ASSERT_EQ(reread.size(), 1);
+    EXPECT_EQ(tagNames(reread.front()), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
 }

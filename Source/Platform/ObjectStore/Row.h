@@ -61,6 +61,10 @@ public:
     std::vector<qint64>& operator[](size_t i) { return m_data[i]; }
     const std::vector<qint64>& operator[](size_t i) const { return m_data[i]; }
     size_t size() const { return m_size; }
+    std::vector<qint64>* begin() { return m_data; }
+    std::vector<qint64>* end() { return m_data + m_size; }
+    const std::vector<qint64>* begin() const { return m_data; }
+    const std::vector<qint64>* end() const { return m_data + m_size; }
 
 private:
     friend class Row;

@@ -4,10 +4,11 @@
 #include <QByteArray>
 #include <QFile>
 
-// "VmHWM:" (peak) or "VmRSS:" (now) of this process, in MB; 0 when it cannot be read.
-inline double rssMb(const char* field = "VmHWM:")
+// "VmHWM:" (peak) or "VmRSS:" (now) of this process (or of the process whose status file is
+// named), in MB; 0 when it cannot be read.
+inline double rssMb(const char* field = "VmHWM:", const QString& statusFile = QStringLiteral("/proc/self/status"))
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(statusFile);
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {

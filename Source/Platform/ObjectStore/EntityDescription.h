@@ -36,7 +36,8 @@ struct AttributeDescription {
     bool indexed = false;
     QString renamingIdentifier;
     int slot = -1; // index into a row's attribute values
-    int cell = -1; // index among the row's cells of the same storage (numbers, strings, blobs)
+    int cell = -1; // index among the row's cells of the same storage (numbers, strings, blobs);
+                   // a boolean is a bit of the row's flag word instead, at its slot
 };
 
 struct RelationshipDescription {

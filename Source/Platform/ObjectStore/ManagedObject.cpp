@@ -12,6 +12,31 @@ ManagedObject::ManagedObject(std::weak_ptr<ManagedObjectContext> context, Object
 
 ManagedObject::~ManagedObject() = default;
 
+const std::shared_ptr<Row>& ManagedObject::current() const
+{
+    static const std::shared_ptr<Row> none;
+    return m_changes ? m_changes->current : none;
+}
+
+const SlotMask& ManagedObject::changedValues() const
+{
+    static const SlotMask none;
+    return m_changes ? m_changes->values : none;
+}
+
+const SlotMask& ManagedObject::changedToOne() const
+{
+    static const SlotMask none;
+    return m_changes ? m_changes->toOne : none;
+}
+
+ManagedObject::Changes& ManagedObject::changes()
+{
+    if (!m_changes)
+        m_changes = std::make_unique<Changes>();
+    return *m_changes;
+}
+
 ManagedObjectPtr ManagedObject::make(std::weak_ptr<ManagedObjectContext> context, ObjectID id, RowPtr base)
 {
     struct Made : ManagedObject {
@@ -47,7 +72,7 @@ bool ManagedObject::isUpdated() const
     if (!ctx)
         return false;
     std::lock_guard lock(ctx->m_mutex);
-    return m_valid && !m_inserted && !m_deleted && m_current != nullptr;
+    return m_valid && !m_inserted && !m_deleted && current() != nullptr;
 }
 
 bool ManagedObject::isDeleted() const
@@ -65,7 +90,7 @@ bool ManagedObject::hasChanges() const
     if (!ctx)
         return false;
     std::lock_guard lock(ctx->m_mutex);
-    return m_valid && (m_current != nullptr || m_deleted);
+    return m_valid && (current() != nullptr || m_deleted);
 }
 
 QVariant ManagedObject::identity() const

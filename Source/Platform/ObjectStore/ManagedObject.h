@@ -71,15 +71,26 @@ private:
     // One allocation for the object and its reference count.
     static ManagedObjectPtr make(std::weak_ptr<ManagedObjectContext> context, ObjectID id, RowPtr base);
 
-    const Row& row() const { return m_current ? *m_current : *m_base; }
-    RowPtr rowPtr() const { return m_current ? RowPtr(m_current) : m_base; }
+    // What changing the object sets up: its own copy of the row and a mark per changed
+    // property. Apart from the object, because most objects a fetch makes never change.
+    struct Changes {
+        std::shared_ptr<Row> current;
+        SlotMask values;
+        SlotMask toOne;
+    };
+    const std::shared_ptr<Row>& current() const; // null until changed
+    const SlotMask& changedValues() const;
+    const SlotMask& changedToOne() const;
+    Changes& changes(); // made on first use
+    void clearChanges() { m_changes.reset(); }
+
+    const Row& row() const { return current() ? *current() : *m_base; }
+    RowPtr rowPtr() const { return current() ? RowPtr(current()) : m_base; }
 
     std::weak_ptr<ManagedObjectContext> m_context;
     ObjectID m_id;
     RowPtr m_base;                 // as read from the parent level
-    std::shared_ptr<Row> m_current; // own copy once changed
-    SlotMask m_changedValues;
-    SlotMask m_changedToOne;
+    std::unique_ptr<Changes> m_changes;
     bool m_inserted = false;
     bool m_deleted = false;
     bool m_valid = true; // false after reset, a merged deletion or a saved deletion

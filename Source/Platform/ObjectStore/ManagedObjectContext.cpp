@@ -130,11 +130,13 @@ ManagedObjectPtr ManagedObjectContext::registered(const Key& key) const
     return it == m_registry.cend() ? ManagedObjectPtr() : it.value().lock();
 }
 
-ManagedObjectPtr ManagedObjectContext::materialize(const Key& key, const ObjectID& id, const RowPtr& row)
+ManagedObjectPtr ManagedObjectContext::materialize(const Key& key, ObjectID id, RowPtr row, bool known)
 {
-    if (ManagedObjectPtr o = registered(key))
-        return o;
-    ManagedObjectPtr o = ManagedObject::make(weak_from_this(), id, row);
+    if (known) {
+        if (ManagedObjectPtr o = registered(key))
+            return o;
+    }
+    ManagedObjectPtr o = ManagedObject::make(weak_from_this(), std::move(id), std::move(row));
     if (m_registry.size() >= m_registryCleanAt) {
         // Objects nobody holds any more leave the registry in batches.
         m_registry.removeIf([](const auto& entry) { return entry.value().expired(); });
@@ -162,12 +164,12 @@ ManagedObjectPtr ManagedObjectContext::relatedObject(const RelationshipDescripti
 Row& ManagedObjectContext::mutableRow(ManagedObject& o)
 {
     // Rows handed to children, fetches or the cache are shared and must never change.
-    if (!o.m_current || o.m_current.use_count() > 1)
-        o.m_current = std::make_shared<Row>(o.row());
+    if (!o.current() || o.current().use_count() > 1)
+        o.changes().current = std::make_shared<Row>(o.row());
     const Key key = keyOf(o.m_id);
     if (auto it = m_changed.constFind(key); it == m_changed.cend() || it->get() != &o)
         m_changed.insert(key, o.shared_from_this());
-    return *o.m_current;
+    return *o.current();
 }
 
 bool ManagedObjectContext::setAttribute(ManagedObject& o, const AttributeDescription& attr, const QVariant& value)
@@ -178,7 +180,7 @@ bool ManagedObjectContext::setAttribute(ManagedObject& o, const AttributeDescrip
     if (sameAttributeValue(o.row().value(attr.slot), v))
         return true;
     mutableRow(o).setValue(attr.slot, v);
-    o.m_changedValues.set(size_t(attr.slot));
+    o.changes().values.set(size_t(attr.slot));
     return true;
 }
 
@@ -187,7 +189,7 @@ void ManagedObjectContext::rawSetToOne(ManagedObject& o, int slot, qint64 key)
     if (o.row().toOne[size_t(slot)] == key)
         return;
     mutableRow(o).toOne[size_t(slot)] = key;
-    o.m_changedToOne.set(size_t(slot));
+    o.changes().toOne.set(size_t(slot));
 }
 
 void ManagedObjectContext::rawAddKey(ManagedObject& o, int slot, qint64 key)
@@ -307,9 +309,9 @@ ManagedObjectPtr ManagedObjectContext::insertNewObject(const QString& entityName
     const ObjectID id = m_coordinator->newTemporaryID(entity);
     std::lock_guard lock(m_mutex);
     ManagedObjectPtr o = ManagedObject::make(weak_from_this(), id, nullptr);
-    o->m_current = Row::makeDefault(entity, id.primaryKey());
-    o->m_changedValues.setFirst(o->m_current->valueCount());
-    o->m_changedToOne.setFirst(o->m_current->toOne.size());
+    o->changes().current = Row::makeDefault(entity, id.primaryKey());
+    o->changes().values.setFirst(o->current()->valueCount());
+    o->changes().toOne.setFirst(o->current()->toOne.size());
     o->m_inserted = true;
     m_registry.insert(keyOf(id), o);
     m_changed.insert(keyOf(id), o);
@@ -448,8 +450,8 @@ Result<void> ManagedObjectContext::saveToStore(SaveNotification& note)
         } else {
             c.kind = o->m_inserted ? ObjectChange::Kind::Insert : ObjectChange::Kind::Update;
             c.row = o->rowPtr();
-            c.changedValues = o->m_changedValues;
-            c.changedToOne = o->m_changedToOne;
+            c.changedValues = o->changedValues();
+            c.changedToOne = o->changedToOne();
         }
         changes.changes.push_back(std::move(c));
     }
@@ -467,15 +469,13 @@ Result<void> ManagedObjectContext::saveToStore(SaveNotification& note)
             continue;
         }
         o->m_base = committed;
-        o->m_current.reset();
-        o->m_changedValues.clear();
-        o->m_changedToOne.clear();
+        o->clearChanges();
         o->m_inserted = false;
     }
     m_changed.clear();
     // Rows the store itself touched (links to deleted records removed) refresh too.
     for (const ObjectID& id : std::as_const(result->notification.updated)) {
-        if (ManagedObjectPtr o = registered(keyOf(id)); o && !o->m_current)
+        if (ManagedObjectPtr o = registered(keyOf(id)); o && !o->current())
             o->m_base = result->rows.value(id, o->m_base);
     }
     note.inserted = result->notification.inserted;
@@ -505,9 +505,9 @@ Result<void> ManagedObjectContext::saveToParent(SaveNotification& note)
         }
         if (o->m_inserted) {
             ManagedObjectPtr p = ManagedObject::make(parent.weak_from_this(), o->m_id, nullptr);
-            p->m_current = std::make_shared<Row>(o->row());
-            p->m_changedValues = o->m_changedValues;
-            p->m_changedToOne = o->m_changedToOne;
+            p->changes().current = std::make_shared<Row>(o->row());
+            p->changes().values = o->changedValues();
+            p->changes().toOne = o->changedToOne();
             p->m_inserted = true;
             parent.m_registry.insert(key, p);
             parent.m_changed.insert(key, p);
@@ -521,15 +521,15 @@ Result<void> ManagedObjectContext::saveToParent(SaveNotification& note)
         const Row* base = o->m_base.get();
         Row& theirs = parent.mutableRow(*p);
         for (size_t s = 0; s < mine.valueCount(); ++s) {
-            if (o->m_changedValues[s]) {
+            if (o->changedValues()[s]) {
                 theirs.setValue(int(s), mine.value(int(s)));
-                p->m_changedValues.set(s);
+                p->changes().values.set(s);
             }
         }
         for (size_t s = 0; s < mine.toOne.size(); ++s) {
-            if (o->m_changedToOne[s]) {
+            if (o->changedToOne()[s]) {
                 theirs.toOne[s] = mine.toOne[s];
-                p->m_changedToOne.set(s);
+                p->changes().toOne.set(s);
             }
         }
         for (size_t s = 0; s < theirs.toMany.size(); ++s) {
@@ -554,9 +554,7 @@ Result<void> ManagedObjectContext::saveToParent(SaveNotification& note)
             continue;
         }
         o->m_base = now;
-        o->m_current.reset();
-        o->m_changedValues.clear();
-        o->m_changedToOne.clear();
+        o->clearChanges();
         o->m_inserted = false;
     }
     m_changed.clear();
@@ -602,29 +600,29 @@ void ManagedObjectContext::mergeChangesFromContextDidSaveNotification(const Save
         RowPtr fresh = parentRow(key);
         if (!fresh)
             continue;
-        if (!o->m_current) {
+        if (!o->current()) {
             o->m_base = fresh;
             continue;
         }
-        const Row& mine = *o->m_current;
+        const Row& mine = *o->current();
         const Row* base = o->m_base.get();
         auto out = std::make_shared<Row>(*fresh);
         const bool storeWins = m_mergePolicy == MergePolicy::StoreTrumpByProperty;
         for (size_t s = 0; s < out->valueCount(); ++s) {
-            if (s >= o->m_changedValues.size() || !o->m_changedValues[s])
+            if (s >= o->changedValues().size() || !o->changedValues()[s])
                 continue;
             const bool theirs = !base || !base->sameValue(int(s), *fresh);
             if (storeWins && theirs)
-                o->m_changedValues.set(s, false);
+                o->changes().values.set(s, false);
             else
                 out->setValue(int(s), mine.value(int(s)));
         }
         for (size_t s = 0; s < out->toOne.size(); ++s) {
-            if (s >= o->m_changedToOne.size() || !o->m_changedToOne[s])
+            if (s >= o->changedToOne().size() || !o->changedToOne()[s])
                 continue;
             const bool theirs = !base || base->toOne[s] != fresh->toOne[s];
             if (storeWins && theirs)
-                o->m_changedToOne.set(s, false);
+                o->changes().toOne.set(s, false);
             else
                 out->toOne[s] = mine.toOne[s];
         }
@@ -634,7 +632,7 @@ void ManagedObjectContext::mergeChangesFromContextDidSaveNotification(const Save
             keySetSubtract(out->toMany[s], keySetDifference(before, mine.toMany[s]));
         }
         o->m_base = fresh;
-        o->m_current = out;
+        o->changes().current = out;
     }
     if (note.deleted.isEmpty())
         return;
@@ -650,7 +648,7 @@ void ManagedObjectContext::mergeChangesFromContextDidSaveNotification(const Save
     // Local changes may still point at the deleted records.
     const std::vector<ManagedObjectPtr> local(m_changed.cbegin(), m_changed.cend());
     for (const ManagedObjectPtr& o : local) {
-        if (!o->m_current)
+        if (!o->current())
             continue;
         for (const RelationshipDescription& rel : o->entity()->relationships()) {
             if (rel.toMany) {

@@ -143,16 +143,27 @@ private:
     void deleteLocked(ManagedObject& object);
     bool hasChangesLocked() const;                   // own mutex
     void invalidate(ManagedObject& object);          // own mutex
-    ManagedObjectPtr materialize(const Key& key, const ObjectID& id, const RowPtr& row); // own mutex
+    // The registered object for key, or a new one; known false promises that none is
+    // registered yet, which spares the look-up (own mutex).
+    ManagedObjectPtr materialize(const Key& key, ObjectID id, RowPtr row, bool known = true);
+    // Room for count more objects in a result and the registry (own mutex).
+    void expectObjects(qsizetype count, QList<ManagedObjectPtr>& out);
 
     struct Match {
         ObjectID id;
         RowPtr row;
     };
     // With visit, every matching row is handed to it (under the read scope) instead of being
-    // collected, and the limit does not apply.
+    // collected, and the limit does not apply. With collect, a fetch that does not sort hands
+    // its matches to it as it finds them (under the read scope) instead of returning them,
+    // after telling it how many stored records will come when SQLite has counted them.
+    struct Collect {
+        std::function<void(qsizetype storedMatches)> expect;
+        std::function<void(ObjectID&& id, RowPtr&& row)> add;
+    };
     Result<std::vector<Match>> runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
-                                        const std::function<void(const Row&)>& visit = {});
+                                        const std::function<void(const Row&)>& visit = {},
+                                        const Collect& collect = {});
     Result<void> saveToParent(SaveNotification& note);
     Result<void> saveToStore(SaveNotification& note);
 

@@ -103,7 +103,7 @@ ObjectID constantID(const QVariant& value)
 
 Result<std::vector<ManagedObjectContext::Match>>
 ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsizetype* count,
-                               const std::function<void(const Row&)>& visit)
+                               const std::function<void(const Row&)>& visit, const Collect& collect)
 {
     if (visit)
         countOnly = true;
@@ -149,6 +149,8 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
                     *count = n;
                 return std::vector<Match>{};
             }
+            if (tests->whole && collect.expect && request.sortDescriptors.isEmpty() && !countOnly)
+                collect.expect(n);
         }
     }
     // Every table the scan and its key paths read, up front: a table that cannot be read fails
@@ -295,15 +297,17 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     std::vector<Match> out;
     qsizetype counted = 0;
     const int limit = request.sortDescriptors.isEmpty() && !visit ? request.fetchLimit : 0;
-    auto accept = [&](const ObjectID& id, RowPtr row) {
+    const bool collecting = collect.add && request.sortDescriptors.isEmpty() && !countOnly;
+    auto accept = [&](ObjectID id, RowPtr row) {
         if (visit)
             visit(*row);
-        if (countOnly)
-            ++counted;
-        else
-            out.push_back({id, std::move(row)});
+        ++counted;
+        if (collecting)
+            collect.add(std::move(id), std::move(row));
+        else if (!countOnly)
+            out.push_back({std::move(id), std::move(row)});
     };
-    auto full = [&] { return limit > 0 && (countOnly ? counted : qsizetype(out.size())) >= limit; };
+    auto full = [&] { return limit > 0 && counted >= limit; };
     const bool overlay = [&] {
         for (const ManagedObjectContext* c = this; c; c = c->m_parent.get()) {
             if (!c->m_changed.isEmpty())
@@ -379,19 +383,38 @@ ManagedObjectContext::runFetch(const FetchRequest& request, bool countOnly, qsiz
     return out;
 }
 
+void ManagedObjectContext::expectObjects(qsizetype count, QList<ManagedObjectPtr>& out)
+{
+    out.reserve(count);
+    // One growth of the registry instead of many rehashes (each holding the old table and the
+    // new one at once) when a large result is new here.
+    if (count > m_registry.size())
+        m_registry.reserve(count + m_registry.size() / 2);
+}
+
 Result<QList<ManagedObjectPtr>> ManagedObjectContext::executeFetchRequest(const FetchRequest& request)
 {
     if (request.resultType == FetchRequest::ResultType::Count)
         return fail(domain, FetchError, QStringLiteral("a count request answers a number; use countForFetchRequest"));
-    auto matches = runFetch(request, false, nullptr);
+    QList<ManagedObjectPtr> out;
+    // Objects are made as the scan finds their rows, so that a large result never exists twice
+    // (as matches and as objects); a sorted one has to be complete first.
+    Collect collect;
+    collect.expect = [&](qsizetype stored) { expectObjects(stored, out); };
+    // Held across the fetch, so that what the registry held at its start still holds: a
+    // context that had no object yet cannot have one for a record the scan meets, as the scan
+    // meets each record once.
+    std::unique_lock lock(m_mutex);
+    const bool anyRegistered = !m_registry.isEmpty();
+    collect.add = [&](ObjectID&& id, RowPtr&& row) {
+        const Key key = keyOf(id);
+        out.append(materialize(key, std::move(id), std::move(row), anyRegistered));
+    };
+    auto matches = runFetch(request, false, nullptr, {}, collect);
     if (!matches)
         return std::unexpected(matches.error());
-    std::lock_guard lock(m_mutex);
-    QList<ManagedObjectPtr> out;
-    out.reserve(qsizetype(matches->size()));
-    // One growth of the registry instead of many rehashes when a large result is new here.
-    if (matches->size() > size_t(m_registry.size()))
-        m_registry.reserve(qsizetype(matches->size()) + m_registry.size() / 2);
+    if (!matches->empty())
+        expectObjects(qsizetype(matches->size()), out);
     for (const Match& m : *matches)
         out.append(materialize(keyOf(m.id), m.id, m.row));
     return out;

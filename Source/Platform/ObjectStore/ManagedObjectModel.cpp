@@ -150,6 +150,8 @@ Result<void> ManagedObjectModel::resolve()
                 ++e.m_stringCount; // a string's cell holds where its text lies in the row's arena
             if (attr.type == AttributeType::Binary)
                 attr.cell = e.m_blobCount++;
+            else if (attr.type == AttributeType::Bool)
+                attr.cell = int(a); // a bit of the row's flag word, at the attribute's slot
             else
                 attr.cell = e.m_numberCount++;
             for (size_t b = 0; b < a; ++b) {

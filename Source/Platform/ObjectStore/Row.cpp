@@ -2,74 +2,125 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace platform {
 
-void Row::setUpCells()
-{
-    toOne.m_data = reinterpret_cast<qint64*>(m_numbers + entity->numberCount());
-    toOne.m_size = size_t(entity->toOneCount());
-    if (entity->blobCount())
-        m_blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
-}
+namespace {
 
-void Row::allocate()
-{
-    const size_t cells = size_t(entity->numberCount() + entity->toOneCount());
-    if (cells) {
-        m_ownCells = std::make_unique<quint64[]>(cells);
-        m_numbers = m_ownCells.get();
+constexpr size_t vectorWords = (sizeof(std::vector<qint64>) + sizeof(quint64) - 1) / sizeof(quint64);
+static_assert(alignof(std::vector<qint64>) <= alignof(quint64));
+
+// Rows with their storage in one allocation come in sizes of two words (malloc's granularity),
+// up to this many words; larger ones keep their storage apart.
+constexpr size_t maxStorageWords = 128;
+
+} // namespace
+
+struct Row::Layout {
+    explicit Layout(const EntityDescription* e)
+        : cells(size_t(e->numberCount() + e->toOneCount())), vectors(size_t(e->toManyCount())),
+          fixedWords(cells + vectors * vectorWords)
+    {
     }
-    setUpCells();
+    size_t cells;
+    size_t vectors;
+    size_t fixedWords;
+};
+
+void Row::placeStorage(quint64* storage, size_t words)
+{
+    const Layout layout(entity);
+    m_numbers = storage;
+    toOne.m_data = reinterpret_cast<qint64*>(storage + entity->numberCount());
+    toOne.m_size = size_t(entity->toOneCount());
+    auto* vectors = reinterpret_cast<std::vector<qint64>*>(storage + layout.cells);
+    for (size_t i = 0; i < layout.vectors; ++i)
+        new (vectors + i) std::vector<qint64>();
+    toMany.m_data = vectors;
+    toMany.m_size = layout.vectors;
+    if (words > layout.fixedWords) {
+        m_inlineText = reinterpret_cast<char*>(storage + layout.fixedWords);
+        m_inlineRoom = quint32((words - layout.fixedWords) * sizeof(quint64));
+    }
+    if (entity->blobCount())
+        extra().blobs = std::make_unique<QByteArray[]>(size_t(entity->blobCount()));
 }
 
-template <size_t N>
-std::shared_ptr<Row> Row::makeWithCells()
+void Row::releaseKeyLists()
 {
-    struct WithCells : Row {
-        quint64 cells[N] = {};
+    for (size_t i = 0; i < toMany.m_size; ++i)
+        toMany.m_data[i].~vector();
+    toMany.m_size = 0;
+}
+
+Row::~Row()
+{
+    releaseKeyLists();
+}
+
+template <size_t Words>
+std::shared_ptr<Row> Row::makeWithStorage()
+{
+    struct WithStorage : Row {
+        // The key vectors live in storage, so they go before it does.
+        ~WithStorage() { releaseKeyLists(); }
+        quint64 storage[Words] = {};
     };
-    auto row = std::make_shared<WithCells>();
-    row->m_numbers = row->cells;
+    auto row = std::make_shared<WithStorage>();
+    row->m_numbers = row->storage;
     return row;
 }
 
 Row::Row(const Row& other)
-    : entity(other.entity), pk(other.pk), toMany(other.toMany), m_present(other.m_present)
+    : entity(other.entity), pk(other.pk), m_present(other.m_present), m_flags(other.m_flags)
 {
-    allocate();
-    for (int i = 0; i < entity->numberCount() + entity->toOneCount(); ++i)
-        m_numbers[size_t(i)] = other.m_numbers[size_t(i)];
-    m_text = other.m_text;
+    const Layout layout(entity);
+    Extra& own = extra();
+    own.storage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
+    placeStorage(own.storage.get(), layout.fixedWords);
+    std::copy(other.m_numbers, other.m_numbers + layout.cells, m_numbers);
+    toMany = other.toMany;
+    // Shares the arena of a copy until a string of either changes.
+    if (other.m_inlineText)
+        own.text = QByteArray(other.m_inlineText, qsizetype(other.m_inlineUsed));
+    else if (other.m_extra)
+        own.text = other.m_extra->text;
     for (int i = 0; i < entity->blobCount(); ++i)
-        m_blobs[size_t(i)] = other.m_blobs[size_t(i)];
+        own.blobs[size_t(i)] = other.m_extra->blobs[size_t(i)];
 }
 
 std::shared_ptr<Row> Row::makeEmpty(const EntityDescription* entity, qint64 pk)
 {
-    // Rows read from the store are the most numerous objects of all: one allocation for the
-    // row and its cells, in a few size classes.
-    const size_t cells = size_t(entity->numberCount() + entity->toOneCount());
-    std::shared_ptr<Row> row = cells <= 4 ? makeWithCells<4>()
-        : cells <= 8                      ? makeWithCells<8>()
-        : cells <= 12                     ? makeWithCells<12>()
-        : cells <= 16                     ? makeWithCells<16>()
-        : cells <= 20                     ? makeWithCells<20>()
-        : cells <= 24                     ? makeWithCells<24>()
-        : cells <= 32                     ? makeWithCells<32>()
-                                          : nullptr;
-    if (!row) {
+    return makeSized(entity, pk, 0);
+}
+
+std::shared_ptr<Row> Row::makeSized(const EntityDescription* entity, qint64 pk, qsizetype textBytes)
+{
+    using Maker = std::shared_ptr<Row> (*)();
+    static constexpr auto makers = []<size_t... I>(std::index_sequence<I...>) {
+        return std::array<Maker, sizeof...(I)>{&makeWithStorage<2 * (I + 1)>...};
+    }(std::make_index_sequence<maxStorageWords / 2>());
+    const Layout layout(entity);
+    const size_t words = layout.fixedWords + (size_t(std::max<qsizetype>(textBytes, 0)) + 7) / 8;
+    std::shared_ptr<Row> row;
+    if (words <= maxStorageWords && textBytes < qsizetype(1) << 31) {
+        const size_t index = words > 0 ? (words - 1) / 2 : 0;
+        row = makers[index]();
+        row->entity = entity;
+        row->placeStorage(row->m_numbers, 2 * (index + 1));
+    } else {
         row = std::make_shared<Row>();
         row->entity = entity;
-        row->allocate();
-    } else {
-        row->entity = entity;
-        row->setUpCells();
+        Row::Extra& own = row->extra();
+        own.storage = std::make_unique<quint64[]>(std::max<size_t>(layout.fixedWords, 1));
+        row->placeStorage(own.storage.get(), layout.fixedWords);
+        own.text.reserve(textBytes);
     }
     row->pk = pk;
-    row->toMany.resize(size_t(entity->toManyCount()));
     return row;
 }
 
@@ -81,6 +132,24 @@ std::shared_ptr<Row> Row::makeDefault(const EntityDescription* entity, qint64 pk
     return row;
 }
 
+void Row::detachText()
+{
+    if (!m_inlineText)
+        return;
+    extra().text = QByteArray(m_inlineText, qsizetype(m_inlineUsed));
+    m_inlineText = nullptr;
+    m_inlineRoom = m_inlineUsed = 0;
+}
+
+void Row::setCell(const AttributeDescription& a, quint64 bits)
+{
+    m_present |= quint64(1) << a.slot;
+    if (a.type == AttributeType::Bool)
+        m_flags = bits ? m_flags | quint64(1) << a.slot : m_flags & ~(quint64(1) << a.slot);
+    else
+        m_numbers[size_t(a.cell)] = bits;
+}
+
 QVariant Row::value(int slot) const
 {
     if (!(m_present & (quint64(1) << slot)))
@@ -89,11 +158,11 @@ QVariant Row::value(int slot) const
     const size_t cell = size_t(a.cell);
     switch (a.type) {
     case AttributeType::String:
-        return QString::fromUtf8(m_text.constData() + (m_numbers[cell] >> 32), qsizetype(m_numbers[cell] & 0xffffffffu));
+        return QString::fromUtf8(textData() + (m_numbers[cell] >> 32), qsizetype(m_numbers[cell] & 0xffffffffu));
     case AttributeType::Binary:
-        return m_blobs[cell];
+        return m_extra->blobs[cell];
     case AttributeType::Bool:
-        return m_numbers[cell] != 0;
+        return (m_flags >> slot & 1) != 0;
     case AttributeType::Double: {
         double d;
         std::memcpy(&d, &m_numbers[cell], sizeof d);
@@ -116,37 +185,41 @@ void Row::setValue(int slot, const QVariant& v)
     if (!v.isValid() || v.isNull()) {
         m_present &= ~bit;
         if (a.type == AttributeType::Binary)
-            m_blobs[cell] = QByteArray();
+            m_extra->blobs[cell] = QByteArray();
+        else if (a.type == AttributeType::Bool)
+            m_flags &= ~bit;
         else
             m_numbers[cell] = 0;
         return;
     }
-    if (a.type == AttributeType::String) {
+    switch (a.type) {
+    case AttributeType::String: {
         const QByteArray utf8 = v.toString().toUtf8();
         setStringUtf8(slot, utf8.constData(), utf8.size());
-        return;
+        break;
     }
-    m_present |= bit;
-    switch (a.type) {
     case AttributeType::Binary:
-        m_blobs[cell] = v.toByteArray();
+        m_present |= bit;
+        m_extra->blobs[cell] = v.toByteArray();
         break;
     case AttributeType::Bool:
-        m_numbers[cell] = v.toBool() ? 1 : 0;
+        setCell(a, v.toBool() ? 1 : 0);
         break;
     case AttributeType::Double: {
         const double d = v.toDouble();
-        std::memcpy(&m_numbers[cell], &d, sizeof d);
+        quint64 bits;
+        std::memcpy(&bits, &d, sizeof d);
+        setCell(a, bits);
         break;
     }
     case AttributeType::Date:
-        m_numbers[cell] = quint64(v.toDateTime().toMSecsSinceEpoch());
+        setCell(a, quint64(v.toDateTime().toMSecsSinceEpoch()));
         break;
     case AttributeType::UInt64:
-        m_numbers[cell] = v.toULongLong();
+        setCell(a, v.toULongLong());
         break;
     default:
-        m_numbers[cell] = quint64(v.toLongLong());
+        setCell(a, quint64(v.toLongLong()));
         break;
     }
 }
@@ -155,7 +228,8 @@ bool Row::numberBits(int slot, quint64* bits) const
 {
     if (!(m_present & (quint64(1) << slot)))
         return false;
-    *bits = m_numbers[size_t(entity->attributes()[size_t(slot)].cell)];
+    const AttributeDescription& a = entity->attributes()[size_t(slot)];
+    *bits = a.type == AttributeType::Bool ? m_flags >> slot & 1 : m_numbers[size_t(a.cell)];
     return true;
 }
 
@@ -164,18 +238,19 @@ bool Row::stringUtf8(int slot, QByteArrayView* text) const
     if (!(m_present & (quint64(1) << slot)))
         return false;
     const quint64 c = m_numbers[size_t(entity->attributes()[size_t(slot)].cell)];
-    *text = QByteArrayView(m_text.constData() + (c >> 32), qsizetype(c & 0xffffffffu));
+    *text = QByteArrayView(textData() + (c >> 32), qsizetype(c & 0xffffffffu));
     return true;
 }
 
 void Row::setNumberBits(int slot, quint64 bits)
 {
-    m_present |= quint64(1) << slot;
-    m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = bits;
+    setCell(entity->attributes()[size_t(slot)], bits);
 }
 
 void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
 {
+    detachText();
+    QByteArray& text = extra().text;
     m_present |= quint64(1) << slot;
     // Replaced text stays in the arena as garbage until it outweighs the live text.
     qsizetype live = size;
@@ -183,7 +258,7 @@ void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
         if (a.type == AttributeType::String && a.slot != slot && (m_present & (quint64(1) << a.slot)))
             live += qsizetype(m_numbers[size_t(a.cell)] & 0xffffffffu);
     }
-    if (m_text.size() + size > 2 * live + 64) {
+    if (text.size() + size > 2 * live + 64) {
         QByteArray packed;
         packed.reserve(live);
         for (const AttributeDescription& a : entity->attributes()) {
@@ -192,23 +267,31 @@ void Row::setStringUtf8(int slot, const char* utf8, qsizetype size)
             quint64& c = m_numbers[size_t(a.cell)];
             const qsizetype length = qsizetype(c & 0xffffffffu);
             const quint64 offset = quint64(packed.size());
-            packed.append(m_text.constData() + (c >> 32), length);
+            packed.append(text.constData() + (c >> 32), length);
             c = offset << 32 | quint64(length);
         }
-        m_text = packed;
+        text = packed;
     }
-    const quint64 offset = quint64(m_text.size());
-    m_text.append(utf8, size);
+    const quint64 offset = quint64(text.size());
+    text.append(utf8, size);
     m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
 }
 
 void Row::setFirstStringUtf8(int slot, const char* utf8, qsizetype size)
 {
+    if (m_inlineText && qsizetype(m_inlineRoom - m_inlineUsed) < size)
+        detachText();
     m_present |= quint64(1) << slot;
-    const quint64 offset = quint64(m_text.size());
-    // Within the reserved arena: cheaper than append's general insertion.
-    m_text.resize(qsizetype(offset) + size);
-    std::memcpy(m_text.data() + offset, utf8, size_t(size));
+    quint64 offset;
+    if (m_inlineText) {
+        offset = m_inlineUsed;
+        std::memcpy(m_inlineText + offset, utf8, size_t(size));
+        m_inlineUsed += quint32(size);
+    } else {
+        QByteArray& text = extra().text;
+        offset = quint64(text.size());
+        text.append(utf8, size);
+    }
     m_numbers[size_t(entity->attributes()[size_t(slot)].cell)] = offset << 32 | quint64(size);
 }
 
@@ -224,11 +307,13 @@ bool Row::sameValue(int slot, const Row& other) const
     switch (a.type) {
     case AttributeType::String: {
         const quint64 x = m_numbers[cell], y = other.m_numbers[cell];
-        return QByteArrayView(m_text.constData() + (x >> 32), qsizetype(x & 0xffffffffu))
-            == QByteArrayView(other.m_text.constData() + (y >> 32), qsizetype(y & 0xffffffffu));
+        return QByteArrayView(textData() + (x >> 32), qsizetype(x & 0xffffffffu))
+            == QByteArrayView(other.textData() + (y >> 32), qsizetype(y & 0xffffffffu));
     }
     case AttributeType::Binary:
-        return m_blobs[cell] == other.m_blobs[cell];
+        return m_extra->blobs[cell] == other.m_extra->blobs[cell];
+    case AttributeType::Bool:
+        return (m_flags & bit) == (other.m_flags & bit);
     default:
         return m_numbers[cell] == other.m_numbers[cell];
     }

@@ -7,10 +7,15 @@
 // copy a row before changing it (copy on write).
 //
 // Attribute values are kept by storage kind rather than as QVariants, because a library holds
-// hundreds of thousands of rows: numbers, booleans and dates (UTC milliseconds) as 8-byte cells,
-// the row's strings as UTF-8 in one shared text arena (each string's cell holds its offset and
-// length), binary data in an array of its own, and a presence bit per attribute for nil.
-// Copying a row shares the arena until a string of the copy changes.
+// hundreds of thousands of rows: numbers and dates (UTC milliseconds) as 8-byte cells, booleans
+// as bits of one flag word, the row's strings as UTF-8 in one text arena (each string's cell
+// holds its offset and length), binary data in an array of its own, and a presence bit per
+// attribute for nil. Values become QVariants only when a key is read.
+//
+// A row read from the store is one allocation: the row, its cells, the headers of its key
+// vectors and its text lie together, sized to the row (makeSized), because a separate block
+// for each costs as much memory as the values themselves. Copies keep cells and key vectors in
+// a block of their own and the text in a QByteArray, which later changes grow.
 #pragma once
 
 #include "Platform/ObjectStore/EntityDescription.h"
@@ -41,20 +46,50 @@ private:
     size_t m_size = 0;
 };
 
+// The to-many key sets of a row: fixed in number, each a sorted vector.
+class KeyLists {
+public:
+    KeyLists() = default;
+    KeyLists(const KeyLists&) = delete;
+    // Element-wise, between rows of one entity.
+    KeyLists& operator=(const KeyLists& other)
+    {
+        for (size_t i = 0; i < m_size && i < other.m_size; ++i)
+            m_data[i] = other.m_data[i];
+        return *this;
+    }
+    std::vector<qint64>& operator[](size_t i) { return m_data[i]; }
+    const std::vector<qint64>& operator[](size_t i) const { return m_data[i]; }
+    size_t size() const { return m_size; }
+    std::vector<qint64>* begin() { return m_data; }
+    std::vector<qint64>* end() { return m_data + m_size; }
+    const std::vector<qint64>* begin() const { return m_data; }
+    const std::vector<qint64>* end() const { return m_data + m_size; }
+
+private:
+    friend class Row;
+    std::vector<qint64>* m_data = nullptr;
+    size_t m_size = 0;
+};
+
 class Row {
 public:
     const EntityDescription* entity = nullptr;
     qint64 pk = 0;
     KeySlots toOne;
-    std::vector<std::vector<qint64>> toMany;
+    KeyLists toMany;
 
     Row() = default;
     Row(const Row& other);
     Row& operator=(const Row&) = delete;
+    ~Row();
 
     // A row with every attribute nil, or at the model's defaults.
     static std::shared_ptr<Row> makeEmpty(const EntityDescription* entity, qint64 pk);
     static std::shared_ptr<Row> makeDefault(const EntityDescription* entity, qint64 pk);
+    // An empty row with room for textBytes of strings in its own allocation (the store's loader,
+    // which knows the size of a record's text before it makes the row).
+    static std::shared_ptr<Row> makeSized(const EntityDescription* entity, qint64 pk, qsizetype textBytes);
 
     size_t valueCount() const { return entity->attributes().size(); }
     // The value as its attribute type gives it (see coerceAttributeValue); invalid for nil.
@@ -63,17 +98,17 @@ public:
     void setValue(int slot, const QVariant& value);
     // Strict equality of one attribute with the same attribute of another row of the entity.
     bool sameValue(int slot, const Row& other) const;
-    // The raw 8-byte cell of a number, boolean or date attribute; false when nil.
+    // The raw 8-byte cell of a number or date attribute, 0 or 1 for a boolean; false when nil.
     bool numberBits(int slot, quint64* bits) const;
     // The UTF-8 bytes of a string attribute as the row keeps them; false when nil.
     bool stringUtf8(int slot, QByteArrayView* text) const;
     // A number, boolean or date attribute straight from its cell (the store's loader).
     void setNumberBits(int slot, quint64 bits);
-    // A string attribute straight from UTF-8 (the store's loader reserves the arena first).
+    // A string attribute straight from UTF-8.
     void setStringUtf8(int slot, const char* utf8, qsizetype size);
-    // The same for a string slot that has no value yet (a row being read): nothing to reclaim.
+    // The same for a string slot that has no value yet (a row being read): nothing to reclaim,
+    // and the text goes into the room makeSized left when it fits.
     void setFirstStringUtf8(int slot, const char* utf8, qsizetype size);
-    void reserveText(qsizetype bytes) { m_text.reserve(bytes); }
 
     bool containsKey(int toManySlot, qint64 key) const;
     // Sorted-set edits of a to-many slot; answer whether anything changed.
@@ -81,17 +116,40 @@ public:
     bool removeKey(int toManySlot, qint64 key);
 
 private:
-    // Cells on the heap (copies), or in the row's own allocation (makeEmpty).
-    void allocate();
-    template <size_t N>
-    static std::shared_ptr<Row> makeWithCells();
-    void setUpCells();
+    struct Layout;
+    template <size_t Words>
+    static std::shared_ptr<Row> makeWithStorage();
+    // Cells and key vectors at storage (words long enough for Layout), then text room if any.
+    void placeStorage(quint64* storage, size_t words);
+    void releaseKeyLists();
+    const char* textData() const
+    {
+        return m_inlineText ? m_inlineText : m_extra ? m_extra->text.constData() : "";
+    }
+    // Moves text kept in the row's own allocation into the extra part's arena, which can grow.
+    void detachText();
+    void setCell(const AttributeDescription& a, quint64 bits);
+
+    // What rows read from the file seldom need, apart so that they do not pay for it.
+    struct Extra {
+        std::unique_ptr<quint64[]> storage; // cells and key vectors of copies and oversized rows
+        QByteArray text;                     // UTF-8 arena of the strings when not inline
+        std::unique_ptr<QByteArray[]> blobs;
+    };
+    Extra& extra()
+    {
+        if (!m_extra)
+            m_extra = std::make_unique<Extra>();
+        return *m_extra;
+    }
 
     quint64 m_present = 0;
+    quint64 m_flags = 0; // boolean attributes, one bit per slot
     quint64* m_numbers = nullptr; // number cells, then the to-one keys
-    std::unique_ptr<quint64[]> m_ownCells;
-    QByteArray m_text; // UTF-8 arena of the string attributes
-    std::unique_ptr<QByteArray[]> m_blobs;
+    char* m_inlineText = nullptr; // text room of a makeSized row, else null
+    quint32 m_inlineRoom = 0;
+    quint32 m_inlineUsed = 0;
+    std::unique_ptr<Extra> m_extra;
 };
 
 using RowPtr = std::shared_ptr<const Row>;

@@ -22,8 +22,29 @@ constexpr int busyTimeoutMs = 5000;
 // Threads that read a table; rows are read in key ranges of at least this many keys each.
 constexpr int loaderThreads = 4;
 constexpr qint64 rowsPerRange = 8192;
+// The page cache of each loader connection, in KiB (SQLite's default is 2 MiB).
+constexpr int loaderCacheKiB = 128;
 // Rows are cached in vectors indexed by key: a key this large is damage, not a library.
 constexpr qint64 maxRecordKey = qint64(1) << 28;
+
+// A link (owner, key) in one word, owner first, so that sorted words are sorted pairs: a
+// library's links are read all at once, and pairs of two 64-bit keys would take twice the
+// memory. Keys outside the range a record can have name no record and are dropped.
+bool packLink(qint64 owner, qint64 key, quint64* packed)
+{
+    if (owner <= 0 || owner >= maxRecordKey || key <= 0 || key >= maxRecordKey)
+        return false;
+    *packed = quint64(owner) << 32 | quint64(key);
+    return true;
+}
+qint64 linkOwner(quint64 packed)
+{
+    return qint64(packed >> 32);
+}
+qint64 linkKey(quint64 packed)
+{
+    return qint64(packed & 0xffffffffu);
+}
 
 QVariant columnValue(sqlite3_stmt* st, int index, AttributeType type)
 {
@@ -108,7 +129,6 @@ bool SqliteTableReader::readTable(sqlite3* db, size_t table, KeyRange range, std
         if (pk <= 0 || size_t(pk) >= rows.size() || ent < 0 || size_t(ent) >= hierarchy.size())
             continue; // not ours to interpret; leave it alone in the file
         const EntityDescription* e = hierarchy[size_t(ent)];
-        auto row = Row::makeEmpty(e, pk);
         const auto& attrCols = *attrColumns[size_t(ent)];
         // Column values straight from the statement's row: cheaper than the column calls, and
         // fine because this connection belongs to this thread alone.
@@ -121,7 +141,7 @@ bool SqliteTableReader::readTable(sqlite3* db, size_t table, KeyRange range, std
                 text += sqlite3_value_bytes(v);
             }
         }
-        row->reserveText(text);
+        auto row = Row::makeSized(e, pk, text);
         for (const AttributeDescription& a : e->attributes()) {
             sqlite3_value* v = values[size_t(a.slot)];
             if (sqlite3_value_type(v) == SQLITE_NULL)
@@ -200,7 +220,7 @@ std::vector<SqliteTableReader::LinkSource> SqliteTableReader::linkSources(size_t
 }
 
 bool SqliteTableReader::readLinks(sqlite3* db, const LinkSource& source, KeyRange owners,
-                                  std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const
+                                  std::vector<quint64>& pairs, QString* error) const
 {
     QString sql;
     switch (source.kind) {
@@ -237,7 +257,9 @@ bool SqliteTableReader::readLinks(sqlite3* db, const LinkSource& source, KeyRang
             if (ent < 0 || size_t(ent) >= hierarchy.size() || !hierarchy[size_t(ent)]->isKindOf(source.columnEntity))
                 continue;
         }
-        pairs.emplace_back(sqlite3_column_int64(q.st, 0), sqlite3_column_int64(q.st, 1));
+        quint64 packed;
+        if (packLink(sqlite3_column_int64(q.st, 0), sqlite3_column_int64(q.st, 1), &packed))
+            pairs.push_back(packed);
     }
     if (rc != SQLITE_DONE) {
         *error = QString::fromUtf8(sqlite3_errmsg(db));
@@ -338,8 +360,12 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
     auto connect = [&](sqlite3** db) {
         const int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), db,
                                        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (rc == SQLITE_OK)
+        if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(*db, busyTimeoutMs);
+            // Each page is read once, in key order: a page cache would only add to the peak.
+            const QByteArray pragma = "PRAGMA cache_size = -" + QByteArray::number(loaderCacheKiB);
+            sqlite3_exec(*db, pragma.constData(), nullptr, nullptr, nullptr);
+        }
         return rc;
     };
     sqlite3* own = nullptr;
@@ -371,7 +397,7 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
     struct Job {
         size_t source = SIZE_MAX; // SIZE_MAX: rows
         KeyRange range;
-        std::vector<std::pair<qint64, qint64>> pairs; // (owner, key), sorted
+        std::vector<quint64> pairs; // (owner, key), packed, sorted
         QString error;
     };
     std::vector<Job> jobs;
@@ -452,8 +478,9 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
             continue;
         Job job{i, whole, {}, {}};
         for (const RowPtr& r : *known[s.columnTable]) {
-            if (r && r->entity->isKindOf(s.columnEntity) && r->toOne[size_t(s.toOneSlot)])
-                job.pairs.emplace_back(r->toOne[size_t(s.toOneSlot)], r->pk);
+            quint64 packed;
+            if (r && r->entity->isKindOf(s.columnEntity) && packLink(r->toOne[size_t(s.toOneSlot)], r->pk, &packed))
+                job.pairs.push_back(packed);
         }
         std::sort(job.pairs.begin(), job.pairs.end());
         jobs.push_back(std::move(job));
@@ -478,16 +505,16 @@ Result<std::vector<RowPtr>> SqliteTableReader::loadTable(size_t table, const Loa
         const LinkSource& s = sources[job.source];
         const auto& p = job.pairs;
         for (size_t a = 0, b = 0; a < p.size(); a = b) {
-            const qint64 owner = p[a].first;
-            for (b = a; b < p.size() && p[b].first == owner;)
+            const qint64 owner = linkOwner(p[a]);
+            for (b = a; b < p.size() && linkOwner(p[b]) == owner;)
                 ++b;
             if (owner <= 0 || size_t(owner) >= rows.size() || !rows[size_t(owner)]
                 || !rows[size_t(owner)]->entity->isKindOf(s.owner))
                 continue;
             keys.clear();
             for (size_t k = a; k < b; ++k) {
-                if (exists(s.keyKind, p[k].second))
-                    keys.push_back(p[k].second);
+                if (exists(s.keyKind, linkKey(p[k])))
+                    keys.push_back(linkKey(p[k]));
             }
             auto& slot = const_cast<Row&>(*rows[size_t(owner)]).toMany[size_t(s.slot)];
             if (slot.empty()) {

@@ -42,9 +42,10 @@ private:
     };
     // The records whose keys lie in range, into rows (long enough for all of them).
     bool readTable(sqlite3* db, size_t table, KeyRange range, std::vector<RowPtr>& rows, QString* error) const;
-    // (owner, key) pairs of the owners in range (a to-one column: of every owner), sorted.
-    bool readLinks(sqlite3* db, const LinkSource& source, KeyRange owners,
-                   std::vector<std::pair<qint64, qint64>>& pairs, QString* error) const;
+    // (owner, key) pairs of the owners in range (a to-one column: of every owner), sorted, each
+    // packed into one word (see packLink).
+    bool readLinks(sqlite3* db, const LinkSource& source, KeyRange owners, std::vector<quint64>& pairs,
+                   QString* error) const;
     std::vector<LinkSource> linkSources(size_t table) const;
 
     QString m_path;

@@ -16,6 +16,9 @@ const char* const searchSql = "SELECT d.id, d.uri FROM fts CROSS JOIN docs AS d 
 // Virtual-machine steps between two looks at the cancel flag: small enough that a cancel takes
 // effect within a fraction of a millisecond, large enough to cost nothing.
 constexpr int cancelCheckSteps = 1000;
+// Hits between two looks at the clock: a hit takes well under a microsecond, a look at the
+// clock a good part of one.
+constexpr size_t deadlineCheckHits = 16;
 
 } // namespace
 
@@ -102,7 +105,8 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
             const qint64 id = sqlite3_column_int64(st, 0);
             const auto* uri = static_cast<const char*>(sqlite3_column_blob(st, 1));
             batch.hits.push_back({id, QString::fromUtf8(uri, sqlite3_column_bytes(st, 1))});
-            if (int(batch.hits.size()) >= maxCount || deadline.hasExpired()) {
+            if (int(batch.hits.size()) >= maxCount
+                || (batch.hits.size() % deadlineCheckHits == 0 && deadline.hasExpired())) {
                 batch.more = true;
                 return batch;
             }

@@ -1,7 +1,7 @@
 // One search over an index file, taken in batches so that the first hits reach the screen early
 // and a cancel takes effect between batches: each call of findMatches() gives at most maxCount
-// hits and returns by its deadline (a row that is being computed is finished first), telling
-// whether more may follow.
+// hits and returns by its deadline (give or take a few rows: the clock is read every few hits),
+// telling whether more may follow.
 //
 // A search reads on a read-only connection of its own for as long as it runs: borrowed from the
 // index's pool of readers (TextIndex::search) or opened for it alone. Its snapshot is taken at

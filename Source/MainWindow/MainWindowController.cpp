@@ -19,6 +19,7 @@
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Scheduler.h"
+#include "Platform/Kit/WindowActivation.h"
 #include "MainWindow/SafeBoxWiring.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
@@ -470,10 +471,7 @@ void MainWindowController::checkRebuildKeys()
 void MainWindowController::showWindow()
 {
     // Showing alone leaves a minimised window in the dock; the user asked to see it.
-    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    platform::kit::showAndActivateWhenShown(m_window.get());
 }
 
 // ---- the window's answers ----

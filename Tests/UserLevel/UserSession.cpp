@@ -191,6 +191,18 @@ void UserSession::killProgram()
     m_program->waitForFinished(kStepMs);
 }
 
+void UserSession::pauseProgram()
+{
+    if (programRunning())
+        ::kill(m_program->pid(), SIGSTOP);
+}
+
+void UserSession::resumeProgram()
+{
+    if (m_program && m_program->started())
+        ::kill(m_program->pid(), SIGCONT);
+}
+
 int UserSession::runSecondCopy(const QStringList& files)
 {
     testsupport::ChildProcess second(files, programEnvironment(), QStringLiteral(FOLIVO_PROGRAM));
@@ -267,6 +279,19 @@ bool UserSession::isViewable(quint64 window) const
     const QString info = run(tool("xwininfo"), {QStringLiteral("-display"), m_display, QStringLiteral("-id"),
                                                 QString::number(window)});
     return info.contains(QStringLiteral("Map State: IsViewable"));
+}
+
+QString UserSession::describeWindow(quint64 window) const
+{
+    const QString info = run(tool("xwininfo"), {QStringLiteral("-display"), m_display, QStringLiteral("-id"),
+                                                QString::number(window)});
+    static const QRegularExpression mapState(QStringLiteral("Map State: (\\w+)"));
+    const QString props = run(tool("xprop"), {QStringLiteral("-display"), m_display, QStringLiteral("-id"),
+                                              QString::number(window), QStringLiteral("WM_STATE"),
+                                              QStringLiteral("_NET_WM_STATE")});
+    return QStringLiteral("%1; %2; active window %3")
+        .arg(mapState.match(info).captured(1), props.simplified())
+        .arg(activeWindow());
 }
 
 // ---- input ----
@@ -364,7 +389,10 @@ bool UserSession::openSubmenu()
 {
     key(QStringLiteral("Right"));
     const bool open = waitUntil([&] { return openMenus() == 2; }, 10000);
-    EXPECT_TRUE(open) << "the submenu did not open";
+    if (!open) {
+        screenshot(QStringLiteral("submenu-not-open"));
+        ADD_FAILURE() << "the submenu did not open (" << openMenus() << " menus open)";
+    }
     return open;
 }
 

@@ -55,6 +55,10 @@ public:
     // Waits for the program to end on its own; its exit code, or -1 when it did not end in time.
     int waitForProgramExit(int ms = kStepMs);
     void killProgram();
+    // The program stopped (SIGSTOP) and let go on (SIGCONT): a machine too busy to run it for a
+    // moment, made certain.
+    void pauseProgram();
+    void resumeProgram();
     // Another copy started as a user starts it; its exit code, or -1 when it did not end in time.
     int runSecondCopy(const QStringList& files);
     QHash<QString, QString> programEnvironment() const;
@@ -70,6 +74,8 @@ public:
     // The root window's _NET_ACTIVE_WINDOW (only a window manager keeps it).
     quint64 activeWindow() const;
     bool isViewable(quint64 window) const;
+    // What the server and the window manager say of window, for a failure's message.
+    QString describeWindow(quint64 window) const;
 
     // ---- input ----
     bool xdotool(const QStringList& arguments, QString* output = nullptr) const;

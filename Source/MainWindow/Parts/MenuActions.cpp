@@ -14,6 +14,7 @@
 #include "MainWindow/Parts/WindowChrome.h"
 #include "MainWindow/Parts/ZoomAndTiles.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/WindowActivation.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNodeType.h"
@@ -132,13 +133,8 @@ void MenuActions::performZoom()
 
 void MenuActions::showMainWindow()
 {
-    if (!m_ctx.window)
-        return;
-    if (m_ctx.window->isMinimized())
-        m_ctx.window->setWindowState(m_ctx.window->windowState() & ~Qt::WindowMinimized);
-    m_ctx.window->show();
-    m_ctx.window->raise();
-    m_ctx.window->activateWindow();
+    if (m_ctx.window)
+        platform::kit::bringToFront(m_ctx.window);
 }
 
 void MenuActions::menuEnterFullScreenCliek()

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QPropertyAnimation>
@@ -283,6 +284,13 @@ protected:
             auto* target = static_cast<QWidget*>(watched);
             if (target->window() == m_window && !inSheet(target))
                 return true;
+        }
+        // The window's own menu bar lies above the sheet, out of the scrim's reach: its commands
+        // would act on what the sheet is asking about, as a shortcut would.
+        if (m_shown && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            && qobject_cast<QMenuBar*>(watched) && static_cast<QWidget*>(watched)->window() == m_window) {
+            QApplication::beep();
+            return true;
         }
         // Shortcuts bypass key events: the window's actions (the menu commands) would act on
         // what the sheet is asking about.

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -276,9 +278,22 @@ TEST(Sheet, WhileShownOnlyItsOwnShortcutsAct)
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(saves, 1);
 
+    // Nor does the window's own menu bar, above the sheet, open its menus.
+    auto* bar = new QMenuBar(w.widget.get());
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    file->addAction(quit);
+    bar->setGeometry(0, 0, 200, 20);
+    bar->show();
+    const QPoint title = bar->actionGeometry(file->menuAction()).center();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title);
+    EXPECT_FALSE(file->isVisible());
+
     sheet.end(1);
     QTest::keyClick(w.widget.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(quits, 1);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, title);
+    EXPECT_TRUE(file->isVisible());
+    file->hide();
 }
 
 TEST(Alert, ButtonsAnswerTheirCodesReturnAndEscAsSheetAndDialog)

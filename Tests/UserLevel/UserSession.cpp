@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -57,6 +58,12 @@ UserSession::~UserSession()
     m_dragSource.reset();
     m_program.reset();
     m_windowManager.reset();
+    // Asked to end, the server removes its lock and socket; killed, it would leave them behind
+    // and every later run would find one display fewer.
+    if (m_server && m_server->started() && !m_server->waitForFinished(0)) {
+        ::kill(m_server->pid(), SIGTERM);
+        m_server->waitForFinished(kStepMs);
+    }
     m_server.reset();
 }
 
@@ -73,6 +80,21 @@ void UserSession::keepOutput()
 
 // ---- the display ----
 
+namespace {
+
+// Whether the X server whose lock file this is still runs (the file holds its process id).
+bool displayHeld(const QString& lock)
+{
+    QFile file(lock);
+    if (!file.open(QIODevice::ReadOnly))
+        return QFileInfo::exists(lock);
+    bool ok = false;
+    const qint64 pid = file.readAll().trimmed().toLongLong(&ok);
+    return !ok || pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+}
+
+} // namespace
+
 bool UserSession::startDisplay(bool windowManager)
 {
     const QString xvfb = tool("Xvfb");
@@ -83,8 +105,12 @@ bool UserSession::startDisplay(bool windowManager)
     const int first = 100 + int(::getpid() % 400);
     for (int number = first; number < first + 60; ++number) {
         const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-        if (QFileInfo::exists(socket) || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+        const QString lock = QStringLiteral("/tmp/.X%1-lock").arg(number);
+        if (displayHeld(lock))
             continue;
+        // What a server that died left behind: Xvfb would take the number over, but its socket
+        // standing there already would look like the new server answering.
+        QFile::remove(socket);
         auto server = std::make_unique<testsupport::ChildProcess>(
             QStringList{QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"),
                         QStringLiteral("1440x900x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),

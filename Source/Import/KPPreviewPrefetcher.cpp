@@ -18,7 +18,7 @@ struct KPPreviewPrefetcher::Shared {
     int limit = 0; // workers may claim indices below this
     int taken = -1; // the last index handed over
     bool stopped = false;
-    QHash<int, QImage> made; // finished previews not yet taken
+    QHash<int, KPPreparedFile> made; // finished previews not yet taken
 };
 
 int KPPreviewPrefetcher::defaultWorkerCount()
@@ -66,16 +66,16 @@ void KPPreviewPrefetcher::startWorker()
             const int index = shared->next++;
             const QString path = shared->paths.at(index);
             lock.unlock();
-            QImage image = preview(path);
+            KPPreparedFile prepared = preview(path);
             lock.lock();
             if (!shared->stopped)
-                shared->made.insert(index, std::move(image));
+                shared->made.insert(index, std::move(prepared));
             shared->changed.notify_all();
         }
     });
 }
 
-QImage KPPreviewPrefetcher::take(int index, const QString& path)
+KPPreparedFile KPPreviewPrefetcher::take(int index, const QString& path)
 {
     Shared& shared = *m_shared;
     std::unique_lock lock(shared.mutex);

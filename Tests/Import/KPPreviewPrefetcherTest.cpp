@@ -28,6 +28,11 @@ QImage unevenPictureOf(const QString& path)
     return pictureOf(path);
 }
 
+KPPreviewPrefetcher::PreviewFunction preparing(QImage (*picture)(const QString&))
+{
+    return [picture](const QString& path) { return KPPreparedFile{path, picture(path), {}, {}}; };
+}
+
 QStringList corpus(int count)
 {
     QStringList paths;
@@ -57,7 +62,7 @@ struct HeldPreviews {
                 changed.wait(lock, [&] { return released; });
             }
             ++finished;
-            return pictureOf(path);
+            return KPPreparedFile{path, pictureOf(path), {}, {}};
         };
     }
     void release()
@@ -73,17 +78,17 @@ struct HeldPreviews {
 TEST(KPPreviewPrefetcherTest, EveryPreviewLandsOnItsOwnFile)
 {
     const QStringList paths = corpus(300);
-    KPPreviewPrefetcher prefetcher(paths, unevenPictureOf, 4);
+    KPPreviewPrefetcher prefetcher(paths, preparing(unevenPictureOf), 4);
     for (int i = 0; i < 120; ++i)
-        ASSERT_EQ(prefetcher.take(i, paths.at(i)), pictureOf(paths.at(i))) << i;
+        ASSERT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
     // Files skipped over (they failed, or the walk changed) and a path that is not the one
     // planned at that place still get their own picture.
-    EXPECT_EQ(prefetcher.take(150, paths.at(150)), pictureOf(paths.at(150)));
-    EXPECT_EQ(prefetcher.take(151, QStringLiteral("/other.jpg")), pictureOf(QStringLiteral("/other.jpg")));
-    EXPECT_EQ(prefetcher.take(151, paths.at(151)), pictureOf(paths.at(151))) << "an index asked for twice";
+    EXPECT_EQ(prefetcher.take(150, paths.at(150)).preview, pictureOf(paths.at(150)));
+    EXPECT_EQ(prefetcher.take(151, QStringLiteral("/other.jpg")).preview, pictureOf(QStringLiteral("/other.jpg")));
+    EXPECT_EQ(prefetcher.take(151, paths.at(151)).preview, pictureOf(paths.at(151))) << "an index asked for twice";
     for (int i = 152; i < 300; ++i)
-        ASSERT_EQ(prefetcher.take(i, paths.at(i)), pictureOf(paths.at(i))) << i;
-    EXPECT_EQ(prefetcher.take(300, paths.at(0)), pictureOf(paths.at(0))) << "past the end";
+        ASSERT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
+    EXPECT_EQ(prefetcher.take(300, paths.at(0)).preview, pictureOf(paths.at(0))) << "past the end";
 }
 
 TEST(KPPreviewPrefetcherTest, LooksAheadOneWindowBeyondTheLastFileAskedForAndNoFurther)
@@ -128,15 +133,15 @@ TEST(KPPreviewPrefetcherTest, StopWaitsForRunningPreviewsAndStartsNoOther)
     EXPECT_EQ(previews.finished.load(), 3);
 
     // After the stop a file still gets its own preview, made by the caller.
-    EXPECT_EQ(prefetcher.take(1, paths.at(1)), pictureOf(paths.at(1)));
+    EXPECT_EQ(prefetcher.take(1, paths.at(1)).preview, pictureOf(paths.at(1)));
     EXPECT_EQ(previews.started.load(), 4);
 }
 
 TEST(KPPreviewPrefetcherTest, OneFileOrNoneStillGetTheirPreviews)
 {
     const QStringList one{QStringLiteral("/one.pdf")};
-    KPPreviewPrefetcher single(one, pictureOf, 4);
-    EXPECT_EQ(single.take(0, one.at(0)), pictureOf(one.at(0)));
-    KPPreviewPrefetcher none(QStringList(), pictureOf, 4);
-    EXPECT_EQ(none.take(0, one.at(0)), pictureOf(one.at(0)));
+    KPPreviewPrefetcher single(one, preparing(pictureOf), 4);
+    EXPECT_EQ(single.take(0, one.at(0)).preview, pictureOf(one.at(0)));
+    KPPreviewPrefetcher none(QStringList(), preparing(pictureOf), 4);
+    EXPECT_EQ(none.take(0, one.at(0)).preview, pictureOf(one.at(0)));
 }

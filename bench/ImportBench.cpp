@@ -19,7 +19,7 @@
 // kRepetitions times, interleaved at random with the others so that a busy machine weighs on
 // all alike, and a summary of medians and ratios ends the run.
 //
-// The files are made once in $TMPDIR/folivo-import-bench/sources; HOME and the XDG folders
+// The files are made once in $TMPDIR/folivo-import-bench/sources-prose; HOME and the XDG folders
 // point into that folder, so nothing of the real home is touched. Run: build/bin/import_bench
 #include "BenchHome.h"
 #include "Import/KPFileImport.h"
@@ -41,6 +41,7 @@
 #include <QImage>
 #include <QMap>
 #include <QPainter>
+#include <QPageSize>
 #include <QPdfWriter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -73,9 +74,10 @@ QString benchDir()
     return QDir::tempPath() + QStringLiteral("/folivo-import-bench");
 }
 
+// Named after the corpus it holds, so that files of an earlier corpus are never taken for it.
 QString sourcesDir()
 {
-    return benchDir() + QStringLiteral("/sources");
+    return benchDir() + QStringLiteral("/sources-prose");
 }
 
 QByteArray noise(int bytes)
@@ -87,12 +89,40 @@ QByteArray noise(int bytes)
     return data;
 }
 
-// A real PDF of about the given size (so previews are rendered, not guessed).
+// Words of random letters, as prose has them.
+QString prose(int chars, quint32 seed)
+{
+    QString text;
+    text.reserve(chars + 16);
+    QRandomGenerator generator{seed};
+    while (text.size() < chars) {
+        for (int i = generator.bounded(1, 10); i > 0; --i)
+            text += QChar(char16_t(u'a' + generator.bounded(26)));
+        text += QLatin1Char(' ');
+    }
+    return text;
+}
+
+// A real PDF of about the given size (so previews are rendered, not guessed): prose set in
+// 10 points on A4 pages, about a page's worth on each. (Letters without spaces cannot wrap: they
+// made one line of tens of thousands of glyphs, all but the first hundred cut off the page yet
+// each drawn, a first page no document has.)
 void writePdf(const QString& path, int bytes)
 {
+    constexpr int kCharsPerPage = 3000;
     QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A4));
     QPainter painter(&writer);
-    painter.drawText(QRect(0, 0, 4000, 4000), Qt::TextWordWrap, QString::fromLatin1(noise(bytes / 3)));
+    QFont font = painter.font();
+    font.setPointSize(10);
+    painter.setFont(font);
+    const QString text = prose(bytes / 3, quint32(bytes));
+    const QRect page(0, 0, writer.width(), writer.height());
+    for (qsizetype at = 0; at < text.size(); at += kCharsPerPage) {
+        if (at > 0)
+            writer.newPage();
+        painter.drawText(page, Qt::TextWordWrap, text.mid(at, kCharsPerPage));
+    }
 }
 
 void writeJpeg(const QString& path, int bytes)
@@ -112,6 +142,7 @@ void makeSources()
     if (dir.exists() && dir.entryList(QDir::Files).size() == kFiles)
         return;
     dir.removeRecursively();
+    QDir(benchDir() + QStringLiteral("/sources")).removeRecursively(); // an earlier corpus
     QDir().mkpath(sourcesDir());
     QRandomGenerator generator(2000);
     for (int i = 0; i < kFiles; ++i) {

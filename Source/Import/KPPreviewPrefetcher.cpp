@@ -99,7 +99,20 @@ KPPreparedFile KPPreviewPrefetcher::take(int index, const QString& path)
         return m_preview(path);
     }
     shared.changed.notify_all();
-    shared.changed.wait(lock, [&] { return shared.made.contains(index); });
+    // A worker is making this one: rather than idle, make the next unclaimed one of the window.
+    while (!shared.made.contains(index)) {
+        if (shared.next >= shared.limit) {
+            shared.changed.wait(lock);
+            continue;
+        }
+        const int ahead = shared.next++;
+        const QString aheadPath = shared.paths.at(ahead);
+        lock.unlock();
+        KPPreparedFile prepared = m_preview(aheadPath);
+        lock.lock();
+        shared.made.insert(ahead, std::move(prepared));
+        shared.changed.notify_all();
+    }
     return shared.made.take(index);
 }
 

@@ -12,7 +12,9 @@
 // preview the import never asks for (it was stopped, or the file failed) is simply dropped.
 //
 // take() must be called in increasing order of index. When the workers have not reached the
-// file yet, the import thread makes the preview itself rather than wait. A preview is handed
+// file yet, the import thread makes the preview itself rather than wait; while a worker is
+// still making it, the import thread makes the next unclaimed ones of the window meanwhile (its
+// own work is a fraction of a preview's, so it would mostly wait otherwise). A preview is handed
 // over only for the path it was made of; any mismatch is made again on the caller's thread.
 //
 // Threads: the workers are started by the first take() and joined by stop() (and the

@@ -2,6 +2,7 @@
 #include "Support/TestSupport.h"
 
 #include <QHash>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -144,4 +145,55 @@ TEST(KPPreviewPrefetcherTest, OneFileOrNoneStillGetTheirPreviews)
     EXPECT_EQ(single.take(0, one.at(0)).preview, pictureOf(one.at(0)));
     KPPreviewPrefetcher none(QStringList(), preparing(pictureOf), 4);
     EXPECT_EQ(none.take(0, one.at(0)).preview, pictureOf(one.at(0)));
+}
+
+TEST(KPPreviewPrefetcherTest, WhileAWorkerMakesItsFileTheTakerMakesTheNextOnesOfTheWindow)
+{
+    const QStringList paths = corpus(40);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    QHash<QString, std::thread::id> makers;
+    const auto record = [&](const QString& path) {
+        std::lock_guard lock(mutex);
+        makers.insert(path, std::this_thread::get_id());
+    };
+    const auto madeBy = [&](std::thread::id thread) {
+        std::lock_guard lock(mutex);
+        return int(std::count(makers.cbegin(), makers.cend(), thread));
+    };
+    // The worker's first file takes until it is released.
+    KPPreviewPrefetcher prefetcher(paths, [&](const QString& path) {
+        record(path);
+        if (path == paths.at(1)) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return released; });
+        }
+        return KPPreparedFile{path, pictureOf(path), {}, {}};
+    }, 1);
+    prefetcher.take(0, paths.at(0));
+    ASSERT_TRUE(testsupport::spinUntil([&] { std::lock_guard lock(mutex); return makers.contains(paths.at(1)); }));
+
+    std::thread::id taker;
+    QImage first;
+    std::thread importer([&] {
+        taker = std::this_thread::get_id();
+        first = prefetcher.take(1, paths.at(1)).preview;
+    });
+    const int window = prefetcher.window();
+    // Files 2 … 1 + window are made by the taker meanwhile, and no further.
+    EXPECT_TRUE(testsupport::spinUntil([&] { return madeBy(importer.get_id()) == window; }));
+    EXPECT_FALSE(testsupport::spinUntil([&] { return madeBy(importer.get_id()) > window; }, 100));
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    importer.join();
+    EXPECT_EQ(first, pictureOf(paths.at(1)));
+    for (int i = 2; i < 2 + window; ++i)
+        EXPECT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
+    std::lock_guard lock(mutex);
+    for (int i = 2; i < 2 + window; ++i)
+        EXPECT_EQ(makers.value(paths.at(i)), taker) << "made once, by the taker: " << i;
 }

@@ -5,11 +5,11 @@
 // Previews are by far the slowest step of an import (a PDF page render, a JPEG decode) and,
 // like the thumbnail's encoding and the metadata, depend on nothing but the source file, so
 // their computation moves here; the import thread still posts, copies, writes thumbnails and
-// stores in its own order. The look-ahead is
-// bounded by a window counted from the file the import last asked for, not by time: nothing is
-// computed before the first file is asked for, and a paused import (which asks for nothing)
-// lets at most one window of previews be made, so memory stays at a few dozen images. A
-// preview the import never asks for (it was stopped, or the file failed) is simply dropped.
+// stores in its own order. The look-ahead is bounded by a window counted from the file the
+// import last asked for, not by time: nothing is computed before the first file is asked for,
+// and a paused import (which asks for nothing) lets at most one window of previews be made, so
+// memory stays at a few dozen images. A preview the import never asks for (it was stopped, or
+// the file failed) is simply dropped.
 //
 // take() must be called in increasing order of index. When the workers have not reached the
 // file yet, the import thread makes the preview itself rather than wait; while a worker is

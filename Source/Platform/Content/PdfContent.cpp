@@ -42,6 +42,7 @@ struct SharedState {
     std::mutex slotsLock;
     std::condition_variable slotFreed;
     int running = 0; // jobs holding a slot
+    Poppler::Document* keptOpen = nullptr; // see preparePoppler(); never closed
 };
 
 SharedState& shared()
@@ -91,7 +92,6 @@ QByteArray warmUpPdf()
 void preparePoppler()
 {
     static std::once_flag once;
-    static Poppler::Document* keptOpen = nullptr; // never closed; reachable, so no leak
     std::call_once(once, [] {
         Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
         std::unique_ptr<Poppler::Document> document;
@@ -103,7 +103,7 @@ void preparePoppler()
             if (const std::unique_ptr<Poppler::Page> page = document->page(0))
                 page->renderToImage(72.0, 72.0);
         }
-        keptOpen = document.release();
+        shared().keptOpen = document.release();
     });
 }
 

@@ -7,20 +7,24 @@
 //                         opening its store and tearing them down are not. The flat import's
 //                         one-second pause before its save (the import panel shows the save
 //                         starting) is set to nothing: the figures are without it.
+//   BM_ImportBlankPreviews/workers:4   the same with every preview a blank page made at once:
+//                         the import's own work apart from drawing.
 //   BM_PlainCopy          floor: the same files copied one by one, then one flush.
 //   BM_PdfPreviews/threads:N       the import's preview of each of the 667 PDFs, on N threads.
 //   BM_PdfPreviewsInProcesses/processes:4   floor: the same previews in 4 processes of their
 //                         own (this program started again, timed once each is ready).
 //
-// Every figure is files per second ("items_per_second"). By default each benchmark runs
+// Every figure is files per second ("items_per_second"); the PDF rows also give the CPU time
+// per file ("cpu_ms_per_file"), which tells a lock from a busy machine. By default each benchmark runs
 // kRepetitions times, interleaved at random with the others so that a busy machine weighs on
 // all alike, and a summary of medians and ratios ends the run.
 //
-// The files are made once in $TMPDIR/folivo-import-bench/sources; HOME and the XDG folders
+// The files are made once in $TMPDIR/folivo-import-bench/sources-prose; HOME and the XDG folders
 // point into that folder, so nothing of the real home is touched. Run: build/bin/import_bench
 #include "BenchHome.h"
 #include "Import/KPFileImport.h"
 #include "Import/KPFileImportQueue.h"
+#include "Import/KPImportFileWorker.h"
 #include "Import/KPImportEngineStore.h"
 #include "Import/KPImportKeys.h"
 #include "Platform/Foundation/FileManager.h"
@@ -37,6 +41,7 @@
 #include <QImage>
 #include <QMap>
 #include <QPainter>
+#include <QPageSize>
 #include <QPdfWriter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -49,6 +54,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -68,9 +74,10 @@ QString benchDir()
     return QDir::tempPath() + QStringLiteral("/folivo-import-bench");
 }
 
+// Named after the corpus it holds, so that files of an earlier corpus are never taken for it.
 QString sourcesDir()
 {
-    return benchDir() + QStringLiteral("/sources");
+    return benchDir() + QStringLiteral("/sources-prose");
 }
 
 QByteArray noise(int bytes)
@@ -82,12 +89,40 @@ QByteArray noise(int bytes)
     return data;
 }
 
-// A real PDF of about the given size (so previews are rendered, not guessed).
+// Words of random letters, as prose has them.
+QString prose(int chars, quint32 seed)
+{
+    QString text;
+    text.reserve(chars + 16);
+    QRandomGenerator generator{seed};
+    while (text.size() < chars) {
+        for (int i = generator.bounded(1, 10); i > 0; --i)
+            text += QChar(char16_t(u'a' + generator.bounded(26)));
+        text += QLatin1Char(' ');
+    }
+    return text;
+}
+
+// A real PDF of about the given size (so previews are rendered, not guessed): prose set in
+// 10 points on A4 pages, about a page's worth on each. (Letters without spaces cannot wrap: they
+// made one line of tens of thousands of glyphs, all but the first hundred cut off the page yet
+// each drawn, a first page no document has.)
 void writePdf(const QString& path, int bytes)
 {
+    constexpr int kCharsPerPage = 3000;
     QPdfWriter writer(path);
+    writer.setPageSize(QPageSize(QPageSize::A4));
     QPainter painter(&writer);
-    painter.drawText(QRect(0, 0, 4000, 4000), Qt::TextWordWrap, QString::fromLatin1(noise(bytes / 3)));
+    QFont font = painter.font();
+    font.setPointSize(10);
+    painter.setFont(font);
+    const QString text = prose(bytes / 3, quint32(bytes));
+    const QRect page(0, 0, writer.width(), writer.height());
+    for (qsizetype at = 0; at < text.size(); at += kCharsPerPage) {
+        if (at > 0)
+            writer.newPage();
+        painter.drawText(page, Qt::TextWordWrap, text.mid(at, kCharsPerPage));
+    }
 }
 
 void writeJpeg(const QString& path, int bytes)
@@ -107,6 +142,7 @@ void makeSources()
     if (dir.exists() && dir.entryList(QDir::Files).size() == kFiles)
         return;
     dir.removeRecursively();
+    QDir(benchDir() + QStringLiteral("/sources")).removeRecursively(); // an earlier corpus
     QDir().mkpath(sourcesDir());
     QRandomGenerator generator(2000);
     for (int i = 0; i < kFiles; ++i) {
@@ -152,6 +188,22 @@ QMap<QString, std::vector<double>>& rates()
     return all;
 }
 
+// CPU seconds of this process's threads, or of its children that were waited for.
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// CPU milliseconds per file: equal on 1 and on N threads when nothing serialises them (a
+// spinning lock adds to it; a sleeping one and a busy machine only lengthen the wall time).
+void reportCpu(benchmark::State& state, double cpu, int files)
+{
+    state.counters["cpu_ms_per_file"] = cpu * 1000 / files;
+}
+
 void report(benchmark::State& state, const QString& row, double seconds, int files)
 {
     state.SetIterationTime(seconds);
@@ -164,7 +216,7 @@ QString rowName(const char* what, benchmark::State& state, const char* unit)
     return QStringLiteral("%1, %2 %3").arg(QLatin1String(what)).arg(state.range(0)).arg(QLatin1String(unit));
 }
 
-void BM_Import(benchmark::State& state)
+void runImports(benchmark::State& state, const char* row)
 {
     makeSources();
     KPImportOperation::setPhasePauseForTesting(std::chrono::milliseconds(0));
@@ -201,7 +253,7 @@ void BM_Import(benchmark::State& state)
         timer.start();
         queue.addOperation(op);
         loop.exec();
-        report(state, rowName("import", state, "workers"), seconds, kFiles);
+        report(state, rowName(row, state, "workers"), seconds, kFiles);
 
         // Whatever the operation still does after its last status is its own business.
         QEventLoop idle;
@@ -218,6 +270,22 @@ void BM_Import(benchmark::State& state)
             return;
         }
     }
+}
+
+void BM_Import(benchmark::State& state)
+{
+    runImports(state, "import");
+}
+
+// The same import with every preview a blank page made at once: what the import costs apart
+// from drawing (the thumbnails are still encoded and written).
+void BM_ImportBlankPreviews(benchmark::State& state)
+{
+    QImage blank(kQuickLookPreviewSize, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    KPImportFileWorker::setPreviewFunctionForTesting([blank](const QString&) { return blank; });
+    runImports(state, "import, blank previews");
+    KPImportFileWorker::setPreviewFunctionForTesting(nullptr);
 }
 
 // One flush of the file system, as the import makes before its store.
@@ -254,6 +322,7 @@ void BM_PdfPreviews(benchmark::State& state)
         std::atomic<int> drawn{0};
         QElapsedTimer timer;
         timer.start();
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
         std::vector<std::thread> threads;
         for (int t = 0; t < state.range(0); ++t) {
             threads.emplace_back([&] {
@@ -264,6 +333,7 @@ void BM_PdfPreviews(benchmark::State& state)
         for (std::thread& thread : threads)
             thread.join();
         report(state, rowName("PDF previews", state, "threads"), timer.nsecsElapsed() / 1e9, int(paths.size()));
+        reportCpu(state, cpuSeconds(RUSAGE_SELF) - cpuBefore, int(paths.size()));
         if (drawn != paths.size())
             state.SkipWithError("a preview was not drawn");
     }
@@ -326,10 +396,13 @@ void BM_PdfPreviewsInProcesses(benchmark::State& state)
             child->write("go\n");
             child->waitForBytesWritten(-1);
         }
+        // The children's start-up counts here too, a few milliseconds each.
+        const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
         bool allDrawn = true;
         for (auto& child : children)
             allDrawn = child->waitForFinished(-1) && child->exitCode() == 0 && allDrawn;
         report(state, rowName("PDF previews", state, "processes"), timer.nsecsElapsed() / 1e9, int(paths.size()));
+        reportCpu(state, cpuSeconds(RUSAGE_CHILDREN) - cpuBefore, int(paths.size()));
         if (!allDrawn)
             state.SkipWithError("a preview process failed");
     }
@@ -363,6 +436,8 @@ void printSummary()
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("  import, 4 workers / plain copy with one flush:   %.3f  (goal >= 0.25)\n", ratio(import4, copy));
     std::printf("  import, 1 worker / plain copy with one flush:    %.3f\n", ratio(import1, copy));
+    std::printf("  import, blank previews, 4 workers / plain copy:  %.3f\n",
+                ratio(medianOf(QStringLiteral("import, blank previews, 4 workers")), copy));
     std::printf("  PDF previews, 4 threads / 1 thread:              %.2f  (goal >= 3)\n", ratio(pdf4, pdf1));
     std::printf("  PDF previews, 4 threads / 4 processes:           %.2f\n", ratio(pdf4, pdfProcesses));
 }
@@ -370,6 +445,7 @@ void printSummary()
 } // namespace
 
 BENCHMARK(BM_Import)->ArgName("workers")->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ImportBlankPreviews)->ArgName("workers")->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PlainCopy)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PdfPreviews)->ArgName("threads")->Arg(1)->Arg(4)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PdfPreviewsInProcesses)->ArgName("processes")->Arg(kPreviewProcesses)->UseManualTime()

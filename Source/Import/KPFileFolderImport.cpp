@@ -54,7 +54,7 @@ void KPFileFolderImport::main()
     m_currentIndex = 0;
     QStringList files;
     collectFiles(*walked, files);
-    startPreviews(files);
+    startPreviews(files, false);
     m_rootFileSystemItem = createNewFolderContent(*walked);
     stopPreviews();
     // Also answers a stop asked for during the walk of a tree without files, or during the
@@ -81,9 +81,9 @@ std::shared_ptr<KPFileSysytemItem> KPFileFolderImport::createNewFolderContent(co
             break;
         }
         const QString path = entry.toString();
-        const QImage image = previewOf(m_currentIndex, path);
-        postProgress(m_currentIndex + 1, m_fileCount, path, image);
-        if (auto file = importFile(path, image, false)) {
+        const KPPreparedFile prepared = previewOf(m_currentIndex, path);
+        postProgress(m_currentIndex + 1, m_fileCount, path, prepared.preview);
+        if (auto file = importFile(path, prepared)) {
             made->addItemByObj(file->record);
             m_imported.append(*file);
         }

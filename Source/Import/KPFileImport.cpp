@@ -21,7 +21,7 @@ void KPFileImport::main()
                                    : filter.deleteNoSupportFormatFiles(m_filePaths);
 
     const int count = int(m_importDataList.size());
-    startPreviews(m_importDataList);
+    startPreviews(m_importDataList, true);
     // One test before each file and one after the last, so that a stop asked for during the
     // walk or during the last copy is still answered.
     for (int i = 0; i <= count; ++i) {
@@ -37,9 +37,9 @@ void KPFileImport::main()
         if (i == count)
             break;
         const QString& path = m_importDataList.at(i);
-        const QImage image = previewOf(i, path);
-        postProgress(i + 1, count, path, image);
-        if (auto file = importFile(path, image, true))
+        const KPPreparedFile prepared = previewOf(i, path);
+        postProgress(i + 1, count, path, prepared.preview);
+        if (auto file = importFile(path, prepared))
             m_insertRecords.append(*file);
     }
 

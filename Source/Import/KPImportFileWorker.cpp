@@ -120,6 +120,19 @@ KPImportFileWorker::Metadata KPImportFileWorker::readMetadata(const QString& sou
     return meta;
 }
 
+KPPreparedFile KPImportFileWorker::prepare(const QString& source, bool withMetadata) const
+{
+    KPPreparedFile prepared;
+    prepared.source = source;
+    prepared.preview = preview(source);
+    if (auto encoded = KPLibraryFileManager::encodeThumbnail(prepared.preview))
+        prepared.thumbnail = std::move(*encoded);
+    // else writeThumb() encodes once more and reports why it fails
+    if (withMetadata)
+        prepared.metadata = readMetadata(source);
+    return prepared;
+}
+
 void KPImportFileWorker::writeGivenTags(const QString& copyPath, const Metadata& metadata) const
 {
     // The copy carries the source's own tags already; tags given at the import exist only in
@@ -182,8 +195,9 @@ Result<void> KPImportFileWorker::flushCopies() const
     return {};
 }
 
-QString KPImportFileWorker::writeThumb(const QString& copyPath, const QImage& image) const
+QString KPImportFileWorker::writeThumb(const QString& copyPath, const KPPreparedFile& prepared) const
 {
+    const QImage& image = prepared.preview;
     const QString relative = m_library.removeAbsolutePath(copyPath);
     ThumbFunction seam;
     {
@@ -192,8 +206,10 @@ QString KPImportFileWorker::writeThumb(const QString& copyPath, const QImage& im
     }
     // Not flushed one by one: flushCopies() flushes the library's file system, thumbnails
     // included, before any record names them.
-    Result<QString> thumb = seam ? seam(m_library, relative, image)
-                                 : m_library.addThumbByFile(relative, image, KPLibraryFileManager::ThumbFlush::ByCaller);
+    constexpr auto byCaller = KPLibraryFileManager::ThumbFlush::ByCaller;
+    Result<QString> thumb = seam                            ? seam(m_library, relative, image)
+                            : !prepared.thumbnail.isEmpty() ? m_library.addThumbData(relative, prepared.thumbnail, byCaller)
+                                                            : m_library.addThumbByFile(relative, image, byCaller);
     if (!thumb) {
         // The document is still imported; its preview can be rebuilt later.
         logImport(thumb.error().toString());

@@ -14,9 +14,13 @@
 // copies of an import killed before its save are taken back out when the library is opened
 // again; the operation forgets the journal once its copies are stored or removed.
 //
+// What can be made of the source alone (the preview, its encoded thumbnail, the metadata) is
+// made by prepare(), ahead of the copy and off the import thread, so that the import thread
+// only copies, writes and records; the write of the thumbnail still waits for its copy.
+//
 // Threads: one worker belongs to one operation, on the import queue's thread, except
-// preview(), which the operation's preview threads call as well (it reads only the source).
-// The seams are process-wide and meant for tests.
+// preview(), prepare() and readMetadata(), which the operation's preview threads call as well
+// (they only read the source). The seams are process-wide and meant for tests.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -28,6 +32,9 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <optional>
+
+struct KPPreparedFile;
 
 // One file that arrived in the library: its record and what this import created for it.
 struct KPImportedFile {
@@ -55,6 +62,8 @@ public:
     QImage preview(const QString& source) const;
     // Tags (the file's own, then the import's new tags), rating, authors, comment and label.
     Metadata readMetadata(const QString& source) const;
+    // The preview and its encoded thumbnail, and the metadata when withMetadata.
+    KPPreparedFile prepare(const QString& source, bool withMetadata) const;
     // Writes the tags the import gives (with the file's own) into the copy's attributes.
     void writeGivenTags(const QString& copyPath, const Metadata& metadata) const;
     // Copies the source into today's folder and checks the copy; the copy's absolute path.
@@ -64,7 +73,7 @@ public:
     platform::Result<void> flushCopies() const;
     // Writes the thumbnail of a copy, unflushed until flushCopies(); its absolute path, empty
     // when it could not be written.
-    QString writeThumb(const QString& copyPath, const QImage& image) const;
+    QString writeThumb(const QString& copyPath, const KPPreparedFile& prepared) const;
     // The import record of a copied file.
     KPImportedFile makeRecord(const QString& source, const QString& copyPath, const QString& thumbPath,
                               const Metadata& metadata) const;
@@ -94,4 +103,12 @@ private:
     const KPLibraryFileManager& m_library;
     QStringList m_newTags;
     mutable KPImportJournal m_journal; // the import queue's thread only
+};
+
+// What prepare() made of one source.
+struct KPPreparedFile {
+    QString source;
+    QImage preview;       // never null
+    QByteArray thumbnail; // the preview as the library stores it; empty when it could not be encoded
+    std::optional<KPImportFileWorker::Metadata> metadata;
 };

@@ -183,17 +183,19 @@ void KPImportOperation::postFinished(const QVariantMap& status) const
     });
 }
 
-void KPImportOperation::startPreviews(const QStringList& paths)
+void KPImportOperation::startPreviews(const QStringList& paths, bool metadataFirst)
 {
     const int workers = m_environment.previewWorkers > 0 ? m_environment.previewWorkers
                                                           : KPPreviewPrefetcher::defaultWorkerCount();
+    m_metadataFirst = metadataFirst;
     m_previews = std::make_unique<KPPreviewPrefetcher>(
-        paths, [worker = m_worker.get()](const QString& path) { return worker->preview(path); }, workers);
+        paths, [worker = m_worker.get(), metadataFirst](const QString& path) { return worker->prepare(path, metadataFirst); },
+        workers);
 }
 
-QImage KPImportOperation::previewOf(int index, const QString& path)
+KPPreparedFile KPImportOperation::previewOf(int index, const QString& path)
 {
-    return m_previews ? m_previews->take(index, path) : m_worker->preview(path);
+    return m_previews ? m_previews->take(index, path) : m_worker->prepare(path, m_metadataFirst);
 }
 
 void KPImportOperation::stopPreviews()
@@ -201,12 +203,9 @@ void KPImportOperation::stopPreviews()
     m_previews.reset();
 }
 
-std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path, const QImage& preview,
-                                                           bool metadataFirst)
+std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path, const KPPreparedFile& prepared)
 {
-    std::optional<KPImportFileWorker::Metadata> metadata;
-    if (metadataFirst)
-        metadata = m_worker->readMetadata(path);
+    std::optional<KPImportFileWorker::Metadata> metadata = prepared.metadata;
     platform::Result<QString> copy = m_worker->copyIn(path);
     if (!copy) {
         logImport(copy.error().toString());
@@ -214,7 +213,7 @@ std::optional<KPImportedFile> KPImportOperation::importFile(const QString& path,
         return std::nullopt;
     }
     // The thumbnail is named after the copy, so it exists only for files that arrived.
-    const QString thumb = m_worker->writeThumb(*copy, preview);
+    const QString thumb = m_worker->writeThumb(*copy, prepared);
     if (!metadata)
         metadata = m_worker->readMetadata(path);
     m_worker->writeGivenTags(*copy, *metadata);

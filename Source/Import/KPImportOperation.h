@@ -83,13 +83,16 @@ protected:
     void postFinished(const QVariantMap& status) const;
 
     // Copies one file in and builds its record; nullopt (and the path reported) on failure.
-    // metadataFirst reads the source's metadata before copying, else after.
-    std::optional<KPImportedFile> importFile(const QString& path, const QImage& preview, bool metadataFirst);
-    // The files the per-file loop will preview, in its order; look-ahead starts with the first
-    // previewOf() call.
-    void startPreviews(const QStringList& paths);
-    // The preview of the index-th file of startPreviews() (made here if it was not planned).
-    QImage previewOf(int index, const QString& path);
+    // The source's metadata is the one prepared before the copy when there is one, else it is
+    // read after the copy.
+    std::optional<KPImportedFile> importFile(const QString& path, const KPPreparedFile& prepared);
+    // The files the per-file loop will prepare, in its order; look-ahead starts with the first
+    // previewOf() call. metadataFirst: the source's metadata is read with the preview, before
+    // the copy, else after the copy.
+    void startPreviews(const QStringList& paths, bool metadataFirst);
+    // What was prepared of the index-th file of startPreviews() (made here if it was not
+    // planned).
+    KPPreparedFile previewOf(int index, const QString& path);
     // Drops previews not yet taken and waits for those being made.
     void stopPreviews();
 
@@ -137,6 +140,7 @@ private:
     std::unique_ptr<KPFileImportFilter> m_fileImportFilter;
     std::unique_ptr<KPImportFileWorker> m_worker;
     std::unique_ptr<KPPreviewPrefetcher> m_previews; // uses m_worker: declared after it
+    bool m_metadataFirst = false;
     QStringList m_failedFiles;
     std::optional<platform::Result<void>> m_flushedAhead;
     bool m_copiesLeft = false; // a copy that should have gone could not be removed

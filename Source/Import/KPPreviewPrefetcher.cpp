@@ -18,7 +18,7 @@ struct KPPreviewPrefetcher::Shared {
     int limit = 0; // workers may claim indices below this
     int taken = -1; // the last index handed over
     bool stopped = false;
-    QHash<int, QImage> made; // finished previews not yet taken
+    QHash<int, KPPreparedFile> made; // finished previews not yet taken
 };
 
 int KPPreviewPrefetcher::defaultWorkerCount()
@@ -66,16 +66,16 @@ void KPPreviewPrefetcher::startWorker()
             const int index = shared->next++;
             const QString path = shared->paths.at(index);
             lock.unlock();
-            QImage image = preview(path);
+            KPPreparedFile prepared = preview(path);
             lock.lock();
             if (!shared->stopped)
-                shared->made.insert(index, std::move(image));
+                shared->made.insert(index, std::move(prepared));
             shared->changed.notify_all();
         }
     });
 }
 
-QImage KPPreviewPrefetcher::take(int index, const QString& path)
+KPPreparedFile KPPreviewPrefetcher::take(int index, const QString& path)
 {
     Shared& shared = *m_shared;
     std::unique_lock lock(shared.mutex);
@@ -99,7 +99,20 @@ QImage KPPreviewPrefetcher::take(int index, const QString& path)
         return m_preview(path);
     }
     shared.changed.notify_all();
-    shared.changed.wait(lock, [&] { return shared.made.contains(index); });
+    // A worker is making this one: rather than idle, make the next unclaimed one of the window.
+    while (!shared.made.contains(index)) {
+        if (shared.next >= shared.limit) {
+            shared.changed.wait(lock);
+            continue;
+        }
+        const int ahead = shared.next++;
+        const QString aheadPath = shared.paths.at(ahead);
+        lock.unlock();
+        KPPreparedFile prepared = m_preview(aheadPath);
+        lock.lock();
+        shared.made.insert(ahead, std::move(prepared));
+        shared.changed.notify_all();
+    }
     return shared.made.take(index);
 }
 

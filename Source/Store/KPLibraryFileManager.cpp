@@ -339,7 +339,7 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
 namespace {
 
 // The one encoding of thumbnails: PNG when a pixel is transparent, else JPEG.
-Result<QByteArray> encodeThumbnail(const QImage& image, const QString& what)
+Result<QByteArray> encodedThumbnail(const QImage& image, const QString& what)
 {
     const bool transparent = hasTransparentPixels(image);
     QByteArray data;
@@ -364,13 +364,29 @@ Result<QString> KPLibraryFileManager::addThumbByFile(const QString& filePath, co
     const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
     if (filePath.isEmpty() || image.isNull())
         return posixFailure(EINVAL, what);
-    auto data = encodeThumbnail(image, what);
+    auto data = encodedThumbnail(image, what);
     if (!data)
         return std::unexpected(data.error());
+    return addThumbData(filePath, *data, flush);
+}
+
+Result<QByteArray> KPLibraryFileManager::encodeThumbnail(const QImage& image)
+{
+    if (image.isNull())
+        return posixFailure(EINVAL, QStringLiteral("Could not encode an empty thumbnail"));
+    return encodedThumbnail(image, QStringLiteral("Could not encode a thumbnail"));
+}
+
+Result<QString> KPLibraryFileManager::addThumbData(const QString& filePath, const QByteArray& encoded,
+                                                   ThumbFlush flush) const
+{
+    const QString what = QStringLiteral("Could not write the thumbnail of \"%1\"").arg(filePath);
+    if (filePath.isEmpty() || encoded.isEmpty())
+        return posixFailure(EINVAL, what);
     if (auto ok = createFolderIfMissing(m_thumbFolder); !ok)
         return explained(ok.error(), what);
     const QString path = m_workFolder + thumbRelativePath(filePath);
-    auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, *data) : replaceUnflushed(path, *data);
+    auto written = flush == ThumbFlush::Now ? FileManager::writeAtomically(path, encoded) : replaceUnflushed(path, encoded);
     if (!written)
         return explained(written.error(), what);
     return removeAbsolutePath(path);
@@ -381,7 +397,7 @@ Result<void> KPLibraryFileManager::writeThumbnailFile(const QString& absolutePat
     const QString what = QStringLiteral("Could not write the thumbnail %1").arg(absolutePath);
     if (absolutePath.isEmpty() || image.isNull())
         return posixFailure(EINVAL, what);
-    auto data = encodeThumbnail(image, what);
+    auto data = encodedThumbnail(image, what);
     if (!data)
         return std::unexpected(data.error());
     if (auto written = FileManager::writeAtomically(absolutePath, *data); !written)

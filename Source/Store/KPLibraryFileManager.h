@@ -105,6 +105,12 @@ public:
     // "/Thumbnail/<32 hex digits>".
     platform::Result<QString> addThumbByFile(const QString& filePath, const QImage& image,
                                              ThumbFlush flush = ThumbFlush::Now) const;
+    // The same with the image already encoded by encodeThumbnail(), so that the encoding can
+    // run on another thread than the write.
+    platform::Result<QString> addThumbData(const QString& filePath, const QByteArray& encoded,
+                                           ThumbFlush flush = ThumbFlush::Now) const;
+    // The one encoding of thumbnails described above; any thread.
+    static platform::Result<QByteArray> encodeThumbnail(const QImage& image);
 
     // The same encoding and atomic replacement at an absolute path outside the library (the
     // SafeBox volume keeps its thumbnails itself); the folder must exist.

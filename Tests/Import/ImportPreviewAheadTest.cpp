@@ -5,6 +5,7 @@
 #include "Import/KPFileImport.h"
 #include "Import/KPPreviewPrefetcher.h"
 #include "ImportTestKit.h"
+#include "TagMeta/TagMeta.h"
 #include "Utilities/ImageQuickLook.h"
 
 #include <QHash>
@@ -213,5 +214,34 @@ TEST_F(ImportRealPreviewTest, FourPreviewThreadsShowWhatOneShows)
             EXPECT_FALSE(isTemplateImage(it.value())) << "a page, not the icon of the kind";
         }
         EXPECT_EQ(four.value(it.key()), it.value());
+    }
+}
+
+// The thumbnail and the metadata are made on the preview threads and used later by the import
+// thread: each file's thumbnail must still be its own preview, as the library encodes it, and
+// each record its own file's tags and rating.
+TEST_F(ImportRealPreviewTest, EachThumbnailAndRecordHoldTheirOwnFilesPreparedData)
+{
+    writeDocuments(12);
+    const QString docs = src(QStringLiteral("docs"));
+    const QStringList names = QDir(docs).entryList(QDir::Files, QDir::Name);
+    for (int i = 0; i < names.size(); ++i) {
+        const QString path = docs + QLatin1Char('/') + names[i];
+        ASSERT_TRUE(TagMeta::setUserTags(QStringList{names[i]}, path).has_value());
+        ASSERT_TRUE(TagMeta::setRating(i % 5 + 1, path).has_value());
+    }
+    const QHash<QString, QImage> shown = importWith(4);
+    ASSERT_EQ(store->flatRecords.size(), 24);
+    for (const QVariant& entry : store->flatRecords) {
+        const QVariantMap record = entry.toMap();
+        const QString name = QFileInfo(record.value(KPImportKeys::Original).toString()).fileName();
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(record.value(KPImportKeys::Tags).toStringList(), QStringList{name});
+        EXPECT_EQ(record.value(KPImportKeys::Rate).toInt(), names.indexOf(name) % 5 + 1);
+        QFile thumb(library->CombinFileAbsolutePath(record.value(KPImportKeys::Thumb).toString()));
+        ASSERT_TRUE(thumb.open(QIODevice::ReadOnly));
+        const auto expected = KPLibraryFileManager::encodeThumbnail(shown.value(name));
+        ASSERT_TRUE(expected.has_value());
+        EXPECT_EQ(thumb.readAll(), *expected);
     }
 }

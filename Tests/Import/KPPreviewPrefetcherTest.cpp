@@ -2,6 +2,7 @@
 #include "Support/TestSupport.h"
 
 #include <QHash>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -26,6 +27,11 @@ QImage unevenPictureOf(const QString& path)
     scratch.fill(Qt::white);
     (void)scratch.scaled(17, 17, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return pictureOf(path);
+}
+
+KPPreviewPrefetcher::PreviewFunction preparing(QImage (*picture)(const QString&))
+{
+    return [picture](const QString& path) { return KPPreparedFile{path, picture(path), {}, {}}; };
 }
 
 QStringList corpus(int count)
@@ -57,7 +63,7 @@ struct HeldPreviews {
                 changed.wait(lock, [&] { return released; });
             }
             ++finished;
-            return pictureOf(path);
+            return KPPreparedFile{path, pictureOf(path), {}, {}};
         };
     }
     void release()
@@ -73,17 +79,17 @@ struct HeldPreviews {
 TEST(KPPreviewPrefetcherTest, EveryPreviewLandsOnItsOwnFile)
 {
     const QStringList paths = corpus(300);
-    KPPreviewPrefetcher prefetcher(paths, unevenPictureOf, 4);
+    KPPreviewPrefetcher prefetcher(paths, preparing(unevenPictureOf), 4);
     for (int i = 0; i < 120; ++i)
-        ASSERT_EQ(prefetcher.take(i, paths.at(i)), pictureOf(paths.at(i))) << i;
+        ASSERT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
     // Files skipped over (they failed, or the walk changed) and a path that is not the one
     // planned at that place still get their own picture.
-    EXPECT_EQ(prefetcher.take(150, paths.at(150)), pictureOf(paths.at(150)));
-    EXPECT_EQ(prefetcher.take(151, QStringLiteral("/other.jpg")), pictureOf(QStringLiteral("/other.jpg")));
-    EXPECT_EQ(prefetcher.take(151, paths.at(151)), pictureOf(paths.at(151))) << "an index asked for twice";
+    EXPECT_EQ(prefetcher.take(150, paths.at(150)).preview, pictureOf(paths.at(150)));
+    EXPECT_EQ(prefetcher.take(151, QStringLiteral("/other.jpg")).preview, pictureOf(QStringLiteral("/other.jpg")));
+    EXPECT_EQ(prefetcher.take(151, paths.at(151)).preview, pictureOf(paths.at(151))) << "an index asked for twice";
     for (int i = 152; i < 300; ++i)
-        ASSERT_EQ(prefetcher.take(i, paths.at(i)), pictureOf(paths.at(i))) << i;
-    EXPECT_EQ(prefetcher.take(300, paths.at(0)), pictureOf(paths.at(0))) << "past the end";
+        ASSERT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
+    EXPECT_EQ(prefetcher.take(300, paths.at(0)).preview, pictureOf(paths.at(0))) << "past the end";
 }
 
 TEST(KPPreviewPrefetcherTest, LooksAheadOneWindowBeyondTheLastFileAskedForAndNoFurther)
@@ -128,15 +134,66 @@ TEST(KPPreviewPrefetcherTest, StopWaitsForRunningPreviewsAndStartsNoOther)
     EXPECT_EQ(previews.finished.load(), 3);
 
     // After the stop a file still gets its own preview, made by the caller.
-    EXPECT_EQ(prefetcher.take(1, paths.at(1)), pictureOf(paths.at(1)));
+    EXPECT_EQ(prefetcher.take(1, paths.at(1)).preview, pictureOf(paths.at(1)));
     EXPECT_EQ(previews.started.load(), 4);
 }
 
 TEST(KPPreviewPrefetcherTest, OneFileOrNoneStillGetTheirPreviews)
 {
     const QStringList one{QStringLiteral("/one.pdf")};
-    KPPreviewPrefetcher single(one, pictureOf, 4);
-    EXPECT_EQ(single.take(0, one.at(0)), pictureOf(one.at(0)));
-    KPPreviewPrefetcher none(QStringList(), pictureOf, 4);
-    EXPECT_EQ(none.take(0, one.at(0)), pictureOf(one.at(0)));
+    KPPreviewPrefetcher single(one, preparing(pictureOf), 4);
+    EXPECT_EQ(single.take(0, one.at(0)).preview, pictureOf(one.at(0)));
+    KPPreviewPrefetcher none(QStringList(), preparing(pictureOf), 4);
+    EXPECT_EQ(none.take(0, one.at(0)).preview, pictureOf(one.at(0)));
+}
+
+TEST(KPPreviewPrefetcherTest, WhileAWorkerMakesItsFileTheTakerMakesTheNextOnesOfTheWindow)
+{
+    const QStringList paths = corpus(40);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    QHash<QString, std::thread::id> makers;
+    const auto record = [&](const QString& path) {
+        std::lock_guard lock(mutex);
+        makers.insert(path, std::this_thread::get_id());
+    };
+    const auto madeBy = [&](std::thread::id thread) {
+        std::lock_guard lock(mutex);
+        return int(std::count(makers.cbegin(), makers.cend(), thread));
+    };
+    // The worker's first file takes until it is released.
+    KPPreviewPrefetcher prefetcher(paths, [&](const QString& path) {
+        record(path);
+        if (path == paths.at(1)) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return released; });
+        }
+        return KPPreparedFile{path, pictureOf(path), {}, {}};
+    }, 1);
+    prefetcher.take(0, paths.at(0));
+    ASSERT_TRUE(testsupport::spinUntil([&] { std::lock_guard lock(mutex); return makers.contains(paths.at(1)); }));
+
+    std::thread::id taker;
+    QImage first;
+    std::thread importer([&] {
+        taker = std::this_thread::get_id();
+        first = prefetcher.take(1, paths.at(1)).preview;
+    });
+    const int window = prefetcher.window();
+    // Files 2 … 1 + window are made by the taker meanwhile, and no further.
+    EXPECT_TRUE(testsupport::spinUntil([&] { return madeBy(importer.get_id()) == window; }));
+    EXPECT_FALSE(testsupport::spinUntil([&] { return madeBy(importer.get_id()) > window; }, 100));
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    importer.join();
+    EXPECT_EQ(first, pictureOf(paths.at(1)));
+    for (int i = 2; i < 2 + window; ++i)
+        EXPECT_EQ(prefetcher.take(i, paths.at(i)).preview, pictureOf(paths.at(i))) << i;
+    std::lock_guard lock(mutex);
+    for (int i = 2; i < 2 + window; ++i)
+        EXPECT_EQ(makers.value(paths.at(i)), taker) << "made once, by the taker: " << i;
 }

@@ -269,6 +269,20 @@ TEST(KPLibraryFileManager, ThumbnailsArePngWithAlphaJpegWithoutAndNamedByTheStor
 
     EXPECT_FALSE(lib.manager.addThumbByFile(first, QImage())) << "no image, no thumbnail path";
     EXPECT_FALSE(lib.manager.addThumbByFile(QString(), opaque));
+
+    // Encoded elsewhere, written here: the same name and the same bytes; nothing to write
+    // keeps the earlier thumbnail.
+    const QByteArray written = testsupport::readFile(lib.folder + *jpeg);
+    const auto encoded = KPLibraryFileManager::encodeThumbnail(transparent);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(lib.manager.addThumbData(second, *encoded).value_or(QString()), *jpeg);
+    ASSERT_TRUE(lib.manager.addThumbByFile(first, transparent));
+    EXPECT_EQ(testsupport::readFile(lib.folder + *jpeg), testsupport::readFile(lib.folder + *png));
+    EXPECT_FALSE(lib.manager.addThumbData(second, QByteArray()));
+    EXPECT_FALSE(KPLibraryFileManager::encodeThumbnail(QImage()));
+    EXPECT_TRUE(testsupport::readFile(lib.folder + *jpeg).startsWith("\x89PNG"));
+    EXPECT_NE(written, testsupport::readFile(lib.folder + *jpeg));
+    EXPECT_EQ(entries(lib.manager.thumbFolder()).size(), 2);
 }
 
 namespace {

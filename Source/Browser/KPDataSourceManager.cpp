@@ -41,8 +41,10 @@ KPItemDataSet KPDataSourceManager::filterDataWithTitle(const QString& text)
     const QString folded = platform::fold(text, platform::FoldOptions::CaseAndDiacriticInsensitive);
     KPItemDataSet found;
     for (const KPItemDataPtr& item : m_dataSource) {
-        item->loadDataContent();
-        if (platform::fold(item->title(), platform::FoldOptions::CaseAndDiacriticInsensitive).contains(folded))
+        // The title shown, read from the record while the model is not drawn: loading every
+        // model's values for one key cost more than the search and kept them all in memory.
+        const QString title = item->bLoadedDataContent() || !item->data() ? item->title() : item->data().title();
+        if (platform::fold(title, platform::FoldOptions::CaseAndDiacriticInsensitive).contains(folded))
             found.insert(item);
     }
     return found;

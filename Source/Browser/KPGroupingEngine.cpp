@@ -290,9 +290,16 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     case KPGroupSortTypeTag: {
         const QString untagged = QStringLiteral("untag");
         for (const KPItemDataPtr& item : items) {
-            item->reloadTagFromDBFileInfo();
-            const QString name = item->tagString().isEmpty() ? untagged : item->tagString();
-            builder.add(name, item);
+            // A drawn model takes its record's tags for its tag line too; one not drawn yet
+            // stays unloaded.
+            QString names;
+            if (item->bLoadedDataContent()) {
+                item->reloadTagFromDBFileInfo();
+                names = item->tagString();
+            } else {
+                names = KPItemData::tagStringOf(item->data());
+            }
+            builder.add(names.isEmpty() ? untagged : names, item);
         }
         m_sections = builder.finish(byNames(groupAscending), [](const Bucket& bucket) {
             return browsertext::format(QStringLiteral("Tag name is %@"), {bucket.orderText});

@@ -126,6 +126,14 @@ void KPItemData::loadDataContent()
     m_loadedDataContent = true;
 }
 
+void KPItemData::reloadDataContent()
+{
+    if (!m_loadedDataContent || !m_record)
+        return;
+    m_loadedDataContent = false;
+    loadDataContent();
+}
+
 const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
@@ -144,6 +152,12 @@ void KPItemData::reloadTagFromDBFileInfo()
 {
     m_tagObjects = liveNames(m_record.tags());
     m_tagString = m_tagObjects.isEmpty() ? QStringLiteral("") : m_tagObjects.join(QStringLiteral(", "));
+}
+
+QString KPItemData::tagStringOf(const DBFileInfo& record)
+{
+    const QStringList names = liveNames(record.tags());
+    return names.isEmpty() ? QStringLiteral("") : names.join(QStringLiteral(", "));
 }
 
 QString KPItemData::authorString() const

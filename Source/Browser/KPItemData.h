@@ -10,8 +10,9 @@
 // different documents never make them equal. Sets of display models (KPItemDataSet) use exactly
 // this identity, so a set, a selection or the thumbnail queue never holds one document twice.
 //
-// The display values are filled once by loadDataContent(); until then the texts are null and the
-// numbers 0. The modification date text is made against the interface clock's "now"
+// The display values are filled once by loadDataContent(), which every getter and setter of
+// them calls first: a model costs its values only once something draws or reads them, so a
+// listing of many documents, a Select All or a search loads no more than is asked for. The modification date text is made against the interface clock's "now"
 // (platform::kit::Scheduler), in local time, with calendar days: "Today 00:01" is a minute after
 // local midnight, "Yesterday 23:59" a minute before, also across a change to or from summer time.
 //
@@ -67,7 +68,7 @@ public:
     bool isEqual(const KPItemData& other) const;
     virtual bool isSafeBoxItem() const { return false; }
     // The title (the wrapped record's or the SafeBox file's).
-    QString description() const { return m_title; }
+    QString description() const { return title(); }
 
     // ---- per-item values from the item view (FrameSize, FrameImageSize, IsListView) ----
     const QVariantMap& info() const { return m_info; }
@@ -78,38 +79,43 @@ public:
     // ---- display values ----
     virtual void loadDataContent();
     bool bLoadedDataContent() const { return m_loadedDataContent; }
+    // Reads the display values again from the record after it changed; a model not drawn yet
+    // stays unloaded (it reads the record when it is).
+    void reloadDataContent();
     // Rebuilds the tag names from the record (after a tag edit).
     void reloadTagFromDBFileInfo();
-    QString title() const { return m_title; }
-    void setTitle(const QString& title) { m_title = title; }
+    // What tagString() shows for record, computed without a model.
+    static QString tagStringOf(const DBFileInfo& record);
+    QString title() const { ensureLoaded(); return m_title; }
+    void setTitle(const QString& title) { ensureLoaded(); m_title = title; }
     // The key in the name order (platform::naturalSortKey) of the title shown, or of the
     // record's title until the values are loaded: made on first use and kept while that title
     // and the locale stay, so regrouping a large listing compares keys only.
     const QCollatorSortKey& titleSortKey() const;
     // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
     // "" without tags.
-    QString tagString() const { return m_tagString; }
-    const QStringList& tagObjects() const { return m_tagObjects; }
+    QString tagString() const { ensureLoaded(); return m_tagString; }
+    const QStringList& tagObjects() const { ensureLoaded(); return m_tagObjects; }
     // Computed on each call from the record's authors not in the trash, in the name order:
     // null for a SafeBox item, "" (not null) for a record without authors.
     QString authorString() const;
     std::optional<QStringList> authorObjects() const;
-    QString filePath() const { return m_filePath; }
+    QString filePath() const { ensureLoaded(); return m_filePath; }
     // After a rename on disk.
-    void setFilePath(const QString& path) { m_filePath = path; }
-    QString thumbPath() const { return m_thumbPath; }
-    void setThumbPath(const QString& path) { m_thumbPath = path; }
-    qint64 rate() const { return m_rateValue; }
-    void setRate(qint64 rate) { m_rateValue = rate; }
+    void setFilePath(const QString& path) { ensureLoaded(); m_filePath = path; }
+    QString thumbPath() const { ensureLoaded(); return m_thumbPath; }
+    void setThumbPath(const QString& path) { ensureLoaded(); m_thumbPath = path; }
+    qint64 rate() const { ensureLoaded(); return m_rateValue; }
+    void setRate(qint64 rate) { ensureLoaded(); m_rateValue = rate; }
     // The flag (colour label number).
-    qint64 label() const { return m_finderIndex; }
-    void setLabel(qint64 label) { m_finderIndex = label; }
-    qint64 fileSize() const { return m_fileSize; }
-    QDateTime dateModified() const { return m_dateModified; }
+    qint64 label() const { ensureLoaded(); return m_finderIndex; }
+    void setLabel(qint64 label) { ensureLoaded(); m_finderIndex = label; }
+    qint64 fileSize() const { ensureLoaded(); return m_fileSize; }
+    QDateTime dateModified() const { ensureLoaded(); return m_dateModified; }
     // SafeBox items only; invalid for records.
     QDateTime dateCreated() const { return m_dateCreated; }
     // "Today 09:30", "Yesterday 23:59" or "Mar 5, 2012 14:02"; null without a date.
-    QString dateModifiedString() const { return m_dateModifiedString; }
+    QString dateModifiedString() const { ensureLoaded(); return m_dateModifiedString; }
 
     // ---- thumbnail (main thread; the loader delivers here) ----
     bool bLoadingResource() const { return m_loadingResource; }
@@ -137,6 +143,13 @@ public:
     static QString dateTextForDate(const QDateTime& date, const QDateTime& now);
 
 protected:
+    // The values of a record's model, loaded on first use (a SafeBox item has them from its start).
+    void ensureLoaded() const
+    {
+        if (!m_loadedDataContent && m_record)
+            const_cast<KPItemData*>(this)->loadDataContent();
+    }
+
     // initWithData:ID: for subclasses that are no record's model; identityPath is what makes
     // two of them equal (and is hashed).
     KPItemData(const QVariant& dataID, const QString& identityPath);

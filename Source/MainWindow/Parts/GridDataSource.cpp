@@ -132,8 +132,6 @@ std::optional<KPSectionItem> GridDataSource::itemDataWithSectionIndexSet(
     const KPSectionItem* item = section->itemDataWithIndex(indexSet->itemIndex());
     if (!item)
         return std::nullopt;
-    if (const KPItemDataPtr document = item->itemData())
-        document->loadDataContent();
     return *item;
 }
 

@@ -464,17 +464,22 @@ void ContentSwitch::install()
 {
     platform::NotificationCenter& center =
         m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
-    m_recountObserver = center.addObserver(RefreshItemCountNotification,
-                                           [this](const platform::Notification&) { listingMayHaveChanged(false); });
+    m_recountObserver = center.addObserver(RefreshItemCountNotification, [this](const platform::Notification&) {
+        if (!m_refreshing)
+            m_burstRecount = true;
+        listingMayHaveChanged(false);
+    });
     // Renames, flags and ratings post nothing; they all end in a save of the library.
     if (m_ctx.store && m_ctx.store->context()) {
         std::weak_ptr<bool> alive = m_alive;
-        m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification&) {
+        m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification& note) {
             if (platform::Dispatch::isMainThread() && m_refreshing)
                 return;
-            platform::Dispatch::main([this, alive] {
-                if (alive.lock())
-                    listingMayHaveChanged(true);
+            platform::Dispatch::main([this, alive, note] {
+                if (!alive.lock() || m_refreshing)
+                    return;
+                noteSave(note);
+                listingMayHaveChanged(true);
             });
         });
     }
@@ -552,7 +557,12 @@ void ContentSwitch::refreshShown()
     // nothing. An edit of the library's documents shows everything again, as titles and other
     // values decide the sections.
     const bool edited = std::exchange(m_documentsEdited, false);
-    if (!edited && !listsThroughTail(secondBar ? sub.get() : node.get()))
+    const BurstChanges burst = std::exchange(m_burst, BurstChanges{});
+    const bool recount = std::exchange(m_burstRecount, false);
+    const KPNode* listing = secondBar ? sub.get() : node.get();
+    if (edited && !recount && updateInPlace(listing, burst))
+        return;
+    if (!edited && !listsThroughTail(listing))
         return;
     const QScopedValueRollback onlyOtherDocuments(m_onlyOtherDocuments, !edited);
     // What listing again saves or recounts itself is no change of the documents.

@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QTimeZone>
 #include <algorithm>
+#include <deque>
 
 namespace {
 
@@ -46,6 +47,11 @@ QStringList liveNames(const QList<Record>& records)
 // day and minute under the same zone setting. The zone itself is kept too: converting each
 // document's date through it reads the zone's rules once, where the local-time conversion
 // would go back to the C library for every document.
+QString joinedNames(const QStringList& names)
+{
+    return names.isEmpty() ? QStringLiteral("") : names.join(QStringLiteral(", "));
+}
+
 struct DayStarts {
     qint64 today = 0;
     qint64 yesterday = 0;
@@ -86,20 +92,41 @@ KPItemData::KPItemData(const DBFileInfo& record)
 }
 
 KPItemData::KPItemData(const QVariant& dataID, const QString& identityPath)
-    : m_identityPath(identityPath)
-    , m_dataID(dataID)
 {
+    extras().identityPath = identityPath;
+    if (dataID.isValid())
+        extras().dataID = dataID;
     m_dataHash = platform::stringHash(identityPath);
 }
 
 KPItemData::~KPItemData() = default;
+
+const KPItemData::Values KPItemData::kNoValues;
+const KPItemData::Extras KPItemData::kNoExtras;
+
+KPItemData::Values& KPItemData::values()
+{
+    if (!m_loadedDataContent && m_record)
+        loadDataContent();
+    if (!m_values)
+        m_values = std::make_unique<Values>();
+    return *m_values;
+}
+
+KPItemData::Extras& KPItemData::extras()
+{
+    if (!m_extras)
+        m_extras = std::make_unique<Extras>();
+    return *m_extras;
+}
 
 bool KPItemData::isEqual(const KPItemData& other) const
 {
     if (this == &other)
         return true;
     if (isSafeBoxItem() || other.isSafeBoxItem())
-        return isSafeBoxItem() && other.isSafeBoxItem() && m_identityPath == other.m_identityPath;
+        return isSafeBoxItem() && other.isSafeBoxItem() && m_extras && other.m_extras &&
+               m_extras->identityPath == other.m_extras->identityPath;
     return !m_objectID.isNull() && m_objectID == other.m_objectID;
 }
 
@@ -108,20 +135,23 @@ void KPItemData::loadDataContent()
     if (m_loadedDataContent)
         return;
     if (m_record) {
-        m_title = m_record.title();
-        m_filePath = DBHelper::CombinFileAbsolutePath(m_record);
-        m_thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
+        auto values = std::make_unique<Values>();
+        values->title = m_record.title();
+        values->filePath = DBHelper::CombinFileAbsolutePath(m_record);
+        values->thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
         // Read through the record's row: a list of many documents makes no metadata objects.
         static const QStringList kRate{QStringLiteral("metadata"), QStringLiteral("rate")};
         static const QStringList kLabel{QStringLiteral("metadata"), QStringLiteral("label")};
         static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
         static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
-        m_rateValue = sortfunctions::recordValue(m_record, kRate).toLongLong();
-        m_finderIndex = sortfunctions::recordValue(m_record, kLabel).toLongLong();
-        m_dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
-        m_dateModifiedString = dateTextForDate(m_dateModified, platform::kit::Scheduler::current().now());
-        m_fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
-        reloadTagFromDBFileInfo();
+        values->rate = sortfunctions::recordValue(m_record, kRate).toLongLong();
+        values->label = sortfunctions::recordValue(m_record, kLabel).toLongLong();
+        values->dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
+        values->dateModifiedString = dateTextForDate(values->dateModified, platform::kit::Scheduler::current().now());
+        values->fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
+        values->tagObjects = liveNames(m_record.tags());
+        values->tagString = joinedNames(values->tagObjects);
+        m_values = std::move(values);
     }
     m_loadedDataContent = true;
 }
@@ -134,15 +164,56 @@ void KPItemData::reloadDataContent()
     loadDataContent();
 }
 
+void KPItemData::unloadDataContent()
+{
+    if (!m_record)
+        return;
+    m_values.reset();
+    m_loadedDataContent = false;
+}
+
+namespace {
+// The models hidden last, oldest first, and how many keep their values (main thread only, like
+// every model).
+std::deque<std::weak_ptr<KPItemData>> hiddenModels;
+size_t keptHiddenValues = KPItemData::kKeptHiddenValues;
+} // namespace
+
+void KPItemData::setKeptHiddenValuesForTesting(size_t count)
+{
+    keptHiddenValues = count;
+}
+
+void KPItemData::setShown(const KPItemDataPtr& item, bool shown)
+{
+    auto& hidden = hiddenModels;
+    if (!item)
+        return;
+    if (shown) {
+        ++item->m_shownCount;
+        return;
+    }
+    if (item->m_shownCount == 0 || --item->m_shownCount > 0)
+        return;
+    hidden.push_back(item);
+    while (hidden.size() > keptHiddenValues) {
+        const KPItemDataPtr oldest = hidden.front().lock();
+        hidden.pop_front();
+        if (oldest && oldest->m_shownCount == 0)
+            oldest->unloadDataContent();
+    }
+}
+
 const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
-    const QString title = m_loadedDataContent || !m_record ? m_title : m_record.title();
-    // The title is mostly the very string the key was made from: no need to compare it.
-    const bool sameTitle = m_titleSortKeyOf.isSharedWith(title) || m_titleSortKeyOf == title;
-    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || !sameTitle) {
+    const QString title = m_loadedDataContent || !m_record ? this->title() : m_record.title();
+    const size_t hash = qHash(title);
+    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || hash != m_titleSortKeyOf ||
+        title.size() != m_titleSortKeyLength) {
         m_titleSortKey = platform::naturalSortKey(title);
-        m_titleSortKeyOf = title;
+        m_titleSortKeyOf = hash;
+        m_titleSortKeyLength = title.size();
         m_titleSortKeyGeneration = generation;
     }
     return *m_titleSortKey;
@@ -150,14 +221,14 @@ const QCollatorSortKey& KPItemData::titleSortKey() const
 
 void KPItemData::reloadTagFromDBFileInfo()
 {
-    m_tagObjects = liveNames(m_record.tags());
-    m_tagString = m_tagObjects.isEmpty() ? QStringLiteral("") : m_tagObjects.join(QStringLiteral(", "));
+    Values& shown = values();
+    shown.tagObjects = liveNames(m_record.tags());
+    shown.tagString = joinedNames(shown.tagObjects);
 }
 
 QString KPItemData::tagStringOf(const DBFileInfo& record)
 {
-    const QStringList names = liveNames(record.tags());
-    return names.isEmpty() ? QStringLiteral("") : names.join(QStringLiteral(", "));
+    return joinedNames(liveNames(record.tags()));
 }
 
 QString KPItemData::authorString() const
@@ -177,8 +248,7 @@ std::optional<QStringList> KPItemData::authorObjects() const
 
 QUrl KPItemData::previewItemURL()
 {
-    loadDataContent();
-    return QUrl::fromLocalFile(m_filePath);
+    return QUrl::fromLocalFile(filePath());
 }
 
 QString KPItemData::dateTextForDate(const QDateTime& date, const QDateTime& now)

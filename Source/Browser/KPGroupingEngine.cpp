@@ -247,26 +247,12 @@ qint64 shownFileSize(const KPItemData& item)
     return item.bLoadedDataContent() ? item.fileSize() : sortfunctions::recordValue(item.data(), kFileSize).toLongLong();
 }
 
-std::optional<QDateTime> shownDateModified(const KPItemData& item)
-{
-    static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
-    const QDateTime date = item.bLoadedDataContent() ? item.dateModified()
-                                                     : sortfunctions::recordValue(item.data(), kDateModified).toDateTime();
-    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
-}
-
 QString parentFolder(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return {};
     return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-std::optional<QDateTime> metadataDate(const DBFileInfo& record, const QStringList& keyPath)
-{
-    const QDateTime date = sortfunctions::recordValue(record, keyPath).toDateTime();
-    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
 }
 
 QStringList metadataKeyPath(const char* key)
@@ -447,12 +433,14 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
             edges[i] = limits[i].toMSecsSinceEpoch();
         const QStringList keyPath = dateKeyPath(groupType);
         for (const KPItemDataPtr& item : items) {
-            const std::optional<QDateTime> date = groupType == KPGroupSortTypeDateModified
-                ? shownDateModified(*item)
-                : metadataDate(item->data(), keyPath);
+            // One date made per document, compared as an instant: copies of dates cost more
+            // than finding the bucket.
+            const QDateTime date = groupType == KPGroupSortTypeDateModified && item->bLoadedDataContent()
+                ? item->dateModified()
+                : sortfunctions::recordValue(item->data(), keyPath).toDateTime();
             int bucket = 5;
-            if (date) {
-                const qint64 ms = date->toMSecsSinceEpoch();
+            if (date.isValid()) {
+                const qint64 ms = date.toMSecsSinceEpoch();
                 bucket = int(std::find_if(edges.begin(), edges.end(), [ms](qint64 edge) { return ms > edge; }) - edges.begin());
             }
             builder.addRanked(kDateBucketKeys[bucket], bucket, item);

@@ -110,6 +110,8 @@ KPItemData::Values& KPItemData::values()
         loadDataContent();
     if (!m_values)
         m_values = std::make_unique<Values>();
+    // The caller may change the title.
+    m_titleSortKeyOfValues = false;
     return *m_values;
 }
 
@@ -152,6 +154,7 @@ void KPItemData::loadDataContent()
         values->tagObjects = liveNames(m_record.tags());
         values->tagString = joinedNames(values->tagObjects);
         m_values = std::move(values);
+        m_titleSortKeyOfValues = false;
     }
     m_loadedDataContent = true;
 }
@@ -170,6 +173,7 @@ void KPItemData::unloadDataContent()
         return;
     m_values.reset();
     m_loadedDataContent = false;
+    m_titleSortKeyOfValues = false;
 }
 
 namespace {
@@ -207,7 +211,10 @@ void KPItemData::setShown(const KPItemDataPtr& item, bool shown)
 const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
-    const QString title = m_loadedDataContent || !m_record ? this->title() : m_record.title();
+    const bool ofValues = m_loadedDataContent || !m_record;
+    if (m_titleSortKey && generation == m_titleSortKeyGeneration && ofValues && m_titleSortKeyOfValues)
+        return *m_titleSortKey;
+    const QString title = ofValues ? this->title() : m_record.title();
     const size_t hash = qHash(title);
     if (!m_titleSortKey || generation != m_titleSortKeyGeneration || hash != m_titleSortKeyOf ||
         title.size() != m_titleSortKeyLength) {
@@ -216,6 +223,7 @@ const QCollatorSortKey& KPItemData::titleSortKey() const
         m_titleSortKeyLength = title.size();
         m_titleSortKeyGeneration = generation;
     }
+    m_titleSortKeyOfValues = ofValues;
     return *m_titleSortKey;
 }
 

@@ -208,14 +208,15 @@ private:
 
     // Read by every grouping and sort: kept together at the start.
     DBFileInfo m_record;
-    std::unique_ptr<Values> m_values;
-    // The title the key was made from, as its length and hash (the record's title is decoded
-    // anew at each read: a copy kept for comparing cost as much memory as the title), and the
-    // collation.
     mutable std::optional<QCollatorSortKey> m_titleSortKey;
+    // The title the key was made from: the loaded title itself (any change of the values
+    // clears this), or the record's, remembered by length and hash (it is decoded anew at each
+    // read: a copy kept for comparing cost as much memory as the title); and the collation.
+    mutable bool m_titleSortKeyOfValues = false;
+    mutable int m_titleSortKeyGeneration = 0;
     mutable size_t m_titleSortKeyOf = 0;
     mutable qsizetype m_titleSortKeyLength = -1;
-    mutable int m_titleSortKeyGeneration = 0;
+    std::unique_ptr<Values> m_values;
     bool m_loadingResource = false;
     bool m_loadedResource = false;
     bool m_needReloadResource = true;

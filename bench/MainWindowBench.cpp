@@ -140,6 +140,7 @@ void rawSelect(benchmark::State& state)
         benchmark::DoNotOptimize(files);
     }
     state.counters["documents"] = double(rows);
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
 }
 
 // A window open on Documents, made once per process outside every timing, closed before the

@@ -84,9 +84,8 @@ DayStarts dayStartsFor(const QDateTime& now)
 
 KPItemData::KPItemData(const DBFileInfo& record)
     : m_record(record)
-    , m_objectID(record.objectID())
 {
-    const QString uri = permanentURI(m_objectID);
+    const QString uri = permanentURI(record.objectID());
     // A model of no record equals only itself; its address is as good a hash as any.
     m_dataHash = uri.isEmpty() ? quint64(reinterpret_cast<quintptr>(this)) : platform::stringHash(uri);
 }
@@ -129,7 +128,10 @@ bool KPItemData::isEqual(const KPItemData& other) const
     if (isSafeBoxItem() || other.isSafeBoxItem())
         return isSafeBoxItem() && other.isSafeBoxItem() && m_extras && other.m_extras &&
                m_extras->identityPath == other.m_extras->identityPath;
-    return !m_objectID.isNull() && m_objectID == other.m_objectID;
+    // The record's own ID, not a copy: a large listing holds one model per document.
+    const platform::ManagedObjectPtr& mine = m_record.object();
+    const platform::ManagedObjectPtr& theirs = other.m_record.object();
+    return mine && theirs && (mine == theirs || mine->objectID() == theirs->objectID());
 }
 
 void KPItemData::loadDataContent()
@@ -174,6 +176,13 @@ void KPItemData::unloadDataContent()
     m_values.reset();
     m_loadedDataContent = false;
     m_titleSortKeyOfValues = false;
+    // The thumbnail is the largest of them; the next view that shows the model asks for it
+    // again (one on its way stays: its delivery sets it).
+    if (!m_loadingResource) {
+        m_sourceImage = QImage();
+        m_loadedResource = false;
+        m_needReloadResource = true;
+    }
 }
 
 namespace {

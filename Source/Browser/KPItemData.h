@@ -60,7 +60,7 @@ public:
     const DBFileInfo& data() const { return m_record; }
     // The record's identity (for the rebuild window and anything that refetches the record);
     // null for a SafeBox item.
-    platform::ObjectID objectID() const { return m_objectID; }
+    platform::ObjectID objectID() const { return m_record.objectID(); }
     quint64 dataHash() const { return m_dataHash; }
     // Given at creation by callers that number their items; nothing here reads it.
     const QVariant& dataID() const { return m_extras ? m_extras->dataID : kNoExtras.dataID; }
@@ -86,8 +86,8 @@ public:
     // Reads the display values again from the record after it changed; a model not drawn yet
     // stays unloaded (it reads the record when it is).
     void reloadDataContent();
-    // Drops the display values of a record's model (it reads them again when asked); a SafeBox
-    // item keeps its own.
+    // Drops the display values and the thumbnail of a record's model (it reads them again when
+    // asked); a SafeBox item keeps its own.
     void unloadDataContent();
     // An item view starts or stops showing item. Models no view shows keep their values while
     // they are among the last kKeptHiddenValues hidden ones, so scrolling back and forth loads
@@ -109,7 +109,7 @@ public:
     // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
     // "" without tags.
     QString tagString() const { return shown().tagString; }
-    const QStringList& tagObjects() const { return shown().tagObjects; }
+    QStringList tagObjects() const { return shown().tagObjects; }
     // Computed on each call from the record's authors not in the trash, in the name order:
     // null for a SafeBox item, "" (not null) for a record without authors.
     QString authorString() const;
@@ -223,7 +223,6 @@ private:
     // Views showing this model now (KPItemData::setShown).
     quint16 m_shownCount = 0;
     quint64 m_dataHash = 0;
-    platform::ObjectID m_objectID;
     std::unique_ptr<Extras> m_extras;
     QImage m_sourceImage;
 };

@@ -325,6 +325,9 @@ TEST_F(GridDataSourceTest, ScrolledViewsShowTheirOwnDocumentsValuesWhileHiddenMo
     settings().setDisplayMode(KPDisplayModeList);
     settings().setItemViewType(KPItemViewTypeDocuments);
     grid.reloadData();
+    items[0]->setSourceImage(QImage(8, 8, QImage::Format_ARGB32));
+    items[0]->setBLoadedResource(true);
+    items[0]->setBNeedReloadResource(false);
     const auto checkShown = [&] {
         const QList<KPSectionIndexSet> shown = grid.visibleItemIndexSets();
         ASSERT_FALSE(shown.isEmpty());
@@ -354,6 +357,8 @@ TEST_F(GridDataSourceTest, ScrolledViewsShowTheirOwnDocumentsValuesWhileHiddenMo
     const auto loaded = std::count_if(items.begin(), items.end(), [](const KPItemDataPtr& item) { return item->bLoadedDataContent(); });
     EXPECT_LT(loaded, 150) << "the models scrolled past gave their values back";
     EXPECT_FALSE(items[0]->bLoadedDataContent());
+    EXPECT_TRUE(items[0]->sourceImage().isNull()) << "and their thumbnails, asked for again when shown";
+    EXPECT_TRUE(items[0]->bNeedReloadResource());
 
     // Changed while unloaded: read again as the record is now.
     DBFileInfoMetadata(items[0]->data().metadata()).setRate(5);

@@ -40,6 +40,7 @@ KPItemDataSet KPDataSourceManager::filterDataWithTitle(const QString& text)
         return m_dataSource;
     const QString folded = platform::fold(text, platform::FoldOptions::CaseAndDiacriticInsensitive);
     KPItemDataSet found;
+    found.reserve(m_dataSource.size());
     for (const KPItemDataPtr& item : m_dataSource) {
         // The title shown, read from the record while the model is not drawn: loading every
         // model's values for one key cost more than the search and kept them all in memory.

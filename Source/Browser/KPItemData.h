@@ -234,7 +234,9 @@ struct KPItemDataHash {
 struct KPItemDataEqual {
     bool operator()(const KPItemDataPtr& a, const KPItemDataPtr& b) const
     {
-        return a == b || (a && b && a->isEqual(*b));
+        // The hash first: a set of many models compares each probe with the others in its
+        // bucket, and most differ there without reaching their records.
+        return a == b || (a && b && a->dataHash() == b->dataHash() && a->isEqual(*b));
     }
 };
 using KPItemDataSet = std::unordered_set<KPItemDataPtr, KPItemDataHash, KPItemDataEqual>;

@@ -159,6 +159,11 @@ MainWindowController& openWindow()
         g_window->showWindow();
         KPCollectionView* grid = g_window->context().collectionView;
         spinUntil([&] { return g_window->isRestored() && grid->sectionCount() > 0; });
+        // What the start set off (the badge recount and the listing it checks again) runs
+        // here, not in the first timed step.
+        QDeadlineTimer settle(3000);
+        while (!settle.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return *g_window;
 }

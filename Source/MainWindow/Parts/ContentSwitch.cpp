@@ -31,6 +31,7 @@
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QWidget>
+#include <algorithm>
 
 namespace T = SideBarNodeType;
 
@@ -605,13 +606,14 @@ bool ContentSwitch::listsThroughTail(const KPNode* node) const
 
 bool ContentSwitch::isListed(const QList<KPItemDataPtr>& items) const
 {
-    // As sets: the listed set keeps a document of two shown tags once.
-    QSet<QString> shown, wanted;
-    for (const KPItemDataPtr& item : listed().dataSource())
-        shown.insert(item->data().URIString());
-    for (const KPItemDataPtr& item : items)
-        wanted.insert(item->data().URIString());
-    return shown == wanted;
+    // As sets: the listed set keeps a document of two shown tags once. Compared by the models'
+    // identity, not by texts of it: two sets of URIs of a large listing were the peak memory of
+    // a start.
+    const KPItemDataSet& shown = listed().dataSource();
+    const KPItemDataSet wanted(items.begin(), items.end());
+    if (wanted.size() != shown.size())
+        return false;
+    return std::all_of(wanted.begin(), wanted.end(), [&](const KPItemDataPtr& item) { return shown.contains(item); });
 }
 
 void ContentSwitch::selectDocuments(const QList<KPItemDataPtr>& items)
@@ -620,15 +622,13 @@ void ContentSwitch::selectDocuments(const QList<KPItemDataPtr>& items)
     if (items.isEmpty() || !grid || !m_ctx.gridDataSource)
         return;
     // One walk over the new sections: selections of thousands are common after Select All.
-    QSet<QString> wanted;
-    for (const KPItemDataPtr& item : items)
-        wanted.insert(item->data().URIString());
+    const KPItemDataSet wanted(items.begin(), items.end());
     QList<KPSectionIndexSet> found;
     const QList<KPSectionDataPtr>& sections = m_ctx.gridDataSource->dataSource();
     for (qsizetype s = 0; s < sections.size(); ++s) {
         const QList<KPSectionItem>& datas = sections[s]->datas();
         for (qsizetype i = 0; i < datas.size(); ++i) {
-            if (const KPItemDataPtr item = datas[i].itemData(); item && wanted.contains(item->data().URIString()))
+            if (const KPItemDataPtr item = datas[i].itemData(); item && wanted.contains(item))
                 found.append(KPSectionIndexSet(s, i));
         }
     }

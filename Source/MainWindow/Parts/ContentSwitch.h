@@ -97,7 +97,9 @@ public:
     void reshowSelected();
 
     // Follows changes of the documents (each save of the library, each recount request: tags,
-    // titles, flags, moves, imports) by listing the shown selection again, once per burst.
+    // titles, flags, moves, imports) by listing the shown selection again, once per burst; a
+    // burst of saves that changed only what listed documents show is shown in place
+    // (updateInPlace).
     void install();
     // Lists the shown selection again without switching: the grid keeps its selected documents
     // and its scroll position. Search results, a tile's documents, the SafeBox and the import

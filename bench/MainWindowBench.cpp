@@ -5,14 +5,32 @@
 // "MainWindow/open_to_first_grid/100000" and "MainWindow/raw_sqlite_select/100000"; the first
 // reports the process's peak memory ("peak_rss_mb") and the documents listed.
 //
+// The user's steps in a window open on Documents, each up to the repainted grid, each with its
+// floor in the same binary:
+// - "switch_to_documents" (from the Trash) beside "raw_sqlite_select";
+// - "select_all" beside "raw_all_addresses" (the addresses of every listed item, collected);
+// - "zoom_step" (one step in or out) beside "raw_repaint" (the same grid painted again);
+// - "type_to_find" (one key) beside "raw_title_scan" (the same titles folded and searched);
+// - "rating_change" (one document's rating saved, the grid's model following, everything the
+//   save set off run; no repaint) beside "raw_rating_save" (the same save in a store no window
+//   listens to).
+// Each reports peak memory ("peak_rss_mb") beside its time.
+//
 // The library is the browser benchmark's (built once into $TMPDIR/folivo-browser-bench). Run:
-// build/bin/mainwindow_bench
+// build/bin/mainwindow_bench, or alternating with bench/pairs.
 #include "BenchHome.h"
 #include "BenchLibrary.h"
 #include "BenchMemory.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/KPDataSourceManager.h"
+#include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowController.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Platform/Foundation/TextFolding.h"
+#include "Platform/Kit/CommandDispatcher.h"
+#include "SideBar/KPSideBarOutlineView.h"
+#include "SideBar/SideBarDataSource.h"
+#include "Store/DBFileInfoMetadata.h"
 #include "SideBar/SideBarNotifications.h"
 #include "Theme/KPThemeManager.h"
 
@@ -20,6 +38,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -121,6 +140,207 @@ void rawSelect(benchmark::State& state)
         benchmark::DoNotOptimize(files);
     }
     state.counters["documents"] = double(rows);
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+// A window open on Documents, made once per process outside every timing, closed before the
+// store.
+std::unique_ptr<MainWindowController> g_window;
+
+MainWindowController& openWindow()
+{
+    if (!g_window) {
+        platform::UserDefaults::standardUserDefaults().removeObjectForKey(MainWindowController::kLastSelectedInfoKey);
+        MainWindowController::Options options;
+        SideBarServices services;
+        services.library = &engine();
+        options.sideBarServices = services;
+        g_window = std::make_unique<MainWindowController>(std::move(options));
+        g_window->showWindow();
+        KPCollectionView* grid = g_window->context().collectionView;
+        spinUntil([&] { return g_window->isRestored() && grid->sectionCount() > 0; });
+        // What the start set off (the badge recount and the listing it checks again) runs
+        // here, not in the first timed step.
+        QDeadlineTimer settle(3000);
+        while (!settle.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return *g_window;
+}
+
+QPixmap repaint(MainWindowController& window)
+{
+    QCoreApplication::processEvents();
+    return window.context().collectionView->viewport()->grab();
+}
+
+qsizetype listedCount()
+{
+    return qsizetype(KPDataSourceManager::shareDataSourceManager().dataSource().size());
+}
+
+void switchToDocuments(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    MainWindowContext& ctx = window.context();
+    KPSideBarOutlineView* bar = ctx.sideBarDataSource->sideBarView();
+    const qsizetype all = listedCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        bar->selectNode(ctx.sideBarDataSource->trashNode().get());
+        spinUntil([&] { return listedCount() != all; });
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        bar->selectNode(ctx.sideBarDataSource->documentsNode().get());
+        if (!spinUntil([&] { return listedCount() == all && ctx.collectionView->sectionCount() > 0; })) {
+            state.SkipWithError("Documents did not come back");
+            return;
+        }
+        benchmark::DoNotOptimize(repaint(window));
+    }
+    state.counters["documents"] = double(all);
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void selectAll(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    KPCollectionView* grid = window.context().collectionView;
+    for (auto _ : state) {
+        grid->selectAll();
+        grid->doCollectionViewItemSelectedNotify();
+        benchmark::DoNotOptimize(repaint(window));
+        state.PauseTiming();
+        grid->deselect();
+        grid->doCollectionViewItemSelectedNotify();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["selected_then"] = double(listedCount());
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void rawAllAddresses(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    const QList<KPSectionDataPtr>& sections = window.context().gridDataSource->dataSource();
+    for (auto _ : state) {
+        QList<KPSectionIndexSet> all;
+        for (qsizetype s = 0; s < sections.size(); ++s)
+            for (qsizetype i = 0; i < sections[s]->itemCount(); ++i)
+                all.append(KPSectionIndexSet(s, i));
+        benchmark::DoNotOptimize(all);
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void zoomStep(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    bool in = true;
+    for (auto _ : state) {
+        window.context().commands->perform(in ? QStringLiteral("menuZoomInClick") : QStringLiteral("menuZoomOutClick"));
+        benchmark::DoNotOptimize(repaint(window));
+        in = !in;
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void rawRepaint(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    for (auto _ : state) {
+        window.context().collectionView->viewport()->update();
+        benchmark::DoNotOptimize(repaint(window));
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void typeToFind(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    GridActions& actions = window.context().gridDataSource->actions;
+    qsizetype found = 0;
+    for (auto _ : state) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_R, Qt::NoModifier, QStringLiteral("r"));
+        actions.keyDown(&key);
+        benchmark::DoNotOptimize(repaint(window));
+        state.PauseTiming();
+        for (const KPSectionDataPtr& section : window.context().gridDataSource->dataSource())
+            found += section->itemCount();
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(0x1b)));
+        actions.keyDown(&escape);
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["found"] = double(found) / double(std::max<int64_t>(1, state.iterations()));
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void rawTitleScan(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    QStringList titles;
+    for (const KPItemDataPtr& item : KPDataSourceManager::shareDataSourceManager().dataSource())
+        titles.append(item->data().title());
+    (void)window;
+    const QString text = QStringLiteral("r");
+    qsizetype found = 0;
+    for (auto _ : state) {
+        found = 0;
+        for (const QString& title : titles)
+            found += platform::fold(title, platform::FoldOptions::CaseAndDiacriticInsensitive).contains(text);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["found"] = double(found);
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+// The first document of the first section, whose view is on screen.
+DBFileInfo shownDocument(MainWindowController& window)
+{
+    return window.context().gridDataSource->dataSource().value(0)->itemAt(0)->data();
+}
+
+void ratingChange(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    const DBFileInfo record = shownDocument(window);
+    KPDataSourceManager& listed = KPDataSourceManager::shareDataSourceManager();
+    const auto shownRate = [&] {
+        const auto found = listed.dataSource().find(KPItemData::create(record));
+        if (found == listed.dataSource().end())
+            return qint64(-1);
+        (*found)->loadDataContent();
+        return (*found)->rate();
+    };
+    int rate = int(shownRate());
+    for (auto _ : state) {
+        rate = rate % 5 + 1;
+        DBFileInfoMetadata(record.metadata()).setRate(rate);
+        (void)engine().save();
+        if (!spinUntil([&] { return shownRate() == rate; })) {
+            state.SkipWithError("the grid did not follow the rating");
+            return;
+        }
+        // What the save set off (badges, the listing) has run; the repaint is raw_repaint's.
+        QCoreApplication::processEvents();
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
+void rawRatingSave(benchmark::State& state)
+{
+    auto found = engine().queryRecordByName(DBFileInfo::entityName());
+    const DBFileInfo record(found ? found->value(0) : platform::ManagedObjectPtr());
+    int rate = record ? int(DBFileInfoMetadata(record.metadata()).rate()) : 0;
+    for (auto _ : state) {
+        rate = rate % 5 + 1;
+        DBFileInfoMetadata(record.metadata()).setRate(rate);
+        // The same save as the window's, run here and now: no event loop runs it later.
+        (void)engine().writeToDiskAndWait();
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
 }
 
 } // namespace
@@ -135,9 +355,24 @@ int main(int argc, char** argv)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("MainWindow/raw_sqlite_select/100000", rawSelect)->Unit(benchmark::kMillisecond);
+    const std::pair<const char*, void (*)(benchmark::State&)> steps[] = {
+        {"MainWindow/switch_to_documents/100000", switchToDocuments},
+        {"MainWindow/select_all/100000", selectAll},
+        {"MainWindow/raw_all_addresses/100000", rawAllAddresses},
+        {"MainWindow/zoom_step/100000", zoomStep},
+        {"MainWindow/raw_repaint/100000", rawRepaint},
+        {"MainWindow/type_to_find/100000", typeToFind},
+        {"MainWindow/raw_title_scan/100000", rawTitleScan},
+        {"MainWindow/rating_change/100000", ratingChange},
+        {"MainWindow/raw_rating_save/100000", rawRatingSave},
+    };
+    for (const auto& [name, run] : steps)
+        benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    // The store is closed in order, never by static destruction.
+    // The window and the store are closed in order, never by static destruction.
+    g_window.reset();
+    QCoreApplication::processEvents();
     (void)engine().close();
     return 0;
 }

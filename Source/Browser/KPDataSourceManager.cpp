@@ -40,9 +40,12 @@ KPItemDataSet KPDataSourceManager::filterDataWithTitle(const QString& text)
         return m_dataSource;
     const QString folded = platform::fold(text, platform::FoldOptions::CaseAndDiacriticInsensitive);
     KPItemDataSet found;
+    found.reserve(m_dataSource.size());
     for (const KPItemDataPtr& item : m_dataSource) {
-        item->loadDataContent();
-        if (platform::fold(item->title(), platform::FoldOptions::CaseAndDiacriticInsensitive).contains(folded))
+        // The title shown, read from the record while the model is not drawn: loading every
+        // model's values for one key cost more than the search and kept them all in memory.
+        const QString title = item->bLoadedDataContent() || !item->data() ? item->title() : item->data().title();
+        if (platform::fold(title, platform::FoldOptions::CaseAndDiacriticInsensitive).contains(folded))
             found.insert(item);
     }
     return found;

@@ -30,8 +30,8 @@ public:
     void appendSource(const QList<KPItemDataPtr>& items);
     // Removes every listed item equal to one of items.
     void removeSource(const QList<KPItemDataPtr>& items);
-    // The listed items whose title contains text, ignoring case and diacritics (display values
-    // are loaded where needed); for an empty text, the whole set.
+    // The listed items whose title contains text (the title shown, or the record's for a model
+    // not drawn yet), ignoring case and diacritics; for an empty text, the whole set.
     KPItemDataSet filterDataWithTitle(const QString& text);
 
 private:

@@ -15,9 +15,9 @@
 #include <QHash>
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <numeric>
 #include <vector>
-
-using sortfunctions::KeyedItem;
 
 namespace {
 
@@ -25,24 +25,53 @@ namespace {
 struct Bucket {
     QString orderText; // its key: what sections of text keys are ordered by
     int rank = 0;      // what sections of ranged keys are ordered by
-    std::vector<KeyedItem> entries;
+};
+
+// One document on its way into a section, compact so that the one sort of a large listing moves
+// little: the place of its section in the section order, its file sort key (a text key lives
+// in the keys kept beside; numbers and dates are plain integers) and its place in the input,
+// which breaks ties so that an unstable sort gives a stable result.
+struct Entry {
+    const QCollatorSortKey* text = nullptr;
+    qint64 value = 0;
+    quint32 section = 0;
+    quint32 order = 0;
+    bool has = false;
 };
 
 class SectionBuilder {
 public:
-    SectionBuilder(int fileSortType, bool fileAscending) : m_fileSortType(fileSortType), m_fileAscending(fileAscending) {}
+    SectionBuilder(int fileSortType, bool fileAscending, size_t expected)
+        : m_fileSortType(sortfunctions::isFileSortType(fileSortType) ? fileSortType : 0)
+        , m_fileAscending(fileAscending)
+    {
+        m_entries.reserve(expected);
+        m_items.reserve(expected);
+        const bool texts = m_fileSortType == KPFileSortTypeTitle || m_fileSortType == KPFileSortTypeExtension;
+        m_keys.reserve(texts ? expected : 0);
+    }
 
-    // The bucket of key (with its rank, the first time).
-    Bucket& bucket(const QString& key, int rank = 0)
+    // The bucket of key (with its rank, the first time), by its index.
+    int bucket(const QString& key, int rank = 0)
     {
         auto it = m_index.constFind(key);
         if (it != m_index.cend())
-            return m_buckets[size_t(*it)];
-        m_index.insert(key, int(m_buckets.size()));
-        m_buckets.push_back(Bucket{key, rank, {}});
-        return m_buckets.back();
+            return *it;
+        const int index = int(m_buckets.size());
+        m_index.insert(key, index);
+        m_buckets.push_back(Bucket{key, rank});
+        return index;
     }
-    void add(Bucket& bucket, const KPItemDataPtr& item) { bucket.entries.push_back(keyed(item)); }
+    void add(int bucket, const KPItemDataPtr& item)
+    {
+        Entry entry;
+        entry.section = quint32(bucket);
+        entry.order = quint32(m_items.size());
+        m_items.push_back(&item);
+        if (m_fileSortType)
+            fillKey(entry, *item);
+        m_entries.push_back(entry);
+    }
     void add(const QString& key, const KPItemDataPtr& item, int rank = 0) { add(bucket(key, rank), item); }
     // The bucket of a ranked key (rank 0 to kRanks - 1), kept by rank: a grouping by size or date
     // looks one up per document, and hashing the label each time cost more than the rest.
@@ -56,11 +85,11 @@ public:
         int& index = m_byRank[size_t(rank)];
         if (index < 0) {
             index = int(m_buckets.size());
-            m_buckets.push_back(Bucket{key, rank, {}});
+            m_buckets.push_back(Bucket{key, rank});
         }
-        add(m_buckets[size_t(index)], item);
+        add(index, item);
     }
-    void addOther(const KPItemDataPtr& item) { m_other.entries.push_back(keyed(item)); }
+    void addOther(const KPItemDataPtr& item) { add(kOther, item); }
     // To key's section, or to Other for an empty key.
     void addToKeyOrOther(const QString& key, const KPItemDataPtr& item)
     {
@@ -72,42 +101,92 @@ public:
 
     // The sections ordered by less and titled by titleOf(key), each file-sorted, with the
     // documents of no section in a section of their own (localised otherTitle), last or first,
-    // when there are any.
+    // when there are any. The sections are ordered first, then every document is sorted once
+    // by (its section's place, its file sort key, its place in the input).
     template <class Less, class TitleOf>
     QList<KPSectionDataPtr> finish(Less less, TitleOf titleOf, const QString& otherTitle = QStringLiteral("Other"),
                                    bool otherFirst = false)
     {
-        std::stable_sort(m_buckets.begin(), m_buckets.end(), less);
+        std::vector<int> order(m_buckets.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return less(m_buckets[size_t(a)], m_buckets[size_t(b)]); });
+        // place[bucket]: where its section stands; Other goes before or after every other.
+        std::vector<quint32> place(m_buckets.size() + 1);
+        const quint32 shift = otherFirst ? 1 : 0;
+        for (size_t i = 0; i < order.size(); ++i)
+            place[size_t(order[i])] = quint32(i) + shift;
+        place[m_buckets.size()] = otherFirst ? 0 : quint32(order.size());
+        for (Entry& entry : m_entries)
+            entry.section = place[entry.section == kOther ? m_buckets.size() : entry.section];
+        sortEntries();
+
+        std::vector<QString> titles(m_buckets.size() + 1);
+        for (size_t i = 0; i < order.size(); ++i)
+            titles[i + shift] = titleOf(m_buckets[size_t(order[i])]);
+        titles[otherFirst ? 0 : order.size()] = browsertext::text(otherTitle);
+
         QList<KPSectionDataPtr> sections;
         sections.reserve(qsizetype(m_buckets.size()) + 1);
-        for (Bucket& bucket : m_buckets)
-            sections.append(section(titleOf(bucket), bucket.entries));
-        if (!m_other.entries.empty()) {
-            KPSectionDataPtr other = section(browsertext::text(otherTitle), m_other.entries);
-            if (otherFirst)
-                sections.prepend(std::move(other));
-            else
-                sections.append(std::move(other));
+        for (size_t first = 0; first < m_entries.size();) {
+            size_t last = first;
+            while (last < m_entries.size() && m_entries[last].section == m_entries[first].section)
+                ++last;
+            QList<KPSectionItem> datas;
+            datas.reserve(qsizetype(last - first));
+            for (size_t i = first; i < last; ++i)
+                datas.append(*m_items[m_entries[i].order]);
+            sections.append(KPSectionData::create(titles[m_entries[first].section], std::move(datas)));
+            first = last;
         }
         return sections;
     }
 
-    KPSectionDataPtr section(const QString& title, std::vector<KeyedItem>& entries) const
+private:
+    static constexpr quint32 kOther = std::numeric_limits<quint32>::max();
+
+    // The key as sortfunctions::compareSortKeys orders it: texts with none first (then
+    // reversed when descending); sizes and dates with none last in both directions.
+    void fillKey(Entry& entry, const KPItemData& item)
     {
-        sortfunctions::sortKeyedItems(entries, m_fileSortType, m_fileAscending);
-        QList<KPSectionItem> datas;
-        datas.reserve(qsizetype(entries.size()));
-        for (KeyedItem& entry : entries)
-            datas.append(std::move(entry.item));
-        return KPSectionData::create(title, std::move(datas));
+        sortfunctions::SortKey key = sortfunctions::sortKeyForItem(item, m_fileSortType);
+        if (key.text) {
+            m_keys.push_back(std::move(*key.text));
+            entry.text = &m_keys.back();
+            entry.has = true;
+        } else if (key.number) {
+            entry.value = *key.number;
+            entry.has = true;
+        } else if (key.date) {
+            entry.value = key.date->toMSecsSinceEpoch();
+            entry.has = true;
+        }
     }
 
-private:
-    KeyedItem keyed(const KPItemDataPtr& item) const
+    void sortEntries()
     {
-        return {sortfunctions::isFileSortType(m_fileSortType) ? sortfunctions::sortKeyForItem(*item, m_fileSortType)
-                                                              : sortfunctions::SortKey(),
-                item};
+        const bool ascending = m_fileAscending;
+        const bool texts = m_fileSortType == KPFileSortTypeTitle || m_fileSortType == KPFileSortTypeExtension;
+        auto fileOrder = [&](const Entry& a, const Entry& b) -> int {
+            if (!m_fileSortType)
+                return 0;
+            if (!a.has || !b.has) {
+                if (a.has == b.has)
+                    return 0;
+                // A missing text reads as the least; a missing number or date goes last.
+                const int order = a.has ? 1 : -1;
+                return texts ? (ascending ? order : -order) : -order;
+            }
+            const int order = texts ? a.text->compare(*b.text) : (a.value < b.value ? -1 : b.value < a.value ? 1 : 0);
+            return ascending ? order : -order;
+        };
+        std::sort(m_entries.begin(), m_entries.end(), [&](const Entry& a, const Entry& b) {
+            if (a.section != b.section)
+                return a.section < b.section;
+            if (const int order = fileOrder(a, b))
+                return order < 0;
+            return a.order < b.order;
+        });
     }
 
     int m_fileSortType;
@@ -119,7 +198,10 @@ private:
         none.fill(-1);
         return none;
     }();
-    Bucket m_other;
+    std::vector<Entry> m_entries;
+    std::vector<const KPItemDataPtr*> m_items;
+    // The text keys the entries point at: reserved up front, never moved.
+    std::vector<QCollatorSortKey> m_keys;
 };
 
 // Titles sections by their key.
@@ -165,26 +247,12 @@ qint64 shownFileSize(const KPItemData& item)
     return item.bLoadedDataContent() ? item.fileSize() : sortfunctions::recordValue(item.data(), kFileSize).toLongLong();
 }
 
-std::optional<QDateTime> shownDateModified(const KPItemData& item)
-{
-    static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
-    const QDateTime date = item.bLoadedDataContent() ? item.dateModified()
-                                                     : sortfunctions::recordValue(item.data(), kDateModified).toDateTime();
-    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
-}
-
 QString parentFolder(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return {};
     return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-std::optional<QDateTime> metadataDate(const DBFileInfo& record, const QStringList& keyPath)
-{
-    const QDateTime date = sortfunctions::recordValue(record, keyPath).toDateTime();
-    return date.isValid() ? std::optional<QDateTime>(date) : std::nullopt;
 }
 
 QStringList metadataKeyPath(const char* key)
@@ -270,11 +338,11 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     // record as it is then, which is what an unloaded model is grouped by (shownTitle and its
     // kin); loading all of them first made a large listing wait for values no one looked at.
 
-    SectionBuilder builder(fileType, fileAscending);
+    SectionBuilder builder(fileType, fileAscending, items.size());
     const bool plainList = KPViewSizeManager::instance().itemViewType() == KPItemViewTypeDocuments;
     const bool known = groupType >= KPGroupSortTypeTitle && groupType <= KPGroupSortTypeSource;
     if (plainList || !known) {
-        Bucket& only = builder.bucket(QString());
+        const int only = builder.bucket(QString());
         for (const KPItemDataPtr& item : items)
             builder.add(only, item);
         m_sections = builder.finish(byRank(true), keyTitle);
@@ -290,9 +358,16 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     case KPGroupSortTypeTag: {
         const QString untagged = QStringLiteral("untag");
         for (const KPItemDataPtr& item : items) {
-            item->reloadTagFromDBFileInfo();
-            const QString name = item->tagString().isEmpty() ? untagged : item->tagString();
-            builder.add(name, item);
+            // A drawn model takes its record's tags for its tag line too; one not drawn yet
+            // stays unloaded.
+            QString names;
+            if (item->bLoadedDataContent()) {
+                item->reloadTagFromDBFileInfo();
+                names = item->tagString();
+            } else {
+                names = KPItemData::tagStringOf(item->data());
+            }
+            builder.add(names.isEmpty() ? untagged : names, item);
         }
         m_sections = builder.finish(byNames(groupAscending), [](const Bucket& bucket) {
             return browsertext::format(QStringLiteral("Tag name is %@"), {bucket.orderText});
@@ -351,13 +426,23 @@ void KPGroupingEngine::createDataAndFileDataByGroupSortSetting(const KPItemDataS
     case KPGroupSortTypeDateImported:
     case KPGroupSortTypeDateModified:
     case KPGroupSortTypeDateLastOpened: {
+        // The limits as instants: comparing dates of any zone goes through them anyway.
         const DateBucketLimits limits = dateBucketLimits(platform::kit::Scheduler::current().now());
+        std::array<qint64, std::tuple_size_v<DateBucketLimits>> edges;
+        for (size_t i = 0; i < edges.size(); ++i)
+            edges[i] = limits[i].toMSecsSinceEpoch();
         const QStringList keyPath = dateKeyPath(groupType);
         for (const KPItemDataPtr& item : items) {
-            const std::optional<QDateTime> date = groupType == KPGroupSortTypeDateModified
-                ? shownDateModified(*item)
-                : metadataDate(item->data(), keyPath);
-            const int bucket = dateBucket(date, limits);
+            // One date made per document, compared as an instant: copies of dates cost more
+            // than finding the bucket.
+            const QDateTime date = groupType == KPGroupSortTypeDateModified && item->bLoadedDataContent()
+                ? item->dateModified()
+                : sortfunctions::recordValue(item->data(), keyPath).toDateTime();
+            int bucket = 5;
+            if (date.isValid()) {
+                const qint64 ms = date.toMSecsSinceEpoch();
+                bucket = int(std::find_if(edges.begin(), edges.end(), [ms](qint64 edge) { return ms > edge; }) - edges.begin());
+            }
             builder.addRanked(kDateBucketKeys[bucket], bucket, item);
         }
         m_sections = builder.finish(byRank(groupAscending), [](const Bucket& bucket) { return dateBucketTitle(bucket.rank); });

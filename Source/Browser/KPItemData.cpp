@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QTimeZone>
 #include <algorithm>
+#include <deque>
 
 namespace {
 
@@ -46,6 +47,11 @@ QStringList liveNames(const QList<Record>& records)
 // day and minute under the same zone setting. The zone itself is kept too: converting each
 // document's date through it reads the zone's rules once, where the local-time conversion
 // would go back to the C library for every document.
+QString joinedNames(const QStringList& names)
+{
+    return names.isEmpty() ? QStringLiteral("") : names.join(QStringLiteral(", "));
+}
+
 struct DayStarts {
     qint64 today = 0;
     qint64 yesterday = 0;
@@ -78,29 +84,54 @@ DayStarts dayStartsFor(const QDateTime& now)
 
 KPItemData::KPItemData(const DBFileInfo& record)
     : m_record(record)
-    , m_objectID(record.objectID())
 {
-    const QString uri = permanentURI(m_objectID);
+    const QString uri = permanentURI(record.objectID());
     // A model of no record equals only itself; its address is as good a hash as any.
     m_dataHash = uri.isEmpty() ? quint64(reinterpret_cast<quintptr>(this)) : platform::stringHash(uri);
 }
 
 KPItemData::KPItemData(const QVariant& dataID, const QString& identityPath)
-    : m_identityPath(identityPath)
-    , m_dataID(dataID)
 {
+    extras().identityPath = identityPath;
+    if (dataID.isValid())
+        extras().dataID = dataID;
     m_dataHash = platform::stringHash(identityPath);
 }
 
 KPItemData::~KPItemData() = default;
+
+const KPItemData::Values KPItemData::kNoValues;
+const KPItemData::Extras KPItemData::kNoExtras;
+
+KPItemData::Values& KPItemData::values()
+{
+    if (!m_loadedDataContent && m_record)
+        loadDataContent();
+    if (!m_values)
+        m_values = std::make_unique<Values>();
+    // The caller may change the title.
+    m_titleSortKeyOfValues = false;
+    return *m_values;
+}
+
+KPItemData::Extras& KPItemData::extras()
+{
+    if (!m_extras)
+        m_extras = std::make_unique<Extras>();
+    return *m_extras;
+}
 
 bool KPItemData::isEqual(const KPItemData& other) const
 {
     if (this == &other)
         return true;
     if (isSafeBoxItem() || other.isSafeBoxItem())
-        return isSafeBoxItem() && other.isSafeBoxItem() && m_identityPath == other.m_identityPath;
-    return !m_objectID.isNull() && m_objectID == other.m_objectID;
+        return isSafeBoxItem() && other.isSafeBoxItem() && m_extras && other.m_extras &&
+               m_extras->identityPath == other.m_extras->identityPath;
+    // The record's own ID, not a copy: a large listing holds one model per document.
+    const platform::ManagedObjectPtr& mine = m_record.object();
+    const platform::ManagedObjectPtr& theirs = other.m_record.object();
+    return mine && theirs && (mine == theirs || mine->objectID() == theirs->objectID());
 }
 
 void KPItemData::loadDataContent()
@@ -108,42 +139,113 @@ void KPItemData::loadDataContent()
     if (m_loadedDataContent)
         return;
     if (m_record) {
-        m_title = m_record.title();
-        m_filePath = DBHelper::CombinFileAbsolutePath(m_record);
-        m_thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
+        auto values = std::make_unique<Values>();
+        values->title = m_record.title();
+        values->filePath = DBHelper::CombinFileAbsolutePath(m_record);
+        values->thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
         // Read through the record's row: a list of many documents makes no metadata objects.
         static const QStringList kRate{QStringLiteral("metadata"), QStringLiteral("rate")};
         static const QStringList kLabel{QStringLiteral("metadata"), QStringLiteral("label")};
         static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
         static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
-        m_rateValue = sortfunctions::recordValue(m_record, kRate).toLongLong();
-        m_finderIndex = sortfunctions::recordValue(m_record, kLabel).toLongLong();
-        m_dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
-        m_dateModifiedString = dateTextForDate(m_dateModified, platform::kit::Scheduler::current().now());
-        m_fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
-        reloadTagFromDBFileInfo();
+        values->rate = sortfunctions::recordValue(m_record, kRate).toLongLong();
+        values->label = sortfunctions::recordValue(m_record, kLabel).toLongLong();
+        values->dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
+        values->dateModifiedString = dateTextForDate(values->dateModified, platform::kit::Scheduler::current().now());
+        values->fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
+        values->tagObjects = liveNames(m_record.tags());
+        values->tagString = joinedNames(values->tagObjects);
+        m_values = std::move(values);
+        m_titleSortKeyOfValues = false;
     }
     m_loadedDataContent = true;
+}
+
+void KPItemData::reloadDataContent()
+{
+    if (!m_loadedDataContent || !m_record)
+        return;
+    m_loadedDataContent = false;
+    loadDataContent();
+}
+
+void KPItemData::unloadDataContent()
+{
+    if (!m_record)
+        return;
+    m_values.reset();
+    m_loadedDataContent = false;
+    m_titleSortKeyOfValues = false;
+    // The thumbnail is the largest of them; the next view that shows the model asks for it
+    // again (one on its way stays: its delivery sets it).
+    if (!m_loadingResource) {
+        m_sourceImage = QImage();
+        m_loadedResource = false;
+        m_needReloadResource = true;
+    }
+}
+
+namespace {
+// The models hidden last, oldest first, and how many keep their values (main thread only, like
+// every model).
+std::deque<std::weak_ptr<KPItemData>> hiddenModels;
+size_t keptHiddenValues = KPItemData::kKeptHiddenValues;
+} // namespace
+
+void KPItemData::setKeptHiddenValuesForTesting(size_t count)
+{
+    keptHiddenValues = count;
+}
+
+void KPItemData::setShown(const KPItemDataPtr& item, bool shown)
+{
+    auto& hidden = hiddenModels;
+    if (!item)
+        return;
+    if (shown) {
+        ++item->m_shownCount;
+        return;
+    }
+    if (item->m_shownCount == 0 || --item->m_shownCount > 0)
+        return;
+    hidden.push_back(item);
+    while (hidden.size() > keptHiddenValues) {
+        const KPItemDataPtr oldest = hidden.front().lock();
+        hidden.pop_front();
+        if (oldest && oldest->m_shownCount == 0)
+            oldest->unloadDataContent();
+    }
 }
 
 const QCollatorSortKey& KPItemData::titleSortKey() const
 {
     const int generation = platform::naturalCollationGeneration();
-    const QString title = m_loadedDataContent || !m_record ? m_title : m_record.title();
-    // The title is mostly the very string the key was made from: no need to compare it.
-    const bool sameTitle = m_titleSortKeyOf.isSharedWith(title) || m_titleSortKeyOf == title;
-    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || !sameTitle) {
+    const bool ofValues = m_loadedDataContent || !m_record;
+    if (m_titleSortKey && generation == m_titleSortKeyGeneration && ofValues && m_titleSortKeyOfValues)
+        return *m_titleSortKey;
+    const QString title = ofValues ? this->title() : m_record.title();
+    const size_t hash = qHash(title);
+    if (!m_titleSortKey || generation != m_titleSortKeyGeneration || hash != m_titleSortKeyOf ||
+        title.size() != m_titleSortKeyLength) {
         m_titleSortKey = platform::naturalSortKey(title);
-        m_titleSortKeyOf = title;
+        m_titleSortKeyOf = hash;
+        m_titleSortKeyLength = title.size();
         m_titleSortKeyGeneration = generation;
     }
+    m_titleSortKeyOfValues = ofValues;
     return *m_titleSortKey;
 }
 
 void KPItemData::reloadTagFromDBFileInfo()
 {
-    m_tagObjects = liveNames(m_record.tags());
-    m_tagString = m_tagObjects.isEmpty() ? QStringLiteral("") : m_tagObjects.join(QStringLiteral(", "));
+    Values& shown = values();
+    shown.tagObjects = liveNames(m_record.tags());
+    shown.tagString = joinedNames(shown.tagObjects);
+}
+
+QString KPItemData::tagStringOf(const DBFileInfo& record)
+{
+    return joinedNames(liveNames(record.tags()));
 }
 
 QString KPItemData::authorString() const
@@ -163,8 +265,7 @@ std::optional<QStringList> KPItemData::authorObjects() const
 
 QUrl KPItemData::previewItemURL()
 {
-    loadDataContent();
-    return QUrl::fromLocalFile(m_filePath);
+    return QUrl::fromLocalFile(filePath());
 }
 
 QString KPItemData::dateTextForDate(const QDateTime& date, const QDateTime& now)

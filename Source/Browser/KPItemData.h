@@ -10,8 +10,9 @@
 // different documents never make them equal. Sets of display models (KPItemDataSet) use exactly
 // this identity, so a set, a selection or the thumbnail queue never holds one document twice.
 //
-// The display values are filled once by loadDataContent(); until then the texts are null and the
-// numbers 0. The modification date text is made against the interface clock's "now"
+// The display values are filled once by loadDataContent(), which every getter and setter of
+// them calls first: a model costs its values only once something draws or reads them, so a
+// listing of many documents, a Select All or a search loads no more than is asked for. The modification date text is made against the interface clock's "now"
 // (platform::kit::Scheduler), in local time, with calendar days: "Today 00:01" is a minute after
 // local midnight, "Yesterday 23:59" a minute before, also across a change to or from summer time.
 //
@@ -59,57 +60,76 @@ public:
     const DBFileInfo& data() const { return m_record; }
     // The record's identity (for the rebuild window and anything that refetches the record);
     // null for a SafeBox item.
-    platform::ObjectID objectID() const { return m_objectID; }
+    platform::ObjectID objectID() const { return m_record.objectID(); }
     quint64 dataHash() const { return m_dataHash; }
     // Given at creation by callers that number their items; nothing here reads it.
-    const QVariant& dataID() const { return m_dataID; }
-    void setDataID(const QVariant& id) { m_dataID = id; }
+    const QVariant& dataID() const { return m_extras ? m_extras->dataID : kNoExtras.dataID; }
+    void setDataID(const QVariant& id) { extras().dataID = id; }
     bool isEqual(const KPItemData& other) const;
     virtual bool isSafeBoxItem() const { return false; }
     // The title (the wrapped record's or the SafeBox file's).
-    QString description() const { return m_title; }
+    QString description() const { return title(); }
 
     // ---- per-item values from the item view (FrameSize, FrameImageSize, IsListView) ----
-    const QVariantMap& info() const { return m_info; }
-    void setObject(const QVariant& value, const QString& key) { m_info.insert(key, value); }
-    QVariant objectForKey(const QString& key) const { return m_info.value(key); }
-    void removeObjectForKey(const QString& key) { m_info.remove(key); }
+    const QVariantMap& info() const { return m_extras ? m_extras->info : kNoExtras.info; }
+    void setObject(const QVariant& value, const QString& key) { extras().info.insert(key, value); }
+    QVariant objectForKey(const QString& key) const { return info().value(key); }
+    void removeObjectForKey(const QString& key)
+    {
+        if (m_extras)
+            m_extras->info.remove(key);
+    }
 
     // ---- display values ----
     virtual void loadDataContent();
     bool bLoadedDataContent() const { return m_loadedDataContent; }
+    // Reads the display values again from the record after it changed; a model not drawn yet
+    // stays unloaded (it reads the record when it is).
+    void reloadDataContent();
+    // Drops the display values and the thumbnail of a record's model (it reads them again when
+    // asked); a SafeBox item keeps its own.
+    void unloadDataContent();
+    // An item view starts or stops showing item. Models no view shows keep their values while
+    // they are among the last kKeptHiddenValues hidden ones, so scrolling back and forth loads
+    // nothing again, and lose them after that, so a scroll across a large listing does not
+    // leave every model it passed holding its texts.
+    static constexpr size_t kKeptHiddenValues = 2000;
+    static void setShown(const KPItemDataPtr& item, bool shown);
+    static void setKeptHiddenValuesForTesting(size_t count);
     // Rebuilds the tag names from the record (after a tag edit).
     void reloadTagFromDBFileInfo();
-    QString title() const { return m_title; }
-    void setTitle(const QString& title) { m_title = title; }
+    // What tagString() shows for record, computed without a model.
+    static QString tagStringOf(const DBFileInfo& record);
+    QString title() const { return shown().title; }
+    void setTitle(const QString& title) { values().title = title; }
     // The key in the name order (platform::naturalSortKey) of the title shown, or of the
     // record's title until the values are loaded: made on first use and kept while that title
     // and the locale stay, so regrouping a large listing compares keys only.
     const QCollatorSortKey& titleSortKey() const;
     // Tag names of the record's tags not in the trash, in the name order, joined with ", ";
     // "" without tags.
-    QString tagString() const { return m_tagString; }
-    const QStringList& tagObjects() const { return m_tagObjects; }
+    QString tagString() const { return shown().tagString; }
+    QStringList tagObjects() const { return shown().tagObjects; }
     // Computed on each call from the record's authors not in the trash, in the name order:
     // null for a SafeBox item, "" (not null) for a record without authors.
     QString authorString() const;
     std::optional<QStringList> authorObjects() const;
-    QString filePath() const { return m_filePath; }
+    QString filePath() const { return shown().filePath; }
     // After a rename on disk.
-    void setFilePath(const QString& path) { m_filePath = path; }
-    QString thumbPath() const { return m_thumbPath; }
-    void setThumbPath(const QString& path) { m_thumbPath = path; }
-    qint64 rate() const { return m_rateValue; }
-    void setRate(qint64 rate) { m_rateValue = rate; }
+    void setFilePath(const QString& path) { values().filePath = path; }
+    QString thumbPath() const { return shown().thumbPath; }
+    void setThumbPath(const QString& path) { values().thumbPath = path; }
+    qint64 rate() const { return shown().rate; }
+    void setRate(qint64 rate) { values().rate = rate; }
     // The flag (colour label number).
-    qint64 label() const { return m_finderIndex; }
-    void setLabel(qint64 label) { m_finderIndex = label; }
-    qint64 fileSize() const { return m_fileSize; }
-    QDateTime dateModified() const { return m_dateModified; }
+    qint64 label() const { return shown().label; }
+    void setLabel(qint64 label) { values().label = label; }
+    qint64 fileSize() const { return shown().fileSize; }
+    QDateTime dateModified() const { return shown().dateModified; }
     // SafeBox items only; invalid for records.
-    QDateTime dateCreated() const { return m_dateCreated; }
+    QDateTime dateCreated() const { return m_extras ? m_extras->dateCreated : QDateTime(); }
     // "Today 09:30", "Yesterday 23:59" or "Mar 5, 2012 14:02"; null without a date.
-    QString dateModifiedString() const { return m_dateModifiedString; }
+    QString dateModifiedString() const { return shown().dateModifiedString; }
 
     // ---- thumbnail (main thread; the loader delivers here) ----
     bool bLoadingResource() const { return m_loadingResource; }
@@ -119,8 +139,8 @@ public:
     bool bNeedReloadResource() const { return m_needReloadResource; }
     void setBNeedReloadResource(bool flag) { m_needReloadResource = flag; }
     // Pixel size of the source thumbnail before it was fitted.
-    QSize imageOriginalSize() const { return m_imageOriginalSize; }
-    void setImageOriginalSize(const QSize& size) { m_imageOriginalSize = size; }
+    QSize imageOriginalSize() const { return m_extras ? m_extras->imageOriginalSize : QSize(); }
+    void setImageOriginalSize(const QSize& size) { extras().imageOriginalSize = size; }
     // The fitted thumbnail; null until one is loaded.
     const QImage& sourceImage() const { return m_sourceImage; }
     void setSourceImage(const QImage& image) { m_sourceImage = image; }
@@ -130,47 +150,81 @@ public:
     // ---- Quick Look ----
     // Loads the display values first.
     QUrl previewItemURL();
-    const KPSectionIndexSet& quickLookIndexSet() const { return m_quickLookIndexSet; }
-    void setQuickLookIndexSet(const KPSectionIndexSet& index) { m_quickLookIndexSet = index; }
+    const KPSectionIndexSet& quickLookIndexSet() const
+    {
+        return m_extras ? m_extras->quickLookIndexSet : kNoExtras.quickLookIndexSet;
+    }
+    void setQuickLookIndexSet(const KPSectionIndexSet& index) { extras().quickLookIndexSet = index; }
 
     // The date text for a modification date against now, in local time (the rule above).
     static QString dateTextForDate(const QDateTime& date, const QDateTime& now);
 
 protected:
+    // What the views draw. A record's model holds them only between its first use and its
+    // unloading, in an allocation of their own: a listing of many documents costs one pointer
+    // per document until they are drawn.
+    struct Values {
+        QString title;
+        QString filePath;
+        QString thumbPath;
+        QString dateModifiedString;
+        QString tagString;
+        QStringList tagObjects;
+        QDateTime dateModified;
+        qint64 fileSize = 0;
+        qint64 rate = 0;
+        qint64 label = 0;
+    };
+    // What few models ever carry, made when first set.
+    struct Extras {
+        QString identityPath;
+        QDateTime dateCreated;
+        QVariant dataID;
+        QVariantMap info;
+        KPSectionIndexSet quickLookIndexSet;
+        QSize imageOriginalSize;
+    };
+
+    // The values to read: loaded first for a record's model; empty ones for a model without.
+    const Values& shown() const
+    {
+        if (!m_loadedDataContent && m_record)
+            const_cast<KPItemData*>(this)->loadDataContent();
+        return m_values ? *m_values : kNoValues;
+    }
+    // The values to change: loaded first, made when missing.
+    Values& values();
+    Extras& extras();
+
     // initWithData:ID: for subclasses that are no record's model; identityPath is what makes
     // two of them equal (and is hashed).
     KPItemData(const QVariant& dataID, const QString& identityPath);
 
-    QString m_title;
-    QString m_filePath;
-    QString m_thumbPath;
-    qint64 m_fileSize = 0;
-    QDateTime m_dateModified;
-    QDateTime m_dateCreated;
-    QString m_dateModifiedString;
     bool m_loadedDataContent = false;
 
 private:
-    QString m_identityPath;
+    static const Values kNoValues;
+    static const Extras kNoExtras;
+
+    // Read by every grouping and sort: kept together at the start.
     DBFileInfo m_record;
-    platform::ObjectID m_objectID;
-    quint64 m_dataHash = 0;
-    QVariant m_dataID;
-    QVariantMap m_info;
-    QString m_tagString;
-    QStringList m_tagObjects;
-    // The title the key was made from (a shared copy, no memory of its own) and the collation.
     mutable std::optional<QCollatorSortKey> m_titleSortKey;
-    mutable QString m_titleSortKeyOf;
+    // The title the key was made from: the loaded title itself (any change of the values
+    // clears this), or the record's, remembered by length and hash (it is decoded anew at each
+    // read: a copy kept for comparing cost as much memory as the title); and the collation.
+    mutable bool m_titleSortKeyOfValues = false;
     mutable int m_titleSortKeyGeneration = 0;
-    qint64 m_finderIndex = 0;
-    qint64 m_rateValue = 0;
+    mutable size_t m_titleSortKeyOf = 0;
+    mutable qsizetype m_titleSortKeyLength = -1;
+    std::unique_ptr<Values> m_values;
     bool m_loadingResource = false;
     bool m_loadedResource = false;
     bool m_needReloadResource = true;
-    QSize m_imageOriginalSize;
+    // Views showing this model now (KPItemData::setShown).
+    quint16 m_shownCount = 0;
+    quint64 m_dataHash = 0;
+    std::unique_ptr<Extras> m_extras;
     QImage m_sourceImage;
-    KPSectionIndexSet m_quickLookIndexSet;
 };
 
 // Display-model identity for hashed containers of KPItemDataPtr.
@@ -180,7 +234,9 @@ struct KPItemDataHash {
 struct KPItemDataEqual {
     bool operator()(const KPItemDataPtr& a, const KPItemDataPtr& b) const
     {
-        return a == b || (a && b && a->isEqual(*b));
+        // The hash first: a set of many models compares each probe with the others in its
+        // bucket, and most differ there without reaching their records.
+        return a == b || (a && b && a->dataHash() == b->dataHash() && a->isEqual(*b));
     }
 };
 using KPItemDataSet = std::unordered_set<KPItemDataPtr, KPItemDataHash, KPItemDataEqual>;

@@ -25,17 +25,18 @@ KPSafeBoxItemData::KPSafeBoxItemData(const QVariantMap& dicInfo, const QString& 
     , m_parentPath(parentPath)
 {
     const QString path = dicInfo.value(kPathKey).toString();
-    m_filePath = path;
-    m_title = titleOfPath(path);
-    m_fileSize = dicInfo.value(QStringLiteral("Size")).toLongLong();
-    m_dateModified = dicInfo.value(QStringLiteral("Date")).toDateTime();
-    m_dateCreated = dicInfo.value(QStringLiteral("CreateDate")).toDateTime();
+    Values& shown = values();
+    shown.filePath = path;
+    shown.title = titleOfPath(path);
+    shown.fileSize = dicInfo.value(QStringLiteral("Size")).toLongLong();
+    shown.dateModified = dicInfo.value(QStringLiteral("Date")).toDateTime();
+    extras().dateCreated = dicInfo.value(QStringLiteral("CreateDate")).toDateTime();
     const QString folder = thumbnailFolder(parentPath);
     // A volume that went away leaves an item without a stored thumbnail; the loader then makes
     // the picture without storing it.
     if (!QDir().mkpath(folder))
         KPLogLogDomainMessage(QStringLiteral("SafeBox"), 1, QStringLiteral("cannot create %1").arg(folder));
-    m_thumbPath = folder + QLatin1Char('/') + MD5Generator::createMD5ByString(path);
+    shown.thumbPath = folder + QLatin1Char('/') + MD5Generator::createMD5ByString(path);
 }
 
 QString KPSafeBoxItemData::thumbnailFolder(const QString& parentPath)

@@ -12,6 +12,10 @@ bool operator==(const KPSectionItem& a, const KPSectionItem& b)
         return false;
     if (const KPItemDataPtr* item = std::get_if<KPItemDataPtr>(&a.m_value))
         return KPItemDataEqual()(*item, std::get<KPItemDataPtr>(b.m_value));
+    if (const MonthGroupRecord* month = a.monthGroup())
+        return *month == *b.monthGroup();
+    if (const FlagGroupRecord* flag = a.flagGroup())
+        return *flag == *b.flagGroup();
     return a.m_value == b.m_value;
 }
 

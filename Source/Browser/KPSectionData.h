@@ -17,19 +17,21 @@
 #include <memory>
 #include <variant>
 
-// One item of a section: a document, a group record or an author.
+// One item of a section: a document, a group record or an author. A listing holds one per
+// document, so the larger records (months and flags, a few dozen per view) live behind a
+// pointer and an item costs what a document's pointer costs.
 class KPSectionItem {
 public:
     KPSectionItem(KPItemDataPtr item) : m_value(std::move(item)) {}
-    KPSectionItem(MonthGroupRecord record) : m_value(std::move(record)) {}
-    KPSectionItem(FlagGroupRecord record) : m_value(std::move(record)) {}
+    KPSectionItem(MonthGroupRecord record) : m_value(std::make_shared<const MonthGroupRecord>(std::move(record))) {}
+    KPSectionItem(FlagGroupRecord record) : m_value(std::make_shared<const FlagGroupRecord>(std::move(record))) {}
     KPSectionItem(FileTypeGroupRecord record) : m_value(std::move(record)) {}
     KPSectionItem(DBAuthor author) : m_value(std::move(author)) {}
 
     // Null when the item is not a document.
     KPItemDataPtr itemData() const;
-    const MonthGroupRecord* monthGroup() const { return std::get_if<MonthGroupRecord>(&m_value); }
-    const FlagGroupRecord* flagGroup() const { return std::get_if<FlagGroupRecord>(&m_value); }
+    const MonthGroupRecord* monthGroup() const { return held<MonthGroupRecord>(); }
+    const FlagGroupRecord* flagGroup() const { return held<FlagGroupRecord>(); }
     const FileTypeGroupRecord* fileTypeGroup() const { return std::get_if<FileTypeGroupRecord>(&m_value); }
     const DBAuthor* author() const { return std::get_if<DBAuthor>(&m_value); }
 
@@ -37,7 +39,16 @@ public:
     friend bool operator==(const KPSectionItem& a, const KPSectionItem& b);
 
 private:
-    std::variant<KPItemDataPtr, MonthGroupRecord, FlagGroupRecord, FileTypeGroupRecord, DBAuthor> m_value;
+    template <class Record>
+    const Record* held() const
+    {
+        const auto* record = std::get_if<std::shared_ptr<const Record>>(&m_value);
+        return record ? record->get() : nullptr;
+    }
+
+    std::variant<KPItemDataPtr, std::shared_ptr<const MonthGroupRecord>, std::shared_ptr<const FlagGroupRecord>,
+                 FileTypeGroupRecord, DBAuthor>
+        m_value;
 };
 
 class KPSectionData;

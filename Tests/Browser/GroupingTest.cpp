@@ -433,6 +433,19 @@ TEST_F(GroupingTest, UnloadedModelsGroupAsLoadedOnesWithoutBeingLoaded)
                     items.insert(KPItemData::create(record));
                 group(groupType, ascending, fileType, !ascending);
                 const Layout fresh = layout();
+                // Every document once, each section in the file order.
+                qsizetype shown = 0;
+                for (const KPSectionDataPtr& section : sections) {
+                    const QList<KPItemDataPtr> datas = section->itemDatas();
+                    shown += datas.size();
+                    for (qsizetype i = 1; i < datas.size(); ++i)
+                        ASSERT_LE(sortfunctions::compareSortKeys(sortfunctions::sortKeyForItem(*datas[i - 1], fileType),
+                                                                 sortfunctions::sortKeyForItem(*datas[i], fileType),
+                                                                 fileType, !ascending),
+                                  0)
+                            << qPrintable(section->title()) << " " << i;
+                }
+                ASSERT_EQ(shown, qsizetype(items.size()));
                 ASSERT_TRUE(std::none_of(items.begin(), items.end(), [](const KPItemDataPtr& item) { return item->bLoadedDataContent(); }));
                 for (const KPItemDataPtr& item : items)
                     item->loadDataContent();

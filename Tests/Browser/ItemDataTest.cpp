@@ -63,9 +63,9 @@ TEST_F(ItemDataTest, DisplayValuesTagsAndAuthors)
     tagNamed(QStringLiteral("old")).setIsTrash(true);
     authorNamed(QStringLiteral("Gone")).setIsTrash(true);
     const KPItemDataPtr item = KPItemData::create(file);
-    EXPECT_TRUE(item->title().isNull()); // nothing until loaded
-    item->loadDataContent();
+    EXPECT_FALSE(item->bLoadedDataContent()); // nothing until something reads it
     EXPECT_EQ(item->title(), QStringLiteral("minutes"));
+    EXPECT_TRUE(item->bLoadedDataContent());
     EXPECT_EQ(item->filePath(), library + QStringLiteral("/Documents/Jan 01, 2014/minutes.pdf"));
     EXPECT_EQ(item->thumbPath(), library + KPLibraryFileManager::thumbRelativePath(file.path()));
     EXPECT_EQ(item->fileSize(), 4096);

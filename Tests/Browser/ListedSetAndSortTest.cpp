@@ -116,6 +116,13 @@ TEST_F(ListedSetTest, MembershipFollowsTheDocumentAndTheTitleFilterFoldsCaseAndA
     EXPECT_EQ(found.size(), 2u);
     EXPECT_TRUE(found.contains(first));
     EXPECT_TRUE(found.contains(KPItemData::create(menu)));
+    // Searching loads no model; a drawn one is found by the title it shows.
+    for (const KPItemDataPtr& item : listed.dataSource())
+        EXPECT_FALSE(item->bLoadedDataContent());
+    newer->loadDataContent();
+    newer->setTitle(QStringLiteral("tea"));
+    EXPECT_EQ(listed.filterDataWithTitle(QStringLiteral("café")).size(), 1u);
+    EXPECT_EQ(listed.filterDataWithTitle(QStringLiteral("TEA")).size(), 1u);
 
     listed.removeSource({KPItemData::create(tax), KPItemData::create(cafe)});
     EXPECT_EQ(listed.dataSource().size(), 1u);

@@ -183,6 +183,7 @@ KPSectionItemView::KPSectionItemView(QWidget* parent)
 KPSectionItemView::~KPSectionItemView()
 {
     removeTagEditorPopver();
+    KPItemData::setShown(m_itemData, false);
 }
 
 void KPSectionItemView::setItemData(const KPItemDataPtr& item)
@@ -192,6 +193,8 @@ void KPSectionItemView::setItemData(const KPItemDataPtr& item)
         removeEditTextField();
         if (m_flagPopover)
             m_flagPopover->close();
+        KPItemData::setShown(m_itemData, false);
+        KPItemData::setShown(item, true);
     }
     m_itemData = item;
     m_isSafeBoxItem = item && item->isSafeBoxItem();

@@ -31,6 +31,7 @@
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QWidget>
+#include <algorithm>
 
 namespace T = SideBarNodeType;
 
@@ -464,17 +465,22 @@ void ContentSwitch::install()
 {
     platform::NotificationCenter& center =
         m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter();
-    m_recountObserver = center.addObserver(RefreshItemCountNotification,
-                                           [this](const platform::Notification&) { listingMayHaveChanged(false); });
+    m_recountObserver = center.addObserver(RefreshItemCountNotification, [this](const platform::Notification&) {
+        if (!m_refreshing)
+            m_burstRecount = true;
+        listingMayHaveChanged(false);
+    });
     // Renames, flags and ratings post nothing; they all end in a save of the library.
     if (m_ctx.store && m_ctx.store->context()) {
         std::weak_ptr<bool> alive = m_alive;
-        m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification&) {
+        m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification& note) {
             if (platform::Dispatch::isMainThread() && m_refreshing)
                 return;
-            platform::Dispatch::main([this, alive] {
-                if (alive.lock())
-                    listingMayHaveChanged(true);
+            platform::Dispatch::main([this, alive, note] {
+                if (!alive.lock() || m_refreshing)
+                    return;
+                noteSave(note);
+                listingMayHaveChanged(true);
             });
         });
     }
@@ -552,7 +558,12 @@ void ContentSwitch::refreshShown()
     // nothing. An edit of the library's documents shows everything again, as titles and other
     // values decide the sections.
     const bool edited = std::exchange(m_documentsEdited, false);
-    if (!edited && !listsThroughTail(secondBar ? sub.get() : node.get()))
+    const BurstChanges burst = std::exchange(m_burst, BurstChanges{});
+    const bool recount = std::exchange(m_burstRecount, false);
+    const KPNode* listing = secondBar ? sub.get() : node.get();
+    if (edited && !recount && updateInPlace(listing, burst))
+        return;
+    if (!edited && !listsThroughTail(listing))
         return;
     const QScopedValueRollback onlyOtherDocuments(m_onlyOtherDocuments, !edited);
     // What listing again saves or recounts itself is no change of the documents.
@@ -595,13 +606,14 @@ bool ContentSwitch::listsThroughTail(const KPNode* node) const
 
 bool ContentSwitch::isListed(const QList<KPItemDataPtr>& items) const
 {
-    // As sets: the listed set keeps a document of two shown tags once.
-    QSet<QString> shown, wanted;
-    for (const KPItemDataPtr& item : listed().dataSource())
-        shown.insert(item->data().URIString());
-    for (const KPItemDataPtr& item : items)
-        wanted.insert(item->data().URIString());
-    return shown == wanted;
+    // As sets: the listed set keeps a document of two shown tags once. Compared by the models'
+    // identity, not by texts of it: two sets of URIs of a large listing were the peak memory of
+    // a start.
+    const KPItemDataSet& shown = listed().dataSource();
+    const KPItemDataSet wanted(items.begin(), items.end());
+    if (wanted.size() != shown.size())
+        return false;
+    return std::all_of(wanted.begin(), wanted.end(), [&](const KPItemDataPtr& item) { return shown.contains(item); });
 }
 
 void ContentSwitch::selectDocuments(const QList<KPItemDataPtr>& items)
@@ -610,15 +622,13 @@ void ContentSwitch::selectDocuments(const QList<KPItemDataPtr>& items)
     if (items.isEmpty() || !grid || !m_ctx.gridDataSource)
         return;
     // One walk over the new sections: selections of thousands are common after Select All.
-    QSet<QString> wanted;
-    for (const KPItemDataPtr& item : items)
-        wanted.insert(item->data().URIString());
+    const KPItemDataSet wanted(items.begin(), items.end());
     QList<KPSectionIndexSet> found;
     const QList<KPSectionDataPtr>& sections = m_ctx.gridDataSource->dataSource();
     for (qsizetype s = 0; s < sections.size(); ++s) {
         const QList<KPSectionItem>& datas = sections[s]->datas();
         for (qsizetype i = 0; i < datas.size(); ++i) {
-            if (const KPItemDataPtr item = datas[i].itemData(); item && wanted.contains(item->data().URIString()))
+            if (const KPItemDataPtr item = datas[i].itemData(); item && wanted.contains(item))
                 found.append(KPSectionIndexSet(s, i));
         }
     }

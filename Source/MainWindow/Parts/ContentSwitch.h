@@ -19,6 +19,7 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
+#include "Platform/ObjectStore/SaveNotification.h"
 #include "SideBar/KPNode.h"
 
 #include <QImage>
@@ -96,7 +97,9 @@ public:
     void reshowSelected();
 
     // Follows changes of the documents (each save of the library, each recount request: tags,
-    // titles, flags, moves, imports) by listing the shown selection again, once per burst.
+    // titles, flags, moves, imports) by listing the shown selection again, once per burst; a
+    // burst of saves that changed only what listed documents show is shown in place
+    // (updateInPlace).
     void install();
     // Lists the shown selection again without switching: the grid keeps its selected documents
     // and its scroll position. Search results, a tile's documents, the SafeBox and the import
@@ -159,6 +162,20 @@ private:
     void saveNode(const KPNode::Ptr& node);
     bool isShown(const KPNode::Ptr& node) const;
 
+    // ---- saves shown in place (ContentUpdates.cpp) ----
+    // What the saves of one burst changed, as far as the shown listing can tell: the metadata
+    // records updated, and whether anything else was inserted, updated or deleted.
+    struct BurstChanges {
+        bool onlyMetadata = true;
+        QList<platform::ObjectID> metadata;
+    };
+    void noteSave(const platform::SaveNotification& note);
+    // Shows the new values of the listed documents whose metadata alone changed, without
+    // listing again, when neither the listing (listing: the node it was made for, null for
+    // several tags) nor its sections and order can depend on what changed; false when the
+    // shown selection must be listed again.
+    bool updateInPlace(const KPNode* listing, const BurstChanges& changes);
+
     // ---- queries (ContentQueries.cpp) ----
     // The documents matching predicate; none (and a log line naming what) when it could not be
     // parsed or the fetch failed, which fetched tells apart from an empty answer.
@@ -192,6 +209,9 @@ private:
     bool m_refreshQueued = false;
     bool m_refreshing = false;
     bool m_documentsEdited = false;
+    // The saves and recount requests of the burst the queued refresh answers.
+    BurstChanges m_burst;
+    bool m_burstRecount = false;
     // While set, tail leaves an unchanged listing alone.
     bool m_onlyOtherDocuments = false;
     platform::kit::Token m_refreshRetry;

@@ -132,18 +132,19 @@ std::optional<KPSectionItem> GridDataSource::itemDataWithSectionIndexSet(
     const KPSectionItem* item = section->itemDataWithIndex(indexSet->itemIndex());
     if (!item)
         return std::nullopt;
-    if (const KPItemDataPtr document = item->itemData())
-        document->loadDataContent();
     return *item;
 }
 
 QList<KPItemDataPtr> GridDataSource::itemDatasWithSectionIndexSets(const QList<KPSectionIndexSet>& indexSets) const
 {
+    // Straight from the sections: a Select All hands out every listed document.
     QList<KPItemDataPtr> items;
     items.reserve(indexSets.size());
     for (const KPSectionIndexSet& indexSet : indexSets) {
-        const std::optional<KPSectionItem> item = itemDataWithSectionIndexSet(indexSet);
-        if (KPItemDataPtr document = item ? item->itemData() : nullptr)
+        const qint64 s = indexSet.sectionIndex();
+        if (s < 0 || s >= m_dataSource.size())
+            continue;
+        if (KPItemDataPtr document = m_dataSource[qsizetype(s)]->itemAt(indexSet.itemIndex()))
             items.append(std::move(document));
     }
     return items;

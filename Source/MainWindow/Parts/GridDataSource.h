@@ -79,7 +79,8 @@ public:
     KPGroupingEngine& grouping() { return *m_grouping; }
     void reloadData();
     KPSectionDataPtr sectionDataWithIndex(qint64 index) const;
-    // The item at an address, its display values loaded; none when nothing is there.
+    // The item at an address (a document loads its display values when they are read); none
+    // when nothing is there.
     std::optional<KPSectionItem> itemDataWithSectionIndexSet(const std::optional<KPSectionIndexSet>& indexSet) const;
     // The documents at the addresses, in their order, skipping addresses that hold none.
     QList<KPItemDataPtr> itemDatasWithSectionIndexSets(const QList<KPSectionIndexSet>& indexSets) const;

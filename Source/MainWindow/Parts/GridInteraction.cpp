@@ -549,8 +549,11 @@ void GridInteraction::showActionWindow(bool show, const QList<KPItemDataPtr>& it
         }
         m_actionContentView = bar;
     }
+    // The record's path names the file as the drawn path does, without loading what a model
+    // draws: a Select All of thousands would load every one of them here.
     const bool allPdf = !items.isEmpty() && std::all_of(items.begin(), items.end(), [](const KPItemDataPtr& item) {
-        return QFileInfo(item->filePath()).suffix().toLower() == QLatin1String("pdf");
+        const QString path = item->data() ? item->data().path() : item->filePath();
+        return QFileInfo(path).suffix().toLower() == QLatin1String("pdf");
     });
     if (m_mergeButton)
         m_mergeButton->setEnabled(allPdf);

@@ -4,6 +4,7 @@
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/KPDataSourceManager.h"
 #include "Browser/KPDataSourceSortManager.h"
+#include "Browser/KPSortFunctions.h"
 #include "MainWindow/AppMenuController.h"
 #include "MainWindow/KPSplitView.h"
 #include "MainWindow/MainWindowContext.h"
@@ -14,6 +15,7 @@
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "SideBar/SideBarNodeType.h"
+#include "Store/DBFileInfoMetadata.h"
 #include "Store/DBIndexFolder.h"
 #include "Store/DBIndexFolderMetadata.h"
 #include "Store/DBHelper.h"
@@ -622,4 +624,71 @@ TEST_F(ContentSwitchTest, SeveralShownTagsFollowEditsAndKeepTheSelectedDocuments
     EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"a", "c"}; }));
     EXPECT_EQ(selectedTitles(), QStringList{"c"});
     EXPECT_EQ(titles.last(), "A & B");
+}
+
+// A save that changes only what listed documents show (a rating, a date) updates their models
+// where they stand; one that may change the listing or the grouping key lists again.
+TEST_F(ContentSwitchTest, ValueEditsShowInPlaceAndListingChangesListAgain)
+{
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addYears(-3);
+    for (const QString& title : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
+        addDocument(browsertest::DocumentFields{.title = title, .modified = longAgo});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    content->install();
+    KPDataSourceSortManager& sort = *ctx.sortManager;
+    sort.setGroupSortType(KPGroupSortTypeTitle);
+    sort.setFileSortType(KPFileSortTypeTitle);
+    const KPNode::Ptr documents = mainNode(T::DocumentsNode);
+    ctx.state.shownNode = documents;
+    content->onSideBarNodeChange(documents);
+    ASSERT_EQ(listedTitles(), (QStringList{"a", "b", "c"}));
+    const auto shownItem = [&](const QString& title) -> KPItemDataPtr {
+        for (const KPSectionDataPtr& section : gridSource->dataSource())
+            for (const KPItemDataPtr& item : section->itemDatas())
+                if (item->data().title() == title)
+                    return item;
+        return nullptr;
+    };
+    const auto sectionOf = [&](const QString& title) {
+        for (const KPSectionDataPtr& section : gridSource->dataSource())
+            for (const KPItemDataPtr& item : section->itemDatas())
+                if (item->data().title() == title)
+                    return section->title();
+        return QStringLiteral("<none>");
+    };
+    for (const KPItemDataPtr& item : listed().dataSource())
+        item->loadDataContent();
+    const KPItemDataPtr b = shownItem(QStringLiteral("b"));
+    const KPSectionDataPtr sectionB = gridSource->dataSource()[1];
+    DBFileInfoMetadata metadata = b->data().metadata();
+
+    // Grouped by letter and sorted by title: a rating and a date move nothing.
+    metadata.setRate(4);
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    metadata.setDateModified(now);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return b->rate() == 4; }));
+    EXPECT_EQ(b->dateModified(), now);
+    EXPECT_EQ(shownItem(QStringLiteral("b")), b) << "updated in place, not listed again";
+    EXPECT_EQ(gridSource->dataSource()[1], sectionB);
+
+    // Grouped by modification date, the same kind of edit moves the document to its section.
+    sort.setGroupSortType(KPGroupSortTypeDateModified);
+    content->reshowSelected();
+    ASSERT_EQ(sectionOf(QStringLiteral("a")), QStringLiteral("Earlier"));
+    DBFileInfoMetadata(shownItem(QStringLiteral("a"))->data().metadata()).setDateModified(now);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return sectionOf(QStringLiteral("a")) == QStringLiteral("Today"); }));
+
+    // A document leaving the listing, and a rating saved with a new document: listed again.
+    DBFileInfo c = shownItem(QStringLiteral("c"))->data();
+    c.setIsTrash(true);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"a", "b"}; }));
+    DBFileInfoMetadata(shownItem(QStringLiteral("a"))->data().metadata()).setRate(2);
+    addDocument(browsertest::DocumentFields{.title = QStringLiteral("d")});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"a", "b", "d"}; }));
+    shownItem(QStringLiteral("a"))->loadDataContent();
+    EXPECT_EQ(shownItem(QStringLiteral("a"))->rate(), 2);
 }

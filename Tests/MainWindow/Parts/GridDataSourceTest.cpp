@@ -9,6 +9,8 @@
 #include "Browser/KPDataSourceSortManager.h"
 #include "Browser/KPNotTitleSectionView.h"
 #include "Browser/KPThumbnailLoader.h"
+#include "Store/DBFileInfoMetadata.h"
+#include "Store/DBTag.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "Theme/KPThemeManager.h"
@@ -169,8 +171,10 @@ TEST_F(GridDataSourceTest, ItemsHandedOutHaveTheirDisplayValuesAndAddressesFindT
     ASSERT_FALSE(made[1][2]->bLoadedDataContent());
     const std::optional<KPSectionItem> item = source->itemDataWithSectionIndexSet(KPSectionIndexSet(1, 2));
     ASSERT_TRUE(item);
-    EXPECT_TRUE(item->itemData()->bLoadedDataContent());
+    // Handing out loads nothing (a Select All of thousands would load them all); reading does.
+    EXPECT_FALSE(item->itemData()->bLoadedDataContent());
     EXPECT_EQ(item->itemData()->title(), QStringLiteral("1-2"));
+    EXPECT_TRUE(item->itemData()->bLoadedDataContent());
 
     // In the given order, skipping addresses that hold nothing.
     const QList<KPItemDataPtr> items = source->itemDatasWithSectionIndexSets(
@@ -178,7 +182,7 @@ TEST_F(GridDataSourceTest, ItemsHandedOutHaveTheirDisplayValuesAndAddressesFindT
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0], made[1][0]);
     EXPECT_EQ(items[1], made[0][1]);
-    EXPECT_TRUE(items[1]->bLoadedDataContent());
+    EXPECT_EQ(items[1]->title(), QStringLiteral("0-1"));
 
     // Another display model of the same document is found at the document's address.
     EXPECT_EQ(source->indexSetWithItemData(KPItemData::create(made[1][1]->data())), KPSectionIndexSet(1, 1));
@@ -302,6 +306,66 @@ TEST_F(GridDataSourceTest, EachViewTypeShowsItsOwnViewsFilledFromTheItems)
     grid.reloadData();
     EXPECT_EQ(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 0)), nullptr);
     EXPECT_NE(dynamic_cast<KPSectionFlagItemView*>(grid.itemViewWithIndexSet(KPSectionIndexSet(0, 2))), nullptr);
+}
+
+// Scrolling recycles the item views and lets the models scrolled past drop their values: every
+// view on screen shows its own document's current values, also after they were read again.
+TEST_F(GridDataSourceTest, ScrolledViewsShowTheirOwnDocumentsValuesWhileHiddenModelsUnload)
+{
+    KPItemData::setKeptHiddenValuesForTesting(30);
+    struct Restore {
+        ~Restore() { KPItemData::setKeptHiddenValuesForTesting(KPItemData::kKeptHiddenValues); }
+    } restore;
+    QList<KPItemDataPtr> items;
+    for (int i = 0; i < 300; ++i)
+        items.append(KPItemData::create(addDocument(DocumentFields{
+            .title = QStringLiteral("doc %1").arg(i), .tags = {QStringLiteral("t%1").arg(i % 7)}, .rate = i % 6})));
+    source->dataSource() = {KPSectionData::create(QString(), items)};
+    listed.addSource(items);
+    settings().setDisplayMode(KPDisplayModeList);
+    settings().setItemViewType(KPItemViewTypeDocuments);
+    grid.reloadData();
+    items[0]->setSourceImage(QImage(8, 8, QImage::Format_ARGB32));
+    items[0]->setBLoadedResource(true);
+    items[0]->setBNeedReloadResource(false);
+    const auto checkShown = [&] {
+        const QList<KPSectionIndexSet> shown = grid.visibleItemIndexSets();
+        ASSERT_FALSE(shown.isEmpty());
+        for (const KPSectionIndexSet& at : shown) {
+            auto* view = dynamic_cast<KPSectionItemView*>(grid.itemViewWithIndexSet(at));
+            ASSERT_NE(view, nullptr);
+            ASSERT_EQ(view->itemData(), items[at.itemIndex()]) << at.itemIndex();
+            const DBFileInfo record = view->itemData()->data();
+            QStringList tags;
+            for (const DBTag& tag : record.tags())
+                tags.append(tag.name());
+            EXPECT_EQ(view->itemData()->title(), record.title());
+            EXPECT_EQ(view->itemData()->rate(), record.metadata().rate()) << qPrintable(record.title());
+            EXPECT_EQ(view->itemData()->tagString(), tags.join(QStringLiteral(", ")));
+        }
+    };
+    const auto scrollThrough = [&](int from, int to) {
+        QScrollBar* bar = grid.verticalScrollBar();
+        const int step = std::max(1, grid.viewport()->height() / 2) * (to > from ? 1 : -1);
+        for (int y = from; to > from ? y <= to : y >= to; y += step) {
+            bar->setValue(y);
+            QApplication::processEvents();
+            ASSERT_NO_FATAL_FAILURE(checkShown());
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(scrollThrough(0, grid.verticalScrollBar()->maximum()));
+    const auto loaded = std::count_if(items.begin(), items.end(), [](const KPItemDataPtr& item) { return item->bLoadedDataContent(); });
+    EXPECT_LT(loaded, 150) << "the models scrolled past gave their values back";
+    EXPECT_FALSE(items[0]->bLoadedDataContent());
+    EXPECT_TRUE(items[0]->sourceImage().isNull()) << "and their thumbnails, asked for again when shown";
+    EXPECT_TRUE(items[0]->bNeedReloadResource());
+
+    // Changed while unloaded: read again as the record is now.
+    DBFileInfoMetadata(items[0]->data().metadata()).setRate(5);
+    DBFileInfo(items[1]->data()).setTitle(QStringLiteral("renamed"));
+    ASSERT_NO_FATAL_FAILURE(scrollThrough(grid.verticalScrollBar()->maximum(), 0));
+    EXPECT_EQ(items[0]->rate(), 5);
+    EXPECT_EQ(items[1]->title(), QStringLiteral("renamed"));
 }
 
 TEST_F(GridDataSourceTest, ALoadedThumbnailRedrawsTheItemShowingIt)

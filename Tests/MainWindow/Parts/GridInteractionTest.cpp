@@ -350,6 +350,21 @@ TEST_F(GridInteractionTest, TheActionBarShowsOverTwoOrMoreAndMergesOnlyPdfs)
     part->updateActionWindowPosition();
     EXPECT_EQ(part->actionContentView()->geometry(), QRect(367, 700 - 28 - 50, 266, 50));
 
+    // Telling PDFs apart reads no model's display values: selecting hundreds out of sight
+    // leaves them unloaded.
+    QList<KPItemDataPtr> pdfs;
+    for (int i = 0; i < 300; ++i)
+        pdfs.append(KPItemData::create(addDocument({.title = QStringLiteral("P%1").arg(i)})));
+    source->dataSource().append(KPSectionData::create(QStringLiteral("S2"), pdfs));
+    listed.appendSource(pdfs);
+    grid->reloadData();
+    QList<Address> many;
+    for (int i = 0; i < pdfs.size(); ++i)
+        many.append(Address(2, i));
+    select(many);
+    EXPECT_TRUE(part->actionWindowMergeButton()->enabled());
+    EXPECT_FALSE(pdfs.last()->bLoadedDataContent());
+
     select({});
     EXPECT_EQ(part->actionContentView(), nullptr);
 }

@@ -1,0 +1,105 @@
+// Saves that only change values the grid draws (a rating, a flag, a date) are shown where the
+// documents already stand. Listing again costs a fetch, a grouping and a new layout of every
+// listed document; at a large library that made one star take as long as opening the view.
+// Only the metadata record of a document is trusted this way: no listing that goes through
+// tail chooses its documents by metadata, and the grouping and sort keys that read it are
+// known. Anything else, or a recount request in the same burst, lists again as before.
+#include "MainWindow/Parts/ContentSwitch.h"
+
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/ItemViews/KPSectionItemView.h"
+#include "Browser/KPDataSourceManager.h"
+#include "Browser/KPDataSourceSortManager.h"
+#include "Browser/KPSortFunctions.h"
+#include "Browser/KPViewSizeManager.h"
+#include "MainWindow/MainWindowContext.h"
+#include "Store/DBFileInfo.h"
+#include "Store/DBFileInfoMetadata.h"
+#include "MainWindow/Parts/GridDataSource.h"
+#include "Store/DataBaseEngine.h"
+
+namespace {
+
+// Group types whose sections come from the document record, its tags or its folder.
+bool groupsWithoutMetadata(int groupType)
+{
+    switch (groupType) {
+    case KPGroupSortTypeSize:
+    case KPGroupSortTypeDateCreated:
+    case KPGroupSortTypeDateImported:
+    case KPGroupSortTypeDateModified:
+    case KPGroupSortTypeDateLastOpened:
+    case KPGroupSortTypeSource:
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool sortsWithoutMetadata(int fileSortType)
+{
+    return !sortfunctions::isFileSortType(fileSortType) || fileSortType == KPFileSortTypeTitle ||
+           fileSortType == KPFileSortTypeExtension;
+}
+
+} // namespace
+
+void ContentSwitch::noteSave(const platform::SaveNotification& note)
+{
+    if (!note.inserted.isEmpty() || !note.deleted.isEmpty())
+        m_burst.onlyMetadata = false;
+    const QString metadata = DBFileInfoMetadata::entityName();
+    for (const platform::ObjectID& id : note.updated) {
+        if (id.entity() && id.entity()->name() == metadata)
+            m_burst.metadata.append(id);
+        else
+            m_burst.onlyMetadata = false;
+    }
+}
+
+bool ContentSwitch::updateInPlace(const KPNode* listing, const BurstChanges& changes)
+{
+    KPCollectionView* grid = m_ctx.collectionView;
+    if (!changes.onlyMetadata || changes.metadata.isEmpty() || !grid || !listsThroughTail(listing))
+        return false;
+    const KPItemViewType type = viewSize().itemViewType();
+    if (type != KPItemViewTypeDocuments && type != KPItemViewTypeGroupedDocuments)
+        return false;
+    const KPDataSourceSortManager& sort =
+        m_ctx.sortManager ? *m_ctx.sortManager : KPDataSourceSortManager::shareDataSourceSortManager();
+    if ((type == KPItemViewTypeGroupedDocuments && !groupsWithoutMetadata(sort.groupSortType())) ||
+        !sortsWithoutMetadata(sort.fileSortType()))
+        return false;
+    const platform::ContextPtr& context = store().context();
+    if (!context)
+        return false;
+
+    const KPItemDataSet& shown = listed().dataSource();
+    KPItemDataSet changed;
+    for (const platform::ObjectID& id : changes.metadata) {
+        const DBFileInfo file = DBFileInfoMetadata(context->existingObjectWithID(id)).fileInfo();
+        if (!file)
+            continue;
+        // Found by the record's identity: the probe equals the listed model of the same record.
+        const auto found = shown.find(KPItemData::create(file));
+        if (found != shown.end())
+            changed.insert(*found);
+    }
+    for (const KPItemDataPtr& item : changed)
+        item->reloadDataContent();
+    for (KPCollectionItemView* view : grid->visibleItemViews()) {
+        auto* itemView = dynamic_cast<KPSectionItemView*>(view);
+        if (itemView && itemView->itemData() && changed.contains(itemView->itemData()))
+            itemView->update();
+    }
+    // What shows the selection (the inspector) reads its values again, as after a listing.
+    if (m_ctx.gridDataSource && !changed.empty()) {
+        for (const KPItemDataPtr& item : m_ctx.gridDataSource->itemDatasWithSectionIndexSets(grid->selectedIndexs())) {
+            if (changed.contains(item)) {
+                grid->doCollectionViewItemSelectedNotify();
+                break;
+            }
+        }
+    }
+    return true;
+}

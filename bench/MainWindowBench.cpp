@@ -21,6 +21,7 @@
 #include "BenchHome.h"
 #include "BenchLibrary.h"
 #include "BenchMemory.h"
+#include "RawListing.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/KPDataSourceManager.h"
 #include "MainWindow/MainWindowContext.h"
@@ -40,7 +41,6 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 namespace {
 
@@ -108,34 +108,12 @@ void openToFirstGrid(benchmark::State& state)
     state.counters["peak_rss_mb"] = rssMb("VmHWM:");
 }
 
-struct RawFile {
-    qint64 pk;
-    QString title, path, pathExtension, thumbPath;
-    bool isTrash;
-};
-
-QString text(sqlite3_stmt* st, int i)
-{
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
-}
-
 void rawSelect(benchmark::State& state)
 {
     (void)engine();
-    const QByteArray file = QFile::encodeName(libraryDir() + QStringLiteral("/library.db"));
     size_t rows = 0;
     for (auto _ : state) {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "SELECT pk, a_title, a_path, a_pathExtension, a_thumbPath, a_isTrash FROM t_DBFileInfo WHERE a_isTrash = 0",
-                           -1, &st, nullptr);
-        std::vector<RawFile> files;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            files.push_back({sqlite3_column_int64(st, 0), text(st, 1), text(st, 2), text(st, 3), text(st, 4),
-                             sqlite3_column_int(st, 5) != 0});
-        sqlite3_finalize(st);
-        sqlite3_close(db);
+        const std::vector<bench::RawFile> files = bench::readListedDocuments(libraryDir());
         rows = files.size();
         benchmark::DoNotOptimize(files);
     }

@@ -20,6 +20,7 @@
 #include "BenchHome.h"
 #include "BenchLibrary.h"
 #include "BenchMemory.h"
+#include "RawListing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,7 +33,6 @@
 #include <fcntl.h>
 #include <cstdio>
 #include <ctime>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -239,16 +239,6 @@ void prepare()
     }
 }
 
-struct RawFile {
-    qint64 pk;
-    QString title, path, pathExtension, thumbPath;
-    bool isTrash;
-};
-
-QString text(sqlite3_stmt* st, int i)
-{
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
-}
 
 struct Select {
     double seconds = 0;
@@ -278,18 +268,7 @@ Select rawSelect()
         const double before = rssMb("VmRSS:");
         const double cpuBefore = processCpuSeconds();
         const qint64 start = nowNs();
-        const QByteArray file = QFile::encodeName(largeLibrary() + QStringLiteral("/library.db"));
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "SELECT pk, a_title, a_path, a_pathExtension, a_thumbPath, a_isTrash FROM t_DBFileInfo WHERE a_isTrash = 0",
-                           -1, &st, nullptr);
-        std::vector<RawFile> files;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            files.push_back({sqlite3_column_int64(st, 0), text(st, 1), text(st, 2), text(st, 3), text(st, 4),
-                             sqlite3_column_int(st, 5) != 0});
-        sqlite3_finalize(st);
-        sqlite3_close(db);
+        const std::vector<bench::RawFile> files = bench::readListedDocuments(largeLibrary());
         s.seconds = double(nowNs() - start) / 1e9;
         s.cpu = processCpuSeconds() - cpuBefore;
         s.mb = rssMb("VmHWM:") - before;

@@ -80,6 +80,10 @@ DayStarts dayStartsFor(const QDateTime& now)
     return cache.starts;
 }
 
+// Read through the record's row: a list of many documents makes no metadata objects.
+const QStringList kRatePath{QStringLiteral("metadata"), QStringLiteral("rate")};
+const QStringList kLabelPath{QStringLiteral("metadata"), QStringLiteral("label")};
+
 } // namespace
 
 KPItemData::KPItemData(const DBFileInfo& record)
@@ -144,12 +148,10 @@ void KPItemData::loadDataContent()
         values->filePath = DBHelper::CombinFileAbsolutePath(m_record);
         values->thumbPath = DBHelper::CombinThumbAbsolutePath(m_record);
         // Read through the record's row: a list of many documents makes no metadata objects.
-        static const QStringList kRate{QStringLiteral("metadata"), QStringLiteral("rate")};
-        static const QStringList kLabel{QStringLiteral("metadata"), QStringLiteral("label")};
         static const QStringList kDateModified{QStringLiteral("metadata"), QStringLiteral("dateModified")};
         static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
-        values->rate = sortfunctions::recordValue(m_record, kRate).toLongLong();
-        values->label = sortfunctions::recordValue(m_record, kLabel).toLongLong();
+        values->rate = sortfunctions::recordValue(m_record, kRatePath).toLongLong();
+        values->label = sortfunctions::recordValue(m_record, kLabelPath).toLongLong();
         values->dateModified = sortfunctions::recordValue(m_record, kDateModified).toDateTime();
         values->dateModifiedString = dateTextForDate(values->dateModified, platform::kit::Scheduler::current().now());
         values->fileSize = sortfunctions::recordValue(m_record, kFileSize).toLongLong();
@@ -159,6 +161,27 @@ void KPItemData::loadDataContent()
         m_titleSortKeyOfValues = false;
     }
     m_loadedDataContent = true;
+}
+
+qint64 KPItemData::rateWithoutLoading() const
+{
+    if (m_loadedDataContent || !m_record)
+        return shown().rate;
+    return sortfunctions::recordValue(m_record, kRatePath).toLongLong();
+}
+
+qint64 KPItemData::labelWithoutLoading() const
+{
+    if (m_loadedDataContent || !m_record)
+        return shown().label;
+    return sortfunctions::recordValue(m_record, kLabelPath).toLongLong();
+}
+
+QStringList KPItemData::tagObjectsWithoutLoading() const
+{
+    if (m_loadedDataContent || !m_record)
+        return shown().tagObjects;
+    return liveNames(m_record.tags());
 }
 
 void KPItemData::reloadDataContent()

@@ -125,6 +125,12 @@ public:
     qint64 label() const { return shown().label; }
     void setLabel(qint64 label) { values().label = label; }
     qint64 fileSize() const { return shown().fileSize; }
+    // What rate(), label() and tagObjects() give, read without loading the values: a model not
+    // loaded yet answers from its record. For readers of a whole selection (the inspector of a
+    // Select All), which would otherwise load every model they pass.
+    qint64 rateWithoutLoading() const;
+    qint64 labelWithoutLoading() const;
+    QStringList tagObjectsWithoutLoading() const;
     QDateTime dateModified() const { return shown().dateModified; }
     // SafeBox items only; invalid for records.
     QDateTime dateCreated() const { return m_extras ? m_extras->dateCreated : QDateTime(); }

@@ -1,5 +1,6 @@
 #include "Inspector/PropertyViewController.h"
 
+#include "Browser/KPSortFunctions.h"
 #include "Controls/KPCoustomDrawBGView.h"
 #include "Controls/KPCoustomStyleLabel.h"
 #include "Controls/KPDBFolderEditor.h"
@@ -511,6 +512,75 @@ void PropertyViewController::refreshModifiedDay(const QDateTime& date)
     m_modifitedViewValue->setTitle(orDash(dayString(date)));
 }
 
+namespace {
+
+// What the inspector shows of several documents: the size of them all, and each other value
+// only where they share it.
+struct SelectionSummary {
+    qint64 size = 0;
+    std::optional<int> flag;   // none: they differ
+    std::optional<int> rate;   // none: they differ
+    std::optional<QString> comment;   // none: they differ
+    QSet<QString> tags;   // the tags every one of them carries
+    bool sameAuthors = false;
+};
+
+// Reads the records through their rows and leaves the display models unloaded: a Select All
+// passes here with every listed document, and loading each model for it cost as much memory as
+// drawing them all. A value stops being read once it is known to differ; the size is read to
+// the end.
+SelectionSummary summarize(const QList<KPItemDataPtr>& items)
+{
+    static const QStringList kFileSize{QStringLiteral("metadata"), QStringLiteral("fileSize")};
+    static const QStringList kComment{QStringLiteral("metadata"), QStringLiteral("comment")};
+    SelectionSummary summary;
+    const QString firstAuthors = items.first()->authorString();
+    summary.sameAuthors = !firstAuthors.isNull();
+    bool sameFlag = true;
+    bool sameRate = true;
+    bool sameComment = true;
+    bool sharedTags = true;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const KPItemData& item = *items[i];
+        const DBFileInfo& record = item.data();
+        summary.size += sortfunctions::recordValue(record, kFileSize).toLongLong();
+        const bool first = i == 0;
+        if (sameFlag) {
+            const int flag = int(item.labelWithoutLoading());
+            sameFlag = first || flag == *summary.flag;
+            summary.flag = flag;
+        }
+        if (sameRate) {
+            const int rate = int(item.rateWithoutLoading());
+            sameRate = first || rate == *summary.rate;
+            summary.rate = rate;
+        }
+        if (sameComment) {
+            const QString comment = sortfunctions::recordValue(record, kComment).toString();
+            sameComment = first || comment == *summary.comment;
+            if (first)
+                summary.comment = comment;
+        }
+        if (sharedTags) {
+            const QStringList names = item.tagObjectsWithoutLoading();
+            const QSet<QString> own(names.begin(), names.end());
+            summary.tags = first ? own : summary.tags.intersect(own);
+            sharedTags = !summary.tags.isEmpty();
+        }
+        if (!first && summary.sameAuthors && item.authorString() != firstAuthors)
+            summary.sameAuthors = false;
+    }
+    if (!sameFlag)
+        summary.flag.reset();
+    if (!sameRate)
+        summary.rate.reset();
+    if (!sameComment)
+        summary.comment.reset();
+    return summary;
+}
+
+} // namespace
+
 void PropertyViewController::refreshDatas()
 {
     closeCompletion();
@@ -600,38 +670,8 @@ void PropertyViewController::refreshDatas()
         m_descriptionViewValue->setStringValue(meta ? meta.comment() : QString());
         m_sourceMutileValues.clear();
     } else {
-        qint64 size = 0;
-        std::optional<int> flag;
-        std::optional<int> rate;
-        bool sameFlag = true;
-        bool sameRate = true;
-        bool sameComment = true;
-        std::optional<QString> comment;
-        QSet<QString> tags;
-        const QString firstAuthors = first->authorString();
-        bool sameAuthors = !firstAuthors.isNull();
-        for (qsizetype i = 0; i < count; ++i) {
-            const KPItemDataPtr& item = m_cacheDatas[i];
-            const DBFileInfo& record = item->data();
-            const DBFileInfoMetadata meta = record ? record.metadata() : DBFileInfoMetadata();
-            size += meta ? meta.fileSize() : 0;
-            const int itemFlag = int(item->label());
-            const int itemRate = int(item->rate());
-            sameFlag = sameFlag && (!flag || *flag == itemFlag);
-            sameRate = sameRate && (!rate || *rate == itemRate);
-            flag = itemFlag;
-            rate = itemRate;
-            const QString itemComment = meta ? meta.comment() : QString();
-            if (!comment)
-                comment = itemComment;
-            else
-                sameComment = sameComment && *comment == itemComment;
-            const QStringList& names = item->tagObjects();
-            const QSet<QString> own(names.begin(), names.end());
-            tags = i == 0 ? own : tags.intersect(own);
-            if (i > 0 && sameAuthors && item->authorString() != firstAuthors)
-                sameAuthors = false;
-        }
+        const SelectionSummary summary = summarize(m_cacheDatas);
+        const qint64 size = summary.size;
         m_labSizeValue->setTitle(sizeString(size));
         m_labDateCreateValue->setDate(std::nullopt);
         m_labDateModifiedValue->setDate(std::nullopt);
@@ -639,15 +679,15 @@ void PropertyViewController::refreshDatas()
         applyFromText(QString());
         m_folderNameViewValue->setTitle(platform::localizedString(QStringLiteral("None")));
         m_modifitedViewValue->setTitle(QStringLiteral("--"));
-        setFlagValue(sameFlag && flag ? *flag : 0);
-        m_ratingViewValue->setRateValue(sameRate && rate ? *rate : 0);
-        m_sourceMutileValues = tags;
-        QStringList shown = tags.values();
+        setFlagValue(summary.flag.value_or(0));
+        m_ratingViewValue->setRateValue(summary.rate.value_or(0));
+        m_sourceMutileValues = summary.tags;
+        QStringList shown = summary.tags.values();
         shown.sort();
         m_tagViewValue->setTokenValues(shown);
-        m_sourceAuthors = sameAuthors ? first->authorObjects().value_or(QStringList()) : QStringList();
+        m_sourceAuthors = summary.sameAuthors ? first->authorObjects().value_or(QStringList()) : QStringList();
         m_authorViewValue->setTokenValues(m_sourceAuthors);
-        m_descriptionViewValue->setStringValue(sameComment && comment ? *comment : QString());
+        m_descriptionViewValue->setStringValue(summary.comment.value_or(QString()));
     }
     if (count == 1)
         m_sourceAuthors = first->authorObjects().value_or(QStringList());

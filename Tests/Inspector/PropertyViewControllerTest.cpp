@@ -174,6 +174,75 @@ TEST_F(PropertyViewTest, RefreshShowsNoneOneSeveralAndSafeBoxSelections)
     EXPECT_EQ(inspector->folderEditorPopMenu(inspector->flagViewValue()), nullptr);
 }
 
+// A Select All hands the inspector every listed document: it shows what they share without
+// loading their display models, reading each value to the last document unless it already
+// differs, and a model that is loaded answers with what it shows.
+TEST_F(PropertyViewTest, ALargeSelectionShowsWhatItSharesWithoutLoadingItsModels)
+{
+    constexpr int kCount = 500;
+    QList<KPItemDataPtr> items;
+    for (int i = 0; i < kCount; ++i) {
+        QStringList tags{QStringLiteral("shared"), QStringLiteral("own %1").arg(i)};
+        if (i % 2)
+            tags << QStringLiteral("odd");
+        const DBFileInfo record = addDocument({.title = QStringLiteral("doc %1").arg(i), .tags = tags,
+                                               .authors = {QStringLiteral("Ann")}, .size = 1024, .label = 3, .rate = 4});
+        DBFileInfoMetadata(record.metadata()).setComment(QStringLiteral("same"));
+        items.append(KPItemData::create(record));
+    }
+    const auto metadataOf = [&](int i) { return DBFileInfoMetadata(items[i]->data().metadata()); };
+    const auto loaded = [&] {
+        return std::count_if(items.begin(), items.end(), [](const KPItemDataPtr& it) { return it->bLoadedDataContent(); });
+    };
+    const auto flagShown = [&] { return inspector->flagViewValue()->property("flag").toInt(); };
+    const auto rateShown = [&] { return inspector->ratingViewValue()->rateValue(); };
+
+    show(items);
+    EXPECT_EQ(inspector->labFileName()->title(), QStringLiteral("500 documents selected"));
+    EXPECT_EQ(flagShown(), 3);
+    EXPECT_EQ(rateShown(), 4);
+    EXPECT_EQ(inspector->tagViewValue()->tokenValues(), QStringList{QStringLiteral("shared")});
+    EXPECT_EQ(inspector->authorViewValue()->tokenValues(), QStringList{QStringLiteral("Ann")});
+    EXPECT_EQ(inspector->descriptionViewValue()->stringValue(), QStringLiteral("same"));
+    EXPECT_EQ(inspector->labSizeValue()->title(), PropertyViewController::sizeString(kCount * 1024LL));
+    EXPECT_EQ(loaded(), 0);
+
+    // Only the last document differs: every value is read to the end, the size after the tags
+    // and the authors stopped being shared.
+    metadataOf(kCount - 1).setLabel(5);
+    metadataOf(kCount - 1).setRate(1);
+    metadataOf(kCount - 1).setComment(QStringLiteral("other"));
+    metadataOf(kCount - 1).setFileSize(4096);
+    DBFileInfo(items[1]->data()).removeTagsObject(tagNamed(QStringLiteral("shared")));
+    DBFileInfo(items[1]->data()).addAuthorsObject(authorNamed(QStringLiteral("Bo")));
+    show(items);
+    EXPECT_EQ(flagShown(), 0);
+    EXPECT_EQ(inspector->flagViewValue()->title(), QStringLiteral("None"));
+    EXPECT_EQ(rateShown(), 0);
+    EXPECT_TRUE(inspector->tagViewValue()->tokenValues().isEmpty());
+    EXPECT_TRUE(inspector->authorViewValue()->tokenValues().isEmpty());
+    EXPECT_TRUE(inspector->descriptionViewValue()->stringValue().isEmpty());
+    EXPECT_EQ(inspector->labSizeValue()->title(), PropertyViewController::sizeString((kCount - 1) * 1024LL + 4096));
+    EXPECT_EQ(loaded(), 0);
+
+    // A drawn model whose rating is being dragged shows its own value, not yet its record's.
+    metadataOf(kCount - 1).setLabel(3);
+    metadataOf(kCount - 1).setRate(4);
+    items[7]->setRate(2);
+    items[8]->setLabel(6);
+    show(items);
+    EXPECT_EQ(rateShown(), 0);
+    EXPECT_EQ(flagShown(), 0);
+    items[7]->setRate(4);
+    items[8]->setLabel(3);
+    metadataOf(7).setRate(1);
+    metadataOf(8).setLabel(5);
+    show(items);
+    EXPECT_EQ(rateShown(), 4);
+    EXPECT_EQ(flagShown(), 3);
+    EXPECT_EQ(loaded(), 2);
+}
+
 TEST_F(PropertyViewTest, MoreTakesTheDetailsOutOfTheStackAndPutsThemBackSecond)
 {
     show({item({.title = QStringLiteral("Alpha")})});

@@ -7,7 +7,7 @@
 // Counters: grid_fps and raw_fps (frames per second), cost (grid time per frame over raw time
 // per frame; the goal is 3 or less), views (item views ever constructed) and visible (the most
 // item views on screen at once; the goal is views below twice that).
-#include "BenchHome.h"
+#include "BenchWidgetMain.h"
 #include "GridBench.h"
 #include "Browser/CollectionView/FakeGrid.h"
 
@@ -178,12 +178,5 @@ BENCHMARK_CAPTURE(BM_ScrollGrid, list_100_sections, Config{KPDisplayModeList, tr
 
 int main(int argc, char** argv)
 {
-    useBenchHome(QDir::tempPath() + QStringLiteral("/folivo-collectionview-bench"));
-    QApplication app(argc, argv);
-    if (!KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")))
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, QDir::tempPath() + QStringLiteral("/folivo-collectionview-bench"));
 }

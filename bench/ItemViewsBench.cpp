@@ -6,7 +6,7 @@
 //
 // Counters: grid_fps (frames per second), views (item views ever constructed) and visible (the
 // most item views on screen at once).
-#include "BenchHome.h"
+#include "BenchWidgetMain.h"
 #include "GridBench.h"
 #include "Browser/CollectionView/FakeGrid.h"
 #include "Browser/ItemViews/ItemViewGeometry.h"
@@ -98,13 +98,6 @@ BENCHMARK_CAPTURE(BM_ScrollItemViews, list, KPDisplayModeList)->Unit(benchmark::
 
 int main(int argc, char** argv)
 {
-    useBenchHome(QDir::tempPath() + QStringLiteral("/folivo-itemviews-bench"));
-    QApplication app(argc, argv);
-    if (!KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")))
-        return 1;
-    KPSectionItemView::setServices(ItemViewServices());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, QDir::tempPath() + QStringLiteral("/folivo-itemviews-bench"),
+                               [] { KPSectionItemView::setServices(ItemViewServices()); });
 }

@@ -2,7 +2,7 @@
 // a new tag group acts on) and a reload that keeps it. Both should grow with the number of rows,
 // not its square; the run reports the fitted complexity ("SideBar/select_all_and_reload_BigO").
 // Run: build/bin/sidebar_bench
-#include "BenchHome.h"
+#include "BenchWidgetMain.h"
 #include "SideBar/KPNode.h"
 #include "SideBar/KPNodeTreeModel.h"
 #include "SideBar/KPSideBarOutlineView.h"
@@ -48,12 +48,5 @@ BENCHMARK(selectAllAndReload)->Name("SideBar/select_all_and_reload")->Arg(500)->
 
 int main(int argc, char** argv)
 {
-    useBenchHome(QDir::tempPath() + QStringLiteral("/folivo-sidebar-bench"));
-    QApplication app(argc, argv);
-    if (!KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")))
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv, QDir::tempPath() + QStringLiteral("/folivo-sidebar-bench"));
 }

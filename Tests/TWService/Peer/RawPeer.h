@@ -3,6 +3,7 @@
 #pragma once
 
 #include "TWService/Server/TWWire.h"
+#include "TWService/Socket/SocketTestSupport.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>
@@ -39,18 +40,7 @@ struct RawPeer {
     }
     void send(const QByteArray& bytes) const { ::send(fd, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL); }
     // Up to n bytes: fewer when the other end closed or went quiet.
-    QByteArray recv(qsizetype n) const
-    {
-        QByteArray out;
-        char buf[4096];
-        while (out.size() < n) {
-            const ssize_t r = ::recv(fd, buf, std::min<std::size_t>(sizeof buf, std::size_t(n - out.size())), 0);
-            if (r <= 0)
-                break;
-            out.append(buf, r);
-        }
-        return out;
-    }
+    QByteArray recv(qsizetype n) const { return sockettest::recvExactly(fd, n); }
     std::optional<quint32> word() const
     {
         const QByteArray out = recv(4);

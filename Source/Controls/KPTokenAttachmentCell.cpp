@@ -8,6 +8,7 @@
 #include "Theme/ThemeContrast.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPainter>
 #include <cmath>
 
@@ -35,6 +36,19 @@ void drawSprite(QPainter& painter, const KPSprite* sprite, qreal x, qreal y, qre
     if (!sprite || sprite->image().isNull() || width <= 0)
         return;
     painter.drawImage(QRectF(x, y, width, sprite->size().height()), sprite->image());
+}
+
+// The mean colour of a token's centre slice, worked out once per picture: tokens are drawn on
+// every repaint of their editor, and the picture only changes with the theme.
+QColor groundOf(const QImage& centre)
+{
+    static QHash<qint64, QColor> grounds;
+    const auto found = grounds.constFind(centre.cacheKey());
+    if (found != grounds.cend())
+        return *found;
+    const QColor ground = themecontrast::averageColor(centre, QColor());
+    grounds.insert(centre.cacheKey(), ground);
+    return ground;
 }
 
 qreal spriteWidth(const KPSprite* sprite)
@@ -159,7 +173,7 @@ void KPTokenThemedCell::draw(QPainter& painter, const QRectF& frame) const
         drawSprite(painter, right, rightX, frame.y(), rw);
         drawSprite(painter, centre, inner.x() + lw, frame.y(), inner.width() - (lw + rw));
         if (centre)
-            ground = themecontrast::averageColor(centre->image(), QColor());
+            ground = groundOf(centre->image());
     }
     const qreal th = QFontMetricsF(textAttributes().font).height();
     // Clear of the left cap and of the delete button in the right one.

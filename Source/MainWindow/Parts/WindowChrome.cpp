@@ -424,9 +424,8 @@ void WindowChrome::setSearchField(QWidget* field)
 
 void WindowChrome::layoutSearchField()
 {
-    if (!m_searchField)
-        return;
-    m_searchField->setGeometry(searchEditorRect());
+    if (m_searchField)
+        m_searchField->setGeometry(searchEditorRect());
     updateTitleIconCover();
 }
 
@@ -468,7 +467,6 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
                              height);
     }
     layoutSearchField();
-    updateTitleIconCover();
 }
 
 void WindowChrome::showButtons(const ContentButtons& buttons)

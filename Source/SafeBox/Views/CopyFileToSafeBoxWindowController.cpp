@@ -340,13 +340,15 @@ void CopyFileToSafeBoxWindowController::start()
                 break;
         }
         if (run->move && !run->copied.isEmpty()) {
+            // The copies are whole from here: a seal begun after this moment holds them, even one
+            // that begins before this thread runs again once the sheet says it is sealing.
+            const qint64 copiedAt = platform::sbx::monotonicNowNs();
             run->sealing->store(true);
             toMain([](CopyFileToSafeBoxWindowController& c) {
                 c.txtCopyingHint->setText(QObject::tr("Sealing…"));
                 c.btnCancelCopyingButton->setText(QObject::tr("Keep Originals"));
                 c.btnCancelCopyingButton->setEnabled(true);
             });
-            const qint64 copiedAt = platform::sbx::monotonicNowNs();
             run->keptReason = waitForSeal(run->services, run->device, copiedAt, *run->cancelSealWait);
             if (run->keptReason.isEmpty()) {
                 for (int index : run->copied) {

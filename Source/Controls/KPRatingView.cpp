@@ -68,8 +68,8 @@ void KPRatingView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    // Qt's implicit grab keeps the moves and the release coming here, as the manual tracking
-    // loop of the original did.
+    // Qt's implicit grab keeps the moves and the release coming here even when the pointer
+    // leaves the stars, so a drag past either end still ends at 0 or the top rating.
     m_tracking = true;
     setRateValue(ratingByPoint(event->position()));
 }

@@ -41,7 +41,7 @@ void AutoCompletedTableViewCell::paint(QPainter* painter, const QStyleOptionView
     if (highlighted)
         painter->fillRect(option.rect, kHighlight);
     else
-        // The row separator the original drew with a cell image.
+        // A faint line parts the rows: the list has no grid of its own and the theme no image for it.
         painter->fillRect(QRectF(option.rect.left(), option.rect.bottom(), option.rect.width(), 1),
                           QColor(0, 0, 0, 18));
     painter->setFont(platform::kit::FontResolver::systemFont(12));

@@ -6,9 +6,9 @@
 // - a desktop-file ID ("thunderbird.desktop"): that program while it is installed, else the
 //   default one;
 // - "eml": the message written as an ".eml" file and opened with the desktop's mail reader.
-// Older values name programs of the platform the program was first written for: every
-// identifier without an installed program found at launch means the default mail program;
-// Outlook, Sparrow and Postbox do not exist here and are never found, so their senders answer
+// Preferences copied from another computer can name programs that are not installed here:
+// every identifier without an installed program found at launch means the default mail program;
+// Outlook, Sparrow and Postbox have no Linux program and are never found, so their senders answer
 // false. Every send answers true only when the message was really handed over; the reason of
 // a failure goes to the log.
 //

@@ -12,7 +12,7 @@
 
 class TagMetaAttributes {
 public:
-    // What Linux answers for a missing attribute (macOS's ENOATTR).
+    // What the kernel answers for an attribute the file does not have.
     static constexpr int kNoAttribute = ENODATA;
 
     // The value, or the errno; a value larger than maxSize fails with ERANGE, as a read into a

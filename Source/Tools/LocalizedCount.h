@@ -1,5 +1,5 @@
-// Localised formats that take one number, written with the original program's placeholder
-// ("%ld", "%d" or "%@"): the number replaces the first one.
+// Localised formats that take one number, written with the placeholder the localisation tables
+// use ("%ld", "%d" or "%@"): the number replaces the first one.
 #pragma once
 
 #include <QString>

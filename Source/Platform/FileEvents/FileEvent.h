@@ -1,8 +1,8 @@
 // One change reported by a file-event stream: the item's path, the watched root it lies in,
 // and what happened, as flag bits.
 //
-// The bit values are those of the FSEvents flags the program was written against, so code that
-// reads them keeps its meaning. Paths are absolute, never end in "/", and are valid UTF-8 (an
+// The flags of one path's events in a batch are or-ed together, so each kind has a bit of its
+// own; they show in the log as one number, read with the values below. Paths are absolute, never end in "/", and are valid UTF-8 (an
 // item whose name is not is not reported).
 #pragma once
 

@@ -1,8 +1,8 @@
 // A stream of file-system events over a set of folders and everything below them, from the
 // moment it starts (no history is replayed), delivered in batches on the main queue.
 //
-// It stands in for the FSEvents stream the program was written against: events that arrive
-// within the latency are gathered into one batch, one entry per path with the flags of all its
+// Watched folders can change by the thousand at once (an unpacked archive, a synced folder), so
+// events that arrive within the latency are gathered into one batch, one entry per path with the flags of all its
 // events. Where the kernel cannot say what changed, the affected root itself is reported with
 // MustScanSubDirs: after lost events (every root), after the root was removed or unmounted
 // (RootChanged or Unmount), and periodically for roots that cannot be watched (Polled; see

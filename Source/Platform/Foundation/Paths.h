@@ -1,8 +1,9 @@
 // Where the program's folders are on Linux.
 //
-// The macOS locations the program was written for map onto the XDG base folders:
-// "~/Library/Application Support/X" is $XDG_DATA_HOME/X, the documents folder is Qt's documents
-// location, and the temporary folder is a private per-user folder. Every lookup reads the
+// The program's data lives where the desktop's other programs keep theirs, in the XDG base
+// folders: the support folder "~/Library/Application Support/X" the code names is
+// $XDG_DATA_HOME/X, the documents folder is Qt's documents location, and the temporary folder is
+// a private per-user folder, so no other account can read what is staged there. Every lookup reads the
 // environment at call time (nothing is cached), so tests that point HOME and XDG_* at a scratch
 // folder get scratch paths. Paths are compared exactly and by whole components: Linux file
 // names are case-sensitive, and "/a/bc" is not inside "/a/b".

@@ -1,7 +1,7 @@
 // Extended attributes of files, as the program's tags, ratings and Finder data use them.
 //
-// The program names its attributes as macOS does ("com.apple.metadata:_kMDItemUserTags");
-// Linux only lets ordinary users write the "user." namespace, so every name is stored as
+// The program's attribute names ("com.apple.metadata:_kMDItemUserTags") are those its tagged
+// files already carry, so they stay; Linux only lets ordinary users write the "user." namespace, so every name is stored as
 // "user." + name and listed back without the prefix (attributes of other namespaces are not
 // shown). Links are never followed. Failures keep their errno as the code (domain "XAttr")
 // with a message that says what went wrong in words: a file system that refuses user

@@ -9,7 +9,8 @@ namespace platform::kit {
 
 namespace {
 
-// Mac system faces and the families that stand in for them; the first installed one wins.
+// Faces the themes name that Linux seldom has, and the families of like width that take their
+// place; the first installed one wins.
 struct Substitute {
     const char* name;
     const char* families[3];

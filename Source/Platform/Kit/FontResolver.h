@@ -1,7 +1,8 @@
 // Resolves the PostScript-style font names the themes and views use ("OpenSans-Bold",
 // "LucidaGrande", "Geneva") to fonts that exist here. The program ships Open Sans in its "font"
-// resource folder; the Mac system faces it was designed with map to installed substitutes, and
-// a name that matches nothing gives no font so the caller can apply its own fallback.
+// resource folder; the other faces the themes name (LucidaGrande, Geneva, Helvetica…) are rarely
+// installed on Linux and map to installed substitutes of the same width, and a name that matches
+// nothing gives no font so the caller can apply its own fallback.
 //
 // Sizes are in points of the y-up geometry, which are logical pixels, so fonts are sized in
 // pixels rather than in typographic points that would grow with the screen's DPI.

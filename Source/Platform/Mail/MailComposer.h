@@ -13,9 +13,10 @@
 // With no mail program and no message reader the result is an error saying so. Every value
 // reaches the program as process arguments (see MailCommandLines), never through a shell.
 //
-// The bundle identifiers the program stores name programs of another platform: only
-// "com.apple.mail" (the user's default mail program) and "org.mozilla.thunderbird" mean
-// something here; Outlook, Sparrow, Postbox and the like are never found.
+// The mail-program choice is stored as a bundle identifier, and preferences copied from another
+// computer may name programs Linux does not have: only "com.apple.mail" (the user's default mail
+// program) and "org.mozilla.thunderbird" mean something here; Outlook, Sparrow, Postbox and the
+// like are never found.
 #pragma once
 
 #include "Platform/Foundation/Error.h"

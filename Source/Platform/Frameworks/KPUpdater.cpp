@@ -18,7 +18,7 @@ QString KPUpdater::checkForUpdates()
 {
     const QString version =
         Bundle::mainBundle().objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString();
-    return QStringLiteral("Folivo 2 %1 is the newest version available.").arg(version);
+    return QStringLiteral("This is Folivo 2 %1. Updates come with your system's packages: your software updater installs a newer version when your distribution offers one.").arg(version);
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
-// The update check. This build has no update feed to ask, so every check finds the running
-// version current; the menu command reports that, and the launch check has nothing to do.
+// The update check. Folivo 2 is updated with the system's packages, not by a feed of its own,
+// so the menu command says which version runs and where updates come from, and the launch
+// check has nothing to do.
 #pragma once
 
 #include <QString>

@@ -16,7 +16,7 @@ std::shared_ptr<ServiceBackend> makeBackend()
     if (qgetenv("FOLIVO_BONJOUR_BACKEND") != "directory") {
         if (auto avahi = AvahiServiceBackend::create())
             return avahi;
-        qInfo("Bonjour: no avahi-daemon answers; services are found on this machine only");
+        qInfo("Bonjour: no avahi-daemon answers; no other running copy can be found or find this one");
     }
 #endif
     return std::make_shared<DirectoryServiceBackend>();

@@ -68,6 +68,10 @@ void fail(const char* what, const QString& detail)
 void setUp()
 {
     static const bool done = [] {
+        // The logger's console capture takes over standard error: a decoder that logs would
+        // then swallow fail()'s report and the sanitizers' own, and a capture thread torn down
+        // at exit would be reported as the input's crash.
+        qputenv("FOLIVO_LOG_NO_CAPTURE", "1");
         if (qEnvironmentVariableIsEmpty("FOLIVO_FUZZ_VERBOSE"))
             qInstallMessageHandler(quietHandler);
         return true;

@@ -28,7 +28,8 @@ void fail(const char* what, const QString& detail = {});
 // For the target's own machinery breaking (no scratch folder, no database): always ends the run.
 [[noreturn]] void abortRun(const char* what, const QString& detail = {});
 
-// Once per process: Qt's warnings are muted (hostile input makes readers warn on every run,
+// Once per process, before the code under test runs: the logger keeps standard error (no
+// console capture), and Qt's warnings are muted (hostile input makes readers warn on every run,
 // which only slows fuzzing) unless FOLIVO_FUZZ_VERBOSE is set.
 void setUp();
 

@@ -222,10 +222,12 @@ TEST_F(SearchCoordinatorTest, SearchingFromACollectionSelectsDocumentsAndKeepsTh
     EXPECT_TRUE(searches[0]->cancelled);
     EXPECT_FALSE(ctx.state.searchTextEditoring);
     EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
-    const QStringList shown = listed();
+    // The collections listing may hold every document, "late" among them: start from an empty
+    // listing so that a batch taken after all would show.
+    KPDataSourceManager::shareDataSourceManager().removeAllObjects();
     searches[0]->batch({hit(late, 1)});
     searches[0]->finish();
-    EXPECT_EQ(listed(), shown);
+    EXPECT_TRUE(listed().isEmpty()) << qPrintable(listed().join(", "));
 }
 
 TEST_F(SearchCoordinatorTest, SmartFolderAllTakesOnlyHitsThatPassItsRules)

@@ -117,10 +117,13 @@ TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheFi
 {
     addDocument(browsertest::DocumentFields{.title = "Work paper", .tags = {"Work"}});
     addDocument(browsertest::DocumentFields{.title = "Other", .tags = {"wine"}});
-    DBTag gone = engine->createTagByContext("woods");
-    gone.setIsTrash(true);
+    addDocument(browsertest::DocumentFields{.title = "Forest", .tags = {"woods"}, .authors = {"Wolfe", "Woolf"}});
     ASSERT_TRUE(KPContextHelper::save(context()));
     KPSearchTextEditor& field = openWithField();
+    // Trashed while the window is open: the start's purge has passed, so they are in the store.
+    tagNamed("woods").setIsTrash(true);
+    authorNamed("Woolf").setIsTrash(true);
+    ASSERT_TRUE(KPContextHelper::save(context()));
     auto* search = dynamic_cast<SearchCoordinator*>(controller->context().search);
     field.textView()->setFocus();
 
@@ -149,6 +152,11 @@ TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheFi
     QTest::keyClick(field.textView(), Qt::Key_Return);
     EXPECT_EQ(field.searchValues().last(), SearchTokenValue::make(SearchTokenTag, "wine"));
     EXPECT_EQ(titles(), QStringList());
+
+    // Nor is the trashed author.
+    QTest::keyClicks(field.textView(), "@wo");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    EXPECT_EQ(search->searchResultController()->rowCount(), 2); // the typed text and Wolfe
 }
 
 TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)

@@ -1,5 +1,6 @@
 // Loopback throughput of the asynchronous socket beside plain blocking sockets, and of a file
-// sent from one peer exchange to another beside the same bytes over one TCP connection.
+// sent from one peer exchange to another beside its floor: the same file read, sent over one
+// TCP connection and written to a file on the other end.
 //
 //   build/bin/socket_bench                      (a few hundred MiB per case; run by hand)
 #include "TWService/Client/TWBaseRequest.h"
@@ -87,43 +88,96 @@ void BM_AsyncSocketLoopback(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * total);
 }
 
+// Sends total bytes over one blocking TCP connection on the loopback. With a source the bytes
+// are read from that file as they are sent, with a target written to a new file as they arrive
+// (closed and removed at the end, as the upload's staging is), which is what a peer upload does
+// besides its protocol; without them memory to memory.
+void blockingLoopback(qint64 total, const QString& source = {}, const QString& target = {})
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread reader([&] {
+        const int c = ::accept(listener, nullptr, nullptr);
+        QFile out(target);
+        if (!target.isEmpty())
+            out.open(QIODevice::WriteOnly);
+        std::vector<char> buf(kMiB);
+        qint64 got = 0;
+        while (got < total) {
+            const ssize_t r = ::recv(c, buf.data(), buf.size(), 0);
+            if (r <= 0)
+                break;
+            if (out.isOpen())
+                out.write(buf.data(), r);
+            got += r;
+        }
+        if (out.isOpen()) {
+            out.close();
+            out.remove();
+        }
+        ::close(c);
+    });
+    QFile in(source);
+    if (!source.isEmpty())
+        in.open(QIODevice::ReadOnly);
+    QByteArray block(kMiB, 'x');
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    for (qint64 sent = 0; sent < total;) {
+        if (in.isOpen())
+            block = in.read(kMiB);
+        if (block.isEmpty())
+            break;
+        for (qsizetype off = 0; off < block.size();) {
+            const ssize_t w = ::send(fd, block.constData() + off, std::size_t(block.size() - off), MSG_NOSIGNAL);
+            if (w <= 0) {
+                sent = total;
+                break;
+            }
+            off += w;
+            sent += w;
+        }
+    }
+    reader.join();
+    ::close(fd);
+    ::close(listener);
+}
+
 void BM_BlockingSendRecvLoopback(benchmark::State& state)
 {
     const qint64 total = state.range(0) * kMiB;
-    const QByteArray block(kMiB, 'x');
-    for (auto _ : state) {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        std::thread reader([&] {
-            const int c = ::accept(listener, nullptr, nullptr);
-            std::vector<char> buf(kMiB);
-            qint64 got = 0;
-            while (got < total) {
-                const ssize_t r = ::recv(c, buf.data(), buf.size(), 0);
-                if (r <= 0)
-                    break;
-                got += r;
-            }
-            ::close(c);
-        });
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        for (qint64 sent = 0; sent < total;) {
-            const ssize_t w = ::send(fd, block.constData(), std::size_t(block.size()), MSG_NOSIGNAL);
-            if (w <= 0)
-                break;
-            sent += w;
-        }
-        reader.join();
-        ::close(fd);
-        ::close(listener);
-    }
+    for (auto _ : state)
+        blockingLoopback(total);
+    state.SetBytesProcessed(state.iterations() * total);
+}
+
+// A payload file of mib MiB in dir.
+QString payloadFile(const QTemporaryDir& dir, qint64 mib)
+{
+    const QString path = dir.filePath(QStringLiteral("payload.bin"));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    const QByteArray block(kMiB, 'y');
+    for (qint64 i = 0; i < mib; ++i)
+        f.write(block);
+    return path;
+}
+
+// The floor of a peer upload: the file read, sent over one connection and written to a file
+// beside it on the other end.
+void BM_FileSendRecvLoopback(benchmark::State& state)
+{
+    const qint64 total = state.range(0) * kMiB;
+    QTemporaryDir dir;
+    const QString path = payloadFile(dir, state.range(0));
+    for (auto _ : state)
+        blockingLoopback(total, path, dir.filePath(QStringLiteral("received.bin")));
     state.SetBytesProcessed(state.iterations() * total);
 }
 
@@ -144,14 +198,7 @@ void BM_PeerUploadLoopback(benchmark::State& state)
 {
     const qint64 total = state.range(0) * kMiB;
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("payload.bin"));
-    {
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        const QByteArray block(kMiB, 'y');
-        for (qint64 i = 0; i < state.range(0); ++i)
-            f.write(block);
-    }
+    const QString path = payloadFile(dir, state.range(0));
     auto keep = std::make_shared<Keep>();
     auto server = TWServer::create();
     server->setDelegate(keep);
@@ -176,6 +223,7 @@ void BM_PeerUploadLoopback(benchmark::State& state)
 
 BENCHMARK(BM_AsyncSocketLoopback)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BlockingSendRecvLoopback)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FileSendRecvLoopback)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerUploadLoopback)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)

@@ -40,9 +40,11 @@
 
 namespace {
 
-// A poll in which the process ran longer than this counts as busy.
-constexpr qint64 busyNsPerPoll = 500000;
 constexpr int pollMs = 5;
+// A poll in which the process ran for a quarter of it or more counts as busy. An idle program
+// may still wake now and then for a timer or an event (a millisecond of work, say); such a wake
+// is not start-up, and a lower bar would stretch "until quiet" to the next of them.
+constexpr qint64 busyNsPerPoll = pollMs * 1000000 / 4;
 // How long the process must stay idle to count as quiet, and how long start-up may take at most.
 constexpr qint64 quietWindowMs = 400;
 constexpr qint64 capMs = 60000;

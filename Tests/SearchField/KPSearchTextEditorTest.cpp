@@ -1,4 +1,5 @@
 #include "SearchField/KPSearchTextEditor.h"
+#include "SearchField/KPSTAttachmentCell.h"
 
 #include "../Controls/TokenTestSupport.h"
 #include "Controls/KPTokenEditorView.h"
@@ -7,7 +8,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetricsF>
 #include <QMimeData>
+#include <QPainter>
 #include <QTest>
 #include <QTextCursor>
 #include <gtest/gtest.h>
@@ -138,14 +141,52 @@ TEST_F(SearchFieldTest, TokensDeletedByTheirButtonOrPastedFromTheEditor)
     EXPECT_EQ(changes.size(), 1);
 }
 
-TEST(SearchTokenCell, WidthIsCappedAndWiderForKinds)
+// The columns where a token's text left ink: the cell drawn with its text against the same
+// cell drawn without one, in the same frame.
+std::pair<int, int> inkColumns(const KPSTAttachmentCell& cell, int type, const QRectF& frame)
+{
+    const auto render = [&](const KPSTAttachmentCell& c) {
+        QImage image(frame.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        c.draw(painter, frame);
+        return image;
+    };
+    const QImage with = render(cell);
+    const QImage without = render(KPSTAttachmentCell(QString(), type));
+    int first = -1, last = -1;
+    for (int x = 0; x < with.width(); ++x)
+        for (int y = 0; y < with.height(); ++y)
+            if (with.pixel(x, y) != without.pixel(x, y)) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+// What a user would see go wrong with a token: a short name cut, a long one running under the
+// delete button or stretching the token across the field.
+TEST(SearchTokenCell, TheTextShowsWholeOrElidedAndNeverUnderTheDeleteButton)
 {
     const QString longText(400, QLatin1Char('w'));
-    EXPECT_EQ(KPSTAttachmentCell(longText, SearchTokenText).cellSize(), QSizeF(193, 20));
-    EXPECT_EQ(KPSTAttachmentCell(longText, SearchTokenTag).cellSize(), QSizeF(206, 20));
-    const KPSTAttachmentCell shortCell("a", SearchTokenAuthor);
-    EXPECT_LT(shortCell.cellSize().width(), 206);
-    EXPECT_EQ(shortCell.buttonRectByCellFrame(QRectF(10, 0, 60, 20)), QRectF(53, 3, 14, 14));
+    for (int type : {SearchTokenText, SearchTokenTag, SearchTokenFileType, SearchTokenAuthor}) {
+        for (const QString& text : {QStringLiteral("a"), QStringLiteral("Annual report"), longText}) {
+            SCOPED_TRACE(QStringLiteral("%1 %2").arg(type).arg(text.left(20)).toStdString());
+            const KPSTAttachmentCell cell(text, type);
+            const QRectF frame(QPointF(0, 0), cell.cellSize());
+            EXPECT_LE(frame.width(), 210) << "a token as wide as the field leaves no room to type";
+            const auto [first, last] = inkColumns(cell, type, frame);
+            ASSERT_GE(first, 0) << "no text drawn";
+            const QRectF button = cell.buttonRectByCellFrame(frame);
+            ASSERT_FALSE(button.isEmpty());
+            EXPECT_LT(last, button.left()) << "the text runs under the delete button";
+            const qreal advance = QFontMetricsF(cell.textAttributes().font).horizontalAdvance(text);
+            if (advance < 150)
+                EXPECT_GE(last - first + 1, advance * 0.8) << "a short text was cut";
+        }
+    }
 }
 
 } // namespace

@@ -11,8 +11,10 @@
 #include "Inspector/TagEditorViewController.h"
 #include "Platform/Kit/FontResolver.h"
 #include "Theme/KPThemeManager.h"
+#include "Theme/ThemeContrast.h"
 
 #include <QDir>
+#include <QHash>
 #include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -31,7 +33,7 @@ protected:
 // Every control of the inspector drawn once, hovered where hovering changes the look; the sheet
 // is written next to the test program for a person to look at, and each control must have
 // drawn something.
-QImage sheetFor(DataBaseEngine* engine)
+QImage sheetFor(DataBaseEngine* engine, qint64 stars = 3)
 {
     QWidget page;
     page.resize(480, 360);
@@ -46,7 +48,7 @@ QImage sheetFor(DataBaseEngine* engine)
     QEnterEvent over(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QApplication::sendEvent(folder, &over);
     auto* rating = new KPRatingView(QRect(10, 100, 90, 20), &page);
-    rating->setRateValue(3);
+    rating->setRateValue(stars);
     auto* label = new KPCoustomStyleLabel(QRect(10, 126, 200, 24), &page);
     label->setTitle(QStringLiteral("Annual report 2013.pdf"));
     auto* wrap = new KPWrapStyleLabel(QRect(10, 156, 200, 44), &page);
@@ -74,28 +76,64 @@ QImage sheetFor(DataBaseEngine* engine)
     return image;
 }
 
-TEST_F(ContactSheetTest, TheControlsDrawInTwoThemes)
+// The strongest contrast any pixel of area has against the area's most common colour (its
+// ground): the text's own colour where a glyph's stem is drawn solid.
+double textContrast(const QImage& sheet, QRect area)
+{
+    const qreal dpr = sheet.devicePixelRatio();
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[sheet.pixel(int(x * dpr), int(y * dpr))];
+    QRgb ground = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most)
+            most = it.value(), ground = it.key();
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        best = std::max(best, themecontrast::contrastRatio(QColor(it.key()), QColor(ground)));
+    return best;
+}
+
+// Whether area differs between two sheets.
+bool differs(const QImage& a, const QImage& b, QRect area)
+{
+    const qreal dpr = a.devicePixelRatio();
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (a.pixel(int(x * dpr), int(y * dpr)) != b.pixel(int(x * dpr), int(y * dpr)))
+                return true;
+    return false;
+}
+
+// Every control of the inspector drawn in the light and the dark theme (the sheets are written
+// next to the test program for a person to look at): the texts can be read on their fields, and
+// a rating of 3 fills the first three stars and only those.
+TEST_F(ContactSheetTest, TheControlsReadInBothThemesAndARatingFillsItsStars)
 {
     tag(QStringLiteral("Receipts"));
     tag(QStringLiteral("Reports"));
     const QString folder = QStringLiteral(QT_TESTCASE_BUILDDIR);
     for (const QString& theme : {QStringLiteral("gray"), QStringLiteral("dark")}) {
+        SCOPED_TRACE(theme.toStdString());
         ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(theme));
         const QImage sheet = sheetFor(engine.get());
         ASSERT_FALSE(sheet.isNull());
         EXPECT_TRUE(sheet.save(QDir(folder).filePath(QStringLiteral("inspector-controls-%1.png").arg(theme))));
-        // The rating's stars and the dates' text left ink on the page's plain background.
-        const QColor background = sheet.pixelColor(470, 250);
-        auto inked = [&](QRect area) {
-            for (int y = area.top(); y <= area.bottom(); ++y)
-                for (int x = area.left(); x <= area.right(); ++x)
-                    if (sheet.pixelColor(x * sheet.devicePixelRatio(), y * sheet.devicePixelRatio()) != background)
-                        return true;
-            return false;
-        };
-        EXPECT_TRUE(inked(QRect(10, 100, 90, 20))) << qPrintable(theme);
-        EXPECT_TRUE(inked(QRect(14, 12, 150, 18))) << qPrintable(theme);
-        EXPECT_TRUE(inked(QRect(14, 42, 40, 18))) << qPrintable(theme);
+        // The date, the placeholder of an empty date, the title and the path.
+        for (const QRect& text : {QRect(12, 12, 190, 20), QRect(12, 42, 60, 20), QRect(12, 128, 190, 20),
+                                  QRect(12, 158, 190, 40)})
+            EXPECT_GE(textContrast(sheet, text), themecontrast::kMinimum)
+                << "unreadable text at " << text.x() << "," << text.y();
+
+        const QImage none = sheetFor(engine.get(), 0);
+        const int starsLeft = 10;
+        const int pitch = int(KPRatingView::kPitch);
+        for (int star = 0; star < KPRatingView::kStarCount; ++star) {
+            const QRect cell(starsLeft + star * pitch + 2, 102, pitch - 4, 16);
+            EXPECT_EQ(differs(sheet, none, cell), star < 3) << "star " << star + 1;
+        }
     }
 }
 

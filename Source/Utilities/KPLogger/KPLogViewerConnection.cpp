@@ -160,7 +160,7 @@ void KPLogViewerConnection::startReachability()
 {
     // A restarted watch reports the flags at once; only a real difference drops a stream.
     m_reachability.start();
-    if (const auto flags = m_reachability.pollIfDue(Clock::now()))
+    if (const auto flags = m_reachability.takeChange(Clock::now()))
         applyReachability(*flags);
 }
 
@@ -219,8 +219,8 @@ std::optional<KPLogViewerConnection::Clock::time_point> KPLogViewerConnection::n
         if (!due || t < *due)
             due = t;
     };
-    if (m_reachability.isActive())
-        consider(m_reachability.nextPoll());
+    if (const auto poll = m_reachability.nextPoll())
+        consider(*poll);
     if (m_reconnectAt)
         consider(*m_reconnectAt);
     if (m_stream && !m_stream->isOpen())
@@ -247,7 +247,7 @@ void KPLogViewerConnection::advance(short revents)
             streamEvent(event);
     }
     const Clock::time_point now = Clock::now();
-    if (const auto flags = m_reachability.pollIfDue(now))
+    if (const auto flags = m_reachability.takeChange(now))
         applyReachability(*flags);
     if (m_reconnectAt && now >= *m_reconnectAt) {
         if (m_stream || m_resolving) {

@@ -2,9 +2,9 @@
 // sending the queue, and going back to the file when the link drops.
 //
 // It is one state machine driven only by the logger's worker thread: discovery events, stream
-// events, the reachability poll and the reconnect timer all arrive as calls from the worker's
-// loop, so none of the state below needs a lock. The worker asks it which descriptor to poll and
-// when its next deadline is.
+// events, network changes and the reconnect timer all arrive as calls from the worker's loop, so
+// none of the state below needs a lock. The worker asks it which descriptors to wait on and when
+// its next deadline is.
 //
 // Records are offered only to a viewer on this machine: a discovered service must resolve as
 // local, and a configured host must be a loopback address (or this machine's own name).
@@ -82,7 +82,7 @@ public:
     // Discovery events are waiting.
     void discoveryEvents();
     // The polled descriptor reported revents (0 when the wait ended for another reason); also
-    // runs the reachability poll and the timers that are due.
+    // takes the network changes announced and runs the timers that are due.
     void advance(short revents);
     // The connected send step: packs queued records (or the log file's) and writes them.
     void sendQueued(bool pastGaps);
@@ -90,7 +90,10 @@ public:
     // The descriptor to poll while a stream exists (-1 otherwise) and its events.
     int descriptor() const;
     short pollEvents() const;
-    // The earliest moment something is due (reachability poll, reconnect, open timeout).
+    // The descriptor that announces network changes (-1 without one): waited on for reading.
+    int reachabilityDescriptor() const { return m_reachability.descriptor(); }
+    // The earliest moment something is due (reconnect, open timeout, and the interface list's
+    // read where network changes are not announced).
     std::optional<Clock::time_point> nextDeadline() const;
 
     bool isConnected() const { return m_connected.load(); }

@@ -21,10 +21,12 @@ namespace {
 using namespace std::chrono_literals;
 
 // The worker's waits: a short first one so early records leave soon after start-up, none
-// right after handling a wake-up (more may be pending), and a one-second idle heartbeat.
+// right after handling a wake-up (more may be pending), a one-second idle heartbeat while
+// records wait behind a gap, and otherwise a rest that only a wake-up or a deadline ends.
 constexpr auto kFirstWait = 100ms;
 constexpr auto kWaitAfterWork = 0ms;
 constexpr auto kIdleWait = 1000ms;
+constexpr auto kRestWait = std::chrono::milliseconds(std::chrono::hours(1));
 // Without an eventfd a wait on the viewer's socket cannot be interrupted, so it is kept short.
 constexpr auto kUninterruptiblePollCap = 50ms;
 
@@ -174,14 +176,23 @@ unsigned Logger::waitForWork(std::chrono::milliseconds wait, short* streamEvents
         wait = std::clamp(untilDue + 1ms, 0ms, wait);
     }
     const int streamFd = m_viewer.descriptor();
+    // Network changes are waited for with the rest, but only where the wait can be interrupted.
+    const int networkFd = m_wakeFd >= 0 ? m_viewer.reachabilityDescriptor() : -1;
     std::unique_lock lock(m_wakeMutex);
-    if (streamFd < 0) {
+    if (streamFd < 0 && networkFd < 0) {
         m_wake.wait_for(lock, wait, [&] { return m_signalled != 0 || m_quit.load(); });
     } else if (m_signalled == 0 && !m_quit.load()) {
         lock.unlock();
-        pollfd fds[2] = {{streamFd, m_viewer.pollEvents(), 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[3];
+        nfds_t count = 0;
+        if (streamFd >= 0)
+            fds[count++] = {streamFd, m_viewer.pollEvents(), 0};
+        if (networkFd >= 0)
+            fds[count++] = {networkFd, POLLIN, 0};
+        if (m_wakeFd >= 0)
+            fds[count++] = {m_wakeFd, POLLIN, 0};
         const auto cap = m_wakeFd >= 0 ? wait : std::min<std::chrono::milliseconds>(wait, kUninterruptiblePollCap);
-        if (::poll(fds, m_wakeFd >= 0 ? 2 : 1, static_cast<int>(cap.count())) > 0)
+        if (::poll(fds, count, static_cast<int>(cap.count())) > 0 && streamFd >= 0)
             *streamEvents = fds[0].revents;
         // Wake-ups written while the worker slept on the condition variable are cleared here
         // too; at worst they cut one poll short.
@@ -221,7 +232,10 @@ void Logger::run()
             sendQueued(false);
         else if (!fired && !streamEvents && wait == kIdleWait && !m_queue.isEmpty())
             sendQueued(true); // a gap that outlived an idle second is not going to fill
-        wait = fired || streamEvents ? kWaitAfterWork : kIdleWait;
+        if (fired || streamEvents)
+            wait = kWaitAfterWork;
+        else
+            wait = m_queue.isEmpty() ? kRestWait : kIdleWait;
     }
 
     {

@@ -3,10 +3,12 @@
 // Callers only number, build and queue records and then signal the worker; everything that
 // touches a file or the viewer connection happens on the worker. The worker sleeps on a
 // condition variable with four "signalled" flags (new records, buffer file changed, remote
-// settings changed, viewer discovery events) and wakes at least once a second; while a viewer
-// stream exists it sleeps in poll() on the stream's socket and an eventfd instead, which every
-// wake-up also writes. Records go to a connected viewer, else to the buffer file while it is
-// open, are printed while console printing is on, and otherwise wait in a bounded queue.
+// settings changed, viewer discovery events); it wakes once a second only while records wait
+// in the queue (one held back by a gap in the numbering is then sent), and otherwise only for a
+// signal or a deadline of the viewer connection. While a viewer stream or the network watch's
+// socket exists it sleeps in poll() on them and an eventfd instead, which every wake-up also
+// writes. Records go to a connected viewer, else to the buffer file while it is open, are
+// printed while console printing is on, and otherwise wait in a bounded queue.
 //
 // Threads: settings under m_settingsMutex; the queue under its own lock; the wake flags under
 // m_wakeMutex; the buffer file descriptor and the viewer connection on the worker only (and in

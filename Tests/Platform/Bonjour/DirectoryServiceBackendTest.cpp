@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <utime.h>
 
 using namespace platform;
@@ -153,4 +154,88 @@ TEST(DirectoryServiceBackend, APublicationWithdrawnBeforeItsAnswerRanNeverAnswer
     DispatchQueue::main().async([&] { drained = true; });
     ASSERT_TRUE(testsupport::spinUntil([&] { return drained; }));
     EXPECT_FALSE(answered);
+}
+
+namespace {
+
+const char* const kChildFolderVariable = "FOLIVO_TEST_SERVICE_OWNER_FOLDER";
+
+bool scansChangeWithin(int settled, int ms)
+{
+    return testsupport::spinUntil([&] { return DirectoryServiceBackend::scanCountForTesting() != settled; }, ms);
+}
+
+} // namespace
+
+TEST(DirectoryServiceBackend, AnIdleBrowserLooksOnlyWhenTheFolderChanges)
+{
+    DirectoryServiceBackend backend(testsupport::makeTempDir(QStringLiteral("services")));
+    const int before = DirectoryServiceBackend::scanCountForTesting();
+    Seen seen;
+    auto browse = browseInto(backend, seen);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return DirectoryServiceBackend::scanCountForTesting() > before; }));
+
+    auto publication = backend.publish(peer(QStringLiteral("Quiet"), 4100), DispatchQueue::main(), nullptr);
+    ASSERT_TRUE(publication.has_value());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return seen.found == QStringList{QStringLiteral("Quiet")}; }));
+
+    // Nothing changes: a browser that looked on a clock would have looked several times by now.
+    const int settled = DirectoryServiceBackend::scanCountForTesting();
+    EXPECT_FALSE(scansChangeWithin(settled, 1500)) << "looked while nothing changed";
+
+    // A file that is no record wakes nobody either.
+    testsupport::writeFile(backend.folder() + QStringLiteral("/_foli2_s._tcp@local./notes.txt"), "x");
+    EXPECT_FALSE(scansChangeWithin(settled, 500)) << "looked for a file that is no record";
+
+    publication->reset();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return seen.removed == QStringList{QStringLiteral("Quiet")}; }));
+}
+
+TEST(DirectoryServiceBackend, AFolderRemovedUnderABrowserIsWatchedAgain)
+{
+    DirectoryServiceBackend backend(testsupport::makeTempDir(QStringLiteral("services")));
+    Seen seen;
+    auto browse = browseInto(backend, seen);
+    const QString folder = backend.folder() + QStringLiteral("/_foli2_s._tcp@local.");
+    ASSERT_TRUE(QDir(folder).exists());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+
+    // A service published into the folder made anew is seen, whoever makes it first.
+    auto publication = backend.publish(peer(QStringLiteral("Back"), 4101), DispatchQueue::main(), nullptr);
+    ASSERT_TRUE(publication.has_value());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return seen.found.contains(QStringLiteral("Back")); }));
+}
+
+TEST(DirectoryServiceBackend, AServiceWhoseOwnerIsKilledIsSeenToGo)
+{
+    const QString root = testsupport::makeTempDir(QStringLiteral("services"));
+    DirectoryServiceBackend backend(root);
+    Seen seen;
+    auto browse = browseInto(backend, seen);
+    testsupport::ChildProcess owner({QStringLiteral("--gtest_also_run_disabled_tests"),
+                                     QStringLiteral("--gtest_filter=DirectoryServiceBackendChild.DISABLED_PublishesUntilKilled")},
+                                    {{QString::fromLatin1(kChildFolderVariable), root}});
+    ASSERT_TRUE(owner.started());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return seen.found.contains(QStringLiteral("Doomed")); }))
+        << owner.standardError().constData();
+
+    // Killed, the owner withdraws nothing: its record stays, unlocked, until a browser sees it.
+    ::kill(owner.pid(), SIGKILL);
+    ASSERT_TRUE(owner.waitForFinished());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return seen.removed.contains(QStringLiteral("Doomed")); }));
+    EXPECT_FALSE(QFile::exists(root + QStringLiteral("/_foli2_s._tcp@local./Doomed.service")))
+        << "the record of an owner seen to end is cleared at once";
+}
+
+// The owner of the test above; runs only when started by it.
+TEST(DirectoryServiceBackendChild, DISABLED_PublishesUntilKilled)
+{
+    const QString root = qEnvironmentVariable(kChildFolderVariable);
+    if (root.isEmpty())
+        GTEST_SKIP();
+    DirectoryServiceBackend backend(root);
+    auto publication = backend.publish(peer(QStringLiteral("Doomed"), 4102), DispatchQueue::main(), nullptr);
+    ASSERT_TRUE(publication.has_value());
+    testsupport::spinUntil([] { return false; }, 120000);
+    ADD_FAILURE() << "not killed";
 }

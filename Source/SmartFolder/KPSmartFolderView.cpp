@@ -356,8 +356,17 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
         break;
     }
     case SmartRowDocumentSource: {
-        const int index = indexOfData(m_popUp, value.toString());
-        m_popUp->setCurrentIndex(std::max(0, index));
+        const QString path = value.toString();
+        int index = indexOfData(m_popUp, path);
+        if (index < 0) {
+            // A folder that is no longer indexed stays the rule's source, shown as missing:
+            // falling back to the library's own documents would turn a rule that lists
+            // nothing into one that lists everything the moment the sheet is confirmed.
+            m_popUp->addItem(platform::localizedString("%@ (missing)").replace("%@", path), path);
+            index = m_popUp->count() - 1;
+            m_popUp->setItemData(index, QColor(Qt::gray), Qt::ForegroundRole);
+        }
+        m_popUp->setCurrentIndex(index);
         break;
     }
     case SmartRowRating:

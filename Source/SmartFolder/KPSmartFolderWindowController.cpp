@@ -102,7 +102,7 @@ void KPSmartFolderWindowController::setSmartData(const QByteArray& archive)
         return;
     }
     const QVariantMap rules = decoded->toMap();
-    const bool isAnd = rules.value(SmartFolderRules::kOperationKey, true).toBool();
+    const bool isAnd = SmartFolderRules::matchesAll(rules);
     m_checkBoxBtn->setCurrentIndex(isAnd ? 0 : 1);
     m_smartFolderView->setIsAnd(isAnd);
     m_smartFolderView->setSmartData(rules);

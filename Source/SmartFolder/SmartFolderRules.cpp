@@ -14,6 +14,8 @@ QStringList dateOperators()
 
 } // namespace
 
+bool matchesAll(const QVariantMap& rules) { return rules.value(kOperationKey, false).toBool(); }
+
 const QList<SmartField>& smartFields()
 {
     static const QList<SmartField> fields{

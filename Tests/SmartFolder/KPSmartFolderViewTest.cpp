@@ -1,5 +1,6 @@
 #include "SmartFolder/KPSmartFolderView.h"
 #include "SmartFolder/KPSmartFolderWindowController.h"
+#include "SmartFolder/KPSmartDataExport.h"
 
 #include "Controls/KPRatingView.h"
 #include "Controls/KPTokenEditorView.h"
@@ -295,6 +296,30 @@ TEST_F(SmartFolderSheet, EmptyNameDisablesOKAtOpeningAndUnchangedRulesComeBackEx
     controller->btnOKClick();
     ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
     expectSameVariant(stored, *platform::KeyedUnarchiver::unarchiveObject(outcome.rules), "unchanged");
+}
+
+// Confirming a sheet nobody touched must not change which documents the folder lists: a
+// source folder that is no longer indexed and a set stored without "Operation" included.
+TEST_F(SmartFolderSheet, UnchangedStaleSourceAndMissingModeKeepWhatTheFolderLists)
+{
+    const QVariantList rows{rule("DocumentSource", "==", "/home/u/Gone"), rule("Rating", ">", qint64(2))};
+    const QVariantMap stored{{"SmartData", rows}};
+    KPSmartDataExport::Environment env;
+    env.now = QDateTime::currentDateTimeUtc();
+    const QString before = KPSmartDataExport::smartStringFromData(stored, env);
+    ASSERT_TRUE(before.contains(" OR ")) << before.toStdString();
+
+    Outcome outcome;
+    auto* controller = open(outcome, *platform::KeyedArchiver::archivedData(stored), "Gone");
+    EXPECT_EQ(controller->modeButton()->currentIndex(), 1) << "opens as it translates: any rule";
+    QComboBox* source = controller->smartFolderView()->rowEditors()[0]->valuePopUp();
+    EXPECT_TRUE(source->currentText().contains("/home/u/Gone")) << source->currentText().toStdString();
+    EXPECT_NE(source->currentText(), "/home/u/Gone") << "shown as missing, not as a folder still indexed";
+    controller->btnOKClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    const QVariantMap saved = platform::KeyedUnarchiver::unarchiveObject(outcome.rules)->toMap();
+    expectSameVariant(rows, saved["SmartData"], "rows");
+    EXPECT_EQ(KPSmartDataExport::smartStringFromData(saved, env), before);
 }
 
 TEST_F(SmartFolderSheet, UnreadableRulesOpenWithOneRowAndSayWhy)

@@ -486,8 +486,7 @@ QString KPSmartFolderView::operatorText(const QString& code)
 
 QString KPSmartFolderView::fieldText(const QString& title)
 {
-    return platform::localizedString(title == QStringLiteral("Date Last Modified") ? QStringLiteral("Date Last Modifited")
-                                                                                   : title);
+    return platform::localizedString(fieldDisplayKey(title));
 }
 
 SmartRowEditorType KPSmartFolderView::typeFromTitle(const QString& title) { return smartRowEditorTypeForTitle(title); }

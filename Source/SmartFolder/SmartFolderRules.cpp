@@ -58,6 +58,11 @@ SmartRowEditorType smartRowEditorTypeForTitle(const QString& title)
     return field ? field->type : SmartRowText;
 }
 
+QString fieldDisplayKey(const QString& title)
+{
+    return title == QStringLiteral("Date Last Modified") ? QStringLiteral("Date Last Modifited") : title;
+}
+
 QString operatorDisplayKey(const QString& code)
 {
     static const QHash<QString, QString> keys{

@@ -54,6 +54,9 @@ const QList<SmartField>& smartFields();
 const SmartField* smartFieldForTitle(const QString& title);
 // The editor type of a title; text for a title that is none of the fields.
 SmartRowEditorType smartRowEditorTypeForTitle(const QString& title);
+// The localisation key of a field's display text: its title, except for one key the stored
+// tables have always spelt their own way.
+QString fieldDisplayKey(const QString& title);
 // The localisation key of an operator code's display text (the code itself when unknown).
 QString operatorDisplayKey(const QString& code);
 

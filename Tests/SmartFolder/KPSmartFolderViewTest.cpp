@@ -4,8 +4,10 @@
 
 #include "Controls/KPRatingView.h"
 #include "Controls/KPTokenEditorView.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/KeyedUnarchiver.h"
+#include "Platform/Foundation/PropertyList.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "Support/TestSupport.h"
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace SmartFolderRules;
@@ -191,6 +194,57 @@ TEST_F(SmartFolderRuleView, EditedControlsGiveTheirRules)
     ASSERT_EQ(view.rowEditors().size(), 3);
     EXPECT_EQ(view.rowEditors()[1]->editorType(), SmartRowSize);
     EXPECT_EQ(view.rowEditors()[1]->tag(), 1);
+}
+
+// A key missing from the English table reaches the user as the key itself ("DocumentSource",
+// "UnTag"); keys the program spells its own way must read as English.
+TEST_F(SmartFolderRuleView, EveryTextTheEditorShowsComesFromTheEnglishTable)
+{
+    const auto read = platform::PropertyList::readFile(platform::Bundle::mainBundle().resourcePath()
+                                                       + "/en.lproj/Localizable.strings");
+    ASSERT_TRUE(read.has_value());
+    const QVariantMap english = read->toMap();
+    QList<std::pair<QString, QString>> shown; // key, text on screen
+    auto firstItem = [&](KPSmartRowEditor* row, const QString& key) {
+        shown.append({key, row->valuePopUp()->itemText(0)});
+    };
+    for (const SmartField& field : smartFields()) {
+        if (field.title == "-")
+            continue;
+        KPSmartRowEditor* row = view.addRowByType(field.type, field.title);
+        for (int i = 0; i < row->leftButton()->count(); ++i) {
+            const QString title = row->leftButton()->itemData(i).toString();
+            if (!title.isEmpty())
+                shown.append({fieldDisplayKey(title), row->leftButton()->itemText(i)});
+        }
+        for (int i = 0; i < row->centerButton()->count(); ++i) {
+            const QString code = row->centerButton()->itemData(i).toString();
+            if (!code.isEmpty())
+                shown.append({operatorDisplayKey(code), row->centerButton()->itemText(i)});
+        }
+        switch (field.type) {
+        case SmartRowDate:
+            for (int i = 0; i < 3; ++i)
+                shown.append({QStringList{"DaysStr", "WeeksStr", "MonthsStr"}[i], row->unitPopUp()->itemText(i)});
+            break;
+        case SmartRowTag: firstItem(row, "UnTag"); break;
+        case SmartRowAuthor:
+        case SmartRowLabel: firstItem(row, "None"); break;
+        case SmartRowCollection: firstItem(row, "UnCollection"); break;
+        case SmartRowDocumentSource: firstItem(row, "Documents"); break;
+        default: break;
+        }
+    }
+    ASSERT_GT(shown.size(), 40);
+    const QRegularExpression words("^[A-Z]?[a-z]+( [A-Z]?[a-z]+)*$");
+    const QStringList misspelt{"is yerterday", "Date Last Modifited"};
+    for (const auto& [key, text] : shown) {
+        SCOPED_TRACE(key.toStdString());
+        EXPECT_TRUE(english.contains(key));
+        EXPECT_EQ(text, english.value(key).toString());
+        if (!words.match(key).hasMatch() || misspelt.contains(key))
+            EXPECT_NE(text, key);
+    }
 }
 
 TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)

@@ -37,3 +37,19 @@ TEST(SearchQuery, TokensThatSearchDifferentlyHaveDifferentKeys)
     EXPECT_NE(SearchQuery::fromTokens({token(SearchTokenTag, "a\"b"), token(SearchTokenText, "x")}).key(),
               SearchQuery::fromTokens({token(SearchTokenTag, "a\"b"), token(SearchTokenText, "x y")}).key());
 }
+
+// A backslash in a tag, author or type token is part of the name, not an escape of the next
+// character; "*" stays a wildcard.
+TEST(SearchQuery, NameTokensMatchBackslashesAsTheyStandAndStarsAsWildcards)
+{
+    const QVariantMap backslashed = document({"a\\b"}, {"O\\Brien"}, "p\\d");
+    const QVariantMap plain = document({"ab"}, {"OBrien"}, "pd");
+    EXPECT_TRUE(matches({token(SearchTokenTag, "a\\b")}, backslashed));
+    EXPECT_FALSE(matches({token(SearchTokenTag, "a\\b")}, plain));
+    EXPECT_TRUE(matches({token(SearchTokenAuthor, "O\\Brien")}, backslashed));
+    EXPECT_FALSE(matches({token(SearchTokenAuthor, "O\\Brien")}, plain));
+    EXPECT_TRUE(matches({token(SearchTokenFileType, "p\\d")}, backslashed));
+    EXPECT_FALSE(matches({token(SearchTokenFileType, "p\\d")}, plain));
+    EXPECT_TRUE(matches({token(SearchTokenTag, "w*")}, document({"Work"})));
+    EXPECT_FALSE(matches({token(SearchTokenTag, "w*")}, document({"the work"})));
+}

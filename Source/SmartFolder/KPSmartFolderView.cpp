@@ -131,11 +131,28 @@ KPSmartRowEditor::KPSmartRowEditor(SmartRowEditorType type, const QRect& frame, 
     initData();
 }
 
+void KPSmartRowEditor::placeValue(QWidget* widget, int x, int y, int w, int h)
+{
+    // The value controls follow the two pop-ups wherever their titles made them wider, and
+    // stop short of the delete button.
+    x += m_valueShift;
+    place(widget, x, y, std::max(std::min(w, width() - 47 - kButtonGap - x), 40), h);
+}
+
 void KPSmartRowEditor::place(QWidget* widget, int x, int y, int w, int h)
 {
     // Frames are given bottom-up within the row, as the rule list is laid out.
     widget->setGeometry(x, kRowHeight - y - h, w, h);
     widget->setFont(smallFont());
+}
+
+int KPSmartRowEditor::popUpWidthFor(const QStringList& titles, int atLeast)
+{
+    QComboBox probe;
+    probe.setFont(smallFont());
+    probe.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    probe.addItems(titles);
+    return std::max(atLeast, probe.sizeHint().width());
 }
 
 void KPSmartRowEditor::setTag(int tag)
@@ -149,11 +166,16 @@ void KPSmartRowEditor::setTag(int tag)
 void KPSmartRowEditor::initData()
 {
     const int width = this->width();
+    // Every row shares the two columns, sized to the longest field and operator texts, so
+    // no title is cut off and the rows line up.
+    const int fieldWidth = KPSmartFolderView::fieldColumnWidth();
+    const int operatorWidth = KPSmartFolderView::operatorColumnWidth();
+    m_valueShift = fieldWidth - kLeastFieldWidth + operatorWidth - kLeastOperatorWidth;
     m_leftBtn = new QComboBox(this);
-    place(m_leftBtn, 10, 2, 126, 26);
+    place(m_leftBtn, 10, 2, fieldWidth, 26);
     connect(m_leftBtn, &QComboBox::activated, this, [this] { btnChangeClick(); });
     m_centerBtn = new QComboBox(this);
-    place(m_centerBtn, 141, 2, 115, 26);
+    place(m_centerBtn, 10 + fieldWidth + 5, 2, operatorWidth, 26);
     connect(m_centerBtn, &QComboBox::activated, this, [this] { btnCenterPopUpClick(); });
 
     m_btnDelete = new QPushButton(QStringLiteral("\u2212"), this);
@@ -171,26 +193,27 @@ void KPSmartRowEditor::initData()
     switch (m_type) {
     case SmartRowText:
         m_text = new QLineEdit(this);
-        place(m_text, 261, 6, 200, 22);
+        placeValue(m_text, 261, 6, 200, 22);
         break;
     case SmartRowFileType:
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 22);
+        placeValue(m_popUp, 261, 2, 248, 22);
         break;
     case SmartRowDate: {
         m_date = new QDateEdit(QDate::currentDate(), this);
         m_date->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
         m_date->setCalendarPopup(true);
-        place(m_date, 261, 6, 120, 27);
+        // As high as the pop-ups beside it, so the row does not cut its frame off.
+        placeValue(m_date, 261, 2, 120, 26);
         m_count = new QLineEdit(this);
         m_count->setValidator(new QIntValidator(0, 9999, m_count));
-        place(m_count, 261, 6, 80, 19);
+        placeValue(m_count, 261, 6, 80, 19);
         m_count->hide();
         m_unit = new QComboBox(this);
-        place(m_unit, 346, 2, 65, 26);
         const QStringList units{"DaysStr", "WeeksStr", "MonthsStr"};
         for (int i = 0; i < units.size(); ++i)
             m_unit->addItem(platform::localizedString(units[i]), qint64(i));
+        placeValue(m_unit, 346, 2, popUpWidthFor(unitTexts(), 65), 26);
         m_unit->hide();
         break;
     }
@@ -199,37 +222,37 @@ void KPSmartRowEditor::initData()
         auto* validator = new QDoubleValidator(0, 1e15, 2, m_text);
         validator->setNotation(QDoubleValidator::StandardNotation);
         m_text->setValidator(validator);
-        place(m_text, 261, 6, 130, 19);
+        placeValue(m_text, 261, 6, 130, 19);
         m_unit = new QComboBox(this);
-        place(m_unit, 396, 2, 50, 26);
         const QStringList units{"KB", "MB", "GB"};
         for (int i = 0; i < units.size(); ++i)
             m_unit->addItem(units[i], qint64(i));
+        placeValue(m_unit, 396, 2, popUpWidthFor(units, 50), 26);
         break;
     }
     case SmartRowLabel:
         m_popUp = new QComboBox(this);
-        place(m_popUp, 266, 2, 120, 26);
+        placeValue(m_popUp, 266, 2, 120, 26);
         m_popUp->addItem(platform::localizedString("None"), qint64(0));
         for (int flag : kFlagOrder)
             m_popUp->addItem(flagNameForIndex(flag), qint64(flag));
         break;
     case SmartRowRating:
         m_rating = new KPRatingView(QRect(), this);
-        place(m_rating, 267, 6, 110, 20);
+        placeValue(m_rating, 267, 6, 110, 20);
         break;
     case SmartRowTag:
     case SmartRowAuthor:
         m_text = new QLineEdit(this);
-        place(m_text, 261, 6, 150, 19);
+        placeValue(m_text, 261, 6, 150, 19);
         m_text->hide();
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 200, 26);
+        placeValue(m_popUp, 261, 2, 200, 26);
         m_popUp->addItem(platform::localizedString(m_type == SmartRowTag ? "UnTag" : "None"), QString());
         break;
     case SmartRowCollection: {
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 26);
+        placeValue(m_popUp, 261, 2, 248, 26);
         m_popUp->addItem(platform::localizedString("UnCollection"), qint64(0));
         const auto collections = choices.collections ? choices.collections() : QList<SmartFolderChoices::Collection>();
         if (!collections.isEmpty())
@@ -240,7 +263,7 @@ void KPSmartRowEditor::initData()
     }
     case SmartRowDocumentSource: {
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 26);
+        placeValue(m_popUp, 261, 2, 248, 26);
         m_popUp->addItem(platform::localizedString("Documents"), QStringLiteral("0"));
         const auto sources = choices.sources ? choices.sources() : QList<SmartFolderChoices::Source>();
         if (!sources.isEmpty())
@@ -251,7 +274,7 @@ void KPSmartRowEditor::initData()
     }
     case SmartRowContent:
         m_tokens = new KPTokenEditorView(QRect(), this);
-        place(m_tokens, 261, 4, 248, 20);
+        placeValue(m_tokens, 261, 4, 248, 20);
         m_tokens->setWraps(false);
         break;
     }
@@ -487,6 +510,37 @@ QString KPSmartFolderView::operatorText(const QString& code)
 QString KPSmartFolderView::fieldText(const QString& title)
 {
     return platform::localizedString(fieldDisplayKey(title));
+}
+
+QStringList KPSmartRowEditor::unitTexts()
+{
+    return {platform::localizedString("DaysStr"), platform::localizedString("WeeksStr"),
+            platform::localizedString("MonthsStr")};
+}
+
+int KPSmartFolderView::fieldColumnWidth()
+{
+    // The texts and the small font are fixed while the program runs.
+    static const int width = [] {
+        QStringList texts;
+        for (const SmartField& field : smartFields())
+            texts.append(fieldText(field.title));
+        return KPSmartRowEditor::popUpWidthFor(texts, KPSmartRowEditor::kLeastFieldWidth);
+    }();
+    return width;
+}
+
+int KPSmartFolderView::operatorColumnWidth()
+{
+    static const int width = [] {
+        QStringList texts;
+        for (const SmartField& field : smartFields()) {
+            for (const QString& code : field.operators)
+                texts.append(operatorText(code));
+        }
+        return KPSmartRowEditor::popUpWidthFor(texts, KPSmartRowEditor::kLeastOperatorWidth);
+    }();
+    return width;
 }
 
 SmartRowEditorType KPSmartFolderView::typeFromTitle(const QString& title) { return smartRowEditorTypeForTitle(title); }

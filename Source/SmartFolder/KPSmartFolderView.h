@@ -53,6 +53,15 @@ class KPSmartRowEditor : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kRowHeight = 30;
+    static constexpr int kButtonGap = 4;
+    // The field and operator pop-ups are never narrower than these.
+    static constexpr int kLeastFieldWidth = 126;
+    static constexpr int kLeastOperatorWidth = 115;
+
+    // The width a pop-up needs to show the longest of these titles whole, at least atLeast.
+    static int popUpWidthFor(const QStringList& titles, int atLeast);
+    // The date rows' unit texts (days, weeks, months).
+    static QStringList unitTexts();
 
     KPSmartRowEditor(SmartFolderRules::SmartRowEditorType type, const QRect& frame, KPSmartFolderView* parnet);
 
@@ -91,10 +100,12 @@ private:
     void btnChangeClick();
     void showValueControlsFor(const QString& code);
     void place(QWidget* widget, int x, int y, int w, int h);
+    void placeValue(QWidget* widget, int x, int y, int w, int h);
 
     SmartFolderRules::SmartRowEditorType m_type;
     KPSmartFolderView* m_parnet;
     int m_tag = 0;
+    int m_valueShift = 0;
     QComboBox* m_leftBtn = nullptr;
     QComboBox* m_centerBtn = nullptr;
     QLineEdit* m_text = nullptr;
@@ -135,6 +146,9 @@ public:
     void setDelegate(HeightDelegate delegate) { m_delegate = std::move(delegate); }
     const QList<KPSmartRowEditor*>& rowEditors() const { return m_rows; }
     const SmartFolderChoices& choices() const { return m_choices; }
+    // The field and operator pop-ups' widths, shared by every row.
+    static int fieldColumnWidth();
+    static int operatorColumnWidth();
 
     // The display text of an operator code.
     static QString operatorText(const QString& code);

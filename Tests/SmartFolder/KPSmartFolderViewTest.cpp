@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <gtest/gtest.h>
 
 using namespace SmartFolderRules;
@@ -244,6 +246,48 @@ TEST_F(SmartFolderRuleView, EveryTextTheEditorShowsComesFromTheEnglishTable)
         EXPECT_EQ(text, english.value(key).toString());
         if (!words.match(key).hasMatch() || misspelt.contains(key))
             EXPECT_NE(text, key);
+    }
+}
+
+// The room a pop-up gives its title, as the style lays it out.
+int titleRoom(QComboBox* box)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.editable = false;
+    option.frame = true;
+    return box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+}
+
+// No field, operator or unit title is cut off, and the value controls, pushed right by the
+// wider pop-ups, neither cover them nor run under the delete button.
+TEST_F(SmartFolderRuleView, PopUpTitlesShowWholeAndTheRowKeepsItsOrder)
+{
+    for (const SmartField& field : smartFields()) {
+        if (field.title != "-")
+            view.addRowByType(field.type, field.title);
+    }
+    view.show();
+    const QImage grab = view.grab().toImage();
+    ASSERT_FALSE(grab.isNull());
+    for (KPSmartRowEditor* row : view.rowEditors()) {
+        SCOPED_TRACE(row->leftStringValue().toStdString());
+        for (QComboBox* box : {row->leftButton(), row->centerButton(), row->unitPopUp()}) {
+            if (!box)
+                continue;
+            for (int i = 0; i < box->count(); ++i) {
+                const QString text = box->itemText(i);
+                EXPECT_LE(box->fontMetrics().horizontalAdvance(text), titleRoom(box)) << text.toStdString();
+            }
+        }
+        EXPECT_LE(row->leftButton()->geometry().right(), row->centerButton()->x());
+        for (QWidget* value : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (value == row->leftButton() || value == row->centerButton() || value == row->addButton()
+                || value == row->deleteButton())
+                continue;
+            EXPECT_GT(value->x(), row->centerButton()->geometry().right()) << value->metaObject()->className();
+            EXPECT_LT(value->geometry().right(), row->deleteButton()->x()) << value->metaObject()->className();
+        }
     }
 }
 

@@ -1,20 +1,28 @@
 #include "SmartFolder/KPSmartFolderView.h"
 
 #include "Controls/KPRatingView.h"
+#include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
 #include "Import/KPFileFormatManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
+#include "Platform/Kit/Canvas.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
 #include "Store/DBIndexFolder.h"
 #include "Store/DBNode.h"
 #include "Store/DBTag.h"
 #include "Store/DataBaseEngine.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPSprite.h"
+#include "Theme/KPThemeObject.h"
 #include "Utilities/FlagNames.h"
 
 #include <QComboBox>
+#include <QIcon>
+#include <QPixmap>
 #include <QDateEdit>
 #include <QDoubleValidator>
 #include <QIntValidator>
@@ -22,7 +30,6 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPaintEvent>
-#include <QPushButton>
 #include <algorithm>
 
 using namespace SmartFolderRules;
@@ -48,6 +55,28 @@ int indexOfData(const QComboBox* box, const QVariant& data)
             return i;
     }
     return -1;
+}
+
+// The side bar's picture of a collection, folder, documents entry or index folder.
+QIcon sideBarIcon(const QString& name)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("TopbarSidebarIcon"));
+    auto* sprite = group ? group->themeObjectWithName<KPMultiSprite>(name) : nullptr;
+    if (!sprite || !sprite->normalSprite() || sprite->normalSprite()->image().isNull())
+        return {};
+    return QIcon(QPixmap::fromImage(sprite->normalSprite()->image()));
+}
+
+// A flag's 16 x 20 picture: the right half of its 32 x 20 sprite.
+QIcon flagIcon(int flag)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("Flag"));
+    auto* sprite = group ? group->themeObjectWithName<KPSprite>(QString::number(flag)) : nullptr;
+    if (!sprite || sprite->image().isNull())
+        return {};
+    const qreal dpr = std::max<qreal>(sprite->image().devicePixelRatio(), 1);
+    return QIcon(QPixmap::fromImage(platform::kit::Canvas::paintedImage(
+        QSizeF(16, 20), dpr, [&](platform::kit::Canvas& canvas) { canvas.drawImage(QRectF(-16, 0, 32, 20), sprite->image()); })));
 }
 
 QFont smallFont()
@@ -178,16 +207,18 @@ void KPSmartRowEditor::initData()
     place(m_centerBtn, 10 + fieldWidth + 5, 2, operatorWidth, 26);
     connect(m_centerBtn, &QComboBox::activated, this, [this] { btnCenterPopUpClick(); });
 
-    m_btnDelete = new QPushButton(QStringLiteral("\u2212"), this);
+    m_btnDelete = new KPThemeImageButton(QRect(), this);
     m_btnDelete->setObjectName("SmartRowEditor_DeleteButton");
-    m_btnDelete->setFlat(true);
+    m_btnDelete->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("SmartRowEditor_DeleteButton")));
+    m_btnDelete->setToolTip(platform::localizedString("Remove this rule"));
     place(m_btnDelete, width - 47, 7, 16, 16);
-    connect(m_btnDelete, &QPushButton::clicked, this, [this] { m_parnet->deleteRow(this); });
-    m_btnAdd = new QPushButton(QStringLiteral("+"), this);
+    m_btnDelete->setupAction([this](KPThemeImageButton*) { m_parnet->deleteRow(this); });
+    m_btnAdd = new KPThemeImageButton(QRect(), this);
     m_btnAdd->setObjectName("SmartRowEditor_AddButton");
-    m_btnAdd->setFlat(true);
+    m_btnAdd->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("SmartRowEditor_AddButton")));
+    m_btnAdd->setToolTip(platform::localizedString("Add a rule"));
     place(m_btnAdd, width - 22, 7, 16, 16);
-    connect(m_btnAdd, &QPushButton::clicked, this, [this] { m_parnet->add(this); });
+    m_btnAdd->setupAction([this](KPThemeImageButton*) { m_parnet->add(this); });
 
     const SmartFolderChoices& choices = m_parnet->choices();
     switch (m_type) {
@@ -233,9 +264,10 @@ void KPSmartRowEditor::initData()
     case SmartRowLabel:
         m_popUp = new QComboBox(this);
         placeValue(m_popUp, 266, 2, 120, 26);
-        m_popUp->addItem(platform::localizedString("None"), qint64(0));
+        m_popUp->setIconSize(QSize(16, 20));
+        m_popUp->addItem(flagIcon(0), platform::localizedString("None"), qint64(0));
         for (int flag : kFlagOrder)
-            m_popUp->addItem(flagNameForIndex(flag), qint64(flag));
+            m_popUp->addItem(flagIcon(flag), flagNameForIndex(flag), qint64(flag));
         break;
     case SmartRowRating:
         m_rating = new KPRatingView(QRect(), this);
@@ -253,23 +285,30 @@ void KPSmartRowEditor::initData()
     case SmartRowCollection: {
         m_popUp = new QComboBox(this);
         placeValue(m_popUp, 261, 2, 248, 26);
-        m_popUp->addItem(platform::localizedString("UnCollection"), qint64(0));
+        m_popUp->setIconSize(QSize(16, 16));
+        const QIcon folder = sideBarIcon(QStringLiteral("TopbarSidebarIcon-Folder"));
+        const QIcon collection = sideBarIcon(QStringLiteral("TopbarSidebarIcon-Collection"));
+        m_popUp->addItem(folder, platform::localizedString("UnCollection"), qint64(0));
         const auto collections = choices.collections ? choices.collections() : QList<SmartFolderChoices::Collection>();
         if (!collections.isEmpty())
             m_popUp->insertSeparator(m_popUp->count());
         for (const auto& node : collections)
-            m_popUp->addItem(QString(node.depth * 4, QLatin1Char(' ')) + node.title, qint64(node.nodeID));
+            m_popUp->addItem(node.type == 1 ? collection : folder, QString(node.depth * 4, QLatin1Char(' ')) + node.title,
+                             qint64(node.nodeID));
         break;
     }
     case SmartRowDocumentSource: {
         m_popUp = new QComboBox(this);
         placeValue(m_popUp, 261, 2, 248, 26);
-        m_popUp->addItem(platform::localizedString("Documents"), QStringLiteral("0"));
+        m_popUp->setIconSize(QSize(16, 16));
+        m_popUp->addItem(sideBarIcon(QStringLiteral("TopbarSidebarIcon-Document")), platform::localizedString("Documents"),
+                         QStringLiteral("0"));
         const auto sources = choices.sources ? choices.sources() : QList<SmartFolderChoices::Source>();
         if (!sources.isEmpty())
             m_popUp->insertSeparator(m_popUp->count());
+        const QIcon indexFolder = sideBarIcon(QStringLiteral("TopbarSidebarIcon-IndexFolder"));
         for (const auto& source : sources)
-            m_popUp->addItem(source.title, source.path);
+            m_popUp->addItem(indexFolder, source.title, source.path);
         break;
     }
     case SmartRowContent:
@@ -385,7 +424,8 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
             // A folder that is no longer indexed stays the rule's source, shown as missing:
             // falling back to the library's own documents would turn a rule that lists
             // nothing into one that lists everything the moment the sheet is confirmed.
-            m_popUp->addItem(platform::localizedString("%@ (missing)").replace("%@", path), path);
+            m_popUp->addItem(sideBarIcon(QStringLiteral("TopbarSidebarIcon-IndexFolder")),
+                             platform::localizedString("%@ (missing)").replace("%@", path), path);
             index = m_popUp->count() - 1;
             m_popUp->setItemData(index, QColor(Qt::gray), Qt::ForegroundRole);
         }

@@ -21,8 +21,8 @@ class DataBaseEngine;
 class QComboBox;
 class QLineEdit;
 class QDateEdit;
-class QPushButton;
 class KPRatingView;
+class KPThemeImageButton;
 class KPTokenEditorView;
 class KPSmartFolderView;
 
@@ -88,8 +88,8 @@ public:
     QLineEdit* countField() const { return m_count; }
     KPRatingView* ratingView() const { return m_rating; }
     KPTokenEditorView* tokenField() const { return m_tokens; }
-    QPushButton* addButton() const { return m_btnAdd; }
-    QPushButton* deleteButton() const { return m_btnDelete; }
+    KPThemeImageButton* addButton() const { return m_btnAdd; }
+    KPThemeImageButton* deleteButton() const { return m_btnDelete; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -115,8 +115,8 @@ private:
     QLineEdit* m_count = nullptr;
     KPRatingView* m_rating = nullptr;
     KPTokenEditorView* m_tokens = nullptr;
-    QPushButton* m_btnAdd = nullptr;
-    QPushButton* m_btnDelete = nullptr;
+    KPThemeImageButton* m_btnAdd = nullptr;
+    KPThemeImageButton* m_btnDelete = nullptr;
 };
 
 class KPSmartFolderView : public QWidget {

@@ -3,6 +3,7 @@
 #include "SmartFolder/KPSmartDataExport.h"
 
 #include "Controls/KPRatingView.h"
+#include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/KeyedArchiver.h"
@@ -11,6 +12,11 @@
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "Support/TestSupport.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPSprite.h"
+#include "Theme/KPThemeManager.h"
+#include "Theme/KPThemeObject.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -20,6 +26,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
+#include <QTest>
 #include <QStyleOptionComboBox>
 #include <gtest/gtest.h>
 
@@ -48,6 +55,27 @@ QVariantMap rule(const QString& title, const QString& op, const QVariant& right)
 {
     const SmartField* field = smartFieldForTitle(title);
     return {{"Title", title}, {"Left", field ? field->left : QString("x")}, {"Center", op}, {"Right", right}};
+}
+
+class ThemeEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray"))); }
+};
+const auto* const g_theme = ::testing::AddGlobalTestEnvironment(new ThemeEnvironment);
+
+QImage comparable(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+QImage sideBarPicture(const QString& name)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName("TopbarSidebarIcon");
+    auto* sprite = group ? group->themeObjectWithName<KPMultiSprite>(name) : nullptr;
+    return sprite && sprite->normalSprite() ? comparable(sprite->normalSprite()->image()) : QImage();
+}
+
+QImage itemPicture(QComboBox* box, int index, const QSize& size)
+{
+    const QIcon icon = box->itemIcon(index);
+    return icon.isNull() ? QImage() : comparable(icon.pixmap(size).toImage());
 }
 
 struct SmartFolderRuleView : ::testing::Test {
@@ -121,8 +149,8 @@ TEST_F(SmartFolderRuleView, ThreeRowsAreNinetyTwoHighWithTheSecondLightBlue)
     EXPECT_EQ(view.height(), 92);
     EXPECT_EQ(heights.last(), std::make_pair(92, 30));
     const QImage image = view.grab().toImage();
-    EXPECT_EQ(QColor(image.pixel(590, 31 + 15)), QColor(237, 245, 254));
-    EXPECT_EQ(QColor(image.pixel(590, 1 + 15)), QColor(Qt::white));
+    EXPECT_EQ(QColor(image.pixel(5, 31 + 15)), QColor(237, 245, 254));
+    EXPECT_EQ(QColor(image.pixel(5, 1 + 15)), QColor(Qt::white));
 }
 
 TEST_F(SmartFolderRuleView, EveryFieldRoundTripsWithItsValueTypes)
@@ -282,13 +310,58 @@ TEST_F(SmartFolderRuleView, PopUpTitlesShowWholeAndTheRowKeepsItsOrder)
         }
         EXPECT_LE(row->leftButton()->geometry().right(), row->centerButton()->x());
         for (QWidget* value : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (value == row->leftButton() || value == row->centerButton() || value == row->addButton()
-                || value == row->deleteButton())
+            if (value == row->leftButton() || value == row->centerButton() || value == static_cast<QWidget*>(row->addButton())
+                || value == static_cast<QWidget*>(row->deleteButton()))
                 continue;
             EXPECT_GT(value->x(), row->centerButton()->geometry().right()) << value->metaObject()->className();
             EXPECT_LT(value->geometry().right(), row->deleteButton()->x()) << value->metaObject()->className();
         }
     }
+}
+
+// The flag items show their flag's colour (the right half of its sprite), the collection and
+// source items the side bar's pictures, and the row's add and delete buttons are the theme's.
+TEST_F(SmartFolderRuleView, PopUpItemsCarryTheirPicturesAndTheRowButtonsAreThemed)
+{
+    KPSmartRowEditor* label = view.addRowByType(SmartRowLabel, "Label");
+    auto* flags = KPThemeObject::customThemeObjectWithName("Flag");
+    ASSERT_NE(flags, nullptr);
+    ASSERT_EQ(label->valuePopUp()->count(), 8);
+    for (int i = 0; i < label->valuePopUp()->count(); ++i) {
+        const int flag = label->valuePopUp()->itemData(i).toInt();
+        SCOPED_TRACE(flag);
+        const QImage sprite = comparable(flags->themeObjectWithName<KPSprite>(QString::number(flag))->image());
+        ASSERT_EQ(sprite.size(), QSize(32, 20));
+        EXPECT_EQ(itemPicture(label->valuePopUp(), i, QSize(16, 20)), sprite.copy(16, 0, 16, 20));
+    }
+
+    const QImage folder = sideBarPicture("TopbarSidebarIcon-Folder");
+    const QImage collection = sideBarPicture("TopbarSidebarIcon-Collection");
+    ASSERT_FALSE(folder.isNull());
+    ASSERT_NE(folder, collection);
+    QComboBox* nodes = view.addRowByType(SmartRowCollection, "Collection")->valuePopUp();
+    EXPECT_EQ(itemPicture(nodes, 0, QSize(20, 20)), folder);
+    EXPECT_EQ(itemPicture(nodes, nodes->findData(qint64(7)), QSize(20, 20)), collection); // a collection
+    EXPECT_EQ(itemPicture(nodes, nodes->findData(qint64(9)), QSize(20, 20)), folder);     // a folder in it
+    QComboBox* sources = view.addRowByType(SmartRowDocumentSource, "DocumentSource")->valuePopUp();
+    EXPECT_EQ(itemPicture(sources, 0, QSize(20, 20)), sideBarPicture("TopbarSidebarIcon-Document"));
+    EXPECT_EQ(itemPicture(sources, sources->findData("/home/u/Papers"), QSize(20, 20)),
+              sideBarPicture("TopbarSidebarIcon-IndexFolder"));
+
+    KPSmartRowEditor* row = view.rowEditors().first();
+    auto* add = dynamic_cast<KPThemeImageButton*>(row->findChild<QWidget*>("SmartRowEditor_AddButton"));
+    auto* remove = dynamic_cast<KPThemeImageButton*>(row->findChild<QWidget*>("SmartRowEditor_DeleteButton"));
+    ASSERT_NE(add, nullptr);
+    ASSERT_NE(remove, nullptr);
+    EXPECT_EQ(add->multiSprite(), KPThemeObject::themeObjectWithName<KPMultiSprite>("SmartRowEditor_AddButton"));
+    EXPECT_EQ(remove->multiSprite(), KPThemeObject::themeObjectWithName<KPMultiSprite>("SmartRowEditor_DeleteButton"));
+    EXPECT_NE(add->multiSprite(), nullptr);
+    view.show();
+    QTest::mouseClick(add, Qt::LeftButton, {}, QPoint(8, 8));
+    EXPECT_EQ(view.rowEditors().size(), 4);
+    QTest::mouseClick(remove, Qt::LeftButton, {}, QPoint(8, 8));
+    EXPECT_EQ(view.rowEditors().size(), 3);
+    EXPECT_FALSE(view.rowEditors().contains(row));
 }
 
 TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)

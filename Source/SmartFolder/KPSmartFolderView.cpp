@@ -7,7 +7,9 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Kit/Canvas.h"
+#include "Platform/Kit/ImageSlicing.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
 #include "Store/DBIndexFolder.h"
@@ -21,6 +23,8 @@
 #include "Utilities/FlagNames.h"
 
 #include <QComboBox>
+#include <QTextDocument>
+#include <QTextFrame>
 #include <QIcon>
 #include <QPixmap>
 #include <QDateEdit>
@@ -77,6 +81,30 @@ QIcon flagIcon(int flag)
     const qreal dpr = std::max<qreal>(sprite->image().devicePixelRatio(), 1);
     return QIcon(QPixmap::fromImage(platform::kit::Canvas::paintedImage(
         QSizeF(16, 20), dpr, [&](platform::kit::Canvas& canvas) { canvas.drawImage(QRectF(-16, 0, 32, 20), sprite->image()); })));
+}
+
+// The content field's background: the bundle image cut into its left cap, middle and right cap.
+std::array<QImage, 3> contentBackground(qreal dpr)
+{
+    const platform::Bundle& bundle = platform::Bundle::mainBundle();
+    QString path;
+    qreal scale = 1;
+    if (dpr > 1) {
+        path = bundle.pathForResource(QStringLiteral("smartfolder_content_textfiled@2x"), QStringLiteral("png"));
+        scale = 2;
+    }
+    if (path.isEmpty()) {
+        path = bundle.pathForResource(QStringLiteral("smartfolder_content_textfiled"), QStringLiteral("png"));
+        scale = 1;
+    }
+    const QImage sheet = path.isEmpty() ? QImage() : QImage(path);
+    if (sheet.isNull()) {
+        KPLogLogMessage(QStringLiteral("smart folder: the content field's background image is missing"));
+        return {};
+    }
+    using platform::kit::cutImage;
+    return {cutImage(sheet, QRectF(0, 0, 4, 20), scale), cutImage(sheet, QRectF(4, 0, 2, 20), scale),
+            cutImage(sheet, QRectF(6, 0, 4, 20), scale)};
 }
 
 QFont smallFont()
@@ -311,11 +339,31 @@ void KPSmartRowEditor::initData()
             m_popUp->addItem(indexFolder, source.title, source.path);
         break;
     }
-    case SmartRowContent:
+    case SmartRowContent: {
         m_tokens = new KPTokenEditorView(QRect(), this);
         placeValue(m_tokens, 261, 4, 248, 20);
         m_tokens->setWraps(false);
+        // One line inside the field's caps: the words scroll sideways, never up and down.
+        KPTokenTextView* text = m_tokens->textView();
+        text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_contentBGRef = contentBackground(devicePixelRatioF());
+        KPTokenEditorViewDelegate delegate;
+        delegate.cellForString = [](KPTokenEditorView*, const QString& word) -> KPTokenCellPtr {
+            return std::make_shared<KPTokenContentAttachmentCell>(word);
+        };
+        delegate.attachmentType = [](KPTokenEditorView*, const QString& type) -> KPTokenCellPtr {
+            if (type == QStringLiteral("KPTokenContentAttachmentCell"))
+                return std::make_shared<KPTokenContentAttachmentCell>(QString());
+            return nullptr;
+        };
+        delegate.drawBackground = [this](KPTokenEditorView* view, QPainter& painter) {
+            if (view == m_tokens)
+                drawContentBackground(painter);
+        };
+        m_tokens->setDelegate(std::move(delegate), this);
+        fitContentFrame();
         break;
+    }
     }
 }
 
@@ -366,6 +414,27 @@ void KPSmartRowEditor::selectOpertionFromKeyName(const QString& code)
     showValueControlsFor(code);
 }
 
+void KPSmartRowEditor::fitContentFrame()
+{
+    // The tokens stand on the field's full height, between its caps.
+    QTextDocument* document = m_tokens->textView()->document();
+    document->setDocumentMargin(0);
+    QTextFrameFormat format = document->rootFrame()->frameFormat();
+    format.setLeftMargin(kContentCap);
+    format.setRightMargin(kContentCap);
+    document->rootFrame()->setFrameFormat(format);
+}
+
+void KPSmartRowEditor::drawContentBackground(QPainter& painter)
+{
+    const auto& [left, middle, right] = m_contentBGRef;
+    if (left.isNull() || middle.isNull() || right.isNull())
+        return;
+    const QRectF field(0, 0, m_tokens->width(), 20);
+    platform::kit::Canvas canvas(painter, m_tokens->height());
+    platform::kit::drawThreeSlice(canvas, field, left, middle, right);
+}
+
 QString KPSmartRowEditor::leftStringValue() const { return m_leftBtn->currentData().toString(); }
 
 QString KPSmartRowEditor::centerCode() const { return m_centerBtn->currentData().toString(); }
@@ -404,6 +473,7 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
         break;
     case SmartRowContent:
         m_tokens->setTokenString(value.toString());
+        fitContentFrame();
         break;
     case SmartRowFileType:
         m_popUp->clear();

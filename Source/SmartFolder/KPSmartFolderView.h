@@ -11,10 +11,12 @@
 
 #include "SmartFolder/SmartFolderRules.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
 #include <QWidget>
+#include <array>
 #include <functional>
 
 class DataBaseEngine;
@@ -54,6 +56,8 @@ class KPSmartRowEditor : public QWidget {
 public:
     static constexpr int kRowHeight = 30;
     static constexpr int kButtonGap = 4;
+    // The width of the content field's rounded ends, kept clear of its words.
+    static constexpr int kContentCap = 4;
     // The field and operator pop-ups are never narrower than these.
     static constexpr int kLeastFieldWidth = 126;
     static constexpr int kLeastOperatorWidth = 115;
@@ -101,6 +105,8 @@ private:
     void showValueControlsFor(const QString& code);
     void place(QWidget* widget, int x, int y, int w, int h);
     void placeValue(QWidget* widget, int x, int y, int w, int h);
+    void fitContentFrame();
+    void drawContentBackground(QPainter& painter);
 
     SmartFolderRules::SmartRowEditorType m_type;
     KPSmartFolderView* m_parnet;
@@ -117,6 +123,8 @@ private:
     KPTokenEditorView* m_tokens = nullptr;
     KPThemeImageButton* m_btnAdd = nullptr;
     KPThemeImageButton* m_btnDelete = nullptr;
+    // The content field's background: left cap, middle, right cap.
+    std::array<QImage, 3> m_contentBGRef;
 };
 
 class KPSmartFolderView : public QWidget {

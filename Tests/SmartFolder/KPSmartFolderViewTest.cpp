@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 #include <QStyleOptionComboBox>
@@ -362,6 +363,31 @@ TEST_F(SmartFolderRuleView, PopUpItemsCarryTheirPicturesAndTheRowButtonsAreTheme
     QTest::mouseClick(remove, Qt::LeftButton, {}, QPoint(8, 8));
     EXPECT_EQ(view.rowEditors().size(), 3);
     EXPECT_FALSE(view.rowEditors().contains(row));
+}
+
+// The content row is a white field with rounded ends on either row colour, one line high, whose
+// words are content tokens, typed or stored.
+TEST_F(SmartFolderRuleView, ContentWordsAreContentTokensInTheirOwnField)
+{
+    view.addRowByType(SmartRowText, "Title");
+    KPSmartRowEditor* row = view.addRowByType(SmartRowContent, "Content"); // the blue row
+    row->setRightValues(QString("alpha,beta"));
+    view.show();
+    KPTokenEditorView* field = row->tokenField();
+    QTest::keyClicks(field->textView(), "gamma,");
+    ASSERT_TRUE(testsupport::spinUntil([&] { return field->cells().size() == 3; }));
+    for (const auto& cell : field->cells())
+        EXPECT_EQ(cell->className(), "KPTokenContentAttachmentCell");
+    EXPECT_EQ(row->smartData()["Right"], "alpha,beta,gamma");
+
+    field->setTokenString("x");
+    const QImage grab = row->grab().toImage();
+    const QPoint origin = field->geometry().topLeft();
+    const QColor inside = grab.pixelColor(origin + QPoint(field->width() - 12, 10));
+    const QColor end = grab.pixelColor(origin + QPoint(0, 10));
+    EXPECT_EQ(inside, QColor(Qt::white)) << "the field, not the row's blue";
+    EXPECT_LT(end.lightness(), 200) << "the field's outline at its left end";
+    EXPECT_FALSE(field->textView()->verticalScrollBar()->isVisible());
 }
 
 TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)

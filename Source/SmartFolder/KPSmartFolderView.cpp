@@ -5,9 +5,9 @@
 #include "Controls/KPTokenEditorView.h"
 #include "Import/KPFileFormatManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
-#include "Platform/Foundation/Bundle.h"
 #include "Platform/Kit/Canvas.h"
 #include "Platform/Kit/ImageSlicing.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
@@ -23,17 +23,17 @@
 #include "Utilities/FlagNames.h"
 
 #include <QComboBox>
-#include <QTextDocument>
-#include <QTextFrame>
-#include <QIcon>
-#include <QPixmap>
 #include <QDateEdit>
 #include <QDoubleValidator>
+#include <QIcon>
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QPixmap>
+#include <QTextDocument>
+#include <QTextFrame>
 #include <algorithm>
 
 using namespace SmartFolderRules;

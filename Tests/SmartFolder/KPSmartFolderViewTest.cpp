@@ -27,8 +27,8 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTest>
 #include <QStyleOptionComboBox>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace SmartFolderRules;
@@ -279,7 +279,7 @@ TEST_F(SmartFolderRuleView, EveryTextTheEditorShowsComesFromTheEnglishTable)
 }
 
 // The room a pop-up gives its title, as the style lays it out.
-int titleRoom(QComboBox* box)
+static int titleRoom(QComboBox* box)
 {
     QStyleOptionComboBox option;
     option.initFrom(box);

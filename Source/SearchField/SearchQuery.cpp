@@ -98,5 +98,10 @@ std::optional<Predicate> SearchQuery::contentPredicate() const
 
 QString SearchQuery::key() const
 {
-    return QStringLiteral("%1 - %2").arg(tokenPredicate ? tokenPredicate->toString() : QString(), fullTextQuery);
+    // The full-text query alone cannot tell every pair of tokens apart (it cannot write a double
+    // quote, so a"b and "a b" both become the phrase "a b"), while the title and description
+    // predicate still differs: the key names all three.
+    return QStringLiteral("%1 - %2 - %3")
+        .arg(tokenPredicate ? tokenPredicate->toString() : QString(), fullTextQuery,
+             textPredicate ? textPredicate->toString() : QString());
 }

@@ -44,7 +44,8 @@ struct SearchQuery {
     // What a full-text hit must pass: P and "not in the Trash"; none without tag, type or
     // author tokens (a hit is then only checked for the Trash).
     std::optional<platform::Predicate> contentPredicate() const;
-    // Equal tokens give equal keys: P's canonical text and Q.
+    // Equal tokens give equal keys and different searches different keys: P's and T's
+    // canonical texts and Q.
     QString key() const;
     bool isEmpty() const { return !tokenPredicate && !textPredicate && fullTextQuery.isEmpty(); }
 

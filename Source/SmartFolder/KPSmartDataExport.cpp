@@ -402,7 +402,7 @@ QString KPSmartDataExport::smartStringFromData(const QVariantMap& rules, const E
         KPLogLogMessage(QStringLiteral("smart-folder rules: %1 rows, only the first %2 are used").arg(rows.size()).arg(kMaxRules));
         rows = rows.mid(0, kMaxRules);
     }
-    const QString joiner = rules.value(kOperationKey).toBool() ? QStringLiteral(" AND ") : QStringLiteral(" OR ");
+    const QString joiner = matchesAll(rules) ? QStringLiteral(" AND ") : QStringLiteral(" OR ");
 
     QStringList general;
     QString collections;

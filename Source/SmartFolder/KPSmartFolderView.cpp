@@ -1,28 +1,39 @@
 #include "SmartFolder/KPSmartFolderView.h"
 
 #include "Controls/KPRatingView.h"
+#include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
 #include "Import/KPFileFormatManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
+#include "Platform/Kit/Canvas.h"
+#include "Platform/Kit/ImageSlicing.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
 #include "Store/DBIndexFolder.h"
 #include "Store/DBNode.h"
 #include "Store/DBTag.h"
 #include "Store/DataBaseEngine.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPSprite.h"
+#include "Theme/KPThemeObject.h"
 #include "Utilities/FlagNames.h"
 
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDoubleValidator>
+#include <QIcon>
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
 #include <QPaintEvent>
-#include <QPushButton>
+#include <QPixmap>
+#include <QTextDocument>
+#include <QTextFrame>
 #include <algorithm>
 
 using namespace SmartFolderRules;
@@ -48,6 +59,52 @@ int indexOfData(const QComboBox* box, const QVariant& data)
             return i;
     }
     return -1;
+}
+
+// The side bar's picture of a collection, folder, documents entry or index folder.
+QIcon sideBarIcon(const QString& name)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("TopbarSidebarIcon"));
+    auto* sprite = group ? group->themeObjectWithName<KPMultiSprite>(name) : nullptr;
+    if (!sprite || !sprite->normalSprite() || sprite->normalSprite()->image().isNull())
+        return {};
+    return QIcon(QPixmap::fromImage(sprite->normalSprite()->image()));
+}
+
+// A flag's 16 x 20 picture: the right half of its 32 x 20 sprite.
+QIcon flagIcon(int flag)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName(QStringLiteral("Flag"));
+    auto* sprite = group ? group->themeObjectWithName<KPSprite>(QString::number(flag)) : nullptr;
+    if (!sprite || sprite->image().isNull())
+        return {};
+    const qreal dpr = std::max<qreal>(sprite->image().devicePixelRatio(), 1);
+    return QIcon(QPixmap::fromImage(platform::kit::Canvas::paintedImage(
+        QSizeF(16, 20), dpr, [&](platform::kit::Canvas& canvas) { canvas.drawImage(QRectF(-16, 0, 32, 20), sprite->image()); })));
+}
+
+// The content field's background: the bundle image cut into its left cap, middle and right cap.
+std::array<QImage, 3> contentBackground(qreal dpr)
+{
+    const platform::Bundle& bundle = platform::Bundle::mainBundle();
+    QString path;
+    qreal scale = 1;
+    if (dpr > 1) {
+        path = bundle.pathForResource(QStringLiteral("smartfolder_content_textfiled@2x"), QStringLiteral("png"));
+        scale = 2;
+    }
+    if (path.isEmpty()) {
+        path = bundle.pathForResource(QStringLiteral("smartfolder_content_textfiled"), QStringLiteral("png"));
+        scale = 1;
+    }
+    const QImage sheet = path.isEmpty() ? QImage() : QImage(path);
+    if (sheet.isNull()) {
+        KPLogLogMessage(QStringLiteral("smart folder: the content field's background image is missing"));
+        return {};
+    }
+    using platform::kit::cutImage;
+    return {cutImage(sheet, QRectF(0, 0, 4, 20), scale), cutImage(sheet, QRectF(4, 0, 2, 20), scale),
+            cutImage(sheet, QRectF(6, 0, 4, 20), scale)};
 }
 
 QFont smallFont()
@@ -131,11 +188,28 @@ KPSmartRowEditor::KPSmartRowEditor(SmartRowEditorType type, const QRect& frame, 
     initData();
 }
 
+void KPSmartRowEditor::placeValue(QWidget* widget, int x, int y, int w, int h)
+{
+    // The value controls follow the two pop-ups wherever their titles made them wider, and
+    // stop short of the delete button.
+    x += m_valueShift;
+    place(widget, x, y, std::max(std::min(w, width() - 47 - kButtonGap - x), 40), h);
+}
+
 void KPSmartRowEditor::place(QWidget* widget, int x, int y, int w, int h)
 {
     // Frames are given bottom-up within the row, as the rule list is laid out.
     widget->setGeometry(x, kRowHeight - y - h, w, h);
     widget->setFont(smallFont());
+}
+
+int KPSmartRowEditor::popUpWidthFor(const QStringList& titles, int atLeast)
+{
+    QComboBox probe;
+    probe.setFont(smallFont());
+    probe.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    probe.addItems(titles);
+    return std::max(atLeast, probe.sizeHint().width());
 }
 
 void KPSmartRowEditor::setTag(int tag)
@@ -149,48 +223,56 @@ void KPSmartRowEditor::setTag(int tag)
 void KPSmartRowEditor::initData()
 {
     const int width = this->width();
+    // Every row shares the two columns, sized to the longest field and operator texts, so
+    // no title is cut off and the rows line up.
+    const int fieldWidth = KPSmartFolderView::fieldColumnWidth();
+    const int operatorWidth = KPSmartFolderView::operatorColumnWidth();
+    m_valueShift = fieldWidth - kLeastFieldWidth + operatorWidth - kLeastOperatorWidth;
     m_leftBtn = new QComboBox(this);
-    place(m_leftBtn, 10, 2, 126, 26);
+    place(m_leftBtn, 10, 2, fieldWidth, 26);
     connect(m_leftBtn, &QComboBox::activated, this, [this] { btnChangeClick(); });
     m_centerBtn = new QComboBox(this);
-    place(m_centerBtn, 141, 2, 115, 26);
+    place(m_centerBtn, 10 + fieldWidth + 5, 2, operatorWidth, 26);
     connect(m_centerBtn, &QComboBox::activated, this, [this] { btnCenterPopUpClick(); });
 
-    m_btnDelete = new QPushButton(QStringLiteral("\u2212"), this);
+    m_btnDelete = new KPThemeImageButton(QRect(), this);
     m_btnDelete->setObjectName("SmartRowEditor_DeleteButton");
-    m_btnDelete->setFlat(true);
+    m_btnDelete->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("SmartRowEditor_DeleteButton")));
+    m_btnDelete->setToolTip(platform::localizedString("Remove this rule"));
     place(m_btnDelete, width - 47, 7, 16, 16);
-    connect(m_btnDelete, &QPushButton::clicked, this, [this] { m_parnet->deleteRow(this); });
-    m_btnAdd = new QPushButton(QStringLiteral("+"), this);
+    m_btnDelete->setupAction([this](KPThemeImageButton*) { m_parnet->deleteRow(this); });
+    m_btnAdd = new KPThemeImageButton(QRect(), this);
     m_btnAdd->setObjectName("SmartRowEditor_AddButton");
-    m_btnAdd->setFlat(true);
+    m_btnAdd->setMultiSprite(KPThemeObject::themeObjectWithName<KPMultiSprite>(QStringLiteral("SmartRowEditor_AddButton")));
+    m_btnAdd->setToolTip(platform::localizedString("Add a rule"));
     place(m_btnAdd, width - 22, 7, 16, 16);
-    connect(m_btnAdd, &QPushButton::clicked, this, [this] { m_parnet->add(this); });
+    m_btnAdd->setupAction([this](KPThemeImageButton*) { m_parnet->add(this); });
 
     const SmartFolderChoices& choices = m_parnet->choices();
     switch (m_type) {
     case SmartRowText:
         m_text = new QLineEdit(this);
-        place(m_text, 261, 6, 200, 22);
+        placeValue(m_text, 261, 6, 200, 22);
         break;
     case SmartRowFileType:
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 22);
+        placeValue(m_popUp, 261, 2, 248, 22);
         break;
     case SmartRowDate: {
         m_date = new QDateEdit(QDate::currentDate(), this);
         m_date->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
         m_date->setCalendarPopup(true);
-        place(m_date, 261, 6, 120, 27);
+        // As high as the pop-ups beside it, so the row does not cut its frame off.
+        placeValue(m_date, 261, 2, 120, 26);
         m_count = new QLineEdit(this);
         m_count->setValidator(new QIntValidator(0, 9999, m_count));
-        place(m_count, 261, 6, 80, 19);
+        placeValue(m_count, 261, 6, 80, 19);
         m_count->hide();
         m_unit = new QComboBox(this);
-        place(m_unit, 346, 2, 65, 26);
         const QStringList units{"DaysStr", "WeeksStr", "MonthsStr"};
         for (int i = 0; i < units.size(); ++i)
             m_unit->addItem(platform::localizedString(units[i]), qint64(i));
+        placeValue(m_unit, 346, 2, popUpWidthFor(unitTexts(), 65), 26);
         m_unit->hide();
         break;
     }
@@ -199,61 +281,89 @@ void KPSmartRowEditor::initData()
         auto* validator = new QDoubleValidator(0, 1e15, 2, m_text);
         validator->setNotation(QDoubleValidator::StandardNotation);
         m_text->setValidator(validator);
-        place(m_text, 261, 6, 130, 19);
+        placeValue(m_text, 261, 6, 130, 19);
         m_unit = new QComboBox(this);
-        place(m_unit, 396, 2, 50, 26);
         const QStringList units{"KB", "MB", "GB"};
         for (int i = 0; i < units.size(); ++i)
             m_unit->addItem(units[i], qint64(i));
+        placeValue(m_unit, 396, 2, popUpWidthFor(units, 50), 26);
         break;
     }
     case SmartRowLabel:
         m_popUp = new QComboBox(this);
-        place(m_popUp, 266, 2, 120, 26);
-        m_popUp->addItem(platform::localizedString("None"), qint64(0));
+        placeValue(m_popUp, 266, 2, 120, 26);
+        m_popUp->setIconSize(QSize(16, 20));
+        m_popUp->addItem(flagIcon(0), platform::localizedString("None"), qint64(0));
         for (int flag : kFlagOrder)
-            m_popUp->addItem(flagNameForIndex(flag), qint64(flag));
+            m_popUp->addItem(flagIcon(flag), flagNameForIndex(flag), qint64(flag));
         break;
     case SmartRowRating:
         m_rating = new KPRatingView(QRect(), this);
-        place(m_rating, 267, 6, 110, 20);
+        placeValue(m_rating, 267, 6, 110, 20);
         break;
     case SmartRowTag:
     case SmartRowAuthor:
         m_text = new QLineEdit(this);
-        place(m_text, 261, 6, 150, 19);
+        placeValue(m_text, 261, 6, 150, 19);
         m_text->hide();
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 200, 26);
+        placeValue(m_popUp, 261, 2, 200, 26);
         m_popUp->addItem(platform::localizedString(m_type == SmartRowTag ? "UnTag" : "None"), QString());
         break;
     case SmartRowCollection: {
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 26);
-        m_popUp->addItem(platform::localizedString("UnCollection"), qint64(0));
+        placeValue(m_popUp, 261, 2, 248, 26);
+        m_popUp->setIconSize(QSize(16, 16));
+        const QIcon folder = sideBarIcon(QStringLiteral("TopbarSidebarIcon-Folder"));
+        const QIcon collection = sideBarIcon(QStringLiteral("TopbarSidebarIcon-Collection"));
+        m_popUp->addItem(folder, platform::localizedString("UnCollection"), qint64(0));
         const auto collections = choices.collections ? choices.collections() : QList<SmartFolderChoices::Collection>();
         if (!collections.isEmpty())
             m_popUp->insertSeparator(m_popUp->count());
         for (const auto& node : collections)
-            m_popUp->addItem(QString(node.depth * 4, QLatin1Char(' ')) + node.title, qint64(node.nodeID));
+            m_popUp->addItem(node.type == 1 ? collection : folder, QString(node.depth * 4, QLatin1Char(' ')) + node.title,
+                             qint64(node.nodeID));
         break;
     }
     case SmartRowDocumentSource: {
         m_popUp = new QComboBox(this);
-        place(m_popUp, 261, 2, 248, 26);
-        m_popUp->addItem(platform::localizedString("Documents"), QStringLiteral("0"));
+        placeValue(m_popUp, 261, 2, 248, 26);
+        m_popUp->setIconSize(QSize(16, 16));
+        m_popUp->addItem(sideBarIcon(QStringLiteral("TopbarSidebarIcon-Document")), platform::localizedString("Documents"),
+                         QStringLiteral("0"));
         const auto sources = choices.sources ? choices.sources() : QList<SmartFolderChoices::Source>();
         if (!sources.isEmpty())
             m_popUp->insertSeparator(m_popUp->count());
+        const QIcon indexFolder = sideBarIcon(QStringLiteral("TopbarSidebarIcon-IndexFolder"));
         for (const auto& source : sources)
-            m_popUp->addItem(source.title, source.path);
+            m_popUp->addItem(indexFolder, source.title, source.path);
         break;
     }
-    case SmartRowContent:
+    case SmartRowContent: {
         m_tokens = new KPTokenEditorView(QRect(), this);
-        place(m_tokens, 261, 4, 248, 20);
+        placeValue(m_tokens, 261, 4, 248, 20);
         m_tokens->setWraps(false);
+        // One line inside the field's caps: the words scroll sideways, never up and down.
+        KPTokenTextView* text = m_tokens->textView();
+        text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_contentBGRef = contentBackground(devicePixelRatioF());
+        KPTokenEditorViewDelegate delegate;
+        delegate.cellForString = [](KPTokenEditorView*, const QString& word) -> KPTokenCellPtr {
+            return std::make_shared<KPTokenContentAttachmentCell>(word);
+        };
+        delegate.attachmentType = [](KPTokenEditorView*, const QString& type) -> KPTokenCellPtr {
+            if (type == QStringLiteral("KPTokenContentAttachmentCell"))
+                return std::make_shared<KPTokenContentAttachmentCell>(QString());
+            return nullptr;
+        };
+        delegate.drawBackground = [this](KPTokenEditorView* view, QPainter& painter) {
+            if (view == m_tokens)
+                drawContentBackground(painter);
+        };
+        m_tokens->setDelegate(std::move(delegate), this);
+        fitContentFrame();
         break;
+    }
     }
 }
 
@@ -304,6 +414,27 @@ void KPSmartRowEditor::selectOpertionFromKeyName(const QString& code)
     showValueControlsFor(code);
 }
 
+void KPSmartRowEditor::fitContentFrame()
+{
+    // The tokens stand on the field's full height, between its caps.
+    QTextDocument* document = m_tokens->textView()->document();
+    document->setDocumentMargin(0);
+    QTextFrameFormat format = document->rootFrame()->frameFormat();
+    format.setLeftMargin(kContentCap);
+    format.setRightMargin(kContentCap);
+    document->rootFrame()->setFrameFormat(format);
+}
+
+void KPSmartRowEditor::drawContentBackground(QPainter& painter)
+{
+    const auto& [left, middle, right] = m_contentBGRef;
+    if (left.isNull() || middle.isNull() || right.isNull())
+        return;
+    const QRectF field(0, 0, m_tokens->width(), 20);
+    platform::kit::Canvas canvas(painter, m_tokens->height());
+    platform::kit::drawThreeSlice(canvas, field, left, middle, right);
+}
+
 QString KPSmartRowEditor::leftStringValue() const { return m_leftBtn->currentData().toString(); }
 
 QString KPSmartRowEditor::centerCode() const { return m_centerBtn->currentData().toString(); }
@@ -342,6 +473,7 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
         break;
     case SmartRowContent:
         m_tokens->setTokenString(value.toString());
+        fitContentFrame();
         break;
     case SmartRowFileType:
         m_popUp->clear();
@@ -356,8 +488,18 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
         break;
     }
     case SmartRowDocumentSource: {
-        const int index = indexOfData(m_popUp, value.toString());
-        m_popUp->setCurrentIndex(std::max(0, index));
+        const QString path = value.toString();
+        int index = indexOfData(m_popUp, path);
+        if (index < 0) {
+            // A folder that is no longer indexed stays the rule's source, shown as missing:
+            // falling back to the library's own documents would turn a rule that lists
+            // nothing into one that lists everything the moment the sheet is confirmed.
+            m_popUp->addItem(sideBarIcon(QStringLiteral("TopbarSidebarIcon-IndexFolder")),
+                             platform::localizedString("%@ (missing)").replace("%@", path), path);
+            index = m_popUp->count() - 1;
+            m_popUp->setItemData(index, QColor(Qt::gray), Qt::ForegroundRole);
+        }
+        m_popUp->setCurrentIndex(index);
         break;
     }
     case SmartRowRating:
@@ -477,8 +619,38 @@ QString KPSmartFolderView::operatorText(const QString& code)
 
 QString KPSmartFolderView::fieldText(const QString& title)
 {
-    return platform::localizedString(title == QStringLiteral("Date Last Modified") ? QStringLiteral("Date Last Modifited")
-                                                                                   : title);
+    return platform::localizedString(fieldDisplayKey(title));
+}
+
+QStringList KPSmartRowEditor::unitTexts()
+{
+    return {platform::localizedString("DaysStr"), platform::localizedString("WeeksStr"),
+            platform::localizedString("MonthsStr")};
+}
+
+int KPSmartFolderView::fieldColumnWidth()
+{
+    // The texts and the small font are fixed while the program runs.
+    static const int width = [] {
+        QStringList texts;
+        for (const SmartField& field : smartFields())
+            texts.append(fieldText(field.title));
+        return KPSmartRowEditor::popUpWidthFor(texts, KPSmartRowEditor::kLeastFieldWidth);
+    }();
+    return width;
+}
+
+int KPSmartFolderView::operatorColumnWidth()
+{
+    static const int width = [] {
+        QStringList texts;
+        for (const SmartField& field : smartFields()) {
+            for (const QString& code : field.operators)
+                texts.append(operatorText(code));
+        }
+        return KPSmartRowEditor::popUpWidthFor(texts, KPSmartRowEditor::kLeastOperatorWidth);
+    }();
+    return width;
 }
 
 SmartRowEditorType KPSmartFolderView::typeFromTitle(const QString& title) { return smartRowEditorTypeForTitle(title); }

@@ -11,18 +11,20 @@
 
 #include "SmartFolder/SmartFolderRules.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
 #include <QWidget>
+#include <array>
 #include <functional>
 
 class DataBaseEngine;
 class QComboBox;
 class QLineEdit;
 class QDateEdit;
-class QPushButton;
 class KPRatingView;
+class KPThemeImageButton;
 class KPTokenEditorView;
 class KPSmartFolderView;
 
@@ -53,6 +55,17 @@ class KPSmartRowEditor : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kRowHeight = 30;
+    static constexpr int kButtonGap = 4;
+    // The width of the content field's rounded ends, kept clear of its words.
+    static constexpr int kContentCap = 4;
+    // The field and operator pop-ups are never narrower than these.
+    static constexpr int kLeastFieldWidth = 126;
+    static constexpr int kLeastOperatorWidth = 115;
+
+    // The width a pop-up needs to show the longest of these titles whole, at least atLeast.
+    static int popUpWidthFor(const QStringList& titles, int atLeast);
+    // The date rows' unit texts (days, weeks, months).
+    static QStringList unitTexts();
 
     KPSmartRowEditor(SmartFolderRules::SmartRowEditorType type, const QRect& frame, KPSmartFolderView* parnet);
 
@@ -79,8 +92,8 @@ public:
     QLineEdit* countField() const { return m_count; }
     KPRatingView* ratingView() const { return m_rating; }
     KPTokenEditorView* tokenField() const { return m_tokens; }
-    QPushButton* addButton() const { return m_btnAdd; }
-    QPushButton* deleteButton() const { return m_btnDelete; }
+    KPThemeImageButton* addButton() const { return m_btnAdd; }
+    KPThemeImageButton* deleteButton() const { return m_btnDelete; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -91,10 +104,14 @@ private:
     void btnChangeClick();
     void showValueControlsFor(const QString& code);
     void place(QWidget* widget, int x, int y, int w, int h);
+    void placeValue(QWidget* widget, int x, int y, int w, int h);
+    void fitContentFrame();
+    void drawContentBackground(QPainter& painter);
 
     SmartFolderRules::SmartRowEditorType m_type;
     KPSmartFolderView* m_parnet;
     int m_tag = 0;
+    int m_valueShift = 0;
     QComboBox* m_leftBtn = nullptr;
     QComboBox* m_centerBtn = nullptr;
     QLineEdit* m_text = nullptr;
@@ -104,8 +121,10 @@ private:
     QLineEdit* m_count = nullptr;
     KPRatingView* m_rating = nullptr;
     KPTokenEditorView* m_tokens = nullptr;
-    QPushButton* m_btnAdd = nullptr;
-    QPushButton* m_btnDelete = nullptr;
+    KPThemeImageButton* m_btnAdd = nullptr;
+    KPThemeImageButton* m_btnDelete = nullptr;
+    // The content field's background: left cap, middle, right cap.
+    std::array<QImage, 3> m_contentBGRef;
 };
 
 class KPSmartFolderView : public QWidget {
@@ -135,6 +154,9 @@ public:
     void setDelegate(HeightDelegate delegate) { m_delegate = std::move(delegate); }
     const QList<KPSmartRowEditor*>& rowEditors() const { return m_rows; }
     const SmartFolderChoices& choices() const { return m_choices; }
+    // The field and operator pop-ups' widths, shared by every row.
+    static int fieldColumnWidth();
+    static int operatorColumnWidth();
 
     // The display text of an operator code.
     static QString operatorText(const QString& code);

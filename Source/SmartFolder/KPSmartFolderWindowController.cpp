@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kSheetWidth = 620;
-constexpr int kListWidth = 600;
+constexpr int kLeastSheetWidth = 620;
+constexpr int kLeastListWidth = 600;
 constexpr int kFooterHeight = 50;
 // One rule row's list: the first layout never resizes the sheet.
 constexpr int kOneRowHeight = 32;
@@ -27,14 +27,19 @@ KPSmartFolderWindowController::KPSmartFolderWindowController(SmartFolderChoices 
 {
     m_content = new QWidget;
     m_content->setObjectName("KPSmartFolderWindow");
-    m_content->setFixedSize(kSheetWidth, kChromeHeight + kOneRowHeight + kFooterHeight);
+    // The rule list grows by what its field and operator texts need beyond the least widths,
+    // so the value controls keep their room.
+    const int listWidth = kLeastListWidth + KPSmartFolderView::fieldColumnWidth() - KPSmartRowEditor::kLeastFieldWidth
+                          + KPSmartFolderView::operatorColumnWidth() - KPSmartRowEditor::kLeastOperatorWidth;
+    m_sheetWidth = kLeastSheetWidth - kLeastListWidth + listWidth;
+    m_content->setFixedSize(m_sheetWidth, kChromeHeight + kOneRowHeight + kFooterHeight);
     m_sheet = std::make_unique<platform::kit::Sheet>(m_content);
 
     auto* nameLabel = new QLabel(platform::localizedString("Name:"), m_content);
     nameLabel->setGeometry(10, 10, 80, 22);
     m_txtSmartName = new QLineEdit(m_content);
     m_txtSmartName->setObjectName("txtSmartName");
-    m_txtSmartName->setGeometry(95, 10, kSheetWidth - 105, 22);
+    m_txtSmartName->setGeometry(95, 10, m_sheetWidth - 105, 22);
     connect(m_txtSmartName, &QLineEdit::textChanged, this, [this] { updateOKState(); });
 
     auto* matchLabel = new QLabel(platform::localizedString("Match"), m_content);
@@ -47,7 +52,7 @@ KPSmartFolderWindowController::KPSmartFolderWindowController(SmartFolderChoices 
             [this] { m_smartFolderView->setIsAnd(m_checkBoxBtn->currentData().toInt() != 1); });
 
     m_smartFolderView = new KPSmartFolderView(std::move(choices), m_content);
-    m_smartFolderView->setGeometry((kSheetWidth - kListWidth) / 2, kChromeHeight, kListWidth, kOneRowHeight);
+    m_smartFolderView->setGeometry((m_sheetWidth - listWidth) / 2, kChromeHeight, listWidth, kOneRowHeight);
     m_smartFolderView->setDelegate([this](int height, int add) { updateSmartFolderViewHeight(height, add); });
 
     m_unreadable = new QLabel(m_content);
@@ -62,9 +67,9 @@ KPSmartFolderWindowController::KPSmartFolderWindowController(SmartFolderChoices 
     // Footer controls follow the bottom edge as the sheet grows.
     auto placeFooter = [this, cancel] {
         const int bottom = m_content->height();
-        m_unreadable->setGeometry(10, bottom - 40, kSheetWidth - 220, 28);
-        cancel->setGeometry(kSheetWidth - 200, bottom - 40, 90, 28);
-        m_btnOK->setGeometry(kSheetWidth - 100, bottom - 40, 90, 28);
+        m_unreadable->setGeometry(10, bottom - 40, m_sheetWidth - 220, 28);
+        cancel->setGeometry(m_sheetWidth - 200, bottom - 40, 90, 28);
+        m_btnOK->setGeometry(m_sheetWidth - 100, bottom - 40, 90, 28);
     };
     placeFooter();
     m_placeFooter = placeFooter;
@@ -102,7 +107,7 @@ void KPSmartFolderWindowController::setSmartData(const QByteArray& archive)
         return;
     }
     const QVariantMap rules = decoded->toMap();
-    const bool isAnd = rules.value(SmartFolderRules::kOperationKey, true).toBool();
+    const bool isAnd = SmartFolderRules::matchesAll(rules);
     m_checkBoxBtn->setCurrentIndex(isAnd ? 0 : 1);
     m_smartFolderView->setIsAnd(isAnd);
     m_smartFolderView->setSmartData(rules);
@@ -152,7 +157,7 @@ void KPSmartFolderWindowController::updateSmartFolderViewHeight(int height, int 
 {
     if (addHeight < 0 ? height < kOneRowHeight : height <= kOneRowHeight)
         return;
-    m_content->setFixedSize(kSheetWidth, m_content->height() + addHeight);
+    m_content->setFixedSize(m_sheetWidth, m_content->height() + addHeight);
     m_placeFooter();
 }
 

@@ -70,4 +70,5 @@ private:
     QLabel* m_unreadable = nullptr;
     CompletedBlock m_completedBlock;
     std::function<void()> m_placeFooter;
+    int m_sheetWidth = 0;
 };

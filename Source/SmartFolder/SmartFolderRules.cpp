@@ -14,6 +14,8 @@ QStringList dateOperators()
 
 } // namespace
 
+bool matchesAll(const QVariantMap& rules) { return rules.value(kOperationKey, false).toBool(); }
+
 const QList<SmartField>& smartFields()
 {
     static const QList<SmartField> fields{
@@ -54,6 +56,11 @@ SmartRowEditorType smartRowEditorTypeForTitle(const QString& title)
 {
     const SmartField* field = smartFieldForTitle(title);
     return field ? field->type : SmartRowText;
+}
+
+QString fieldDisplayKey(const QString& title)
+{
+    return title == QStringLiteral("Date Last Modified") ? QStringLiteral("Date Last Modifited") : title;
 }
 
 QString operatorDisplayKey(const QString& code)

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 namespace SmartFolderRules {
 
@@ -15,6 +16,11 @@ inline const QString kTitleKey = QStringLiteral("Title");
 inline const QString kLeftKey = QStringLiteral("Left");
 inline const QString kCenterKey = QStringLiteral("Center");
 inline const QString kRightKey = QStringLiteral("Right");
+
+// Whether a document must pass every rule ("Operation" YES) rather than any. A set stored without
+// "Operation" means "any": the query and the editor must read it alike, or saving an unchanged
+// folder would change what it lists.
+bool matchesAll(const QVariantMap& rules);
 
 // The editor offers at most this many rows.
 constexpr int kMaxRules = 20;
@@ -48,6 +54,9 @@ const QList<SmartField>& smartFields();
 const SmartField* smartFieldForTitle(const QString& title);
 // The editor type of a title; text for a title that is none of the fields.
 SmartRowEditorType smartRowEditorTypeForTitle(const QString& title);
+// The localisation key of a field's display text: its title, except for one key the stored
+// tables have always spelt their own way.
+QString fieldDisplayKey(const QString& title);
 // The localisation key of an operator code's display text (the code itself when unknown).
 QString operatorDisplayKey(const QString& code);
 

@@ -93,6 +93,25 @@ TEST_F(AnalyticsTest, BeaconURLAndCookieAreExact)
     EXPECT_EQ(named.domainHash(), named.domainHash());
 }
 
+// Worked by hand, last character first (c << 14 is c * 16384; 0xFE00000 keeps bits 21-27):
+//  "ab": 'b' 98: a = 98 + 1605632 = 1605730 (< 2^21, g = 0).
+//        'a' 97: (1605730 << 6) & 0xFFFFFC0 = 102766720; + 97 + 1589248 = 104356065;
+//        g >> 21 = 49, and 49 ^ (104356065 & 63 = 33) = 16, so a = 104356048.
+//  "abc": 'c' 99: 1622115; 'b' 98: 103815360 + 1605730 = 105421090, g >> 21 = 50, 34 ^ 50 = 16:
+//        105421072; 'a' 97: 105421072 << 6 = 6746948608, masked to 28 bits 36062208,
+//        + 97 + 1589248 = 37651553, g >> 21 = 17, 33 ^ 17 = 48: 37651568.
+// The second needs the first mask: without it the shifted value keeps bits above 27.
+TEST_F(AnalyticsTest, DomainHashOfKnownDomains)
+{
+    TrackingRequest request;
+    request.pageDomain = QStringLiteral("ab");
+    EXPECT_EQ(request.domainHash(), 104356048u);
+    request.pageDomain = QStringLiteral("abc");
+    EXPECT_EQ(request.domainHash(), 37651568u);
+    request.pageDomain = QStringLiteral("example.com");
+    EXPECT_EQ(request.domainHash(), 60493049u);
+}
+
 TEST_F(AnalyticsTest, EncodeUrlAndEventRules)
 {
     EXPECT_EQ(KPUrlUtil::encodeUrl(QStringLiteral("a%2Fb")), QStringLiteral("a%2Fb"));

@@ -220,6 +220,9 @@ TEST_F(SmartRulesLibraryTest, TagAndAuthorRulesOverNoneOneAndManyNames)
     EXPECT_EQ(found(rules(true, {tag("!=", "work")})), QStringList({"home only", "untagged"}));
     EXPECT_EQ(found(rules(true, {tag("==", "work")})), QStringList({"work and home", "work only"}));
     EXPECT_EQ(found(rules(true, {tag("==", "")})), QStringList({"untagged"}));
+    // "is not" with no name chosen means the same as "is": documents without any.
+    EXPECT_EQ(found(rules(true, {tag("!=", "")})), QStringList({"untagged"}));
+    EXPECT_EQ(found(rules(true, {rule("Author", "authors", "!=", "")})), QStringList({"untagged"}));
     EXPECT_EQ(found(rules(true, {tag("BEGINSWITH[cd]", "HO")})), QStringList({"home only", "work and home"}));
     EXPECT_EQ(found(rules(true, {rule("Author", "authors", "!=", "Ann")})), QStringList({"home only", "untagged"}));
     EXPECT_EQ(found(rules(true, {rule("Author", "authors", "ENDSWITH[cd]", "ob")})),

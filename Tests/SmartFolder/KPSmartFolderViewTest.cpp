@@ -1,13 +1,22 @@
 #include "SmartFolder/KPSmartFolderView.h"
 #include "SmartFolder/KPSmartFolderWindowController.h"
+#include "SmartFolder/KPSmartDataExport.h"
 
 #include "Controls/KPRatingView.h"
+#include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/KeyedUnarchiver.h"
+#include "Platform/Foundation/PropertyList.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "Support/TestSupport.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
+#include "Theme/KPSprite.h"
+#include "Theme/KPThemeManager.h"
+#include "Theme/KPThemeObject.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -15,6 +24,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace SmartFolderRules;
@@ -42,6 +56,27 @@ QVariantMap rule(const QString& title, const QString& op, const QVariant& right)
 {
     const SmartField* field = smartFieldForTitle(title);
     return {{"Title", title}, {"Left", field ? field->left : QString("x")}, {"Center", op}, {"Right", right}};
+}
+
+class ThemeEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray"))); }
+};
+const auto* const g_theme = ::testing::AddGlobalTestEnvironment(new ThemeEnvironment);
+
+QImage comparable(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+QImage sideBarPicture(const QString& name)
+{
+    auto* group = KPThemeObject::customThemeObjectWithName("TopbarSidebarIcon");
+    auto* sprite = group ? group->themeObjectWithName<KPMultiSprite>(name) : nullptr;
+    return sprite && sprite->normalSprite() ? comparable(sprite->normalSprite()->image()) : QImage();
+}
+
+QImage itemPicture(QComboBox* box, int index, const QSize& size)
+{
+    const QIcon icon = box->itemIcon(index);
+    return icon.isNull() ? QImage() : comparable(icon.pixmap(size).toImage());
 }
 
 struct SmartFolderRuleView : ::testing::Test {
@@ -115,8 +150,8 @@ TEST_F(SmartFolderRuleView, ThreeRowsAreNinetyTwoHighWithTheSecondLightBlue)
     EXPECT_EQ(view.height(), 92);
     EXPECT_EQ(heights.last(), std::make_pair(92, 30));
     const QImage image = view.grab().toImage();
-    EXPECT_EQ(QColor(image.pixel(590, 31 + 15)), QColor(237, 245, 254));
-    EXPECT_EQ(QColor(image.pixel(590, 1 + 15)), QColor(Qt::white));
+    EXPECT_EQ(QColor(image.pixel(5, 31 + 15)), QColor(237, 245, 254));
+    EXPECT_EQ(QColor(image.pixel(5, 1 + 15)), QColor(Qt::white));
 }
 
 TEST_F(SmartFolderRuleView, EveryFieldRoundTripsWithItsValueTypes)
@@ -190,6 +225,169 @@ TEST_F(SmartFolderRuleView, EditedControlsGiveTheirRules)
     ASSERT_EQ(view.rowEditors().size(), 3);
     EXPECT_EQ(view.rowEditors()[1]->editorType(), SmartRowSize);
     EXPECT_EQ(view.rowEditors()[1]->tag(), 1);
+}
+
+// A key missing from the English table reaches the user as the key itself ("DocumentSource",
+// "UnTag"); keys the program spells its own way must read as English.
+TEST_F(SmartFolderRuleView, EveryTextTheEditorShowsComesFromTheEnglishTable)
+{
+    const auto read = platform::PropertyList::readFile(platform::Bundle::mainBundle().resourcePath()
+                                                       + "/en.lproj/Localizable.strings");
+    ASSERT_TRUE(read.has_value());
+    const QVariantMap english = read->toMap();
+    QList<std::pair<QString, QString>> shown; // key, text on screen
+    auto firstItem = [&](KPSmartRowEditor* row, const QString& key) {
+        shown.append({key, row->valuePopUp()->itemText(0)});
+    };
+    for (const SmartField& field : smartFields()) {
+        if (field.title == "-")
+            continue;
+        KPSmartRowEditor* row = view.addRowByType(field.type, field.title);
+        for (int i = 0; i < row->leftButton()->count(); ++i) {
+            const QString title = row->leftButton()->itemData(i).toString();
+            if (!title.isEmpty())
+                shown.append({fieldDisplayKey(title), row->leftButton()->itemText(i)});
+        }
+        for (int i = 0; i < row->centerButton()->count(); ++i) {
+            const QString code = row->centerButton()->itemData(i).toString();
+            if (!code.isEmpty())
+                shown.append({operatorDisplayKey(code), row->centerButton()->itemText(i)});
+        }
+        switch (field.type) {
+        case SmartRowDate:
+            for (int i = 0; i < 3; ++i)
+                shown.append({QStringList{"DaysStr", "WeeksStr", "MonthsStr"}[i], row->unitPopUp()->itemText(i)});
+            break;
+        case SmartRowTag: firstItem(row, "UnTag"); break;
+        case SmartRowAuthor:
+        case SmartRowLabel: firstItem(row, "None"); break;
+        case SmartRowCollection: firstItem(row, "UnCollection"); break;
+        case SmartRowDocumentSource: firstItem(row, "Documents"); break;
+        default: break;
+        }
+    }
+    ASSERT_GT(shown.size(), 40);
+    const QRegularExpression words("^[A-Z]?[a-z]+( [A-Z]?[a-z]+)*$");
+    const QStringList misspelt{"is yerterday", "Date Last Modifited"};
+    for (const auto& [key, text] : shown) {
+        SCOPED_TRACE(key.toStdString());
+        EXPECT_TRUE(english.contains(key));
+        EXPECT_EQ(text, english.value(key).toString());
+        if (!words.match(key).hasMatch() || misspelt.contains(key))
+            EXPECT_NE(text, key);
+    }
+}
+
+// The room a pop-up gives its title, as the style lays it out.
+static int titleRoom(QComboBox* box)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.editable = false;
+    option.frame = true;
+    return box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+}
+
+// No field, operator or unit title is cut off, and the value controls, pushed right by the
+// wider pop-ups, neither cover them nor run under the delete button.
+TEST_F(SmartFolderRuleView, PopUpTitlesShowWholeAndTheRowKeepsItsOrder)
+{
+    for (const SmartField& field : smartFields()) {
+        if (field.title != "-")
+            view.addRowByType(field.type, field.title);
+    }
+    view.show();
+    const QImage grab = view.grab().toImage();
+    ASSERT_FALSE(grab.isNull());
+    for (KPSmartRowEditor* row : view.rowEditors()) {
+        SCOPED_TRACE(row->leftStringValue().toStdString());
+        for (QComboBox* box : {row->leftButton(), row->centerButton(), row->unitPopUp()}) {
+            if (!box)
+                continue;
+            for (int i = 0; i < box->count(); ++i) {
+                const QString text = box->itemText(i);
+                EXPECT_LE(box->fontMetrics().horizontalAdvance(text), titleRoom(box)) << text.toStdString();
+            }
+        }
+        EXPECT_LE(row->leftButton()->geometry().right(), row->centerButton()->x());
+        for (QWidget* value : row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (value == row->leftButton() || value == row->centerButton() || value == static_cast<QWidget*>(row->addButton())
+                || value == static_cast<QWidget*>(row->deleteButton()))
+                continue;
+            EXPECT_GT(value->x(), row->centerButton()->geometry().right()) << value->metaObject()->className();
+            EXPECT_LT(value->geometry().right(), row->deleteButton()->x()) << value->metaObject()->className();
+        }
+    }
+}
+
+// The flag items show their flag's colour (the right half of its sprite), the collection and
+// source items the side bar's pictures, and the row's add and delete buttons are the theme's.
+TEST_F(SmartFolderRuleView, PopUpItemsCarryTheirPicturesAndTheRowButtonsAreThemed)
+{
+    KPSmartRowEditor* label = view.addRowByType(SmartRowLabel, "Label");
+    auto* flags = KPThemeObject::customThemeObjectWithName("Flag");
+    ASSERT_NE(flags, nullptr);
+    ASSERT_EQ(label->valuePopUp()->count(), 8);
+    for (int i = 0; i < label->valuePopUp()->count(); ++i) {
+        const int flag = label->valuePopUp()->itemData(i).toInt();
+        SCOPED_TRACE(flag);
+        const QImage sprite = comparable(flags->themeObjectWithName<KPSprite>(QString::number(flag))->image());
+        ASSERT_EQ(sprite.size(), QSize(32, 20));
+        EXPECT_EQ(itemPicture(label->valuePopUp(), i, QSize(16, 20)), sprite.copy(16, 0, 16, 20));
+    }
+
+    const QImage folder = sideBarPicture("TopbarSidebarIcon-Folder");
+    const QImage collection = sideBarPicture("TopbarSidebarIcon-Collection");
+    ASSERT_FALSE(folder.isNull());
+    ASSERT_NE(folder, collection);
+    QComboBox* nodes = view.addRowByType(SmartRowCollection, "Collection")->valuePopUp();
+    EXPECT_EQ(itemPicture(nodes, 0, QSize(20, 20)), folder);
+    EXPECT_EQ(itemPicture(nodes, nodes->findData(qint64(7)), QSize(20, 20)), collection); // a collection
+    EXPECT_EQ(itemPicture(nodes, nodes->findData(qint64(9)), QSize(20, 20)), folder);     // a folder in it
+    QComboBox* sources = view.addRowByType(SmartRowDocumentSource, "DocumentSource")->valuePopUp();
+    EXPECT_EQ(itemPicture(sources, 0, QSize(20, 20)), sideBarPicture("TopbarSidebarIcon-Document"));
+    EXPECT_EQ(itemPicture(sources, sources->findData("/home/u/Papers"), QSize(20, 20)),
+              sideBarPicture("TopbarSidebarIcon-IndexFolder"));
+
+    KPSmartRowEditor* row = view.rowEditors().first();
+    auto* add = dynamic_cast<KPThemeImageButton*>(row->findChild<QWidget*>("SmartRowEditor_AddButton"));
+    auto* remove = dynamic_cast<KPThemeImageButton*>(row->findChild<QWidget*>("SmartRowEditor_DeleteButton"));
+    ASSERT_NE(add, nullptr);
+    ASSERT_NE(remove, nullptr);
+    EXPECT_EQ(add->multiSprite(), KPThemeObject::themeObjectWithName<KPMultiSprite>("SmartRowEditor_AddButton"));
+    EXPECT_EQ(remove->multiSprite(), KPThemeObject::themeObjectWithName<KPMultiSprite>("SmartRowEditor_DeleteButton"));
+    EXPECT_NE(add->multiSprite(), nullptr);
+    view.show();
+    QTest::mouseClick(add, Qt::LeftButton, {}, QPoint(8, 8));
+    EXPECT_EQ(view.rowEditors().size(), 4);
+    QTest::mouseClick(remove, Qt::LeftButton, {}, QPoint(8, 8));
+    EXPECT_EQ(view.rowEditors().size(), 3);
+    EXPECT_FALSE(view.rowEditors().contains(row));
+}
+
+// The content row is a white field with rounded ends on either row colour, one line high, whose
+// words are content tokens, typed or stored.
+TEST_F(SmartFolderRuleView, ContentWordsAreContentTokensInTheirOwnField)
+{
+    view.addRowByType(SmartRowText, "Title");
+    KPSmartRowEditor* row = view.addRowByType(SmartRowContent, "Content"); // the blue row
+    row->setRightValues(QString("alpha,beta"));
+    view.show();
+    KPTokenEditorView* field = row->tokenField();
+    QTest::keyClicks(field->textView(), "gamma,");
+    ASSERT_TRUE(testsupport::spinUntil([&] { return field->cells().size() == 3; }));
+    for (const auto& cell : field->cells())
+        EXPECT_EQ(cell->className(), "KPTokenContentAttachmentCell");
+    EXPECT_EQ(row->smartData()["Right"], "alpha,beta,gamma");
+
+    field->setTokenString("x");
+    const QImage grab = row->grab().toImage();
+    const QPoint origin = field->geometry().topLeft();
+    const QColor inside = grab.pixelColor(origin + QPoint(field->width() - 12, 10));
+    const QColor end = grab.pixelColor(origin + QPoint(0, 10));
+    EXPECT_EQ(inside, QColor(Qt::white)) << "the field, not the row's blue";
+    EXPECT_LT(end.lightness(), 200) << "the field's outline at its left end";
+    EXPECT_FALSE(field->textView()->verticalScrollBar()->isVisible());
 }
 
 TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)
@@ -295,6 +493,30 @@ TEST_F(SmartFolderSheet, EmptyNameDisablesOKAtOpeningAndUnchangedRulesComeBackEx
     controller->btnOKClick();
     ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
     expectSameVariant(stored, *platform::KeyedUnarchiver::unarchiveObject(outcome.rules), "unchanged");
+}
+
+// Confirming a sheet nobody touched must not change which documents the folder lists: a
+// source folder that is no longer indexed and a set stored without "Operation" included.
+TEST_F(SmartFolderSheet, UnchangedStaleSourceAndMissingModeKeepWhatTheFolderLists)
+{
+    const QVariantList rows{rule("DocumentSource", "==", "/home/u/Gone"), rule("Rating", ">", qint64(2))};
+    const QVariantMap stored{{"SmartData", rows}};
+    KPSmartDataExport::Environment env;
+    env.now = QDateTime::currentDateTimeUtc();
+    const QString before = KPSmartDataExport::smartStringFromData(stored, env);
+    ASSERT_TRUE(before.contains(" OR ")) << before.toStdString();
+
+    Outcome outcome;
+    auto* controller = open(outcome, *platform::KeyedArchiver::archivedData(stored), "Gone");
+    EXPECT_EQ(controller->modeButton()->currentIndex(), 1) << "opens as it translates: any rule";
+    QComboBox* source = controller->smartFolderView()->rowEditors()[0]->valuePopUp();
+    EXPECT_TRUE(source->currentText().contains("/home/u/Gone")) << source->currentText().toStdString();
+    EXPECT_NE(source->currentText(), "/home/u/Gone") << "shown as missing, not as a folder still indexed";
+    controller->btnOKClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome.code != -1; }));
+    const QVariantMap saved = platform::KeyedUnarchiver::unarchiveObject(outcome.rules)->toMap();
+    expectSameVariant(rows, saved["SmartData"], "rows");
+    EXPECT_EQ(KPSmartDataExport::smartStringFromData(saved, env), before);
 }
 
 TEST_F(SmartFolderSheet, UnreadableRulesOpenWithOneRowAndSayWhy)

@@ -164,6 +164,28 @@ bool generateFlagFilterImages(const QString& resources)
            writeImage(resources + QStringLiteral("/collection_toolbar_filterbutton_bg.png"), background);
 }
 
+// The smart-folder content field's background: a white field in a grey outline with rounded
+// ends, 10 x 20 points, cut into a 4-point cap, a 2-point middle and a 4-point cap.
+bool generateContentFieldImage(const QString& resources)
+{
+    for (int scale : {1, 2}) {
+        QImage image(QSize(10, 20) * scale, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(scale, scale);
+        p.setPen(QPen(QColor(0x9a, 0x9a, 0x9a), 1));
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(0.5, 0.5, 9, 19), 3.5, 3.5);
+        p.end();
+        const QString name = scale == 1 ? QStringLiteral("/smartfolder_content_textfiled.png")
+                                        : QStringLiteral("/smartfolder_content_textfiled@2x.png");
+        if (!writeImage(resources + name, image))
+            return false;
+    }
+    return true;
+}
+
 // The library folder's own icon: a blue folder holding a white page, 256 x 256.
 bool generateLibraryIcon(const QString& resources)
 {
@@ -212,7 +234,8 @@ int main(int argc, char** argv)
     }
     const QString supportList = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     return generateViewModeButton(resources) && generateImportingIcons(resources) && generateLibraryIcon(resources) &&
-                   generateFlagFilterImages(resources) && generateFileIcons(resources, supportList) &&
+                   generateFlagFilterImages(resources) && generateContentFieldImage(resources) &&
+                   generateFileIcons(resources, supportList) &&
                    generatePaneIcons(resources)
                ? 0
                : 1;

@@ -1,0 +1,60 @@
+// The smart-folder sheet in the real program: opened from the File menu, drawn at scale 1, and
+// confirmed with Return, it leaves a smart folder in the library.
+#include "UserLevel/UserSession.h"
+
+#include <gtest/gtest.h>
+#include <utility>
+
+using userlevel::UserSession;
+
+namespace {
+
+constexpr int kFileMenu = 1;
+
+QString currentCase()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
+}
+
+} // namespace
+
+TEST(UserLevelSmartFolder, TheSheetFromTheFileMenuSavesANewSmartFolder)
+{
+    UserSession session{currentCase()};
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const auto window = session.mainWindow();
+    ASSERT_TRUE(window) << "the main window never appeared";
+
+    // File › New Smart Folder, below New Folder, New Folder at Root and New Collection (New
+    // Folder with Selection is passed over while nothing is selected).
+    const QImage before = session.screenshot(QStringLiteral("before-sheet"));
+    ASSERT_TRUE(session.openMenu(*window, kFileMenu));
+    session.key(QStringLiteral("Down Down Down"));
+    session.choose();
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.openMenus() == 0; }));
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.screenshot(QStringLiteral("smart-folder-sheet")) != before; }))
+        << "no sheet came";
+    // The sheet has come down once two looks in a row agree.
+    QImage last;
+    UserSession::waitUntil([&] {
+        const QImage now = session.screenshot(QStringLiteral("smart-folder-sheet"));
+        return std::exchange(last, now) == now;
+    });
+    // The name field has the keys; its suggested name gives way to the typed one.
+    session.key(QStringLiteral("ctrl+a"));
+    session.type(QStringLiteral("Reading"));
+    session.key(QStringLiteral("Return"));
+    QByteArray rules;
+    EXPECT_TRUE(UserSession::waitUntil([&] {
+        const auto rows = session.query(QStringLiteral("SELECT a_data FROM t_DBNode WHERE a_title = 'Reading' AND a_type = 3"));
+        rules = rows.isEmpty() ? QByteArray() : rows.first().value(0).toByteArray();
+        return !rows.isEmpty();
+    })) << "no smart folder named Reading was stored";
+    // The new folder's one rule: the collection row the sheet starts with (its key path).
+    EXPECT_TRUE(rules.contains("source")) << rules.toHex().constData();
+    session.screenshot(QStringLiteral("smart-folder-saved"));
+    EXPECT_LT(session.log().indexOf("No handler answered"), 0);
+}

@@ -168,7 +168,7 @@ TEST_F(SafeBoxMainWindowPaneTest, AFailedLockKeepsTheBoxOpenAndSaysWhy)
 
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogInAgain)
 {
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     const QString library = testsupport::makeTempDir(QStringLiteral("library"));
     const QString store = library + QStringLiteral("/safebox.db");
@@ -275,7 +275,7 @@ TEST_F(SafeBoxMainWindowPaneTest, ThePasswordAndResizeSheetsAndACopyCloseTheBoxO
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepTheirTagsAndAMoveWaitsForTheSeal)
 {
     using Kind = platform::kit::RecordingDialogService::Kind;
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
     qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");

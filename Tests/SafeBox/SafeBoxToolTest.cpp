@@ -81,7 +81,7 @@ class SafeBoxToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
         qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
         qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
         qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
@@ -319,6 +319,50 @@ TEST_F(SafeBoxToolTest, PassPhraseChangesHoldWhileOpenAndResizeGuardsTheContent)
     ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
     EXPECT_TRUE(QFileInfo::exists(opened.path + QStringLiteral("/after.pdf")));
     EXPECT_EQ(platform::SafeBoxVolumeInfo::forMount(opened.path).value_or(platform::SafeBoxVolumeInfo{}).capacity, 5000u);
+}
+
+TEST_F(SafeBoxToolTest, AfterAPasswordChangeNoSlotOpensWithTheOldPassword)
+{
+    ASSERT_TRUE(create(QStringLiteral("old")));
+    ASSERT_TRUE(change(QStringLiteral("old"), QStringLiteral("new")).success);
+    ASSERT_TRUE(resize(QStringLiteral("new"), 1 << 28).success);
+    ASSERT_TRUE(change(QStringLiteral("new"), QStringLiteral("newer")).success);
+    QByteArray bytes = storeBytes();
+    const auto header = parseHeader(bytes.left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    // One slot is left, and it opens with the last password only.
+    EXPECT_FALSE(header->slots[size_t(1 - header->active)].has_value());
+    EXPECT_EQ(bytes.mid((1 - header->active) * kSlotSize, kSlotSize), QByteArray(kSlotSize, '\0'));
+    for (const char* earlier : {"old", "new"})
+        EXPECT_FALSE(unlock(header->current(), passPhrase(QString::fromLatin1(earlier))).has_value()) << earlier;
+
+    // Damaging the last slot leaves nothing to fall back to.
+    bytes[header->active * kSlotSize + 40] = char(bytes.at(header->active * kSlotSize + 40) ^ 1);
+    testsupport::writeFile(m_store, bytes);
+    for (const char* password : {"old", "new", "newer"}) {
+        const SafeBoxOutcome outcome = attach(QString::fromLatin1(password));
+        EXPECT_FALSE(outcome.success) << password;
+        EXPECT_FALSE(QFileInfo::exists(mountPoint())) << password;
+    }
+}
+
+TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
+{
+    // The program hands its whole environment to the tool.
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "1");
+    qputenv("FOLIVO_SBX_CRASH_AT", "seal-written");
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const auto header = parseHeader(storeBytes().left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->current().kdf.logN, ScryptParams{}.logN);
+
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    testsupport::writeFile(opened.path + QStringLiteral("/kept.pdf"), "kept");
+    const SafeBoxOutcome closed = detach(opened.disk);
+    EXPECT_TRUE(closed.success) << closed.error.value_or(QString()).toStdString();
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("kept.pdf")));
 }
 
 TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)

@@ -1,6 +1,7 @@
 #include "Platform/DiskImage/DiskImageSeal.h"
 
 #include "Platform/DiskImage/DiskImageRuntime.h"
+#include "Platform/DiskImage/DiskImageTool.h"
 #include "Platform/DiskImage/SbxArchive.h"
 #include "Platform/DiskImage/SbxContainer.h"
 
@@ -50,7 +51,8 @@ private:
 
 void crashPoint(const char* step)
 {
-    if (qgetenv("FOLIVO_SBX_CRASH_AT") == step)
+    const QByteArray& at = toolTestHooks().crashAt;
+    if (!at.isEmpty() && at == step)
         ::raise(SIGKILL);
 }
 

@@ -21,7 +21,7 @@ Result<void> sealFolder(const QString& store, const QString& mount);
 // Whether the store's file system has room for a seal of the folder beside the old container.
 Result<void> checkSealRoom(const QString& store, const QString& mount);
 
-// Test builds' fault injection: kills the process when FOLIVO_SBX_CRASH_AT names this step.
+// The test build's fault injection: kills the process when its crash hook names this step.
 void crashPoint(const char* step);
 
 } // namespace platform::sbx

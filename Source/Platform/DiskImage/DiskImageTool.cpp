@@ -58,19 +58,38 @@ Result<Header> readHeaderOf(const QString& store)
     return parseHeader(file.read(kHeaderSize));
 }
 
-Result<void> writeSlot(const QString& store, int index, const Slot& slot)
+Result<void> writeAt(int fd, const QByteArray& bytes, off_t offset, const QString& store)
 {
-    const QByteArray bytes = encodeSlot(slot);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::unexpected(Error::posix(n < 0 ? errno : ENOSPC, QStringLiteral("write %1").arg(store)));
+        done += n;
+    }
+    if (::fsync(fd) != 0)
+        return std::unexpected(Error::posix(errno, QStringLiteral("sync %1").arg(store)));
+    return {};
+}
+
+// Puts slot in place of the header's current one. The new slot goes into the other half and is
+// synced first, so a crash in between leaves one slot that opens; only then is the old slot
+// wiped, so no slot is left that an earlier pass phrase opens (after a change of pass phrase,
+// whoever knew the old one must not be able to read the box, nor fall back to it by damaging the
+// new slot).
+Result<void> replaceSlot(const QString& store, const Header& header, const Slot& slot)
+{
     const int fd = ::open(QFile::encodeName(store).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return std::unexpected(Error::posix(errno, QStringLiteral("open %1").arg(store)));
-    const bool ok = ::pwrite(fd, bytes.constData(), size_t(bytes.size()), off_t(index) * kSlotSize) == bytes.size()
-                    && ::fsync(fd) == 0;
-    const int err = errno;
+    const int fresh = 1 - header.active;
+    Result<void> result = writeAt(fd, encodeSlot(slot), off_t(fresh) * kSlotSize, store);
+    if (result)
+        result = writeAt(fd, QByteArray(kSlotSize, '\0'), off_t(header.active) * kSlotSize, store);
     ::close(fd);
-    if (!ok)
-        return std::unexpected(Error::posix(err, QStringLiteral("write %1").arg(store)));
-    return {};
+    return result;
 }
 
 // Reads the payload with the box's private key, into folder (or only counting).
@@ -196,9 +215,7 @@ int create(const QStringList& args, ToolStreams& io)
         return failure(io.out, op, QStringLiteral("no pass phrase on standard input"));
 
     ScryptParams kdf;
-    bool cheapOk = false;
-    const int testLogN = qEnvironmentVariableIntValue("FOLIVO_SBX_TEST_SCRYPT_LOGN", &cheapOk);
-    if (cheapOk && testLogN >= 1 && testLogN <= 16)
+    if (const int testLogN = toolTestHooks().scryptLogN; testLogN >= 1 && testLogN <= 16)
         kdf.logN = quint8(testLogN);
     auto keys = x25519Generate();
     if (!keys)
@@ -393,7 +410,7 @@ int chpass(const QStringList& args, ToolStreams& io)
     auto slot = makeSlot(parts.at(1), base.kdf, base, key->bytes());
     if (!slot)
         return failure(io.err, op, slot.error().message);
-    if (auto r = writeSlot(store, 1 - header->active, *slot); !r)
+    if (auto r = replaceSlot(store, *header, *slot); !r)
         return failure(io.err, op, r.error().message);
     return 0;
 }
@@ -430,7 +447,7 @@ int resize(const QStringList& args, ToolStreams& io)
     auto slot = makeSlot(pp, base.kdf, base, key->bytes());
     if (!slot)
         return failure(io.err, op, slot.error().message);
-    if (auto r = writeSlot(store, 1 - header->active, *slot); !r)
+    if (auto r = replaceSlot(store, *header, *slot); !r)
         return failure(io.err, op, r.error().message);
     return 0;
 }
@@ -457,7 +474,23 @@ int info(ToolStreams& io)
     return 0;
 }
 
+ToolTestHooks& hooksStorage()
+{
+    static ToolTestHooks hooks;
+    return hooks;
+}
+
 } // namespace
+
+void setToolTestHooks(const ToolTestHooks& hooks)
+{
+    hooksStorage() = hooks;
+}
+
+const ToolTestHooks& toolTestHooks()
+{
+    return hooksStorage();
+}
 
 int runTool(const QStringList& arguments, ToolStreams& streams)
 {

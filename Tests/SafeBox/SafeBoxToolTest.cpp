@@ -365,6 +365,57 @@ TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
     EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("kept.pdf")));
 }
 
+TEST_F(SafeBoxToolTest, ACopiedLibrarysBoxOpensBesideItsOriginalWithoutTouchingIt)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const QString copyLibrary = testsupport::makeTempDir(QStringLiteral("copied library"));
+    const QString copyStore = copyLibrary + QStringLiteral("/safebox.db");
+    ASSERT_TRUE(QFile::copy(m_store, copyStore));
+    const auto attachCopy = [&] {
+        return SafeBoxCreator(copyStore, {{QStringLiteral("Password"), derived(QStringLiteral("pw"))},
+                                          {QStringLiteral("ToPath"), SafeBoxPaths::runtimeFolder()}})
+            .attach();
+    };
+
+    const SafeBoxOutcome original = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(original.success) << original.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(original.disk).value_or(RegistryEntry{}).sealerPid;
+    const SafeBoxOutcome copy = attachCopy();
+    ASSERT_TRUE(copy.success) << copy.error.value_or(QString()).toStdString();
+    EXPECT_NE(copy.disk, original.disk);
+    EXPECT_NE(copy.path, original.path);
+    // The original's sealer and registry entry are left as they were, and it goes on sealing.
+    EXPECT_TRUE(isSealerAlive(sealer, original.disk));
+    EXPECT_EQ(readRegistryEntry(original.disk).value_or(RegistryEntry{}).image, QFileInfo(m_store).absoluteFilePath());
+    testsupport::writeFile(original.path + QStringLiteral("/original.pdf"), "original");
+    testsupport::writeFile(copy.path + QStringLiteral("/copy.pdf"), "copy");
+    ASSERT_TRUE(detach(original.disk).success);
+    ASSERT_TRUE(detach(copy.disk).success);
+    const auto originalTree = containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>());
+    EXPECT_TRUE(originalTree.contains(QStringLiteral("original.pdf")));
+    EXPECT_FALSE(originalTree.contains(QStringLiteral("copy.pdf")));
+
+    // A name held by another box is refused, and that box's sealer is left alone.
+    const auto header = parseHeader(testsupport::readFile(copyStore).left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    const QString copyDevice = deviceForBox(header->current().uuid, copyStore);
+    // A process that names the device on its command line, as a sealer does, and waits.
+    testsupport::ChildProcess other({QStringLiteral("-f"), QStringLiteral("/dev/null"), copyDevice}, {}, QStringLiteral("/usr/bin/tail"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return isSealerAlive(other.pid(), copyDevice); }));
+    RegistryEntry foreign;
+    foreign.device = copyDevice;
+    foreign.image = m_library + QStringLiteral("/another.db");
+    foreign.mount = SafeBoxPaths::runtimeFolder() + QStringLiteral("/.elsewhere");
+    foreign.sealerPid = other.pid();
+    ASSERT_TRUE(writeRegistryEntry(foreign).has_value());
+    const SafeBoxOutcome refused = attachCopy();
+    EXPECT_FALSE(refused.success);
+    EXPECT_TRUE(refused.error.value_or(QString()).contains(QStringLiteral("another box")));
+    EXPECT_TRUE(isSealerAlive(other.pid(), copyDevice));
+    EXPECT_EQ(readRegistryEntry(copyDevice).value_or(RegistryEntry{}).image, foreign.image);
+    removeRegistryEntry(copyDevice);
+}
+
 TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)
 {
     ASSERT_TRUE(create(QStringLiteral("pw")));

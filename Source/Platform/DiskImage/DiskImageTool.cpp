@@ -261,8 +261,13 @@ int attach(const QStringList& args, ToolStreams& io)
     if (!key)
         return failure(io.err, op, key.error().message);
     const Slot& slot = header->current();
-    const QString device = deviceForUuid(slot.uuid);
+    const QString device = deviceForBox(slot.uuid, store);
     const QString uuidHex = QString::fromLatin1(slot.uuid.toHex());
+    // Whatever owns the name when it is not this box, its sealer and its entry are not ours to
+    // stand down or overwrite.
+    if (const auto owner = readRegistryEntry(device); owner && QFileInfo(owner->image).absoluteFilePath() != store)
+        return failure(io.err, op, QStringLiteral("the name %1 is in use by another box (%2); nothing was changed")
+                                       .arg(device, owner->image));
     removeLeftovers(*root, mount, deviceId(device));
 
     bool adopted = false;

@@ -296,6 +296,35 @@ TEST_F(SafeBoxToolTest, HostileArchivesAreRefusedAndNothingLandsOutside)
     }
 }
 
+TEST_F(SafeBoxToolTest, ALinkWhereTheProgramWritesIsLeftOutAndTheBoxStillOpens)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const auto header = parseHeader(storeBytes().left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    const QByteArray payload = encodeRecordForTesting(3, ".Thumbnail", 0777, QFile::encodeName(outside))
+                               + encodeRecordForTesting(1, "Docs", 0755, {})
+                               + encodeRecordForTesting(3, "Docs/.Thumbnail", 0777, QFile::encodeName(outside))
+                               + encodeRecordForTesting(2, "Docs/kept.pdf", 0644, "kept") + encodeEndRecordForTesting();
+    {
+        QFile out(m_store);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(header->raw);
+        SealWriter writer(&out, header->current().uuid, header->current().publicKey);
+        ASSERT_TRUE(writer.begin());
+        ASSERT_TRUE(writer.write(payload.constData(), payload.size()));
+        ASSERT_TRUE(writer.finish());
+    }
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_FALSE(QFileInfo(opened.path + QStringLiteral("/.Thumbnail")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(opened.path + QStringLiteral("/.Thumbnail")));
+    // Only the program's own folder at the top is its; a user's link of that name elsewhere stays.
+    EXPECT_TRUE(QFileInfo(opened.path + QStringLiteral("/Docs/.Thumbnail")).isSymLink());
+    EXPECT_EQ(testsupport::readFile(opened.path + QStringLiteral("/Docs/kept.pdf")), QByteArray("kept"));
+    EXPECT_TRUE(QDir(outside).isEmpty());
+}
+
 TEST_F(SafeBoxToolTest, PassPhraseChangesHoldWhileOpenAndResizeGuardsTheContent)
 {
     ASSERT_TRUE(create(QStringLiteral("one")));

@@ -4,6 +4,7 @@
 #include "Platform/DiskImage/DiskImageRuntime.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Popover.h"
+#include "Platform/Kit/Sheet.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/Views/SafeBoxSettingViewController.h"
 #include "SafeBox/Views/SafeboxSetupWindowController.h"
@@ -60,6 +61,10 @@ void SafeBoxMainWindowPane::showSetupView(bool setupMode)
     layoutSafeBoxSetupView();
     m_setupView->show();
     m_setupView->raise();
+    // A sheet on the window (the alert after a password change) keeps the keys: a field focused
+    // beneath it would take the typing and the Return meant for it.
+    if (platform::kit::Sheet::shownSheet(center->window()))
+        return;
     if (setupMode)
         m_setupView->setFocus();
     else
@@ -182,7 +187,7 @@ void SafeBoxMainWindowPane::closeToLogin(bool focusPassword)
         m_hooks.rememberLogin(QString(), QVariantMap());
     if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown()) {
         showSetupView(false);
-        if (focusPassword && m_setupView)
+        if (focusPassword && m_setupView && !platform::kit::Sheet::shownSheet(m_setupView->window()))
             m_setupView->makeFirstResponerToInput();
     }
 }

@@ -445,6 +445,26 @@ TEST_F(SafeBoxToolTest, ACopiedLibrarysBoxOpensBesideItsOriginalWithoutTouchingI
     removeRegistryEntry(copyDevice);
 }
 
+TEST_F(SafeBoxToolTest, ATemporaryFileOfAKilledSealIsSweptByTheNextAttachOrSeal)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const QString leftByAttach = m_store + QStringLiteral(".sealing-999999991.tmp");
+    const QString leftBySeal = m_store + QStringLiteral(".sealing-999999992.tmp");
+    const QString anotherStore = m_library + QStringLiteral("/other.db.sealing-999999993.tmp");
+    testsupport::writeFile(leftByAttach, QByteArray(1 << 20, 'x'));
+    testsupport::writeFile(anotherStore, "not this box's");
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(leftByAttach));
+
+    testsupport::writeFile(leftBySeal, QByteArray(1 << 20, 'y'));
+    const quint64 generation = readSealStatus(opened.disk).generation;
+    testsupport::writeFile(opened.path + QStringLiteral("/new.pdf"), "new");
+    ASSERT_TRUE(waitForSeal(opened.disk, generation + 1));
+    EXPECT_FALSE(QFileInfo::exists(leftBySeal));
+    EXPECT_TRUE(QFileInfo::exists(anotherStore));
+}
+
 TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)
 {
     ASSERT_TRUE(create(QStringLiteral("pw")));

@@ -195,6 +195,15 @@ void standDownSealer(const QString& device, qint64 pid)
         ::usleep(20000);
 }
 
+// The registry's sealer and the one the status names: a tool killed between starting a sealer
+// and recording it leaves the second one only there, and it must not go on beside the next.
+void standDownSealers(const QString& device, qint64 registered)
+{
+    standDownSealer(device, registered);
+    if (const qint64 recorded = readSealStatus(device).sealerPid; recorded != registered)
+        standDownSealer(device, recorded);
+}
+
 int create(const QStringList& args, ToolStreams& io)
 {
     const char* op = "create";
@@ -254,6 +263,7 @@ int attach(const QStringList& args, ToolStreams& io)
     StoreLock lock(store);
     if (!lock.isLocked())
         return failure(io.err, op, lock.errorText());
+    sweepDeadSeals(store);
     auto header = readHeaderOf(store);
     if (!header)
         return failure(io.err, op, header.error().message);
@@ -315,8 +325,7 @@ int attach(const QStringList& args, ToolStreams& io)
     if (sealerRunning) {
         entry.sealerPid = existing->sealerPid;
     } else {
-        if (existing)
-            standDownSealer(device, existing->sealerPid);
+        standDownSealers(device, existing ? existing->sealerPid : 0);
         SealStatus status = adopted ? readSealStatus(device) : SealStatus{};
         if (!adopted)
             status.sealedAtRealNs = realtimeNowNs(); // the folder is exactly the container now
@@ -352,7 +361,7 @@ int detach(const QStringList& args, ToolStreams& io)
         fflush(io.out);
         return 0;
     };
-    standDownSealer(device, entry->sealerPid);
+    standDownSealers(device, entry->sealerPid);
     StoreLock lock(entry->image);
     if (!lock.isLocked())
         return failure(io.out, op, lock.errorText());

@@ -301,6 +301,15 @@ SafeBoxOutcome SafeBoxCreator::resize()
     return failure(text);
 }
 
+SafeBoxOutcome SafeBoxCreator::resume(const QString& disk)
+{
+    const ToolRun tool = run({QStringLiteral("resume"), disk}, std::nullopt, true, false);
+    const QString text = decode(tool.output);
+    if (text.contains(QStringLiteral("resumed")))
+        return requireCleanExit(success(), tool, text);
+    return failure(text.trimmed().isEmpty() ? kAbnormalExit : text);
+}
+
 void SafeBoxCreator::logoutCheck()
 {
     const ToolRun tool = run({QStringLiteral("info")}, std::nullopt, true, false);

@@ -36,6 +36,9 @@ public:
     virtual SafeBoxOutcome change();
     virtual SafeBoxOutcome resize();
     virtual void logoutCheck();
+    // Starts a sealer again for the open box disk whose sealer died ("resumed" in the tool's
+    // output); the box stays open either way.
+    virtual SafeBoxOutcome resume(const QString& disk);
 
     // The pass phrase written to the tool for a derived value.
     static QString pathWithString(const QString& derived);

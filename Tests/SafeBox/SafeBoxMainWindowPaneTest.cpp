@@ -66,6 +66,11 @@ protected:
         hooks.notifications = &m_notifications;
         hooks.dialogs = &m_dialogs;
         hooks.scheduler = &m_scheduler;
+        hooks.sealerRunning = [this](const QString&) { return m_sealerRunning; };
+        hooks.resumeSealer = [this](const QString& disk, std::function<void(bool, const QString&)> done) {
+            m_resumed << disk;
+            m_resumeDone = std::move(done);
+        };
         m_pane = std::make_unique<SafeBoxMainWindowPane>(hooks);
     }
     void TearDown() override { SafeBoxXPCClient::setDriverFactoryForTesting(nullptr); }
@@ -101,6 +106,9 @@ protected:
     platform::NotificationCenter m_notifications;
     platform::kit::RecordingDialogService m_dialogs;
     platform::kit::VirtualScheduler m_scheduler;
+    bool m_sealerRunning = true;
+    QStringList m_resumed;
+    std::function<void(bool, const QString&)> m_resumeDone;
     std::unique_ptr<SafeBoxMainWindowPane> m_pane;
 };
 
@@ -355,4 +363,38 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepThei
     EXPECT_EQ(m_dialogs.count(Kind::Alert), 0);
     for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
         qunsetenv(name);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, ADeadSealerIsReplacedAndOneThatCannotBeIsToldToTheUser)
+{
+    openBox();
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_TRUE(m_resumed.isEmpty());
+
+    // It died: another is started, once, however often the watch looks meanwhile.
+    m_sealerRunning = false;
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed, QStringList{m_disk});
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_EQ(m_resumed.size(), 1);
+    m_resumeDone(true, {});
+    EXPECT_EQ(m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 0);
+
+    // No other can be started: the user hears that the changes are not being saved, once.
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed.size(), 2);
+    m_resumeDone(false, QStringLiteral("folivo-hdiutil: resume failed - the sealer could not be started (it ended at once)"));
+    EXPECT_EQ(m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).messageText,
+              QStringLiteral("The SafeBox's changes are not being saved"));
+    EXPECT_TRUE(m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).informativeText.contains(
+        QStringLiteral("it ended at once")));
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed.size(), 3);
+    m_resumeDone(false, QStringLiteral("again"));
+    EXPECT_EQ(m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+
+    // A box no longer open is not watched.
+    m_pane->forgetAttachedVolume();
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_EQ(m_resumed.size(), 3);
 }

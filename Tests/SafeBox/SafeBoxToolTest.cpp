@@ -519,6 +519,33 @@ TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)
     }));
 }
 
+TEST_F(SafeBoxToolTest, ADeadSealerIsResumedAndItsChangesAreSealed)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    ::kill(pid_t(sealer), SIGKILL);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !isSealerAlive(sealer, opened.disk); }));
+    testsupport::writeFile(opened.path + QStringLiteral("/while dead.pdf"), "unsealed");
+
+    const SafeBoxOutcome resumed = SafeBoxCreator(m_store, {}).resume(opened.disk);
+    ASSERT_TRUE(resumed.success) << resumed.error.value_or(QString()).toStdString();
+    const qint64 replacement = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    EXPECT_NE(replacement, sealer);
+    EXPECT_TRUE(isSealerAlive(replacement, opened.disk));
+    EXPECT_TRUE(testsupport::spinUntil([&] {
+        return containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("while dead.pdf"));
+    }));
+    // A live sealer is left as it is; a closed box has nothing to resume.
+    ASSERT_TRUE(SafeBoxCreator(m_store, {}).resume(opened.disk).success);
+    EXPECT_EQ(readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid, replacement);
+    ASSERT_TRUE(detach(opened.disk).success);
+    const SafeBoxOutcome closed = SafeBoxCreator(m_store, {}).resume(opened.disk);
+    EXPECT_FALSE(closed.success);
+    EXPECT_TRUE(closed.error.value_or(QString()).contains(QStringLiteral("No such device")));
+}
+
 TEST_F(SafeBoxToolTest, CrashAtEveryStepOfADetachKeepsTheBox)
 {
     ASSERT_TRUE(create(QStringLiteral("pw")));

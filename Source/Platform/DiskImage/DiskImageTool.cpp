@@ -401,6 +401,38 @@ int detach(const QStringList& args, ToolStreams& io)
     return succeed();
 }
 
+// Starts a sealer again for an open box whose sealer died, so its changes are sealed once more.
+// No pass phrase is needed: a sealer seals to the box's public key.
+int resume(const QStringList& args, ToolStreams& io)
+{
+    const char* op = "resume";
+    const QString device = args.isEmpty() ? QString() : args.last();
+    auto entry = readRegistryEntry(device);
+    if (!entry)
+        return failure(io.out, op, QStringLiteral("No such device"));
+    StoreLock lock(entry->image);
+    if (!lock.isLocked())
+        return failure(io.out, op, lock.errorText());
+    // Again under the lock: a detach may have closed the box meanwhile.
+    entry = readRegistryEntry(device);
+    if (!entry)
+        return failure(io.out, op, QStringLiteral("No such device"));
+    const auto record = readAttachedRecord(entry->mount);
+    if (!QFileInfo(entry->mount).isDir() || !record || record->uuidHex != entry->uuidHex)
+        return failure(io.out, op, QStringLiteral("the open folder is gone or no longer marked as this box"));
+    if (!isSealerAlive(entry->sealerPid, device)) {
+        standDownSealers(device, 0);
+        entry->sealerPid = startSealer(device, true);
+        if (const QString why = waitForSealer(device, entry->sealerPid); !why.isEmpty())
+            return failure(io.out, op, QStringLiteral("the sealer could not be started (%1)").arg(why));
+        if (auto r = writeRegistryEntry(*entry); !r)
+            return failure(io.out, op, r.error().message);
+    }
+    fprintf(io.out, "\"%s\" resumed.\n", device.toUtf8().constData());
+    fflush(io.out);
+    return 0;
+}
+
 int chpass(const QStringList& args, ToolStreams& io)
 {
     const char* op = "chpass";
@@ -518,13 +550,15 @@ int runTool(const QStringList& arguments, ToolStreams& streams)
         return detach(args, streams);
     if (command == QLatin1String("chpass"))
         return chpass(args, streams);
+    if (command == QLatin1String("resume"))
+        return resume(args, streams);
     if (command == QLatin1String("resize"))
         return resize(args, streams);
     if (command == QLatin1String("info"))
         return info(streams);
     if (command == QLatin1String("__sealer"))
         return runSealer(args.value(0), args.value(1) == QLatin1String("adopt"));
-    fprintf(streams.err, "usage: folivo-hdiutil create|attach|detach|chpass|resize|info …\n");
+    fprintf(streams.err, "usage: folivo-hdiutil create|attach|detach|resume|chpass|resize|info …\n");
     return 1;
 }
 

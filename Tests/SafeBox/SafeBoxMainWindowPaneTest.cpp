@@ -73,7 +73,11 @@ protected:
         };
         m_pane = std::make_unique<SafeBoxMainWindowPane>(hooks);
     }
-    void TearDown() override { SafeBoxXPCClient::setDriverFactoryForTesting(nullptr); }
+    void TearDown() override
+    {
+        SafeBoxXPCClient::setDriverFactoryForTesting(nullptr);
+        SafeBoxCreator::setToolPathForTesting({});
+    }
 
     void detachAnswers(bool success, const QString& error)
     {
@@ -176,7 +180,7 @@ TEST_F(SafeBoxMainWindowPaneTest, AFailedLockKeepsTheBoxOpenAndSaysWhy)
 
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogInAgain)
 {
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
+    SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     const QString library = testsupport::makeTempDir(QStringLiteral("library"));
     const QString store = library + QStringLiteral("/safebox.db");
@@ -227,7 +231,7 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogIn
     EXPECT_EQ(m_shown.size(), 3);
     m_pane->onSafeboxLock();
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
-    qunsetenv("FOLIVO_HDIUTIL");
+    SafeBoxCreator::setToolPathForTesting({});
     qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
 }
 
@@ -283,7 +287,7 @@ TEST_F(SafeBoxMainWindowPaneTest, ThePasswordAndResizeSheetsAndACopyCloseTheBoxO
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepTheirTagsAndAMoveWaitsForTheSeal)
 {
     using Kind = platform::kit::RecordingDialogService::Kind;
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
+    SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
     qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
@@ -361,7 +365,8 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepThei
     m_pane->onSafeboxLock();
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
     EXPECT_EQ(m_dialogs.count(Kind::Alert), 0);
-    for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
+    SafeBoxCreator::setToolPathForTesting({});
+    for (const char* name : {"FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
         qunsetenv(name);
 }
 

@@ -81,7 +81,7 @@ class SafeBoxToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
+        SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
         qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
         qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
         qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
@@ -95,7 +95,8 @@ protected:
         qunsetenv("FOLIVO_SBX_CRASH_AT");
         for (const QString& device : registeredDevices())
             SafeBoxCreator(QString(), {}).detach(device);
-        for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS",
+        SafeBoxCreator::setToolPathForTesting({});
+        for (const char* name : {"FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS",
                                  "FOLIVO_SBX_TEST_PERIOD_MS"})
             qunsetenv(name);
     }
@@ -377,8 +378,10 @@ TEST_F(SafeBoxToolTest, AfterAPasswordChangeNoSlotOpensWithTheOldPassword)
 
 TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
 {
-    // The program hands its whole environment to the tool.
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    // The program hands its whole environment to the tool, and runs the tool beside it whatever
+    // the environment says.
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
+    SafeBoxCreator::setToolPathForTesting({});
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "1");
     qputenv("FOLIVO_SBX_CRASH_AT", "seal-written");
     ASSERT_TRUE(create(QStringLiteral("pw")));
@@ -392,6 +395,7 @@ TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
     const SafeBoxOutcome closed = detach(opened.disk);
     EXPECT_TRUE(closed.success) << closed.error.value_or(QString()).toStdString();
     EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("kept.pdf")));
+    qunsetenv("FOLIVO_HDIUTIL");
 }
 
 TEST_F(SafeBoxToolTest, ACopiedLibrarysBoxOpensBesideItsOriginalWithoutTouchingIt)

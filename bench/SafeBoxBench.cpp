@@ -35,8 +35,9 @@ struct Fixture {
         QDir().mkpath(home.path() + QStringLiteral("/runtime"));
         QFile::setPermissions(home.path() + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + QStringLiteral("/runtime")));
-        if (qEnvironmentVariableIsEmpty("FOLIVO_HDIUTIL"))
-            qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+        // The shipped tool beside the benchmark, or the one FOLIVO_HDIUTIL names.
+        const QString tool = qEnvironmentVariable("FOLIVO_HDIUTIL");
+        SafeBoxCreator::setToolPathForTesting(tool.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil") : tool);
         const qint64 mib = qEnvironmentVariableIsSet("FOLIVO_BENCH_SAFEBOX_MIB") ? qEnvironmentVariableIntValue("FOLIVO_BENCH_SAFEBOX_MIB") : 500;
         QDir().mkpath(home.path() + QStringLiteral("/Library"));
         store = home.path() + QStringLiteral("/Library/safebox.db");

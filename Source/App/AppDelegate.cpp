@@ -202,20 +202,31 @@ void AppDelegate::initApplicationFolder()
         if (!resource.isEmpty())
             QFile::copy(resource, flagConfig);
     }
-    if (m_services.safeBoxStoreFile && m_services.documentsFolder && m_services.safeBoxLogoutCheck) {
-        const QString storeFile = m_services.safeBoxStoreFile();
-        if (!storeFile.isEmpty() && QFileInfo::exists(storeFile)) {
-            const QString mountPoint = QStringLiteral("%1/.%2").arg(m_services.documentsFolder()).arg(
-                platform::stringHash(QFileInfo(storeFile).absolutePath()));
-            if (QFileInfo::exists(mountPoint))
-                m_services.safeBoxLogoutCheck(storeFile);
-        }
+    if (m_services.safeBoxLogoutCheck) {
+        const QString storeFile = safeBoxLeftOpen();
+        if (!storeFile.isEmpty())
+            m_services.safeBoxLogoutCheck(storeFile);
     }
+}
+
+QString AppDelegate::safeBoxLeftOpen() const
+{
+    if (!m_services.safeBoxStoreFile || !m_services.documentsFolder)
+        return {};
+    const QString storeFile = m_services.safeBoxStoreFile();
+    if (storeFile.isEmpty() || !QFileInfo::exists(storeFile))
+        return {};
+    const QString mountPoint = QStringLiteral("%1/.%2").arg(m_services.documentsFolder()).arg(
+        platform::stringHash(QFileInfo(storeFile).absolutePath()));
+    return QFileInfo::exists(mountPoint) ? storeFile : QString();
 }
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 {
     if (!m_safeBoxDisk.isEmpty() && m_services.detachSafeBox) {
+        // A box this detach cannot close stays open with its sealer, which then goes on alone
+        // until the next start closes it: it is not closed a second time below.
+        m_safeBoxClosedAtQuit = true;
         const QString mount = m_safeBoxDisk;
         m_services.detachSafeBox(mount, [self = QPointer(this)] {
             if (!self)
@@ -225,6 +236,17 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
         });
         m_delayed.perform(kQuitRetryMs, [this] { requestTermination(); });
         return TerminateReply::TerminateCancel;
+    }
+    if (!m_safeBoxClosedAtQuit && m_services.closeSafeBoxLeftOpen) {
+        m_safeBoxClosedAtQuit = true;
+        if (const QString storeFile = safeBoxLeftOpen(); !storeFile.isEmpty()) {
+            m_services.closeSafeBoxLeftOpen(storeFile, [self = QPointer(this)] {
+                if (self)
+                    self->requestTermination();
+            });
+            m_delayed.perform(kQuitRetryMs, [this] { requestTermination(); });
+            return TerminateReply::TerminateCancel;
+        }
     }
     if (m_services.isImporting && m_services.isImporting() && !m_bForceExit) {
         if (m_services.askQuitWhileImporting)

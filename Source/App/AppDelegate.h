@@ -58,6 +58,10 @@ public:
         std::function<void(const QString& storeFile)> safeBoxLogoutCheck;
         // Quit check and termination.
         std::function<void(const QString& mountPath, std::function<void()> done)> detachSafeBox;
+        // Closes this library's SafeBox when the disk-image tool has it open though this run did
+        // not open it (a run that died left it so, or an attach finished after its program was
+        // gone), so that its sealer does not outlive the program; done runs afterwards.
+        std::function<void(const QString& storeFile, std::function<void()> done)> closeSafeBoxLeftOpen;
         std::function<bool()> isImporting;
         // Asks whether to quit during an import; answer(true) means "Quit".
         std::function<void(std::function<void(bool quit)> answer)> askQuitWhileImporting;
@@ -133,6 +137,8 @@ public:
 
 private:
     void notAvailable(const char* step) const;
+    // This library's store file when its SafeBox is open in the runtime folder; empty otherwise.
+    QString safeBoxLeftOpen() const;
     void startPeerExchangeLater();
 
     Services m_services;
@@ -142,6 +148,7 @@ private:
     bool m_bNeedRelaunch = false;
     bool m_terminating = false;
     QString m_safeBoxDisk;
+    bool m_safeBoxClosedAtQuit = false;
     QVariantMap m_tmpSBDicInfo;
     mutable std::recursive_mutex m_serverListLock; // guards m_serverList; the share menu reads it too
     std::vector<std::shared_ptr<ServerInfo>> m_serverList;

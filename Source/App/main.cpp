@@ -15,6 +15,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Frameworks/KPCrashReportManager.h"
 #include "Platform/Frameworks/KPUpdater.h"
+#include "Platform/Foundation/Dispatch.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Scanner/ScannerService.h"
 #include "Platform/Workspace/Workspace.h"
@@ -36,6 +37,7 @@
 #include "MainWindow/MainWindowController.h"
 #include "MainWindow/MainWindowParts.h"
 #include "MainWindow/Parts/ReceiveFiles.h"
+#include "SafeBox/SafeBoxCreator.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/SafeBoxXPCClient.h"
 #include "Theme/KPThemeManager.h"
@@ -221,6 +223,12 @@ int main(int argc, char** argv)
             if (!success)
                 KPLogLogMessage(QStringLiteral("SafeBox: the detach at quit failed: %1").arg(error));
             done();
+        });
+    };
+    services.closeSafeBoxLeftOpen = [](const QString& storeFile, std::function<void()> done) {
+        platform::Dispatch::async(platform::DispatchQueue::global(), [storeFile, done = std::move(done)] {
+            SafeBoxCreator(storeFile, {}).logoutCheck();
+            platform::Dispatch::main(done);
         });
     };
     services.mainWindowFrame = [&mainWindow] { return mainWindow ? mainWindow->window()->normalGeometry() : QRect(); };

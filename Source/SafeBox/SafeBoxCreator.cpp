@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -85,12 +86,36 @@ QString SafeBoxCreator::mountPointFor(const QString& toPath, const QString& stor
     return QStringLiteral("%1/.%2").arg(toPath).arg(platform::stringHash(QFileInfo(storeFile).absolutePath()));
 }
 
+namespace {
+
+std::mutex& toolPathMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+QString& chosenToolPath()
+{
+    static QString path; // guarded by toolPathMutex(); the drivers run on worker threads
+    return path;
+}
+
+} // namespace
+
 QString SafeBoxCreator::toolPath()
 {
-    const QString fromEnvironment = qEnvironmentVariable("FOLIVO_HDIUTIL");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
+    {
+        std::lock_guard lock(toolPathMutex());
+        if (!chosenToolPath().isEmpty())
+            return chosenToolPath();
+    }
     return QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil");
+}
+
+void SafeBoxCreator::setToolPathForTesting(const QString& path)
+{
+    std::lock_guard lock(toolPathMutex());
+    chosenToolPath() = path;
 }
 
 SafeBoxCreator::ToolRun SafeBoxCreator::run(const QStringList& arguments, const std::optional<QByteArray>& input,
@@ -299,6 +324,15 @@ SafeBoxOutcome SafeBoxCreator::resize()
     if (text.isEmpty())
         return requireCleanExit(success(), tool, text);
     return failure(text);
+}
+
+SafeBoxOutcome SafeBoxCreator::resume(const QString& disk)
+{
+    const ToolRun tool = run({QStringLiteral("resume"), disk}, std::nullopt, true, false);
+    const QString text = decode(tool.output);
+    if (text.contains(QStringLiteral("resumed")))
+        return requireCleanExit(success(), tool, text);
+    return failure(text.trimmed().isEmpty() ? kAbnormalExit : text);
 }
 
 void SafeBoxCreator::logoutCheck()

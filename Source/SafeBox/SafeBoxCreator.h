@@ -36,13 +36,21 @@ public:
     virtual SafeBoxOutcome change();
     virtual SafeBoxOutcome resize();
     virtual void logoutCheck();
+    // Starts a sealer again for the open box disk whose sealer died ("resumed" in the tool's
+    // output); the box stays open either way.
+    virtual SafeBoxOutcome resume(const QString& disk);
 
     // The pass phrase written to the tool for a derived value.
     static QString pathWithString(const QString& derived);
     // "<toPath>/.<hash of the store's folder>", as start-up forms it too.
     static QString mountPointFor(const QString& toPath, const QString& storeFile);
-    // The tool beside the program, or $FOLIVO_HDIUTIL.
+    // The tool beside the program, or the one a test chose. Never the environment's choice: the
+    // program users run must not run another build of the tool (its test build weakens the key
+    // derivation on request).
     static QString toolPath();
+    // Tests and benchmarks: the tool to run from now on; empty goes back to the one beside the
+    // program.
+    static void setToolPathForTesting(const QString& path);
 
     struct ToolRun {
         bool launched = false;

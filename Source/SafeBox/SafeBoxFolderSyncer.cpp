@@ -4,6 +4,7 @@
 #include "Platform/DiskImage/SbxArchive.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/XAttr.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -51,6 +53,15 @@ std::shared_ptr<SafeBoxFolderSyncer> SafeBoxFolderSyncer::create(const QString& 
 void SafeBoxFolderSyncer::startSyncWithCompleted(Completed block)
 {
     platform::Dispatch::async(platform::DispatchQueue::global(), [self = shared_from_this(), block = std::move(block)] {
+        // The thumbnails of the listed items are written into this folder: a link put in its
+        // place (by anything that can write the open box) would have them written elsewhere.
+        const QByteArray thumbnails = QFile::encodeName(self->folderPath) + '/' + platform::sbx::kThumbnailFolderName;
+        struct stat st{};
+        if (::lstat(thumbnails.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            ::unlink(thumbnails.constData());
+            KPLogLogDomainMessage(QStringLiteral("SafeBox"), 0,
+                                  QStringLiteral("a link stood at %1; removed").arg(QFile::decodeName(thumbnails)));
+        }
         self->snapShotByPath(self->folderPath, 0);
         if (self->bCancel.load())
             return;

@@ -222,6 +222,35 @@ TEST_F(AppDelegateTest, QuitWithAMountedSafeBoxWaitsForTheDetachOrTwoSeconds)
     EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
 }
 
+TEST_F(AppDelegateTest, QuitClosesTheLibrarysSafeBoxLeftOpenByAnotherRun)
+{
+    QDir().mkpath(library);
+    const QString storeFile = library + QStringLiteral("/safebox.db");
+    testsupport::writeFile(storeFile, "x");
+    const QString runtime = testsupport::makeTempDir(QStringLiteral("runtime"));
+    const QString mount = QStringLiteral("%1/.%2").arg(runtime).arg(platform::stringHash(library));
+    s.safeBoxStoreFile = [&] { return storeFile; };
+    s.documentsFolder = [&] { return runtime; };
+    std::vector<std::function<void()>> closes;
+    s.closeSafeBoxLeftOpen = [&](const QString& f, std::function<void()> done) {
+        calls << QStringLiteral("close:") + f;
+        closes.push_back(std::move(done));
+    };
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    // Opened after the start-up check looked, and never by this run.
+    QDir().mkpath(mount);
+
+    app.requestTermination();
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_TRUE(called(QStringLiteral("close:") + storeFile));
+    EXPECT_FALSE(called(QStringLiteral("quit")));
+    QDir(mount).removeRecursively();
+    closes.front()();
+    EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+    EXPECT_EQ(closes.size(), 1u);
+}
+
 TEST_F(AppDelegateTest, ADelegateGoneBeforeItsDelayedStepsAndCompletionsLeavesThemNothingToDo)
 {
     std::function<void()> detached;

@@ -17,9 +17,8 @@ protected:
         m_dir = testsupport::makeTempDir(QStringLiteral("driver"));
         m_store = m_dir + QStringLiteral("/lib dir/safebox.db");
         QDir().mkpath(QFileInfo(m_store).absolutePath());
-        m_saved = qgetenv("FOLIVO_HDIUTIL");
     }
-    void TearDown() override { qputenv("FOLIVO_HDIUTIL", m_saved); }
+    void TearDown() override { SafeBoxCreator::setToolPathForTesting({}); }
 
     // A fake tool: the shell body runs with the driver's arguments and standard input.
     void fakeTool(const QString& body)
@@ -27,7 +26,7 @@ protected:
         const QString path = m_dir + QStringLiteral("/fake-hdiutil");
         testsupport::writeFile(path, ("#!/bin/sh\n" + body + "\n").toUtf8());
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(path));
+        SafeBoxCreator::setToolPathForTesting(path);
     }
 
     QString mount() const { return SafeBoxCreator::mountPointFor(m_dir + QStringLiteral("/run"), m_store); }
@@ -39,7 +38,6 @@ protected:
 
     QString m_dir;
     QString m_store;
-    QByteArray m_saved;
 };
 
 } // namespace
@@ -94,7 +92,7 @@ TEST_F(SafeBoxCreatorTest, AToolThatDiesNeverCountsAsSuccess)
     EXPECT_FALSE(driver().detach(QStringLiteral("/dev/x")).success);
 
     // A missing tool is a failure too.
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(m_dir + QStringLiteral("/no-such-tool")));
+    SafeBoxCreator::setToolPathForTesting(m_dir + QStringLiteral("/no-such-tool"));
     EXPECT_FALSE(driver().detach(QStringLiteral("/dev/x")).success);
     EXPECT_FALSE(driver().change().success);
 }

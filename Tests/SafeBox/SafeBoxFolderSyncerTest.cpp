@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -93,4 +94,15 @@ TEST(SafeBoxFolderSyncer, EmptyBoxDeliversAnEmptyListAndACancelledWalkNothing)
     EXPECT_TRUE(list(root).has_value());
     QCoreApplication::processEvents();
     EXPECT_FALSE(called);
+}
+
+TEST(SafeBoxFolderSyncer, ALinkInPlaceOfTheThumbnailFolderIsRemovedBeforeTheListing)
+{
+    const QString root = testsupport::makeTempDir(QStringLiteral("box"));
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    testsupport::writeFile(root + QStringLiteral("/a.pdf"), "%PDF-1.4");
+    ASSERT_TRUE(QFile::link(outside, root + QStringLiteral("/.Thumbnail")));
+    ASSERT_TRUE(list(root).has_value());
+    EXPECT_FALSE(QFileInfo(root + QStringLiteral("/.Thumbnail")).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(outside));
 }

@@ -66,9 +66,18 @@ protected:
         hooks.notifications = &m_notifications;
         hooks.dialogs = &m_dialogs;
         hooks.scheduler = &m_scheduler;
+        hooks.sealerRunning = [this](const QString&) { return m_sealerRunning; };
+        hooks.resumeSealer = [this](const QString& disk, std::function<void(bool, const QString&)> done) {
+            m_resumed << disk;
+            m_resumeDone = std::move(done);
+        };
         m_pane = std::make_unique<SafeBoxMainWindowPane>(hooks);
     }
-    void TearDown() override { SafeBoxXPCClient::setDriverFactoryForTesting(nullptr); }
+    void TearDown() override
+    {
+        SafeBoxXPCClient::setDriverFactoryForTesting(nullptr);
+        SafeBoxCreator::setToolPathForTesting({});
+    }
 
     void detachAnswers(bool success, const QString& error)
     {
@@ -101,6 +110,9 @@ protected:
     platform::NotificationCenter m_notifications;
     platform::kit::RecordingDialogService m_dialogs;
     platform::kit::VirtualScheduler m_scheduler;
+    bool m_sealerRunning = true;
+    QStringList m_resumed;
+    std::function<void(bool, const QString&)> m_resumeDone;
     std::unique_ptr<SafeBoxMainWindowPane> m_pane;
 };
 
@@ -168,7 +180,7 @@ TEST_F(SafeBoxMainWindowPaneTest, AFailedLockKeepsTheBoxOpenAndSaysWhy)
 
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogInAgain)
 {
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     const QString library = testsupport::makeTempDir(QStringLiteral("library"));
     const QString store = library + QStringLiteral("/safebox.db");
@@ -219,7 +231,7 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCreateLogInLockAndLogIn
     EXPECT_EQ(m_shown.size(), 3);
     m_pane->onSafeboxLock();
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
-    qunsetenv("FOLIVO_HDIUTIL");
+    SafeBoxCreator::setToolPathForTesting({});
     qunsetenv("FOLIVO_SBX_TEST_SCRYPT_LOGN");
 }
 
@@ -275,7 +287,7 @@ TEST_F(SafeBoxMainWindowPaneTest, ThePasswordAndResizeSheetsAndACopyCloseTheBoxO
 TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepTheirTagsAndAMoveWaitsForTheSeal)
 {
     using Kind = platform::kit::RecordingDialogService::Kind;
-    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+    SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
     qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
     qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
     qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
@@ -353,6 +365,41 @@ TEST_F(SafeBoxMainWindowPaneTest, EndToEndWithTheRealToolCopiedDocumentsKeepThei
     m_pane->onSafeboxLock();
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_pane->safeBoxAttactPath().isEmpty(); }));
     EXPECT_EQ(m_dialogs.count(Kind::Alert), 0);
-    for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
+    SafeBoxCreator::setToolPathForTesting({});
+    for (const char* name : {"FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS", "FOLIVO_SBX_TEST_PERIOD_MS"})
         qunsetenv(name);
+}
+
+TEST_F(SafeBoxMainWindowPaneTest, ADeadSealerIsReplacedAndOneThatCannotBeIsToldToTheUser)
+{
+    openBox();
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_TRUE(m_resumed.isEmpty());
+
+    // It died: another is started, once, however often the watch looks meanwhile.
+    m_sealerRunning = false;
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed, QStringList{m_disk});
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_EQ(m_resumed.size(), 1);
+    m_resumeDone(true, {});
+    EXPECT_EQ(m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 0);
+
+    // No other can be started: the user hears that the changes are not being saved, once.
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed.size(), 2);
+    m_resumeDone(false, QStringLiteral("folivo-hdiutil: resume failed - the sealer could not be started (it ended at once)"));
+    EXPECT_EQ(m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).messageText,
+              QStringLiteral("The SafeBox's changes are not being saved"));
+    EXPECT_TRUE(m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).informativeText.contains(
+        QStringLiteral("it ended at once")));
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_EQ(m_resumed.size(), 3);
+    m_resumeDone(false, QStringLiteral("again"));
+    EXPECT_EQ(m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+
+    // A box no longer open is not watched.
+    m_pane->forgetAttachedVolume();
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    EXPECT_EQ(m_resumed.size(), 3);
 }

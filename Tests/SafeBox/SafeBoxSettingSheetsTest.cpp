@@ -1,6 +1,7 @@
 // The SafeBox settings popover and its resize and password sheets with a fake disk-image driver:
 // the usage figures, the exact resize size, failures that show the tool's text instead of a
 // spinner that never stops, and a wrong old password.
+#include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Platform/Kit/Sheet.h"
@@ -223,4 +224,35 @@ TEST_F(SafeBoxSettingSheetsTest, PasswordChangeIsGatedAndAFailureNeverLeavesTheS
     ASSERT_TRUE(testsupport::spinUntil([&] { return m_code != -1; }));
     EXPECT_EQ(m_code, 1);
     EXPECT_EQ(m_dialogs.last(Kind::Alert).messageText, QStringLiteral("SafeBox password has been changed"));
+}
+
+TEST_F(SafeBoxSettingSheetsTest, AChangedPasswordEndsTheSheetBeforeTheAlertComes)
+{
+    // The real service: an alert on a window waits for the window's sheet to end.
+    platform::kit::QtDialogService screen;
+    SafeboxSetupWindowController::Services services;
+    services.storeFile = QStringLiteral("/lib/safebox.db");
+    services.dialogs = &screen;
+    services.scheduler = &m_scheduler;
+    auto* sheet = new SafeboxSetupWindowController(SafeboxSetupWindowController::Mode::ChangePassword, services);
+    sheet->beginSheedWithWindow(&m_window, [this](int code) { m_code = code; });
+    for (QLineEdit* field : {sheet->txtChangeOldPassword, sheet->txtChangePassword, sheet->txtChangeVerify, sheet->txtChangeHint})
+        field->setText(QStringLiteral("x"));
+    m_script.change = outcome(true);
+    sheet->btnChangePasswordOK();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_scheduler.pendingCount() > 0; }));
+    m_scheduler.advance(1000);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_code != -1; }));
+    EXPECT_EQ(m_code, 1);
+    // The alert now stands alone on the window, and answering it leaves the window free.
+    platform::kit::Sheet* alert = platform::kit::Sheet::shownSheet(&m_window);
+    ASSERT_NE(alert, nullptr);
+    bool saysChanged = false;
+    for (const QLabel* label : alert->content()->findChildren<QLabel*>())
+        saysChanged = saysChanged || label->text() == QStringLiteral("SafeBox password has been changed");
+    EXPECT_TRUE(saysChanged);
+    const QList<QPushButton*> buttons = alert->content()->findChildren<QPushButton*>();
+    ASSERT_FALSE(buttons.isEmpty());
+    buttons.first()->click();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return platform::kit::Sheet::shownSheet(&m_window) == nullptr; }));
 }

@@ -151,11 +151,23 @@ TEST_F(SafeBoxSetupViewControllerTest, WrongPasswordShowsTheHintAndALoginEmpties
     view->btnLogin->click();
     ASSERT_TRUE(testsupport::spinUntil([&] { return !view->vLoginHint->isHidden(); }));
     EXPECT_EQ(view->txtLoginHint->text(), QStringLiteral("Hint: abc"));
+    EXPECT_FALSE(view->txtLoginHint->isHidden());
+    EXPECT_EQ(view->txtLoginError->text(), QStringLiteral("The password is not correct."));
+    EXPECT_FALSE(view->txtLoginError->isHidden());
     EXPECT_EQ(view->txtLoginPassword->text(), QStringLiteral("wrong"));
     EXPECT_FALSE(view->btnLogin->isEnabled());
     view->txtLoginPassword->setText(QStringLiteral("right"));
     EXPECT_TRUE(view->vLoginHint->isHidden());
     EXPECT_TRUE(view->btnLogin->isEnabled());
+
+    // A box no password opens says why, not the hint.
+    answer(false, QStringLiteral("folivo-hdiutil: attach failed - the container's payload is damaged\n"));
+    view->txtLoginPassword->setText(QStringLiteral("any"));
+    view->btnLogin->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !view->vLoginHint->isHidden(); }));
+    EXPECT_TRUE(view->txtLoginError->text().contains(QStringLiteral("the container's payload is damaged")));
+    EXPECT_TRUE(view->txtLoginHint->isHidden());
+    view->txtLoginPassword->setText(QStringLiteral("right"));
 
     answer(true, {}, QStringLiteral("/run/box/.42"), QStringLiteral("/dev/folivo-sbx-00000042"));
     QVariant posted;

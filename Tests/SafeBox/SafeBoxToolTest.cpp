@@ -81,7 +81,7 @@ class SafeBoxToolTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil")));
+        SafeBoxCreator::setToolPathForTesting(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test"));
         qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "4");
         qputenv("FOLIVO_SBX_TEST_QUIET_MS", "150");
         qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "1500");
@@ -95,7 +95,8 @@ protected:
         qunsetenv("FOLIVO_SBX_CRASH_AT");
         for (const QString& device : registeredDevices())
             SafeBoxCreator(QString(), {}).detach(device);
-        for (const char* name : {"FOLIVO_HDIUTIL", "FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS",
+        SafeBoxCreator::setToolPathForTesting({});
+        for (const char* name : {"FOLIVO_SBX_TEST_SCRYPT_LOGN", "FOLIVO_SBX_TEST_QUIET_MS",
                                  "FOLIVO_SBX_TEST_PERIOD_MS"})
             qunsetenv(name);
     }
@@ -296,6 +297,35 @@ TEST_F(SafeBoxToolTest, HostileArchivesAreRefusedAndNothingLandsOutside)
     }
 }
 
+TEST_F(SafeBoxToolTest, ALinkWhereTheProgramWritesIsLeftOutAndTheBoxStillOpens)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const auto header = parseHeader(storeBytes().left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    const QByteArray payload = encodeRecordForTesting(3, ".Thumbnail", 0777, QFile::encodeName(outside))
+                               + encodeRecordForTesting(1, "Docs", 0755, {})
+                               + encodeRecordForTesting(3, "Docs/.Thumbnail", 0777, QFile::encodeName(outside))
+                               + encodeRecordForTesting(2, "Docs/kept.pdf", 0644, "kept") + encodeEndRecordForTesting();
+    {
+        QFile out(m_store);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(header->raw);
+        SealWriter writer(&out, header->current().uuid, header->current().publicKey);
+        ASSERT_TRUE(writer.begin());
+        ASSERT_TRUE(writer.write(payload.constData(), payload.size()));
+        ASSERT_TRUE(writer.finish());
+    }
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_FALSE(QFileInfo(opened.path + QStringLiteral("/.Thumbnail")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(opened.path + QStringLiteral("/.Thumbnail")));
+    // Only the program's own folder at the top is its; a user's link of that name elsewhere stays.
+    EXPECT_TRUE(QFileInfo(opened.path + QStringLiteral("/Docs/.Thumbnail")).isSymLink());
+    EXPECT_EQ(testsupport::readFile(opened.path + QStringLiteral("/Docs/kept.pdf")), QByteArray("kept"));
+    EXPECT_TRUE(QDir(outside).isEmpty());
+}
+
 TEST_F(SafeBoxToolTest, PassPhraseChangesHoldWhileOpenAndResizeGuardsTheContent)
 {
     ASSERT_TRUE(create(QStringLiteral("one")));
@@ -319,6 +349,124 @@ TEST_F(SafeBoxToolTest, PassPhraseChangesHoldWhileOpenAndResizeGuardsTheContent)
     ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
     EXPECT_TRUE(QFileInfo::exists(opened.path + QStringLiteral("/after.pdf")));
     EXPECT_EQ(platform::SafeBoxVolumeInfo::forMount(opened.path).value_or(platform::SafeBoxVolumeInfo{}).capacity, 5000u);
+}
+
+TEST_F(SafeBoxToolTest, AfterAPasswordChangeNoSlotOpensWithTheOldPassword)
+{
+    ASSERT_TRUE(create(QStringLiteral("old")));
+    ASSERT_TRUE(change(QStringLiteral("old"), QStringLiteral("new")).success);
+    ASSERT_TRUE(resize(QStringLiteral("new"), 1 << 28).success);
+    ASSERT_TRUE(change(QStringLiteral("new"), QStringLiteral("newer")).success);
+    QByteArray bytes = storeBytes();
+    const auto header = parseHeader(bytes.left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    // One slot is left, and it opens with the last password only.
+    EXPECT_FALSE(header->slots[size_t(1 - header->active)].has_value());
+    EXPECT_EQ(bytes.mid((1 - header->active) * kSlotSize, kSlotSize), QByteArray(kSlotSize, '\0'));
+    for (const char* earlier : {"old", "new"})
+        EXPECT_FALSE(unlock(header->current(), passPhrase(QString::fromLatin1(earlier))).has_value()) << earlier;
+
+    // Damaging the last slot leaves nothing to fall back to.
+    bytes[header->active * kSlotSize + 40] = char(bytes.at(header->active * kSlotSize + 40) ^ 1);
+    testsupport::writeFile(m_store, bytes);
+    for (const char* password : {"old", "new", "newer"}) {
+        const SafeBoxOutcome outcome = attach(QString::fromLatin1(password));
+        EXPECT_FALSE(outcome.success) << password;
+        EXPECT_FALSE(QFileInfo::exists(mountPoint())) << password;
+    }
+}
+
+TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
+{
+    // The program hands its whole environment to the tool, and runs the tool beside it whatever
+    // the environment says.
+    qputenv("FOLIVO_HDIUTIL", QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/folivo-hdiutil-test")));
+    SafeBoxCreator::setToolPathForTesting({});
+    qputenv("FOLIVO_SBX_TEST_SCRYPT_LOGN", "1");
+    qputenv("FOLIVO_SBX_CRASH_AT", "seal-written");
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const auto header = parseHeader(storeBytes().left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->current().kdf.logN, ScryptParams{}.logN);
+
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    testsupport::writeFile(opened.path + QStringLiteral("/kept.pdf"), "kept");
+    const SafeBoxOutcome closed = detach(opened.disk);
+    EXPECT_TRUE(closed.success) << closed.error.value_or(QString()).toStdString();
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("kept.pdf")));
+    qunsetenv("FOLIVO_HDIUTIL");
+}
+
+TEST_F(SafeBoxToolTest, ACopiedLibrarysBoxOpensBesideItsOriginalWithoutTouchingIt)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const QString copyLibrary = testsupport::makeTempDir(QStringLiteral("copied library"));
+    const QString copyStore = copyLibrary + QStringLiteral("/safebox.db");
+    ASSERT_TRUE(QFile::copy(m_store, copyStore));
+    const auto attachCopy = [&] {
+        return SafeBoxCreator(copyStore, {{QStringLiteral("Password"), derived(QStringLiteral("pw"))},
+                                          {QStringLiteral("ToPath"), SafeBoxPaths::runtimeFolder()}})
+            .attach();
+    };
+
+    const SafeBoxOutcome original = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(original.success) << original.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(original.disk).value_or(RegistryEntry{}).sealerPid;
+    const SafeBoxOutcome copy = attachCopy();
+    ASSERT_TRUE(copy.success) << copy.error.value_or(QString()).toStdString();
+    EXPECT_NE(copy.disk, original.disk);
+    EXPECT_NE(copy.path, original.path);
+    // The original's sealer and registry entry are left as they were, and it goes on sealing.
+    EXPECT_TRUE(isSealerAlive(sealer, original.disk));
+    EXPECT_EQ(readRegistryEntry(original.disk).value_or(RegistryEntry{}).image, QFileInfo(m_store).absoluteFilePath());
+    testsupport::writeFile(original.path + QStringLiteral("/original.pdf"), "original");
+    testsupport::writeFile(copy.path + QStringLiteral("/copy.pdf"), "copy");
+    ASSERT_TRUE(detach(original.disk).success);
+    ASSERT_TRUE(detach(copy.disk).success);
+    const auto originalTree = containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>());
+    EXPECT_TRUE(originalTree.contains(QStringLiteral("original.pdf")));
+    EXPECT_FALSE(originalTree.contains(QStringLiteral("copy.pdf")));
+
+    // A name held by another box is refused, and that box's sealer is left alone.
+    const auto header = parseHeader(testsupport::readFile(copyStore).left(kHeaderSize));
+    ASSERT_TRUE(header.has_value());
+    const QString copyDevice = deviceForBox(header->current().uuid, copyStore);
+    // A process that names the device on its command line, as a sealer does, and waits.
+    testsupport::ChildProcess other({QStringLiteral("-f"), QStringLiteral("/dev/null"), copyDevice}, {}, QStringLiteral("/usr/bin/tail"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return isSealerAlive(other.pid(), copyDevice); }));
+    RegistryEntry foreign;
+    foreign.device = copyDevice;
+    foreign.image = m_library + QStringLiteral("/another.db");
+    foreign.mount = SafeBoxPaths::runtimeFolder() + QStringLiteral("/.elsewhere");
+    foreign.sealerPid = other.pid();
+    ASSERT_TRUE(writeRegistryEntry(foreign).has_value());
+    const SafeBoxOutcome refused = attachCopy();
+    EXPECT_FALSE(refused.success);
+    EXPECT_TRUE(refused.error.value_or(QString()).contains(QStringLiteral("another box")));
+    EXPECT_TRUE(isSealerAlive(other.pid(), copyDevice));
+    EXPECT_EQ(readRegistryEntry(copyDevice).value_or(RegistryEntry{}).image, foreign.image);
+    removeRegistryEntry(copyDevice);
+}
+
+TEST_F(SafeBoxToolTest, ATemporaryFileOfAKilledSealIsSweptByTheNextAttachOrSeal)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const QString leftByAttach = m_store + QStringLiteral(".sealing-999999991.tmp");
+    const QString leftBySeal = m_store + QStringLiteral(".sealing-999999992.tmp");
+    const QString anotherStore = m_library + QStringLiteral("/other.db.sealing-999999993.tmp");
+    testsupport::writeFile(leftByAttach, QByteArray(1 << 20, 'x'));
+    testsupport::writeFile(anotherStore, "not this box's");
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(leftByAttach));
+
+    testsupport::writeFile(leftBySeal, QByteArray(1 << 20, 'y'));
+    const quint64 generation = readSealStatus(opened.disk).generation;
+    testsupport::writeFile(opened.path + QStringLiteral("/new.pdf"), "new");
+    ASSERT_TRUE(waitForSeal(opened.disk, generation + 1));
+    EXPECT_FALSE(QFileInfo::exists(leftBySeal));
+    EXPECT_TRUE(QFileInfo::exists(anotherStore));
 }
 
 TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)
@@ -373,6 +521,33 @@ TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)
     EXPECT_TRUE(testsupport::spinUntil([&] {
         return containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("unsealed.pdf"));
     }));
+}
+
+TEST_F(SafeBoxToolTest, ADeadSealerIsResumedAndItsChangesAreSealed)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    ::kill(pid_t(sealer), SIGKILL);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !isSealerAlive(sealer, opened.disk); }));
+    testsupport::writeFile(opened.path + QStringLiteral("/while dead.pdf"), "unsealed");
+
+    const SafeBoxOutcome resumed = SafeBoxCreator(m_store, {}).resume(opened.disk);
+    ASSERT_TRUE(resumed.success) << resumed.error.value_or(QString()).toStdString();
+    const qint64 replacement = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    EXPECT_NE(replacement, sealer);
+    EXPECT_TRUE(isSealerAlive(replacement, opened.disk));
+    EXPECT_TRUE(testsupport::spinUntil([&] {
+        return containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("while dead.pdf"));
+    }));
+    // A live sealer is left as it is; a closed box has nothing to resume.
+    ASSERT_TRUE(SafeBoxCreator(m_store, {}).resume(opened.disk).success);
+    EXPECT_EQ(readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid, replacement);
+    ASSERT_TRUE(detach(opened.disk).success);
+    const SafeBoxOutcome closed = SafeBoxCreator(m_store, {}).resume(opened.disk);
+    EXPECT_FALSE(closed.success);
+    EXPECT_TRUE(closed.error.value_or(QString()).contains(QStringLiteral("No such device")));
 }
 
 TEST_F(SafeBoxToolTest, CrashAtEveryStepOfADetachKeepsTheBox)

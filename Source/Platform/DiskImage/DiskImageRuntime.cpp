@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Paths.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -79,9 +80,13 @@ Result<QString> ensureRuntimeFolder()
     return *box;
 }
 
-QString deviceForUuid(const QByteArray& uuid)
+QString deviceForBox(const QByteArray& uuid, const QString& storeFile)
 {
-    return kDevicePrefix + QString::fromLatin1(uuid.left(4).toHex());
+    const QFileInfo info(storeFile);
+    const QString canonical = info.canonicalFilePath();
+    const QByteArray place = QFile::encodeName(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
+    const QByteArray digest = QCryptographicHash::hash(uuid + QByteArray(1, '\0') + place, QCryptographicHash::Sha256);
+    return kDevicePrefix + QString::fromLatin1(digest.left(16).toHex());
 }
 
 QString deviceId(const QString& device)
@@ -89,7 +94,7 @@ QString deviceId(const QString& device)
     if (!device.startsWith(kDevicePrefix))
         return {};
     const QString id = device.mid(kDevicePrefix.size());
-    if (id.size() != 8)
+    if (id.size() != 32 && id.size() != 8)
         return {};
     for (const QChar c : id)
         if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
@@ -207,7 +212,8 @@ bool isSealerAlive(qint64 pid, const QString& device)
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!cmdline.open(QIODevice::ReadOnly))
         return false;
-    return cmdline.readAll().contains(device.toUtf8());
+    // A whole argument: one device name may begin another.
+    return cmdline.readAll().split('\0').contains(device.toUtf8());
 }
 
 Result<AttachedRecord> readAttachedRecord(const QString& mount)

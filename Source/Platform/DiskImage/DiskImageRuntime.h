@@ -23,9 +23,13 @@ QString runtimeFolderPath();
 // backup tools skip it); a clear failure when the session has none.
 Result<QString> ensureRuntimeFolder();
 
-// "/dev/folivo-sbx-<8 hex digits>": a name only, no device node exists.
-QString deviceForUuid(const QByteArray& uuid);
-// The 8 hex digits of a device name; empty when it is not one of ours.
+// "/dev/folivo-sbx-<32 hex digits>": a name only, no device node exists. It stands for the box's
+// whole identity, its UUID and the place of its store file: a copied library's box carries the
+// same UUID as the one it was copied from, and the two must never share a registry entry or a
+// sealer.
+QString deviceForBox(const QByteArray& uuid, const QString& storeFile);
+// The hex digits of a device name (32, or 8 for a name an earlier tool gave); empty when it is
+// not one of ours.
 QString deviceId(const QString& device);
 
 struct RegistryEntry {

@@ -1,9 +1,11 @@
 #include "Platform/DiskImage/DiskImageSeal.h"
 
 #include "Platform/DiskImage/DiskImageRuntime.h"
+#include "Platform/DiskImage/DiskImageTool.h"
 #include "Platform/DiskImage/SbxArchive.h"
 #include "Platform/DiskImage/SbxContainer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -46,11 +48,18 @@ private:
     int m_fd;
 };
 
+// A seal's temporary file is "<name>.sealing-<pid>.tmp" beside its container.
+QString sealingPrefix(const QString& path)
+{
+    return QFileInfo(path).fileName() + QStringLiteral(".sealing-");
+}
+
 } // namespace
 
 void crashPoint(const char* step)
 {
-    if (qgetenv("FOLIVO_SBX_CRASH_AT") == step)
+    const QByteArray& at = toolTestHooks().crashAt;
+    if (!at.isEmpty() && at == step)
         ::raise(SIGKILL);
 }
 
@@ -101,8 +110,21 @@ Result<void> writeSealedContainer(const QString& path, const QByteArray& header,
     return {};
 }
 
+void sweepDeadSeals(const QString& store)
+{
+    const QFileInfo info(store);
+    const QString prefix = sealingPrefix(store);
+    const QString own = prefix + QStringLiteral("%1.tmp").arg(::getpid());
+    const QDir folder(info.absolutePath());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name.startsWith(prefix) && name.endsWith(QLatin1String(".tmp")) && name != own)
+            QFile::remove(folder.filePath(name));
+    }
+}
+
 Result<void> sealFolder(const QString& store, const QString& mount)
 {
+    sweepDeadSeals(store);
     QFile file(store);
     if (!file.open(QIODevice::ReadOnly))
         return std::unexpected(containerError(file.errorString()));

@@ -18,10 +18,14 @@ Result<void> writeSealedContainer(const QString& path, const QByteArray& header,
 // change made while the box is open stays). The caller holds the store lock.
 Result<void> sealFolder(const QString& store, const QString& mount);
 
+// Removes what seals killed half-way left beside store (their temporary files, each as large as
+// a container). The caller holds the store lock, so no seal of this store is running.
+void sweepDeadSeals(const QString& store);
+
 // Whether the store's file system has room for a seal of the folder beside the old container.
 Result<void> checkSealRoom(const QString& store, const QString& mount);
 
-// Test builds' fault injection: kills the process when FOLIVO_SBX_CRASH_AT names this step.
+// The test build's fault injection: kills the process when its crash hook names this step.
 void crashPoint(const char* step);
 
 } // namespace platform::sbx

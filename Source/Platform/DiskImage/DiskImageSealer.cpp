@@ -36,11 +36,9 @@ void onStandDown(int)
     g_standDown = 1;
 }
 
-qint64 envMs(const char* name, qint64 fallback)
+qint64 orDefault(qint64 value, qint64 fallback)
 {
-    bool ok = false;
-    const qint64 value = qEnvironmentVariable(name).toLongLong(&ok);
-    return ok && value > 0 ? value : fallback;
+    return value > 0 ? value : fallback;
 }
 
 struct ChangeState {
@@ -79,8 +77,8 @@ int runSealer(const QString& device, bool adopted)
         (void)writeSealStatus(device, status);
         return 1;
     }
-    const qint64 quietNs = envMs("FOLIVO_SBX_TEST_QUIET_MS", kDefaultQuietMs) * 1000000;
-    const qint64 periodNs = envMs("FOLIVO_SBX_TEST_PERIOD_MS", kDefaultPeriodMs) * 1000000;
+    const qint64 quietNs = orDefault(toolTestHooks().quietMs, kDefaultQuietMs) * 1000000;
+    const qint64 periodNs = orDefault(toolTestHooks().periodMs, kDefaultPeriodMs) * 1000000;
 
     SealStatus status = readSealStatus(device);
 

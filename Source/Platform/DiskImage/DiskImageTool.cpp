@@ -58,19 +58,38 @@ Result<Header> readHeaderOf(const QString& store)
     return parseHeader(file.read(kHeaderSize));
 }
 
-Result<void> writeSlot(const QString& store, int index, const Slot& slot)
+Result<void> writeAt(int fd, const QByteArray& bytes, off_t offset, const QString& store)
 {
-    const QByteArray bytes = encodeSlot(slot);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::unexpected(Error::posix(n < 0 ? errno : ENOSPC, QStringLiteral("write %1").arg(store)));
+        done += n;
+    }
+    if (::fsync(fd) != 0)
+        return std::unexpected(Error::posix(errno, QStringLiteral("sync %1").arg(store)));
+    return {};
+}
+
+// Puts slot in place of the header's current one. The new slot goes into the other half and is
+// synced first, so a crash in between leaves one slot that opens; only then is the old slot
+// wiped, so no slot is left that an earlier pass phrase opens (after a change of pass phrase,
+// whoever knew the old one must not be able to read the box, nor fall back to it by damaging the
+// new slot).
+Result<void> replaceSlot(const QString& store, const Header& header, const Slot& slot)
+{
     const int fd = ::open(QFile::encodeName(store).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return std::unexpected(Error::posix(errno, QStringLiteral("open %1").arg(store)));
-    const bool ok = ::pwrite(fd, bytes.constData(), size_t(bytes.size()), off_t(index) * kSlotSize) == bytes.size()
-                    && ::fsync(fd) == 0;
-    const int err = errno;
+    const int fresh = 1 - header.active;
+    Result<void> result = writeAt(fd, encodeSlot(slot), off_t(fresh) * kSlotSize, store);
+    if (result)
+        result = writeAt(fd, QByteArray(kSlotSize, '\0'), off_t(header.active) * kSlotSize, store);
     ::close(fd);
-    if (!ok)
-        return std::unexpected(Error::posix(err, QStringLiteral("write %1").arg(store)));
-    return {};
+    return result;
 }
 
 // Reads the payload with the box's private key, into folder (or only counting).
@@ -176,6 +195,15 @@ void standDownSealer(const QString& device, qint64 pid)
         ::usleep(20000);
 }
 
+// The registry's sealer and the one the status names: a tool killed between starting a sealer
+// and recording it leaves the second one only there, and it must not go on beside the next.
+void standDownSealers(const QString& device, qint64 registered)
+{
+    standDownSealer(device, registered);
+    if (const qint64 recorded = readSealStatus(device).sealerPid; recorded != registered)
+        standDownSealer(device, recorded);
+}
+
 int create(const QStringList& args, ToolStreams& io)
 {
     const char* op = "create";
@@ -196,9 +224,7 @@ int create(const QStringList& args, ToolStreams& io)
         return failure(io.out, op, QStringLiteral("no pass phrase on standard input"));
 
     ScryptParams kdf;
-    bool cheapOk = false;
-    const int testLogN = qEnvironmentVariableIntValue("FOLIVO_SBX_TEST_SCRYPT_LOGN", &cheapOk);
-    if (cheapOk && testLogN >= 1 && testLogN <= 16)
+    if (const int testLogN = toolTestHooks().scryptLogN; testLogN >= 1 && testLogN <= 16)
         kdf.logN = quint8(testLogN);
     auto keys = x25519Generate();
     if (!keys)
@@ -237,6 +263,7 @@ int attach(const QStringList& args, ToolStreams& io)
     StoreLock lock(store);
     if (!lock.isLocked())
         return failure(io.err, op, lock.errorText());
+    sweepDeadSeals(store);
     auto header = readHeaderOf(store);
     if (!header)
         return failure(io.err, op, header.error().message);
@@ -244,8 +271,13 @@ int attach(const QStringList& args, ToolStreams& io)
     if (!key)
         return failure(io.err, op, key.error().message);
     const Slot& slot = header->current();
-    const QString device = deviceForUuid(slot.uuid);
+    const QString device = deviceForBox(slot.uuid, store);
     const QString uuidHex = QString::fromLatin1(slot.uuid.toHex());
+    // Whatever owns the name when it is not this box, its sealer and its entry are not ours to
+    // stand down or overwrite.
+    if (const auto owner = readRegistryEntry(device); owner && QFileInfo(owner->image).absoluteFilePath() != store)
+        return failure(io.err, op, QStringLiteral("the name %1 is in use by another box (%2); nothing was changed")
+                                       .arg(device, owner->image));
     removeLeftovers(*root, mount, deviceId(device));
 
     bool adopted = false;
@@ -293,8 +325,7 @@ int attach(const QStringList& args, ToolStreams& io)
     if (sealerRunning) {
         entry.sealerPid = existing->sealerPid;
     } else {
-        if (existing)
-            standDownSealer(device, existing->sealerPid);
+        standDownSealers(device, existing ? existing->sealerPid : 0);
         SealStatus status = adopted ? readSealStatus(device) : SealStatus{};
         if (!adopted)
             status.sealedAtRealNs = realtimeNowNs(); // the folder is exactly the container now
@@ -330,7 +361,7 @@ int detach(const QStringList& args, ToolStreams& io)
         fflush(io.out);
         return 0;
     };
-    standDownSealer(device, entry->sealerPid);
+    standDownSealers(device, entry->sealerPid);
     StoreLock lock(entry->image);
     if (!lock.isLocked())
         return failure(io.out, op, lock.errorText());
@@ -370,6 +401,38 @@ int detach(const QStringList& args, ToolStreams& io)
     return succeed();
 }
 
+// Starts a sealer again for an open box whose sealer died, so its changes are sealed once more.
+// No pass phrase is needed: a sealer seals to the box's public key.
+int resume(const QStringList& args, ToolStreams& io)
+{
+    const char* op = "resume";
+    const QString device = args.isEmpty() ? QString() : args.last();
+    auto entry = readRegistryEntry(device);
+    if (!entry)
+        return failure(io.out, op, QStringLiteral("No such device"));
+    StoreLock lock(entry->image);
+    if (!lock.isLocked())
+        return failure(io.out, op, lock.errorText());
+    // Again under the lock: a detach may have closed the box meanwhile.
+    entry = readRegistryEntry(device);
+    if (!entry)
+        return failure(io.out, op, QStringLiteral("No such device"));
+    const auto record = readAttachedRecord(entry->mount);
+    if (!QFileInfo(entry->mount).isDir() || !record || record->uuidHex != entry->uuidHex)
+        return failure(io.out, op, QStringLiteral("the open folder is gone or no longer marked as this box"));
+    if (!isSealerAlive(entry->sealerPid, device)) {
+        standDownSealers(device, 0);
+        entry->sealerPid = startSealer(device, true);
+        if (const QString why = waitForSealer(device, entry->sealerPid); !why.isEmpty())
+            return failure(io.out, op, QStringLiteral("the sealer could not be started (%1)").arg(why));
+        if (auto r = writeRegistryEntry(*entry); !r)
+            return failure(io.out, op, r.error().message);
+    }
+    fprintf(io.out, "\"%s\" resumed.\n", device.toUtf8().constData());
+    fflush(io.out);
+    return 0;
+}
+
 int chpass(const QStringList& args, ToolStreams& io)
 {
     const char* op = "chpass";
@@ -393,7 +456,7 @@ int chpass(const QStringList& args, ToolStreams& io)
     auto slot = makeSlot(parts.at(1), base.kdf, base, key->bytes());
     if (!slot)
         return failure(io.err, op, slot.error().message);
-    if (auto r = writeSlot(store, 1 - header->active, *slot); !r)
+    if (auto r = replaceSlot(store, *header, *slot); !r)
         return failure(io.err, op, r.error().message);
     return 0;
 }
@@ -430,7 +493,7 @@ int resize(const QStringList& args, ToolStreams& io)
     auto slot = makeSlot(pp, base.kdf, base, key->bytes());
     if (!slot)
         return failure(io.err, op, slot.error().message);
-    if (auto r = writeSlot(store, 1 - header->active, *slot); !r)
+    if (auto r = replaceSlot(store, *header, *slot); !r)
         return failure(io.err, op, r.error().message);
     return 0;
 }
@@ -457,7 +520,23 @@ int info(ToolStreams& io)
     return 0;
 }
 
+ToolTestHooks& hooksStorage()
+{
+    static ToolTestHooks hooks;
+    return hooks;
+}
+
 } // namespace
+
+void setToolTestHooks(const ToolTestHooks& hooks)
+{
+    hooksStorage() = hooks;
+}
+
+const ToolTestHooks& toolTestHooks()
+{
+    return hooksStorage();
+}
 
 int runTool(const QStringList& arguments, ToolStreams& streams)
 {
@@ -471,13 +550,15 @@ int runTool(const QStringList& arguments, ToolStreams& streams)
         return detach(args, streams);
     if (command == QLatin1String("chpass"))
         return chpass(args, streams);
+    if (command == QLatin1String("resume"))
+        return resume(args, streams);
     if (command == QLatin1String("resize"))
         return resize(args, streams);
     if (command == QLatin1String("info"))
         return info(streams);
     if (command == QLatin1String("__sealer"))
         return runSealer(args.value(0), args.value(1) == QLatin1String("adopt"));
-    fprintf(streams.err, "usage: folivo-hdiutil create|attach|detach|chpass|resize|info …\n");
+    fprintf(streams.err, "usage: folivo-hdiutil create|attach|detach|resume|chpass|resize|info …\n");
     return 1;
 }
 

@@ -12,10 +12,13 @@
 // that holds it is on disk. Whatever is killed when, the old or the new container is intact and
 // the open copy is still there.
 //
-// Test-only environment (the command lines are fixed, so options cannot go there):
+// Test switches live only in the test build of the tool, folivo-hdiutil-test, whose main reads
+// them from its environment (the command lines are fixed, so options cannot go there):
 // FOLIVO_SBX_TEST_SCRYPT_LOGN makes create cheap; FOLIVO_SBX_TEST_QUIET_MS and
 // FOLIVO_SBX_TEST_PERIOD_MS shorten the sealer's timings; FOLIVO_SBX_CRASH_AT names a step at
-// which the tool kills itself ("seal-written", "seal-renamed", "detach-removing").
+// which the tool kills itself ("seal-written", "seal-renamed", "detach-removing"). The tool users
+// run never sets them: the program hands its own environment to the tool, and nothing in it may
+// weaken a box's key derivation or kill a seal half-way.
 #pragma once
 
 #include <QByteArray>
@@ -29,6 +32,16 @@ struct ToolStreams {
     FILE* out = stdout;
     FILE* err = stderr;
 };
+
+// The switches of the test build; every field at its zero value means "as shipped".
+struct ToolTestHooks {
+    int scryptLogN = 0;
+    qint64 quietMs = 0;
+    qint64 periodMs = 0;
+    QByteArray crashAt;
+};
+void setToolTestHooks(const ToolTestHooks& hooks);
+const ToolTestHooks& toolTestHooks();
 
 // Runs one command line (without the program name); answers the exit status.
 int runTool(const QStringList& arguments, ToolStreams& streams);

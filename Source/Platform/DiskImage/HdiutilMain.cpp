@@ -16,10 +16,26 @@ bool readsInput(const QString& command)
            || command == QLatin1String("chpass") || command == QLatin1String("resize");
 }
 
+#ifdef FOLIVO_SBX_TEST_HOOKS
+// Only the test build of the tool reads these; see DiskImageTool.h.
+void installTestHooks()
+{
+    platform::sbx::ToolTestHooks hooks;
+    hooks.scryptLogN = qEnvironmentVariableIntValue("FOLIVO_SBX_TEST_SCRYPT_LOGN");
+    hooks.quietMs = qEnvironmentVariableIntValue("FOLIVO_SBX_TEST_QUIET_MS");
+    hooks.periodMs = qEnvironmentVariableIntValue("FOLIVO_SBX_TEST_PERIOD_MS");
+    hooks.crashAt = qgetenv("FOLIVO_SBX_CRASH_AT");
+    platform::sbx::setToolTestHooks(hooks);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+#ifdef FOLIVO_SBX_TEST_HOOKS
+    installTestHooks();
+#endif
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QFile::decodeName(argv[i]));

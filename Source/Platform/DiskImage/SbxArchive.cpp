@@ -383,6 +383,11 @@ bool treeChangedSince(const QByteArray& root, qint64 sinceRealNs)
     return false;
 }
 
+bool isProgramWrittenPath(const QByteArray& relative)
+{
+    return relative == kThumbnailFolderName || relative.startsWith(kThumbnailFolderName + '/');
+}
+
 Result<void> writeArchive(const QByteArray& root, const ArchiveWrite& write)
 {
     Encoder encoder(write);
@@ -460,6 +465,10 @@ Result<ExtractStats> extractArchive(const ArchiveRead& read, const QByteArray& r
             if (!target || target->isEmpty() || target->contains('\0'))
                 return std::unexpected(archiveError(QStringLiteral("a bad link")));
             if (countOnly)
+                continue;
+            // Left out rather than refusing the box: its documents stay readable, and the
+            // program makes the real folder it needs.
+            if (isProgramWrittenPath(*relative))
                 continue;
             if (::symlink(target->constData(), path.constData()) != 0)
                 return std::unexpected(posixError(path, "could not make the link"));

@@ -9,7 +9,8 @@
 // Extraction trusts nothing of the stream: anyone who can write the library folder can replace
 // the container (it is sealed to a public key). A path that is absolute, has an empty, "." or ".."
 // part, or passes through anything but a folder the extraction made itself is refused; files are
-// created exclusively and never through a link; sizes and counts are bounded. Creation dates and
+// created exclusively and never through a link; a link where the program writes (its thumbnail
+// folder) is left out; sizes and counts are bounded. Creation dates and
 // user attributes go back as "user." attributes or, where the folder's file system refuses those,
 // into the box's sidecar file, which the next seal reads back.
 #pragma once
@@ -27,6 +28,12 @@ namespace platform::sbx {
 // Names at the top of an open box that belong to the tool, not to the user.
 inline const QByteArray kAttachedRecordName = QByteArrayLiteral(".sbx-attached");
 inline const QByteArray kSidecarName = QByteArrayLiteral(".sbx-sidecar");
+// The folder at the top of an open box where the program keeps its thumbnails. The program
+// writes there, so nothing from a container may make it (or anything in it) a link: thumbnails
+// would be written through the link, outside the private runtime folder.
+inline const QByteArray kThumbnailFolderName = QByteArrayLiteral(".Thumbnail");
+bool isProgramWrittenPath(const QByteArray& relative);
+
 // The user attribute that carries an item's creation date through an attach (seconds.nanoseconds
 // since 1970, decimal text).
 inline const QString kBirthTimeAttribute = QStringLiteral("folivo.btime");

@@ -4,6 +4,9 @@
 #include "Platform/DiskImage/DiskImageRuntime.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Popover.h"
+#include "Platform/Kit/Sheet.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "SafeBox/SafeBoxCreator.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/Views/SafeBoxSettingViewController.h"
 #include "SafeBox/Views/SafeboxSetupWindowController.h"
@@ -60,6 +63,10 @@ void SafeBoxMainWindowPane::showSetupView(bool setupMode)
     layoutSafeBoxSetupView();
     m_setupView->show();
     m_setupView->raise();
+    // A sheet on the window (the alert after a password change) keeps the keys: a field focused
+    // beneath it would take the typing and the Return meant for it.
+    if (platform::kit::Sheet::shownSheet(center->window()))
+        return;
     if (setupMode)
         m_setupView->setFocus();
     else
@@ -97,6 +104,69 @@ void SafeBoxMainWindowPane::onSafeBoxLoginSuccess(const platform::Notification& 
     m_safeBoxAttactPath = path;
     delete m_setupView.data();
     refreshSafeBoxDataSource();
+    watchSealer();
+}
+
+void SafeBoxMainWindowPane::watchSealer()
+{
+    m_sealerWarned = false;
+    platform::kit::Scheduler& scheduler = m_hooks.scheduler ? *m_hooks.scheduler : platform::kit::Scheduler::current();
+    m_sealerWatch = scheduler.every(kSealerWatchMs, [this] { checkSealer(); });
+}
+
+void SafeBoxMainWindowPane::checkSealer()
+{
+    const QString disk = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
+    // A lock, a resize or a password change stands the sealer down on purpose; a folder that
+    // went away is a vanished box, not a dead sealer.
+    if (disk.isEmpty() || m_safeBoxAttactPath.isEmpty() || m_locking || m_settingSheet || m_resumingSealer
+        || !QFileInfo(m_safeBoxAttactPath).isDir())
+        return;
+    const bool running = m_hooks.sealerRunning ? m_hooks.sealerRunning(disk) : [&disk] {
+        const auto entry = platform::sbx::readRegistryEntry(disk);
+        return (entry && platform::sbx::isSealerAlive(entry->sealerPid, disk))
+               || platform::sbx::isSealerAlive(platform::sbx::readSealStatus(disk).sealerPid, disk);
+    }();
+    if (running)
+        return;
+    KPLogLogDomainMessage(QStringLiteral("SafeBox"), 0,
+                          QStringLiteral("the sealer of %1 ended; starting another").arg(disk));
+    m_resumingSealer = true;
+    auto done = [this, alive = m_alive, disk](bool ok, const QString& error) {
+        if (!*alive)
+            return;
+        m_resumingSealer = false;
+        if (ok) {
+            KPLogLogDomainMessage(QStringLiteral("SafeBox"), 0, QStringLiteral("a new sealer of %1 runs").arg(disk));
+            m_sealerWarned = false;
+            return;
+        }
+        KPLogLogDomainMessage(QStringLiteral("SafeBox"), 0,
+                              QStringLiteral("no new sealer of %1 could be started: %2").arg(disk, error.trimmed()));
+        // Closed meanwhile (a lock or the quit's detach): nothing is left to seal.
+        const QString current = m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString();
+        if (m_sealerWarned || current != disk || m_safeBoxAttactPath.isEmpty() || error.contains(QStringLiteral("No such device")))
+            return;
+        m_sealerWarned = true;
+        platform::kit::DialogService& dialogs =
+            m_hooks.dialogs ? *m_hooks.dialogs : platform::kit::DialogService::shared();
+        dialogs.alert(m_hooks.window ? m_hooks.window() : nullptr,
+                      platform::kit::Alert::withMessage(
+                          QObject::tr("The SafeBox's changes are not being saved"), QObject::tr("OK"), {}, {},
+                          QObject::tr("The helper that writes the open SafeBox back into its file stopped and could "
+                                      "not be started again (%1). Lock the SafeBox to save what it holds now.")
+                              .arg(error.trimmed())),
+                      [](int) {});
+    };
+    if (m_hooks.resumeSealer) {
+        m_hooks.resumeSealer(disk, std::move(done));
+        return;
+    }
+    const QString storeFile = m_hooks.storeFile ? m_hooks.storeFile() : QString();
+    platform::Dispatch::async(platform::DispatchQueue::global(), [storeFile, disk, done = std::move(done)] {
+        const SafeBoxOutcome outcome = SafeBoxCreator(storeFile, {}).resume(disk);
+        platform::Dispatch::main([outcome, done] { done(outcome.success, outcome.error.value_or(QString())); });
+    });
 }
 
 void SafeBoxMainWindowPane::refreshSafeBoxDataSource()
@@ -163,6 +233,7 @@ void SafeBoxMainWindowPane::loadSafeBoxDataSource()
 
 void SafeBoxMainWindowPane::forgetAttachedVolume()
 {
+    m_sealerWatch.cancel();
     m_safeBoxAttactPath.clear();
     m_safeBoxDataSource.clear();
     if (m_safeboxToolBar)
@@ -182,7 +253,7 @@ void SafeBoxMainWindowPane::closeToLogin(bool focusPassword)
         m_hooks.rememberLogin(QString(), QVariantMap());
     if (m_hooks.isSafeBoxNodeShown && m_hooks.isSafeBoxNodeShown()) {
         showSetupView(false);
-        if (focusPassword && m_setupView)
+        if (focusPassword && m_setupView && !platform::kit::Sheet::shownSheet(m_setupView->window()))
             m_setupView->makeFirstResponerToInput();
     }
 }

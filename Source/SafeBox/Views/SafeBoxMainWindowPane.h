@@ -15,6 +15,7 @@
 #include "MainWindow/MainWindowExtensions.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/CommandDispatcher.h"
+#include "Platform/Kit/Scheduler.h"
 #include "SafeBox/Views/CopyFileToSafeBoxWindowController.h"
 #include "SafeBox/Views/SafeBoxSetupViewController.h"
 
@@ -61,7 +62,15 @@ public:
         // The copy sheet's volume figures and seal status, also read by the settings popover
         // (tests replace them).
         CopyFileToSafeBoxWindowController::Services copyServices;
+        // The sealer watch (tests replace both). Empty: the tool's registry and status records
+        // say whether the open box's sealer runs, and the tool starts another; done gets the
+        // tool's text when it could not.
+        std::function<bool(const QString& disk)> sealerRunning;
+        std::function<void(const QString& disk, std::function<void(bool ok, const QString& error)> done)> resumeSealer;
     };
+
+    // How often the open box's sealer is looked at.
+    static constexpr int kSealerWatchMs = 5000;
 
     explicit SafeBoxMainWindowPane(Hooks hooks);
     ~SafeBoxMainWindowPane() override;
@@ -101,6 +110,10 @@ private:
     void closeToLogin(bool focusPassword = false);
     // Detaches the box and shows it closed; a failing detach keeps it open and says why.
     void detachAndClose(bool focusPassword);
+    // The sealer of the open box writes its changes back into the container; one that died is
+    // replaced, and when it cannot be, the user hears that the changes are not being saved.
+    void watchSealer();
+    void checkSealer();
 
     Hooks m_hooks;
     QString m_safeBoxAttactPath;
@@ -118,5 +131,8 @@ private:
     QPointer<QObject> m_copySheet;
     QPointer<QObject> m_removeSheet;
     platform::ObserverToken m_loginObserver;
+    platform::kit::Token m_sealerWatch;
+    bool m_resumingSealer = false;
+    bool m_sealerWarned = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

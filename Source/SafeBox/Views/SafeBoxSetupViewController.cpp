@@ -172,6 +172,9 @@ QWidget* SafeBoxSetupViewController::buildLogin()
     vLoginHint = new QWidget(page);
     auto* hintLayout = new QVBoxLayout(vLoginHint);
     hintLayout->setContentsMargins(0, 0, 0, 0);
+    txtLoginError = wrappedLabel(QString(), vLoginHint);
+    txtLoginError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    hintLayout->addWidget(txtLoginError);
     txtLoginHint = wrappedLabel(QString(), vLoginHint);
     hintLayout->addWidget(txtLoginHint);
     vLoginHint->hide();
@@ -289,9 +292,20 @@ void SafeBoxSetupViewController::btnLogin_()
         if (!success) {
             if (!error.isEmpty())
                 KPLogLogMessage(QStringLiteral("SafeBox Login error: %1").arg(error));
-            const QString hint = SafeBoxContentGenerate::decodeHint(
-                platform::UserDefaults::standardUserDefaults().stringForKey(kHintKey));
-            self->txtLoginHint->setText(QStringLiteral("Hint: %1").arg(hint));
+            // The hint helps only against a wrong password; a box that cannot be opened with any
+            // password (a damaged container, no room, no runtime folder) says the tool's reason,
+            // or the user keeps trying passwords in vain.
+            const bool wrongPassword = error.contains(QStringLiteral("Authentication error"));
+            if (wrongPassword) {
+                const QString hint = SafeBoxContentGenerate::decodeHint(
+                    platform::UserDefaults::standardUserDefaults().stringForKey(kHintKey));
+                self->txtLoginError->setText(tr("The password is not correct."));
+                self->txtLoginHint->setText(QStringLiteral("Hint: %1").arg(hint));
+            } else {
+                self->txtLoginError->setText(error.isEmpty() ? tr("The SafeBox could not be opened; the disk-image tool gave no reason.")
+                                                             : tr("The SafeBox could not be opened: %1").arg(error.trimmed()));
+            }
+            self->txtLoginHint->setVisible(wrongPassword);
             self->vLoginHint->show();
             self->txtLoginPassword->selectAll();
             self->txtLoginPassword->setFocus();

@@ -60,6 +60,8 @@ public:
     QPushButton* btnLogin = nullptr;
     QProgressBar* loginProgressIndicator = nullptr;
     QLabel* txtLoginHint = nullptr;
+    // Why the last login failed: a wrong password, or the tool's own reason (a damaged box).
+    QLabel* txtLoginError = nullptr;
 
     QWidget* currentStep() const;
 

@@ -336,14 +336,18 @@ void SafeboxSetupWindowController::btnChangePasswordOK()
                 self->changePSWProgress->hide();
                 platform::kit::DialogService& dialogs =
                     self->m_services.dialogs ? *self->m_services.dialogs : platform::kit::DialogService::shared();
-                dialogs.alert(self->m_window,
-                              platform::kit::Alert::withMessage(QStringLiteral("SafeBox password has been changed"),
-                                                                QStringLiteral("OK"), {}, {},
-                                                                QStringLiteral("Please memorise the new password.")),
-                              [self](int) {
-                                  if (self)
-                                      self->end(1);
-                              });
+                // An alert on a window is a sheet too, and a window shows one sheet at a time: put
+                // up now, it would wait behind this sheet while this one waited for its answer,
+                // and the window would stay blocked for good. So this sheet ends first and the
+                // alert follows on the window.
+                const QPointer<QWidget> window = self->m_window;
+                self->end(1);
+                if (window)
+                    dialogs.alert(window,
+                                  platform::kit::Alert::withMessage(QStringLiteral("SafeBox password has been changed"),
+                                                                    QStringLiteral("OK"), {}, {},
+                                                                    QStringLiteral("Please memorise the new password.")),
+                                  [](int) {});
             });
             return;
         }

@@ -9,6 +9,7 @@
 #include "Store/KPContextHelper.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +18,18 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 
 namespace {
 
 const QString kDomain = QStringLiteral("Scanner");
 // ".pdf" plus room for a "_12345" collision suffix within a 255-byte file name.
 constexpr int kMaxNameBytes = 255 - 4 - 7;
+
+struct StreamCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
 
 void logSave(const QString& message)
 {
@@ -73,30 +80,37 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
     const double fitScale = std::min(1.0, double(kMaxPageSide) / std::max(largest.width(), largest.height()));
     const QSizeF pagePoints(largest.width() * fitScale, largest.height() * fitScale);
 
+    // The writer goes through a stream of our own, so that what it wrote can be flushed, synced
+    // and checked: it reports success even when the disk filled under it.
+    std::unique_ptr<std::FILE, StreamCloser> stream(std::fopen(QFile::encodeName(path).constData(), "wb"));
+    if (!stream)
+        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
     bool cancelled = false;
+    long long drawn = 0;
     {
-        QPdfWriter writer(path);
+        QFile device;
+        if (!device.open(stream.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
+        QPdfWriter writer(&device);
         writer.setResolution(72);
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         writer.setPageSize(QPageSize(pagePoints, QPageSize::Point, QString(), QPageSize::ExactMatch));
         QPainter painter;
-        bool first = true;
         for (const auto& page : pages) {
             const QImage image = page->CGImage();
             if (image.isNull())
                 continue;
-            if (first) {
+            if (drawn == 0) {
                 if (!painter.begin(&writer))
                     return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
                 // Scans must not be re-encoded as JPEG.
                 painter.setRenderHint(QPainter::LosslessImageRendering);
-                first = false;
             } else if (!writer.newPage()) {
                 painter.end();
                 return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
             }
+            ++drawn;
             const int a = KPQuarterTurn(page->angle());
-            const QSizeF turned = (a == 90 || a == 270) ? QSizeF(image.size()).transposed() : QSizeF(image.size());
             painter.save();
             painter.translate(pagePoints.width() / 2, pagePoints.height() / 2);
             painter.scale(fitScale, fitScale);
@@ -104,7 +118,6 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
             painter.rotate(-a);
             painter.drawImage(QPointF(-image.width() / 2.0, -image.height() / 2.0), image);
             painter.restore();
-            (void)turned;
             if (cancel.load()) {
                 cancelled = true;
                 break;
@@ -112,11 +125,13 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
         }
         if (painter.isActive() && !painter.end())
             return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
+        device.close();
     }
     if (cancelled)
         return false;
-    if (QFileInfo(path).size() <= 0)
-        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
+    const QString failure = WrittenPdf::finish(stream.release(), path, drawn);
+    if (!failure.isEmpty())
+        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written: %1").arg(failure));
     return true;
 }
 

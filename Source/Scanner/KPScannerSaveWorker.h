@@ -57,7 +57,9 @@ public:
     static QSize pageSize(const QList<KPCGImageStoreObj::Ptr>& pages);
 
     // Draws every page that has an image, centred on pages of one size (scaled down past
-    // kMaxPageSide), into path. False when cancelled; an error when the PDF was not written.
+    // kMaxPageSide), into path. False when cancelled; an error when the PDF was not written
+    // whole: the file is synced and opened again, and must hold every page drawn (a full disk
+    // shows only so). What is left at path on failure is the caller's to remove.
     static platform::Result<bool> writePdf(const QList<KPCGImageStoreObj::Ptr>& pages, const QString& path,
                                            const std::atomic<bool>& cancel);
 

@@ -1,6 +1,8 @@
 #include "Scanner/KPScannerSaveWorker.h"
 
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Localization.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBFileInfo.h"
@@ -56,9 +58,20 @@ QString KPScannerSaveWorker::sanitizedFileName(const QString& name)
             --cut;
         out.truncate(cut);
     }
-    if (out == QStringLiteral(".") || out == QStringLiteral(".."))
-        out.fill(u'_');
     return out;
+}
+
+QString KPScannerSaveWorker::nameError(const QString& name)
+{
+    const QString fileName = sanitizedFileName(name);
+    if (fileName.isEmpty())
+        return QStringLiteral("The document needs a name");
+    // A name with a leading dot would hide the file, and folder walks skip hidden files, so the
+    // document would drop out of its library; the other ways of naming a file refuse it too.
+    if (!platform::FileManager::isUsableFileName(fileName + QStringLiteral(".pdf")))
+        return platform::localizedString(QStringLiteral("The name \"%@\" cannot be used as a file name."))
+            .replace(QStringLiteral("%@"), name.trimmed());
+    return {};
 }
 
 QSize KPScannerSaveWorker::pageSize(const QList<KPCGImageStoreObj::Ptr>& pages)
@@ -145,9 +158,9 @@ KPScannerSaveWorker::Outcome KPScannerSaveWorker::run(const QList<KPCGImageStore
         outcome.error = error;
         return outcome;
     };
+    if (const QString refused = nameError(name); !refused.isEmpty())
+        return fail(refused);
     const QString fileName = sanitizedFileName(name);
-    if (fileName.isEmpty())
-        return fail(QStringLiteral("The document needs a name"));
     if (!m_env.files || !m_env.insert)
         return fail(QStringLiteral("The library is not open"));
 

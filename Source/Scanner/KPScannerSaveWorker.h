@@ -53,6 +53,9 @@ public:
     // go, and it is cut (between characters) so that it stays a legal name with ".pdf" and a
     // collision suffix. Empty when nothing is left.
     static QString sanitizedFileName(const QString& name);
+    // Why the name cannot be the document's (nothing left of it, or a leading dot, which would
+    // hide the file), for the user; empty when it can.
+    static QString nameError(const QString& name);
     // The largest turned width and the largest turned height over the pages.
     static QSize pageSize(const QList<KPCGImageStoreObj::Ptr>& pages);
 

@@ -148,9 +148,9 @@ TEST_F(KPScannerSaveWorkerTest, NoNodeCollisionsAndNamesThatAreNotFileNames)
     ASSERT_EQ(second.returnCode, 1);
     EXPECT_TRUE(second.relativePath.endsWith(QStringLiteral("/a_.._b_1.pdf")));
     // A node ID nothing has ("UnCollection" is 0) files the document nowhere.
-    const auto third = worker().run(pages, QStringLiteral(".."), 424242, cancel);
+    const auto third = worker().run(pages, QStringLiteral("x/.."), 424242, cancel);
     ASSERT_EQ(third.returnCode, 1);
-    EXPECT_TRUE(third.relativePath.endsWith(QStringLiteral("/__.pdf")));
+    EXPECT_TRUE(third.relativePath.endsWith(QStringLiteral("/x_...pdf")));
     ASSERT_TRUE(testsupport::spinUntil([&] { return documents().size() == 3; }));
     for (const DBFileInfo& doc : documents())
         EXPECT_FALSE(doc.node());
@@ -163,6 +163,16 @@ TEST_F(KPScannerSaveWorkerTest, NoNodeCollisionsAndNamesThatAreNotFileNames)
     EXPECT_EQ(unnamed.returnCode, 0);
     EXPECT_FALSE(unnamed.error.isEmpty());
 
+    // A leading dot would make a hidden file, which the library's folder walks pass over.
+    for (const QString& hidden : {QStringLiteral(".secret"), QStringLiteral(" .secret"), QStringLiteral(".."),
+                                  QStringLiteral(".")}) {
+        const auto refused = worker().run(pages, hidden, 0, cancel);
+        EXPECT_EQ(refused.returnCode, 0) << hidden.toStdString();
+        EXPECT_TRUE(refused.error.contains(QStringLiteral("cannot be used as a file name"))) << refused.error.toStdString();
+    }
+    EXPECT_EQ(documents().size(), 3);
+    EXPECT_TRUE(QDir(files->dayFolder()).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral("secret")).isEmpty());
+    EXPECT_TRUE(tmpScanner().isEmpty());
 }
 
 TEST_F(KPScannerSaveWorkerTest, FailuresAndCancelsLeaveNothingBehind)

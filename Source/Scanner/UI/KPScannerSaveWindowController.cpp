@@ -139,6 +139,11 @@ void KPScannerSaveWindowController::btnSaveClick()
 {
     if (m_saving || m_txtName->text().trimmed().isEmpty())
         return;
+    if (const QString refused = KPScannerSaveWorker::nameError(m_txtName->text()); !refused.isEmpty()) {
+        m_error->setText(refused);
+        m_error->show();
+        return;
+    }
     m_saving = true;
     m_error->hide();
     m_btnSave->setEnabled(false);

@@ -163,12 +163,14 @@ void KPScannerWindowController::showWindow()
     m_window->activateWindow();
 }
 
-void KPScannerWindowController::cancelWork()
+std::shared_ptr<const std::atomic<bool>> KPScannerWindowController::cancelWork()
 {
     if (m_scanSheet)
         m_scanSheet->cancelScan();
-    if (m_saveSheet)
-        m_saveSheet->btnCancelClick();
+    if (!m_saveSheet)
+        return nullptr;
+    m_saveSheet->btnCancelClick();
+    return m_saveSheet->running();
 }
 
 void KPScannerWindowController::btnScanClick()

@@ -12,6 +12,7 @@
 #include "Scanner/KPScannerPageList.h"
 
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -64,8 +65,10 @@ public:
     void addImages(const QList<QImage>& images);
     // Asks before closing when there are pages; answers whether the window may close now.
     bool windowShouldClose();
-    // Cancels a running scan and save (quit).
-    void cancelWork();
+    // Cancels a running scan and save. Answers the running flag of a save's worker, which goes on
+    // until it sees the cancel (KPScannerSaveWindowController::waitForSave waits for it); null
+    // when no save was begun.
+    std::shared_ptr<const std::atomic<bool>> cancelWork();
 
 private:
     void showNewPages(const QList<KPCGImageStoreObj::Ptr>& filled);

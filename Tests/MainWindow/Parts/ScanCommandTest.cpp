@@ -8,8 +8,14 @@
 #include "Scanner/UI/KPScannerWindowController.h"
 #include "Controls/VQTitlebarWindow.h"
 
+#include "Store/KPLibraryFileManager.h"
+
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -68,4 +74,58 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     ASSERT_TRUE(testsupport::spinUntil([&] { return scan.scannerWindow() == nullptr; }));
     EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx).contains(QStringLiteral("Scanned letter")); }))
         << titles(ctx).join(u',').toStdString();
+}
+
+TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)
+{
+    MainWindowController& c = open();
+    ScanCommand& scan = c.parts().scan;
+    scan.showScanner(c.window());
+    KPScannerWindowController* window = scan.scannerWindow();
+    ASSERT_NE(window, nullptr);
+    QImage page(300, 400, QImage::Format_Grayscale8);
+    page.fill(200);
+    window->addImages({page});
+    window->btnSaveClick();
+    KPScannerSaveWindowController* sheet = window->saveSheet();
+    ASSERT_NE(sheet, nullptr);
+
+    // The worker is held in its preview step, with its PDF already moved into the library, until
+    // the event loop turns: only a quit that waits for the worker turns it.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool previewing = false;
+    bool released = false;
+    auto release = [&] {
+        std::lock_guard guard(lock);
+        released = true;
+        changed.notify_all();
+    };
+    KPScannerSaveWorker::Environment env = sheet->environment();
+    const auto preview = env.preview;
+    env.preview = [&, preview](const QString& path) {
+        std::unique_lock guard(lock);
+        previewing = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return released; });
+        return preview(path);
+    };
+    sheet->setEnvironment(env);
+    sheet->nameField()->setText(QStringLiteral("Quit letter"));
+    sheet->btnSaveClick();
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(60), [&] { return previewing; }));
+    }
+    const QString dayFolder = KPLibraryFileManager::defaultManager().dayFolder();
+    auto saved = [&] { return QDir(dayFolder).entryList({QStringLiteral("Quit letter*")}, QDir::Files); };
+    ASSERT_EQ(saved().size(), 1);
+
+    QTimer::singleShot(0, release);
+    scan.cancelWork();
+    // The worker has seen the cancel and taken its file back before the stores may close.
+    EXPECT_TRUE(saved().isEmpty()) << saved().join(u',').toStdString();
+
+    release();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return saved().isEmpty(); }));
 }

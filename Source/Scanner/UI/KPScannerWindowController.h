@@ -62,7 +62,10 @@ public:
     void btnCropClick();
     // Adds pages made from these files (read off the main thread).
     void addFiles(const QStringList& paths);
-    void addImages(const QList<QImage>& images);
+    // Adds pages; those past the window's pixel budget are left out, and the user is told so
+    // below the pages (after messages, what the caller has to say already).
+    void addImages(const QList<QImage>& images, const QStringList& messages = {});
+    QLabel* messageLabel() const { return m_message; }
     // Asks before closing when there are pages; answers whether the window may close now.
     bool windowShouldClose();
     // Cancels a running scan and save. Answers the running flag of a save's worker, which goes on
@@ -72,6 +75,7 @@ public:
 
 private:
     void showNewPages(const QList<KPCGImageStoreObj::Ptr>& filled);
+    void showMessages(const QStringList& messages);
     void reloadList();
     void selectPage(int row);
     void updateControls();

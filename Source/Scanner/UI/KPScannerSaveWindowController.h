@@ -51,6 +51,7 @@ public:
     QLineEdit* nameField() const { return m_txtName; }
     QComboBox* popBtn() const { return m_popBtn; }
     QPushButton* saveButton() const { return m_btnSave; }
+    QLabel* errorLabel() const { return m_error; }
     QWidget* content() const;
 
     void btnSaveClick();

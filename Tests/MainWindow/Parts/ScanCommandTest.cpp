@@ -11,6 +11,7 @@
 #include "Store/KPLibraryFileManager.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -67,6 +68,13 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     EXPECT_FALSE(sheet->saveButton()->isEnabled());
     sheet->nameField()->setText(QStringLiteral("   "));
     EXPECT_FALSE(sheet->saveButton()->isEnabled());
+    // A name that would hide the file is refused in the sheet, which stays for another name.
+    sheet->nameField()->setText(QStringLiteral(".letter"));
+    sheet->btnSaveClick();
+    EXPECT_FALSE(sheet->errorLabel()->isHidden());
+    EXPECT_TRUE(sheet->errorLabel()->text().contains(QStringLiteral("\".letter\""))) << sheet->errorLabel()->text().toStdString();
+    EXPECT_TRUE(sheet->saveButton()->isEnabled());
+    EXPECT_EQ(window->saveSheet(), sheet);
     sheet->nameField()->setText(QStringLiteral("Scanned letter"));
     ASSERT_TRUE(sheet->saveButton()->isEnabled());
     sheet->btnSaveClick();

@@ -12,11 +12,11 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <condition_variable>
-#include <mutex>
+#include <semaphore>
 
 namespace {
 
@@ -100,31 +100,22 @@ TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)
 
     // The worker is held in its preview step, with its PDF already moved into the library, until
     // the event loop turns: only a quit that waits for the worker turns it.
-    std::mutex lock;
-    std::condition_variable changed;
-    bool previewing = false;
-    bool released = false;
-    auto release = [&] {
-        std::lock_guard guard(lock);
-        released = true;
-        changed.notify_all();
+    struct Gate {
+        std::counting_semaphore<2> entered{0}, released{0};
     };
+    const auto gate = std::make_shared<Gate>();
+    const auto release = [gate] { gate->released.release(); };
     KPScannerSaveWorker::Environment env = sheet->environment();
-    const auto preview = env.preview;
-    env.preview = [&, preview](const QString& path) {
-        std::unique_lock guard(lock);
-        previewing = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return released; });
+    env.preview = [gate, preview = env.preview](const QString& path) {
+        gate->entered.release();
+        gate->released.acquire();
         return preview(path);
     };
     sheet->setEnvironment(env);
     sheet->nameField()->setText(QStringLiteral("Quit letter"));
     sheet->btnSaveClick();
-    {
-        std::unique_lock guard(lock);
-        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(60), [&] { return previewing; }));
-    }
+    const auto releaseAtEnd = qScopeGuard(release);
+    ASSERT_TRUE(gate->entered.try_acquire_for(std::chrono::seconds(60)));
     const QString dayFolder = KPLibraryFileManager::defaultManager().dayFolder();
     auto saved = [&] { return QDir(dayFolder).entryList({QStringLiteral("Quit letter*")}, QDir::Files); };
     ASSERT_EQ(saved().size(), 1);
@@ -134,6 +125,4 @@ TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)
     // The worker has seen the cancel and taken its file back before the stores may close.
     EXPECT_TRUE(saved().isEmpty()) << saved().join(u',').toStdString();
 
-    release();
-    ASSERT_TRUE(testsupport::spinUntil([&] { return saved().isEmpty(); }));
 }

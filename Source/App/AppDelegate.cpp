@@ -280,6 +280,8 @@ void AppDelegate::applicationWillTerminate()
     // The import's records reach the store first, so the write below keeps them.
     if (m_services.finishImports && m_state == LaunchState::Running)
         m_services.finishImports();
+    if (m_services.finishScans && m_state == LaunchState::Running)
+        m_services.finishScans();
     if (m_services.writeToDiskAndWait && m_state == LaunchState::Running)
         m_services.writeToDiskAndWait();
     // Before a relaunch, which opens the same files again.

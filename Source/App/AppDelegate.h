@@ -67,6 +67,8 @@ public:
         std::function<void(std::function<void(bool quit)> answer)> askQuitWhileImporting;
         // Lets a running import store what it copied; before writeToDiskAndWait.
         std::function<void()> finishImports;
+        // Cancels a scan being saved and waits for its worker; before the stores close.
+        std::function<void()> finishScans;
         std::function<void()> writeToDiskAndWait;
         // Closes the library's stores and indexes so that their files alone hold them.
         std::function<void()> closeStores;

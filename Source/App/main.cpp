@@ -250,6 +250,10 @@ int main(int argc, char** argv)
         if (mainWindow)
             (void)mainWindow->parts().importFlow.finishImportsForQuit();
     };
+    services.finishScans = [&mainWindow] {
+        if (mainWindow)
+            mainWindow->parts().scan.cancelWork();
+    };
     services.setBShowWindowItem = [&mainWindow](bool on) {
         if (mainWindow)
             mainWindow->context().appMenu->setBShowWindowItem(on);

@@ -176,11 +176,27 @@ QImage KPEditorGeometry::cropFromSourceImage(const QImage& image, double angle, 
     if (image.isNull() || !(fit.scale > 0) || crop.isEmpty())
         return {};
     const double s = fit.scale;
+    // The view at the image's resolution, of which only the part under the crop is drawn: a
+    // thin page shown small makes that picture far larger than the page itself.
     const QSize canvasSize(std::max(1, qRound(viewSize.width() / s)), std::max(1, qRound(viewSize.height() / s)));
-    QImage canvas(canvasSize, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    canvas.fill(Qt::white);
+    const QSize turned = isSideways(angle) ? image.size().transposed() : image.size();
+    const int w = int(std::min<double>(turned.width(), crop.width() / s));
+    const int h = int(std::min<double>(turned.height(), crop.height() / s));
+    if (w <= 0 || h <= 0)
+        return {};
+    const int x = qRound(crop.x() / s);
+    const int yUp = qRound(crop.y() / s);
+    const QRect area(x, canvasSize.height() - yUp - h, w, h);
+    const QRect inside = area.intersected(QRect(QPoint(0, 0), canvasSize));
+    if (inside.isEmpty())
+        return {};
+    QImage out(inside.size(), image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return {};
+    out.fill(Qt::white);
     {
-        QPainter painter(&canvas);
+        QPainter painter(&out);
+        painter.translate(-inside.x(), -inside.y());
         // y up, as the editor's geometry is given.
         painter.translate(0, canvasSize.height());
         painter.scale(1, -1);
@@ -191,17 +207,5 @@ QImage KPEditorGeometry::cropFromSourceImage(const QImage& image, double angle, 
         painter.scale(1, -1);
         painter.drawImage(QPointF(0, 0), image);
     }
-    const QSize turned = isSideways(angle) ? image.size().transposed() : image.size();
-    const int w = int(std::min<double>(turned.width(), crop.width() / s));
-    const int h = int(std::min<double>(turned.height(), crop.height() / s));
-    if (w <= 0 || h <= 0)
-        return {};
-    const int x = qRound(crop.x() / s);
-    const int yUp = qRound(crop.y() / s);
-    const QRect area(x, canvasSize.height() - yUp - h, w, h);
-    const QRect inside = area.intersected(canvas.rect());
-    if (inside.isEmpty())
-        return {};
-    QImage out = canvas.copy(inside);
     return image.isGrayscale() && !image.hasAlphaChannel() ? out.convertToFormat(QImage::Format_Grayscale8) : out;
 }

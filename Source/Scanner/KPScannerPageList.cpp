@@ -8,12 +8,22 @@ KPCGImageStoreObj::Ptr KPScannerPageList::make(const QImage& image)
     return page;
 }
 
-QList<KPCGImageStoreObj::Ptr> KPScannerPageList::addImages(const QList<QImage>& images)
+KPScannerPageList::KPScannerPageList(std::shared_ptr<KPScannerPixelBudget> budget)
+    : m_budget(budget ? std::move(budget) : std::make_shared<KPScannerPixelBudget>())
+{
+}
+
+QList<KPCGImageStoreObj::Ptr> KPScannerPageList::addImages(const QList<QImage>& images, int* leftOut)
 {
     QList<KPCGImageStoreObj::Ptr> filled;
     for (const QImage& image : images) {
         if (image.isNull())
             continue;
+        if (!m_budget->take(KPScannerPixelBudget::pixelsOf(image))) {
+            if (leftOut)
+                ++*leftOut;
+            continue;
+        }
         if (filled.isEmpty() && !m_pages.isEmpty() && !m_pages.last()->hasImage()) {
             m_pages.last()->setCGImage(image);
             filled.append(m_pages.last());
@@ -22,6 +32,19 @@ QList<KPCGImageStoreObj::Ptr> KPScannerPageList::addImages(const QList<QImage>& 
         }
     }
     return filled;
+}
+
+bool KPScannerPageList::setImage(const KPCGImageStoreObj::Ptr& page, const QImage& image)
+{
+    if (!page)
+        return false;
+    const qint64 before = KPScannerPixelBudget::pixelsOf(page->CGImage());
+    const qint64 after = KPScannerPixelBudget::pixelsOf(image);
+    if (after > before && !m_budget->take(after - before))
+        return false;
+    m_budget->give(before - after);
+    page->setCGImage(image);
+    return true;
 }
 
 KPCGImageStoreObj::Ptr KPScannerPageList::newPage()

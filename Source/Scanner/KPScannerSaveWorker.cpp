@@ -1,6 +1,8 @@
 #include "Scanner/KPScannerSaveWorker.h"
 
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Localization.h"
 #include "Platform/ObjectStore/ManagedObjectContext.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBFileInfo.h"
@@ -9,6 +11,7 @@
 #include "Store/KPContextHelper.h"
 #include "Store/KPLibraryFileManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +20,18 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 
 namespace {
 
 const QString kDomain = QStringLiteral("Scanner");
 // ".pdf" plus room for a "_12345" collision suffix within a 255-byte file name.
 constexpr int kMaxNameBytes = 255 - 4 - 7;
+
+struct StreamCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
 
 void logSave(const QString& message)
 {
@@ -49,9 +58,20 @@ QString KPScannerSaveWorker::sanitizedFileName(const QString& name)
             --cut;
         out.truncate(cut);
     }
-    if (out == QStringLiteral(".") || out == QStringLiteral(".."))
-        out.fill(u'_');
     return out;
+}
+
+QString KPScannerSaveWorker::nameError(const QString& name)
+{
+    const QString fileName = sanitizedFileName(name);
+    if (fileName.isEmpty())
+        return QStringLiteral("The document needs a name");
+    // A name with a leading dot would hide the file, and folder walks skip hidden files, so the
+    // document would drop out of its library; the other ways of naming a file refuse it too.
+    if (!platform::FileManager::isUsableFileName(fileName + QStringLiteral(".pdf")))
+        return platform::localizedString(QStringLiteral("The name \"%@\" cannot be used as a file name."))
+            .replace(QStringLiteral("%@"), name.trimmed());
+    return {};
 }
 
 QSize KPScannerSaveWorker::pageSize(const QList<KPCGImageStoreObj::Ptr>& pages)
@@ -73,30 +93,37 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
     const double fitScale = std::min(1.0, double(kMaxPageSide) / std::max(largest.width(), largest.height()));
     const QSizeF pagePoints(largest.width() * fitScale, largest.height() * fitScale);
 
+    // The writer goes through a stream of our own, so that what it wrote can be flushed, synced
+    // and checked: it reports success even when the disk filled under it.
+    std::unique_ptr<std::FILE, StreamCloser> stream(std::fopen(QFile::encodeName(path).constData(), "wb"));
+    if (!stream)
+        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
     bool cancelled = false;
+    long long drawn = 0;
     {
-        QPdfWriter writer(path);
+        QFile device;
+        if (!device.open(stream.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
+        QPdfWriter writer(&device);
         writer.setResolution(72);
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         writer.setPageSize(QPageSize(pagePoints, QPageSize::Point, QString(), QPageSize::ExactMatch));
         QPainter painter;
-        bool first = true;
         for (const auto& page : pages) {
             const QImage image = page->CGImage();
             if (image.isNull())
                 continue;
-            if (first) {
+            if (drawn == 0) {
                 if (!painter.begin(&writer))
                     return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be made"));
                 // Scans must not be re-encoded as JPEG.
                 painter.setRenderHint(QPainter::LosslessImageRendering);
-                first = false;
             } else if (!writer.newPage()) {
                 painter.end();
                 return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
             }
+            ++drawn;
             const int a = KPQuarterTurn(page->angle());
-            const QSizeF turned = (a == 90 || a == 270) ? QSizeF(image.size()).transposed() : QSizeF(image.size());
             painter.save();
             painter.translate(pagePoints.width() / 2, pagePoints.height() / 2);
             painter.scale(fitScale, fitScale);
@@ -104,7 +131,6 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
             painter.rotate(-a);
             painter.drawImage(QPointF(-image.width() / 2.0, -image.height() / 2.0), image);
             painter.restore();
-            (void)turned;
             if (cancel.load()) {
                 cancelled = true;
                 break;
@@ -112,11 +138,13 @@ platform::Result<bool> KPScannerSaveWorker::writePdf(const QList<KPCGImageStoreO
         }
         if (painter.isActive() && !painter.end())
             return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
+        device.close();
     }
     if (cancelled)
         return false;
-    if (QFileInfo(path).size() <= 0)
-        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written"));
+    const QString failure = WrittenPdf::finish(stream.release(), path, drawn);
+    if (!failure.isEmpty())
+        return platform::fail(kDomain, 2, QStringLiteral("The PDF file could not be written: %1").arg(failure));
     return true;
 }
 
@@ -130,9 +158,9 @@ KPScannerSaveWorker::Outcome KPScannerSaveWorker::run(const QList<KPCGImageStore
         outcome.error = error;
         return outcome;
     };
+    if (const QString refused = nameError(name); !refused.isEmpty())
+        return fail(refused);
     const QString fileName = sanitizedFileName(name);
-    if (fileName.isEmpty())
-        return fail(QStringLiteral("The document needs a name"));
     if (!m_env.files || !m_env.insert)
         return fail(QStringLiteral("The library is not open"));
 

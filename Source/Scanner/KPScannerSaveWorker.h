@@ -53,11 +53,16 @@ public:
     // go, and it is cut (between characters) so that it stays a legal name with ".pdf" and a
     // collision suffix. Empty when nothing is left.
     static QString sanitizedFileName(const QString& name);
+    // Why the name cannot be the document's (nothing left of it, or a leading dot, which would
+    // hide the file), for the user; empty when it can.
+    static QString nameError(const QString& name);
     // The largest turned width and the largest turned height over the pages.
     static QSize pageSize(const QList<KPCGImageStoreObj::Ptr>& pages);
 
     // Draws every page that has an image, centred on pages of one size (scaled down past
-    // kMaxPageSide), into path. False when cancelled; an error when the PDF was not written.
+    // kMaxPageSide), into path. False when cancelled; an error when the PDF was not written
+    // whole: the file is synced and opened again, and must hold every page drawn (a full disk
+    // shows only so). What is left at path on failure is the caller's to remove.
     static platform::Result<bool> writePdf(const QList<KPCGImageStoreObj::Ptr>& pages, const QString& path,
                                            const std::atomic<bool>& cancel);
 

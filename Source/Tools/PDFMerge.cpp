@@ -4,6 +4,7 @@
 #include "Platform/Kit/Scheduler.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/SystemHelpers.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -84,19 +85,6 @@ size_t appendPages(QPDF& source, QPDFPageDocumentHelper& output, size_t pagesBef
     for (size_t i = pagesBefore; i < all.size(); ++i)
         output.removePage(all[i]);
     return 0;
-}
-
-// The pages of the PDF at path; -1 when it does not open.
-long long countPages(const QString& path)
-{
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile(QFile::encodeName(path).constData());
-        return static_cast<long long>(QPDFPageDocumentHelper(pdf).getAllPages().size());
-    } catch (...) {
-        return -1;
-    }
 }
 
 } // namespace
@@ -187,16 +175,12 @@ QString PDFMerge::State::write(QPDF& output, const QString& folder, size_t pageC
     } catch (...) {
         failure = QStringLiteral("the writer failed");
     }
-    // The last buffered bytes reach the file only here, and a full disk shows only here. The
-    // writer flushes too and lets a failure pass, which leaves only the stream's error flag.
-    errno = 0;
-    if (failure.isEmpty() && (std::fflush(file) != 0 || std::ferror(file) || ::fsync(::fileno(file)) != 0))
-        failure = errno ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("a write failed");
-    if (std::fclose(file) != 0 && failure.isEmpty())
-        failure = QString::fromLocal8Bit(std::strerror(errno));
-    // What was written must open again with every page, or it is no result.
-    if (failure.isEmpty() && countPages(temporaryPath) != static_cast<long long>(pageCount))
-        failure = QStringLiteral("the written file does not hold the %1 pages").arg(pageCount);
+    // The last buffered bytes reach the file only here, and a full disk shows only here; what
+    // was written must open again with every page, or it is no result.
+    if (failure.isEmpty())
+        failure = WrittenPdf::finish(file, temporaryPath, static_cast<long long>(pageCount));
+    else
+        std::fclose(file);
     if (!failure.isEmpty()) {
         KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Merge cannot write %1: %2").arg(target, failure));
         removeFile(temporaryPath);

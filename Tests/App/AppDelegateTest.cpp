@@ -310,6 +310,17 @@ TEST_F(AppDelegateTest, QuitLetsTheImportStoreWhatItCopiedBeforeTheLibraryIsWrit
     EXPECT_LT(calls.indexOf(QStringLiteral("finishImports")), calls.indexOf(QStringLiteral("save")));
 }
 
+TEST_F(AppDelegateTest, QuitEndsAScanSaveBeforeTheLibraryIsWrittenAndClosed)
+{
+    s.finishScans = [this] { calls << QStringLiteral("finishScans"); };
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.requestTermination();
+    ASSERT_TRUE(called(QStringLiteral("finishScans")));
+    EXPECT_LT(calls.indexOf(QStringLiteral("finishScans")), calls.indexOf(QStringLiteral("save")));
+    EXPECT_LT(calls.indexOf(QStringLiteral("finishScans")), calls.indexOf(QStringLiteral("close")));
+}
+
 TEST_F(AppDelegateTest, TerminationSavesRemembersTheFrameAndRelaunchesWhenAsked)
 {
     AppDelegate app(s);

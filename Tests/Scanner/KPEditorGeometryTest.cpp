@@ -116,3 +116,25 @@ TEST(KPEditorGeometryTest, CropIsKeptInsideAndCutAtTheImagesOwnResolution)
     EXPECT_TRUE(G::cropFromSourceImage(image, 0, G::Fit{0, 0, 0}, view, rightHalf).isNull());
     EXPECT_TRUE(G::cropFromSourceImage(QImage(), 0, *fit, view, rightHalf).isNull());
 }
+
+TEST(KPEditorGeometryTest, CroppingAThinPageDrawsOnlyWhatTheCropNeeds)
+{
+    // A 1 × 20,000 strip, black at the top and white below, shown a few points wide in a view so
+    // wide that the view drawn at the page's resolution could not even be made.
+    QImage strip(1, 20000, QImage::Format_Grayscale8);
+    strip.fill(255);
+    for (int y = 0; y < 10000; ++y)
+        strip.scanLine(y)[0] = 0;
+    const QSizeF view(2'000'000, 615);
+    const auto fit = G::fit(strip.size(), 0, view);
+    ASSERT_TRUE(fit);
+    const QRectF shown = G::displayedImageRect(strip.size(), 0, view);
+    // y up: the upper half of what is shown is the top of the page.
+    const QRectF upper(shown.x(), shown.y() + shown.height() / 2, shown.width(), shown.height() / 2);
+    const QImage cut = G::cropFromSourceImage(strip, 0, *fit, view, upper);
+    ASSERT_FALSE(cut.isNull());
+    EXPECT_EQ(cut.size(), QSize(1, 10000));
+    EXPECT_EQ(cut.format(), QImage::Format_Grayscale8);
+    EXPECT_EQ(cut.pixelColor(0, 5000), QColor(Qt::black));
+    EXPECT_EQ(cut.pixelColor(0, 100), QColor(Qt::black));
+}

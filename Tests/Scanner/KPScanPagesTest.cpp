@@ -107,3 +107,28 @@ TEST(KPScanPagesTest, PageListFillsTheEmptyLastPageAndKeepsIdsUnique)
     EXPECT_EQ(list.pageWithID(empty->storeObjID()), empty);
     EXPECT_TRUE(list.needsCloseQuestion());
 }
+
+TEST(KPScanPagesTest, PagesPastThePixelBudgetAreLeftOutAndACropGivesRoomBack)
+{
+    auto budget = std::make_shared<KPScannerPixelBudget>(10'000);
+    KPScannerPageList list(budget);
+    int leftOut = 0;
+    // 4,000 + 4,000 fit; the next 4,000 do not, the 1,000 after them still do.
+    const auto added = list.addImages({filled(40, 100), filled(100, 40), filled(50, 80), filled(10, 100)}, &leftOut);
+    EXPECT_EQ(added.size(), 3);
+    EXPECT_EQ(leftOut, 1);
+    EXPECT_EQ(budget->used(), 9'000);
+    EXPECT_EQ(list.pages().at(2)->CGImage().size(), QSize(10, 100));
+
+    // A crop holds fewer pixels; the room it frees takes the page refused before.
+    ASSERT_TRUE(list.setImage(list.pages().first(), filled(10, 10)));
+    EXPECT_EQ(budget->used(), 5'100);
+    leftOut = 0;
+    EXPECT_EQ(list.addImages({filled(50, 80)}, &leftOut).size(), 1);
+    EXPECT_EQ(leftOut, 0);
+    EXPECT_EQ(budget->used(), 9'100);
+    // Nothing may grow past the bound, and a refused change leaves the page as it was.
+    EXPECT_FALSE(list.setImage(list.pages().first(), filled(100, 100)));
+    EXPECT_EQ(list.pages().first()->CGImage().size(), QSize(10, 10));
+    EXPECT_EQ(budget->used(), 9'100);
+}

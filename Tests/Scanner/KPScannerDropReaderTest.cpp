@@ -1,4 +1,5 @@
 #include "Scanner/KPScannerDropReader.h"
+#include "Scanner/KPScannerPixelBudget.h"
 #include "Support/TestSupport.h"
 
 #include <QPageSize>
@@ -23,6 +24,21 @@ QString threePagePdf(const QString& folder)
         writer.setPageSize(QPageSize(QSizeF(width, 200), QPageSize::Point, QString(), QPageSize::ExactMatch));
         writer.newPage();
     }
+    painter.end();
+    return path;
+}
+
+// pages pages of side × side points.
+QString squarePagesPdf(const QString& folder, int pages, int side)
+{
+    const QString path = folder + QStringLiteral("/squares.pdf");
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageSize(QPageSize(QSizeF(side, side), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    QPainter painter(&writer);
+    for (int i = 1; i < pages; ++i)
+        writer.newPage();
     painter.end();
     return path;
 }
@@ -68,4 +84,33 @@ TEST(KPScannerDropReaderTest, PdfPagesInOrderImagesAsTheyAreAndBadFilesNamed)
     EXPECT_TRUE(read.errors[0].contains(QStringLiteral("notes.txt")));
     EXPECT_TRUE(read.errors[1].contains(QStringLiteral("broken.pdf")));
     EXPECT_TRUE(read.errors[2].contains(QStringLiteral("locked.pdf")));
+}
+
+TEST(KPScannerDropReaderTest, PagesPastTheWindowsPixelBudgetAreNeitherDrawnNorKept)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    const QString pdf = squarePagesPdf(folder, 10, 1000);
+    QImage picture(1000, 1000, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    const QString png = folder + QStringLiteral("/picture.png");
+    ASSERT_TRUE(picture.save(png));
+
+    // Room for three and a half pages of a million pixels.
+    const auto budget = std::make_shared<KPScannerPixelBudget>(3'500'000);
+    const auto read = KPScannerDropReader::read({pdf, png}, budget);
+    ASSERT_EQ(read.images.size(), 3);
+    EXPECT_EQ(read.images[0].size(), QSize(1000, 1000));
+    // What was kept is all that is taken: no share of pages drawn and dropped stays behind.
+    EXPECT_EQ(read.reserved, 3'000'000);
+    EXPECT_EQ(budget->used(), 3'000'000);
+    ASSERT_EQ(read.errors.size(), 2);
+    EXPECT_TRUE(read.errors[0].contains(QStringLiteral("first 3 pages of squares.pdf"))) << read.errors[0].toStdString();
+    EXPECT_TRUE(read.errors[0].contains(QStringLiteral("3 million pixels"))) << read.errors[0].toStdString();
+    EXPECT_TRUE(read.errors[1].contains(QStringLiteral("picture.png was left out"))) << read.errors[1].toStdString();
+
+    // Once the pages are given back, the picture fits.
+    budget->give(read.reserved);
+    const auto again = KPScannerDropReader::read({png}, budget);
+    ASSERT_EQ(again.images.size(), 1);
+    EXPECT_EQ(budget->used(), 1'000'000);
 }

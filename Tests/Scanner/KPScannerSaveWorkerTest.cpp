@@ -8,7 +8,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -145,9 +148,9 @@ TEST_F(KPScannerSaveWorkerTest, NoNodeCollisionsAndNamesThatAreNotFileNames)
     ASSERT_EQ(second.returnCode, 1);
     EXPECT_TRUE(second.relativePath.endsWith(QStringLiteral("/a_.._b_1.pdf")));
     // A node ID nothing has ("UnCollection" is 0) files the document nowhere.
-    const auto third = worker().run(pages, QStringLiteral(".."), 424242, cancel);
+    const auto third = worker().run(pages, QStringLiteral("x/.."), 424242, cancel);
     ASSERT_EQ(third.returnCode, 1);
-    EXPECT_TRUE(third.relativePath.endsWith(QStringLiteral("/__.pdf")));
+    EXPECT_TRUE(third.relativePath.endsWith(QStringLiteral("/x_...pdf")));
     ASSERT_TRUE(testsupport::spinUntil([&] { return documents().size() == 3; }));
     for (const DBFileInfo& doc : documents())
         EXPECT_FALSE(doc.node());
@@ -159,6 +162,17 @@ TEST_F(KPScannerSaveWorkerTest, NoNodeCollisionsAndNamesThatAreNotFileNames)
     const auto unnamed = worker().run(pages, QStringLiteral("  "), 0, cancel);
     EXPECT_EQ(unnamed.returnCode, 0);
     EXPECT_FALSE(unnamed.error.isEmpty());
+
+    // A leading dot would make a hidden file, which the library's folder walks pass over.
+    for (const QString& hidden : {QStringLiteral(".secret"), QStringLiteral(" .secret"), QStringLiteral(".."),
+                                  QStringLiteral(".")}) {
+        const auto refused = worker().run(pages, hidden, 0, cancel);
+        EXPECT_EQ(refused.returnCode, 0) << hidden.toStdString();
+        EXPECT_TRUE(refused.error.contains(QStringLiteral("cannot be used as a file name"))) << refused.error.toStdString();
+    }
+    EXPECT_EQ(documents().size(), 3);
+    EXPECT_TRUE(QDir(files->dayFolder()).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral("secret")).isEmpty());
+    EXPECT_TRUE(tmpScanner().isEmpty());
 }
 
 TEST_F(KPScannerSaveWorkerTest, FailuresAndCancelsLeaveNothingBehind)
@@ -213,4 +227,48 @@ TEST_F(KPScannerSaveWorkerTest, FailuresAndCancelsLeaveNothingBehind)
     outcome = KPScannerSaveWorker(env).run(pages, QStringLiteral("y"), 0, cancel);
     EXPECT_EQ(outcome.returnCode, 0);
     EXPECT_FALSE(outcome.error.isEmpty());
+}
+
+TEST_F(KPScannerSaveWorkerTest, APdfCutShortByAFullDiskIsNoSavedDocument)
+{
+    // Noise does not compress, so the PDF is far larger than the limit below.
+    QImage noise(700, 700, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
+    const QList<KPCGImageStoreObj::Ptr> pages{KPCGImageStoreObj::create(noise), KPCGImageStoreObj::create(noise)};
+
+    // The file-size limit makes writes fail the way a full disk does, part-way into the PDF. It
+    // is lifted as soon as the save looks at what it wrote, so that only the PDF meets it.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    auto lift = [&] { ::setrlimit(RLIMIT_FSIZE, &saved); };
+    KPScannerSaveWorker::Environment env;
+    env.files = files.get();
+    env.temporaryFolder = temp;
+    env.preview = [&](const QString&) {
+        lift();
+        return page(64, 64, QImage::Format_RGB32);
+    };
+    env.insert = [this](const ImportRecord& record, quint64 nodeID) {
+        return KPScannerSaveWorker::insertIntoLibrary(record, nodeID, engine.get());
+    };
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto outcome = KPScannerSaveWorker(env).run(pages, QStringLiteral("Full"), 0, cancel);
+    lift();
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(outcome.returnCode, 0);
+    EXPECT_FALSE(outcome.error.isEmpty());
+    EXPECT_TRUE(documents().isEmpty());
+    EXPECT_TRUE(leftovers(files->dayFolder()).isEmpty());
+    EXPECT_TRUE(leftovers(files->thumbFolder()).isEmpty());
+    EXPECT_TRUE(tmpScanner().isEmpty());
+
+    // With room again the same pages save, and the file opens with both pages.
+    const auto again = worker().run(pages, QStringLiteral("Full"), 0, cancel);
+    ASSERT_EQ(again.returnCode, 1) << again.error.toStdString();
+    EXPECT_EQ(readPdf(libraryPath + again.relativePath).size(), 2);
 }

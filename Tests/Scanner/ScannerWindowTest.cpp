@@ -1,5 +1,6 @@
 #include "Platform/Scanner/ScannerService.h"
 #include "SaneTestBackend.h"
+#include "Scanner/KPScannerPixelBudget.h"
 #include "Scanner/UI/KPEditorImageView.h"
 #include "Scanner/UI/KPScannerWindowController.h"
 #include "Scanner/UI/ScanFromICWindowController.h"
@@ -120,4 +121,29 @@ TEST(ScannerWindowTest, PageListLabelNewPageAndDroppedFiles)
     EXPECT_EQ(window.pageList().count(), 2);
     EXPECT_TRUE(window.saveButton()->isEnabled());
     ASSERT_TRUE(testsupport::spinUntil([&] { return !window.pageList().pages().last()->thumbImage().isNull(); }));
+}
+
+TEST(ScannerWindowTest, PagesLeftOutForTheWindowsPixelBudgetAreNamedToTheUser)
+{
+    KPScannerWindowController window;
+    const auto budget = window.pageList().budget();
+    EXPECT_EQ(budget->maxPixels(), KPScannerPixelBudget::kMaxPixels);
+    // Pages held elsewhere in the window leave room for one small page only.
+    ASSERT_TRUE(budget->take(KPScannerPixelBudget::kMaxPixels - 2'000));
+    QImage page(40, 30, QImage::Format_RGB32);
+    page.fill(Qt::blue);
+    window.addImages({page, page});
+    EXPECT_EQ(window.pageList().count(), 1);
+    EXPECT_FALSE(window.messageLabel()->isHidden());
+    EXPECT_TRUE(window.messageLabel()->text().contains(QStringLiteral("1 of the pages were left out")))
+        << window.messageLabel()->text().toStdString();
+
+    // A dropped file that no longer fits is named, and what its read took is given back.
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drops"));
+    ASSERT_TRUE(page.save(folder + QStringLiteral("/c.png")));
+    const qint64 before = budget->used();
+    window.addFiles({folder + QStringLiteral("/c.png")});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return window.messageLabel()->text().contains(QStringLiteral("c.png")); }));
+    EXPECT_EQ(window.pageList().count(), 1);
+    EXPECT_EQ(budget->used(), before);
 }

@@ -3,7 +3,9 @@
 #include "Controls/VQTitlebarWindow.h"
 #include "MainWindow/MainWindowContext.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Scanner/UI/KPScannerSaveWindowController.h"
 #include "Scanner/UI/KPScannerWindowController.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 #include "SideBar/SideBarNodeType.h"
 
 ScanCommand::ScanCommand(MainWindowContext& ctx)
@@ -13,7 +15,8 @@ ScanCommand::ScanCommand(MainWindowContext& ctx)
 
 ScanCommand::~ScanCommand()
 {
-    cancelWork();
+    if (m_scanner)
+        (void)m_scanner->cancelWork();
 }
 
 void ScanCommand::install()
@@ -24,8 +27,12 @@ void ScanCommand::install()
 
 void ScanCommand::cancelWork()
 {
-    if (m_scanner)
-        m_scanner->cancelWork();
+    if (!m_scanner)
+        return;
+    // The window may close and go while the loop turns in the wait; only the flag is used then.
+    const auto saving = m_scanner->cancelWork();
+    if (!KPScannerSaveWindowController::waitForSave(saving, kQuitWait))
+        KPLogLogMessage(QStringLiteral("Scan: the save still runs after the quit's wait"));
 }
 
 void ScanCommand::showScanner(QWidget* window)

@@ -9,6 +9,7 @@
 #include "Platform/Kit/CommandDispatcher.h"
 #include "SideBar/KPNode.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -28,8 +29,11 @@ public:
     void showScanner(QWidget* window) override;
 
     KPScannerWindowController* scannerWindow() const { return m_scanner.get(); }
-    // Cancels a running scan or save (quit).
+    // Quit: cancels a running scan or save and waits (bounded) for the save's worker to end, so
+    // that it does not work on the library's stores while they close.
     void cancelWork();
+    // Tuning: a cancelled save ends after the page it draws, or once its record is stored.
+    static constexpr std::chrono::milliseconds kQuitWait{10000};
 
     // Set in MainWindowParts::wire().
     std::function<void(const KPNode::Ptr& node)> onSideBarNodeChange;

@@ -255,7 +255,7 @@ Result<QImage> drawFirstPage(const OpenedPdf& pdf, const QSize& box, ExtractionC
 }
 
 Result<PdfContent::PageImages> drawPages(const OpenedPdf& pdf, int maxPages, qint64 maxPixels, ExtractionContext& ctx,
-                                         const QString& label)
+                                         const QString& label, const std::function<bool(const QSize&)>& admit)
 {
     PdfContent::PageImages out;
     const int count = pdf->numPages();
@@ -268,6 +268,10 @@ Result<PdfContent::PageImages> drawPages(const OpenedPdf& pdf, int maxPages, qin
         const double pixels = points.width() * points.height();
         const double shrink = pixels > double(maxPixels) ? std::sqrt(double(maxPixels) / pixels) : 1.0;
         const QSize size = (points * shrink).toSize().expandedTo(QSize(1, 1));
+        if (admit && !admit(size)) {
+            out.truncated = true;
+            break;
+        }
         if (ctx.expired())
             return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));
         const QImage image = page->renderToImage(72.0 * shrink, 72.0 * shrink, 0, 0, size.width(), size.height(),
@@ -411,13 +415,14 @@ Result<QImage> PdfContent::renderFirstPage(const QByteArray& pdf, const QSize& b
 }
 
 Result<PdfContent::PageImages> PdfContent::renderPages(const QString& path, int maxPages, qint64 maxPixels,
-                                                      ExtractionContext& ctx)
+                                                      ExtractionContext& ctx, std::function<bool(const QSize&)> admit)
 {
-    return runBounded<PageImages>(ctx, path, [path, maxPages, maxPixels](ExtractionContext& jobCtx) -> Result<PageImages> {
+    return runBounded<PageImages>(ctx, path,
+                                  [path, maxPages, maxPixels, admit = std::move(admit)](ExtractionContext& jobCtx) -> Result<PageImages> {
         auto pdf = open(path);
         if (!pdf)
             return std::unexpected(pdf.error());
-        return drawPages(*pdf, std::max(0, maxPages), std::max<qint64>(1, maxPixels), jobCtx, path);
+        return drawPages(*pdf, std::max(0, maxPages), std::max<qint64>(1, maxPixels), jobCtx, path, admit);
     });
 }
 

@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QList>
 #include <QSize>
+#include <functional>
 
 namespace platform {
 
@@ -36,11 +37,15 @@ public:
     // Each page drawn at 72 dpi (one pixel per point), turned as it asks, on white, in order; at
     // most maxPages of them (truncated tells when there were more), and a page over maxPixels is
     // drawn smaller to fit that many pixels. The whole job shares the context's deadline.
+    // admit, when given, is asked with each page's pixel size before the page is drawn; the first
+    // page it refuses ends the drawing (truncated). It is called on the job's thread, also after
+    // the call has given up on a late job, so it holds what it needs itself.
     struct PageImages {
         QList<QImage> pages;
         bool truncated = false;
     };
-    static Result<PageImages> renderPages(const QString& path, int maxPages, qint64 maxPixels, ExtractionContext& ctx);
+    static Result<PageImages> renderPages(const QString& path, int maxPages, qint64 maxPixels, ExtractionContext& ctx,
+                                          std::function<bool(const QSize& pixels)> admit = {});
 
     // A text entry of the document information ("Author", "Title", …); empty when the
     // document has none.

@@ -13,15 +13,21 @@
 #include "Utilities/SystemHelpers.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
+
+// Tuning: how often a quit waiting for a save looks whether it has ended.
+constexpr int kWaitPollMs = 10;
 
 void addTree(const DBNode& node, int depth, QList<KPScannerSaveWindowController::Target>& out)
 {
@@ -139,6 +145,11 @@ void KPScannerSaveWindowController::btnSaveClick()
 {
     if (m_saving || m_txtName->text().trimmed().isEmpty())
         return;
+    if (const QString refused = KPScannerSaveWorker::nameError(m_txtName->text()); !refused.isEmpty()) {
+        m_error->setText(refused);
+        m_error->show();
+        return;
+    }
     m_saving = true;
     m_error->hide();
     m_btnSave->setEnabled(false);
@@ -146,10 +157,12 @@ void KPScannerSaveWindowController::btnSaveClick()
     const quint64 nodeID = m_popBtn->currentData().toULongLong();
     const QString name = m_txtName->text();
     KPScannerSaveWorker worker(m_env);
+    m_running = std::make_shared<std::atomic<bool>>(true);
     platform::Dispatch::async(platform::DispatchQueue::global(),
                               [worker, pages = m_pdfPages, name, nodeID, cancel = m_bCancelSave,
-                               alive = std::weak_ptr<int>(m_alive), this] {
+                               running = m_running, alive = std::weak_ptr<int>(m_alive), this] {
                                   const auto outcome = worker.run(pages, name, nodeID, *cancel);
+                                  running->store(false);
                                   platform::Dispatch::main([alive, outcome, this] {
                                       if (!alive.expired())
                                           finish(outcome);
@@ -180,4 +193,21 @@ void KPScannerSaveWindowController::btnCancelClick()
         return;
     if (m_sheet->isBegun())
         m_sheet->end(0);
+}
+
+bool KPScannerSaveWindowController::waitForSave(const Running& running, std::chrono::milliseconds bound)
+{
+    if (!running || !running->load())
+        return true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!running->load() || elapsed.elapsed() >= bound.count())
+            loop.quit();
+    });
+    poll.start(kWaitPollMs);
+    loop.exec();
+    return !running->load();
 }

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -46,13 +47,23 @@ public:
 
     // For tests and the environment of a running program.
     void setEnvironment(KPScannerSaveWorker::Environment environment) { m_env = std::move(environment); }
+    const KPScannerSaveWorker::Environment& environment() const { return m_env; }
     QLineEdit* nameField() const { return m_txtName; }
     QComboBox* popBtn() const { return m_popBtn; }
     QPushButton* saveButton() const { return m_btnSave; }
+    QLabel* errorLabel() const { return m_error; }
     QWidget* content() const;
 
     void btnSaveClick();
     void btnCancelClick();
+
+    // True while a save's worker runs; it outlives the sheet, so a quit can wait on it after the
+    // sheet has gone. Null before the first save.
+    using Running = std::shared_ptr<const std::atomic<bool>>;
+    Running running() const { return m_running; }
+    // Turns the event loop (the worker's end is delivered through it) until running is false
+    // or bound has passed; answers whether the worker ended.
+    static bool waitForSave(const Running& running, std::chrono::milliseconds bound);
 
 private:
     void controlTextDidChange();
@@ -60,6 +71,7 @@ private:
 
     QList<KPCGImageStoreObj::Ptr> m_pdfPages;
     std::shared_ptr<std::atomic<bool>> m_bCancelSave = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> m_running;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     KPScannerSaveWorker::Environment m_env;
     std::unique_ptr<platform::kit::Sheet> m_sheet;

@@ -163,12 +163,14 @@ void KPScannerWindowController::showWindow()
     m_window->activateWindow();
 }
 
-void KPScannerWindowController::cancelWork()
+std::shared_ptr<const std::atomic<bool>> KPScannerWindowController::cancelWork()
 {
     if (m_scanSheet)
         m_scanSheet->cancelScan();
-    if (m_saveSheet)
-        m_saveSheet->btnCancelClick();
+    if (!m_saveSheet)
+        return nullptr;
+    m_saveSheet->btnCancelClick();
+    return m_saveSheet->running();
 }
 
 void KPScannerWindowController::btnScanClick()
@@ -183,8 +185,7 @@ void KPScannerWindowController::btnScanClick()
         QString error;
         const QImage page = KPScannerDropReader::readImage(path, &error);
         if (page.isNull()) {
-            m_message->setText(error);
-            m_message->show();
+            showMessages({error});
             return;
         }
         addImages({page});
@@ -230,7 +231,8 @@ void KPScannerWindowController::applyCrop()
         return;
     // The cut is taken from the turned page, so the page is upright from now on.
     const auto page = m_pages.pages().at(row);
-    page->setCGImage(cut);
+    if (!m_pages.setImage(page, cut))
+        return;
     page->setAngle(0);
     KPCGImageStoreObjectThumbCreate::enqueue(*m_thumbQueue, page);
     m_editor->setSourceImage(cut);
@@ -239,27 +241,35 @@ void KPScannerWindowController::applyCrop()
 
 void KPScannerWindowController::addFiles(const QStringList& paths)
 {
-    platform::Dispatch::async(platform::DispatchQueue::global(), [paths, alive = std::weak_ptr<int>(m_alive), this] {
-        auto read = KPScannerDropReader::read(paths);
-        platform::Dispatch::main([alive, read = std::move(read), this] {
+    platform::Dispatch::async(platform::DispatchQueue::global(), [paths, budget = m_pages.budget(),
+                                                                  alive = std::weak_ptr<int>(m_alive), this] {
+        auto read = KPScannerDropReader::read(paths, budget);
+        platform::Dispatch::main([alive, budget, read = std::move(read), this] {
+            // The page list takes the pixels of the pages it keeps anew.
+            budget->give(read.reserved);
             if (alive.expired())
                 return;
-            if (!read.errors.isEmpty()) {
-                m_message->setText(read.errors.join(u'\n'));
-                m_message->show();
-            } else {
-                m_message->hide();
-            }
-            addImages(read.images);
+            showMessages(read.errors);
+            addImages(read.images, read.errors);
         });
     });
 }
 
-void KPScannerWindowController::addImages(const QList<QImage>& images)
+void KPScannerWindowController::addImages(const QList<QImage>& images, const QStringList& messages)
 {
-    const auto filled = m_pages.addImages(images);
+    int leftOut = 0;
+    const auto filled = m_pages.addImages(images, &leftOut);
+    if (leftOut > 0)
+        showMessages(QStringList(messages)
+                     << QStringLiteral("%1 of the pages were left out. %2").arg(leftOut).arg(m_pages.budget()->fullText()));
     if (!filled.isEmpty())
         showNewPages(filled);
+}
+
+void KPScannerWindowController::showMessages(const QStringList& messages)
+{
+    m_message->setText(messages.join(u'\n'));
+    m_message->setVisible(!messages.isEmpty());
 }
 
 void KPScannerWindowController::showNewPages(const QList<KPCGImageStoreObj::Ptr>& filled)

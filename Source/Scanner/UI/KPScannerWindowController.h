@@ -12,6 +12,7 @@
 #include "Scanner/KPScannerPageList.h"
 
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -61,14 +62,20 @@ public:
     void btnCropClick();
     // Adds pages made from these files (read off the main thread).
     void addFiles(const QStringList& paths);
-    void addImages(const QList<QImage>& images);
+    // Adds pages; those past the window's pixel budget are left out, and the user is told so
+    // below the pages (after messages, what the caller has to say already).
+    void addImages(const QList<QImage>& images, const QStringList& messages = {});
+    QLabel* messageLabel() const { return m_message; }
     // Asks before closing when there are pages; answers whether the window may close now.
     bool windowShouldClose();
-    // Cancels a running scan and save (quit).
-    void cancelWork();
+    // Cancels a running scan and save. Answers the running flag of a save's worker, which goes on
+    // until it sees the cancel (KPScannerSaveWindowController::waitForSave waits for it); null
+    // when no save was begun.
+    std::shared_ptr<const std::atomic<bool>> cancelWork();
 
 private:
     void showNewPages(const QList<KPCGImageStoreObj::Ptr>& filled);
+    void showMessages(const QStringList& messages);
     void reloadList();
     void selectPage(int row);
     void updateControls();

@@ -8,8 +8,15 @@
 #include "Scanner/UI/KPScannerWindowController.h"
 #include "Controls/VQTitlebarWindow.h"
 
+#include "Store/KPLibraryFileManager.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <semaphore>
 
 namespace {
 
@@ -61,6 +68,13 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     EXPECT_FALSE(sheet->saveButton()->isEnabled());
     sheet->nameField()->setText(QStringLiteral("   "));
     EXPECT_FALSE(sheet->saveButton()->isEnabled());
+    // A name that would hide the file is refused in the sheet, which stays for another name.
+    sheet->nameField()->setText(QStringLiteral(".letter"));
+    sheet->btnSaveClick();
+    EXPECT_FALSE(sheet->errorLabel()->isHidden());
+    EXPECT_TRUE(sheet->errorLabel()->text().contains(QStringLiteral("\".letter\""))) << sheet->errorLabel()->text().toStdString();
+    EXPECT_TRUE(sheet->saveButton()->isEnabled());
+    EXPECT_EQ(window->saveSheet(), sheet);
     sheet->nameField()->setText(QStringLiteral("Scanned letter"));
     ASSERT_TRUE(sheet->saveButton()->isEnabled());
     sheet->btnSaveClick();
@@ -68,4 +82,47 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     ASSERT_TRUE(testsupport::spinUntil([&] { return scan.scannerWindow() == nullptr; }));
     EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx).contains(QStringLiteral("Scanned letter")); }))
         << titles(ctx).join(u',').toStdString();
+}
+
+TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)
+{
+    MainWindowController& c = open();
+    ScanCommand& scan = c.parts().scan;
+    scan.showScanner(c.window());
+    KPScannerWindowController* window = scan.scannerWindow();
+    ASSERT_NE(window, nullptr);
+    QImage page(300, 400, QImage::Format_Grayscale8);
+    page.fill(200);
+    window->addImages({page});
+    window->btnSaveClick();
+    KPScannerSaveWindowController* sheet = window->saveSheet();
+    ASSERT_NE(sheet, nullptr);
+
+    // The worker is held in its preview step, with its PDF already moved into the library, until
+    // the event loop turns: only a quit that waits for the worker turns it.
+    struct Gate {
+        std::counting_semaphore<2> entered{0}, released{0};
+    };
+    const auto gate = std::make_shared<Gate>();
+    const auto release = [gate] { gate->released.release(); };
+    KPScannerSaveWorker::Environment env = sheet->environment();
+    env.preview = [gate, preview = env.preview](const QString& path) {
+        gate->entered.release();
+        gate->released.acquire();
+        return preview(path);
+    };
+    sheet->setEnvironment(env);
+    sheet->nameField()->setText(QStringLiteral("Quit letter"));
+    sheet->btnSaveClick();
+    const auto releaseAtEnd = qScopeGuard(release);
+    ASSERT_TRUE(gate->entered.try_acquire_for(std::chrono::seconds(60)));
+    const QString dayFolder = KPLibraryFileManager::defaultManager().dayFolder();
+    auto saved = [&] { return QDir(dayFolder).entryList({QStringLiteral("Quit letter*")}, QDir::Files); };
+    ASSERT_EQ(saved().size(), 1);
+
+    QTimer::singleShot(0, release);
+    scan.cancelWork();
+    // The worker has seen the cancel and taken its file back before the stores may close.
+    EXPECT_TRUE(saved().isEmpty()) << saved().join(u',').toStdString();
+
 }

@@ -139,16 +139,13 @@ bool isDroppedConnection(const Error& e)
 
 void storeBasicSessionCredentials(const QUrl& url, const KPCredentials& credentials);
 
-namespace {
-
+// Scheme, host and port: what credentials and a caller's cookies are given for.
 bool sameOrigin(const QUrl& a, const QUrl& b)
 {
     const auto port = [](const QUrl& u) { return u.port(u.scheme().toLower() == QLatin1String("https") ? 443 : 80); };
     return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
         && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
 }
-
-} // namespace
 
 // --- creation
 
@@ -918,11 +915,13 @@ void KPHTTPRequest::performRedirect()
 {
     if (m_cancelled || (m_error && !m_needsRedirect))
         return;
-    m_url = m_redirectURL;
+    const QUrl from = std::exchange(m_url, m_redirectURL);
     m_redirectURL.clear();
     m_complete = true;
     m_needsRedirect = false;
     ++m_redirectCount;
+    if (!sameOrigin(from, m_url))
+        forgetCredentialsOfPreviousOrigin();
     if (m_redirectCount < 6) {
         destroyReadStream();
         runMain();

@@ -348,6 +348,9 @@ private:
     bool willRedirect();
     bool willAskDelegateToConfirmRedirect();
     void performRedirect();
+    // The user name, password and challenge state belong to the server they were given for;
+    // a redirect to another origin starts without them.
+    void forgetCredentialsOfPreviousOrigin();
     bool retryUsingNewConnection();
     void cancelLoad();
     void cancelOnRequestThread();

@@ -920,6 +920,9 @@ void KPHTTPRequest::performRedirect()
     m_complete = true;
     m_needsRedirect = false;
     ++m_redirectCount;
+    // Each hop is an exchange of its own: a kept connection that died under the last one does
+    // not use up this one's retry on a new connection.
+    m_retryCount = 0;
     if (!sameOrigin(from, m_url))
         forgetCredentialsOfPreviousOrigin();
     if (m_redirectCount < 6) {

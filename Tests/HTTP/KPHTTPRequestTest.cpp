@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using testsupport::HTTPTestRequest;
@@ -572,4 +574,36 @@ TEST(KPHTTPRequestTest, ADroppedKeptConnectionIsRetriedOnANewOne)
     EXPECT_EQ(second->responseString(), QStringLiteral("/second"));
     EXPECT_EQ(second->retryCount(), 1);
     EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST(KPHTTPRequestTest, EveryHopOfARedirectChainMayRetryADroppedKeptConnection)
+{
+    // A server that keeps each connection after one answer and then drops it at the next
+    // request, as one that closed it quietly would: every hop after the first meets a dead
+    // kept connection.
+    std::mutex lock;
+    std::map<int, int> perConnection;
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        int seen;
+        {
+            std::lock_guard guard(lock);
+            seen = ++perConnection[r.connection];
+        }
+        if (seen > 1) {
+            HTTPTestResponse reset;
+            reset.ending = HTTPTestResponse::Ending::Reset;
+            return reset;
+        }
+        const int hop = r.target.mid(4).toInt();
+        HTTPTestResponse answer = hop < 5 ? HTTPTestResponse::make(302, {}, {{"Location", "/hop" + QByteArray::number(hop + 1)}})
+                                          : HTTPTestResponse::make(200, "arrived");
+        answer.ending = HTTPTestResponse::Ending::KeepAlive;
+        return answer;
+    });
+    auto request = KPHTTPRequest::requestWithURL(server.url("/hop1"));
+    request->startSynchronous();
+    ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+    EXPECT_EQ(request->responseString(), QStringLiteral("arrived"));
+    EXPECT_EQ(request->redirectCount(), 4);
+    EXPECT_EQ(server.connectionCount(), 5) << "each hop took a new connection once";
 }

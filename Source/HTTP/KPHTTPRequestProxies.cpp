@@ -140,6 +140,7 @@ bool KPHTTPRequest::fetchPACFile()
     auto script = std::make_shared<KPHTTPRequest>(m_PACurl);
     script->m_isPACFileRequest = true;
     script->m_timeOutSeconds = m_timeOutSeconds;
+    script->m_maxResponseBodySize = kMaxPACFile;
     script->m_validatesSecureCertificate = m_validatesSecureCertificate;
     if (m_isSynchronous) {
         script->startSynchronous();

@@ -607,3 +607,75 @@ TEST(KPHTTPRequestTest, EveryHopOfARedirectChainMayRetryADroppedKeptConnection)
     EXPECT_EQ(request->redirectCount(), 4);
     EXPECT_EQ(server.connectionCount(), 5) << "each hop took a new connection once";
 }
+
+TEST(KPHTTPRequestTest, BodiesKeptInMemoryStopAtTheirCap)
+{
+    const QByteArray zeros(16 << 20, '\0');
+    const QByteArray bomb = HTTPTestResponse::gzip(zeros); // some KiB that inflate to 16 MiB
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        if (r.target == "/endless") {
+            // No length: the body runs until the server closes, which it does late.
+            HTTPTestResponse endless;
+            endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
+            for (int i = 0; i < 64; ++i)
+                endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
+            return endless;
+        }
+        if (r.target == "/announced") {
+            HTTPTestResponse announced = HTTPTestResponse::make(200, QByteArray(1024, 'y'), {{"Content-Length", "10737418240"}});
+            announced.ending = HTTPTestResponse::Ending::Silent;
+            return announced;
+        }
+        if (r.target == "/bomb")
+            return HTTPTestResponse::make(200, bomb, {{"Content-Encoding", "gzip"}});
+        return HTTPTestResponse::make(200, QByteArray(1000, 'z'));
+    });
+    const auto fetch = [&](const char* path, bool inflateAtOnce = false) {
+        auto request = KPHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        request->setMaxResponseBodySize(1 << 20);
+        request->setShouldWaitToInflateCompressedResponses(!inflateAtOnce);
+        request->startSynchronous();
+        return request;
+    };
+    for (const auto& request : {fetch("/endless"), fetch("/announced"), fetch("/bomb"), fetch("/bomb", true)}) {
+        ASSERT_TRUE(request->error()) << request->url().toString().toStdString();
+        EXPECT_EQ(request->error()->code, 12) << request->url().toString().toStdString() << ": " << request->error()->message.toStdString();
+        EXPECT_LE(request->rawResponseData().size(), 1 << 20);
+        EXPECT_TRUE(request->responseData().isEmpty());
+    }
+    auto small = fetch("/small");
+    EXPECT_FALSE(small->error());
+    EXPECT_EQ(small->responseData().size(), 1000);
+
+    // Within the cap the bomb is an ordinary response, inflated once.
+    auto roomy = KPHTTPRequest::requestWithURL(server.url("/bomb"));
+    roomy->setMaxResponseBodySize(32 << 20);
+    roomy->startSynchronous();
+    ASSERT_FALSE(roomy->error()) << roomy->error()->message.toStdString();
+    EXPECT_EQ(roomy->responseData().size(), zeros.size());
+
+    auto defaults = KPHTTPRequest::requestWithURL(server.url("/x"));
+    EXPECT_EQ(defaults->maxResponseBodySize(), KPHTTPRequest::DefaultMaxResponseBodySize);
+    EXPECT_GT(defaults->totalTimeOutSeconds(), 0.0);
+    defaults->setMaxResponseBodySize(quint64(8) << 30);
+    EXPECT_EQ(defaults->maxResponseBodySize(), KPHTTPRequest::MaxResponseBodySizeLimit) << "never more than memory can hold";
+}
+
+TEST(KPHTTPRequestTest, ADripThatNeverFallsSilentStillMeetsTheTotalDeadline)
+{
+    HTTPTestServer server([](const HTTPTestRequest&) {
+        // One byte every 200 ms: never silent for the 1 s time-out, never done either.
+        HTTPTestResponse drip;
+        drip.raw = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+        for (int i = 0; i < 1000; ++i)
+            drip.pieces.emplace_back(200, QByteArray("d"));
+        return drip;
+    });
+    auto request = KPHTTPRequest::requestWithURL(server.url("/drip"));
+    request->setTimeOutSeconds(1);
+    request->setTotalTimeOutSeconds(2);
+    request->startSynchronous();
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->code, 2);
+    EXPECT_LT(request->totalBytesRead(), 1000u);
+}

@@ -653,12 +653,6 @@ TEST(KPHTTPRequestTest, BodiesKeptInMemoryStopAtTheirCap)
     roomy->startSynchronous();
     ASSERT_FALSE(roomy->error()) << roomy->error()->message.toStdString();
     EXPECT_EQ(roomy->responseData().size(), zeros.size());
-
-    auto defaults = KPHTTPRequest::requestWithURL(server.url("/x"));
-    EXPECT_EQ(defaults->maxResponseBodySize(), KPHTTPRequest::DefaultMaxResponseBodySize);
-    EXPECT_GT(defaults->totalTimeOutSeconds(), 0.0);
-    defaults->setMaxResponseBodySize(quint64(8) << 30);
-    EXPECT_EQ(defaults->maxResponseBodySize(), KPHTTPRequest::MaxResponseBodySizeLimit) << "never more than memory can hold";
 }
 
 TEST(KPHTTPRequestTest, ADripThatNeverFallsSilentStillMeetsTheTotalDeadline)

@@ -300,9 +300,6 @@ TEST(ProxyAutoConfigTest, TheHelperAnswersAsTheEngineDoesAndIsKilledWhenLate)
 // the request goes on without a proxy, and this process stays as it was.
 TEST(ProxyAutoConfigTest, AScriptThatHogsMemoryOrNeverReturnsHoldsNeitherTheRequestNorItsProcess)
 {
-#if defined(FOLIVO_SANITIZED)
-    GTEST_SKIP() << "a sanitizer's runtime takes the address space the helper's cap would limit";
-#endif
     HTTPTestServer server([](const HTTPTestRequest& r) { return HTTPTestResponse::make(200, "direct " + r.target); });
     const QString folder = testsupport::makeTempDir(QStringLiteral("pac"));
     const QString hog = folder + QStringLiteral("/hog.pac"), stuck = folder + QStringLiteral("/stuck.pac");
@@ -310,7 +307,11 @@ TEST(ProxyAutoConfigTest, AScriptThatHogsMemoryOrNeverReturnsHoldsNeitherTheRequ
     testsupport::writeFile(stuck, "function FindProxyForURL(url, host) { return /a*a*a*a*b/.test('a'.repeat(1 << 20)) ? 'DIRECT' : 'PROXY 127.0.0.1:1'; }");
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
-    for (const QString& script : {hog, stuck}) {
+    QStringList scripts{stuck};
+#if !defined(FOLIVO_SANITIZED) // (a sanitizer's runtime takes the address space the helper's cap would limit)
+    scripts << hog;
+#endif
+    for (const QString& script : scripts) {
         auto request = KPHTTPRequest::requestWithURL(server.url(QStringLiteral("/plain")));
         request->setPACurl(QUrl::fromLocalFile(script));
         request->startSynchronous();

@@ -47,8 +47,9 @@ platform::Result<void> KPDataDecompressor::closeStream()
     return {};
 }
 
-platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* bytes, qsizetype length)
+platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* bytes, qsizetype length, qsizetype maxOutput)
 {
+    maxOutput = std::clamp<qsizetype>(maxOutput, 0, MaxOutputPerCall);
     if (length <= 0 || m_streamEnded)
         return QByteArray();
     if (!m_streamReady)
@@ -63,9 +64,11 @@ platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* byt
     // inside zlib after the last input byte was taken.
     while (m_zStream.avail_in > 0 || written == out.size()) {
         if (written == out.size()) {
-            if (out.size() >= MaxOutputPerCall)
+            if (out.size() > maxOutput) {
+                m_outputLimitReached = true;
                 return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
-            out.resize(out.size() + step);
+            }
+            out.resize(std::min(out.size() + step, maxOutput + 1));
         }
         m_zStream.next_out = reinterpret_cast<Bytef*>(out.data() + written);
         m_zStream.avail_out = uInt(out.size() - written);
@@ -80,18 +83,27 @@ platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* byt
         if (status != Z_OK && status != Z_BUF_ERROR)
             return std::unexpected(inflateErrorWithCode(status));
     }
+    if (written > maxOutput) {
+        m_outputLimitReached = true;
+        return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
+    }
     out.truncate(written);
     return out;
 }
 
-platform::Result<QByteArray> KPDataDecompressor::uncompressData(const QByteArray& data)
+platform::Result<QByteArray> KPDataDecompressor::uncompressData(const QByteArray& data, qsizetype maxOutput,
+                                                                 bool* limitReached)
 {
+    if (limitReached)
+        *limitReached = false;
     if (data.isEmpty())
         return QByteArray();
     auto d = decompressor();
     if (!d)
         return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
-    auto out = d->uncompressBytes(data.constData(), data.size());
+    auto out = d->uncompressBytes(data.constData(), data.size(), maxOutput);
+    if (limitReached)
+        *limitReached = d->outputLimitReached();
     if (out && !d->streamEnded())
         return std::unexpected(inflateErrorWithCode(Z_BUF_ERROR));
     return out;

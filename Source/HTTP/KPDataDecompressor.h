@@ -24,12 +24,17 @@ public:
     // The stream reached the end of its data (the gzip trailer was read).
     bool streamEnded() const { return m_streamEnded; }
 
-    // The inflated bytes of this piece. Bytes after the end of the stream are ignored.
-    platform::Result<QByteArray> uncompressBytes(const char* bytes, qsizetype length);
+    // The inflated bytes of this piece. Bytes after the end of the stream are ignored. More
+    // than maxOutput bytes is an error, and outputLimitReached() tells it from damaged data.
+    platform::Result<QByteArray> uncompressBytes(const char* bytes, qsizetype length,
+                                                 qsizetype maxOutput = MaxOutputPerCall);
+    bool outputLimitReached() const { return m_outputLimitReached; }
 
     // A whole buffer; data that stops before the end of its stream is an error, so a truncated
-    // body is never taken for a complete one.
-    static platform::Result<QByteArray> uncompressData(const QByteArray& data);
+    // body is never taken for a complete one. With limitReached, says whether it failed for
+    // inflating to more than maxOutput bytes.
+    static platform::Result<QByteArray> uncompressData(const QByteArray& data, qsizetype maxOutput = MaxOutputPerCall,
+                                                       bool* limitReached = nullptr);
     static platform::Result<void> uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath);
     static platform::Error inflateErrorWithCode(int code);
 
@@ -41,4 +46,5 @@ private:
     z_stream m_zStream{};
     bool m_streamReady = false;
     bool m_streamEnded = false;
+    bool m_outputLimitReached = false;
 };

@@ -22,6 +22,8 @@ enum ErrorType {
     TooMuchRedirectionErrorType = 9,
     UnhandledExceptionError = 10,
     CompressionError = 11,
+    // A body kept in memory grew past the request's maxResponseBodySize.
+    ResponseTooLargeErrorType = 12,
 };
 
 inline platform::Error error(int code, const QString& message)

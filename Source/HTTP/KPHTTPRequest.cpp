@@ -139,16 +139,13 @@ bool isDroppedConnection(const Error& e)
 
 void storeBasicSessionCredentials(const QUrl& url, const KPCredentials& credentials);
 
-namespace {
-
+// Scheme, host and port: what credentials and a caller's cookies are given for.
 bool sameOrigin(const QUrl& a, const QUrl& b)
 {
     const auto port = [](const QUrl& u) { return u.port(u.scheme().toLower() == QLatin1String("https") ? 443 : 80); };
     return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
         && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
 }
-
-} // namespace
 
 // --- creation
 
@@ -207,6 +204,8 @@ void KPHTTPRequest::copySettingsTo(KPHTTPRequest& o, bool forHEAD) const
     o.m_proxyPassword = m_proxyPassword;
     o.m_proxyDomain = m_proxyDomain;
     o.m_timeOutSeconds = m_timeOutSeconds;
+    o.m_totalTimeOutSeconds = m_totalTimeOutSeconds;
+    o.m_maxResponseBodySize = m_maxResponseBodySize;
     o.m_useHTTPVersionOne = m_useHTTPVersionOne;
     o.m_validatesSecureCertificate = m_validatesSecureCertificate;
     o.m_clientCertificateIdentity = m_clientCertificateIdentity;
@@ -311,6 +310,30 @@ void KPHTTPRequest::setDefaultTimeOutSeconds(double seconds)
     g_defaultTimeOut = seconds;
 }
 
+double KPHTTPRequest::totalTimeOutSeconds() const
+{
+    std::lock_guard lock(m_lock);
+    return m_totalTimeOutSeconds;
+}
+
+void KPHTTPRequest::setTotalTimeOutSeconds(double seconds)
+{
+    std::lock_guard lock(m_lock);
+    m_totalTimeOutSeconds = std::max(0.0, seconds);
+}
+
+quint64 KPHTTPRequest::maxResponseBodySize() const
+{
+    std::lock_guard lock(m_lock);
+    return m_maxResponseBodySize;
+}
+
+void KPHTTPRequest::setMaxResponseBodySize(quint64 bytes)
+{
+    std::lock_guard lock(m_lock);
+    m_maxResponseBodySize = std::clamp<quint64>(bytes, 1, MaxResponseBodySizeLimit);
+}
+
 // --- results
 
 bool KPHTTPRequest::isResponseCompressed() const
@@ -323,7 +346,9 @@ QByteArray KPHTTPRequest::responseData() const
 {
     std::lock_guard lock(m_lock);
     if (isResponseCompressed() && m_shouldWaitToInflateCompressedResponses) {
-        auto inflated = KPDataDecompressor::uncompressData(m_rawResponseData);
+        if (m_inflatedResponseData)
+            return *m_inflatedResponseData;
+        auto inflated = KPDataDecompressor::uncompressData(m_rawResponseData, qsizetype(m_maxResponseBodySize));
         return inflated ? *inflated : QByteArray();
     }
     return m_rawResponseData;
@@ -500,6 +525,8 @@ void KPHTTPRequest::runMain()
             return;
         }
         m_complete = false;
+        if (!m_startTime)
+            m_startTime = KPHTTPBandwidth::now();
         if (m_url.isEmpty() || !m_url.isValid()) {
             failWithError(sharedError(kphttp::UnableToCreateRequestErrorType));
             return;
@@ -573,6 +600,7 @@ void KPHTTPRequest::startRequest()
     m_authenticationNeeded = 0;
     if (m_downloadDestinationPath.isEmpty())
         m_rawResponseData.clear();
+    m_inflatedResponseData.reset();
     m_readStreamIsScheduled = false;
     m_dataDecompressor.reset();
 
@@ -918,11 +946,16 @@ void KPHTTPRequest::performRedirect()
 {
     if (m_cancelled || (m_error && !m_needsRedirect))
         return;
-    m_url = m_redirectURL;
+    const QUrl from = std::exchange(m_url, m_redirectURL);
     m_redirectURL.clear();
     m_complete = true;
     m_needsRedirect = false;
     ++m_redirectCount;
+    // Each hop is an exchange of its own: a kept connection that died under the last one does
+    // not use up this one's retry on a new connection.
+    m_retryCount = 0;
+    if (!sameOrigin(from, m_url))
+        forgetCredentialsOfPreviousOrigin();
     if (m_redirectCount < 6) {
         destroyReadStream();
         runMain();
@@ -938,6 +971,9 @@ void KPHTTPRequest::handleBytesAvailable()
         readResponseHeaders();
     if (m_complete || !m_readStream || !m_readStream->hasBytesAvailable())
         return;
+    // A body announced past the cap is refused before any of it is kept.
+    if (keepsBodyInMemory() && !m_needsRedirect && !keepsWithinBodyCap(m_contentLength))
+        return;
     qint64 size = m_contentLength <= 65536 ? 16384 : m_contentLength <= 262144 ? 65536 : 262144;
     if (KPHTTPBandwidth::isBandwidthThrottled())
         size = KPHTTPBandwidth::throttledReadLength(size);
@@ -951,9 +987,16 @@ void KPHTTPRequest::handleBytesAvailable()
     if (inflateNow) {
         if (!m_dataDecompressor)
             m_dataDecompressor = KPDataDecompressor::decompressor();
-        auto result = m_dataDecompressor ? m_dataDecompressor->uncompressBytes(data.constData(), data.size())
+        const qsizetype room = keepsBodyInMemory()
+                                   ? qsizetype(m_maxResponseBodySize) - m_rawResponseData.size()
+                                   : KPDataDecompressor::MaxOutputPerCall;
+        auto result = m_dataDecompressor ? m_dataDecompressor->uncompressBytes(data.constData(), data.size(), room)
                                          : std::unexpected(KPDataDecompressor::inflateErrorWithCode(-4));
         if (!result) {
+            if (m_dataDecompressor && m_dataDecompressor->outputLimitReached() && keepsBodyInMemory()) {
+                keepsWithinBodyCap(m_maxResponseBodySize + 1);
+                return;
+            }
             cancelLoad();
             failWithError(result.error());
             return;
@@ -985,6 +1028,8 @@ void KPHTTPRequest::handleBytesAvailable()
         return;
     }
     if (m_downloadDestinationPath.isEmpty()) {
+        if (!keepsWithinBodyCap(quint64(m_rawResponseData.size()) + quint64(delivered.size())))
+            return;
         m_rawResponseData.append(delivered);
         return;
     }
@@ -999,6 +1044,28 @@ void KPHTTPRequest::handleBytesAvailable()
                                     QStringLiteral("Failed to get attributes for file at path '%1'").arg(path)),
                       Error::posix(ENOSPC, path));
     }
+}
+
+bool KPHTTPRequest::keepsBodyInMemory() const
+{
+    if (!m_downloadDestinationPath.isEmpty() || m_dataReceivedBlock)
+        return false;
+    const auto d = m_delegate.lock();
+    return !(d && d->didReceiveData);
+}
+
+bool KPHTTPRequest::keepsWithinBodyCap(quint64 size)
+{
+    if (size <= m_maxResponseBodySize)
+        return true;
+    const quint64 cap = m_maxResponseBodySize;
+    cancelLoad();
+    m_rawResponseData.clear();
+    m_inflatedResponseData.reset();
+    failWithError(kphttp::error(kphttp::ResponseTooLargeErrorType,
+                                QStringLiteral("The response is larger than %1 bytes, the most this request keeps in memory")
+                                    .arg(cap)));
+    return false;
 }
 
 bool KPHTTPRequest::openDownloadFiles()
@@ -1074,6 +1141,21 @@ void KPHTTPRequest::handleStreamComplete()
     std::optional<Error> fileUnderlying;
     if (truncatedInflation)
         fileError = KPDataDecompressor::inflateErrorWithCode(-5);
+    // A compressed body kept in memory is inflated once, here, within the cap: a small body
+    // that inflates past it fails the request instead of coming back empty later.
+    if (!fileError && m_downloadDestinationPath.isEmpty() && m_shouldWaitToInflateCompressedResponses
+        && !m_needsRedirect && !m_authenticationNeeded && isResponseCompressed()) {
+        bool limitReached = false;
+        auto inflated = KPDataDecompressor::uncompressData(m_rawResponseData, qsizetype(m_maxResponseBodySize), &limitReached);
+        if (inflated) {
+            m_inflatedResponseData = std::move(*inflated);
+        } else if (limitReached) {
+            m_rawResponseData.clear();
+            fileError = kphttp::error(kphttp::ResponseTooLargeErrorType,
+                                      QStringLiteral("The response is larger than %1 bytes, the most this request keeps in memory")
+                                          .arg(m_maxResponseBodySize));
+        }
+    }
     if (!m_downloadDestinationPath.isEmpty()) {
         if (m_fileDownloadOutputStream)
             m_fileDownloadOutputStream->close();
@@ -1227,12 +1309,23 @@ bool KPHTTPRequest::shouldTimeOut() const
     return silent > m_timeOutSeconds * 1.5;
 }
 
+bool KPHTTPRequest::pastTotalDeadline() const
+{
+    return m_totalTimeOutSeconds > 0 && m_startTime && KPHTTPBandwidth::now() - *m_startTime > m_totalTimeOutSeconds;
+}
+
 void KPHTTPRequest::checkRequestStatus()
 {
     auto me = self();
     if (m_cancelled || m_complete)
         return;
     performThrottling();
+    if (pastTotalDeadline()) {
+        failWithError(sharedError(kphttp::RequestTimedOutErrorType));
+        cancelLoad();
+        m_complete = true;
+        return;
+    }
     if (shouldTimeOut()) {
         if (m_retryCount >= m_numberOfTimesToRetryOnTimeout) {
             failWithError(sharedError(kphttp::RequestTimedOutErrorType));

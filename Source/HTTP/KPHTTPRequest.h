@@ -253,6 +253,18 @@ public:
     quint64 totalBytesSent() const;
     double timeOutSeconds() const { return m_timeOutSeconds; }
     void setTimeOutSeconds(double seconds) { m_timeOutSeconds = seconds; }
+    // The whole request, its redirects and retries included, may take this long before it fails
+    // with code 2, however steadily bytes trickle in; 0 for no limit.
+    static constexpr double DefaultTotalTimeOutSeconds = 600.0;
+    double totalTimeOutSeconds() const;
+    void setTotalTimeOutSeconds(double seconds);
+    // A body kept in memory (no download path, no data receiver) may grow to this many bytes,
+    // after inflating when the response is compressed; past it the request fails with code 12.
+    // At most MaxResponseBodySizeLimit.
+    static constexpr quint64 DefaultMaxResponseBodySize = quint64(128) << 20;
+    static constexpr quint64 MaxResponseBodySizeLimit = quint64(1) << 30;
+    quint64 maxResponseBodySize() const;
+    void setMaxResponseBodySize(quint64 bytes);
     bool shouldResetUploadProgress() const { return m_shouldResetUploadProgress; }
     void setShouldResetUploadProgress(bool on) { m_shouldResetUploadProgress = on; }
     bool shouldResetDownloadProgress() const { return m_shouldResetDownloadProgress; }
@@ -348,6 +360,9 @@ private:
     bool willRedirect();
     bool willAskDelegateToConfirmRedirect();
     void performRedirect();
+    // The user name, password and challenge state belong to the server they were given for;
+    // a redirect to another origin starts without them.
+    void forgetCredentialsOfPreviousOrigin();
     bool retryUsingNewConnection();
     void cancelLoad();
     void cancelOnRequestThread();
@@ -356,6 +371,10 @@ private:
     void unscheduleReadStream();
     void checkRequestStatus();
     bool shouldTimeOut() const;
+    bool pastTotalDeadline() const;
+    // Fails the request when a body kept in memory would pass its cap; false then.
+    bool keepsWithinBodyCap(quint64 size);
+    bool keepsBodyInMemory() const;
     void requestFinished();
     void markAsFinished();
     void startStatusTimer();
@@ -470,6 +489,11 @@ private:
     quint64 m_lastBytesSent = 0;
     std::optional<double> m_lastActivityTime;
     double m_timeOutSeconds = defaultTimeOutSeconds();
+    double m_totalTimeOutSeconds = DefaultTotalTimeOutSeconds;
+    std::optional<double> m_startTime; // when the first attempt started
+    quint64 m_maxResponseBodySize = DefaultMaxResponseBodySize;
+    // The inflated body, made once when a compressed response ended.
+    std::optional<QByteArray> m_inflatedResponseData;
     bool m_shouldResetUploadProgress = true;
     bool m_shouldResetDownloadProgress = true;
     std::weak_ptr<KPHTTPRequest> m_mainRequest;

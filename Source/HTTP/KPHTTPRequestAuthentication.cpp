@@ -60,6 +60,8 @@ QByteArray requestTarget(const QUrl& url)
 
 } // namespace
 
+bool sameOrigin(const QUrl& a, const QUrl& b);
+
 void storeBasicSessionCredentials(const QUrl& url, const KPCredentials& credentials)
 {
     storeRecord(SessionRecord{nullptr, credentials, url, QStringLiteral("Basic"), QString()});
@@ -188,7 +190,8 @@ std::optional<KPCredentials> KPHTTPRequest::findCredentials() const
     if (!m_url.userName().isEmpty() && !m_url.password().isEmpty()) {
         c.username = m_url.userName();
         c.password = m_url.password();
-    } else if (auto main = m_mainRequest.lock(); main && !main->m_username.isEmpty() && !main->m_password.isEmpty()) {
+    } else if (auto main = m_mainRequest.lock(); main && !main->m_username.isEmpty() && !main->m_password.isEmpty()
+                                                 && sameOrigin(main->m_url, m_url)) {
         c.username = main->m_username;
         c.password = main->m_password;
     } else if (!m_username.isEmpty() && !m_password.isEmpty()) {
@@ -363,6 +366,19 @@ void KPHTTPRequest::attemptToApplyCredentialsAndResume()
     lock.unlock();
     cancelLoad();
     failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
+}
+
+void KPHTTPRequest::forgetCredentialsOfPreviousOrigin()
+{
+    m_requestHeaders.remove(QStringLiteral("Authorization"));
+    m_username.clear();
+    m_password.clear();
+    m_domain.clear();
+    m_requestCredentials.reset();
+    m_requestAuthentication.reset();
+    m_authenticationScheme.clear();
+    m_authenticationRealm.clear();
+    m_authenticationRetryCount = 0;
 }
 
 void KPHTTPRequest::retryUsingSuppliedCredentials()

@@ -2,6 +2,8 @@
 // this run's responses set.
 #include "HTTP/KPHTTPRequest.h"
 
+bool sameOrigin(const QUrl& a, const QUrl& b);
+
 namespace {
 // The session-cookie lock guards the list.
 std::mutex g_sessionCookieLock;
@@ -68,7 +70,9 @@ void KPHTTPRequest::applyCookieHeader()
     if (m_useCookiePersistence)
         m_requestCookies += platform::HTTPCookieStorage::shared().cookiesForURL(m_url, QDateTime::currentDateTimeUtc());
     const auto main = m_mainRequest.lock();
-    const QList<platform::HTTPCookie> cookies = main ? main->m_requestCookies : m_requestCookies;
+    // A HEAD request sent elsewhere by a redirect does not carry its main request's cookies.
+    const QList<platform::HTTPCookie> cookies = main ? (sameOrigin(main->m_url, m_url) ? main->m_requestCookies : m_requestCookies)
+                                                     : m_requestCookies;
     QString header;
     for (const auto& cookie : cookies)
         header += (header.isEmpty() ? QString() : QStringLiteral("; ")) + cookie.name + u'=' + cookie.value;

@@ -140,6 +140,7 @@ bool KPHTTPRequest::fetchPACFile()
     auto script = std::make_shared<KPHTTPRequest>(m_PACurl);
     script->m_isPACFileRequest = true;
     script->m_timeOutSeconds = m_timeOutSeconds;
+    script->m_maxResponseBodySize = kMaxPACFile;
     script->m_validatesSecureCertificate = m_validatesSecureCertificate;
     if (m_isSynchronous) {
         script->startSynchronous();
@@ -203,7 +204,8 @@ void KPHTTPRequest::runPACScript(const QString& script)
 {
     if (script.isEmpty())
         return;
-    const auto answer = platform::ProxyAutoConfig::evaluate(script, m_url);
+    // In the helper process: what the script allocates or however it hangs, this one is not held.
+    const auto answer = platform::ProxyAutoConfig::evaluateInHelper(script, m_url);
     if (!answer) {
         logPAC(QStringLiteral("The proxy script %1 gave no answer: %2; going without a proxy")
                    .arg(m_PACurl.toString(), answer.error().message));

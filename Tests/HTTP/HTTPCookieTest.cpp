@@ -85,3 +85,44 @@ TEST(HTTPCookieTest, RequestsSendWhatResponsesSetAndRedirectsChooseAgain)
     after->startSynchronous();
     EXPECT_TRUE(after->responseString().isEmpty()) << "session cookies end with the session";
 }
+
+// The sites are named through a hostile "proxy" on 127.0.0.1 that answers for every host itself.
+TEST(HTTPCookieTest, ACookieForAPublicSuffixIsRefused)
+{
+    KPHTTPRequest::clearSession();
+    HTTPCookieStorage::shared().clear();
+    HTTPTestServer site([](const HTTPTestRequest& r) {
+        if (r.target.endsWith("/set"))
+            return HTTPTestResponse::make(200, "set", {{"Set-Cookie", "wide=1; Domain=co.uk; Path=/"},
+                                                       {"Set-Cookie", "pages=1; Domain=.github.io; Path=/"},
+                                                       {"Set-Cookie", "own=1; Domain=shop.co.uk; Path=/"}});
+        return HTTPTestResponse::make(200, r.header("Cookie"));
+    });
+    const auto fetch = [&](const QString& url) {
+        auto request = KPHTTPRequest::requestWithURL(QUrl(url));
+        request->setProxyHost(QStringLiteral("127.0.0.1"));
+        request->setProxyPort(site.port());
+        request->startSynchronous();
+        return request;
+    };
+    auto set = fetch(QStringLiteral("http://www.shop.co.uk/set"));
+    ASSERT_FALSE(set->error()) << set->error()->message.toStdString();
+    EXPECT_EQ(set->responseCookies().size(), 1);
+    auto pages = fetch(QStringLiteral("http://someone.github.io/set"));
+    EXPECT_EQ(pages->responseCookies().size(), 0);
+
+    EXPECT_EQ(fetch(QStringLiteral("http://bank.co.uk/"))->responseString(), QString()) << "another site under co.uk";
+    EXPECT_EQ(fetch(QStringLiteral("http://other.github.io/"))->responseString(), QString());
+    EXPECT_EQ(fetch(QStringLiteral("http://shop.co.uk/"))->responseString(), QStringLiteral("own=1"));
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    // The suffix's own host may set a cookie for itself alone.
+    const auto self = HTTPCookieStorage::parseSetCookie(QStringLiteral("a=1; Domain=co.uk"), QUrl("http://co.uk/"), now);
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(self->hostOnly);
+    EXPECT_FALSE(HTTPCookieStorage::parseSetCookie(QStringLiteral("a=1; Domain=uk"), QUrl("http://shop.co.uk/"), now));
+    EXPECT_TRUE(HTTPCookieStorage::isPublicSuffix(QStringLiteral("com")));
+    EXPECT_FALSE(HTTPCookieStorage::isPublicSuffix(QStringLiteral("example.com")));
+    KPHTTPRequest::clearSession();
+    HTTPCookieStorage::shared().clear();
+}

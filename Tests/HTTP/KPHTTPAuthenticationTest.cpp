@@ -168,6 +168,80 @@ TEST_F(KPHTTPAuthenticationTest, TheDelegateAnswersLaterOrCancels)
     }
 }
 
+// Hostile servers on another port of 127.0.0.1 (another origin): one records what it is sent,
+// one challenges for credentials. The first server sends every request that carries its
+// credentials on to one of them.
+TEST_F(KPHTTPAuthenticationTest, CredentialsNeverFollowARedirectToAnotherOrigin)
+{
+    HTTPTestServer recorder([](const HTTPTestRequest&) { return HTTPTestResponse::make(200, "elsewhere"); });
+    HTTPTestServer challenger([](const HTTPTestRequest& r) {
+        if (r.hasHeader("Authorization"))
+            return HTTPTestResponse::make(200, "took them");
+        return HTTPTestResponse::make(401, "no", {{"WWW-Authenticate", "Basic realm=\"other\""}});
+    });
+    AuthServer auth("Basic realm=\"files\"");
+    QByteArray next;
+    HTTPTestServer first([&](const HTTPTestRequest& r) {
+        HTTPTestResponse answer = auth.answer(r);
+        if (answer.raw.startsWith("HTTP/1.1 200"))
+            return HTTPTestResponse::make(r.target == "/keep" ? 307 : 302, {}, {{"Location", next}});
+        return answer;
+    });
+    const auto leaked = [](const HTTPTestServer& server) {
+        for (const auto& r : server.requests())
+            if (r.hasHeader("Authorization"))
+                return true;
+        return false;
+    };
+
+    // Preset credentials sent before any challenge, a 302 and a 307 that keeps the headers.
+    next = recorder.url("/landing").toEncoded();
+    for (const QString path : {QStringLiteral("/go"), QStringLiteral("/keep")}) {
+        KPHTTPRequest::clearSession();
+        auto preset = KPHTTPRequest::requestWithURL(first.url(path));
+        preset->setAuthenticationScheme(QStringLiteral("Basic"));
+        preset->setUsername(QStringLiteral("ann"));
+        preset->setPassword(QStringLiteral("secret"));
+        preset->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("first=only"));
+        preset->startSynchronous();
+        ASSERT_FALSE(preset->error()) << preset->error()->message.toStdString();
+        EXPECT_EQ(preset->responseString(), QStringLiteral("elsewhere"));
+        EXPECT_TRUE(first.requests().back().hasHeader("Authorization")) << "the first server had them";
+    }
+    EXPECT_FALSE(leaked(recorder));
+    for (const auto& r : recorder.requests())
+        EXPECT_FALSE(r.hasHeader("Cookie"));
+
+    // Credentials applied after a 401, then a redirect to a server that asks for its own.
+    KPHTTPRequest::clearSession();
+    next = challenger.url("/asks").toEncoded();
+    auto answered = KPHTTPRequest::requestWithURL(first.url("/go"));
+    answered->setUsername(QStringLiteral("ann"));
+    answered->setPassword(QStringLiteral("secret"));
+    answered->startSynchronous();
+    ASSERT_TRUE(answered->error());
+    EXPECT_EQ(answered->error()->code, 3) << "the other server gets nothing to answer its challenge with";
+    EXPECT_FALSE(leaked(challenger));
+
+    // Credentials a delegate gives after a 401 are the first server's only.
+    KPHTTPRequest::clearSession();
+    next = recorder.url("/later").toEncoded();
+    auto asked = KPHTTPRequest::requestWithURL(first.url("/go"));
+    auto delegate = std::make_shared<KPHTTPRequestDelegate>();
+    delegate->authenticationNeededForRequest = [](KPHTTPRequest& r) {
+        r.setUsername(QStringLiteral("ann"));
+        r.setPassword(QStringLiteral("secret"));
+        r.setAuthenticationScheme(QStringLiteral("Basic"));
+        r.retryUsingSuppliedCredentials();
+    };
+    asked->setDelegate(delegate);
+    asked->startAsynchronous();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return asked->isFinishedRequest(); }));
+    ASSERT_FALSE(asked->error()) << asked->error()->message.toStdString();
+    EXPECT_EQ(asked->responseString(), QStringLiteral("elsewhere"));
+    EXPECT_FALSE(leaked(recorder));
+}
+
 TEST(HTTPAuthenticationTest, ChallengeParsingSurvivesOddHeaders)
 {
     const auto list = platform::HTTPAuthentication::parseChallenges(

@@ -1,3 +1,4 @@
+#include "Platform/HTTPStream/ProxyAutoConfig.h"
 #include "Platform/HTTPStream/SystemProxies.h"
 #include "Support/HTTPTestServer.h"
 #include "Support/TestSupport.h"
@@ -103,4 +104,25 @@ TEST(KPHTTPProxyTest, TheEnvironmentsProxyComesThroughLibproxy)
     EXPECT_EQ(platform::SystemProxies::settingsFromAnswer(QStringLiteral("socks://10.0.0.1:9050"))->type,
               platform::HTTPProxySettings::Type::SOCKS);
     EXPECT_FALSE(platform::SystemProxies::settingsFromAnswer(QStringLiteral("garbage")));
+}
+
+TEST(KPHTTPProxyTest, AnswersNamingPortZeroAreRefused)
+{
+    for (const char* answer : {"http://h:0", "socks5://h:0", "socks://127.0.0.1:0", "http://h:99999"})
+        EXPECT_FALSE(platform::SystemProxies::settingsFromAnswer(QString::fromLatin1(answer))) << answer;
+    for (const char* answer : {"PROXY h:0", "SOCKS5 h:0", "SOCKS h:0", "PROXY [::1]:0", "PROXY h:00"})
+        EXPECT_TRUE(platform::ProxyAutoConfig::parseAnswer(QString::fromLatin1(answer)).isEmpty()) << answer;
+
+    // The environment names such a proxy: the request is not given it, and goes without one.
+    HTTPTestServer server([](const HTTPTestRequest& r) { return HTTPTestResponse::make(200, "direct " + r.target); });
+    const QByteArray saved = qgetenv("http_proxy");
+    qputenv("http_proxy", "http://127.0.0.1:0");
+    auto request = KPHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://server.invalid/zero")));
+    request->startSynchronous();
+    if (saved.isNull())
+        qunsetenv("http_proxy");
+    else
+        qputenv("http_proxy", saved);
+    EXPECT_TRUE(request->proxyHost().isEmpty()) << request->proxyHost().toStdString();
+    EXPECT_EQ(request->proxyPort(), 0);
 }

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using testsupport::HTTPTestRequest;
@@ -572,4 +574,102 @@ TEST(KPHTTPRequestTest, ADroppedKeptConnectionIsRetriedOnANewOne)
     EXPECT_EQ(second->responseString(), QStringLiteral("/second"));
     EXPECT_EQ(second->retryCount(), 1);
     EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST(KPHTTPRequestTest, EveryHopOfARedirectChainMayRetryADroppedKeptConnection)
+{
+    // A server that keeps each connection after one answer and then drops it at the next
+    // request, as one that closed it quietly would: every hop after the first meets a dead
+    // kept connection.
+    std::mutex lock;
+    std::map<int, int> perConnection;
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        int seen;
+        {
+            std::lock_guard guard(lock);
+            seen = ++perConnection[r.connection];
+        }
+        if (seen > 1) {
+            HTTPTestResponse reset;
+            reset.ending = HTTPTestResponse::Ending::Reset;
+            return reset;
+        }
+        const int hop = r.target.mid(4).toInt();
+        HTTPTestResponse answer = hop < 5 ? HTTPTestResponse::make(302, {}, {{"Location", "/hop" + QByteArray::number(hop + 1)}})
+                                          : HTTPTestResponse::make(200, "arrived");
+        answer.ending = HTTPTestResponse::Ending::KeepAlive;
+        return answer;
+    });
+    auto request = KPHTTPRequest::requestWithURL(server.url("/hop1"));
+    request->startSynchronous();
+    ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+    EXPECT_EQ(request->responseString(), QStringLiteral("arrived"));
+    EXPECT_EQ(request->redirectCount(), 4);
+    EXPECT_EQ(server.connectionCount(), 5) << "each hop took a new connection once";
+}
+
+TEST(KPHTTPRequestTest, BodiesKeptInMemoryStopAtTheirCap)
+{
+    const QByteArray zeros(16 << 20, '\0');
+    const QByteArray bomb = HTTPTestResponse::gzip(zeros); // some KiB that inflate to 16 MiB
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        if (r.target == "/endless") {
+            // No length: the body runs until the server closes, which it does late.
+            HTTPTestResponse endless;
+            endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
+            for (int i = 0; i < 64; ++i)
+                endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
+            return endless;
+        }
+        if (r.target == "/announced") {
+            HTTPTestResponse announced = HTTPTestResponse::make(200, QByteArray(1024, 'y'), {{"Content-Length", "10737418240"}});
+            announced.ending = HTTPTestResponse::Ending::Silent;
+            return announced;
+        }
+        if (r.target == "/bomb")
+            return HTTPTestResponse::make(200, bomb, {{"Content-Encoding", "gzip"}});
+        return HTTPTestResponse::make(200, QByteArray(1000, 'z'));
+    });
+    const auto fetch = [&](const char* path, bool inflateAtOnce = false) {
+        auto request = KPHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        request->setMaxResponseBodySize(1 << 20);
+        request->setShouldWaitToInflateCompressedResponses(!inflateAtOnce);
+        request->startSynchronous();
+        return request;
+    };
+    for (const auto& request : {fetch("/endless"), fetch("/announced"), fetch("/bomb"), fetch("/bomb", true)}) {
+        ASSERT_TRUE(request->error()) << request->url().toString().toStdString();
+        EXPECT_EQ(request->error()->code, 12) << request->url().toString().toStdString() << ": " << request->error()->message.toStdString();
+        EXPECT_LE(request->rawResponseData().size(), 1 << 20);
+        EXPECT_TRUE(request->responseData().isEmpty());
+    }
+    auto small = fetch("/small");
+    EXPECT_FALSE(small->error());
+    EXPECT_EQ(small->responseData().size(), 1000);
+
+    // Within the cap the bomb is an ordinary response, inflated once.
+    auto roomy = KPHTTPRequest::requestWithURL(server.url("/bomb"));
+    roomy->setMaxResponseBodySize(32 << 20);
+    roomy->startSynchronous();
+    ASSERT_FALSE(roomy->error()) << roomy->error()->message.toStdString();
+    EXPECT_EQ(roomy->responseData().size(), zeros.size());
+}
+
+TEST(KPHTTPRequestTest, ADripThatNeverFallsSilentStillMeetsTheTotalDeadline)
+{
+    HTTPTestServer server([](const HTTPTestRequest&) {
+        // One byte every 200 ms: never silent for the 1 s time-out, never done either.
+        HTTPTestResponse drip;
+        drip.raw = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+        for (int i = 0; i < 1000; ++i)
+            drip.pieces.emplace_back(200, QByteArray("d"));
+        return drip;
+    });
+    auto request = KPHTTPRequest::requestWithURL(server.url("/drip"));
+    request->setTimeOutSeconds(1);
+    request->setTotalTimeOutSeconds(2);
+    request->startSynchronous();
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->code, 2);
+    EXPECT_LT(request->totalBytesRead(), 1000u);
 }

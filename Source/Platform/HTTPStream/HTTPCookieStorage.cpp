@@ -3,10 +3,22 @@
 #include "Platform/HTTPStream/HTTPResponseParser.h"
 
 #include <QHostAddress>
+#include <libpsl.h>
 
 namespace platform {
 
 namespace {
+
+// The public suffix list: the system's copy when it has one (kept up to date by its package),
+// else the one built into libpsl. Loaded once, then only read.
+const psl_ctx_t* publicSuffixes()
+{
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest ? latest : psl_builtin();
+    }();
+    return list;
+}
 
 QString defaultPath(const QUrl& url)
 {
@@ -90,6 +102,15 @@ bool HTTPCookieStorage::domainMatches(const QString& host, const QString& domain
     return h.endsWith(domain) && h.size() > domain.size() && h[h.size() - domain.size() - 1] == u'.';
 }
 
+bool HTTPCookieStorage::isPublicSuffix(const QString& domain)
+{
+    const psl_ctx_t* list = publicSuffixes();
+    // Without a list only a single label is known to be one.
+    if (!list)
+        return !domain.contains(u'.');
+    return psl_is_public_suffix2(list, QUrl::toAce(domain).toLower().constData(), PSL_TYPE_ANY) != 0;
+}
+
 bool HTTPCookieStorage::pathMatches(const QString& requestPath, const QString& cookiePath)
 {
     const QString path = requestPath.isEmpty() ? QStringLiteral("/") : requestPath;
@@ -127,10 +148,17 @@ std::optional<HTTPCookie> HTTPCookieStorage::parseSetCookie(const QString& value
             QString domain = v.toLower();
             if (domain.startsWith(u'.'))
                 domain.remove(0, 1);
-            // A domain of one label ("com") is a public suffix; one the host is not in is
-            // another site's.
-            if (!domain.contains(u'.') || domain.endsWith(u'.') || !domainMatches(host, domain))
+            // One the host is not in is another site's.
+            if (domain.endsWith(u'.') || !domainMatches(host, domain))
                 return std::nullopt;
+            // A public suffix ("com", "co.uk", "github.io") is shared by sites that are not one
+            // another's: a cookie for it would reach them all. The suffix's own host may still
+            // set a cookie for itself alone.
+            if (!domain.contains(u'.') || isPublicSuffix(domain)) {
+                if (domain != host)
+                    return std::nullopt;
+                continue;
+            }
             cookie.domain = domain;
             cookie.hostOnly = domain == host;
         } else if (name == QLatin1String("path")) {

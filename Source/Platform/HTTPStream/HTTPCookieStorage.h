@@ -1,6 +1,7 @@
 // The shared cookie storage: an in-memory cookie jar after RFC 6265. Set-Cookie fields are read
 // with their Domain, Path, Secure, HttpOnly, Expires and Max-Age attributes; cookies are
-// matched to a URL by domain, path and scheme.
+// matched to a URL by domain, path and scheme. A Domain on the public suffix list (libpsl) is
+// refused.
 //
 // Threads: one lock guards the jar.
 #pragma once
@@ -48,6 +49,8 @@ public:
     void clear();
 
     static bool domainMatches(const QString& host, const QString& domain);
+    // Whether domain (lower case, no leading dot) is on the public suffix list.
+    static bool isPublicSuffix(const QString& domain);
     static bool pathMatches(const QString& requestPath, const QString& cookiePath);
 
 private:

@@ -7,8 +7,14 @@
 // in every such case the caller goes without a proxy. Name look-ups go through a resolver a test
 // may replace, so no test ever asks a real one.
 //
+// The program runs scripts through evaluateInHelper(): in the helper process folivo-proxyscript
+// (built beside the program), whose address space is capped and which is killed when it has not
+// answered in time. In this process a script could claim gigabytes within its time, or sit where
+// the engine cannot interrupt it, on the thread that serves every request.
+//
 // Threads: evaluate() runs on the caller's thread (the engine lives and dies there); the watchdog
-// that stops a long script is a thread of its own. The resolver is set before use.
+// that stops a long script is a thread of its own. evaluateInHelper() blocks its caller's thread
+// until the helper answers or is killed. The resolver and the helper's path are set before use.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -31,6 +37,11 @@ public:
         std::chrono::milliseconds time{3000}; // the script's whole run, its own set-up included
         qsizetype maxScript = 1024 * 1024;     // characters
         qsizetype maxAnswer = 16 * 1024;       // characters
+        // The helper's whole address space, its own code and libraries included.
+        // (The helper itself takes about 100 MiB of it before the script starts.)
+        quint64 maxMemory = quint64(256) << 20;
+        // What the helper may take to start before the script's own time begins.
+        std::chrono::milliseconds startUp{3000};
     };
 
     // Host name to dotted IPv4 text; nullopt when it does not resolve.
@@ -42,6 +53,18 @@ public:
     // defines no such function, throws, runs too long, or answers too much or not a string).
     static Result<QString> evaluate(const QString& script, const QUrl& url, const Limits& limits);
     static Result<QString> evaluate(const QString& script, const QUrl& url) { return evaluate(script, url, Limits{}); }
+
+    // evaluate() in the helper process. Besides evaluate()'s errors: 9, the helper cannot be
+    // started; 10, it did not answer within limits.time plus limits.startUp and was killed;
+    // 11, it ended without an answer (out of memory, or crashed); 12, its answer is unreadable.
+    static Result<QString> evaluateInHelper(const QString& script, const QUrl& url, const Limits& limits);
+    static Result<QString> evaluateInHelper(const QString& script, const QUrl& url)
+    {
+        return evaluateInHelper(script, url, Limits{});
+    }
+    // The helper's path: beside the running program unless set (empty: back to that).
+    static QString helperPath();
+    static void setHelperPathForTesting(const QString& path);
 
     // The entries of an answer in order; an entry this client cannot use (HTTPS, a missing or bad
     // host or port, an unknown word) is left out. DIRECT is an entry of type None.

@@ -63,6 +63,9 @@ std::optional<HTTPProxySettings> SystemProxies::settingsFromAnswer(const QString
     HTTPProxySettings settings;
     if (scheme == QLatin1String("direct"))
         return settings;
+    // A port past 65535 makes the URL invalid, and an invalid one answers the default port.
+    if (!url.isValid())
+        return std::nullopt;
     if (scheme == QLatin1String("http"))
         settings.type = HTTPProxySettings::Type::HTTP;
     else if (scheme.startsWith(QLatin1String("socks")))
@@ -71,7 +74,8 @@ std::optional<HTTPProxySettings> SystemProxies::settingsFromAnswer(const QString
         return std::nullopt;
     settings.host = url.host();
     settings.port = url.port(scheme == QLatin1String("http") ? 80 : 1080);
-    if (settings.host.isEmpty())
+    // Port 0 names no listener: such an answer is as malformed as one without a host.
+    if (settings.host.isEmpty() || settings.port <= 0 || settings.port > 65535)
         return std::nullopt;
     return settings;
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 class SafeBoxCreatorTest : public ::testing::Test {
@@ -192,4 +194,21 @@ TEST_F(SafeBoxCreatorTest, LargeOutputOnBothStreamsDoesNotStallTheTool)
     const SafeBoxOutcome outcome = driver().change();
     EXPECT_FALSE(outcome.success);
     EXPECT_EQ(outcome.error.value_or(QString()).size(), 1048576);
+}
+
+TEST_F(SafeBoxCreatorTest, TheToolRunsInASessionOfItsOwn)
+{
+    // A detach begun at quit must not end with the program's session or with a signal sent to
+    // the program's process group (a terminal's Ctrl+C): the tool leads a session of its own.
+    fakeTool(QStringLiteral("read pid comm state ppid pgrp sid rest < /proc/$$/stat\n"
+                            "echo \"detach failed $pid $pgrp $sid\""));
+    const SafeBoxOutcome outcome = driver().detach(QStringLiteral("/dev/x"));
+    const QStringList ids = outcome.error.value_or(QString()).trimmed().split(QLatin1Char(' '));
+    ASSERT_EQ(ids.size(), 5) << outcome.error.value_or(QStringLiteral("(no text)")).toStdString();
+    const qint64 pid = ids.at(2).toLongLong();
+    EXPECT_GT(pid, 0);
+    EXPECT_EQ(ids.at(3).toLongLong(), pid);
+    EXPECT_EQ(ids.at(4).toLongLong(), pid);
+    EXPECT_NE(ids.at(3).toLongLong(), qint64(::getpgrp()));
+    EXPECT_NE(ids.at(4).toLongLong(), qint64(::getsid(0)));
 }

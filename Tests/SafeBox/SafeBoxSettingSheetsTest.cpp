@@ -108,16 +108,30 @@ protected:
 
 TEST_F(SafeBoxSettingSheetsTest, ThePopoverShowsUsedOfCapacityAndAnswersItsTwoActions)
 {
+    // Free is below capacity less used, as when the disks have less room than the box: the
+    // shortage is not content.
     SafeBoxSettingViewController settings(QStringLiteral("/mount"), [](const QString&) {
         platform::SafeBoxVolumeInfo info;
         info.capacity = 100 * 1048576;
-        info.free = 75 * 1048576;
+        info.free = 10 * 1048576;
         info.used = 25 * 1048576;
         return std::optional(info);
     });
     EXPECT_EQ(settings.labUsageInfo->text(), QStringLiteral("25.00 MB of 100.00 MB"));
     EXPECT_EQ(settings.usage(), quint64(25 * 1048576));
     EXPECT_EQ(settings.leveIndicator->value(), 3);
+
+    // A large box holding one small file on a fuller disk reads as almost empty.
+    SafeBoxSettingViewController large(QStringLiteral("/mount"), [](const QString&) {
+        platform::SafeBoxVolumeInfo info;
+        info.capacity = quint64(100) * 1073741824;
+        info.used = 4096;
+        info.free = quint64(42564) * 1048576;
+        return std::optional(info);
+    });
+    EXPECT_EQ(large.labUsageInfo->text(), QStringLiteral("0.00 MB of 102400.00 MB"));
+    EXPECT_EQ(large.usage(), quint64(4096));
+    EXPECT_EQ(large.leveIndicator->value(), 1);
     QList<int> codes;
     settings.setupCallBack([&](int code) { codes.append(code); });
     settings.btnResize->click();

@@ -153,3 +153,39 @@ TEST_F(SafeBoxXPCClientTest, FailuresReachTheCompletionWithOrWithoutText)
     EXPECT_FALSE(success);
     EXPECT_EQ(error, QStringLiteral("folivo-hdiutil: create failed - File exists"));
 }
+
+TEST_F(SafeBoxXPCClientTest, ACommandOfAnotherTypeOrAnUnknownNameIsDroppedWithoutAResult)
+{
+#ifndef QT_NO_DEBUG
+    GTEST_SKIP() << "builds with assertions stop at the dropped command";
+#endif
+    use(SafeBoxOutcome{true, std::nullopt, QString(), QString()});
+    auto client = SafeBoxXPCClient::create(QStringLiteral("/lib/safebox.db"), std::nullopt);
+    QList<bool> resizes;
+    QList<bool> attaches;
+    client->resizeWithCompletedBlock([&](bool success, const QString&) { resizes.append(success); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return resizes.size() == 1; }));
+    client->attachWithCompletedBlock(
+        [&](bool success, const QString&, const QString&, const QString&) { attaches.append(success); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return attaches.size() == 1; }));
+    {
+        std::lock_guard lock(m_seen.mutex);
+        m_seen.calls.clear();
+    }
+
+    // Both completions are still in place: a dropped command must reach neither, nor the driver.
+    const QVariantMap parameter{{QStringLiteral("Size"), quint64(1073741824)}};
+    client->sendMessage({{QStringLiteral("Type"), QStringLiteral("Other")}, {QStringLiteral("Command"), QStringLiteral("Resize")},
+                         {QStringLiteral("Path"), QStringLiteral("/lib/safebox.db")}, {QStringLiteral("Parameter"), parameter}});
+    client->sendMessage({{QStringLiteral("Command"), QStringLiteral("Attach")}, {QStringLiteral("Path"), QStringLiteral("/lib/safebox.db")}});
+    client->sendMessage({{QStringLiteral("Type"), QStringLiteral("SafeBox")}, {QStringLiteral("Command"), QStringLiteral("Format")},
+                         {QStringLiteral("Path"), QStringLiteral("/lib/safebox.db")}, {QStringLiteral("Parameter"), parameter}});
+    client->sendMessage({{QStringLiteral("Type"), QStringLiteral("SafeBox")}, {QStringLiteral("Command"), QStringLiteral("resize")},
+                         {QStringLiteral("Path"), QStringLiteral("/lib/safebox.db")}, {QStringLiteral("Parameter"), parameter}});
+    // The work in flight and any result on its way to the main thread each hold the client.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return client.use_count() == 1; }));
+    EXPECT_EQ(resizes, QList<bool>{true});
+    EXPECT_EQ(attaches, QList<bool>{true});
+    std::lock_guard lock(m_seen.mutex);
+    EXPECT_TRUE(m_seen.calls.isEmpty()) << m_seen.calls.join(QLatin1Char(' ')).toStdString();
+}

@@ -17,7 +17,9 @@ SafeBoxSettingViewController::SafeBoxSettingViewController(const QString& safeBo
         volumeInfo ? volumeInfo(safeBoxFolder) : platform::SafeBoxVolumeInfo::forMount(safeBoxFolder);
     if (info) {
         m_capacity = info->capacity;
-        m_usage = info->capacity > info->free ? info->capacity - info->free : 0;
+        // What the box holds: its free figure is also bounded by the room left on the disks, so
+        // capacity less free would count that shortage as content.
+        m_usage = info->used;
     }
 
     auto* layout = new QVBoxLayout(this);

@@ -30,6 +30,7 @@ public:
                                           QWidget* parent = nullptr);
 
     void setupCallBack(std::function<void(int code)> block) { m_callBackBlock = std::move(block); }
+    // Bytes the box holds (not capacity less free: free is also bounded by the disks' room).
     quint64 usage() const { return m_usage; }
     quint64 capacity() const { return m_capacity; }
 

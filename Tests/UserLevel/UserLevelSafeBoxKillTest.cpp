@@ -1,0 +1,173 @@
+// A program killed with its SafeBox open: the next start closes the box (sealed, nothing of it
+// left in plain text) and the documents are still in it at the next login.
+#include "UserLevel/UserSession.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <utility>
+
+using userlevel::UserSession;
+
+namespace {
+
+// Where things sit in the main window at scale 1, from its top-left corner.
+const QPoint kSafeBoxRow(75, 152);
+// The set-up pages' right-hand button (Continue, Create) and the login page's Open.
+const QPoint kSetupButton(746, 454);
+
+const QString kPassword = QStringLiteral("kept secret");
+
+QString currentCase()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
+}
+
+struct OpenBox {
+    QString mount;
+    qint64 sealerPid = 0;
+};
+
+class UserLevelSafeBoxKill : public ::testing::Test {
+protected:
+    UserSession session{currentCase()};
+
+    // A failed case must not leave a sealer behind it: it would watch the session's home for good.
+    void TearDown() override
+    {
+        for (const OpenBox& box : openBoxes())
+            if (isSealer(box.sealerPid))
+                ::kill(pid_t(box.sealerPid), SIGTERM);
+    }
+
+    QString safeBoxFolder() const { return session.home() + QStringLiteral("/runtime/Folivo 2/SafeBox"); }
+    QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
+    // The screen once two looks in a row agree.
+    QImage settle(const QString& name)
+    {
+        QImage last;
+        UserSession::waitUntil([&] {
+            const QImage now = session.screenshot(name);
+            return std::exchange(last, now) == now;
+        }, 10000);
+        return last;
+    }
+    QList<OpenBox> openBoxes() const
+    {
+        QList<OpenBox> boxes;
+        const QDir attached(safeBoxFolder() + QStringLiteral("/attached"));
+        for (const QString& name : attached.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+            QFile file(attached.filePath(name));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QJsonObject entry = QJsonDocument::fromJson(file.readAll()).object();
+            boxes.append({entry.value(QStringLiteral("mount")).toString(),
+                          qint64(entry.value(QStringLiteral("sealerPid")).toDouble())});
+        }
+        return boxes;
+    }
+    static bool isSealer(qint64 pid)
+    {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        return pid > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("__sealer");
+    }
+    // Files anywhere below the runtime folder of the SafeBox whose name is name.
+    QStringList filesNamed(const QString& name) const
+    {
+        QStringList found;
+        QDirIterator it(safeBoxFolder(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            if (QFileInfo(it.next()).fileName() == name)
+                found << it.filePath();
+        return found;
+    }
+    // The login page's Open button has been drawn.
+    bool waitForLoginPage(quint64 window)
+    {
+        const QRect openButton(at(window, kSetupButton) - QPoint(40, 12), QSize(80, 24));
+        const bool shown = UserSession::waitUntil(
+            [&] { return userlevel::inkIn(session.screenshot(QStringLiteral("login")), openButton) > 50; });
+        settle(QStringLiteral("login"));
+        return shown;
+    }
+    std::optional<OpenBox> logIn()
+    {
+        session.type(kPassword);
+        session.key(QStringLiteral("Return"));
+        // The tool records the box first and its sealer once that one runs.
+        if (!UserSession::waitUntil([&] { return openBoxes().size() == 1 && openBoxes().first().sealerPid > 0; }))
+            return std::nullopt;
+        return openBoxes().first();
+    }
+};
+
+} // namespace
+
+TEST_F(UserLevelSafeBoxKill, AKilledProgramsBoxIsClosedAtTheNextStartWithItsDocumentsKept)
+{
+    session.skipWelcome();
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    auto window = session.mainWindow();
+    ASSERT_TRUE(window) << "the main window never appeared";
+
+    // Side bar › SafeBox: the two pages of explanation, the password twice and a hint, Create.
+    session.click(at(*window, kSafeBoxRow));
+    settle(QStringLiteral("setup"));
+    session.click(at(*window, kSetupButton));
+    settle(QStringLiteral("setup"));
+    session.click(at(*window, kSetupButton));
+    settle(QStringLiteral("password"));
+    session.type(kPassword);
+    session.key(QStringLiteral("Tab"));
+    session.type(kPassword);
+    session.key(QStringLiteral("Tab"));
+    session.type(QStringLiteral("the kept one"));
+    session.click(at(*window, kSetupButton));
+    ASSERT_TRUE(UserSession::waitUntil([&] { return QFileInfo::exists(session.libraryFolder() + QStringLiteral("/safebox.db")); }))
+        << "no SafeBox was made (see the screenshots)";
+    ASSERT_TRUE(waitForLoginPage(*window)) << "no login page after the SafeBox was made";
+    const auto opened = logIn();
+    ASSERT_TRUE(opened) << "the SafeBox did not open";
+    ASSERT_TRUE(isSealer(opened->sealerPid)) << "the open box has no sealer";
+
+    // A document lands in the open box, and the program is killed at once.
+    const QByteArray document("private notes, kept through a crash\n");
+    ASSERT_TRUE(QDir().mkpath(opened->mount + QStringLiteral("/Private")));
+    testsupport::writeFile(opened->mount + QStringLiteral("/Private/plan.txt"), document);
+    session.killProgram();
+    ASSERT_FALSE(session.programRunning());
+
+    // Started again, the program closes the box it finds open: no registry entry, no open folder,
+    // no sealer, and nothing of the document in plain text.
+    ASSERT_TRUE(session.startProgram());
+    window = session.mainWindow();
+    ASSERT_TRUE(window) << "the main window never appeared after the restart";
+    EXPECT_TRUE(UserSession::waitUntil([&] { return openBoxes().isEmpty() && !QFileInfo::exists(opened->mount); }))
+        << "the box left open by the killed program is still open";
+    EXPECT_TRUE(UserSession::waitUntil([&] { return !isSealer(opened->sealerPid); }))
+        << "the killed program's sealer still runs";
+    const QStringList plaintext = filesNamed(QStringLiteral("plan.txt"));
+    EXPECT_TRUE(plaintext.isEmpty()) << "plain text is left in the runtime folder: "
+                                     << plaintext.join(QStringLiteral(", ")).toStdString();
+    EXPECT_TRUE(QFileInfo(session.libraryFolder() + QStringLiteral("/safebox.db")).size() > 0);
+
+    // Logging in again shows the document as it was written.
+    session.click(at(*window, kSafeBoxRow));
+    ASSERT_TRUE(waitForLoginPage(*window)) << "no login page after the restart";
+    const auto reopened = logIn();
+    ASSERT_TRUE(reopened) << "the SafeBox did not open again (see the screenshots)";
+    EXPECT_EQ(testsupport::readFile(reopened->mount + QStringLiteral("/Private/plan.txt")), document);
+
+    // Quitting closes it as usual.
+    session.key(QStringLiteral("ctrl+q"));
+    EXPECT_EQ(session.waitForProgramExit(), 0);
+    EXPECT_TRUE(UserSession::waitUntil([&] { return openBoxes().isEmpty(); })) << "quit left the box open";
+}

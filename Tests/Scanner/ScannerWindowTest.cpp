@@ -1,3 +1,6 @@
+#include "Controls/VQTitlebarWindow.h"
+#include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Scheduler.h"
 #include "Platform/Scanner/ScannerService.h"
 #include "SaneTestBackend.h"
 #include "Scanner/KPScannerPixelBudget.h"
@@ -146,4 +149,61 @@ TEST(ScannerWindowTest, PagesLeftOutForTheWindowsPixelBudgetAreNamedToTheUser)
     ASSERT_TRUE(testsupport::spinUntil([&] { return window.messageLabel()->text().contains(QStringLiteral("c.png")); }));
     EXPECT_EQ(window.pageList().count(), 1);
     EXPECT_EQ(budget->used(), before);
+}
+
+TEST(ScannerWindowTest, TheCloseQuestionSavesAfterItsPauseDiscardsOrKeepsThePages)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    platform::kit::VirtualScheduler clock;
+    platform::kit::RecordingDialogService dialogs;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    KPScannerWindowController window;
+    int closed = 0;
+    window.completion = [&] { ++closed; };
+    window.addImages({image});
+    window.showWindow();
+    auto ask = [&](const char* answer) {
+        const qsizetype before = dialogs.count(Kind::Alert);
+        dialogs.scriptAlert(QString::fromUtf8(answer));
+        window.window()->close(); // the title bar's close button
+        EXPECT_EQ(dialogs.count(Kind::Alert), before + 1);
+        return testsupport::spinUntil([&] { return dialogs.last(Kind::Alert).answered; });
+    };
+
+    // Cancel: the window stays with its pages, and no save comes later.
+    ASSERT_TRUE(ask("Cancel"));
+    EXPECT_EQ(dialogs.last(Kind::Alert).buttons, (QStringList{QStringLiteral("Save"), QStringLiteral("Don't Save"),
+                                                              QStringLiteral("Cancel")}));
+    clock.advance(5000);
+    EXPECT_TRUE(window.window()->isVisible());
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 0);
+
+    // Save: the save sheet comes once the alert has had its 0.7 s to go, not before; a save that
+    // stores the document closes the window without asking again.
+    dialogs.scriptSheet(1);
+    ASSERT_TRUE(ask("Save"));
+    clock.advance(KPScannerWindowController::kDelayedSaveMs - 1);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 0);
+    EXPECT_EQ(window.saveSheet(), nullptr);
+    clock.advance(1);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 1);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return closed == 1; }));
+    EXPECT_TRUE(window.didSave());
+    EXPECT_FALSE(window.window()->isVisible());
+    EXPECT_EQ(dialogs.count(Kind::Alert), 2);
+
+    // Don't Save: a window with pages closes at once, and nothing is saved.
+    KPScannerWindowController other;
+    other.completion = [&] { ++closed; };
+    other.addImages({image});
+    other.showWindow();
+    dialogs.scriptAlert(QStringLiteral("Don't Save"));
+    other.window()->close();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return closed == 2; }));
+    EXPECT_FALSE(other.window()->isVisible());
+    clock.advance(5000);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 1);
+    EXPECT_FALSE(other.didSave());
 }

@@ -100,6 +100,111 @@ TEST(ScannerWindowTest, ScannerSheetListsBothDevicesScansAndLocksDoneMeanwhile)
     service.shutdown();
 }
 
+namespace {
+
+// A window of its own that counts the Escape presses it gets.
+struct EscapeCounter : QWidget {
+    int escapes = 0;
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Escape)
+            ++escapes;
+        QWidget::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
+TEST(ScannerWindowTest, EscapeEndsTheScannerSheetOnlyWhileNoScannerIsOpen)
+{
+    platform::kit::VirtualScheduler clock;
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    EscapeCounter other;
+    other.show();
+
+    // Looking for scanners, then none found (the service can list none): Escape ends the sheet
+    // with code 0; Escape in another window is left to that window.
+    for (const bool waitForNoDevice : {false, true}) {
+        platform::ScannerService service;
+        service.shutdown();
+        auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+        std::optional<int> ended;
+        sheet->beginSheet(&window, [&](int code) { ended = code; });
+        if (waitForNoDevice) {
+            ASSERT_TRUE(testsupport::spinUntil([&] { return !sheet->statusLabel()->text().isEmpty(); }));
+            clock.advance(ScanFromICWindowController::kNoDeviceDelayMs);
+            ASSERT_TRUE(sheet->isShowingNoDevice());
+        }
+        QTest::keyClick(&other, Qt::Key_Escape);
+        EXPECT_EQ(other.escapes, waitForNoDevice ? 2 : 1);
+        EXPECT_FALSE(ended.has_value());
+        QTest::keyClick(sheet->doneButton(), Qt::Key_Escape);
+        ASSERT_TRUE(ended.has_value()) << "no device yet: " << waitForNoDevice;
+        EXPECT_EQ(*ended, 0);
+    }
+
+    // A scanner's panel is shown: Escape does nothing.
+    if (!scannertest::useTestBackend())
+        GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+    platform::ScannerService service;
+    auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+    std::optional<int> ended;
+    sheet->beginSheet(&window, [&](int code) { ended = code; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->scanButton()->isEnabled(); }));
+    EXPECT_TRUE(sheet->isShowingDeviceView());
+    QTest::keyClick(sheet->scanButton(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ended.has_value());
+    sheet->btnDoneClick();
+    EXPECT_TRUE(ended.has_value());
+    sheet.reset();
+    service.shutdown();
+}
+
+TEST(ScannerWindowTest, CancelScanStopsARunningScanAndAddsNoPage)
+{
+    if (!scannertest::useTestBackend())
+        GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+    platform::ScannerService service;
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+    QStringList paths;
+    sheet->didScanToURL = [&](int, const QString& path) { paths.append(path); };
+    sheet->beginSheet(&window, [](int) {});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->scanButton()->isEnabled(); }));
+    EXPECT_TRUE(sheet->cancelScanButton()->isHidden());
+
+    // A byte every 0.2 s: this page would take days unless the scan is stopped.
+    sheet->setExtraOptions({{QStringLiteral("read-return-value"), QStringLiteral("Default")},
+                            {QStringLiteral("read-delay"), true},
+                            {QStringLiteral("read-delay-duration"), 200000},
+                            {QStringLiteral("read-limit"), true},
+                            {QStringLiteral("read-limit-size"), 1}});
+    sheet->btnScanClick();
+    EXPECT_FALSE(sheet->doneButton()->isEnabled());
+    ASSERT_FALSE(sheet->cancelScanButton()->isHidden());
+    ASSERT_TRUE(sheet->cancelScanButton()->isEnabled());
+    sheet->cancelScanButton()->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->doneButton()->isEnabled(); }));
+    EXPECT_FALSE(service.isScanning());
+    EXPECT_TRUE(paths.isEmpty());
+    EXPECT_TRUE(QDir(sheet->downloadFolder()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(sheet->statusLabel()->text(), QStringLiteral("The scan was cancelled."));
+    EXPECT_TRUE(sheet->cancelScanButton()->isHidden());
+
+    // The next scan runs whole and hands its page over (the device keeps options once set).
+    sheet->setExtraOptions({{QStringLiteral("read-delay"), false}, {QStringLiteral("read-limit"), false}});
+    sheet->btnScanClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return paths.size() == 1 && sheet->doneButton()->isEnabled(); }));
+    EXPECT_TRUE(QFileInfo::exists(paths.first()));
+    sheet.reset();
+    service.shutdown();
+}
+
 TEST(ScannerWindowTest, PageListLabelNewPageAndDroppedFiles)
 {
     KPScannerWindowController window;

@@ -198,6 +198,8 @@ TEST(ScannerWindowTest, CancelScanStopsARunningScanAndAddsNoPage)
 
     // The next scan runs whole and hands its page over (the device keeps options once set).
     sheet->setExtraOptions({{QStringLiteral("read-delay"), false}, {QStringLiteral("read-limit"), false}});
+    ASSERT_GE(sheet->resolutionButton()->findData(75.0), 0);
+    sheet->resolutionButton()->setCurrentIndex(sheet->resolutionButton()->findData(75.0));
     sheet->btnScanClick();
     ASSERT_TRUE(testsupport::spinUntil([&] { return paths.size() == 1 && sheet->doneButton()->isEnabled(); }));
     EXPECT_TRUE(QFileInfo::exists(paths.first()));

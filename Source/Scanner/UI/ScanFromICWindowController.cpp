@@ -14,9 +14,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QKeyEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPdfDocument>
 #include <QRandomGenerator>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -136,6 +137,42 @@ TEST_F(KPScannerSaveWorkerTest, SavesCentredPagesOfOneSizeUnderTheChosenNode)
     ASSERT_TRUE(doc.node());
     EXPECT_EQ(doc.node().nodeID(), node.nodeID());
     EXPECT_TRUE(tmpScanner().isEmpty());
+}
+
+TEST_F(KPScannerSaveWorkerTest, TurnedPagesAreDrawnTurnedTheWayTheEditorShowsThem)
+{
+    // Red above, blue below: a quarter turn counter-clockwise (the editor's turn) brings the red
+    // half to the left, three quarters bring it to the right.
+    QImage upright(80, 40, QImage::Format_RGB32);
+    upright.fill(Qt::blue);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 80; ++x)
+            upright.setPixel(x, y, qRgb(255, 0, 0));
+    auto left = KPCGImageStoreObj::create(upright);
+    left->setAngle(90);
+    auto right = KPCGImageStoreObj::create(upright);
+    right->setAngle(270);
+    const auto outcome = worker().run({left, right}, QStringLiteral("Turned"), 0, cancel);
+    ASSERT_EQ(outcome.returnCode, 1) << outcome.error.toStdString();
+
+    QPdfDocument pdf;
+    ASSERT_EQ(pdf.load(libraryPath + outcome.relativePath), QPdfDocument::Error::None);
+    ASSERT_EQ(pdf.pageCount(), 2);
+    auto isRed = [](QRgb c) { return qRed(c) > 200 && qBlue(c) < 60; };
+    auto isBlue = [](QRgb c) { return qBlue(c) > 200 && qRed(c) < 60; };
+    for (int index = 0; index < 2; ++index) {
+        EXPECT_EQ(pdf.pagePointSize(index), QSizeF(40, 80));
+        const QImage shown = pdf.render(index, QSize(80, 160));
+        ASSERT_FALSE(shown.isNull());
+        // Sampled away from the edges and the middle line, where the renderer blends.
+        const QRgb west = shown.pixel(20, 80), east = shown.pixel(60, 80);
+        const QRgb northWest = shown.pixel(20, 10), southEast = shown.pixel(60, 150);
+        const bool redWest = index == 0;
+        EXPECT_TRUE(redWest ? isRed(west) : isBlue(west)) << "page " << index << " west " << std::hex << west;
+        EXPECT_TRUE(redWest ? isBlue(east) : isRed(east)) << "page " << index << " east " << std::hex << east;
+        EXPECT_EQ(isRed(northWest), redWest) << "page " << index;
+        EXPECT_EQ(isRed(southEast), !redWest) << "page " << index;
+    }
 }
 
 TEST_F(KPScannerSaveWorkerTest, NoNodeCollisionsAndNamesThatAreNotFileNames)

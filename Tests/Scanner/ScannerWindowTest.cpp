@@ -1,3 +1,6 @@
+#include "Controls/VQTitlebarWindow.h"
+#include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Scheduler.h"
 #include "Platform/Scanner/ScannerService.h"
 #include "SaneTestBackend.h"
 #include "Scanner/KPScannerPixelBudget.h"
@@ -97,6 +100,113 @@ TEST(ScannerWindowTest, ScannerSheetListsBothDevicesScansAndLocksDoneMeanwhile)
     service.shutdown();
 }
 
+namespace {
+
+// A window of its own that counts the Escape presses it gets.
+struct EscapeCounter : QWidget {
+    int escapes = 0;
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Escape)
+            ++escapes;
+        QWidget::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
+TEST(ScannerWindowTest, EscapeEndsTheScannerSheetOnlyWhileNoScannerIsOpen)
+{
+    platform::kit::VirtualScheduler clock;
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    EscapeCounter other;
+    other.show();
+
+    // Looking for scanners, then none found (the service can list none): Escape ends the sheet
+    // with code 0; Escape in another window is left to that window.
+    for (const bool waitForNoDevice : {false, true}) {
+        platform::ScannerService service;
+        service.shutdown();
+        auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+        std::optional<int> ended;
+        sheet->beginSheet(&window, [&](int code) { ended = code; });
+        if (waitForNoDevice) {
+            ASSERT_TRUE(testsupport::spinUntil([&] { return !sheet->statusLabel()->text().isEmpty(); }));
+            clock.advance(ScanFromICWindowController::kNoDeviceDelayMs);
+            ASSERT_TRUE(sheet->isShowingNoDevice());
+        }
+        QTest::keyClick(&other, Qt::Key_Escape);
+        EXPECT_EQ(other.escapes, waitForNoDevice ? 2 : 1);
+        EXPECT_FALSE(ended.has_value());
+        QTest::keyClick(sheet->doneButton(), Qt::Key_Escape);
+        ASSERT_TRUE(ended.has_value()) << "no device yet: " << waitForNoDevice;
+        EXPECT_EQ(*ended, 0);
+    }
+
+    // A scanner's panel is shown: Escape does nothing.
+    if (!scannertest::useTestBackend())
+        GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+    platform::ScannerService service;
+    auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+    std::optional<int> ended;
+    sheet->beginSheet(&window, [&](int code) { ended = code; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->scanButton()->isEnabled(); }));
+    EXPECT_TRUE(sheet->isShowingDeviceView());
+    QTest::keyClick(sheet->scanButton(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ended.has_value());
+    sheet->btnDoneClick();
+    EXPECT_TRUE(ended.has_value());
+    sheet.reset();
+    service.shutdown();
+}
+
+TEST(ScannerWindowTest, CancelScanStopsARunningScanAndAddsNoPage)
+{
+    if (!scannertest::useTestBackend())
+        GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+    platform::ScannerService service;
+    QWidget window;
+    window.resize(800, 600);
+    window.show();
+    auto sheet = std::make_unique<ScanFromICWindowController>(&service);
+    QStringList paths;
+    sheet->didScanToURL = [&](int, const QString& path) { paths.append(path); };
+    sheet->beginSheet(&window, [](int) {});
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->scanButton()->isEnabled(); }));
+    EXPECT_TRUE(sheet->cancelScanButton()->isHidden());
+
+    // A byte every 0.2 s: this page would take days unless the scan is stopped.
+    sheet->setExtraOptions({{QStringLiteral("read-return-value"), QStringLiteral("Default")},
+                            {QStringLiteral("read-delay"), true},
+                            {QStringLiteral("read-delay-duration"), 200000},
+                            {QStringLiteral("read-limit"), true},
+                            {QStringLiteral("read-limit-size"), 1}});
+    sheet->btnScanClick();
+    EXPECT_FALSE(sheet->doneButton()->isEnabled());
+    ASSERT_FALSE(sheet->cancelScanButton()->isHidden());
+    ASSERT_TRUE(sheet->cancelScanButton()->isEnabled());
+    sheet->cancelScanButton()->click();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->doneButton()->isEnabled(); }));
+    EXPECT_FALSE(service.isScanning());
+    EXPECT_TRUE(paths.isEmpty());
+    EXPECT_TRUE(QDir(sheet->downloadFolder()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(sheet->statusLabel()->text(), QStringLiteral("The scan was cancelled."));
+    EXPECT_TRUE(sheet->cancelScanButton()->isHidden());
+
+    // The next scan runs whole and hands its page over (the device keeps options once set).
+    sheet->setExtraOptions({{QStringLiteral("read-delay"), false}, {QStringLiteral("read-limit"), false}});
+    ASSERT_GE(sheet->resolutionButton()->findData(75.0), 0);
+    sheet->resolutionButton()->setCurrentIndex(sheet->resolutionButton()->findData(75.0));
+    sheet->btnScanClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return paths.size() == 1 && sheet->doneButton()->isEnabled(); }));
+    EXPECT_TRUE(QFileInfo::exists(paths.first()));
+    sheet.reset();
+    service.shutdown();
+}
+
 TEST(ScannerWindowTest, PageListLabelNewPageAndDroppedFiles)
 {
     KPScannerWindowController window;
@@ -146,4 +256,61 @@ TEST(ScannerWindowTest, PagesLeftOutForTheWindowsPixelBudgetAreNamedToTheUser)
     ASSERT_TRUE(testsupport::spinUntil([&] { return window.messageLabel()->text().contains(QStringLiteral("c.png")); }));
     EXPECT_EQ(window.pageList().count(), 1);
     EXPECT_EQ(budget->used(), before);
+}
+
+TEST(ScannerWindowTest, TheCloseQuestionSavesAfterItsPauseDiscardsOrKeepsThePages)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    platform::kit::VirtualScheduler clock;
+    platform::kit::RecordingDialogService dialogs;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    KPScannerWindowController window;
+    int closed = 0;
+    window.completion = [&] { ++closed; };
+    window.addImages({image});
+    window.showWindow();
+    auto ask = [&](const char* answer) {
+        const qsizetype before = dialogs.count(Kind::Alert);
+        dialogs.scriptAlert(QString::fromUtf8(answer));
+        window.window()->close(); // the title bar's close button
+        EXPECT_EQ(dialogs.count(Kind::Alert), before + 1);
+        return testsupport::spinUntil([&] { return dialogs.last(Kind::Alert).answered; });
+    };
+
+    // Cancel: the window stays with its pages, and no save comes later.
+    ASSERT_TRUE(ask("Cancel"));
+    EXPECT_EQ(dialogs.last(Kind::Alert).buttons, (QStringList{QStringLiteral("Save"), QStringLiteral("Don't Save"),
+                                                              QStringLiteral("Cancel")}));
+    clock.advance(5000);
+    EXPECT_TRUE(window.window()->isVisible());
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 0);
+
+    // Save: the save sheet comes once the alert has had its 0.7 s to go, not before; a save that
+    // stores the document closes the window without asking again.
+    dialogs.scriptSheet(1);
+    ASSERT_TRUE(ask("Save"));
+    clock.advance(KPScannerWindowController::kDelayedSaveMs - 1);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 0);
+    EXPECT_EQ(window.saveSheet(), nullptr);
+    clock.advance(1);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 1);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return closed == 1; }));
+    EXPECT_TRUE(window.didSave());
+    EXPECT_FALSE(window.window()->isVisible());
+    EXPECT_EQ(dialogs.count(Kind::Alert), 2);
+
+    // Don't Save: a window with pages closes at once, and nothing is saved.
+    KPScannerWindowController other;
+    other.completion = [&] { ++closed; };
+    other.addImages({image});
+    other.showWindow();
+    dialogs.scriptAlert(QStringLiteral("Don't Save"));
+    other.window()->close();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return closed == 2; }));
+    EXPECT_FALSE(other.window()->isVisible());
+    clock.advance(5000);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 1);
+    EXPECT_FALSE(other.didSave());
 }

@@ -10,10 +10,13 @@
 #include "Platform/Kit/Sheet.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -34,6 +37,29 @@ QString titleOf(const platform::ScannerDevice& d)
 }
 
 } // namespace
+
+// The sheet's own watch on the keyboard: Escape pressed anywhere in the window that shows the
+// sheet is the sheet's to answer, and goes no further; every other key and window passes on.
+class ScanFromICWindowController::EscapeMonitor : public QObject {
+public:
+    explicit EscapeMonitor(ScanFromICWindowController& owner) : m_owner(owner) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const platform::kit::Sheet& sheet = *m_owner.m_sheet;
+        if (!widget || !sheet.isShown() || !sheet.window() || widget->window() != sheet.window()->window())
+            return false;
+        m_owner.escapePressed();
+        return true;
+    }
+
+private:
+    ScanFromICWindowController& m_owner;
+};
 
 ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService* service)
     : m_service(service ? service : &platform::ScannerService::shared())
@@ -94,9 +120,12 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
     auto* buttons = new QHBoxLayout;
     m_btnOverview = new QPushButton(tr("Overview"), content);
     m_btnScan = new QPushButton(tr("Scan"), content);
+    m_btnCancelScan = new QPushButton(tr("Cancel Scan"), content);
+    m_btnCancelScan->hide();
     m_btnDone = new QPushButton(tr("Done"), content);
     buttons->addWidget(m_btnOverview);
     buttons->addStretch();
+    buttons->addWidget(m_btnCancelScan);
     buttons->addWidget(m_btnScan);
     buttons->addWidget(m_btnDone);
     layout->addLayout(buttons);
@@ -107,6 +136,7 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
     QObject::connect(m_btnDone, &QPushButton::clicked, content, [this] { btnDoneClick(); });
     QObject::connect(m_btnScan, &QPushButton::clicked, content, [this] { btnScanClick(); });
     QObject::connect(m_btnOverview, &QPushButton::clicked, content, [this] { btnOverviewClick(); });
+    QObject::connect(m_btnCancelScan, &QPushButton::clicked, content, [this] { cancelScan(); });
     QObject::connect(m_popupDeviceButton, &QComboBox::activated, content, [this](int index) {
         m_tiles->setCurrentRow(index);
         openSelected();
@@ -124,6 +154,7 @@ ScanFromICWindowController::ScanFromICWindowController(platform::ScannerService*
 
 ScanFromICWindowController::~ScanFromICWindowController()
 {
+    m_escapeMonitor.reset();
     cancelScan();
     if (!m_openDevice.isEmpty())
         m_service->closeDevice();
@@ -150,9 +181,12 @@ void ScanFromICWindowController::beginSheet(QWidget* window, std::function<void(
             return;
         m_noDeviceTimer.cancel();
         m_pollTimer.cancel();
+        m_escapeMonitor.reset();
         if (auto done = std::move(m_done))
             done(code);
     });
+    if (m_sheet->isBegun())
+        m_escapeMonitor = std::make_unique<EscapeMonitor>(*this);
     auto& scheduler = platform::kit::Scheduler::current();
     m_noDeviceTimer = scheduler.after(kNoDeviceDelayMs, [this] {
         if (m_devices.isEmpty())
@@ -279,6 +313,7 @@ platform::ScanSettings ScanFromICWindowController::settings() const
     s.resolution = m_resolution->currentData().toDouble();
     // Always named, whole bed included: the scanner keeps the last area it was given.
     s.area = KPScanArea::deviceArea(m_overview->selection(), m_bed);
+    s.extraOptions = m_extraOptions;
     s.batch = s.source.contains(QStringLiteral("Feeder"), Qt::CaseInsensitive)
               || s.source.contains(QStringLiteral("ADF"), Qt::CaseInsensitive);
     return s;
@@ -287,6 +322,8 @@ platform::ScanSettings ScanFromICWindowController::settings() const
 void ScanFromICWindowController::setScanning(bool scanning)
 {
     m_scanning = scanning;
+    m_btnCancelScan->setVisible(scanning);
+    m_btnCancelScan->setEnabled(scanning);
     m_btnDone->setEnabled(!scanning);
     m_popupDeviceButton->setEnabled(!scanning && !m_devices.isEmpty());
     m_tiles->setEnabled(!scanning);
@@ -302,19 +339,27 @@ void ScanFromICWindowController::btnScanClick()
         m_status->setText(m_folderError);
         return;
     }
+    m_scanCancelled = false;
     setScanning(true);
     m_status->setText(tr("Scanning…"));
     m_service->scan(settings(), m_downloadFolder.chopped(1), m_alive,
                     [this](const QImage&, const QString& path) {
+                        // A page read whole just before the cancel reached the scanner still
+                        // comes; the user stopped the scan, so it is not theirs.
+                        if (m_scanCancelled) {
+                            QFile::remove(path);
+                            return;
+                        }
                         if (didScanToURL)
                             didScanToURL(1, path);
                     },
                     [this](platform::Result<int> pages) {
                         setScanning(false);
-                        if (pages)
-                            m_status->clear();
-                        else if (pages.error().code == platform::ScannerService::kCancelled)
+                        if (m_scanCancelled
+                            || (!pages && pages.error().code == platform::ScannerService::kCancelled))
                             m_status->setText(tr("The scan was cancelled."));
+                        else if (pages)
+                            m_status->clear();
                         else
                             m_status->setText(pages.error().message);
                     });
@@ -324,16 +369,22 @@ void ScanFromICWindowController::btnOverviewClick()
 {
     if (m_scanning || m_openDevice.isEmpty())
         return;
+    m_scanCancelled = false;
     setScanning(true);
     platform::ScanSettings s = settings();
     s.resolution = platform::ScannerService::kOverviewResolution;
     s.area = m_bed;
     s.batch = false;
     m_service->scan(s, QString(), m_alive,
-                    [this](const QImage& image, const QString&) { m_overview->setOverview(image); },
+                    [this](const QImage& image, const QString&) {
+                        if (!m_scanCancelled)
+                            m_overview->setOverview(image);
+                    },
                     [this](platform::Result<int> pages) {
                         setScanning(false);
-                        if (!pages)
+                        if (m_scanCancelled)
+                            m_status->setText(tr("The scan was cancelled."));
+                        else if (!pages)
                             m_status->setText(pages.error().message);
                     });
 }
@@ -348,6 +399,18 @@ void ScanFromICWindowController::btnDoneClick()
 
 void ScanFromICWindowController::cancelScan()
 {
-    if (m_scanning)
-        m_service->cancel();
+    if (!m_scanning || m_scanCancelled)
+        return;
+    m_scanCancelled = true;
+    m_service->cancel();
+    m_btnCancelScan->setEnabled(false);
+    m_status->setText(tr("Stopping the scan…"));
+}
+
+void ScanFromICWindowController::escapePressed()
+{
+    // Once a scanner's panel is shown the user is at work in it: Escape does nothing there.
+    if (isShowingDeviceView() || !m_sheet->isShown())
+        return;
+    m_sheet->end(0);
 }

@@ -6,6 +6,12 @@
 // up within kNoDeviceDelayMs, a panel says so; the list is asked again every kPollMs while no
 // scanner is open, so one plugged in later appears and one removed goes.
 //
+// A running scan can be stopped with Cancel Scan, shown only while one runs; a stopped scan
+// hands back no page, not even one that was already on its way. Escape in the sheet's window
+// ends the sheet with code 0 while no scanner is open yet (looking, none found, or the open
+// failed); once a scanner's panel is shown Escape does nothing, so a stray key never drops
+// the settings the user has made. Escape in any other window is not touched.
+//
 // Main thread only; the SANE work runs on the ScannerService's worker.
 #pragma once
 
@@ -14,6 +20,7 @@
 
 #include <QList>
 #include <QRectF>
+#include <QVariantMap>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -59,16 +66,24 @@ public:
     QPushButton* doneButton() const { return m_btnDone; }
     QPushButton* scanButton() const { return m_btnScan; }
     QPushButton* overviewButton() const { return m_btnOverview; }
+    QPushButton* cancelScanButton() const { return m_btnCancelScan; }
+    // A scanner is open (or opening) and its panel is shown.
+    bool isShowingDeviceView() const { return !m_openDevice.isEmpty(); }
+    // Further SANE options every scan sets, by name (a slow test device, say).
+    void setExtraOptions(const QVariantMap& options) { m_extraOptions = options; }
     QComboBox* resolutionButton() const { return m_resolution; }
     KPScanAreaView* overview() const { return m_overview; }
     bool isShowingNoDevice() const;
     QLabel* statusLabel() const { return m_status; }
     QWidget* content() const;
 
-    // A running scan is cancelled (the window closes or the program quits).
+    // A running scan is cancelled (Cancel Scan, the window closes or the program quits); what
+    // it still delivers is dropped.
     void cancelScan();
 
 private:
+    class EscapeMonitor;
+    void escapePressed();
     void refreshDevices();
     void devicesChanged(const QList<platform::ScannerDevice>& list);
     void openSelected();
@@ -82,6 +97,10 @@ private:
     QList<ScannerViewItem> m_devices;
     QString m_openDevice;
     bool m_scanning = false;
+    // Set by a cancel; pages of the running scan that arrive afterwards are dropped.
+    bool m_scanCancelled = false;
+    QVariantMap m_extraOptions;
+    std::unique_ptr<EscapeMonitor> m_escapeMonitor;
     bool m_listing = false;
     std::unique_ptr<platform::kit::Sheet> m_sheet;
     platform::kit::Token m_noDeviceTimer;
@@ -99,6 +118,7 @@ private:
     QLabel* m_status = nullptr;
     QPushButton* m_btnOverview = nullptr;
     QPushButton* m_btnScan = nullptr;
+    QPushButton* m_btnCancelScan = nullptr;
     QPushButton* m_btnDone = nullptr;
     std::function<void(int)> m_done;
 };

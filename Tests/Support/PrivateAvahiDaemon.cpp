@@ -1,5 +1,6 @@
 #include "Support/PrivateAvahiDaemon.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -78,6 +79,7 @@ void PrivateAvahiDaemon::start()
         return;
     }
     const QString dir = m_dir->path();
+    m_setpriv = programs.value(QStringLiteral("setpriv"));
     const QString socket = dir + QStringLiteral("/system_bus_socket");
     m_busAddress = QStringLiteral("unix:path=") + socket;
 
@@ -158,8 +160,10 @@ PrivateAvahiDaemon::CaseRun PrivateAvahiDaemon::runCase(const QString& testName,
     CaseRun run;
     if (!running())
         return run;
-    ChildProcess child({QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + testName},
-                       {{QString::fromLatin1(kBusVariable), m_busAddress}});
+    // Also ended with this process, like the daemons.
+    ChildProcess child({QStringLiteral("--pdeathsig"), QStringLiteral("KILL"), QCoreApplication::applicationFilePath(),
+                        QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + testName},
+                       {{QString::fromLatin1(kBusVariable), m_busAddress}}, m_setpriv);
     const bool ended = child.started() && child.waitForFinished(timeoutMs);
     run.output = QString::fromLocal8Bit(child.standardOutput() + child.standardError());
     if (!ended)

@@ -55,6 +55,7 @@ private:
     QString m_skipReason;
     QString m_failure;
     QString m_busAddress;
+    QString m_setpriv;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ChildProcess> m_bus;
     std::unique_ptr<ChildProcess> m_avahi;

@@ -53,6 +53,9 @@ AvahiStringList* txtList(const QMap<QString, QByteArray>& txt)
     return list;
 }
 
+// Names tried before publishing gives up: the asked one, then "Name #2", "Name #3"...
+constexpr int kMaxNameAttempts = 20;
+
 struct PublishContext {
     Shared backend;
     NetService service;
@@ -63,7 +66,14 @@ struct PublishContext {
     int attempts = 0;
 };
 
-void addService(PublishContext* ctx);
+int addService(PublishContext* ctx);
+
+void takeAlternativeName(PublishContext* ctx)
+{
+    char* alternative = avahi_alternative_service_name(ctx->service.name.toUtf8().constData());
+    ctx->service.name = QString::fromUtf8(alternative);
+    avahi_free(alternative);
+}
 
 void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata)
 {
@@ -75,26 +85,36 @@ void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* use
                 if (*alive)
                     cb(s);
             });
-    } else if (state == AVAHI_ENTRY_GROUP_COLLISION && ctx->attempts < 20) {
-        char* alternative = avahi_alternative_service_name(ctx->service.name.toUtf8().constData());
-        ctx->service.name = QString::fromUtf8(alternative);
-        avahi_free(alternative);
+    } else if (state == AVAHI_ENTRY_GROUP_COLLISION && ctx->attempts < kMaxNameAttempts) {
+        // Another host on the network holds the name.
+        takeAlternativeName(ctx);
         avahi_entry_group_reset(group);
-        addService(ctx);
+        if (const int error = addService(ctx); error < 0)
+            qWarning("Bonjour: cannot publish %s: %s", qPrintable(ctx->service.name), avahi_strerror(error));
     }
 }
 
-void addService(PublishContext* ctx)
+// Adds the service and commits it. A name another client of this machine's daemon already holds
+// (another copy run by another account publishes under the same computer name) is refused at
+// once rather than through the group's state: the next alternative name is tried then.
+int addService(PublishContext* ctx)
 {
-    ++ctx->attempts;
-    AvahiStringList* txt = txtList(ctx->service.txt);
+    const QByteArray type = NetService::normalizedType(ctx->service.type).toUtf8();
     const QByteArray domain = ctx->service.domain.toUtf8();
-    avahi_entry_group_add_service_strlst(ctx->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                         ctx->service.name.toUtf8().constData(),
-                                         NetService::normalizedType(ctx->service.type).toUtf8().constData(),
-                                         domainOrNull(domain), nullptr, ctx->service.port, txt);
+    AvahiStringList* txt = txtList(ctx->service.txt);
+    int error = AVAHI_OK;
+    for (;;) {
+        ++ctx->attempts;
+        error = avahi_entry_group_add_service_strlst(ctx->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                     AvahiPublishFlags(0), ctx->service.name.toUtf8().constData(),
+                                                     type.constData(), domainOrNull(domain), nullptr,
+                                                     ctx->service.port, txt);
+        if (error != AVAHI_ERR_COLLISION || ctx->attempts >= kMaxNameAttempts)
+            break;
+        takeAlternativeName(ctx);
+    }
     avahi_string_list_free(txt);
-    avahi_entry_group_commit(ctx->group);
+    return error < 0 ? error : avahi_entry_group_commit(ctx->group);
 }
 
 class AvahiPublication : public ServiceHandle {
@@ -258,7 +278,12 @@ Result<std::unique_ptr<ServiceHandle>> AvahiServiceBackend::publish(const NetSer
     ctx->group = avahi_entry_group_new(d->client, groupCallback, ctx.get());
     if (!ctx->group)
         return std::unexpected(avahiError(d, QStringLiteral("Cannot publish %1").arg(service.name)));
-    addService(ctx.get());
+    if (const int error = addService(ctx.get()); error < 0) {
+        avahi_entry_group_free(ctx->group);
+        return std::unexpected(Error{QStringLiteral("Bonjour"), error,
+                                     QStringLiteral("Cannot publish %1: %2")
+                                         .arg(service.name, QString::fromUtf8(avahi_strerror(error)))});
+    }
     return std::make_unique<AvahiPublication>(std::move(ctx));
 }
 

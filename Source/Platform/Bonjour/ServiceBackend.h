@@ -1,6 +1,7 @@
 // Publishing, browsing and resolving services, with two backends behind one interface:
 // - the Avahi client, used when an avahi-daemon answers (real local networks);
-// - a same-host directory of service records, used when Avahi is absent and in every test:
+// - a same-host directory of service records, used when Avahi is absent and in the tests (but
+//   those that start an avahi-daemon of their own):
 //   each published service is a small file whose owner holds a lock on it while alive, so a
 //   record left by a crashed owner is seen as gone.
 //

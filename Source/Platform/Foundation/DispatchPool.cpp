@@ -35,8 +35,6 @@ constexpr auto StarvationInterval = 40ms;
 // Threads the pool never exceeds; beyond this a starving program is stuck by design error, and
 // queued tasks wait for a worker to return.
 constexpr int MaxWorkers = 192;
-// A worker above the core count that finds nothing to do for this long leaves.
-constexpr auto IdleRetirement = 15s;
 // How long process exit waits for running tasks before leaving them to the system.
 constexpr auto ShutdownGrace = 1s;
 
@@ -142,8 +140,14 @@ void DispatchPool::State::workerLoop(std::list<Worker>::iterator self)
             break;
         if (queuedCount == 0) {
             ++idle;
-            const bool woke = workAvailable.wait_for(lock, IdleRetirement,
-                                                     [&] { return stopping || queuedCount > 0; });
+            const auto hasWork = [&] { return stopping || queuedCount > 0; };
+            bool woke = true;
+            // Only a worker above the core count has a reason to wake without work (to retire);
+            // the others sleep until there is work, so an idle program's pool does not wake.
+            if (workers > coreWorkers)
+                woke = workAvailable.wait_for(lock, IdleRetirement, hasWork);
+            else
+                workAvailable.wait(lock, hasWork);
             --idle;
             if (!woke && workers > coreWorkers)
                 break;

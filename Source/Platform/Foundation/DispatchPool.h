@@ -23,12 +23,16 @@
 
 #include "Platform/Foundation/DispatchQueue.h"
 
+#include <chrono>
 #include <functional>
 
 namespace platform::detail {
 
 // What idle workers are called; a serial queue names its worker after itself while it runs.
 inline constexpr const char* PoolThreadName = "folivo.pool";
+// A worker above the core count that finds nothing to do for this long leaves; the others wait
+// for work without a limit.
+inline constexpr std::chrono::seconds IdleRetirement{15};
 
 class DispatchPool {
 public:

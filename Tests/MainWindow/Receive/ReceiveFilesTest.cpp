@@ -371,11 +371,17 @@ TEST_F(ReceiveFilesTest, ConcurrentUploadsHoldTheirRoomAgainstTheMargin)
     EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(libraryPath), 0);
 }
 
-// Quit while a received folder is unpacked: the unpack stops, the quit waits for it, nothing
-// of it stays in the library, its sender hears that it failed, and no upload is taken after.
+// Quit while a received folder is unpacked and another upload is still arriving: the unpack
+// stops, the arriving upload ends, the quit waits for both, nothing of them stays in the
+// library, the folder's sender hears that it failed, and no upload is taken after.
 TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
 {
     start(ReceiveFiles::engineStore(engine.get()));
+    auto [arriving, accepted] = announce(info(QStringLiteral("Arriving"), QStringLiteral("pdf"), 1024));
+    ASSERT_EQ(accepted, std::optional<qint64>(TWWire::kUploadAccepted));
+    arriving->send(TWWire::u32(1024));
+    ASSERT_EQ(arriving->recv(1), QByteArray(1, TWWire::kAck));
+    arriving->send(QByteArray(100, 'a')); // and then nothing more, for now
     // Many small entries: unpacking them takes a while on any machine.
     const QString payload = writeFile(QStringLiteral("page.txt"), QByteArray(512, 'p'));
     const QString zip = temp.filePath(QStringLiteral("Many.zip"));
@@ -404,6 +410,7 @@ TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
         return false;
     };
     ASSERT_TRUE(testsupport::spinUntil(unpacking, 60000));
+    EXPECT_EQ(receive->uploadsInProgress(), 2);
     EXPECT_TRUE(receive->finishReceivesForQuit());
     // Nothing runs any more: what the receive staged is gone, and nothing was stored.
     EXPECT_EQ(receive->uploadsInProgress(), 0);
@@ -412,6 +419,7 @@ TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
     EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Many")));
     ASSERT_TRUE(testsupport::spinUntil([&] { return done; }));
     EXPECT_NE(error, QString());
+    EXPECT_TRUE(arriving->closedOrReset());
 
     const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
     EXPECT_NE(send(info(QStringLiteral("Late"), QStringLiteral("pdf"), 14), doc), QString());

@@ -38,9 +38,9 @@ void UserNotifications::deliver(const QDBusConnection& bus, const QString& title
             return;
         }
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
-        // The server plays its default sound for a notice that names no sound and does not
-        // ask for silence.
-        const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("transfer.complete")}};
+        // The sound theme's sound for something that arrived, where the server plays sounds.
+        const QVariantMap hints{{QStringLiteral("category"), QStringLiteral("transfer.complete")},
+                                {QStringLiteral("sound-name"), QStringLiteral("message-new-instant")}};
         call << QCoreApplication::applicationName() << uint(0) << QString() << title << text << QStringList()
              << hints << kServerDefaultTimeout;
         auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(call, kAnswerWaitMs), qApp);

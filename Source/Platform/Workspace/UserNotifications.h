@@ -18,7 +18,7 @@ public:
     static inline const QString kService = QStringLiteral("org.freedesktop.Notifications");
     static inline const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 
-    // Delivers a notice with title and text and the desktop's default sound, on bus (the
+    // Delivers a notice with title and text and the sound of a new message, on bus (the
     // session bus by default). done, when given, learns on the main thread whether the service
     // took it.
     static void deliver(const QString& title, const QString& text, std::function<void(bool delivered)> done = {});

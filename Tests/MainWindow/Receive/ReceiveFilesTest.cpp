@@ -5,6 +5,7 @@
 #include "Store/DBTag.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Support/PrivateSessionBus.h"
 #include "Support/TestSupport.h"
 #include "Utilities/KPZipArchive.h"
 #include "Utilities/KPZipFile.h"
@@ -16,14 +17,10 @@
 #include "TWService/Peer/RawPeer.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -429,67 +426,13 @@ TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
 
 // ---- the user notice
 
-// A private session bus (no service can be started on it) and a stand-in for the desktop's
-// notification service that records what it is told.
-class FakeNotifications : public QDBusVirtualObject {
-public:
-    QStringList received; // "app|summary|body"
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.member() != QLatin1String("Notify"))
-            return false;
-        const QVariantList a = message.arguments();
-        received << QStringLiteral("%1|%2|%3").arg(a.value(0).toString(), a.value(3).toString(), a.value(4).toString());
-        connection.send(message.createReply(QVariant::fromValue(uint(received.size()))));
-        return true;
-    }
-};
-
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        const QString folder = testsupport::makeTempDir(QStringLiteral("bus"));
-        socket = folder + QStringLiteral("/socket");
-        address = QStringLiteral("unix:path=%1").arg(socket);
-        testsupport::writeFile(folder + QStringLiteral("/bus.conf"),
-                               QStringLiteral("<busconfig><type>session</type><listen>%1</listen><auth>EXTERNAL</auth>"
-                                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                                   .arg(address)
-                                   .toUtf8());
-        daemon = std::make_unique<testsupport::ChildProcess>(
-            QStringList{QStringLiteral("--config-file=%1/bus.conf").arg(folder), QStringLiteral("--nofork")},
-            QHash<QString, QString>{}, QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")));
-    }
-    ~PrivateBus()
-    {
-        for (const QString& name : names)
-            QDBusConnection::disconnectFromBus(name);
-    }
-    // A new connection to the bus, once the daemon listens.
-    QDBusConnection connect(const QString& name)
-    {
-        EXPECT_TRUE(testsupport::spinUntil([&] { return QFileInfo::exists(socket); }));
-        names << name;
-        return QDBusConnection::connectToBus(address, name);
-    }
-
-    QString socket;
-    QString address;
-    std::unique_ptr<testsupport::ChildProcess> daemon;
-    QStringList names;
-};
-
 TEST_F(ReceiveFilesTest, EachStoredDocumentIsAnnouncedByTheDesktopsNotificationService)
 {
-    PrivateBus bus;
+    testsupport::PrivateSessionBus bus;
     QDBusConnection service = bus.connect(QStringLiteral("notifier"));
     ASSERT_TRUE(service.isConnected());
-    FakeNotifications notifier;
-    ASSERT_TRUE(service.registerVirtualObject(platform::UserNotifications::kPath, &notifier));
-    ASSERT_TRUE(service.registerService(platform::UserNotifications::kService));
+    testsupport::FakeNotificationService notifier;
+    ASSERT_TRUE(notifier.serveOn(service));
     QDBusConnection program = bus.connect(QStringLiteral("program"));
 
     ReceiveFiles::Hooks hooks;

@@ -246,7 +246,18 @@ int main(int argc, char** argv)
         }
         mainWindow->parts().importFlow.askQuitWhileImporting(std::move(answer));
     };
-    services.finishImports = [&mainWindow] {
+    // The peer exchange, made once the library is open; it stops before the delegate it asks
+    // for answers goes, and before the discovery backend it publishes through.
+    std::unique_ptr<TWPeerExchange> peerExchange;
+    // Uploads from peers become documents under the Received node; it outlives the exchange.
+    std::shared_ptr<ReceiveFiles> receiveFiles;
+    services.finishImports = [&mainWindow, &peerExchange, &receiveFiles] {
+        // No peer may start an upload now, and a received folder still being unpacked stops:
+        // nothing may write into the library once its stores close, or run once main returns.
+        if (peerExchange)
+            peerExchange->stop();
+        if (receiveFiles)
+            (void)receiveFiles->finishReceivesForQuit();
         if (mainWindow)
             (void)mainWindow->parts().importFlow.finishImportsForQuit();
     };
@@ -262,11 +273,6 @@ int main(int argc, char** argv)
     // close with the quit check itself.
     services.quitEventLoop = [] { QCoreApplication::exit(0); };
     std::function<AppDelegate*()> appDelegate;
-    // The peer exchange, made once the library is open; it stops before the delegate it asks
-    // for answers goes, and before the discovery backend it publishes through.
-    std::unique_ptr<TWPeerExchange> peerExchange;
-    // Uploads from peers become documents under the Received node; it outlives the exchange.
-    std::shared_ptr<ReceiveFiles> receiveFiles;
     services.startPeerExchange = [&peerExchange, &appDelegate, &receiveFiles, &mainWindow] {
         AppDelegate* d = appDelegate();
         TWPeerExchange::Hooks hooks;

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QRandomGenerator>
+#include <QTextBoundaryFinder>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -62,6 +63,27 @@ std::pair<QString, QString> splitExtension(const QString& name)
     return {name.left(dot), name.mid(dot + 1)};
 }
 
+// The longest a name may be on the file systems a library lives on, in bytes of UTF-8.
+constexpr qsizetype kMaxNameBytes = 255;
+
+// stem followed by suffix, the stem cut at its end (between whole characters, as a reader sees
+// them) so that the name still fits kMaxNameBytes: a name that fits on its own must still find
+// a free name once a suffix is added.
+QString fittedName(const QString& stem, const QString& suffix)
+{
+    const qsizetype room = kMaxNameBytes - suffix.toUtf8().size();
+    if (stem.toUtf8().size() <= room)
+        return stem + suffix;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, stem);
+    qsizetype cut = 0;
+    for (qsizetype next = characters.toNextBoundary(); next > 0; next = characters.toNextBoundary()) {
+        if (QStringView(stem).left(next).toUtf8().size() > room)
+            break;
+        cut = next;
+    }
+    return stem.left(cut) + suffix;
+}
+
 // Candidate n for name: n = 0 is the name itself, then "base_n.ext"; the full stop is always
 // written, so "report" continues as "report_1.".
 QString candidateName(const QString& name, int n)
@@ -69,7 +91,7 @@ QString candidateName(const QString& name, int n)
     if (n == 0)
         return name;
     const auto [base, ext] = splitExtension(name);
-    return QStringLiteral("%1_%2.%3").arg(base).arg(n).arg(ext);
+    return fittedName(base, QStringLiteral("_%1.%2").arg(n).arg(ext));
 }
 
 QString lastComponent(const QString& path)
@@ -87,6 +109,8 @@ QString withSlash(const QString& folder)
 
 const QString kStagingPrefix = QStringLiteral(".folivo-");
 const QString kStagingSuffix = QStringLiteral(".part");
+// The peer exchange stages each upload in "<library>/.folivo-receive-<UUID>".
+const QString kReceiveStagingPrefix = QStringLiteral(".folivo-receive-");
 const QString kDocumentsName = QStringLiteral("Documents");
 const QString kThumbnailName = QStringLiteral("Thumbnail");
 
@@ -449,6 +473,18 @@ QStringList KPLibraryFileManager::removeStagedItems(const QString& libraryFolder
             removed << path.mid(library.size());
         }
     }
+    // What a receive from a peer was writing when the program ended: the received file and
+    // the folder unpacked from it, in a folder of their own at the library's top.
+    const QDir top(library);
+    for (const QString& name : top.entryList({kReceiveStagingPrefix + QLatin1Char('*')},
+                                             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString path = top.filePath(name);
+        if (auto gone = FileManager::removeItem(path); !gone) {
+            KPLogLogDomainMessage(kLogDomain, 0, gone.error().toString());
+            continue;
+        }
+        removed << path.mid(library.size());
+    }
     return removed;
 }
 
@@ -460,7 +496,7 @@ Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
     if (auto ok = prepareFolders(); !ok && !FileManager::fileExists(m_dayFolder))
         return explained(ok.error(), what);
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
-        const QString candidate = n == 0 ? m_dayFolder + name : QStringLiteral("%1%2_%3").arg(m_dayFolder, name).arg(n);
+        const QString candidate = m_dayFolder + (n == 0 ? name : fittedName(name, QStringLiteral("_%1").arg(n)));
         auto made = FileManager::createDirectory(candidate, false);
         if (made)
             return removeAbsolutePath(candidate) + QLatin1Char('/');

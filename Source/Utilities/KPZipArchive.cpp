@@ -40,7 +40,14 @@ QString KPZipArchive::extractOpened(KPZipFile& zip, const QString& archive, cons
 
 QString KPZipArchive::unZipWithFilePath(const QString& archive, const QString& unZipName)
 {
+    return unZipWithFilePath(archive, unZipName, UnzipControl{});
+}
+
+QString KPZipArchive::unZipWithFilePath(const QString& archive, const QString& unZipName, const UnzipControl& control)
+{
     KPZipFile zip;
+    zip.setStopFlag(control.stop);
+    zip.setWrittenObserver(control.written);
     if (!zip.UnzipOpenFile(archive))
         return {};
     return extractOpened(zip, archive, unZipName);

@@ -19,6 +19,13 @@ public:
     // Synchronous: the result path "<archive>_F/<name>", or empty when the archive could not be
     // opened or was not extracted completely (a result folder the run made is then removed).
     static QString unZipWithFilePath(const QString& archive, const QString& unZipName);
+    // The same, stopped (empty result) once *stop holds true, with written told the byte count
+    // of each piece as it is written.
+    struct UnzipControl {
+        std::shared_ptr<const std::atomic<bool>> stop;
+        std::function<void(qint64 bytes)> written;
+    };
+    static QString unZipWithFilePath(const QString& archive, const QString& unZipName, const UnzipControl& control);
 
     // Prepared runs; start() runs them once on the default-priority global queue, and the
     // completion runs there too, not on the main thread.
@@ -27,7 +34,7 @@ public:
     static std::shared_ptr<KPZipArchive> initWithUnZipPath(const QString& archive, const QString& fileName,
                                                            UnzipCompletion completion);
     void start();
-    // Stops a zip run between two files; an unzip run is not affected.
+    // Stops a zip run between two files, an unzip run between two pieces of an entry.
     void stop();
 
     // "<archive>_F"

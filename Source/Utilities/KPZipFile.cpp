@@ -475,6 +475,10 @@ bool KPZipFile::UnzipFileTo(const QString& folder, bool overWrite)
         }
         if (isFolder)
             continue;
+        if (stopped()) {
+            OutputErrorMessage(QStringLiteral("The extraction was stopped"));
+            return false;
+        }
         const QString target = root + QLatin1Char('/') + item.parts.join(QLatin1Char('/'));
         struct stat st = {};
         const bool exists = ::lstat(encoded(target).constData(), &st) == 0;
@@ -646,13 +650,19 @@ bool KPZipFile::copyEntryData(const PlannedEntry& item, int fd, const QString& t
             return fail(QStringLiteral("Damaged entry (it inflates past its declared size): %1").arg(target));
         crc = crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size));
         produced += static_cast<quint64>(size);
-        return writeAll(fd, data, size) || fail(QStringLiteral("Failed to write %1").arg(target));
+        if (!writeAll(fd, data, size))
+            return fail(QStringLiteral("Failed to write %1").arg(target));
+        if (m_writtenObserver && size > 0)
+            m_writtenObserver(size);
+        return true;
     };
 
     QByteArray in(kChunkSize, Qt::Uninitialized);
     QByteArray out(kChunkSize * 4, Qt::Uninitialized);
     bool ended = false;
     while (remaining > 0 && !ended) {
+        if (stopped())
+            return fail(QStringLiteral("The extraction was stopped"));
         const qint64 n = archive.read(in.data(), static_cast<qint64>(std::min<quint64>(remaining, in.size())));
         if (n <= 0)
             return fail(QStringLiteral("Failed to reading zip file"));

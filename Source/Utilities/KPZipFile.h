@@ -59,7 +59,13 @@ public:
     bool UnzipFileTo(const QString& folder, bool overWrite);
     bool UnzipCloseFile();
 
+    // Stops a zip run between two files and an extraction between two pieces of an entry (the
+    // extraction then fails).
     void cancel() { m_cancel = true; }
+    // The extraction also stops once *stop holds true; set before UnzipFileTo.
+    void setStopFlag(std::shared_ptr<const std::atomic<bool>> stop) { m_stop = std::move(stop); }
+    // Told the byte count of each piece the extraction writes; set before UnzipFileTo.
+    void setWrittenObserver(std::function<void(qint64 bytes)> written) { m_writtenObserver = std::move(written); }
 
     // 1 January 1980, 00:00, local time: the origin of the entries' date field.
     static QDateTime Date1980();
@@ -90,4 +96,7 @@ private:
     QByteArray m_password;
     KPZipFileDelegate m_delegate;
     std::atomic<bool> m_cancel{false};
+    std::shared_ptr<const std::atomic<bool>> m_stop;
+    std::function<void(qint64 bytes)> m_writtenObserver;
+    bool stopped() const { return m_cancel || (m_stop && m_stop->load()); }
 };

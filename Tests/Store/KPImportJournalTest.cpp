@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace storeengine;
 
@@ -100,4 +101,31 @@ TEST_F(StoreEngineTest, AForgottenJournalOrATornLastLineRemovesNothing)
     open();
     EXPECT_TRUE(QFileInfo::exists(library + *a));
     EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/.folivo-import-00000000000000ff.journal")));
+}
+
+// A receive from a peer killed half-way leaves its staging folder (the received file and the
+// folder unpacked from it) at the library's top: the next opening removes it, through a link
+// only the link, and nothing that merely looks alike.
+TEST_F(StoreEngineTest, OpeningRemovesTheStagingOfAKilledReceive)
+{
+    open();
+    const QString staging = library + QStringLiteral("/.folivo-receive-0F6C2E3A-55B1-4C8E-9D0A-1B2C3D4E5F60");
+    testsupport::writeFile(staging + QStringLiteral("/8A1B"), "half an archive");
+    testsupport::writeFile(staging + QStringLiteral("/8A1B_F/Album/page.txt"), "unpacked");
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    testsupport::writeFile(outside + QStringLiteral("/mine.txt"), "the user's own");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                        QFile::encodeName(library + QStringLiteral("/.folivo-receive-link")).constData()),
+              0);
+    testsupport::writeFile(library + QStringLiteral("/.folivo-received-notes.txt"), "not a staging folder");
+    testsupport::writeFile(library + QStringLiteral("/Documents/.folivo-receive-inner/x"), "not at the top");
+    ASSERT_TRUE(engine->close());
+
+    open(); // the next run
+
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_FALSE(QFileInfo(library + QStringLiteral("/.folivo-receive-link")).isSymLink());
+    EXPECT_EQ(testsupport::readFile(outside + QStringLiteral("/mine.txt")), "the user's own");
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/.folivo-received-notes.txt")));
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Documents/.folivo-receive-inner/x")));
 }

@@ -401,3 +401,40 @@ TEST(KPLibraryFileManager, FoldersAndRenamesRefuseToReplace)
     EXPECT_EQ(testsupport::readFile(day + QStringLiteral("b.pdf")), QByteArray("b"));
     EXPECT_FALSE(lib.manager.renameNameByFile(day + QStringLiteral("a.pdf"), QStringLiteral("../c.pdf")));
 }
+
+// A name that fits on its own must still find a free name once a number is added: the stem
+// gives up whole characters at its end, counted in bytes, never half of one.
+TEST(KPLibraryFileManager, ANameAtTheLengthLimitStillTakesTheNextFreeName)
+{
+    Library lib;
+    // 125 two-byte letters and ".pdf": 254 bytes, one short of the limit.
+    const QString longName = QString(125, QChar(0x00FC)) + QStringLiteral(".pdf");
+    ASSERT_EQ(longName.toUtf8().size(), 254);
+    const QString a = source(longName, "first");
+    ASSERT_EQ(lib.manager.addFile(a).value_or(QString()), kDay + longName);
+    const auto second = lib.manager.addFile(a);
+    ASSERT_TRUE(second) << qPrintable(second.error().toString());
+    EXPECT_EQ(*second, kDay + QString(124, QChar(0x00FC)) + QStringLiteral("_1.pdf"));
+    const auto moved = lib.manager.moveFile(source(longName, "moved"));
+    ASSERT_TRUE(moved) << qPrintable(moved.error().toString());
+    EXPECT_EQ(*moved, kDay + QString(124, QChar(0x00FC)) + QStringLiteral("_2.pdf"));
+
+    // A character made of a letter and its accent goes whole, and so does one outside the
+    // basic plane (a surrogate pair).
+    const QString accented = QString(248, QLatin1Char('a')) + QStringLiteral("e\u0301.txt");
+    ASSERT_EQ(accented.toUtf8().size(), 255);
+    const QString b = source(accented, "b");
+    ASSERT_TRUE(lib.manager.addFile(b));
+    EXPECT_EQ(lib.manager.addFile(b).value_or(QString()), kDay + QString(248, QLatin1Char('a')) + QStringLiteral("_1.txt"));
+    const QString emoji = QString(247, QLatin1Char('b')) + QString::fromUcs4(U"\U0001F600") + QStringLiteral(".md");
+    ASSERT_EQ(emoji.toUtf8().size(), 254);
+    const QString c = source(emoji, "c");
+    ASSERT_TRUE(lib.manager.addFile(c));
+    EXPECT_EQ(lib.manager.addFile(c).value_or(QString()), kDay + QString(247, QLatin1Char('b')) + QStringLiteral("_1.md"));
+
+    // Folders made by name, too.
+    const QString folderName = QString(255, QLatin1Char('f'));
+    ASSERT_TRUE(lib.manager.addFolderByName(folderName));
+    EXPECT_EQ(lib.manager.addFolderByName(folderName).value_or(QString()),
+              kDay + QString(253, QLatin1Char('f')) + QStringLiteral("_1/"));
+}

@@ -175,7 +175,7 @@ void UserSession::skipWelcome()
 
 QHash<QString, QString> UserSession::programEnvironment() const
 {
-    return {{QStringLiteral("HOME"), m_home},
+    QHash<QString, QString> environment{{QStringLiteral("HOME"), m_home},
             {QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share")},
             {QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config")},
             {QStringLiteral("XDG_CACHE_HOME"), m_home + QStringLiteral("/.cache")},
@@ -185,6 +185,8 @@ QHash<QString, QString> UserSession::programEnvironment() const
             {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
             // The program's own log capture keeps its standard error for the case's folder.
             {QStringLiteral("FOLIVO_LOG_NO_CAPTURE"), QStringLiteral("1")}};
+    environment.insert(m_variables);
+    return environment;
 }
 
 bool UserSession::startProgram(const QStringList& files)

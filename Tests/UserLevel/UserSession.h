@@ -62,6 +62,8 @@ public:
     // Another copy started as a user starts it; its exit code, or -1 when it did not end in time.
     int runSecondCopy(const QStringList& files);
     QHash<QString, QString> programEnvironment() const;
+    // A variable added to the environment of the program's next starts.
+    void setProgramVariable(const QString& name, const QString& value) { m_variables.insert(name, value); }
 
     // ---- windows ----
     // Visible windows whose whole name is name.
@@ -123,6 +125,7 @@ private:
     QString m_home;
     QString m_output;
     QString m_display;
+    QHash<QString, QString> m_variables;
     int m_shots = 0;
     int m_runs = 0;
     int m_windowsBeforeMenu = 0;

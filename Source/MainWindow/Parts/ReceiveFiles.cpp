@@ -3,7 +3,10 @@
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/ContentSwitch.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FreeSpaceLedger.h"
+#include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Workspace/UserNotifications.h"
 #include "SideBar/KPSideBarOutlineView.h"
 #include "SideBar/SideBarDataSource.h"
 #include "SideBar/SideBarNotifications.h"
@@ -21,22 +24,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 namespace {
-
-// Honest deflate never expands more than about 1032 to 1: an archive claiming more lies about
-// its sizes, which is how zip bombs look.
-constexpr quint64 kMaxZipRatio = 1100;
 
 void logReceive(const QString& message)
 {
     KPLogLogDomainMessage(QStringLiteral("Receive"), 0, message);
 }
 
-// Whether the archive may be unpacked beside itself: few enough entries, sizes an honest
-// archive could have, and room left on the disk afterwards.
-platform::Result<void> checkArchive(const QString& archivePath, qint64 margin)
+// Whether the archive may be unpacked beside itself: few enough entries, no more bytes than a
+// received folder may hold nor than its size makes believable, and room on the disk for them
+// beside what other receives still write. The answer holds that room.
+platform::Result<platform::FreeSpaceLedger::Reservation> checkArchive(const QString& archivePath, qint64 margin)
 {
     QFile file(archivePath);
     if (!file.open(QIODevice::ReadOnly))
@@ -54,15 +53,18 @@ platform::Result<void> checkArchive(const QString& archivePath, qint64 margin)
             ? std::numeric_limits<quint64>::max()
             : total + entry.uncompressedSize;
     const quint64 packed = std::max<quint64>(quint64(file.size()), 1);
-    if (total / packed > kMaxZipRatio)
+    const quint64 limit = quint64(std::max<qint64>(ReceiveFiles::maxUnpackedBytes.load(), 0));
+    if (total > limit || total / packed > ReceiveFiles::kMaxZipRatio)
         return std::unexpected(platform::Error{QStringLiteral("Receive"), 3,
                                                QStringLiteral("the archive claims %1 bytes from %2").arg(total).arg(packed)});
-    const QStorageInfo storage(QFileInfo(archivePath).absolutePath());
-    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
-    if (available < 0 || total > quint64(std::max<qint64>(available - margin, 0)))
+    // Each file also takes up to a block beyond its bytes.
+    constexpr qint64 kBlock = 4096;
+    const qint64 needed = qint64(total) + qint64(entries.size()) * kBlock;
+    auto room = platform::FreeSpaceLedger::shared().reserve(QFileInfo(archivePath).absolutePath(), needed, margin);
+    if (!room)
         return std::unexpected(platform::Error{QStringLiteral("Receive"), 4,
                                                QStringLiteral("no room for the archive's %1 bytes").arg(total)});
-    return {};
+    return room;
 }
 
 } // namespace
@@ -141,17 +143,48 @@ ReceiveFiles::Hooks ReceiveFiles::windowHooks(std::function<Window()> parts)
             window.content->onSideBarNodeChange(sideBar->receiveNode());
         logReceive(QStringLiteral("Received new files from %1: %2").arg(from, name));
     };
+    hooks.notice = [](const QString& title, const QString& text) { platform::UserNotifications::deliver(title, text); };
     return hooks;
+}
+
+QString ReceiveFiles::noticeTitle(const QString& from)
+{
+    return platform::localizedString(QStringLiteral("Received new files from %@")).replace(QStringLiteral("%@"), from);
 }
 
 void ReceiveFiles::addClientWithSocketReader(const std::shared_ptr<TWSocketFileUpload>& reader)
 {
     {
         std::lock_guard lock(m_mutex);
+        // A reader without a delegate refuses its upload.
+        if (m_quitting)
+            return;
         m_dataReceiveClients.removeIf([](const std::weak_ptr<TWSocketFileUpload>& r) { return r.expired(); });
         m_dataReceiveClients.append(reader);
     }
     reader->setDelegate(weak_from_this());
+}
+
+bool ReceiveFiles::finishReceivesForQuit(std::chrono::milliseconds bound)
+{
+    QList<std::shared_ptr<TWSocketFileUpload>> arriving;
+    {
+        std::lock_guard lock(m_mutex);
+        m_quitting = true;
+        m_stop->store(true);
+        for (const auto& weak : std::as_const(m_dataReceiveClients)) {
+            if (auto reader = weak.lock())
+                arriving.append(reader);
+        }
+    }
+    // Their readers end them as failed, which removes what they staged.
+    for (const auto& reader : std::as_const(arriving))
+        reader->socket()->disconnect();
+    std::unique_lock lock(m_mutex);
+    const bool ended = m_ended.wait_for(lock, bound, [this] { return m_begun == 0; });
+    if (!ended)
+        logReceive(QStringLiteral("Quit: %1 uploads had not ended").arg(m_begun));
+    return ended;
 }
 
 int ReceiveFiles::uploadsInProgress() const
@@ -160,12 +193,17 @@ int ReceiveFiles::uploadsInProgress() const
     return m_begun;
 }
 
-void ReceiveFiles::onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>&)
+void ReceiveFiles::onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>& reader)
 {
+    bool quitting = false;
     {
         std::lock_guard lock(m_mutex);
         ++m_begun;
+        quitting = m_quitting;
     }
+    // One that began as the quit came: it ends now, as those arriving did.
+    if (quitting)
+        reader->socket()->disconnect();
     std::weak_ptr<ReceiveFiles> weak = weak_from_this();
     platform::Dispatch::main([weak] {
         if (auto self = weak.lock(); self && self->m_hooks.setBusy)
@@ -189,6 +227,7 @@ void ReceiveFiles::uploadEnded()
         std::lock_guard lock(m_mutex);
         m_begun = std::max(m_begun - 1, 0);
     }
+    m_ended.notify_all();
     std::weak_ptr<ReceiveFiles> weak = weak_from_this();
     platform::Dispatch::main([weak] {
         auto self = weak.lock();
@@ -210,8 +249,13 @@ bool ReceiveFiles::onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload
     if (kept) {
         std::weak_ptr<ReceiveFiles> weak = weak_from_this();
         platform::Dispatch::main([weak, newTags, info] {
-            if (auto self = weak.lock(); self && self->m_hooks.received)
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (self->m_hooks.received)
                 self->m_hooks.received(newTags, info.from, info.name);
+            if (self->m_hooks.notice)
+                self->m_hooks.notice(noticeTitle(info.from), info.name);
         });
     }
     uploadEnded();
@@ -231,14 +275,20 @@ bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QS
     const QString folder = QFileInfo(path).absolutePath();
     const QString fileName = info.fileName();
     QString item;
+    if (m_stop->load())
+        return false;
     if (info.isFolder.value_or(false)) {
-        if (auto ok = checkArchive(path, freeSpaceMargin); !ok) {
-            logReceive(QStringLiteral("A received folder was refused: %1").arg(ok.error().message));
+        auto room = checkArchive(path, freeSpaceMargin);
+        if (!room) {
+            logReceive(QStringLiteral("A received folder was refused: %1").arg(room.error().message));
             return false;
         }
-        item = KPZipArchive::unZipWithFilePath(path, fileName);
+        platform::FreeSpaceLedger::Reservation* held = &*room;
+        item = KPZipArchive::unZipWithFilePath(path, fileName,
+                                               {m_stop, [held](qint64 bytes) { held->wrote(bytes); }});
         if (item.isEmpty()) {
-            logReceive(QStringLiteral("A received folder could not be unpacked"));
+            logReceive(m_stop->load() ? QStringLiteral("A received folder was left unpacked: the program quits")
+                                      : QStringLiteral("A received folder could not be unpacked"));
             return false;
         }
     } else {
@@ -251,6 +301,9 @@ bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QS
         }
     }
 
+    // From here on the document is stored whole: a quit waits for the few steps left.
+    if (m_stop->load())
+        return false;
     KPImportJournal journal(m_library.workFolder());
     QString absolutePath;
     const auto relative = m_library.moveFile(

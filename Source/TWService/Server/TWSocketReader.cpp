@@ -4,7 +4,6 @@
 #include "TWService/Server/TWServer.h"
 
 #include <QDir>
-#include <QStorageInfo>
 #include <QUuid>
 #include <QtGlobal>
 
@@ -282,11 +281,11 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         m_socket->disconnectAfterWriting();
         return;
     }
-    // The file must fit with room to spare: a peer may not fill the library's disk.
-    const QStorageInfo storage(m_stagingRoot);
-    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
-    if (available < 0 || m_dataLength > available - freeSpaceMargin) {
-        qInfo("TWSocketFileUpload: an upload of %lld bytes does not fit (%lld free)", m_dataLength, available);
+    // The file must fit with room to spare, beside what other uploads still bring: a peer may
+    // not fill the library's disk.
+    m_room = platform::FreeSpaceLedger::shared().reserve(m_stagingRoot, m_dataLength, freeSpaceMargin);
+    if (!m_room) {
+        qInfo("TWSocketFileUpload: an upload of %lld bytes does not fit", m_dataLength);
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
         m_socket->disconnectAfterWriting();
         return;
@@ -350,6 +349,7 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
     }
     m_dataPackageReadedLength += data.size();
     m_dataReadedLength += data.size();
+    m_room.wrote(data.size());
     if (m_dataPackageReadedLength < m_dataPackageLength) {
         readNextPiece();
         return;
@@ -396,6 +396,7 @@ void TWSocketFileUpload::fail(const QString& text)
     m_ended = true;
     m_outputStream.close();
     removeStaging();
+    m_room.release();
     qInfo("TWSocketFileUpload: %s", qPrintable(text));
     // Only an upload the receive side heard begin is reported as ending.
     if (m_started) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Platform/Foundation/Error.h"
+#include "Platform/Foundation/FreeSpaceLedger.h"
 #include "TWService/Server/TWWire.h"
 #include "TWService/Socket/KPAsyncSocket.h"
 
@@ -143,6 +144,8 @@ private:
     QString m_stagingFolder;
     QString m_outputPath;
     QFile m_outputStream;
+    // Room on the staging file system for what is still to come, held against other uploads.
+    platform::FreeSpaceLedger::Reservation m_room;
     qint64 m_dataLength = 0;
     qint64 m_dataReadedLength = 0;
     qint64 m_dataPackageLength = 0;

@@ -131,7 +131,8 @@ std::optional<TWUploadFileInfo> TWUploadFileInfo::fromDictionary(const QVariantM
     info.from = cutToBytes(withoutControls(d.value(QStringLiteral("From")).toString()), 255);
 
     const QString tags = d.value(QStringLiteral("Tags")).toString();
-    for (const QString& raw : tags.split(QStringLiteral(", "))) {
+    // Joined with ", " by the sender, but written by hand too: a comma alone also parts them.
+    for (const QString& raw : tags.split(QLatin1Char(','))) {
         const QString tag = cutToBytes(withoutControls(raw).trimmed(), 255);
         if (!tag.isEmpty() && !info.tags.contains(tag))
             info.tags << tag;

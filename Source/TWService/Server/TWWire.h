@@ -69,7 +69,7 @@ struct TWUploadFileInfo {
     QString extention; // "Extention"
     qint64 size = 0;   // "Size"
     QString from;      // "From"
-    QStringList tags;  // "Tags", split at ", "
+    QStringList tags;  // "Tags", split at ",", each trimmed
     std::optional<bool> isFolder; // "IsFolder"
 
     // Nullopt when there is no "Size" (the one field the exchange cannot do without). Names

@@ -5,15 +5,22 @@
 #include "Store/DBTag.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Support/PrivateSessionBus.h"
 #include "Support/TestSupport.h"
 #include "Utilities/KPZipArchive.h"
 #include "Utilities/KPZipFile.h"
 #include "TWService/Server/TWServer.h"
 #include "TWService/Service/TWPeerExchange.h"
 
+#include "Platform/Foundation/FreeSpaceLedger.h"
+#include "Platform/Workspace/UserNotifications.h"
+#include "TWService/Peer/RawPeer.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -50,6 +57,7 @@ protected:
             server->stopServer();
         receive.reset();
         engine.reset();
+        platform::FreeSpaceLedger::shared().setFreeBytesSource({});
     }
     void start(ReceiveFiles::Store store)
     {
@@ -108,6 +116,29 @@ protected:
     {
         return {{QStringLiteral("Name"), name}, {QStringLiteral("Extention"), ext}, {QStringLiteral("Size"), size},
                 {QStringLiteral("From"), QStringLiteral("alice")}};
+    }
+    // The folder zipped as the sending copy zips it, with its upload record.
+    QString zipFolder(const QString& folder, QVariantMap* record)
+    {
+        const QString zip = folder + QStringLiteral(".zip");
+        EXPECT_TRUE(KPZipArchive::zipWithFilePath(folder, zip));
+        *record = info(QFileInfo(folder).fileName(), QString(), QFileInfo(zip).size());
+        (*record)[QStringLiteral("IsFolder")] = true;
+        return zip;
+    }
+    // A raw peer that has said it uploads, sent its record and read the answer to it.
+    std::pair<std::unique_ptr<RawPeer>, std::optional<qint64>> announce(const QVariantMap& record)
+    {
+        auto peer = std::make_unique<RawPeer>(server->serverPort());
+        peer->send(TWWire::u32(TWRequestTypeFileUpload));
+        EXPECT_EQ(peer->word(), std::optional<quint32>(TWConnectAccepted));
+        peer->send(*TWWire::frameBody(record));
+        return {std::move(peer), TWWire::readI64(peer->recv(8))};
+    }
+    // Staging folders of uploads at the library's top.
+    QStringList staging() const
+    {
+        return QDir(libraryPath).entryList({QStringLiteral(".folivo-receive-*")}, QDir::AllEntries | QDir::Hidden);
     }
 
     QTemporaryDir temp;
@@ -231,6 +262,209 @@ TEST_F(ReceiveFilesTest, AFailedSaveTakesTheCopyBackOutAndTheSenderHearsIt)
     EXPECT_EQ(leftovers(), QStringList());
     ASSERT_TRUE(testsupport::spinUntil([&] { return !busyChanges.isEmpty() && !busyChanges.last(); }));
     EXPECT_TRUE(received.isEmpty());
+}
+
+// Tags written by hand are parted at each comma, with or without the blank after it.
+TEST_F(ReceiveFilesTest, TagsArePartedAtEveryComma)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    QVariantMap record = info(QStringLiteral("Tagged"), QStringLiteral("pdf"), 14);
+    record[QStringLiteral("Tags")] = QStringLiteral("red,green, blue");
+    EXPECT_EQ(send(record, doc), QString());
+    const QList<DBFileInfo> docs = receivedDocuments();
+    ASSERT_EQ(docs.size(), 1);
+    QStringList tags;
+    for (const DBTag& t : docs.first().tags())
+        tags << t.name();
+    tags.sort();
+    EXPECT_EQ(tags, (QStringList{QStringLiteral("blue"), QStringLiteral("green"), QStringLiteral("red")}));
+}
+
+// A name that fills the file system's limit is taken twice: the second copy's name is cut to
+// make room for its number.
+TEST_F(ReceiveFilesTest, ASecondUploadOfANameAtTheLimitIsStoredUnderAShorterName)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    const QString name = QString(125, QChar(0x00E9)); // 250 bytes, 254 with ".pdf"
+    EXPECT_EQ(send(info(name, QStringLiteral("pdf"), 14), doc), QString());
+    EXPECT_EQ(send(info(name, QStringLiteral("pdf"), 14), doc), QString());
+    EXPECT_EQ(receivedDocuments().size(), 2);
+    EXPECT_TRUE(QFile::exists(library->dayFolder() + name + QStringLiteral(".pdf")));
+    EXPECT_TRUE(QFile::exists(library->dayFolder() + QString(124, QChar(0x00E9)) + QStringLiteral("_1.pdf")));
+}
+
+// A zip bomb, and an honest folder larger than a received folder may be, are refused before a
+// byte is unpacked.
+TEST_F(ReceiveFilesTest, AFolderUnpacksToABoundedSizeAndABelievableRatio)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    // 16 MiB of zeros packs at about a thousand to one, as no folder of documents does.
+    const QString bomb = temp.filePath(QStringLiteral("Bomb"));
+    ASSERT_TRUE(QDir().mkpath(bomb));
+    writeFile(QStringLiteral("Bomb/zeros.bin"), QByteArray(16 * 1024 * 1024, '\0'));
+    QVariantMap record;
+    const QString bombZip = zipFolder(bomb, &record);
+    EXPECT_NE(send(record, bombZip), QString());
+
+    // 2 MiB that barely pack, from a folder limited to 1 MiB.
+    const QString big = temp.filePath(QStringLiteral("Big"));
+    ASSERT_TRUE(QDir().mkpath(big));
+    QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    writeFile(QStringLiteral("Big/noise.bin"), noise);
+    const QString bigZip = zipFolder(big, &record);
+    const qint64 limit = ReceiveFiles::maxUnpackedBytes.load();
+    ReceiveFiles::maxUnpackedBytes = 1024 * 1024;
+    const QString refused = send(record, bigZip);
+    ReceiveFiles::maxUnpackedBytes = limit;
+    EXPECT_NE(refused, QString());
+    // Within the limit the same folder is welcome.
+    EXPECT_EQ(send(record, bigZip), QString());
+    ASSERT_EQ(receivedDocuments().size(), 1);
+    EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Bomb")));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return receive->uploadsInProgress() == 0; }));
+    EXPECT_EQ(staging(), QStringList());
+}
+
+// Uploads that each fit alone do not together eat into the margin: each holds what it may still
+// write, and so does a folder while it unpacks; what an upload held is free again once it ends.
+TEST_F(ReceiveFilesTest, ConcurrentUploadsHoldTheirRoomAgainstTheMargin)
+{
+    constexpr qint64 kMiB = 1024 * 1024;
+    const qint64 margin = std::max(TWSocketFileUpload::freeSpaceMargin, ReceiveFiles::freeSpaceMargin);
+    platform::FreeSpaceLedger::shared().setFreeBytesSource([margin](const QString&) { return margin + 3 * kMiB; });
+    start(ReceiveFiles::engineStore(engine.get()));
+
+    auto [first, firstAnswer] = announce(info(QStringLiteral("One"), QStringLiteral("pdf"), 2 * kMiB));
+    EXPECT_EQ(firstAnswer, std::optional<qint64>(TWWire::kUploadAccepted));
+    auto [second, secondAnswer] = announce(info(QStringLiteral("Two"), QStringLiteral("pdf"), 2 * kMiB));
+    EXPECT_EQ(secondAnswer, std::optional<qint64>(TWWire::kUploadRefused)) << "two uploads of 2 MiB in 3 MiB";
+    second.reset();
+
+    // A folder of 1.5 MiB packs small enough to arrive beside the first upload, but unpacks
+    // to more than the room that upload leaves.
+    ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("Text"))));
+    QByteArray lines;
+    while (lines.size() < 3 * kMiB / 2)
+        lines += "line " + QByteArray::number(lines.size()) + " of a text that packs well\n";
+    writeFile(QStringLiteral("Text/lines.txt"), lines);
+    QVariantMap record;
+    const QString zip = zipFolder(temp.filePath(QStringLiteral("Text")), &record);
+    ASSERT_LT(QFileInfo(zip).size(), kMiB / 2);
+    EXPECT_NE(send(record, zip), QString()) << "the unpack took room the first upload holds";
+
+    // The first upload ends (its peer goes away): its room is free again.
+    first.reset();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return receive->uploadsInProgress() == 0; }));
+    EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(libraryPath), 0);
+    EXPECT_EQ(send(record, zip), QString());
+    auto [third, thirdAnswer] = announce(info(QStringLiteral("Three"), QStringLiteral("pdf"), 2 * kMiB));
+    EXPECT_EQ(thirdAnswer, std::optional<qint64>(TWWire::kUploadAccepted));
+    third.reset();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return receive->uploadsInProgress() == 0; }));
+    EXPECT_EQ(receivedDocuments().size(), 1);
+    EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(libraryPath), 0);
+}
+
+// Quit while a received folder is unpacked and another upload is still arriving: the unpack
+// stops, the arriving upload ends, the quit waits for both, nothing of them stays in the
+// library, the folder's sender hears that it failed, and no upload is taken after.
+TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    auto [arriving, accepted] = announce(info(QStringLiteral("Arriving"), QStringLiteral("pdf"), 1024));
+    ASSERT_EQ(accepted, std::optional<qint64>(TWWire::kUploadAccepted));
+    arriving->send(TWWire::u32(1024));
+    ASSERT_EQ(arriving->recv(1), QByteArray(1, TWWire::kAck));
+    arriving->send(QByteArray(100, 'a')); // and then nothing more, for now
+    // Many small entries: unpacking them takes a while on any machine.
+    const QString payload = writeFile(QStringLiteral("page.txt"), QByteArray(512, 'p'));
+    const QString zip = temp.filePath(QStringLiteral("Many.zip"));
+    {
+        KPZipFile writer;
+        ASSERT_TRUE(writer.CreateZipFile2(zip));
+        for (int i = 0; i < 20000; ++i)
+            ASSERT_TRUE(writer.addFileToZip(payload, QStringLiteral("d%1/page%2.txt").arg(i / 500).arg(i)));
+        ASSERT_TRUE(writer.CloseZipFile2());
+    }
+    QVariantMap record = info(QStringLiteral("Many"), QString(), QFileInfo(zip).size());
+    record[QStringLiteral("IsFolder")] = true;
+
+    bool done = false;
+    QString error;
+    TWPeerExchange::uploadFile(QStringLiteral("127.0.0.1"), server->serverPort(), record, zip,
+                               [&](const QString& e) { error = e, done = true; });
+    // The unpack has begun once the folder beside the received archive holds a page.
+    const auto unpacking = [&] {
+        for (const QString& folder : staging()) {
+            QDirIterator it(libraryPath + QLatin1Char('/') + folder, {QStringLiteral("page*.txt")}, QDir::Files,
+                            QDirIterator::Subdirectories);
+            if (it.hasNext())
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(testsupport::spinUntil(unpacking, 60000));
+    EXPECT_EQ(receive->uploadsInProgress(), 2);
+    EXPECT_TRUE(receive->finishReceivesForQuit());
+    // Nothing runs any more: what the receive staged is gone, and nothing was stored.
+    EXPECT_EQ(receive->uploadsInProgress(), 0);
+    EXPECT_EQ(staging(), QStringList());
+    EXPECT_TRUE(receivedDocuments().isEmpty());
+    EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Many")));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return done; }));
+    EXPECT_NE(error, QString());
+    EXPECT_TRUE(arriving->closedOrReset());
+
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    EXPECT_NE(send(info(QStringLiteral("Late"), QStringLiteral("pdf"), 14), doc), QString());
+    EXPECT_TRUE(receivedDocuments().isEmpty());
+    EXPECT_EQ(staging(), QStringList());
+}
+
+// ---- the user notice
+
+TEST_F(ReceiveFilesTest, EachStoredDocumentIsAnnouncedByTheDesktopsNotificationService)
+{
+    testsupport::PrivateSessionBus bus;
+    QDBusConnection service = bus.connect(QStringLiteral("notifier"));
+    ASSERT_TRUE(service.isConnected());
+    testsupport::FakeNotificationService notifier;
+    ASSERT_TRUE(notifier.serveOn(service));
+    QDBusConnection program = bus.connect(QStringLiteral("program"));
+
+    ReceiveFiles::Hooks hooks;
+    QList<bool> delivered;
+    hooks.notice = [&](const QString& title, const QString& text) {
+        platform::UserNotifications::deliver(program, title, text, [&](bool ok) { delivered << ok; });
+    };
+    receive = std::make_shared<ReceiveFiles>(*library, ReceiveFiles::engineStore(engine.get()), std::move(hooks));
+    owner->receive = receive;
+    server = TWServer::create();
+    server->setDelegate(owner);
+    server->setUploadStagingRoot(libraryPath);
+    ASSERT_TRUE(server->startServer().has_value());
+
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    EXPECT_EQ(send(info(QStringLiteral("Report"), QStringLiteral("pdf"), 14), doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !delivered.isEmpty(); }));
+    EXPECT_EQ(delivered, QList<bool>{true});
+    EXPECT_EQ(notifier.received,
+              QStringList{QCoreApplication::applicationName() + QStringLiteral("|Received new files from alice|Report")});
+
+    // A refused upload announces nothing.
+    const QString empty = writeFile(QStringLiteral("empty.pdf"), QByteArray());
+    EXPECT_NE(send(info(QStringLiteral("Empty"), QStringLiteral("pdf"), 0), empty), QString());
+    // Without the service there is no notice, and nothing fails.
+    service.unregisterService(platform::UserNotifications::kService);
+    EXPECT_EQ(send(info(QStringLiteral("Second"), QStringLiteral("pdf"), 14), doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return delivered.size() == 2; }, 15000))
+        << delivered.size() << " " << receivedDocuments().size() << " " << notifier.received.join(';').toStdString();
+    EXPECT_EQ(delivered.last(), false);
+    EXPECT_EQ(notifier.received.size(), 1);
+    EXPECT_EQ(receivedDocuments().size(), 2);
 }
 
 } // namespace

@@ -1,0 +1,84 @@
+// Room promised to writers at the same time: granted only while the free space, less what the
+// others still hold, keeps the margin; given back as written and when a writer ends.
+#include "Platform/Foundation/FreeSpaceLedger.h"
+
+#include "Support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using platform::FreeSpaceLedger;
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+class FreeSpaceLedgerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreeSpaceLedger::shared().setFreeBytesSource([this](const QString&) { return free.load(); });
+    }
+    void TearDown() override { FreeSpaceLedger::shared().setFreeBytesSource({}); }
+
+    std::atomic<qint64> free{10 * kMiB};
+    QString folder = testsupport::makeTempDir(QStringLiteral("ledger"));
+};
+
+TEST_F(FreeSpaceLedgerTest, WritersTogetherNeverEatIntoTheMargin)
+{
+    FreeSpaceLedger& ledger = FreeSpaceLedger::shared();
+    auto first = ledger.reserve(folder, 4 * kMiB, 2 * kMiB);
+    ASSERT_TRUE(first);
+    // Each would fit alone; together they would leave less than the margin.
+    EXPECT_FALSE(ledger.reserve(folder, 5 * kMiB, 2 * kMiB));
+    auto second = ledger.reserve(folder, 4 * kMiB, 2 * kMiB);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(ledger.reserve(folder, 1, 2 * kMiB));
+    EXPECT_EQ(ledger.reservedOn(folder), 8 * kMiB);
+
+    // What is written shows in the disk's own figure and leaves the reservation.
+    first.wrote(3 * kMiB);
+    free -= 3 * kMiB;
+    EXPECT_EQ(first.held(), 1 * kMiB);
+    EXPECT_FALSE(ledger.reserve(folder, 1, 2 * kMiB));
+    // A writer that ends gives back what it did not write; one moved from keeps nothing.
+    FreeSpaceLedger::Reservation moved = std::move(second);
+    EXPECT_FALSE(second);
+    moved.release();
+    EXPECT_EQ(ledger.reservedOn(folder), 1 * kMiB);
+    EXPECT_TRUE(ledger.reserve(folder, 4 * kMiB, 2 * kMiB));
+    // That one went out of scope at once.
+    EXPECT_EQ(ledger.reservedOn(folder), 1 * kMiB);
+
+    // A figure that cannot be told grants nothing, nor does a path that is not there.
+    free = -1;
+    EXPECT_FALSE(ledger.reserve(folder, 1, 0));
+    free = 100 * kMiB;
+    EXPECT_FALSE(ledger.reserve(folder + QStringLiteral("/missing/deeper"), 1, 0));
+    // Figures near the top of the range do not wrap around.
+    EXPECT_FALSE(ledger.reserve(folder, std::numeric_limits<qint64>::max(), 2 * kMiB));
+    EXPECT_FALSE(ledger.reserve(folder, 1, std::numeric_limits<qint64>::max()));
+}
+
+TEST_F(FreeSpaceLedgerTest, ConcurrentReservationsAreGrantedOnlyWhatThereIs)
+{
+    FreeSpaceLedger& ledger = FreeSpaceLedger::shared();
+    std::atomic<int> granted{0};
+    std::vector<FreeSpaceLedger::Reservation> held(16);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 16; ++i)
+        threads.emplace_back([&, i] {
+            held[std::size_t(i)] = ledger.reserve(folder, 1 * kMiB, 2 * kMiB);
+            if (held[std::size_t(i)])
+                ++granted;
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(granted.load(), 8);
+    held.clear();
+    EXPECT_EQ(ledger.reservedOn(folder), 0);
+}
+
+} // namespace

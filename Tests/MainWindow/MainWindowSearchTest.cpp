@@ -17,7 +17,9 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPropertyAnimation>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +56,15 @@ protected:
         return names;
     }
     QMenuBar* menuBar() { return controller->window()->titleBarView()->findChild<QMenuBar*>(); }
+    // The field's move to its new width has ended.
+    static void settle(const KPSearchTextEditor& field)
+    {
+        EXPECT_TRUE(testsupport::spinUntil([&] {
+            const auto moves = field.findChildren<QPropertyAnimation*>(Qt::FindDirectChildrenOnly);
+            return std::none_of(moves.begin(), moves.end(),
+                                [](const QPropertyAnimation* m) { return m->state() == QAbstractAnimation::Running; });
+        })) << "the search field never came to rest";
+    }
 };
 
 TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
@@ -68,6 +79,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     ASSERT_TRUE(ctx.commands->perform("menuSearchClick"));
     EXPECT_TRUE(field.textView()->hasFocus());
     EXPECT_TRUE(ctx.state.searchTextEditoring);
+    settle(field);
     EXPECT_GT(field.width(), idle.width());
     EXPECT_EQ(field.geometry().right(), idle.right());
     ASSERT_TRUE(menuBar() && menuBar()->isVisible());
@@ -92,6 +104,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
     EXPECT_TRUE(field.isEmpty());
     EXPECT_FALSE(ctx.state.searchTextEditoring);
+    settle(field);
     EXPECT_EQ(field.geometry(), idle);
     EXPECT_FALSE(bar->isTitleIconHidden());
 
@@ -110,6 +123,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     EXPECT_FALSE(field.textView()->hasFocus());
     EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
     EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    settle(field);
     EXPECT_EQ(field.geometry(), idle);
 }
 
@@ -168,6 +182,7 @@ TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
         EXPECT_EQ(idle.width(), 240);
         field.textView()->setFocus();
         QCoreApplication::processEvents();
+        settle(field);
         const QRect inUse = field.geometry();
         EXPECT_EQ(inUse.right(), idle.right());
         EXPECT_GE(inUse.width(), idle.width());

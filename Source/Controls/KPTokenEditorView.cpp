@@ -393,12 +393,7 @@ void KPTokenTextView::contextMenuEvent(QContextMenuEvent* event)
     if (!menu)
         return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    m_editor->beginEdit();
-    KPTokenEditorView* editor = m_editor;
-    connect(menu, &QObject::destroyed, editor, [editor] {
-        editor->flushChange();
-        editor->endEdit();
-    });
+    m_editor->beginEditUntilGone(menu);
     menu->popup(event->globalPos());
 }
 
@@ -513,7 +508,12 @@ KPTokenEditorView::KPTokenEditorView(const QRect& frame, QWidget* parent, const 
     connect(doc, &QTextDocument::contentsChanged, this, qOverload<>(&QWidget::update));
 }
 
-KPTokenEditorView::~KPTokenEditorView() = default;
+KPTokenEditorView::~KPTokenEditorView()
+{
+    // An open menu goes with the text view, after this part of the editor.
+    for (const QMetaObject::Connection& end : std::as_const(m_editEnds))
+        disconnect(end);
+}
 
 void KPTokenEditorView::setDelegate(KPTokenEditorViewDelegate delegate, QObject* lifetime)
 {
@@ -689,6 +689,16 @@ void KPTokenEditorView::beginEdit()
 {
     if (m_editDepth++ == 0)
         m_editBefore = tokenSet();
+}
+
+void KPTokenEditorView::beginEditUntilGone(QObject* menu)
+{
+    beginEdit();
+    std::erase_if(m_editEnds, [](const QMetaObject::Connection& spent) { return !spent; });
+    m_editEnds.push_back(connect(menu, &QObject::destroyed, this, [this] {
+        flushChange();
+        endEdit();
+    }));
 }
 
 void KPTokenEditorView::endEdit()

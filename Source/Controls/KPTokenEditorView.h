@@ -195,6 +195,8 @@ public:
     // ended once.
     void beginEdit();
     void endEdit();
+    // An edit that ends when menu has gone (after its chosen item, if any, has run).
+    void beginEditUntilGone(QObject* menu);
 
     struct Run {
         int start = 0;
@@ -247,5 +249,6 @@ private:
     QString m_lastInput;      // what that change inserted ("" for a deletion)
     int m_editDepth = 0;
     std::vector<const KPTokenAttachmentCell*> m_editBefore;   // the tokens when the outer edit began
+    std::vector<QMetaObject::Connection> m_editEnds;
     bool m_deferredReport = false;
 };

@@ -254,6 +254,13 @@ TEST_F(TokenEditorTest, TheContextMenusCutTakesTheSelectedTokensToTheClipboard)
     EXPECT_TRUE(QTest::qWaitFor([&] { return owner.changes > 0; })) << "the owner never heard of the cut";
     QCoreApplication::processEvents();
     EXPECT_EQ(owner.changes, 1);
+
+    // The field going while its menu is still open takes the menu with it, quietly.
+    QApplication::sendEvent(viewport(), &event);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }));
+    editor.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.changes, 1);
 }
 
 // Where the owner asks for it, typed text is committed as on Return when the keyboard leaves the

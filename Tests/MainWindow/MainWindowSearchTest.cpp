@@ -173,6 +173,29 @@ TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheFi
     EXPECT_EQ(search->searchResultController()->rowCount(), 2); // the typed text and Wolfe
 }
 
+// Typing at once after entering the field opens the suggestions while the field still widens:
+// they end under the field's magnifier, not where the field was when they opened.
+TEST_F(MainWindowSearchTest, SuggestionsOpenedWhileTheFieldWidensEndUnderIt)
+{
+    addDocument(browsertest::DocumentFields{.title = "Work paper", .tags = {"Work"}});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    auto* search = dynamic_cast<SearchCoordinator*>(controller->context().search);
+    const int idleX = field.x();
+    field.textView()->setFocus();
+    QTest::keyClicks(field.textView(), "#w");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    settle(field);
+    ASSERT_LT(field.x(), idleX - 100) << "the field did not widen";
+    QWidget* window = field.window();
+    QWidget* frame = search->searchResultController();
+    while (frame->parentWidget() && frame->parentWidget() != window)
+        frame = frame->parentWidget();
+    const int magnifier = field.mapTo(window, QPoint(18, 0)).x();
+    EXPECT_LT(std::abs(frame->geometry().center().x() - magnifier), 40)
+        << "the suggestions stand at " << frame->geometry().center().x() << ", the magnifier at " << magnifier;
+}
+
 TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
 {
     for (int width : {700, 1600}) {

@@ -227,8 +227,8 @@ void Popover::show(QWidget* anchor, const QRect& anchorRect, PopoverEdge preferr
                     self->close();
             });
         window->installEventFilter(this);
-        // An anchor that moves or grows (a search field widening) takes the popover along.
-        anchor->installEventFilter(this);
+        if (m_followsAnchor)
+            anchor->installEventFilter(this);
     }
     m_previousFocus = QApplication::focusWidget();
 

@@ -379,7 +379,7 @@ void KPTokenTextView::focusOutEvent(QFocusEvent* event)
     // A context menu or another window holds the keyboard only for a while: the text stays as
     // it is, to be finished when the keyboard comes back.
     const Qt::FocusReason reason = event->reason();
-    if (m_editor->commitsWhenLeft() && !m_composing && reason != Qt::PopupFocusReason
+    if (!m_editorGoing && m_editor->commitsWhenLeft() && !m_composing && reason != Qt::PopupFocusReason
         && reason != Qt::ActiveWindowFocusReason)
         m_editor->commitTypedText();
 }
@@ -510,7 +510,9 @@ KPTokenEditorView::KPTokenEditorView(const QRect& frame, QWidget* parent, const 
 
 KPTokenEditorView::~KPTokenEditorView()
 {
-    // An open menu goes with the text view, after this part of the editor.
+    // The text view and an open menu go after this part of the editor; a window closing on the
+    // way takes the keyboard from the text view.
+    m_text->editorGoing();
     for (const QMetaObject::Connection& end : std::as_const(m_editEnds))
         disconnect(end);
 }

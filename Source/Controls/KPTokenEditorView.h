@@ -72,6 +72,8 @@ public:
     // its first and last character (-1: nowhere).
     int dropIndexAt(const QPoint& viewportPoint) const;
     bool isComposing() const { return m_composing; }
+    // Called as the editor goes: the text view, about to go with it, no longer acts for it.
+    void editorGoing() { m_editorGoing = true; }
     // The drag image while a token is dragged (null otherwise).
     QLabel* dragImage() const { return m_dragImage.get(); }
 
@@ -95,6 +97,7 @@ private:
     void endDrag(const QPoint& viewportPoint);
 
     KPTokenEditorView* m_editor;
+    bool m_editorGoing = false;
     bool m_composing = false;
     // A press on a token: the token and where it began; a press on its delete button.
     int m_pressToken = -1;

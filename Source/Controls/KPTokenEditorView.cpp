@@ -7,7 +7,9 @@
 #include "Platform/Kit/PasteboardCodec.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFocusEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -176,7 +178,27 @@ int KPTokenTextView::tokenAt(const QPoint& viewportPoint) const
 
 int KPTokenTextView::dropIndexAt(const QPoint& viewportPoint) const
 {
-    return document()->documentLayout()->hitTest(toDocument(viewportPoint), Qt::FuzzyHit);
+    const QPointF at = toDocument(viewportPoint);
+    const int hit = document()->documentLayout()->hitTest(at, Qt::FuzzyHit);
+    if (hit < 0)
+        return -1;
+    const QTextBlock block = document()->findBlock(hit);
+    const QTextLayout* layout = block.layout();
+    const QTextLine line = layout ? layout->lineForTextPosition(hit - block.position()) : QTextLine();
+    if (!line.isValid())
+        return hit;
+    // The character under the point: a token is as wide as its label, so the middle is the
+    // label's middle, wherever the press grabbed the dragged token.
+    const qreal x = at.x() - layout->position().x();
+    const int end = line.textStart() + line.textLength();
+    for (int rel = line.textStart(); rel < end; ++rel) {
+        const qreal right = line.cursorToX(rel + 1);
+        if (x < right) {
+            const qreal middle = (line.cursorToX(rel) + right) / 2;
+            return block.position() + rel + (x >= middle ? 1 : 0);
+        }
+    }
+    return block.position() + end;
 }
 
 void KPTokenTextView::keyPressEvent(QKeyEvent* event)
@@ -351,13 +373,28 @@ void KPTokenTextView::leaveEvent(QEvent* event)
     QTextEdit::leaveEvent(event);
 }
 
-// Cut, Delete and Paste of the standard menu are edits like their keys.
+void KPTokenTextView::focusOutEvent(QFocusEvent* event)
+{
+    QTextEdit::focusOutEvent(event);
+    // A context menu or another window holds the keyboard only for a while: the text stays as
+    // it is, to be finished when the keyboard comes back.
+    const Qt::FocusReason reason = event->reason();
+    if (!m_editorGoing && m_editor->commitsWhenLeft() && !m_composing && reason != Qt::PopupFocusReason
+        && reason != Qt::ActiveWindowFocusReason)
+        m_editor->commitTypedText();
+}
+
+// Cut, Delete and Paste of the standard menu are edits like their keys. The menu stays up after
+// this returns and its item runs later: the edit begins when the menu opens and ends when the
+// menu has gone, after whatever item was chosen has run.
 void KPTokenTextView::contextMenuEvent(QContextMenuEvent* event)
 {
-    m_editor->runEdit([&] {
-        QTextEdit::contextMenuEvent(event);
-        m_editor->flushChange();
-    });
+    QMenu* menu = createStandardContextMenu(event->pos());
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_editor->beginEditUntilGone(menu);
+    menu->popup(event->globalPos());
 }
 
 QMimeData* KPTokenTextView::createMimeDataFromSelection() const
@@ -449,11 +486,11 @@ void KPTokenTextView::insertFromMimeData(const QMimeData* source)
 // ---------------------------------------------------------------------------------------------
 // KPTokenEditorView
 
-KPTokenEditorView::KPTokenEditorView(const QRect& frame, QWidget* parent)
+KPTokenEditorView::KPTokenEditorView(const QRect& frame, QWidget* parent, const TextViewFactory& makeTextView)
     : QWidget(parent), m_textFont(kit::FontResolver::systemFont(12)), m_textColor(palette().color(QPalette::Text))
 {
     setGeometry(frame);
-    m_text = new KPTokenTextView(this);
+    m_text = makeTextView ? makeTextView(this) : new KPTokenTextView(this);
     m_text->setGeometry(rect());
     m_text->setFont(m_textFont);
     m_text->document()->setDefaultFont(m_textFont);
@@ -471,7 +508,14 @@ KPTokenEditorView::KPTokenEditorView(const QRect& frame, QWidget* parent)
     connect(doc, &QTextDocument::contentsChanged, this, qOverload<>(&QWidget::update));
 }
 
-KPTokenEditorView::~KPTokenEditorView() = default;
+KPTokenEditorView::~KPTokenEditorView()
+{
+    // The text view and an open menu go after this part of the editor; a window closing on the
+    // way takes the keyboard from the text view.
+    m_text->editorGoing();
+    for (const QMetaObject::Connection& end : std::as_const(m_editEnds))
+        disconnect(end);
+}
 
 void KPTokenEditorView::setDelegate(KPTokenEditorViewDelegate delegate, QObject* lifetime)
 {
@@ -627,23 +671,45 @@ void KPTokenEditorView::reportNow()
         d->textDidChange(this);
 }
 
+std::vector<const KPTokenAttachmentCell*> KPTokenEditorView::tokenSet() const
+{
+    std::vector<const KPTokenAttachmentCell*> set;
+    for (const KPTokenCellPtr& cell : cells())
+        set.push_back(cell.get());
+    std::sort(set.begin(), set.end());
+    return set;
+}
+
 void KPTokenEditorView::runEdit(const std::function<void()>& edit)
 {
-    auto tokenSet = [this] {
-        std::vector<const KPTokenAttachmentCell*> set;
-        for (const KPTokenCellPtr& cell : cells())
-            set.push_back(cell.get());
-        std::sort(set.begin(), set.end());
-        return set;
-    };
-    const auto before = m_editDepth == 0 ? tokenSet() : std::vector<const KPTokenAttachmentCell*>();
-    ++m_editDepth;
+    beginEdit();
     edit();
-    --m_editDepth;
-    if (m_editDepth > 0)
+    endEdit();
+}
+
+void KPTokenEditorView::beginEdit()
+{
+    if (m_editDepth++ == 0)
+        m_editBefore = tokenSet();
+}
+
+void KPTokenEditorView::beginEditUntilGone(QObject* menu)
+{
+    beginEdit();
+    std::erase_if(m_editEnds, [](const QMetaObject::Connection& spent) { return !spent; });
+    m_editEnds.push_back(connect(menu, &QObject::destroyed, this, [this] {
+        flushChange();
+        endEdit();
+    }));
+}
+
+void KPTokenEditorView::endEdit()
+{
+    if (m_editDepth == 0 || --m_editDepth > 0)
         return;
-    const bool report = m_deferredReport || tokenSet() != before;
+    const bool report = m_deferredReport || tokenSet() != m_editBefore;
     m_deferredReport = false;
+    m_editBefore.clear();
     if (report)
         reportNow();
 }
@@ -659,6 +725,9 @@ void KPTokenEditorView::setTokenValues(const QStringList& values)
     m_text->setTextCursor(end);
     m_text->setCurrentCharFormat(typingFormat());
     m_pending = false;
+    // An edit in progress (a menu still open) reports what it changes from here on, not the fill.
+    if (m_editDepth > 0)
+        m_editBefore = tokenSet();
 }
 
 QStringList KPTokenEditorView::tokenValues() const
@@ -727,6 +796,23 @@ void KPTokenEditorView::commit()
         m_text->setCurrentCharFormat(typingFormat());
         flushChange();
     });
+}
+
+void KPTokenEditorView::setCommitsWhenLeft(bool commits)
+{
+    m_commitsWhenLeft = commits;
+    // Tab then leaves the field, as it does every other field; a tab in a name is never meant.
+    m_text->setTabChangesFocus(commits);
+}
+
+void KPTokenEditorView::commitTypedText()
+{
+    const auto all = runs();
+    const bool typed = std::any_of(all.begin(), all.end(), [](const Run& run) {
+        return !run.cell && !run.text.trimmed().isEmpty();
+    });
+    if (typed)
+        commit();
 }
 
 void KPTokenEditorView::cancel()
@@ -812,7 +898,7 @@ void KPTokenEditorView::textDidChange(const QString& lastInput)
             const QString text = run.text.trimmed();
             if (text.isEmpty())
                 continue;
-            if (text.endsWith(u',')) {
+            if (m_commitsOnComma && text.endsWith(u',')) {
                 if (text.size() == 1) {
                     replaceRun(run, QString(), false, 0);
                     shift -= run.length;

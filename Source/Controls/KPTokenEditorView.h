@@ -1,5 +1,6 @@
 // The token editor: tags, authors and search terms stand as tokens among typed text. Typed
-// text becomes a token on Return or when a comma is typed after it; a double click turns a
+// text becomes a token on Return or when a comma is typed after it (an owner may turn the comma
+// rule off, or have typed text committed when the field is left); a double click turns a
 // token back into text; its delete button removes it; dragging moves it; tokens are copied and
 // pasted as tokens (the "KPTokenEditorPboardType" payload, MIME pasteboard::kTokenEditor, next
 // to a plain-text form).
@@ -66,9 +67,13 @@ public:
     QRectF tokenFrame(int pos) const;
     // The token under a viewport point, or -1.
     int tokenAt(const QPoint& viewportPoint) const;
-    // Where a dragged token would land for a viewport point (-1: nowhere).
+    // Where a dragged token would land for a viewport point: before the character under the
+    // point, or after it when the point is at or right of its middle; the line's ends beyond
+    // its first and last character (-1: nowhere).
     int dropIndexAt(const QPoint& viewportPoint) const;
     bool isComposing() const { return m_composing; }
+    // Called as the editor goes: the text view, about to go with it, no longer acts for it.
+    void editorGoing() { m_editorGoing = true; }
     // The drag image while a token is dragged (null otherwise).
     QLabel* dragImage() const { return m_dragImage.get(); }
 
@@ -80,6 +85,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
@@ -91,6 +97,7 @@ private:
     void endDrag(const QPoint& viewportPoint);
 
     KPTokenEditorView* m_editor;
+    bool m_editorGoing = false;
     bool m_composing = false;
     // A press on a token: the token and where it began; a press on its delete button.
     int m_pressToken = -1;
@@ -102,7 +109,11 @@ private:
 
 class KPTokenEditorView : public QWidget {
 public:
-    explicit KPTokenEditorView(const QRect& frame, QWidget* parent = nullptr);
+    // Makes the text view of an editor (a subclass of the owner's); called once, in the
+    // constructor.
+    using TextViewFactory = std::function<KPTokenTextView*(KPTokenEditorView*)>;
+
+    explicit KPTokenEditorView(const QRect& frame, QWidget* parent = nullptr, const TextViewFactory& makeTextView = {});
     ~KPTokenEditorView() override;
 
     // lifetime: when given, the delegate is never called after it is destroyed.
@@ -149,6 +160,18 @@ public:
     void setPastesUnknownTokensAsText(bool asText) { m_pastesUnknownAsText = asText; }
     bool pastesUnknownTokensAsText() const { return m_pastesUnknownAsText; }
 
+    // Whether a comma typed after a word commits it (default). Where a comma is part of what
+    // is typed (a name "Smith, John"), the owner turns it off and commits on Return only.
+    void setCommitsOnComma(bool commits) { m_commitsOnComma = commits; }
+    bool commitsOnComma() const { return m_commitsOnComma; }
+    // Whether typed text is committed as on Return when the keyboard leaves the field for
+    // another control (Tab, which then leaves it, or a click elsewhere); off by default. A
+    // context menu or another window taking the keyboard for a while leaves the text as it is.
+    void setCommitsWhenLeft(bool commits);
+    bool commitsWhenLeft() const { return m_commitsWhenLeft; }
+    // Commits the typed text as Return does when there is any; nothing when there is none.
+    void commitTypedText();
+
     bool bESCDown() const { return m_escDown; }
     void setBESCDown(bool down) { m_escDown = down; }
 
@@ -171,6 +194,12 @@ public:
     // Runs an edit of the text view; when it changed the set of tokens and nothing was
     // reported meanwhile, reports once.
     void runEdit(const std::function<void()>& edit);
+    // The same for an edit that runs later than it begins (a menu's item); every begin is
+    // ended once.
+    void beginEdit();
+    void endEdit();
+    // An edit that ends when menu has gone (after its chosen item, if any, has run).
+    void beginEditUntilGone(QObject* menu);
 
     struct Run {
         int start = 0;
@@ -196,6 +225,7 @@ private:
     KPTokenCellPtr cellForString(const QString& text);
     void replaceRun(const Run& run, const QString& text, bool selectTail, int keep);
     void applyLayout();
+    std::vector<const KPTokenAttachmentCell*> tokenSet() const;
 
     KPTokenTextView* m_text = nullptr;
     KPTokenEditorViewDelegate m_delegate;
@@ -213,11 +243,15 @@ private:
     bool m_tokenTurnedToText = false;
     bool m_wraps = true;
     bool m_pastesUnknownAsText = true;
+    bool m_commitsOnComma = true;
+    bool m_commitsWhenLeft = false;
     QString m_typingStr;
     std::optional<QString> m_beforeDeleteString;
     int m_silent = 0;         // programmatic edits in progress: no change handling
     bool m_pending = false;   // the text changed since the change handling last ran
     QString m_lastInput;      // what that change inserted ("" for a deletion)
     int m_editDepth = 0;
+    std::vector<const KPTokenAttachmentCell*> m_editBefore;   // the tokens when the outer edit began
+    std::vector<QMetaObject::Connection> m_editEnds;
     bool m_deferredReport = false;
 };

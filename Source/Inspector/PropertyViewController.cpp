@@ -354,6 +354,7 @@ void PropertyViewController::buildViews()
         field->setPlaceHolderString(platform::localizedString(placeholder));
         field->setPlaceHolderTextAttrible(placeholderStyle(), kPlaceholderOff);
         field->setPastesUnknownTokensAsText(false);
+        field->setCommitsWhenLeft(true);
         // The row grows with the tokens, so the field never scrolls.
         field->textView()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         KPTokenEditorViewDelegate d;

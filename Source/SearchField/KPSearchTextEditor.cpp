@@ -2,6 +2,7 @@
 
 #include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
+#include "SearchField/KPSearchTextView.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Kit/FontResolver.h"
 #include "Theme/KPColor.h"
@@ -11,7 +12,6 @@
 #include "Theme/KPSprite.h"
 #include "Theme/KPThemeManager.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextCursor>
@@ -37,8 +37,15 @@ void drawSlice(QPainter& painter, const KPSprite* sprite, qreal x, qreal width, 
 KPSearchTextEditor::KPSearchTextEditor(const QRect& frame, QWidget* parent) : QWidget(parent)
 {
     setGeometry(frame);
-    m_editor = new KPTokenEditorView(QRect(30, 2, std::max(0, frame.width() - 54), 20), this);
+    m_editor = new KPTokenEditorView(QRect(30, 2, std::max(0, frame.width() - 54), 20), this,
+                                     [this](KPTokenEditorView* engine) {
+                                         m_textView = new KPSearchTextView(engine, this);
+                                         return m_textView;
+                                     });
     m_editor->setWraps(false);
+    // Runs are committed on Return or a chosen suggestion only: a comma is part of a name or a
+    // phrase, and "#work," is still the tag being typed.
+    m_editor->setCommitsOnComma(false);
     // One line that scrolls sideways with the caret: no scroll bars in a 20-point field.
     m_editor->textView()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_editor->textView()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -87,15 +94,13 @@ KPSearchTextEditor::KPSearchTextEditor(const QRect& frame, QWidget* parent) : QW
     });
     m_btnClean->hide();
 
-    textView()->installEventFilter(this);
     QObject::connect(textView()->document(), &QTextDocument::contentsChanged, this, [this] { updateClearButton(); });
 }
 
-KPSearchTextEditor::~KPSearchTextEditor() = default;
-
-KPTokenTextView* KPSearchTextEditor::textView() const
+KPSearchTextEditor::~KPSearchTextEditor()
 {
-    return m_editor->textView();
+    // The text view outlives this part of the field for a moment and may still lose the keyboard.
+    m_textView->forgetField();
 }
 
 QVariantList KPSearchTextEditor::searchValues() const
@@ -225,39 +230,19 @@ void KPSearchTextEditor::setCurrentPartValue(const QString& value)
     commit();
 }
 
-bool KPSearchTextEditor::eventFilter(QObject* watched, QEvent* event)
+void KPSearchTextEditor::textViewKeyUpAndDown(int key)
 {
-    if (watched == textView()) {
-        switch (event->type()) {
-        case QEvent::KeyPress: {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (textView()->isComposing())
-                break;
-            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-                commit();
-                return true;
-            }
-            if (key->key() == Qt::Key_Escape) {
-                cancel();
-                return true;
-            }
-            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
-                return true;
-            break;
-        }
-        case QEvent::FocusIn:
-            if (m_delegate.onSearchTextEditorWillStart)
-                m_delegate.onSearchTextEditorWillStart();
-            break;
-        case QEvent::FocusOut:
-            if (m_delegate.onSearchTextEditorWillEnd)
-                m_delegate.onSearchTextEditorWillEnd();
-            break;
-        default:
-            break;
-        }
+    m_editor->runEdit([&] { m_editor->keyDown(key); });
+}
+
+void KPSearchTextEditor::textViewFirstResponderChange(FirstResponder change)
+{
+    if (change == FirstResponder::Become) {
+        if (m_delegate.onSearchTextEditorWillStart)
+            m_delegate.onSearchTextEditorWillStart();
+    } else if (m_delegate.onSearchTextEditorWillEnd) {
+        m_delegate.onSearchTextEditorWillEnd();
     }
-    return QWidget::eventFilter(watched, event);
 }
 
 void KPSearchTextEditor::resizeEvent(QResizeEvent* event)

@@ -4,14 +4,16 @@
 // tokens is reported to the owner, which runs the search; Escape first drops typed text, then
 // the tokens (a change), then leaves the search.
 //
-// It is built on the token editor's inline-token engine (KPTokenEditorView), one line without
-// wrapping; this class adds the magnifier, the clear button and the search's key rules. While an
-// input method composes, Return and Escape belong to it.
+// Its text view (KPSearchTextView) runs on the token editor's inline-token engine
+// (KPTokenEditorView), one line without wrapping, and hands the search's keys to this class; a
+// comma is typed text here, never a commit. This class adds the magnifier, the clear button and
+// the search's rules for committing and leaving.
 //
 // Main thread only.
 #pragma once
 
 #include "SearchField/KPSTAttachmentCell.h"
+#include "SearchField/KPSearchTextView.h"
 
 #include <QPointer>
 #include <QVariantList>
@@ -20,7 +22,6 @@
 #include <optional>
 
 class KPTokenEditorView;
-class KPTokenTextView;
 class KPThemeImageButton;
 
 class KPSearchTextEditor;
@@ -59,12 +60,21 @@ public:
     // Fills value into the typed run under the caret (or an empty field) and commits it.
     void setCurrentPartValue(const QString& value);
 
-    KPTokenTextView* textView() const;
+    KPSearchTextView* textView() const { return m_textView; }
     KPTokenEditorView* tokenEditor() const { return m_editor; }
 
-    // Return: commits the first typed run as a token. Escape: the three steps above.
+    // Return: commits the first typed run as a token, of the kind its prefix or, without one,
+    // the owner names. Escape: the three steps above.
     void commit();
     void cancel();
+
+    // From the text view: the up (0xF700) or down (0xF701) arrow, answered by the owner with
+    // the text to put in place of the typed run.
+    void textViewKeyUpAndDown(int key);
+    // From the text view: it took or gave up the keyboard; the owner hears
+    // onSearchTextEditorWillStart or onSearchTextEditorWillEnd.
+    enum class FirstResponder { Become, Resign };
+    void textViewFirstResponderChange(FirstResponder change);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,7 +82,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutChildren();
@@ -80,6 +89,7 @@ private:
     void didChange();
 
     KPTokenEditorView* m_editor = nullptr;
+    KPSearchTextView* m_textView = nullptr;
     KPThemeImageButton* m_btnClean = nullptr;
     KPSearchTextEditorDelegate m_delegate;
     bool m_boolMouseDownBtnSearch = false;

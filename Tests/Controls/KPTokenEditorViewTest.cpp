@@ -8,8 +8,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QMimeData>
 #include <QTest>
 #include <QTextDocument>
@@ -201,6 +207,120 @@ TEST_F(TokenEditorTest, EveryWayOfRemovingATokenReportsOnce)
     key(Qt::Key_Delete);
     EXPECT_EQ(content(*editor), QStringLiteral("[a][c]z"));
     EXPECT_EQ(owner.changes, 1);
+}
+
+// Cut from the field's context menu is Ctrl+X: the selected tokens leave the field for the
+// clipboard, as tokens and as text, the rest stays, and the owner hears of it once (or it would
+// never write the removal back).
+TEST_F(TokenEditorTest, TheContextMenusCutTakesTheSelectedTokensToTheClipboard)
+{
+    editor->setTokenString(QStringLiteral("a,b,c"));
+    owner.changes = 0;
+    select(1, 3);
+    QApplication::clipboard()->clear();
+
+    // The menu may run in a loop of its own: Cut is chosen from it as soon as it is up.
+    bool chosen = false;
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions()) {
+            if (action->objectName() == QLatin1String("edit-cut") && action->isEnabled()) {
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, Qt::Key_Return);
+                chosen = true;
+                chooser.stop();
+                return;
+            }
+        }
+    });
+    chooser.start(10);
+    const QPoint at = tokenCentre(*editor, 1);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport()->mapToGlobal(at));
+    QApplication::sendEvent(viewport(), &event);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chosen; })) << "no menu with an enabled Cut came up";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() == nullptr; }));
+
+    EXPECT_EQ(content(*editor), QStringLiteral("[a]"));
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    ASSERT_NE(clip, nullptr);
+    const auto cut = pb::readRecords(*clip, pb::kTokenEditor);
+    ASSERT_TRUE(cut.has_value()) << "the clipboard holds no tokens";
+    EXPECT_EQ(*cut, (QVariantList{item(QStringLiteral("KPTokenTagAttachmentCell"), QStringLiteral("b")),
+                                  item(QStringLiteral("KPTokenTagAttachmentCell"), QStringLiteral("c"))}));
+    EXPECT_EQ(clip->text(), QStringLiteral("b c"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return owner.changes > 0; })) << "the owner never heard of the cut";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.changes, 1);
+
+    // The field going while its menu is still open takes the menu with it, quietly.
+    QApplication::sendEvent(viewport(), &event);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }));
+    editor.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.changes, 1);
+}
+
+// Where the owner asks for it, typed text is committed as on Return when the keyboard leaves the
+// field for another control: by Tab or a click. A context menu or another window taking the
+// keyboard for a while leaves it typed; so does every field whose owner does not ask.
+TEST_F(TokenEditorTest, LeavingTheFieldCommitsTypedTextWhereTheOwnerAsks)
+{
+    QWidget window;
+    window.resize(400, 200);
+    editor->setParent(&window);
+    const auto release = qScopeGuard([&] { editor->setParent(nullptr); });
+    auto* other = new QLineEdit(&window);
+    other->setGeometry(0, 100, 200, 24);
+    editor->show();
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto enter = [&] {
+        text()->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(text()->hasFocus());
+        editor->textView()->moveCursor(QTextCursor::End);
+    };
+
+    enter();
+    type(QStringLiteral("red"));
+    QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(content(*editor), QStringLiteral("red"));   // not asked: the text stays typed
+    EXPECT_EQ(owner.changes, 0);
+    editor->setTokenValues({});
+
+    editor->setCommitsWhenLeft(true);
+    enter();
+    type(QStringLiteral("red"));
+    QTest::keyClick(text(), Qt::Key_Tab);
+    EXPECT_TRUE(other->hasFocus()) << "Tab stayed in the field";
+    EXPECT_EQ(content(*editor), QStringLiteral("[red]"));
+    EXPECT_EQ(owner.changes, 1);
+    EXPECT_EQ(owner.autoDone, 1);   // the completion list goes too
+
+    enter();
+    type(QStringLiteral("blue"));
+    QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(other->hasFocus());
+    EXPECT_EQ(content(*editor), QStringLiteral("[red][blue]"));
+    EXPECT_EQ(owner.changes, 2);
+
+    // Back for a moment: nothing typed, nothing reported, no "done".
+    enter();
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(owner.changes, 2);
+    EXPECT_EQ(owner.enterDone, 0);
+
+    enter();
+    type(QStringLiteral("gre"));
+    for (Qt::FocusReason reason : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason}) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(text(), &out);
+    }
+    EXPECT_EQ(content(*editor), QStringLiteral("[red][blue]gre"));
+    EXPECT_EQ(owner.changes, 2);
 }
 
 TEST_F(TokenEditorTest, PartsAndArrowsReachTheOwner)

@@ -24,6 +24,7 @@
 #include <QFontMetricsF>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -414,6 +415,41 @@ TEST_F(PropertyViewTest, TheRealFileGetsTheModificationDate)
                                             {QStringLiteral("DateValue"), picked}});
     EXPECT_EQ(QFileInfo(path).lastModified().toUTC(), picked);
     EXPECT_EQ(a->data().metadata().dateModified(), picked);
+}
+
+// A tag or author typed and left without Return is kept: Tab or a click on another control
+// stores it as Return would.
+TEST_F(PropertyViewTest, ATagOrAuthorTypedAndLeftIsStored)
+{
+    QWidget window;
+    window.resize(300, 760);
+    inspector->view()->setParent(&window);
+    const auto release = qScopeGuard([&] { inspector->view()->setParent(nullptr); });
+    auto* elsewhere = new QLineEdit(&window);
+    elsewhere->setGeometry(0, 730, 200, 24);
+    const KPItemDataPtr a = item({.title = QStringLiteral("A")});
+    show({a});
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QWidget* tags = inspector->tagViewValue()->textView();
+    tags->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(tags, QStringLiteral("urgent"));
+    QTest::keyClick(tags, Qt::Key_Tab);
+    EXPECT_FALSE(tags->hasFocus());
+    EXPECT_EQ(namesOf(a->data()), QStringList{QStringLiteral("urgent")});
+    EXPECT_EQ(inspector->tagViewValue()->tokenValues(), QStringList{QStringLiteral("urgent")});
+
+    QWidget* authors = inspector->authorViewValue()->textView();
+    authors->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(authors, QStringLiteral("Smith, John"));   // the comma commits "Smith"
+    QTest::mouseClick(elsewhere, Qt::LeftButton, {}, QPoint(5, 5));
+    QStringList names;
+    for (const DBAuthor& author : a->data().authors())
+        names << author.name();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("John"), QStringLiteral("Smith")}));
 }
 
 TEST_F(PropertyViewTest, TheCompletionListIsTheApplicationsAndEndsOnAPressElsewhere)

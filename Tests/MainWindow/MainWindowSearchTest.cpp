@@ -17,7 +17,9 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPropertyAnimation>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +56,15 @@ protected:
         return names;
     }
     QMenuBar* menuBar() { return controller->window()->titleBarView()->findChild<QMenuBar*>(); }
+    // The field's move to its new width has ended.
+    static void settle(const KPSearchTextEditor& field)
+    {
+        EXPECT_TRUE(testsupport::spinUntil([&] {
+            const auto moves = field.findChildren<QPropertyAnimation*>(Qt::FindDirectChildrenOnly);
+            return std::none_of(moves.begin(), moves.end(),
+                                [](const QPropertyAnimation* m) { return m->state() == QAbstractAnimation::Running; });
+        })) << "the search field never came to rest";
+    }
 };
 
 TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
@@ -68,6 +79,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     ASSERT_TRUE(ctx.commands->perform("menuSearchClick"));
     EXPECT_TRUE(field.textView()->hasFocus());
     EXPECT_TRUE(ctx.state.searchTextEditoring);
+    settle(field);
     EXPECT_GT(field.width(), idle.width());
     EXPECT_EQ(field.geometry().right(), idle.right());
     ASSERT_TRUE(menuBar() && menuBar()->isVisible());
@@ -92,6 +104,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
     EXPECT_TRUE(field.isEmpty());
     EXPECT_FALSE(ctx.state.searchTextEditoring);
+    settle(field);
     EXPECT_EQ(field.geometry(), idle);
     EXPECT_FALSE(bar->isTitleIconHidden());
 
@@ -110,6 +123,7 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     EXPECT_FALSE(field.textView()->hasFocus());
     EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());
     EXPECT_EQ(selected(), ctx.sideBarDataSource->documentsNode().get());
+    settle(field);
     EXPECT_EQ(field.geometry(), idle);
 }
 
@@ -159,6 +173,29 @@ TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheFi
     EXPECT_EQ(search->searchResultController()->rowCount(), 2); // the typed text and Wolfe
 }
 
+// Typing at once after entering the field opens the suggestions while the field still widens:
+// they end under the field's magnifier, not where the field was when they opened.
+TEST_F(MainWindowSearchTest, SuggestionsOpenedWhileTheFieldWidensEndUnderIt)
+{
+    addDocument(browsertest::DocumentFields{.title = "Work paper", .tags = {"Work"}});
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    KPSearchTextEditor& field = openWithField();
+    auto* search = dynamic_cast<SearchCoordinator*>(controller->context().search);
+    const int idleX = field.x();
+    field.textView()->setFocus();
+    QTest::keyClicks(field.textView(), "#w");
+    ASSERT_NE(search->searchResultController(), nullptr);
+    settle(field);
+    ASSERT_LT(field.x(), idleX - 100) << "the field did not widen";
+    QWidget* window = field.window();
+    QWidget* frame = search->searchResultController();
+    while (frame->parentWidget() && frame->parentWidget() != window)
+        frame = frame->parentWidget();
+    const int magnifier = field.mapTo(window, QPoint(18, 0)).x();
+    EXPECT_LT(std::abs(frame->geometry().center().x() - magnifier), 40)
+        << "the suggestions stand at " << frame->geometry().center().x() << ", the magnifier at " << magnifier;
+}
+
 TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
 {
     for (int width : {700, 1600}) {
@@ -168,6 +205,7 @@ TEST_F(MainWindowSearchTest, TheFieldInUseNeverCoversTheMenuBar)
         EXPECT_EQ(idle.width(), 240);
         field.textView()->setFocus();
         QCoreApplication::processEvents();
+        settle(field);
         const QRect inUse = field.geometry();
         EXPECT_EQ(inUse.right(), idle.right());
         EXPECT_GE(inUse.width(), idle.width());

@@ -8,11 +8,16 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QFontMetricsF>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextCursor>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
@@ -87,6 +92,145 @@ TEST_F(SearchFieldTest, ReturnCommitsOneRunByItsPrefix)
     EXPECT_EQ(dones, 1);
     key(Qt::Key_Tab);
     EXPECT_TRUE(field->textView()->hasFocus());
+}
+
+// A comma is typed text in the search: names and phrases hold commas, and "#work," is still the
+// tag being typed. Only Return (or a chosen suggestion) commits, the whole run at once, as the
+// kind its prefix or, without one, the owner names.
+TEST_F(SearchFieldTest, ACommaIsTypedTextAndReturnCommitsTheWholeRun)
+{
+    QStringList runs;
+    KPSearchTextEditorDelegate d;
+    d.onSearchTextEditorDidChange = [this](KPSearchTextEditor* f) { changes.append(f->searchValues()); };
+    d.onSearchTextEditorPartValueChange = [&runs](const QString& run) -> std::optional<QString> {
+        runs.append(run);
+        return std::nullopt;
+    };
+    d.onSearchTextEditorConfirmDataType = [this] { return confirm; };
+    field->setDelegate(std::move(d));
+
+    type("#work,");
+    EXPECT_EQ(content(), "#work,");
+    EXPECT_TRUE(field->searchValues().isEmpty());
+    for (const QVariantList& reported : std::as_const(changes))
+        EXPECT_TRUE(reported.isEmpty()) << "a comma committed a token";
+    EXPECT_EQ(runs.last(), "#work,");   // the suggestions still see the run being typed
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Return);
+    EXPECT_EQ(field->searchValues(), QVariantList({token(SearchTokenTag, "work")}));
+    ASSERT_FALSE(changes.isEmpty());
+    EXPECT_EQ(changes.last(), field->searchValues());
+
+    type("Smith, John");
+    EXPECT_EQ(content(), "[work]Smith, John");
+    key(Qt::Key_Return);
+    EXPECT_EQ(field->searchValues(),
+              QVariantList({token(SearchTokenTag, "work"), token(SearchTokenText, "Smith, John")}));
+    EXPECT_EQ(changes.last(), field->searchValues());
+
+    // Without a prefix the owner's kind holds for the whole run, comma and all.
+    confirm = "@";
+    type("Smith, John");
+    key(Qt::Key_Return);
+    EXPECT_EQ(field->searchValues().last(), token(SearchTokenAuthor, "Smith, John"));
+    type(".txt,");
+    EXPECT_EQ(field->searchValues().size(), 3);
+    EXPECT_EQ(content(), "[work][Smith, John][Smith, John].txt,");
+}
+
+// The arrows belong to the suggestions: the owner is asked, its answer takes the typed run's
+// place, and without one the caret stays where it is. Leaving the field ends the search's use of
+// it, a context menu of the field does not.
+TEST_F(SearchFieldTest, TheTextViewHandsArrowsAndTheKeyboardsComingsAndGoingsToTheField)
+{
+    QList<int> keys;
+    std::optional<QString> answer;
+    int ends = 0;
+    // The window's closing at the end takes the keyboard away too: by then these are gone.
+    const auto unhook = qScopeGuard([this] { field->setDelegate({}); });
+    KPSearchTextEditorDelegate d;
+    d.onSearchTextEditorKeyUpAndDown = [&](int k) {
+        keys.append(k);
+        return answer;
+    };
+    d.onSearchTextEditorWillStart = [this] { ++starts; };
+    d.onSearchTextEditorWillEnd = [&ends] { ++ends; };
+    field->setDelegate(std::move(d));
+
+    type("wo");
+    key(Qt::Key_Left);
+    key(Qt::Key_Up);
+    key(Qt::Key_Down);
+    EXPECT_EQ(keys, (QList<int>{0xF700, 0xF701}));
+    EXPECT_EQ(field->textView()->textCursor().position(), 1) << "an arrow moved the caret";
+    answer = "#work";
+    key(Qt::Key_Down);
+    EXPECT_EQ(content(), "#work");
+
+    QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(field->textView(), &popup);
+    EXPECT_EQ(ends, 0);
+    starts = 0;
+    QLineEdit other(&window);
+    other.show();
+    other.setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(ends, 1);
+    field->textView()->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(starts, 1);
+}
+
+// Dragging a token over the field shows where it would land: the caret stands before the
+// character under the pointer, or after it from that character's middle on.
+TEST_F(SearchFieldTest, ADraggedTokenPutsTheCaretBesideTheCharacterUnderThePointer)
+{
+    for (const char* text : {"alpha", "beta", "gamma"}) {
+        type(text);
+        key(Qt::Key_Return);
+    }
+    type("xy");
+    ASSERT_EQ(content(), "[alpha][beta][gamma]xy");
+    QWidget* viewport = field->textView()->viewport();
+    const auto moveHeld = [viewport](QPoint at) {
+        QMouseEvent event(QEvent::MouseMove, QPointF(at), viewport->mapToGlobal(QPointF(at)), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    const QPoint grab = tokentest::tokenCentre(*field->tokenEditor(), 0);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, grab);
+    moveHeld(grab + QPoint(8, 0));   // the drag begins
+    const int y = grab.y();
+    const auto caretAt = [&](qreal x) {
+        moveHeld(QPoint(int(std::ceil(x)), y));
+        return field->textView()->textCursor().position();
+    };
+    // The left and right ends of each character, from the tokens' frames and the typed text's
+    // advances.
+    const QRectF beta = field->textView()->tokenFrame(1);
+    const QRectF gamma = field->textView()->tokenFrame(2);
+    ASSERT_GT(beta.width(), 40);
+    ASSERT_EQ(beta.right(), gamma.left());
+    const qreal x0 = gamma.right();
+    const qreal x1 = x0 + QFontMetricsF(field->tokenEditor()->textFont()).horizontalAdvance(u'x');
+    struct Glyph {
+        int index;
+        qreal left, right;
+    };
+    bool exactMiddle = false;
+    for (const Glyph& glyph : {Glyph{1, beta.left(), beta.right()}, Glyph{2, gamma.left(), gamma.right()},
+                               Glyph{3, x0, x1}}) {
+        SCOPED_TRACE(glyph.index);
+        const qreal middle = (glyph.left + glyph.right) / 2;
+        exactMiddle = exactMiddle || middle == std::ceil(middle);
+        EXPECT_EQ(caretAt(glyph.left + 1), glyph.index);
+        EXPECT_EQ(caretAt(std::ceil(middle) - 1), glyph.index) << "just left of the middle";
+        EXPECT_EQ(caretAt(middle), glyph.index + 1) << "at the middle";
+        EXPECT_EQ(caretAt(glyph.right - 1), glyph.index + 1);
+    }
+    EXPECT_TRUE(exactMiddle) << "no token's middle fell on a whole point";
+    // Past the last character the caret stands at the end.
+    EXPECT_EQ(caretAt(x1 + 30), 5);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, QPoint(int(std::ceil((beta.left() + beta.right()) / 2)), y));
+    EXPECT_EQ(content(), "[beta][alpha][gamma]xy");
 }
 
 TEST_F(SearchFieldTest, EscapeDropsTypedTextThenTokensThenLeaves)

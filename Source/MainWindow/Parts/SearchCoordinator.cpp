@@ -169,6 +169,7 @@ void SearchCoordinator::createSearchResultPopver()
     m_resultPopover = std::make_unique<platform::kit::Popover>(platform::kit::Popover::Form::Overlay);
     m_resultPopover->setFocusesContent(false);
     m_resultPopover->setAnimates(false);
+    m_resultPopover->setFollowsAnchor(true);   // the field may still be widening
     auto* controller = new SearchResultViewController(std::move(services));
     m_resultController = controller;
     controller->onSearchResultValueChange = [this](const QString& value) {

@@ -19,6 +19,7 @@
 #include "MainWindow/Parts/GridDataSource.h"
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Kit/MenuModel.h"
 #include "Platform/Kit/Popover.h"
@@ -38,6 +39,7 @@
 #include <QEasingCurve>
 #include <QEvent>
 #include <QWindowStateChangeEvent>
+#include <utility>
 #include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
@@ -45,6 +47,7 @@
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QToolButton>
 #include <QWindow>
 
@@ -419,13 +422,32 @@ QRect WindowChrome::searchEditorRect() const
 void WindowChrome::setSearchField(QWidget* field)
 {
     m_searchField = field;
+    m_searchFieldWide = m_ctx.state.searchTextEditoring;
     layoutSearchField();
 }
 
 void WindowChrome::layoutSearchField()
 {
-    if (m_searchField)
-        m_searchField->setGeometry(searchEditorRect());
+    if (m_searchField) {
+        const QRect target = searchEditorRect();
+        const bool wide = m_ctx.state.searchTextEditoring;
+        const bool turn = std::exchange(m_searchFieldWide, wide) != wide;
+        const bool moving = m_searchFieldMove && m_searchFieldMove->state() == QAbstractAnimation::Running;
+        if (turn && m_searchField->isVisible()) {
+            // From wherever a move the other way has got to.
+            if (moving)
+                m_searchFieldMove->stop();
+            const platform::kit::AnimationPolicy& policy =
+                m_ctx.animation ? *m_ctx.animation : platform::kit::AnimationPolicy::current();
+            m_searchFieldMove = policy.animate(m_searchField, "geometry", target, kSearchFieldMoveMs);
+            if (m_searchFieldMove)
+                connect(m_searchFieldMove, &QVariantAnimation::valueChanged, this, [this] { updateTitleIconCover(); });
+        } else if (moving) {
+            m_searchFieldMove->setEndValue(target);
+        } else {
+            m_searchField->setGeometry(target);
+        }
+    }
     updateTitleIconCover();
 }
 

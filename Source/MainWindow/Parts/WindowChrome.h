@@ -34,6 +34,7 @@
 #include <vector>
 
 class SortViewSettingController;
+class QPropertyAnimation;
 class QWidget;
 struct MainWindowContext;
 
@@ -48,6 +49,8 @@ public:
     static constexpr int kBottomBarHeight = 23;
     static constexpr int kInspectorWidth = 280;
     static constexpr int kBackSlideMs = 300;
+    // The search field widening when the search starts and narrowing when it ends.
+    static constexpr int kSearchFieldMoveMs = 250;
     static constexpr int kMenuBarX = 76; // after the three window buttons
     static inline const QString kMonitorResignWindowResign = QStringLiteral("MonitorResignWindowResign");
     static inline const QString kRecentFilterKey = QStringLiteral("Int_DocumentRecentFilterType");
@@ -111,7 +114,9 @@ public:
     // is in use (searchTextEditoring) from the side bar's width (120 with it closed) to the idle
     // frame's right end, never over the title bar's menu bar.
     QRect searchEditorRect() const;
-    // The title bar's search field, placed at searchEditorRect on every layout.
+    // The title bar's search field, placed at searchEditorRect on every layout: moved there
+    // over kSearchFieldMoveMs when the search starts or ends, at once otherwise (a resize while
+    // it moves changes where it goes).
     void setSearchField(QWidget* field);
     void layoutSearchField();
     void updateTitleIconCover();
@@ -165,6 +170,8 @@ private:
     MainWindowContext& m_ctx;
     QPointer<QWidget> m_toolBar, m_bottomBar, m_leftBottomBar, m_titleBar;
     QPointer<QWidget> m_searchField;
+    QPointer<QPropertyAnimation> m_searchFieldMove;
+    bool m_searchFieldWide = false;   // placed for a search in use
     QPointer<QMenuBar> m_menuBar;
     QPointer<QToolButton> m_btnShowHideSideBar, m_btnShowHidePropertyView, m_btnViewMode;
     QPointer<QMenu> m_btnViewModeMenu;

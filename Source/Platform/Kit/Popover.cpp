@@ -227,6 +227,8 @@ void Popover::show(QWidget* anchor, const QRect& anchorRect, PopoverEdge preferr
                     self->close();
             });
         window->installEventFilter(this);
+        if (m_followsAnchor)
+            anchor->installEventFilter(this);
     }
     m_previousFocus = QApplication::focusWidget();
 
@@ -306,6 +308,9 @@ void Popover::startFadeIn()
 
 bool Popover::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_anchor && m_shown && m_form == Form::Overlay
+        && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        place();
     if (watched == m_window && m_shown && m_form == Form::Overlay) {
         if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
             place();
@@ -338,6 +343,8 @@ void Popover::finish()
     m_resignObserver.remove();
     if (m_window)
         m_window->removeEventFilter(this);
+    if (m_anchor)
+        m_anchor->removeEventFilter(this);
     for (const QPointer<QWidget>& popup : std::as_const(m_completionPopups)) {
         if (popup && popup->isVisible())
             popup->hide();

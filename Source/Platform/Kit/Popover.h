@@ -63,6 +63,9 @@ public:
     // Whether showing gives keyboard focus to the content's first focusable widget (default
     // yes); a suggestion list under a field that keeps typing says no.
     void setFocusesContent(bool focuses) { m_focusesContent = focuses; }
+    // Whether an overlay popover moves with its anchor while open (default no: it stays where
+    // it opened); a list under a field that widens as it is used says yes.
+    void setFollowsAnchor(bool follows) { m_followsAnchor = follows; }
     // Called on closing, before closed() is emitted.
     void setOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
 
@@ -106,6 +109,7 @@ private:
     QSize m_contentSize;
     bool m_animates = true;
     bool m_focusesContent = true;
+    bool m_followsAnchor = false;
     std::function<void()> m_onClosed;
 
     bool m_shown = false;

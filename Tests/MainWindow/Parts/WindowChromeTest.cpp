@@ -13,6 +13,7 @@
 #include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/WindowChrome.h"
+#include "Platform/Kit/AnimationPolicy.h"
 #include "Platform/Kit/Popover.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/SideBarNodeType.h"
@@ -133,6 +134,54 @@ TEST_F(WindowChromeTest, ControlsKeepTheirPlacesAcrossResizes)
     menu.menuBar()->setParent(nullptr);
     chrome->toolBar()->setParent(nullptr);
     chrome->bottomBar()->setParent(nullptr);
+}
+
+// The search field widens when the search starts and narrows when it ends, moving over a
+// quarter second rather than jumping, and comes to rest exactly where it belongs, also when the
+// window is resized on the way.
+TEST_F(WindowChromeTest, TheSearchFieldMovesToItsWidthOverAQuarterSecond)
+{
+    platform::kit::AnimationPolicy animated;
+    ctx.animation = &animated;
+    QWidget titleBar;
+    titleBar.resize(1000, WindowChrome::kTitleBarHeight);
+    chrome->installTitleBar(&titleBar, nullptr);
+    auto* field = new QWidget(&titleBar);
+    chrome->setSearchField(field);
+    titleBar.show();
+    const QRect idle = chrome->searchEditorRect();
+    EXPECT_EQ(field->geometry(), idle);
+
+    const auto moveTo = [&](bool editing) {
+        ctx.state.searchTextEditoring = editing;
+        chrome->layoutSearchField();
+        return chrome->searchEditorRect();
+    };
+    const QRect wide = moveTo(true);
+    ASSERT_GT(wide.width(), idle.width());
+    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2);
+    EXPECT_GT(field->width(), idle.width()) << "the field has not begun to move";
+    EXPECT_LT(field->width(), wide.width()) << "the field jumped";
+    EXPECT_EQ(field->geometry().right(), idle.right());
+    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2 + 20);
+    EXPECT_EQ(field->geometry(), wide);
+
+    // A resize while the field is at rest places it at once.
+    titleBar.resize(1200, WindowChrome::kTitleBarHeight);
+    EXPECT_EQ(field->geometry(), chrome->searchEditorRect());
+    const QRect wider = field->geometry();
+
+    // Narrowing, with a resize half way: the field ends where the new width puts it.
+    const QRect narrow = moveTo(false);
+    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2);
+    EXPECT_LT(field->width(), wider.width());
+    EXPECT_GT(field->width(), narrow.width());
+    titleBar.resize(1100, WindowChrome::kTitleBarHeight);
+    scheduler.advance(WindowChrome::kSearchFieldMoveMs);
+    EXPECT_EQ(field->geometry(), chrome->searchEditorRect());
+    EXPECT_EQ(field->width(), idle.width());
+    EXPECT_EQ(field->geometry().right(), 1100 - 41);
+    ctx.animation = nullptr;
 }
 
 TEST_F(WindowChromeTest, SideBarAndInspectorTogglesAndTheDivider)

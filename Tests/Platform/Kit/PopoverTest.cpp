@@ -237,3 +237,32 @@ TEST(PopoverOverlay, ClosesOnPressesElsewhereAndWithItsWindowButNotOnEscItsConte
     EXPECT_EQ(popover.contentWidget(), nullptr);
     EXPECT_EQ(popover.frameWidget(), nullptr);
 }
+
+// Where asked, an anchor that moves while the popover is open (the search field widening as the
+// user starts typing) takes the popover along, so that it stays under what it belongs to.
+TEST(PopoverOverlay, FollowsItsAnchorWhileOpenWhereAsked)
+{
+    Window window;
+    Popover popover(Popover::Form::Overlay);
+    popover.setAnimates(false);
+    popover.setContentWidget(new QLabel(QStringLiteral("list")));
+    popover.setContentSize(kBody);
+    // Not asked: it stays where it opened.
+    popover.show(window.anchor, QRect(0, 0, 36, 24), PopoverEdge::MinY);
+    ASSERT_TRUE(popover.isShown());
+    const QRect before = popover.frameWidget()->geometry();
+    window.anchor->setGeometry(130, 60, 220, 24);
+    EXPECT_EQ(popover.frameWidget()->geometry(), before);
+    popover.close();
+    window.anchor->setGeometry(250, 60, 100, 24);
+
+    popover.setFollowsAnchor(true);
+    popover.show(window.anchor, QRect(0, 0, 36, 24), PopoverEdge::MinY);
+    ASSERT_TRUE(popover.isShown());
+    EXPECT_EQ(popover.frameWidget()->geometry(), before);
+    window.anchor->setGeometry(130, 60, 220, 24);
+    EXPECT_EQ(popover.frameWidget()->geometry(), before.translated(-120, 0));
+    popover.close();
+    window.anchor->setGeometry(250, 60, 100, 24);
+    EXPECT_FALSE(popover.isShown());
+}

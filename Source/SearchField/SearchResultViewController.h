@@ -9,6 +9,7 @@
 // Main thread only.
 #pragma once
 
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -28,6 +29,12 @@ public:
     static constexpr int kMaxVisibleRows = 10;
     // What one kind's look-up returns at most; the list shows ten rows at a time.
     static constexpr int kFetchLimit = 200;
+    // A row: 30 high, the kind's icon 22 square and rounded, at the left and vertically centred.
+    static constexpr int kRowHeight = 30;
+    static constexpr int kIconSize = 22;
+    static constexpr qreal kIconRadius = 4;
+    static constexpr int kTextInset = 8;
+    static constexpr int kIconTextGap = 6;
 
     struct Services {
         // Names beginning with prefix (all for ""), sorted, not in the Trash, at most limit.
@@ -53,6 +60,10 @@ public:
     // "#", "@" or "." for the selected row's kind; empty for free text or no selection.
     QString selectedRowDataType() const;
     void selectButtonByTag(int tag);
+    // A tab's click: that kind alone, all of it (the typed query no longer applies).
+    void onButtonClick(int tag);
+    // The tab of a kind (1 tags, 2 file types, 3 authors).
+    KPThemeImageButton* tabButton(int tag) const;
 
     int dataType() const { return m_dataType; }
     int rowCount() const { return int(m_rows.size()); }
@@ -60,6 +71,9 @@ public:
     QString rowTitle(int row) const;
     // 32 × min(rows, 10) + 37, or 69 without rows.
     QSize preferredSize() const;
+    // A row's rectangle in this view (empty for no such row) and where its icon goes in it.
+    QRect rowRect(int row) const;
+    static QRectF iconRect(const QRect& row);
 
 private:
     struct Row {

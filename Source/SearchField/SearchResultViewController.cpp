@@ -131,7 +131,20 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
     const KPCustomThemeObject* theme =
         KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
     for (int i = 0; i < 3; ++i) {
-        auto* button = new KPThemeImageButton(QRect(10 + i * 30, 6, 24, 24), this);
+        auto* button = new KPThemeImageButton(QRect(QPoint(0, kTabTop), kTabSize), this);
+        button->setTag(i + 1);
+        button->setIsFillAll(false);
+        // The lit tab stands on a rounded patch of the list's blue.
+        button->setupDrawBGAction([](KPThemeImageButton* b, QPainter& painter, const QRectF&) {
+            if (!b->isHighlight())
+                return;
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(52, 145, 250));
+            painter.drawRoundedRect(QRectF(b->rect()), 3, 3);
+            painter.restore();
+        });
         if (theme)
             button->setMultiSprite(theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i])));
         button->setFocusPolicy(Qt::NoFocus);
@@ -152,6 +165,21 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
             onSearchResultValueChange(rowValue(row));
     });
     resize(kWidth, 160);
+    layoutSubViews();
+}
+
+void SearchResultViewController::layoutSubViews()
+{
+    // The three tabs side by side in the middle of the top strip, 56 points apart.
+    const int left = qRound((width() - 146) / 2.0);
+    for (int i = 0; i < 3; ++i)
+        m_tabs[i]->setGeometry(QRect(QPoint(left + i * kTabPitch, kTabTop), kTabSize));
+}
+
+void SearchResultViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutSubViews();
 }
 
 void SearchResultViewController::onButtonClick(int tag)

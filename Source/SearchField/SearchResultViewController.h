@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QRectF>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -35,6 +36,10 @@ public:
     static constexpr qreal kIconRadius = 4;
     static constexpr int kTextInset = 8;
     static constexpr int kIconTextGap = 6;
+    // The tabs: 34 x 22, 56 points apart, 6 below the top.
+    static constexpr QSize kTabSize{34, 22};
+    static constexpr int kTabPitch = 56;
+    static constexpr int kTabTop = 6;
 
     struct Services {
         // Names beginning with prefix (all for ""), sorted, not in the Trash, at most limit.
@@ -75,7 +80,11 @@ public:
     QRect rowRect(int row) const;
     static QRectF iconRect(const QRect& row);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void layoutSubViews();
     struct Row {
         QString title;  // as shown
         QString value;  // what the row puts in the field

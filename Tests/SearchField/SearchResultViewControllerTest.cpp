@@ -108,6 +108,12 @@ TEST_F(SearchResultListTest, ATabShowsItsWholeKindAndDropsTheTypedQuery)
     EXPECT_EQ(list.preferredSize().height(), 2 * 32 + 37);
     // Nothing selected: a run committed now stays free text.
     EXPECT_EQ(list.selectedRowDataType(), "");
+    // The lit tab alone stands on the list's blue.
+    const QPoint patch(3, 11); // inside the rounded patch, clear of the glyph
+    EXPECT_EQ(QColor(list.tabButton(SearchResultViewController::Authors)->grab().toImage().pixel(patch)),
+              QColor(52, 145, 250));
+    EXPECT_NE(QColor(list.tabButton(SearchResultViewController::Tags)->grab().toImage().pixel(patch)),
+              QColor(52, 145, 250));
 
     // From a bare word too, and the arrows then walk the kind's rows.
     list.doSearchValue("p");
@@ -191,7 +197,14 @@ TEST_F(SearchResultListTest, RowsShowTheirKindsIconAndTheSeparator)
     const QRectF icon = SearchResultViewController::iconRect(r);
     const QRgb blue = pixelAt(lit, QPointF(icon.right() + 3, r.y() + 3));
     EXPECT_EQ(QColor(blue), QColor(52, 145, 250));
-    EXPECT_GT(inkIn(lit, icon, blue), 12);
+    // Its glyph reads there: light on the blue, not blue on blue.
+    int light = 0;
+    const qreal s = lit.devicePixelRatio();
+    const QRect pixels = QRectF(icon.topLeft() * s, icon.size() * s).toAlignedRect();
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            light += qGray(lit.pixel(x, y)) > 200;
+    EXPECT_GT(light, 12 * s * s);
 }
 
 } // namespace

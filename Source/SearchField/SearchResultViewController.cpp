@@ -126,10 +126,6 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
     : QWidget(parent), m_services(std::move(services))
 {
     setFocusPolicy(Qt::NoFocus);
-    static const char* const kSprites[3] = {"SearchPanel_Tag_Button", "SearchPanel_FileType_Button",
-                                            "SearchPanel_Author_Button"};
-    const KPCustomThemeObject* theme =
-        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
     for (int i = 0; i < 3; ++i) {
         auto* button = new KPThemeImageButton(QRect(QPoint(0, kTabTop), kTabSize), this);
         button->setTag(i + 1);
@@ -145,8 +141,6 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
             painter.drawRoundedRect(QRectF(b->rect()), 3, 3);
             painter.restore();
         });
-        if (theme)
-            button->setMultiSprite(theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i])));
         button->setFocusPolicy(Qt::NoFocus);
         const int tag = i + 1;
         // A tab shows its whole kind: what was typed so far no longer narrows the list.
@@ -166,6 +160,22 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
     });
     resize(kWidth, 160);
     layoutSubViews();
+    themeUpdate();
+    // The rows fetch their pictures as they draw; the tabs keep theirs until the theme changes.
+    m_themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        KPThemeManager::kThemeChangeNotification, [this](const platform::Notification&) { themeUpdate(); });
+}
+
+void SearchResultViewController::themeUpdate()
+{
+    static const char* const kSprites[3] = {"SearchPanel_Tag_Button", "SearchPanel_FileType_Button",
+                                            "SearchPanel_Author_Button"};
+    const KPCustomThemeObject* theme =
+        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
+    for (int i = 0; i < 3; ++i)
+        m_tabs[i]->setMultiSprite(theme ? theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i]))
+                                        : nullptr);
+    update();
 }
 
 void SearchResultViewController::layoutSubViews()

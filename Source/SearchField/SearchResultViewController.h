@@ -9,6 +9,8 @@
 // Main thread only.
 #pragma once
 
+#include "Platform/Foundation/NotificationCenter.h"
+
 #include <QRectF>
 #include <QSize>
 #include <QString>
@@ -85,6 +87,8 @@ protected:
 
 private:
     void layoutSubViews();
+    // The "Search" group's tab pictures, fetched again on a theme change.
+    void themeUpdate();
     struct Row {
         QString title;  // as shown
         QString value;  // what the row puts in the field
@@ -100,4 +104,5 @@ private:
     std::vector<Row> m_rows;
     QListWidget* m_list = nullptr;
     KPThemeImageButton* m_tabs[3] = {};
+    platform::ObserverToken m_themeObserver;
 };

@@ -1,6 +1,8 @@
 #include "SearchField/SearchResultViewController.h"
 
 #include "Controls/KPThemeImageButton.h"
+#include "Theme/KPCustomThemeObject.h"
+#include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
 
 #include <QImage>
@@ -205,6 +207,17 @@ TEST_F(SearchResultListTest, RowsShowTheirKindsIconAndTheSeparator)
         for (int x = pixels.left(); x <= pixels.right(); ++x)
             light += qGray(lit.pixel(x, y)) > 200;
     EXPECT_GT(light, 12 * s * s);
+
+    // A theme change gives the tabs the new theme's pictures.
+    KPThemeManager* themes = KPThemeManager::themeManager();
+    for (const QString& name : {QStringLiteral("dark"), QStringLiteral("gray")}) {
+        ASSERT_TRUE(themes->updateThemeByName(name));
+        const KPCustomThemeObject* search = themes->customThemeObjectWithName(QStringLiteral("Search"));
+        ASSERT_TRUE(search);
+        EXPECT_EQ(list.tabButton(SearchResultViewController::Authors)->multiSprite(),
+                  search->themeObjectWithName<KPMultiSprite>(QStringLiteral("SearchPanel_Author_Button")))
+            << name.toStdString();
+    }
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // back, the group-by and recent buttons, the centre title, the view-mode button with its view
 // options, the inspector button), the bar under it (item count, zoom slider), the bar under
 // the side bar (add button), and what the title bar holds (the menu bar after the window
-// buttons, the search field's place). It also shows and hides the side bar and the inspector,
+// buttons, the navigation button, the search field's place). It also shows and hides the side bar and the inspector,
 // follows full screen and activation, and closes the window's popovers on a press elsewhere.
 //
 // The composition root places the three bars (toolBar() above the grid, bottomBar() under it,

@@ -1,5 +1,6 @@
-// The navigation button's place in the tool bar: a 53 x 23 point view that draws nothing and
-// takes clicks away from what lies below it; it follows theme switches by redrawing.
+// The navigation button's place in the title bar: a 53 x 23 point view that draws nothing and
+// takes clicks away from what lies below it (there, the bar that drags the window); it follows
+// theme switches by redrawing.
 #pragma once
 
 #include "Theme/KPThemeBaseObjectProtocol.h"

@@ -119,6 +119,8 @@ MainWindowController::MainWindowController(Options options)
     buildContext();
     createParts();
     configureSplitViews();
+    // The title bar's navigation button follows the side bar's width as the window opens.
+    m_parts->chrome.placeNavButton();
     startLoadLatch();
     checkRebuildKeys();
 }

@@ -7,9 +7,14 @@
 #include "Theme/KPCustomThemeObject.h"
 #include "Theme/KPMultiSprite.h"
 #include "Theme/KPThemeManager.h"
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Kit/FontResolver.h"
+#include "Theme/KPSprite.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QListWidget>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -17,25 +22,89 @@ namespace {
 constexpr int kUpArrow = 63232;
 constexpr int kDownArrow = 63233;
 
-// The selected row in the list's own blue, its text white.
+constexpr int kKindRole = Qt::UserRole + 1;
+
+// The theme sprite drawn beside a row of a kind ("#", "." or "@"); none for the free-text row.
+const KPSprite* kindSprite(const QString& kind, bool selected)
+{
+    const char* name = kind == u"#"   ? "SearchPanel_Tag_Button"
+                       : kind == u"." ? "SearchPanel_FileType_Button"
+                       : kind == u"@" ? "SearchPanel_Author_Button"
+                                      : nullptr;
+    if (!name)
+        return nullptr;
+    const KPCustomThemeObject* theme =
+        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
+    const KPMultiSprite* states = theme ? theme->themeObjectWithName<KPMultiSprite>(QLatin1String(name)) : nullptr;
+    if (!states)
+        return nullptr;
+    const KPSprite* sprite = selected && states->highlightSprite() ? states->highlightSprite() : states->normalSprite();
+    return sprite && !sprite->image().isNull() ? sprite : nullptr;
+}
+
+// The separator strip under every row, read once and kept for the whole run; the sharper
+// picture serves scaled screens.
+const QImage& separatorImage(qreal dpr)
+{
+    static const auto load = [](const QString& name, qreal scale) {
+        const QString path = platform::Bundle::mainBundle().pathForResource(name, QStringLiteral("png"));
+        QImage image = path.isEmpty() ? QImage() : QImage(path);
+        if (image.isNull())
+            KPLogLogMessage(QStringLiteral("search: the suggestion list's separator picture %1 is missing").arg(name));
+        image.setDevicePixelRatio(scale);
+        return image;
+    };
+    static const QImage one = load(QStringLiteral("KPSearchTextEditor_ResultWindowLine"), 1);
+    static const QImage two = load(QStringLiteral("KPSearchTextEditor_ResultWindowLine@2x"), 2);
+    return dpr > 1 && !two.isNull() ? two : one;
+}
+
+// A row: the selection in the list's own blue, the separator at its foot, the kind's icon and
+// the title, white on the selection.
 class RowDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const bool selected = option.state & QStyle::State_Selected;
-        if (selected)
-            painter->fillRect(option.rect, QColor(52, 145, 250));
+        const QRect row = option.rect;
         painter->save();
+        if (selected)
+            painter->fillRect(row, QColor(52, 145, 250));
+        const QImage& line = separatorImage(painter->device() ? painter->device()->devicePixelRatioF() : 1);
+        if (!line.isNull()) {
+            painter->setOpacity(0.4);
+            painter->drawImage(QRectF(row.x(), row.bottom() + 1 - line.deviceIndependentSize().height(), row.width(),
+                                      line.deviceIndependentSize().height()),
+                               line);
+            painter->setOpacity(1);
+        }
+        int textLeft = row.x() + SearchResultViewController::kTextInset;
+        if (const KPSprite* sprite = kindSprite(index.data(kKindRole).toString(), selected)) {
+            const QRectF icon = SearchResultViewController::iconRect(row);
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setRenderHint(QPainter::SmoothPixmapTransform);
+            QPainterPath rounded;
+            rounded.addRoundedRect(icon, SearchResultViewController::kIconRadius, SearchResultViewController::kIconRadius);
+            painter->setClipPath(rounded);
+            painter->drawImage(icon, sprite->image());
+            painter->setClipping(false);
+            textLeft = int(icon.right()) + SearchResultViewController::kIconTextGap;
+        }
+        static const QFont font =
+            platform::kit::FontResolver::fontNamed(QStringLiteral("LucidaGrande"), 12).value_or(
+                platform::kit::FontResolver::systemFont(12));
+        painter->setFont(font);
         painter->setPen(selected ? QColor(Qt::white) : QColor(99, 99, 99));
-        const QRect text = option.rect.adjusted(10, 0, -6, 0);
+        const QRect text(textLeft, row.y(), std::max(0, row.right() - 6 - textLeft), row.height());
         painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
-                          option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, text.width()));
-        painter->setPen(QColor(0, 0, 0, 40));
-        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+                          QFontMetrics(font).elidedText(index.data().toString(), Qt::ElideRight, text.width()));
         painter->restore();
     }
-    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return {0, 30}; }
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        return {0, SearchResultViewController::kRowHeight};
+    }
 };
 
 QStringList beginningWith(const QStringList& names, const QString& prefix)
@@ -57,20 +126,25 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
     : QWidget(parent), m_services(std::move(services))
 {
     setFocusPolicy(Qt::NoFocus);
-    static const char* const kSprites[3] = {"SearchPanel_Tag_Button", "SearchPanel_FileType_Button",
-                                            "SearchPanel_Author_Button"};
-    const KPCustomThemeObject* theme =
-        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
     for (int i = 0; i < 3; ++i) {
-        auto* button = new KPThemeImageButton(QRect(10 + i * 30, 6, 24, 24), this);
-        if (theme)
-            button->setMultiSprite(theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i])));
+        auto* button = new KPThemeImageButton(QRect(QPoint(0, kTabTop), kTabSize), this);
+        button->setTag(i + 1);
+        button->setIsFillAll(false);
+        // The lit tab stands on a rounded patch of the list's blue.
+        button->setupDrawBGAction([](KPThemeImageButton* b, QPainter& painter, const QRectF&) {
+            if (!b->isHighlight())
+                return;
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(52, 145, 250));
+            painter.drawRoundedRect(QRectF(b->rect()), 3, 3);
+            painter.restore();
+        });
         button->setFocusPolicy(Qt::NoFocus);
         const int tag = i + 1;
-        button->setupAction([this, tag](KPThemeImageButton*) {
-            selectButtonByTag(tag);
-            doSearchByPredicateValue(m_query);
-        });
+        // A tab shows its whole kind: what was typed so far no longer narrows the list.
+        button->setupAction([this, tag](KPThemeImageButton*) { onButtonClick(tag); });
         m_tabs[i] = button;
     }
     m_list = new QListWidget(this);
@@ -85,6 +159,61 @@ SearchResultViewController::SearchResultViewController(Services services, QWidge
             onSearchResultValueChange(rowValue(row));
     });
     resize(kWidth, 160);
+    layoutSubViews();
+    themeUpdate();
+    // The rows fetch their pictures as they draw; the tabs keep theirs until the theme changes.
+    m_themeObserver = platform::NotificationCenter::defaultCenter().addObserver(
+        KPThemeManager::kThemeChangeNotification, [this](const platform::Notification&) { themeUpdate(); });
+}
+
+void SearchResultViewController::themeUpdate()
+{
+    static const char* const kSprites[3] = {"SearchPanel_Tag_Button", "SearchPanel_FileType_Button",
+                                            "SearchPanel_Author_Button"};
+    const KPCustomThemeObject* theme =
+        KPThemeManager::themeManager()->customThemeObjectWithName(QStringLiteral("Search"));
+    for (int i = 0; i < 3; ++i)
+        m_tabs[i]->setMultiSprite(theme ? theme->themeObjectWithName<KPMultiSprite>(QString::fromLatin1(kSprites[i]))
+                                        : nullptr);
+    update();
+}
+
+void SearchResultViewController::layoutSubViews()
+{
+    // The three tabs side by side in the middle of the top strip, 56 points apart.
+    const int left = qRound((width() - 146) / 2.0);
+    for (int i = 0; i < 3; ++i)
+        m_tabs[i]->setGeometry(QRect(QPoint(left + i * kTabPitch, kTabTop), kTabSize));
+}
+
+void SearchResultViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutSubViews();
+}
+
+void SearchResultViewController::onButtonClick(int tag)
+{
+    selectButtonByTag(tag);
+    m_query.reset();
+    doSearchByPredicateValue(std::nullopt);
+}
+
+KPThemeImageButton* SearchResultViewController::tabButton(int tag) const
+{
+    return tag >= 1 && tag <= 3 ? m_tabs[tag - 1] : nullptr;
+}
+
+QRectF SearchResultViewController::iconRect(const QRect& row)
+{
+    return QRectF(row.x() + kTextInset, row.y() + (row.height() - kIconSize) / 2.0, kIconSize, kIconSize);
+}
+
+QRect SearchResultViewController::rowRect(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    return m_list->visualItemRect(m_list->item(row)).translated(m_list->viewport()->mapTo(this, QPoint(0, 0)));
 }
 
 void SearchResultViewController::selectButtonByTag(int tag)
@@ -218,8 +347,10 @@ QSize SearchResultViewController::preferredSize() const
 void SearchResultViewController::reload()
 {
     m_list->clear();
-    for (const Row& row : m_rows)
-        m_list->addItem(row.title);
+    for (const Row& row : m_rows) {
+        auto* item = new QListWidgetItem(row.title, m_list);
+        item->setData(kKindRole, row.prefix);
+    }
     m_list->setGeometry(0, kChromeHeight, kWidth, std::max(0, preferredSize().height() - kChromeHeight));
 }
 

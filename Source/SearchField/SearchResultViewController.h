@@ -9,6 +9,10 @@
 // Main thread only.
 #pragma once
 
+#include "Platform/Foundation/NotificationCenter.h"
+
+#include <QRectF>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -28,6 +32,16 @@ public:
     static constexpr int kMaxVisibleRows = 10;
     // What one kind's look-up returns at most; the list shows ten rows at a time.
     static constexpr int kFetchLimit = 200;
+    // A row: 30 high, the kind's icon 22 square and rounded, at the left and vertically centred.
+    static constexpr int kRowHeight = 30;
+    static constexpr int kIconSize = 22;
+    static constexpr qreal kIconRadius = 4;
+    static constexpr int kTextInset = 8;
+    static constexpr int kIconTextGap = 6;
+    // The tabs: 34 x 22, 56 points apart, 6 below the top.
+    static constexpr QSize kTabSize{34, 22};
+    static constexpr int kTabPitch = 56;
+    static constexpr int kTabTop = 6;
 
     struct Services {
         // Names beginning with prefix (all for ""), sorted, not in the Trash, at most limit.
@@ -53,6 +67,10 @@ public:
     // "#", "@" or "." for the selected row's kind; empty for free text or no selection.
     QString selectedRowDataType() const;
     void selectButtonByTag(int tag);
+    // A tab's click: that kind alone, all of it (the typed query no longer applies).
+    void onButtonClick(int tag);
+    // The tab of a kind (1 tags, 2 file types, 3 authors).
+    KPThemeImageButton* tabButton(int tag) const;
 
     int dataType() const { return m_dataType; }
     int rowCount() const { return int(m_rows.size()); }
@@ -60,8 +78,17 @@ public:
     QString rowTitle(int row) const;
     // 32 × min(rows, 10) + 37, or 69 without rows.
     QSize preferredSize() const;
+    // A row's rectangle in this view (empty for no such row) and where its icon goes in it.
+    QRect rowRect(int row) const;
+    static QRectF iconRect(const QRect& row);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void layoutSubViews();
+    // The "Search" group's tab pictures, fetched again on a theme change.
+    void themeUpdate();
     struct Row {
         QString title;  // as shown
         QString value;  // what the row puts in the field
@@ -77,4 +104,5 @@ private:
     std::vector<Row> m_rows;
     QListWidget* m_list = nullptr;
     KPThemeImageButton* m_tabs[3] = {};
+    platform::ObserverToken m_themeObserver;
 };

@@ -1,6 +1,11 @@
 #include "MainWindowTestSupport.h"
 
+#include "Controls/VQTitlebarWindow.h"
+#include "MainWindow/KPNavButton.h"
 #include "MainWindow/KPSplitView.h"
+#include "MainWindow/MainWindowParts.h"
+#include "MainWindow/Parts/WindowChrome.h"
+#include "SearchField/KPSearchTextEditor.h"
 #include "MainWindow/MainWindowFrame.h"
 #include "Platform/Kit/Sheet.h"
 #include "MainWindow/Parts/ContentSwitch.h"
@@ -11,6 +16,7 @@
 #include "Tools/RebuildContentWindowController.h"
 
 #include <QDialog>
+#include <QMenuBar>
 
 #include <QTest>
 
@@ -141,6 +147,60 @@ TEST_F(MainWindowControllerTest, StoredSideBarWidths)
         MainWindowController& c = open();
         EXPECT_EQ(c.context().splitView->widget(0)->width(), expected) << stored;
     }
+}
+
+// The title bar's navigation button: 53 x 23, its left 63 points before the side bar's end and
+// its bottom 7 points up the bar; a press there holds the window still, while the menu titles
+// and the search field over it stay within reach.
+TEST_F(MainWindowControllerTest, TheTitleBarsNavigationButtonHoldsItsPlaceAndTheWindowStill)
+{
+    defaults().setString(QStringLiteral("310"), MainWindowController::kLeftSideBarWidthKey);
+    MainWindowController& c = open();
+    VQTitlebarWindow& window = *c.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QWidget* bar = window.titleBarView();
+    KPNavButton* nav = c.parts().chrome.navButton();
+    ASSERT_TRUE(nav);
+    EXPECT_EQ(nav->parentWidget(), bar);
+    EXPECT_TRUE(nav->isVisible());
+    EXPECT_EQ(WindowChrome::upFrame(nav), QRect(310 - 63, 7, 53, 23));
+    // A wider window leaves it where it is.
+    window.resize(window.width() + 200, window.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(WindowChrome::upFrame(nav), QRect(310 - 63, 7, 53, 23));
+
+    // Whatever else the bar shows over it takes its presses first.
+    for (QWidget* over : {static_cast<QWidget*>(bar->findChild<QMenuBar*>()),
+                          static_cast<QWidget*>(c.parts().search.searchField())}) {
+        ASSERT_TRUE(over);
+        const QRect shared = over->geometry() & nav->geometry();
+        if (!shared.isEmpty())
+            EXPECT_NE(bar->childAt(shared.center()), nav);
+    }
+
+    // A drag from it does not move the window; from a bare part of the bar it does.
+    const QPoint start = window.pos();
+    QTest::mousePress(nav, Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::mouseMove(nav, QPoint(70, 40));
+    QTest::mouseRelease(nav, Qt::LeftButton, {}, QPoint(70, 40));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.pos(), start);
+    QPoint bare(-1, -1);
+    for (int x = bar->width() / 2; x < bar->width() && bare.x() < 0; ++x)
+        if (!bar->childAt(x, 20))
+            bare = QPoint(x, 20);
+    ASSERT_GE(bare.x(), 0);
+    QTest::mousePress(bar, Qt::LeftButton, {}, bare);
+    QTest::mouseMove(bar, bare + QPoint(50, 30));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, bare + QPoint(50, 30));
+    QTRY_COMPARE(window.pos(), start + QPoint(50, 30));
+
+    // With the side bar closed it waits out of sight, left of the bar.
+    controller.reset();
+    defaults().setBool(false, MainWindowController::kLeftSideBarExpandKey);
+    MainWindowController& closed = open();
+    ASSERT_TRUE(closed.parts().chrome.navButton());
+    EXPECT_EQ(WindowChrome::upFrame(closed.parts().chrome.navButton()), QRect(-63, 7, 53, 23));
 }
 
 TEST_F(MainWindowControllerTest, OpensAtTheStoredFrame)

@@ -2,6 +2,7 @@
 // collections tree, its store matches listed at once and its full-text hits appended.
 #include "MainWindowTestSupport.h"
 
+#include "Controls/KPThemeImageButton.h"
 #include "Controls/KPTokenEditorView.h"
 #include "Controls/VQTitlebarView.h"
 #include "MainWindow/Parts/SearchCoordinator.h"
@@ -171,6 +172,20 @@ TEST_F(MainWindowSearchTest, SuggestionsCompleteInlineAndLeaveTheKeyboardInTheFi
     QTest::keyClicks(field.textView(), "@wo");
     ASSERT_NE(search->searchResultController(), nullptr);
     EXPECT_EQ(search->searchResultController()->rowCount(), 2); // the typed text and Wolfe
+
+    // A tab lists the whole of its kind, and still nothing in the Trash.
+    SearchResultViewController* list = search->searchResultController();
+    const auto shown = [list] {
+        QStringList names;
+        for (int row = 0; row < list->rowCount(); ++row)
+            names << list->rowTitle(row);
+        names.sort(Qt::CaseInsensitive);
+        return names;
+    };
+    QTest::mouseClick(list->tabButton(SearchResultViewController::Tags), Qt::LeftButton);
+    EXPECT_EQ(shown(), QStringList({"wine", "Work"}));
+    QTest::mouseClick(list->tabButton(SearchResultViewController::Authors), Qt::LeftButton);
+    EXPECT_EQ(shown(), QStringList({"Wolfe"}));
 }
 
 // Typing at once after entering the field opens the suggestions while the field still widens:

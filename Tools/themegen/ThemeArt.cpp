@@ -499,6 +499,14 @@ DrawFn elementArt(const ThemeCatalogueEntry& e, char state, const Palette& pal)
             return [pal, state](QPainter& p, const QSizeF& s) { discButton(p, s, state == 'H' ? 'D' : 'N', Glyph::None, pal); };
         if (has(n, "SmartRowEditor") || has(n, "Stop") || has(n, "ClearButton") || has(n, "MoreButton"))
             return [pal, n, state](QPainter& p, const QSizeF& s) { discButton(p, s, state, glyphFor(n), pal); };
+        // The suggestion list's kinds: lit, the glyph is white, for it stands on the list's blue
+        // (a lit tab's background, the selected row).
+        if (is(g, "Search") && has(n, "SearchPanel_") && state == 'H')
+            return [pal, n](QPainter& p, const QSizeF& s) {
+                Palette lit = pal;
+                lit.icon = Qt::white;
+                plateButton(p, s, 'N', n, lit, false);
+            };
         const bool onToolBar = is(g, "Topbar");
         return [pal, n, state, onToolBar](QPainter& p, const QSizeF& s) { plateButton(p, s, state, n, pal, onToolBar); };
     }

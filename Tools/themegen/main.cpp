@@ -186,6 +186,36 @@ bool generateContentFieldImage(const QString& resources)
     return true;
 }
 
+// The separator under each row of the search field's suggestion list: a 300 x 2 point strip,
+// a dark hairline over a light one, faded towards both ends so the rows' edges stay soft.
+bool generateSearchResultLine(const QString& resources)
+{
+    for (int scale : {1, 2}) {
+        QImage image(QSize(300, 2) * scale, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.scale(scale, scale);
+        const auto strip = [&p](qreal y, const QColor& color) {
+            QLinearGradient fade(0, 0, 300, 0);
+            QColor clear = color;
+            clear.setAlpha(0);
+            fade.setColorAt(0, clear);
+            fade.setColorAt(0.1, color);
+            fade.setColorAt(0.9, color);
+            fade.setColorAt(1, clear);
+            p.fillRect(QRectF(0, y, 300, 1), fade);
+        };
+        strip(0, QColor(0x6e, 0x6e, 0x6e));
+        strip(1, QColor(Qt::white));
+        p.end();
+        const QString name = scale == 1 ? QStringLiteral("/KPSearchTextEditor_ResultWindowLine.png")
+                                        : QStringLiteral("/KPSearchTextEditor_ResultWindowLine@2x.png");
+        if (!writeImage(resources + name, image))
+            return false;
+    }
+    return true;
+}
+
 // The library folder's own icon: a blue folder holding a white page, 256 x 256.
 bool generateLibraryIcon(const QString& resources)
 {
@@ -235,6 +265,7 @@ int main(int argc, char** argv)
     const QString supportList = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     return generateViewModeButton(resources) && generateImportingIcons(resources) && generateLibraryIcon(resources) &&
                    generateFlagFilterImages(resources) && generateContentFieldImage(resources) &&
+                   generateSearchResultLine(resources) &&
                    generateFileIcons(resources, supportList) &&
                    generatePaneIcons(resources)
                ? 0

@@ -474,6 +474,15 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
     if (!titleBar)
         return;
     titleBar->installEventFilter(this);
+    // A still place in the bar above the side bar's end that keeps presses from dragging the
+    // window. Beneath the bar's other controls: it never takes a press meant for a menu title
+    // or the search field.
+    if (!m_navButton) {
+        m_navButton = new KPNavButton(QRect(), titleBar);
+        m_navButton->setObjectName(QStringLiteral("navButton"));
+        m_navButton->lower();
+        placeNavButton();
+    }
     if (menuBar) {
         menuBar->setParent(titleBar);
         // A desktop with a global menu bar takes the menus; the bar here then stays hidden.
@@ -489,6 +498,18 @@ void WindowChrome::installTitleBar(QWidget* titleBar, QMenuBar* menuBar)
                              height);
     }
     layoutSearchField();
+}
+
+void WindowChrome::placeNavButton()
+{
+    if (!m_navButton)
+        return;
+    int sideBar = 0;
+    if (bLeftSideBarExpand())
+        sideBar = m_ctx.splitView ? int(std::lround(m_ctx.splitView->leftViewWidth()))
+                                  : (m_ctx.sideBarView ? m_ctx.sideBarView->width() : 0);
+    // y-up kNavButtonY in the bar; the bar's height never changes, so its top stays put.
+    m_navButton->move(sideBar - kNavButtonRightInset, kTitleBarHeight - kNavButtonY - KPNavButton::kSize.height());
 }
 
 void WindowChrome::showButtons(const ContentButtons& buttons)

@@ -2,7 +2,7 @@
 // back, the group-by and recent buttons, the centre title, the view-mode button with its view
 // options, the inspector button), the bar under it (item count, zoom slider), the bar under
 // the side bar (add button), and what the title bar holds (the menu bar after the window
-// buttons, the search field's place). It also shows and hides the side bar and the inspector,
+// buttons, the navigation button, the search field's place). It also shows and hides the side bar and the inspector,
 // follows full screen and activation, and closes the window's popovers on a press elsewhere.
 //
 // The composition root places the three bars (toolBar() above the grid, bottomBar() under it,
@@ -17,6 +17,7 @@
 #include "Controls/KPHorizontalStretchButton.h"
 #include "Controls/KPSlider.h"
 #include "Controls/KPThemeImageButton.h"
+#include "MainWindow/KPNavButton.h"
 #include "MainWindow/Parts/ContentSwitch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Kit/Scheduler.h"
@@ -52,6 +53,9 @@ public:
     // The search field widening when the search starts and narrowing when it ends.
     static constexpr int kSearchFieldMoveMs = 250;
     static constexpr int kMenuBarX = 76; // after the three window buttons
+    // The navigation button: its left this far before the side bar's end, its bottom this high.
+    static constexpr int kNavButtonRightInset = 63;
+    static constexpr int kNavButtonY = 7;
     static inline const QString kMonitorResignWindowResign = QStringLiteral("MonitorResignWindowResign");
     static inline const QString kRecentFilterKey = QStringLiteral("Int_DocumentRecentFilterType");
     static inline const QString kViewItemScaleKey = QStringLiteral("Int_ViewItemScale");
@@ -77,6 +81,11 @@ public:
     // Builds the controls and starts observing; call once.
     void install();
     void installTitleBar(QWidget* titleBar, QMenuBar* menuBar);
+    // Places the title bar's navigation button from the side bar as it is set up: 63 points
+    // left of the side bar's right end, or out of sight left of the bar while the side bar is
+    // collapsed. Runs when installTitleBar makes the button and again once the side bar has its
+    // width; later changes of the window or the side bar leave it where it is.
+    void placeNavButton();
 
     QWidget* toolBar() const { return m_toolBar; }
     QWidget* bottomBar() const { return m_bottomBar; }
@@ -84,6 +93,7 @@ public:
 
     // ---- controls (null before install) ----
     QToolButton* btnShowHideSideBar() const { return m_btnShowHideSideBar; }
+    KPNavButton* navButton() const { return m_navButton; }
     QToolButton* btnShowHidePropertyView() const { return m_btnShowHidePropertyView; }
     QToolButton* btnViewMode() const { return m_btnViewMode; }
     // The view-mode button's menu: tags 1 and 2 the modes, 3 the section order, 4 the file sort.
@@ -181,6 +191,7 @@ private:
     QPointer<QLabel> m_labCenterTitle, m_labItemCount;
     QPointer<KPSlider> m_zoomSlider;
     QPointer<KPThemeImageButton> m_addButton;
+    QPointer<KPNavButton> m_navButton;
     QPointer<QWidget> m_backSnapshot;
     std::unique_ptr<platform::kit::Popover> m_viewSettingPopver;
     std::unique_ptr<SortViewSettingController> m_viewSettingController;

@@ -143,14 +143,16 @@ TEST(UserLevelSearch, SuggestionsShowTheirKindsIconsAndATabShowsItsWholeKind)
     // The field at the title bar's right end; "p" offers free text, then the file types
     // beginning with it, the first of them selected. On a busy machine the window may still be
     // settling when it first shows, and a click then is lost: the field is clicked again until
-    // its list comes.
+    // its list comes. The list follows the field while it widens: it is read once it stands
+    // still (the same selected row in two shots running).
     const QRect below(frame.left(), frame.top() + 40, frame.width(), 500);
     QImage shot;
     std::optional<QRect> selected;
+    std::optional<QRect> before;
     const auto listed = [&] {
         shot = session.screenshot(QStringLiteral("suggestions"));
-        selected = blueIn(shot, below);
-        return selected && selected->height() >= 28;
+        before = std::exchange(selected, blueIn(shot, below));
+        return selected && selected->height() >= 28 && before == selected;
     };
     bool came = false;
     for (int attempt = 0; attempt < 4 && !came; ++attempt) {

@@ -9,6 +9,7 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Search/KPIndexLibraryStore.h"
 
+#include <algorithm>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -257,6 +258,22 @@ bool KPIndexManager::removeIndexOfSKDocumentID(qint64 documentID)
     if (index && documentID >= 1) {
         if (auto removed = index->removeDocument(documentID); !removed)
             logIndex(removed.error().toString());
+    }
+    return true;
+}
+
+bool KPIndexManager::purgeDocuments(const QList<qint64>& documentIDs)
+{
+    if (std::none_of(documentIDs.begin(), documentIDs.end(), [](qint64 id) { return id >= 1; }))
+        return true;
+    if (!ensureIndex())
+        return false;
+    const std::shared_ptr<TextIndex> index = indexRef();
+    if (!index)
+        return false;
+    if (auto purged = index->purgeDocuments(documentIDs); !purged) {
+        logIndex(QStringLiteral("Removed documents may stay in the content index: %1").arg(purged.error().toString()));
+        return false;
     }
     return true;
 }

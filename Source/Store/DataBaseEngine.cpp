@@ -16,6 +16,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QtDebug>
 #include <cerrno>
@@ -107,8 +108,18 @@ int purgeDocumentObjects(const ContextPtr& context, const QList<platform::Manage
                                                  .arg(files.size()));
         return 0;
     }
+    QHash<QString, int> purgedNaming; // thumbnail → how many of the purged documents name it
     for (const DBFileInfo& file : std::as_const(files)) {
-        const QString thumb = file.thumbPath().isEmpty() ? QString() : DBHelper::CombinThumbAbsolutePath(file);
+        if (!file.thumbPath().isEmpty())
+            ++purgedNaming[file.thumbPath()];
+    }
+    for (auto it = purgedNaming.cbegin(); it != purgedNaming.cend(); ++it) {
+        // A thumbnail another document still names stays with it.
+        const auto naming = context->countForFetchRequest(
+            FetchRequest(DBFileInfo::entityName(), *Predicate::format(QStringLiteral("thumbPath == %@"), {it.key()})));
+        if (!naming || *naming > it.value())
+            continue;
+        const QString thumb = DBHelper::CombinThumbAbsoluteByString(it.key());
         if (!thumb.isEmpty() && QFileInfo::exists(thumb) && !QFile::remove(thumb))
             KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The thumbnail %1 of a removed document stays").arg(thumb));
     }

@@ -86,14 +86,17 @@ protected:
 TEST_F(DocumentPurgeTest, APurgedDocumentTakesItsIndexTextAndThumbnailAlongBeforeItsRecordGoes)
 {
     DBFileInfo moved = document(QStringLiteral("moved.pdf"), 41);
-    DBFileInfo trashed = document(QStringLiteral("trashed.pdf"), 42); // in the trash, not emptied
+    DBFileInfo trashed = document(QStringLiteral("trashed.pdf"), 42);
     DBFileInfo kept = document(QStringLiteral("kept.pdf"), 43);
+    // A copy that names the trashed document's thumbnail keeps it when that one goes.
+    DBFileInfo twin = document(QStringLiteral("twin.pdf"), 44);
+    twin.setThumbPath(trashed.thumbPath());
+    mark(trashed);
     mark(moved);
-    trashed.setIsTrash(true);
     ASSERT_TRUE(engine->writeToDiskAndWait());
 
     // Only the marked among the given documents go.
-    EXPECT_EQ(engine->purgeDocuments({moved.objectID(), trashed.objectID(), kept.objectID()}), 1);
+    EXPECT_EQ(engine->purgeDocuments({moved.objectID(), kept.objectID()}), 1);
     EXPECT_EQ(indexIDs, QList<qint64>{41});
     EXPECT_EQ(removerSaw, QStringList{library + QStringLiteral("/Documents/moved.pdf")});
     EXPECT_EQ(recordsWhileRemoving, 1);
@@ -101,9 +104,11 @@ TEST_F(DocumentPurgeTest, APurgedDocumentTakesItsIndexTextAndThumbnailAlongBefor
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/trashed.pdf.png")));
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/kept.pdf.png")));
     EXPECT_FALSE(engine->context()->hasChanges()) << "the deletion is saved";
+    EXPECT_EQ(engine->purgeDocuments({trashed.objectID()}), 1);
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/trashed.pdf.png"))) << "its copy still shows it";
     reopen();
     drainMainQueue();
-    EXPECT_EQ(titles(), (QStringList{QStringLiteral("kept.pdf"), QStringLiteral("trashed.pdf")}));
+    EXPECT_EQ(titles(), (QStringList{QStringLiteral("kept.pdf"), QStringLiteral("twin.pdf")}));
     EXPECT_EQ(engine->countByObject(QStringLiteral("DBDocumentIndex")), 2);
 }
 

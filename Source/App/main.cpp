@@ -9,6 +9,7 @@
 #include "App/SingleInstance.h"
 #include "App/TerminationSignals.h"
 #include "Platform/Bonjour/ServiceBackend.h"
+#include "Platform/Content/DesktopThumbnailCache.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Localization.h"
@@ -178,6 +179,17 @@ int main(int argc, char** argv)
         showNeedUpgradProgramWindow(nullptr, [] { QCoreApplication::exit(0); });
     };
     services.initDataBase = []() -> QString {
+        // A document removed from the library (moved into the SafeBox, trash emptied) takes its
+        // words in the full-text index and the desktop's cached previews with it.
+        DataBaseEngine::setLeftoverRemover([](const QList<DataBaseEngine::DocumentLeftovers>& leftovers) {
+            QList<qint64> indexIDs;
+            for (const DataBaseEngine::DocumentLeftovers& leftover : leftovers) {
+                if (leftover.indexID > 0)
+                    indexIDs.append(leftover.indexID);
+                platform::DesktopThumbnailCache::forget(leftover.filePath);
+            }
+            return indexIDs.isEmpty() || KPIndexManager::indexManager().purgeDocuments(indexIDs);
+        });
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
         if (!opened)
             return opened.error().message;

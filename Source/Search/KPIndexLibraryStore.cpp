@@ -81,6 +81,25 @@ bool KPIndexLibraryStore::writeResults(const QVariantList& entries)
     return saved;
 }
 
+QList<qint64> KPIndexLibraryStore::documentsWithoutRecord(const QVariantList& entries)
+{
+    QList<qint64> gone;
+    KPCoreDataAction::lookupWithBlockWithBackgroundAndWait([&](const ContextPtr& context) {
+        for (const QVariant& value : entries) {
+            const QVariantMap entry = value.toMap();
+            const qint64 documentID = entry.value(QStringLiteral("DocumentID")).toLongLong();
+            if (documentID < 1)
+                continue;
+            const DBDocumentIndex record(context->existingObjectWithID(entry.value(QStringLiteral("ID")).value<ObjectID>()));
+            const DBFileInfo file = record ? record.fileInfo() : DBFileInfo();
+            // Gone, or on its way out: marked for the purge, which knew no index ID for it yet.
+            if (!record || record.isDeleted() || !file || (file.isTrash() && file.isNeedDelete()))
+                gone.append(documentID);
+        }
+    });
+    return gone;
+}
+
 bool KPIndexLibraryStore::resetForRebuild()
 {
     bool saved = false;

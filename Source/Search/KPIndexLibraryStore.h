@@ -12,6 +12,7 @@ class KPIndexLibraryStore : public KPIndexRecordStore {
 public:
     platform::Result<QVariantList> fetchWaitingRecords(int limit) override;
     bool writeResults(const QVariantList& entries) override;
+    QList<qint64> documentsWithoutRecord(const QVariantList& entries) override;
     bool resetForRebuild() override;
     qint64 highestDocumentID() override;
 };

@@ -9,6 +9,7 @@
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Search/KPIndexLibraryStore.h"
 
+#include <algorithm>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -261,6 +262,22 @@ bool KPIndexManager::removeIndexOfSKDocumentID(qint64 documentID)
     return true;
 }
 
+bool KPIndexManager::purgeDocuments(const QList<qint64>& documentIDs)
+{
+    if (std::none_of(documentIDs.begin(), documentIDs.end(), [](qint64 id) { return id >= 1; }))
+        return true;
+    if (!ensureIndex())
+        return false;
+    const std::shared_ptr<TextIndex> index = indexRef();
+    if (!index)
+        return false;
+    if (auto purged = index->purgeDocuments(documentIDs); !purged) {
+        logIndex(QStringLiteral("Removed documents may stay in the content index: %1").arg(purged.error().toString()));
+        return false;
+    }
+    return true;
+}
+
 // ---- the worker ----
 
 void KPIndexManager::postOnMain(const QString& name)
@@ -401,6 +418,14 @@ bool KPIndexManager::recordResults(QVariantList& entries)
         ok = false;
         for (const QVariant& entry : std::as_const(entries))
             m_failedURIs.insert(entry.toMap().value(QStringLiteral("URI")).toString());
+    } else if (!entries.isEmpty() && index && ok) {
+        // A document that left the library while it was read takes its text out again: the
+        // purge that removed its record knew no index ID for it yet. Looked at after the write,
+        // so a record removed later is purged with the ID it now holds.
+        if (const QList<qint64> orphans = m_store->documentsWithoutRecord(entries); !orphans.isEmpty()) {
+            if (auto purged = index->purgeDocuments(orphans); !purged)
+                logIndex(QStringLiteral("Text of removed documents stays in the content index: %1").arg(purged.error().toString()));
+        }
     }
     return ok;
 }

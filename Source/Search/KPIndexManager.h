@@ -81,6 +81,10 @@ public:
     bool buildIndexofFilePath(const QString& path, const QString& uri, qint64& documentID);
     // Removes the index document; YES in every case.
     bool removeIndexOfSKDocumentID(qint64 documentID);
+    // Removes the index documents so that nothing of their text stays readable in the index's
+    // files (TextIndex::purgeDocuments), committing the worker's pending batch with them. False
+    // when they may still be there: the index could not be opened or written.
+    bool purgeDocuments(const QList<qint64>& documentIDs);
 
     // Empties the index in place (IDs stay used up), empties the queue and clears the need flag.
     void rebuildAllIndex();

@@ -11,6 +11,7 @@
 
 #include "Platform/Foundation/Error.h"
 
+#include <QList>
 #include <QVariantList>
 
 class KPIndexRecordStore {
@@ -23,6 +24,14 @@ public:
     // Sets each entry's record ({"ID", "DocumentID"}) to its new skDocumentID in one save; false
     // when the save failed, in which case no record changed.
     virtual bool writeResults(const QVariantList& entries) = 0;
+    // Of entries just written, the index documents ("DocumentID" above 0) whose record has gone
+    // meanwhile (the document left the library while it was being read): the worker purges them,
+    // or their text would stay in the index with nothing that names it.
+    virtual QList<qint64> documentsWithoutRecord(const QVariantList& entries)
+    {
+        Q_UNUSED(entries);
+        return {};
+    }
     // Sets every record that is not an image (-3) back to waiting (-1); false when the save failed.
     virtual bool resetForRebuild() = 0;
     // The highest skDocumentID any record holds (0 when none is positive), so that a new index

@@ -4,13 +4,19 @@
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/PropertyList.h"
 #include "Platform/Foundation/StringHash.h"
+#include "Store/DBDocumentIndex.h"
 #include "Store/DBFavorite.h"
+#include "Store/DBHelper.h"
 #include "Store/DBIndexFolder.h"
 #include "Store/KPContextHelper.h"
 #include "Store/KPImportJournal.h"
 #include "Store/KPLibraryFileManager.h"
+#include "Store/KPSafeBoxMoveJournal.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QtDebug>
 #include <cerrno>
@@ -74,7 +80,82 @@ int deleteMatching(const ContextPtr& context, const QString& entity, const QStri
     return int(found->size());
 }
 
+DataBaseEngine::LeftoverRemover& leftoverRemover()
+{
+    static DataBaseEngine::LeftoverRemover remover;
+    return remover;
+}
+
+// Deletes the documents among objects marked for deletion, each with what it leaves behind;
+// how many went. Leftovers go before the records: a record is the only trace that tells a later
+// purge what is still to be removed.
+int purgeDocumentObjects(const ContextPtr& context, const QList<platform::ManagedObjectPtr>& objects)
+{
+    QList<DBFileInfo> files;
+    QList<DataBaseEngine::DocumentLeftovers> leftovers;
+    for (const auto& object : objects) {
+        const DBFileInfo file(object);
+        if (!file || file.isDeleted() || !file.isTrash() || !file.isNeedDelete())
+            continue;
+        files.append(file);
+        const DBDocumentIndex index = file.documentIndex();
+        leftovers.append({index ? index.skDocumentID() : 0, DBHelper::CombinFileAbsolutePath(file)});
+    }
+    if (files.isEmpty())
+        return 0;
+    if (const DataBaseEngine::LeftoverRemover& remover = leftoverRemover(); remover && !remover(leftovers)) {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("%1 removed documents stay marked: their index text could not be removed")
+                                                 .arg(files.size()));
+        return 0;
+    }
+    QHash<QString, int> purgedNaming; // thumbnail → how many of the purged documents name it
+    for (const DBFileInfo& file : std::as_const(files)) {
+        if (!file.thumbPath().isEmpty())
+            ++purgedNaming[file.thumbPath()];
+    }
+    for (auto it = purgedNaming.cbegin(); it != purgedNaming.cend(); ++it) {
+        // A thumbnail another document still names stays with it.
+        const auto naming = context->countForFetchRequest(
+            FetchRequest(DBFileInfo::entityName(), *Predicate::format(QStringLiteral("thumbPath == %@"), {it.key()})));
+        if (!naming || *naming > it.value())
+            continue;
+        const QString thumb = DBHelper::CombinThumbAbsoluteByString(it.key());
+        if (!thumb.isEmpty() && QFileInfo::exists(thumb) && !QFile::remove(thumb))
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The thumbnail %1 of a removed document stays").arg(thumb));
+    }
+    for (const DBFileInfo& file : std::as_const(files))
+        context->deleteObject(file.object());
+    return int(files.size());
+}
+
 } // namespace
+
+void DataBaseEngine::setLeftoverRemover(LeftoverRemover remover)
+{
+    leftoverRemover() = std::move(remover);
+}
+
+int DataBaseEngine::purgeDocuments(const QList<platform::ObjectID>& ids)
+{
+    if (m_closed)
+        return 0;
+    return purgeDocuments(m_context, ids);
+}
+
+int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platform::ObjectID>& ids)
+{
+    if (!context || ids.isEmpty())
+        return 0;
+    QList<platform::ManagedObjectPtr> objects;
+    for (const platform::ObjectID& id : ids) {
+        if (auto object = context->existingObjectWithID(id))
+            objects.append(object);
+    }
+    const int deleted = purgeDocumentObjects(context, objects);
+    if (deleted > 0)
+        KPContextHelper::save(context);
+    return deleted;
+}
 
 DataBaseEngine* DataBaseEngine::dataBaseEngine()
 {
@@ -195,8 +276,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
-    if (m_lock)
+    if (m_lock) {
         removeLeftovers();
+        // Before the purge below, which then removes what the interrupted move left.
+        KPSafeBoxMoveJournal::replay(m_libraryPath, m_context, m_coordinator);
+    }
 
     startSaveTimer();
     std::weak_ptr<platform::ManagedObjectContext> weakContext = m_context;
@@ -253,7 +337,13 @@ void DataBaseEngine::startSaveTimer()
 bool DataBaseEngine::purgeContext(const ContextPtr& context)
 {
     int deleted = 0;
-    deleted += deleteMatching(context, DBFileInfo::entityName(), QStringLiteral("isTrash == YES && isNeedDelete == YES"));
+    if (auto marked = context->executeFetchRequest(
+            FetchRequest(DBFileInfo::entityName(), parsed(QStringLiteral("isTrash == YES && isNeedDelete == YES"))))) {
+        deleted += purgeDocumentObjects(context, *marked);
+    } else {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("purge of %1 failed: %2")
+                                                 .arg(DBFileInfo::entityName(), marked.error().toString()));
+    }
     deleted += deleteMatching(context, DBNode::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBIndexFolder::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBTag::entityName(), QStringLiteral("isTrash == YES"));

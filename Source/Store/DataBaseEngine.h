@@ -52,6 +52,7 @@
 #include <QVariantMap>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -111,6 +112,27 @@ public:
     void writeToDisk();
     // Runs the guarded save on the main context's queue and waits; its outcome.
     bool writeToDiskAndWait();
+
+    // What a document leaves outside the library store and its Thumbnail folder: its words in
+    // the full-text index and the desktop's cached previews of its file.
+    struct DocumentLeftovers {
+        qint64 indexID = 0; // the full-text index's document, when above 0
+        QString filePath;   // where the document's file was
+    };
+    // Removes such leftovers for good (the composition root sets it: the index lives above the
+    // store); false when some may remain, and the records then stay marked for the next purge.
+    // Without one, records and thumbnails alone go. Set on the main thread before the library
+    // opens.
+    using LeftoverRemover = std::function<bool(const QList<DocumentLeftovers>&)>;
+    static void setLeftoverRemover(LeftoverRemover remover);
+
+    // Deletes the documents among ids that are marked for deletion (isTrash and isNeedDelete)
+    // with everything they leave behind, in one step: first their index text, cached previews
+    // and thumbnails, then the records, then a save. A purge cut short by a kill is finished
+    // by the one at the next start, because the records go last. How many records went.
+    // Main thread, on the main context (or on context, on its thread).
+    int purgeDocuments(const QList<platform::ObjectID>& ids);
+    static int purgeDocuments(const platform::ContextPtr& context, const QList<platform::ObjectID>& ids);
 
     // Null until the store is open.
     const platform::ContextPtr& context() const { return m_context; }

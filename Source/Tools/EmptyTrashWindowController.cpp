@@ -10,6 +10,7 @@
 #include "Store/DBHelper.h"
 #include "Store/KPContextHelper.h"
 #include "Store/KPCoreDataAction.h"
+#include "Store/DataBaseEngine.h"
 #include "Tools/LocalizedCount.h"
 #include "Tools/TaggedButton.h"
 #include "Utilities/KPLogger/KPLogClient.h"
@@ -141,14 +142,18 @@ struct EmptyTrashWindowController::State {
                 }
             });
         }
-        Dispatch::main([self, kept] { self->workEnded(self, kept); });
+        Dispatch::main([self, kept, done] { self->workEnded(self, kept, done); });
     }
 
-    void workEnded(const std::shared_ptr<State>& self, qsizetype kept)
+    void workEnded(const std::shared_ptr<State>& self, qsizetype kept, const QList<ObjectID>& done)
     {
         stayed = kept;
-        if (!KPContextHelper::save(KPContextHelper::defaultContext()))
+        const ContextPtr context = KPContextHelper::defaultContext();
+        if (!KPContextHelper::save(context))
             KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The purge marks of the emptied trash are not saved yet"));
+        // The emptied documents go now, with their index text and cached previews, rather than
+        // at the next start: until then their words would stay readable in the library.
+        DataBaseEngine::purgeDocuments(context, done);
         if (sheetEnded) {
             finish();
             return;

@@ -2,7 +2,8 @@
 // confirmation naming how many documents are in the library's trash, then a progress view while
 // the file of every document with "isTrash == YES && isNeedDelete == NO" goes to the Trash
 // (library and index-folder documents alike), its thumbnail is deleted and its record is
-// marked for the purge at the next start.
+// marked for deletion and then purged with its full-text index entry (DataBaseEngine::
+// purgeDocuments) once the marks are saved; a purge that cannot finish is done at the next start.
 //
 // Nothing the user did not trash is lost: a record is purge-marked, and its thumbnail deleted,
 // only when its file went to the Trash or was already gone. A file that could not be moved

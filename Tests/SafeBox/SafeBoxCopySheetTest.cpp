@@ -1,11 +1,13 @@
 // Copying and moving documents into the open SafeBox and deleting files from it, with a fake
 // volume and a fake seal status: names never overwrite, the free-space check counts packages
 // whole, and a move deletes an original only after a seal that holds its copy.
+#include "../Search/LibraryFixture.h"
 #include "Browser/KPSafeBoxItemData.h"
 #include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Sheet.h"
 #include "SafeBox/Views/CopyFileToSafeBoxWindowController.h"
 #include "SafeBox/Views/RemoveSafeBoxFilesWindowController.h"
+#include "Store/KPSafeBoxMoveJournal.h"
 #include "Support/TestSupport.h"
 
 #include <QDir>
@@ -47,6 +49,15 @@ protected:
             return status;
         };
         m_services.sealerAlive = [this](const platform::sbx::SealStatus&, const QString&) { return m_sealerAlive.load(); };
+        m_services.requestSeal = [this](const QString&) -> platform::Result<void> {
+            ++m_sealRequests;
+            if (m_sealOnRequest) {
+                std::lock_guard lock(m_statusMutex);
+                ++m_status.generation;
+                m_status.lastSealBeganNs = platform::sbx::monotonicNowNs();
+            }
+            return {};
+        };
         m_status.generation = 1;
         m_status.lastSealBeganNs = 1;
     }
@@ -69,6 +80,8 @@ protected:
         controller->copyFilesWithSheedWindow(&m_window, sources, [this, controller](const QList<KPItemDataPtr>& copied) {
             m_copied = copied;
             m_moved = controller->isMoveMode();
+            if (m_onCompleted)
+                m_onCompleted();
             m_done = true;
         });
         return controller;
@@ -91,6 +104,10 @@ protected:
     std::mutex m_statusMutex;
     platform::sbx::SealStatus m_status;
     bool m_sealBeginsNow = false;
+    std::function<void()> m_onCompleted;
+    // A sealer that seals only when asked: its last seal began before the move's wait.
+    std::atomic<bool> m_sealOnRequest{false};
+    std::atomic<int> m_sealRequests{0};
     QList<KPItemDataPtr> m_copied;
     bool m_moved = false;
     bool m_done = false;
@@ -163,6 +180,70 @@ TEST_F(SafeBoxCopySheetTest, AMoveDeletesTheOriginalsOnlyAfterASealThatHoldsTheC
     EXPECT_FALSE(QFileInfo::exists(a->filePath()));
     EXPECT_FALSE(QFileInfo::exists(b->filePath()));
     EXPECT_EQ(testsupport::readFile(m_box + QStringLiteral("/b.pdf")), "content");
+}
+
+TEST_F(SafeBoxCopySheetTest, AMoveAsksForTheSealItWaitsForInsteadOfWaitingForAChange)
+{
+    // The sealer sealed after the last copy but before the wait began: the folder stays quiet,
+    // so only a seal asked for can ever come.
+    setStatus([](platform::sbx::SealStatus& status) {
+        status.generation = 5;
+        status.lastSealBeganNs = platform::sbx::monotonicNowNs();
+    });
+    m_sealOnRequest = true;
+    const KPItemDataPtr doc = source(QStringLiteral("quiet.pdf"));
+    begin({doc})->btnMove();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_done; })) << "the move waits on Sealing… for good";
+    EXPECT_TRUE(m_moved);
+    EXPECT_EQ(m_sealRequests.load(), 1);
+    EXPECT_FALSE(QFileInfo::exists(doc->filePath()));
+    EXPECT_EQ(testsupport::readFile(m_box + QStringLiteral("/quiet.pdf")), "content");
+}
+
+TEST_F(SafeBoxCopySheetTest, AMoveJournalsTheDocumentsWhoseOriginalsItDeletesUntilTheyHaveLeftTheLibrary)
+{
+    const QString library = testsupport::makeTempDir(QStringLiteral("library"));
+    const auto engine = libraryfixture::openLibrary(library);
+    const auto document = [&](const QString& name) {
+        testsupport::writeFile(library + QStringLiteral("/Documents/") + name, name.toUtf8());
+        const DBFileInfo file = engine->insertRecords({{{ImportRecordKey::Path, QStringLiteral("/Documents/") + name}}}).value(0);
+        EXPECT_TRUE(file);
+        return KPItemData::create(file);
+    };
+    const KPItemDataPtr letter = document(QStringLiteral("letter.pdf"));
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    m_sealBeginsNow = true;
+
+    // While the block takes the moved documents out of the library, the journal names them.
+    QList<KPSafeBoxMoveJournal::Entry> journalled;
+    bool originalGone = false;
+    m_onCompleted = [&] {
+        for (const QString& journal : KPSafeBoxMoveJournal::journals(library))
+            journalled += KPSafeBoxMoveJournal::read(journal);
+        originalGone = !QFileInfo::exists(letter->filePath());
+    };
+    CopyFileToSafeBoxWindowController* sheet = begin({letter});
+    sheet->setMoveJournalFolder(library);
+    sheet->btnMove();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_done; }));
+    EXPECT_TRUE(m_moved);
+    EXPECT_TRUE(originalGone);
+    ASSERT_EQ(journalled.size(), 1);
+    EXPECT_EQ(journalled.first().uri, letter->data().URIString());
+    EXPECT_EQ(journalled.first().path, letter->filePath());
+    EXPECT_TRUE(KPSafeBoxMoveJournal::journals(library).isEmpty()) << "the journal goes when the move has ended";
+
+    // A move that cannot be journalled deletes nothing.
+    const KPItemDataPtr memo = document(QStringLiteral("memo.pdf"));
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    m_onCompleted = nullptr;
+    sheet = begin({memo});
+    sheet->setMoveJournalFolder(library + QStringLiteral("/no such folder"));
+    sheet->btnMove();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_done; }));
+    EXPECT_FALSE(m_moved);
+    EXPECT_TRUE(QFileInfo::exists(memo->filePath()));
+    EXPECT_TRUE(m_dialogs.last(Kind::Alert).messageText.contains(QStringLiteral("originals were kept")));
 }
 
 TEST_F(SafeBoxCopySheetTest, AFailedOrDeadSealerOrAStoppedWaitKeepsEveryOriginalAndReportsACopy)

@@ -498,6 +498,26 @@ TEST_F(SafeBoxToolTest, SealerWritesChangesBackAndNeverSealsAFolderThatWentAway)
     EXPECT_EQ(storeBytes(), sealed);
 }
 
+TEST_F(SafeBoxToolTest, AnAskedSealComesWithoutAnyChangeInTheFolder)
+{
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    testsupport::writeFile(opened.path + QStringLiteral("/copied.pdf"), "in the box");
+    ASSERT_TRUE(waitForSeal(opened.disk, 1));
+    // The folder is quiet from here: without a request no seal would ever begin again.
+    const SealStatus before = readSealStatus(opened.disk);
+    const qint64 askedAt = monotonicNowNs();
+    ASSERT_TRUE(requestSeal(opened.disk));
+    ASSERT_TRUE(waitForSeal(opened.disk, before.generation + 1));
+    const SealStatus after = readSealStatus(opened.disk);
+    EXPECT_GT(after.lastSealBeganNs, askedAt);
+    EXPECT_TRUE(after.lastFailure.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(registryFolder() + QLatin1Char('/') + deviceId(opened.disk) + QStringLiteral(".seal-request")))
+        << "the request is taken";
+    EXPECT_FALSE(requestSeal(QStringLiteral("/dev/sda1"))) << "no request for what is not a box";
+}
+
 TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)
 {
     ASSERT_TRUE(create(QStringLiteral("pw")));

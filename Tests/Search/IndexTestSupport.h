@@ -18,6 +18,8 @@ public:
     struct Document {
         QString path;
         qint64 skDocumentID = -1;
+        bool removeOnFetch = false;
+        bool removed = false;
     };
 
     // Adds a waiting document; answers its record number ("ID"); its URI is "uri-<number>".
@@ -37,7 +39,8 @@ public:
     bool noneWaiting() const
     {
         std::lock_guard lock(m_lock);
-        return std::none_of(m_documents.begin(), m_documents.end(), [](const Document& d) { return d.skDocumentID == -1; });
+        return std::none_of(m_documents.begin(), m_documents.end(),
+                            [](const Document& d) { return d.skDocumentID == -1 && !d.removed; });
     }
 
     platform::Result<QVariantList> fetchWaitingRecords(int limit) override
@@ -45,9 +48,11 @@ public:
         std::lock_guard lock(m_lock);
         QVariantList records;
         for (size_t i = 0; i < m_documents.size() && records.size() < limit; ++i) {
-            if (m_documents[i].skDocumentID == -1)
+            if (m_documents[i].skDocumentID == -1 && !m_documents[i].removed) {
                 records.append(QVariantMap{{"Type", "New"}, {"ID", int(i)}, {"Path", m_documents[i].path},
                                            {"URI", uri(int(i))}, {"SKID", -1}});
+                m_documents[i].removed = m_documents[i].removeOnFetch;
+            }
         }
         if (limit >= 300 && !records.isEmpty())
             passSizes.push_back(int(records.size()));
@@ -58,10 +63,28 @@ public:
         ++writeCalls;
         std::lock_guard lock(m_lock);
         for (const QVariant& entry : entries) {
-            if (!failWrites)
-                m_documents[size_t(entry.toMap()["ID"].toInt())].skDocumentID = entry.toMap()["DocumentID"].toLongLong();
+            Document& document = m_documents[size_t(entry.toMap()["ID"].toInt())];
+            if (!failWrites && !document.removed)
+                document.skDocumentID = entry.toMap()["DocumentID"].toLongLong();
         }
         return !failWrites;
+    }
+    QList<qint64> documentsWithoutRecord(const QVariantList& entries) override
+    {
+        std::lock_guard lock(m_lock);
+        QList<qint64> gone;
+        for (const QVariant& entry : entries) {
+            if (m_documents[size_t(entry.toMap()["ID"].toInt())].removed && entry.toMap()["DocumentID"].toLongLong() > 0)
+                gone.append(entry.toMap()["DocumentID"].toLongLong());
+        }
+        return gone;
+    }
+    // The record goes as soon as the worker has fetched it: its document leaves the library
+    // while it is being read.
+    void removeOnceFetched(int id)
+    {
+        std::lock_guard lock(m_lock);
+        m_documents[size_t(id)].removeOnFetch = true;
     }
     bool resetForRebuild() override
     {

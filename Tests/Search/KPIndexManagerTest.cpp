@@ -187,6 +187,23 @@ TEST_F(KPIndexManagerTest, ReindexingReplacesTextAndAMovedDocumentLeavesNoStaleH
     EXPECT_EQ(count(*manager), 1);
 }
 
+TEST_F(KPIndexManagerTest, ADocumentThatLeavesTheLibraryWhileItIsReadLeavesNoTextInTheIndex)
+{
+    const int kept = add("kept.txt", "kept shared words");
+    const int leaving = add("leaving.txt", "leaving shared words Qwopzarkle");
+    m_store->removeOnceFetched(leaving);
+    auto manager = makeManager();
+    manager->buildNeedIndexItem();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_store->noneWaiting() && state(kept) > 0; }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !manager->isRunning(); }));
+    EXPECT_EQ(find(*manager, "qwopzarkle"), Records());
+    EXPECT_EQ(find(*manager, "shared"), Records{state(kept)});
+    EXPECT_EQ(count(*manager), 1);
+    manager->shutdown();
+    const QString index = m_dir + "/Index/contentIndex.index";
+    EXPECT_FALSE(testsupport::readFile(index).toLower().contains("qwopzarkle")) << "its words stay in the file";
+}
+
 TEST_F(KPIndexManagerTest, RebuildEmptiesTheIndexAndNeverReusesIds)
 {
     const int text = add("a.txt", "apple");

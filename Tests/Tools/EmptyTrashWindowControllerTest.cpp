@@ -38,6 +38,10 @@ protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
+        // The opening's purge has run: what a case marks for it stays marked.
+        bool opened = false;
+        platform::Dispatch::main([&opened] { opened = true; });
+        ASSERT_TRUE(testsupport::spinUntil([&] { return opened; }));
         dataHome = testsupport::makeTempDir(QStringLiteral("data-home"));
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
         Alert::setPresenterForTesting([this](const Alert& alert) {
@@ -127,7 +131,10 @@ TEST_F(EmptyTrashWindowControllerTest, TrashedFilesGoToTheTrashAndTheirRecordsAr
     for (const DBFileInfo& doc : {stored, missing, indexed, DBFileInfo(pathless)}) {
         EXPECT_TRUE(doc.isNeedDelete()) << qPrintable(doc.title());
         EXPECT_TRUE(doc.isTrash());
+        // Gone from the store at once, with what they leave behind, not at the next start.
+        EXPECT_TRUE(doc.isDeleted()) << qPrintable(doc.title());
     }
+    EXPECT_EQ(engine->countByObject(DBFileInfo::entityName()), 2) << "the live and the marked document stay";
     EXPECT_EQ(testsupport::readFile(trashFiles() + QStringLiteral("/report.pdf")), QByteArray("report"));
     EXPECT_FALSE(QFileInfo::exists(fileOf(stored)));
     EXPECT_FALSE(QFileInfo::exists(thumbOf(stored)));

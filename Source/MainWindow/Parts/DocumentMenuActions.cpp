@@ -33,6 +33,9 @@ DocumentMenuActions::DocumentMenuActions(MainWindowContext& ctx) : m_ctx(ctx)
                             std::function<void()> done) {
         // Once begun, the sheet owns its controller.
         auto* merge = new MergePDFWindowController(paths, folder, tags);
+        // The merged document joins the library this window shows.
+        if (m_ctx.store)
+            merge->setDataBaseEngine(m_ctx.store);
         merge->beginSheet(m_ctx.window);
         merge->mergePDFWithCompletedBlock(std::move(done));
     };
@@ -241,6 +244,8 @@ void DocumentMenuActions::menuMergePDF()
             return;
         if (const KPNode::Ptr shown = selectedMainNode(); shown && onSideBarNodeChange)
             onSideBarNodeChange(shown);
+        // The merged document is a new document of the library: the badges count it.
+        post(RefreshItemCountNotification, QStringLiteral("All"));
     });
 }
 

@@ -7,6 +7,8 @@
 #include "Scanner/UI/KPScannerWindowController.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "SideBar/SideBarNodeType.h"
+#include "SideBar/SideBarNotifications.h"
+#include "Platform/Foundation/NotificationCenter.h"
 
 ScanCommand::ScanCommand(MainWindowContext& ctx)
     : m_ctx(ctx)
@@ -57,6 +59,10 @@ void ScanCommand::scannerClosed()
         if (alive.expired())
             return;
         m_scanner.reset();
+        // A saved scan is a new document: the badges count it (a discarded one changes nothing
+        // a recount would not confirm).
+        (m_ctx.notifications ? *m_ctx.notifications : platform::NotificationCenter::defaultCenter())
+            .post(RefreshItemCountNotification, QStringLiteral("All"));
         const KPNode::Ptr shown = m_ctx.state.shownNode;
         if (shown && onSideBarNodeChange
             && (shown->nodeType() == SideBarNodeType::DocumentsNode || shown->nodeType() == SideBarNodeType::CollectionsNode))

@@ -318,24 +318,34 @@ void SideBarRequests::onSideBarMoveDataToSafeBox()
 void SideBarRequests::safeBoxCopyFinished(const QList<KPItemDataPtr>& copied, bool move)
 {
     if (move && !copied.isEmpty()) {
+        QList<platform::ObjectID> moved;
         for (const KPItemDataPtr& item : copied) {
             DBFileInfo file = item->data();
             file.setIsTrash(true);
             file.setIsNeedDelete(true);
+            if (file)
+                moved.append(file.objectID());
         }
-        if (m_ctx.store)
+        if (m_ctx.store) {
             m_ctx.store->save();
-        QList<KPSectionIndexSet> indexSets;
-        if (m_ctx.gridDataSource) {
+            // The documents leave the library now, with their index text and thumbnails: the
+            // box is where they are kept from here, and nothing of them may stay readable here.
+            m_ctx.store->purgeDocuments(moved);
+        }
+        // The save lists the shown node again, which may happen before the fade ends: the
+        // documents are looked up when it has ended, so only those still listed go.
+        removeFromGrid(m_ctx, copied, [this, copied, alive = std::weak_ptr<bool>(m_alive)] {
+            if (alive.expired() || !m_ctx.gridDataSource)
+                return;
+            QList<KPSectionIndexSet> still;
             for (const KPItemDataPtr& item : copied) {
                 if (const auto indexSet = m_ctx.gridDataSource->indexSetWithItemData(KPSectionItem(item)))
-                    indexSets.append(*indexSet);
+                    still.append(*indexSet);
             }
-        }
-        removeFromGrid(m_ctx, copied, [this, indexSets, alive = std::weak_ptr<bool>(m_alive)] {
-            if (!alive.expired() && m_ctx.gridDataSource)
-                m_ctx.gridDataSource->removeItemDataWithIndexSets(indexSets);
+            if (!still.isEmpty())
+                m_ctx.gridDataSource->removeItemDataWithIndexSets(still);
         });
+        postRecount();
     }
     if (m_ctx.safeBox)
         m_ctx.safeBox->refreshSafeBoxDataSource();

@@ -4,6 +4,8 @@
 #include "Platform/Foundation/Paths.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QUrl>
@@ -39,6 +41,21 @@ Result<QImage> DesktopThumbnailCache::lookup(const QString& path, const QSize& b
         return ImagePreview::normalised(ImagePreview::fitted(image, box));
     }
     return contentError(ContentError::NotFound, QStringLiteral("no cached thumbnail of %1").arg(path));
+}
+
+void DesktopThumbnailCache::forget(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    const QString name = cacheName(path);
+    const QString root = Paths::cacheHome() + QStringLiteral("/thumbnails");
+    QStringList folders{QStringLiteral("normal"), QStringLiteral("large"), QStringLiteral("x-large"),
+                        QStringLiteral("xx-large")};
+    // Failure marks live one folder deeper, one folder per thumbnailer.
+    for (const QString& failer : QDir(root + QStringLiteral("/fail")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        folders << QStringLiteral("fail/") + failer;
+    for (const QString& folder : std::as_const(folders))
+        QFile::remove(root + QLatin1Char('/') + folder + QLatin1Char('/') + name);
 }
 
 } // namespace platform

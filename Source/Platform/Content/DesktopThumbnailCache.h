@@ -3,6 +3,8 @@
 //
 // A cached picture is used only while it still describes the file: its recorded modification
 // time must equal the file's. Nothing is ever written to the cache; that is the desktop's job.
+// A document that leaves the library for the SafeBox or for good takes its cached pictures with
+// it (forget), so none of its pages stays readable in the user's home.
 #pragma once
 
 #include "Platform/Content/ExtractionContext.h"
@@ -19,6 +21,8 @@ public:
     static Result<QImage> lookup(const QString& path, const QSize& box);
     // The cache file name for a path: the MD5 of its file URI, in hexadecimal, plus ".png".
     static QString cacheName(const QString& path);
+    // Deletes every cached thumbnail of the file at path (every size, and the failure marks).
+    static void forget(const QString& path);
 };
 
 } // namespace platform

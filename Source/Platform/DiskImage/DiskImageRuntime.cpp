@@ -140,6 +140,26 @@ void removeRegistryEntry(const QString& device)
 {
     QFile::remove(entryPath(device, ".json"));
     QFile::remove(entryPath(device, ".state"));
+    QFile::remove(entryPath(device, ".seal-request"));
+}
+
+Result<void> requestSeal(const QString& device)
+{
+    const QString path = entryPath(device, ".seal-request");
+    if (path.isEmpty())
+        return std::unexpected(runtimeError(QStringLiteral("%1 is no SafeBox device").arg(device)));
+    // Its presence is the request; nothing needs to survive a crash, so no sync.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return std::unexpected(runtimeError(QStringLiteral("cannot ask for a seal at %1: %2").arg(path, file.errorString())));
+    return {};
+}
+
+bool takeSealRequest(const QString& device)
+{
+    const QString path = entryPath(device, ".seal-request");
+    // Removed before the seal is marked due: a request made after this point is a new one.
+    return !path.isEmpty() && ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 
 QStringList registeredDevices()

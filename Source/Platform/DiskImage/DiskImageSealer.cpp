@@ -2,7 +2,8 @@
 // folder back into the container.
 //
 // It seals once the folder has been quiet for a moment (so a file being saved is sealed whole),
-// and at the latest every period while changes go on or while the watcher can only poll. It
+// and at the latest every period while changes go on or while the watcher can only poll. A
+// seal asked for through requestSeal counts as a change. It
 // stops, without sealing, as soon as the folder is removed, moved away, unmounted or loses its
 // ".sbx-attached" record: sealing a half-gone folder would replace a good container with a
 // poorer one. A failed seal (a full disk) keeps the old container, is recorded and retried a
@@ -124,6 +125,9 @@ int runSealer(const QString& device, bool adopted)
     bool lost = false;
     while (!g_standDown) {
         ::usleep(kTickUs);
+        // A move waiting for a seal after its copies asks for one: it counts as a change.
+        if (takeSealRequest(device))
+            state.changed(monotonicNowNs());
         const qint64 now = monotonicNowNs();
         bool due = false;
         {

@@ -332,6 +332,43 @@ Result<void> TextIndex::removeDocument(qint64 documentID)
     return {};
 }
 
+Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_db || m_closed)
+        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
+    if (m_batchLost) {
+        m_batchLost = false;
+        rollback();
+        return std::unexpected(lostBatchError(m_path));
+    }
+    // The SQLite of Debian 12 (3.40) has no FTS5 "secure-delete" option (3.42 and later): a
+    // delete there only records tombstones, and the deleted words stay in the older segments.
+    // Merging every segment into one ("optimize") rewrites the table without them. The freed
+    // cells and pages are zeroed by secure_delete, which the writer turns on when it opens.
+    if (auto r = beginIfNeeded(); !r)
+        return r;
+    for (qint64 id : documentIDs) {
+        if (id < 1)
+            continue;
+        if (auto r = discardDocument(id); !r) {
+            noteFailure();
+            return r;
+        }
+    }
+    if (auto r = m_db->exec("INSERT INTO fts(fts) VALUES('optimize')", TextIndexWriteError); !r) {
+        noteFailure();
+        return r;
+    }
+    if (auto r = commit(); !r)
+        return r;
+    // The log still holds the pages as they were before; cut it to nothing. A reader in the
+    // middle of a search can hold the write-back up: the close at quit does it then.
+    if (auto r = m_db->checkpoint(); !r)
+        qWarning().noquote() << QStringLiteral("The text index's log was not cut after a purge: %1").arg(r.error().toString());
+    return {};
+}
+
 Result<void> TextIndex::discardDocument(qint64 documentID)
 {
     for (Statement which : {DeleteText, DeleteDocument}) {

@@ -24,6 +24,7 @@
 #include "Platform/TextIndex/TextIndexDatabase.h"
 #include "Platform/TextIndex/TextIndexSearch.h"
 
+#include <QList>
 #include <QString>
 #include <QVariantMap>
 #include <array>
@@ -57,8 +58,16 @@ public:
     Result<qint64> addDocument(const QString& url, const QString& text, const QString& uri);
     // {"URI": …} of the document, or an empty map when there is no such document.
     Result<QVariantMap> documentProperties(qint64 documentID) const;
-    // Removes the document; an unknown ID (or one below 1) is not an error.
+    // Removes the document; an unknown ID (or one below 1) is not an error. Its words may stay
+    // readable in the file until segments are merged: purgeDocuments() leaves none behind.
     Result<void> removeDocument(qint64 documentID);
+    // Removes the documents and commits with everything pending, so that none of their text,
+    // words or URLs is left readable anywhere in the index's files: their rows are deleted with
+    // secure_delete on (freed cells and pages are zeroed), the FTS5 segments are merged into one
+    // (an FTS5 delete only adds tombstones; the words stay in the old segments until a merge
+    // drops them) and the log is written back and cut to nothing. Costs a rewrite of the whole
+    // full-text table, so callers gather the documents of one action into one call.
+    Result<void> purgeDocuments(const QList<qint64>& documentIDs);
     // Commits the changes since the last flush, all or none: after an error none of them (IDs
     // answered included) is in the index. This is also how a batch is reported whose earlier
     // changes SQLite dropped by itself after a failure (disk full, I/O error).

@@ -76,6 +76,10 @@ Result<void> TextIndexDatabase::configure(Access access)
     // power cut took back would be handed out again. One sync per batch costs next to nothing.
     if (auto r = exec("PRAGMA synchronous = FULL", TextIndexWriteError); !r)
         return r;
+    // Removed documents leave nothing readable: freed cells and pages are zeroed. Debian builds
+    // SQLite with this on by default; said here so that no other build turns it off.
+    if (auto r = exec("PRAGMA secure_delete = ON", TextIndexWriteError); !r)
+        return r;
     // Without a limit the log keeps the size of the largest transaction (a rebuild) for good.
     const QByteArray walLimit = "PRAGMA journal_size_limit = " + QByteArray::number(walSizeLimitBytes);
     if (auto r = exec(walLimit.constData(), TextIndexWriteError); !r)

@@ -6,6 +6,7 @@
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Sheet.h"
+#include "Store/KPSafeBoxMoveJournal.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
@@ -41,6 +42,9 @@ struct CopyFileToSafeBoxWindowController::Run {
     QString device;
     bool move = false;
     QStringList paths;
+    QStringList uris; // the library records of the sources, where they have one
+    QString journalFolder;
+    QString journal; // written before the originals are deleted
     Services services;
     std::shared_ptr<std::atomic<bool>> cancel;
     std::shared_ptr<std::atomic<bool>> cancelSealWait;
@@ -67,6 +71,10 @@ quint64 itemSize(const QByteArray& path)
 QString waitForSeal(const CopyFileToSafeBoxWindowController::Services& services, const QString& device, qint64 after,
                     const std::atomic<bool>& cancel)
 {
+    // A seal that began before `after` but after the last copy would leave the sealer nothing
+    // to do: ask for one. When the request cannot be made, a later change may still bring one.
+    if (auto asked = services.requestSeal(device); !asked)
+        KPLogLogMessage(QStringLiteral("SafeBox: no seal could be asked for: %1").arg(asked.error().message));
     for (;;) {
         if (cancel.load())
             return QObject::tr("The wait for the SafeBox to be sealed was stopped.");
@@ -135,6 +143,8 @@ CopyFileToSafeBoxWindowController::CopyFileToSafeBoxWindowController(Services se
         m_services.volumeInfo = [](const QString& mount) { return platform::SafeBoxVolumeInfo::forMount(mount); };
     if (!m_services.sealStatus)
         m_services.sealStatus = [](const QString& device) { return platform::sbx::readSealStatus(device); };
+    if (!m_services.requestSeal)
+        m_services.requestSeal = [](const QString& device) { return platform::sbx::requestSeal(device); };
     if (!m_services.sealerAlive)
         m_services.sealerAlive = [](const platform::sbx::SealStatus& status, const QString& device) {
             return status.sealerPid > 0 && platform::sbx::isSealerAlive(status.sealerPid, device);
@@ -159,8 +169,9 @@ CopyFileToSafeBoxWindowController::CopyFileToSafeBoxWindowController(Services se
     choice->addWidget(note);
     auto* buttons = new QHBoxLayout;
     auto* cancel = new QPushButton(tr("Cancel"), m_choicePage);
-    auto* move = new QPushButton(tr("Move (deletes the originals)"), m_choicePage);
-    auto* copy = new QPushButton(tr("Copy"), m_choicePage);
+    // Alt+M and Alt+C choose without the pointer.
+    auto* move = new QPushButton(tr("&Move (deletes the originals)"), m_choicePage);
+    auto* copy = new QPushButton(tr("&Copy"), m_choicePage);
     copy->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addStretch();
@@ -289,8 +300,11 @@ void CopyFileToSafeBoxWindowController::start()
     run->folder = m_safeBoxFolder;
     run->device = m_safeBoxDisk;
     run->move = m_isMoveMode;
-    for (const KPItemDataPtr& item : m_sourceFiles)
+    for (const KPItemDataPtr& item : m_sourceFiles) {
         run->paths.append(item->filePath());
+        run->uris.append(item->data() ? item->data().URIString() : QString());
+    }
+    run->journalFolder = m_moveJournalFolder;
     run->services = m_services;
     run->cancel = m_bCancel;
     run->cancelSealWait = m_bCancelSealWait;
@@ -350,6 +364,21 @@ void CopyFileToSafeBoxWindowController::start()
                 c.btnCancelCopyingButton->setEnabled(true);
             });
             run->keptReason = waitForSeal(run->services, run->device, copiedAt, *run->cancelSealWait);
+            if (run->keptReason.isEmpty() && !run->journalFolder.isEmpty()) {
+                QList<KPSafeBoxMoveJournal::Entry> entries;
+                for (int index : run->copied) {
+                    if (!run->uris.at(index).isEmpty())
+                        entries.append({run->uris.at(index), run->paths.at(index)});
+                }
+                if (!entries.isEmpty()) {
+                    // Without it a kill after the deletions would leave records without files.
+                    if (auto journal = KPSafeBoxMoveJournal::write(run->journalFolder, entries))
+                        run->journal = *journal;
+                    else
+                        run->keptReason = QObject::tr("The move could not be recorded in the library: %1")
+                                              .arg(journal.error().message);
+                }
+            }
             if (run->keptReason.isEmpty()) {
                 for (int index : run->copied) {
                     if (auto removed = FileManager::removeItem(run->paths.at(index)); !removed)
@@ -395,4 +424,6 @@ void CopyFileToSafeBoxWindowController::finish(const std::shared_ptr<Run>& run)
         m_sheet->end(1);
     if (block)
         block(copied);
+    // The block has taken the moved documents out of the library.
+    KPSafeBoxMoveJournal::remove(run->journal);
 }

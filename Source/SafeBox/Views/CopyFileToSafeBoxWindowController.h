@@ -9,7 +9,9 @@
 //   "report copy 2.pdf"; no trailing dot for a name without extension);
 // - user attributes the box's file system refuses go to the box's sidecar;
 // - a move deletes an original only once its copy is verified in the box and the sealer has
-//   sealed after it. When the sealer reports a failure, has died, or the user stops the wait, no
+//   sealed after it; the sheet asks the sealer for that seal rather than wait for a change that
+//   may never come (a seal may have begun between the last copy and the wait); before the first
+//   original goes, the move is journalled in the library, so a start after a kill finishes it. When the sealer reports a failure, has died, or the user stops the wait, no
 //   original is deleted and the run counts as a copy (isMoveMode() answers false).
 //
 // Threads: the controller and its widgets live on the main thread; the worker runs on the
@@ -53,6 +55,8 @@ public:
         // Empty: the sealer's status record of the device.
         std::function<platform::sbx::SealStatus(const QString& device)> sealStatus;
         std::function<bool(const platform::sbx::SealStatus& status, const QString& device)> sealerAlive;
+        // Empty: platform::sbx::requestSeal. Asks the sealer for a seal that begins after now.
+        std::function<platform::Result<void>(const QString& device)> requestSeal;
         // How often the seal wait looks at the status record.
         int sealPollMs = 100;
     };
@@ -65,6 +69,10 @@ public:
     QString safeBoxFolder() const { return m_safeBoxFolder; }
     // The attached device, whose sealer a move waits for.
     void setSafeBoxDisk(const QString& device) { m_safeBoxDisk = device; }
+    // The library folder, where a move journals the documents whose originals it deletes
+    // (KPSafeBoxMoveJournal) until the completion block has taken them out of the library.
+    // Empty: no journal.
+    void setMoveJournalFolder(const QString& folder) { m_moveJournalFolder = folder; }
     // Whether the originals of the copied documents were deleted.
     bool isMoveMode() const { return m_isMoveMode; }
 
@@ -95,6 +103,7 @@ private:
     Services m_services;
     QString m_safeBoxFolder;
     QString m_safeBoxDisk;
+    QString m_moveJournalFolder;
     QList<KPItemDataPtr> m_sourceFiles;
     CompletedBlock m_completedBlock;
     bool m_isMoveMode = false;

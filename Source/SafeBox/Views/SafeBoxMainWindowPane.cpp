@@ -383,6 +383,9 @@ void SafeBoxMainWindowPane::copyFiles(QWidget* window, const QString& target, co
     m_copySheet = controller;
     controller->setSafeBoxFolder(target);
     controller->setSafeBoxDisk(m_hooks.safeBoxDisk ? m_hooks.safeBoxDisk() : QString());
+    // The SafeBox's store file lies in the library folder, where a move keeps its journal.
+    if (const QString store = m_hooks.storeFile ? m_hooks.storeFile() : QString(); !store.isEmpty())
+        controller->setMoveJournalFolder(QFileInfo(store).absolutePath());
     const QPointer<CopyFileToSafeBoxWindowController> sheet(controller);
     controller->copyFilesWithSheedWindow(window, sources, [sheet, done = std::move(done)](const QList<KPItemDataPtr>& copied) {
         if (done)

@@ -39,6 +39,8 @@ protected:
 
 TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
 {
+    addDocument(QStringLiteral("Older letter"));
+    ASSERT_TRUE(save());
     MainWindowController& c = open();
     MainWindowContext& ctx = c.context();
     ScanCommand& scan = c.parts().scan;
@@ -46,6 +48,8 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     EXPECT_TRUE(ctx.scanner->isAvailable());
     sideBarView().selectNode(ctx.sideBarDataSource->documentsNode().get());
     ASSERT_TRUE(testsupport::spinUntil([&] { return ctx.state.shownNode != nullptr; }));
+    // The start's count is in before the scan.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return ctx.sideBarDataSource->documentsNode()->rightNumber() == 1; }));
 
     ASSERT_TRUE(ctx.commands->perform(QStringLiteral("menuScanClick")));
     KPScannerWindowController* window = scan.scannerWindow();
@@ -82,6 +86,10 @@ TEST_F(ScanCommandTest, OneScanWindowAndTheSavedScanAppearsInDocuments)
     ASSERT_TRUE(testsupport::spinUntil([&] { return scan.scannerWindow() == nullptr; }));
     EXPECT_TRUE(testsupport::spinUntil([&] { return titles(ctx).contains(QStringLiteral("Scanned letter")); }))
         << titles(ctx).join(u',').toStdString();
+    // The badge counts it too, without the node being chosen again.
+    const KPNode::Ptr documents = ctx.sideBarDataSource->documentsNode();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return documents->rightNumber() == 2; }))
+        << "the Documents badge still says " << documents->rightNumber();
 }
 
 TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)

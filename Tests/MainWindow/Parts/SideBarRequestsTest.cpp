@@ -128,3 +128,26 @@ TEST_F(SideBarRequestsTest, TheSafeBoxTakesDropsOnlyWhenOpenAndAMoveMarksTheDocu
     EXPECT_TRUE(d1.isNeedDelete() || d2.isNeedDelete());
     EXPECT_EQ(listedCount(), 1);
 }
+
+TEST_F(SideBarRequestsTest, AMoveIntoTheSafeBoxTakesTheMovedDocumentsOutOfTheLibraryAndRecounts)
+{
+    content->install();
+    view->selectNode(source->documentsNode().get());
+    content->onSideBarNodeChange(source->documentsNode());
+    ASSERT_EQ(listedCount(), 3);
+    grid->selectAll();
+    safeBox.attached = QStringLiteral("/run/box");
+    QList<KPItemDataPtr> moved;
+    requests->copyToSafeBox = [&](const QString&, const QList<KPItemDataPtr>& sources, auto done) {
+        moved = sources.mid(0, 1);
+        done(moved, true);
+    };
+    requests->onSideBarMoveDataToSafeBox();
+    ASSERT_EQ(moved.size(), 1);
+    EXPECT_TRUE(moved.first()->data().isDeleted()) << "the record leaves the library with the move";
+    EXPECT_TRUE(recounts.contains(QStringLiteral("<nil>"))) << "the Documents badge is counted again";
+    ASSERT_TRUE(testsupport::spinUntil([&] { return listedCount() == 2; }));
+    runAnimations();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listedCount(), 2);
+}

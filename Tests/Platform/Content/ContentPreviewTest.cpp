@@ -258,3 +258,23 @@ TEST(ContentPreviewTest, UsesCurrentDesktopThumbnailsForOtherKinds)
     EXPECT_EQ(image.size(), QSize(256, 144));
     EXPECT_EQ(QColor(image.pixel(10, 10)), QColor(Qt::green));
 }
+
+TEST(DesktopThumbnailCacheTest, ForgettingAFileTakesEveryCachedPictureOfItAndNoOther)
+{
+    const QString dir = makeTempDir();
+    const QString gone = dir + "/invoice.pdf";
+    const QString other = dir + "/other.pdf";
+    const QString root = testsupport::homeDir() + "/.cache/thumbnails/";
+    QStringList pictures;
+    for (const char* folder : {"normal", "large", "x-large", "xx-large", "fail/gnome-thumbnail-factory"}) {
+        pictures << root + folder + "/" + DesktopThumbnailCache::cacheName(gone);
+        writeFile(pictures.last(), "picture of the invoice");
+    }
+    const QString kept = root + "large/" + DesktopThumbnailCache::cacheName(other);
+    writeFile(kept, "picture of another file");
+
+    DesktopThumbnailCache::forget(gone);
+    for (const QString& picture : pictures)
+        EXPECT_FALSE(QFileInfo::exists(picture)) << picture.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(kept));
+}

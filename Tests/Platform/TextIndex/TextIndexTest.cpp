@@ -328,3 +328,41 @@ TEST_F(TextIndexFixture, AnIndexThatCannotBeWrittenFailsToOpenButStaysSearchable
     EXPECT_EQ(find(QStringLiteral("readable")), QStringList{QStringLiteral("a")});
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
 }
+
+TEST_F(TextIndexFixture, APurgedDocumentLeavesNoneOfItsWordsInTheFiles)
+{
+    // Enough other documents that the index has several segments and many pages.
+    QString filler;
+    for (int i = 0; i < 400; ++i)
+        filler += QStringLiteral("common%1 ").arg(i);
+    for (int i = 0; i < 30; ++i)
+        add(QStringLiteral("other%1").arg(i), filler);
+    flush();
+    const qint64 secret = add(QStringLiteral("secret-url-zqvplonk"), QStringLiteral("Invoice Zqvmarker 0042 amount due"));
+    flush();
+    for (int i = 30; i < 40; ++i)
+        add(QStringLiteral("other%1").arg(i), filler);
+    flush();
+    ASSERT_EQ(find(QStringLiteral("zqvmarker")), QStringList{QStringLiteral("secret-url-zqvplonk")});
+
+    const auto leaked = [this] {
+        QStringList where;
+        for (const QString& file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
+            const QByteArray bytes = testsupport::readFile(file).toLower();
+            if (bytes.contains("zqvmarker") || bytes.contains("zqvplonk"))
+                where << file;
+        }
+        return where;
+    };
+    ASSERT_FALSE(leaked().isEmpty()) << "the text is in the index before the purge";
+    const auto where = [&] { return leaked().join(QStringLiteral(", ")).toStdString(); };
+
+    ASSERT_TRUE(index->purgeDocuments({secret, -1}));
+    EXPECT_TRUE(leaked().isEmpty()) << "the open index keeps the purged document in " << where();
+    EXPECT_EQ(find(QStringLiteral("zqvmarker")), QStringList());
+    EXPECT_EQ(find(QStringLiteral("common7")).size(), 40) << "the other documents stay findable";
+    EXPECT_EQ(index->documentCount().value_or(-1), 40);
+
+    ASSERT_TRUE(index->close());
+    EXPECT_TRUE(leaked().isEmpty()) << "the closed index keeps the purged document in " << where();
+}

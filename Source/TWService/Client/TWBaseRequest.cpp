@@ -409,7 +409,7 @@ TWFileUploadRequest::TWFileUploadRequest(TWServerInfo serverInfo, QVariantMap in
 
 void TWFileUploadRequest::requestWithCompltedBlock(Completed block)
 {
-    if (m_asyncSocket)
+    if (m_asyncSocket || m_fileHandle.isOpen()) // running, or waiting for its turn
         return;
     m_compltedBlock = std::move(block);
     m_fileHandle.setFileName(m_filePath);

@@ -10,6 +10,10 @@
 #include <deque>
 #include <map>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace TWWire;
 using platform::DispatchQueue;
 using platform::Error;
@@ -172,6 +176,19 @@ void TWBaseRequest::failWith(const Error& e)
 
 void TWBaseRequest::didConnectToHost(const KPAsyncSocketPtr& sock, const QString&, quint16)
 {
+    if (m_type == TWRequestTypeFileUpload) {
+        // The wait for a large upload to be stored is long; a receiver whose machine went away
+        // meanwhile is noticed by the connection's keep-alive probes within about a minute.
+        sock->performBlock([&sock] {
+            const int fd = sock->socketFD();
+            const int on = 1, idle = 30, interval = 10, probes = 3;
+            if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0) {
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+            }
+        });
+    }
     sock->readDataToLength(4, TWTimeouts::shared().read, TagRequestType);
     sock->writeData(u32(m_type), -1, TagRequestType);
 }

@@ -431,3 +431,24 @@ TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
     ASSERT_TRUE(testsupport::spinUntil([&] { return closed() >= 1; }, 5000));
     EXPECT_EQ(closed(), 1);
 }
+
+TEST(PeerServerStop, StoppingWhileConnectionsEndIsSafe)
+{
+    // The connection queues take readers out of the server's list while stopServer goes through
+    // it on this thread; run under the thread sanitizer, this shows any sharing between the two.
+    for (int round = 0; round < 20; ++round) {
+        auto server = TWServer::create();
+        ASSERT_TRUE(server->startServer().has_value());
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int i = 0; i < TWServer::readersPerAddress(TWServer::kMaxDataInfoReaders); ++i) {
+            peers.push_back(std::make_unique<RawPeer>(server->serverPort()));
+            peers.back()->send(u32(TWRequestTypeDataInfo));
+            EXPECT_EQ(peers.back()->recv(4), u32(TWConnectAccepted));
+        }
+        ASSERT_EQ(server->readerCount(QStringLiteral("DataInfoReader")), int(peers.size()));
+        for (auto& peer : peers)
+            peer->close();
+        server->stopServer();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) == 0; }));
+    }
+}

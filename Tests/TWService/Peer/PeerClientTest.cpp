@@ -332,7 +332,7 @@ TEST(PeerClient, EveryWayAConnectionEndsCompletesExactlyOnce)
 TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFailedWhenItNeverEnds)
 {
     TWTimeouts saved = TWTimeouts::shared();
-    TWTimeouts::shared().read = 0.2;
+    TWTimeouts::shared().read = 0.5;
     auto store = std::make_shared<SlowStore>();
     auto server = TWServer::create();
     server->setDelegate(store);
@@ -353,7 +353,7 @@ TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFail
     ASSERT_TRUE(testsupport::spinUntil([&] { return store->storing() == TWFileUploadRequest::kUploadsPerPeer; }));
     // The store takes many times the senders' read time-out; nobody has given up meanwhile.
     bool waited = false;
-    platform::DispatchQueue::main().after(std::chrono::milliseconds(1000), [&] { waited = true; });
+    platform::DispatchQueue::main().after(std::chrono::milliseconds(2500), [&] { waited = true; });
     ASSERT_TRUE(testsupport::spinUntil([&] { return waited; }));
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         EXPECT_EQ(outcomes[i]->count(), 0) << i << ": "

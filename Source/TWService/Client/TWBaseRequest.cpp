@@ -7,6 +7,13 @@
 #include <QUuid>
 #include <QtGlobal>
 
+#include <deque>
+#include <map>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace TWWire;
 using platform::DispatchQueue;
 using platform::Error;
@@ -48,6 +55,63 @@ void stopRunning(const TWBaseRequest* request)
 }
 
 } // namespace
+
+// The uploads running to each peer and those waiting for a turn.
+struct UploadTurns {
+    struct Peer {
+        int running = 0;
+        std::deque<std::shared_ptr<TWFileUploadRequest>> waiting;
+    };
+    std::mutex mutex;
+    std::map<QString, Peer> peers;
+
+    static UploadTurns& shared()
+    {
+        static auto* turns = new UploadTurns;
+        return *turns;
+    }
+    // True when the request may start now; otherwise it waits (and is kept alive) here.
+    bool take(const std::shared_ptr<TWFileUploadRequest>& request)
+    {
+        std::lock_guard lock(mutex);
+        Peer& peer = peers[request->peerKey()];
+        if (peer.running < TWFileUploadRequest::kUploadsPerPeer) {
+            ++peer.running;
+            request->m_holdsTurn = true;
+            return true;
+        }
+        peer.waiting.push_back(request);
+        return false;
+    }
+    // An upload ended (or was cancelled while waiting): its turn goes to the next one.
+    void give(TWFileUploadRequest* request)
+    {
+        std::shared_ptr<TWFileUploadRequest> next;
+        {
+            std::lock_guard lock(mutex);
+            auto found = peers.find(request->peerKey());
+            if (found == peers.end())
+                return;
+            Peer& peer = found->second;
+            if (!request->m_holdsTurn) {
+                std::erase_if(peer.waiting, [&](const auto& r) { return r.get() == request; });
+                return;
+            }
+            request->m_holdsTurn = false;
+            --peer.running;
+            if (!peer.waiting.empty()) {
+                next = std::move(peer.waiting.front());
+                peer.waiting.pop_front();
+                ++peer.running;
+                next->m_holdsTurn = true;
+            }
+            if (peer.running == 0 && peer.waiting.empty())
+                peers.erase(found);
+        }
+        if (next)
+            next->begin();
+    }
+};
 
 // ---- base
 
@@ -112,6 +176,19 @@ void TWBaseRequest::failWith(const Error& e)
 
 void TWBaseRequest::didConnectToHost(const KPAsyncSocketPtr& sock, const QString&, quint16)
 {
+    if (m_type == TWRequestTypeFileUpload) {
+        // The wait for a large upload to be stored is long; a receiver whose machine went away
+        // meanwhile is noticed by the connection's keep-alive probes within about a minute.
+        sock->performBlock([&sock] {
+            const int fd = sock->socketFD();
+            const int on = 1, idle = 30, interval = 10, probes = 3;
+            if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0) {
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+                ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+            }
+        });
+    }
     sock->readDataToLength(4, TWTimeouts::shared().read, TagRequestType);
     sock->writeData(u32(m_type), -1, TagRequestType);
 }
@@ -349,7 +426,7 @@ TWFileUploadRequest::TWFileUploadRequest(TWServerInfo serverInfo, QVariantMap in
 
 void TWFileUploadRequest::requestWithCompltedBlock(Completed block)
 {
-    if (m_asyncSocket)
+    if (m_asyncSocket || m_fileHandle.isOpen()) // running, or waiting for its turn
         return;
     m_compltedBlock = std::move(block);
     m_fileHandle.setFileName(m_filePath);
@@ -362,11 +439,32 @@ void TWFileUploadRequest::requestWithCompltedBlock(Completed block)
     // The receiver expects exactly the bytes announced: announce the file as it is now.
     m_dataLength = m_fileHandle.size();
     m_paramater.insert(QStringLiteral("Size"), m_dataLength);
+    if (UploadTurns::shared().take(std::static_pointer_cast<TWFileUploadRequest>(shared_from_this())))
+        begin();
+}
+
+void TWFileUploadRequest::begin()
+{
+    if (m_isCancel)
+        return;
     start(TWRequestTypeFileUpload, TWTimeouts::shared().connect, clientRequestQueue());
+}
+
+QString TWFileUploadRequest::peerKey() const
+{
+    return QStringLiteral("%1:%2").arg(m_serverInfo.address).arg(m_serverInfo.port & 0xFFFF);
+}
+
+double TWFileUploadRequest::storeWait(qint64 bytes, bool folder)
+{
+    const auto& limits = TWTimeouts::shared();
+    const double mebibytes = double(std::max<qint64>(bytes, 0)) / double(1 << 20);
+    return limits.read + limits.storeWait + mebibytes * (folder ? limits.storeWaitPerMiBFolder : limits.storeWaitPerMiB);
 }
 
 void TWFileUploadRequest::complete(const std::optional<Error>& e)
 {
+    UploadTurns::shared().give(this);
     m_fileHandle.close();
     Completed block = std::move(m_compltedBlock);
     m_compltedBlock = nullptr;
@@ -420,7 +518,11 @@ void TWFileUploadRequest::onAnswer(const QByteArray& data, long tag)
         return;
     }
     if (tag == TagUploadChunkHeader) {
-        m_asyncSocket->readDataToLength(1, TWTimeouts::shared().read, TagUploadInfo);
+        // After the last chunk the receiver stores the file before it answers.
+        const bool last = m_dataSendedLength >= m_dataLength;
+        m_asyncSocket->readDataToLength(
+            1, last ? storeWait(m_dataLength, m_paramater.value(QStringLiteral("IsFolder")).toBool()) : TWTimeouts::shared().read,
+            TagUploadInfo);
         m_asyncSocket->writeData(m_currentPartData, -1, TagUploadChunk);
         return;
     }

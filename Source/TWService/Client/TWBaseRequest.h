@@ -123,15 +123,22 @@ private:
     bool m_done = false;
 };
 
+// An upload completes with no error only once the receiver acknowledged the whole file, which it
+// does after storing it; the wait for that last acknowledgement grows with the size sent.
+// Uploads to one peer run a few at a time (as many as its server gives one address); the others
+// wait for their turn instead of being turned away as too many.
 class TWFileUploadRequest : public TWBaseRequest {
 public:
     using Completed = std::function<void(TWFileUploadRequest*, const std::optional<platform::Error>&)>;
+    static constexpr int kUploadsPerPeer = 4;
     static std::shared_ptr<TWFileUploadRequest> create(TWServerInfo serverInfo, QVariantMap info, QString filePath);
     TWFileUploadRequest(TWServerInfo serverInfo, QVariantMap info, QString filePath);
     void requestWithCompltedBlock(Completed block);
     // The next chunk of at most 1 MiB from where the last one ended; a short read of the file
     // is an error (nullopt), never a smaller chunk counted as whole.
     std::optional<QByteArray> readNextData();
+    // How long the sender waits for the last acknowledgement of an upload of this many bytes.
+    static double storeWait(qint64 bytes, bool folder);
 
 protected:
     void complete(const std::optional<platform::Error>& error) override;
@@ -141,8 +148,12 @@ protected:
     void onAnswer(const QByteArray& data, long tag) override;
 
 private:
+    friend struct UploadTurns;
+    void begin();
     void sendNextHeader();
+    QString peerKey() const;
     Completed m_compltedBlock;
+    bool m_holdsTurn = false; // guarded by the turns' lock
     QString m_filePath;
     QFile m_fileHandle;
     qint64 m_dataLength = -1;

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QtGlobal>
 
+#include <algorithm>
+
 using platform::DispatchQueue;
 
 namespace {
@@ -25,17 +27,46 @@ public:
             socket->disconnect();
             return;
         }
-        const QString address = socket->connectedHost();
-        bool refused = false;
+        std::function<QString(const KPAsyncSocketPtr&)> addressOf;
         {
             std::lock_guard lock(server->m_mutex);
-            const auto fromThere = std::count_if(server->m_waiting.begin(), server->m_waiting.end(),
-                                                 [&](const Waiting& w) { return w.address == address; });
+            addressOf = server->m_addressOf;
+        }
+        const QString address = addressOf ? addressOf(socket) : socket->connectedHost();
+        bool refused = false;
+        KPAsyncSocketPtr evicted;
+        {
+            std::lock_guard lock(server->m_mutex);
+            auto& waiting = server->m_waiting;
+            QHash<QString, int> held;
+            for (const Waiting& w : waiting)
+                ++held[w.address];
             // A peer that opens connections and never says what it wants cannot hold the
-            // server's memory or descriptors.
-            refused = int(server->m_waiting.size()) >= kMaxWaitingConnections || fromThere >= kMaxWaitingPerAddress;
+            // server's memory or descriptors …
+            refused = held.value(address) >= kMaxWaitingPerAddress;
+            if (!refused && int(waiting.size()) >= kMaxWaitingConnections) {
+                // … nor, with a few addresses, shut out everyone else: the address holding the
+                // most gives up its oldest connection to one that holds fewer.
+                QString most;
+                for (auto it = held.cbegin(); it != held.cend(); ++it) {
+                    if (it.value() > held.value(most))
+                        most = it.key();
+                }
+                if (held.value(most) > held.value(address) + 1) {
+                    auto oldest = std::find_if(waiting.begin(), waiting.end(),
+                                               [&](const Waiting& w) { return w.address == most; });
+                    evicted = std::move(oldest->socket);
+                    waiting.erase(oldest);
+                } else {
+                    refused = true;
+                }
+            }
             if (!refused)
-                server->m_waiting.push_back(Waiting{socket, address});
+                waiting.push_back(Waiting{socket, address});
+        }
+        if (evicted) {
+            qInfo("TWServer: too many connections waiting for their request; closing the oldest of the busiest address");
+            evicted->disconnect();
         }
         if (refused) {
             qInfo("TWServer: too many connections waiting for their request; closing one from %s",
@@ -105,14 +136,17 @@ void TWServer::stopServer()
 {
     KPAsyncSocketPtr listener;
     std::vector<Waiting> waiting;
-    QList<std::shared_ptr<TWSocketReader>> readers;
+    // Copied element by element under the lock: a list that shared its storage with the table
+    // would be released by whichever thread lets go last, while the connection queues change
+    // the table (removeReader).
+    std::vector<std::shared_ptr<TWSocketReader>> readers;
     {
         std::lock_guard lock(m_mutex);
         listener = std::move(m_asyncSocket);
         m_asyncSocket.reset();
         m_isServerStarted = false;
         waiting.swap(m_waiting);
-        readers = m_socketReaders;
+        readers.assign(m_socketReaders.cbegin(), m_socketReaders.cend());
     }
     if (listener)
         listener->disconnect();
@@ -156,6 +190,12 @@ void TWServer::setUploadStagingRoot(const QString& folder)
     m_stagingRoot = folder;
 }
 
+void TWServer::setPeerAddressOf(std::function<QString(const KPAsyncSocketPtr&)> addressOf)
+{
+    std::lock_guard lock(m_mutex);
+    m_addressOf = std::move(addressOf);
+}
+
 QString TWServer::uploadStagingRoot() const
 {
     std::lock_guard lock(m_mutex);
@@ -190,6 +230,7 @@ void TWServer::removeReader(const TWSocketReader* reader)
             break;
         }
     }
+    m_readerAddress.remove(reader);
 }
 
 int TWServer::readerCount(const QString& kind) const
@@ -243,8 +284,16 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
     {
         std::lock_guard lock(m_mutex);
         owner = m_delegate;
+        QString address;
+        for (const Waiting& w : m_waiting) {
+            if (w.socket == socket)
+                address = w.address;
+        }
         QList<std::shared_ptr<TWSocketReader>>& list = m_socketReaderTable[kind];
-        if (list.size() >= limit) {
+        const auto fromThere = std::count_if(list.cbegin(), list.cend(), [&](const auto& r) {
+            return m_readerAddress.value(r.get()) == address;
+        });
+        if (list.size() >= limit || fromThere >= readersPerAddress(limit)) {
             full = true;
         } else {
             std::weak_ptr<TWServer> self = shared_from_this();
@@ -257,6 +306,7 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
                                                               m_stagingRoot.isEmpty() ? QDir::tempPath() : m_stagingRoot);
             list.append(reader);
             m_socketReaders.append(reader);
+            m_readerAddress.insert(reader.get(), address);
         }
     }
     forgetWaiting(socket.get());

@@ -1,7 +1,9 @@
 // The listening end of the peer exchange: it accepts on a port the system picks, reads each
 // connection's request type and hands the connection to a reader of that type, within limits
-// per type (10 data, 5 download, 5 upload readers) and on connections still waiting for their
-// type (64 in all, 16 per remote address).
+// per type (10 data, 5 download, 5 upload readers, of which one address may hold all but one)
+// and on connections still waiting for their type (64 in all, 16 per remote address; when all
+// 64 are taken, an address holding fewer makes room by closing the oldest of the address that
+// holds the most, so a few busy addresses cannot shut everyone else out).
 //
 // Locking: one mutex guards the reader tables, the waiting connections and the settings; no
 // socket call and no delegate call is made under it.
@@ -14,6 +16,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -41,6 +44,9 @@ public:
     static constexpr int kMaxFileUploaders = 5;
     static constexpr int kMaxWaitingConnections = 64;
     static constexpr int kMaxWaitingPerAddress = 16;
+    // Of each kind's readers, the slots one remote address may hold: one is always left to
+    // the others.
+    static constexpr int readersPerAddress(int limit) { return limit - 1; }
 
     static std::shared_ptr<TWServer> create();
     ~TWServer();
@@ -57,6 +63,10 @@ public:
     // finished file moves into the library without a copy. The temporary folder by default.
     void setUploadStagingRoot(const QString& folder);
     QString uploadStagingRoot() const;
+
+    // What makes two connections come from one peer for the limits per address: the remote
+    // host by default. Tests on the one loopback address name their peers here.
+    void setPeerAddressOf(std::function<QString(const KPAsyncSocketPtr&)> addressOf);
 
     std::shared_ptr<TWSocketReader> queryReaderBySocket(const KPAsyncSocket* socket) const;
     void removeReader(const TWSocketReader* reader);
@@ -79,6 +89,7 @@ private:
     quint16 m_serverPort = 0;
     QHash<QString, QList<std::shared_ptr<TWSocketReader>>> m_socketReaderTable;
     QList<std::shared_ptr<TWSocketReader>> m_socketReaders;
+    QHash<const TWSocketReader*, QString> m_readerAddress;
     struct Waiting {
         KPAsyncSocketPtr socket;
         QString address;
@@ -86,4 +97,5 @@ private:
     std::vector<Waiting> m_waiting;
     std::weak_ptr<TWServerDelegate> m_delegate;
     QString m_stagingRoot;
+    std::function<QString(const KPAsyncSocketPtr&)> m_addressOf;
 };

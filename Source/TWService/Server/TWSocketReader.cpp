@@ -37,8 +37,14 @@ TWSocketReader::TWSocketReader(KPAsyncSocketPtr socket, QString type, std::weak_
 
 TWSocketReader::~TWSocketReader() = default;
 
+double TWSocketReader::secondsSinceStart() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startedAt).count();
+}
+
 void TWSocketReader::startReader()
 {
+    m_startedAt = std::chrono::steady_clock::now();
     m_bReadedCommandDataHeader = false;
     m_socket->readDataToLength(4, TWTimeouts::shared().read, bodyTag());
     m_socket->writeData(u32(TWConnectAccepted), -1, TagRequestType);
@@ -85,8 +91,14 @@ double TWSocketReader::shouldTimeoutReadWithTag(const KPAsyncSocketPtr&, long ta
     const bool moved = tag == m_lastTimeoutTag ? bytesDone > m_lastBytesDone : bytesDone > 0;
     m_lastTimeoutTag = tag;
     m_lastBytesDone = bytesDone;
-    if (moved)
-        return TWTimeouts::shared().read;
+    double extension = moved ? TWTimeouts::shared().read : 0;
+    // … but moving is not enough: the body has a deadline, and an upload a minimum rate.
+    if (extension > 0 && tag == bodyTag() && m_commandLength != 0xFFFFFFFFu)
+        extension = std::min(extension, TWTimeouts::shared().requestDeadline - secondsSinceStart());
+    if (extension > 0 && !keepsPace(tag, bytesDone))
+        extension = 0;
+    if (extension > 0)
+        return extension;
     onReadTimeout(tag);
     return 0;
 }
@@ -251,7 +263,7 @@ void TWSocketFileUpload::onBodyTooLong()
 
 void TWSocketFileUpload::onBodyUnreadable()
 {
-    m_socket->writeData(i64(kFileBodyUnreadable), -1, TagUploadInfo);
+    m_socket->writeData(i64(kUploadBodyUnreadable), -1, TagUploadInfo);
     m_socket->disconnectAfterWriting();
 }
 
@@ -309,6 +321,7 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         return;
     }
     m_started = true;
+    m_acceptedAt = std::chrono::steady_clock::now();
     if (auto d = lockedDelegate())
         d->onClientWillUploadFile(self());
     m_socket->readDataToLength(4, TWTimeouts::shared().read, TagUploadChunkHeader);
@@ -321,10 +334,24 @@ void TWSocketFileUpload::readNextPiece()
     m_socket->readDataWithTimeout(TWTimeouts::shared().read, nullptr, 0, std::min(left, kPieceLength), TagUploadChunk);
 }
 
+bool TWSocketFileUpload::keepsPace(long, std::uint64_t pending) const
+{
+    if (!m_started)
+        return true;
+    const auto& limits = TWTimeouts::shared();
+    const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_acceptedAt).count();
+    const double owed = limits.uploadMinimumRate * (since - limits.uploadRateGrace);
+    return double(m_dataReadedLength) + double(pending) >= owed;
+}
+
 void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
 {
     if (m_ended)
         return;
+    if (!keepsPace(tag, std::uint64_t(data.size()))) {
+        fail(QStringLiteral("upload too slow: %1 of %2 bytes").arg(m_dataReadedLength + data.size()).arg(m_dataLength));
+        return;
+    }
     if (tag == TagUploadChunkHeader) {
         m_bReadedDataPackageHeader = true;
         m_dataPackageLength = readU32(data).value_or(0);

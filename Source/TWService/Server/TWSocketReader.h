@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QString>
 #include <QVariantMap>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -19,11 +20,24 @@ class TWServer;
 class TWDataReader;
 class TWSocketFileUpload;
 
-// Time limits of the exchange, in seconds; tests shorten them.
+// Time limits of the exchange, in seconds (rates in bytes per second); tests shorten them.
 struct TWTimeouts {
     double read = 15;      // inactivity of any read, chunks included
     double closeWait = 15; // how long the server waits for the client's close after an answer
     double connect = 15;   // a client's connect
+    // Server: from the accepted request type until the request's body is whole. A body is at
+    // most 256 KiB; a peer that trickles it holds a slot for nothing.
+    double requestDeadline = 30;
+    // Server: once an upload is accepted it must average at least this rate after a grace
+    // period, so that a peer sending a byte now and then cannot keep an upload slot.
+    double uploadMinimumRate = 16 * 1024;
+    double uploadRateGrace = 15;
+    // Sender: after the last chunk the receiver unpacks and stores the file before its last
+    // acknowledgement; the wait grows with what was sent (a folder's archive is unpacked entry
+    // by entry, so it gets more per MiB).
+    double storeWait = 60;
+    double storeWaitPerMiB = 1;
+    double storeWaitPerMiBFolder = 8;
     static TWTimeouts& shared();
 };
 
@@ -45,6 +59,9 @@ protected:
     virtual void doReadData(const QByteArray& data, long tag) {}
     virtual void socketDidDisconnectWithError(const std::optional<platform::Error>& error) {}
     virtual void onReadTimeout(long tag) {}
+    // Whether a read still moving may go on; pending is what the current read holds so far.
+    virtual bool keepsPace(long tag, std::uint64_t pending) const { return true; }
+    double secondsSinceStart() const;
 
     void didReadData(const KPAsyncSocketPtr& sock, const QByteArray& data, long tag) override;
     double shouldTimeoutReadWithTag(const KPAsyncSocketPtr& sock, long tag, double elapsed,
@@ -58,6 +75,7 @@ protected:
     bool m_bReadedCommandDataHeader = false;
     std::uint64_t m_lastBytesDone = 0;
     long m_lastTimeoutTag = -1;
+    std::chrono::steady_clock::time_point m_startedAt = std::chrono::steady_clock::now();
 };
 
 class TWSocketDataInfoReader : public TWSocketReader {
@@ -129,6 +147,7 @@ protected:
     void doReadData(const QByteArray& data, long tag) override;
     void socketDidDisconnectWithError(const std::optional<platform::Error>& error) override;
     void onReadTimeout(long tag) override;
+    bool keepsPace(long tag, std::uint64_t pending) const override;
 
 private:
     void readNextPiece();
@@ -152,5 +171,6 @@ private:
     qint64 m_dataPackageReadedLength = 0;
     bool m_bReadedDataPackageHeader = false;
     bool m_started = false;  // onClientWillUploadFile was sent
+    std::chrono::steady_clock::time_point m_acceptedAt;
     bool m_ended = false;    // success or failure was reported
 };

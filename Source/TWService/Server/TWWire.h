@@ -49,7 +49,11 @@ inline constexpr quint32 kBodyUnreadable = 0xFFFFFFFE;
 inline constexpr qint64 kUploadAccepted = -2;
 inline constexpr qint64 kUploadRefused = -3;
 inline constexpr qint64 kFileBodyTooLong = -1;
+// A download body that cannot be unarchived; no download answer is negative otherwise.
 inline constexpr qint64 kFileBodyUnreadable = -2;
+// An upload record that cannot be unarchived. Not -2: that is the upload's "accepted", and a
+// sender told "accepted" would go on to send its file into a closing connection.
+inline constexpr qint64 kUploadBodyUnreadable = -4;
 
 QByteArray u32(quint32 value);
 QByteArray i64(qint64 value);

@@ -13,6 +13,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -61,6 +63,46 @@ struct Receiver : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shar
         files << f.readAll();
         QDir(r->stagingFolder()).removeRecursively();
         return true;
+    }
+};
+
+// A receiver whose store takes as long as the test says: each finished upload waits in the
+// store until the test opens it.
+struct SlowStore : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_from_this<SlowStore> {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int inStore = 0;
+    int stored = 0;
+    void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& r) override
+    {
+        r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
+    }
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
+    {
+        std::unique_lock lock(mutex);
+        ++inStore;
+        changed.wait(lock, [&] { return open; });
+        --inStore;
+        ++stored;
+        QDir(r->stagingFolder()).removeRecursively();
+        return true;
+    }
+    void openStore()
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+    int storing()
+    {
+        std::lock_guard lock(mutex);
+        return inStore;
+    }
+    int storedCount()
+    {
+        std::lock_guard lock(mutex);
+        return stored;
     }
 };
 
@@ -284,5 +326,65 @@ TEST(PeerClient, EveryWayAConnectionEndsCompletesExactlyOnce)
     EXPECT_TRUE(zeroAnswer->data.isEmpty());
     for (int fd : fillers)
         ::close(fd);
+    TWTimeouts::shared() = saved;
+}
+
+TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFailedWhenItNeverEnds)
+{
+    TWTimeouts saved = TWTimeouts::shared();
+    TWTimeouts::shared().read = 0.5;
+    auto store = std::make_shared<SlowStore>();
+    auto server = TWServer::create();
+    server->setDelegate(store);
+    server->setUploadStagingRoot(testsupport::makeTempDir(QStringLiteral("staging")));
+    ASSERT_TRUE(server->startServer().has_value());
+    const TWServerInfo peer{QStringLiteral("127.0.0.1"), server->serverPort(), {}};
+    const QString file = testsupport::makeTempDir() + QStringLiteral("/f.bin");
+    testsupport::writeFile(file, QByteArray(3000, 'f'));
+
+    // More uploads to one peer than its server gives one address, each stored slowly.
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    for (int i = 0; i < TWFileUploadRequest::kUploadsPerPeer + 2; ++i) {
+        auto o = std::make_shared<Outcome>();
+        outcomes.push_back(o);
+        TWFileUploadRequest::create(peer, {{QStringLiteral("Name"), QStringLiteral("f%1").arg(i)}}, file)
+            ->requestWithCompltedBlock([o](TWFileUploadRequest*, const std::optional<platform::Error>& e) { o->record(e); });
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return store->storing() == TWFileUploadRequest::kUploadsPerPeer; }));
+    // The store takes many times the senders' read time-out; nobody has given up meanwhile.
+    bool waited = false;
+    platform::DispatchQueue::main().after(std::chrono::milliseconds(2500), [&] { waited = true; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return waited; }));
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i]->count(), 0) << i << ": "
+                                           << qPrintable(outcomes[i]->error ? outcomes[i]->error->toString() : QString());
+    }
+    store->openStore();
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        for (auto& o : outcomes)
+            if (o->count() == 0)
+                return false;
+        return true;
+    }));
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        EXPECT_FALSE(outcomes[i]->error.has_value()) << i << ": " << qPrintable(outcomes[i]->error->toString());
+    EXPECT_EQ(store->storedCount(), int(outcomes.size()));
+    server->stopServer();
+
+    // A receiver that never finishes storing: the sender's wait is long, but it ends.
+    TWTimeouts::shared().storeWait = 0.3;
+    TWTimeouts::shared().storeWaitPerMiB = 0;
+    auto hung = std::make_shared<SlowStore>();
+    auto second = TWServer::create();
+    second->setDelegate(hung);
+    second->setUploadStagingRoot(testsupport::makeTempDir(QStringLiteral("staging")));
+    ASSERT_TRUE(second->startServer().has_value());
+    auto never = std::make_shared<Outcome>();
+    TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), second->serverPort(), {}}, {{QStringLiteral("Name"), QStringLiteral("h")}}, file)
+        ->requestWithCompltedBlock([never](TWFileUploadRequest*, const std::optional<platform::Error>& e) { never->record(e); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return never->count() == 1; }, 10000));
+    EXPECT_TRUE(never->error.has_value());
+    hung->openStore();
+    second->stopServer();
     TWTimeouts::shared() = saved;
 }

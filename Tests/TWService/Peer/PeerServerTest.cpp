@@ -7,9 +7,14 @@
 #include "TWService/Server/TWWire.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -36,7 +41,14 @@ struct Owner : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_
     {
         QMutexLocker lock(&mutex);
         lastParameter = p;
-        return icon;
+        // A copy of its own: the server thread releases it whenever it is done with the
+        // answer, while the test may already be changing the icon.
+        return QByteArray(icon.constData(), icon.size());
+    }
+    void setIcon(const QByteArray& bytes)
+    {
+        QMutexLocker lock(&mutex);
+        icon = bytes;
     }
     void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& reader) override
     {
@@ -74,12 +86,50 @@ struct ServerFixture : ::testing::Test {
     std::shared_ptr<TWServer> server = TWServer::create();
     QString staging;
     TWTimeouts saved = TWTimeouts::shared();
+    // Every test peer is on 127.0.0.1: the server tells "addresses" apart by these names, given
+    // by the local port a connection comes from.
+    QMutex labelsMutex;
+    std::map<quint16, QString> labels;
     void SetUp() override
     {
         staging = testsupport::makeTempDir(QStringLiteral("staging"));
         server->setDelegate(owner);
         server->setUploadStagingRoot(staging);
+        server->setPeerAddressOf([this](const KPAsyncSocketPtr& socket) {
+            QMutexLocker lock(&labelsMutex);
+            const auto found = labels.find(socket->connectedPort());
+            return found == labels.end() ? socket->connectedHost() : found->second;
+        });
         ASSERT_TRUE(server->startServer().has_value());
+    }
+    // A raw client that the server takes for one at the given address.
+    std::unique_ptr<Raw> from(const QString& address)
+    {
+        return std::make_unique<Raw>(server->serverPort(), [&](quint16 local) {
+            QMutexLocker lock(&labelsMutex);
+            labels[local] = address;
+        });
+    }
+    std::unique_ptr<Raw> openedFrom(const QString& address, quint32 type)
+    {
+        auto raw = from(address);
+        raw->send(u32(type));
+        EXPECT_EQ(raw->recv(4), u32(TWConnectAccepted)) << qPrintable(address);
+        return raw;
+    }
+    // Sends one byte every 50 ms until the server closes; the time that took, or -1 when it
+    // was still open after `bytes` of them.
+    static qint64 trickleUntilClosed(Raw& raw, int bytes)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < bytes; ++i) {
+            if (raw.closedYet())
+                return clock.elapsed();
+            raw.send("x");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the peer's own pace
+        }
+        return raw.closedYet() ? clock.elapsed() : -1;
     }
     void TearDown() override
     {
@@ -142,13 +192,13 @@ TEST(PeerWire, ForeignArchivesDecodeAndPeerNamesAreMadeSafe)
 
 TEST_F(ServerFixture, DataRequestsAreAnsweredWithinTheirLimitsAndBadBodiesAreRefused)
 {
-    owner->icon = "ICON";
+    owner->setIcon("ICON");
     {
         auto raw = opened(TWRequestTypeDataInfo);
         raw->send(u32(quint32(peervectors::vectorA().size())) + peervectors::vectorA());
         EXPECT_EQ(raw->recv(8), u32(4) + "ICON");
     }
-    owner->icon.clear();
+    owner->setIcon({});
     {
         auto raw = opened(TWRequestTypeDataInfo);
         raw->send(*frameBody({{QStringLiteral("Type"), QStringLiteral("Other")}}));
@@ -178,14 +228,22 @@ TEST_F(ServerFixture, DataRequestsAreAnsweredWithinTheirLimitsAndBadBodiesAreRef
         EXPECT_TRUE(raw->closedByServer());
     }
 
+    // One address may hold all data slots but one; that one is kept for another address.
     std::vector<std::unique_ptr<Raw>> held;
-    for (int i = 0; i < TWServer::kMaxDataInfoReaders; ++i)
+    for (int i = 0; i < TWServer::readersPerAddress(TWServer::kMaxDataInfoReaders); ++i)
         held.push_back(opened(TWRequestTypeDataInfo));
     {
-        Raw eleventh(server->serverPort());
-        eleventh.send(u32(TWRequestTypeDataInfo));
-        EXPECT_EQ(eleventh.recv(4), u32(TWConnectTooManyConnections));
-        EXPECT_TRUE(eleventh.closedByServer());
+        Raw tenth(server->serverPort());
+        tenth.send(u32(TWRequestTypeDataInfo));
+        EXPECT_EQ(tenth.recv(4), u32(TWConnectTooManyConnections));
+        EXPECT_TRUE(tenth.closedByServer());
+    }
+    held.push_back(openedFrom(QStringLiteral("other"), TWRequestTypeDataInfo));
+    {
+        auto eleventh = from(QStringLiteral("third"));
+        eleventh->send(u32(TWRequestTypeDataInfo));
+        EXPECT_EQ(eleventh->recv(4), u32(TWConnectTooManyConnections));
+        EXPECT_TRUE(eleventh->closedByServer());
     }
     held.front()->close();
     ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) < 10; }));
@@ -211,6 +269,16 @@ TEST_F(ServerFixture, UploadsOfOneByteAndOverTheLimitsAndConnectionsThatNeverSpe
         auto raw = opened(TWRequestTypeFileUpload);
         raw->send(uploadBody(size));
         EXPECT_EQ(raw->recv(8), i64(kUploadRefused)) << size;
+        EXPECT_TRUE(raw->closedByServer());
+    }
+    // An upload record that cannot be read, or an empty one, is refused with a value that no
+    // sender can take for "accepted, send your file".
+    for (const QByteArray& body : {u32(5) + "junk!", u32(0)}) {
+        auto raw = opened(TWRequestTypeFileUpload);
+        raw->send(body);
+        const QByteArray reply = raw->recv(8);
+        EXPECT_NE(reply, i64(kUploadAccepted));
+        EXPECT_EQ(reply, i64(kUploadBodyUnreadable));
         EXPECT_TRUE(raw->closedByServer());
     }
     {
@@ -265,7 +333,26 @@ TEST_F(ServerFixture, StallsAndEarlyEndsReportOnceAndLeaveNoPartialFile)
         Raw silent(server->serverPort()); // never says which request
         EXPECT_TRUE(silent.closedByServer());
     }
-    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 3; }));
+    // Part of a read, then silence: the bytes that came once do not keep the read alive.
+    {
+        QElapsedTimer clock;
+        clock.start();
+        auto raw = opened(TWRequestTypeDataInfo); // part of a body
+        raw->send(u32(100) + QByteArray(10, 'b'));
+        EXPECT_TRUE(raw->closedOrReset());
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
+    {
+        QElapsedTimer clock;
+        clock.start();
+        auto raw = opened(TWRequestTypeFileUpload); // half a chunk header
+        raw->send(uploadBody(10));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(10).left(2));
+        EXPECT_TRUE(raw->closedOrReset());
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 4; }));
     QStringList errors;
     {
         QMutexLocker lock(&owner->mutex);
@@ -274,7 +361,94 @@ TEST_F(ServerFixture, StallsAndEarlyEndsReportOnceAndLeaveNoPartialFile)
     errors.sort();
     EXPECT_EQ(errors, (QStringList{QStringLiteral("connection closed before upload completed"),
                                    QStringLiteral("time out read with tag: 5002"),
+                                   QStringLiteral("time out read with tag: 5002"),
                                    QStringLiteral("time out read with tag: 5003")}));
     ASSERT_TRUE(testsupport::spinUntil([&] { return stagingEmpty(); }));
     EXPECT_EQ(owner->count(owner->uploaded), 0);
+}
+
+TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
+{
+    TWTimeouts::shared().read = 0.3;
+    TWTimeouts::shared().requestDeadline = 1.0;
+    TWTimeouts::shared().uploadMinimumRate = 2000;
+    TWTimeouts::shared().uploadRateGrace = 0.5;
+    {
+        auto raw = opened(TWRequestTypeDataInfo); // a body a byte at a time
+        raw->send(u32(1000));
+        const qint64 took = trickleUntilClosed(*raw, 100);
+        EXPECT_GE(took, 0) << "the body was never cut off";
+        EXPECT_LT(took, 4000);
+    }
+    {
+        auto raw = opened(TWRequestTypeFileUpload); // a chunk a byte at a time
+        raw->send(uploadBody(10000));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
+        raw->send(u32(10000));
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        const qint64 took = trickleUntilClosed(*raw, 100);
+        EXPECT_GE(took, 0) << "the upload was never cut off";
+        EXPECT_LT(took, 4000);
+    }
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 1; }));
+    EXPECT_TRUE(owner->errors[0].startsWith(QStringLiteral("upload too slow"))) << qPrintable(owner->errors[0]);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return stagingEmpty(); }));
+    EXPECT_EQ(owner->count(owner->uploaded), 0);
+}
+
+TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
+{
+    // Uploads: one address holds all slots but one.
+    std::vector<std::unique_ptr<Raw>> uploads;
+    for (int i = 0; i < TWServer::readersPerAddress(TWServer::kMaxFileUploaders); ++i) {
+        uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
+        uploads.back()->send(uploadBody(10));
+        EXPECT_EQ(uploads.back()->recv(8), i64(kUploadAccepted));
+    }
+    {
+        auto more = from(QStringLiteral("A"));
+        more->send(u32(TWRequestTypeFileUpload));
+        EXPECT_EQ(more->recv(4), u32(TWConnectTooManyConnections));
+    }
+    uploads.push_back(openedFrom(QStringLiteral("B"), TWRequestTypeFileUpload));
+
+    // Connections that never say what they want: four addresses fill the table …
+    std::vector<std::unique_ptr<Raw>> silent;
+    for (const char* address : {"C", "D", "E", "F"}) {
+        for (int i = 0; i < TWServer::kMaxWaitingPerAddress; ++i)
+            silent.push_back(from(QString::fromLatin1(address)));
+    }
+    // … and a fifth address is still heard: the busiest gives up its oldest connection.
+    auto newcomer = from(QStringLiteral("G"));
+    newcomer->send(u32(TWRequestTypeDataInfo));
+    EXPECT_EQ(newcomer->recv(4), u32(TWConnectAccepted));
+    auto closed = [&] {
+        int n = 0;
+        for (auto& raw : silent)
+            n += raw->closedYet() ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(testsupport::spinUntil([&] { return closed() >= 1; }, 5000));
+    EXPECT_EQ(closed(), 1);
+}
+
+TEST(PeerServerStop, StoppingWhileConnectionsEndIsSafe)
+{
+    // The connection queues take readers out of the server's list while stopServer goes through
+    // it on this thread; run under the thread sanitizer, this shows any sharing between the two.
+    for (int round = 0; round < 20; ++round) {
+        auto server = TWServer::create();
+        ASSERT_TRUE(server->startServer().has_value());
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int i = 0; i < TWServer::readersPerAddress(TWServer::kMaxDataInfoReaders); ++i) {
+            peers.push_back(std::make_unique<RawPeer>(server->serverPort()));
+            peers.back()->send(u32(TWRequestTypeDataInfo));
+            EXPECT_EQ(peers.back()->recv(4), u32(TWConnectAccepted));
+        }
+        ASSERT_EQ(server->readerCount(QStringLiteral("DataInfoReader")), int(peers.size()));
+        for (auto& peer : peers)
+            peer->close();
+        server->stopServer();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) == 0; }));
+    }
 }

@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <functional>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
@@ -18,13 +19,22 @@
 
 struct RawPeer {
     int fd = -1;
-    explicit RawPeer(quint16 port)
+    explicit RawPeer(quint16 port) : RawPeer(port, nullptr) {}
+    // beforeConnect learns the local port the connection will come from, before the server
+    // can see it.
+    RawPeer(quint16 port, const std::function<void(quint16 localPort)>& beforeConnect)
     {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (beforeConnect) {
+            EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+            socklen_t len = sizeof a;
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+            beforeConnect(ntohs(a.sin_port));
+        }
+        a.sin_port = htons(port);
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         timeval tv{20, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -47,6 +57,13 @@ struct RawPeer {
         if (out.size() < 4)
             return std::nullopt;
         return TWWire::readU32(out);
+    }
+    // Without waiting: true when the server has closed (or reset) the connection by now.
+    bool closedYet() const
+    {
+        char c;
+        const ssize_t r = ::recv(fd, &c, 1, MSG_DONTWAIT);
+        return r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
     }
     // True when the server closed: the next read ends the stream.
     bool closedByServer() const

@@ -41,6 +41,30 @@ TEST(KPAsyncSocketRead, TerminatorReadsKeepTheRestAndFindATerminatorSplitAcrossS
     EXPECT_EQ(c.recorder->reads.size(), 4u);
 }
 
+TEST(KPAsyncSocketRead, TerminatorReadIntoTheCallersBufferKeepsWhatFollowsTheTerminator)
+{
+    ClientAndPeer c;
+    // Everything is in the socket before the read is queued, so one receive takes it all, and
+    // the caller's buffer has room for it: the bytes land there directly, past the terminator.
+    sendAll(c.peer, "ab\ncd\nef");
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        int n = 0;
+        ::ioctl(c.peer, TIOCOUTQ, &n);
+        return n == 0;
+    }));
+    auto buffer = std::make_shared<QByteArray>(64, '.');
+    c.socket->readDataToData(KPAsyncSocket::LFData(), -1, buffer, 0, 0, 1);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 1; }));
+    EXPECT_EQ(c.recorder->reads[0], QByteArray("ab\n"));
+    // What followed the terminator belongs to the next reads, in order.
+    c.socket->readDataToData(KPAsyncSocket::LFData(), -1, 2);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 2; }, 5000));
+    EXPECT_EQ(c.recorder->reads[1], QByteArray("cd\n"));
+    c.socket->readDataWithTimeout(-1, 3);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 3; }, 5000));
+    EXPECT_EQ(c.recorder->reads[2], QByteArray("ef"));
+}
+
 TEST(KPAsyncSocketRead, LengthReadFedByteByByteReportsProgressAndBoundedAndBufferedReads)
 {
     ClientAndPeer c;

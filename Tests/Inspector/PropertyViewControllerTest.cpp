@@ -495,7 +495,7 @@ TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
     QStringList asked;
     bool accept = false;
     PropertyViewControllerDelegate delegate;
-    delegate.onTitleChange = [&](PropertyViewController*, const QString& title) {
+    delegate.onTitleChange = [&](PropertyViewController*, const KPItemDataPtr&, const QString& title) {
         asked << title;
         if (accept)
             a->setTitle(title);

@@ -235,7 +235,7 @@ bool GridInteraction::typeToFind(char16_t character)
     } else {
         text += QChar(character);
     }
-    refilter(text);
+    refilter(text, text.size() == 1 && character != keychar::Delete);
     showSearchTitleWindow();
     return true;
 }
@@ -248,12 +248,20 @@ void GridInteraction::clearSearchTitle()
         m_searchTitleView->update();
 }
 
-void GridInteraction::refilter(const QString& text)
+void GridInteraction::refilter(const QString& text, bool started)
 {
     if (!m_ctx.dataSourceManager || !m_ctx.gridDataSource)
         return;
-    const KPItemDataSet found = m_ctx.dataSourceManager->filterDataWithTitle(text);
-    m_ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(found);
+    QList<KPSectionDataPtr>& shown = m_ctx.gridDataSource->dataSource();
+    // A search narrows the listing the grid shows as it began. When the grid changed under a
+    // search (a save listed again, a section lost a document), the whole listing is grouped
+    // again to narrow from.
+    if (!m_titleFinder.isCurrent(shown)) {
+        if (!started)
+            m_ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(m_ctx.dataSourceManager->dataSource());
+        m_titleFinder.takeBase(shown);
+    }
+    shown = m_titleFinder.narrowed(text);
     m_ctx.gridDataSource->reloadData();
     KPCollectionView* grid = m_ctx.collectionView;
     if (!grid)

@@ -12,6 +12,7 @@
 
 #include "Browser/KPItemData.h"
 #include "Browser/KPSectionIndexSet.h"
+#include "Browser/KPTitleFinder.h"
 #include "Platform/Kit/Scheduler.h"
 
 #include <QList>
@@ -105,7 +106,9 @@ private:
     void showActionWindow(bool show, const QList<KPItemDataPtr>& items);
     bool typeToFind(char16_t character);
     void clearSearchTitle();
-    void refilter(const QString& text);
+    // Shows the listing narrowed to text; started tells that this key began the search, so the
+    // grid shows the whole listing now.
+    void refilter(const QString& text, bool started = false);
     void updateCountText(qsizetype selectedCount);
     void setCountText(const QString& text, bool shown);
     int itemViewType() const;
@@ -115,6 +118,7 @@ private:
     QPointer<KPThemeImageButton> m_mergeButton;
     QPointer<KPThemeImageButton> m_shareButton;
     QPointer<SearchTitleView> m_searchTitleView;
+    KPTitleFinder m_titleFinder;
     platform::kit::Token m_searchTitleHideTimer;
     QString m_countText;
     bool m_countShown = false;

@@ -236,6 +236,29 @@ TEST_F(GridInteractionTest, TypeToFindSelectsTheFirstMatchAndDeletesBackToTheFul
     EXPECT_EQ(shownCount(), 4);
 }
 
+// A document taken out of the grid during a search (moved to the Trash) stays out when the
+// search widens again, and the rest of the listing comes back.
+TEST_F(GridInteractionTest, TypeToFindWidensOverTheListingAsItIsNow)
+{
+    const QList<QList<KPItemDataPtr>> made = fill({{"report one", "report two", "rose"}});
+    type("rep");
+    ASSERT_EQ(shownCount(), 2);
+    // Out of the shown section and the listing, as moving it to the Trash does.
+    QList<KPSectionItem>& shownItems = source->dataSource().first()->datas();
+    shownItems.removeIf([&](const KPSectionItem& item) { return item.itemData() == made[0][0]; });
+    listed.removeSource({made[0][0]});
+    grid->reloadData();
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    EXPECT_EQ(ctx.state.searchTitleKeyDownCharStr, QStringLiteral("r"));
+    EXPECT_EQ(shownCount(), 2) << "report two and rose, never the document that left";
+    for (const KPSectionDataPtr& section : source->dataSource())
+        for (const KPSectionItem& item : section->datas())
+            EXPECT_NE(item.itemData(), made[0][0]);
+    key(Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+    EXPECT_EQ(shownCount(), 2);
+}
+
 TEST_F(GridInteractionTest, TheSearchOverlayFadesAfterThePauseInVirtualTime)
 {
     platform::kit::VirtualScheduler clock;

@@ -10,7 +10,9 @@
 // - "switch_to_documents" (from the Trash) beside "raw_sqlite_select";
 // - "select_all" beside "raw_all_addresses" (the addresses of every listed item, collected);
 // - "zoom_step" (one step in or out) beside "raw_repaint" (the same grid painted again);
-// - "type_to_find" (one key) beside "raw_title_scan" (the same titles folded and searched);
+// - "type_to_find" (one key) beside "raw_title_scan" (the same titles folded and searched), and
+//   "type_to_find_first_key" (the first key after the listing was grouped again, which folds
+//   the new listing's titles once) beside the same floor;
 // - "rating_change" (one document's rating saved, the grid's model following, everything the
 //   save set off run; no repaint) beside "raw_rating_save" (the same save in a store no window
 //   listens to).
@@ -32,6 +34,7 @@
 #include "Browser/KPDataSourceManager.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/MainWindowController.h"
+#include "Browser/KPGroupingEngine.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "Platform/Foundation/TextFolding.h"
 #include "Platform/Kit/CommandDispatcher.h"
@@ -270,6 +273,32 @@ void typeToFind(benchmark::State& state)
     state.counters["peak_rss_mb"] = rssMb("VmHWM:");
 }
 
+// The first key after the listing was grouped again (a node shown, a save listed again): the
+// search folds the titles of the new listing once, then narrows it.
+void typeToFindFirstKey(benchmark::State& state)
+{
+    MainWindowController& window = openWindow();
+    MainWindowContext& ctx = window.context();
+    GridActions& actions = ctx.gridDataSource->actions;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(
+            KPDataSourceManager::shareDataSourceManager().dataSource());
+        ctx.gridDataSource->reloadData();
+        benchmark::DoNotOptimize(repaint(window));
+        state.ResumeTiming();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_R, Qt::NoModifier, QStringLiteral("r"));
+        actions.keyDown(&key);
+        benchmark::DoNotOptimize(repaint(window));
+        state.PauseTiming();
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(0x1b)));
+        actions.keyDown(&escape);
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["peak_rss_mb"] = rssMb("VmHWM:");
+}
+
 void rawTitleScan(benchmark::State& state)
 {
     MainWindowController& window = openWindow();
@@ -357,6 +386,7 @@ int main(int argc, char** argv)
         {"MainWindow/zoom_step/100000", zoomStep},
         {"MainWindow/raw_repaint/100000", rawRepaint},
         {"MainWindow/type_to_find/100000", typeToFind},
+        {"MainWindow/type_to_find_first_key/100000", typeToFindFirstKey},
         {"MainWindow/raw_title_scan/100000", rawTitleScan},
         {"MainWindow/rating_change/100000", ratingChange},
         {"MainWindow/raw_rating_save/100000", rawRatingSave},

@@ -2,6 +2,8 @@
 
 #include "Platform/Foundation/TextFolding.h"
 
+#include <limits>
+
 namespace {
 
 constexpr auto kFold = platform::FoldOptions::CaseAndDiacriticInsensitive;
@@ -63,7 +65,7 @@ void KPTitleFinder::give(const QList<KPSectionDataPtr>& sections)
     m_takenGiven = take(sections);
 }
 
-void KPTitleFinder::takeBase(const QList<KPSectionDataPtr>& sections)
+void KPTitleFinder::startBase(const QList<KPSectionDataPtr>& sections)
 {
     m_base = sections;
     m_takenBase = take(sections);
@@ -79,11 +81,21 @@ void KPTitleFinder::takeBase(const QList<KPSectionDataPtr>& sections)
     m_sectionOf.reserve(size_t(count));
     m_starts.reserve(size_t(count) + 1);
     m_text.reserve(count * 24);
-    for (qsizetype s = 0; s < sections.size(); ++s) {
-        if (!sections[s])
+    m_nextSection = 0;
+    m_nextItem = 0;
+    m_started = true;
+    m_folded = false;
+}
+
+void KPTitleFinder::foldMore(qsizetype count)
+{
+    for (; m_nextSection < m_base.size() && count > 0; ++m_nextSection, m_nextItem = 0) {
+        const KPSectionDataPtr& section = m_base[m_nextSection];
+        if (!section)
             continue;
-        for (const KPSectionItem& entry : sections[s]->datas()) {
-            KPItemDataPtr item = entry.itemData();
+        const QList<KPSectionItem>& datas = std::as_const(*section).datas();
+        for (; m_nextItem < datas.size() && count > 0; ++m_nextItem, --count) {
+            KPItemDataPtr item = datas[m_nextItem].itemData();
             if (!item)
                 continue;
             // The title shown, or the record's while the model is not drawn: loading every
@@ -92,20 +104,48 @@ void KPTitleFinder::takeBase(const QList<KPSectionDataPtr>& sections)
             m_starts.push_back(m_text.size());
             m_text += platform::fold(title, kFold);
             m_text += QLatin1Char('\n');
-            m_sectionOf.push_back(quint32(s));
+            m_sectionOf.push_back(quint32(m_nextSection));
             m_items.push_back(std::move(item));
         }
+        if (m_nextItem < datas.size())
+            return; // the slice ended inside this section
     }
-    m_starts.push_back(m_text.size());
-    m_folded = true;
+    if (m_nextSection >= m_base.size()) {
+        m_starts.push_back(m_text.size());
+        m_folded = true;
+    }
+}
+
+void KPTitleFinder::takeBase(const QList<KPSectionDataPtr>& sections)
+{
+    startBase(sections);
+    foldMore(std::numeric_limits<qsizetype>::max());
+}
+
+bool KPTitleFinder::isPreparing(const QList<KPSectionDataPtr>& shown) const
+{
+    return m_started && !m_folded && sameSections(shown, m_base) && unchanged(m_takenBase);
 }
 
 bool KPTitleFinder::prepare(const QList<KPSectionDataPtr>& shown)
 {
     if (isCurrent(shown))
         return false;
-    takeBase(shown);
+    if (isPreparing(shown))
+        foldMore(std::numeric_limits<qsizetype>::max());
+    else
+        takeBase(shown);
     return true;
+}
+
+bool KPTitleFinder::prepareSome(const QList<KPSectionDataPtr>& shown, qsizetype count)
+{
+    if (isCurrent(shown))
+        return true;
+    if (!isPreparing(shown))
+        startBase(shown);
+    foldMore(count);
+    return m_folded;
 }
 
 QList<KPSectionDataPtr> KPTitleFinder::find(const QList<KPSectionDataPtr>& shown, const QString& text)

@@ -5,8 +5,9 @@
 // The listing is the one the grid showed before the search narrowed it (the base). Narrowing it
 // keeps its order instead of grouping and sorting the found documents again, and the titles are
 // folded once per base into one text (each title followed by a line break, which typed text never
-// holds), so a key costs one search through that text: at 100,000 documents a key is a small part
-// of a frame, where folding every title and regrouping the found set again took ten frames.
+// holds), so a key costs one search through that text: at 100,000 documents about what a plain
+// scan of the titles costs, where folding every title and grouping the found set again took eight
+// times that. The first key over a new base pays for reading and folding its titles once.
 //
 // The base is taken again whenever the grid shows sections this finder did not give it (another
 // listing, a regrouping after a save, a section changed in place), so the finder never searches a
@@ -28,9 +29,12 @@ public:
     // itself. shown is what the grid shows now; the answer is what it should show next.
     QList<KPSectionDataPtr> find(const QList<KPSectionDataPtr>& shown, const QString& text);
 
-    // Takes shown as the base now (and folds its titles) when it is not the base already: lets a
-    // window do that work while nobody types. Answers whether it folded anything.
+    // Takes shown as the base now (and folds its titles) when it is not the base already, or
+    // folds what a base taken in slices still lacks. Answers whether it folded anything.
     bool prepare(const QList<KPSectionDataPtr>& shown);
+    // Folds up to count titles of shown, taking it as the base first when it is not: lets a
+    // window do that work in slices while nobody types. Answers whether the base is whole.
+    bool prepareSome(const QList<KPSectionDataPtr>& shown, qsizetype count);
     // Takes sections as the base, whatever it was.
     void takeBase(const QList<KPSectionDataPtr>& sections);
     // The base narrowed to text (the base itself for an empty text); what the grid shows next.
@@ -52,6 +56,11 @@ private:
     static bool sameSections(const QList<KPSectionDataPtr>& a, const QList<KPSectionDataPtr>& b);
     static std::vector<Taken> take(const QList<KPSectionDataPtr>& sections);
     static bool unchanged(const std::vector<Taken>& taken);
+    // Starts a base over sections with nothing folded yet; foldMore folds up to count more.
+    void startBase(const QList<KPSectionDataPtr>& sections);
+    void foldMore(qsizetype count);
+    // Whether shown is the base being folded in slices, unchanged since it was taken.
+    bool isPreparing(const QList<KPSectionDataPtr>& shown) const;
     void give(const QList<KPSectionDataPtr>& sections);
 
     QList<KPSectionDataPtr> m_base;
@@ -64,6 +73,10 @@ private:
     std::vector<quint32> m_sectionOf;
     std::vector<qsizetype> m_starts;
     QString m_text;
+    // Where folding stands in the base (section, item), and whether it reached the end.
+    qsizetype m_nextSection = 0;
+    qsizetype m_nextItem = 0;
+    bool m_started = false;
     bool m_folded = false;
     // The documents a search found, by their place in m_items (kept to spare an allocation).
     std::vector<quint32> m_hits;

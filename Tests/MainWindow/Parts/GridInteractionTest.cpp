@@ -259,6 +259,42 @@ TEST_F(GridInteractionTest, TypeToFindWidensOverTheListingAsItIsNow)
     EXPECT_EQ(shownCount(), 2);
 }
 
+// A new listing's titles are folded a slice at a time while nobody types, so that the first
+// key finds them ready; a key before the last slice folds the rest itself.
+TEST_F(GridInteractionTest, ANewListingsTitlesAreFoldedInSlicesBeforeTheFirstKey)
+{
+    platform::kit::VirtualScheduler clock;
+    ctx.scheduler = &clock;
+    QStringList titles;
+    for (int i = 0; i < 4500; ++i)
+        titles << QStringLiteral("doc %1").arg(i);
+    fill({titles});
+    source->reloadData();
+    EXPECT_EQ(part->titleFinder().indexedCount(), 0);
+    clock.advance(GridInteraction::kTitlePrepareDelayMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), GridInteraction::kTitlesPerSlice);
+    EXPECT_FALSE(part->titleFinder().isCurrent(source->dataSource()));
+    // A key before the last slice folds the rest itself.
+    type("4499");
+    EXPECT_EQ(shownCount(), 1);
+    EXPECT_EQ(part->titleFinder().indexedCount(), 4500);
+    key(Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+    EXPECT_EQ(shownCount(), 4500);
+
+    // Another listing, folded slice by slice while nobody types.
+    fill({titles.mid(0, 4100)});
+    source->reloadData();
+    clock.advance(GridInteraction::kTitlePrepareDelayMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), GridInteraction::kTitlesPerSlice);
+    for (int slice = 0; slice < 2; ++slice)
+        clock.advance(GridInteraction::kTitleSliceGapMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), 4100);
+    EXPECT_TRUE(part->titleFinder().isCurrent(source->dataSource()));
+    type("4099");
+    EXPECT_EQ(shownCount(), 1);
+    ctx.scheduler = nullptr;
+}
+
 TEST_F(GridInteractionTest, TheSearchOverlayFadesAfterThePauseInVirtualTime)
 {
     platform::kit::VirtualScheduler clock;

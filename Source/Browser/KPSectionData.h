@@ -30,6 +30,12 @@ public:
 
     // Null when the item is not a document.
     KPItemDataPtr itemData() const;
+    // The document's model without taking a share of it (null when the item is not a document).
+    const KPItemData* itemDataPointer() const
+    {
+        const KPItemDataPtr* item = std::get_if<KPItemDataPtr>(&m_value);
+        return item ? item->get() : nullptr;
+    }
     const MonthGroupRecord* monthGroup() const { return held<MonthGroupRecord>(); }
     const FlagGroupRecord* flagGroup() const { return held<FlagGroupRecord>(); }
     const FileTypeGroupRecord* fileTypeGroup() const { return std::get_if<FileTypeGroupRecord>(&m_value); }

@@ -42,6 +42,9 @@ public:
     void setDelegate(KPCoustomStyleLabelDelegate delegate) { m_delegate = std::move(delegate); }
 
     bool isEditing() const { return m_editing; }
+    // Ends an edit in progress; report hands a changed text to the owner first, as Return does.
+    // The owner ends the edit this way before the label comes to stand for something else.
+    void endEditing(bool report);
     bool isMouseIn() const { return m_mouseIn; }
     // The edit field, made the first time editing is enabled (null before).
     QLineEdit* editField() const { return m_field; }
@@ -57,7 +60,6 @@ private:
     bool shouldEdit();
     // Where the title stands, y-down, for a text of height h.
     QRectF titleRect(qreal width) const;
-    void endEditing(bool report);
 
     QString m_title;
     QString m_placeholderTitle;

@@ -242,7 +242,7 @@ void PropertyViewController::buildViews()
             return;
         const KPItemDataPtr item = m_cacheDatas.first();
         if (m_delegate.onTitleChange)
-            m_delegate.onTitleChange(this, value);
+            m_delegate.onTitleChange(this, item, value);
         // What the owner stored: a refused rename keeps the old title.
         label->setTitle(item->title());
         label->setToolTip(item->title());
@@ -433,6 +433,10 @@ void PropertyViewController::themeUpdateWithName(const QString&)
 
 void PropertyViewController::showItemDatas(const QList<KPItemDataPtr>& items, int viewType)
 {
+    // A title being edited belongs to the document shown so far: it is given to that one now,
+    // before the label stands for another (its focus-out would come later, too late to know).
+    if (m_labFileName && m_labFileName->isEditing())
+        m_labFileName->endEditing(true);
     closeCompletion();
     m_cacheDatas = items;
     m_viewType = viewType;

@@ -41,7 +41,8 @@ class QWidget;
 
 // Every member optional.
 struct PropertyViewControllerDelegate {
-    std::function<void(PropertyViewController*, const QString& title)> onTitleChange;
+    // The title typed for item, the one document that was shown while it was edited.
+    std::function<void(PropertyViewController*, const KPItemDataPtr& item, const QString& title)> onTitleChange;
     std::function<void(PropertyViewController*, const DBNode& folder)> onFolderChange;
     std::function<void(PropertyViewController*, int flag)> onFlagChange;
     std::function<void(PropertyViewController*, qint64 rate)> onRateChange;

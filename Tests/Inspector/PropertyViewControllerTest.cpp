@@ -12,11 +12,13 @@
 #include "Inspector/AutoCompletedWindow.h"
 #include "Inspector/PropertyViewController.h"
 #include "App/KPApp.h"
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/FakeXAttrBackend.h"
 #include "Platform/Foundation/PropertyList.h"
 #include "Platform/Foundation/XAttr.h"
 #include "Store/DBHelper.h"
 #include "Utilities/FileHelpers.h"
+#include "Utilities/FlagNames.h"
 
 #include "Theme/ThemeContrast.h"
 
@@ -531,7 +533,7 @@ TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
     QStringList asked;
     bool accept = false;
     PropertyViewControllerDelegate delegate;
-    delegate.onTitleChange = [&](PropertyViewController*, const QString& title) {
+    delegate.onTitleChange = [&](PropertyViewController*, const KPItemDataPtr&, const QString& title) {
         asked << title;
         if (accept)
             a->setTitle(title);
@@ -557,6 +559,108 @@ TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
     rename(QStringLiteral("Beta"));
     EXPECT_EQ(title->title(), QStringLiteral("Beta"));
     inspector->view()->setParent(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// A tag added to several documents and taken off again: the field over the selection follows
+// each edit, so the second edit sees the tag it has to remove.
+TEST_F(PropertyViewTest, ATagAddedToSeveralDocumentsIsTakenOffAgain)
+{
+    const KPItemDataPtr a = item({.title = QStringLiteral("A"), .tags = {QStringLiteral("a"), QStringLiteral("b")}});
+    const KPItemDataPtr b = item({.title = QStringLiteral("B"), .tags = {QStringLiteral("b"), QStringLiteral("c")}});
+    show({a, b});
+    auto shownTags = [&] {
+        QStringList names = inspector->tagViewValue()->tokenValues();
+        names.sort();
+        return names;
+    };
+    ASSERT_EQ(shownTags(), QStringList{QStringLiteral("b")});
+
+    editTags({QStringLiteral("b"), QStringLiteral("d")});
+    EXPECT_EQ(namesOf(a->data()), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d")}));
+    EXPECT_EQ(namesOf(b->data()), (QStringList{QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    EXPECT_EQ(shownTags(), (QStringList{QStringLiteral("b"), QStringLiteral("d")}));
+
+    editTags({QStringLiteral("b")});
+    EXPECT_EQ(namesOf(a->data()), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(namesOf(b->data()), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(shownTags(), QStringList{QStringLiteral("b")});
+    show({a, b});
+    EXPECT_EQ(shownTags(), QStringList{QStringLiteral("b")});
+}
+
+// The growing rows hold what they show: many tags, a long description and a long From path
+// each get a row tall enough for every line, inside the row, and the rows below move down.
+TEST_F(PropertyViewTest, GrowingRowsFitTheirWholeContent)
+{
+    QStringList tags;
+    for (int i = 0; i < 24; ++i)
+        tags << QStringLiteral("project-%1-archive").arg(i);
+    const QString from = QStringLiteral("/home/user/") + QString(600, QLatin1Char('p')) + QStringLiteral("/last-part.pdf");
+    QWidget* view = inspector->view();
+    view->resize(280, 2000);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    show({item({.title = QStringLiteral("Tagged"), .tags = tags, .from = from})});
+
+    auto* field = inspector->tagViewValue();
+    KPCoustomDrawBGView* tagRow = inspector->row(Row::Tag);
+    const qreal content = field->textSize().height();
+    ASSERT_GT(content, 3 * 23) << "two dozen tags take several lines";
+    EXPECT_GE(field->height(), std::ceil(content) - 0.5);
+    EXPECT_TRUE(QRect(QPoint(0, 0), tagRow->size()).contains(field->geometry())) << "the field lies inside its row";
+    EXPECT_EQ(inspector->row(Row::Description)->y(), tagRow->y() + tagRow->height());
+
+    // Fewer tags: the row shrinks back to one line.
+    const int tall = tagRow->height();
+    editTags({QStringLiteral("one")});
+    inspector->updateUISizeByControl(field);
+    EXPECT_LT(tagRow->height(), tall);
+    EXPECT_GE(field->height(), field->textSize().height() - 0.5);
+
+    // The From path wraps anywhere in its column: every line of it fits the label.
+    KPWrapStyleLabel* path = inspector->labFromValue();
+    const QFontMetricsF metrics(path->textStyle().font);
+    const qreal needed = metrics.boundingRect(QRectF(0, 0, path->width(), 1e6), Qt::TextWrapAnywhere, from).height();
+    EXPECT_GE(path->height(), needed - 1) << "path label " << path->height() << " for " << needed;
+    EXPECT_GE(path->y(), 0) << "the path's first line is not cut off at the top of its row";
+    view->hide();
+}
+
+// The flag menu offers None and each flag by its name; every item sets the flag it names.
+TEST_F(PropertyViewTest, EachFlagMenuItemSetsTheFlagItNames)
+{
+    QFile::copy(platform::Bundle::mainBundle().pathForResource(QStringLiteral("FlagConfig"), QStringLiteral("plist")),
+                library + QStringLiteral("/flagconfig.plist"));
+    resetFlagNameCacheForTesting();
+    const KPItemDataPtr a = item({.title = QStringLiteral("Flagged")});
+    QList<int> asked;
+    PropertyViewControllerDelegate delegate;
+    delegate.onFlagChange = [&](PropertyViewController*, int flag) { asked << flag; };
+    inspector->setDelegate(delegate);
+    show({a});
+
+    std::unique_ptr<QMenu> menu(inspector->folderEditorPopMenu(inspector->flagViewValue()));
+    ASSERT_TRUE(menu);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 8);
+    EXPECT_EQ(actions.first()->text(), QStringLiteral("None"));
+    QSet<QString> names;
+    for (QAction* action : actions) {
+        names.insert(action->text());
+        action->trigger();
+        ASSERT_FALSE(asked.isEmpty());
+        const int flag = asked.last();
+        EXPECT_EQ(flag == 0 ? QStringLiteral("None") : flagNameForIndex(flag), action->text()) << "flag " << flag;
+        EXPECT_EQ(inspector->flagViewValue()->title(), action->text());
+        EXPECT_EQ(inspector->flagViewValue()->property("flag").toInt(), flag);
+    }
+    EXPECT_EQ(names.size(), 8) << "every item names another flag";
+    EXPECT_EQ(QSet<int>(asked.begin(), asked.end()), (QSet<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    resetFlagNameCacheForTesting();
 }
 
 } // namespace

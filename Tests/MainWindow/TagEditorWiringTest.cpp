@@ -100,4 +100,35 @@ TEST_F(InspectorPaneTest, TheSelectionFillsThePaneAndItsEditsReachTheStore)
     EXPECT_EQ(title->title(), QStringLiteral("Alpha renamed"));
 }
 
+// A title being typed belongs to the document shown when the typing began: moving the selection
+// to another document ends the edit and renames the first one; the second keeps its title, also
+// when the field loses the keyboard afterwards.
+TEST_F(InspectorPaneTest, ATitleEditEndsWithTheSelectionAndRenamesTheDocumentItWasTypedFor)
+{
+    DBFileInfo alpha = addDocument({.title = QStringLiteral("Alpha")});
+    DBFileInfo beta = addDocument({.title = QStringLiteral("Beta")});
+    ASSERT_TRUE(save());
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+    c.parts().chrome.setBRightPropertyViewExpand(true);
+    PropertyViewController& inspector = c.parts().inspectorPane.controller();
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    KPCoustomStyleLabel* title = inspector.labFileName();
+    ASSERT_EQ(title->title(), QStringLiteral("Alpha"));
+
+    QTest::mouseClick(title, Qt::LeftButton, {}, QPoint(20, 10));
+    ASSERT_TRUE(title->isEditing());
+    title->editField()->setText(QStringLiteral("Alpha renamed"));
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 1));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    title->editField()->clearFocus();
+    QCoreApplication::processEvents();
+
+    EXPECT_FALSE(title->isEditing());
+    EXPECT_EQ(alpha.title(), QStringLiteral("Alpha renamed"));
+    EXPECT_EQ(beta.title(), QStringLiteral("Beta"));
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "Browser/BrowserText.h"
 #include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/DocumentOpening.h"
 #include "Browser/ItemViews/ItemViewGeometry.h"
 #include "Browser/ItemViews/KPFlagPickerView.h"
 #include "Browser/ItemViews/KPSectionItemViewOverLayerToolBar.h"
@@ -276,9 +277,7 @@ void KPSectionItemView::onDoubleClick()
 {
     if (!m_itemData || !services().workspace)
         return;
-    auto opened = services().workspace->openFile(m_itemData->filePath());
-    if (!opened)
-        qWarning("%s", qPrintable(opened.error().toString()));
+    documentopening::openDocuments(*services().workspace, {m_itemData->filePath()}, this);
 }
 
 // ---------------------------------------------------------------------------------------------

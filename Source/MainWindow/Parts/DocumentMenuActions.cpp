@@ -1,6 +1,7 @@
 #include "MainWindow/Parts/DocumentMenuActions.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/DocumentOpening.h"
 #include "Browser/KPItemViewType.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/AppMenuController.h"
@@ -105,10 +106,10 @@ void DocumentMenuActions::post(const QString& name, const QVariant& object) cons
 
 void DocumentMenuActions::menuOpen()
 {
-    for (const KPItemDataPtr& item : selectedItems()) {
-        if (auto opened = desktop().openFile(item->filePath()); !opened)
-            KPLogLogMessage(QStringLiteral("Open: %1").arg(opened.error().message));
-    }
+    QStringList paths;
+    for (const KPItemDataPtr& item : selectedItems())
+        paths.append(item->filePath());
+    documentopening::openDocuments(desktop(), paths, m_ctx.window, m_ctx.dialogs);
 }
 
 void DocumentMenuActions::menuQuickLook()

@@ -109,6 +109,8 @@ void GridDataSource::reloadData()
 {
     if (m_grid)
         m_grid->reloadData();
+    if (actions.reloaded)
+        actions.reloaded();
 }
 
 // ---------------------------------------------------------------------------------------------

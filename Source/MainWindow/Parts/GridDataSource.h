@@ -48,6 +48,8 @@ struct GridActions {
     std::function<void()> draggingExited;
     std::function<bool(QDropEvent* info)> performDragOperation;
     std::function<void(QDropEvent* info)> concludeDragOperation;
+    // The sections were loaded into the grid again (a new listing, a regrouping).
+    std::function<void()> reloaded;
 };
 
 class DataBaseEngine;

@@ -157,6 +157,7 @@ GridInteraction::GridInteraction(MainWindowContext& ctx) : m_ctx(ctx), m_alive(s
 GridInteraction::~GridInteraction()
 {
     m_searchTitleHideTimer.cancel();
+    m_titlePrepareTimer.cancel();
     dropLater(m_actionContentView);
     dropLater(m_searchTitleView);
 }
@@ -169,6 +170,7 @@ void GridInteraction::install()
     actions.keyDown = [this](QKeyEvent* event) { collectionViewKeyDown(event); };
     actions.itemDidSelected = [this] { collectionViewItemDidSelected(); };
     actions.swipeChange = [this](int type) { collectionViewSwipeChange(type); };
+    actions.reloaded = [this] { gridReloaded(); };
 }
 
 int GridInteraction::itemViewType() const
@@ -235,7 +237,7 @@ bool GridInteraction::typeToFind(char16_t character)
     } else {
         text += QChar(character);
     }
-    refilter(text);
+    refilter(text, text.size() == 1 && character != keychar::Delete);
     showSearchTitleWindow();
     return true;
 }
@@ -248,12 +250,21 @@ void GridInteraction::clearSearchTitle()
         m_searchTitleView->update();
 }
 
-void GridInteraction::refilter(const QString& text)
+void GridInteraction::refilter(const QString& text, bool started)
 {
     if (!m_ctx.dataSourceManager || !m_ctx.gridDataSource)
         return;
-    const KPItemDataSet found = m_ctx.dataSourceManager->filterDataWithTitle(text);
-    m_ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(found);
+    QList<KPSectionDataPtr>& shown = m_ctx.gridDataSource->dataSource();
+    // A search narrows the listing the grid shows as it began. When the grid changed under a
+    // search (a save listed again, a section lost a document), the whole listing is grouped
+    // again to narrow from.
+    if (!m_titleFinder.isCurrent(shown)) {
+        if (!started)
+            m_ctx.gridDataSource->grouping().createDataAndFileDataByGroupSortSetting(m_ctx.dataSourceManager->dataSource());
+        m_titleFinder.prepare(shown);
+    }
+    m_titlePrepareTimer.cancel();
+    shown = m_titleFinder.narrowed(text);
     m_ctx.gridDataSource->reloadData();
     KPCollectionView* grid = m_ctx.collectionView;
     if (!grid)
@@ -265,6 +276,29 @@ void GridInteraction::refilter(const QString& text)
         grid->deselect();
         grid->doCollectionViewItemSelectedNotify();
     }
+}
+
+void GridInteraction::gridReloaded()
+{
+    if (!m_ctx.state.searchTitleKeyDownCharStr.isEmpty() || !m_ctx.gridDataSource
+        || m_titleFinder.isCurrent(m_ctx.gridDataSource->dataSource()))
+        return;
+    platform::kit::Scheduler& scheduler = m_ctx.scheduler ? *m_ctx.scheduler : platform::kit::Scheduler::current();
+    m_titlePrepareTimer = scheduler.after(kTitlePrepareDelayMs, [this] { prepareTitleSlice(); });
+}
+
+void GridInteraction::prepareTitleSlice()
+{
+    // A search that began since folds what is left itself.
+    if (!m_ctx.state.searchTitleKeyDownCharStr.isEmpty() || !m_ctx.gridDataSource)
+        return;
+    const int type = itemViewType();
+    if (type >= KPItemViewTypeMonth && type <= KPItemViewTypeSafeBox)
+        return;
+    if (m_titleFinder.prepareSome(m_ctx.gridDataSource->dataSource(), kTitlesPerSlice))
+        return;
+    platform::kit::Scheduler& scheduler = m_ctx.scheduler ? *m_ctx.scheduler : platform::kit::Scheduler::current();
+    m_titlePrepareTimer = scheduler.after(kTitleSliceGapMs, [this] { prepareTitleSlice(); });
 }
 
 // ---- the type-to-find overlay ----

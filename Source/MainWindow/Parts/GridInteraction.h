@@ -12,6 +12,7 @@
 
 #include "Browser/KPItemData.h"
 #include "Browser/KPSectionIndexSet.h"
+#include "Browser/KPTitleFinder.h"
 #include "Platform/Kit/Scheduler.h"
 
 #include <QList>
@@ -30,6 +31,12 @@ class GridInteraction {
 public:
     static constexpr int kSearchTitleHideMs = 800;
     static constexpr int kSearchTitleFadeMs = 250;
+    // A new listing's titles are folded for type-to-find this long after it was shown, a slice
+    // of this many titles at a time with a short gap between slices, so that the first key
+    // finds them ready and no slice holds the window for long.
+    static constexpr int kTitlePrepareDelayMs = 300;
+    static constexpr qsizetype kTitlesPerSlice = 2000;
+    static constexpr int kTitleSliceGapMs = 1;
     static constexpr int kActionBarWidth = 266;
     static constexpr int kActionBarHeight = 50;
 
@@ -82,6 +89,9 @@ public:
     QWidget* searchTitleWindowContentView() const;
     // The overlay's opacity now (1 shown, 0 faded).
     double searchTitleOpacity() const;
+    // The grid's sections were loaded again: their titles are folded while nobody types.
+    void gridReloaded();
+    const KPTitleFinder& titleFinder() const { return m_titleFinder; }
 
     // ---- the count text ----
     const QString& countText() const { return m_countText; }
@@ -105,7 +115,10 @@ private:
     void showActionWindow(bool show, const QList<KPItemDataPtr>& items);
     bool typeToFind(char16_t character);
     void clearSearchTitle();
-    void refilter(const QString& text);
+    // Shows the listing narrowed to text; started tells that this key began the search, so the
+    // grid shows the whole listing now.
+    void refilter(const QString& text, bool started = false);
+    void prepareTitleSlice();
     void updateCountText(qsizetype selectedCount);
     void setCountText(const QString& text, bool shown);
     int itemViewType() const;
@@ -115,6 +128,8 @@ private:
     QPointer<KPThemeImageButton> m_mergeButton;
     QPointer<KPThemeImageButton> m_shareButton;
     QPointer<SearchTitleView> m_searchTitleView;
+    KPTitleFinder m_titleFinder;
+    platform::kit::Token m_titlePrepareTimer;
     platform::kit::Token m_searchTitleHideTimer;
     QString m_countText;
     bool m_countShown = false;

@@ -3,6 +3,7 @@
 #include "Browser/CollectionView/KPCollectionItemView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Browser/KPItemViewType.h"
+#include "Browser/KPSafeBoxItemData.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
 #include "MainWindow/Parts/GridDataSource.h"
@@ -80,11 +81,18 @@ void InspectorEdits::onTitleChange(const QString& text)
     const QList<KPItemDataPtr> items = SideBarRequests::selectedItems(m_ctx);
     if (items.size() != 1)
         return;
-    const KPItemDataPtr& item = items.first();
+    onTitleChange(items.first(), text);
+}
+
+void InspectorEdits::onTitleChange(const KPItemDataPtr& item, const QString& text)
+{
+    if (!item)
+        return;
     const QString title = text.trimmed();
     if (title.isEmpty() || title == item->title())
         return;
-    const bool safeBox = m_ctx.viewSizeManager && m_ctx.viewSizeManager->itemViewType() == KPItemViewTypeSafeBox;
+    // Told by the document itself: the view may have moved to another node since the edit began.
+    const bool safeBox = dynamic_cast<const KPSafeBoxItemData*>(item.get()) != nullptr;
     DBFileInfo record = item->data();
     if (safeBox) {
         if (!renameFile(item, title, true))

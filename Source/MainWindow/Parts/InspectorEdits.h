@@ -37,7 +37,10 @@ public:
     void onFolderChange(const DBNode& newFolder);
     void onRateChange(int rate);
     void onFlagChange(int flag);
+    // Renames the one selected document.
     void onTitleChange(const QString& title);
+    // Renames item, the document the title was typed for, whatever is selected by now.
+    void onTitleChange(const KPItemDataPtr& item, const QString& title);
     // Fills menu with the collection tree; picking a folder calls action with it.
     void onFolderNameMenu(QMenu* menu, const std::function<void(const DBNode&)>& action);
     void refreshPropertyViewInfo() {}

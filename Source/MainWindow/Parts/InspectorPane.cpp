@@ -15,7 +15,9 @@ InspectorPane::InspectorPane(MainWindowContext& ctx, InspectorEdits& edits)
     services.notifications = ctx.notifications;
     m_controller = std::make_unique<PropertyViewController>(services);
     PropertyViewControllerDelegate delegate;
-    delegate.onTitleChange = [&edits](PropertyViewController*, const QString& title) { edits.onTitleChange(title); };
+    delegate.onTitleChange = [&edits](PropertyViewController*, const KPItemDataPtr& item, const QString& title) {
+        edits.onTitleChange(item, title);
+    };
     delegate.onFolderChange = [&edits](PropertyViewController*, const DBNode& folder) { edits.onFolderChange(folder); };
     delegate.onFlagChange = [&edits](PropertyViewController*, int flag) { edits.onFlagChange(flag); };
     delegate.onRateChange = [&edits](PropertyViewController*, qint64 rate) { edits.onRateChange(int(rate)); };

@@ -69,9 +69,13 @@ Result<void> MailComposer::launch(const QStringList& argv)
 
 Result<void> MailComposer::composeAsFile(const MailMessage& message)
 {
-    auto reader = m_workspace.applications().defaultApplicationForMimeType(kMessageType);
-    if (!reader)
+    const QList<DesktopEntry> readers = m_workspace.applications().applicationsForMimeType(kMessageType);
+    if (readers.isEmpty())
         return fail(kDomain, 3, QStringLiteral("No program is installed that opens mail messages"));
+    // A reader that needs a terminal when there is none is passed over for the next one.
+    std::optional<DesktopEntry> reader = m_workspace.firstLaunchable(readers);
+    if (!reader)
+        reader = readers.first(); // its start says why it cannot run
     QString folder = m_messageFolder;
     if (folder.isEmpty()) {
         auto temporary = Paths::temporaryDirectory();
@@ -87,7 +91,17 @@ Result<void> MailComposer::composeAsFile(const MailMessage& message)
 
 Result<void> MailComposer::compose(const MailMessage& message, const std::optional<MailProgram>& chosen)
 {
-    const std::optional<MailProgram> program = chosen ? chosen : defaultMailProgram();
+    std::optional<MailProgram> program = chosen ? chosen : defaultMailProgram();
+    // A program that runs in a terminal, with no terminal to run it in, would compose unseen:
+    // the next installed one that can be seen takes its place.
+    if (program && !m_workspace.canLaunch(program->application)) {
+        for (const MailProgram& other : installedMailPrograms()) {
+            if (m_workspace.canLaunch(other.application)) {
+                program = other;
+                break;
+            }
+        }
+    }
     QList<std::function<Result<void>()>> ways;
 
     if (program) {
@@ -96,7 +110,7 @@ Result<void> MailComposer::compose(const MailMessage& message, const std::option
             auto argv = app.commandLineWithArguments(args);
             if (!argv)
                 return std::unexpected(argv.error());
-            return launch(*argv);
+            return m_workspace.runApplication(app, *argv);
         };
         switch (program->kind) {
         case MailProgramKind::Thunderbird: {
@@ -116,7 +130,8 @@ Result<void> MailComposer::compose(const MailMessage& message, const std::option
         case MailProgramKind::Other:
             break;
         }
-        if (m_workspace.launcher().canFind(kXdgEmail))
+        // xdg-email starts the program itself, and may start a terminal one bare.
+        if (!app.terminal && m_workspace.launcher().canFind(kXdgEmail))
             ways << [this, message] {
                 return launch(QStringList{kXdgEmail} + MailCommandLines::xdgEmailArguments(message));
             };

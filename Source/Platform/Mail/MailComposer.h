@@ -10,7 +10,10 @@
 //      mail messages (ahead of step 4 when there are attachments, which a plain mailto:
 //      address cannot carry);
 //   4. the program given a plain mailto: address.
-// With no mail program and no message reader the result is an error saying so. Every value
+// A program that runs in a terminal is started in the user's terminal emulator (see Workspace),
+// and without one it is passed over for the next installed program, so that a message is never
+// composed where nobody sees it; xdg-email is not asked for such a program, as it may start it
+// bare. With no mail program and no message reader the result is an error saying so. Every value
 // reaches the program as process arguments (see MailCommandLines), never through a shell.
 //
 // The mail-program choice is stored as a bundle identifier, and preferences copied from another

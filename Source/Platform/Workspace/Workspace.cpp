@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QProcess>
 
 namespace platform {
 
@@ -20,6 +21,8 @@ const QString kDomain = QStringLiteral("Workspace");
 const QString kOpener = QStringLiteral("xdg-open");
 const QString kDirectoryType = QStringLiteral("inode/directory");
 const QString kDirectoryFile = QStringLiteral(".directory");
+// Debian's alternative for the terminal the system prefers; it takes "-e" and a command line.
+const QString kTerminalEmulator = QStringLiteral("x-terminal-emulator");
 
 // File managers that select an item when given "--select <path>".
 const QStringList kSelectingFileManagers{QStringLiteral("nautilus"), QStringLiteral("dolphin"),
@@ -29,6 +32,13 @@ QString programName(const DesktopEntry& entry)
 {
     auto args = entry.execArguments();
     return args && !args->isEmpty() ? QFileInfo(args->first()).fileName() : QString();
+}
+
+std::unexpected<Error> noTerminal(const DesktopEntry& entry)
+{
+    return fail(kDomain, 8, QStringLiteral("%1 runs in a terminal, and no terminal emulator is installed "
+                                           "(set TERMINAL or install x-terminal-emulator)")
+                                .arg(entry.name.isEmpty() ? entry.id : entry.name));
 }
 
 } // namespace
@@ -82,13 +92,58 @@ Result<void> Workspace::run(const QStringList& argv)
     return {};
 }
 
+std::optional<QStringList> Workspace::terminalCommand() const
+{
+    const QString chosen = qEnvironmentVariable("TERMINAL").trimmed();
+    if (!chosen.isEmpty()) {
+        QStringList argv = QProcess::splitCommand(chosen);
+        if (!argv.isEmpty() && m_launcher.canFind(argv.first()))
+            return argv << QStringLiteral("-e");
+    }
+    if (m_launcher.canFind(kTerminalEmulator))
+        return QStringList{kTerminalEmulator, QStringLiteral("-e")};
+    return std::nullopt;
+}
+
+bool Workspace::canLaunch(const DesktopEntry& application) const
+{
+    return !application.terminal || terminalCommand().has_value();
+}
+
+std::optional<DesktopEntry> Workspace::firstLaunchable(const QList<DesktopEntry>& applications) const
+{
+    for (const DesktopEntry& app : applications)
+        if (canLaunch(app))
+            return app;
+    return std::nullopt;
+}
+
+std::optional<Result<DesktopEntry>> Workspace::handlerOf(const QList<DesktopEntry>& handlers) const
+{
+    if (handlers.isEmpty())
+        return std::nullopt;
+    if (auto app = firstLaunchable(handlers))
+        return Result<DesktopEntry>(*app);
+    return Result<DesktopEntry>(noTerminal(handlers.first()));
+}
+
+Result<void> Workspace::runApplication(const DesktopEntry& application, const QStringList& argv)
+{
+    if (!application.terminal)
+        return run(argv);
+    const std::optional<QStringList> terminal = terminalCommand();
+    if (!terminal)
+        return noTerminal(application);
+    return run(*terminal + argv);
+}
+
 Result<void> Workspace::launchApplication(const DesktopEntry& application, const QStringList& filesOrUrls)
 {
     auto lines = application.commandLines(filesOrUrls);
     if (!lines)
         return std::unexpected(lines.error());
     for (const QStringList& argv : *lines)
-        if (auto done = run(argv); !done)
+        if (auto done = runApplication(application, argv); !done)
             return done;
     return {};
 }
@@ -97,8 +152,11 @@ Result<void> Workspace::openFile(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return fail(kDomain, 1, QStringLiteral("Cannot open %1: the file does not exist").arg(path));
-    if (auto app = m_applications.defaultApplicationForMimeType(mimeTypeOfFile(path)))
-        return launchApplication(*app, {path});
+    if (auto app = handlerOf(m_applications.applicationsForMimeType(mimeTypeOfFile(path)))) {
+        if (!*app)
+            return std::unexpected(app->error());
+        return launchApplication(**app, {path});
+    }
     if (m_launcher.canFind(kOpener))
         return run({kOpener, path});
     return fail(kDomain, 2, QStringLiteral("No application is set to open %1").arg(path));
@@ -133,8 +191,11 @@ Result<void> Workspace::openURL(const QUrl& url)
     if (url.isLocalFile())
         return openFile(url.toLocalFile());
     const QString text = QString::fromUtf8(url.toEncoded());
-    if (auto app = defaultApplicationForURLScheme(url.scheme()))
-        return launchApplication(*app, {text});
+    if (auto app = handlerOf(applicationsForURLScheme(url.scheme()))) {
+        if (!*app)
+            return std::unexpected(app->error());
+        return launchApplication(**app, {text});
+    }
     if (m_launcher.canFind(kOpener))
         return run({kOpener, text});
     return fail(kDomain, 5, QStringLiteral("No application is set to open %1 addresses").arg(url.scheme()));
@@ -146,13 +207,16 @@ Result<void> Workspace::selectFile(const QString& path)
     if (path.isEmpty() || !info.exists())
         return fail(kDomain, 6, QStringLiteral("Cannot show %1: the file does not exist").arg(path));
     const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    if (auto manager = m_applications.defaultApplicationForMimeType(kDirectoryType)) {
-        if (kSelectingFileManagers.contains(programName(*manager))) {
-            auto argv = manager->commandLineWithArguments({QStringLiteral("--select"), info.absoluteFilePath()});
+    if (auto found = handlerOf(m_applications.applicationsForMimeType(kDirectoryType))) {
+        if (!*found)
+            return std::unexpected(found->error());
+        const DesktopEntry& manager = **found;
+        if (kSelectingFileManagers.contains(programName(manager))) {
+            auto argv = manager.commandLineWithArguments({QStringLiteral("--select"), info.absoluteFilePath()});
             if (argv)
-                return run(*argv);
+                return runApplication(manager, *argv);
         }
-        return launchApplication(*manager, {folder});
+        return launchApplication(manager, {folder});
     }
     if (m_launcher.canFind(kOpener))
         return run({kOpener, folder});

@@ -7,6 +7,13 @@
 // the launcher can be swapped in tests to see exactly what would run. Where our own lookup
 // finds no application, "xdg-open" (when installed) gets the last word, as the desktop may
 // know handlers we do not. Stateless apart from the launcher and database it uses.
+//
+// An entry that says Terminal=true (vim, mutt, ranger) has no window of its own: started bare it
+// would run unseen, its screen codes going to our log. It runs inside the user's terminal
+// emulator: the one the TERMINAL variable names, else the system's "x-terminal-emulator"; both are
+// given "-e" and the command line. Without either, such an entry is passed over for the next
+// handler of the type, and when it was the only one (or the one asked for) the open fails saying
+// why.
 #pragma once
 
 #include "Platform/Foundation/Error.h"
@@ -56,6 +63,16 @@ public:
     Result<void> openURL(const QUrl& url);
     // Starts an application with files or URLs, one process per command line its Exec makes.
     Result<void> launchApplication(const DesktopEntry& application, const QStringList& filesOrUrls);
+    // Starts one command line made from application's Exec, in a terminal when it asks for one.
+    Result<void> runApplication(const DesktopEntry& application, const QStringList& argv);
+
+    // The terminal emulator and the option that hands it a command ({"xterm", "-e"}), or
+    // nothing when neither TERMINAL nor x-terminal-emulator names one that can be found.
+    std::optional<QStringList> terminalCommand() const;
+    // Whether the entry can be started so that the user sees it.
+    bool canLaunch(const DesktopEntry& application) const;
+    // The first of these applications that can be started so that the user sees it.
+    std::optional<DesktopEntry> firstLaunchable(const QList<DesktopEntry>& applications) const;
 
     // Shows the item in the file manager: selected where the file manager can be told to,
     // else its folder opened.
@@ -105,6 +122,8 @@ public:
 private:
     Result<void> run(const QStringList& argv);
     std::optional<DesktopEntry> resolveApplication(const QString& application);
+    // The first handler of these that can be started, or why none can; nullopt when there is none.
+    std::optional<Result<DesktopEntry>> handlerOf(const QList<DesktopEntry>& handlers) const;
 
     ProcessLauncher& m_launcher;
     ApplicationDatabase& m_applications;

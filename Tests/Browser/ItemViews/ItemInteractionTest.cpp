@@ -2,6 +2,7 @@
 
 #include "Browser/ItemViews/KPFlagPickerView.h"
 #include "Platform/Kit/Popover.h"
+#include "Platform/Kit/RecordingDialogService.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Store/DBFileInfoMetadata.h"
 
@@ -73,6 +74,22 @@ TEST_F(ItemInteraction, TitleClicksSelectThenEditAndADoubleClickOpensInstead)
     EXPECT_EQ(view->editTextField(), nullptr);
     ASSERT_EQ(launcher.launches.size(), 1);
     EXPECT_EQ(launcher.launches[0], (QStringList{QStringLiteral("xdg-open"), view->itemData()->filePath()}));
+
+    // A document nothing can open is said to the user, not only to the log.
+    {
+        platform::kit::RecordingDialogService dialogs;
+        platform::kit::DialogService* previous = platform::kit::DialogService::install(&dialogs);
+        launcher.failing.insert(QStringLiteral("xdg-open"));
+        click(view, title);
+        mouse(view, QEvent::MouseButtonDblClick, title);
+        mouse(view, QEvent::MouseButtonRelease, title);
+        clock->advance(1000);
+        platform::kit::DialogService::install(previous);
+        launcher.failing.clear();
+        ASSERT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+        EXPECT_TRUE(dialogs.last(platform::kit::RecordingDialogService::Kind::Alert)
+                        .informativeText.contains(QStringLiteral("cannot start xdg-open")));
+    }
 
     // An editor whose item scrolls out of sight keeps what was typed, as losing focus does.
     QList<KPItemDataPtr> many;

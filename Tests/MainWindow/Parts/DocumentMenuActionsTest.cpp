@@ -9,6 +9,7 @@
 #include "Store/DBNode.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QUrl>
 
@@ -109,6 +110,41 @@ TEST_F(DocumentMenuActionsTest, ShowInFolderAndShowOriginalAskTheFileManagerOnce
     perform("menuRevealInFinder");
     EXPECT_EQ(shownInFolder.size(), 3) << "nothing left to show opens nothing";
     EXPECT_TRUE(launcher.launches.isEmpty());
+}
+
+// Open says so when a document cannot be opened (no application, or only one that needs a
+// terminal when none is installed): one alert with the reason, not only a line in the log.
+TEST_F(DocumentMenuActionsTest, OpenTellsTheUserWhenNothingCanShowTheDocument)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    const QByteArray savedTerminal = qgetenv("TERMINAL");
+    const bool hadTerminal = qEnvironmentVariableIsSet("TERMINAL");
+    qunsetenv("TERMINAL");
+    const QList<KPItemDataPtr> items = show({document(QStringLiteral("Report")), document(QStringLiteral("Other"))});
+
+    perform("menuOpen");
+    ASSERT_EQ(dialogs.count(Kind::Alert), 1) << "one alert for the whole selection";
+    EXPECT_TRUE(dialogs.last(Kind::Alert).messageText.contains(QFileInfo(items[0]->filePath()).fileName()))
+        << qPrintable(dialogs.last(Kind::Alert).messageText);
+    EXPECT_FALSE(dialogs.last(Kind::Alert).informativeText.isEmpty());
+    EXPECT_TRUE(launcher.launches.isEmpty());
+
+    xdg.writeApp(QStringLiteral("pdfterm.desktop"), QStringLiteral("PDF in a terminal"), QStringLiteral("fbpdf %f"),
+                 QStringLiteral("application/pdf;"), "Terminal=true\n");
+    perform("menuOpen");
+    ASSERT_EQ(dialogs.count(Kind::Alert), 2);
+    EXPECT_TRUE(dialogs.last(Kind::Alert).informativeText.contains(QStringLiteral("terminal")))
+        << qPrintable(dialogs.last(Kind::Alert).informativeText);
+    EXPECT_TRUE(launcher.launches.isEmpty());
+
+    launcher.findable.insert(QStringLiteral("x-terminal-emulator"));
+    perform("menuOpen");
+    EXPECT_EQ(dialogs.count(Kind::Alert), 2);
+    ASSERT_EQ(launcher.launches.size(), 2);
+    EXPECT_EQ(launcher.launches[0], (QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("-e"),
+                                                 QStringLiteral("fbpdf"), items[0]->filePath()}));
+    if (hadTerminal)
+        qputenv("TERMINAL", savedTerminal);
 }
 
 // Trashing stores the flag first, then takes the items out of the grid and asks for a recount;

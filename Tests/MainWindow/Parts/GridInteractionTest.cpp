@@ -236,6 +236,65 @@ TEST_F(GridInteractionTest, TypeToFindSelectsTheFirstMatchAndDeletesBackToTheFul
     EXPECT_EQ(shownCount(), 4);
 }
 
+// A document taken out of the grid during a search (moved to the Trash) stays out when the
+// search widens again, and the rest of the listing comes back.
+TEST_F(GridInteractionTest, TypeToFindWidensOverTheListingAsItIsNow)
+{
+    const QList<QList<KPItemDataPtr>> made = fill({{"report one", "report two", "rose"}});
+    type("rep");
+    ASSERT_EQ(shownCount(), 2);
+    // Out of the shown section and the listing, as moving it to the Trash does.
+    QList<KPSectionItem>& shownItems = source->dataSource().first()->datas();
+    shownItems.removeIf([&](const KPSectionItem& item) { return item.itemData() == made[0][0]; });
+    listed.removeSource({made[0][0]});
+    grid->reloadData();
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    EXPECT_EQ(ctx.state.searchTitleKeyDownCharStr, QStringLiteral("r"));
+    EXPECT_EQ(shownCount(), 2) << "report two and rose, never the document that left";
+    for (const KPSectionDataPtr& section : source->dataSource())
+        for (const KPSectionItem& item : section->datas())
+            EXPECT_NE(item.itemData(), made[0][0]);
+    key(Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+    EXPECT_EQ(shownCount(), 2);
+}
+
+// A new listing's titles are folded a slice at a time while nobody types, so that the first
+// key finds them ready; a key before the last slice folds the rest itself.
+TEST_F(GridInteractionTest, ANewListingsTitlesAreFoldedInSlicesBeforeTheFirstKey)
+{
+    platform::kit::VirtualScheduler clock;
+    ctx.scheduler = &clock;
+    QStringList titles;
+    for (int i = 0; i < 4500; ++i)
+        titles << QStringLiteral("doc %1").arg(i);
+    fill({titles});
+    source->reloadData();
+    EXPECT_EQ(part->titleFinder().indexedCount(), 0);
+    clock.advance(GridInteraction::kTitlePrepareDelayMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), GridInteraction::kTitlesPerSlice);
+    EXPECT_FALSE(part->titleFinder().isCurrent(source->dataSource()));
+    // A key before the last slice folds the rest itself.
+    type("4499");
+    EXPECT_EQ(shownCount(), 1);
+    EXPECT_EQ(part->titleFinder().indexedCount(), 4500);
+    key(Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+    EXPECT_EQ(shownCount(), 4500);
+
+    // Another listing, folded slice by slice while nobody types.
+    fill({titles.mid(0, 4100)});
+    source->reloadData();
+    clock.advance(GridInteraction::kTitlePrepareDelayMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), GridInteraction::kTitlesPerSlice);
+    for (int slice = 0; slice < 2; ++slice)
+        clock.advance(GridInteraction::kTitleSliceGapMs);
+    EXPECT_EQ(part->titleFinder().indexedCount(), 4100);
+    EXPECT_TRUE(part->titleFinder().isCurrent(source->dataSource()));
+    type("4099");
+    EXPECT_EQ(shownCount(), 1);
+    ctx.scheduler = nullptr;
+}
+
 TEST_F(GridInteractionTest, TheSearchOverlayFadesAfterThePauseInVirtualTime)
 {
     platform::kit::VirtualScheduler clock;

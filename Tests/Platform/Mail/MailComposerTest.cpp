@@ -139,6 +139,43 @@ TEST_F(MailComposerTest, WithoutAnyMailProgram)
     EXPECT_EQ(QDir(messages).entryList(QDir::Files).size(), 1);
 }
 
+// A mail program that runs in a terminal composes in the user's terminal; without one the next
+// installed program takes the message, and xdg-email, which could start it bare, is not asked.
+TEST_F(MailComposerTest, ATerminalMailProgramIsShownInATerminalOrPassedOver)
+{
+    const QByteArray savedTerminal = qgetenv("TERMINAL");
+    const bool hadTerminal = qEnvironmentVariableIsSet("TERMINAL");
+    qunsetenv("TERMINAL");
+    xdg.writeApp(QStringLiteral("mutt.desktop"), QStringLiteral("Mutt"), QStringLiteral("mutt %u"),
+                 QStringLiteral("x-scheme-handler/mailto;"), "Terminal=true\n");
+    makeDefault(QStringLiteral("mutt.desktop"));
+    launcher.findable.insert(QStringLiteral("xdg-email"));
+
+    // Alone and without a terminal: nothing starts, and the failure says why.
+    auto refused = composer.compose(message);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_TRUE(refused.error().message.contains(QStringLiteral("terminal"))) << qPrintable(refused.error().message);
+    EXPECT_TRUE(launcher.launches.isEmpty());
+
+    // Another installed program takes the message.
+    installMailer(QStringLiteral("org.gnome.Evolution.desktop"), QStringLiteral("evolution %U"));
+    ASSERT_TRUE(composer.compose(message).has_value());
+    EXPECT_EQ(launcher.launches.takeLast().first(), QStringLiteral("evolution"));
+    ASSERT_TRUE(composer.compose(message, composer.defaultMailProgram()).has_value());
+    EXPECT_EQ(launcher.launches.takeLast().first(), QStringLiteral("evolution"));
+
+    // With a terminal the chosen program composes in it.
+    launcher.findable.insert(QStringLiteral("x-terminal-emulator"));
+    ASSERT_TRUE(composer.compose(message).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(), (QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("-e"),
+                                                         QStringLiteral("mutt"),
+                                                         platform::MailCommandLines::mailtoURL(message, false)}));
+    EXPECT_TRUE(launcher.launches.isEmpty());
+
+    if (hadTerminal)
+        qputenv("TERMINAL", savedTerminal);
+}
+
 TEST_F(MailComposerTest, IdentifiersOfOtherPlatforms)
 {
     installMailer(QStringLiteral("org.mozilla.Thunderbird.desktop"),

@@ -138,3 +138,81 @@ TEST_F(WorkspaceTest, DatesAreNeverReportedAsSetWhenTheyCannotBe)
     EXPECT_TRUE(Workspace::isInvisibleFile(QStringLiteral("/a/.hidden")));
     EXPECT_FALSE(Workspace::isInvisibleFile(QStringLiteral("/a/.dir/visible")));
 }
+
+namespace {
+
+// The TERMINAL variable as a test sets it, put back afterwards.
+struct TerminalVariable {
+    QByteArray saved = qgetenv("TERMINAL");
+    bool had = qEnvironmentVariableIsSet("TERMINAL");
+    TerminalVariable() { qunsetenv("TERMINAL"); }
+    ~TerminalVariable()
+    {
+        if (had)
+            qputenv("TERMINAL", saved);
+        else
+            qunsetenv("TERMINAL");
+    }
+};
+
+} // namespace
+
+// An entry with Terminal=true has no window of its own: it runs inside the user's terminal
+// (TERMINAL first, then x-terminal-emulator), and without one the next handler is taken; when
+// there is none the open fails saying why, and nothing starts unseen.
+TEST_F(WorkspaceTest, TerminalProgramsRunInTheUsersTerminalOrArePassedOver)
+{
+    TerminalVariable terminal;
+    const QString doc = file(QStringLiteral("notes.txt"));
+    launcher.findable.insert(QStringLiteral("xdg-open"));
+    xdg.writeApp(QStringLiteral("vim.desktop"), QStringLiteral("Vim"), QStringLiteral("vim %F"),
+                 QStringLiteral("text/plain;"), "Terminal=true\n");
+    xdg.writeUserMimeApps("[Default Applications]\ntext/plain=vim.desktop\n");
+
+    // Only the terminal program and no terminal: an error naming why; xdg-open is not asked,
+    // as it would pick the same program.
+    auto refused = workspace.openFile(doc);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_TRUE(refused.error().message.contains(QStringLiteral("terminal"))) << qPrintable(refused.error().message);
+    EXPECT_FALSE(workspace.openFile(doc, QStringLiteral("vim.desktop")).has_value());
+    EXPECT_TRUE(launcher.launches.isEmpty());
+
+    // The next handler takes it.
+    xdg.writeApp(QStringLiteral("ed.desktop"), QStringLiteral("Ed"), QStringLiteral("ed %f"), QStringLiteral("text/plain;"));
+    ASSERT_TRUE(workspace.openFile(doc).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(), (QStringList{QStringLiteral("ed"), doc}));
+
+    // With the system's terminal, the default program runs in it.
+    launcher.findable.insert(QStringLiteral("x-terminal-emulator"));
+    ASSERT_TRUE(workspace.openFile(doc).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(),
+              (QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("-e"), QStringLiteral("vim"), doc}));
+
+    // The user's own terminal comes first, with its options; one that cannot be found is passed over.
+    qputenv("TERMINAL", "kitty --single-instance");
+    launcher.findable.insert(QStringLiteral("kitty"));
+    ASSERT_TRUE(workspace.openFile(doc, QStringLiteral("vim.desktop")).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(), (QStringList{QStringLiteral("kitty"), QStringLiteral("--single-instance"),
+                                                         QStringLiteral("-e"), QStringLiteral("vim"), doc}));
+    qputenv("TERMINAL", "no-such-terminal");
+    ASSERT_TRUE(workspace.openFile(doc).has_value());
+    EXPECT_EQ(launcher.launches.takeLast().first(), QStringLiteral("x-terminal-emulator"));
+
+    // Addresses and folders alike.
+    launcher.findable.remove(QStringLiteral("x-terminal-emulator"));
+    xdg.writeApp(QStringLiteral("mutt.desktop"), QStringLiteral("Mutt"), QStringLiteral("mutt %u"),
+                 QStringLiteral("x-scheme-handler/mailto;"), "Terminal=true\n");
+    EXPECT_FALSE(workspace.openURL(QUrl(QStringLiteral("mailto:a@b.c"))).has_value());
+    xdg.writeApp(QStringLiteral("ranger.desktop"), QStringLiteral("ranger"), QStringLiteral("ranger %F"),
+                 QStringLiteral("inode/directory;"), "Terminal=true\n");
+    xdg.writeApp(QStringLiteral("pcmanfm.desktop"), QStringLiteral("Files"), QStringLiteral("pcmanfm %U"),
+                 QStringLiteral("inode/directory;"));
+    xdg.writeUserMimeApps("[Default Applications]\ninode/directory=ranger.desktop\n");
+    ASSERT_TRUE(workspace.selectFile(doc).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(), (QStringList{QStringLiteral("pcmanfm"), folder}));
+    EXPECT_TRUE(launcher.launches.isEmpty());
+    launcher.findable.insert(QStringLiteral("x-terminal-emulator"));
+    ASSERT_TRUE(workspace.openURL(QUrl(QStringLiteral("mailto:a@b.c"))).has_value());
+    EXPECT_EQ(launcher.launches.takeLast(), (QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("-e"),
+                                                         QStringLiteral("mutt"), QStringLiteral("mailto:a@b.c")}));
+}

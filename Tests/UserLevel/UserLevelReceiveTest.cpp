@@ -16,14 +16,9 @@
 #include <gtest/gtest.h>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 
 namespace {
-
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
 
 // The port the program's peer server listens on, from the record it published in the same-host
 // service directory; 0 until it has published one.

@@ -1,6 +1,6 @@
 // A program killed with its SafeBox open: the next start closes the box (sealed, nothing of it
 // left in plain text) and the documents are still in it at the next login.
-#include "UserLevel/UserSession.h"
+#include "UserLevel/SafeBoxCase.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,7 +13,9 @@
 #include <csignal>
 #include <utility>
 
+using userlevel::OpenBox;
 using userlevel::UserSession;
+using userlevel::currentCase;
 
 namespace {
 
@@ -24,60 +26,8 @@ const QPoint kSetupButton(746, 454);
 
 const QString kPassword = QStringLiteral("kept secret");
 
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
-
-struct OpenBox {
-    QString mount;
-    qint64 sealerPid = 0;
-};
-
-class UserLevelSafeBoxKill : public ::testing::Test {
+class UserLevelSafeBoxKill : public userlevel::SafeBoxCase {
 protected:
-    UserSession session{currentCase()};
-
-    // A failed case must not leave a sealer behind it: it would watch the session's home for good.
-    void TearDown() override
-    {
-        for (const OpenBox& box : openBoxes())
-            if (isSealer(box.sealerPid))
-                ::kill(pid_t(box.sealerPid), SIGTERM);
-    }
-
-    QString safeBoxFolder() const { return session.home() + QStringLiteral("/runtime/Folivo 2/SafeBox"); }
-    QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
-    // The screen once two looks in a row agree.
-    QImage settle(const QString& name)
-    {
-        QImage last;
-        UserSession::waitUntil([&] {
-            const QImage now = session.screenshot(name);
-            return std::exchange(last, now) == now;
-        }, 10000);
-        return last;
-    }
-    QList<OpenBox> openBoxes() const
-    {
-        QList<OpenBox> boxes;
-        const QDir attached(safeBoxFolder() + QStringLiteral("/attached"));
-        for (const QString& name : attached.entryList({QStringLiteral("*.json")}, QDir::Files)) {
-            QFile file(attached.filePath(name));
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QJsonObject entry = QJsonDocument::fromJson(file.readAll()).object();
-            boxes.append({entry.value(QStringLiteral("mount")).toString(),
-                          qint64(entry.value(QStringLiteral("sealerPid")).toDouble())});
-        }
-        return boxes;
-    }
-    static bool isSealer(qint64 pid)
-    {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        return pid > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("__sealer");
-    }
     // Files anywhere below the runtime folder of the SafeBox whose name is name.
     QStringList filesNamed(const QString& name) const
     {

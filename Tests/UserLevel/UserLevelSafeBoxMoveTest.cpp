@@ -1,7 +1,7 @@
 // Documents moved into the SafeBox as a user moves them in the real program (Document › Copy to
 // SafeBox…, Move): nothing of them stays readable outside the box once it is locked and the
 // program has quit, and the window's Documents list and badge count what is left at once.
-#include "UserLevel/UserSession.h"
+#include "UserLevel/SafeBoxCase.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,7 +14,9 @@
 #include <csignal>
 #include <utility>
 
+using userlevel::OpenBox;
 using userlevel::UserSession;
+using userlevel::currentCase;
 using userlevel::inkIn;
 
 namespace {
@@ -35,60 +37,11 @@ const QString kPassword = QStringLiteral("moved secret");
 // A word found nowhere but in the moved document.
 const QByteArray kMarker = "Zorvexquillant";
 
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
-
-struct OpenBox {
-    QString mount;
-    qint64 sealerPid = 0;
-};
-
-class UserLevelSafeBoxMove : public ::testing::Test {
+class UserLevelSafeBoxMove : public userlevel::SafeBoxCase {
 protected:
-    UserSession session{currentCase()};
-
-    void TearDown() override
-    {
-        for (const OpenBox& box : openBoxes())
-            if (isSealer(box.sealerPid))
-                ::kill(pid_t(box.sealerPid), SIGTERM);
-    }
-
-    QString safeBoxFolder() const { return session.home() + QStringLiteral("/runtime/Folivo 2/SafeBox"); }
+    using SafeBoxCase::at;
     QString safeBoxFile() const { return session.libraryFolder() + QStringLiteral("/safebox.db"); }
-    QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
     QRect at(quint64 window, QRect rect) { return rect.translated(session.geometry(window).topLeft()); }
-    QImage settle(const QString& name)
-    {
-        QImage last;
-        UserSession::waitUntil([&] {
-            const QImage now = session.screenshot(name);
-            return std::exchange(last, now) == now;
-        }, 10000);
-        return last;
-    }
-    QList<OpenBox> openBoxes() const
-    {
-        QList<OpenBox> boxes;
-        const QDir attached(safeBoxFolder() + QStringLiteral("/attached"));
-        for (const QString& name : attached.entryList({QStringLiteral("*.json")}, QDir::Files)) {
-            QFile file(attached.filePath(name));
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QJsonObject entry = QJsonDocument::fromJson(file.readAll()).object();
-            boxes.append({entry.value(QStringLiteral("mount")).toString(),
-                          qint64(entry.value(QStringLiteral("sealerPid")).toDouble())});
-        }
-        return boxes;
-    }
-    static bool isSealer(qint64 pid)
-    {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        return pid > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("__sealer");
-    }
     // Files below the home (the library and the runtime folder included) that hold needle,
     // the SafeBox's own file excepted.
     QStringList filesHolding(const QByteArray& needle) const

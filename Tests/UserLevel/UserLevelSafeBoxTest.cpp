@@ -8,6 +8,7 @@
 #include <utility>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 
 namespace {
 
@@ -19,27 +20,12 @@ const QPoint kSetupButton(746, 454);
 const QPoint kSettingsButton(960, 55);
 const QPoint kChangePasswordButton(959, 266);
 
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
-
 class UserLevelSafeBox : public ::testing::Test {
 protected:
     UserSession session{currentCase()};
 
     QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
-    // The screen once two looks in a row agree.
-    QImage settle(const QString& name)
-    {
-        QImage last;
-        UserSession::waitUntil([&] {
-            const QImage now = session.screenshot(name);
-            return std::exchange(last, now) == now;
-        }, 10000);
-        return last;
-    }
+    QImage settle(const QString& name) { return session.settledScreenshot(name); }
     QStringList openBoxes() const
     {
         return QDir(session.home() + QStringLiteral("/runtime/Folivo 2/SafeBox/attached"))

@@ -7,18 +7,13 @@
 #include <utility>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 
 namespace {
 
 constexpr int kFileMenu = 1;
 // The scan window's Scan… button, the first of its bottom row, from the window's bottom-left.
 const QPoint kScanButtonFromBottomLeft(45, -22);
-
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 using userlevel::inkIn;
 
 namespace {
@@ -21,12 +22,6 @@ const QPoint kSecondCell(341, 505);
 // The idle search field: 240 wide, its right end 40 from the window's, in the 40-high title bar.
 constexpr int kFieldCentreFromRight = 40 + 120;
 constexpr int kFieldCentreY = 20;
-
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
 
 QStringList makeFiles(const QString& folder, const QStringList& names)
 {

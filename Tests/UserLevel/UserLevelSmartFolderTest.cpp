@@ -6,16 +6,11 @@
 #include <utility>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 
 namespace {
 
 constexpr int kFileMenu = 1;
-
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
-}
 
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 using userlevel::UserSession;
+using userlevel::currentCase;
 using userlevel::inkIn;
 
 namespace {
@@ -38,12 +39,6 @@ std::string describe(const QMap<QString, qint64>& flags)
     for (auto it = flags.begin(); it != flags.end(); ++it)
         parts << QStringLiteral("%1=%2").arg(it.key()).arg(it.value());
     return parts.join(QStringLiteral(", ")).toStdString();
-}
-
-QString currentCase()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
 }
 
 // Text files with distinct contents, in a folder of their own outside the library.
@@ -155,16 +150,7 @@ protected:
         session.screenshot(QStringLiteral("imported-with-tag"));
         return path;
     }
-    // The screen once two looks in a row agree.
-    QImage settle(const QString& name)
-    {
-        QImage last;
-        UserSession::waitUntil([&] {
-            const QImage now = session.screenshot(name);
-            return std::exchange(last, now) == now;
-        }, 10000);
-        return last;
-    }
+    QImage settle(const QString& name) { return session.settledScreenshot(name); }
     QMap<QString, qint64> flags()
     {
         QMap<QString, qint64> byTitle;

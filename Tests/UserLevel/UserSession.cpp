@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace userlevel {
 
 namespace {
@@ -494,6 +496,22 @@ QImage UserSession::screenshot(const QString& name)
     QImage image(path);
     EXPECT_FALSE(image.isNull()) << "no screenshot " << path.toStdString();
     return image;
+}
+
+QImage UserSession::settledScreenshot(const QString& name)
+{
+    QImage last;
+    waitUntil([&] {
+        const QImage now = screenshot(name);
+        return std::exchange(last, now) == now;
+    }, 10000);
+    return last;
+}
+
+QString currentCase()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return QStringLiteral("%1.%2").arg(QString::fromLatin1(info->test_suite_name()), QString::fromLatin1(info->name()));
 }
 
 int inkIn(const QImage& image, const QRect& rect)

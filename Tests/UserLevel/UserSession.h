@@ -106,6 +106,8 @@ public:
     // ---- what the user sees ----
     // The whole screen, also saved as "<n>-<name>.png" in the case's folder.
     QImage screenshot(const QString& name);
+    // The screen once two looks in a row agree (at most 10 s), saved as screenshot() saves it.
+    QImage settledScreenshot(const QString& name);
     QString outputFolder() const { return m_output; }
 
     // ---- the library on disk ----
@@ -138,5 +140,8 @@ private:
 
 // Pixels of rect in image that are not near-white: a blank view has none.
 int inkIn(const QImage& image, const QRect& rect);
+
+// "Suite.Case" of the running test: the name of its session's folder.
+QString currentCase();
 
 } // namespace userlevel

@@ -7,6 +7,7 @@
 #include "Tools/MergePDFWindowController.h"
 #include "Tools/PDFMerge.h"
 #include "Utilities/SystemHelpers.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,17 +75,7 @@ public:
     }
 };
 
-int pageCount(const QString& path)
-{
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile(QFile::encodeName(path).constData());
-        return int(QPDFPageDocumentHelper(pdf).getAllPages().size());
-    } catch (const std::exception&) {
-        return -1;
-    }
-}
+int pageCount(const QString& path) { return int(WrittenPdf::pageCount(path)); }
 
 // What the merges left in the temporary folder.
 QStringList temporaryLeftovers()

@@ -8,14 +8,13 @@
 #include "MainWindow/Parts/GridDataSource.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Store/DBHelper.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QLabel>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPushButton>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 
 namespace {
 
@@ -35,17 +34,7 @@ void writePdf(const QString& path, int pages)
     painter.end();
 }
 
-int pageCount(const QString& path)
-{
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile(QFile::encodeName(path).constData());
-        return int(QPDFPageDocumentHelper(pdf).getAllPages().size());
-    } catch (const std::exception&) {
-        return -1;
-    }
-}
+int pageCount(const QString& path) { return int(WrittenPdf::pageCount(path)); }
 
 using MergeFromTheMenuTest = MainWindowFixture;
 

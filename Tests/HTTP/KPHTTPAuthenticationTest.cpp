@@ -196,7 +196,7 @@ TEST_F(KPHTTPAuthenticationTest, CredentialsNeverFollowARedirectToAnotherOrigin)
 
     // Preset credentials sent before any challenge, a 302 and a 307 that keeps the headers.
     next = recorder.url("/landing").toEncoded();
-    for (const QString path : {QStringLiteral("/go"), QStringLiteral("/keep")}) {
+    for (const QString& path : {QStringLiteral("/go"), QStringLiteral("/keep")}) {
         KPHTTPRequest::clearSession();
         auto preset = KPHTTPRequest::requestWithURL(first.url(path));
         preset->setAuthenticationScheme(QStringLiteral("Basic"));

@@ -174,8 +174,9 @@ TEST_F(MainWindowControllerTest, TheTitleBarsNavigationButtonHoldsItsPlaceAndThe
                           static_cast<QWidget*>(c.parts().search.searchField())}) {
         ASSERT_TRUE(over);
         const QRect shared = over->geometry() & nav->geometry();
-        if (!shared.isEmpty())
+        if (!shared.isEmpty()) {
             EXPECT_NE(bar->childAt(shared.center()), nav);
+        }
     }
 
     // A drag from it does not move the window; from a bare part of the bar it does.

@@ -211,6 +211,9 @@ int main(int argc, char** argv)
         DataBaseEngine::dataBaseEngine()->writeToDiskAndWait();
     };
     services.closeStores = [] {
+        // A purge removing index text finishes before the index closes under it; one waiting
+        // behind it is left to the next start, its records still marked.
+        (void)DataBaseEngine::stopPurges(std::chrono::seconds(30));
         // No worker outlives the stores it reads and writes: the indexer stops first.
         KPIndexManager::shutdownShared();
         platform::ScannerService::shutdownShared();

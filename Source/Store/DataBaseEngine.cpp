@@ -1,6 +1,8 @@
 #include "Store/DataBaseEngine.h"
 
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/DispatchQueue.h"
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/PropertyList.h"
 #include "Platform/Foundation/StringHash.h"
@@ -21,6 +23,8 @@
 #include <QtDebug>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 
 using platform::ContextPtr;
@@ -86,46 +90,114 @@ DataBaseEngine::LeftoverRemover& leftoverRemover()
     return remover;
 }
 
-// Deletes the documents among objects marked for deletion, each with what it leaves behind;
-// how many went. Leftovers go before the records: a record is the only trace that tells a later
-// purge what is still to be removed.
-int purgeDocumentObjects(const ContextPtr& context, const QList<platform::ManagedObjectPtr>& objects)
-{
+// The documents among objects marked for deletion, with what each leaves behind.
+struct PurgeBatch {
     QList<DBFileInfo> files;
     QList<DataBaseEngine::DocumentLeftovers> leftovers;
+};
+
+bool isPurgeable(const DBFileInfo& file)
+{
+    return file && !file.isDeleted() && file.isTrash() && file.isNeedDelete();
+}
+
+PurgeBatch purgeBatch(const QList<platform::ManagedObjectPtr>& objects)
+{
+    PurgeBatch batch;
     for (const auto& object : objects) {
         const DBFileInfo file(object);
-        if (!file || file.isDeleted() || !file.isTrash() || !file.isNeedDelete())
+        if (!isPurgeable(file))
             continue;
-        files.append(file);
+        batch.files.append(file);
         const DBDocumentIndex index = file.documentIndex();
-        leftovers.append({index ? index.skDocumentID() : 0, DBHelper::CombinFileAbsolutePath(file)});
+        batch.leftovers.append({index ? index.skDocumentID() : 0, DBHelper::CombinFileAbsolutePath(file)});
     }
-    if (files.isEmpty())
-        return 0;
-    if (const DataBaseEngine::LeftoverRemover& remover = leftoverRemover(); remover && !remover(leftovers)) {
+    return batch;
+}
+
+bool removeDocumentLeftovers(const DataBaseEngine::LeftoverRemover& remover,
+                     const QList<DataBaseEngine::DocumentLeftovers>& leftovers)
+{
+    if (remover && !remover(leftovers)) {
         KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("%1 removed documents stay marked: their index text could not be removed")
-                                                 .arg(files.size()));
-        return 0;
+                                                 .arg(leftovers.size()));
+        return false;
     }
+    return true;
+}
+
+// The thumbnail files of files that no other document names (a copy keeps the one it shares).
+QStringList thumbnailsLeftBehind(const ContextPtr& context, const QList<DBFileInfo>& files)
+{
     QHash<QString, int> purgedNaming; // thumbnail → how many of the purged documents name it
-    for (const DBFileInfo& file : std::as_const(files)) {
+    for (const DBFileInfo& file : files) {
         if (!file.thumbPath().isEmpty())
             ++purgedNaming[file.thumbPath()];
     }
+    QStringList thumbnails;
     for (auto it = purgedNaming.cbegin(); it != purgedNaming.cend(); ++it) {
-        // A thumbnail another document still names stays with it.
         const auto naming = context->countForFetchRequest(
             FetchRequest(DBFileInfo::entityName(), *Predicate::format(QStringLiteral("thumbPath == %@"), {it.key()})));
         if (!naming || *naming > it.value())
             continue;
         const QString thumb = DBHelper::CombinThumbAbsoluteByString(it.key());
-        if (!thumb.isEmpty() && QFileInfo::exists(thumb) && !QFile::remove(thumb))
+        if (!thumb.isEmpty())
+            thumbnails.append(thumb);
+    }
+    return thumbnails;
+}
+
+void deleteThumbnails(const QStringList& thumbnails)
+{
+    for (const QString& thumb : thumbnails) {
+        if (QFileInfo::exists(thumb) && !QFile::remove(thumb))
             KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The thumbnail %1 of a removed document stays").arg(thumb));
     }
-    for (const DBFileInfo& file : std::as_const(files))
+}
+
+int deleteRecords(const ContextPtr& context, const QList<DBFileInfo>& files)
+{
+    for (const DBFileInfo& file : files)
         context->deleteObject(file.object());
     return int(files.size());
+}
+
+// Deletes the documents among objects marked for deletion, each with what it leaves behind;
+// how many went. Leftovers go before the records: a record is the only trace that tells a later
+// purge what is still to be removed.
+int purgeDocumentObjects(const ContextPtr& context, const QList<platform::ManagedObjectPtr>& objects)
+{
+    const PurgeBatch batch = purgeBatch(objects);
+    if (batch.files.isEmpty() || !removeDocumentLeftovers(leftoverRemover(), batch.leftovers))
+        return 0;
+    deleteThumbnails(thumbnailsLeftBehind(context, batch.files));
+    return deleteRecords(context, batch.files);
+}
+
+// The purges of documents leaving the library while it is open. Their index step merges the
+// whole full-text index and takes seconds on a large one, so it runs on a serial queue of its
+// own, one purge after another; the records are deleted on the main thread afterwards.
+struct PurgeQueue {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int removing = 0;     // purges whose leftovers are queued or being removed
+    bool stopped = false; // quit: no purge starts any more
+    std::atomic<int> unfinished{0}; // purges whose records are not deleted (or left) yet
+    const platform::DispatchQueue queue = platform::DispatchQueue::serial(QStringLiteral("Library purge"));
+};
+
+PurgeQueue& purgeQueue()
+{
+    // Never destroyed: a purge may end while the program's statics go away.
+    static PurgeQueue* const queue = new PurgeQueue;
+    return *queue;
+}
+
+bool purgesStopped()
+{
+    PurgeQueue& purges = purgeQueue();
+    std::lock_guard lock(purges.mutex);
+    return purges.stopped;
 }
 
 } // namespace
@@ -135,26 +207,110 @@ void DataBaseEngine::setLeftoverRemover(LeftoverRemover remover)
     leftoverRemover() = std::move(remover);
 }
 
-int DataBaseEngine::purgeDocuments(const QList<platform::ObjectID>& ids)
+int DataBaseEngine::purgeDocuments(const QList<platform::ObjectID>& ids, std::function<void(int)> done)
 {
-    if (m_closed)
+    if (m_closed) {
+        if (done)
+            done(0);
         return 0;
-    return purgeDocuments(m_context, ids);
+    }
+    return purgeDocuments(m_context, ids, std::move(done));
 }
 
-int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platform::ObjectID>& ids)
+int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platform::ObjectID>& ids,
+                                   std::function<void(int)> done)
 {
+    const auto finished = [&done](int deleted) {
+        if (done)
+            done(deleted);
+        return deleted;
+    };
     if (!context || ids.isEmpty())
-        return 0;
+        return finished(0);
     QList<platform::ManagedObjectPtr> objects;
     for (const platform::ObjectID& id : ids) {
         if (auto object = context->existingObjectWithID(id))
             objects.append(object);
     }
-    const int deleted = purgeDocumentObjects(context, objects);
-    if (deleted > 0)
+    PurgeBatch batch = purgeBatch(objects);
+    if (batch.files.isEmpty())
+        return finished(0);
+    const int handed = int(batch.files.size());
+    if (!leftoverRemover()) {
+        // Nothing slow to wait for: the thumbnails and records go at once.
+        deleteThumbnails(thumbnailsLeftBehind(context, batch.files));
+        deleteRecords(context, batch.files);
         KPContextHelper::save(context);
-    return deleted;
+        finished(handed);
+        return handed;
+    }
+    PurgeQueue& purges = purgeQueue();
+    {
+        std::lock_guard lock(purges.mutex);
+        if (purges.stopped)
+            return finished(0); // quitting: the next start's purge takes them
+        ++purges.removing;
+    }
+    ++purges.unfinished;
+    QList<platform::ObjectID> purgedIDs;
+    for (const DBFileInfo& file : std::as_const(batch.files))
+        purgedIDs.append(file.objectID());
+    // Looked up here, where the store is read; deleted by the worker after the index text.
+    const QStringList thumbnails = thumbnailsLeftBehind(context, batch.files);
+    // The worker holds the context weakly: it is made and destroyed on the main thread only.
+    purges.queue.async([remover = leftoverRemover(), weakContext = std::weak_ptr(context), purgedIDs, thumbnails,
+                        leftovers = std::move(batch.leftovers), done = std::move(done)]() mutable {
+        PurgeQueue& purges = purgeQueue();
+        bool removed = false;
+        if (!purgesStopped())
+            removed = removeDocumentLeftovers(remover, leftovers);
+        if (removed)
+            deleteThumbnails(thumbnails);
+        {
+            std::lock_guard lock(purges.mutex);
+            --purges.removing;
+        }
+        purges.changed.notify_all();
+        // The records go on the main thread, last; left marked (for the next start's purge)
+        // when their leftovers may remain or the program is quitting, which leaves no trace
+        // behind them but the records.
+        platform::Dispatch::main([weakContext, purgedIDs, removed, done = std::move(done)] {
+            int deleted = 0;
+            const ContextPtr context = weakContext.lock();
+            if (context && removed && !purgesStopped()) {
+                QList<DBFileInfo> files;
+                for (const platform::ObjectID& id : purgedIDs) {
+                    const DBFileInfo file(context->existingObjectWithID(id));
+                    if (isPurgeable(file))
+                        files.append(file);
+                }
+                if (!files.isEmpty()) {
+                    deleted = deleteRecords(context, files);
+                    KPContextHelper::save(context);
+                }
+            }
+            --purgeQueue().unfinished;
+            if (done)
+                done(deleted);
+        });
+    });
+    return handed;
+}
+
+bool DataBaseEngine::isPurging()
+{
+    return purgeQueue().unfinished.load() > 0;
+}
+
+bool DataBaseEngine::stopPurges(std::chrono::milliseconds bound)
+{
+    PurgeQueue& purges = purgeQueue();
+    std::unique_lock lock(purges.mutex);
+    purges.stopped = true;
+    if (purges.changed.wait_for(lock, bound, [&purges] { return purges.removing == 0; }))
+        return true;
+    KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("A purge of removed documents was still running at quit"));
+    return false;
 }
 
 DataBaseEngine* DataBaseEngine::dataBaseEngine()
@@ -199,6 +355,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
 {
     if (m_context)
         return {};
+    {
+        // Purges stopped by an earlier quit start again with the library.
+        std::lock_guard lock(purgeQueue().mutex);
+        purgeQueue().stopped = false;
+    }
     m_libraryPath = libraryPath();
     bool isFolder = false;
     if (m_libraryPath.isEmpty())

@@ -127,12 +127,23 @@ public:
     static void setLeftoverRemover(LeftoverRemover remover);
 
     // Deletes the documents among ids that are marked for deletion (isTrash and isNeedDelete)
-    // with everything they leave behind, in one step: first their index text, cached previews
-    // and thumbnails, then the records, then a save. A purge cut short by a kill is finished
-    // by the one at the next start, because the records go last. How many records went.
-    // Main thread, on the main context (or on context, on its thread).
-    int purgeDocuments(const QList<platform::ObjectID>& ids);
-    static int purgeDocuments(const platform::ContextPtr& context, const QList<platform::ObjectID>& ids);
+    // with everything they leave behind: first their index text, cached previews and
+    // thumbnails, then the records, then a save. The first step (with a remover set) merges the
+    // whole full-text index, seconds on a large one: it runs on a serial queue of its own, so
+    // purges in a row wait for each other and the window goes on; the records follow on the
+    // main thread. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
+    // finished by the one at the next start, because the records go last. How many records were
+    // handed to the purge; done, when given, runs on the main thread when it has ended, with how
+    // many records went. Main thread, on the main context.
+    int purgeDocuments(const QList<platform::ObjectID>& ids, std::function<void(int)> done = {});
+    static int purgeDocuments(const platform::ContextPtr& context, const QList<platform::ObjectID>& ids,
+                              std::function<void(int)> done = {});
+    // Whether a purge has not ended yet.
+    static bool isPurging();
+    // At quit, on the main thread, before the index and the stores close: no purge starts any
+    // more (those waiting stay marked), and the one removing its leftovers is waited for, at
+    // most bound. False when it still runs then. Opening a library lets purges start again.
+    static bool stopPurges(std::chrono::milliseconds bound);
 
     // Null until the store is open.
     const platform::ContextPtr& context() const { return m_context; }

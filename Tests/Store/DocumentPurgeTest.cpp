@@ -11,6 +11,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 
 using namespace storeengine;
 
@@ -24,21 +29,30 @@ protected:
         platform::UserDefaults::standardUserDefaults().setString(library, QStringLiteral("String_Library_Path"));
         KPLibraryFileManager::resetDefaultManager();
         DataBaseEngine::setLeftoverRemover([this](const QList<DataBaseEngine::DocumentLeftovers>& leftovers) {
+            std::unique_lock lock(mutex);
+            removerThread = QThread::currentThread();
+            ++removersEntered;
+            changed.notify_all();
+            // A case may hold the remover, as a large index's merge would, to see what the
+            // main thread does meanwhile.
+            changed.wait_for(lock, std::chrono::seconds(5), [this] { return !holdRemover; });
             for (const auto& leftover : leftovers) {
                 removerSaw << leftover.filePath;
-                // The record is still there while its leftovers go.
-                const auto still = engine ? all<DBFileInfo>(QStringLiteral("title == %@"), {QFileInfo(leftover.filePath).fileName()})
-                                          : QList<DBFileInfo>();
-                recordsWhileRemoving += int(still.size());
                 if (leftover.indexID > 0)
                     indexIDs << leftover.indexID;
             }
+            ++removersLeft;
+            changed.notify_all();
             return removerAnswers;
         });
         open();
+        // The opening's own purge runs first, before a case marks anything.
+        drainMainQueue();
     }
     void TearDown() override
     {
+        release();
+        EXPECT_TRUE(testsupport::spinUntil([] { return !DataBaseEngine::isPurging(); }));
         DataBaseEngine::setLeftoverRemover({});
         StoreEngineTest::TearDown();
         KPLibraryFileManager::resetDefaultManager();
@@ -75,9 +89,34 @@ protected:
         return names;
     }
 
+    // Purges ids and waits for the purge's end; how many records went.
+    int purge(const QList<platform::ObjectID>& ids)
+    {
+        std::optional<int> deleted;
+        engine->purgeDocuments(ids, [&deleted](int count) { deleted = count; });
+        EXPECT_TRUE(testsupport::spinUntil([&deleted] { return deleted.has_value(); })) << "the purge never ended";
+        return deleted.value_or(-1);
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        holdRemover = false;
+        changed.notify_all();
+    }
+    bool waitForRemover(int entered)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return removersEntered >= entered; });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holdRemover = false;
+    int removersEntered = 0;
+    int removersLeft = 0;
+    QThread* removerThread = nullptr;
     QStringList removerSaw;
     QList<qint64> indexIDs;
-    int recordsWhileRemoving = 0;
     bool removerAnswers = true;
 };
 
@@ -96,15 +135,14 @@ TEST_F(DocumentPurgeTest, APurgedDocumentTakesItsIndexTextAndThumbnailAlongBefor
     ASSERT_TRUE(engine->writeToDiskAndWait());
 
     // Only the marked among the given documents go.
-    EXPECT_EQ(engine->purgeDocuments({moved.objectID(), kept.objectID()}), 1);
+    EXPECT_EQ(purge({moved.objectID(), kept.objectID()}), 1);
     EXPECT_EQ(indexIDs, QList<qint64>{41});
     EXPECT_EQ(removerSaw, QStringList{library + QStringLiteral("/Documents/moved.pdf")});
-    EXPECT_EQ(recordsWhileRemoving, 1);
     EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/moved.pdf.png")));
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/trashed.pdf.png")));
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/kept.pdf.png")));
     EXPECT_FALSE(engine->context()->hasChanges()) << "the deletion is saved";
-    EXPECT_EQ(engine->purgeDocuments({trashed.objectID()}), 1);
+    EXPECT_EQ(purge({trashed.objectID()}), 1);
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/trashed.pdf.png"))) << "its copy still shows it";
     reopen();
     drainMainQueue();
@@ -118,7 +156,7 @@ TEST_F(DocumentPurgeTest, WhenTheIndexTextCannotGoTheRecordStaysForTheNextPurge)
     mark(moved);
     ASSERT_TRUE(engine->writeToDiskAndWait());
     removerAnswers = false;
-    EXPECT_EQ(engine->purgeDocuments({moved.objectID()}), 0);
+    EXPECT_EQ(purge({moved.objectID()}), 0);
     EXPECT_EQ(titles(), QStringList{QStringLiteral("moved.pdf")});
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/moved.pdf.png")));
 
@@ -130,6 +168,82 @@ TEST_F(DocumentPurgeTest, WhenTheIndexTextCannotGoTheRecordStaysForTheNextPurge)
     EXPECT_EQ(indexIDs, QList<qint64>{7});
     EXPECT_EQ(titles(), QStringList());
     EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/moved.pdf.png")));
+}
+
+TEST_F(DocumentPurgeTest, TheIndexTextGoesOffTheMainThreadOnePurgeAfterAnotherAndTheRecordsAfterIt)
+{
+    DBFileInfo first = document(QStringLiteral("first.pdf"), 21);
+    DBFileInfo second = document(QStringLiteral("second.pdf"), 22);
+    mark(first);
+    mark(second);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    holdRemover = true;
+    std::optional<int> firstDeleted;
+    std::optional<int> secondDeleted;
+    EXPECT_EQ(engine->purgeDocuments({first.objectID()}, [&](int count) { firstDeleted = count; }), 1);
+    ASSERT_TRUE(waitForRemover(1));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_NE(removerThread, QThread::currentThread()) << "the index step held the main thread";
+        EXPECT_EQ(removersLeft, 0) << "the purge returned only once its index step had ended";
+    }
+    EXPECT_EQ(engine->purgeDocuments({second.objectID()}, [&](int count) { secondDeleted = count; }), 1);
+
+    // The window goes on while the index step runs; the records stay until it has ended, and
+    // the second purge waits for the first.
+    drainMainQueue();
+    EXPECT_EQ(titles(), (QStringList{QStringLiteral("first.pdf"), QStringLiteral("second.pdf")}));
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/first.pdf.png")));
+    EXPECT_FALSE(firstDeleted.has_value());
+    EXPECT_TRUE(DataBaseEngine::isPurging());
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(removersEntered, 1) << "two purges ran at once";
+    }
+
+    release();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return firstDeleted && secondDeleted; }));
+    EXPECT_EQ(*firstDeleted, 1);
+    EXPECT_EQ(*secondDeleted, 1);
+    EXPECT_EQ(indexIDs, (QList<qint64>{21, 22}));
+    EXPECT_EQ(titles(), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/first.pdf.png")));
+    EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/second.pdf.png")));
+    EXPECT_FALSE(engine->context()->hasChanges()) << "the deletion is saved";
+}
+
+TEST_F(DocumentPurgeTest, QuitWaitsForThePurgeInFlightAndLeavesTheWaitingOnesToTheNextStart)
+{
+    DBFileInfo first = document(QStringLiteral("first.pdf"), 31);
+    DBFileInfo second = document(QStringLiteral("second.pdf"), 32);
+    mark(first);
+    mark(second);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    holdRemover = true;
+    engine->purgeDocuments({first.objectID()});
+    engine->purgeDocuments({second.objectID()});
+    ASSERT_TRUE(waitForRemover(1));
+
+    // The index may not close under the purge: quit waits for it, bounded, and says when it
+    // still runs.
+    EXPECT_FALSE(DataBaseEngine::stopPurges(std::chrono::milliseconds(100)));
+    release();
+    EXPECT_TRUE(DataBaseEngine::stopPurges(std::chrono::seconds(20)));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(removersLeft, 1) << "quit went on while the index step still ran";
+        EXPECT_EQ(removersEntered, 1) << "a purge started after quit";
+    }
+    ASSERT_TRUE(testsupport::spinUntil([] { return !DataBaseEngine::isPurging(); }));
+    EXPECT_EQ(titles(), (QStringList{QStringLiteral("first.pdf"), QStringLiteral("second.pdf")}))
+        << "the records stay marked once quit has begun";
+
+    // The next start finishes both, leftovers first.
+    indexIDs.clear();
+    reopen();
+    drainMainQueue();
+    EXPECT_EQ(indexIDs, (QList<qint64>{31, 32}));
+    EXPECT_EQ(titles(), QStringList());
 }
 
 TEST_F(DocumentPurgeTest, AMoveKilledAfterItDeletedTheOriginalsIsFinishedAtTheNextOpening)

@@ -126,7 +126,7 @@ protected:
     // opens, and Import pressed: the copy's path in the library, once it is stored.
     QString dropWithTag(quint64 window, const QString& file, const QString& tag)
     {
-        const QString dropped = session.dragFiles({file}, at(window, kTagIcon));
+        const QString dropped = session.dragFiles({file}, at(window, kTagIcon), true);
         EXPECT_TRUE(dropped.isEmpty()) << "dropped on the tag icon: " << dropped.toStdString();
         const QString title = QFileInfo(file).completeBaseName();
         // The popover comes a moment after the little stack of previews has fallen; its field

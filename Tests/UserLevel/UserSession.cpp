@@ -434,7 +434,7 @@ bool UserSession::choose()
     return closed;
 }
 
-QString UserSession::dragFiles(const QStringList& files, QPoint target)
+QString UserSession::dragFiles(const QStringList& files, QPoint target, bool settleBeforeDrop)
 {
     // Our drag source stands where no window of the program is, in the screen's bottom right.
     const QPoint source(1330, 840);
@@ -471,6 +471,14 @@ QString UserSession::dragFiles(const QStringList& files, QPoint target)
             return dragger.standardOutput().contains("action copy") || dragger.standardOutput().contains("action move");
         },
         10000);
+    if (accepted && settleBeforeDrop) {
+        // A target that lays out drop zones while the drag is over it (the import overlay) is
+        // let go over once the screen has stopped changing, as a user's eye waits for it; the
+        // last move makes the source ask again where the drop now lands.
+        settledScreenshot(QStringLiteral("drag-over"));
+        move(target + QPoint(1, 0));
+        move(target);
+    }
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     waitUntil([&] { return dragger.standardOutput().contains("done"); }, 10000);
     const QByteArray said = dragger.standardOutput();

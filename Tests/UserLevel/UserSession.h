@@ -100,8 +100,9 @@ public:
 
     // Files dragged from our drag source, as a file manager drags them, and let go at target
     // (screen coordinates) once the target has accepted them. Empty when the drop went through,
-    // else what went wrong. The source serves the drop until the next drag.
-    QString dragFiles(const QStringList& files, QPoint target);
+    // else what went wrong. The source serves the drop until the next drag. With
+    // settleBeforeDrop, the files are let go once the screen under the drag is still.
+    QString dragFiles(const QStringList& files, QPoint target, bool settleBeforeDrop = false);
 
     // ---- what the user sees ----
     // The whole screen, also saved as "<n>-<name>.png" in the case's folder.

@@ -3,6 +3,8 @@
 // dies never raises SIGPIPE here.
 #include "Platform/HTTPStream/ProxyAutoConfig.h"
 
+#include "Platform/Foundation/HelperProcess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,8 +20,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -45,33 +45,9 @@ pid_t spawnHelper(const QString& helper, int socket, const QList<QByteArray>& ar
     posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // A fresh program's signal state: nothing blocked, nothing ignored.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid = platform::spawnHelper(program.constData(), argv.data(), &actions);
     posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
-// The helper's wait status once it has ended; nullopt while it runs.
-std::optional<int> reap(pid_t pid, bool block)
-{
-    int status = 0;
-    pid_t done;
-    do {
-        done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-    } while (done < 0 && errno == EINTR);
-    if (done != pid)
-        return done < 0 ? std::optional<int>(-1) : std::nullopt;
-    return status;
+    return pid;
 }
 
 } // namespace
@@ -162,7 +138,7 @@ Result<QString> ProxyAutoConfig::evaluateInHelper(const QString& script, const Q
     ::close(fd);
     // The answer is whole; the helper ends on its own right after, or is ended now.
     std::optional<int> status;
-    while (!late && !overlong && !(status = reap(pid, false))) {
+    while (!late && !overlong && !(status = platform::reapHelper(pid, false))) {
         if (clock.elapsed() >= allowed) {
             late = true;
             break;
@@ -171,7 +147,7 @@ Result<QString> ProxyAutoConfig::evaluateInHelper(const QString& script, const Q
     }
     if (!status) {
         ::kill(pid, SIGKILL);
-        status = reap(pid, true);
+        status = platform::reapHelper(pid, true);
     }
     if (late)
         return helperError(10, QStringLiteral("the proxy script did not answer within %1 ms and its helper was stopped").arg(allowed));

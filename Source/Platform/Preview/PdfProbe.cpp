@@ -1,5 +1,7 @@
 #include "Platform/Preview/PdfProbe.h"
 
+#include "Platform/Foundation/HelperProcess.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +14,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -42,33 +42,9 @@ pid_t spawn(const QString& helper, const QString& path)
     posix_spawn_file_actions_init(&actions);
     for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    // A fresh program's signal state: nothing blocked, nothing ignored.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid = platform::spawnHelper(program.constData(), argv, &actions);
     posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
-// The helper's status when it has ended; nullopt while it runs.
-std::optional<int> reap(pid_t pid, bool block)
-{
-    int status = 0;
-    pid_t done;
-    do {
-        done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-    } while (done < 0 && errno == EINTR);
-    if (done != pid)
-        return done < 0 ? std::optional<int>(-1) : std::nullopt;
-    return status;
+    return pid;
 }
 
 } // namespace
@@ -105,7 +81,7 @@ PdfProbe::Outcome PdfProbe::check(const QString& path, QDeadlineTimer deadline, 
     if (pid < 0)
         return Outcome::Unavailable;
     for (;;) {
-        if (const std::optional<int> status = reap(pid, false)) {
+        if (const std::optional<int> status = platform::reapHelper(pid, false)) {
             if (*status < 0 || !WIFEXITED(*status))
                 return Outcome::Damaged;   // killed by a signal: a crash in the library
             switch (WEXITSTATUS(*status)) {
@@ -117,7 +93,7 @@ PdfProbe::Outcome PdfProbe::check(const QString& path, QDeadlineTimer deadline, 
         const bool stop = g_cancelled.load() || (cancelled && cancelled());
         if (stop || deadline.hasExpired()) {
             ::kill(pid, SIGKILL);
-            reap(pid, true);
+            platform::reapHelper(pid, true);
             return stop ? Outcome::Cancelled : Outcome::TimedOut;
         }
         // The helper is a child of this process: its end can only be polled for here.

@@ -1,0 +1,22 @@
+// Starting and collecting the program's short-lived helper processes (the PDF check, the proxy
+// script runner): each starts with a fresh signal state, whatever the program has blocked or
+// ignored on its own threads, so that the helper's kill timer and its own handlers work.
+//
+// Threads: any.
+#pragma once
+
+#include <optional>
+#include <spawn.h>
+#include <sys/types.h>
+
+namespace platform {
+
+// Starts program (argv[0] included in argv, null-ended) with the standard streams actions set;
+// the pid, or -1 when it could not start.
+pid_t spawnHelper(const char* program, char* const argv[], const posix_spawn_file_actions_t* actions);
+
+// The helper's wait status once it has ended; nullopt while it runs (only when not block), -1
+// when it cannot be waited for.
+std::optional<int> reapHelper(pid_t pid, bool block);
+
+} // namespace platform

@@ -44,6 +44,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <algorithm>
 #include <cmath>
 
 using platform::kit::Canvas;
@@ -586,6 +587,24 @@ SelectionSummary summarize(const QList<KPItemDataPtr>& items)
 
 } // namespace
 
+namespace {
+
+// A field the user is typing in keeps what is typed while it already shows these tokens: its own
+// comma commit stores a token and the documents are shown again, before the next token is whole.
+void showTokens(KPTokenEditorView* field, const QStringList& values)
+{
+    if (field->textView()->hasFocus()) {
+        QStringList shown = values;
+        shown.removeDuplicates();
+        std::sort(shown.begin(), shown.end());
+        if (shown == field->tokenValues())
+            return;
+    }
+    field->setTokenValues(values);
+}
+
+} // namespace
+
 void PropertyViewController::refreshDatas()
 {
     closeCompletion();
@@ -670,8 +689,8 @@ void PropertyViewController::refreshDatas()
         m_modifitedViewValue->setTitle(orDash(meta ? dayString(meta.dateModified()) : QString()));
         setFlagValue(meta ? meta.label() : 0);
         m_ratingViewValue->setRateValue(meta ? meta.rate() : 0);
-        m_tagViewValue->setTokenValues(first->tagObjects());
-        m_authorViewValue->setTokenValues(first->authorObjects().value_or(QStringList()));
+        showTokens(m_tagViewValue, first->tagObjects());
+        showTokens(m_authorViewValue, first->authorObjects().value_or(QStringList()));
         m_descriptionViewValue->setStringValue(meta ? meta.comment() : QString());
         m_sourceMutileValues.clear();
     } else {
@@ -689,9 +708,9 @@ void PropertyViewController::refreshDatas()
         m_sourceMutileValues = summary.tags;
         QStringList shown = summary.tags.values();
         shown.sort();
-        m_tagViewValue->setTokenValues(shown);
+        showTokens(m_tagViewValue, shown);
         m_sourceAuthors = summary.sameAuthors ? first->authorObjects().value_or(QStringList()) : QStringList();
-        m_authorViewValue->setTokenValues(m_sourceAuthors);
+        showTokens(m_authorViewValue, m_sourceAuthors);
         m_descriptionViewValue->setStringValue(summary.comment.value_or(QString()));
     }
     if (count == 1)

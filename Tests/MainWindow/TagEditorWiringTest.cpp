@@ -53,6 +53,10 @@ TEST_F(TagEditorWiringTest, EveryTagPopoverOfTheWindowShowsTheTagEditor)
 #include "Inspector/PropertyViewController.h"
 #include "MainWindow/Parts/InspectorPane.h"
 #include "Store/DBFileInfoMetadata.h"
+#include "Store/DBAuthor.h"
+#include "Store/DBTag.h"
+#include "Controls/KPTokenEditorView.h"
+#include <QApplication>
 
 #include <QLineEdit>
 
@@ -129,6 +133,65 @@ TEST_F(InspectorPaneTest, ATitleEditEndsWithTheSelectionAndRenamesTheDocumentItW
     EXPECT_FALSE(title->isEditing());
     EXPECT_EQ(alpha.title(), QStringLiteral("Alpha renamed"));
     EXPECT_EQ(beta.title(), QStringLiteral("Beta"));
+}
+
+// A comma commits the typed tag or author and stores it; the library then lists its documents again
+// with the same selection. Typing goes on in the field: the keys after the comma are the next name's.
+TEST_F(InspectorPaneTest, TypingGoesOnInATokenFieldAfterACommaStoresAName)
+{
+    DBFileInfo alpha = addDocument({.title = QStringLiteral("Alpha")});
+    ASSERT_TRUE(save());
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !ctx.collectionView->visibleItemViews().isEmpty(); }));
+    c.parts().chrome.setBRightPropertyViewExpand(true);
+    PropertyViewController& inspector = c.parts().inspectorPane.controller();
+    ctx.collectionView->selectItemIndexWithSectionIndexSet(KPSectionIndexSet(0, 0));
+    ctx.collectionView->doCollectionViewItemSelectedNotify();
+    QWidget* window = ctx.collectionView->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    // Each key goes where the keyboard is, as a user's keys do.
+    const auto type = [](const QString& text) {
+        for (const QChar c : text)
+            QTest::keyClicks(QApplication::focusWidget(), QString(c));
+    };
+    const auto stored = [&](bool tags) {
+        QStringList names;
+        if (tags) {
+            for (const DBTag& tag : alpha.tags())
+                names << tag.name();
+        } else {
+            for (const DBAuthor& author : alpha.authors())
+                names << author.name();
+        }
+        names.sort();
+        return names;
+    };
+
+    for (const bool tags : {true, false}) {
+        SCOPED_TRACE(tags ? "tags" : "authors");
+        KPTokenEditorView* field = tags ? inspector.tagViewValue() : inspector.authorViewValue();
+        QWidget* text = field->textView();
+        text->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(text->hasFocus());
+        int left = 0;
+        const QMetaObject::Connection watch = QObject::connect(qApp, &QApplication::focusChanged, text,
+                                                               [&](QWidget*, QWidget* now) { left += now != text; });
+        // "be" is typed before the stored name has listed the documents again.
+        type(QStringLiteral("alpha,be"));
+        ASSERT_TRUE(testsupport::spinUntil([&] { return stored(tags).contains(QStringLiteral("alpha")); }));
+        // The listing comes on the next turns of the event loop.
+        for (int turn = 0; turn < 20; ++turn)
+            QCoreApplication::processEvents();
+        EXPECT_TRUE(text->hasFocus()) << "the keyboard left the field " << left << " times";
+        QObject::disconnect(watch);
+        type(QStringLiteral("ta"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_TRUE(testsupport::spinUntil([&] { return stored(tags).contains(QStringLiteral("beta")); }))
+            << stored(tags).join(u',').toStdString();
+        EXPECT_EQ(field->tokenValues(), (QStringList{QStringLiteral("alpha"), QStringLiteral("beta")}));
+    }
 }
 
 } // namespace

@@ -164,6 +164,20 @@ public:
     // the selection for a drag; released without one, that item alone stays selected.
     void doFinishItemClick(bool dragged);
     void doCollectionViewItemSelectedNotify();
+    // While one lives, the delegate hears of no selection change; when the last one goes, it hears
+    // once of the selection as it then stands, if anything was held back. For a listing shown
+    // again and its selection put back: the moment in between, with nothing selected, is no
+    // change of the user's (the inspector would empty and its field lose the keyboard).
+    class SelectionNotificationsHeld {
+    public:
+        explicit SelectionNotificationsHeld(KPCollectionView* view);
+        ~SelectionNotificationsHeld();
+        SelectionNotificationsHeld(const SelectionNotificationsHeld&) = delete;
+        SelectionNotificationsHeld& operator=(const SelectionNotificationsHeld&) = delete;
+
+    private:
+        QPointer<KPCollectionView> m_view;
+    };
 
     // ---- scroll state across relayouts ----
     void saveScrollState();
@@ -264,6 +278,8 @@ private:
     std::unique_ptr<KPReusePool> m_pool;
     QList<QPointer<platform::kit::View>> m_dequeued;
     bool m_layingOut = false;
+    int m_selectionNotificationsHeld = 0;
+    bool m_selectionNotificationMissed = false;
 
     KPCollectionSelection m_selection;
     std::optional<KPSectionIndexSet> m_lastMoveIndexSet;

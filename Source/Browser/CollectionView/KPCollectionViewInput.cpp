@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <utility>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QScrollBar>
@@ -24,8 +25,27 @@ using platform::kit::Input;
 
 void KPCollectionView::doCollectionViewItemSelectedNotify()
 {
+    if (m_selectionNotificationsHeld > 0) {
+        m_selectionNotificationMissed = true;
+        return;
+    }
     if (m_delegate)
         m_delegate->collectionViewItemDidSelected(this);
+}
+
+KPCollectionView::SelectionNotificationsHeld::SelectionNotificationsHeld(KPCollectionView* view)
+    : m_view(view)
+{
+    if (m_view)
+        ++m_view->m_selectionNotificationsHeld;
+}
+
+KPCollectionView::SelectionNotificationsHeld::~SelectionNotificationsHeld()
+{
+    if (!m_view || --m_view->m_selectionNotificationsHeld > 0)
+        return;
+    if (std::exchange(m_view->m_selectionNotificationMissed, false))
+        m_view->doCollectionViewItemSelectedNotify();
 }
 
 void KPCollectionView::selectItemIndexWithSectionIndexSet(const KPSectionIndexSet& indexSet)

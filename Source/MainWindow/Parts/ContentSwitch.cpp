@@ -569,6 +569,7 @@ void ContentSwitch::refreshShown()
     // What listing again saves or recounts itself is no change of the documents.
     const QScopedValueRollback refreshing(m_refreshing, true);
     const QList<KPItemDataPtr> selected = m_ctx.gridDataSource->itemDatasWithSectionIndexSets(grid->selectedIndexs());
+    const KPCollectionView::SelectionNotificationsHeld held(grid);
     if (!secondBar) {
         saveNode(node);
         removeNoDocumentView();

@@ -12,6 +12,7 @@ InspectorPane::InspectorPane(MainWindowContext& ctx, InspectorEdits& edits)
     : m_ctx(ctx)
 {
     PropertyViewServices services;
+    services.engine = ctx.store;
     services.notifications = ctx.notifications;
     m_controller = std::make_unique<PropertyViewController>(services);
     PropertyViewControllerDelegate delegate;

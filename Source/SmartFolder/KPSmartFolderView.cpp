@@ -542,10 +542,36 @@ void KPSmartRowEditor::setRightValues(const QVariant& value)
     }
 }
 
-QVariantMap KPSmartRowEditor::smartData() const
+namespace {
+
+// Whether stored is a value of the kind a row gives (maps with the same keys, each of its kind):
+// a stored value of another kind is damaged and is not kept.
+bool sameKind(const QVariant& stored, const QVariant& given)
 {
-    const QString title = leftStringValue();
-    const SmartField* field = smartFieldForTitle(title);
+    if (stored.metaType() != given.metaType())
+        return false;
+    if (stored.typeId() != QMetaType::QVariantMap)
+        return true;
+    const QVariantMap a = stored.toMap();
+    const QVariantMap b = given.toMap();
+    if (a.keys() != b.keys())
+        return false;
+    for (auto it = a.begin(); it != a.end(); ++it)
+        if (!sameKind(it.value(), b.value(it.key())))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void KPSmartRowEditor::keepStoredValue(const QVariant& stored)
+{
+    m_shownRight = rightValue();
+    m_storedRight = sameKind(stored, m_shownRight) ? stored : QVariant();
+}
+
+QVariant KPSmartRowEditor::rightValue() const
+{
     const QString code = centerCode();
     QVariant right;
     switch (m_type) {
@@ -592,9 +618,19 @@ QVariantMap KPSmartRowEditor::smartData() const
         }
         break;
     }
+    return right;
+}
+
+QVariantMap KPSmartRowEditor::smartData() const
+{
+    const QString title = leftStringValue();
+    const SmartField* field = smartFieldForTitle(title);
+    QVariant right = rightValue();
+    if (m_storedRight.isValid() && right == m_shownRight)
+        right = m_storedRight;
     return {{kTitleKey, title},
             {kLeftKey, field ? field->left : property("storedLeft").toString()},
-            {kCenterKey, code},
+            {kCenterKey, centerCode()},
             {kRightKey, right}};
 }
 
@@ -778,6 +814,7 @@ void KPSmartFolderView::setSmartData(const QVariantMap& rules)
         const bool listed = title == "File Type" || title == "Author" || title == "Tag";
         KPSmartRowEditor* row = makeRow(typeFromTitle(title), title, rule.value(kCenterKey).toString(),
                                         listed ? rightValueFromTitle(title, right) : right, m_rows.size());
+        row->keepStoredValue(right);
         if (!smartFieldForTitle(title))
             row->setProperty("storedLeft", rule.value(kLeftKey).toString());
     }

@@ -78,6 +78,10 @@ public:
     void setCenterValues(const QStringList& codes);
     void selectOpertionFromKeyName(const QString& code);
     void setRightValues(const QVariant& value);
+    // The rule's value as it was stored: given back unchanged while the controls still show what
+    // they showed for it, so that confirming an untouched sheet changes nothing (a collection
+    // since deleted, a kind no longer listed, a size finer than the field's two decimals).
+    void keepStoredValue(const QVariant& stored);
     QVariantMap smartData() const;
     QString leftStringValue() const;
     QString centerCode() const;
@@ -107,6 +111,7 @@ private:
     void placeValue(QWidget* widget, int x, int y, int w, int h);
     void fitContentFrame();
     void drawContentBackground(QPainter& painter);
+    QVariant rightValue() const;
 
     SmartFolderRules::SmartRowEditorType m_type;
     KPSmartFolderView* m_parnet;
@@ -125,6 +130,8 @@ private:
     KPThemeImageButton* m_btnDelete = nullptr;
     // The content field's background: left cap, middle, right cap.
     std::array<QImage, 3> m_contentBGRef;
+    QVariant m_storedRight;
+    QVariant m_shownRight;
 };
 
 class KPSmartFolderView : public QWidget {

@@ -397,7 +397,7 @@ TEST_F(SmartFolderRuleView, StoredValuesNoLongerOfferedAreKeptOrFallBack)
     const QVariantList rows = view.smartData()["SmartData"].toList();
     ASSERT_EQ(rows.size(), 4);
     EXPECT_EQ(rows[0].toMap()["Right"], "trashed");
-    EXPECT_EQ(rows[1].toMap()["Right"], qint64(0));
+    EXPECT_EQ(rows[1].toMap()["Right"], qint64(404)) << "a deleted collection stays the rule's until changed";
     EXPECT_EQ(rows[2].toMap()["Right"], qint64(0));
     EXPECT_EQ(rows[3].toMap()["Title"], "Nonsense");
     EXPECT_EQ(view.rowEditors()[3]->editorType(), SmartRowText);
@@ -517,6 +517,36 @@ TEST_F(SmartFolderSheet, UnchangedStaleSourceAndMissingModeKeepWhatTheFolderList
     const QVariantMap saved = platform::KeyedUnarchiver::unarchiveObject(outcome.rules)->toMap();
     expectSameVariant(rows, saved["SmartData"], "rows");
     EXPECT_EQ(KPSmartDataExport::smartStringFromData(saved, env), before);
+}
+
+// Values the controls cannot show as stored (a deleted collection, a kind no longer listed, a size
+// finer than two decimals) come back as stored from an untouched sheet, and as shown once edited.
+TEST_F(SmartFolderSheet, UnchangedRulesSaveTheirStoredValuesAndEditedOnesWhatIsShown)
+{
+    const QVariantList rows{rule("Collection", "==", qint64(404)), rule("File Type", "==", qint64(999)),
+                            rule("Size", ">", QVariantMap{{"Size", 1.005}, {"Index", qint64(1)}})};
+    const QVariantMap stored{{"Operation", true}, {"SmartData", rows}};
+    const QByteArray archive = *platform::KeyedArchiver::archivedData(stored);
+    Outcome untouched;
+    auto* controller = open(untouched, archive, "Kept");
+    controller->btnOKClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return untouched.code != -1; }));
+    expectSameVariant(rows, platform::KeyedUnarchiver::unarchiveObject(untouched.rules)->toMap()["SmartData"], "rows");
+
+    Outcome edited;
+    controller = open(edited, archive, "Edited");
+    const QList<KPSmartRowEditor*> editors = controller->smartFolderView()->rowEditors();
+    editors[0]->valuePopUp()->setCurrentIndex(editors[0]->valuePopUp()->findData(qint64(7)));
+    editors[1]->valuePopUp()->setCurrentIndex(editors[1]->valuePopUp()->findText("Image"));
+    editors[2]->textField()->setText(QLocale().toString(2.5, 'f', 2));
+    editors[2]->centerButton()->setCurrentIndex(0);
+    controller->btnOKClick();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return edited.code != -1; }));
+    const QVariantList saved = platform::KeyedUnarchiver::unarchiveObject(edited.rules)->toMap()["SmartData"].toList();
+    ASSERT_EQ(saved.size(), 3);
+    EXPECT_EQ(saved[0].toMap()["Right"], qint64(7));
+    EXPECT_EQ(saved[1].toMap()["Right"], qint64(5));
+    EXPECT_EQ(saved[2].toMap()["Right"].toMap()["Size"], 2.5);
 }
 
 TEST_F(SmartFolderSheet, UnreadableRulesOpenWithOneRowAndSayWhy)

@@ -120,9 +120,11 @@ bool ImportFlow::isImporting() const
 void ImportFlow::askQuitWhileImporting(std::function<void(bool quit)> answer)
 {
     // "Continue" and "Quit" are shown as they stand.
-    const Alert alert = Alert::withMessage(platform::localizedString(QStringLiteral("ImportingDocuments")),
-                                           QStringLiteral("Continue"), QStringLiteral("Quit"), {},
-                                           platform::localizedString(QStringLiteral("ImportingDocumentText")));
+    Alert alert = Alert::withMessage(platform::localizedString(QStringLiteral("ImportingDocuments")),
+                                     QStringLiteral("Continue"), QStringLiteral("Quit"), {},
+                                     platform::localizedString(QStringLiteral("ImportingDocumentText")));
+    m_quitQuestion = std::make_shared<std::function<void(int)>>();
+    alert.setCloser(m_quitQuestion);
     dialogsOf(m_ctx).alert(m_ctx.window, alert, [answer = std::move(answer)](int code) {
         answer(code == Alert::kAlternateReturn);
     });
@@ -226,6 +228,7 @@ void ImportFlow::onFileImportNotification(const QVariantMap& status)
 
 void ImportFlow::finished(const QVariantMap& status)
 {
+    closeQuitQuestionOnceIdle();
     if (m_importViewController) {
         m_importViewController->removeFromSuperView();
         m_importViewController = nullptr;
@@ -250,6 +253,28 @@ void ImportFlow::finished(const QVariantMap& status)
     if ((!lost.isEmpty() || platform::UserDefaults::standardUserDefaults().boolForKey(kShowImportedHintKey)) &&
         showImportResult)
         showImportResult(lost, status.value(K::SuccessCount).toLongLong());
+}
+
+// A quit asked to wait only for the imports: once the last has let go there is nothing left to
+// ask, and the quit the user asked for goes on. The queue lets go of an import just after its
+// last save is announced, so the question looks again until it has.
+void ImportFlow::closeQuitQuestionOnceIdle()
+{
+    if (!m_quitQuestion || !*m_quitQuestion) {
+        m_quitQuestion.reset();
+        return;
+    }
+    if (isImporting()) {
+        std::weak_ptr<bool> alive = m_alive;
+        m_quitQuestionCheck = schedulerOf(m_ctx).after(kQuitQuestionCheckMs, [this, alive] {
+            if (alive.lock())
+                closeQuitQuestionOnceIdle();
+        });
+        return;
+    }
+    const auto close = std::exchange(*m_quitQuestion, nullptr);
+    m_quitQuestion.reset();
+    close(Alert::kAlternateReturn);
 }
 
 void ImportFlow::showNewFolder(const QVariantMap& status)

@@ -17,6 +17,7 @@
 #include "Import/KPFileImportQueue.h"
 #include "MainWindow/Parts/KPImportViewController.h"
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/KPNode.h"
 
@@ -60,6 +61,8 @@ public:
     static inline const QString kShowImportedHintKey = QStringLiteral("Bool_ShowImportedHint");
     // The keep-hierarchy question is asked this long after the request.
     static constexpr int kAskDelayMs = 100;
+    // How often a quit question asked during an import looks whether the import has let go.
+    static constexpr int kQuitQuestionCheckMs = 100;
 
     // With the program's own queue.
     explicit ImportFlow(MainWindowContext& ctx);
@@ -109,6 +112,7 @@ private:
     void queueImport(const QVariantMap& options, bool hierarchical);
     void importingAlertDidEnd(int returnCode);
     void finished(const QVariantMap& status);
+    void closeQuitQuestionOnceIdle();
     void showNewFolder(const QVariantMap& status);
     void selectMainNode(const KPNode::Ptr& node);
     bool isInMainTree(const KPNode::Ptr& node) const;
@@ -121,6 +125,9 @@ private:
     std::vector<platform::ObserverToken> m_tokens;
     // Keep-hierarchy questions not yet asked; dropped with the flow.
     std::vector<platform::kit::Token> m_pendingQuestions;
+    // The quit question while it is shown, and its next look at the queue.
+    platform::kit::Alert::Closer m_quitQuestion;
+    platform::kit::Token m_quitQuestionCheck;
     // Dropped with the flow: a pending question must not reach a destroyed flow.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

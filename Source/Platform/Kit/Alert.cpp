@@ -150,6 +150,7 @@ public:
 
     // Esc never comes here (the view takes it); the window manager's close request does.
     void reject() override { finishWith(m_cancelCode, true); }
+    void answer(int code) { finishWith(code, true); }
 
 private:
     void finishWith(int code, bool dispose)
@@ -261,8 +262,16 @@ void Alert::beginSheet(QWidget* window, Completion completion) const
     auto* sheet = new Sheet(view);
     *sheetRef = sheet;
     sheet->setCancelCode(cancelReturnCode());
-    sheet->begin(window, [sheet, completion = std::move(completion)](int code) {
+    if (m_closer) {
+        *m_closer = [sheetRef](int code) {
+            if (*sheetRef)
+                (*sheetRef)->end(code);
+        };
+    }
+    sheet->begin(window, [sheet, closer = m_closer, completion = std::move(completion)](int code) {
         sheet->deleteLater();
+        if (closer)
+            *closer = nullptr;
         if (completion)
             completion(code);
     });
@@ -272,7 +281,19 @@ QDialog* Alert::open(QWidget* parent, Completion completion) const
 {
     if (answeredByPresenter(completion))
         return nullptr;
-    auto* dialog = new AlertDialog(parent ? parent->window() : nullptr, *this, std::move(completion));
+    auto* dialog = new AlertDialog(parent ? parent->window() : nullptr, *this,
+                                   [closer = m_closer, completion = std::move(completion)](int code) {
+                                       if (closer)
+                                           *closer = nullptr;
+                                       if (completion)
+                                           completion(code);
+                                   });
+    if (m_closer) {
+        *m_closer = [dialog = QPointer<AlertDialog>(dialog)](int code) {
+            if (dialog)
+                dialog->answer(code);
+        };
+    }
     dialog->open();
     return dialog;
 }

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QDialog;
@@ -69,6 +70,12 @@ public:
     // Empty: show alerts again.
     static void setPresenterForTesting(Presenter presenter);
 
+    // While the alert is shown, calling the function closer holds answers it with that code, as
+    // if its button had been pressed: for a question whose reason went away while it was up.
+    // Outside that time the function is empty.
+    using Closer = std::shared_ptr<std::function<void(int returnCode)>>;
+    void setCloser(Closer closer) { m_closer = std::move(closer); }
+
 private:
     bool answeredByPresenter(const Completion& completion) const;
 
@@ -76,6 +83,7 @@ private:
     QString m_informative;
     Style m_style = Style::Warning;
     QList<Button> m_buttons;
+    Closer m_closer;
 };
 
 } // namespace platform::kit

@@ -11,7 +11,9 @@
 #include "MainWindow/Parts/ImportFlow.h"
 #include "MainWindow/Parts/KPImportViewController.h"
 #include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/RecordingDialogService.h"
+#include "Platform/Kit/Sheet.h"
 #include "Platform/Kit/Scheduler.h"
 #include "SideBar/SideBarNodeType.h"
 #include "Store/DBFileInfo.h"
@@ -325,6 +327,36 @@ TEST_F(ImportFlowTest, QuitDuringAnImportIsAskedAndOnlyQuitGoesOn)
     ASSERT_TRUE(testsupport::spinUntil([&] { return quit.has_value(); }));
     EXPECT_TRUE(*quit);
     EXPECT_EQ(queue.operations.size(), 1);
+}
+
+// The quit question waits for the import alone: when the import has let go while the question
+// is up, the question goes and the quit the user asked for goes on.
+TEST_F(ImportFlowTest, TheQuitQuestionGoesOnceTheImportHasEndedAndTheQuitGoesOn)
+{
+    FakeQueue& queue = makeFlow();
+    flow->onAddFilesToLibrary({{K::Paths, QVariantList{disk + QStringLiteral("/a.pdf")}}});
+    ASSERT_TRUE(flow->isImporting());
+    // Shown for real: the question must be seen to go.
+    platform::kit::Alert::setPresenterForTesting({});
+    platform::kit::QtDialogService shown;
+    ctx.dialogs = &shown;
+    window->show();
+    std::optional<bool> quit;
+    flow->askQuitWhileImporting([&](bool q) { quit = q; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return platform::kit::Sheet::shownSheet(window.get()) != nullptr; }));
+
+    // The last save is announced while the queue still holds the import.
+    finish();
+    scheduler.advance(ImportFlow::kQuitQuestionCheckMs);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(quit.has_value());
+    EXPECT_NE(platform::kit::Sheet::shownSheet(window.get()), nullptr);
+
+    queue.operations.clear();
+    scheduler.advance(ImportFlow::kQuitQuestionCheckMs);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return quit.has_value(); }));
+    EXPECT_TRUE(*quit);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return platform::kit::Sheet::shownSheet(window.get()) == nullptr; }));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NaturalCompare.h"
 #include "Platform/Kit/Canvas.h"
+#include "Platform/Kit/FontResolver.h"
 #include "Platform/Kit/ImageSlicing.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
@@ -107,11 +108,10 @@ std::array<QImage, 3> contentBackground(qreal dpr)
             cutImage(sheet, QRectF(6, 0, 4, 20), scale)};
 }
 
+// The small system font: 11 logical pixels, whatever the screen's DPI.
 QFont smallFont()
 {
-    QFont font;
-    font.setPointSizeF(11);
-    return font;
+    return platform::kit::FontResolver::systemFont(11);
 }
 
 } // namespace

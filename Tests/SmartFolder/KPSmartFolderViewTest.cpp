@@ -19,6 +19,7 @@
 #include "Theme/KPThemeObject.h"
 
 #include <QComboBox>
+#include <QFontInfo>
 #include <QDateEdit>
 #include <QImage>
 #include <QLabel>
@@ -317,6 +318,22 @@ TEST_F(SmartFolderRuleView, PopUpTitlesShowWholeAndTheRowKeepsItsOrder)
             EXPECT_GT(value->x(), row->centerButton()->geometry().right()) << value->metaObject()->className();
             EXPECT_LT(value->geometry().right(), row->deleteButton()->x()) << value->metaObject()->className();
         }
+    }
+}
+
+// In the small system font the field titles fit the field pop-up's own width and the operators
+// theirs but for the pop-up's arrow, so the rows keep their frames and the sheet its width.
+TEST_F(SmartFolderRuleView, TheFieldAndOperatorPopUpsKeepTheirWidthsInTheSmallFont)
+{
+    for (const SmartField& field : smartFields()) {
+        if (field.title != "-")
+            view.addRowByType(field.type, field.title);
+    }
+    for (KPSmartRowEditor* row : view.rowEditors()) {
+        SCOPED_TRACE(row->leftStringValue().toStdString());
+        EXPECT_EQ(row->leftButton()->width(), 126);
+        EXPECT_NEAR(row->centerButton()->width(), 115, 2);
+        EXPECT_EQ(QFontInfo(row->leftButton()->font()).pixelSize(), 11);
     }
 }
 

@@ -192,6 +192,17 @@ void SearchResultViewController::resizeEvent(QResizeEvent* event)
     layoutSubViews();
 }
 
+void SearchResultViewController::paintEvent(QPaintEvent*)
+{
+    // The line picture across the foot of the tabs' strip, just above the list.
+    const QImage& line = separatorImage(devicePixelRatioF());
+    if (line.isNull())
+        return;
+    QPainter painter(this);
+    const qreal height = line.deviceIndependentSize().height();
+    painter.drawImage(QRectF(0, kListTop - height, width(), height), line);
+}
+
 void SearchResultViewController::onButtonClick(int tag)
 {
     selectButtonByTag(tag);
@@ -351,7 +362,7 @@ void SearchResultViewController::reload()
         auto* item = new QListWidgetItem(row.title, m_list);
         item->setData(kKindRole, row.prefix);
     }
-    m_list->setGeometry(0, kChromeHeight, kWidth, std::max(0, preferredSize().height() - kChromeHeight));
+    m_list->setGeometry(0, kListTop, kWidth, std::max(0, preferredSize().height() - kListTop));
 }
 
 void SearchResultViewController::select(int row)

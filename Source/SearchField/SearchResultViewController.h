@@ -29,6 +29,8 @@ public:
     static constexpr int kWidth = 300;
     static constexpr int kRowPitch = 32;
     static constexpr int kChromeHeight = 37;
+    // The list starts 35 points down, under the line picture that parts it from the tabs.
+    static constexpr int kListTop = 35;
     static constexpr int kMaxVisibleRows = 10;
     // What one kind's look-up returns at most; the list shows ten rows at a time.
     static constexpr int kFetchLimit = 200;
@@ -84,6 +86,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void layoutSubViews();

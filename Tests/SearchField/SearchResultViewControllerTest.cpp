@@ -153,6 +153,23 @@ QImage cut(const QImage& shot, const QRectF& pointRect)
 
 } // namespace
 
+// The line picture parts the tabs from the list, which starts right under it.
+TEST_F(SearchResultListTest, ALineUnderTheTabsAndTheListRightUnderIt)
+{
+    ASSERT_TRUE(KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray")));
+    list.show();
+    list.doSearchValue("w");
+    ASSERT_GE(list.rowCount(), 2);
+    // The list at 35, its first row a point of spacing below.
+    EXPECT_EQ(list.rowRect(0).top(), 36);
+    const QImage shot = list.grab().toImage();
+    ASSERT_FALSE(shot.isNull());
+    // Left of the tabs: the strip's ground, then the line in the two points above the list.
+    const QRgb ground = pixelAt(shot, QPointF(5, 20));
+    const int line = std::min(qGray(pixelAt(shot, QPointF(5, 33.25))), qGray(pixelAt(shot, QPointF(5, 34.25))));
+    EXPECT_LT(line, qGray(ground) - 20) << "no line between the tabs and the list";
+}
+
 // What a user sees of each row: the kind's icon beside its name, the separator at its foot.
 TEST_F(SearchResultListTest, RowsShowTheirKindsIconAndTheSeparator)
 {

@@ -120,6 +120,11 @@ TEST_F(MainWindowSearchTest, FindTypesIntoTheFieldAndEscapeLeavesTheSearch)
     QTest::keyClick(field.textView(), Qt::Key_Escape);
     EXPECT_TRUE(field.isEmpty());
     EXPECT_EQ(titles(), QStringList({"Holiday", "Work paper"}));
+    // The field keeps the keyboard, and its width for what is typed next.
+    EXPECT_TRUE(field.textView()->hasFocus());
+    EXPECT_TRUE(ctx.state.searchTextEditoring);
+    settle(field);
+    EXPECT_GT(field.width(), idle.width());
     QTest::keyClick(field.textView(), Qt::Key_Escape);
     EXPECT_FALSE(field.textView()->hasFocus());
     EXPECT_TRUE(ctx.state.globleSearchLastString.isEmpty());

@@ -23,6 +23,8 @@
 #include "Search/KPIndexManager.h"
 #include "Search/KPIndexSearchObject.h"
 
+#include <utility>
+
 using platform::Predicate;
 
 namespace {
@@ -301,9 +303,15 @@ void SearchCoordinator::onSearchTextEditorDidChange(const QVariantList& searchVa
     if (query.isEmpty()) {
         if (held.isEmpty())
             return;
-        setEditing(false);
+        // A field that keeps the keyboard (its tokens cleared with Escape) stays wide for what
+        // is typed next; it narrows when it is left. The move back to the documents must not
+        // give the field back meanwhile.
+        const bool keepsKeyboard = m_field && m_field->textView()->hasFocus();
+        const bool editing = std::exchange(m_ctx.state.searchTextEditoring, false);
         if (showMainNode && m_ctx.sideBarDataSource)
             showMainNode(m_ctx.sideBarDataSource->documentsNode());
+        m_ctx.state.searchTextEditoring = editing;
+        setEditing(keepsKeyboard);
         held.clear();
         stopGlobalSearch();
         return;

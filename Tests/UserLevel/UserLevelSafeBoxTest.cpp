@@ -29,7 +29,6 @@ protected:
     UserSession session{currentCase()};
 
     QPoint at(quint64 window, QPoint offset) { return session.geometry(window).topLeft() + offset; }
-    QImage settle(const QString& name) { return session.settledScreenshot(name); }
     QStringList openBoxes() const
     {
         return QDir(session.home() + QStringLiteral("/runtime/Folivo 2/SafeBox/attached"))

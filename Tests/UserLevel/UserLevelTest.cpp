@@ -185,7 +185,10 @@ TEST_F(UserLevel, FirstStartWelcomesCreatesTheLibraryAndShowsTheEmptyView)
     session.screenshot(QStringLiteral("welcome"));
     EXPECT_FALSE(session.mainWindow(0)) << "the main window opened before the welcome window's OK";
 
-    // OK is the default button.
+    // OK is the default button, once the window has the keyboard (it takes it a moment after it
+    // shows).
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.focusedWindow() == *welcome; }))
+        << "the welcome window never took the keyboard";
     session.key(QStringLiteral("Return"));
     const quint64 window = mainWindow();
     ASSERT_NE(window, 0u);
@@ -327,6 +330,8 @@ TEST_F(UserLevel, QuitAndStartAgainKeepsTheNodeTheFrameAndTheDocuments)
     session.xdotool({QStringLiteral("windowmove"), QString::number(window), QString::number(frame.x()),
                      QString::number(frame.y())});
     ASSERT_TRUE(UserSession::waitUntil([&] { return session.geometry(window) == frame; }));
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.focusedWindow() == window; }))
+        << "the main window never took the keyboard";
     // View › Tags: the side bar's Tags row is lit once it has switched.
     session.key(QStringLiteral("ctrl+alt+2"));
     const QRect tagsRow = kTagsRow.translated(frame.topLeft());
@@ -529,8 +534,20 @@ TEST_F(UserLevel, EveryMenuItemThatCanBeChosenIsAnswered)
             last = QStringLiteral("menu %1, item %2").arg(menu).arg(item);
             for (int i = 0; i < item; ++i)
                 session.key(QStringLiteral("Down"));
+            QList<quint64> menuWindows;
+            for (quint64 opened : session.visibleWindows())
+                if (!before.contains(opened))
+                    menuWindows << opened;
             session.key(QStringLiteral("Return"));
             ++chosen;
+            // The item is acted on as its menu closes (an item with a submenu opens it instead):
+            // from then on, whatever the item opens has begun.
+            const bool acted = UserSession::waitUntil([&] {
+                const QList<quint64> now = session.visibleWindows();
+                return std::none_of(menuWindows.begin(), menuWindows.end(), [&](quint64 w) { return now.contains(w); })
+                    || std::any_of(now.begin(), now.end(), [&](quint64 w) { return !before.contains(w) && !menuWindows.contains(w); });
+            }, 10000);
+            EXPECT_TRUE(acted) << "menu " << menu << ", item " << item << ": Return neither closed the menu nor opened a submenu";
             // Whatever it opened (a window, a sheet in the window, an inline editor) goes with
             // Esc, once it is up: the screen is left to come to rest first.
             const QString name = QStringLiteral("item-%1-%2").arg(menu).arg(item);

@@ -51,20 +51,26 @@ inline bool clickToNextPage(UserSession& session, quint64 window, QPoint offset,
 
 // A page with its right-hand button alone (the first page of explanation, the login page),
 // once it has come and stands still.
-inline bool waitForLoneButtonPage(UserSession& session, quint64 window, const QString& name)
+inline bool waitForLoneButtonPage(UserSession& session, quint64 window, const QString& name, int ms = kStepMs)
 {
     return !session.waitForScreen(name, [&](const QImage& shot) {
         return inkIn(shot, button(session, window, kPageButton)) > 50 && inkIn(shot, button(session, window, kCancelButton)) == 0;
-    }).isNull();
+    }, ms).isNull();
 }
 
 // Side bar › SafeBox, the two pages of explanation, then the password, its check and a hint,
 // and Create: whether the box was made.
 inline bool makeBox(UserSession& session, quint64 window, const QString& password, const QString& hint)
 {
-    session.click(at(session, window, kRow));
-    if (!waitForLoneButtonPage(session, window, QStringLiteral("setup"))
-        || !clickToNextPage(session, window, kPageButton, QStringLiteral("setup"))
+    // A click on the row while the window is still busy with what came before (an import
+    // finishing) may be lost; a second click on the row the page shows is harmless, so the row
+    // is clicked again until the first page comes.
+    bool first = false;
+    for (int attempt = 0; attempt < 4 && !first; ++attempt) {
+        session.click(at(session, window, kRow));
+        first = waitForLoneButtonPage(session, window, QStringLiteral("setup"), 8000);
+    }
+    if (!first || !clickToNextPage(session, window, kPageButton, QStringLiteral("setup"))
         || !clickToNextPage(session, window, kPageButton, QStringLiteral("password"))) {
         ADD_FAILURE() << "the SafeBox's set-up pages did not come (see the screenshots)";
         return false;

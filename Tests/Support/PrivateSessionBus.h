@@ -8,6 +8,7 @@
 #include "Support/TestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QFileInfo>
@@ -45,12 +46,25 @@ public:
 
     // The value a program is given as DBUS_SESSION_BUS_ADDRESS.
     QString address() const { return m_address; }
-    // A new connection of this process to the bus, once the daemon listens.
+    // A new connection of this process to the bus, once the daemon accepts one.
     QDBusConnection connect(const QString& name)
     {
-        EXPECT_TRUE(spinUntil([&] { return QFileInfo::exists(m_socket); })) << "the bus never listened";
         m_names << name;
-        return QDBusConnection::connectToBus(m_address, name);
+        // The daemon makes its socket a moment before it accepts on it, and a connection
+        // refused then stays refused under its name: each try starts anew.
+        QString refusal = QStringLiteral("no socket");
+        const bool accepted = spinUntil([&] {
+            if (!QFileInfo::exists(m_socket))
+                return false;
+            const QDBusConnection connection = QDBusConnection::connectToBus(m_address, name);
+            if (connection.isConnected())
+                return true;
+            refusal = connection.lastError().message();
+            QDBusConnection::disconnectFromBus(name);
+            return false;
+        });
+        EXPECT_TRUE(accepted) << "the bus never accepted a connection: " << refusal.toStdString();
+        return QDBusConnection(name);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include "UserLevel/UserSession.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,91 @@
 #include <csignal>
 
 namespace userlevel {
+
+// Where the SafeBox's pages put things in the main window at scale 1, from its top-left corner:
+// the side bar's row, the pages' text, their right-hand button (Continue, Create, the login
+// page's Open) and the Cancel beside it (none on the first page and the login page), and a spot
+// of plain background that a sheet over the window dims.
+namespace safebox {
+inline const QPoint kRow(75, 152);
+inline const QRect kPageText(400, 240, 380, 60);
+inline const QPoint kPageButton(746, 454);
+inline const QPoint kCancelButton(660, 454);
+inline const QPoint kPlainSpot(900, 600);
+
+inline QPoint at(UserSession& session, quint64 window, QPoint offset)
+{
+    return session.geometry(window).topLeft() + offset;
+}
+inline QRect at(UserSession& session, quint64 window, QRect rect)
+{
+    return rect.translated(session.geometry(window).topLeft());
+}
+inline QRect button(UserSession& session, quint64 window, QPoint centre)
+{
+    return QRect(at(session, window, centre) - QPoint(40, 12), QSize(80, 24));
+}
+
+// A click at offset, then the page that comes of it: its text differs from the last page's
+// (a click's hover and press are drawn on the buttons, away from it), and it stands still.
+inline bool clickToNextPage(UserSession& session, quint64 window, QPoint offset, const QString& name)
+{
+    const QImage before = session.screenshot(name);
+    session.click(at(session, window, offset));
+    return !session.waitForChange(name, before, at(session, window, kPageText)).isNull();
+}
+
+// A page with its right-hand button alone (the first page of explanation, the login page),
+// once it has come and stands still.
+inline bool waitForLoneButtonPage(UserSession& session, quint64 window, const QString& name, int ms = kStepMs)
+{
+    return !session.waitForScreen(name, [&](const QImage& shot) {
+        return inkIn(shot, button(session, window, kPageButton)) > 50 && inkIn(shot, button(session, window, kCancelButton)) == 0;
+    }, ms).isNull();
+}
+
+// Side bar › SafeBox, the two pages of explanation, then the password, its check and a hint,
+// and Create: whether the box was made.
+inline bool makeBox(UserSession& session, quint64 window, const QString& password, const QString& hint)
+{
+    // A click on the row while the window is still busy with what came before (an import
+    // finishing) may be lost; a second click on the row the page shows is harmless, so the row
+    // is clicked again until the first page comes.
+    bool first = false;
+    for (int attempt = 0; attempt < 4 && !first; ++attempt) {
+        session.click(at(session, window, kRow));
+        first = waitForLoneButtonPage(session, window, QStringLiteral("setup"), 8000);
+    }
+    if (!first || !clickToNextPage(session, window, kPageButton, QStringLiteral("setup"))
+        || !clickToNextPage(session, window, kPageButton, QStringLiteral("password"))) {
+        ADD_FAILURE() << "the SafeBox's set-up pages did not come (see the screenshots)";
+        return false;
+    }
+    // The first field has the keys as the page comes.
+    session.type(password);
+    session.key(QStringLiteral("Tab"));
+    session.type(password);
+    session.key(QStringLiteral("Tab"));
+    session.type(hint);
+    session.click(at(session, window, kPageButton));
+    const bool made = UserSession::waitUntil([&] { return QFileInfo::exists(session.libraryFolder() + QStringLiteral("/safebox.db")); });
+    EXPECT_TRUE(made) << "no SafeBox was made (see the screenshots)";
+    return made;
+}
+
+// The login page, once it has come and stands still; its field has the keys. (The password
+// page's Create sits where its Open does, with a Cancel beside it.)
+inline bool waitForLoginPage(UserSession& session, quint64 window)
+{
+    return waitForLoneButtonPage(session, window, QStringLiteral("login"));
+}
+
+// Whether a sheet or an alert is over the window in shot: the window under it is dimmed.
+inline bool dimmed(UserSession& session, quint64 window, const QImage& shot)
+{
+    return dimmedAt(shot, at(session, window, kPlainSpot));
+}
+} // namespace safebox
 
 struct OpenBox {
     QString mount;

@@ -21,8 +21,6 @@ namespace {
 
 // Where things sit in the main window at scale 1, from its top-left corner.
 const QPoint kSafeBoxRow(75, 152);
-// The set-up pages' right-hand button (Continue, Create) and the login page's Open.
-const QPoint kSetupButton(746, 454);
 
 const QString kPassword = QStringLiteral("kept secret");
 
@@ -38,15 +36,7 @@ protected:
                 found << it.filePath();
         return found;
     }
-    // The login page's Open button has been drawn.
-    bool waitForLoginPage(quint64 window)
-    {
-        const QRect openButton(at(window, kSetupButton) - QPoint(40, 12), QSize(80, 24));
-        const bool shown = UserSession::waitUntil(
-            [&] { return userlevel::inkIn(session.screenshot(QStringLiteral("login")), openButton) > 50; });
-        settle(QStringLiteral("login"));
-        return shown;
-    }
+    bool waitForLoginPage(quint64 window) { return userlevel::safebox::waitForLoginPage(session, window); }
     std::optional<OpenBox> logIn()
     {
         session.type(kPassword);
@@ -69,20 +59,7 @@ TEST_F(UserLevelSafeBoxKill, AKilledProgramsBoxIsClosedAtTheNextStartWithItsDocu
     ASSERT_TRUE(window) << "the main window never appeared";
 
     // Side bar › SafeBox: the two pages of explanation, the password twice and a hint, Create.
-    session.click(at(*window, kSafeBoxRow));
-    settle(QStringLiteral("setup"));
-    session.click(at(*window, kSetupButton));
-    settle(QStringLiteral("setup"));
-    session.click(at(*window, kSetupButton));
-    settle(QStringLiteral("password"));
-    session.type(kPassword);
-    session.key(QStringLiteral("Tab"));
-    session.type(kPassword);
-    session.key(QStringLiteral("Tab"));
-    session.type(QStringLiteral("the kept one"));
-    session.click(at(*window, kSetupButton));
-    ASSERT_TRUE(UserSession::waitUntil([&] { return QFileInfo::exists(session.libraryFolder() + QStringLiteral("/safebox.db")); }))
-        << "no SafeBox was made (see the screenshots)";
+    ASSERT_TRUE(userlevel::safebox::makeBox(session, *window, kPassword, QStringLiteral("the kept one")));
     ASSERT_TRUE(waitForLoginPage(*window)) << "no login page after the SafeBox was made";
     const auto opened = logIn();
     ASSERT_TRUE(opened) << "the SafeBox did not open";

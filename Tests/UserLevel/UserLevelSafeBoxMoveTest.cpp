@@ -22,12 +22,11 @@ using userlevel::inkIn;
 namespace {
 
 // Where things sit in the main window at scale 1, from its top-left corner.
-const QPoint kSafeBoxRow(75, 152);
 const QPoint kDocumentsRow(75, 80);
 // The Documents row's badge, at the right of the side bar.
 const QRect kDocumentsBadge(130, 70, 70, 21);
-// The set-up pages' right-hand button (Continue, Create) and the login page's Open.
-const QPoint kSetupButton(746, 454);
+// The tool bar's Lock and Settings buttons of the open box.
+const QRect kOpenBoxButtons(780, 42, 220, 28);
 // The grid's first two cells in icon view at the first start's zoom (grouped by title).
 const QPoint kFirstCell(341, 211);
 const QPoint kSecondCell(341, 505);
@@ -76,38 +75,22 @@ protected:
     {
         return inkIn(shot, QRect(at(window, cell) - QPoint(80, 80), QSize(160, 160))) > 200;
     }
-    bool waitForLoginPage(quint64 window)
-    {
-        const QRect openButton(at(window, kSetupButton) - QPoint(40, 12), QSize(80, 24));
-        const bool shown = UserSession::waitUntil(
-            [&] { return inkIn(session.screenshot(QStringLiteral("login")), openButton) > 50; });
-        settle(QStringLiteral("login"));
-        return shown;
-    }
     // Side bar › SafeBox: the set-up pages, a password, Create, then the login: the open box.
     std::optional<OpenBox> makeAndOpenBox(quint64 window)
     {
-        session.click(at(window, kSafeBoxRow));
-        settle(QStringLiteral("setup"));
-        session.click(at(window, kSetupButton));
-        settle(QStringLiteral("setup"));
-        session.click(at(window, kSetupButton));
-        settle(QStringLiteral("password"));
-        session.type(kPassword);
-        session.key(QStringLiteral("Tab"));
-        session.type(kPassword);
-        session.key(QStringLiteral("Tab"));
-        session.type(QStringLiteral("the moved one"));
-        session.click(at(window, kSetupButton));
-        if (!UserSession::waitUntil([&] { return QFileInfo::exists(safeBoxFile()); }))
+        namespace safebox = userlevel::safebox;
+        if (!safebox::makeBox(session, window, kPassword, QStringLiteral("the moved one")))
             return std::nullopt;
-        if (!waitForLoginPage(window))
+        if (!safebox::waitForLoginPage(session, window))
             return std::nullopt;
+        const QImage login = session.screenshot(QStringLiteral("login"));
         session.type(kPassword);
         session.key(QStringLiteral("Return"));
         if (!UserSession::waitUntil([&] { return openBoxes().size() == 1 && openBoxes().first().sealerPid > 0; }))
             return std::nullopt;
-        settle(QStringLiteral("open"));
+        // The open box's view comes a moment after the box is recorded: its Lock and Settings.
+        if (session.waitForChange(QStringLiteral("open"), login, at(window, kOpenBoxButtons)).isNull())
+            return std::nullopt;
         return openBoxes().first();
     }
     // Documents, a click on the first cell, Document › Copy to SafeBox…, Move (Alt+M).
@@ -124,7 +107,10 @@ protected:
         session.key(QStringLiteral("Down Down Down Down Down Down Down Down Down Down"));
         settle(QStringLiteral("menu"));
         session.choose();
-        settle(QStringLiteral("copy-sheet"));
+        // The sheet takes Alt+M once it is down over the window.
+        ASSERT_FALSE(session.waitForScreen(QStringLiteral("copy-sheet"), [&](const QImage& shot) {
+            return userlevel::safebox::dimmed(session, window, shot);
+        }).isNull()) << "the copy sheet did not come (see the screenshots)";
         session.key(QStringLiteral("alt+m"));
     }
     QStringList makeSources(const QStringList& names, const QByteArray& extra = {})

@@ -52,6 +52,12 @@ TEST(UserLevelScanner, EscapeTakesTheScannerSheetAwayWhileNoScannerIsOpen)
     const auto scan = session.waitForWindow(QStringLiteral("Scan"));
     ASSERT_TRUE(scan) << "no scan window";
     const QRect frame = session.geometry(*scan);
+    // A window is drawn a moment after it is mapped: the scan window is looked at once its
+    // Scan… button is there.
+    const QRect scanButton(frame.bottomLeft() + kScanButtonFromBottomLeft - QPoint(36, 10), QSize(72, 20));
+    ASSERT_FALSE(session.waitForScreen(QStringLiteral("scan-window"), [&](const QImage& screen) {
+        return userlevel::inkIn(screen, scanButton) > 50;
+    }).isNull()) << "the scan window did not draw its buttons";
     // Where the sheet hangs: below the title bar and above the buttons, whose hover and focus
     // the click changes.
     const QRect sheetArea = frame.adjusted(0, 50, 0, -80);

@@ -20,9 +20,15 @@ namespace {
 // Where things sit in the main window at scale 1, from its top-left corner.
 const QPoint kGridPoint(700, 180); // clear of the import overlay's two drop icons
 const QPoint kDocumentsRow(75, 80);
+// The side bar's Tags row, in the blue-grey of the selected row when lit.
+const QRect kTagsRow(10, 97, 180, 14);
+const QRgb kLitRow = qRgb(100, 113, 126);
 const QRect kGridArea(220, 100, 750, 520);
-// The import overlay's tag icon, and the Import button of the tag popover over it.
+// The import overlay's tag icon (84 square), lit in its blue while a drop would land on it;
+// the tag popover's field above it, and the popover's Import button.
 const QPoint kTagIcon(543, 367);
+const QRgb kLitIconBlue = qRgb(17, 179, 254);
+const QRect kTagPopoverField(500, 225, 190, 70);
 // The close button of a window's own title bar.
 const QPoint kCloseButton(14, 10);
 const QPoint kTagPopoverImport(663, 331);
@@ -126,16 +132,20 @@ protected:
     // opens, and Import pressed: the copy's path in the library, once it is stored.
     QString dropWithTag(quint64 window, const QString& file, const QString& tag)
     {
-        const QString dropped = session.dragFiles({file}, at(window, kTagIcon), true);
+        const QRect icon(at(window, kTagIcon) - QPoint(42, 42), QSize(84, 84));
+        const QString dropped = session.dragFiles({file}, at(window, kTagIcon), [&](const QImage& shot) {
+            return userlevel::colorIn(shot, icon, kLitIconBlue) > 300;
+        });
         EXPECT_TRUE(dropped.isEmpty()) << "dropped on the tag icon: " << dropped.toStdString();
         const QString title = QFileInfo(file).completeBaseName();
-        // The popover comes a moment after the little stack of previews has fallen; its field
-        // has the keys. The stack at rest is not yet the popover: wait for the screen to change
-        // once more. On a loaded machine the first still screen may already be the popover, and
-        // nothing changes after it: the tag stored with the document below is what tells.
-        const QImage fallen = settle(QStringLiteral("tag-popover"));
-        UserSession::waitUntil([&] { return session.screenshot(QStringLiteral("tag-popover")) != fallen; }, 5000);
-        settle(QStringLiteral("tag-popover"));
+        // The popover opens a while after the drop, whatever the little stack of previews is
+        // doing then (its first card is drawn once a worker has made it), and its field takes
+        // the keys as it opens. Keys typed before would go to the window: the popover's body,
+        // white where the overlay is dark, is waited for.
+        const QRect field = kTagPopoverField.translated(session.geometry(window).topLeft());
+        EXPECT_FALSE(session.waitForScreen(QStringLiteral("tag-popover"), [&](const QImage& shot) {
+            return inkIn(shot, field) == 0;
+        }).isNull()) << "no tag popover came (see the screenshots)";
         session.type(tag);
         session.key(QStringLiteral("Return"));
         session.click(at(window, kTagPopoverImport));
@@ -175,7 +185,10 @@ TEST_F(UserLevel, FirstStartWelcomesCreatesTheLibraryAndShowsTheEmptyView)
     session.screenshot(QStringLiteral("welcome"));
     EXPECT_FALSE(session.mainWindow(0)) << "the main window opened before the welcome window's OK";
 
-    // OK is the default button.
+    // OK is the default button, once the window has the keyboard (it takes it a moment after it
+    // shows).
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.focusedWindow() == *welcome; }))
+        << "the welcome window never took the keyboard";
     session.key(QStringLiteral("Return"));
     const quint64 window = mainWindow();
     ASSERT_NE(window, 0u);
@@ -317,8 +330,14 @@ TEST_F(UserLevel, QuitAndStartAgainKeepsTheNodeTheFrameAndTheDocuments)
     session.xdotool({QStringLiteral("windowmove"), QString::number(window), QString::number(frame.x()),
                      QString::number(frame.y())});
     ASSERT_TRUE(UserSession::waitUntil([&] { return session.geometry(window) == frame; }));
-    // View › Tags.
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.focusedWindow() == window; }))
+        << "the main window never took the keyboard";
+    // View › Tags: the side bar's Tags row is lit once it has switched.
     session.key(QStringLiteral("ctrl+alt+2"));
+    const QRect tagsRow = kTagsRow.translated(frame.topLeft());
+    ASSERT_TRUE(UserSession::waitUntil([&] {
+        return userlevel::colorIn(session.screenshot(QStringLiteral("tags")), tagsRow, kLitRow) > 2000;
+    })) << "View › Tags did not light the Tags row (see the screenshots)";
     const QRect sideBars = QRect(0, 40, 400, 600).translated(frame.topLeft());
     QImage before;
     ASSERT_TRUE(UserSession::waitUntil([&] {
@@ -515,8 +534,20 @@ TEST_F(UserLevel, EveryMenuItemThatCanBeChosenIsAnswered)
             last = QStringLiteral("menu %1, item %2").arg(menu).arg(item);
             for (int i = 0; i < item; ++i)
                 session.key(QStringLiteral("Down"));
+            QList<quint64> menuWindows;
+            for (quint64 opened : session.visibleWindows())
+                if (!before.contains(opened))
+                    menuWindows << opened;
             session.key(QStringLiteral("Return"));
             ++chosen;
+            // The item is acted on as its menu closes (an item with a submenu opens it instead):
+            // from then on, whatever the item opens has begun.
+            const bool acted = UserSession::waitUntil([&] {
+                const QList<quint64> now = session.visibleWindows();
+                return std::none_of(menuWindows.begin(), menuWindows.end(), [&](quint64 w) { return now.contains(w); })
+                    || std::any_of(now.begin(), now.end(), [&](quint64 w) { return !before.contains(w) && !menuWindows.contains(w); });
+            }, 10000);
+            EXPECT_TRUE(acted) << "menu " << menu << ", item " << item << ": Return neither closed the menu nor opened a submenu";
             // Whatever it opened (a window, a sheet in the window, an inline editor) goes with
             // Esc, once it is up: the screen is left to come to rest first.
             const QString name = QStringLiteral("item-%1-%2").arg(menu).arg(item);

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <utility>
 
 namespace userlevel {
@@ -275,6 +276,27 @@ std::optional<quint64> UserSession::waitForWindow(const QString& name, int ms)
     return found;
 }
 
+std::optional<quint64> UserSession::waitForNewWindow(const QList<quint64>& before, int ms)
+{
+    std::optional<quint64> found;
+    waitUntil(
+        [&] {
+            int area = 0;
+            for (quint64 id : visibleWindows()) {
+                if (before.contains(id))
+                    continue;
+                const QRect rect = geometry(id);
+                if (!found || rect.width() * rect.height() > area) {
+                    area = rect.width() * rect.height();
+                    found = id;
+                }
+            }
+            return found.has_value();
+        },
+        ms);
+    return found;
+}
+
 QRect UserSession::geometry(quint64 window) const
 {
     QString output;
@@ -434,7 +456,8 @@ bool UserSession::choose()
     return closed;
 }
 
-QString UserSession::dragFiles(const QStringList& files, QPoint target, bool settleBeforeDrop)
+QString UserSession::dragFiles(const QStringList& files, QPoint target,
+                               const std::function<bool(const QImage&)>& readyToDrop)
 {
     // Our drag source stands where no window of the program is, in the screen's bottom right.
     const QPoint source(1330, 840);
@@ -471,13 +494,18 @@ QString UserSession::dragFiles(const QStringList& files, QPoint target, bool set
             return dragger.standardOutput().contains("action copy") || dragger.standardOutput().contains("action move");
         },
         10000);
-    if (accepted && settleBeforeDrop) {
+    bool ready = true;
+    if (accepted && readyToDrop) {
         // A target that lays out drop zones while the drag is over it (the import overlay) is
-        // let go over once the screen has stopped changing, as a user's eye waits for it; the
-        // last move makes the source ask again where the drop now lands.
-        settledScreenshot(QStringLiteral("drag-over"));
-        move(target + QPoint(1, 0));
-        move(target);
+        // let go over once it shows where the drop lands, as a user's eye waits for it. Each
+        // look moves the pointer a little, so the target tracks it over the zones as laid out
+        // by then.
+        ready = waitUntil([&] {
+            nudge = !nudge;
+            move(target + QPoint(nudge ? 1 : 0, 0));
+            return readyToDrop(screenshot(QStringLiteral("drag-over")));
+        }, 10000);
+        ready = ready && !waitForScreen(QStringLiteral("drag-over"), readyToDrop, 10000).isNull();
     }
     xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     waitUntil([&] { return dragger.standardOutput().contains("done"); }, 10000);
@@ -485,6 +513,8 @@ QString UserSession::dragFiles(const QStringList& files, QPoint target, bool set
     if (!accepted)
         return QStringLiteral("the target never accepted the drag (the source heard: %1)")
             .arg(QString::fromUtf8(said).simplified());
+    if (!ready)
+        return QStringLiteral("the target never showed where the drop would land (see the screenshots)");
     if (!said.contains("done copy") && !said.contains("done move"))
         return QStringLiteral("the drop was refused (the source heard: %1)").arg(QString::fromUtf8(said).simplified());
     return {};
@@ -516,6 +546,27 @@ QImage UserSession::settledScreenshot(const QString& name)
     return last;
 }
 
+QImage UserSession::waitForScreen(const QString& name, const std::function<bool(const QImage&)>& shows, int ms)
+{
+    QImage last;
+    if (!waitUntil([&] { return shows(last = screenshot(name)); }, ms))
+        return {};
+    // What is awaited has begun to show; it may still be coming in (fading, sliding, drawn in
+    // parts): it is acted on once two looks in a row agree.
+    waitUntil([&] {
+        const QImage now = screenshot(name);
+        return std::exchange(last, now) == now && shows(now);
+    }, 10000);
+    return last;
+}
+
+QImage UserSession::waitForChange(const QString& name, const QImage& before, const QRect& area, int ms)
+{
+    const QRect part = area.isEmpty() ? before.rect() : area;
+    const QImage was = before.copy(part);
+    return waitForScreen(name, [&](const QImage& now) { return now.copy(part) != was; }, ms);
+}
+
 QString currentCase()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -531,6 +582,26 @@ int inkIn(const QImage& image, const QRect& rect)
             if (qGray(image.pixel(x, y)) < 200)
                 ++ink;
     return ink;
+}
+
+int colorIn(const QImage& image, const QRect& rect, QRgb color)
+{
+    int n = 0;
+    const QRect area = rect.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(color)) <= 40 && std::abs(qGreen(p) - qGreen(color)) <= 40
+                && std::abs(qBlue(p) - qBlue(color)) <= 40)
+                ++n;
+        }
+    return n;
+}
+
+bool dimmedAt(const QImage& image, QPoint spot)
+{
+    // Near-white is 240 and more; dimmed, 215 and less.
+    return image.rect().contains(spot) && qGray(image.pixel(spot)) < 228;
 }
 
 // ---- the library on disk ----

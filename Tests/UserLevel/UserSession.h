@@ -70,6 +70,8 @@ public:
     QList<quint64> windows(const QString& name) const;
     // The largest visible window so named, once there is one.
     std::optional<quint64> waitForWindow(const QString& name, int ms = kStepMs);
+    // The largest visible window that is not among before, once there is one.
+    std::optional<quint64> waitForNewWindow(const QList<quint64>& before, int ms = kStepMs);
     std::optional<quint64> mainWindow(int ms = kStepMs) { return waitForWindow(QStringLiteral("Folivo 2"), ms); }
     QRect geometry(quint64 window) const;
     quint64 focusedWindow() const;
@@ -100,15 +102,27 @@ public:
 
     // Files dragged from our drag source, as a file manager drags them, and let go at target
     // (screen coordinates) once the target has accepted them. Empty when the drop went through,
-    // else what went wrong. The source serves the drop until the next drag. With
-    // settleBeforeDrop, the files are let go once the screen under the drag is still.
-    QString dragFiles(const QStringList& files, QPoint target, bool settleBeforeDrop = false);
+    // else what went wrong. The source serves the drop until the next drag. With readyToDrop,
+    // the files are let go once the screen under the drag shows it (the target's own sign of
+    // where the drop will land) and stands still.
+    QString dragFiles(const QStringList& files, QPoint target,
+                      const std::function<bool(const QImage&)>& readyToDrop = {});
 
     // ---- what the user sees ----
     // The whole screen, also saved as "<n>-<name>.png" in the case's folder.
     QImage screenshot(const QString& name);
     // The screen once two looks in a row agree (at most 10 s), saved as screenshot() saves it.
+    // Only for a screen whose change has already been seen: a reaction that starts later than
+    // one look finds it still.
     QImage settledScreenshot(const QString& name);
+    // The screen once shows(screen) holds, and then once two looks in a row agree and show it
+    // (at most 10 s more): what a user waits for before acting on it. A null image when shows
+    // never held within ms.
+    QImage waitForScreen(const QString& name, const std::function<bool(const QImage&)>& shows, int ms = kStepMs);
+    // The screen once area of it (the whole screen when empty) differs from before's, and then
+    // stands still as waitForScreen() waits for it. before is taken before the action whose
+    // reaction is awaited; a null image when nothing changed within ms.
+    QImage waitForChange(const QString& name, const QImage& before, const QRect& area = {}, int ms = kStepMs);
     QString outputFolder() const { return m_output; }
 
     // ---- the library on disk ----
@@ -141,6 +155,11 @@ private:
 
 // Pixels of rect in image that are not near-white: a blank view has none.
 int inkIn(const QImage& image, const QRect& rect);
+// Pixels of rect in image of about color (each channel within 40 of it).
+int colorIn(const QImage& image, const QRect& rect, QRgb color);
+// Whether a sheet or an alert is over a window in image: the window's near-white background
+// at spot (screen coordinates) is dimmed under it.
+bool dimmedAt(const QImage& image, QPoint spot);
 
 // "Suite.Case" of the running test: the name of its session's folder.
 QString currentCase();

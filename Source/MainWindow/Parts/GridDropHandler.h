@@ -26,7 +26,8 @@ struct MainWindowContext;
 
 class GridDropHandler {
 public:
-    // The tag popover is opened this long after the drop, once the stack has fallen.
+    // The tag popover is opened this long after the drop, on a timer of its own: the stack
+    // falls once a worker has made its previews, which may be before, while or after it opens.
     static constexpr int kTagPopoverDelayMs = 1000;
     static constexpr int kStackHeight = 260;
     static constexpr int kStackFromBottom = 300;

@@ -468,3 +468,14 @@ TEST_F(ReceiveFilesTest, EachStoredDocumentIsAnnouncedByTheDesktopsNotificationS
 }
 
 } // namespace
+
+// The desktop's bus of a test is connected to the moment it is started: its daemon makes its
+// socket a moment before it accepts on it, and a case must not start in that moment.
+TEST(PrivateSessionBus, TakesAConnectionAsSoonAsItIsStarted)
+{
+    for (int start = 0; start < 30; ++start) {
+        testsupport::PrivateSessionBus bus;
+        const QDBusConnection connection = bus.connect(QStringLiteral("at once %1").arg(start));
+        ASSERT_TRUE(connection.isConnected()) << "start " << start << ": " << connection.lastError().message().toStdString();
+    }
+}

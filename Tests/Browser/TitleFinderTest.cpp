@@ -54,6 +54,9 @@ TEST_F(TitleFinderTest, AKeyNarrowsTheShownListingInItsOrder)
     shown = finder.find(shown, QStringLiteral("a"));
     EXPECT_EQ(titlesOf(shown).size(), 2);
     EXPECT_EQ(shown.first()->datas().size(), 2);
+    // "p" twice in one title, and in no title after it: that title alone, once.
+    shown = finder.find(shown, QStringLiteral("p"));
+    EXPECT_EQ(titlesOf(shown), QStringList{QStringLiteral("First: alpha report")});
 
     shown = finder.find(shown, QString());
     EXPECT_EQ(shown, listing);

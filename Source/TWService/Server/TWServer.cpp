@@ -233,6 +233,21 @@ void TWServer::removeReader(const TWSocketReader* reader)
     m_readerAddress.remove(reader);
 }
 
+void TWServer::releaseSlot(const TWSocketReader* reader)
+{
+    std::shared_ptr<TWSocketReader> last; // released outside the lock
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_socketReaderTable.begin(); it != m_socketReaderTable.end(); ++it) {
+        for (qsizetype i = 0; i < it->size(); ++i) {
+            if (it->at(i).get() == reader) {
+                last = it->takeAt(i);
+                break;
+            }
+        }
+    }
+    m_readerAddress.remove(reader);
+}
+
 int TWServer::readerCount(const QString& kind) const
 {
     std::lock_guard lock(m_mutex);

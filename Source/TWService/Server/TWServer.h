@@ -70,6 +70,10 @@ public:
 
     std::shared_ptr<TWSocketReader> queryReaderBySocket(const KPAsyncSocket* socket) const;
     void removeReader(const TWSocketReader* reader);
+    // The reader's work is done (an upload stored) and only its last answer and close are left:
+    // it no longer counts against its kind's limits, so a sender that starts its next upload on
+    // hearing that answer finds the slot free. The reader stays listed until its connection ends.
+    void releaseSlot(const TWSocketReader* reader);
     int readerCount(const QString& kind) const;
 
     QByteArray onSocketDataInfoReaderDataRquest(TWSocketReader* reader, const QVariantMap& parameter);

@@ -407,6 +407,9 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
         m_socket->disconnect();
         return;
     }
+    // The sender may start its next upload the moment this answer reaches it.
+    if (auto server = m_server.lock())
+        server->releaseSlot(this);
     m_socket->writeData(QByteArray(1, kAck), -1, TagUploadInfo);
     m_socket->disconnectAfterWriting();
 }

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPropertyAnimation>
 #include <QToolButton>
 
 using namespace browsertest;
@@ -157,13 +158,24 @@ TEST_F(WindowChromeTest, TheSearchFieldMovesToItsWidthOverAQuarterSecond)
         chrome->layoutSearchField();
         return chrome->searchEditorRect();
     };
+    // Whether a move is still under way (its easing puts the field within a pixel of its end
+    // well before the quarter second is over, so the width alone cannot tell).
+    const auto moving = [&] {
+        for (const auto* animation : field->findChildren<QPropertyAnimation*>())
+            if (animation->state() == QAbstractAnimation::Running)
+                return true;
+        return false;
+    };
     const QRect wide = moveTo(true);
     ASSERT_GT(wide.width(), idle.width());
-    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2);
+    scheduler.advance(125);
     EXPECT_GT(field->width(), idle.width()) << "the field has not begun to move";
     EXPECT_LT(field->width(), wide.width()) << "the field jumped";
     EXPECT_EQ(field->geometry().right(), idle.right());
-    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2 + 20);
+    scheduler.advance(245 - 125);
+    EXPECT_TRUE(moving()) << "the move ended before the quarter second";
+    scheduler.advance(255 - 245);
+    EXPECT_FALSE(moving()) << "the move outlasted the quarter second";
     EXPECT_EQ(field->geometry(), wide);
 
     // A resize while the field is at rest places it at once.
@@ -173,11 +185,12 @@ TEST_F(WindowChromeTest, TheSearchFieldMovesToItsWidthOverAQuarterSecond)
 
     // Narrowing, with a resize half way: the field ends where the new width puts it.
     const QRect narrow = moveTo(false);
-    scheduler.advance(WindowChrome::kSearchFieldMoveMs / 2);
+    scheduler.advance(125);
     EXPECT_LT(field->width(), wider.width());
     EXPECT_GT(field->width(), narrow.width());
     titleBar.resize(1100, WindowChrome::kTitleBarHeight);
-    scheduler.advance(WindowChrome::kSearchFieldMoveMs);
+    scheduler.advance(130);
+    EXPECT_FALSE(moving());
     EXPECT_EQ(field->geometry(), chrome->searchEditorRect());
     EXPECT_EQ(field->width(), idle.width());
     EXPECT_EQ(field->geometry().right(), 1100 - 41);

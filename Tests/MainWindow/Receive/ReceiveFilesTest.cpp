@@ -295,8 +295,8 @@ TEST_F(ReceiveFilesTest, ASecondUploadOfANameAtTheLimitIsStoredUnderAShorterName
     EXPECT_TRUE(QFile::exists(library->dayFolder() + QString(124, QChar(0x00E9)) + QStringLiteral("_1.pdf")));
 }
 
-// A zip bomb, and an honest folder larger than a received folder may be, are refused before a
-// byte is unpacked.
+// A zip bomb, a folder packed more tightly than a hundred to one, and an honest folder larger
+// than a received folder may be, are refused before a byte is unpacked.
 TEST_F(ReceiveFilesTest, AFolderUnpacksToABoundedSizeAndABelievableRatio)
 {
     start(ReceiveFiles::engineStore(engine.get()));
@@ -307,6 +307,31 @@ TEST_F(ReceiveFilesTest, AFolderUnpacksToABoundedSizeAndABelievableRatio)
     QVariantMap record;
     const QString bombZip = zipFolder(bomb, &record);
     EXPECT_NE(send(record, bombZip), QString());
+
+    // The bound is a hundred times the archive's size: a folder that packs at about 150 to one
+    // is refused, one at about 95 to one is welcome. Zeros pack some thousand to one and noise
+    // not at all; the mix of the two sets the ratio.
+    const auto packedAt = [&](const QString& name, qsizetype zeros, double* ratio) {
+        const QString folder = temp.filePath(name);
+        EXPECT_TRUE(QDir().mkpath(folder));
+        QByteArray noise(16 * 1024, Qt::Uninitialized);
+        QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        writeFile(name + QStringLiteral("/noise.bin"), noise);
+        writeFile(name + QStringLiteral("/zeros.bin"), QByteArray(zeros, '\0'));
+        QVariantMap packedRecord;
+        const QString zip = zipFolder(folder, &packedRecord);
+        *ratio = double(noise.size() + zeros) / double(QFileInfo(zip).size());
+        return std::pair{zip, packedRecord};
+    };
+    double ratio = 0;
+    const auto [denseZip, denseRecord] = packedAt(QStringLiteral("Dense"), 2800 * 1024, &ratio);
+    ASSERT_GT(ratio, 140);
+    ASSERT_LT(ratio, 160);
+    EXPECT_NE(send(denseRecord, denseZip), QString()) << "unpacks to " << ratio << " times its archive";
+    const auto [looseZip, looseRecord] = packedAt(QStringLiteral("Loose"), 1650 * 1024, &ratio);
+    ASSERT_GT(ratio, 90);
+    ASSERT_LT(ratio, 99);
+    EXPECT_EQ(send(looseRecord, looseZip), QString()) << "unpacks to " << ratio << " times its archive";
 
     // 2 MiB that barely pack, from a folder limited to 1 MiB.
     const QString big = temp.filePath(QStringLiteral("Big"));
@@ -322,8 +347,10 @@ TEST_F(ReceiveFilesTest, AFolderUnpacksToABoundedSizeAndABelievableRatio)
     EXPECT_NE(refused, QString());
     // Within the limit the same folder is welcome.
     EXPECT_EQ(send(record, bigZip), QString());
-    ASSERT_EQ(receivedDocuments().size(), 1);
+    ASSERT_EQ(receivedDocuments().size(), 2);
     EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Bomb")));
+    EXPECT_FALSE(QFile::exists(library->dayFolder() + QStringLiteral("Dense")));
+    EXPECT_TRUE(QFile::exists(library->dayFolder() + QStringLiteral("Loose")));
     ASSERT_TRUE(testsupport::spinUntil([&] { return receive->uploadsInProgress() == 0; }));
     EXPECT_EQ(staging(), QStringList());
 }

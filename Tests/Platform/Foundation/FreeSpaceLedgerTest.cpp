@@ -62,6 +62,28 @@ TEST_F(FreeSpaceLedgerTest, WritersTogetherNeverEatIntoTheMargin)
     EXPECT_FALSE(ledger.reserve(folder, 1, std::numeric_limits<qint64>::max()));
 }
 
+TEST_F(FreeSpaceLedgerTest, AWriterThatWritesPastItsReservationGivesBackOnlyWhatItHeld)
+{
+    FreeSpaceLedger& ledger = FreeSpaceLedger::shared();
+    auto over = ledger.reserve(folder, 2 * kMiB, 0);
+    auto other = ledger.reserve(folder, 3 * kMiB, 0);
+    ASSERT_TRUE(over);
+    ASSERT_TRUE(other);
+    // Twice what it reserved: the disk shows all of it, but only its own room comes back.
+    over.wrote(4 * kMiB);
+    free -= 4 * kMiB;
+    EXPECT_EQ(over.held(), 0);
+    EXPECT_EQ(other.held(), 3 * kMiB);
+    EXPECT_EQ(ledger.reservedOn(folder), 3 * kMiB);
+    // 6 MiB free, of which the other writer still holds 3.
+    EXPECT_FALSE(ledger.reserve(folder, 4 * kMiB, 0)) << "the other writer's room was given away";
+    EXPECT_TRUE(ledger.reserve(folder, 3 * kMiB, 0));
+    over.release();
+    EXPECT_EQ(ledger.reservedOn(folder), 3 * kMiB);
+    other.release();
+    EXPECT_EQ(ledger.reservedOn(folder), 0);
+}
+
 TEST_F(FreeSpaceLedgerTest, ConcurrentReservationsAreGrantedOnlyWhatThereIs)
 {
     FreeSpaceLedger& ledger = FreeSpaceLedger::shared();

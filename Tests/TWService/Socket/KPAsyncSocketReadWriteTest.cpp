@@ -58,10 +58,10 @@ TEST(KPAsyncSocketRead, TerminatorReadIntoTheCallersBufferKeepsWhatFollowsTheTer
     EXPECT_EQ(c.recorder->reads[0], QByteArray("ab\n"));
     // What followed the terminator belongs to the next reads, in order.
     c.socket->readDataToData(KPAsyncSocket::LFData(), -1, 2);
-    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 2; }, 5000));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 2; }));
     EXPECT_EQ(c.recorder->reads[1], QByteArray("cd\n"));
     c.socket->readDataWithTimeout(-1, 3);
-    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 3; }, 5000));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return c.recorder->reads.size() == 3; }));
     EXPECT_EQ(c.recorder->reads[2], QByteArray("ef"));
 }
 

@@ -264,9 +264,17 @@ void sealOnDetach(benchmark::State& state)
             state.SkipWithError("attach failed");
             return;
         }
-        // The disk quiet first, as for the floor (the attach has just written the box's tree
-        // out), then a change just before, so that the detach seals (the sealer's pause has not
-        // run out).
+        // The sealer done with the attach (one change, sealed by it: it then has nothing left
+        // to do, and no seal of its own runs into the detach's), the disk quiet, as for the
+        // floor (the attach has just written the box's tree out), then a change just before,
+        // so that the detach seals (the sealer's pause has not run out).
+        const quint64 generation = platform::sbx::readSealStatus(opened.disk).generation;
+        QFile note(opened.path + QStringLiteral("/note.txt"));
+        note.open(QIODevice::WriteOnly);
+        note.write("changed");
+        note.close();
+        while (platform::sbx::readSealStatus(opened.disk).generation == generation)
+            QThread::msleep(5);
         ::sync();
         QFile last(opened.path + QStringLiteral("/last.txt"));
         last.open(QIODevice::WriteOnly);

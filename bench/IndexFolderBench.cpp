@@ -113,9 +113,9 @@ struct Library {
         services.indexStore = indexStore.get();
         services.files = files.get();
         services.libraryPath = path;
-        services.flushThumbnails = [this, flush]() -> platform::Result<void> {
+        services.flushThumbnails = [this, flush](const QStringList& thumbnails) -> platform::Result<void> {
             ++flushes;
-            return flush ? files->flushFileSystem() : platform::Result<void>();
+            return flush ? files->flushItems(thumbnails) : platform::Result<void>();
         };
         manager = std::make_unique<KPIndexFolderManager>(services);
         folder = DBRecord::insertNewObject<DBIndexFolder>(engine->context());

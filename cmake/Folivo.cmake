@@ -37,6 +37,19 @@ function(folivo_apply_warnings target)
   target_compile_definitions(${target} PRIVATE QT_NO_KEYWORDS POINTERHOLDER_TRANSITION=4 _REENTRANT)
 endfunction()
 
+# The files that include qpdf's headers. clang 16 with libstdc++ 12 cannot compile qpdf 11's
+# JSON.hh as C++20 or later (a class's defaulted destructor instantiates the destructor of a
+# std::vector of the class while it is still incomplete); as C++17 it can. So clang compiles these
+# files as C++17, without the __cpp_concepts raise (which makes libstdc++ use concepts), and
+# without the shared precompiled header (made as C++23): they use nothing newer than C++17 and
+# include no header that does. g++ compiles them as every other file.
+function(folivo_qpdf_sources)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS "-std=c++17;-U__cpp_concepts"
+                                SKIP_PRECOMPILE_HEADERS ON)
+  endif()
+endfunction()
+
 function(folivo_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;EXCLUDE" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)

@@ -176,23 +176,16 @@ Result<QString> KPImportFileWorker::copyIn(const QString& source) const
         return std::unexpected(Error{checked.error().domain, checked.error().code,
                                      QStringLiteral("%1: %2").arg(what, checked.error().message)});
     }
+    m_unflushed.append(copyPath);
     return copyPath;
 }
 
 Result<void> KPImportFileWorker::flushCopies() const
 {
-    const QByteArray folder = QFile::encodeName(m_library.workFolder());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return std::unexpected(Error::posix(errno, QStringLiteral("flush the library %1").arg(m_library.workFolder())));
-    // One flush of the library's file system: it also reports a write-back that failed for
-    // any of the copies since they were made.
-    const int rc = ::syncfs(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0)
-        return std::unexpected(Error::posix(err, QStringLiteral("flush the library %1").arg(m_library.workFolder())));
-    return {};
+    Result<void> flushed = m_library.flushItems(m_unflushed);
+    if (flushed)
+        m_unflushed.clear();
+    return flushed;
 }
 
 QString KPImportFileWorker::writeThumb(const QString& copyPath, const KPPreparedFile& prepared) const
@@ -204,8 +197,8 @@ QString KPImportFileWorker::writeThumb(const QString& copyPath, const KPPrepared
         std::lock_guard lock(copySeamMutex());
         seam = thumbSeam();
     }
-    // Not flushed one by one: flushCopies() flushes the library's file system, thumbnails
-    // included, before any record names them.
+    // Not flushed one by one: flushCopies() flushes them with the copies, after all were
+    // written and before any record names them.
     constexpr auto byCaller = KPLibraryFileManager::ThumbFlush::ByCaller;
     Result<QString> thumb = seam                            ? seam(m_library, relative, image)
                             : !prepared.thumbnail.isEmpty() ? m_library.addThumbData(relative, prepared.thumbnail, byCaller)
@@ -215,7 +208,9 @@ QString KPImportFileWorker::writeThumb(const QString& copyPath, const KPPrepared
         logImport(thumb.error().toString());
         return QString();
     }
-    return m_library.CombinFileAbsolutePath(*thumb);
+    const QString path = m_library.CombinFileAbsolutePath(*thumb);
+    m_unflushed.append(path);
+    return path;
 }
 
 KPImportedFile KPImportFileWorker::makeRecord(const QString& source, const QString& copyPath,

@@ -4,7 +4,9 @@
 //
 // A copy is trusted only after it has been compared with its source (tree shape and sizes);
 // until then no record names it. Before the records are stored, all copies and thumbnails of the
-// import are flushed to disk at once, and a flush that fails keeps the records out of the store.
+// import are flushed to disk together with the folders that name them (only those: the rest of
+// the file system is other programs' business), and a flush that fails keeps the records out of
+// the store.
 // A copy that fails leaves nothing behind and the source untouched. A thumbnail belongs to
 // the copy it was made for (it is named after the copy's unique path), so throwing a copy away
 // takes exactly its own thumbnail with it. Sources are removed only when the caller says the
@@ -68,8 +70,8 @@ public:
     void writeGivenTags(const QString& copyPath, const Metadata& metadata) const;
     // Copies the source into today's folder and checks the copy; the copy's absolute path.
     platform::Result<QString> copyIn(const QString& source) const;
-    // Flushes the copies and thumbnails made so far to disk; an error when any of them could
-    // not be written.
+    // Flushes the copies and thumbnails made so far to disk, and only them (with the folders
+    // that hold them); an error when any of them could not be written.
     platform::Result<void> flushCopies() const;
     // Writes the thumbnail of a copy, unflushed until flushCopies(); its absolute path, empty
     // when it could not be written.
@@ -103,6 +105,8 @@ private:
     const KPLibraryFileManager& m_library;
     QStringList m_newTags;
     mutable KPImportJournal m_journal; // the import queue's thread only
+    // The copies and thumbnails written since the last flushCopies(); the import queue's thread only.
+    mutable QStringList m_unflushed;
 };
 
 // What prepare() made of one source.

@@ -96,7 +96,7 @@ struct IndexFolderImportDataPushObj::Work {
     QHash<QString, QString> tagsByPath;
     QHash<QString, qint64> changeTimeByPath;
     QList<ObjectID> newTags;
-    int unflushedThumbnails = 0;
+    QStringList unflushedThumbnails; // absolute paths
 };
 
 IndexFolderImportDataPushObj::IndexFolderImportDataPushObj(IndexFolderDiffChunk chunk,
@@ -200,7 +200,7 @@ Result<QString> IndexFolderImportDataPushObj::writeThumbnail(Work& work, const Q
     // Flushed with the rest of the piece (flushThumbnails), not one by one.
     auto written = m_services.files->addThumbByFile(path, image, KPLibraryFileManager::ThumbFlush::ByCaller);
     if (written)
-        ++work.unflushedThumbnails;
+        work.unflushedThumbnails.append(m_services.files->workFolder() + *written);
     else
         KPLogLogDomainMessage(kLogDomain, 1, QStringLiteral("thumbnail of %1: %2").arg(path, written.error().toString()));
     return written;
@@ -221,10 +221,10 @@ void IndexFolderImportDataPushObj::makeModifiedThumbnails(Work& work)
 
 bool IndexFolderImportDataPushObj::flushThumbnails(Work& work)
 {
-    if (work.unflushedThumbnails == 0)
+    if (work.unflushedThumbnails.isEmpty())
         return true;
-    const Result<void> flushed = m_services.flushThumbnails ? m_services.flushThumbnails()
-                                                            : m_services.files->flushFileSystem();
+    const Result<void> flushed = m_services.flushThumbnails ? m_services.flushThumbnails(work.unflushedThumbnails)
+                                                            : m_services.files->flushItems(work.unflushedThumbnails);
     if (flushed)
         return true;
     // Nothing may name thumbnails that might not be on disk: the new documents wait, and the

@@ -6,6 +6,7 @@
 #include "Platform/Foundation/Error.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -22,9 +23,9 @@ struct IndexFolderServices {
     // The device number (st_dev) of a path, links followed, or nullopt; empty for the real stat.
     // Called on the syncers' threads.
     std::function<std::optional<quint64>(const QString& path)> deviceOfPath;
-    // Makes the thumbnails written so far durable; empty for one flush of the library's file
-    // system (KPLibraryFileManager::flushFileSystem). Called on the import threads.
-    std::function<platform::Result<void>()> flushThumbnails;
+    // Makes the thumbnails written so far (absolute paths) durable; empty for
+    // KPLibraryFileManager::flushItems. Called on the import threads.
+    std::function<platform::Result<void>(const QStringList& thumbnails)> flushThumbnails;
     // The walks' clock, nanoseconds since 1970; empty for the real one. Called on the syncers'
     // threads.
     std::function<qint64()> clock;

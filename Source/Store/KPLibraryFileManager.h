@@ -93,8 +93,8 @@ public:
                                        QString* absFilePath) const;
 
     // When a written thumbnail reaches the disk: before addThumbByFile answers, or at the
-    // caller's own flush of the library's file system (an import flushes once before it
-    // stores its records, so a flush per thumbnail would only cost time).
+    // caller's own flushItems() (an import flushes its copies and thumbnails together before it
+    // stores its records, after they were all written).
     enum class ThumbFlush { Now, ByCaller };
 
     // Writes the thumbnail of a stored document: named by the MD5 of filePath (pass the
@@ -116,10 +116,22 @@ public:
     // SafeBox volume keeps its thumbnails itself); the folder must exist.
     static platform::Result<void> writeThumbnailFile(const QString& absolutePath, const QImage& image);
 
-    // One flush of the library's file system: every thumbnail written with ThumbFlush::ByCaller
-    // (and anything else written there) reaches the disk, and a write-back that failed since
-    // is reported.
-    platform::Result<void> flushFileSystem() const;
+    // Makes the given items durable, and nothing else of the file system (other programs'
+    // writes are theirs to flush): each file's data and attributes (a package: every file and
+    // folder in it, links not followed), then each folder holding one of them and every folder
+    // above it up to the library folder, which a first write may have made, so that their
+    // names survive a power cut too. An item that is gone is skipped. An error when any of them
+    // could not be written (also a write-back that failed since it was written), so that
+    // nothing names them. Thumbnails written with ThumbFlush::ByCaller are flushed here. Many
+    // items are flushed side by side on up to 8 threads of the call's own, joined before it
+    // answers, so that the file system commits them together.
+    platform::Result<void> flushItems(const QStringList& absolutePaths) const;
+
+    // Test seam: replaces the fsync of each file and folder flushItems flushes (answers 0, or
+    // -1 with errno set), told the path the descriptor was opened at; nullptr restores the real
+    // one. Process-wide; called on flushItems' threads, several at once.
+    using SyncFunction = std::function<int(int fd, const QString& path)>;
+    static void setSyncFunctionForTesting(SyncFunction sync);
 
     // The relative path of the thumbnail addThumbByFile writes for filePath.
     static QString thumbRelativePath(const QString& filePath);

@@ -250,3 +250,83 @@ TEST_F(KPFileImportTest, TenThousandFilesAllArrive)
     ASSERT_EQ(store->flatRecords.size(), kFiles);
     EXPECT_FALSE(store->flatRecords.first().toMap().contains(Thumb));
 }
+
+namespace {
+
+// A store that notes, when asked to store, which items of the library had been synced by then.
+class SyncWatchingStore : public RecordingStore {
+public:
+    std::mutex syncMutex;
+    QStringList synced;
+    QStringList syncedAtStore;
+    QString failAt;
+
+    SyncWatchingStore()
+    {
+        KPLibraryFileManager::setSyncFunctionForTesting([this](int fd, const QString& path) {
+            std::lock_guard lock(syncMutex);
+            synced.append(path);
+            if (path == failAt) {
+                errno = EIO;
+                return -1;
+            }
+            return ::fsync(fd);
+        });
+    }
+    ~SyncWatchingStore() override { KPLibraryFileManager::setSyncFunctionForTesting(nullptr); }
+
+    Outcome storeFlat(const QVariantList& records, const QVariant& target, const QString& folderName,
+                      const std::function<bool()>& cancelled) override
+    {
+        {
+            std::lock_guard lock(syncMutex);
+            syncedAtStore = synced;
+        }
+        return RecordingStore::storeFlat(records, target, folderName, cancelled);
+    }
+};
+
+} // namespace
+
+TEST_F(KPFileImportTest, EveryCopyAndThumbnailIsSyncedWithItsFoldersBeforeItsRecordIsStoredAndNothingElse)
+{
+    const QString a = write(QStringLiteral("a.pdf"), "pdf bytes");
+    const QString b = write(QStringLiteral("b.txt"), "some text");
+    write(QStringLiteral("doc.rtfd/TXT.rtf"), "rich");
+    auto watching = std::make_shared<SyncWatchingStore>();
+    store = watching;
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{a, b, src(QStringLiteral("doc.rtfd"))}}})));
+    ASSERT_EQ(log.last().value(SuccessCount).toInt(), 3);
+
+    QSet<QString> expected{library->dayFolder().chopped(1), library->documentsFolder(), library->thumbFolder(),
+                           libraryPath, library->dayFolder() + QStringLiteral("doc.rtfd/TXT.rtf")};
+    for (const QVariant& r : store->flatRecords) {
+        const QVariantMap record = r.toMap();
+        expected.insert(libraryPath + record.value(Path).toString());
+        ASSERT_FALSE(record.value(Thumb).toString().isEmpty());
+        expected.insert(libraryPath + record.value(Thumb).toString());
+    }
+    EXPECT_EQ(expected.size(), 11);
+    // Every copy, every thumbnail and the folders naming them were on disk before the store was
+    // asked; nothing else of the disk was flushed (the sources, other programs' files).
+    EXPECT_EQ(setOf(watching->syncedAtStore), expected) << qPrintable(watching->syncedAtStore.join(QLatin1Char('\n')));
+    EXPECT_EQ(setOf(watching->synced), expected);
+}
+
+TEST_F(KPFileImportTest, ACopyThatCannotBeSyncedKeepsEveryRecordOutAndLeavesNoCopies)
+{
+    const QString a = write(QStringLiteral("a.pdf"), "pdf bytes");
+    const QString b = write(QStringLiteral("b.txt"), "some text");
+    auto watching = std::make_shared<SyncWatchingStore>();
+    watching->failAt = library->dayFolder() + QStringLiteral("b.txt");
+    store = watching;
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{a, b}}, {CMD, true}})));
+    EXPECT_EQ(store->calls, 0) << "nothing may name a copy that might not be on disk";
+    EXPECT_EQ(log.last().value(SuccessCount).toInt(), 0);
+    EXPECT_TRUE(log.last().value(SaveError).toString().contains(QStringLiteral("b.txt")))
+        << qPrintable(log.last().value(SaveError).toString());
+    EXPECT_TRUE(QFileInfo::exists(a));
+    EXPECT_TRUE(QFileInfo::exists(b));
+    EXPECT_TRUE(dayFolderNames().isEmpty());
+    EXPECT_EQ(thumbnailCount(), 0);
+}

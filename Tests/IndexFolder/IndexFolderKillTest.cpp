@@ -75,9 +75,9 @@ TEST_F(IndexFolderKillChild, DISABLED_SyncsUntilKilled)
     if (qEnvironmentVariableIsEmpty(kLibraryVariable))
         GTEST_SKIP();
     std::atomic<int> calls{0};
-    flushThumbnails = [&]() -> platform::Result<void> {
+    flushThumbnails = [&](const QStringList& thumbnails) -> platform::Result<void> {
         if (++calls < 2)
-            return files->flushFileSystem();
+            return files->flushItems(thumbnails);
         testsupport::signalReady();
         for (;;)
             ::pause();

@@ -229,7 +229,7 @@ protected:
     QString library; // set before SetUp to work on an existing library
     QString disk;
     // Seams handed to the manager (restartManager): empty for the real flush and clock.
-    std::function<platform::Result<void>()> flushThumbnails;
+    std::function<platform::Result<void>(const QStringList& thumbnails)> flushThumbnails;
     std::function<qint64()> clock;
     std::unique_ptr<DataBaseEngine> libraryEngine;
     std::unique_ptr<KPIndexFolderDBEngine> indexStore;

@@ -384,7 +384,7 @@ TEST_F(IndexFolderSync, ManyFilesAreImportedInPiecesEachFlushedOnceBeforeTheLibr
     std::mutex mutex;
     std::vector<Flush> flushes;
     int failAt = 2; // the second flush fails in the first pass
-    flushThumbnails = [&]() -> platform::Result<void> {
+    flushThumbnails = [&](const QStringList& thumbnails) -> platform::Result<void> {
         Flush flush;
         KPCoreDataAction::lookupWithBlockWithBackgroundAndWait([&](const platform::ContextPtr& context) {
             flush.documents = libraryEngine->countByObject(DBFileInfo::entityName(), where("isTrash == NO"), context);
@@ -394,7 +394,7 @@ TEST_F(IndexFolderSync, ManyFilesAreImportedInPiecesEachFlushedOnceBeforeTheLibr
         flushes.push_back(flush);
         if (int(flushes.size()) == failAt)
             return std::unexpected(platform::Error::posix(EIO, "flush"));
-        return files->flushFileSystem();
+        return files->flushItems(thumbnails);
     };
     restartManager();
     const auto flushed = [&] {

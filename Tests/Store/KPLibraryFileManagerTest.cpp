@@ -7,12 +7,14 @@
 #include "Utilities/MD5Generator.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLocale>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -437,4 +439,86 @@ TEST(KPLibraryFileManager, ANameAtTheLengthLimitStillTakesTheNextFreeName)
     ASSERT_TRUE(lib.manager.addFolderByName(folderName));
     EXPECT_EQ(lib.manager.addFolderByName(folderName).value_or(QString()),
               kDay + QString(253, QLatin1Char('f')) + QStringLiteral("_1/"));
+}
+
+namespace {
+
+// Stands in for fsync in flushItems: notes each path (and still syncs it), failing the one
+// named in failAt with EIO.
+struct SyncLog {
+    std::mutex mutex;
+    QStringList synced;
+    QString failAt;
+
+    SyncLog()
+    {
+        KPLibraryFileManager::setSyncFunctionForTesting([this](int fd, const QString& path) {
+            std::lock_guard lock(mutex);
+            synced.append(path);
+            if (path == failAt) {
+                errno = EIO;
+                return -1;
+            }
+            return ::fsync(fd);
+        });
+    }
+    ~SyncLog() { KPLibraryFileManager::setSyncFunctionForTesting(nullptr); }
+};
+
+std::set<QString> setOf(const QStringList& list)
+{
+    return std::set<QString>(list.begin(), list.end());
+}
+
+} // namespace
+
+TEST(KPLibraryFileManager, FlushingWrittenItemsSyncsThemAndTheFoldersThatNameThemAndNothingElse)
+{
+    Library lib;
+    const auto copy = lib.manager.addFile(source(QStringLiteral("a.pdf")));
+    ASSERT_TRUE(copy);
+    const QString package = testsupport::makeTempDir(QStringLiteral("pkg")) + QStringLiteral("/Book.rtfd");
+    testsupport::writeFile(package + QStringLiteral("/TXT.rtf"), "rich");
+    testsupport::writeFile(package + QStringLiteral("/Pictures/p.png"), "png");
+    const auto packageCopy = lib.manager.addFile(package);
+    ASSERT_TRUE(packageCopy);
+    const auto thumb = lib.manager.addThumbByFile(*copy, noisy(16, QImage::Format_RGB32),
+                                                  KPLibraryFileManager::ThumbFlush::ByCaller);
+    ASSERT_TRUE(thumb);
+    // Written meanwhile by someone else: not this flush's business.
+    testsupport::writeFile(lib.folder + QStringLiteral("/Index/other.txt"), "other");
+
+    SyncLog log;
+    const QString copyPath = lib.folder + *copy;
+    const QString packagePath = lib.folder + *packageCopy;
+    const QString thumbPath = lib.folder + *thumb;
+    const auto flushed = lib.manager.flushItems({copyPath, packagePath, thumbPath});
+    ASSERT_TRUE(flushed) << qPrintable(flushed.error().toString());
+    // Each file's data and every part of the package, then the folders whose entries name them,
+    // up to the library folder (a day folder made today is itself new in Documents): each once.
+    const std::set<QString> expected{copyPath,
+                                     packagePath,
+                                     packagePath + QStringLiteral("/TXT.rtf"),
+                                     packagePath + QStringLiteral("/Pictures"),
+                                     packagePath + QStringLiteral("/Pictures/p.png"),
+                                     thumbPath,
+                                     lib.manager.dayFolder().chopped(1),
+                                     lib.manager.documentsFolder(),
+                                     lib.manager.thumbFolder(),
+                                     lib.folder};
+    EXPECT_EQ(setOf(log.synced), expected) << qPrintable(log.synced.join(QLatin1Char('\n')));
+    EXPECT_EQ(size_t(log.synced.size()), expected.size()) << qPrintable(log.synced.join(QLatin1Char('\n')));
+
+    // An item that is gone needs nothing; its folders are still synced.
+    log.synced.clear();
+    ASSERT_TRUE(QFile::remove(copyPath));
+    EXPECT_TRUE(lib.manager.flushItems({copyPath}));
+    EXPECT_EQ(setOf(log.synced), (std::set<QString>{lib.manager.dayFolder().chopped(1), lib.manager.documentsFolder(), lib.folder}));
+
+    // A write-back that failed is reported, naming the file, so that no record names it.
+    log.failAt = thumbPath;
+    const auto failed = lib.manager.flushItems({thumbPath});
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().code, EIO);
+    EXPECT_TRUE(failed.error().message.contains(thumbPath)) << qPrintable(failed.error().message);
 }

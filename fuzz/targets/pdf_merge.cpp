@@ -5,13 +5,10 @@
 
 #include "Tools/PDFMerge.h"
 #include "Utilities/KPLogger/KPLogClient.h"
+#include "Utilities/WrittenPdf.h"
 
 #include <QDir>
 #include <QFile>
-#include <exception>
-
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -36,14 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (left != QStringList{QStringLiteral("input(merge).pdf")})
         fuzz::fail("the merge left other files behind", left.join(QStringLiteral(", ")));
-    try {
-        QPDF pdf;
-        pdf.setSuppressWarnings(true);
-        pdf.processFile(QFile::encodeName(merged).constData());
-        if (QPDFPageDocumentHelper(pdf).getAllPages().size() % 2 != 0)
-            fuzz::fail("the merged file does not hold the input's pages twice");
-    } catch (const std::exception& e) {
-        fuzz::fail("the merged file does not open", QString::fromLocal8Bit(e.what()));
-    }
+    // Opened again through qpdf, whose exceptions stay inside.
+    const long long pages = WrittenPdf::pageCount(merged);
+    if (pages < 0)
+        fuzz::fail("the merged file does not open");
+    else if (pages % 2 != 0)
+        fuzz::fail("the merged file does not hold the input's pages twice");
     return 0;
 }

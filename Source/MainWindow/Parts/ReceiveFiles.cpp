@@ -320,8 +320,11 @@ bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QS
         if (auto written = m_library.addThumbByFile(*relative, preview, KPLibraryFileManager::ThumbFlush::ByCaller))
             thumb = *written;
     }
-    // The copy must be on the disk before a record names it.
-    auto flushed = m_library.flushFileSystem();
+    // The document and its thumbnail must be on the disk before a record names them.
+    QStringList written{absolutePath};
+    if (!thumb.isEmpty())
+        written.append(m_library.workFolder() + thumb);
+    auto flushed = m_library.flushItems(written);
 
     ImportRecord record;
     record[ImportRecordKey::Path] = *relative;

@@ -180,7 +180,7 @@ TEST_F(ReceiveFilesTest, FilesWithTagsAndFoldersBecomeReceivedDocuments)
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Report.pdf")));
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Report_1.pdf")));
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Album/inner/page.txt")));
-    EXPECT_TRUE(QFile::exists(day + QStringLiteral(".._.._x.pdf")));
+    EXPECT_TRUE(QFile::exists(day + QStringLiteral("_.._x.pdf")));
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("x.pdf"))));
     EXPECT_FALSE(QFile::exists(libraryPath + QStringLiteral("/Documents/x.pdf")));
 
@@ -200,6 +200,42 @@ TEST_F(ReceiveFilesTest, FilesWithTagsAndFoldersBecomeReceivedDocuments)
     // No staging folder, unpacked folder or journal stays behind.
     for (const QString& path : leftovers())
         EXPECT_TRUE(path.startsWith(QStringLiteral("Documents/")) || path.startsWith(QStringLiteral("Thumbnail/"))) << qPrintable(path);
+}
+
+// A peer's name that would hide the document, or pass it for one of the receiver's working
+// files, is stored visible, and the next start's clean-up of unfinished files leaves it.
+TEST_F(ReceiveFilesTest, NamesThatWouldHideTheDocumentAreStoredVisibleAndKeptAtTheNextStart)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    const QList<std::pair<QString, QString>> sent{{QStringLiteral(".folivo-0123456789abcdef"), QStringLiteral("part")},
+                                                  {QStringLiteral(".secret"), QString()},
+                                                  {QStringLiteral(".bashrc"), QString()},
+                                                  {QStringLiteral("....txt"), QString()},
+                                                  {QStringLiteral("../x"), QStringLiteral("txt")}};
+    for (const auto& [name, extension] : sent)
+        EXPECT_EQ(send(info(name, extension, 14), doc), QString()) << qPrintable(name);
+    ASSERT_EQ(receivedDocuments().size(), sent.size());
+
+    // The next start: the store opens again, and with it the clean-up of what a run left.
+    const QString day = library->dayFolder();
+    server->stopServer();
+    server.reset();
+    receive.reset();
+    engine.reset();
+    DataBaseEngine::Options options;
+    options.libraryPath = libraryPath;
+    options.makeDefault = false;
+    engine = std::make_unique<DataBaseEngine>(options);
+    ASSERT_TRUE(engine->initDataBase().has_value());
+
+    EXPECT_EQ(QDir(day).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(QLatin1Char('|')).toStdString(),
+              "_x.txt|bashrc|folivo-0123456789abcdef.part|secret|txt");
+    const QList<DBFileInfo> docs = receivedDocuments();
+    EXPECT_EQ(docs.size(), sent.size());
+    for (const DBFileInfo& d : docs)
+        EXPECT_EQ(testsupport::readFile(library->CombinFileAbsolutePath(d.path())), QByteArray("%PDF-1.4 hello"))
+            << qPrintable(d.path());
 }
 
 TEST_F(ReceiveFilesTest, HostileArchivesAreRefusedAndLeaveNothing)

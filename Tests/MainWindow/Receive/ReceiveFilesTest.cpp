@@ -503,4 +503,49 @@ TEST_F(ReceiveFilesTest, EachStoredDocumentIsAnnouncedByTheDesktopsNotificationS
     EXPECT_EQ(receivedDocuments().size(), 2);
 }
 
+// The sender's name and its document's name are shown as written: a service that reads the
+// body as markup gets "<", ">" and "&" escaped there, so no tag or link of the sender's takes
+// effect; one that shows the body as it comes gets it unchanged. The summary is plain text.
+TEST_F(ReceiveFilesTest, TheNoticeShowsMarkupInTheSendersNamesAsText)
+{
+    testsupport::PrivateSessionBus bus;
+    QDBusConnection service = bus.connect(QStringLiteral("notifier"));
+    ASSERT_TRUE(service.isConnected());
+    testsupport::FakeNotificationService notifier;
+    notifier.capabilities = QStringList{QStringLiteral("body"), QStringLiteral("body-markup")};
+    ASSERT_TRUE(notifier.serveOn(service));
+    QDBusConnection program = bus.connect(QStringLiteral("program"));
+
+    ReceiveFiles::Hooks hooks;
+    int delivered = 0;
+    hooks.notice = [&](const QString& title, const QString& text) {
+        platform::UserNotifications::deliver(program, title, text, [&](bool) { ++delivered; });
+    };
+    receive = std::make_shared<ReceiveFiles>(*library, ReceiveFiles::engineStore(engine.get()), std::move(hooks));
+    owner->receive = receive;
+    server = TWServer::create();
+    server->setDelegate(owner);
+    server->setUploadStagingRoot(libraryPath);
+    ASSERT_TRUE(server->startServer().has_value());
+
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    QVariantMap record = info(QStringLiteral("<a href=\"http:x\">Click & win<b>"), QStringLiteral("pdf"), 14);
+    record[QStringLiteral("From")] = QStringLiteral("<b>Mallory</b> & co");
+    EXPECT_EQ(send(record, doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return delivered == 1; }));
+    const QString app = QCoreApplication::applicationName();
+    ASSERT_EQ(notifier.received.size(), 1);
+    EXPECT_EQ(notifier.received[0].toStdString(),
+              (app + QStringLiteral("|Received new files from <b>Mallory</b> & co|"
+                                    "&lt;a href=\"http:x\"&gt;Click &amp; win&lt;b&gt;")).toStdString());
+
+    notifier.capabilities = QStringList{QStringLiteral("body")};
+    EXPECT_EQ(send(record, doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return delivered == 2; }));
+    ASSERT_EQ(notifier.received.size(), 2);
+    EXPECT_EQ(notifier.received[1].toStdString(),
+              (app + QStringLiteral("|Received new files from <b>Mallory</b> & co|<a href=\"http:x\">Click & win<b>"))
+                  .toStdString());
+}
+
 } // namespace

@@ -4,8 +4,8 @@
 // still tracks the mouse and sends its action, and its owners decide what a click on it means.
 // The flag is therefore the button's own, not QWidget's, which would drop the mouse events.
 //
-// Qt's implicit mouse grab stands in for a modal tracking loop: during a press the button gets
-// every move and the release, inside or outside its bounds.
+// During a press Qt's implicit mouse grab gives the button every move and the release, inside
+// or outside its bounds, so it can show "pressed inside" and act only on a release over itself.
 #pragma once
 
 #include "Platform/Kit/DelayedCalls.h"

@@ -25,7 +25,7 @@ public:
     static quint64 maxUploadReadLength();
     // The largest download read now allowed, at most normalSize and at least 1.
     static qint64 throttledReadLength(qint64 normalSize);
-    // The time before which throttled streams stay off the run loop; none while unset.
+    // The time before which throttled streams are not read from again; none while unset.
     static std::optional<double> throttleWakeUpTime();
 
     // Figures for tests: the window's usage, the end of the window and the record.

@@ -53,8 +53,8 @@ struct KPCredentials {
     bool operator==(const KPCredentials&) const = default;
 };
 
-// The selector callbacks of a request's delegate; an empty function is a message the delegate
-// does not answer.
+// What a request's delegate is told as the request goes on; an empty function is one the
+// delegate does not want to hear.
 struct KPHTTPRequestDelegate {
     std::function<void(KPHTTPRequest&)> requestStarted;
     std::function<void(KPHTTPRequest&, const platform::HTTPHeaders&)> didReceiveResponseHeaders;

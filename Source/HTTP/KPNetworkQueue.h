@@ -38,7 +38,7 @@ public:
     void addHEADOperation(const std::shared_ptr<platform::Operation>& operation);
     int operationCount() const;
 
-    // The callbacks (the delegate's selectors); an empty one is not performed.
+    // What the queue tells of each request it runs; an empty one is not called.
     std::function<void(KPHTTPRequest&)> requestDidStart;
     std::function<void(KPHTTPRequest&, const platform::HTTPHeaders&)> requestDidReceiveResponseHeaders;
     std::function<void(KPHTTPRequest&, const QUrl&)> requestWillRedirect;

@@ -307,9 +307,12 @@ Result<QString> KPLibraryFileManager::placeIntoFolder(const QString& sourcePath,
 {
     const QString verb = move ? QStringLiteral("move") : QStringLiteral("copy");
     const QString what = QStringLiteral("Could not %1 \"%2\" into the library").arg(verb, sourcePath);
-    const QString name = lastComponent(sourcePath);
-    if (sourcePath.isEmpty() || !isPlainName(name))
+    if (sourcePath.isEmpty() || !isPlainName(lastComponent(sourcePath)))
         return posixFailure(EINVAL, what);
+    // An item keeps its name in the library only as a visible one that no working file of the
+    // program could have: a hidden name drops out of folder walks, and a staged one is removed
+    // at the next opening.
+    const QString name = FileManager::usableFileName(lastComponent(sourcePath));
     if (!FileManager::itemExists(sourcePath))
         return posixFailure(ENOENT, what);
     if (folder == m_dayFolder) {
@@ -621,7 +624,7 @@ QStringList KPLibraryFileManager::removeStagedItems(const QString& libraryFolder
 Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
 {
     const QString what = QStringLiteral("Could not create the folder \"%1\" in the library").arg(name);
-    if (!isPlainName(name))
+    if (!FileManager::isUsableFileName(name))
         return posixFailure(EINVAL, what);
     if (auto ok = prepareFolders(); !ok && !FileManager::fileExists(m_dayFolder))
         return explained(ok.error(), what);
@@ -638,7 +641,7 @@ Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
 
 QString KPLibraryFileManager::newFilePathByName(const QString& fileName) const
 {
-    if (!isPlainName(fileName))
+    if (!FileManager::isUsableFileName(fileName))
         return {};
     for (int n = 0; n <= kMaxNameSuffix; ++n) {
         const QString candidate = m_dayFolder + candidateName(fileName, n);
@@ -650,7 +653,7 @@ QString KPLibraryFileManager::newFilePathByName(const QString& fileName) const
 
 bool KPLibraryFileManager::renameNameByFile(const QString& path, const QString& newName) const
 {
-    if (path.isEmpty() || !isPlainName(newName) || !FileManager::itemExists(path))
+    if (path.isEmpty() || !FileManager::isUsableFileName(newName) || !FileManager::itemExists(path))
         return false;
     QString parent = path;
     while (parent.size() > 1 && parent.endsWith(QLatin1Char('/')))

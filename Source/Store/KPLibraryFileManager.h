@@ -75,8 +75,9 @@ public:
     using BeforeClaim = std::function<platform::Result<void>(const StagedItem& item)>;
 
     // Copies the file or package into the day folder under a free name ("a.pdf", "a_1.pdf",
-    // "a_2.pdf"; "report" → "report_1."); answers the copy's library-relative path. The flag
-    // has no effect: nothing is ever overwritten.
+    // "a_2.pdf"; "report" → "report_1."); answers the copy's library-relative path. A hidden
+    // source name is kept visible (FileManager::usableFileName: ".profile" → "profile"), here
+    // and in every way in below. The flag has no effect: nothing is ever overwritten.
     platform::Result<QString> addFile(const QString& sourcePath, bool needOverride = false) const;
     // The same, telling beforeClaim each name the copy is about to take (an import's journal).
     platform::Result<QString> addFile(const QString& sourcePath, const BeforeClaim& beforeClaim) const;
@@ -143,13 +144,15 @@ public:
     static QStringList removeStagedItems(const QString& libraryFolder);
 
     // Creates "name/" (or "name_1/", "name_2/" …) in the day folder; answers its relative path
-    // ending with "/".
+    // ending with "/"; an error for a name FileManager::isUsableFileName refuses.
     platform::Result<QString> addFolderByName(const QString& name) const;
     // The first free absolute path for fileName in the day folder by the naming rule above.
-    // Nothing is created, so another writer may take it before the caller does.
+    // Nothing is created, so another writer may take it before the caller does. Null for a
+    // name FileManager::isUsableFileName refuses.
     QString newFilePathByName(const QString& fileName) const;
-    // Renames the item within its folder; false when it does not exist, newName is not a plain
-    // name, something is already called newName, or the rename fails.
+    // Renames the item within its folder; false when it does not exist, newName is not one
+    // FileManager::isUsableFileName accepts, something is already called newName, or the
+    // rename fails.
     bool renameNameByFile(const QString& path, const QString& newName) const;
     // Whether folder (absolute, ending with "/") holds an item named like path's last component.
     bool checkFileExistInFolder(const QString& path, const QString& folder) const;

@@ -66,7 +66,7 @@ public:
     // The value, then the current date as its time stamp.
     static WriteResult setXAttrNoSpotlightMirror(const QVariant& value, const QString& key,
                                                  const QString& path);
-    // The value, its time stamp and the Spotlight copy.
+    // The value, its time stamp and its copy under spotlightKey, which metadata queries read.
     static WriteResult setXAttrMetaData(const QVariant& value, const QString& key, const QString& path);
     static QVariant getXAttrMetaData(const QString& key, const QString& path, ErrorSlot* error = nullptr);
     static QVariant getXAttrMetaDataNoSpotlightMirror(const QString& key, const QString& path,

@@ -2,8 +2,9 @@
 // metadata query finds with only the old key.
 //
 // Started at most once per run (TagMetaBackup::upgradeTagMetaTokMDItemTM); it upgrades what
-// the query finds and then stays until shut-down, as a live query would. The metadata query
-// stand-in reports its results once and sends no later updates.
+// the query finds and then stays until shut-down. The metadata query reports its results once
+// and sends no later updates, so files tagged under the old key after the walk wait for the
+// next run.
 #pragma once
 
 #include <QString>

@@ -1,5 +1,6 @@
 // Small facts about files, as the whole program asks for them: invisibility, alias and bundle
-// flags, labels and tags, Spotlight-like attributes, file attributes and dates, applications.
+// flags, labels and tags, descriptive metadata (authors, display name, last use), file
+// attributes and dates, applications.
 //
 // Each function stands alone and answers a neutral result (false, 0, an empty list, a null
 // text or no date) when the fact cannot be had; nothing here reports an error to the caller.

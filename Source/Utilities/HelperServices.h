@@ -1,10 +1,10 @@
 // The platform facts the shared file helpers ask for, gathered behind one replaceable table.
 //
 // The helpers answer small questions (authors, display name, previews, applications, the folder
-// icon) through the Content, Metadata and Workspace stand-ins. Routing every such call through
-// this table keeps the helpers' own rules (fallbacks, neutral results) testable with fakes. The
-// defaults call the stand-ins (the Spotlight-like attributes come from FileMetadata). An unset
-// entry is treated as "no answer".
+// icon) through the Platform's Content, Metadata and Workspace layers. Routing every such call
+// through this table keeps the helpers' own rules (fallbacks, neutral results) testable with
+// fakes. The defaults call those layers (the descriptive attributes come from FileMetadata). An
+// unset entry is treated as "no answer".
 //
 // Threads: the table is read from any thread; replace it only while no helper runs (start-up,
 // tests).
@@ -24,7 +24,7 @@ struct HelperServices {
     // The icon of the file's kind at size (Workspace). Null when there is none.
     std::function<QImage(const QString& path, const QSize& size)> fileIcon;
 
-    // Spotlight-like attributes (Metadata). A null display name means "no item"; an empty one
+    // Descriptive attributes (Metadata). A null display name means "no item"; an empty one
     // means the item has no display name of its own.
     std::function<QStringList(const QString& path)> authors;
     std::function<QString(const QString& path)> displayName;

@@ -404,6 +404,40 @@ TEST(KPLibraryFileManager, FoldersAndRenamesRefuseToReplace)
     EXPECT_FALSE(lib.manager.renameNameByFile(day + QStringLiteral("a.pdf"), QStringLiteral("../c.pdf")));
 }
 
+// A hidden name drops out of folder walks, and one like a staged copy's is removed when the
+// library opens next: an item brought in under such a name is kept under a visible one, and
+// no rename or new name may take one.
+TEST(KPLibraryFileManager, HiddenAndWorkingNamesBecomeVisibleAndSurviveTheNextOpening)
+{
+    Library lib;
+    const QStringList sources{QStringLiteral(".folivo-0123456789abcdef.part"), QStringLiteral(".profile"),
+                              QStringLiteral("...notes.txt")};
+    const QStringList kept{QStringLiteral("folivo-0123456789abcdef.part"), QStringLiteral("profile"),
+                           QStringLiteral("notes.txt")};
+    QStringList stored;
+    for (const QString& name : sources)
+        stored << lib.manager.addFile(source(name)).value_or(QString());
+    QString moved;
+    stored << lib.manager.moveFile(source(QStringLiteral(".folivo-fedcba9876543210.part")), &moved).value_or(QString());
+    EXPECT_EQ(stored.join(QLatin1Char('|')).toStdString(),
+              QStringList({kDay + kept[0], kDay + kept[1], kDay + kept[2], kDay + QStringLiteral("folivo-fedcba9876543210.part")})
+                  .join(QLatin1Char('|'))
+                  .toStdString());
+    EXPECT_EQ(KPLibraryFileManager::removeStagedItems(lib.folder).join(QLatin1Char('|')).toStdString(), "");
+    for (const QString& relative : std::as_const(stored))
+        EXPECT_EQ(testsupport::readFile(lib.folder + relative), QByteArray("content")) << qPrintable(relative);
+
+    const QString day = lib.folder + kDay;
+    for (const QString& bad : {QStringLiteral(".hidden.pdf"), QStringLiteral(".folivo-0123456789abcdef.part")}) {
+        EXPECT_FALSE(lib.manager.renameNameByFile(day + QStringLiteral("profile"), bad)) << qPrintable(bad);
+        EXPECT_FALSE(lib.manager.addFolderByName(bad)) << qPrintable(bad);
+        EXPECT_EQ(lib.manager.newFilePathByName(bad), QString()) << qPrintable(bad);
+    }
+    EXPECT_TRUE(QFile::exists(day + QStringLiteral("profile")));
+    for (const QString& name : entries(day))
+        EXPECT_FALSE(name.startsWith(QLatin1Char('.'))) << qPrintable(name);
+}
+
 // A name that fits on its own must still find a free name once a number is added: the stem
 // gives up whole characters at its end, counted in bytes, never half of one.
 TEST(KPLibraryFileManager, ANameAtTheLengthLimitStillTakesTheNextFreeName)

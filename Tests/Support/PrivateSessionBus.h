@@ -81,6 +81,8 @@ public:
 
     // Each notice as "application|summary|body".
     QStringList received;
+    // What the service says it can do when asked.
+    QStringList capabilities{QStringLiteral("body")};
 
     // Takes the service's name and path on connection.
     bool serveOn(QDBusConnection& connection)
@@ -90,6 +92,10 @@ public:
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
+        if (message.member() == QLatin1String("GetCapabilities")) {
+            connection.send(message.createReply(QVariant::fromValue(capabilities)));
+            return true;
+        }
         if (message.member() != QLatin1String("Notify"))
             return false;
         const QVariantList a = message.arguments();

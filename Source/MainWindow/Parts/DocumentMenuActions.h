@@ -1,7 +1,7 @@
 // The menu bar's commands on the documents selected in the grid (the Document menu, the grid's
 // context menu and the action bar): open, preview, show in the file manager, the Trash, merging,
-// rating, the SafeBox and emptying the Trash. Each is registered by its selector name in the
-// window's CommandDispatcher.
+// rating, the SafeBox and emptying the Trash. Each is registered under its command name in the
+// window's CommandDispatcher, where every item and button that offers it reaches it.
 //
 // "Show in Folder" and "Show Original File" name every selected file in one request to the file
 // manager, so many documents open one window rather than one each; files that no longer exist

@@ -1,6 +1,6 @@
 // The menu bar's commands that act on the main window itself: quitting, the window's own state,
 // the display, sort and zoom settings, switching the main side bar's node, adding nodes to the
-// second side bar and the search field. Each command is registered by its selector name in the
+// second side bar and the search field. Each command is registered under its command name in the
 // window's CommandDispatcher, so the menu bar, the tool bars and the side bars' buttons all reach
 // the same handler with their sender (tag and data). The commands on the selected documents and
 // those that open windows of their own live beside it (DocumentMenuActions, PanelMenuActions);

@@ -1,13 +1,14 @@
 // The menu bar's commands that ask for files and folders or open a window of their own: adding an
 // index folder, importing, exporting, the preferences, the duplicates and scanner windows, the
 // About box, the welcome window, the rate prompt, the feedback and bug-report mails and the
-// maker's pages. Each is registered by its selector name in the window's CommandDispatcher.
+// maker's pages. Each is registered under its command name in the window's CommandDispatcher.
 //
 // The folder chosen as an index folder is compared with the live ones by its exact path, as
 // Linux tells "/x/Docs" and "/x/docs" apart; the library folder and anything inside it are
-// refused, since watching them would import the library into itself. The steps after a chooser
-// wait as the program always did (0.3 s after the index-folder chooser, 0.7 s after the import
-// and export choosers), on the Kit's scheduler.
+// refused, since watching them would import the library into itself. The step after a chooser
+// waits (0.3 s after the index-folder chooser, 0.7 s after the import and export choosers, on
+// the Kit's scheduler), so that the chooser has gone and the window is drawn again before the
+// step opens a sheet or a progress window of its own over it.
 //
 // The maker's support mail address and link host are chosen when the program is built: without
 // an address the mails open with the placeholder recipient, without a host the FAQ, Help and

@@ -446,7 +446,8 @@ Result<std::unique_ptr<ServiceHandle>> DirectoryServiceBackend::publish(
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("Bonjour"), 2, QStringLiteral("Cannot create %1").arg(folder));
 
-    // Like Bonjour, a taken name gets " (2)", " (3)"… rather than replacing its owner.
+    // A taken name gets " (2)", " (3)"… rather than replacing its owner: two copies that
+    // publish under one name must both stay visible to the browsers, each under a name of its own.
     NetService final = service;
     final.isLocal = true;
     for (int n = 1; n < 1000; ++n) {

@@ -3,8 +3,8 @@
 // queue; one reactor thread waits on epoll for every source of the process and only hands
 // events to the queues.
 //
-// Like the platform's own sources they are level-triggered and start suspended: resume() arms
-// them. While a handler is queued or running no second event is queued for that source; once it
+// Sources are level-triggered, so a descriptor left with bytes unread is reported again, and
+// start suspended, so a handler is set before the first event: resume() arms them. While a handler is queued or running no second event is queued for that source; once it
 // returns, the source re-arms itself if it is still resumed, so a descriptor that stays ready
 // fires again. suspend() and resume() nest (a source fires only when resumed as often as it was
 // suspended, counting the initial suspension).

@@ -29,6 +29,26 @@ bool FileManager::isUsableFileName(const QString& name)
            !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxFileNameBytes;
 }
 
+QString FileManager::usableFileName(const QString& name, const QString& fallback)
+{
+    QString out = name;
+    out.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(0), QLatin1Char('_'));
+    qsizetype dots = 0;
+    while (dots < out.size() && out.at(dots) == QLatin1Char('.'))
+        ++dots;
+    out.remove(0, dots);
+    // Each UTF-16 unit takes at least one byte: what lies past the 255th never fits.
+    if (out.size() > kMaxFileNameBytes)
+        out.truncate(out.at(kMaxFileNameBytes).isLowSurrogate() ? kMaxFileNameBytes - 1 : kMaxFileNameBytes);
+    while (out.toUtf8().size() > kMaxFileNameBytes) {
+        qsizetype cut = out.size() - 1;
+        if (cut > 0 && out.at(cut).isLowSurrogate())
+            --cut;
+        out.truncate(cut);
+    }
+    return out.isEmpty() ? fallback : out;
+}
+
 namespace {
 
 // Bytes per copy_file_range or read/write round.

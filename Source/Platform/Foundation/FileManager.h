@@ -52,6 +52,13 @@ public:
     // so a file renamed so would drop out of its library with its tags and rating.
     static bool isUsableFileName(const QString& name);
     static constexpr int kMaxFileNameBytes = 255;
+    // name made into one isUsableFileName accepts, for a name from outside the program that
+    // must be kept rather than refused (a peer's document, an imported item): each separator or
+    // NUL becomes "_", leading dots go, the rest is cut between whole characters to 255 bytes,
+    // and fallback stands for a name with nothing left. Every working name the program gives a
+    // file of its own (staged copies ".folivo-…", temporary ".<name>.….tmp") starts with a dot,
+    // so a usable name is never taken for one and removed by the clean-up after a crash.
+    static QString usableFileName(const QString& name, const QString& fallback = QStringLiteral("Untitled"));
 
     // Whether something is at path. A link counts by its target (a dangling link does not
     // exist), as isDirectory does; itemExists sees the link itself.

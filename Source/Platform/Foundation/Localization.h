@@ -39,7 +39,8 @@ private:
     QHash<QString, QVariantMap> m_tables; // "<lang>/<table>" → texts
 };
 
-// NSLocalizedString's stand-in over Localization::shared().
+// The text for key in the user's language from Localization::shared(): how every interface
+// text of the program is looked up.
 QString localizedString(const QString& key, const QString& table = QStringLiteral("Localizable"));
 
 } // namespace platform

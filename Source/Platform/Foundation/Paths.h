@@ -1,8 +1,8 @@
 // Where the program's folders are on Linux.
 //
 // The program's data lives where the desktop's other programs keep theirs, in the XDG base
-// folders: the support folder "~/Library/Application Support/X" the code names is
-// $XDG_DATA_HOME/X, the documents folder is Qt's documents location, and the temporary folder is
+// folders: its support folder (logs, settings it keeps as files) is $XDG_DATA_HOME/<name>,
+// the documents folder is Qt's documents location, and the temporary folder is
 // a private per-user folder, so no other account can read what is staged there. Every lookup reads the
 // environment at call time (nothing is cached), so tests that point HOME and XDG_* at a scratch
 // folder get scratch paths. Paths are compared exactly and by whole components: Linux file
@@ -29,7 +29,7 @@ public:
     static QString configHome();
     static QString cacheHome();
 
-    // "~/Library/Application Support": the XDG data home.
+    // The folder under which the program keeps its own support files: the XDG data home.
     static QString applicationSupportDirectory();
 
     // The user's documents folder (QStandardPaths::DocumentsLocation, so XDG_DOCUMENTS_DIR).

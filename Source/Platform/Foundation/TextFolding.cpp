@@ -106,8 +106,8 @@ int compareFolded(const QString& a, const QString& b, FoldOptions options)
     return QString::compare(fold(a, options), fold(b, options), Qt::CaseSensitive);
 }
 
-// An empty part (or one that folds to nothing) is found nowhere, as the platform's string
-// search finds no empty string.
+// An empty part (or one that folds to nothing) is found nowhere: a search for nothing finds
+// nothing, rather than every text.
 bool beginsWith(const QString& text, const QString& prefix, FoldOptions options)
 {
     const QString foldedPrefix = fold(prefix, options);

@@ -1,5 +1,6 @@
-// Named commands for menu items and buttons, the stand-in for target/action pairs sent along
-// the responder chain. Handlers register under a command name and are held by the returned
+// Named commands for menu items and buttons: an item or button names the command it sends,
+// and whichever part of the window answers that name now runs it, so the item needs to know
+// nothing of the view that handles it. Handlers register under a command name and are held by the returned
 // token; the most recent live registration of a name answers, so a focused view can take over
 // a command from the window that registered it first and give it back by dropping its token.
 //

@@ -1,5 +1,5 @@
-// Calls made after a delay on the current Scheduler, all of which one owner can cancel at once:
-// the stand-in for performing a selector after a delay and cancelling the previous requests.
+// Calls made after a delay on the current Scheduler, all of which one owner can cancel at once
+// (a view that starts a delayed step anew drops the ones it asked for before).
 // Destroying the DelayedCalls cancels what is still pending, so a call never runs after its
 // owner has gone. Each call stays on the scheduler that was current when it was made.
 #pragma once

@@ -101,7 +101,7 @@ private:
             out->kind = MetadataQuery::Node::Kind::Absent;
         else
             return false;
-        // Only the wildcard value, bare or quoted: presence is all the stand-in can test.
+        // Only the wildcard value, bare or quoted: presence is all a walk of attributes can test.
         return take(QLatin1String("*")) || take(QLatin1String("\"*\"")) || take(QLatin1String("'*'"));
     }
 

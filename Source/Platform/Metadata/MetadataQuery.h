@@ -3,8 +3,8 @@
 // There is no system-wide metadata index here, so a query walks a bounded set of folders
 // (by default the home folder) and tests each file's extended attributes: a key counts as
 // present when the file has "com.apple.metadata:" + key, the copy that metadata importers
-// read. The walk never follows links, skips hidden folders and folders named "*.noindex" (as
-// the platform's indexer does), and stops after a bounded number of items, so a query can be
+// read. The walk never follows links, skips hidden folders and folders named "*.noindex" (a
+// folder so named asks to be left out of searches), and stops after a bounded number of items, so a query can be
 // slow but never endless.
 //
 // Only presence tests can be answered: "(key == *)", "(key != *)", joined with "&&" and "||"
@@ -35,7 +35,7 @@ public:
     static inline const QString kErrorDomain = QStringLiteral("MetadataQuery");
     static inline const QString kAttributePrefix = QStringLiteral("com.apple.metadata:");
 
-    // Fails (code 1) for query text the stand-in cannot answer.
+    // Fails (code 1) for query text other than the presence tests above.
     static Result<MetadataQuery> create(const QString& queryText);
 
     // Folders to walk; empty means the home folder.

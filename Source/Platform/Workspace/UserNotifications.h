@@ -3,8 +3,10 @@
 // user looked elsewhere. A desktop without the service shows nothing: a notice is a courtesy,
 // so its absence is neither an error nor logged as one.
 //
-// Threads: deliver may be called from any thread; the call goes out asynchronously and nothing
-// waits for the answer.
+// The text of a notice is shown as written: escaped where the service reads it as markup.
+//
+// Threads: deliver may be called from any thread; the calls go out asynchronously and nothing
+// waits for the answers.
 #pragma once
 
 #include <QDBusConnection>
@@ -24,6 +26,11 @@ public:
     static void deliver(const QString& title, const QString& text, std::function<void(bool delivered)> done = {});
     static void deliver(const QDBusConnection& bus, const QString& title, const QString& text,
                         std::function<void(bool delivered)> done = {});
+
+private:
+    // Sends the notice with body as the service is to read it.
+    static void notify(const QDBusConnection& connection, const QString& title, const QString& body,
+                       std::function<void(bool delivered)> done);
 };
 
 } // namespace platform

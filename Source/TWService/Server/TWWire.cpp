@@ -1,5 +1,6 @@
 #include "TWService/Server/TWWire.h"
 
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/KeyedUnarchiver.h"
 
@@ -79,6 +80,8 @@ QString cutToBytes(const QString& text, int maxBytes)
 
 namespace {
 
+// The peer's name as the library may keep it: never hidden, never one of the program's working
+// names that a clean-up removes (those all start with a dot), so the document stays visible and stored.
 QString safeName(const QString& raw)
 {
     QString name;
@@ -89,9 +92,7 @@ QString safeName(const QString& raw)
         else
             name += c;
     }
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return QStringLiteral("Untitled");
-    return name;
+    return platform::FileManager::usableFileName(name);
 }
 
 QString withoutControls(const QString& raw)

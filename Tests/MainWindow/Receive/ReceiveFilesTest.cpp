@@ -180,7 +180,7 @@ TEST_F(ReceiveFilesTest, FilesWithTagsAndFoldersBecomeReceivedDocuments)
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Report.pdf")));
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Report_1.pdf")));
     EXPECT_TRUE(QFile::exists(day + QStringLiteral("Album/inner/page.txt")));
-    EXPECT_TRUE(QFile::exists(day + QStringLiteral(".._.._x.pdf")));
+    EXPECT_TRUE(QFile::exists(day + QStringLiteral("_.._x.pdf")));
     EXPECT_FALSE(QFile::exists(temp.filePath(QStringLiteral("x.pdf"))));
     EXPECT_FALSE(QFile::exists(libraryPath + QStringLiteral("/Documents/x.pdf")));
 
@@ -200,6 +200,42 @@ TEST_F(ReceiveFilesTest, FilesWithTagsAndFoldersBecomeReceivedDocuments)
     // No staging folder, unpacked folder or journal stays behind.
     for (const QString& path : leftovers())
         EXPECT_TRUE(path.startsWith(QStringLiteral("Documents/")) || path.startsWith(QStringLiteral("Thumbnail/"))) << qPrintable(path);
+}
+
+// A peer's name that would hide the document, or pass it for one of the receiver's working
+// files, is stored visible, and the next start's clean-up of unfinished files leaves it.
+TEST_F(ReceiveFilesTest, NamesThatWouldHideTheDocumentAreStoredVisibleAndKeptAtTheNextStart)
+{
+    start(ReceiveFiles::engineStore(engine.get()));
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    const QList<std::pair<QString, QString>> sent{{QStringLiteral(".folivo-0123456789abcdef"), QStringLiteral("part")},
+                                                  {QStringLiteral(".secret"), QString()},
+                                                  {QStringLiteral(".bashrc"), QString()},
+                                                  {QStringLiteral("....txt"), QString()},
+                                                  {QStringLiteral("../x"), QStringLiteral("txt")}};
+    for (const auto& [name, extension] : sent)
+        EXPECT_EQ(send(info(name, extension, 14), doc), QString()) << qPrintable(name);
+    ASSERT_EQ(receivedDocuments().size(), sent.size());
+
+    // The next start: the store opens again, and with it the clean-up of what a run left.
+    const QString day = library->dayFolder();
+    server->stopServer();
+    server.reset();
+    receive.reset();
+    engine.reset();
+    DataBaseEngine::Options options;
+    options.libraryPath = libraryPath;
+    options.makeDefault = false;
+    engine = std::make_unique<DataBaseEngine>(options);
+    ASSERT_TRUE(engine->initDataBase().has_value());
+
+    EXPECT_EQ(QDir(day).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(QLatin1Char('|')).toStdString(),
+              "_x.txt|bashrc|folivo-0123456789abcdef.part|secret|txt");
+    const QList<DBFileInfo> docs = receivedDocuments();
+    EXPECT_EQ(docs.size(), sent.size());
+    for (const DBFileInfo& d : docs)
+        EXPECT_EQ(testsupport::readFile(library->CombinFileAbsolutePath(d.path())), QByteArray("%PDF-1.4 hello"))
+            << qPrintable(d.path());
 }
 
 TEST_F(ReceiveFilesTest, HostileArchivesAreRefusedAndLeaveNothing)
@@ -492,6 +528,51 @@ TEST_F(ReceiveFilesTest, EachStoredDocumentIsAnnouncedByTheDesktopsNotificationS
     EXPECT_EQ(delivered.last(), false);
     EXPECT_EQ(notifier.received.size(), 1);
     EXPECT_EQ(receivedDocuments().size(), 2);
+}
+
+// The sender's name and its document's name are shown as written: a service that reads the
+// body as markup gets "<", ">" and "&" escaped there, so no tag or link of the sender's takes
+// effect; one that shows the body as it comes gets it unchanged. The summary is plain text.
+TEST_F(ReceiveFilesTest, TheNoticeShowsMarkupInTheSendersNamesAsText)
+{
+    testsupport::PrivateSessionBus bus;
+    QDBusConnection service = bus.connect(QStringLiteral("notifier"));
+    ASSERT_TRUE(service.isConnected());
+    testsupport::FakeNotificationService notifier;
+    notifier.capabilities = QStringList{QStringLiteral("body"), QStringLiteral("body-markup")};
+    ASSERT_TRUE(notifier.serveOn(service));
+    QDBusConnection program = bus.connect(QStringLiteral("program"));
+
+    ReceiveFiles::Hooks hooks;
+    int delivered = 0;
+    hooks.notice = [&](const QString& title, const QString& text) {
+        platform::UserNotifications::deliver(program, title, text, [&](bool) { ++delivered; });
+    };
+    receive = std::make_shared<ReceiveFiles>(*library, ReceiveFiles::engineStore(engine.get()), std::move(hooks));
+    owner->receive = receive;
+    server = TWServer::create();
+    server->setDelegate(owner);
+    server->setUploadStagingRoot(libraryPath);
+    ASSERT_TRUE(server->startServer().has_value());
+
+    const QString doc = writeFile(QStringLiteral("src.pdf"), QByteArray("%PDF-1.4 hello"));
+    QVariantMap record = info(QStringLiteral("<a href=\"http:x\">Click & win<b>"), QStringLiteral("pdf"), 14);
+    record[QStringLiteral("From")] = QStringLiteral("<b>Mallory</b> & co");
+    EXPECT_EQ(send(record, doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return delivered == 1; }));
+    const QString app = QCoreApplication::applicationName();
+    ASSERT_EQ(notifier.received.size(), 1);
+    EXPECT_EQ(notifier.received[0].toStdString(),
+              (app + QStringLiteral("|Received new files from <b>Mallory</b> & co|"
+                                    "&lt;a href=\"http:x\"&gt;Click &amp; win&lt;b&gt;")).toStdString());
+
+    notifier.capabilities = QStringList{QStringLiteral("body")};
+    EXPECT_EQ(send(record, doc), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return delivered == 2; }));
+    ASSERT_EQ(notifier.received.size(), 2);
+    EXPECT_EQ(notifier.received[1].toStdString(),
+              (app + QStringLiteral("|Received new files from <b>Mallory</b> & co|<a href=\"http:x\">Click & win<b>"))
+                  .toStdString());
 }
 
 } // namespace

@@ -186,8 +186,21 @@ TEST(PeerWire, ForeignArchivesDecodeAndPeerNamesAreMadeSafe)
         d.insert(QStringLiteral("Size"), 1);
         return *TWUploadFileInfo::fromDictionary(d);
     };
-    EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("../../x")}}).fileName(), QStringLiteral(".._.._x"));
+    EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("../../x")}}).fileName(), QStringLiteral("_.._x"));
     EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("..")}}).fileName(), QStringLiteral("Untitled"));
+    // Never hidden, never a working name of the receiver's that its clean-up removes: the
+    // leading dots go, and a name of dots alone becomes "Untitled".
+    const auto named = [&](const char* name, const char* extension) {
+        return made({{QStringLiteral("Name"), QString::fromUtf8(name)}, {QStringLiteral("Extention"), QString::fromUtf8(extension)}})
+            .fileName()
+            .toStdString();
+    };
+    EXPECT_EQ(named(".folivo-0123456789abcdef", "part"), "folivo-0123456789abcdef.part");
+    EXPECT_EQ(named(".secret", ""), "secret");
+    EXPECT_EQ(named(".bashrc", ""), "bashrc");
+    EXPECT_EQ(named("....txt", ""), "txt");
+    EXPECT_EQ(named("....", "txt"), "Untitled.txt");
+    EXPECT_EQ(named("../x", "txt"), "_x.txt");
     EXPECT_EQ(made({{QStringLiteral("Name"), QStringLiteral("a/b\nc")}, {QStringLiteral("Extention"), QStringLiteral("../sh")}})
                   .fileName(),
               QStringLiteral("a_b_c.sh"));

@@ -42,8 +42,8 @@ bool stringOperator(const PredicateNode& node, const QString& text, const QVaria
     if (node.hasPreparedString) {
         if (node.op == PredicateOperator::Like)
             return node.preparedLike.matches(text);
-        // An empty operand matches nothing, as the platform's string search finds no empty
-        // string; callers build such operands from fields the user left blank.
+        // An empty operand matches nothing: callers build such operands from fields the user
+        // left blank, which must not match every record.
         if (node.preparedFolded.isEmpty())
             return false;
         const QString folded = fold(text, node.options);

@@ -39,7 +39,9 @@ struct TWTimeouts {
     double uploadSlotWait = 10;
     // Sender: after the last chunk the receiver unpacks and stores the file before its last
     // acknowledgement; the wait grows with what was sent: its size, and for a folder the
-    // entries of its archive, each of which the receiver writes as a file of its own.
+    // entries of its archive, each of which the receiver writes as a file of its own (a
+    // twentieth of a second each leaves room to spare for a receiver held to a tenth of a CPU,
+    // which took several thousandths per entry).
     double storeWait = 60;
     double storeWaitPerMiB = 1;
     double storeWaitPerMiBFolder = 8;

@@ -51,8 +51,9 @@ public:
     static constexpr int kMaxFileUploaders = 5;
     static constexpr int kMaxWaitingConnections = 64;
     static constexpr int kMaxWaitingPerAddress = 16;
-    // Of each kind's readers, the slots one remote address may hold: one is always left to
-    // the others.
+    // Of the data and download readers, the slots one remote address may hold: one is always
+    // left to the others. An address holding (or waiting for) this many upload slots does not
+    // wait for another.
     static constexpr int readersPerAddress(int limit) { return limit - 1; }
 
     static std::shared_ptr<TWServer> create();

@@ -59,9 +59,9 @@ public:
         return m_app ? m_app->serverList() : std::vector<std::shared_ptr<ServerInfo>>{};
     }
     void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
-                    std::function<void(const QString& error)> completed) override
+                    qint64 archiveEntries, std::function<void(const QString& error)> completed) override
     {
-        TWPeerExchange::uploadFile(address, port, info, filePath, std::move(completed));
+        TWPeerExchange::uploadFile(address, port, info, filePath, std::move(completed), archiveEntries);
     }
 
 private:

@@ -34,8 +34,10 @@ void logReceive(const QString& message)
 
 // Whether the archive may be unpacked beside itself: few enough entries, no more bytes than a
 // received folder may hold nor than its size makes believable, and room on the disk for them
-// beside what other receives still write. The answer holds that room.
-platform::Result<platform::FreeSpaceLedger::Reservation> checkArchive(const QString& archivePath, qint64 margin)
+// beside what other receives still write. The answer holds that room: the room the upload held
+// for the unpacking since it was accepted, made what the archive's entries declare.
+platform::Result<platform::FreeSpaceLedger::Reservation> checkArchive(const QString& archivePath, qint64 margin,
+                                                                      platform::FreeSpaceLedger::Reservation held)
 {
     QFile file(archivePath);
     if (!file.open(QIODevice::ReadOnly))
@@ -60,11 +62,13 @@ platform::Result<platform::FreeSpaceLedger::Reservation> checkArchive(const QStr
     // Each file also takes up to a block beyond its bytes.
     constexpr qint64 kBlock = 4096;
     const qint64 needed = qint64(total) + qint64(entries.size()) * kBlock;
-    auto room = platform::FreeSpaceLedger::shared().reserve(QFileInfo(archivePath).absolutePath(), needed, margin);
-    if (!room)
+    const bool fits = held ? held.resize(needed, margin)
+                           : bool(held = platform::FreeSpaceLedger::shared().reserve(
+                                      QFileInfo(archivePath).absolutePath(), needed, margin));
+    if (!fits)
         return std::unexpected(platform::Error{QStringLiteral("Receive"), 4,
                                                QStringLiteral("no room for the archive's %1 bytes").arg(total)});
-    return room;
+    return held;
 }
 
 } // namespace
@@ -242,7 +246,7 @@ bool ReceiveFiles::onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload
     const TWWire::TWUploadFileInfo info = reader->fileInfo();
     forget(reader);
     QVariantList newTags;
-    const bool kept = importReceived(info, path, newTags);
+    const bool kept = importReceived(info, path, reader->takeRoom(), newTags);
     // The staging folder holds the received file and anything unpacked from it: nothing there
     // is needed once the document is stored, or once it could not be.
     QDir(reader->stagingFolder()).removeRecursively();
@@ -270,7 +274,8 @@ void ReceiveFiles::onClientUploadedFileError(const std::shared_ptr<TWSocketFileU
     uploadEnded();
 }
 
-bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QString& path, QVariantList& newTags)
+bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QString& path,
+                                  platform::FreeSpaceLedger::Reservation room, QVariantList& newTags)
 {
     const QString folder = QFileInfo(path).absolutePath();
     const QString fileName = info.fileName();
@@ -278,12 +283,12 @@ bool ReceiveFiles::importReceived(const TWWire::TWUploadFileInfo& info, const QS
     if (m_stop->load())
         return false;
     if (info.isFolder.value_or(false)) {
-        auto room = checkArchive(path, freeSpaceMargin);
-        if (!room) {
-            logReceive(QStringLiteral("A received folder was refused: %1").arg(room.error().message));
+        auto unpackRoom = checkArchive(path, freeSpaceMargin, std::move(room));
+        if (!unpackRoom) {
+            logReceive(QStringLiteral("A received folder was refused: %1").arg(unpackRoom.error().message));
             return false;
         }
-        platform::FreeSpaceLedger::Reservation* held = &*room;
+        platform::FreeSpaceLedger::Reservation* held = &*unpackRoom;
         item = KPZipArchive::unZipWithFilePath(path, fileName,
                                                {m_stop, [held](qint64 bytes) { held->wrote(bytes); }});
         if (item.isEmpty()) {

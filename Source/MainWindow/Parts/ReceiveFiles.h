@@ -8,8 +8,9 @@
 // document the library does not hold, and a crash half-way leaves nothing behind.
 //
 // Room: an upload holds its size against the library disk's margin while it arrives (the
-// reader's reservation), and a folder the room its unpacked files need while they are written,
-// so that uploads at the same time cannot together fill the disk.
+// reader's reservation; a folder's also holds its archive's size again for the unpacking), and
+// a folder, once arrived, the room its unpacked files need while they are written, so that
+// uploads at the same time cannot together fill the disk.
 //
 // Quit: finishReceivesForQuit takes no upload any more, ends those still arriving, stops an
 // unpack under way and waits (bounded) until every upload has ended, staging removed, before
@@ -99,7 +100,8 @@ public:
 private:
     // The received file (or the folder unpacked from it) made a stored document; false when
     // nothing was kept.
-    bool importReceived(const TWWire::TWUploadFileInfo& info, const QString& path, QVariantList& newTags);
+    bool importReceived(const TWWire::TWUploadFileInfo& info, const QString& path,
+                        platform::FreeSpaceLedger::Reservation room, QVariantList& newTags);
     void forget(const std::shared_ptr<TWSocketFileUpload>& reader);
     void uploadEnded();
 

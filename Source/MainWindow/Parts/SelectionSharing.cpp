@@ -20,6 +20,7 @@
 #include "Store/DataBaseEngine.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/KPZipArchive.h"
+#include "Utilities/ZipCentralDirectory.h"
 #include "TWService/ServerInfo.h"
 
 #include <QApplication>
@@ -368,7 +369,8 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
         if (--*pending == 0 && sendFinished)
             sendFinished();
     };
-    auto upload = [alive, peers, address, port, finished](QVariantMap info, QString file, QString archive) {
+    auto upload = [alive, peers, address, port, finished](QVariantMap info, QString file, QString archive,
+                                                          qint64 entries) {
         platform::Dispatch::main([=] {
             auto ended = [archive, finished](const QString& error) {
                 if (!archive.isEmpty())
@@ -381,13 +383,13 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
                 ended(QStringLiteral("the window has closed"));
                 return;
             }
-            peers->uploadFile(address, port, info, file, ended);
+            peers->uploadFile(address, port, info, file, entries, ended);
         });
     };
     platform::Dispatch::async(platform::DispatchQueue::global(platform::QueuePriority::Default),
                               [path, info, folder, archive, upload, finished]() mutable {
                                   if (!folder) {
-                                      upload(info, path, QString());
+                                      upload(info, path, QString(), 0);
                                       return;
                                   }
                                   if (archive.isEmpty() || !KPZipArchive::zipWithFilePath(path, archive)) {
@@ -398,6 +400,13 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
                                       return;
                                   }
                                   info.insert(kSizeKey, qint64(QFileInfo(archive).size()));
-                                  upload(info, archive, archive);
+                                  // The receiver writes each entry as a file: the sender waits
+                                  // for it to store them in proportion.
+                                  qint64 entries = 0;
+                                  if (QFile zip(archive); zip.open(QIODevice::ReadOnly)) {
+                                      if (auto directory = ZipCentralDirectory::read(zip))
+                                          entries = qint64(directory->entries().size());
+                                  }
+                                  upload(info, archive, archive, entries);
                               });
 }

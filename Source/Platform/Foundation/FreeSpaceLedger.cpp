@@ -16,6 +16,7 @@ struct FreeSpaceLedger::State {
 
 struct FreeSpaceLedger::Reservation::Entry {
     std::weak_ptr<FreeSpaceLedger::State> state;
+    QString path; // where the free space is asked for
     quint64 device = 0;
     qint64 held = 0; // under the state's mutex
 };
@@ -71,6 +72,7 @@ FreeSpaceLedger::Reservation FreeSpaceLedger::reserve(const QString& path, qint6
     Reservation reservation;
     reservation.m_entry = std::make_shared<Reservation::Entry>();
     reservation.m_entry->state = m_state;
+    reservation.m_entry->path = path;
     reservation.m_entry->device = *device;
     reservation.m_entry->held = bytes;
     return reservation;
@@ -122,6 +124,26 @@ void FreeSpaceLedger::Reservation::wrote(qint64 bytes)
     const qint64 given = std::min(bytes, m_entry->held);
     m_entry->held -= given;
     state->held[m_entry->device] -= given;
+}
+
+bool FreeSpaceLedger::Reservation::resize(qint64 bytes, qint64 margin)
+{
+    if (!m_entry || bytes < 0 || margin < 0)
+        return false;
+    auto state = m_entry->state.lock();
+    if (!state)
+        return false;
+    std::lock_guard lock(state->mutex);
+    const qint64 grow = bytes - m_entry->held;
+    if (grow > 0) {
+        const qint64 available = state->source ? state->source(m_entry->path) : systemFreeBytes(m_entry->path);
+        const qint64 all = state->held[m_entry->device];
+        if (available < 0 || all > available || margin > available - all || grow > available - all - margin)
+            return false;
+    }
+    state->held[m_entry->device] += grow;
+    m_entry->held = bytes;
+    return true;
 }
 
 void FreeSpaceLedger::Reservation::release()

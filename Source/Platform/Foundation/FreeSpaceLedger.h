@@ -38,6 +38,10 @@ public:
         qint64 held() const;
         // bytes were written: the disk's free figure shows them now.
         void wrote(qint64 bytes);
+        // Holds bytes from now on: less gives the rest back; more is granted as a reservation of
+        // the difference would be (false, and the hold unchanged, when it is not). An empty
+        // reservation grows nothing.
+        bool resize(qint64 bytes, qint64 margin);
         // Gives back everything still held; nothing once released.
         void release();
 

@@ -455,11 +455,17 @@ QString TWFileUploadRequest::peerKey() const
     return QStringLiteral("%1:%2").arg(m_serverInfo.address).arg(m_serverInfo.port & 0xFFFF);
 }
 
-double TWFileUploadRequest::storeWait(qint64 bytes, bool folder)
+double TWFileUploadRequest::storeWait(qint64 bytes, bool folder, qint64 entries)
 {
     const auto& limits = TWTimeouts::shared();
     const double mebibytes = double(std::max<qint64>(bytes, 0)) / double(1 << 20);
-    return limits.read + limits.storeWait + mebibytes * (folder ? limits.storeWaitPerMiBFolder : limits.storeWaitPerMiB);
+    return limits.read + limits.storeWait + mebibytes * (folder ? limits.storeWaitPerMiBFolder : limits.storeWaitPerMiB)
+        + (folder ? double(std::max<qint64>(entries, 0)) * limits.storeWaitPerEntry : 0);
+}
+
+void TWFileUploadRequest::setArchiveEntries(qint64 entries)
+{
+    m_archiveEntries = entries;
 }
 
 void TWFileUploadRequest::complete(const std::optional<Error>& e)
@@ -513,6 +519,11 @@ void TWFileUploadRequest::onAnswer(const QByteArray& data, long tag)
         sendNextHeader();
         return;
     }
+    if (data == QByteArray(1, kUploadGaveWay)) {
+        failWith(error(4, QStringLiteral("the receiver stopped the upload: it arrived too slowly while another "
+                                         "sender waited for its turn")));
+        return;
+    }
     if (data != QByteArray(1, kAck)) {
         failWith(error(3, QStringLiteral("upload ended before completion")));
         return;
@@ -521,7 +532,9 @@ void TWFileUploadRequest::onAnswer(const QByteArray& data, long tag)
         // After the last chunk the receiver stores the file before it answers.
         const bool last = m_dataSendedLength >= m_dataLength;
         m_asyncSocket->readDataToLength(
-            1, last ? storeWait(m_dataLength, m_paramater.value(QStringLiteral("IsFolder")).toBool()) : TWTimeouts::shared().read,
+            1,
+            last ? storeWait(m_dataLength, m_paramater.value(QStringLiteral("IsFolder")).toBool(), m_archiveEntries)
+                 : TWTimeouts::shared().read,
             TagUploadInfo);
         m_asyncSocket->writeData(m_currentPartData, -1, TagUploadChunk);
         return;

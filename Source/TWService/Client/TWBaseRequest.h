@@ -124,9 +124,10 @@ private:
 };
 
 // An upload completes with no error only once the receiver acknowledged the whole file, which it
-// does after storing it; the wait for that last acknowledgement grows with the size sent.
-// Uploads to one peer run a few at a time (as many as its server gives one address); the others
-// wait for their turn instead of being turned away as too many.
+// does after storing it; the wait for that last acknowledgement grows with the size sent and a
+// folder's entries. Uploads to one peer run a few at a time (one fewer than its server takes at
+// once, so that another sender finds a slot free); the others wait for their turn instead of
+// being turned away as too many.
 class TWFileUploadRequest : public TWBaseRequest {
 public:
     using Completed = std::function<void(TWFileUploadRequest*, const std::optional<platform::Error>&)>;
@@ -137,8 +138,12 @@ public:
     // The next chunk of at most 1 MiB from where the last one ended; a short read of the file
     // is an error (nullopt), never a smaller chunk counted as whole.
     std::optional<QByteArray> readNextData();
-    // How long the sender waits for the last acknowledgement of an upload of this many bytes.
-    static double storeWait(qint64 bytes, bool folder);
+    // How long the sender waits for the last acknowledgement of an upload of this many bytes
+    // (for a folder, an archive of this many entries).
+    static double storeWait(qint64 bytes, bool folder, qint64 entries);
+    // A folder's archive holds this many entries (before the request starts): the receiver
+    // writes each as a file, and the wait for it to store them grows with them.
+    void setArchiveEntries(qint64 entries);
 
 protected:
     void complete(const std::optional<platform::Error>& error) override;
@@ -157,6 +162,7 @@ private:
     QString m_filePath;
     QFile m_fileHandle;
     qint64 m_dataLength = -1;
+    qint64 m_archiveEntries = 0;
     qint64 m_dataSendedLength = 0;
     QByteArray m_currentPartData;
     bool m_infoAnswered = false;

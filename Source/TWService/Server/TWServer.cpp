@@ -215,22 +215,28 @@ std::shared_ptr<TWSocketReader> TWServer::queryReaderBySocket(const KPAsyncSocke
 void TWServer::removeReader(const TWSocketReader* reader)
 {
     std::shared_ptr<TWSocketReader> last; // released outside the lock
-    std::lock_guard lock(m_mutex);
-    for (auto it = m_socketReaderTable.begin(); it != m_socketReaderTable.end(); ++it) {
-        for (qsizetype i = 0; i < it->size(); ++i) {
-            if (it->at(i).get() == reader) {
-                last = it->takeAt(i);
+    std::vector<Admitted> admitted;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_socketReaderTable.begin(); it != m_socketReaderTable.end(); ++it) {
+            for (qsizetype i = 0; i < it->size(); ++i) {
+                if (it->at(i).get() == reader) {
+                    last = it->takeAt(i);
+                    break;
+                }
+            }
+        }
+        for (qsizetype i = 0; i < m_socketReaders.size(); ++i) {
+            if (m_socketReaders.at(i).get() == reader) {
+                m_socketReaders.removeAt(i);
                 break;
             }
         }
+        m_readerAddress.remove(reader);
+        if (m_isServerStarted)
+            admitted = admitWaitingLocked();
     }
-    for (qsizetype i = 0; i < m_socketReaders.size(); ++i) {
-        if (m_socketReaders.at(i).get() == reader) {
-            m_socketReaders.removeAt(i);
-            break;
-        }
-    }
-    m_readerAddress.remove(reader);
+    startAdmitted(std::move(admitted));
 }
 
 void TWServer::releaseSlot(const TWSocketReader* reader)
@@ -252,6 +258,158 @@ int TWServer::readerCount(const QString& kind) const
 {
     std::lock_guard lock(m_mutex);
     return int(m_socketReaderTable.value(kind).size());
+}
+
+int TWServer::waitingForUploadSlot() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(std::count_if(m_waiting.cbegin(), m_waiting.cend(), [](const Waiting& w) { return w.slotTurn != 0; }));
+}
+
+int TWServer::slotsTakenLocked(const QString& kind) const
+{
+    const auto found = m_socketReaderTable.constFind(kind);
+    if (found == m_socketReaderTable.cend())
+        return 0;
+    return int(std::count_if(found->cbegin(), found->cend(), [](const auto& r) { return r->holdsSlot(); }));
+}
+
+std::shared_ptr<TWSocketReader> TWServer::makeReaderLocked(const KPAsyncSocketPtr& socket, quint32 type,
+                                                           const QString& address)
+{
+    std::weak_ptr<TWServer> self = shared_from_this();
+    std::shared_ptr<TWSocketReader> reader;
+    QString kind;
+    if (type == TWRequestTypeDataInfo) {
+        reader = std::make_shared<TWSocketDataInfoReader>(socket, self);
+        kind = kDataInfoReader;
+    } else if (type == TWRequestTypeFile) {
+        reader = std::make_shared<TWSocketFileReader>(socket, self);
+        kind = kFileReader;
+    } else {
+        reader = std::make_shared<TWSocketFileUpload>(socket, self,
+                                                      m_stagingRoot.isEmpty() ? QDir::tempPath() : m_stagingRoot);
+        kind = kFileUploader;
+    }
+    m_socketReaderTable[kind].append(reader);
+    m_socketReaders.append(reader);
+    m_readerAddress.insert(reader.get(), address);
+    return reader;
+}
+
+std::vector<TWServer::Admitted> TWServer::admitWaitingLocked()
+{
+    std::vector<Admitted> admitted;
+    while (slotsTakenLocked(kFileUploader) < kMaxFileUploaders) {
+        // The slot goes to the waiting address that holds the fewest, the earliest of them.
+        QHash<QString, int> held;
+        if (const auto found = m_socketReaderTable.constFind(kFileUploader); found != m_socketReaderTable.cend()) {
+            for (const auto& r : *found) {
+                if (r->holdsSlot())
+                    ++held[m_readerAddress.value(r.get())];
+            }
+        }
+        auto next = m_waiting.end();
+        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+            if (it->slotTurn == 0)
+                continue;
+            if (next == m_waiting.end() || held.value(it->address) < held.value(next->address)
+                || (held.value(it->address) == held.value(next->address) && it->slotTurn < next->slotTurn))
+                next = it;
+        }
+        if (next == m_waiting.end())
+            break;
+        Admitted a{next->socket, makeReaderLocked(next->socket, TWRequestTypeFileUpload, next->address)};
+        m_waiting.erase(next);
+        admitted.push_back(std::move(a));
+    }
+    return admitted;
+}
+
+void TWServer::startAdmitted(std::vector<Admitted> admitted)
+{
+    for (Admitted& a : admitted) {
+        std::weak_ptr<TWServer> weak = shared_from_this();
+        KPAsyncSocketPtr socket = a.socket;
+        socket->delegateQueue().async([weak, a = std::move(a)] {
+            auto server = weak.lock();
+            if (!server)
+                return;
+            // Gone while it waited: nothing will tell its reader, so the slot is given back here.
+            if (a.socket->isDisconnected()) {
+                server->removeReader(a.reader.get());
+                return;
+            }
+            server->startReader(a.socket, a.reader, TWRequestTypeFileUpload);
+        });
+    }
+}
+
+bool TWServer::shouldGiveWay(const TWSocketFileUpload* asking, std::uint64_t pending)
+{
+    std::vector<Admitted> admitted;
+    {
+        std::lock_guard lock(m_mutex);
+        const bool someoneWaits =
+            std::any_of(m_waiting.cbegin(), m_waiting.cend(), [](const Waiting& w) { return w.slotTurn != 0; });
+        const auto found = m_socketReaderTable.constFind(kFileUploader);
+        if (!someoneWaits || found == m_socketReaderTable.cend())
+            return false;
+        TWSocketFileUpload* slowest = nullptr;
+        double slowestRate = 0;
+        for (const auto& r : *found) {
+            auto* upload = static_cast<TWSocketFileUpload*>(r.get());
+            if (!upload->holdsSlot())
+                continue;
+            const TWSocketFileUpload::Pace pace = upload->pace(upload == asking ? pending : 0);
+            if (pace.behind && (!slowest || pace.rate < slowestRate)) {
+                slowest = upload;
+                slowestRate = pace.rate;
+            }
+        }
+        if (!slowest || slowest != asking)
+            return false;
+        slowest->m_gaveWay.store(true);
+        admitted = admitWaitingLocked();
+    }
+    startAdmitted(std::move(admitted));
+    return true;
+}
+
+void TWServer::startReader(const KPAsyncSocketPtr& socket, const std::shared_ptr<TWSocketReader>& reader, quint32 type)
+{
+    std::weak_ptr<TWServerDelegate> owner;
+    {
+        std::lock_guard lock(m_mutex);
+        owner = m_delegate;
+    }
+    if (type == TWRequestTypeFileUpload) {
+        if (auto d = owner.lock())
+            d->onClientReqestuUploadFileFileBySocketReader(std::static_pointer_cast<TWSocketFileUpload>(reader));
+    }
+    // From here the reader is the connection's delegate, on the same queue.
+    socket->setDelegate(reader, socket->delegateQueue());
+    reader->startReader();
+}
+
+void TWServer::onSlotWaitOver(const KPAsyncSocketPtr& socket)
+{
+    KPAsyncSocketPtr refused;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+            if (it->socket == socket && it->slotTurn != 0) {
+                refused = std::move(it->socket);
+                m_waiting.erase(it);
+                break;
+            }
+        }
+    }
+    if (!refused)
+        return; // it had its slot, or went away
+    qInfo("TWServer: no upload slot came free in time; refusing");
+    refused->writeData(TWWire::u32(TWConnectTooManyConnections), -1, TWWire::TagRequestType);
+    refused->disconnectAfterWriting();
 }
 
 void TWServer::forgetWaiting(const KPAsyncSocket* socket)
@@ -294,49 +452,73 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
     }
 
     std::shared_ptr<TWSocketReader> reader;
-    std::weak_ptr<TWServerDelegate> owner;
-    bool full = false;
+    bool waits = false;
+    std::vector<std::weak_ptr<TWSocketFileUpload>> uploads;
     {
         std::lock_guard lock(m_mutex);
-        owner = m_delegate;
-        QString address;
-        for (const Waiting& w : m_waiting) {
-            if (w.socket == socket)
-                address = w.address;
+        auto self = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const Waiting& w) { return w.socket == socket; });
+        const QString address = self != m_waiting.end() ? self->address : QString();
+        const auto found = m_socketReaderTable.constFind(kind);
+        int fromThere = 0;
+        if (found != m_socketReaderTable.cend()) {
+            fromThere = int(std::count_if(found->cbegin(), found->cend(), [&](const auto& r) {
+                return r->holdsSlot() && m_readerAddress.value(r.get()) == address;
+            }));
         }
-        QList<std::shared_ptr<TWSocketReader>>& list = m_socketReaderTable[kind];
-        const auto fromThere = std::count_if(list.cbegin(), list.cend(), [&](const auto& r) {
-            return m_readerAddress.value(r.get()) == address;
-        });
-        if (list.size() >= limit || fromThere >= readersPerAddress(limit)) {
-            full = true;
-        } else {
-            std::weak_ptr<TWServer> self = shared_from_this();
-            if (type == TWRequestTypeDataInfo)
-                reader = std::make_shared<TWSocketDataInfoReader>(socket, self);
-            else if (type == TWRequestTypeFile)
-                reader = std::make_shared<TWSocketFileReader>(socket, self);
-            else
-                reader = std::make_shared<TWSocketFileUpload>(socket, self,
-                                                              m_stagingRoot.isEmpty() ? QDir::tempPath() : m_stagingRoot);
-            list.append(reader);
-            m_socketReaders.append(reader);
-            m_readerAddress.insert(reader.get(), address);
+        const int taken = slotsTakenLocked(kind);
+        if (type != TWRequestTypeFileUpload) {
+            if (taken < limit && fromThere < readersPerAddress(limit))
+                reader = makeReaderLocked(socket, type, address);
+        } else if (taken < limit) {
+            reader = makeReaderLocked(socket, type, address);
+        } else if (self != m_waiting.end()) {
+            // Every slot taken: an address that holds all but one of them gets the answer a
+            // sixth upload gets; another waits for a slot, as do at most as many as there are.
+            int waiting = 0, waitingThere = 0;
+            for (const Waiting& w : m_waiting) {
+                if (w.slotTurn == 0)
+                    continue;
+                ++waiting;
+                waitingThere += w.address == address ? 1 : 0;
+            }
+            if (fromThere + waitingThere < readersPerAddress(limit) && waiting < kMaxFileUploaders) {
+                self->slotTurn = m_nextSlotTurn++;
+                waits = true;
+                for (const auto& r : *found)
+                    uploads.push_back(std::static_pointer_cast<TWSocketFileUpload>(r));
+            }
         }
     }
+    if (waits) {
+        qInfo("TWServer: every upload slot is taken; a connection waits for one");
+        std::weak_ptr<TWServer> weak = shared_from_this();
+        std::weak_ptr<KPAsyncSocket> waiting = socket;
+        const auto wait = std::chrono::milliseconds(qint64(TWTimeouts::shared().uploadSlotWait * 1000));
+        socket->delegateQueue().after(wait, [weak, waiting] {
+            auto server = weak.lock();
+            auto s = waiting.lock();
+            if (server && s)
+                server->onSlotWaitOver(s);
+        });
+        // An upload that falls short of the minimum rate gives its slot up now, not at its next
+        // read; each looks on its own connection's queue.
+        for (const auto& weakUpload : uploads) {
+            if (auto upload = weakUpload.lock()) {
+                upload->socket()->delegateQueue().async([weakUpload] {
+                    if (auto u = weakUpload.lock())
+                        u->checkPace();
+                });
+            }
+        }
+        return;
+    }
     forgetWaiting(socket.get());
-    if (full) {
+    if (!reader) {
         socket->writeData(TWWire::u32(TWConnectTooManyConnections), -1, TWWire::TagRequestType);
         socket->disconnectAfterWriting();
         return;
     }
-    if (type == TWRequestTypeFileUpload) {
-        if (auto d = owner.lock())
-            d->onClientReqestuUploadFileFileBySocketReader(std::static_pointer_cast<TWSocketFileUpload>(reader));
-    }
-    // From here the reader is the connection's delegate, on the same queue.
-    socket->setDelegate(reader, socket->delegateQueue());
-    reader->startReader();
+    startReader(socket, reader, type);
 }
 
 QByteArray TWServer::onSocketDataInfoReaderDataRquest(TWSocketReader* reader, const QVariantMap& parameter)

@@ -1,9 +1,16 @@
 // The listening end of the peer exchange: it accepts on a port the system picks, reads each
 // connection's request type and hands the connection to a reader of that type, within limits
-// per type (10 data, 5 download, 5 upload readers, of which one address may hold all but one)
-// and on connections still waiting for their type (64 in all, 16 per remote address; when all
-// 64 are taken, an address holding fewer makes room by closing the oldest of the address that
-// holds the most, so a few busy addresses cannot shut everyone else out).
+// per type (10 data, 5 download, 5 upload readers) and on connections still waiting for their
+// type (64 in all, 16 per remote address; when all 64 are taken, an address holding fewer makes
+// room by closing the oldest of the address that holds the most, so a few busy addresses cannot
+// shut everyone else out).
+//
+// Of the data and download readers one address may hold all but one. Uploads are different: a
+// sender starts one per document, all at once, so one address may hold all five. Room for the
+// others is kept instead by holding an upload connection that finds every slot taken (unless
+// its address already holds all but one): it waits, up to TWTimeouts::uploadSlotWait, for the
+// next slot that frees, which goes to the waiting address that holds the fewest; and while one
+// waits, the slowest upload that falls short of the minimum rate gives its slot up.
 //
 // Locking: one mutex guards the reader tables, the waiting connections and the settings; no
 // socket call and no delegate call is made under it.
@@ -44,8 +51,9 @@ public:
     static constexpr int kMaxFileUploaders = 5;
     static constexpr int kMaxWaitingConnections = 64;
     static constexpr int kMaxWaitingPerAddress = 16;
-    // Of each kind's readers, the slots one remote address may hold: one is always left to
-    // the others.
+    // Of the data and download readers, the slots one remote address may hold: one is always
+    // left to the others. An address holding (or waiting for) this many upload slots does not
+    // wait for another.
     static constexpr int readersPerAddress(int limit) { return limit - 1; }
 
     static std::shared_ptr<TWServer> create();
@@ -75,6 +83,12 @@ public:
     // hearing that answer finds the slot free. The reader stays listed until its connection ends.
     void releaseSlot(const TWSocketReader* reader);
     int readerCount(const QString& kind) const;
+    // Upload connections waiting for a slot.
+    int waitingForUploadSlot() const;
+    // Asked by an upload that falls short of the minimum rate (pending: bytes of its current
+    // read): true when it is the slowest such upload and a connection waits for a slot. The
+    // slot is then the waiting connection's at once; the upload must end.
+    bool shouldGiveWay(const TWSocketFileUpload* asking, std::uint64_t pending);
 
     QByteArray onSocketDataInfoReaderDataRquest(TWSocketReader* reader, const QVariantMap& parameter);
     std::shared_ptr<TWDataReader> onSocketRequestFileByParameter(TWSocketReader* reader, const QVariantMap& parameter);
@@ -83,8 +97,22 @@ private:
     class Connections;
     friend class Connections;
     TWServer() = default;
+    struct Admitted {
+        KPAsyncSocketPtr socket;
+        std::shared_ptr<TWSocketReader> reader;
+    };
     void onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& data);
     void forgetWaiting(const KPAsyncSocket* socket);
+    // Under m_mutex: a reader of the kind for the connection, entered in the tables.
+    std::shared_ptr<TWSocketReader> makeReaderLocked(const KPAsyncSocketPtr& socket, quint32 type,
+                                                     const QString& address);
+    int slotsTakenLocked(const QString& kind) const;
+    // Under m_mutex: waiting upload connections that free slots now take, out of the waiting list.
+    std::vector<Admitted> admitWaitingLocked();
+    // On the connection's queue: the owner hears of the reader, which takes the connection over.
+    void startReader(const KPAsyncSocketPtr& socket, const std::shared_ptr<TWSocketReader>& reader, quint32 type);
+    void startAdmitted(std::vector<Admitted> admitted);
+    void onSlotWaitOver(const KPAsyncSocketPtr& socket);
 
     mutable std::mutex m_mutex;
     std::shared_ptr<Connections> m_connections;
@@ -97,7 +125,10 @@ private:
     struct Waiting {
         KPAsyncSocketPtr socket;
         QString address;
+        // Non-zero for an upload connection waiting for a slot: its place in the line.
+        quint64 slotTurn = 0;
     };
+    quint64 m_nextSlotTurn = 1;
     std::vector<Waiting> m_waiting;
     std::weak_ptr<TWServerDelegate> m_delegate;
     QString m_stagingRoot;

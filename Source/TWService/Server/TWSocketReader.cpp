@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <limits>
 
 using namespace TWWire;
 
@@ -92,13 +93,14 @@ double TWSocketReader::shouldTimeoutReadWithTag(const KPAsyncSocketPtr&, long ta
     m_lastTimeoutTag = tag;
     m_lastBytesDone = bytesDone;
     double extension = moved ? TWTimeouts::shared().read : 0;
-    // … but moving is not enough: the body has a deadline, and an upload a minimum rate.
+    // … but moving is not enough: the body has a deadline, and an upload a minimum rate while
+    // another waits for its slot.
     if (extension > 0 && tag == bodyTag() && m_commandLength != 0xFFFFFFFFu)
         extension = std::min(extension, TWTimeouts::shared().requestDeadline - secondsSinceStart());
-    if (extension > 0 && !keepsPace(tag, bytesDone))
-        extension = 0;
-    if (extension > 0)
+    if (extension > 0) {
+        (void)givesWay(tag, bytesDone);
         return extension;
+    }
     onReadTimeout(tag);
     return 0;
 }
@@ -238,6 +240,11 @@ TWWire::TWUploadFileInfo TWSocketFileUpload::fileInfo() const
     return m_parameter;
 }
 
+platform::FreeSpaceLedger::Reservation TWSocketFileUpload::takeRoom()
+{
+    return std::move(m_room);
+}
+
 QString TWSocketFileUpload::stagingFolder() const
 {
     std::lock_guard lock(m_mutex);
@@ -294,8 +301,12 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         return;
     }
     // The file must fit with room to spare, beside what other uploads still bring: a peer may
-    // not fill the library's disk.
-    m_room = platform::FreeSpaceLedger::shared().reserve(m_stagingRoot, m_dataLength, freeSpaceMargin);
+    // not fill the library's disk. A folder's archive is unpacked beside itself, to at least
+    // its own size: that room is held from now on too, so that of folders arriving together
+    // those that fit are taken in turn, and not all of them until none can be unpacked.
+    const bool isFolder = info->isFolder.value_or(false);
+    const qint64 room = isFolder && m_dataLength <= std::numeric_limits<qint64>::max() / 2 ? 2 * m_dataLength : m_dataLength;
+    m_room = platform::FreeSpaceLedger::shared().reserve(m_stagingRoot, room, freeSpaceMargin);
     if (!m_room) {
         qInfo("TWSocketFileUpload: an upload of %lld bytes does not fit", m_dataLength);
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
@@ -321,7 +332,7 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         return;
     }
     m_started = true;
-    m_acceptedAt = std::chrono::steady_clock::now();
+    m_acceptedAt.store(std::chrono::steady_clock::now().time_since_epoch().count());
     if (auto d = lockedDelegate())
         d->onClientWillUploadFile(self());
     m_socket->readDataToLength(4, TWTimeouts::shared().read, TagUploadChunkHeader);
@@ -334,22 +345,67 @@ void TWSocketFileUpload::readNextPiece()
     m_socket->readDataWithTimeout(TWTimeouts::shared().read, nullptr, 0, std::min(left, kPieceLength), TagUploadChunk);
 }
 
-bool TWSocketFileUpload::keepsPace(long, std::uint64_t pending) const
+TWSocketFileUpload::Pace TWSocketFileUpload::pace(std::uint64_t pending) const
 {
-    if (!m_started)
-        return true;
+    const auto accepted = m_acceptedAt.load();
+    if (accepted == 0)
+        return {};
     const auto& limits = TWTimeouts::shared();
-    const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_acceptedAt).count();
-    const double owed = limits.uploadMinimumRate * (since - limits.uploadRateGrace);
-    return double(m_dataReadedLength) + double(pending) >= owed;
+    const std::chrono::steady_clock::duration elapsed =
+        std::chrono::steady_clock::now() - std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(accepted));
+    const double since = std::chrono::duration<double>(elapsed).count();
+    const double received = double(m_receivedBytes.load()) + double(pending);
+    Pace pace;
+    pace.behind = received < limits.uploadMinimumRate * (since - limits.uploadRateGrace);
+    pace.rate = received / std::max(since, 1e-3);
+    return pace;
+}
+
+bool TWSocketFileUpload::givesWay(long, std::uint64_t pending)
+{
+    if (m_ended || !m_started)
+        return false;
+    auto server = m_server.lock();
+    if (!server || !server->shouldGiveWay(this, pending))
+        return false;
+    giveWay(pending);
+    return true;
+}
+
+void TWSocketFileUpload::checkPace()
+{
+    (void)givesWay(TagUploadChunk, 0);
+}
+
+void TWSocketFileUpload::giveWay(std::uint64_t pending)
+{
+    if (!end(QStringLiteral("upload too slow while another sender waits: %1 of %2 bytes")
+                 .arg(m_dataReadedLength + qint64(pending))
+                 .arg(m_dataLength)))
+        return;
+    m_drainUntil = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(TWTimeouts::shared().closeWait));
+    m_socket->writeData(QByteArray(1, kUploadGaveWay), -1, TagUploadInfo);
+}
+
+void TWSocketFileUpload::drain()
+{
+    m_socket->readDataWithTimeout(TWTimeouts::shared().closeWait, nullptr, 0, kPieceLength, TagUploadChunk);
 }
 
 void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
 {
-    if (m_ended)
+    if (m_ended) {
+        if (m_gaveWay && !data.isEmpty() && std::chrono::steady_clock::now() < m_drainUntil)
+            drain();
+        else if (m_gaveWay)
+            m_socket->disconnect();
         return;
-    if (!keepsPace(tag, std::uint64_t(data.size()))) {
-        fail(QStringLiteral("upload too slow: %1 of %2 bytes").arg(m_dataReadedLength + data.size()).arg(m_dataLength));
+    }
+    // The bytes just read are dropped with the rest; no read is pending now.
+    if (givesWay(tag, std::uint64_t(data.size()))) {
+        drain();
         return;
     }
     if (tag == TagUploadChunkHeader) {
@@ -376,6 +432,7 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
     }
     m_dataPackageReadedLength += data.size();
     m_dataReadedLength += data.size();
+    m_receivedBytes.store(m_dataReadedLength);
     m_room.wrote(data.size());
     if (m_dataPackageReadedLength < m_dataPackageLength) {
         readNextPiece();
@@ -421,8 +478,14 @@ void TWSocketFileUpload::onReadTimeout(long tag)
 
 void TWSocketFileUpload::fail(const QString& text)
 {
+    if (end(text))
+        m_socket->disconnect();
+}
+
+bool TWSocketFileUpload::end(const QString& text)
+{
     if (m_ended)
-        return;
+        return false;
     m_ended = true;
     m_outputStream.close();
     removeStaging();
@@ -433,7 +496,7 @@ void TWSocketFileUpload::fail(const QString& text)
         if (auto d = lockedDelegate())
             d->onClientUploadedFileError(self(), platform::Error{ErrorDomain, 0, text});
     }
-    m_socket->disconnect();
+    return true;
 }
 
 void TWSocketFileUpload::socketDidDisconnectWithError(const std::optional<platform::Error>&)

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QString>
 #include <QVariantMap>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -28,16 +29,23 @@ struct TWTimeouts {
     // Server: from the accepted request type until the request's body is whole. A body is at
     // most 256 KiB; a peer that trickles it holds a slot for nothing.
     double requestDeadline = 30;
-    // Server: once an upload is accepted it must average at least this rate after a grace
-    // period, so that a peer sending a byte now and then cannot keep an upload slot.
+    // Server: an upload that, after a grace period, averages less than this rate gives its
+    // slot up while another upload connection waits for one, so that a peer sending a byte now
+    // and then cannot keep others out; while nobody waits, a slow link may take its time.
     double uploadMinimumRate = 16 * 1024;
     double uploadRateGrace = 15;
+    // Server: how long an upload connection that found every slot taken waits for one before it
+    // is refused; below the sender's wait for the answer (the read limit above).
+    double uploadSlotWait = 10;
     // Sender: after the last chunk the receiver unpacks and stores the file before its last
-    // acknowledgement; the wait grows with what was sent (a folder's archive is unpacked entry
-    // by entry, so it gets more per MiB).
+    // acknowledgement; the wait grows with what was sent: its size, and for a folder the
+    // entries of its archive, each of which the receiver writes as a file of its own (a
+    // twentieth of a second each leaves room to spare for a receiver held to a tenth of a CPU,
+    // which took several thousandths per entry).
     double storeWait = 60;
     double storeWaitPerMiB = 1;
     double storeWaitPerMiBFolder = 8;
+    double storeWaitPerEntry = 0.05;
     static TWTimeouts& shared();
 };
 
@@ -50,6 +58,8 @@ public:
 
     // Queues the body read and answers the request type as accepted.
     virtual void startReader();
+    // Whether the reader counts against its kind's limit; any thread.
+    virtual bool holdsSlot() const { return true; }
 
 protected:
     virtual long bodyTag() const = 0;
@@ -59,8 +69,10 @@ protected:
     virtual void doReadData(const QByteArray& data, long tag) {}
     virtual void socketDidDisconnectWithError(const std::optional<platform::Error>& error) {}
     virtual void onReadTimeout(long tag) {}
-    // Whether a read still moving may go on; pending is what the current read holds so far.
-    virtual bool keepsPace(long tag, std::uint64_t pending) const { return true; }
+    // Whether the reader, asked about a read still moving, gave its slot up and ended the
+    // exchange itself (pending is what the current read holds so far); the read then runs on
+    // until the reader closes the connection.
+    virtual bool givesWay(long tag, std::uint64_t pending) { return false; }
     double secondsSinceStart() const;
 
     void didReadData(const KPAsyncSocketPtr& sock, const QByteArray& data, long tag) override;
@@ -137,7 +149,21 @@ public:
     // The upload record; valid from onClientWillUploadFile on.
     TWWire::TWUploadFileInfo fileInfo() const;
     QString stagingFolder() const;
+    // From onClientUploadedFile on the same queue: the room the upload still holds (for a
+    // folder, what its unpacking may take), for the receiver to keep while it stores the file.
+    platform::FreeSpaceLedger::Reservation takeRoom();
     void startReader() override;
+    bool holdsSlot() const override { return !m_gaveWay.load(); }
+
+    // How the upload keeps up with the minimum rate, from any thread; pending counts bytes
+    // received but not yet written. Not behind before it is accepted or within the grace.
+    struct Pace {
+        bool behind = false;
+        double rate = 0; // bytes per second since it was accepted
+    };
+    Pace pace(std::uint64_t pending) const;
+    // On the connection's queue: gives the slot up when the server picks this upload to.
+    void checkPace();
 
 protected:
     long bodyTag() const override { return TWWire::TagUploadInfo; }
@@ -147,11 +173,20 @@ protected:
     void doReadData(const QByteArray& data, long tag) override;
     void socketDidDisconnectWithError(const std::optional<platform::Error>& error) override;
     void onReadTimeout(long tag) override;
-    bool keepsPace(long tag, std::uint64_t pending) const override;
+    bool givesWay(long tag, std::uint64_t pending) override;
 
 private:
+    friend class TWServer; // marks the upload giving way, under the server's lock
     void readNextPiece();
     void fail(const QString& text);
+    // Ends the upload (staging and room given back, the receive side told); false when it had
+    // ended already.
+    bool end(const QString& text);
+    // Tells the sender why it is stopped; what it still sends is then read and dropped until it
+    // closes (a close with unread bytes would reset the connection before the sender read why).
+    void giveWay(std::uint64_t pending);
+    // Reads on after giving way; called when no read is pending.
+    void drain();
     void removeStaging();
     std::shared_ptr<TWSocketFileUploadDelegate> lockedDelegate() const;
     std::shared_ptr<TWSocketFileUpload> self();
@@ -171,6 +206,11 @@ private:
     qint64 m_dataPackageReadedLength = 0;
     bool m_bReadedDataPackageHeader = false;
     bool m_started = false;  // onClientWillUploadFile was sent
-    std::chrono::steady_clock::time_point m_acceptedAt;
     bool m_ended = false;    // success or failure was reported
+    // Read by the server from other threads: bytes received, when the upload was accepted
+    // (steady clock ticks; 0 before), and whether it gave its slot up.
+    std::atomic<qint64> m_receivedBytes{0};
+    std::atomic<std::chrono::steady_clock::rep> m_acceptedAt{0};
+    std::atomic<bool> m_gaveWay{false};
+    std::chrono::steady_clock::time_point m_drainUntil;
 };

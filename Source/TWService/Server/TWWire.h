@@ -40,6 +40,9 @@ enum Tag : long {
 
 inline constexpr quint32 kChunkSize = 1048576;
 inline constexpr char kAck = 0x0A;
+// Sent by an upload's receiver in place of an acknowledgement when the upload gives its slot to
+// a waiting sender because it arrives below the minimum rate; the receiver then closes.
+inline constexpr char kUploadGaveWay = 0x15;
 // A request body never needs more; a peer announcing more is refused before it is read.
 inline constexpr quint32 kMaxBodyLength = 256 * 1024;
 // The largest data answer a client takes (an icon is a few kilobytes).

@@ -118,9 +118,10 @@ void TWPeerExchange::requestIcon(std::shared_ptr<ServerInfo> server)
 }
 
 void TWPeerExchange::uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
-                                std::function<void(const QString& error)> completed)
+                                std::function<void(const QString& error)> completed, qint64 archiveEntries)
 {
     auto request = TWFileUploadRequest::create({address, port, {}}, info, filePath);
+    request->setArchiveEntries(archiveEntries);
     request->requestWithCompltedBlock([completed](TWFileUploadRequest*, const std::optional<platform::Error>& e) {
         const QString text = e ? e->message : QString();
         platform::Dispatch::main([completed, text] {

@@ -39,9 +39,10 @@ public:
     static QString copyIdentifier();
     // Asks the peer for its picture and sets it on the peer (TIFF, PNG or JPEG, at most 1 MiB).
     static void requestIcon(std::shared_ptr<ServerInfo> server);
-    // Sends a file; completed runs once on the main thread with "" or what went wrong.
+    // Sends a file (a folder's archive of archiveEntries entries); completed runs once on the
+    // main thread with "" or what went wrong.
     static void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
-                           std::function<void(const QString& error)> completed);
+                           std::function<void(const QString& error)> completed, qint64 archiveEntries = 0);
 
 private:
     class Bridge;

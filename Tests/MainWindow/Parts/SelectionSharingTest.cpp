@@ -34,12 +34,13 @@ public:
         QVariantMap info;
         QString path;
         bool fileExisted = false;
+        qint64 archiveEntries = 0;
     };
     std::vector<std::shared_ptr<ServerInfo>> serverList() const override { return peers; }
     void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
-                    std::function<void(const QString&)> completed) override
+                    qint64 archiveEntries, std::function<void(const QString&)> completed) override
     {
-        uploads.append({address, port, info, filePath, QFileInfo::exists(filePath)});
+        uploads.append({address, port, info, filePath, QFileInfo::exists(filePath), archiveEntries});
         completed(error);
     }
     std::vector<std::shared_ptr<ServerInfo>> peers;
@@ -259,6 +260,8 @@ TEST_F(SelectionSharingTest, SendZipsFoldersAndRemovesTheArchive)
 
         EXPECT_EQ(zipped.info.value("IsFolder"), true);
         EXPECT_TRUE(zipped.fileExisted);
+        EXPECT_GE(zipped.archiveEntries, 1); // the receiver's work, which the sender waits for
+        EXPECT_EQ(plain.archiveEntries, 0);
         EXPECT_EQ(QFileInfo(zipped.path).absolutePath(), temporary);
         EXPECT_FALSE(QUuid::fromString(QFileInfo(zipped.path).completeBaseName()).isNull()) << zipped.path.toStdString();
         EXPECT_GT(zipped.info.value("Size").toLongLong(), 0);

@@ -431,6 +431,82 @@ TEST_F(ReceiveFilesTest, ConcurrentUploadsHoldTheirRoomAgainstTheMargin)
     EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(libraryPath), 0);
 }
 
+// Three folders that barely pack arrive together where the disk holds room for one at a time
+// (each needs its archive and its unpacked copy at once): those that fit, in the order they
+// came, are stored, and not all of them received and then all refused for want of room.
+TEST_F(ReceiveFilesTest, FoldersArrivingTogetherAreStoredAsFarAsTheyFitInTheirOrder)
+{
+    constexpr qint64 kKiB = 1024;
+    const qint64 margin = std::max(TWSocketFileUpload::freeSpaceMargin, ReceiveFiles::freeSpaceMargin);
+    // The disk: 1500 KiB beyond the margin, less what receives wrote in the library since.
+    auto written = [this] {
+        qint64 bytes = 0;
+        QDirIterator it(libraryPath, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (!path.contains(QStringLiteral("library.db")))
+                bytes += QFileInfo(path).size();
+        }
+        return bytes;
+    };
+    start(ReceiveFiles::engineStore(engine.get()));
+    const qint64 before = written();
+    platform::FreeSpaceLedger::shared().setFreeBytesSource(
+        [=](const QString&) { return margin + 1500 * kKiB - (written() - before); });
+
+    // Three folders of 400 KiB of noise.
+    QStringList names{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
+    QList<QVariantMap> records;
+    QList<QByteArray> archives;
+    for (const QString& name : names) {
+        ASSERT_TRUE(QDir().mkpath(temp.filePath(name)));
+        QByteArray noise(400 * kKiB, Qt::Uninitialized);
+        QRandomGenerator(quint32(name.size())).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        writeFile(name + QStringLiteral("/noise.bin"), noise);
+        QVariantMap record;
+        const QString zip = zipFolder(temp.filePath(name), &record);
+        records << record;
+        archives << testsupport::readFile(zip);
+    }
+    // They announce themselves together; each that is taken sends all but its last byte …
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    QList<std::optional<qint64>> answers;
+    for (const QVariantMap& record : records) {
+        auto [peer, answer] = announce(record);
+        peers.push_back(std::move(peer));
+        answers << answer;
+    }
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        if (answers[i] != std::optional<qint64>(TWWire::kUploadAccepted))
+            continue;
+        peers[i]->send(TWWire::u32(quint32(archives[i].size())));
+        ASSERT_EQ(peers[i]->recv(1), QByteArray(1, TWWire::kAck));
+        peers[i]->send(archives[i].chopped(1));
+    }
+    // … then, in their order, the last byte; the acknowledgement says the folder is stored.
+    QStringList stored;
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        if (answers[i] != std::optional<qint64>(TWWire::kUploadAccepted))
+            continue;
+        peers[i]->send(archives[i].right(1));
+        if (peers[i]->recv(1) == QByteArray(1, TWWire::kAck))
+            stored << names[i];
+    }
+    EXPECT_EQ(stored, QStringList{QStringLiteral("One")});
+    // The others, sent again one after the other: the second fits beside the first, the third no more.
+    peers.clear();
+    EXPECT_EQ(send(records[1], temp.filePath(QStringLiteral("Two.zip"))), QString());
+    EXPECT_NE(send(records[2], temp.filePath(QStringLiteral("Three.zip"))), QString());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return receive->uploadsInProgress() == 0; }));
+    QStringList documents;
+    for (const DBFileInfo& d : receivedDocuments())
+        documents << QFileInfo(d.path()).fileName();
+    documents.sort();
+    EXPECT_EQ(documents, (QStringList{QStringLiteral("One"), QStringLiteral("Two")}));
+    EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(libraryPath), 0);
+    EXPECT_EQ(staging(), QStringList());
+}
+
 // Quit while a received folder is unpacked and another upload is still arriving: the unpack
 // stops, the arriving upload ends, the quit waits for both, nothing of them stays in the
 // library, the folder's sender hears that it failed, and no upload is taken after.

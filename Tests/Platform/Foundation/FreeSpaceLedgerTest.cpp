@@ -84,6 +84,28 @@ TEST_F(FreeSpaceLedgerTest, AWriterThatWritesPastItsReservationGivesBackOnlyWhat
     EXPECT_EQ(ledger.reservedOn(folder), 0);
 }
 
+// A hold made larger keeps the margin as a new reservation of the difference would; one made
+// smaller gives the rest back.
+TEST_F(FreeSpaceLedgerTest, AHoldGrowsOnlyWithinTheMarginAndShrinksFreely)
+{
+    FreeSpaceLedger& ledger = FreeSpaceLedger::shared();
+    auto folderRoom = ledger.reserve(folder, 2 * kMiB, 2 * kMiB);
+    auto other = ledger.reserve(folder, 3 * kMiB, 2 * kMiB);
+    ASSERT_TRUE(folderRoom && other);
+    EXPECT_FALSE(folderRoom.resize(6 * kMiB, 2 * kMiB)); // 9 of 10 held, 1 left: under the margin
+    EXPECT_EQ(folderRoom.held(), 2 * kMiB);
+    EXPECT_EQ(ledger.reservedOn(folder), 5 * kMiB);
+    EXPECT_TRUE(folderRoom.resize(5 * kMiB, 2 * kMiB)); // exactly the margin left
+    EXPECT_EQ(ledger.reservedOn(folder), 8 * kMiB);
+    EXPECT_TRUE(folderRoom.resize(1 * kMiB, 2 * kMiB));
+    EXPECT_EQ(ledger.reservedOn(folder), 4 * kMiB);
+    EXPECT_FALSE(folderRoom.resize(std::numeric_limits<qint64>::max(), 2 * kMiB));
+    EXPECT_FALSE(FreeSpaceLedger::Reservation().resize(1, 0));
+    folderRoom.release();
+    other.release();
+    EXPECT_EQ(ledger.reservedOn(folder), 0);
+}
+
 TEST_F(FreeSpaceLedgerTest, ConcurrentReservationsAreGrantedOnlyWhatThereIs)
 {
     FreeSpaceLedger& ledger = FreeSpaceLedger::shared();

@@ -388,3 +388,66 @@ TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFail
     second->stopServer();
     TWTimeouts::shared() = saved;
 }
+
+// A receiver that stops an upload because it arrives too slowly while another sender waits
+// says so; the sender's error tells its user why.
+TEST(PeerClient, AnUploadStoppedForItsPaceSaysWhy)
+{
+    RawServer gaveWay([](int c) {
+        recvSome(c, 4);
+        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+        const quint32 n = *readU32(recvSome(c, 4));
+        recvSome(c, n);
+        ::send(c, i64(kUploadAccepted).constData(), 8, MSG_NOSIGNAL);
+        recvSome(c, 4);
+        ::send(c, &kAck, 1, MSG_NOSIGNAL);
+        recvSome(c, 100);
+        ::send(c, &kUploadGaveWay, 1, MSG_NOSIGNAL);
+        recvSome(c, 1 << 20); // what the sender still sends, until it closes
+    });
+    const QString file = testsupport::makeTempDir() + QStringLiteral("/f.bin");
+    testsupport::writeFile(file, QByteArray(3000, 'f'));
+    auto outcome = std::make_shared<Outcome>();
+    TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), gaveWay.port, {}}, {{QStringLiteral("Name"), QStringLiteral("x")}}, file)
+        ->requestWithCompltedBlock([outcome](TWFileUploadRequest*, const std::optional<platform::Error>& e) { outcome->record(e); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome->count() == 1; }));
+    ASSERT_TRUE(outcome->error.has_value());
+    EXPECT_TRUE(outcome->error->message.contains(QStringLiteral("too slowly"))) << qPrintable(outcome->error->message);
+}
+
+// A folder's archive of many small entries costs the receiver per entry, whatever its size:
+// the sender waits for the store in proportion to the entries it sent.
+TEST(PeerClient, TheWaitForAFolderToBeStoredGrowsWithItsEntries)
+{
+    TWTimeouts saved = TWTimeouts::shared();
+    TWTimeouts::shared().read = 0.3;
+    TWTimeouts::shared().storeWait = 0.3;
+    TWTimeouts::shared().storeWaitPerMiB = 0;
+    TWTimeouts::shared().storeWaitPerMiBFolder = 0;
+    TWTimeouts::shared().storeWaitPerEntry = 100; // per entry, a wait the test never reaches
+    auto store = std::make_shared<SlowStore>();
+    auto server = TWServer::create();
+    server->setDelegate(store);
+    server->setUploadStagingRoot(testsupport::makeTempDir(QStringLiteral("staging")));
+    ASSERT_TRUE(server->startServer().has_value());
+    const QString file = testsupport::makeTempDir() + QStringLiteral("/folder.zip");
+    testsupport::writeFile(file, QByteArray(3000, 'z'));
+    auto outcome = std::make_shared<Outcome>();
+    auto request = TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), server->serverPort(), {}},
+                                               {{QStringLiteral("Name"), QStringLiteral("Album")},
+                                                {QStringLiteral("IsFolder"), true}},
+                                               file);
+    request->setArchiveEntries(3);
+    request->requestWithCompltedBlock([outcome](TWFileUploadRequest*, const std::optional<platform::Error>& e) { outcome->record(e); });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return store->storing() == 1; }));
+    // Many times what the wait would be without the entries: the sender still waits.
+    bool waited = false;
+    platform::DispatchQueue::main().after(std::chrono::milliseconds(2500), [&] { waited = true; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return waited; }));
+    EXPECT_EQ(outcome->count(), 0) << qPrintable(outcome->error ? outcome->error->toString() : QString());
+    store->openStore();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome->count() == 1; }));
+    EXPECT_FALSE(outcome->error.has_value()) << qPrintable(outcome->error->toString());
+    server->stopServer();
+    TWTimeouts::shared() = saved;
+}

@@ -446,11 +446,28 @@ TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
         EXPECT_EQ(raw->recv(8), i64(kUploadAccepted));
         raw->send(u32(10000));
         EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        // The rate holds while another sender waits for a slot: four uploads well ahead of it
+        // fill the others, and a fifth address waits.
+        TWTimeouts::shared().read = 60;
+        TWTimeouts::shared().closeWait = 0.3;
+        TWTimeouts::shared().uploadSlotWait = 60;
+        std::vector<std::unique_ptr<Raw>> ahead;
+        for (int i = 0; i < TWServer::kMaxFileUploaders - 1; ++i) {
+            ahead.push_back(openedFrom(QStringLiteral("ahead"), TWRequestTypeFileUpload));
+            ahead.back()->send(uploadBody(1 << 20));
+            EXPECT_EQ(ahead.back()->recv(8), i64(kUploadAccepted));
+            ahead.back()->send(u32(1 << 20));
+            EXPECT_EQ(ahead.back()->recv(1), QByteArray(1, kAck));
+            ahead.back()->send(QByteArray(512 * 1024, 'a'));
+        }
+        auto waiting = from(QStringLiteral("waiting"));
+        waiting->send(u32(TWRequestTypeFileUpload));
         const int sent = trickleUntilClosed(*raw, 100);
         EXPECT_GE(sent, 0) << "the upload was never cut off";
         EXPECT_LT(sent, 80);
     }
-    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 1; }));
+    // The trickling upload's error first, then those of the four that went away with the block.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == TWServer::kMaxFileUploaders; }));
     EXPECT_TRUE(owner->errors[0].startsWith(QStringLiteral("upload too slow"))) << qPrintable(owner->errors[0]);
     ASSERT_TRUE(testsupport::spinUntil([&] { return stagingEmpty(); }));
     EXPECT_EQ(owner->count(owner->uploaded), 0);
@@ -458,7 +475,7 @@ TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
 
 TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
 {
-    // Uploads: one address holds all slots but one.
+    // Uploads: one address may hold every slot (a sender starts one per document) …
     std::vector<std::unique_ptr<Raw>> uploads;
     for (int i = 0; i < TWServer::readersPerAddress(TWServer::kMaxFileUploaders); ++i) {
         uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
@@ -468,8 +485,9 @@ TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
     {
         auto more = from(QStringLiteral("A"));
         more->send(u32(TWRequestTypeFileUpload));
-        EXPECT_EQ(more->recv(4), u32(TWConnectTooManyConnections));
+        EXPECT_EQ(more->recv(4), u32(TWConnectAccepted));
     }
+    // … and another address still gets in: it waits for the slot the last one gave back.
     uploads.push_back(openedFrom(QStringLiteral("B"), TWRequestTypeFileUpload));
 
     // Connections that never say what they want: four addresses fill the table …
@@ -490,6 +508,96 @@ TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
     };
     ASSERT_TRUE(testsupport::spinUntil([&] { return closed() >= 1; }));
     EXPECT_EQ(closed(), 1);
+}
+
+// A sender starts one upload per document, all at once: five from one computer are all taken.
+// Room for the others is kept by letting another address wait for the next slot, which goes to
+// it rather than to the busy address; one that waits too long hears "too many".
+TEST_F(ServerFixture, FiveUploadsFromOneAddressAreTakenAndAnotherWaitsForTheNextSlot)
+{
+    TWTimeouts::shared().read = 120;             // idle uploads stay while the test runs
+    TWTimeouts::shared().uploadRateGrace = 1e6;  // and none falls short of the rate
+    TWTimeouts::shared().uploadSlotWait = 120;   // the waiting one gets its slot by an event
+    std::vector<std::unique_ptr<Raw>> uploads;
+    for (int i = 0; i < TWServer::kMaxFileUploaders; ++i) {
+        uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
+        uploads.back()->send(uploadBody(10, QStringLiteral("Doc%1").arg(i)));
+        EXPECT_EQ(uploads.back()->recv(8), i64(kUploadAccepted)) << i;
+    }
+    {
+        auto sixth = from(QStringLiteral("A")); // the sixth from the address holding all five
+        sixth->send(u32(TWRequestTypeFileUpload));
+        EXPECT_EQ(sixth->recv(4), u32(TWConnectTooManyConnections));
+        EXPECT_TRUE(sixth->closedByServer());
+    }
+    auto other = from(QStringLiteral("B"));
+    other->send(u32(TWRequestTypeFileUpload));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->waitingForUploadSlot() == 1; }));
+    uploads.front().reset(); // one of A's ends: the slot is B's
+    EXPECT_EQ(other->recv(4), u32(TWConnectAccepted));
+    other->send(uploadBody(1));
+    EXPECT_EQ(other->recv(8), i64(kUploadAccepted));
+    other->send(u32(1));
+    EXPECT_EQ(other->recv(1), QByteArray(1, kAck));
+    other->send("Z");
+    EXPECT_EQ(other->recv(1), QByteArray(1, kAck));
+    EXPECT_TRUE(other->closedByServer());
+
+    // B's upload ended and its slot is free; with all five taken again, a third address that
+    // waits longer than the wait is refused.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("FileUploader")) == 4; }));
+    uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
+    TWTimeouts::shared().uploadSlotWait = 0.2;
+    auto late = from(QStringLiteral("C"));
+    late->send(u32(TWRequestTypeFileUpload));
+    EXPECT_EQ(late->recv(4), u32(TWConnectTooManyConnections));
+    EXPECT_TRUE(late->closedByServer());
+    EXPECT_EQ(server->waitingForUploadSlot(), 0);
+    EXPECT_EQ(owner->count(owner->errors), 1); // A's upload that went away
+}
+
+// A slow link is no fault: an upload below the minimum rate keeps its slot while nobody waits.
+// Once another sender waits for a slot, the slowest upload below the rate gives it up, and its
+// sender reads why before the connection closes.
+TEST_F(ServerFixture, ASlowUploadGivesWayOnlyToAWaitingSenderAndIsToldWhy)
+{
+    TWTimeouts::shared().read = 120;
+    TWTimeouts::shared().uploadMinimumRate = 2000;
+    TWTimeouts::shared().uploadRateGrace = 0.2;
+    TWTimeouts::shared().uploadSlotWait = 120;
+    auto slow = openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload);
+    slow->send(uploadBody(100000, QStringLiteral("Slow")));
+    ASSERT_EQ(slow->recv(8), i64(kUploadAccepted));
+    slow->send(u32(100000));
+    ASSERT_EQ(slow->recv(1), QByteArray(1, kAck));
+    // Four that have sent far more than the rate asks of them for minutes to come.
+    std::vector<std::unique_ptr<Raw>> fast;
+    for (int i = 0; i < TWServer::kMaxFileUploaders - 1; ++i) {
+        fast.push_back(openedFrom(QStringLiteral("B"), TWRequestTypeFileUpload));
+        fast.back()->send(uploadBody(1 << 20, QStringLiteral("Fast%1").arg(i)));
+        ASSERT_EQ(fast.back()->recv(8), i64(kUploadAccepted));
+        fast.back()->send(u32(1 << 20));
+        ASSERT_EQ(fast.back()->recv(1), QByteArray(1, kAck));
+        fast.back()->send(QByteArray(512 * 1024, 'f'));
+    }
+    // 40 bytes at 20 a second: far below the rate once the grace has passed.
+    EXPECT_EQ(trickleUntilClosed(*slow, 40), -1) << "a slow upload was cut off while nobody waited";
+    EXPECT_EQ(owner->count(owner->errors), 0);
+
+    auto waiting = from(QStringLiteral("C"));
+    waiting->send(u32(TWRequestTypeFileUpload));
+    EXPECT_EQ(waiting->recv(4), u32(TWConnectAccepted));
+    EXPECT_EQ(slow->recv(1), QByteArray(1, kUploadGaveWay));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 1; }));
+    {
+        QMutexLocker lock(&owner->mutex);
+        EXPECT_TRUE(owner->errors[0].startsWith(QStringLiteral("upload too slow while another sender waits")))
+            << qPrintable(owner->errors[0]);
+    }
+    slow->close();
+    for (auto& f : fast)
+        EXPECT_FALSE(f->closedYet());
+    EXPECT_EQ(server->waitingForUploadSlot(), 0);
 }
 
 TEST(PeerServerStop, StoppingWhileConnectionsEndIsSafe)

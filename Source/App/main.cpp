@@ -286,6 +286,14 @@ int main(int argc, char** argv)
         if (mainWindow)
             mainWindow->parts().scan.cancelWork();
     };
+    services.hasUnsavedScans = [&mainWindow] { return mainWindow && mainWindow->parts().scan.needsQuitQuestion(); };
+    services.askQuitWithUnsavedScans = [&mainWindow](std::function<void(bool)> answer) {
+        if (!mainWindow) {
+            answer(true);
+            return;
+        }
+        mainWindow->parts().scan.askBeforeQuit(std::move(answer));
+    };
     services.setBShowWindowItem = [&mainWindow](bool on) {
         if (mainWindow)
             mainWindow->context().appMenu->setBShowWindowItem(on);
@@ -368,7 +376,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(0);
             return;
         }
-        delegate.requestTermination();
+        delegate.requestTermination(true);
     };
 
     delegate.applicationDidFinishLaunching();

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -325,21 +326,62 @@ void KPScannerWindowController::btnSaveClick()
             if (alive.expired())
                 return;
             m_saveSheet.reset();
+            auto quit = std::exchange(m_quitAfterSave, {});
             if (code == 1) {
                 m_didSave = true;
                 close();
+                if (quit)
+                    quit(true);
             }
         });
     });
+}
+
+namespace {
+
+platform::kit::Alert saveQuestion()
+{
+    return platform::kit::Alert::withMessage(tr("Do you want to save the scanned pages?"), tr("Save"), tr("Don't Save"),
+                                             tr("Cancel"), QString());
+}
+
+} // namespace
+
+bool KPScannerWindowController::needsQuitQuestion() const
+{
+    return !m_closing && (m_saveSheet || m_pages.needsCloseQuestion());
+}
+
+void KPScannerWindowController::askBeforeQuit(std::function<void(bool quit)> answer)
+{
+    if (m_askingBeforeQuit)
+        return;
+    m_askingBeforeQuit = true;
+    showWindow();
+    // An alert sheet would wait behind a save sheet until that ends: then the question comes
+    // as a dialog of its own over the window in front, which is this one.
+    QWidget* on = m_saveSheet ? nullptr : m_window.data();
+    platform::kit::DialogService::shared().alert(
+        on, saveQuestion(), [this, alive = std::weak_ptr<int>(m_alive), answer = std::move(answer)](int code) mutable {
+            if (alive.expired())
+                return;
+            m_askingBeforeQuit = false;
+            if (code == platform::kit::Alert::kAlternateReturn) {
+                // The quit cancels a save under way and drops the pages.
+                answer(true);
+            } else if (code == platform::kit::Alert::kDefaultReturn) {
+                m_quitAfterSave = std::move(answer);
+                if (!m_saveSheet)
+                    m_delayedSave = platform::kit::Scheduler::current().after(kDelayedSaveMs, [this] { btnSaveClick(); });
+            }
+        });
 }
 
 bool KPScannerWindowController::windowShouldClose()
 {
     if (!m_pages.needsCloseQuestion())
         return true;
-    auto alert = platform::kit::Alert::withMessage(tr("Do you want to save the scanned pages?"), tr("Save"),
-                                                   tr("Don't Save"), tr("Cancel"), QString());
-    platform::kit::DialogService::shared().alert(m_window, alert, [this, alive = std::weak_ptr<int>(m_alive)](int code) {
+    platform::kit::DialogService::shared().alert(m_window, saveQuestion(), [this, alive = std::weak_ptr<int>(m_alive)](int code) {
         if (alive.expired())
             return;
         if (code == platform::kit::Alert::kDefaultReturn) {

@@ -223,6 +223,17 @@ QString AppDelegate::safeBoxLeftOpen() const
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
 {
+    // Asked first: nothing of the quit (a SafeBox detach) happens before the user agrees to it.
+    if (!m_quitBySignal && !m_quitDroppingScans && m_services.hasUnsavedScans && m_services.hasUnsavedScans()) {
+        if (m_services.askQuitWithUnsavedScans)
+            m_services.askQuitWithUnsavedScans([self = QPointer(this)](bool quit) {
+                if (!quit || !self)
+                    return;
+                self->m_quitDroppingScans = true;
+                self->requestTermination();
+            });
+        return TerminateReply::TerminateCancel;
+    }
     if (!m_safeBoxDisk.isEmpty() && m_services.detachSafeBox) {
         // A box this detach cannot close stays open with its sealer, which then goes on alone
         // until the next start closes it: it is not closed a second time below.
@@ -251,6 +262,8 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
     if (m_services.isImporting && m_services.isImporting() && !m_bForceExit) {
         if (m_services.askQuitWhileImporting)
             m_services.askQuitWhileImporting([self = QPointer(this)](bool quit) {
+                if (self && !quit)
+                    self->m_quitDroppingScans = false; // the next quit asks about them again
                 if (!quit || !self)
                     return;
                 self->m_bForceExit = true;
@@ -261,8 +274,10 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
     return TerminateReply::TerminateNow;
 }
 
-void AppDelegate::requestTermination()
+void AppDelegate::requestTermination(bool bySignal)
 {
+    if (bySignal)
+        m_quitBySignal = true;
     if (m_terminating)
         return;
     if (applicationShouldTerminate() != TerminateReply::TerminateNow)

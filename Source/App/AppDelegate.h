@@ -69,6 +69,10 @@ public:
         std::function<void()> finishImports;
         // Cancels a scan being saved and waits for its worker; before the stores close.
         std::function<void()> finishScans;
+        // Scanned pages unsaved or being saved; the question put before a quit would drop them,
+        // answer(true) meaning the quit may go on.
+        std::function<bool()> hasUnsavedScans;
+        std::function<void(std::function<void(bool quit)> answer)> askQuitWithUnsavedScans;
         std::function<void()> writeToDiskAndWait;
         // Closes the library's stores and indexes so that their files alone hold them.
         std::function<void()> closeStores;
@@ -107,8 +111,10 @@ public:
 
     TerminateReply applicationShouldTerminate();
     // The program's own quit request (menu, window close, SIGTERM): runs the quit check and,
-    // when it answers now, termination and the end of the event loop.
-    void requestTermination();
+    // when it answers now, termination and the end of the event loop. A termination signal
+    // (bySignal; the session is ending) is not held up by a question about scanned pages: their
+    // save is cancelled as the quit goes on.
+    void requestTermination(bool bySignal = false);
     void applicationWillTerminate();
 
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
@@ -147,6 +153,9 @@ private:
     LaunchState m_state = LaunchState::NotStarted;
     bool m_initAppDone = false;
     bool m_bForceExit = false;
+    // The user chose to quit although scanned pages would be lost.
+    bool m_quitDroppingScans = false;
+    bool m_quitBySignal = false;
     bool m_bNeedRelaunch = false;
     bool m_terminating = false;
     QString m_safeBoxDisk;

@@ -3,46 +3,60 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace TerminationSignals {
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
-
-// Only async-signal-safe work here: one byte into the pipe wakes the event loop.
-void wakeEventLoop(int)
+sigset_t terminationSignals()
 {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
 }
+
+int g_signalFd = -1;
 
 } // namespace
 
+void block()
+{
+    const sigset_t set = terminationSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void unblock()
+{
+    const sigset_t set = terminationSignals();
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 void install(std::function<void()> onSignal)
 {
-    if (g_signalPipe[0] >= 0)
+    if (g_signalFd >= 0)
         return;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+    // Blocked here too, for a caller that did not block them first; threads started before then
+    // still let them through.
+    block();
+    const sigset_t set = terminationSignals();
+    g_signalFd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (g_signalFd < 0)
         return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
+    auto* notifier = new QSocketNotifier(g_signalFd, QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal = std::move(onSignal)] {
-        char byte = 0;
-        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-        if (onSignal)
-            onSignal();
-        else
-            QCoreApplication::quit();
+        signalfd_siginfo info;
+        while (::read(g_signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
+            if (onSignal)
+                onSignal();
+            else
+                QCoreApplication::quit();
+        }
     });
-    struct sigaction action = {};
-    action.sa_handler = wakeEventLoop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace TerminationSignals

@@ -19,6 +19,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Kit/CommandDispatcher.h"
 #include "Platform/Scanner/ScannerService.h"
+#include "Platform/Workspace/ProcessLauncher.h"
 #include "Platform/Workspace/Workspace.h"
 #include "Store/DataBaseEngine.h"
 #include "Store/KPLibraryFileManager.h"
@@ -49,7 +50,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QWidget>
@@ -80,7 +80,7 @@ int reportCrash(const QString& reportFile)
         if (!SendMailClient::sendMail(MailInfo::fromDictionary(mailInfo)))
             KPLogLogMessage(QStringLiteral("Crash report: no mail program could take the report"));
     };
-    ui.relaunch = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    ui.relaunch = [] { (void)platform::ProcessLauncher::system().startDetached(QCoreApplication::applicationFilePath(), {}); };
     ui.trackEvent = [](const QString& event, double value) { AnalyticsHelper::fireEvent(event, qint64(value)); };
     CrashController::handleError(report, ui, LogFileSetup::prepareLogFile(LogFileSetup::logsFolder()));
     return 0;
@@ -90,6 +90,9 @@ int reportCrash(const QString& reportFile)
 
 int main(int argc, char** argv)
 {
+    // Before any thread exists, so that every thread, the libraries' among them, keeps the
+    // termination signals blocked for the reader installed below.
+    TerminationSignals::block();
     // The application object comes first because the bundle and the standard paths are found
     // through it; nothing is logged or read before the log file is set up.
     KPApp app(argc, argv);
@@ -106,12 +109,14 @@ int main(int argc, char** argv)
     });
 
     if (const auto reportFile = CrashController::crashReportArgument(KPApp::arguments())) {
+        // The report's question has nothing to save: a signal ends it at once.
+        TerminationSignals::unblock();
         LogFileSetup::setUpLogFile();
         DefaultSettings::registerDefaultSettings();
         return reportCrash(*reportFile);
     }
 
-    // Installed before anything else so that an early SIGTERM still ends the run cleanly; the
+    // Read before anything else so that an early SIGTERM still ends the run cleanly; the
     // delegate takes the signal over once it exists.
     std::function<void()> onTerminationSignal = [] { QCoreApplication::exit(0); };
     TerminationSignals::install([&onTerminationSignal] { onTerminationSignal(); });
@@ -250,7 +255,8 @@ int main(int argc, char** argv)
     // The new copy must find the name free, or it would hand itself to this one and end.
     services.relaunch = [&instance] {
         instance.release();
-        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {}))
+        // Not through QProcess, whose child would keep this program's blocked signals.
+        if (!platform::ProcessLauncher::system().startDetached(QCoreApplication::applicationFilePath(), {}))
             KPLogLogMessage(QStringLiteral("Relaunch: the program could not be started again"));
     };
     services.isImporting = [&mainWindow] { return mainWindow && mainWindow->parts().importFlow.isImporting(); };
@@ -279,6 +285,14 @@ int main(int argc, char** argv)
     services.finishScans = [&mainWindow] {
         if (mainWindow)
             mainWindow->parts().scan.cancelWork();
+    };
+    services.hasUnsavedScans = [&mainWindow] { return mainWindow && mainWindow->parts().scan.needsQuitQuestion(); };
+    services.askQuitWithUnsavedScans = [&mainWindow](std::function<void(bool)> answer) {
+        if (!mainWindow) {
+            answer(true);
+            return;
+        }
+        mainWindow->parts().scan.askBeforeQuit(std::move(answer));
     };
     services.setBShowWindowItem = [&mainWindow](bool on) {
         if (mainWindow)
@@ -362,7 +376,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(0);
             return;
         }
-        delegate.requestTermination();
+        delegate.requestTermination(true);
     };
 
     delegate.applicationDidFinishLaunching();

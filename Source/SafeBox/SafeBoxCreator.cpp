@@ -1,5 +1,6 @@
 #include "SafeBox/SafeBoxCreator.h"
 
+#include "Platform/Foundation/HelperProcess.h"
 #include "Platform/Foundation/StringHash.h"
 #include "SafeBox/SafeBoxContentGenerate.h"
 #include "SafeBox/SafeBoxKeyConstants.h"
@@ -167,7 +168,8 @@ SafeBoxCreator::ToolRun SafeBoxCreator::run(const QStringList& arguments, const 
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    // The tool and the sealer it leaves behind must be able to take their own signals.
+    platform::setFreshSignalState(&attr, POSIX_SPAWN_SETSID);
 
     const QByteArray program = QFile::encodeName(toolPath());
     QList<QByteArray> storage{program};

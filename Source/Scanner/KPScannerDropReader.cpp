@@ -93,6 +93,16 @@ private:
     bool m_refused = false;
 };
 
+// The decoder's memory limit for an image of the most pixels a dropped image may hold, in the
+// format it says it decodes into, never less than 32 bits a pixel (what most decoders draw into
+// whatever they report).
+int decoderLimitMegabytes(QImage::Format format)
+{
+    const int bits = format == QImage::Format_Invalid ? 32 : std::max(32, int(QImage::toPixelFormat(format).bitsPerPixel()));
+    const qint64 bytes = KPScannerDropReader::kMaxImagePixels * bits / 8;
+    return int((bytes + (1 << 20) - 1) >> 20);
+}
+
 } // namespace
 
 QImage KPScannerDropReader::readImage(const QString& path, QString* error, KPScannerPixelBudget* budget)
@@ -114,9 +124,17 @@ QImage KPScannerDropReader::readImage(const QString& path, QString* error, KPSca
         *error = QStringLiteral("%1 was left out. %2").arg(QFileInfo(path).fileName(), budget->fullText());
         return {};
     }
-    // Bounds the decoder even where the header lied about the size.
-    reader.setAllocationLimit(int(kMaxImagePixels * 8 / (1024 * 1024)));
+    // Bounds the decoder even where the header lied about the size (a GIF's screen may be far
+    // larger than the frame the header reports): no more than the image limit in the decoder's
+    // pixels. What still gets through is refused once decoded.
+    QImageReader::setAllocationLimit(decoderLimitMegabytes(reader.imageFormat()));
     QImage image = reader.read();
+    if (KPScannerPixelBudget::pixelsOf(image) > kMaxImagePixels) {
+        if (budget)
+            budget->give(claimed);
+        *error = QStringLiteral("%1 is too large to add as a page").arg(QFileInfo(path).fileName());
+        return {};
+    }
     if (budget) {
         budget->give(claimed);
         if (!image.isNull() && !budget->take(KPScannerPixelBudget::pixelsOf(image))) {

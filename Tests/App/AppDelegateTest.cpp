@@ -321,6 +321,45 @@ TEST_F(AppDelegateTest, QuitEndsAScanSaveBeforeTheLibraryIsWrittenAndClosed)
     EXPECT_LT(calls.indexOf(QStringLiteral("finishScans")), calls.indexOf(QStringLiteral("close")));
 }
 
+TEST_F(AppDelegateTest, QuitWithUnsavedScansAsksBeforeAnythingElseButASignalDoesNotWait)
+{
+    bool unsaved = true;
+    std::function<void(bool)> answer;
+    int asked = 0;
+    s.hasUnsavedScans = [&] { return unsaved; };
+    s.askQuitWithUnsavedScans = [&](std::function<void(bool)> a) {
+        ++asked;
+        answer = std::move(a);
+    };
+    s.detachSafeBox = [&](const QString&, std::function<void()>) { calls << QStringLiteral("detach"); };
+    s.finishScans = [this] { calls << QStringLiteral("finishScans"); };
+    {
+        AppDelegate app(s);
+        app.applicationDidFinishLaunching();
+        app.setSafeBoxDisk(QStringLiteral("/mnt/box"));
+        app.requestTermination();
+        ASSERT_EQ(asked, 1);
+        // Nothing of the quit has happened while the question is up: the box stays attached.
+        EXPECT_FALSE(called(QStringLiteral("detach")));
+        EXPECT_FALSE(called(QStringLiteral("quit")));
+        // "Don't Save": the quit goes on and is not asked about the pages again.
+        app.setSafeBoxDisk(QString());
+        answer(true);
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+        EXPECT_TRUE(called(QStringLiteral("finishScans")));
+    }
+
+    // The session ends (SIGTERM): no question, the save is cancelled as the quit goes on.
+    calls.clear();
+    AppDelegate app(s);
+    app.applicationDidFinishLaunching();
+    app.requestTermination(true);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(calls.count(QStringLiteral("quit")), 1);
+    EXPECT_LT(calls.indexOf(QStringLiteral("finishScans")), calls.indexOf(QStringLiteral("save")));
+}
+
 TEST_F(AppDelegateTest, TerminationSavesRemembersTheFrameAndRelaunchesWhenAsked)
 {
     AppDelegate app(s);

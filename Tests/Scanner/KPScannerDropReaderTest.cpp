@@ -114,3 +114,78 @@ TEST(KPScannerDropReaderTest, PagesPastTheWindowsPixelBudgetAreNeitherDrawnNorKe
     ASSERT_EQ(again.images.size(), 1);
     EXPECT_EQ(budget->used(), 1'000'000);
 }
+
+namespace {
+
+// A GIF whose logical screen is screen × screen around one 10 × 10 frame.
+QByteArray gifWithScreen(quint16 screen)
+{
+    QByteArray gif("GIF89a");
+    const auto u16 = [&gif](quint16 v) { gif.append(char(v & 0xff)).append(char(v >> 8)); };
+    u16(screen);
+    u16(screen);
+    gif.append(3, '\0');                        // no global colours, background, aspect
+    gif.append(char(0x2c));                     // the frame: at 0,0, 10 × 10, two local colours
+    u16(0);
+    u16(0);
+    u16(10);
+    u16(10);
+    gif.append(char(0x80));
+    gif.append(QByteArray::fromHex("000000ffffff"));
+    gif.append(QByteArray::fromHex("02012c00")); // code size 2, one block: clear, end
+    gif.append(char(0x3b));
+    return gif;
+}
+
+// One page of width × height points, written as text with its offsets.
+QByteArray onePagePdf(const QByteArray& width, const QByteArray& height)
+{
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + width + " " + height + "] >>",
+    };
+    QByteArray pdf("%PDF-1.4\n");
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+} // namespace
+
+TEST(KPScannerDropReaderTest, ImagesAndPagesPastTheirCapsAreRefusedOrShrunkWhateverTheirHeadersSay)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    // The header speaks of the 10 × 10 frame; decoded, the screen would be 144 million pixels.
+    const QString huge = folder + QStringLiteral("/screen.gif");
+    testsupport::writeFile(huge, gifWithScreen(12000));
+    const QString small = folder + QStringLiteral("/small.gif");
+    testsupport::writeFile(small, gifWithScreen(20));
+    // Shrunk by area to the page cap, this one's length alone would pass any int.
+    const QString sliver = folder + QStringLiteral("/sliver.pdf");
+    testsupport::writeFile(sliver, onePagePdf("1000000000000", "2"));
+
+    const auto budget = std::make_shared<KPScannerPixelBudget>();
+    const auto read = KPScannerDropReader::read({huge, small, sliver}, budget);
+    ASSERT_EQ(read.images.size(), 2) << read.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(read.images[0].size(), QSize(20, 20));
+    ASSERT_EQ(read.errors.size(), 1);
+    EXPECT_TRUE(read.errors[0].contains(QStringLiteral("screen.gif"))) << read.errors[0].toStdString();
+    // Nothing of the refused image stays taken.
+    EXPECT_EQ(budget->used(), read.reserved);
+
+    // The sliver keeps its length within the cap, one pixel high.
+    const QSize page = read.images[1].size();
+    EXPECT_EQ(page.height(), 1);
+    EXPECT_GT(page.width(), 1'000'000);
+    EXPECT_LE(qint64(page.width()) * page.height(), KPScannerDropReader::kMaxPdfPagePixels);
+}

@@ -314,3 +314,72 @@ TEST(ScannerWindowTest, TheCloseQuestionSavesAfterItsPauseDiscardsOrKeepsThePage
     EXPECT_EQ(dialogs.count(Kind::Sheet), 1);
     EXPECT_FALSE(other.didSave());
 }
+
+TEST(ScannerWindowTest, TheQuitAsksAsClosingDoesAndGoesOnOnlyOnceThePagesAreSavedOrDropped)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    platform::kit::VirtualScheduler clock;
+    platform::kit::RecordingDialogService dialogs;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    KPScannerWindowController window;
+    EXPECT_FALSE(window.needsQuitQuestion()); // nothing to lose
+    window.addImages({image});
+    ASSERT_TRUE(window.needsQuitQuestion());
+    int quits = 0;
+    auto ask = [&](const char* answer) {
+        dialogs.scriptAlert(QString::fromUtf8(answer));
+        window.askBeforeQuit([&](bool quit) { quits += quit ? 1 : 100; });
+        return testsupport::spinUntil([&] { return dialogs.last(Kind::Alert).answered; });
+    };
+
+    // Cancel: no answer, the pages stay, and no save comes later.
+    ASSERT_TRUE(ask("Cancel"));
+    EXPECT_EQ(dialogs.last(Kind::Alert).window, window.window());
+    EXPECT_EQ(dialogs.last(Kind::Alert).buttons, (QStringList{QStringLiteral("Save"), QStringLiteral("Don't Save"),
+                                                              QStringLiteral("Cancel")}));
+    clock.advance(5000);
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(dialogs.count(Kind::Sheet), 0);
+
+    // Save, then the save sheet cancelled: the quit does not go on.
+    dialogs.scriptSheet(0);
+    ASSERT_TRUE(ask("Save"));
+    clock.advance(KPScannerWindowController::kDelayedSaveMs);
+    ASSERT_EQ(dialogs.count(Kind::Sheet), 1);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return window.saveSheet() == nullptr; }));
+    EXPECT_EQ(quits, 0);
+    EXPECT_TRUE(window.needsQuitQuestion());
+
+    // With the save sheet up the question is not held back behind it, and "Don't Save" quits.
+    dialogs.scriptSheetShown();
+    window.btnSaveClick();
+    ASSERT_NE(window.saveSheet(), nullptr);
+    ASSERT_TRUE(ask("Don't Save"));
+    EXPECT_EQ(dialogs.last(Kind::Alert).window, nullptr);
+    EXPECT_EQ(quits, 1);
+}
+
+TEST(ScannerWindowTest, SaveInTheQuitsQuestionQuitsOnceTheDocumentIsStored)
+{
+    using Kind = platform::kit::RecordingDialogService::Kind;
+    platform::kit::VirtualScheduler clock;
+    platform::kit::RecordingDialogService dialogs;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    KPScannerWindowController window;
+    int closed = 0;
+    window.completion = [&] { ++closed; };
+    window.addImages({image});
+    int quits = 0;
+    dialogs.scriptAlert(QStringLiteral("Save"));
+    dialogs.scriptSheet(1);
+    window.askBeforeQuit([&](bool quit) { quits += quit ? 1 : 100; });
+    ASSERT_TRUE(testsupport::spinUntil([&] { return dialogs.last(Kind::Alert).answered; }));
+    EXPECT_EQ(quits, 0);
+    clock.advance(KPScannerWindowController::kDelayedSaveMs);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return quits != 0; }));
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(window.needsQuitQuestion());
+}

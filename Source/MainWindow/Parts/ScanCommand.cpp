@@ -1,6 +1,7 @@
 #include "MainWindow/Parts/ScanCommand.h"
 
 #include "Controls/VQTitlebarWindow.h"
+#include "MainWindow/AppMenuController.h"
 #include "MainWindow/MainWindowContext.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Scanner/UI/KPScannerSaveWindowController.h"
@@ -37,12 +38,28 @@ void ScanCommand::cancelWork()
         KPLogLogMessage(QStringLiteral("Scan: the save still runs after the quit's wait"));
 }
 
+bool ScanCommand::needsQuitQuestion() const
+{
+    return m_scanner && m_scanner->needsQuitQuestion();
+}
+
+void ScanCommand::askBeforeQuit(std::function<void(bool quit)> answer)
+{
+    if (m_scanner)
+        m_scanner->askBeforeQuit(std::move(answer));
+    else
+        answer(true);
+}
+
 void ScanCommand::showScanner(QWidget* window)
 {
     if (!m_scanner) {
         m_scanner = std::make_unique<KPScannerWindowController>();
         m_scanner->completion = [this] { scannerClosed(); };
         m_scanner->setStore(m_ctx.store);
+        // Quit is the program's, whichever of its windows is in front.
+        if (QAction* quit = m_ctx.appMenu ? m_ctx.appMenu->actionForCommand(QStringLiteral("terminate")) : nullptr)
+            m_scanner->window()->addAction(quit);
         if (window) {
             QWidget* scan = m_scanner->window();
             const QRect frame = window->frameGeometry();

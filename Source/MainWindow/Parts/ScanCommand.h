@@ -1,6 +1,6 @@
 // File > Scan…: the scan window, one at a time, centred on the main window and brought to the
 // front on every call. When it closes, the grid shows Documents or Collections again if one of
-// them is shown, so a saved scan appears there.
+// them is shown, so a saved scan appears there. The program's quit shortcut works in it too.
 //
 // Main thread only.
 #pragma once
@@ -34,6 +34,10 @@ public:
     void cancelWork();
     // Tuning: a cancelled save ends after the page it draws, or once its record is stored.
     static constexpr std::chrono::milliseconds kQuitWait{10000};
+    // Quit: pages unsaved or being saved would be lost; the scan window asks as closing does
+    // (see KPScannerWindowController::askBeforeQuit).
+    bool needsQuitQuestion() const;
+    void askBeforeQuit(std::function<void(bool quit)> answer);
 
     // Set in MainWindowParts::wire().
     std::function<void(const KPNode::Ptr& node)> onSideBarNodeChange;

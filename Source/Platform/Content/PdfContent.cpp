@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -237,7 +238,7 @@ Result<QImage> drawFirstPage(const OpenedPdf& pdf, const QSize& box, ExtractionC
     const std::unique_ptr<Poppler::Page> page = pdf->page(0);
     // The size poppler reports is already turned the way the page asks to be shown.
     const QSizeF points = page ? page->pageSizeF() : QSizeF();
-    if (!(points.width() > 0 && points.height() > 0) || box.isEmpty())
+    if (!(points.width() > 0 && points.height() > 0 && std::isfinite(points.width() * points.height())) || box.isEmpty())
         return contentError(ContentError::Unreadable, QStringLiteral("the first page has no size: %1").arg(label));
     const QSize size = points.scaled(QSizeF(box), Qt::KeepAspectRatio).toSize().expandedTo(QSize(1, 1)).boundedTo(box);
     const double xres = 72.0 * size.width() / points.width();
@@ -254,6 +255,19 @@ Result<QImage> drawFirstPage(const OpenedPdf& pdf, const QSize& box, ExtractionC
     return onWhite(image);
 }
 
+// A page of points drawn at 72 dpi, shrunk as a whole to at most maxPixels. The sides are bounded
+// one by one, in floating point, before they become whole pixels: a page a trillion points long
+// and two high would shrink by area to a side no int holds, and a side under one pixel is raised
+// to one at the cost of the other.
+QSize pagePixels(const QSizeF& points, qint64 maxPixels)
+{
+    const double limit = double(std::clamp<qint64>(maxPixels, 1, std::numeric_limits<int>::max()));
+    const double shrink = std::min(1.0, std::sqrt(limit / (points.width() * points.height())));
+    const double height = std::clamp(std::round(points.height() * shrink), 1.0, limit);
+    const double width = std::clamp(std::round(points.width() * shrink), 1.0, std::floor(limit / height));
+    return QSize(int(width), int(height));
+}
+
 Result<PdfContent::PageImages> drawPages(const OpenedPdf& pdf, int maxPages, qint64 maxPixels, ExtractionContext& ctx,
                                          const QString& label, const std::function<bool(const QSize&)>& admit)
 {
@@ -263,18 +277,19 @@ Result<PdfContent::PageImages> drawPages(const OpenedPdf& pdf, int maxPages, qin
     for (int i = 0; i < std::min(count, maxPages); ++i) {
         const std::unique_ptr<Poppler::Page> page = pdf->page(i);
         const QSizeF points = page ? page->pageSizeF() : QSizeF();
-        if (!(points.width() > 0 && points.height() > 0))
+        if (!(points.width() > 0 && points.height() > 0 && std::isfinite(points.width() * points.height())))
             return contentError(ContentError::Unreadable, QStringLiteral("page %1 has no size: %2").arg(i + 1).arg(label));
-        const double pixels = points.width() * points.height();
-        const double shrink = pixels > double(maxPixels) ? std::sqrt(double(maxPixels) / pixels) : 1.0;
-        const QSize size = (points * shrink).toSize().expandedTo(QSize(1, 1));
+        const QSize size = pagePixels(points, maxPixels);
         if (admit && !admit(size)) {
             out.truncated = true;
             break;
         }
         if (ctx.expired())
             return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));
-        const QImage image = page->renderToImage(72.0 * shrink, 72.0 * shrink, 0, 0, size.width(), size.height(),
+        // Each side is scaled by its own factor: a sliver raised to one pixel keeps its length.
+        const double xres = 72.0 * size.width() / points.width();
+        const double yres = 72.0 * size.height() / points.height();
+        const QImage image = page->renderToImage(xres, yres, 0, 0, size.width(), size.height(),
                                                  Poppler::Page::Rotate0, nullptr, nullptr, deadlinePassed, closureOf(ctx));
         if (ctx.expired())
             return contentError(ContentError::TimedOut, QStringLiteral("ran out of time drawing %1").arg(label));

@@ -11,6 +11,11 @@
 
 namespace platform {
 
+// Sets attributes (initialised by the caller) to start a program with a fresh signal state:
+// nothing blocked (the program blocks its termination signals on every thread), every signal at
+// its default; flags are added to those this needs.
+void setFreshSignalState(posix_spawnattr_t* attributes, short flags = 0);
+
 // Starts program (argv[0] included in argv, null-ended) with the standard streams actions set;
 // the pid, or -1 when it could not start.
 pid_t spawnHelper(const char* program, char* const argv[], const posix_spawn_file_actions_t* actions);

@@ -1,5 +1,7 @@
 #include "Platform/HTTPStream/SystemProxies.h"
 
+#include "Platform/Foundation/HelperProcess.h"
+
 #include <QFile>
 #include <QStandardPaths>
 
@@ -141,8 +143,12 @@ QByteArray gsettingsListing(const char* schema)
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    setFreshSignalState(&attributes);
     pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, "gsettings", &actions, nullptr, const_cast<char**>(argv), environ);
+    const int spawned = ::posix_spawnp(&pid, "gsettings", &actions, &attributes, const_cast<char**>(argv), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     QByteArray listing;

@@ -24,7 +24,7 @@ public:
     // Whether a program name can be found on PATH (or an absolute path is executable).
     virtual bool canFind(const QString& program) const = 0;
 
-    // The launcher over QProcess that the program uses.
+    // The launcher that the program uses: fork and exec, the program adopted by init.
     static ProcessLauncher& system();
 };
 

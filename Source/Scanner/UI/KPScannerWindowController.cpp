@@ -12,6 +12,7 @@
 #include "Scanner/UI/KPEditorImageView.h"
 #include "Scanner/UI/KPScannerSaveWindowController.h"
 #include "Scanner/UI/ScanFromICWindowController.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -320,26 +322,77 @@ void KPScannerWindowController::btnSaveClick()
     if (!m_pages.hasImagePage() || m_saveSheet)
         return;
     m_saveSheet = std::make_unique<KPScannerSaveWindowController>(m_pages.pages(), m_store);
+    KPLogLogDomainMessage(QStringLiteral("Scan"), 0, QStringLiteral("The save sheet asks for a name"));
     m_saveSheet->beginSheet(m_window, [this](int code) {
         platform::Dispatch::main([this, code, alive = std::weak_ptr<int>(m_alive)] {
             if (alive.expired())
                 return;
             m_saveSheet.reset();
+            auto quit = std::exchange(m_quitAfterSave, {});
             if (code == 1) {
                 m_didSave = true;
                 close();
+                if (quit)
+                    quit(true);
             }
         });
     });
+}
+
+namespace {
+
+platform::kit::Alert saveQuestion()
+{
+    return platform::kit::Alert::withMessage(tr("Do you want to save the scanned pages?"), tr("Save"), tr("Don't Save"),
+                                             tr("Cancel"), QString());
+}
+
+} // namespace
+
+bool KPScannerWindowController::needsQuitQuestion() const
+{
+    return !m_closing && (m_saveSheet || m_pages.needsCloseQuestion());
+}
+
+void KPScannerWindowController::askBeforeQuit(std::function<void(bool quit)> answer)
+{
+    if (m_askingBeforeQuit)
+        return;
+    m_askingBeforeQuit = true;
+    showWindow();
+    // An alert sheet would wait behind a save sheet until that ends: then the question comes
+    // as a dialog of its own over the window in front, which is this one.
+    QWidget* on = m_saveSheet ? nullptr : m_window.data();
+    KPLogLogDomainMessage(QStringLiteral("Scan"), 0,
+                          QStringLiteral("The quit asks about %1 pages%2")
+                              .arg(m_pages.count())
+                              .arg(m_saveSheet ? QStringLiteral(" in the save sheet") : QString()));
+    platform::kit::DialogService::shared().alert(
+        on, saveQuestion(), [this, alive = std::weak_ptr<int>(m_alive), answer = std::move(answer)](int code) mutable {
+            if (alive.expired())
+                return;
+            m_askingBeforeQuit = false;
+            KPLogLogDomainMessage(QStringLiteral("Scan"), 0,
+                                  QStringLiteral("The quit's question was answered: %1")
+                                      .arg(code == platform::kit::Alert::kDefaultReturn       ? QStringLiteral("Save")
+                                           : code == platform::kit::Alert::kAlternateReturn ? QStringLiteral("Don't Save")
+                                                                                            : QStringLiteral("Cancel")));
+            if (code == platform::kit::Alert::kAlternateReturn) {
+                // The quit cancels a save under way and drops the pages.
+                answer(true);
+            } else if (code == platform::kit::Alert::kDefaultReturn) {
+                m_quitAfterSave = std::move(answer);
+                if (!m_saveSheet)
+                    m_delayedSave = platform::kit::Scheduler::current().after(kDelayedSaveMs, [this] { btnSaveClick(); });
+            }
+        });
 }
 
 bool KPScannerWindowController::windowShouldClose()
 {
     if (!m_pages.needsCloseQuestion())
         return true;
-    auto alert = platform::kit::Alert::withMessage(tr("Do you want to save the scanned pages?"), tr("Save"),
-                                                   tr("Don't Save"), tr("Cancel"), QString());
-    platform::kit::DialogService::shared().alert(m_window, alert, [this, alive = std::weak_ptr<int>(m_alive)](int code) {
+    platform::kit::DialogService::shared().alert(m_window, saveQuestion(), [this, alive = std::weak_ptr<int>(m_alive)](int code) {
         if (alive.expired())
             return;
         if (code == platform::kit::Alert::kDefaultReturn) {

@@ -2,6 +2,7 @@
 // the controls below (Scan, New Page, Rotate, Crop, Save, the page count). Pages come from the
 // scanner sheet, from files dropped on the editor and from "AddFromScanner". Closing with pages
 // asks whether to save them first; Save opens the save sheet, whose code 1 closes the window.
+// The program's quit asks the same while pages would be lost.
 //
 // Main thread only. Thumbnails are made on an operation queue of at most three; dropped files
 // are read on a global queue.
@@ -68,6 +69,12 @@ public:
     QLabel* messageLabel() const { return m_message; }
     // Asks before closing when there are pages; answers whether the window may close now.
     bool windowShouldClose();
+    // The program's quit would lose pages: unsaved ones, or a save under way.
+    bool needsQuitQuestion() const;
+    // Asks as closing does, the window brought to the front: answer(true) once the quit may go
+    // on ("Don't Save" at once, "Save" once the pages are stored); "Cancel", or a save that is
+    // cancelled, never answers. A second call while the question is up is not answered either.
+    void askBeforeQuit(std::function<void(bool quit)> answer);
     // Cancels a running scan and save. Answers the running flag of a save's worker, which goes on
     // until it sees the cancel (KPScannerSaveWindowController::waitForSave waits for it); null
     // when no save was begun.
@@ -102,4 +109,7 @@ private:
     DataBaseEngine* m_store = nullptr;
     bool m_didSave = false;
     bool m_closing = false;
+    bool m_askingBeforeQuit = false;
+    // The quit that waits for the save "Save" began.
+    std::function<void(bool quit)> m_quitAfterSave;
 };

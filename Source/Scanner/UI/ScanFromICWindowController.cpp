@@ -276,6 +276,7 @@ void ScanFromICWindowController::openSelected()
             m_openDevice.clear();
             return;
         }
+        KPLogLogDomainMessage(QStringLiteral("Scanner"), 0, QStringLiteral("%1 is open").arg(name));
         m_bed = options->maximumArea;
         m_overview->setOverview({});
         m_source->clear();
@@ -362,6 +363,9 @@ void ScanFromICWindowController::btnScanClick()
                             m_status->clear();
                         else
                             m_status->setText(pages.error().message);
+                        KPLogLogDomainMessage(QStringLiteral("Scanner"), 0,
+                                              pages ? QStringLiteral("The scan ended with %1 pages").arg(*pages)
+                                                    : QStringLiteral("The scan ended: %1").arg(pages.error().message));
                     });
 }
 

@@ -10,7 +10,9 @@
 
 #include "Store/KPLibraryFileManager.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QTest>
 #include <QLabel>
 #include <QScopeGuard>
 #include <QLineEdit>
@@ -133,4 +135,27 @@ TEST_F(ScanCommandTest, QuitCancelsARunningSaveAndWaitsForItsWorker)
     // The worker has seen the cancel and taken its file back before the stores may close.
     EXPECT_TRUE(saved().isEmpty()) << saved().join(u',').toStdString();
 
+}
+
+TEST_F(ScanCommandTest, CtrlQInTheScanWindowIsTheProgramsQuitAndPagesNeedItsQuestion)
+{
+    MainWindowController& c = open();
+    ScanCommand& scan = c.parts().scan;
+    scan.showScanner(c.window());
+    KPScannerWindowController* window = scan.scannerWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(scan.needsQuitQuestion());
+    QImage page(300, 400, QImage::Format_Grayscale8);
+    page.fill(200);
+    window->addImages({page});
+    EXPECT_TRUE(scan.needsQuitQuestion());
+
+    // The quit item's shortcut works with the scan window in front, as in the main window.
+    bool quitChosen = false;
+    const auto token = c.context().commands->add(QStringLiteral("terminate"), [&](const QVariant&) { quitChosen = true; });
+    // The offscreen platform has no window manager to activate it.
+    QApplication::setActiveWindow(window->window());
+    ASSERT_EQ(QApplication::activeWindow(), window->window());
+    QTest::keyClick(window->window(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return quitChosen; }, 5000));
 }

@@ -93,7 +93,8 @@ public:
     DataBaseEngine& operator=(const DataBaseEngine&) = delete;
 
     // Opens the store (writing "version.plist" when missing), starts the save timer, whose first
-    // tick comes at once, and queues the purge on the main context's queue. An error with a
+    // tick comes at once, and queues the purge on the main context's queue (its documents then
+    // go through purgeDocuments, so the window does not wait for their leftovers). An error with a
     // message fit for the user when the store cannot be opened. Call once, on the main thread.
     platform::Result<void> initDataBase();
     bool isOpen() const { return m_context != nullptr && !m_closed; }
@@ -130,8 +131,10 @@ public:
     // with everything they leave behind: first their index text, cached previews and
     // thumbnails, then the records, then a save. The first step (with a remover set) merges the
     // whole full-text index, seconds on a large one: it runs on a serial queue of its own, so
-    // purges in a row wait for each other and the window goes on; the records follow on the
-    // main thread. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
+    // purges in a row wait for each other and the window goes on; there too, after it, one pass
+    // over the store's documents tells which thumbnails no other document names. The records
+    // follow on the main thread, a hundred at a time with a save each, so that the window
+    // answers between turns. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
     // finished by the one at the next start, because the records go last. How many records were
     // handed to the purge; done, when given, runs on the main thread when it has ended, with how
     // many records went. Main thread, on the main context.
@@ -208,8 +211,9 @@ public:
 private:
     const platform::ContextPtr& contextOr(const platform::ContextPtr& context) const;
     void startSaveTimer();
-    // Deletes the records marked for deletion and saves when anything went; whether it did.
-    static bool purgeContext(const platform::ContextPtr& context);
+    // Deletes the records marked for deletion and saves when anything went; the documents among
+    // them go through purgeDocuments, so their leftovers are removed off the main thread.
+    static void purgeContext(const platform::ContextPtr& context);
     DBFileInfo insertFileInfo(const ImportRecord& record, const DBRecent& recent, QList<DBTag>& newTags,
                               const platform::ContextPtr& context, bool indexFolder);
     void linkTags(DBFileInfo& file, const QVariant& names, QList<DBTag>& newTags,

@@ -396,13 +396,69 @@ DataBaseEngine::DataBaseEngine(Options options) : m_options(std::move(options))
 {
 }
 
+// The sweep of the receive stagings the opening found. Its flags are set on the main thread,
+// but for removing, which the sweep's task clears when it ends; all under mutex.
+struct DataBaseEngine::StagingSweep {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool pending = false;  // found by the opening, not handed to the task yet
+    bool removing = false; // the task is queued or removing
+    std::atomic<bool> stop{false};
+};
+
+void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings)
+{
+    {
+        std::lock_guard lock(sweep->mutex);
+        sweep->pending = false;
+        if (sweep->stop.load())
+            return;
+        sweep->removing = true;
+    }
+    platform::DispatchQueue::global(platform::QueuePriority::Background).async([sweep, stagings] {
+        const QStringList removed = KPLibraryFileManager::removeReceiveStagings(stagings, [&sweep] {
+            return !sweep->stop.load();
+        });
+        if (!removed.isEmpty())
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Removed %1 staging folders of interrupted receives")
+                                                     .arg(removed.size()));
+        {
+            std::lock_guard lock(sweep->mutex);
+            sweep->removing = false;
+        }
+        sweep->ended.notify_all();
+    });
+}
+
+void DataBaseEngine::stopSweep()
+{
+    if (!m_sweep)
+        return;
+    // Each step of the sweep is one item: it stops at once.
+    std::unique_lock lock(m_sweep->mutex);
+    m_sweep->stop = true;
+    m_sweep->ended.wait(lock, [this] { return !m_sweep->removing; });
+}
+
+bool DataBaseEngine::isSweepingStagings() const
+{
+    if (!m_sweep)
+        return false;
+    std::lock_guard lock(m_sweep->mutex);
+    return (m_sweep->pending && !m_sweep->stop.load()) || m_sweep->removing;
+}
+
 void DataBaseEngine::releaseLock()
 {
+    // Another process may take the library once the lock goes: nothing of this one may still
+    // be removing files in it.
+    stopSweep();
     m_lock.reset();
 }
 
 DataBaseEngine::~DataBaseEngine()
 {
+    stopSweep();
     m_saveTimer.reset();
     if (m_options.makeDefault && m_context && KPContextHelper::defaultContext() == m_context) {
         KPContextHelper::setDefaultContext(nullptr);
@@ -505,8 +561,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
+    QStringList stagings;
     if (m_lock) {
         removeLeftovers();
+        // Found now, while no receive of this run can have begun; removed after the window is up.
+        stagings = KPLibraryFileManager::receiveStagings(m_libraryPath);
         // Before the purge below, which then removes what the interrupted move left.
         KPSafeBoxMoveJournal::replay(m_libraryPath, m_context, m_coordinator);
     }
@@ -517,6 +576,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
         if (auto context = weakContext.lock())
             purgeContext(context);
     });
+    if (!stagings.isEmpty()) {
+        m_sweep = std::make_shared<StagingSweep>();
+        m_sweep->pending = true;
+        m_context->perform([sweep = m_sweep, stagings] { startSweep(sweep, stagings); });
+    }
     return {};
 }
 

@@ -104,7 +104,14 @@ public:
     // is closed in any case. Nothing for an engine that was never opened.
     platform::Result<void> close();
     // After close() and the library's other stores: another process may open the library.
+    // A sweep of receive stagings still running is stopped first, and waited for (what it has
+    // not reached stays for the next opening).
     void releaseLock();
+    // Whether the sweep of the receive stagings a killed run left (".folivo-receive-*") has
+    // not ended yet. The opening finds them under the library's lock, and they are removed
+    // after the window is up, off the main thread: a receive of a large folder leaves tens of
+    // thousands of files. Main thread.
+    bool isSweepingStagings() const;
 
     // When the main context has changes, queues a guarded save of it on its queue (nothing
     // once closed).
@@ -221,6 +228,10 @@ private:
     void linkAuthors(DBFileInfo& file, const QVariant& names, const platform::ContextPtr& context);
     // Copies a killed import left without a record, and half-made copies.
     void removeLeftovers();
+    // Starts the sweep of stagings on a global queue (from the main queue, after the opening).
+    struct StagingSweep;
+    static void startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings);
+    void stopSweep();
 
     Options m_options;
     QString m_libraryPath;
@@ -230,5 +241,6 @@ private:
     platform::CoordinatorPtr m_coordinator;
     platform::ContextPtr m_context;
     std::unique_ptr<DataBaseSaveTimer> m_saveTimer;
+    std::shared_ptr<StagingSweep> m_sweep; // shared with the sweep's task; its own lock
     std::atomic<bool> m_closed{false}; // read by imports on their own threads
 };

@@ -238,7 +238,7 @@ bool purgesStopped()
 // kRecordsPerTurn at a time with a save each: deleting thousands at once holds the main thread
 // for a good part of a second at a large library. A quit between turns leaves the rest marked
 // for the next start. Null ids: none go. Ends the purge with done(how many went in all).
-constexpr qsizetype kRecordsPerTurn = 100;
+constexpr qsizetype kRecordsPerTurn = 50;
 
 void deleteRecordsInTurns(const std::weak_ptr<platform::ManagedObjectContext>& weakContext,
                           const std::shared_ptr<const QList<platform::ObjectID>>& ids, qsizetype from, int deleted,

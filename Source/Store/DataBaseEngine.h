@@ -140,7 +140,7 @@ public:
     // whole full-text index, seconds on a large one: it runs on a serial queue of its own, so
     // purges in a row wait for each other and the window goes on; there too, after it, one pass
     // over the store's documents tells which thumbnails no other document names. The records
-    // follow on the main thread, a hundred at a time with a save each, so that the window
+    // follow on the main thread, fifty at a time with a save each, so that the window
     // answers between turns. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
     // finished by the one at the next start, because the records go last. How many records were
     // handed to the purge; done, when given, runs on the main thread when it has ended, with how

@@ -12,7 +12,8 @@
 // stretch the thread did not answer ("block_ms"); "total_ms" runs to the purge's end, and
 // "written_mb" is what the process wrote to storage meanwhile (/proc/self/io write_bytes).
 //
-// "Idle/3s" is the floor of block_ms under the machine's load at the time: the watch alone.
+// "Idle/seconds/3" and ".../60" are the floor of block_ms under the machine's load at the time:
+// the watch alone, over as long as a purge and as a sweep run.
 //
 // "Opening/receiveStaging/40000" opens the library with a staging folder of 40,000 files that a
 // killed receive left, and lists its documents as the window does: "open_ms" (the figure) until
@@ -334,20 +335,22 @@ void BM_OpeningWithReceiveStaging(benchmark::State& state)
     }
 }
 
-// The floor of block_ms on this machine now: the same watch over 3 s of nothing to do. On a
-// loaded machine the main thread waits for a CPU now and then, purge or not.
+// The floor of block_ms on this machine now: the same watch over seconds of nothing to do. On
+// a loaded machine the main thread waits for a CPU now and then, purge or not, and the longer
+// it is watched the longer the longest wait.
 void BM_Idle(benchmark::State& state)
 {
+    const qint64 ms = state.range(0) * 1000;
     for (auto _ : state) {
         Watch watch;
         watch.start();
-        watch.runUntil([&] { return watch.clock.elapsed() >= 3000; });
+        watch.runUntil([&] { return watch.clock.elapsed() >= ms; });
         state.SetIterationTime(double(watch.clock.nsecsElapsed()) / 1e9);
         state.counters["block_ms"] = double(watch.longest) / 1e6;
     }
 }
 
-BENCHMARK(BM_Idle)->Name("Idle/3s")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Idle)->Name("Idle/seconds")->Arg(3)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PurgeEmptied)->Name("Purge/emptied/2000")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PurgeAtStart)->Name("Purge/atStart/2000")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_OpeningWithReceiveStaging)->Name("Opening/receiveStaging")->Arg(40000)->UseManualTime()

@@ -9,7 +9,6 @@
 #include "App/SingleInstance.h"
 #include "App/TerminationSignals.h"
 #include "Platform/Bonjour/ServiceBackend.h"
-#include "Platform/Content/DesktopThumbnailCache.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Localization.h"
@@ -29,6 +28,7 @@
 #include "HTTP/KPHTTPRequest.h"
 #include "IndexFolder/KPIndexFolderDBEngine.h"
 #include "Search/KPIndexManager.h"
+#include "Search/LibraryLeftovers.h"
 #include "Mail/KPQueryMailClient.h"
 #include "Mail/SendMailClient.h"
 #include "Dialogs/Preferences/LibraryLocation.h"
@@ -185,16 +185,8 @@ int main(int argc, char** argv)
     };
     services.initDataBase = []() -> QString {
         // A document removed from the library (moved into the SafeBox, trash emptied) takes its
-        // words in the full-text index and the desktop's cached previews with it.
-        DataBaseEngine::setLeftoverRemover([](const QList<DataBaseEngine::DocumentLeftovers>& leftovers) {
-            QList<qint64> indexIDs;
-            for (const DataBaseEngine::DocumentLeftovers& leftover : leftovers) {
-                if (leftover.indexID > 0)
-                    indexIDs.append(leftover.indexID);
-                platform::DesktopThumbnailCache::forget(leftover.filePath);
-            }
-            return indexIDs.isEmpty() || KPIndexManager::indexManager().purgeDocuments(indexIDs);
-        });
+        // words in the full-text index, the desktop's cached previews and its tag backups with it.
+        DataBaseEngine::setLeftoverRemover(LibraryLeftovers::remover());
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
         if (!opened)
             return opened.error().message;

@@ -93,6 +93,8 @@ DataBaseEngine::LeftoverRemover& leftoverRemover()
 // The documents among objects marked for deletion, with what each leaves behind.
 struct PurgeBatch {
     QList<DBFileInfo> files;
+    QList<platform::ObjectID> ids;
+    QStringList thumbPaths; // as stored, one per document that names one
     QList<DataBaseEngine::DocumentLeftovers> leftovers;
 };
 
@@ -109,6 +111,9 @@ PurgeBatch purgeBatch(const QList<platform::ManagedObjectPtr>& objects)
         if (!isPurgeable(file))
             continue;
         batch.files.append(file);
+        batch.ids.append(object->objectID());
+        if (const QString thumb = file.thumbPath(); !thumb.isEmpty())
+            batch.thumbPaths.append(thumb);
         const DBDocumentIndex index = file.documentIndex();
         batch.leftovers.append({index ? index.skDocumentID() : 0, DBHelper::CombinFileAbsolutePath(file)});
     }
@@ -126,25 +131,66 @@ bool removeDocumentLeftovers(const DataBaseEngine::LeftoverRemover& remover,
     return true;
 }
 
-// The thumbnail files of files that no other document names (a copy keeps the one it shares).
-QStringList thumbnailsLeftBehind(const ContextPtr& context, const QList<DBFileInfo>& files)
+// The thumbnail files of files that no other document names (a copy keeps the one it shares),
+// found in one pass over the documents of context: a look-up per thumbnail reads every record
+// each time. Null when the documents could not be read, so that nothing is removed on a doubt.
+std::optional<QStringList> thumbnailsLeftBehind(const ContextPtr& context, const QList<platform::ObjectID>& purged,
+                                                const QStringList& thumbPaths)
 {
-    QHash<QString, int> purgedNaming; // thumbnail → how many of the purged documents name it
-    for (const DBFileInfo& file : files) {
-        if (!file.thumbPath().isEmpty())
-            ++purgedNaming[file.thumbPath()];
+    QSet<QString> named(thumbPaths.cbegin(), thumbPaths.cend());
+    named.remove(QString());
+    if (named.isEmpty())
+        return QStringList();
+    const QSet<platform::ObjectID> leaving(purged.cbegin(), purged.cend());
+    auto files = context->executeFetchRequest(FetchRequest(DBFileInfo::entityName()));
+    if (!files) {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("The thumbnails of removed documents stay: %1")
+                                                 .arg(files.error().toString()));
+        return std::nullopt;
+    }
+    QSet<QString> kept;
+    for (const auto& object : *files) {
+        const DBFileInfo file(object);
+        const QString thumb = file.thumbPath();
+        if (named.contains(thumb) && !leaving.contains(object->objectID()))
+            kept.insert(thumb);
     }
     QStringList thumbnails;
-    for (auto it = purgedNaming.cbegin(); it != purgedNaming.cend(); ++it) {
-        const auto naming = context->countForFetchRequest(
-            FetchRequest(DBFileInfo::entityName(), *Predicate::format(QStringLiteral("thumbPath == %@"), {it.key()})));
-        if (!naming || *naming > it.value())
+    for (const QString& relative : std::as_const(named)) {
+        if (kept.contains(relative))
             continue;
-        const QString thumb = DBHelper::CombinThumbAbsoluteByString(it.key());
+        const QString thumb = DBHelper::CombinThumbAbsoluteByString(relative);
         if (!thumb.isEmpty())
             thumbnails.append(thumb);
     }
     return thumbnails;
+}
+
+// Reads into memory the tables a deletion of documents reads: the documents' and those of
+// the records they link to (and, where a deletion cascades, theirs). A table is read once for
+// the whole run, and a large one takes a good part of a second: read here, off the main
+// thread, the first deletion there does not wait for it.
+void loadTablesOfDeletion(const platform::CoordinatorPtr& coordinator)
+{
+    const platform::EntityDescription* documents = coordinator->model()->entity(DBFileInfo::entityName());
+    if (!documents)
+        return;
+    std::vector<const platform::EntityDescription*> tables{documents};
+    for (const platform::RelationshipDescription& link : documents->relationships()) {
+        if (!link.destination)
+            continue;
+        tables.push_back(link.destination);
+        if (link.deleteRule != platform::DeleteRule::Cascade)
+            continue;
+        for (const platform::RelationshipDescription& further : link.destination->relationships()) {
+            if (further.destination)
+                tables.push_back(further.destination);
+        }
+    }
+    const auto lock = coordinator->readLock();
+    if (auto loaded = coordinator->loadTables(tables); !loaded)
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Reading the tables of removed documents: %1")
+                                                 .arg(loaded.error().toString()));
 }
 
 void deleteThumbnails(const QStringList& thumbnails)
@@ -160,18 +206,6 @@ int deleteRecords(const ContextPtr& context, const QList<DBFileInfo>& files)
     for (const DBFileInfo& file : files)
         context->deleteObject(file.object());
     return int(files.size());
-}
-
-// Deletes the documents among objects marked for deletion, each with what it leaves behind;
-// how many went. Leftovers go before the records: a record is the only trace that tells a later
-// purge what is still to be removed.
-int purgeDocumentObjects(const ContextPtr& context, const QList<platform::ManagedObjectPtr>& objects)
-{
-    const PurgeBatch batch = purgeBatch(objects);
-    if (batch.files.isEmpty() || !removeDocumentLeftovers(leftoverRemover(), batch.leftovers))
-        return 0;
-    deleteThumbnails(thumbnailsLeftBehind(context, batch.files));
-    return deleteRecords(context, batch.files);
 }
 
 // The purges of documents leaving the library while it is open. Their index step merges the
@@ -198,6 +232,41 @@ bool purgesStopped()
     PurgeQueue& purges = purgeQueue();
     std::lock_guard lock(purges.mutex);
     return purges.stopped;
+}
+
+// Deletes the records of ids that are still marked, from the one at from on, a turn of
+// kRecordsPerTurn at a time with a save each: deleting thousands at once holds the main thread
+// for a good part of a second at a large library. A quit between turns leaves the rest marked
+// for the next start. Null ids: none go. Ends the purge with done(how many went in all).
+constexpr qsizetype kRecordsPerTurn = 50;
+
+void deleteRecordsInTurns(const std::weak_ptr<platform::ManagedObjectContext>& weakContext,
+                          const std::shared_ptr<const QList<platform::ObjectID>>& ids, qsizetype from, int deleted,
+                          std::function<void(int)> done)
+{
+    const ContextPtr context = weakContext.lock();
+    if (context && ids && from < ids->size() && !purgesStopped()) {
+        QList<DBFileInfo> files;
+        const qsizetype to = std::min(ids->size(), from + kRecordsPerTurn);
+        for (qsizetype i = from; i < to; ++i) {
+            const DBFileInfo file(context->existingObjectWithID(ids->at(i)));
+            if (isPurgeable(file))
+                files.append(file);
+        }
+        if (!files.isEmpty()) {
+            deleted += deleteRecords(context, files);
+            KPContextHelper::save(context);
+        }
+        if (to < ids->size()) {
+            platform::Dispatch::main([weakContext, ids, to, deleted, done = std::move(done)]() mutable {
+                deleteRecordsInTurns(weakContext, ids, to, deleted, std::move(done));
+            });
+            return;
+        }
+    }
+    --purgeQueue().unfinished;
+    if (done)
+        done(deleted);
 }
 
 } // namespace
@@ -238,7 +307,10 @@ int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platfo
     const int handed = int(batch.files.size());
     if (!leftoverRemover()) {
         // Nothing slow to wait for: the thumbnails and records go at once.
-        deleteThumbnails(thumbnailsLeftBehind(context, batch.files));
+        const std::optional<QStringList> thumbnails = thumbnailsLeftBehind(context, batch.ids, batch.thumbPaths);
+        if (!thumbnails)
+            return finished(0);
+        deleteThumbnails(*thumbnails);
         deleteRecords(context, batch.files);
         KPContextHelper::save(context);
         finished(handed);
@@ -252,20 +324,31 @@ int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platfo
         ++purges.removing;
     }
     ++purges.unfinished;
-    QList<platform::ObjectID> purgedIDs;
-    for (const DBFileInfo& file : std::as_const(batch.files))
-        purgedIDs.append(file.objectID());
-    // Looked up here, where the store is read; deleted by the worker after the index text.
-    const QStringList thumbnails = thumbnailsLeftBehind(context, batch.files);
     // The worker holds the context weakly: it is made and destroyed on the main thread only.
-    purges.queue.async([remover = leftoverRemover(), weakContext = std::weak_ptr(context), purgedIDs, thumbnails,
+    // Which thumbnails another document still names is read from the store by the worker, in a
+    // context of its own: a pass over every document, which the window need not wait for. The
+    // callers have saved the documents that name them (imports save straight to the store).
+    purges.queue.async([remover = leftoverRemover(), weakContext = std::weak_ptr(context),
+                        weakCoordinator = std::weak_ptr(context->persistentStoreCoordinator()),
+                        purgedIDs = std::move(batch.ids), thumbPaths = std::move(batch.thumbPaths),
                         leftovers = std::move(batch.leftovers), done = std::move(done)]() mutable {
         PurgeQueue& purges = purgeQueue();
         bool removed = false;
         if (!purgesStopped())
             removed = removeDocumentLeftovers(remover, leftovers);
-        if (removed)
-            deleteThumbnails(thumbnails);
+        if (removed) {
+            std::optional<QStringList> thumbnails;
+            if (const platform::CoordinatorPtr coordinator = weakCoordinator.lock()) {
+                const ContextPtr reading = platform::ManagedObjectContext::create(platform::ConcurrencyType::Confinement,
+                                                                                  coordinator);
+                thumbnails = thumbnailsLeftBehind(reading, purgedIDs, thumbPaths);
+                loadTablesOfDeletion(coordinator);
+            }
+            // Records stay marked while a thumbnail of theirs may remain.
+            removed = thumbnails.has_value();
+            if (thumbnails)
+                deleteThumbnails(*thumbnails);
+        }
         {
             std::lock_guard lock(purges.mutex);
             --purges.removing;
@@ -274,24 +357,9 @@ int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platfo
         // The records go on the main thread, last; left marked (for the next start's purge)
         // when their leftovers may remain or the program is quitting, which leaves no trace
         // behind them but the records.
-        platform::Dispatch::main([weakContext, purgedIDs, removed, done = std::move(done)] {
-            int deleted = 0;
-            const ContextPtr context = weakContext.lock();
-            if (context && removed && !purgesStopped()) {
-                QList<DBFileInfo> files;
-                for (const platform::ObjectID& id : purgedIDs) {
-                    const DBFileInfo file(context->existingObjectWithID(id));
-                    if (isPurgeable(file))
-                        files.append(file);
-                }
-                if (!files.isEmpty()) {
-                    deleted = deleteRecords(context, files);
-                    KPContextHelper::save(context);
-                }
-            }
-            --purgeQueue().unfinished;
-            if (done)
-                done(deleted);
+        const auto ids = std::make_shared<const QList<platform::ObjectID>>(std::move(purgedIDs));
+        platform::Dispatch::main([weakContext, ids, removed, done = std::move(done)]() mutable {
+            deleteRecordsInTurns(weakContext, removed ? ids : nullptr, 0, 0, std::move(done));
         });
     });
     return handed;
@@ -328,13 +396,69 @@ DataBaseEngine::DataBaseEngine(Options options) : m_options(std::move(options))
 {
 }
 
+// The sweep of the receive stagings the opening found. Its flags are set on the main thread,
+// but for removing, which the sweep's task clears when it ends; all under mutex.
+struct DataBaseEngine::StagingSweep {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool pending = false;  // found by the opening, not handed to the task yet
+    bool removing = false; // the task is queued or removing
+    std::atomic<bool> stop{false};
+};
+
+void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings)
+{
+    {
+        std::lock_guard lock(sweep->mutex);
+        sweep->pending = false;
+        if (sweep->stop.load())
+            return;
+        sweep->removing = true;
+    }
+    platform::DispatchQueue::global(platform::QueuePriority::Background).async([sweep, stagings] {
+        const QStringList removed = KPLibraryFileManager::removeReceiveStagings(stagings, [&sweep] {
+            return !sweep->stop.load();
+        });
+        if (!removed.isEmpty())
+            KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("Removed %1 staging folders of interrupted receives")
+                                                     .arg(removed.size()));
+        {
+            std::lock_guard lock(sweep->mutex);
+            sweep->removing = false;
+        }
+        sweep->ended.notify_all();
+    });
+}
+
+void DataBaseEngine::stopSweep()
+{
+    if (!m_sweep)
+        return;
+    // Each step of the sweep is one item: it stops at once.
+    std::unique_lock lock(m_sweep->mutex);
+    m_sweep->stop = true;
+    m_sweep->ended.wait(lock, [this] { return !m_sweep->removing; });
+}
+
+bool DataBaseEngine::isSweepingStagings() const
+{
+    if (!m_sweep)
+        return false;
+    std::lock_guard lock(m_sweep->mutex);
+    return (m_sweep->pending && !m_sweep->stop.load()) || m_sweep->removing;
+}
+
 void DataBaseEngine::releaseLock()
 {
+    // Another process may take the library once the lock goes: nothing of this one may still
+    // be removing files in it.
+    stopSweep();
     m_lock.reset();
 }
 
 DataBaseEngine::~DataBaseEngine()
 {
+    stopSweep();
     m_saveTimer.reset();
     if (m_options.makeDefault && m_context && KPContextHelper::defaultContext() == m_context) {
         KPContextHelper::setDefaultContext(nullptr);
@@ -437,8 +561,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
     }
     if (!storeExisted)
         save();
+    QStringList stagings;
     if (m_lock) {
         removeLeftovers();
+        // Found now, while no receive of this run can have begun; removed after the window is up.
+        stagings = KPLibraryFileManager::receiveStagings(m_libraryPath);
         // Before the purge below, which then removes what the interrupted move left.
         KPSafeBoxMoveJournal::replay(m_libraryPath, m_context, m_coordinator);
     }
@@ -449,6 +576,11 @@ platform::Result<void> DataBaseEngine::initDataBase()
         if (auto context = weakContext.lock())
             purgeContext(context);
     });
+    if (!stagings.isEmpty()) {
+        m_sweep = std::make_shared<StagingSweep>();
+        m_sweep->pending = true;
+        m_context->perform([sweep = m_sweep, stagings] { startSweep(sweep, stagings); });
+    }
     return {};
 }
 
@@ -495,25 +627,26 @@ void DataBaseEngine::startSaveTimer()
     });
 }
 
-bool DataBaseEngine::purgeContext(const ContextPtr& context)
+void DataBaseEngine::purgeContext(const ContextPtr& context)
 {
     int deleted = 0;
-    if (auto marked = context->executeFetchRequest(
-            FetchRequest(DBFileInfo::entityName(), parsed(QStringLiteral("isTrash == YES && isNeedDelete == YES"))))) {
-        deleted += purgeDocumentObjects(context, *marked);
-    } else {
-        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("purge of %1 failed: %2")
-                                                 .arg(DBFileInfo::entityName(), marked.error().toString()));
-    }
     deleted += deleteMatching(context, DBNode::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBIndexFolder::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBTag::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBTagGroup::entityName(), QStringLiteral("isTrash == YES"));
     deleted += deleteMatching(context, DBFavorite::entityName(), QStringLiteral("isNeedDelete == YES"));
-    if (deleted == 0)
-        return false;
-    KPContextHelper::save(context);
-    return true;
+    if (deleted > 0)
+        KPContextHelper::save(context);
+    // The documents go as the window's purges do: their leftovers off the main thread (the
+    // index step takes seconds on a large index), their records after them.
+    if (auto marked = context->fetchObjectIDs(
+            FetchRequest(DBFileInfo::entityName(), parsed(QStringLiteral("isTrash == YES && isNeedDelete == YES"))))) {
+        if (!marked->isEmpty())
+            purgeDocuments(context, *marked);
+    } else {
+        KPLogLogDomainMessage(kLogDomain, 0, QStringLiteral("purge of %1 failed: %2")
+                                                 .arg(DBFileInfo::entityName(), marked.error().toString()));
+    }
 }
 
 platform::Result<void> DataBaseEngine::close()

@@ -93,7 +93,8 @@ public:
     DataBaseEngine& operator=(const DataBaseEngine&) = delete;
 
     // Opens the store (writing "version.plist" when missing), starts the save timer, whose first
-    // tick comes at once, and queues the purge on the main context's queue. An error with a
+    // tick comes at once, and queues the purge on the main context's queue (its documents then
+    // go through purgeDocuments, so the window does not wait for their leftovers). An error with a
     // message fit for the user when the store cannot be opened. Call once, on the main thread.
     platform::Result<void> initDataBase();
     bool isOpen() const { return m_context != nullptr && !m_closed; }
@@ -103,7 +104,14 @@ public:
     // is closed in any case. Nothing for an engine that was never opened.
     platform::Result<void> close();
     // After close() and the library's other stores: another process may open the library.
+    // A sweep of receive stagings still running is stopped first, and waited for (what it has
+    // not reached stays for the next opening).
     void releaseLock();
+    // Whether the sweep of the receive stagings a killed run left (".folivo-receive-*") has
+    // not ended yet. The opening finds them under the library's lock, and they are removed
+    // after the window is up, off the main thread: a receive of a large folder leaves tens of
+    // thousands of files. Main thread.
+    bool isSweepingStagings() const;
 
     // When the main context has changes, queues a guarded save of it on its queue (nothing
     // once closed).
@@ -130,8 +138,10 @@ public:
     // with everything they leave behind: first their index text, cached previews and
     // thumbnails, then the records, then a save. The first step (with a remover set) merges the
     // whole full-text index, seconds on a large one: it runs on a serial queue of its own, so
-    // purges in a row wait for each other and the window goes on; the records follow on the
-    // main thread. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
+    // purges in a row wait for each other and the window goes on; there too, after it, one pass
+    // over the store's documents tells which thumbnails no other document names. The records
+    // follow on the main thread, fifty at a time with a save each, so that the window
+    // answers between turns. A purge cut short (by a failure, a quit or a kill) leaves its records marked and is
     // finished by the one at the next start, because the records go last. How many records were
     // handed to the purge; done, when given, runs on the main thread when it has ended, with how
     // many records went. Main thread, on the main context.
@@ -208,8 +218,9 @@ public:
 private:
     const platform::ContextPtr& contextOr(const platform::ContextPtr& context) const;
     void startSaveTimer();
-    // Deletes the records marked for deletion and saves when anything went; whether it did.
-    static bool purgeContext(const platform::ContextPtr& context);
+    // Deletes the records marked for deletion and saves when anything went; the documents among
+    // them go through purgeDocuments, so their leftovers are removed off the main thread.
+    static void purgeContext(const platform::ContextPtr& context);
     DBFileInfo insertFileInfo(const ImportRecord& record, const DBRecent& recent, QList<DBTag>& newTags,
                               const platform::ContextPtr& context, bool indexFolder);
     void linkTags(DBFileInfo& file, const QVariant& names, QList<DBTag>& newTags,
@@ -217,6 +228,10 @@ private:
     void linkAuthors(DBFileInfo& file, const QVariant& names, const platform::ContextPtr& context);
     // Copies a killed import left without a record, and half-made copies.
     void removeLeftovers();
+    // Starts the sweep of stagings on a global queue (from the main queue, after the opening).
+    struct StagingSweep;
+    static void startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings);
+    void stopSweep();
 
     Options m_options;
     QString m_libraryPath;
@@ -226,5 +241,6 @@ private:
     platform::CoordinatorPtr m_coordinator;
     platform::ContextPtr m_context;
     std::unique_ptr<DataBaseSaveTimer> m_saveTimer;
+    std::shared_ptr<StagingSweep> m_sweep; // shared with the sweep's task; its own lock
     std::atomic<bool> m_closed{false}; // read by imports on their own threads
 };

@@ -606,17 +606,35 @@ QStringList KPLibraryFileManager::removeStagedItems(const QString& libraryFolder
             removed << path.mid(library.size());
         }
     }
+    return removed;
+}
+
+QStringList KPLibraryFileManager::receiveStagings(const QString& libraryFolder)
+{
+    if (libraryFolder.isEmpty())
+        return {};
     // What a receive from a peer was writing when the program ended: the received file and
     // the folder unpacked from it, in a folder of their own at the library's top.
-    const QDir top(library);
+    const QDir top(QDir::cleanPath(libraryFolder));
+    QStringList stagings;
     for (const QString& name : top.entryList({kReceiveStagingPrefix + QLatin1Char('*')},
-                                             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        const QString path = top.filePath(name);
-        if (auto gone = FileManager::removeItem(path); !gone) {
+                                             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        stagings << top.filePath(name);
+    return stagings;
+}
+
+QStringList KPLibraryFileManager::removeReceiveStagings(const QStringList& stagings,
+                                                        const std::function<bool()>& keepGoing)
+{
+    QStringList removed;
+    for (const QString& path : stagings) {
+        if (auto gone = FileManager::removeItem(path, keepGoing); !gone) {
+            if (gone.error().code == ECANCELED && !keepGoing())
+                break;
             KPLogLogDomainMessage(kLogDomain, 0, gone.error().toString());
             continue;
         }
-        removed << path.mid(library.size());
+        removed << path;
     }
     return removed;
 }

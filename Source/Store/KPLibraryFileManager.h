@@ -137,11 +137,17 @@ public:
     // The relative path of the thumbnail addThumbByFile writes for filePath.
     static QString thumbRelativePath(const QString& filePath);
     // Removes every staged item and temporary thumbnail (".folivo-*.part") that a process
-    // killed half-way left in libraryFolder's day folders and thumbnail folder, and the
-    // staging folders of receives from peers (".folivo-receive-*" at the library's top); the
-    // library relative paths of those it removed. Nothing else is touched. Only the holder of
-    // the library's lock may call it: another copy's receive in progress would go too.
+    // killed half-way left in libraryFolder's day folders and thumbnail folder; the library
+    // relative paths of those it removed. Nothing else is touched. Only the holder of the
+    // library's lock may call it: another copy's import in progress would go too.
     static QStringList removeStagedItems(const QString& libraryFolder);
+    // The staging folders of receives from peers (".folivo-receive-*" at the library's top)
+    // that are there now: at the opening, what a process killed half-way left.
+    static QStringList receiveStagings(const QString& libraryFolder);
+    // Removes those stagings (a link only as a link), asking keepGoing before each item inside;
+    // when it answers false the rest stays for the next opening. The paths it removed whole.
+    // Only the holder of the library's lock may call it.
+    static QStringList removeReceiveStagings(const QStringList& stagings, const std::function<bool()>& keepGoing);
 
     // Creates "name/" (or "name_1/", "name_2/" …) in the day folder; answers its relative path
     // ending with "/"; an error for a name FileManager::isUsableFileName refuses.

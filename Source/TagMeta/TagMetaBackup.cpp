@@ -258,6 +258,41 @@ QString TagMetaBackup::backupPathForItem(const QString& path)
     return currentBackupPath() + QLatin1Char('/') + calculateBackupFileName(path);
 }
 
+QStringList TagMetaBackup::removeBackupsOfFiles(const QStringList& paths)
+{
+    QStringList stayed;
+    if (paths.isEmpty())
+        return stayed;
+    const QString root = backupFolder();
+    QStringList months;
+    const auto folders = QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+    for (const QString& year : QDir(root).entryList(folders)) {
+        for (const QString& month : QDir(root + QLatin1Char('/') + year).entryList(folders))
+            months << QStringLiteral("%1/%2/%3").arg(root, year, month);
+    }
+    for (const QString& path : paths) {
+        if (path.isEmpty())
+            continue;
+        const QString name = calculateBackupFileName(path);
+        for (const QString& month : std::as_const(months)) {
+            const QString backup = month + QLatin1Char('/') + name;
+            const QFileInfo info(backup);
+            if (!info.exists() && !info.isSymLink())
+                continue;
+            const auto record = platform::PropertyList::readFile(backup);
+            if (record && record->typeId() == QMetaType::QVariantMap
+                && record->toMap().value(QStringLiteral("bu_path")).toString() != path)
+                continue;
+            if (!QFile::remove(backup)) {
+                KPLogLogDomainMessage(QStringLiteral("TagMeta"), 0,
+                                      QStringLiteral("The tag backup %1 of a removed file stays").arg(backup));
+                stayed << backup;
+            }
+        }
+    }
+    return stayed;
+}
+
 // ---- Shut-down, flags and test hooks ---------------------------------------------------
 
 void TagMetaBackup::appIsTerminating(std::chrono::milliseconds bound)

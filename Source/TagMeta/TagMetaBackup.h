@@ -60,6 +60,12 @@ public:
     static QString hashString(const QString& text);
     static QString backupPathForItem(const QString& path);
 
+    // Removes every backup of these files, in every month's folder, so that a file that left
+    // for good (into the SafeBox, out of the library) leaves no copy of its path, name and tags
+    // behind. A backup under the same name whose record names another file (the name's hashes
+    // collide) is kept. The backups that could not be removed (logged).
+    static QStringList removeBackupsOfFiles(const QStringList& paths);
+
     // Restore of one file.
     static void restoreMetadata(const QString& path);
     static void restoreMetadata(const QString& path, double delaySeconds);

@@ -47,7 +47,7 @@ protected:
         });
         open();
         // The opening's own purge runs first, before a case marks anything.
-        drainMainQueue();
+        settlePurges();
     }
     void TearDown() override
     {
@@ -145,7 +145,7 @@ TEST_F(DocumentPurgeTest, APurgedDocumentTakesItsIndexTextAndThumbnailAlongBefor
     EXPECT_EQ(purge({trashed.objectID()}), 1);
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/trashed.pdf.png"))) << "its copy still shows it";
     reopen();
-    drainMainQueue();
+    settlePurges();
     EXPECT_EQ(titles(), (QStringList{QStringLiteral("kept.pdf"), QStringLiteral("twin.pdf")}));
     EXPECT_EQ(engine->countByObject(QStringLiteral("DBDocumentIndex")), 2);
 }
@@ -164,7 +164,7 @@ TEST_F(DocumentPurgeTest, WhenTheIndexTextCannotGoTheRecordStaysForTheNextPurge)
     removerAnswers = true;
     indexIDs.clear();
     reopen();
-    drainMainQueue();
+    settlePurges();
     EXPECT_EQ(indexIDs, QList<qint64>{7});
     EXPECT_EQ(titles(), QStringList());
     EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/moved.pdf.png")));
@@ -241,7 +241,7 @@ TEST_F(DocumentPurgeTest, QuitWaitsForThePurgeInFlightAndLeavesTheWaitingOnesToT
     // The next start finishes both, leftovers first.
     indexIDs.clear();
     reopen();
-    drainMainQueue();
+    settlePurges();
     EXPECT_EQ(indexIDs, (QList<qint64>{31, 32}));
     EXPECT_EQ(titles(), QStringList());
 }
@@ -266,7 +266,7 @@ TEST_F(DocumentPurgeTest, AMoveKilledAfterItDeletedTheOriginalsIsFinishedAtTheNe
     engine.reset();
 
     open();
-    drainMainQueue();
+    settlePurges();
     EXPECT_EQ(titles(), (QStringList{QStringLiteral("other.pdf"), QStringLiteral("stayed.pdf")}));
     EXPECT_EQ(indexIDs, QList<qint64>{11}) << "removed with its index text";
     EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/gone.pdf.png")));
@@ -274,4 +274,96 @@ TEST_F(DocumentPurgeTest, AMoveKilledAfterItDeletedTheOriginalsIsFinishedAtTheNe
     EXPECT_TRUE(KPSafeBoxMoveJournal::journals(library).isEmpty());
     for (const DBFileInfo& file : all<DBFileInfo>())
         EXPECT_FALSE(file.isTrash()) << file.title().toStdString();
+}
+
+TEST_F(DocumentPurgeTest, TheOpeningsPurgeRemovesLeftoversOffTheMainThreadWhileTheWindowGoesOn)
+{
+    DBFileInfo waiting = document(QStringLiteral("waiting.pdf"), 51);
+    mark(waiting);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    holdRemover = true;
+    removersEntered = 0;
+
+    reopen();
+    // The opening hands the waiting documents to the purge queue: the main thread goes on while
+    // their index step runs (on a large index, for seconds).
+    drainMainQueue();
+    ASSERT_TRUE(waitForRemover(1));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_NE(removerThread, QThread::currentThread()) << "the start-up waited for the index step";
+        EXPECT_EQ(removersLeft, 0);
+    }
+    EXPECT_TRUE(DataBaseEngine::isPurging());
+    EXPECT_EQ(titles(), QStringList{QStringLiteral("waiting.pdf")}) << "the record goes after its leftovers";
+
+    release();
+    settlePurges();
+    EXPECT_EQ(indexIDs, QList<qint64>{51});
+    EXPECT_EQ(titles(), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/waiting.pdf.png")));
+    reopen();
+    settlePurges();
+    EXPECT_EQ(titles(), QStringList()) << "the deletion was saved";
+}
+
+// Which thumbnails are still in use is decided once the index step has ended, from what the
+// library then holds, not from what it held when the purge began.
+TEST_F(DocumentPurgeTest, AThumbnailNamedByADocumentSavedWhileTheIndexStepRunsStays)
+{
+    DBFileInfo leaving = document(QStringLiteral("leaving.pdf"), 61);
+    mark(leaving);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    holdRemover = true;
+    std::optional<int> deleted;
+    engine->purgeDocuments({leaving.objectID()}, [&deleted](int count) { deleted = count; });
+    ASSERT_TRUE(waitForRemover(1));
+
+    DBFileInfo copy = document(QStringLiteral("copy.pdf"), 62);
+    copy.setThumbPath(leaving.thumbPath());
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    release();
+    ASSERT_TRUE(testsupport::spinUntil([&deleted] { return deleted.has_value(); }));
+
+    EXPECT_EQ(*deleted, 1);
+    EXPECT_EQ(titles(), QStringList{QStringLiteral("copy.pdf")});
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Thumbnail/leaving.pdf.png"))) << "the copy shows it";
+}
+
+// Deleting the records of thousands of documents at once holds the window for a good part of a
+// second at a large library: they go in turns, and what else waits on the main thread runs
+// between them.
+TEST_F(DocumentPurgeTest, TheWindowAnswersBetweenTurnsOfALargePurgesRecordDeletion)
+{
+    QList<platform::ObjectID> ids;
+    for (int i = 0; i < 450; ++i) {
+        DBFileInfo file = DBRecord::insertNewObject<DBFileInfo>(engine->context());
+        file.setTitle(QStringLiteral("doc %1").arg(i));
+        file.setPath(QStringLiteral("/Documents/doc %1.pdf").arg(i));
+        mark(file);
+        ids.append(file.objectID());
+    }
+    DBFileInfo kept = document(QStringLiteral("kept.pdf"), 71);
+    ASSERT_TRUE(engine->writeToDiskAndWait());
+    ids = {};
+    for (const DBFileInfo& file : all<DBFileInfo>(QStringLiteral("isNeedDelete == YES")))
+        ids.append(file.objectID());
+    ASSERT_EQ(ids.size(), 450);
+
+    std::optional<int> deleted;
+    int saves = 0;
+    bool answeredBeforeTheEnd = false;
+    // Work the window is given while the first records go: it runs before the purge ends.
+    auto token = engine->context()->addDidSaveObserver([&](const platform::SaveNotification&) {
+        if (++saves == 1)
+            platform::Dispatch::main([&] { answeredBeforeTheEnd = !deleted.has_value(); });
+    });
+    engine->purgeDocuments(ids, [&deleted](int count) { deleted = count; });
+    ASSERT_TRUE(testsupport::spinUntil([&deleted] { return deleted.has_value(); }));
+    drainMainQueue();
+
+    EXPECT_EQ(*deleted, 450);
+    EXPECT_TRUE(answeredBeforeTheEnd) << "the main thread deleted every record in one go";
+    EXPECT_EQ(titles(), QStringList{QStringLiteral("kept.pdf")});
+    EXPECT_FALSE(engine->context()->hasChanges()) << "every turn saved";
 }

@@ -122,10 +122,39 @@ TEST_F(StoreEngineTest, OpeningRemovesTheStagingOfAKilledReceive)
     ASSERT_TRUE(engine->close());
 
     open(); // the next run
+    // The sweep runs after the window is up, off the main thread.
+    ASSERT_TRUE(testsupport::spinUntil([this] { return !engine->isSweepingStagings(); }));
 
     EXPECT_FALSE(QFileInfo::exists(staging));
     EXPECT_FALSE(QFileInfo(library + QStringLiteral("/.folivo-receive-link")).isSymLink());
     EXPECT_EQ(testsupport::readFile(outside + QStringLiteral("/mine.txt")), "the user's own");
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/.folivo-received-notes.txt")));
     EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/Documents/.folivo-receive-inner/x")));
+}
+
+// A receive of a large folder killed half-way leaves tens of thousands of files: the opening
+// does not wait for their removal, which runs after it, and a quit stops it, leaving the rest
+// to the next opening.
+TEST_F(StoreEngineTest, TheOpeningDoesNotWaitForTheSweepOfAReceivesStagingAndAQuitStopsIt)
+{
+    open();
+    const QString staging = library + QStringLiteral("/.folivo-receive-5B0E1D2C-0000-4C8E-9D0A-1B2C3D4E5F60");
+    for (int i = 0; i < 200; ++i)
+        testsupport::writeFile(staging + QStringLiteral("/8A1B_F/Album/page %1.txt").arg(i), "unpacked");
+    ASSERT_TRUE(engine->close());
+
+    open();
+    EXPECT_TRUE(QFileInfo::exists(staging + QStringLiteral("/8A1B_F/Album/page 0.txt"))) << "the opening waited for the sweep";
+    EXPECT_TRUE(engine->isSweepingStagings());
+    // Quit before the window came up: nothing is removed once the library is let go.
+    (void)engine->close();
+    engine->releaseLock();
+    EXPECT_FALSE(engine->isSweepingStagings());
+    drainMainQueue();
+    EXPECT_TRUE(QFileInfo::exists(staging + QStringLiteral("/8A1B_F/Album/page 0.txt")));
+
+    open();
+    ASSERT_TRUE(testsupport::spinUntil([this] { return !engine->isSweepingStagings(); }));
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_TRUE(QFileInfo::exists(library + QStringLiteral("/library.db")));
 }

@@ -51,6 +51,15 @@ inline void drainMainQueue()
     ASSERT_TRUE(testsupport::spinUntil([&] { return done; }));
 }
 
+// Runs the main queue and waits until the opening's purge (or any other) has ended: a purge
+// removes its documents' leftovers on a queue of its own and their records afterwards on the
+// main queue.
+inline void settlePurges()
+{
+    drainMainQueue();
+    ASSERT_TRUE(testsupport::spinUntil([] { return !DataBaseEngine::isPurging(); }));
+}
+
 class StoreEngineTest : public ::testing::Test {
 protected:
     void SetUp() override { library = testsupport::makeTempDir(QStringLiteral("library")); }

@@ -356,3 +356,37 @@ TEST_F(TagMetaBackupTest, ASingleFileBackupLeavesOutOnlyWhatXmlCannotCarry)
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->toMap().keys(), QStringList{plain});
 }
+
+// A file that leaves for good takes every month's backup of it along; backups of other files,
+// also one stored under the same name, stay.
+TEST_F(TagMetaBackupTest, ARemovedFileTakesEveryBackupOfItAlongAndNoOtherFilesBackup)
+{
+    QDir().mkpath(dir + QStringLiteral("/library"));
+    QDir().mkpath(dir + QStringLiteral("/elsewhere"));
+    const QString leaving = makeFile(QStringLiteral("library/report.pdf"));
+    const QString namesake = makeFile(QStringLiteral("elsewhere/report.pdf"));
+    for (const QString& file : {leaving, namesake})
+        ASSERT_TRUE(TagMeta::setUserTags(QStringList{QStringLiteral("private")}, file));
+    setNow(QDateTime(QDate(2023, 12, 2), QTime(9, 0), Qt::UTC));
+    const QString december = backUp(leaving);
+    setNow(QDateTime(QDate(2024, 3, 15), QTime(12, 0), Qt::UTC));
+    const QString march = backUp(leaving);
+    const QString other = backUp(namesake);
+    ASSERT_NE(december, march);
+    ASSERT_TRUE(QFileInfo::exists(december) && QFileInfo::exists(march) && QFileInfo::exists(other));
+    // Another file's record under the leaving file's name, as a collision of the name's hashes
+    // would put it there.
+    const QString collision = TagMetaBackup::backupPathForMonthsBeforeNow(1) + QLatin1Char('/')
+        + TagMetaBackup::calculateBackupFileName(leaving);
+    QDir().mkpath(QFileInfo(collision).path());
+    ASSERT_TRUE(QFile::copy(other, collision));
+
+    EXPECT_EQ(TagMetaBackup::removeBackupsOfFiles({leaving, QString()}), QStringList());
+
+    EXPECT_FALSE(QFileInfo::exists(december));
+    EXPECT_FALSE(QFileInfo::exists(march));
+    EXPECT_TRUE(QFileInfo::exists(other));
+    EXPECT_TRUE(QFileInfo::exists(collision)) << "it names another file";
+    EXPECT_TRUE(TagMetaBackup::removeBackupsOfFiles({namesake + QStringLiteral(".gone")}).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(other));
+}

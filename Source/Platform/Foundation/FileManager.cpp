@@ -341,8 +341,10 @@ Result<void> copyTree(const Bytes& src, const Bytes& dst, bool durable, bool& cr
     return {};
 }
 
-Result<void> removeTree(const Bytes& path)
+Result<void> removeTree(const Bytes& path, const std::function<bool()>* keepGoing = nullptr)
 {
+    if (keepGoing && !(*keepGoing)())
+        return posixError(ECANCELED, QStringLiteral("remove %1").arg(dec(path)));
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0)
         return posixError(errno, QStringLiteral("remove %1").arg(dec(path)));
@@ -355,7 +357,7 @@ Result<void> removeTree(const Bytes& path)
     if (!names)
         return std::unexpected(names.error());
     for (const Bytes& name : *names) {
-        if (auto r = removeTree(join(path, name)); !r)
+        if (auto r = removeTree(join(path, name), keepGoing); !r)
             return r;
     }
     if (::rmdir(path.constData()) != 0)
@@ -525,6 +527,13 @@ Result<void> FileManager::removeItem(const QString& path)
     if (path.isEmpty())
         return posixError(ENOENT, QStringLiteral("remove an item with no path"));
     return removeTree(enc(path));
+}
+
+Result<void> FileManager::removeItem(const QString& path, const std::function<bool()>& keepGoing)
+{
+    if (path.isEmpty())
+        return posixError(ENOENT, QStringLiteral("remove an item with no path"));
+    return removeTree(enc(path), &keepGoing);
 }
 
 Result<FileAttributes> FileManager::attributesOfItem(const QString& path, bool followLinks)

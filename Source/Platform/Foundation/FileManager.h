@@ -88,6 +88,9 @@ public:
 
     // Removes a file, a link (not its target) or a folder with everything in it.
     static Result<void> removeItem(const QString& path);
+    // The same, asking keepGoing before each item; when it answers false the removal stops
+    // there with ECANCELED, leaving what it has not reached yet.
+    static Result<void> removeItem(const QString& path, const std::function<bool()>& keepGoing);
 
     // The item's attributes; of the link itself unless followLinks.
     static Result<FileAttributes> attributesOfItem(const QString& path, bool followLinks = false);

@@ -252,6 +252,23 @@ TEST(FileManager, RemoveDoesNotFollowLinks)
     EXPECT_EQ(FileManager::removeItem(dir + QStringLiteral("/direct")).error().code, ENOENT);
 }
 
+// A removal that may be stopped (a quit during a long sweep) stops between items and leaves
+// what it has not reached.
+TEST(FileManager, ARemovalStopsWhenToldAndLeavesTheRest)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("remove"));
+    for (int i = 0; i < 10; ++i)
+        writeFile(dir + QStringLiteral("/doomed/f%1.txt").arg(i), "f");
+    int asked = 0;
+    const auto stopped = FileManager::removeItem(dir + QStringLiteral("/doomed"), [&asked] { return ++asked <= 4; });
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error().code, ECANCELED);
+    EXPECT_EQ(QDir(dir + QStringLiteral("/doomed")).entryList(QDir::Files).size(), 7) << "three files went, the folder and the rest stay";
+
+    ASSERT_TRUE(FileManager::removeItem(dir + QStringLiteral("/doomed"), [] { return true; }));
+    EXPECT_FALSE(FileManager::itemExists(dir + QStringLiteral("/doomed")));
+}
+
 TEST(FileManager, AttributesAndExistence)
 {
     const QString dir = testsupport::makeTempDir(QStringLiteral("attr"));

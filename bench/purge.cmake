@@ -1,0 +1,1 @@
+folivo_bench(purge_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/PurgeBench.cpp DEPS folivo_store folivo_textindex)

@@ -518,6 +518,50 @@ TEST_F(SafeBoxToolTest, AnAskedSealComesWithoutAnyChangeInTheFolder)
     EXPECT_FALSE(requestSeal(QStringLiteral("/dev/sda1"))) << "no request for what is not a box";
 }
 
+// Every wake-up of a process from a sleep, over all its threads.
+qint64 voluntarySwitches(qint64 pid)
+{
+    qint64 total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray status = testsupport::readFile(tasks + QLatin1Char('/') + task + QStringLiteral("/status"));
+        for (const QByteArray& line : status.split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total += line.mid(24).trimmed().toLongLong();
+    }
+    return total;
+}
+
+TEST_F(SafeBoxToolTest, AnIdleSealerSleepsUntilTheFolderChangesOrASealIsAsked)
+{
+    // A period far beyond the idle spell, so nothing is due in it.
+    qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "600000");
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    testsupport::writeFile(opened.path + QStringLiteral("/settled.pdf"), "sealed before the idle spell");
+    ASSERT_TRUE(waitForSeal(opened.disk, 1));
+
+    // The seal's own aftermath (the events of its status record) passes first. Then three
+    // seconds with nothing to do: a sealer that looked 20 times a second woke about 60 times.
+    ::sleep(1);
+    const qint64 before = voluntarySwitches(sealer);
+    ::sleep(3);
+    const qint64 idle = voluntarySwitches(sealer) - before;
+    EXPECT_TRUE(isSealerAlive(sealer, opened.disk));
+    EXPECT_LE(idle, 10) << "wake-ups of the idle sealer in 3 s";
+
+    // It still answers a change after the quiet time and an asked seal without any change.
+    testsupport::writeFile(opened.path + QStringLiteral("/after idle.pdf"), "changed");
+    ASSERT_TRUE(waitForSeal(opened.disk, 2));
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("after idle.pdf")));
+    const qint64 askedAt = monotonicNowNs();
+    ASSERT_TRUE(requestSeal(opened.disk));
+    ASSERT_TRUE(waitForSeal(opened.disk, 3));
+    EXPECT_GT(readSealStatus(opened.disk).lastSealBeganNs, askedAt);
+}
+
 TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)
 {
     ASSERT_TRUE(create(QStringLiteral("pw")));

@@ -376,6 +376,56 @@ TEST_F(SafeBoxToolTest, AfterAPasswordChangeNoSlotOpensWithTheOldPassword)
     }
 }
 
+TEST_F(SafeBoxToolTest, APasswordChangeKilledBetweenItsTwoStepsLeavesNoOldSlotAfterTheNextAttachOrSeal)
+{
+    for (const bool open : {false, true}) {
+        SCOPED_TRACE(open ? "sealed while open" : "attached after");
+        QFile::remove(m_store);
+        ASSERT_TRUE(create(QStringLiteral("old")));
+        SafeBoxOutcome opened;
+        if (open) {
+            opened = attach(QStringLiteral("old"));
+            ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+        }
+        // Killed once the new slot is on disk and before the old one is wiped: both open.
+        qputenv("FOLIVO_SBX_CRASH_AT", "slot-written");
+        EXPECT_FALSE(change(QStringLiteral("old"), QStringLiteral("new")).success);
+        qunsetenv("FOLIVO_SBX_CRASH_AT");
+        auto header = parseHeader(storeBytes().left(kHeaderSize));
+        ASSERT_TRUE(header.has_value());
+        ASSERT_TRUE(header->slots[0].has_value() && header->slots[1].has_value());
+        const int stale = 1 - header->active;
+        ASSERT_TRUE(unlock(*header->slots[size_t(stale)], passPhrase(QStringLiteral("old"))).has_value());
+
+        if (open) {
+            testsupport::writeFile(opened.path + QStringLiteral("/sealed after.pdf"), "x");
+            ASSERT_TRUE(waitForSeal(opened.disk, 1));
+            ASSERT_TRUE(detach(opened.disk).success);
+        } else {
+            opened = attach(QStringLiteral("new"));
+            ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+            // The attach itself wipes it, before any seal.
+            EXPECT_TRUE(storeBytes().mid(stale * kSlotSize, kSlotSize) == QByteArray(kSlotSize, '\0'));
+            ASSERT_TRUE(detach(opened.disk).success);
+        }
+        QByteArray bytes = storeBytes();
+        header = parseHeader(bytes.left(kHeaderSize));
+        ASSERT_TRUE(header.has_value());
+        EXPECT_FALSE(header->slots[size_t(stale)].has_value());
+        EXPECT_TRUE(bytes.mid(stale * kSlotSize, kSlotSize) == QByteArray(kSlotSize, '\0'));
+
+        // With the new slot damaged the old password opens nothing.
+        bytes[header->active * kSlotSize + 40] = char(bytes.at(header->active * kSlotSize + 40) ^ 1);
+        testsupport::writeFile(m_store, bytes);
+        for (const char* password : {"old", "new"}) {
+            EXPECT_FALSE(attach(QString::fromLatin1(password)).success) << password;
+            EXPECT_FALSE(QFileInfo::exists(mountPoint())) << password;
+        }
+        for (const QString& device : registeredDevices())
+            detach(device);
+    }
+}
+
 TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
 {
     // The program hands its whole environment to the tool, and runs the tool beside it whatever

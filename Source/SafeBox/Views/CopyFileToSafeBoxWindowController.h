@@ -59,6 +59,10 @@ public:
         std::function<platform::Result<void>(const QString& device)> requestSeal;
         // How often the seal wait looks at the status record.
         int sealPollMs = 100;
+        // How long the seal wait gives a replacement for a dead sealer before it gives up: the
+        // window looks at the sealer every 5 s and starts another when it died, which can take
+        // the tool a few seconds more.
+        int sealerReplacementMs = 15000;
     };
 
     CopyFileToSafeBoxWindowController();

@@ -159,7 +159,12 @@ CopyFileToSafeBoxWindowController::CopyFileToSafeBoxWindowController(Services se
         m_services.requestSeal = [](const QString& device) { return platform::sbx::requestSeal(device); };
     if (!m_services.sealerAlive)
         m_services.sealerAlive = [](const platform::sbx::SealStatus& status, const QString& device) {
-            return status.sealerPid > 0 && platform::sbx::isSealerAlive(status.sealerPid, device);
+            // The sealer in charge records itself in the status once it watches, and the tool
+            // that started it in the registry.
+            if (status.sealerPid > 0 && platform::sbx::isSealerAlive(status.sealerPid, device))
+                return true;
+            const auto entry = platform::sbx::readRegistryEntry(device);
+            return entry && entry->sealerPid > 0 && platform::sbx::isSealerAlive(entry->sealerPid, device);
         };
 
     auto* content = new QWidget;

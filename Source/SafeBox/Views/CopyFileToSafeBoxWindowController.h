@@ -54,6 +54,7 @@ public:
         std::function<std::optional<platform::SafeBoxVolumeInfo>(const QString& mount)> volumeInfo;
         // Empty: the sealer's status record of the device.
         std::function<platform::sbx::SealStatus(const QString& device)> sealStatus;
+        // Empty: whether the sealer the status or the registry names runs.
         std::function<bool(const platform::sbx::SealStatus& status, const QString& device)> sealerAlive;
         // Empty: platform::sbx::requestSeal. Asks the sealer for a seal that begins after now.
         std::function<platform::Result<void>(const QString& device)> requestSeal;

@@ -35,11 +35,14 @@ namespace {
 
 constexpr qint64 kDefaultQuietMs = 2000;
 constexpr qint64 kDefaultPeriodMs = 30000;
-constexpr useconds_t kTickUs = 50000;
+// How often the start looks whether the watcher has set up (only until it has).
+constexpr useconds_t kSetUpLookUs = 5000;
 // How often the request file is looked for when its folder cannot be watched.
 constexpr int kRequestLookMs = 50;
 
-volatile sig_atomic_t g_standDown = 0;
+// Set by the signal handler, which may run on any of the process's threads.
+std::atomic<bool> g_standDown{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 // Written to wake the loop: by the watchers' threads and by the signal handler (write is safe
 // there), so a wake-up between the loop's last look and its wait is never lost.
 int g_wakeFd = -1;
@@ -55,7 +58,7 @@ void wakeLoop()
 void onStandDown(int)
 {
     const int saved = errno;
-    g_standDown = 1;
+    g_standDown.store(true);
     wakeLoop();
     errno = saved;
 }
@@ -168,8 +171,8 @@ int runSealer(const QString& device, bool adopted)
 
     // Attach waits for this record before it answers, so no change made after an attach is
     // missed by a watcher still setting up.
-    while (!watcher.isWatching() && !g_standDown)
-        ::usleep(kTickUs / 10);
+    while (!watcher.isWatching() && !g_standDown.load())
+        ::usleep(kSetUpLookUs);
     status.sealerPid = ::getpid();
     (void)writeSealStatus(device, status);
 
@@ -179,7 +182,7 @@ int runSealer(const QString& device, bool adopted)
     };
     qint64 retryAtNs = 0;
     bool lost = false;
-    while (!g_standDown) {
+    while (!g_standDown.load()) {
         // A move waiting for a seal after its copies asks for one: it counts as a change.
         if (takeSealRequest(device))
             state.changed(monotonicNowNs());
@@ -195,7 +198,7 @@ int runSealer(const QString& device, bool adopted)
         }
         if (lost)
             break;
-        if (g_standDown)
+        if (g_standDown.load())
             continue;
         if (!due) {
             // Rounded up, so the wait never ends just before the moment it waits for.

@@ -189,6 +189,7 @@ SafeBoxCreator::ToolRun SafeBoxCreator::run(const QStringList& arguments, const 
     closeFd(err[1]);
     if (rc != 0) {
         closeAll();
+        result.launchError = QString::fromLocal8Bit(strerror(rc));
         KPLogLogMessage(QStringLiteral("SafeBox: the disk-image tool %1 could not be started: %2")
                             .arg(QString::fromLocal8Bit(program), QString::fromLocal8Bit(strerror(rc))));
         return result;
@@ -331,6 +332,8 @@ SafeBoxOutcome SafeBoxCreator::resize()
 SafeBoxOutcome SafeBoxCreator::resume(const QString& disk)
 {
     const ToolRun tool = run({QStringLiteral("resume"), disk}, std::nullopt, true, false);
+    if (!tool.launched)
+        return failure(QStringLiteral("the disk-image tool could not be started: %1").arg(tool.launchError));
     const QString text = decode(tool.output);
     if (text.contains(QStringLiteral("resumed")))
         return requireCleanExit(success(), tool, text);

@@ -54,6 +54,7 @@ public:
 
     struct ToolRun {
         bool launched = false;
+        QString launchError; // why it was not launched
         bool exitedNormally = false;
         int exitStatus = -1;
         std::optional<QByteArray> output; // missing when the stream was not connected

@@ -48,7 +48,14 @@ protected:
                 status.lastSealBeganNs = platform::sbx::monotonicNowNs();
             return status;
         };
-        m_services.sealerAlive = [this](const platform::sbx::SealStatus&, const QString&) { return m_sealerAlive.load(); };
+        m_services.sealerAlive = [this](const platform::sbx::SealStatus&, const QString&) {
+            const bool alive = m_sealerAlive.load();
+            if (!alive)
+                ++m_deadLooks;
+            return alive;
+        };
+        // A sealer that stays dead is given up on soon here; the case of a replacement sets it long.
+        m_services.sealerReplacementMs = 200;
         m_services.requestSeal = [this](const QString&) -> platform::Result<void> {
             ++m_sealRequests;
             if (m_sealOnRequest) {
@@ -101,6 +108,7 @@ protected:
     std::atomic<quint64> m_free{1 << 30};
     std::atomic<bool> m_holdVolume{false};
     std::atomic<bool> m_sealerAlive{true};
+    std::atomic<int> m_deadLooks{0};
     std::mutex m_statusMutex;
     platform::sbx::SealStatus m_status;
     bool m_sealBeginsNow = false;
@@ -268,6 +276,31 @@ TEST_F(SafeBoxCopySheetTest, AFailedOrDeadSealerOrAStoppedWaitKeepsEveryOriginal
         EXPECT_TRUE(QFileInfo::exists(doc->filePath()));
         EXPECT_TRUE(m_dialogs.last(Kind::Alert).messageText.contains(QStringLiteral("originals were kept")));
     }
+}
+
+TEST_F(SafeBoxCopySheetTest, AMoveWaitsForTheSealerThatReplacesADeadOne)
+{
+    m_services.sealerReplacementMs = 60 * 60 * 1000; // the replacement below comes long before
+    setStatus([](platform::sbx::SealStatus& status) { status = {1, 1, 0, {}, 41}; });
+    const KPItemDataPtr doc = source(QStringLiteral("doc.pdf"));
+    CopyFileToSafeBoxWindowController* sheet = begin({doc});
+    sheet->btnMove();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return sheet->txtCopyingHint->text() == QStringLiteral("Sealing…"); }));
+    // The sealer dies while the move waits, and the wait sees it dead more than once.
+    m_sealerAlive = false;
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_deadLooks.load() >= 3 || m_done; }));
+    EXPECT_FALSE(m_done) << "the move gave up on a sealer that was about to be replaced";
+    // Another sealer takes charge and seals.
+    setStatus([](platform::sbx::SealStatus& status) {
+        status.sealerPid = 42;
+        ++status.generation;
+        status.lastSealBeganNs = platform::sbx::monotonicNowNs();
+    });
+    m_sealerAlive = true;
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_done; }));
+    EXPECT_TRUE(m_moved);
+    EXPECT_FALSE(QFileInfo::exists(doc->filePath()));
+    EXPECT_EQ(m_dialogs.count(Kind::Alert), 0);
 }
 
 TEST_F(SafeBoxCopySheetTest, CancelMidWayMovesOnlyWhatWasDone)

@@ -93,10 +93,14 @@ TEST_F(SafeBoxCreatorTest, AToolThatDiesNeverCountsAsSuccess)
     fakeTool(QStringLiteral("echo '\"/dev/x\" unmounted.'; echo '\"/dev/x\" ejected.'; exit 3"));
     EXPECT_FALSE(driver().detach(QStringLiteral("/dev/x")).success);
 
-    // A missing tool is a failure too.
+    // A missing tool is a failure too, and one that says the tool could not be started.
     SafeBoxCreator::setToolPathForTesting(m_dir + QStringLiteral("/no-such-tool"));
     EXPECT_FALSE(driver().detach(QStringLiteral("/dev/x")).success);
     EXPECT_FALSE(driver().change().success);
+    outcome = driver().resume(QStringLiteral("/dev/x"));
+    EXPECT_FALSE(outcome.success);
+    EXPECT_TRUE(outcome.error.value_or(QString()).contains(QStringLiteral("could not be started"))) << outcome.error.value_or(QString()).toStdString();
+    EXPECT_TRUE(outcome.error.value_or(QString()).contains(QStringLiteral("No such file or directory"))) << outcome.error.value_or(QString()).toStdString();
 }
 
 TEST_F(SafeBoxCreatorTest, DetachNeedsBothMarkers)

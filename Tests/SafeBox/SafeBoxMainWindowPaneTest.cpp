@@ -403,3 +403,27 @@ TEST_F(SafeBoxMainWindowPaneTest, ADeadSealerIsReplacedAndOneThatCannotBeIsToldT
     m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
     EXPECT_EQ(m_resumed.size(), 3);
 }
+
+TEST_F(SafeBoxMainWindowPaneTest, ASealerWhoseToolCannotBeStartedIsToldAsSuch)
+{
+    // The real resume through the driver, with a tool that is not there.
+    SafeBoxCreator::setToolPathForTesting(testsupport::makeTempDir(QStringLiteral("tool")) + QStringLiteral("/no-such-tool"));
+    platform::NotificationCenter notifications;
+    SafeBoxMainWindowPane::Hooks hooks;
+    hooks.window = [this] { return &m_center; };
+    hooks.centerView = [this] { return &m_center; };
+    hooks.toolBar = [this] { return &m_center; };
+    hooks.storeFile = [this] { return m_storeFile; };
+    hooks.safeBoxDisk = [] { return QStringLiteral("/dev/folivo-sbx-00000002"); };
+    hooks.notifications = &notifications;
+    hooks.dialogs = &m_dialogs;
+    hooks.scheduler = &m_scheduler;
+    hooks.sealerRunning = [](const QString&) { return false; };
+    SafeBoxMainWindowPane pane(hooks);
+    notifications.post(QStringLiteral("SafeBoxLoginSuccess"), m_mount);
+    m_scheduler.advance(SafeBoxMainWindowPane::kSealerWatchMs);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_dialogs.count(platform::kit::RecordingDialogService::Kind::Alert) > 0; }));
+    const QString why = m_dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).informativeText;
+    EXPECT_TRUE(why.contains(QStringLiteral("the disk-image tool could not be started"))) << why.toStdString();
+    EXPECT_FALSE(why.contains(QStringLiteral("exited abnormally"))) << why.toStdString();
+}

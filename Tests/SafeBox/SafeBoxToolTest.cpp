@@ -376,6 +376,56 @@ TEST_F(SafeBoxToolTest, AfterAPasswordChangeNoSlotOpensWithTheOldPassword)
     }
 }
 
+TEST_F(SafeBoxToolTest, APasswordChangeKilledBetweenItsTwoStepsLeavesNoOldSlotAfterTheNextAttachOrSeal)
+{
+    for (const bool open : {false, true}) {
+        SCOPED_TRACE(open ? "sealed while open" : "attached after");
+        QFile::remove(m_store);
+        ASSERT_TRUE(create(QStringLiteral("old")));
+        SafeBoxOutcome opened;
+        if (open) {
+            opened = attach(QStringLiteral("old"));
+            ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+        }
+        // Killed once the new slot is on disk and before the old one is wiped: both open.
+        qputenv("FOLIVO_SBX_CRASH_AT", "slot-written");
+        EXPECT_FALSE(change(QStringLiteral("old"), QStringLiteral("new")).success);
+        qunsetenv("FOLIVO_SBX_CRASH_AT");
+        auto header = parseHeader(storeBytes().left(kHeaderSize));
+        ASSERT_TRUE(header.has_value());
+        ASSERT_TRUE(header->slots[0].has_value() && header->slots[1].has_value());
+        const int stale = 1 - header->active;
+        ASSERT_TRUE(unlock(*header->slots[size_t(stale)], passPhrase(QStringLiteral("old"))).has_value());
+
+        if (open) {
+            testsupport::writeFile(opened.path + QStringLiteral("/sealed after.pdf"), "x");
+            ASSERT_TRUE(waitForSeal(opened.disk, 1));
+            ASSERT_TRUE(detach(opened.disk).success);
+        } else {
+            opened = attach(QStringLiteral("new"));
+            ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+            // The attach itself wipes it, before any seal.
+            EXPECT_TRUE(storeBytes().mid(stale * kSlotSize, kSlotSize) == QByteArray(kSlotSize, '\0'));
+            ASSERT_TRUE(detach(opened.disk).success);
+        }
+        QByteArray bytes = storeBytes();
+        header = parseHeader(bytes.left(kHeaderSize));
+        ASSERT_TRUE(header.has_value());
+        EXPECT_FALSE(header->slots[size_t(stale)].has_value());
+        EXPECT_TRUE(bytes.mid(stale * kSlotSize, kSlotSize) == QByteArray(kSlotSize, '\0'));
+
+        // With the new slot damaged the old password opens nothing.
+        bytes[header->active * kSlotSize + 40] = char(bytes.at(header->active * kSlotSize + 40) ^ 1);
+        testsupport::writeFile(m_store, bytes);
+        for (const char* password : {"old", "new"}) {
+            EXPECT_FALSE(attach(QString::fromLatin1(password)).success) << password;
+            EXPECT_FALSE(QFileInfo::exists(mountPoint())) << password;
+        }
+        for (const QString& device : registeredDevices())
+            detach(device);
+    }
+}
+
 TEST_F(SafeBoxToolTest, TheShippedToolIgnoresTheTestSwitchesOfItsEnvironment)
 {
     // The program hands its whole environment to the tool, and runs the tool beside it whatever
@@ -516,6 +566,56 @@ TEST_F(SafeBoxToolTest, AnAskedSealComesWithoutAnyChangeInTheFolder)
     EXPECT_FALSE(QFileInfo::exists(registryFolder() + QLatin1Char('/') + deviceId(opened.disk) + QStringLiteral(".seal-request")))
         << "the request is taken";
     EXPECT_FALSE(requestSeal(QStringLiteral("/dev/sda1"))) << "no request for what is not a box";
+}
+
+// Every wake-up of a process from a sleep, over its main thread and the threads it named. A
+// sanitizer's own thread (unnamed: it carries the main thread's name) wakes on its own clock
+// and is left out.
+qint64 voluntarySwitches(qint64 pid)
+{
+    qint64 total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QByteArray mainName = testsupport::readFile(QStringLiteral("/proc/%1/comm").arg(pid));
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString folder = tasks + QLatin1Char('/') + task;
+        if (task != QString::number(pid) && testsupport::readFile(folder + QStringLiteral("/comm")) == mainName)
+            continue;
+        const QByteArray status = testsupport::readFile(folder + QStringLiteral("/status"));
+        for (const QByteArray& line : status.split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total += line.mid(24).trimmed().toLongLong();
+    }
+    return total;
+}
+
+TEST_F(SafeBoxToolTest, AnIdleSealerSleepsUntilTheFolderChangesOrASealIsAsked)
+{
+    // A period far beyond the idle spell, so nothing is due in it.
+    qputenv("FOLIVO_SBX_TEST_PERIOD_MS", "600000");
+    ASSERT_TRUE(create(QStringLiteral("pw")));
+    const SafeBoxOutcome opened = attach(QStringLiteral("pw"));
+    ASSERT_TRUE(opened.success) << opened.error.value_or(QString()).toStdString();
+    const qint64 sealer = readRegistryEntry(opened.disk).value_or(RegistryEntry{}).sealerPid;
+    testsupport::writeFile(opened.path + QStringLiteral("/settled.pdf"), "sealed before the idle spell");
+    ASSERT_TRUE(waitForSeal(opened.disk, 1));
+
+    // The seal's own aftermath (the events of its status record) passes first. Then three
+    // seconds with nothing to do: a sealer that looked 20 times a second woke about 60 times.
+    ::sleep(1);
+    const qint64 before = voluntarySwitches(sealer);
+    ::sleep(3);
+    const qint64 idle = voluntarySwitches(sealer) - before;
+    EXPECT_TRUE(isSealerAlive(sealer, opened.disk));
+    EXPECT_LE(idle, 10) << "wake-ups of the idle sealer in 3 s";
+
+    // It still answers a change after the quiet time and an asked seal without any change.
+    testsupport::writeFile(opened.path + QStringLiteral("/after idle.pdf"), "changed");
+    ASSERT_TRUE(waitForSeal(opened.disk, 2));
+    EXPECT_TRUE(containerTree(QStringLiteral("pw")).value_or(QMap<QString, QString>()).contains(QStringLiteral("after idle.pdf")));
+    const qint64 askedAt = monotonicNowNs();
+    ASSERT_TRUE(requestSeal(opened.disk));
+    ASSERT_TRUE(waitForSeal(opened.disk, 3));
+    EXPECT_GT(readSealStatus(opened.disk).lastSealBeganNs, askedAt);
 }
 
 TEST_F(SafeBoxToolTest, ASecondAttachAdoptsTheOpenFolderAndItsSealer)

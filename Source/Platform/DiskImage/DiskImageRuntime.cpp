@@ -145,7 +145,7 @@ void removeRegistryEntry(const QString& device)
 
 Result<void> requestSeal(const QString& device)
 {
-    const QString path = entryPath(device, ".seal-request");
+    const QString path = sealRequestPath(device);
     if (path.isEmpty())
         return std::unexpected(runtimeError(QStringLiteral("%1 is no SafeBox device").arg(device)));
     // Its presence is the request; nothing needs to survive a crash, so no sync.
@@ -155,9 +155,14 @@ Result<void> requestSeal(const QString& device)
     return {};
 }
 
+QString sealRequestPath(const QString& device)
+{
+    return entryPath(device, ".seal-request");
+}
+
 bool takeSealRequest(const QString& device)
 {
-    const QString path = entryPath(device, ".seal-request");
+    const QString path = sealRequestPath(device);
     // Removed before the seal is marked due: a request made after this point is a new one.
     return !path.isEmpty() && ::unlink(QFile::encodeName(path).constData()) == 0;
 }

@@ -70,10 +70,13 @@ inline constexpr qint64 kStatusTimeSlackNs = 100ll * 1000 * 1000;
 // Asks the device's sealer for a seal that begins after this call, even when nothing in the
 // folder changes any more: a caller that waits for a seal after time t cannot rely on a change
 // still to come (a seal may have begun between its last change and t). The request is a file
-// beside the status record ("<id>.seal-request"), which the sealer takes at its next tick.
+// beside the status record ("<id>.seal-request"), whose arrival wakes the sealer.
 Result<void> requestSeal(const QString& device);
 // For the sealer: whether a seal was asked for since the last call; the request is taken.
 bool takeSealRequest(const QString& device);
+// Where the request file of the device lies (the sealer watches its folder); empty for a name
+// that is not one of ours.
+QString sealRequestPath(const QString& device);
 
 // Whether pid is a live sealer of this device (not a zombie, not a recycled pid).
 bool isSealerAlive(qint64 pid, const QString& device);

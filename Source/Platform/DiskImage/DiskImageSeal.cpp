@@ -132,7 +132,7 @@ Result<void> sealFolder(const QString& store, const QString& mount)
     file.close();
     if (!header)
         return std::unexpected(header.error());
-    return writeSealedContainer(store, header->raw, header->current().uuid, header->current().publicKey,
+    return writeSealedContainer(store, header->currentOnly(), header->current().uuid, header->current().publicKey,
                                 QFile::encodeName(mount), false);
 }
 

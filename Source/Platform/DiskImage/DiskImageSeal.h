@@ -14,8 +14,9 @@ namespace platform::sbx {
 Result<void> writeSealedContainer(const QString& path, const QByteArray& header, const QByteArray& uuid,
                                   const QByteArray& publicKey, const QByteArray& folder, bool exclusive);
 
-// Seals the open folder into store, keeping the store's current header slots (a pass-phrase
-// change made while the box is open stays). The caller holds the store lock.
+// Seals the open folder into store, keeping the store's current header slot (a pass-phrase
+// change made while the box is open stays) and leaving out a stale one. The caller holds the
+// store lock.
 Result<void> sealFolder(const QString& store, const QString& mount);
 
 // Removes what seals killed half-way left beside store (their temporary files, each as large as

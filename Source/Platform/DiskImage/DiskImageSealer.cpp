@@ -3,7 +3,9 @@
 //
 // It seals once the folder has been quiet for a moment (so a file being saved is sealed whole),
 // and at the latest every period while changes go on or while the watcher can only poll. A
-// seal asked for through requestSeal counts as a change. It
+// seal asked for through requestSeal counts as a change. Between these it sleeps: the folder's
+// watcher, the request file's arrival and SIGTERM wake it, and the only timeout it sets is the
+// moment the next seal falls due. It
 // stops, without sealing, as soon as the folder is removed, moved away, unmounted or loses its
 // ".sbx-attached" record: sealing a half-gone folder would replace a good container with a
 // poorer one. A failed seal (a full disk) keeps the old container, is recorded and retried a
@@ -12,14 +14,19 @@
 #include "Platform/DiskImage/DiskImageSeal.h"
 #include "Platform/DiskImage/DiskImageTool.h"
 #include "Platform/DiskImage/SbxArchive.h"
+#include "Platform/FileEvents/FolderWatch.h"
 #include "Platform/FileEvents/InotifyWatcher.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace platform::sbx {
@@ -28,13 +35,42 @@ namespace {
 
 constexpr qint64 kDefaultQuietMs = 2000;
 constexpr qint64 kDefaultPeriodMs = 30000;
-constexpr useconds_t kTickUs = 50000;
+// How often the start looks whether the watcher has set up (only until it has).
+constexpr useconds_t kSetUpLookUs = 5000;
+// How often the request file is looked for when its folder cannot be watched.
+constexpr int kRequestLookMs = 50;
 
-volatile sig_atomic_t g_standDown = 0;
+// Set by the signal handler, which may run on any of the process's threads.
+std::atomic<bool> g_standDown{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+// Written to wake the loop: by the watchers' threads and by the signal handler (write is safe
+// there), so a wake-up between the loop's last look and its wait is never lost.
+int g_wakeFd = -1;
+
+void wakeLoop()
+{
+    const quint64 one = 1;
+    if (g_wakeFd >= 0) {
+        [[maybe_unused]] const ssize_t n = ::write(g_wakeFd, &one, sizeof one);
+    }
+}
 
 void onStandDown(int)
 {
-    g_standDown = 1;
+    const int saved = errno;
+    g_standDown.store(true);
+    wakeLoop();
+    errno = saved;
+}
+
+// Sleeps until something wakes the loop or timeoutMs passes (-1: no timeout).
+void waitForWake(int timeoutMs)
+{
+    pollfd fd{g_wakeFd, POLLIN, 0};
+    if (::poll(&fd, 1, timeoutMs) > 0) {
+        quint64 count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_wakeFd, &count, sizeof count);
+    }
 }
 
 qint64 orDefault(qint64 value, qint64 fallback)
@@ -51,11 +87,14 @@ struct ChangeState {
 
     void changed(qint64 now)
     {
-        std::lock_guard lock(mutex);
-        if (!dirty)
-            firstChangeNs = now;
-        dirty = true;
-        lastChangeNs = now;
+        {
+            std::lock_guard lock(mutex);
+            if (!dirty)
+                firstChangeNs = now;
+            dirty = true;
+            lastChangeNs = now;
+        }
+        wakeLoop();
     }
 };
 
@@ -63,6 +102,13 @@ struct ChangeState {
 
 int runSealer(const QString& device, bool adopted)
 {
+    g_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (g_wakeFd < 0) {
+        SealStatus status = readSealStatus(device);
+        status.lastFailure = QStringLiteral("the sealer cannot wait for changes: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        (void)writeSealStatus(device, status);
+        return 1;
+    }
     struct sigaction action{};
     action.sa_handler = onStandDown;
     sigemptyset(&action.sa_mask);
@@ -97,8 +143,11 @@ int runSealer(const QString& device, bool adopted)
     InotifyWatcher watcher({entry->mount}, options, [&state](FileEventBatch batch) {
         for (const FileEvent& event : batch) {
             if (event.has(FileEventFlag::RootChanged | FileEventFlag::Unmount)) {
-                std::lock_guard lock(state.mutex);
-                state.lost = true;
+                {
+                    std::lock_guard lock(state.mutex);
+                    state.lost = true;
+                }
+                wakeLoop();
                 return;
             }
         }
@@ -110,10 +159,20 @@ int runSealer(const QString& device, bool adopted)
         return 1;
     }
 
+    // A request is a file appearing beside the registry entry. Only its own name wakes the loop
+    // (the folder holds every open box's records); a lost watch or an overflow wakes it too.
+    const QString requestPath = sealRequestPath(device);
+    const QByteArray requestName = QFile::encodeName(QFileInfo(requestPath).fileName());
+    const FolderWatch requests(QFileInfo(requestPath).absolutePath(), DispatchQueue::serial(QStringLiteral("SealRequests")),
+                               [requestName](const QByteArrayList& names, bool) {
+                                   if (names.isEmpty() || names.contains(requestName))
+                                       wakeLoop();
+                               });
+
     // Attach waits for this record before it answers, so no change made after an attach is
     // missed by a watcher still setting up.
-    while (!watcher.isWatching() && !g_standDown)
-        ::usleep(kTickUs / 10);
+    while (!watcher.isWatching() && !g_standDown.load())
+        ::usleep(kSetUpLookUs);
     status.sealerPid = ::getpid();
     (void)writeSealStatus(device, status);
 
@@ -123,23 +182,32 @@ int runSealer(const QString& device, bool adopted)
     };
     qint64 retryAtNs = 0;
     bool lost = false;
-    while (!g_standDown) {
-        ::usleep(kTickUs);
+    while (!g_standDown.load()) {
         // A move waiting for a seal after its copies asks for one: it counts as a change.
         if (takeSealRequest(device))
             state.changed(monotonicNowNs());
         const qint64 now = monotonicNowNs();
         bool due = false;
+        qint64 dueAtNs = -1;
         {
             std::lock_guard lock(state.mutex);
             lost = state.lost;
-            due = state.dirty && now >= retryAtNs
-                  && (now - state.lastChangeNs >= quietNs || now - state.firstChangeNs >= periodNs);
+            if (state.dirty)
+                dueAtNs = std::max(retryAtNs, std::min(state.lastChangeNs + quietNs, state.firstChangeNs + periodNs));
+            due = state.dirty && now >= dueAtNs;
         }
         if (lost)
             break;
-        if (!due || g_standDown)
+        if (g_standDown.load())
             continue;
+        if (!due) {
+            // Rounded up, so the wait never ends just before the moment it waits for.
+            int timeoutMs = dueAtNs < 0 ? -1 : int(std::min<qint64>((dueAtNs - now + 999999) / 1000000, 3600 * 1000));
+            if (!requests.isWatching())
+                timeoutMs = timeoutMs < 0 ? kRequestLookMs : std::min(timeoutMs, kRequestLookMs);
+            waitForWake(timeoutMs);
+            continue;
+        }
         if (!folderIsOurs()) {
             lost = true;
             break;

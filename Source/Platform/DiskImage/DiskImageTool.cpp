@@ -78,7 +78,7 @@ Result<void> writeAt(int fd, const QByteArray& bytes, off_t offset, const QStrin
 // synced first, so a crash in between leaves one slot that opens; only then is the old slot
 // wiped, so no slot is left that an earlier pass phrase opens (after a change of pass phrase,
 // whoever knew the old one must not be able to read the box, nor fall back to it by damaging the
-// new slot).
+// new slot). Killed in between, the old slot is wiped by the next attach or seal.
 Result<void> replaceSlot(const QString& store, const Header& header, const Slot& slot)
 {
     const int fd = ::open(QFile::encodeName(store).constData(), O_RDWR | O_CLOEXEC);
@@ -87,9 +87,24 @@ Result<void> replaceSlot(const QString& store, const Header& header, const Slot&
     const int fresh = 1 - header.active;
     Result<void> result = writeAt(fd, encodeSlot(slot), off_t(fresh) * kSlotSize, store);
     if (result)
+        crashPoint("slot-written");
+    if (result)
         result = writeAt(fd, QByteArray(kSlotSize, '\0'), off_t(header.active) * kSlotSize, store);
     ::close(fd);
     return result;
+}
+
+// Wipes the slot a change or resize killed half-way left beside the current one. A store that
+// cannot be written keeps it until the next seal, which writes the header without it.
+void wipeStaleSlot(const QString& store, const Header& header)
+{
+    if (!header.hasStaleSlot())
+        return;
+    const int fd = ::open(QFile::encodeName(store).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)writeAt(fd, QByteArray(kSlotSize, '\0'), off_t(1 - header.active) * kSlotSize, store);
+    ::close(fd);
 }
 
 // Reads the payload with the box's private key, into folder (or only counting).
@@ -270,6 +285,7 @@ int attach(const QStringList& args, ToolStreams& io)
     auto key = unlock(header->current(), passphraseOf(io.input));
     if (!key)
         return failure(io.err, op, key.error().message);
+    wipeStaleSlot(store, *header);
     const Slot& slot = header->current();
     const QString device = deviceForBox(slot.uuid, store);
     const QString uuidHex = QString::fromLatin1(slot.uuid.toHex());

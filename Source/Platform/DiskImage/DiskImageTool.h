@@ -16,7 +16,7 @@
 // them from its environment (the command lines are fixed, so options cannot go there):
 // FOLIVO_SBX_TEST_SCRYPT_LOGN makes create cheap; FOLIVO_SBX_TEST_QUIET_MS and
 // FOLIVO_SBX_TEST_PERIOD_MS shorten the sealer's timings; FOLIVO_SBX_CRASH_AT names a step at
-// which the tool kills itself ("seal-written", "seal-renamed", "detach-removing"). The tool users
+// which the tool kills itself ("seal-written", "seal-renamed", "detach-removing", "slot-written"). The tool users
 // run never sets them: the program hands its own environment to the tool, and nothing in it may
 // weaken a box's key derivation or kill a seal half-way.
 #pragma once

@@ -148,6 +148,14 @@ Result<Header> parseHeader(const QByteArray& raw)
     return header;
 }
 
+QByteArray Header::currentOnly() const
+{
+    QByteArray out = raw;
+    if (hasStaleSlot())
+        out.replace((1 - active) * kSlotSize, kSlotSize, QByteArray(kSlotSize, '\0'));
+    return out;
+}
+
 Result<Slot> makeSlot(const QByteArray& passphrase, const ScryptParams& kdf, const Slot& base,
                       const QByteArray& privateKey)
 {

@@ -3,7 +3,9 @@
 //
 // Why two slots: a pass-phrase change or a resize writes the slot that is not in use with the
 // next sequence number and syncs it, so a crash in the middle leaves the older slot valid; the
-// reader takes the valid slot with the highest sequence. Each slot holds the scrypt parameters
+// reader takes the valid slot with the highest sequence. Once that slot has been written whole
+// (its digest holds) it is the box's current one, and the other is wiped: by the change itself,
+// or, when that was killed first, by the next attach or seal. Each slot holds the scrypt parameters
 // and salt, the capacity and an X25519 key pair whose private half is wrapped (AES-256-GCM) by
 // the key scrypt derives from the pass phrase, with the slot's fields as associated data.
 //
@@ -52,6 +54,11 @@ struct Header {
     QByteArray raw; // the 8 KiB as read, copied unchanged into every seal
 
     const Slot& current() const { return *slots[size_t(active)]; }
+    // Whether the slot beside the current one still opens with the pass phrase it was made for
+    // (a change or resize killed before it wiped it).
+    bool hasStaleSlot() const { return slots[0] && slots[1]; }
+    // raw with the stale slot, if any, turned to zeros.
+    QByteArray currentOnly() const;
 };
 
 // The error texts callers look for.

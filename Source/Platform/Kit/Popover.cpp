@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
+#include <QRegion>
 #include <QScreen>
 
 namespace platform::kit {
@@ -70,6 +71,18 @@ public:
     void setPlacement(const PopoverPlacement& p)
     {
         m_placement = p;
+        // A popup is a window of its own, and its see-through parts (beside the arrow, the
+        // rounded corners) are only see-through where a compositing manager blends windows;
+        // without one the X server shows them black. Shaping the window to the outline leaves
+        // them out of it on every display.
+        if (isWindow()) {
+            QRegion shape;
+            for (const QPolygonF& polygon : popoverPath(p).toFillPolygons())
+                shape += QRegion(polygon.toPolygon(), Qt::WindingFill);
+            setMask(shape);
+        } else if (!mask().isEmpty()) {
+            clearMask();
+        }
         update();
     }
 

@@ -6,7 +6,8 @@
 // Two forms, chosen by the caller with one rule: Popup unless the content needs keyboard focus
 // in a field, then Overlay.
 // - Popup: a frameless Qt::Popup window kept inside the available geometry of the anchor's
-//   screen. It closes on a click outside it, on Esc and when the application is deactivated.
+//   screen, shaped to its body and arrow. It closes on a click outside it, on Esc and when the
+//   application is deactivated.
 // - Overlay: the same look as a child of the anchor's top-level window and kept inside it, so
 //   focus, input methods and a completion list (a second popup) work while it stays open. It
 //   closes on an Esc that its content leaves unhandled (an editor that takes Esc keeps it

@@ -19,6 +19,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <sys/stat.h>
 #include <thread>
 #include <QCoreApplication>
@@ -68,6 +69,9 @@ quint64 itemSize(const QByteArray& path)
 }
 
 // The sealer must have begun a seal after `after`, without failing since, to hold the copies.
+// The sealer judged is the one the status names at each look: one found dead may be replaced
+// meanwhile by the window's watch, and only a sealer still dead after the time that takes ends
+// the wait.
 QString waitForSeal(const CopyFileToSafeBoxWindowController::Services& services, const QString& device, qint64 after,
                     const std::atomic<bool>& cancel)
 {
@@ -75,6 +79,7 @@ QString waitForSeal(const CopyFileToSafeBoxWindowController::Services& services,
     // to do: ask for one. When the request cannot be made, a later change may still bring one.
     if (auto asked = services.requestSeal(device); !asked)
         KPLogLogMessage(QStringLiteral("SafeBox: no seal could be asked for: %1").arg(asked.error().message));
+    std::optional<std::chrono::steady_clock::time_point> deadSince;
     for (;;) {
         if (cancel.load())
             return QObject::tr("The wait for the SafeBox to be sealed was stopped.");
@@ -83,8 +88,15 @@ QString waitForSeal(const CopyFileToSafeBoxWindowController::Services& services,
             return QObject::tr("The SafeBox could not be sealed: %1").arg(status.lastFailure);
         if (status.generation > 0 && status.lastSealBeganNs > after)
             return {};
-        if (!services.sealerAlive(status, device))
-            return QObject::tr("The process that seals the SafeBox is no longer running.");
+        if (services.sealerAlive(status, device)) {
+            deadSince.reset();
+        } else {
+            const auto now = std::chrono::steady_clock::now();
+            if (!deadSince)
+                deadSince = now;
+            else if (now - *deadSince >= std::chrono::milliseconds(services.sealerReplacementMs))
+                return QObject::tr("The process that seals the SafeBox is no longer running.");
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(services.sealPollMs));
     }
 }
@@ -147,7 +159,12 @@ CopyFileToSafeBoxWindowController::CopyFileToSafeBoxWindowController(Services se
         m_services.requestSeal = [](const QString& device) { return platform::sbx::requestSeal(device); };
     if (!m_services.sealerAlive)
         m_services.sealerAlive = [](const platform::sbx::SealStatus& status, const QString& device) {
-            return status.sealerPid > 0 && platform::sbx::isSealerAlive(status.sealerPid, device);
+            // The sealer in charge records itself in the status once it watches, and the tool
+            // that started it in the registry.
+            if (status.sealerPid > 0 && platform::sbx::isSealerAlive(status.sealerPid, device))
+                return true;
+            const auto entry = platform::sbx::readRegistryEntry(device);
+            return entry && entry->sealerPid > 0 && platform::sbx::isSealerAlive(entry->sealerPid, device);
         };
 
     auto* content = new QWidget;

@@ -54,11 +54,16 @@ public:
         std::function<std::optional<platform::SafeBoxVolumeInfo>(const QString& mount)> volumeInfo;
         // Empty: the sealer's status record of the device.
         std::function<platform::sbx::SealStatus(const QString& device)> sealStatus;
+        // Empty: whether the sealer the status or the registry names runs.
         std::function<bool(const platform::sbx::SealStatus& status, const QString& device)> sealerAlive;
         // Empty: platform::sbx::requestSeal. Asks the sealer for a seal that begins after now.
         std::function<platform::Result<void>(const QString& device)> requestSeal;
         // How often the seal wait looks at the status record.
         int sealPollMs = 100;
+        // How long the seal wait gives a replacement for a dead sealer before it gives up: the
+        // window looks at the sealer every 5 s and starts another when it died, which can take
+        // the tool a few seconds more.
+        int sealerReplacementMs = 15000;
     };
 
     CopyFileToSafeBoxWindowController();

@@ -147,6 +147,37 @@ TEST(PopoverPopup, ClosesOnceOnOutsideClickEscDeactivationAndAnchorLoss)
     EXPECT_EQ(closedCallbacks, 4);
 }
 
+TEST(PopoverPopup, IsShapedToItsBodyAndArrowSoNothingBesideTheArrowIsDrawn)
+{
+    // A popup is a window of its own; without a compositing manager whatever of it is left
+    // see-through shows black, so the window must not cover it.
+    Window w;
+    Popover popover(Popover::Form::Popup);
+    popover.setAnimates(false);
+    popover.setContentWidget(new QLabel(QStringLiteral("Usage")));
+    popover.setContentSize(QSize(120, 80));
+    for (const PopoverEdge edge : {PopoverEdge::MinY, PopoverEdge::MaxY}) {
+        popover.show(w.anchor, QRect(), edge);
+        const QWidget* frame = popover.frameWidget();
+        const QRegion shape = frame->mask();
+        ASSERT_FALSE(shape.isEmpty());
+        const int width = frame->width();
+        const int height = frame->height();
+        const bool below = popover.edge() == PopoverEdge::MinY;
+        const int arrowRow = below ? kArrowLength / 2 : height - 1 - kArrowLength / 2;
+        const int bodyRow = below ? kArrowLength + kCornerRadius + 2 : height - 1 - kArrowLength - kCornerRadius - 2;
+        // The rows beside the arrow are outside, the arrow's middle and the body inside.
+        EXPECT_FALSE(shape.contains(QPoint(2, arrowRow)));
+        EXPECT_FALSE(shape.contains(QPoint(width - 3, arrowRow)));
+        EXPECT_TRUE(shape.contains(QPoint(width / 2, arrowRow)));
+        EXPECT_TRUE(shape.contains(QPoint(2, bodyRow)));
+        EXPECT_TRUE(shape.contains(QPoint(width - 3, bodyRow)));
+        // The rounded corners are left out too.
+        EXPECT_FALSE(shape.contains(QPoint(0, below ? kArrowLength : height - 1 - kArrowLength)));
+        popover.close();
+    }
+}
+
 TEST(PopoverOverlay, KeepsFocusInItsFieldWhileACompletionListOpensAndCloses)
 {
     Window w;

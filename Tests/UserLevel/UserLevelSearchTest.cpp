@@ -38,9 +38,9 @@ QStringList makeFiles(const QString& folder, const QStringList& names)
 // The list's own blue: the selected row and the lit tab.
 const QColor kBlue(52, 145, 250);
 // Where things stand in the list at scale 1, from its top-left corner: rows 30 high every 32
-// points from 38 down (under the tabs' strip) and 1 in from the left, the icon 22 square 8 into
-// the row; the middle of the three 34-point tabs, 56 apart.
-constexpr QPoint kFirstRow(1, 38);
+// points from 36 down (under the tabs' strip and its line) and 1 in from the left, the icon 22
+// square 8 into the row; the middle of the three 34-point tabs, 56 apart.
+constexpr QPoint kFirstRow(1, 36);
 constexpr int kRowPitch = 32;
 constexpr QPoint kIconInRow(8, 4);
 constexpr int kIconSize = 22;

@@ -218,21 +218,13 @@ void TWServer::removeReader(const TWSocketReader* reader)
     std::vector<Admitted> admitted;
     {
         std::lock_guard lock(m_mutex);
-        for (auto it = m_socketReaderTable.begin(); it != m_socketReaderTable.end(); ++it) {
-            for (qsizetype i = 0; i < it->size(); ++i) {
-                if (it->at(i).get() == reader) {
-                    last = it->takeAt(i);
-                    break;
-                }
-            }
-        }
+        last = takeSlotLocked(reader);
         for (qsizetype i = 0; i < m_socketReaders.size(); ++i) {
             if (m_socketReaders.at(i).get() == reader) {
                 m_socketReaders.removeAt(i);
                 break;
             }
         }
-        m_readerAddress.remove(reader);
         if (m_isServerStarted)
             admitted = admitWaitingLocked();
     }
@@ -243,15 +235,19 @@ void TWServer::releaseSlot(const TWSocketReader* reader)
 {
     std::shared_ptr<TWSocketReader> last; // released outside the lock
     std::lock_guard lock(m_mutex);
+    last = takeSlotLocked(reader);
+}
+
+std::shared_ptr<TWSocketReader> TWServer::takeSlotLocked(const TWSocketReader* reader)
+{
+    m_readerAddress.remove(reader);
     for (auto it = m_socketReaderTable.begin(); it != m_socketReaderTable.end(); ++it) {
         for (qsizetype i = 0; i < it->size(); ++i) {
-            if (it->at(i).get() == reader) {
-                last = it->takeAt(i);
-                break;
-            }
+            if (it->at(i).get() == reader)
+                return it->takeAt(i);
         }
     }
-    m_readerAddress.remove(reader);
+    return {};
 }
 
 int TWServer::readerCount(const QString& kind) const

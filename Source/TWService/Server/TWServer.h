@@ -94,6 +94,8 @@ public:
     std::shared_ptr<TWDataReader> onSocketRequestFileByParameter(TWSocketReader* reader, const QVariantMap& parameter);
 
 private:
+    // Takes reader out of the slot table and forgets its address; m_mutex held.
+    std::shared_ptr<TWSocketReader> takeSlotLocked(const TWSocketReader* reader);
     class Connections;
     friend class Connections;
     TWServer() = default;

@@ -65,11 +65,17 @@ endfunction()
 
 # SERIAL: the cases run alone, one at a time (they drive a real program on an X server and
 # wait on it, so a machine loaded by the rest of the suite would only make them slower).
+# TIMEOUT: seconds before CTest gives a case up as hung (300 by default). A case that drives the
+# real program for a long while wants more: on a machine loaded to four times its cores the
+# longest one takes over five minutes, and that is slow, not hung.
 function(folivo_test name)
-  cmake_parse_arguments(ARG "SERIAL" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   set(serial)
   if(ARG_SERIAL)
     set(serial RUN_SERIAL TRUE)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
   endif()
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_executable(${name} ${files} ${ARG_SOURCES})
@@ -79,7 +85,7 @@ function(folivo_test name)
   add_dependencies(${name} folivo_resources)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     TEST_FILTER "-*Child.DISABLED_*"
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${serial})
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${serial})
 endfunction()
 
 function(folivo_bench name)

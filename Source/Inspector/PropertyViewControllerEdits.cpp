@@ -2,7 +2,6 @@
 // the growing rows, and the completion list of the two token fields.
 #include "Inspector/PropertyViewController.h"
 
-#include "App/KPApp.h"
 #include "Browser/CollectionView/KPCollectionItemView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Controls/KPCoustomDrawBGView.h"
@@ -11,6 +10,7 @@
 #include "Controls/KPTokenEditorView.h"
 #include "Inspector/AutoCompletedViewController.h"
 #include "Inspector/AutoCompletedWindow.h"
+#include "Platform/Kit/CompletionListHolder.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
 #include "Store/DBFileInfo.h"
@@ -363,8 +363,9 @@ void PropertyViewController::closeCompletion()
 {
     if (!m_autoWindow)
         return;
-    if (KPApp* app = KPApp::sharedApplication(); app && app->autoCompletedWindow() == m_autoWindow.data())
-        app->setAutoCompletedWindow(nullptr);
+    if (auto* holder = platform::kit::CompletionListHolder::application();
+        holder && holder->autoCompletedWindow() == m_autoWindow.data())
+        holder->setAutoCompletedWindow(nullptr);
     m_autoWindow->hide();
     m_autoWindow->deleteLater();
     m_autoWindow = nullptr;
@@ -399,7 +400,7 @@ std::optional<QString> PropertyViewController::onPartValueChange(KPTokenEditorVi
         m_autoWindow->setProperty("tags", tags);
     }
     m_autoWindow->showAtCaret(field, field->selectRangeLocation());
-    if (KPApp* app = KPApp::sharedApplication())
-        app->setAutoCompletedWindow(m_autoWindow);
+    if (auto* holder = platform::kit::CompletionListHolder::application())
+        holder->setAutoCompletedWindow(m_autoWindow);
     return first;
 }

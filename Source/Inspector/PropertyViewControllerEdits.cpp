@@ -54,6 +54,27 @@ std::optional<QStringList> changedNames(const QStringList& rawNames, const QStri
     return names;
 }
 
+// The tags of names, each once, made where the library has none yet; the references of the
+// made ones go to created. A name that cannot be made is left out.
+template <class Names>
+QList<DBTag> tagsNamed(DataBaseEngine& store, const Names& names, QVariantList& created)
+{
+    QList<DBTag> tags;
+    for (const QString& name : names) {
+        // Exact name ignoring case and accents: "c*" is a name, not a pattern.
+        DBTag tag = store.tagNamed(name);
+        if (!tag) {
+            tag = store.createTagByContext(name);
+            if (!tag)
+                continue;
+            created.append(tag.ref());
+        }
+        if (!tags.contains(tag))
+            tags.append(tag);
+    }
+    return tags;
+}
+
 } // namespace
 
 // ---- tags ----
@@ -68,23 +89,9 @@ bool PropertyViewController::updateTagObjectToFileInfo(const QStringList& rawNam
     const std::optional<QStringList> changed = changedNames(rawNames, current);
     if (!changed)
         return false;
-    const QStringList& names = *changed;
     DataBaseEngine& store = engine();
-    QList<DBTag> tags;
     QVariantList created;
-    for (const QString& name : names) {
-        // Exact name ignoring case and accents: "c*" is a name, not a pattern.
-        DBTag tag = store.tagNamed(name);
-        if (!tag) {
-            tag = store.createTagByContext(name);
-            if (!tag)
-                continue;
-            created.append(tag.ref());
-        }
-        if (!tags.contains(tag))
-            tags.append(tag);
-    }
-    record.setTags(tags);
+    record.setTags(tagsNamed(store, *changed, created));
     store.save();
     DBHelper::writeMetaDataInfoByTags(record);
     if (!created.isEmpty())
@@ -106,19 +113,8 @@ void PropertyViewController::editMultiTags(const QStringList& rawNames)
     for (const QString& name : removedNames)
         if (DBTag tag = store.tagNamed(name))
             removed.append(tag);
-    QList<DBTag> added;
     QVariantList created;
-    for (const QString& name : addedNames) {
-        DBTag tag = store.tagNamed(name);
-        if (!tag) {
-            tag = store.createTagByContext(name);
-            if (!tag)
-                continue;
-            created.append(tag.ref());
-        }
-        if (!added.contains(tag))
-            added.append(tag);
-    }
+    const QList<DBTag> added = tagsNamed(store, addedNames, created);
     for (const KPItemDataPtr& item : std::as_const(m_cacheDatas)) {
         DBFileInfo record = item->data();
         if (!record || record.isDeleted())

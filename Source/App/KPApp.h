@@ -6,10 +6,11 @@
 #pragma once
 
 #include "App/KPEventRules.h"
+#include "Platform/Kit/CompletionListHolder.h"
 
 #include <QApplication>
 
-class KPApp : public QApplication {
+class KPApp : public QApplication, public platform::kit::CompletionListHolder {
     Q_OBJECT
 public:
     KPApp(int& argc, char** argv);
@@ -18,8 +19,8 @@ public:
     static KPApp* sharedApplication();
 
     // The open auto-completion pop-up, or null; not owned.
-    QWidget* autoCompletedWindow() const { return m_rules.autoCompletedWindow(); }
-    void setAutoCompletedWindow(QWidget* window) { m_rules.setAutoCompletedWindow(window); }
+    QWidget* autoCompletedWindow() const override { return m_rules.autoCompletedWindow(); }
+    void setAutoCompletedWindow(QWidget* window) override { m_rules.setAutoCompletedWindow(window); }
 
     // The window that receives magnify gestures; not owned.
     QWidget* mainWindow() const { return m_rules.mainWindow(); }

@@ -2,7 +2,6 @@
 // the growing rows, and the completion list of the two token fields.
 #include "Inspector/PropertyViewController.h"
 
-#include "App/KPApp.h"
 #include "Browser/CollectionView/KPCollectionItemView.h"
 #include "Browser/CollectionView/KPCollectionView.h"
 #include "Controls/KPCoustomDrawBGView.h"
@@ -11,6 +10,7 @@
 #include "Controls/KPTokenEditorView.h"
 #include "Inspector/AutoCompletedViewController.h"
 #include "Inspector/AutoCompletedWindow.h"
+#include "Platform/Kit/CompletionListHolder.h"
 #include "Platform/ObjectStore/Predicate/Predicate.h"
 #include "Store/DBAuthor.h"
 #include "Store/DBFileInfo.h"
@@ -54,6 +54,27 @@ std::optional<QStringList> changedNames(const QStringList& rawNames, const QStri
     return names;
 }
 
+// The tags of names, each once, made where the library has none yet; the references of the
+// made ones go to created. A name that cannot be made is left out.
+template <class Names>
+QList<DBTag> tagsNamed(DataBaseEngine& store, const Names& names, QVariantList& created)
+{
+    QList<DBTag> tags;
+    for (const QString& name : names) {
+        // Exact name ignoring case and accents: "c*" is a name, not a pattern.
+        DBTag tag = store.tagNamed(name);
+        if (!tag) {
+            tag = store.createTagByContext(name);
+            if (!tag)
+                continue;
+            created.append(tag.ref());
+        }
+        if (!tags.contains(tag))
+            tags.append(tag);
+    }
+    return tags;
+}
+
 } // namespace
 
 // ---- tags ----
@@ -68,23 +89,9 @@ bool PropertyViewController::updateTagObjectToFileInfo(const QStringList& rawNam
     const std::optional<QStringList> changed = changedNames(rawNames, current);
     if (!changed)
         return false;
-    const QStringList& names = *changed;
     DataBaseEngine& store = engine();
-    QList<DBTag> tags;
     QVariantList created;
-    for (const QString& name : names) {
-        // Exact name ignoring case and accents: "c*" is a name, not a pattern.
-        DBTag tag = store.tagNamed(name);
-        if (!tag) {
-            tag = store.createTagByContext(name);
-            if (!tag)
-                continue;
-            created.append(tag.ref());
-        }
-        if (!tags.contains(tag))
-            tags.append(tag);
-    }
-    record.setTags(tags);
+    record.setTags(tagsNamed(store, *changed, created));
     store.save();
     DBHelper::writeMetaDataInfoByTags(record);
     if (!created.isEmpty())
@@ -106,19 +113,8 @@ void PropertyViewController::editMultiTags(const QStringList& rawNames)
     for (const QString& name : removedNames)
         if (DBTag tag = store.tagNamed(name))
             removed.append(tag);
-    QList<DBTag> added;
     QVariantList created;
-    for (const QString& name : addedNames) {
-        DBTag tag = store.tagNamed(name);
-        if (!tag) {
-            tag = store.createTagByContext(name);
-            if (!tag)
-                continue;
-            created.append(tag.ref());
-        }
-        if (!added.contains(tag))
-            added.append(tag);
-    }
+    const QList<DBTag> added = tagsNamed(store, addedNames, created);
     for (const KPItemDataPtr& item : std::as_const(m_cacheDatas)) {
         DBFileInfo record = item->data();
         if (!record || record.isDeleted())
@@ -363,8 +359,9 @@ void PropertyViewController::closeCompletion()
 {
     if (!m_autoWindow)
         return;
-    if (KPApp* app = KPApp::sharedApplication(); app && app->autoCompletedWindow() == m_autoWindow.data())
-        app->setAutoCompletedWindow(nullptr);
+    if (auto* holder = platform::kit::CompletionListHolder::application();
+        holder && holder->autoCompletedWindow() == m_autoWindow.data())
+        holder->setAutoCompletedWindow(nullptr);
     m_autoWindow->hide();
     m_autoWindow->deleteLater();
     m_autoWindow = nullptr;
@@ -399,7 +396,7 @@ std::optional<QString> PropertyViewController::onPartValueChange(KPTokenEditorVi
         m_autoWindow->setProperty("tags", tags);
     }
     m_autoWindow->showAtCaret(field, field->selectRangeLocation());
-    if (KPApp* app = KPApp::sharedApplication())
-        app->setAutoCompletedWindow(m_autoWindow);
+    if (auto* holder = platform::kit::CompletionListHolder::application())
+        holder->setAutoCompletedWindow(m_autoWindow);
     return first;
 }

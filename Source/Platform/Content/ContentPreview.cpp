@@ -11,7 +11,6 @@
 
 #include <QFileInfo>
 #include <QImageReader>
-#include <QMimeDatabase>
 
 #include <mutex>
 
@@ -99,34 +98,7 @@ void ContentPreview::registerBuiltIns()
 void ContentPreview::registerProvider(const QStringList& extensions, const QStringList& mimeTypes, Provider provider,
                                       bool acceptsFolders)
 {
-    std::unique_lock lock(m_lock);
-    for (const QString& ext : extensions)
-        m_byExtension.insert(ext.toLower(), Entry{provider, acceptsFolders});
-    for (const QString& type : mimeTypes)
-        m_byMimeType.insert(type, Entry{provider, acceptsFolders});
-}
-
-// By extension first: it is what the user named the file, and costs no read. A folder is only
-// a document when its extension says it is a package.
-std::optional<ContentPreview::Entry> ContentPreview::lookup(const QString& path) const
-{
-    const QFileInfo info(path);
-    const bool isFolder = info.isDir();
-    std::shared_lock lock(m_lock);
-    if (auto it = m_byExtension.constFind(info.suffix().toLower()); it != m_byExtension.constEnd())
-        return (!isFolder || it->acceptsFolders) ? std::optional(*it) : std::nullopt;
-    if (isFolder)
-        return std::nullopt;
-    static const QMimeDatabase db;
-    const QMimeType type = db.mimeTypeForFile(info);
-    QStringList candidates{type.name()};
-    candidates += type.aliases();
-    candidates += type.allAncestors();
-    for (const QString& name : candidates) {
-        if (auto it = m_byMimeType.constFind(name); it != m_byMimeType.constEnd())
-            return *it;
-    }
-    return std::nullopt;
+    m_providers.add(extensions, mimeTypes, provider, acceptsFolders);
 }
 
 Result<QImage> ContentPreview::thumbnail(const QString& path, const QSize& box) const
@@ -141,13 +113,13 @@ Result<QImage> ContentPreview::thumbnail(const QString& path, const QSize& box) 
         if (auto regular = RegularFile::check(path, -1); !regular)
             return contentErrorOfOpen(regular.error());
     }
-    const std::optional<Entry> entry = lookup(path);
-    if (!entry) {
+    const Provider provider = m_providers.find(info, info.isDir());
+    if (!provider) {
         if (auto cached = DesktopThumbnailCache::lookup(path, box))
             return ImagePreview::normalised(*cached);
         return contentError(ContentError::Unsupported, QStringLiteral("no preview for %1").arg(path));
     }
-    auto image = entry->provider(path, box);
+    auto image = provider(path, box);
     if (!image)
         return image;
     // Providers may hand back more than asked (an embedded picture, a cached thumbnail).

@@ -13,14 +13,12 @@
 #pragma once
 
 #include "Platform/Content/ExtractionContext.h"
+#include "Platform/Content/KindRegistry.h"
 
-#include <QHash>
 #include <QImage>
 #include <QSize>
 #include <QStringList>
 #include <functional>
-#include <optional>
-#include <shared_mutex>
 
 namespace platform {
 
@@ -51,15 +49,7 @@ public:
     static Result<QImage> textPage(const QString& path, const QSize& box);
 
 private:
-    struct Entry {
-        Provider provider;
-        bool acceptsFolders = false;
-    };
-    std::optional<Entry> lookup(const QString& path) const;
-
-    mutable std::shared_mutex m_lock;
-    QHash<QString, Entry> m_byExtension;
-    QHash<QString, Entry> m_byMimeType;
+    KindRegistry<Provider> m_providers;
 };
 
 } // namespace platform

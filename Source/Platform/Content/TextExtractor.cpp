@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMimeDatabase>
 
 #include <mutex>
 
@@ -131,38 +130,13 @@ void TextExtractor::registerBuiltIns()
 void TextExtractor::registerExtractor(const QStringList& extensions, const QStringList& mimeTypes, Function fn,
                                       bool acceptsFolders)
 {
-    std::unique_lock lock(m_lock);
-    for (const QString& ext : extensions)
-        m_byExtension.insert(ext.toLower(), Entry{fn, acceptsFolders});
-    for (const QString& type : mimeTypes)
-        m_byMimeType.insert(type, Entry{fn, acceptsFolders});
-}
-
-// By extension first: it is what the user named the file, and costs no read. The MIME sniff
-// also reads the first bytes, which finds text and mail files without a known extension.
-const TextExtractor::Entry* TextExtractor::lookup(const QString& path, bool isFolder) const
-{
-    const QString ext = QFileInfo(path).suffix().toLower();
-    if (auto it = m_byExtension.constFind(ext); it != m_byExtension.constEnd())
-        return (!isFolder || it->acceptsFolders) ? &*it : nullptr;
-    if (isFolder)
-        return nullptr;
-    static const QMimeDatabase db;
-    const QMimeType type = db.mimeTypeForFile(path);
-    QStringList candidates{type.name()};
-    candidates += type.aliases();
-    candidates += type.allAncestors();
-    for (const QString& name : candidates) {
-        if (auto it = m_byMimeType.constFind(name); it != m_byMimeType.constEnd())
-            return &*it;
-    }
-    return nullptr;
+    m_readers.add(extensions, mimeTypes, fn, acceptsFolders);
 }
 
 bool TextExtractor::canExtract(const QString& path) const
 {
-    std::shared_lock lock(m_lock);
-    return lookup(path, QFileInfo(path).isDir()) != nullptr;
+    const QFileInfo info(path);
+    return bool(m_readers.find(info, info.isDir()));
 }
 
 Result<ExtractedText> TextExtractor::extract(const QString& path, const ExtractionLimits& limits) const
@@ -182,15 +156,10 @@ Result<ExtractedText> TextExtractor::extract(const QString& path, ExtractionCont
         if (auto regular = RegularFile::check(path, -1); !regular)
             return contentErrorOfOpen(regular.error());
     }
-    Function fn;
-    {
-        std::shared_lock lock(m_lock);
-        const Entry* entry = lookup(path, info.isDir());
-        if (!entry)
-            return contentError(ContentError::Unsupported,
-                                QStringLiteral("no text reader for %1").arg(info.isDir() ? QStringLiteral("the folder ") + path : path));
-        fn = entry->fn;
-    }
+    const Function fn = m_readers.find(info, info.isDir());
+    if (!fn)
+        return contentError(ContentError::Unsupported,
+                            QStringLiteral("no text reader for %1").arg(info.isDir() ? QStringLiteral("the folder ") + path : path));
     if (ctx.expired())
         return contentError(ContentError::TimedOut, QStringLiteral("ran out of time before reading %1").arg(path));
     return fn(path, ctx);

@@ -12,11 +12,10 @@
 #pragma once
 
 #include "Platform/Content/ExtractionContext.h"
+#include "Platform/Content/KindRegistry.h"
 
-#include <QHash>
 #include <QStringList>
 #include <functional>
-#include <shared_mutex>
 
 namespace platform {
 
@@ -49,15 +48,7 @@ public:
     static Result<ExtractedText> extractPlainText(const QString& path, ExtractionContext& ctx);
 
 private:
-    struct Entry {
-        Function fn;
-        bool acceptsFolders = false;
-    };
-    const Entry* lookup(const QString& path, bool isFolder) const;
-
-    mutable std::shared_mutex m_lock;
-    QHash<QString, Entry> m_byExtension;
-    QHash<QString, Entry> m_byMimeType;
+    KindRegistry<Function> m_readers;
 };
 
 } // namespace platform

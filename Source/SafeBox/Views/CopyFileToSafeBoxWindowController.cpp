@@ -6,6 +6,7 @@
 #include "Platform/Kit/Alert.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Sheet.h"
+#include "SafeBox/Views/DeleteSoon.h"
 #include "Store/KPSafeBoxMoveJournal.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
@@ -22,19 +23,6 @@
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
-#include <QCoreApplication>
-#include <QTimer>
-
-namespace {
-
-// Deleted on a later pass of the event loop, which any loop runs (a deferred delete waits for
-// the loop that posted it), so the owner sees the sheet gone as soon as it has ended.
-void deleteSoon(QObject* object)
-{
-    QTimer::singleShot(0, QCoreApplication::instance(), [object = QPointer<QObject>(object)] { delete object.data(); });
-}
-
-} // namespace
 
 using platform::FileManager;
 
@@ -270,7 +258,7 @@ void CopyFileToSafeBoxWindowController::copyFilesWithSheedWindow(QWidget* window
         m_services.dialogs ? *m_services.dialogs : platform::kit::DialogService::shared();
     dialogs.beginSheet(window, *m_sheet, [self = QPointer(this)](int) {
         if (self)
-            deleteSoon(self);
+            safebox::deleteSoon(self);
     });
 }
 

@@ -4,6 +4,7 @@
 #include "Platform/Foundation/FileManager.h"
 #include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Sheet.h"
+#include "SafeBox/Views/DeleteSoon.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
@@ -14,19 +15,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <QCoreApplication>
-#include <QTimer>
-
-namespace {
-
-// Deleted on a later pass of the event loop, which any loop runs (a deferred delete waits for
-// the loop that posted it), so the owner sees the sheet gone as soon as it has ended.
-void deleteSoon(QObject* object)
-{
-    QTimer::singleShot(0, QCoreApplication::instance(), [object = QPointer<QObject>(object)] { delete object.data(); });
-}
-
-} // namespace
 
 using platform::FileManager;
 
@@ -105,7 +93,7 @@ void RemoveSafeBoxFilesWindowController::removeFilesWithSheedWindow(QWidget* win
     platform::kit::DialogService& dialogs = m_dialogs ? *m_dialogs : platform::kit::DialogService::shared();
     dialogs.beginSheet(window, *m_sheet, [self = QPointer(this)](int) {
         if (self)
-            deleteSoon(self);
+            safebox::deleteSoon(self);
     });
 }
 

@@ -7,6 +7,7 @@
 #include "Platform/Kit/Sheet.h"
 #include "SafeBox/SafeBoxContentGenerate.h"
 #include "SafeBox/SafeBoxXPCClient.h"
+#include "SafeBox/Views/DeleteSoon.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QHBoxLayout>
@@ -19,19 +20,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <QCoreApplication>
-#include <QTimer>
-
-namespace {
-
-// Deleted on a later pass of the event loop, which any loop runs (a deferred delete waits for
-// the loop that posted it), so the owner sees the sheet gone as soon as it has ended.
-void deleteSoon(QObject* object)
-{
-    QTimer::singleShot(0, QCoreApplication::instance(), [object = QPointer<QObject>(object)] { delete object.data(); });
-}
-
-} // namespace
 
 namespace {
 
@@ -221,7 +209,7 @@ void SafeboxSetupWindowController::beginSheedWithWindow(QWidget* window, std::fu
             return;
         if (auto block = std::move(self->m_completedBlock))
             block(code);
-        deleteSoon(self);
+        safebox::deleteSoon(self);
     });
 }
 

@@ -267,16 +267,16 @@ private:
     void doReadEOF();
     void completeCurrentRead();
     void endCurrentRead();
-    void setupReadTimerWithTimeout(double timeout);
-    void doReadTimeout();
-    void doReadTimeoutWithExtension(double extension, int generation);
     void maybeDequeueWrite();
     void doWriteData();
     void completeCurrentWrite();
     void endCurrentWrite();
-    void setupWriteTimerWithTimeout(double timeout);
-    void doWriteTimeout();
-    void doWriteTimeoutWithExtension(double extension, int generation);
+    // Time-outs: reading and writing run the same rule, each side with its own timer.
+    enum class Side { Read, Write };
+    int& timerGeneration(Side side) { return side == Side::Read ? m_readTimerGeneration : m_writeTimerGeneration; }
+    void setupTimerWithTimeout(Side side, double timeout);
+    void doTimeout(Side side);
+    void doTimeoutWithExtension(Side side, double extension, int generation);
     void enqueueRead(std::shared_ptr<KPAsyncReadPacket> packet);
 
     // TLS (kept in their own file)

@@ -32,6 +32,20 @@ using ReadPacketPtr = std::shared_ptr<KPAsyncReadPacket>;
 using WritePacketPtr = std::shared_ptr<KPAsyncWritePacket>;
 using SpecialPtr = std::shared_ptr<KPAsyncSpecialPacket>;
 
+// What a time-out tells the delegate of the packet in flight: its tag, the time it was given so
+// far and the bytes it has moved.
+struct Timing {
+    long tag = 0;
+    double elapsed = 0;
+    std::uint64_t done = 0;
+};
+
+template <class Packet>
+Timing timingOf(const Packet& packet)
+{
+    return {packet.tag, packet.timeout, packet.bytesDone};
+}
+
 std::chrono::milliseconds toMs(double seconds)
 {
     return std::chrono::milliseconds(qint64(std::ceil(seconds * 1000)));
@@ -287,7 +301,7 @@ void KPAsyncSocket::maybeDequeueRead()
             m_flags |= kStartingReadTLS;
             maybeStartTLS();
         } else {
-            setupReadTimerWithTimeout(std::get<ReadPacketPtr>(*m_currentRead)->timeout);
+            setupTimerWithTimeout(Side::Read, std::get<ReadPacketPtr>(*m_currentRead)->timeout);
             doReadData();
         }
     } else if (m_flags & kDisconnectAfterReads) {
@@ -560,55 +574,6 @@ void KPAsyncSocket::endCurrentRead()
     m_currentRead.reset();
 }
 
-void KPAsyncSocket::setupReadTimerWithTimeout(double timeout)
-{
-    if (timeout < 0)
-        return;
-    const int generation = ++m_readTimerGeneration;
-    std::weak_ptr<KPAsyncSocket> weak = shared_from_this();
-    m_socketQueue.after(toMs(timeout), [weak, generation] {
-        auto s = weak.lock();
-        if (s && s->m_readTimerGeneration == generation)
-            s->doReadTimeout();
-    });
-}
-
-void KPAsyncSocket::doReadTimeout()
-{
-    // Paused: no byte moves while the delegate decides.
-    m_flags |= kReadsPaused;
-    auto packet = std::get<ReadPacketPtr>(*m_currentRead);
-    const int generation = m_readTimerGeneration;
-    if (m_delegateQueue.isValid() && !m_delegate.expired()) {
-        m_delegateQueue.async([self = shared_from_this(), weak = m_delegate, tag = packet->tag,
-                               elapsed = packet->timeout, done = packet->bytesDone, generation] {
-            double extension = 0;
-            if (auto d = weak.lock())
-                extension = d->shouldTimeoutReadWithTag(self, tag, elapsed, done);
-            self->m_socketQueue.async([self, extension, generation] {
-                self->doReadTimeoutWithExtension(extension, generation);
-            });
-        });
-    } else {
-        doReadTimeoutWithExtension(0, generation);
-    }
-}
-
-void KPAsyncSocket::doReadTimeoutWithExtension(double extension, int generation)
-{
-    if (!m_currentRead || generation != m_readTimerGeneration)
-        return;
-    if (extension > 0) {
-        auto packet = std::get<ReadPacketPtr>(*m_currentRead);
-        packet->timeout += extension;
-        m_flags &= ~kReadsPaused;
-        setupReadTimerWithTimeout(extension);
-        doReadData();
-    } else {
-        closeWithError(kpReadTimeoutError());
-    }
-}
-
 // ---- writing
 
 void KPAsyncSocket::maybeDequeueWrite()
@@ -622,7 +587,7 @@ void KPAsyncSocket::maybeDequeueWrite()
             m_flags |= kStartingWriteTLS;
             maybeStartTLS();
         } else {
-            setupWriteTimerWithTimeout(std::get<WritePacketPtr>(*m_currentWrite)->timeout);
+            setupTimerWithTimeout(Side::Write, std::get<WritePacketPtr>(*m_currentWrite)->timeout);
             doWriteData();
         }
     } else if (m_flags & kDisconnectAfterWrites) {
@@ -723,50 +688,65 @@ void KPAsyncSocket::endCurrentWrite()
     m_currentWrite.reset();
 }
 
-void KPAsyncSocket::setupWriteTimerWithTimeout(double timeout)
+// ---- time-outs
+
+// A read and a write time out alike: no byte of that side moves while the delegate, on its
+// queue, decides whether to give more time; with more the side goes on, else the socket closes.
+// A timer is spent once its side's generation has moved on (the packet ended, or a newer timer).
+
+void KPAsyncSocket::setupTimerWithTimeout(Side side, double timeout)
 {
     if (timeout < 0)
         return;
-    const int generation = ++m_writeTimerGeneration;
+    const int generation = ++timerGeneration(side);
     std::weak_ptr<KPAsyncSocket> weak = shared_from_this();
-    m_socketQueue.after(toMs(timeout), [weak, generation] {
+    m_socketQueue.after(toMs(timeout), [weak, side, generation] {
         auto s = weak.lock();
-        if (s && s->m_writeTimerGeneration == generation)
-            s->doWriteTimeout();
+        if (s && s->timerGeneration(side) == generation)
+            s->doTimeout(side);
     });
 }
 
-void KPAsyncSocket::doWriteTimeout()
+void KPAsyncSocket::doTimeout(Side side)
 {
-    m_flags |= kWritesPaused;
-    auto packet = std::get<WritePacketPtr>(*m_currentWrite);
-    const int generation = m_writeTimerGeneration;
+    const bool read = side == Side::Read;
+    m_flags |= read ? kReadsPaused : kWritesPaused;
+    const Timing timing = read ? timingOf(*std::get<ReadPacketPtr>(*m_currentRead))
+                               : timingOf(*std::get<WritePacketPtr>(*m_currentWrite));
+    const int generation = timerGeneration(side);
     if (m_delegateQueue.isValid() && !m_delegate.expired()) {
-        m_delegateQueue.async([self = shared_from_this(), weak = m_delegate, tag = packet->tag,
-                               elapsed = packet->timeout, done = packet->bytesDone, generation] {
+        m_delegateQueue.async([self = shared_from_this(), weak = m_delegate, side, timing, generation] {
             double extension = 0;
-            if (auto d = weak.lock())
-                extension = d->shouldTimeoutWriteWithTag(self, tag, elapsed, done);
-            self->m_socketQueue.async([self, extension, generation] {
-                self->doWriteTimeoutWithExtension(extension, generation);
+            if (auto d = weak.lock()) {
+                extension = side == Side::Read
+                                ? d->shouldTimeoutReadWithTag(self, timing.tag, timing.elapsed, timing.done)
+                                : d->shouldTimeoutWriteWithTag(self, timing.tag, timing.elapsed, timing.done);
+            }
+            self->m_socketQueue.async([self, side, extension, generation] {
+                self->doTimeoutWithExtension(side, extension, generation);
             });
         });
     } else {
-        doWriteTimeoutWithExtension(0, generation);
+        doTimeoutWithExtension(side, 0, generation);
     }
 }
 
-void KPAsyncSocket::doWriteTimeoutWithExtension(double extension, int generation)
+void KPAsyncSocket::doTimeoutWithExtension(Side side, double extension, int generation)
 {
-    if (!m_currentWrite || generation != m_writeTimerGeneration)
+    const bool read = side == Side::Read;
+    if (!(read ? m_currentRead.has_value() : m_currentWrite.has_value()) || generation != timerGeneration(side))
         return;
-    if (extension > 0) {
-        auto packet = std::get<WritePacketPtr>(*m_currentWrite);
-        packet->timeout += extension;
-        m_flags &= ~kWritesPaused;
-        setupWriteTimerWithTimeout(extension);
-        doWriteData();
-    } else {
-        closeWithError(kpWriteTimeoutError());
+    if (extension <= 0) {
+        closeWithError(read ? kpReadTimeoutError() : kpWriteTimeoutError());
+        return;
     }
+    double& timeout = read ? std::get<ReadPacketPtr>(*m_currentRead)->timeout
+                           : std::get<WritePacketPtr>(*m_currentWrite)->timeout;
+    timeout += extension;
+    m_flags &= ~(read ? kReadsPaused : kWritesPaused);
+    setupTimerWithTimeout(side, extension);
+    if (read)
+        doReadData();
+    else
+        doWriteData();
 }

@@ -5,6 +5,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/HTTPStream/HTTPRunLoop.h"
 #include "Platform/HTTPStream/HTTPStream.h"
+#include "HTTP/ByteArrayGrowth.h"
 #include "HTTP/KPDataCompressor.h"
 #include "HTTP/KPDataDecompressor.h"
 #include "HTTP/KPDownloadCache.h"
@@ -848,8 +849,10 @@ void KPHTTPRequest::readResponseHeaders()
             } else {
                 target->m_contentLength = length;
                 // One allocation for a body of known size (a lying server gets no more than 64 MiB).
-                if (!main && m_downloadDestinationPath.isEmpty())
-                    m_rawResponseData.reserve(qsizetype(std::min<quint64>(length, quint64(64) << 20)));
+                if (!main && m_downloadDestinationPath.isEmpty()) {
+                    m_rawResponseData.reserve(qsizetype(std::min({length, quint64(64) << 20, m_maxResponseBodySize})));
+                    noteResponseBodyMemory();
+                }
                 if (m_showAccurateProgress && m_shouldResetDownloadProgress)
                     target->incrementDownloadSizeBy(qint64(target->m_contentLength + m_partialDownloadSize));
             }
@@ -984,16 +987,19 @@ void KPHTTPRequest::handleBytesAvailable()
     QByteArray inflated;
     const bool inflateNow = !m_shouldWaitToInflateCompressedResponses
                             && m_responseHeaders.value(QStringLiteral("Content-Encoding")).contains(QLatin1String("gzip"), Qt::CaseInsensitive);
+    const bool inMemory = keepsBodyInMemory();
     if (inflateNow) {
         if (!m_dataDecompressor)
             m_dataDecompressor = KPDataDecompressor::decompressor();
-        const qsizetype room = keepsBodyInMemory()
-                                   ? qsizetype(m_maxResponseBodySize) - m_rawResponseData.size()
-                                   : KPDataDecompressor::MaxOutputPerCall;
-        auto result = m_dataDecompressor ? m_dataDecompressor->uncompressBytes(data.constData(), data.size(), room)
+        // Kept in memory, the inflated bytes go straight onto the body: one buffer, within the cap.
+        QByteArray& into = inMemory ? m_rawResponseData : inflated;
+        const qsizetype most = inMemory ? qsizetype(m_maxResponseBodySize) : KPDataDecompressor::MaxOutputPerCall;
+        auto result = m_dataDecompressor ? m_dataDecompressor->uncompressBytesInto(data.constData(), data.size(), into, most)
                                          : std::unexpected(KPDataDecompressor::inflateErrorWithCode(-4));
+        if (inMemory)
+            noteResponseBodyMemory();
         if (!result) {
-            if (m_dataDecompressor && m_dataDecompressor->outputLimitReached() && keepsBodyInMemory()) {
+            if (m_dataDecompressor && m_dataDecompressor->outputLimitReached() && inMemory) {
                 keepsWithinBodyCap(m_maxResponseBodySize + 1);
                 return;
             }
@@ -1001,7 +1007,6 @@ void KPHTTPRequest::handleBytesAvailable()
             failWithError(result.error());
             return;
         }
-        inflated = *result;
     }
     m_totalBytesRead += quint64(data.size());
     KPHTTPBandwidth::incrementBandwidthUsedInLastSecond(quint64(data.size()));
@@ -1028,9 +1033,14 @@ void KPHTTPRequest::handleBytesAvailable()
         return;
     }
     if (m_downloadDestinationPath.isEmpty()) {
-        if (!keepsWithinBodyCap(quint64(m_rawResponseData.size()) + quint64(delivered.size())))
+        if (inflateNow)
+            return; // already on the body
+        const qsizetype size = m_rawResponseData.size() + delivered.size();
+        if (!keepsWithinBodyCap(quint64(size)))
             return;
+        kphttp::reserveWithin(m_rawResponseData, size, qsizetype(m_maxResponseBodySize));
         m_rawResponseData.append(delivered);
+        noteResponseBodyMemory();
         return;
     }
     if (!m_fileDownloadOutputStream && !openDownloadFiles())
@@ -1044,6 +1054,17 @@ void KPHTTPRequest::handleBytesAvailable()
                                     QStringLiteral("Failed to get attributes for file at path '%1'").arg(path)),
                       Error::posix(ENOSPC, path));
     }
+}
+
+void KPHTTPRequest::noteResponseBodyMemory()
+{
+    m_peakResponseBodyMemory = std::max(m_peakResponseBodyMemory, quint64(m_rawResponseData.capacity()));
+}
+
+quint64 KPHTTPRequest::peakResponseBodyMemory() const
+{
+    std::lock_guard lock(m_lock);
+    return m_peakResponseBodyMemory;
 }
 
 bool KPHTTPRequest::keepsBodyInMemory() const
@@ -1146,9 +1167,13 @@ void KPHTTPRequest::handleStreamComplete()
     if (!fileError && m_downloadDestinationPath.isEmpty() && m_shouldWaitToInflateCompressedResponses
         && !m_needsRedirect && !m_authenticationNeeded && isResponseCompressed()) {
         bool limitReached = false;
-        auto inflated = KPDataDecompressor::uncompressData(m_rawResponseData, qsizetype(m_maxResponseBodySize), &limitReached);
-        if (inflated) {
-            m_inflatedResponseData = std::move(*inflated);
+        QByteArray inflated;
+        auto done = KPDataDecompressor::uncompressDataInto(m_rawResponseData, inflated, qsizetype(m_maxResponseBodySize),
+                                                           &limitReached);
+        m_peakResponseBodyMemory = std::max(m_peakResponseBodyMemory,
+                                            quint64(m_rawResponseData.capacity()) + quint64(inflated.capacity()));
+        if (done) {
+            m_inflatedResponseData = std::move(inflated);
         } else if (limitReached) {
             m_rawResponseData.clear();
             fileError = kphttp::error(kphttp::ResponseTooLargeErrorType,

@@ -265,6 +265,9 @@ public:
     static constexpr quint64 MaxResponseBodySizeLimit = quint64(1) << 30;
     quint64 maxResponseBodySize() const;
     void setMaxResponseBodySize(quint64 bytes);
+    // The most memory a body kept in memory took at once: what its buffers allocated, the body
+    // as received and its inflated form together, each within the cap (and a byte past it).
+    quint64 peakResponseBodyMemory() const;
     bool shouldResetUploadProgress() const { return m_shouldResetUploadProgress; }
     void setShouldResetUploadProgress(bool on) { m_shouldResetUploadProgress = on; }
     bool shouldResetDownloadProgress() const { return m_shouldResetDownloadProgress; }
@@ -375,6 +378,7 @@ private:
     // Fails the request when a body kept in memory would pass its cap; false then.
     bool keepsWithinBodyCap(quint64 size);
     bool keepsBodyInMemory() const;
+    void noteResponseBodyMemory();
     void requestFinished();
     void markAsFinished();
     void startStatusTimer();
@@ -492,6 +496,7 @@ private:
     double m_totalTimeOutSeconds = DefaultTotalTimeOutSeconds;
     std::optional<double> m_startTime; // when the first attempt started
     quint64 m_maxResponseBodySize = DefaultMaxResponseBodySize;
+    quint64 m_peakResponseBodyMemory = 0;
     // The inflated body, made once when a compressed response ended.
     std::optional<QByteArray> m_inflatedResponseData;
     bool m_shouldResetUploadProgress = true;

@@ -299,6 +299,15 @@ void KPHTTPRequest::shutDown()
     }
 }
 
+bool KPHTTPRequest::postOnRequestThread(std::function<void()> task)
+{
+    std::lock_guard lock(g_classLock);
+    if (!g_requestThread)
+        return false;
+    g_requestThread->loop.post(std::move(task));
+    return true;
+}
+
 double KPHTTPRequest::defaultTimeOutSeconds()
 {
     std::lock_guard lock(g_classLock);

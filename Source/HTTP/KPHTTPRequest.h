@@ -395,10 +395,17 @@ private:
     void useDataFromCache();
     void applyCookieHeader();
     bool configureProxies();
-    // The proxy script: read or fetched, then run; answers whether the request may start now.
+    // The proxy script: read or fetched, then run; each answers whether the request may start
+    // now, or starts once the script has been run (asynchronous requests run it off the request
+    // thread, or wait for another request's run of the same script).
     bool fetchPACFile();
-    void runPACScript(const QString& script);
-    void finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script);
+    bool runPACScript(const QString& script);
+    bool finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script);
+    void proxyScriptRunEnded(bool ranOut);
+    void applyProxyScriptAnswer(const platform::Result<QString>& answer);
+    void startAfterProxyScript();
+    // Queues a task on the request thread while it runs; false once it has been shut down.
+    static bool postOnRequestThread(std::function<void()> task);
     // Under the connections lock.
     static void changeSharedQueueLimit(int delta);
     void attemptToApplyProxyCredentialsAndResume();
@@ -547,6 +554,7 @@ private:
     bool m_isPACFileRequest = false;
     std::shared_ptr<KPHTTPRequest> m_PACFileRequest;
     std::shared_ptr<KPHTTPRequestDelegate> m_PACFileDelegate; // the script request's delegate
+    QString m_proxyScript; // while waiting for another request's run of it
     std::shared_ptr<platform::HTTPAuthentication> m_proxyAuthentication;
     QString m_proxyAuthorization;
     int m_proxyAuthenticationRetryCount = 0;

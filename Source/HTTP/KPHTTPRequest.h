@@ -367,6 +367,9 @@ private:
     // a redirect to another origin starts without them.
     void forgetCredentialsOfPreviousOrigin();
     bool retryUsingNewConnection();
+    // The connection record: given back to the pool after a whole response, or dropped.
+    void releaseConnection();
+    void dropConnection();
     void cancelLoad();
     void cancelOnRequestThread();
     void destroyReadStream();

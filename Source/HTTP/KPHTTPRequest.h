@@ -446,6 +446,9 @@ private:
     // Tells the delegate, the end block and the owning queue, in that order, on the main thread.
     using Callback = std::function<void(KPHTTPRequest&)>;
     void reportEnd(Callback KPHTTPRequestDelegate::*callback, Block KPHTTPRequest::*block);
+    // Asks for credentials on the main thread through question, or the block, when anyone
+    // answers; whether it asked.
+    bool willAskDelegate(Callback KPHTTPRequestDelegate::*question, Block KPHTTPRequest::*block);
     void releaseBlocksOnMainThread();
     void notifyState(const QString& key);
 

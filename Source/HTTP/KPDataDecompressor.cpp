@@ -1,5 +1,6 @@
 #include "HTTP/KPDataDecompressor.h"
 
+#include "HTTP/ByteArrayGrowth.h"
 #include "HTTP/KPHTTPErrors.h"
 
 #include <QFile>
@@ -49,26 +50,48 @@ platform::Result<void> KPDataDecompressor::closeStream()
 
 platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* bytes, qsizetype length, qsizetype maxOutput)
 {
-    maxOutput = std::clamp<qsizetype>(maxOutput, 0, MaxOutputPerCall);
+    QByteArray out;
+    auto done = uncompressBytesInto(bytes, length, out, std::clamp<qsizetype>(maxOutput, 0, MaxOutputPerCall));
+    if (!done)
+        return std::unexpected(done.error());
+    return out;
+}
+
+platform::Result<void> KPDataDecompressor::uncompressBytesInto(const char* bytes, qsizetype length, QByteArray& out,
+                                                               qsizetype maxSize)
+{
     if (length <= 0 || m_streamEnded)
-        return QByteArray();
+        return {};
     if (!m_streamReady)
         return std::unexpected(inflateErrorWithCode(Z_STREAM_ERROR));
 
+    const qsizetype base = out.size();
+    maxSize = std::max(maxSize, base);
+    // A byte past maxSize tells that the output goes past it.
+    const qsizetype ceiling = maxSize + 1;
+    const auto grow = [&](qsizetype by) {
+        const qsizetype size = std::min(out.size() + by, ceiling);
+        kphttp::reserveWithin(out, size, ceiling);
+        out.resize(size);
+    };
+    const auto failed = [&](int code) {
+        out.truncate(base);
+        return std::unexpected(inflateErrorWithCode(code));
+    };
     const qsizetype step = std::max<qsizetype>(length / 2, 4096);
-    QByteArray out(std::max<qsizetype>(length + length / 2, 4096), Qt::Uninitialized);
+    grow(std::max<qsizetype>(length + length / 2, 4096));
     m_zStream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
     m_zStream.avail_in = uInt(length);
-    qsizetype written = 0;
+    qsizetype written = base;
     // Goes on while input remains or the buffer came back full: output may still be pending
     // inside zlib after the last input byte was taken.
     while (m_zStream.avail_in > 0 || written == out.size()) {
         if (written == out.size()) {
-            if (out.size() > maxOutput) {
+            if (out.size() > maxSize) {
                 m_outputLimitReached = true;
-                return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
+                return failed(Z_MEM_ERROR);
             }
-            out.resize(std::min(out.size() + step, maxOutput + 1));
+            grow(step);
         }
         m_zStream.next_out = reinterpret_cast<Bytef*>(out.data() + written);
         m_zStream.avail_out = uInt(out.size() - written);
@@ -81,32 +104,44 @@ platform::Result<QByteArray> KPDataDecompressor::uncompressBytes(const char* byt
         if (status == Z_BUF_ERROR && m_zStream.avail_out != 0)
             break; // no progress possible: everything was taken and given out
         if (status != Z_OK && status != Z_BUF_ERROR)
-            return std::unexpected(inflateErrorWithCode(status));
+            return failed(status);
     }
-    if (written > maxOutput) {
+    if (written > maxSize) {
         m_outputLimitReached = true;
-        return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
+        return failed(Z_MEM_ERROR);
     }
     out.truncate(written);
-    return out;
+    return {};
 }
 
 platform::Result<QByteArray> KPDataDecompressor::uncompressData(const QByteArray& data, qsizetype maxOutput,
                                                                  bool* limitReached)
 {
+    QByteArray out;
+    auto done = uncompressDataInto(data, out, maxOutput, limitReached);
+    if (!done)
+        return std::unexpected(done.error());
+    return out;
+}
+
+platform::Result<void> KPDataDecompressor::uncompressDataInto(const QByteArray& data, QByteArray& out,
+                                                              qsizetype maxOutput, bool* limitReached)
+{
     if (limitReached)
         *limitReached = false;
+    out.clear();
     if (data.isEmpty())
-        return QByteArray();
+        return {};
     auto d = decompressor();
     if (!d)
         return std::unexpected(inflateErrorWithCode(Z_MEM_ERROR));
-    auto out = d->uncompressBytes(data.constData(), data.size(), maxOutput);
+    auto done = d->uncompressBytesInto(data.constData(), data.size(), out,
+                                       std::clamp<qsizetype>(maxOutput, 0, MaxOutputPerCall));
     if (limitReached)
         *limitReached = d->outputLimitReached();
-    if (out && !d->streamEnded())
+    if (done && !d->streamEnded())
         return std::unexpected(inflateErrorWithCode(Z_BUF_ERROR));
-    return out;
+    return done;
 }
 
 platform::Result<void> KPDataDecompressor::uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath)

@@ -28,6 +28,10 @@ public:
     // than maxOutput bytes is an error, and outputLimitReached() tells it from damaged data.
     platform::Result<QByteArray> uncompressBytes(const char* bytes, qsizetype length,
                                                  qsizetype maxOutput = MaxOutputPerCall);
+    // The same onto the end of out, which may grow to maxSize bytes in all (its allocation to
+    // one byte more, never rounded up past it): a body inflated as it arrives is one buffer.
+    // On an error out keeps its size before the call.
+    platform::Result<void> uncompressBytesInto(const char* bytes, qsizetype length, QByteArray& out, qsizetype maxSize);
     bool outputLimitReached() const { return m_outputLimitReached; }
 
     // A whole buffer; data that stops before the end of its stream is an error, so a truncated
@@ -35,6 +39,9 @@ public:
     // inflating to more than maxOutput bytes.
     static platform::Result<QByteArray> uncompressData(const QByteArray& data, qsizetype maxOutput = MaxOutputPerCall,
                                                        bool* limitReached = nullptr);
+    // The same into out (emptied first), whose allocation the caller may look at afterwards.
+    static platform::Result<void> uncompressDataInto(const QByteArray& data, QByteArray& out, qsizetype maxOutput,
+                                                     bool* limitReached = nullptr);
     static platform::Result<void> uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath);
     static platform::Error inflateErrorWithCode(int code);
 

@@ -265,6 +265,9 @@ public:
     static constexpr quint64 MaxResponseBodySizeLimit = quint64(1) << 30;
     quint64 maxResponseBodySize() const;
     void setMaxResponseBodySize(quint64 bytes);
+    // The most memory a body kept in memory took at once: what its buffers allocated, the body
+    // as received and its inflated form together, each within the cap (and a byte past it).
+    quint64 peakResponseBodyMemory() const;
     bool shouldResetUploadProgress() const { return m_shouldResetUploadProgress; }
     void setShouldResetUploadProgress(bool on) { m_shouldResetUploadProgress = on; }
     bool shouldResetDownloadProgress() const { return m_shouldResetDownloadProgress; }
@@ -364,6 +367,9 @@ private:
     // a redirect to another origin starts without them.
     void forgetCredentialsOfPreviousOrigin();
     bool retryUsingNewConnection();
+    // The connection record: given back to the pool after a whole response, or dropped.
+    void releaseConnection();
+    void dropConnection();
     void cancelLoad();
     void cancelOnRequestThread();
     void destroyReadStream();
@@ -375,6 +381,7 @@ private:
     // Fails the request when a body kept in memory would pass its cap; false then.
     bool keepsWithinBodyCap(quint64 size);
     bool keepsBodyInMemory() const;
+    void noteResponseBodyMemory();
     void requestFinished();
     void markAsFinished();
     void startStatusTimer();
@@ -391,10 +398,17 @@ private:
     void useDataFromCache();
     void applyCookieHeader();
     bool configureProxies();
-    // The proxy script: read or fetched, then run; answers whether the request may start now.
+    // The proxy script: read or fetched, then run; each answers whether the request may start
+    // now, or starts once the script has been run (asynchronous requests run it off the request
+    // thread, or wait for another request's run of the same script).
     bool fetchPACFile();
-    void runPACScript(const QString& script);
-    void finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script);
+    bool runPACScript(const QString& script);
+    bool finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script);
+    void proxyScriptRunEnded(bool ranOut);
+    void applyProxyScriptAnswer(const platform::Result<QString>& answer);
+    void startAfterProxyScript();
+    // Queues a task on the request thread while it runs; false once it has been shut down.
+    static bool postOnRequestThread(std::function<void()> task);
     // Under the connections lock.
     static void changeSharedQueueLimit(int delta);
     void attemptToApplyProxyCredentialsAndResume();
@@ -432,6 +446,9 @@ private:
     // Tells the delegate, the end block and the owning queue, in that order, on the main thread.
     using Callback = std::function<void(KPHTTPRequest&)>;
     void reportEnd(Callback KPHTTPRequestDelegate::*callback, Block KPHTTPRequest::*block);
+    // Asks for credentials on the main thread through question, or the block, when anyone
+    // answers; whether it asked.
+    bool willAskDelegate(Callback KPHTTPRequestDelegate::*question, Block KPHTTPRequest::*block);
     void releaseBlocksOnMainThread();
     void notifyState(const QString& key);
 
@@ -492,6 +509,7 @@ private:
     double m_totalTimeOutSeconds = DefaultTotalTimeOutSeconds;
     std::optional<double> m_startTime; // when the first attempt started
     quint64 m_maxResponseBodySize = DefaultMaxResponseBodySize;
+    quint64 m_peakResponseBodyMemory = 0;
     // The inflated body, made once when a compressed response ended.
     std::optional<QByteArray> m_inflatedResponseData;
     bool m_shouldResetUploadProgress = true;
@@ -542,6 +560,7 @@ private:
     bool m_isPACFileRequest = false;
     std::shared_ptr<KPHTTPRequest> m_PACFileRequest;
     std::shared_ptr<KPHTTPRequestDelegate> m_PACFileDelegate; // the script request's delegate
+    QString m_proxyScript; // while waiting for another request's run of it
     std::shared_ptr<platform::HTTPAuthentication> m_proxyAuthentication;
     QString m_proxyAuthorization;
     int m_proxyAuthenticationRetryCount = 0;

@@ -238,29 +238,37 @@ bool KPHTTPRequest::applySessionCredentials()
 
 bool KPHTTPRequest::willAskDelegateForCredentials()
 {
+    return willAskDelegate(&KPHTTPRequestDelegate::authenticationNeededForRequest, &KPHTTPRequest::m_authenticationNeededBlock);
+}
+
+// The server's question and the proxy's go the same way: to the delegate, or to the queue when
+// there is no delegate, or else to the block; never for a synchronous request, which no one
+// could answer while its caller waits.
+bool KPHTTPRequest::willAskDelegate(Callback KPHTTPRequestDelegate::*question, Block KPHTTPRequest::*block)
+{
     if (m_isSynchronous)
         return false;
     const auto d = m_delegate.lock();
-    const bool delegateAnswers = d && d->authenticationNeededForRequest;
-    const bool queueAnswers = !d && m_queue && m_queue->delegate.authenticationNeededForRequest;
-    if (!delegateAnswers && !queueAnswers && !m_authenticationNeededBlock)
+    const bool delegateAnswers = d && d.get()->*question;
+    const bool queueAnswers = !d && m_queue && m_queue->delegate.*question;
+    if (!delegateAnswers && !queueAnswers && !(this->*block))
         return false;
-    onMain([](KPHTTPRequest& r) {
+    onMain([question, block](KPHTTPRequest& r) {
         std::shared_ptr<KPHTTPRequestDelegate> dd;
         std::shared_ptr<KPHTTPRequestQueueReceiver> q;
-        Block block;
+        Block answer;
         {
             std::lock_guard lock(r.m_lock);
             dd = r.m_delegate.lock();
             q = r.m_queue;
-            block = r.m_authenticationNeededBlock;
+            answer = r.*block;
         }
-        if (dd && dd->authenticationNeededForRequest)
-            dd->authenticationNeededForRequest(r);
-        else if (!dd && q && q->delegate.authenticationNeededForRequest)
-            q->delegate.authenticationNeededForRequest(r);
-        else if (block)
-            block();
+        if (dd && dd.get()->*question)
+            (dd.get()->*question)(r);
+        else if (!dd && q && q->delegate.*question)
+            (q->delegate.*question)(r);
+        else if (answer)
+            answer();
     });
     return true;
 }
@@ -466,31 +474,9 @@ void KPHTTPRequest::attemptToApplyProxyCredentialsAndResume()
                                     QStringLiteral("Failed to apply proxy credentials to request")));
         return;
     }
-    if (!m_isSynchronous) {
-        const auto d = m_delegate.lock();
-        const bool delegateAnswers = d && d->proxyAuthenticationNeededForRequest;
-        const bool queueAnswers = !d && m_queue && m_queue->delegate.proxyAuthenticationNeededForRequest;
-        if (delegateAnswers || queueAnswers || m_proxyAuthenticationNeededBlock) {
-            onMain([](KPHTTPRequest& r) {
-                std::shared_ptr<KPHTTPRequestDelegate> dd;
-                std::shared_ptr<KPHTTPRequestQueueReceiver> q;
-                Block block;
-                {
-                    std::lock_guard l(r.m_lock);
-                    dd = r.m_delegate.lock();
-                    q = r.m_queue;
-                    block = r.m_proxyAuthenticationNeededBlock;
-                }
-                if (dd && dd->proxyAuthenticationNeededForRequest)
-                    dd->proxyAuthenticationNeededForRequest(r);
-                else if (!dd && q && q->delegate.proxyAuthenticationNeededForRequest)
-                    q->delegate.proxyAuthenticationNeededForRequest(r);
-                else if (block)
-                    block();
-            });
-            return;
-        }
-    }
+    if (willAskDelegate(&KPHTTPRequestDelegate::proxyAuthenticationNeededForRequest,
+                        &KPHTTPRequest::m_proxyAuthenticationNeededBlock))
+        return;
     lock.unlock();
     failWithError(sharedErrorFor(kphttp::AuthenticationErrorType));
 }

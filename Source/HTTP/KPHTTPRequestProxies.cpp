@@ -2,10 +2,12 @@
 // libproxy (which may name a script in turn).
 #include "HTTP/KPHTTPRequest.h"
 
+#include "Platform/Foundation/DispatchQueue.h"
 #include "Platform/Foundation/RegularFile.h"
 #include "Platform/HTTPStream/HTTPRunLoop.h"
 #include "Platform/HTTPStream/ProxyAutoConfig.h"
 #include "Platform/HTTPStream/SystemProxies.h"
+#include "HTTP/KPProxyScriptMemory.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QHostAddress>
@@ -125,12 +127,12 @@ bool KPHTTPRequest::fetchPACFile()
     if (m_PACurl.isLocalFile()) {
         // Read whole at once: a regular file of bounded size, so nothing waits on a pipe.
         auto bytes = platform::RegularFile::readAll(m_PACurl.toLocalFile(), kMaxPACFile);
-        if (!bytes)
+        if (!bytes) {
             logPAC(QStringLiteral("The proxy script %1 cannot be read (%2); going without a proxy")
                        .arg(m_PACurl.toString(), bytes.error().message));
-        else
-            runPACScript(decodeScript(*bytes));
-        return true;
+            return true;
+        }
+        return runPACScript(decodeScript(*bytes));
     }
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
         logPAC(QStringLiteral("The proxy script %1 is neither a file nor on the web; going without a proxy")
@@ -144,8 +146,7 @@ bool KPHTTPRequest::fetchPACFile()
     script->m_validatesSecureCertificate = m_validatesSecureCertificate;
     if (m_isSynchronous) {
         script->startSynchronous();
-        finishedDownloadingPACFile(script);
-        return true;
+        return finishedDownloadingPACFile(script);
     }
     auto me = self();
     std::weak_ptr<KPHTTPRequest> weak = me;
@@ -161,7 +162,8 @@ bool KPHTTPRequest::fetchPACFile()
             return;
         request->m_loop->post([request, fetched] {
             std::lock_guard inner(request->m_lock);
-            request->finishedDownloadingPACFile(fetched);
+            if (request->finishedDownloadingPACFile(fetched))
+                request->startAfterProxyScript();
         });
     };
     delegate->requestFinished = done;
@@ -176,7 +178,7 @@ bool KPHTTPRequest::fetchPACFile()
     return false;
 }
 
-void KPHTTPRequest::finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script)
+bool KPHTTPRequest::finishedDownloadingPACFile(const std::shared_ptr<KPHTTPRequest>& script)
 {
     if (!m_isSynchronous && m_PACFileRequest)
         changeSharedQueueLimit(-1);
@@ -194,18 +196,85 @@ void KPHTTPRequest::finishedDownloadingPACFile(const std::shared_ptr<KPHTTPReque
                    .arg(m_PACurl.toString())
                    .arg(kMaxPACFile));
     else
-        runPACScript(decodeScript(script->responseData()));
-    if (m_isSynchronous || m_cancelled || m_complete || m_error)
+        return runPACScript(decodeScript(script->responseData()));
+    return true;
+}
+
+void KPHTTPRequest::startAfterProxyScript()
+{
+    if (m_cancelled || m_complete || m_error)
         return;
     startRequest();
 }
 
-void KPHTTPRequest::runPACScript(const QString& script)
+bool KPHTTPRequest::runPACScript(const QString& script)
 {
     if (script.isEmpty())
+        return true;
+    const std::weak_ptr<KPHTTPRequest> weak = self();
+    KPProxyScriptMemory::Waiter waiter;
+    if (!m_isSynchronous) {
+        waiter = [weak](bool ranOut) {
+            postOnRequestThread([weak, ranOut] {
+                if (auto request = weak.lock()) {
+                    std::lock_guard lock(request->m_lock);
+                    request->proxyScriptRunEnded(ranOut);
+                }
+            });
+        };
+    }
+    switch (KPProxyScriptMemory::begin(m_PACurl, script, std::move(waiter))) {
+    case KPProxyScriptMemory::Verdict::GoWithoutProxy:
+        logPAC(QStringLiteral("The proxy script %1 used up its time or memory a short while ago; going without a proxy")
+                   .arg(m_PACurl.toString()));
+        return true;
+    case KPProxyScriptMemory::Verdict::Wait:
+        m_proxyScript = script;
+        return false;
+    case KPProxyScriptMemory::Verdict::Run: break;
+    }
+    const auto ranOut = [](const platform::Result<QString>& answer) {
+        return !answer && platform::ProxyAutoConfig::ranOutOfTimeOrMemory(answer.error());
+    };
+    if (m_isSynchronous) {
+        // The caller's thread serves this request alone, and waits for it anyway.
+        const auto answer = platform::ProxyAutoConfig::evaluateInHelper(script, m_url);
+        KPProxyScriptMemory::finished(m_PACurl, script, ranOut(answer));
+        applyProxyScriptAnswer(answer);
+        return true;
+    }
+    // In the helper process: what the script allocates or however it hangs, this one is not
+    // held; and off the request thread, which serves every other request meanwhile.
+    platform::DispatchQueue::global().async([weak, script, ranOut, pac = m_PACurl, url = m_url] {
+        const auto answer = platform::ProxyAutoConfig::evaluateInHelper(script, url);
+        KPProxyScriptMemory::finished(pac, script, ranOut(answer));
+        postOnRequestThread([weak, answer] {
+            if (auto request = weak.lock()) {
+                std::lock_guard lock(request->m_lock);
+                request->applyProxyScriptAnswer(answer);
+                request->startAfterProxyScript();
+            }
+        });
+    });
+    return false;
+}
+
+void KPHTTPRequest::proxyScriptRunEnded(bool ranOut)
+{
+    const QString script = std::exchange(m_proxyScript, QString());
+    if (m_cancelled || m_complete || m_error)
         return;
-    // In the helper process: what the script allocates or however it hangs, this one is not held.
-    const auto answer = platform::ProxyAutoConfig::evaluateInHelper(script, m_url);
+    if (ranOut) {
+        logPAC(QStringLiteral("The proxy script %1 used up its time or memory for another request; going without a proxy")
+                   .arg(m_PACurl.toString()));
+        startAfterProxyScript();
+    } else if (runPACScript(script)) {
+        startAfterProxyScript();
+    }
+}
+
+void KPHTTPRequest::applyProxyScriptAnswer(const platform::Result<QString>& answer)
+{
     if (!answer) {
         logPAC(QStringLiteral("The proxy script %1 gave no answer: %2; going without a proxy")
                    .arg(m_PACurl.toString(), answer.error().message));

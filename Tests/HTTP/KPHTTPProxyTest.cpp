@@ -126,3 +126,28 @@ TEST(KPHTTPProxyTest, AnswersNamingPortZeroAreRefused)
     EXPECT_TRUE(request->proxyHost().isEmpty()) << request->proxyHost().toStdString();
     EXPECT_EQ(request->proxyPort(), 0);
 }
+
+TEST(KPHTTPProxyTest, AQueuedRequestAsksItsDelegateForProxyCredentialsAndGoesOnWithThem)
+{
+    HTTPTestProxy proxy(HTTPTestProxy::Kind::HTTP, "Basic " + QByteArray("pat:pw").toBase64());
+    auto request = KPHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://server.invalid/asked")));
+    request->setProxyHost(QStringLiteral("127.0.0.1"));
+    request->setProxyPort(proxy.port());
+    int asked = 0;
+    bool blockAsked = false;
+    auto delegate = std::make_shared<KPHTTPRequestDelegate>();
+    delegate->proxyAuthenticationNeededForRequest = [&](KPHTTPRequest& r) {
+        ++asked;
+        r.setProxyUsername(QStringLiteral("pat"));
+        r.setProxyPassword(QStringLiteral("pw"));
+        r.retryUsingSuppliedProxyCredentials();
+    };
+    request->setDelegate(delegate);
+    request->setProxyAuthenticationNeededBlock([&] { blockAsked = true; });
+    request->startAsynchronous();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return request->isFinishedRequest(); }));
+    ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+    EXPECT_EQ(request->responseString(), QStringLiteral("proxied GET http://server.invalid/asked HTTP/1.1"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(blockAsked) << "the delegate answers before the block";
+}

@@ -655,6 +655,59 @@ TEST(KPHTTPRequestTest, BodiesKeptInMemoryStopAtTheirCap)
     EXPECT_EQ(roomy->responseData().size(), zeros.size());
 }
 
+// The memory a body takes, not only its length, stays within the cap: grown as arrays grow by
+// themselves, a buffer that passes a power of two is rounded up to the next one.
+TEST(KPHTTPRequestTest, ABodyInMemoryTakesNoMoreThanItsCapAndOneRead)
+{
+    constexpr qsizetype cap = 1536 * 1024;
+    constexpr qsizetype oneRead = 256 * 1024; // the largest read of a body
+    const QByteArray past(cap + cap / 2, '\0');
+    const QByteArray fits(cap - 4096, 'f');
+    HTTPTestServer server([&](const HTTPTestRequest& r) {
+        if (r.target == "/endless") {
+            HTTPTestResponse endless;
+            endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
+            for (int i = 0; i < 64; ++i)
+                endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
+            return endless;
+        }
+        return HTTPTestResponse::make(200, HTTPTestResponse::gzip(r.target == "/past" ? past : fits),
+                                      {{"Content-Encoding", "gzip"}});
+    });
+    const auto fetch = [&](const char* path, bool synchronous, bool inflateAtOnce) {
+        auto request = KPHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        request->setMaxResponseBodySize(cap);
+        request->setShouldWaitToInflateCompressedResponses(!inflateAtOnce);
+        if (synchronous) {
+            request->startSynchronous();
+        } else {
+            request->startAsynchronous();
+            EXPECT_TRUE(waitFinished(request));
+        }
+        return request;
+    };
+    for (const bool synchronous : {true, false}) {
+        for (const auto& [path, inflateAtOnce] : {std::pair("/endless", false), std::pair("/past", false), std::pair("/past", true)}) {
+            const auto request = fetch(path, synchronous, inflateAtOnce);
+            const std::string what = QStringLiteral("%1 %2%3")
+                                         .arg(QString::fromLatin1(path), synchronous ? QStringLiteral("synchronous") : QStringLiteral("queued"),
+                                              inflateAtOnce ? QStringLiteral(", inflated at once") : QString())
+                                         .toStdString();
+            ASSERT_TRUE(request->error()) << what;
+            EXPECT_EQ(request->error()->code, 12) << what << ": " << request->error()->message.toStdString();
+            EXPECT_GT(request->peakResponseBodyMemory(), quint64(cap / 2)) << what;
+            EXPECT_LE(request->peakResponseBodyMemory(), quint64(cap + oneRead)) << what;
+        }
+        for (const bool inflateAtOnce : {false, true}) {
+            const auto request = fetch("/fits", synchronous, inflateAtOnce);
+            ASSERT_FALSE(request->error()) << request->error()->message.toStdString();
+            EXPECT_TRUE(request->responseData() == fits);
+            EXPECT_LE(request->peakResponseBodyMemory(), quint64(cap + oneRead))
+                << (synchronous ? "synchronous" : "queued") << (inflateAtOnce ? ", inflated at once" : "");
+        }
+    }
+}
+
 TEST(KPHTTPRequestTest, ADripThatNeverFallsSilentStillMeetsTheTotalDeadline)
 {
     HTTPTestServer server([](const HTTPTestRequest&) {

@@ -2,6 +2,7 @@
 // request whose script, fetched from a loopback server or a file, sends it through a loopback
 // proxy. No name is ever looked up: the resolver is the test's.
 #include "HTTP/KPHTTPRequest.h"
+#include "HTTP/KPProxyScriptMemory.h"
 #include "Platform/HTTPStream/ProxyAutoConfig.h"
 #include "Platform/HTTPStream/SystemProxies.h"
 #include "Support/HTTPTestServer.h"
@@ -322,4 +323,72 @@ TEST(ProxyAutoConfigTest, AScriptThatHogsMemoryOrNeverReturnsHoldsNeitherTheRequ
     rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024) << "kilobytes this process's peak grew by";
+}
+
+// A script that runs out of its time costs that time once: requests for it that come meanwhile
+// or soon after go without a proxy when that run ends, and other requests are served while it
+// runs.
+TEST(ProxyAutoConfigTest, AScriptThatRunsOutOfTimeIsRunOnceAndHoldsNoOtherRequest)
+{
+    HTTPTestServer server([](const HTTPTestRequest& r) {
+        if (r.target == "/loop.pac")
+            return HTTPTestResponse::make(200, "function FindProxyForURL(url, host) { for (;;) {} }");
+        return HTTPTestResponse::make(200, "direct " + r.target);
+    });
+    // The helper behind a stand-in that notes each start and holds it until the test lets go.
+    const QString folder = testsupport::makeTempDir(QStringLiteral("pac"));
+    const QString runs = folder + QStringLiteral("/runs"), release = folder + QStringLiteral("/release");
+    const QString wrapper = folder + QStringLiteral("/folivo-proxyscript");
+    testsupport::writeFile(wrapper, QStringLiteral("#!/bin/sh\necho start >> '%1'\nwhile [ ! -e '%2' ]; do sleep 0.02; done\n"
+                                                   "echo go >> '%1'\nexec '%3' \"$@\"\n")
+                                        .arg(runs, release, ProxyAutoConfig::helperPath())
+                                        .toUtf8());
+    QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ProxyAutoConfig::setHelperPathForTesting(wrapper);
+    const struct Restore {
+        double remembered = KPProxyScriptMemory::failureMemorySeconds();
+        ~Restore()
+        {
+            ProxyAutoConfig::setHelperPathForTesting({});
+            KPProxyScriptMemory::setFailureMemorySeconds(remembered);
+        }
+    } restore;
+    const auto through = [&](const QString& path) {
+        auto request = KPHTTPRequest::requestWithURL(server.url(path));
+        request->setPACurl(server.url(QStringLiteral("/loop.pac")));
+        return request;
+    };
+    const auto finished = [](const std::shared_ptr<KPHTTPRequest>& r) {
+        return testsupport::spinUntil([&] { return r->isFinishedRequest(); }, 60000);
+    };
+
+    std::vector<std::shared_ptr<KPHTTPRequest>> scripted{through(QStringLiteral("/first"))};
+    scripted.back()->startAsynchronous();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return QFile::exists(runs); }, 60000));
+    auto plain = KPHTTPRequest::requestWithURL(server.url(QStringLiteral("/plain")));
+    plain->startAsynchronous();
+    EXPECT_TRUE(finished(plain));
+    testsupport::writeFile(release, {});
+    for (int i = 0; i < 3; ++i) {
+        scripted.push_back(through(QStringLiteral("/meanwhile%1").arg(i)));
+        scripted.back()->startAsynchronous();
+    }
+    for (const auto& request : scripted)
+        ASSERT_TRUE(finished(request)) << request->url().toString().toStdString();
+    scripted.push_back(through(QStringLiteral("/after")));
+    scripted.back()->startSynchronous();
+    for (const auto& request : scripted) {
+        ASSERT_FALSE(request->error()) << request->url().toString().toStdString() << ": " << request->error()->message.toStdString();
+        EXPECT_EQ(request->responseString(), QStringLiteral("direct ") + request->url().path());
+        EXPECT_TRUE(request->proxyHost().isEmpty());
+    }
+    EXPECT_EQ(testsupport::readFile(runs).toStdString(), "start\ngo\n")
+        << "one run, which the test let go once a request without a script had been served";
+
+    // Once the failure is forgotten the script is run again.
+    KPProxyScriptMemory::setFailureMemorySeconds(0);
+    auto again = through(QStringLiteral("/again"));
+    again->startSynchronous();
+    EXPECT_EQ(again->responseString(), QStringLiteral("direct /again"));
+    EXPECT_EQ(testsupport::readFile(runs).toStdString(), "start\ngo\nstart\ngo\n");
 }

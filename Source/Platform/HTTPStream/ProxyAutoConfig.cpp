@@ -286,6 +286,11 @@ Result<QString> ProxyAutoConfig::evaluate(const QString& script, const QUrl& url
     return text;
 }
 
+bool ProxyAutoConfig::ranOutOfTimeOrMemory(const Error& error)
+{
+    return error.domain == ErrorDomain && (error.code == 5 || error.code == 10 || error.code == 11);
+}
+
 QList<HTTPProxySettings> ProxyAutoConfig::parseAnswer(const QString& answer)
 {
     QList<HTTPProxySettings> out;

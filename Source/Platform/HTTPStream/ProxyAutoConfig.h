@@ -62,6 +62,9 @@ public:
     {
         return evaluateInHelper(script, url, Limits{});
     }
+    // Whether an error of evaluate() or evaluateInHelper() says the script used up its time or
+    // its memory (5, 10, 11): what running it again would cost again.
+    static bool ranOutOfTimeOrMemory(const Error& error);
     // The helper's path: beside the running program unless set (empty: back to that).
     static QString helperPath();
     static void setHelperPathForTesting(const QString& path);

@@ -10,6 +10,7 @@
 #include "Utilities/KPZipArchive.h"
 #include "Utilities/KPZipFile.h"
 #include "TWService/Server/TWServer.h"
+#include "TWService/Server/TWSocketReader.h"
 #include "TWService/Service/TWPeerExchange.h"
 
 #include "Platform/Foundation/FreeSpaceLedger.h"
@@ -21,6 +22,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -512,13 +514,8 @@ TEST_F(ReceiveFilesTest, FoldersArrivingTogetherAreStoredAsFarAsTheyFitInTheirOr
 // library, the folder's sender hears that it failed, and no upload is taken after.
 TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
 {
-    start(ReceiveFiles::engineStore(engine.get()));
-    auto [arriving, accepted] = announce(info(QStringLiteral("Arriving"), QStringLiteral("pdf"), 1024));
-    ASSERT_EQ(accepted, std::optional<qint64>(TWWire::kUploadAccepted));
-    arriving->send(TWWire::u32(1024));
-    ASSERT_EQ(arriving->recv(1), QByteArray(1, TWWire::kAck));
-    arriving->send(QByteArray(100, 'a')); // and then nothing more, for now
-    // Many small entries: unpacking them takes a while on any machine.
+    // Many small entries: unpacking them takes a while on any machine. Written before the other
+    // upload stalls, so that its stall does not run into the read limit on a loaded machine.
     const QString payload = writeFile(QStringLiteral("page.txt"), QByteArray(512, 'p'));
     const QString zip = temp.filePath(QStringLiteral("Many.zip"));
     {
@@ -528,6 +525,17 @@ TEST_F(ReceiveFilesTest, QuitStopsAnUnpackUnderWayAndWaitsForIt)
             ASSERT_TRUE(writer.addFileToZip(payload, QStringLiteral("d%1/page%2.txt").arg(i / 500).arg(i)));
         ASSERT_TRUE(writer.CloseZipFile2());
     }
+    // The stalled upload must still be under way when the quit comes, however slowly the other
+    // one reaches its unpack.
+    const TWTimeouts saved = TWTimeouts::shared();
+    const auto restore = qScopeGuard([&] { TWTimeouts::shared() = saved; });
+    TWTimeouts::shared().read = 600;
+    start(ReceiveFiles::engineStore(engine.get()));
+    auto [arriving, accepted] = announce(info(QStringLiteral("Arriving"), QStringLiteral("pdf"), 1024));
+    ASSERT_EQ(accepted, std::optional<qint64>(TWWire::kUploadAccepted));
+    arriving->send(TWWire::u32(1024));
+    ASSERT_EQ(arriving->recv(1), QByteArray(1, TWWire::kAck));
+    arriving->send(QByteArray(100, 'a')); // and then nothing more, for now
     QVariantMap record = info(QStringLiteral("Many"), QString(), QFileInfo(zip).size());
     record[QStringLiteral("IsFolder")] = true;
 

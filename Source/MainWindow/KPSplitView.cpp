@@ -48,6 +48,16 @@ private:
     double m_grab = 0;
 };
 
+int layingOut = 0;
+
+// Marks a split view's placing of its panes, nested ones included (main thread only).
+struct LayingOut {
+    LayingOut() { ++layingOut; }
+    ~LayingOut() { --layingOut; }
+    LayingOut(const LayingOut&) = delete;
+    LayingOut& operator=(const LayingOut&) = delete;
+};
+
 } // namespace
 
 KPSplitView::KPSplitView(bool sideBySide, QWidget* parent)
@@ -96,11 +106,39 @@ double KPSplitView::paneExtent(int index) const
     return index < s.size() ? s[index] : 0;
 }
 
+bool KPSplitView::isLayingOut()
+{
+    return layingOut > 0;
+}
+
+double KPSplitView::keptExtent() const
+{
+    if (m_keptExtent >= 0)
+        return m_keptExtent;
+    return paneExtent(m_geometry.keepsFirst() ? 0 : 1);
+}
+
+void KPSplitView::setOtherMinimum(double value)
+{
+    if (value == m_geometry.otherMinimum)
+        return;
+    m_geometry.otherMinimum = value;
+    // A collapsed pane gives the other one everything already.
+    if (count() < 2 || !m_geometry.isExpand)
+        return;
+    const auto [first, second] = m_geometry.resize(extent(), handleWidth(), keptExtent());
+    apply(first, second);
+    didResizeSubviews();
+}
+
 void KPSplitView::collapse()
 {
     if (!m_geometry.canCollapse() || count() < 2)
         return;
-    const double position = m_geometry.collapse(paneExtent(0), paneExtent(1), extent());
+    // The extent it expands to again is the one it was given, not one it gave way to.
+    const bool first = m_geometry.keepsFirst();
+    const double position =
+        m_geometry.collapse(first ? keptExtent() : paneExtent(0), first ? paneExtent(1) : keptExtent(), extent());
     setHandleWidth(int(m_geometry.dividerThickness()));
     moveDivider(position);
 }
@@ -139,21 +177,22 @@ void KPSplitView::dragDividerTo(int position)
         return;
     // The handle's leading edge; a kept trailing pane starts after the divider.
     const double divider = m_geometry.keepsFirst() ? position : position + handleWidth();
-    moveDivider(m_geometry.constrain(divider, extent()));
+    moveDivider(m_geometry.constrain(divider, extent()), false);
 }
 
-void KPSplitView::moveDivider(double position)
+void KPSplitView::moveDivider(double position, bool remember)
 {
     // The divider lies on the far side of the kept pane: a kept trailing pane of width w
     // begins exactly w before the end.
     const double room = std::max(0.0, double(extent() - handleWidth()));
-    if (m_geometry.keepsFirst()) {
-        const double first = std::clamp(position, 0.0, room);
-        apply(first, room - first);
-    } else {
-        const double second = std::clamp(extent() - position, 0.0, room);
-        apply(room - second, second);
-    }
+    const double asked = m_geometry.keepsFirst() ? position : extent() - position;
+    const double kept = m_geometry.isExpand ? m_geometry.keptWithin(asked, room) : 0.0;
+    if (m_geometry.isExpand)
+        m_keptExtent = remember ? asked : kept;
+    if (m_geometry.keepsFirst())
+        apply(kept, room - kept);
+    else
+        apply(room - kept, kept);
     didResizeSubviews();
 }
 
@@ -162,6 +201,7 @@ void KPSplitView::apply(double first, double second)
     QList<int> s(count(), 0);
     s[0] = int(std::lround(first));
     s[1] = int(std::lround(second));
+    const LayingOut placing;
     setSizes(s);
     m_leftViewWidth = m_geometry.sideBySide ? s[0] : width();
     m_rightViewWidth = m_geometry.sideBySide ? s[1] : width();
@@ -170,12 +210,15 @@ void KPSplitView::apply(double first, double second)
 void KPSplitView::resizeEvent(QResizeEvent* event)
 {
     // The kept pane's extent before Qt shares the new size out by its own rules.
-    const double kept = count() >= 2 ? (m_geometry.keepsFirst() ? paneExtent(0) : paneExtent(1)) : 0;
-    QSplitter::resizeEvent(event);
-    if (count() < 2)
-        return;
-    const auto [first, second] = m_geometry.resize(extent(), handleWidth(), kept);
-    apply(first, second);
+    const double kept = count() >= 2 ? keptExtent() : 0;
+    {
+        const LayingOut placing;
+        QSplitter::resizeEvent(event);
+        if (count() < 2)
+            return;
+        const auto [first, second] = m_geometry.resize(extent(), handleWidth(), kept);
+        apply(first, second);
+    }
     didResizeSubviews();
 }
 

@@ -5,6 +5,10 @@
 // while the pane is open and 0 while it is collapsed. After every resize of a view with a
 // collapsible pane, "KPSplitViewToogledChange" is posted with the view as object.
 //
+// An open kept pane gives way, down to its minimum, where the other pane would get less than
+// otherMinimum; it keeps the extent it was given (keptExtent) and goes back to it when the
+// room comes back.
+//
 // The arithmetic is SplitGeometry's; this class applies it with setSizes(). Only the first two
 // widgets are laid out. Collapse and expand do not animate. Threads: main thread only.
 #pragma once
@@ -35,6 +39,15 @@ public:
     void setMasterDividerIndex(int index) { m_geometry.masterDividerIndex = index; }
     int canCollapseIndex() const { return m_geometry.canCollapseIndex; }
     void setCanCollapseIndex(int index);
+    double otherMinimum() const { return m_geometry.otherMinimum; }
+    // Lays the panes out again when the value changes.
+    void setOtherMinimum(double value);
+    // The extent the kept pane was last given by an expand or a drag (its current extent
+    // before either), which it has whenever the room allows.
+    double keptExtent() const;
+    // True while some split view is placing its panes: a nested view's report then comes
+    // before the outer views have their final sizes.
+    static bool isLayingOut();
     double leftViewWidth() const { return m_leftViewWidth; }
     double rightViewWidth() const { return m_rightViewWidth; }
     const QColor& lineColor() const { return m_lineColor; }
@@ -62,8 +75,10 @@ protected:
 private:
     int extent() const;
     double paneExtent(int index) const;
-    // Puts the divider at position, then reports the resize.
-    void moveDivider(double position);
+    // Puts the divider at position (the kept pane giving way as far as the other pane's
+    // minimum needs), then reports the resize. With remember, the kept pane's extent from
+    // position becomes keptExtent; else the one it got does.
+    void moveDivider(double position, bool remember = true);
     void apply(double first, double second);
     void didResizeSubviews();
 
@@ -71,4 +86,6 @@ private:
     QColor m_lineColor = kDefaultLineColor;
     double m_leftViewWidth = 0;
     double m_rightViewWidth = 0;
+    // keptExtent(); negative before the first expand or drag.
+    double m_keptExtent = -1;
 };

@@ -506,15 +506,16 @@ void MainWindowController::onApplicationWillExit()
             defaults().setObject(info, kLastSelectedInfoKey);
     }
     KPSplitView& left = *m_ctx.splitView;
-    // A collapsed bar has no width of its own: the one it will expand to is kept.
-    const double leftWidth = left.isExpand() ? left.widget(0)->width() : left.lastValue();
+    // A collapsed bar has no width of its own: the one it will expand to is kept; an open one
+    // that gives way to the document area in a narrow window keeps the width it was given.
+    const double leftWidth = left.isExpand() ? left.keptExtent() : left.lastValue();
     if (leftWidth > 0)
         defaults().setDouble(leftWidth, kLeftSideBarWidthKey);
     defaults().setBool(left.isExpand(), kLeftSideBarExpandKey);
     const KPNode* shown = m_sideBarView ? m_sideBarView->selectedNode() : nullptr;
     const int shownType = shown ? shown->nodeType() : -1;
     if ((shownType == T::TagsNode || shownType == T::CollectionsNode) && m_ctx.subSplitView->isExpand()) {
-        const int subWidth = m_ctx.subSplitView->widget(0)->width();
+        const double subWidth = m_ctx.subSplitView->keptExtent();
         if (subWidth > 0)
             defaults().setDouble(subWidth, kSubLeftSideBarWidthKey);
     }

@@ -40,9 +40,15 @@ double SplitGeometry::constrain(double proposed, double extent) const
     return std::clamp(proposed, low, high);
 }
 
+double SplitGeometry::keptWithin(double wanted, double room) const
+{
+    const double given = std::min(wanted, std::max(room - otherMinimum, minValue));
+    return std::clamp(given, 0.0, std::max(0.0, room));
+}
+
 std::pair<double, double> SplitGeometry::resize(double extent, double thickness, double keptExtent) const
 {
     const double room = std::max(0.0, extent - thickness);
-    const double kept = isExpand ? std::clamp(keptExtent, 0.0, room) : 0.0;
+    const double kept = isExpand ? keptWithin(keptExtent, room) : 0.0;
     return keepsFirst() ? std::pair{kept, room - kept} : std::pair{room - kept, kept};
 }

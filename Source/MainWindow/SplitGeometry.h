@@ -22,6 +22,9 @@ struct SplitGeometry {
     int masterDividerIndex = 0;
     // The pane that may collapse: 0 or 1; -1 for none.
     int canCollapseIndex = -1;
+    // The extent the other pane keeps while the kept pane is open, as far as the kept pane can
+    // give it (never below minValue): room that a view inside the other pane cannot do without.
+    double otherMinimum = 0;
 
     bool canCollapse() const { return canCollapseIndex == 0 || canCollapseIndex == 1; }
     bool keepsFirst() const { return sideBySide && masterDividerIndex == 0; }
@@ -39,7 +42,12 @@ struct SplitGeometry {
     // A proposed divider position held within the two.
     double constrain(double proposed, double extent) const;
 
+    // The extent an open kept pane gets of room (the view's extent less the divider) when it
+    // asks for wanted: what it asks, less what the other pane's minimum needs, not below
+    // minValue, and never more than room.
+    double keptWithin(double wanted, double room) const;
+
     // The two panes' extents in a view of extent with a divider of thickness, the kept pane
-    // keeping keptExtent while expanded and nothing while collapsed.
+    // getting keptWithin(keptExtent) while expanded and nothing while collapsed.
     std::pair<double, double> resize(double extent, double thickness, double keptExtent) const;
 };

@@ -124,6 +124,54 @@ TEST_F(SplitViewTest, CollapsingHidesTheDividerAndExpandingRestoresTheWidth)
     EXPECT_EQ(width(1), 1400 - 260 - 1);
 }
 
+// Where the other pane needs room, the kept pane gives way down to its minimum, and takes its
+// width back when the room returns; a drag stops where the other pane's room begins.
+TEST_F(SplitViewTest, TheKeptPaneGivesWayToTheOtherPanesMinimumAndTakesItsWidthBack)
+{
+    view.setCanCollapseIndex(0);
+    view.setMinValue(120);
+    view.setMaxValue(400);
+    view.expandWithValue(300);
+    EXPECT_EQ(width(0), 300);
+    view.setOtherMinimum(800);
+    EXPECT_EQ(width(0), 1000 - 1 - 800);
+    view.resize(800, 600);
+    EXPECT_EQ(width(0), 120) << "never below its minimum";
+    view.resize(1400, 600);
+    EXPECT_EQ(width(0), 300);
+    EXPECT_EQ(view.keptExtent(), 300);
+    // Collapsed while giving way, it comes back at the width it was given.
+    view.resize(1000, 600);
+    view.collapse();
+    view.resize(1400, 600);
+    view.expand();
+    EXPECT_EQ(width(0), 300);
+    view.resize(1100, 600);
+    view.dragDividerTo(390);
+    EXPECT_EQ(width(0), 1100 - 1 - 800);
+    view.resize(1400, 600);
+    EXPECT_EQ(width(0), 1100 - 1 - 800) << "a drag keeps what it got";
+    // The other pane asks for nothing: the kept pane keeps its width as before.
+    view.setOtherMinimum(0);
+    view.resize(500, 600);
+    EXPECT_EQ(width(0), 299);
+}
+
+TEST(SplitGeometry, TheKeptPaneGivesWayDownToItsMinimum)
+{
+    SplitGeometry g;
+    g.minValue = 120;
+    g.isExpand = true;
+    g.otherMinimum = 433;
+    EXPECT_EQ(g.keptWithin(200, 999), 200);
+    EXPECT_EQ(g.keptWithin(200, 600), 167);
+    EXPECT_EQ(g.keptWithin(200, 500), 120);
+    EXPECT_EQ(g.keptWithin(200, 100), 100) << "never wider than the view";
+    EXPECT_EQ(g.resize(600, 1, 200), (std::pair<double, double>{166, 433}));
+    g.masterDividerIndex = 1;
+    EXPECT_EQ(g.resize(600, 1, 200), (std::pair<double, double>{433, 166}));
+}
+
 TEST_F(SplitViewTest, AFixedTrailingPaneIgnoresDrags)
 {
     view.setMasterDividerIndex(1);

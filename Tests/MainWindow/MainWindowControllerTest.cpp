@@ -1,5 +1,7 @@
 #include "MainWindowTestSupport.h"
 
+#include "Controls/KPButtonGroups.h"
+#include "Controls/KPHorizontalStretchButton.h"
 #include "Controls/VQTitlebarWindow.h"
 #include "MainWindow/KPNavButton.h"
 #include "MainWindow/KPSplitView.h"
@@ -15,6 +17,7 @@
 #include "SideBar/SideBarNotifications.h"
 #include "Tools/RebuildContentWindowController.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QMenuBar>
 
@@ -145,8 +148,65 @@ TEST_F(MainWindowControllerTest, StoredSideBarWidths)
         defaults().setString(QString::fromLatin1(stored), MainWindowController::kLeftSideBarWidthKey);
         defaults().setBool(true, MainWindowController::kLeftSideBarExpandKey);
         MainWindowController& c = open();
+        // In a window with room for the document area's tool bar beside it (the test screen is
+        // narrower: there the bar gives way, and takes its width back here).
+        c.window()->resize(1400, 680);
+        QCoreApplication::processEvents();
         EXPECT_EQ(c.context().splitView->widget(0)->width(), expected) << stored;
     }
+}
+
+// At the window's least width with both side bars and the inspector open, the tool bar's
+// controls lie side by side inside the bar: the side bars give way to them, and take their
+// widths back (and keep them for the next start) when the window is wide again.
+TEST_F(MainWindowControllerTest, ToolBarControlsStayApartWithEveryPaneOpenAtTheLeastWidth)
+{
+    MainWindowController& c = open();
+    MainWindowContext& ctx = c.context();
+    WindowChrome& chrome = c.parts().chrome;
+    VQTitlebarWindow& window = *c.window();
+    sideBarView().selectNode(ctx.sideBarDataSource->collectionsNode().get());
+    chrome.setBRightPropertyViewExpand(true);
+    // The test screen is narrower than the least width a screen of its own would allow.
+    window.resize(mainwindowframe::kMinimumSize);
+    QApplication::processEvents();
+    ASSERT_EQ(window.width(), mainwindowframe::kMinimumSize.width());
+    ASSERT_TRUE(ctx.splitView->isExpand() && ctx.subSplitView->isExpand() && ctx.inspectorSplitView->isExpand());
+    EXPECT_EQ(ctx.inspectorView->width(), 280);
+
+    QWidget* bar = chrome.toolBar();
+    ASSERT_TRUE(chrome.btnGroupButtons()->isVisibleTo(bar));
+    ASSERT_TRUE(chrome.btnViewMode()->isVisibleTo(bar));
+    std::vector<std::pair<QString, QRect>> controls;
+    for (QWidget* child : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisibleTo(bar))
+            continue;
+        // A group's frame is wider than its buttons; the buttons are what a click meets.
+        if (auto* group = dynamic_cast<KPButtonGroups*>(child)) {
+            for (KPHorizontalStretchButton* button : group->buttons())
+                controls.emplace_back(button->title(), button->geometry().translated(group->pos()));
+        } else {
+            controls.emplace_back(QString::fromLatin1(child->metaObject()->className()) + child->objectName(), child->geometry());
+        }
+    }
+    EXPECT_GE(controls.size(), 8u);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        EXPECT_TRUE(bar->rect().contains(controls[i].second)) << qPrintable(controls[i].first);
+        for (size_t j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(controls[i].second.intersects(controls[j].second))
+                << qPrintable(controls[i].first) << " over " << qPrintable(controls[j].first);
+    }
+
+    // Wide again: the side bars have their own widths back.
+    window.resize(1600, 680);
+    QApplication::processEvents();
+    EXPECT_EQ(ctx.splitView->widget(0)->width(), 200);
+    EXPECT_EQ(ctx.subSplitView->widget(0)->width(), 200);
+    window.resize(mainwindowframe::kMinimumSize);
+    QApplication::processEvents();
+    c.onApplicationWillExit();
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kLeftSideBarWidthKey), 200);
+    EXPECT_EQ(defaults().doubleForKey(MainWindowController::kSubLeftSideBarWidthKey), 200);
 }
 
 // The title bar's navigation button: 53 x 23, its left 63 points before the side bar's end and
@@ -329,6 +389,9 @@ TEST_F(MainWindowControllerTest, SavesTheWindowStateAtQuit)
 {
     defaults().setString(QStringLiteral("{{1, 2}, {1100, 700}}"), QStringLiteral("MainWindowFrame"));
     MainWindowController& c = open();
+    // Room for both side bars and the document area's tool bar (the test screen is narrower).
+    c.window()->resize(1400, 700);
+    QCoreApplication::processEvents();
     SideBarDataSource& bar = *c.context().sideBarDataSource;
     sideBarView().selectNode(bar.tagsNode().get());
     c.context().splitView->dragDividerTo(260);

@@ -772,7 +772,8 @@ void ContentSwitch::showSecondSideBar(bool show)
     }
     if (!split->isExpand())
         return;
-    const double width = m_ctx.subSideBarView ? m_ctx.subSideBarView->width() : split->leftViewWidth();
+    // The width it was given, also where it gives way to the document area just now.
+    const double width = split->keptExtent();
     // A bar never laid out has no width worth keeping.
     if (width > 0)
         platform::UserDefaults::standardUserDefaults().setDouble(width, kSubLeftSideBarWidthKey);

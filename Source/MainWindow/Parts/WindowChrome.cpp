@@ -200,6 +200,7 @@ void WindowChrome::install()
                                         [this](const platform::Notification&) { onMonitorResignWindowResign(); }));
     layoutToolBar();
     adjustLabItemCountPosition();
+    keepToolBarRoom();
 }
 
 void WindowChrome::buildToolBar()
@@ -372,6 +373,33 @@ void WindowChrome::layoutToolBar()
             end->raise();
 }
 
+int WindowChrome::toolBarButtonsWidth() const
+{
+    int widest = 0;
+    for (const KPButtonGroups* group : {m_btnGroupButtons.data(), m_btnRecentButtons.data()})
+        if (group)
+            widest = std::max(widest, buttonsSpan(group));
+    // A point of air at either end takes up the rounding of the centred groups.
+    constexpr int kAir = 2;
+    return kToolBarSideButtonWidth + widest + 2 * kToolBarSideButtonWidth + kAir;
+}
+
+void WindowChrome::keepToolBarRoom()
+{
+    // Each split's other pane holds the document area and the open panes between it and the
+    // split; the inspector cannot give way (its width is fixed), the side bars can.
+    KPSplitView* sub = m_ctx.subSplitView;
+    KPSplitView* inspector = m_ctx.inspectorSplitView;
+    const int buttons = toolBarButtonsWidth();
+    auto open = [](const KPSplitView* split) { return split && split->isExpand() ? split->minValue() + 1 : 0.0; };
+    if (sub)
+        sub->setOtherMinimum(buttons);
+    if (inspector)
+        inspector->setOtherMinimum(buttons + open(sub));
+    if (m_ctx.splitView)
+        m_ctx.splitView->setOtherMinimum(buttons + open(sub) + open(inspector));
+}
+
 void WindowChrome::adjustLabItemCountPosition()
 {
     if (!m_bottomBar)
@@ -505,8 +533,10 @@ void WindowChrome::placeNavButton()
     if (!m_navButton)
         return;
     int sideBar = 0;
+    // The width the side bar was given: while the window opens it may give way for a moment to
+    // the document area's tool bar (the second side bar is open until the first node shows).
     if (bLeftSideBarExpand())
-        sideBar = m_ctx.splitView ? int(std::lround(m_ctx.splitView->leftViewWidth()))
+        sideBar = m_ctx.splitView ? int(std::lround(m_ctx.splitView->keptExtent()))
                                   : (m_ctx.sideBarView ? m_ctx.sideBarView->width() : 0);
     // y-up kNavButtonY in the bar; the bar's height never changes, so its top stays put.
     m_navButton->move(sideBar - kNavButtonRightInset, kTitleBarHeight - kNavButtonY - KPNavButton::kSize.height());
@@ -722,6 +752,11 @@ void WindowChrome::onKPSplitViewToogledChange(const QVariant& splitView)
     auto* split = dynamic_cast<KPSplitView*>(splitView.value<QObject*>());
     if (!split)
         return;
+    // A nested split reports before the outer ones have their sizes; the outermost that moved
+    // reports last, and the room is kept from there.
+    if (!KPSplitView::isLayingOut() &&
+        (split == m_ctx.splitView || split == m_ctx.inspectorSplitView || split == m_ctx.subSplitView))
+        keepToolBarRoom();
     if (split == m_ctx.splitView) {
         // The divider was dragged: the state follows, the menu title and button do not.
         m_ctx.state.sideBarExpanded = split->isExpand();

@@ -120,6 +120,12 @@ public:
     void adjustLeftViewPosition();
     void adjustLabItemCountPosition();
     void layoutToolBar();
+    // The document area's least width: the tool bar's end buttons and the widest button
+    // group's buttons side by side.
+    int toolBarButtonsWidth() const;
+    // Keeps that width for the document area: the side bars give way to it (down to their
+    // minimum) where the window is narrow, and take back their widths when there is room.
+    void keepToolBarRoom();
     // Where the search field sits in the title bar: the narrow idle frame, or while the search
     // is in use (searchTextEditoring) from the side bar's width (120 with it closed) to the idle
     // frame's right end, never over the title bar's menu bar.

@@ -54,6 +54,10 @@
 #include <QScopeGuard>
 #include <QWidget>
 #include <unistd.h>
+#ifdef FOLIVO_PROGRAM_TEST_HOOKS
+#include <cerrno>
+#include <fcntl.h>
+#endif
 
 namespace {
 
@@ -84,6 +88,38 @@ int reportCrash(const QString& reportFile)
     ui.trackEvent = [](const QString& event, double value) { AnalyticsHelper::fireEvent(event, qint64(value)); };
     CrashController::handleError(report, ui, LogFileSetup::prepareLogFile(LogFileSetup::logsFolder()));
     return 0;
+}
+
+// What a document removed from the library takes with it: its words in the full-text index, the
+// desktop's cached previews and its tag backups.
+DataBaseEngine::LeftoverRemover leftoverRemover()
+{
+    DataBaseEngine::LeftoverRemover remover = LibraryLeftovers::remover();
+#ifdef FOLIVO_PROGRAM_TEST_HOOKS
+    // Only the test build of the program reads this switch: with FOLIVO_TEST_PURGE_HOLD naming a
+    // FIFO, each purge waits, at its first step and on the purge's own thread, until a writer has
+    // opened the FIFO and closed it again. A user-level case then looks at the window while a
+    // purge is certain to be under way, and lets it go on when it has seen enough.
+    const QByteArray hold = qgetenv("FOLIVO_TEST_PURGE_HOLD");
+    if (hold.isEmpty())
+        return remover;
+    return [hold, remover = std::move(remover)](const QList<DataBaseEngine::DocumentLeftovers>& leftovers) {
+        const int fd = ::open(hold.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char bytes[64];
+            for (;;) {
+                const ssize_t n = ::read(fd, bytes, sizeof bytes);
+                if (n > 0 || (n < 0 && errno == EINTR))
+                    continue;
+                break;
+            }
+            ::close(fd);
+        }
+        return remover(leftovers);
+    };
+#else
+    return remover;
+#endif
 }
 
 } // namespace
@@ -185,8 +221,8 @@ int main(int argc, char** argv)
     };
     services.initDataBase = []() -> QString {
         // A document removed from the library (moved into the SafeBox, trash emptied) takes its
-        // words in the full-text index, the desktop's cached previews and its tag backups with it.
-        DataBaseEngine::setLeftoverRemover(LibraryLeftovers::remover());
+        // leftovers with it.
+        DataBaseEngine::setLeftoverRemover(leftoverRemover());
         const auto opened = DataBaseEngine::dataBaseEngine()->initDataBase();
         if (!opened)
             return opened.error().message;

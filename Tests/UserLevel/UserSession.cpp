@@ -197,8 +197,8 @@ bool UserSession::startProgram(const QStringList& files)
     if (m_program)
         keepOutput();
     ++m_runs;
-    m_program = std::make_unique<testsupport::ChildProcess>(files, programEnvironment(),
-                                                            QStringLiteral(FOLIVO_PROGRAM));
+    m_program = std::make_unique<testsupport::ChildProcess>(
+        files, programEnvironment(), m_testBuild ? QStringLiteral(FOLIVO_PROGRAM_TEST) : QStringLiteral(FOLIVO_PROGRAM));
     return m_program->started();
 }
 

@@ -64,6 +64,9 @@ public:
     QHash<QString, QString> programEnvironment() const;
     // A variable added to the environment of the program's next starts.
     void setProgramVariable(const QString& name, const QString& value) { m_variables.insert(name, value); }
+    // The program's next starts run its test build (folivo2-test: the same program, which also
+    // reads its test switches from the environment).
+    void useTestBuild() { m_testBuild = true; }
 
     // ---- windows ----
     // Visible windows whose whole name is name.
@@ -143,6 +146,7 @@ private:
     QString m_output;
     QString m_display;
     QHash<QString, QString> m_variables;
+    bool m_testBuild = false;
     int m_shots = 0;
     int m_runs = 0;
     int m_windowsBeforeMenu = 0;

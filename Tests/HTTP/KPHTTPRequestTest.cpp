@@ -608,19 +608,27 @@ TEST(KPHTTPRequestTest, EveryHopOfARedirectChainMayRetryADroppedKeptConnection)
     EXPECT_EQ(server.connectionCount(), 5) << "each hop took a new connection once";
 }
 
+namespace {
+
+// No length: the body runs until the server closes, which it does late (after 16 MiB).
+HTTPTestResponse endlessBody()
+{
+    HTTPTestResponse endless;
+    endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
+    for (int i = 0; i < 64; ++i)
+        endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
+    return endless;
+}
+
+} // namespace
+
 TEST(KPHTTPRequestTest, BodiesKeptInMemoryStopAtTheirCap)
 {
     const QByteArray zeros(16 << 20, '\0');
     const QByteArray bomb = HTTPTestResponse::gzip(zeros); // some KiB that inflate to 16 MiB
     HTTPTestServer server([&](const HTTPTestRequest& r) {
-        if (r.target == "/endless") {
-            // No length: the body runs until the server closes, which it does late.
-            HTTPTestResponse endless;
-            endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
-            for (int i = 0; i < 64; ++i)
-                endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
-            return endless;
-        }
+        if (r.target == "/endless")
+            return endlessBody();
         if (r.target == "/announced") {
             HTTPTestResponse announced = HTTPTestResponse::make(200, QByteArray(1024, 'y'), {{"Content-Length", "10737418240"}});
             announced.ending = HTTPTestResponse::Ending::Silent;
@@ -664,13 +672,8 @@ TEST(KPHTTPRequestTest, ABodyInMemoryTakesNoMoreThanItsCapAndOneRead)
     const QByteArray past(cap + cap / 2, '\0');
     const QByteArray fits(cap - 4096, 'f');
     HTTPTestServer server([&](const HTTPTestRequest& r) {
-        if (r.target == "/endless") {
-            HTTPTestResponse endless;
-            endless.raw = "HTTP/1.1 200 OK\r\n\r\n";
-            for (int i = 0; i < 64; ++i)
-                endless.pieces.emplace_back(0, QByteArray(256 * 1024, 'x'));
-            return endless;
-        }
+        if (r.target == "/endless")
+            return endlessBody();
         return HTTPTestResponse::make(200, HTTPTestResponse::gzip(r.target == "/past" ? past : fits),
                                       {{"Content-Encoding", "gzip"}});
     });

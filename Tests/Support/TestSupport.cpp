@@ -83,7 +83,7 @@ private:
 } // namespace
 
 ChildProcess::ChildProcess(const QStringList& arguments, const QHash<QString, QString>& environment,
-                           const QString& program)
+                           const QString& program, const QString& workingDirectory)
 {
     const QString path = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const QString folder = makeTempDir(QStringLiteral("child"));
@@ -103,6 +103,9 @@ ChildProcess::ChildProcess(const QStringList& arguments, const QHash<QString, QS
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const QByteArray directory = QFile::encodeName(workingDirectory);
+    if (!workingDirectory.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
     // The child starts as a fresh program would: nothing blocked, no signal ignored.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);

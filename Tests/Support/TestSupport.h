@@ -47,8 +47,9 @@ bool spinUntil(const std::function<bool()>& cond, int timeoutMs = 30000);
 // runs only the C library's own code before it execs.
 class ChildProcess {
 public:
+    // program is a path (not looked up in PATH); the child starts in workingDirectory when one is named.
     explicit ChildProcess(const QStringList& arguments, const QHash<QString, QString>& environment = {},
-                          const QString& program = QString());
+                          const QString& program = QString(), const QString& workingDirectory = QString());
     // A child still running is killed and reaped.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

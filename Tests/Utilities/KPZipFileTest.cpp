@@ -6,7 +6,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QtEndian>
 #include <filesystem>
@@ -23,15 +22,14 @@ bool haveTool(const char* name)
     return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
 }
 
+// Started through testsupport::ChildProcess, not QProcess, so that this program's thread
+// sanitizer run keeps watching the calling thread.
 int runTool(const QString& program, const QStringList& args, const QString& cwd = {})
 {
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    if (!p.waitForFinished(600000))
+    testsupport::ChildProcess p(args, {}, QStandardPaths::findExecutable(program), cwd);
+    if (!p.started() || !p.waitForFinished(600000))
         return -1;
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return p.exitCode();
 }
 
 QString makeSampleFolder()

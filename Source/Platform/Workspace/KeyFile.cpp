@@ -15,7 +15,9 @@ KeyFile KeyFile::parse(const QByteArray& data)
     if (all.endsWith(QLatin1Char('\n')))
         all.chop(1);
     for (QStringView line : all.split(QLatin1Char('\n'))) {
-        if (line.endsWith(QLatin1Char('\r')))
+        // Every carriage return that ends the line goes: with one kept, a comment or blank line
+        // "\r\r" would be written back as "\r" and read the next time as empty.
+        while (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         const QStringView trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#'))) {
@@ -31,8 +33,12 @@ KeyFile KeyFile::parse(const QByteArray& data)
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0 || !current)
             continue; // not a key line, or a key outside any group: ignored as desktops do
-        current->lines.append(Line{line.left(eq).trimmed().toString(),
-                                   line.mid(eq + 1).trimmed().toString()});
+        const QStringView key = line.left(eq).trimmed();
+        // A key of only blanks is no key: ignored like the lines above. Kept, its empty name
+        // would mark it as a text line, and its value alone would be written back in its place.
+        if (key.isEmpty())
+            continue;
+        current->lines.append(Line{key.toString(), line.mid(eq + 1).trimmed().toString()});
     }
     return file;
 }

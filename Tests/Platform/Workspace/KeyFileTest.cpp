@@ -42,6 +42,19 @@ TEST(KeyFile, WritingBackChangesNothingAndNeverGrows)
     EXPECT_EQ(KeyFile::parse(once).serialize(), once);
 }
 
+TEST(KeyFile, BrokenLinesWrittenBackReadTheSameTheSecondTime)
+{
+    // A key of only blanks, and a comment or blank line ending in more than one carriage return.
+    for (const QByteArray& text : {QByteArray("[G]\n\t=x\nK=v\n"), QByteArray("[G]\n\r=%\n"),
+                                  QByteArray("# c\r\r\n[G]\n\r\r\nK=v\r\r\n")}) {
+        const QByteArray written = KeyFile::parse(text).serialize();
+        EXPECT_EQ(KeyFile::parse(written).serialize(), written) << text.toStdString();
+    }
+    const KeyFile file = KeyFile::parse("[G]\n =gone\nK=v\n");
+    EXPECT_EQ(file.serialize(), QByteArray("[G]\nK=v\n"));
+    EXPECT_EQ(file.entries(QStringLiteral("G")).size(), 1);
+}
+
 TEST(KeyFile, ToleratesBrokenLines)
 {
     const KeyFile file = KeyFile::parse("Orphan=1\r\n[G]\r\nno equals sign\r\n=novalue\r\nK = v \r\n");

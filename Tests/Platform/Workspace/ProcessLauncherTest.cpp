@@ -19,7 +19,10 @@ TEST(ProcessLauncher, AProgramStartedGetsNoneOfTheBlockedSignals)
     const QString out = testsupport::makeTempDir(QStringLiteral("launch")) + QStringLiteral("/status");
     const auto started = platform::ProcessLauncher::system().startDetached(
         QStringLiteral("/bin/sh"),
-        {QStringLiteral("-c"), QStringLiteral("grep SigBlk /proc/$$/status > \"$0.part\" && mv \"$0.part\" \"$0\""), out});
+        // The shell reads its own mask with builtins only: a shell blocks every signal while it
+        // forks a child, so a grep of its status could see that passing mask instead of its own.
+        {QStringLiteral("-c"), QStringLiteral("while read -r l; do case $l in SigBlk*) printf '%s\\n' \"$l\" > \"$0.part\";; esac; "
+                                              "done < /proc/$$/status && mv \"$0.part\" \"$0\""), out});
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     ASSERT_TRUE(started.has_value()) << started.error().message.toStdString();
     ASSERT_TRUE(testsupport::spinUntil([&] { return !testsupport::readFile(out).isEmpty(); }, 30000));

@@ -214,9 +214,13 @@ void Logger::run()
     m_viewer.start();
 
     std::chrono::milliseconds wait = kFirstWait;
+    // A wait can end early with nothing signalled (a viewer's deadline, a wake-up whose record
+    // was taken already), so an idle second is measured, not assumed from the wait asked for.
+    auto lastWork = std::chrono::steady_clock::now();
     while (!m_quit.load()) {
         short streamEvents = 0;
         const unsigned fired = waitForWork(wait, &streamEvents);
+        const auto now = std::chrono::steady_clock::now();
         if (fired & SignalBufferFile) {
             closeBufferFile();
             // While a viewer takes the records the file stays closed; it reopens on disconnect.
@@ -230,12 +234,14 @@ void Logger::run()
         m_viewer.advance(streamEvents);
         if (fired & SignalMessage)
             sendQueued(false);
-        else if (!fired && !streamEvents && wait == kIdleWait && !m_queue.isEmpty())
+        else if (!fired && !streamEvents && now - lastWork >= kIdleWait && !m_queue.isEmpty())
             sendQueued(true); // a gap that outlived an idle second is not going to fill
-        if (fired || streamEvents)
+        if (fired || streamEvents) {
             wait = kWaitAfterWork;
-        else
+            lastWork = now;
+        } else {
             wait = m_queue.isEmpty() ? kRestWait : kIdleWait;
+        }
     }
 
     {

@@ -2,13 +2,17 @@
 #include "Support/TestSupport.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/KPLogger/KPLogConsole.h"
+#include "Utilities/KPLogger/KPLogRecord.h"
 #include "Utilities/KPLogger/Logger.h"
 
 #include <QFile>
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -104,6 +108,57 @@ TEST(KPLogClient, TwoThreadsLoggingReachTheFileInSequenceOrder)
         ASSERT_EQ(logtest::number(records[i], KPLogRecord::KeySequence), i);
     // Unnamed worker threads are told apart by number.
     EXPECT_TRUE(logtest::text(records[1], KPLogRecord::KeyThreadId)->startsWith(QStringLiteral("Thread ")));
+}
+
+// A record whose thread is still building it leaves a gap in the numbers for a moment; the
+// records after it wait, however the worker's sleep is cut short meanwhile (by the other
+// thread's wake-ups, most often).
+TEST(KPLogClient, RecordsWaitForOneStillBeingMadeWhileAnotherThreadLogs)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/t.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    KPLogStartWorker(logger);
+    std::atomic<bool> done{false};
+    // Spinning threads beyond the cores, so that a logging thread is often preempted halfway
+    // through its wake-up of the worker.
+    std::vector<std::thread> spinners;
+    for (unsigned t = 0; t < 2 * std::max(2u, std::thread::hardware_concurrency()); ++t)
+        spinners.emplace_back([&] {
+            while (!done.load()) {
+            }
+        });
+    constexpr int kSlow = 300;
+    std::thread slow([&] {
+        for (int i = 0; i < kSlow; ++i) {
+            const int32_t sequence = logger->nextSequence();
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            logger->push(KPLogRecord::log(KPLogRecord::Stamp::now(), sequence, KPLogRecord::Source{},
+                                          QStringLiteral("slow"), 0, QString::number(i)));
+        }
+    });
+    std::atomic<int> fast{0};
+    std::vector<std::thread> fasts;
+    for (int t = 0; t < 2; ++t)
+        fasts.emplace_back([&] {
+            while (!done.load()) {
+                KPLogLogText(logger, nullptr, 0, nullptr, QStringLiteral("fast"), 0, QString::number(fast++));
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        });
+    slow.join();
+    done = true;
+    for (std::thread& t : fasts)
+        t.join();
+    for (std::thread& t : spinners)
+        t.join();
+    KPLogShutdown(logger);
+
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_EQ(records.size(), kSlow + fast.load() + 1);
+    for (int i = 1; i < records.size(); ++i)
+        ASSERT_EQ(logtest::number(records[i], KPLogRecord::KeySequence), i);
 }
 
 TEST(KPLogClient, WithoutAFileRecordsWaitInMemoryAndAreNotLostAtShutdown)

@@ -19,6 +19,7 @@
 // Threads: settings under m_settingsMutex; the queue under its own lock; the wake flags under
 // m_wakeMutex; the buffer file descriptor and the viewer connection on the worker only (and in
 // stop(), after the worker has been joined). Start and stop are serialised by m_workerMutex.
+// The file cap is atomic; the repeat gathering has its own lock (KPLogRepeats).
 #pragma once
 
 #include "Utilities/KPLogger/KPLogClient.h"

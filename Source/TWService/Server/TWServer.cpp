@@ -1,6 +1,7 @@
 #include "TWService/Server/TWServer.h"
 
 #include "TWService/Server/TWDataReader.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
 #include <QtGlobal>
@@ -65,12 +66,12 @@ public:
                 waiting.push_back(Waiting{socket, address});
         }
         if (evicted) {
-            qInfo("TWServer: too many connections waiting for their request; closing the oldest of the busiest address");
+            KPLogLogRepeatedMessage(QStringLiteral("evicted"), QStringLiteral("TWServer"), 0, QStringLiteral("TWServer: too many connections waiting for their request; closing the oldest of the busiest address"));
             evicted->disconnect();
         }
         if (refused) {
-            qInfo("TWServer: too many connections waiting for their request; closing one from %s",
-                  qPrintable(address));
+            KPLogLogRepeatedMessage(QStringLiteral("refused ") + address, QStringLiteral("TWServer"), 0,
+                                    QStringLiteral("TWServer: too many connections waiting for their request; closing one from %1").arg(address));
             socket->disconnect();
             return;
         }
@@ -403,7 +404,7 @@ void TWServer::onSlotWaitOver(const KPAsyncSocketPtr& socket)
     }
     if (!refused)
         return; // it had its slot, or went away
-    qInfo("TWServer: no upload slot came free in time; refusing");
+    KPLogLogRepeatedMessage(QStringLiteral("no slot in time"), QStringLiteral("TWServer"), 0, QStringLiteral("TWServer: no upload slot came free in time; refusing"));
     refused->writeData(TWWire::u32(TWConnectTooManyConnections), -1, TWWire::TagRequestType);
     refused->disconnectAfterWriting();
 }
@@ -441,7 +442,7 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
         break;
     default:
         // Nothing to say to a peer that speaks another protocol; holding it open only costs.
-        qInfo("TWServer: unknown request type %u; closing", type);
+        KPLogLogRepeatedMessage(QStringLiteral("unknown request type"), QStringLiteral("TWServer"), 0, QStringLiteral("TWServer: unknown request type %1; closing").arg(type));
         forgetWaiting(socket.get());
         socket->disconnect();
         return;
@@ -486,7 +487,7 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
         }
     }
     if (waits) {
-        qInfo("TWServer: every upload slot is taken; a connection waits for one");
+        KPLogLogRepeatedMessage(QStringLiteral("waits for a slot"), QStringLiteral("TWServer"), 0, QStringLiteral("TWServer: every upload slot is taken; a connection waits for one"));
         std::weak_ptr<TWServer> weak = shared_from_this();
         std::weak_ptr<KPAsyncSocket> waiting = socket;
         const auto wait = std::chrono::milliseconds(qint64(TWTimeouts::shared().uploadSlotWait * 1000));

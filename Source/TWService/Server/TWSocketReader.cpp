@@ -2,6 +2,7 @@
 
 #include "TWService/Server/TWDataReader.h"
 #include "TWService/Server/TWServer.h"
+#include "Utilities/KPLogger/KPLogClient.h"
 
 #include <QDir>
 #include <QUuid>
@@ -61,7 +62,7 @@ void TWSocketReader::didReadData(const KPAsyncSocketPtr&, const QByteArray& data
         m_bReadedCommandDataHeader = true;
         m_commandLength = readU32(data).value_or(0);
         if (m_commandLength > kMaxBodyLength) {
-            qInfo("%s: a request body of %u bytes is refused", qPrintable(m_type), m_commandLength);
+            KPLogLogRepeatedMessage(m_type + QStringLiteral(" body too long"), QStringLiteral("TWServer"), 0, QStringLiteral("%1: a request body of %2 bytes is refused").arg(m_type).arg(m_commandLength));
             m_commandLength = 0xFFFFFFFFu;
             onBodyTooLong();
             return;
@@ -79,7 +80,7 @@ void TWSocketReader::didReadData(const KPAsyncSocketPtr&, const QByteArray& data
     Q_UNUSED(length);
     auto body = decodeBody(data);
     if (!body) {
-        qWarning("%s: Unarchiver object error: %s", qPrintable(m_type), qPrintable(body.error().toString()));
+        KPLogLogRepeatedMessage(m_type + QStringLiteral(" body unreadable"), QStringLiteral("TWServer"), 1, QStringLiteral("%1: Unarchiver object error: %2").arg(m_type, body.error().toString()));
         onBodyUnreadable();
         return;
     }
@@ -108,7 +109,7 @@ double TWSocketReader::shouldTimeoutReadWithTag(const KPAsyncSocketPtr&, long ta
 void TWSocketReader::socketDidDisconnect(const KPAsyncSocketPtr&, const std::optional<platform::Error>& error)
 {
     if (error)
-        qInfo("%s: Disconnect with error :%s", qPrintable(m_type), qPrintable(error->toString()));
+        KPLogLogRepeatedMessage(QStringLiteral("%1 disconnect %2 %3").arg(m_type, error->domain).arg(error->code), QStringLiteral("TWServer"), 0, QStringLiteral("%1: Disconnect with error :%2").arg(m_type, error->toString()));
     auto keep = shared_from_this();
     socketDidDisconnectWithError(error);
     if (auto server = m_server.lock())
@@ -278,7 +279,7 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
 {
     const auto info = TWUploadFileInfo::fromDictionary(body);
     if (!info) {
-        qInfo("TWSocketFileUpload: an upload without a Size is closed");
+        KPLogLogRepeatedMessage(QStringLiteral("upload without a size"), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: an upload without a Size is closed"));
         m_socket->disconnect();
         return;
     }
@@ -289,13 +290,13 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
     m_dataLength = info->size;
     if (!lockedDelegate()) {
         // Nobody would take the file: accepting it would report as delivered what is thrown away.
-        qInfo("TWSocketFileUpload: no receiver for uploads; refused");
+        KPLogLogRepeatedMessage(QStringLiteral("upload without a receiver"), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: no receiver for uploads; refused"));
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
         m_socket->disconnectAfterWriting();
         return;
     }
     if (m_dataLength < 1) {
-        qInfo("TWSocketFileUpload: Read file size == 0");
+        KPLogLogRepeatedMessage(QStringLiteral("upload of size 0"), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: Read file size == 0"));
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
         m_socket->disconnectAfterWriting();
         return;
@@ -308,7 +309,7 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
     const qint64 room = isFolder && m_dataLength <= std::numeric_limits<qint64>::max() / 2 ? 2 * m_dataLength : m_dataLength;
     m_room = platform::FreeSpaceLedger::shared().reserve(m_stagingRoot, room, freeSpaceMargin);
     if (!m_room) {
-        qInfo("TWSocketFileUpload: an upload of %lld bytes does not fit", m_dataLength);
+        KPLogLogRepeatedMessage(QStringLiteral("upload does not fit"), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: an upload of %1 bytes does not fit").arg(m_dataLength));
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
         m_socket->disconnectAfterWriting();
         return;
@@ -490,7 +491,7 @@ bool TWSocketFileUpload::end(const QString& text)
     m_outputStream.close();
     removeStaging();
     m_room.release();
-    qInfo("TWSocketFileUpload: %s", qPrintable(text));
+    KPLogLogRepeatedMessage(QStringLiteral("upload ended ") + text.section(QLatin1Char(':'), 0, 0), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: %1").arg(text));
     // Only an upload the receive side heard begin is reported as ending.
     if (m_started) {
         if (auto d = lockedDelegate())

@@ -73,6 +73,23 @@ void KPLogLogDomainMessage(Logger* logger, const QString& domain, int level,
     pushLog(logger, nullptr, 0, nullptr, domain, level, message);
 }
 
+void KPLogLogRepeatedMessage(const QString& key, const QString& domain, int level,
+                             const QString& message)
+{
+    resolve(nullptr)->logRepeatable(key, domain, level, message);
+}
+
+void KPLogLogRepeatedMessage(Logger* logger, const QString& key, const QString& domain, int level,
+                             const QString& message)
+{
+    resolve(logger)->logRepeatable(key, domain, level, message);
+}
+
+void KPLogSetRepeatInterval(Logger* logger, std::chrono::milliseconds interval)
+{
+    (logger ? logger : KPLogSharedLogger())->setRepeatInterval(interval);
+}
+
 void KPLogLogText(Logger* logger, const char* file, int line, const char* function,
                   const QString& domain, int level, const QString& text)
 {
@@ -170,6 +187,11 @@ Logger* KPLogCreate()
 void KPLogSetBufferFilePath(Logger* logger, const QString& path)
 {
     (logger ? logger : KPLogSharedLogger())->setBufferFilePath(path);
+}
+
+void KPLogSetBufferFileCap(Logger* logger, qint64 bytesPerFile, int oldFilesKept)
+{
+    (logger ? logger : KPLogSharedLogger())->setBufferFileCap(bytesPerFile, oldFilesKept);
 }
 
 void KPLogSetRemoteHost(Logger* logger, const QString& host, uint32_t port)

@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 
 struct Logger;
@@ -41,6 +42,21 @@ void KPLogLogSourceMessage(const char* file, int line, const char* function,
 // The same with an explicit logger.
 void KPLogLogDomainMessage(Logger* logger, const QString& domain, int level,
                            const QString& message);
+
+// A line that a peer or a flood can make repeat without end (a refused connection, a time-out),
+// logged like KPLogLogDomainMessage but gathered by key: the first line of a key is written and
+// opens an interval (10 s unless set); lines of the same key within it are only counted, and
+// when it ends one line is written, the last of them with the count ("… (N more like this
+// within 10 s)"), and the next interval opens. The count is also written before the key's
+// next line when that comes first, and when the logger stops: nothing counted is dropped. A
+// key names what repeats, such as the kind of event and the peer's address; lines of
+// different keys are never gathered together.
+void KPLogLogRepeatedMessage(const QString& key, const QString& domain, int level,
+                             const QString& message);
+void KPLogLogRepeatedMessage(Logger* logger, const QString& key, const QString& domain, int level,
+                             const QString& message);
+// How long lines of one key are gathered; intervals under way end by the new length.
+void KPLogSetRepeatInterval(Logger* logger, std::chrono::milliseconds interval);
 
 // A log record whose message is a ready text (a null text logs ""). file and function are
 // zero-terminated byte strings taken as Latin-1; null or empty adds no part.
@@ -74,6 +90,13 @@ Logger* KPLogCreate();
 // The file that records are appended to while no viewer takes them; a null or empty path means
 // none. A changed path makes the worker close the old file and open the new one.
 void KPLogSetBufferFilePath(Logger* logger, const QString& path);
+
+// The buffer file's cap: a record that would take the file past bytesPerFile (at least 4 KiB)
+// first moves it to "<path>.1", the older ones one number up to oldFilesKept, the oldest beyond
+// that dropped, and a new file is begun. 5 MiB and 3 old files unless set. A record larger
+// than a file may hold is replaced by one that says so. Where the file cannot be moved aside
+// (or no old file is kept) it starts again empty rather than grow.
+void KPLogSetBufferFileCap(Logger* logger, qint64 bytesPerFile, int oldFilesKept);
 
 // A log viewer to connect to directly, retried every few seconds while it cannot be reached.
 // Only a viewer on this machine is ever connected to: a loopback address, "localhost" or this

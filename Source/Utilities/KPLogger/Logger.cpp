@@ -30,6 +30,50 @@ constexpr auto kRestWait = std::chrono::milliseconds(std::chrono::hours(1));
 // Without an eventfd a wait on the viewer's socket cannot be interrupted, so it is kept short.
 constexpr auto kUninterruptiblePollCap = 50ms;
 
+// A log record of the same time, thread, sequence, domain and level that says what was left
+// out, for a record no buffer file under the cap could hold.
+QByteArray standInFor(const QByteArray& record)
+{
+    KPLogRecord::Stamp stamp;
+    stamp.hasMicros = false;
+    stamp.thread = QString();
+    QString domain;
+    int level = 0;
+    for (const KPLogRecord::Part& part : KPLogRecord::parse(record).value_or(QList<KPLogRecord::Part>())) {
+        switch (part.key) {
+        case KPLogRecord::KeyTimestampSeconds:
+            stamp.seconds = part.number;
+            break;
+        case KPLogRecord::KeyTimestampMicros:
+            stamp.micros = part.number;
+            stamp.hasMicros = true;
+            break;
+        case KPLogRecord::KeyThreadId:
+            if (part.type == KPLogRecord::PartString)
+                stamp.thread = QString::fromUtf8(part.bytes);
+            else
+                stamp.thread = part.number;
+            break;
+        case KPLogRecord::KeyTag:
+            domain = QString::fromUtf8(part.bytes);
+            break;
+        case KPLogRecord::KeyLevel:
+            level = int(part.number);
+            break;
+        default:
+            break;
+        }
+    }
+    return KPLogRecord::log(stamp, KPLogRecord::sequenceOf(record), KPLogRecord::Source{}, domain, level,
+                            QStringLiteral("KPLogger: a record of %1 bytes is left out: it is larger than the log file may grow")
+                                .arg(record.size()));
+}
+
+QByteArray numbered(const QString& path, int number)
+{
+    return QFile::encodeName(path + QLatin1Char('.') + QString::number(number));
+}
+
 } // namespace
 
 Logger::Logger()
@@ -77,6 +121,49 @@ void Logger::push(QByteArray record)
     }
     if (!m_workerRunning.load() && (m_options.load() & kKPLogOptionLogToConsole))
         printQueue();
+}
+
+void Logger::logRepeatable(const QString& key, const QString& domain, int level, const QString& text)
+{
+    const KPLogRecord::Stamp stamp = KPLogRecord::Stamp::now();
+    const QString message = text.isNull() ? QStringLiteral("") : text;
+    // Only a running worker ever writes a summary, so without one every line is written.
+    if (!m_workerRunning.load()) {
+        push(KPLogRecord::log(stamp, nextSequence(), KPLogRecord::Source{}, domain, level, message));
+        return;
+    }
+    const KPLogRepeats::Decision decision = m_repeats.note(
+        key, KPLogRepeats::Line{domain, level, message, stamp.thread}, std::chrono::steady_clock::now());
+    if (decision.before)
+        pushSummaries({*decision.before});
+    if (decision.write) {
+        push(KPLogRecord::log(stamp, nextSequence(), KPLogRecord::Source{}, domain, level, message));
+    } else if (!m_workerRunning.load()) {
+        // Counted just as the worker stopped, perhaps after its last look: summarised here.
+        pushSummaries(m_repeats.takeAll());
+    }
+}
+
+void Logger::pushSummaries(const QList<KPLogRepeats::Summary>& summaries)
+{
+    for (const KPLogRepeats::Summary& summary : summaries) {
+        KPLogRecord::Stamp stamp = KPLogRecord::Stamp::now();
+        stamp.thread = summary.last.thread;
+        push(KPLogRecord::log(stamp, nextSequence(), KPLogRecord::Source{}, summary.last.domain,
+                              summary.last.level, summary.text()));
+    }
+}
+
+void Logger::setRepeatInterval(std::chrono::milliseconds interval)
+{
+    m_repeats.setInterval(interval);
+    signal(SignalRepeats); // the worker's wait may end sooner now
+}
+
+void Logger::setBufferFileCap(qint64 bytesPerFile, int oldFilesKept)
+{
+    m_bufferFileCap = std::max(bytesPerFile, kMinBufferFileCap);
+    m_oldBufferFiles = std::max(oldFilesKept, 0);
 }
 
 void Logger::printQueue()
@@ -165,6 +252,8 @@ void Logger::stop()
     wakeDescriptor();
     if (m_worker.joinable())
         m_worker.join();
+    // Counted after the worker's last look; printed, as everything is once it has gone.
+    pushSummaries(m_repeats.takeAll());
 }
 
 unsigned Logger::waitForWork(std::chrono::milliseconds wait, short* streamEvents)
@@ -173,6 +262,11 @@ unsigned Logger::waitForWork(std::chrono::milliseconds wait, short* streamEvents
     if (const auto deadline = m_viewer.nextDeadline()) {
         const auto untilDue = std::chrono::duration_cast<std::chrono::milliseconds>(
             *deadline - KPLogViewerConnection::Clock::now());
+        wait = std::clamp(untilDue + 1ms, 0ms, wait);
+    }
+    if (const auto due = m_repeats.nextDue()) {
+        const auto untilDue = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *due - std::chrono::steady_clock::now());
         wait = std::clamp(untilDue + 1ms, 0ms, wait);
     }
     const int streamFd = m_viewer.descriptor();
@@ -221,6 +315,8 @@ void Logger::run()
         short streamEvents = 0;
         const unsigned fired = waitForWork(wait, &streamEvents);
         const auto now = std::chrono::steady_clock::now();
+        // Summaries are queued like any record; their push wakes the next pass at once.
+        pushSummaries(m_repeats.takeDue(now));
         if (fired & SignalBufferFile) {
             closeBufferFile();
             // While a viewer takes the records the file stays closed; it reopens on disconnect.
@@ -249,6 +345,8 @@ void Logger::run()
         m_sourcesExist = false;
         m_signalled = 0;
     }
+    // Pending counts join the queue, which is written out below.
+    pushSummaries(m_repeats.takeAll());
     // Records the viewer had not taken whole come back to the queue here.
     m_viewer.stop();
     // Records logged since the last pass must reach the file before it closes.
@@ -296,6 +394,9 @@ void Logger::openBufferFile(bool pastGaps)
     }
     m_bufferFd = fd;
     m_openBufferPath = path;
+    struct stat st{};
+    m_bufferSize = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+    m_bufferHasRecords = m_bufferSize > 0;
     m_queue.setDelivering(true);
     m_queue.pushFront(KPLogClientInfo::record());
     flushToBufferFile(pastGaps);
@@ -329,6 +430,50 @@ bool Logger::writeWhole(const QByteArray& bytes)
         }
         done += n;
     }
+    // Read from the file, so another writer's records count against the cap too.
+    m_bufferSize = (before >= 0 ? before : m_bufferSize) + bytes.size();
+    return true;
+}
+
+bool Logger::makeRoomFor(qsizetype size, bool startsAFile)
+{
+    // A file that holds nothing but its head is not moved aside: a new one would be no roomier.
+    if (!m_bufferHasRecords || m_bufferSize + size <= m_bufferFileCap.load())
+        return true;
+    return rotateBufferFile(!startsAFile);
+}
+
+bool Logger::rotateBufferFile(bool withClientInformation)
+{
+    const QString path = m_openBufferPath;
+    const QByteArray native = QFile::encodeName(path);
+    const int kept = m_oldBufferFiles.load();
+    bool movedAside = false;
+    if (kept > 0) {
+        // The oldest kept file is replaced by the one before it; missing ones leave gaps.
+        for (int i = kept - 1; i >= 1; --i)
+            (void)::rename(numbered(path, i).constData(), numbered(path, i + 1).constData());
+        movedAside = ::rename(native.constData(), numbered(path, 1).constData()) == 0;
+        if (!movedAside)
+            KPLogConsole::write(QStringLiteral("KPLogger Warning: failed moving the buffer file aside; it starts again empty: %1\n").arg(path));
+    }
+    if (movedAside) {
+        ::close(m_bufferFd);
+        m_bufferFd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (m_bufferFd < 0) {
+            KPLogConsole::write(QStringLiteral("KPLogger Warning: failed opening buffer file for writing: %1\n").arg(path));
+            m_openBufferPath.clear();
+            return false;
+        }
+    } else if (::ftruncate(m_bufferFd, 0) != 0) {
+        // Past the cap the file must not grow; the records wait in memory meanwhile.
+        return false;
+    }
+    struct stat st{};
+    m_bufferSize = ::fstat(m_bufferFd, &st) == 0 ? st.st_size : 0;
+    m_bufferHasRecords = m_bufferSize > 0;
+    if (withClientInformation)
+        (void)writeWhole(KPLogClientInfo::record());
     return true;
 }
 
@@ -337,15 +482,25 @@ void Logger::flushToBufferFile(bool pastGaps)
     // Records a viewer did not take whole were given back to the queue when its link dropped,
     // so only whole records are ever written here.
     QList<QByteArray> records = m_queue.take(pastGaps);
+    const QString path = m_openBufferPath;
     qsizetype next = 0;
-    bool ok = true;
-    for (; ok && next < records.size(); ++next) {
-        if (!writeWhole(records[next]))
-            ok = false;
+    for (; next < records.size(); ++next) {
+        QByteArray& record = records[next];
+        // Only a record without a sequence number (the client information) heads a file.
+        const bool startsAFile = KPLogRecord::sequenceOf(record) == 0;
+        if (!makeRoomFor(record.size(), startsAFile))
+            break;
+        if (!startsAFile && m_bufferSize + record.size() > m_bufferFileCap.load())
+            record = standInFor(record);
+        if (!writeWhole(record))
+            break;
+        if (!startsAFile)
+            m_bufferHasRecords = true;
     }
+    const bool ok = next == records.size();
     if (!ok) {
-        KPLogConsole::write(QStringLiteral("KPLogger Error: failed flushing the whole queue to buffer file: %1\n").arg(m_openBufferPath));
-        records = records.mid(next - 1);
+        KPLogConsole::write(QStringLiteral("KPLogger Error: failed flushing the whole queue to buffer file: %1\n").arg(path));
+        records = records.mid(next);
     } else {
         records.clear();
     }

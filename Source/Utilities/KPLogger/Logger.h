@@ -10,13 +10,21 @@
 // writes. Records go to a connected viewer, else to the buffer file while it is open, are
 // printed while console printing is on, and otherwise wait in a bounded queue.
 //
+// The buffer file is capped: a record that would take it past the cap first moves it aside
+// ("<name>.1", older ones one number up, the oldest beyond the kept count dropped) and starts a
+// new one, which like every opened file begins with the client information. Lines logged as
+// repeatable are gathered by key (KPLogRepeats); the worker also wakes when an interval ends and
+// logs its summary, and logs every pending count before it stops.
+//
 // Threads: settings under m_settingsMutex; the queue under its own lock; the wake flags under
 // m_wakeMutex; the buffer file descriptor and the viewer connection on the worker only (and in
 // stop(), after the worker has been joined). Start and stop are serialised by m_workerMutex.
+// The file cap is atomic; the repeat gathering has its own lock (KPLogRepeats).
 #pragma once
 
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/KPLogger/KPLogQueue.h"
+#include "Utilities/KPLogger/KPLogRepeats.h"
 #include "Utilities/KPLogger/KPLogViewerConnection.h"
 
 #include <QByteArray>
@@ -42,6 +50,20 @@ public:
     // worker has written them, ordered only by Qt's reference count, which is counted inside the
     // Qt library where the thread sanitizer cannot see it.
     void push(QByteArray record);
+
+    // A log record under the repeat gathering: written, counted, or preceded by the summary of
+    // its key's interval that ended. Once the worker has stopped for good, written as it comes.
+    void logRepeatable(const QString& key, const QString& domain, int level, const QString& text);
+    void setRepeatInterval(std::chrono::milliseconds interval);
+
+    // The default cap: what the program's start keeps of an old log file, and three files
+    // before it, so the log takes at most 20 MiB however much is logged.
+    static constexpr qint64 kDefaultBufferFileCap = 5 * 1024 * 1024;
+    static constexpr int kDefaultOldBufferFiles = 3;
+    // Smaller caps are raised to this: a new file must hold the client information and a
+    // record standing in for one too large to keep.
+    static constexpr qint64 kMinBufferFileCap = 4096;
+    void setBufferFileCap(qint64 bytesPerFile, int oldFilesKept);
 
     // Starts the worker when none runs (and console capture with it). False when it could not.
     bool startWorker();
@@ -75,7 +97,13 @@ public:
 private:
     friend class KPLogViewerConnection;
 
-    enum Signal : unsigned { SignalMessage = 1, SignalBufferFile = 2, SignalRemote = 4, SignalNetwork = 8 };
+    enum Signal : unsigned {
+        SignalMessage = 1,
+        SignalBufferFile = 2,
+        SignalRemote = 4,
+        SignalNetwork = 8,
+        SignalRepeats = 16,
+    };
 
     void signal(unsigned which);
     void wakeDescriptor();
@@ -87,6 +115,9 @@ private:
     bool bufferFileOpen() const { return m_bufferFd >= 0; }
     void flushToBufferFile(bool pastGaps = false);
     bool writeWhole(const QByteArray& bytes);
+    bool makeRoomFor(qsizetype size, bool startsAFile);
+    bool rotateBufferFile(bool withClientInformation);
+    void pushSummaries(const QList<KPLogRepeats::Summary>& summaries);
     void printQueue();
 
     // Settings.
@@ -99,7 +130,11 @@ private:
     std::atomic<uint32_t> m_options{kKPLogDefaultOptions};
     std::atomic<int32_t> m_sequence{0};
 
+    std::atomic<qint64> m_bufferFileCap{kDefaultBufferFileCap};
+    std::atomic<int> m_oldBufferFiles{kDefaultOldBufferFiles};
+
     KPLogQueue m_queue;
+    KPLogRepeats m_repeats;
 
     // Worker life.
     std::mutex m_workerMutex;
@@ -117,6 +152,8 @@ private:
 
     // Worker-only state.
     int m_bufferFd = -1;
+    qint64 m_bufferSize = 0; // bytes in the open buffer file
+    bool m_bufferHasRecords = false; // more than the client information at its head
     QString m_openBufferPath;
     KPLogViewerConnection m_viewer;
 };

@@ -274,3 +274,107 @@ TEST(KPLogClient, CapturedStderrBecomesConsoleRecords)
     EXPECT_TRUE(childErr.contains(QStringLiteral(" | printed once\n"))) << qPrintable(childErr);
     EXPECT_TRUE(childErr.contains(QStringLiteral("after capture\n")));
 }
+
+TEST(KPLogClient, FullBufferFilesAreMovedAsideKeepingTheCapAndTheNewestRecords)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/t.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    constexpr qint64 kCap = 4096;
+    KPLogSetBufferFileCap(logger, kCap, 2);
+    constexpr int kLines = 400;
+    for (int i = 1; i <= kLines; ++i)
+        KPLogLogText(logger, nullptr, 0, nullptr, QStringLiteral("TWServer"), 0,
+                     QStringLiteral("refused a connection, %1 of a flood").arg(i));
+    // One record alone larger than a file may be: it is named, not written.
+    KPLogLogText(logger, nullptr, 0, nullptr, QStringLiteral("big"), 1, QString(3 * kCap, QLatin1Char('x')));
+    KPLogShutdown(logger);
+
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".3")));
+    QList<int64_t> sequences;
+    for (const QString& file : {path + QStringLiteral(".2"), path + QStringLiteral(".1"), path}) {
+        ASSERT_TRUE(QFile::exists(file)) << qPrintable(file);
+        EXPECT_LE(QFile(file).size(), kCap) << qPrintable(file);
+        const QList<QByteArray> records = recordsIn(file);
+        ASSERT_GE(records.size(), 2) << qPrintable(file);
+        EXPECT_EQ(logtest::recordType(records[0]), KPLogRecord::TypeClientInfo) << qPrintable(file);
+        for (qsizetype i = 1; i < records.size(); ++i)
+            sequences.append(logtest::number(records[i], KPLogRecord::KeySequence).value_or(-1));
+    }
+    // The files hold the newest records, oldest file first, none missing between them.
+    ASSERT_FALSE(sequences.isEmpty());
+    EXPECT_EQ(sequences.last(), kLines + 1);
+    for (qsizetype i = 1; i < sequences.size(); ++i)
+        ASSERT_EQ(sequences[i], sequences[i - 1] + 1);
+    const QByteArray last = recordsIn(path).last();
+    EXPECT_EQ(logtest::text(last, KPLogRecord::KeyTag), QStringLiteral("big"));
+    EXPECT_EQ(logtest::number(last, KPLogRecord::KeyLevel), 1);
+    EXPECT_TRUE(logtest::text(last, KPLogRecord::KeyMessage)->contains(QStringLiteral("left out")));
+}
+
+// Two threads repeat a line each under its own key, between lines of their own: each key's
+// first line is written, and its repeats become one line with their count when the logger
+// stops, in the sequence order of everything else.
+TEST(KPLogClient, RepeatedLinesOfAKeyBecomeOneLineWithTheirCount)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/t.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    KPLogSetRepeatInterval(logger, std::chrono::hours(1));
+    constexpr int kRepeats = 1000;
+    constexpr int kPlainEvery = 100;
+    auto work = [logger](const QString& address) {
+        for (int i = 0; i < kRepeats; ++i) {
+            KPLogLogRepeatedMessage(logger, QStringLiteral("refused ") + address, QStringLiteral("TWServer"), 0,
+                                    QStringLiteral("refused a connection from %1 (%2)").arg(address).arg(i));
+            if (i % kPlainEvery == 0)
+                KPLogLogText(logger, nullptr, 0, nullptr, address, 0, QStringLiteral("plain"));
+        }
+    };
+    std::thread a(work, QStringLiteral("10.0.0.1"));
+    std::thread b(work, QStringLiteral("10.0.0.2"));
+    a.join();
+    b.join();
+    KPLogShutdown(logger);
+
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_EQ(records.size(), 1 + 2 * (1 + kRepeats / kPlainEvery + 1));
+    QStringList repeated;
+    for (int i = 1; i < records.size(); ++i) {
+        ASSERT_EQ(logtest::number(records[i], KPLogRecord::KeySequence), i);
+        if (logtest::text(records[i], KPLogRecord::KeyTag) == QStringLiteral("TWServer"))
+            repeated.append(*logtest::text(records[i], KPLogRecord::KeyMessage));
+    }
+    repeated.sort();
+    EXPECT_EQ(repeated, (QStringList{
+                            QStringLiteral("refused a connection from 10.0.0.1 (0)"),
+                            QStringLiteral("refused a connection from 10.0.0.1 (999) (999 more like this within 3600 s)"),
+                            QStringLiteral("refused a connection from 10.0.0.2 (0)"),
+                            QStringLiteral("refused a connection from 10.0.0.2 (999) (999 more like this within 3600 s)"),
+                        }));
+}
+
+TEST(KPLogClient, ACountIsWrittenWhenItsIntervalEnds)
+{
+    const QString path = testsupport::makeTempDir() + QStringLiteral("/t.log");
+    Logger* logger = KPLogCreate();
+    KPLogSetOptionFlags(logger, kQuietOptions);
+    KPLogSetBufferFilePath(logger, path);
+    // Long while the lines come, so none of them can fall into a later interval.
+    KPLogSetRepeatInterval(logger, std::chrono::hours(1));
+    for (int i = 0; i < 3; ++i)
+        KPLogLogRepeatedMessage(logger, QStringLiteral("time-out 10.0.0.1"), QStringLiteral("TWServer"), 0,
+                                QStringLiteral("time out read"));
+    KPLogSetRepeatInterval(logger, std::chrono::milliseconds(50));
+    const QString summary = QStringLiteral("time out read (2 more like this within 0.05 s)");
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        const auto records = logtest::splitRecords(testsupport::readFile(path)).value_or(QList<QByteArray>());
+        return !records.isEmpty() && logtest::text(records.last(), KPLogRecord::KeyMessage) == summary;
+    }));
+    KPLogShutdown(logger);
+    const QList<QByteArray> records = recordsIn(path);
+    ASSERT_EQ(records.size(), 3); // client information, the first line, the count
+    EXPECT_EQ(logtest::number(records[2], KPLogRecord::KeySequence), 2);
+}

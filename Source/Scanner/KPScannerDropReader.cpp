@@ -113,13 +113,20 @@ QSize drawnSize(QImageReader& reader, const QString& path)
     return size.isValid() ? size.expandedTo(screen) : screen;
 }
 
-// More scans than the cap, counted before decoding.
-bool tooManyScans(QImageReader& reader, const QString& path, int maxScans)
+// The scans a JPEG of this size may have: each is a pass over all of its pixels.
+int scansAllowed(const QSize& size, const KPScannerDropReader::Caps& caps)
+{
+    const qint64 pixels = std::max<qint64>(1, KPScannerPixelBudget::pixelsOf(size));
+    return int(std::clamp<qint64>(caps.maxJpegScanPixels / pixels, 1, caps.maxJpegScans));
+}
+
+// More scans than allowed, counted before decoding.
+bool tooManyScans(QImageReader& reader, const QString& path, int allowed)
 {
     if (reader.format() != "jpeg")
         return false;
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) && platform::JpegScans::count(file, maxScans) > maxScans;
+    return file.open(QIODevice::ReadOnly) && platform::JpegScans::count(file, allowed) > allowed;
 }
 
 } // namespace
@@ -142,8 +149,8 @@ QImage KPScannerDropReader::readImage(const QString& path, QString* error, KPSca
         *error = QStringLiteral("%1 is too large to add as a page").arg(name);
         return {};
     }
-    if (tooManyScans(reader, path, caps.maxJpegScans)) {
-        *error = QStringLiteral("%1 is a JPEG of more than %2 scans, too many to decode as a page").arg(name).arg(caps.maxJpegScans);
+    if (const int allowed = scansAllowed(size, caps); tooManyScans(reader, path, allowed)) {
+        *error = QStringLiteral("%1 is a JPEG of more than %2 scans, too many to decode as a page").arg(name).arg(allowed);
         return {};
     }
     // The header's size is taken before decoding; a header that lied is set right below.

@@ -33,14 +33,17 @@ public:
     // The most bytes a page may take decoded: the pixel cap at 16 bits a channel.
     static constexpr qint64 kMaxImageBytes = kMaxImagePixels * 8;
     // Tuning: scans of one progressive JPEG. Each scan is a pass over the whole picture, so a
-    // few hundred kilobytes of thousands of scans took a minute to decode; encoders write ten or
-    // so.
+    // few hundred kilobytes of thousands of scans took a minute to decode; encoders write 6 to
+    // 18. A large picture may have fewer: the scans times its pixels stay within the second cap
+    // (20 scans of the largest page, about 3 s of decoding).
     static constexpr int kMaxJpegScans = 100;
+    static constexpr qint64 kMaxJpegScanPixels = kMaxImagePixels * 20;
 
     // The caps of an image file (tests make them small).
     struct Caps {
         qint64 maxImagePixels = kMaxImagePixels;
         int maxJpegScans = kMaxJpegScans;
+        qint64 maxJpegScanPixels = kMaxJpegScanPixels;
     };
 
     struct Result {

@@ -318,7 +318,8 @@ TEST(KPScannerDropReaderTest, ADecodedImagePastTheCapIsRefusedWhateverItsHeaderS
 }
 
 // A progressive JPEG is decoded one pass over the picture per scan: one of thousands of scans
-// took a minute. Past the cap it is refused before decoding, and the window says why.
+// took a minute. Past the cap it is refused before decoding, and the window says why; a larger
+// picture may have fewer scans, each pass costing more.
 TEST(KPScannerDropReaderTest, AJpegOfTooManyScansIsRefusedWithTheReason)
 {
     const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
@@ -335,6 +336,17 @@ TEST(KPScannerDropReaderTest, AJpegOfTooManyScansIsRefusedWithTheReason)
     EXPECT_EQ(read.errors[0], QStringLiteral("many.jpg is a JPEG of more than %1 scans, too many to decode as a page")
                                   .arg(KPScannerDropReader::kMaxJpegScans));
     EXPECT_EQ(budget->used(), read.reserved);
+
+    // Room for 20 passes over this picture.
+    KPScannerDropReader::Caps caps;
+    caps.maxJpegScanPixels = 64 * 48 * 20;
+    const QString twenty = folder + QStringLiteral("/twenty.jpg");
+    testsupport::writeFile(twenty, jpegOfScans(20));
+    const QString more = folder + QStringLiteral("/more.jpg");
+    testsupport::writeFile(more, jpegOfScans(21));
+    const auto large = KPScannerDropReader::read({twenty, more}, nullptr, caps);
+    EXPECT_EQ(large.images.size(), 1);
+    EXPECT_EQ(large.errors, QStringList{QStringLiteral("more.jpg is a JPEG of more than 20 scans, too many to decode as a page")});
 }
 
 // The decoder limit is the process's, shared by every reader: a drop leaves it as the program

@@ -50,7 +50,7 @@ QImage readStoredThumbnail(const ThumbnailRequest& request, QSize* originalSize)
     // and a full decode could take gigabytes. A format that can only decode whole is bounded as
     // a full-size preview is; the process's decoder limit is set for the largest image any
     // reader takes.
-    if (!reader.supportsOption(QImageIOHandler::ScaledSize)
+    if (!platform::ImageDecodeLimit::decodesScaled(reader)
         && platform::ImageDecodeLimit::decodedBytes(size, reader.imageFormat()) > platform::ImagePreview::kMaxFullDecodeBytes)
         return {};
     if (size.isValid() && qint64(size.width()) * size.height() > KPThumbnailLoader::kFullDecodeLimit)

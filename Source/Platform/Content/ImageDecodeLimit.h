@@ -48,6 +48,10 @@ public:
         return bytesPerLine * size.height();
     }
 
+    // Whether the decoder draws straight at a scaled size, so that a scaled read never holds the
+    // whole picture: only JPEG's does. Others that take a scaled size (PNG) decode whole first.
+    static bool decodesScaled(QImageReader& reader) { return reader.format() == "jpeg"; }
+
     // Whether the reader's header gives a size whose decoded image stays within maxBytes. A
     // header without a size is not within any bound.
     static bool headerWithin(QImageReader& reader, qint64 maxBytes)

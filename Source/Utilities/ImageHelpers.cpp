@@ -87,8 +87,8 @@ QImage createCGImageFromFile(const QString& path)
         return {};
     QImageReader reader(path);
     // Bounded here, as every reader is: the process's decoder limit is set for the largest image
-    // any reader takes.
-    if (!platform::ImageDecodeLimit::headerWithin(reader, platform::ImagePreview::kMaxFullDecodeBytes))
+    // any reader takes. A format whose header gives no size (ICNS) is left to that limit.
+    if (platform::ImageDecodeLimit::decodedBytes(reader.size(), reader.imageFormat()) > platform::ImagePreview::kMaxFullDecodeBytes)
         return {};
     return reader.read();
 }

@@ -9,6 +9,7 @@
 #include "App/SingleInstance.h"
 #include "App/TerminationSignals.h"
 #include "Platform/Bonjour/ServiceBackend.h"
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Localization.h"
@@ -134,6 +135,8 @@ int main(int argc, char** argv)
     KPApp app(argc, argv);
     KPApp::setApplicationName(QStringLiteral("Folivo 2"));
     KPApp::setOrganizationDomain(QStringLiteral("norlith.com"));
+    // The one decoder limit of the run, before any image is read; each reader bounds itself.
+    platform::ImageDecodeLimit::install();
     // However main returns, the shared services' threads end here, in order and while the
     // application still exists: the logger's worker first (it browses for log viewers), then
     // the discovery it browsed through.

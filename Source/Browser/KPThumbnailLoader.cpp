@@ -1,6 +1,8 @@
 #include "Browser/KPThumbnailLoader.h"
 
 #include "Browser/KPViewSizeManager.h"
+#include "Platform/Content/ImageDecodeLimit.h"
+#include "Platform/Content/ImagePreview.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/RegularFile.h"
@@ -45,7 +47,12 @@ QImage readStoredThumbnail(const ThumbnailRequest& request, QSize* originalSize)
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     // A huge file is decoded at the size it will be shown at: a thumbnail never needs more,
-    // and a full decode could take gigabytes.
+    // and a full decode could take gigabytes. A format that can only decode whole is bounded as
+    // a full-size preview is; the process's decoder limit is set for the largest image any
+    // reader takes.
+    if (!platform::ImageDecodeLimit::decodesScaled(reader)
+        && platform::ImageDecodeLimit::decodedBytes(size, reader.imageFormat()) > platform::ImagePreview::kMaxFullDecodeBytes)
+        return {};
     if (size.isValid() && qint64(size.width()) * size.height() > KPThumbnailLoader::kFullDecodeLimit)
         reader.setScaledSize(KPThumbnailLoader::fittedSize(size, request.frameSize, request.frameImageSize,
                                                            inset(request), effectiveScale(request)));

@@ -1,6 +1,8 @@
 #include "Scanner/KPScannerDropReader.h"
 
 #include "Platform/Content/ExtractionContext.h"
+#include "Platform/Content/ImageDecodeLimit.h"
+#include "Platform/Content/JpegScans.h"
 #include "Platform/Content/PdfContent.h"
 #include "Scanner/KPScannerPixelBudget.h"
 
@@ -93,64 +95,93 @@ private:
     bool m_refused = false;
 };
 
-// The decoder's memory limit for an image of the most pixels a dropped image may hold, in the
-// format it says it decodes into, never less than 32 bits a pixel (what most decoders draw into
-// whatever they report).
-int decoderLimitMegabytes(QImage::Format format)
+// The size the decoder draws into, as far as the header tells: a GIF's logical screen, which
+// the reader's size leaves out when it is much larger than the first frame.
+QSize drawnSize(QImageReader& reader, const QString& path)
 {
-    const int bits = format == QImage::Format_Invalid ? 32 : std::max(32, int(QImage::toPixelFormat(format).bitsPerPixel()));
-    const qint64 bytes = KPScannerDropReader::kMaxImagePixels * bits / 8;
-    return int((bytes + (1 << 20) - 1) >> 20);
+    QSize size = reader.size();
+    if (reader.format() != "gif")
+        return size;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return size;
+    const QByteArray header = file.read(10);
+    if (header.size() < 10 || !header.startsWith("GIF"))
+        return size;
+    const auto u16 = [&header](int at) { return int(uchar(header[at])) | int(uchar(header[at + 1])) << 8; };
+    const QSize screen(u16(6), u16(8));
+    return size.isValid() ? size.expandedTo(screen) : screen;
+}
+
+// The scans a JPEG of this size may have: each is a pass over all of its pixels.
+int scansAllowed(const QSize& size, const KPScannerDropReader::Caps& caps)
+{
+    const qint64 pixels = std::max<qint64>(1, KPScannerPixelBudget::pixelsOf(size));
+    return int(std::clamp<qint64>(caps.maxJpegScanPixels / pixels, 1, caps.maxJpegScans));
+}
+
+// More scans than allowed, counted before decoding.
+bool tooManyScans(QImageReader& reader, const QString& path, int allowed)
+{
+    if (reader.format() != "jpeg")
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && platform::JpegScans::count(file, allowed) > allowed;
 }
 
 } // namespace
 
-QImage KPScannerDropReader::readImage(const QString& path, QString* error, KPScannerPixelBudget* budget)
+QImage KPScannerDropReader::readImage(const QString& path, QString* error, KPScannerPixelBudget* budget, const Caps& caps)
 {
+    const QString name = QFileInfo(path).fileName();
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QSize size = reader.size();
+    // Asked before the size: some handlers (ICO) answer no more once they have read a header.
     if (!reader.canRead()) {
-        *error = QStringLiteral("%1 is not an image or a PDF").arg(QFileInfo(path).fileName());
+        *error = QStringLiteral("%1 is not an image or a PDF").arg(name);
         return {};
     }
-    if (size.isValid() && qint64(size.width()) * size.height() > kMaxImagePixels) {
-        *error = QStringLiteral("%1 is too large to add as a page").arg(QFileInfo(path).fileName());
+    const QSize size = drawnSize(reader, path);
+    // A header without a size leaves the bound to the check of the decoded image below.
+    if (size.isValid()
+        && (KPScannerPixelBudget::pixelsOf(size) > caps.maxImagePixels
+            || platform::ImageDecodeLimit::decodedBytes(size, reader.imageFormat()) > kMaxImageBytes)) {
+        *error = QStringLiteral("%1 is too large to add as a page").arg(name);
+        return {};
+    }
+    if (const int allowed = scansAllowed(size, caps); tooManyScans(reader, path, allowed)) {
+        *error = QStringLiteral("%1 is a JPEG of more than %2 scans, too many to decode as a page").arg(name).arg(allowed);
         return {};
     }
     // The header's size is taken before decoding; a header that lied is set right below.
     const qint64 claimed = KPScannerPixelBudget::pixelsOf(size);
     if (budget && !budget->take(claimed)) {
-        *error = QStringLiteral("%1 was left out. %2").arg(QFileInfo(path).fileName(), budget->fullText());
+        *error = QStringLiteral("%1 was left out. %2").arg(name, budget->fullText());
         return {};
     }
-    // Bounds the decoder even where the header lied about the size (a GIF's screen may be far
-    // larger than the frame the header reports): no more than the image limit in the decoder's
-    // pixels. What still gets through is refused once decoded.
-    QImageReader::setAllocationLimit(decoderLimitMegabytes(reader.imageFormat()));
     QImage image = reader.read();
-    if (KPScannerPixelBudget::pixelsOf(image) > kMaxImagePixels) {
+    if (KPScannerPixelBudget::pixelsOf(image) > caps.maxImagePixels) {
         if (budget)
             budget->give(claimed);
-        *error = QStringLiteral("%1 is too large to add as a page").arg(QFileInfo(path).fileName());
+        *error = QStringLiteral("%1 is too large to add as a page").arg(name);
         return {};
     }
     if (budget) {
         budget->give(claimed);
         if (!image.isNull() && !budget->take(KPScannerPixelBudget::pixelsOf(image))) {
-            *error = QStringLiteral("%1 was left out. %2").arg(QFileInfo(path).fileName(), budget->fullText());
+            *error = QStringLiteral("%1 was left out. %2").arg(name, budget->fullText());
             return {};
         }
     }
     if (image.isNull()) {
-        *error = QStringLiteral("%1 could not be read: %2").arg(QFileInfo(path).fileName(), reader.errorString());
+        *error = QStringLiteral("%1 could not be read: %2").arg(name, reader.errorString());
         return {};
     }
     return normalised(std::move(image));
 }
 
 KPScannerDropReader::Result KPScannerDropReader::read(const QStringList& paths,
-                                                     const std::shared_ptr<KPScannerPixelBudget>& budget)
+                                                     const std::shared_ptr<KPScannerPixelBudget>& budget, const Caps& caps)
 {
     Result out;
     for (const QString& path : paths) {
@@ -183,7 +214,7 @@ KPScannerDropReader::Result KPScannerDropReader::read(const QStringList& paths,
             continue;
         }
         QString error;
-        const QImage image = readImage(path, &error, budget.get());
+        const QImage image = readImage(path, &error, budget.get(), caps);
         if (image.isNull()) {
             out.errors.append(error);
             continue;

@@ -13,6 +13,7 @@
 #include "Store/DBHelper.h"
 #include "Store/KPCoreDataAction.h"
 #include "Tools/DuplicationInfoViewController.h"
+#include "Utilities/ImageHelpers.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "Utilities/MD5Generator.h"
 
@@ -114,7 +115,7 @@ struct DuplicateInfoWindowController::State {
         for (const QList<DuplicateRecordInfo>& group : DuplicateGrouping::groups(fetchHashedRecords())) {
             if (isStop.load())
                 return;
-            const QImage image(group.last().thumbPath);
+            const QImage image = createCGImageFromFile(group.last().thumbPath);
             Dispatch::main([self, group, image] {
                 if (self->controller && !self->isStop.load())
                     self->controller->newRecordWithInfos(group, image);

@@ -1,5 +1,7 @@
 #include "Utilities/ImageHelpers.h"
 
+#include "Platform/Content/ImageDecodeLimit.h"
+#include "Platform/Content/ImagePreview.h"
 #include "Platform/Foundation/Bundle.h"
 
 #include <QFileInfo>
@@ -84,6 +86,10 @@ QImage createCGImageFromFile(const QString& path)
     if (path.isEmpty())
         return {};
     QImageReader reader(path);
+    // Bounded here, as every reader is: the process's decoder limit is set for the largest image
+    // any reader takes. A format whose header gives no size (ICNS) is left to that limit.
+    if (platform::ImageDecodeLimit::decodedBytes(reader.size(), reader.imageFormat()) > platform::ImagePreview::kMaxFullDecodeBytes)
+        return {};
     return reader.read();
 }
 

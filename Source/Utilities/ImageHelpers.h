@@ -20,7 +20,8 @@ qsizetype bitmapBytesPerRow(int width);
 QImage createBitmapContext(qreal width, qreal height);
 
 QImage createCGImageFromImage(const QImage& image);
-// The file's first image; null when it is no image.
+// The file's first image; null when it is no image, or its header gives a size that would take
+// more than a full-size preview decoded.
 QImage createCGImageFromFile(const QString& path);
 // The bundle's image resource of that name (with or without its extension).
 QImage createCGImageFromResource(const QString& name);

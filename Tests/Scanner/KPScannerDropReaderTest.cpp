@@ -1,13 +1,19 @@
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Scanner/KPScannerDropReader.h"
 #include "Scanner/KPScannerPixelBudget.h"
 #include "Support/TestSupport.h"
 
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <zlib.h>
 
 namespace {
 
@@ -188,4 +194,175 @@ TEST(KPScannerDropReaderTest, ImagesAndPagesPastTheirCapsAreRefusedOrShrunkWhate
     EXPECT_EQ(page.height(), 1);
     EXPECT_GT(page.width(), 1'000'000);
     EXPECT_LE(qint64(page.width()) * page.height(), KPScannerDropReader::kMaxPdfPagePixels);
+}
+
+namespace {
+
+// A PNG whose header says width × height in 8-bit RGBA, with one row of data only.
+QByteArray pngClaiming(quint32 width, quint32 height)
+{
+    const auto chunk = [](const QByteArray& type, const QByteArray& data) {
+        QByteArray out;
+        const quint32 length = quint32(data.size());
+        for (int shift : {24, 16, 8, 0})
+            out.append(char(length >> shift));
+        const QByteArray body = type + data;
+        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())));
+        out += body;
+        for (int shift : {24, 16, 8, 0})
+            out.append(char(crc >> shift));
+        return out;
+    };
+    QByteArray header;
+    for (const quint32 v : {width, height})
+        for (int shift : {24, 16, 8, 0})
+            header.append(char(v >> shift));
+    header += QByteArray::fromHex("0806000000"); // 8 bits, RGBA
+    const QByteArray compressed = qCompress(QByteArray(5, '\0')).mid(4); // zlib stream of one short row
+    return QByteArray::fromHex("89504e470d0a1a0a") + chunk("IHDR", header) + chunk("IDAT", compressed) + chunk("IEND", {});
+}
+
+// An icon whose directory speaks of 16 × 16 while its PNG holds side × side.
+QByteArray icoAroundPng(int side)
+{
+    QImage picture(side, side, QImage::Format_Mono);
+    picture.fill(0);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    const auto le = [](QByteArray& out, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(v >> (8 * i)));
+    };
+    QByteArray ico;
+    le(ico, 0, 2);
+    le(ico, 1, 2); // an icon
+    le(ico, 1, 2); // one image
+    ico.append(char(16)).append(char(16)).append(char(0)).append(char(0));
+    le(ico, 1, 2);
+    le(ico, 32, 2);
+    le(ico, quint32(png.size()), 4);
+    le(ico, 22, 4); // right after the directory
+    return ico + png;
+}
+
+// A progressive JPEG whose last scan (with the tables before it) comes scans - 9 more times:
+// a decoder takes the repeats as one more pass over the picture each. A progressive colour
+// JPEG of this writer has ten scans.
+QByteArray jpegOfScans(int scans)
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(QColor(30, 120, 200));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    EXPECT_TRUE(writer.write(picture));
+    const qsizetype lastScan = jpeg.lastIndexOf("\xff\xda");
+    qsizetype from = jpeg.lastIndexOf("\xff\xc4", lastScan);
+    if (from < 0)
+        from = lastScan;
+    EXPECT_TRUE(jpeg.endsWith("\xff\xd9"));
+    const QByteArray repeated = jpeg.mid(from, jpeg.size() - 2 - from);
+    QByteArray out = jpeg.left(jpeg.size() - 2);
+    for (int i = 10; i < scans; ++i)
+        out += repeated;
+    return out + "\xff\xd9";
+}
+
+} // namespace
+
+// The header's size is checked before decoding: a size past the cap is refused as too large,
+// never handed to a decoder that would give up on it as unreadable (or, within the process's
+// limit, decode it first). A GIF counts by the screen it is drawn into, which its header gives
+// beside the small frame the reader reports.
+TEST(KPScannerDropReaderTest, AHeaderPastTheCapIsRefusedBeforeDecoding)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    const QString claim = folder + QStringLiteral("/claim.png");
+    testsupport::writeFile(claim, pngClaiming(20000, 20000));
+    const QString screen = folder + QStringLiteral("/screen.gif");
+    testsupport::writeFile(screen, gifWithScreen(20000));
+
+    for (const QString& path : {claim, screen}) {
+        const auto budget = std::make_shared<KPScannerPixelBudget>();
+        const auto read = KPScannerDropReader::read({path}, budget);
+        EXPECT_TRUE(read.images.isEmpty());
+        ASSERT_EQ(read.errors.size(), 1);
+        EXPECT_EQ(read.errors[0], QFileInfo(path).fileName() + QStringLiteral(" is too large to add as a page"));
+        EXPECT_EQ(budget->used(), 0);
+    }
+}
+
+// What a header does not tell is caught once decoded: an icon's directory speaks of 16 × 16
+// pixels and its PNG holds more than the cap.
+TEST(KPScannerDropReaderTest, ADecodedImagePastTheCapIsRefusedWhateverItsHeaderSaid)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    const QString icon = folder + QStringLiteral("/icon.ico");
+    testsupport::writeFile(icon, icoAroundPng(1100));
+    const QString fits = folder + QStringLiteral("/fits.ico");
+    testsupport::writeFile(fits, icoAroundPng(900));
+
+    KPScannerDropReader::Caps caps;
+    caps.maxImagePixels = 1'000'000;
+    const auto budget = std::make_shared<KPScannerPixelBudget>();
+    const auto read = KPScannerDropReader::read({icon, fits}, budget, caps);
+    ASSERT_EQ(read.images.size(), 1) << read.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(read.images[0].size(), QSize(900, 900));
+    ASSERT_EQ(read.errors.size(), 1);
+    EXPECT_EQ(read.errors[0], QStringLiteral("icon.ico is too large to add as a page"));
+    EXPECT_EQ(budget->used(), read.reserved);
+}
+
+// A progressive JPEG is decoded one pass over the picture per scan: one of thousands of scans
+// took a minute. Past the cap it is refused before decoding, and the window says why; a larger
+// picture may have fewer scans, each pass costing more.
+TEST(KPScannerDropReaderTest, AJpegOfTooManyScansIsRefusedWithTheReason)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    const QString many = folder + QStringLiteral("/many.jpg");
+    testsupport::writeFile(many, jpegOfScans(KPScannerDropReader::kMaxJpegScans + 1));
+    const QString enough = folder + QStringLiteral("/enough.jpg");
+    testsupport::writeFile(enough, jpegOfScans(KPScannerDropReader::kMaxJpegScans));
+
+    const auto budget = std::make_shared<KPScannerPixelBudget>();
+    const auto read = KPScannerDropReader::read({many, enough}, budget);
+    ASSERT_EQ(read.images.size(), 1);
+    EXPECT_EQ(read.images[0].size(), QSize(64, 48));
+    ASSERT_EQ(read.errors.size(), 1);
+    EXPECT_EQ(read.errors[0], QStringLiteral("many.jpg is a JPEG of more than %1 scans, too many to decode as a page")
+                                  .arg(KPScannerDropReader::kMaxJpegScans));
+    EXPECT_EQ(budget->used(), read.reserved);
+
+    // Room for 20 passes over this picture.
+    KPScannerDropReader::Caps caps;
+    caps.maxJpegScanPixels = 64 * 48 * 20;
+    const QString twenty = folder + QStringLiteral("/twenty.jpg");
+    testsupport::writeFile(twenty, jpegOfScans(20));
+    const QString more = folder + QStringLiteral("/more.jpg");
+    testsupport::writeFile(more, jpegOfScans(21));
+    const auto large = KPScannerDropReader::read({twenty, more}, nullptr, caps);
+    EXPECT_EQ(large.images.size(), 1);
+    EXPECT_EQ(large.errors, QStringList{QStringLiteral("more.jpg is a JPEG of more than 20 scans, too many to decode as a page")});
+}
+
+// The decoder limit is the process's, shared by every reader: a drop leaves it as the program
+// set it, whatever it read.
+TEST(KPScannerDropReaderTest, ADropLeavesTheProcesssDecoderLimitAsItWas)
+{
+    const QString folder = testsupport::makeTempDir(QStringLiteral("drop"));
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString png = folder + QStringLiteral("/picture.png");
+    ASSERT_TRUE(picture.save(png));
+    const QString claim = folder + QStringLiteral("/claim.png");
+    testsupport::writeFile(claim, pngClaiming(20000, 20000));
+
+    ASSERT_EQ(QImageReader::allocationLimit(), platform::ImageDecodeLimit::processMegabytes());
+    const auto read = KPScannerDropReader::read({png, claim});
+    EXPECT_EQ(read.images.size(), 1);
+    EXPECT_EQ(QImageReader::allocationLimit(), platform::ImageDecodeLimit::processMegabytes());
 }

@@ -1,5 +1,6 @@
 // The one test main: every test process gets an offscreen Qt application and a fresh temporary
 // home (HOME and the XDG folders), so no test touches the real home, display or network.
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Support/TestSupport.h"
 
 #include <QApplication>
@@ -40,5 +41,7 @@ int main(int argc, char** argv)
         : std::make_unique<QApplication>(argc, argv);
     QApplication::setOrganizationDomain(QStringLiteral("norlith.com"));
     QApplication::setApplicationName(QStringLiteral("Folivo 2"));
+    // The program's decoder limit, as its main sets it.
+    platform::ImageDecodeLimit::install();
     return RUN_ALL_TESTS();
 }

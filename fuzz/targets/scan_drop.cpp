@@ -4,6 +4,7 @@
 // handed over.
 #include "FuzzSupport.h"
 
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Platform/Content/PdfContent.h"
 #include "Scanner/KPScannerDropReader.h"
 #include "Scanner/KPScannerPixelBudget.h"
@@ -11,6 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::setUp();
+    // The decoder limit the program runs with; the reader must keep its own bounds within it.
+    platform::ImageDecodeLimit::install();
     const fuzz::ScratchFolder scratch;
     const QString path = scratch.write(QStringLiteral("dropped"), fuzz::bytes(data, size));
     const auto budget = std::make_shared<KPScannerPixelBudget>();

@@ -1,5 +1,6 @@
 #include "Platform/Content/DesktopThumbnailCache.h"
 
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Platform/Content/ImagePreview.h"
 #include "Platform/Foundation/Paths.h"
 
@@ -11,6 +12,11 @@
 #include <QUrl>
 
 namespace platform {
+
+namespace {
+// The largest cached size is 1024 pixels a side (xx-large); 16 bits a channel at most.
+constexpr qint64 kMaxThumbnailBytes = 1024LL * 1024 * 8;
+} // namespace
 
 QString DesktopThumbnailCache::cacheName(const QString& path)
 {
@@ -33,7 +39,7 @@ Result<QImage> DesktopThumbnailCache::lookup(const QString& path, const QSize& b
         // colon, which garbles "Thumb::MTime"; the decoded image keeps the keys intact.
         QImageReader reader(file, "png");
         QImage image;
-        if (!reader.read(&image))
+        if (!ImageDecodeLimit::headerWithin(reader, kMaxThumbnailBytes) || !reader.read(&image))
             continue;
         // A thumbnail of an older version of the file is worse than none.
         if (image.text(QStringLiteral("Thumb::MTime")) != mtime)

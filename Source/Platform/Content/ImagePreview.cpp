@@ -1,5 +1,6 @@
 #include "Platform/Content/ImagePreview.h"
 
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Platform/Foundation/RegularFile.h"
 
 #include <QBuffer>
@@ -52,8 +53,9 @@ Result<QImage> ImagePreview::fromReader(QImageReader& reader, const QSize& box)
         const QSize target = (upright.width() > box.width() || upright.height() > box.height())
                                  ? upright.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1))
                                  : upright;
-        const bool scalesWhileDecoding = reader.supportsOption(QImageIOHandler::ScaledSize);
-        if (!scalesWhileDecoding && qint64(raw.width()) * raw.height() > kMaxFullDecodePixels)
+        // Checked here, not left to the process's decoder limit, which is set for the largest
+        // image any reader takes.
+        if (!ImageDecodeLimit::decodesScaled(reader) && ImageDecodeLimit::decodedBytes(raw, reader.imageFormat()) > kMaxFullDecodeBytes)
             return contentError(ContentError::TooLarge,
                                 QStringLiteral("%1×%2 pixels are too many to decode for a preview").arg(raw.width()).arg(raw.height()));
         if (target != upright)

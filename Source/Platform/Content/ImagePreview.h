@@ -17,9 +17,11 @@ namespace platform {
 
 class ImagePreview {
 public:
-    // Tuning: an image that must be decoded at full size (no scaled decoding) may have at most
-    // this many pixels (160 MB at 4 bytes each).
+    // Tuning: an image that must be decoded at full size (any but a JPEG, which decodes straight
+    // at a fraction of its size) may have at most this many pixels (160 MB at 4 bytes each), and
+    // take no more than that decoded.
     static constexpr qint64 kMaxFullDecodePixels = 40'000'000;
+    static constexpr qint64 kMaxFullDecodeBytes = kMaxFullDecodePixels * 4;
 
     // The image fitted within box (never enlarged), upright. Fails (Unreadable) for what is no
     // image, (TooLarge) for one over the pixel budget.

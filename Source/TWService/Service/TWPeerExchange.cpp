@@ -1,5 +1,6 @@
 #include "TWService/Service/TWPeerExchange.h"
 
+#include "Platform/Content/ImageDecodeLimit.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/StringHash.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -110,7 +111,8 @@ void TWPeerExchange::requestIcon(std::shared_ptr<ServerInfo> server)
         const QByteArray format = reader.format();
         if (format != "tiff" && format != "png" && format != "jpeg")
             return;
-        reader.setAllocationLimit(16); // megabytes: a small picture, whatever its header claims
+        if (!platform::ImageDecodeLimit::headerWithin(reader, 16 << 20)) // a small picture; the limit is the program's
+            return;
         const QImage image = reader.read();
         if (!image.isNull())
             server->setIcon(image);

@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <thread>
+#include <zlib.h>
 
 using namespace platform;
 using namespace contentfixtures;
@@ -73,6 +74,30 @@ struct AllocationLimit {
     int saved;
 };
 
+// A PNG whose header says width × height at the given depth and colour type, with one short
+// row of data only: enough for every check made before decoding.
+QByteArray pngClaiming(quint32 width, quint32 height, char depth, char colourType)
+{
+    const auto be32 = [](QByteArray& out, quint32 v) {
+        for (int shift : {24, 16, 8, 0})
+            out.append(char(v >> shift));
+    };
+    const auto chunk = [&be32](const QByteArray& type, const QByteArray& data) {
+        QByteArray out;
+        be32(out, quint32(data.size()));
+        const QByteArray body = type + data;
+        out += body;
+        be32(out, quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
+        return out;
+    };
+    QByteArray header;
+    be32(header, width);
+    be32(header, height);
+    header.append(depth).append(colourType).append(3, '\0');
+    return QByteArray::fromHex("89504e470d0a1a0a") + chunk("IHDR", header) + chunk("IDAT", qCompress(QByteArray(9, '\0')).mid(4))
+           + chunk("IEND", {});
+}
+
 } // namespace
 
 TEST(ContentPreviewTest, DecodesHugeImagesSmall)
@@ -108,6 +133,24 @@ TEST(ContentPreviewTest, TurnsImagesUprightByExif)
     // Turned and scaled together: 1200×600 stored, upright 600×1200, fitted to 256×512.
     writeFile(dir + "/phone2.jpg", jpegWithOrientation(twoColour(1200, 600), 6));
     EXPECT_EQ(previewOk(dir + "/phone2.jpg").size(), QSize(256, 512));
+}
+
+// A preview decoded whole is bounded by what it takes decoded, checked before decoding: the
+// process's decoder limit is set for the largest image any reader takes, far above a preview's.
+TEST(ContentPreviewTest, AWholeDecodeIsBoundedByItsBytesNotOnlyItsPixels)
+{
+    const QString dir = makeTempDir();
+    // 20.5 million pixels: 82 MB at 8 bits a channel, 164 MB at 16.
+    writeFile(dir + "/eight.png", pngClaiming(5000, 4100, 8, 6));
+    writeFile(dir + "/sixteen.png", pngClaiming(5000, 4100, 16, 6));
+
+    const auto sixteen = ImagePreview::fromFile(dir + "/sixteen.png", QSize(512, 512));
+    ASSERT_FALSE(sixteen.has_value());
+    EXPECT_EQ(sixteen.error().code, ContentError::TooLarge) << sixteen.error().toString().toStdString();
+    // Within the bound, the decoder is tried (and finds the rows missing).
+    const auto eight = ImagePreview::fromFile(dir + "/eight.png", QSize(512, 512));
+    if (!eight)
+        EXPECT_NE(eight.error().code, ContentError::TooLarge);
 }
 
 TEST(ContentPreviewTest, DrawsPdfFirstPage)

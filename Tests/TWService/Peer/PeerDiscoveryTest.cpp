@@ -1,4 +1,5 @@
 // Discovery over the same-host directory backend (forced by the test main).
+#include "Platform/Content/ImagePreview.h"
 #include "Support/TestSupport.h"
 #include "TWService/Service/TWPeerExchange.h"
 #include "TWService/Service/TWService.h"
@@ -7,6 +8,8 @@
 #include <QColor>
 #include <QDir>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -123,4 +126,47 @@ TEST(PeerDiscovery, TwoCopiesFindEachOtherShowPicturesAndExchangeAFile)
     EXPECT_EQ(*refused, QStringLiteral("upload refused by server (-3)"));
     std::lock_guard lock(receiver->mutex);
     EXPECT_EQ(receiver->names, QStringList{QStringLiteral("notes.txt")});
+}
+
+// A peer's picture is bounded by its own header, not through the decoder limit that every image
+// reader of the process shares: once it is read, photographs of an ordinary size still get their
+// previews, also in a format decoded whole (TIFF) at a small box.
+TEST(PeerDiscovery, APeersPictureLeavesTheOtherImageReadersTheirLimit)
+{
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+    }
+    TWPeerExchange::Hooks hooks;
+    hooks.dataAnswer = [png](const QVariantMap&) { return png; };
+    hooks.stagingRoot = testsupport::makeTempDir(QStringLiteral("staging"));
+    TWPeerExchange exchange(hooks);
+    exchange.start(QStringLiteral("COPY-PICTURE"), QStringLiteral("pictures"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return exchange.serverPort() != 0; }));
+
+    const int limit = QImageReader::allocationLimit();
+    auto peer = std::make_shared<ServerInfo>(QStringLiteral("127.0.0.1"), exchange.serverPort(), QStringLiteral("peer"),
+                                             QStringLiteral("GUID-PEER"));
+    TWPeerExchange::requestIcon(peer);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !peer->icon().isNull(); }));
+    EXPECT_EQ(QImageReader::allocationLimit(), limit);
+
+    const QString folder = testsupport::makeTempDir(QStringLiteral("photos"));
+    QImage photo(3000, 2000, QImage::Format_RGB32);
+    photo.fill(QColor(20, 90, 160));
+    for (const char* format : {"png", "tiff"}) {
+        const QString path = folder + QStringLiteral("/photo.") + QLatin1String(format);
+        QImageWriter writer(path, format);
+        writer.setCompression(1);
+        ASSERT_TRUE(writer.write(photo)) << writer.errorString().toStdString();
+        for (const QSize box : {QSize(512, 512), QSize(128, 128)}) {
+            const auto preview = platform::ImagePreview::fromFile(path, box);
+            ASSERT_TRUE(preview.has_value()) << format << ": " << preview.error().message.toStdString();
+            EXPECT_EQ(preview->width(), box.width()) << format;
+        }
+    }
 }

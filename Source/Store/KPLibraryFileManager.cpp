@@ -1,6 +1,7 @@
 #include "Store/KPLibraryFileManager.h"
 
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Utilities/DateText.h"
@@ -666,6 +667,25 @@ Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
             return explained(made.error(), what);
     }
     return posixFailure(EEXIST, what);
+}
+
+QString KPLibraryFileManager::unusableNameReason(const QString& name)
+{
+    const int problems = FileManager::fileNameProblems(name);
+    QStringList reasons;
+    if (problems & FileManager::EmptyName)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot be empty."));
+    // Folder walks skip hidden names, so the document would drop out of its folder's listing.
+    if (problems & FileManager::LeadingDot)
+        reasons << platform::localizedString(QStringLiteral("A name that starts with a dot would hide the file."));
+    if (problems & FileManager::Separator)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot contain \"/\"."));
+    if (problems & FileManager::NulCharacter)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot contain a NUL character."));
+    if (problems & FileManager::TooLong)
+        reasons << platform::localizedString(
+            QStringLiteral("A file name can take at most 255 bytes, its extension included."));
+    return reasons.join(QLatin1Char(' '));
 }
 
 QString KPLibraryFileManager::newFilePathByName(const QString& fileName) const

@@ -99,7 +99,8 @@ void KPCoustomStyleLabel::beginEditing(const QString& text)
         return;
     m_handedBack = text;
     openField(text, Qt::OtherFocusReason);
-    m_field->selectAll();
+    // All of it selected, its start in sight.
+    m_field->setSelection(int(text.size()), -int(text.size()));
 }
 
 void KPCoustomStyleLabel::mousePressEvent(QMouseEvent* event)

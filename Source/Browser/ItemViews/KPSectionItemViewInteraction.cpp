@@ -367,9 +367,24 @@ void KPSectionItemView::openEditor(bool fromClick, const std::optional<QString>&
     QRectF r = m_actualTextRect;
     if (fromClick)
         r.setHeight(r.height() + 2);
-    editor->setGeometry(platform::kit::toQt(r, height()).toAlignedRect());
+    QRect at = platform::kit::toQt(r, height()).toAlignedRect();
+    if (text) {
+        // Text handed back may be longer than the title the field was sized for: it is shown
+        // whole where the view has room, its start in sight, since that is where a refused
+        // name's fault usually lies (a leading dot).
+        const int needed = editor->fontMetrics().horizontalAdvance(*text) + 8;
+        if (needed > at.width()) {
+            const int room = isIconMode() ? width() - 4 : width() - 2 - at.x();
+            const int w = std::max(at.width(), std::min(needed, room));
+            const int x = isIconMode() ? std::clamp(at.center().x() - w / 2, 2, std::max(2, width() - 2 - w)) : at.x();
+            at = QRect(x, at.y(), w, at.height());
+        }
+    }
+    editor->setGeometry(at);
     editor->setText(text.value_or(m_itemData->title()));
     editor->selectAll();
+    if (text)
+        editor->setSelection(int(text->size()), -int(text->size()));
     m_isCancelTitleEditing = false;
     m_refusedTitle = text.value_or(QString());
     editor->onKey = [this](bool cancelled) {

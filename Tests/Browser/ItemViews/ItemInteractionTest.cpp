@@ -299,6 +299,9 @@ TEST_F(ItemInteraction, RenamesKeepFilesSafeAndSayWhyTheyFail)
         EXPECT_TRUE(alertReasons[0].contains(reason)) << qPrintable(alertReasons[0]);
         ASSERT_TRUE(testsupport::spinUntil([&] { return view->editTextField() != nullptr; })) << qPrintable(bad);
         EXPECT_EQ(view->editTextField()->text(), bad.trimmed());
+        EXPECT_EQ(view->editTextField()->cursorPosition(), 0) << "the start of what was typed in sight";
+        if (bad.size() < 20)
+            EXPECT_GE(view->editTextField()->width(), view->editTextField()->fontMetrics().horizontalAdvance(bad.trimmed()));
     }
     // Left as it is, the text handed back is not sent again when focus moves away.
     alerts.clear();

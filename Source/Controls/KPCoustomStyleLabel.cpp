@@ -82,17 +82,33 @@ void KPCoustomStyleLabel::paintEvent(QPaintEvent*)
     canvas.drawText(platform::kit::toUp(titleRect(width()), height()), m_title, m_textStyle);
 }
 
-void KPCoustomStyleLabel::mousePressEvent(QMouseEvent* event)
+void KPCoustomStyleLabel::openField(const QString& text, Qt::FocusReason reason)
 {
-    if (!m_supportEdit || !m_field || m_editing || !shouldEdit())
-        return QWidget::mousePressEvent(event);
     m_editing = true;
     update();
     m_field->setGeometry(titleRect(width() - 4).toAlignedRect());
     m_field->setFont(m_textStyle.font);
-    m_field->setText(m_title);
+    m_field->setText(text);
     m_field->show();
-    m_field->setFocus(Qt::MouseFocusReason);
+    m_field->setFocus(reason);
+}
+
+void KPCoustomStyleLabel::beginEditing(const QString& text)
+{
+    if (!m_supportEdit || !m_field || m_editing || !shouldEdit())
+        return;
+    m_handedBack = text;
+    openField(text, Qt::OtherFocusReason);
+    // All of it selected, its start in sight.
+    m_field->setSelection(int(text.size()), -int(text.size()));
+}
+
+void KPCoustomStyleLabel::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_supportEdit || !m_field || m_editing || !shouldEdit())
+        return QWidget::mousePressEvent(event);
+    m_handedBack = QString();
+    openField(m_title, Qt::MouseFocusReason);
     // The same press lands in the field, so the caret goes where the user clicked.
     const QPointF at = m_field->mapFrom(this, event->position());
     QMouseEvent press(QEvent::MouseButtonPress, at, event->globalPosition(), event->button(), event->buttons(),
@@ -133,7 +149,7 @@ bool KPCoustomStyleLabel::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     } else if (event->type() == QEvent::FocusOut) {
-        endEditing(true);
+        endEditing(m_handedBack.isNull() || m_field->text() != m_handedBack);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -42,6 +42,10 @@ public:
     void setDelegate(KPCoustomStyleLabelDelegate delegate) { m_delegate = std::move(delegate); }
 
     bool isEditing() const { return m_editing; }
+    // Starts an edit on text instead of the title, all of it selected (a refused edit handed
+    // back for correcting). Left as it is, it is not reported again when focus moves away, as
+    // the owner has said why it refused it; Return reports it again.
+    void beginEditing(const QString& text);
     // Ends an edit in progress; report hands a changed text to the owner first, as Return does.
     // The owner ends the edit this way before the label comes to stand for something else.
     void endEditing(bool report);
@@ -58,6 +62,7 @@ protected:
 
 private:
     bool shouldEdit();
+    void openField(const QString& text, Qt::FocusReason reason);
     // Where the title stands, y-down, for a text of height h.
     QRectF titleRect(qreal width) const;
 
@@ -68,6 +73,7 @@ private:
     bool m_supportEdit = false;
     bool m_mouseIn = false;
     bool m_editing = false;
+    QString m_handedBack; // the text beginEditing started with; null for an edit from a click
     QLineEdit* m_field = nullptr;
     KPCoustomStyleLabelDelegate m_delegate;
 };

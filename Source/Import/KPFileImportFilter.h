@@ -2,7 +2,10 @@
 //
 // It collects the importable files (flat) or a folder tree (hierarchical) and, on the side, the
 // paths of unsupported kinds, which the import reports to the user as not imported. Hidden
-// items and symbolic links are skipped without a word, as the user never saw them in the drop.
+// items inside a dropped folder and symbolic links are skipped without a word, as the user
+// never saw them in the drop; a hidden item dropped or handed over itself is taken (the library
+// stores it under its usable name, which also gives its kind), and a hidden folder so given is
+// walked like any other.
 // The filter belongs to one import operation; only `setIsCancel` may come from another thread.
 #pragma once
 

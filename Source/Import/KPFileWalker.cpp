@@ -1,6 +1,7 @@
 #include "Import/KPFileWalker.h"
 
 #include "Import/KPFileFormatManager.h"
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/UserDefaults.h"
 
@@ -30,6 +31,13 @@ QString lastComponent(const QString& path)
     while (trimmed.size() > 1 && trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// A document given by the user is stored under its usable name (".hidden report.pdf" as
+// "hidden report.pdf", "..pdf" as "pdf"), so its kind is that name's.
+bool isSupportedUnderItsUsableName(const KPFileFormatManager& formats, const QString& name)
+{
+    return formats.checkFileIsSupportImport(platform::FileManager::usableFileName(name));
 }
 
 QString cleanAbsolute(const QString& path)
@@ -128,7 +136,7 @@ QStringList KPFileWalker::folderChildren(const QString& path)
 {
     QStringList files;
     if (kindOf(path) != Kind::Directory) {
-        if (m_formats.checkFileIsSupportImport(path))
+        if (isSupportedUnderItsUsableName(m_formats, lastComponent(path)))
             files.append(path);
         else
             m_lost.append(path);
@@ -178,7 +186,8 @@ QStringList KPFileWalker::deleteNoSupportFormatFiles(const QStringList& paths)
 {
     QStringList kept;
     for (const QString& path : paths) {
-        if (m_formats.checkFileIsSupportByFilePath(path))
+        // A hidden item the user handed over is taken under its usable name; a link is not.
+        if (kindOf(path) != Kind::Link && isSupportedUnderItsUsableName(m_formats, lastComponent(path)))
             kept.append(path);
         else
             m_lost.append(path);
@@ -195,7 +204,7 @@ std::shared_ptr<KPFileSysytemItem> KPFileWalker::fileSystemItemByPaths(const QSt
         entry.path = path;
         entry.name = lastComponent(path);
         entry.kind = kindOf(path);
-        treeEntry(entry, *root, 0);
+        treeEntry(entry, *root, 0, true);
     }
     return root;
 }
@@ -216,9 +225,11 @@ std::shared_ptr<KPFileSysytemItem> KPFileWalker::treeFolder(const QString& path,
     return item;
 }
 
-void KPFileWalker::treeEntry(const Entry& entry, KPFileSysytemItem& into, int depth)
+void KPFileWalker::treeEntry(const Entry& entry, KPFileSysytemItem& into, int depth, bool given)
 {
-    if (isInvisibleName(entry.name) || entry.kind == Kind::Link || entry.kind == Kind::Missing)
+    // Hidden items inside a folder are skipped unseen; one the user named is taken under its
+    // usable name, and a hidden folder named so is walked like any other.
+    if ((!given && isInvisibleName(entry.name)) || entry.kind == Kind::Link || entry.kind == Kind::Missing)
         return;
     if (!entry.nameIsValid) {
         m_lost.append(entry.path);
@@ -240,7 +251,7 @@ void KPFileWalker::treeEntry(const Entry& entry, KPFileSysytemItem& into, int de
         into.addChildren(treeFolder(entry.path, depth));
         return;
     }
-    if (entry.kind == Kind::Regular && m_formats.checkFileIsSupportImport(entry.path))
+    if (entry.kind == Kind::Regular && isSupportedUnderItsUsableName(m_formats, entry.name))
         into.addItemByObj(entry.path);
     else if (m_options.listUnsupportedFilesInTree)
         m_lost.append(entry.path);

@@ -57,7 +57,8 @@ private:
     static QList<Entry> listDirectory(const QString& path);
     bool isLibraryFolder(const QString& path) const;
     void walkFlat(const QString& folder, QStringList& out, int depth);
-    void treeEntry(const Entry& entry, KPFileSysytemItem& into, int depth);
+    // given: a path the user handed over, not an entry met inside a folder.
+    void treeEntry(const Entry& entry, KPFileSysytemItem& into, int depth, bool given = false);
     std::shared_ptr<KPFileSysytemItem> treeFolder(const QString& path, int depth);
 
     const KPFileFormatManager& m_formats;

@@ -187,6 +187,12 @@ QWidget* PropertyViewController::view() const
     return m_view;
 }
 
+void PropertyViewController::editTitleAgain(const KPItemDataPtr& item, const QString& text)
+{
+    if (m_labFileName && item && m_cacheDatas.size() == 1 && m_cacheDatas.first() == item)
+        m_labFileName->beginEditing(text);
+}
+
 DataBaseEngine& PropertyViewController::engine() const
 {
     return m_services.engine ? *m_services.engine : *DataBaseEngine::dataBaseEngine();

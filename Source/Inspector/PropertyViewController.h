@@ -91,6 +91,9 @@ public:
     void refreshDatas();
     void layoutViews();
     void onBtnMoreClick();
+    // Opens the title for editing again on text, a title the owner refused for item, while the
+    // pane still shows item alone.
+    void editTitleAgain(const KPItemDataPtr& item, const QString& text);
     void themeUpdateWithName(const QString& themeName) override;
 
     const QList<KPItemDataPtr>& cacheDatas() const { return m_cacheDatas; }

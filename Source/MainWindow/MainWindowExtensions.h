@@ -59,6 +59,9 @@ public:
     virtual QWidget* view() { return nullptr; }
     virtual void showItemDatas(const QList<KPItemDataPtr>& items, int itemViewType) {}
     virtual void refreshDatas() {}
+    // A title refused for item goes back into the title field for correcting, while the pane
+    // still shows item.
+    virtual void editTitleAgain(const KPItemDataPtr& item, const QString& text) {}
 };
 
 // The SafeBox: the set-up and log-in views over the grid and the listing of the open box.

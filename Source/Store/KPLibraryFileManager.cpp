@@ -1,6 +1,7 @@
 #include "Store/KPLibraryFileManager.h"
 
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Utilities/DateText.h"
@@ -70,22 +71,33 @@ std::pair<QString, QString> splitExtension(const QString& name)
 // The longest a name may be on the file systems a library lives on, in bytes of UTF-8.
 constexpr qsizetype kMaxNameBytes = 255;
 
-// stem followed by suffix, the stem cut at its end (between whole characters, as a reader sees
-// them) so that the name still fits kMaxNameBytes: a name that fits on its own must still find
-// a free name once a suffix is added.
-QString fittedName(const QString& stem, const QString& suffix)
+// The longest start of text, ended between whole characters as a reader sees them, whose
+// UTF-8 takes at most room bytes.
+QString leadingCharacters(const QString& text, qsizetype room)
 {
-    const qsizetype room = kMaxNameBytes - suffix.toUtf8().size();
-    if (stem.toUtf8().size() <= room)
-        return stem + suffix;
-    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, stem);
+    if (text.toUtf8().size() <= room)
+        return text;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
     qsizetype cut = 0;
     for (qsizetype next = characters.toNextBoundary(); next > 0; next = characters.toNextBoundary()) {
-        if (QStringView(stem).left(next).toUtf8().size() > room)
+        if (QStringView(text).left(next).toUtf8().size() > room)
             break;
         cut = next;
     }
-    return stem.left(cut) + suffix;
+    return text.left(cut);
+}
+
+// stem, tag and tail in a row, cut so that the name fits kMaxNameBytes: the stem first, and
+// once it is gone the tail (an extension with its full stop), each at its end; the tag (the
+// collision number, a few bytes) stays whole. So a name that fits on its own still finds a
+// free name once a number is added, even when its extension alone nearly fills the limit.
+QString fittedName(const QString& stem, const QString& tag, const QString& tail = {})
+{
+    const qsizetype tagBytes = tag.toUtf8().size();
+    const qsizetype tailBytes = tail.toUtf8().size();
+    if (tagBytes + tailBytes <= kMaxNameBytes)
+        return leadingCharacters(stem, kMaxNameBytes - tagBytes - tailBytes) + tag + tail;
+    return tag + leadingCharacters(tail, kMaxNameBytes - tagBytes);
 }
 
 // Candidate n for name: n = 0 is the name itself, then "base_n.ext"; the full stop is always
@@ -95,7 +107,7 @@ QString candidateName(const QString& name, int n)
     if (n == 0)
         return name;
     const auto [base, ext] = splitExtension(name);
-    return fittedName(base, QStringLiteral("_%1.%2").arg(n).arg(ext));
+    return fittedName(base, QStringLiteral("_%1").arg(n), QLatin1Char('.') + ext);
 }
 
 QString lastComponent(const QString& path)
@@ -655,6 +667,25 @@ Result<QString> KPLibraryFileManager::addFolderByName(const QString& name) const
             return explained(made.error(), what);
     }
     return posixFailure(EEXIST, what);
+}
+
+QString KPLibraryFileManager::unusableNameReason(const QString& name)
+{
+    const int problems = FileManager::fileNameProblems(name);
+    QStringList reasons;
+    if (problems & FileManager::EmptyName)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot be empty."));
+    // Folder walks skip hidden names, so the document would drop out of its folder's listing.
+    if (problems & FileManager::LeadingDot)
+        reasons << platform::localizedString(QStringLiteral("A name that starts with a dot would hide the file."));
+    if (problems & FileManager::Separator)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot contain \"/\"."));
+    if (problems & FileManager::NulCharacter)
+        reasons << platform::localizedString(QStringLiteral("A file name cannot contain a NUL character."));
+    if (problems & FileManager::TooLong)
+        reasons << platform::localizedString(
+            QStringLiteral("A file name can take at most 255 bytes, its extension included."));
+    return reasons.join(QLatin1Char(' '));
 }
 
 QString KPLibraryFileManager::newFilePathByName(const QString& fileName) const

@@ -160,6 +160,9 @@ public:
     // FileManager::isUsableFileName accepts, something is already called newName, or the
     // rename fails.
     bool renameNameByFile(const QString& path, const QString& newName) const;
+    // Why FileManager::isUsableFileName refuses name, for the user (a sentence for each reason:
+    // a leading dot, a "/", a NUL, over 255 bytes, empty); empty for a usable name.
+    static QString unusableNameReason(const QString& name);
     // Whether folder (absolute, ending with "/") holds an item named like path's last component.
     bool checkFileExistInFolder(const QString& path, const QString& folder) const;
     // Whether path lies inside the library folder (by whole components, case-sensitive).

@@ -64,6 +64,21 @@ TEST_F(KPFileFolderImportTest, LooseFilesMakeAnUntitledFolderHoldingThemAndTheFo
     EXPECT_EQ(store->treeRoot->children()[0]->title(), QStringLiteral("A"));
 }
 
+TEST_F(KPFileFolderImportTest, HiddenItemsHandedOverAreTakenAndTheirOwnHiddenItemsAreNot)
+{
+    const QString loose = write(QStringLiteral(".hidden report.pdf"));
+    const QString inner = write(QStringLiteral(".config/e.pdf"));
+    write(QStringLiteral(".config/.secret.pdf"));
+    ASSERT_TRUE(run(queue, tree({{Paths, QStringList{src(QStringLiteral(".config")), loose}}})));
+    EXPECT_EQ(log.last().value(SuccessCount).toInt(), 2);
+    EXPECT_TRUE(log.last().value(LostFiles).toStringList().isEmpty());
+    ASSERT_TRUE(store->treeRoot);
+    EXPECT_EQ(originals(*store->treeRoot), QStringList{loose});
+    ASSERT_EQ(store->treeRoot->children().size(), 1u);
+    EXPECT_EQ(originals(*store->treeRoot->children()[0]), QStringList{inner});
+    EXPECT_EQ(dayFolderNames(), QStringList({"e.pdf", "hidden report.pdf"}));
+}
+
 TEST_F(KPFileFolderImportTest, NewFolderNameNeedsDoNewFolderAction)
 {
     write(QStringLiteral("A/a.pdf"));

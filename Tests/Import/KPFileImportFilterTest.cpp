@@ -129,11 +129,34 @@ TEST_F(KPFileImportFilterTest, TheLibraryFolderIsNeverWalked)
 
 TEST_F(KPFileImportFilterTest, DirectPathsHiddenItemsAndAliases)
 {
+    // A hidden item the user handed over is taken (the library stores it under a visible
+    // name), judged by that name: "..xyz.pdf" is a PDF, ".pdf" and ".profile" have no kind.
+    for (const char* name : {"..xyz.pdf", ".pdf", ".profile"})
+        testsupport::writeFile(at(QString::fromUtf8(name)), "x");
     KPFileImportFilter filter(formats, QString());
     const QStringList kept = filter.deleteNoSupportFormatFiles(
-        {at(QStringLiteral("a.pdf")), at(QStringLiteral(".hidden.pdf")), at(QStringLiteral("alias.pdf")), at(QStringLiteral("notes.xyz"))});
-    EXPECT_EQ(kept, QStringList{at(QStringLiteral("a.pdf"))});
-    EXPECT_EQ(filter.notSupportFiles().size(), 3) << "direct paths report hidden items and aliases";
+        {at(QStringLiteral("a.pdf")), at(QStringLiteral(".hidden.pdf")), at(QStringLiteral("alias.pdf")), at(QStringLiteral("notes.xyz")),
+         at(QStringLiteral("..xyz.pdf")), at(QStringLiteral(".pdf")), at(QStringLiteral(".profile"))});
+    EXPECT_EQ(kept, (QStringList{at(QStringLiteral("a.pdf")), at(QStringLiteral(".hidden.pdf")), at(QStringLiteral("..xyz.pdf"))}));
+    EXPECT_EQ(filter.notSupportFiles(), (QStringList{at(QStringLiteral("alias.pdf")), at(QStringLiteral("notes.xyz")),
+                                                     at(QStringLiteral(".pdf")), at(QStringLiteral(".profile"))}))
+        << "direct paths report what they do not take";
+
+    // The same in the walks, for paths given beside a folder: a hidden folder given is walked
+    // (its own hidden items stay unseen), a hidden document given is taken.
+    testsupport::writeFile(at(QStringLiteral(".config/e.pdf")), "x");
+    testsupport::writeFile(at(QStringLiteral(".config/.secret.pdf")), "x");
+    KPFileImportFilter flat(formats, QString());
+    EXPECT_EQ(setOf(flat.fileListByFolders({at(QStringLiteral(".config")), at(QStringLiteral(".hidden.pdf")), at(QStringLiteral(".pdf"))})),
+              (QSet<QString>{at(QStringLiteral(".config/e.pdf")), at(QStringLiteral(".hidden.pdf"))}));
+    EXPECT_EQ(flat.notSupportFiles(), QStringList{at(QStringLiteral(".pdf"))});
+    KPFileImportFilter tree(formats, QString());
+    const auto root = tree.fileSystemItemByPaths({at(QStringLiteral(".config")), at(QStringLiteral(".hidden.pdf")),
+                                                  at(QStringLiteral(".profile")), at(QStringLiteral("alias.pdf"))});
+    EXPECT_EQ(setOf(root->items()), QSet<QString>{at(QStringLiteral(".hidden.pdf"))});
+    ASSERT_EQ(root->children().size(), 1u);
+    EXPECT_EQ(setOf(root->children().front()->items()), QSet<QString>{at(QStringLiteral(".config/e.pdf"))});
+    EXPECT_EQ(tree.notSupportFiles(), QStringList{at(QStringLiteral(".profile"))});
 
     // A path that vanished before the walk: judged by its name, as the import reports the copy.
     EXPECT_EQ(filter.folderChildren(at(QStringLiteral("gone.pdf"))), QStringList{at(QStringLiteral("gone.pdf"))});

@@ -192,6 +192,20 @@ TEST_F(KPFileImportTest, GivenLinkIsReportedNotFollowed)
     EXPECT_TRUE(dayFolderNames().isEmpty());
 }
 
+TEST_F(KPFileImportTest, HiddenFilesHandedOverArriveUnderVisibleNamesOrAreReported)
+{
+    const QString hidden = write(QStringLiteral(".hidden report.pdf"), "hidden");
+    const QString profile = write(QStringLiteral(".bashrc"), "shell");
+    const QString plain = write(QStringLiteral("plain.pdf"), "plain");
+    ASSERT_TRUE(run(queue, flat({{Paths, QStringList{hidden, profile, plain}}})));
+    EXPECT_EQ(log.last().value(SuccessCount).toInt(), 2);
+    EXPECT_EQ(log.last().value(LostFiles).toStringList(), QStringList{profile}) << "no kind: said, not dropped";
+    EXPECT_EQ(dayFolderNames(), QStringList({"hidden report.pdf", "plain.pdf"}));
+    EXPECT_EQ(testsupport::readFile(library->dayFolder() + QStringLiteral("hidden report.pdf")), "hidden");
+    EXPECT_EQ(recordFor(hidden).value(Path).toString(),
+              library->removeAbsolutePath(library->dayFolder() + QStringLiteral("hidden report.pdf")));
+}
+
 TEST_F(KPFileImportTest, OddNamesArriveUnchangedAndUndecodableNamesAreReported)
 {
     const QStringList names{QStringLiteral("with space & #hash%.pdf"), QStringLiteral("ünïcødé 文書.pdf"),

@@ -526,7 +526,8 @@ TEST_F(PropertyViewTest, ThePaneDrawsOneDocument)
 
 namespace {
 
-// The title label shows what the owner stored: a rename it refuses leaves the old title.
+// The title label shows what the owner stored: a rename it refuses leaves the old title, and
+// what was typed comes back into the field when the owner hands it back.
 TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
 {
     const KPItemDataPtr a = item({.title = QStringLiteral("Alpha")});
@@ -555,6 +556,28 @@ TEST_F(PropertyViewTest, ARefusedTitleEditShowsTheStoredTitle)
     rename(QStringLiteral("Taken"));
     EXPECT_EQ(asked, QStringList{QStringLiteral("Taken")});
     EXPECT_EQ(title->title(), QStringLiteral("Alpha"));
+
+    // The owner hands the refused text back: the field opens on it for correcting. Left as it
+    // is, focus moving away does not send it again; corrected, Return sends the correction.
+    inspector->editTitleAgain(item({.title = QStringLiteral("Other")}), QStringLiteral(".hidden"));
+    EXPECT_FALSE(title->isEditing()) << "only for the document shown";
+    inspector->editTitleAgain(a, QStringLiteral(".hidden"));
+    ASSERT_TRUE(title->isEditing());
+    EXPECT_EQ(title->editField()->text(), QStringLiteral(".hidden"));
+    EXPECT_TRUE(title->editField()->hasFocus());
+    QWidget elsewhere(&window);
+    elsewhere.setFocusPolicy(Qt::StrongFocus);
+    elsewhere.show();
+    elsewhere.setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(title->isEditing());
+    EXPECT_EQ(asked, QStringList{QStringLiteral("Taken")});
+    inspector->editTitleAgain(a, QStringLiteral(".hidden"));
+    ASSERT_TRUE(title->isEditing());
+    title->editField()->setText(QStringLiteral("hidden"));
+    QTest::keyClick(title->editField(), Qt::Key_Return);
+    EXPECT_EQ(asked, (QStringList{QStringLiteral("Taken"), QStringLiteral("hidden")}));
+
     accept = true;
     rename(QStringLiteral("Beta"));
     EXPECT_EQ(title->title(), QStringLiteral("Beta"));

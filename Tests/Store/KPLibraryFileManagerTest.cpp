@@ -439,7 +439,8 @@ TEST(KPLibraryFileManager, HiddenAndWorkingNamesBecomeVisibleAndSurviveTheNextOp
 }
 
 // A name that fits on its own must still find a free name once a number is added: the stem
-// gives up whole characters at its end, counted in bytes, never half of one.
+// (then the extension) gives up whole characters at its end, counted in bytes, never half of
+// one.
 TEST(KPLibraryFileManager, ANameAtTheLengthLimitStillTakesTheNextFreeName)
 {
     Library lib;
@@ -467,6 +468,27 @@ TEST(KPLibraryFileManager, ANameAtTheLengthLimitStillTakesTheNextFreeName)
     const QString c = source(emoji, "c");
     ASSERT_TRUE(lib.manager.addFile(c));
     EXPECT_EQ(lib.manager.addFile(c).value_or(QString()), kDay + QString(247, QLatin1Char('b')) + QStringLiteral("_1.md"));
+
+    // An extension that alone nearly fills the limit: once the stem is gone the extension gives
+    // up characters too, whole ones (three-byte letters here), so every copy finds a name.
+    const QString longExtension = QStringLiteral("a.") + QString(253, QLatin1Char('e'));
+    const QString d = source(longExtension, "d");
+    ASSERT_TRUE(lib.manager.addFile(d));
+    for (int n = 1; n <= 12; ++n) {
+        const auto copy = lib.manager.addFile(d);
+        ASSERT_TRUE(copy) << n << ": " << qPrintable(copy.error().toString());
+        EXPECT_EQ(QFileInfo(*copy).fileName().toUtf8().size(), 255) << n;
+        EXPECT_TRUE(copy->startsWith(kDay + QStringLiteral("_%1.eee").arg(n))) << qPrintable(*copy);
+        EXPECT_EQ(testsupport::readFile(lib.folder + *copy), QByteArray("d"));
+    }
+    const QString wide = QStringLiteral("b.e") + QString(84, QChar(0x20AC)); // 3 + 252 bytes
+    ASSERT_EQ(wide.toUtf8().size(), 255);
+    const QString e = source(wide, "e");
+    ASSERT_TRUE(lib.manager.addFile(e));
+    const auto wideCopy = lib.manager.addFile(e);
+    ASSERT_TRUE(wideCopy) << qPrintable(wideCopy.error().toString());
+    EXPECT_EQ(*wideCopy, kDay + QStringLiteral("_1.e") + QString(83, QChar(0x20AC)));
+    EXPECT_EQ(lib.manager.newFilePathByName(longExtension).toUtf8().size() - (lib.folder + kDay).toUtf8().size(), 255);
 
     // Folders made by name, too.
     const QString folderName = QString(255, QLatin1Char('f'));

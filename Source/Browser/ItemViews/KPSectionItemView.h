@@ -173,7 +173,11 @@ private:
     void setRateFromPoint(const QPointF& point);
     void finishRating(const QPointF& point);
     void openFlagPopover(const QRectF& anchorUp);
-    void openEditor(bool fromClick);
+    // text: what the editor starts with (the title when none).
+    void openEditor(bool fromClick, const std::optional<QString>& text = std::nullopt);
+    // A rename refused for reason: said in an alert, then the editor opens again on what was
+    // typed, for correcting, while the view still shows item.
+    void refuseTitle(const QString& key, const QString& title, const QString& reason);
     void endEditing();
     void commitTitle(const QString& text);
     void renameFile(const QString& title, bool isSafeBox);
@@ -191,6 +195,9 @@ private:
     bool m_isDragDroping = false;
     bool m_dragStarted = false;
     bool m_isCancelTitleEditing = false;
+    // The refused text an editor was opened again on: left as it is, it is not sent again when
+    // focus moves away (the user has been told why); only Return sends it again.
+    QString m_refusedTitle;
     QPointF m_firstMouseDownPoint;
     QRectF m_actualFrameRect;
     QRectF m_actualImageRect;

@@ -72,10 +72,12 @@ protected:
     }
 };
 
-void showAlert(QWidget* view, const QString& key, const QString& name)
+void showAlert(QWidget* view, const QString& key, const QString& name, const QString& informative = {},
+               platform::kit::Alert::Completion completion = {})
 {
-    platform::kit::Alert alert = platform::kit::Alert::withMessage(browsertext::format(key, {name}), browsertext::text(QStringLiteral("OK")));
-    alert.beginSheet(view->window(), {});
+    platform::kit::Alert alert = platform::kit::Alert::withMessage(browsertext::format(key, {name}), browsertext::text(QStringLiteral("OK")),
+                                                                   {}, {}, informative);
+    alert.beginSheet(view->window(), std::move(completion));
 }
 
 } // namespace
@@ -352,7 +354,7 @@ void KPSectionItemView::rename()
     openEditor(false);
 }
 
-void KPSectionItemView::openEditor(bool fromClick)
+void KPSectionItemView::openEditor(bool fromClick, const std::optional<QString>& text)
 {
     if (!m_itemData || m_editor)
         return;
@@ -365,15 +367,35 @@ void KPSectionItemView::openEditor(bool fromClick)
     QRectF r = m_actualTextRect;
     if (fromClick)
         r.setHeight(r.height() + 2);
-    editor->setGeometry(platform::kit::toQt(r, height()).toAlignedRect());
-    editor->setText(m_itemData->title());
+    QRect at = platform::kit::toQt(r, height()).toAlignedRect();
+    if (text) {
+        // Text handed back may be longer than the title the field was sized for: it is shown
+        // whole where the view has room, its start in sight, since that is where a refused
+        // name's fault usually lies (a leading dot).
+        const int needed = editor->fontMetrics().horizontalAdvance(*text) + 8;
+        if (needed > at.width()) {
+            const int room = isIconMode() ? width() - 4 : width() - 2 - at.x();
+            const int w = std::max(at.width(), std::min(needed, room));
+            const int x = isIconMode() ? std::clamp(at.center().x() - w / 2, 2, std::max(2, width() - 2 - w)) : at.x();
+            at = QRect(x, at.y(), w, at.height());
+        }
+    }
+    editor->setGeometry(at);
+    editor->setText(text.value_or(m_itemData->title()));
     editor->selectAll();
+    if (text)
+        editor->setSelection(int(text->size()), -int(text->size()));
     m_isCancelTitleEditing = false;
+    m_refusedTitle = text.value_or(QString());
     editor->onKey = [this](bool cancelled) {
         m_isCancelTitleEditing = cancelled;
         endEditing();
     };
-    editor->onFocusOut = [this] { endEditing(); };
+    editor->onFocusOut = [this] {
+        if (m_editor && !m_refusedTitle.isNull() && m_editor->text() == m_refusedTitle)
+            m_isCancelTitleEditing = true;
+        endEditing();
+    };
     m_editor = editor;
     editor->show();
     editor->setFocus(Qt::OtherFocusReason);
@@ -439,16 +461,18 @@ void KPSectionItemView::renameFile(const QString& title, bool isSafeBox)
     const QString ext = isSafeBox ? QFileInfo(path).suffix() : record.pathExtension();
     const QString name = ext.isEmpty() ? title : title + QLatin1Char('.') + ext;
     if (!platform::FileManager::isUsableFileName(name)) {
-        showAlert(this, QStringLiteral("The name \"%@\" cannot be used as a file name."), title);
-        update();
+        refuseTitle(QStringLiteral("The name \"%@\" cannot be used as a file name."), title,
+                    KPLibraryFileManager::unusableNameReason(name));
         return;
     }
     const QString target = QFileInfo(path).path() + QLatin1Char('/') + name;
     if (target != path) {
         const KPLibraryFileManager& files = services().files ? *services().files : KPLibraryFileManager::defaultManager();
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink() || !files.renameNameByFile(path, name)) {
-            if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-                showAlert(this, QStringLiteral("The name \"%@\" is already taken. Plase choose a different name."), title);
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+            refuseTitle(QStringLiteral("The name \"%@\" is already taken. Plase choose a different name."), title, {});
+            return;
+        }
+        if (!files.renameNameByFile(path, name)) {
             update();
             return;
         }
@@ -461,6 +485,18 @@ void KPSectionItemView::renameFile(const QString& title, bool isSafeBox)
         services().library->save();
     }
     update();
+}
+
+void KPSectionItemView::refuseTitle(const QString& key, const QString& title, const QString& reason)
+{
+    update();
+    QPointer<KPSectionItemView> self(this);
+    std::weak_ptr<KPItemData> item = m_itemData;
+    showAlert(this, key, title, reason, [self, item, title](int) {
+        // The view may show another document by now, or be gone with its row.
+        if (self && self->m_itemData && self->m_itemData == item.lock())
+            self->openEditor(false, title);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "Dialogs/Export/ExportNaming.h"
 
+#include "Platform/Foundation/FileManager.h"
+
 namespace ExportNaming {
 
 namespace {
@@ -39,10 +41,9 @@ QString replaceUnsafe(const QString& text)
 
 QString sanitizedComponent(const QString& title)
 {
-    QString name = cutToBytes(replaceUnsafe(title), kMaxBaseBytes);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return QStringLiteral("_");
-    return name;
+    // Leading dots go as they do for a name placed into the library: a hidden file or folder
+    // is one the user does not see in the export (and "." and ".." are nothing but dots).
+    return cutToBytes(platform::FileManager::usableFileName(replaceUnsafe(title), QStringLiteral("_")), kMaxBaseBytes);
 }
 
 QString sanitizedExtension(const QString& extension)

@@ -1,9 +1,10 @@
 // How document and collection titles become names in an ordinary folder hierarchy.
 //
 // Titles are user text: a "/" would make nested folders (or fail), ".." would climb out of the
-// export folder, and a name longer than the file system allows makes every copy fail. Every
-// title therefore passes through sanitizedComponent before it becomes part of a path, and the
-// numbered candidates ("T", "T_2", "T_3" …) always keep room for their suffix.
+// export folder, a leading dot would hide what was exported, and a name longer than the file
+// system allows makes every copy fail. Every title therefore passes through
+// sanitizedComponent before it becomes part of a path, and the numbered candidates ("T",
+// "T_2", "T_3" …) always keep room for their suffix.
 #pragma once
 
 #include <QString>
@@ -15,8 +16,9 @@ namespace ExportNaming {
 constexpr int kMaxBaseBytes = 200;
 constexpr int kMaxExtensionBytes = 32;
 
-// "/", NUL and the other control characters become "-"; "", "." and ".." become "_"; a name
-// too long is cut at a character boundary.
+// "/", NUL and the other control characters become "-"; leading dots go (no hidden names, so
+// "." and ".." are never a component) and "_" stands for a name with nothing left; a name too
+// long is cut at a character boundary.
 QString sanitizedComponent(const QString& title);
 // The same for an extension (at most kMaxExtensionBytes); empty stays empty.
 QString sanitizedExtension(const QString& extension);

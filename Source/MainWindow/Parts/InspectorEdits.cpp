@@ -6,6 +6,7 @@
 #include "Browser/KPSafeBoxItemData.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
+#include "MainWindow/MainWindowExtensions.h"
 #include "MainWindow/Parts/GridDataSource.h"
 #include "MainWindow/Parts/SideBarRequests.h"
 #include "Platform/Foundation/FileManager.h"
@@ -121,14 +122,14 @@ bool InspectorEdits::renameFile(const KPItemDataPtr& item, const QString& title,
     // A file without an extension gets no trailing dot.
     const QString name = extension.isEmpty() ? title : title + QLatin1Char('.') + extension;
     if (!platform::FileManager::isUsableFileName(name)) {
-        alert(kUnusableNameText, title);
+        refuseTitle(item, kUnusableNameText, title, KPLibraryFileManager::unusableNameReason(name));
         return false;
     }
     const QString target = QFileInfo(path).path() + QLatin1Char('/') + name;
     if (target != path) {
         const QFileInfo existing(target);
         if (existing.exists() || existing.isSymLink()) {
-            alert(kNameTakenText, title);
+            refuseTitle(item, kNameTakenText, title, {});
             return false;
         }
         const KPLibraryFileManager& library = files ? *files : KPLibraryFileManager::defaultManager();
@@ -147,12 +148,18 @@ void InspectorEdits::onFolderNameMenu(QMenu* menu, const std::function<void(cons
         m_ctx.subSideBarDataSource->duplicateMenuWithDataSource(menu, action);
 }
 
-void InspectorEdits::alert(const QString& key, const QString& name)
+void InspectorEdits::refuseTitle(const KPItemDataPtr& item, const QString& key, const QString& title,
+                                 const QString& reason)
 {
-    const platform::kit::Alert alert = platform::kit::Alert::withMessage(
-        platform::localizedString(key).replace(QStringLiteral("%@"), name), platform::localizedString(QStringLiteral("OK")));
+    const platform::kit::Alert alert =
+        platform::kit::Alert::withMessage(platform::localizedString(key).replace(QStringLiteral("%@"), title),
+                                          platform::localizedString(QStringLiteral("OK")), {}, {}, reason);
     auto& dialogs = m_ctx.dialogs ? *m_ctx.dialogs : platform::kit::DialogService::shared();
-    dialogs.alert(m_ctx.window, alert, {});
+    // What was typed goes back into the title for correcting once the alert is read.
+    dialogs.alert(m_ctx.window, alert, [this, alive = std::weak_ptr<bool>(m_alive), item, title](int) {
+        if (!alive.expired() && m_ctx.inspector)
+            m_ctx.inspector->editTitleAgain(item, title);
+    });
 }
 
 void InspectorEdits::redrawSelection()

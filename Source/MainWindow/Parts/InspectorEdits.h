@@ -3,8 +3,9 @@
 //
 // A title edit renames one document only. A document of an index folder or of the SafeBox is
 // a file the user sees, so its file is renamed too: the title must make a usable file name
-// (no "/", NUL, "." or "..", at most 255 bytes with its extension) and no file may already
-// carry it; nothing is replaced. A library document only changes its title, which others may
+// (no "/", NUL or leading dot, at most 255 bytes with its extension) and no file may already
+// carry it; nothing is replaced. A refusal says why and hands the typed title back to the
+// inspector's title field for correcting. A library document only changes its title, which others may
 // share.
 //
 // Threads: main thread only.
@@ -14,6 +15,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 
 class ContentSwitch;
 class DBFileInfoMetadata;
@@ -56,9 +58,12 @@ private:
     void editMetadata(const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit);
     static void editMetadata(MainWindowContext& ctx, const QList<KPItemDataPtr>& items,
                              const std::function<void(KPItemData&, DBFileInfoMetadata&)>& edit);
-    void alert(const QString& key, const QString& name);
+    // Says why title was refused for item (key: the message, reason: why, may be empty), then
+    // hands title back to the inspector's title field for correcting.
+    void refuseTitle(const KPItemDataPtr& item, const QString& key, const QString& title, const QString& reason);
     void redrawSelection();
 
     MainWindowContext& m_ctx;
     ContentSwitch& m_content;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

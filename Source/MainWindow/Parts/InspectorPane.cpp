@@ -57,3 +57,8 @@ void InspectorPane::refreshDatas()
 {
     m_controller->refreshDatas();
 }
+
+void InspectorPane::editTitleAgain(const KPItemDataPtr& item, const QString& text)
+{
+    m_controller->editTitleAgain(item, text);
+}

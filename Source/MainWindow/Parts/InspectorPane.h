@@ -23,6 +23,7 @@ public:
     QWidget* view() override;
     void showItemDatas(const QList<KPItemDataPtr>& items, int itemViewType) override;
     void refreshDatas() override;
+    void editTitleAgain(const KPItemDataPtr& item, const QString& text) override;
 
     PropertyViewController& controller() const { return *m_controller; }
 

@@ -25,8 +25,23 @@ namespace platform {
 
 bool FileManager::isUsableFileName(const QString& name)
 {
-    return !name.isEmpty() && !name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) &&
-           !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxFileNameBytes;
+    return fileNameProblems(name) == NoProblem;
+}
+
+int FileManager::fileNameProblems(const QString& name)
+{
+    if (name.isEmpty())
+        return EmptyName;
+    int problems = NoProblem;
+    if (name.startsWith(QLatin1Char('.')))
+        problems |= LeadingDot;
+    if (name.contains(QLatin1Char('/')))
+        problems |= Separator;
+    if (name.contains(QChar(0)))
+        problems |= NulCharacter;
+    if (name.toUtf8().size() > kMaxFileNameBytes)
+        problems |= TooLong;
+    return problems;
 }
 
 QString FileManager::usableFileName(const QString& name, const QString& fallback)

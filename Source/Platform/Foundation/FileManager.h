@@ -52,6 +52,17 @@ public:
     // so a file renamed so would drop out of its library with its tags and rating.
     static bool isUsableFileName(const QString& name);
     static constexpr int kMaxFileNameBytes = 255;
+    // What isUsableFileName holds against a name, each that applies (none for a usable one),
+    // so that a refusal can say why.
+    enum FileNameProblem {
+        NoProblem = 0,
+        EmptyName = 1,
+        LeadingDot = 2,
+        Separator = 4,   // "/"
+        NulCharacter = 8,
+        TooLong = 16,    // over kMaxFileNameBytes bytes of UTF-8
+    };
+    static int fileNameProblems(const QString& name);
     // name made into one isUsableFileName accepts, for a name from outside the program that
     // must be kept rather than refused (a peer's document, an imported item): each separator or
     // NUL becomes "_", leading dots go, the rest is cut between whole characters to 255 bytes,

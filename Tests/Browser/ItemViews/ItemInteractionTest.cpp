@@ -237,6 +237,7 @@ TEST_F(ItemInteraction, RenamesKeepFilesSafeAndSayWhyTheyFail)
     KPSectionItemView* view = shownView({inLibrary});
     auto rename = [&](const QString& text) {
         alerts.clear();
+        alertReasons.clear();
         view->rename();
         ASSERT_NE(view->editTextField(), nullptr);
         view->editTextField()->setText(text);
@@ -277,18 +278,46 @@ TEST_F(ItemInteraction, RenamesKeepFilesSafeAndSayWhyTheyFail)
     EXPECT_EQ(report->data().path(), folder + QStringLiteral("/Report 2014.pdf"));
     EXPECT_TRUE(alerts.isEmpty());
 
-    // Taken names and forbidden names keep the file and the title, each with its alert. A
-    // leading dot would hide the file from the folder's next walk, which then drops its record.
+    // Taken names and forbidden names keep the file and the title, each with its alert saying
+    // why, and the editor opens again on what was typed, for correcting. A leading dot would
+    // hide the file from the folder's next walk, which then drops its record.
     indexed(QStringLiteral("Taken"), QStringLiteral("pdf"));
-    for (const QString& bad : {QStringLiteral("Taken"), QStringLiteral("../escape"), QStringLiteral("a/b"), QString(252, QLatin1Char('x')),
-                               QStringLiteral(".Report"), QStringLiteral(" .hidden")}) {
+    const std::pair<QString, QString> refusals[] = {
+        {QStringLiteral("Taken"), QString()},
+        {QStringLiteral("../escape"), QStringLiteral("cannot contain \"/\"")},
+        {QStringLiteral("a/b"), QStringLiteral("cannot contain \"/\"")},
+        {QString(252, QLatin1Char('x')), QStringLiteral("at most 255 bytes")},
+        {QStringLiteral(".Report"), QStringLiteral("starts with a dot")},
+        {QStringLiteral(" .hidden"), QStringLiteral("starts with a dot")}};
+    for (const auto& [bad, reason] : refusals) {
         rename(bad);
         EXPECT_EQ(report->title(), QStringLiteral("Report 2014")) << qPrintable(bad);
         EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Report 2014.pdf")));
         ASSERT_EQ(alerts.size(), 1) << qPrintable(bad);
         EXPECT_TRUE(alerts[0].contains(bad == QLatin1String("Taken") ? QStringLiteral("already taken") : QStringLiteral("cannot be used")))
             << qPrintable(alerts[0]);
+        EXPECT_TRUE(alertReasons[0].contains(reason)) << qPrintable(alertReasons[0]);
+        ASSERT_TRUE(testsupport::spinUntil([&] { return view->editTextField() != nullptr; })) << qPrintable(bad);
+        EXPECT_EQ(view->editTextField()->text(), bad.trimmed());
+        EXPECT_EQ(view->editTextField()->cursorPosition(), 0) << "the start of what was typed in sight";
+        if (bad.size() < 20)
+            EXPECT_GE(view->editTextField()->width(), view->editTextField()->fontMetrics().horizontalAdvance(bad.trimmed()));
     }
+    // Left as it is, the text handed back is not sent again when focus moves away.
+    alerts.clear();
+    QFocusEvent leaving(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(view->editTextField(), &leaving);
+    QApplication::processEvents();
+    EXPECT_EQ(view->editTextField(), nullptr);
+    EXPECT_TRUE(alerts.isEmpty());
+    // Corrected, it renames.
+    rename(QStringLiteral(".Report"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return view->editTextField() != nullptr; }));
+    view->editTextField()->setText(QStringLiteral("Report"));
+    key(view->editTextField(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(report->filePath(), folder + QStringLiteral("/Report.pdf"));
+    rename(QStringLiteral("Report 2014"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2);
 
     // A file without an extension gets no trailing dot.

@@ -62,6 +62,7 @@ protected:
         KPSectionItemView::setServices(std::move(services));
         platform::kit::Alert::setPresenterForTesting([this](const platform::kit::Alert& alert) {
             alerts.append(alert.messageText());
+            alertReasons.append(alert.informativeText());
             return platform::kit::Alert::kDefaultReturn;
         });
     }
@@ -157,6 +158,7 @@ protected:
     std::shared_ptr<platform::XAttrBackend> previousXAttrs;
     QList<RecordedDrag> drags;
     QStringList alerts;
+    QStringList alertReasons; // the informative text of each alert
     KPNotTitleLayoutManager layout;
     std::unique_ptr<KPCollectionView> grid;
     std::unique_ptr<gridtest::FakeGrid> fake;

@@ -228,22 +228,29 @@ TEST_F(ExportTest, HostileTitlesNeverLeaveTheExportFolder)
     const DBNode slash = node(QStringLiteral("a/b"), DBNode::Collection, 1);
     const DBNode dots = node(QStringLiteral(".."), DBNode::Collection, 2);
     const DBNode empty = node(QString(), DBNode::Collection, 3);
+    const DBNode hidden = node(QStringLiteral(".hidden"), DBNode::Collection, 4);
     document(QStringLiteral("../../escaped"), QStringLiteral("pdf"), slash, "1");
     document(QStringLiteral("README"), QString(), dots, "2");
     document(QStringLiteral("."), QStringLiteral("../x"), empty, "3");
     document(QString(300, QLatin1Char('L')), QStringLiteral("txt"), empty, "4");
+    document(QStringLiteral(".hello/x"), QStringLiteral("eml"), hidden, "5");
 
     Outcome outcome;
     const QString folder = exportOnce(outcome);
-    EXPECT_EQ(outcome.copied, 4);
+    EXPECT_EQ(outcome.copied, 5);
     EXPECT_EQ(outcome.failed, 0);
     EXPECT_EQ(treeOf(chosen).first(), QStringLiteral("Document Export/"));
     for (const QString& entry : treeOf(chosen))
         EXPECT_TRUE(entry.startsWith(QStringLiteral("Document Export/")) || entry == QStringLiteral("Document Export/"))
             << qPrintable(entry);
     const QStringList tree = treeOf(folder);
-    EXPECT_TRUE(tree.contains(QStringLiteral("a-b/..-..-escaped.pdf")));
-    EXPECT_EQ(tree.size(), 7) << qPrintable(tree.join(QLatin1String(" | ")));
+    // Nothing exported is hidden: a file manager would not show it.
+    for (const QString& entry : tree)
+        EXPECT_FALSE(entry.startsWith(QLatin1Char('.')) || entry.contains(QStringLiteral("/.")))
+            << qPrintable(entry);
+    EXPECT_TRUE(tree.contains(QStringLiteral("a-b/-..-escaped.pdf")));
+    EXPECT_TRUE(tree.contains(QStringLiteral("hidden/hello-x.eml")));
+    EXPECT_EQ(tree.size(), 9) << qPrintable(tree.join(QLatin1String(" | ")));
     EXPECT_TRUE(tree.contains(QStringLiteral("_/README")));
     EXPECT_TRUE(tree.contains(QStringLiteral("__2/_...-x")));
     EXPECT_TRUE(tree.contains(QStringLiteral("__2/") + QString(ExportNaming::kMaxBaseBytes, QLatin1Char('L')) + QStringLiteral(".txt")));

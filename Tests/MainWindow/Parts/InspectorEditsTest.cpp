@@ -12,6 +12,12 @@ using platform::kit::RecordingDialogService;
 
 namespace {
 
+// The inspector's side of a refused title: what was handed back, for which document.
+struct HandedBackPane : PropertyPane {
+    void editTitleAgain(const KPItemDataPtr& item, const QString& text) override { handedBack.append({item, text}); }
+    QList<std::pair<KPItemDataPtr, QString>> handedBack;
+};
+
 class InspectorEditsTest : public SideBarRequestsFixture {
 protected:
     void SetUp() override
@@ -22,9 +28,11 @@ protected:
         save();
         inspector = std::make_unique<InspectorEdits>(ctx, *content);
         inspector->files = files.get();
+        ctx.inspector = &pane;
     }
     void TearDown() override
     {
+        ctx.inspector = nullptr;
         inspector.reset();
         SideBarRequestsFixture::TearDown();
     }
@@ -47,8 +55,10 @@ protected:
             texts.append(request.messageText);
         return texts;
     }
+    QString lastReason() const { return dialogs.last(RecordingDialogService::Kind::Alert).informativeText; }
 
     std::unique_ptr<InspectorEdits> inspector;
+    HandedBackPane pane;
 };
 
 } // namespace
@@ -72,11 +82,26 @@ TEST_F(InspectorEditsTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesA
     EXPECT_TRUE(QFileInfo::exists(disk + QStringLiteral("/d2.pdf")));
 
     // Names that would leave the folder, that no file system takes, or that the folder's next
-    // walk would skip as hidden (and so drop the record).
-    for (const QString& bad : {QStringLiteral("../escape"), QStringLiteral("a/b"), QString(300, QLatin1Char('x')), QStringLiteral(".Report")}) {
+    // walk would skip as hidden (and so drop the record): each refusal says why and hands what
+    // was typed back to the title field once the alert is read.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return pane.handedBack.size() == 1; }));
+    EXPECT_EQ(pane.handedBack[0].second, QStringLiteral("d2"));
+    const std::pair<QString, QString> refusals[] = {
+        {QStringLiteral("../escape"), QStringLiteral("cannot contain \"/\"")},
+        {QStringLiteral("a/b"), QStringLiteral("cannot contain \"/\"")},
+        {QString(300, QLatin1Char('x')), QStringLiteral("at most 255 bytes")},
+        {QStringLiteral(".Report"), QStringLiteral("starts with a dot")}};
+    for (const auto& [bad, reason] : refusals) {
+        const qsizetype before = pane.handedBack.size();
         inspector->onTitleChange(bad);
         EXPECT_EQ(d1.path(), d1Path) << bad.left(20).toStdString();
+        EXPECT_TRUE(lastReason().contains(reason)) << lastReason().toStdString();
+        ASSERT_TRUE(testsupport::spinUntil([&] { return pane.handedBack.size() == before + 1; }));
+        EXPECT_EQ(pane.handedBack.last().second, bad);
+        EXPECT_EQ(pane.handedBack.last().first->filePath(), d1Path);
     }
+    EXPECT_TRUE(lastReason().contains(QStringLiteral("starts with a dot")));
+    EXPECT_FALSE(lastReason().contains(QStringLiteral("\"/\""))) << "only the reasons that apply";
     EXPECT_EQ(alertTexts().size(), 5);
     EXPECT_EQ(QDir(disk).entryList(QDir::Files | QDir::Hidden).size(), QDir(disk).entryList(QDir::Files).size());
     EXPECT_FALSE(QFileInfo::exists(disk + QStringLiteral("/../escape.pdf")));
@@ -92,6 +117,7 @@ TEST_F(InspectorEditsTest, RenamingAFileTheUserSeesRefusesTakenAndUnusableNamesA
     inspector->onTitleChange(QStringLiteral("   "));
     EXPECT_EQ(d1.title(), QStringLiteral("renamed"));
     EXPECT_EQ(alertTexts().size(), 5);
+    EXPECT_EQ(pane.handedBack.size(), 5);
 }
 
 TEST_F(InspectorEditsTest, ALibraryDocumentMayShareATitleAndKeepsItsFile)

@@ -404,6 +404,7 @@ struct DataBaseEngine::StagingSweep {
     bool pending = false;  // found by the opening, not handed to the task yet
     bool removing = false; // the task is queued or removing
     std::atomic<bool> stop{false};
+    std::function<void()> beforeStep; // set before the task starts
 };
 
 void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings)
@@ -417,6 +418,8 @@ void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, cons
     }
     platform::DispatchQueue::global(platform::QueuePriority::Background).async([sweep, stagings] {
         const QStringList removed = KPLibraryFileManager::removeReceiveStagings(stagings, [&sweep] {
+            if (sweep->beforeStep)
+                sweep->beforeStep();
             return !sweep->stop.load();
         });
         if (!removed.isEmpty())
@@ -428,6 +431,12 @@ void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, cons
         }
         sweep->ended.notify_all();
     });
+}
+
+void DataBaseEngine::askSweepToStop()
+{
+    if (m_sweep)
+        m_sweep->stop = true;
 }
 
 void DataBaseEngine::stopSweep()
@@ -579,6 +588,7 @@ platform::Result<void> DataBaseEngine::initDataBase()
     if (!stagings.isEmpty()) {
         m_sweep = std::make_shared<StagingSweep>();
         m_sweep->pending = true;
+        m_sweep->beforeStep = m_options.beforeSweepStep;
         m_context->perform([sweep = m_sweep, stagings] { startSweep(sweep, stagings); });
     }
     return {};
@@ -654,6 +664,9 @@ platform::Result<void> DataBaseEngine::close()
     if (!m_context || m_closed)
         return {};
     m_saveTimer.reset();
+    // The sweep is waited for only when the lock goes, after the other stores have closed; it
+    // stops meanwhile.
+    askSweepToStop();
     platform::Result<void> result;
     if (m_context->hasChanges()) {
         const ContextPtr context = m_context;

@@ -81,6 +81,9 @@ public:
         DataBaseSaveTimerFactory saveTimerFactory;
         // Whether initDataBase installs the context and coordinator as the program-wide defaults.
         bool makeDefault = true;
+        // Called on the sweep's thread before each item of the receive stagings it may remove
+        // (tests hold the sweep there, to quit while it runs).
+        std::function<void()> beforeSweepStep;
     };
 
     // The shared engine, made on first use (on the main thread).
@@ -98,9 +101,9 @@ public:
     // message fit for the user when the store cannot be opened. Call once, on the main thread.
     platform::Result<void> initDataBase();
     bool isOpen() const { return m_context != nullptr && !m_closed; }
-    // At quit, on the main thread: stops the save timer, saves the main context and closes the
-    // store file with its log written back. Every later save fails (and is logged); fetches of
-    // what is not in memory fail. An error when the save or the write-back failed; the store
+    // At quit, on the main thread: stops the save timer, tells a sweep of receive stagings to
+    // stop, saves the main context and closes the store file with its log written back. Every
+    // later save fails (and is logged); fetches of what is not in memory fail. An error when the save or the write-back failed; the store
     // is closed in any case. Nothing for an engine that was never opened.
     platform::Result<void> close();
     // After close() and the library's other stores: another process may open the library.
@@ -231,6 +234,8 @@ private:
     // Starts the sweep of stagings on a global queue (from the main queue, after the opening).
     struct StagingSweep;
     static void startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings);
+    // Tells the sweep to stop after the item in hand; stopSweep also waits for it.
+    void askSweepToStop();
     void stopSweep();
 
     Options m_options;

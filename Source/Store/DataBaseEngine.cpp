@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QtDebug>
 #include <cerrno>
@@ -227,6 +228,9 @@ PurgeQueue& purgeQueue()
     return *queue;
 }
 
+// Set on the main thread while a turn's save deletes purged documents and nothing else.
+bool savingPurgedDocuments = false;
+
 bool purgesStopped()
 {
     PurgeQueue& purges = purgeQueue();
@@ -254,7 +258,10 @@ void deleteRecordsInTurns(const std::weak_ptr<platform::ManagedObjectContext>& w
                 files.append(file);
         }
         if (!files.isEmpty()) {
+            // The turn's save carries the window's own unsaved edits, if any, which it must see.
+            const bool onlyPurged = !context->hasChanges();
             deleted += deleteRecords(context, files);
+            const QScopedValueRollback saving(savingPurgedDocuments, onlyPurged);
             KPContextHelper::save(context);
         }
         if (to < ids->size()) {
@@ -368,6 +375,11 @@ int DataBaseEngine::purgeDocuments(const ContextPtr& context, const QList<platfo
 bool DataBaseEngine::isPurging()
 {
     return purgeQueue().unfinished.load() > 0;
+}
+
+bool DataBaseEngine::isSavingPurgedDocuments()
+{
+    return platform::Dispatch::isMainThread() && savingPurgedDocuments;
 }
 
 bool DataBaseEngine::stopPurges(std::chrono::milliseconds bound)

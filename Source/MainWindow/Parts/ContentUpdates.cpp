@@ -13,6 +13,7 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
+#include "SideBar/SideBarNodeType.h"
 #include "Store/DBFileInfo.h"
 #include "Store/DBFileInfoMetadata.h"
 #include "MainWindow/Parts/GridDataSource.h"
@@ -46,15 +47,45 @@ bool sortsWithoutMetadata(int fileSortType)
 
 void ContentSwitch::noteSave(const platform::SaveNotification& note)
 {
-    if (!note.inserted.isEmpty() || !note.deleted.isEmpty())
+    if (!note.inserted.isEmpty() || !note.deleted.isEmpty()) {
         m_burst.onlyMetadata = false;
-    const QString metadata = DBFileInfoMetadata::entityName();
-    for (const platform::ObjectID& id : note.updated) {
-        if (id.entity() && id.entity()->name() == metadata)
-            m_burst.metadata.append(id);
-        else
-            m_burst.onlyMetadata = false;
+        m_burst.onlyDocuments = false;
     }
+    const QString metadata = DBFileInfoMetadata::entityName();
+    const QString documents = DBFileInfo::entityName();
+    for (const platform::ObjectID& id : note.updated) {
+        const QString entity = id.entity() ? id.entity()->name() : QString();
+        if (entity == metadata) {
+            m_burst.metadata.append(id);
+            m_burst.onlyDocuments = false;
+        } else if (entity == documents) {
+            m_burst.documents.append(id);
+            m_burst.onlyMetadata = false;
+        } else {
+            m_burst.onlyMetadata = false;
+            m_burst.onlyDocuments = false;
+        }
+    }
+}
+
+bool ContentSwitch::leavesListingAlone(const KPNode* listing, const BurstChanges& changes)
+{
+    if (!changes.onlyDocuments || changes.documents.isEmpty() || !listsThroughTail(listing))
+        return false;
+    // Every other listing through tail takes only documents out of the trash.
+    if (listing && (listing->nodeType() == SideBarNodeType::TrashNode || listing->nodeType() == SideBarNodeType::ListNode))
+        return false;
+    const platform::ContextPtr& context = store().context();
+    if (!context)
+        return false;
+    const KPItemDataSet& shown = listed().dataSource();
+    for (const platform::ObjectID& id : changes.documents) {
+        const DBFileInfo file(context->existingObjectWithID(id));
+        // A document just put in the trash is still listed, and one taken out of it is not yet.
+        if (!file || !file.isTrash() || shown.contains(KPItemData::create(file)))
+            return false;
+    }
+    return true;
 }
 
 bool ContentSwitch::updateInPlace(const KPNode* listing, const BurstChanges& changes)

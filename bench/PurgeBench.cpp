@@ -21,7 +21,10 @@
 // how late keys are painted: a thread of the benchmark posts a key every 20 ms to a small view in
 // the window, which repaints at each ("key_ms_median", "key_ms_max": from the posting to the
 // paint), and the load average of the machine ("load1") at the end. The watch goes on a second
-// past the purge's end, for what its last turn set off.
+// past the purge's end, for what its last turn set off. The same figures prefixed "purge_" count
+// from the purge's first turn of records on ("turns_began_ms"), apart from what the window's
+// own start or the marks' save cost before; "marks_block_ms" is the longest block up to then
+// in the emptied case.
 //
 // "Idle/seconds/3" and ".../60" are the floor of block_ms under the machine's load at the time:
 // the watch alone, over as long as a purge and as a sweep run.
@@ -60,6 +63,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <random>
 #include <thread>
@@ -202,6 +206,8 @@ struct Watch {
     QElapsedTimer clock;
     qint64 lastTick = 0;
     qint64 longest = 0;
+    // The stretches over 10 ms: when each ended, and how long it was.
+    std::vector<std::pair<qint64, qint64>> gaps;
     QTimer heartbeat;
 
     void start()
@@ -212,9 +218,21 @@ struct Watch {
         QObject::connect(&heartbeat, &QTimer::timeout, [this] {
             const qint64 now = clock.nsecsElapsed();
             longest = std::max(longest, now - lastTick);
+            if (now - lastTick > 10'000'000)
+                gaps.emplace_back(now, now - lastTick);
             lastTick = now;
         });
         heartbeat.start();
+    }
+    // The longest stretch that overlapped [from, to) (nanoseconds on clock).
+    qint64 longestBetween(qint64 from, qint64 to = std::numeric_limits<qint64>::max()) const
+    {
+        qint64 found = 0;
+        for (const auto& [end, length] : gaps) {
+            if (end > from && end - length < to)
+                found = std::max(found, length);
+        }
+        return found;
     }
     // Runs the event loop until done answers true.
     void runUntil(const std::function<bool()>& done)
@@ -361,10 +379,14 @@ public:
         QCoreApplication::removePostedEvents(this);
     }
 
-    // In milliseconds, sorted.
-    std::vector<double> latencies() const
+    // In milliseconds, sorted; of the keys posted from from on (nanoseconds on the clock).
+    std::vector<double> latencies(qint64 from = 0) const
     {
-        std::vector<double> sorted = m_latencies;
+        std::vector<double> sorted;
+        for (const auto& [posted, latency] : m_latencies) {
+            if (posted >= from)
+                sorted.push_back(latency);
+        }
         std::sort(sorted.begin(), sorted.end());
         return sorted;
     }
@@ -384,7 +406,7 @@ protected:
         QPainter(this).fillRect(rect(), m_latencies.size() % 2 ? Qt::black : Qt::white);
         const qint64 now = m_clock.nsecsElapsed();
         for (const qint64 posted : m_waiting)
-            m_latencies.push_back(double(now - posted) / 1e6);
+            m_latencies.emplace_back(posted, double(now - posted) / 1e6);
         m_waiting.clear();
     }
 
@@ -393,7 +415,7 @@ private:
     std::atomic<bool> m_running{false};
     std::thread m_poster;
     std::vector<qint64> m_waiting;
-    std::vector<double> m_latencies;
+    std::vector<std::pair<qint64, double>> m_latencies;
 };
 
 std::unique_ptr<MainWindowController> openWindow(DataBaseEngine& engine)
@@ -445,18 +467,38 @@ double loadAverage()
     return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : 0.0;
 }
 
-void reportWindow(benchmark::State& state, const Watch& watch, const KeyProbe& keys, qint64 total)
+// "block_ms", "key_ms_median" and "key_ms_max" over the whole watch; the same prefixed "purge_"
+// from the purge's first turn of records on (turnsBegan, nanoseconds on the watch's clock; none
+// without one).
+void reportWindow(benchmark::State& state, const Watch& watch, const KeyProbe& keys, qint64 total, qint64 turnsBegan)
 {
     state.SetIterationTime(double(total) / 1e9);
     state.counters["block_ms"] = double(watch.longest) / 1e6;
     state.counters["total_ms"] = double(total) / 1e6;
-    const std::vector<double> latencies = keys.latencies();
-    if (latencies.empty())
-        die(QStringLiteral("no key was painted"));
-    state.counters["keys"] = double(latencies.size());
-    state.counters["key_ms_median"] = latencies[latencies.size() / 2];
-    state.counters["key_ms_max"] = latencies.back();
+    const auto keyCounters = [&](const std::string& prefix, qint64 from) {
+        const std::vector<double> latencies = keys.latencies(from);
+        if (latencies.empty())
+            die(QStringLiteral("no key was painted"));
+        state.counters[prefix + "keys"] = double(latencies.size());
+        state.counters[prefix + "key_ms_median"] = latencies[latencies.size() / 2];
+        state.counters[prefix + "key_ms_max"] = latencies.back();
+    };
+    keyCounters("", 0);
+    if (turnsBegan >= 0) {
+        keyCounters("purge_", turnsBegan);
+        state.counters["purge_block_ms"] = double(watch.longestBetween(turnsBegan)) / 1e6;
+        state.counters["turns_began_ms"] = double(turnsBegan) / 1e6;
+    }
     state.counters["load1"] = loadAverage();
+}
+
+// Notes when the first save that deletes records comes: the purge's first turn.
+platform::ObserverToken noteFirstTurn(DataBaseEngine& engine, const QElapsedTimer& clock, qint64& turnsBegan)
+{
+    return engine.context()->addDidSaveObserver([&clock, &turnsBegan](const platform::SaveNotification& note) {
+        if (turnsBegan < 0 && !note.deleted.isEmpty())
+            turnsBegan = clock.nsecsElapsed();
+    });
 }
 
 // How long after the purge's end the watch goes on: what the last turn set off runs then.
@@ -487,8 +529,11 @@ void BM_PurgeEmptiedInWindow(benchmark::State& state)
 
         std::optional<int> deleted;
         qint64 ended = 0;
+        qint64 marksSaved = -1;
+        qint64 turnsBegan = -1;
         Watch watch;
         KeyProbe keys(window->window(), watch.clock);
+        const platform::ObserverToken firstTurn = noteFirstTurn(*engine, watch.clock, turnsBegan);
         watch.start();
         keys.start();
         // As the sheet's work ends: the marks saved from a worker, then on the main thread the
@@ -500,6 +545,7 @@ void BM_PurgeEmptiedInWindow(benchmark::State& state)
             });
             platform::Dispatch::main([&] {
                 (void)KPContextHelper::save(KPContextHelper::defaultContext());
+                marksSaved = watch.clock.nsecsElapsed();
                 DataBaseEngine::purgeDocuments(KPContextHelper::defaultContext(), ids, [&](int count) {
                     deleted = count;
                     ended = watch.clock.elapsed();
@@ -508,7 +554,9 @@ void BM_PurgeEmptiedInWindow(benchmark::State& state)
         });
         watch.runUntil([&] { return deleted.has_value() && watch.clock.elapsed() > ended + kAfterPurgeMs; });
         keys.stop();
-        reportWindow(state, watch, keys, watch.clock.nsecsElapsed());
+        reportWindow(state, watch, keys, watch.clock.nsecsElapsed(), turnsBegan);
+        // Up to the marks' save and what it set off in the window (before the first turn).
+        state.counters["marks_block_ms"] = double(watch.longestBetween(0, turnsBegan >= 0 ? turnsBegan : marksSaved)) / 1e6;
         if (*deleted != kPurged || marked(*engine) != 0)
             die(QStringLiteral("%1 documents went").arg(*deleted));
         keys.leaveWindow();
@@ -535,17 +583,22 @@ void BM_PurgeAtStartInWindow(benchmark::State& state)
         auto index = useIndexRemover();
         std::unique_ptr<DataBaseEngine> engine;
         std::unique_ptr<MainWindowController> window;
+        Watch watch;
+        qint64 turnsBegan = -1;
+        platform::ObserverToken firstTurn;
         QElapsedTimer opening;
         opening.start();
         // The library opens and the window is made in one step, as at a start.
         QTimer::singleShot(0, [&] {
             engine = benchlibrary::openEngine(workLibrary());
+            firstTurn = noteFirstTurn(*engine, watch.clock, turnsBegan);
             window = openWindow(*engine);
         });
         spinUntil([&] { return window && listsDocuments(*window); }, QStringLiteral("the window's listing"));
         const qint64 opened = opening.elapsed();
         const qsizetype waiting = marked(*engine);
-        Watch watch;
+        if (turnsBegan >= 0)
+            die(QStringLiteral("the purge's records went before the window had listed"));
         KeyProbe keys(window->window(), watch.clock);
         watch.start();
         keys.start();
@@ -556,7 +609,7 @@ void BM_PurgeAtStartInWindow(benchmark::State& state)
             return ended >= 0 && watch.clock.elapsed() > std::max<qint64>(ended + kAfterPurgeMs, kAtStartWatchMs);
         });
         keys.stop();
-        reportWindow(state, watch, keys, watch.clock.nsecsElapsed());
+        reportWindow(state, watch, keys, watch.clock.nsecsElapsed(), turnsBegan);
         state.counters["open_ms"] = double(opened);
         // The documents still marked when the window listed: what this run measured the purge of.
         state.counters["waiting_at_window"] = double(waiting);

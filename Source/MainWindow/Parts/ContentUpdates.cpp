@@ -3,7 +3,10 @@
 // listed document; at a large library that made one star take as long as opening the view.
 // Only the metadata record of a document is trusted this way: no listing that goes through
 // tail chooses its documents by metadata, and the grouping and sort keys that read it are
-// known. Anything else, or a recount request in the same burst, lists again as before.
+// known. Saves that changed only documents of the trash none of which is listed (emptying the
+// trash marks its documents first) change nothing but the Trash's listing, which alone shows
+// documents of the trash. Anything else, or a recount request in the same burst, lists again
+// as before.
 #include "MainWindow/Parts/ContentSwitch.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"

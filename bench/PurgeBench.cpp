@@ -12,6 +12,20 @@
 // stretch the thread did not answer ("block_ms"); "total_ms" runs to the purge's end, and
 // "written_mb" is what the process wrote to storage meanwhile (/proc/self/io write_bytes).
 //
+// "PurgeInWindow/emptied/2000" and "PurgeInWindow/atStart/2000" are the same two with the main
+// window open on Documents, which lists the library's 98,000 other documents: the trash of
+// 2,000 emptied (the marks saved as the empty-trash sheet saves them, then the purge), and a
+// start with 2,000 waiting from the moment the window has listed; ".../atStart/0" is that start
+// with the same documents in the trash but none waiting, the floor of what the window's own
+// start costs it then (a start is watched for 6 s at least). Besides "block_ms" they report
+// how late keys are painted: a thread of the benchmark posts a key every 20 ms to a small view in
+// the window, which repaints at each ("key_ms_median", "key_ms_max": from the posting to the
+// paint), and the load average of the machine ("load1") at the end. The watch goes on a second
+// past the purge's end, for what its last turn set off. The same figures prefixed "purge_" count
+// from the purge's first turn of records on ("turns_began_ms"), apart from what the window's
+// own start or the marks' save cost before; "marks_block_ms" is the longest block up to then
+// in the emptied case.
+//
 // "Idle/seconds/3" and ".../60" are the floor of block_ms under the machine's load at the time:
 // the watch alone, over as long as a purge and as a sweep run.
 //
@@ -21,23 +35,38 @@
 // staging is gone.
 //
 //   build/bin/purge_bench --benchmark_repetitions=5
+//   build/bin/purge_bench --benchmark_filter=PurgeInWindow
 #include "BenchHome.h"
 #include "BenchLibrary.h"
 
+#include "Browser/CollectionView/KPCollectionView.h"
+#include "Browser/KPDataSourceManager.h"
+#include "MainWindow/MainWindowController.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/DispatchQueue.h"
 #include "Platform/TextIndex/TextIndex.h"
 #include "Store/DBHelper.h"
+#include "Store/KPContextHelper.h"
+#include "Store/KPCoreDataAction.h"
+#include "Theme/KPThemeManager.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QFileInfo>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 #include <benchmark/benchmark.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -119,9 +148,9 @@ void copyOver(const QString& from, const QString& to)
         die(QStringLiteral("cannot copy %1 to %2").arg(from, to));
 }
 
-// A fresh work library and index; the library's documents to purge marked (and their
-// thumbnails made) and saved. The engine stays open.
-std::unique_ptr<DataBaseEngine> prepare()
+// A fresh work library and index; the library's documents to purge put in the trash and, when
+// marked, marked for deletion (their thumbnails made), and saved. The engine stays open.
+std::unique_ptr<DataBaseEngine> prepare(bool marked = true)
 {
     QDir(workLibrary()).removeRecursively();
     QDir().mkpath(workLibrary() + QStringLiteral("/Thumbnail"));
@@ -144,7 +173,7 @@ std::unique_ptr<DataBaseEngine> prepare()
     for (qsizetype i = 0; i < files->size(); i += kStride) {
         DBFileInfo file(files->at(i));
         file.setIsTrash(true);
-        file.setIsNeedDelete(true);
+        file.setIsNeedDelete(marked);
         QFile thumb(DBHelper::CombinThumbAbsoluteByString(file.thumbPath()));
         if (!thumb.open(QIODevice::WriteOnly))
             die(QStringLiteral("cannot write %1").arg(thumb.fileName()));
@@ -177,6 +206,8 @@ struct Watch {
     QElapsedTimer clock;
     qint64 lastTick = 0;
     qint64 longest = 0;
+    // The stretches over 10 ms: when each ended, and how long it was.
+    std::vector<std::pair<qint64, qint64>> gaps;
     QTimer heartbeat;
 
     void start()
@@ -187,9 +218,21 @@ struct Watch {
         QObject::connect(&heartbeat, &QTimer::timeout, [this] {
             const qint64 now = clock.nsecsElapsed();
             longest = std::max(longest, now - lastTick);
+            if (now - lastTick > 10'000'000)
+                gaps.emplace_back(now, now - lastTick);
             lastTick = now;
         });
         heartbeat.start();
+    }
+    // The longest stretch that overlapped [from, to) (nanoseconds on clock).
+    qint64 longestBetween(qint64 from, qint64 to = std::numeric_limits<qint64>::max()) const
+    {
+        qint64 found = 0;
+        for (const auto& [end, length] : gaps) {
+            if (end > from && end - length < to)
+                found = std::max(found, length);
+        }
+        return found;
     }
     // Runs the event loop until done answers true.
     void runUntil(const std::function<bool()>& done)
@@ -286,6 +329,297 @@ void BM_PurgeAtStart(benchmark::State& state)
     }
 }
 
+// ---- with the window open on Documents ----
+
+// Keys typed every 20 ms from a thread of their own, as a user's keys arrive whatever the main
+// thread is doing, to a small view in the window that asks for a repaint at each: the latency
+// of a key is from its posting to the paint that follows it.
+class KeyProbe final : public QWidget {
+public:
+    static constexpr int kKeyIntervalMs = 20;
+
+    struct TimedKey final : QKeyEvent {
+        explicit TimedKey(qint64 at) : QKeyEvent(QEvent::KeyPress, Qt::Key_R, Qt::NoModifier, QStringLiteral("r")), postedAt(at) {}
+        qint64 postedAt;
+    };
+
+    KeyProbe(QWidget* window, const QElapsedTimer& clock) : QWidget(window), m_clock(clock)
+    {
+        setGeometry(0, 0, 6, 6);
+        show();
+        raise();
+    }
+    ~KeyProbe() override { stop(); }
+
+    // Before the window goes: it would delete its children, this one too.
+    void leaveWindow()
+    {
+        stop();
+        setParent(nullptr);
+    }
+
+    void start()
+    {
+        m_running = true;
+        m_poster = std::thread([this] {
+            auto next = std::chrono::steady_clock::now();
+            while (m_running.load()) {
+                next += std::chrono::milliseconds(kKeyIntervalMs);
+                std::this_thread::sleep_until(next);
+                QCoreApplication::postEvent(this, new TimedKey(m_clock.nsecsElapsed()));
+            }
+        });
+    }
+    void stop()
+    {
+        m_running = false;
+        if (m_poster.joinable())
+            m_poster.join();
+        // Keys still queued are no measure of the purge.
+        QCoreApplication::removePostedEvents(this);
+    }
+
+    // In milliseconds, sorted; of the keys posted from from on (nanoseconds on the clock).
+    std::vector<double> latencies(qint64 from = 0) const
+    {
+        std::vector<double> sorted;
+        for (const auto& [posted, latency] : m_latencies) {
+            if (posted >= from)
+                sorted.push_back(latency);
+        }
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (auto* key = dynamic_cast<TimedKey*>(event)) {
+            m_waiting.push_back(key->postedAt);
+            update();
+            return true;
+        }
+        return QWidget::event(event);
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(rect(), m_latencies.size() % 2 ? Qt::black : Qt::white);
+        const qint64 now = m_clock.nsecsElapsed();
+        for (const qint64 posted : m_waiting)
+            m_latencies.emplace_back(posted, double(now - posted) / 1e6);
+        m_waiting.clear();
+    }
+
+private:
+    const QElapsedTimer& m_clock;
+    std::atomic<bool> m_running{false};
+    std::thread m_poster;
+    std::vector<qint64> m_waiting;
+    std::vector<std::pair<qint64, double>> m_latencies;
+};
+
+std::unique_ptr<MainWindowController> openWindow(DataBaseEngine& engine)
+{
+    platform::UserDefaults::standardUserDefaults().removeObjectForKey(MainWindowController::kLastSelectedInfoKey);
+    MainWindowController::Options options;
+    SideBarServices services;
+    services.library = &engine;
+    options.sideBarServices = services;
+    auto window = std::make_unique<MainWindowController>(std::move(options));
+    window->showWindow();
+    return window;
+}
+
+bool listsDocuments(MainWindowController& window)
+{
+    return window.isRestored() && window.context().collectionView->sectionCount() > 0;
+}
+
+void spinUntil(const std::function<bool()>& done, const QString& what)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (waited.elapsed() > 600000)
+            die(QStringLiteral("%1 did not happen within 10 minutes").arg(what));
+    }
+}
+
+void spinFor(int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void closeWindow(std::unique_ptr<MainWindowController>& window)
+{
+    window.reset();
+    KPDataSourceManager::shareDataSourceManager().removeAllObjects();
+    QCoreApplication::processEvents();
+}
+
+double loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() : 0.0;
+}
+
+// "block_ms", "key_ms_median" and "key_ms_max" over the whole watch; the same prefixed "purge_"
+// from the purge's first turn of records on (turnsBegan, nanoseconds on the watch's clock; none
+// without one).
+void reportWindow(benchmark::State& state, const Watch& watch, const KeyProbe& keys, qint64 total, qint64 turnsBegan)
+{
+    state.SetIterationTime(double(total) / 1e9);
+    state.counters["block_ms"] = double(watch.longest) / 1e6;
+    state.counters["total_ms"] = double(total) / 1e6;
+    const auto keyCounters = [&](const std::string& prefix, qint64 from) {
+        const std::vector<double> latencies = keys.latencies(from);
+        if (latencies.empty())
+            die(QStringLiteral("no key was painted"));
+        state.counters[prefix + "keys"] = double(latencies.size());
+        state.counters[prefix + "key_ms_median"] = latencies[latencies.size() / 2];
+        state.counters[prefix + "key_ms_max"] = latencies.back();
+    };
+    keyCounters("", 0);
+    if (turnsBegan >= 0) {
+        keyCounters("purge_", turnsBegan);
+        state.counters["purge_block_ms"] = double(watch.longestBetween(turnsBegan)) / 1e6;
+        state.counters["turns_began_ms"] = double(turnsBegan) / 1e6;
+    }
+    state.counters["load1"] = loadAverage();
+}
+
+// Notes when the first save that deletes records comes: the purge's first turn.
+platform::ObserverToken noteFirstTurn(DataBaseEngine& engine, const QElapsedTimer& clock, qint64& turnsBegan)
+{
+    return engine.context()->addDidSaveObserver([&clock, &turnsBegan](const platform::SaveNotification& note) {
+        if (turnsBegan < 0 && !note.deleted.isEmpty())
+            turnsBegan = clock.nsecsElapsed();
+    });
+}
+
+// How long after the purge's end the watch goes on: what the last turn set off runs then.
+constexpr int kAfterPurgeMs = 1000;
+
+// The trash of 2,000 emptied while the window lists the library's 98,000 other documents: the
+// marks saved as the empty-trash sheet saves them, then the purge.
+void BM_PurgeEmptiedInWindow(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto engine = prepare(false);
+        auto index = useIndexRemover();
+        auto window = openWindow(*engine);
+        spinUntil([&] { return listsDocuments(*window); }, QStringLiteral("the window's listing"));
+        // What the opening set off (the badges, the listing checked again) runs before the watch.
+        spinFor(3000);
+        const qsizetype shown = qsizetype(KPDataSourceManager::shareDataSourceManager().dataSource().size());
+        if (shown != benchlibrary::kDocuments - kPurged)
+            die(QStringLiteral("the window lists %1 documents").arg(shown));
+        QList<platform::ObjectID> ids;
+        auto found = engine->queryRecordByName(DBFileInfo::entityName(),
+                                               *platform::Predicate::parse(QStringLiteral("isTrash == YES && isNeedDelete == NO")),
+                                               platform::FetchRequest::ResultType::ManagedObjectID);
+        for (const QVariant& id : *found)
+            ids.append(id.value<platform::ObjectID>());
+        if (ids.size() != kPurged)
+            die(QStringLiteral("%1 documents in the trash").arg(ids.size()));
+
+        std::optional<int> deleted;
+        qint64 ended = 0;
+        qint64 marksSaved = -1;
+        qint64 turnsBegan = -1;
+        Watch watch;
+        KeyProbe keys(window->window(), watch.clock);
+        const platform::ObserverToken firstTurn = noteFirstTurn(*engine, watch.clock, turnsBegan);
+        watch.start();
+        keys.start();
+        // As the sheet's work ends: the marks saved from a worker, then on the main thread the
+        // main context saved and the purge started.
+        platform::DispatchQueue::global(platform::QueuePriority::Default).async([&] {
+            KPCoreDataAction::saveDataWithBlockInBackgroundAndWait([&ids](const platform::ContextPtr& context) {
+                for (const platform::ObjectID& id : std::as_const(ids))
+                    DBFileInfo(context->existingObjectWithID(id)).setIsNeedDelete(true);
+            });
+            platform::Dispatch::main([&] {
+                (void)KPContextHelper::save(KPContextHelper::defaultContext());
+                marksSaved = watch.clock.nsecsElapsed();
+                DataBaseEngine::purgeDocuments(KPContextHelper::defaultContext(), ids, [&](int count) {
+                    deleted = count;
+                    ended = watch.clock.elapsed();
+                });
+            });
+        });
+        watch.runUntil([&] { return deleted.has_value() && watch.clock.elapsed() > ended + kAfterPurgeMs; });
+        keys.stop();
+        reportWindow(state, watch, keys, watch.clock.nsecsElapsed(), turnsBegan);
+        // Up to the marks' save and what it set off in the window (before the first turn).
+        state.counters["marks_block_ms"] = double(watch.longestBetween(0, turnsBegan >= 0 ? turnsBegan : marksSaved)) / 1e6;
+        if (*deleted != kPurged || marked(*engine) != 0)
+            die(QStringLiteral("%1 documents went").arg(*deleted));
+        keys.leaveWindow();
+        closeWindow(window);
+        (void)engine->close();
+        DataBaseEngine::setLeftoverRemover({});
+    }
+}
+
+// How long a start is watched at least, purge or not.
+constexpr qint64 kAtStartWatchMs = 6000;
+
+// The start with 2,000 documents still waiting to go: the window comes up on Documents, and
+// what the purge costs it from then on.
+void BM_PurgeAtStartInWindow(benchmark::State& state)
+{
+    // 0: the same documents in the trash, none waiting to go, for the window's own start.
+    const bool waitingToGo = state.range(0) > 0;
+    for (auto _ : state) {
+        {
+            auto engine = prepare(waitingToGo);
+            (void)engine->close();
+        }
+        auto index = useIndexRemover();
+        std::unique_ptr<DataBaseEngine> engine;
+        std::unique_ptr<MainWindowController> window;
+        Watch watch;
+        qint64 turnsBegan = -1;
+        platform::ObserverToken firstTurn;
+        QElapsedTimer opening;
+        opening.start();
+        // The library opens and the window is made in one step, as at a start.
+        QTimer::singleShot(0, [&] {
+            engine = benchlibrary::openEngine(workLibrary());
+            firstTurn = noteFirstTurn(*engine, watch.clock, turnsBegan);
+            window = openWindow(*engine);
+        });
+        spinUntil([&] { return window && listsDocuments(*window); }, QStringLiteral("the window's listing"));
+        const qint64 opened = opening.elapsed();
+        const qsizetype waiting = marked(*engine);
+        if (turnsBegan >= 0)
+            die(QStringLiteral("the purge's records went before the window had listed"));
+        KeyProbe keys(window->window(), watch.clock);
+        watch.start();
+        keys.start();
+        qint64 ended = -1;
+        watch.runUntil([&] {
+            if (ended < 0 && !DataBaseEngine::isPurging() && marked(*engine) == 0)
+                ended = watch.clock.elapsed();
+            return ended >= 0 && watch.clock.elapsed() > std::max<qint64>(ended + kAfterPurgeMs, kAtStartWatchMs);
+        });
+        keys.stop();
+        reportWindow(state, watch, keys, watch.clock.nsecsElapsed(), turnsBegan);
+        state.counters["open_ms"] = double(opened);
+        // The documents still marked when the window listed: what this run measured the purge of.
+        state.counters["waiting_at_window"] = double(waiting);
+        keys.leaveWindow();
+        closeWindow(window);
+        (void)engine->close();
+        DataBaseEngine::setLeftoverRemover({});
+    }
+}
+
 // A receive of a large folder killed half-way: the next opening with its 40,000 files waiting.
 void BM_OpeningWithReceiveStaging(benchmark::State& state)
 {
@@ -353,6 +687,8 @@ void BM_Idle(benchmark::State& state)
 BENCHMARK(BM_Idle)->Name("Idle/seconds")->Arg(3)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PurgeEmptied)->Name("Purge/emptied/2000")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PurgeAtStart)->Name("Purge/atStart/2000")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PurgeEmptiedInWindow)->Name("PurgeInWindow/emptied/2000")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PurgeAtStartInWindow)->Name("PurgeInWindow/atStart")->Arg(kPurged)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_OpeningWithReceiveStaging)->Name("Opening/receiveStaging")->Arg(40000)->UseManualTime()
     ->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -361,7 +697,8 @@ BENCHMARK(BM_OpeningWithReceiveStaging)->Name("Opening/receiveStaging")->Arg(400
 int main(int argc, char** argv)
 {
     useBenchHome(benchDir() + QStringLiteral("/home"));
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
+    KPThemeManager::themeManager()->updateThemeByName(QStringLiteral("gray"));
     {
         auto engine = benchlibrary::openBenchLibrary(pristineLibrary());
         (void)engine->close();

@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QtDebug>
 #include <cerrno>
@@ -227,6 +228,9 @@ PurgeQueue& purgeQueue()
     return *queue;
 }
 
+// Set on the main thread while a turn's save deletes purged documents and nothing else.
+bool savingPurgedDocuments = false;
+
 bool purgesStopped()
 {
     PurgeQueue& purges = purgeQueue();
@@ -254,7 +258,10 @@ void deleteRecordsInTurns(const std::weak_ptr<platform::ManagedObjectContext>& w
                 files.append(file);
         }
         if (!files.isEmpty()) {
+            // The turn's save carries the window's own unsaved edits, if any, which it must see.
+            const bool onlyPurged = !context->hasChanges();
             deleted += deleteRecords(context, files);
+            const QScopedValueRollback saving(savingPurgedDocuments, onlyPurged);
             KPContextHelper::save(context);
         }
         if (to < ids->size()) {
@@ -370,6 +377,11 @@ bool DataBaseEngine::isPurging()
     return purgeQueue().unfinished.load() > 0;
 }
 
+bool DataBaseEngine::isSavingPurgedDocuments()
+{
+    return platform::Dispatch::isMainThread() && savingPurgedDocuments;
+}
+
 bool DataBaseEngine::stopPurges(std::chrono::milliseconds bound)
 {
     PurgeQueue& purges = purgeQueue();
@@ -404,6 +416,7 @@ struct DataBaseEngine::StagingSweep {
     bool pending = false;  // found by the opening, not handed to the task yet
     bool removing = false; // the task is queued or removing
     std::atomic<bool> stop{false};
+    std::function<void()> beforeStep; // set before the task starts
 };
 
 void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings)
@@ -417,6 +430,8 @@ void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, cons
     }
     platform::DispatchQueue::global(platform::QueuePriority::Background).async([sweep, stagings] {
         const QStringList removed = KPLibraryFileManager::removeReceiveStagings(stagings, [&sweep] {
+            if (sweep->beforeStep)
+                sweep->beforeStep();
             return !sweep->stop.load();
         });
         if (!removed.isEmpty())
@@ -428,6 +443,12 @@ void DataBaseEngine::startSweep(const std::shared_ptr<StagingSweep>& sweep, cons
         }
         sweep->ended.notify_all();
     });
+}
+
+void DataBaseEngine::askSweepToStop()
+{
+    if (m_sweep)
+        m_sweep->stop = true;
 }
 
 void DataBaseEngine::stopSweep()
@@ -579,6 +600,7 @@ platform::Result<void> DataBaseEngine::initDataBase()
     if (!stagings.isEmpty()) {
         m_sweep = std::make_shared<StagingSweep>();
         m_sweep->pending = true;
+        m_sweep->beforeStep = m_options.beforeSweepStep;
         m_context->perform([sweep = m_sweep, stagings] { startSweep(sweep, stagings); });
     }
     return {};
@@ -654,6 +676,9 @@ platform::Result<void> DataBaseEngine::close()
     if (!m_context || m_closed)
         return {};
     m_saveTimer.reset();
+    // The sweep is waited for only when the lock goes, after the other stores have closed; it
+    // stops meanwhile.
+    askSweepToStop();
     platform::Result<void> result;
     if (m_context->hasChanges()) {
         const ContextPtr context = m_context;

@@ -81,6 +81,9 @@ public:
         DataBaseSaveTimerFactory saveTimerFactory;
         // Whether initDataBase installs the context and coordinator as the program-wide defaults.
         bool makeDefault = true;
+        // Called on the sweep's thread before each item of the receive stagings it may remove
+        // (tests hold the sweep there, to quit while it runs).
+        std::function<void()> beforeSweepStep;
     };
 
     // The shared engine, made on first use (on the main thread).
@@ -98,10 +101,11 @@ public:
     // message fit for the user when the store cannot be opened. Call once, on the main thread.
     platform::Result<void> initDataBase();
     bool isOpen() const { return m_context != nullptr && !m_closed; }
-    // At quit, on the main thread: stops the save timer, saves the main context and closes the
-    // store file with its log written back. Every later save fails (and is logged); fetches of
-    // what is not in memory fail. An error when the save or the write-back failed; the store
-    // is closed in any case. Nothing for an engine that was never opened.
+    // At quit, on the main thread: stops the save timer, tells a sweep of receive stagings to
+    // stop, saves the main context and closes the store file with its log written back. Every
+    // later save fails (and is logged); fetches of what is not in memory fail. An error when
+    // the save or the write-back failed; the store is closed in any case. Nothing for an engine
+    // that was never opened.
     platform::Result<void> close();
     // After close() and the library's other stores: another process may open the library.
     // A sweep of receive stagings still running is stopped first, and waited for (what it has
@@ -150,6 +154,11 @@ public:
                               std::function<void(int)> done = {});
     // Whether a purge has not ended yet.
     static bool isPurging();
+    // Whether the save of the main context running now is a turn of a purge that deletes
+    // documents marked for deletion and nothing else (the context held no other change). No
+    // listing shows such documents, so the window need not list again for it. Main thread, for
+    // the did-save observers of the main context.
+    static bool isSavingPurgedDocuments();
     // At quit, on the main thread, before the index and the stores close: no purge starts any
     // more (those waiting stay marked), and the one removing its leftovers is waited for, at
     // most bound. False when it still runs then. Opening a library lets purges start again.
@@ -231,6 +240,8 @@ private:
     // Starts the sweep of stagings on a global queue (from the main queue, after the opening).
     struct StagingSweep;
     static void startSweep(const std::shared_ptr<StagingSweep>& sweep, const QStringList& stagings);
+    // Tells the sweep to stop after the item in hand; stopSweep also waits for it.
+    void askSweepToStop();
     void stopSweep();
 
     Options m_options;

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,25 +135,59 @@ TEST_F(StoreEngineTest, OpeningRemovesTheStagingOfAKilledReceive)
 }
 
 // A receive of a large folder killed half-way leaves tens of thousands of files: the opening
-// does not wait for their removal, which runs after it, and a quit stops it, leaving the rest
-// to the next opening.
+// does not wait for their removal, which runs after it, and a quit stops it, before it began
+// or in the middle, leaving the rest to the next opening.
 TEST_F(StoreEngineTest, TheOpeningDoesNotWaitForTheSweepOfAReceivesStagingAndAQuitStopsIt)
 {
     open();
     const QString staging = library + QStringLiteral("/.folivo-receive-5B0E1D2C-0000-4C8E-9D0A-1B2C3D4E5F60");
+    const QString album = staging + QStringLiteral("/8A1B_F/Album");
     for (int i = 0; i < 200; ++i)
-        testsupport::writeFile(staging + QStringLiteral("/8A1B_F/Album/page %1.txt").arg(i), "unpacked");
+        testsupport::writeFile(album + QStringLiteral("/page %1.txt").arg(i), "unpacked");
     ASSERT_TRUE(engine->close());
+    const auto pagesLeft = [&] { return QDir(album).entryList(QDir::Files).size(); };
 
     open();
-    EXPECT_TRUE(QFileInfo::exists(staging + QStringLiteral("/8A1B_F/Album/page 0.txt"))) << "the opening waited for the sweep";
+    EXPECT_TRUE(QFileInfo::exists(album + QStringLiteral("/page 0.txt"))) << "the opening waited for the sweep";
     EXPECT_TRUE(engine->isSweepingStagings());
     // Quit before the window came up: nothing is removed once the library is let go.
     (void)engine->close();
     engine->releaseLock();
     EXPECT_FALSE(engine->isSweepingStagings());
     drainMainQueue();
-    EXPECT_TRUE(QFileInfo::exists(staging + QStringLiteral("/8A1B_F/Album/page 0.txt")));
+    EXPECT_EQ(pagesLeft(), 200);
+
+    // Quit while the sweep is under way: it is held at its twentieth item, with pages gone.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int steps = 0;
+    bool held = false;
+    bool released = false;
+    beforeSweepStep = [&] {
+        std::unique_lock lock(mutex);
+        if (++steps != 20)
+            return;
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    open();
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        std::lock_guard lock(mutex);
+        return held;
+    }));
+    const qsizetype leftWhenHeld = pagesLeft();
+    ASSERT_LT(leftWhenHeld, 200) << "the sweep had not begun removing";
+    (void)engine->close();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    engine->releaseLock();
+    EXPECT_FALSE(engine->isSweepingStagings());
+    EXPECT_EQ(pagesLeft(), leftWhenHeld) << "the sweep went on after the quit";
+    beforeSweepStep = {};
 
     open();
     ASSERT_TRUE(testsupport::spinUntil([this] { return !engine->isSweepingStagings(); }));

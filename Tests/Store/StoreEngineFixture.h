@@ -74,6 +74,7 @@ protected:
         options.libraryPath = library;
         auto state = timer;
         options.saveTimerFactory = [state] { return std::make_unique<ManualSaveTimer>(state); };
+        options.beforeSweepStep = beforeSweepStep;
         engine = std::make_unique<DataBaseEngine>(options);
         auto opened = engine->initDataBase();
         if (expectSuccess) {
@@ -101,6 +102,8 @@ protected:
     QString library;
     std::unique_ptr<DataBaseEngine> engine;
     std::shared_ptr<ManualSaveTimer::State> timer;
+    // Handed to the engines open() makes (DataBaseEngine::Options).
+    std::function<void()> beforeSweepStep;
 };
 
 template <class T>

@@ -474,7 +474,9 @@ void ContentSwitch::install()
     if (m_ctx.store && m_ctx.store->context()) {
         std::weak_ptr<bool> alive = m_alive;
         m_saveObserver = m_ctx.store->context()->addDidSaveObserver([this, alive](const platform::SaveNotification& note) {
-            if (platform::Dispatch::isMainThread() && m_refreshing)
+            // A purge deletes only documents marked for deletion, which no listing shows, fifty
+            // at a time: listing again after each turn held the window for most of the purge.
+            if (platform::Dispatch::isMainThread() && (m_refreshing || DataBaseEngine::isSavingPurgedDocuments()))
                 return;
             platform::Dispatch::main([this, alive, note] {
                 if (!alive.lock() || m_refreshing)
@@ -561,7 +563,7 @@ void ContentSwitch::refreshShown()
     const BurstChanges burst = std::exchange(m_burst, BurstChanges{});
     const bool recount = std::exchange(m_burstRecount, false);
     const KPNode* listing = secondBar ? sub.get() : node.get();
-    if (edited && !recount && updateInPlace(listing, burst))
+    if (edited && !recount && (leavesListingAlone(listing, burst) || updateInPlace(listing, burst)))
         return;
     if (!edited && !listsThroughTail(listing))
         return;

@@ -99,7 +99,8 @@ public:
     // Follows changes of the documents (each save of the library, each recount request: tags,
     // titles, flags, moves, imports) by listing the shown selection again, once per burst; a
     // burst of saves that changed only what listed documents show is shown in place
-    // (updateInPlace).
+    // (updateInPlace). A purge's saves, and under any listing but the Trash a burst that changed
+    // only documents of the trash it does not list, change nothing shown and list nothing.
     void install();
     // Lists the shown selection again without switching: the grid keeps its selected documents
     // and its scroll position. Search results, a tile's documents, the SafeBox and the import
@@ -164,10 +165,13 @@ private:
 
     // ---- saves shown in place (ContentUpdates.cpp) ----
     // What the saves of one burst changed, as far as the shown listing can tell: the metadata
-    // records updated, and whether anything else was inserted, updated or deleted.
+    // records updated, and whether anything else was inserted, updated or deleted; the same for
+    // the document records updated.
     struct BurstChanges {
         bool onlyMetadata = true;
         QList<platform::ObjectID> metadata;
+        bool onlyDocuments = true;
+        QList<platform::ObjectID> documents;
     };
     void noteSave(const platform::SaveNotification& note);
     // Shows the new values of the listed documents whose metadata alone changed, without
@@ -175,6 +179,10 @@ private:
     // several tags) nor its sections and order can depend on what changed; false when the
     // shown selection must be listed again.
     bool updateInPlace(const KPNode* listing, const BurstChanges& changes);
+    // Whether the burst changed only documents that are in the trash and not listed, under a
+    // listing that shows none of the trash (emptying the trash marks its documents for
+    // deletion first): then nothing shown changed.
+    bool leavesListingAlone(const KPNode* listing, const BurstChanges& changes);
 
     // ---- queries (ContentQueries.cpp) ----
     // The documents matching predicate; none (and a log line naming what) when it could not be

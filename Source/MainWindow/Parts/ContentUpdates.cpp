@@ -3,7 +3,10 @@
 // listed document; at a large library that made one star take as long as opening the view.
 // Only the metadata record of a document is trusted this way: no listing that goes through
 // tail chooses its documents by metadata, and the grouping and sort keys that read it are
-// known. Anything else, or a recount request in the same burst, lists again as before.
+// known. Saves that changed only documents of the trash none of which is listed (emptying the
+// trash marks its documents first) change nothing but the Trash's listing, which alone shows
+// documents of the trash. Anything else, or a recount request in the same burst, lists again
+// as before.
 #include "MainWindow/Parts/ContentSwitch.h"
 
 #include "Browser/CollectionView/KPCollectionView.h"
@@ -13,6 +16,7 @@
 #include "Browser/KPSortFunctions.h"
 #include "Browser/KPViewSizeManager.h"
 #include "MainWindow/MainWindowContext.h"
+#include "SideBar/SideBarNodeType.h"
 #include "Store/DBFileInfo.h"
 #include "Store/DBFileInfoMetadata.h"
 #include "MainWindow/Parts/GridDataSource.h"
@@ -46,15 +50,45 @@ bool sortsWithoutMetadata(int fileSortType)
 
 void ContentSwitch::noteSave(const platform::SaveNotification& note)
 {
-    if (!note.inserted.isEmpty() || !note.deleted.isEmpty())
+    if (!note.inserted.isEmpty() || !note.deleted.isEmpty()) {
         m_burst.onlyMetadata = false;
-    const QString metadata = DBFileInfoMetadata::entityName();
-    for (const platform::ObjectID& id : note.updated) {
-        if (id.entity() && id.entity()->name() == metadata)
-            m_burst.metadata.append(id);
-        else
-            m_burst.onlyMetadata = false;
+        m_burst.onlyDocuments = false;
     }
+    const QString metadata = DBFileInfoMetadata::entityName();
+    const QString documents = DBFileInfo::entityName();
+    for (const platform::ObjectID& id : note.updated) {
+        const QString entity = id.entity() ? id.entity()->name() : QString();
+        if (entity == metadata) {
+            m_burst.metadata.append(id);
+            m_burst.onlyDocuments = false;
+        } else if (entity == documents) {
+            m_burst.documents.append(id);
+            m_burst.onlyMetadata = false;
+        } else {
+            m_burst.onlyMetadata = false;
+            m_burst.onlyDocuments = false;
+        }
+    }
+}
+
+bool ContentSwitch::leavesListingAlone(const KPNode* listing, const BurstChanges& changes)
+{
+    if (!changes.onlyDocuments || changes.documents.isEmpty() || !listsThroughTail(listing))
+        return false;
+    // Every other listing through tail takes only documents out of the trash.
+    if (listing && (listing->nodeType() == SideBarNodeType::TrashNode || listing->nodeType() == SideBarNodeType::ListNode))
+        return false;
+    const platform::ContextPtr& context = store().context();
+    if (!context)
+        return false;
+    const KPItemDataSet& shown = listed().dataSource();
+    for (const platform::ObjectID& id : changes.documents) {
+        const DBFileInfo file(context->existingObjectWithID(id));
+        // A document just put in the trash is still listed, and one taken out of it is not yet.
+        if (!file || !file.isTrash() || shown.contains(KPItemData::create(file)))
+            return false;
+    }
+    return true;
 }
 
 bool ContentSwitch::updateInPlace(const KPNode* listing, const BurstChanges& changes)

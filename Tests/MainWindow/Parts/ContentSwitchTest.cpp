@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QWidget>
+#include <optional>
 
 namespace {
 
@@ -691,4 +692,81 @@ TEST_F(ContentSwitchTest, ValueEditsShowInPlaceAndListingChangesListAgain)
     EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"a", "b", "d"}; }));
     shownItem(QStringLiteral("a"))->loadDataContent();
     EXPECT_EQ(shownItem(QStringLiteral("a"))->rate(), 2);
+}
+
+// Emptying the trash marks its documents for deletion, then deletes them fifty at a time, each
+// turn saved. No listing but the Trash holds documents of the trash, and none holds those
+// marked for deletion: another shown listing is not listed again for the marks nor for each turn
+// (at a large library each took half a second), and a shown Trash ends with what stays in it.
+TEST_F(ContentSwitchTest, EmptyingTheTrashListsOnlyAShownTrashAgain)
+{
+    document(QStringLiteral("kept"));
+    document(QStringLiteral("also kept"));
+    document(QStringLiteral("stays in the trash")).setIsTrash(true);
+    DBFileInfo restored = document(QStringLiteral("restored"));
+    restored.setIsTrash(true);
+    const auto trashed = [&](const QString& prefix) {
+        QList<DBFileInfo> files;
+        for (int i = 0; i < 200; ++i) {
+            files.append(document(QStringLiteral("%1 %2").arg(prefix).arg(i)));
+            files.last().setIsTrash(true);
+        }
+        return files;
+    };
+    const QList<DBFileInfo> first = trashed(QStringLiteral("first"));
+    const QList<DBFileInfo> second = trashed(QStringLiteral("second"));
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    drainMainQueue(); // the opening's purge, of nothing
+    // With something to remove beside the records, the purge deletes them in turns.
+    DataBaseEngine::setLeftoverRemover([](const QList<DataBaseEngine::DocumentLeftovers>&) { return true; });
+    struct RemoverReset {
+        ~RemoverReset() { DataBaseEngine::setLeftoverRemover({}); }
+    } resetRemover;
+    content->install();
+    int listings = 0;
+    gridSource->actions.reloaded = [&listings] { ++listings; };
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            drainMainQueue();
+    };
+    int listingsForMarks = 0;
+    // As the empty-trash sheet ends: the marks saved, then the purge.
+    const auto empty = [&](const QList<DBFileInfo>& files) {
+        QList<platform::ObjectID> ids;
+        for (DBFileInfo file : files) {
+            file.setIsNeedDelete(true);
+            ids.append(file.objectID());
+        }
+        listings = 0;
+        ASSERT_TRUE(KPContextHelper::save(context()));
+        settle();
+        listingsForMarks = std::exchange(listings, 0);
+        std::optional<int> deleted;
+        engine->purgeDocuments(ids, [&deleted](int count) { deleted = count; });
+        ASSERT_TRUE(testsupport::spinUntil([&deleted] { return deleted.has_value(); }));
+        settle();
+        EXPECT_EQ(deleted.value_or(0), 200);
+    };
+
+    const KPNode::Ptr documents = mainNode(T::DocumentsNode);
+    ctx.state.shownNode = documents;
+    content->onSideBarNodeChange(documents);
+    ASSERT_EQ(listedTitles(), (QStringList{"also kept", "kept"}));
+    empty(first);
+    EXPECT_EQ(listingsForMarks, 0) << "listed again for documents of the trash";
+    EXPECT_LE(listings, 1) << "listed again for each turn of the purge";
+    EXPECT_EQ(listedTitles(), (QStringList{"also kept", "kept"}));
+    // A document taken out of the trash is not listed yet, and is then.
+    restored.setIsTrash(false);
+    ASSERT_TRUE(KPContextHelper::save(context()));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return listedTitles() == QStringList{"also kept", "kept", "restored"}; }));
+
+    const KPNode::Ptr trash = mainNode(T::TrashNode);
+    ctx.state.shownNode = trash;
+    content->onSideBarNodeChange(trash);
+    ASSERT_EQ(listedTitles().size(), 201);
+    empty(second);
+    EXPECT_LE(listings, 1) << "listed again for each turn of the purge";
+    EXPECT_EQ(listedTitles(), QStringList{"stays in the trash"});
+    EXPECT_EQ(engine->countByObject(DBFileInfo::entityName()), 4);
 }

@@ -216,6 +216,12 @@ Result<void> TextIndex::ensureShard(qint64 shard)
 {
     if (m_shards.contains(shard))
         return {};
+    // IDs only grow, so the shard below a new highest one is full: its segments are merged into
+    // one now, once, because every search looks into every segment of every shard.
+    if (const auto highest = m_shards.rbegin(); highest != m_shards.rend() && *highest >= 0 && *highest < shard) {
+        if (auto r = compactShard(*highest); !r)
+            return r;
+    }
     if (auto r = m_db->exec(TextIndexDatabase::createShardSql(shard).constData(), TextIndexWriteError); !r)
         return r;
     const QByteArray listed = "INSERT INTO shards (id) VALUES (" + QByteArray::number(shard) + ")";

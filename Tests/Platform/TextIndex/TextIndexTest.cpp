@@ -440,6 +440,39 @@ TEST_F(TextIndexFixture, PurgingOneDocumentRewritesOnlyTheShardThatHeldIt)
     EXPECT_EQ(filesHolding(path, {"zqvmarker", "zqvplonk", "qxjmarker", "qxjwelt"}), "");
 }
 
+TEST_F(TextIndexFixture, AShardTheIDsHaveMovedPastIsMergedIntoOneSegment)
+{
+    index.reset();
+    path = QFileInfo(path).absolutePath() + QStringLiteral("/segments.index");
+    index = std::move(TextIndex::open(path, 16).value());
+    QString filler;
+    for (int i = 0; i < 300; ++i)
+        filler += QStringLiteral("common%1 ").arg(i);
+    for (int i = 0; i < 40; ++i) {
+        add(QStringLiteral("d%1").arg(i), filler);
+        if (i % 4 == 3)
+            flush();
+    }
+    flush();
+    // Every segment has entries in its table's "_idx" table.
+    const auto segments = [&](const char* table) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = QByteArray("SELECT count(DISTINCT segid) FROM ") + table;
+        int count = -1;
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            count = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return count;
+    };
+    EXPECT_GT(segments("fts_2_idx"), 1) << "the shard still being filled has a segment per flush";
+    EXPECT_EQ(segments("fts_0_idx"), 1);
+    EXPECT_EQ(segments("fts_1_idx"), 1);
+    EXPECT_EQ(find(QStringLiteral("common3")).size(), 40);
+}
+
 TEST_F(TextIndexFixture, AnIndexWrittenBeforeShardsIsSplitAndStaysSearchable)
 {
     // An index as the first schema had it: all text in one FTS5 table.

@@ -518,6 +518,8 @@ Result<bool> TextIndex::splitOldText(int maxDocuments)
         rollback();
         return std::unexpected(lostBatchError(m_path));
     }
+    if (m_shardsKnown && !m_shards.contains(TextIndexDatabase::kOldShard))
+        return false;
     // What is pending is committed first, so that a failure here can roll back just the move.
     if (auto r = commit(); !r)
         return std::unexpected(r.error());

@@ -129,7 +129,11 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
         return batch;
     }
     const auto failed = [this](const Error& e) -> Result<TextIndexBatch> {
+        // A cancel that interrupted the listing of the shards is no failure.
+        const bool cancelled = isCancelled();
         finish();
+        if (cancelled)
+            return TextIndexBatch{};
         return std::unexpected(e);
     };
     if (!m_begun) {

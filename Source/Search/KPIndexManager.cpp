@@ -313,6 +313,7 @@ void KPIndexManager::workerMain()
             }
             if (outcome.recordingFailed)
                 sleepUnlessCancelled(kFailureBackoff);
+            splitOldTextWhileIdle();
             if (idleForWork())
                 continue;
         }
@@ -440,6 +441,25 @@ bool KPIndexManager::moreWaiting()
             return true;
     }
     return false;
+}
+
+void KPIndexManager::splitOldTextWhileIdle()
+{
+    const std::shared_ptr<TextIndex> index = indexRef();
+    while (index && !m_isCancel.load()) {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_needIndex || !m_progressRecord.isEmpty())
+                return;
+        }
+        Result<bool> more = index->splitOldText(kSplitStep);
+        if (!more) {
+            logIndex(QStringLiteral("The content index could not be split: %1").arg(more.error().toString()));
+            return;
+        }
+        if (!*more)
+            return;
+    }
 }
 
 bool KPIndexManager::idleForWork()

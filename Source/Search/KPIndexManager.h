@@ -49,6 +49,9 @@ public:
     static constexpr int kIdleSteps = 25;
     // Tuning: the pause after a pass whose results could not all be recorded.
     static constexpr std::chrono::milliseconds kFailureBackoff{2000};
+    // Tuning: documents of an index written before shards moved into shards per step, while
+    // no other work waits (a step takes about as long as indexing them).
+    static constexpr int kSplitStep = 400;
 
     // The shared indexer over the library's "Index/contentIndex.index", made on first use.
     static KPIndexManager& indexManager();
@@ -120,6 +123,9 @@ private:
     bool recordResults(QVariantList& entries);
     bool moreWaiting();
     bool idleForWork();
+    // Moves the text of an index written before shards into shards, a step at a time, until it
+    // is done or other work arrives.
+    void splitOldTextWhileIdle();
     bool finishUnlessWorkArrived();
     void postOnMain(const QString& name);
     // False when the wait ended by a cancel.

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QImage>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <thread>
 
 namespace {
@@ -261,4 +262,58 @@ TEST_F(KPIndexManagerTest, AfterShutdownNoWorkerTouchesTheIndexAgain)
     std::thread([&] { manager->rebuildAndWait(); }).join();
     EXPECT_FALSE(manager->isRunning());
     EXPECT_EQ(count(*manager), indexed);
+}
+
+namespace {
+
+// The first answer of sql on its own connection to the file, or -1.
+qint64 queryFile(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    qint64 value = -1;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            value = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+} // namespace
+
+TEST_F(KPIndexManagerTest, TheWorkerSplitsAnIndexWrittenAsOneTable)
+{
+    // An index of the first schema, its text in one FTS5 table, as an earlier version left it.
+    ASSERT_TRUE(QDir(m_dir).mkpath("Index"));
+    const QString path = m_dir + "/Index/contentIndex.index";
+    QByteArray script = "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode = WAL; BEGIN;"
+                        "CREATE TABLE meta (key TEXT PRIMARY KEY, value);"
+                        "INSERT INTO meta (key, value) VALUES ('schemaVersion', 1);"
+                        "CREATE TABLE docs (id INTEGER PRIMARY KEY AUTOINCREMENT, url TEXT UNIQUE NOT NULL, uri TEXT NOT NULL);"
+                        "CREATE VIRTUAL TABLE fts USING fts5(body, tokenize = 'unicode61 remove_diacritics 2');"
+                        "PRAGMA application_id = 1179407448;";
+    for (int i = 1; i <= 900; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        script += "INSERT INTO docs (id, url, uri) VALUES (" + n + ", 'file:///old" + n + "', 'x-store://old" + n + "');"
+                  "INSERT INTO fts (rowid, body) VALUES (" + n + ", 'earlier text item" + n + "');";
+    }
+    script += "COMMIT;";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, script.constData(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    const int waiting = add("fresh.txt", "fresh words");
+    auto manager = makeManager(path);
+    manager->buildNeedIndexItem();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return m_store->noneWaiting(); }));
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return queryFile(path, "SELECT count(*) FROM sqlite_master WHERE name = 'fts'") == 0;
+    })) << "the old table is still there";
+    EXPECT_EQ(find(*manager, "earlier").size(), 900);
+    EXPECT_EQ(find(*manager, "item450"), Records{450});
+    EXPECT_EQ(find(*manager, "fresh"), Records{state(waiting)});
+    EXPECT_EQ(count(*manager), 901);
 }

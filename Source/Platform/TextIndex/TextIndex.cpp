@@ -15,9 +15,13 @@ const char* const statementSql[] = {
     "SELECT id FROM docs WHERE url = ?1",
     "INSERT INTO docs (url, uri) VALUES (?1, ?2)",
     "UPDATE docs SET uri = ?2 WHERE id = ?1",
-    "DELETE FROM fts WHERE rowid = ?1",
-    "INSERT INTO fts (rowid, body) VALUES (?1, ?2)",
     "DELETE FROM docs WHERE id = ?1",
+};
+
+// Of a shard, whose table name is put in for %1.
+const char* const shardStatementSql[] = {
+    "DELETE FROM %1 WHERE rowid = ?1",
+    "INSERT INTO %1 (rowid, body) VALUES (?1, ?2)",
 };
 
 // The side files SQLite keeps next to a database.
@@ -142,9 +146,9 @@ Result<void> TextIndex::closeLocked()
     return result;
 }
 
-Result<std::unique_ptr<TextIndex>> TextIndex::open(const QString& path)
+Result<std::unique_ptr<TextIndex>> TextIndex::open(const QString& path, qint64 documentsPerShard)
 {
-    auto db = TextIndexDatabase::open(path, TextIndexDatabase::Access::Writer);
+    auto db = TextIndexDatabase::open(path, TextIndexDatabase::Access::Writer, documentsPerShard);
     if (!db)
         return std::unexpected(db.error());
     return std::unique_ptr<TextIndex>(new TextIndex(std::move(*db)));
@@ -179,7 +183,94 @@ Result<void> TextIndex::beginIfNeeded()
         rollback();
         return r;
     }
+    if (auto r = loadShardsIfNeeded(); !r) {
+        rollback();
+        return r;
+    }
     return {};
+}
+
+Result<void> TextIndex::loadShardsIfNeeded()
+{
+    if (m_shardsKnown)
+        return {};
+    auto listed = m_db->shards();
+    if (!listed)
+        return std::unexpected(listed.error());
+    m_shards = std::set<qint64>(listed->begin(), listed->end());
+    m_shardsKnown = true;
+    return {};
+}
+
+std::vector<qint64> TextIndex::shardsFor(qint64 documentID) const
+{
+    std::vector<qint64> found;
+    if (m_shards.contains(TextIndexDatabase::kOldShard))
+        found.push_back(TextIndexDatabase::kOldShard);
+    if (m_shards.contains(shardOf(documentID)))
+        found.push_back(shardOf(documentID));
+    return found;
+}
+
+Result<void> TextIndex::ensureShard(qint64 shard)
+{
+    if (m_shards.contains(shard))
+        return {};
+    // IDs only grow, so the shard below a new highest one is full: its segments are merged into
+    // one now, once, because every search looks into every segment of every shard.
+    if (const auto highest = m_shards.rbegin(); highest != m_shards.rend() && *highest >= 0 && *highest < shard) {
+        if (auto r = compactShard(*highest); !r)
+            return r;
+    }
+    if (auto r = m_db->exec(TextIndexDatabase::createShardSql(shard).constData(), TextIndexWriteError); !r)
+        return r;
+    const QByteArray listed = "INSERT INTO shards (id) VALUES (" + QByteArray::number(shard) + ")";
+    if (auto r = m_db->exec(listed.constData(), TextIndexWriteError); !r)
+        return r;
+    m_shards.insert(shard);
+    return {};
+}
+
+Result<bool> TextIndex::shardHolds(qint64 shard, qint64 documentID)
+{
+    const QByteArray sql = "SELECT 1 FROM " + TextIndexDatabase::shardTable(shard) + " WHERE rowid = ?1";
+    auto st = m_db->prepare(sql.constData(), TextIndexWriteError);
+    if (!st)
+        return std::unexpected(st.error());
+    sqlite3_bind_int64(st->get(), 1, documentID);
+    const int rc = sqlite3_step(st->get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return std::unexpected(m_db->error(TextIndexWriteError, QStringLiteral("look for document %1").arg(documentID)));
+    return rc == SQLITE_ROW;
+}
+
+Result<void> TextIndex::dropShard(qint64 shard)
+{
+    // Its cached statements would keep the table from being dropped.
+    m_shardStatements.erase(shard);
+    if (auto r = m_db->exec(("DROP TABLE " + TextIndexDatabase::shardTable(shard)).constData(), TextIndexWriteError); !r)
+        return r;
+    const QByteArray unlisted = "DELETE FROM shards WHERE id = " + QByteArray::number(shard);
+    if (auto r = m_db->exec(unlisted.constData(), TextIndexWriteError); !r)
+        return r;
+    m_shards.erase(shard);
+    return {};
+}
+
+Result<void> TextIndex::compactShard(qint64 shard)
+{
+    const QByteArray table = TextIndexDatabase::shardTable(shard);
+    const QByteArray any = "SELECT count(*) FROM (SELECT 1 FROM " + table + " LIMIT 1)";
+    auto rows = m_db->queryInt(any.constData(), 0, TextIndexWriteError);
+    if (!rows)
+        return std::unexpected(rows.error());
+    // Dropping frees (and so zeroes) every page of the table at once.
+    if (*rows == 0)
+        return dropShard(shard);
+    // Merging every segment into one ("optimize") is the only way SQLite 3.40 has to drop
+    // tombstones together with the entries they cancel.
+    const QByteArray optimize = "INSERT INTO " + table + " (" + table + ") VALUES ('optimize')";
+    return m_db->exec(optimize.constData(), TextIndexWriteError);
 }
 
 Result<void> TextIndex::commit()
@@ -200,6 +291,8 @@ void TextIndex::rollback()
     if (sqlite3_get_autocommit(m_db->handle()) == 0)
         sqlite3_exec(m_db->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     m_inTransaction = false;
+    // Shards made or dropped in the transaction are back as they were.
+    m_shardsKnown = false;
 }
 
 void TextIndex::noteFailure()
@@ -209,6 +302,7 @@ void TextIndex::noteFailure()
     if (m_inTransaction && sqlite3_get_autocommit(m_db->handle()) != 0) {
         m_inTransaction = false;
         m_batchLost = true;
+        m_shardsKnown = false;
     }
 }
 
@@ -217,6 +311,21 @@ Result<sqlite3_stmt*> TextIndex::statement(Statement which)
     TextIndexStatement& slot = m_statements[which];
     if (!slot) {
         auto st = m_db->prepare(statementSql[which], TextIndexWriteError);
+        if (!st)
+            return std::unexpected(st.error());
+        slot = std::move(*st);
+    }
+    sqlite3_reset(slot.get());
+    sqlite3_clear_bindings(slot.get());
+    return slot.get();
+}
+
+Result<sqlite3_stmt*> TextIndex::statement(qint64 shard, ShardStatement which)
+{
+    TextIndexStatement& slot = m_shardStatements[shard][which];
+    if (!slot) {
+        const QByteArray sql = QByteArray(shardStatementSql[which]).replace("%1", TextIndexDatabase::shardTable(shard));
+        auto st = m_db->prepare(sql.constData(), TextIndexWriteError);
         if (!st)
             return std::unexpected(st.error());
         slot = std::move(*st);
@@ -256,6 +365,7 @@ Result<qint64> TextIndex::addDocument(const QString& url, const QString& text, c
         bind(*st);
         return sqlite3_step(*st);
     };
+    const auto bindID = [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, id); };
     const auto bindURL = [&](sqlite3_stmt* st) {
         sqlite3_bind_text(st, 1, urlBytes.constData(), int(urlBytes.size()), SQLITE_STATIC);
     };
@@ -268,8 +378,14 @@ Result<qint64> TextIndex::addDocument(const QString& url, const QString& text, c
     if (lookup == SQLITE_ROW) {
         id = sqlite3_column_int64(m_statements[FindURL].get(), 0);
         sqlite3_reset(m_statements[FindURL].get());
-        if (run(DeleteText, [&](sqlite3_stmt* st) { sqlite3_bind_int64(st, 1, id); }) != SQLITE_DONE)
-            return failed(QStringLiteral("replace the text of %1"));
+        for (qint64 shard : shardsFor(id)) {
+            auto st = statement(shard, DeleteText);
+            if (!st)
+                return failed(QStringLiteral("replace the text of %1"));
+            bindID(*st);
+            if (sqlite3_step(*st) != SQLITE_DONE)
+                return failed(QStringLiteral("replace the text of %1"));
+        }
         if (run(UpdateURI, bindIDAndURI) != SQLITE_DONE)
             return failed(QStringLiteral("replace the properties of %1"));
     } else if (lookup == SQLITE_DONE) {
@@ -285,15 +401,19 @@ Result<qint64> TextIndex::addDocument(const QString& url, const QString& text, c
     }
 
     const QByteArray body = text.toUtf8();
-    const int inserted = run(InsertText, [&](sqlite3_stmt* st) {
-        sqlite3_bind_int64(st, 1, id);
-        sqlite3_bind_text(st, 2, body.constData(), int(body.size()), SQLITE_STATIC);
-    });
-    if (inserted != SQLITE_DONE)
+    const qint64 shard = shardOf(id);
+    if (auto made = ensureShard(shard); !made)
+        return failed(QStringLiteral("make room for the text of %1"));
+    auto insert = statement(shard, InsertText);
+    if (!insert)
+        return failed(QStringLiteral("index the text of %1"));
+    sqlite3_bind_int64(*insert, 1, id);
+    sqlite3_bind_text(*insert, 2, body.constData(), int(body.size()), SQLITE_STATIC);
+    if (sqlite3_step(*insert) != SQLITE_DONE)
         return failed(QStringLiteral("index the text of %1"));
     // Lets go of the bound text now rather than at the next add.
-    sqlite3_reset(m_statements[InsertText].get());
-    sqlite3_clear_bindings(m_statements[InsertText].get());
+    sqlite3_reset(*insert);
+    sqlite3_clear_bindings(*insert);
 
     m_highestID = std::max(m_highestID, id);
     return id;
@@ -343,22 +463,41 @@ Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
         return std::unexpected(lostBatchError(m_path));
     }
     // The SQLite of Debian 12 (3.40) has no FTS5 "secure-delete" option (3.42 and later): a
-    // delete there only records tombstones, and the deleted words stay in the older segments.
-    // Merging every segment into one ("optimize") rewrites the table without them. The freed
-    // cells and pages are zeroed by secure_delete, which the writer turns on when it opens.
+    // delete there only records tombstones, which carry the deleted words themselves, and the
+    // words stay in the older segments too. Merging every segment of a table into one drops
+    // both, so each shard that held a purged document is merged (compactShard). The freed cells
+    // and pages are zeroed by secure_delete, which the writer turns on when it opens.
     if (auto r = beginIfNeeded(); !r)
         return r;
+    std::set<qint64> touched;
     for (qint64 id : documentIDs) {
         if (id < 1)
             continue;
+        for (qint64 shard : shardsFor(id)) {
+            // The old table of a version 1 file is merged only for a document it still holds:
+            // that rewrites the whole of it. A shard is merged in any case, which also takes
+            // out the document's words an earlier removal left there; it costs little.
+            if (shard == TextIndexDatabase::kOldShard) {
+                auto holds = shardHolds(shard, id);
+                if (!holds) {
+                    noteFailure();
+                    return std::unexpected(holds.error());
+                }
+                if (!*holds)
+                    continue;
+            }
+            touched.insert(shard);
+        }
         if (auto r = discardDocument(id); !r) {
             noteFailure();
             return r;
         }
     }
-    if (auto r = m_db->exec("INSERT INTO fts(fts) VALUES('optimize')", TextIndexWriteError); !r) {
-        noteFailure();
-        return r;
+    for (qint64 shard : touched) {
+        if (auto r = compactShard(shard); !r) {
+            noteFailure();
+            return r;
+        }
     }
     if (auto r = commit(); !r)
         return r;
@@ -369,10 +508,81 @@ Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
     return {};
 }
 
+Result<bool> TextIndex::splitOldText(int maxDocuments)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_db || m_closed)
+        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
+    if (m_batchLost) {
+        m_batchLost = false;
+        rollback();
+        return std::unexpected(lostBatchError(m_path));
+    }
+    if (m_shardsKnown && !m_shards.contains(TextIndexDatabase::kOldShard))
+        return false;
+    // What is pending is committed first, so that a failure here can roll back just the move.
+    if (auto r = commit(); !r)
+        return std::unexpected(r.error());
+    if (auto r = beginIfNeeded(); !r)
+        return std::unexpected(r.error());
+    const auto failed = [this](const Error& e) -> Result<bool> {
+        rollback();
+        return std::unexpected(e);
+    };
+    if (!m_shards.contains(TextIndexDatabase::kOldShard)) {
+        rollback();
+        return false;
+    }
+    std::vector<std::pair<qint64, QByteArray>> moving;
+    {
+        auto st = m_db->prepare("SELECT rowid, body FROM fts ORDER BY rowid LIMIT ?1", TextIndexWriteError);
+        if (!st)
+            return failed(st.error());
+        sqlite3_bind_int(st->get(), 1, std::max(maxDocuments, 1));
+        int rc;
+        while ((rc = sqlite3_step(st->get())) == SQLITE_ROW) {
+            moving.emplace_back(sqlite3_column_int64(st->get(), 0),
+                                QByteArray(static_cast<const char*>(sqlite3_column_blob(st->get(), 1)),
+                                           sqlite3_column_bytes(st->get(), 1)));
+        }
+        if (rc != SQLITE_DONE)
+            return failed(m_db->error(TextIndexWriteError, QStringLiteral("read the old text of %1").arg(m_path)));
+    }
+    for (const auto& [id, body] : moving) {
+        if (auto r = ensureShard(shardOf(id)); !r)
+            return failed(r.error());
+        auto insert = statement(shardOf(id), InsertText);
+        auto remove = statement(TextIndexDatabase::kOldShard, DeleteText);
+        if (!insert)
+            return failed(insert.error());
+        if (!remove)
+            return failed(remove.error());
+        sqlite3_bind_int64(*insert, 1, id);
+        sqlite3_bind_text(*insert, 2, body.constData(), int(body.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(*remove, 1, id);
+        if (sqlite3_step(*insert) != SQLITE_DONE || sqlite3_step(*remove) != SQLITE_DONE)
+            return failed(m_db->error(TextIndexWriteError, QStringLiteral("move the text of document %1").arg(id)));
+        sqlite3_reset(*insert);
+        sqlite3_clear_bindings(*insert);
+    }
+    // The old table goes as a whole once empty: dropping it zeroes its pages.
+    if (int(moving.size()) < std::max(maxDocuments, 1)) {
+        if (auto r = dropShard(TextIndexDatabase::kOldShard); !r)
+            return failed(r.error());
+    }
+    const bool more = m_shards.contains(TextIndexDatabase::kOldShard);
+    if (auto r = commit(); !r)
+        return std::unexpected(r.error());
+    return more;
+}
+
 Result<void> TextIndex::discardDocument(qint64 documentID)
 {
-    for (Statement which : {DeleteText, DeleteDocument}) {
-        auto st = statement(which);
+    std::vector<Result<sqlite3_stmt*>> steps;
+    for (qint64 shard : shardsFor(documentID))
+        steps.push_back(statement(shard, DeleteText));
+    steps.push_back(statement(DeleteDocument));
+    for (Result<sqlite3_stmt*>& st : steps) {
         if (!st)
             return std::unexpected(st.error());
         sqlite3_bind_int64(*st, 1, documentID);
@@ -414,7 +624,7 @@ Result<void> TextIndex::rebuild()
 
 Result<void> TextIndex::emptyInPlace()
 {
-    // Dropping the FTS5 table is much faster than deleting its rows one by one; "docs" is
+    // Dropping the FTS5 tables is much faster than deleting their rows one by one; "docs" is
     // emptied, not dropped, so that its AUTOINCREMENT sequence stays.
     clearStatements();
     // Debian's SQLite zeroes every page it frees, which would write the whole index once more
@@ -426,8 +636,12 @@ Result<void> TextIndex::emptyInPlace()
     });
     if (auto r = beginIfNeeded(); !r)
         return r;
-    for (const char* sql : {"DELETE FROM docs", "DROP TABLE fts", TextIndexDatabase::createFtsSql()}) {
-        if (auto r = m_db->exec(sql, TextIndexWriteError); !r) {
+    if (auto r = m_db->exec("DELETE FROM docs", TextIndexWriteError); !r) {
+        rollback();
+        return r;
+    }
+    for (qint64 shard : std::vector<qint64>(m_shards.begin(), m_shards.end())) {
+        if (auto r = dropShard(shard); !r) {
             rollback();
             return r;
         }
@@ -478,6 +692,8 @@ void TextIndex::clearStatements()
 {
     for (TextIndexStatement& st : m_statements)
         st.reset();
+    m_shardStatements.clear();
+    m_shardsKnown = false;
 }
 
 Result<qint64> TextIndex::documentCount() const

@@ -6,6 +6,9 @@
 // in place instead of deleting it), not after a write that was rolled back. Callers keep IDs in
 // their own store and later ask to remove them; a reused ID would remove a stranger's document.
 //
+// The text is kept in shards of consecutive IDs (TextIndexDatabase), so that taking a document's
+// words out of the file for good rewrites the shard that held them, not the whole index.
+//
 // Changes collect in one open transaction that flush() commits, so a worker that flushes every
 // few hundred documents pays for one commit per batch. The file is in WAL mode: searches on
 // their own connections see the last flushed state and never wait for the writer. Those
@@ -28,8 +31,11 @@
 #include <QString>
 #include <QVariantMap>
 #include <array>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <vector>
 
 namespace platform {
 
@@ -38,8 +44,10 @@ public:
     // The one document property kept with each document.
     static QString uriProperty() { return QStringLiteral("URI"); }
 
-    // Opens the index at path, creating it when the file does not exist (the folder must).
-    static Result<std::unique_ptr<TextIndex>> open(const QString& path);
+    // Opens the index at path, creating it when the file does not exist (the folder must), with
+    // shards of documentsPerShard documents.
+    static Result<std::unique_ptr<TextIndex>> open(const QString& path,
+                                                  qint64 documentsPerShard = TextIndexDatabase::kDocumentsPerShard);
     // Throws away whatever is at path (a damaged index, a stranger's file) and creates an empty
     // index there. IDs continue above what the old file had handed out when it can still be
     // read, and in any case above minimumNextID - 1: a caller that keeps IDs elsewhere passes
@@ -63,11 +71,17 @@ public:
     Result<void> removeDocument(qint64 documentID);
     // Removes the documents and commits with everything pending, so that none of their text,
     // words or URLs is left readable anywhere in the index's files: their rows are deleted with
-    // secure_delete on (freed cells and pages are zeroed), the FTS5 segments are merged into one
-    // (an FTS5 delete only adds tombstones; the words stay in the old segments until a merge
-    // drops them) and the log is written back and cut to nothing. Costs a rewrite of the whole
-    // full-text table, so callers gather the documents of one action into one call.
+    // secure_delete on (freed cells and pages are zeroed), the segments of each shard that held
+    // one are merged into one (an FTS5 delete only adds tombstones; the words stay in the old
+    // segments, and in the tombstones, until a merge of all of the shard's segments drops them),
+    // a shard left empty is dropped, and the log is written back and cut to nothing. Costs a
+    // rewrite of each shard concerned (of the whole old table of a version 1 file for a document
+    // still in it), so callers gather the documents of one action into one call.
     Result<void> purgeDocuments(const QList<qint64>& documentIDs);
+    // Moves up to maxDocuments documents out of the one table of a version 1 file into shards,
+    // and drops that table once it is empty; commits with everything pending. Answers whether
+    // documents remain to be moved. Each step costs about as much as indexing its documents.
+    Result<bool> splitOldText(int maxDocuments);
     // Commits the changes since the last flush, all or none: after an error none of them (IDs
     // answered included) is in the index. This is also how a batch is reported whose earlier
     // changes SQLite dropped by itself after a failure (disk full, I/O error).
@@ -92,11 +106,25 @@ public:
     size_t keptReaderCount() const { return m_readers->idleCount(); }
 
 private:
-    enum Statement { FindURL, InsertDocument, UpdateURI, DeleteText, InsertText, DeleteDocument, StatementCount };
+    enum Statement { FindURL, InsertDocument, UpdateURI, DeleteDocument, StatementCount };
+    enum ShardStatement { DeleteText, InsertText, ShardStatementCount };
 
     explicit TextIndex(std::unique_ptr<TextIndexDatabase> db);
     // The cached statement, reset and ready for binding.
     Result<sqlite3_stmt*> statement(Statement which);
+    Result<sqlite3_stmt*> statement(qint64 shard, ShardStatement which);
+
+    qint64 shardOf(qint64 documentID) const { return (documentID - 1) / m_db->documentsPerShard(); }
+    // The existing shards that may hold the document's text (in a transaction).
+    std::vector<qint64> shardsFor(qint64 documentID) const;
+    // Creates the shard when it does not exist yet (in a transaction).
+    Result<void> ensureShard(qint64 shard);
+    // Merges the shard's segments into one, or drops it when it is empty (in a transaction).
+    Result<void> compactShard(qint64 shard);
+    Result<bool> shardHolds(qint64 shard, qint64 documentID);
+    Result<void> dropShard(qint64 shard);
+    // The shards as the file lists them, after a rollback or a new file.
+    Result<void> loadShardsIfNeeded();
 
     Result<void> beginIfNeeded();
     Result<void> commit();
@@ -114,6 +142,9 @@ private:
     mutable std::mutex m_lock; // guards everything below
     std::unique_ptr<TextIndexDatabase> m_db;
     std::array<TextIndexStatement, StatementCount> m_statements; // prepared on first use
+    std::map<qint64, std::array<TextIndexStatement, ShardStatementCount>> m_shardStatements;
+    std::set<qint64> m_shards; // those in the file, as this transaction sees them
+    bool m_shardsKnown = false; // false: m_shards must be read again from the file
     bool m_inTransaction = false;
     bool m_batchLost = false;
     bool m_closed = false;

@@ -1,6 +1,7 @@
 #include "Platform/TextIndex/TextIndexDatabase.h"
 
 #include <QFile>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace platform {
@@ -9,7 +10,7 @@ namespace {
 
 // Marks the file as ours ("FLTX"), so that a stranger's database is not mistaken for damage.
 constexpr qint64 applicationID = 0x464C5458;
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 
 // How long a connection waits for another one to let go (WAL recovery, a checkpoint, a second
 // process) before it reports the file as busy.
@@ -27,12 +28,39 @@ void TextIndexStatementDeleter::operator()(sqlite3_stmt* st) const
     sqlite3_finalize(st);
 }
 
-const char* TextIndexDatabase::createFtsSql()
+QByteArray TextIndexDatabase::shardTable(qint64 shard)
 {
-    return "CREATE VIRTUAL TABLE fts USING fts5(body, tokenize = 'unicode61 remove_diacritics 2')";
+    return shard == kOldShard ? QByteArray("fts") : "fts_" + QByteArray::number(shard);
 }
 
-Result<std::unique_ptr<TextIndexDatabase>> TextIndexDatabase::open(const QString& path, Access access)
+QByteArray TextIndexDatabase::createShardSql(qint64 shard)
+{
+    return "CREATE VIRTUAL TABLE " + shardTable(shard) + " USING fts5(body, tokenize = 'unicode61 remove_diacritics 2')";
+}
+
+Result<std::vector<qint64>> TextIndexDatabase::shards()
+{
+    // A reader may still meet a version 1 file that no writer has opened since.
+    auto listed = queryInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'shards'", 0,
+                           TextIndexReadError);
+    if (!listed)
+        return std::unexpected(listed.error());
+    if (*listed == 0)
+        return std::vector<qint64>{kOldShard};
+    auto st = prepare("SELECT id FROM shards ORDER BY id", TextIndexReadError);
+    if (!st)
+        return std::unexpected(st.error());
+    std::vector<qint64> found;
+    int rc;
+    while ((rc = sqlite3_step(st->get())) == SQLITE_ROW)
+        found.push_back(sqlite3_column_int64(st->get(), 0));
+    if (rc != SQLITE_DONE)
+        return std::unexpected(error(TextIndexReadError, QStringLiteral("list the shards of %1").arg(m_path)));
+    return found;
+}
+
+Result<std::unique_ptr<TextIndexDatabase>> TextIndexDatabase::open(const QString& path, Access access,
+                                                                   qint64 documentsPerShard)
 {
     std::unique_ptr<TextIndexDatabase> db(new TextIndexDatabase);
     db->m_path = path;
@@ -52,7 +80,7 @@ Result<std::unique_ptr<TextIndexDatabase>> TextIndexDatabase::open(const QString
         return fail(textIndexErrorDomain(), TextIndexOpenError, QStringLiteral("%1 cannot be written").arg(path));
     sqlite3_extended_result_codes(db->m_db, 1);
     sqlite3_busy_timeout(db->m_db, busyTimeoutMs);
-    if (auto r = db->checkOrCreateSchema(access); !r)
+    if (auto r = db->checkOrCreateSchema(access, std::max<qint64>(documentsPerShard, 1)); !r)
         return std::unexpected(r.error());
     if (auto r = db->configure(access); !r)
         return std::unexpected(r.error());
@@ -88,7 +116,7 @@ Result<void> TextIndexDatabase::configure(Access access)
     return exec(cache.constData(), TextIndexWriteError);
 }
 
-Result<void> TextIndexDatabase::checkOrCreateSchema(Access access)
+Result<void> TextIndexDatabase::checkOrCreateSchema(Access access, qint64 documentsPerShard)
 {
     // The first read of the header is where a file of garbage shows up (SQLITE_NOTADB).
     auto tables = queryInt("SELECT count(*) FROM sqlite_master", 0, TextIndexReadError);
@@ -101,7 +129,8 @@ Result<void> TextIndexDatabase::checkOrCreateSchema(Access access)
     if (*tables == 0) {
         if (access == Access::Reader)
             return fail(textIndexErrorDomain(), TextIndexOpenError, QStringLiteral("%1 holds no index yet").arg(m_path));
-        return createSchema();
+        if (auto r = createSchema(documentsPerShard); !r)
+            return r;
     }
     auto app = queryInt("PRAGMA application_id", 0, TextIndexReadError);
     if (!app)
@@ -116,24 +145,52 @@ Result<void> TextIndexDatabase::checkOrCreateSchema(Access access)
                     QStringLiteral("%1 was written by a newer version (%2)").arg(m_path).arg(*version));
     if (*version < 1)
         return fail(textIndexErrorDomain(), TextIndexCorruptError, QStringLiteral("%1 has no schema version").arg(m_path));
+    if (*version == 1) {
+        if (access == Access::Reader)
+            return {};
+        if (auto r = upgradeFromVersion1(); !r)
+            return r;
+    }
+    auto perShard = queryInt("SELECT value FROM meta WHERE key = 'documentsPerShard'", 0, TextIndexReadError);
+    if (!perShard)
+        return std::unexpected(perShard.error());
+    if (*perShard < 1)
+        return fail(textIndexErrorDomain(), TextIndexCorruptError, QStringLiteral("%1 has no shard size").arg(m_path));
+    m_documentsPerShard = *perShard;
     return {};
 }
 
-Result<void> TextIndexDatabase::createSchema()
+Result<void> TextIndexDatabase::createSchema(qint64 documentsPerShard)
 {
     // Incremental vacuum lets a rebuild hand the emptied pages back to the file system.
     if (auto r = exec("PRAGMA auto_vacuum = INCREMENTAL", TextIndexWriteError); !r)
         return r;
-    if (auto r = exec("BEGIN IMMEDIATE", TextIndexWriteError); !r)
-        return r;
     const QByteArray version = QByteArray::number(schemaVersion);
-    const QByteArray statements[] = {
+    return runInTransaction({
         "CREATE TABLE meta (key TEXT PRIMARY KEY, value)",
         "INSERT INTO meta (key, value) VALUES ('schemaVersion', " + version + ")",
+        "INSERT INTO meta (key, value) VALUES ('documentsPerShard', " + QByteArray::number(documentsPerShard) + ")",
         "CREATE TABLE docs (id INTEGER PRIMARY KEY AUTOINCREMENT, url TEXT UNIQUE NOT NULL, uri TEXT NOT NULL)",
-        createFtsSql(),
+        "CREATE TABLE shards (id INTEGER PRIMARY KEY)",
         "PRAGMA application_id = " + QByteArray::number(applicationID),
-    };
+    });
+}
+
+Result<void> TextIndexDatabase::upgradeFromVersion1()
+{
+    // Costs nothing at opening: the old table's text moves into shards later, in steps.
+    return runInTransaction({
+        "CREATE TABLE shards (id INTEGER PRIMARY KEY)",
+        "INSERT INTO shards (id) VALUES (" + QByteArray::number(kOldShard) + ")",
+        "INSERT INTO meta (key, value) VALUES ('documentsPerShard', " + QByteArray::number(kDocumentsPerShard) + ")",
+        "UPDATE meta SET value = " + QByteArray::number(schemaVersion) + " WHERE key = 'schemaVersion'",
+    });
+}
+
+Result<void> TextIndexDatabase::runInTransaction(const std::vector<QByteArray>& statements)
+{
+    if (auto r = exec("BEGIN IMMEDIATE", TextIndexWriteError); !r)
+        return r;
     for (const QByteArray& sql : statements) {
         if (auto r = exec(sql.constData(), TextIndexWriteError); !r) {
             sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);

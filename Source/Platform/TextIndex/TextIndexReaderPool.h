@@ -17,6 +17,7 @@
 #include "Platform/TextIndex/TextIndexDatabase.h"
 
 #include <QString>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -30,7 +31,8 @@ public:
 
     struct Reader {
         std::unique_ptr<TextIndexDatabase> db;
-        TextIndexStatement statement; // the borrower's compiled statement, kept with the connection
+        // The borrowers' compiled statements, one per shard, kept with the connection.
+        std::map<qint64, TextIndexStatement> statements;
         quint64 generation = 0;
     };
 

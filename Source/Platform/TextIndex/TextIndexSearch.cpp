@@ -10,8 +10,9 @@ namespace platform {
 namespace {
 
 // The FTS5 table drives the join, so that hits stream out in document-ID order as they are found.
-const char* const searchSql = "SELECT d.id, d.uri FROM fts CROSS JOIN docs AS d ON d.id = fts.rowid "
-                              "WHERE fts MATCH ?1";
+// The shard's table is put in for %1.
+const char* const searchSql = "SELECT d.id, d.uri FROM %1 CROSS JOIN docs AS d ON d.id = %1.rowid "
+                              "WHERE %1 MATCH ?1";
 
 // Virtual-machine steps between two looks at the cancel flag: small enough that a cancel takes
 // effect within a fraction of a millisecond, large enough to cost nothing.
@@ -47,18 +48,47 @@ Result<std::unique_ptr<TextIndexSearch>> TextIndexSearch::start(std::shared_ptr<
         search->finish();
         return search; // nothing searchable: finds nothing
     }
-    TextIndexReaderPool::Reader& held = *search->m_reader;
-    if (!held.statement) {
-        auto st = held.db->prepare(searchSql, TextIndexReadError);
+    search->m_expressionBytes = search->m_expression.toUtf8();
+    sqlite3_progress_handler(search->m_reader->db->handle(), cancelCheckSteps, &TextIndexSearch::progress, search.get());
+    return search;
+}
+
+Result<void> TextIndexSearch::begin()
+{
+    m_begun = true;
+    TextIndexDatabase& db = *m_reader->db;
+    if (auto r = db.exec("BEGIN", TextIndexReadError); !r)
+        return r;
+    auto shards = db.shards();
+    if (!shards)
+        return std::unexpected(shards.error());
+    // Taken from the back.
+    m_shards.assign(shards->rbegin(), shards->rend());
+    return {};
+}
+
+Result<sqlite3_stmt*> TextIndexSearch::nextShard()
+{
+    if (m_statement) {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_statement = nullptr;
+    }
+    if (m_shards.empty())
+        return nullptr;
+    const qint64 shard = m_shards.back();
+    m_shards.pop_back();
+    TextIndexStatement& slot = m_reader->statements[shard];
+    if (!slot) {
+        const QByteArray sql = QByteArray(searchSql).replace("%1", TextIndexDatabase::shardTable(shard));
+        auto st = m_reader->db->prepare(sql.constData(), TextIndexReadError);
         if (!st)
             return std::unexpected(st.error());
-        held.statement = std::move(*st);
+        slot = std::move(*st);
     }
-    search->m_statement = held.statement.get();
-    const QByteArray expr = search->m_expression.toUtf8();
-    sqlite3_bind_text(search->m_statement, 1, expr.constData(), int(expr.size()), SQLITE_TRANSIENT);
-    sqlite3_progress_handler(held.db->handle(), cancelCheckSteps, &TextIndexSearch::progress, search.get());
-    return search;
+    m_statement = slot.get();
+    sqlite3_bind_text(m_statement, 1, m_expressionBytes.constData(), int(m_expressionBytes.size()), SQLITE_STATIC);
+    return m_statement;
 }
 
 TextIndexSearch::~TextIndexSearch()
@@ -82,7 +112,10 @@ void TextIndexSearch::finish()
         sqlite3_clear_bindings(m_statement);
         m_statement = nullptr;
     }
+    m_shards.clear();
     sqlite3_progress_handler(m_reader->db->handle(), 0, nullptr, nullptr);
+    if (sqlite3_get_autocommit(m_reader->db->handle()) == 0)
+        sqlite3_exec(m_reader->db->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     if (m_pool)
         m_pool->giveBack(std::move(m_reader));
     m_reader.reset();
@@ -91,15 +124,30 @@ void TextIndexSearch::finish()
 Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::milliseconds maxTime)
 {
     TextIndexBatch batch;
-    if (!m_statement || isCancelled()) {
+    if (!m_reader || m_expression.isEmpty() || isCancelled()) {
         finish();
         return batch;
+    }
+    const auto failed = [this](const Error& e) -> Result<TextIndexBatch> {
+        // A cancel that interrupted the listing of the shards is no failure.
+        const bool cancelled = isCancelled();
+        finish();
+        if (cancelled)
+            return TextIndexBatch{};
+        return std::unexpected(e);
+    };
+    if (!m_begun) {
+        if (auto r = begin(); !r)
+            return failed(r.error());
+        auto first = nextShard();
+        if (!first)
+            return failed(first.error());
     }
     maxCount = std::max(maxCount, 1);
     batch.hits.reserve(size_t(maxCount));
     const QDeadlineTimer deadline(maxTime);
-    sqlite3_stmt* st = m_statement;
-    for (;;) {
+    while (m_statement) {
+        sqlite3_stmt* st = m_statement;
         const int rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
             const qint64 id = sqlite3_column_int64(st, 0);
@@ -113,8 +161,10 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
             continue;
         }
         if (rc == SQLITE_DONE) {
-            finish();
-            return batch;
+            auto next = nextShard();
+            if (!next)
+                return failed(next.error());
+            continue;
         }
         if (isCancelled()) {
             finish();
@@ -126,10 +176,10 @@ Result<TextIndexBatch> TextIndexSearch::findMatches(int maxCount, std::chrono::m
             finish();
             return batch;
         }
-        Error e = m_reader->db->error(TextIndexReadError, QStringLiteral("search for %1").arg(m_expression));
-        finish();
-        return std::unexpected(e);
+        return failed(m_reader->db->error(TextIndexReadError, QStringLiteral("search for %1").arg(m_expression)));
     }
+    finish();
+    return batch;
 }
 
 } // namespace platform

@@ -5,10 +5,11 @@
 //
 // A search reads on a read-only connection of its own for as long as it runs: borrowed from the
 // index's pool of readers (TextIndex::search) or opened for it alone. Its snapshot is taken at
-// the first batch and kept until the last one, so it sees what the writer had flushed by then
-// and is never blocked by the writer's open transaction. Hits come in document-ID order;
-// relevance is not computed. The connection goes back when the search ends (its last batch, a
-// cancel, or its destruction).
+// the first batch and kept until the last one (one read transaction over every shard), so it
+// sees what the writer had flushed by then and is never blocked by the writer's open
+// transaction. Hits come in document-ID order (in a file written before shards, those still in
+// its old table come first); relevance is not computed. The connection goes back when the
+// search ends (its last batch, a cancel, or its destruction).
 //
 // Thread safety: findMatches() is called from one thread at a time; cancel() from any thread,
 // also while findMatches() runs (the running step is interrupted).
@@ -62,12 +63,19 @@ private:
                                                           const QString& userQuery);
     static int progress(void* self);
     void finish();
+    // Opens the read transaction and lists the shards, at the first batch.
+    Result<void> begin();
+    // The statement over the next shard, bound; null when every shard has been searched.
+    Result<sqlite3_stmt*> nextShard();
 
     std::atomic<bool> m_cancelled{false};
     QString m_expression;
     std::shared_ptr<TextIndexReaderPool> m_pool; // null: the reader is this search's alone
     std::unique_ptr<TextIndexReaderPool::Reader> m_reader;
-    sqlite3_stmt* m_statement = nullptr;         // the reader's, while the search runs
+    QByteArray m_expressionBytes;
+    bool m_begun = false;
+    std::vector<qint64> m_shards;                // those left to search, the current one first
+    sqlite3_stmt* m_statement = nullptr;         // the reader's, over the current shard
 };
 
 } // namespace platform

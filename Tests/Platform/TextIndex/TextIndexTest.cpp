@@ -366,3 +366,168 @@ TEST_F(TextIndexFixture, APurgedDocumentLeavesNoneOfItsWordsInTheFiles)
     ASSERT_TRUE(index->close());
     EXPECT_TRUE(leaked().isEmpty()) << "the closed index keeps the purged document in " << where();
 }
+
+namespace {
+
+// Which of the index file and its side files hold any of words (lower case), or "".
+std::string filesHolding(const QString& path, const QList<QByteArray>& words)
+{
+    QStringList where;
+    for (const QString& file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
+        const QByteArray bytes = testsupport::readFile(file).toLower();
+        if (std::any_of(words.begin(), words.end(), [&](const QByteArray& w) { return bytes.contains(w); }))
+            where << file;
+    }
+    return where.join(QStringLiteral(", ")).toStdString();
+}
+
+// Pages of 4 KB that differ between two images of a file (a page only one of them has counts).
+int changedPages(const QByteArray& before, const QByteArray& after)
+{
+    constexpr int page = 4096;
+    int changed = 0;
+    for (qsizetype at = 0; at < std::max(before.size(), after.size()); at += page) {
+        if (before.mid(at, page) != after.mid(at, page))
+            ++changed;
+    }
+    return changed;
+}
+
+} // namespace
+
+TEST_F(TextIndexFixture, PurgingOneDocumentRewritesOnlyTheShardThatHeldIt)
+{
+    index.reset();
+    path = QFileInfo(path).absolutePath() + QStringLiteral("/sharded.index");
+    index = std::move(TextIndex::open(path, 16).value());
+    // Twenty shards of sixteen documents, each shard written in several flushes (several segments).
+    QString filler;
+    for (int i = 0; i < 300; ++i)
+        filler += QStringLiteral("common%1 ").arg(i);
+    qint64 secret = 0, alone = 0;
+    for (int i = 0; i < 320; ++i) {
+        if (i == 165)
+            secret = add(QStringLiteral("secret-url-zqvplonk"), QStringLiteral("Invoice Zqvmarker 0042 amount due"));
+        else
+            add(QStringLiteral("other%1").arg(i), filler + QStringLiteral(" unique%1").arg(i));
+        if (i % 5 == 4)
+            flush();
+    }
+    // A document alone in its shard: the shard goes with it.
+    alone = add(QStringLiteral("alone-url-qxjwelt"), QStringLiteral("Qxjmarker lonely words"));
+    flush();
+    ASSERT_EQ(find(QStringLiteral("zqvmarker")), QStringList{QStringLiteral("secret-url-zqvplonk")});
+    ASSERT_EQ(find(QStringLiteral("qxjmarker")), QStringList{QStringLiteral("alone-url-qxjwelt")});
+    runSql(path, "PRAGMA wal_checkpoint(TRUNCATE)");
+    const QByteArray before = testsupport::readFile(path);
+    ASSERT_FALSE(filesHolding(path, {"zqvmarker", "zqvplonk"}).empty()) << "the text is in the index before the purge";
+
+    ASSERT_TRUE(index->purgeDocuments({secret}));
+    const QByteArray after = testsupport::readFile(path);
+    const int pages = int(std::max(before.size(), after.size()) / 4096);
+    EXPECT_LT(changedPages(before, after), pages / 8)
+        << "of " << pages << " pages: removing one document rewrote much more than its shard";
+    EXPECT_EQ(filesHolding(path, {"zqvmarker", "zqvplonk"}), "");
+    EXPECT_EQ(find(QStringLiteral("zqvmarker")), QStringList());
+    EXPECT_EQ(find(QStringLiteral("common7")).size(), 319) << "the other documents stay findable";
+    EXPECT_EQ(find(QStringLiteral("unique164 OR unique166")), (QStringList{QStringLiteral("other164"), QStringLiteral("other166")}));
+
+    ASSERT_TRUE(index->purgeDocuments({alone}));
+    EXPECT_EQ(filesHolding(path, {"qxjmarker", "qxjwelt"}), "");
+    EXPECT_EQ(find(QStringLiteral("qxjmarker")), QStringList());
+    EXPECT_EQ(index->documentCount().value_or(-1), 319);
+    ASSERT_TRUE(index->close());
+    EXPECT_EQ(filesHolding(path, {"zqvmarker", "zqvplonk", "qxjmarker", "qxjwelt"}), "");
+}
+
+TEST_F(TextIndexFixture, AShardTheIDsHaveMovedPastIsMergedIntoOneSegment)
+{
+    index.reset();
+    path = QFileInfo(path).absolutePath() + QStringLiteral("/segments.index");
+    index = std::move(TextIndex::open(path, 16).value());
+    QString filler;
+    for (int i = 0; i < 300; ++i)
+        filler += QStringLiteral("common%1 ").arg(i);
+    for (int i = 0; i < 40; ++i) {
+        add(QStringLiteral("d%1").arg(i), filler);
+        if (i % 4 == 3)
+            flush();
+    }
+    flush();
+    // Every segment has entries in its table's "_idx" table.
+    const auto segments = [&](const char* table) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = QByteArray("SELECT count(DISTINCT segid) FROM ") + table;
+        int count = -1;
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            count = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return count;
+    };
+    EXPECT_GT(segments("fts_2_idx"), 1) << "the shard still being filled has a segment per flush";
+    EXPECT_EQ(segments("fts_0_idx"), 1);
+    EXPECT_EQ(segments("fts_1_idx"), 1);
+    EXPECT_EQ(find(QStringLiteral("common3")).size(), 40);
+}
+
+TEST_F(TextIndexFixture, AnIndexWrittenBeforeShardsIsSplitAndStaysSearchable)
+{
+    // An index as the first schema had it: all text in one FTS5 table.
+    index.reset();
+    path = QFileInfo(path).absolutePath() + QStringLiteral("/old.index");
+    QByteArray script = "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode = WAL; BEGIN;"
+                        "CREATE TABLE meta (key TEXT PRIMARY KEY, value);"
+                        "INSERT INTO meta (key, value) VALUES ('schemaVersion', 1);"
+                        "CREATE TABLE docs (id INTEGER PRIMARY KEY AUTOINCREMENT, url TEXT UNIQUE NOT NULL, uri TEXT NOT NULL);"
+                        "CREATE VIRTUAL TABLE fts USING fts5(body, tokenize = 'unicode61 remove_diacritics 2');"
+                        "PRAGMA application_id = 1179407448;";
+    for (int i = 1; i <= 30; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray body = i == 12 ? "Ledger Zqvmarker secret" : "older words number" + n;
+        script += "INSERT INTO docs (id, url, uri) VALUES (" + n + ", 'file:///docs/old" + n + "', 'x-store://old" + n + "');"
+                  "INSERT INTO fts (rowid, body) VALUES (" + n + ", '" + body + "');";
+    }
+    script += "COMMIT;";
+    runSql(path, script.constData());
+
+    index = std::move(TextIndex::open(path).value());
+    EXPECT_EQ(find(QStringLiteral("older")).size(), 29);
+    EXPECT_EQ(find(QStringLiteral("number7")), QStringList{QStringLiteral("old7")});
+    EXPECT_GT(add(QStringLiteral("new"), QStringLiteral("newer words")), 30);
+    flush();
+    EXPECT_EQ(find(QStringLiteral("words")).size(), 30);
+
+    // Purged while its text is still in the old table.
+    ASSERT_TRUE(index->purgeDocuments({12}));
+    EXPECT_EQ(filesHolding(path, {"zqvmarker"}), "");
+
+    int steps = 0;
+    for (;;) {
+        auto more = index->splitOldText(4);
+        ASSERT_TRUE(more) << more.error().toString().toStdString();
+        ++steps;
+        if (!*more)
+            break;
+        ASSERT_LT(steps, 20);
+        // Every document is found at every step, once.
+        ASSERT_EQ(find(QStringLiteral("words")).size(), 30);
+    }
+    EXPECT_GE(steps, 7);
+    EXPECT_FALSE(*index->splitOldText(4));
+    EXPECT_EQ(find(QStringLiteral("older")).size(), 29);
+    EXPECT_EQ(find(QStringLiteral("number7")), QStringList{QStringLiteral("old7")});
+    EXPECT_EQ(index->documentCount().value_or(-1), 30);
+    ASSERT_TRUE(index->close());
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name = 'fts'", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 0) << "the old table goes once empty";
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}

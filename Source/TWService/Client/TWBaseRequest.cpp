@@ -534,7 +534,7 @@ void TWFileUploadRequest::setArchiveEntries(qint64 entries)
 void TWFileUploadRequest::complete(const std::optional<Error>& e)
 {
     m_fileHandle.close();
-    const bool sendAgain = e && !m_isCancel && e->domain == errorDomain() && (e->code == GaveWay || e->code == Busy)
+    const bool sendAgain = e && !m_isCancel && e->domain == errorDomain() && (e->code == GaveWay || e->code == Busy || e->code == NoAnswer)
         && m_tries < resend().tries && m_compltedBlock;
     if (sendAgain) {
         qInfo("TWFileUploadRequest: %s; sending %s again", qPrintable(e->message), qPrintable(m_filePath));
@@ -572,6 +572,8 @@ QString TWFileUploadRequest::reasonForUser(const Error& e)
             return QStringLiteral("the other computer has no room for it");
         case Empty:
             return QStringLiteral("it is empty, and the other computer takes no empty files");
+        case NoAnswer:
+            return QStringLiteral("the other computer did not answer");
         default:
             return brokeOff;
         }
@@ -598,10 +600,12 @@ void TWFileUploadRequest::didConnectToHost(const KPAsyncSocketPtr& sock, const Q
 void TWFileUploadRequest::socketDidDisconnect(const KPAsyncSocketPtr& sock, const std::optional<Error>& e)
 {
     // A receiver that closes a connection before it says whether it takes the upload turns it
-    // away as it would a connection too many (it closes them at once when it holds too many).
+    // away as it would a connection too many (it closes them at once when it holds too many);
+    // one that says nothing may be swamped. Either may take the document at another try.
     if (m_connected && !m_replied) {
-        finish(error(Busy, QStringLiteral("the receiver closed the connection before taking the upload (%1)")
-                               .arg(e ? e->toString() : QStringLiteral("no error"))));
+        const bool silent = e && e->domain == KPAsyncSocket::ErrorDomain && e->code == KPAsyncSocket::ReadTimeoutError;
+        finish(error(silent ? NoAnswer : Busy, QStringLiteral("the connection ended before the receiver took the upload (%1)")
+                                                   .arg(e ? e->toString() : QStringLiteral("no error"))));
         return;
     }
     TWBaseRequest::socketDidDisconnect(sock, e);

@@ -130,12 +130,12 @@ private:
 // being turned away as too many, and open their file only when it comes.
 //
 // A receiver that makes way for another sender (it stops the upload with kUploadGaveWay), turns
-// the connection away as busy, or closes it before answering it has not lost the document: the
-// request sends it again, up to resend().tries times, from the front of the line once one of this
-// program's uploads to that peer ends, or after resend().pause when none runs. Each such answer
-// also lowers by one how many uploads go to that peer at once (never below one) until one is
-// delivered. The completion comes once, with the outcome of the last try; cancelling applies to
-// the try under way, not to the ones it passed the document to.
+// the connection away as busy, or closes it or stays silent before answering has not lost the
+// document: the request sends it again, up to resend().tries times, from the front of the line
+// once one of this program's uploads to that peer ends, or after resend().pause when none runs.
+// Each such answer also lowers by one how many uploads go to that peer at once (never below
+// one) until one is delivered. The completion comes once, with the outcome of the last try;
+// cancelling applies to the try under way, not to the ones it passed the document to.
 class TWFileUploadRequest : public TWBaseRequest {
 public:
     using Completed = std::function<void(TWFileUploadRequest*, const std::optional<platform::Error>&)>;
@@ -148,6 +148,7 @@ public:
         Unreadable = 5,  // the file to send cannot be read
         Refused = 6,     // the receiver refused the upload record (no room for it)
         Empty = 7,       // an empty file, which the receiver refuses
+        NoAnswer = 8,    // connected, but the receiver never said whether it takes the upload
     };
     struct Resend {
         int tries = 3;      // times a document is sent again

@@ -103,13 +103,14 @@ public:
     virtual std::vector<std::shared_ptr<ServerInfo>> serverList() const { return {}; }
     // Sends filePath with its upload info (the TWUploadFileInfo dictionary) to the peer at
     // address:port; a folder's archive holds archiveEntries entries. completed gets an empty
-    // text on success, else what went wrong, on the main thread, exactly once. The default has
+    // text on success, else why it did not arrive in words for the user (a clause such as "the
+    // other computer has no room for it"), on the main thread, exactly once. The default has
     // no peer exchange and fails at once.
     virtual void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
                             qint64 archiveEntries, std::function<void(const QString& error)> completed)
     {
         if (completed)
-            completed(QStringLiteral("Sending to other computers is not available"));
+            completed(QStringLiteral("sending to other computers is not available"));
     }
 };
 

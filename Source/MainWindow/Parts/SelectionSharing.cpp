@@ -10,6 +10,8 @@
 #include "Platform/Foundation/Localization.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
+#include "Platform/Kit/Alert.h"
+#include "Platform/Kit/DialogService.h"
 #include "Platform/Kit/Popover.h"
 #include "Platform/Kit/PopoverGeometry.h"
 #include "Platform/Mail/MailComposer.h"
@@ -332,6 +334,14 @@ QVariantMap SelectionSharing::uploadFileInfo(const KPItemData& item, const QStri
     return info;
 }
 
+// What one send has left to hear and what did not arrive, with why.
+struct SelectionSharing::Send {
+    QString peerName;
+    int pending = 0;
+    int count = 0;
+    QList<std::pair<QString, QString>> missing; // title, reason
+};
+
 void SelectionSharing::onSendFileTo(const QVariant& sender)
 {
     const QVariantMap peer = platform::kit::senderData(sender).toMap();
@@ -340,16 +350,62 @@ void SelectionSharing::onSendFileTo(const QVariant& sender)
     if (address.isEmpty() || port <= 0 || port > 65535)
         return;
     const QList<KPItemDataPtr> items = selectedItems();
-    auto pending = std::make_shared<int>(int(items.size()));
+    if (items.isEmpty())
+        return;
+    auto send = std::make_shared<Send>();
+    send->peerName = address;
+    if (m_ctx.peers) {
+        for (const std::shared_ptr<ServerInfo>& known : m_ctx.peers->serverList()) {
+            if (known && known->address() == address && known->dataPort() == port && !known->serverName().isEmpty())
+                send->peerName = known->serverName();
+        }
+    }
+    send->pending = send->count = int(items.size());
+    // The peer's exchange takes the uploads to it a few at a time, in this order, and sends again
+    // what its receiver made way with: every one is handed over at once.
     for (const KPItemDataPtr& item : items)
-        sendOne(item, address, quint16(port), pending);
+        sendOne(item, address, quint16(port), send);
+}
+
+QString SelectionSharing::sendNoticeMessage(const QString& peerName, int missing, int count)
+{
+    if (count == 1)
+        return localizedString(QStringLiteral("The document did not arrive at “%1”.")).arg(peerName);
+    if (missing == count)
+        return localizedString(QStringLiteral("None of the %1 documents arrived at “%2”.")).arg(count).arg(peerName);
+    return localizedString(QStringLiteral("%1 of %2 documents did not arrive at “%3”."))
+        .arg(missing)
+        .arg(count)
+        .arg(peerName);
+}
+
+void SelectionSharing::sendEnded(const std::shared_ptr<Send>& send)
+{
+    if (send->missing.isEmpty())
+        return;
+    // One line per document, as many as a notice can show; the log has every one.
+    constexpr qsizetype kLines = 8;
+    QStringList lines;
+    for (qsizetype i = 0; i < send->missing.size() && i < kLines; ++i) {
+        lines.append(localizedString(QStringLiteral("“%1”: %2."))
+                         .arg(send->missing[i].first, send->missing[i].second));
+    }
+    if (send->missing.size() > kLines)
+        lines.append(localizedString(QStringLiteral("And %1 more.")).arg(send->missing.size() - kLines));
+    platform::kit::Alert alert = platform::kit::Alert::withMessage(
+        sendNoticeMessage(send->peerName, int(send->missing.size()), send->count),
+        localizedString(QStringLiteral("OK")), {}, {}, lines.join(QLatin1Char('\n')));
+    alert.setStyle(platform::kit::Alert::Style::Warning);
+    auto& dialogs = m_ctx.dialogs ? *m_ctx.dialogs : platform::kit::DialogService::shared();
+    dialogs.alert(m_ctx.window, alert, {});
 }
 
 void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address, quint16 port,
-                               const std::shared_ptr<int>& pending)
+                               const std::shared_ptr<Send>& send)
 {
     const QString path = item->filePath();
     QVariantMap info = uploadFileInfo(*item, path);
+    const QString title = info.value(kNameKey).toString();
     const bool folder = info.value(kIsFolderKey).toBool();
     QString archive;
     if (folder) {
@@ -363,10 +419,17 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
     }
     std::weak_ptr<bool> alive = m_alive;
     PeerDirectory* peers = m_ctx.peers;
-    auto finished = [this, alive, pending] {
+    auto finished = [this, alive, send, title](const QString& error) {
+        if (!error.isEmpty())
+            KPLogLogMessage(QStringLiteral("Send File Error: %1: %2").arg(title, error));
         if (alive.expired())
             return;
-        if (--*pending == 0 && sendFinished)
+        if (!error.isEmpty())
+            send->missing.append({title, error});
+        if (--send->pending > 0)
+            return;
+        sendEnded(send);
+        if (sendFinished)
             sendFinished();
     };
     auto upload = [alive, peers, address, port, finished](QVariantMap info, QString file, QString archive,
@@ -375,9 +438,7 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
             auto ended = [archive, finished](const QString& error) {
                 if (!archive.isEmpty())
                     QFile::remove(archive);
-                if (!error.isEmpty())
-                    KPLogLogMessage(QStringLiteral("Send File Error: %1").arg(error));
-                finished();
+                finished(error);
             };
             if (alive.expired() || !peers) {
                 ended(QStringLiteral("the window has closed"));
@@ -396,7 +457,9 @@ void SelectionSharing::sendOne(const KPItemDataPtr& item, const QString& address
                                       if (!archive.isEmpty())
                                           QFile::remove(archive);
                                       KPLogLogMessage(QStringLiteral("Send File Error: could not zip %1").arg(path));
-                                      platform::Dispatch::main(finished);
+                                      platform::Dispatch::main([finished] {
+                                          finished(QStringLiteral("it could not be packed for sending"));
+                                      });
                                       return;
                                   }
                                   info.insert(kSizeKey, qint64(QFileInfo(archive).size()));

@@ -9,7 +9,9 @@
 //
 // A folder is sent as a zip made in the private temporary folder under a fresh UUID; the
 // archive is removed once the upload has ended, whether it worked or not, and a zip that could
-// not be written sends nothing and leaves no file behind.
+// not be written sends nothing and leaves no file behind. Once every document of a send has
+// arrived or failed, the user sees one notice naming those that did not arrive and why (none
+// when all arrived); the log has the details.
 //
 // Threads: main thread; zipping runs on a global queue and comes back to the main thread.
 #pragma once
@@ -74,7 +76,7 @@ public:
     platform::Workspace* workspace = nullptr;
     // Where zips of folders are written; the private temporary folder when empty.
     QString temporaryFolder;
-    // Told when every upload started by one send has ended (tests wait on it).
+    // Told when every upload started by one send has ended, after its notice (tests wait on it).
     std::function<void()> sendFinished;
 
     // The documents selected in the grid, in selection order.
@@ -100,6 +102,8 @@ public:
 
     // The clipboard form file managers paste as files: text/uri-list and the GNOME copy list.
     static QMimeData* copiedFilesMimeData(const QStringList& paths);
+    // The first line of the notice of a send of count documents, missing of which did not arrive.
+    static QString sendNoticeMessage(const QString& peerName, int missing, int count);
     // What a peer is told before the file: for a folder without the size, which the zip gives.
     static QVariantMap uploadFileInfo(const KPItemData& item, const QString& path);
 
@@ -108,7 +112,10 @@ private:
     platform::Workspace& desktop() const;
     QStringList selectedPaths() const;
     void redrawSelection() const;
-    void sendOne(const KPItemDataPtr& item, const QString& address, quint16 port, const std::shared_ptr<int>& pending);
+    struct Send;
+    void sendOne(const KPItemDataPtr& item, const QString& address, quint16 port, const std::shared_ptr<Send>& send);
+    // The notice of a send some of whose documents did not arrive; nothing when all did.
+    void sendEnded(const std::shared_ptr<Send>& send);
 
     MainWindowContext& m_ctx;
     QSet<QString> m_sourceMutileValues;

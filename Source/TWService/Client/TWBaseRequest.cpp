@@ -56,10 +56,12 @@ void stopRunning(const TWBaseRequest* request)
 
 } // namespace
 
-// The uploads running to each peer and those waiting for a turn.
+// The uploads running to each peer, how many may run at once, and those waiting for a turn.
 struct UploadTurns {
     struct Peer {
         int running = 0;
+        int allowed = TWFileUploadRequest::kUploadsPerPeer;
+        bool pausing = false; // a try waits out the pause; nothing starts meanwhile
         std::deque<std::shared_ptr<TWFileUploadRequest>> waiting;
     };
     std::mutex mutex;
@@ -75,7 +77,7 @@ struct UploadTurns {
     {
         std::lock_guard lock(mutex);
         Peer& peer = peers[request->peerKey()];
-        if (peer.running < TWFileUploadRequest::kUploadsPerPeer) {
+        if (!peer.pausing && peer.waiting.empty() && peer.running < peer.allowed) {
             ++peer.running;
             request->m_holdsTurn = true;
             return true;
@@ -84,9 +86,9 @@ struct UploadTurns {
         return false;
     }
     // An upload ended (or was cancelled while waiting): its turn goes to the next one.
-    void give(TWFileUploadRequest* request)
+    void give(TWFileUploadRequest* request, bool delivered)
     {
-        std::shared_ptr<TWFileUploadRequest> next;
+        std::vector<std::shared_ptr<TWFileUploadRequest>> next;
         {
             std::lock_guard lock(mutex);
             auto found = peers.find(request->peerKey());
@@ -95,21 +97,76 @@ struct UploadTurns {
             Peer& peer = found->second;
             if (!request->m_holdsTurn) {
                 std::erase_if(peer.waiting, [&](const auto& r) { return r.get() == request; });
-                return;
+            } else {
+                request->m_holdsTurn = false;
+                --peer.running;
+                if (delivered)
+                    peer.allowed = std::min(peer.allowed + 1, TWFileUploadRequest::kUploadsPerPeer);
+                next = admitLocked(peer);
             }
-            request->m_holdsTurn = false;
-            --peer.running;
-            if (!peer.waiting.empty()) {
-                next = std::move(peer.waiting.front());
-                peer.waiting.pop_front();
-                ++peer.running;
-                next->m_holdsTurn = true;
-            }
-            if (peer.running == 0 && peer.waiting.empty())
-                peers.erase(found);
+            forgetIdleLocked(found);
         }
-        if (next)
-            next->begin();
+        for (const auto& r : next)
+            r->begin();
+    }
+    // The receiver made way for another sender or turned the upload away: the document goes
+    // to the front of the line, to start when one of the uploads still running to that peer
+    // ends, or after the pause when none does; one fewer runs at once.
+    void sendAgain(TWFileUploadRequest* request, std::shared_ptr<TWFileUploadRequest> again)
+    {
+        const QString key = request->peerKey();
+        bool pause = false;
+        {
+            std::lock_guard lock(mutex);
+            Peer& peer = peers[key];
+            if (request->m_holdsTurn) {
+                request->m_holdsTurn = false;
+                --peer.running;
+            }
+            peer.allowed = std::max(peer.allowed - 1, 1);
+            peer.waiting.push_front(std::move(again));
+            if (peer.running == 0 && !peer.pausing)
+                pause = peer.pausing = true;
+        }
+        if (pause) {
+            const auto wait = std::chrono::milliseconds(qint64(TWFileUploadRequest::resend().pause * 1000));
+            clientRequestQueue().after(wait, [key] { shared().resume(key); });
+        }
+    }
+    void resume(const QString& key)
+    {
+        std::vector<std::shared_ptr<TWFileUploadRequest>> next;
+        {
+            std::lock_guard lock(mutex);
+            auto found = peers.find(key);
+            if (found == peers.end())
+                return;
+            found->second.pausing = false;
+            next = admitLocked(found->second);
+            forgetIdleLocked(found);
+        }
+        for (const auto& r : next)
+            r->begin();
+    }
+
+private:
+    // The waiting requests that may start now, each given its turn.
+    static std::vector<std::shared_ptr<TWFileUploadRequest>> admitLocked(Peer& peer)
+    {
+        std::vector<std::shared_ptr<TWFileUploadRequest>> next;
+        while (!peer.pausing && peer.running < peer.allowed && !peer.waiting.empty()) {
+            next.push_back(std::move(peer.waiting.front()));
+            peer.waiting.pop_front();
+            ++peer.running;
+            next.back()->m_holdsTurn = true;
+        }
+        return next;
+    }
+    void forgetIdleLocked(std::map<QString, Peer>::iterator found)
+    {
+        const Peer& peer = found->second;
+        if (peer.running == 0 && peer.waiting.empty() && !peer.pausing)
+            peers.erase(found);
     }
 };
 
@@ -424,21 +481,18 @@ TWFileUploadRequest::TWFileUploadRequest(TWServerInfo serverInfo, QVariantMap in
 {
 }
 
+TWFileUploadRequest::Resend& TWFileUploadRequest::resend()
+{
+    static Resend settings;
+    return settings;
+}
+
 void TWFileUploadRequest::requestWithCompltedBlock(Completed block)
 {
-    if (m_asyncSocket || m_fileHandle.isOpen()) // running, or waiting for its turn
+    if (m_requested)
         return;
+    m_requested = true;
     m_compltedBlock = std::move(block);
-    m_fileHandle.setFileName(m_filePath);
-    if (!m_fileHandle.open(QIODevice::ReadOnly)) {
-        m_asyncSocket = KPAsyncSocket::create(); // marks the request as run
-        if (claimCompletion())
-            complete(error(0, QStringLiteral("cannot read %1: %2").arg(m_filePath, m_fileHandle.errorString())));
-        return;
-    }
-    // The receiver expects exactly the bytes announced: announce the file as it is now.
-    m_dataLength = m_fileHandle.size();
-    m_paramater.insert(QStringLiteral("Size"), m_dataLength);
     if (UploadTurns::shared().take(std::static_pointer_cast<TWFileUploadRequest>(shared_from_this())))
         begin();
 }
@@ -447,6 +501,15 @@ void TWFileUploadRequest::begin()
 {
     if (m_isCancel)
         return;
+    // Opened only now: a thousand documents waiting for their turn hold no descriptors.
+    m_fileHandle.setFileName(m_filePath);
+    if (!m_fileHandle.open(QIODevice::ReadOnly)) {
+        finish(error(Unreadable, QStringLiteral("cannot read %1: %2").arg(m_filePath, m_fileHandle.errorString())));
+        return;
+    }
+    // The receiver expects exactly the bytes announced: announce the file as it is now.
+    m_dataLength = m_fileHandle.size();
+    m_paramater.insert(QStringLiteral("Size"), m_dataLength);
     start(TWRequestTypeFileUpload, TWTimeouts::shared().connect, clientRequestQueue());
 }
 
@@ -470,12 +533,82 @@ void TWFileUploadRequest::setArchiveEntries(qint64 entries)
 
 void TWFileUploadRequest::complete(const std::optional<Error>& e)
 {
-    UploadTurns::shared().give(this);
     m_fileHandle.close();
+    const bool sendAgain = e && !m_isCancel && e->domain == errorDomain() && (e->code == GaveWay || e->code == Busy || e->code == NoAnswer)
+        && m_tries < resend().tries && m_compltedBlock;
+    if (sendAgain) {
+        qInfo("TWFileUploadRequest: %s; sending %s again", qPrintable(e->message), qPrintable(m_filePath));
+        auto again = create(m_serverInfo, m_paramater, m_filePath);
+        again->m_archiveEntries = m_archiveEntries;
+        again->m_tries = m_tries + 1;
+        again->m_requested = true;
+        again->m_compltedBlock = std::move(m_compltedBlock);
+        m_compltedBlock = nullptr;
+        UploadTurns::shared().sendAgain(this, std::move(again));
+        return;
+    }
+    UploadTurns::shared().give(this, !e && !m_isCancel);
     Completed block = std::move(m_compltedBlock);
     m_compltedBlock = nullptr;
     if (block)
         block(this, e);
+}
+
+QString TWFileUploadRequest::reasonForUser(const Error& e)
+{
+    const QString notReached = QStringLiteral("the other computer could not be reached");
+    const QString brokeOff = QStringLiteral("the connection to the other computer broke off");
+    if (e.domain == QLatin1String("TWFileUploadRequest")) {
+        switch (e.code) {
+        case CannotStart:
+            return notReached;
+        case Busy:
+            return QStringLiteral("the other computer was busy receiving from other senders");
+        case GaveWay:
+            return QStringLiteral("stopped: it arrived too slowly while another sender waited");
+        case Unreadable:
+            return QStringLiteral("it could not be read on this computer");
+        case Refused:
+            return QStringLiteral("the other computer has no room for it");
+        case Empty:
+            return QStringLiteral("it is empty, and the other computer takes no empty files");
+        case NoAnswer:
+            return QStringLiteral("the other computer did not answer");
+        default:
+            return brokeOff;
+        }
+    }
+    if (e.domain == KPAsyncSocket::ErrorDomain) {
+        if (e.code == KPAsyncSocket::ConnectTimeoutError)
+            return notReached;
+        if (e.code == KPAsyncSocket::ReadTimeoutError || e.code == KPAsyncSocket::WriteTimeoutError)
+            return QStringLiteral("the other computer stopped answering");
+        return brokeOff;
+    }
+    if (e.domain == QLatin1String("POSIX")
+        && (e.code == ECONNREFUSED || e.code == EHOSTUNREACH || e.code == ENETUNREACH || e.code == EHOSTDOWN))
+        return notReached;
+    return brokeOff;
+}
+
+void TWFileUploadRequest::didConnectToHost(const KPAsyncSocketPtr& sock, const QString& host, quint16 port)
+{
+    m_connected = true;
+    TWBaseRequest::didConnectToHost(sock, host, port);
+}
+
+void TWFileUploadRequest::socketDidDisconnect(const KPAsyncSocketPtr& sock, const std::optional<Error>& e)
+{
+    // A receiver that closes a connection before it says whether it takes the upload turns it
+    // away as it would a connection too many (it closes them at once when it holds too many);
+    // one that says nothing may be swamped. Either may take the document at another try.
+    if (m_connected && !m_replied) {
+        const bool silent = e && e->domain == KPAsyncSocket::ErrorDomain && e->code == KPAsyncSocket::ReadTimeoutError;
+        finish(error(silent ? NoAnswer : Busy, QStringLiteral("the connection ended before the receiver took the upload (%1)")
+                                                   .arg(e ? e->toString() : QStringLiteral("no error"))));
+        return;
+    }
+    TWBaseRequest::socketDidDisconnect(sock, e);
 }
 
 std::optional<QByteArray> TWFileUploadRequest::readNextData()
@@ -499,7 +632,7 @@ void TWFileUploadRequest::sendNextHeader()
     }
     auto chunk = readNextData();
     if (!chunk) {
-        failWith(error(3, QStringLiteral("cannot read %1 at %2").arg(m_filePath).arg(m_dataSendedLength)));
+        failWith(error(Unreadable, QStringLiteral("cannot read %1 at %2").arg(m_filePath).arg(m_dataSendedLength)));
         return;
     }
     m_currentPartData = *chunk;
@@ -513,14 +646,15 @@ void TWFileUploadRequest::onAnswer(const QByteArray& data, long tag)
         m_infoAnswered = true;
         const qint64 reply = readI64(data).value_or(0);
         if (reply != kUploadAccepted) {
-            failWith(error(3, QStringLiteral("upload refused by server (%1)").arg(reply)));
+            failWith(error(m_dataLength < 1 ? Empty : reply == kUploadRefused ? Refused : Broken,
+                           QStringLiteral("upload refused by server (%1)").arg(reply)));
             return;
         }
         sendNextHeader();
         return;
     }
     if (data == QByteArray(1, kUploadGaveWay)) {
-        failWith(error(4, QStringLiteral("the receiver stopped the upload: it arrived too slowly while another "
+        failWith(error(GaveWay, QStringLiteral("the receiver stopped the upload: it arrived too slowly while another "
                                          "sender waited for its turn")));
         return;
     }

@@ -127,11 +127,35 @@ private:
 // does after storing it; the wait for that last acknowledgement grows with the size sent and a
 // folder's entries. Uploads to one peer run a few at a time (one fewer than its server takes at
 // once, so that another sender finds a slot free); the others wait for their turn instead of
-// being turned away as too many.
+// being turned away as too many, and open their file only when it comes.
+//
+// A receiver that makes way for another sender (it stops the upload with kUploadGaveWay), turns
+// the connection away as busy, or closes it or stays silent before answering has not lost the
+// document: the request sends it again, up to resend().tries times, from the front of the line
+// once one of this program's uploads to that peer ends, or after resend().pause when none runs.
+// Each such answer also lowers by one how many uploads go to that peer at once (never below
+// one) until one is delivered. The completion comes once, with the outcome of the last try;
+// cancelling applies to the try under way, not to the ones it passed the document to.
 class TWFileUploadRequest : public TWBaseRequest {
 public:
     using Completed = std::function<void(TWFileUploadRequest*, const std::optional<platform::Error>&)>;
+    // The codes of the errors of this domain.
+    enum ErrorCode {
+        CannotStart = 0, // the connect cannot start
+        Busy = 1,        // turned away: too many connections, or closed before it answered
+        Broken = 3,      // the exchange ended early or went wrong
+        GaveWay = 4,     // stopped by the receiver to let another sender in
+        Unreadable = 5,  // the file to send cannot be read
+        Refused = 6,     // the receiver refused the upload record (no room for it)
+        Empty = 7,       // an empty file, which the receiver refuses
+        NoAnswer = 8,    // connected, but the receiver never said whether it takes the upload
+    };
+    struct Resend {
+        int tries = 3;      // times a document is sent again
+        double pause = 3;   // seconds before a try when no other upload to that peer runs
+    };
     static constexpr int kUploadsPerPeer = 4;
+    static Resend& resend();
     static std::shared_ptr<TWFileUploadRequest> create(TWServerInfo serverInfo, QVariantMap info, QString filePath);
     TWFileUploadRequest(TWServerInfo serverInfo, QVariantMap info, QString filePath);
     void requestWithCompltedBlock(Completed block);
@@ -144,6 +168,8 @@ public:
     // A folder's archive holds this many entries (before the request starts): the receiver
     // writes each as a file, and the wait for it to store them grows with them.
     void setArchiveEntries(qint64 entries);
+    // Why an upload that ended with error did not arrive, in words for the sender's user.
+    static QString reasonForUser(const platform::Error& error);
 
 protected:
     void complete(const std::optional<platform::Error>& error) override;
@@ -151,6 +177,8 @@ protected:
     long answerTag() const override { return TWWire::TagUploadInfo; }
     long bodyTag() const override { return TWWire::TagUploadInfo; }
     void onAnswer(const QByteArray& data, long tag) override;
+    void didConnectToHost(const KPAsyncSocketPtr& sock, const QString& host, quint16 port) override;
+    void socketDidDisconnect(const KPAsyncSocketPtr& sock, const std::optional<platform::Error>& error) override;
 
 private:
     friend struct UploadTurns;
@@ -158,7 +186,10 @@ private:
     void sendNextHeader();
     QString peerKey() const;
     Completed m_compltedBlock;
+    bool m_requested = false;
     bool m_holdsTurn = false; // guarded by the turns' lock
+    int m_tries = 0;          // times the document was sent again before this try
+    std::atomic<bool> m_connected{false};
     QString m_filePath;
     QFile m_fileHandle;
     qint64 m_dataLength = -1;

@@ -124,8 +124,11 @@ void TWPeerExchange::uploadFile(const QString& address, quint16 port, const QVar
 {
     auto request = TWFileUploadRequest::create({address, port, {}}, info, filePath);
     request->setArchiveEntries(archiveEntries);
-    request->requestWithCompltedBlock([completed](TWFileUploadRequest*, const std::optional<platform::Error>& e) {
-        const QString text = e ? e->message : QString();
+    request->requestWithCompltedBlock([completed, filePath](TWFileUploadRequest*, const std::optional<platform::Error>& e) {
+        // The log keeps what went wrong on the wire; the caller gets it in its user's words.
+        if (e)
+            qInfo("TWPeerExchange: %s did not arrive: %s", qPrintable(filePath), qPrintable(e->toString()));
+        const QString text = e ? TWFileUploadRequest::reasonForUser(*e) : QString();
         platform::Dispatch::main([completed, text] {
             if (completed)
                 completed(text);

@@ -40,7 +40,7 @@ public:
     // Asks the peer for its picture and sets it on the peer (TIFF, PNG or JPEG, at most 1 MiB).
     static void requestIcon(std::shared_ptr<ServerInfo> server);
     // Sends a file (a folder's archive of archiveEntries entries); completed runs once on the
-    // main thread with "" or what went wrong.
+    // main thread with "" or why it did not arrive, in words for the user.
     static void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
                            std::function<void(const QString& error)> completed, qint64 archiveEntries = 0);
 

@@ -7,11 +7,16 @@
 #include "Platform/Mail/MailComposer.h"
 #include "SideBar/SideBarNotifications.h"
 #include "Store/DBTag.h"
+#include "TWService/Client/TWBaseRequest.h"
+#include "TWService/Peer/RawPeer.h"
+#include "TWService/Server/TWServer.h"
+#include "TWService/Service/TWPeerExchange.h"
 #include "TWService/ServerInfo.h"
 
 #include <QClipboard>
 #include <QDir>
 #include <QMimeData>
+#include <QMutex>
 #include <QUrl>
 #include <QWidget>
 
@@ -46,6 +51,92 @@ public:
     std::vector<std::shared_ptr<ServerInfo>> peers;
     QList<Upload> uploads;
     QString error;
+};
+
+// The program's own peer exchange, sending for real.
+class ExchangePeers : public PeerDirectory {
+public:
+    std::vector<std::shared_ptr<ServerInfo>> serverList() const override { return peers; }
+    void uploadFile(const QString& address, quint16 port, const QVariantMap& info, const QString& filePath,
+                    qint64 archiveEntries, std::function<void(const QString&)> completed) override
+    {
+        TWPeerExchange::uploadFile(address, port, info, filePath, std::move(completed), archiveEntries);
+    }
+    std::vector<std::shared_ptr<ServerInfo>> peers;
+};
+
+// The receiving copy: keeps the names of the documents it stored and how many of them (those
+// whose names begin with "doc") it received at once at most.
+struct Receiver : TWServerDelegate, TWSocketFileUploadDelegate, std::enable_shared_from_this<Receiver> {
+    QMutex mutex;
+    QStringList stored;
+    int receiving = 0;
+    int most = 0;
+    int begun = 0;
+    void onClientReqestuUploadFileFileBySocketReader(const std::shared_ptr<TWSocketFileUpload>& r) override
+    {
+        r->setDelegate(std::static_pointer_cast<TWSocketFileUploadDelegate>(shared_from_this()));
+    }
+    static bool ours(const std::shared_ptr<TWSocketFileUpload>& r) { return r->fileInfo().name.startsWith(QLatin1String("doc")); }
+    void onClientWillUploadFile(const std::shared_ptr<TWSocketFileUpload>& r) override
+    {
+        QMutexLocker lock(&mutex);
+        if (ours(r)) {
+            ++begun;
+            most = std::max(most, ++receiving);
+        }
+    }
+    bool onClientUploadedFile(const std::shared_ptr<TWSocketFileUpload>& r, const QString&) override
+    {
+        QDir(r->stagingFolder()).removeRecursively();
+        QMutexLocker lock(&mutex);
+        if (ours(r)) {
+            --receiving;
+            stored.append(r->fileInfo().name);
+        }
+        return true;
+    }
+    void onClientUploadedFileError(const std::shared_ptr<TWSocketFileUpload>& r, const platform::Error&) override
+    {
+        QMutexLocker lock(&mutex);
+        if (ours(r))
+            --receiving;
+    }
+    QStringList storedNames()
+    {
+        QMutexLocker lock(&mutex);
+        QStringList names = stored;
+        names.sort();
+        return names;
+    }
+    int begunCount()
+    {
+        QMutexLocker lock(&mutex);
+        return begun;
+    }
+    int mostAtOnce()
+    {
+        QMutexLocker lock(&mutex);
+        return most;
+    }
+    void forget()
+    {
+        QMutexLocker lock(&mutex);
+        stored.clear();
+    }
+};
+
+// The exchange's limits as they were before the case changed them.
+struct ExchangeLimits {
+    TWTimeouts timeouts = TWTimeouts::shared();
+    TWFileUploadRequest::Resend resend = TWFileUploadRequest::resend();
+    qint64 margin = TWSocketFileUpload::freeSpaceMargin;
+    ~ExchangeLimits()
+    {
+        TWTimeouts::shared() = timeouts;
+        TWFileUploadRequest::resend() = resend;
+        TWSocketFileUpload::freeSpaceMargin = margin;
+    }
 };
 
 QStringList tagNames(const DBFileInfo& file)
@@ -269,7 +360,19 @@ TEST_F(SelectionSharingTest, SendZipsFoldersAndRemovesTheArchive)
         EXPECT_FALSE(QFile::exists(zipped.path)) << "archive left after an upload that ended with \""
                                                  << error.toStdString() << '"';
         EXPECT_TRUE(QDir(temporary).isEmpty());
+        // One notice when the send did not all arrive, naming each document and why; none
+        // when it did.
+        if (error.isEmpty()) {
+            EXPECT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 0);
+            continue;
+        }
+        ASSERT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+        const auto notice = dialogs.last(platform::kit::RecordingDialogService::Kind::Alert);
+        EXPECT_EQ(notice.messageText, SelectionSharing::sendNoticeMessage(QStringLiteral("Desk"), 2, 2));
+        EXPECT_TRUE(notice.informativeText.contains(QStringLiteral("“note”: peer went away"))) << qPrintable(notice.informativeText);
+        EXPECT_TRUE(notice.informativeText.contains(QStringLiteral("“bundle”: peer went away"))) << qPrintable(notice.informativeText);
     }
+    dialogs.clearRecord();
 
     // A zip that cannot be written sends nothing and leaves nothing.
     peers.uploads.clear();
@@ -280,4 +383,101 @@ TEST_F(SelectionSharingTest, SendZipsFoldersAndRemovesTheArchive)
     ASSERT_TRUE(testsupport::spinUntil([&] { return finished; }));
     EXPECT_TRUE(peers.uploads.isEmpty());
     EXPECT_TRUE(QDir(temporary).isEmpty());
+    ASSERT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+    EXPECT_TRUE(dialogs.last(platform::kit::RecordingDialogService::Kind::Alert).informativeText.contains(QStringLiteral("“bundle”: it could not be packed")));
+}
+
+// Seven documents sent to a real peer at once all arrive, never more than five at a time; so do
+// they when another sender holds every slot of the peer for a while, turning them away at first;
+// and when the peer has no room for them, one notice names them and says why.
+TEST_F(SelectionSharingTest, EveryDocumentSentArrivesOrOneNoticeSaysWhy)
+{
+    const ExchangeLimits saved;
+    TWTimeouts::shared().uploadSlotWait = 1;
+    TWTimeouts::shared().uploadRateGrace = 600; // the other sender below is never too slow
+    TWFileUploadRequest::resend().pause = 0.2;
+
+    auto receiver = std::make_shared<Receiver>();
+    auto server = TWServer::create();
+    server->setDelegate(receiver);
+    server->setUploadStagingRoot(testsupport::makeTempDir(QStringLiteral("staging")));
+    // Connections from the ports listed here come from another computer.
+    QMutex portsMutex;
+    QSet<quint16> otherPorts;
+    server->setPeerAddressOf([&](const KPAsyncSocketPtr& socket) {
+        QMutexLocker lock(&portsMutex);
+        return otherPorts.contains(socket->connectedPort()) ? QStringLiteral("other") : QStringLiteral("this");
+    });
+    ASSERT_TRUE(server->startServer().has_value());
+    ExchangePeers exchange;
+    exchange.peers.push_back(std::make_shared<ServerInfo>(QStringLiteral("127.0.0.1"), server->serverPort(), QStringLiteral("Desk")));
+    ctx.peers = &exchange;
+    const std::vector<MenuItemModel> sendTo = sharing->sendToItems();
+    ASSERT_EQ(sendTo.size(), 1u);
+
+    QList<DBFileInfo> files;
+    QStringList names;
+    for (int i = 1; i <= 7; ++i) {
+        names.append(QStringLiteral("doc%1").arg(i));
+        files.append(document(names.last(), QStringLiteral("txt")));
+    }
+    bool finished = false;
+    sharing->sendFinished = [&] { finished = true; };
+    const auto sendAll = [&] {
+        finished = false;
+        show(files);
+        commands.perform(SelectionSharing::kSendFileToCommand, platform::kit::makeSender(0, sendTo[0].data));
+        return testsupport::spinUntil([&] { return finished; });
+    };
+
+    ASSERT_TRUE(sendAll());
+    EXPECT_EQ(receiver->storedNames(), names);
+    EXPECT_LE(receiver->mostAtOnce(), 5);
+    EXPECT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 0);
+
+    // Another computer takes every slot and keeps it until the peer has turned one of these
+    // documents away for want of a slot.
+    receiver->forget();
+    std::vector<std::unique_ptr<RawPeer>> other;
+    for (int i = 0; i < TWServer::kMaxFileUploaders; ++i) {
+        other.push_back(std::make_unique<RawPeer>(server->serverPort(), [&](quint16 port) {
+            QMutexLocker lock(&portsMutex);
+            otherPorts.insert(port);
+        }));
+        RawPeer& peer = *other.back();
+        peer.send(TWWire::u32(TWRequestTypeFileUpload));
+        ASSERT_EQ(peer.word(), std::optional<quint32>(TWConnectAccepted));
+        peer.send(*TWWire::frameBody({{QStringLiteral("Name"), QStringLiteral("other")}, {QStringLiteral("Size"), 1000}}));
+        ASSERT_EQ(TWWire::readI64(peer.recv(8)), std::optional<qint64>(TWWire::kUploadAccepted));
+    }
+    finished = false;
+    const int begun = receiver->begunCount();
+    show(files);
+    commands.perform(SelectionSharing::kSendFileToCommand, platform::kit::makeSender(0, sendTo[0].data));
+    // (A peer that lets a waiting sender in at once by stopping one of the other's uploads
+    // takes one of these instead: the case holds as well.)
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->waitingForUploadSlot() > 0 || receiver->begunCount() > begun; }));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->waitingForUploadSlot() == 0; }));
+    other.clear();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return finished; }));
+    EXPECT_EQ(receiver->storedNames(), names);
+    EXPECT_LE(receiver->mostAtOnce(), 5);
+    EXPECT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 0);
+
+    // No room on the other computer: one notice for the send, naming every document and why.
+    receiver->forget();
+    TWSocketFileUpload::freeSpaceMargin = std::numeric_limits<qint64>::max() / 4;
+    files.resize(2);
+    ASSERT_TRUE(sendAll());
+    EXPECT_TRUE(receiver->storedNames().isEmpty());
+    ASSERT_EQ(dialogs.count(platform::kit::RecordingDialogService::Kind::Alert), 1);
+    const auto notice = dialogs.last(platform::kit::RecordingDialogService::Kind::Alert);
+    EXPECT_TRUE(notice.messageText.contains(QStringLiteral("Desk"))) << qPrintable(notice.messageText);
+    const QStringList lines = notice.informativeText.split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.size(), 2) << qPrintable(notice.informativeText);
+    for (const QString& name : {QStringLiteral("doc1"), QStringLiteral("doc2")}) {
+        EXPECT_TRUE(notice.informativeText.contains(QStringLiteral("“%1”: the other computer has no room for it").arg(name)))
+            << qPrintable(notice.informativeText);
+    }
+    server->stopServer();
 }

@@ -233,6 +233,8 @@ TEST(PeerClient, EveryWayAConnectionEndsCompletesExactlyOnce)
     TWTimeouts saved = TWTimeouts::shared();
     TWTimeouts::shared().connect = 0.2;
     TWTimeouts::shared().read = 0.3;
+    const TWFileUploadRequest::Resend savedResend = TWFileUploadRequest::resend();
+    TWFileUploadRequest::resend().pause = 0.05; // the silent receiver is tried again
     std::vector<std::shared_ptr<Outcome>> outcomes;
     auto upload = [&](quint16 port, const QString& file) {
         auto o = std::make_shared<Outcome>();
@@ -327,6 +329,7 @@ TEST(PeerClient, EveryWayAConnectionEndsCompletesExactlyOnce)
     for (int fd : fillers)
         ::close(fd);
     TWTimeouts::shared() = saved;
+    TWFileUploadRequest::resend() = savedResend;
 }
 
 TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFailedWhenItNeverEnds)
@@ -342,15 +345,20 @@ TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFail
     const QString file = testsupport::makeTempDir() + QStringLiteral("/f.bin");
     testsupport::writeFile(file, QByteArray(3000, 'f'));
 
-    // More uploads to one peer than its server gives one address, each stored slowly.
+    // Many more uploads to one peer than its server gives one address, each stored slowly; those
+    // waiting for their turn hold no descriptor (a thousand documents sent at once would
+    // otherwise use up the process's).
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size(); };
+    const qsizetype before = descriptors();
     std::vector<std::shared_ptr<Outcome>> outcomes;
-    for (int i = 0; i < TWFileUploadRequest::kUploadsPerPeer + 2; ++i) {
+    for (int i = 0; i < TWFileUploadRequest::kUploadsPerPeer + 200; ++i) {
         auto o = std::make_shared<Outcome>();
         outcomes.push_back(o);
         TWFileUploadRequest::create(peer, {{QStringLiteral("Name"), QStringLiteral("f%1").arg(i)}}, file)
             ->requestWithCompltedBlock([o](TWFileUploadRequest*, const std::optional<platform::Error>& e) { o->record(e); });
     }
     ASSERT_TRUE(testsupport::spinUntil([&] { return store->storing() == TWFileUploadRequest::kUploadsPerPeer; }));
+    EXPECT_LT(descriptors() - before, 100);
     // The store takes many times the senders' read time-out; nobody has given up meanwhile.
     bool waited = false;
     platform::DispatchQueue::main().after(std::chrono::milliseconds(2500), [&] { waited = true; });
@@ -389,30 +397,83 @@ TEST(PeerClient, AnUploadIsReportedDoneOnceStoredHoweverLongTheStoreTakesAndFail
     TWTimeouts::shared() = saved;
 }
 
-// A receiver that stops an upload because it arrives too slowly while another sender waits
-// says so; the sender's error tells its user why.
-TEST(PeerClient, AnUploadStoppedForItsPaceSaysWhy)
+// Plays the receiving end of one upload of a file that fits one chunk: takes it and answers it
+// stored, or stops it after its chunk as a receiver making way for another sender does.
+QByteArray playUpload(int c, bool giveWay)
 {
-    RawServer gaveWay([](int c) {
-        recvSome(c, 4);
-        ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
-        const quint32 n = *readU32(recvSome(c, 4));
-        recvSome(c, n);
-        ::send(c, i64(kUploadAccepted).constData(), 8, MSG_NOSIGNAL);
-        recvSome(c, 4);
-        ::send(c, &kAck, 1, MSG_NOSIGNAL);
-        recvSome(c, 100);
+    recvSome(c, 4);
+    ::send(c, u32(0).constData(), 4, MSG_NOSIGNAL);
+    const quint32 n = readU32(recvSome(c, 4)).value_or(0);
+    recvSome(c, n);
+    ::send(c, i64(kUploadAccepted).constData(), 8, MSG_NOSIGNAL);
+    const quint32 length = readU32(recvSome(c, 4)).value_or(0);
+    ::send(c, &kAck, 1, MSG_NOSIGNAL);
+    const QByteArray chunk = recvSome(c, length);
+    if (giveWay) {
         ::send(c, &kUploadGaveWay, 1, MSG_NOSIGNAL);
         recvSome(c, 1 << 20); // what the sender still sends, until it closes
-    });
+        return {};
+    }
+    ::send(c, &kAck, 1, MSG_NOSIGNAL);
+    recvSome(c, 1); // until the sender closes
+    return chunk;
+}
+
+// A receiver that stops an upload to let another sender in has not lost the document: the
+// sender sends it again and it arrives. One that stops it every time is answered after a few
+// tries, and the sender's user reads why.
+TEST(PeerClient, AnUploadThatGaveWayIsSentAgainUntilItArrivesOrTheTriesRunOut)
+{
+    const TWFileUploadRequest::Resend saved = TWFileUploadRequest::resend();
+    TWFileUploadRequest::resend().tries = 2;
+    TWFileUploadRequest::resend().pause = 0.05;
     const QString file = testsupport::makeTempDir() + QStringLiteral("/f.bin");
-    testsupport::writeFile(file, QByteArray(3000, 'f'));
-    auto outcome = std::make_shared<Outcome>();
-    TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), gaveWay.port, {}}, {{QStringLiteral("Name"), QStringLiteral("x")}}, file)
-        ->requestWithCompltedBlock([outcome](TWFileUploadRequest*, const std::optional<platform::Error>& e) { outcome->record(e); });
-    ASSERT_TRUE(testsupport::spinUntil([&] { return outcome->count() == 1; }));
-    ASSERT_TRUE(outcome->error.has_value());
-    EXPECT_TRUE(outcome->error->message.contains(QStringLiteral("too slowly"))) << qPrintable(outcome->error->message);
+    QByteArray bytes(3000, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7);
+    testsupport::writeFile(file, bytes);
+
+    for (const bool everyTime : {false, true}) {
+        QMutex mutex;
+        int connections = 0;
+        QByteArray arrived;
+        RawServer receiver(nullptr);
+        std::thread serving([&] {
+            for (int i = 0; i < TWFileUploadRequest::resend().tries + 1; ++i) {
+                const int c = ::accept(receiver.fd, nullptr, nullptr);
+                if (c < 0)
+                    return;
+                const QByteArray chunk = playUpload(c, everyTime || i == 0);
+                ::close(c);
+                QMutexLocker lock(&mutex);
+                ++connections;
+                if (!chunk.isEmpty()) {
+                    arrived = chunk;
+                    return;
+                }
+            }
+        });
+        auto outcome = std::make_shared<Outcome>();
+        TWFileUploadRequest::create({QStringLiteral("127.0.0.1"), receiver.port, {}}, {{QStringLiteral("Name"), QStringLiteral("x")}}, file)
+            ->requestWithCompltedBlock([outcome](TWFileUploadRequest*, const std::optional<platform::Error>& e) { outcome->record(e); });
+        const bool completed = testsupport::spinUntil([&] { return outcome->count() == 1; });
+        ::shutdown(receiver.fd, SHUT_RDWR); // a connection that never comes is not waited for
+        serving.join();
+        ASSERT_TRUE(completed);
+        QMutexLocker lock(&mutex);
+        if (!everyTime) {
+            EXPECT_FALSE(outcome->error.has_value()) << qPrintable(outcome->error->toString());
+            EXPECT_EQ(connections, 2);
+            EXPECT_TRUE(arrived == bytes);
+            continue;
+        }
+        EXPECT_EQ(connections, TWFileUploadRequest::resend().tries + 1);
+        ASSERT_TRUE(outcome->error.has_value());
+        EXPECT_EQ(outcome->error->code, TWFileUploadRequest::GaveWay);
+        EXPECT_TRUE(TWFileUploadRequest::reasonForUser(*outcome->error).contains(QStringLiteral("too slowly")))
+            << qPrintable(outcome->error->message);
+    }
+    TWFileUploadRequest::resend() = saved;
 }
 
 // A folder's archive of many small entries costs the receiver per entry, whatever its size:

@@ -118,12 +118,13 @@ TEST(PeerDiscovery, TwoCopiesFindEachOtherShowPicturesAndExchangeAFile)
     TWPeerExchange::uploadFile(one.peers[0]->address(), one.peers[0]->dataPort(),
                                {{QStringLiteral("Name"), QStringLiteral("notes")}, {QStringLiteral("Extention"), QStringLiteral("txt")}},
                                file, [&](const QString& e) { sent = e; });
-    // The other way round nobody receives: the upload is refused, and the sender hears so.
+    // The other way round nobody receives: the upload is refused, and the sender hears so in
+    // its user's words.
     TWPeerExchange::uploadFile(two.peers[0]->address(), two.peers[0]->dataPort(), {{QStringLiteral("Name"), QStringLiteral("x")}},
                                file, [&](const QString& e) { refused = e; });
     ASSERT_TRUE(testsupport::spinUntil([&] { return sent && refused; }));
     EXPECT_EQ(*sent, QString());
-    EXPECT_EQ(*refused, QStringLiteral("upload refused by server (-3)"));
+    EXPECT_EQ(*refused, QStringLiteral("the other computer has no room for it"));
     std::lock_guard lock(receiver->mutex);
     EXPECT_EQ(receiver->names, QStringList{QStringLiteral("notes.txt")});
 }

@@ -262,17 +262,25 @@ qsizetype marked(DataBaseEngine& engine)
                                 *platform::Predicate::parse(QStringLiteral("isTrash == YES && isNeedDelete == YES")));
 }
 
+// The trashed documents, marked for deletion or not yet, as the purge takes them.
+QList<platform::ObjectID> trashedIDs(DataBaseEngine& engine, bool needDelete)
+{
+    QList<platform::ObjectID> ids;
+    auto found = engine.queryRecordByName(DBFileInfo::entityName(),
+                                          *platform::Predicate::parse(needDelete ? QStringLiteral("isTrash == YES && isNeedDelete == YES")
+                                                                                 : QStringLiteral("isTrash == YES && isNeedDelete == NO")),
+                                          platform::FetchRequest::ResultType::ManagedObjectID);
+    for (const QVariant& id : *found)
+        ids.append(id.value<platform::ObjectID>());
+    return ids;
+}
+
 void BM_PurgeEmptied(benchmark::State& state)
 {
     for (auto _ : state) {
         auto engine = prepare();
         auto index = useIndexRemover();
-        QList<platform::ObjectID> ids;
-        auto found = engine->queryRecordByName(DBFileInfo::entityName(),
-                                               *platform::Predicate::parse(QStringLiteral("isTrash == YES && isNeedDelete == YES")),
-                                               platform::FetchRequest::ResultType::ManagedObjectID);
-        for (const QVariant& id : *found)
-            ids.append(id.value<platform::ObjectID>());
+        const QList<platform::ObjectID> ids = trashedIDs(*engine, true);
         if (ids.size() != kPurged)
             die(QStringLiteral("%1 documents marked").arg(ids.size()));
         std::optional<int> deleted;
@@ -518,12 +526,7 @@ void BM_PurgeEmptiedInWindow(benchmark::State& state)
         const qsizetype shown = qsizetype(KPDataSourceManager::shareDataSourceManager().dataSource().size());
         if (shown != benchlibrary::kDocuments - kPurged)
             die(QStringLiteral("the window lists %1 documents").arg(shown));
-        QList<platform::ObjectID> ids;
-        auto found = engine->queryRecordByName(DBFileInfo::entityName(),
-                                               *platform::Predicate::parse(QStringLiteral("isTrash == YES && isNeedDelete == NO")),
-                                               platform::FetchRequest::ResultType::ManagedObjectID);
-        for (const QVariant& id : *found)
-            ids.append(id.value<platform::ObjectID>());
+        const QList<platform::ObjectID> ids = trashedIDs(*engine, false);
         if (ids.size() != kPurged)
             die(QStringLiteral("%1 documents in the trash").arg(ids.size()));
 

@@ -306,11 +306,10 @@ void TextIndex::noteFailure()
     }
 }
 
-Result<sqlite3_stmt*> TextIndex::statement(Statement which)
+Result<sqlite3_stmt*> TextIndex::preparedStatement(TextIndexStatement& slot, const char* sql)
 {
-    TextIndexStatement& slot = m_statements[which];
     if (!slot) {
-        auto st = m_db->prepare(statementSql[which], TextIndexWriteError);
+        auto st = m_db->prepare(sql, TextIndexWriteError);
         if (!st)
             return std::unexpected(st.error());
         slot = std::move(*st);
@@ -320,19 +319,18 @@ Result<sqlite3_stmt*> TextIndex::statement(Statement which)
     return slot.get();
 }
 
+Result<sqlite3_stmt*> TextIndex::statement(Statement which)
+{
+    return preparedStatement(m_statements[which], statementSql[which]);
+}
+
 Result<sqlite3_stmt*> TextIndex::statement(qint64 shard, ShardStatement which)
 {
     TextIndexStatement& slot = m_shardStatements[shard][which];
-    if (!slot) {
-        const QByteArray sql = QByteArray(shardStatementSql[which]).replace("%1", TextIndexDatabase::shardTable(shard));
-        auto st = m_db->prepare(sql.constData(), TextIndexWriteError);
-        if (!st)
-            return std::unexpected(st.error());
-        slot = std::move(*st);
-    }
-    sqlite3_reset(slot.get());
-    sqlite3_clear_bindings(slot.get());
-    return slot.get();
+    if (slot)
+        return preparedStatement(slot, nullptr);
+    const QByteArray sql = QByteArray(shardStatementSql[which]).replace("%1", TextIndexDatabase::shardTable(shard));
+    return preparedStatement(slot, sql.constData());
 }
 
 Result<qint64> TextIndex::addDocument(const QString& url, const QString& text, const QString& uri)

@@ -111,6 +111,8 @@ private:
 
     explicit TextIndex(std::unique_ptr<TextIndexDatabase> db);
     // The cached statement, reset and ready for binding.
+    // Resets a prepared statement for reuse, preparing it from sql first when the slot is empty.
+    Result<sqlite3_stmt*> preparedStatement(TextIndexStatement& slot, const char* sql);
     Result<sqlite3_stmt*> statement(Statement which);
     Result<sqlite3_stmt*> statement(qint64 shard, ShardStatement which);
 

@@ -250,7 +250,7 @@ void TWServer::removeReader(const TWSocketReader* reader)
     {
         std::lock_guard lock(m_mutex);
         last = takeSlotLocked(reader);
-        m_roomWaiters.removeIf([reader](const auto& w) { return static_cast<const TWSocketReader*>(w.key()) == reader; });
+        m_roomWaiters.removeIf([reader](const TWSocketFileUpload* w) { return static_cast<const TWSocketReader*>(w) == reader; });
         for (qsizetype i = 0; i < m_socketReaders.size(); ++i) {
             if (m_socketReaders.at(i).get() == reader) {
                 m_socketReaders.removeAt(i);
@@ -486,14 +486,14 @@ TWSocketFileUpload::GiveWay TWServer::shouldGiveWay(const TWSocketFileUpload* as
     return TWSocketFileUpload::GiveWay::No;
 }
 
-bool TWServer::makeRoom(const TWSocketFileUpload* asking, qint64 room)
+bool TWServer::makeRoom(const TWSocketFileUpload* asking)
 {
     std::vector<Admitted> admitted;
     Pick pick;
     bool freeing = false;
     {
         std::lock_guard lock(m_mutex);
-        m_roomWaiters.insert(asking, room);
+        m_roomWaiters.insert(asking);
         // One picked before gives its room back on its own queue: wait for it.
         if (const auto found = m_socketReaderTable.constFind(kFileUploader); found != m_socketReaderTable.cend()) {
             freeing = std::any_of(found->cbegin(), found->cend(), [](const auto& r) {

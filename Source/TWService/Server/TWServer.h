@@ -35,6 +35,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -109,9 +110,9 @@ public:
     // give way now, if it must. Its slot is then a waiting connection's at once; the upload
     // must end. Another upload picked meanwhile hears it on its own queue.
     TWSocketFileUpload::GiveWay shouldGiveWay(const TWSocketFileUpload* asking, std::uint64_t pending);
-    // An upload needing room bytes that do not fit waits for room: true while room is being
-    // freed for it (an upload holding room falls short of the minimum rate and gives way).
-    bool makeRoom(const TWSocketFileUpload* asking, qint64 room);
+    // An upload whose room does not fit waits for room: true while room is being freed for it
+    // (an upload holding room falls short of the minimum rate and gives way).
+    bool makeRoom(const TWSocketFileUpload* asking);
     // The upload no longer waits for room.
     void roomWaitOver(const TWSocketFileUpload* upload);
 
@@ -168,8 +169,8 @@ private:
     };
     quint64 m_nextSlotTurn = 1;
     std::vector<Waiting> m_waiting;
-    // Uploads waiting for room, and the room each needs.
-    QHash<const TWSocketFileUpload*, qint64> m_roomWaiters;
+    // Uploads waiting for room.
+    QSet<const TWSocketFileUpload*> m_roomWaiters;
     std::weak_ptr<TWServerDelegate> m_delegate;
     QString m_stagingRoot;
     std::function<QString(const KPAsyncSocketPtr&)> m_addressOf;

@@ -320,7 +320,7 @@ void TWSocketFileUpload::reserveRoom(std::chrono::steady_clock::time_point deadl
     auto server = m_server.lock();
     if (!m_room) {
         // Room that uploads arriving too slowly hold is not theirs to keep while this one waits.
-        if (server && std::chrono::steady_clock::now() < deadline && server->makeRoom(this, room)) {
+        if (server && std::chrono::steady_clock::now() < deadline && server->makeRoom(this)) {
             std::weak_ptr<TWSocketFileUpload> weak = self();
             m_socket->delegateQueue().after(std::chrono::milliseconds(50), [weak, deadline] {
                 if (auto upload = weak.lock())

@@ -444,6 +444,8 @@ TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
     }
     // From here no read limit ends anything while the test thread makes its connections: the
     // trickle is cut by the server's own judgement of its pace, which each byte it sends asks.
+    // The limits change once the server is done with the body's connection, which reads them.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) == 0; }));
     TWTimeouts::shared().read = 60;
     TWTimeouts::shared().closeWait = 0.3;
     TWTimeouts::shared().uploadSlotWait = 60;

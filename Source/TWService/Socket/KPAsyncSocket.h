@@ -334,6 +334,7 @@ private:
         std::atomic<int> open{0};
         std::atomic<int> limit{0};
         std::atomic<bool> paused{false}; // the accept sources are suspended at the limit
+        std::atomic<bool> flooded{false}; // the limit was reached since the count was last 0
     };
     void resumeAccepting();
     std::shared_ptr<AcceptCount> m_acceptCount = std::make_shared<AcceptCount>();

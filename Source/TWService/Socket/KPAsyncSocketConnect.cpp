@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -310,6 +311,7 @@ void KPAsyncSocket::doAccept(int listenFD)
                 if (*source)
                     (*source)->suspend();
             }
+            m_acceptCount->flooded.store(true);
             m_acceptCount->paused.store(true);
             // A connection that closed meanwhile found nothing paused to resume.
             if (m_acceptCount->open.load() < limit && m_acceptCount->paused.exchange(false))
@@ -333,7 +335,10 @@ void KPAsyncSocket::doAccept(int listenFD)
         // listener accept again.
         std::weak_ptr<KPAsyncSocket> weakListener = shared_from_this();
         std::shared_ptr<void> ticket(nullptr, [count = m_acceptCount, weakListener](void*) {
-            --count->open;
+            // A flood leaves what its connections took with the allocator, spread over the
+            // arenas of the workers that served them: once the last is gone it goes back.
+            if (--count->open == 0 && count->flooded.exchange(false))
+                ::malloc_trim(0);
             if (count->paused.exchange(false)) {
                 if (auto listener = weakListener.lock())
                     listener->m_socketQueue.async([listener] { listener->resumeAccepting(); });

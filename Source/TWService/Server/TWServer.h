@@ -21,9 +21,9 @@
 // upload that trickles (below TWTimeouts::uploadTrickleRate) gives way whether anyone waits or
 // not, so no peer holds room for ever.
 //
-// Connections: the listener keeps at most TWServer::connectionLimit() accepted connections
-// open at once and closes any beyond them as soon as it accepts them, so that a flood of
-// connections cannot take the descriptors the rest of the program needs.
+// Connections: the listener keeps at most connectionLimit() accepted connections open at once
+// and accepts no more until one of them closes (newcomers wait in the system's queue), so that a
+// flood of connections cannot take the descriptors the rest of the program needs.
 //
 // Locking: one mutex guards the reader tables, the waiting connections and the settings; no
 // socket call and no delegate call is made under it.

@@ -7,6 +7,10 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
+
+#include <sys/resource.h>
 
 using platform::DispatchQueue;
 
@@ -45,7 +49,10 @@ public:
             // A peer that opens connections and never says what it wants cannot hold the
             // server's memory or descriptors …
             refused = held.value(address) >= kMaxWaitingPerAddress;
-            if (!refused && int(waiting.size()) >= kMaxWaitingConnections) {
+            // Half the connections the server keeps open at most: readers and newcomers always
+            // find room beside them.
+            const int waitingLimit = std::min(kMaxWaitingConnections, server->m_connectionLimit / 2);
+            if (!refused && int(waiting.size()) >= waitingLimit) {
                 // … nor, with a few addresses, shut out everyone else: the address holding the
                 // most gives up its oldest connection to one that holds fewer.
                 QString most;
@@ -124,10 +131,13 @@ platform::Result<void> TWServer::startServer()
             return {};
     }
     auto socket = KPAsyncSocket::create(m_connections, DispatchQueue::serial(QStringLiteral("TWServer")));
+    const int connections = connectionLimit();
+    socket->setAcceptLimit(connections);
     if (auto listening = socket->acceptOnPort(0); !listening)
         return std::unexpected(listening.error());
     std::lock_guard lock(m_mutex);
     m_asyncSocket = socket;
+    m_connectionLimit = connections;
     m_serverPort = socket->localPort();
     m_isServerStarted = true;
     return {};
@@ -155,6 +165,27 @@ void TWServer::stopServer()
         w.socket->disconnect();
     for (auto& r : readers)
         r->socket()->disconnect();
+}
+
+int TWServer::connectionLimit()
+{
+    if (const int limit = TWTimeouts::shared().connectionLimit; limit > 0)
+        return limit;
+    rlimit descriptors{};
+    if (::getrlimit(RLIMIT_NOFILE, &descriptors) != 0)
+        return 256;
+    const rlim_t soft = descriptors.rlim_cur == RLIM_INFINITY ? rlim_t(1) << 20 : descriptors.rlim_cur;
+    return int(std::clamp<rlim_t>(soft / 4, 16, rlim_t(1) << 18));
+}
+
+int TWServer::openConnections() const
+{
+    KPAsyncSocketPtr listener;
+    {
+        std::lock_guard lock(m_mutex);
+        listener = m_asyncSocket;
+    }
+    return listener ? listener->acceptedOpenCount() : 0;
 }
 
 bool TWServer::isServerStarted() const
@@ -220,6 +251,7 @@ void TWServer::removeReader(const TWSocketReader* reader)
     {
         std::lock_guard lock(m_mutex);
         last = takeSlotLocked(reader);
+        m_roomWaiters.removeIf([reader](const TWSocketFileUpload* w) { return static_cast<const TWSocketReader*>(w) == reader; });
         for (qsizetype i = 0; i < m_socketReaders.size(); ++i) {
             if (m_socketReaders.at(i).get() == reader) {
                 m_socketReaders.removeAt(i);
@@ -261,6 +293,12 @@ int TWServer::waitingForUploadSlot() const
 {
     std::lock_guard lock(m_mutex);
     return int(std::count_if(m_waiting.cbegin(), m_waiting.cend(), [](const Waiting& w) { return w.slotTurn != 0; }));
+}
+
+int TWServer::waitingForRoom() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_roomWaiters.size());
 }
 
 int TWServer::slotsTakenLocked(const QString& kind) const
@@ -342,35 +380,139 @@ void TWServer::startAdmitted(std::vector<Admitted> admitted)
     }
 }
 
-bool TWServer::shouldGiveWay(const TWSocketFileUpload* asking, std::uint64_t pending)
+TWServer::Pick TWServer::pickToGiveWayLocked(const TWSocketFileUpload* asking, std::uint64_t pending,
+                                             std::vector<Admitted>* admitted)
+{
+    using GiveWay = TWSocketFileUpload::GiveWay;
+    Pick pick;
+    const auto found = m_socketReaderTable.constFind(kFileUploader);
+    if (found == m_socketReaderTable.cend())
+        return pick;
+    auto mark = [&](std::shared_ptr<TWSocketFileUpload> upload, GiveWay why) {
+        upload->m_gaveWay.store(true);
+        pick = Pick{std::move(upload), why};
+        auto more = admitWaitingLocked();
+        std::move(more.begin(), more.end(), std::back_inserter(*admitted));
+        return pick;
+    };
+    // A trickle gives way whether anyone waits or not; each upload judges only itself.
+    if (asking && asking->holdsSlot() && asking->pace(pending).trickles) {
+        for (const auto& r : *found) {
+            if (r.get() == asking)
+                return mark(std::static_pointer_cast<TWSocketFileUpload>(r), GiveWay::Trickles);
+        }
+    }
+    const bool slotWanted =
+        std::any_of(m_waiting.cbegin(), m_waiting.cend(), [](const Waiting& w) { return w.slotTurn != 0; });
+    if (!slotWanted && m_roomWaiters.isEmpty())
+        return pick;
+
+    struct Running {
+        std::shared_ptr<TWSocketFileUpload> upload;
+        TWSocketFileUpload::Pace pace;
+        QString address;
+    };
+    std::vector<Running> running; // begun and holding a slot
+    QHash<QString, int> held;     // slots per address
+    for (const auto& r : *found) {
+        auto upload = std::static_pointer_cast<TWSocketFileUpload>(r);
+        if (!upload->holdsSlot())
+            continue;
+        const QString address = m_readerAddress.value(upload.get());
+        ++held[address];
+        if (upload->m_acceptedAt.load() != 0)
+            running.push_back({upload, upload->pace(upload.get() == asking ? pending : 0), address});
+    }
+    auto slowest = [&](auto&& eligible) -> const Running* {
+        const Running* out = nullptr;
+        for (const Running& r : running) {
+            if (eligible(r) && (!out || r.pace.rate < out->pace.rate))
+                out = &r;
+        }
+        return out;
+    };
+    // First the slowest upload below the minimum rate: for a slot any, for room one holding it.
+    if (const Running* r = slowest([&](const Running& r) {
+            return r.pace.behind && (slotWanted || r.upload->roomHeld() > 0);
+        }))
+        return mark(r->upload, slotWanted ? GiveWay::SlowWhileSlotWanted : GiveWay::SlowWhileRoomWanted);
+    if (!slotWanted)
+        return pick;
+    // Then, at any pace, the slowest of the address holding the most slots, when it holds at
+    // least two more than a waiting address: moving one slot over leaves it no worse off than
+    // the one it makes room for.
+    int fewestWaiting = INT_MAX;
+    for (const Waiting& w : m_waiting) {
+        if (w.slotTurn != 0)
+            fewestWaiting = std::min(fewestWaiting, held.value(w.address));
+    }
+    QString busiest;
+    int most = -1;
+    for (auto it = held.cbegin(); it != held.cend(); ++it) {
+        if (it.value() > most || (it.value() == most && it.key() < busiest)) {
+            busiest = it.key();
+            most = it.value();
+        }
+    }
+    if (most < fewestWaiting + 2)
+        return pick;
+    if (const Running* r = slowest([&](const Running& r) { return r.address == busiest; }))
+        return mark(r->upload, GiveWay::AddressHoldsMost);
+    return pick;
+}
+
+void TWServer::tellPicked(const Pick& pick)
+{
+    if (!pick.upload)
+        return;
+    std::weak_ptr<TWSocketFileUpload> weak = pick.upload;
+    pick.upload->socket()->delegateQueue().async([weak, why = pick.why] {
+        if (auto upload = weak.lock())
+            upload->onChosenToGiveWay(why);
+    });
+}
+
+TWSocketFileUpload::GiveWay TWServer::shouldGiveWay(const TWSocketFileUpload* asking, std::uint64_t pending)
 {
     std::vector<Admitted> admitted;
+    Pick pick;
     {
         std::lock_guard lock(m_mutex);
-        const bool someoneWaits =
-            std::any_of(m_waiting.cbegin(), m_waiting.cend(), [](const Waiting& w) { return w.slotTurn != 0; });
-        const auto found = m_socketReaderTable.constFind(kFileUploader);
-        if (!someoneWaits || found == m_socketReaderTable.cend())
-            return false;
-        TWSocketFileUpload* slowest = nullptr;
-        double slowestRate = 0;
-        for (const auto& r : *found) {
-            auto* upload = static_cast<TWSocketFileUpload*>(r.get());
-            if (!upload->holdsSlot())
-                continue;
-            const TWSocketFileUpload::Pace pace = upload->pace(upload == asking ? pending : 0);
-            if (pace.behind && (!slowest || pace.rate < slowestRate)) {
-                slowest = upload;
-                slowestRate = pace.rate;
-            }
-        }
-        if (!slowest || slowest != asking)
-            return false;
-        slowest->m_gaveWay.store(true);
-        admitted = admitWaitingLocked();
+        pick = pickToGiveWayLocked(asking, pending, &admitted);
     }
     startAdmitted(std::move(admitted));
-    return true;
+    if (pick.upload.get() == asking)
+        return pick.why;
+    tellPicked(pick);
+    return TWSocketFileUpload::GiveWay::No;
+}
+
+bool TWServer::makeRoom(const TWSocketFileUpload* asking)
+{
+    std::vector<Admitted> admitted;
+    Pick pick;
+    bool freeing = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_roomWaiters.insert(asking);
+        // One picked before gives its room back on its own queue: wait for it.
+        if (const auto found = m_socketReaderTable.constFind(kFileUploader); found != m_socketReaderTable.cend()) {
+            freeing = std::any_of(found->cbegin(), found->cend(), [](const auto& r) {
+                const auto* upload = static_cast<const TWSocketFileUpload*>(r.get());
+                return !upload->holdsSlot() && upload->roomHeld() > 0;
+            });
+        }
+        pick = pickToGiveWayLocked(nullptr, 0, &admitted);
+    }
+    startAdmitted(std::move(admitted));
+    tellPicked(pick);
+    return freeing || pick.upload;
+}
+
+void TWServer::roomWaitOver(const TWSocketFileUpload* upload)
+{
+    std::lock_guard lock(m_mutex);
+    m_roomWaiters.remove(upload);
 }
 
 void TWServer::startReader(const KPAsyncSocketPtr& socket, const std::shared_ptr<TWSocketReader>& reader, quint32 type)
@@ -450,7 +592,8 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
 
     std::shared_ptr<TWSocketReader> reader;
     bool waits = false;
-    std::vector<std::weak_ptr<TWSocketFileUpload>> uploads;
+    std::vector<Admitted> admitted;
+    Pick pick;
     {
         std::lock_guard lock(m_mutex);
         auto self = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const Waiting& w) { return w.socket == socket; });
@@ -481,8 +624,8 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
             if (fromThere + waitingThere < readersPerAddress(limit) && waiting < kMaxFileUploaders) {
                 self->slotTurn = m_nextSlotTurn++;
                 waits = true;
-                for (const auto& r : *found)
-                    uploads.push_back(std::static_pointer_cast<TWSocketFileUpload>(r));
+                // A slot is made for it now if one must give way.
+                pick = pickToGiveWayLocked(nullptr, 0, &admitted);
             }
         }
     }
@@ -497,16 +640,8 @@ void TWServer::onRequestType(const KPAsyncSocketPtr& socket, const QByteArray& d
             if (server && s)
                 server->onSlotWaitOver(s);
         });
-        // An upload that falls short of the minimum rate gives its slot up now, not at its next
-        // read; each looks on its own connection's queue.
-        for (const auto& weakUpload : uploads) {
-            if (auto upload = weakUpload.lock()) {
-                upload->socket()->delegateQueue().async([weakUpload] {
-                    if (auto u = weakUpload.lock())
-                        u->checkPace();
-                });
-            }
-        }
+        startAdmitted(std::move(admitted));
+        tellPicked(pick);
         return;
     }
     forgetWaiting(socket.get());

@@ -243,6 +243,7 @@ TWWire::TWUploadFileInfo TWSocketFileUpload::fileInfo() const
 
 platform::FreeSpaceLedger::Reservation TWSocketFileUpload::takeRoom()
 {
+    m_roomHeld.store(0);
     return std::move(m_room);
 }
 
@@ -301,19 +302,43 @@ void TWSocketFileUpload::onBody(const QVariantMap& body)
         m_socket->disconnectAfterWriting();
         return;
     }
+    reserveRoom(std::chrono::steady_clock::now()
+                + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(TWTimeouts::shared().uploadSlotWait)));
+}
+
+void TWSocketFileUpload::reserveRoom(std::chrono::steady_clock::time_point deadline)
+{
+    if (m_ended)
+        return; // the connection went while it waited
     // The file must fit with room to spare, beside what other uploads still bring: a peer may
     // not fill the library's disk. A folder's archive is unpacked beside itself, to at least
     // its own size: that room is held from now on too, so that of folders arriving together
     // those that fit are taken in turn, and not all of them until none can be unpacked.
-    const bool isFolder = info->isFolder.value_or(false);
+    const bool isFolder = fileInfo().isFolder.value_or(false);
     const qint64 room = isFolder && m_dataLength <= std::numeric_limits<qint64>::max() / 2 ? 2 * m_dataLength : m_dataLength;
     m_room = platform::FreeSpaceLedger::shared().reserve(m_stagingRoot, room, freeSpaceMargin);
+    auto server = m_server.lock();
     if (!m_room) {
+        // Room that uploads arriving too slowly hold is not theirs to keep while this one waits.
+        if (server && std::chrono::steady_clock::now() < deadline && server->makeRoom(this)) {
+            std::weak_ptr<TWSocketFileUpload> weak = self();
+            m_socket->delegateQueue().after(std::chrono::milliseconds(50), [weak, deadline] {
+                if (auto upload = weak.lock())
+                    upload->reserveRoom(deadline);
+            });
+            return;
+        }
+        if (server)
+            server->roomWaitOver(this);
         KPLogLogRepeatedMessage(QStringLiteral("upload does not fit"), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: an upload of %1 bytes does not fit").arg(m_dataLength));
         m_socket->writeData(i64(kUploadRefused), -1, TagUploadInfo);
         m_socket->disconnectAfterWriting();
         return;
     }
+    if (server)
+        server->roomWaitOver(this);
+    m_roomHeld.store(m_room.held());
     const QString folder = QDir(m_stagingRoot).filePath(QStringLiteral(".folivo-receive-") + newUUID());
     if (!QDir().mkpath(folder)) {
         qWarning("TWSocketFileUpload: cannot make the staging folder %s", qPrintable(folder));
@@ -358,6 +383,7 @@ TWSocketFileUpload::Pace TWSocketFileUpload::pace(std::uint64_t pending) const
     const double received = double(m_receivedBytes.load()) + double(pending);
     Pace pace;
     pace.behind = received < limits.uploadMinimumRate * (since - limits.uploadRateGrace);
+    pace.trickles = received < limits.uploadTrickleRate * (since - limits.uploadRateGrace);
     pace.rate = received / std::max(since, 1e-3);
     return pace;
 }
@@ -367,20 +393,28 @@ bool TWSocketFileUpload::givesWay(long, std::uint64_t pending)
     if (m_ended || !m_started)
         return false;
     auto server = m_server.lock();
-    if (!server || !server->shouldGiveWay(this, pending))
+    const GiveWay why = server ? server->shouldGiveWay(this, pending) : GiveWay::No;
+    if (why == GiveWay::No)
         return false;
-    giveWay(pending);
+    giveWay(why, pending);
     return true;
 }
 
-void TWSocketFileUpload::checkPace()
+void TWSocketFileUpload::onChosenToGiveWay(GiveWay why)
 {
-    (void)givesWay(TagUploadChunk, 0);
+    // A read is pending: what it brings is drained.
+    if (m_started)
+        giveWay(why, 0);
 }
 
-void TWSocketFileUpload::giveWay(std::uint64_t pending)
+void TWSocketFileUpload::giveWay(GiveWay why, std::uint64_t pending)
 {
-    if (!end(QStringLiteral("upload too slow while another sender waits: %1 of %2 bytes")
+    const char* reason = why == GiveWay::Trickles ? "upload too slow"
+        : why == GiveWay::SlowWhileSlotWanted     ? "upload too slow while another sender waits"
+        : why == GiveWay::SlowWhileRoomWanted     ? "upload too slow while another sender waits for room"
+                                                  : "upload gave way to a sender from another address";
+    if (!end(QStringLiteral("%1: %2 of %3 bytes")
+                 .arg(QLatin1String(reason))
                  .arg(m_dataReadedLength + qint64(pending))
                  .arg(m_dataLength)))
         return;
@@ -435,6 +469,7 @@ void TWSocketFileUpload::doReadData(const QByteArray& data, long tag)
     m_dataReadedLength += data.size();
     m_receivedBytes.store(m_dataReadedLength);
     m_room.wrote(data.size());
+    m_roomHeld.store(m_room.held());
     if (m_dataPackageReadedLength < m_dataPackageLength) {
         readNextPiece();
         return;
@@ -491,6 +526,7 @@ bool TWSocketFileUpload::end(const QString& text)
     m_outputStream.close();
     removeStaging();
     m_room.release();
+    m_roomHeld.store(0);
     KPLogLogRepeatedMessage(QStringLiteral("upload ended ") + text.section(QLatin1Char(':'), 0, 0), QStringLiteral("TWServer"), 0, QStringLiteral("TWSocketFileUpload: %1").arg(text));
     // Only an upload the receive side heard begin is reported as ending.
     if (m_started) {

@@ -30,12 +30,17 @@ struct TWTimeouts {
     // most 256 KiB; a peer that trickles it holds a slot for nothing.
     double requestDeadline = 30;
     // Server: an upload that, after a grace period, averages less than this rate gives its
-    // slot up while another upload connection waits for one, so that a peer sending a byte now
-    // and then cannot keep others out; while nobody waits, a slow link may take its time.
+    // slot up while another upload connection waits for one, and its room on the disk while an
+    // upload that does not fit waits for room; while nobody waits, a slow link may take its time.
     double uploadMinimumRate = 16 * 1024;
     double uploadRateGrace = 15;
-    // Server: how long an upload connection that found every slot taken waits for one before it
-    // is refused; below the sender's wait for the answer (the read limit above).
+    // Server: … but not for ever. An upload holds room for all it declared from the moment it
+    // is taken; one that, after the grace period, averages less than this rate trickles and
+    // gives way whether or not anyone waits.
+    double uploadTrickleRate = 1024;
+    // Server: how long an upload connection that found every slot taken waits for one, and an
+    // upload that does not fit waits for room, before it is refused; below the sender's wait
+    // for the answer (the read limit above).
     double uploadSlotWait = 10;
     // Sender: after the last chunk the receiver unpacks and stores the file before its last
     // acknowledgement; the wait grows with what was sent: its size, and for a folder the
@@ -46,6 +51,10 @@ struct TWTimeouts {
     double storeWaitPerMiB = 1;
     double storeWaitPerMiBFolder = 8;
     double storeWaitPerEntry = 0.05;
+    // Server: the most connections it keeps open at once, waiting ones and readers alike;
+    // 0 takes a quarter of the process's descriptor limit, so that a flood of connections
+    // leaves the rest of the program its files.
+    int connectionLimit = 0;
     static TWTimeouts& shared();
 };
 
@@ -155,15 +164,28 @@ public:
     void startReader() override;
     bool holdsSlot() const override { return !m_gaveWay.load(); }
 
-    // How the upload keeps up with the minimum rate, from any thread; pending counts bytes
-    // received but not yet written. Not behind before it is accepted or within the grace.
+    // How the upload keeps up with the minimum and the trickle rate, from any thread; pending
+    // counts bytes received but not yet written. Neither before it is accepted or within the
+    // grace.
     struct Pace {
         bool behind = false;
+        bool trickles = false;
         double rate = 0; // bytes per second since it was accepted
     };
     Pace pace(std::uint64_t pending) const;
-    // On the connection's queue: gives the slot up when the server picks this upload to.
-    void checkPace();
+    // Why an upload ends early and tells its sender kUploadGaveWay.
+    enum class GiveWay {
+        No,
+        Trickles,            // below the trickle rate
+        SlowWhileSlotWanted, // below the minimum rate while a connection waits for a slot
+        SlowWhileRoomWanted, // below the minimum rate while an upload waits for room
+        AddressHoldsMost,    // its address holds the most slots while another address waits
+    };
+    // On the connection's queue: the server picked this upload to give way (its slot is gone
+    // already).
+    void onChosenToGiveWay(GiveWay why);
+    // Room on the disk the upload still holds, from any thread.
+    qint64 roomHeld() const { return m_roomHeld.load(); }
 
 protected:
     long bodyTag() const override { return TWWire::TagUploadInfo; }
@@ -182,9 +204,12 @@ private:
     // Ends the upload (staging and room given back, the receive side told); false when it had
     // ended already.
     bool end(const QString& text);
+    // Takes the room the upload declared, waiting until deadline while uploads that fall short
+    // of the minimum rate give theirs up; refuses the upload when none comes.
+    void reserveRoom(std::chrono::steady_clock::time_point deadline);
     // Tells the sender why it is stopped; what it still sends is then read and dropped until it
     // closes (a close with unread bytes would reset the connection before the sender read why).
-    void giveWay(std::uint64_t pending);
+    void giveWay(GiveWay why, std::uint64_t pending);
     // Reads on after giving way; called when no read is pending.
     void drain();
     void removeStaging();
@@ -212,5 +237,6 @@ private:
     std::atomic<qint64> m_receivedBytes{0};
     std::atomic<std::chrono::steady_clock::rep> m_acceptedAt{0};
     std::atomic<bool> m_gaveWay{false};
+    std::atomic<qint64> m_roomHeld{0};
     std::chrono::steady_clock::time_point m_drainUntil;
 };

@@ -40,8 +40,10 @@ enum Tag : long {
 
 inline constexpr quint32 kChunkSize = 1048576;
 inline constexpr char kAck = 0x0A;
-// Sent by an upload's receiver in place of an acknowledgement when the upload gives its slot to
-// a waiting sender because it arrives below the minimum rate; the receiver then closes.
+// Sent by an upload's receiver in place of an acknowledgement when the upload gives way: it
+// trickles, or arrives below the minimum rate while another sender waits for a slot or for room
+// on the disk, or its address holds the most slots while another address waits for one. The
+// receiver then drops what the sender still sends and closes; the document may be sent again.
 inline constexpr char kUploadGaveWay = 0x15;
 // A request body never needs more; a peer announcing more is refused before it is read.
 inline constexpr quint32 kMaxBodyLength = 256 * 1024;

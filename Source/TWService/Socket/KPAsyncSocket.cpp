@@ -510,6 +510,7 @@ void KPAsyncSocket::closeWithError(const std::optional<Error>& error, bool notif
         m_socket4FD = -1;
         m_socket6FD = -1;
     }
+    m_descriptorTicket.reset();
     m_socketFDBytesAvailable = 0;
     const bool wasStarted = m_flags & kSocketStarted;
     m_flags = 0;

@@ -21,6 +21,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariantMap>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <expected>
@@ -187,6 +188,13 @@ public:
 
     // Accept and connect: each answers at once; a refusal starts nothing.
     platform::Result<void> acceptOnPort(quint16 port);
+    // A listener keeps at most this many accepted connections open at once (0, the default: no
+    // limit): at the limit it stops accepting, and connections wait in the system's queue until
+    // one of its own closes. A connection counts until its descriptor is closed, not until its
+    // socket is told to close: closing lags behind accepting under a flood. Any thread; the
+    // count too.
+    void setAcceptLimit(int maxOpen);
+    int acceptedOpenCount() const;
     platform::Result<void> acceptOnInterface(const QString& interface, quint16 port);
     platform::Result<void> connectToHost(const QString& host, quint16 port, double timeout = -1);
     platform::Result<void> connectToHost(const QString& host, quint16 port, const QString& interface,
@@ -321,6 +329,17 @@ private:
     std::uint64_t m_sslWriteCachedLength = 0;
     int m_sslErrCode = 0;
     std::shared_ptr<void> m_userData;
+    // Listener: the open accepted connections and their limit (shared with the tickets).
+    struct AcceptCount {
+        std::atomic<int> open{0};
+        std::atomic<int> limit{0};
+        std::atomic<bool> paused{false}; // the accept sources are suspended at the limit
+        std::atomic<bool> flooded{false}; // the limit was reached since the count was last 0
+    };
+    void resumeAccepting();
+    std::shared_ptr<AcceptCount> m_acceptCount = std::make_shared<AcceptCount>();
+    // Accepted connection: held until its descriptor is closed, so the listener counts it.
+    std::shared_ptr<void> m_descriptorTicket;
 };
 
 template <class F>

@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -173,6 +174,16 @@ platform::Result<void> KPAsyncSocket::acceptOnPort(quint16 port)
     return acceptOnInterface(QString(), port);
 }
 
+void KPAsyncSocket::setAcceptLimit(int maxOpen)
+{
+    m_acceptCount->limit.store(std::max(0, maxOpen));
+}
+
+int KPAsyncSocket::acceptedOpenCount() const
+{
+    return m_acceptCount->open.load();
+}
+
 platform::Result<void> KPAsyncSocket::acceptOnInterface(const QString& interface, quint16 port)
 {
     platform::Result<void> result;
@@ -282,11 +293,31 @@ platform::Result<void> KPAsyncSocket::doAcceptOnInterface(const QString& interfa
     return {};
 }
 
+void KPAsyncSocket::resumeAccepting()
+{
+    for (auto* source : {&m_accept4Source, &m_accept6Source}) {
+        if (*source)
+            (*source)->resume();
+    }
+}
+
 void KPAsyncSocket::doAccept(int listenFD)
 {
     // The kernel gives no count of waiting connections: take them until none is left, at most
     // 64 a pass so one busy listener cannot starve the queue.
     for (int n = 0; n < 64; ++n) {
+        if (const int limit = m_acceptCount->limit.load(); limit > 0 && m_acceptCount->open.load() >= limit) {
+            for (auto* source : {&m_accept4Source, &m_accept6Source}) {
+                if (*source)
+                    (*source)->suspend();
+            }
+            m_acceptCount->flooded.store(true);
+            m_acceptCount->paused.store(true);
+            // A connection that closed meanwhile found nothing paused to resume.
+            if (m_acceptCount->open.load() < limit && m_acceptCount->paused.exchange(false))
+                resumeAccepting();
+            return;
+        }
         sockaddr_storage peer{};
         socklen_t len = sizeof peer;
         int fd;
@@ -299,10 +330,24 @@ void KPAsyncSocket::doAccept(int listenFD)
             ::close(fd);
             continue;
         }
+        ++m_acceptCount->open;
+        // Released when the connection's descriptor is closed; at the limit that lets the
+        // listener accept again.
+        std::weak_ptr<KPAsyncSocket> weakListener = shared_from_this();
+        std::shared_ptr<void> ticket(nullptr, [count = m_acceptCount, weakListener](void*) {
+            // A flood leaves what its connections took with the allocator, spread over the
+            // arenas of the workers that served them: once the last is gone it goes back.
+            if (--count->open == 0 && count->flooded.exchange(false))
+                ::malloc_trim(0);
+            if (count->paused.exchange(false)) {
+                if (auto listener = weakListener.lock())
+                    listener->m_socketQueue.async([listener] { listener->resumeAccepting(); });
+            }
+        });
         const bool isV4 = peer.ss_family == AF_INET;
         const QByteArray address(reinterpret_cast<const char*>(&peer), int(len));
         m_delegateQueue.async([listener = shared_from_this(), weak = m_delegate, dq = m_delegateQueue, fd, isV4,
-                               address] {
+                               address, ticket] {
             auto d = weak.lock();
             DispatchQueue queue;
             if (d)
@@ -313,6 +358,7 @@ void KPAsyncSocket::doAccept(int listenFD)
             else
                 accepted->m_socket6FD = fd;
             accepted->m_flags = kSocketStarted | kConnected;
+            accepted->m_descriptorTicket = ticket;
             accepted->m_socketQueue.async(
                 [accepted, fd] { accepted->setupReadAndWriteSourcesForNewlyConnectedSocket(fd); });
             if (d)

@@ -244,7 +244,7 @@ void KPAsyncSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd)
     });
     // The last of the two cancel handlers closes the descriptor.
     auto count = std::make_shared<std::atomic<int>>(2);
-    auto closer = [count, fd] {
+    auto closer = [count, fd, ticket = std::move(m_descriptorTicket)] {
         if (--*count == 0)
             ::close(fd);
     };

@@ -2,6 +2,7 @@
 #include "PeerVectors.h"
 #include "RawPeer.h"
 
+#include "Platform/Foundation/FreeSpaceLedger.h"
 #include "Support/TestSupport.h"
 #include "TWService/Server/TWServer.h"
 #include "TWService/Server/TWWire.h"
@@ -12,6 +13,7 @@
 #include <QMutex>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -331,10 +333,10 @@ TEST_F(ServerFixture, UploadsOfOneByteAndOverTheLimitsAndConnectionsThatNeverSpe
 
 TEST_F(ServerFixture, AnUploadsSlotIsFreeOnceItsSenderHearsItStored)
 {
-    // A sender that keeps as many uploads running as one address may hold starts the next one
-    // the moment it hears one stored: that one must find its slot free, however late the
-    // server gets round to the finished connection's close.
-    const int perAddress = TWServer::readersPerAddress(TWServer::kMaxFileUploaders);
+    // A sender that keeps as many uploads running as one address may hold (all five) starts the
+    // next one the moment it hears one stored: that one must find its slot free, however late
+    // the server gets round to the finished connection's close.
+    const int perAddress = TWServer::kMaxFileUploaders;
     auto begun = [&] {
         auto raw = openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload);
         raw->send(uploadBody(1));
@@ -429,7 +431,7 @@ TEST_F(ServerFixture, StallsAndEarlyEndsReportOnceAndLeaveNoPartialFile)
 
 TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
 {
-    TWTimeouts::shared().read = 0.3;
+    TWTimeouts::shared().read = 0.3; // how often the body's deadline is looked at
     TWTimeouts::shared().requestDeadline = 1.0;
     TWTimeouts::shared().uploadMinimumRate = 2000;
     TWTimeouts::shared().uploadRateGrace = 0.5;
@@ -440,6 +442,13 @@ TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
         EXPECT_GE(sent, 0) << "the body was never cut off";
         EXPECT_LT(sent, 80); // 4 s of the peer's pace, four times the deadline
     }
+    // From here no read limit ends anything while the test thread makes its connections: the
+    // trickle is cut by the server's own judgement of its pace, which each byte it sends asks.
+    // The limits change once the server is done with the body's connection, which reads them.
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("DataInfoReader")) == 0; }));
+    TWTimeouts::shared().read = 60;
+    TWTimeouts::shared().closeWait = 0.3;
+    TWTimeouts::shared().uploadSlotWait = 60;
     {
         auto raw = openedAlone(TWRequestTypeFileUpload); // a chunk a byte at a time
         raw->send(uploadBody(10000));
@@ -447,13 +456,11 @@ TEST_F(ServerFixture, PeersThatTrickleLoseTheirSlotWhateverTheyKeepSending)
         raw->send(u32(10000));
         EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
         // The rate holds while another sender waits for a slot: four uploads well ahead of it
-        // fill the others, and a fifth address waits.
-        TWTimeouts::shared().read = 60;
-        TWTimeouts::shared().closeWait = 0.3;
-        TWTimeouts::shared().uploadSlotWait = 60;
+        // fill the others (from four addresses, so that none holds more than the trickle's),
+        // and a sixth address waits.
         std::vector<std::unique_ptr<Raw>> ahead;
         for (int i = 0; i < TWServer::kMaxFileUploaders - 1; ++i) {
-            ahead.push_back(openedFrom(QStringLiteral("ahead"), TWRequestTypeFileUpload));
+            ahead.push_back(openedFrom(QStringLiteral("ahead%1").arg(i), TWRequestTypeFileUpload));
             ahead.back()->send(uploadBody(1 << 20));
             EXPECT_EQ(ahead.back()->recv(8), i64(kUploadAccepted));
             ahead.back()->send(u32(1 << 20));
@@ -511,49 +518,174 @@ TEST_F(ServerFixture, BusyAddressesLeaveRoomForOthers)
 }
 
 // A sender starts one upload per document, all at once: five from one computer are all taken.
-// Room for the others is kept by letting another address wait for the next slot, which goes to
-// it rather than to the busy address; one that waits too long hears "too many".
-TEST_F(ServerFixture, FiveUploadsFromOneAddressAreTakenAndAnotherWaitsForTheNextSlot)
+// Room for the others is kept by letting another address in at once: the address holding all
+// five gives way with one, at whatever pace it sends, and its sender hears why and may send that
+// one again once a slot is free. A sixth from the address holding all five hears "too many".
+TEST_F(ServerFixture, FiveUploadsFromOneAddressAreTakenAndAnotherAddressGetsInAtAnyPace)
 {
     TWTimeouts::shared().read = 120;             // idle uploads stay while the test runs
-    TWTimeouts::shared().uploadRateGrace = 1e6;  // and none falls short of the rate
-    TWTimeouts::shared().uploadSlotWait = 120;   // the waiting one gets its slot by an event
+    TWTimeouts::shared().uploadRateGrace = 1e6;  // and none falls short of any rate
     std::vector<std::unique_ptr<Raw>> uploads;
-    for (int i = 0; i < TWServer::kMaxFileUploaders; ++i) {
+    int named = 0;
+    auto begin = [&] {
         uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
-        uploads.back()->send(uploadBody(10, QStringLiteral("Doc%1").arg(i)));
-        EXPECT_EQ(uploads.back()->recv(8), i64(kUploadAccepted)) << i;
-    }
+        uploads.back()->send(uploadBody(10, QStringLiteral("Doc%1").arg(named++)));
+        EXPECT_EQ(uploads.back()->recv(8), i64(kUploadAccepted));
+    };
+    for (int i = 0; i < TWServer::kMaxFileUploaders; ++i)
+        begin();
     {
         auto sixth = from(QStringLiteral("A")); // the sixth from the address holding all five
         sixth->send(u32(TWRequestTypeFileUpload));
         EXPECT_EQ(sixth->recv(4), u32(TWConnectTooManyConnections));
         EXPECT_TRUE(sixth->closedByServer());
     }
-    auto other = from(QStringLiteral("B"));
-    other->send(u32(TWRequestTypeFileUpload));
-    ASSERT_TRUE(testsupport::spinUntil([&] { return server->waitingForUploadSlot() == 1; }));
-    uploads.front().reset(); // one of A's ends: the slot is B's
-    EXPECT_EQ(other->recv(4), u32(TWConnectAccepted));
-    other->send(uploadBody(1));
-    EXPECT_EQ(other->recv(8), i64(kUploadAccepted));
-    other->send(u32(1));
-    EXPECT_EQ(other->recv(1), QByteArray(1, kAck));
-    other->send("Z");
-    EXPECT_EQ(other->recv(1), QByteArray(1, kAck));
-    EXPECT_TRUE(other->closedByServer());
+    // Five small documents from B, one after the other, while A keeps five going.
+    for (int round = 0; round < 5 && !HasFailure(); ++round) {
+        auto other = from(QStringLiteral("B"));
+        other->send(u32(TWRequestTypeFileUpload));
+        ASSERT_EQ(other->recv(4), u32(TWConnectAccepted)) << "round " << round;
+        std::size_t gaveWay = 0;
+        ASSERT_TRUE(testsupport::spinUntil([&] {
+            for (gaveWay = 0; gaveWay < uploads.size(); ++gaveWay) {
+                char c = 0;
+                if (::recv(uploads[gaveWay]->fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 1)
+                    return c == kUploadGaveWay;
+            }
+            return false;
+        })) << "none of A's uploads gave way";
+        uploads.erase(uploads.begin() + qsizetype(gaveWay));
+        other->send(uploadBody(1, QStringLiteral("B%1").arg(round)));
+        ASSERT_EQ(other->recv(8), i64(kUploadAccepted));
+        other->send(u32(1));
+        ASSERT_EQ(other->recv(1), QByteArray(1, kAck));
+        other->send("Z");
+        ASSERT_EQ(other->recv(1), QByteArray(1, kAck)) << "round " << round;
+        begin(); // A's sender sends the one that gave way again, in the slot B left
+    }
+    EXPECT_EQ(owner->count(owner->uploaded), 5);
+    EXPECT_EQ(server->readerCount(QStringLiteral("FileUploader")), TWServer::kMaxFileUploaders);
+    EXPECT_EQ(server->waitingForUploadSlot(), 0);
+}
 
-    // B's upload ended and its slot is free; with all five taken again, a third address that
-    // waits longer than the wait is refused.
-    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("FileUploader")) == 4; }));
-    uploads.push_back(openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload));
+// Two addresses wait at once: the slot goes to the one holding the fewest, not to the one that
+// came first. No upload is made to give way where no address holds two more than the waiting
+// one; the waiting one then hears "too many" when its wait is over.
+TEST_F(ServerFixture, AFreedSlotGoesToTheWaitingAddressHoldingTheFewest)
+{
+    TWTimeouts::shared().read = 120;
+    TWTimeouts::shared().uploadRateGrace = 1e6;
+    TWTimeouts::shared().uploadSlotWait = 120; // waiting ones get their slot by an event
+    std::map<QString, std::vector<std::unique_ptr<Raw>>> held;
+    auto begin = [&](const QString& address) {
+        held[address].push_back(openedFrom(address, TWRequestTypeFileUpload));
+        held[address].back()->send(uploadBody(10));
+        EXPECT_EQ(held[address].back()->recv(8), i64(kUploadAccepted));
+    };
+    for (int i = 0; i < 3; ++i)
+        begin(QStringLiteral("A"));
+    for (int i = 0; i < 2; ++i)
+        begin(QStringLiteral("B"));
+    auto fromB = from(QStringLiteral("B")); // B holds 2, A 3: nobody need give way
+    fromB->send(u32(TWRequestTypeFileUpload));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->waitingForUploadSlot() == 1; }));
+    auto fromC = from(QStringLiteral("C")); // C holds none: one of A's gives way for it
+    fromC->send(u32(TWRequestTypeFileUpload));
+    EXPECT_EQ(fromC->recv(4), u32(TWConnectAccepted));
+    EXPECT_EQ(server->waitingForUploadSlot(), 1);
+    auto gaveWay = [&] {
+        int n = 0;
+        for (auto& raw : held[QStringLiteral("A")]) {
+            char c = 0;
+            n += ::recv(raw->fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 1 && c == kUploadGaveWay ? 1 : 0;
+        }
+        return n;
+    };
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gaveWay() > 0; }));
+    EXPECT_EQ(gaveWay(), 1);
+    for (auto& raw : held[QStringLiteral("B")])
+        EXPECT_FALSE(raw->closedYet());
+    // Now A, B and C hold 2, 2 and 1; B still waits, and gets the next slot that ends.
+    held[QStringLiteral("B")].front().reset();
+    EXPECT_EQ(fromB->recv(4), u32(TWConnectAccepted));
+
+    // Five addresses holding one each: a sixth waits and is refused when its wait is over.
+    held.clear();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("FileUploader")) == 2; }));
+    fromB.reset();
+    fromC.reset();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return server->readerCount(QStringLiteral("FileUploader")) == 0; }));
+    for (const char* address : {"P", "Q", "R", "S", "T"})
+        begin(QString::fromLatin1(address));
     TWTimeouts::shared().uploadSlotWait = 0.2;
-    auto late = from(QStringLiteral("C"));
+    auto late = from(QStringLiteral("U"));
     late->send(u32(TWRequestTypeFileUpload));
     EXPECT_EQ(late->recv(4), u32(TWConnectTooManyConnections));
     EXPECT_TRUE(late->closedByServer());
     EXPECT_EQ(server->waitingForUploadSlot(), 0);
-    EXPECT_EQ(owner->count(owner->errors), 1); // A's upload that went away
+    for (auto& [address, raws] : held)
+        EXPECT_FALSE(raws.front()->closedYet()) << qPrintable(address);
+}
+
+// An upload takes room for all it declared when it is taken. One that trickles gives way
+// (whether anyone waits or not), and one that arrives below the minimum rate gives its room to
+// an upload that does not fit beside it, which waits for that room instead of being refused.
+TEST_F(ServerFixture, UploadsThatTrickleOrLagGiveTheirRoomUp)
+{
+    const qint64 margin = TWSocketFileUpload::freeSpaceMargin;
+    platform::FreeSpaceLedger::shared().setFreeBytesSource([margin](const QString&) { return margin + 150000; });
+    struct Restore {
+        ~Restore() { platform::FreeSpaceLedger::shared().setFreeBytesSource({}); }
+    } restore;
+    TWTimeouts::shared().read = 120;
+    TWTimeouts::shared().closeWait = 0.3;
+    TWTimeouts::shared().uploadMinimumRate = 2000;
+    TWTimeouts::shared().uploadTrickleRate = 1000;
+    TWTimeouts::shared().uploadRateGrace = 0.3;
+    auto begun = [&](const QString& address, qint64 size) {
+        auto raw = openedFrom(address, TWRequestTypeFileUpload);
+        raw->send(uploadBody(size));
+        EXPECT_EQ(raw->recv(8), i64(kUploadAccepted)) << qPrintable(address);
+        raw->send(u32(quint32(size)));
+        EXPECT_EQ(raw->recv(1), QByteArray(1, kAck));
+        return raw;
+    };
+    {
+        // A byte every 50 ms (20 a second), nobody else about: cut once the grace is over.
+        auto trickle = begun(QStringLiteral("A"), 100000);
+        int sent = 0;
+        for (; sent < 400; ++sent) {
+            char c = 0;
+            const ssize_t r = ::recv(trickle->fd, &c, 1, MSG_DONTWAIT);
+            if (r == 1) {
+                EXPECT_EQ(c, kUploadGaveWay);
+                break;
+            }
+            ASSERT_NE(r, 0) << "closed without a word";
+            trickle->send("x");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the peer's own pace
+        }
+        EXPECT_LT(sent, 400) << "a trickle kept its room";
+        ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->errors) == 1; }));
+        EXPECT_EQ(platform::FreeSpaceLedger::shared().reservedOn(staging), 0);
+    }
+    // Judged on the minimum rate from the start, never as a trickle.
+    TWTimeouts::shared().uploadRateGrace = 0;
+    TWTimeouts::shared().uploadTrickleRate = 0;
+    auto lagging = begun(QStringLiteral("A"), 100000);
+    auto fits = begun(QStringLiteral("B"), 100000); // does not fit beside it: waits for its room
+    EXPECT_EQ(lagging->recv(1), QByteArray(1, kUploadGaveWay));
+    fits->send(QByteArray(100000, 'f'));
+    EXPECT_EQ(fits->recv(1), QByteArray(1, kAck));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return owner->count(owner->uploaded) == 1; }));
+    EXPECT_EQ(server->waitingForRoom(), 0);
+    {
+        QMutexLocker lock(&owner->mutex);
+        ASSERT_EQ(owner->errors.size(), 2);
+        EXPECT_TRUE(owner->errors[0].startsWith(QStringLiteral("upload too slow: "))) << qPrintable(owner->errors[0]);
+        EXPECT_TRUE(owner->errors[1].startsWith(QStringLiteral("upload too slow while another sender waits for room")))
+            << qPrintable(owner->errors[1]);
+    }
 }
 
 // A slow link is no fault: an upload below the minimum rate keeps its slot while nobody waits.
@@ -563,6 +695,7 @@ TEST_F(ServerFixture, ASlowUploadGivesWayOnlyToAWaitingSenderAndIsToldWhy)
 {
     TWTimeouts::shared().read = 120;
     TWTimeouts::shared().uploadMinimumRate = 2000;
+    TWTimeouts::shared().uploadTrickleRate = 1; // slow, but no trickle
     TWTimeouts::shared().uploadRateGrace = 0.2;
     TWTimeouts::shared().uploadSlotWait = 120;
     auto slow = openedFrom(QStringLiteral("A"), TWRequestTypeFileUpload);
@@ -598,6 +731,55 @@ TEST_F(ServerFixture, ASlowUploadGivesWayOnlyToAWaitingSenderAndIsToldWhy)
     for (auto& f : fast)
         EXPECT_FALSE(f->closedYet());
     EXPECT_EQ(server->waitingForUploadSlot(), 0);
+}
+
+// A flood of connections from five addresses: the server never holds more descriptors than its
+// share, closing what it cannot keep as it accepts it, so the rest of the process keeps its
+// files; an honest sender still gets in, and once the flood is gone so are its descriptors.
+TEST_F(ServerFixture, AConnectionFloodKeepsToTheServersShareOfDescriptors)
+{
+    server->stopServer();
+    TWTimeouts::shared().connectionLimit = 40;
+    TWTimeouts::shared().read = 120; // the flood's connections are not timed out meanwhile
+    ASSERT_TRUE(server->startServer().has_value());
+    const int before = sockettest::openDescriptorCount();
+    std::atomic<int> clients{0};
+    std::atomic<bool> flooding{true};
+    std::atomic<int> peak{0};
+    // The descriptors the process holds beyond the flood's own ends, sampled as it goes.
+    std::thread sampler([&] {
+        while (flooding.load()) {
+            const int now = sockettest::openDescriptorCount() - clients.load() - before;
+            peak.store(std::max(peak.load(), now));
+        }
+    });
+    std::vector<std::unique_ptr<Raw>> flood;
+    for (int i = 0; i < 300; ++i) {
+        flood.push_back(from(QStringLiteral("flood%1").arg(i % 5)));
+        ++clients;
+    }
+    // A sender from elsewhere during the flood.
+    auto honest = from(QStringLiteral("honest"));
+    ++clients;
+    honest->send(u32(TWRequestTypeFileUpload));
+    EXPECT_EQ(honest->recv(4), u32(TWConnectAccepted));
+    honest->send(uploadBody(1));
+    EXPECT_EQ(honest->recv(8), i64(kUploadAccepted));
+    honest->send(u32(1));
+    EXPECT_EQ(honest->recv(1), QByteArray(1, kAck));
+    honest->send("Z");
+    EXPECT_EQ(honest->recv(1), QByteArray(1, kAck));
+    flooding = false;
+    sampler.join();
+    EXPECT_EQ(owner->count(owner->uploaded), 1);
+    // The server's share, and a few the process opens meanwhile (the staging file).
+    EXPECT_LE(peak.load(), TWServer::connectionLimit() + 8);
+    EXPECT_LE(server->openConnections(), TWServer::connectionLimit());
+
+    flood.clear();
+    honest.reset();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return server->openConnections() == 0; })) << server->openConnections();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return sockettest::openDescriptorCount() <= before; }));
 }
 
 TEST(PeerServerStop, StoppingWhileConnectionsEndIsSafe)

@@ -7,6 +7,10 @@
 // Programs the process starts get an empty mask back (see platform::spawnHelper and the process
 // launcher), or they could not be ended either.
 //
+// A signal the process was started with ignored (`nohup folivo2`) is the user's choice: it stays
+// blocked but is never read, so it ends nothing, and the programs the process starts inherit it
+// ignored (platform::setSignalsKeptIgnored).
+//
 // Threads: block() on the main thread before any other thread starts; install() on the main
 // thread once the application object exists.
 #pragma once
@@ -15,7 +19,8 @@
 
 namespace TerminationSignals {
 
-// Blocks the signals in the calling thread, and so in every thread started from it afterwards.
+// Blocks the signals in the calling thread, and so in every thread started from it afterwards;
+// the first call also notes which of them the process was started with ignored.
 void block();
 // Lets them through again in the calling thread (a run that does not install the reader).
 void unblock();

@@ -43,6 +43,7 @@
 #include "SafeBox/SafeBoxCreator.h"
 #include "SafeBox/SafeBoxPaths.h"
 #include "SafeBox/SafeBoxXPCClient.h"
+#include "Scanner/UI/KPScannerSaveWindowController.h"
 #include "Theme/KPThemeManager.h"
 #include "Utilities/KPLogger/KPLogClient.h"
 #include "TWService/Service/TWPeerExchange.h"
@@ -123,6 +124,35 @@ DataBaseEngine::LeftoverRemover leftoverRemover()
 #endif
 }
 
+// Only the test build of the program reads this switch: with FOLIVO_TEST_SCAN_SAVE_HOLD naming a
+// FIFO, each save of scanned pages waits once its PDF is in the library, on the save's own
+// thread, until a writer has opened the FIFO and closed it again. A user-level case then acts
+// (quits, say) while a save is certain to be under way.
+void holdScanSaves()
+{
+#ifdef FOLIVO_PROGRAM_TEST_HOOKS
+    const QByteArray hold = qgetenv("FOLIVO_TEST_SCAN_SAVE_HOLD");
+    if (hold.isEmpty())
+        return;
+    KPScannerSaveWindowController::setEnvironmentAdjuster([hold](KPScannerSaveWorker::Environment& environment) {
+        environment.preview = [hold, preview = std::move(environment.preview)](const QString& pdfPath) {
+            const int fd = ::open(hold.constData(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                char bytes[64];
+                for (;;) {
+                    const ssize_t n = ::read(fd, bytes, sizeof bytes);
+                    if (n > 0 || (n < 0 && errno == EINTR))
+                        continue;
+                    break;
+                }
+                ::close(fd);
+            }
+            return preview ? preview(pdfPath) : QImage();
+        };
+    });
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -176,6 +206,7 @@ int main(int argc, char** argv)
     platform::kit::CommandDispatcher::shared().setUnansweredHook([](const QString& name) {
         KPLogLogMessage(QStringLiteral("No handler answered the command \"%1\"").arg(name));
     });
+    holdScanSaves();
     CrashController::sharedInstance().arm(
         KPApp::applicationFilePath(), {},
         QStringLiteral("%1/crash-%2.txt").arg(platform::Paths::temporaryDirectoryPath()).arg(::getpid()));

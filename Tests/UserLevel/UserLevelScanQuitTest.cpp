@@ -1,7 +1,9 @@
 // Quitting with scanned pages, in the real program with SANE's test backend: a termination
 // signal after a scan (the backend resets the signal's handler when it starts) still ends the
 // run cleanly (an open SafeBox locked, no partial PDF, no single-instance socket left), and Ctrl+Q
-// in the scan window asks before pages are lost.
+// in the scan window asks before pages are lost, a question that goes when a save under way
+// stores the pages meanwhile. That case runs the program's test build, whose scan saves wait
+// once their PDF is in the library until the case lets them go (FOLIVO_TEST_SCAN_SAVE_HOLD).
 #include "UserLevel/SafeBoxCase.h"
 
 #include <QDir>
@@ -10,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using userlevel::UserSession;
 
@@ -28,6 +33,44 @@ const QPoint kSheetDoneButton(681, 421);
 const QPoint kSafeBoxRow(75, 152);
 const QPoint kSetupButton(746, 454);
 const QString kPassword = QStringLiteral("kept secret");
+
+// The FIFO at which the test build's scan saves wait: a save opens it to read and goes on at its
+// end of file, so it is held from the moment a writer opens it until the writer closes it.
+class SaveHold {
+public:
+    explicit SaveHold(QString path) : m_path(std::move(path))
+    {
+        EXPECT_EQ(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0) << "no FIFO at " << m_path.toStdString();
+    }
+    ~SaveHold()
+    {
+        if (held())
+            release();
+        ::unlink(QFile::encodeName(m_path).constData());
+    }
+    SaveHold(const SaveHold&) = delete;
+    SaveHold& operator=(const SaveHold&) = delete;
+
+    QString path() const { return m_path; }
+    // Whether a save waits at the hold; from the first yes on it is held there until release().
+    // Only a reader waiting at the FIFO lets a writer open it without waiting.
+    bool held()
+    {
+        if (m_writer < 0)
+            m_writer = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return m_writer >= 0;
+    }
+    void release()
+    {
+        if (m_writer >= 0)
+            ::close(m_writer);
+        m_writer = -1;
+    }
+
+private:
+    QString m_path;
+    int m_writer = -1;
+};
 
 class UserLevelScanQuit : public userlevel::SafeBoxCase {
 protected:
@@ -222,4 +265,53 @@ TEST_F(UserLevelScanQuit, CtrlQInTheScanWindowAsksAndSaveStoresThePagesBeforeThe
     EXPECT_EQ(session.waitForProgramExit(), 0) << "the program did not quit after the save";
     EXPECT_TRUE(session.documentTitles().contains(QStringLiteral("Quit letter")))
         << session.documentTitles().join(u',').toStdString();
+}
+
+TEST_F(UserLevelScanQuit, CtrlQDuringASaveAsksAndTheQuestionGoesOnceTheSaveHasStoredThePages)
+{
+    SaveHold hold(session.home() + QStringLiteral("/save-hold"));
+    useTestScanner();
+    session.skipWelcome();
+    session.useTestBuild();
+    session.setProgramVariable(QStringLiteral("FOLIVO_TEST_SCAN_SAVE_HOLD"), hold.path());
+    ASSERT_TRUE(session.startDisplay());
+    ASSERT_TRUE(session.startProgram());
+    const auto main = session.mainWindow();
+    ASSERT_TRUE(main) << "the main window never appeared";
+    const auto scan = openScanWindow(*main);
+    ASSERT_TRUE(scan) << "no scan window";
+    ASSERT_TRUE(scanOnePage(*scan)) << "the test scanner gave no page";
+    session.click(session.geometry(*scan).topLeft() + kSheetDoneButton);
+    ASSERT_TRUE(saveSheet(*scan)) << "no save sheet came";
+    session.type(QStringLiteral("Held letter"));
+    session.key(QStringLiteral("Return"));
+    // The save is under way: its PDF is in the library, and it waits at the hold.
+    ASSERT_TRUE(UserSession::waitUntil([&] { return hold.held(); })) << "the save never reached the hold";
+    const QString documents = session.libraryFolder();
+    ASSERT_FALSE(filesBelow(documents, QStringLiteral("Held letter*.pdf")).isEmpty()) << "no PDF in the library";
+
+    // Ctrl+Q meanwhile, in the main window (the save sheet keeps the scan window's shortcuts to
+    // itself), asks about the page being saved.
+    ASSERT_TRUE(UserSession::waitUntil([&] {
+        session.xdotool({QStringLiteral("windowfocus"), QString::number(*main)});
+        return session.focusedWindow() == *main;
+    })) << "the main window never took the keyboard";
+    const QList<quint64> before = session.visibleWindows();
+    session.key(QStringLiteral("ctrl+q"));
+    ASSERT_TRUE(UserSession::waitUntil([&] { return session.log().contains("The quit asks about 1 pages in the save sheet"); }))
+        << "Ctrl+Q asked nothing during the save";
+    // The question is a window of its own over the scan window.
+    const auto question = session.waitForNewWindow(before);
+    session.screenshot(QStringLiteral("question"));
+    ASSERT_TRUE(question) << "the question never showed";
+    ASSERT_TRUE(session.programRunning()) << "Ctrl+Q quit at once, during the save";
+
+    // The save goes on and stores the page: the question goes unanswered and the quit goes on.
+    hold.release();
+    EXPECT_EQ(session.waitForProgramExit(), 0) << "the question outlived the save, and the program still runs";
+    EXPECT_TRUE(session.log().contains("The pages were saved while the quit asked")) << "no sign of the stored pages";
+    EXPECT_FALSE(session.log().contains("The quit's question was answered")) << "the question was answered after all";
+    EXPECT_TRUE(session.documentTitles().contains(QStringLiteral("Held letter")))
+        << session.documentTitles().join(u',').toStdString();
+    EXPECT_EQ(filesBelow(documents, QStringLiteral("Held letter*.pdf")).size(), 1);
 }

@@ -5,15 +5,24 @@
 // Threads: any.
 #pragma once
 
+#include <csignal>
 #include <optional>
 #include <spawn.h>
 #include <sys/types.h>
 
 namespace platform {
 
+// The signals the programs this process starts keep ignoring: those the process was itself
+// started with ignored and leaves so (nohup's SIGHUP), which a started program is as much part
+// of. Set on the main thread before any other thread starts; read from any thread, also between
+// a fork and its exec.
+void setSignalsKeptIgnored(const sigset_t& signals);
+bool isSignalKeptIgnored(int signal);
+
 // Sets attributes (initialised by the caller) to start a program with a fresh signal state:
 // nothing blocked (the program blocks its termination signals on every thread), every signal at
-// its default; flags are added to those this needs.
+// its default but those kept ignored, which the program inherits as this process has them;
+// flags are added to those this needs.
 void setFreshSignalState(posix_spawnattr_t* attributes, short flags = 0);
 
 // Starts program (argv[0] included in argv, null-ended) with the standard streams actions set;

@@ -1,5 +1,7 @@
 #include "Platform/Workspace/ProcessLauncher.h"
 
+#include "Platform/Foundation/HelperProcess.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -32,7 +34,8 @@ void send(int fd, Report::Kind kind, int value)
 
 // Starts path as a grandchild that init adopts (nothing is left for this process to reap),
 // in a session of its own and with a fresh signal state: this program blocks its termination
-// signals on every thread, and a program started for the user must still end with the session.
+// signals on every thread, and a program started for the user must still end with the session
+// (unless the user had this program ignore the session's end: the signals kept ignored stay so).
 // Only async-signal-safe calls between fork and exec; everything they use is made beforehand.
 Result<qint64> spawnDetached(const QByteArray& path, const QList<QByteArray>& arguments, const QByteArray& directory)
 {
@@ -59,8 +62,10 @@ Result<qint64> spawnDetached(const QByteArray& path, const QList<QByteArray>& ar
             struct sigaction defaults = {};
             defaults.sa_handler = SIG_DFL;
             sigemptyset(&defaults.sa_mask);
+            struct sigaction ignored = defaults;
+            ignored.sa_handler = SIG_IGN;
             for (int signal = 1; signal < NSIG; ++signal)
-                ::sigaction(signal, &defaults, nullptr);
+                ::sigaction(signal, isSignalKeptIgnored(signal) ? &ignored : &defaults, nullptr);
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -29,6 +29,12 @@ namespace {
 // Tuning: how often a quit waiting for a save looks whether it has ended.
 constexpr int kWaitPollMs = 10;
 
+KPScannerSaveWindowController::EnvironmentAdjuster& environmentAdjuster()
+{
+    static KPScannerSaveWindowController::EnvironmentAdjuster adjuster;
+    return adjuster;
+}
+
 void addTree(const DBNode& node, int depth, QList<KPScannerSaveWindowController::Target>& out)
 {
     if (!node || node.isTrash())
@@ -110,6 +116,13 @@ KPScannerSaveWindowController::KPScannerSaveWindowController(QList<KPCGImageStor
     m_env.insert = [store](const ImportRecord& record, quint64 nodeID) {
         return KPScannerSaveWorker::insertIntoLibrary(record, nodeID, store);
     };
+    if (environmentAdjuster())
+        environmentAdjuster()(m_env);
+}
+
+void KPScannerSaveWindowController::setEnvironmentAdjuster(EnvironmentAdjuster adjuster)
+{
+    environmentAdjuster() = std::move(adjuster);
 }
 
 KPScannerSaveWindowController::~KPScannerSaveWindowController()

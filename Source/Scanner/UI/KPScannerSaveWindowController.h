@@ -47,6 +47,10 @@ public:
 
     // For tests and the environment of a running program.
     void setEnvironment(KPScannerSaveWorker::Environment environment) { m_env = std::move(environment); }
+    // Changes the environment of every sheet made from now on: the program's test build holds
+    // its saves with it (null: none). Set on the main thread before the first sheet.
+    using EnvironmentAdjuster = std::function<void(KPScannerSaveWorker::Environment&)>;
+    static void setEnvironmentAdjuster(EnvironmentAdjuster adjuster);
     const KPScannerSaveWorker::Environment& environment() const { return m_env; }
     QLineEdit* nameField() const { return m_txtName; }
     QComboBox* popBtn() const { return m_popBtn; }

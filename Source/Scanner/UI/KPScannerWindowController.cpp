@@ -334,6 +334,7 @@ void KPScannerWindowController::btnSaveClick()
                 close();
                 if (quit)
                     quit(true);
+                withdrawQuitQuestion();
             }
         });
     });
@@ -359,6 +360,7 @@ void KPScannerWindowController::askBeforeQuit(std::function<void(bool quit)> ans
     if (m_askingBeforeQuit)
         return;
     m_askingBeforeQuit = true;
+    m_quitAnswer = std::move(answer);
     showWindow();
     // An alert sheet would wait behind a save sheet until that ends: then the question comes
     // as a dialog of its own over the window in front, which is this one.
@@ -367,25 +369,49 @@ void KPScannerWindowController::askBeforeQuit(std::function<void(bool quit)> ans
                           QStringLiteral("The quit asks about %1 pages%2")
                               .arg(m_pages.count())
                               .arg(m_saveSheet ? QStringLiteral(" in the save sheet") : QString()));
-    platform::kit::DialogService::shared().alert(
-        on, saveQuestion(), [this, alive = std::weak_ptr<int>(m_alive), answer = std::move(answer)](int code) mutable {
-            if (alive.expired())
-                return;
-            m_askingBeforeQuit = false;
-            KPLogLogDomainMessage(QStringLiteral("Scan"), 0,
-                                  QStringLiteral("The quit's question was answered: %1")
-                                      .arg(code == platform::kit::Alert::kDefaultReturn       ? QStringLiteral("Save")
-                                           : code == platform::kit::Alert::kAlternateReturn ? QStringLiteral("Don't Save")
-                                                                                            : QStringLiteral("Cancel")));
-            if (code == platform::kit::Alert::kAlternateReturn) {
-                // The quit cancels a save under way and drops the pages.
-                answer(true);
-            } else if (code == platform::kit::Alert::kDefaultReturn) {
-                m_quitAfterSave = std::move(answer);
-                if (!m_saveSheet)
-                    m_delayedSave = platform::kit::Scheduler::current().after(kDelayedSaveMs, [this] { btnSaveClick(); });
-            }
-        });
+    platform::kit::Alert question = saveQuestion();
+    m_quitQuestion = std::make_shared<std::function<void(int)>>();
+    question.setCloser(m_quitQuestion);
+    platform::kit::DialogService::shared().alert(on, question, [this, alive = std::weak_ptr<int>(m_alive)](int code) {
+        if (alive.expired())
+            return;
+        m_askingBeforeQuit = false;
+        m_quitQuestion.reset();
+        // Withdrawn: the quit has had its answer already.
+        auto answer = std::exchange(m_quitAnswer, {});
+        if (!answer)
+            return;
+        KPLogLogDomainMessage(QStringLiteral("Scan"), 0,
+                              QStringLiteral("The quit's question was answered: %1")
+                                  .arg(code == platform::kit::Alert::kDefaultReturn       ? QStringLiteral("Save")
+                                       : code == platform::kit::Alert::kAlternateReturn ? QStringLiteral("Don't Save")
+                                                                                        : QStringLiteral("Cancel")));
+        if (code == platform::kit::Alert::kAlternateReturn) {
+            // The quit cancels a save under way and drops the pages.
+            answer(true);
+        } else if (code == platform::kit::Alert::kDefaultReturn) {
+            m_quitAfterSave = std::move(answer);
+            if (!m_saveSheet)
+                m_delayedSave = platform::kit::Scheduler::current().after(kDelayedSaveMs, [this] { btnSaveClick(); });
+        }
+    });
+}
+
+void KPScannerWindowController::withdrawQuitQuestion()
+{
+    auto answer = std::exchange(m_quitAnswer, {});
+    if (!answer)
+        return;
+    // The save the question was asked over has stored the pages: nothing is left to lose, and
+    // an answer now would only begin another save of them.
+    KPLogLogDomainMessage(QStringLiteral("Scan"), 0, QStringLiteral("The pages were saved while the quit asked: the question goes"));
+    m_askingBeforeQuit = false;
+    if (m_quitQuestion) {
+        if (auto closeQuestion = std::exchange(*m_quitQuestion, nullptr))
+            closeQuestion(platform::kit::Alert::kOtherReturn);
+    }
+    m_quitQuestion.reset();
+    answer(true);
 }
 
 bool KPScannerWindowController::windowShouldClose()

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Kit/Alert.h"
 #include "Platform/Kit/Scheduler.h"
 #include "Scanner/KPScannerPageList.h"
 
@@ -72,8 +73,10 @@ public:
     // The program's quit would lose pages: unsaved ones, or a save under way.
     bool needsQuitQuestion() const;
     // Asks as closing does, the window brought to the front: answer(true) once the quit may go
-    // on ("Don't Save" at once, "Save" once the pages are stored); "Cancel", or a save that is
-    // cancelled, never answers. A second call while the question is up is not answered either.
+    // on ("Don't Save" at once, "Save" once the pages are stored, or a save already under way
+    // that stores them while the question is up, which then goes unanswered); "Cancel", or a
+    // save that is cancelled, never answers. A second call while the question is up is not
+    // answered either.
     void askBeforeQuit(std::function<void(bool quit)> answer);
     // Cancels a running scan and save. Answers the running flag of a save's worker, which goes on
     // until it sees the cancel (KPScannerSaveWindowController::waitForSave waits for it); null
@@ -88,6 +91,8 @@ private:
     void updateControls();
     void applyCrop();
     void close();
+    // Takes the quit's question down and lets the quit go on (the pages are stored).
+    void withdrawQuitQuestion();
 
     struct CloseDelegate;
     std::unique_ptr<CloseDelegate> m_closeDelegate;
@@ -110,6 +115,9 @@ private:
     bool m_didSave = false;
     bool m_closing = false;
     bool m_askingBeforeQuit = false;
+    // While the quit's question is up: the quit's answer, and what takes the question down.
+    std::function<void(bool quit)> m_quitAnswer;
+    platform::kit::Alert::Closer m_quitQuestion;
     // The quit that waits for the save "Save" began.
     std::function<void(bool quit)> m_quitAfterSave;
 };

@@ -11,6 +11,7 @@
 #include "Store/KPLibraryFileManager.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QTest>
 #include <QLabel>
@@ -158,4 +159,56 @@ TEST_F(ScanCommandTest, CtrlQInTheScanWindowIsTheProgramsQuitAndPagesNeedItsQues
     ASSERT_EQ(QApplication::activeWindow(), window->window());
     QTest::keyClick(window->window(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_TRUE(testsupport::spinUntil([&] { return quitChosen; }, 5000));
+}
+
+// Ctrl+Q while a save runs asks about the pages; when that save stores them while the question
+// is up, the question goes and the quit goes on: nothing is left to lose, and an answer would
+// only save the pages again.
+TEST_F(ScanCommandTest, TheQuitsQuestionGoesWhenTheSaveUnderItStoresThePages)
+{
+    MainWindowController& c = open();
+    ScanCommand& scan = c.parts().scan;
+    scan.showScanner(c.window());
+    KPScannerWindowController* window = scan.scannerWindow();
+    ASSERT_NE(window, nullptr);
+    QImage page(300, 400, QImage::Format_Grayscale8);
+    page.fill(200);
+    window->addImages({page});
+    window->btnSaveClick();
+    KPScannerSaveWindowController* sheet = window->saveSheet();
+    ASSERT_NE(sheet, nullptr);
+
+    // The worker is held in its preview step until the question is up.
+    const auto gate = std::make_shared<std::counting_semaphore<4>>(0);
+    KPScannerSaveWorker::Environment env = sheet->environment();
+    env.preview = [gate, preview = env.preview](const QString& path) {
+        gate->acquire();
+        return preview(path);
+    };
+    sheet->setEnvironment(env);
+    sheet->nameField()->setText(QStringLiteral("Letter under the question"));
+    sheet->btnSaveClick();
+    const auto releaseAtEnd = qScopeGuard([gate] { gate->release(); });
+
+    std::optional<bool> quit;
+    scan.askBeforeQuit([&](bool q) { quit = q; });
+    const auto question = [] {
+        for (QWidget* shown : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QDialog*>(shown) && shown->isVisible())
+                return shown;
+        }
+        return static_cast<QWidget*>(nullptr);
+    };
+    ASSERT_NE(question(), nullptr) << "the quit asked nothing";
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(quit.has_value());
+
+    gate->release();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return quit.has_value(); })) << "the quit still waits for an answer";
+    EXPECT_TRUE(*quit);
+    EXPECT_TRUE(testsupport::spinUntil([&] { return question() == nullptr; })) << "the question is still up";
+    EXPECT_TRUE(testsupport::spinUntil([&] { return scan.scannerWindow() == nullptr; }));
+    const QString dayFolder = KPLibraryFileManager::defaultManager().dayFolder();
+    EXPECT_EQ(QDir(dayFolder).entryList({QStringLiteral("Letter under the question*")}, QDir::Files).size(), 1);
+    EXPECT_FALSE(scan.needsQuitQuestion());
 }

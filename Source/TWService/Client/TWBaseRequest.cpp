@@ -565,7 +565,9 @@ QString TWFileUploadRequest::reasonForUser(const Error& e)
         case Busy:
             return QStringLiteral("the other computer was busy receiving from other senders");
         case GaveWay:
-            return QStringLiteral("stopped: it arrived too slowly while another sender waited");
+            // The receiver says only that it stopped the upload: for arriving too slowly, or to let
+            // another sender in while this computer held most of its places.
+            return QStringLiteral("stopped: it arrived too slowly, or the other computer let another sender in");
         case Unreadable:
             return QStringLiteral("it could not be read on this computer");
         case Refused:
@@ -654,8 +656,8 @@ void TWFileUploadRequest::onAnswer(const QByteArray& data, long tag)
         return;
     }
     if (data == QByteArray(1, kUploadGaveWay)) {
-        failWith(error(GaveWay, QStringLiteral("the receiver stopped the upload: it arrived too slowly while another "
-                                         "sender waited for its turn")));
+        failWith(error(GaveWay, QStringLiteral("the receiver stopped the upload: it arrived too slowly, or gave "
+                                         "its place to another sender")));
         return;
     }
     if (data != QByteArray(1, kAck)) {

@@ -92,6 +92,24 @@ int reportCrash(const QString& reportFile)
     return 0;
 }
 
+#ifdef FOLIVO_PROGRAM_TEST_HOOKS
+// Waits until a writer has opened the FIFO at path and closed it again (the test build's holds).
+void waitAtHold(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char bytes[64];
+    for (;;) {
+        const ssize_t n = ::read(fd, bytes, sizeof bytes);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        break;
+    }
+    ::close(fd);
+}
+#endif
+
 // What a document removed from the library takes with it: its words in the full-text index, the
 // desktop's cached previews and its tag backups.
 DataBaseEngine::LeftoverRemover leftoverRemover()
@@ -106,17 +124,7 @@ DataBaseEngine::LeftoverRemover leftoverRemover()
     if (hold.isEmpty())
         return remover;
     return [hold, remover = std::move(remover)](const QList<DataBaseEngine::DocumentLeftovers>& leftovers) {
-        const int fd = ::open(hold.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            char bytes[64];
-            for (;;) {
-                const ssize_t n = ::read(fd, bytes, sizeof bytes);
-                if (n > 0 || (n < 0 && errno == EINTR))
-                    continue;
-                break;
-            }
-            ::close(fd);
-        }
+        waitAtHold(hold);
         return remover(leftovers);
     };
 #else
@@ -136,17 +144,7 @@ void holdScanSaves()
         return;
     KPScannerSaveWindowController::setEnvironmentAdjuster([hold](KPScannerSaveWorker::Environment& environment) {
         environment.preview = [hold, preview = std::move(environment.preview)](const QString& pdfPath) {
-            const int fd = ::open(hold.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd >= 0) {
-                char bytes[64];
-                for (;;) {
-                    const ssize_t n = ::read(fd, bytes, sizeof bytes);
-                    if (n > 0 || (n < 0 && errno == EINTR))
-                        continue;
-                    break;
-                }
-                ::close(fd);
-            }
+            waitAtHold(hold);
             return preview ? preview(pdfPath) : QImage();
         };
     });

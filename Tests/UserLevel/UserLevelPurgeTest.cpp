@@ -7,6 +7,7 @@
 // The cases run the program's test build, whose purge waits at its first step until the case
 // lets it go (FOLIVO_TEST_PURGE_HOLD): what the window does is looked at while a purge is
 // certain to be under way, however fast the machine, and the records are read at that moment.
+#include "UserLevel/ProgramHold.h"
 #include "UserLevel/UserSession.h"
 
 #include <QDir>
@@ -35,45 +36,6 @@ const QRect kTagsRow(10, 97, 180, 14);
 const QRgb kLitRow = qRgb(100, 113, 126);
 // A spot of the grid that is blank while the grid lists nothing.
 const QPoint kBlankSpot(900, 560);
-
-// The FIFO at which the test build's purges wait: a purge opens it to read and goes on at its end
-// of file, so it is held from the moment a writer opens it until the writer closes it.
-class PurgeHold {
-public:
-    explicit PurgeHold(QString path) : m_path(std::move(path))
-    {
-        EXPECT_EQ(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0) << "no FIFO at " << m_path.toStdString();
-    }
-    // A purge waiting at the hold, or held by it, goes on.
-    ~PurgeHold()
-    {
-        if (held())
-            release();
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
-    PurgeHold(const PurgeHold&) = delete;
-    PurgeHold& operator=(const PurgeHold&) = delete;
-
-    QString path() const { return m_path; }
-    // Whether a purge is waiting at the hold; from the first yes on it is held there until
-    // release(). Only a reader waiting at the FIFO lets a writer open it without waiting.
-    bool held()
-    {
-        if (m_writer < 0)
-            m_writer = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        return m_writer >= 0;
-    }
-    void release()
-    {
-        if (m_writer >= 0)
-            ::close(m_writer);
-        m_writer = -1;
-    }
-
-private:
-    QString m_path;
-    int m_writer = -1;
-};
 
 // Text files with distinct contents, in a folder of their own outside the library.
 QStringList makeFiles(const QString& folder, int count)
@@ -104,7 +66,7 @@ protected:
     // Declared after the session, so that a held purge is let go before the program is asked to
     // quit (which waits for the purge in flight).
     UserSession session{userlevel::currentCase()};
-    PurgeHold hold{session.home() + QStringLiteral("/purge-hold")};
+    userlevel::ProgramHold hold{session.home() + QStringLiteral("/purge-hold")};
 
     void SetUp() override
     {

@@ -4,6 +4,7 @@
 // in the scan window asks before pages are lost, a question that goes when a save under way
 // stores the pages meanwhile. That case runs the program's test build, whose scan saves wait
 // once their PDF is in the library until the case lets them go (FOLIVO_TEST_SCAN_SAVE_HOLD).
+#include "UserLevel/ProgramHold.h"
 #include "UserLevel/SafeBoxCase.h"
 
 #include <QDir>
@@ -33,44 +34,6 @@ const QPoint kSheetDoneButton(681, 421);
 const QPoint kSafeBoxRow(75, 152);
 const QPoint kSetupButton(746, 454);
 const QString kPassword = QStringLiteral("kept secret");
-
-// The FIFO at which the test build's scan saves wait: a save opens it to read and goes on at its
-// end of file, so it is held from the moment a writer opens it until the writer closes it.
-class SaveHold {
-public:
-    explicit SaveHold(QString path) : m_path(std::move(path))
-    {
-        EXPECT_EQ(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0) << "no FIFO at " << m_path.toStdString();
-    }
-    ~SaveHold()
-    {
-        if (held())
-            release();
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
-    SaveHold(const SaveHold&) = delete;
-    SaveHold& operator=(const SaveHold&) = delete;
-
-    QString path() const { return m_path; }
-    // Whether a save waits at the hold; from the first yes on it is held there until release().
-    // Only a reader waiting at the FIFO lets a writer open it without waiting.
-    bool held()
-    {
-        if (m_writer < 0)
-            m_writer = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        return m_writer >= 0;
-    }
-    void release()
-    {
-        if (m_writer >= 0)
-            ::close(m_writer);
-        m_writer = -1;
-    }
-
-private:
-    QString m_path;
-    int m_writer = -1;
-};
 
 class UserLevelScanQuit : public userlevel::SafeBoxCase {
 protected:
@@ -269,7 +232,7 @@ TEST_F(UserLevelScanQuit, CtrlQInTheScanWindowAsksAndSaveStoresThePagesBeforeThe
 
 TEST_F(UserLevelScanQuit, CtrlQDuringASaveAsksAndTheQuestionGoesOnceTheSaveHasStoredThePages)
 {
-    SaveHold hold(session.home() + QStringLiteral("/save-hold"));
+    userlevel::ProgramHold hold(session.home() + QStringLiteral("/save-hold"));
     useTestScanner();
     session.skipWelcome();
     session.useTestBuild();

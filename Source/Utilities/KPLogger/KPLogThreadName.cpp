@@ -12,7 +12,8 @@ constexpr size_t kThreadNameLength = 16;
 
 QString processName()
 {
-    static const QString name = [] {
+    // Never destroyed: a logger's worker may still name its thread while the process exits.
+    static const QString* const name = new QString([] {
         char buf[kThreadNameLength + 1] = {};
         QString s;
         if (FILE* f = ::fopen("/proc/self/comm", "re")) {
@@ -21,8 +22,8 @@ QString processName()
             ::fclose(f);
         }
         return s;
-    }();
-    return name;
+    }());
+    return *name;
 }
 
 } // namespace

@@ -450,9 +450,8 @@ Result<void> TextIndex::removeDocument(qint64 documentID)
     return {};
 }
 
-Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
+Result<void> TextIndex::readyToRewrite()
 {
-    std::lock_guard lock(m_lock);
     if (!m_db || m_closed)
         return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
     if (m_batchLost) {
@@ -460,6 +459,14 @@ Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
         rollback();
         return std::unexpected(lostBatchError(m_path));
     }
+    return {};
+}
+
+Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
+{
+    std::lock_guard lock(m_lock);
+    if (auto ready = readyToRewrite(); !ready)
+        return std::unexpected(ready.error());
     // The SQLite of Debian 12 (3.40) has no FTS5 "secure-delete" option (3.42 and later): a
     // delete there only records tombstones, which carry the deleted words themselves, and the
     // words stay in the older segments too. Merging every segment of a table into one drops
@@ -509,13 +516,8 @@ Result<void> TextIndex::purgeDocuments(const QList<qint64>& documentIDs)
 Result<bool> TextIndex::splitOldText(int maxDocuments)
 {
     std::lock_guard lock(m_lock);
-    if (!m_db || m_closed)
-        return fail(textIndexErrorDomain(), TextIndexWriteError, QStringLiteral("%1 is closed").arg(m_path));
-    if (m_batchLost) {
-        m_batchLost = false;
-        rollback();
-        return std::unexpected(lostBatchError(m_path));
-    }
+    if (auto ready = readyToRewrite(); !ready)
+        return std::unexpected(ready.error());
     if (m_shardsKnown && !m_shards.contains(TextIndexDatabase::kOldShard))
         return false;
     // What is pending is committed first, so that a failure here can roll back just the move.

@@ -111,6 +111,9 @@ private:
 
     explicit TextIndex(std::unique_ptr<TextIndexDatabase> db);
     // The cached statement, reset and ready for binding.
+    // Under m_lock, before a purge or a split: the index is open, and a batch lost meanwhile is
+    // rolled back and reported.
+    Result<void> readyToRewrite();
     // Resets a prepared statement for reuse, preparing it from sql first when the slot is empty.
     Result<sqlite3_stmt*> preparedStatement(TextIndexStatement& slot, const char* sql);
     Result<sqlite3_stmt*> statement(Statement which);
